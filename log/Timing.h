@@ -1,0 +1,45 @@
+// The program's one source of "now" and its date-time pattern language.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+// Days since 1899-12-30, the time of day as the fraction, carried to the millisecond.
+using TDateTime = double;
+
+enum TTimeFormat : std::uint8_t { tfUTC = 0, tfLocal = 1 };
+
+class ETimeFormatError : public std::runtime_error {
+ public:
+  ETimeFormatError() : std::runtime_error("Unimplemented time format specified") {}
+};
+
+struct TDateTimeParts {
+  int Year = 1899, Month = 12, Day = 30, Hour = 0, Minute = 0, Second = 0, Millisecond = 0;
+};
+
+TDateTime EncodeDateTime(const TDateTimeParts& parts);
+TDateTimeParts DecodeDateTime(TDateTime value);
+
+// The current date-time in UTC or in the machine's local time zone.
+// Throws ETimeFormatError for any other selector.
+TDateTime CurrentDateTime(TTimeFormat format);
+
+// Applies a pattern: yy mm dd hh nn ss zzz (letters in any case), ":" and "/" as the
+// regional separators, every other character as it stands. "mm" right after an hour
+// ("hh" or "h" as the last letters) means minutes.
+std::string FormatDateTime(std::string_view pattern, TDateTime value);
+
+// Short date, then (unless the time is exactly midnight) a blank and the long time.
+// This platform has no regional formats of its own here: the forms are fixed,
+// mm/dd/yyyy and hh:nn:ss on a 24-hour clock.
+std::string DateTimeToRegionalText(TDateTime value);
+
+// Milliseconds since an arbitrary start, monotonic, wrapping at 2^32.
+std::uint32_t TickCount32();
+
+}  // namespace qm

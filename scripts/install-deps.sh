@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Quillmark needs, asking apt only for what is missing.
+# Usage: scripts/install-deps.sh [build] [test] [print] [wine]   (no argument: build)
+#   build  compilers, CMake, GoogleTest, Google Benchmark, Qt 6, fonts
+#   print  CUPS with a PDF-writing queue driver (the demo's printer when none exists)
+#   test   everything the whole test suite and the real peers need (includes print)
+#   wine   MinGW-w64 and Wine for the Windows host-link test
+set -euo pipefail
+
+build_pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
+  libbenchmark-dev libspdlog-dev qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  fonts-liberation fonts-liberation2 clang-format clang-tidy python3)
+print_pkgs=(cups printer-driver-cups-pdf poppler-utils cups-ipp-utils)
+test_pkgs=(xvfb xauth direwolf efingerd finger socat netcat-openbsd iproute2 util-linux
+  imagemagick)
+wine_pkgs=(g++-mingw-w64-x86-64-win32 wine64)
+
+[ $# -gt 0 ] || set -- build
+want=()
+for group in "$@"; do
+  case "$group" in
+    build) want+=("${build_pkgs[@]}") ;;
+    print) want+=("${print_pkgs[@]}") ;;
+    test) want+=("${build_pkgs[@]}" "${print_pkgs[@]}" "${test_pkgs[@]}") ;;
+    wine) want+=("${wine_pkgs[@]}") ;;
+    *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: these packages are missing; install them as root: ${missing[*]}" >&2
+  exit 1
+fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+# Packages that would start services (cups, efingerd via inetd) must not start them here.
+if [ ! -e /usr/sbin/policy-rc.d ]; then
+  printf "#!/bin/sh\nexit 101\n" > /usr/sbin/policy-rc.d && chmod +x /usr/sbin/policy-rc.d
+  trap "rm -f /usr/sbin/policy-rc.d" EXIT
+fi
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds Quillmark and runs the whole test suite: formatting, the plain build, the
+# AddressSanitizer + UndefinedBehaviorSanitizer build, and the ThreadSanitizer build
+# of the threaded core. Installs what is missing first (as root).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh test
+scripts/install-deps.sh wine || echo "test: Wine could not be installed; the Windows host-link test will report itself skipped"
+
+echo "== formatting"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+# Printing tests send real jobs to a CUPS queue that writes PDF files.
+[ -x scripts/cups-pdf-queue.sh ] && scripts/cups-pdf-queue.sh start
+
+status=0
+for preset in default asan tsan; do
+  echo "== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset" -j2 || status=1
+done
+exit $status

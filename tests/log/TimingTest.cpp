@@ -1,0 +1,64 @@
+#include "Timing.h"
+
+#include <gtest/gtest.h>
+
+namespace qm {
+namespace {
+
+TDateTime At(int y, int mo, int d, int h, int mi, int s, int ms) {
+  return EncodeDateTime({y, mo, d, h, mi, s, ms});
+}
+
+TEST(FormatDateTime, PatternsInUse) {
+  struct Case {
+    const char* pattern;
+    TDateTime value;
+    const char* expected;
+  } cases[] = {
+      {"hh:nn:ss.zzz", At(2003, 6, 15, 9, 5, 3, 7), "09:05:03.007"},
+      {" hh:nn:ss  mm/dd/yy", At(2003, 6, 15, 14, 5, 33, 0), " 14:05:33  06/15/03"},
+      {"yy-mm-dd", At(2004, 1, 1, 0, 0, 0, 0), "04-01-01"},
+      {"hh:nn:ss", At(1999, 12, 31, 23, 59, 59, 999), "23:59:59"},
+      {"HH:NN", At(2026, 12, 7, 8, 4, 0, 0), "08:04"},
+      {"hh:mm", At(2026, 12, 7, 8, 4, 0, 0), "08:04"},  // mm after an hour is minutes
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    EXPECT_EQ(FormatDateTime(c.pattern, c.value), c.expected);
+  }
+}
+
+TEST(DateTime, EncodeDecodeRoundTrip) {
+  EXPECT_DOUBLE_EQ(At(1899, 12, 30, 0, 0, 0, 0), 0.0);
+  EXPECT_DOUBLE_EQ(At(1900, 1, 1, 12, 0, 0, 0), 2.5);
+  const TDateTimeParts p = DecodeDateTime(At(2024, 2, 29, 23, 59, 59, 999));
+  EXPECT_EQ(p.Year, 2024);
+  EXPECT_EQ(p.Month, 2);
+  EXPECT_EQ(p.Day, 29);
+  EXPECT_EQ(p.Hour, 23);
+  EXPECT_EQ(p.Second, 59);
+  EXPECT_EQ(p.Millisecond, 999);
+}
+
+TEST(DateTime, RegionalTextLeavesOutMidnight) {
+  EXPECT_EQ(DateTimeToRegionalText(At(2003, 6, 15, 0, 0, 0, 0)), "06/15/2003");
+  EXPECT_EQ(DateTimeToRegionalText(At(2003, 6, 15, 14, 5, 33, 0)), "06/15/2003 14:05:33");
+}
+
+TEST(CurrentDateTime, RefusesUnknownSelector) {
+  EXPECT_THROW(
+      {
+        try {
+          CurrentDateTime(static_cast<TTimeFormat>(2));
+        } catch (const ETimeFormatError& e) {
+          EXPECT_STREQ(e.what(), "Unimplemented time format specified");
+          throw;
+        }
+      },
+      ETimeFormatError);
+  const TDateTime utc = CurrentDateTime(tfUTC);
+  EXPECT_GT(utc, At(2020, 1, 1, 0, 0, 0, 0));
+}
+
+}  // namespace
+}  // namespace qm

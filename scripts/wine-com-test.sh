@@ -7,8 +7,9 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build/mingw}"
 
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
+# Overridable, e.g. to see the skip: QM_WINE64=/nonexistent scripts/wine-com-test.sh
+wine="${QM_WINE64:-/usr/lib/wine/wine64}"
+wineserver="${QM_WINESERVER:-/usr/lib/wine/wineserver}"
 missing=()
 command -v x86_64-w64-mingw32-g++ >/dev/null || missing+=(g++-mingw-w64-x86-64-win32)
 [ -x "$wine" ] && [ -x "$wineserver" ] || missing+=(wine64)

@@ -26,6 +26,11 @@ T* QueryChecked(IUnknown* Object, const GUID& Iid) {
   return Intf;
 }
 
+// Drops an error object left by some earlier call, so a failure is never described by it.
+void ClearErrorInfo() {
+  SetErrorInfo(0, nullptr);
+}
+
 std::string SystemText(HRESULT ErrorCode) {
   char* Buffer = nullptr;
   DWORD Length = FormatMessageA(
@@ -49,7 +54,7 @@ EOleError::EOleError(HRESULT ErrorCode, const std::string& Message)
 
 std::string OleErrorMessage(HRESULT ErrorCode) {
   std::string Text;
-  // Always taken, even when unused, so a stale description never names a later failure.
+  // Taken even when unused, so it cannot describe a later failure.
   IErrorInfo* Info = nullptr;
   if (GetErrorInfo(0, &Info) == S_OK && Info) {
     BSTR Description = nullptr;
@@ -185,6 +190,7 @@ void TUIView32Link::Unsubscribe() {
 
 std::string TUIView32Link::PacketText() {
   BSTR Text = nullptr;
+  ClearErrorInfo();
   HRESULT Result = FIntf->get_PacketText(&Text);
   std::string Packet = SUCCEEDED(Result) ? BStrToAnsi(Text) : std::string();
   SysFreeString(Text);
@@ -196,6 +202,7 @@ void TUIView32Link::FillMyInfo(TUIView32MyInfo& Info) {
   // The field handed over is in/out: the host may release it and put another in its place.
   _clsMyInfo* Field = Info.DefaultInterface();
   Field->AddRef();
+  ClearErrorInfo();
   HRESULT Result = FIntf->FillMyInfo(&Field);
   TComRef<_clsMyInfo> Returned(Field);
   OleCheck(Result);
@@ -215,8 +222,10 @@ _clsMyInfo* TUIView32MyInfo::DefaultInterface() {
 }
 
 std::string TUIView32MyInfo::MyCallsign() {
+  _clsMyInfo* Intf = DefaultInterface();
   BSTR Text = nullptr;
-  HRESULT Result = DefaultInterface()->get_MyCallsign(&Text);
+  ClearErrorInfo();
+  HRESULT Result = Intf->get_MyCallsign(&Text);
   std::string Call = SUCCEEDED(Result) ? BStrToAnsi(Text) : std::string();
   SysFreeString(Text);
   OleCheck(Result);

@@ -397,6 +397,19 @@ void TestErrors() {
     Check(Text.rfind("OLE error", 0) != 0 && !Text.empty(), "the system has a text for 8004ab7f; it is used",
           __LINE__, Printable(Text));
 
+  // An error object some earlier call left behind does not describe the next failure.
+  ICreateErrorInfo* Create = nullptr;
+  IErrorInfo* Stale = nullptr;
+  if (SUCCEEDED(CreateErrorInfo(&Create))) {
+    Create->SetDescription(const_cast<LPOLESTR>(L"stale description"));
+    Create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&Stale));
+    Create->Release();
+  }
+  CHECK(Stale && SetErrorInfo(0, Stale) == S_OK, "a stale error object is set");
+  if (Stale) Stale->Release();
+  CHECK(Throws([&] { Link.PacketText(); }, Code, Text) && Text.find("stale") == std::string::npos,
+        "a stale error object is not taken for the host's description");
+
   // A code with a system text: that text, without the line break the system adds.
   Host->Failure = {E_FAIL, L""};
   CHECK(Throws([&] { Link.PacketText(); }, Code, Text) && Code == E_FAIL, "E_FAIL raises EOleError");

@@ -39,7 +39,7 @@ std::string Printable(const std::string& Text) {
 void Check(bool Ok, const std::string& What, int Line, const std::string& Detail = {}) {
   if (Ok) {
     ++Passed;
-    std::printf("ok   %s\n", What.c_str());
+    std::printf("ok   %s%s%s\n", What.c_str(), Detail.empty() ? "" : ": ", Detail.c_str());
   } else {
     ++Failed;
     std::printf("FAIL %s (line %d)%s%s\n", What.c_str(), Line, Detail.empty() ? "" : ": ", Detail.c_str());
@@ -48,10 +48,11 @@ void Check(bool Ok, const std::string& What, int Line, const std::string& Detail
 }
 
 #define CHECK(cond, what) Check((cond), (what), __LINE__)
-#define CHECK_EQ_TEXT(actual, expected, what)                                                           \
-  do {                                                                                                  \
-    std::string A_ = (actual), E_ = (expected);                                                         \
-    Check(A_ == E_, (what), __LINE__, "got \"" + Printable(A_) + "\", want \"" + Printable(E_) + "\""); \
+#define CHECK_EQ_TEXT(actual, expected, what)                                               \
+  do {                                                                                      \
+    std::string A_ = (actual), E_ = (expected);                                             \
+    Check(A_ == E_, (what), __LINE__,                                                       \
+          A_ == E_ ? "" : "got \"" + Printable(A_) + "\", want \"" + Printable(E_) + "\""); \
   } while (0)
 
 std::string Hex(HRESULT Code) {
@@ -92,7 +93,7 @@ struct TClassRegistration {
   TClassRegistration(const GUID& ClassId, IUnknown* Factory) {
     HRESULT Result =
         CoRegisterClassObject(ClassId, Factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &Cookie);
-    Check(SUCCEEDED(Result), "CoRegisterClassObject", __LINE__, Hex(Result));
+    Check(SUCCEEDED(Result), "CoRegisterClassObject", __LINE__, SUCCEEDED(Result) ? "" : Hex(Result));
   }
   ~TClassRegistration() {
     if (Cookie) CoRevokeClassObject(Cookie);
@@ -104,7 +105,7 @@ struct TActiveRegistration {
   DWORD Cookie = 0;
   TActiveRegistration(const GUID& ClassId, IUnknown* Object) {
     HRESULT Result = RegisterActiveObject(Object, ClassId, ACTIVEOBJECT_STRONG, &Cookie);
-    Check(SUCCEEDED(Result), "RegisterActiveObject", __LINE__, Hex(Result));
+    Check(SUCCEEDED(Result), "RegisterActiveObject", __LINE__, SUCCEEDED(Result) ? "" : Hex(Result));
   }
   ~TActiveRegistration() {
     if (Cookie) RevokeActiveObject(Cookie, nullptr);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "SettingsDefaults.h"
 #include "SettingsStore.h"
 
 class QListWidget;

@@ -150,6 +150,18 @@ TEST(SettingsStore, ReplacesTheFileKeepingItsPermissions) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
+TEST(SettingsStore, WritingThroughALinkKeepsTheLink) {
+  TTempDir dir;
+  const std::string real = dir.File("real.ini");
+  const std::string link = dir.File("Quillmark.ini");
+  WriteFileBytes(real, "[S]\r\nk=1\r\n");
+  std::filesystem::create_symlink(real, link);
+  TSettingsStore store(link);
+  store.WriteString("S", "k", "2");
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadFileBytes(real), "[S]\r\nk=2\r\n");
+}
+
 TEST(SettingsStore, RefusedWriteRaisesTheErrorWithTheFullPath) {
   TTempDir dir;
   // A folder that is a regular file stops even root.

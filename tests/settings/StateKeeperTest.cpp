@@ -70,6 +70,7 @@ struct TForm {
 
   std::vector<std::string> ListTexts(const QListWidget& list) const {
     std::vector<std::string> texts;
+    texts.reserve(static_cast<std::size_t>(list.count()));
     for (int i = 0; i < list.count(); ++i) texts.push_back(list.item(i)->text().toStdString());
     return texts;
   }

@@ -1,0 +1,86 @@
+#include "AppPaths.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace qm {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string EnvOrEmpty(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::string(value) : std::string();
+}
+
+// An XDG folder counts only when absolute; otherwise <home>/<fallback>.
+fs::path UserFolder(const std::string& xdg, const std::string& home, const char* fallback) {
+  if (!xdg.empty() && fs::path(xdg).is_absolute()) return fs::path(xdg);
+  if (!home.empty()) return fs::path(home) / fallback;
+  return {};
+}
+
+}  // namespace
+
+TUserFolders UserFoldersFromEnvironment() {
+  return {EnvOrEmpty("XDG_CONFIG_HOME"), EnvOrEmpty("XDG_DATA_HOME"), EnvOrEmpty("HOME")};
+}
+
+bool IsFolderWritable(const std::string& dir) {
+  static std::atomic<unsigned> counter{0};
+  std::error_code ec;
+  if (!fs::is_directory(fs::path(dir), ec)) return false;
+#ifdef _WIN32
+  const auto pid = _getpid();
+#else
+  const auto pid = getpid();
+#endif
+  const fs::path probe =
+      fs::path(dir) / (".quillmark-probe-" + std::to_string(pid) + "-" + std::to_string(counter++));
+#ifdef _WIN32
+  FILE* f = std::fopen(probe.string().c_str(), "wx");
+  if (!f) return false;
+  std::fclose(f);
+#else
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  ::close(fd);
+#endif
+  fs::remove(probe, ec);
+  return true;
+}
+
+TAppPaths ResolveAppPaths(const std::string& exeDir) {
+  return ResolveAppPaths(exeDir, UserFoldersFromEnvironment());
+}
+
+TAppPaths ResolveAppPaths(const std::string& exeDir, const TUserFolders& folders) {
+  const fs::path beside = exeDir.empty() ? fs::path(".") : fs::path(exeDir);
+  const fs::path config = UserFolder(folders.XdgConfigHome, folders.Home, ".config");
+  const fs::path data = UserFolder(folders.XdgDataHome, folders.Home, ".local/share");
+  if (IsFolderWritable(beside.string()) || config.empty() || data.empty()) {
+    // With no user folder to go to, the executable's folder is still the place the
+    // operator would look for the file; writing it then reports its path.
+    return {(beside / SettingsFileName).string(), beside.string()};
+  }
+  const fs::path configDir = config / "Quillmark";
+  const fs::path dataDir = data / "Quillmark";
+  std::error_code ec;
+  // A failure to create shows later as "Unable to write to <path>".
+  fs::create_directories(configDir, ec);
+  fs::create_directories(dataDir, ec);
+  return {(configDir / SettingsFileName).string(), dataDir.string()};
+}
+
+}  // namespace qm

@@ -1,0 +1,247 @@
+#include "SettingsStore.h"
+
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace qm {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// nullopt: no such file. Throws std::system_error when a file is there but cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string& fileName) {
+  std::error_code ec;
+  if (!fs::exists(fs::path(fileName), ec)) {
+    if (ec) throw std::system_error(ec);
+    return std::nullopt;
+  }
+  std::ifstream in(fileName, std::ios::binary);
+  if (!in || fs::is_directory(fs::path(fileName), ec)) throw std::system_error(EIO, std::generic_category());
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) throw std::system_error(EIO, std::generic_category());
+  return std::move(text).str();
+}
+
+std::string TempNameBeside(const std::string& target) {
+  static std::atomic<unsigned> counter{0};
+#ifdef _WIN32
+  const auto pid = _getpid();
+#else
+  const auto pid = getpid();
+#endif
+  return target + ".tmp" + std::to_string(pid) + "-" + std::to_string(counter++);
+}
+
+// Writes the new contents beside the file and renames them over it. False when any
+// step fails; the old file is then untouched and the temporary file gone.
+bool ReplaceFile(const std::string& fileName, const std::string& contents) {
+  std::error_code ec;
+  std::string target = fileName;
+  // Keep a link a link: replace the file it points at.
+  if (fs::is_symlink(fs::path(fileName), ec)) {
+    const auto resolved = fs::weakly_canonical(fs::path(fileName), ec);
+    if (!ec) target = resolved.string();
+  }
+  const std::string temp = TempNameBeside(target);
+#ifdef _WIN32
+  FILE* f = std::fopen(temp.c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(contents.data(), 1, contents.size(), f) == contents.size();
+  ok = std::fflush(f) == 0 && ok;
+  ok = _commit(_fileno(f)) == 0 && ok;
+  ok = std::fclose(f) == 0 && ok;
+  ok = ok && MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!ok) std::remove(temp.c_str());
+  return ok;
+#else
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool ok = true;
+  struct stat old {};
+  if (::stat(target.c_str(), &old) == 0) ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+  const char* p = contents.data();
+  std::size_t left = contents.size();
+  while (ok && left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // Make the rename itself durable; a failure here leaves a complete file either way.
+  std::string dir = fs::path(target).parent_path().string();
+  if (dir.empty()) dir = ".";
+  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return true;
+#endif
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool TryParseInteger(std::string_view text, std::int32_t& value) {
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  bool hex = false;
+  if (!text.empty() && text.front() == '$') {
+    hex = true;
+    text.remove_prefix(1);
+  } else if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    hex = true;
+    text.remove_prefix(2);
+  }
+  if (text.empty()) return false;
+  std::uint64_t magnitude = 0;
+  for (const char c : text) {
+    const int digit = hex ? HexDigit(c) : ((c >= '0' && c <= '9') ? c - '0' : -1);
+    if (digit < 0) return false;
+    magnitude = magnitude * (hex ? 16 : 10) + static_cast<unsigned>(digit);
+    if (magnitude > 0xFFFFFFFFull) return false;
+  }
+  if (hex) {
+    // Hexadecimal covers all 32 bits, as "$FFFFFFFF" is -1.
+    const auto bits = static_cast<std::int32_t>(static_cast<std::uint32_t>(magnitude));
+    value = negative ? static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(bits)) : bits;
+    return true;
+  }
+  if (magnitude > (negative ? 2147483648ull : 2147483647ull)) return false;
+  value = negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude))
+                   : static_cast<std::int32_t>(magnitude);
+  return true;
+}
+
+TSettingsStore::TSettingsStore(std::string fileName) : FFileName(std::move(fileName)) {}
+
+TSettingsStore::~TSettingsStore() {
+  if (FOpenCount == 0) return;
+  FOpenCount = 1;
+  try {
+    Close();
+  } catch (...) {
+    // A destructor cannot report; the caller that left the store open lost its changes.
+  }
+}
+
+void TSettingsStore::Open() {
+  if (FOpenCount++ > 0) return;
+  FChanges.clear();
+  try {
+    FIni.Parse(ReadWholeFile(FFileName).value_or(std::string()));
+  } catch (const std::exception&) {
+    // Unreadable: read as defaults; the flush refuses to overwrite it.
+    FIni = TIniFile();
+  }
+}
+
+void TSettingsStore::Close() {
+  if (FOpenCount == 0) return;
+  if (--FOpenCount > 0) return;
+  Flush();
+}
+
+void TSettingsStore::Flush() {
+  std::vector<TChange> changes;
+  changes.swap(FChanges);
+  if (changes.empty()) return;
+  std::optional<std::string> onDisk;
+  try {
+    onDisk = ReadWholeFile(FFileName);
+  } catch (const std::exception&) {
+    throw ESettingsWriteError(FFileName);
+  }
+  TIniFile merged(onDisk.value_or(std::string()));
+  for (const auto& change : changes) {
+    if (change.Erase) {
+      merged.EraseSection(change.Section);
+    } else {
+      merged.WriteString(change.Section, change.Key, change.Value);
+    }
+  }
+  const std::string text = merged.Text();
+  if (onDisk && *onDisk == text) return;
+  // Erasing what is not there creates no file.
+  if (!onDisk && text.empty()) return;
+  if (!ReplaceFile(FFileName, text)) throw ESettingsWriteError(FFileName);
+}
+
+std::string TSettingsStore::ReadString(std::string_view section, std::string_view key,
+                                       std::string_view defaultValue) {
+  Open();
+  std::string value = FIni.ReadString(section, key, defaultValue);
+  Close();
+  return value;
+}
+
+void TSettingsStore::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+  Open();
+  FIni.WriteString(section, key, value);
+  FChanges.push_back({false, std::string(section), std::string(key), std::string(value)});
+  Close();
+}
+
+std::int32_t TSettingsStore::ReadInteger(std::string_view section, std::string_view key,
+                                         std::int32_t defaultValue) {
+  const std::string text = ReadString(section, key, "");
+  std::int32_t value = 0;
+  return TryParseInteger(text, value) ? value : defaultValue;
+}
+
+void TSettingsStore::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+void TSettingsStore::EraseSection(std::string_view section) {
+  Open();
+  FIni.EraseSection(section);
+  FChanges.push_back({true, std::string(section), {}, {}});
+  Close();
+}
+
+bool TSettingsStore::SectionExists(std::string_view section) {
+  Open();
+  const bool exists = FIni.SectionExists(section);
+  Close();
+  return exists;
+}
+
+}  // namespace qm

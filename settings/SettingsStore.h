@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "IniFile.h"
+
+namespace qm {
+
+// The system refused to write the settings file; the text names its full path.
+class ESettingsWriteError : public std::runtime_error {
+ public:
+  explicit ESettingsWriteError(const std::string& fileName)
+      : std::runtime_error("Unable to write to " + fileName) {}
+};
+
+// Access to one INI file with an open count. The outermost Open reads the file;
+// the outermost Close writes this session's changes, replayed in order onto the
+// file as it then stands on disk (so two programs sharing the file keep each
+// other's keys and the last writer of a key wins). The write goes to a temporary
+// file in the same folder that is synced and renamed over the old one, so the
+// file is never left half written. Operations outside Open/Close open and close
+// around themselves.
+class TSettingsStore {
+ public:
+  explicit TSettingsStore(std::string fileName);
+  ~TSettingsStore();
+  TSettingsStore(const TSettingsStore&) = delete;
+  TSettingsStore& operator=(const TSettingsStore&) = delete;
+
+  const std::string& FileName() const { return FFileName; }
+
+  void Open();
+  // Throws ESettingsWriteError when the outermost Close cannot write; the store is
+  // released all the same and the file on disk keeps its old contents.
+  void Close();
+  int OpenCount() const { return FOpenCount; }
+
+  std::string ReadString(std::string_view section, std::string_view key, std::string_view defaultValue);
+  void WriteString(std::string_view section, std::string_view key, std::string_view value);
+  // Decimal, "$" hexadecimal or "0x"/"0X" hexadecimal; anything else reads as the default.
+  std::int32_t ReadInteger(std::string_view section, std::string_view key, std::int32_t defaultValue);
+  void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
+  void EraseSection(std::string_view section);
+  bool SectionExists(std::string_view section);
+
+ private:
+  struct TChange {
+    bool Erase;
+    std::string Section, Key, Value;
+  };
+  void Flush();
+
+  std::string FFileName;
+  int FOpenCount = 0;
+  TIniFile FIni;
+  std::vector<TChange> FChanges;
+};
+
+// The integer reading of the store: optional sign, then decimal digits, "$" or
+// "0x"/"0X" and up to 8 hexadecimal digits (taken as 32 bits). False when the
+// text is no such number or out of range.
+bool TryParseInteger(std::string_view text, std::int32_t& value);
+
+}  // namespace qm

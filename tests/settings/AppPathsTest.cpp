@@ -1,0 +1,71 @@
+#include "AppPaths.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "TempDir.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TTempDir;
+
+TEST(AppPaths, BesideAWritableExecutableFolder) {
+  TTempDir exe;
+  TTempDir home;
+  const TAppPaths paths = ResolveAppPaths(exe.Path().string(), {"", "", home.Path().string()});
+  EXPECT_EQ(paths.IniFile, (exe.Path() / "Quillmark.ini").string());
+  EXPECT_EQ(paths.LogDir, exe.Path().string());
+  EXPECT_TRUE(fs::is_empty(home.Path()));
+  EXPECT_TRUE(fs::is_empty(exe.Path()));  // the probe leaves nothing behind
+}
+
+TEST(AppPaths, UserFoldersWhenTheExecutableFolderCannotBeWritten) {
+  TTempDir root;
+  // Under a regular file nothing can be created, not even by root.
+  test::WriteFileBytes(root.File("file"), "x");
+  const std::string exeDir = root.File("file") + "/bin";
+  const fs::path home = root.Path() / "home";
+  const fs::path xdgConfig = root.Path() / "xdg-config";
+  const fs::path xdgData = root.Path() / "xdg-data";
+  struct TCase {
+    const char* Name;
+    TUserFolders Folders;
+    fs::path Ini;
+    fs::path Logs;
+  };
+  const TCase cases[] = {
+      {"home only",
+       {"", "", home.string()},
+       home / ".config/Quillmark/Quillmark.ini",
+       home / ".local/share/Quillmark"},
+      {"xdg folders",
+       {xdgConfig.string(), xdgData.string(), home.string()},
+       xdgConfig / "Quillmark/Quillmark.ini",
+       xdgData / "Quillmark"},
+      {"relative xdg ignored",
+       {"rel/config", "rel/data", home.string()},
+       home / ".config/Quillmark/Quillmark.ini",
+       home / ".local/share/Quillmark"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const TAppPaths paths = ResolveAppPaths(exeDir, c.Folders);
+    EXPECT_EQ(paths.IniFile, c.Ini.string());
+    EXPECT_EQ(paths.LogDir, c.Logs.string());
+    EXPECT_TRUE(fs::is_directory(c.Ini.parent_path()));
+    EXPECT_TRUE(fs::is_directory(c.Logs));
+  }
+  EXPECT_FALSE(IsFolderWritable(exeDir));
+  EXPECT_TRUE(IsFolderWritable(root.Path().string()));
+}
+
+TEST(AppPaths, StaysBesideTheExecutableWithNoUserFolderKnown) {
+  const TAppPaths paths = ResolveAppPaths("/nonexistent/qm/bin", {"", "", ""});
+  EXPECT_EQ(paths.IniFile, "/nonexistent/qm/bin/Quillmark.ini");
+}
+
+}  // namespace
+}  // namespace qm

@@ -164,20 +164,34 @@ void Parse(std::string_view S, TAprsMsgPacket& p) {
   }
 }
 
+// The text is read where it is stored, so RawText is the only copy made of it.
+std::unique_ptr<TAprsMsgPacket> NewPacket(std::string&& S, std::uint32_t tickCount, TDateTime receivedUtc) {
+  auto p = std::make_unique<TAprsMsgPacket>();
+  p->RawText = std::move(S);
+  p->TickCount = tickCount;
+  p->ReceivedUtc = receivedUtc;
+  Parse(p->RawText, *p);
+  return p;
+}
+
 }  // namespace
 
 std::unique_ptr<TAprsMsgPacket> ParseAprsPacket(std::string_view S, std::uint32_t tickCount,
                                                 TDateTime receivedUtc) {
-  auto p = std::make_unique<TAprsMsgPacket>();
-  p->RawText.assign(S);
-  p->TickCount = tickCount;
-  p->ReceivedUtc = receivedUtc;
-  Parse(S, *p);
-  return p;
+  return NewPacket(std::string(S), tickCount, receivedUtc);
+}
+
+std::unique_ptr<TAprsMsgPacket> ParseAprsPacket(std::string&& S, std::uint32_t tickCount,
+                                                TDateTime receivedUtc) {
+  return NewPacket(std::move(S), tickCount, receivedUtc);
 }
 
 std::unique_ptr<TAprsMsgPacket> ParseAprsPacket(std::string_view S) {
-  return ParseAprsPacket(S, TickCount32(), CurrentDateTime(tfUTC));
+  return NewPacket(std::string(S), TickCount32(), CurrentDateTime(tfUTC));
+}
+
+std::unique_ptr<TAprsMsgPacket> ParseAprsPacket(std::string&& S) {
+  return NewPacket(std::move(S), TickCount32(), CurrentDateTime(tfUTC));
 }
 
 TCallSign ParseCallSign(std::string_view T) {

@@ -47,10 +47,23 @@ class TAprsMsgPacket {
 
 // Parses one cleaned packet line, stamping it with TickCount32() and the UTC clock.
 std::unique_ptr<TAprsMsgPacket> ParseAprsPacket(std::string_view S);
+// The same for a text the caller gives away (ParseAprsPacket(CleanPacketText(t))): it
+// becomes RawText without a copy.
+std::unique_ptr<TAprsMsgPacket> ParseAprsPacket(std::string&& S);
+// Keeps a string literal from being ambiguous between the two above.
+inline std::unique_ptr<TAprsMsgPacket> ParseAprsPacket(const char* S) {
+  return ParseAprsPacket(std::string_view(S));
+}
 
 // The same with the stamps given, for tests and benchmarks.
 std::unique_ptr<TAprsMsgPacket> ParseAprsPacket(std::string_view S, std::uint32_t tickCount,
                                                 TDateTime receivedUtc);
+std::unique_ptr<TAprsMsgPacket> ParseAprsPacket(std::string&& S, std::uint32_t tickCount,
+                                                TDateTime receivedUtc);
+inline std::unique_ptr<TAprsMsgPacket> ParseAprsPacket(const char* S, std::uint32_t tickCount,
+                                                       TDateTime receivedUtc) {
+  return ParseAprsPacket(std::string_view(S), tickCount, receivedUtc);
+}
 
 // Reads a callsign text. When T ends in a digit, the digits after the last "-" or the
 // last capital letter are the SSID ("NOCALL-9", "NOCALL7"; "NOCALL-0" reads as NOCALL,

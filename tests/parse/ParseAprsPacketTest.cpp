@@ -326,6 +326,23 @@ TEST(ParseAprsPacket, RawTextKeptByteForByte) {
   EXPECT_EQ(p->MessageText, std::string("\x01\xFF\t\0end ", 8));
 }
 
+TEST(ParseAprsPacket, GivenAwayTextParsesLikeAView) {
+  for (const char* s : {"Q1ABC-7*>APRS,WIDE1-1::NWS_WARN :a,b,OK{7", "Q1ABC>APRS::Q0DEMO-9 :ack5", "x"}) {
+    SCOPED_TRACE(s);
+    const auto a = ParseAprsPacket(std::string_view(s), kTick, kUtc);
+    const auto b = ParseAprsPacket(std::string(s), kTick, kUtc);
+    EXPECT_EQ(b->RawText, a->RawText);
+    EXPECT_EQ(b->Header, a->Header);
+    EXPECT_EQ(b->Body, a->Body);
+    EXPECT_EQ(b->Path, a->Path);
+    EXPECT_EQ(b->Source.FullCall, a->Source.FullCall);
+    EXPECT_EQ(b->Addressee, a->Addressee);
+    EXPECT_EQ(b->State, a->State);
+    EXPECT_EQ(b->Selected, a->Selected);
+    EXPECT_EQ(b->Kind, a->Kind);
+  }
+}
+
 TEST(ParseAprsPacket, StampsFromTheClocks) {
   const std::uint32_t before = TickCount32();
   const TDateTime utcBefore = CurrentDateTime(tfUTC);

@@ -36,5 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (char c : p->Source.BaseCall) QM_FUZZ_CHECK(!(c >= 'a' && c <= 'z'));
   // The source is at most 9 characters, or 10 with its "*" dropped.
   QM_FUZZ_CHECK(p->Source.BaseCall.size() <= 9);
+  // A given-away text parses exactly as a view of it does.
+  const auto q = qm::ParseAprsPacket(std::string(s), 77u, 1.5);
+  QM_FUZZ_CHECK(q->RawText == p->RawText && q->Header == p->Header && q->Body == p->Body);
+  QM_FUZZ_CHECK(q->Selected == p->Selected && q->Kind == p->Kind && q->State == p->State);
+  QM_FUZZ_CHECK(q->Source.FullCall == p->Source.FullCall &&
+                q->Destination.FullCall == p->Destination.FullCall);
+  QM_FUZZ_CHECK(q->Path == p->Path && q->MessageText == p->MessageText && q->MessageId == p->MessageId);
   return 0;
 }

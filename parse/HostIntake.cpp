@@ -1,0 +1,29 @@
+#include "HostIntake.h"
+
+#include "AsciiText.h"
+
+namespace qm {
+
+std::string CleanPacketText(std::string_view hostText) {
+  std::string_view v = hostText;
+  if (!v.empty()) v.remove_prefix(1);  // the station program's marker
+  if (v.size() >= 3 && IsDigit(v[0]) && v[2] == ':') {
+    // A port or time word: the same cut as SplitFirstToken(text, " ", word), with the
+    // word dropped, done on a view so that no copy is made of what is thrown away.
+    const std::size_t blank = v.find(' ');
+    v = blank == std::string_view::npos ? std::string_view() : TrimView(v.substr(blank + 1));
+  }
+  // Carriage returns and line feeds go wherever they stand, without leaving a blank.
+  std::string text;
+  // Two single-character searches: find_first_of would test the set at every byte.
+  if (v.find('\r') == std::string_view::npos && v.find('\n') == std::string_view::npos) {
+    text.assign(v);
+  } else {
+    text.reserve(v.size());
+    for (char c : v)
+      if (c != '\r' && c != '\n') text.push_back(c);
+  }
+  return text;
+}
+
+}  // namespace qm

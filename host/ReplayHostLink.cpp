@@ -10,6 +10,7 @@ namespace qm {
 TReplayHostLink::TReplayHostLink(const THostSettings& settings, QObject* parent)
     : TclsUIV(parent), FSettings(settings) {
   FTimer.setSingleShot(false);
+  FTimer.setTimerType(Qt::PreciseTimer);
   connect(&FTimer, &QTimer::timeout, this, &TReplayHostLink::Tick);
 }
 

@@ -10,7 +10,6 @@
 #include <QTest>
 #include <fstream>
 #include <functional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "KissTcpHostLink.h"
 #include "ReplayHostLink.h"
 #include "TestFrames.h"
+#include "TestIntake.h"
 
 namespace qm {
 namespace {
@@ -41,22 +41,8 @@ class TQtApp : public ::testing::Environment {
 };
 [[maybe_unused]] const auto* const QtApp = ::testing::AddGlobalTestEnvironment(new TQtApp);
 
-// What the intake makes of a packet text: the first character and a leading time word go.
-std::string IntakeLine(const std::string& text) {
-  std::string s = text.empty() ? text : text.substr(1);
-  if (s.size() >= 3 && s[0] >= '0' && s[0] <= '9' && s[2] == ':') {
-    const auto blank = s.find(' ');
-    s = blank == std::string::npos ? std::string() : s.substr(blank + 1);
-  }
-  return s;
-}
-
-// Every text: marker, optional "hh:mm:ss ", then the packet line unchanged.
 void ExpectStationForm(const std::string& text, const std::string& line, bool timeWord) {
-  static const std::regex withTime(R"(^\*\d\d:\d\d:\d\d [^ ].*)");
-  EXPECT_EQ(text[0], '*') << text;
-  EXPECT_EQ(std::regex_match(text.substr(0, 11), withTime), timeWord) << text;
-  EXPECT_EQ(IntakeLine(text), line) << text;
+  EXPECT_EQ(test::StationFormError(text, line, timeWord), "");
 }
 
 // Collects PacketText while OnDataAvailable is emitted, and every state text.

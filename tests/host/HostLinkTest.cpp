@@ -250,6 +250,27 @@ TEST(AprsIsLinkTest, StopInsideHandlerEndsDelivery) {
   EXPECT_EQ(rec.Texts.size(), 1u);
 }
 
+TEST(AprsIsLinkTest, HandlerWithNestedEventLoopKeepsItsPacket) {
+  TLoopbackServer server;
+  auto link = CreateHostLink(TcpSettings(THostSettings::htAprsIs, server.Port()));
+  TRecorder rec(*link);
+  link->Start();
+  QTcpSocket* peer = server.Accept();
+  ASSERT_NE(peer, nullptr);
+  std::string afterNestedLoop;
+  QObject::connect(link.get(), &TclsUIV::OnDataAvailable, [&] {
+    if (rec.Texts.size() != 1) return;
+    // A handler that processes events (as a print job does) while more packets arrive.
+    TLoopbackServer::Write(peer, "A>B:2\r\n");
+    QTest::qWait(100);
+    afterNestedLoop = link->PacketText();
+  });
+  TLoopbackServer::Write(peer, "A>B:1\r\n");
+  ASSERT_TRUE(rec.WaitTexts(2));
+  EXPECT_EQ(afterNestedLoop, "*A>B:1");
+  EXPECT_EQ(rec.Texts, (std::vector<std::string>{"*A>B:1", "*A>B:2"}));
+}
+
 TEST(AprsIsLinkTest, NoCallsignIsAnErrorNotALogin) {
   THostSettings settings = TcpSettings(THostSettings::htAprsIs, 1);
   settings.Callsign = " \r\n";

@@ -1,0 +1,23 @@
+#include "AprsIsHostLink.h"
+
+#include "HostText.h"
+
+namespace qm {
+
+QString TAprsIsHostLink::SettingsError() const {
+  if (CleanLoginCallsign(FSettings.Callsign).empty()) return "no callsign set for the APRS-IS login";
+  return {};
+}
+
+void TAprsIsHostLink::Connected() {
+  // The login is the only thing this program ever sends.
+  Send(AprsIsLoginLine(FSettings.Callsign, FSettings.Filter));
+}
+
+void TAprsIsHostLink::Received(std::string_view bytes) {
+  FReader.Feed(bytes, [this](std::string_view line) {
+    if (!TAprsIsLineReader::IsServerLine(line)) Deliver(MakeHostPacketText(line));
+  });
+}
+
+}  // namespace qm

@@ -1,0 +1,42 @@
+// The host link: one interface the main window talks to, several transports behind it.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <string>
+
+#include "HostSettings.h"
+#include "MyInfo.h"
+
+namespace qm {
+
+class TclsUIV : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit TclsUIV(QObject* parent = nullptr) : QObject(parent) {}
+
+  // Single-byte text of the packet just monitored, in the station program's form: a marker
+  // character, optionally "hh:mm:ss" and a blank, then SRC>DST,PATH:info. Valid while
+  // OnDataAvailable is being emitted.
+  virtual std::string PacketText() = 0;
+  // Fills info with the own station (its callsign as configured).
+  virtual void FillMyInfo(TclsMyInfo& info) = 0;
+  // Starts replaying or connecting; events then arrive through the event loop.
+  virtual void Start() = 0;
+  // Stops at once; no event is emitted afterwards until the next Start.
+  virtual void Stop() = 0;
+
+ signals:
+  void OnDataAvailable();
+  void OnUIView32IsClosing();
+  // Connection state in words for the window ("Connecting to host:port", "Connected to
+  // host:port", "Retrying in N s: reason", "Error: ...").
+  void StateChanged(const QString& text);
+};
+
+// The transport the settings name; not started yet.
+std::unique_ptr<TclsUIV> CreateHostLink(const THostSettings& settings, QObject* parent = nullptr);
+
+}  // namespace qm

@@ -1,0 +1,18 @@
+#include "HostSettings.h"
+
+namespace qm {
+
+int THostSettings::EffectivePort() const {
+  if (Port != 0) return Port;
+  switch (Transport) {
+    case htAprsIs:
+      return DefaultAprsIsPort;
+    case htKissTcp:
+      return DefaultKissPort;
+    case htReplay:
+      break;
+  }
+  return 0;
+}
+
+}  // namespace qm

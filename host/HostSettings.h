@@ -1,0 +1,33 @@
+// What the window tells the host link: which transport, where, and as whom.
+#pragma once
+
+#include <string>
+
+namespace qm {
+
+struct THostSettings {
+  enum TTransport { htReplay, htAprsIs, htKissTcp };
+
+  TTransport Transport = htReplay;
+  std::string Callsign = "Q0DEMO-9";
+  std::string Server = "127.0.0.1";
+  int Port = 0;             // 0 = the transport's usual port (14580 APRS-IS, 8001 KISS TCP)
+  std::string Filter;       // APRS-IS server-side filter; empty = none
+  std::string CaptureFile;  // replay; empty = the bundled demo traffic
+  double Pace = 3.0;        // replay, packets per second; 0 = as fast as the window takes them
+
+  // Reconnect timing of the TCP transports; tests shorten these.
+  int RetryFirstMs = 1000;       // first wait after a drop, doubled each failure
+  int RetryMaxMs = 60000;        // longest wait
+  int StableMs = 60000;          // a connection this old resets the wait to the first one
+  int ConnectTimeoutMs = 15000;  // a connect attempt that takes longer counts as failed
+  int IdleTimeoutMs = 120000;    // APRS-IS: silence this long means a dead link (servers send keep-alives)
+
+  static constexpr int DefaultAprsIsPort = 14580;
+  static constexpr int DefaultKissPort = 8001;
+
+  // Port, or the transport's usual one when Port is 0.
+  int EffectivePort() const;
+};
+
+}  // namespace qm

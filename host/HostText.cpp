@@ -1,0 +1,58 @@
+#include "HostText.h"
+
+#include "QuillmarkVersion.h"
+#include "Timing.h"
+
+namespace qm {
+
+std::string MakeHostPacketText(std::string_view line, std::string_view timeWord) {
+  std::string text;
+  text.reserve(line.size() + timeWord.size() + 2);
+  text += HostPacketMarker;
+  if (!timeWord.empty()) {
+    text += timeWord;
+    text += ' ';
+  }
+  text += line;
+  return text;
+}
+
+std::string HostTimeWord() {
+  return FormatDateTime("hh:nn:ss", CurrentDateTime(tfLocal));
+}
+
+std::string_view UnwrapThirdParty(std::string_view line) {
+  // The header holds no ":", so the first one starts the information field.
+  const auto colon = line.find(':');
+  if (colon == std::string_view::npos || colon + 1 >= line.size() || line[colon + 1] != '}') return line;
+  return line.substr(colon + 2);
+}
+
+std::string CleanLoginCallsign(std::string_view callsign) {
+  std::string out;
+  for (const char c : callsign) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 32 || u == 127) continue;
+    out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  return out;
+}
+
+std::string AprsIsLoginLine(std::string_view callsign, std::string_view filter) {
+  std::string line = "user " + CleanLoginCallsign(callsign) + " pass -1 vers Quillmark " +
+                     std::to_string(version::Major) + "." + std::to_string(version::Minor) + "." +
+                     std::to_string(version::Release);
+  std::string cleanFilter;
+  for (const char c : filter) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 32 && u != 127) cleanFilter += c;
+  }
+  // Blanks at the ends would only make an empty or odd-looking filter word.
+  while (!cleanFilter.empty() && cleanFilter.front() == ' ') cleanFilter.erase(0, 1);
+  while (!cleanFilter.empty() && cleanFilter.back() == ' ') cleanFilter.pop_back();
+  if (!cleanFilter.empty()) line += " filter " + cleanFilter;
+  line += "\r\n";
+  return line;
+}
+
+}  // namespace qm

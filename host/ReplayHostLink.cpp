@@ -1,0 +1,63 @@
+#include "ReplayHostLink.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <algorithm>
+#include <cmath>
+
+namespace qm {
+
+TReplayHostLink::TReplayHostLink(const THostSettings& settings, QObject* parent)
+    : TclsUIV(parent), FSettings(settings) {
+  FTimer.setSingleShot(false);
+  FTimer.setTimerType(Qt::PreciseTimer);
+  connect(&FTimer, &QTimer::timeout, this, &TReplayHostLink::Tick);
+}
+
+std::string TReplayHostLink::DemoTrafficPath() {
+  const QString beside = QCoreApplication::applicationDirPath() + "/samples/demo-traffic.txt";
+  if (QFileInfo::exists(beside)) return beside.toStdString();
+#ifdef QM_DEMO_TRAFFIC
+  return QM_DEMO_TRAFFIC;
+#else
+  return beside.toStdString();
+#endif
+}
+
+void TReplayHostLink::Start() {
+  Stop();
+  const std::string path = FSettings.CaptureFile.empty() ? DemoTrafficPath() : FSettings.CaptureFile;
+  const QString shown = QString::fromLocal8Bit(path.c_str());
+  if (!FReader.Open(path)) {
+    // An operator's typo must not end the program: say so and stay idle.
+    emit StateChanged("Error: cannot open capture file " + shown + ": " +
+                      QString::fromLocal8Bit(FReader.Error().c_str()));
+    return;
+  }
+  const double pace = FSettings.Pace;
+  int intervalMs = 0;
+  if (std::isfinite(pace) && pace > 0)
+    intervalMs = static_cast<int>(std::lround(std::max(1.0, 1000.0 / pace)));
+  FTimer.setInterval(intervalMs);
+  emit StateChanged("Replaying " + shown);
+  FTimer.start();
+}
+
+void TReplayHostLink::Stop() {
+  FTimer.stop();
+  FReader.Close();
+}
+
+void TReplayHostLink::Tick() {
+  auto line = FReader.NextLine();
+  if (!line) {
+    Stop();
+    emit StateChanged("Capture finished");
+    emit OnUIView32IsClosing();
+    return;
+  }
+  FPacketText = std::move(*line);
+  emit OnDataAvailable();
+}
+
+}  // namespace qm

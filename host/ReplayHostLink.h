@@ -1,0 +1,35 @@
+// Replays a capture file of packet texts at a set pace, then reports the host closing.
+#pragma once
+
+#include <QTimer>
+
+#include "CaptureReader.h"
+#include "HostLink.h"
+
+namespace qm {
+
+class TReplayHostLink : public TclsUIV {
+  Q_OBJECT
+
+ public:
+  explicit TReplayHostLink(const THostSettings& settings, QObject* parent = nullptr);
+
+  std::string PacketText() override { return FPacketText; }
+  void FillMyInfo(TclsMyInfo& info) override { info.SetMyCallsign(FSettings.Callsign); }
+  void Start() override;
+  void Stop() override;
+
+  // The capture replayed when none is named: samples/demo-traffic.txt beside the executable,
+  // else the copy in the source tree.
+  static std::string DemoTrafficPath();
+
+ private:
+  void Tick();
+
+  THostSettings FSettings;
+  TCaptureReader FReader;
+  QTimer FTimer;
+  std::string FPacketText;
+};
+
+}  // namespace qm

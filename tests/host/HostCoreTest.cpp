@@ -1,0 +1,343 @@
+// Decoding without Qt: KISS framing, AX.25 UI frames, APRS-IS lines, capture files.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "AprsIsLineReader.h"
+#include "CaptureReader.h"
+#include "HostSettings.h"
+#include "HostText.h"
+#include "KissDecoder.h"
+#include "TestFrames.h"
+
+namespace qm {
+namespace {
+
+using test::Ax25Ui;
+using test::Kiss;
+using namespace std::string_literals;
+
+struct TFrame {
+  int Port;
+  std::string Bytes;
+  bool operator==(const TFrame&) const = default;
+};
+
+std::vector<TFrame> FeedAll(TKissDecoder& decoder, const std::string& bytes, std::size_t chunk) {
+  std::vector<TFrame> frames;
+  for (std::size_t i = 0; i < bytes.size(); i += chunk) {
+    decoder.Feed(std::string_view(bytes).substr(i, chunk), [&](int port, std::string_view ax25) {
+      frames.push_back({port, std::string(ax25)});
+    });
+  }
+  return frames;
+}
+
+TEST(KissDecoderTest, UnescapesAndFramesAtAnySplit) {
+  struct TCase {
+    const char* Name;
+    std::string Stream;
+    std::vector<TFrame> Expected;
+  } cases[] = {
+      {"plain frame",
+       "\xC0\x00"
+       "abc\xC0"s,
+       {{0, "abc"}}},
+      {"escaped FEND and FESC",
+       "\xC0\x00"
+       "a\xDB\xDC"
+       "b\xDB\xDD"
+       "c\xC0"s,
+       {{0,
+         "a\xC0"
+         "b\xDB"
+         "c"}}},
+      {"TFEND and TFESC unescaped stay", "\xC0\x00\xDC\xDD\xC0"s, {{0, "\xDC\xDD"}}},
+      {"port in the high nibble",
+       "\xC0\x50"
+       "x\xC0",
+       {{5, "x"}}},
+      {"idle FENDs between frames",
+       "\xC0\xC0\xC0\x00"
+       "a\xC0\xC0\x10"
+       "b\xC0"s,
+       {{0, "a"}, {1, "b"}}},
+      {"leading bytes before the first FEND form a frame of their own",
+       "\x00"
+       "a\xC0"s,
+       {{0, "a"}}},
+      {"non-data command dropped",
+       "\xC0\x01\x32\xC0\xC0\x00"
+       "ok\xC0"s,
+       {{0, "ok"}}},
+      {"bad escape drops only its frame",
+       "\xC0\x00"
+       "a\xDB"
+       "x\xC0\x00"
+       "ok\xC0"s,
+       {{0, "ok"}}},
+      {"FESC right before FEND drops the frame",
+       "\xC0\x00"
+       "a\xDB\xC0\x00"
+       "ok\xC0"s,
+       {{0, "ok"}}},
+      {"unfinished frame waits",
+       "\xC0\x00"
+       "abc"s,
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    for (std::size_t chunk : {std::size_t{1}, std::size_t{2}, std::size_t{1000}}) {
+      SCOPED_TRACE(chunk);
+      TKissDecoder decoder;
+      EXPECT_EQ(FeedAll(decoder, c.Stream, chunk), c.Expected);
+    }
+  }
+}
+
+TEST(KissDecoderTest, CountsDroppedFrames) {
+  TKissDecoder decoder;
+  FeedAll(decoder,
+          std::string("\xC0\x01\x32\xC0\xC0\x00"
+                      "a\xDB"
+                      "x\xC0",
+                      10),
+          1000);
+  EXPECT_EQ(decoder.DroppedFrames(), 2u);
+}
+
+TEST(KissDecoderTest, OverLongFrameIsDroppedWithoutGrowing) {
+  TKissDecoder decoder(16);
+  std::string stream = "\xC0\x00"s + std::string(16, 'a') + "\xC0";  // 17 bytes with the command
+  stream += "\xC0\x00"s + std::string(15, 'b') + "\xC0";             // exactly 16: kept
+  stream += "\xC0\x00"s + std::string(100000, 'c') +
+            "\xC0\xC0\x00"
+            "ok\xC0"s;
+  const auto frames = FeedAll(decoder, stream, 4096);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].Bytes, std::string(15, 'b'));
+  EXPECT_EQ(frames[1].Bytes, "ok");
+  EXPECT_EQ(decoder.DroppedFrames(), 2u);
+}
+
+TEST(KissDecoderTest, ResetForgetsHalfFrame) {
+  TKissDecoder decoder;
+  FeedAll(decoder,
+          std::string("\xC0\x00"
+                      "stale",
+                      7),
+          100);
+  decoder.Reset();
+  const auto frames = FeedAll(decoder, std::string("fresh\xC0", 6), 100);
+  // After a reset the bytes up to the next FEND make a frame of their own; "f" is no data command.
+  EXPECT_TRUE(frames.empty());
+}
+
+TEST(Ax25DecodeTest, KnownDirewolfFrame) {
+  // A bulletin from N0CALL to APRS exactly as Direwolf hands it over KISS.
+  const std::string frame =
+      "\x82\xA0\xA4\xA6\x40\x40\xE0"
+      "\x9C\x60\x86\x82\x98\x98\xE1"
+      "\x03\xF0"
+      ":BLN1     :Net tonight";
+  EXPECT_EQ(DecodeAx25UiFrame(frame), std::optional<std::string>("N0CALL>APRS::BLN1     :Net tonight"));
+}
+
+TEST(Ax25DecodeTest, AddressesSsidsAndRepeatedMark) {
+  struct TCase {
+    std::string Frame;
+    std::string Expected;
+  } cases[] = {
+      {Ax25Ui("N0CALL", "APRS", {}, "hi"), "N0CALL>APRS:hi"},
+      {Ax25Ui("W1ABC-7", "APRS-15", {}, "x"), "W1ABC-7>APRS-15:x"},
+      {Ax25Ui("K1A", "APRS", {"WIDE1-1", "WIDE2-2"}, ">status"), "K1A>APRS,WIDE1-1,WIDE2-2:>status"},
+      {Ax25Ui("K1A", "APRS", {"RELAY*", "WIDE2-1"}, "x"), "K1A>APRS,RELAY*,WIDE2-1:x"},
+      // Only the last repeated digipeater carries the mark.
+      {Ax25Ui("K1A", "APRS", {"DIGI1*", "DIGI2-3*", "WIDE2-1"}, "x"), "K1A>APRS,DIGI1,DIGI2-3*,WIDE2-1:x"},
+      {Ax25Ui("K1A", "APRS", {"A", "B", "C", "D", "E", "F", "G", "H*"}, "x"), "K1A>APRS,A,B,C,D,E,F,G,H*:x"},
+      {Ax25Ui("K1A", "APRS", {}, ""), "K1A>APRS:"},
+      {Ax25Ui("K1A", "APRS", {}, std::string("a\0b\r\n", 5)), std::string("K1A>APRS:a\0b\r\n", 14)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Expected);
+    EXPECT_EQ(DecodeAx25UiFrame(c.Frame), std::optional<std::string>(c.Expected));
+  }
+}
+
+TEST(Ax25DecodeTest, IgnoresOtherAndBrokenFrames) {
+  const std::string good = Ax25Ui("N0CALL", "APRS", {"WIDE1-1"}, "x");
+  auto withByte = [&](std::size_t at, char value) {
+    std::string f = good;
+    f[at] = value;
+    return f;
+  };
+  struct TCase {
+    const char* Name;
+    std::string Frame;
+  } cases[] = {
+      {"empty", ""},
+      {"one address only", good.substr(0, 7)},
+      {"address field cut short", good.substr(0, 17)},
+      {"no control and PID", good.substr(0, 21)},
+      {"no PID", good.substr(0, 22)},
+      {"I frame control", withByte(21, '\x00')},
+      {"other PID", withByte(22, '\xCF')},
+      {"lower-case callsign", withByte(7, static_cast<char>('n' << 1))},
+      {"blank inside a callsign", withByte(8, static_cast<char>(' ' << 1))},
+      {"empty callsign", Ax25Ui("      ", "APRS", {}, "x")},
+      {"end bit inside a callsign", withByte(0, static_cast<char>(good[0] | 1))},
+      {"never-ending address field", std::string(77, '\x82')},
+      {"nine digipeaters", Ax25Ui("K1A", "APRS", {"A", "B", "C", "D", "E", "F", "G", "H", "I"}, "x")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(DecodeAx25UiFrame(c.Frame), std::nullopt);
+  }
+  // The poll bit does not make a UI frame anything else.
+  EXPECT_EQ(DecodeAx25UiFrame(withByte(21, '\x13')), std::optional<std::string>("N0CALL>APRS,WIDE1-1:x"));
+}
+
+TEST(HostTextTest, ThirdPartyUnwrap) {
+  struct TCase {
+    std::string Line;
+    std::string Expected;
+  } cases[] = {
+      {"IGATE>APRS,WIDE2-1:}W1ABC>APRS,TCPIP,IGATE*::N0CALL   :hi{1",
+       "W1ABC>APRS,TCPIP,IGATE*::N0CALL   :hi{1"},
+      {"IGATE>APRS:}", ""},
+      {"IGATE>APRS:x}W1ABC>APRS:y", "IGATE>APRS:x}W1ABC>APRS:y"},
+      {"IGATE>APRS:", "IGATE>APRS:"},
+      {"no colon at all }", "no colon at all }"},
+      // Only one layer comes off; the carried packet is judged as it stands.
+      {"A>B:}C>D:}E>F:x", "C>D:}E>F:x"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Line);
+    EXPECT_EQ(UnwrapThirdParty(c.Line), c.Expected);
+  }
+}
+
+TEST(HostTextTest, StationProgramForm) {
+  EXPECT_EQ(MakeHostPacketText("A>B:x"), "*A>B:x");
+  EXPECT_EQ(MakeHostPacketText("A>B:x", "12:34:56"), "*12:34:56 A>B:x");
+  const std::string word = HostTimeWord();
+  ASSERT_EQ(word.size(), 8u);
+  for (std::size_t i : {0, 1, 3, 4, 6, 7}) EXPECT_TRUE(word[i] >= '0' && word[i] <= '9') << word;
+  EXPECT_EQ(word[2], ':');
+  EXPECT_EQ(word[5], ':');
+}
+
+TEST(HostTextTest, LoginLine) {
+  struct TCase {
+    std::string Call, Filter, Expected;
+  } cases[] = {
+      {"N0CALL", "", "user N0CALL pass -1 vers Quillmark 1.3.3\r\n"},
+      {"n0call-9", "r/33/-97/200 t/m",
+       "user N0CALL-9 pass -1 vers Quillmark 1.3.3 filter r/33/-97/200 t/m\r\n"},
+      {"  K1A  ", "   ", "user K1A pass -1 vers Quillmark 1.3.3\r\n"},
+      // Nothing a setting holds can smuggle a second line to the server.
+      {"K1A\r\nuser X", "p/K\r\n#x", "user K1AUSERX pass -1 vers Quillmark 1.3.3 filter p/K#x\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Expected);
+    EXPECT_EQ(AprsIsLoginLine(c.Call, c.Filter), c.Expected);
+  }
+}
+
+TEST(HostSettingsTest, PortPerTransport) {
+  THostSettings s;
+  s.Transport = THostSettings::htAprsIs;
+  EXPECT_EQ(s.EffectivePort(), 14580);
+  s.Transport = THostSettings::htKissTcp;
+  EXPECT_EQ(s.EffectivePort(), 8001);
+  s.Port = 9000;
+  EXPECT_EQ(s.EffectivePort(), 9000);
+}
+
+std::vector<std::string> ReadLines(TAprsIsLineReader& reader, const std::string& bytes, std::size_t chunk) {
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < bytes.size(); i += chunk)
+    reader.Feed(std::string_view(bytes).substr(i, chunk), [&](std::string_view l) { lines.emplace_back(l); });
+  return lines;
+}
+
+TEST(AprsIsLineReaderTest, SplitsAtAnyLineEnd) {
+  struct TCase {
+    const char* Name;
+    std::string Stream;
+    std::vector<std::string> Expected;
+  } cases[] = {
+      {"CR LF", "# logresp\r\nA>B:x\r\n", {"# logresp", "A>B:x"}},
+      {"LF only and CR only", "A>B:1\nA>B:2\rA>B:3\r\n", {"A>B:1", "A>B:2", "A>B:3"}},
+      {"empty lines skipped", "\r\n\r\n\nA>B:x\r\n\r\n", {"A>B:x"}},
+      {"unfinished line waits", "A>B:x\r\nA>B:y", {"A>B:x"}},
+      {"other control bytes kept", std::string("A>B:\0\t\x7F\r\n", 9), {std::string("A>B:\0\t\x7F", 7)}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    for (std::size_t chunk : {std::size_t{1}, std::size_t{3}, std::size_t{4096}}) {
+      SCOPED_TRACE(chunk);
+      TAprsIsLineReader reader;
+      EXPECT_EQ(ReadLines(reader, c.Stream, chunk), c.Expected);
+    }
+  }
+}
+
+TEST(AprsIsLineReaderTest, OverLongLineDroppedUpToItsEnd) {
+  for (std::size_t chunk : {std::size_t{1}, std::size_t{100}, std::size_t{1 << 20}}) {
+    SCOPED_TRACE(chunk);
+    TAprsIsLineReader reader(512);
+    const std::string atBound(512, 'k');
+    const std::string stream =
+        std::string(513, 'x') + "\r\n" + atBound + "\r\n" + std::string(1 << 20, 'y') + "\nA>B:after\r\n";
+    EXPECT_EQ(ReadLines(reader, stream, chunk), (std::vector<std::string>{atBound, "A>B:after"}));
+    EXPECT_EQ(reader.DroppedLines(), 2u);
+  }
+}
+
+TEST(AprsIsLineReaderTest, ServerLines) {
+  EXPECT_TRUE(TAprsIsLineReader::IsServerLine("# aprsc 2.1.14"));
+  EXPECT_TRUE(TAprsIsLineReader::IsServerLine("#"));
+  EXPECT_FALSE(TAprsIsLineReader::IsServerLine(" #x"));
+  EXPECT_FALSE(TAprsIsLineReader::IsServerLine("A>B:#x"));
+  EXPECT_FALSE(TAprsIsLineReader::IsServerLine(""));
+}
+
+class CaptureReaderTest : public ::testing::Test {
+ protected:
+  std::string Write(const std::string& text) {
+    std::ofstream(FPath, std::ios::binary) << text;
+    return FPath.string();
+  }
+  void TearDown() override { std::filesystem::remove(FPath); }
+  std::filesystem::path FPath =
+      std::filesystem::temp_directory_path() /
+      ("qm_capture_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+       ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt");
+};
+
+TEST_F(CaptureReaderTest, SkipsBlankAndOverLongLines) {
+  TCaptureReader reader(32);
+  ASSERT_TRUE(reader.Open(Write("*A>B:1\r\n\r\n   \t\n*12:00:00 A>B:2\n" + std::string(40, 'z') + "\n" +
+                                std::string(33, 'q') + "\r\n" + std::string(32, 'w') + "\r\n*A>B:3")));
+  std::vector<std::string> lines;
+  while (auto line = reader.NextLine()) lines.push_back(*line);
+  EXPECT_EQ(lines, (std::vector<std::string>{"*A>B:1", "*12:00:00 A>B:2", std::string(32, 'w'), "*A>B:3"}));
+  EXPECT_EQ(reader.DroppedLines(), 2u);
+  EXPECT_EQ(reader.NextLine(), std::nullopt);
+}
+
+TEST_F(CaptureReaderTest, MissingFileSaysWhy) {
+  TCaptureReader reader;
+  EXPECT_FALSE(reader.Open((std::filesystem::temp_directory_path() / "qm_no_such_dir/none.txt").string()));
+  EXPECT_FALSE(reader.Error().empty());
+  EXPECT_EQ(reader.NextLine(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace qm

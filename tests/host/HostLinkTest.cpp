@@ -1,0 +1,400 @@
+// The host link's transports against loopback servers and capture files, on the event loop.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "AprsIsHostLink.h"
+#include "HostLink.h"
+#include "KissTcpHostLink.h"
+#include "ReplayHostLink.h"
+#include "TestFrames.h"
+#include "TestIntake.h"
+
+namespace qm {
+namespace {
+
+using namespace std::string_literals;
+constexpr int Deadline = 5000;
+
+class TQtApp : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "host_link_test";
+    static char* argv[] = {name, nullptr};
+    FApp = std::make_unique<QCoreApplication>(argc, argv);
+  }
+  void TearDown() override { FApp.reset(); }
+
+ private:
+  std::unique_ptr<QCoreApplication> FApp;
+};
+[[maybe_unused]] const auto* const QtApp = ::testing::AddGlobalTestEnvironment(new TQtApp);
+
+void ExpectStationForm(const std::string& text, const std::string& line, bool timeWord) {
+  EXPECT_EQ(test::StationFormError(text, line, timeWord), "");
+}
+
+// Collects PacketText while OnDataAvailable is emitted, and every state text.
+struct TRecorder {
+  explicit TRecorder(TclsUIV& link) {
+    QObject::connect(&link, &TclsUIV::OnDataAvailable, [this, &link] { Texts.push_back(link.PacketText()); });
+    QObject::connect(&link, &TclsUIV::StateChanged,
+                     [this](const QString& s) { States.push_back(s.toStdString()); });
+    QObject::connect(&link, &TclsUIV::OnUIView32IsClosing, [this] { ++Closings; });
+  }
+  bool WaitTexts(std::size_t n) {
+    return QTest::qWaitFor([&] { return Texts.size() >= n; }, Deadline);
+  }
+  bool WaitState(const std::string& prefix, std::size_t count = 1) {
+    return QTest::qWaitFor([&] { return StatesStartingWith(prefix) >= count; }, Deadline);
+  }
+  std::size_t StatesStartingWith(const std::string& prefix) const {
+    std::size_t n = 0;
+    for (const auto& s : States) n += s.rfind(prefix, 0) == 0;
+    return n;
+  }
+  // "Retrying in N s" of every retry so far, the reason cut off.
+  std::vector<std::string> RetryWaits() const {
+    std::vector<std::string> waits;
+    for (const auto& s : States)
+      if (s.rfind("Retrying in ", 0) == 0) waits.push_back(s.substr(0, s.find(" s:") + 2));
+    return waits;
+  }
+  std::vector<std::string> Texts, States;
+  int Closings = 0;
+};
+
+class TLoopbackServer {
+ public:
+  TLoopbackServer() { EXPECT_TRUE(FServer.listen(QHostAddress::LocalHost)); }
+  int Port() const { return FServer.serverPort(); }
+  // The next client connection, or nullptr after the deadline.
+  QTcpSocket* Accept() {
+    if (!QTest::qWaitFor([&] { return FServer.hasPendingConnections(); }, Deadline)) return nullptr;
+    return FServer.nextPendingConnection();
+  }
+  static std::string ReadLine(QTcpSocket* s) {
+    if (!QTest::qWaitFor([&] { return s->canReadLine(); }, Deadline)) return "(nothing)";
+    return s->readLine().toStdString();
+  }
+  static void Write(QTcpSocket* s, const std::string& bytes) {
+    s->write(bytes.data(), static_cast<qint64>(bytes.size()));
+    s->flush();
+  }
+
+ private:
+  QTcpServer FServer;
+};
+
+THostSettings TcpSettings(THostSettings::TTransport transport, int port) {
+  THostSettings s;
+  s.Transport = transport;
+  s.Callsign = "N0CALL-5";
+  s.Server = "127.0.0.1";
+  s.Port = port;
+  s.RetryFirstMs = 100;
+  s.RetryMaxMs = 400;
+  s.ConnectTimeoutMs = Deadline;
+  return s;
+}
+
+TEST(AprsIsLinkTest, LoginLineExactlyAndPacketsInStationForm) {
+  struct TCase {
+    std::string Filter, Login;
+  } cases[] = {
+      {"", "user N0CALL-5 pass -1 vers Quillmark 1.3.3\r\n"},
+      {"r/40/-75/100 t/m", "user N0CALL-5 pass -1 vers Quillmark 1.3.3 filter r/40/-75/100 t/m\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Filter);
+    TLoopbackServer server;
+    auto settings = TcpSettings(THostSettings::htAprsIs, server.Port());
+    settings.Filter = c.Filter;
+    auto link = CreateHostLink(settings);
+    TRecorder rec(*link);
+    link->Start();
+    QTcpSocket* peer = server.Accept();
+    ASSERT_NE(peer, nullptr);
+    EXPECT_EQ(TLoopbackServer::ReadLine(peer), c.Login);
+    TLoopbackServer::Write(peer,
+                           "# aprsc 2.1.14-g5e22b37\r\n# logresp N0CALL-5 unverified, server T2TEST\r\n"
+                           "W1ABC>APRS,TCPIP*,qAC,T2TEST::N0CALL-5 :hello{12\r\n"
+                           "# 7 Dec 2026 22:00:00 GMT T2TEST 127.0.0.1:14580\r\n"
+                           "12345>APRS::BLN1     :digits first\r\n");
+    ASSERT_TRUE(rec.WaitTexts(2));
+    ASSERT_EQ(rec.Texts.size(), 2u);
+    ExpectStationForm(rec.Texts[0], "W1ABC>APRS,TCPIP*,qAC,T2TEST::N0CALL-5 :hello{12", false);
+    ExpectStationForm(rec.Texts[1], "12345>APRS::BLN1     :digits first", false);
+    EXPECT_EQ(rec.StatesStartingWith("Connecting to 127.0.0.1:" + std::to_string(server.Port())), 1u);
+    EXPECT_EQ(rec.StatesStartingWith("Connected to 127.0.0.1:"), 1u);
+    // Nothing but the login ever reaches the server.
+    EXPECT_EQ(peer->bytesAvailable(), 0);
+    TclsMyInfo info;
+    link->FillMyInfo(info);
+    EXPECT_EQ(info.MyCallsign(), "N0CALL-5");
+  }
+}
+
+TEST(AprsIsLinkTest, ReconnectsAfterDropAndLogsInAgain) {
+  TLoopbackServer server;
+  auto link = CreateHostLink(TcpSettings(THostSettings::htAprsIs, server.Port()));
+  TRecorder rec(*link);
+  link->Start();
+  QTcpSocket* first = server.Accept();
+  ASSERT_NE(first, nullptr);
+  TLoopbackServer::ReadLine(first);
+  TLoopbackServer::Write(first, "A>B:one\r\nA>B:half");
+  ASSERT_TRUE(rec.WaitTexts(1));
+  first->disconnectFromHost();
+  ASSERT_TRUE(rec.WaitState("Retrying in 0.1 s: "));
+  QTcpSocket* second = server.Accept();
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(TLoopbackServer::ReadLine(second), "user N0CALL-5 pass -1 vers Quillmark 1.3.3\r\n");
+  TLoopbackServer::Write(second, "A>B:two\r\n");
+  ASSERT_TRUE(rec.WaitTexts(2));
+  // The half line of the dropped connection is not glued to the new one.
+  EXPECT_EQ(rec.Texts, (std::vector<std::string>{"*A>B:one", "*A>B:two"}));
+  EXPECT_EQ(rec.Closings, 0);
+}
+
+TEST(AprsIsLinkTest, BackOffGrowsToItsLimit) {
+  int port = 0;
+  {
+    QTcpServer gone;
+    ASSERT_TRUE(gone.listen(QHostAddress::LocalHost));
+    port = gone.serverPort();
+  }
+  auto link = CreateHostLink(TcpSettings(THostSettings::htAprsIs, port));
+  TRecorder rec(*link);
+  link->Start();
+  ASSERT_TRUE(rec.WaitState("Retrying in ", 4));
+  auto waits = rec.RetryWaits();
+  waits.resize(4);
+  EXPECT_EQ(waits, (std::vector<std::string>{"Retrying in 0.1 s", "Retrying in 0.2 s", "Retrying in 0.4 s",
+                                             "Retrying in 0.4 s"}));
+  link->Stop();
+}
+
+TEST(AprsIsLinkTest, StableConnectionResetsBackOff) {
+  struct TCase {
+    int StableMs;
+    const char* SecondWait;
+  } cases[] = {{0, "Retrying in 0.1 s"}, {3600000, "Retrying in 0.2 s"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.StableMs);
+    TLoopbackServer server;
+    auto settings = TcpSettings(THostSettings::htAprsIs, server.Port());
+    settings.StableMs = c.StableMs;
+    auto link = CreateHostLink(settings);
+    TRecorder rec(*link);
+    link->Start();
+    for (int round = 1; round <= 2; ++round) {
+      QTcpSocket* peer = server.Accept();
+      ASSERT_NE(peer, nullptr);
+      TLoopbackServer::ReadLine(peer);
+      peer->disconnectFromHost();
+      ASSERT_TRUE(rec.WaitState("Retrying in ", round));
+    }
+    EXPECT_EQ(rec.RetryWaits(), (std::vector<std::string>{"Retrying in 0.1 s", c.SecondWait}));
+  }
+}
+
+TEST(AprsIsLinkTest, SilentServerCountsAsDead) {
+  TLoopbackServer server;
+  auto settings = TcpSettings(THostSettings::htAprsIs, server.Port());
+  settings.IdleTimeoutMs = 200;
+  auto link = CreateHostLink(settings);
+  TRecorder rec(*link);
+  link->Start();
+  ASSERT_NE(server.Accept(), nullptr);
+  ASSERT_TRUE(rec.WaitState("Retrying in 0.1 s: nothing received for too long"));
+  EXPECT_NE(server.Accept(), nullptr);
+}
+
+TEST(AprsIsLinkTest, OverLongLineDropped) {
+  TLoopbackServer server;
+  TAprsIsHostLink link(TcpSettings(THostSettings::htAprsIs, server.Port()));
+  TRecorder rec(link);
+  link.Start();
+  QTcpSocket* peer = server.Accept();
+  ASSERT_NE(peer, nullptr);
+  TLoopbackServer::Write(
+      peer, "A>B:" + std::string(600, 'x') + "\r\nA>B:" + std::string(508, 'k') + "\r\nA>B:after\r\n");
+  ASSERT_TRUE(rec.WaitTexts(2));
+  EXPECT_EQ(rec.Texts, (std::vector<std::string>{"*A>B:" + std::string(508, 'k'), "*A>B:after"}));
+  EXPECT_EQ(link.DroppedLines(), 1u);
+}
+
+TEST(AprsIsLinkTest, StopInsideHandlerEndsDelivery) {
+  TLoopbackServer server;
+  auto link = CreateHostLink(TcpSettings(THostSettings::htAprsIs, server.Port()));
+  TRecorder rec(*link);
+  QObject::connect(link.get(), &TclsUIV::OnDataAvailable, [&] { link->Stop(); });
+  link->Start();
+  QTcpSocket* peer = server.Accept();
+  ASSERT_NE(peer, nullptr);
+  TLoopbackServer::Write(peer, "A>B:1\r\nA>B:2\r\nA>B:3\r\n");
+  ASSERT_TRUE(rec.WaitTexts(1));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return peer->state() == QAbstractSocket::UnconnectedState; }, Deadline));
+  EXPECT_EQ(rec.Texts.size(), 1u);
+}
+
+TEST(AprsIsLinkTest, HandlerWithNestedEventLoopKeepsItsPacket) {
+  TLoopbackServer server;
+  auto link = CreateHostLink(TcpSettings(THostSettings::htAprsIs, server.Port()));
+  TRecorder rec(*link);
+  link->Start();
+  QTcpSocket* peer = server.Accept();
+  ASSERT_NE(peer, nullptr);
+  std::string afterNestedLoop;
+  QObject::connect(link.get(), &TclsUIV::OnDataAvailable, [&] {
+    if (rec.Texts.size() != 1) return;
+    // A handler that processes events (as a print job does) while more packets arrive.
+    TLoopbackServer::Write(peer, "A>B:2\r\n");
+    QTest::qWait(100);
+    afterNestedLoop = link->PacketText();
+  });
+  TLoopbackServer::Write(peer, "A>B:1\r\n");
+  ASSERT_TRUE(rec.WaitTexts(2));
+  EXPECT_EQ(afterNestedLoop, "*A>B:1");
+  EXPECT_EQ(rec.Texts, (std::vector<std::string>{"*A>B:1", "*A>B:2"}));
+}
+
+TEST(AprsIsLinkTest, NoCallsignIsAnErrorNotALogin) {
+  THostSettings settings = TcpSettings(THostSettings::htAprsIs, 1);
+  settings.Callsign = " \r\n";
+  auto link = CreateHostLink(settings);
+  TRecorder rec(*link);
+  link->Start();
+  EXPECT_EQ(rec.States, (std::vector<std::string>{"Error: no callsign set for the APRS-IS login"}));
+}
+
+TEST(KissTcpLinkTest, DecodesFramesIntoStationForm) {
+  TLoopbackServer server;
+  auto link = CreateHostLink(TcpSettings(THostSettings::htKissTcp, server.Port()));
+  TRecorder rec(*link);
+  link->Start();
+  QTcpSocket* peer = server.Accept();
+  ASSERT_NE(peer, nullptr);
+  using test::Ax25Ui;
+  using test::Kiss;
+  std::string stream =
+      Kiss(Ax25Ui("W1ABC-7", "APRS", {"RELAY*", "WIDE2-1"}, ":N0CALL-5 :hi\xC0\xDB{3"), 0) +
+      Kiss("garbage\xFF", 0) + "\xC0\x00\xDB\x41\xC0"s +
+      Kiss(Ax25Ui("K1A", "APRS", {}, "x").replace(14, 1, "\x00"s), 1) +  // I frame: ignored
+      Kiss(Ax25Ui("IGATE", "APRS", {"WIDE2-1*"}, "}KB2XYZ-9>APRS,TCPIP,IGATE*::BLN2     :net"), 2) +
+      "\xC0\x0F\x01\xC0"s + Kiss(Ax25Ui("N0CALL", "APZ", {}, ">last"), 15);
+  // Split in awkward places so frames straddle reads.
+  for (std::size_t i = 0; i < stream.size(); i += 7) TLoopbackServer::Write(peer, stream.substr(i, 7));
+  ASSERT_TRUE(rec.WaitTexts(3));
+  ASSERT_EQ(rec.Texts.size(), 3u);
+  ExpectStationForm(rec.Texts[0], "W1ABC-7>APRS,RELAY*,WIDE2-1::N0CALL-5 :hi\xC0\xDB{3", true);
+  ExpectStationForm(rec.Texts[1], "KB2XYZ-9>APRS,TCPIP,IGATE*::BLN2     :net", true);
+  ExpectStationForm(rec.Texts[2], "N0CALL>APZ:>last", true);
+  // A KISS client only listens.
+  EXPECT_EQ(peer->bytesAvailable(), 0);
+  peer->disconnectFromHost();
+  ASSERT_TRUE(rec.WaitState("Retrying in 0.1 s"));
+  ASSERT_NE(server.Accept(), nullptr);
+}
+
+class ReplayLinkTest : public ::testing::Test {
+ protected:
+  std::string Capture(const std::string& text) {
+    const std::string path = (FDir.path() + "/capture.txt").toStdString();
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+  QTemporaryDir FDir;
+};
+
+TEST_F(ReplayLinkTest, ReplaysEveryLineThenCloses) {
+  THostSettings settings;
+  settings.Callsign = "Q0TEST-2";
+  settings.CaptureFile =
+      Capture("*12:00:01 W1ABC>APRS::Q0TEST-2 :one{1\r\n\r\n  \n*W1ABC>APRS:>two\n~3 K1A>APRS:three");
+  settings.Pace = 0;
+  auto link = CreateHostLink(settings);
+  TRecorder rec(*link);
+  link->Start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return rec.Closings > 0; }, Deadline));
+  ASSERT_EQ(rec.Texts.size(), 3u);
+  ExpectStationForm(rec.Texts[0], "W1ABC>APRS::Q0TEST-2 :one{1", true);
+  ExpectStationForm(rec.Texts[1], "W1ABC>APRS:>two", false);
+  EXPECT_EQ(rec.Texts[2], "~3 K1A>APRS:three");  // as the capture holds it
+  EXPECT_EQ(rec.Closings, 1);
+  EXPECT_EQ(rec.States.back(), "Capture finished");
+  TclsMyInfo info;
+  link->FillMyInfo(info);
+  EXPECT_EQ(info.MyCallsign(), "Q0TEST-2");
+}
+
+TEST_F(ReplayLinkTest, KeepsThePace) {
+  THostSettings settings;
+  settings.CaptureFile = Capture("*A>B:1\n*A>B:2\n*A>B:3\n*A>B:4\n");
+  settings.Pace = 20;  // one every 50 ms
+  auto link = CreateHostLink(settings);
+  TRecorder rec(*link);
+  std::vector<qint64> at;
+  QElapsedTimer clock;
+  QObject::connect(link.get(), &TclsUIV::OnDataAvailable, [&] { at.push_back(clock.elapsed()); });
+  clock.start();
+  link->Start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return rec.Closings > 0; }, Deadline));
+  ASSERT_EQ(at.size(), 4u);
+  // Never ahead of the pace's schedule (the timer is precise to the millisecond).
+  for (std::size_t i = 0; i < at.size(); ++i) EXPECT_GE(at[i], 50 * static_cast<qint64>(i + 1) - 1) << i;
+}
+
+TEST_F(ReplayLinkTest, MissingFileReportsAndStaysOpen) {
+  THostSettings settings;
+  settings.CaptureFile = (FDir.path() + "/typo.txt").toStdString();
+  auto link = CreateHostLink(settings);
+  TRecorder rec(*link);
+  link->Start();
+  ASSERT_EQ(rec.States.size(), 1u);
+  EXPECT_EQ(rec.States[0].rfind("Error: cannot open capture file " + settings.CaptureFile + ": ", 0), 0u)
+      << rec.States[0];
+  // Give a wrongly started timer the chance to show itself.
+  QTest::qWait(200);
+  EXPECT_EQ(rec.Closings, 0);
+  EXPECT_TRUE(rec.Texts.empty());
+}
+
+TEST_F(ReplayLinkTest, StopAndStartAgainBeginsAnew) {
+  THostSettings settings;
+  settings.CaptureFile = Capture("*A>B:1\n*A>B:2\n");
+  settings.Pace = 0;
+  auto link = CreateHostLink(settings);
+  TRecorder rec(*link);
+  QObject::connect(link.get(), &TclsUIV::OnDataAvailable, [&] {
+    if (rec.Texts.size() == 1) link->Stop();
+  });
+  link->Start();
+  ASSERT_TRUE(rec.WaitTexts(1));
+  QTest::qWait(50);
+  EXPECT_EQ(rec.Texts.size(), 1u);
+  EXPECT_EQ(rec.Closings, 0);
+  link->Start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return rec.Closings > 0; }, Deadline));
+  EXPECT_EQ(rec.Texts, (std::vector<std::string>{"*A>B:1", "*A>B:1", "*A>B:2"}));
+}
+
+TEST(ReplayDemoTest, BundledTrafficIsTheDefault) {
+  const std::string path = TReplayHostLink::DemoTrafficPath();
+  EXPECT_TRUE(path.ends_with("/samples/demo-traffic.txt")) << path;
+}
+
+}  // namespace
+}  // namespace qm

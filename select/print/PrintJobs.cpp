@@ -97,7 +97,7 @@ TPrintJobs::TPrintJobs(TPrinterList printers)
 TPrintJobs::~TPrintJobs() = default;
 
 void TPrintJobs::MakeCurrent(const QString& name) {
-  auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
   // An unknown name leaves QPrinter on whatever it had; PrintText checks the name took.
   if (!name.isEmpty()) printer->setPrinterName(name);
   FPrinter = std::move(printer);
@@ -139,14 +139,12 @@ void TPrintJobs::SetOutputFile(const QString& path) {
 void TPrintJobs::PrintText(const QString& text, const QFont& font, const QString& title) {
   if (FBusy) throw EPrintError(InProgressText.toStdString());
 
-  std::unique_ptr<QPrinter> filePrinter;
-  QPrinter* printer = FPrinter.get();
+  std::shared_ptr<QPrinter> printer = FPrinter;
   if (!FOutputFile.isEmpty()) {
-    filePrinter = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    filePrinter->setOutputFormat(QPrinter::PdfFormat);
-    filePrinter->setOutputFileName(FOutputFile);
-    CopySettings(*FPrinter, *filePrinter);
-    printer = filePrinter.get();
+    printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(FOutputFile);
+    CopySettings(*FPrinter, *printer);
   } else if (!WritesFile(*FPrinter)) {
     if (FCurrentName.isEmpty()) throw EPrintError(NoDefaultText.toStdString());
     if (!FPrinter->isValid() || FPrinter->outputFormat() != QPrinter::NativeFormat ||

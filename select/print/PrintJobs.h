@@ -36,7 +36,9 @@ QString TextJobDocument(const QString& text);
 // The document of a list job: each line ended by CR LF, then one empty line.
 QString ListJobDocument(const QStringList& lines);
 
-// One per process (window): the current printer and at most one open job.
+// One per process (window): the current printer and at most one open job. The printer may
+// be changed while a job is open (from ProcessEvents); the open job keeps its printer.
+// Must not be destroyed while Busy().
 class TPrintJobs {
  public:
   static inline const QString JobTitle = QStringLiteral("Quillmark");
@@ -97,7 +99,9 @@ class TPrintJobs {
   TPrinterList FPrinters;
   int FSelected = -1;
   QString FCurrentName;
-  std::unique_ptr<QPrinter> FPrinter;
+  // Shared with an open job, so a printer chosen while a job spools (events are handled
+  // meanwhile) replaces it only for later jobs.
+  std::shared_ptr<QPrinter> FPrinter;
   std::unique_ptr<QPrinter> FSetup;
   QString FOutputFile;
   bool FBusy = false;

@@ -4,6 +4,9 @@
 #include "PrintJobs.h"
 #include "ProgramFont.h"
 
+#include <QPrintDialog>
+#include <QPrinter>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -39,6 +42,23 @@ TEST(CupsQueueTest, ListJobReachesThePdfQueueUnderItsName) {
   EXPECT_EQ(test::NewestCompletedJobPdf(), pdf);
   EXPECT_EQ(test::PdfPages(pdf), 1);
   EXPECT_THAT(test::StdLines(test::PdfLines(pdf)), ElementsAreArray(test::AsPdfTextLines(entry)));
+}
+
+TEST(CupsQueueTest, ConfirmedPrintDialogKeepsTheChosenQueue) {
+  TPrintJobs jobs;
+  const int index = int(jobs.Printers().indexOf(test::CupsPdfQueue));
+  ASSERT_GE(index, 0) << "run scripts/cups-pdf-queue.sh start";
+  jobs.SelectPrinter(index);
+  {
+    QPrintDialog dialog(&jobs.SetupPrinter());
+    dialog.open();
+    dialog.accept();
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+  }
+  jobs.AcceptSetup();
+  EXPECT_EQ(jobs.CurrentPrinterName(), test::CupsPdfQueue);
+  EXPECT_EQ(jobs.Printer().printerName(), test::CupsPdfQueue);
+  EXPECT_EQ(jobs.Printer().outputFormat(), QPrinter::NativeFormat);
 }
 
 }  // namespace

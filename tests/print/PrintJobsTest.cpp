@@ -213,6 +213,25 @@ TEST_F(PrintToPdf, AFailureWhileSpoolingClosesTheJob) {
   EXPECT_THAT(test::StdLines(PdfLines(Pdf(QStringLiteral("after")))), ElementsAre("after the failure"));
 }
 
+TEST_F(PrintToPdf, ChoosingAPrinterWhileAJobSpoolsAffectsOnlyLaterJobs) {
+  TPrintJobs jobs(TPrinterList{{QStringLiteral("Quillmark-Gone-3")}, {}});
+  QPrinter& setup = jobs.SetupPrinter();
+  setup.setOutputFormat(QPrinter::PdfFormat);
+  setup.setOutputFileName(Pdf(QStringLiteral("spooling")));
+  jobs.AcceptSetup();
+  // The operator picks the box's entry and confirms another set-up between two pages.
+  jobs.ProcessEvents = [&] {
+    if (jobs.SelectedIndex() == 0) return;
+    jobs.SelectPrinter(0);
+    jobs.SetupPrinter().setOutputFileName(Pdf(QStringLiteral("unused")));
+    jobs.SelectPrinter(0);
+  };
+  jobs.PrintText(NumberedLines(200), ListFont());
+  EXPECT_EQ(PdfLines(Pdf(QStringLiteral("spooling"))).size(), 200);
+  EXPECT_EQ(jobs.CurrentPrinterName(), QStringLiteral("Quillmark-Gone-3"));
+  EXPECT_THROW(jobs.PrintText(QStringLiteral("x"), ListFont()), EPrintError);
+}
+
 TEST(PrintErrorsTest, JobsFailWithTheOperatorsTexts) {
   struct Case {
     const char* name;

@@ -156,7 +156,9 @@ void TPrintJobs::PrintText(const QString& text, const QFont& font, const QString
   printer->setDocName(title);
   // The printable area is the page: no margins beyond what the device cannot print.
   printer->setFullPage(false);
-  printer->setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Point);
+  // (Margins below the device's minimum would be refused, so ask for exactly that minimum.)
+  const QPageLayout layout = printer->pageLayout();
+  printer->setPageMargins(layout.minimumMargins(), layout.units());
   LayOut(*printer, text, JobFont(font));
 }
 

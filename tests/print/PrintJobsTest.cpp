@@ -124,10 +124,48 @@ TEST_F(PrintToPdf, OneEntryListPrintsOnePageInTheMonospaceFont) {
   const double advance = (words[0].XMax - words[0].XMin) / 17;
   EXPECT_EQ(words[2].Text, QStringLiteral("UTC:[07/12/2026"));
   EXPECT_NEAR(words[2].XMin - words[0].XMin, 29 * advance, advance / 4);
+  EXPECT_NEAR(advance, 6.0, 0.1);  // Liberation Mono is 0.6 em wide: 10 points
   // No margin of our own: the first line starts at the top of the page (PDF has no unprintable edge).
   const double top = FirstWordTop(pdf);
   EXPECT_GE(top, 0.0);
   EXPECT_LT(top, 4.0);
+}
+
+TEST_F(PrintToPdf, FontsGivenInPixelsPrintInWholePoints) {
+  struct Case {
+    const char* name;
+    int pixels;  // at the screen's 96 pixels per inch
+    double advance;
+  } const cases[] = {
+      {"list font 13 px = 10 pt", 13, 6.0}, {"16 px = 12 pt", 16, 7.2}, {"11 px = 8 pt", 11, 4.8}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QFont font = ListFont();
+    font.setPixelSize(c.pixels);
+    const auto words =
+        test::PdfWords(PrintJob(QStringLiteral("px%1").arg(c.pixels), QStringLiteral("0123456789"), font));
+    ASSERT_EQ(words.size(), 1u);
+    EXPECT_NEAR((words[0].XMax - words[0].XMin) / 10, c.advance, 0.05);
+  }
+}
+
+TEST_F(PrintToPdf, LinesWiderThanThePageWrapWithoutLoss) {
+  QStringList words;
+  for (int i = 0; i < 80; ++i) words << QStringLiteral("word%1").arg(i, 2, 10, QLatin1Char('0'));
+  const QString sentence = words.join(QLatin1Char(' '));
+  const QString block = QString(500, QLatin1Char('x'));
+  const QString pdf = PrintJob(QStringLiteral("wide"), sentence + QStringLiteral("\r\n") + block, ListFont());
+  const QStringList printed = PdfLines(pdf);
+  EXPECT_EQ(printed.size(), FLast.Lines);
+  // The words come back in order, each whole (breaks fall between words), and the block
+  // without blanks is broken anywhere, without a character lost.
+  QStringList sentenceLines, blockLines;
+  for (const QString& line : printed)
+    (line.startsWith(QLatin1Char('x')) ? blockLines : sentenceLines) << line;
+  EXPECT_GE(sentenceLines.size(), 4);
+  EXPECT_GE(blockLines.size(), 5);
+  EXPECT_EQ(sentenceLines.join(QLatin1Char(' ')).simplified(), sentence);
+  EXPECT_EQ(blockLines.join(QString()), block);
 }
 
 TEST_F(PrintToPdf, TextJobStartsWithOneBlankLine) {
@@ -230,6 +268,33 @@ TEST_F(PrintToPdf, ChoosingAPrinterWhileAJobSpoolsAffectsOnlyLaterJobs) {
   EXPECT_EQ(PdfLines(Pdf(QStringLiteral("spooling"))).size(), 200);
   EXPECT_EQ(jobs.CurrentPrinterName(), QStringLiteral("Quillmark-Gone-3"));
   EXPECT_THROW(jobs.PrintText(QStringLiteral("x"), ListFont()), EPrintError);
+}
+
+TEST_F(PrintToPdf, PageIsThePrintableAreaWhateverMarginsTheSetupHad) {
+  struct Case {
+    const char* name;
+    double minimum;  // what the device cannot print, points
+    double margins;  // margins confirmed in a set-up dialog, points
+  } const cases[] = {
+      {"no margins", 0, 0}, {"dialog margins", 0, 36}, {"device edge", 18, 18}, {"both", 18, 54}};
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TPrintJobs jobs(TPrinterList{});
+    QPrinter& setup = jobs.SetupPrinter();
+    setup.setOutputFormat(QPrinter::PdfFormat);
+    setup.setOutputFileName(Pdf(QStringLiteral("margins%1").arg(n++)));
+    QPageLayout layout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                       QMarginsF(c.margins, c.margins, c.margins, c.margins), QPageLayout::Point,
+                       QMarginsF(c.minimum, c.minimum, c.minimum, c.minimum));
+    ASSERT_TRUE(setup.setPageLayout(layout));
+    jobs.AcceptSetup();
+    jobs.PrintText(QStringLiteral("corner"), ListFont());
+    const auto words = test::PdfWords(jobs.Printer().outputFileName());
+    ASSERT_EQ(words.size(), 1u);
+    EXPECT_NEAR(words[0].XMin, c.minimum, 1.0);
+    EXPECT_NEAR(words[0].YMin, c.minimum, 3.0);
+  }
 }
 
 TEST(PrintErrorsTest, JobsFailWithTheOperatorsTexts) {

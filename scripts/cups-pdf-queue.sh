@@ -9,7 +9,9 @@ set -euo pipefail
 
 QUEUE=Quillmark-PDF
 PDF_DIR=/var/spool/quillmark-pdf
-CONF=/etc/cups/cups-pdf-$QUEUE.conf
+# cups-pdf reads /etc/cups/cups-pdf-<name>.conf for a queue whose device is cups-pdf:/<name>.
+DEVICE=cups-pdf:/quillmark
+CONF=/etc/cups/cups-pdf-quillmark.conf
 SOCKET=/run/cups/cups.sock
 PID_FILE=/run/quillmark-cupsd.pid
 LOG=/var/log/cups/quillmark-cupsd.log
@@ -63,10 +65,10 @@ cmd_start() {
   [ "$(id -u)" -eq 0 ] || { queue_exists && cupsd_answers && { cmd_status; return 0; }; die "run as root to set up the queue"; }
   write_conf
   start_cupsd
-  if ! queue_exists; then
+  if ! queue_exists || [ "$(lpstat -v "$QUEUE" 2>/dev/null | awk '{print $NF}')" != "$DEVICE" ]; then
     # pdftocairo: other renderers give PDFs whose text pdftotext cannot read;
     # TitlePref/Label: file names job_<id>-<title>.pdf that never collide.
-    lpadmin -p "$QUEUE" -E -v "cups-pdf:/$QUEUE" -m lsb/usr/cups-pdf/CUPS-PDF_opt.ppd \
+    lpadmin -p "$QUEUE" -E -v "$DEVICE" -m lsb/usr/cups-pdf/CUPS-PDF_opt.ppd \
       -o pdftops-renderer-default=pdftocairo -o TitlePref=1 -o Label=1 -o printer-is-shared=false \
       -D "Quillmark PDF files in $PDF_DIR"
   fi

@@ -36,8 +36,8 @@ start_cupsd() {
   mkdir -p /run/cups /var/log/cups
   setsid /usr/sbin/cupsd -f >>"$LOG" 2>&1 </dev/null &
   echo $! >"$PID_FILE"
-  local i
-  for i in $(seq 1 100); do
+
+  for _ in $(seq 1 100); do
     cupsd_answers && return 0
     kill -0 "$(cat "$PID_FILE")" 2>/dev/null || die "cupsd ended at start; see $LOG"
     sleep 0.1
@@ -93,8 +93,7 @@ cmd_stop() {
     # Only the cupsd this script started, and only while it is still that program.
     if [ -n "$pid" ] && [ "$(cat /proc/"$pid"/comm 2>/dev/null)" = cupsd ]; then
       kill "$pid"
-      local i
-      for i in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+      for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     fi
     rm -f "$PID_FILE"
   fi

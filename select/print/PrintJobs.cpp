@@ -198,7 +198,7 @@ void TPrintJobs::LayOut(QPrinter& printer, const QString& text, const QFont& fon
       for (const QTextLine& line : lines) {
         // A new page starts only for a line that does not fit and has a page of its own to go to.
         if (y > 0 && y + line.height() > pageH) {
-          ProcessEvents();
+          if (ProcessEvents) ProcessEvents();
           if (!printer.newPage()) throw EPrintError(NotValidText.toStdString());
           ++stats.Pages;
           y = 0;
@@ -208,7 +208,7 @@ void TPrintJobs::LayOut(QPrinter& printer, const QString& text, const QFont& fon
         ++stats.Lines;
       }
     }
-    ProcessEvents();
+    if (ProcessEvents) ProcessEvents();
   } catch (...) {
     printer.abort();
     painter.end();

@@ -1,0 +1,222 @@
+#include "PrintJobs.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMarginsF>
+#include <QPainter>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QScreen>
+#include <QTextLayout>
+
+#include <vector>
+
+namespace qm {
+
+namespace {
+
+bool WritesFile(const QPrinter& printer) {
+  return printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty();
+}
+
+// Settings a set-up dialog may change, carried from one QPrinter to another.
+void CopySettings(const QPrinter& from, QPrinter& to) {
+  to.setPageLayout(from.pageLayout());
+  to.setCopyCount(from.copyCount());
+  to.setCollateCopies(from.collateCopies());
+  to.setDuplex(from.duplex());
+  to.setColorMode(from.colorMode());
+  to.setPageOrder(from.pageOrder());
+}
+
+// The text's lines: CR LF, CR and LF each end one; a break at the very end starts none.
+QStringList SplitLines(const QString& text) {
+  QStringList lines;
+  qsizetype start = 0;
+  const qsizetype n = text.size();
+  for (qsizetype i = 0; i < n; ++i) {
+    const QChar c = text.at(i);
+    if (c != u'\r' && c != u'\n') continue;
+    lines.append(text.mid(start, i - start));
+    if (c == u'\r' && i + 1 < n && text.at(i + 1) == u'\n') ++i;
+    start = i + 1;
+  }
+  if (start < n) lines.append(text.mid(start));
+  return lines;
+}
+
+// Whole points, as a font given in pixels is printed.
+QFont JobFont(const QFont& font) {
+  QFont result(font);
+  if (result.pointSize() <= 0 && result.pixelSize() > 0) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const qreal dpi = screen ? screen->logicalDotsPerInchY() : 96.0;
+    result.setPointSize(qMax(1, qRound(result.pixelSize() * 72.0 / dpi)));
+  }
+  return result;
+}
+
+class TBusyGuard {
+ public:
+  explicit TBusyGuard(bool& busy) : FBusy(busy) { FBusy = true; }
+  ~TBusyGuard() { FBusy = false; }
+  TBusyGuard(const TBusyGuard&) = delete;
+  TBusyGuard& operator=(const TBusyGuard&) = delete;
+
+ private:
+  bool& FBusy;
+};
+
+}  // namespace
+
+QString TextJobDocument(const QString& text) {
+  return QStringLiteral("\r\n") + text;
+}
+
+QString ListJobDocument(const QStringList& lines) {
+  QString document;
+  for (const QString& line : lines) document += line + QStringLiteral("\r\n");
+  return document + QStringLiteral("\r\n");
+}
+
+QStringList TPrintJobs::InstalledPrinters() {
+  return QPrinterInfo::availablePrinterNames();
+}
+
+TPrinterList TPrintJobs::SystemPrinters() {
+  return TPrinterList{InstalledPrinters(), QPrinterInfo::defaultPrinterName()};
+}
+
+TPrintJobs::TPrintJobs() : TPrintJobs(SystemPrinters()) {}
+
+TPrintJobs::TPrintJobs(TPrinterList printers)
+    : ProcessEvents([] { QCoreApplication::processEvents(); }), FPrinters(std::move(printers)) {
+  MakeCurrent(FPrinters.DefaultName);
+}
+
+TPrintJobs::~TPrintJobs() = default;
+
+void TPrintJobs::MakeCurrent(const QString& name) {
+  auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+  // An unknown name leaves QPrinter on whatever it had; PrintText checks the name took.
+  if (!name.isEmpty()) printer->setPrinterName(name);
+  FPrinter = std::move(printer);
+  FCurrentName = name;
+}
+
+void TPrintJobs::SelectPrinter(int index) {
+  if (index < -1 || index >= FPrinters.Names.size())
+    throw std::out_of_range("printer index " + std::to_string(index) + " is outside the printer list");
+  FSelected = index;
+  MakeCurrent(index < 0 ? FPrinters.DefaultName : FPrinters.Names.at(index));
+  if (FCurrentName.isEmpty()) throw EPrintError(NoDefaultText.toStdString());
+}
+
+QPrinter& TPrintJobs::SetupPrinter() {
+  auto setup = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  if (WritesFile(*FPrinter)) {
+    setup->setOutputFormat(QPrinter::PdfFormat);
+    setup->setOutputFileName(FPrinter->outputFileName());
+  } else if (!FCurrentName.isEmpty()) {
+    setup->setPrinterName(FCurrentName);
+  }
+  CopySettings(*FPrinter, *setup);
+  FSetup = std::move(setup);
+  return *FSetup;
+}
+
+void TPrintJobs::AcceptSetup() {
+  if (!FSetup) return;
+  FPrinter = std::move(FSetup);
+  // The dialog may have chosen another printer than the box shows; that one prints now.
+  FCurrentName = FPrinter->outputFormat() == QPrinter::NativeFormat ? FPrinter->printerName() : QString();
+}
+
+void TPrintJobs::SetOutputFile(const QString& path) {
+  FOutputFile = path;
+}
+
+void TPrintJobs::PrintText(const QString& text, const QFont& font, const QString& title) {
+  if (FBusy) throw EPrintError(InProgressText.toStdString());
+
+  std::shared_ptr<QPrinter> printer = FPrinter;
+  if (!FOutputFile.isEmpty()) {
+    printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(FOutputFile);
+    CopySettings(*FPrinter, *printer);
+  } else if (!WritesFile(*FPrinter)) {
+    if (FCurrentName.isEmpty()) throw EPrintError(NoDefaultText.toStdString());
+    if (!FPrinter->isValid() || FPrinter->outputFormat() != QPrinter::NativeFormat ||
+        FPrinter->printerName() != FCurrentName)
+      throw EPrintError(NotValidText.toStdString());
+  }
+
+  TBusyGuard busy(FBusy);
+  printer->setDocName(title);
+  // The printable area is the page: no margins beyond what the device cannot print.
+  printer->setFullPage(false);
+  // (Margins below the device's minimum would be refused, so ask for exactly that minimum.)
+  const QPageLayout layout = printer->pageLayout();
+  printer->setPageMargins(layout.minimumMargins(), layout.units());
+  LayOut(*printer, text, JobFont(font));
+}
+
+void TPrintJobs::LayOut(QPrinter& printer, const QString& text, const QFont& font) {
+  QPainter painter;
+  if (!painter.begin(&printer)) throw EPrintError(NotValidText.toStdString());
+  TPrintStats stats{1, 0};
+  try {
+    // The page rectangle in twips, whole twips, as device pixels again.
+    const int dpiX = printer.logicalDpiX();
+    const int dpiY = printer.logicalDpiY();
+    const qint64 twipsW = qint64(printer.width()) * 1440 / dpiX;
+    const qint64 twipsH = qint64(printer.height()) * 1440 / dpiY;
+    const qreal pageW = qreal(twipsW * dpiX / 1440);
+    const qreal pageH = qreal(twipsH * dpiY / 1440);
+
+    const QFont deviceFont(font, &printer);
+    painter.setFont(deviceFont);
+    painter.setPen(Qt::black);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+
+    qreal y = 0;
+    for (const QString& paragraph : SplitLines(text)) {
+      QTextLayout layout(paragraph, deviceFont, &printer);
+      layout.setTextOption(option);
+      layout.setCacheEnabled(true);
+      std::vector<QTextLine> lines;
+      layout.beginLayout();
+      for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLeadingIncluded(true);
+        line.setLineWidth(pageW);
+        line.setPosition(QPointF(0, 0));
+        lines.push_back(line);
+      }
+      layout.endLayout();
+      for (const QTextLine& line : lines) {
+        // A new page starts only for a line that does not fit and has a page of its own to go to.
+        if (y > 0 && y + line.height() > pageH) {
+          if (ProcessEvents) ProcessEvents();
+          if (!printer.newPage()) throw EPrintError(NotValidText.toStdString());
+          ++stats.Pages;
+          y = 0;
+        }
+        line.draw(&painter, QPointF(0, y));
+        y += line.height();
+        ++stats.Lines;
+      }
+    }
+    if (ProcessEvents) ProcessEvents();
+  } catch (...) {
+    printer.abort();
+    painter.end();
+    throw;
+  }
+  if (!painter.end() || printer.printerState() == QPrinter::Error)
+    throw EPrintError(NotValidText.toStdString());
+  FLastJob = stats;
+}
+
+}  // namespace qm

@@ -1,0 +1,111 @@
+#pragma once
+// Print jobs (message list and single texts) and the process-wide printer choice.
+
+#include <QFont>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+class QPrinter;
+
+namespace qm {
+
+// A failed print operation; what() is the text the operator sees.
+class EPrintError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The installed printers as the system lists them, read once.
+struct TPrinterList {
+  QStringList Names;    // in the system's order
+  QString DefaultName;  // empty: the system has no default printer
+};
+
+// What the last finished job put on paper.
+struct TPrintStats {
+  int Pages = 0;
+  int Lines = 0;  // printed lines, wrapped parts of a long line counted each
+};
+
+// The document of a text job: one empty line, then the text.
+QString TextJobDocument(const QString& text);
+// The document of a list job: each line ended by CR LF, then one empty line.
+QString ListJobDocument(const QStringList& lines);
+
+// One per process (window): the current printer and at most one open job. The printer may
+// be changed while a job is open (from ProcessEvents); the open job keeps its printer.
+// Must not be destroyed while Busy().
+class TPrintJobs {
+ public:
+  static inline const QString JobTitle = QStringLiteral("Quillmark");
+  static inline const QString NoDefaultText =
+      QStringLiteral("There is no default printer currently selected");
+  static inline const QString NotValidText = QStringLiteral("Printer selected is not valid");
+  static inline const QString InProgressText = QStringLiteral("Printing in progress");
+
+  // QPrinterInfo's names in the order the system enumerates them.
+  static QStringList InstalledPrinters();
+  static TPrinterList SystemPrinters();
+
+  // Reads the system's printers now; they are not read again.
+  TPrintJobs();
+  // For tests: a given enumeration instead of the system's.
+  explicit TPrintJobs(TPrinterList printers);
+  ~TPrintJobs();
+  TPrintJobs(const TPrintJobs&) = delete;
+  TPrintJobs& operator=(const TPrintJobs&) = delete;
+
+  // The list read at construction (the entries of the printer box).
+  const QStringList& Printers() const { return FPrinters.Names; }
+  bool HasDefault() const { return !FPrinters.DefaultName.isEmpty(); }
+
+  // Makes entry `index` of Printers() current; -1 goes back to the system default.
+  // -1 without a system default leaves no printer and throws NoDefaultText (the box
+  // typed into while its list is empty). An index outside the list throws std::out_of_range.
+  void SelectPrinter(int index);
+  // The printer jobs go to: the chosen entry, else the system default ("" when none).
+  QString CurrentPrinterName() const { return FCurrentName; }
+  int SelectedIndex() const { return FSelected; }
+
+  // The set-up dialog works on a copy of the current printer; AcceptSetup makes that
+  // copy (printer, paper, orientation, print-to-file ...) current for later jobs.
+  // Without AcceptSetup (dialog cancelled) the current printer stays as it was.
+  QPrinter& SetupPrinter();
+  void AcceptSetup();
+  // The printer the next job uses.
+  const QPrinter& Printer() const { return *FPrinter; }
+
+  // Non-empty: jobs write a PDF file there instead of going to a printer.
+  void SetOutputFile(const QString& path);
+  QString OutputFile() const { return FOutputFile; }
+
+  // Prints `text` as one job: every CR, CR LF or LF ends a line (a break at the very end
+  // starts no further line); lines wider than the page wrap. Throws EPrintError.
+  void PrintText(const QString& text, const QFont& font, const QString& title = JobTitle);
+  bool Busy() const { return FBusy; }
+  TPrintStats LastJob() const { return FLastJob; }
+
+  // Called after each page while a job is open, so the window keeps handling events.
+  std::function<void()> ProcessEvents;
+
+ private:
+  void MakeCurrent(const QString& name);
+  void LayOut(QPrinter& printer, const QString& text, const QFont& font);
+
+  TPrinterList FPrinters;
+  int FSelected = -1;
+  QString FCurrentName;
+  // Shared with an open job, so a printer chosen while a job spools (events are handled
+  // meanwhile) replaces it only for later jobs.
+  std::shared_ptr<QPrinter> FPrinter;
+  std::unique_ptr<QPrinter> FSetup;
+  QString FOutputFile;
+  bool FBusy = false;
+  TPrintStats FLastJob;
+};
+
+}  // namespace qm

@@ -1,0 +1,28 @@
+#pragma once
+// The Quillmark-PDF CUPS queue that scripts/cups-pdf-queue.sh sets up: its jobs, their
+// PDF files and their names, for tests that print through real CUPS.
+
+#include <QSet>
+#include <QString>
+
+namespace qm::test {
+
+inline const QString CupsPdfQueue = QStringLiteral("Quillmark-PDF");
+inline const QString CupsPdfFolder = QStringLiteral("/var/spool/quillmark-pdf");
+
+// Ids of the queue's completed jobs (lpstat -W completed); throws when lpstat fails.
+QSet<int> CompletedJobIds(const QString& queue = CupsPdfQueue);
+
+// Waits until a completed job not in `before` appears; returns its id, or -1 at the deadline.
+int WaitForNewCompletedJob(const QSet<int>& before, int timeoutMs, const QString& queue = CupsPdfQueue);
+
+// The PDF file cups-pdf wrote for job `id` (job_<id>-<title>.pdf), or "" when none.
+QString JobPdf(int id, const QString& folder = CupsPdfFolder);
+
+// The newest completed job's PDF file, or "" when there is none.
+QString NewestCompletedJobPdf(const QString& queue = CupsPdfQueue, const QString& folder = CupsPdfFolder);
+
+// The job-name attribute of job `id`, asked with ipptool; throws when ipptool fails.
+QString JobName(int id, const QString& queue = CupsPdfQueue);
+
+}  // namespace qm::test

@@ -1,0 +1,401 @@
+#include "PdfTools.h"
+#include "PrintJobs.h"
+#include "ProgramFont.h"
+
+#include <QFile>
+#include <QFontInfo>
+#include <QPrinter>
+#include <QTemporaryDir>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace qm {
+namespace {
+
+using test::FirstWordTop;
+using test::PdfFonts;
+using test::PdfInfoField;
+using test::PdfLines;
+using test::PdfPages;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+QFont ListFont() {
+  return ProgramFont(QStringLiteral("Courier New"), 10);
+}
+QFont WindowFont() {
+  return ProgramFont(QStringLiteral("MS Sans Serif"), 8);
+}
+
+// Prints into PDF files of a temporary folder; skips when poppler is missing.
+class PrintToPdf : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const QString missing = test::MissingPopplerTools();
+    if (!missing.isEmpty()) GTEST_SKIP() << missing.toStdString();
+    ASSERT_TRUE(FDir.isValid());
+  }
+  QString Pdf(const QString& name) const { return FDir.filePath(name + QStringLiteral(".pdf")); }
+  // One job into its own file, with a printer list that has no printers at all.
+  QString PrintJob(const QString& name, const QString& text, const QFont& font) {
+    TPrintJobs jobs(TPrinterList{});
+    jobs.SetOutputFile(Pdf(name));
+    jobs.PrintText(text, font);
+    FLast = jobs.LastJob();
+    return Pdf(name);
+  }
+  static QString NumberedLines(int count) {
+    QStringList lines;
+    for (int i = 1; i <= count; ++i)
+      lines << QStringLiteral("line %1 of the long text").arg(i, 4, 10, QLatin1Char('0'));
+    return lines.join(QStringLiteral("\r\n"));
+  }
+
+  QTemporaryDir FDir;
+  TPrintStats FLast;
+};
+
+TEST(ProgramFontTest, WindowsFamiliesResolveToMetricCompatibleFonts) {
+  struct Case {
+    const char* family;
+    int points;
+    const char* resolved;
+    bool fixedPitch;
+  } const cases[] = {
+      {"Courier New", 10, "Liberation Mono", true},
+      {"MS Sans Serif", 8, "Liberation Sans", false},
+      {"Arial", 9, "Liberation Sans", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.family);
+    const QFont font = ProgramFont(QString::fromLatin1(c.family), c.points);
+    const QFontInfo info(font);
+    EXPECT_EQ(info.family().toStdString(), c.resolved);
+    EXPECT_EQ(info.pointSize(), c.points);
+    EXPECT_EQ(info.fixedPitch(), c.fixedPitch);
+    EXPECT_FALSE(info.bold());
+    EXPECT_FALSE(info.italic());
+  }
+}
+
+TEST(JobDocumentTest, ListAndTextJobsHaveTheirBlankLines) {
+  EXPECT_EQ(ListJobDocument({QStringLiteral("a"), QStringLiteral("b")}), QStringLiteral("a\r\nb\r\n\r\n"));
+  EXPECT_EQ(TextJobDocument(QStringLiteral("x\ry")), QStringLiteral("\r\nx\ry"));
+}
+
+TEST_F(PrintToPdf, EveryLineBreakEndsOneLine) {
+  struct Case {
+    const char* text;
+    int lines;
+  } const cases[] = {
+      {"a\r\nb", 2}, {"a\rb\nc", 3}, {"a\r\n", 1},  {"a\r\n\r\n", 2}, {"", 0},
+      {"\r\n", 1},   {"a\n\rb", 3},  {"a\r\rb", 3}, {"one line", 1},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::string(c.text)));
+    const QString pdf =
+        PrintJob(QStringLiteral("breaks%1").arg(n++), QString::fromLatin1(c.text), ListFont());
+    EXPECT_EQ(FLast.Lines, c.lines);
+    EXPECT_EQ(FLast.Pages, 1);
+    EXPECT_EQ(PdfPages(pdf), 1);
+  }
+  const QString pdf =
+      PrintJob(QStringLiteral("mixed"), QStringLiteral("alpha\rbeta\ngamma\r\ndelta"), ListFont());
+  EXPECT_THAT(test::StdLines(PdfLines(pdf)), ElementsAre("alpha", "beta", "gamma", "delta"));
+}
+
+TEST_F(PrintToPdf, OneEntryListPrintsOnePageInTheMonospaceFont) {
+  const QStringList entry{QStringLiteral("LOCAL:[07/12/2026 22:01:02]  UTC:[07/12/2026 22:01:02]"),
+                          QStringLiteral("  N0CALL>APRS via WIDE1-1,WIDE2-1"),
+                          QStringLiteral("  BLN1: Net tonight at 8 pm on 147.000")};
+  const QString pdf = PrintJob(QStringLiteral("list"), ListJobDocument(entry), ListFont());
+  EXPECT_EQ(PdfPages(pdf), 1);
+  EXPECT_EQ(FLast.Pages, 1);
+  EXPECT_EQ(FLast.Lines, 4);  // the three lines and the trailing blank one
+  EXPECT_THAT(test::StdLines(PdfLines(pdf)), ElementsAreArray(test::AsPdfTextLines(entry)));
+  EXPECT_THAT(test::StdLines(PdfFonts(pdf)), ElementsAre("LiberationMono"));
+  EXPECT_EQ(PdfInfoField(pdf, QStringLiteral("Title")), QStringLiteral("Quillmark"));
+  // Monospace with every blank kept: "UTC" begins in column 29 of the first line.
+  const auto words = test::PdfWords(pdf);
+  ASSERT_GE(words.size(), 3u);
+  ASSERT_EQ(words[0].Text, QStringLiteral("LOCAL:[07/12/2026"));
+  const double advance = (words[0].XMax - words[0].XMin) / 17;
+  EXPECT_EQ(words[2].Text, QStringLiteral("UTC:[07/12/2026"));
+  EXPECT_NEAR(words[2].XMin - words[0].XMin, 29 * advance, advance / 4);
+  EXPECT_NEAR(advance, 6.0, 0.1);  // Liberation Mono is 0.6 em wide: 10 points
+  // No margin of our own: the first line starts at the top of the page (PDF has no unprintable edge).
+  const double top = FirstWordTop(pdf);
+  EXPECT_GE(top, 0.0);
+  EXPECT_LT(top, 4.0);
+}
+
+TEST_F(PrintToPdf, FontsGivenInPixelsPrintInWholePoints) {
+  struct Case {
+    const char* name;
+    int pixels;  // at the screen's 96 pixels per inch
+    double advance;
+  } const cases[] = {
+      {"list font 13 px = 10 pt", 13, 6.0}, {"16 px = 12 pt", 16, 7.2}, {"11 px = 8 pt", 11, 4.8}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QFont font = ListFont();
+    font.setPixelSize(c.pixels);
+    const auto words =
+        test::PdfWords(PrintJob(QStringLiteral("px%1").arg(c.pixels), QStringLiteral("0123456789"), font));
+    ASSERT_EQ(words.size(), 1u);
+    EXPECT_NEAR((words[0].XMax - words[0].XMin) / 10, c.advance, 0.05);
+  }
+}
+
+TEST_F(PrintToPdf, LinesWiderThanThePageWrapWithoutLoss) {
+  QStringList words;
+  for (int i = 0; i < 80; ++i) words << QStringLiteral("word%1").arg(i, 2, 10, QLatin1Char('0'));
+  const QString sentence = words.join(QLatin1Char(' '));
+  const QString block = QString(500, QLatin1Char('x'));
+  const QString pdf = PrintJob(QStringLiteral("wide"), sentence + QStringLiteral("\r\n") + block, ListFont());
+  const QStringList printed = PdfLines(pdf);
+  EXPECT_EQ(printed.size(), FLast.Lines);
+  // The words come back in order, each whole (breaks fall between words), and the block
+  // without blanks is broken anywhere, without a character lost.
+  QStringList sentenceLines, blockLines;
+  for (const QString& line : printed)
+    (line.startsWith(QLatin1Char('x')) ? blockLines : sentenceLines) << line;
+  EXPECT_GE(sentenceLines.size(), 4);
+  EXPECT_GE(blockLines.size(), 5);
+  EXPECT_EQ(sentenceLines.join(QLatin1Char(' ')).simplified(), sentence);
+  EXPECT_EQ(blockLines.join(QString()), block);
+}
+
+TEST_F(PrintToPdf, TextJobStartsWithOneBlankLine) {
+  const QString text = QStringLiteral("WWUS84 KOUN 072201\rSPSOUN");
+  const QString plain = PrintJob(QStringLiteral("plain"), text, WindowFont());
+  const QString job = PrintJob(QStringLiteral("textjob"), TextJobDocument(text), WindowFont());
+  EXPECT_EQ(FLast.Lines, 3);
+  EXPECT_THAT(test::StdLines(PdfLines(job)), ElementsAre("WWUS84 KOUN 072201", "SPSOUN"));
+  EXPECT_THAT(test::StdLines(PdfFonts(job)), ElementsAre("LiberationSans"));
+  // One line of 8 points lower than the same text without the blank line.
+  const double shift = FirstWordTop(job) - FirstWordTop(plain);
+  EXPECT_GT(shift, 7.0);
+  EXPECT_LT(shift, 12.0);
+}
+
+TEST_F(PrintToPdf, LongTextContinuesOnFurtherPagesOfTheSameJob) {
+  const int count = 200;
+  const QString pdf = PrintJob(QStringLiteral("long"), NumberedLines(count), ListFont());
+  const int pages = PdfPages(pdf);
+  EXPECT_GE(pages, 2);
+  EXPECT_EQ(FLast.Pages, pages);
+  EXPECT_EQ(FLast.Lines, count);
+  EXPECT_EQ(PdfInfoField(pdf, QStringLiteral("Title")), QStringLiteral("Quillmark"));
+  // Every line once, in order, across the pages.
+  const QStringList printed = PdfLines(pdf);
+  ASSERT_EQ(printed.size(), count);
+  for (int i = 0; i < count; ++i)
+    ASSERT_EQ(printed[i], QStringLiteral("line %1 of the long text").arg(i + 1, 4, 10, QLatin1Char('0')));
+}
+
+TEST_F(PrintToPdf, NewPageStartsOnlyWhileLinesRemain) {
+  const QString pdf = PrintJob(QStringLiteral("measure"), NumberedLines(200), ListFont());
+  const int perPage = int(PdfLines(pdf, 1, 1).size());
+  ASSERT_GT(perPage, 10);
+  struct Case {
+    int lines;
+    int pages;
+  } const cases[] = {{perPage, 1}, {perPage + 1, 2}, {2 * perPage, 2}, {2 * perPage + 1, 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    // A break after the last line starts no page of its own.
+    const QString fit =
+        PrintJob(QStringLiteral("fit%1").arg(c.lines), NumberedLines(c.lines) + "\r\n", ListFont());
+    EXPECT_EQ(PdfPages(fit), c.pages);
+    EXPECT_EQ(FLast.Pages, c.pages);
+  }
+}
+
+TEST_F(PrintToPdf, PrintingFromInsideARunningJobFailsAndTheJobFinishes) {
+  TPrintJobs jobs(TPrinterList{});
+  jobs.SetOutputFile(Pdf(QStringLiteral("outer")));
+  int calls = 0;
+  std::vector<std::string> errors;
+  bool busyInside = false;
+  jobs.ProcessEvents = [&] {
+    ++calls;
+    busyInside = jobs.Busy();
+    try {
+      jobs.PrintText(QStringLiteral("inner"), ListFont());
+    } catch (const EPrintError& e) {
+      errors.push_back(e.what());
+    }
+  };
+  jobs.PrintText(NumberedLines(200), ListFont());
+  const int pages = PdfPages(Pdf(QStringLiteral("outer")));
+  EXPECT_GE(pages, 2);
+  EXPECT_EQ(calls, pages);  // once after every page
+  EXPECT_TRUE(busyInside);
+  EXPECT_FALSE(jobs.Busy());
+  EXPECT_EQ(errors, std::vector<std::string>(size_t(calls), "Printing in progress"));
+  EXPECT_EQ(PdfLines(Pdf(QStringLiteral("outer"))).size(), 200);
+}
+
+TEST_F(PrintToPdf, AFailureWhileSpoolingClosesTheJob) {
+  TPrintJobs jobs(TPrinterList{});
+  jobs.SetOutputFile(Pdf(QStringLiteral("failing")));
+  jobs.ProcessEvents = [] { throw std::runtime_error("window failed"); };
+  EXPECT_THROW(jobs.PrintText(QStringLiteral("x"), ListFont()), std::runtime_error);
+  EXPECT_FALSE(jobs.Busy());
+  jobs.ProcessEvents = [] {};
+  jobs.SetOutputFile(Pdf(QStringLiteral("after")));
+  jobs.PrintText(QStringLiteral("after the failure"), ListFont());
+  EXPECT_THAT(test::StdLines(PdfLines(Pdf(QStringLiteral("after")))), ElementsAre("after the failure"));
+}
+
+TEST_F(PrintToPdf, ChoosingAPrinterWhileAJobSpoolsAffectsOnlyLaterJobs) {
+  TPrintJobs jobs(TPrinterList{{QStringLiteral("Quillmark-Gone-3")}, {}});
+  QPrinter& setup = jobs.SetupPrinter();
+  setup.setOutputFormat(QPrinter::PdfFormat);
+  setup.setOutputFileName(Pdf(QStringLiteral("spooling")));
+  jobs.AcceptSetup();
+  // The operator picks the box's entry and confirms another set-up between two pages.
+  jobs.ProcessEvents = [&] {
+    if (jobs.SelectedIndex() == 0) return;
+    jobs.SelectPrinter(0);
+    jobs.SetupPrinter().setOutputFileName(Pdf(QStringLiteral("unused")));
+    jobs.SelectPrinter(0);
+  };
+  jobs.PrintText(NumberedLines(200), ListFont());
+  EXPECT_EQ(PdfLines(Pdf(QStringLiteral("spooling"))).size(), 200);
+  EXPECT_EQ(jobs.CurrentPrinterName(), QStringLiteral("Quillmark-Gone-3"));
+  EXPECT_THROW(jobs.PrintText(QStringLiteral("x"), ListFont()), EPrintError);
+}
+
+TEST_F(PrintToPdf, PageIsThePrintableAreaWhateverMarginsTheSetupHad) {
+  struct Case {
+    const char* name;
+    double minimum;  // what the device cannot print, points
+    double margins;  // margins confirmed in a set-up dialog, points
+  } const cases[] = {
+      {"no margins", 0, 0}, {"dialog margins", 0, 36}, {"device edge", 18, 18}, {"both", 18, 54}};
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TPrintJobs jobs(TPrinterList{});
+    QPrinter& setup = jobs.SetupPrinter();
+    setup.setOutputFormat(QPrinter::PdfFormat);
+    setup.setOutputFileName(Pdf(QStringLiteral("margins%1").arg(n++)));
+    QPageLayout layout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                       QMarginsF(c.margins, c.margins, c.margins, c.margins), QPageLayout::Point,
+                       QMarginsF(c.minimum, c.minimum, c.minimum, c.minimum));
+    ASSERT_TRUE(setup.setPageLayout(layout));
+    jobs.AcceptSetup();
+    jobs.PrintText(QStringLiteral("corner"), ListFont());
+    const auto words = test::PdfWords(jobs.Printer().outputFileName());
+    ASSERT_EQ(words.size(), 1u);
+    EXPECT_NEAR(words[0].XMin, c.minimum, 1.0);
+    EXPECT_NEAR(words[0].YMin, c.minimum, 3.0);
+  }
+}
+
+TEST(PrintErrorsTest, JobsFailWithTheOperatorsTexts) {
+  struct Case {
+    const char* name;
+    TPrinterList printers;
+    int select;  // -2: leave the start state
+    QString outputFile;
+    const char* error;
+  } const cases[] = {
+      {"no printer installed", {}, -2, {}, "There is no default printer currently selected"},
+      {"entries but no default",
+       {{QStringLiteral("Office")}, {}},
+       -2,
+       {},
+       "There is no default printer currently selected"},
+      {"chosen printer gone",
+       {{QStringLiteral("Quillmark-Gone-1")}, {}},
+       0,
+       {},
+       "Printer selected is not valid"},
+      {"default printer gone",
+       {{QStringLiteral("Quillmark-Gone-2")}, QStringLiteral("Quillmark-Gone-2")},
+       -2,
+       {},
+       "Printer selected is not valid"},
+      {"file cannot be written",
+       {},
+       -2,
+       QStringLiteral("/nonexistent-quillmark-dir/out.pdf"),
+       "Printer selected is not valid"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TPrintJobs jobs(c.printers);
+    if (c.select > -2) jobs.SelectPrinter(c.select);
+    jobs.SetOutputFile(c.outputFile);
+    try {
+      jobs.PrintText(QStringLiteral("text"), WindowFont());
+      ADD_FAILURE() << "no error";
+    } catch (const EPrintError& e) {
+      EXPECT_STREQ(e.what(), c.error);
+    }
+    EXPECT_FALSE(jobs.Busy());
+  }
+}
+
+TEST(PrinterChoiceTest, TypingIntoAnEmptyBoxFindsNoDefault) {
+  TPrintJobs jobs(TPrinterList{});
+  EXPECT_TRUE(jobs.Printers().isEmpty());
+  EXPECT_FALSE(jobs.HasDefault());
+  try {
+    jobs.SelectPrinter(-1);
+    ADD_FAILURE() << "no error";
+  } catch (const EPrintError& e) {
+    EXPECT_STREQ(e.what(), "There is no default printer currently selected");
+  }
+  EXPECT_THROW(jobs.SelectPrinter(0), std::out_of_range);
+}
+
+TEST(PrinterChoiceTest, MinusOneGoesBackToTheSystemDefault) {
+  TPrintJobs jobs(TPrinterList{{QStringLiteral("Office"), QStringLiteral("Shack")}, QStringLiteral("Shack")});
+  EXPECT_EQ(jobs.CurrentPrinterName(), QStringLiteral("Shack"));
+  EXPECT_EQ(jobs.SelectedIndex(), -1);
+  jobs.SelectPrinter(0);
+  EXPECT_EQ(jobs.CurrentPrinterName(), QStringLiteral("Office"));
+  EXPECT_EQ(jobs.SelectedIndex(), 0);
+  jobs.SelectPrinter(-1);
+  EXPECT_EQ(jobs.CurrentPrinterName(), QStringLiteral("Shack"));
+  EXPECT_EQ(jobs.SelectedIndex(), -1);
+  EXPECT_THROW(jobs.SelectPrinter(2), std::out_of_range);
+  EXPECT_THROW(jobs.SelectPrinter(-2), std::out_of_range);
+}
+
+TEST_F(PrintToPdf, OnlyAConfirmedSetupChangesLaterJobs) {
+  TPrintJobs jobs(TPrinterList{});
+  // Cancelled: the dialog's changes are dropped.
+  QPrinter& cancelled = jobs.SetupPrinter();
+  cancelled.setOutputFormat(QPrinter::PdfFormat);
+  cancelled.setOutputFileName(Pdf(QStringLiteral("cancelled")));
+  cancelled.setPageOrientation(QPageLayout::Landscape);
+  EXPECT_THROW(jobs.PrintText(QStringLiteral("x"), ListFont()), EPrintError);
+
+  // Confirmed "print to file" in landscape: later jobs write that file, in landscape.
+  QPrinter& confirmed = jobs.SetupPrinter();
+  confirmed.setOutputFormat(QPrinter::PdfFormat);
+  confirmed.setOutputFileName(Pdf(QStringLiteral("confirmed")));
+  confirmed.setPageOrientation(QPageLayout::Landscape);
+  jobs.AcceptSetup();
+  jobs.PrintText(QStringLiteral("to file"), ListFont());
+  EXPECT_THAT(test::StdLines(PdfLines(Pdf(QStringLiteral("confirmed")))), ElementsAre("to file"));
+  const QStringList size = PdfInfoField(Pdf(QStringLiteral("confirmed")), QStringLiteral("Page size"))
+                               .split(QLatin1Char(' '), Qt::SkipEmptyParts);  // "W x H pts (A4)"
+  ASSERT_GE(size.size(), 3);
+  EXPECT_GT(size[0].toDouble(), size[2].toDouble());
+  EXPECT_FALSE(QFile::exists(Pdf(QStringLiteral("cancelled"))));
+
+  // The next set-up starts from the confirmed settings.
+  EXPECT_EQ(jobs.SetupPrinter().pageLayout().orientation(), QPageLayout::Landscape);
+  EXPECT_EQ(jobs.SetupPrinter().outputFileName(), Pdf(QStringLiteral("confirmed")));
+}
+
+}  // namespace
+}  // namespace qm

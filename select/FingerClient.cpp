@@ -7,6 +7,17 @@
 
 namespace qm {
 
+std::string CollectFingerReply(const std::function<std::size_t(char*, std::size_t)>& receive, std::size_t maxBytes) {
+  std::string reply;
+  const auto chunk = std::make_unique<char[]>(TFingerClient::kReceiveChunk);
+  for (;;) {
+    const std::size_t got = receive(chunk.get(), TFingerClient::kReceiveChunk);
+    if (got == 0) return reply;
+    if (got > maxBytes - std::min(reply.size(), maxBytes)) throw EFingerReplyTooLarge(maxBytes);
+    reply.append(chunk.get(), got);
+  }
+}
+
 std::string TFingerClient::Fetch() {
   using Clock = std::chrono::steady_clock;
   const TDeadline endOfExchange = Clock::now() + Bounds.Total;
@@ -17,16 +28,11 @@ std::string TFingerClient::Fetch() {
                                                    std::min(endOfExchange, Clock::now() + Bounds.Connect));
   connection.Send(Query + "\r\n", endOfExchange);
 
-  std::string reply;
-  const auto chunk = std::make_unique<char[]>(kReceiveChunk);
-  for (;;) {
-    const std::size_t got =
-        connection.Receive(chunk.get(), kReceiveChunk, std::min(endOfExchange, Clock::now() + Bounds.Idle));
-    if (got == 0) break;
-    if (got > Bounds.MaxReplyBytes - std::min(reply.size(), Bounds.MaxReplyBytes))
-      throw EFingerReplyTooLarge(Bounds.MaxReplyBytes);
-    reply.append(chunk.get(), got);
-  }
+  std::string reply = CollectFingerReply(
+      [&](char* buffer, std::size_t size) {
+        return connection.Receive(buffer, size, std::min(endOfExchange, Clock::now() + Bounds.Idle));
+      },
+      Bounds.MaxReplyBytes);
   connection.ShutdownSend();
   return reply;
 }

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "SocketError.h"
@@ -37,5 +38,9 @@ class TFingerClient {
   // The most bytes taken from the system in one receive.
   static constexpr std::size_t kReceiveChunk = 32768;
 };
+
+// The read loop of Fetch: asks receive(buffer, kReceiveChunk) for data until it returns 0
+// and appends every byte unchanged; throws EFingerReplyTooLarge once more than maxBytes came.
+std::string CollectFingerReply(const std::function<std::size_t(char*, std::size_t)>& receive, std::size_t maxBytes);
 
 }  // namespace qm

@@ -7,7 +7,8 @@
 
 namespace qm {
 
-std::string CollectFingerReply(const std::function<std::size_t(char*, std::size_t)>& receive, std::size_t maxBytes) {
+std::string CollectFingerReply(const std::function<std::size_t(char*, std::size_t)>& receive,
+                               std::size_t maxBytes) {
   std::string reply;
   const auto chunk = std::make_unique<char[]>(TFingerClient::kReceiveChunk);
   for (;;) {

@@ -41,6 +41,7 @@ class TFingerClient {
 
 // The read loop of Fetch: asks receive(buffer, kReceiveChunk) for data until it returns 0
 // and appends every byte unchanged; throws EFingerReplyTooLarge once more than maxBytes came.
-std::string CollectFingerReply(const std::function<std::size_t(char*, std::size_t)>& receive, std::size_t maxBytes);
+std::string CollectFingerReply(const std::function<std::size_t(char*, std::size_t)>& receive,
+                               std::size_t maxBytes);
 
 }  // namespace qm

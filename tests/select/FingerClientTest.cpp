@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 #include "LoopbackServer.h"
@@ -234,6 +235,30 @@ TEST(TFingerClient, ConnectBoundWhenTheServerNeverAccepts) {
   client.Bounds.Connect = std::chrono::milliseconds(300);
   ExpectSocketError([&] { client.Fetch(); }, 10060, "Socket Error # 10060\r\nConnection timed out.");
   closeAll();
+}
+
+TEST(CollectFingerReply, AsksForAtMost32768BytesAndDropsTheReplyOnFailure) {
+  std::vector<std::size_t> asked;
+  int calls = 0;
+  auto receive = [&](char* buffer, std::size_t size) -> std::size_t {
+    asked.push_back(size);
+    if (++calls == 3) throw ESocketError(10054);
+    std::memset(buffer, 'a' + calls, 10);
+    return 10;
+  };
+  ExpectSocketError([&] { CollectFingerReply(receive, 1000); }, 10054,
+                    "Socket Error # 10054\r\nConnection reset by peer.");
+  EXPECT_EQ(asked, (std::vector<std::size_t>{32768, 32768, 32768}));
+
+  calls = 0;
+  auto endsAfterTwo = [&](char* buffer, std::size_t) -> std::size_t {
+    if (++calls == 3) return 0;
+    std::memset(buffer, calls == 1 ? '\r' : '\n', 10);
+    return 10;
+  };
+  EXPECT_EQ(CollectFingerReply(endsAfterTwo, 20), std::string(10, '\r') + std::string(10, '\n'));
+  calls = 0;
+  EXPECT_THROW(CollectFingerReply(endsAfterTwo, 19), EFingerReplyTooLarge);
 }
 
 TEST(SocketError, MessagesAndDescriptions) {

@@ -1,0 +1,90 @@
+// The verdict, the duplicate list and the entry texts over packets whose fields come
+// straight from fuzz bytes (fields separated by newlines).
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "DupMessages.h"
+#include "EntryLines.h"
+#include "Selection.h"
+
+namespace {
+
+std::vector<std::string> Fields(std::string_view text) {
+  std::vector<std::string> fields;
+  for (;;) {
+    const std::size_t end = text.find('\n');
+    fields.emplace_back(text.substr(0, end));
+    if (end == std::string_view::npos) return fields;
+    text.remove_prefix(end + 1);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 6) return 0;
+  const std::uint8_t flags = data[0];
+  const std::uint32_t tickStep = static_cast<std::uint32_t>(data[1]) << 8 | data[2];
+  std::vector<std::string> f = Fields(std::string_view(reinterpret_cast<const char*>(data + 6), size - 6));
+  f.resize(std::max<std::size_t>(f.size(), 8));
+
+  qm::TSelectionChoices choices;
+  choices.cbThisStation = flags & 1;
+  choices.cbStationList = flags & 2;
+  choices.cbBull = flags & 4;
+  choices.cbAnn = flags & 8;
+  choices.cbNWSWatches = flags & 16;
+  choices.cbNWSWarnings = flags & 32;
+  choices.cbNWSAdvisiories = flags & 64;
+  choices.FStationCall = f[0];
+  for (std::size_t i = 8; i < f.size(); ++i) choices.lbStationList.push_back(f[i]);
+  for (auto& [code, checked] : choices.clbStates) checked = (data[3] + code[0] + code[1]) % 2 == 0;
+
+  qm::TAprsMsgPacket packet;
+  packet.Kind = static_cast<qm::TAprsMsgKind>(data[4] % 6);
+  packet.Selected = true;
+  packet.Source.FullCall = f[1];
+  packet.Destination.FullCall = f[2];
+  packet.Path = f[3];
+  packet.Addressee = f[4];
+  packet.MessageText = f[5];
+  packet.MessageId = f[6];
+  packet.State = f[7];
+  packet.Body = f[4] + ":" + f[5];
+
+  const bool wanted = qm::IsWantedMessage(packet, choices);
+  if (packet.Kind == qm::mkBulletin && wanted != choices.cbBull) std::abort();
+
+  const std::string query = qm::FingerQuery(packet);
+  if (query.compare(0, packet.Source.FullCall.size(), packet.Source.FullCall) != 0 ||
+      query.size() > packet.Source.FullCall.size() + 3)
+    std::abort();
+  const std::string line3 = qm::EntryLine3(packet);
+  const std::string document = qm::FullTextDocument(qm::EntryLine2(packet), line3, f[5]);
+  if (document.size() != qm::EntryLine2(packet).size() + line3.size() + 3 + f[5].size()) std::abort();
+  (void)qm::PageLimit(f[6]);
+  (void)qm::CountText(qm::PageLimit(f[7]), f[7]);
+  (void)qm::FullTextCategoryFor(packet, {true, true, true});
+
+  // The same sender again and again, at steps of the fuzzed length.
+  qm::TDupMessageList list;
+  std::uint32_t tick = static_cast<std::uint32_t>(data[5]) * 0x01010101u;
+  for (int i = 0; i < 8; ++i) {
+    packet.TickCount = tick;
+    list.Prune(tick);
+    if (!list.IsDuplicate(packet)) list.Add(packet.Source.FullCall, tick, packet.Body);
+    if (list.Find(packet.Source.FullCall) == nullptr) std::abort();
+    tick += tickStep;
+  }
+  list.Prune(tick + 40000);
+  if (list.Count() != 0 && tickStep != 0) {
+    // Anything left must be young relative to the last prune time.
+    for (const auto& [key, message] : list.Items())
+      if (static_cast<std::uint32_t>(tick + 40000 - message.TickCount) >= 20000) std::abort();
+  }
+  return 0;
+}

@@ -1,0 +1,47 @@
+// The texts built for an accepted message: its three list lines, the collection status,
+// the page limit, and the Finger query and full-text document of an NWS alert.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "AsciiText.h"
+#include "QuillmarkParse.h"
+#include "Selection.h"
+#include "Timing.h"
+
+namespace qm {
+
+// "LOCAL:[<local>]  UTC:[<utc>]" in the regional date-time form.
+std::string EntryLine1(TDateTime local, TDateTime utc);
+// "  <source>>+<destination> via <path>"
+std::string EntryLine2(const TAprsMsgPacket& packet);
+// "  <addressee>: <text>", with " {<number>" appended for an NWS alert (even when empty).
+std::string EntryLine3(const TAprsMsgPacket& packet);
+
+// "<n> of <setting> messages collected", the setting exactly as typed.
+std::string CountText(int n, std::string_view setting);
+
+// The setting read as an integer ("$1F" and "0x1F" as hexadecimal), or 40 when it is none.
+int PageLimit(std::string_view setting);
+// Pascal StrToIntDef: leading blanks, a sign, decimal or "$"/"x"/"0x" hexadecimal, nothing after.
+int StrToIntDef(std::string_view text, int fallback);
+
+// The Finger query line without its line end: the sender and the first three
+// characters of the message number.
+std::string FingerQuery(const TAprsMsgPacket& packet);
+
+// The full-text document: line 1, CR, line 3, CR CR, the reply unchanged.
+std::string FullTextDocument(const std::string& line1, const std::string& line3, const std::string& reply);
+
+// The three "Print full text of ..." check boxes.
+struct TFullTextChoices {
+  bool cbNWSWatchesPrint = false;
+  bool cbNWSWarningsPrint = false;
+  bool cbNWSAdvisioriesPrint = false;
+};
+
+// The category whose full text is to be fetched for this alert, or ncNone.
+TNwsCategory FullTextCategoryFor(const TAprsMsgPacket& packet, const TFullTextChoices& choices);
+
+}  // namespace qm

@@ -1,0 +1,114 @@
+#include "Selection.h"
+
+namespace qm {
+
+namespace {
+
+// s equals UpperCase(entry), without building the upper-cased copy.
+bool EqualsUpper(std::string_view s, std::string_view entry) {
+  if (s.size() != entry.size()) return false;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != UpCase(entry[i])) return false;
+  }
+  return true;
+}
+
+// The first n characters of s (all of s when shorter) equal prefix, which is n long.
+bool StartsWithUpper(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && EqualsUpper(s.substr(0, prefix.size()), prefix);
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (UpCase(a[i]) != UpCase(b[i])) return false;
+  }
+  return true;
+}
+
+bool IsWantedPersonal(const TAprsMsgPacket& packet, const TSelectionChoices& choices) {
+  const std::string& from = packet.Source.FullCall;
+  const std::string& to = packet.Addressee;
+  if (choices.cbThisStation && (from == choices.FStationCall || to == choices.FStationCall)) return true;
+  if (!choices.cbStationList) return false;
+  for (const std::string& entry : choices.lbStationList) {
+    if (EqualsUpper(from, entry) || EqualsUpper(to, entry)) return true;
+    const std::size_t star = entry.find('*');
+    if (star != std::string::npos) {
+      const std::string_view prefix = std::string_view(entry).substr(0, star);
+      if (StartsWithUpper(from, prefix) || StartsWithUpper(to, prefix)) return true;
+    }
+  }
+  return false;
+}
+
+bool IsWantedNwsAlert(const TAprsMsgPacket& packet, const TSelectionChoices& choices) {
+  bool wanted = false;
+  switch (NwsCategoryOf(packet)) {
+    case ncWatch:
+      wanted = choices.cbNWSWatches;
+      break;
+    case ncWarning:
+      wanted = choices.cbNWSWarnings;
+      break;
+    case ncAdvisory:
+      wanted = choices.cbNWSAdvisiories;
+      break;
+    case ncNone:
+      break;
+  }
+  if (!wanted) return false;
+  for (const auto& [code, checked] : choices.clbStates) {
+    if (EqualsIgnoringCase(code, packet.State)) return checked;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, bool>> DefaultStateList() {
+  std::vector<std::pair<std::string, bool>> states;
+  states.reserve(kStateCodes.size());
+  for (std::string_view code : kStateCodes) states.emplace_back(std::string(code), false);
+  return states;
+}
+
+TNwsCategory NwsCategoryOf(const TAprsMsgPacket& packet) {
+  const std::string addressee = Trim(packet.Addressee);
+  if (addressee == "NWS-WATCH") return ncWatch;
+  if (addressee == "NWS-WARN") return ncWarning;
+  if (addressee == "NWS-ADVIS") return ncAdvisory;
+  return ncNone;
+}
+
+const char* NwsCategoryAddressee(TNwsCategory category) {
+  switch (category) {
+    case ncWatch:
+      return "NWS-WATCH";
+    case ncWarning:
+      return "NWS-WARN";
+    case ncAdvisory:
+      return "NWS-ADVIS";
+    case ncNone:
+      break;
+  }
+  return nullptr;
+}
+
+bool IsWantedMessage(const TAprsMsgPacket& packet, const TSelectionChoices& choices) {
+  switch (packet.Kind) {
+    case mkPersonal:
+      return IsWantedPersonal(packet, choices);
+    case mkBulletin:
+      return choices.cbBull;
+    case mkAnnouncement:
+      return choices.cbAnn;
+    case mkNwsAlert:
+      return IsWantedNwsAlert(packet, choices);
+    case mkNone:
+      break;
+  }
+  return false;
+}
+
+}  // namespace qm

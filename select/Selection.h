@@ -1,0 +1,49 @@
+// The verdict on one usable packet: does the operator want this message?
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "AsciiText.h"
+#include "QuillmarkParse.h"
+
+namespace qm {
+
+// The 52 state and territory codes of the state check list, in its sorted order.
+inline constexpr std::array<std::string_view, 52> kStateCodes = {
+    "AK", "AL", "AR", "AZ", "CA", "CO", "CT", "DE", "FL", "GA", "HI", "IA", "ID",
+    "IL", "IN", "KS", "KY", "LA", "MA", "MD", "ME", "MI", "MN", "MO", "MS", "MT",
+    "NC", "ND", "NE", "NH", "NJ", "NM", "NV", "NY", "OH", "OK", "OR", "PA", "PR",
+    "RI", "SC", "SD", "TN", "TX", "UT", "VA", "VI", "VT", "WA", "WI", "WV", "WY"};
+
+// (code, checked) for every code of kStateCodes, all unchecked.
+std::vector<std::pair<std::string, bool>> DefaultStateList();
+
+// The control values at the moment a packet is judged; defaults are the window's start values.
+struct TSelectionChoices {
+  bool cbThisStation = true;
+  std::string FStationCall;  // own call, upper case; empty until the host has told it
+  bool cbStationList = false;
+  std::vector<std::string> lbStationList;  // entries as typed, in the order added
+  bool cbBull = false;
+  bool cbAnn = false;
+  bool cbNWSWatches = false;
+  bool cbNWSWarnings = false;
+  bool cbNWSAdvisiories = false;
+  std::vector<std::pair<std::string, bool>> clbStates = DefaultStateList();
+};
+
+// The three NWS alert categories, told apart by the trimmed addressee (exact case).
+enum TNwsCategory : std::uint8_t { ncNone = 0, ncWatch, ncWarning, ncAdvisory };
+TNwsCategory NwsCategoryOf(const TAprsMsgPacket& packet);
+// "NWS-WATCH", "NWS-WARN", "NWS-ADVIS"; nullptr for ncNone.
+const char* NwsCategoryAddressee(TNwsCategory category);
+
+// Whether a usable packet (Selected after parsing) is wanted by kind and choices.
+// The caller skips unusable packets before asking and stores the answer in Selected.
+bool IsWantedMessage(const TAprsMsgPacket& packet, const TSelectionChoices& choices);
+
+}  // namespace qm

@@ -1,0 +1,52 @@
+// A blocking-looking TCP client connection with deadlines, over the platform's sockets.
+// Every failure throws ESocketError with the Windows Sockets number of the failure.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "SocketError.h"
+
+namespace qm {
+
+using TDeadline = std::chrono::steady_clock::time_point;
+
+// An IPv4 address, most significant byte first.
+using TIpv4Address = std::array<std::uint8_t, 4>;
+
+// A dotted address as it stands, else the first IPv4 address the system's resolver gives.
+// Throws ESocketError (11001 when the name is unknown).
+TIpv4Address ResolveIpv4(const std::string& host);
+
+// The Windows Sockets number for a system error number of this platform; numbers
+// without a counterpart come back unchanged.
+int SocketErrorCodeFromSystem(int systemError);
+
+class TTcpConnection {
+ public:
+  // Connects, failing with 10060 when the deadline passes first.
+  static TTcpConnection Open(const TIpv4Address& address, std::uint16_t port, TDeadline connectBy);
+
+  TTcpConnection(TTcpConnection&& other) noexcept;
+  TTcpConnection& operator=(TTcpConnection&&) = delete;
+  TTcpConnection(const TTcpConnection&) = delete;
+  ~TTcpConnection();  // closes
+
+  // Sends all of data, in a single write whenever the system takes it whole.
+  void Send(std::string_view data, TDeadline by);
+  // Waits for data until the deadline (10060 after it) and reads at most size bytes;
+  // 0 means the peer has closed its side.
+  std::size_t Receive(char* buffer, std::size_t size, TDeadline by);
+  // Ends the sending side; a failure here is of no consequence and ignored.
+  void ShutdownSend() noexcept;
+
+ private:
+  explicit TTcpConnection(std::intptr_t handle) : FHandle(handle) {}
+  std::intptr_t FHandle;
+};
+
+}  // namespace qm

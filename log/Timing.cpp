@@ -39,13 +39,15 @@ void AppendNumber(std::string& out, int value, int width) {
   out += digits;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 }  // namespace
 
 TDateTime EncodeDateTime(const TDateTimeParts& p) {
-  const long days = DaysFromCivil(p.Year, static_cast<unsigned>(p.Month), static_cast<unsigned>(p.Day)) +
-                    kEpochOffsetDays;
+  const long days =
+      DaysFromCivil(p.Year, static_cast<unsigned>(p.Month), static_cast<unsigned>(p.Day)) + kEpochOffsetDays;
   const double ms = ((p.Hour * 60.0 + p.Minute) * 60.0 + p.Second) * 1000.0 + p.Millisecond;
   // Dates before 1899-12-30 keep the time as a positive fraction of a negative day count.
   return days >= 0 ? days + ms / kMsPerDay : days - ms / kMsPerDay;

@@ -26,6 +26,9 @@ constexpr char kSeparator = '/';
 constexpr int kRollOverNames = 9;  // the plain roll-over name, then " (2)" to " (9)"
 
 std::atomic<int> gLastPurgeDay{0};
+// With UTC stamps, the UTC time before which the local day cannot have changed, so most entries
+// need no second reading of the clock.
+std::atomic<double> gNoNewDayBeforeUtc{0};
 
 // The position of the extension's dot in a file name, or npos when it has none.
 std::size_t ExtensionDot(std::string_view name) {
@@ -229,11 +232,11 @@ void TMessageLogger::LogMessage(std::string_view Text) {
   const bool utc = FSettings.UTC;
   const TDateTime stamp = FSettings.Clock(utc ? tfUTC : tfLocal);
   if (!FWriterFailed.load(std::memory_order_relaxed)) {
-    TLogEntry entry{stamp, std::string(Text), utc};
     bool wake = false;
     {
       std::lock_guard<std::mutex> lock(FQueueLock);
-      FQueue.push_back(std::move(entry));
+      FQueue.Entries.push_back({stamp, FQueue.Texts.size(), Text.size(), utc});
+      FQueue.Texts.append(Text);
       ++FQueuedCount;
       if (!FWriter.joinable()) {
         FWriter = std::thread(&TMessageLogger::WriterRun, this);
@@ -253,9 +256,11 @@ void TMessageLogger::LogMessage(std::string_view Text) {
     FSettings.OnEntryAdded(line);
   }
 
-  if (FSettings.PurgeFileDays > 0) {
+  if (FSettings.PurgeFileDays > 0 && !(utc && stamp < gNoNewDayBeforeUtc.load(std::memory_order_relaxed))) {
     const TDateTime local = utc ? FSettings.Clock(tfLocal) : stamp;
     const int today = static_cast<int>(std::floor(local));
+    // A change of offset at local midnight may delay the check by that change, at most an hour.
+    if (utc) gNoNewDayBeforeUtc.store(stamp + (today + 1 - local), std::memory_order_relaxed);
     int last = gLastPurgeDay.load();
     if (today > last && gLastPurgeDay.compare_exchange_strong(last, today)) {
       PurgeLogFiles(local - FSettings.PurgeFileDays);
@@ -381,6 +386,7 @@ int TMessageLogger::LastPurgeDay() {
 }
 void TMessageLogger::ResetLastPurgeDay() {
   gLastPurgeDay.store(0);
+  gNoNewDayBeforeUtc.store(0);
 }
 
 void TMessageLogger::PurgeLogFiles(TDateTime Cutoff) {
@@ -488,24 +494,24 @@ void TMessageLogger::WriterRun() {
   }
   ApplyPriority();
 
-  std::vector<TLogEntry> batch;
+  TLogQueue batch;
   std::string buffer;
   std::string failure;
   try {
     for (;;) {
       {
         std::unique_lock<std::mutex> lock(FQueueLock);
-        while (FQueue.empty() && !FStopRequested) {
+        while (FQueue.Empty() && !FStopRequested) {
           FWriterSleeping = true;
           FQueueCond.wait(lock);
         }
         FWriterSleeping = false;
-        if (FQueue.empty()) break;
+        if (FQueue.Empty()) break;
         if (FStopRequested && std::chrono::steady_clock::now() > FStopDeadline) break;
-        batch.swap(FQueue);
+        batch.Swap(FQueue);
       }
       const TSettings s = Snapshot();
-      const std::size_t count = batch.size();
+      const std::size_t count = batch.Entries.size();
       WritePass(s, batch, buffer);
       {
         std::lock_guard<std::mutex> lock(FDoneLock);
@@ -544,7 +550,18 @@ void TMessageLogger::WriterRun() {
   }
 }
 
-void TMessageLogger::WritePass(const TSettings& S, std::vector<TLogEntry>& Batch, std::string& Buffer) {
+void TMessageLogger::TLogQueue::Clear() {
+  // A burst may have grown the buffers far beyond the usual; give that memory back.
+  constexpr std::size_t kKeepBytes = 4u << 20;
+  if (Texts.capacity() > kKeepBytes) {
+    std::string().swap(Texts);
+    std::vector<TLogEntry>().swap(Entries);
+  }
+  Texts.clear();
+  Entries.clear();
+}
+
+void TMessageLogger::WritePass(const TSettings& S, TLogQueue& Batch, std::string& Buffer) {
   const std::string name =
       BuildLogFileName(S.LogFilePath, S.LogFileName, S.UTC, S.DateFormat, S.ShowLocalZulu, S.Clock);
   const std::size_t slash = name.rfind(kSeparator);
@@ -575,16 +592,28 @@ void TMessageLogger::WritePass(const TSettings& S, std::vector<TLogEntry>& Batch
     throw std::runtime_error((existed ? "Cannot open file \"" : "Cannot create file \"") + name + "\". " +
                              ErrorText(errno));
   }
+  std::setvbuf(file.Get(), nullptr, _IONBF, 0);  // the lines come in large chunks already
   if (!existed) {
     FLastCreatedFile = name;
     if (S.OnFileCreated) RunOnOwner(S, [this, &S] { S.OnFileCreated(this, FLastCreatedFile); });
   }
 
+  // Lines go out in chunks of about kChunkBytes: few writes, and a large batch does not need
+  // its whole text formatted in memory at once.
+  constexpr std::size_t kChunkBytes = 1u << 20;
   Buffer.clear();
+  const auto flush = [&] {
+    const std::size_t written = std::fwrite(Buffer.data(), 1, Buffer.size(), file.Get());
+    if (written != Buffer.size()) {
+      throw std::runtime_error("Cannot write to file \"" + name + "\". " + ErrorText(errno));
+    }
+    Buffer.clear();
+  };
   std::string stamp;
   TDateTime stampTime = -1;
   bool stampUtc = false;
-  for (const TLogEntry& entry : Batch) {
+  const std::string_view texts = Batch.Texts;
+  for (const TLogEntry& entry : Batch.Entries) {
     // Entries of one burst share their millisecond, so the stamp is made once for them.
     if (stamp.empty() || entry.TimeStamp != stampTime || entry.UTC != stampUtc) {
       stampTime = entry.TimeStamp;
@@ -592,16 +621,12 @@ void TMessageLogger::WritePass(const TSettings& S, std::vector<TLogEntry>& Batch
       stamp = FormatDateTime(S.TimeStampFormat, stampTime);
       stamp += ZoneLetter(stampUtc, S.ShowLocalZulu);
     }
-    AppendLine(Buffer, S.LogEntryFormat, stamp, entry.Text);
+    AppendLine(Buffer, S.LogEntryFormat, stamp, texts.substr(entry.Offset, entry.Length));
     Buffer += "\r\n";
+    if (Buffer.size() >= kChunkBytes) flush();
   }
-  Batch.clear();
-
-  const std::size_t written = std::fwrite(Buffer.data(), 1, Buffer.size(), file.Get());
-  const int writeError = errno;
-  if (written != Buffer.size()) {
-    throw std::runtime_error("Cannot write to file \"" + name + "\". " + ErrorText(writeError));
-  }
+  Batch.Clear();
+  if (!Buffer.empty()) flush();
   if (file.Close() != 0) {
     throw std::runtime_error("Cannot write to file \"" + name + "\". " + ErrorText(errno));
   }

@@ -118,10 +118,23 @@ class TMessageLogger {
     TOwnerPost OwnerPost;
     TClock Clock = CurrentDateTime;
   };
+  // Texts sit end to end in one buffer, so queueing an entry allocates nothing in the common
+  // case and the writer frees nothing per line.
   struct TLogEntry {
     TDateTime TimeStamp;
-    std::string Text;
+    std::size_t Offset;
+    std::size_t Length;
     bool UTC;
+  };
+  struct TLogQueue {
+    std::vector<TLogEntry> Entries;
+    std::string Texts;
+    bool Empty() const { return Entries.empty(); }
+    void Swap(TLogQueue& Other) {
+      Entries.swap(Other.Entries);
+      Texts.swap(Other.Texts);
+    }
+    void Clear();
   };
   struct TOwnerLink;
 
@@ -132,7 +145,7 @@ class TMessageLogger {
   }
   TSettings Snapshot() const;
   void WriterRun();
-  void WritePass(const TSettings& S, std::vector<TLogEntry>& Batch, std::string& Buffer);
+  void WritePass(const TSettings& S, TLogQueue& Batch, std::string& Buffer);
   void RollOver(const TSettings& S, const std::string& FileName);
   bool RunOnOwner(const TSettings& S, const TOwnerCall& Call);
   void ApplyPriority();
@@ -144,7 +157,7 @@ class TMessageLogger {
   // The queue: FQueueLock guards only the fields below it up to FWriter.
   std::mutex FQueueLock;
   std::condition_variable FQueueCond;
-  std::vector<TLogEntry> FQueue;
+  TLogQueue FQueue;
   bool FWriterSleeping = false;
   bool FStopRequested = false;
   std::uint64_t FQueuedCount = 0;

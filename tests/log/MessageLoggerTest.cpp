@@ -313,30 +313,65 @@ TEST_F(MessageLoggerTest, EntryWrittenAfterMidnightGoesToNewFileWithItsOwnStamp)
 }
 
 TEST_F(MessageLoggerTest, PurgeByAgeOncePerLocalDay) {
-  Touch(Dir / "Trace 15.log", "x", 24h * 15);
-  Touch(Dir / "Trace 13.log", "x", 24h * 13);
-  Touch(Dir / "Trace.log", "x", 24h * 15);  // the pattern's "*" may match nothing
-  Touch(Dir / "Other 15.log", "x", 24h * 15);
-  Touch(Dir / "Trace 15.txt", "x", 24h * 15);
-  TMessageLogger logger;
-  logger.SetLogFilePath(Dir.string());
-  logger.SetLogFileName("Trace.txt");
-  logger.SetPurgeFileDays(14);
-  logger.LogMessage("first");  // the purge runs on this thread, before LogMessage returns
-  EXPECT_FALSE(fs::exists(Dir / "Trace 15.log"));
-  EXPECT_FALSE(fs::exists(Dir / "Trace.log"));
-  EXPECT_TRUE(fs::exists(Dir / "Trace 13.log"));
-  EXPECT_TRUE(fs::exists(Dir / "Other 15.log"));
-  EXPECT_TRUE(fs::exists(Dir / "Trace 15.txt"));
-  EXPECT_EQ(TMessageLogger::LastPurgeDay(), static_cast<int>(std::floor(CurrentDateTime(tfLocal))));
+  for (const bool utc : {false, true}) {
+    SCOPED_TRACE(utc);
+    TMessageLogger::ResetLastPurgeDay();
+    Touch(Dir / "Trace 15.log", "x", 24h * 15);
+    Touch(Dir / "Trace 13.log", "x", 24h * 13);
+    Touch(Dir / "Trace.log", "x", 24h * 15);  // the pattern's "*" may match nothing
+    Touch(Dir / "Other 15.log", "x", 24h * 15);
+    Touch(Dir / "Trace 15.txt", "x", 24h * 15);
+    TMessageLogger logger;
+    logger.SetLogFilePath(Dir.string());
+    logger.SetLogFileName("Trace.txt");
+    logger.SetUTC(utc);
+    logger.SetPurgeFileDays(14);
+    logger.LogMessage("first");  // the purge runs on this thread, before LogMessage returns
+    EXPECT_FALSE(fs::exists(Dir / "Trace 15.log"));
+    EXPECT_FALSE(fs::exists(Dir / "Trace.log"));
+    EXPECT_TRUE(fs::exists(Dir / "Trace 13.log"));
+    EXPECT_TRUE(fs::exists(Dir / "Other 15.log"));
+    EXPECT_TRUE(fs::exists(Dir / "Trace 15.txt"));
+    EXPECT_EQ(TMessageLogger::LastPurgeDay(), static_cast<int>(std::floor(CurrentDateTime(tfLocal))));
 
-  Touch(Dir / "Trace 16.log", "x", 24h * 16);
-  logger.LogMessage("second");  // same day: no second search
-  EXPECT_TRUE(fs::exists(Dir / "Trace 16.log"));
-  TMessageLogger::ResetLastPurgeDay();
-  logger.LogMessage("third");
-  EXPECT_FALSE(fs::exists(Dir / "Trace 16.log"));
-  EXPECT_TRUE(logger.WaitIdle(kDeadline));
+    Touch(Dir / "Trace 16.log", "x", 24h * 16);
+    logger.LogMessage("second");  // same day: no second search
+    EXPECT_TRUE(fs::exists(Dir / "Trace 16.log"));
+    TMessageLogger::ResetLastPurgeDay();
+    logger.LogMessage("third");
+    EXPECT_FALSE(fs::exists(Dir / "Trace 16.log"));
+    EXPECT_TRUE(logger.WaitIdle(kDeadline));
+  }
+}
+
+// The purge follows the local day even when the stamps are in UTC.
+TEST_F(MessageLoggerTest, PurgeDayFollowsLocalMidnight) {
+  struct Case {
+    bool utc;
+    TDateTime utcBefore, utcAfter;  // local time is UTC + 2 h
+  } cases[] = {
+      {true, At(2003, 6, 15, 21, 59, 0, 0), At(2003, 6, 15, 22, 1, 0, 0)},
+      {false, At(2003, 6, 15, 21, 59, 0, 0), At(2003, 6, 15, 22, 1, 0, 0)},
+      {true, At(2003, 6, 15, 21, 59, 0, 0), At(2003, 6, 17, 9, 0, 0, 0)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.utc);
+    TMessageLogger::ResetLastPurgeDay();
+    auto logger = MakeLogger();
+    logger->SetUTC(c.utc);
+    logger->SetPurgeFileDays(14);
+    Clock.Utc = c.utcBefore;
+    logger->LogMessage("before");
+    const int firstDay = static_cast<int>(std::floor(c.utcBefore + 2.0 / 24));
+    EXPECT_EQ(TMessageLogger::LastPurgeDay(), firstDay);
+    Clock.Utc = c.utcBefore + 30.0 / 86400;
+    logger->LogMessage("same day");
+    EXPECT_EQ(TMessageLogger::LastPurgeDay(), firstDay);
+    Clock.Utc = c.utcAfter;
+    logger->LogMessage("next day");
+    EXPECT_EQ(TMessageLogger::LastPurgeDay(), static_cast<int>(std::floor(c.utcAfter + 2.0 / 24)));
+    ASSERT_TRUE(logger->WaitIdle(kDeadline));
+  }
 }
 
 TEST_F(MessageLoggerTest, PurgeDisabledAndMissingDirectoryAreQuiet) {

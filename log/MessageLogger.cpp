@@ -426,8 +426,17 @@ bool TMessageLogger::WaitIdle(std::chrono::milliseconds Timeout) {
     target = FQueuedCount;
   }
   std::unique_lock<std::mutex> lock(FDoneLock);
-  FDoneCond.wait_for(lock, Timeout, [&] { return FWrittenCount >= target || FWriterFailed.load(); });
-  return FWrittenCount >= target && !FWriterFailed.load();
+  FDoneCond.wait_for(lock, Timeout,
+                     [&] { return (FWrittenCount >= target && FWriterIdle) || FWriterFailed.load(); });
+  return FWrittenCount >= target && FWriterIdle && !FWriterFailed.load();
+}
+
+void TMessageLogger::SetWriterIdle(bool Idle) {
+  {
+    std::lock_guard<std::mutex> lock(FDoneLock);
+    FWriterIdle = Idle;
+  }
+  if (Idle) FDoneCond.notify_all();
 }
 
 void TMessageLogger::ApplyPriority() {
@@ -501,11 +510,15 @@ void TMessageLogger::WriterRun() {
     for (;;) {
       {
         std::unique_lock<std::mutex> lock(FQueueLock);
+        bool slept = false;
         while (FQueue.Empty() && !FStopRequested) {
           FWriterSleeping = true;
+          if (!slept) SetWriterIdle(true);
+          slept = true;
           FQueueCond.wait(lock);
         }
         FWriterSleeping = false;
+        if (slept) SetWriterIdle(false);
         if (FQueue.Empty()) break;
         if (FStopRequested && std::chrono::steady_clock::now() > FStopDeadline) break;
         batch.Swap(FQueue);

@@ -91,8 +91,8 @@ class TMessageLogger {
   // Failures end the purge silently.
   void PurgeLogFiles(TDateTime Cutoff);
 
-  // Waits until every entry queued before the call has been written. False on time-out or
-  // when the writer has ended after a failure.
+  // Waits until every entry queued before the call has been written and the writer sleeps
+  // again. False on time-out or when the writer has ended after a failure.
   bool WaitIdle(std::chrono::milliseconds Timeout);
   bool WriterFailed() const { return FWriterFailed.load(); }
 
@@ -149,6 +149,7 @@ class TMessageLogger {
   void RollOver(const TSettings& S, const std::string& FileName);
   bool RunOnOwner(const TSettings& S, const TOwnerCall& Call);
   void ApplyPriority();
+  void SetWriterIdle(bool Idle);
 
   // Written on the owner's thread under FSettingsLock; the writer copies them once a pass.
   mutable std::mutex FSettingsLock;
@@ -167,6 +168,7 @@ class TMessageLogger {
   std::mutex FDoneLock;
   std::condition_variable FDoneCond;
   std::uint64_t FWrittenCount = 0;
+  bool FWriterIdle = false;  // asleep, waiting for entries
   std::atomic<bool> FWriterFailed{false};
 
   std::shared_ptr<TOwnerLink> FOwnerLink;

@@ -551,9 +551,9 @@ void TMessageLogger::WriterRun() {
   FDoneCond.notify_all();
   const TSettings s = Snapshot();
   try {
-    RunOnOwner(s, [&s, &failure] {
-      if (s.OnWriterError) {
-        s.OnWriterError(failure);
+    RunOnOwner(s, [handler = s.OnWriterError, failure] {
+      if (handler) {
+        handler(failure);
       } else {
         std::fprintf(stderr, "%s\n", failure.c_str());
       }
@@ -608,7 +608,9 @@ void TMessageLogger::WritePass(const TSettings& S, TLogQueue& Batch, std::string
   std::setvbuf(file.Get(), nullptr, _IONBF, 0);  // the lines come in large chunks already
   if (!existed) {
     FLastCreatedFile = name;
-    if (S.OnFileCreated) RunOnOwner(S, [this, &S] { S.OnFileCreated(this, FLastCreatedFile); });
+    // The call owns copies of what it uses: it may still be running on the owner's thread
+    // when a handler there has destroyed the logger.
+    if (S.OnFileCreated) RunOnOwner(S, [this, handler = S.OnFileCreated, name] { handler(this, name); });
   }
 
   // Lines go out in chunks of about kChunkBytes: few writes, and a large batch does not need

@@ -531,6 +531,24 @@ TEST_F(MessageLoggerTest, DestructionEndsOwnerWaitAndFlushesQueue) {
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(lines[i], "<12:20:30.040L> line " + std::to_string(i));
 }
 
+TEST_F(MessageLoggerTest, HandlerOnOwnerMayDestroyTheLogger) {
+  TOwnerQueue owner;
+  auto logger = MakeLogger();
+  logger->SetOwnerPost(owner.Post());
+  std::string seen;
+  logger->SetOnFileCreated([&](TMessageLogger*, const std::string& name) {
+    logger.reset();  // ends the writer's wait from inside the call it waits for
+    seen = name;
+  });
+  logger->LogMessage("last words");
+  auto call = owner.Take();
+  ASSERT_TRUE(call);
+  call();
+  EXPECT_EQ(logger, nullptr);
+  EXPECT_EQ(seen, (Dir / "Trace 03-06-15L.log").string());
+  EXPECT_EQ(ReadFile(Dir / "Trace 03-06-15L.log"), "<12:20:30.040L> last words\r\n");
+}
+
 TEST_F(MessageLoggerTest, PriorityChangesOnRunningWriter) {
   auto logger = MakeLogger();
   logger->LogMessage("start");

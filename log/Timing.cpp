@@ -21,16 +21,9 @@ constexpr long DaysFromCivil(long y, unsigned m, unsigned d) {
 
 constexpr long kEpochOffsetDays = -DaysFromCivil(1899, 12, 30);  // 1970-01-01 as a day count
 
-TDateTime FromTm(const std::tm& tm, int ms) {
-  TDateTimeParts p;
-  p.Year = tm.tm_year + 1900;
-  p.Month = tm.tm_mon + 1;
-  p.Day = tm.tm_mday;
-  p.Hour = tm.tm_hour;
-  p.Minute = tm.tm_min;
-  p.Second = tm.tm_sec > 59 ? 59 : tm.tm_sec;  // a leap second counts as :59
-  p.Millisecond = ms;
-  return EncodeDateTime(p);
+// Dates before 1899-12-30 keep the time as a positive fraction of a negative day count.
+TDateTime FromDaysAndMs(long days, double msOfDay) {
+  return days >= 0 ? days + msOfDay / kMsPerDay : days - msOfDay / kMsPerDay;
 }
 
 void AppendNumber(std::string& out, int value, int width) {
@@ -48,9 +41,7 @@ char Lower(char c) {
 TDateTime EncodeDateTime(const TDateTimeParts& p) {
   const long days =
       DaysFromCivil(p.Year, static_cast<unsigned>(p.Month), static_cast<unsigned>(p.Day)) + kEpochOffsetDays;
-  const double ms = ((p.Hour * 60.0 + p.Minute) * 60.0 + p.Second) * 1000.0 + p.Millisecond;
-  // Dates before 1899-12-30 keep the time as a positive fraction of a negative day count.
-  return days >= 0 ? days + ms / kMsPerDay : days - ms / kMsPerDay;
+  return FromDaysAndMs(days, ((p.Hour * 60.0 + p.Minute) * 60.0 + p.Second) * 1000.0 + p.Millisecond);
 }
 
 TDateTimeParts DecodeDateTime(TDateTime value) {
@@ -84,13 +75,32 @@ TDateTime CurrentDateTime(TTimeFormat format) {
   const auto now = std::chrono::system_clock::now();
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
   const std::time_t secs = static_cast<std::time_t>(ms / 1000);
-  std::tm tm{};
-  if (format == tfUTC) {
-    gmtime_r(&secs, &tm);
-  } else {
-    localtime_r(&secs, &tm);
+  // Breaking the time down into a civil date is the costly part, and the logger asks for the
+  // time at every entry: each thread does it once a second per time base.
+  struct TSecond {
+    bool Valid = false;
+    std::time_t Secs = 0;
+    long Days = 0;
+    double MsOfDay = 0;
+  };
+  thread_local TSecond cache[2];
+  TSecond& second = cache[format];
+  if (!second.Valid || second.Secs != secs) {
+    std::tm tm{};
+    if (format == tfUTC) {
+      gmtime_r(&secs, &tm);
+    } else {
+      localtime_r(&secs, &tm);
+    }
+    second.Days = DaysFromCivil(tm.tm_year + 1900, static_cast<unsigned>(tm.tm_mon + 1),
+                                static_cast<unsigned>(tm.tm_mday)) +
+                  kEpochOffsetDays;
+    const int sec = tm.tm_sec > 59 ? 59 : tm.tm_sec;  // a leap second counts as :59
+    second.MsOfDay = ((tm.tm_hour * 60.0 + tm.tm_min) * 60.0 + sec) * 1000.0;
+    second.Secs = secs;
+    second.Valid = true;
   }
-  return FromTm(tm, static_cast<int>(ms % 1000));
+  return FromDaysAndMs(second.Days, second.MsOfDay + static_cast<double>(ms % 1000));
 }
 
 std::string FormatDateTime(std::string_view pattern, TDateTime value) {

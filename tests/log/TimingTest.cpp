@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+
 namespace qm {
 namespace {
 
@@ -58,6 +61,36 @@ TEST(CurrentDateTime, RefusesUnknownSelector) {
       ETimeFormatError);
   const TDateTime utc = CurrentDateTime(tfUTC);
   EXPECT_GT(utc, At(2020, 1, 1, 0, 0, 0, 0));
+}
+
+// Readings come from a per-second cache; each time base must keep its own, and agree with a
+// direct breakdown of the same second.
+TEST(CurrentDateTime, MatchesSystemClockInBothBases) {
+  setenv("TZ", "QMT-5:30", 1);  // a zone well away from UTC, with a half hour
+  tzset();
+  for (int round = 0; round < 3; ++round) {
+    for (const TTimeFormat f : {tfUTC, tfLocal, tfUTC}) {
+      SCOPED_TRACE(f);
+      const std::time_t before = std::time(nullptr);
+      const TDateTime value = CurrentDateTime(f);
+      const std::time_t after = std::time(nullptr);
+      bool matched = false;
+      for (std::time_t t = before; t <= after && !matched; ++t) {
+        std::tm tm{};
+        if (f == tfUTC) {
+          gmtime_r(&t, &tm);
+        } else {
+          localtime_r(&t, &tm);
+        }
+        const TDateTimeParts p = DecodeDateTime(value);
+        matched = p.Year == tm.tm_year + 1900 && p.Month == tm.tm_mon + 1 && p.Day == tm.tm_mday &&
+                  p.Hour == tm.tm_hour && p.Minute == tm.tm_min && p.Second == tm.tm_sec;
+      }
+      EXPECT_TRUE(matched) << FormatDateTime("yy-mm-dd hh:nn:ss.zzz", value);
+    }
+  }
+  const double offsetHours = (CurrentDateTime(tfLocal) - CurrentDateTime(tfUTC)) * 24;
+  EXPECT_NEAR(offsetHours, 5.5, 0.01);
 }
 
 }  // namespace

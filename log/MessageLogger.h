@@ -1,0 +1,181 @@
+// The message logger: stamps lines of text on the caller's thread and has a background writer
+// append them to dated log files, rolling over by size and purging old files by age.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "Timing.h"
+
+namespace qm {
+
+enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+// The source of "now"; tests put a fixed or stepped clock in its place.
+using TClock = std::function<TDateTime(TTimeFormat)>;
+
+// Path + "<base> <date><zone>.<ext>"; the extension defaults to "log".
+std::string BuildLogFileName(std::string_view Path, std::string_view FileName, bool UTC,
+                             std::string_view DatePattern, bool ZoneFlag,
+                             const TClock& Clock = CurrentDateTime);
+
+// Path + "<base> <date> <time><zone>.<ext>", the name a full day's file is renamed to.
+std::string BuildRollOverFileName(std::string_view Path, std::string_view FileName, bool UTC,
+                                  std::string_view DatePattern, std::string_view TimePattern, bool ZoneFlag,
+                                  const TClock& Clock = CurrentDateTime);
+
+class TMessageLogger {
+ public:
+  using TEntryAddedEvent = std::function<void(const std::string& Entry)>;
+  using TFileCreatedEvent = std::function<void(TMessageLogger* Sender, const std::string& FileName)>;
+  using TWriterErrorEvent = std::function<void(const std::string& Message)>;
+  using TOwnerCall = std::function<void()>;
+  // Hands a call to the owner's thread without waiting for it to run.
+  using TOwnerPost = std::function<void(TOwnerCall)>;
+
+  // How long the destructor keeps writing the entries still queued before it drops the rest.
+  static constexpr std::chrono::milliseconds kFlushBound{2000};
+
+  TMessageLogger();
+  ~TMessageLogger();
+  TMessageLogger(const TMessageLogger&) = delete;
+  TMessageLogger& operator=(const TMessageLogger&) = delete;
+
+  // Stamps the text with the current time and queues it; the caller never waits for the disk.
+  // Thread-safe with respect to the writer; settings belong to the owner's thread.
+  void LogMessage(std::string_view Text);
+
+  std::string DateFormat() const;
+  void SetDateFormat(std::string_view Value);
+  std::string LogEntryFormat() const;
+  void SetLogEntryFormat(std::string_view Value);
+  std::string LogFileName() const;
+  void SetLogFileName(std::string_view Value);  // stored without its extension
+  std::string LogFilePath() const;
+  void SetLogFilePath(std::string_view Value);  // "\" becomes "/", a trailing "/" is added
+  std::int32_t MaxFileSize() const;
+  void SetMaxFileSize(std::int32_t Value);
+  std::string PhysicalLogFileName() const;
+  TThreadPriority Priority() const;
+  void SetPriority(TThreadPriority Value);  // applied to a running writer at once, best effort
+  std::int32_t PurgeFileDays() const;
+  void SetPurgeFileDays(std::int32_t Value);
+  bool ShowLocalZulu() const;
+  void SetShowLocalZulu(bool Value);
+  std::string TimeStampFormat() const;
+  void SetTimeStampFormat(std::string_view Value);
+  bool UTC() const;
+  void SetUTC(bool Value);
+
+  // Runs on the caller's thread of LogMessage with the finished line.
+  void SetOnEntryAdded(TEntryAddedEvent Handler);
+  // Runs on the owner's thread (see SetOwnerPost) while the writer waits, before any line is written.
+  void SetOnFileCreated(TFileCreatedEvent Handler);
+  // Runs once on the owner's thread with the message of the failure that ended the writer.
+  // Unassigned, the message goes to standard error.
+  void SetOnWriterError(TWriterErrorEvent Handler);
+  // Unset, owner calls run directly on the writer's thread.
+  void SetOwnerPost(TOwnerPost Post);
+  void SetClock(TClock Clock);
+
+  // Deletes this logger's files in LogFilePath last written before Cutoff (local time).
+  // Failures end the purge silently.
+  void PurgeLogFiles(TDateTime Cutoff);
+
+  // Waits until every entry queued before the call has been written and the writer sleeps
+  // again. False on time-out or when the writer has ended after a failure.
+  bool WaitIdle(std::chrono::milliseconds Timeout);
+  bool WriterFailed() const { return FWriterFailed.load(); }
+
+  // The local day number of the last purge, shared by every logger of the process.
+  static int LastPurgeDay();
+  static void ResetLastPurgeDay();
+
+ private:
+  struct TSettings {
+    std::string DateFormat = "yy-mm-dd";
+    std::string LogEntryFormat = "<%s> %s";
+    std::string LogFileName;
+    std::string LogFilePath;
+    std::int32_t MaxFileSize = 0;
+    TThreadPriority Priority = tpLower;
+    std::int32_t PurgeFileDays = 0;
+    bool ShowLocalZulu = true;
+    std::string TimeStampFormat = "hh:nn:ss.zzz";
+    bool UTC = false;
+    TEntryAddedEvent OnEntryAdded;
+    TFileCreatedEvent OnFileCreated;
+    TWriterErrorEvent OnWriterError;
+    TOwnerPost OwnerPost;
+    TClock Clock = CurrentDateTime;
+  };
+  // Texts sit end to end in one buffer, so queueing an entry allocates nothing in the common
+  // case and the writer frees nothing per line.
+  struct TLogEntry {
+    TDateTime TimeStamp;
+    std::size_t Offset;
+    std::size_t Length;
+    bool UTC;
+  };
+  struct TLogQueue {
+    std::vector<TLogEntry> Entries;
+    std::string Texts;
+    bool Empty() const { return Entries.empty(); }
+    void Swap(TLogQueue& Other) {
+      Entries.swap(Other.Entries);
+      Texts.swap(Other.Texts);
+    }
+    void Clear();
+  };
+  struct TOwnerLink;
+
+  template <typename T, typename V>
+  void Assign(T TSettings::*Field, V&& Value) {
+    std::lock_guard<std::mutex> lock(FSettingsLock);
+    FSettings.*Field = std::forward<V>(Value);
+  }
+  TSettings Snapshot() const;
+  void WriterRun();
+  void WritePass(const TSettings& S, TLogQueue& Batch, std::string& Buffer);
+  void RollOver(const TSettings& S, const std::string& FileName);
+  bool RunOnOwner(const TSettings& S, const TOwnerCall& Call);
+  void ApplyPriority();
+  void SetWriterIdle(bool Idle);
+
+  // Written on the owner's thread under FSettingsLock; the writer copies them once a pass.
+  mutable std::mutex FSettingsLock;
+  TSettings FSettings;
+
+  // The queue: FQueueLock guards only the fields below it up to FWriter.
+  std::mutex FQueueLock;
+  std::condition_variable FQueueCond;
+  TLogQueue FQueue;
+  bool FWriterSleeping = false;
+  bool FStopRequested = false;
+  std::uint64_t FQueuedCount = 0;
+  std::chrono::steady_clock::time_point FStopDeadline{};
+  std::thread FWriter;
+
+  std::mutex FDoneLock;
+  std::condition_variable FDoneCond;
+  std::uint64_t FWrittenCount = 0;
+  bool FWriterIdle = false;  // asleep, waiting for entries
+  std::atomic<bool> FWriterFailed{false};
+
+  std::shared_ptr<TOwnerLink> FOwnerLink;
+
+  std::mutex FPriorityLock;
+  long FWriterTid = 0;  // the writer's kernel thread id once it runs, for its priority
+  std::string FLastCreatedFile;
+};
+
+}  // namespace qm

@@ -12,10 +12,11 @@ TUrlLabel::TUrlLabel(QWidget* parent) : TUrlLabel(QString(), parent) {}
 TUrlLabel::TUrlLabel(const QString& caption, QWidget* parent)
     : QLabel(caption, parent), FOpener(&TUrlLabel::OpenWithDesktop) {
   setCursor(Qt::PointingHandCursor);
+  // The colour first: the font change below takes the current colour as the link colour.
+  SetFontColor(FLinkColor);
   QFont f = font();
   f.setUnderline(true);
   setFont(f);
-  SetFontColor(FLinkColor);
 }
 
 // The value is always kept; the visible colour follows only while the label is at rest,

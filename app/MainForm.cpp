@@ -189,6 +189,7 @@ void TMainForm::BuildControls() {
 
   HintBar = Named(new QStatusBar, "HintBar");
   HintBar->setSizeGripEnabled(false);
+  HintBar->setFixedHeight(HintBar->sizeHint().height());  // one line, whatever the window's height
   column->addWidget(HintBar);
 
   setCentralWidget(central);
@@ -578,6 +579,14 @@ void TMainForm::miRestoreClick() {
   show();
   raise();
   activateWindow();
+}
+
+void TMainForm::ShowInitially(bool minimized) {
+  if (!minimized)
+    show();
+  else if (!TrayAvailable())
+    showMinimized();
+  // else: only the tray icon; the window first shows when it is restored
 }
 
 void TMainForm::miExitClick() {

@@ -103,6 +103,9 @@ class TMainForm : public QMainWindow {
   void miRestoreClick();
   void miExitClick();
   void tmrClockTimer();
+  // Shows the window at start; a window stored as minimised starts in the tray (or,
+  // without a notification area, minimised in the taskbar).
+  void ShowInitially(bool minimized);
 
   // --- Helpers for the other parts -----------------------------------------------
   void SetHintText(const QString& text);

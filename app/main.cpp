@@ -14,6 +14,6 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(qm::ProgramIcon());
 
   qm::TMainForm form;
-  form.show();
+  form.ShowInitially(false);
   return QApplication::exec();
 }

@@ -23,7 +23,7 @@ trap cleanup EXIT
 Xvfb "$display" -screen 0 1024x600x24 -nolisten tcp &
 pids+=($!)
 export DISPLAY=$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 
 has_tray=no
 if command -v trayer >/dev/null; then

@@ -274,6 +274,21 @@ TEST_F(MainFormTest, CaptionAndStatusPanels) {
   }
 }
 
+TEST_F(MainFormTest, ResizingWidensThePagesAndGrowsTheList) {
+  TMainForm form(FormSetup());
+  form.show();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(form.size(), QSize(680, 449));
+  const QSize printer = form.gbPrinter->size(), pages = form.gbPages->size(), list = form.MessageList->size();
+  form.resize(880, 600);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(form.gbPrinter->size(), printer);
+  EXPECT_EQ(form.gbPages->width(), pages.width() + 200);
+  EXPECT_EQ(form.gbPages->height(), pages.height());
+  EXPECT_EQ(form.MessageList->width(), list.width() + 200);
+  EXPECT_EQ(form.MessageList->height(), list.height() + 151);
+}
+
 TEST_F(MainFormTest, HintBarShowsTheHintOfTheControlUnderThePointer) {
   TMainForm form(FormSetup());
   form.show();

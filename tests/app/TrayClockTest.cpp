@@ -104,6 +104,28 @@ TEST(Tray, WithoutANotificationAreaMinimisingNeverHides) {
   EXPECT_TRUE(form.isMinimized());
 }
 
+TEST(Tray, AWindowStoredMinimisedStartsInTheTray) {
+  test::App();
+  for (bool tray : {true, false}) {
+    SCOPED_TRACE(tray ? "with a notification area" : "without one");
+    TMainForm form(WithTray(tray));
+    int asked = 0;
+    form.ReadOwnCallsign = [&] {
+      ++asked;
+      return std::string("nocall");
+    };
+    form.ShowInitially(true);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.isVisible(), !tray);
+    EXPECT_EQ(asked, tray ? 0 : 1);  // the callsign is read when the window first shows
+    form.miRestoreClick();
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_FALSE(form.isMinimized());
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(form.FStationCall, "NOCALL");
+  }
+}
+
 TEST(Tray, ExitEndsAtOnceWithoutTheQuestion) {
   test::App();
   TMainForm form(WithTray(true));

@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+#include <QAction>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTimer>
+
+#include <QElapsedTimer>
+
+#include "MainForm.h"
+#include "QtTestApp.h"
+
+namespace qm {
+namespace {
+
+// Lets queued events run until the condition holds or the deadline passes.
+bool WaitFor(const std::function<bool()>& condition, int deadlineMs = 3000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!condition()) {
+    if (timer.elapsed() > deadlineMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+TMainFormSetup WithTray(bool available) {
+  TMainFormSetup s;
+  s.TrayAvailable = [available] { return available; };
+  s.ReportError = [](const QString& m) { ADD_FAILURE() << m.toStdString(); };
+  return s;
+}
+
+TEST(Tray, IconMenuAndTip) {
+  test::App();
+  TMainForm form(WithTray(true));
+  EXPECT_EQ(WM_TRAYICON, 1124);
+  ASSERT_NE(form.FTrayIcon, nullptr);
+  EXPECT_TRUE(form.FTrayIcon->isVisible());
+  EXPECT_FALSE(form.FTrayIcon->icon().isNull());
+  EXPECT_EQ(form.FTrayIcon->toolTip(), QStringLiteral("Quillmark - right-click for options"));
+  EXPECT_EQ(form.FTrayIcon->contextMenu(), form.mnuTrayPopup);
+  EXPECT_EQ(form.mnuTrayPopup->objectName(), QStringLiteral("mnuTrayPopup"));
+  const QList<QAction*> items = form.mnuTrayPopup->actions();
+  ASSERT_EQ(items.size(), 2);
+  EXPECT_EQ(items[0], form.miRestore);
+  EXPECT_EQ(items[1], form.miExit);
+  EXPECT_EQ(items[0]->text(), QStringLiteral("Restore"));
+  EXPECT_EQ(items[1]->text(), QStringLiteral("Exit"));
+  // Every size the desktop asks for is drawn, not scaled from another.
+  for (int size : {16, 22, 32, 48})
+    EXPECT_EQ(form.FTrayIcon->icon().actualSize(QSize(size, size)), QSize(size, size)) << size;
+}
+
+TEST(Tray, MinimisingHidesAndADoubleClickBringsBack) {
+  test::App();
+  TMainForm form(WithTray(true));
+  form.showMaximized();
+  ASSERT_TRUE(WaitFor([&] { return form.isVisible(); }));
+  form.showMinimized();
+  ASSERT_TRUE(WaitFor([&] { return !form.isVisible(); })) << "a minimised window leaves only the tray icon";
+
+  struct Case {
+    QSystemTrayIcon::ActivationReason reason;
+    const char* name;
+  } ignored[] = {{QSystemTrayIcon::Trigger, "single click"},
+                 {QSystemTrayIcon::MiddleClick, "middle click"},
+                 {QSystemTrayIcon::Context, "context"},
+                 {QSystemTrayIcon::Unknown, "unknown"}};
+  for (const auto& c : ignored) {
+    SCOPED_TRACE(c.name);
+    form.WMTrayIcon(c.reason);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(form.isVisible());
+  }
+  emit form.FTrayIcon->activated(QSystemTrayIcon::DoubleClick);
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_FALSE(form.isMinimized());
+  EXPECT_TRUE(form.isMaximized()) << "comes back as it was";
+}
+
+TEST(Tray, RestoreInTheMenuActsAsTheDoubleClick) {
+  test::App();
+  TMainForm form(WithTray(true));
+  form.show();
+  form.showMinimized();
+  ASSERT_TRUE(WaitFor([&] { return !form.isVisible(); }));
+  form.miRestore->trigger();
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_FALSE(form.isMinimized());
+}
+
+TEST(Tray, WithoutANotificationAreaMinimisingNeverHides) {
+  test::App();
+  TMainForm form(WithTray(false));
+  form.show();
+  form.showMinimized();
+  // Give a queued hide every chance to run: once the marker below has run, it would have.
+  bool markerRan = false;
+  QMetaObject::invokeMethod(
+      &form, [&] { markerRan = true; }, Qt::QueuedConnection);
+  ASSERT_TRUE(WaitFor([&] { return markerRan; }));
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_TRUE(form.isMinimized());
+}
+
+TEST(Tray, AWindowStoredMinimisedStartsInTheTray) {
+  test::App();
+  for (bool tray : {true, false}) {
+    SCOPED_TRACE(tray ? "with a notification area" : "without one");
+    TMainForm form(WithTray(tray));
+    int asked = 0;
+    form.ReadOwnCallsign = [&] {
+      ++asked;
+      return std::string("nocall");
+    };
+    form.ShowInitially(true);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.isVisible(), !tray);
+    EXPECT_EQ(asked, tray ? 0 : 1);  // the callsign is read when the window first shows
+    form.miRestoreClick();
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_FALSE(form.isMinimized());
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(form.FStationCall, "NOCALL");
+  }
+}
+
+TEST(Tray, ExitEndsAtOnceWithoutTheQuestion) {
+  test::App();
+  TMainForm form(WithTray(true));
+  int asked = 0;
+  form.CloseQuery = [&] {
+    ++asked;
+    return false;
+  };
+  form.MessageList->setPlainText(QStringLiteral("LOCAL:[x]\n  A>B via C\n  B: unprinted"));
+  form.show();
+  QTimer::singleShot(0, [&] { form.miExit->trigger(); });
+  QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });  // deadline
+  EXPECT_EQ(QCoreApplication::exec(), 0);
+  EXPECT_EQ(asked, 0);
+  EXPECT_FALSE(form.FTrayIcon->isVisible());
+  EXPECT_TRUE(form.Ending());
+}
+
+TEST(Tray, EndingCanBeRedirected) {
+  test::App();
+  TMainForm form(WithTray(true));
+  int ended = 0;
+  form.EndApplication = [&] { ++ended; };
+  form.miExitClick();
+  form.clsUIV1UIView32IsClosing();
+  EXPECT_EQ(ended, 2);
+}
+
+TEST(Clock, PanelsShowLocalAndUtcTime) {
+  test::App();
+  struct Case {
+    const char* name;
+    TDateTimeParts local, utc;
+    const char* panel1;
+    const char* panel2;
+  } cases[] = {
+      {"afternoon",
+       {2003, 6, 15, 14, 5, 33, 0},
+       {2003, 6, 15, 18, 5, 33, 0},
+       " 14:05:33  06/15/03 LOCAL",
+       " 18:05:33  06/15/03 UTC"},
+      {"across midnight",
+       {2026, 12, 31, 23, 59, 59, 999},
+       {2027, 1, 1, 4, 59, 59, 999},
+       " 23:59:59  12/31/26 LOCAL",
+       " 04:59:59  01/01/27 UTC"},
+      {"midnight",
+       {2000, 1, 1, 0, 0, 0, 0},
+       {2000, 1, 1, 0, 0, 0, 0},
+       " 00:00:00  01/01/00 LOCAL",
+       " 00:00:00  01/01/00 UTC"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TMainFormSetup s = WithTray(true);
+    s.Clock = [&c](TTimeFormat f) { return EncodeDateTime(f == tfLocal ? c.local : c.utc); };
+    TMainForm form(s);
+    EXPECT_EQ(form.PanelText(1), QStringLiteral("Local"));
+    form.tmrClockTimer();
+    EXPECT_EQ(form.PanelText(1), QString::fromLatin1(c.panel1));
+    EXPECT_EQ(form.PanelText(2), QString::fromLatin1(c.panel2));
+  }
+}
+
+TEST(Clock, TicksOnceASecondFromTheStart) {
+  test::App();
+  TMainFormSetup s = WithTray(true);
+  int reads = 0;
+  s.Clock = [&](TTimeFormat) {
+    ++reads;
+    return EncodeDateTime({2003, 6, 15, 14, 5, 33, 0});
+  };
+  TMainForm form(s);
+  EXPECT_EQ(form.tmrClock->interval(), 1000);
+  EXPECT_TRUE(form.tmrClock->isActive());
+  ASSERT_TRUE(WaitFor([&] { return form.PanelText(1).endsWith(QStringLiteral(" LOCAL")); }, 3000));
+  EXPECT_EQ(reads, 2);
+}
+
+}  // namespace
+}  // namespace qm

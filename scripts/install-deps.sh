@@ -12,7 +12,7 @@ build_pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock
   fonts-liberation fonts-liberation2 clang-format clang-tidy python3)
 print_pkgs=(cups printer-driver-cups-pdf poppler-utils cups-ipp-utils)
 test_pkgs=(xvfb xauth direwolf efingerd finger socat netcat-openbsd iproute2 util-linux
-  imagemagick)
+  imagemagick trayer xdotool)
 wine_pkgs=(g++-mingw-w64-x86-64-win32 wine64)
 
 [ $# -gt 0 ] || set -- build

@@ -133,10 +133,23 @@ QIcon ProgramIcon() {
 
 TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent), FSetup(std::move(setup)) {
   InstallFontSubstitutes();
+  FPaths = FSetup.IniFile.empty() ? ResolveAppPaths(QCoreApplication::applicationDirPath().toStdString())
+                                  : TAppPaths{FSetup.IniFile, FSetup.LogDir};
+  FSettings = std::make_unique<TSettingsStore>(FPaths.IniFile);
   BuildControls();
-  RunSetupStep(FSetup.ConnectHost);
+  WireControls();
+  ReadOwnCallsign = [this] {
+    if (!clsUIV1) return std::string();
+    clsUIV1->FillMyInfo(clsMyInfo1);
+    return clsMyInfo1.MyCallsign();
+  };
+  CloseQuery = [this] { return FormCloseQuery(); };
+  Closing = [this] { WindowClosing(); };
+  // The host link connects before the window's own creation handler runs.
+  RunSetupStep([this] { LoadHostSettings(); });
+  RunSetupStep([this] { ConnectHost(); });
   FormCreate();
-  RunSetupStep(FSetup.RestoreState);
+  RunSetupStep([this] { RestoreState(); });
 }
 
 TMainForm::~TMainForm() {
@@ -391,18 +404,19 @@ QWidget* TMainForm::BuildConnectionPage() {
                           QStringLiteral("KISS TNC over TCP")});
   Hint(cbxTransport, "Where the monitored packets come from");
   edServer = MakeEdit("edServer", "127.0.0.1", "Host name or address of the APRS-IS server or the KISS TNC");
-  edPort = MakeEdit("edPort", "14580", "TCP port of the APRS-IS server or the KISS TNC");
+  edPort = MakeEdit("edPort", "0",
+                    "TCP port of the APRS-IS server or the KISS TNC (0: the usual one, 14580 or 8001)");
   edPort->setValidator(new QIntValidator(0, 65535, edPort));
   edPort->setFixedWidth(60);
   edCallsign =
-      MakeEdit("edCallsign", "NOCALL", "Your own callsign, used for this station and the server login");
+      MakeEdit("edCallsign", "Q0DEMO-9", "Your own callsign, used for this station and the server login");
   edCallsign->setValidator(new TUpperCaseValidator(edCallsign));
   edFilter = MakeEdit("edFilter", "", "Filter the APRS-IS server applies (for example m/50)");
   edCaptureFile = MakeEdit("edCaptureFile", "", "Capture file to replay (empty: the bundled demo traffic)");
   btnBrowseCapture = MakeButton("btnBrowseCapture", "...", "Choose a capture file to replay");
   btnBrowseCapture->setFixedWidth(28);
   connect(btnBrowseCapture, &QPushButton::clicked, this, [this] { btnBrowseCaptureClick(); });
-  edPace = MakeEdit("edPace", "2", "Seconds between two replayed packets");
+  edPace = MakeEdit("edPace", "3", "Packets per second when replaying (0: as fast as the window takes them)");
   edPace->setFixedWidth(60);
   btnApplyConnection = MakeButton("btnApplyConnection", "Apply", "Connect with these settings");
   lblConnectionState = MakeLabel("lblConnectionState", "Not connected");
@@ -427,7 +441,7 @@ QWidget* TMainForm::BuildConnectionPage() {
   grid->addWidget(edPort, 1, 3);
   grid->addWidget(label("Callsign", edCallsign), 2, 0);
   grid->addWidget(edCallsign, 2, 1);
-  grid->addWidget(label("Pace (s)", edPace), 2, 2);
+  grid->addWidget(label("Packets/s", edPace), 2, 2);
   grid->addWidget(edPace, 2, 3);
   grid->addWidget(label("Filter", edFilter), 3, 0);
   grid->addWidget(edFilter, 3, 1, 1, 3);
@@ -494,24 +508,24 @@ void TMainForm::BuildTray() {
 
 // --- Creation, showing, destruction -----------------------------------------------
 
-void TMainForm::RunSetupStep(const std::function<void(TMainForm&)>& step) {
-  if (step) RunGuarded([&] { step(*this); });
+void TMainForm::RunSetupStep(const std::function<void()>& step) {
+  RunGuarded(step);
 }
 
 void TMainForm::FormCreate() {
   setWindowTitle(VersionCaption(version::Major, version::Minor, version::Release));
-  RunSetupStep(FSetup.WriteVersionRecord);
-  RunSetupStep(FSetup.CreateLogger);
+  RunSetupStep([this] { WriteVersionRecord(); });
+  RunSetupStep([this] { CreateLogger(); });
   SetPanelText(0, QStringLiteral(" ") + QString::fromUtf8(version::LegalCopyright));
   FPanels[0]->setToolTip(QString::fromUtf8(version::LegalCopyright));  // the panel may cut it
   PageControl1->setCurrentIndex(0);
-  RunSetupStep(FSetup.CreateDupMessages);
+  FDupMessages.Clear();
   // Minimising reaches AppMinimize through changeEvent.
   FTrayIcon->setIcon(windowIcon());
   FTrayIcon->setToolTip(QString::fromLatin1(kTrayTip));
   FTrayIcon->setContextMenu(mnuTrayPopup);
   FTrayIcon->show();
-  RunSetupStep(FSetup.FillPrinterBox);
+  RunSetupStep([this] { FillPrinterBox(); });
 }
 
 void TMainForm::FormShow() {
@@ -526,6 +540,9 @@ void TMainForm::FormShow() {
 void TMainForm::FormDestroy() {
   if (FDestroyed) return;
   FDestroyed = true;
+  // No packet may reach a window that is going away.
+  clsUIV1.reset();
+  RunGuarded([this] { SaveUnsavedState(); });
   if (Destroying) {
     // No box can be shown from a destructor; the failure is written where it can be read.
     try {
@@ -536,6 +553,8 @@ void TMainForm::FormDestroy() {
       qWarning("Quillmark: unknown failure while closing down");
     }
   }
+  FLogger.reset();  // writes what is still queued
+  FDupMessages.Clear();
   if (FTrayIcon) FTrayIcon->hide();
 }
 
@@ -597,11 +616,8 @@ void TMainForm::miExitClick() {
 // --- Clock --------------------------------------------------------------------------
 
 void TMainForm::tmrClockTimer() {
-  const auto now = [this](TTimeFormat format) {
-    return FSetup.Clock ? FSetup.Clock(format) : CurrentDateTime(format);
-  };
-  SetPanelText(1, QString::fromStdString(FormatDateTime(kClockPattern, now(tfLocal)) + " LOCAL"));
-  SetPanelText(2, QString::fromStdString(FormatDateTime(kClockPattern, now(tfUTC)) + " UTC"));
+  SetPanelText(1, QString::fromStdString(FormatDateTime(kClockPattern, Now(tfLocal)) + " LOCAL"));
+  SetPanelText(2, QString::fromStdString(FormatDateTime(kClockPattern, Now(tfUTC)) + " UTC"));
 }
 
 // --- Hint and status bars -----------------------------------------------------------
@@ -652,6 +668,10 @@ bool TMainForm::event(QEvent* event) {
   // not to the clock panels.
   if (event->type() == QEvent::StatusTip) {
     SetHintText(static_cast<QStatusTipEvent*>(event)->tip());
+    return true;
+  }
+  if (event->type() == static_cast<QEvent::Type>(WM_APRSPACKET)) {
+    WMAprsPacket(static_cast<TAprsPacketEvent&>(*event));
     return true;
   }
   return QMainWindow::event(event);

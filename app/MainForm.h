@@ -4,12 +4,26 @@
 // the hooks below; the window itself knows none of them.
 #pragma once
 
+#include <QEvent>
 #include <QIcon>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QSystemTrayIcon>
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
+#include "AppPaths.h"
+#include "DupMessages.h"
+#include "FingerClient.h"
+#include "HostLink.h"
+#include "MessageLogger.h"
+#include "PrintJobs.h"
+#include "QuillmarkParse.h"
+#include "SettingsStore.h"
+#include "StateKeeper.h"
 #include "Timing.h"
 
 class QCheckBox;
@@ -25,6 +39,7 @@ class QStatusBar;
 class QTabWidget;
 class QTimer;
 class QAction;
+class QPrinter;
 
 namespace qm {
 
@@ -33,9 +48,16 @@ class TMainForm;
 
 // The window message the tray icon reports with (the user message base plus 100).
 inline constexpr int WM_TRAYICON = 1124;
+// The window message that carries a parsed packet to the window (the user message base plus 101).
+inline constexpr int WM_APRSPACKET = 1125;
 
-// Host name of the weather-alert Finger server shown in the Finger group box.
-inline constexpr const char* kNwsFingerHost = "nws-finger.example";
+// A parsed packet on its way through the window's event queue; the receiver owns it.
+class TAprsPacketEvent : public QEvent {
+ public:
+  explicit TAprsPacketEvent(std::unique_ptr<TAprsMsgPacket> packet)
+      : QEvent(static_cast<QEvent::Type>(WM_APRSPACKET)), Packet(std::move(packet)) {}
+  std::unique_ptr<TAprsMsgPacket> Packet;
+};
 
 inline constexpr const char* kTrayTip = "Quillmark - right-click for options";
 inline constexpr const char* kDonationCompany = "The Quillmark developers";
@@ -51,16 +73,28 @@ void InstallFontSubstitutes();
 // The program icon in all its sizes.
 QIcon ProgramIcon();
 
-// Steps of the window's creation that other parts carry out. Each runs once, in the
-// order the window is built; any may be left empty. A failure in one is reported and
+// What the window takes from its surroundings. Everything has a default that is the
+// real thing; tests replace parts of it. A failure in a creation step is reported and
 // the remaining steps still run, so the window always comes up.
 struct TMainFormSetup {
-  std::function<void(TMainForm&)> ConnectHost;         // before FormCreate
-  std::function<void(TMainForm&)> WriteVersionRecord;  // FormCreate step 2
-  std::function<void(TMainForm&)> CreateLogger;        // FormCreate step 3
-  std::function<void(TMainForm&)> CreateDupMessages;   // FormCreate step 6
-  std::function<void(TMainForm&)> FillPrinterBox;      // FormCreate step 9
-  std::function<void(TMainForm&)> RestoreState;        // after FormCreate
+  // Settings file and log folder; empty: beside the executable, or the user's folders
+  // where that is not writable.
+  std::string IniFile;
+  std::string LogDir;
+  // Makes the host link; CreateHostLink when empty.
+  std::function<std::unique_ptr<TclsUIV>(const THostSettings&)> CreateHost;
+  // Printers to offer; the system's when empty.
+  std::optional<TPrinterList> Printers;
+  // Non-empty: every print job writes this PDF file instead of going to a printer.
+  QString PrintToFile;
+  // The close question's answer (Yes, No or Cancel); a message box when empty.
+  std::function<QMessageBox::StandardButton()> AskPrintOnClose;
+  // The printer set-up dialog; true when confirmed. A print dialog when empty.
+  std::function<bool(QPrinter&)> PrinterSetupDialog;
+  // The received-message sound; QApplication::beep when empty.
+  std::function<void()> Beep;
+  // The millisecond tick counter; TickCount32 when empty.
+  std::function<std::uint32_t()> Ticks;
   // Where failures of the operator's actions are shown; ShowErrorBox when empty.
   std::function<void(const QString&)> ReportError;
   // Whether a notification area exists; QSystemTrayIcon::isSystemTrayAvailable when empty.
@@ -92,6 +126,17 @@ class TMainForm : public QMainWindow {
   // --- Fields shared with the other parts ----------------------------------------
   std::string FStationCall;  // own callsign, upper case; empty until first shown
   QSystemTrayIcon* FTrayIcon = nullptr;
+  std::unique_ptr<TMessageLogger> FLogger;
+  TDupMessageList FDupMessages;
+  TFingerClient FingerClient;
+  std::unique_ptr<TPrintJobs> FPrintJobs;
+  TAppPaths FPaths;
+  std::unique_ptr<TSettingsStore> FSettings;
+  std::unique_ptr<TWindowStateKeeper> FWindowState;
+  std::unique_ptr<TPropertyStateKeeper> FProperties;
+  std::unique_ptr<TclsUIV> clsUIV1;
+  TclsMyInfo clsMyInfo1;
+  THostSettings FHostSettings;
 
   // --- Handlers ------------------------------------------------------------------
   void FormCreate();
@@ -106,6 +151,31 @@ class TMainForm : public QMainWindow {
   // Shows the window at start; a window stored as minimised starts in the tray (or,
   // without a notification area, minimised in the taskbar).
   void ShowInitially(bool minimized);
+  // Whether the restored window state asked for a minimised start.
+  bool StartMinimized() const { return FStartMinimized; }
+
+  // Packets: intake, judging, listing and printing.
+  void clsUIV1DataAvailable();
+  void WMAprsPacket(TAprsPacketEvent& message);
+  void btnAddClick();
+  void btnRemoveClick();
+  void btnAllStatesClick();
+  void btnNoneStatesClick();
+  void btnPrintNowClick();
+  void btnClearMessagesClick();
+  bool FormCloseQuery();
+  void Print(const std::string& text);
+  void cbxPrinterChange();
+  // Settings.
+  void SaveSettings();
+  void ReadStateList();
+  void SaveStateList();
+  // The host link: made from FHostSettings, started, and wired to the window.
+  void ConnectHost();
+  void btnApplyConnectionClick();
+  // Lines in the message list (an empty list has none).
+  int MessageLineCount() const;
+  QStringList MessageLines() const;
 
   // --- Helpers for the other parts -----------------------------------------------
   void SetHintText(const QString& text);
@@ -193,6 +263,7 @@ class TMainForm : public QMainWindow {
 
  protected:
   bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
@@ -206,15 +277,32 @@ class TMainForm : public QMainWindow {
   QWidget* BuildAboutPage();
   void BuildStatusBars();
   void BuildTray();
-  void RunSetupStep(const std::function<void(TMainForm&)>& step);
+  void RunSetupStep(const std::function<void()>& step);
   void EndNow();
   void btnBrowseCaptureClick();
+  void WriteVersionRecord();
+  void CreateLogger();
+  void FillPrinterBox();
+  void CreateStateKeepers();
+  void RestoreState();
+  void WindowClosing();
+  void SaveUnsavedState();
+  void WireControls();
+  void LoadHostSettings();
+  void ShowHostSettings();
+  void LogMessage(const std::string& text);
+  void AcceptMessage(TAprsMsgPacket& packet);
+  void FullTextBranch(const TAprsMsgPacket& packet, const std::string& line1, const std::string& line3);
+  void AppendMessageLine(const std::string& line);
+  TDateTime Now(TTimeFormat format) const;
+  std::uint32_t Ticks() const;
 
   TMainFormSetup FSetup;
   QLabel* FPanels[3] = {nullptr, nullptr, nullptr};
   Qt::WindowStates FStateBeforeMinimize = Qt::WindowNoState;
   bool FEnding = false;
   bool FDestroyed = false;
+  bool FStartMinimized = false;
 };
 
 }  // namespace qm

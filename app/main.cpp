@@ -1,5 +1,7 @@
 // Program entry: the application, its title and icon, the main window, the event loop.
 #include <QApplication>
+#include <cstdio>
+#include <string>
 
 #include "ErrorBox.h"
 #include "MainForm.h"
@@ -13,7 +15,14 @@ int main(int argc, char** argv) {
   qm::InstallFontSubstitutes();
   QApplication::setWindowIcon(qm::ProgramIcon());
 
-  qm::TMainForm form;
-  form.ShowInitially(false);
-  return QApplication::exec();
+  int result = 0;
+  std::string logDir;
+  {
+    qm::TMainForm form;
+    form.ShowInitially(form.StartMinimized());
+    result = QApplication::exec();
+    logDir = form.FPaths.LogDir;
+  }  // the window saves what it has to and writes the rest of the log as it goes
+  std::printf("Quillmark: log files are in %s\n", logDir.c_str());
+  return result;
 }

@@ -17,8 +17,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
+#include "FormTestEnvironment.h"
 #include "PayPalLabel.h"
 #include "QtTestApp.h"
 #include "QuillmarkVersion.h"
@@ -29,12 +32,11 @@ namespace {
 // A window whose failures are collected instead of shown in a box.
 struct TFormFixture : public ::testing::Test {
   TMainFormSetup FormSetup() {
-    TMainFormSetup s;
+    TMainFormSetup s = env.Setup();
     s.ReportError = [this](const QString& m) { errors << m; };
-    s.TrayAvailable = [] { return true; };
     return s;
   }
-  test::TAppGuard guard;
+  test::TFormEnvironment env;
   QStringList errors;
 };
 
@@ -126,11 +128,11 @@ TEST_F(MainFormTest, EditsAndLabelsStartAsDesigned) {
       {"edStation", form.edStation, "",
        "Enter items here to add to the list (a single trailing wild card \"*\" character is allowed)"},
       {"edServer", form.edServer, "127.0.0.1", nullptr},
-      {"edPort", form.edPort, "14580", nullptr},
-      {"edCallsign", form.edCallsign, "NOCALL", nullptr},
+      {"edPort", form.edPort, "0", nullptr},
+      {"edCallsign", form.edCallsign, "Q0DEMO-9", nullptr},
       {"edFilter", form.edFilter, "", nullptr},
       {"edCaptureFile", form.edCaptureFile, "", nullptr},
-      {"edPace", form.edPace, "2", nullptr},
+      {"edPace", form.edPace, "3", nullptr},
   };
   for (const auto& c : edits) {
     SCOPED_TRACE(c.name);
@@ -190,12 +192,9 @@ TEST_F(MainFormTest, PagesGroupsAndLists) {
     QGroupBox* member;
     const char* title;
   } groups[] = {
-      {"gbPrinter", form.gbPrinter, "Printer"},
-      {"gbGroups", form.gbGroups, "Groups"},
-      {"gbNwsMessage", form.gbNwsMessage, "NWS Message"},
-      {"gbFinger", form.gbFinger, "Finger nws-finger.example"},
-      {"gbStates", form.gbStates, " Selected States "},
-      {"gbPages", form.gbPages, ""},
+      {"gbPrinter", form.gbPrinter, "Printer"},           {"gbGroups", form.gbGroups, "Groups"},
+      {"gbNwsMessage", form.gbNwsMessage, "NWS Message"}, {"gbFinger", form.gbFinger, "Finger nws-finger"},
+      {"gbStates", form.gbStates, " Selected States "},   {"gbPages", form.gbPages, ""},
   };
   for (const auto& g : groups) {
     SCOPED_TRACE(g.name);
@@ -336,30 +335,45 @@ TEST_F(MainFormTest, AboutPageAndDonationLink) {
   EXPECT_EQ(link->Email(), QString::fromLatin1(kDonationEmail));
 }
 
-TEST_F(MainFormTest, CreationRunsTheOtherPartsStepsInOrder) {
-  QStringList order;
+TEST_F(MainFormTest, CreationConnectsTheHostFirstAndRestoresLast) {
   TMainFormSetup s = FormSetup();
-  const auto record = [&order](const char* step) {
-    return [&order, step](TMainForm& f) {
-      order << QString::fromLatin1(step) + (f.PanelText(0) == QStringLiteral("") ? "" : "+panel");
-    };
+  QStringList order;
+  const auto makeHost = s.CreateHost;
+  s.CreateHost = [&](const THostSettings& settings) {
+    // The host link connects before the window's creation handler writes the version.
+    std::ifstream ini(env.IniFile());
+    order << (ini ? QStringLiteral("host after version") : QStringLiteral("host"));
+    return makeHost(settings);
   };
-  s.ConnectHost = record("host");
-  s.WriteVersionRecord = record("version");
-  s.CreateLogger = [&](TMainForm&) {
-    order << QStringLiteral("logger");
-    throw std::runtime_error("Cannot create the log folder");
-  };
-  s.CreateDupMessages = record("dups");
-  s.FillPrinterBox = [&](TMainForm& f) {
-    order << QStringLiteral("printers");
-    EXPECT_TRUE(f.FTrayIcon->isVisible());
-  };
-  s.RestoreState = record("restore");
   TMainForm form(s);
-  EXPECT_EQ(order, (QStringList{"host", "version", "logger", "dups+panel", "printers", "restore+panel"}));
-  // A failing step is reported and the later ones still run.
-  EXPECT_EQ(errors, QStringList{QStringLiteral("Cannot create the log folder")});
+  ASSERT_NE(env.Host, nullptr);
+  EXPECT_EQ(env.Host->Starts, 1);
+  EXPECT_EQ(order, QStringList{QStringLiteral("host")});
+  std::ifstream ini(env.IniFile(), std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(ini)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "[Info]\r\nVersion=1.3.3.1\r\n");  // nothing else until a save
+  EXPECT_NE(form.FLogger, nullptr);
+  EXPECT_EQ(form.FDupMessages.Count(), 0u);
+  EXPECT_EQ(form.cbxPrinter->count(), 1);
+  EXPECT_EQ(form.cbxPrinter->currentText(), QStringLiteral("(default)"));
+  ASSERT_NE(form.FProperties, nullptr);
+  EXPECT_TRUE(form.FProperties->Restored());
+  EXPECT_TRUE(form.FWindowState->Restored());
+  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
+}
+
+TEST_F(MainFormTest, FailedVersionRecordIsReportedAndStartGoesOn) {
+  TMainFormSetup s = FormSetup();
+  // A settings file below a regular file can never be written.
+  const std::string blocker = env.Dir.path().toStdString() + "/blocker";
+  std::ofstream(blocker) << "x";
+  s.IniFile = blocker + "/Quillmark.ini";
+  TMainForm form(s);
+  ASSERT_FALSE(errors.isEmpty());
+  EXPECT_EQ(errors.front(), QString::fromStdString("Unable to write to " + s.IniFile));
+  EXPECT_NE(form.FLogger, nullptr);
+  EXPECT_EQ(form.cbxPrinter->count(), 1);
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("Quillmark v1.3.3"));
 }
 
 TEST_F(MainFormTest, CallsignIsReadAndUpperCasedWhenShown) {
@@ -384,7 +398,9 @@ TEST_F(MainFormTest, CallsignIsReadAndUpperCasedWhenShown) {
     TMainForm form(FormSetup());
     EXPECT_EQ(form.FStationCall, "");
     EXPECT_EQ(form.lblStationCall->text(), QStringLiteral("[NOCALL]"));
-    if (c.hooked)
+    if (!c.hooked)
+      form.ReadOwnCallsign = nullptr;
+    else
       form.ReadOwnCallsign = [&c]() -> std::string {
         if (c.fails) throw std::runtime_error("Host not reachable");
         return c.answer;

@@ -6,25 +6,20 @@
 
 #include <QElapsedTimer>
 
+#include "FormTestEnvironment.h"
 #include "MainForm.h"
 #include "QtTestApp.h"
 
 namespace qm {
 namespace {
 
-// Lets queued events run until the condition holds or the deadline passes.
-bool WaitFor(const std::function<bool()>& condition, int deadlineMs = 3000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!condition()) {
-    if (timer.elapsed() > deadlineMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
+using test::WaitFor;
 
 TMainFormSetup WithTray(bool available) {
-  TMainFormSetup s;
+  // Each window gets a folder of its own that outlives it.
+  static std::deque<std::unique_ptr<test::TFormEnvironment>> environments;
+  environments.push_back(std::make_unique<test::TFormEnvironment>());
+  TMainFormSetup s = environments.back()->Setup();
   s.TrayAvailable = [available] { return available; };
   s.ReportError = [](const QString& m) { ADD_FAILURE() << m.toStdString(); };
   return s;

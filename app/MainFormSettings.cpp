@@ -1,0 +1,237 @@
+// The window's settings (version record, state keepers, the moments they save), its
+// logger, the host link with its "Connection" page, and the wiring of the buttons.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMetaObject>
+#include <QPushButton>
+#include <stdexcept>
+
+#include "MainForm.h"
+#include "ProgramText.h"
+#include "QuillmarkVersion.h"
+#include "StateKeeper.h"
+
+namespace qm {
+namespace {
+
+constexpr const char* kInfoSection = "Info";
+constexpr const char* kConnectionSection = "Connection";
+
+struct TTransportName {
+  THostSettings::TTransport Transport;
+  const char* Name;
+};
+constexpr TTransportName kTransportNames[] = {
+    {THostSettings::htReplay, "replay"},
+    {THostSettings::htAprsIs, "aprs-is"},
+    {THostSettings::htKissTcp, "kiss-tcp"},
+};
+
+const char* TransportName(THostSettings::TTransport transport) {
+  for (const auto& t : kTransportNames)
+    if (t.Transport == transport) return t.Name;
+  return kTransportNames[0].Name;
+}
+
+THostSettings::TTransport TransportFromName(const std::string& name, THostSettings::TTransport fallback) {
+  for (const auto& t : kTransportNames)
+    if (UpperCase(name) == UpperCase(t.Name)) return t.Transport;
+  return fallback;
+}
+
+}  // namespace
+
+// --- Creation -----------------------------------------------------------------------
+
+void TMainForm::WriteVersionRecord() {
+  FSettings->Open();
+  try {
+    FSettings->WriteString(kInfoSection, "Version", version::FileVersion);
+  } catch (...) {
+    FSettings->Close();
+    throw;
+  }
+  FSettings->Close();
+}
+
+void TMainForm::CreateLogger() {
+  FLogger = std::make_unique<TMessageLogger>();
+  FLogger->SetPurgeFileDays(14);
+  FLogger->SetShowLocalZulu(false);
+  FLogger->SetUTC(true);
+  FLogger->SetPriority(tpNormal);
+  if (!FPaths.LogDir.empty()) FLogger->SetLogFilePath(FPaths.LogDir);
+  // The writer hands its file event and its failure to this thread and waits for them.
+  FLogger->SetOwnerPost([this](TMessageLogger::TOwnerCall call) {
+    QMetaObject::invokeMethod(
+        this, [call = std::move(call)] { call(); }, Qt::QueuedConnection);
+  });
+  FLogger->SetOnWriterError([this](const std::string& message) { ReportError(DisplayText(message)); });
+}
+
+void TMainForm::CreateStateKeepers() {
+  FWindowState = std::make_unique<TWindowStateKeeper>(this, *FSettings);
+  // A window stored as minimised starts in the tray; main() asks StartMinimized().
+  FWindowState->OnMinimizeRequested = [this] { FStartMinimized = true; };
+  FWindowState->IsApplicationMinimized = [this] { return isMinimized() || !isVisible(); };
+  FProperties = std::make_unique<TPropertyStateKeeper>(this, *FSettings, DefaultStoredProperties());
+  FProperties->OnRestoreState = [this] { ReadStateList(); };
+  FProperties->OnSaveState = [this] { SaveStateList(); };
+}
+
+void TMainForm::RestoreState() {
+  CreateStateKeepers();
+  RunGuarded([this] { FWindowState->RestoreState(); });
+  RunGuarded([this] { FProperties->RestoreState(); });
+}
+
+// --- Saving -------------------------------------------------------------------------
+
+void TMainForm::SaveSettings() {
+  if (FProperties) FProperties->SaveState();
+}
+
+void TMainForm::ReadStateList() {
+  qm::ReadStateList(*clbStates, *FSettings);
+}
+
+void TMainForm::SaveStateList() {
+  qm::SaveStateList(*clbStates, *FSettings);
+}
+
+void TMainForm::WindowClosing() {
+  // A refused write is shown and the close goes on.
+  if (FWindowState) RunGuarded([this] { FWindowState->SaveState(); });
+  if (FProperties) RunGuarded([this] { FProperties->SaveState(); });
+}
+
+void TMainForm::SaveUnsavedState() {
+  if (FProperties && !FProperties->SavedSinceRestore()) RunGuarded([this] { FProperties->SaveState(); });
+  if (FWindowState && !FWindowState->SavedSinceRestore()) RunGuarded([this] { FWindowState->SaveState(); });
+}
+
+// --- The host link ------------------------------------------------------------------
+
+void TMainForm::LoadHostSettings() {
+  THostSettings s;
+  FSettings->Open();
+  try {
+    const char* section = kConnectionSection;
+    s.Transport = TransportFromName(FSettings->ReadString(section, "Transport", TransportName(s.Transport)),
+                                    s.Transport);
+    s.Server = FSettings->ReadString(section, "Server", s.Server);
+    s.Port = FSettings->ReadInteger(section, "Port", s.Port);
+    if (s.Port < 0 || s.Port > 65535) s.Port = 0;
+    s.Callsign = FSettings->ReadString(section, "Callsign", s.Callsign);
+    s.Filter = FSettings->ReadString(section, "Filter", s.Filter);
+    s.CaptureFile = FSettings->ReadString(section, "CaptureFile", s.CaptureFile);
+    bool ok = false;
+    const double pace =
+        QString::fromStdString(FSettings->ReadString(section, "Pace", std::to_string(s.Pace))).toDouble(&ok);
+    if (ok && pace >= 0) s.Pace = pace;
+  } catch (...) {
+    FSettings->Close();
+    throw;
+  }
+  FSettings->Close();
+  FHostSettings = s;
+  ShowHostSettings();
+}
+
+void TMainForm::ShowHostSettings() {
+  const THostSettings& s = FHostSettings;
+  cbxTransport->setCurrentIndex(static_cast<int>(s.Transport));
+  edServer->setText(DisplayText(s.Server));
+  edPort->setText(QString::number(s.Port));
+  edCallsign->setText(DisplayText(s.Callsign));
+  edFilter->setText(DisplayText(s.Filter));
+  edCaptureFile->setText(DisplayText(s.CaptureFile));
+  edPace->setText(QString::number(s.Pace));
+}
+
+void TMainForm::ConnectHost() {
+  clsUIV1.reset();
+  lblConnectionState->setText(QStringLiteral("Not connected"));
+  clsUIV1 = FSetup.CreateHost ? FSetup.CreateHost(FHostSettings) : CreateHostLink(FHostSettings);
+  if (!clsUIV1) throw std::runtime_error("No packet source could be made from the connection settings");
+  TclsUIV* link = clsUIV1.get();
+  connect(link, &TclsUIV::OnDataAvailable, this, [this] { clsUIV1DataAvailable(); });
+  connect(link, &TclsUIV::OnUIView32IsClosing, this,
+          [this] { RunGuarded([this] { clsUIV1UIView32IsClosing(); }); });
+  connect(link, &TclsUIV::StateChanged, this,
+          [this](const QString& text) { lblConnectionState->setText(text); });
+  link->Start();
+}
+
+void TMainForm::btnApplyConnectionClick() {
+  THostSettings s = FHostSettings;
+  s.Transport = static_cast<THostSettings::TTransport>(std::max(0, cbxTransport->currentIndex()));
+  s.Server = Trim(ProgramText(edServer->text()));
+  bool ok = false;
+  const int port = edPort->text().trimmed().toInt(&ok);
+  if (!ok || port < 0 || port > 65535) throw std::runtime_error("The port must be a number from 0 to 65535");
+  s.Port = port;
+  s.Callsign = Trim(ProgramText(edCallsign->text()));
+  s.Filter = Trim(ProgramText(edFilter->text()));
+  s.CaptureFile = Trim(ProgramText(edCaptureFile->text()));
+  const double pace = edPace->text().trimmed().toDouble(&ok);
+  if (!ok || pace < 0) throw std::runtime_error("Packets per second must be a number, 0 or more");
+  s.Pace = pace;
+
+  FSettings->Open();
+  try {
+    const char* section = kConnectionSection;
+    FSettings->WriteString(section, "Transport", TransportName(s.Transport));
+    FSettings->WriteString(section, "Server", s.Server);
+    FSettings->WriteInteger(section, "Port", s.Port);
+    FSettings->WriteString(section, "Callsign", s.Callsign);
+    FSettings->WriteString(section, "Filter", s.Filter);
+    FSettings->WriteString(section, "CaptureFile", s.CaptureFile);
+    FSettings->WriteString(section, "Pace", QString::number(s.Pace).toStdString());
+  } catch (...) {
+    FSettings->Close();
+    throw;
+  }
+  FSettings->Close();
+  FHostSettings = s;
+  ShowHostSettings();
+  ConnectHost();
+  FormShow();  // the own station may have changed with the settings
+}
+
+// --- Wiring -------------------------------------------------------------------------
+
+void TMainForm::WireControls() {
+  const auto on = [this](QPushButton* button, void (TMainForm::*handler)()) {
+    connect(button, &QPushButton::clicked, this,
+            [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); });
+  };
+  on(btnAdd, &TMainForm::btnAddClick);
+  on(btnRemove, &TMainForm::btnRemoveClick);
+  on(btnAllStates, &TMainForm::btnAllStatesClick);
+  on(btnNoneStates, &TMainForm::btnNoneStatesClick);
+  on(btnPrintNow, &TMainForm::btnPrintNowClick);
+  on(btnClearMessages, &TMainForm::btnClearMessagesClick);
+  on(btnSaveSettings1, &TMainForm::SaveSettings);
+  on(btnSaveSettings2, &TMainForm::SaveSettings);
+  on(btnApplyConnection, &TMainForm::btnApplyConnectionClick);
+  // The printer box reacts to a picked entry and to typing alike.
+  connect(cbxPrinter, &QComboBox::currentIndexChanged, this,
+          [this] { RunGuarded([this] { cbxPrinterChange(); }); });
+  connect(cbxPrinter->lineEdit(), &QLineEdit::textEdited, this,
+          [this] { RunGuarded([this] { cbxPrinterChange(); }); });
+  cbDisablePrinting->installEventFilter(this);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  // Leaving "Disable printing" saves the settings.
+  if (watched == cbDisablePrinting && event->type() == QEvent::FocusOut)
+    RunGuarded([this] { SaveSettings(); });
+  return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace qm

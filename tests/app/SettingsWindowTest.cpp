@@ -1,0 +1,1 @@
+// Filled in by the tests of this area.

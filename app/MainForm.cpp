@@ -402,6 +402,9 @@ QWidget* TMainForm::BuildConnectionPage() {
   cbxTransport = Named(new QComboBox, "cbxTransport");
   cbxTransport->addItems({QStringLiteral("Replay a capture file"), QStringLiteral("APRS-IS server"),
                           QStringLiteral("KISS TNC over TCP")});
+#ifdef QM_HAVE_COM_HOST_LINK
+  cbxTransport->addItem(QStringLiteral("Station program on this machine"));
+#endif
   Hint(cbxTransport, "Where the monitored packets come from");
   edServer = MakeEdit("edServer", "127.0.0.1", "Host name or address of the APRS-IS server or the KISS TNC");
   edPort = MakeEdit("edPort", "0",

@@ -11,6 +11,9 @@
 #include <stdexcept>
 
 #include "MainForm.h"
+#ifdef QM_HAVE_COM_HOST_LINK
+#include "ComHostLink.h"
+#endif
 #include "ProgramText.h"
 #include "QuillmarkVersion.h"
 #include "StateKeeper.h"
@@ -29,6 +32,7 @@ constexpr TTransportName kTransportNames[] = {
     {THostSettings::htReplay, "replay"},
     {THostSettings::htAprsIs, "aprs-is"},
     {THostSettings::htKissTcp, "kiss-tcp"},
+    {THostSettings::htStationProgram, "station-program"},
 };
 
 const char* TransportName(THostSettings::TTransport transport) {
@@ -156,7 +160,15 @@ void TMainForm::ShowHostSettings() {
 void TMainForm::ConnectHost() {
   clsUIV1.reset();
   lblConnectionState->setText(QStringLiteral("Not connected"));
-  clsUIV1 = FSetup.CreateHost ? FSetup.CreateHost(FHostSettings) : CreateHostLink(FHostSettings);
+  if (FSetup.CreateHost) {
+    clsUIV1 = FSetup.CreateHost(FHostSettings);
+#ifdef QM_HAVE_COM_HOST_LINK
+  } else if (FHostSettings.Transport == THostSettings::htStationProgram) {
+    clsUIV1 = std::make_unique<TComHostLink>();
+#endif
+  } else {
+    clsUIV1 = CreateHostLink(FHostSettings);
+  }
   if (!clsUIV1) throw std::runtime_error("No packet source could be made from the connection settings");
   TclsUIV* link = clsUIV1.get();
   connect(link, &TclsUIV::OnDataAvailable, this, [this] { clsUIV1DataAvailable(); });

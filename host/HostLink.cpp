@@ -4,6 +4,8 @@
 #include "KissTcpHostLink.h"
 #include "ReplayHostLink.h"
 
+#include <stdexcept>
+
 namespace qm {
 
 std::unique_ptr<TclsUIV> CreateHostLink(const THostSettings& settings, QObject* parent) {
@@ -12,6 +14,9 @@ std::unique_ptr<TclsUIV> CreateHostLink(const THostSettings& settings, QObject* 
       return std::make_unique<TAprsIsHostLink>(settings, parent);
     case THostSettings::htKissTcp:
       return std::make_unique<TKissTcpHostLink>(settings, parent);
+    case THostSettings::htStationProgram:
+      // The window makes that link itself where the platform has it.
+      throw std::runtime_error("The station program's automation link is available on Windows only");
     case THostSettings::htReplay:
       break;
   }

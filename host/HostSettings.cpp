@@ -10,6 +10,7 @@ int THostSettings::EffectivePort() const {
     case htKissTcp:
       return DefaultKissPort;
     case htReplay:
+    case htStationProgram:
       break;
   }
   return 0;

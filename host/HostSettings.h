@@ -6,9 +6,14 @@
 namespace qm {
 
 struct THostSettings {
-  enum TTransport { htReplay, htAprsIs, htKissTcp };
+  // htStationProgram is the station program's own automation link (Windows only).
+  enum TTransport { htReplay, htAprsIs, htKissTcp, htStationProgram };
 
+#ifdef _WIN32
+  TTransport Transport = htStationProgram;
+#else
   TTransport Transport = htReplay;
+#endif
   std::string Callsign = "Q0DEMO-9";
   std::string Server = "127.0.0.1";
   int Port = 0;             // 0 = the transport's usual port (14580 APRS-IS, 8001 KISS TCP)

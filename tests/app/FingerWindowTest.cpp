@@ -1,7 +1,6 @@
 // The NWS full text at window level: an alert the window wants is fetched from a Finger
 // server on loopback, printed as a job of its own and logged; failures end the packet.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -208,7 +207,10 @@ TEST_F(FingerWindowTest, FullTextIsFetchedOnlyForAWantedAlertOfACheckedCategory)
     test::CheckState(*form, "OK", c.state);
     form->cbNWSWatchesPrint->setChecked(c.watchText);
     form->cbNWSWarningsPrint->setChecked(c.warnText);
+    form->FingerClient.Query.clear();
     Handle(c.alert);
+    // Every listed alert sets the query, whether its full text is wanted or not.
+    EXPECT_EQ(form->FingerClient.Query, c.lines ? "NOCALL123" : "");
     EXPECT_EQ(form->MessageLineCount(), c.lines);
     EXPECT_EQ(server.Queries().size(), c.fetches);
   }
@@ -311,6 +313,22 @@ TEST_F(FingerWindowTest, FailedPrintOfTheFullTextEndsThePacketWithTheReplyUnlogg
   EXPECT_NE(log.find("> Printer selected is not valid\r\n"), std::string::npos) << log;
   EXPECT_EQ(log.find(reply), std::string::npos);
   EXPECT_EQ(log.find(kWarning.PacketLine()), std::string::npos);
+}
+
+TEST_F(FingerWindowTest, EndlessReplyIsCutOffAndNothingOfItIsKept) {
+  TFingerStub server(std::string(5000, 'X'));
+  PointAt(server.Port());
+  form->cbNWSWarningsPrint->setChecked(true);
+  form->FingerClient.Bounds.MaxReplyBytes = 1000;
+  Handle(kWarning);
+
+  EXPECT_EQ(server.Queries().size(), 1u);
+  EXPECT_EQ(form->MessageLineCount(), 2);
+  EXPECT_FALSE(QFile::exists(env.PdfFile()));
+  const std::string log = Log();
+  EXPECT_NE(log.find("> Finger reply too large: the server sent more than 1000 bytes\r\n"), std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("XXXX"), std::string::npos);
 }
 
 TEST_F(FingerWindowTest, ServerThatNeverAnswersTimesOutWithinTheBounds) {

@@ -1,0 +1,63 @@
+// The window against a real Finger server: efingerd behind socat on loopback, started by
+// scripts/finger-peer.sh. Its canned reply quotes the query and keeps the script's line
+// ends (CR LF when the name holds "CRLF", LF otherwise); efingerd adds one CR LF at the end.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QFile>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "FingerWindowSupport.h"
+#include "FormTestEnvironment.h"
+
+namespace qm {
+namespace {
+
+int PeerPort() {
+  const char* port = std::getenv("QM_FINGER_PORT");
+  if (port == nullptr)
+    throw std::runtime_error("QM_FINGER_PORT is not set; run through scripts/finger-peer.sh");
+  return std::atoi(port);
+}
+
+TEST(FingerWindowPeer, WindowPrintsAndLogsTheServersFullText) {
+  const struct {
+    test::TAlert alert;
+    std::string reply;
+    QStringList printed;  // the reply's lines on paper
+  } cases[] = {
+      {{"NOCALL", "NWS-WARN", "12345"},
+       "Query: NOCALL123\nWWUS54 KOUN 072130\nSEVERE THUNDERSTORM WARNING\n\nEND\n\r\n",
+       {"Query: NOCALL123", "WWUS54 KOUN 072130", "SEVERE THUNDERSTORM WARNING", "", "END"}},
+      {{"CRLF-5", "NWS-WARN", "987"},
+       "Query: CRLF-5987\r\nWWUS54 KOUN 072130\r\nTORNADO WARNING\r\n\r\nEND\r\n\r\n",
+       {"Query: CRLF-5987", "WWUS54 KOUN 072130", "TORNADO WARNING", "", "END"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.alert.Source);
+    test::TFormEnvironment env;
+    TMainForm form(env.Setup());
+    test::WantAlerts(form, "OK");
+    form.cbNWSWarningsPrint->setChecked(true);
+    form.FingerClient.Host = "127.0.0.1";
+    form.FingerClient.Port = PeerPort();
+    test::HandleAlert(form, *env.Host, c.alert);
+
+    const QStringList lines = form.MessageLines();
+    ASSERT_EQ(lines.size(), 3);
+    QStringList expected{lines[0].simplified(), lines[2].simplified(), QString()};
+    expected += c.printed;
+    EXPECT_EQ(test::PdfLines(env.PdfFile()), test::Joined(expected));
+    // The reply's own lines, efingerd's closing empty line, and the four of the heading.
+    EXPECT_EQ(form.FPrintJobs->LastJob().Lines, 4 + static_cast<int>(c.printed.size()) + 1);
+    const std::string log = test::ReadLog(form);
+    const std::size_t replyAt = log.find("> " + c.reply + "\r\n");
+    EXPECT_NE(replyAt, std::string::npos) << log;
+    EXPECT_LT(replyAt, log.find("> " + c.alert.PacketLine() + "\r\n"));
+  }
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,94 @@
+// Helpers for the window's NWS full-text tests: alert packets, handing them to the window,
+// and reading back what it printed and logged.
+#pragma once
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QListWidget>
+#include <QProcess>
+#include <QStringList>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+
+#include "FormTestEnvironment.h"
+#include "MainForm.h"
+
+namespace qm::test {
+
+// An NWS alert for the state OK from Source, addressed Addressee, numbered Id (none when empty).
+struct TAlert {
+  std::string Source;
+  std::string Addressee;
+  std::string Id;
+
+  static std::string Text() { return "072130z,TORNADO,OK_C017 CLEVELAND"; }
+  // The packet line as the window logs it.
+  std::string PacketLine() const {
+    std::string field = Addressee;
+    field.resize(9, ' ');
+    return Source + ">APRS,WIDE2-1::" + field + ":" + Text() + (Id.empty() ? "" : "{" + Id);
+  }
+};
+
+inline void CheckState(TMainForm& form, const char* state, bool checked) {
+  const QList<QListWidgetItem*> items =
+      form.clbStates->findItems(QString::fromLatin1(state), Qt::MatchExactly);
+  if (items.size() != 1) throw std::runtime_error(std::string("no state ") + state);
+  items.front()->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+}
+
+// Warnings for the state wanted; full texts still off.
+inline void WantAlerts(TMainForm& form, const char* state) {
+  form.cbNWSWarnings->setChecked(true);
+  CheckState(form, state, true);
+}
+
+// Delivers the alert through the host link and lets the window handle the posted packet;
+// the Finger exchange runs inside, so it is over when this returns.
+inline void HandleAlert(TMainForm& form, TFakeHost& host, const TAlert& alert) {
+  host.Deliver("*12:00:00 " + alert.PacketLine());
+  QCoreApplication::sendPostedEvents(&form, WM_APRSPACKET);
+}
+
+// The whole log file once every queued entry is written.
+inline std::string ReadLog(TMainForm& form) {
+  if (!form.FLogger || !form.FLogger->WaitIdle(std::chrono::seconds(5)))
+    throw std::runtime_error("the log was not written");
+  std::ifstream in(form.FLogger->PhysicalLogFileName(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Where an entry with empty text ("<stamp> " and the line end) starts, or npos.
+inline std::size_t FindEmptyEntry(const std::string& log) {
+  for (std::size_t at = log.find("> \r\n"); at != std::string::npos; at = log.find("> \r\n", at + 1)) {
+    const std::size_t start = log.rfind("\r\n", at);
+    const std::size_t lineStart = start == std::string::npos ? 0 : start + 2;
+    if (log.compare(lineStart, 1, "<") == 0 && log.find('>', lineStart) == at) return lineStart;
+  }
+  return std::string::npos;
+}
+
+// Lines joined by line feeds, for readable comparisons.
+inline std::string Joined(const QStringList& lines) {
+  return lines.join(QChar('\n')).toStdString();
+}
+
+// The text lines of a PDF as pdftotext reads them, runs of blanks made one and blank
+// lines at either end left out, joined by line feeds.
+inline std::string PdfLines(const QString& file) {
+  QProcess process;
+  process.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), file, QStringLiteral("-")});
+  if (!process.waitForFinished(30000) || process.exitCode() != 0)
+    throw std::runtime_error("pdftotext could not read " + file.toStdString());
+  QStringList lines =
+      QString::fromUtf8(process.readAllStandardOutput()).remove(QChar('\f')).split(QChar('\n'));
+  for (QString& line : lines) line = line.simplified();
+  while (!lines.isEmpty() && lines.front().isEmpty()) lines.removeFirst();
+  while (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
+  return Joined(lines);
+}
+
+}  // namespace qm::test

@@ -51,7 +51,8 @@ TSelectionChoices ChoicesOf(const TMainForm& f) {
 void TMainForm::clsUIV1DataAvailable() {
   try {
     if (!clsUIV1) throw std::runtime_error("The host link is not connected");
-    auto packet = ParseAprsPacket(CleanPacketText(clsUIV1->PacketText()));
+    // Stamped with the window's own clocks, which the duplicate filter ages entries by.
+    auto packet = ParseAprsPacket(CleanPacketText(clsUIV1->PacketText()), Ticks(), Now(tfUTC));
     // Qt's queue takes every event it is given, so the packet is never left behind here.
     QCoreApplication::postEvent(this, new TAprsPacketEvent(std::move(packet)));
   } catch (const std::exception& e) {

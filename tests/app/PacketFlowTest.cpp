@@ -586,18 +586,21 @@ TEST_F(PacketFlow, CloseQuestionAnswers) {
   struct Case {
     const char* name;
     QMessageBox::StandardButton answer;
+    bool disabled;  // "Disable printing" does not stop the print offered at close
     bool closes;
     bool prints;
   } cases[] = {
-      {"Yes prints and closes", QMessageBox::Yes, true, true},
-      {"No closes without printing", QMessageBox::No, true, false},
-      {"Cancel keeps the window", QMessageBox::Cancel, false, false},
+      {"Yes prints and closes", QMessageBox::Yes, false, true, true},
+      {"Yes prints while printing is disabled", QMessageBox::Yes, true, true, true},
+      {"No closes without printing", QMessageBox::No, false, true, false},
+      {"Cancel keeps the window", QMessageBox::Cancel, false, false, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Renew();
     Make();
     form->cbBull->setChecked(true);
+    form->cbDisablePrinting->setChecked(c.disabled);
     form->show();
     SendBulletin(1);
     env->Answer = c.answer;
@@ -645,6 +648,7 @@ TEST_F(PacketFlow, NoPrinterInstalled) {
   EXPECT_EQ(form->MessageLines(), expected);
   EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("3 of 2 messages collected"));
   EXPECT_EQ(LogCount(QStringLiteral(":Bulletin 3")), 0);
+  EXPECT_EQ(form->HintText(), QStringLiteral("N0CALL> BLN1     :Bulletin 2"));  // kept on failure
   EXPECT_TRUE(env->Errors.isEmpty());
 
   // The button reports the failure and leaves the list.

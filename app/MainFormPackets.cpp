@@ -163,7 +163,11 @@ void TMainForm::btnPrintNowClick() {
   QString text;
   for (const QString& line : lines) text += line + QStringLiteral("\r\n");
   FPrintJobs->PrintText(text, ProgramFont(QStringLiteral("Courier New"), 10));
-  if (MessageLineCount() <= lines.size()) {
+  // Cleared by the operator meanwhile: the printed lines are gone and what is listed now
+  // arrived since, unprinted.
+  const QStringList now = MessageLines();
+  if (now.mid(0, lines.size()) != lines) return;
+  if (now.size() == lines.size()) {
     MessageList->clear();
     return;
   }

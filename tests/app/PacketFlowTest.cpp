@@ -701,6 +701,30 @@ TEST_F(PacketFlow, PacketsWhileAJobSpoolsStayListed) {
   EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("2 of 20 messages collected"));
 }
 
+TEST_F(PacketFlow, ClearDuringAJobKeepsWhatArrivesAfterIt) {
+  Make();
+  form->cbBull->setChecked(true);
+  form->cbDisablePrinting->setChecked(true);
+  for (int n = 1; n <= 5; ++n) SendBulletin(n);
+  // While the list spools, the operator clears the window and a new message arrives.
+  bool done = false;
+  auto spool = form->FPrintJobs->ProcessEvents;
+  form->FPrintJobs->ProcessEvents = [&] {
+    if (!done) {
+      done = true;
+      form->btnClearMessages->click();
+      env->Host->Deliver(Msg("N0CALL", "BLN1", "Bulletin 6"));
+    }
+    spool();
+  };
+  form->btnPrintNow->click();
+  ASSERT_TRUE(done);
+  EXPECT_THAT(PrintedLines(), ElementsAreArray(PdfLayout(BulletinEntries(1, 5))));
+  EXPECT_EQ(form->MessageLines(), BulletinEntry(6));
+  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("1 of 20 messages collected"));
+  EXPECT_TRUE(env->Errors.isEmpty());
+}
+
 TEST_F(PacketFlow, NothingIsDroppedWhilePrintingIsDisabled) {
   Make();
   form->cbBull->setChecked(true);

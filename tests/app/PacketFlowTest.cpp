@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -112,6 +113,21 @@ struct PacketFlow : public ::testing::Test {
   bool WaitForLog(const QString& text, int times = 1) const {
     return test::WaitFor([&] { return LogCount(text) >= times; });
   }
+  // Runs `action` once, the first time an open job hands control back to the window;
+  // the answer turns true then.
+  const bool& WhileTheNextJobSpools(std::function<void()> action) {
+    spoolAction = std::move(action);
+    spoolActionRan = false;
+    auto spool = form->FPrintJobs->ProcessEvents;
+    form->FPrintJobs->ProcessEvents = [this, spool] {
+      if (!spoolActionRan) {
+        spoolActionRan = true;
+        spoolAction();
+      }
+      spool();
+    };
+    return spoolActionRan;
+  }
   bool Printed() const { return QFile::exists(env->PdfFile()); }
   std::vector<std::string> PrintedLines() const { return PdfLayout(test::PdfLines(env->PdfFile())); }
   int Entries() const { return form->MessageLineCount() / 3; }
@@ -120,6 +136,8 @@ struct PacketFlow : public ::testing::Test {
   std::unique_ptr<test::TFormEnvironment> env = std::make_unique<test::TFormEnvironment>();
   TPacketWatch watch;
   std::unique_ptr<TMainForm> form;
+  std::function<void()> spoolAction;
+  bool spoolActionRan = false;
 };
 
 std::string Line1() {
@@ -672,15 +690,8 @@ TEST_F(PacketFlow, PacketsWhileAJobSpoolsStayListed) {
   for (int n = 1; n <= 20; ++n) SendBulletin(n);
   // The 21st message starts a page; while it spools, the 22nd arrives, whose own page
   // print meets the open job.
-  bool arrived = false;
-  auto spool = form->FPrintJobs->ProcessEvents;
-  form->FPrintJobs->ProcessEvents = [&] {
-    if (!arrived) {
-      arrived = true;
-      env->Host->Deliver(Msg("N0CALL", "BLN1", "Bulletin 22"));
-    }
-    spool();
-  };
+  const bool& arrived =
+      WhileTheNextJobSpools([&] { env->Host->Deliver(Msg("N0CALL", "BLN1", "Bulletin 22")); });
   SendBulletin(21);
   ASSERT_TRUE(arrived);
   ASSERT_TRUE(test::WaitFor([&] { return watch.Seen == 22; }));
@@ -695,7 +706,6 @@ TEST_F(PacketFlow, PacketsWhileAJobSpoolsStayListed) {
   left << QString();
   EXPECT_EQ(form->MessageLines(), left);
   // And it is counted with the next one.
-  form->FPrintJobs->ProcessEvents = spool;
   SendBulletin(23);
   EXPECT_EQ(Entries(), 2);
   EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("2 of 20 messages collected"));
@@ -707,16 +717,10 @@ TEST_F(PacketFlow, ClearDuringAJobKeepsWhatArrivesAfterIt) {
   form->cbDisablePrinting->setChecked(true);
   for (int n = 1; n <= 5; ++n) SendBulletin(n);
   // While the list spools, the operator clears the window and a new message arrives.
-  bool done = false;
-  auto spool = form->FPrintJobs->ProcessEvents;
-  form->FPrintJobs->ProcessEvents = [&] {
-    if (!done) {
-      done = true;
-      form->btnClearMessages->click();
-      env->Host->Deliver(Msg("N0CALL", "BLN1", "Bulletin 6"));
-    }
-    spool();
-  };
+  const bool& done = WhileTheNextJobSpools([&] {
+    form->btnClearMessages->click();
+    env->Host->Deliver(Msg("N0CALL", "BLN1", "Bulletin 6"));
+  });
   form->btnPrintNow->click();
   ASSERT_TRUE(done);
   EXPECT_THAT(PrintedLines(), ElementsAreArray(PdfLayout(BulletinEntries(1, 5))));

@@ -51,7 +51,8 @@ TSelectionChoices ChoicesOf(const TMainForm& f) {
 void TMainForm::clsUIV1DataAvailable() {
   try {
     if (!clsUIV1) throw std::runtime_error("The host link is not connected");
-    auto packet = ParseAprsPacket(CleanPacketText(clsUIV1->PacketText()));
+    // Stamped with the window's own clocks, which the duplicate filter ages entries by.
+    auto packet = ParseAprsPacket(CleanPacketText(clsUIV1->PacketText()), Ticks(), Now(tfUTC));
     // Qt's queue takes every event it is given, so the packet is never left behind here.
     QCoreApplication::postEvent(this, new TAprsPacketEvent(std::move(packet)));
   } catch (const std::exception& e) {
@@ -162,7 +163,11 @@ void TMainForm::btnPrintNowClick() {
   QString text;
   for (const QString& line : lines) text += line + QStringLiteral("\r\n");
   FPrintJobs->PrintText(text, ProgramFont(QStringLiteral("Courier New"), 10));
-  if (MessageLineCount() <= lines.size()) {
+  // Cleared by the operator meanwhile: the printed lines are gone and what is listed now
+  // arrived since, unprinted.
+  const QStringList now = MessageLines();
+  if (now.mid(0, lines.size()) != lines) return;
+  if (now.size() == lines.size()) {
     MessageList->clear();
     return;
   }

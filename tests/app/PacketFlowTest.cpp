@@ -1,1 +1,745 @@
-// Filled in by the tests of this area.
+// A packet's road through the window: from the host's data event through the event queue,
+// the verdict and the duplicate filter, into the three-line list, and onto paper.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FormTestEnvironment.h"
+#include "MainForm.h"
+#include "PdfTools.h"
+#include "Timing.h"
+
+namespace qm {
+namespace {
+
+using ::testing::ElementsAreArray;
+
+// Watches the window's queue: every packet event that reaches the window, before it is judged.
+class TPacketWatch : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == static_cast<QEvent::Type>(WM_APRSPACKET)) {
+      const TAprsMsgPacket* p = static_cast<TAprsPacketEvent*>(e)->Packet.get();
+      ++Seen;
+      Raw.push_back(p ? p->RawText : std::string());
+      Usable.push_back(p && p->Selected);
+      Ticks.push_back(p ? p->TickCount : 0);
+    }
+    return false;
+  }
+  int Seen = 0;
+  std::vector<std::string> Raw;
+  std::vector<bool> Usable;
+  std::vector<std::uint32_t> Ticks;
+};
+
+// The 9-character addressee field.
+std::string Field(const std::string& addressee) {
+  std::string f = addressee;
+  f.resize(9, ' ');
+  return f;
+}
+
+// One APRS text message as the host hands it over (marker character first).
+std::string Msg(const std::string& from, const std::string& to, const std::string& text,
+                const std::string& path = ",WIDE1-1") {
+  return "*" + from + ">APRS" + path + "::" + Field(to) + ":" + text;
+}
+
+// Lines as pdftotext's layout gives them back: the indent kept, each run of blanks inside
+// a line (which the layout may widen) made one.
+std::vector<std::string> PdfLayout(const QStringList& lines) {
+  std::vector<std::string> result;
+  for (const QString& line : lines) {
+    qsizetype indent = 0;
+    while (indent < line.size() && line.at(indent) == u' ') ++indent;
+    result.push_back((line.left(indent) + line.mid(indent).simplified()).toStdString());
+  }
+  return result;
+}
+
+constexpr TDateTime kLocal = 46363.75;  // 2026-12-07 18:00
+constexpr TDateTime kUtc = 46363.25;    // 2026-12-07 06:00
+
+struct PacketFlow : public ::testing::Test {
+  TMainFormSetup FormSetup() {
+    TMainFormSetup s = env->Setup();
+    s.Clock = [](TTimeFormat f) { return f == tfLocal ? kLocal : kUtc; };
+    return s;
+  }
+  TMainForm& Make(TMainFormSetup s) {
+    form = std::make_unique<TMainForm>(std::move(s));
+    form->installEventFilter(&watch);
+    return *form;
+  }
+  TMainForm& Make() { return Make(FormSetup()); }
+  void Renew() {
+    form.reset();
+    env = std::make_unique<test::TFormEnvironment>();
+  }
+
+  // Hands one packet to the window and lets the queue deliver it.
+  void Send(const std::string& hostText) {
+    const int before = watch.Seen;
+    env->Host->Deliver(hostText);
+    ASSERT_TRUE(test::WaitFor([&] { return watch.Seen > before; })) << hostText;
+  }
+  // A bulletin, wanted when "All Bulletins" is checked.
+  void SendBulletin(int n) { Send(Msg("N0CALL", "BLN1", "Bulletin " + std::to_string(n))); }
+
+  QString LogText() const {
+    QString all;
+    for (const QFileInfo& fi : QDir(env->Dir.path()).entryInfoList(QDir::Files)) {
+      if (fi.suffix() == QLatin1String("ini") || fi.suffix() == QLatin1String("pdf")) continue;
+      QFile f(fi.filePath());
+      if (f.open(QIODevice::ReadOnly)) all += QString::fromLatin1(f.readAll());
+    }
+    return all;
+  }
+  int LogCount(const QString& text) const { return int(LogText().count(text)); }
+  bool WaitForLog(const QString& text, int times = 1) const {
+    return test::WaitFor([&] { return LogCount(text) >= times; });
+  }
+  // Runs `action` once, the first time an open job hands control back to the window;
+  // the answer turns true then.
+  const bool& WhileTheNextJobSpools(std::function<void()> action) {
+    spoolAction = std::move(action);
+    spoolActionRan = false;
+    auto spool = form->FPrintJobs->ProcessEvents;
+    form->FPrintJobs->ProcessEvents = [this, spool] {
+      if (!spoolActionRan) {
+        spoolActionRan = true;
+        spoolAction();
+      }
+      spool();
+    };
+    return spoolActionRan;
+  }
+  bool Printed() const { return QFile::exists(env->PdfFile()); }
+  std::vector<std::string> PrintedLines() const { return PdfLayout(test::PdfLines(env->PdfFile())); }
+  int Entries() const { return form->MessageLineCount() / 3; }
+
+  // Renewed for each case of a table: a window saves its choices for the next one.
+  std::unique_ptr<test::TFormEnvironment> env = std::make_unique<test::TFormEnvironment>();
+  TPacketWatch watch;
+  std::unique_ptr<TMainForm> form;
+  std::function<void()> spoolAction;
+  bool spoolActionRan = false;
+};
+
+std::string Line1() {
+  return "LOCAL:[" + DateTimeToRegionalText(kLocal) + "]  UTC:[" + DateTimeToRegionalText(kUtc) + "]";
+}
+
+// The three lines of bulletin n as the list shows them.
+QStringList BulletinEntry(int n) {
+  return {QString::fromStdString(Line1()), QStringLiteral("  N0CALL>APRS via WIDE1-1"),
+          QStringLiteral("  BLN1: Bulletin %1").arg(n)};
+}
+
+QStringList BulletinEntries(int first, int last) {
+  QStringList lines;
+  for (int n = first; n <= last; ++n) lines << BulletinEntry(n);
+  return lines;
+}
+
+// --- Intake -----------------------------------------------------------------------
+
+TEST_F(PacketFlow, IntakeCleansTheHostTextBeforeParsing) {
+  struct Case {
+    const char* name;
+    std::string host;
+    std::string raw;
+    bool usable;
+  } cases[] = {
+      {"time word stripped", "*12:00:00 N0CALL>APRS,WIDE1-1::NOCALL-9 :hi{1",
+       "N0CALL>APRS,WIDE1-1::NOCALL-9 :hi{1", true},
+      {"time word and blanks after it", "*12:00:00   N0CALL>APRS::NOCALL-9 :hi", "N0CALL>APRS::NOCALL-9 :hi",
+       true},
+      {"no time word", "*N0CALL>APRS::NOCALL-9 :hi", "N0CALL>APRS::NOCALL-9 :hi", true},
+      {"digit without colon keeps its word", "*12345 N0CALL>APRS::NOCALL-9 :hi",
+       "12345 N0CALL>APRS::NOCALL-9 :hi", false},
+      {"time word without a blank empties", "*12:00:00", "", false},
+      {"one character", "x", "", false},
+      {"empty", "", "", false},
+      {"CR and LF removed", "*N0CALL>APRS::NOCALL-9 :hel\r\nlo\r\n", "N0CALL>APRS::NOCALL-9 :hello", true},
+      {"other control characters stay", "*N0CALL>APRS::NOCALL-9 :a\tb", "N0CALL>APRS::NOCALL-9 :a\tb", true},
+  };
+  Make();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Send(c.host);
+    EXPECT_EQ(watch.Raw.back(), c.raw);
+    EXPECT_EQ(watch.Usable.back(), c.usable);
+  }
+}
+
+TEST_F(PacketFlow, PacketIsJudgedFromTheQueueNotInsideTheHostsCall) {
+  Make();
+  form->cbBull->setChecked(true);
+  int listedDuringCall = -1;
+  QObject::connect(env->Host, &TclsUIV::OnDataAvailable, form.get(),
+                   [&] { listedDuringCall = form->MessageLineCount(); });
+  env->Host->Deliver(Msg("N0CALL", "BLN1", "Net tonight"));
+  EXPECT_EQ(listedDuringCall, 0);
+  EXPECT_EQ(watch.Seen, 0);
+  EXPECT_EQ(form->MessageLineCount(), 0);
+  EXPECT_TRUE(form->HintText().isEmpty());
+  ASSERT_TRUE(test::WaitFor([&] { return form->MessageLineCount() == 3; }));
+  EXPECT_EQ(form->HintText(), QStringLiteral("N0CALL> BLN1     :Net tonight"));
+}
+
+TEST_F(PacketFlow, HostReadFailureIsLoggedOnceAndNothingIsPosted) {
+  Make();
+  form->cbBull->setChecked(true);
+  env->Host->FailNextRead = true;
+  env->Host->Deliver(Msg("N0CALL", "BLN1", "lost"));
+  ASSERT_TRUE(WaitForLog(QStringLiteral("The host could not give the packet text")));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(watch.Seen, 0);
+  EXPECT_EQ(form->MessageLineCount(), 0);
+  EXPECT_TRUE(form->HintText().isEmpty());
+  EXPECT_TRUE(env->Errors.isEmpty());
+  // The next event is handled afresh.
+  Send(Msg("N0CALL", "BLN1", "next"));
+  EXPECT_EQ(form->MessageLineCount(), 3);
+  ASSERT_TRUE(WaitForLog(QStringLiteral("N0CALL>APRS,WIDE1-1::BLN1     :next")));
+  EXPECT_EQ(LogCount(QStringLiteral("The host could not give the packet text")), 1);
+}
+
+// --- Selection --------------------------------------------------------------------
+
+TEST_F(PacketFlow, OwnStationWithTheCallsignReadWhenShown) {
+  struct Case {
+    const char* name;
+    std::string from, to;
+    bool wanted;
+  } cases[] = {
+      {"from own call", "NOCALL-9", "W1AW", true},
+      {"to own call", "W1AW", "NOCALL-9", true},
+      {"other SSID", "NOCALL", "W1AW", false},
+      {"to own call in lower case", "W1AW", "nocall-9", false},
+      {"lower-case sender is upper-cased", "nocall-9", "W1AW", true},
+  };
+  Make();
+  form->show();  // FormShow asks the host for the callsign ("nocall-9")
+  ASSERT_EQ(form->FStationCall, "NOCALL-9");
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int before = Entries();
+    Send(Msg(c.from, c.to, "hello " + std::to_string(++n)));
+    EXPECT_EQ(Entries() - before, c.wanted ? 1 : 0);
+  }
+  form->cbThisStation->setChecked(false);
+  const int before = Entries();
+  Send(Msg("NOCALL-9", "W1AW", "unchecked"));
+  EXPECT_EQ(Entries(), before);
+}
+
+TEST_F(PacketFlow, OwnStationBeforeTheCallsignIsKnown) {
+  struct Case {
+    const char* name;
+    std::string host;
+    bool wanted;
+  } cases[] = {
+      {"ordinary message", Msg("NOCALL-9", "W1AW", "a"), false},
+      {"empty addressee", Msg("W1AW", "", "b"), true},
+      {"empty source", "*>APRS::W1AW     :c", true},
+  };
+  Make();
+  env->Host->Callsign.clear();  // the host cannot tell
+  form->show();
+  ASSERT_EQ(form->FStationCall, "");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int before = Entries();
+    Send(c.host);
+    EXPECT_EQ(Entries() - before, c.wanted ? 1 : 0);
+  }
+}
+
+TEST_F(PacketFlow, StationListEntriesAddedWithTheButton) {
+  struct Case {
+    const char* name;
+    const char* entry;  // typed into the field and added
+    std::string from, to;
+    bool wanted;
+  } cases[] = {
+      {"wildcard, sender itself", "NOCALL*", "NOCALL", "W1AW", true},
+      {"wildcard, sender with SSID", "NOCALL*", "NOCALL-7", "W1AW", true},
+      {"wildcard, longer sender", "NOCALL*", "NOCALLX", "W1AW", true},
+      {"wildcard, addressee", "NOCALL*", "W1AW", "NOCALL-3", true},
+      {"wildcard, other station", "NOCALL*", "W1AW", "K1ABC", false},
+      {"star inside", "NO*ALL", "NOXYZ", "W1AW", true},
+      {"SSID wildcard needs the SSID", "NOCALL-1*", "NOCALL", "W1AW", false},
+      {"leading star matches all", "*X", "K1ABC", "W1AW", true},
+      {"exact entry", "NOCALL-7", "NOCALL-7", "W1AW", true},
+      {"exact entry, other SSID", "NOCALL-7", "NOCALL-8", "W1AW", false},
+      {"lower-case entry is upper-cased", "nocall", "NOCALL", "W1AW", true},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Renew();
+    Make();
+    form->cbThisStation->setChecked(false);
+    form->cbStationList->setChecked(true);
+    form->edStation->setText(QString::fromLatin1(c.entry));
+    form->btnAdd->click();
+    EXPECT_EQ(form->lbStationList->count(), 1);
+    EXPECT_TRUE(form->edStation->text().isEmpty());
+    Send(Msg(c.from, c.to, "hi " + std::to_string(++n)));
+    EXPECT_EQ(Entries(), c.wanted ? 1 : 0);
+  }
+}
+
+TEST_F(PacketFlow, StationListIsNotConsultedForBulletins) {
+  Make();
+  form->cbStationList->setChecked(true);
+  form->edStation->setText(QStringLiteral("N0CALL"));
+  form->btnAdd->click();
+  SendBulletin(1);
+  EXPECT_EQ(Entries(), 0);
+  form->cbBull->setChecked(true);
+  SendBulletin(2);
+  EXPECT_EQ(Entries(), 1);
+}
+
+TEST_F(PacketFlow, NwsCategoryAndCheckedState) {
+  struct Case {
+    const char* name;
+    const char* addressee;
+    const char* text;
+    bool wantWarnings;
+    bool wantWatches;
+    const char* checkedState;  // nullptr: none checked; "*": all
+    bool wanted;
+  } cases[] = {
+      {"warning, state checked", "NWS-WARN", "072300z,SEVERE_WEATHER,OK_Z001", true, false, "OK", true},
+      {"lower-case state matches", "NWS-WARN", "072300z,SEVERE_WEATHER,ok_Z001", true, false, "OK", true},
+      {"state not checked", "NWS-WARN", "072300z,SEVERE_WEATHER,OK_Z001", true, false, "TX", false},
+      {"no state in the text", "NWS-WARN", "severe weather", true, false, "*", false},
+      {"category not checked", "NWS-WARN", "072300z,SEVERE_WEATHER,OK_Z001", false, true, "OK", false},
+      {"watch checked", "NWS-WATCH", "072300z,TORNADO,TX_Z001", false, true, "TX", true},
+      {"other NWS addressee", "NWS-TORNA", "072300z,TORNADO,TX_Z001", true, true, "*", false},
+      {"no state checked", "NWS-WARN", "072300z,SEVERE_WEATHER,OK_Z001", true, false, nullptr, false},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Renew();
+    Make();
+    form->cbNWSWarnings->setChecked(c.wantWarnings);
+    form->cbNWSWatches->setChecked(c.wantWatches);
+    if (c.checkedState && std::string(c.checkedState) == "*") {
+      form->btnAllStates->click();
+    } else if (c.checkedState) {
+      const auto found = form->clbStates->findItems(QString::fromLatin1(c.checkedState), Qt::MatchExactly);
+      ASSERT_EQ(found.size(), 1);
+      found.front()->setCheckState(Qt::Checked);
+    }
+    Send(Msg("NWS", c.addressee, std::string(c.text) + "{" + std::to_string(++n)));
+    EXPECT_EQ(Entries(), c.wanted ? 1 : 0);
+    if (c.wanted) {
+      // The alert's third line keeps its message number after " {".
+      EXPECT_EQ(form->MessageLines().value(2),
+                QStringLiteral("  %1: %2 {%3").arg(QLatin1String(c.addressee), QLatin1String(c.text)).arg(n));
+    }
+  }
+}
+
+TEST_F(PacketFlow, AllAndNoneStatesSteerTheVerdict) {
+  Make();
+  form->cbNWSAdvisiories->setChecked(true);
+  form->btnAllStates->click();
+  Send(Msg("NWS", "NWS-ADVIS", "072300z,WIND,KS_Z001{1"));
+  EXPECT_EQ(Entries(), 1);
+  form->btnNoneStates->click();
+  Send(Msg("NWS", "NWS-ADVIS", "072300z,WIND,KS_Z001{2"));
+  EXPECT_EQ(Entries(), 1);
+}
+
+TEST_F(PacketFlow, HintBarShowsEveryUsablePacketAndNothingElse) {
+  Make();
+  // Not wanted, but usable: shown.
+  Send(Msg("K1ABC-7", "W1AW", "not for us{5"));
+  EXPECT_EQ(form->HintText(), QStringLiteral("K1ABC-7> W1AW     :not for us{5"));
+  struct Case {
+    const char* name;
+    std::string host;
+  } unusable[] = {
+      {"position report", "*N0CALL>APRS:!4903.50N/07201.75W-"},
+      {"acknowledgement", Msg("N0CALL", "W1AW", "ack5")},
+      {"one character", "x"},
+  };
+  for (const auto& c : unusable) {
+    SCOPED_TRACE(c.name);
+    Send(c.host);
+    EXPECT_EQ(form->HintText(), QStringLiteral("K1ABC-7> W1AW     :not for us{5"));
+  }
+}
+
+// --- Duplicates -------------------------------------------------------------------
+
+TEST_F(PacketFlow, RepeatsWithinTwentySecondsOfTheLastCopyAreDropped) {
+  struct Step {
+    std::uint32_t after;  // ms since the previous packet
+    bool listed;
+  };
+  struct Case {
+    const char* name;
+    std::uint32_t start;
+    std::vector<Step> steps;
+  } cases[] = {
+      {"19.9 s then 20 s after the dropped copy", 100000, {{0, true}, {19900, false}, {20000, true}}},
+      {"19.999 s", 100000, {{0, true}, {19999, false}}},
+      {"20 s", 100000, {{0, true}, {20000, true}}},
+      {"every 15 s", 100000, {{0, true}, {15000, false}, {15000, false}, {15000, false}, {15000, false}}},
+      {"across the counter's wrap", 0xFFFFF000u, {{0, true}, {10000, false}, {20000, true}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Renew();
+    Make();
+    form->cbBull->setChecked(true);
+    env->Tick = c.start;
+    int listed = 0, dropped = 0;
+    for (std::size_t i = 0; i < c.steps.size(); ++i) {
+      SCOPED_TRACE(i);
+      env->Tick += c.steps[i].after;
+      Send(Msg("N0CALL", "BLN1", "Same body"));
+      EXPECT_EQ(watch.Ticks.back(), env->Tick);  // one clock for stamping and ageing
+      c.steps[i].listed ? ++listed : ++dropped;
+      EXPECT_EQ(Entries(), listed);
+    }
+    const QString duplicate = QStringLiteral("Duplicate packet: N0CALL>APRS,WIDE1-1::BLN1     :Same body");
+    ASSERT_TRUE(WaitForLog(duplicate, dropped));
+    EXPECT_EQ(LogCount(duplicate), dropped);
+    // A dropped copy is still shown in the hint bar.
+    EXPECT_EQ(form->HintText(), QStringLiteral("N0CALL> BLN1     :Same body"));
+  }
+}
+
+TEST_F(PacketFlow, OtherSenderOrOtherBodyIsNoRepeat) {
+  Make();
+  form->cbBull->setChecked(true);
+  Send(Msg("N0CALL", "BLN1", "first"));
+  env->Tick += 1000;
+  Send(Msg("W1AW", "BLN1", "first"));  // same body, another sender
+  env->Tick += 1000;
+  Send(Msg("N0CALL", "BLN1", "second"));  // another body: a second entry for N0CALL
+  EXPECT_EQ(Entries(), 3);
+  const auto items = form->FDupMessages.Items();
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[2].first, "N0CALL");
+  EXPECT_EQ(items[2].second.Body, "BLN1     :second");
+  // Only the sender's first entry is compared, so the second body is listed again while
+  // the first entry lives.
+  env->Tick += 1000;
+  Send(Msg("N0CALL", "BLN1", "second"));
+  EXPECT_EQ(Entries(), 4);
+  env->Tick += 1000;
+  Send(Msg("N0CALL", "BLN1", "first"));
+  EXPECT_EQ(Entries(), 4);
+}
+
+// --- The message list ---------------------------------------------------------------
+
+TEST_F(PacketFlow, EntryLinesAsListed) {
+  struct Case {
+    const char* name;
+    std::string host;
+    QStringList lines;  // lines 2 and 3
+  } cases[] = {
+      {"path",
+       Msg("N0CALL-5", "BLN1", "Net at 8", ",WIDE1-1,WIDE2-1"),
+       {QStringLiteral("  N0CALL-5>APRS via WIDE1-1,WIDE2-1"), QStringLiteral("  BLN1: Net at 8")}},
+      {"empty path",
+       Msg("N0CALL", "BLN2", "Net at 9", ""),
+       {QStringLiteral("  N0CALL>APRS via "), QStringLiteral("  BLN2: Net at 9")}},
+      {"message number not shown",
+       Msg("N0CALL", "BLN3", "Net at 10{42"),
+       {QStringLiteral("  N0CALL>APRS via WIDE1-1"), QStringLiteral("  BLN3: Net at 10")}},
+      {"NWS without number",
+       Msg("NWS", "NWS-WARN", "072300z,WIND,OK_Z001"),
+       {QStringLiteral("  NWS>APRS via WIDE1-1"), QStringLiteral("  NWS-WARN: 072300z,WIND,OK_Z001 {")}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Renew();
+    Make();
+    form->cbBull->setChecked(true);
+    form->cbNWSWarnings->setChecked(true);
+    form->btnAllStates->click();
+    Send(c.host);
+    const QStringList expected{QString::fromStdString(Line1()), c.lines[0], c.lines[1]};
+    EXPECT_EQ(form->MessageLines(), expected);
+    EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("1 of 20 messages collected"));
+  }
+}
+
+TEST_F(PacketFlow, TwentyFirstMessagePrintsOnePageOfTwentyOne) {
+  Make();
+  form->cbBull->setChecked(true);
+  for (int n = 1; n <= 20; ++n) SendBulletin(n);
+  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("20 of 20 messages collected"));
+  EXPECT_EQ(form->MessageLines(), BulletinEntries(1, 20));
+  EXPECT_FALSE(Printed());
+  SendBulletin(21);
+  ASSERT_TRUE(Printed());
+  EXPECT_THAT(PrintedLines(), ElementsAreArray(PdfLayout(BulletinEntries(1, 21))));
+  EXPECT_EQ(form->FPrintJobs->LastJob().Pages, 1);
+  EXPECT_EQ(form->FPrintJobs->LastJob().Lines, 64);  // 21 entries and the blank line
+  EXPECT_EQ(form->MessageLineCount(), 0);
+  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("21 of 20 messages collected"));
+  SendBulletin(22);
+  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("1 of 20 messages collected"));
+  EXPECT_EQ(form->MessageLines(), BulletinEntry(22));
+}
+
+TEST_F(PacketFlow, PageSettingZeroPrintsEveryMessage) {
+  Make();
+  form->cbBull->setChecked(true);
+  form->edMsgCount->setText(QStringLiteral("0"));
+  for (int n = 1; n <= 3; ++n) {
+    SCOPED_TRACE(n);
+    QFile::remove(env->PdfFile());
+    SendBulletin(n);
+    ASSERT_TRUE(Printed());
+    EXPECT_THAT(PrintedLines(), ElementsAreArray(PdfLayout(BulletinEntry(n))));
+    EXPECT_EQ(form->FPrintJobs->LastJob().Lines, 4);
+    EXPECT_EQ(form->MessageLineCount(), 0);
+    EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("1 of 0 messages collected"));
+  }
+}
+
+TEST_F(PacketFlow, SettingThatIsNoNumberPrintsAboveForty) {
+  Make();
+  form->cbBull->setChecked(true);
+  form->edMsgCount->setText(QStringLiteral("ten"));
+  for (int n = 1; n <= 3; ++n) SendBulletin(n);
+  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("3 of ten messages collected"));
+  for (int n = 4; n <= 40; ++n) SendBulletin(n);
+  EXPECT_FALSE(Printed());
+  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("40 of ten messages collected"));
+  SendBulletin(41);
+  ASSERT_TRUE(Printed());
+  EXPECT_EQ(form->FPrintJobs->LastJob().Lines, 41 * 3 + 1);
+  EXPECT_EQ(form->MessageLineCount(), 0);
+}
+
+TEST_F(PacketFlow, DisablePrintingStopsOnlyTheAutomaticAndTextPrints) {
+  Make();
+  form->cbBull->setChecked(true);
+  form->cbDisablePrinting->setChecked(true);
+  for (int n = 1; n <= 22; ++n) SendBulletin(n);
+  EXPECT_FALSE(Printed());
+  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("22 of 20 messages collected"));
+  form->Print("An alert's full text");
+  EXPECT_FALSE(Printed());
+  form->btnPrintNow->click();
+  ASSERT_TRUE(Printed());
+  EXPECT_THAT(PrintedLines(), ElementsAreArray(PdfLayout(BulletinEntries(1, 22))));
+  EXPECT_EQ(form->MessageLineCount(), 0);
+  // The button leaves the status as it was.
+  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("22 of 20 messages collected"));
+  EXPECT_TRUE(env->Errors.isEmpty());
+}
+
+TEST_F(PacketFlow, PrintNowOnAnEmptyListDoesNothing) {
+  Make();
+  form->btnPrintNow->click();
+  EXPECT_FALSE(Printed());
+  EXPECT_EQ(form->MessageLineCount(), 0);
+  EXPECT_TRUE(env->Errors.isEmpty());
+}
+
+TEST_F(PacketFlow, ClearEmptiesTheListButKeepsTheRepeatList) {
+  Make();
+  form->cbBull->setChecked(true);
+  form->edMsgCount->setText(QStringLiteral("5"));
+  SendBulletin(1);
+  SendBulletin(2);
+  form->btnClearMessages->click();
+  EXPECT_EQ(form->MessageLineCount(), 0);
+  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("0 of 5 messages collected"));
+  EXPECT_EQ(form->FDupMessages.Count(), 2u);
+  EXPECT_FALSE(Printed());
+  SendBulletin(1);  // still a repeat of the sender's first entry
+  EXPECT_EQ(form->MessageLineCount(), 0);
+}
+
+TEST_F(PacketFlow, BeepOnlyWhenCheckedAndRawTextLogged) {
+  Make();
+  form->cbBull->setChecked(true);
+  SendBulletin(1);
+  EXPECT_EQ(env->Beeps, 0);
+  form->cbBeepOnReceive->setChecked(true);
+  SendBulletin(2);
+  EXPECT_EQ(env->Beeps, 1);
+  Send(Msg("K1ABC", "W1AW", "not wanted"));
+  EXPECT_EQ(env->Beeps, 1);
+  ASSERT_TRUE(WaitForLog(QStringLiteral("N0CALL>APRS,WIDE1-1::BLN1     :Bulletin 2")));
+  EXPECT_EQ(LogCount(QStringLiteral("N0CALL>APRS,WIDE1-1::BLN1     :Bulletin 1")), 1);
+  EXPECT_EQ(LogCount(QStringLiteral("not wanted")), 0);
+}
+
+// --- Closing ------------------------------------------------------------------------
+
+TEST_F(PacketFlow, CloseQuestionAnswers) {
+  struct Case {
+    const char* name;
+    QMessageBox::StandardButton answer;
+    bool disabled;  // "Disable printing" does not stop the print offered at close
+    bool closes;
+    bool prints;
+  } cases[] = {
+      {"Yes prints and closes", QMessageBox::Yes, false, true, true},
+      {"Yes prints while printing is disabled", QMessageBox::Yes, true, true, true},
+      {"No closes without printing", QMessageBox::No, false, true, false},
+      {"Cancel keeps the window", QMessageBox::Cancel, false, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Renew();
+    Make();
+    form->cbBull->setChecked(true);
+    form->cbDisablePrinting->setChecked(c.disabled);
+    form->show();
+    SendBulletin(1);
+    env->Answer = c.answer;
+    EXPECT_EQ(form->close(), c.closes);
+    EXPECT_EQ(form->isVisible(), !c.closes);
+    EXPECT_EQ(Printed(), c.prints);
+    if (c.prints) {
+      EXPECT_THAT(PrintedLines(), ElementsAreArray(PdfLayout(BulletinEntry(1))));
+      EXPECT_EQ(form->MessageLineCount(), 0);
+    } else {
+      EXPECT_EQ(form->MessageLines(), BulletinEntry(1));
+    }
+  }
+}
+
+TEST_F(PacketFlow, EmptyListClosesWithoutAsking) {
+  TMainFormSetup s = FormSetup();
+  int asked = 0;
+  s.AskPrintOnClose = [&] {
+    ++asked;
+    return QMessageBox::Cancel;
+  };
+  Make(std::move(s));
+  form->show();
+  EXPECT_TRUE(form->close());
+  EXPECT_EQ(asked, 0);
+}
+
+// --- Printing failures --------------------------------------------------------------
+
+TEST_F(PacketFlow, NoPrinterInstalled) {
+  TMainFormSetup s = FormSetup();
+  s.Printers = TPrinterList{};
+  s.PrintToFile.clear();
+  Make(std::move(s));
+  form->cbBull->setChecked(true);
+  form->edMsgCount->setText(QStringLiteral("2"));
+  for (int n = 1; n <= 3; ++n) SendBulletin(n);
+  const QString noDefault = QStringLiteral("There is no default printer currently selected");
+  ASSERT_TRUE(WaitForLog(noDefault));
+  // The list keeps its lines and the blank line added before the attempt; the packet's
+  // handling stopped before its text was logged.
+  QStringList expected = BulletinEntries(1, 3);
+  expected << QString();
+  EXPECT_EQ(form->MessageLines(), expected);
+  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("3 of 2 messages collected"));
+  EXPECT_EQ(LogCount(QStringLiteral(":Bulletin 3")), 0);
+  EXPECT_EQ(form->HintText(), QStringLiteral("N0CALL> BLN1     :Bulletin 2"));  // kept on failure
+  EXPECT_TRUE(env->Errors.isEmpty());
+
+  // The button reports the failure and leaves the list.
+  form->btnPrintNow->click();
+  EXPECT_EQ(env->Errors, QStringList{noDefault});
+  expected << QString();
+  EXPECT_EQ(form->MessageLines(), expected);
+
+  // Yes at the close question: the failed print keeps the window open.
+  form->show();
+  env->Answer = QMessageBox::Yes;
+  EXPECT_FALSE(form->close());
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(env->Errors.size(), 2);
+  EXPECT_FALSE(Printed());
+}
+
+TEST_F(PacketFlow, PacketsWhileAJobSpoolsStayListed) {
+  Make();
+  form->cbBull->setChecked(true);
+  for (int n = 1; n <= 20; ++n) SendBulletin(n);
+  // The 21st message starts a page; while it spools, the 22nd arrives, whose own page
+  // print meets the open job.
+  const bool& arrived =
+      WhileTheNextJobSpools([&] { env->Host->Deliver(Msg("N0CALL", "BLN1", "Bulletin 22")); });
+  SendBulletin(21);
+  ASSERT_TRUE(arrived);
+  ASSERT_TRUE(test::WaitFor([&] { return watch.Seen == 22; }));
+  const QString inProgress = QStringLiteral("Printing in progress");
+  ASSERT_TRUE(WaitForLog(inProgress));
+  EXPECT_EQ(LogCount(inProgress), 1);
+  // The job printed the 21 entries it started with.
+  EXPECT_THAT(PrintedLines(), ElementsAreArray(PdfLayout(BulletinEntries(1, 21))));
+  EXPECT_EQ(form->FPrintJobs->LastJob().Lines, 64);
+  // The 22nd entry stays, with the blank line of its failed attempt.
+  QStringList left = BulletinEntry(22);
+  left << QString();
+  EXPECT_EQ(form->MessageLines(), left);
+  // And it is counted with the next one.
+  SendBulletin(23);
+  EXPECT_EQ(Entries(), 2);
+  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("2 of 20 messages collected"));
+}
+
+TEST_F(PacketFlow, ClearDuringAJobKeepsWhatArrivesAfterIt) {
+  Make();
+  form->cbBull->setChecked(true);
+  form->cbDisablePrinting->setChecked(true);
+  for (int n = 1; n <= 5; ++n) SendBulletin(n);
+  // While the list spools, the operator clears the window and a new message arrives.
+  const bool& done = WhileTheNextJobSpools([&] {
+    form->btnClearMessages->click();
+    env->Host->Deliver(Msg("N0CALL", "BLN1", "Bulletin 6"));
+  });
+  form->btnPrintNow->click();
+  ASSERT_TRUE(done);
+  EXPECT_THAT(PrintedLines(), ElementsAreArray(PdfLayout(BulletinEntries(1, 5))));
+  EXPECT_EQ(form->MessageLines(), BulletinEntry(6));
+  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("1 of 20 messages collected"));
+  EXPECT_TRUE(env->Errors.isEmpty());
+}
+
+TEST_F(PacketFlow, NothingIsDroppedWhilePrintingIsDisabled) {
+  Make();
+  form->cbBull->setChecked(true);
+  form->cbDisablePrinting->setChecked(true);
+  constexpr int kCount = 3000;
+  for (int n = 1; n <= kCount; ++n) SendBulletin(n);
+  EXPECT_EQ(form->MessageLineCount(), kCount * 3);
+  EXPECT_EQ(form->MessageLines(), BulletinEntries(1, kCount));
+  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("3000 of 20 messages collected"));
+  EXPECT_FALSE(Printed());
+}
+
+}  // namespace
+}  // namespace qm

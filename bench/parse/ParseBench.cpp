@@ -107,14 +107,16 @@ bool CheckResults() {
   bool ok = a == b && a == c && share > 0.15 && share < 0.35;
   for (int k = qm::mkPersonal; k <= qm::mkNwsAlert; ++k) ok = ok && a.Kinds[k] > 0;
   ok = ok && a.Kinds[qm::mkNone] == gHostLines.size() - a.Selected;
-  std::printf("check: wanted with the benchmark's choices: personal %zu, bulletin %zu, announcement %zu, NWS %zu\n",
-              a.Wanted[qm::mkPersonal], a.Wanted[qm::mkBulletin], a.Wanted[qm::mkAnnouncement],
-              a.Wanted[qm::mkNwsAlert]);
+  std::printf(
+      "check: wanted with the benchmark's choices: personal %zu, bulletin %zu, announcement %zu, NWS %zu\n",
+      a.Wanted[qm::mkPersonal], a.Wanted[qm::mkBulletin], a.Wanted[qm::mkAnnouncement],
+      a.Wanted[qm::mkNwsAlert]);
   // Some personal messages and some NWS alerts are wanted, not all; every bulletin and
   // announcement is.
   ok = ok && a.Wanted[qm::mkNone] == 0 && a.Wanted[qm::mkPersonal] > 0 &&
        a.Wanted[qm::mkPersonal] < a.Kinds[qm::mkPersonal] / 2 && a.Wanted[qm::mkNwsAlert] > 0 &&
-       a.Wanted[qm::mkNwsAlert] < a.Kinds[qm::mkNwsAlert] && a.Wanted[qm::mkBulletin] == a.Kinds[qm::mkBulletin] &&
+       a.Wanted[qm::mkNwsAlert] < a.Kinds[qm::mkNwsAlert] &&
+       a.Wanted[qm::mkBulletin] == a.Kinds[qm::mkBulletin] &&
        a.Wanted[qm::mkAnnouncement] == a.Kinds[qm::mkAnnouncement];
   return ok;
 }

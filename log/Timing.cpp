@@ -8,6 +8,7 @@ namespace qm {
 namespace {
 
 constexpr double kMsPerDay = 86400000.0;
+constexpr long long kMsPerDayWhole = 86400000;
 
 // Days from 1970-01-01 to a civil date (proleptic Gregorian), after H. Hinnant.
 constexpr long DaysFromCivil(long y, unsigned m, unsigned d) {
@@ -24,6 +25,14 @@ constexpr long kEpochOffsetDays = -DaysFromCivil(1899, 12, 30);  // 1970-01-01 a
 // Dates before 1899-12-30 keep the time as a positive fraction of a negative day count.
 TDateTime FromDaysAndMs(long days, double msOfDay) {
   return days >= 0 ? days + msOfDay / kMsPerDay : days - msOfDay / kMsPerDay;
+}
+
+// A UTC day has 86,400,000 ms in the system clock's count (leap seconds are not counted),
+// so the day count and the time of day need no broken-down time. ms is not negative.
+TDateTime UtcMsToDateTime(long long ms) {
+  const long long days = ms / kMsPerDayWhole;
+  return FromDaysAndMs(static_cast<long>(days) + kEpochOffsetDays,
+                       static_cast<double>(ms - days * kMsPerDayWhole));
 }
 
 void AppendNumber(std::string& out, int value, int width) {
@@ -74,9 +83,10 @@ TDateTime CurrentDateTime(TTimeFormat format) {
   if (format != tfUTC && format != tfLocal) throw ETimeFormatError();
   const auto now = std::chrono::system_clock::now();
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+  if (format == tfUTC && ms >= 0) return UtcMsToDateTime(ms);
   const std::time_t secs = static_cast<std::time_t>(ms / 1000);
-  // Breaking the time down into a civil date is the costly part, and the logger asks for the
-  // time at every entry: each thread does it once a second per time base.
+  // Breaking the local time down into a civil date is the costly part, and the logger asks
+  // for the time at every entry: each thread does it once a second.
   struct TSecond {
     bool Valid = false;
     std::time_t Secs = 0;
@@ -182,6 +192,63 @@ std::uint32_t TickCount32() {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now().time_since_epoch());
   return static_cast<std::uint32_t>(ms.count());
+}
+
+TTickAndUtc CurrentTickAndUtc() {
+#if defined(__linux__) && defined(CLOCK_REALTIME_COARSE)
+  // The system clock runs at the monotonic clock's rate (both are slewed alike), so UTC is
+  // the monotonic reading plus an offset that changes only when the wall clock is set or
+  // the machine wakes from sleep. The offset is measured again once a second, and at once
+  // when the coarse system clock (a few cycles to read, behind by at most about two of its
+  // ticks) disagrees with it, so a change of the wall clock shows in the next stamp.
+  using std::chrono::nanoseconds;
+  const auto monoNow = [] {
+    return std::chrono::duration_cast<nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  };
+  struct TOffset {
+    bool Valid = false;
+    long long MonoToUtcNs = 0;
+    long long MeasureAgainAtNs = 0;
+    long long CoarseLagLimitNs = 0;
+  };
+  thread_local TOffset offset;
+  long long mono = monoNow();
+  bool valid = offset.Valid && mono < offset.MeasureAgainAtNs;
+  if (valid) {
+    timespec coarse{};
+    clock_gettime(CLOCK_REALTIME_COARSE, &coarse);
+    const long long coarseNs = coarse.tv_sec * 1000000000LL + coarse.tv_nsec;
+    const long long predicted = mono + offset.MonoToUtcNs;
+    valid = coarseNs <= predicted + 1000000 && coarseNs >= predicted - offset.CoarseLagLimitNs;
+  }
+  if (!valid) {
+    if (!offset.Valid) {
+      timespec res{};
+      clock_getres(CLOCK_REALTIME_COARSE, &res);
+      offset.CoarseLagLimitNs = 2 * (res.tv_sec * 1000000000LL + res.tv_nsec) + 1000000;
+    }
+    // Read between two monotonic readings; the error is half their distance, tens of ns.
+    const long long before = monoNow();
+    const long long utc =
+        std::chrono::duration_cast<nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    const long long after = monoNow();
+    offset.MonoToUtcNs = utc - before / 2 - after / 2;
+    offset.MeasureAgainAtNs = after + 1000000000LL;
+    offset.Valid = true;
+    mono = after;
+  }
+  const long long utcMs = (mono + offset.MonoToUtcNs) / 1000000;
+  TTickAndUtc stamp;
+  stamp.TickCount = static_cast<std::uint32_t>(mono / 1000000);
+  stamp.Utc = utcMs >= 0 ? UtcMsToDateTime(utcMs) : CurrentDateTime(tfUTC);
+  return stamp;
+#else
+  TTickAndUtc stamp;
+  stamp.TickCount = TickCount32();
+  stamp.Utc = CurrentDateTime(tfUTC);
+  return stamp;
+#endif
 }
 
 }  // namespace qm

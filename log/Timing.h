@@ -42,4 +42,12 @@ std::string DateTimeToRegionalText(TDateTime value);
 // Milliseconds since an arbitrary start, monotonic, wrapping at 2^32.
 std::uint32_t TickCount32();
 
+// TickCount32() and CurrentDateTime(tfUTC) taken at one moment, for stamping many items
+// a second: where the platform allows, one precise clock read serves both.
+struct TTickAndUtc {
+  std::uint32_t TickCount = 0;
+  TDateTime Utc = 0;
+};
+TTickAndUtc CurrentTickAndUtc();
+
 }  // namespace qm

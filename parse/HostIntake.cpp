@@ -14,15 +14,13 @@ std::string CleanPacketText(std::string_view hostText) {
     v = blank == std::string_view::npos ? std::string_view() : TrimView(v.substr(blank + 1));
   }
   // Carriage returns and line feeds go wherever they stand, without leaving a blank.
-  std::string text;
   // Two single-character searches: find_first_of would test the set at every byte.
-  if (v.find('\r') == std::string_view::npos && v.find('\n') == std::string_view::npos) {
-    text.assign(v);
-  } else {
-    text.reserve(v.size());
-    for (char c : v)
-      if (c != '\r' && c != '\n') text.push_back(c);
-  }
+  if (v.find('\r') == std::string_view::npos && v.find('\n') == std::string_view::npos)
+    return std::string(v);  // built in one step, not assigned into an empty string
+  std::string text;
+  text.reserve(v.size());
+  for (char c : v)
+    if (c != '\r' && c != '\n') text.push_back(c);
   return text;
 }
 

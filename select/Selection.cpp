@@ -74,7 +74,7 @@ std::vector<std::pair<std::string, bool>> DefaultStateList() {
 }
 
 TNwsCategory NwsCategoryOf(const TAprsMsgPacket& packet) {
-  const std::string addressee = Trim(packet.Addressee);
+  const std::string_view addressee = TrimView(packet.Addressee);
   if (addressee == "NWS-WATCH") return ncWatch;
   if (addressee == "NWS-WARN") return ncWarning;
   if (addressee == "NWS-ADVIS") return ncAdvisory;

@@ -1,11 +1,13 @@
-// Intake cleaning + parsing per packet line, beside a plain scan of the same lines for
-// their first ">" and ":" in the same run, so the ratio holds on a busy machine.
+// Intake cleaning + parsing + the selection verdict per packet line, beside a plain scan
+// of the same lines for their first ">" and ":" in the same run, so the ratio holds on a
+// busy machine.
 //
 // Corpus: the first argument that is not a --benchmark flag, else $QM_CORPUS, else the
 // file the build generated. Each line gets the station program's marker character in
 // front, as every host link hands it over.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,12 +18,29 @@
 
 #include "HostIntake.h"
 #include "QuillmarkParse.h"
+#include "Selection.h"
 
 namespace {
 
 std::vector<std::string> gHostLines;   // "*" + corpus line
 std::vector<std::string> gTimedLines;  // "*hh:mm:ss " + corpus line
 std::size_t gBytes = 0;
+
+// An operator's choices as the window holds them: own call, a few stations typed in
+// (one in lower case, one wildcard), bulletins and announcements, NWS watches and
+// warnings for a handful of states.
+qm::TSelectionChoices MakeChoices() {
+  qm::TSelectionChoices choices;
+  choices.FStationCall = "KK1H-4";
+  choices.cbStationList = true;
+  choices.lbStationList = {"WA8S", "ki3m", "KD6QOS-8", "VE3*"};
+  choices.cbBull = choices.cbAnn = true;
+  choices.cbNWSWatches = choices.cbNWSWarnings = true;
+  for (auto& [code, checked] : choices.clbStates)
+    checked = code == "AR" || code == "CA" || code == "FL" || code == "NY" || code == "TX";
+  return choices;
+}
+const qm::TSelectionChoices gChoices = MakeChoices();
 
 bool LoadCorpus(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -51,10 +70,10 @@ void BM_PlainScan(benchmark::State& state) {
 }
 
 struct TCounts {
-  std::size_t Selected = 0, Kinds[5] = {}, Starred = 0, WithState = 0;
+  std::size_t Selected = 0, Kinds[5] = {}, Starred = 0, WithState = 0, Wanted[5] = {};
   bool operator==(const TCounts& o) const {
     return Selected == o.Selected && std::equal(Kinds, Kinds + 5, o.Kinds) && Starred == o.Starred &&
-           WithState == o.WithState;
+           WithState == o.WithState && std::equal(Wanted, Wanted + 5, o.Wanted);
   }
 };
 
@@ -67,6 +86,7 @@ TCounts CountAll(const std::vector<std::string>& lines, ParseFn parse) {
     ++n.Kinds[p->Kind];
     n.Starred += p->SourceStarred;
     n.WithState += !p->State.empty();
+    n.Wanted[p->Kind] += p->Selected && qm::IsWantedMessage(*p, gChoices);
   }
   return n;
 }
@@ -87,6 +107,17 @@ bool CheckResults() {
   bool ok = a == b && a == c && share > 0.15 && share < 0.35;
   for (int k = qm::mkPersonal; k <= qm::mkNwsAlert; ++k) ok = ok && a.Kinds[k] > 0;
   ok = ok && a.Kinds[qm::mkNone] == gHostLines.size() - a.Selected;
+  std::printf(
+      "check: wanted with the benchmark's choices: personal %zu, bulletin %zu, announcement %zu, NWS %zu\n",
+      a.Wanted[qm::mkPersonal], a.Wanted[qm::mkBulletin], a.Wanted[qm::mkAnnouncement],
+      a.Wanted[qm::mkNwsAlert]);
+  // Some personal messages and some NWS alerts are wanted, not all; every bulletin and
+  // announcement is.
+  ok = ok && a.Wanted[qm::mkNone] == 0 && a.Wanted[qm::mkPersonal] > 0 &&
+       a.Wanted[qm::mkPersonal] < a.Kinds[qm::mkPersonal] / 2 && a.Wanted[qm::mkNwsAlert] > 0 &&
+       a.Wanted[qm::mkNwsAlert] < a.Kinds[qm::mkNwsAlert] &&
+       a.Wanted[qm::mkBulletin] == a.Kinds[qm::mkBulletin] &&
+       a.Wanted[qm::mkAnnouncement] == a.Kinds[qm::mkAnnouncement];
   return ok;
 }
 
@@ -98,8 +129,8 @@ void RunIntakeAndParse(benchmark::State& state, const std::vector<std::string>& 
       // The cleaned text is handed over, so it becomes the packet's RawText without a copy.
       const auto p = kReadClocks ? qm::ParseAprsPacket(qm::CleanPacketText(line))
                                  : qm::ParseAprsPacket(qm::CleanPacketText(line), 1u, 2.0);
-      // Selection verdict: the select area's judgement of *p goes here once it exists,
-      // so that this figure covers intake + parse + verdict.
+      // The verdict is asked for usable packets only and kept in Selected, as the window does.
+      if (p->Selected) p->Selected = qm::IsWantedMessage(*p, gChoices);
       selected += p->Selected;
     }
     benchmark::DoNotOptimize(selected);

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QMetaObject>
 #include <QPushButton>
+#include <cmath>
 #include <stdexcept>
 
 #include "MainForm.h"
@@ -132,7 +133,7 @@ void TMainForm::LoadHostSettings() {
     bool ok = false;
     const double pace =
         QString::fromStdString(FSettings->ReadString(section, "Pace", std::to_string(s.Pace))).toDouble(&ok);
-    if (ok && pace >= 0) s.Pace = pace;
+    if (ok && std::isfinite(pace) && pace >= 0) s.Pace = pace;
   } catch (...) {
     FSettings->Close();
     throw;
@@ -179,7 +180,9 @@ void TMainForm::btnApplyConnectionClick() {
   s.Filter = Trim(ProgramText(edFilter->text()));
   s.CaptureFile = Trim(ProgramText(edCaptureFile->text()));
   const double pace = edPace->text().trimmed().toDouble(&ok);
-  if (!ok || pace < 0) throw std::runtime_error("Packets per second must be a number, 0 or more");
+  // "nan" and "inf" read as numbers but pace nothing.
+  if (!ok || !std::isfinite(pace) || pace < 0)
+    throw std::runtime_error("Packets per second must be a number, 0 or more");
   s.Pace = pace;
 
   FSettings->Open();

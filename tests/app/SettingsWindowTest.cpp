@@ -529,6 +529,18 @@ TEST_F(SettingsWindowTest, DamagedConnectionSectionFallsBackToTheUsualValues) {
   }
 }
 
+TEST_F(SettingsWindowTest, ALongConnectionStateNeverWidensTheWindow) {
+  TMainForm form(env.Setup());
+  const QString longState =
+      QStringLiteral("Replaying ") + QString(QStringLiteral("/a-long-folder-name")).repeated(20);
+  emit env.Host->StateChanged(longState);
+  EXPECT_EQ(form.lblConnectionState->text(), longState);
+  form.PageControl1->setCurrentWidget(form.tsConnection);
+  form.show();
+  EXPECT_LE(form.minimumSizeHint().width(), 680);
+  EXPECT_LE(form.width(), 680);
+}
+
 // --- A stored window state at start ---------------------------------------------------
 
 TEST_F(SettingsWindowTest, StoredWindowStateAtStart) {

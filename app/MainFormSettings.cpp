@@ -231,9 +231,13 @@ void TMainForm::WireControls() {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-  // Leaving "Disable printing" saves the settings.
-  if (watched == cbDisablePrinting && event->type() == QEvent::FocusOut)
-    RunGuarded([this] { SaveSettings(); });
+  // Leaving "Disable printing" for another control saves the settings; the whole window
+  // losing the focus (another program, a menu or a box) is no leaving.
+  if (watched == cbDisablePrinting && event->type() == QEvent::FocusOut) {
+    const auto reason = static_cast<QFocusEvent*>(event)->reason();
+    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+      RunGuarded([this] { SaveSettings(); });
+  }
   return QMainWindow::eventFilter(watched, event);
 }
 

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -231,6 +232,27 @@ TEST_F(SettingsWindowTest, LeavingDisablePrintingSaves) {
   EXPECT_EQ(Value(text, "Settings", "cbDisablePrinting.Checked"), "True");
   EXPECT_TRUE(TIniFile(text).SectionExists("StateSelection"));
   EXPECT_FALSE(TIniFile(text).SectionExists("FormState"));  // not the window's place
+}
+
+TEST_F(SettingsWindowTest, OnlyLeavingDisablePrintingForAnotherControlSaves) {
+  struct Case {
+    const char* name;
+    Qt::FocusReason reason;
+    bool saves;
+  } cases[] = {
+      {"tab", Qt::TabFocusReason, true},     {"back tab", Qt::BacktabFocusReason, true},
+      {"mouse", Qt::MouseFocusReason, true}, {"other program", Qt::ActiveWindowFocusReason, false},
+      {"menu", Qt::PopupFocusReason, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(env.IniFile());
+    TMainForm form(env.Setup());
+    QFocusEvent leave(QEvent::FocusOut, c.reason);
+    QCoreApplication::sendEvent(form.cbDisablePrinting, &leave);
+    EXPECT_EQ(TIniFile(Ini()).SectionExists("Settings"), c.saves);
+    EXPECT_EQ(form.FProperties->SavedSinceRestore(), c.saves);
+  }
 }
 
 TEST_F(SettingsWindowTest, RefusedSaveIsReportedAndKeepsTheOldFile) {

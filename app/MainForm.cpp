@@ -437,7 +437,6 @@ QWidget* TMainForm::BuildConnectionPage() {
 
   grid->addWidget(label("Packet source", cbxTransport), 0, 0);
   grid->addWidget(cbxTransport, 0, 1);
-  grid->addWidget(lblConnectionState, 0, 2, 1, 2);
   grid->addWidget(label("Server", edServer), 1, 0);
   grid->addWidget(edServer, 1, 1);
   grid->addWidget(label("Port", edPort), 1, 2);
@@ -450,6 +449,9 @@ QWidget* TMainForm::BuildConnectionPage() {
   grid->addWidget(edFilter, 3, 1, 1, 3);
   grid->addWidget(label("Capture file", edCaptureFile), 4, 0);
   grid->addLayout(captureRow, 4, 1, 1, 3);
+  // A long capture path in the state text is cut at the right instead of widening the window.
+  lblConnectionState->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  grid->addWidget(lblConnectionState, 5, 0, 1, 3);
   grid->addWidget(btnApplyConnection, 5, 3);
   grid->setColumnStretch(1, 1);
   grid->setRowStretch(6, 1);

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QMetaObject>
 #include <QPushButton>
+#include <cmath>
 #include <stdexcept>
 
 #include "MainForm.h"
@@ -136,7 +137,7 @@ void TMainForm::LoadHostSettings() {
     bool ok = false;
     const double pace =
         QString::fromStdString(FSettings->ReadString(section, "Pace", std::to_string(s.Pace))).toDouble(&ok);
-    if (ok && pace >= 0) s.Pace = pace;
+    if (ok && std::isfinite(pace) && pace >= 0) s.Pace = pace;
   } catch (...) {
     FSettings->Close();
     throw;
@@ -191,7 +192,9 @@ void TMainForm::btnApplyConnectionClick() {
   s.Filter = Trim(ProgramText(edFilter->text()));
   s.CaptureFile = Trim(ProgramText(edCaptureFile->text()));
   const double pace = edPace->text().trimmed().toDouble(&ok);
-  if (!ok || pace < 0) throw std::runtime_error("Packets per second must be a number, 0 or more");
+  // "nan" and "inf" read as numbers but pace nothing.
+  if (!ok || !std::isfinite(pace) || pace < 0)
+    throw std::runtime_error("Packets per second must be a number, 0 or more");
   s.Pace = pace;
 
   FSettings->Open();
@@ -240,9 +243,13 @@ void TMainForm::WireControls() {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-  // Leaving "Disable printing" saves the settings.
-  if (watched == cbDisablePrinting && event->type() == QEvent::FocusOut)
-    RunGuarded([this] { SaveSettings(); });
+  // Leaving "Disable printing" for another control saves the settings; the whole window
+  // losing the focus (another program, a menu or a box) is no leaving.
+  if (watched == cbDisablePrinting && event->type() == QEvent::FocusOut) {
+    const auto reason = static_cast<QFocusEvent*>(event)->reason();
+    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+      RunGuarded([this] { SaveSettings(); });
+  }
   return QMainWindow::eventFilter(watched, event);
 }
 

@@ -2,6 +2,9 @@
 # Takes PNG screenshots of the main window's four pages and of the tray menu under a
 # virtual X display, into docs/screenshots/. Needs xvfb, imagemagick and xdotool;
 # trayer (optional) provides the notification area for the tray shots.
+# The window replays the bundled demo traffic with a few options set through an INI file
+# written beside the executable for the run; the INI that was there before (or none) is
+# put back afterwards.
 # Usage: scripts/screenshots.sh [path/to/quillmark]   (default: build/default/app/quillmark)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,16 +17,36 @@ for tool in Xvfb import xdotool; do
   command -v "$tool" >/dev/null || { echo "screenshots: $tool missing" >&2; exit 1; }
 done
 
+ini="$(dirname "$exe")/Quillmark.ini"
+saved_ini=$(mktemp)
+had_ini=no
+if [ -e "$ini" ]; then cp -p "$ini" "$saved_ini"; had_ini=yes; fi
+
 pids=()
-cleanup() {  # the program first, the display last
+cleanup() {  # the program first, the display last, then the INI as it was
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; wait "${pids[i]}" 2>/dev/null || true; done
+  if [ "$had_ini" = yes ]; then cp -p "$saved_ini" "$ini"; else rm -f "$ini"; fi
+  rm -f "$saved_ini"
 }
 trap cleanup EXIT
+
+# Bulletins, announcements, two listed stations and NWS alerts for three states, so the
+# list fills with a mix early on; two packets a second keep the first page from filling
+# up (and printing) before the shots are taken. No full-text box: no Finger query.
+printf '%s\r\n' '[Settings]' 'cbStationList.Checked=True' 'cbNWSWarnings.Checked=True' \
+  'cbNWSWatches.Checked=True' 'cbNWSAdvisiories.Checked=True' 'cbAnn.Checked=True' 'cbBull.Checked=True' \
+  '[Settings.lbStationList.Items]' 'Count=2' 'Item0=Q1ABC-7' 'Item1=Q7CLUB*' \
+  '[StateSelection]' 'KS=1' 'OK=1' 'TX=1' \
+  '[Connection]' 'Transport=replay' 'CaptureFile=' 'Pace=2' >"$ini"
 
 Xvfb "$display" -screen 0 1024x600x24 -nolisten tcp &
 pids+=($!)
 export DISPLAY=$display
 for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+# A plain desktop colour instead of black behind the tray menu.
+backdrop=$(mktemp --suffix=.png)
+convert -size 1024x600 xc:'#5f7f9f' "$backdrop" && display -window root "$backdrop" 2>/dev/null || true
+rm -f "$backdrop"
 
 has_tray=no
 if command -v trayer >/dev/null; then
@@ -62,7 +85,7 @@ if [ "$has_tray" = yes ]; then
   # The icon sits in the tray at the bottom right; its menu opens above it.
   xdotool mousemove 1012 588 click 3
   sleep 0.8
-  import -window root -crop 360x160+664+440 +repage "$out/tray-menu.png"
+  import -window root -crop 240x110+784+490 +repage "$out/tray-menu.png"
   xdotool key Escape
 fi
 echo "screenshots: written to $out"

@@ -93,5 +93,20 @@ TEST(CurrentDateTime, MatchesSystemClockInBothBases) {
   EXPECT_NEAR(offsetHours, 5.5, 0.01);
 }
 
+// The packet stamp combines one monotonic reading with a cached UTC offset; it must never
+// fall outside two direct readings taken around it.
+TEST(CurrentTickAndUtc, LiesBetweenDirectReadings) {
+  for (int i = 0; i < 100000; ++i) {
+    const TDateTime u0 = CurrentDateTime(tfUTC);
+    const std::uint32_t t0 = TickCount32();
+    const TTickAndUtc s = CurrentTickAndUtc();
+    const TDateTime u1 = CurrentDateTime(tfUTC);
+    const std::uint32_t t1 = TickCount32();
+    ASSERT_GE(s.Utc, u0);
+    ASSERT_LE(s.Utc, u1);
+    ASSERT_LE(s.TickCount - t0, t1 - t0);
+  }
+}
+
 }  // namespace
 }  // namespace qm

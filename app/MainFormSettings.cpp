@@ -48,19 +48,26 @@ THostSettings::TTransport TransportFromName(const std::string& name, THostSettin
   return fallback;
 }
 
+// One group of reads or writes: the store opens once and is released (which writes the
+// changes) at the end, also when a step fails.
+template <typename TWork>
+void InStore(TSettingsStore& store, TWork&& work) {
+  store.Open();
+  try {
+    work();
+  } catch (...) {
+    store.Close();
+    throw;
+  }
+  store.Close();
+}
+
 }  // namespace
 
 // --- Creation -----------------------------------------------------------------------
 
 void TMainForm::WriteVersionRecord() {
-  FSettings->Open();
-  try {
-    FSettings->WriteString(kInfoSection, "Version", version::FileVersion);
-  } catch (...) {
-    FSettings->Close();
-    throw;
-  }
-  FSettings->Close();
+  InStore(*FSettings, [this] { FSettings->WriteString(kInfoSection, "Version", version::FileVersion); });
 }
 
 void TMainForm::CreateLogger() {
@@ -123,8 +130,7 @@ void TMainForm::SaveUnsavedState() {
 
 void TMainForm::LoadHostSettings() {
   THostSettings s;
-  FSettings->Open();
-  try {
+  InStore(*FSettings, [&] {
     const char* section = kConnectionSection;
     s.Transport = TransportFromName(FSettings->ReadString(section, "Transport", TransportName(s.Transport)),
                                     s.Transport);
@@ -138,11 +144,7 @@ void TMainForm::LoadHostSettings() {
     const double pace =
         QString::fromStdString(FSettings->ReadString(section, "Pace", std::to_string(s.Pace))).toDouble(&ok);
     if (ok && std::isfinite(pace) && pace >= 0) s.Pace = pace;
-  } catch (...) {
-    FSettings->Close();
-    throw;
-  }
-  FSettings->Close();
+  });
   FHostSettings = s;
   ShowHostSettings();
 }
@@ -197,8 +199,7 @@ void TMainForm::btnApplyConnectionClick() {
     throw std::runtime_error("Packets per second must be a number, 0 or more");
   s.Pace = pace;
 
-  FSettings->Open();
-  try {
+  InStore(*FSettings, [&] {
     const char* section = kConnectionSection;
     FSettings->WriteString(section, "Transport", TransportName(s.Transport));
     FSettings->WriteString(section, "Server", s.Server);
@@ -207,11 +208,7 @@ void TMainForm::btnApplyConnectionClick() {
     FSettings->WriteString(section, "Filter", s.Filter);
     FSettings->WriteString(section, "CaptureFile", s.CaptureFile);
     FSettings->WriteString(section, "Pace", QString::number(s.Pace).toStdString());
-  } catch (...) {
-    FSettings->Close();
-    throw;
-  }
-  FSettings->Close();
+  });
   FHostSettings = s;
   ShowHostSettings();
   ConnectHost();

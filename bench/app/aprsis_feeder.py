@@ -1,0 +1,89 @@
+#!/usr/bin/env python3
+"""Loopback APRS-IS feeder for the whole-program measurement.
+
+Listens on 127.0.0.1:<port>, takes one client, reads its login line, answers with a
+"# " banner and a logresp, then sends corpus lines paced at <rate> lines/s for
+<seconds>. Every <wanted_every> seconds one message addressed to <call> is mixed in
+(unique text, so the duplicate filter keeps it) so the list and the page printing run.
+
+Usage: aprsis_feeder.py PORT CORPUS SECONDS [RATE] [CALL] [WANTED_EVERY] [STATS_FILE]
+"""
+import socket
+import sys
+import time
+
+
+def main() -> int:
+    port = int(sys.argv[1])
+    corpus = sys.argv[2]
+    seconds = float(sys.argv[3])
+    rate = float(sys.argv[4]) if len(sys.argv) > 4 else 2000.0
+    call = sys.argv[5] if len(sys.argv) > 5 else "Q0DEMO-9"
+    wanted_every = float(sys.argv[6]) if len(sys.argv) > 6 else 2.0
+    stats_file = sys.argv[7] if len(sys.argv) > 7 else None
+
+    with open(corpus, "rb") as f:
+        lines = [ln.rstrip(b"\r\n") + b"\r\n" for ln in f if ln.strip()]
+
+    srv = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    srv.bind(("127.0.0.1", port))
+    srv.listen(1)
+    conn, _ = srv.accept()
+    conn.sendall(b"# quillmark-bench-feeder 1.0\r\n")
+    login = b""
+    conn.settimeout(10)
+    while b"\n" not in login:
+        chunk = conn.recv(1024)
+        if not chunk:
+            return 1
+        login += chunk
+    conn.settimeout(None)
+    conn.sendall(b"# logresp %s unverified, server BENCH\r\n" % call.split("-")[0].encode())
+
+    addressee = call.encode().ljust(9)
+    tick = 0.01  # send a batch every 10 ms
+    per_tick = rate * tick
+    start = time.monotonic()
+    next_wanted = start + 1.0
+    sent = wanted = 0
+    owed = 0.0
+    i = 0
+    next_t = start
+    while True:
+        now = time.monotonic()
+        if now - start >= seconds:
+            break
+        owed += per_tick
+        n = int(owed)
+        owed -= n
+        batch = []
+        for _ in range(n):
+            batch.append(lines[i])
+            i = (i + 1) % len(lines)
+        if now >= next_wanted:
+            wanted += 1
+            batch.append(b"N0BNCH-%d>APRS,TCPIP*,qAC,BENCH::%s:bench message %d at %.1f s{%d\r\n"
+                         % (wanted % 10, addressee, wanted, now - start, wanted % 100000))
+            next_wanted += wanted_every
+        try:
+            conn.sendall(b"".join(batch))
+        except OSError:
+            break
+        sent += len(batch)
+        next_t += tick
+        delay = next_t - time.monotonic()
+        if delay > 0:
+            time.sleep(delay)
+    elapsed = time.monotonic() - start
+    msg = "feeder: sent %d lines (%d wanted) in %.1f s = %.0f lines/s\n" % (sent, wanted, elapsed, sent / elapsed)
+    sys.stderr.write(msg)
+    if stats_file:
+        with open(stats_file, "w") as f:
+            f.write(msg)
+    conn.close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -127,10 +127,11 @@ case "$MODE" in
       tee -a "$OUT/soak.txt"
     wait "$PING" || true
     cat "$OUT/ping.txt" | tee -a "$OUT/soak.txt"
-    wanted=$(find "$RUN" -name "*.log" -print0 | xargs -0 cat | grep -c "bench message" || true)
-    echo "wanted messages logged: $wanted; $(cat "$OUT/feeder.txt" 2>/dev/null)" | tee -a "$OUT/soak.txt"
     echo "uptime: $(uptime)" | tee -a "$OUT/soak.txt"
     kill "$QM"; wait "$QM" 2>/dev/null || true
+    wait "$FEED" 2>/dev/null || true  # it stops when the program's end closes the connection
+    wanted=$(find "$RUN" -name "*.log" -print0 | xargs -0 cat | grep -c "bench message" || true)
+    echo "wanted messages logged: $wanted; $(cat "$OUT/feeder.txt" 2>/dev/null)" | tee -a "$OUT/soak.txt"
     ;;
   *) echo "usage: $0 startup [RUNS] | soak [SECONDS] [RATE]" >&2; exit 2 ;;
 esac

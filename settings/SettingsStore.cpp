@@ -96,8 +96,8 @@ bool ReplaceFile(const std::string& fileName, const std::string& contents) {
     return false;
   }
   // Make the rename itself durable; a failure here leaves a complete file either way.
-  std::string dir = fs::path(target).parent_path().string();
-  if (dir.empty()) dir = ".";
+  fs::path dir = fs::path(target).parent_path();
+  if (dir.empty()) dir = fs::path(".");
   const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd >= 0) {
     ::fsync(dfd);

@@ -25,19 +25,16 @@
 #include <QValidator>
 #include <QWindowStateChangeEvent>
 
+#include "AsciiText.h"
 #include "ErrorBox.h"
 #include "PayPalLabel.h"
+#include "ProgramFont.h"
 #include "ProgramText.h"
 #include "QuillmarkVersion.h"
+#include "Selection.h"
 
 namespace qm {
 namespace {
-
-constexpr const char* kStateCodes[] = {"AK", "AL", "AR", "AZ", "CA", "CO", "CT", "DE", "FL", "GA", "HI",
-                                       "IA", "ID", "IL", "IN", "KS", "KY", "LA", "MA", "MD", "ME", "MI",
-                                       "MN", "MO", "MS", "MT", "NC", "ND", "NE", "NH", "NJ", "NM", "NV",
-                                       "NY", "OH", "OK", "OR", "PA", "PR", "RI", "SC", "SD", "TN", "TX",
-                                       "UT", "VA", "VI", "VT", "WA", "WI", "WV", "WY"};
 
 constexpr const char* kClockPattern = " hh:nn:ss  mm/dd/yy";
 
@@ -115,15 +112,6 @@ QString VersionCaption(unsigned major, unsigned minor, unsigned release) {
   return QStringLiteral("Quillmark v%1.%2.%3").arg(major).arg(minor).arg(release);
 }
 
-void InstallFontSubstitutes() {
-  static const bool once = [] {
-    QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
-    QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
-    return true;
-  }();
-  (void)once;
-}
-
 QIcon ProgramIcon() {
   QIcon icon;
   for (int size : {16, 22, 32, 48})
@@ -132,7 +120,6 @@ QIcon ProgramIcon() {
 }
 
 TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent), FSetup(std::move(setup)) {
-  InstallFontSubstitutes();
   FPaths = FSetup.IniFile.empty() ? ResolveAppPaths(QCoreApplication::applicationDirPath().toStdString())
                                   : TAppPaths{FSetup.IniFile, FSetup.LogDir};
   FSettings = std::make_unique<TSettingsStore>(FPaths.IniFile);
@@ -160,7 +147,7 @@ TMainForm::~TMainForm() {
 
 void TMainForm::BuildControls() {
   setObjectName(QStringLiteral("MainForm"));
-  setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+  setFont(ProgramFont(QStringLiteral("MS Sans Serif"), 8));
   setWindowIcon(ProgramIcon());
   resize(680, 449);
 
@@ -191,7 +178,7 @@ void TMainForm::BuildControls() {
   MessageList->setLineWrapMode(QPlainTextEdit::NoWrap);
   MessageList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   MessageList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  MessageList->setFont(QFont(QStringLiteral("Courier New"), 10));
+  MessageList->setFont(ProgramFont(QStringLiteral("Courier New"), 10));
   {
     QPalette p = MessageList->palette();
     p.setColor(QPalette::Base, QColor(160, 160, 164));
@@ -370,8 +357,8 @@ QWidget* TMainForm::BuildNwsOptionsPage() {
   clbStates->setWrapping(true);
   clbStates->setResizeMode(QListView::Adjust);
   clbStates->setGridSize(QSize(42, 18));
-  for (const char* code : kStateCodes) {
-    auto* item = new QListWidgetItem(QString::fromLatin1(code));
+  for (std::string_view code : kStateCodes) {
+    auto* item = new QListWidgetItem(QString::fromLatin1(code.data(), static_cast<qsizetype>(code.size())));
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(Qt::Unchecked);
     clbStates->addItem(item);
@@ -538,7 +525,7 @@ void TMainForm::FormShow() {
   std::string call;
   if (!RunGuarded([&] { call = ReadOwnCallsign(); })) return;
   if (call.empty()) return;  // the host could not tell: keep what is shown
-  FStationCall = UpperAscii(std::move(call));
+  FStationCall = UpperCase(call);
   lblStationCall->setText(QStringLiteral("[") + DisplayText(FStationCall) + QStringLiteral("]"));
 }
 

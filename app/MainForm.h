@@ -66,10 +66,6 @@ inline constexpr const char* kDonationEmail = "donations@quillmark.example";
 // "Quillmark v1.3.3" from the version numbers; the build number is not shown.
 QString VersionCaption(unsigned major, unsigned minor, unsigned release);
 
-// Maps the fonts the window is designed with to metric-compatible ones where the
-// originals are missing. Safe to call more than once.
-void InstallFontSubstitutes();
-
 // The program icon in all its sizes.
 QIcon ProgramIcon();
 

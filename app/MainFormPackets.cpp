@@ -12,7 +12,6 @@
 #include "EntryLines.h"
 #include "HostIntake.h"
 #include "MainForm.h"
-#include "ProgramFont.h"
 #include "ProgramText.h"
 #include "Selection.h"
 
@@ -162,7 +161,7 @@ void TMainForm::btnPrintNowClick() {
   const QStringList lines = MessageLines();
   QString text;
   for (const QString& line : lines) text += line + QStringLiteral("\r\n");
-  FPrintJobs->PrintText(text, ProgramFont(QStringLiteral("Courier New"), 10));
+  FPrintJobs->PrintText(text, MessageList->font());
   // Cleared by the operator meanwhile: the printed lines are gone and what is listed now
   // arrived since, unprinted.
   const QStringList now = MessageLines();
@@ -204,7 +203,7 @@ bool TMainForm::FormCloseQuery() {
 
 void TMainForm::Print(const std::string& text) {
   if (cbDisablePrinting->isChecked()) return;
-  FPrintJobs->PrintText(TextJobDocument(DisplayText(text)), ProgramFont(QStringLiteral("MS Sans Serif"), 8));
+  FPrintJobs->PrintText(TextJobDocument(DisplayText(text)), font());
 }
 
 void TMainForm::FillPrinterBox() {

@@ -63,10 +63,4 @@ std::string ProgramText(const QString& text) {
   return text.toUtf8().toStdString();
 }
 
-std::string UpperAscii(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
-
 }  // namespace qm

@@ -15,7 +15,4 @@ QString DisplayText(std::string_view bytes);
 // The UTF-8 bytes of a text from a control.
 std::string ProgramText(const QString& text);
 
-// The program's own upper-casing: the letters a to z only, whatever the locale.
-std::string UpperAscii(std::string text);
-
 }  // namespace qm

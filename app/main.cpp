@@ -12,7 +12,6 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Quillmark"));
   QApplication::setApplicationDisplayName(QString::fromLatin1(qm::kApplicationTitle));
   QApplication::setDesktopFileName(QStringLiteral("quillmark"));
-  qm::InstallFontSubstitutes();
   QApplication::setWindowIcon(qm::ProgramIcon());
 
   int result = 0;

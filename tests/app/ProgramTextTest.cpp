@@ -1,5 +1,7 @@
 #include "ProgramText.h"
 
+#include "AsciiText.h"
+
 #include <gtest/gtest.h>
 #include <QMessageBox>
 #include <QTimer>
@@ -44,7 +46,7 @@ TEST(ProgramText, GivesUtf8Bytes) {
   EXPECT_EQ(DisplayText(ProgramText(QStringLiteral("\u20AC NOCALL"))), QStringLiteral("\u20AC NOCALL"));
 }
 
-TEST(UpperAscii, ChangesOnlyAToZ) {
+TEST(UpperCase, ChangesOnlyAToZ) {
   struct Case {
     std::string in, out;
   } cases[] = {
@@ -54,7 +56,7 @@ TEST(UpperAscii, ChangesOnlyAToZ) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.in);
-    EXPECT_EQ(UpperAscii(c.in), c.out);
+    EXPECT_EQ(UpperCase(c.in), c.out);
   }
 }
 

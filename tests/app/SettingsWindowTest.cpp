@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "../settings/TestStateCodes.h"
 #include "FormTestEnvironment.h"
 #include "IniFile.h"
 #include "MainForm.h"

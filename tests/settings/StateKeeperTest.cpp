@@ -1,4 +1,5 @@
 #include "StateKeeper.h"
+#include "TestStateCodes.h"
 
 #include <gtest/gtest.h>
 

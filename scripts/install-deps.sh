@@ -9,7 +9,7 @@ set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
   libbenchmark-dev libspdlog-dev qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-  fonts-liberation fonts-liberation2 clang-format clang-tidy python3)
+  fonts-liberation fonts-liberation2 clang-format clang-tidy python3 libsqlite3-dev libcups2-dev)
 print_pkgs=(cups printer-driver-cups-pdf poppler-utils cups-ipp-utils)
 test_pkgs=(xvfb xauth direwolf efingerd finger socat netcat-openbsd iproute2 util-linux
   imagemagick trayer xdotool)

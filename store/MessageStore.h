@@ -1,0 +1,127 @@
+// The durable message list: every accepted message with its entry lines, its kind and times,
+// and where it stands on the way to paper, kept in an SQLite database (WAL, one transaction
+// per change). The window's list is a view of the messages not yet confirmed printed; after a
+// crash they come back at the next start. Print jobs are recorded with the messages they carry.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace qm {
+
+// A failure of the store (open, read or write); what() names the file and SQLite's reason.
+class EMessageStoreError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Where a message stands on its way to paper.
+enum TPrintState : int {
+  psUnprinted = 0,  // listed, in no job (or its job failed)
+  psInJob = 1,      // listed, in a job the spooler has not yet confirmed
+  psPrinted = 2,    // its job was confirmed; no longer listed
+  psCleared = 3,    // the operator cleared the list; no longer listed, never printed
+};
+
+// How a job ended, or that it has not yet.
+enum TJobState : int { jsPending = 0, jsCompleted = 1, jsFailed = 2 };
+
+// What a job printed: a page of the message list, or one message's NWS full text.
+enum TJobKind : int { jkList = 0, jkFullText = 1 };
+
+struct TStoredMessage {
+  std::int64_t Id = 0;      // given by Add
+  double LocalTime = 0;     // when the entry was built: day counts from 1899-12-30
+  double UtcTime = 0;
+  std::string Source;       // FullCall of the sender
+  std::string Destination;  // FullCall
+  std::string Path;
+  std::string Addressee;
+  std::string MessageText;
+  std::string MessageId;
+  int Kind = 0;             // TAprsMsgKind
+  std::string State;        // NWS state code, else empty
+  std::string RawText;      // the packet as logged
+  std::string Line1, Line2, Line3;  // the entry's three lines as listed
+  TPrintState PrintState = psUnprinted;
+  std::int64_t JobId = 0;   // the last list job that carried it; 0: none
+  // The NWS full text fetched by Finger; FullTextWanted tells a fetched empty reply from
+  // none, FullTextPrinted whether a job holding it was confirmed.
+  bool FullTextWanted = false;
+  std::string FullText;
+  bool FullTextPrinted = false;
+};
+
+struct TStoredJob {
+  std::int64_t Id = 0;
+  TJobKind Kind = jkList;
+  double UtcTime = 0;        // when it was handed to the printer
+  std::string Printer;       // the printer's name; empty: the system default / a file
+  std::int64_t SpoolerJob = 0;  // the spooler's job number; 0: none known
+  TJobState State = jsPending;
+  std::string Failure;       // why it failed
+  std::string Document;      // the text as it was printed
+  std::vector<std::int64_t> Messages;  // the messages it carries, in printed order
+};
+
+class TMessageStore {
+ public:
+  // Opens (creating when missing) the database file; WAL journal, foreign keys on.
+  // Throws EMessageStoreError when the file cannot be opened or is not a message store.
+  explicit TMessageStore(const std::string& path);
+  ~TMessageStore();
+  TMessageStore(const TMessageStore&) = delete;
+  TMessageStore& operator=(const TMessageStore&) = delete;
+
+  const std::string& Path() const { return FPath; }
+
+  // Keeps a newly accepted message as unprinted; returns its id. One transaction.
+  std::int64_t Add(const TStoredMessage& message);
+  // Records a fetched full text (possibly empty) for message `id`.
+  void SetFullText(std::int64_t id, const std::string& text);
+
+  // The messages still listed (psUnprinted and psInJob), oldest first.
+  std::vector<TStoredMessage> Listed() const;
+  // Full texts fetched but never confirmed printed, oldest first.
+  std::vector<TStoredMessage> FullTextsUnprinted() const;
+  // Messages with their fields; unknown ids are left out.
+  std::vector<TStoredMessage> Messages(const std::vector<std::int64_t>& ids) const;
+  TStoredMessage Message(std::int64_t id) const;  // throws EMessageStoreError when unknown
+
+  // A new pending job carrying `messages` (list job: they become psInJob with this JobId;
+  // full-text job: the one message's full text). One transaction; returns the job's id.
+  std::int64_t BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages,
+                        const std::string& printer, double utcTime, const std::string& document);
+  void SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob);
+  // The spooler confirmed the job: its list messages become psPrinted, a full text printed.
+  void CompleteJob(std::int64_t job);
+  // The job was refused, aborted or cancelled: its list messages that are still psInJob in
+  // this job go back to psUnprinted; the failure is kept with the job.
+  void FailJob(std::int64_t job, const std::string& failure);
+  std::vector<TStoredJob> PendingJobs() const;
+  TStoredJob Job(std::int64_t id) const;  // throws EMessageStoreError when unknown
+
+  // The operator cleared the list: every psUnprinted message becomes psCleared. Messages in
+  // a pending job stay as they are (the job decides). Returns how many were cleared.
+  int ClearListed();
+  // At start: jobs still pending from an earlier run whose spooler job is unknown (0) are
+  // failed with `failure`, so their messages are listed as unprinted again. Returns how many.
+  int FailPendingWithoutSpooler(const std::string& failure);
+
+  // Deletes messages and jobs older than `utcCutoff` that are no longer listed (printed or
+  // cleared); listed messages are never purged. Returns how many messages went.
+  int Purge(double utcCutoff);
+
+ private:
+  std::string FPath;
+  sqlite3* FDb = nullptr;
+  struct TStatements;
+  std::unique_ptr<TStatements> FStatements;
+};
+
+}  // namespace qm

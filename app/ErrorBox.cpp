@@ -16,6 +16,14 @@ void ShowErrorBox(QWidget* parent, const QString& message) {
   box.exec();
 }
 
+void ShowErrorBoxLater(QWidget* parent, const QString& message) {
+  auto* box = new QMessageBox(QMessageBox::Critical, QString::fromLatin1(kApplicationTitle),
+                              ErrorBoxText(message), QMessageBox::Ok, parent);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
+
 bool RunGuarded(const std::function<void()>& action, const std::function<void(const QString&)>& report) {
   try {
     action();

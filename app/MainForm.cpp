@@ -132,11 +132,16 @@ TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent
   };
   CloseQuery = [this] { return FormCloseQuery(); };
   Closing = [this] { WindowClosing(); };
-  // The host link connects before the window's own creation handler runs.
+  // The host link connects before the window's own creation handler runs; packets it hands
+  // over meanwhile wait until the window, its choices, its own call and its list exist.
   RunSetupStep([this] { LoadHostSettings(); });
   RunSetupStep([this] { ConnectHost(); });
   FormCreate();
   RunSetupStep([this] { RestoreState(); });
+  ReadStationCall();
+  RestoreListed();
+  FReady = true;
+  QMetaObject::invokeMethod(this, [this] { DrainWaitingPackets(); }, Qt::QueuedConnection);
 }
 
 TMainForm::~TMainForm() {
@@ -200,6 +205,10 @@ void TMainForm::BuildControls() {
   tmrClock->setInterval(1000);
   connect(tmrClock, &QTimer::timeout, this, &TMainForm::tmrClockTimer);
   tmrClock->start();
+
+  FSpoolTimer = new QTimer(this);
+  FSpoolTimer->setInterval(static_cast<int>(FSetup.SpoolPoll.count()));
+  connect(FSpoolTimer, &QTimer::timeout, this, [this] { FollowPendingJobs(); });
 }
 
 QWidget* TMainForm::BuildPrinterGroup() {
@@ -518,15 +527,22 @@ void TMainForm::FormCreate() {
   FTrayIcon->setContextMenu(mnuTrayPopup);
   FTrayIcon->show();
   RunSetupStep([this] { FillPrinterBox(); });
+  RunSetupStep([this] { OpenStore(); });
 }
 
 void TMainForm::FormShow() {
+  ReadStationCall();
+}
+
+void TMainForm::ReadStationCall() {
   if (!ReadOwnCallsign) return;
   std::string call;
   if (!RunGuarded([&] { call = ReadOwnCallsign(); })) return;
-  if (call.empty()) return;  // the host could not tell: keep what is shown
+  // An empty answer: the host does not know it (any more).
   FStationCall = UpperCase(call);
-  lblStationCall->setText(QStringLiteral("[") + DisplayText(FStationCall) + QStringLiteral("]"));
+  lblStationCall->setText(FStationCall.empty() ? QStringLiteral("[NOCALL]")
+                                               : QStringLiteral("[") + DisplayText(FStationCall) +
+                                                     QStringLiteral("]"));
 }
 
 void TMainForm::FormDestroy() {
@@ -545,12 +561,23 @@ void TMainForm::FormDestroy() {
       qWarning("Quillmark: unknown failure while closing down");
     }
   }
+  if (FSpoolTimer) FSpoolTimer->stop();
   FLogger.reset();  // writes what is still queued
   FDupMessages.Clear();
   if (FTrayIcon) FTrayIcon->hide();
 }
 
 void TMainForm::clsUIV1UIView32IsClosing() {
+  if (FEnding) return;
+  // Closed in the middle of an entry: ended once it is complete.
+  if (FAccepting > 0 || FDraining) {
+    FHostClosing = true;
+    return;
+  }
+  // Packets the host handed over before it closed are judged first, then the list goes to paper.
+  QCoreApplication::sendPostedEvents(this, WM_APRSPACKET);
+  DrainWaitingPackets();
+  PrintBeforeEnding();
   EndNow();
 }
 
@@ -601,6 +628,8 @@ void TMainForm::ShowInitially(bool minimized) {
 }
 
 void TMainForm::miExitClick() {
+  // The same question as the close box: unprinted messages are printed, kept or the exit cancelled.
+  if (CloseQuery && !CloseQuery()) return;
   FTrayIcon->hide();
   EndNow();
 }
@@ -608,6 +637,7 @@ void TMainForm::miExitClick() {
 // --- Clock --------------------------------------------------------------------------
 
 void TMainForm::tmrClockTimer() {
+  if (static_cast<int>(Now(tfUTC)) != FPurgeDay && FStore) PurgeStore();
   SetPanelText(1, QString::fromStdString(FormatDateTime(kClockPattern, Now(tfLocal)) + " LOCAL"));
   SetPanelText(2, QString::fromStdString(FormatDateTime(kClockPattern, Now(tfUTC)) + " UTC"));
 }

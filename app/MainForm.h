@@ -9,7 +9,9 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,6 +22,7 @@
 #include "FingerClient.h"
 #include "HostLink.h"
 #include "MessageLogger.h"
+#include "MessageStore.h"
 #include "PrintJobs.h"
 #include "QuillmarkParse.h"
 #include "SettingsStore.h"
@@ -63,6 +66,10 @@ inline constexpr const char* kTrayTip = "Quillmark - right-click for options";
 inline constexpr const char* kDonationCompany = "The Quillmark developers";
 inline constexpr const char* kDonationEmail = "donations@quillmark.example";
 
+// A list line as shown and printed: line and paragraph separators would break it, so they
+// show as blanks.
+QString ListLineText(const std::string& line);
+
 // "Quillmark v1.3.3" from the version numbers; the build number is not shown.
 QString VersionCaption(unsigned major, unsigned minor, unsigned release);
 
@@ -97,6 +104,34 @@ struct TMainFormSetup {
   std::function<bool()> TrayAvailable;
   // The clock; CurrentDateTime when empty.
   std::function<TDateTime(TTimeFormat)> Clock;
+  // The message store's file; empty: "Quillmark-messages.db" in the log folder.
+  std::string StoreFile;
+  // Asks the spooler how a job stands; TPrintJobs::JobState when empty.
+  std::function<TSpoolAnswer(const TJobTicket&)> AskSpooler;
+  // How often a job the spooler has not yet confirmed is asked after.
+  std::chrono::milliseconds SpoolPoll{500};
+  // How long ending waits for the spooler to confirm the last pages.
+  std::chrono::milliseconds EndPrintBound{30000};
+};
+
+// A message in the window's list: its lines and the job that carries it (0: none yet).
+struct TListedEntry {
+  std::uint64_t Key = 0;      // the window's own number for it
+  std::int64_t StoreId = 0;   // 0: the store could not keep it
+  std::string Lines[3];
+  std::uint64_t Job = 0;
+};
+
+// A job handed to the printer whose fate the spooler has not yet told.
+struct TPendingJob {
+  std::uint64_t Key = 0;
+  std::int64_t StoreJob = 0;  // 0: the store could not keep it
+  TJobKind Kind = jkList;
+  TJobTicket Ticket;
+  std::vector<std::uint64_t> Entries;  // list job: the entries it carries
+  std::int64_t FullTextOf = 0;         // full-text job: the message's store id
+  QString Document;                    // full-text job: kept to print again after a failure
+  bool ToldUnreachable = false;
 };
 
 class TMainForm : public QMainWindow {
@@ -107,7 +142,7 @@ class TMainForm : public QMainWindow {
   ~TMainForm() override;
 
   // --- Hooks the other parts fill after creation ---------------------------------
-  // The own station's callsign from the host; an empty answer keeps what is shown.
+  // The own station's callsign from the host; an empty answer clears it.
   std::function<std::string()> ReadOwnCallsign;
   // The close question; false keeps the window open. Not asked when the program is
   // ended by the tray menu's Exit or by the host closing.
@@ -120,12 +155,13 @@ class TMainForm : public QMainWindow {
   std::function<void()> EndApplication;
 
   // --- Fields shared with the other parts ----------------------------------------
-  std::string FStationCall;  // own callsign, upper case; empty until first shown
+  std::string FStationCall;  // own callsign, upper case; empty until the host tells it
   QSystemTrayIcon* FTrayIcon = nullptr;
   std::unique_ptr<TMessageLogger> FLogger;
   TDupMessageList FDupMessages;
   TFingerClient FingerClient;
   std::unique_ptr<TPrintJobs> FPrintJobs;
+  std::unique_ptr<TMessageStore> FStore;
   TAppPaths FPaths;
   std::unique_ptr<TSettingsStore> FSettings;
   std::unique_ptr<TWindowStateKeeper> FWindowState;
@@ -172,6 +208,16 @@ class TMainForm : public QMainWindow {
   // Lines in the message list (an empty list has none).
   int MessageLineCount() const;
   QStringList MessageLines() const;
+  // The entries listed, oldest first, and the jobs the spooler has yet to confirm.
+  const std::vector<TListedEntry>& Listed() const { return FListed; }
+  const std::vector<TPendingJob>& PendingJobs() const { return FPendingJobs; }
+  // Asks the spooler about every pending job once; called by a timer while any is pending.
+  void FollowPendingJobs();
+  // Lets events run until every pending job is confirmed or failed, or the bound passes;
+  // true when none is left pending and none failed.
+  bool WaitForPendingJobs(std::chrono::milliseconds bound);
+  // Reads the own callsign from the host (an empty answer clears it).
+  void ReadStationCall();
 
   // --- Helpers for the other parts -----------------------------------------------
   void SetHintText(const QString& text);
@@ -287,9 +333,32 @@ class TMainForm : public QMainWindow {
   void LoadHostSettings();
   void ShowHostSettings();
   void LogMessage(const std::string& text);
-  void AcceptMessage(TAprsMsgPacket& packet);
-  void FullTextBranch(const TAprsMsgPacket& packet, const std::string& line1, const std::string& line3);
+  void JudgePacket(TAprsMsgPacket& packet);
+  void DrainWaitingPackets();
+  // Lists, logs and counts a wanted message; answers a warning for the hint bar, if any.
+  std::string AcceptMessage(TAprsMsgPacket& packet);
+  void FullTextBranch(const TAprsMsgPacket& packet, std::int64_t storeId, const std::string& line1,
+                      const std::string& line3, std::string& warning);
   void AppendMessageLine(const std::string& line);
+  // The message list and its jobs.
+  void OpenStore();
+  // Runs work on the store; a failure is reported (once per distinct failure) and false.
+  bool InStore(const std::function<void(TMessageStore&)>& work);
+  std::int64_t KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry);
+  void RetryFailedFullTexts();
+  void RestoreListed();
+  void PurgeStore();
+  void ShowListed();
+  void UpdateCount();
+  int UnsubmittedCount() const;
+  // Prints a page when enough entries wait for one; answers the failure, if any.
+  std::string CheckPage();
+  void PrintFullText(std::int64_t storeId, const QString& document);
+  void SubmitJob(TPendingJob job, const QString& document, const QFont& font);
+  void JobCompleted(const TPendingJob& job);
+  void JobFailed(const TPendingJob& job, const QString& reason);
+  void ReportPrintFailure(const QString& reason, bool operatorAction);
+  void PrintBeforeEnding();
   TDateTime Now(TTimeFormat format) const;
   std::uint32_t Ticks() const;
 
@@ -299,6 +368,24 @@ class TMainForm : public QMainWindow {
   bool FEnding = false;
   bool FDestroyed = false;
   bool FStartMinimized = false;
+  // The list's entries (the store keeps them durably) and the jobs not yet confirmed.
+  std::vector<TListedEntry> FListed;
+  std::vector<TPendingJob> FPendingJobs;
+  std::vector<TPendingJob> FFailedFullTexts;  // printed again with the next page
+  std::uint64_t FNextKey = 1;
+  QTimer* FSpoolTimer = nullptr;
+  QString FLastPrintFailure;
+  QString FLastStoreFailure;
+  // Packets wait here until the window is ready and while an entry is being accepted.
+  std::deque<std::unique_ptr<TAprsMsgPacket>> FWaiting;
+  std::uint64_t FWaitingDropped = 0;
+  bool FReady = false;
+  int FAccepting = 0;
+  bool FDraining = false;
+  bool FHostClosing = false;
+  bool FFollowing = false;  // the host closed while an entry was being accepted
+  int FJobFailures = 0;
+  int FPurgeDay = 0;
 };
 
 }  // namespace qm

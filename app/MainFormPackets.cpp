@@ -61,34 +61,93 @@ void TMainForm::clsUIV1DataAvailable() {
 
 // --- Judging ------------------------------------------------------------------------
 
+namespace {
+// Packets that wait while the window starts or an entry is being accepted; past this many
+// the newest are dropped and counted.
+constexpr std::size_t kMaxWaitingPackets = 100000;
+
+// Error texts span lines ("Socket Error # 10061\r\nConnection refused."); a log line is one line.
+std::string OneLine(const std::string& text) {
+  std::string result;
+  for (char c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+    if (!(c == ' ' && !result.empty() && result.back() == ' ')) result += c;
+  }
+  return result;
+}
+}  // namespace
+
 void TMainForm::WMAprsPacket(TAprsPacketEvent& message) {
   // The packet is this handler's from here on and is freed on every path.
-  const std::unique_ptr<TAprsMsgPacket> packet = std::move(message.Packet);
+  std::unique_ptr<TAprsMsgPacket> packet = std::move(message.Packet);
   if (!packet) return;
+  if (FWaiting.size() >= kMaxWaitingPackets) {
+    ++FWaitingDropped;
+    return;
+  }
+  // Judged in the order they came, never in the middle of another entry.
+  FWaiting.push_back(std::move(packet));
+  DrainWaitingPackets();
+}
+
+void TMainForm::DrainWaitingPackets() {
+  if (!FReady || FAccepting > 0 || FDraining) return;
+  FDraining = true;
+  while (!FWaiting.empty() && FAccepting == 0) {
+    const std::unique_ptr<TAprsMsgPacket> packet = std::move(FWaiting.front());
+    FWaiting.pop_front();
+    JudgePacket(*packet);
+  }
+  FDraining = false;
+  if (FWaitingDropped > 0) {
+    LogMessage(std::to_string(FWaitingDropped) + " packets were dropped because more than " +
+               std::to_string(kMaxWaitingPackets) + " were waiting to be judged");
+    FWaitingDropped = 0;
+  }
+  if (FHostClosing) {
+    FHostClosing = false;
+    clsUIV1UIView32IsClosing();
+  }
+}
+
+void TMainForm::JudgePacket(TAprsMsgPacket& packet) {
   try {
-    if (!packet->Selected) return;
-    packet->Selected = IsWantedMessage(*packet, ChoicesOf(*this));
-    if (packet->Selected) {
+    if (!packet.Selected) return;
+    packet.Selected = IsWantedMessage(packet, ChoicesOf(*this));
+    if (packet.Selected) {
       FDupMessages.Prune(Ticks());
-      if (FDupMessages.IsDuplicate(*packet)) {
-        packet->Selected = false;
-        LogMessage("Duplicate packet: " + packet->RawText);
+      if (FDupMessages.IsDuplicate(packet)) {
+        packet.Selected = false;
+        LogMessage("Duplicate packet: " + packet.RawText);
       }
     }
-    if (packet->Selected) AcceptMessage(*packet);
-    SetHintText(DisplayText(packet->Source.FullCall + "> " + packet->Body));
+    std::string warning;
+    if (packet.Selected) warning = AcceptMessage(packet);
+    SetHintText(DisplayText(warning.empty() ? packet.Source.FullCall + "> " + packet.Body : warning));
   } catch (const std::exception& e) {
     LogMessage(e.what());
   }
 }
 
-void TMainForm::AcceptMessage(TAprsMsgPacket& packet) {
-  const std::string line1 = EntryLine1(Now(tfLocal), Now(tfUTC));
-  AppendMessageLine(line1);
-  AppendMessageLine(EntryLine2(packet));
-  const std::string line3 = EntryLine3(packet);
-  if (packet.Kind == mkNwsAlert) FullTextBranch(packet, line1, line3);
-  AppendMessageLine(line3);
+std::string TMainForm::AcceptMessage(TAprsMsgPacket& packet) {
+  // Packets that arrive meanwhile (a page spooling hands events back) wait in FWaiting.
+  ++FAccepting;
+  struct TDone {
+    int& Depth;
+    ~TDone() { --Depth; }
+  } done{FAccepting};
+
+  TListedEntry entry;
+  entry.Key = FNextKey++;
+  entry.Lines[0] = EntryLine1(Now(tfLocal), Now(tfUTC));
+  entry.Lines[1] = EntryLine2(packet);
+  entry.Lines[2] = EntryLine3(packet);
+  entry.StoreId = KeepInStore(packet, entry);
+  std::string warning;
+  if (packet.Kind == mkNwsAlert) FullTextBranch(packet, entry.StoreId, entry.Lines[0], entry.Lines[2], warning);
+  // The entry is listed whole, after its full text: nothing can come between its lines.
+  for (const std::string& line : entry.Lines) AppendMessageLine(line);
+  FListed.push_back(std::move(entry));
   if (cbBeepOnReceive->isChecked()) {
     if (FSetup.Beep)
       FSetup.Beep();
@@ -96,22 +155,31 @@ void TMainForm::AcceptMessage(TAprsMsgPacket& packet) {
       QApplication::beep();
   }
   FDupMessages.Add(packet.Source.FullCall, packet.TickCount, packet.Body);
-  const std::string setting = ProgramText(edMsgCount->text());
-  const int count = MessageLineCount() / 3;
-  lbMsgStatus->setText(DisplayText(CountText(count, setting)));
-  if (count > PageLimit(setting) && !cbDisablePrinting->isChecked()) btnPrintNowClick();
+  // Logged before the page check, so a page that fails never costs the message its log line.
   LogMessage(packet.RawText);
+  UpdateCount();
+  const std::string failure = CheckPage();
+  return warning.empty() ? failure : warning;
 }
 
-void TMainForm::FullTextBranch(const TAprsMsgPacket& packet, const std::string& line1,
-                               const std::string& line3) {
+void TMainForm::FullTextBranch(const TAprsMsgPacket& packet, std::int64_t storeId, const std::string& line1,
+                               const std::string& line3, std::string& warning) {
   FingerClient.Query = FingerQuery(packet);
   const TFullTextChoices choices{cbNWSWatchesPrint->isChecked(), cbNWSWarningsPrint->isChecked(),
                                  cbNWSAdvisioriesPrint->isChecked()};
   if (FullTextCategoryFor(packet, choices) == ncNone) return;
-  const std::string reply = FingerClient.Fetch();
-  Print(FullTextDocument(line1, line3, reply));
+  std::string reply;
+  try {
+    reply = FingerClient.Fetch();
+  } catch (const std::exception& e) {
+    // The alert is listed and logged all the same; only its full text is missing.
+    warning = "The full text of " + FingerClient.Query + " could not be fetched: " + OneLine(e.what());
+    LogMessage(warning);
+    return;
+  }
+  if (storeId != 0) InStore([&](TMessageStore& store) { store.SetFullText(storeId, reply); });
   LogMessage(reply);
+  if (!cbDisablePrinting->isChecked()) PrintFullText(storeId, DisplayText(FullTextDocument(line1, line3, reply)));
 }
 
 // --- Station list and states --------------------------------------------------------
@@ -150,39 +218,36 @@ QStringList TMainForm::MessageLines() const {
 }
 
 void TMainForm::AppendMessageLine(const std::string& line) {
-  MessageList->appendPlainText(DisplayText(line));
+  MessageList->appendPlainText(ListLineText(line));
 }
 
 void TMainForm::btnPrintNowClick() {
-  if (MessageLineCount() == 0) return;
-  MessageList->appendPlainText(QString());
-  // Events are handled while the job spools, and packets may add lines meanwhile: only
-  // the lines printed here are cleared afterwards.
-  const QStringList lines = MessageLines();
-  QString text;
-  for (const QString& line : lines) text += line + QStringLiteral("\r\n");
-  FPrintJobs->PrintText(text, MessageList->font());
-  // Cleared by the operator meanwhile: the printed lines are gone and what is listed now
-  // arrived since, unprinted.
-  const QStringList now = MessageLines();
-  if (now.mid(0, lines.size()) != lines) return;
-  if (now.size() == lines.size()) {
-    MessageList->clear();
-    return;
+  if (!FPrintJobs) return;  // the window is still being made; nothing is listed yet
+  RetryFailedFullTexts();
+  // Entries already in a job wait for the spooler; the others make this page.
+  TPendingJob job;
+  job.Key = FNextKey++;
+  job.Kind = jkList;
+  QStringList lines;
+  for (TListedEntry& entry : FListed) {
+    if (entry.Job != 0) continue;
+    entry.Job = job.Key;
+    job.Entries.push_back(entry.Key);
+    for (const std::string& line : entry.Lines) lines << ListLineText(line);
   }
-  QTextCursor cursor(MessageList->document());
-  cursor.movePosition(QTextCursor::Start);
-  cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, static_cast<int>(lines.size()));
-  cursor.removeSelectedText();
+  if (job.Entries.empty()) return;
+  SubmitJob(std::move(job), ListJobDocument(lines), MessageList->font());
 }
 
 void TMainForm::btnClearMessagesClick() {
+  InStore([](TMessageStore& store) { store.ClearListed(); });
+  FListed.clear();
   MessageList->clear();
-  lbMsgStatus->setText(DisplayText(CountText(0, ProgramText(edMsgCount->text()))));
+  UpdateCount();
 }
 
 bool TMainForm::FormCloseQuery() {
-  if (MessageLineCount() == 0) return true;
+  if (FListed.empty()) return true;
   QMessageBox::StandardButton answer;
   if (FSetup.AskPrintOnClose) {
     answer = FSetup.AskPrintOnClose();
@@ -194,6 +259,9 @@ bool TMainForm::FormCloseQuery() {
   }
   if (answer == QMessageBox::Yes) {
     btnPrintNowClick();  // a failure keeps the window open
+    // Closed once the spooler has confirmed the pages; a job it turned down keeps the window.
+    if (!WaitForPendingJobs(FSetup.EndPrintBound) && !FLastPrintFailure.isEmpty())
+      throw EPrintError(FLastPrintFailure.toStdString());
     return true;
   }
   return answer == QMessageBox::No;
@@ -203,7 +271,12 @@ bool TMainForm::FormCloseQuery() {
 
 void TMainForm::Print(const std::string& text) {
   if (cbDisablePrinting->isChecked()) return;
-  FPrintJobs->PrintText(TextJobDocument(DisplayText(text)), font());
+  TPendingJob job;
+  job.Key = FNextKey++;
+  job.Kind = jkFullText;
+  job.Document = TextJobDocument(DisplayText(text));
+  const QString document = job.Document;
+  SubmitJob(std::move(job), document, font());
 }
 
 void TMainForm::FillPrinterBox() {

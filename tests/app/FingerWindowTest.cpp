@@ -262,43 +262,83 @@ TEST_F(FingerWindowTest, ReplyLineEndsAreKeptInTheLogAndThePrint) {
   EXPECT_NE(Log().find("> " + reply + "\r\n"), std::string::npos);
 }
 
-TEST_F(FingerWindowTest, RefusedConnectionEndsThePacketAndTheNextAlertTriesAgain) {
+// A failed fetch costs the alert only its full text: its entry is whole, counted, on record
+// as a repeat and logged, and the failure is one stamped log line and the hint.
+struct TFetchFailure {
+  const char* Name;
+  std::string Text;  // the failure as logged after "could not be fetched: "
+};
+
+void FingerWindowTest_ExpectAlertKept(TMainForm& form, test::TFormEnvironment& env, const TFetchFailure& failure) {
+  const QStringList lines = form.MessageLines();
+  ASSERT_EQ(lines.size(), 3);
+  EXPECT_EQ(lines[1], QStringLiteral("  NOCALL>APRS via WIDE2-1"));
+  EXPECT_EQ(lines[2].toStdString(), "  NWS-WARN: " + TAlert::Text() + " {12345");
+  EXPECT_EQ(env.Beeps, 1);
+  EXPECT_EQ(form.FDupMessages.Count(), 1u);
+  EXPECT_EQ(form.lbMsgStatus->text(), QStringLiteral("1 of 20 messages collected"));
+  const std::string warning = "The full text of NOCALL123 could not be fetched: " + failure.Text;
+  EXPECT_EQ(form.HintText().toStdString(), warning);
+  EXPECT_FALSE(QFile::exists(env.PdfFile()));
+  const std::string log = test::ReadLog(form);
+  EXPECT_NE(log.find("> " + warning + "\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("> " + kWarning.PacketLine() + "\r\n"), std::string::npos) << log;
+}
+
+TEST_F(FingerWindowTest, RefusedConnectionKeepsTheAlertAndItsRepeatIsNotFetched) {
   TClosedPort closed;
   PointAt(closed.Port());
   form->cbNWSWarningsPrint->setChecked(true);
   form->cbBeepOnReceive->setChecked(true);
-  form->SetHintText(QStringLiteral("earlier hint"));
-  const QString status = form->lbMsgStatus->text();
   Handle(kWarning);
+  FingerWindowTest_ExpectAlertKept(*form, env, {"refused", "Socket Error # 10061 Connection refused."});
 
-  const QStringList lines = form->MessageLines();
-  ASSERT_EQ(lines.size(), 2);
-  EXPECT_TRUE(lines[0].startsWith(QStringLiteral("LOCAL:[")));
-  EXPECT_EQ(lines[1], QStringLiteral("  NOCALL>APRS via WIDE2-1"));
-  EXPECT_EQ(env.Beeps, 0);
-  EXPECT_EQ(form->FDupMessages.Count(), 0u);
-  EXPECT_EQ(form->lbMsgStatus->text(), status);
-  EXPECT_EQ(form->HintText(), QStringLiteral("earlier hint"));
-  EXPECT_FALSE(QFile::exists(env.PdfFile()));
-  std::string log = Log();
-  EXPECT_NE(log.find("> Socket Error # 10061\r\nConnection refused.\r\n"), std::string::npos) << log;
-  EXPECT_EQ(log.find(kWarning.PacketLine()), std::string::npos);
-
-  // The same alert again, now with a server there: no repeat is on record, so it is fetched.
+  // The same alert again within 20 s is a repeat; a new alert tries the server again.
   TFingerStub server("TEXT\n");
   PointAt(server.Port());
   Handle(kWarning);
-  EXPECT_EQ(server.Queries(), std::vector<std::string>{"NOCALL123\r\n"});
-  EXPECT_EQ(form->MessageLineCount(), 5);
-  EXPECT_EQ(env.Beeps, 1);
-  EXPECT_EQ(form->FDupMessages.Count(), 1u);
-  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("1 of 20 messages collected"));
-  EXPECT_EQ(form->HintText().toStdString(), "NOCALL> NWS-WARN :" + kWarning.Text() + "{12345");
-  log = Log();
-  EXPECT_NE(log.find("> " + kWarning.PacketLine() + "\r\n"), std::string::npos);
+  EXPECT_TRUE(server.Queries().empty());
+  EXPECT_EQ(form->MessageLineCount(), 3);
+  Handle(TAlert{"NOCALL", "NWS-WARN", "67890"});
+  EXPECT_EQ(server.Queries(), std::vector<std::string>{"NOCALL678\r\n"});
+  EXPECT_EQ(form->MessageLineCount(), 6);
 }
 
-TEST_F(FingerWindowTest, FailedPrintOfTheFullTextEndsThePacketWithTheReplyUnlogged) {
+TEST_F(FingerWindowTest, EndlessReplyKeepsTheAlertAndNothingOfIt) {
+  form->cbNWSWarningsPrint->setChecked(true);
+  form->cbBeepOnReceive->setChecked(true);
+  {
+    TFingerStub server(std::string(5000, 'X'));
+    PointAt(server.Port());
+    form->FingerClient.Bounds.MaxReplyBytes = 1000;
+    Handle(kWarning);
+    EXPECT_EQ(server.Queries().size(), 1u);
+    FingerWindowTest_ExpectAlertKept(
+        *form, env, {"too large", "Finger reply too large: the server sent more than 1000 bytes"});
+    EXPECT_EQ(test::ReadLog(*form).find("XXXX"), std::string::npos);
+  }
+}
+
+TEST_F(FingerWindowTest, SilentServerKeepsTheAlert) {
+  form->cbNWSWarningsPrint->setChecked(true);
+  form->cbBeepOnReceive->setChecked(true);
+  {
+    TFingerStub server("", TFingerStub::fmHold);
+    PointAt(server.Port());
+    form->FingerClient.Bounds.Connect = std::chrono::milliseconds(2000);
+    form->FingerClient.Bounds.Idle = std::chrono::milliseconds(200);
+    form->FingerClient.Bounds.Total = std::chrono::milliseconds(400);
+    QElapsedTimer timer;
+    timer.start();
+    Handle(kWarning);
+    // Far above the bounds; only a window that waits for the server would take this long.
+    EXPECT_LT(timer.elapsed(), 10000);
+    EXPECT_EQ(server.Queries(), std::vector<std::string>{"NOCALL123\r\n"});
+    FingerWindowTest_ExpectAlertKept(*form, env, {"silent", "Socket Error # 10060 Connection timed out."});
+  }
+}
+
+TEST_F(FingerWindowTest, FailedPrintOfTheFullTextIsReportedAndPrintedWithTheNextPage) {
   const std::string reply = "UNIQUE FULL TEXT 4711\n";
   TFingerStub server(reply);
   PointAt(server.Port());
@@ -307,47 +347,22 @@ TEST_F(FingerWindowTest, FailedPrintOfTheFullTextEndsThePacketWithTheReplyUnlogg
   Handle(kWarning);
 
   EXPECT_EQ(server.Queries().size(), 1u);
-  EXPECT_EQ(form->MessageLineCount(), 2);
-  EXPECT_EQ(form->FDupMessages.Count(), 0u);
+  EXPECT_EQ(form->MessageLineCount(), 3);
+  EXPECT_EQ(form->FDupMessages.Count(), 1u);
+  EXPECT_EQ(env.Errors, QStringList{QStringLiteral("Printer selected is not valid")});
   const std::string log = Log();
-  EXPECT_NE(log.find("> Printer selected is not valid\r\n"), std::string::npos) << log;
-  EXPECT_EQ(log.find(reply), std::string::npos);
-  EXPECT_EQ(log.find(kWarning.PacketLine()), std::string::npos);
-}
+  EXPECT_NE(log.find("> Printing failed: Printer selected is not valid\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("UNIQUE FULL TEXT 4711"), std::string::npos);
+  EXPECT_NE(log.find(kWarning.PacketLine()), std::string::npos);
 
-TEST_F(FingerWindowTest, EndlessReplyIsCutOffAndNothingOfItIsKept) {
-  TFingerStub server(std::string(5000, 'X'));
-  PointAt(server.Port());
-  form->cbNWSWarningsPrint->setChecked(true);
-  form->FingerClient.Bounds.MaxReplyBytes = 1000;
-  Handle(kWarning);
-
-  EXPECT_EQ(server.Queries().size(), 1u);
-  EXPECT_EQ(form->MessageLineCount(), 2);
-  EXPECT_FALSE(QFile::exists(env.PdfFile()));
-  const std::string log = Log();
-  EXPECT_NE(log.find("> Finger reply too large: the server sent more than 1000 bytes\r\n"), std::string::npos)
-      << log;
-  EXPECT_EQ(log.find("XXXX"), std::string::npos);
-}
-
-TEST_F(FingerWindowTest, ServerThatNeverAnswersTimesOutWithinTheBounds) {
-  TFingerStub server("", TFingerStub::fmHold);
-  PointAt(server.Port());
-  form->cbNWSWarningsPrint->setChecked(true);
-  form->FingerClient.Bounds.Connect = std::chrono::milliseconds(2000);
-  form->FingerClient.Bounds.Idle = std::chrono::milliseconds(200);
-  form->FingerClient.Bounds.Total = std::chrono::milliseconds(400);
-  QElapsedTimer timer;
-  timer.start();
-  Handle(kWarning);
-  // Far above the bounds; only a window that waits for the server would take this long.
-  EXPECT_LT(timer.elapsed(), 10000);
-
-  EXPECT_EQ(server.Queries(), std::vector<std::string>{"NOCALL123\r\n"});
-  EXPECT_EQ(form->MessageLineCount(), 2);
-  EXPECT_FALSE(QFile::exists(env.PdfFile()));
-  EXPECT_NE(Log().find("> Socket Error # 10060\r\nConnection timed out.\r\n"), std::string::npos);
+  // The printer back: the next print takes the full text first (the list is cleared here so
+  // that the file holds the full text's job alone).
+  form->FPrintJobs->SetOutputFile(env.PdfFile());
+  form->btnClearMessages->click();
+  form->btnPrintNow->click();
+  ASSERT_TRUE(QFile::exists(env.PdfFile()));
+  EXPECT_NE(test::PdfLines(env.PdfFile()).find("UNIQUE FULL TEXT 4711"), std::string::npos);
+  EXPECT_EQ(env.Errors.size(), 1);
 }
 
 }  // namespace

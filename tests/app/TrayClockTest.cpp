@@ -121,22 +121,24 @@ TEST(Tray, AWindowStoredMinimisedStartsInTheTray) {
   }
 }
 
-TEST(Tray, ExitEndsAtOnceWithoutTheQuestion) {
+TEST(Tray, ExitAsksTheCloseQuestion) {
   test::App();
-  TMainForm form(WithTray(true));
-  int asked = 0;
-  form.CloseQuery = [&] {
-    ++asked;
-    return false;
-  };
-  form.MessageList->setPlainText(QStringLiteral("LOCAL:[x]\n  A>B via C\n  B: unprinted"));
-  form.show();
-  QTimer::singleShot(0, [&] { form.miExit->trigger(); });
-  QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });  // deadline
-  EXPECT_EQ(QCoreApplication::exec(), 0);
-  EXPECT_EQ(asked, 0);
-  EXPECT_FALSE(form.FTrayIcon->isVisible());
-  EXPECT_TRUE(form.Ending());
+  for (bool allowed : {false, true}) {
+    SCOPED_TRACE(allowed ? "the question lets it end" : "the question keeps it");
+    TMainForm form(WithTray(true));
+    int asked = 0;
+    int ended = 0;
+    form.CloseQuery = [&] {
+      ++asked;
+      return allowed;
+    };
+    form.EndApplication = [&] { ++ended; };
+    form.show();
+    form.miExit->trigger();
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(ended, allowed ? 1 : 0);
+    EXPECT_EQ(form.FTrayIcon->isVisible(), !allowed);
+  }
 }
 
 TEST(Tray, EndingCanBeRedirected) {

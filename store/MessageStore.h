@@ -35,8 +35,8 @@ enum TJobState : int { jsPending = 0, jsCompleted = 1, jsFailed = 2 };
 enum TJobKind : int { jkList = 0, jkFullText = 1 };
 
 struct TStoredMessage {
-  std::int64_t Id = 0;      // given by Add
-  double LocalTime = 0;     // when the entry was built: day counts from 1899-12-30
+  std::int64_t Id = 0;   // given by Add
+  double LocalTime = 0;  // when the entry was built: day counts from 1899-12-30
   double UtcTime = 0;
   std::string Source;       // FullCall of the sender
   std::string Destination;  // FullCall
@@ -44,35 +44,45 @@ struct TStoredMessage {
   std::string Addressee;
   std::string MessageText;
   std::string MessageId;
-  int Kind = 0;             // TAprsMsgKind
-  std::string State;        // NWS state code, else empty
-  std::string RawText;      // the packet as logged
+  int Kind = 0;                     // TAprsMsgKind
+  std::string State;                // NWS state code, else empty
+  std::string RawText;              // the packet as logged
   std::string Line1, Line2, Line3;  // the entry's three lines as listed
   TPrintState PrintState = psUnprinted;
-  std::int64_t JobId = 0;   // the last list job that carried it; 0: none
+  std::int64_t JobId = 0;  // the last list job that carried it; 0: none
   // The NWS full text fetched by Finger; FullTextWanted tells a fetched empty reply from
   // none, FullTextPrinted whether a job holding it was confirmed.
   bool FullTextWanted = false;
   std::string FullText;
   bool FullTextPrinted = false;
+
+  bool operator==(const TStoredMessage&) const = default;
 };
 
 struct TStoredJob {
   std::int64_t Id = 0;
   TJobKind Kind = jkList;
-  double UtcTime = 0;        // when it was handed to the printer
-  std::string Printer;       // the printer's name; empty: the system default / a file
+  double UtcTime = 0;           // when it was handed to the printer
+  std::string Printer;          // the printer's name; empty: the system default / a file
   std::int64_t SpoolerJob = 0;  // the spooler's job number; 0: none known
   TJobState State = jsPending;
-  std::string Failure;       // why it failed
-  std::string Document;      // the text as it was printed
+  std::string Failure;                 // why it failed
+  std::string Document;                // the text as it was printed
   std::vector<std::int64_t> Messages;  // the messages it carries, in printed order
+
+  bool operator==(const TStoredJob&) const = default;
 };
 
+// Text fields hold the program's single-byte text as it is (any byte, NUL included).
+// One thread at a time: the prepared statements are shared.
 class TMessageStore {
  public:
+  // PRAGMA user_version of the stores this build makes; older ones are migrated on open.
+  static constexpr int kSchemaVersion = 1;
+
   // Opens (creating when missing) the database file; WAL journal, foreign keys on.
-  // Throws EMessageStoreError when the file cannot be opened or is not a message store.
+  // Throws EMessageStoreError when the file cannot be opened or is not a message store (an
+  // empty file counts as a new store; any other file is left untouched).
   explicit TMessageStore(const std::string& path);
   ~TMessageStore();
   TMessageStore(const TMessageStore&) = delete;
@@ -80,28 +90,33 @@ class TMessageStore {
 
   const std::string& Path() const { return FPath; }
 
-  // Keeps a newly accepted message as unprinted; returns its id. One transaction.
+  // Keeps a newly accepted message as unprinted, with its full text when FullTextWanted
+  // (PrintState, JobId and FullTextPrinted are ignored); returns its id. One transaction.
   std::int64_t Add(const TStoredMessage& message);
-  // Records a fetched full text (possibly empty) for message `id`.
+  // Records a fetched full text (possibly empty) for message `id`, as not yet printed.
+  // Throws EMessageStoreError when the id is unknown (as do the job calls below).
   void SetFullText(std::int64_t id, const std::string& text);
 
   // The messages still listed (psUnprinted and psInJob), oldest first.
   std::vector<TStoredMessage> Listed() const;
   // Full texts fetched but never confirmed printed, oldest first.
   std::vector<TStoredMessage> FullTextsUnprinted() const;
-  // Messages with their fields; unknown ids are left out.
+  // Messages with their fields, in the order asked; unknown ids are left out.
   std::vector<TStoredMessage> Messages(const std::vector<std::int64_t>& ids) const;
   TStoredMessage Message(std::int64_t id) const;  // throws EMessageStoreError when unknown
 
-  // A new pending job carrying `messages` (list job: they become psInJob with this JobId;
-  // full-text job: the one message's full text). One transaction; returns the job's id.
-  std::int64_t BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages,
-                        const std::string& printer, double utcTime, const std::string& document);
+  // A new pending job carrying `messages` (list job: those still listed become psInJob with
+  // this JobId, printed or cleared ones stay so; full-text job: the one message's full text).
+  // One transaction; returns the job's id. An unknown message id throws and records nothing.
+  std::int64_t BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages, const std::string& printer,
+                        double utcTime, const std::string& document);
   void SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob);
-  // The spooler confirmed the job: its list messages become psPrinted, a full text printed.
+  // The spooler confirmed the job: its list messages become psPrinted (JobId this job), a
+  // full text printed. Also for a job failed earlier (a late confirmation); paper is paper.
   void CompleteJob(std::int64_t job);
   // The job was refused, aborted or cancelled: its list messages that are still psInJob in
-  // this job go back to psUnprinted; the failure is kept with the job.
+  // this job go back to psUnprinted; the failure is kept with the job. A completed job
+  // cannot fail (throws); failing a failed job again only replaces its failure text.
   void FailJob(std::int64_t job, const std::string& failure);
   std::vector<TStoredJob> PendingJobs() const;
   TStoredJob Job(std::int64_t id) const;  // throws EMessageStoreError when unknown
@@ -114,7 +129,8 @@ class TMessageStore {
   int FailPendingWithoutSpooler(const std::string& failure);
 
   // Deletes messages and jobs older than `utcCutoff` that are no longer listed (printed or
-  // cleared); listed messages are never purged. Returns how many messages went.
+  // cleared); listed messages are never purged, nor messages in a pending job or with a full
+  // text not yet printed, nor jobs still carrying a kept message. Returns how many messages went.
   int Purge(double utcCutoff);
 
  private:

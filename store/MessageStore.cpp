@@ -1,0 +1,530 @@
+#include "MessageStore.h"
+
+#include <sqlite3.h>
+
+#include <utility>
+
+namespace qm {
+namespace {
+
+// Written into the file header; tells this program's stores from other SQLite files.
+constexpr int kApplicationId = 0x514d5354;  // "QMST"
+constexpr int kBusyTimeoutMs = 2000;
+
+// Text columns are TEXT written with explicit lengths: the bytes are kept as they are, and
+// unlike BLOBs they still answer LIKE (Debian builds SQLite with LIKE_DOESNT_MATCH_BLOBS).
+// full_text stays the last column so that scans of the list never read a long alert.
+constexpr const char* kSchema = R"sql(
+CREATE TABLE jobs(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  kind INTEGER NOT NULL CHECK (kind IN (0, 1)),
+  utc_time REAL NOT NULL,
+  printer TEXT NOT NULL,
+  spooler_job INTEGER NOT NULL DEFAULT 0,
+  state INTEGER NOT NULL DEFAULT 0 CHECK (state IN (0, 1, 2)),
+  failure TEXT NOT NULL DEFAULT '',
+  document TEXT NOT NULL
+);
+CREATE TABLE messages(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  local_time REAL NOT NULL,
+  utc_time REAL NOT NULL,
+  source TEXT NOT NULL,
+  destination TEXT NOT NULL,
+  path TEXT NOT NULL,
+  addressee TEXT NOT NULL,
+  message_text TEXT NOT NULL,
+  message_no TEXT NOT NULL,
+  kind INTEGER NOT NULL,
+  state_code TEXT NOT NULL,
+  raw_text TEXT NOT NULL,
+  line1 TEXT NOT NULL,
+  line2 TEXT NOT NULL,
+  line3 TEXT NOT NULL,
+  print_state INTEGER NOT NULL DEFAULT 0 CHECK (print_state IN (0, 1, 2, 3)),
+  job_id INTEGER REFERENCES jobs(id) ON DELETE SET NULL,
+  full_text_printed INTEGER NOT NULL DEFAULT 0,
+  full_text TEXT
+);
+CREATE TABLE job_messages(
+  job_id INTEGER NOT NULL REFERENCES jobs(id) ON DELETE CASCADE,
+  position INTEGER NOT NULL,
+  message_id INTEGER NOT NULL REFERENCES messages(id) ON DELETE CASCADE,
+  PRIMARY KEY (job_id, position)
+) WITHOUT ROWID;
+CREATE INDEX messages_listed ON messages(id) WHERE print_state IN (0, 1);
+CREATE INDEX messages_full_text_unprinted ON messages(id)
+  WHERE full_text IS NOT NULL AND full_text_printed = 0;
+CREATE INDEX messages_job ON messages(job_id) WHERE job_id IS NOT NULL;
+CREATE INDEX messages_utc_time ON messages(utc_time);
+CREATE INDEX job_messages_message ON job_messages(message_id);
+CREATE INDEX jobs_pending ON jobs(id) WHERE state = 0;
+)sql";
+
+constexpr const char* kMessageColumns =
+    "id, local_time, utc_time, source, destination, path, addressee, message_text, message_no, kind, "
+    "state_code, raw_text, line1, line2, line3, print_state, job_id, full_text_printed, full_text";
+
+constexpr const char* kJobColumns = "id, kind, utc_time, printer, spooler_job, state, failure, document";
+
+std::string StoreError(const std::string& path, const std::string& reason) {
+  return path + ": " + reason;
+}
+
+[[noreturn]] void ThrowSqlite(sqlite3* db, const std::string& path) {
+  throw EMessageStoreError(StoreError(path, sqlite3_errmsg(db)));
+}
+
+// One prepared statement, finalized with its owner.
+class TStmt {
+ public:
+  TStmt(sqlite3* db, const std::string& path, const std::string& sql) : FDb(db), FPath(&path) {
+    if (sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size() + 1), SQLITE_PREPARE_PERSISTENT,
+                           &FStmt, nullptr) != SQLITE_OK)
+      ThrowSqlite(db, path);
+  }
+  ~TStmt() { sqlite3_finalize(FStmt); }
+  TStmt(const TStmt&) = delete;
+  TStmt& operator=(const TStmt&) = delete;
+
+  sqlite3* Db() const { return FDb; }
+  const std::string& Path() const { return *FPath; }
+  sqlite3_stmt* Get() const { return FStmt; }
+
+ private:
+  sqlite3* FDb;
+  const std::string* FPath;
+  sqlite3_stmt* FStmt = nullptr;
+};
+
+// One use of a statement: binds in order, steps, and resets it whatever happens.
+class TUse {
+ public:
+  explicit TUse(TStmt& stmt) : FStmt(stmt), FS(stmt.Get()) {}
+  ~TUse() {
+    sqlite3_reset(FS);
+    sqlite3_clear_bindings(FS);
+  }
+  TUse(const TUse&) = delete;
+  TUse& operator=(const TUse&) = delete;
+
+  TUse& Bind(std::int64_t value) { return Check(sqlite3_bind_int64(FS, ++FParam, value)); }
+  TUse& Bind(int value) { return Bind(static_cast<std::int64_t>(value)); }
+  TUse& Bind(double value) { return Check(sqlite3_bind_double(FS, ++FParam, value)); }
+  TUse& Bind(const std::string& text) {
+    // data() is never null, so an empty text stays '' rather than NULL.
+    return Check(sqlite3_bind_text64(FS, ++FParam, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
+  }
+  TUse& BindNull() { return Check(sqlite3_bind_null(FS, ++FParam)); }
+
+  // True while there is a row to read.
+  bool Step() {
+    const int rc = sqlite3_step(FS);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    ThrowSqlite(FStmt.Db(), FStmt.Path());
+  }
+  void Run() {
+    while (Step()) {
+    }
+  }
+  int Changes() const { return sqlite3_changes(FStmt.Db()); }
+
+  std::int64_t Int(int col) const { return sqlite3_column_int64(FS, col); }
+  double Real(int col) const { return sqlite3_column_double(FS, col); }
+  bool IsNull(int col) const { return sqlite3_column_type(FS, col) == SQLITE_NULL; }
+  std::string Text(int col) const {
+    // Read the pointer before the length, as SQLite asks.
+    const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(FS, col));
+    const int size = sqlite3_column_bytes(FS, col);
+    return bytes ? std::string(bytes, static_cast<std::size_t>(size)) : std::string();
+  }
+
+ private:
+  TUse& Check(int rc) {
+    if (rc != SQLITE_OK) ThrowSqlite(FStmt.Db(), FStmt.Path());
+    return *this;
+  }
+
+  TStmt& FStmt;
+  sqlite3_stmt* FS;
+  int FParam = 0;
+};
+
+void Exec(sqlite3* db, const std::string& path, const char* sql) {
+  if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) ThrowSqlite(db, path);
+}
+
+std::int64_t QueryInt(sqlite3* db, const std::string& path, const std::string& sql) {
+  TStmt stmt(db, path, sql);
+  TUse use(stmt);
+  return use.Step() ? use.Int(0) : 0;
+}
+
+std::string QueryText(sqlite3* db, const std::string& path, const std::string& sql) {
+  TStmt stmt(db, path, sql);
+  TUse use(stmt);
+  return use.Step() ? use.Text(0) : std::string();
+}
+
+TStoredMessage ReadMessage(const TUse& row) {
+  TStoredMessage m;
+  m.Id = row.Int(0);
+  m.LocalTime = row.Real(1);
+  m.UtcTime = row.Real(2);
+  m.Source = row.Text(3);
+  m.Destination = row.Text(4);
+  m.Path = row.Text(5);
+  m.Addressee = row.Text(6);
+  m.MessageText = row.Text(7);
+  m.MessageId = row.Text(8);
+  m.Kind = static_cast<int>(row.Int(9));
+  m.State = row.Text(10);
+  m.RawText = row.Text(11);
+  m.Line1 = row.Text(12);
+  m.Line2 = row.Text(13);
+  m.Line3 = row.Text(14);
+  m.PrintState = static_cast<TPrintState>(row.Int(15));
+  m.JobId = row.Int(16);
+  m.FullTextPrinted = row.Int(17) != 0;
+  m.FullTextWanted = !row.IsNull(18);
+  m.FullText = row.Text(18);
+  return m;
+}
+
+// The prepared statements of one store, made once at open.
+struct TStoreStatements {
+  TStoreStatements(sqlite3* db, const std::string& path)
+      : Db(db),
+        Path(path),
+        Begin(db, path, "BEGIN"),
+        BeginWrite(db, path, "BEGIN IMMEDIATE"),
+        Commit(db, path, "COMMIT"),
+        Rollback(db, path, "ROLLBACK"),
+        AddMessage(db, path,
+                   "INSERT INTO messages(local_time, utc_time, source, destination, path, addressee, "
+                   "message_text, message_no, kind, state_code, raw_text, line1, line2, line3, full_text) "
+                   "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+        SetFullText(db, path, "UPDATE messages SET full_text = ?, full_text_printed = 0 WHERE id = ?"),
+        Message(db, path, std::string("SELECT ") + kMessageColumns + " FROM messages WHERE id = ?"),
+        Listed(db, path,
+               std::string("SELECT ") + kMessageColumns +
+                   " FROM messages WHERE print_state IN (0, 1) ORDER BY id"),
+        FullTextsUnprinted(db, path,
+                           std::string("SELECT ") + kMessageColumns +
+                               " FROM messages WHERE full_text IS NOT NULL AND full_text_printed = 0 "
+                               "ORDER BY id"),
+        AddJob(db, path, "INSERT INTO jobs(kind, utc_time, printer, document) VALUES (?, ?, ?, ?)"),
+        AddJobMessage(db, path, "INSERT INTO job_messages(job_id, position, message_id) VALUES (?, ?, ?)"),
+        PutInJob(db, path,
+                 "UPDATE messages SET print_state = 1, job_id = ?1 WHERE id = ?2 AND print_state IN (0, 1)"),
+        SetSpoolerJob(db, path, "UPDATE jobs SET spooler_job = ? WHERE id = ?"),
+        JobState(db, path, "SELECT kind, state FROM jobs WHERE id = ?"),
+        SetJobState(db, path, "UPDATE jobs SET state = ?1, failure = coalesce(?2, failure) WHERE id = ?3"),
+        PrintList(db, path,
+                  "UPDATE messages SET print_state = 2, job_id = ?1 WHERE print_state <> 2 AND id IN "
+                  "(SELECT message_id FROM job_messages WHERE job_id = ?1)"),
+        PrintFullText(db, path,
+                      "UPDATE messages SET full_text_printed = 1 WHERE full_text IS NOT NULL AND id IN "
+                      "(SELECT message_id FROM job_messages WHERE job_id = ?1)"),
+        ReturnList(db, path, "UPDATE messages SET print_state = 0 WHERE job_id = ? AND print_state = 1"),
+        Job(db, path, std::string("SELECT ") + kJobColumns + " FROM jobs WHERE id = ?"),
+        JobMessages(db, path, "SELECT message_id FROM job_messages WHERE job_id = ? ORDER BY position"),
+        PendingJobs(db, path,
+                    std::string("SELECT ") + kJobColumns + " FROM jobs WHERE state = 0 ORDER BY id"),
+        PendingWithoutSpooler(db, path,
+                              "SELECT id FROM jobs WHERE state = 0 AND spooler_job = 0 ORDER BY id"),
+        Clear(db, path, "UPDATE messages SET print_state = 3 WHERE print_state = 0"),
+        PurgeMessages(db, path,
+                      "DELETE FROM messages WHERE utc_time < ?1 AND print_state IN (2, 3) "
+                      "AND NOT (full_text IS NOT NULL AND full_text_printed = 0) "
+                      "AND NOT EXISTS (SELECT 1 FROM job_messages jm JOIN jobs j ON j.id = jm.job_id "
+                      "WHERE jm.message_id = messages.id AND j.state = 0)"),
+        PurgeJobs(db, path,
+                  "DELETE FROM jobs WHERE utc_time < ?1 AND state <> 0 "
+                  "AND NOT EXISTS (SELECT 1 FROM job_messages WHERE job_id = jobs.id)") {}
+
+  sqlite3* Db;
+  const std::string& Path;
+  TStmt Begin, BeginWrite, Commit, Rollback;
+  TStmt AddMessage, SetFullText, Message, Listed, FullTextsUnprinted;
+  TStmt AddJob, AddJobMessage, PutInJob, SetSpoolerJob, JobState, SetJobState, PrintList, PrintFullText,
+      ReturnList, Job, JobMessages, PendingJobs, PendingWithoutSpooler;
+  TStmt Clear, PurgeMessages, PurgeJobs;
+};
+
+// A transaction that rolls back unless committed: a failed change leaves nothing behind,
+// and the connection is ready for the next one (after a full disk, too).
+class TTransaction {
+ public:
+  TTransaction(TStoreStatements& s, bool write) : FS(s) { TUse(write ? s.BeginWrite : s.Begin).Run(); }
+  ~TTransaction() {
+    if (!FDone && !sqlite3_get_autocommit(FS.Db)) {
+      sqlite3_reset(FS.Rollback.Get());
+      sqlite3_step(FS.Rollback.Get());
+      sqlite3_reset(FS.Rollback.Get());
+    }
+  }
+  TTransaction(const TTransaction&) = delete;
+  TTransaction& operator=(const TTransaction&) = delete;
+
+  void Commit() {
+    TUse(FS.Commit).Run();
+    FDone = true;
+  }
+
+ private:
+  TStoreStatements& FS;
+  bool FDone = false;
+};
+
+}  // namespace
+
+struct TMessageStore::TStatements : TStoreStatements {
+  using TStoreStatements::TStoreStatements;
+};
+
+TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  if (sqlite3_open_v2(path.c_str(), &FDb, flags, nullptr) != SQLITE_OK) {
+    const std::string reason = FDb ? sqlite3_errmsg(FDb) : "out of memory";
+    sqlite3_close(FDb);
+    throw EMessageStoreError(StoreError(path, reason));
+  }
+  try {
+    sqlite3_extended_result_codes(FDb, 1);
+    sqlite3_busy_timeout(FDb, kBusyTimeoutMs);
+    // Only reads until the file is known to be ours (or empty): nothing else is ever changed.
+    const std::int64_t appId = QueryInt(FDb, FPath, "PRAGMA application_id");
+    const std::int64_t version = QueryInt(FDb, FPath, "PRAGMA user_version");
+    const std::int64_t objects = QueryInt(FDb, FPath, "SELECT count(*) FROM sqlite_schema");
+    const bool empty = appId == 0 && version == 0 && objects == 0;
+    if (!empty && (appId != kApplicationId || version < 1))
+      throw EMessageStoreError(StoreError(path, "not a message store"));
+    if (version > kSchemaVersion)
+      throw EMessageStoreError(StoreError(path, "a message store of a later version (" +
+                                                    std::to_string(version) + "), this program reads " +
+                                                    std::to_string(kSchemaVersion)));
+
+    // FULL: in WAL mode every commit syncs the WAL, so an accepted message survives a power cut.
+    if (sqlite3_db_readonly(FDb, "main") == 1)
+      throw EMessageStoreError(StoreError(path, "attempt to write a readonly database"));
+    if (QueryText(FDb, FPath, "PRAGMA journal_mode = WAL") != "wal")
+      throw EMessageStoreError(StoreError(path, "cannot keep a write-ahead log here"));
+    Exec(FDb, FPath, "PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON");
+
+    if (empty) {
+      Exec(FDb, FPath, "BEGIN IMMEDIATE");
+      // Another program may have made the store between the check and the lock.
+      if (QueryInt(FDb, FPath, "SELECT count(*) FROM sqlite_schema") == 0) {
+        Exec(FDb, FPath, kSchema);
+        Exec(FDb, FPath,
+             ("PRAGMA application_id = " + std::to_string(kApplicationId) +
+              "; PRAGMA user_version = " + std::to_string(kSchemaVersion))
+                 .c_str());
+      }
+      Exec(FDb, FPath, "COMMIT");
+    }
+    // Later versions migrate here, one step per version inside a transaction.
+    FStatements = std::make_unique<TStatements>(FDb, FPath);
+  } catch (...) {
+    FStatements.reset();
+    sqlite3_close(FDb);  // rolls back an open transaction
+    throw;
+  }
+}
+
+TMessageStore::~TMessageStore() {
+  FStatements.reset();
+  sqlite3_close(FDb);
+}
+
+std::int64_t TMessageStore::Add(const TStoredMessage& m) {
+  TTransaction t(*FStatements, true);
+  TUse use(FStatements->AddMessage);
+  use.Bind(m.LocalTime).Bind(m.UtcTime).Bind(m.Source).Bind(m.Destination).Bind(m.Path).Bind(m.Addressee);
+  use.Bind(m.MessageText).Bind(m.MessageId).Bind(m.Kind).Bind(m.State).Bind(m.RawText);
+  use.Bind(m.Line1).Bind(m.Line2).Bind(m.Line3);
+  if (m.FullTextWanted)
+    use.Bind(m.FullText);
+  else
+    use.BindNull();
+  use.Run();
+  const std::int64_t id = sqlite3_last_insert_rowid(FDb);
+  t.Commit();
+  return id;
+}
+
+void TMessageStore::SetFullText(std::int64_t id, const std::string& text) {
+  TTransaction t(*FStatements, true);
+  TUse use(FStatements->SetFullText);
+  use.Bind(text).Bind(id).Run();
+  if (use.Changes() == 0) throw EMessageStoreError(StoreError(FPath, "no message " + std::to_string(id)));
+  t.Commit();
+}
+
+std::vector<TStoredMessage> TMessageStore::Listed() const {
+  std::vector<TStoredMessage> result;
+  TUse use(FStatements->Listed);
+  while (use.Step()) result.push_back(ReadMessage(use));
+  return result;
+}
+
+std::vector<TStoredMessage> TMessageStore::FullTextsUnprinted() const {
+  std::vector<TStoredMessage> result;
+  TUse use(FStatements->FullTextsUnprinted);
+  while (use.Step()) result.push_back(ReadMessage(use));
+  return result;
+}
+
+std::vector<TStoredMessage> TMessageStore::Messages(const std::vector<std::int64_t>& ids) const {
+  std::vector<TStoredMessage> result;
+  TTransaction t(*FStatements, false);
+  for (const std::int64_t id : ids) {
+    TUse use(FStatements->Message);
+    if (use.Bind(id).Step()) result.push_back(ReadMessage(use));
+  }
+  t.Commit();
+  return result;
+}
+
+TStoredMessage TMessageStore::Message(std::int64_t id) const {
+  TUse use(FStatements->Message);
+  if (!use.Bind(id).Step()) throw EMessageStoreError(StoreError(FPath, "no message " + std::to_string(id)));
+  return ReadMessage(use);
+}
+
+std::int64_t TMessageStore::BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages,
+                                     const std::string& printer, double utcTime,
+                                     const std::string& document) {
+  TTransaction t(*FStatements, true);
+  {
+    TUse use(FStatements->AddJob);
+    use.Bind(static_cast<int>(kind)).Bind(utcTime).Bind(printer).Bind(document).Run();
+  }
+  const std::int64_t job = sqlite3_last_insert_rowid(FDb);
+  std::int64_t position = 0;
+  for (const std::int64_t id : messages) {
+    // The foreign key refuses an unknown message.
+    TUse(FStatements->AddJobMessage).Bind(job).Bind(position++).Bind(id).Run();
+    if (kind == jkList) TUse(FStatements->PutInJob).Bind(job).Bind(id).Run();
+  }
+  t.Commit();
+  return job;
+}
+
+void TMessageStore::SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob) {
+  TTransaction t(*FStatements, true);
+  TUse use(FStatements->SetSpoolerJob);
+  use.Bind(spoolerJob).Bind(job).Run();
+  if (use.Changes() == 0) throw EMessageStoreError(StoreError(FPath, "no job " + std::to_string(job)));
+  t.Commit();
+}
+
+namespace {
+
+std::pair<TJobKind, TJobState> JobKindAndState(TStoreStatements& s, std::int64_t job) {
+  TUse use(s.JobState);
+  if (!use.Bind(job).Step()) throw EMessageStoreError(StoreError(s.Path, "no job " + std::to_string(job)));
+  return {static_cast<TJobKind>(use.Int(0)), static_cast<TJobState>(use.Int(1))};
+}
+
+void FailOne(TStoreStatements& s, std::int64_t job, const std::string& failure) {
+  const auto [kind, state] = JobKindAndState(s, job);
+  if (state == jsCompleted)
+    throw EMessageStoreError(StoreError(s.Path, "job " + std::to_string(job) + " was completed"));
+  TUse(s.SetJobState).Bind(static_cast<int>(jsFailed)).Bind(failure).Bind(job).Run();
+  if (kind == jkList) TUse(s.ReturnList).Bind(job).Run();
+}
+
+}  // namespace
+
+void TMessageStore::CompleteJob(std::int64_t job) {
+  TTransaction t(*FStatements, true);
+  const TJobKind kind = JobKindAndState(*FStatements, job).first;
+  TUse(FStatements->SetJobState).Bind(static_cast<int>(jsCompleted)).BindNull().Bind(job).Run();
+  TUse(kind == jkList ? FStatements->PrintList : FStatements->PrintFullText).Bind(job).Run();
+  t.Commit();
+}
+
+void TMessageStore::FailJob(std::int64_t job, const std::string& failure) {
+  TTransaction t(*FStatements, true);
+  FailOne(*FStatements, job, failure);
+  t.Commit();
+}
+
+namespace {
+
+TStoredJob ReadJob(TStoreStatements& s, const TUse& row) {
+  TStoredJob job;
+  job.Id = row.Int(0);
+  job.Kind = static_cast<TJobKind>(row.Int(1));
+  job.UtcTime = row.Real(2);
+  job.Printer = row.Text(3);
+  job.SpoolerJob = row.Int(4);
+  job.State = static_cast<TJobState>(row.Int(5));
+  job.Failure = row.Text(6);
+  job.Document = row.Text(7);
+  TUse messages(s.JobMessages);
+  messages.Bind(job.Id);
+  while (messages.Step()) job.Messages.push_back(messages.Int(0));
+  return job;
+}
+
+}  // namespace
+
+std::vector<TStoredJob> TMessageStore::PendingJobs() const {
+  std::vector<TStoredJob> result;
+  TTransaction t(*FStatements, false);
+  {
+    TUse use(FStatements->PendingJobs);
+    while (use.Step()) result.push_back(ReadJob(*FStatements, use));
+  }
+  t.Commit();
+  return result;
+}
+
+TStoredJob TMessageStore::Job(std::int64_t id) const {
+  TTransaction t(*FStatements, false);
+  TStoredJob job;
+  {
+    TUse use(FStatements->Job);
+    if (!use.Bind(id).Step()) throw EMessageStoreError(StoreError(FPath, "no job " + std::to_string(id)));
+    job = ReadJob(*FStatements, use);
+  }
+  t.Commit();
+  return job;
+}
+
+int TMessageStore::ClearListed() {
+  TTransaction t(*FStatements, true);
+  TUse use(FStatements->Clear);
+  use.Run();
+  const int cleared = use.Changes();
+  t.Commit();
+  return cleared;
+}
+
+int TMessageStore::FailPendingWithoutSpooler(const std::string& failure) {
+  TTransaction t(*FStatements, true);
+  std::vector<std::int64_t> jobs;
+  {
+    TUse use(FStatements->PendingWithoutSpooler);
+    while (use.Step()) jobs.push_back(use.Int(0));
+  }
+  for (const std::int64_t job : jobs) FailOne(*FStatements, job, failure);
+  t.Commit();
+  return static_cast<int>(jobs.size());
+}
+
+int TMessageStore::Purge(double utcCutoff) {
+  TTransaction t(*FStatements, true);
+  TUse messages(FStatements->PurgeMessages);
+  messages.Bind(utcCutoff).Run();
+  const int purged = messages.Changes();
+  TUse(FStatements->PurgeJobs).Bind(utcCutoff).Run();
+  t.Commit();
+  return purged;
+}
+
+}  // namespace qm

@@ -1,0 +1,361 @@
+#include "store/MessageStore.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <functional>
+#include <iterator>
+
+#include "TempDir.h"
+
+namespace qm {
+namespace {
+
+using test::ReadFileBytes;
+using test::TTempDir;
+using test::WriteFileBytes;
+
+TStoredMessage Msg(int n, double utc = 46000.5) {
+  TStoredMessage m;
+  m.LocalTime = utc + 1.0 / 24;
+  m.UtcTime = utc;
+  m.Source = "KB1AB-" + std::to_string(n);
+  m.Destination = "APRS";
+  m.Path = "WIDE1-1";
+  m.Addressee = "NOCALL-9";
+  m.MessageText = "message " + std::to_string(n);
+  m.MessageId = std::to_string(n);
+  m.Kind = 1;
+  m.RawText = m.Source + ">APRS::NOCALL-9 :" + m.MessageText;
+  m.Line1 = "line 1 of " + std::to_string(n);
+  m.Line2 = "line 2";
+  m.Line3 = m.MessageText;
+  return m;
+}
+
+// The message as the store gives it back after Add.
+TStoredMessage Stored(TStoredMessage m, std::int64_t id) {
+  m.Id = id;
+  return m;
+}
+
+std::string States(const TMessageStore& store, const std::vector<std::int64_t>& ids) {
+  std::string states;
+  for (const TStoredMessage& m : store.Messages(ids)) states += "UJPC"[m.PrintState];
+  return states;
+}
+
+std::vector<std::int64_t> ListedIds(const TMessageStore& store) {
+  std::vector<std::int64_t> ids;
+  for (const TStoredMessage& m : store.Listed()) ids.push_back(m.Id);
+  return ids;
+}
+
+struct TTransitionCase {
+  const char* what;
+  std::function<void(TMessageStore&, const std::vector<std::int64_t>&)> act;
+  const char* states;  // per message: Unprinted, in Job, Printed, Cleared
+};
+
+TEST(TMessageStore, PrintStateTransitionsAreKept) {
+  const TTransitionCase cases[] = {
+      {"added messages are listed", [](auto&, auto&) {}, "UUUU"},
+      {"a pending job keeps its messages listed",
+       [](auto& s, auto& m) {
+         s.BeginJob(jkList, {m[0], m[1]}, "", 1, "");
+       },
+       "JJUU"},
+      {"a confirmed job prints them",
+       [](auto& s, auto& m) {
+         s.CompleteJob(s.BeginJob(jkList, {m[0], m[1]}, "", 1, ""));
+       },
+       "PPUU"},
+      {"a failed job returns them",
+       [](auto& s, auto& m) {
+         s.FailJob(s.BeginJob(jkList, {m[0], m[1]}, "", 1, ""), "x");
+       },
+       "UUUU"},
+      {"clear leaves a pending job's messages",
+       [](auto& s, auto& m) {
+         const auto job = s.BeginJob(jkList, {m[0], m[1]}, "", 1, "");
+         EXPECT_EQ(s.ClearListed(), 2);
+         s.CompleteJob(job);
+       },
+       "PPCC"},
+      {"clear during a job that then fails",
+       [](auto& s, auto& m) {
+         const auto job = s.BeginJob(jkList, {m[0], m[1]}, "", 1, "");
+         s.ClearListed();
+         s.FailJob(job, "x");
+       },
+       "UUCC"},
+      {"a failed job leaves messages a later job took",
+       [](auto& s, auto& m) {
+         const auto first = s.BeginJob(jkList, {m[0], m[1]}, "", 1, "");
+         s.BeginJob(jkList, {m[1], m[2]}, "", 1, "");
+         s.FailJob(first, "x");
+       },
+       "UJJU"},
+      {"a late confirmation after a failure prints",
+       [](auto& s, auto& m) {
+         const auto job = s.BeginJob(jkList, {m[0]}, "", 1, "");
+         s.FailJob(job, "timed out");
+         s.CompleteJob(job);
+       },
+       "PUUU"},
+      {"a job over printed messages does not list them again",
+       [](auto& s, auto& m) {
+         s.CompleteJob(s.BeginJob(jkList, {m[0]}, "", 1, ""));
+         s.FailJob(s.BeginJob(jkList, {m[0], m[1]}, "", 1, ""), "x");
+       },
+       "PUUU"},
+      {"at start, pending jobs without a spooler job fail",
+       [](auto& s, auto& m) {
+         s.BeginJob(jkList, {m[0]}, "", 1, "");
+         s.SetSpoolerJob(s.BeginJob(jkList, {m[1]}, "", 1, ""), 7);
+         EXPECT_EQ(s.FailPendingWithoutSpooler("not confirmed before the end"), 1);
+       },
+       "UJUU"},
+      {"a full-text job leaves the list alone",
+       [](auto& s, auto& m) {
+         s.SetFullText(m[3], "");
+         EXPECT_EQ(s.FullTextsUnprinted().size(), 1u);
+         s.CompleteJob(s.BeginJob(jkFullText, {m[3]}, "", 1, ""));
+         EXPECT_TRUE(s.FullTextsUnprinted().empty());
+         EXPECT_TRUE(s.Message(m[3]).FullTextPrinted);
+       },
+       "UUUU"},
+  };
+  for (const TTransitionCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TTempDir dir;
+    std::vector<std::int64_t> ids, listed;
+    {
+      TMessageStore store(dir.File("q.db"));
+      for (int n = 0; n < 4; ++n) ids.push_back(store.Add(Msg(n)));
+      c.act(store, ids);
+      EXPECT_EQ(States(store, ids), c.states);
+      for (std::size_t i = 0; i < ids.size(); ++i)
+        if (c.states[i] == 'U' || c.states[i] == 'J') listed.push_back(ids[i]);
+      EXPECT_EQ(ListedIds(store), listed);
+    }
+    TMessageStore reopened(dir.File("q.db"));
+    EXPECT_EQ(States(reopened, ids), c.states);
+    EXPECT_EQ(ListedIds(reopened), listed);
+  }
+}
+
+TEST(TMessageStore, JobsKeepTheirRecord) {
+  TTempDir dir;
+  TMessageStore store(dir.File("q.db"));
+  const auto a = store.Add(Msg(1)), b = store.Add(Msg(2));
+  const auto job = store.BeginJob(jkList, {b, a}, "PDF", 46001.25, "page text");
+  EXPECT_EQ(store.PendingJobs(),
+            (std::vector<TStoredJob>{{job, jkList, 46001.25, "PDF", 0, jsPending, "", "page text", {b, a}}}));
+  store.FailJob(job, "Printer stopped");
+  EXPECT_EQ(store.Job(job),
+            (TStoredJob{job, jkList, 46001.25, "PDF", 0, jsFailed, "Printer stopped", "page text", {b, a}}));
+  EXPECT_EQ(store.Message(a).JobId, job);
+  EXPECT_TRUE(store.PendingJobs().empty());
+  EXPECT_THROW(store.CompleteJob(job + 1), EMessageStoreError);
+  store.CompleteJob(job);
+  EXPECT_THROW(store.FailJob(job, "again"), EMessageStoreError);
+
+  // An unknown message refuses the whole job.
+  EXPECT_THROW(store.BeginJob(jkList, {a, b + 100}, "", 1, ""), EMessageStoreError);
+  EXPECT_TRUE(store.PendingJobs().empty());
+  EXPECT_EQ(store.Message(a).PrintState, psPrinted);
+  EXPECT_THROW(store.Message(b + 100), EMessageStoreError);
+  EXPECT_THROW(store.SetFullText(b + 100, "x"), EMessageStoreError);
+}
+
+TEST(TMessageStore, PurgeKeepsWhatIsStillWanted) {
+  TTempDir dir;
+  TMessageStore store(dir.File("q.db"));
+  const double old = 46000, cutoff = 46010, recent = 46020;
+  std::vector<std::int64_t> m;
+  for (int n = 0; n < 7; ++n) m.push_back(store.Add(Msg(n, n == 5 ? recent : old)));
+  // 0 listed, 1 printed, 2 cleared, 3 printed with its full text not, 4 printed and in a
+  // pending full-text job, 5 printed recently, 6 printed in a job of its own
+  const auto printedJob = store.BeginJob(jkList, {m[1], m[3], m[4]}, "", old, "");
+  store.CompleteJob(printedJob);
+  const auto goneJob = store.BeginJob(jkList, {m[6]}, "", old, "");
+  store.CompleteJob(goneJob);
+  store.CompleteJob(store.BeginJob(jkList, {m[5]}, "", recent, ""));
+  store.SetFullText(m[3], "alert");
+  const auto failedJob = store.BeginJob(jkList, {m[0]}, "", old, "");
+  store.ClearListed();
+  store.FailJob(failedJob, "x");
+  store.BeginJob(jkFullText, {m[4]}, "", old, "");
+  ASSERT_EQ(States(store, m), "UPCPPPP");
+
+  EXPECT_EQ(store.Purge(cutoff), 3);
+  std::vector<std::int64_t> kept;
+  for (const auto& message : store.Messages(m)) kept.push_back(message.Id);
+  EXPECT_EQ(kept, (std::vector<std::int64_t>{m[0], m[3], m[4], m[5]}));
+  // A job goes with its last message; the others stay, without the purged ones.
+  EXPECT_THROW(store.Job(goneJob), EMessageStoreError);
+  EXPECT_EQ(store.Job(printedJob).Messages, (std::vector<std::int64_t>{m[3], m[4]}));
+  EXPECT_EQ(store.Job(failedJob).Messages, (std::vector<std::int64_t>{m[0]}));
+  EXPECT_EQ(store.Message(m[0]).JobId, failedJob);
+}
+
+TEST(TMessageStore, EveryByteRoundTrips) {
+  std::string all;
+  for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
+  TStoredMessage m = Msg(1);
+  std::string* fields[] = {&m.Source, &m.Destination, &m.Path,  &m.Addressee, &m.MessageText, &m.MessageId,
+                           &m.State,  &m.RawText,     &m.Line1, &m.Line2,     &m.Line3,       &m.FullText};
+  for (std::size_t i = 0; i < std::size(fields); ++i) *fields[i] = all.substr(i) + all.substr(0, i);
+  m.FullTextWanted = true;
+  TTempDir dir;
+  std::int64_t id = 0, job = 0;
+  {
+    TMessageStore store(dir.File("q.db"));
+    id = store.Add(m);
+    job = store.BeginJob(jkFullText, {id}, all, 2, all + all);
+    store.FailJob(job, std::string("\0\r\n", 3) + all);
+  }
+  TMessageStore store(dir.File("q.db"));
+  EXPECT_EQ(store.Message(id), Stored(m, id));
+  EXPECT_EQ(
+      store.Job(job),
+      (TStoredJob{job, jkFullText, 2, all, 0, jsFailed, std::string("\0\r\n", 3) + all, all + all, {id}}));
+  // Empty and missing full texts differ.
+  store.SetFullText(id, "");
+  EXPECT_TRUE(store.Message(id).FullTextWanted);
+  EXPECT_EQ(store.Add(Msg(2)), id + 1);
+  EXPECT_FALSE(store.Message(id + 1).FullTextWanted);
+}
+
+std::string SqliteFile(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+  return ReadFileBytes(path);
+}
+
+TEST(TMessageStore, OtherFilesAreRefusedAndLeftAlone) {
+  TTempDir dir;
+  std::string noise;
+  for (int i = 0; i < 8192; ++i) noise += static_cast<char>(i * 7919 >> 3);
+  std::string newer;
+  {
+    TMessageStore store(dir.File("newer.db"));
+    store.Add(Msg(1));
+  }
+  newer = SqliteFile(dir.File("newer.db"), "PRAGMA user_version = 2");
+  const struct {
+    const char* what;
+    std::string bytes;
+    const char* reason;
+  } cases[] = {
+      {"text file", "[Settings]\r\nKey=Value\r\n", "file is not a database"},
+      {"binary file", noise, "file is not a database"},
+      {"another program's database", SqliteFile(dir.File("other.db"), "CREATE TABLE t(x)"),
+       "not a message store"},
+      {"a later store", newer, "a message store of a later version (2), this program reads 1"},
+  };
+  int file = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = dir.File("case" + std::to_string(++file) + ".db");
+    WriteFileBytes(path, c.bytes);
+    try {
+      TMessageStore store(path);
+      ADD_FAILURE() << "opened";
+    } catch (const EMessageStoreError& e) {
+      EXPECT_EQ(std::string(e.what()), path + ": " + c.reason);
+    }
+    EXPECT_EQ(ReadFileBytes(path), c.bytes);
+  }
+  // An empty file is a store not yet begun (a crash right after it was created).
+  WriteFileBytes(dir.File("empty.db"), "");
+  EXPECT_TRUE(TMessageStore(dir.File("empty.db")).Listed().empty());
+}
+
+// A child adds messages and reports each id once Add returned; it is killed mid-way. Every
+// reported message must be there after the parent reopens the store.
+TEST(TMessageStore, KilledWriterLosesNoAcceptedMessage) {
+  TTempDir dir;
+  const std::string path = dir.File("q.db");
+  TMessageStore(path).Add(Msg(-1));  // the schema exists before the race starts
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(fds[0]);
+    try {
+      TMessageStore store(path);
+      for (int n = 0;; ++n) {
+        const std::int64_t ids[2] = {n, store.Add(Msg(n))};
+        if (::write(fds[1], ids, sizeof ids) != sizeof ids) ::_exit(1);
+      }
+    } catch (...) {
+    }
+    ::_exit(2);
+  }
+  ::close(fds[1]);
+  std::vector<std::pair<int, std::int64_t>> reported;
+  std::int64_t ids[2];
+  while (::read(fds[0], ids, sizeof ids) == sizeof ids) {
+    reported.emplace_back(static_cast<int>(ids[0]), ids[1]);
+    if (reported.size() == 200) ::kill(child, SIGKILL);
+  }
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+
+  TMessageStore store(path);
+  const std::vector<TStoredMessage> listed = store.Listed();
+  ASSERT_GE(listed.size(), reported.size() + 1);
+  for (const auto& [n, id] : reported) EXPECT_EQ(store.Message(id), Stored(Msg(n), id));
+  store.Add(Msg(0));
+}
+
+// A small tmpfs in a private mount namespace of this process, filled up.
+TEST(TMessageStore, FullDiskFailsAddAndRecovers) {
+  TTempDir dir;
+  const std::string mountPoint = dir.File("disk");
+  ASSERT_EQ(::mkdir(mountPoint.c_str(), 0700), 0);
+  if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    GTEST_SKIP() << "cannot make a mount namespace (needs root): " << std::strerror(errno);
+  ASSERT_EQ(::mount("none", mountPoint.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+  const std::string path = mountPoint + "/q.db", filler = mountPoint + "/filler";
+  {
+    TMessageStore store(path);
+    std::vector<std::int64_t> added = {store.Add(Msg(0))};
+    WriteFileBytes(filler, std::string(1 << 20, 'x'));  // stops where the disk is full
+    TStoredMessage big = Msg(1);
+    big.Line3.assign(2000, 'y');
+    std::string failure;
+    for (int n = 0; n < 2000 && failure.empty(); ++n) {
+      try {
+        added.push_back(store.Add(big));
+      } catch (const EMessageStoreError& e) {
+        failure = e.what();
+      }
+    }
+    EXPECT_EQ(failure, path + ": database or disk is full");
+    ::unlink(filler.c_str());
+    added.push_back(store.Add(Msg(2)));
+    EXPECT_EQ(ListedIds(store), added);
+    store.CompleteJob(store.BeginJob(jkList, added, "", 1, ""));
+    EXPECT_TRUE(store.Listed().empty());
+  }
+  EXPECT_TRUE(TMessageStore(path).Listed().empty());
+  ::umount2(mountPoint.c_str(), MNT_DETACH);
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,5 +1,6 @@
 #include "MessageLogger.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -10,11 +11,16 @@
 #include <system_error>
 #include <utility>
 
-#ifdef __linux__
 #include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <unistd.h>
+#endif
+#ifdef __linux__
 #include <sched.h>
 #include <sys/resource.h>
-#include <unistd.h>
 #endif
 
 namespace qm {
@@ -56,6 +62,56 @@ const char* ZoneLetter(bool utc, bool shown) {
   return utc ? "Z" : "L";
 }
 
+bool WrittenAsEscape(unsigned char c) {
+  return (c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7F;
+}
+
+// Whether the text holds nothing to escape and no break: most texts, copied whole. The loop
+// has no early exit so that the compiler can check many bytes at a time.
+bool IsPlain(std::string_view text) {
+  unsigned care = 0;
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    care |=
+        static_cast<unsigned>(c < 0x20) | static_cast<unsigned>(c == 0x7F) | static_cast<unsigned>(c == '\\');
+  }
+  return care == 0;
+}
+
+// The text of one entry as the header describes it: breaks indent, control bytes escape.
+void AppendText(std::string& out, std::string_view text) {
+  if (IsPlain(text)) {
+    out += text;
+    return;
+  }
+  if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const std::size_t n = text.size();
+  std::size_t run = 0;  // start of the bytes not yet copied
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if ((c >= 0x20 && c != 0x7F && c != '\\') || c == '\t') continue;
+    out.append(text.data() + run, i - run);
+    run = i + 1;
+    if (c == '\\') {
+      out += '\\';
+      if (i + 1 < n) {
+        const auto next = static_cast<unsigned char>(text[i + 1]);
+        if (next == '\\' || next == 'x' || WrittenAsEscape(next)) out += '\\';
+      }
+    } else if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < n && text[i + 1] == '\n') run = ++i + 1;
+      out += "\r\n  ";
+    } else {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  out.append(text.data() + run, n - run);
+}
+
 // Puts the stamp and the text in for the first two "%s"; "%%" stands for "%". Other
 // characters, further "%s" included, are copied, so no format can read past its arguments.
 void AppendLine(std::string& out, std::string_view format, std::string_view stamp, std::string_view text) {
@@ -63,7 +119,11 @@ void AppendLine(std::string& out, std::string_view format, std::string_view stam
   for (std::size_t i = 0; i < format.size(); ++i) {
     if (format[i] == '%' && i + 1 < format.size()) {
       if (format[i + 1] == 's' && used < 2) {
-        out += used++ == 0 ? stamp : text;
+        if (used++ == 0) {
+          out += stamp;
+        } else {
+          AppendText(out, text);
+        }
         ++i;
         continue;
       }
@@ -154,20 +214,75 @@ void DefaultLogLocation(std::string& name, std::string& path) {
 #endif
 }
 
-class TFileCloser {
+// A log file opened for appending through its descriptor: no library buffer holds back part
+// of a line, and a batch that failed can be cut back to the file's size before it.
+class TAppendFile {
  public:
-  explicit TFileCloser(std::FILE* f) : F(f) {}
-  ~TFileCloser() {
-    if (F != nullptr) std::fclose(F);
+  explicit TAppendFile(const std::string& name) {
+#ifdef _WIN32
+    FFd = ::_open(name.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+    FFd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+#endif
   }
-  TFileCloser(const TFileCloser&) = delete;
-  TFileCloser& operator=(const TFileCloser&) = delete;
-  std::FILE* Get() const { return F; }
-  int Close() { return std::fclose(std::exchange(F, nullptr)); }
+  ~TAppendFile() {
+    if (FFd >= 0) Close();
+  }
+  TAppendFile(const TAppendFile&) = delete;
+  TAppendFile& operator=(const TAppendFile&) = delete;
+  bool IsOpen() const {
+    return FFd >= 0;
+  }
+  // The size in bytes, or -1 with errno set.
+  std::int64_t Size() const {
+#ifdef _WIN32
+    return ::_lseeki64(FFd, 0, SEEK_END);
+#else
+    return ::lseek(FFd, 0, SEEK_END);
+#endif
+  }
+  // Every byte, or false with errno set.
+  bool Write(const char* data, std::size_t size) {
+    while (size > 0) {
+#ifdef _WIN32
+      const auto done = ::_write(FFd, data, static_cast<unsigned>(std::min<std::size_t>(size, 1u << 30)));
+#else
+      const auto done = ::write(FFd, data, size);
+#endif
+      if (done < 0 && errno == EINTR) continue;
+      if (done <= 0) {
+        if (done == 0) errno = ENOSPC;
+        return false;
+      }
+      data += done;
+      size -= static_cast<std::size_t>(done);
+    }
+    return true;
+  }
+  bool Truncate(std::int64_t size) {
+#ifdef _WIN32
+    return ::_chsize_s(FFd, size) == 0;
+#else
+    return ::ftruncate(FFd, static_cast<off_t>(size)) == 0;
+#endif
+  }
+  int Close() {
+#ifdef _WIN32
+    return ::_close(std::exchange(FFd, -1));
+#else
+    return ::close(std::exchange(FFd, -1));
+#endif
+  }
 
  private:
-  std::FILE* F;
+  int FFd = -1;
 };
+
+std::string RecoveryText(std::uint64_t dropped) {
+  if (dropped == 0) return "Log writing resumed; no entries were lost.";
+  if (dropped == 1) return "Log writing resumed; 1 entry was dropped while it failed.";
+  return "Log writing resumed; " + std::to_string(dropped) + " entries were dropped while it failed.";
+}
 
 }  // namespace
 
@@ -231,10 +346,14 @@ TMessageLogger::~TMessageLogger() {
 void TMessageLogger::LogMessage(std::string_view Text) {
   const bool utc = FSettings.UTC;
   const TDateTime stamp = FSettings.Clock(utc ? tfUTC : tfLocal);
-  if (!FWriterFailed.load(std::memory_order_relaxed)) {
-    bool wake = false;
-    {
-      std::lock_guard<std::mutex> lock(FQueueLock);
+  bool wake = false;
+  {
+    std::lock_guard<std::mutex> lock(FQueueLock);
+    if (FWriterFailed.load(std::memory_order_relaxed) &&
+        (FQueue.Entries.size() + FHeldEntries >= FBoundEntries ||
+         FQueue.Texts.size() + FHeldBytes + Text.size() > FBoundBytes)) {
+      ++FDropped;
+    } else {
       FQueue.Entries.push_back({stamp, FQueue.Texts.size(), Text.size(), utc});
       FQueue.Texts.append(Text);
       ++FQueuedCount;
@@ -245,8 +364,8 @@ void TMessageLogger::LogMessage(std::string_view Text) {
         wake = true;
       }
     }
-    if (wake) FQueueCond.notify_one();
   }
+  if (wake) FQueueCond.notify_one();
 
   if (FSettings.OnEntryAdded) {
     std::string line;
@@ -367,6 +486,16 @@ void TMessageLogger::SetOnWriterError(TWriterErrorEvent Handler) {
   Assign(&TSettings::OnWriterError, std::move(Handler));
 }
 
+void TMessageLogger::SetOnWriterRecovered(TWriterRecoveredEvent Handler) {
+  Assign(&TSettings::OnWriterRecovered, std::move(Handler));
+}
+
+void TMessageLogger::SetQueueBound(std::size_t Entries, std::size_t Bytes) {
+  std::lock_guard<std::mutex> lock(FQueueLock);
+  FBoundEntries = Entries;
+  FBoundBytes = Bytes;
+}
+
 void TMessageLogger::SetOwnerPost(TOwnerPost Post) {
   Assign(&TSettings::OwnerPost, std::move(Post));
 }
@@ -427,8 +556,17 @@ bool TMessageLogger::WaitIdle(std::chrono::milliseconds Timeout) {
   }
   std::unique_lock<std::mutex> lock(FDoneLock);
   FDoneCond.wait_for(lock, Timeout,
-                     [&] { return (FWrittenCount >= target && FWriterIdle) || FWriterFailed.load(); });
-  return FWrittenCount >= target && FWriterIdle && !FWriterFailed.load();
+                     [&] { return (FDoneCount >= target && FWriterIdle) || FWriterFailed.load(); });
+  return FDoneCount >= target && FWriterIdle && !FWriterFailed.load();
+}
+
+void TMessageLogger::AddDone(std::uint64_t Count) {
+  if (Count == 0) return;
+  {
+    std::lock_guard<std::mutex> lock(FDoneLock);
+    FDoneCount += Count;
+  }
+  FDoneCond.notify_all();
 }
 
 void TMessageLogger::SetWriterIdle(bool Idle) {
@@ -504,34 +642,56 @@ void TMessageLogger::WriterRun() {
   ApplyPriority();
 
   TLogQueue batch;
+  std::size_t first = 0;  // the batch's first entry not yet written
   std::string buffer;
+  std::chrono::milliseconds delay = kFirstRetry;
   std::string failure;
   try {
     for (;;) {
       {
         std::unique_lock<std::mutex> lock(FQueueLock);
-        bool slept = false;
-        while (FQueue.Empty() && !FStopRequested) {
-          FWriterSleeping = true;
-          if (!slept) SetWriterIdle(true);
-          slept = true;
-          FQueueCond.wait(lock);
+        if (first == batch.Entries.size()) {
+          batch.Clear();
+          first = 0;
+          bool slept = false;
+          while (FQueue.Empty() && !FStopRequested) {
+            FWriterSleeping = true;
+            if (!slept) SetWriterIdle(true);
+            slept = true;
+            FQueueCond.wait(lock);
+          }
+          FWriterSleeping = false;
+          if (slept) SetWriterIdle(false);
+          if (FQueue.Empty()) break;
+          if (FStopRequested && std::chrono::steady_clock::now() > FStopDeadline) break;
+          batch.Swap(FQueue);
+        } else if (FStopRequested && std::chrono::steady_clock::now() > FStopDeadline) {
+          break;  // writing still fails: what is held is dropped
         }
-        FWriterSleeping = false;
-        if (slept) SetWriterIdle(false);
-        if (FQueue.Empty()) break;
-        if (FStopRequested && std::chrono::steady_clock::now() > FStopDeadline) break;
-        batch.Swap(FQueue);
       }
       const TSettings s = Snapshot();
-      const std::size_t count = batch.Entries.size();
-      WritePass(s, batch, buffer);
-      {
-        std::lock_guard<std::mutex> lock(FDoneLock);
-        FWrittenCount += count;
+      const std::size_t before = first;
+      std::string error;
+      try {
+        WritePass(s, batch, first, buffer);
+      } catch (const std::exception& e) {
+        error = e.what();
+      } catch (...) {
+        error = "Unknown failure in the log writer";
       }
-      FDoneCond.notify_all();
-      if (s.Priority < tpHigher) std::this_thread::yield();
+      AddDone(first - before);
+      if (error.empty()) {
+        delay = kFirstRetry;
+        if (FWriterFailed.load()) Recover(s);
+        if (s.Priority < tpHigher) std::this_thread::yield();
+        continue;
+      }
+      if (!FWriterFailed.load()) {
+        StartFailing(batch, first);
+        Report(s, s.OnWriterError, std::move(error));
+      }
+      WaitToRetry(delay, batch, first);
+      delay = std::min(delay * 2, kLastRetry);
     }
   } catch (const std::exception& e) {
     failure = e.what();
@@ -544,23 +704,70 @@ void TMessageLogger::WriterRun() {
   }
   if (failure.empty()) return;
 
+  // Only a failure outside a pass (out of memory) ends the writer; the bound still holds.
   {
+    std::lock_guard<std::mutex> queue(FQueueLock);
     std::lock_guard<std::mutex> lock(FDoneLock);
     FWriterFailed.store(true);
   }
   FDoneCond.notify_all();
   const TSettings s = Snapshot();
+  Report(s, s.OnWriterError, std::move(failure));
+}
+
+void TMessageLogger::Report(const TSettings& S, const TWriterErrorEvent& Handler, std::string Message) {
   try {
-    RunOnOwner(s, [handler = s.OnWriterError, failure] {
+    RunOnOwner(S, [handler = Handler, message = std::move(Message)] {
       if (handler) {
-        handler(failure);
+        handler(message);
       } else {
-        std::fprintf(stderr, "%s\n", failure.c_str());
+        std::fprintf(stderr, "%s\n", message.c_str());
       }
     });
   } catch (...) {
-    // The report is the writer's last act; a handler that fails cannot be reported to itself.
+    // A handler that fails cannot be reported to itself.
   }
+}
+
+void TMessageLogger::StartFailing(TLogQueue& Batch, std::size_t First) {
+  std::uint64_t dropped = 0;
+  {
+    std::lock_guard<std::mutex> queue(FQueueLock);
+    dropped = Batch.Trim(First, FBoundEntries, FBoundBytes);
+    FHeldEntries = Batch.Entries.size() - First;
+    FHeldBytes = Batch.TextBytesFrom(First);
+    dropped += FQueue.Trim(0, FBoundEntries - FHeldEntries, FBoundBytes - FHeldBytes);
+    FDropped += dropped;
+    std::lock_guard<std::mutex> lock(FDoneLock);
+    FDoneCount += dropped;
+    FWriterFailed.store(true);
+  }
+  FDoneCond.notify_all();
+}
+
+void TMessageLogger::WaitToRetry(std::chrono::milliseconds Delay, const TLogQueue& Batch, std::size_t First) {
+  std::unique_lock<std::mutex> lock(FQueueLock);
+  FHeldEntries = Batch.Entries.size() - First;
+  FHeldBytes = Batch.TextBytesFrom(First);
+  // Destruction wakes this wait and shortens it to the flush bound.
+  const auto retryAt = std::chrono::steady_clock::now() + Delay;
+  for (;;) {
+    const auto until = FStopRequested ? std::min(retryAt, FStopDeadline) : retryAt;
+    if (FQueueCond.wait_until(lock, until) == std::cv_status::timeout) break;
+  }
+}
+
+void TMessageLogger::Recover(const TSettings& S) {
+  std::uint64_t dropped = 0;
+  {
+    std::lock_guard<std::mutex> queue(FQueueLock);
+    dropped = std::exchange(FDropped, 0);
+    FHeldEntries = 0;
+    FHeldBytes = 0;
+    std::lock_guard<std::mutex> lock(FDoneLock);
+    FWriterFailed.store(false);
+  }
+  Report(S, S.OnWriterRecovered, RecoveryText(dropped));
 }
 
 void TMessageLogger::TLogQueue::Clear() {
@@ -574,7 +781,37 @@ void TMessageLogger::TLogQueue::Clear() {
   Entries.clear();
 }
 
-void TMessageLogger::WritePass(const TSettings& S, TLogQueue& Batch, std::string& Buffer) {
+std::size_t TMessageLogger::TLogQueue::Trim(std::size_t First, std::size_t MaxEntries, std::size_t MaxBytes) {
+  const std::size_t base = First < Entries.size() ? Entries[First].Offset : Texts.size();
+  std::size_t keep = First;
+  while (keep < Entries.size() && keep - First < MaxEntries &&
+         Entries[keep].Offset + Entries[keep].Length - base <= MaxBytes) {
+    ++keep;
+  }
+  const std::size_t dropped = Entries.size() - keep;
+  if (dropped == 0) return 0;
+  Entries.resize(keep);
+  Texts.resize(keep == 0 ? 0 : Entries[keep - 1].Offset + Entries[keep - 1].Length);
+  return dropped;
+}
+
+// A batch that failed and could not be cut back at once is cut back before anything else is
+// written, so the next line does not continue a piece of one.
+void TMessageLogger::CutBackFailedBatch() {
+  if (FCutFile.empty()) return;
+  std::error_code ec;
+  const bool exists = fs::exists(FCutFile, ec);
+  const std::uintmax_t size = exists ? fs::file_size(FCutFile, ec) : 0;
+  if (!ec && exists && size > FCutSize) fs::resize_file(FCutFile, FCutSize, ec);
+  if (ec) throw std::runtime_error("Cannot write to file \"" + FCutFile + "\". " + ec.message());
+  FCutFile.clear();
+}
+
+// Writes the batch's entries from First on. A failure leaves whole lines only in the file and
+// First at the first entry not written.
+void TMessageLogger::WritePass(const TSettings& S, TLogQueue& Batch, std::size_t& First,
+                               std::string& Buffer) {
+  CutBackFailedBatch();
   const std::string name =
       BuildLogFileName(S.LogFilePath, S.LogFileName, S.UTC, S.DateFormat, S.ShowLocalZulu, S.Clock);
   const std::size_t slash = name.rfind(kSeparator);
@@ -600,12 +837,14 @@ void TMessageLogger::WritePass(const TSettings& S, TLogQueue& Batch, std::string
     }
   }
 
-  TFileCloser file(std::fopen(name.c_str(), "ab"));
-  if (!file.Get()) {
+  TAppendFile file(name);
+  if (!file.IsOpen()) {
     throw std::runtime_error((existed ? "Cannot open file \"" : "Cannot create file \"") + name + "\". " +
                              ErrorText(errno));
   }
-  std::setvbuf(file.Get(), nullptr, _IONBF, 0);  // the lines come in large chunks already
+  std::int64_t whole = file.Size();  // the file ends with a whole line up to here
+  if (whole < 0)
+    throw std::runtime_error("Cannot read the size of file \"" + name + "\". " + ErrorText(errno));
   if (!existed) {
     FLastCreatedFile = name;
     // The call owns copies of what it uses: it may still be running on the owner's thread
@@ -614,21 +853,30 @@ void TMessageLogger::WritePass(const TSettings& S, TLogQueue& Batch, std::string
   }
 
   // Lines go out in chunks of about kChunkBytes: few writes, and a large batch does not need
-  // its whole text formatted in memory at once.
+  // its whole text formatted in memory at once. A chunk that fails is cut off again, whatever
+  // part of it reached the file, and its entries stay for the next try.
   constexpr std::size_t kChunkBytes = 1u << 20;
   Buffer.clear();
+  std::size_t next = First;  // Buffer holds the lines of the entries from First up to next
   const auto flush = [&] {
-    const std::size_t written = std::fwrite(Buffer.data(), 1, Buffer.size(), file.Get());
-    if (written != Buffer.size()) {
-      throw std::runtime_error("Cannot write to file \"" + name + "\". " + ErrorText(errno));
+    if (!file.Write(Buffer.data(), Buffer.size())) {
+      const int error = errno;
+      if (!file.Truncate(whole)) {
+        FCutFile = name;
+        FCutSize = static_cast<std::uintmax_t>(whole);
+      }
+      throw std::runtime_error("Cannot write to file \"" + name + "\". " + ErrorText(error));
     }
+    whole += static_cast<std::int64_t>(Buffer.size());
+    First = next;
     Buffer.clear();
   };
   std::string stamp;
   TDateTime stampTime = -1;
   bool stampUtc = false;
   const std::string_view texts = Batch.Texts;
-  for (const TLogEntry& entry : Batch.Entries) {
+  for (; next < Batch.Entries.size();) {
+    const TLogEntry& entry = Batch.Entries[next++];
     // Entries of one burst share their millisecond, so the stamp is made once for them.
     if (stamp.empty() || entry.TimeStamp != stampTime || entry.UTC != stampUtc) {
       stampTime = entry.TimeStamp;
@@ -640,7 +888,6 @@ void TMessageLogger::WritePass(const TSettings& S, TLogQueue& Batch, std::string
     Buffer += "\r\n";
     if (Buffer.size() >= kChunkBytes) flush();
   }
-  Batch.Clear();
   if (!Buffer.empty()) flush();
   if (file.Close() != 0) {
     throw std::runtime_error("Cannot write to file \"" + name + "\". " + ErrorText(errno));

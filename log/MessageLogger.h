@@ -1,5 +1,21 @@
 // The message logger: stamps lines of text on the caller's thread and has a background writer
 // append them to dated log files, rolling over by size and purging old files by age.
+//
+// An entry is "<stamp> text" on a line of its own. A line break inside the text (CR LF, CR or
+// LF) ends the line and the rest follows on a line indented by two blanks, so no text can start
+// a line that looks like an entry; one break at the very end of the text is dropped. Control
+// bytes other than TAB, CR and LF (0x00-0x1F, 0x7F) are written "\xHH" (hex digits in upper
+// case). A backslash is doubled where a backslash, an "x" or such an escape follows it, and left
+// single elsewhere: "\\" always stands for one backslash and "\x" with two hex digits always
+// for an escaped byte. Bytes from 0x80 up are written as they are.
+//
+// When writing fails (disk full, file or folder unwritable) the writer keeps the entries it
+// could not write and tries again after 100 ms, waiting twice as long each time up to 5 s. It
+// reports the failure once and the recovery once. A failed batch leaves only whole lines in the
+// file. While it fails, at most kQueueBoundEntries (100,000) entries or kQueueBoundBytes
+// (64 MiB) of text wait, whichever comes first; entries past that are dropped and counted. The
+// newest go: the kept ones follow the last entry written without a gap, so the one gap falls
+// where writing resumes, and the recovery message says how many entries it holds.
 #pragma once
 
 #include <atomic>
@@ -38,12 +54,19 @@ class TMessageLogger {
   using TEntryAddedEvent = std::function<void(const std::string& Entry)>;
   using TFileCreatedEvent = std::function<void(TMessageLogger* Sender, const std::string& FileName)>;
   using TWriterErrorEvent = std::function<void(const std::string& Message)>;
+  using TWriterRecoveredEvent = std::function<void(const std::string& Message)>;
   using TOwnerCall = std::function<void()>;
   // Hands a call to the owner's thread without waiting for it to run.
   using TOwnerPost = std::function<void(TOwnerCall)>;
 
   // How long the destructor keeps writing the entries still queued before it drops the rest.
   static constexpr std::chrono::milliseconds kFlushBound{2000};
+  // What may wait while writing fails, whichever is reached first (see SetQueueBound).
+  static constexpr std::size_t kQueueBoundEntries = 100000;
+  static constexpr std::size_t kQueueBoundBytes = 64u << 20;
+  // The first wait before writing is tried again, doubled after each failed try up to the last.
+  static constexpr std::chrono::milliseconds kFirstRetry{100};
+  static constexpr std::chrono::milliseconds kLastRetry{5000};
 
   TMessageLogger();
   ~TMessageLogger();
@@ -76,13 +99,19 @@ class TMessageLogger {
   bool UTC() const;
   void SetUTC(bool Value);
 
-  // Runs on the caller's thread of LogMessage with the finished line.
+  // Runs on the caller's thread of LogMessage with the entry as the file gets it, without the
+  // final CR LF.
   void SetOnEntryAdded(TEntryAddedEvent Handler);
   // Runs on the owner's thread (see SetOwnerPost) while the writer waits, before any line is written.
   void SetOnFileCreated(TFileCreatedEvent Handler);
-  // Runs once on the owner's thread with the message of the failure that ended the writer.
-  // Unassigned, the message goes to standard error.
+  // Runs on the owner's thread with the message of the first failure after writing worked
+  // (again); the writer keeps trying meanwhile. Unassigned, the message goes to standard error.
   void SetOnWriterError(TWriterErrorEvent Handler);
+  // Runs on the owner's thread once writing works again after a failure, with a sentence that
+  // says so and how many entries were dropped meanwhile. Unassigned, it goes to standard error.
+  void SetOnWriterRecovered(TWriterRecoveredEvent Handler);
+  // The most entries and text bytes kept while writing fails; thread-safe. Tests make it small.
+  void SetQueueBound(std::size_t Entries, std::size_t Bytes);
   // Unset, owner calls run directly on the writer's thread.
   void SetOwnerPost(TOwnerPost Post);
   void SetClock(TClock Clock);
@@ -91,9 +120,10 @@ class TMessageLogger {
   // Failures end the purge silently.
   void PurgeLogFiles(TDateTime Cutoff);
 
-  // Waits until every entry queued before the call has been written and the writer sleeps
-  // again. False on time-out or when the writer has ended after a failure.
+  // Waits until every entry queued before the call has been written (or dropped at the bound)
+  // and the writer sleeps again. False on time-out, and at once while writing fails.
   bool WaitIdle(std::chrono::milliseconds Timeout);
+  // True from a failed write until writing works again.
   bool WriterFailed() const { return FWriterFailed.load(); }
 
   // The local day number of the last purge, shared by every logger of the process.
@@ -115,6 +145,7 @@ class TMessageLogger {
     TEntryAddedEvent OnEntryAdded;
     TFileCreatedEvent OnFileCreated;
     TWriterErrorEvent OnWriterError;
+    TWriterRecoveredEvent OnWriterRecovered;
     TOwnerPost OwnerPost;
     TClock Clock = CurrentDateTime;
   };
@@ -130,6 +161,12 @@ class TMessageLogger {
     std::vector<TLogEntry> Entries;
     std::string Texts;
     bool Empty() const { return Entries.empty(); }
+    std::size_t TextBytesFrom(std::size_t First) const {
+      return First < Entries.size() ? Texts.size() - Entries[First].Offset : 0;
+    }
+    // Keeps the entries before First and as many from First on as fit in MaxEntries and
+    // MaxBytes; drops the rest and returns how many went.
+    std::size_t Trim(std::size_t First, std::size_t MaxEntries, std::size_t MaxBytes);
     void Swap(TLogQueue& Other) {
       Entries.swap(Other.Entries);
       Texts.swap(Other.Texts);
@@ -145,7 +182,13 @@ class TMessageLogger {
   }
   TSettings Snapshot() const;
   void WriterRun();
-  void WritePass(const TSettings& S, TLogQueue& Batch, std::string& Buffer);
+  void WritePass(const TSettings& S, TLogQueue& Batch, std::size_t& First, std::string& Buffer);
+  void CutBackFailedBatch();
+  void StartFailing(TLogQueue& Batch, std::size_t First);
+  void WaitToRetry(std::chrono::milliseconds Delay, const TLogQueue& Batch, std::size_t First);
+  void Recover(const TSettings& S);
+  void Report(const TSettings& S, const TWriterErrorEvent& Handler, std::string Message);
+  void AddDone(std::uint64_t Count);
   void RollOver(const TSettings& S, const std::string& FileName);
   bool RunOnOwner(const TSettings& S, const TOwnerCall& Call);
   void ApplyPriority();
@@ -163,12 +206,19 @@ class TMessageLogger {
   bool FStopRequested = false;
   std::uint64_t FQueuedCount = 0;
   std::chrono::steady_clock::time_point FStopDeadline{};
+  std::size_t FBoundEntries = kQueueBoundEntries;
+  std::size_t FBoundBytes = kQueueBoundBytes;
+  // While writing fails: what the writer holds besides the queue, and what was dropped.
+  std::size_t FHeldEntries = 0;
+  std::size_t FHeldBytes = 0;
+  std::uint64_t FDropped = 0;
   std::thread FWriter;
 
   std::mutex FDoneLock;
   std::condition_variable FDoneCond;
-  std::uint64_t FWrittenCount = 0;
-  bool FWriterIdle = false;  // asleep, waiting for entries
+  std::uint64_t FDoneCount = 0;  // entries written or dropped at the bound
+  bool FWriterIdle = false;      // asleep, waiting for entries
+  // Also changed under FQueueLock, so LogMessage applies the bound from the failure on.
   std::atomic<bool> FWriterFailed{false};
 
   std::shared_ptr<TOwnerLink> FOwnerLink;
@@ -176,6 +226,9 @@ class TMessageLogger {
   std::mutex FPriorityLock;
   long FWriterTid = 0;  // the writer's kernel thread id once it runs, for its priority
   std::string FLastCreatedFile;
+  // A file that may still hold part of a line after a failed batch, and its size before it.
+  std::string FCutFile;
+  std::uintmax_t FCutSize = 0;
 };
 
 }  // namespace qm

@@ -1,10 +1,17 @@
 #include "MessageLogger.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -80,6 +87,43 @@ class TOwnerQueue {
   std::condition_variable FCond;
   std::deque<TMessageLogger::TOwnerCall> FCalls;
 };
+
+// A small tmpfs over a folder in a mount namespace of its own, held by a shell and reached
+// through /proc/<shell>/root, so the machine's mounts stay as they are. Needs root.
+struct TPrivateTmpfs {
+  explicit TPrivateTmpfs(const fs::path& dir) {
+    const std::string command =
+        "exec unshare -m sh -c 'mount --make-rprivate / && mount -t tmpfs -o size=256k none \"" +
+        dir.string() + "\" && echo $$ && exec sleep 600' 2>&1";
+    char line[256] = "";
+    Pipe = ::popen(command.c_str(), "r");
+    if (Pipe == nullptr || std::fgets(line, sizeof line, Pipe) == nullptr)
+      std::strcpy(line, "unshare gave no answer");
+    Shell = std::atoi(line);
+    if (Shell > 0) Root = "/proc/" + std::to_string(Shell) + "/root" + dir.string();
+    Skip = Shell > 0 ? "" : line;
+  }
+  ~TPrivateTmpfs() {
+    if (Shell > 0) ::kill(Shell, SIGTERM);
+    if (Pipe != nullptr) ::pclose(Pipe);
+  }
+  std::FILE* Pipe = nullptr;
+  pid_t Shell = 0;
+  fs::path Root;
+  std::string Skip;
+};
+
+// Writes a file until its file system is full.
+void FillUp(const fs::path& file) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0) << std::strerror(errno);
+  const std::string block(4096, 'f');
+  while (::write(fd, block.data(), block.size()) > 0) {
+  }
+  const int error = errno;
+  ::close(fd);
+  ASSERT_EQ(error, ENOSPC);
+}
 
 class MessageLoggerTest : public ::testing::Test {
  protected:
@@ -206,6 +250,49 @@ TEST_F(MessageLoggerTest, LineFormatAndFileName) {
     EXPECT_EQ(added, std::vector<std::string>{c.line});
     EXPECT_EQ(ReadFile(Dir / c.file), std::string(c.line) + "\r\n");
   }
+}
+
+// A text cannot make a line of its own: breaks indent, control bytes are escaped.
+TEST_F(MessageLoggerTest, TextStaysInsideItsEntry) {
+  const struct {
+    std::string text;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"plain", {"plain"}},
+      {"", {""}},
+      {"a\r\nb", {"a", "  b"}},
+      {"a\rb\nc", {"a", "  b", "  c"}},
+      {"\n\rx", {"", "  ", "  x"}},
+      {"reply\r\n", {"reply"}},
+      {"reply\n\n", {"reply", "  "}},
+      {"\r\n", {""}},
+      {"Alert\r\n<00:00:00.000> FORGED \x1B[31mred\r\n", {"Alert", "  <00:00:00.000> FORGED \\x1B[31mred"}},
+      {"tab\there", {"tab\there"}},
+      {std::string("\0\x07\x1F\x7F", 4), {"\\x00\\x07\\x1F\\x7F"}},
+      {"\x80\xE9\xFF", {"\x80\xE9\xFF"}},
+      {"C:\\logs\\new\\", {"C:\\logs\\new\\"}},
+      {"a\\x1B", {"a\\\\x1B"}},     // a written-out escape stays apart from a real one
+      {"a\\\x1B", {"a\\\\\\x1B"}},  // a backslash before an escaped byte
+      {"\\\\", {"\\\\\\"}},         // two backslashes
+      {"a\\\r\nb", {"a\\", "  b"}},
+  };
+  auto logger = MakeLogger();
+  logger->SetUTC(true);
+  logger->SetShowLocalZulu(false);
+  std::vector<std::string> added;
+  logger->SetOnEntryAdded([&](const std::string& e) { added.push_back(e); });
+  std::string file;
+  for (const auto& c : cases) logger->LogMessage(c.text);
+  ASSERT_TRUE(logger->WaitIdle(kDeadline));
+  ASSERT_EQ(added.size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    std::string entry = "<10:20:30.040> " + cases[i].lines[0];
+    for (std::size_t k = 1; k < cases[i].lines.size(); ++k) entry += "\r\n" + cases[i].lines[k];
+    EXPECT_EQ(added[i], entry);
+    file += entry + "\r\n";
+  }
+  EXPECT_EQ(ReadFile(Dir / "Trace 03-06-15.log"), file);
 }
 
 TEST_F(MessageLoggerTest, EntryFormatIsReadWhenWritten) {
@@ -456,18 +543,21 @@ TEST_F(MessageLoggerTest, RollOverNeverReplacesOrLosesAFile) {
   }
 }
 
-TEST_F(MessageLoggerTest, FailureEndsWriterAndIsReportedOnce) {
+// The entries wait while writing fails and are written once it works again; the failure and
+// the recovery are reported once each.
+TEST_F(MessageLoggerTest, FailureIsRetriedAndReportedOnceEachWay) {
   Touch(Dir / "plain", "a regular file");
   TOwnerQueue owner;
   auto logger = MakeLogger();
   logger->SetLogFilePath((Dir / "plain" / "sub").string());
   logger->SetOwnerPost(owner.Post());
-  std::vector<std::string> errors, added;
+  std::vector<std::string> errors, recovered, added;
   std::thread::id reportedOn;
   logger->SetOnWriterError([&](const std::string& m) {
     errors.push_back(m);
     reportedOn = std::this_thread::get_id();
   });
+  logger->SetOnWriterRecovered([&](const std::string& m) { recovered.push_back(m); });
   logger->SetOnEntryAdded([&](const std::string& e) { added.push_back(e); });
   logger->LogMessage("a");
   auto report = owner.Take();
@@ -482,12 +572,104 @@ TEST_F(MessageLoggerTest, FailureEndsWriterAndIsReportedOnce) {
       << errors[0];
   logger->LogMessage("b");
   logger->LogMessage("c");
-  EXPECT_EQ(added.size(), 3u);  // still announced, never written
+  EXPECT_EQ(added.size(), 3u);
   EXPECT_FALSE(logger->WaitIdle(0ms));
+  EXPECT_TRUE(fs::is_regular_file(Dir / "plain"));
+
+  fs::remove(Dir / "plain");  // the folder can be made now
+  auto recovery = owner.Take();
+  ASSERT_TRUE(recovery);
+  recovery();
+  EXPECT_EQ(recovered, std::vector<std::string>{"Log writing resumed; no entries were lost."});
+  EXPECT_FALSE(logger->WriterFailed());
+  ASSERT_TRUE(logger->WaitIdle(kDeadline));
   logger.reset();
   EXPECT_EQ(errors.size(), 1u);
   EXPECT_TRUE(owner.Empty());
-  EXPECT_TRUE(fs::is_regular_file(Dir / "plain"));
+  EXPECT_EQ(Lines(ReadFile(Dir / "plain" / "sub" / "Trace 03-06-15L.log")),
+            (std::vector<std::string>{"<12:20:30.040L> a", "<12:20:30.040L> b", "<12:20:30.040L> c"}));
+}
+
+TEST_F(MessageLoggerTest, DestructionWhileFailingEndsAtTheFlushBound) {
+  Touch(Dir / "plain", "a regular file");
+  auto logger = MakeLogger();
+  logger->SetLogFilePath((Dir / "plain" / "sub").string());
+  std::atomic<int> errors{0};
+  logger->SetOnWriterError([&](const std::string&) { ++errors; });
+  logger->LogMessage("a");
+  ASSERT_FALSE(logger->WaitIdle(kDeadline));  // returns at the failure
+  ASSERT_TRUE(logger->WriterFailed());
+  const auto start = std::chrono::steady_clock::now();
+  logger.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, TMessageLogger::kFlushBound + 2s);
+  EXPECT_EQ(errors, 1);
+}
+
+// A full disk (a small tmpfs, really full): the entries wait, a partly written line is taken
+// back, and once space is free every kept entry is written once, whole and in order. Past the
+// bound the newest are dropped and counted.
+TEST_F(MessageLoggerTest, DiskFullKeepsEntriesUpToTheBound) {
+  TPrivateTmpfs tmpfs(Dir);
+  if (!tmpfs.Skip.empty()) GTEST_SKIP() << "no private tmpfs (needs root and unshare -m): " << tmpfs.Skip;
+  const std::string big(10000, 'B');  // more than the free rest of the file's last page
+  const struct {
+    const char* name;
+    std::size_t entries, bytes;
+    std::size_t kept;
+    const char* recovered;
+  } cases[] = {
+      {"default bound", TMessageLogger::kQueueBoundEntries, TMessageLogger::kQueueBoundBytes, 200,
+       "Log writing resumed; no entries were lost."},
+      {"50 entries", 50, 1u << 20, 49, "Log writing resumed; 151 entries were dropped while it failed."},
+      {"bytes", 1000, big.size() + 40, 10, "Log writing resumed; 190 entries were dropped while it failed."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(tmpfs.Root / "Trace 03-06-15.log");
+    TOwnerQueue owner;
+    auto logger = MakeLogger();
+    logger->SetLogFilePath(tmpfs.Root.string());
+    logger->SetUTC(true);
+    logger->SetShowLocalZulu(false);
+    logger->SetOwnerPost(owner.Post());
+    logger->SetQueueBound(c.entries, c.bytes);
+    std::vector<std::string> errors, recovered;
+    logger->SetOnWriterError([&](const std::string& m) { errors.push_back(m); });
+    logger->SetOnWriterRecovered([&](const std::string& m) { recovered.push_back(m); });
+    logger->LogMessage("before");
+    ASSERT_TRUE(logger->WaitIdle(kDeadline));
+    FillUp(tmpfs.Root / "filler");
+
+    logger->LogMessage(big);
+    auto report = owner.Take();
+    ASSERT_TRUE(report);
+    report();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find(std::strerror(ENOSPC)), std::string::npos) << errors[0];
+    EXPECT_TRUE(logger->WriterFailed());
+    EXPECT_FALSE(logger->WaitIdle(0ms));
+    std::vector<std::string> expected{"<10:20:30.040> before", "<10:20:30.040> " + big};
+    for (std::size_t i = 0; i < 200; ++i) {
+      const std::string text = "e" + std::string(i < 10 ? "00" : i < 100 ? "0" : "") + std::to_string(i);
+      logger->LogMessage(text);
+      if (i < c.kept) expected.push_back("<10:20:30.040> " + text);
+    }
+
+    fs::remove(tmpfs.Root / "filler");
+    auto recovery = owner.Take();
+    ASSERT_TRUE(recovery);
+    recovery();
+    EXPECT_EQ(recovered, std::vector<std::string>{c.recovered});
+    EXPECT_FALSE(logger->WriterFailed());
+    ASSERT_TRUE(logger->WaitIdle(kDeadline));
+    logger.reset();
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(owner.Empty());
+    const auto lines = Lines(ReadFile(tmpfs.Root / "Trace 03-06-15.log"));
+    const auto mismatch = std::mismatch(lines.begin(), lines.end(), expected.begin(), expected.end());
+    EXPECT_TRUE(lines == expected) << lines.size() << " lines for " << expected.size()
+                                   << ", the first wrong one is line " << (mismatch.first - lines.begin());
+  }
 }
 
 TEST_F(MessageLoggerTest, FileCreatedRunsOnOwnerWhileWriterWaits) {

@@ -44,6 +44,12 @@ std::optional<TKeyLine> KeyLine(std::string_view line) {
   return TKeyLine{TrimBlanks(line.substr(0, eq)), TrimBlanks(line.substr(eq + 1))};
 }
 
+// Cut like a 2048-byte profile buffer, and keep the result trimmed.
+std::string ValueAsRead(std::string_view value) {
+  if (value.size() > TIniFile::MaxValueLength) value = TrimBlanks(value.substr(0, TIniFile::MaxValueLength));
+  return std::string(value);
+}
+
 std::string OneLine(std::string_view s) {
   std::string out(s);
   std::replace(out.begin(), out.end(), '\n', ' ');
@@ -108,10 +114,7 @@ std::optional<std::string> TIniFile::Read(std::string_view section, std::string_
   if (!span) return std::nullopt;
   const auto at = FindKey(*span, key);
   if (!at) return std::nullopt;
-  std::string_view value = KeyLine(FLines[*at])->Value;
-  // Cut like a 2048-byte profile buffer, and keep the result trimmed.
-  if (value.size() > MaxValueLength) value = TrimBlanks(value.substr(0, MaxValueLength));
-  return std::string(value);
+  return ValueAsRead(KeyLine(FLines[*at])->Value);
 }
 
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,
@@ -177,6 +180,16 @@ std::vector<std::string> TIniFile::KeyNames(std::string_view section) const {
     if (!known) names.emplace_back(kl->Name);
   }
   return names;
+}
+
+std::vector<std::pair<std::string, std::string>> TIniFile::KeyLines(std::string_view section) const {
+  std::vector<std::pair<std::string, std::string>> lines;
+  const auto span = FindSection(section);
+  if (!span) return lines;
+  for (std::size_t i = span->Header + 1; i < span->End; ++i) {
+    if (const auto kl = KeyLine(FLines[i])) lines.emplace_back(std::string(kl->Name), ValueAsRead(kl->Value));
+  }
+  return lines;
 }
 
 }  // namespace qm

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qm {
@@ -40,6 +41,9 @@ class TIniFile {
   std::vector<std::string> SectionNames() const;
   // The keys of the section's first header, each once, in file order.
   std::vector<std::string> KeyNames(std::string_view section) const;
+  // Every key line of the section's first header as (name, value), in file order,
+  // values as Read gives them; of a key written twice Read finds the first line.
+  std::vector<std::pair<std::string, std::string>> KeyLines(std::string_view section) const;
 
   const std::vector<std::string>& Lines() const { return FLines; }
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <system_error>
@@ -49,8 +50,24 @@ std::string TempNameBeside(const std::string& target) {
   return target + ".tmp" + std::to_string(pid) + "-" + std::to_string(counter++);
 }
 
+// The rename below needs only the folder's permission, so the file's own is asked
+// first. A file without any write bit counts as read-only even for root: whoever
+// set it so meant the program to keep its hands off.
+bool MayReplace(const std::string& target) {
+#ifdef _WIN32
+  const DWORD attributes = GetFileAttributesA(target.c_str());
+  return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+#else
+  struct stat st {};
+  if (::stat(target.c_str(), &st) != 0) return errno == ENOENT;  // a new file: the folder decides
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
+  return ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0;
+#endif
+}
+
 // Writes the new contents beside the file and renames them over it. False when any
-// step fails; the old file is then untouched and the temporary file gone.
+// step fails or the file may not be written; the old file is then untouched and
+// the temporary file gone.
 bool ReplaceFile(const std::string& fileName, const std::string& contents) {
   std::error_code ec;
   std::string target = fileName;
@@ -59,6 +76,7 @@ bool ReplaceFile(const std::string& fileName, const std::string& contents) {
     const auto resolved = fs::weakly_canonical(fs::path(fileName), ec);
     if (!ec) target = resolved.string();
   }
+  if (!MayReplace(target)) return false;
   const std::string temp = TempNameBeside(target);
 #ifdef _WIN32
   FILE* f = std::fopen(temp.c_str(), "wb");
@@ -114,7 +132,49 @@ int HexDigit(char c) {
   return -1;
 }
 
+// The program's trim: every code of 32 or less goes at both ends.
+std::string_view TrimControls(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
+  return s;
+}
+
+// n of a key "Item<n>" (any case), n written as the list writes it: no sign, no leading zero.
+std::optional<std::int32_t> ItemIndex(std::string_view key) {
+  constexpr std::string_view prefix = "Item";
+  if (key.size() <= prefix.size() || !SameIniName(key.substr(0, prefix.size()), prefix)) return std::nullopt;
+  const std::string_view digits = key.substr(prefix.size());
+  if (digits.size() > 10 || (digits.size() > 1 && digits.front() == '0')) return std::nullopt;
+  std::int64_t n = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + (c - '0');
+  }
+  if (n > INT32_MAX) return std::nullopt;
+  return static_cast<std::int32_t>(n);
+}
+
 }  // namespace
+
+std::optional<std::vector<std::string>> ReadIniList(const TIniFile& ini, std::string_view section,
+                                                    std::size_t maxEntries) {
+  std::int32_t count = 0;
+  if (!TryParseInteger(TrimControls(ini.ReadString(section, "Count", "0")), count) || count <= 0)
+    return std::nullopt;
+  // Only keys that are there are read: a Count of two thousand million costs nothing.
+  std::map<std::int32_t, std::string> items;
+  for (auto& [key, value] : ini.KeyLines(section)) {
+    const auto index = ItemIndex(key);
+    if (index && *index < count) items.emplace(*index, std::move(value));  // the first line wins
+  }
+  std::vector<std::string> entries;
+  for (const auto& [index, value] : items) {
+    if (entries.size() >= maxEntries) break;
+    const std::string_view entry = TrimControls(value);
+    if (!entry.empty()) entries.emplace_back(entry);
+  }
+  return entries;
+}
 
 bool TryParseInteger(std::string_view text, std::int32_t& value) {
   bool negative = false;
@@ -235,6 +295,14 @@ void TSettingsStore::EraseSection(std::string_view section) {
   FIni.EraseSection(section);
   FChanges.push_back({true, std::string(section), {}, {}});
   Close();
+}
+
+std::optional<std::vector<std::string>> TSettingsStore::ReadStringList(std::string_view section,
+                                                                       std::size_t maxEntries) {
+  Open();
+  auto entries = ReadIniList(FIni, section, maxEntries);
+  Close();
+  return entries;
 }
 
 bool TSettingsStore::SectionExists(std::string_view section) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -23,8 +24,9 @@ class ESettingsWriteError : public std::runtime_error {
 // file as it then stands on disk (so two programs sharing the file keep each
 // other's keys and the last writer of a key wins). The write goes to a temporary
 // file in the same folder that is synced and renamed over the old one, so the
-// file is never left half written. Operations outside Open/Close open and close
-// around themselves.
+// file is never left half written; a file the user may not write, or one with no
+// write permission bit at all (even for root), is never replaced. Operations
+// outside Open/Close open and close around themselves.
 class TSettingsStore {
  public:
   explicit TSettingsStore(std::string fileName);
@@ -47,6 +49,8 @@ class TSettingsStore {
   void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
   void EraseSection(std::string_view section);
   bool SectionExists(std::string_view section);
+  // A stored string list; see ReadIniList.
+  std::optional<std::vector<std::string>> ReadStringList(std::string_view section, std::size_t maxEntries);
 
  private:
   struct TChange {
@@ -65,5 +69,13 @@ class TSettingsStore {
 // "0x"/"0X" and up to 8 hexadecimal digits (taken as 32 bits). False when the
 // text is no such number or out of range.
 bool TryParseInteger(std::string_view text, std::int32_t& value);
+
+// A string list kept in its own section: "Count", then "Item0" to "Item<Count-1>".
+// nullopt when Count is missing, no integer or not above 0 (the list keeps what it
+// holds). Else the Item keys below Count that are present, in index order, trimmed
+// of codes up to 32; blank ones and keys that are missing are left out, so a
+// damaged Count never adds entries. At most maxEntries.
+std::optional<std::vector<std::string>> ReadIniList(const TIniFile& ini, std::string_view section,
+                                                    std::size_t maxEntries);
 
 }  // namespace qm

@@ -271,25 +271,19 @@ void TPropertyStateKeeper::RestoreEntry(const TEntry& entry) {
       break;
     }
     case pkItems: {
-      const std::string listSection = Section() + "." + key;
-      std::int32_t count = 0;
-      if (!TryParseInteger(TrimText(store.ReadString(listSection, "Count", "0")), count)) count = 0;
-      if (count <= 0) break;
-      count = std::min<std::int32_t>(count, MaxListEntries);
-      QStringList texts;
-      for (int i = 0; i < count; ++i) {
-        texts << ToQString(store.ReadString(listSection, "Item" + std::to_string(i), ""));
-      }
       auto* list = static_cast<QListWidget*>(entry.Control.data());
-      // New entries look like the old ones (a check list stays a check list) but
-      // start unchecked; a sorted list sorts them as they are added.
-      const bool checkable = list->count() > 0 && (list->item(0)->flags() & Qt::ItemIsUserCheckable);
+      // A check list's entries (they carry a check mark) are the window's own; the
+      // file only marks them.
+      if (list->count() > 0 && list->item(0)->data(Qt::CheckStateRole).isValid()) break;
+      const auto stored =
+          store.ReadStringList(Section() + "." + key, static_cast<std::size_t>(MaxListEntries));
+      if (!stored) break;
+      // New entries look like the old ones; a sorted list sorts them as they are added.
       const Qt::ItemFlags flags = list->count() > 0 ? list->item(0)->flags() : Qt::ItemFlags();
       list->clear();
-      for (const auto& text : texts) {
-        auto* item = new QListWidgetItem(text);
+      for (const auto& text : *stored) {
+        auto* item = new QListWidgetItem(ToQString(text));
         if (flags != Qt::ItemFlags()) item->setFlags(flags);
-        if (checkable) item->setCheckState(Qt::Unchecked);
         list->addItem(item);
       }
       break;

@@ -84,7 +84,10 @@ class TWindowStateKeeper : public TStateKeeper {
 
 // Section "Settings": the stored properties of the form's controls, "control.Property".
 // Supported: "Checked" of a button or check box ("True"/"False"), "Text" of a line
-// edit (trimmed), "Items" of a list widget (own section "Settings.<control>.Items").
+// edit (trimmed), "Items" of a list widget (own section "Settings.<control>.Items",
+// read by ReadIniList). A check list (entries with a check mark) keeps the entries the
+// window built, whatever the file lists: its entries are saved, but only their
+// marks (ReadStateList) are read back, so a damaged file cannot lose a state code.
 class TPropertyStateKeeper : public TStateKeeper {
  public:
   // Entries are checked here: one naming no child of the form, or without a "."
@@ -94,7 +97,7 @@ class TPropertyStateKeeper : public TStateKeeper {
 
   const std::vector<std::string>& StoredProperties() const { return FStoredProperties; }
 
-  // A Count above this reads as this many entries, so a damaged file cannot stall the start.
+  // At most this many entries of a list are read, so a huge file cannot stall the start.
   static constexpr int MaxListEntries = 10000;
 
  protected:

@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the INI reader as a settings file, then checks that what
-// it reads survives being written out and read back.
+// it reads survives being written out and read back, and that lists read sanely.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -68,6 +68,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (qm::TryParseInteger(entry.second, number)) {
       std::int32_t again = 0;
       if (!qm::TryParseInteger(std::to_string(number), again) || again != number) std::abort();
+    }
+  }
+
+  // A list read from any section holds only entries stored under its Item keys:
+  // never blank, never more than asked for, never more than the keys present.
+  for (const auto& section : ini.SectionNames()) {
+    const auto list = qm::ReadIniList(ini, section, 8);
+    if (!list) continue;
+    if (list->size() > 8 || list->size() > ini.KeyLines(section).size()) std::abort();
+    for (const auto& entry : *list) {
+      if (entry.empty() || static_cast<unsigned char>(entry.front()) <= 32 ||
+          static_cast<unsigned char>(entry.back()) <= 32)
+        std::abort();
     }
   }
 

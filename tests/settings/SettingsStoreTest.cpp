@@ -1,11 +1,17 @@
 #include "SettingsStore.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
+#include <optional>
 
 #include "TempDir.h"
 
@@ -238,6 +244,95 @@ TEST(SettingsStore, UnreadableFileIsNeverOverwritten) {
   EXPECT_EQ(store.ReadString("S", "k", "d"), "d");
   EXPECT_THROW(store.WriteString("S", "k", "v"), ESettingsWriteError);
   EXPECT_TRUE(std::filesystem::is_directory(path));
+}
+
+TEST(SettingsStore, ListReadsOnlyTheEntriesPresent) {
+  using TList = std::optional<std::vector<std::string>>;
+  const std::pair<const char*, TList> cases[] = {
+      {"Count=2000000000\nItem0=A", TList({"A"})},
+      {"Count=9\nItem5=F\nItem1=B\nitem3=D", TList({"B", "D", "F"})},
+      {"Count=2\nItem0=A\nItem1=B\nItem2=C", TList({"A", "B"})},
+      {"Count=3\nItem0=\nItem1=\001 \037\nItem2=\002C\003", TList({"C"})},
+      {"Count=5\nItem0=A\nItem0=B", TList({"A"})},
+      {"Count=99\nItem01=A\nItem+1=B\nItem-1=C\nItem=D\nItemX=E\nItem99999999999=F\nItems1=G",
+       TList(std::vector<std::string>{})},
+      {"Count=2000000000\nItem2147483646=Z\nItem4=Y\nItem5=X\nItem6=W", TList({"Y", "X", "W"})},
+      {"Count=0\nItem0=A", std::nullopt},
+  };
+  for (const auto& [section, expected] : cases) {
+    SCOPED_TRACE(section);
+    const TIniFile ini(std::string("[L]\n") + section);
+    EXPECT_EQ(ReadIniList(ini, "L", 3), expected);
+  }
+}
+
+// 0: the designed error; 1: the write went through; 2: any other failure.
+int SaveOnce(const std::string& path) {
+  try {
+    TSettingsStore store(path);
+    store.WriteString("Settings", "edMsgCount.Text", "99");
+    return 1;
+  } catch (const ESettingsWriteError& e) {
+    return std::string(e.what()) == "Unable to write to " + path ? 0 : 2;
+  } catch (...) {
+    return 2;
+  }
+}
+
+// SaveOnce as user nobody, in a child process; its result.
+int SaveAsNobody(const std::string& path, const passwd& nobody) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const bool switched = ::setgroups(0, nullptr) == 0 &&
+                          ::setresgid(nobody.pw_gid, nobody.pw_gid, nobody.pw_gid) == 0 &&
+                          ::setresuid(nobody.pw_uid, nobody.pw_uid, nobody.pw_uid) == 0;
+    ::_exit(switched ? SaveOnce(path) : 3);
+  }
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return 4;
+  return WEXITSTATUS(status);
+}
+
+// A file of that mode in a folder anyone may write. Unless anyone may write the file
+// too, the save is refused and the file, its inode and mode stay as they were.
+void ExpectReadOnlyKept(mode_t mode, const std::function<int(const std::string&)>& save) {
+  TTempDir dir;
+  ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);  // the folder itself allows the rename
+  const std::string path = dir.File("Quillmark.ini");
+  const std::string old = "[Settings]\r\nedMsgCount.Text=20\r\n";
+  WriteFileBytes(path, old);
+  ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  const int result = save(path);
+  struct stat after {};
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  if (mode & 0002) {  // the control case: anyone may write it
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(ReadFileBytes(path), "[Settings]\r\nedMsgCount.Text=99\r\n");
+  } else {
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadFileBytes(path), old);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+}
+
+// Root may write any file, but a file without a write bit was made read-only on purpose.
+TEST(SettingsStore, FileWithoutWriteBitsIsNeverReplaced) {
+  ExpectReadOnlyKept(0444, SaveOnce);
+}
+
+TEST(SettingsStore, FileTheUserMayNotWriteIsNeverReplaced) {
+  const passwd* nobody = ::getpwnam("nobody");
+  if (::geteuid() != 0 || !nobody) GTEST_SKIP() << "switching to user nobody needs root and that user";
+  const std::pair<const char*, mode_t> cases[] = {
+      {"0444", 0444}, {"another user's 0644", 0644}, {"0666 (written)", 0666}};
+  for (const auto& [name, mode] : cases) {
+    SCOPED_TRACE(name);
+    ExpectReadOnlyKept(mode, [&](const std::string& path) { return SaveAsNobody(path, *nobody); });
+  }
 }
 
 }  // namespace

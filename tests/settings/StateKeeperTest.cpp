@@ -335,7 +335,8 @@ TEST_F(StateKeeperTest, StringListRestoreFollowsCount) {
       {"entries read trimmed",
        "Count=2\r\nItem0=  NOCALL*  \r\nItem1=\tK1ABC-9\t\r\n",
        {"NOCALL*", "K1ABC-9"}},
-      {"missing entries read empty", "Count=3\r\nItem0=A\r\nItem2=C\r\n", {"A", "", "C"}},
+      {"missing entries are left out", "Count=3\r\nItem0=A\r\nItem2=C\r\n", {"A", "C"}},
+      {"blank entries are left out", "Count=3\r\nItem0=\r\nItem1= \t \r\nItem2=C\r\n", {"C"}},
       {"hexadecimal count", "Count=$2\r\nItem0=A\r\nItem1=B\r\n", {"A", "B"}},
   };
   for (const auto& c : cases) {
@@ -349,13 +350,12 @@ TEST_F(StateKeeperTest, StringListRestoreFollowsCount) {
   }
 }
 
-TEST_F(StateKeeperTest, HugeCountIsBounded) {
+TEST_F(StateKeeperTest, HugeCountReadsOnlyTheEntriesPresent) {
   WriteFileBytes(Ini(), "[Settings.lbStationList.Items]\r\nCount=2000000000\r\nItem0=A\r\n");
   TForm form;
   TKeepers keepers(form, Ini());
   keepers.Properties.RestoreState();
-  ASSERT_EQ(form.lbStationList->count(), TPropertyStateKeeper::MaxListEntries);
-  EXPECT_EQ(form.lbStationList->item(0)->text(), "A");
+  EXPECT_EQ(form.ListTexts(*form.lbStationList), std::vector<std::string>{"A"});
 }
 
 TEST_F(StateKeeperTest, CheckBoxAndEditValues) {
@@ -425,34 +425,57 @@ TEST_F(StateKeeperTest, StateSelectionValuesReadAsIntegers) {
   }
 }
 
-TEST_F(StateKeeperTest, HandAddedStateCodeIsOfferedSortedWithItsMark) {
-  std::string file = "[Settings.clbStates.Items]\r\nCount=53\r\n";
-  for (std::size_t i = 0; i < StateCodes().size(); ++i) {
-    file += "Item" + std::to_string(i) + "=" + StateCodes()[i] + "\r\n";
+// Whatever the stored states list holds, the window offers the 52 codes in order,
+// each marked as section StateSelection says.
+TEST_F(StateKeeperTest, StatesListIsAlwaysTheFiftyTwoCodes) {
+  std::string all = "Count=53\r\n";
+  for (std::size_t i = 0; i < StateCodes().size(); ++i)
+    all += "Item" + std::to_string(i) + "=" + StateCodes()[i] + "\r\n";
+  const std::pair<const char*, std::string> cases[] = {
+      {"hand-added code", all + "Item52=GU\r\n"},
+      {"huge count, one item", "Count=2000000000\r\nItem0=AK\r\n"},
+      {"two codes out of order", "Count=2\r\nItem0=TX\r\nItem1=AK\r\n"},
+      {"blanks and repeats", "Count=4\r\nItem0=\r\nItem1=AK\r\nItem2=AK\r\nItem3=  \r\n"},
+      {"count 0", "Count=0\r\n"},
+  };
+  for (const auto& [name, items] : cases) {
+    SCOPED_TRACE(name);
+    WriteFileBytes(Ini(),
+                   "[Settings.clbStates.Items]\r\n" + items + "[StateSelection]\r\nGU=1\r\nAK=1\r\nWY=1\r\n");
+    TForm form;
+    form.Check("TX", true);  // a mark from before the read never survives it
+    TKeepers keepers(form, Ini());
+    keepers.Start();
+    ASSERT_EQ(form.ListTexts(*form.clbStates), StateCodes());
+    EXPECT_EQ(form.CheckedStates(), (std::vector<std::string>{"AK", "WY"}));
+    EXPECT_TRUE(form.clbStates->item(51)->flags() & Qt::ItemIsUserCheckable);
   }
-  file += "Item52=GU\r\n[StateSelection]\r\nGU=1\r\nWY=1\r\n";
-  WriteFileBytes(Ini(), file);
-  TForm form;
-  form.Check("AK", true);  // replaced entries lose their marks
-  TKeepers keepers(form, Ini());
-  keepers.Start();
-  const auto texts = form.ListTexts(*form.clbStates);
-  ASSERT_EQ(texts.size(), 53u);
-  EXPECT_TRUE(std::is_sorted(texts.begin(), texts.end()));
-  EXPECT_EQ(texts[10], "GU");  // after GA
-  EXPECT_EQ(form.CheckedStates(), (std::vector<std::string>{"GU", "WY"}));
-  EXPECT_TRUE(form.clbStates->item(10)->flags() & Qt::ItemIsUserCheckable);
 }
 
-TEST_F(StateKeeperTest, ReplacingStateEntriesClearsMarks) {
-  WriteFileBytes(Ini(), "[Settings.clbStates.Items]\r\nCount=2\r\nItem0=TX\r\nItem1=AK\r\n");
-  TForm form;
-  form.Check("TX", true);
-  TSettingsStore store(Ini());
-  TPropertyStateKeeper keeper(&form.Form, store, DefaultStoredProperties());
-  keeper.RestoreState();
-  EXPECT_EQ(form.ListTexts(*form.clbStates), (std::vector<std::string>{"AK", "TX"}));
-  EXPECT_TRUE(form.CheckedStates().empty());
+// The damage of a bad Count is not carried into the file by the next save.
+TEST_F(StateKeeperTest, SaveAfterADamagedFileKeepsBothLists) {
+  WriteFileBytes(Ini(),
+                 "[Settings.lbStationList.Items]\r\nCount=2000000000\r\nItem0=N0CALL\r\nItem1=\r\n"
+                 "Item7= K1ABC-9 \r\n[Settings.clbStates.Items]\r\nCount=2000000000\r\nItem0=AK\r\n"
+                 "[StateSelection]\r\nAK=1\r\nTX=1\r\n");
+  {
+    TForm form;
+    TKeepers keepers(form, Ini());
+    keepers.Start();
+    keepers.Properties.SaveState();
+  }
+  const std::string text = ReadFileBytes(Ini());
+  EXPECT_NE(text.find("[Settings.lbStationList.Items]\r\nCount=2\r\nItem0=N0CALL\r\nItem1=K1ABC-9\r\n["),
+            std::string::npos);
+  EXPECT_NE(text.find("[Settings.clbStates.Items]\r\nCount=52\r\nItem0=AK\r\n"), std::string::npos);
+  EXPECT_NE(text.find("Item51=WY\r\n[StateSelection]\r\nAK=1\r\n"), std::string::npos);
+  EXPECT_EQ(text.find("Item52="), std::string::npos);
+  TForm again;
+  TKeepers keepers(again, Ini());
+  keepers.Start();
+  EXPECT_EQ(again.ListTexts(*again.lbStationList), (std::vector<std::string>{"N0CALL", "K1ABC-9"}));
+  EXPECT_EQ(again.ListTexts(*again.clbStates), StateCodes());
+  EXPECT_EQ(again.CheckedStates(), (std::vector<std::string>{"AK", "TX"}));
 }
 
 TEST_F(StateKeeperTest, EntriesAreCheckedAtConstruction) {

@@ -21,12 +21,13 @@ std::string CollectFingerReply(const std::function<std::size_t(char*, std::size_
 
 std::string TFingerClient::Fetch() {
   using Clock = std::chrono::steady_clock;
-  const TDeadline endOfExchange = Clock::now() + Bounds.Total;
+  const auto start = Clock::now();
+  const TDeadline endOfExchange = start + Bounds.Total;
+  const TDeadline connectedBy = std::min(endOfExchange, start + Bounds.Connect);
   if (Port < 1 || Port > 65535) throw ESocketError(10049);
 
-  const TIpv4Address address = ResolveIpv4(Host);
-  TTcpConnection connection = TTcpConnection::Open(address, static_cast<std::uint16_t>(Port),
-                                                   std::min(endOfExchange, Clock::now() + Bounds.Connect));
+  const TIpv4Address address = ResolveIpv4(Host, connectedBy);
+  TTcpConnection connection = TTcpConnection::Open(address, static_cast<std::uint16_t>(Port), connectedBy);
   connection.Send(Query + "\r\n", endOfExchange);
 
   std::string reply = CollectFingerReply(

@@ -17,7 +17,7 @@ inline constexpr char kNwsFingerHost[] = "nws-finger";
 
 // Limits that keep a silent or endless server from freezing the window for long.
 struct TFingerBounds {
-  std::chrono::milliseconds Connect{10000};  // until the connection stands
+  std::chrono::milliseconds Connect{10000};  // until the connection stands, name lookup included
   std::chrono::milliseconds Idle{10000};     // longest wait for the next reply data
   std::chrono::milliseconds Total{20000};    // the whole exchange, resolution included
   std::size_t MaxReplyBytes = 1024 * 1024;

@@ -19,8 +19,18 @@ using TDeadline = std::chrono::steady_clock::time_point;
 using TIpv4Address = std::array<std::uint8_t, 4>;
 
 // A dotted address as it stands, else the first IPv4 address the system's resolver gives.
-// Throws ESocketError (11001 when the name is unknown).
-TIpv4Address ResolveIpv4(const std::string& host);
+// Throws ESocketError (11001 when the name is unknown, 10060 when the deadline passes
+// first). Where NameLookupKeepsDeadlines() the deadline holds; elsewhere the lookup
+// blocks until the resolver gives up.
+TIpv4Address ResolveIpv4(const std::string& host, TDeadline by);
+
+// True with glibc's asynchronous lookups (not in ThreadSanitizer builds, which cannot
+// follow glibc's resolver threads).
+bool NameLookupKeepsDeadlines();
+
+// A lookup that outlives its deadline runs on in the resolver and is freed once it ends.
+// Waits until none is left or the deadline passes; returns how many still run.
+std::size_t AwaitAbandonedNameLookups(TDeadline by);
 
 // The Windows Sockets number for a system error number of this platform; numbers
 // without a counterpart come back unchanged.

@@ -1,4 +1,6 @@
 // POSIX sockets behind Socket.h; a Winsock twin would map WSAGetLastError() directly.
+// Name lookups use glibc's getaddrinfo_a so that a silent name server cannot hold a
+// caller past its deadline.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -7,10 +9,31 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
 
 #include "Socket.h"
+
+// ThreadSanitizer cannot follow the resolver threads of getaddrinfo_a: glibc starts them
+// past its interceptors, and its allocator crashes on their first malloc. Builds with it
+// take the blocking lookup.
+#if defined(__SANITIZE_THREAD__)
+#define QM_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QM_TSAN 1
+#endif
+#endif
+#if defined(__GLIBC__) && !defined(QM_TSAN)
+#define QM_TIMED_LOOKUP 1
+#else
+#define QM_TIMED_LOOKUP 0
+#endif
 
 namespace qm {
 
@@ -121,30 +144,153 @@ int Fd(std::intptr_t handle) {
   return static_cast<int>(handle);
 }
 
-}  // namespace
+[[noreturn]] void ThrowLookupFailure(int rc) {
+  if (rc == EAI_MEMORY) throw ESocketError(10055);
+  throw ESocketError(kSocketHostNotFound);
+}
 
-TIpv4Address ResolveIpv4(const std::string& host) {
+TIpv4Address FirstIpv4(const addrinfo* found) {
   TIpv4Address address{};
-  if (host.find('\0') != std::string::npos) throw ESocketError(kSocketHostNotFound);
-  in_addr dotted{};
-  if (::inet_pton(AF_INET, host.c_str(), &dotted) == 1) {
-    std::memcpy(address.data(), &dotted.s_addr, 4);
-    return address;
-  }
+  const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+  std::memcpy(address.data(), &ipv4->sin_addr.s_addr, 4);
+  return address;
+}
+
+addrinfo Ipv4Hints() {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
+  return hints;
+}
+
+#if QM_TIMED_LOOKUP
+
+// One lookup handed to glibc's resolver threads. They read the name and hints and write
+// the result until the lookup ends, which may be long after its caller gave up.
+struct TLookup {
+  explicit TLookup(const std::string& host) : Name(host), Hints(Ipv4Hints()) {
+    Request.ar_name = Name.c_str();
+    Request.ar_request = &Hints;
+  }
+  TLookup(const TLookup&) = delete;
+  TLookup& operator=(const TLookup&) = delete;
+  ~TLookup() {
+    if (Request.ar_result != nullptr) ::freeaddrinfo(Request.ar_result);
+  }
+  bool Running() { return ::gai_error(&Request) == EAI_INPROGRESS; }
+
+  const std::string Name;
+  const addrinfo Hints;
+  gaicb Request{};
+};
+
+// Lookups given up on while a resolver thread still works on them; each is freed once
+// that thread is done with it. Never destroyed: a lookup may still run at exit.
+struct TAbandonedLookups {
+  std::mutex Lock;
+  std::vector<std::unique_ptr<TLookup>> Lookups;
+
+  static TAbandonedLookups& Instance() {
+    static auto* const instance = new TAbandonedLookups;
+    return *instance;
+  }
+  // Frees the finished ones; the caller holds Lock.
+  void Reap() {
+    std::erase_if(Lookups, [](const std::unique_ptr<TLookup>& lookup) { return !lookup->Running(); });
+  }
+};
+
+timespec Until(TDeadline by) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(by - std::chrono::steady_clock::now());
+  const long long ms = std::clamp<long long>(left.count(), 0, 60000);
+  return timespec{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
+}
+
+TIpv4Address LookUp(const std::string& host, TDeadline by) {
+  {
+    auto& abandoned = TAbandonedLookups::Instance();
+    const std::lock_guard hold(abandoned.Lock);
+    abandoned.Reap();
+  }
+  if (std::chrono::steady_clock::now() >= by) throw ESocketError(kSocketTimedOut);
+  auto lookup = std::make_unique<TLookup>(host);
+  gaicb* list[] = {&lookup->Request};
+  const int started = ::getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr);
+  if (started == EAI_SYSTEM) ThrowSystem(errno);
+  if (started != 0) ThrowLookupFailure(started);
+  while (lookup->Running()) {
+    if (std::chrono::steady_clock::now() >= by) {
+      // Cancelled (still queued) or finished meanwhile: ours to free. Still running: the
+      // resolver thread keeps using it, so it waits in the abandoned list.
+      if (::gai_cancel(&lookup->Request) == EAI_NOTCANCELED) {
+        auto& abandoned = TAbandonedLookups::Instance();
+        const std::lock_guard hold(abandoned.Lock);
+        try {
+          abandoned.Lookups.push_back(std::move(lookup));
+        } catch (const std::bad_alloc&) {
+          (void)lookup.release();  // better lost than freed under the resolver
+        }
+      }
+      throw ESocketError(kSocketTimedOut);
+    }
+    const timespec wait = Until(by);
+    (void)::gai_suspend(list, 1, &wait);  // time-out and signals: the loop looks again
+  }
+  const int rc = ::gai_error(&lookup->Request);
+  if (rc != 0) ThrowLookupFailure(rc);  // EAI_SYSTEM's errno stayed in the resolver thread
+  return FirstIpv4(lookup->Request.ar_result);
+}
+
+#else
+
+// Without an asynchronous resolver the lookup blocks; it still counts against the
+// caller's bounds, which the connection then sees mostly used.
+TIpv4Address LookUp(const std::string& host, TDeadline) {
+  const addrinfo hints = Ipv4Hints();
   addrinfo* found = nullptr;
   const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (rc != 0) {
-    if (rc == EAI_SYSTEM) ThrowSystem(errno);
-    if (rc == EAI_MEMORY) throw ESocketError(10055);
-    throw ESocketError(kSocketHostNotFound);
-  }
-  const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-  std::memcpy(address.data(), &ipv4->sin_addr.s_addr, 4);
+  if (rc == EAI_SYSTEM) ThrowSystem(errno);
+  if (rc != 0) ThrowLookupFailure(rc);
+  const TIpv4Address address = FirstIpv4(found);
   ::freeaddrinfo(found);
   return address;
+}
+
+#endif
+
+}  // namespace
+
+TIpv4Address ResolveIpv4(const std::string& host, TDeadline by) {
+  if (host.find('\0') != std::string::npos) throw ESocketError(kSocketHostNotFound);
+  in_addr dotted{};
+  if (::inet_pton(AF_INET, host.c_str(), &dotted) == 1) {
+    TIpv4Address address{};
+    std::memcpy(address.data(), &dotted.s_addr, 4);
+    return address;
+  }
+  return LookUp(host, by);
+}
+
+bool NameLookupKeepsDeadlines() {
+  return QM_TIMED_LOOKUP != 0;
+}
+
+std::size_t AwaitAbandonedNameLookups(TDeadline by) {
+#if QM_TIMED_LOOKUP
+  auto& abandoned = TAbandonedLookups::Instance();
+  const std::lock_guard hold(abandoned.Lock);
+  for (;;) {
+    abandoned.Reap();
+    if (abandoned.Lookups.empty() || std::chrono::steady_clock::now() >= by) return abandoned.Lookups.size();
+    std::vector<const gaicb*> list;
+    for (const auto& lookup : abandoned.Lookups) list.push_back(&lookup->Request);
+    const timespec wait = Until(by);
+    (void)::gai_suspend(list.data(), static_cast<int>(list.size()), &wait);
+  }
+#else
+  (void)by;
+  return 0;
+#endif
 }
 
 TTcpConnection TTcpConnection::Open(const TIpv4Address& address, std::uint16_t port, TDeadline connectBy) {

@@ -2,22 +2,38 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <sstream>
 
 #include "LoopbackServer.h"
 #include "Socket.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QM_LEAK_CHECK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QM_LEAK_CHECK 1
+#endif
+#endif
+#ifdef QM_LEAK_CHECK
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace qm {
 namespace {
@@ -302,62 +318,163 @@ TEST(SocketError, SystemErrorsMapToWindowsNumbers) {
   }
 }
 
-// A name under .invalid, resolved in a child process whose resolver is pointed at this
-// machine (a bind mount over /etc/resolv.conf in a private mount namespace), so the
-// query never leaves the machine. Needs root; skipped with the reason otherwise.
-TEST(TFingerClient, HostNotFound) {
-  int pipeFds[2];
-  ASSERT_EQ(::pipe(pipeFds), 0);
-  char resolv[] = "/tmp/qm_select_resolvXXXXXX";
-  const int resolvFd = ::mkstemp(resolv);
-  ASSERT_GE(resolvFd, 0);
-  const std::string local = "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n";
-  ASSERT_EQ(::write(resolvFd, local.data(), local.size()), static_cast<ssize_t>(local.size()));
-  ::close(resolvFd);
+constexpr char kResolverChildFd[] = "QM_PRIVATE_RESOLVER_FD";
 
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(pipeFds[0]);
-    auto answer = [&](const std::string& text) {
-      (void)::write(pipeFds[1], text.data(), text.size());
+// Runs body in a fresh run of this test program (fork and exec: a forked copy would keep
+// glibc's view of the parent's resolver threads) with a private mount namespace, and with
+// ownNetwork a private network namespace with loopback up, where /etc/resolv.conf reads
+// resolvConf, so no query leaves the machine. Returns body's answer, "SKIP <why>" where
+// the namespaces cannot be made (not root?), "TIMEOUT" when no answer came within waitFor.
+std::string WithPrivateResolver(const std::string& resolvConf, bool ownNetwork,
+                                const std::function<std::string()>& body, std::chrono::seconds waitFor) {
+  if (const char* fdText = std::getenv(kResolverChildFd)) {  // the child's side
+    const int fd = std::atoi(fdText);
+    auto answer = [fd](const std::string& text) {
+      (void)::write(fd, text.data(), text.size());
       ::_exit(0);
     };
-    if (::unshare(CLONE_NEWNS) != 0) answer("SKIP cannot make a mount namespace (not root?)");
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount(resolv, "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0)
-      answer("SKIP cannot bind-mount a local /etc/resolv.conf");
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo("quillmark-test.invalid", nullptr, &hints, &found) == 0)
-      answer("SKIP the resolver here answers for names under .invalid");
-    TFingerClient client;
-    client.Host = "quillmark-test.invalid";
-    client.Query = "NOCALL";
-    try {
-      client.Fetch();
-      answer("FAIL fetch completed");
-    } catch (const ESocketError& e) {
-      answer("ERROR " + std::to_string(e.Code) + " " + e.what());
+    if (::unshare(CLONE_NEWNS | (ownNetwork ? CLONE_NEWNET : 0)) != 0)
+      answer("SKIP cannot make private namespaces (not root?)");
+    char resolv[] = "/tmp/qm_select_resolvXXXXXX";
+    const int resolvFd = ::mkstemp(resolv);
+    if (resolvFd < 0 ||
+        ::write(resolvFd, resolvConf.data(), resolvConf.size()) != static_cast<ssize_t>(resolvConf.size()))
+      answer("cannot write a resolv.conf");
+    ::close(resolvFd);
+    const bool mounted = ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                         ::mount(resolv, "/etc/resolv.conf", nullptr, MS_BIND, nullptr) == 0;
+    ::unlink(resolv);  // the mount keeps the file
+    if (!mounted) answer("SKIP cannot bind-mount a local /etc/resolv.conf");
+    if (ownNetwork) {
+      ifreq loopback{};
+      std::strcpy(loopback.ifr_name, "lo");
+      const int socketFd = ::socket(AF_INET, SOCK_DGRAM, 0);
+      if (::ioctl(socketFd, SIOCGIFFLAGS, &loopback) != 0) answer("SKIP no loopback interface");
+      loopback.ifr_flags |= IFF_UP;
+      if (::ioctl(socketFd, SIOCSIFFLAGS, &loopback) != 0) answer("SKIP cannot bring loopback up");
+      ::close(socketFd);
     }
+    answer(body());
+  }
+
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) return "pipe failed";
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipeFds[0]);
+    ::setenv(kResolverChildFd, std::to_string(pipeFds[1]).c_str(), 1);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDOUT_FILENO);  // the child's own test report; stderr stays for sanitizers
+    ::execl("/proc/self/exe", "finger_client_test", filter.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
   }
   ::close(pipeFds[1]);
   pollfd ready{pipeFds[0], POLLIN, 0};
-  const int polled = ::poll(&ready, 1, 20000);
+  const int polled = child > 0 ? ::poll(&ready, 1, static_cast<int>(waitFor.count() * 1000)) : -1;
   std::string answer;
   char buffer[512];
   for (ssize_t got; polled > 0 && (got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
     answer.append(buffer, static_cast<std::size_t>(got));
   ::close(pipeFds[0]);
+  if (child < 0) return "fork failed";
   if (polled <= 0) ::kill(child, SIGKILL);
   int status = 0;
   ::waitpid(child, &status, 0);
-  ::unlink(resolv);
-  if (polled <= 0) GTEST_SKIP() << "the resolver hangs on a name under .invalid; host-not-found not checked";
-  if (answer.empty()) ADD_FAILURE() << "child ended without an answer, status " << status;
+  if (polled <= 0) return "TIMEOUT";
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) answer += "child status " + std::to_string(status);
+  return answer;
+}
+
+std::string FetchError(TFingerClient& client) {
+  try {
+    client.Fetch();
+    return "fetch completed";
+  } catch (const ESocketError& e) {
+    return "ERROR " + std::to_string(e.Code) + " " + e.what();
+  }
+}
+
+// A name under .invalid, resolved against this machine, which serves no names.
+TEST(TFingerClient, HostNotFound) {
+  const std::string answer = WithPrivateResolver(
+      "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n", false,
+      [] {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        addrinfo* found = nullptr;
+        if (::getaddrinfo("quillmark-test.invalid", nullptr, &hints, &found) == 0)
+          return std::string("SKIP the resolver here answers for names under .invalid");
+        TFingerClient client;
+        client.Host = "quillmark-test.invalid";
+        client.Query = "NOCALL";
+        return FetchError(client);
+      },
+      std::chrono::seconds(20));
+  if (answer == "TIMEOUT")
+    GTEST_SKIP() << "the resolver hangs on a name under .invalid; host-not-found not checked";
   if (answer.rfind("SKIP ", 0) == 0) GTEST_SKIP() << answer.substr(5);
   EXPECT_EQ(answer, "ERROR 11001 Socket Error # 11001\r\nHost not found.");
+}
+
+// The only name server is a UDP socket that never answers, and the resolver waits 4 s
+// for it: the lookup must end with the Total or Connect bound, not with the resolver.
+// The lookups given up on are then awaited and, under ASan, checked for leaks.
+TEST(TFingerClient, SilentNameServerEndsWithTheBounds) {
+  if (!NameLookupKeepsDeadlines())
+    GTEST_SKIP() << "name lookups block in this build (no glibc, or ThreadSanitizer)";
+  using namespace std::chrono;
+  const struct {
+    const char* bound;
+    milliseconds total, connect;
+  } cases[] = {{"Total", 1500ms, 10s}, {"Connect", 10s, 1200ms}};
+  const std::string answer = WithPrivateResolver(
+      "nameserver 127.0.0.2\noptions timeout:4 attempts:1\n", true,
+      [&] {
+        const int silent = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(53);
+        address.sin_addr.s_addr = htonl(0x7f000002);
+        if (::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+          return std::string("SKIP cannot bind 127.0.0.2:53");
+        std::string results;  // a line "<error> in <ms>" for each case, then what is left
+        for (const auto& c : cases) {
+          TFingerClient client;
+          client.Host = "nws-finger.quillmark.test";
+          client.Bounds.Total = c.total;
+          client.Bounds.Connect = c.connect;
+          const auto start = steady_clock::now();
+          std::string error = FetchError(client);
+          std::replace(error.begin(), error.end(), '\n', ' ');
+          results += error + " in " +
+                     std::to_string(duration_cast<milliseconds>(steady_clock::now() - start).count()) + "\n";
+        }
+        results += std::to_string(AwaitAbandonedNameLookups(steady_clock::now())) + " running, ";
+        results += std::to_string(AwaitAbandonedNameLookups(steady_clock::now() + 15s)) + " after waiting\n";
+#ifdef QM_LEAK_CHECK
+        if (__lsan_do_recoverable_leak_check() != 0) results += "leaks\n";
+#endif
+        ::close(silent);
+        return results;
+      },
+      seconds(30));
+  if (answer.rfind("SKIP ", 0) == 0) GTEST_SKIP() << answer.substr(5);
+  std::istringstream lines(answer);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bound);
+    std::string line;
+    std::getline(lines, line);
+    const std::string expected = "ERROR 10060 Socket Error # 10060\r Connection timed out. in ";
+    ASSERT_EQ(line.substr(0, expected.size()), expected) << answer;
+    EXPECT_LT(std::stoll(line.substr(expected.size())), std::min(c.total, c.connect).count() + 1000);
+  }
+  std::string rest;
+  std::getline(lines, rest, '\0');
+  EXPECT_EQ(rest, "2 running, 0 after waiting\n")
+      << "both lookups outlast their bounds, then end and are freed";
 }
 
 }  // namespace

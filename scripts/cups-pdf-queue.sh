@@ -4,6 +4,8 @@
 #   stop    remove the queue; stop cupsd only if this script started it
 #   status  show cupsd, the queue, the default printer and the PDF folder
 #   newest  print the PDF file of the newest completed job of the queue
+#   halt    stop the cupsd this script started, by its PID, keeping the queue and the jobs
+#           waiting in /var/spool/cups: a spooler gone down; start brings it back
 # Installs nothing: needs the Debian packages cups, printer-driver-cups-pdf, cups-ipp-utils.
 set -euo pipefail
 
@@ -122,10 +124,26 @@ cmd_newest() {
   echo "$pdf"
 }
 
+cmd_halt() {
+  [ -f "$PID_FILE" ] || die "cupsd was not started by this script ($PID_FILE missing); not stopping it"
+  local pid
+  pid=$(cat "$PID_FILE")
+  [ "$(cat /proc/"$pid"/comm 2>/dev/null)" = cupsd ] || die "process $pid is not the cupsd this script started"
+  # SIGTERM: cupsd writes its jobs out and ends, as when the service is stopped.
+  kill "$pid"
+  # Ended, or a zombie where nobody reaps the orphans (a container's init may not).
+  for _ in $(seq 1 100); do
+    grep -qs '^State:[[:space:]]*[^Z]' /proc/"$pid"/status || { rm -f "$PID_FILE"; return 0; }
+    sleep 0.1
+  done
+  die "cupsd $pid did not end within 10 s"
+}
+
 case "${1:-}" in
   start) cmd_start ;;
   stop) cmd_stop ;;
   status) cmd_status ;;
   newest) cmd_newest ;;
-  *) echo "usage: $0 start|stop|status|newest" >&2; exit 2 ;;
+  halt) cmd_halt ;;
+  *) echo "usage: $0 start|stop|status|newest|halt" >&2; exit 2 ;;
 esac

@@ -1,12 +1,19 @@
 #include "PrintJobs.h"
 
+#ifdef QM_HAVE_CUPS
+#include "CupsSpool.h"
+#endif
+
 #include <QCoreApplication>
+#include <QDir>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QMarginsF>
 #include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QScreen>
+#include <QTemporaryFile>
 #include <QTextLayout>
 
 #include <vector>
@@ -90,7 +97,11 @@ TPrinterList TPrintJobs::SystemPrinters() {
 TPrintJobs::TPrintJobs() : TPrintJobs(SystemPrinters()) {}
 
 TPrintJobs::TPrintJobs(TPrinterList printers)
-    : ProcessEvents([] { QCoreApplication::processEvents(); }), FPrinters(std::move(printers)) {
+    : ProcessEvents([] { QCoreApplication::processEvents(); }),
+      FPrinters(std::move(printers)),
+      FPdf(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
+  // Made once: a new QPrinter asks the spooler for its default printer, without a bound.
+  FPdf->setOutputFormat(QPrinter::PdfFormat);
   MakeCurrent(FPrinters.DefaultName);
 }
 
@@ -136,30 +147,69 @@ void TPrintJobs::SetOutputFile(const QString& path) {
   FOutputFile = path;
 }
 
-void TPrintJobs::PrintText(const QString& text, const QFont& font, const QString& title) {
+TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const QString& title) {
   if (FBusy) throw EPrintError(InProgressText.toStdString());
 
-  std::shared_ptr<QPrinter> printer = FPrinter;
-  if (!FOutputFile.isEmpty()) {
-    printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
-    printer->setOutputFormat(QPrinter::PdfFormat);
-    printer->setOutputFileName(FOutputFile);
-    CopySettings(*FPrinter, *printer);
-  } else if (!WritesFile(*FPrinter)) {
+  // The open job keeps its printer, whatever is chosen while it spools.
+  const std::shared_ptr<QPrinter> printer = FPrinter;
+  if (FOutputFile.isEmpty() && !WritesFile(*printer)) {
     if (FCurrentName.isEmpty()) throw EPrintError(NoDefaultText.toStdString());
-    if (!FPrinter->isValid() || FPrinter->outputFormat() != QPrinter::NativeFormat ||
-        FPrinter->printerName() != FCurrentName)
+    if (!printer->isValid() || printer->outputFormat() != QPrinter::NativeFormat ||
+        printer->printerName() != FCurrentName)
       throw EPrintError(NotValidText.toStdString());
   }
 
   TBusyGuard busy(FBusy);
-  printer->setDocName(title);
-  // The printable area is the page: no margins beyond what the device cannot print.
-  printer->setFullPage(false);
-  // (Margins below the device's minimum would be refused, so ask for exactly that minimum.)
-  const QPageLayout layout = printer->pageLayout();
-  printer->setPageMargins(layout.minimumMargins(), layout.units());
+  if (!FOutputFile.isEmpty()) {
+    PrintToPdf(*printer, FOutputFile, text, font, title);
+    return TJobTicket{FOutputFile, 0};
+  }
+  if (WritesFile(*printer)) {
+    PrepareJob(*printer, title);
+    LayOut(*printer, text, JobFont(font));
+    return TJobTicket{printer->outputFileName(), 0};
+  }
+#ifdef QM_HAVE_CUPS
+  // Qt's own CUPS engine does not say when the spooler refuses a job: the pages go to a
+  // PDF file of ours, laid out for this printer, and that file to the spooler.
+  QTemporaryFile pdf(QDir::tempPath() + QStringLiteral("/quillmark-job-XXXXXX.pdf"));
+  if (!pdf.open()) throw EPrintError(NotValidText.toStdString());
+  PrintToPdf(*printer, pdf.fileName(), text, font, title);
+  return TJobTicket{printer->printerName(),
+                    SubmitToCups(printer->printerName(), pdf.fileName(), title, CupsJobOptions(*printer))};
+#else
+  PrepareJob(*printer, title);
   LayOut(*printer, text, JobFont(font));
+  return TJobTicket{printer->printerName(), 0};
+#endif
+}
+
+void TPrintJobs::PrintToPdf(const QPrinter& settings, const QString& file, const QString& text,
+                            const QFont& font, const QString& title) {
+  FPdf->setOutputFileName(file);
+  CopySettings(settings, *FPdf);
+  FPdf->setCopyCount(1);  // copies are the spooler's
+  PrepareJob(*FPdf, title);
+  LayOut(*FPdf, text, JobFont(font));
+}
+
+TSpoolAnswer TPrintJobs::JobState(const TJobTicket& ticket) const {
+  if (ticket.SpoolerJob == 0) return TSpoolAnswer{ssCompleted, {}};
+#ifdef QM_HAVE_CUPS
+  return CupsJobState(ticket);
+#else
+  return TSpoolAnswer{ssFailed,
+                      QStringLiteral("no print spooler to ask about job %1").arg(ticket.SpoolerJob)};
+#endif
+}
+
+void TPrintJobs::PrepareJob(QPrinter& printer, const QString& title) const {
+  printer.setDocName(title);
+  // The printable area is the page: no margins beyond what the device cannot print.
+  printer.setFullPage(false);
+  // (Margins below the device's minimum would be refused, so ask for exactly that minimum.)
+  const QPageLayout layout = printer.pageLayout();
+  printer.setPageMargins(layout.minimumMargins(), layout.units());
 }
 
 void TPrintJobs::LayOut(QPrinter& printer, const QString& text, const QFont& font) {
@@ -180,6 +230,10 @@ void TPrintJobs::LayOut(QPrinter& printer, const QString& text, const QFont& fon
     painter.setPen(Qt::black);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    // Continuation lines of a line wider than the page start four blanks in, so they are
+    // not read as lines of their own (an entry's own lines start two blanks in).
+    const qreal indent =
+        qMin(QFontMetricsF(deviceFont, &printer).horizontalAdvance(QStringLiteral("    ")), pageW / 4);
 
     qreal y = 0;
     for (const QString& paragraph : SplitLines(text)) {
@@ -189,9 +243,10 @@ void TPrintJobs::LayOut(QPrinter& printer, const QString& text, const QFont& fon
       std::vector<QTextLine> lines;
       layout.beginLayout();
       for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        const qreal x = lines.empty() ? 0 : indent;
         line.setLeadingIncluded(true);
-        line.setLineWidth(pageW);
-        line.setPosition(QPointF(0, 0));
+        line.setLineWidth(pageW - x);
+        line.setPosition(QPointF(x, 0));
         lines.push_back(line);
       }
       layout.endLayout();

@@ -31,6 +31,21 @@ struct TPrintStats {
   int Lines = 0;  // printed lines, wrapped parts of a long line counted each
 };
 
+// What the spooler took: the printer and its job number. SpoolerJob 0: no spooler to ask
+// (a PDF file, or a platform without one); the engine's own result decided.
+struct TJobTicket {
+  QString Printer;  // the queue, or the PDF file written
+  int SpoolerJob = 0;
+};
+
+enum TSpoolState { ssPending, ssCompleted, ssFailed, ssUnreachable };
+struct TSpoolAnswer {
+  TSpoolState State = ssPending;
+  // Why failed or unreachable, in the operator's words; while pending, what the spooler
+  // says about the job, if anything.
+  QString Reason;
+};
+
 // The document of a text job: one empty line, then the text.
 QString TextJobDocument(const QString& text);
 // The document of a list job: each line ended by CR LF, then one empty line.
@@ -46,6 +61,8 @@ class TPrintJobs {
       QStringLiteral("There is no default printer currently selected");
   static inline const QString NotValidText = QStringLiteral("Printer selected is not valid");
   static inline const QString InProgressText = QStringLiteral("Printing in progress");
+  // Followed by ": " and the spooler's own words.
+  static inline const QString RefusedText = QStringLiteral("The print spooler refused the job");
 
   // QPrinterInfo's names in the order the system enumerates them.
   static QStringList InstalledPrinters();
@@ -84,8 +101,16 @@ class TPrintJobs {
   QString OutputFile() const { return FOutputFile; }
 
   // Prints `text` as one job: every CR, CR LF or LF ends a line (a break at the very end
-  // starts no further line); lines wider than the page wrap. Throws EPrintError.
-  void PrintText(const QString& text, const QFont& font, const QString& title = JobTitle);
+  // starts no further line); a line wider than the page continues on the next printed
+  // lines, indented by four blanks. Throws EPrintError, also when the spooler refuses the
+  // job (RefusedText). With CUPS the job is rendered to a PDF file and handed to the
+  // spooler, whose job number the ticket carries; a spooler that does not answer within
+  // about ten seconds counts as refusing. Elsewhere the printer's own engine prints it.
+  TJobTicket PrintText(const QString& text, const QFont& font, const QString& title = JobTitle);
+  // Asks the spooler how the job stands; bounded to about 1.5 seconds. SpoolerJob 0 is
+  // ssCompleted. A spooler that does not answer is ssUnreachable: its jobs may come back
+  // when it is started again, so the job is not yet lost.
+  TSpoolAnswer JobState(const TJobTicket& ticket) const;
   bool Busy() const { return FBusy; }
   TPrintStats LastJob() const { return FLastJob; }
 
@@ -95,6 +120,10 @@ class TPrintJobs {
  private:
   void MakeCurrent(const QString& name);
   void LayOut(QPrinter& printer, const QString& text, const QFont& font);
+  void PrepareJob(QPrinter& printer, const QString& title) const;
+  // Lays the job out into a PDF file, on the page `settings` describe.
+  void PrintToPdf(const QPrinter& settings, const QString& file, const QString& text, const QFont& font,
+                  const QString& title);
 
   TPrinterList FPrinters;
   int FSelected = -1;
@@ -103,6 +132,8 @@ class TPrintJobs {
   // meanwhile) replaces it only for later jobs.
   std::shared_ptr<QPrinter> FPrinter;
   std::unique_ptr<QPrinter> FSetup;
+  // Writes the PDF files of jobs that go to a file or to the spooler.
+  std::unique_ptr<QPrinter> FPdf;
   QString FOutputFile;
   bool FBusy = false;
   TPrintStats FLastJob;

@@ -46,6 +46,20 @@ QString JobPdf(int id, const QString& folder) {
   return it.hasNext() ? it.next() : QString();
 }
 
+int JobPdfCount(int id, const QString& folder) {
+  int count = 0;
+  QDirIterator it(folder, {QStringLiteral("job_%1-*.pdf").arg(id)}, QDir::Files,
+                  QDirIterator::Subdirectories);
+  for (; it.hasNext(); it.next()) ++count;
+  return count;
+}
+
+void CupsPdfQueueScript(const QString& command) {
+  const QString source = qEnvironmentVariable("QM_SOURCE_DIR");
+  if (source.isEmpty()) throw std::runtime_error("QM_SOURCE_DIR is not set");
+  RunTool(source + QStringLiteral("/scripts/cups-pdf-queue.sh"), {command}, 60000);
+}
+
 QString NewestCompletedJobPdf(const QString& queue, const QString& folder) {
   const QSet<int> ids = CompletedJobIds(queue);
   if (ids.isEmpty()) return {};

@@ -18,6 +18,12 @@ int WaitForNewCompletedJob(const QSet<int>& before, int timeoutMs, const QString
 
 // The PDF file cups-pdf wrote for job `id` (job_<id>-<title>.pdf), or "" when none.
 QString JobPdf(int id, const QString& folder = CupsPdfFolder);
+// How many PDF files cups-pdf wrote for job `id`.
+int JobPdfCount(int id, const QString& folder = CupsPdfFolder);
+
+// Runs scripts/cups-pdf-queue.sh (start, halt ...) of the source tree in QM_SOURCE_DIR;
+// throws when it fails.
+void CupsPdfQueueScript(const QString& command);
 
 // The newest completed job's PDF file, or "" when there is none.
 QString NewestCompletedJobPdf(const QString& queue = CupsPdfQueue, const QString& folder = CupsPdfFolder);

@@ -4,8 +4,16 @@
 #include "PrintJobs.h"
 #include "ProgramFont.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <climits>
+#include <csignal>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,6 +23,29 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+const QStringList Entry{QStringLiteral("LOCAL:[07/12/2026 22:01:02]  UTC:[07/12/2026 22:01:02]"),
+                        QStringLiteral("  N0CALL>APRS via WIDE1-1,WIDE2-1"),
+                        QStringLiteral("  BLN1: Net tonight at 8 pm on 147.000")};
+
+QFont ListFont() {
+  return ProgramFont(QStringLiteral("Courier New"), 10);
+}
+
+// Asks the spooler until the job is no longer `waiting` (pending, or also unreachable).
+TSpoolAnswer WaitWhile(const TPrintJobs& jobs, const TJobTicket& ticket,
+                       std::initializer_list<TSpoolState> waiting, int timeoutMs = 60000) {
+  const QDeadlineTimer deadline(timeoutMs);
+  for (;;) {
+    const TSpoolAnswer answer = jobs.JobState(ticket);
+    if (std::find(waiting.begin(), waiting.end(), answer.State) == waiting.end() || deadline.hasExpired())
+      return answer;
+    // CUPS offers no notification to block on from here; ask again shortly.
+    QThread::msleep(100);
+  }
+}
 
 TEST(CupsQueueTest, ListJobReachesThePdfQueueUnderItsName) {
   const QString missing = test::MissingPopplerTools();
@@ -27,15 +58,17 @@ TEST(CupsQueueTest, ListJobReachesThePdfQueueUnderItsName) {
   jobs.SelectPrinter(index);
   EXPECT_EQ(jobs.CurrentPrinterName(), test::CupsPdfQueue);
 
-  const QStringList entry{QStringLiteral("LOCAL:[07/12/2026 22:01:02]  UTC:[07/12/2026 22:01:02]"),
-                          QStringLiteral("  N0CALL>APRS via WIDE1-1,WIDE2-1"),
-                          QStringLiteral("  BLN1: Net tonight at 8 pm on 147.000")};
+  const QStringList& entry = Entry;
   const QSet<int> before = test::CompletedJobIds();
-  jobs.PrintText(ListJobDocument(entry), ProgramFont(QStringLiteral("Courier New"), 10));
+  const TJobTicket ticket = jobs.PrintText(ListJobDocument(entry), ListFont());
   EXPECT_EQ(jobs.LastJob().Pages, 1);
+  EXPECT_EQ(ticket.Printer, test::CupsPdfQueue);
+  EXPECT_GT(ticket.SpoolerJob, 0);
 
   const int id = test::WaitForNewCompletedJob(before, 60000);
   ASSERT_GE(id, 0) << "no job completed on " << test::CupsPdfQueue.toStdString() << " within 60 s";
+  EXPECT_EQ(id, ticket.SpoolerJob);
+  EXPECT_EQ(jobs.JobState(ticket).State, ssCompleted);
   EXPECT_EQ(test::JobName(id), QStringLiteral("Quillmark"));
   const QString pdf = test::JobPdf(id);
   ASSERT_FALSE(pdf.isEmpty()) << "no PDF for job " << id << " in " << test::CupsPdfFolder.toStdString();
@@ -59,6 +92,123 @@ TEST(CupsQueueTest, ConfirmedPrintDialogKeepsTheChosenQueue) {
   EXPECT_EQ(jobs.CurrentPrinterName(), test::CupsPdfQueue);
   EXPECT_EQ(jobs.Printer().printerName(), test::CupsPdfQueue);
   EXPECT_EQ(jobs.Printer().outputFormat(), QPrinter::NativeFormat);
+}
+
+// Breaks the spooler in the ways a running station meets; puts cupsd and the queue back as
+// `cups-pdf-queue.sh start` makes them after each test, also after a failure.
+class CupsFaultTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const QString missing = test::MissingPopplerTools();
+    if (!missing.isEmpty()) GTEST_SKIP() << missing.toStdString();
+    const int index = int(FJobs.Printers().indexOf(test::CupsPdfQueue));
+    ASSERT_GE(index, 0) << "run scripts/cups-pdf-queue.sh start";
+    FJobs.SelectPrinter(index);
+    // Job files of our own are made here: none may be left behind.
+    ASSERT_TRUE(FTemp.isValid());
+    FOldTemp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(FTemp.path()));
+  }
+  void TearDown() override {
+    qputenv("TMPDIR", FOldTemp);
+    SignalCupsd(SIGCONT);  // a test that failed while cupsd was frozen
+    test::CupsPdfQueueScript(QStringLiteral("start"));
+  }
+  // Signals the cupsd that scripts/cups-pdf-queue.sh started; false when there is none.
+  static bool SignalCupsd(int signal) {
+    QFile file(QStringLiteral("/run/quillmark-cupsd.pid"));
+    const pid_t pid = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+    return pid > 0 && ::kill(pid, signal) == 0;
+  }
+  QStringList LeftInTemp() const { return QDir(FTemp.path()).entryList(QDir::Files); }
+
+  TPrintJobs FJobs;
+  QTemporaryDir FTemp;
+  QByteArray FOldTemp;
+};
+
+TEST_F(CupsFaultTest, AJobTheSpoolerDoesNotTakeIsAnError) {
+  struct Case {
+    const char* name;
+    std::function<void()> fault;
+    const char* reason;
+  } const cases[] = {
+      {"queue rejecting jobs", [] { test::RunTool("cupsreject", {test::CupsPdfQueue}); },
+       "not accepting jobs"},
+      {"queue removed",
+       [] {
+         test::RunTool("lpadmin", {"-x", test::CupsPdfQueue});
+       },
+       "does not exist"},
+      {"cupsd stopped", [] { test::CupsPdfQueueScript("halt"); }, "no answer from the print service"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.fault();
+    try {
+      const TJobTicket ticket = FJobs.PrintText(ListJobDocument(Entry), ListFont());
+      ADD_FAILURE() << "printed as job " << ticket.SpoolerJob;
+    } catch (const EPrintError& e) {
+      EXPECT_THAT(e.what(), StartsWith("The print spooler refused the job: "));
+      EXPECT_THAT(e.what(), HasSubstr(c.reason));
+    }
+    EXPECT_FALSE(FJobs.Busy());
+    EXPECT_THAT(LeftInTemp(), ElementsAre());
+    test::CupsPdfQueueScript(QStringLiteral("start"));
+  }
+}
+
+TEST_F(CupsFaultTest, AJobTheSpoolerDropsIsFailed) {
+  test::RunTool("cupsdisable", {test::CupsPdfQueue});  // jobs wait in the queue
+  const TJobTicket ticket = FJobs.PrintText(ListJobDocument(Entry), ListFont());
+  EXPECT_EQ(FJobs.JobState(ticket).State, ssPending);
+  test::RunTool("cancel", {QString::number(ticket.SpoolerJob)});
+  const TSpoolAnswer cancelled = FJobs.JobState(ticket);
+  EXPECT_EQ(cancelled.State, ssFailed);
+  EXPECT_THAT(cancelled.Reason.toStdString(),
+              StartsWith("job " + std::to_string(ticket.SpoolerJob) + " on Quillmark-PDF was cancelled"));
+
+  const TSpoolAnswer unknown = FJobs.JobState(TJobTicket{test::CupsPdfQueue, INT_MAX});
+  EXPECT_EQ(unknown.State, ssFailed);
+  EXPECT_EQ(unknown.Reason,
+            QStringLiteral("the print spooler no longer knows job %1 on Quillmark-PDF").arg(INT_MAX));
+  EXPECT_EQ(FJobs.JobState(TJobTicket{QStringLiteral("/tmp/x.pdf"), 0}).State, ssCompleted);
+}
+
+TEST_F(CupsFaultTest, AJobTakenBeforeTheSpoolerStopsPrintsOnceWhenItIsBack) {
+  test::RunTool("cupsdisable", {test::CupsPdfQueue});  // held until cupsd has gone
+  const QSet<int> before = test::CompletedJobIds();
+  const TJobTicket ticket = FJobs.PrintText(ListJobDocument(Entry), ListFont());
+  ASSERT_GT(ticket.SpoolerJob, 0);
+  EXPECT_EQ(FJobs.JobState(ticket).State, ssPending);
+
+  // Frozen, then stopped: the answer comes quickly either way, and the job is not given up.
+  struct Fault {
+    const char* name;
+    std::function<void()> down, up;
+  } const faults[] = {
+      {"cupsd frozen", [] { ASSERT_TRUE(SignalCupsd(SIGSTOP)); }, [] { SignalCupsd(SIGCONT); }},
+      {"cupsd stopped", [] { test::CupsPdfQueueScript(QStringLiteral("halt")); },
+       [] { test::CupsPdfQueueScript(QStringLiteral("start")); }},  // also enables the queue again
+  };
+  for (const Fault& fault : faults) {
+    SCOPED_TRACE(fault.name);
+    fault.down();
+    QElapsedTimer asked;
+    asked.start();
+    const TSpoolAnswer down = FJobs.JobState(ticket);
+    EXPECT_LT(asked.elapsed(), 2500);
+    EXPECT_EQ(down.State, ssUnreachable);
+    EXPECT_THAT(down.Reason.toStdString(), HasSubstr("no answer from the print service"));
+    fault.up();
+  }
+  const TSpoolAnswer back = WaitWhile(FJobs, ticket, {ssPending, ssUnreachable});
+  ASSERT_EQ(back.State, ssCompleted) << back.Reason.toStdString();
+  EXPECT_EQ(test::CompletedJobIds() - before, QSet<int>{ticket.SpoolerJob});
+  EXPECT_EQ(test::JobPdfCount(ticket.SpoolerJob), 1);
+  EXPECT_THAT(test::StdLines(test::PdfLines(test::JobPdf(ticket.SpoolerJob))),
+              ElementsAreArray(test::AsPdfTextLines(Entry)));
+  EXPECT_THAT(LeftInTemp(), ElementsAre());
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "PdfTools.h"
 #include "PrintJobs.h"
 #include "ProgramFont.h"
+#ifdef QM_HAVE_CUPS
+#include "CupsSpool.h"
+#endif
 
 #include <QFile>
 #include <QFontInfo>
@@ -159,13 +162,54 @@ TEST_F(PrintToPdf, LinesWiderThanThePageWrapWithoutLoss) {
   EXPECT_EQ(printed.size(), FLast.Lines);
   // The words come back in order, each whole (breaks fall between words), and the block
   // without blanks is broken anywhere, without a character lost.
+  // (Continuation lines are indented.)
   QStringList sentenceLines, blockLines;
   for (const QString& line : printed)
-    (line.startsWith(QLatin1Char('x')) ? blockLines : sentenceLines) << line;
+    (line.trimmed().startsWith(QLatin1Char('x')) ? blockLines : sentenceLines) << line.trimmed();
   EXPECT_GE(sentenceLines.size(), 4);
   EXPECT_GE(blockLines.size(), 5);
   EXPECT_EQ(sentenceLines.join(QLatin1Char(' ')).simplified(), sentence);
   EXPECT_EQ(blockLines.join(QString()), block);
+}
+
+TEST_F(PrintToPdf, ContinuationLinesAreIndentedByFourBlanksAndKeepEveryToken) {
+  struct Case {
+    const char* name;
+    QFont font;
+    const char* separator;
+    double indent;  // four blanks of the font, points
+  } const cases[] = {
+      {"words, list font", ListFont(), " ", 4 * 6.0},
+      {"no blanks, list font", ListFont(), "", 4 * 6.0},
+      {"words, window font", WindowFont(), " ", 4 * 8 * 569 / 2048.0},  // Liberation Sans blank
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QStringList tokens;
+    for (int i = 0; i < 150; ++i) tokens << QStringLiteral("T%1").arg(i, 3, 10, QLatin1Char('0'));
+    const QString line = tokens.join(QLatin1String(c.separator));
+    const auto words = test::PdfWords(PrintJob(QStringLiteral("indent%1").arg(n++),
+                                               QStringLiteral("first\r\n") + line + "\r\nlast", c.font));
+    ASSERT_GE(words.size(), 3u);
+    EXPECT_EQ(words.front().Text, QStringLiteral("first"));
+    EXPECT_EQ(words.back().Text, QStringLiteral("last"));
+    // Every character of the long line, in order; the first word of each printed line
+    // after its first starts at the indent.
+    QString printed;
+    int continuations = 0;
+    for (size_t i = 1; i + 1 < words.size(); ++i) {
+      printed += words[i].Text + QLatin1String(c.separator);
+      const bool startsLine = words[i].YMin > words[i - 1].YMin + 1;
+      if (!startsLine || i == 1) continue;
+      ++continuations;
+      EXPECT_NEAR(words[i].XMin - words[1].XMin, c.indent, 0.5) << words[i].Text.toStdString();
+    }
+    EXPECT_EQ(printed.chopped(qstrlen(c.separator)), line);
+    EXPECT_GE(continuations, 3);
+    EXPECT_EQ(FLast.Lines, continuations + 3);
+    EXPECT_NEAR(words.back().XMin, words.front().XMin, 0.5);  // the next line is not indented
+  }
 }
 
 TEST_F(PrintToPdf, TextJobStartsWithOneBlankLine) {
@@ -396,6 +440,58 @@ TEST_F(PrintToPdf, OnlyAConfirmedSetupChangesLaterJobs) {
   EXPECT_EQ(jobs.SetupPrinter().pageLayout().orientation(), QPageLayout::Landscape);
   EXPECT_EQ(jobs.SetupPrinter().outputFileName(), Pdf(QStringLiteral("confirmed")));
 }
+
+#ifdef QM_HAVE_CUPS
+// (A PDF printer keeps no duplex setting, so sides stay one-sided here.)
+TEST(CupsJobOptionsTest, TheSetupReachesTheSpoolerAsQtsEngineWouldPassIt) {
+  using TOptions = std::vector<std::pair<std::string, std::string>>;
+  struct Case {
+    const char* name;
+    QPageSize::PageSizeId paper;
+    QPageLayout::Orientation orientation;
+    int copies;
+    bool collate;
+    QPrinter::ColorMode color;
+    TOptions options;
+  } const cases[] = {
+      {"plain",
+       QPageSize::A4,
+       QPageLayout::Portrait,
+       1,
+       true,
+       QPrinter::Color,
+       {{"media", "A4"}, {"sides", "one-sided"}}},
+      {"copies, landscape",
+       QPageSize::A4,
+       QPageLayout::Landscape,
+       3,
+       true,
+       QPrinter::Color,
+       {{"media", "A4"}, {"copies", "3"}, {"Collate", "True"}, {"sides", "one-sided"}, {"landscape", ""}}},
+      {"uncollated, grey",
+       QPageSize::Letter,
+       QPageLayout::Portrait,
+       2,
+       false,
+       QPrinter::GrayScale,
+       {{"media", "Letter"}, {"copies", "2"}, {"sides", "one-sided"}, {"print-color-mode", "monochrome"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setPageSize(QPageSize(c.paper));
+    printer.setPageOrientation(c.orientation);
+    printer.setCopyCount(c.copies);
+    printer.setCollateCopies(c.collate);
+    printer.setColorMode(c.color);
+    TOptions options;
+    for (const auto& [name, value] : CupsJobOptions(printer))
+      options.emplace_back(name.toStdString(), value.toStdString());
+    EXPECT_EQ(options, c.options);
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace qm

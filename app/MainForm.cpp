@@ -141,7 +141,8 @@ TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent
   ReadStationCall();
   RestoreListed();
   FReady = true;
-  QMetaObject::invokeMethod(this, [this] { DrainWaitingPackets(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { DrainWaitingPackets(); }, Qt::QueuedConnection);
 }
 
 TMainForm::~TMainForm() {
@@ -540,9 +541,9 @@ void TMainForm::ReadStationCall() {
   if (!RunGuarded([&] { call = ReadOwnCallsign(); })) return;
   // An empty answer: the host does not know it (any more).
   FStationCall = UpperCase(call);
-  lblStationCall->setText(FStationCall.empty() ? QStringLiteral("[NOCALL]")
-                                               : QStringLiteral("[") + DisplayText(FStationCall) +
-                                                     QStringLiteral("]"));
+  lblStationCall->setText(FStationCall.empty()
+                              ? QStringLiteral("[NOCALL]")
+                              : QStringLiteral("[") + DisplayText(FStationCall) + QStringLiteral("]"));
 }
 
 void TMainForm::FormDestroy() {
@@ -568,7 +569,6 @@ void TMainForm::FormDestroy() {
 }
 
 void TMainForm::clsUIV1UIView32IsClosing() {
-  if (FEnding) return;
   // Closed in the middle of an entry: ended once it is complete.
   if (FAccepting > 0 || FDraining) {
     FHostClosing = true;
@@ -637,9 +637,11 @@ void TMainForm::miExitClick() {
 // --- Clock --------------------------------------------------------------------------
 
 void TMainForm::tmrClockTimer() {
-  if (static_cast<int>(Now(tfUTC)) != FPurgeDay && FStore) PurgeStore();
+  const TDateTime utc = Now(tfUTC);
   SetPanelText(1, QString::fromStdString(FormatDateTime(kClockPattern, Now(tfLocal)) + " LOCAL"));
-  SetPanelText(2, QString::fromStdString(FormatDateTime(kClockPattern, Now(tfUTC)) + " UTC"));
+  SetPanelText(2, QString::fromStdString(FormatDateTime(kClockPattern, utc) + " UTC"));
+  // Once a UTC day the store lets go of what the logs let go of.
+  if (FStore && static_cast<int>(utc) != FPurgeDay) PurgeStore(utc);
 }
 
 // --- Hint and status bars -----------------------------------------------------------

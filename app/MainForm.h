@@ -116,8 +116,8 @@ struct TMainFormSetup {
 
 // A message in the window's list: its lines and the job that carries it (0: none yet).
 struct TListedEntry {
-  std::uint64_t Key = 0;      // the window's own number for it
-  std::int64_t StoreId = 0;   // 0: the store could not keep it
+  std::uint64_t Key = 0;     // the window's own number for it
+  std::int64_t StoreId = 0;  // 0: the store could not keep it
   std::string Lines[3];
   std::uint64_t Job = 0;
 };
@@ -343,11 +343,11 @@ class TMainForm : public QMainWindow {
   // The message list and its jobs.
   void OpenStore();
   // Runs work on the store; a failure is reported (once per distinct failure) and false.
-  bool InStore(const std::function<void(TMessageStore&)>& work);
+  bool WithMessageStore(const std::function<void(TMessageStore&)>& work);
   std::int64_t KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry);
   void RetryFailedFullTexts();
   void RestoreListed();
-  void PurgeStore();
+  void PurgeStore(TDateTime utc);
   void ShowListed();
   void UpdateCount();
   int UnsubmittedCount() const;

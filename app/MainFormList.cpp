@@ -41,16 +41,17 @@ QString ListLineText(const std::string& line) {
 void TMainForm::OpenStore() {
   std::string path = FSetup.StoreFile;
   if (path.empty()) {
-    const std::filesystem::path dir = FPaths.LogDir.empty() ? std::filesystem::path(".") : FPaths.LogDir;
+    const std::filesystem::path dir =
+        FPaths.LogDir.empty() ? std::filesystem::path(".") : std::filesystem::path(FPaths.LogDir);
     std::error_code ignored;
     std::filesystem::create_directories(dir, ignored);  // a failure shows when the store opens
     path = (dir / kStoreFileName).string();
   }
   FStore = std::make_unique<TMessageStore>(path);
-  PurgeStore();
+  PurgeStore(Now(tfUTC));
 }
 
-bool TMainForm::InStore(const std::function<void(TMessageStore&)>& work) {
+bool TMainForm::WithMessageStore(const std::function<void(TMessageStore&)>& work) {
   if (!FStore) return false;
   try {
     work(*FStore);
@@ -86,18 +87,18 @@ std::int64_t TMainForm::KeepInStore(const TAprsMsgPacket& packet, const TListedE
   m.Line2 = entry.Lines[1];
   m.Line3 = entry.Lines[2];
   std::int64_t id = 0;
-  InStore([&](TMessageStore& store) { id = store.Add(m); });
+  WithMessageStore([&](TMessageStore& store) { id = store.Add(m); });
   return id;
 }
 
-void TMainForm::PurgeStore() {
-  FPurgeDay = static_cast<int>(Now(tfUTC));
-  InStore([this](TMessageStore& store) { store.Purge(Now(tfUTC) - kPurgeDays); });
+void TMainForm::PurgeStore(TDateTime utc) {
+  FPurgeDay = static_cast<int>(utc);
+  WithMessageStore([&](TMessageStore& store) { store.Purge(utc - kPurgeDays); });
 }
 
 void TMainForm::RestoreListed() {
   if (!FStore) return;
-  InStore([this](TMessageStore& store) {
+  WithMessageStore([this](TMessageStore& store) {
     // A job the spooler never took is printed again; one it took is followed to its end.
     store.FailPendingWithoutSpooler("The program ended before the spooler took the job");
     std::vector<TPendingJob> jobs;
@@ -228,7 +229,7 @@ void TMainForm::SubmitJob(TPendingJob job, const QString& document, const QFont&
     ids.push_back(job.FullTextOf);
   }
   job.StoreJob = 0;
-  InStore([&](TMessageStore& store) {
+  WithMessageStore([&](TMessageStore& store) {
     job.StoreJob = store.BeginJob(job.Kind, ids, FPrintJobs->CurrentPrinterName().toStdString(), Now(tfUTC),
                                   ProgramText(document));
   });
@@ -239,7 +240,7 @@ void TMainForm::SubmitJob(TPendingJob job, const QString& document, const QFont&
     throw;
   }
   if (job.StoreJob != 0)
-    InStore([&](TMessageStore& store) { store.SetSpoolerJob(job.StoreJob, job.Ticket.SpoolerJob); });
+    WithMessageStore([&](TMessageStore& store) { store.SetSpoolerJob(job.StoreJob, job.Ticket.SpoolerJob); });
   if (job.Ticket.SpoolerJob == 0) {
     JobCompleted(job);  // no spooler to ask: the engine's own result decided
     return;
@@ -249,7 +250,7 @@ void TMainForm::SubmitJob(TPendingJob job, const QString& document, const QFont&
 }
 
 void TMainForm::JobCompleted(const TPendingJob& job) {
-  if (job.StoreJob != 0) InStore([&](TMessageStore& store) { store.CompleteJob(job.StoreJob); });
+  if (job.StoreJob != 0) WithMessageStore([&](TMessageStore& store) { store.CompleteJob(job.StoreJob); });
   FLastPrintFailure.clear();
   if (job.Kind != jkList) return;
   const auto before = FListed.size();
@@ -269,7 +270,8 @@ void TMainForm::JobCompleted(const TPendingJob& job) {
 
 void TMainForm::JobFailed(const TPendingJob& job, const QString& reason) {
   ++FJobFailures;
-  if (job.StoreJob != 0) InStore([&](TMessageStore& store) { store.FailJob(job.StoreJob, reason.toStdString()); });
+  if (job.StoreJob != 0)
+    WithMessageStore([&](TMessageStore& store) { store.FailJob(job.StoreJob, reason.toStdString()); });
   if (job.Kind == jkList) {
     for (TListedEntry& entry : FListed)
       if (entry.Job == job.Key) entry.Job = 0;

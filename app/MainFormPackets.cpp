@@ -144,7 +144,8 @@ std::string TMainForm::AcceptMessage(TAprsMsgPacket& packet) {
   entry.Lines[2] = EntryLine3(packet);
   entry.StoreId = KeepInStore(packet, entry);
   std::string warning;
-  if (packet.Kind == mkNwsAlert) FullTextBranch(packet, entry.StoreId, entry.Lines[0], entry.Lines[2], warning);
+  if (packet.Kind == mkNwsAlert)
+    FullTextBranch(packet, entry.StoreId, entry.Lines[0], entry.Lines[2], warning);
   // The entry is listed whole, after its full text: nothing can come between its lines.
   for (const std::string& line : entry.Lines) AppendMessageLine(line);
   FListed.push_back(std::move(entry));
@@ -177,9 +178,10 @@ void TMainForm::FullTextBranch(const TAprsMsgPacket& packet, std::int64_t storeI
     LogMessage(warning);
     return;
   }
-  if (storeId != 0) InStore([&](TMessageStore& store) { store.SetFullText(storeId, reply); });
+  if (storeId != 0) WithMessageStore([&](TMessageStore& store) { store.SetFullText(storeId, reply); });
   LogMessage(reply);
-  if (!cbDisablePrinting->isChecked()) PrintFullText(storeId, DisplayText(FullTextDocument(line1, line3, reply)));
+  if (!cbDisablePrinting->isChecked())
+    PrintFullText(storeId, DisplayText(FullTextDocument(line1, line3, reply)));
 }
 
 // --- Station list and states --------------------------------------------------------
@@ -240,7 +242,7 @@ void TMainForm::btnPrintNowClick() {
 }
 
 void TMainForm::btnClearMessagesClick() {
-  InStore([](TMessageStore& store) { store.ClearListed(); });
+  WithMessageStore([](TMessageStore& store) { store.ClearListed(); });
   FListed.clear();
   MessageList->clear();
   UpdateCount();

@@ -82,7 +82,13 @@ void TMainForm::CreateLogger() {
     QMetaObject::invokeMethod(
         this, [call = std::move(call)] { call(); }, Qt::QueuedConnection);
   });
-  FLogger->SetOnWriterError([this](const std::string& message) { ReportError(DisplayText(message)); });
+  // A failed write is shown once without stopping the packets; the writer keeps retrying.
+  FLogger->SetOnWriterError(
+      [this](const std::string& message) { ReportPrintFailure(DisplayText(message), false); });
+  FLogger->SetOnWriterRecovered([this](const std::string& message) {
+    LogMessage(message);
+    SetHintText(DisplayText(message));
+  });
 }
 
 void TMainForm::CreateStateKeepers() {

@@ -61,6 +61,25 @@ inline std::string ReadLog(TMainForm& form) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A multi-line text as the log holds it: continuation lines two blanks in, the one line
+// break at the very end dropped.
+inline std::string AsLogged(std::string text) {
+  if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)
+    text.resize(text.size() - 2);
+  else if (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
+    text.pop_back();
+  std::string result;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') {
+      result += text[i];
+      continue;
+    }
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    result += "\r\n  ";
+  }
+  return result;
+}
+
 // Where an entry with empty text ("<stamp> " and the line end) starts, or npos.
 inline std::size_t FindEmptyEntry(const std::string& log) {
   for (std::size_t at = log.find("> \r\n"); at != std::string::npos; at = log.find("> \r\n", at + 1)) {

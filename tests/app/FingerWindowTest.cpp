@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -133,7 +134,7 @@ TEST_F(FingerWindowTest, WarningIsFetchedPrintedAsItsOwnJobAndLogged) {
   EXPECT_EQ(form->FPrintJobs->LastJob().Lines, 8);
 
   const std::string log = Log();
-  const std::size_t replyAt = log.find("> " + reply + "\r\n");
+  const std::size_t replyAt = log.find("> " + test::AsLogged(reply) + "\r\n");
   ASSERT_NE(replyAt, std::string::npos) << log;
   EXPECT_LT(replyAt, log.find("> " + kWarning.PacketLine() + "\r\n"));
 }
@@ -178,7 +179,7 @@ TEST_F(FingerWindowTest, DisabledPrintingStillFetchesAndLogs) {
   EXPECT_EQ(server.Queries().size(), 1u);
   EXPECT_EQ(form->MessageLineCount(), 3);
   EXPECT_FALSE(QFile::exists(env.PdfFile()));
-  EXPECT_NE(Log().find("> " + reply + "\r\n"), std::string::npos);
+  EXPECT_NE(Log().find("> " + test::AsLogged(reply) + "\r\n"), std::string::npos);
 }
 
 TEST_F(FingerWindowTest, FullTextIsFetchedOnlyForAWantedAlertOfACheckedCategory) {
@@ -259,7 +260,7 @@ TEST_F(FingerWindowTest, ReplyLineEndsAreKeptInTheLogAndThePrint) {
                           "TORNADO WARNING", QString(), "END"}));
   // CR LF is one line end on paper, not two.
   EXPECT_EQ(form->FPrintJobs->LastJob().Lines, 8);
-  EXPECT_NE(Log().find("> " + reply + "\r\n"), std::string::npos);
+  EXPECT_NE(Log().find("> " + test::AsLogged(reply) + "\r\n"), std::string::npos);
 }
 
 // A failed fetch costs the alert only its full text: its entry is whole, counted, on record
@@ -269,7 +270,8 @@ struct TFetchFailure {
   std::string Text;  // the failure as logged after "could not be fetched: "
 };
 
-void FingerWindowTest_ExpectAlertKept(TMainForm& form, test::TFormEnvironment& env, const TFetchFailure& failure) {
+void FingerWindowTest_ExpectAlertKept(TMainForm& form, test::TFormEnvironment& env,
+                                      const TFetchFailure& failure) {
   const QStringList lines = form.MessageLines();
   ASSERT_EQ(lines.size(), 3);
   EXPECT_EQ(lines[1], QStringLiteral("  NOCALL>APRS via WIDE2-1"));

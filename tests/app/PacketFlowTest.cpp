@@ -739,20 +739,25 @@ TEST_F(PacketFlow, NothingIsDroppedWhilePrintingIsDisabled) {
 TEST_F(PacketFlow, LineSeparatorsInAPacketShowAsBlanks) {
   Make();
   form->cbBull->setChecked(true);
-  Send(Msg("N0CALL", "BLN1", "one\xE2\x80\xA8two\xE2\x80\xA9three\xC2\x85" "four\x0B" "five"));
+  Send(Msg("N0CALL", "BLN1",
+           "one\xE2\x80\xA8two\xE2\x80\xA9three\xC2\x85"
+           "four\x0B"
+           "five"));
   ASSERT_EQ(form->MessageLines().size(), 3);
   EXPECT_EQ(form->MessageLines()[2], QStringLiteral("  BLN1: one two three four five"));
   EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("1 of 20 messages collected"));
 }
 
 TEST_F(PacketFlow, PacketsDuringTheWindowsCreationWaitForItsChoicesAndCall) {
-  // A box during creation (the settings file cannot be written) runs an event loop while
-  // the host link already delivers; the packets wait for the window's own call.
-  QFile blocker(env->Dir.path() + QStringLiteral("/not-a-folder"));
-  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-  blocker.close();
+  // A box during creation (a read-only settings file refuses the new version) runs an event
+  // loop while the host link already delivers; the packets wait for the window's own call.
+  {
+    QFile ini(QString::fromStdString(env->IniFile()));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[Info]\r\nVersion=0.1\r\n");
+  }
+  ASSERT_TRUE(QFile::setPermissions(QString::fromStdString(env->IniFile()), QFileDevice::ReadOwner));
   TMainFormSetup s = FormSetup();
-  s.IniFile = (blocker.fileName() + QStringLiteral("/Quillmark.ini")).toStdString();
   bool delivered = false;
   s.ReportError = [&](const QString& m) {
     env->Errors << m;
@@ -767,6 +772,11 @@ TEST_F(PacketFlow, PacketsDuringTheWindowsCreationWaitForItsChoicesAndCall) {
   ASSERT_TRUE(delivered);
   ASSERT_TRUE(test::WaitFor([&] { return form->Listed().size() == 3; }));
   EXPECT_EQ(form->MessageLines()[2], QStringLiteral("  NOCALL-9: to me 1"));
+  EXPECT_TRUE(env->Errors.first().startsWith(QStringLiteral("Unable to write to ")))
+      << env->Errors.first().toStdString();
+  QFile::setPermissions(QString::fromStdString(env->IniFile()),
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  form.reset();
 }
 
 TEST_F(PacketFlow, HostClosingPrintsTheListOrKeepsItForTheNextStart) {
@@ -827,7 +837,8 @@ TEST_F(PacketFlow, ListedMessagesSurviveAKill) {
   QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
   e.insert(QStringLiteral("QM_CRASH_DIR"), env->Dir.path());
   child.setProcessEnvironment(e);
-  child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=PacketFlowCrash.Child")});
+  child.start(QCoreApplication::applicationFilePath(),
+              {QStringLiteral("--gtest_filter=PacketFlowCrash.Child")});
   ASSERT_TRUE(child.waitForStarted());
   ASSERT_TRUE(test::WaitFor([&] { return child.readAllStandardOutput().contains("listed"); }, 30000));
   ::kill(static_cast<pid_t>(child.processId()), SIGKILL);

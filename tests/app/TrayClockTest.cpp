@@ -196,6 +196,7 @@ TEST(Clock, TicksOnceASecondFromTheStart) {
     return EncodeDateTime({2003, 6, 15, 14, 5, 33, 0});
   };
   TMainForm form(s);
+  reads = 0;  // the start's own reads (the message store's purge) are not the clock's
   EXPECT_EQ(form.tmrClock->interval(), 1000);
   EXPECT_TRUE(form.tmrClock->isActive());
   ASSERT_TRUE(WaitFor([&] { return form.PanelText(1).endsWith(QStringLiteral(" LOCAL")); }, 3000));

@@ -5,8 +5,15 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMap>
 #include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QThread>
 
 #include <string>
 
@@ -49,10 +56,11 @@ TEST(PacketFlowCups, TwentyOneMessagesReachTheQueueAsOnePage) {
     env.Host->Deliver("*12:00:00 N0CALL-5>APRS,WIDE1-1,WIDE2-1::BLN1     :" + text + "{" + std::to_string(n));
     expected << line1 << QStringLiteral("  N0CALL-5>APRS via WIDE1-1,WIDE2-1")
              << QStringLiteral("  BLN1: ") + QString::fromStdString(text);
-    // Up to the 20th the entry is listed; the 21st empties the list into a job.
-    ASSERT_TRUE(test::WaitFor([&] { return form.MessageLineCount() == (n < 21 ? 3 * n : 0); }));
+    // Up to the 20th the entry is listed; the 21st empties the list into a job, once the
+    // spooler has confirmed it.
+    ASSERT_TRUE(test::WaitFor([&] { return form.MessageLineCount() == (n < 21 ? 3 * n : 0); }, 60000));
   }
-  EXPECT_EQ(form.lbMsgStatus->text(), QStringLiteral("21 of 20 messages collected"));
+  EXPECT_EQ(form.lbMsgStatus->text(), QStringLiteral("0 of 20 messages collected"));
   EXPECT_EQ(form.FPrintJobs->LastJob().Pages, 1);
   EXPECT_EQ(form.FPrintJobs->LastJob().Lines, 64);  // 63 lines and the trailing blank one
 
@@ -64,6 +72,69 @@ TEST(PacketFlowCups, TwentyOneMessagesReachTheQueueAsOnePage) {
   EXPECT_EQ(test::PdfPages(pdf), 1);
   EXPECT_THAT(test::StdLines(test::PdfLines(pdf)), ElementsAreArray(test::AsPdfTextLines(expected)));
   EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
+}
+
+// The spooler stops in the middle of a run and comes back: every message reaches the queue,
+// none twice, and the failure is shown once.
+TEST(PacketFlowCups, SpoolerStoppedMidRunLosesNothingAndPrintsNothingTwice) {
+  const QString missing = test::MissingPopplerTools();
+  if (!missing.isEmpty()) GTEST_SKIP() << missing.toStdString();
+  const QString script = qEnvironmentVariable("QM_SOURCE_DIR") + QStringLiteral("/scripts/cups-pdf-queue.sh");
+  const auto queue = [&](const char* what) {
+    return QProcess::execute(script, {QString::fromLatin1(what)}) == 0;
+  };
+
+  test::TFormEnvironment env;
+  TMainFormSetup setup = env.Setup();
+  setup.Printers.reset();
+  setup.PrintToFile.clear();
+  setup.SpoolPoll = std::chrono::milliseconds(200);
+  TMainForm form(std::move(setup));
+  ASSERT_EQ(form.FPrintJobs->CurrentPrinterName(), test::CupsPdfQueue);
+  form.cbBull->setChecked(true);
+  form.edMsgCount->setText(QStringLiteral("4"));
+  const QSet<int> before = test::CompletedJobIds();
+
+  int sent = 0;
+  const auto send = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      ++sent;
+      const int listedBefore = static_cast<int>(form.Listed().size());
+      env.Host->Deliver("*N0CALL-5>APRS::BLN" + std::to_string(sent % 10) + "     :Spool item " +
+                        std::to_string(sent) + " end");
+      ASSERT_TRUE(test::WaitFor([&] { return form.Listed().size() != std::size_t(listedBefore); }, 20000));
+    }
+  };
+  send(12);
+  ASSERT_TRUE(queue("halt"));
+  send(12);  // pages refused while the spooler is down
+  const QStringList errorsWhileDown = env.Errors;
+  ASSERT_TRUE(queue("start"));
+  send(6);
+  form.btnPrintNow->click();
+  ASSERT_TRUE(test::WaitFor([&] { return form.Listed().empty() && form.PendingJobs().empty(); }, 120000))
+      << form.Listed().size() << " listed, " << form.PendingJobs().size() << " jobs pending";
+  EXPECT_EQ(form.lbMsgStatus->text(), QStringLiteral("0 of 4 messages collected"));
+  // The refusal was shown once, not once a page.
+  EXPECT_EQ(errorsWhileDown.size(), 1) << errorsWhileDown.join(QStringLiteral("; ")).toStdString();
+
+  // Every message on paper exactly once.
+  QMap<int, int> printed;
+  QElapsedTimer timer;
+  timer.start();
+  QSet<int> jobs;
+  do {
+    jobs = test::CompletedJobIds() - before;
+    printed.clear();
+    for (int id : jobs) {
+      const QString pdf = test::JobPdf(id);
+      if (pdf.isEmpty()) continue;
+      const QString text = test::PdfText(pdf);
+      QRegularExpression item(QStringLiteral("Spool item (\\d+) end"));
+      for (auto m = item.globalMatch(text); m.hasNext();) ++printed[m.next().captured(1).toInt()];
+    }
+  } while (printed.size() < sent && timer.elapsed() < 60000 && (QThread::msleep(200), true));
+  for (int n = 1; n <= sent; ++n) EXPECT_EQ(printed.value(n), 1) << "message " << n;
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ TEST(FingerWindowPeer, WindowPrintsAndLogsTheServersFullText) {
     // The reply's own lines, efingerd's closing empty line, and the four of the heading.
     EXPECT_EQ(form.FPrintJobs->LastJob().Lines, 4 + static_cast<int>(c.printed.size()) + 1);
     const std::string log = test::ReadLog(form);
-    const std::size_t replyAt = log.find("> " + c.reply + "\r\n");
+    const std::size_t replyAt = log.find("> " + test::AsLogged(c.reply) + "\r\n");
     EXPECT_NE(replyAt, std::string::npos) << log;
     EXPECT_LT(replyAt, log.find("> " + c.alert.PacketLine() + "\r\n"));
   }

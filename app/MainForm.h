@@ -128,9 +128,8 @@ struct TPendingJob {
   std::int64_t StoreJob = 0;  // 0: the store could not keep it
   TJobKind Kind = jkList;
   TJobTicket Ticket;
-  std::vector<std::uint64_t> Entries;  // list job: the entries it carries
-  std::int64_t FullTextOf = 0;         // full-text job: the message's store id
-  QString Document;                    // full-text job: kept to print again after a failure
+  std::int64_t FullTextOf = 0;  // full-text job: the message's store id
+  QString Document;             // full-text job: kept to print again after a failure
   bool ToldUnreachable = false;
 };
 
@@ -354,10 +353,14 @@ class TMainForm : public QMainWindow {
   // Prints a page when enough entries wait for one; answers the failure, if any.
   std::string CheckPage();
   void PrintFullText(std::int64_t storeId, const QString& document);
+  // A job for one text: an empty line, then the text (an NWS full text or what Print is given).
+  TPendingJob FullTextJob(std::int64_t storeId, const QString& text);
+  void SubmitFullText(TPendingJob job);
   void SubmitJob(TPendingJob job, const QString& document, const QFont& font);
   void JobCompleted(const TPendingJob& job);
   void JobFailed(const TPendingJob& job, const QString& reason);
-  void ReportPrintFailure(const QString& reason, bool operatorAction);
+  // Shows a failure found while packets are handled: once until it changes, without waiting.
+  void ReportFailureOnce(const QString& reason, bool operatorAction);
   void PrintBeforeEnding();
   TDateTime Now(TTimeFormat format) const;
   std::uint32_t Ticks() const;

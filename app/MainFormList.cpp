@@ -64,7 +64,7 @@ bool TMainForm::WithMessageStore(const std::function<void(TMessageStore&)>& work
     if (text != FLastStoreFailure) {
       FLastStoreFailure = text;
       SetHintText(text);
-      ReportPrintFailure(text, false);
+      ReportFailureOnce(text, false);
     }
     return false;
   }
@@ -125,7 +125,6 @@ void TMainForm::RestoreListed() {
       for (TPendingJob& job : jobs)
         if (m.PrintState == psInJob && job.Kind == jkList && job.StoreJob == m.JobId) {
           entry.Job = job.Key;
-          job.Entries.push_back(entry.Key);
         }
       listed.push_back(std::move(entry));
     }
@@ -135,12 +134,7 @@ void TMainForm::RestoreListed() {
         return j.Kind == jkFullText && j.FullTextOf == m.Id;
       });
       if (inJob) continue;
-      TPendingJob job;
-      job.Key = FNextKey++;
-      job.Kind = jkFullText;
-      job.FullTextOf = m.Id;
-      job.Document = TextJobDocument(DisplayText(FullTextDocument(m.Line1, m.Line3, m.FullText)));
-      fullTexts.push_back(std::move(job));
+      fullTexts.push_back(FullTextJob(m.Id, DisplayText(FullTextDocument(m.Line1, m.Line3, m.FullText))));
     }
     FListed = std::move(listed);
     FPendingJobs = std::move(jobs);
@@ -181,7 +175,7 @@ std::string TMainForm::CheckPage() {
   try {
     btnPrintNowClick();
   } catch (const std::exception& e) {
-    ReportPrintFailure(QString::fromUtf8(e.what()), false);
+    ReportFailureOnce(QString::fromUtf8(e.what()), false);
     return std::string("Printing failed: ") + e.what();
   }
   return {};
@@ -189,17 +183,25 @@ std::string TMainForm::CheckPage() {
 
 // --- Jobs -----------------------------------------------------------------------------
 
-void TMainForm::PrintFullText(std::int64_t storeId, const QString& document) {
+TPendingJob TMainForm::FullTextJob(std::int64_t storeId, const QString& text) {
   TPendingJob job;
   job.Key = FNextKey++;
   job.Kind = jkFullText;
   job.FullTextOf = storeId;
-  job.Document = TextJobDocument(document);
+  job.Document = TextJobDocument(text);
+  return job;
+}
+
+void TMainForm::SubmitFullText(TPendingJob job) {
+  const QString document = job.Document;
+  SubmitJob(std::move(job), document, font());
+}
+
+void TMainForm::PrintFullText(std::int64_t storeId, const QString& document) {
   try {
-    const QString text = job.Document;
-    SubmitJob(std::move(job), text, font());
+    SubmitFullText(FullTextJob(storeId, document));
   } catch (const std::exception& e) {
-    ReportPrintFailure(QString::fromUtf8(e.what()), false);
+    ReportFailureOnce(QString::fromUtf8(e.what()), false);
   }
 }
 
@@ -208,8 +210,7 @@ void TMainForm::RetryFailedFullTexts() {
   failed.swap(FFailedFullTexts);
   for (std::size_t i = 0; i < failed.size(); ++i) {
     try {
-      const QString text = failed[i].Document;
-      SubmitJob(failed[i], text, font());
+      SubmitFullText(failed[i]);
     } catch (...) {
       // Kept (in their order) for the next try; the failure was logged and shown.
       FFailedFullTexts.insert(FFailedFullTexts.end(), failed.begin() + static_cast<std::ptrdiff_t>(i),
@@ -286,7 +287,7 @@ void TMainForm::JobFailed(const TPendingJob& job, const QString& reason) {
   SetHintText(text);
 }
 
-void TMainForm::ReportPrintFailure(const QString& reason, bool operatorAction) {
+void TMainForm::ReportFailureOnce(const QString& reason, bool operatorAction) {
   // Once per failure, not once per message: the same failure again stays in the log.
   if (!operatorAction && reason == FLastPrintFailure) return;
   FLastPrintFailure = reason;
@@ -321,7 +322,7 @@ void TMainForm::FollowPendingJobs() {
         JobCompleted(job);
       } else {
         JobFailed(job, answer.Reason);
-        ReportPrintFailure(answer.Reason, false);
+        ReportFailureOnce(answer.Reason, false);
       }
     } else if (answer.State == ssUnreachable && !it->ToldUnreachable) {
       // The spooler keeps its jobs over a restart: wait for it rather than print twice.

@@ -234,10 +234,9 @@ void TMainForm::btnPrintNowClick() {
   for (TListedEntry& entry : FListed) {
     if (entry.Job != 0) continue;
     entry.Job = job.Key;
-    job.Entries.push_back(entry.Key);
     for (const std::string& line : entry.Lines) lines << ListLineText(line);
   }
-  if (job.Entries.empty()) return;
+  if (lines.isEmpty()) return;
   SubmitJob(std::move(job), ListJobDocument(lines), MessageList->font());
 }
 
@@ -273,12 +272,7 @@ bool TMainForm::FormCloseQuery() {
 
 void TMainForm::Print(const std::string& text) {
   if (cbDisablePrinting->isChecked()) return;
-  TPendingJob job;
-  job.Key = FNextKey++;
-  job.Kind = jkFullText;
-  job.Document = TextJobDocument(DisplayText(text));
-  const QString document = job.Document;
-  SubmitJob(std::move(job), document, font());
+  SubmitFullText(FullTextJob(0, DisplayText(text)));
 }
 
 void TMainForm::FillPrinterBox() {

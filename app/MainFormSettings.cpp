@@ -84,7 +84,7 @@ void TMainForm::CreateLogger() {
   });
   // A failed write is shown once without stopping the packets; the writer keeps retrying.
   FLogger->SetOnWriterError(
-      [this](const std::string& message) { ReportPrintFailure(DisplayText(message), false); });
+      [this](const std::string& message) { ReportFailureOnce(DisplayText(message), false); });
   FLogger->SetOnWriterRecovered([this](const std::string& message) {
     LogMessage(message);
     SetHintText(DisplayText(message));

@@ -270,8 +270,7 @@ struct TFetchFailure {
   std::string Text;  // the failure as logged after "could not be fetched: "
 };
 
-void FingerWindowTest_ExpectAlertKept(TMainForm& form, test::TFormEnvironment& env,
-                                      const TFetchFailure& failure) {
+void ExpectAlertKept(TMainForm& form, test::TFormEnvironment& env, const TFetchFailure& failure) {
   const QStringList lines = form.MessageLines();
   ASSERT_EQ(lines.size(), 3);
   EXPECT_EQ(lines[1], QStringLiteral("  NOCALL>APRS via WIDE2-1"));
@@ -293,7 +292,7 @@ TEST_F(FingerWindowTest, RefusedConnectionKeepsTheAlertAndItsRepeatIsNotFetched)
   form->cbNWSWarningsPrint->setChecked(true);
   form->cbBeepOnReceive->setChecked(true);
   Handle(kWarning);
-  FingerWindowTest_ExpectAlertKept(*form, env, {"refused", "Socket Error # 10061 Connection refused."});
+  ExpectAlertKept(*form, env, {"refused", "Socket Error # 10061 Connection refused."});
 
   // The same alert again within 20 s is a repeat; a new alert tries the server again.
   TFingerStub server("TEXT\n");
@@ -315,8 +314,8 @@ TEST_F(FingerWindowTest, EndlessReplyKeepsTheAlertAndNothingOfIt) {
     form->FingerClient.Bounds.MaxReplyBytes = 1000;
     Handle(kWarning);
     EXPECT_EQ(server.Queries().size(), 1u);
-    FingerWindowTest_ExpectAlertKept(
-        *form, env, {"too large", "Finger reply too large: the server sent more than 1000 bytes"});
+    ExpectAlertKept(*form, env,
+                    {"too large", "Finger reply too large: the server sent more than 1000 bytes"});
     EXPECT_EQ(test::ReadLog(*form).find("XXXX"), std::string::npos);
   }
 }
@@ -336,7 +335,7 @@ TEST_F(FingerWindowTest, SilentServerKeepsTheAlert) {
     // Far above the bounds; only a window that waits for the server would take this long.
     EXPECT_LT(timer.elapsed(), 10000);
     EXPECT_EQ(server.Queries(), std::vector<std::string>{"NOCALL123\r\n"});
-    FingerWindowTest_ExpectAlertKept(*form, env, {"silent", "Socket Error # 10060 Connection timed out."});
+    ExpectAlertKept(*form, env, {"silent", "Socket Error # 10060 Connection timed out."});
   }
 }
 

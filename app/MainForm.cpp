@@ -1,4 +1,4 @@
-#include "MainForm.h"
+#include "app/MainForm.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,13 +25,13 @@
 #include <QValidator>
 #include <QWindowStateChangeEvent>
 
-#include "AsciiText.h"
-#include "ErrorBox.h"
-#include "PayPalLabel.h"
-#include "ProgramFont.h"
-#include "ProgramText.h"
-#include "QuillmarkVersion.h"
-#include "Selection.h"
+#include "app/ErrorBox.h"
+#include "app/ProgramText.h"
+#include "base/AsciiText.h"
+#include "generated/QuillmarkVersion.h"
+#include "print/ProgramFont.h"
+#include "select/Selection.h"
+#include "widgets/PayPalLabel.h"
 
 namespace qm {
 namespace {

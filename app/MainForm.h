@@ -17,17 +17,17 @@
 #include <optional>
 #include <string>
 
-#include "AppPaths.h"
-#include "DupMessages.h"
-#include "FingerClient.h"
-#include "HostLink.h"
-#include "MessageLogger.h"
-#include "MessageStore.h"
-#include "PrintJobs.h"
-#include "QuillmarkParse.h"
-#include "SettingsStore.h"
-#include "StateKeeper.h"
-#include "Timing.h"
+#include "base/Timing.h"
+#include "finger/FingerClient.h"
+#include "host/HostLink.h"
+#include "log/MessageLogger.h"
+#include "parse/QuillmarkParse.h"
+#include "print/PrintJobs.h"
+#include "select/DupMessages.h"
+#include "settings/AppPaths.h"
+#include "settings/SettingsStore.h"
+#include "settings/StateKeeper.h"
+#include "store/MessageStore.h"
 
 class QCheckBox;
 class QComboBox;

@@ -11,10 +11,10 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "EntryLines.h"
-#include "ErrorBox.h"
-#include "MainForm.h"
-#include "ProgramText.h"
+#include "app/ErrorBox.h"
+#include "app/MainForm.h"
+#include "app/ProgramText.h"
+#include "select/EntryLines.h"
 
 namespace qm {
 namespace {

@@ -9,11 +9,11 @@
 #include <QTextDocument>
 #include <stdexcept>
 
-#include "EntryLines.h"
-#include "HostIntake.h"
-#include "MainForm.h"
-#include "ProgramText.h"
-#include "Selection.h"
+#include "app/MainForm.h"
+#include "app/ProgramText.h"
+#include "parse/HostIntake.h"
+#include "select/EntryLines.h"
+#include "select/Selection.h"
 
 #include <QCheckBox>
 #include <QComboBox>

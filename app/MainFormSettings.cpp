@@ -11,13 +11,13 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "MainForm.h"
+#include "app/MainForm.h"
 #ifdef QM_HAVE_COM_HOST_LINK
-#include "ComHostLink.h"
+#include "host/com/ComHostLink.h"
 #endif
-#include "ProgramText.h"
-#include "QuillmarkVersion.h"
-#include "StateKeeper.h"
+#include "app/ProgramText.h"
+#include "generated/QuillmarkVersion.h"
+#include "settings/StateKeeper.h"
 
 namespace qm {
 namespace {

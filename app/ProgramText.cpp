@@ -1,4 +1,4 @@
-#include "ProgramText.h"
+#include "app/ProgramText.h"
 
 #include <array>
 #include <cstdint>

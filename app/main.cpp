@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "ErrorBox.h"
-#include "MainForm.h"
+#include "app/ErrorBox.h"
+#include "app/MainForm.h"
 
 int main(int argc, char** argv) {
   // Qt's own options (-platform, -style, ...) are taken here; the program has none.

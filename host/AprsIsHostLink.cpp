@@ -1,6 +1,6 @@
-#include "AprsIsHostLink.h"
+#include "host/AprsIsHostLink.h"
 
-#include "HostText.h"
+#include "host/HostText.h"
 
 namespace qm {
 

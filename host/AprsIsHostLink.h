@@ -1,8 +1,8 @@
 // Read-only client of an APRS-IS server.
 #pragma once
 
-#include "AprsIsLineReader.h"
-#include "TcpHostLink.h"
+#include "host/AprsIsLineReader.h"
+#include "host/TcpHostLink.h"
 
 namespace qm {
 

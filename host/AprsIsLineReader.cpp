@@ -1,4 +1,4 @@
-#include "AprsIsLineReader.h"
+#include "host/AprsIsLineReader.h"
 
 namespace qm {
 

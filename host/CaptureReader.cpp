@@ -1,4 +1,4 @@
-#include "CaptureReader.h"
+#include "host/CaptureReader.h"
 
 #include <cerrno>
 #include <cstring>

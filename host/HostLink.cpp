@@ -1,8 +1,8 @@
-#include "HostLink.h"
+#include "host/HostLink.h"
 
-#include "AprsIsHostLink.h"
-#include "KissTcpHostLink.h"
-#include "ReplayHostLink.h"
+#include "host/AprsIsHostLink.h"
+#include "host/KissTcpHostLink.h"
+#include "host/ReplayHostLink.h"
 
 #include <stdexcept>
 

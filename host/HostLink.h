@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "HostSettings.h"
-#include "MyInfo.h"
+#include "host/HostSettings.h"
+#include "host/MyInfo.h"
 
 namespace qm {
 

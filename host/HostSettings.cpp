@@ -1,4 +1,4 @@
-#include "HostSettings.h"
+#include "host/HostSettings.h"
 
 namespace qm {
 

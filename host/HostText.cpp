@@ -1,7 +1,7 @@
-#include "HostText.h"
+#include "host/HostText.h"
 
-#include "QuillmarkVersion.h"
-#include "Timing.h"
+#include "base/Timing.h"
+#include "generated/QuillmarkVersion.h"
 
 namespace qm {
 

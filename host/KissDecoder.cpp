@@ -1,4 +1,4 @@
-#include "KissDecoder.h"
+#include "host/KissDecoder.h"
 
 namespace qm {
 

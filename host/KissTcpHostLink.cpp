@@ -1,6 +1,6 @@
-#include "KissTcpHostLink.h"
+#include "host/KissTcpHostLink.h"
 
-#include "HostText.h"
+#include "host/HostText.h"
 
 namespace qm {
 

@@ -1,8 +1,8 @@
 // Client of a KISS TNC over TCP (Direwolf and the like): AX.25 UI frames as monitor text.
 #pragma once
 
-#include "KissDecoder.h"
-#include "TcpHostLink.h"
+#include "host/KissDecoder.h"
+#include "host/TcpHostLink.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "ReplayHostLink.h"
+#include "host/ReplayHostLink.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

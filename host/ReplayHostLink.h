@@ -3,8 +3,8 @@
 
 #include <QTimer>
 
-#include "CaptureReader.h"
-#include "HostLink.h"
+#include "host/CaptureReader.h"
+#include "host/HostLink.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "TcpHostLink.h"
+#include "host/TcpHostLink.h"
 
 #include <algorithm>
 

@@ -7,7 +7,7 @@
 #include <deque>
 #include <string_view>
 
-#include "HostLink.h"
+#include "host/HostLink.h"
 
 namespace qm {
 

@@ -30,7 +30,7 @@
 #include <thread>
 #include <vector>
 
-#include "Timing.h"
+#include "base/Timing.h"
 
 namespace qm {
 

@@ -1,6 +1,6 @@
-#include "HostIntake.h"
+#include "parse/HostIntake.h"
 
-#include "AsciiText.h"
+#include "base/AsciiText.h"
 
 namespace qm {
 

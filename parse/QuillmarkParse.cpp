@@ -1,8 +1,8 @@
-#include "QuillmarkParse.h"
+#include "parse/QuillmarkParse.h"
 
 #include <charconv>
 
-#include "AsciiText.h"
+#include "base/AsciiText.h"
 
 namespace qm {
 

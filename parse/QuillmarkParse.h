@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "Timing.h"
+#include "base/Timing.h"
 
 namespace qm {
 

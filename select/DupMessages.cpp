@@ -1,4 +1,4 @@
-#include "DupMessages.h"
+#include "select/DupMessages.h"
 
 #include <utility>
 

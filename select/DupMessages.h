@@ -10,8 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "AsciiText.h"
-#include "QuillmarkParse.h"
+#include "base/AsciiText.h"
+#include "parse/QuillmarkParse.h"
 
 namespace qm {
 

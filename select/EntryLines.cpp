@@ -1,4 +1,6 @@
-#include "EntryLines.h"
+#include "select/EntryLines.h"
+
+#include "base/IntegerText.h"
 
 #include <cstdint>
 
@@ -26,43 +28,8 @@ std::string CountText(int n, std::string_view setting) {
   return text;
 }
 
-int StrToIntDef(std::string_view text, int fallback) {
-  std::size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  bool hex = false;
-  if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
-    hex = true;
-    ++i;
-  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-    hex = true;
-    i += 2;
-  }
-  if (i == text.size()) return fallback;
-  std::uint64_t value = 0;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (hex && c >= 'a' && c <= 'f') {
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    } else if (hex && c >= 'A' && c <= 'F') {
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    } else {
-      return fallback;
-    }
-    value = value * (hex ? 16 : 10) + digit;
-    // Hexadecimal fills all 32 bits (so $FFFFFFFF is -1); decimal stops at the int range.
-    if (value > (hex ? 0xFFFFFFFFull : (negative ? 2147483648ull : 2147483647ull))) return fallback;
-  }
-  const auto bits = static_cast<std::uint32_t>(negative ? (0 - value) : value);
-  return static_cast<int>(bits);
-}
-
 int PageLimit(std::string_view setting) {
-  return StrToIntDef(setting, 40);
+  return StrToIntDef(setting, 40, THexPrefix::AlsoBareX);
 }
 
 std::string FingerQuery(const TAprsMsgPacket& packet) {

@@ -5,10 +5,10 @@
 #include <string>
 #include <string_view>
 
-#include "AsciiText.h"
-#include "QuillmarkParse.h"
-#include "Selection.h"
-#include "Timing.h"
+#include "base/AsciiText.h"
+#include "base/Timing.h"
+#include "parse/QuillmarkParse.h"
+#include "select/Selection.h"
 
 namespace qm {
 
@@ -24,8 +24,6 @@ std::string CountText(int n, std::string_view setting);
 
 // The setting read as an integer ("$1F" and "0x1F" as hexadecimal), or 40 when it is none.
 int PageLimit(std::string_view setting);
-// Pascal StrToIntDef: leading blanks, a sign, decimal or "$"/"x"/"0x" hexadecimal, nothing after.
-int StrToIntDef(std::string_view text, int fallback);
 
 // The Finger query line without its line end: the sender and the first three
 // characters of the message number.

@@ -1,4 +1,4 @@
-#include "Selection.h"
+#include "select/Selection.h"
 
 namespace qm {
 

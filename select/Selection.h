@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "AsciiText.h"
-#include "QuillmarkParse.h"
+#include "base/AsciiText.h"
+#include "parse/QuillmarkParse.h"
 
 namespace qm {
 

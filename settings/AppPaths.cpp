@@ -1,4 +1,4 @@
-#include "AppPaths.h"
+#include "settings/AppPaths.h"
 
 #include <atomic>
 #include <cstdlib>

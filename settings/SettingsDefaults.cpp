@@ -1,4 +1,4 @@
-#include "SettingsDefaults.h"
+#include "settings/SettingsDefaults.h"
 
 namespace qm {
 

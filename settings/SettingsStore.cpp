@@ -1,4 +1,6 @@
-#include "SettingsStore.h"
+#include "settings/SettingsStore.h"
+
+#include "base/AsciiText.h"
 
 #include <atomic>
 #include <cerrno>
@@ -125,20 +127,6 @@ bool ReplaceFile(const std::string& fileName, const std::string& contents) {
 #endif
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// The program's trim: every code of 32 or less goes at both ends.
-std::string_view TrimControls(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
-  return s;
-}
-
 // n of a key "Item<n>" (any case), n written as the list writes it: no sign, no leading zero.
 std::optional<std::int32_t> ItemIndex(std::string_view key) {
   constexpr std::string_view prefix = "Item";
@@ -159,7 +147,7 @@ std::optional<std::int32_t> ItemIndex(std::string_view key) {
 std::optional<std::vector<std::string>> ReadIniList(const TIniFile& ini, std::string_view section,
                                                     std::size_t maxEntries) {
   std::int32_t count = 0;
-  if (!TryParseInteger(TrimControls(ini.ReadString(section, "Count", "0")), count) || count <= 0)
+  if (!TryParseInteger(TrimView(ini.ReadString(section, "Count", "0")), count) || count <= 0)
     return std::nullopt;
   // Only keys that are there are read: a Count of two thousand million costs nothing.
   std::map<std::int32_t, std::string> items;
@@ -170,44 +158,10 @@ std::optional<std::vector<std::string>> ReadIniList(const TIniFile& ini, std::st
   std::vector<std::string> entries;
   for (const auto& [index, value] : items) {
     if (entries.size() >= maxEntries) break;
-    const std::string_view entry = TrimControls(value);
+    const std::string_view entry = TrimView(value);
     if (!entry.empty()) entries.emplace_back(entry);
   }
   return entries;
-}
-
-bool TryParseInteger(std::string_view text, std::int32_t& value) {
-  bool negative = false;
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  bool hex = false;
-  if (!text.empty() && text.front() == '$') {
-    hex = true;
-    text.remove_prefix(1);
-  } else if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    hex = true;
-    text.remove_prefix(2);
-  }
-  if (text.empty()) return false;
-  std::uint64_t magnitude = 0;
-  for (const char c : text) {
-    const int digit = hex ? HexDigit(c) : ((c >= '0' && c <= '9') ? c - '0' : -1);
-    if (digit < 0) return false;
-    magnitude = magnitude * (hex ? 16 : 10) + static_cast<unsigned>(digit);
-    if (magnitude > 0xFFFFFFFFull) return false;
-  }
-  if (hex) {
-    // Hexadecimal covers all 32 bits, as "$FFFFFFFF" is -1.
-    const auto bits = static_cast<std::int32_t>(static_cast<std::uint32_t>(magnitude));
-    value = negative ? static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(bits)) : bits;
-    return true;
-  }
-  if (magnitude > (negative ? 2147483648ull : 2147483647ull)) return false;
-  value = negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude))
-                   : static_cast<std::int32_t>(magnitude);
-  return true;
 }
 
 TSettingsStore::TSettingsStore(std::string fileName) : FFileName(std::move(fileName)) {}
@@ -281,9 +235,7 @@ void TSettingsStore::WriteString(std::string_view section, std::string_view key,
 
 std::int32_t TSettingsStore::ReadInteger(std::string_view section, std::string_view key,
                                          std::int32_t defaultValue) {
-  const std::string text = ReadString(section, key, "");
-  std::int32_t value = 0;
-  return TryParseInteger(text, value) ? value : defaultValue;
+  return StrToIntDef(ReadString(section, key, ""), defaultValue);
 }
 
 void TSettingsStore::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {

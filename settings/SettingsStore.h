@@ -8,7 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "IniFile.h"
+#include "base/IntegerText.h"
+#include "settings/IniFile.h"
 
 namespace qm {
 
@@ -64,11 +65,6 @@ class TSettingsStore {
   TIniFile FIni;
   std::vector<TChange> FChanges;
 };
-
-// The integer reading of the store: optional sign, then decimal digits, "$" or
-// "0x"/"0X" and up to 8 hexadecimal digits (taken as 32 bits). False when the
-// text is no such number or out of range.
-bool TryParseInteger(std::string_view text, std::int32_t& value);
 
 // A string list kept in its own section: "Count", then "Item0" to "Item<Count-1>".
 // nullopt when Count is missing, no integer or not above 0 (the list keeps what it

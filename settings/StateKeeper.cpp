@@ -1,4 +1,7 @@
-#include "StateKeeper.h"
+#include "settings/StateKeeper.h"
+
+#include "base/AsciiText.h"
+#include "base/IntegerText.h"
 
 #include <QAbstractButton>
 #include <QGuiApplication>
@@ -18,13 +21,6 @@ const char* const FormStateSection = "FormState";
 const char* const StateSelectionSection = "StateSelection";
 // The button-face colour as the file has always recorded it.
 const char* const ButtonFaceColor = "-16777201";
-
-// The program's own trim: every code of 32 or less goes at both ends.
-std::string TrimText(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
-  return std::string(s);
-}
 
 bool SameText(std::string_view a, std::string_view b) {
   return SameIniName(a, b);
@@ -233,7 +229,7 @@ void TPropertyStateKeeper::SaveEntry(const TEntry& entry) {
       break;
     case pkText:
       store.WriteString(Section(), key,
-                        TrimText(FromQString(static_cast<QLineEdit*>(entry.Control.data())->text())));
+                        Trim(FromQString(static_cast<QLineEdit*>(entry.Control.data())->text())));
       break;
     case pkItems: {
       const std::string listSection = Section() + "." + key;
@@ -259,15 +255,14 @@ void TPropertyStateKeeper::RestoreEntry(const TEntry& entry) {
   switch (entry.Kind) {
     case pkChecked: {
       auto* box = static_cast<QAbstractButton*>(entry.Control.data());
-      const std::string value =
-          TrimText(store.ReadString(Section(), key, box->isChecked() ? "True" : "False"));
+      const std::string value = Trim(store.ReadString(Section(), key, box->isChecked() ? "True" : "False"));
       if (SameText(value, "False")) box->setChecked(false);
       if (SameText(value, "True")) box->setChecked(true);
       break;
     }
     case pkText: {
       auto* edit = static_cast<QLineEdit*>(entry.Control.data());
-      edit->setText(ToQString(TrimText(store.ReadString(Section(), key, FromQString(edit->text())))));
+      edit->setText(ToQString(Trim(store.ReadString(Section(), key, FromQString(edit->text())))));
       break;
     }
     case pkItems: {

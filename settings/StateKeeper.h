@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "SettingsDefaults.h"
-#include "SettingsStore.h"
+#include "settings/SettingsDefaults.h"
+#include "settings/SettingsStore.h"
 
 class QListWidget;
 

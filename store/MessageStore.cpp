@@ -1,4 +1,4 @@
-#include "MessageStore.h"
+#include "store/MessageStore.h"
 
 #include <sqlite3.h>
 

@@ -1,4 +1,4 @@
-#include "PayPalLabel.h"
+#include "widgets/PayPalLabel.h"
 
 #include <string_view>
 

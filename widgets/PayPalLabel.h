@@ -2,7 +2,7 @@
 // the receiving organisation, the product and the receiving account at each click.
 #pragma once
 
-#include "URLLabel.h"
+#include "widgets/URLLabel.h"
 
 namespace qm {
 

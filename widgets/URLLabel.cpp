@@ -1,4 +1,4 @@
-#include "URLLabel.h"
+#include "widgets/URLLabel.h"
 
 #include <QDesktopServices>
 #include <QEnterEvent>

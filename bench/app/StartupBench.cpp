@@ -4,7 +4,7 @@
 // printers looked up for the first time) is reported as the counter first_ms.
 // The whole-program figure (process start to mapped window) comes from
 // scripts/measure-program.sh startup.
-#include "MainForm.h"
+#include "app/MainForm.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "MessageLogger.h"
+#include "log/MessageLogger.h"
 
 namespace {
 namespace fs = std::filesystem;

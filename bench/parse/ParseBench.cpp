@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "HostIntake.h"
-#include "QuillmarkParse.h"
-#include "Selection.h"
+#include "parse/HostIntake.h"
+#include "parse/QuillmarkParse.h"
+#include "select/Selection.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Laying out and spooling list jobs to a PDF file printer. Reference in the same run:
 // the same text through QTextDocument::print (Qt's own page loop) to the same kind of printer.
-#include "PrintJobs.h"
-#include "ProgramFont.h"
+#include "print/PrintJobs.h"
+#include "print/ProgramFont.h"
 
 #include <QApplication>
 #include <QPrinter>

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "DupMessages.h"
-#include "Selection.h"
+#include "select/DupMessages.h"
+#include "select/Selection.h"
 
 namespace {
 

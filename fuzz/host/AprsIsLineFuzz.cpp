@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "AprsIsLineReader.h"
-#include "HostText.h"
+#include "host/AprsIsLineReader.h"
+#include "host/HostText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "HostText.h"
-#include "KissDecoder.h"
+#include "host/HostText.h"
+#include "host/KissDecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "AsciiText.h"
-#include "FuzzCheck.h"
-#include "HostIntake.h"
-#include "QuillmarkParse.h"
+#include "base/AsciiText.h"
+#include "fuzz/parse/FuzzCheck.h"
+#include "parse/HostIntake.h"
+#include "parse/QuillmarkParse.h"
 
 namespace {
 std::string Reference(std::string s) {

@@ -2,9 +2,9 @@
 #include <cstdint>
 #include <string>
 
-#include "AsciiText.h"
-#include "FuzzCheck.h"
-#include "QuillmarkParse.h"
+#include "base/AsciiText.h"
+#include "fuzz/parse/FuzzCheck.h"
+#include "parse/QuillmarkParse.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string t(reinterpret_cast<const char*>(data), size);

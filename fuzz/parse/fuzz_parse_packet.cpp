@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "FuzzCheck.h"
-#include "QuillmarkParse.h"
+#include "fuzz/parse/FuzzCheck.h"
+#include "parse/QuillmarkParse.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string s(reinterpret_cast<const char*>(data), size);

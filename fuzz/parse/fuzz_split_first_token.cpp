@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "AsciiText.h"
-#include "FuzzCheck.h"
-#include "QuillmarkParse.h"
+#include "base/AsciiText.h"
+#include "fuzz/parse/FuzzCheck.h"
+#include "parse/QuillmarkParse.h"
 
 namespace {
 bool IsTrimmedText(std::string_view s) {

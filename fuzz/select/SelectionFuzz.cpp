@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "DupMessages.h"
-#include "EntryLines.h"
-#include "Selection.h"
+#include "select/DupMessages.h"
+#include "select/EntryLines.h"
+#include "select/Selection.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "IniFile.h"
-#include "SettingsStore.h"
+#include "settings/IniFile.h"
+#include "settings/SettingsStore.h"
 
 namespace {
 

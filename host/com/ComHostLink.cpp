@@ -1,4 +1,4 @@
-#include "ComHostLink.h"
+#include "host/com/ComHostLink.h"
 
 #include <QString>
 

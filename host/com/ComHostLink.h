@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "HostLink.h"  // TclsUIV, TclsMyInfo: the transport-neutral host interface
-#include "UIView32Client.h"
+#include "host/HostLink.h"  // TclsUIV, TclsMyInfo: the transport-neutral host interface
+#include "host/com/UIView32Client.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "UIView32Client.h"
+#include "host/com/UIView32Client.h"
 
 #include <cstdio>
 

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "UIView32_TLB.h"
+#include "host/com/UIView32_TLB.h"
 
 namespace qm {
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "FingerWindowSupport.h"
-#include "FormTestEnvironment.h"
+#include "tests/app/FingerWindowSupport.h"
+#include "tests/app/FormTestEnvironment.h"
 
 namespace qm {
 namespace {

@@ -13,8 +13,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "FormTestEnvironment.h"
-#include "MainForm.h"
+#include "app/MainForm.h"
+#include "tests/app/FormTestEnvironment.h"
 
 namespace qm::test {
 

@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "../select/LoopbackServer.h"
-#include "FingerWindowSupport.h"
-#include "FormTestEnvironment.h"
+#include "tests/app/FingerWindowSupport.h"
+#include "tests/app/FormTestEnvironment.h"
+#include "tests/support/LoopbackServer.h"
 
 namespace qm {
 namespace {

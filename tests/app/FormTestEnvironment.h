@@ -9,9 +9,9 @@
 #include <functional>
 #include <string>
 
-#include "HostLink.h"
-#include "MainForm.h"
-#include "QtTestApp.h"
+#include "app/MainForm.h"
+#include "host/HostLink.h"
+#include "tests/support/QtTestApp.h"
 
 namespace qm::test {
 

@@ -1,4 +1,4 @@
-#include "MainForm.h"
+#include "app/MainForm.h"
 
 #include <gtest/gtest.h>
 #include <QCheckBox>
@@ -21,10 +21,10 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "FormTestEnvironment.h"
-#include "PayPalLabel.h"
-#include "QtTestApp.h"
-#include "QuillmarkVersion.h"
+#include "generated/QuillmarkVersion.h"
+#include "tests/app/FormTestEnvironment.h"
+#include "tests/support/QtTestApp.h"
+#include "widgets/PayPalLabel.h"
 
 namespace qm {
 namespace {

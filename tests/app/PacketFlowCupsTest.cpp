@@ -17,11 +17,11 @@
 
 #include <string>
 
-#include "CupsPdfQueue.h"
-#include "FormTestEnvironment.h"
-#include "MainForm.h"
-#include "PdfTools.h"
-#include "Timing.h"
+#include "app/MainForm.h"
+#include "base/Timing.h"
+#include "tests/app/FormTestEnvironment.h"
+#include "tests/support/CupsPdfQueue.h"
+#include "tests/support/PdfTools.h"
 
 namespace qm {
 namespace {

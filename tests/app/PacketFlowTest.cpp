@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "FormTestEnvironment.h"
-#include "MainForm.h"
-#include "PdfTools.h"
-#include "Timing.h"
+#include "app/MainForm.h"
+#include "base/Timing.h"
+#include "tests/app/FormTestEnvironment.h"
+#include "tests/support/PdfTools.h"
 
 namespace qm {
 namespace {

@@ -1,6 +1,6 @@
-#include "ProgramText.h"
+#include "app/ProgramText.h"
 
-#include "AsciiText.h"
+#include "base/AsciiText.h"
 
 #include <gtest/gtest.h>
 #include <QMessageBox>
@@ -8,8 +8,8 @@
 
 #include <stdexcept>
 
-#include "ErrorBox.h"
-#include "QtTestApp.h"
+#include "app/ErrorBox.h"
+#include "tests/support/QtTestApp.h"
 
 namespace qm {
 namespace {

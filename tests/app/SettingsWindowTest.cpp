@@ -21,11 +21,11 @@
 #include <string>
 #include <vector>
 
-#include "../settings/TestStateCodes.h"
-#include "FormTestEnvironment.h"
-#include "IniFile.h"
-#include "MainForm.h"
-#include "SettingsDefaults.h"
+#include "app/MainForm.h"
+#include "settings/IniFile.h"
+#include "settings/SettingsDefaults.h"
+#include "tests/app/FormTestEnvironment.h"
+#include "tests/support/TestStateCodes.h"
 
 namespace qm {
 namespace {

@@ -6,9 +6,9 @@
 
 #include <QElapsedTimer>
 
-#include "FormTestEnvironment.h"
-#include "MainForm.h"
-#include "QtTestApp.h"
+#include "app/MainForm.h"
+#include "tests/app/FormTestEnvironment.h"
+#include "tests/support/QtTestApp.h"
 
 namespace qm {
 namespace {

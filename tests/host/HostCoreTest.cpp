@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "AprsIsLineReader.h"
-#include "CaptureReader.h"
-#include "HostSettings.h"
-#include "HostText.h"
-#include "KissDecoder.h"
-#include "TestFrames.h"
+#include "host/AprsIsLineReader.h"
+#include "host/CaptureReader.h"
+#include "host/HostSettings.h"
+#include "host/HostText.h"
+#include "host/KissDecoder.h"
+#include "tests/host/TestFrames.h"
 
 namespace qm {
 namespace {

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "AprsIsHostLink.h"
-#include "HostLink.h"
-#include "KissTcpHostLink.h"
-#include "ReplayHostLink.h"
-#include "TestFrames.h"
-#include "TestIntake.h"
+#include "host/AprsIsHostLink.h"
+#include "host/HostLink.h"
+#include "host/KissTcpHostLink.h"
+#include "host/ReplayHostLink.h"
+#include "tests/host/TestFrames.h"
+#include "tests/host/TestIntake.h"
 
 namespace qm {
 namespace {

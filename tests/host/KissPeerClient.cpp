@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "HostLink.h"
-#include "TestIntake.h"
+#include "host/HostLink.h"
+#include "tests/host/TestIntake.h"
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);

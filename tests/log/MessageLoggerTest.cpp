@@ -1,4 +1,4 @@
-#include "MessageLogger.h"
+#include "log/MessageLogger.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "QuillmarkParse.h"
+#include "parse/QuillmarkParse.h"
 
 namespace qm {
 namespace {

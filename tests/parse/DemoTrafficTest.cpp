@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "AsciiText.h"
-#include "HostIntake.h"
-#include "QuillmarkParse.h"
+#include "base/AsciiText.h"
+#include "parse/HostIntake.h"
+#include "parse/QuillmarkParse.h"
 
 namespace qm {
 namespace {

@@ -1,8 +1,8 @@
-#include "HostIntake.h"
+#include "parse/HostIntake.h"
 
 #include <gtest/gtest.h>
 
-#include "QuillmarkParse.h"
+#include "parse/QuillmarkParse.h"
 
 namespace qm {
 namespace {

@@ -1,8 +1,8 @@
 // Prints through the real CUPS queue Quillmark-PDF (scripts/cups-pdf-queue.sh start).
-#include "CupsPdfQueue.h"
-#include "PdfTools.h"
-#include "PrintJobs.h"
-#include "ProgramFont.h"
+#include "print/PrintJobs.h"
+#include "print/ProgramFont.h"
+#include "tests/support/CupsPdfQueue.h"
+#include "tests/support/PdfTools.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -1,8 +1,8 @@
-#include "PdfTools.h"
-#include "PrintJobs.h"
-#include "ProgramFont.h"
+#include "print/PrintJobs.h"
+#include "print/ProgramFont.h"
+#include "tests/support/PdfTools.h"
 #ifdef QM_HAVE_CUPS
-#include "CupsSpool.h"
+#include "print/CupsSpool.h"
 #endif
 
 #include <QFile>

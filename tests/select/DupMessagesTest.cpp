@@ -1,10 +1,10 @@
-#include "DupMessages.h"
+#include "select/DupMessages.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "PacketBuilder.h"
+#include "tests/support/PacketBuilder.h"
 
 namespace qm {
 namespace {

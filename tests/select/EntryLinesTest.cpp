@@ -1,8 +1,8 @@
-#include "EntryLines.h"
+#include "select/EntryLines.h"
 
 #include <gtest/gtest.h>
 
-#include "PacketBuilder.h"
+#include "tests/support/PacketBuilder.h"
 
 namespace qm {
 namespace {

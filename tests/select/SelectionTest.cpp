@@ -1,8 +1,8 @@
-#include "Selection.h"
+#include "select/Selection.h"
 
 #include <gtest/gtest.h>
 
-#include "PacketBuilder.h"
+#include "tests/support/PacketBuilder.h"
 
 namespace qm {
 namespace {

@@ -1,10 +1,10 @@
-#include "AppPaths.h"
+#include "settings/AppPaths.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace qm {
 namespace {

@@ -1,4 +1,4 @@
-#include "SettingsStore.h"
+#include "settings/SettingsStore.h"
 
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include <functional>
 #include <optional>
 
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace qm {
 namespace {

@@ -1,5 +1,5 @@
-#include "StateKeeper.h"
-#include "TestStateCodes.h"
+#include "settings/StateKeeper.h"
+#include "tests/support/TestStateCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +15,9 @@
 #include <map>
 #include <memory>
 
-#include "QuillmarkVersion.h"
-#include "SettingsDefaults.h"
-#include "TempDir.h"
+#include "generated/QuillmarkVersion.h"
+#include "settings/SettingsDefaults.h"
+#include "tests/support/TempDir.h"
 
 namespace qm {
 namespace {

@@ -13,7 +13,7 @@
 #include <functional>
 #include <iterator>
 
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace qm {
 namespace {

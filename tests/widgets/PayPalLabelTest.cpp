@@ -1,11 +1,11 @@
-#include "PayPalLabel.h"
+#include "widgets/PayPalLabel.h"
 
 #include <gtest/gtest.h>
 #include <QMouseEvent>
 
 #include <vector>
 
-#include "QtTestApp.h"
+#include "tests/support/QtTestApp.h"
 
 namespace qm {
 namespace {

@@ -1,4 +1,4 @@
-#include "URLLabel.h"
+#include "widgets/URLLabel.h"
 
 #include <gtest/gtest.h>
 #include <QEnterEvent>
@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "QtTestApp.h"
+#include "tests/support/QtTestApp.h"
 
 namespace qm {
 namespace {

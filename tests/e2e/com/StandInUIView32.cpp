@@ -1,4 +1,4 @@
-#include "StandInUIView32.h"
+#include "tests/e2e/com/StandInUIView32.h"
 
 #include <olectl.h>
 

@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "UIView32_TLB.h"
+#include "host/com/UIView32_TLB.h"
 
 namespace qm::standin {
 

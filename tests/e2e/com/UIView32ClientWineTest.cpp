@@ -11,8 +11,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "StandInUIView32.h"
-#include "UIView32Client.h"
+#include "host/com/UIView32Client.h"
+#include "tests/e2e/com/StandInUIView32.h"
 
 using namespace qm;
 using namespace qm::standin;

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "FingerClient.h"
+#include "finger/FingerClient.h"
 
 namespace qm {
 namespace {

@@ -1,6 +1,6 @@
-#include "CupsPdfQueue.h"
+#include "tests/support/CupsPdfQueue.h"
 
-#include "PdfTools.h"
+#include "tests/support/PdfTools.h"
 
 #include <QDeadlineTimer>
 #include <QDirIterator>

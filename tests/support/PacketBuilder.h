@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "AsciiText.h"
-#include "QuillmarkParse.h"
+#include "base/AsciiText.h"
+#include "parse/QuillmarkParse.h"
 
 namespace qm::test {
 

@@ -1,4 +1,4 @@
-#include "FingerClient.h"
+#include "finger/FingerClient.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -21,8 +21,8 @@
 #include <functional>
 #include <sstream>
 
-#include "LoopbackServer.h"
-#include "Socket.h"
+#include "finger/Socket.h"
+#include "tests/support/LoopbackServer.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define QM_LEAK_CHECK 1

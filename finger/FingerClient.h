@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "SocketError.h"
+#include "finger/SocketError.h"
 
 namespace qm {
 

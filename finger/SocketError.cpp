@@ -1,4 +1,4 @@
-#include "SocketError.h"
+#include "finger/SocketError.h"
 
 namespace qm {
 

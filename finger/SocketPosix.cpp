@@ -17,7 +17,7 @@
 #include <new>
 #include <vector>
 
-#include "Socket.h"
+#include "finger/Socket.h"
 
 // ThreadSanitizer cannot follow the resolver threads of getaddrinfo_a: glibc starts them
 // past its interceptors, and its allocator crashes on their first malloc. Builds with it

@@ -1,4 +1,4 @@
-#include "CupsSpool.h"
+#include "print/CupsSpool.h"
 
 #include <QFile>
 #include <QPageLayout>

@@ -1,4 +1,4 @@
-#include "ProgramFont.h"
+#include "print/ProgramFont.h"
 
 namespace qm {
 

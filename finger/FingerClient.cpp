@@ -1,9 +1,9 @@
-#include "FingerClient.h"
+#include "finger/FingerClient.h"
 
 #include <algorithm>
 #include <memory>
 
-#include "Socket.h"
+#include "finger/Socket.h"
 
 namespace qm {
 

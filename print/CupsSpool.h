@@ -2,7 +2,7 @@
 // Jobs handed to CUPS through libcups, so that a refused job is an error and a taken one
 // has a number to follow. Only where libcups is built in (QM_HAVE_CUPS).
 
-#include "PrintJobs.h"
+#include "print/PrintJobs.h"
 
 #include <QByteArray>
 #include <QString>

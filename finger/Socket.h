@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "SocketError.h"
+#include "finger/SocketError.h"
 
 namespace qm {
 

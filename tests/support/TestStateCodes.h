@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Selection.h"
+#include "select/Selection.h"
 
 namespace qm {
 

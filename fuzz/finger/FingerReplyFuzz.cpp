@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "FingerClient.h"
+#include "finger/FingerClient.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

@@ -1,4 +1,4 @@
-#include "AsciiText.h"
+#include "base/AsciiText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "PdfTools.h"
+#include "tests/support/PdfTools.h"
 
 #include <QProcess>
 #include <QRegularExpression>

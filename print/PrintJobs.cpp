@@ -1,7 +1,7 @@
-#include "PrintJobs.h"
+#include "print/PrintJobs.h"
 
 #ifdef QM_HAVE_CUPS
-#include "CupsSpool.h"
+#include "print/CupsSpool.h"
 #endif
 
 #include <QCoreApplication>

@@ -26,7 +26,7 @@
 #include <QWindowStateChangeEvent>
 
 #include "app/ErrorBox.h"
-#include "app/ProgramText.h"
+#include "widgets/ProgramText.h"
 #include "base/AsciiText.h"
 #include "generated/QuillmarkVersion.h"
 #include "print/ProgramFont.h"

@@ -13,7 +13,7 @@
 
 #include "app/ErrorBox.h"
 #include "app/MainForm.h"
-#include "app/ProgramText.h"
+#include "widgets/ProgramText.h"
 #include "select/EntryLines.h"
 
 namespace qm {

@@ -10,7 +10,7 @@
 #include <stdexcept>
 
 #include "app/MainForm.h"
-#include "app/ProgramText.h"
+#include "widgets/ProgramText.h"
 #include "parse/HostIntake.h"
 #include "select/EntryLines.h"
 #include "select/Selection.h"

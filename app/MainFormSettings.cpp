@@ -15,7 +15,7 @@
 #ifdef QM_HAVE_COM_HOST_LINK
 #include "host/com/ComHostLink.h"
 #endif
-#include "app/ProgramText.h"
+#include "widgets/ProgramText.h"
 #include "generated/QuillmarkVersion.h"
 #include "settings/StateKeeper.h"
 
@@ -48,26 +48,14 @@ THostSettings::TTransport TransportFromName(const std::string& name, THostSettin
   return fallback;
 }
 
-// One group of reads or writes: the store opens once and is released (which writes the
-// changes) at the end, also when a step fails.
-template <typename TWork>
-void InStore(TSettingsStore& store, TWork&& work) {
-  store.Open();
-  try {
-    work();
-  } catch (...) {
-    store.Close();
-    throw;
-  }
-  store.Close();
-}
-
 }  // namespace
 
 // --- Creation -----------------------------------------------------------------------
 
 void TMainForm::WriteVersionRecord() {
-  InStore(*FSettings, [this] { FSettings->WriteString(kInfoSection, "Version", version::FileVersion); });
+  TSettingsSession session(*FSettings);
+  FSettings->WriteString(kInfoSection, "Version", version::FileVersion);
+  session.Close();
 }
 
 void TMainForm::CreateLogger() {
@@ -136,7 +124,8 @@ void TMainForm::SaveUnsavedState() {
 
 void TMainForm::LoadHostSettings() {
   THostSettings s;
-  InStore(*FSettings, [&] {
+  {
+    TSettingsSession session(*FSettings);
     const char* section = kConnectionSection;
     s.Transport = TransportFromName(FSettings->ReadString(section, "Transport", TransportName(s.Transport)),
                                     s.Transport);
@@ -150,7 +139,8 @@ void TMainForm::LoadHostSettings() {
     const double pace =
         QString::fromStdString(FSettings->ReadString(section, "Pace", std::to_string(s.Pace))).toDouble(&ok);
     if (ok && std::isfinite(pace) && pace >= 0) s.Pace = pace;
-  });
+    session.Close();
+  }
   FHostSettings = s;
   ShowHostSettings();
 }
@@ -205,7 +195,8 @@ void TMainForm::btnApplyConnectionClick() {
     throw std::runtime_error("Packets per second must be a number, 0 or more");
   s.Pace = pace;
 
-  InStore(*FSettings, [&] {
+  {
+    TSettingsSession session(*FSettings);
     const char* section = kConnectionSection;
     FSettings->WriteString(section, "Transport", TransportName(s.Transport));
     FSettings->WriteString(section, "Server", s.Server);
@@ -214,7 +205,8 @@ void TMainForm::btnApplyConnectionClick() {
     FSettings->WriteString(section, "Filter", s.Filter);
     FSettings->WriteString(section, "CaptureFile", s.CaptureFile);
     FSettings->WriteString(section, "Pace", QString::number(s.Pace).toStdString());
-  });
+    session.Close();
+  }
   FHostSettings = s;
   ShowHostSettings();
   ConnectHost();

@@ -10,6 +10,7 @@
 #include <optional>
 #include <sstream>
 #include <system_error>
+#include <utility>
 
 #ifdef _WIN32
 #include <io.h>
@@ -191,6 +192,25 @@ void TSettingsStore::Close() {
   if (FOpenCount == 0) return;
   if (--FOpenCount > 0) return;
   Flush();
+}
+
+TSettingsSession::TSettingsSession(TSettingsStore& store) : FStore(&store) {
+  store.Open();
+}
+
+TSettingsSession::~TSettingsSession() {
+  // Only an exception leaves a session open: Close() is the end of every group that
+  // finished, so a close failure here would hide the error already on its way.
+  if (!FStore) return;
+  try {
+    FStore->Close();
+  } catch (...) {
+  }
+}
+
+void TSettingsSession::Close() {
+  TSettingsStore* store = std::exchange(FStore, nullptr);
+  if (store) store->Close();
 }
 
 void TSettingsStore::Flush() {

@@ -66,6 +66,24 @@ class TSettingsStore {
   std::vector<TChange> FChanges;
 };
 
+// One group of reads and writes on a store: it opens the store for the group, and
+// Close() ends the group, writing its changes and throwing ESettingsWriteError when it
+// cannot. A session that is left by an exception (a step of the group failed) is closed
+// by its destructor, which keeps quiet about a failure to close: the first error is the
+// one the caller sees.
+class TSettingsSession {
+ public:
+  explicit TSettingsSession(TSettingsStore& store);
+  ~TSettingsSession();
+  TSettingsSession(const TSettingsSession&) = delete;
+  TSettingsSession& operator=(const TSettingsSession&) = delete;
+
+  void Close();
+
+ private:
+  TSettingsStore* FStore;
+};
+
 // A string list kept in its own section: "Count", then "Item0" to "Item<Count-1>".
 // nullopt when Count is missing, no integer or not above 0 (the list keeps what it
 // holds). Else the Item keys below Count that are present, in index order, trimmed

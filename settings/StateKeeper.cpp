@@ -2,13 +2,13 @@
 
 #include "base/AsciiText.h"
 #include "base/IntegerText.h"
+#include "widgets/ProgramText.h"
 
 #include <QAbstractButton>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QScreen>
-#include <QStringDecoder>
 #include <QTimer>
 #include <cmath>
 #include <cstdio>
@@ -24,23 +24,6 @@ const char* const ButtonFaceColor = "-16777201";
 
 bool SameText(std::string_view a, std::string_view b) {
   return SameIniName(a, b);
-}
-
-// Opens the store for a group of operations and closes it at the end, also when
-// the group fails; a close failure then does not hide the first one.
-template <typename F>
-void WithStoreOpen(TSettingsStore& store, F&& work) {
-  store.Open();
-  try {
-    work();
-  } catch (...) {
-    try {
-      store.Close();
-    } catch (...) {
-    }
-    throw;
-  }
-  store.Close();
 }
 
 // Words split at blanks and commas; runs of separators count as one.
@@ -67,24 +50,15 @@ int WordAsInt(const std::vector<std::string>& words, std::size_t index, int fall
 
 }  // namespace
 
-QString ToQString(const std::string& text) {
-  QStringDecoder utf8(QStringDecoder::Utf8);
-  QString decoded = utf8(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
-  if (!utf8.hasError()) return decoded;
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string FromQString(const QString& text) {
-  return text.toUtf8().toStdString();
-}
-
 // ---- TStateKeeper
 
 TStateKeeper::TStateKeeper(std::string section, TSettingsStore& store)
     : FSection(std::move(section)), FStore(store) {}
 
 void TStateKeeper::RestoreState() {
-  WithStoreOpen(FStore, [this] { DoRestoreState(); });
+  TSettingsSession session(FStore);
+  DoRestoreState();
+  session.Close();
   FRestored = true;
   FSavedSinceRestore = false;
   if (OnRestoreState) OnRestoreState();
@@ -92,7 +66,9 @@ void TStateKeeper::RestoreState() {
 
 void TStateKeeper::SaveState() {
   if (!FRestored) return;
-  WithStoreOpen(FStore, [this] { DoSaveState(); });
+  TSettingsSession session(FStore);
+  DoSaveState();
+  session.Close();
   if (OnSaveState) OnSaveState();
   FSavedSinceRestore = true;
 }
@@ -186,7 +162,7 @@ TPropertyStateKeeper::TPropertyStateKeeper(QWidget* form, TSettingsStore& store,
     if (dot == std::string::npos || dot == 0 || dot + 1 == entry.size()) continue;
     const std::string controlName = entry.substr(0, dot);
     const std::string propertyName = entry.substr(dot + 1);
-    QWidget* control = form ? form->findChild<QWidget*>(ToQString(controlName)) : nullptr;
+    QWidget* control = form ? form->findChild<QWidget*>(DisplayText(controlName)) : nullptr;
     if (!control) continue;
     FStoredProperties.push_back(entry);
     TEntry e{control, controlName, propertyName, pkNone};
@@ -229,7 +205,7 @@ void TPropertyStateKeeper::SaveEntry(const TEntry& entry) {
       break;
     case pkText:
       store.WriteString(Section(), key,
-                        Trim(FromQString(static_cast<QLineEdit*>(entry.Control.data())->text())));
+                        Trim(ProgramText(static_cast<QLineEdit*>(entry.Control.data())->text())));
       break;
     case pkItems: {
       const std::string listSection = Section() + "." + key;
@@ -238,7 +214,7 @@ void TPropertyStateKeeper::SaveEntry(const TEntry& entry) {
       if (list->count() > 0) {
         store.WriteInteger(listSection, "Count", list->count());
         for (int i = 0; i < list->count(); ++i) {
-          store.WriteString(listSection, "Item" + std::to_string(i), FromQString(list->item(i)->text()));
+          store.WriteString(listSection, "Item" + std::to_string(i), ProgramText(list->item(i)->text()));
         }
       }
       break;
@@ -262,7 +238,7 @@ void TPropertyStateKeeper::RestoreEntry(const TEntry& entry) {
     }
     case pkText: {
       auto* edit = static_cast<QLineEdit*>(entry.Control.data());
-      edit->setText(ToQString(Trim(store.ReadString(Section(), key, FromQString(edit->text())))));
+      edit->setText(DisplayText(Trim(store.ReadString(Section(), key, ProgramText(edit->text())))));
       break;
     }
     case pkItems: {
@@ -277,7 +253,7 @@ void TPropertyStateKeeper::RestoreEntry(const TEntry& entry) {
       const Qt::ItemFlags flags = list->count() > 0 ? list->item(0)->flags() : Qt::ItemFlags();
       list->clear();
       for (const auto& text : *stored) {
-        auto* item = new QListWidgetItem(ToQString(text));
+        auto* item = new QListWidgetItem(DisplayText(text));
         if (flags != Qt::ItemFlags()) item->setFlags(flags);
         list->addItem(item);
       }
@@ -291,26 +267,26 @@ void TPropertyStateKeeper::RestoreEntry(const TEntry& entry) {
 // ---- state list hooks
 
 void ReadStateList(QListWidget& clbStates, TSettingsStore& store) {
-  WithStoreOpen(store, [&] {
-    for (int i = 0; i < clbStates.count(); ++i) clbStates.item(i)->setCheckState(Qt::Unchecked);
-    for (int i = 0; i < clbStates.count(); ++i) {
-      QListWidgetItem* item = clbStates.item(i);
-      if (store.ReadInteger(StateSelectionSection, FromQString(item->text()), 0) != 0) {
-        item->setCheckState(Qt::Checked);
-      }
+  TSettingsSession session(store);
+  for (int i = 0; i < clbStates.count(); ++i) clbStates.item(i)->setCheckState(Qt::Unchecked);
+  for (int i = 0; i < clbStates.count(); ++i) {
+    QListWidgetItem* item = clbStates.item(i);
+    if (store.ReadInteger(StateSelectionSection, ProgramText(item->text()), 0) != 0) {
+      item->setCheckState(Qt::Checked);
     }
-  });
+  }
+  session.Close();
 }
 
 void SaveStateList(QListWidget& clbStates, TSettingsStore& store) {
-  WithStoreOpen(store, [&] {
-    store.EraseSection(StateSelectionSection);
-    for (int i = 0; i < clbStates.count(); ++i) {
-      const QListWidgetItem* item = clbStates.item(i);
-      store.WriteString(StateSelectionSection, FromQString(item->text()),
-                        item->checkState() == Qt::Checked ? "1" : "0");
-    }
-  });
+  TSettingsSession session(store);
+  store.EraseSection(StateSelectionSection);
+  for (int i = 0; i < clbStates.count(); ++i) {
+    const QListWidgetItem* item = clbStates.item(i);
+    store.WriteString(StateSelectionSection, ProgramText(item->text()),
+                      item->checkState() == Qt::Checked ? "1" : "0");
+  }
+  session.Close();
 }
 
 }  // namespace qm

@@ -125,8 +125,4 @@ class TPropertyStateKeeper : public TStateKeeper {
 void ReadStateList(QListWidget& clbStates, TSettingsStore& store);
 void SaveStateList(QListWidget& clbStates, TSettingsStore& store);
 
-// Text between the program's single-byte strings and Qt: UTF-8 when valid, else Latin-1.
-QString ToQString(const std::string& text);
-std::string FromQString(const QString& text);
-
 }  // namespace qm

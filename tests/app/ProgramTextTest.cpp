@@ -1,4 +1,4 @@
-#include "app/ProgramText.h"
+#include "widgets/ProgramText.h"
 
 #include "base/AsciiText.h"
 

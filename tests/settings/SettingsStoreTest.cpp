@@ -335,5 +335,29 @@ TEST(SettingsStore, FileTheUserMayNotWriteIsNeverReplaced) {
   }
 }
 
+// A session on a file that cannot be written: Close() reports it, but when a step of the
+// group has failed the caller sees that step's error, not the failed write behind it.
+TEST(SettingsStore, SessionReportsTheFirstError) {
+  TTempDir dir;
+  const std::string path = dir.File("Quillmark.ini");
+  WriteFileBytes(path, "[S]\r\n");
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  TSettingsStore store(path);
+  {
+    TSettingsSession session(store);
+    store.WriteString("S", "k", "v");
+    EXPECT_THROW(session.Close(), ESettingsWriteError);
+  }
+  try {
+    TSettingsSession session(store);
+    store.WriteString("S", "k", "v");
+    throw std::runtime_error("the step failed");
+  } catch (const std::exception& e) {
+    EXPECT_STREQ(e.what(), "the step failed");
+  }
+  EXPECT_EQ(store.OpenCount(), 0);
+  EXPECT_EQ(ReadFileBytes(path), "[S]\r\n");
+}
+
 }  // namespace
 }  // namespace qm

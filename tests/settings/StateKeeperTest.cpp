@@ -338,6 +338,8 @@ TEST_F(StateKeeperTest, StringListRestoreFollowsCount) {
       {"missing entries are left out", "Count=3\r\nItem0=A\r\nItem2=C\r\n", {"A", "C"}},
       {"blank entries are left out", "Count=3\r\nItem0=\r\nItem1= \t \r\nItem2=C\r\n", {"C"}},
       {"hexadecimal count", "Count=$2\r\nItem0=A\r\nItem1=B\r\n", {"A", "B"}},
+      // Not UTF-8: shown as the window shows such bytes, Windows-1252.
+      {"single-byte entries", "Count=1\r\nItem0=\x80\x93K1\r\n", {"\xE2\x82\xAC\xE2\x80\x9CK1"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);

@@ -26,12 +26,12 @@
 #include <QWindowStateChangeEvent>
 
 #include "app/ErrorBox.h"
-#include "widgets/ProgramText.h"
 #include "base/AsciiText.h"
 #include "generated/QuillmarkVersion.h"
 #include "print/ProgramFont.h"
 #include "select/Selection.h"
 #include "widgets/PayPalLabel.h"
+#include "widgets/ProgramText.h"
 
 namespace qm {
 namespace {

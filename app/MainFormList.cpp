@@ -13,8 +13,8 @@
 
 #include "app/ErrorBox.h"
 #include "app/MainForm.h"
-#include "widgets/ProgramText.h"
 #include "select/EntryLines.h"
+#include "widgets/ProgramText.h"
 
 namespace qm {
 namespace {

@@ -10,10 +10,10 @@
 #include <stdexcept>
 
 #include "app/MainForm.h"
-#include "widgets/ProgramText.h"
 #include "parse/HostIntake.h"
 #include "select/EntryLines.h"
 #include "select/Selection.h"
+#include "widgets/ProgramText.h"
 
 #include <QCheckBox>
 #include <QComboBox>

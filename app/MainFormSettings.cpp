@@ -15,38 +15,14 @@
 #ifdef QM_HAVE_COM_HOST_LINK
 #include "host/com/ComHostLink.h"
 #endif
-#include "widgets/ProgramText.h"
 #include "generated/QuillmarkVersion.h"
 #include "settings/StateKeeper.h"
+#include "widgets/ProgramText.h"
 
 namespace qm {
 namespace {
 
 constexpr const char* kInfoSection = "Info";
-constexpr const char* kConnectionSection = "Connection";
-
-struct TTransportName {
-  THostSettings::TTransport Transport;
-  const char* Name;
-};
-constexpr TTransportName kTransportNames[] = {
-    {THostSettings::htReplay, "replay"},
-    {THostSettings::htAprsIs, "aprs-is"},
-    {THostSettings::htKissTcp, "kiss-tcp"},
-    {THostSettings::htStationProgram, "station-program"},
-};
-
-const char* TransportName(THostSettings::TTransport transport) {
-  for (const auto& t : kTransportNames)
-    if (t.Transport == transport) return t.Name;
-  return kTransportNames[0].Name;
-}
-
-THostSettings::TTransport TransportFromName(const std::string& name, THostSettings::TTransport fallback) {
-  for (const auto& t : kTransportNames)
-    if (UpperCase(name) == UpperCase(t.Name)) return t.Transport;
-  return fallback;
-}
 
 }  // namespace
 
@@ -126,18 +102,19 @@ void TMainForm::LoadHostSettings() {
   THostSettings s;
   {
     TSettingsSession session(*FSettings);
-    const char* section = kConnectionSection;
-    s.Transport = TransportFromName(FSettings->ReadString(section, "Transport", TransportName(s.Transport)),
-                                    s.Transport);
-    s.Server = FSettings->ReadString(section, "Server", s.Server);
-    s.Port = FSettings->ReadInteger(section, "Port", s.Port);
+    const char* section = connection_keys::Section;
+    s.Transport = TransportFromName(
+        FSettings->ReadString(section, connection_keys::Transport, TransportName(s.Transport)), s.Transport);
+    s.Server = FSettings->ReadString(section, connection_keys::Server, s.Server);
+    s.Port = FSettings->ReadInteger(section, connection_keys::Port, s.Port);
     if (s.Port < 0 || s.Port > 65535) s.Port = 0;
-    s.Callsign = FSettings->ReadString(section, "Callsign", s.Callsign);
-    s.Filter = FSettings->ReadString(section, "Filter", s.Filter);
-    s.CaptureFile = FSettings->ReadString(section, "CaptureFile", s.CaptureFile);
+    s.Callsign = FSettings->ReadString(section, connection_keys::Callsign, s.Callsign);
+    s.Filter = FSettings->ReadString(section, connection_keys::Filter, s.Filter);
+    s.CaptureFile = FSettings->ReadString(section, connection_keys::CaptureFile, s.CaptureFile);
     bool ok = false;
     const double pace =
-        QString::fromStdString(FSettings->ReadString(section, "Pace", std::to_string(s.Pace))).toDouble(&ok);
+        QString::fromStdString(FSettings->ReadString(section, connection_keys::Pace, std::to_string(s.Pace)))
+            .toDouble(&ok);
     if (ok && std::isfinite(pace) && pace >= 0) s.Pace = pace;
     session.Close();
   }
@@ -197,14 +174,14 @@ void TMainForm::btnApplyConnectionClick() {
 
   {
     TSettingsSession session(*FSettings);
-    const char* section = kConnectionSection;
-    FSettings->WriteString(section, "Transport", TransportName(s.Transport));
-    FSettings->WriteString(section, "Server", s.Server);
-    FSettings->WriteInteger(section, "Port", s.Port);
-    FSettings->WriteString(section, "Callsign", s.Callsign);
-    FSettings->WriteString(section, "Filter", s.Filter);
-    FSettings->WriteString(section, "CaptureFile", s.CaptureFile);
-    FSettings->WriteString(section, "Pace", QString::number(s.Pace).toStdString());
+    const char* section = connection_keys::Section;
+    FSettings->WriteString(section, connection_keys::Transport, TransportName(s.Transport));
+    FSettings->WriteString(section, connection_keys::Server, s.Server);
+    FSettings->WriteInteger(section, connection_keys::Port, s.Port);
+    FSettings->WriteString(section, connection_keys::Callsign, s.Callsign);
+    FSettings->WriteString(section, connection_keys::Filter, s.Filter);
+    FSettings->WriteString(section, connection_keys::CaptureFile, s.CaptureFile);
+    FSettings->WriteString(section, connection_keys::Pace, QString::number(s.Pace).toStdString());
     session.Close();
   }
   FHostSettings = s;

@@ -90,9 +90,8 @@ int SocketErrorCodeFromSystem(int systemError) {
     case ECONNABORTED:
       return 10053;
     case ECONNRESET:
+    case EPIPE:  // writing to a connection the peer has reset
       return 10054;
-    case EPIPE:
-      return 10054;  // writing to a connection the peer has reset
     case ENOBUFS:
       return 10055;
     case EISCONN:

@@ -1,6 +1,34 @@
 #include "host/HostSettings.h"
 
+#include "base/AsciiText.h"
+
 namespace qm {
+namespace {
+
+struct TTransportName {
+  THostSettings::TTransport Transport;
+  const char* Name;
+};
+constexpr TTransportName kTransportNames[] = {
+    {THostSettings::htReplay, "replay"},
+    {THostSettings::htAprsIs, "aprs-is"},
+    {THostSettings::htKissTcp, "kiss-tcp"},
+    {THostSettings::htStationProgram, "station-program"},
+};
+
+}  // namespace
+
+const char* TransportName(THostSettings::TTransport transport) {
+  for (const auto& t : kTransportNames)
+    if (t.Transport == transport) return t.Name;
+  return kTransportNames[0].Name;
+}
+
+THostSettings::TTransport TransportFromName(const std::string& name, THostSettings::TTransport fallback) {
+  for (const auto& t : kTransportNames)
+    if (UpperCase(name) == UpperCase(t.Name)) return t.Transport;
+  return fallback;
+}
 
 int THostSettings::EffectivePort() const {
   if (Port != 0) return Port;

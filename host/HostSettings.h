@@ -35,4 +35,21 @@ struct THostSettings {
   int EffectivePort() const;
 };
 
+// Where the settings file keeps these: one section, one key per field.
+namespace connection_keys {
+inline constexpr const char* Section = "Connection";
+inline constexpr const char* Transport = "Transport";
+inline constexpr const char* Server = "Server";
+inline constexpr const char* Port = "Port";
+inline constexpr const char* Callsign = "Callsign";
+inline constexpr const char* Filter = "Filter";
+inline constexpr const char* CaptureFile = "CaptureFile";
+inline constexpr const char* Pace = "Pace";
+}  // namespace connection_keys
+
+// A transport's name in the settings file: "replay", "aprs-is", "kiss-tcp", "station-program".
+const char* TransportName(THostSettings::TTransport transport);
+// The transport of that name in any case, or `fallback` for a name that is none.
+THostSettings::TTransport TransportFromName(const std::string& name, THostSettings::TTransport fallback);
+
 }  // namespace qm

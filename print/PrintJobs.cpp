@@ -222,8 +222,10 @@ void TPrintJobs::LayOut(QPrinter& printer, const QString& text, const QFont& fon
     const int dpiY = printer.logicalDpiY();
     const qint64 twipsW = qint64(printer.width()) * 1440 / dpiX;
     const qint64 twipsH = qint64(printer.height()) * 1440 / dpiY;
-    const qreal pageW = qreal(twipsW * dpiX / 1440);
-    const qreal pageH = qreal(twipsH * dpiY / 1440);
+    const qint64 pixelsW = twipsW * dpiX / 1440;
+    const qint64 pixelsH = twipsH * dpiY / 1440;
+    const qreal pageW = qreal(pixelsW);
+    const qreal pageH = qreal(pixelsH);
 
     const QFont deviceFont(font, &printer);
     painter.setFont(deviceFont);

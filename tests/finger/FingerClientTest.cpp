@@ -38,6 +38,8 @@
 namespace qm {
 namespace {
 
+using namespace std::string_literals;
+
 using test::ReadToEnd;
 using test::SendAll;
 using test::TLoopbackServer;
@@ -82,7 +84,7 @@ struct TRecordingServer {
 };
 
 TEST(TFingerClient, SendsTheQueryWithCrLfInOneWriteAndKeepsTheReplyBytes) {
-  const std::string reply = "WXALERT NOCALL\r\nTornado warning\r\n\nLF only\n\0bytes \xff\xfe end\r\n";
+  const std::string reply = "WXALERT NOCALL\r\nTornado warning\r\n\nLF only\n\0bytes \xff\xfe end\r\n"s;
   TRecordingServer server(reply);
   EXPECT_EQ(ClientFor(server.Server.Port()).Fetch(), reply);
   server.Server.Join();

@@ -18,7 +18,6 @@ namespace qm {
 namespace {
 
 using test::Ax25Ui;
-using test::Kiss;
 using namespace std::string_literals;
 
 struct TFrame {

@@ -312,7 +312,7 @@ TEST(KissTcpLinkTest, DecodesFramesIntoStationForm) {
 class ReplayLinkTest : public ::testing::Test {
  protected:
   std::string Capture(const std::string& text) {
-    const std::string path = (FDir.path() + "/capture.txt").toStdString();
+    std::string path = (FDir.path() + "/capture.txt").toStdString();
     std::ofstream(path, std::ios::binary) << text;
     return path;
   }

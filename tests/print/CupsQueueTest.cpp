@@ -39,7 +39,7 @@ TSpoolAnswer WaitWhile(const TPrintJobs& jobs, const TJobTicket& ticket,
                        std::initializer_list<TSpoolState> waiting, int timeoutMs = 60000) {
   const QDeadlineTimer deadline(timeoutMs);
   for (;;) {
-    const TSpoolAnswer answer = jobs.JobState(ticket);
+    TSpoolAnswer answer = jobs.JobState(ticket);
     if (std::find(waiting.begin(), waiting.end(), answer.State) == waiting.end() || deadline.hasExpired())
       return answer;
     // CUPS offers no notification to block on from here; ask again shortly.

@@ -181,6 +181,7 @@ TEST(TMessageStore, PurgeKeepsWhatIsStillWanted) {
   TMessageStore store(dir.File("q.db"));
   const double old = 46000, cutoff = 46010, recent = 46020;
   std::vector<std::int64_t> m;
+  m.reserve(7);
   for (int n = 0; n < 7; ++n) m.push_back(store.Add(Msg(n, n == 5 ? recent : old)));
   // 0 listed, 1 printed, 2 cleared, 3 printed with its full text not, 4 printed and in a
   // pending full-text job, 5 printed recently, 6 printed in a job of its own

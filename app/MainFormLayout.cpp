@@ -1,0 +1,470 @@
+// The window's controls: the pages, the printer box, the status bars and the tray icon, with
+// their names, captions and hints. What the controls do lives in the other MainForm*.cpp files.
+#include "app/MainForm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QValidator>
+#include <QWindowStateChangeEvent>
+
+#include "app/ErrorBox.h"
+#include "base/AsciiText.h"
+#include "generated/QuillmarkVersion.h"
+#include "print/ProgramFont.h"
+#include "select/Selection.h"
+#include "widgets/PayPalLabel.h"
+#include "widgets/ProgramText.h"
+
+namespace qm {
+namespace {
+
+const char* const kAboutText =
+    "Quillmark prints the APRS text messages you care about.\n"
+    "\n"
+    "It needs a station program or another source that hands it the packets your station "
+    "monitors. Choose one on the \"Connection\" page: the bundled demo traffic (or any capture "
+    "file), an APRS-IS server, or a KISS TNC reached over TCP.\n"
+    "\n"
+    "Its purpose is to give you a simple way to print the messages you receive.\n"
+    "\n"
+    "The options on the \"Message Options\" page choose which messages are printed: those to "
+    "and from this station, those to and from the calls or station names in the list, all "
+    "bulletins and all announcements. \"Printed messages per page\" sets how many messages are "
+    "collected before a page is ejected.\n"
+    "\n"
+    "A call or station name in the list may end in a wild card, for example NOCALL* (it "
+    "catches NOCALL, NOCALL-7 and NOCALLX alike).\n"
+    "\n"
+    "The \"NWS Options\" page prints the National Weather Service watches, warnings and "
+    "advisories you pick for the states you check, and can fetch the full text of each such "
+    "alert by Finger and print it on a page of its own.\n"
+    "\n"
+    "73 and happy printing from the Quillmark developers!";
+
+// Turns typed letters into capitals as they are entered.
+class TUpperCaseValidator : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& input, int&) const override {
+    for (QChar& c : input) c = c.toUpper();
+    return Acceptable;
+  }
+};
+
+template <typename W>
+W* Named(W* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+// The short hint shows as a tool tip, the long one in the hint bar.
+void Hint(QWidget* widget, const char* text) {
+  widget->setStatusTip(QString::fromUtf8(text));
+  widget->setToolTip(QString::fromUtf8(text));
+}
+
+QCheckBox* MakeCheck(const char* name, const char* caption, const char* hint, bool checked) {
+  auto* box = Named(new QCheckBox(QString::fromUtf8(caption)), name);
+  Hint(box, hint);
+  box->setChecked(checked);
+  return box;
+}
+
+QPushButton* MakeButton(const char* name, const char* caption, const char* hint) {
+  auto* button = Named(new QPushButton(QString::fromUtf8(caption)), name);
+  Hint(button, hint);
+  return button;
+}
+
+QLineEdit* MakeEdit(const char* name, const char* text, const char* hint) {
+  auto* edit = Named(new QLineEdit(QString::fromUtf8(text)), name);
+  Hint(edit, hint);
+  return edit;
+}
+
+QLabel* MakeLabel(const char* name, const char* caption) {
+  return Named(new QLabel(QString::fromUtf8(caption)), name);
+}
+
+}  // namespace
+
+// --- Building ---------------------------------------------------------------------
+
+void TMainForm::BuildControls() {
+  setObjectName(QStringLiteral("MainForm"));
+  setFont(ProgramFont(QStringLiteral("MS Sans Serif"), 8));
+  setWindowIcon(ProgramIcon());
+  resize(680, 449);
+
+  auto* central = new QWidget;
+  auto* column = new QVBoxLayout(central);
+  column->setContentsMargins(4, 4, 4, 0);
+  column->setSpacing(4);
+
+  auto* top = new QHBoxLayout;
+  top->setSpacing(4);
+  top->addWidget(BuildPrinterGroup());
+
+  gbPages = Named(new QGroupBox, "gbPages");
+  gbPages->setFixedHeight(169);
+  auto* pagesLayout = new QVBoxLayout(gbPages);
+  pagesLayout->setContentsMargins(4, 4, 4, 4);
+  PageControl1 = Named(new QTabWidget, "PageControl1");
+  PageControl1->addTab(BuildMessageOptionsPage(), QStringLiteral("Message Options"));
+  PageControl1->addTab(BuildNwsOptionsPage(), QStringLiteral("NWS Options"));
+  PageControl1->addTab(BuildConnectionPage(), QStringLiteral("Connection"));
+  PageControl1->addTab(BuildAboutPage(), QStringLiteral("About"));
+  pagesLayout->addWidget(PageControl1);
+  top->addWidget(gbPages, 1);
+  column->addLayout(top);
+
+  MessageList = Named(new QPlainTextEdit, "MessageList");
+  MessageList->setReadOnly(true);
+  MessageList->setLineWrapMode(QPlainTextEdit::NoWrap);
+  MessageList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  MessageList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  MessageList->setFont(ProgramFont(QStringLiteral("Courier New"), 10));
+  {
+    QPalette p = MessageList->palette();
+    p.setColor(QPalette::Base, QColor(160, 160, 164));
+    MessageList->setPalette(p);
+  }
+  Hint(MessageList, "Received messages that have not yet been printed");
+  column->addWidget(MessageList, 1);
+
+  HintBar = Named(new QStatusBar, "HintBar");
+  HintBar->setSizeGripEnabled(false);
+  HintBar->setFixedHeight(HintBar->sizeHint().height());  // one line, whatever the window's height
+  column->addWidget(HintBar);
+
+  setCentralWidget(central);
+  BuildStatusBars();
+  BuildTray();
+
+  tmrClock = Named(new QTimer(this), "tmrClock");
+  tmrClock->setInterval(1000);
+  connect(tmrClock, &QTimer::timeout, this, &TMainForm::tmrClockTimer);
+  tmrClock->start();
+
+  FSpoolTimer = new QTimer(this);
+  FSpoolTimer->setInterval(static_cast<int>(FSetup.SpoolPoll.count()));
+  connect(FSpoolTimer, &QTimer::timeout, this, [this] { FollowPendingJobs(); });
+}
+
+QWidget* TMainForm::BuildPrinterGroup() {
+  gbPrinter = Named(new QGroupBox(QStringLiteral("Printer")), "gbPrinter");
+  gbPrinter->setFixedSize(169, 169);
+  auto* layout = new QVBoxLayout(gbPrinter);
+  layout->setContentsMargins(6, 4, 6, 6);
+  layout->setSpacing(4);
+
+  cbxPrinter = Named(new QComboBox, "cbxPrinter");
+  cbxPrinter->setEditable(true);
+  cbxPrinter->addItem(QStringLiteral("(default)"));
+  cbxPrinter->setCurrentText(QStringLiteral("(default)"));
+  Hint(cbxPrinter, "The printer used when printing messages");
+  cbDisablePrinting =
+      MakeCheck("cbDisablePrinting", "Disable printing", "Disable printing received messages", false);
+  btnClearMessages = MakeButton("btnClearMessages", "Clear message window", "Clear the message list");
+  lbMsgStatus = MakeLabel("lbMsgStatus", "0 of ?? messages collected");
+  btnPrintNow = MakeButton("btnPrintNow", "Print messages in list now", "Force printing of messages");
+
+  layout->addWidget(cbxPrinter);
+  layout->addWidget(cbDisablePrinting);
+  layout->addWidget(btnClearMessages);
+  layout->addWidget(lbMsgStatus);
+  layout->addWidget(btnPrintNow);
+  layout->addStretch(1);
+  return gbPrinter;
+}
+
+QWidget* TMainForm::BuildMessageOptionsPage() {
+  tsMessageOptions = Named(new QWidget, "tsMessageOptions");
+  auto* grid = new QGridLayout(tsMessageOptions);
+  grid->setContentsMargins(6, 4, 6, 4);
+  grid->setHorizontalSpacing(8);
+  grid->setVerticalSpacing(2);
+
+  cbThisStation = MakeCheck("cbThisStation", "Messages to and from this station",
+                            "Collect messages sent to this station", true);
+  lblStationCall = MakeLabel("lblStationCall", "[NOCALL]");
+  cbBeepOnReceive = MakeCheck("cbBeepOnReceive", "Beep on received message",
+                              "Sound an alarm whenever a message arrives", false);
+  Label1 = MakeLabel("Label1", "Printed messages per page");
+  edMsgCount = MakeEdit("edMsgCount", "20", "Number of messages to hold before printing a full page");
+  edMsgCount->setFixedWidth(40);
+  auto* countRow = new QHBoxLayout;
+  countRow->addWidget(Label1);
+  countRow->addWidget(edMsgCount);
+  countRow->addStretch(1);
+
+  gbGroups = Named(new QGroupBox(QStringLiteral("Groups")), "gbGroups");
+  cbBull = MakeCheck("cbBull", "All Bulletins", "All bulletins will be printed", false);
+  cbAnn = MakeCheck("cbAnn", "All Announcements", "All announcements will be printed", false);
+  auto* groups = new QHBoxLayout(gbGroups);
+  groups->setContentsMargins(6, 2, 6, 4);
+  groups->addWidget(cbBull);
+  groups->addWidget(cbAnn);
+
+  cbStationList = MakeCheck(
+      "cbStationList", "Messages to and from:", "Collect messages to/from the below listed items", false);
+  lbStationList = Named(new QListWidget, "lbStationList");
+  Hint(lbStationList, "Messages to and from these items are captured");
+  edStation = MakeEdit(
+      "edStation", "",
+      "Enter items here to add to the list (a single trailing wild card \"*\" character is allowed)");
+  edStation->setValidator(new TUpperCaseValidator(edStation));
+  btnAdd = MakeButton("btnAdd", "Add", "Add entry to list");
+  btnRemove = MakeButton("btnRemove", "Remove", "Remove selected list item from list");
+  btnSaveSettings1 = MakeButton("btnSaveSettings1", "Save", "Save settings");
+
+  auto* stationRow = new QHBoxLayout;
+  stationRow->addWidget(cbThisStation);
+  stationRow->addWidget(lblStationCall);
+  stationRow->addStretch(1);
+
+  auto* left = new QVBoxLayout;
+  left->setSpacing(2);
+  left->addLayout(stationRow);
+  left->addWidget(cbBeepOnReceive);
+  left->addLayout(countRow);
+  left->addWidget(gbGroups);
+  left->addStretch(1);
+
+  auto* listButtons = new QVBoxLayout;
+  listButtons->setSpacing(2);
+  listButtons->addWidget(edStation);
+  listButtons->addWidget(btnAdd);
+  listButtons->addWidget(btnRemove);
+  listButtons->addStretch(1);
+  listButtons->addWidget(btnSaveSettings1);
+
+  grid->addLayout(left, 0, 0, 2, 1);
+  grid->addWidget(cbStationList, 0, 1, 1, 2);
+  grid->addWidget(lbStationList, 1, 1);
+  grid->addLayout(listButtons, 1, 2);
+  grid->setColumnStretch(1, 1);
+  grid->setRowStretch(1, 1);
+  return tsMessageOptions;
+}
+
+QWidget* TMainForm::BuildNwsOptionsPage() {
+  tsNwsOptions = Named(new QWidget, "tsNwsOptions");
+  auto* row = new QHBoxLayout(tsNwsOptions);
+  row->setContentsMargins(6, 4, 6, 4);
+  row->setSpacing(6);
+
+  gbNwsMessage = Named(new QGroupBox(QStringLiteral("NWS Message")), "gbNwsMessage");
+  cbNWSWatches = MakeCheck("cbNWSWatches", "Watches", "Watches for selected states will be printed", false);
+  cbNWSWarnings =
+      MakeCheck("cbNWSWarnings", "Warnings", "Warnings for selected states will be printed", false);
+  cbNWSAdvisiories =
+      MakeCheck("cbNWSAdvisiories", "Advisories", "Advisories for selected states will be printed", false);
+  auto* nws = new QVBoxLayout(gbNwsMessage);
+  nws->setContentsMargins(6, 2, 6, 4);
+  nws->setSpacing(2);
+  nws->addWidget(cbNWSWatches);
+  nws->addWidget(cbNWSWarnings);
+  nws->addWidget(cbNWSAdvisiories);
+  btnSaveSettings2 = MakeButton("btnSaveSettings2", "Save", "Save settings");
+  auto* first = new QVBoxLayout;
+  first->addWidget(gbNwsMessage);
+  first->addStretch(1);
+  first->addWidget(btnSaveSettings2);
+  row->addLayout(first);
+
+  gbFinger =
+      Named(new QGroupBox(QStringLiteral("Finger ") + QString::fromLatin1(kNwsFingerHost)), "gbFinger");
+  const char* fingerHint = "Uses finger to retrieve full text of alert";
+  cbNWSWatchesPrint = MakeCheck("cbNWSWatchesPrint", "Print full text of watch", fingerHint, false);
+  cbNWSWarningsPrint = MakeCheck("cbNWSWarningsPrint", "Print full text of warning", fingerHint, false);
+  cbNWSAdvisioriesPrint =
+      MakeCheck("cbNWSAdvisioriesPrint", "Print full text of advisory", fingerHint, false);
+  Label2 = MakeLabel("Label2", "Requires internet connection");
+  {
+    QFont f = Label2->font();
+    f.setUnderline(true);
+    Label2->setFont(f);
+  }
+  auto* finger = new QVBoxLayout(gbFinger);
+  finger->setContentsMargins(6, 2, 6, 4);
+  finger->setSpacing(2);
+  finger->addWidget(cbNWSWatchesPrint);
+  finger->addWidget(cbNWSWarningsPrint);
+  finger->addWidget(cbNWSAdvisioriesPrint);
+  finger->addStretch(1);
+  finger->addWidget(Label2);
+  row->addWidget(gbFinger);
+
+  gbStates = Named(new QGroupBox(QStringLiteral(" Selected States ")), "gbStates");
+  clbStates = Named(new QListWidget, "clbStates");
+  Hint(clbStates, "List of states - checked states are considered");
+  clbStates->setSortingEnabled(true);
+  // The codes flow in rows, so all 52 fit the short page with little scrolling.
+  clbStates->setViewMode(QListView::ListMode);
+  clbStates->setFlow(QListView::LeftToRight);
+  clbStates->setWrapping(true);
+  clbStates->setResizeMode(QListView::Adjust);
+  clbStates->setGridSize(QSize(42, 18));
+  for (std::string_view code : kStateCodes) {
+    auto* item = new QListWidgetItem(QString::fromLatin1(code.data(), static_cast<qsizetype>(code.size())));
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+    item->setCheckState(Qt::Unchecked);
+    clbStates->addItem(item);
+  }
+  btnAllStates = MakeButton("btnAllStates", "All", "Select (check) all states");
+  btnNoneStates = MakeButton("btnNoneStates", "None", "Unselect (uncheck) all states");
+  auto* stateButtons = new QHBoxLayout;
+  stateButtons->setSpacing(4);
+  stateButtons->addWidget(btnAllStates);
+  stateButtons->addWidget(btnNoneStates);
+  stateButtons->addStretch(1);
+  auto* states = new QVBoxLayout(gbStates);
+  states->setContentsMargins(6, 2, 6, 4);
+  states->setSpacing(2);
+  states->addWidget(clbStates, 1);
+  states->addLayout(stateButtons);
+  row->addWidget(gbStates, 1);
+  return tsNwsOptions;
+}
+
+QWidget* TMainForm::BuildConnectionPage() {
+  tsConnection = Named(new QWidget, "tsConnection");
+  auto* grid = new QGridLayout(tsConnection);
+  grid->setContentsMargins(6, 4, 6, 4);
+  grid->setHorizontalSpacing(6);
+  grid->setVerticalSpacing(3);
+
+  cbxTransport = Named(new QComboBox, "cbxTransport");
+  cbxTransport->addItems({QStringLiteral("Replay a capture file"), QStringLiteral("APRS-IS server"),
+                          QStringLiteral("KISS TNC over TCP")});
+#ifdef QM_HAVE_COM_HOST_LINK
+  cbxTransport->addItem(QStringLiteral("Station program on this machine"));
+#endif
+  Hint(cbxTransport, "Where the monitored packets come from");
+  edServer = MakeEdit("edServer", "127.0.0.1", "Host name or address of the APRS-IS server or the KISS TNC");
+  edPort = MakeEdit("edPort", "0",
+                    "TCP port of the APRS-IS server or the KISS TNC (0: the usual one, 14580 or 8001)");
+  edPort->setValidator(new QIntValidator(0, 65535, edPort));
+  edPort->setFixedWidth(60);
+  edCallsign =
+      MakeEdit("edCallsign", "Q0DEMO-9", "Your own callsign, used for this station and the server login");
+  edCallsign->setValidator(new TUpperCaseValidator(edCallsign));
+  edFilter = MakeEdit("edFilter", "", "Filter the APRS-IS server applies (for example m/50)");
+  edCaptureFile = MakeEdit("edCaptureFile", "", "Capture file to replay (empty: the bundled demo traffic)");
+  btnBrowseCapture = MakeButton("btnBrowseCapture", "...", "Choose a capture file to replay");
+  btnBrowseCapture->setFixedWidth(28);
+  connect(btnBrowseCapture, &QPushButton::clicked, this, [this] { btnBrowseCaptureClick(); });
+  edPace = MakeEdit("edPace", "3", "Packets per second when replaying (0: as fast as the window takes them)");
+  edPace->setFixedWidth(60);
+  btnApplyConnection = MakeButton("btnApplyConnection", "Apply", "Connect with these settings");
+  lblConnectionState = MakeLabel("lblConnectionState", "Not connected");
+  Hint(lblConnectionState, "State of the connection to the packet source");
+
+  auto label = [](const char* text, QWidget* buddy) {
+    auto* l = new QLabel(QString::fromUtf8(text));
+    l->setBuddy(buddy);
+    return l;
+  };
+  auto* captureRow = new QHBoxLayout;
+  captureRow->setSpacing(2);
+  captureRow->addWidget(edCaptureFile, 1);
+  captureRow->addWidget(btnBrowseCapture);
+
+  grid->addWidget(label("Packet source", cbxTransport), 0, 0);
+  grid->addWidget(cbxTransport, 0, 1);
+  grid->addWidget(label("Server", edServer), 1, 0);
+  grid->addWidget(edServer, 1, 1);
+  grid->addWidget(label("Port", edPort), 1, 2);
+  grid->addWidget(edPort, 1, 3);
+  grid->addWidget(label("Callsign", edCallsign), 2, 0);
+  grid->addWidget(edCallsign, 2, 1);
+  grid->addWidget(label("Packets/s", edPace), 2, 2);
+  grid->addWidget(edPace, 2, 3);
+  grid->addWidget(label("Filter", edFilter), 3, 0);
+  grid->addWidget(edFilter, 3, 1, 1, 3);
+  grid->addWidget(label("Capture file", edCaptureFile), 4, 0);
+  grid->addLayout(captureRow, 4, 1, 1, 3);
+  // A long capture path in the state text is cut at the right instead of widening the window.
+  lblConnectionState->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  grid->addWidget(lblConnectionState, 5, 0, 1, 3);
+  grid->addWidget(btnApplyConnection, 5, 3);
+  grid->setColumnStretch(1, 1);
+  grid->setRowStretch(6, 1);
+  return tsConnection;
+}
+
+QWidget* TMainForm::BuildAboutPage() {
+  tsAbout = Named(new QWidget, "tsAbout");
+  auto* layout = new QVBoxLayout(tsAbout);
+  layout->setContentsMargins(4, 4, 4, 2);
+  layout->setSpacing(2);
+
+  Memo1 = Named(new QPlainTextEdit(QString::fromUtf8(kAboutText)), "Memo1");
+  Memo1->setReadOnly(true);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  {
+    QPalette p = Memo1->palette();
+    p.setColor(QPalette::Base, p.color(QPalette::Window));
+    Memo1->setPalette(p);
+  }
+  layout->addWidget(Memo1, 1);
+
+  PayPalLabel1 = Named(new TPayPalLabel(QStringLiteral("If you like Quillmark consider making a donation")),
+                       "PayPalLabel1");
+  PayPalLabel1->SetLinkColor(QColor(255, 0, 0));
+  PayPalLabel1->SetProduct(QStringLiteral("Quillmark"));
+  PayPalLabel1->SetCompany(QString::fromLatin1(kDonationCompany));
+  PayPalLabel1->SetEmail(QString::fromLatin1(kDonationEmail));
+  layout->addWidget(PayPalLabel1, 0, Qt::AlignLeft);
+  return tsAbout;
+}
+
+void TMainForm::BuildStatusBars() {
+  StatusBar = Named(new QStatusBar, "StatusBar");
+  const int widths[3] = {200, 150, 150};
+  const char* texts[3] = {"", "Local", "UTC"};
+  for (int i = 0; i < 3; ++i) {
+    FPanels[i] = new QLabel(QString::fromLatin1(texts[i]));
+    FPanels[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+    FPanels[i]->setFixedWidth(widths[i]);
+    FPanels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    StatusBar->addWidget(FPanels[i]);
+  }
+  setStatusBar(StatusBar);
+}
+
+void TMainForm::BuildTray() {
+  mnuTrayPopup = Named(new QMenu(this), "mnuTrayPopup");
+  miRestore = Named(mnuTrayPopup->addAction(QStringLiteral("Restore")), "miRestore");
+  miExit = Named(mnuTrayPopup->addAction(QStringLiteral("Exit")), "miExit");
+  connect(miRestore, &QAction::triggered, this, [this] { RunGuarded([this] { miRestoreClick(); }); });
+  connect(miExit, &QAction::triggered, this, [this] { RunGuarded([this] { miExitClick(); }); });
+
+  FTrayIcon = Named(new QSystemTrayIcon(this), "FTrayIcon");
+  connect(FTrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    RunGuarded([this, reason] { WMTrayIcon(reason); });
+  });
+}
+
+}  // namespace qm

@@ -2,37 +2,22 @@
 // status bars, failures and Qt's events. Its controls are built in MainFormLayout.cpp.
 #include "app/MainForm.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QFileDialog>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
-#include <QMenu>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QStatusTipEvent>
-#include <QTabWidget>
 #include <QTimer>
-#include <QVBoxLayout>
-#include <QValidator>
 #include <QWindowStateChangeEvent>
 
 #include "app/ErrorBox.h"
 #include "base/AsciiText.h"
 #include "generated/QuillmarkVersion.h"
-#include "print/ProgramFont.h"
 #include "select/Selection.h"
-#include "widgets/PayPalLabel.h"
 #include "widgets/ProgramText.h"
 
 namespace qm {

@@ -3,11 +3,8 @@
 #include "app/MainForm.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -18,16 +15,12 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QShowEvent>
 #include <QStatusBar>
-#include <QStatusTipEvent>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QValidator>
-#include <QWindowStateChangeEvent>
 
-#include "app/ErrorBox.h"
 #include "base/AsciiText.h"
 #include "generated/QuillmarkVersion.h"
 #include "print/ProgramFont.h"

@@ -18,5 +18,4 @@ cmake -S . -B "$out" -G Ninja -DQM_TESTS=OFF -DQM_BENCH=OFF -DQM_FUZZ=OFF --grap
 # The legend explains CMake's shapes; the picture has only libraries and one program.
 sed -i '/subgraph clusterLegend/,/^}/d' "$out/graph.dot"
 dot -Tsvg -o docs/architecture.svg "$out/graph.dot"
-[ -z "${PNG:-}" ] || dot -Tpng -o "$PNG" "$out/graph.dot"
 echo "docs/architecture.svg"

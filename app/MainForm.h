@@ -42,7 +42,6 @@ class QStatusBar;
 class QTabWidget;
 class QTimer;
 class QAction;
-class QPrinter;
 
 namespace qm {
 
@@ -92,8 +91,6 @@ struct TMainFormSetup {
   QString PrintToFile;
   // The close question's answer (Yes, No or Cancel); a message box when empty.
   std::function<QMessageBox::StandardButton()> AskPrintOnClose;
-  // The printer set-up dialog; true when confirmed. A print dialog when empty.
-  std::function<bool(QPrinter&)> PrinterSetupDialog;
   // The received-message sound; QApplication::beep when empty.
   std::function<void()> Beep;
   // The millisecond tick counter; TickCount32 when empty.
@@ -106,8 +103,6 @@ struct TMainFormSetup {
   std::function<TDateTime(TTimeFormat)> Clock;
   // The message store's file; empty: "Quillmark-messages.db" in the log folder.
   std::string StoreFile;
-  // Asks the spooler how a job stands; TPrintJobs::JobState when empty.
-  std::function<TSpoolAnswer(const TJobTicket&)> AskSpooler;
   // How often a job the spooler has not yet confirmed is asked after.
   std::chrono::milliseconds SpoolPoll{500};
   // How long ending waits for the spooler to confirm the last pages.
@@ -169,7 +164,8 @@ class TMainForm : public QMainWindow {
   TclsMyInfo clsMyInfo1;
   THostSettings FHostSettings;
 
-  // --- Handlers ------------------------------------------------------------------
+  // --- Handlers and what tests drive -------------------------------------------
+  // MainForm.cpp: the window's life, tray and clocks.
   void FormCreate();
   void FormShow();
   void FormDestroy();
@@ -184,8 +180,10 @@ class TMainForm : public QMainWindow {
   void ShowInitially(bool minimized);
   // Whether the restored window state asked for a minimised start.
   bool StartMinimized() const { return FStartMinimized; }
+  // Reads the own callsign from the host (an empty answer clears it).
+  void ReadStationCall();
 
-  // Packets: intake, judging, listing and printing.
+  // MainFormPackets.cpp: intake, judging, the buttons of the pages and the printer box.
   void clsUIV1DataAvailable();
   void WMAprsPacket(TAprsPacketEvent& message);
   void btnAddClick();
@@ -197,16 +195,19 @@ class TMainForm : public QMainWindow {
   bool FormCloseQuery();
   void Print(const std::string& text);
   void cbxPrinterChange();
-  // Settings.
-  void SaveSettings();
-  void ReadStateList();
-  void SaveStateList();
-  // The host link: made from FHostSettings, started, and wired to the window.
-  void ConnectHost();
-  void btnApplyConnectionClick();
   // Lines in the message list (an empty list has none).
   int MessageLineCount() const;
   QStringList MessageLines() const;
+
+  // MainFormSettings.cpp: settings, and the host link made from FHostSettings, started and
+  // wired to the window.
+  void SaveSettings();
+  void ReadStateList();
+  void SaveStateList();
+  void ConnectHost();
+  void btnApplyConnectionClick();
+
+  // MainFormList.cpp: the message list and its print jobs.
   // The entries listed, oldest first, and the jobs the spooler has yet to confirm.
   const std::vector<TListedEntry>& Listed() const { return FListed; }
   const std::vector<TPendingJob>& PendingJobs() const { return FPendingJobs; }
@@ -215,10 +216,8 @@ class TMainForm : public QMainWindow {
   // Lets events run until every pending job is confirmed or failed, or the bound passes;
   // true when none is left pending and none failed.
   bool WaitForPendingJobs(std::chrono::milliseconds bound);
-  // Reads the own callsign from the host (an empty answer clears it).
-  void ReadStationCall();
 
-  // --- Helpers for the other parts -----------------------------------------------
+  // --- Helpers for the other parts (MainForm.cpp) --------------------------------
   void SetHintText(const QString& text);
   QString HintText() const;
   void SetPanelText(int panel, const QString& text);
@@ -310,6 +309,7 @@ class TMainForm : public QMainWindow {
   void changeEvent(QEvent* event) override;
 
  private:
+  // MainFormLayout.cpp: the controls, built and wired.
   void BuildControls();
   QWidget* BuildPrinterGroup();
   QWidget* BuildMessageOptionsPage();
@@ -318,19 +318,25 @@ class TMainForm : public QMainWindow {
   QWidget* BuildAboutPage();
   void BuildStatusBars();
   void BuildTray();
+  void WireControls();
+
+  // MainForm.cpp
   void RunSetupStep(const std::function<void()>& step);
   void EndNow();
   void btnBrowseCaptureClick();
+
+  // MainFormSettings.cpp
   void WriteVersionRecord();
   void CreateLogger();
-  void FillPrinterBox();
   void CreateStateKeepers();
   void RestoreState();
   void WindowClosing();
   void SaveUnsavedState();
-  void WireControls();
   void LoadHostSettings();
   void ShowHostSettings();
+
+  // MainFormPackets.cpp
+  void FillPrinterBox();
   void LogMessage(const std::string& text);
   void JudgePacket(TAprsMsgPacket& packet);
   void DrainWaitingPackets();
@@ -339,7 +345,10 @@ class TMainForm : public QMainWindow {
   void FullTextBranch(const TAprsMsgPacket& packet, std::int64_t storeId, const std::string& line1,
                       const std::string& line3, std::string& warning);
   void AppendMessageLine(const std::string& line);
-  // The message list and its jobs.
+  TDateTime Now(TTimeFormat format) const;
+  std::uint32_t Ticks() const;
+
+  // MainFormList.cpp
   void OpenStore();
   // Runs work on the store; a failure is reported (once per distinct failure) and false.
   bool WithMessageStore(const std::function<void(TMessageStore&)>& work);
@@ -362,8 +371,6 @@ class TMainForm : public QMainWindow {
   // Shows a failure found while packets are handled: once until it changes, without waiting.
   void ReportFailureOnce(const QString& reason, bool operatorAction);
   void PrintBeforeEnding();
-  TDateTime Now(TTimeFormat format) const;
-  std::uint32_t Ticks() const;
 
   TMainFormSetup FSetup;
   QLabel* FPanels[3] = {nullptr, nullptr, nullptr};

@@ -460,4 +460,26 @@ void TMainForm::BuildTray() {
   });
 }
 
+void TMainForm::WireControls() {
+  const auto on = [this](QPushButton* button, void (TMainForm::*handler)()) {
+    connect(button, &QPushButton::clicked, this,
+            [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); });
+  };
+  on(btnAdd, &TMainForm::btnAddClick);
+  on(btnRemove, &TMainForm::btnRemoveClick);
+  on(btnAllStates, &TMainForm::btnAllStatesClick);
+  on(btnNoneStates, &TMainForm::btnNoneStatesClick);
+  on(btnPrintNow, &TMainForm::btnPrintNowClick);
+  on(btnClearMessages, &TMainForm::btnClearMessagesClick);
+  on(btnSaveSettings1, &TMainForm::SaveSettings);
+  on(btnSaveSettings2, &TMainForm::SaveSettings);
+  on(btnApplyConnection, &TMainForm::btnApplyConnectionClick);
+  // The printer box reacts to a picked entry and to typing alike.
+  connect(cbxPrinter, &QComboBox::currentIndexChanged, this,
+          [this] { RunGuarded([this] { cbxPrinterChange(); }); });
+  connect(cbxPrinter->lineEdit(), &QLineEdit::textEdited, this,
+          [this] { RunGuarded([this] { cbxPrinterChange(); }); });
+  cbDisablePrinting->installEventFilter(this);
+}
+
 }  // namespace qm

@@ -309,9 +309,7 @@ void TMainForm::FollowPendingJobs() {
                            [key](const TPendingJob& j) { return j.Key == key; });
     if (it == FPendingJobs.end()) continue;
     TSpoolAnswer answer;
-    if (FSetup.AskSpooler)
-      answer = FSetup.AskSpooler(it->Ticket);
-    else if (FPrintJobs)
+    if (FPrintJobs)
       answer = FPrintJobs->JobState(it->Ticket);
     else
       answer = TSpoolAnswer{ssUnreachable, QStringLiteral("no printing")};

@@ -291,9 +291,7 @@ void TMainForm::cbxPrinterChange() {
   // With no entry chosen and no system default this fails with the no-default text.
   FPrintJobs->SelectPrinter(cbxPrinter->currentIndex());
   QPrinter& printer = FPrintJobs->SetupPrinter();
-  const bool confirmed = FSetup.PrinterSetupDialog ? FSetup.PrinterSetupDialog(printer)
-                                                   : QPrintDialog(&printer, this).exec() == QDialog::Accepted;
-  if (confirmed) FPrintJobs->AcceptSetup();
+  if (QPrintDialog(&printer, this).exec() == QDialog::Accepted) FPrintJobs->AcceptSetup();
 }
 
 // --- Small helpers ------------------------------------------------------------------

@@ -192,28 +192,6 @@ void TMainForm::btnApplyConnectionClick() {
 
 // --- Wiring -------------------------------------------------------------------------
 
-void TMainForm::WireControls() {
-  const auto on = [this](QPushButton* button, void (TMainForm::*handler)()) {
-    connect(button, &QPushButton::clicked, this,
-            [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); });
-  };
-  on(btnAdd, &TMainForm::btnAddClick);
-  on(btnRemove, &TMainForm::btnRemoveClick);
-  on(btnAllStates, &TMainForm::btnAllStatesClick);
-  on(btnNoneStates, &TMainForm::btnNoneStatesClick);
-  on(btnPrintNow, &TMainForm::btnPrintNowClick);
-  on(btnClearMessages, &TMainForm::btnClearMessagesClick);
-  on(btnSaveSettings1, &TMainForm::SaveSettings);
-  on(btnSaveSettings2, &TMainForm::SaveSettings);
-  on(btnApplyConnection, &TMainForm::btnApplyConnectionClick);
-  // The printer box reacts to a picked entry and to typing alike.
-  connect(cbxPrinter, &QComboBox::currentIndexChanged, this,
-          [this] { RunGuarded([this] { cbxPrinterChange(); }); });
-  connect(cbxPrinter->lineEdit(), &QLineEdit::textEdited, this,
-          [this] { RunGuarded([this] { cbxPrinterChange(); }); });
-  cbDisablePrinting->installEventFilter(this);
-}
-
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   // Leaving "Disable printing" for another control saves the settings; the whole window
   // losing the focus (another program, a menu or a box) is no leaving.

@@ -228,12 +228,21 @@ TTickAndUtc CurrentTickAndUtc() {
       clock_getres(CLOCK_REALTIME_COARSE, &res);
       offset.CoarseLagLimitNs = 2 * (res.tv_sec * 1000000000LL + res.tv_nsec) + 1000000;
     }
-    // Read between two monotonic readings; the error is half their distance, tens of ns.
-    const long long before = monoNow();
-    const long long utc =
-        std::chrono::duration_cast<nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-    const long long after = monoNow();
-    offset.MonoToUtcNs = utc - before / 2 - after / 2;
+    // Read between two monotonic readings; the error is half their distance, tens of ns
+    // unless the thread was preempted in between: then the closest of a few tries counts.
+    long long after = 0;
+    long long bestGap = -1;
+    for (int attempt = 0; attempt < 5 && (bestGap < 0 || bestGap > 100000); ++attempt) {
+      const long long before = monoNow();
+      const long long utc =
+          std::chrono::duration_cast<nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+              .count();
+      after = monoNow();
+      if (bestGap < 0 || after - before < bestGap) {
+        bestGap = after - before;
+        offset.MonoToUtcNs = utc - before / 2 - after / 2;
+      }
+    }
     offset.MeasureAgainAtNs = after + 1000000000LL;
     offset.Valid = true;
     mono = after;

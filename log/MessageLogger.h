@@ -31,23 +31,12 @@
 #include <vector>
 
 #include "base/Timing.h"
+#include "log/LogFiles.h"
+#include "log/OwnerHandOff.h"
 
 namespace qm {
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
-
-// The source of "now"; tests put a fixed or stepped clock in its place.
-using TClock = std::function<TDateTime(TTimeFormat)>;
-
-// Path + "<base> <date><zone>.<ext>"; the extension defaults to "log".
-std::string BuildLogFileName(std::string_view Path, std::string_view FileName, bool UTC,
-                             std::string_view DatePattern, bool ZoneFlag,
-                             const TClock& Clock = CurrentDateTime);
-
-// Path + "<base> <date> <time><zone>.<ext>", the name a full day's file is renamed to.
-std::string BuildRollOverFileName(std::string_view Path, std::string_view FileName, bool UTC,
-                                  std::string_view DatePattern, std::string_view TimePattern, bool ZoneFlag,
-                                  const TClock& Clock = CurrentDateTime);
 
 class TMessageLogger {
  public:
@@ -55,9 +44,9 @@ class TMessageLogger {
   using TFileCreatedEvent = std::function<void(TMessageLogger* Sender, const std::string& FileName)>;
   using TWriterErrorEvent = std::function<void(const std::string& Message)>;
   using TWriterRecoveredEvent = std::function<void(const std::string& Message)>;
-  using TOwnerCall = std::function<void()>;
+  using TOwnerCall = TOwnerHandOff::TCall;
   // Hands a call to the owner's thread without waiting for it to run.
-  using TOwnerPost = std::function<void(TOwnerCall)>;
+  using TOwnerPost = TOwnerHandOff::TPost;
 
   // How long the destructor keeps writing the entries still queued before it drops the rest.
   static constexpr std::chrono::milliseconds kFlushBound{2000};
@@ -173,8 +162,6 @@ class TMessageLogger {
     }
     void Clear();
   };
-  struct TOwnerLink;
-
   template <typename T, typename V>
   void Assign(T TSettings::*Field, V&& Value) {
     std::lock_guard<std::mutex> lock(FSettingsLock);
@@ -190,7 +177,6 @@ class TMessageLogger {
   void Report(const TSettings& S, const TWriterErrorEvent& Handler, std::string Message);
   void AddDone(std::uint64_t Count);
   void RollOver(const TSettings& S, const std::string& FileName);
-  bool RunOnOwner(const TSettings& S, const TOwnerCall& Call);
   void ApplyPriority();
   void SetWriterIdle(bool Idle);
 
@@ -221,11 +207,10 @@ class TMessageLogger {
   // Also changed under FQueueLock, so LogMessage applies the bound from the failure on.
   std::atomic<bool> FWriterFailed{false};
 
-  std::shared_ptr<TOwnerLink> FOwnerLink;
+  TOwnerHandOff FOwner;
 
   std::mutex FPriorityLock;
   long FWriterTid = 0;  // the writer's kernel thread id once it runs, for its priority
-  std::string FLastCreatedFile;
   // A file that may still hold part of a line after a failed batch, and its size before it.
   std::string FCutFile;
   std::uintmax_t FCutSize = 0;

@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillmark"));
   QApplication::setApplicationDisplayName(QString::fromLatin1(qm::kApplicationTitle));
-  QApplication::setDesktopFileName(QStringLiteral("quillmark"));
+  QApplication::setDesktopFileName(QStringLiteral("org.quillmark.Quillmark"));
   QApplication::setWindowIcon(qm::ProgramIcon());
 
   int result = 0;

@@ -15,8 +15,14 @@ TReplayHostLink::TReplayHostLink(const THostSettings& settings, QObject* parent)
 }
 
 std::string TReplayHostLink::DemoTrafficPath() {
-  const QString beside = QCoreApplication::applicationDirPath() + "/samples/demo-traffic.txt";
+  const QString exeDir = QCoreApplication::applicationDirPath();
+  const QString beside = exeDir + "/samples/demo-traffic.txt";
   if (QFileInfo::exists(beside)) return beside.toStdString();
+#ifdef QM_DEMO_TRAFFIC_FROM_BIN
+  // Installed: <prefix>/bin/quillmark finds <prefix>/share/quillmark/demo-traffic.txt.
+  const QString installed = QFileInfo(exeDir + "/" QM_DEMO_TRAFFIC_FROM_BIN).absoluteFilePath();
+  if (QFileInfo::exists(installed)) return installed.toStdString();
+#endif
 #ifdef QM_DEMO_TRAFFIC
   return QM_DEMO_TRAFFIC;
 #else

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quillmark needs, asking apt only for what is missing.
-# Usage: scripts/install-deps.sh [build] [test] [print] [wine]   (no argument: build)
+# Usage: scripts/install-deps.sh [build] [test] [print] [package] [wine]   (no argument: build)
 #   build  compilers, CMake, GoogleTest, Google Benchmark, Qt 6, fonts, clang-format-14,
 #          clang-tidy-14 (the versions the checks are pinned to), graphviz
 #   print  CUPS with a PDF-writing queue driver (the demo's printer when none exists)
-#   test   everything the whole test suite and the real peers need (includes print)
+#   package  what building and checking the Debian package takes: dpkg-shlibdeps, file,
+#          lintian, desktop-file-validate, appstreamcli
+#   test   everything the whole test suite and the real peers need (includes print, package)
 #   wine   MinGW-w64 and Wine for the Windows host-link test
 set -euo pipefail
 
@@ -14,6 +16,7 @@ build_pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock
 print_pkgs=(cups printer-driver-cups-pdf poppler-utils cups-ipp-utils)
 test_pkgs=(xvfb xauth direwolf efingerd finger socat netcat-openbsd iproute2 util-linux
   imagemagick trayer xdotool)
+package_pkgs=(dpkg-dev file lintian desktop-file-utils appstream)
 wine_pkgs=(g++-mingw-w64-x86-64-win32 wine64)
 
 [ $# -gt 0 ] || set -- build
@@ -22,7 +25,8 @@ for group in "$@"; do
   case "$group" in
     build) want+=("${build_pkgs[@]}") ;;
     print) want+=("${print_pkgs[@]}") ;;
-    test) want+=("${build_pkgs[@]}" "${print_pkgs[@]}" "${test_pkgs[@]}") ;;
+    package) want+=("${package_pkgs[@]}") ;;
+    test) want+=("${build_pkgs[@]}" "${print_pkgs[@]}" "${package_pkgs[@]}" "${test_pkgs[@]}") ;;
     wine) want+=("${wine_pkgs[@]}") ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds Quillmark and runs the whole test suite: formatting, the plain build, the
-# AddressSanitizer + UndefinedBehaviorSanitizer build, and the ThreadSanitizer build
-# of the threaded core. Installs what is missing first (as root).
+# Builds Quillmark and runs the whole test suite: formatting, the plain build with the
+# Debian package made, installed and removed again, the AddressSanitizer +
+# UndefinedBehaviorSanitizer build, and the ThreadSanitizer build of the threaded core.
+# Installs what is missing first (as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,5 +27,13 @@ for preset in default asan tsan; do
     scripts/lint.sh || status=1
   fi
   ctest --preset "$preset" -j2 || status=1
+  if [ "$preset" = default ]; then
+    echo "== Debian package"
+    if [ "$(id -u)" -eq 0 ] && command -v dpkg >/dev/null; then
+      scripts/package-test.sh build/default || status=1
+    else
+      echo "test: the package test needs root and dpkg (it installs and removes the package); skipped"
+    fi
+  fi
 done
 exit $status

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Draws the program icon (a quill over a printed page) with ImageMagick and writes the
-# PNG sizes the window, the tray and the desktop entry use. Run it from anywhere.
+# PNG sizes the window, the tray and the desktop (the hicolor theme sizes) use. Run it from anywhere.
 set -euo pipefail
 cd "$(dirname "$0")"
 master=$(mktemp --suffix=.png)
@@ -18,7 +18,7 @@ convert -size 256x256 xc:none \
   -stroke '#1a1a1a' -strokewidth 10 -draw "line 112,168 88,216" \
   "$master"
 
-for size in 16 22 32 48; do
+for size in 16 22 24 32 48 64 128; do
   convert "$master" -filter Lanczos -resize ${size}x${size} -unsharp 0x0.6 \
     -define png:exclude-chunks=date,time "quillmark-${size}.png"
 done

@@ -116,6 +116,9 @@ void TMainForm::LoadHostSettings() {
         QString::fromStdString(FSettings->ReadString(section, connection_keys::Pace, std::to_string(s.Pace)))
             .toDouble(&ok);
     if (ok && std::isfinite(pace) && pace >= 0) s.Pace = pace;
+    s.SerialDevice = FSettings->ReadString(section, connection_keys::SerialDevice, s.SerialDevice);
+    const int baud = FSettings->ReadInteger(section, connection_keys::SerialBaud, s.SerialBaud);
+    if (baud > 0) s.SerialBaud = baud;
     session.Close();
   }
   FHostSettings = s;
@@ -182,6 +185,8 @@ void TMainForm::btnApplyConnectionClick() {
     FSettings->WriteString(section, connection_keys::Filter, s.Filter);
     FSettings->WriteString(section, connection_keys::CaptureFile, s.CaptureFile);
     FSettings->WriteString(section, connection_keys::Pace, QString::number(s.Pace).toStdString());
+    FSettings->WriteString(section, connection_keys::SerialDevice, s.SerialDevice);
+    FSettings->WriteInteger(section, connection_keys::SerialBaud, s.SerialBaud);
     session.Close();
   }
   FHostSettings = s;

@@ -29,8 +29,11 @@ function(qm_peer_test name)
   if(QM_SANITIZE)
     return()
   endif()
-  add_executable(${A_PROGRAM} ${A_SOURCES})
-  target_link_libraries(${A_PROGRAM} PRIVATE ${A_LIBS} qm_test_support)
+  # A second test may run a program an earlier one made (its SOURCES left out).
+  if(NOT TARGET ${A_PROGRAM})
+    add_executable(${A_PROGRAM} ${A_SOURCES})
+    target_link_libraries(${A_PROGRAM} PRIVATE ${A_LIBS} qm_test_support)
+  endif()
   if(A_CUPS)
     add_test(NAME ${name}
              COMMAND sh -c "\"$1\" start >/dev/null && \"$2\"" ${A_PROGRAM}

@@ -6,7 +6,7 @@ namespace qm {
 
 QString TAprsIsHostLink::SettingsError() const {
   if (CleanLoginCallsign(FSettings.Callsign).empty()) return "no callsign set for the APRS-IS login";
-  return {};
+  return TTcpHostLink::SettingsError();
 }
 
 void TAprsIsHostLink::Connected() {

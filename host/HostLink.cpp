@@ -1,6 +1,9 @@
 #include "host/HostLink.h"
 
 #include "host/AprsIsHostLink.h"
+#ifdef QM_HAVE_SERIAL_HOST_LINK
+#include "host/KissSerialHostLink.h"
+#endif
 #include "host/KissTcpHostLink.h"
 #include "host/ReplayHostLink.h"
 
@@ -14,6 +17,12 @@ std::unique_ptr<TclsUIV> CreateHostLink(const THostSettings& settings, QObject* 
       return std::make_unique<TAprsIsHostLink>(settings, parent);
     case THostSettings::htKissTcp:
       return std::make_unique<TKissTcpHostLink>(settings, parent);
+    case THostSettings::htKissSerial:
+#ifdef QM_HAVE_SERIAL_HOST_LINK
+      return std::make_unique<TKissSerialHostLink>(settings, parent);
+#else
+      throw std::runtime_error("This build has no serial port support for a KISS TNC");
+#endif
     case THostSettings::htStationProgram:
       // The window makes that link itself where the platform has it.
       throw std::runtime_error("The station program's automation link is available on Windows only");

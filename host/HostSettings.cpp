@@ -10,10 +10,9 @@ struct TTransportName {
   const char* Name;
 };
 constexpr TTransportName kTransportNames[] = {
-    {THostSettings::htReplay, "replay"},
-    {THostSettings::htAprsIs, "aprs-is"},
-    {THostSettings::htKissTcp, "kiss-tcp"},
-    {THostSettings::htStationProgram, "station-program"},
+    {THostSettings::htReplay, "replay"},          {THostSettings::htAprsIs, "aprs-is"},
+    {THostSettings::htKissTcp, "kiss-tcp"},       {THostSettings::htStationProgram, "station-program"},
+    {THostSettings::htKissSerial, "kiss-serial"},
 };
 
 }  // namespace
@@ -39,6 +38,7 @@ int THostSettings::EffectivePort() const {
       return DefaultKissPort;
     case htReplay:
     case htStationProgram:
+    case htKissSerial:
       break;
   }
   return 0;

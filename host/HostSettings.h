@@ -6,8 +6,9 @@
 namespace qm {
 
 struct THostSettings {
-  // htStationProgram is the station program's own automation link (Windows only).
-  enum TTransport { htReplay, htAprsIs, htKissTcp, htStationProgram };
+  // htStationProgram is the station program's own automation link (Windows only). New
+  // transports go at the end: the window lists them in this order.
+  enum TTransport { htReplay, htAprsIs, htKissTcp, htStationProgram, htKissSerial };
 
 #ifdef _WIN32
   TTransport Transport = htStationProgram;
@@ -20,8 +21,14 @@ struct THostSettings {
   std::string Filter;       // APRS-IS server-side filter; empty = none
   std::string CaptureFile;  // replay; empty = the bundled demo traffic
   double Pace = 3.0;        // replay, packets per second; 0 = as fast as the window takes them
+#ifdef _WIN32
+  std::string SerialDevice = "COM1";  // KISS serial: the TNC's port
+#else
+  std::string SerialDevice = "/dev/ttyUSB0";
+#endif
+  int SerialBaud = 9600;  // KISS serial: bits per second; always 8 data bits, no parity, 1 stop bit
 
-  // Reconnect timing of the TCP transports; tests shorten these.
+  // Reconnect timing of the TCP and serial transports; tests shorten these.
   int RetryFirstMs = 1000;       // first wait after a drop, doubled each failure
   int RetryMaxMs = 60000;        // longest wait
   int StableMs = 60000;          // a connection this old resets the wait to the first one
@@ -45,9 +52,12 @@ inline constexpr const char* Callsign = "Callsign";
 inline constexpr const char* Filter = "Filter";
 inline constexpr const char* CaptureFile = "CaptureFile";
 inline constexpr const char* Pace = "Pace";
+inline constexpr const char* SerialDevice = "SerialDevice";
+inline constexpr const char* SerialBaud = "SerialBaud";
 }  // namespace connection_keys
 
-// A transport's name in the settings file: "replay", "aprs-is", "kiss-tcp", "station-program".
+// A transport's name in the settings file: "replay", "aprs-is", "kiss-tcp", "station-program",
+// "kiss-serial".
 const char* TransportName(THostSettings::TTransport transport);
 // The transport of that name in any case, or `fallback` for a name that is none.
 THostSettings::TTransport TransportFromName(const std::string& name, THostSettings::TTransport fallback);

@@ -2,6 +2,7 @@
 
 #include "base/Timing.h"
 #include "generated/QuillmarkVersion.h"
+#include "host/KissDecoder.h"
 
 namespace qm {
 
@@ -26,6 +27,12 @@ std::string_view UnwrapThirdParty(std::string_view line) {
   const auto colon = line.find(':');
   if (colon == std::string_view::npos || colon + 1 >= line.size() || line[colon + 1] != '}') return line;
   return line.substr(colon + 2);
+}
+
+std::optional<std::string> Ax25FramePacketText(std::string_view ax25) {
+  const auto line = DecodeAx25UiFrame(ax25);
+  if (!line) return std::nullopt;
+  return MakeHostPacketText(UnwrapThirdParty(*line), HostTimeWord());
 }
 
 std::string CleanLoginCallsign(std::string_view callsign) {

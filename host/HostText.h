@@ -1,6 +1,7 @@
 // Packet text in the form the station program hands it over, and the APRS-IS login line.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,10 @@ std::string HostTimeWord();
 // The text after "}" when the packet's information field starts a third-party packet,
 // else the line as it stands.
 std::string_view UnwrapThirdParty(std::string_view line);
+
+// What a KISS TNC's AX.25 frame hands over: a UI frame as monitor text with the local time
+// word, a third-party packet as the packet it carries; nothing for any other frame.
+std::optional<std::string> Ax25FramePacketText(std::string_view ax25);
 
 // Callsign for a login: control characters and blanks removed, a to z upper-cased.
 std::string CleanLoginCallsign(std::string_view callsign);

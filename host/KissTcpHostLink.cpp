@@ -6,10 +6,7 @@ namespace qm {
 
 void TKissTcpHostLink::Received(std::string_view bytes) {
   FDecoder.Feed(bytes, [this](int, std::string_view ax25) {
-    const auto line = DecodeAx25UiFrame(ax25);
-    if (!line) return;
-    // A third-party packet is judged as the packet it carries.
-    Deliver(MakeHostPacketText(UnwrapThirdParty(*line), HostTimeWord()));
+    if (auto text = Ax25FramePacketText(ax25)) Deliver(std::move(*text));
   });
 }
 

@@ -1,66 +1,37 @@
-// Common ground of the TCP transports: connect, read, reconnect with a growing wait.
+// Common ground of the TCP transports: connect, read, and the timers that judge a link dead.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QTimer>
-#include <deque>
-#include <string_view>
 
-#include "host/HostLink.h"
+#include "host/StreamHostLink.h"
 
 namespace qm {
 
-class TTcpHostLink : public TclsUIV {
+class TTcpHostLink : public TStreamHostLink {
   Q_OBJECT
 
  public:
   TTcpHostLink(const THostSettings& settings, QObject* parent);
   ~TTcpHostLink() override;
 
-  std::string PacketText() override { return FPacketText; }
-  void FillMyInfo(TclsMyInfo& info) override { info.SetMyCallsign(FSettings.Callsign); }
-  void Start() override;
-  void Stop() override;
-
-  // Packets held back while a handler of OnDataAvailable runs a nested event loop.
-  static constexpr std::size_t MaxPending = 10000;
-
  protected:
-  // Checks what the transport needs before connecting; a message means it cannot start.
-  virtual QString SettingsError() const { return {}; }
+  QString SettingsError() const override;
   virtual void Connected() {}
-  // Bytes as they arrive; the transport hands packet lines to Deliver.
-  virtual void Received(std::string_view bytes) = 0;
-  // Forget half-received data before a new connection.
-  virtual void ResetDecoder() = 0;
   // Silence this long (ms) means a dead link; 0 = none.
   virtual int IdleTimeoutMs() const { return 0; }
 
-  // Hands one packet text over through OnDataAvailable, in order, one at a time.
-  void Deliver(std::string text);
   void Send(const std::string& bytes);
 
-  const THostSettings FSettings;
-
  private:
-  void Connect();
-  void Dropped(const QString& reason);
+  QString Where() const override;
+  void Open() override;
+  void Close() override;
   void OnConnected();
-  void OnReadyRead();
-  void Drain();
-  QString Where() const;
 
   QTcpSocket FSocket;
-  QTimer FRetryTimer;
   QTimer FConnectTimer;
   QTimer FIdleTimer;
-  QElapsedTimer FUpSince;
-  int FRetryMs;
-  bool FRunning = false;
-  bool FDraining = false;
-  std::deque<std::string> FPending;
-  std::string FPacketText;
 };
 
 }  // namespace qm

@@ -1,19 +1,26 @@
 #!/usr/bin/env bash
-# Feeds generated packet audio through a real Direwolf and checks, with a KISS TCP client
-# built on the host link, that every packet arrives as the window's intake expects it.
+# Feeds generated packet audio through a real Direwolf and checks, with a KISS client built on
+# the host link, that every packet arrives as the window's intake expects it.
 #
-# direwolf-peer.sh CLIENT PACKETS_FILE
-#   CLIENT        kiss_peer_client (PORT PACKETS_FILE TIMEOUT_MS)
+# direwolf-peer.sh CLIENT PACKETS_FILE [tcp|serial]
+#   CLIENT        kiss_peer_client (PORT|DEVICE PACKETS_FILE TIMEOUT_MS [ROUNDS])
 #   PACKETS_FILE  one packet a line: "sent<TAB>expected", expected defaults to sent
-# Needs root: Direwolf binds every interface, so it runs in a private network namespace.
+#   tcp           KISS over TCP (the default)
+#   serial        Direwolf's pseudo-terminal KISS TNC, in two rounds: Direwolf is stopped after
+#                 the first (the device vanishes, as an unplugged USB TNC does) and started
+#                 again, and the client must reopen it
+# Needs root: Direwolf binds every interface, so it runs in a private network namespace; the
+# pseudo-terminal's link is always /tmp/kisstnc, so there /tmp is private too.
 set -euo pipefail
 
-if [ $# -ne 2 ]; then
-  echo "usage: $0 CLIENT PACKETS_FILE" >&2
+if [ $# -lt 2 ] || [ $# -gt 3 ] || [[ ! "${3:-tcp}" =~ ^(tcp|serial)$ ]]; then
+  echo "usage: $0 CLIENT PACKETS_FILE [tcp|serial]" >&2
   exit 2
 fi
 client=$1
 packets=$2
+serial=0
+[ "${3:-tcp}" = serial ] && serial=1
 
 if [ -z "${QM_DIREWOLF_NETNS:-}" ]; then
   missing=()
@@ -24,14 +31,19 @@ if [ -z "${QM_DIREWOLF_NETNS:-}" ]; then
     echo "direwolf-peer: FAIL: missing ${missing[*]} (Debian packages: direwolf iproute2 util-linux)" >&2
     exit 1
   fi
-  if ! unshare -n true 2>/dev/null; then
-    echo "direwolf-peer: FAIL: cannot make a private network namespace (unshare -n needs root)" >&2
+  if ! unshare -n -m true 2>/dev/null; then
+    echo "direwolf-peer: FAIL: cannot make private network and mount namespaces (unshare needs root)" >&2
     exit 1
   fi
-  exec unshare -n env QM_DIREWOLF_NETNS=1 "$0" "$@"
+  exec unshare -n -m env QM_DIREWOLF_NETNS=1 "$0" "$@"
 fi
 
 ip link set lo up
+dw_opts=()
+if [ $serial -eq 1 ]; then
+  dw_opts=(-p)
+  mount -t tmpfs -o mode=1777 quillmark-tmp /tmp
+fi
 work=$(mktemp -d)
 dw_pid=
 client_pid=
@@ -66,43 +78,72 @@ AGWPORT 8000
 KISSPORT 8001
 CONF
 
-# Held open read-write so Direwolf's open does not block and it sees the end only when we close.
-mkfifo "$work/audio"
-exec 3<>"$work/audio"
-(cd "$work" && exec direwolf -c direwolf.conf -t 0 -q hd - <audio >direwolf.log 2>&1 3>&-) &
-dw_pid=$!
-"$client" 8001 "$packets" 20000 >"$work/client.log" 2>&1 3>&- &
+# Frames written before the client listens are lost: over TCP until Direwolf has attached it,
+# on the pseudo-terminal until the client has opened it.
+ready() {
+  if [ $serial -eq 1 ]; then
+    [ "$(grep -c '^state: Connected to ' "$work/client.log")" -ge "$1" ]
+  else
+    grep -q "Attached to KISS TCP client" "$work/direwolf.log"
+  fi
+}
+
+if [ $serial -eq 1 ]; then
+  rounds=2
+  "$client" /tmp/kisstnc "$packets" 30000 $rounds >"$work/client.log" 2>&1 &
+else
+  rounds=1
+  "$client" 8001 "$packets" 20000 >"$work/client.log" 2>&1 &
+fi
 client_pid=$!
 
-# Frames written before Direwolf has attached the client are lost.
-attached=0
-for _ in $(seq 200); do
-  if grep -q "Attached to KISS TCP client" "$work/direwolf.log"; then
-    attached=1
-    break
-  fi
-  kill -0 "$dw_pid" 2>/dev/null || break
-  sleep 0.05
-done
-if [ $attached -ne 1 ]; then
-  echo "direwolf-peer: FAIL: Direwolf never attached the KISS client" >&2
-  cat "$work/direwolf.log" "$work/client.log" >&2
-  exit 1
-fi
-cat "$work/audio.pcm" >&3
-exec 3>&-
-
 status=0
+for round in $(seq $rounds); do
+  # Held open read-write so Direwolf's open does not block and it sees the end only when we close.
+  rm -f "$work/audio"
+  mkfifo "$work/audio"
+  exec 3<>"$work/audio"
+  (cd "$work" && exec direwolf -c direwolf.conf -t 0 -q hd "${dw_opts[@]}" - <audio >>direwolf.log 2>&1 3>&-) &
+  dw_pid=$!
+  attached=0
+  for _ in $(seq 200); do
+    if ready "$round"; then
+      attached=1
+      break
+    fi
+    kill -0 "$dw_pid" 2>/dev/null && kill -0 "$client_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  if [ $attached -ne 1 ]; then
+    echo "direwolf-peer: FAIL: the client never listened to Direwolf (round $round)" >&2
+    cat "$work/direwolf.log" "$work/client.log" >&2
+    exit 1
+  fi
+  cat "$work/audio.pcm" >&3
+  if [ $serial -eq 1 ]; then
+    # Closing the pseudo-terminal throws away what the client has not read yet: keep Direwolf
+    # up until the round has arrived, then stop it as a TNC is unplugged.
+    for _ in $(seq 400); do
+      [ "$(grep -c '^packet: ' "$work/client.log")" -ge $((round * count)) ] && break
+      kill -0 "$client_pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    kill "$dw_pid" 2>/dev/null || true
+  fi
+  exec 3>&-
+  # Direwolf ends at the end of its audio; give it a few seconds, no more.
+  for _ in $(seq 100); do
+    kill -0 "$dw_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  dw_pid=
+done
+
 wait "$client_pid" || status=$?
 client_pid=
-# Direwolf ends at the end of its audio; give it a few seconds, no more.
-for _ in $(seq 100); do
-  kill -0 "$dw_pid" 2>/dev/null || break
-  sleep 0.05
-done
 cat "$work/client.log"
 end=$(date +%s.%N)
-echo "direwolf-peer: $count packets, $(awk "BEGIN { printf \"%.2f\", $end - $start }") s in all"
+echo "direwolf-peer: $count packets, $rounds round(s), $(awk "BEGIN { printf \"%.2f\", $end - $start }") s in all"
 if [ $status -ne 0 ]; then
   echo "direwolf-peer: FAIL (client exit $status); Direwolf said:" >&2
   cat "$work/direwolf.log" >&2

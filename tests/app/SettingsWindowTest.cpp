@@ -467,7 +467,8 @@ TEST_F(SettingsWindowTest, ApplyWritesTheConnectionAndReconnects) {
     EXPECT_EQ(form.FStationCall, "N0CALL-5");  // asked again from the new link
     EXPECT_EQ(Ini(), std::string(kVersionOnly) +
                          "[Connection]\r\nTransport=aprs-is\r\nServer=aprs.example.net\r\nPort=14580\r\n"
-                         "Callsign=N0CALL-5\r\nFilter=m/50 b/W1AW*\r\nCaptureFile=\r\nPace=0.5\r\n");
+                         "Callsign=N0CALL-5\r\nFilter=m/50 b/W1AW*\r\nCaptureFile=\r\nPace=0.5\r\n"
+                         "SerialDevice=/dev/ttyUSB0\r\nSerialBaud=9600\r\n");
   }
   env.HostSettings = THostSettings{};
   TMainForm second(setup);
@@ -529,6 +530,8 @@ TEST_F(SettingsWindowTest, DamagedConnectionSectionFallsBackToTheUsualValues) {
     THostSettings::TTransport transport;
     int port;
     double pace;
+    const char* device = "/dev/ttyUSB0";
+    int baud = 9600;
   } cases[] = {
       {"names ignore case", "Transport=KISS-TCP\r\nPort=8001\r\nPace=10\r\n", THostSettings::htKissTcp, 8001,
        10},
@@ -539,6 +542,11 @@ TEST_F(SettingsWindowTest, DamagedConnectionSectionFallsBackToTheUsualValues) {
       {"pace negative", "Pace=-2\r\n", THostSettings::htReplay, 0, 3},
       {"pace not finite", "Pace=nan\r\n", THostSettings::htReplay, 0, 3},
       {"pace endless", "Pace=inf\r\n", THostSettings::htReplay, 0, 3},
+      {"serial TNC", "Transport=kiss-serial\r\nSerialDevice=/dev/ttyACM1\r\nSerialBaud=1200\r\n",
+       THostSettings::htKissSerial, 0, 3, "/dev/ttyACM1", 1200},
+      {"serial speed zero", "SerialBaud=0\r\n", THostSettings::htReplay, 0, 3},
+      {"serial speed negative", "SerialBaud=-9600\r\n", THostSettings::htReplay, 0, 3},
+      {"serial speed no number", "SerialBaud=fast\r\n", THostSettings::htReplay, 0, 3},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -547,6 +555,8 @@ TEST_F(SettingsWindowTest, DamagedConnectionSectionFallsBackToTheUsualValues) {
     EXPECT_EQ(env.HostSettings.Transport, c.transport);
     EXPECT_EQ(env.HostSettings.Port, c.port);
     EXPECT_EQ(env.HostSettings.Pace, c.pace);
+    EXPECT_EQ(env.HostSettings.SerialDevice, c.device);
+    EXPECT_EQ(env.HostSettings.SerialBaud, c.baud);
     EXPECT_EQ(form.edPort->text(), QString::number(c.port));
     EXPECT_EQ(form.edPace->text(), QString::number(c.pace));
     EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();

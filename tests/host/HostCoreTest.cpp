@@ -258,6 +258,30 @@ TEST(HostSettingsTest, PortPerTransport) {
   EXPECT_EQ(s.EffectivePort(), 9000);
 }
 
+TEST(HostSettingsTest, TransportNamesStayWhatTheSettingsFileHolds) {
+  // Stored names and the enumeration's order (the window lists transports by it) never move.
+  const struct {
+    THostSettings::TTransport Transport;
+    int Value;
+    const char* Name;
+  } cases[] = {
+      {THostSettings::htReplay, 0, "replay"},
+      {THostSettings::htAprsIs, 1, "aprs-is"},
+      {THostSettings::htKissTcp, 2, "kiss-tcp"},
+      {THostSettings::htStationProgram, 3, "station-program"},
+      {THostSettings::htKissSerial, 4, "kiss-serial"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(static_cast<int>(c.Transport), c.Value);
+    EXPECT_STREQ(TransportName(c.Transport), c.Name);
+    EXPECT_EQ(TransportFromName(c.Name, THostSettings::htAprsIs), c.Transport);
+  }
+  EXPECT_EQ(TransportFromName("KISS-Serial", THostSettings::htReplay), THostSettings::htKissSerial);
+  for (const char* unknown : {"", "serial", "kiss", "kiss-serial ", "kiss_tcp"})
+    EXPECT_EQ(TransportFromName(unknown, THostSettings::htAprsIs), THostSettings::htAprsIs) << unknown;
+}
+
 std::vector<std::string> ReadLines(TAprsIsLineReader& reader, const std::string& bytes, std::size_t chunk) {
   std::vector<std::string> lines;
   for (std::size_t i = 0; i < bytes.size(); i += chunk)

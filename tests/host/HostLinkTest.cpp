@@ -19,6 +19,18 @@
 #include "host/ReplayHostLink.h"
 #include "tests/host/TestFrames.h"
 #include "tests/host/TestIntake.h"
+#include "tests/support/TempDir.h"
+
+#if defined(QM_HAVE_SERIAL_HOST_LINK) && defined(__unix__)
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#define QM_PSEUDO_TERMINAL_TESTS 1
+#endif
 
 namespace qm {
 namespace {
@@ -308,6 +320,119 @@ TEST(KissTcpLinkTest, DecodesFramesIntoStationForm) {
   ASSERT_TRUE(rec.WaitState("Retrying in 0.1 s"));
   ASSERT_NE(server.Accept(), nullptr);
 }
+
+#ifdef QM_PSEUDO_TERMINAL_TESTS
+// A pseudo-terminal whose serial end is reached through a link at a fixed path, the way a
+// USB TNC's device node comes and goes. Closing it is pulling the plug.
+class TPseudoTerminal {
+ public:
+  explicit TPseudoTerminal(const std::string& link) : FLink(link) {
+    FMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (FMaster < 0 || ::grantpt(FMaster) != 0 || ::unlockpt(FMaster) != 0) return;
+    termios raw{};
+    ::tcgetattr(FMaster, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(FMaster, TCSANOW, &raw);
+    const std::string staged = link + ".new";
+    ::unlink(staged.c_str());
+    FOk =
+        ::symlink(::ptsname(FMaster), staged.c_str()) == 0 && std::rename(staged.c_str(), link.c_str()) == 0;
+  }
+  ~TPseudoTerminal() { Close(); }
+  TPseudoTerminal(const TPseudoTerminal&) = delete;
+  TPseudoTerminal& operator=(const TPseudoTerminal&) = delete;
+
+  bool Ok() const { return FOk; }
+  bool Write(const std::string& bytes) const {
+    return ::write(FMaster, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  }
+  void Close() {
+    if (FMaster >= 0) ::close(FMaster);
+    FMaster = -1;
+    ::unlink(FLink.c_str());
+  }
+
+ private:
+  std::string FLink;
+  int FMaster = -1;
+  bool FOk = false;
+};
+
+THostSettings SerialSettings(const std::string& device) {
+  THostSettings s = TcpSettings(THostSettings::htKissSerial, 0);
+  s.SerialDevice = device;
+  s.SerialBaud = 9600;
+  return s;
+}
+
+TEST(KissSerialLinkTest, WaitsForTheDeviceDecodesAndReopensItWhenItComesBack) {
+  test::TTempDir dir;
+  // The port's lock file is named after the device's file name: one of its own per test.
+  const std::string device = dir.File(dir.Path().filename().string() + ".tty");
+  auto link = CreateHostLink(SerialSettings(device));
+  TRecorder rec(*link);
+  link->Start();
+  // Not plugged in yet.
+  ASSERT_TRUE(rec.WaitState("Retrying in 0.1 s: "));
+  EXPECT_EQ(rec.States[0], "Connecting to " + device + " at 9600 baud");
+
+  using test::Ax25Ui;
+  using test::Kiss;
+  const std::string connected = "Connected to " + device + " at 9600 baud";
+  {
+    TPseudoTerminal tnc(device);
+    ASSERT_TRUE(tnc.Ok());
+    ASSERT_TRUE(rec.WaitState(connected));
+    const std::string stream = Kiss(Ax25Ui("W1ABC-7", "APRS", {"WIDE1-1*"}, ":N0CALL-5 :hi\xC0{3")) +
+                               "\xC0\x01\x05\xC0"s +  // a TNC setting, not data
+                               Kiss(Ax25Ui("K1A", "APRS", {}, ">two"), 1);
+    for (std::size_t i = 0; i < stream.size(); i += 5) ASSERT_TRUE(tnc.Write(stream.substr(i, 5)));
+    // Half a frame whose end the unplugging cuts off.
+    std::string half = Kiss(Ax25Ui("K1A", "APRS", {}, ">cut off"));
+    half.pop_back();
+    ASSERT_TRUE(tnc.Write(half));
+    ASSERT_TRUE(rec.WaitTexts(2));
+    ExpectStationForm(rec.Texts[0], "W1ABC-7>APRS,WIDE1-1*::N0CALL-5 :hi\xC0{3", true);
+    ExpectStationForm(rec.Texts[1], "K1A>APRS:>two", true);
+  }
+  ASSERT_TRUE(rec.WaitState("Retrying in 0.2 s: the device went away"));
+  // Still gone at the next try: the wait grows as for a server that is down.
+  ASSERT_TRUE(rec.WaitState("Retrying in ", 3));
+  EXPECT_EQ(rec.RetryWaits(),
+            (std::vector<std::string>{"Retrying in 0.1 s", "Retrying in 0.2 s", "Retrying in 0.4 s"}));
+
+  TPseudoTerminal again(device);
+  ASSERT_TRUE(again.Ok());
+  ASSERT_TRUE(rec.WaitState(connected, 2));
+  ASSERT_TRUE(again.Write(Kiss(Ax25Ui("N0CALL", "APZ", {}, ">back"))));
+  ASSERT_TRUE(rec.WaitTexts(3));
+  // The cut-off frame is not completed by the new device's first byte.
+  ASSERT_EQ(rec.Texts.size(), 3u);
+  ExpectStationForm(rec.Texts[2], "N0CALL>APZ:>back", true);
+  EXPECT_EQ(rec.Closings, 0);
+}
+
+TEST(KissSerialLinkTest, SettingsThatCannotOpenAPortAreErrors) {
+  const struct {
+    const char* Device;
+    int Baud;
+    const char* State;
+  } cases[] = {
+      {"", 9600, "Error: no serial device set for the KISS TNC"},
+      {"/dev/ttyUSB0", 0, "Error: serial speed 0 is not a number of bits per second"},
+      {"/dev/ttyUSB0", -1200, "Error: serial speed -1200 is not a number of bits per second"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.State);
+    THostSettings settings = SerialSettings(c.Device);
+    settings.SerialBaud = c.Baud;
+    auto link = CreateHostLink(settings);
+    TRecorder rec(*link);
+    link->Start();
+    EXPECT_EQ(rec.States, (std::vector<std::string>{c.State}));
+  }
+}
+#endif
 
 class ReplayLinkTest : public ::testing::Test {
  protected:

@@ -1,0 +1,63 @@
+#include "host/KissSerialHostLink.h"
+
+#include "host/HostText.h"
+
+namespace qm {
+
+TKissSerialHostLink::TKissSerialHostLink(const THostSettings& settings, QObject* parent)
+    : TStreamHostLink(settings, parent) {
+  connect(&FPort, &QSerialPort::readyRead, this, [this] { ReadAll(FPort); });
+  // Failures to open are Open's to report. An unplugged adapter shows as a resource error; a
+  // pseudo-terminal whose other end closed reads as the end of the data, which the port calls
+  // a read error with whatever text the last system error left behind.
+  connect(&FPort, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+    if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError || !FPort.isOpen()) return;
+    const bool gone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
+    LinkDown(gone ? QString("the device went away") : FPort.errorString());
+  });
+}
+
+TKissSerialHostLink::~TKissSerialHostLink() {
+  FPort.disconnect(this);
+  FPort.close();
+}
+
+QString TKissSerialHostLink::SettingsError() const {
+  if (FSettings.SerialDevice.empty()) return "no serial device set for the KISS TNC";
+  if (FSettings.SerialBaud <= 0)
+    return "serial speed " + QString::number(FSettings.SerialBaud) + " is not a number of bits per second";
+  return {};
+}
+
+QString TKissSerialHostLink::Where() const {
+  return QString::fromStdString(FSettings.SerialDevice) + " at " + QString::number(FSettings.SerialBaud) +
+         " baud";
+}
+
+void TKissSerialHostLink::Open() {
+  FPort.setPortName(QString::fromStdString(FSettings.SerialDevice));
+  FPort.setBaudRate(FSettings.SerialBaud);
+  FPort.setDataBits(QSerialPort::Data8);
+  FPort.setParity(QSerialPort::NoParity);
+  FPort.setStopBits(QSerialPort::OneStop);
+  FPort.setFlowControl(QSerialPort::NoFlowControl);
+  // A KISS client only listens.
+  if (!FPort.open(QIODevice::ReadOnly)) {
+    LinkDown(FPort.errorString());
+    return;
+  }
+  LinkUp();
+}
+
+void TKissSerialHostLink::Close() {
+  if (FPort.isOpen()) FPort.close();
+  FPort.clearError();
+}
+
+void TKissSerialHostLink::Received(std::string_view bytes) {
+  FDecoder.Feed(bytes, [this](int, std::string_view ax25) {
+    if (auto text = Ax25FramePacketText(ax25)) Deliver(std::move(*text));
+  });
+}
+
+}  // namespace qm

@@ -1,0 +1,37 @@
+// Client of a KISS TNC on a serial port (a USB TNC, Direwolf's pseudo-terminal): AX.25 UI
+// frames as monitor text. A port that is missing or goes away is tried again like a dropped
+// TCP connection, so a TNC that is plugged in later is picked up.
+#pragma once
+
+#include <QSerialPort>
+
+#include "host/KissDecoder.h"
+#include "host/StreamHostLink.h"
+
+namespace qm {
+
+class TKissSerialHostLink : public TStreamHostLink {
+  Q_OBJECT
+
+ public:
+  explicit TKissSerialHostLink(const THostSettings& settings, QObject* parent = nullptr);
+  ~TKissSerialHostLink() override;
+
+  // Frames dropped by the KISS layer (bad escapes, over-long, not data) since construction.
+  std::size_t DroppedFrames() const { return FDecoder.DroppedFrames(); }
+
+ protected:
+  QString SettingsError() const override;
+  void Received(std::string_view bytes) override;
+  void ResetDecoder() override { FDecoder.Reset(); }
+
+ private:
+  QString Where() const override;
+  void Open() override;
+  void Close() override;
+
+  QSerialPort FPort;
+  TKissDecoder FDecoder;
+};
+
+}  // namespace qm

@@ -1,0 +1,88 @@
+#include "host/StreamHostLink.h"
+
+#include <algorithm>
+
+namespace qm {
+
+TStreamHostLink::TStreamHostLink(const THostSettings& settings, QObject* parent)
+    : TclsUIV(parent), FSettings(settings), FRetryMs(std::max(1, settings.RetryFirstMs)) {
+  FRetryTimer.setSingleShot(true);
+  connect(&FRetryTimer, &QTimer::timeout, this, &TStreamHostLink::Connect);
+}
+
+void TStreamHostLink::Start() {
+  Stop();
+  if (QString error = SettingsError(); !error.isEmpty()) {
+    emit StateChanged("Error: " + error);
+    return;
+  }
+  FRunning = true;
+  FRetryMs = std::max(1, FSettings.RetryFirstMs);
+  Connect();
+}
+
+void TStreamHostLink::Stop() {
+  FRunning = false;
+  FRetryTimer.stop();
+  Close();
+  FPending.clear();
+}
+
+void TStreamHostLink::Connect() {
+  if (!FRunning) return;
+  ResetDecoder();
+  emit StateChanged("Connecting to " + Where());
+  Close();
+  Open();
+}
+
+void TStreamHostLink::LinkUp() {
+  FUpSince.start();
+  emit StateChanged("Connected to " + Where());
+}
+
+void TStreamHostLink::LinkDown(const QString& reason) {
+  // A drop is reported by several signals at once; act on the first.
+  if (!FRunning || FRetryTimer.isActive()) return;
+  const int retryMax = std::max(1, FSettings.RetryMaxMs);
+  if (FUpSince.isValid() && FUpSince.elapsed() >= FSettings.StableMs)
+    FRetryMs = std::max(1, FSettings.RetryFirstMs);
+  FUpSince.invalidate();
+  const int wait = std::min(FRetryMs, retryMax);
+  FRetryMs = std::min(retryMax, FRetryMs * 2);
+  // Started before closing, so what the close reports is taken as the same drop.
+  FRetryTimer.start(wait);
+  Close();
+  const QString seconds =
+      wait % 1000 == 0 ? QString::number(wait / 1000) : QString::number(wait / 1000.0, 'f', 1);
+  emit StateChanged("Retrying in " + seconds + " s: " + reason);
+}
+
+void TStreamHostLink::ReadAll(QIODevice& device) {
+  while (FRunning && device.bytesAvailable() > 0) {
+    const QByteArray bytes = device.read(64 * 1024);
+    if (bytes.isEmpty()) break;
+    Received(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  }
+}
+
+void TStreamHostLink::Deliver(std::string text) {
+  if (FPending.size() >= MaxPending) FPending.pop_front();
+  FPending.push_back(std::move(text));
+  Drain();
+}
+
+void TStreamHostLink::Drain() {
+  // A handler that spins a nested event loop would otherwise see the next packet inside its
+  // own call and read the wrong PacketText afterwards.
+  if (FDraining) return;
+  FDraining = true;
+  while (FRunning && !FPending.empty()) {
+    FPacketText = std::move(FPending.front());
+    FPending.pop_front();
+    emit OnDataAvailable();
+  }
+  FDraining = false;
+}
+
+}  // namespace qm

@@ -1,0 +1,67 @@
+// Common ground of the transports that read a byte stream (a TCP connection, a serial port):
+// packets handed over in order, one at a time, and reconnecting with a growing wait.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QIODevice>
+#include <QTimer>
+#include <deque>
+#include <string_view>
+
+#include "host/HostLink.h"
+
+namespace qm {
+
+class TStreamHostLink : public TclsUIV {
+  Q_OBJECT
+
+ public:
+  TStreamHostLink(const THostSettings& settings, QObject* parent);
+
+  std::string PacketText() override { return FPacketText; }
+  void FillMyInfo(TclsMyInfo& info) override { info.SetMyCallsign(FSettings.Callsign); }
+  void Start() override;
+  void Stop() override;
+
+  // Packets held back while a handler of OnDataAvailable runs a nested event loop.
+  static constexpr std::size_t MaxPending = 10000;
+
+ protected:
+  // Checks what the transport needs before connecting; a message means it cannot start.
+  virtual QString SettingsError() const { return {}; }
+  // The other end as the state texts name it.
+  virtual QString Where() const = 0;
+  // Begins one attempt; the transport answers with LinkUp or LinkDown, now or later.
+  virtual void Open() = 0;
+  // Closes the stream at once; called with no attempt open too.
+  virtual void Close() = 0;
+  // Bytes as they arrive; the transport hands packet texts to Deliver.
+  virtual void Received(std::string_view bytes) = 0;
+  // Forget half-received data before a new connection.
+  virtual void ResetDecoder() = 0;
+
+  void LinkUp();
+  // Closes and tries again after the current wait; the first report of a drop counts.
+  void LinkDown(const QString& reason);
+  bool Running() const { return FRunning; }
+  // Reads what the device holds and hands it to Received.
+  void ReadAll(QIODevice& device);
+  // Hands one packet text over through OnDataAvailable, in order, one at a time.
+  void Deliver(std::string text);
+
+  const THostSettings FSettings;
+
+ private:
+  void Connect();
+  void Drain();
+
+  QTimer FRetryTimer;
+  QElapsedTimer FUpSince;
+  int FRetryMs;
+  bool FRunning = false;
+  bool FDraining = false;
+  std::deque<std::string> FPending;
+  std::string FPacketText;
+};
+
+}  // namespace qm

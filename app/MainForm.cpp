@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,6 +42,7 @@ QIcon ProgramIcon() {
 TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent), FSetup(std::move(setup)) {
   FPaths = FSetup.IniFile.empty() ? ResolveAppPaths(QCoreApplication::applicationDirPath().toStdString())
                                   : TAppPaths{FSetup.IniFile, FSetup.LogDir};
+  FFirstStart = !QFileInfo::exists(QString::fromStdString(FPaths.IniFile));
   FSettings = std::make_unique<TSettingsStore>(FPaths.IniFile);
   BuildControls();
   WireControls();
@@ -59,6 +61,11 @@ TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent
   RunSetupStep([this] { RestoreState(); });
   ReadStationCall();
   RestoreListed();
+  if (FFirstStart) {
+    // Nothing chosen yet: the page where the operator says who and where from.
+    PageControl1->setCurrentWidget(tsConnection);
+    edCallsign->setFocus();
+  }
   FReady = true;
   QMetaObject::invokeMethod(
       this, [this] { DrainWaitingPackets(); }, Qt::QueuedConnection);

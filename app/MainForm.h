@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 
+#include "app/CommandLine.h"
 #include "base/Timing.h"
 #include "finger/FingerClient.h"
 #include "host/HostLink.h"
@@ -107,6 +108,8 @@ struct TMainFormSetup {
   std::chrono::milliseconds SpoolPoll{500};
   // How long ending waits for the spooler to confirm the last pages.
   std::chrono::milliseconds EndPrintBound{30000};
+  // This run's choices from the command line; none of them is stored.
+  TRunOptions Options;
 };
 
 // A message in the window's list: its lines and the job that carries it (0: none yet).
@@ -206,6 +209,13 @@ class TMainForm : public QMainWindow {
   void SaveStateList();
   void ConnectHost();
   void btnApplyConnectionClick();
+  // Enables the Connection page's fields the chosen source uses; fills in its usual server and
+  // port where the field is empty or holds another source's.
+  void cbxTransportChange();
+  // The folder print jobs become PDF files in (the bundled demo's, or --print-to-pdf), or "".
+  QString PdfFolderUsed() const;
+  // True when the program started without a settings file.
+  bool FirstStart() const { return FFirstStart; }
 
   // MainFormList.cpp: the message list and its print jobs.
   // The entries listed, oldest first, and the jobs the spooler has yet to confirm.
@@ -285,6 +295,10 @@ class TMainForm : public QMainWindow {
   QLineEdit* edPace = nullptr;
   QPushButton* btnApplyConnection = nullptr;
   QLabel* lblConnectionState = nullptr;
+  QComboBox* cbxSerialDevice = nullptr;
+  QComboBox* cbxSerialBaud = nullptr;
+  QLabel* lblFilterHelp = nullptr;
+  QLabel* lblSourceNote = nullptr;
   // About
   QPlainTextEdit* Memo1 = nullptr;
   TPayPalLabel* PayPalLabel1 = nullptr;
@@ -334,6 +348,11 @@ class TMainForm : public QMainWindow {
   void SaveUnsavedState();
   void LoadHostSettings();
   void ShowHostSettings();
+  // Where jobs go for the current source: the bundled demo never reaches a real printer.
+  void UpdatePrintTarget();
+  bool PlaysBundledDemo() const;
+  void EnableConnectionFields();
+  void ShowSourceNote();
 
   // MainFormPackets.cpp
   void FillPrinterBox();
@@ -378,6 +397,8 @@ class TMainForm : public QMainWindow {
   bool FEnding = false;
   bool FDestroyed = false;
   bool FStartMinimized = false;
+  bool FFirstStart = false;
+  THostSettings::TTransport FShownTransport = THostSettings::htReplay;  // the Connection page's
   // The list's entries (the store keeps them durably) and the jobs not yet confirmed.
   std::vector<TListedEntry> FListed;
   std::vector<TPendingJob> FPendingJobs;

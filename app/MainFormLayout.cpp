@@ -20,6 +20,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QValidator>
+#ifdef QM_HAVE_SERIAL_HOST_LINK
+#include <QSerialPortInfo>
+#endif
 
 #include "base/AsciiText.h"
 #include "generated/QuillmarkVersion.h"
@@ -349,21 +352,49 @@ QWidget* TMainForm::BuildConnectionPage() {
   grid->setVerticalSpacing(3);
 
   cbxTransport = Named(new QComboBox, "cbxTransport");
-  cbxTransport->addItems({QStringLiteral("Replay a capture file"), QStringLiteral("APRS-IS server"),
-                          QStringLiteral("KISS TNC over TCP")});
+  // Each entry carries its transport, so the entries need not follow the transports' order.
+  const auto transport = [this](const char* text, THostSettings::TTransport t) {
+    cbxTransport->addItem(QString::fromUtf8(text), static_cast<int>(t));
+  };
+  transport("Replay a capture file", THostSettings::htReplay);
+  transport("APRS-IS server", THostSettings::htAprsIs);
+  transport("KISS TNC over TCP", THostSettings::htKissTcp);
+#ifdef QM_HAVE_SERIAL_HOST_LINK
+  transport("KISS TNC on a serial port", THostSettings::htKissSerial);
+#endif
 #ifdef QM_HAVE_COM_HOST_LINK
-  cbxTransport->addItem(QStringLiteral("Station program on this machine"));
+  transport("Station program on this machine", THostSettings::htStationProgram);
 #endif
   Hint(cbxTransport, "Where the monitored packets come from");
-  edServer = MakeEdit("edServer", "127.0.0.1", "Host name or address of the APRS-IS server or the KISS TNC");
-  edPort = MakeEdit("edPort", "0",
-                    "TCP port of the APRS-IS server or the KISS TNC (0: the usual one, 14580 or 8001)");
+  edServer = MakeEdit("edServer", THostSettings::DefaultAprsIsServer,
+                      "Host name or address of the APRS-IS server or the KISS TNC");
+  edPort = MakeEdit("edPort", "14580",
+                    "TCP port of the APRS-IS server (usually 14580) or the KISS TNC (usually 8001)");
   edPort->setValidator(new QIntValidator(0, 65535, edPort));
   edPort->setFixedWidth(60);
-  edCallsign =
-      MakeEdit("edCallsign", "Q0DEMO-9", "Your own callsign, used for this station and the server login");
+  edCallsign = MakeEdit("edCallsign", "", "Your own callsign, used for this station and the server login");
+  edCallsign->setPlaceholderText(QStringLiteral("your callsign, e.g. N0CALL-10"));
   edCallsign->setValidator(new TUpperCaseValidator(edCallsign));
-  edFilter = MakeEdit("edFilter", "", "Filter the APRS-IS server applies (for example m/50)");
+  edFilter = MakeEdit("edFilter", THostSettings::DefaultAprsIsFilter,
+                      "Filter the APRS-IS server applies to what it sends (t/m: all messages)");
+  lblFilterHelp =
+      MakeLabel("lblFilterHelp", "t/m all messages \u00b7 m/50 within 50 km \u00b7 b/CALL from CALL");
+  lblFilterHelp->setToolTip(QStringLiteral(
+      "The server sends only what the filter lets through. Filters can be combined with blanks, "
+      "e.g. \"t/m m/100\"; on port 14580 an empty filter brings almost nothing."));
+  cbxSerialDevice = Named(new QComboBox, "cbxSerialDevice");
+  cbxSerialDevice->setEditable(true);
+#ifdef QM_HAVE_SERIAL_HOST_LINK
+  for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts())
+    cbxSerialDevice->addItem(port.systemLocation());
+#endif
+  Hint(cbxSerialDevice, "Serial port of the TNC in KISS mode (USB, Bluetooth or built-in serial)");
+  cbxSerialBaud = Named(new QComboBox, "cbxSerialBaud");
+  cbxSerialBaud->setEditable(true);
+  for (const char* speed : {"1200", "4800", "9600", "19200", "38400", "57600", "115200"})
+    cbxSerialBaud->addItem(QString::fromLatin1(speed));
+  cbxSerialBaud->setValidator(new QIntValidator(1, 4000000, cbxSerialBaud));
+  Hint(cbxSerialBaud, "Speed of the serial port in bits a second (8 data bits, no parity, 1 stop bit)");
   edCaptureFile = MakeEdit("edCaptureFile", "", "Capture file to replay (empty: the bundled demo traffic)");
   btnBrowseCapture = MakeButton("btnBrowseCapture", "...", "Choose a capture file to replay");
   btnBrowseCapture->setFixedWidth(28);
@@ -373,6 +404,9 @@ QWidget* TMainForm::BuildConnectionPage() {
   btnApplyConnection = MakeButton("btnApplyConnection", "Apply", "Connect with these settings");
   lblConnectionState = MakeLabel("lblConnectionState", "Not connected");
   Hint(lblConnectionState, "State of the connection to the packet source");
+  lblSourceNote = MakeLabel("lblSourceNote", "");
+  lblSourceNote->setWordWrap(true);
+  lblSourceNote->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
   auto label = [](const char* text, QWidget* buddy) {
     auto* l = new QLabel(QString::fromUtf8(text));
@@ -383,27 +417,36 @@ QWidget* TMainForm::BuildConnectionPage() {
   captureRow->setSpacing(2);
   captureRow->addWidget(edCaptureFile, 1);
   captureRow->addWidget(btnBrowseCapture);
+  auto* filterRow = new QHBoxLayout;
+  filterRow->setSpacing(6);
+  filterRow->addWidget(edFilter, 1);
+  filterRow->addWidget(lblFilterHelp);
 
   grid->addWidget(label("Packet source", cbxTransport), 0, 0);
   grid->addWidget(cbxTransport, 0, 1);
+  grid->addWidget(label("Callsign", edCallsign), 0, 2);
+  grid->addWidget(edCallsign, 0, 3);
   grid->addWidget(label("Server", edServer), 1, 0);
   grid->addWidget(edServer, 1, 1);
   grid->addWidget(label("Port", edPort), 1, 2);
   grid->addWidget(edPort, 1, 3);
-  grid->addWidget(label("Callsign", edCallsign), 2, 0);
-  grid->addWidget(edCallsign, 2, 1);
-  grid->addWidget(label("Packets/s", edPace), 2, 2);
-  grid->addWidget(edPace, 2, 3);
-  grid->addWidget(label("Filter", edFilter), 3, 0);
-  grid->addWidget(edFilter, 3, 1, 1, 3);
+  grid->addWidget(label("Filter", edFilter), 2, 0);
+  grid->addLayout(filterRow, 2, 1, 1, 3);
+  grid->addWidget(label("Serial port", cbxSerialDevice), 3, 0);
+  grid->addWidget(cbxSerialDevice, 3, 1);
+  grid->addWidget(label("Bits/s", cbxSerialBaud), 3, 2);
+  grid->addWidget(cbxSerialBaud, 3, 3);
   grid->addWidget(label("Capture file", edCaptureFile), 4, 0);
-  grid->addLayout(captureRow, 4, 1, 1, 3);
+  grid->addLayout(captureRow, 4, 1);
+  grid->addWidget(label("Packets/s", edPace), 4, 2);
+  grid->addWidget(edPace, 4, 3);
   // A long capture path in the state text is cut at the right instead of widening the window.
   lblConnectionState->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   grid->addWidget(lblConnectionState, 5, 0, 1, 3);
   grid->addWidget(btnApplyConnection, 5, 3);
+  grid->addWidget(lblSourceNote, 6, 0, 1, 4);
   grid->setColumnStretch(1, 1);
-  grid->setRowStretch(6, 1);
+  grid->setRowStretch(7, 1);
   return tsConnection;
 }
 
@@ -479,6 +522,7 @@ void TMainForm::WireControls() {
           [this] { RunGuarded([this] { cbxPrinterChange(); }); });
   connect(cbxPrinter->lineEdit(), &QLineEdit::textEdited, this,
           [this] { RunGuarded([this] { cbxPrinterChange(); }); });
+  connect(cbxTransport, &QComboBox::currentIndexChanged, this, [this] { cbxTransportChange(); });
   cbDisablePrinting->installEventFilter(this);
 }
 

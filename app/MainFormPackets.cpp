@@ -11,6 +11,7 @@
 
 #include "app/MainForm.h"
 #include "parse/HostIntake.h"
+#include "select/CallsignText.h"
 #include "select/EntryLines.h"
 #include "select/Selection.h"
 #include "widgets/ProgramText.h"
@@ -187,8 +188,11 @@ void TMainForm::FullTextBranch(const TAprsMsgPacket& packet, std::int64_t storeI
 // --- Station list and states --------------------------------------------------------
 
 void TMainForm::btnAddClick() {
-  const std::string entry = Trim(ProgramText(edStation->text()));
-  if (!entry.empty() && entry != "*") lbStationList->addItem(DisplayText(entry));
+  const std::string entry = UpperCase(Trim(ProgramText(edStation->text())));
+  if (entry.empty()) return;
+  // The field keeps what was typed, so a slip can be mended.
+  if (!IsStationListEntry(entry)) throw std::runtime_error(NotAStationListEntryText(entry));
+  lbStationList->addItem(DisplayText(entry));
   edStation->clear();
 }
 
@@ -284,6 +288,15 @@ void TMainForm::FillPrinterBox() {
   cbxPrinter->addItems(FPrintJobs->Printers());
   cbxPrinter->setCurrentIndex(-1);
   cbxPrinter->setEditText(QStringLiteral("(default)"));
+  if (!FSetup.Options.Printer.isEmpty()) {
+    const int index = FPrintJobs->Printers().indexOf(FSetup.Options.Printer);
+    if (index < 0)
+      throw EPrintError("There is no printer \"" + FSetup.Options.Printer.toStdString() + "\" here");
+    cbxPrinter->setCurrentIndex(index);
+    FPrintJobs->SelectPrinter(index);
+  }
+  UpdatePrintTarget();
+  ShowSourceNote();
 }
 
 void TMainForm::cbxPrinterChange() {

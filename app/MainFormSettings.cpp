@@ -2,12 +2,14 @@
 // logger, the host link with its "Connection" page, and the wiring of the buttons.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <cmath>
 #include <stdexcept>
 
@@ -15,7 +17,9 @@
 #ifdef QM_HAVE_COM_HOST_LINK
 #include "host/com/ComHostLink.h"
 #endif
+#include "base/AsciiText.h"
 #include "generated/QuillmarkVersion.h"
+#include "select/CallsignText.h"
 #include "settings/StateKeeper.h"
 #include "widgets/ProgramText.h"
 
@@ -121,19 +125,59 @@ void TMainForm::LoadHostSettings() {
     if (baud > 0) s.SerialBaud = baud;
     session.Close();
   }
+  FSetup.Options.ApplyTo(s);
   FHostSettings = s;
   ShowHostSettings();
 }
 
 void TMainForm::ShowHostSettings() {
   const THostSettings& s = FHostSettings;
-  cbxTransport->setCurrentIndex(static_cast<int>(s.Transport));
-  edServer->setText(DisplayText(s.Server));
-  edPort->setText(QString::number(s.Port));
+  {
+    const QSignalBlocker quiet(cbxTransport);
+    cbxTransport->setCurrentIndex(std::max(0, cbxTransport->findData(static_cast<int>(s.Transport))));
+  }
+  edServer->setText(DisplayText(s.EffectiveServer()));
+  edPort->setText(s.EffectivePort() == 0 ? QString() : QString::number(s.EffectivePort()));
   edCallsign->setText(DisplayText(s.Callsign));
   edFilter->setText(DisplayText(s.Filter));
   edCaptureFile->setText(DisplayText(s.CaptureFile));
   edPace->setText(QString::number(s.Pace));
+  cbxSerialDevice->setCurrentText(DisplayText(s.SerialDevice));
+  cbxSerialBaud->setCurrentText(QString::number(s.SerialBaud));
+  FShownTransport = s.Transport;
+  EnableConnectionFields();
+}
+
+void TMainForm::cbxTransportChange() {
+  const auto chosen = static_cast<THostSettings::TTransport>(cbxTransport->currentData().toInt());
+  // A field left empty or at the previous source's usual value takes this one's.
+  const QString server = edServer->text().trimmed();
+  if (server.isEmpty() || server == QString::fromStdString(THostSettings::DefaultServer(FShownTransport)))
+    edServer->setText(QString::fromStdString(THostSettings::DefaultServer(chosen)));
+  const QString port = edPort->text().trimmed();
+  if (port.isEmpty() || port == QStringLiteral("0") ||
+      port == QString::number(THostSettings::DefaultPort(FShownTransport))) {
+    const int usual = THostSettings::DefaultPort(chosen);
+    edPort->setText(usual == 0 ? QString() : QString::number(usual));
+  }
+  FShownTransport = chosen;
+  EnableConnectionFields();
+}
+
+void TMainForm::EnableConnectionFields() {
+  const auto t = static_cast<THostSettings::TTransport>(cbxTransport->currentData().toInt());
+  const bool tcp = t == THostSettings::htAprsIs || t == THostSettings::htKissTcp;
+  const bool serial = t == THostSettings::htKissSerial;
+  const bool replay = t == THostSettings::htReplay;
+  for (QWidget* w : std::initializer_list<QWidget*>{edServer, edPort}) w->setEnabled(tcp);
+  for (QWidget* w : std::initializer_list<QWidget*>{edFilter, lblFilterHelp})
+    w->setEnabled(t == THostSettings::htAprsIs);
+  for (QWidget* w : std::initializer_list<QWidget*>{cbxSerialDevice, cbxSerialBaud}) w->setEnabled(serial);
+  for (QWidget* w : std::initializer_list<QWidget*>{edCaptureFile, btnBrowseCapture, edPace})
+    w->setEnabled(replay);
+  // The own callsign picks this station's messages whatever the source; the station program
+  // tells its own.
+  edCallsign->setEnabled(t != THostSettings::htStationProgram);
 }
 
 void TMainForm::ConnectHost() {
@@ -156,24 +200,75 @@ void TMainForm::ConnectHost() {
   connect(link, &TclsUIV::StateChanged, this,
           [this](const QString& text) { lblConnectionState->setText(text); });
   link->Start();
+  UpdatePrintTarget();
+  ShowSourceNote();
+}
+
+bool TMainForm::PlaysBundledDemo() const {
+  return clsUIV1 && clsUIV1->PlaysBundledDemo();
+}
+
+void TMainForm::UpdatePrintTarget() {
+  if (!FPrintJobs) return;
+  QString folder = FSetup.Options.PrintToFolder;
+  if (folder.isEmpty() && PlaysBundledDemo())
+    folder = QDir(QString::fromStdString(FPaths.LogDir.empty() ? std::string(".") : FPaths.LogDir))
+                 .absoluteFilePath(QStringLiteral("demo-pages"));
+  FPrintJobs->SetOutputFolder(folder);
+}
+
+QString TMainForm::PdfFolderUsed() const {
+  if (!FPrintJobs || FPrintJobs->OutputFolder().isEmpty() || !QDir(FPrintJobs->OutputFolder()).exists())
+    return {};
+  return FPrintJobs->OutputFolder();
+}
+
+void TMainForm::ShowSourceNote() {
+  QString note;
+  if (FFirstStart)
+    note = QStringLiteral(
+               "Welcome to Quillmark. Enter your callsign, choose where the packets come from and "
+               "press Apply; the settings are kept in %1. ")
+               .arg(DisplayText(FPaths.IniFile));
+  if (PlaysBundledDemo())
+    note += QStringLiteral(
+                "Now playing the bundled demo traffic: its pages become PDF files in %1, never "
+                "paper, and the program closes when the demo is over (about two minutes).")
+                .arg(FPrintJobs ? FPrintJobs->OutputFolder() : QStringLiteral("the data folder"));
+  lblSourceNote->setText(note);
+  lblSourceNote->setVisible(!note.isEmpty());
 }
 
 void TMainForm::btnApplyConnectionClick() {
   THostSettings s = FHostSettings;
-  s.Transport = static_cast<THostSettings::TTransport>(std::max(0, cbxTransport->currentIndex()));
+  s.Transport = static_cast<THostSettings::TTransport>(cbxTransport->currentData().toInt());
   s.Server = Trim(ProgramText(edServer->text()));
   bool ok = false;
-  const int port = edPort->text().trimmed().toInt(&ok);
-  if (!ok || port < 0 || port > 65535) throw std::runtime_error("The port must be a number from 0 to 65535");
+  const QString portText = edPort->text().trimmed();
+  const int port = portText.isEmpty() ? 0 : portText.toInt(&ok);
+  if ((!portText.isEmpty() && !ok) || port < 0 || port > 65535)
+    throw std::runtime_error("The port must be a number from 0 to 65535");
   s.Port = port;
-  s.Callsign = Trim(ProgramText(edCallsign->text()));
+  s.Callsign = UpperCase(Trim(ProgramText(edCallsign->text())));
+  if (s.Callsign.empty() && s.Transport == THostSettings::htAprsIs)
+    throw std::runtime_error("The APRS-IS server needs your callsign to log in");
+  if (!s.Callsign.empty() && !IsCallsign(s.Callsign)) throw std::runtime_error(NotACallsignText(s.Callsign));
   s.Filter = Trim(ProgramText(edFilter->text()));
+  for (const char c : s.Filter)
+    if (c < 0x20 || c > 0x7E) throw std::runtime_error("The filter may hold printable ASCII characters only");
   s.CaptureFile = Trim(ProgramText(edCaptureFile->text()));
   const double pace = edPace->text().trimmed().toDouble(&ok);
   // "nan" and "inf" read as numbers but pace nothing.
   if (!ok || !std::isfinite(pace) || pace < 0)
     throw std::runtime_error("Packets per second must be a number, 0 or more");
   s.Pace = pace;
+  s.SerialDevice = Trim(ProgramText(cbxSerialDevice->currentText()));
+  if (s.SerialDevice.empty() && s.Transport == THostSettings::htKissSerial)
+    throw std::runtime_error("Choose the serial port of the TNC");
+  const int baud = cbxSerialBaud->currentText().trimmed().toInt(&ok);
+  if (!ok || baud < 1 || baud > 4000000)
+    throw std::runtime_error("The serial speed must be a number of bits a second, from 1 to 4000000");
+  s.SerialBaud = baud;
 
   {
     TSettingsSession session(*FSettings);

@@ -10,10 +10,9 @@
 
 namespace qm {
 
-// The weather-alert Finger server. No public NWS Finger service is run today, so this is
-// a plain descriptive name that the operator points at the alert server of his choice
-// through the hosts file or the local name service.
-inline constexpr char kNwsFingerHost[] = "nws-finger";
+// The public weather-alert Finger server: it answers a query of the alert's originating
+// station and the first three characters of its message number, for alerts still active.
+inline constexpr char kNwsFingerHost[] = "wxsvr.ae5pl.net";
 
 // Limits that keep a silent or endless server from freezing the window for long.
 struct TFingerBounds {

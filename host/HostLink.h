@@ -27,6 +27,8 @@ class TclsUIV : public QObject {
   virtual void Start() = 0;
   // Stops at once; no event is emitted afterwards until the next Start.
   virtual void Stop() = 0;
+  // True for the replay of the bundled demo traffic, whose pages must never reach paper.
+  virtual bool PlaysBundledDemo() const { return false; }
 
  signals:
   void OnDataAvailable();

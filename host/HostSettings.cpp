@@ -29,19 +29,34 @@ THostSettings::TTransport TransportFromName(const std::string& name, THostSettin
   return fallback;
 }
 
-int THostSettings::EffectivePort() const {
-  if (Port != 0) return Port;
-  switch (Transport) {
+int THostSettings::DefaultPort(TTransport transport) {
+  switch (transport) {
     case htAprsIs:
       return DefaultAprsIsPort;
     case htKissTcp:
       return DefaultKissPort;
-    case htReplay:
-    case htStationProgram:
-    case htKissSerial:
-      break;
+    default:
+      return 0;
   }
-  return 0;
+}
+
+std::string THostSettings::DefaultServer(TTransport transport) {
+  switch (transport) {
+    case htAprsIs:
+      return DefaultAprsIsServer;
+    case htKissTcp:
+      return DefaultKissServer;
+    default:
+      return {};
+  }
+}
+
+int THostSettings::EffectivePort() const {
+  return Port != 0 ? Port : DefaultPort(Transport);
+}
+
+std::string THostSettings::EffectiveServer() const {
+  return Server.empty() ? DefaultServer(Transport) : Server;
 }
 
 }  // namespace qm

@@ -15,12 +15,12 @@ struct THostSettings {
 #else
   TTransport Transport = htReplay;
 #endif
-  std::string Callsign = "Q0DEMO-9";
-  std::string Server = "127.0.0.1";
-  int Port = 0;             // 0 = the transport's usual port (14580 APRS-IS, 8001 KISS TCP)
-  std::string Filter;       // APRS-IS server-side filter; empty = none
-  std::string CaptureFile;  // replay; empty = the bundled demo traffic
-  double Pace = 3.0;        // replay, packets per second; 0 = as fast as the window takes them
+  std::string Callsign;  // the operator's; empty until entered (APRS-IS cannot log in without it)
+  std::string Server;    // empty = the transport's usual server (see EffectiveServer)
+  int Port = 0;          // 0 = the transport's usual port (14580 APRS-IS, 8001 KISS TCP)
+  std::string Filter = DefaultAprsIsFilter;  // APRS-IS server-side filter; empty = none
+  std::string CaptureFile;                   // replay; empty = the bundled demo traffic
+  double Pace = 3.0;  // replay, packets per second; 0 = as fast as the window takes them
 #ifdef _WIN32
   std::string SerialDevice = "COM1";  // KISS serial: the TNC's port
 #else
@@ -37,6 +37,18 @@ struct THostSettings {
 
   static constexpr int DefaultAprsIsPort = 14580;
   static constexpr int DefaultKissPort = 8001;
+  // The APRS-IS servers' own rotation of the core and tier-2 servers.
+  static constexpr const char* DefaultAprsIsServer = "rotate.aprs2.net";
+  // A TNC program such as Direwolf on this machine.
+  static constexpr const char* DefaultKissServer = "127.0.0.1";
+  // Every message packet the server sees: messages, bulletins, announcements, NWS alerts.
+  static constexpr const char* DefaultAprsIsFilter = "t/m";
+
+  // Server, or the transport's usual one when Server is empty.
+  std::string EffectiveServer() const;
+  // The usual server and port of a transport ("" and 0 for those without).
+  static std::string DefaultServer(TTransport transport);
+  static int DefaultPort(TTransport transport);
 
   // Port, or the transport's usual one when Port is 0.
   int EffectivePort() const;

@@ -15,9 +15,15 @@ class TReplayHostLink : public TclsUIV {
   explicit TReplayHostLink(const THostSettings& settings, QObject* parent = nullptr);
 
   std::string PacketText() override { return FPacketText; }
-  void FillMyInfo(TclsMyInfo& info) override { info.SetMyCallsign(FSettings.Callsign); }
+  // The demo traffic is made for its own station; with no callsign entered it is that one.
+  void FillMyInfo(TclsMyInfo& info) override {
+    info.SetMyCallsign(PlaysBundledDemo() && FSettings.Callsign.empty() ? kDemoCallsign : FSettings.Callsign);
+  }
   void Start() override;
   void Stop() override;
+  bool PlaysBundledDemo() const override { return FSettings.CaptureFile.empty(); }
+
+  static constexpr const char* kDemoCallsign = "Q0DEMO-9";
 
   // The capture replayed when none is named: samples/demo-traffic.txt beside the executable,
   // else the copy in the source tree.

@@ -33,12 +33,13 @@ QString TTcpHostLink::SettingsError() const {
 }
 
 QString TTcpHostLink::Where() const {
-  return QString::fromStdString(FSettings.Server) + ":" + QString::number(FSettings.EffectivePort());
+  return QString::fromStdString(FSettings.EffectiveServer()) + ":" +
+         QString::number(FSettings.EffectivePort());
 }
 
 void TTcpHostLink::Open() {
   if (FSettings.ConnectTimeoutMs > 0) FConnectTimer.start(FSettings.ConnectTimeoutMs);
-  FSocket.connectToHost(QString::fromStdString(FSettings.Server),
+  FSocket.connectToHost(QString::fromStdString(FSettings.EffectiveServer()),
                         static_cast<quint16>(FSettings.EffectivePort()));
 }
 

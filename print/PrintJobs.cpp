@@ -5,7 +5,9 @@
 #endif
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QMarginsF>
@@ -152,7 +154,7 @@ TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const Q
 
   // The open job keeps its printer, whatever is chosen while it spools.
   const std::shared_ptr<QPrinter> printer = FPrinter;
-  if (FOutputFile.isEmpty() && !WritesFile(*printer)) {
+  if (FOutputFile.isEmpty() && FOutputFolder.isEmpty() && !WritesFile(*printer)) {
     if (FCurrentName.isEmpty()) throw EPrintError(NoDefaultText.toStdString());
     if (!printer->isValid() || printer->outputFormat() != QPrinter::NativeFormat ||
         printer->printerName() != FCurrentName)
@@ -163,6 +165,11 @@ TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const Q
   if (!FOutputFile.isEmpty()) {
     PrintToPdf(*printer, FOutputFile, text, font, title);
     return TJobTicket{FOutputFile, 0};
+  }
+  if (!FOutputFolder.isEmpty()) {
+    const QString file = NewFolderPdf();
+    PrintToPdf(*printer, file, text, font, title);
+    return TJobTicket{file, 0};
   }
   if (WritesFile(*printer)) {
     PrepareJob(*printer, title);
@@ -182,6 +189,18 @@ TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const Q
   LayOut(*printer, text, JobFont(font));
   return TJobTicket{printer->printerName(), 0};
 #endif
+}
+
+QString TPrintJobs::NewFolderPdf() const {
+  QDir dir(FOutputFolder);
+  if (!dir.mkpath(QStringLiteral(".")))
+    throw EPrintError("Unable to create the folder \"" + FOutputFolder.toStdString() +
+                      "\" for the PDF files");
+  const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+  for (int n = 1;; ++n) {
+    const QString name = dir.filePath(QStringLiteral("quillmark-%1-%2.pdf").arg(stamp).arg(n));
+    if (!QFileInfo::exists(name)) return name;
+  }
 }
 
 void TPrintJobs::PrintToPdf(const QPrinter& settings, const QString& file, const QString& text,

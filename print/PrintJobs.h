@@ -99,6 +99,10 @@ class TPrintJobs {
   // Non-empty: jobs write a PDF file there instead of going to a printer.
   void SetOutputFile(const QString& path);
   QString OutputFile() const { return FOutputFile; }
+  // Non-empty: every job becomes a PDF file of its own in this folder (created when missing),
+  // "quillmark-<yyyyMMdd-HHmmss>-<n>.pdf", instead of going to a printer. OutputFile wins.
+  void SetOutputFolder(const QString& dir) { FOutputFolder = dir; }
+  QString OutputFolder() const { return FOutputFolder; }
 
   // Prints `text` as one job: every CR, CR LF or LF ends a line (a break at the very end
   // starts no further line); a line wider than the page continues on the next printed
@@ -121,6 +125,8 @@ class TPrintJobs {
   void MakeCurrent(const QString& name);
   void LayOut(QPrinter& printer, const QString& text, const QFont& font);
   void PrepareJob(QPrinter& printer, const QString& title) const;
+  // A free name for the next job's file in the output folder, created when missing.
+  QString NewFolderPdf() const;
   // Lays the job out into a PDF file, on the page `settings` describe.
   void PrintToPdf(const QPrinter& settings, const QString& file, const QString& text, const QFont& font,
                   const QString& title);
@@ -135,6 +141,7 @@ class TPrintJobs {
   // Writes the PDF files of jobs that go to a file or to the spooler.
   std::unique_ptr<QPrinter> FPdf;
   QString FOutputFile;
+  QString FOutputFolder;
   bool FBusy = false;
   TPrintStats FLastJob;
 };

@@ -127,10 +127,11 @@ TEST_F(MainFormTest, EditsAndLabelsStartAsDesigned) {
       {"edMsgCount", form.edMsgCount, "20", "Number of messages to hold before printing a full page"},
       {"edStation", form.edStation, "",
        "Enter items here to add to the list (a single trailing wild card \"*\" character is allowed)"},
-      {"edServer", form.edServer, "127.0.0.1", nullptr},
-      {"edPort", form.edPort, "0", nullptr},
-      {"edCallsign", form.edCallsign, "Q0DEMO-9", nullptr},
-      {"edFilter", form.edFilter, "", nullptr},
+      // The demo replay uses no server; the operator's callsign is asked for.
+      {"edServer", form.edServer, "", nullptr},
+      {"edPort", form.edPort, "", nullptr},
+      {"edCallsign", form.edCallsign, "", nullptr},
+      {"edFilter", form.edFilter, "t/m", nullptr},
       {"edCaptureFile", form.edCaptureFile, "", nullptr},
       {"edPace", form.edPace, "3", nullptr},
   };
@@ -164,10 +165,11 @@ TEST_F(MainFormTest, EditsAndLabelsStartAsDesigned) {
   }
   EXPECT_TRUE(form.Label2->font().underline());
   EXPECT_EQ(Find<QComboBox>(form, "cbxTransport"), form.cbxTransport);
-  EXPECT_EQ(form.cbxTransport->count(), 3);
+  EXPECT_EQ(form.cbxTransport->count(), 4);
   EXPECT_EQ(form.cbxTransport->itemText(0), QStringLiteral("Replay a capture file"));
   EXPECT_EQ(form.cbxTransport->itemText(1), QStringLiteral("APRS-IS server"));
   EXPECT_EQ(form.cbxTransport->itemText(2), QStringLiteral("KISS TNC over TCP"));
+  EXPECT_EQ(form.cbxTransport->itemText(3), QStringLiteral("KISS TNC on a serial port"));
 }
 
 TEST_F(MainFormTest, StationEditTurnsTypedLettersIntoCapitals) {
@@ -186,16 +188,21 @@ TEST_F(MainFormTest, PagesGroupsAndLists) {
   ASSERT_EQ(form.PageControl1->count(), 4);
   const char* pages[] = {"Message Options", "NWS Options", "Connection", "About"};
   for (int i = 0; i < 4; ++i) EXPECT_EQ(form.PageControl1->tabText(i), QString::fromLatin1(pages[i]));
-  EXPECT_EQ(form.PageControl1->currentIndex(), 0);
+  // Without a settings file the window opens where the operator says who and where from.
+  EXPECT_TRUE(form.FirstStart());
+  EXPECT_EQ(form.PageControl1->currentWidget(), form.tsConnection);
 
   struct GroupCase {
     const char* name;
     QGroupBox* member;
     const char* title;
   } groups[] = {
-      {"gbPrinter", form.gbPrinter, "Printer"},           {"gbGroups", form.gbGroups, "Groups"},
-      {"gbNwsMessage", form.gbNwsMessage, "NWS Message"}, {"gbFinger", form.gbFinger, "Finger nws-finger"},
-      {"gbStates", form.gbStates, " Selected States "},   {"gbPages", form.gbPages, ""},
+      {"gbPrinter", form.gbPrinter, "Printer"},
+      {"gbGroups", form.gbGroups, "Groups"},
+      {"gbNwsMessage", form.gbNwsMessage, "NWS Message"},
+      {"gbFinger", form.gbFinger, "Finger wxsvr.ae5pl.net"},
+      {"gbStates", form.gbStates, " Selected States "},
+      {"gbPages", form.gbPages, ""},
   };
   for (const auto& g : groups) {
     SCOPED_TRACE(g.name);

@@ -5,7 +5,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMap>
@@ -135,6 +137,39 @@ TEST(PacketFlowCups, SpoolerStoppedMidRunLosesNothingAndPrintsNothingTwice) {
     }
   } while (printed.size() < sent && timer.elapsed() < 60000 && (QThread::msleep(200), true));
   for (int n = 1; n <= sent; ++n) EXPECT_EQ(printed.value(n), 1) << "message " << n;
+}
+
+// A first start (no settings file) replays the bundled demo: its pages become PDF files in
+// the data folder and none reaches the default printer, which is a real CUPS queue here.
+TEST(PacketFlowCups, FirstStartDemoNeverReachesTheDefaultPrinter) {
+  test::TFormEnvironment env;
+  TMainFormSetup setup = env.Setup();
+  setup.CreateHost = nullptr;  // the real replay of the bundled demo traffic
+  setup.Printers.reset();
+  setup.PrintToFile.clear();
+  setup.Options.Pace = 0;  // as --pace 0 would: as fast as the window takes them
+  ASSERT_FALSE(QFileInfo::exists(QString::fromStdString(setup.IniFile)));
+  const QSet<int> before = test::CompletedJobIds();
+  bool ended = false;
+  TMainForm form(std::move(setup));
+  form.EndApplication = [&] { ended = true; };
+  ASSERT_EQ(form.FPrintJobs->CurrentPrinterName(), test::CupsPdfQueue);
+  EXPECT_TRUE(form.FirstStart());
+  const QString pages = env.Dir.path() + QStringLiteral("/demo-pages");
+  EXPECT_TRUE(form.lblSourceNote->text().contains(pages)) << form.lblSourceNote->text().toStdString();
+  form.cbBull->setChecked(true);
+  ASSERT_TRUE(test::WaitFor([&] { return ended; }, 120000)) << "the demo never ended";
+
+  const QStringList pdfs = QDir(pages).entryList({QStringLiteral("quillmark-*.pdf")}, QDir::Files);
+  EXPECT_GE(pdfs.size(), 1);
+  EXPECT_EQ(form.PdfFolderUsed(), pages);
+  QThread::msleep(2000);  // a job wrongly sent would have completed by now
+  EXPECT_EQ(test::CompletedJobIds() - before, QSet<int>{});
+  QProcess lpstat;
+  lpstat.start(QStringLiteral("lpstat"), {QStringLiteral("-o"), test::CupsPdfQueue});
+  ASSERT_TRUE(lpstat.waitForFinished(10000));
+  EXPECT_EQ(lpstat.readAllStandardOutput().trimmed(), QByteArray());
+  EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
 }
 
 }  // namespace

@@ -149,8 +149,12 @@ TEST_F(SettingsWindowTest, FirstStartWritesOnlyTheVersionAndShowsTheDefaults) {
   for (int i = 0; i < 52; ++i)
     EXPECT_EQ(form.clbStates->item(i)->text().toStdString(), StateCodes()[static_cast<std::size_t>(i)]);
   EXPECT_TRUE(CheckedStates(form).isEmpty());
-  EXPECT_EQ(form.edPort->text(), QStringLiteral("0"));
+  EXPECT_EQ(form.edPort->text(), QString());
   EXPECT_EQ(form.edPace->text(), QStringLiteral("3"));
+  // The demo plays: only its fields are open, and the window says what happens and where.
+  EXPECT_TRUE(form.edCaptureFile->isEnabled());
+  EXPECT_FALSE(form.edServer->isEnabled());
+  EXPECT_TRUE(form.lblSourceNote->text().startsWith(QStringLiteral("Welcome to Quillmark.")));
 
   // Changing controls and leaving the window alone writes nothing until a save.
   form.cbAnn->click();
@@ -495,9 +499,8 @@ TEST_F(SettingsWindowTest, InvalidPortOrPaceIsReportedAndNothingReconnects) {
     const char* pace;
     std::string error;
   } cases[] = {
-      {"70000", "3", port}, {"-1", "3", port},     {"abc", "3", port},
-      {"", "3", port},      {"8001", "-1", pace},  {"8001", "x", pace},
-      {"8001", "", pace},   {"8001", "nan", pace}, {"8001", "inf", pace},
+      {"70000", "3", port}, {"-1", "3", port},  {"abc", "3", port},    {"8001", "-1", pace},
+      {"8001", "x", pace},  {"8001", "", pace}, {"8001", "nan", pace}, {"8001", "inf", pace},
   };
   int made = 0;
   TMainFormSetup setup = env.Setup();
@@ -520,6 +523,43 @@ TEST_F(SettingsWindowTest, InvalidPortOrPaceIsReportedAndNothingReconnects) {
     EXPECT_EQ(env.Host, host);
     EXPECT_EQ(env.HostSettings.Transport, THostSettings::htReplay);
     EXPECT_EQ(Ini(), kVersionOnly);
+  }
+}
+
+// A login the server would refuse or mangle is stopped at the window and never stored.
+TEST_F(SettingsWindowTest, BadCallsignOrFilterIsReportedAndNotStored) {
+  struct Case {
+    const char* call;
+    const char* filter;
+    const char* error;  // nullptr: applied
+  } cases[] = {
+      {"MY CALL 123456789", "t/m", "\"MY CALL 123456789\" is not a callsign"},
+      {"", "t/m", "The APRS-IS server needs your callsign to log in"},
+      {"N0CALL-1", "t/m\xC2\xA0m/50", "The filter may hold printable ASCII characters only"},
+      {"n0call-10", "t/m m/50", nullptr},
+  };
+  TMainForm form(env.Setup());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.call);
+    env.Errors.clear();
+    form.cbxTransport->setCurrentIndex(form.cbxTransport->findData(int(THostSettings::htAprsIs)));
+    EXPECT_TRUE(form.edFilter->isEnabled());
+    EXPECT_FALSE(form.edCaptureFile->isEnabled());
+    form.edCallsign->setText(QString::fromUtf8(c.call));
+    form.edFilter->setText(QString::fromUtf8(c.filter));
+    form.btnApplyConnection->click();
+    if (c.error) {
+      ASSERT_EQ(env.Errors.size(), 1);
+      EXPECT_TRUE(env.Errors.front().startsWith(QString::fromUtf8(c.error)))
+          << env.Errors.front().toStdString();
+      EXPECT_EQ(Ini(), kVersionOnly);
+    } else {
+      EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
+      EXPECT_EQ(env.HostSettings.Callsign, "N0CALL-10");
+      EXPECT_EQ(env.HostSettings.EffectiveServer(), "rotate.aprs2.net");
+      EXPECT_EQ(env.HostSettings.EffectivePort(), 14580);
+      EXPECT_NE(Ini().find("Callsign=N0CALL-10\r\n"), std::string::npos);
+    }
   }
 }
 
@@ -557,7 +597,9 @@ TEST_F(SettingsWindowTest, DamagedConnectionSectionFallsBackToTheUsualValues) {
     EXPECT_EQ(env.HostSettings.Pace, c.pace);
     EXPECT_EQ(env.HostSettings.SerialDevice, c.device);
     EXPECT_EQ(env.HostSettings.SerialBaud, c.baud);
-    EXPECT_EQ(form.edPort->text(), QString::number(c.port));
+    // The page shows the port in use: the transport's usual one when none is stored.
+    const int shown = env.HostSettings.EffectivePort();
+    EXPECT_EQ(form.edPort->text(), shown == 0 ? QString() : QString::number(shown));
     EXPECT_EQ(form.edPace->text(), QString::number(c.pace));
     EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
   }

@@ -172,7 +172,7 @@ TEST(AprsIsLinkTest, ReconnectsAfterDropAndLogsInAgain) {
   ASSERT_TRUE(rec.WaitState("Retrying in 0.1 s: "));
   QTcpSocket* second = server.Accept();
   ASSERT_NE(second, nullptr);
-  EXPECT_EQ(TLoopbackServer::ReadLine(second), "user N0CALL-5 pass -1 vers Quillmark 1.3.3\r\n");
+  EXPECT_EQ(TLoopbackServer::ReadLine(second), "user N0CALL-5 pass -1 vers Quillmark 1.3.3 filter t/m\r\n");
   TLoopbackServer::Write(second, "A>B:two\r\n");
   ASSERT_TRUE(rec.WaitTexts(2));
   // The half line of the dropped connection is not glued to the new one.

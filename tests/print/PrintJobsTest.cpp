@@ -5,6 +5,7 @@
 #include "print/CupsSpool.h"
 #endif
 
+#include <QDir>
 #include <QFile>
 #include <QFontInfo>
 #include <QPrinter>
@@ -492,6 +493,30 @@ TEST(CupsJobOptionsTest, TheSetupReachesTheSpoolerAsQtsEngineWouldPassIt) {
   }
 }
 #endif
+
+}  // namespace
+}  // namespace qm
+
+namespace qm {
+namespace {
+
+// Each job into a file of its own in the output folder; a folder that cannot be made fails the
+// job instead of reporting it printed.
+TEST_F(PrintToPdf, OutputFolderTakesEachJobAsAFileOfItsOwn) {
+  TPrintJobs jobs(TPrinterList{});
+  const QString folder = FDir.filePath(QStringLiteral("pages/new"));
+  jobs.SetOutputFolder(folder);
+  const QString first = jobs.PrintText(QStringLiteral("first job"), ListFont()).Printer;
+  const QString second = jobs.PrintText(QStringLiteral("second job"), ListFont()).Printer;
+  EXPECT_NE(first, second);
+  EXPECT_EQ(QDir(folder).entryList({QStringLiteral("quillmark-*.pdf")}, QDir::Files).size(), 2);
+  EXPECT_EQ(PdfLines(second), QStringList{QStringLiteral("second job")});
+
+  QFile blocker(FDir.filePath(QStringLiteral("file")));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  jobs.SetOutputFolder(FDir.filePath(QStringLiteral("file/pages")));
+  EXPECT_THROW(jobs.PrintText(QStringLiteral("lost?"), ListFont()), EPrintError);
+}
 
 }  // namespace
 }  // namespace qm

@@ -1,0 +1,275 @@
+#include "app/CommandLine.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <cmath>
+
+#include "generated/QuillmarkVersion.h"
+#include "select/CallsignText.h"
+
+namespace qm {
+namespace {
+
+// Options of Qt's application objects, taken by them, not by this program.
+constexpr const char* kQtValueOptions[] = {"platform",        "platformpluginpath",
+                                           "platformtheme",   "plugin",
+                                           "qwindowgeometry", "qwindowicon",
+                                           "qwindowtitle",    "style",
+                                           "stylesheet",      "session",
+                                           "display",         "geometry"};
+constexpr const char* kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+struct TBadValue {
+  QString Text;
+};
+
+// "HOST", "HOST:PORT", "[IPv6]" or "[IPv6]:PORT".
+void ReadHostAndPort(const QString& option, const QString& value, std::string& host, int& port) {
+  QString h = value;
+  QString p;
+  if (value.startsWith(QLatin1Char('['))) {
+    const int close = value.indexOf(QLatin1Char(']'));
+    if (close < 0) throw TBadValue{QStringLiteral("--%1: \"%2\" lacks its \"]\"").arg(option, value)};
+    h = value.mid(1, close - 1);
+    const QString rest = value.mid(close + 1);
+    if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':')))
+      throw TBadValue{QStringLiteral("--%1: \"%2\" is not HOST:PORT").arg(option, value)};
+    p = rest.mid(1);
+    if (rest.isEmpty()) p.clear();
+  } else if (value.count(QLatin1Char(':')) == 1) {
+    h = value.section(QLatin1Char(':'), 0, 0);
+    p = value.section(QLatin1Char(':'), 1);
+  }
+  if (h.trimmed().isEmpty() || h.contains(QLatin1Char(' ')))
+    throw TBadValue{QStringLiteral("--%1: \"%2\" names no host").arg(option, value)};
+  host = h.toStdString();
+  port = 0;
+  if (value.endsWith(QLatin1Char(':')) || !p.isEmpty()) {
+    bool ok = false;
+    port = p.toInt(&ok);
+    if (!ok || port < 1 || port > 65535)
+      throw TBadValue{
+          QStringLiteral("--%1: the port must be a number from 1 to 65535, not \"%2\"").arg(option, p)};
+  }
+}
+
+// "DEVICE" or "DEVICE:BAUD" (a device path may hold colons of its own; only digits after the
+// last one are a speed).
+void ReadDeviceAndBaud(const QString& value, std::string& device, int& baud) {
+  QString d = value;
+  baud = 0;
+  const int colon = value.lastIndexOf(QLatin1Char(':'));
+  if (colon >= 0) {
+    bool ok = false;
+    const int speed = value.mid(colon + 1).toInt(&ok);
+    if (ok) {
+      if (speed < 1 || speed > 4000000)
+        throw TBadValue{
+            QStringLiteral("--serial: the speed must be from 1 to 4000000 bits a second, not \"%1\"")
+                .arg(value.mid(colon + 1))};
+      d = value.left(colon);
+      baud = speed;
+    }
+  }
+  if (d.isEmpty()) throw TBadValue{QStringLiteral("--serial: \"%1\" names no device").arg(value)};
+  device = d.toStdString();
+}
+
+// A folder the program may create files in: one that exists and can be written, or one whose
+// nearest existing parent can.
+void CheckFolder(const QString& option, const QString& dir) {
+  if (dir.isEmpty()) throw TBadValue{QStringLiteral("--%1 needs a folder").arg(option)};
+  QFileInfo info(dir);
+  if (info.exists() && !info.isDir())
+    throw TBadValue{QStringLiteral("--%1: \"%2\" is a file, not a folder").arg(option, dir)};
+  QString existing = QFileInfo(dir).absoluteFilePath();
+  while (!QFileInfo::exists(existing)) existing = QFileInfo(existing).absolutePath();
+  const QFileInfo parent(existing);
+  if (!parent.isDir() || !parent.isWritable())
+    throw TBadValue{QStringLiteral("--%1: \"%2\" cannot be written").arg(option, existing)};
+}
+
+bool IsPrintableAscii(const QString& text) {
+  for (const QChar c : text)
+    if (c.unicode() < 0x20 || c.unicode() > 0x7E) return false;
+  return true;
+}
+
+}  // namespace
+
+void TRunOptions::ApplyTo(THostSettings& settings) const {
+  if (Transport) {
+    settings.Transport = *Transport;
+    switch (*Transport) {
+      case THostSettings::htReplay:
+        settings.CaptureFile = CaptureFile;
+        break;
+      case THostSettings::htAprsIs:
+      case THostSettings::htKissTcp:
+        settings.Server = Server;
+        settings.Port = Port;
+        break;
+      case THostSettings::htKissSerial:
+        settings.SerialDevice = SerialDevice;
+        if (SerialBaud > 0) settings.SerialBaud = SerialBaud;
+        break;
+      case THostSettings::htStationProgram:
+        break;
+    }
+  }
+  if (Pace) settings.Pace = *Pace;
+  if (Callsign) settings.Callsign = *Callsign;
+  if (Filter) settings.Filter = *Filter;
+}
+
+TCommandLine ParseCommandLine(const QStringList& arguments) {
+  QCommandLineParser parser;
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  parser.setApplicationDescription(
+      QStringLiteral("Keeps the APRS text messages an operator wants and prints them a page at a time.\n"
+                     "The options apply to this run only; none of them is stored."));
+  const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                QStringLiteral("Shows this help and ends."));
+  const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
+                                   QStringLiteral("Shows the version and ends."));
+  const QCommandLineOption replay(QStringLiteral("replay"),
+                                  QStringLiteral("Replays a capture file; the program ends when it is over."),
+                                  QStringLiteral("FILE"));
+  const QCommandLineOption pace(QStringLiteral("pace"),
+                                QStringLiteral("Replays N packets a second (0: as fast as they are taken)."),
+                                QStringLiteral("N"));
+  const QCommandLineOption aprsIs(
+      QStringLiteral("aprs-is"),
+      QStringLiteral("Takes packets from an APRS-IS server (port 14580 when not given)."),
+      QStringLiteral("HOST[:PORT]"));
+  const QCommandLineOption kiss(
+      QStringLiteral("kiss"),
+      QStringLiteral("Takes packets from a KISS TNC over TCP (port 8001 when not given)."),
+      QStringLiteral("HOST[:PORT]"));
+  const QCommandLineOption serial(QStringLiteral("serial"),
+                                  QStringLiteral("Takes packets from a KISS TNC on a serial port."),
+                                  QStringLiteral("DEVICE[:BAUD]"));
+  const QCommandLineOption callsign(QStringLiteral("callsign"),
+                                    QStringLiteral("Your callsign, for this station and the APRS-IS login."),
+                                    QStringLiteral("CALL"));
+  const QCommandLineOption filter(QStringLiteral("filter"),
+                                  QStringLiteral("The APRS-IS server-side filter (t/m: all messages)."),
+                                  QStringLiteral("TEXT"));
+  const QCommandLineOption printer(QStringLiteral("printer"), QStringLiteral("Prints on this printer."),
+                                   QStringLiteral("NAME"));
+  const QCommandLineOption toPdf(QStringLiteral("print-to-pdf"),
+                                 QStringLiteral("Writes every print job as a PDF file in DIR instead."),
+                                 QStringLiteral("DIR"));
+  const QCommandLineOption config(QStringLiteral("config"),
+                                  QStringLiteral("Keeps Quillmark.ini and the logs in DIR."),
+                                  QStringLiteral("DIR"));
+  parser.addOptions(
+      {help, version, replay, pace, aprsIs, kiss, serial, callsign, filter, printer, toPdf, config});
+  for (const char* name : kQtValueOptions) {
+    QCommandLineOption qt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+    qt.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(qt);
+  }
+  for (const char* name : kQtFlags) {
+    QCommandLineOption qt(QString::fromLatin1(name));
+    qt.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(qt);
+  }
+
+  TCommandLine result;
+  if (!parser.parse(arguments)) {
+    result.Action = TCommandLine::caError;
+    result.Text = parser.errorText();
+    return result;
+  }
+  if (parser.isSet(help)) {
+    result.Action = TCommandLine::caHelp;
+    result.Text = parser.helpText();
+    return result;
+  }
+  if (parser.isSet(version)) {
+    result.Action = TCommandLine::caVersion;
+    result.Text =
+        QStringLiteral("Quillmark %1.%2.%3").arg(version::Major).arg(version::Minor).arg(version::Release);
+    return result;
+  }
+  try {
+    if (!parser.positionalArguments().isEmpty())
+      throw TBadValue{QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first())};
+    for (const QString& name : parser.optionNames())
+      if (parser.optionNames().count(name) > 1)
+        throw TBadValue{QStringLiteral("--%1 is given twice").arg(name)};
+
+    TRunOptions& o = result.Options;
+    int sources = 0;
+    if (parser.isSet(replay)) {
+      ++sources;
+      const QString file = parser.value(replay);
+      const QFileInfo info(file);
+      if (!info.isFile() || !info.isReadable())
+        throw TBadValue{QStringLiteral("--replay: \"%1\" is not a file that can be read").arg(file)};
+      o.Transport = THostSettings::htReplay;
+      o.CaptureFile = info.absoluteFilePath().toStdString();
+    }
+    if (parser.isSet(aprsIs)) {
+      ++sources;
+      o.Transport = THostSettings::htAprsIs;
+      ReadHostAndPort(QStringLiteral("aprs-is"), parser.value(aprsIs), o.Server, o.Port);
+    }
+    if (parser.isSet(kiss)) {
+      ++sources;
+      o.Transport = THostSettings::htKissTcp;
+      ReadHostAndPort(QStringLiteral("kiss"), parser.value(kiss), o.Server, o.Port);
+    }
+    if (parser.isSet(serial)) {
+      ++sources;
+      o.Transport = THostSettings::htKissSerial;
+      ReadDeviceAndBaud(parser.value(serial), o.SerialDevice, o.SerialBaud);
+    }
+    if (sources > 1)
+      throw TBadValue{QStringLiteral("choose one packet source: --replay, --aprs-is, --kiss or --serial")};
+    if (parser.isSet(pace)) {
+      bool ok = false;
+      const double n = parser.value(pace).toDouble(&ok);
+      if (!ok || !std::isfinite(n) || n < 0)
+        throw TBadValue{
+            QStringLiteral("--pace: \"%1\" is not a number of 0 or more").arg(parser.value(pace))};
+      o.Pace = n;
+    }
+    if (parser.isSet(callsign)) {
+      const std::string call = parser.value(callsign).toUpper().toStdString();
+      if (!IsCallsign(call))
+        throw TBadValue{QStringLiteral("--callsign: ") +
+                        QString::fromStdString(NotACallsignText(parser.value(callsign).toStdString()))};
+      o.Callsign = call;
+    }
+    if (parser.isSet(filter)) {
+      const QString text = parser.value(filter).trimmed();
+      if (!IsPrintableAscii(text))
+        throw TBadValue{QStringLiteral("--filter: the filter may hold printable ASCII characters only")};
+      o.Filter = text.toStdString();
+    }
+    if (parser.isSet(printer)) {
+      o.Printer = parser.value(printer);
+      if (o.Printer.trimmed().isEmpty()) throw TBadValue{QStringLiteral("--printer needs a printer's name")};
+    }
+    if (parser.isSet(toPdf)) {
+      o.PrintToFolder = parser.value(toPdf);
+      CheckFolder(QStringLiteral("print-to-pdf"), o.PrintToFolder);
+      o.PrintToFolder = QFileInfo(o.PrintToFolder).absoluteFilePath();
+    }
+    if (parser.isSet(config)) {
+      o.ConfigDir = parser.value(config);
+      CheckFolder(QStringLiteral("config"), o.ConfigDir);
+      o.ConfigDir = QFileInfo(o.ConfigDir).absoluteFilePath();
+    }
+  } catch (const TBadValue& bad) {
+    result = TCommandLine{};
+    result.Action = TCommandLine::caError;
+    result.Text = bad.Text;
+  }
+  return result;
+}
+
+}  // namespace qm

@@ -1,0 +1,44 @@
+// The command line: options that choose this run's packet source, printer and folders. They
+// apply to this run only; nothing of them is stored (Apply on the Connection page stores what
+// the page shows, as always).
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <string>
+
+#include "host/HostSettings.h"
+
+namespace qm {
+
+struct TRunOptions {
+  std::optional<THostSettings::TTransport> Transport;  // set by --replay, --aprs-is, --kiss, --serial
+  std::string CaptureFile;
+  std::string Server;
+  int Port = 0;  // 0: the transport's usual one
+  std::string SerialDevice;
+  int SerialBaud = 0;  // 0: the stored speed
+  std::optional<double> Pace;
+  std::optional<std::string> Callsign;
+  std::optional<std::string> Filter;
+  QString Printer;        // a printer of the system's list, by name
+  QString PrintToFolder;  // every job a PDF file in this folder instead of on paper
+  QString ConfigDir;      // the folder of Quillmark.ini and the logs
+
+  // Puts this run's choices over the stored ones.
+  void ApplyTo(THostSettings& settings) const;
+};
+
+struct TCommandLine {
+  enum TAction { caRun, caHelp, caVersion, caError };
+  TAction Action = caRun;
+  TRunOptions Options;
+  QString Text;  // the help, the version line or what is wrong (without the program's name)
+};
+
+// Reads the arguments, the program's path first. Qt's own options (-platform, -style and the
+// like) are let through for the application object to take. Needs a Qt application object.
+TCommandLine ParseCommandLine(const QStringList& arguments);
+
+}  // namespace qm

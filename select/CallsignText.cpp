@@ -1,0 +1,48 @@
+#include "select/CallsignText.h"
+
+namespace qm {
+namespace {
+
+bool IsLetterOrDigit(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+std::size_t CountLettersAndDigits(std::string_view text, std::size_t from) {
+  std::size_t n = 0;
+  while (from + n < text.size() && IsLetterOrDigit(text[from + n])) ++n;
+  return n;
+}
+
+// Call "-" SSID, where the SSID may be empty only when `wildcard` follows it.
+bool IsCall(std::string_view text, bool wildcard) {
+  const std::size_t call = CountLettersAndDigits(text, 0);
+  if (call == 0 || call > 9) return false;
+  if (call == text.size()) return true;
+  if (text[call] != '-') return false;
+  const std::size_t ssid = CountLettersAndDigits(text, call + 1);
+  return call + 1 + ssid == text.size() && ssid <= 2 && (ssid > 0 || wildcard);
+}
+
+}  // namespace
+
+bool IsCallsign(std::string_view text) {
+  return IsCall(text, false);
+}
+
+bool IsStationListEntry(std::string_view text) {
+  if (!text.empty() && text.back() == '*') return IsCall(text.substr(0, text.size() - 1), true);
+  return IsCall(text, false);
+}
+
+std::string NotACallsignText(std::string_view text) {
+  return "\"" + std::string(text) +
+         "\" is not a callsign: use letters and digits, with at most one -SSID (for example N0CALL-10)";
+}
+
+std::string NotAStationListEntryText(std::string_view text) {
+  return "\"" + std::string(text) +
+         "\" is not a station: use a callsign (for example N0CALL-10), or the start of one ending in * "
+         "(for example N0CALL-*)";
+}
+
+}  // namespace qm

@@ -1,0 +1,21 @@
+// What the operator may type as a callsign or as an entry of the station list.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+// A callsign as APRS knows it: 1 to 9 letters and digits, then at most one "-SSID" of 1 or 2
+// letters and digits ("N0CALL", "AE5PL-10", "EOC-WX"). Case does not matter.
+bool IsCallsign(std::string_view text);
+
+// A station-list entry: a callsign, or the start of one followed by one "*" ("K5*",
+// "AE5PL-*"). Case does not matter.
+bool IsStationListEntry(std::string_view text);
+
+// The sentences shown when a text fails the checks above.
+std::string NotACallsignText(std::string_view text);
+std::string NotAStationListEntryText(std::string_view text);
+
+}  // namespace qm

@@ -60,25 +60,22 @@ as_user() {  # home: sets the command prefix "user"
   user=(env -i PATH=/usr/bin:/bin HOME="$1" LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen
     CUPS_SERVER="$work/no-cups.sock" timeout 120 setpriv --reuid=nobody --regid=nogroup --clear-groups)
 }
-new_home() {  # folder: a home whose settings replay the demo traffic at once, printing off
-  mkdir -p "$1/.config/Quillmark"
-  printf '%s\r\n' '[Settings]' 'cbDisablePrinting.Checked=True' \
-    '[Connection]' 'Transport=replay' 'CaptureFile=' 'Pace=0' >"$1/.config/Quillmark/Quillmark.ini"
+new_home() {  # folder: an empty home, as a new user's
+  mkdir -p "$1"
   chown -R nobody:nogroup "$1"
 }
 
 echo "== quillmark --version"
-# A program without the option takes it for nothing and runs, so this runs like the demo.
 new_home "$work/home-version"
 as_user "$work/home-version"
-if out=$("${user[@]}" /usr/bin/quillmark --version 2>/dev/null) &&
-  grep -qF "${version%.*}" <<<"$out"; then
-  echo "$out"
-else
-  echo "package-test: NOTE: quillmark --version does not print the version yet; skipped"
-fi
+out=$("${user[@]}" /usr/bin/quillmark --version) || die "quillmark --version ended with status $?"
+[ "$out" = "Quillmark ${version%.*}" ] || die "quillmark --version printed \"$out\", not \"Quillmark ${version%.*}\""
+echo "$out"
+rc=0
+"${user[@]}" /usr/bin/quillmark --pace fast >/dev/null 2>&1 || rc=$?
+[ "$rc" -eq 2 ] || die "a bad option ended with status $rc, not 2"
 
-echo "== demo replay from the installed files"
+echo "== first start: the demo replay from the installed files"
 new_home "$work/home"
 # The build knows the source tree's demo traffic as a last resort; hiding that folder in a
 # mount namespace leaves the program only the installed copy.
@@ -90,14 +87,21 @@ if ! unshare --mount --propagation private sh -c "$hide" 2>/dev/null; then
 fi
 as_user "$work/home"
 rc=0
-unshare --mount --propagation private sh -c "$hide && exec \"\$@\"" sh "${user[@]}" /usr/bin/quillmark \
+unshare --mount --propagation private sh -c "$hide && exec \"\$@\"" sh "${user[@]}" /usr/bin/quillmark --pace 0 \
   >"$work/run.log" 2>&1 || rc=$?
 [ "$rc" -eq 0 ] || { cat "$work/run.log"; die "the demo run ended with status $rc (124: did not end within 120 s)"; }
 logs=("$work"/home/.local/share/Quillmark/quillmark*.log)
 [ -f "${logs[0]}" ] || { cat "$work/run.log"; die "the demo run wrote no log in ~/.local/share/Quillmark"; }
 packets=$(cat "${logs[@]}" | grep -cE '^<[0-9:.]+> [A-Z0-9-]+>[^:]*:' || true)
 [ "$packets" -gt 0 ] || die "the demo run's log has no packet lines"
-echo "demo run: exit 0, $packets messages logged"
+[ -f "$work/home/.config/Quillmark/Quillmark.ini" ] || die "the first start wrote no ~/.config/Quillmark/Quillmark.ini"
+pages=$(find "$work/home/.local/share/Quillmark/demo-pages" -name 'quillmark-*.pdf' 2>/dev/null | wc -l)
+[ "$pages" -gt 0 ] || { cat "$work/run.log"; die "the demo's pages are not PDF files in ~/.local/share/Quillmark/demo-pages"; }
+echo "demo run: exit 0, $packets messages logged, $pages pages as PDF files"
+# Run as root the installed program still keeps its files out of /usr/bin.
+env -i PATH=/usr/bin:/bin HOME="$work/home-root" QT_QPA_PLATFORM=offscreen CUPS_SERVER="$work/no-cups.sock" \
+  timeout 120 /usr/bin/quillmark --pace 0 >"$work/root.log" 2>&1 || { cat "$work/root.log"; die "the run as root failed"; }
+[ ! -e /usr/bin/Quillmark.ini ] || die "the program wrote /usr/bin/Quillmark.ini"
 
 echo "== remove"
 DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq quillmark >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; die "apt-get remove failed"; }

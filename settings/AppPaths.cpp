@@ -69,14 +69,19 @@ TAppPaths ResolveAppPaths(const std::string& exeDir, const TUserFolders& folders
   const fs::path beside = exeDir.empty() ? fs::path(".") : fs::path(exeDir);
   const fs::path config = UserFolder(folders.XdgConfigHome, folders.Home, ".config");
   const fs::path data = UserFolder(folders.XdgDataHome, folders.Home, ".local/share");
-  if (IsFolderWritable(beside.string()) || config.empty() || data.empty()) {
+  // An installed program (its data beside the bin folder) keeps its files in the user's
+  // folders even when it could write its own folder, as root can; a settings file already
+  // beside it still counts.
+  std::error_code ec;
+  const bool installed =
+      fs::exists(beside / ".." / "share" / "quillmark", ec) && !fs::exists(beside / SettingsFileName, ec);
+  if ((!installed && IsFolderWritable(beside.string())) || config.empty() || data.empty()) {
     // With no user folder to go to, the executable's folder is still the place the
     // operator would look for the file; writing it then reports its path.
     return {(beside / SettingsFileName).string(), beside.string()};
   }
   const fs::path configDir = config / "Quillmark";
   const fs::path dataDir = data / "Quillmark";
-  std::error_code ec;
   // A failure to create shows later as "Unable to write to <path>".
   fs::create_directories(configDir, ec);
   fs::create_directories(dataDir, ec);

@@ -21,7 +21,8 @@ struct TUserFolders {
 
 TUserFolders UserFoldersFromEnvironment();
 
-// Beside the executable when its folder can be written; otherwise the settings file
+// Beside the executable when its folder can be written and the program is not installed (no
+// share/quillmark beside its folder, or a settings file already beside it); otherwise the settings file
 // in <config>/Quillmark and the logs in <data>/Quillmark (XDG folders, else ~/.config
 // and ~/.local/share), both created when missing.
 TAppPaths ResolveAppPaths(const std::string& exeDir);

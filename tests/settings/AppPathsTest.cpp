@@ -62,6 +62,21 @@ TEST(AppPaths, UserFoldersWhenTheExecutableFolderCannotBeWritten) {
   EXPECT_TRUE(IsFolderWritable(root.Path().string()));
 }
 
+// Installed under a prefix (bin/ beside share/quillmark), the program never writes into bin/,
+// however writable; a settings file put there by hand is still used.
+TEST(AppPaths, AnInstalledProgramUsesTheUserFolders) {
+  TTempDir prefix;
+  TTempDir home;
+  fs::create_directories(prefix.Path() / "bin");
+  fs::create_directories(prefix.Path() / "share/quillmark");
+  const std::string bin = (prefix.Path() / "bin").string();
+  EXPECT_EQ(ResolveAppPaths(bin, {"", "", home.Path().string()}).IniFile,
+            (home.Path() / ".config/Quillmark/Quillmark.ini").string());
+  EXPECT_TRUE(fs::is_empty(prefix.Path() / "bin"));
+  test::WriteFileBytes((prefix.Path() / "bin/Quillmark.ini").string(), "");
+  EXPECT_EQ(ResolveAppPaths(bin, {"", "", home.Path().string()}).IniFile, bin + "/Quillmark.ini");
+}
+
 TEST(AppPaths, StaysBesideTheExecutableWithNoUserFolderKnown) {
   const TAppPaths paths = ResolveAppPaths("/nonexistent/qm/bin", {"", "", ""});
   EXPECT_EQ(paths.IniFile, "/nonexistent/qm/bin/Quillmark.ini");

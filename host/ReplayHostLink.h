@@ -18,6 +18,9 @@ class TReplayHostLink : public TclsUIV {
   void FillMyInfo(TclsMyInfo& info) override { info.SetMyCallsign(FSettings.Callsign); }
   void Start() override;
   void Stop() override;
+  QString SourceKind() const override { return QStringLiteral("Replay"); }
+  // The capture's file name; the folder shows in the state when it cannot be opened.
+  QString SourcePlace() const override;
 
   // The capture replayed when none is named: samples/demo-traffic.txt beside the executable,
   // else the copy in the source tree.
@@ -25,6 +28,7 @@ class TReplayHostLink : public TclsUIV {
 
  private:
   void Tick();
+  std::string CapturePath() const;
 
   THostSettings FSettings;
   TCaptureReader FReader;

@@ -32,6 +32,10 @@ QString TTcpHostLink::Where() const {
   return QString::fromStdString(FSettings.Server) + ":" + QString::number(FSettings.EffectivePort());
 }
 
+void TTcpHostLink::WarnWhenQuiet() {
+  FQuiet = std::make_unique<TQuietWatch>(*this, FSettings.QuietWarnMs);
+}
+
 void TTcpHostLink::Start() {
   Stop();
   if (QString error = SettingsError(); !error.isEmpty()) {
@@ -53,6 +57,7 @@ void TTcpHostLink::Stop() {
   FRetryTimer.stop();
   FConnectTimer.stop();
   FIdleTimer.stop();
+  if (FQuiet) FQuiet->Stop();
   FSocket.abort();
   FPending.clear();
 }
@@ -60,7 +65,7 @@ void TTcpHostLink::Stop() {
 void TTcpHostLink::Connect() {
   if (!FRunning) return;
   ResetDecoder();
-  emit StateChanged("Connecting to " + Where());
+  emit StateChanged("Connecting");
   FSocket.abort();
   if (FSettings.ConnectTimeoutMs > 0) FConnectTimer.start(FSettings.ConnectTimeoutMs);
   FSocket.connectToHost(QString::fromStdString(FSettings.Server),
@@ -71,7 +76,8 @@ void TTcpHostLink::OnConnected() {
   FConnectTimer.stop();
   FUpSince.start();
   if (IdleTimeoutMs() > 0) FIdleTimer.start(IdleTimeoutMs());
-  emit StateChanged("Connected to " + Where());
+  emit StateChanged("Connected");
+  if (FQuiet) FQuiet->Start("Connected");
   Connected();
 }
 
@@ -80,6 +86,7 @@ void TTcpHostLink::Dropped(const QString& reason) {
   if (!FRunning || FRetryTimer.isActive()) return;
   FConnectTimer.stop();
   FIdleTimer.stop();
+  if (FQuiet) FQuiet->Stop();
   const int retryMax = std::max(1, FSettings.RetryMaxMs);
   if (FUpSince.isValid() && FUpSince.elapsed() >= FSettings.StableMs)
     FRetryMs = std::max(1, FSettings.RetryFirstMs);
@@ -88,9 +95,7 @@ void TTcpHostLink::Dropped(const QString& reason) {
   FRetryMs = std::min(retryMax, FRetryMs * 2);
   FRetryTimer.start(wait);
   FSocket.abort();
-  const QString seconds =
-      wait % 1000 == 0 ? QString::number(wait / 1000) : QString::number(wait / 1000.0, 'f', 1);
-  emit StateChanged("Retrying in " + seconds + " s: " + reason);
+  emit StateChanged("Retrying in " + DurationText(wait) + ": " + reason);
 }
 
 void TTcpHostLink::OnReadyRead() {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "host/HostLink.h"
+#include "host/QuietWatch.h"
 
 namespace qm {
 
@@ -22,6 +23,7 @@ class TTcpHostLink : public TclsUIV {
   void FillMyInfo(TclsMyInfo& info) override { info.SetMyCallsign(FSettings.Callsign); }
   void Start() override;
   void Stop() override;
+  QString SourcePlace() const override { return Where(); }
 
   // Packets held back while a handler of OnDataAvailable runs a nested event loop.
   static constexpr std::size_t MaxPending = 10000;
@@ -37,6 +39,9 @@ class TTcpHostLink : public TclsUIV {
   // Silence this long (ms) means a dead link; 0 = none.
   virtual int IdleTimeoutMs() const { return 0; }
 
+  // Call once from the constructor: a connection that hands over no packet for
+  // THostSettings::QuietWarnMs then says so in its state.
+  void WarnWhenQuiet();
   // Hands one packet text over through OnDataAvailable, in order, one at a time.
   void Deliver(std::string text);
   void Send(const std::string& bytes);
@@ -61,6 +66,7 @@ class TTcpHostLink : public TclsUIV {
   bool FDraining = false;
   std::deque<std::string> FPending;
   std::string FPacketText;
+  std::unique_ptr<TQuietWatch> FQuiet;
 };
 
 }  // namespace qm

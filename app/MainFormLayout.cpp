@@ -147,6 +147,11 @@ void TMainForm::BuildControls() {
 
   HintBar = Named(new QStatusBar, "HintBar");
   HintBar->setSizeGripEnabled(false);
+  lblLinkStatus = MakeLabel("lblLinkStatus", "");
+  lblLinkStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  lblLinkStatus->setMaximumWidth(420);  // a longer status is cut, so hints keep their room
+  lblLinkStatus->setStatusTip(QStringLiteral("Packet source, its state and the packets heard from it"));
+  HintBar->addPermanentWidget(lblLinkStatus);
   HintBar->setFixedHeight(HintBar->sizeHint().height());  // one line, whatever the window's height
   column->addWidget(HintBar);
 

@@ -1,18 +1,14 @@
-// Program entry: the application, its title and icon, the main window, the event loop.
+// Program entry: the application, its name and icon, the main window, the event loop.
 #include <QApplication>
 #include <cstdio>
 #include <string>
 
-#include "app/ErrorBox.h"
 #include "app/MainForm.h"
 
 int main(int argc, char** argv) {
   // Qt's own options (-platform, -style, ...) are taken here; the program has none.
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Quillmark"));
-  QApplication::setApplicationDisplayName(QString::fromLatin1(qm::kApplicationTitle));
-  QApplication::setDesktopFileName(QStringLiteral("org.quillmark.Quillmark"));
-  QApplication::setWindowIcon(qm::ProgramIcon());
+  qm::SetUpApplication();
 
   int result = 0;
   std::string logDir;

@@ -325,6 +325,7 @@ class TMainForm : public QMainWindow {
   QWidget* BuildNwsOptionsPage();
   QWidget* BuildConnectionPage();
   QWidget* BuildAboutPage();
+  void FitStatesGrid();
   void BuildStatusBars();
   void BuildTray();
   void WireControls();

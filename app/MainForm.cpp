@@ -39,6 +39,12 @@ QIcon ProgramIcon() {
   return icon;
 }
 
+void SetUpApplication() {
+  QApplication::setApplicationName(QStringLiteral("Quillmark"));
+  QApplication::setDesktopFileName(QStringLiteral("org.quillmark.Quillmark"));
+  QApplication::setWindowIcon(ProgramIcon());
+}
+
 TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent), FSetup(std::move(setup)) {
   FPaths = FSetup.IniFile.empty() ? ResolveAppPaths(QCoreApplication::applicationDirPath().toStdString())
                                   : TAppPaths{FSetup.IniFile, FSetup.LogDir};
@@ -91,7 +97,7 @@ void TMainForm::FormCreate() {
   FDupMessages.Clear();
   // Minimising reaches AppMinimize through changeEvent.
   FTrayIcon->setIcon(windowIcon());
-  FTrayIcon->setToolTip(QString::fromLatin1(kTrayTip));
+  ShowLinkStatus();
   FTrayIcon->setContextMenu(mnuTrayPopup);
   FTrayIcon->show();
   RunSetupStep([this] { FillPrinterBox(); });
@@ -207,6 +213,7 @@ void TMainForm::tmrClockTimer() {
   const TDateTime utc = Now(tfUTC);
   SetPanelText(1, QString::fromStdString(FormatDateTime(kClockPattern, Now(tfLocal)) + " LOCAL"));
   SetPanelText(2, QString::fromStdString(FormatDateTime(kClockPattern, utc) + " UTC"));
+  if (FLinkStatusStale) ShowLinkStatus();
   // Once a UTC day the store lets go of what the logs let go of.
   if (FStore && static_cast<int>(utc) != FPurgeDay) PurgeStore(utc);
 }
@@ -227,6 +234,38 @@ void TMainForm::SetPanelText(int panel, const QString& text) {
 
 QString TMainForm::PanelText(int panel) const {
   return (panel >= 0 && panel < 3) ? FPanels[panel]->text() : QString();
+}
+
+void TMainForm::LinkStateChanged(const QString& text) {
+  FLinkState = text;
+  lblConnectionState->setText(text);
+  ShowLinkStatus();
+}
+
+void TMainForm::ShowLinkStatus() {
+  FLinkStatusStale = false;
+  const QString kind = clsUIV1 ? clsUIV1->SourceKind() : QString();
+  const QString place = clsUIV1 ? clsUIV1->SourcePlace() : QString();
+  const QString source = place.isEmpty() ? kind : kind + QStringLiteral(" ") + place;
+  const QString count = QString::number(FPacketsHeard) + (FPacketsHeard == 1 ? " packet" : " packets");
+  const QString heard = FPacketsHeard == 0
+                            ? QStringLiteral("no packets yet")
+                            : count + QStringLiteral(", last ") +
+                                  QString::fromStdString(FormatDateTime("hh:nn:ss", FLastPacketAt));
+  FLinkStatus = (source.isEmpty() ? QString() : source + QStringLiteral(": ")) + FLinkState +
+                QStringLiteral(" \u2014 ") + heard;
+  // Cut in the middle to fit: the source's start and the time of the last packet stay.
+  const QFontMetrics metrics = lblLinkStatus->fontMetrics();
+  const int width = lblLinkStatus->maximumWidth() - 2 * lblLinkStatus->frameWidth() -
+                    2 * lblLinkStatus->margin() - metrics.horizontalAdvance(QLatin1Char('x'));
+  lblLinkStatus->setText(metrics.elidedText(FLinkStatus, Qt::ElideMiddle, width));
+  lblLinkStatus->setToolTip(FLinkStatus);
+
+  const QString tip = VersionCaption(version::Major, version::Minor, version::Release) +
+                      QStringLiteral(" \u2014 ") +
+                      (kind.isEmpty() ? QString() : kind + QStringLiteral(": ")) + FLinkState +
+                      QStringLiteral(", ") + count + QStringLiteral("\n") + QString::fromLatin1(kTrayTip);
+  if (FTrayIcon->toolTip() != tip) FTrayIcon->setToolTip(tip);
 }
 
 // --- Failures -----------------------------------------------------------------------

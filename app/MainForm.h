@@ -62,7 +62,8 @@ class TAprsPacketEvent : public QEvent {
   std::unique_ptr<TAprsMsgPacket> Packet;
 };
 
-inline constexpr const char* kTrayTip = "Quillmark - right-click for options";
+// The tray icon's tip: the caption and the link's state, then this.
+inline constexpr const char* kTrayTip = "Right-click for options";
 inline constexpr const char* kDonationCompany = "The Quillmark developers";
 inline constexpr const char* kDonationEmail = "donations@quillmark.example";
 
@@ -75,6 +76,10 @@ QString VersionCaption(unsigned major, unsigned minor, unsigned release);
 
 // The program icon in all its sizes.
 QIcon ProgramIcon();
+
+// The application's name, desktop entry and icon. No display name: Qt would add it to every
+// window title, and the caption is the version alone.
+void SetUpApplication();
 
 // What the window takes from its surroundings. Everything has a default that is the
 // real thing; tests replace parts of it. A failure in a creation step is reported and
@@ -232,6 +237,9 @@ class TMainForm : public QMainWindow {
   QString HintText() const;
   void SetPanelText(int panel, const QString& text);
   QString PanelText(int panel) const;
+  // The packet source, its state and the packets heard, as lblLinkStatus shows it (a long one
+  // cut short there).
+  QString LinkStatusText() const { return FLinkStatus; }
   // Runs an operator's action; a failure goes to the error box and the program goes on.
   bool RunGuarded(const std::function<void()>& action);
   void ReportError(const QString& message);
@@ -305,6 +313,7 @@ class TMainForm : public QMainWindow {
   // Below the pages
   QPlainTextEdit* MessageList = nullptr;
   QStatusBar* HintBar = nullptr;
+  QLabel* lblLinkStatus = nullptr;  // right end of the hint bar: the packet source at a glance
   QStatusBar* StatusBar = nullptr;
   // Tray and clock
   QMenu* mnuTrayPopup = nullptr;
@@ -330,12 +339,15 @@ class TMainForm : public QMainWindow {
   QWidget* BuildNwsOptionsPage();
   QWidget* BuildConnectionPage();
   QWidget* BuildAboutPage();
+  void FitStatesGrid();
   void BuildStatusBars();
   void BuildTray();
   void WireControls();
 
   // MainForm.cpp
   void RunSetupStep(const std::function<void()>& step);
+  void LinkStateChanged(const QString& text);
+  void ShowLinkStatus();
   void EndNow();
   void btnBrowseCaptureClick();
 
@@ -417,6 +429,12 @@ class TMainForm : public QMainWindow {
   bool FFollowing = false;  // the host closed while an entry was being accepted
   int FJobFailures = 0;
   int FPurgeDay = 0;
+  // What the status shows of the link: its last state and the packets it handed over.
+  QString FLinkState;
+  QString FLinkStatus;
+  std::uint64_t FPacketsHeard = 0;
+  TDateTime FLastPacketAt = 0;    // local time
+  bool FLinkStatusStale = false;  // a packet came since it was shown; the clock shows it
 };
 
 }  // namespace qm

@@ -14,12 +14,16 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QValidator>
+#include <algorithm>
+#include <initializer_list>
+#include <vector>
 #ifdef QM_HAVE_SERIAL_HOST_LINK
 #include <QSerialPortInfo>
 #endif
@@ -102,6 +106,57 @@ QLabel* MakeLabel(const char* name, const char* caption) {
   return Named(new QLabel(QString::fromUtf8(caption)), name);
 }
 
+// Check boxes a little smaller than the style's, so the rows of the state list stand apart.
+class TCompactCheckStyle : public QProxyStyle {
+ public:
+  int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+    if (metric == PM_IndicatorWidth || metric == PM_IndicatorHeight) return 11;
+    return QProxyStyle::pixelMetric(metric, option, widget);
+  }
+};
+
+// Keeps small buttons at the right end of a group box's title line, where the title leaves
+// room, so the whole height below the title is left to the group's contents.
+class TTitleLineButtons : public QObject {
+ public:
+  TTitleLineButtons(QGroupBox* box, std::initializer_list<QPushButton*> buttons)
+      : QObject(box), FBox(box), FButtons(buttons) {
+    int width = box->fontMetrics().horizontalAdvance(box->title()) + 2 * kGap;
+    for (QPushButton* button : FButtons) {
+      button->setParent(box);
+      button->setFixedWidth(button->fontMetrics().horizontalAdvance(button->text()) + 16);
+      width += button->width() + kGap;
+    }
+    box->setMinimumWidth(width);
+    box->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Resize || event->type() == QEvent::Show ||
+        event->type() == QEvent::FontChange)
+      Place();
+    return false;
+  }
+
+ private:
+  static constexpr int kGap = 4;
+
+  void Place() {
+    // The title line is the group's top margin.
+    const int height =
+        std::max(FBox->contentsMargins().top() - 1, FButtons.front()->fontMetrics().height() + 4);
+    int right = FBox->width() - kGap;
+    for (auto it = FButtons.rbegin(); it != FButtons.rend(); ++it) {
+      (*it)->setGeometry(right - (*it)->width(), 0, (*it)->width(), height);
+      right -= (*it)->width() + kGap;
+    }
+  }
+
+  QGroupBox* FBox;
+  std::vector<QPushButton*> FButtons;
+};
+
 }  // namespace
 
 // --- Building ---------------------------------------------------------------------
@@ -150,10 +205,16 @@ void TMainForm::BuildControls() {
 
   HintBar = Named(new QStatusBar, "HintBar");
   HintBar->setSizeGripEnabled(false);
+  lblLinkStatus = MakeLabel("lblLinkStatus", "");
+  lblLinkStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  lblLinkStatus->setMaximumWidth(420);  // a longer status is cut, so hints keep their room
+  lblLinkStatus->setStatusTip(QStringLiteral("Packet source, its state and the packets heard from it"));
+  HintBar->addPermanentWidget(lblLinkStatus);
   HintBar->setFixedHeight(HintBar->sizeHint().height());  // one line, whatever the window's height
   column->addWidget(HintBar);
 
   setCentralWidget(central);
+  FitStatesGrid();
   BuildStatusBars();
   BuildTray();
 
@@ -267,8 +328,9 @@ QWidget* TMainForm::BuildMessageOptionsPage() {
 QWidget* TMainForm::BuildNwsOptionsPage() {
   tsNwsOptions = Named(new QWidget, "tsNwsOptions");
   auto* row = new QHBoxLayout(tsNwsOptions);
-  row->setContentsMargins(6, 4, 6, 4);
-  row->setSpacing(6);
+  // Narrow margins: every pixel goes to the state list.
+  row->setContentsMargins(4, 2, 4, 2);
+  row->setSpacing(4);
 
   gbNwsMessage = Named(new QGroupBox(QStringLiteral("NWS Message")), "gbNwsMessage");
   cbNWSWatches = MakeCheck("cbNWSWatches", "Watches", "Watches for selected states will be printed", false);
@@ -316,12 +378,15 @@ QWidget* TMainForm::BuildNwsOptionsPage() {
   clbStates = Named(new QListWidget, "clbStates");
   Hint(clbStates, "List of states - checked states are considered");
   clbStates->setSortingEnabled(true);
-  // The codes flow in rows, so all 52 fit the short page with little scrolling.
+  // The codes flow in rows of equal cells, so more than half of them show on the short page.
   clbStates->setViewMode(QListView::ListMode);
   clbStates->setFlow(QListView::LeftToRight);
   clbStates->setWrapping(true);
   clbStates->setResizeMode(QListView::Adjust);
-  clbStates->setGridSize(QSize(42, 18));
+  clbStates->setUniformItemSizes(true);
+  auto* style = new TCompactCheckStyle;
+  style->setParent(clbStates);
+  clbStates->setStyle(style);
   for (std::string_view code : kStateCodes) {
     auto* item = new QListWidgetItem(QString::fromLatin1(code.data(), static_cast<qsizetype>(code.size())));
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
@@ -330,16 +395,10 @@ QWidget* TMainForm::BuildNwsOptionsPage() {
   }
   btnAllStates = MakeButton("btnAllStates", "All", "Select (check) all states");
   btnNoneStates = MakeButton("btnNoneStates", "None", "Unselect (uncheck) all states");
-  auto* stateButtons = new QHBoxLayout;
-  stateButtons->setSpacing(4);
-  stateButtons->addWidget(btnAllStates);
-  stateButtons->addWidget(btnNoneStates);
-  stateButtons->addStretch(1);
+  new TTitleLineButtons(gbStates, {btnAllStates, btnNoneStates});
   auto* states = new QVBoxLayout(gbStates);
-  states->setContentsMargins(6, 2, 6, 4);
-  states->setSpacing(2);
-  states->addWidget(clbStates, 1);
-  states->addLayout(stateButtons);
+  states->setContentsMargins(0, 0, 0, 0);
+  states->addWidget(clbStates);
   row->addWidget(gbStates, 1);
   return tsNwsOptions;
 }
@@ -474,6 +533,15 @@ QWidget* TMainForm::BuildAboutPage() {
   PayPalLabel1->SetEmail(QString::fromLatin1(kDonationEmail));
   layout->addWidget(PayPalLabel1, 0, Qt::AlignLeft);
   return tsAbout;
+}
+
+void TMainForm::FitStatesGrid() {
+  // Every cell as wide as the widest code needs in the window's font, so the codes stand in
+  // columns and none is cut.
+  QSize cell;
+  for (int i = 0; i < clbStates->count(); ++i)
+    cell = cell.expandedTo(clbStates->sizeHintForIndex(clbStates->model()->index(i, 0)));
+  clbStates->setGridSize(cell + QSize(0, 1));  // a pixel between the rows' boxes
 }
 
 void TMainForm::BuildStatusBars() {

@@ -53,6 +53,12 @@ void TMainForm::clsUIV1DataAvailable() {
     if (!clsUIV1) throw std::runtime_error("The host link is not connected");
     // Stamped with the window's own clocks, which the duplicate filter ages entries by.
     auto packet = ParseAprsPacket(CleanPacketText(clsUIV1->PacketText()), Ticks(), Now(tfUTC));
+    // Every packet heard counts, wanted or not; the clock shows the count, the first one at once.
+    FLastPacketAt = Now(tfLocal);
+    if (++FPacketsHeard == 1)
+      ShowLinkStatus();
+    else
+      FLinkStatusStale = true;
     // Qt's queue takes every event it is given, so the packet is never left behind here.
     QCoreApplication::postEvent(this, new TAprsPacketEvent(std::move(packet)));
   } catch (const std::exception& e) {

@@ -182,7 +182,8 @@ void TMainForm::EnableConnectionFields() {
 
 void TMainForm::ConnectHost() {
   clsUIV1.reset();
-  lblConnectionState->setText(QStringLiteral("Not connected"));
+  FPacketsHeard = 0;
+  LinkStateChanged(QStringLiteral("Not connected"));
   if (FSetup.CreateHost) {
     clsUIV1 = FSetup.CreateHost(FHostSettings);
 #ifdef QM_HAVE_COM_HOST_LINK
@@ -197,8 +198,7 @@ void TMainForm::ConnectHost() {
   connect(link, &TclsUIV::OnDataAvailable, this, [this] { clsUIV1DataAvailable(); });
   connect(link, &TclsUIV::OnUIView32IsClosing, this,
           [this] { RunGuarded([this] { clsUIV1UIView32IsClosing(); }); });
-  connect(link, &TclsUIV::StateChanged, this,
-          [this](const QString& text) { lblConnectionState->setText(text); });
+  connect(link, &TclsUIV::StateChanged, this, [this](const QString& text) { LinkStateChanged(text); });
   link->Start();
   UpdatePrintTarget();
   ShowSourceNote();

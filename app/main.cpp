@@ -6,7 +6,6 @@
 #include <string>
 
 #include "app/CommandLine.h"
-#include "app/ErrorBox.h"
 #include "app/MainForm.h"
 #include "print/PrintJobs.h"
 
@@ -41,13 +40,7 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Quillmark"));
-#ifdef _WIN32
-  // Windows shows it as the program's title in the taskbar.
-  QApplication::setApplicationDisplayName(QString::fromLatin1(qm::kApplicationTitle));
-#endif
-  QApplication::setDesktopFileName(QStringLiteral("org.quillmark.Quillmark"));
-  QApplication::setWindowIcon(qm::ProgramIcon());
+  qm::SetUpApplication();
 
   qm::TMainFormSetup setup;
   setup.Options = command.Options;

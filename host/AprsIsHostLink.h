@@ -11,7 +11,10 @@ class TAprsIsHostLink : public TTcpHostLink {
 
  public:
   explicit TAprsIsHostLink(const THostSettings& settings, QObject* parent = nullptr)
-      : TTcpHostLink(settings, parent) {}
+      : TTcpHostLink(settings, parent) {
+    WarnWhenQuiet();
+  }
+  QString SourceKind() const override { return QStringLiteral("APRS-IS"); }
 
   // Over-long lines dropped since construction.
   std::size_t DroppedLines() const { return FReader.DroppedLines(); }

@@ -29,12 +29,17 @@ class TclsUIV : public QObject {
   virtual void Stop() = 0;
   // True for the replay of the bundled demo traffic, whose pages must never reach paper.
   virtual bool PlaysBundledDemo() const { return false; }
+  // What the window names the source by: its kind ("APRS-IS", "KISS", "Replay") and where
+  // it is ("rotate.aprs2.net:14580", "demo-traffic.txt"); empty when the link has none.
+  virtual QString SourceKind() const { return {}; }
+  virtual QString SourcePlace() const { return {}; }
 
  signals:
   void OnDataAvailable();
   void OnUIView32IsClosing();
-  // Connection state in words for the window ("Connecting to host:port", "Connected to
-  // host:port", "Retrying in N s: reason", "Error: ...").
+  // Connection state in words for the window, which names the source beside it
+  // ("Connecting", "Connected", "Connected, but no packets for over 1 min",
+  // "Retrying in N s: reason", "Error: ...").
   void StateChanged(const QString& text);
 };
 

@@ -34,6 +34,7 @@ struct THostSettings {
   int StableMs = 60000;          // a connection this old resets the wait to the first one
   int ConnectTimeoutMs = 15000;  // a connect attempt that takes longer counts as failed
   int IdleTimeoutMs = 120000;    // APRS-IS: silence this long means a dead link (servers send keep-alives)
+  int QuietWarnMs = 60000;       // connected but no packet this long: the state says so; 0 = never
 
   static constexpr int DefaultAprsIsPort = 14580;
   static constexpr int DefaultKissPort = 8001;

@@ -16,6 +16,7 @@ class TKissSerialHostLink : public TStreamHostLink {
  public:
   explicit TKissSerialHostLink(const THostSettings& settings, QObject* parent = nullptr);
   ~TKissSerialHostLink() override;
+  QString SourceKind() const override { return QStringLiteral("KISS"); }
 
   // Frames dropped by the KISS layer (bad escapes, over-long, not data) since construction.
   std::size_t DroppedFrames() const { return FDecoder.DroppedFrames(); }

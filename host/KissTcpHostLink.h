@@ -11,7 +11,10 @@ class TKissTcpHostLink : public TTcpHostLink {
 
  public:
   explicit TKissTcpHostLink(const THostSettings& settings, QObject* parent = nullptr)
-      : TTcpHostLink(settings, parent) {}
+      : TTcpHostLink(settings, parent) {
+    WarnWhenQuiet();
+  }
+  QString SourceKind() const override { return QStringLiteral("KISS"); }
 
   // Frames dropped by the KISS layer (bad escapes, over-long, not data) since construction.
   std::size_t DroppedFrames() const { return FDecoder.DroppedFrames(); }

@@ -30,9 +30,17 @@ std::string TReplayHostLink::DemoTrafficPath() {
 #endif
 }
 
+std::string TReplayHostLink::CapturePath() const {
+  return FSettings.CaptureFile.empty() ? DemoTrafficPath() : FSettings.CaptureFile;
+}
+
+QString TReplayHostLink::SourcePlace() const {
+  return QFileInfo(QString::fromLocal8Bit(CapturePath().c_str())).fileName();
+}
+
 void TReplayHostLink::Start() {
   Stop();
-  const std::string path = FSettings.CaptureFile.empty() ? DemoTrafficPath() : FSettings.CaptureFile;
+  const std::string path = CapturePath();
   const QString shown = QString::fromLocal8Bit(path.c_str());
   if (!FReader.Open(path)) {
     // An operator's typo must not end the program: say so and stay idle.
@@ -45,7 +53,7 @@ void TReplayHostLink::Start() {
   if (std::isfinite(pace) && pace > 0)
     intervalMs = static_cast<int>(std::lround(std::max(1.0, 1000.0 / pace)));
   FTimer.setInterval(intervalMs);
-  emit StateChanged("Replaying " + shown);
+  emit StateChanged("Replaying");
   FTimer.start();
 }
 

@@ -24,6 +24,9 @@ class TReplayHostLink : public TclsUIV {
   bool PlaysBundledDemo() const override { return FSettings.CaptureFile.empty(); }
 
   static constexpr const char* kDemoCallsign = "Q0DEMO-9";
+  QString SourceKind() const override { return QStringLiteral("Replay"); }
+  // The capture's file name; the folder shows in the state when it cannot be opened.
+  QString SourcePlace() const override;
 
   // The capture replayed when none is named: samples/demo-traffic.txt beside the executable,
   // else the copy in the source tree.
@@ -31,6 +34,7 @@ class TReplayHostLink : public TclsUIV {
 
  private:
   void Tick();
+  std::string CapturePath() const;
 
   THostSettings FSettings;
   TCaptureReader FReader;

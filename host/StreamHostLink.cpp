@@ -21,9 +21,14 @@ void TStreamHostLink::Start() {
   Connect();
 }
 
+void TStreamHostLink::WarnWhenQuiet() {
+  FQuiet = std::make_unique<TQuietWatch>(*this, FSettings.QuietWarnMs);
+}
+
 void TStreamHostLink::Stop() {
   FRunning = false;
   FRetryTimer.stop();
+  if (FQuiet) FQuiet->Stop();
   Close();
   FPending.clear();
 }
@@ -31,14 +36,16 @@ void TStreamHostLink::Stop() {
 void TStreamHostLink::Connect() {
   if (!FRunning) return;
   ResetDecoder();
-  emit StateChanged("Connecting to " + Where());
+  // The window shows the source beside the state, so the state does not repeat it.
+  emit StateChanged(QStringLiteral("Connecting"));
   Close();
   Open();
 }
 
 void TStreamHostLink::LinkUp() {
   FUpSince.start();
-  emit StateChanged("Connected to " + Where());
+  emit StateChanged(QStringLiteral("Connected"));
+  if (FQuiet) FQuiet->Start(QStringLiteral("Connected"));
 }
 
 void TStreamHostLink::LinkDown(const QString& reason) {
@@ -52,10 +59,9 @@ void TStreamHostLink::LinkDown(const QString& reason) {
   FRetryMs = std::min(retryMax, FRetryMs * 2);
   // Started before closing, so what the close reports is taken as the same drop.
   FRetryTimer.start(wait);
+  if (FQuiet) FQuiet->Stop();
   Close();
-  const QString seconds =
-      wait % 1000 == 0 ? QString::number(wait / 1000) : QString::number(wait / 1000.0, 'f', 1);
-  emit StateChanged("Retrying in " + seconds + " s: " + reason);
+  emit StateChanged("Retrying in " + DurationText(wait) + ": " + reason);
 }
 
 void TStreamHostLink::ReadAll(QIODevice& device) {

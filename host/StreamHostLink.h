@@ -6,9 +6,11 @@
 #include <QIODevice>
 #include <QTimer>
 #include <deque>
+#include <memory>
 #include <string_view>
 
 #include "host/HostLink.h"
+#include "host/QuietWatch.h"
 
 namespace qm {
 
@@ -22,6 +24,7 @@ class TStreamHostLink : public TclsUIV {
   void FillMyInfo(TclsMyInfo& info) override { info.SetMyCallsign(FSettings.Callsign); }
   void Start() override;
   void Stop() override;
+  QString SourcePlace() const override { return Where(); }
 
   // Packets held back while a handler of OnDataAvailable runs a nested event loop.
   static constexpr std::size_t MaxPending = 10000;
@@ -40,6 +43,9 @@ class TStreamHostLink : public TclsUIV {
   // Forget half-received data before a new connection.
   virtual void ResetDecoder() = 0;
 
+  // Call once from the constructor: a connection that hands over no packet for
+  // THostSettings::QuietWarnMs then says so in its state.
+  void WarnWhenQuiet();
   void LinkUp();
   // Closes and tries again after the current wait; the first report of a drop counts.
   void LinkDown(const QString& reason);
@@ -62,6 +68,7 @@ class TStreamHostLink : public TclsUIV {
   bool FDraining = false;
   std::deque<std::string> FPending;
   std::string FPacketText;
+  std::unique_ptr<TQuietWatch> FQuiet;
 };
 
 }  // namespace qm

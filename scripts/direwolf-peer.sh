@@ -82,7 +82,7 @@ CONF
 # on the pseudo-terminal until the client has opened it.
 ready() {
   if [ $serial -eq 1 ]; then
-    [ "$(grep -c '^state: Connected to ' "$work/client.log")" -ge "$1" ]
+    [ "$(grep -c '^state: Connected$' "$work/client.log")" -ge "$1" ]
   else
     grep -q "Attached to KISS TCP client" "$work/direwolf.log"
   fi

@@ -6,11 +6,12 @@
 # written beside the executable for the run; the INI that was there before (or none) is
 # put back afterwards.
 # Usage: scripts/screenshots.sh [path/to/quillmark]   (default: build/default/app/quillmark)
+# QM_SCREENSHOT_DISPLAY picks the virtual display (default :99).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 exe=${1:-build/default/app/quillmark}
 out=docs/screenshots
-display=:99
+display=${QM_SCREENSHOT_DISPLAY:-:99}  # another free display when :99 is taken
 mkdir -p "$out"
 [ -x "$exe" ] || { echo "screenshots: $exe not built" >&2; exit 1; }
 for tool in Xvfb import xdotool; do

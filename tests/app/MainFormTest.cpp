@@ -236,6 +236,36 @@ TEST_F(MainFormTest, PagesGroupsAndLists) {
   EXPECT_EQ(form.clbStates->item(0)->text(), QStringLiteral("AA"));
 }
 
+// On the short page more than half the codes show at once, a click on a box checks it, and
+// the buttons sit in the group's title line, clear of the list.
+TEST_F(MainFormTest, StatesListShowsMoreThanHalfTheCodes) {
+  TMainForm form(FormSetup());
+  form.PageControl1->setCurrentWidget(form.tsNwsOptions);
+  form.show();
+  QCoreApplication::processEvents();
+  QListWidget* list = form.clbStates;
+  const QRect view = list->viewport()->rect();
+  int shown = 0;
+  for (int i = 0; i < list->count(); ++i) shown += view.contains(list->visualItemRect(list->item(i)));
+  EXPECT_GE(shown, 26);
+  for (QPushButton* button : {form.btnAllStates, form.btnNoneStates}) {
+    SCOPED_TRACE(button->text().toStdString());
+    EXPECT_TRUE(button->isVisible());
+    EXPECT_LE(button->geometry().bottom(), list->geometry().top());
+    EXPECT_TRUE(form.gbStates->rect().contains(button->geometry()));
+  }
+  EXPECT_LT(form.gbStates->fontMetrics().horizontalAdvance(form.gbStates->title()), form.btnAllStates->x());
+
+  QListWidgetItem* item = list->item(5);
+  const QRect cell = list->visualItemRect(item);
+  const QPoint box(cell.left() + 8, cell.center().y());
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, box);
+  EXPECT_EQ(item->checkState(), Qt::Checked);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, box);
+  EXPECT_EQ(item->checkState(), Qt::Unchecked);
+  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
+}
+
 TEST_F(MainFormTest, MessageListAndFonts) {
   TMainForm form(FormSetup());
   QPlainTextEdit* list = form.MessageList;

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 
 #include "app/MainForm.h"
+#include "generated/QuillmarkVersion.h"
 #include "tests/app/FormTestEnvironment.h"
 #include "tests/support/QtTestApp.h"
 
@@ -32,7 +33,10 @@ TEST(Tray, IconMenuAndTip) {
   ASSERT_NE(form.FTrayIcon, nullptr);
   EXPECT_TRUE(form.FTrayIcon->isVisible());
   EXPECT_FALSE(form.FTrayIcon->icon().isNull());
-  EXPECT_EQ(form.FTrayIcon->toolTip(), QStringLiteral("Quillmark - right-click for options"));
+  // A link that has said nothing yet.
+  EXPECT_EQ(form.FTrayIcon->toolTip(),
+            VersionCaption(version::Major, version::Minor, version::Release) +
+                QStringLiteral(" \u2014 Not connected, 0 packets\nRight-click for options"));
   EXPECT_EQ(form.FTrayIcon->contextMenu(), form.mnuTrayPopup);
   EXPECT_EQ(form.mnuTrayPopup->objectName(), QStringLiteral("mnuTrayPopup"));
   const QList<QAction*> items = form.mnuTrayPopup->actions();

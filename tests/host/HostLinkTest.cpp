@@ -148,8 +148,9 @@ TEST(AprsIsLinkTest, LoginLineExactlyAndPacketsInStationForm) {
     ASSERT_EQ(rec.Texts.size(), 2u);
     ExpectStationForm(rec.Texts[0], "W1ABC>APRS,TCPIP*,qAC,T2TEST::N0CALL-5 :hello{12", false);
     ExpectStationForm(rec.Texts[1], "12345>APRS::BLN1     :digits first", false);
-    EXPECT_EQ(rec.StatesStartingWith("Connecting to 127.0.0.1:" + std::to_string(server.Port())), 1u);
-    EXPECT_EQ(rec.StatesStartingWith("Connected to 127.0.0.1:"), 1u);
+    EXPECT_EQ(rec.States, (std::vector<std::string>{"Connecting", "Connected"}));
+    EXPECT_EQ(link->SourceKind() + " " + link->SourcePlace(),
+              "APRS-IS 127.0.0.1:" + QString::number(server.Port()));
     // Nothing but the login ever reaches the server.
     EXPECT_EQ(peer->bytesAvailable(), 0);
     TclsMyInfo info;
@@ -374,11 +375,13 @@ TEST(KissSerialLinkTest, WaitsForTheDeviceDecodesAndReopensItWhenItComesBack) {
   link->Start();
   // Not plugged in yet.
   ASSERT_TRUE(rec.WaitState("Retrying in 0.1 s: "));
-  EXPECT_EQ(rec.States[0], "Connecting to " + device + " at 9600 baud");
+  EXPECT_EQ(rec.States[0], "Connecting");
+  EXPECT_EQ(link->SourceKind() + " " + link->SourcePlace(),
+            QString::fromStdString("KISS " + device + " at 9600 baud"));
 
   using test::Ax25Ui;
   using test::Kiss;
-  const std::string connected = "Connected to " + device + " at 9600 baud";
+  const std::string connected = "Connected";
   {
     TPseudoTerminal tnc(device);
     ASSERT_TRUE(tnc.Ok());
@@ -433,6 +436,51 @@ TEST(KissSerialLinkTest, SettingsThatCannotOpenAPortAreErrors) {
   }
 }
 #endif
+// A peer that connects and then sends nothing a packet can be made of: after the quiet time
+// the state says so, a packet takes the warning back, silence brings it again, and a stopped
+// link stays silent.
+TEST(TcpLinkTest, QuietConnectionIsReportedUntilAPacketArrives) {
+  using test::Ax25Ui;
+  using test::Kiss;
+  struct TCase {
+    const char* Name;
+    THostSettings::TTransport Transport;
+    std::string Noise, Packet;
+  } cases[] = {
+      {"APRS-IS server sending keep-alives only", THostSettings::htAprsIs,
+       "# aprsc 2.1.14\r\n# 7 Dec 2026 22:00:00 GMT T2TEST 127.0.0.1:14580\r\n", "W1ABC>APRS:>hi\r\n"},
+      {"port that speaks no KISS", THostSettings::htKissTcp, "SSH-2.0-OpenSSH_9.2p1\r\n",
+       Kiss(Ax25Ui("W1ABC", "APRS", {}, ">hi"))},
+      {"KISS frames that are no UI frames", THostSettings::htKissTcp,
+       Kiss(Ax25Ui("K1A", "APRS", {}, "x").replace(14, 1, "\x00"s)) + "\xC0\x0F\x01\xC0"s,
+       Kiss(Ax25Ui("W1ABC", "APRS", {}, ">hi"))},
+  };
+  const std::string warning = "Connected, but no packets for over 0.2 s";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TLoopbackServer server;
+    auto settings = TcpSettings(c.Transport, server.Port());
+    settings.QuietWarnMs = 200;
+    auto link = CreateHostLink(settings);
+    TRecorder rec(*link);
+    link->Start();
+    QTcpSocket* peer = server.Accept();
+    ASSERT_NE(peer, nullptr);
+    TLoopbackServer::Write(peer, c.Noise);
+    ASSERT_TRUE(rec.WaitState(warning));
+    EXPECT_TRUE(rec.Texts.empty());
+    TLoopbackServer::Write(peer, c.Packet);
+    ASSERT_TRUE(rec.WaitTexts(1));
+    EXPECT_EQ(rec.States.back(), "Connected");
+    ASSERT_TRUE(rec.WaitState(warning, 2));
+    TLoopbackServer::Write(peer, c.Packet);
+    ASSERT_TRUE(rec.WaitTexts(2));
+    link->Stop();
+    QTest::qWait(300);
+    EXPECT_EQ(rec.States, (std::vector<std::string>{"Connecting", "Connected", warning, "Connected", warning,
+                                                    "Connected"}));
+  }
+}
 
 class ReplayLinkTest : public ::testing::Test {
  protected:
@@ -459,7 +507,8 @@ TEST_F(ReplayLinkTest, ReplaysEveryLineThenCloses) {
   ExpectStationForm(rec.Texts[1], "W1ABC>APRS:>two", false);
   EXPECT_EQ(rec.Texts[2], "~3 K1A>APRS:three");  // as the capture holds it
   EXPECT_EQ(rec.Closings, 1);
-  EXPECT_EQ(rec.States.back(), "Capture finished");
+  EXPECT_EQ(rec.States, (std::vector<std::string>{"Replaying", "Capture finished"}));
+  EXPECT_EQ(link->SourceKind() + " " + link->SourcePlace(), "Replay capture.txt");
   TclsMyInfo info;
   link->FillMyInfo(info);
   EXPECT_EQ(info.MyCallsign(), "Q0TEST-2");
@@ -519,6 +568,7 @@ TEST_F(ReplayLinkTest, StopAndStartAgainBeginsAnew) {
 TEST(ReplayDemoTest, BundledTrafficIsTheDefault) {
   const std::string path = TReplayHostLink::DemoTrafficPath();
   EXPECT_TRUE(path.ends_with("/samples/demo-traffic.txt")) << path;
+  EXPECT_EQ(TReplayHostLink(THostSettings{}).SourcePlace(), "demo-traffic.txt");
 }
 
 }  // namespace

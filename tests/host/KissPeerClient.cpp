@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
   int failures = 0;
   QObject::connect(link.get(), &qm::TclsUIV::StateChanged, [&](const QString& s) {
     std::printf("state: %s\n", qPrintable(s));
-    connections += s.startsWith("Connected to ");
+    connections += s == QStringLiteral("Connected");
   });
   QObject::connect(link.get(), &qm::TclsUIV::OnDataAvailable, [&] {
     const std::string text = link->PacketText();

@@ -1,0 +1,141 @@
+// The packet source in sight: the hint bar's link status and the tray tip with a real APRS-IS
+// or KISS link to a loopback peer, the warning of a connection that stays quiet, and the
+// caption the desktop shows.
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QWindow>
+#include <string>
+
+#include "app/MainForm.h"
+#include "generated/QuillmarkVersion.h"
+#include "tests/app/FormTestEnvironment.h"
+#include "tests/host/TestFrames.h"
+#include "tests/support/LoopbackServer.h"
+
+namespace qm {
+namespace {
+
+using test::WaitFor;
+
+QString Caption() {
+  return VersionCaption(version::Major, version::Minor, version::Release);
+}
+
+struct TPeerCase {
+  const char* Kind;
+  THostSettings::TTransport Transport;
+  std::string Traffic;  // what the peer sends once connected
+};
+
+// A window whose host link is the real transport, connected to port, quiet after quietMs.
+TMainFormSetup RealLinkSetup(test::TFormEnvironment& env, THostSettings::TTransport transport, int port,
+                             int quietMs) {
+  TMainFormSetup s = env.Setup();
+  s.CreateHost = [=](THostSettings settings) {
+    settings.Transport = transport;
+    settings.Server = "127.0.0.1";
+    settings.Port = port;
+    settings.Callsign = "N0CALL-5";
+    settings.QuietWarnMs = quietMs;
+    return CreateHostLink(settings);
+  };
+  s.Clock = [](TTimeFormat) { return EncodeDateTime({2026, 12, 7, 14, 5, 33, 0}); };
+  return s;
+}
+
+// Three packets: a position, a message for another station and one for this station. Every
+// one counts as heard; only the last is listed.
+TEST(LinkStatus, ShowsSourceStateAndEveryPacketHeard) {
+  using test::Ax25Ui;
+  using test::Kiss;
+  const TPeerCase cases[] = {
+      {"APRS-IS", THostSettings::htAprsIs,
+       "# aprsc 2.1.14\r\nW1ABC>APRS,TCPIP*:!4903.50N/07201.75W-\r\n"
+       "W1ABC>APRS,TCPIP*::K1XYZ    :not ours{1\r\nW1ABC>APRS,TCPIP*::N0CALL-5 :for us{2\r\n"},
+      {"KISS", THostSettings::htKissTcp,
+       Kiss(Ax25Ui("W1ABC", "APRS", {"WIDE1-1"}, "!4903.50N/07201.75W-")) +
+           Kiss(Ax25Ui("W1ABC", "APRS", {}, ":K1XYZ    :not ours{1")) +
+           Kiss(Ax25Ui("W1ABC", "APRS", {}, ":N0CALL-5 :for us{2"))},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Kind);
+    test::TFormEnvironment env;
+    test::TLoopbackServer peer([&](int fd) {
+      test::SendAll(fd, c.Traffic);
+      test::ReadToEnd(fd);  // open until the window lets go
+    });
+    TMainForm form(RealLinkSetup(env, c.Transport, peer.Port(), 60000));
+    const QString source = QString::fromLatin1(c.Kind) + " 127.0.0.1:" + QString::number(peer.Port());
+    const QString expected = source + ": Connected \u2014 3 packets, last 14:05:33";
+    // The first packet shows at once, the rest with the clock's next tick.
+    EXPECT_TRUE(WaitFor([&] { return form.LinkStatusText() == expected; }))
+        << form.LinkStatusText().toStdString();
+    EXPECT_EQ(form.lblLinkStatus->text(), expected);
+    EXPECT_EQ(form.lblLinkStatus->toolTip(), expected);
+    EXPECT_EQ(form.MessageLineCount(), 3);
+    EXPECT_EQ(form.FTrayIcon->toolTip(),
+              Caption() + " \u2014 " + c.Kind + ": Connected, 3 packets\nRight-click for options");
+    EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join("; ").toStdString();
+  }
+}
+
+// A peer that accepts and sends nothing: after the (shortened) quiet time the state says so,
+// on the Connection page, in the hint bar and in the tray tip.
+TEST(LinkStatus, QuietConnectionIsReported) {
+  const TPeerCase cases[] = {{"APRS-IS", THostSettings::htAprsIs, ""},
+                             {"KISS", THostSettings::htKissTcp, ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Kind);
+    test::TFormEnvironment env;
+    test::TLoopbackServer peer([](int fd) { test::ReadToEnd(fd); });
+    TMainForm form(RealLinkSetup(env, c.Transport, peer.Port(), 300));
+    const QString state = QStringLiteral("Connected, but no packets for over 0.3 s");
+    ASSERT_TRUE(WaitFor([&] { return form.lblConnectionState->text() == state; }))
+        << form.lblConnectionState->text().toStdString();
+    EXPECT_EQ(form.LinkStatusText(), QString::fromLatin1(c.Kind) +
+                                         " 127.0.0.1:" + QString::number(peer.Port()) + ": " + state +
+                                         " \u2014 no packets yet");
+    EXPECT_TRUE(
+        form.FTrayIcon->toolTip().contains(QString::fromLatin1(c.Kind) + ": " + state + ", 0 packets"))
+        << form.FTrayIcon->toolTip().toStdString();
+  }
+}
+
+// A long state is cut in the middle, so the hint bar keeps room for the hints.
+TEST(LinkStatus, LongStateIsCutAndTheWholeShowsAsTip) {
+  test::TFormEnvironment env;
+  TMainForm form(env.Setup());
+  const QString state =
+      QStringLiteral("Error: cannot open capture file ") + QString("/a-long-folder").repeated(30);
+  emit env.Host->StateChanged(state);
+  EXPECT_EQ(form.LinkStatusText(), state + " \u2014 no packets yet");
+  EXPECT_EQ(form.lblLinkStatus->toolTip(), form.LinkStatusText());
+  EXPECT_TRUE(form.lblLinkStatus->text().startsWith("Error: cannot open"))
+      << form.lblLinkStatus->text().toStdString();
+  EXPECT_TRUE(form.lblLinkStatus->text().endsWith("no packets yet"));
+  form.show();
+  EXPECT_LE(form.lblLinkStatus->width(), 420);
+  EXPECT_EQ(form.width(), 680);
+}
+
+// Qt adds the application's display name to every window title the desktop shows; the
+// program sets none, so the caption is the version alone.
+TEST(Window, CaptionIsTheVersionAlone) {
+  test::TFormEnvironment env;
+  const QString name = QGuiApplication::applicationName();
+  SetUpApplication();
+  TMainForm form(env.Setup());
+  form.show();
+  ASSERT_NE(form.windowHandle(), nullptr);
+  EXPECT_EQ(form.windowTitle(), Caption());
+  EXPECT_EQ(form.windowHandle()->title(), Caption());
+  EXPECT_EQ(QGuiApplication::applicationName(), QStringLiteral("Quillmark"));
+  // Unset, the display name falls back to the name and the platform adds nothing.
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), QGuiApplication::applicationName());
+  QGuiApplication::setApplicationName(name);
+}
+
+}  // namespace
+}  // namespace qm

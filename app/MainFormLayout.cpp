@@ -485,27 +485,28 @@ QWidget* TMainForm::BuildConnectionPage() {
   grid->addWidget(cbxTransport, 0, 1);
   grid->addWidget(label("Callsign", edCallsign), 0, 2);
   grid->addWidget(edCallsign, 0, 3);
+  // Rows 1 and 2 hold what the chosen source uses; the fields of the others are hidden there.
   grid->addWidget(label("Server", edServer), 1, 0);
   grid->addWidget(edServer, 1, 1);
   grid->addWidget(label("Port", edPort), 1, 2);
   grid->addWidget(edPort, 1, 3);
+  grid->addWidget(label("Serial port", cbxSerialDevice), 1, 0);
+  grid->addWidget(cbxSerialDevice, 1, 1);
+  grid->addWidget(label("Bits/s", cbxSerialBaud), 1, 2);
+  grid->addWidget(cbxSerialBaud, 1, 3);
   grid->addWidget(label("Filter", edFilter), 2, 0);
   grid->addLayout(filterRow, 2, 1, 1, 3);
-  grid->addWidget(label("Serial port", cbxSerialDevice), 3, 0);
-  grid->addWidget(cbxSerialDevice, 3, 1);
-  grid->addWidget(label("Bits/s", cbxSerialBaud), 3, 2);
-  grid->addWidget(cbxSerialBaud, 3, 3);
-  grid->addWidget(label("Capture file", edCaptureFile), 4, 0);
-  grid->addLayout(captureRow, 4, 1);
-  grid->addWidget(label("Packets/s", edPace), 4, 2);
-  grid->addWidget(edPace, 4, 3);
+  grid->addWidget(label("Capture file", edCaptureFile), 2, 0);
+  grid->addLayout(captureRow, 2, 1);
+  grid->addWidget(label("Packets/s", edPace), 2, 2);
+  grid->addWidget(edPace, 2, 3);
   // A long capture path in the state text is cut at the right instead of widening the window.
   lblConnectionState->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  grid->addWidget(lblConnectionState, 5, 0, 1, 3);
-  grid->addWidget(btnApplyConnection, 5, 3);
-  grid->addWidget(lblSourceNote, 6, 0, 1, 4);
+  grid->addWidget(lblConnectionState, 3, 0, 1, 3);
+  grid->addWidget(btnApplyConnection, 3, 3);
+  grid->addWidget(lblSourceNote, 4, 0, 1, 4);
   grid->setColumnStretch(1, 1);
-  grid->setRowStretch(7, 1);
+  grid->setRowStretch(5, 1);
   return tsConnection;
 }
 

@@ -166,15 +166,22 @@ void TMainForm::cbxTransportChange() {
 
 void TMainForm::EnableConnectionFields() {
   const auto t = static_cast<THostSettings::TTransport>(cbxTransport->currentData().toInt());
-  const bool tcp = t == THostSettings::htAprsIs || t == THostSettings::htKissTcp;
+  const QList<QLabel*> labels = tsConnection->findChildren<QLabel*>();
+  // A field the source does not use is closed and, with its label, out of sight.
+  const auto use = [&labels](std::initializer_list<QWidget*> fields, bool used) {
+    for (QWidget* w : fields) {
+      w->setEnabled(used);
+      w->setVisible(used);
+      for (QLabel* l : labels)
+        if (l->buddy() == w) l->setVisible(used);
+    }
+  };
   const bool serial = t == THostSettings::htKissSerial;
   const bool replay = t == THostSettings::htReplay;
-  for (QWidget* w : std::initializer_list<QWidget*>{edServer, edPort}) w->setEnabled(tcp);
-  for (QWidget* w : std::initializer_list<QWidget*>{edFilter, lblFilterHelp})
-    w->setEnabled(t == THostSettings::htAprsIs);
-  for (QWidget* w : std::initializer_list<QWidget*>{cbxSerialDevice, cbxSerialBaud}) w->setEnabled(serial);
-  for (QWidget* w : std::initializer_list<QWidget*>{edCaptureFile, btnBrowseCapture, edPace})
-    w->setEnabled(replay);
+  use({edServer, edPort}, t == THostSettings::htAprsIs || t == THostSettings::htKissTcp);
+  use({cbxSerialDevice, cbxSerialBaud}, serial);
+  use({edFilter, lblFilterHelp}, t == THostSettings::htAprsIs);
+  use({edCaptureFile, btnBrowseCapture, edPace}, replay);
   // The own callsign picks this station's messages whatever the source; the station program
   // tells its own.
   edCallsign->setEnabled(t != THostSettings::htStationProgram);
@@ -226,16 +233,14 @@ QString TMainForm::PdfFolderUsed() const {
 void TMainForm::ShowSourceNote() {
   QString note;
   if (FFirstStart)
-    note = QStringLiteral(
-               "Welcome to Quillmark. Enter your callsign, choose where the packets come from and "
-               "press Apply; the settings are kept in %1. ")
-               .arg(DisplayText(FPaths.IniFile));
-  if (PlaysBundledDemo())
+    note = QStringLiteral("Welcome: enter your callsign, choose the packet source, press Apply. ");
+  if (PlaysBundledDemo() && FPrintJobs)
     note += QStringLiteral(
-                "Now playing the bundled demo traffic: its pages become PDF files in %1, never "
-                "paper, and the program closes when the demo is over (about two minutes).")
-                .arg(FPrintJobs ? FPrintJobs->OutputFolder() : QStringLiteral("the data folder"));
+                "Demo traffic: its pages become PDF files in %1 (not paper); the program closes "
+                "when it is over.")
+                .arg(FPrintJobs->OutputFolder());
   lblSourceNote->setText(note);
+  lblSourceNote->setToolTip(note);
   lblSourceNote->setVisible(!note.isEmpty());
 }
 

@@ -154,7 +154,7 @@ TEST_F(SettingsWindowTest, FirstStartWritesOnlyTheVersionAndShowsTheDefaults) {
   // The demo plays: only its fields are open, and the window says what happens and where.
   EXPECT_TRUE(form.edCaptureFile->isEnabled());
   EXPECT_FALSE(form.edServer->isEnabled());
-  EXPECT_TRUE(form.lblSourceNote->text().startsWith(QStringLiteral("Welcome to Quillmark.")));
+  EXPECT_TRUE(form.lblSourceNote->text().startsWith(QStringLiteral("Welcome: enter your callsign")));
 
   // Changing controls and leaving the window alone writes nothing until a save.
   form.cbAnn->click();

@@ -71,6 +71,12 @@ as_user "$work/home-version"
 out=$("${user[@]}" /usr/bin/quillmark --version) || die "quillmark --version ended with status $?"
 [ "$out" = "Quillmark ${version%.*}" ] || die "quillmark --version printed \"$out\", not \"Quillmark ${version%.*}\""
 echo "$out"
+# The menu entry starts the same program: its command line, with --version added, answers too.
+exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/org.quillmark.Quillmark.desktop)
+read -r -a exec_words <<<"${exec_line//%[fFuU]/}"
+menu_out=$("${user[@]}" "${exec_words[@]}" --version) || die "the menu entry's command \"$exec_line\" failed"
+[ "$menu_out" = "$out" ] || die "the menu entry's command printed \"$menu_out\""
+echo "menu entry: $exec_line"
 rc=0
 "${user[@]}" /usr/bin/quillmark --pace fast >/dev/null 2>&1 || rc=$?
 [ "$rc" -eq 2 ] || die "a bad option ended with status $rc, not 2"

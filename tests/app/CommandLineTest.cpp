@@ -8,7 +8,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <QComboBox>
+
 #include "app/CommandLine.h"
+#include "app/MainForm.h"
+#include "tests/app/FormTestEnvironment.h"
 #include "tests/support/QtTestApp.h"
 
 namespace qm {
@@ -113,6 +117,25 @@ TEST(CommandLine, BadOptionsAreRefusedWithAReason) {
     const TCommandLine line = Parse(c.args);
     EXPECT_EQ(line.Action, TCommandLine::caError);
     EXPECT_TRUE(line.Text.startsWith(QString::fromUtf8(c.error))) << line.Text.toStdString();
+  }
+}
+
+// --printer picks a printer of the list for this run; a name not in it is reported and the
+// system's default stays.
+TEST(CommandLine, PrinterOptionChoosesThePrinterForThisRun) {
+  for (const char* name : {"Office", "Missing"}) {
+    SCOPED_TRACE(name);
+    test::TFormEnvironment env;
+    TMainFormSetup setup = env.Setup();
+    setup.Printers = TPrinterList{{QStringLiteral("Desk"), QStringLiteral("Office")}, QStringLiteral("Desk")};
+    setup.Options.Printer = QString::fromLatin1(name);
+    TMainForm form(std::move(setup));
+    const bool known = std::string(name) == "Office";
+    EXPECT_EQ(form.FPrintJobs->CurrentPrinterName(),
+              known ? QStringLiteral("Office") : QStringLiteral("Desk"));
+    EXPECT_EQ(form.cbxPrinter->currentText(), known ? QStringLiteral("Office") : QStringLiteral("(default)"));
+    EXPECT_EQ(env.Errors,
+              known ? QStringList{} : QStringList{QStringLiteral("There is no printer \"Missing\" here")});
   }
 }
 

@@ -95,6 +95,8 @@ struct TMainFormSetup {
   std::optional<TPrinterList> Printers;
   // Non-empty: every print job writes this PDF file instead of going to a printer.
   QString PrintToFile;
+  // The printer set-up dialog on the given printer; true when confirmed. A QPrintDialog when empty.
+  std::function<bool(QPrinter&)> PrinterSetup;
   // The close question's answer (Yes, No or Cancel); a message box when empty.
   std::function<QMessageBox::StandardButton()> AskPrintOnClose;
   // The received-message sound; QApplication::beep when empty.

@@ -560,6 +560,21 @@ TEST_F(PacketFlow, SettingThatIsNoNumberPrintsAboveForty) {
   EXPECT_EQ(form->MessageLineCount(), 0);
 }
 
+// The setting counts only as decimal digits; anything else is no number and means 40.
+TEST_F(PacketFlow, PageSettingIsReadAsDecimalDigitsOnly) {
+  Make();
+  form->cbBull->setChecked(true);
+  int n = 0;
+  for (const char* text : {"$1", "0x1", "x1", " 1", "+1", "-1", "1 "}) {
+    SCOPED_TRACE(text);
+    form->edMsgCount->setText(QString::fromLatin1(text));
+    SendBulletin(++n);
+    SendBulletin(++n);
+    EXPECT_FALSE(Printed());
+    EXPECT_EQ(Entries(), n);
+  }
+}
+
 TEST_F(PacketFlow, DisablePrintingStopsOnlyTheAutomaticAndTextPrints) {
   Make();
   form->cbBull->setChecked(true);

@@ -24,6 +24,7 @@
 #include "base/Timing.h"
 #include "tests/app/FormTestEnvironment.h"
 #include "tests/support/PdfTools.h"
+#include "tests/support/TimeLocale.h"
 
 namespace qm {
 namespace {
@@ -507,6 +508,18 @@ TEST_F(PacketFlow, EntryLinesAsListed) {
     EXPECT_EQ(form->MessageLines(), expected);
     EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("1 of 20 messages collected"));
   }
+}
+
+// Line 1 in the user's regional forms: here day.month.year and a 24-hour clock.
+TEST_F(PacketFlow, TimeLineFollowsTheRegionalFormats) {
+  const test::TTimeLocale german("de_DE");
+  ASSERT_TRUE(german.Active());
+  Make();
+  form->cbBull->setChecked(true);
+  SendBulletin(1);
+  ASSERT_EQ(Entries(), 1);
+  EXPECT_EQ(form->MessageLines().front(),
+            QStringLiteral("LOCAL:[07.12.2026 18:00:00]  UTC:[07.12.2026 06:00:00]"));
 }
 
 TEST_F(PacketFlow, TwentyFirstMessagePrintsOnePageOfTwentyOne) {

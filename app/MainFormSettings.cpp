@@ -62,7 +62,10 @@ void TMainForm::CreateLogger() {
 void TMainForm::CreateStateKeepers() {
   FWindowState = std::make_unique<TWindowStateKeeper>(this, *FSettings);
   // A window stored as minimised starts in the tray; main() asks StartMinimized().
-  FWindowState->OnMinimizeRequested = [this] { FStartMinimized = true; };
+  FWindowState->OnMinimizeRequested = [this] {
+    FStartMinimized = true;
+    FStateBeforeMinimize = windowState() & ~Qt::WindowMinimized;  // Restore brings that back
+  };
   FWindowState->IsApplicationMinimized = [this] { return isMinimized() || !isVisible(); };
   FProperties = std::make_unique<TPropertyStateKeeper>(this, *FSettings, DefaultStoredProperties());
   FProperties->OnRestoreState = [this] { ReadStateList(); };

@@ -202,7 +202,15 @@ void TMainForm::ConnectHost() {
   connect(link, &TclsUIV::OnUIView32IsClosing, this,
           [this] { RunGuarded([this] { clsUIV1UIView32IsClosing(); }); });
   connect(link, &TclsUIV::StateChanged, this, [this](const QString& text) { LinkStateChanged(text); });
-  link->Start();
+  try {
+    link->Start();
+  } catch (const std::exception& e) {
+    // No host could be had: said once (the caller shows the failure), and the window runs on
+    // without one instead of asking a host that is not there at every showing.
+    clsUIV1.reset();
+    LinkStateChanged(QStringLiteral("Not connected: ") + QString::fromUtf8(e.what()));
+    throw;
+  }
   UpdatePrintTarget();
   ShowSourceNote();
 }

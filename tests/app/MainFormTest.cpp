@@ -451,6 +451,30 @@ TEST_F(MainFormTest, PrinterBoxTypedTextMeansTheDefaultPrinter) {
   EXPECT_EQ(errors, QStringList{QStringLiteral("There is no default printer currently selected")});
 }
 
+// A station program whose object can be neither found nor created: nothing to ask later.
+class TUnstartableHost : public test::TFakeHost {
+ public:
+  void Start() override { throw std::runtime_error("Operation unavailable"); }
+  void FillMyInfo(TclsMyInfo&) override { throw std::runtime_error("Not connected to UI-View32"); }
+};
+
+TEST_F(MainFormTest, HostThatCannotStartIsReportedOnceAndShownAsDown) {
+  TMainFormSetup s = FormSetup();
+  s.CreateHost = [](const THostSettings&) -> std::unique_ptr<TclsUIV> {
+    return std::make_unique<TUnstartableHost>();
+  };
+  TMainForm form(s);
+  for (int showing = 0; showing < 3; ++showing) {
+    form.show();
+    QCoreApplication::processEvents();
+    form.hide();
+  }
+  EXPECT_EQ(errors, QStringList{QStringLiteral("Operation unavailable")});
+  EXPECT_EQ(form.lblConnectionState->text(), QStringLiteral("Not connected: Operation unavailable"));
+  EXPECT_EQ(form.lblStationCall->text(), QStringLiteral("[NOCALL]"));
+  EXPECT_TRUE(form.FStationCall.empty());
+}
+
 TEST_F(MainFormTest, CallsignIsReadAndUpperCasedWhenShown) {
   struct Case {
     const char* name;

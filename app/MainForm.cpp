@@ -14,6 +14,11 @@
 #include <QStatusTipEvent>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
+#ifdef QM_HAVE_DBUS_TRAY
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#endif
 
 #include "app/ErrorBox.h"
 #include "base/AsciiText.h"
@@ -25,6 +30,20 @@ namespace qm {
 namespace {
 
 constexpr const char* kClockPattern = " hh:nn:ss  mm/dd/yy";
+
+// Whether Qt's tray icon is a StatusNotifierItem: Qt takes one whenever a StatusNotifierHost
+// is registered on the session bus, as asked here.
+bool StatusNotifierTray() {
+#ifdef QM_HAVE_DBUS_TRAY
+  const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(watcher)) return false;
+  QDBusInterface host(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, bus);
+  return host.isValid() && host.property("IsStatusNotifierHostRegistered").toBool();
+#else
+  return false;
+#endif
+}
 
 }  // namespace
 
@@ -180,9 +199,17 @@ void TMainForm::AppMinimize() {
       Qt::QueuedConnection);
 }
 
+bool TMainForm::TrayDoubleClicks() const {
+  if (FSetup.TrayDoubleClicks) return FSetup.TrayDoubleClicks();
+  static const bool doubleClicks = !StatusNotifierTray();
+  return doubleClicks;
+}
+
 void TMainForm::WMTrayIcon(QSystemTrayIcon::ActivationReason reason) {
-  // The right-button menu is the icon's context menu; a single click does nothing.
-  if (reason == QSystemTrayIcon::DoubleClick) miRestoreClick();
+  // The right-button menu is the icon's context menu; a single click does nothing, except
+  // where the tray never reports a double click: there the click is all there is.
+  if (reason == QSystemTrayIcon::DoubleClick || (reason == QSystemTrayIcon::Trigger && !TrayDoubleClicks()))
+    miRestoreClick();
 }
 
 void TMainForm::miRestoreClick() {

@@ -95,6 +95,8 @@ struct TMainFormSetup {
   std::optional<TPrinterList> Printers;
   // Non-empty: every print job writes this PDF file instead of going to a printer.
   QString PrintToFile;
+  // The printer set-up dialog on the given printer; true when confirmed. A QPrintDialog when empty.
+  std::function<bool(QPrinter&)> PrinterSetup;
   // The close question's answer (Yes, No or Cancel); a message box when empty.
   std::function<QMessageBox::StandardButton()> AskPrintOnClose;
   // The received-message sound; QApplication::beep when empty.
@@ -105,6 +107,9 @@ struct TMainFormSetup {
   std::function<void(const QString&)> ReportError;
   // Whether a notification area exists; QSystemTrayIcon::isSystemTrayAvailable when empty.
   std::function<bool()> TrayAvailable;
+  // Whether the tray reports double clicks; when empty, all but a StatusNotifierItem tray
+  // (KDE, GNOME with AppIndicator), which reports a click as activation only.
+  std::function<bool()> TrayDoubleClicks;
   // The clock; CurrentDateTime when empty.
   std::function<TDateTime(TTimeFormat)> Clock;
   // The message store's file; empty: "Quillmark-messages.db" in the log folder.
@@ -244,6 +249,7 @@ class TMainForm : public QMainWindow {
   bool RunGuarded(const std::function<void()>& action);
   void ReportError(const QString& message);
   bool TrayAvailable() const;
+  bool TrayDoubleClicks() const;
   // True once the program is ending without the close question.
   bool Ending() const { return FEnding; }
 

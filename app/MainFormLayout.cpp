@@ -237,6 +237,10 @@ QWidget* TMainForm::BuildPrinterGroup() {
 
   cbxPrinter = Named(new QComboBox, "cbxPrinter");
   cbxPrinter->setEditable(true);
+  // Typing names no entry, and Return adds none: the typed text stays text.
+  cbxPrinter->setInsertPolicy(QComboBox::NoInsert);
+  cbxPrinter->setDuplicatesEnabled(true);
+  cbxPrinter->setCompleter(nullptr);
   cbxPrinter->addItem(QStringLiteral("(default)"));
   cbxPrinter->setCurrentText(QStringLiteral("(default)"));
   Hint(cbxPrinter, "The printer used when printing messages");
@@ -589,8 +593,19 @@ void TMainForm::WireControls() {
   // The printer box reacts to a picked entry and to typing alike.
   connect(cbxPrinter, &QComboBox::currentIndexChanged, this,
           [this] { RunGuarded([this] { cbxPrinterChange(); }); });
-  connect(cbxPrinter->lineEdit(), &QLineEdit::textEdited, this,
-          [this] { RunGuarded([this] { cbxPrinterChange(); }); });
+  connect(cbxPrinter->lineEdit(), &QLineEdit::textEdited, this, [this] {
+    // Typed text leaves no entry current, so the system default printer serves.
+    QLineEdit* edit = cbxPrinter->lineEdit();
+    const QString text = edit->text();
+    const int cursor = edit->cursorPosition();
+    {
+      const QSignalBlocker quiet(cbxPrinter);
+      cbxPrinter->setCurrentIndex(-1);
+    }
+    edit->setText(text);
+    edit->setCursorPosition(cursor);
+    RunGuarded([this] { cbxPrinterChange(); });
+  });
   connect(cbxTransport, &QComboBox::currentIndexChanged, this, [this] { cbxTransportChange(); });
   cbDisablePrinting->installEventFilter(this);
 }

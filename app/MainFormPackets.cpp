@@ -310,7 +310,9 @@ void TMainForm::cbxPrinterChange() {
   // With no entry chosen and no system default this fails with the no-default text.
   FPrintJobs->SelectPrinter(cbxPrinter->currentIndex());
   QPrinter& printer = FPrintJobs->SetupPrinter();
-  if (QPrintDialog(&printer, this).exec() == QDialog::Accepted) FPrintJobs->AcceptSetup();
+  const bool confirmed = FSetup.PrinterSetup ? FSetup.PrinterSetup(printer)
+                                             : QPrintDialog(&printer, this).exec() == QDialog::Accepted;
+  if (confirmed) FPrintJobs->AcceptSetup();
 }
 
 // --- Small helpers ------------------------------------------------------------------

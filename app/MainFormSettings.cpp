@@ -62,7 +62,10 @@ void TMainForm::CreateLogger() {
 void TMainForm::CreateStateKeepers() {
   FWindowState = std::make_unique<TWindowStateKeeper>(this, *FSettings);
   // A window stored as minimised starts in the tray; main() asks StartMinimized().
-  FWindowState->OnMinimizeRequested = [this] { FStartMinimized = true; };
+  FWindowState->OnMinimizeRequested = [this] {
+    FStartMinimized = true;
+    FStateBeforeMinimize = windowState() & ~Qt::WindowMinimized;  // Restore brings that back
+  };
   FWindowState->IsApplicationMinimized = [this] { return isMinimized() || !isVisible(); };
   FProperties = std::make_unique<TPropertyStateKeeper>(this, *FSettings, DefaultStoredProperties());
   FProperties->OnRestoreState = [this] { ReadStateList(); };
@@ -206,7 +209,15 @@ void TMainForm::ConnectHost() {
   connect(link, &TclsUIV::OnUIView32IsClosing, this,
           [this] { RunGuarded([this] { clsUIV1UIView32IsClosing(); }); });
   connect(link, &TclsUIV::StateChanged, this, [this](const QString& text) { LinkStateChanged(text); });
-  link->Start();
+  try {
+    link->Start();
+  } catch (const std::exception& e) {
+    // No host could be had: said once (the caller shows the failure), and the window runs on
+    // without one instead of asking a host that is not there at every showing.
+    clsUIV1.reset();
+    LinkStateChanged(QStringLiteral("Not connected: ") + QString::fromUtf8(e.what()));
+    throw;
+  }
   UpdatePrintTarget();
   ShowSourceNote();
 }

@@ -2,6 +2,7 @@
 // event loop.
 #include <QApplication>
 #include <QDir>
+#include <clocale>
 #include <cstdio>
 #include <string>
 
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
+  // The list's time text follows the user's regional date and time formats.
+  std::setlocale(LC_TIME, "");
   qm::SetUpApplication();
 
   qm::TMainFormSetup setup;

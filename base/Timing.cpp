@@ -1,8 +1,15 @@
 #include "base/Timing.h"
 
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <ctime>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <langinfo.h>
+#endif
 
 namespace qm {
 namespace {
@@ -181,11 +188,73 @@ std::string FormatDateTime(std::string_view pattern, TDateTime value) {
   return out;
 }
 
+namespace {
+
+#ifdef _WIN32
+// The user's short date and long time formats, as the control panel sets them.
+bool RegionalForms(const TDateTimeParts& p, std::string& date, std::string& time) {
+  SYSTEMTIME st{};
+  st.wYear = static_cast<WORD>(p.Year);
+  st.wMonth = static_cast<WORD>(p.Month);
+  st.wDay = static_cast<WORD>(p.Day);
+  st.wHour = static_cast<WORD>(p.Hour);
+  st.wMinute = static_cast<WORD>(p.Minute);
+  st.wSecond = static_cast<WORD>(p.Second);
+  char d[128];
+  char t[128];
+  if (GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, d, sizeof d) == 0) return false;
+  if (GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, nullptr, t, sizeof t) == 0) return false;
+  date = d;
+  time = t;
+  return true;
+}
+#else
+// The C and POSIX locales carry no regional choice; their two-digit year would lose the century.
+bool IsPlainCLocale(const char* name) {
+  const std::string_view n = name ? name : "C";
+  return n == "C" || n == "POSIX" || n.substr(0, 2) == "C.";
+}
+
+bool FormatPart(const char* format, const std::tm& tm, std::string& out) {
+  if (!format || !*format) return false;
+  char buffer[128];
+  const std::size_t length = std::strftime(buffer, sizeof buffer, format, &tm);
+  if (length == 0) return false;
+  out.assign(buffer, length);
+  return true;
+}
+
+// The formats of the program's LC_TIME locale (main() takes it from the environment):
+// its date format (D_FMT) and its time format (T_FMT).
+bool RegionalForms(const TDateTimeParts& p, std::string& date, std::string& time) {
+  if (IsPlainCLocale(std::setlocale(LC_TIME, nullptr))) return false;
+  std::tm tm{};
+  tm.tm_year = p.Year - 1900;
+  tm.tm_mon = p.Month - 1;
+  tm.tm_mday = p.Day;
+  tm.tm_hour = p.Hour;
+  tm.tm_min = p.Minute;
+  tm.tm_sec = p.Second;
+  const long day = std::lround(std::floor(EncodeDateTime({p.Year, p.Month, p.Day})));
+  tm.tm_wday = static_cast<int>(((day + 6) % 7 + 7) % 7);  // 1899-12-30 was a Saturday
+  tm.tm_yday = static_cast<int>(day - std::lround(std::floor(EncodeDateTime({p.Year, 1, 1}))));
+  return FormatPart(nl_langinfo(D_FMT), tm, date) && FormatPart(nl_langinfo(T_FMT), tm, time);
+}
+#endif
+
+}  // namespace
+
 std::string DateTimeToRegionalText(TDateTime value) {
   const TDateTimeParts p = DecodeDateTime(value);
-  std::string text = FormatDateTime("mm/dd/yyyy", value);
-  if (p.Hour != 0 || p.Minute != 0 || p.Second != 0) text += FormatDateTime(" hh:nn:ss", value);
-  return text;
+  std::string date;
+  std::string time;
+  if (!RegionalForms(p, date, time)) {
+    date = FormatDateTime("mm/dd/yyyy", value);
+    time = FormatDateTime("hh:nn:ss", value);
+  }
+  // Midnight to the millisecond shows the date alone.
+  if (p.Hour == 0 && p.Minute == 0 && p.Second == 0 && p.Millisecond == 0) return date;
+  return date + " " + time;
 }
 
 std::uint32_t TickCount32() {

@@ -34,9 +34,11 @@ TDateTime CurrentDateTime(TTimeFormat format);
 // ("hh" or "h" as the last letters) means minutes.
 std::string FormatDateTime(std::string_view pattern, TDateTime value);
 
-// Short date, then (unless the time is exactly midnight) a blank and the long time.
-// This platform has no regional formats of its own here: the forms are fixed,
-// mm/dd/yyyy and hh:nn:ss on a 24-hour clock.
+// The user's short date, then (unless the time is midnight to the millisecond) a blank and
+// the long time. On Windows the user's regional settings give the forms; elsewhere the
+// program's LC_TIME locale does (its D_FMT and T_FMT). Where LC_TIME is the C or POSIX
+// locale (also C.UTF-8) the forms are fixed, mm/dd/yyyy and hh:nn:ss on a 24-hour clock:
+// that locale's own date form would drop the century.
 std::string DateTimeToRegionalText(TDateTime value);
 
 // Milliseconds since an arbitrary start, monotonic, wrapping at 2^32.

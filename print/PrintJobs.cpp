@@ -118,8 +118,8 @@ void TPrintJobs::MakeCurrent(const QString& name) {
 }
 
 void TPrintJobs::SelectPrinter(int index) {
-  if (index < -1 || index >= FPrinters.Names.size())
-    throw std::out_of_range("printer index " + std::to_string(index) + " is outside the printer list");
+  // An index that names no entry leaves none chosen, as -1 does.
+  if (index < -1 || index >= FPrinters.Names.size()) index = -1;
   FSelected = index;
   MakeCurrent(index < 0 ? FPrinters.DefaultName : FPrinters.Names.at(index));
   if (FCurrentName.isEmpty()) throw EPrintError(NoDefaultText.toStdString());

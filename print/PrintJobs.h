@@ -80,9 +80,9 @@ class TPrintJobs {
   const QStringList& Printers() const { return FPrinters.Names; }
   bool HasDefault() const { return !FPrinters.DefaultName.isEmpty(); }
 
-  // Makes entry `index` of Printers() current; -1 goes back to the system default.
-  // -1 without a system default leaves no printer and throws NoDefaultText (the box
-  // typed into while its list is empty). An index outside the list throws std::out_of_range.
+  // Makes entry `index` of Printers() current; -1, or any index outside the list, goes back
+  // to the system default. That without a system default leaves no printer and throws
+  // NoDefaultText (the box typed into while its list is empty).
   void SelectPrinter(int index);
   // The printer jobs go to: the chosen entry, else the system default ("" when none).
   QString CurrentPrinterName() const { return FCurrentName; }

@@ -2,7 +2,8 @@
 # Installs the Debian packages Quillmark needs, asking apt only for what is missing.
 # Usage: scripts/install-deps.sh [build] [test] [print] [package] [wine]   (no argument: build)
 #   build  compilers, CMake, GoogleTest, Google Benchmark, Qt 6 with Serial Port, fonts,
-#          clang-format-14, clang-tidy-14 (the versions the checks are pinned to), graphviz
+#          clang-format-14, clang-tidy-14 (the versions the checks are pinned to), graphviz,
+#          the locale sources the regional time tests compile their locales from
 #   print  CUPS with a PDF-writing queue driver (the demo's printer when none exists)
 #   package  what building and checking the Debian package takes: dpkg-shlibdeps, file,
 #          lintian, desktop-file-validate, appstreamcli
@@ -12,7 +13,7 @@ set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
   libbenchmark-dev libspdlog-dev qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-serialport-dev
-  libgl-dev fonts-liberation fonts-liberation2 clang-format-14 clang-tidy-14 graphviz python3 libsqlite3-dev libcups2-dev)
+  libgl-dev fonts-liberation fonts-liberation2 clang-format-14 clang-tidy-14 graphviz python3 libsqlite3-dev libcups2-dev locales)
 print_pkgs=(cups printer-driver-cups-pdf poppler-utils cups-ipp-utils)
 test_pkgs=(xvfb xauth direwolf efingerd finger socat netcat-openbsd iproute2 util-linux
   imagemagick trayer xdotool)

@@ -29,7 +29,9 @@ std::string CountText(int n, std::string_view setting) {
 }
 
 int PageLimit(std::string_view setting) {
-  return StrToIntDef(setting, 40, THexPrefix::AlsoBareX);
+  std::int32_t limit = 40;
+  TryParseDecimal(setting, limit);
+  return limit;
 }
 
 std::string FingerQuery(const TAprsMsgPacket& packet) {

@@ -22,7 +22,7 @@ std::string EntryLine3(const TAprsMsgPacket& packet);
 // "<n> of <setting> messages collected", the setting exactly as typed.
 std::string CountText(int n, std::string_view setting);
 
-// The setting read as an integer ("$1F" and "0x1F" as hexadecimal), or 40 when it is none.
+// The setting read as a decimal integer (digits alone), or 40 when it is none.
 int PageLimit(std::string_view setting);
 
 // The Finger query line without its line end: the sender and the first three

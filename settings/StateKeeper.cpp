@@ -42,6 +42,30 @@ std::vector<std::string> SplitWords(const std::string& text) {
   return words;
 }
 
+// A rectangle that lies on no screen is moved onto the nearest one (and cut to its size),
+// so a place stored on a screen that is gone never hides the window.
+QRect OnSomeScreen(const QRect& wanted, const QSize& least) {
+  QRect nearest;
+  long long nearestDistance = -1;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect area = screen->availableGeometry();
+    if (area.intersects(wanted)) return wanted;
+    const QPoint d = wanted.center() - area.center();
+    const long long distance = static_cast<long long>(d.x()) * d.x() + static_cast<long long>(d.y()) * d.y();
+    if (nearestDistance < 0 || distance < nearestDistance) {
+      nearestDistance = distance;
+      nearest = area;
+    }
+  }
+  if (nearestDistance < 0) return wanted;  // no screen to judge by
+  QRect placed(wanted.topLeft(), wanted.size().boundedTo(nearest.size()));
+  // The window will be no smaller than its least size, so that much has to fit.
+  const QSize shown = placed.size().expandedTo(least);
+  placed.moveLeft(std::max(nearest.left(), std::min(placed.left(), nearest.right() - shown.width() + 1)));
+  placed.moveTop(std::max(nearest.top(), std::min(placed.top(), nearest.bottom() - shown.height() + 1)));
+  return placed;
+}
+
 int WordAsInt(const std::vector<std::string>& words, std::size_t index, int fallback) {
   std::int32_t value = 0;
   if (index < words.size() && TryParseInteger(words[index], value)) return value;
@@ -136,13 +160,17 @@ void TWindowStateKeeper::DoRestoreState() {
   if (left < right) {
     FFlags = flags;
     // An explicit geometry also tells the window system not to place the window itself.
-    FForm->setGeometry(left, top, right - left, std::max(0, bottom - top));
+    FForm->setGeometry(OnSomeScreen(QRect(left, top, right - left, std::max(0, bottom - top)),
+                                    FForm->minimumSizeHint().expandedTo(FForm->minimumSize())));
     FPositionRestored = true;
   }
 
   std::int32_t showCmd = 0;
   if (!TryParseInteger(store.ReadString(Section(), "ShowCmd", ""), showCmd)) showCmd = 0;
   if (showCmd == swMinimized || showCmd == 6) {
+    // Minimised from maximised: it comes back maximised.
+    if (FPositionRestored && (FFlags & wpfRestoreToMaximized))
+      FForm->setWindowState((FForm->windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
     if (OnMinimizeRequested) OnMinimizeRequested();
     return;
   }

@@ -53,7 +53,8 @@ class TWindowStateKeeper : public TStateKeeper {
   static constexpr int swNormal = 1;
   static constexpr int swMinimized = 2;
   static constexpr int swMaximized = 3;
-  // The placement flag kept when a minimised window goes back to maximised.
+  // The placement flag kept when a minimised window goes back to maximised; a restore that
+  // finds it with a minimised show state makes the window maximised behind its minimising.
   static constexpr int wpfRestoreToMaximized = 2;
 
   TWindowStateKeeper(QWidget* form, TSettingsStore& store);

@@ -414,6 +414,67 @@ TEST_F(MainFormTest, FailedVersionRecordIsReportedAndStartGoesOn) {
   EXPECT_EQ(form.windowTitle(), QStringLiteral("Quillmark v1.3.3"));
 }
 
+// Picking an entry chooses its printer; typed text names none, so the system default serves,
+// and Return never adds it to the list. The set-up dialog opens on every change.
+TEST_F(MainFormTest, PrinterBoxTypedTextMeansTheDefaultPrinter) {
+  TMainFormSetup s = FormSetup();
+  s.Printers = TPrinterList{{QStringLiteral("Office"), QStringLiteral("Shack")}, QStringLiteral("Shack")};
+  TMainForm* shown = nullptr;
+  QStringList dialogs;  // the current printer each set-up dialog opened on
+  s.PrinterSetup = [&](QPrinter&) {
+    dialogs << shown->FPrintJobs->CurrentPrinterName();
+    return false;
+  };
+  TMainForm form(s);
+  shown = &form;
+  form.show();
+  form.cbxPrinter->setCurrentIndex(0);
+  EXPECT_EQ(form.FPrintJobs->CurrentPrinterName(), QStringLiteral("Office"));
+  QTest::keyClicks(form.cbxPrinter->lineEdit(), QStringLiteral("xy"));
+  QTest::keyClick(form.cbxPrinter->lineEdit(), Qt::Key_Return);
+  EXPECT_EQ(form.cbxPrinter->currentText(), QStringLiteral("Officexy"));
+  EXPECT_EQ(form.cbxPrinter->currentIndex(), -1);
+  EXPECT_EQ(form.cbxPrinter->count(), 2);
+  EXPECT_EQ(form.FPrintJobs->CurrentPrinterName(), QStringLiteral("Shack"));
+  form.cbxPrinter->setCurrentIndex(0);  // the same entry again counts as a choice
+  EXPECT_EQ(dialogs, (QStringList{"Office", "Shack", "Shack", "Office"}));
+  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
+
+  // No printer at all: typing finds no default, and that is the only complaint.
+  s.Printers = TPrinterList{};
+  TMainForm bare(s);
+  shown = &bare;
+  bare.show();
+  QTest::keyClick(bare.cbxPrinter->lineEdit(), Qt::Key_A);
+  QTest::keyClick(bare.cbxPrinter->lineEdit(), Qt::Key_Return);
+  EXPECT_EQ(bare.cbxPrinter->count(), 0);
+  EXPECT_EQ(errors, QStringList{QStringLiteral("There is no default printer currently selected")});
+}
+
+// A station program whose object can be neither found nor created: nothing to ask later.
+class TUnstartableHost : public test::TFakeHost {
+ public:
+  void Start() override { throw std::runtime_error("Operation unavailable"); }
+  void FillMyInfo(TclsMyInfo&) override { throw std::runtime_error("Not connected to UI-View32"); }
+};
+
+TEST_F(MainFormTest, HostThatCannotStartIsReportedOnceAndShownAsDown) {
+  TMainFormSetup s = FormSetup();
+  s.CreateHost = [](const THostSettings&) -> std::unique_ptr<TclsUIV> {
+    return std::make_unique<TUnstartableHost>();
+  };
+  TMainForm form(s);
+  for (int showing = 0; showing < 3; ++showing) {
+    form.show();
+    QCoreApplication::processEvents();
+    form.hide();
+  }
+  EXPECT_EQ(errors, QStringList{QStringLiteral("Operation unavailable")});
+  EXPECT_EQ(form.lblConnectionState->text(), QStringLiteral("Not connected: Operation unavailable"));
+  EXPECT_EQ(form.lblStationCall->text(), QStringLiteral("[NOCALL]"));
+  EXPECT_TRUE(form.FStationCall.empty());
+}
+
 TEST_F(MainFormTest, CallsignIsReadAndUpperCasedWhenShown) {
   struct Case {
     const char* name;

@@ -24,6 +24,7 @@
 #include "base/Timing.h"
 #include "tests/app/FormTestEnvironment.h"
 #include "tests/support/PdfTools.h"
+#include "tests/support/TimeLocale.h"
 
 namespace qm {
 namespace {
@@ -509,6 +510,18 @@ TEST_F(PacketFlow, EntryLinesAsListed) {
   }
 }
 
+// Line 1 in the user's regional forms: here day.month.year and a 24-hour clock.
+TEST_F(PacketFlow, TimeLineFollowsTheRegionalFormats) {
+  const test::TTimeLocale german("de_DE");
+  ASSERT_TRUE(german.Active());
+  Make();
+  form->cbBull->setChecked(true);
+  SendBulletin(1);
+  ASSERT_EQ(Entries(), 1);
+  EXPECT_EQ(form->MessageLines().front(),
+            QStringLiteral("LOCAL:[07.12.2026 18:00:00]  UTC:[07.12.2026 06:00:00]"));
+}
+
 TEST_F(PacketFlow, TwentyFirstMessagePrintsOnePageOfTwentyOne) {
   Make();
   form->cbBull->setChecked(true);
@@ -558,6 +571,21 @@ TEST_F(PacketFlow, SettingThatIsNoNumberPrintsAboveForty) {
   ASSERT_TRUE(Printed());
   EXPECT_EQ(form->FPrintJobs->LastJob().Lines, 41 * 3 + 1);
   EXPECT_EQ(form->MessageLineCount(), 0);
+}
+
+// The setting counts only as decimal digits; anything else is no number and means 40.
+TEST_F(PacketFlow, PageSettingIsReadAsDecimalDigitsOnly) {
+  Make();
+  form->cbBull->setChecked(true);
+  int n = 0;
+  for (const char* text : {"$1", "0x1", "x1", " 1", "+1", "-1", "1 "}) {
+    SCOPED_TRACE(text);
+    form->edMsgCount->setText(QString::fromLatin1(text));
+    SendBulletin(++n);
+    SendBulletin(++n);
+    EXPECT_FALSE(Printed());
+    EXPECT_EQ(Entries(), n);
+  }
 }
 
 TEST_F(PacketFlow, DisablePrintingStopsOnlyTheAutomaticAndTextPrints) {

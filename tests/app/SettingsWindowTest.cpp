@@ -654,6 +654,37 @@ TEST_F(SettingsWindowTest, StoredWindowStateAtStart) {
   }
 }
 
+// A window minimised from maximised comes back maximised; a place on no screen that exists
+// is moved onto one, so the window never opens where nobody sees it.
+TEST_F(SettingsWindowTest, StoredPlacementFlagsAndAPlaceOffEveryScreen) {
+  const std::string ppi = std::to_string(ScreenPpi());
+  const struct {
+    const char* name;
+    const char* section;
+    bool maximized;
+  } cases[] = {
+      {"minimised from maximised", "Flags=2\r\nShowCmd=2\r\nNormalPos=50,80,750,530\r\n", true},
+      {"minimised from normal", "Flags=0\r\nShowCmd=2\r\nNormalPos=50,80,750,530\r\n", false},
+      {"far off every screen", "Flags=0\r\nShowCmd=1\r\nNormalPos=-20000,-20000,-19300,-19550\r\n", false},
+      {"beyond the right edge", "Flags=0\r\nShowCmd=1\r\nNormalPos=30000,80,30700,530\r\n", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(env.IniFile(), std::string("[FormState]\r\n") + c.section + "PixelsPerInch=" + ppi + "\r\n");
+    TMainForm form(env.Setup());
+    form.ShowInitially(form.StartMinimized());
+    if (form.StartMinimized()) form.miRestoreClick();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.isMaximized(), c.maximized);
+    if (!c.maximized) {
+      EXPECT_TRUE(form.screen()->availableGeometry().contains(form.geometry())) << c.name;
+      EXPECT_EQ(form.size(), QSize(700, 450));
+    }
+  }
+  EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
+}
+
 TEST_F(SettingsWindowTest, StoredMinimisedStartsInTheTrayOrMinimisedInTheTaskbar) {
   WriteFile(env.IniFile(),
             "[FormState]\r\nFlags=0\r\nShowCmd=2\r\nNormalPos=120,90,720,540\r\nPixelsPerInch=" +

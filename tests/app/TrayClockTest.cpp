@@ -22,6 +22,7 @@ TMainFormSetup WithTray(bool available) {
   environments.push_back(std::make_unique<test::TFormEnvironment>());
   TMainFormSetup s = environments.back()->Setup();
   s.TrayAvailable = [available] { return available; };
+  s.TrayDoubleClicks = [] { return true; };
   s.ReportError = [](const QString& m) { ADD_FAILURE() << m.toStdString(); };
   return s;
 }
@@ -75,6 +76,24 @@ TEST(Tray, MinimisingHidesAndADoubleClickBringsBack) {
   EXPECT_TRUE(form.isVisible());
   EXPECT_FALSE(form.isMinimized());
   EXPECT_TRUE(form.isMaximized()) << "comes back as it was";
+}
+
+// A StatusNotifierItem tray (KDE, GNOME with AppIndicator) reports a click as activation and
+// never a double click: there the click brings the window back.
+TEST(Tray, WhereTheTrayHasNoDoubleClickAClickBringsBack) {
+  test::App();
+  TMainFormSetup s = WithTray(true);
+  s.TrayDoubleClicks = [] { return false; };
+  TMainForm form(s);
+  form.show();
+  form.showMinimized();
+  ASSERT_TRUE(WaitFor([&] { return !form.isVisible(); }));
+  form.WMTrayIcon(QSystemTrayIcon::MiddleClick);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(form.isVisible());
+  emit form.FTrayIcon->activated(QSystemTrayIcon::Trigger);
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_FALSE(form.isMinimized());
 }
 
 TEST(Tray, RestoreInTheMenuActsAsTheDoubleClick) {

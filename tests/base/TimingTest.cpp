@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "tests/support/TimeLocale.h"
+
 namespace qm {
 namespace {
 
@@ -43,9 +45,27 @@ TEST(DateTime, EncodeDecodeRoundTrip) {
   EXPECT_EQ(p.Millisecond, 999);
 }
 
-TEST(DateTime, RegionalTextLeavesOutMidnight) {
-  EXPECT_EQ(DateTimeToRegionalText(At(2003, 6, 15, 0, 0, 0, 0)), "06/15/2003");
-  EXPECT_EQ(DateTimeToRegionalText(At(2003, 6, 15, 14, 5, 33, 0)), "06/15/2003 14:05:33");
+// The LC_TIME locale's date and time formats; the C locales keep the fixed forms. Midnight
+// to the millisecond shows the date alone.
+TEST(DateTime, RegionalTextFollowsTheTimeLocale) {
+  const struct {
+    const char* locale;
+    const char *afternoon, *midnight, *afterMidnight;
+  } cases[] = {
+      {"C", "12/07/2026 16:05:09", "01/01/2027", "01/01/2027 00:00:00"},
+      {"POSIX", "12/07/2026 16:05:09", "01/01/2027", "01/01/2027 00:00:00"},
+      {"C.UTF-8", "12/07/2026 16:05:09", "01/01/2027", "01/01/2027 00:00:00"},
+      {"de_DE", "07.12.2026 16:05:09", "01.01.2027", "01.01.2027 00:00:00"},
+      {"en_US", "12/07/2026 04:05:09 PM", "01/01/2027", "01/01/2027 12:00:00 AM"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.locale);
+    const test::TTimeLocale locale(c.locale);
+    ASSERT_TRUE(locale.Active());
+    EXPECT_EQ(DateTimeToRegionalText(At(2026, 12, 7, 16, 5, 9, 0)), c.afternoon);
+    EXPECT_EQ(DateTimeToRegionalText(At(2027, 1, 1, 0, 0, 0, 0)), c.midnight);
+    EXPECT_EQ(DateTimeToRegionalText(At(2027, 1, 1, 0, 0, 0, 400)), c.afterMidnight);
+  }
 }
 
 TEST(CurrentDateTime, RefusesUnknownSelector) {

@@ -306,6 +306,7 @@ QWidget* TMainForm::BuildMessageOptionsPage() {
   left->addWidget(cbBeepOnReceive);
   left->addLayout(countRow);
   left->addWidget(gbGroups);
+  left->addWidget(BuildHistoryOptions());
   left->addStretch(1);
 
   auto* listButtons = new QVBoxLayout;
@@ -323,6 +324,34 @@ QWidget* TMainForm::BuildMessageOptionsPage() {
   grid->setColumnStretch(1, 1);
   grid->setRowStretch(1, 1);
   return tsMessageOptions;
+}
+
+// The retry option, the PDF archive and the way to the history window.
+QWidget* TMainForm::BuildHistoryOptions() {
+  auto* box = new QWidget;
+  cbDropRetries =
+      MakeCheck("cbDropRetries", "Drop resent messages within",
+                "A message whose sender and number were listed in these minutes is not listed again", false);
+  edRetryMinutes = MakeEdit("edRetryMinutes", "30", "Minutes a resent message is looked for (1 to 1440)");
+  edRetryMinutes->setFixedWidth(40);
+  btnHistory = MakeButton("btnHistory", "&History...", "Every message kept in the last 14 days; reprints");
+  cbArchivePdf = MakeCheck("cbArchivePdf", "Keep a PDF of every printed page",
+                           "Every job sent to the printer is also kept as a PDF file for 14 days", false);
+  auto* retries = new QHBoxLayout;
+  retries->addWidget(cbDropRetries);
+  retries->addWidget(edRetryMinutes);
+  retries->addWidget(new QLabel(QStringLiteral("min")));
+  retries->addStretch(1);
+  auto* archive = new QHBoxLayout;
+  archive->addWidget(cbArchivePdf);
+  archive->addStretch(1);
+  archive->addWidget(btnHistory);
+  auto* layout = new QVBoxLayout(box);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(2);
+  layout->addLayout(retries);
+  layout->addLayout(archive);
+  return box;
 }
 
 QWidget* TMainForm::BuildNwsOptionsPage() {
@@ -561,8 +590,10 @@ void TMainForm::BuildStatusBars() {
 void TMainForm::BuildTray() {
   mnuTrayPopup = Named(new QMenu(this), "mnuTrayPopup");
   miRestore = Named(mnuTrayPopup->addAction(QStringLiteral("Restore")), "miRestore");
+  miHistory = Named(mnuTrayPopup->addAction(QStringLiteral("History...")), "miHistory");
   miExit = Named(mnuTrayPopup->addAction(QStringLiteral("Exit")), "miExit");
   connect(miRestore, &QAction::triggered, this, [this] { RunGuarded([this] { miRestoreClick(); }); });
+  connect(miHistory, &QAction::triggered, this, [this] { RunGuarded([this] { btnHistoryClick(); }); });
   connect(miExit, &QAction::triggered, this, [this] { RunGuarded([this] { miExitClick(); }); });
 
   FTrayIcon = Named(new QSystemTrayIcon(this), "FTrayIcon");
@@ -582,6 +613,7 @@ void TMainForm::WireControls() {
   on(btnNoneStates, &TMainForm::btnNoneStatesClick);
   on(btnPrintNow, &TMainForm::btnPrintNowClick);
   on(btnClearMessages, &TMainForm::btnClearMessagesClick);
+  on(btnHistory, &TMainForm::btnHistoryClick);
   on(btnSaveSettings1, &TMainForm::SaveSettings);
   on(btnSaveSettings2, &TMainForm::SaveSettings);
   on(btnApplyConnection, &TMainForm::btnApplyConnectionClick);

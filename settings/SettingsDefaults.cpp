@@ -17,7 +17,10 @@ const std::vector<std::string>& DefaultStoredProperties() {
                                                       "cbNWSWatchesPrint.Checked",
                                                       "cbAnn.Checked",
                                                       "cbBull.Checked",
-                                                      "clbStates.Items"};
+                                                      "clbStates.Items",
+                                                      "cbDropRetries.Checked",
+                                                      "edRetryMinutes.Text",
+                                                      "cbArchivePdf.Checked"};
   return properties;
 }
 

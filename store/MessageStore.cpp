@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "base/AsciiText.h"
+
 namespace qm {
 namespace {
 
@@ -392,6 +394,71 @@ TStoredMessage TMessageStore::Message(std::int64_t id) const {
   TUse use(FStatements->Message);
   if (!use.Bind(id).Step()) throw EMessageStoreError(StoreError(FPath, "no message " + std::to_string(id)));
   return ReadMessage(use);
+}
+
+namespace {
+
+// The kinds as the window stores them (TAprsMsgKind): personal 1, bulletin 2, announcement 3,
+// NWS alert 4; an alert's category is its addressee.
+std::string KindCondition(THistoryKind kind) {
+  switch (kind) {
+    case hkPersonal:
+      return "kind = 1";
+    case hkBulletin:
+      return "kind = 2";
+    case hkAnnouncement:
+      return "kind = 3";
+    case hkNwsWatch:
+      return "kind = 4 AND trim(addressee) = 'NWS-WATCH'";
+    case hkNwsWarning:
+      return "kind = 4 AND trim(addressee) = 'NWS-WARN'";
+    case hkNwsAdvisory:
+      return "kind = 4 AND trim(addressee) = 'NWS-ADVIS'";
+    case hkAll:
+      break;
+  }
+  return {};
+}
+
+// `text` as a LIKE pattern that finds it anywhere, its wildcards taken literally.
+std::string ContainsPattern(std::string_view text) {
+  std::string pattern = "%";
+  for (const char c : text) {
+    if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+    pattern += c;
+  }
+  return pattern + "%";
+}
+
+}  // namespace
+
+std::vector<std::int64_t> TMessageStore::FindMessages(const THistoryFilter& filter) const {
+  std::string sql = "SELECT id FROM messages WHERE 1";
+  std::vector<std::string> params;
+  const std::string call = UpperCase(Trim(filter.Callsign));
+  if (!call.empty() && call.back() == '*') {
+    params.push_back(call.substr(0, call.size() - 1));
+    sql +=
+        " AND (substr(upper(source), 1, length(?1)) = ?1"
+        " OR substr(upper(trim(addressee)), 1, length(?1)) = ?1)";
+  } else if (!call.empty()) {
+    params.push_back(call);
+    sql += " AND (upper(source) = ?1 OR upper(trim(addressee)) = ?1)";
+  }
+  if (const std::string kind = KindCondition(filter.Kind); !kind.empty()) sql += " AND " + kind;
+  if (!filter.Text.empty()) {
+    // Numbered after the call's parameter, when there is one.
+    params.push_back(ContainsPattern(filter.Text));
+    sql += " AND (message_text LIKE :text ESCAPE '\\' OR full_text LIKE :text ESCAPE '\\')";
+  }
+  sql += " ORDER BY id DESC";
+
+  std::vector<std::int64_t> ids;
+  TStmt stmt(FDb, FPath, sql);
+  TUse use(stmt);
+  for (const std::string& param : params) use.Bind(param);
+  while (use.Step()) ids.push_back(use.Int(0));
+  return ids;
 }
 
 std::int64_t TMessageStore::BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages,

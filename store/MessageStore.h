@@ -125,7 +125,8 @@ class TMessageStore {
   // Messages with their fields, in the order asked; unknown ids are left out.
   std::vector<TStoredMessage> Messages(const std::vector<std::int64_t>& ids) const;
   TStoredMessage Message(std::int64_t id) const;  // throws EMessageStoreError when unknown
-  // The ids of every kept message the filter lets through, newest first.
+  // The ids of every kept message the filter lets through, newest first (by UTC time, then
+  // the later kept first).
   std::vector<std::int64_t> FindMessages(const THistoryFilter& filter) const;
 
   // A new pending job carrying `messages` (list job: those still listed become psInJob with

@@ -226,7 +226,7 @@ void FillHistory(const std::string& path) {
   for (int n = 0; n < kHistory; ++n) raw.Insert(HistoryMsg(n), qm::psPrinted);
   const std::string fullText = std::string(1200, 'x') + " TAKE COVER in a basement " + std::string(300, 'y');
   const std::string update =
-      "UPDATE messages SET full_text = '" + fullText + "' WHERE kind = 4 AND id % 4 = 0";
+      "UPDATE messages SET full_text = '" + fullText + "' WHERE kind = 4 AND id % 4 = 3";
   Exec(raw.Db, update.c_str());
   Exec(raw.Db, "COMMIT");
 }

@@ -5,7 +5,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -30,6 +32,14 @@ struct HistoryWindow : public ::testing::Test {
   HistoryWindow() {
     TMainFormSetup setup = env.Setup();
     setup.Clock = [](TTimeFormat f) { return f == tfLocal ? 46363.75 : 46363.25; };
+    setup.OpenFolder = [this](const QString& folder) { Opened << folder; };
+    // A day's copies older than the logs are kept, and today's.
+    for (const QDate day : {QDate::currentDate().addDays(-15), QDate::currentDate()}) {
+      const QString dir =
+          env.Dir.filePath(QStringLiteral("archive/") + day.toString(QStringLiteral("yyyy-MM-dd")));
+      QDir().mkpath(dir);
+      QFile(dir + QStringLiteral("/120000-job7.pdf")).open(QIODevice::WriteOnly);
+    }
     form = std::make_unique<TMainForm>(std::move(setup));
     form->cbBull->setChecked(true);
     form->cbAnn->setChecked(true);
@@ -55,6 +65,7 @@ struct HistoryWindow : public ::testing::Test {
   QStringList PdfText() const { return test::PdfLines(env.PdfFile()); }
 
   test::TFormEnvironment env;
+  QStringList Opened;
   std::unique_ptr<TMainForm> form;
 };
 
@@ -148,6 +159,29 @@ TEST_F(HistoryWindow, ReprintsLeaveTheListAndTheStoreAsTheyWere) {
   history->btnReprintJob->click();
   EXPECT_EQ(env.Errors, QStringList{QStringLiteral("The chosen message was not printed in a job")});
   EXPECT_FALSE(QFile::exists(env.PdfFile()));
+}
+
+TEST_F(HistoryWindow, ArchiveIsPurgedWithTheLogsOpensFromTheWindowAndIsStored) {
+  const QString archive = env.Dir.filePath(QStringLiteral("archive"));
+  EXPECT_EQ(form->ArchiveFolder(), archive);
+  EXPECT_EQ(QDir(archive).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+            QStringList{QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))});
+  form->btnHistory->click();
+  form->History()->btnOpenArchive->click();
+  EXPECT_EQ(Opened, QStringList{archive});
+
+  EXPECT_FALSE(form->cbArchivePdf->isChecked());  // off unless asked for
+  form->cbArchivePdf->setChecked(true);
+  form->cbDropRetries->setChecked(true);
+  form->edRetryMinutes->setText(QStringLiteral("45"));
+  form->SaveSettings();
+  QFile ini(QString::fromStdString(env.IniFile()));
+  ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+  const QByteArray text = ini.readAll();
+  for (const char* line :
+       {"cbArchivePdf.Checked=True", "cbDropRetries.Checked=True", "edRetryMinutes.Text=45"})
+    EXPECT_TRUE(text.contains(line)) << line;
+  EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
 }
 
 }  // namespace

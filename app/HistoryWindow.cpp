@@ -1,5 +1,6 @@
 #include "app/HistoryWindow.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -147,20 +148,20 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowTitle(QStringLiteral("Message history"));
   resize(900, 560);
 
-  edCallsign = new QLineEdit;
-  edCallsign->setObjectName(QStringLiteral("edCallsign"));
-  edCallsign->setPlaceholderText(QStringLiteral("Callsign or start*"));
-  edCallsign->setToolTip(
+  edFindCall = new QLineEdit;
+  edFindCall->setObjectName(QStringLiteral("edFindCall"));
+  edFindCall->setPlaceholderText(QStringLiteral("Callsign or start*"));
+  edFindCall->setToolTip(
       QStringLiteral("Messages from or to this station; a trailing \"*\" takes every call that starts so"));
-  cbxKind = new QComboBox;
-  cbxKind->setObjectName(QStringLiteral("cbxKind"));
+  cbxFindKind = new QComboBox;
+  cbxFindKind->setObjectName(QStringLiteral("cbxFindKind"));
   for (const char* kind :
        {"All kinds", "Personal", "Bulletin", "Announcement", "NWS watch", "NWS warning", "NWS advisory"})
-    cbxKind->addItem(QString::fromLatin1(kind));
-  edText = new QLineEdit;
-  edText->setObjectName(QStringLiteral("edText"));
-  edText->setPlaceholderText(QStringLiteral("Text"));
-  edText->setToolTip(QStringLiteral("Messages whose text or NWS full text holds this"));
+    cbxFindKind->addItem(QString::fromLatin1(kind));
+  edFindText = new QLineEdit;
+  edFindText->setObjectName(QStringLiteral("edFindText"));
+  edFindText->setPlaceholderText(QStringLiteral("Text"));
+  edFindText->setToolTip(QStringLiteral("Messages whose text or NWS full text holds this"));
   lblFound = new QLabel;
   lblFound->setObjectName(QStringLiteral("lblFound"));
 
@@ -187,10 +188,10 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   memDetail->setReadOnly(true);
   memDetail->setLineWrapMode(QPlainTextEdit::NoWrap);
 
-  btnReprintSelected = new QPushButton(QStringLiteral("Reprint selected"));
+  btnReprintSelected = new QPushButton(QStringLiteral("&Reprint selected"));
   btnReprintSelected->setObjectName(QStringLiteral("btnReprintSelected"));
   btnReprintSelected->setToolTip(QStringLiteral("Print the chosen messages again as a new page"));
-  btnReprintJob = new QPushButton(QStringLiteral("Reprint job"));
+  btnReprintJob = new QPushButton(QStringLiteral("Reprint &job"));
   btnReprintJob->setObjectName(QStringLiteral("btnReprintJob"));
   btnReprintJob->setToolTip(
       QStringLiteral("Print the page that carried this message again, as it was printed"));
@@ -199,15 +200,33 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
   auto* filters = new QHBoxLayout;
   filters->addWidget(new QLabel(QStringLiteral("Callsign:")));
-  filters->addWidget(edCallsign);
-  filters->addWidget(cbxKind);
+  filters->addWidget(edFindCall);
+  filters->addWidget(cbxFindKind);
   filters->addWidget(new QLabel(QStringLiteral("Text:")));
-  filters->addWidget(edText, 1);
+  filters->addWidget(edFindText, 1);
   filters->addWidget(lblFound);
+  cbDropRetries = new QCheckBox(QStringLiteral("Drop resent messages within"));
+  cbDropRetries->setObjectName(QStringLiteral("cbDropRetries"));
+  cbDropRetries->setToolTip(QStringLiteral(
+      "A message whose sender and number were listed within these minutes is not listed again"));
+  edRetryMinutes = new QLineEdit(QStringLiteral("30"));
+  edRetryMinutes->setObjectName(QStringLiteral("edRetryMinutes"));
+  edRetryMinutes->setToolTip(QStringLiteral("Minutes a resent message is looked for (1 to 1440)"));
+  edRetryMinutes->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 8);
+  cbArchivePdf = new QCheckBox(QStringLiteral("Keep a PDF of every printed page"));
+  cbArchivePdf->setObjectName(QStringLiteral("cbArchivePdf"));
+  cbArchivePdf->setToolTip(
+      QStringLiteral("Every job sent to the printer is also kept as a PDF file for 14 days"));
+
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(btnReprintSelected);
   buttons->addWidget(btnReprintJob);
   buttons->addStretch(1);
+  buttons->addWidget(cbDropRetries);
+  buttons->addWidget(edRetryMinutes);
+  buttons->addWidget(new QLabel(QStringLiteral("min")));
+  buttons->addSpacing(12);
+  buttons->addWidget(cbArchivePdf);
   buttons->addWidget(btnOpenArchive);
   auto* split = new QSplitter(Qt::Vertical);
   split->addWidget(tvMessages);
@@ -223,11 +242,11 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   FTyping->setSingleShot(true);
   FTyping->setInterval(kTypingPauseMs);
   connect(FTyping, &QTimer::timeout, this, [this] { Refresh(); });
-  connect(edCallsign, &QLineEdit::textEdited, FTyping, qOverload<>(&QTimer::start));
-  connect(edText, &QLineEdit::textEdited, FTyping, qOverload<>(&QTimer::start));
-  connect(edCallsign, &QLineEdit::returnPressed, this, [this] { Refresh(); });
-  connect(edText, &QLineEdit::returnPressed, this, [this] { Refresh(); });
-  connect(cbxKind, &QComboBox::currentIndexChanged, this, [this] { Refresh(); });
+  connect(edFindCall, &QLineEdit::textEdited, FTyping, qOverload<>(&QTimer::start));
+  connect(edFindText, &QLineEdit::textEdited, FTyping, qOverload<>(&QTimer::start));
+  connect(edFindCall, &QLineEdit::returnPressed, this, [this] { Refresh(); });
+  connect(edFindText, &QLineEdit::returnPressed, this, [this] { Refresh(); });
+  connect(cbxFindKind, &QComboBox::currentIndexChanged, this, [this] { Refresh(); });
   connect(tvMessages->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this] { ShowCurrent(); });
   connect(btnReprintSelected, &QPushButton::clicked, this,
@@ -242,9 +261,9 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
 THistoryFilter THistoryWindow::Filter() const {
   THistoryFilter filter;
-  filter.Callsign = ProgramText(edCallsign->text());
-  filter.Kind = static_cast<THistoryKind>(std::max(0, cbxKind->currentIndex()));
-  filter.Text = ProgramText(edText->text());
+  filter.Callsign = ProgramText(edFindCall->text());
+  filter.Kind = static_cast<THistoryKind>(std::max(0, cbxFindKind->currentIndex()));
+  filter.Text = ProgramText(edFindText->text());
   return filter;
 }
 

@@ -13,6 +13,7 @@
 
 #include "store/MessageStore.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -82,15 +83,19 @@ class THistoryWindow : public QWidget {
   void btnReprintSelectedClick();
   void btnReprintJobClick();
 
-  QLineEdit* edCallsign = nullptr;
-  QComboBox* cbxKind = nullptr;
-  QLineEdit* edText = nullptr;
+  QLineEdit* edFindCall = nullptr;
+  QComboBox* cbxFindKind = nullptr;
+  QLineEdit* edFindText = nullptr;
   QTableView* tvMessages = nullptr;
   QPlainTextEdit* memDetail = nullptr;
   QLabel* lblFound = nullptr;
   QPushButton* btnReprintSelected = nullptr;
   QPushButton* btnReprintJob = nullptr;
   QPushButton* btnOpenArchive = nullptr;
+  // Options the main window acts on; here, beside what they concern.
+  QCheckBox* cbDropRetries = nullptr;
+  QLineEdit* edRetryMinutes = nullptr;
+  QCheckBox* cbArchivePdf = nullptr;
   THistoryModel* Model = nullptr;
 
  private:

@@ -273,6 +273,12 @@ class TMainForm : public QMainWindow {
   QPushButton* btnClearMessages = nullptr;
   QLabel* lbMsgStatus = nullptr;
   QPushButton* btnPrintNow = nullptr;
+  QPushButton* btnHistory = nullptr;
+  // The history window's options, stored with the window's: drop copies a client sends until
+  // acknowledged, and keep a PDF copy of every job that goes to a printer.
+  QCheckBox* cbDropRetries = nullptr;
+  QLineEdit* edRetryMinutes = nullptr;
+  QCheckBox* cbArchivePdf = nullptr;
   // Page control
   QGroupBox* gbPages = nullptr;
   QTabWidget* PageControl1 = nullptr;
@@ -295,10 +301,6 @@ class TMainForm : public QMainWindow {
   QPushButton* btnAdd = nullptr;
   QPushButton* btnRemove = nullptr;
   QPushButton* btnSaveSettings1 = nullptr;
-  QCheckBox* cbDropRetries = nullptr;  // drop copies a client sends until acknowledged
-  QLineEdit* edRetryMinutes = nullptr;
-  QPushButton* btnHistory = nullptr;
-  QCheckBox* cbArchivePdf = nullptr;  // a PDF copy of every job that goes to a printer
   // NWS Options
   QGroupBox* gbNwsMessage = nullptr;
   QCheckBox* cbNWSWatches = nullptr;
@@ -403,7 +405,12 @@ class TMainForm : public QMainWindow {
   std::uint32_t Ticks() const;
 
   // MainFormHistory.cpp
-  QWidget* BuildHistoryOptions();
+  // Made with the controls (hidden), so its options are restored and hold from the start.
+  void BuildHistoryWindow();
+  // The history window's options in the INI's [History] section, written only while one of
+  // them differs from its default, so the file of an operator who never set them is unchanged.
+  void ReadHistoryOptions();
+  void SaveHistoryOptions();
   // A copy of a message listed lately (the retry option); logged like a duplicate.
   bool IsRetryCopy(const TAprsMsgPacket& packet);
   void Reprint(const QString& document, const QFont& font);

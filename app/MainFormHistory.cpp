@@ -12,15 +12,48 @@
 
 namespace qm {
 
-void TMainForm::btnHistoryClick() {
-  if (!FHistory) {
-    FHistory = new THistoryWindow(this);
-    FHistory->Store = [this] { return FStore.get(); };
-    FHistory->Guard = [this](const std::function<void()>& action) { RunGuarded(action); };
-    FHistory->ReprintMessages = [this](const std::vector<std::int64_t>& ids) { ReprintMessages(ids); };
-    FHistory->ReprintJob = [this](std::int64_t job) { ReprintJob(job); };
-    FHistory->OpenArchive = [this] { OpenArchiveFolder(); };
+void TMainForm::BuildHistoryWindow() {
+  FHistory = new THistoryWindow(this);
+  FHistory->Store = [this] { return FStore.get(); };
+  FHistory->Guard = [this](const std::function<void()>& action) { RunGuarded(action); };
+  FHistory->ReprintMessages = [this](const std::vector<std::int64_t>& ids) { ReprintMessages(ids); };
+  FHistory->ReprintJob = [this](std::int64_t job) { ReprintJob(job); };
+  FHistory->OpenArchive = [this] { OpenArchiveFolder(); };
+  cbDropRetries = FHistory->cbDropRetries;
+  edRetryMinutes = FHistory->edRetryMinutes;
+  cbArchivePdf = FHistory->cbArchivePdf;
+}
+
+namespace {
+
+constexpr const char* kHistorySection = "History";
+
+}  // namespace
+
+void TMainForm::ReadHistoryOptions() {
+  if (!FSettings) return;
+  TSettingsSession session(*FSettings);
+  cbDropRetries->setChecked(FSettings->ReadInteger(kHistorySection, "DropResent", 0) != 0);
+  edRetryMinutes->setText(
+      QString::number(FSettings->ReadInteger(kHistorySection, "ResentMinutes", TRetryList::kDefaultMinutes)));
+  cbArchivePdf->setChecked(FSettings->ReadInteger(kHistorySection, "ArchivePdf", 0) != 0);
+  session.Close();
+}
+
+void TMainForm::SaveHistoryOptions() {
+  const int minutes = RetryMinutes(ProgramText(edRetryMinutes->text()));
+  TSettingsSession session(*FSettings);
+  if (cbDropRetries->isChecked() || cbArchivePdf->isChecked() || minutes != TRetryList::kDefaultMinutes) {
+    FSettings->WriteInteger(kHistorySection, "DropResent", cbDropRetries->isChecked() ? 1 : 0);
+    FSettings->WriteInteger(kHistorySection, "ResentMinutes", minutes);
+    FSettings->WriteInteger(kHistorySection, "ArchivePdf", cbArchivePdf->isChecked() ? 1 : 0);
+  } else if (FSettings->SectionExists(kHistorySection)) {
+    FSettings->EraseSection(kHistorySection);
   }
+  session.Close();
+}
+
+void TMainForm::btnHistoryClick() {
   FHistory->Refresh();
   FHistory->show();
   FHistory->raise();

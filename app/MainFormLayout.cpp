@@ -185,6 +185,7 @@ void TMainForm::BuildControls() {
   PageControl1->addTab(BuildNwsOptionsPage(), QStringLiteral("NWS Options"));
   PageControl1->addTab(BuildConnectionPage(), QStringLiteral("Connection"));
   PageControl1->addTab(BuildAboutPage(), QStringLiteral("About"));
+  BuildHistoryWindow();
   pagesLayout->addWidget(PageControl1);
   top->addWidget(gbPages, 1);
   column->addLayout(top);
@@ -245,12 +246,14 @@ QWidget* TMainForm::BuildPrinterGroup() {
   btnClearMessages = MakeButton("btnClearMessages", "Clear message window", "Clear the message list");
   lbMsgStatus = MakeLabel("lbMsgStatus", "0 of ?? messages collected");
   btnPrintNow = MakeButton("btnPrintNow", "Print messages in list now", "Force printing of messages");
+  btnHistory = MakeButton("btnHistory", "&History...", "Every message kept in the last 14 days; reprints");
 
   layout->addWidget(cbxPrinter);
   layout->addWidget(cbDisablePrinting);
   layout->addWidget(btnClearMessages);
   layout->addWidget(lbMsgStatus);
   layout->addWidget(btnPrintNow);
+  layout->addWidget(btnHistory);
   layout->addStretch(1);
   return gbPrinter;
 }
@@ -306,7 +309,6 @@ QWidget* TMainForm::BuildMessageOptionsPage() {
   left->addWidget(cbBeepOnReceive);
   left->addLayout(countRow);
   left->addWidget(gbGroups);
-  left->addWidget(BuildHistoryOptions());
   left->addStretch(1);
 
   auto* listButtons = new QVBoxLayout;
@@ -324,34 +326,6 @@ QWidget* TMainForm::BuildMessageOptionsPage() {
   grid->setColumnStretch(1, 1);
   grid->setRowStretch(1, 1);
   return tsMessageOptions;
-}
-
-// The retry option, the PDF archive and the way to the history window.
-QWidget* TMainForm::BuildHistoryOptions() {
-  auto* box = new QWidget;
-  cbDropRetries =
-      MakeCheck("cbDropRetries", "Drop resent messages within",
-                "A message whose sender and number were listed in these minutes is not listed again", false);
-  edRetryMinutes = MakeEdit("edRetryMinutes", "30", "Minutes a resent message is looked for (1 to 1440)");
-  edRetryMinutes->setFixedWidth(40);
-  btnHistory = MakeButton("btnHistory", "&History...", "Every message kept in the last 14 days; reprints");
-  cbArchivePdf = MakeCheck("cbArchivePdf", "Keep a PDF of every printed page",
-                           "Every job sent to the printer is also kept as a PDF file for 14 days", false);
-  auto* retries = new QHBoxLayout;
-  retries->addWidget(cbDropRetries);
-  retries->addWidget(edRetryMinutes);
-  retries->addWidget(new QLabel(QStringLiteral("min")));
-  retries->addStretch(1);
-  auto* archive = new QHBoxLayout;
-  archive->addWidget(cbArchivePdf);
-  archive->addStretch(1);
-  archive->addWidget(btnHistory);
-  auto* layout = new QVBoxLayout(box);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->setSpacing(2);
-  layout->addLayout(retries);
-  layout->addLayout(archive);
-  return box;
 }
 
 QWidget* TMainForm::BuildNwsOptionsPage() {

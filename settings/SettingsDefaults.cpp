@@ -17,10 +17,7 @@ const std::vector<std::string>& DefaultStoredProperties() {
                                                       "cbNWSWatchesPrint.Checked",
                                                       "cbAnn.Checked",
                                                       "cbBull.Checked",
-                                                      "clbStates.Items",
-                                                      "cbDropRetries.Checked",
-                                                      "edRetryMinutes.Text",
-                                                      "cbArchivePdf.Checked"};
+                                                      "clbStates.Items"};
   return properties;
 }
 

@@ -90,14 +90,14 @@ TEST_F(HistoryWindow, ShowsEveryKeptMessageNewestFirstAndFilters) {
   EXPECT_EQ(Column(THistoryModel::hcLocal).first(), QStringLiteral("2026-12-07 18:00:00"));
   EXPECT_EQ(Column(THistoryModel::hcUtc).first(), QStringLiteral("2026-12-07 06:00:00"));
 
-  history->edCallsign->setText(QStringLiteral("kb1ab*"));
+  history->edFindCall->setText(QStringLiteral("kb1ab*"));
   history->Refresh();
   EXPECT_EQ(Column(THistoryModel::hcText), (QStringList{"On my way", "Meet at the hamfest"}));
-  history->edText->setText(QStringLiteral("HAMFEST"));
+  history->edFindText->setText(QStringLiteral("HAMFEST"));
   history->Refresh();
   EXPECT_EQ(Column(THistoryModel::hcText), (QStringList{"Meet at the hamfest"}));
-  history->edCallsign->clear();
-  history->cbxKind->setCurrentIndex(hkAnnouncement);  // runs the filter by itself
+  history->edFindCall->clear();
+  history->cbxFindKind->setCurrentIndex(hkAnnouncement);  // runs the filter by itself
   EXPECT_EQ(Column(THistoryModel::hcText), (QStringList{"Hamfest Saturday"}));
 
   // The chosen row's lines show below the table.
@@ -161,7 +161,7 @@ TEST_F(HistoryWindow, ReprintsLeaveTheListAndTheStoreAsTheyWere) {
   EXPECT_FALSE(QFile::exists(env.PdfFile()));
 }
 
-TEST_F(HistoryWindow, ArchiveIsPurgedWithTheLogsOpensFromTheWindowAndIsStored) {
+TEST_F(HistoryWindow, ArchiveIsPurgedWithTheLogsOpensFromTheWindowAndOptionsAreStored) {
   const QString archive = env.Dir.filePath(QStringLiteral("archive"));
   EXPECT_EQ(form->ArchiveFolder(), archive);
   EXPECT_EQ(QDir(archive).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
@@ -178,9 +178,21 @@ TEST_F(HistoryWindow, ArchiveIsPurgedWithTheLogsOpensFromTheWindowAndIsStored) {
   QFile ini(QString::fromStdString(env.IniFile()));
   ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
   const QByteArray text = ini.readAll();
-  for (const char* line :
-       {"cbArchivePdf.Checked=True", "cbDropRetries.Checked=True", "edRetryMinutes.Text=45"})
-    EXPECT_TRUE(text.contains(line)) << line;
+  EXPECT_TRUE(text.endsWith("[History]\r\nDropResent=1\r\nResentMinutes=45\r\nArchivePdf=1\r\n"))
+      << text.toStdString();
+  ini.close();
+  // Read back by the next start; back at the defaults, the section goes again.
+  form.reset();
+  form = std::make_unique<TMainForm>(env.Setup());
+  EXPECT_TRUE(form->cbArchivePdf->isChecked());
+  EXPECT_TRUE(form->cbDropRetries->isChecked());
+  EXPECT_EQ(form->edRetryMinutes->text(), QStringLiteral("45"));
+  form->cbArchivePdf->setChecked(false);
+  form->cbDropRetries->setChecked(false);
+  form->edRetryMinutes->setText(QStringLiteral("30"));
+  form->SaveSettings();
+  ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+  EXPECT_FALSE(ini.readAll().contains("[History]"));
   EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
 }
 

@@ -25,6 +25,7 @@
 #include "parse/QuillmarkParse.h"
 #include "print/PrintJobs.h"
 #include "select/DupMessages.h"
+#include "select/RetryMessages.h"
 #include "settings/AppPaths.h"
 #include "settings/SettingsStore.h"
 #include "settings/StateKeeper.h"
@@ -48,6 +49,7 @@ namespace qm {
 
 class TPayPalLabel;
 class TMainForm;
+class THistoryWindow;
 
 // The window message the tray icon reports with (the user message base plus 100).
 inline constexpr int WM_TRAYICON = 1124;
@@ -120,6 +122,8 @@ struct TMainFormSetup {
   std::chrono::milliseconds EndPrintBound{30000};
   // This run's choices from the command line; none of them is stored.
   TRunOptions Options;
+  // Opens a folder for the operator; the desktop's file manager when empty.
+  std::function<void(const QString&)> OpenFolder;
 };
 
 // A message in the window's list: its lines and the job that carries it (0: none yet).
@@ -166,6 +170,7 @@ class TMainForm : public QMainWindow {
   QSystemTrayIcon* FTrayIcon = nullptr;
   std::unique_ptr<TMessageLogger> FLogger;
   TDupMessageList FDupMessages;
+  TRetryList FRetries;
   TFingerClient FingerClient;
   std::unique_ptr<TPrintJobs> FPrintJobs;
   std::unique_ptr<TMessageStore> FStore;
@@ -237,6 +242,19 @@ class TMainForm : public QMainWindow {
   // true when none is left pending and none failed.
   bool WaitForPendingJobs(std::chrono::milliseconds bound);
 
+  // MainFormHistory.cpp: the history window, reprints and the PDF archive. A reprint is a new
+  // job to the current printer; it is recorded nowhere, so neither the list nor the store's
+  // messages change.
+  void btnHistoryClick();
+  THistoryWindow* History() const { return FHistory; }
+  // The stored messages (ids in any order) as a page, oldest first, in the list's font.
+  void ReprintMessages(const std::vector<std::int64_t>& ids);
+  // A stored job's document as it was printed, in the font it was printed with.
+  void ReprintJob(std::int64_t job);
+  // Where the PDF archive keeps the jobs: "archive" in the data (log) folder.
+  QString ArchiveFolder() const;
+  void OpenArchiveFolder();
+
   // --- Helpers for the other parts (MainForm.cpp) --------------------------------
   void SetHintText(const QString& text);
   QString HintText() const;
@@ -261,6 +279,12 @@ class TMainForm : public QMainWindow {
   QPushButton* btnClearMessages = nullptr;
   QLabel* lbMsgStatus = nullptr;
   QPushButton* btnPrintNow = nullptr;
+  QPushButton* btnHistory = nullptr;
+  // The history window's options, stored with the window's: drop copies a client sends until
+  // acknowledged, and keep a PDF copy of every job that goes to a printer.
+  QCheckBox* cbDropRetries = nullptr;
+  QLineEdit* edRetryMinutes = nullptr;
+  QCheckBox* cbArchivePdf = nullptr;
   // Page control
   QGroupBox* gbPages = nullptr;
   QTabWidget* PageControl1 = nullptr;
@@ -324,6 +348,7 @@ class TMainForm : public QMainWindow {
   // Tray and clock
   QMenu* mnuTrayPopup = nullptr;
   QAction* miRestore = nullptr;
+  QAction* miHistory = nullptr;
   QAction* miExit = nullptr;
   QTimer* tmrClock = nullptr;
 
@@ -385,6 +410,19 @@ class TMainForm : public QMainWindow {
   TDateTime Now(TTimeFormat format) const;
   std::uint32_t Ticks() const;
 
+  // MainFormHistory.cpp
+  // Made with the controls (hidden), so its options are restored and hold from the start.
+  void BuildHistoryWindow();
+  // The history window's options in the INI's [History] section, written only while one of
+  // them differs from its default, so the file of an operator who never set them is unchanged.
+  void ReadHistoryOptions();
+  void SaveHistoryOptions();
+  // A copy of a message listed lately (the retry option); logged like a duplicate.
+  bool IsRetryCopy(const TAprsMsgPacket& packet);
+  void Reprint(const QString& document, const QFont& font);
+  // Points the print jobs at the archive while its check box is on.
+  void PrepareArchive();
+
   // MainFormList.cpp
   void OpenStore();
   // Runs work on the store; a failure is reported (once per distinct failure) and false.
@@ -423,6 +461,7 @@ class TMainForm : public QMainWindow {
   std::vector<TPendingJob> FFailedFullTexts;  // printed again with the next page
   std::uint64_t FNextKey = 1;
   QTimer* FSpoolTimer = nullptr;
+  THistoryWindow* FHistory = nullptr;
   QString FLastPrintFailure;
   QString FLastStoreFailure;
   // Packets wait here until the window is ready and while an entry is being accepted.

@@ -185,6 +185,7 @@ void TMainForm::BuildControls() {
   PageControl1->addTab(BuildNwsOptionsPage(), QStringLiteral("NWS Options"));
   PageControl1->addTab(BuildConnectionPage(), QStringLiteral("Connection"));
   PageControl1->addTab(BuildAboutPage(), QStringLiteral("About"));
+  BuildHistoryWindow();
   pagesLayout->addWidget(PageControl1);
   top->addWidget(gbPages, 1);
   column->addLayout(top);
@@ -249,12 +250,14 @@ QWidget* TMainForm::BuildPrinterGroup() {
   btnClearMessages = MakeButton("btnClearMessages", "Clear message window", "Clear the message list");
   lbMsgStatus = MakeLabel("lbMsgStatus", "0 of ?? messages collected");
   btnPrintNow = MakeButton("btnPrintNow", "Print messages in list now", "Force printing of messages");
+  btnHistory = MakeButton("btnHistory", "&History...", "Every message kept in the last 14 days; reprints");
 
   layout->addWidget(cbxPrinter);
   layout->addWidget(cbDisablePrinting);
   layout->addWidget(btnClearMessages);
   layout->addWidget(lbMsgStatus);
   layout->addWidget(btnPrintNow);
+  layout->addWidget(btnHistory);
   layout->addStretch(1);
   return gbPrinter;
 }
@@ -566,8 +569,10 @@ void TMainForm::BuildStatusBars() {
 void TMainForm::BuildTray() {
   mnuTrayPopup = Named(new QMenu(this), "mnuTrayPopup");
   miRestore = Named(mnuTrayPopup->addAction(QStringLiteral("Restore")), "miRestore");
+  miHistory = Named(mnuTrayPopup->addAction(QStringLiteral("History...")), "miHistory");
   miExit = Named(mnuTrayPopup->addAction(QStringLiteral("Exit")), "miExit");
   connect(miRestore, &QAction::triggered, this, [this] { RunGuarded([this] { miRestoreClick(); }); });
+  connect(miHistory, &QAction::triggered, this, [this] { RunGuarded([this] { btnHistoryClick(); }); });
   connect(miExit, &QAction::triggered, this, [this] { RunGuarded([this] { miExitClick(); }); });
 
   FTrayIcon = Named(new QSystemTrayIcon(this), "FTrayIcon");
@@ -587,6 +592,7 @@ void TMainForm::WireControls() {
   on(btnNoneStates, &TMainForm::btnNoneStatesClick);
   on(btnPrintNow, &TMainForm::btnPrintNowClick);
   on(btnClearMessages, &TMainForm::btnClearMessagesClick);
+  on(btnHistory, &TMainForm::btnHistoryClick);
   on(btnSaveSettings1, &TMainForm::SaveSettings);
   on(btnSaveSettings2, &TMainForm::SaveSettings);
   on(btnApplyConnection, &TMainForm::btnApplyConnectionClick);

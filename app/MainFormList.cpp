@@ -13,6 +13,7 @@
 
 #include "app/ErrorBox.h"
 #include "app/MainForm.h"
+#include "print/PdfArchive.h"
 #include "select/EntryLines.h"
 #include "widgets/ProgramText.h"
 
@@ -94,6 +95,7 @@ std::int64_t TMainForm::KeepInStore(const TAprsMsgPacket& packet, const TListedE
 void TMainForm::PurgeStore(TDateTime utc) {
   FPurgeDay = static_cast<int>(utc);
   WithMessageStore([&](TMessageStore& store) { store.Purge(utc - kPurgeDays); });
+  TPdfArchive(ArchiveFolder()).Purge(QDate::currentDate(), kPurgeDays);
 }
 
 void TMainForm::RestoreListed() {
@@ -234,6 +236,7 @@ void TMainForm::SubmitJob(TPendingJob job, const QString& document, const QFont&
     job.StoreJob = store.BeginJob(job.Kind, ids, FPrintJobs->CurrentPrinterName().toStdString(), Now(tfUTC),
                                   ProgramText(document));
   });
+  PrepareArchive();
   try {
     job.Ticket = FPrintJobs->PrintText(document, font);
   } catch (const std::exception& e) {

@@ -126,6 +126,9 @@ void TMainForm::JudgePacket(TAprsMsgPacket& packet) {
       if (FDupMessages.IsDuplicate(packet)) {
         packet.Selected = false;
         LogMessage("Duplicate packet: " + packet.RawText);
+      } else if (IsRetryCopy(packet)) {
+        packet.Selected = false;
+        LogMessage("Duplicate packet: " + packet.RawText);
       }
     }
     std::string warning;
@@ -163,6 +166,7 @@ std::string TMainForm::AcceptMessage(TAprsMsgPacket& packet) {
       QApplication::beep();
   }
   FDupMessages.Add(packet.Source.FullCall, packet.TickCount, packet.Body);
+  FRetries.Add(packet.Source.FullCall, packet.MessageId, packet.TickCount);
   // Logged before the page check, so a page that fails never costs the message its log line.
   LogMessage(packet.RawText);
   UpdateCount();

@@ -76,12 +76,14 @@ void TMainForm::RestoreState() {
   CreateStateKeepers();
   RunGuarded([this] { FWindowState->RestoreState(); });
   RunGuarded([this] { FProperties->RestoreState(); });
+  RunGuarded([this] { ReadHistoryOptions(); });
 }
 
 // --- Saving -------------------------------------------------------------------------
 
 void TMainForm::SaveSettings() {
   if (FProperties) FProperties->SaveState();
+  if (FSettings) SaveHistoryOptions();
 }
 
 void TMainForm::ReadStateList() {
@@ -96,6 +98,7 @@ void TMainForm::WindowClosing() {
   // A refused write is shown and the close goes on.
   if (FWindowState) RunGuarded([this] { FWindowState->SaveState(); });
   if (FProperties) RunGuarded([this] { FProperties->SaveState(); });
+  if (FSettings) RunGuarded([this] { SaveHistoryOptions(); });
 }
 
 void TMainForm::SaveUnsavedState() {

@@ -1,5 +1,7 @@
 #include "print/PrintJobs.h"
 
+#include "print/PdfArchive.h"
+
 #ifdef QM_HAVE_CUPS
 #include "print/CupsSpool.h"
 #endif
@@ -7,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -162,6 +165,7 @@ TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const Q
   }
 
   TBusyGuard busy(FBusy);
+  FLastArchived.clear();
   if (!FOutputFile.isEmpty()) {
     PrintToPdf(*printer, FOutputFile, text, font, title);
     return TJobTicket{FOutputFile, 0};
@@ -182,9 +186,12 @@ TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const Q
   QTemporaryFile pdf(QDir::tempPath() + QStringLiteral("/quillmark-job-XXXXXX.pdf"));
   if (!pdf.open()) throw EPrintError(NotValidText.toStdString());
   PrintToPdf(*printer, pdf.fileName(), text, font, title);
-  return TJobTicket{printer->printerName(),
-                    SubmitToCups(printer->printerName(), pdf.fileName(), title, CupsJobOptions(*printer))};
+  const TJobTicket ticket{printer->printerName(), SubmitToCups(printer->printerName(), pdf.fileName(), title,
+                                                               CupsJobOptions(*printer))};
+  Archive(pdf.fileName(), ticket.SpoolerJob, *printer, text, font, title);
+  return ticket;
 #else
+  Archive(QString(), 0, *printer, text, font, title);
   PrepareJob(*printer, title);
   LayOut(*printer, text, JobFont(font));
   return TJobTicket{printer->printerName(), 0};
@@ -210,6 +217,21 @@ void TPrintJobs::PrintToPdf(const QPrinter& settings, const QString& file, const
   FPdf->setCopyCount(1);  // copies are the spooler's
   PrepareJob(*FPdf, title);
   LayOut(*FPdf, text, JobFont(font));
+}
+
+void TPrintJobs::Archive(const QString& pdf, int spoolerJob, const QPrinter& settings, const QString& text,
+                         const QFont& font, const QString& title) {
+  if (FArchiveFolder.isEmpty()) return;
+  try {
+    const QString file = TPdfArchive(FArchiveFolder).NewFile(QDateTime::currentDateTime(), spoolerJob);
+    if (pdf.isEmpty())
+      PrintToPdf(settings, file, text, font, title);
+    else if (!QFile::copy(pdf, file))
+      throw EPrintError("Unable to write the archive copy \"" + file.toStdString() + "\"");
+    FLastArchived = file;
+  } catch (const std::exception& e) {
+    if (ArchiveFailed) ArchiveFailed(QString::fromUtf8(e.what()));
+  }
 }
 
 TSpoolAnswer TPrintJobs::JobState(const TJobTicket& ticket) const {

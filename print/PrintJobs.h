@@ -104,6 +104,14 @@ class TPrintJobs {
   void SetOutputFolder(const QString& dir) { FOutputFolder = dir; }
   QString OutputFolder() const { return FOutputFolder; }
 
+  // Non-empty: every job that goes to a printer is also kept as a PDF file in this archive
+  // folder (TPdfArchive). A copy that cannot be written never fails the job: ArchiveFailed hears it.
+  void SetArchiveFolder(const QString& dir) { FArchiveFolder = dir; }
+  QString ArchiveFolder() const { return FArchiveFolder; }
+  std::function<void(const QString&)> ArchiveFailed;
+  // The copy the last job left in the archive, or "".
+  QString LastArchived() const { return FLastArchived; }
+
   // Prints `text` as one job: every CR, CR LF or LF ends a line (a break at the very end
   // starts no further line); a line wider than the page continues on the next printed
   // lines, indented by four blanks. Throws EPrintError, also when the spooler refuses the
@@ -130,6 +138,9 @@ class TPrintJobs {
   // Lays the job out into a PDF file, on the page `settings` describe.
   void PrintToPdf(const QPrinter& settings, const QString& file, const QString& text, const QFont& font,
                   const QString& title);
+  // Copies the job's PDF file into the archive, or lays the job out there when `pdf` is empty.
+  void Archive(const QString& pdf, int spoolerJob, const QPrinter& settings, const QString& text,
+               const QFont& font, const QString& title);
 
   TPrinterList FPrinters;
   int FSelected = -1;
@@ -142,6 +153,8 @@ class TPrintJobs {
   std::unique_ptr<QPrinter> FPdf;
   QString FOutputFile;
   QString FOutputFolder;
+  QString FArchiveFolder;
+  QString FLastArchived;
   bool FBusy = false;
   TPrintStats FLastJob;
 };

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Takes PNG screenshots of the main window's four pages and of the tray menu under a
+# Takes PNG screenshots of the main window's four pages, the tray menu and the history window under a
 # virtual X display, into docs/screenshots/. Needs xvfb, imagemagick and xdotool;
-# trayer (optional) provides the notification area for the tray shots.
+# pdftoppm (poppler) renders the reprinted page; trayer (optional) provides the notification area for the tray shots.
 # The window replays the bundled demo traffic with a few options set through an INI file
 # written beside the executable for the run; the INI that was there before (or none) is
 # put back afterwards.
@@ -89,4 +89,29 @@ if [ "$has_tray" = yes ]; then
   import -window root -crop 240x110+784+490 +repage "$out/tray-menu.png"
   xdotool key Escape
 fi
+# The history window: the Printer group's History button (Alt+H), a search for one
+# station's messages, then all of them chosen and reprinted (Alt+R); the demo's pages, the
+# reprint among them, become PDF files.
+sleep 4  # a few more messages in the store
+xdotool windowfocus --sync "$win" key alt+h
+hist=$(xdotool search --sync --onlyvisible --name '^Message history$' | head -1)
+xdotool windowmove "$hist" 40 30
+xdotool windowsize "$hist" 940 520
+sleep 0.5
+xdotool windowfocus --sync "$hist"
+xdotool type --delay 40 'Q1ABC*'
+xdotool key Return
+sleep 0.5
+xdotool key Tab Tab Tab ctrl+a
+sleep 0.3
+xdotool mousemove 1000 590
+win_main=$win
+win=$hist
+shot_window history-search
+xdotool key alt+r
+sleep 1.5
+# The reprint as it came out: the demo's newest page file, its top part.
+reprint=$(ls -t "$(dirname "$exe")"/demo-pages/*.pdf | head -1)
+pdftoppm -png -r 80 -f 1 -l 1 -singlefile "$reprint" "$out/history-reprint"
+convert "$out/history-reprint.png" -crop 100%x30%+0+0 +repage -bordercolor '#999999' -border 1 "$out/history-reprint.png"
 echo "screenshots: written to $out"

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "base/AsciiText.h"
+
 namespace qm {
 namespace {
 
@@ -59,6 +61,15 @@ CREATE INDEX messages_job ON messages(job_id) WHERE job_id IS NOT NULL;
 CREATE INDEX messages_utc_time ON messages(utc_time);
 CREATE INDEX job_messages_message ON job_messages(message_id);
 CREATE INDEX jobs_pending ON jobs(id) WHERE state = 0;
+)sql";
+
+// The history's questions: by time (newest first), by sender or addressee as typed (any
+// case), by kind. Made at every open, so stores of earlier builds get them too; older builds
+// read a store that has them as before.
+constexpr const char* kHistoryIndexes = R"sql(
+CREATE INDEX IF NOT EXISTS messages_source_upper ON messages(upper(source));
+CREATE INDEX IF NOT EXISTS messages_addressee_upper ON messages(upper(trim(addressee)));
+CREATE INDEX IF NOT EXISTS messages_kind ON messages(kind, utc_time);
 )sql";
 
 constexpr const char* kMessageColumns =
@@ -312,6 +323,8 @@ TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
     if (QueryText(FDb, FPath, "PRAGMA journal_mode = WAL") != "wal")
       throw EMessageStoreError(StoreError(path, "cannot keep a write-ahead log here"));
     Exec(FDb, FPath, "PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON");
+    // The history's text search reads every message: mapped pages spare a copy of each.
+    Exec(FDb, FPath, "PRAGMA mmap_size = 268435456");
 
     if (empty) {
       Exec(FDb, FPath, "BEGIN IMMEDIATE");
@@ -326,6 +339,9 @@ TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
       Exec(FDb, FPath, "COMMIT");
     }
     // Later versions migrate here, one step per version inside a transaction.
+    Exec(FDb, FPath, "BEGIN IMMEDIATE");
+    Exec(FDb, FPath, kHistoryIndexes);
+    Exec(FDb, FPath, "COMMIT");
     FStatements = std::make_unique<TStatements>(FDb, FPath);
   } catch (...) {
     FStatements.reset();
@@ -392,6 +408,81 @@ TStoredMessage TMessageStore::Message(std::int64_t id) const {
   TUse use(FStatements->Message);
   if (!use.Bind(id).Step()) throw EMessageStoreError(StoreError(FPath, "no message " + std::to_string(id)));
   return ReadMessage(use);
+}
+
+namespace {
+
+// The kinds as the window stores them (TAprsMsgKind): personal 1, bulletin 2, announcement 3,
+// NWS alert 4; an alert's category is its addressee.
+std::string KindCondition(THistoryKind kind) {
+  switch (kind) {
+    case hkPersonal:
+      return "kind = 1";
+    case hkBulletin:
+      return "kind = 2";
+    case hkAnnouncement:
+      return "kind = 3";
+    case hkNwsWatch:
+      return "kind = 4 AND trim(addressee) = 'NWS-WATCH'";
+    case hkNwsWarning:
+      return "kind = 4 AND trim(addressee) = 'NWS-WARN'";
+    case hkNwsAdvisory:
+      return "kind = 4 AND trim(addressee) = 'NWS-ADVIS'";
+    case hkAll:
+      break;
+  }
+  return {};
+}
+
+// `text` as a LIKE pattern that finds it anywhere, its wildcards taken literally.
+std::string ContainsPattern(std::string_view text) {
+  std::string pattern = "%";
+  for (const char c : text) {
+    if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+    pattern += c;
+  }
+  return pattern + "%";
+}
+
+}  // namespace
+
+std::vector<std::int64_t> TMessageStore::FindMessages(const THistoryFilter& filter) const {
+  // A text is looked for in every row anyway: one pass through the table beats looking up
+  // the rows an index names, one by one.
+  std::string sql =
+      filter.Text.empty() ? "SELECT id FROM messages WHERE 1" : "SELECT id FROM messages NOT INDEXED WHERE 1";
+  std::vector<std::string> params;
+  const std::string call = UpperCase(Trim(filter.Callsign));
+  if (!call.empty() && call.back() == '*') {
+    // A range of the upper-case indexes: from the start itself to the first text past it.
+    std::string from = call.substr(0, call.size() - 1);
+    std::string past = from;
+    while (!past.empty() && static_cast<unsigned char>(past.back()) == 0xFF) past.pop_back();
+    if (!past.empty()) {
+      past.back() = static_cast<char>(past.back() + 1);
+      params = {from, past};
+      sql +=
+          " AND ((upper(source) >= ?1 AND upper(source) < ?2)"
+          " OR (upper(trim(addressee)) >= ?1 AND upper(trim(addressee)) < ?2))";
+    }
+  } else if (!call.empty()) {
+    params.push_back(call);
+    sql += " AND (upper(source) = ?1 OR upper(trim(addressee)) = ?1)";
+  }
+  if (const std::string kind = KindCondition(filter.Kind); !kind.empty()) sql += " AND " + kind;
+  if (!filter.Text.empty()) {
+    // Numbered after the call's parameters, when there are any.
+    params.push_back(ContainsPattern(filter.Text));
+    sql += " AND (message_text LIKE :text ESCAPE '\\' OR full_text LIKE :text ESCAPE '\\')";
+  }
+  sql += " ORDER BY utc_time DESC, id DESC";
+
+  std::vector<std::int64_t> ids;
+  TStmt stmt(FDb, FPath, sql);
+  TUse use(stmt);
+  for (const std::string& param : params) use.Bind(param);
+  while (use.Step()) ids.push_back(use.Int(0));
+  return ids;
 }
 
 std::int64_t TMessageStore::BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages,

@@ -73,6 +73,27 @@ struct TStoredJob {
   bool operator==(const TStoredJob&) const = default;
 };
 
+// What the history window may narrow the kind to; NWS alerts by their category (addressee).
+enum THistoryKind : int {
+  hkAll = 0,
+  hkPersonal,
+  hkBulletin,
+  hkAnnouncement,
+  hkNwsWatch,
+  hkNwsWarning,
+  hkNwsAdvisory,
+};
+
+struct THistoryFilter {
+  // The sender or the addressee: a callsign, or its start followed by "*" as in the station
+  // list; ASCII case does not matter. Empty: any.
+  std::string Callsign;
+  THistoryKind Kind = hkAll;
+  // Found in the message text or its full text, ASCII case ignored; "%" and "_" are plain
+  // characters. Empty: any.
+  std::string Text;
+};
+
 // Text fields hold the program's single-byte text as it is (any byte, NUL included).
 // One thread at a time: the prepared statements are shared.
 class TMessageStore {
@@ -104,6 +125,9 @@ class TMessageStore {
   // Messages with their fields, in the order asked; unknown ids are left out.
   std::vector<TStoredMessage> Messages(const std::vector<std::int64_t>& ids) const;
   TStoredMessage Message(std::int64_t id) const;  // throws EMessageStoreError when unknown
+  // The ids of every kept message the filter lets through, newest first (by UTC time, then
+  // the later kept first).
+  std::vector<std::int64_t> FindMessages(const THistoryFilter& filter) const;
 
   // A new pending job carrying `messages` (list job: those still listed become psInJob with
   // this JobId, printed or cleared ones stay so; full-text job: the one message's full text).

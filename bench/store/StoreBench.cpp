@@ -1,9 +1,10 @@
 // The message store on the hot paths: Add of one message in its own transaction (WAL,
 // synchronous FULL) into a store that already holds 100,000 printed messages, and Listed()
-// with 10,000 messages in the list. References in the same run: the same row inserted
-// through a bare connection with synchronous NORMAL, and one 4 KiB write + fdatasync (the
-// floor of any write that survives a power cut). The folder is QM_STORE_BENCH_DIR, else the
-// system's temporary folder: it must be on a real disk for the figures to mean anything.
+// with 10,000 messages in the list; the history window's questions (every message's id, then
+// the first screenful of rows; each filter) on 100,000 messages of every kind. References in the same run:
+// the same row inserted through a bare connection with synchronous NORMAL, and one 4 KiB write + fdatasync
+// (the floor of any write that survives a power cut). The folder is QM_STORE_BENCH_DIR, else the system's
+// temporary folder: it must be on a real disk for the figures to mean anything.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -189,8 +190,110 @@ void BM_Listed(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kListed);
 }
 
+// A realistic history: personal messages among 2,000 stations, bulletins, announcements and
+// NWS alerts of the three categories, one alert in four with a fetched full text.
+qm::TStoredMessage HistoryMsg(int n) {
+  qm::TStoredMessage m = Msg(n);
+  m.Source = std::to_string(n % 2000);
+  m.Source.insert(0, 1, 'K');
+  m.Source += "AB-" + std::to_string(n % 10);
+  switch (n % 10) {
+    case 0:
+      m.Kind = 2;
+      m.Addressee = "BLN" + std::to_string(n % 9 + 1);
+      break;
+    case 1:
+      m.Kind = 3;
+      m.Addressee = "BLNQ";
+      break;
+    case 2:
+      m.Kind = 4;
+      m.Source = "WXSVR";
+      m.Addressee = n % 3 == 0 ? "NWS-WATCH" : n % 3 == 1 ? "NWS-WARN" : "NWS-ADVIS";
+      m.MessageText = "281500z,SVRTSM,TX_C" + std::to_string(n % 254) + " severe thunderstorm";
+      break;
+    default:
+      m.Addressee = "NOCALL-" + std::to_string(n % 16);
+      break;
+  }
+  return m;
+}
+
+void FillHistory(const std::string& path) {
+  qm::TMessageStore{path};
+  TRawInsert raw(path, "OFF");
+  Exec(raw.Db, "BEGIN");
+  for (int n = 0; n < kHistory; ++n) raw.Insert(HistoryMsg(n), qm::psPrinted);
+  const std::string fullText = std::string(1200, 'x') + " TAKE COVER in a basement " + std::string(300, 'y');
+  const std::string update =
+      "UPDATE messages SET full_text = '" + fullText + "' WHERE kind = 4 AND id % 4 = 3";
+  Exec(raw.Db, update.c_str());
+  Exec(raw.Db, "COMMIT");
+}
+
+struct THistoryCase {
+  const char* Name;
+  qm::THistoryFilter Filter;
+};
+
+const THistoryCase kHistoryCases[] = {
+    {"none (open)", {}},
+    {"exact call", {"K1234AB-4", qm::hkAll, ""}},
+    {"call prefix", {"K12*", qm::hkAll, ""}},
+    {"kind NWS warning", {"", qm::hkNwsWarning, ""}},
+    {"text, rare", {"", qm::hkAll, "message 99999"}},
+    {"text in full texts", {"", qm::hkAll, "basement"}},
+    {"text, common", {"", qm::hkAll, "club"}},
+    {"call prefix + personal + text", {"K1*", qm::hkPersonal, "repeater"}},
+};
+
+// What the window does on open and on each filter: the ids, then the first screenful of rows.
+void BM_History(benchmark::State& state) {
+  static TBenchFile file;  // made once for every case
+  static bool filled = false;
+  if (!filled) {
+    FillHistory(file.Path);
+    filled = true;
+  }
+  qm::TMessageStore store(file.Path);
+  const THistoryCase& c = kHistoryCases[state.range(0)];
+  state.SetLabel(c.Name);
+  const std::vector<std::int64_t> all = store.FindMessages({});
+  Check(all.size() == kHistory && all.front() == kHistory && all.back() == 1, "the history is not all there");
+  Check(!store.FindMessages(c.Filter).empty(), "a filter found nothing");
+  std::size_t found = 0;
+  for (auto _ : state) {
+    const std::vector<std::int64_t> ids = store.FindMessages(c.Filter);
+    const std::vector<std::int64_t> screen(ids.begin(), ids.begin() + std::min<std::size_t>(ids.size(), 200));
+    benchmark::DoNotOptimize(store.Messages(screen));
+    found = ids.size();
+  }
+  state.counters["found"] = static_cast<double>(found);
+}
+
+// The floor in the same run: every id, newest first, through a bare connection.
+void BM_HistoryReference_AllIds(benchmark::State& state) {
+  TBenchFile file;
+  Fill(file.Path, kHistory, 0);
+  sqlite3* db = nullptr;
+  Check(sqlite3_open(file.Path.c_str(), &db) == SQLITE_OK, "cannot open the store");
+  sqlite3_stmt* stmt = nullptr;
+  Check(sqlite3_prepare_v2(db, "SELECT id FROM messages ORDER BY id DESC", -1, &stmt, nullptr) == SQLITE_OK,
+        sqlite3_errmsg(db));
+  for (auto _ : state) {
+    std::vector<std::int64_t> ids;
+    while (sqlite3_step(stmt) == SQLITE_ROW) ids.push_back(sqlite3_column_int64(stmt, 0));
+    sqlite3_reset(stmt);
+    benchmark::DoNotOptimize(ids);
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+}
+
 }  // namespace
 
+BENCHMARK(BM_History)->DenseRange(0, std::size(kHistoryCases) - 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HistoryReference_AllIds)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Add)->UseManualTime()->Iterations(5000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_AddReference_SynchronousNormal)
     ->UseManualTime()

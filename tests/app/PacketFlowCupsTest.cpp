@@ -30,6 +30,15 @@ namespace {
 
 using ::testing::ElementsAreArray;
 
+// A window that prints on the system's default printer (the test queue), followed closely.
+TMainFormSetup QueueSetup(test::TFormEnvironment& env) {
+  TMainFormSetup setup = env.Setup();
+  setup.Printers.reset();
+  setup.PrintToFile.clear();
+  setup.SpoolPoll = std::chrono::milliseconds(200);
+  return setup;
+}
+
 TEST(PacketFlowCups, TwentyOneMessagesReachTheQueueAsOnePage) {
   const QString missing = test::MissingPopplerTools();
   if (!missing.isEmpty()) GTEST_SKIP() << missing.toStdString();
@@ -76,6 +85,44 @@ TEST(PacketFlowCups, TwentyOneMessagesReachTheQueueAsOnePage) {
   EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
 }
 
+// A past job printed again from the history is the same text as the first time, as a new
+// job named as every job, and the list stays as it is.
+TEST(PacketFlowCups, ReprintOfAPastJobMatchesTheOriginal) {
+  const QString missing = test::MissingPopplerTools();
+  if (!missing.isEmpty()) GTEST_SKIP() << missing.toStdString();
+  test::TFormEnvironment env;
+  TMainForm form(QueueSetup(env));
+  ASSERT_EQ(form.FPrintJobs->CurrentPrinterName(), test::CupsPdfQueue);
+  form.cbBull->setChecked(true);
+  for (int n = 1; n <= 4; ++n) {
+    env.Host->Deliver("*N0CALL-5>APRS::BLN" + std::to_string(n) + "     :Reprint item " + std::to_string(n));
+    ASSERT_TRUE(test::WaitFor([&] { return form.Listed().size() == std::size_t(n); }, 20000));
+    env.Tick += 30000;
+  }
+  QSet<int> before = test::CompletedJobIds();
+  form.btnPrintNow->click();
+  ASSERT_TRUE(test::WaitFor([&] { return form.Listed().empty() && form.PendingJobs().empty(); }, 60000));
+  const int original = test::WaitForNewCompletedJob(before, 60000);
+  ASSERT_GE(original, 0);
+  env.Host->Deliver("*N0CALL-5>APRS::BLN5     :Still listed");
+  ASSERT_TRUE(test::WaitFor([&] { return form.Listed().size() == 1; }, 20000));
+
+  const std::int64_t job = form.FStore->Message(1).JobId;
+  ASSERT_NE(job, 0);
+  before = test::CompletedJobIds();
+  ASSERT_TRUE(form.RunGuarded([&] { form.ReprintJob(job); }));
+  const int reprint = test::WaitForNewCompletedJob(before, 60000);
+  ASSERT_GE(reprint, 0) << "the reprint never completed";
+  EXPECT_EQ(test::JobName(reprint), QStringLiteral("Quillmark"));
+  const QStringList first = test::PdfLines(test::JobPdf(original));
+  ASSERT_EQ(first.size(), 12);
+  EXPECT_EQ(test::PdfLines(test::JobPdf(reprint)), first);
+  ASSERT_EQ(form.Listed().size(), 1u);
+  EXPECT_EQ(form.Listed()[0].Job, 0u);
+  EXPECT_EQ(form.FStore->Message(5).PrintState, psUnprinted);
+  EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
+}
+
 // The spooler stops in the middle of a run and comes back: every message reaches the queue,
 // none twice, and the failure is shown once.
 TEST(PacketFlowCups, SpoolerStoppedMidRunLosesNothingAndPrintsNothingTwice) {
@@ -87,11 +134,7 @@ TEST(PacketFlowCups, SpoolerStoppedMidRunLosesNothingAndPrintsNothingTwice) {
   };
 
   test::TFormEnvironment env;
-  TMainFormSetup setup = env.Setup();
-  setup.Printers.reset();
-  setup.PrintToFile.clear();
-  setup.SpoolPoll = std::chrono::milliseconds(200);
-  TMainForm form(std::move(setup));
+  TMainForm form(QueueSetup(env));
   ASSERT_EQ(form.FPrintJobs->CurrentPrinterName(), test::CupsPdfQueue);
   form.cbBull->setChecked(true);
   form.edMsgCount->setText(QStringLiteral("4"));

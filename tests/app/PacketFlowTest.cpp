@@ -475,6 +475,71 @@ TEST_F(PacketFlow, OtherSenderOrOtherBodyIsNoRepeat) {
   EXPECT_EQ(Entries(), 4);
 }
 
+// A client resends a message until it is acknowledged. With the option on, a copy with the same
+// sender and number is dropped for the minutes set; with it off only the 20-second rule holds.
+TEST_F(PacketFlow, ResentMessagesAreDroppedOnlyWithTheRetryOption) {
+  struct Step {
+    const char* from;
+    const char* text;
+    std::uint32_t after;  // ms since the previous packet
+    bool listed;
+  };
+  struct Case {
+    const char* name;
+    bool option;
+    const char* minutes;
+    std::vector<Step> steps;
+  } cases[] = {
+      {"off: a resend after 30 s is listed again",
+       false,
+       "30",
+       {{"KB1AB-7", "Lunch?{42", 0, true}, {"KB1AB-7", "Lunch?{42", 30000, true}}},
+      {"on: resends within 30 minutes dropped, a new number kept",
+       true,
+       "30",
+       {{"KB1AB-7", "Lunch?{42", 0, true},
+        {"KB1AB-7", "Lunch?{42", 30000, false},
+        {"KB1AB-7", "Lunch?{42", 29 * 60000, false},
+        {"KB1AB-7", "Lunch?{43", 1000, true},
+        {"W1AW", "Lunch?{42", 1000, true}}},
+      {"on: the window counts from the first listing",
+       true,
+       "2",
+       {{"KB1AB-7", "Lunch?{42", 0, true},
+        {"KB1AB-7", "Lunch?{42", 60000, false},
+        {"KB1AB-7", "Lunch?{42", 60000, true}}},
+      {"on: messages without a number fall to the 20-second rule only",
+       true,
+       "30",
+       {{"KB1AB-7", "No number", 0, true}, {"KB1AB-7", "No number", 30000, true}}},
+      {"on: an unusable minutes field means 30",
+       true,
+       "soon",
+       {{"KB1AB-7", "Lunch?{42", 0, true}, {"KB1AB-7", "Lunch?{42", 20 * 60000, false}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Renew();
+    Make();
+    form->cbStationList->setChecked(true);
+    form->lbStationList->addItems({QStringLiteral("KB1AB-7"), QStringLiteral("W1AW")});
+    form->cbDropRetries->setChecked(c.option);
+    form->edRetryMinutes->setText(QString::fromLatin1(c.minutes));
+    int listed = 0, dropped = 0;
+    for (std::size_t i = 0; i < c.steps.size(); ++i) {
+      SCOPED_TRACE(i);
+      env->Tick += c.steps[i].after;
+      Send(Msg(c.steps[i].from, "NOCALL-9", c.steps[i].text));
+      c.steps[i].listed ? ++listed : ++dropped;
+      EXPECT_EQ(Entries(), listed);
+    }
+    // Every copy is still in the log, as a duplicate.
+    const QString duplicate = QStringLiteral("Duplicate packet: KB1AB-7>APRS,WIDE1-1::NOCALL-9 :Lunch?{42");
+    ASSERT_TRUE(WaitForLog(duplicate, dropped));
+    EXPECT_EQ(LogCount(duplicate), dropped);
+  }
+}
+
 // --- The message list ---------------------------------------------------------------
 
 TEST_F(PacketFlow, EntryLinesAsListed) {

@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QTemporaryDir>
@@ -75,6 +76,45 @@ TEST(CupsQueueTest, ListJobReachesThePdfQueueUnderItsName) {
   EXPECT_EQ(test::NewestCompletedJobPdf(), pdf);
   EXPECT_EQ(test::PdfPages(pdf), 1);
   EXPECT_THAT(test::StdLines(test::PdfLines(pdf)), ElementsAreArray(test::AsPdfTextLines(entry)));
+}
+
+// With the archive on, each job the spooler takes is also kept as a PDF file of its own,
+// with the same text the queue printed; a job to a PDF file instead of a printer is not.
+TEST(CupsQueueTest, ArchiveKeepsOneCopyPerJobSentToThePrinter) {
+  const QString missing = test::MissingPopplerTools();
+  if (!missing.isEmpty()) GTEST_SKIP() << missing.toStdString();
+  QTemporaryDir dir;
+  TPrintJobs jobs;
+  const int index = int(jobs.Printers().indexOf(test::CupsPdfQueue));
+  ASSERT_GE(index, 0) << "run scripts/cups-pdf-queue.sh start";
+  jobs.SelectPrinter(index);
+  QStringList failures;
+  jobs.ArchiveFailed = [&](const QString& reason) { failures << reason; };
+  jobs.SetArchiveFolder(dir.filePath(QStringLiteral("archive")));
+
+  std::vector<std::pair<int, QString>> printed;  // spooler job, archive copy
+  for (const char* text : {"First page", "Second page"}) {
+    const TJobTicket ticket = jobs.PrintText(TextJobDocument(QString::fromLatin1(text)), ListFont());
+    ASSERT_GT(ticket.SpoolerJob, 0);
+    printed.emplace_back(ticket.SpoolerJob, jobs.LastArchived());
+  }
+  jobs.SetOutputFile(dir.filePath(QStringLiteral("to-a-file.pdf")));
+  jobs.PrintText(TextJobDocument(QStringLiteral("Not to the printer")), ListFont());
+  EXPECT_EQ(jobs.LastArchived(), QString());
+
+  const QString day = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+  QStringList copies;
+  for (const QFileInfo& f : QDir(dir.filePath(QStringLiteral("archive/") + day)).entryInfoList(QDir::Files))
+    copies << f.filePath();
+  ASSERT_EQ(copies.size(), 2) << copies.join(u' ').toStdString();
+  for (const auto& [job, copy] : printed) {
+    SCOPED_TRACE(job);
+    EXPECT_TRUE(copies.contains(copy)) << copy.toStdString();
+    EXPECT_TRUE(copy.endsWith(QStringLiteral("-job%1.pdf").arg(job))) << copy.toStdString();
+    ASSERT_EQ(WaitWhile(jobs, TJobTicket{test::CupsPdfQueue, job}, {ssPending}).State, ssCompleted);
+    EXPECT_EQ(test::PdfLines(copy), test::PdfLines(test::JobPdf(job)));
+  }
+  EXPECT_TRUE(failures.isEmpty()) << failures.join(u' ').toStdString();
 }
 
 TEST(CupsQueueTest, ConfirmedPrintDialogKeepsTheChosenQueue) {

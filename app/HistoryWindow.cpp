@@ -1,0 +1,333 @@
+#include "app/HistoryWindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "base/Timing.h"
+#include "widgets/ProgramText.h"
+
+namespace qm {
+namespace {
+
+// Rows read from the store at a time: a screenful and then some.
+constexpr int kReadBlock = 200;
+// A pause in typing this long runs the filter.
+constexpr int kTypingPauseMs = 250;
+
+QString TimeText(double value) {
+  return QString::fromStdString(FormatDateTime("yyyy-mm-dd hh:nn:ss", value));
+}
+
+// A stored text on one line of a table cell.
+QString CellText(const std::string& text) {
+  QString shown = DisplayText(text);
+  for (QChar& c : shown)
+    if (c.unicode() < 0x20) c = u' ';
+  return shown.trimmed();
+}
+
+}  // namespace
+
+QString HistoryKindText(const TStoredMessage& m) {
+  switch (m.Kind) {
+    case 1:
+      return QStringLiteral("Personal");
+    case 2:
+      return QStringLiteral("Bulletin");
+    case 3:
+      return QStringLiteral("Announcement");
+    case 4: {
+      const QString to = DisplayText(m.Addressee).trimmed();
+      if (to == u"NWS-WATCH") return QStringLiteral("NWS watch");
+      if (to == u"NWS-WARN") return QStringLiteral("NWS warning");
+      if (to == u"NWS-ADVIS") return QStringLiteral("NWS advisory");
+      return QStringLiteral("NWS");
+    }
+    default:
+      return QString();
+  }
+}
+
+QString HistoryPrintedText(const TStoredMessage& m) {
+  switch (m.PrintState) {
+    case psUnprinted:
+      return QStringLiteral("Listed");
+    case psInJob:
+      return QStringLiteral("Printing in job %1").arg(m.JobId);
+    case psPrinted:
+      return QStringLiteral("Printed in job %1").arg(m.JobId);
+    case psCleared:
+      return QStringLiteral("Cleared unprinted");
+  }
+  return QString();
+}
+
+// --- The model ----------------------------------------------------------------------
+
+void THistoryModel::SetMessages(const TMessageStore* store, std::vector<std::int64_t> ids) {
+  beginResetModel();
+  FStore = store;
+  FIds = std::move(ids);
+  FRead.clear();
+  endResetModel();
+}
+
+const TStoredMessage& THistoryModel::MessageAt(int row) const {
+  const std::int64_t id = IdAt(row);
+  if (auto it = FRead.find(id); it != FRead.end()) return it->second;
+  if (FRead.size() > 50 * kReadBlock) FRead.clear();  // a long scroll keeps no more than this
+  const int first = row - row % kReadBlock;
+  const int last = std::min(first + kReadBlock, rowCount());
+  std::vector<std::int64_t> block(FIds.begin() + first, FIds.begin() + last);
+  if (FStore)
+    for (TStoredMessage& m : FStore->Messages(block)) FRead.emplace(m.Id, std::move(m));
+  // A message purged since the answer shows empty rather than failing.
+  return FRead.try_emplace(id).first->second;
+}
+
+int THistoryModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(FIds.size());
+}
+
+int THistoryModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : hcCount;
+}
+
+QVariant THistoryModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole || !index.isValid()) return {};
+  const TStoredMessage& m = MessageAt(index.row());
+  if (m.Id == 0) return {};
+  switch (index.column()) {
+    case hcLocal:
+      return TimeText(m.LocalTime);
+    case hcUtc:
+      return TimeText(m.UtcTime);
+    case hcFrom:
+      return CellText(m.Source);
+    case hcTo:
+      return CellText(m.Addressee);
+    case hcKind:
+      return HistoryKindText(m);
+    case hcState:
+      return CellText(m.State);
+    case hcText:
+      return CellText(m.MessageText);
+    case hcNumber:
+      return CellText(m.MessageId);
+    case hcPrinted:
+      return HistoryPrintedText(m);
+    default:
+      return {};
+  }
+}
+
+QVariant THistoryModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole) return {};
+  if (orientation == Qt::Vertical) return section + 1;
+  static const char* const kHeaders[hcCount] = {"Local", "UTC",  "From", "To",     "Kind",
+                                                "State", "Text", "No.",  "Printed"};
+  return section >= 0 && section < hcCount ? QString::fromLatin1(kHeaders[section]) : QVariant();
+}
+
+// --- The window -----------------------------------------------------------------------
+
+THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+  setObjectName(QStringLiteral("HistoryWindow"));
+  setWindowTitle(QStringLiteral("Message history"));
+  resize(900, 560);
+
+  edFindCall = new QLineEdit;
+  edFindCall->setObjectName(QStringLiteral("edFindCall"));
+  edFindCall->setPlaceholderText(QStringLiteral("Callsign or start*"));
+  edFindCall->setToolTip(
+      QStringLiteral("Messages from or to this station; a trailing \"*\" takes every call that starts so"));
+  cbxFindKind = new QComboBox;
+  cbxFindKind->setObjectName(QStringLiteral("cbxFindKind"));
+  for (const char* kind :
+       {"All kinds", "Personal", "Bulletin", "Announcement", "NWS watch", "NWS warning", "NWS advisory"})
+    cbxFindKind->addItem(QString::fromLatin1(kind));
+  edFindText = new QLineEdit;
+  edFindText->setObjectName(QStringLiteral("edFindText"));
+  edFindText->setPlaceholderText(QStringLiteral("Text"));
+  edFindText->setToolTip(QStringLiteral("Messages whose text or NWS full text holds this"));
+  lblFound = new QLabel;
+  lblFound->setObjectName(QStringLiteral("lblFound"));
+
+  Model = new THistoryModel(this);
+  tvMessages = new QTableView;
+  tvMessages->setObjectName(QStringLiteral("tvMessages"));
+  tvMessages->setModel(Model);
+  tvMessages->setSelectionBehavior(QAbstractItemView::SelectRows);
+  tvMessages->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  tvMessages->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tvMessages->setWordWrap(false);
+  tvMessages->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+  tvMessages->verticalHeader()->hide();
+  tvMessages->horizontalHeader()->setStretchLastSection(false);
+  tvMessages->horizontalHeader()->setSectionResizeMode(THistoryModel::hcText, QHeaderView::Stretch);
+  const int timeWidth = fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 12;
+  tvMessages->setColumnWidth(THistoryModel::hcLocal, timeWidth);
+  tvMessages->setColumnWidth(THistoryModel::hcUtc, timeWidth);
+  tvMessages->setColumnWidth(THistoryModel::hcState, 44);
+  tvMessages->setColumnWidth(THistoryModel::hcNumber, 52);
+
+  memDetail = new QPlainTextEdit;
+  memDetail->setObjectName(QStringLiteral("memDetail"));
+  memDetail->setReadOnly(true);
+  memDetail->setLineWrapMode(QPlainTextEdit::NoWrap);
+
+  btnReprintSelected = new QPushButton(QStringLiteral("&Reprint selected"));
+  btnReprintSelected->setObjectName(QStringLiteral("btnReprintSelected"));
+  btnReprintSelected->setToolTip(QStringLiteral("Print the chosen messages again as a new page"));
+  btnReprintJob = new QPushButton(QStringLiteral("Reprint &job"));
+  btnReprintJob->setObjectName(QStringLiteral("btnReprintJob"));
+  btnReprintJob->setToolTip(
+      QStringLiteral("Print the page that carried this message again, as it was printed"));
+  btnOpenArchive = new QPushButton(QStringLiteral("Open archive folder"));
+  btnOpenArchive->setObjectName(QStringLiteral("btnOpenArchive"));
+
+  auto* filters = new QHBoxLayout;
+  filters->addWidget(new QLabel(QStringLiteral("Callsign:")));
+  filters->addWidget(edFindCall);
+  filters->addWidget(cbxFindKind);
+  filters->addWidget(new QLabel(QStringLiteral("Text:")));
+  filters->addWidget(edFindText, 1);
+  filters->addWidget(lblFound);
+  cbDropRetries = new QCheckBox(QStringLiteral("Drop resent messages within"));
+  cbDropRetries->setObjectName(QStringLiteral("cbDropRetries"));
+  cbDropRetries->setToolTip(QStringLiteral(
+      "A message whose sender and number were listed within these minutes is not listed again"));
+  edRetryMinutes = new QLineEdit(QStringLiteral("30"));
+  edRetryMinutes->setObjectName(QStringLiteral("edRetryMinutes"));
+  edRetryMinutes->setToolTip(QStringLiteral("Minutes a resent message is looked for (1 to 1440)"));
+  edRetryMinutes->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 8);
+  cbArchivePdf = new QCheckBox(QStringLiteral("Keep a PDF of every printed page"));
+  cbArchivePdf->setObjectName(QStringLiteral("cbArchivePdf"));
+  cbArchivePdf->setToolTip(
+      QStringLiteral("Every job sent to the printer is also kept as a PDF file for 14 days"));
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(btnReprintSelected);
+  buttons->addWidget(btnReprintJob);
+  buttons->addStretch(1);
+  buttons->addWidget(cbDropRetries);
+  buttons->addWidget(edRetryMinutes);
+  buttons->addWidget(new QLabel(QStringLiteral("min")));
+  buttons->addSpacing(12);
+  buttons->addWidget(cbArchivePdf);
+  buttons->addWidget(btnOpenArchive);
+  auto* split = new QSplitter(Qt::Vertical);
+  split->addWidget(tvMessages);
+  split->addWidget(memDetail);
+  split->setStretchFactor(0, 3);
+  split->setStretchFactor(1, 1);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(filters);
+  layout->addWidget(split, 1);
+  layout->addLayout(buttons);
+
+  FTyping = new QTimer(this);
+  FTyping->setSingleShot(true);
+  FTyping->setInterval(kTypingPauseMs);
+  connect(FTyping, &QTimer::timeout, this, [this] { Refresh(); });
+  connect(edFindCall, &QLineEdit::textEdited, FTyping, qOverload<>(&QTimer::start));
+  connect(edFindText, &QLineEdit::textEdited, FTyping, qOverload<>(&QTimer::start));
+  connect(edFindCall, &QLineEdit::returnPressed, this, [this] { Refresh(); });
+  connect(edFindText, &QLineEdit::returnPressed, this, [this] { Refresh(); });
+  connect(cbxFindKind, &QComboBox::currentIndexChanged, this, [this] { Refresh(); });
+  connect(tvMessages->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this] { ShowCurrent(); });
+  connect(btnReprintSelected, &QPushButton::clicked, this,
+          [this] { Run([this] { btnReprintSelectedClick(); }); });
+  connect(btnReprintJob, &QPushButton::clicked, this, [this] { Run([this] { btnReprintJobClick(); }); });
+  connect(btnOpenArchive, &QPushButton::clicked, this, [this] {
+    Run([this] {
+      if (OpenArchive) OpenArchive();
+    });
+  });
+}
+
+THistoryFilter THistoryWindow::Filter() const {
+  THistoryFilter filter;
+  filter.Callsign = ProgramText(edFindCall->text());
+  filter.Kind = static_cast<THistoryKind>(std::max(0, cbxFindKind->currentIndex()));
+  filter.Text = ProgramText(edFindText->text());
+  return filter;
+}
+
+void THistoryWindow::Refresh() {
+  FTyping->stop();
+  TMessageStore* store = Store ? Store() : nullptr;
+  std::vector<std::int64_t> ids;
+  QString found;
+  try {
+    if (store) ids = store->FindMessages(Filter());
+    found = QStringLiteral("%1 found").arg(ids.size());
+  } catch (const std::exception& e) {
+    found = QStringLiteral("The message store failed: ") + QString::fromUtf8(e.what());
+  }
+  if (!store) found = QStringLiteral("No message store");
+  Model->SetMessages(store, std::move(ids));
+  lblFound->setText(found);
+  memDetail->clear();
+}
+
+std::vector<std::int64_t> THistoryWindow::SelectedIds() const {
+  std::vector<std::int64_t> ids;
+  for (const QModelIndex& row : tvMessages->selectionModel()->selectedRows())
+    ids.push_back(Model->IdAt(row.row()));
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+std::int64_t THistoryWindow::SelectedJob() const {
+  const QModelIndex current = tvMessages->currentIndex();
+  if (!current.isValid()) return 0;
+  const TStoredMessage& m = Model->MessageAt(current.row());
+  return m.PrintState == psPrinted ? m.JobId : 0;
+}
+
+void THistoryWindow::btnReprintSelectedClick() {
+  const std::vector<std::int64_t> ids = SelectedIds();
+  if (!ids.empty() && ReprintMessages) ReprintMessages(ids);
+}
+
+void THistoryWindow::btnReprintJobClick() {
+  const std::int64_t job = SelectedJob();
+  if (job == 0) throw std::runtime_error("The chosen message was not printed in a job");
+  if (ReprintJob) ReprintJob(job);
+}
+
+void THistoryWindow::ShowCurrent() {
+  const QModelIndex current = tvMessages->currentIndex();
+  if (!current.isValid()) {
+    memDetail->clear();
+    return;
+  }
+  const TStoredMessage& m = Model->MessageAt(current.row());
+  QStringList lines{DisplayText(m.Line1), DisplayText(m.Line2), DisplayText(m.Line3)};
+  if (m.FullTextWanted) lines << QString() << QStringLiteral("Full text:") << DisplayText(m.FullText);
+  lines << QString() << DisplayText(m.RawText);
+  memDetail->setPlainText(lines.join(u'\n'));
+}
+
+void THistoryWindow::Run(const std::function<void()>& action) {
+  if (Guard)
+    Guard(action);
+  else
+    action();
+}
+
+}  // namespace qm

@@ -1,0 +1,108 @@
+// The history window: every message the store keeps, newest first, narrowed by callsign,
+// kind and free text, with the chosen message's lines and full text below the table. It
+// reads the store only; reprints and the archive folder are the main window's, reached
+// through the hooks.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <unordered_map>
+#include <vector>
+
+#include "store/MessageStore.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTableView;
+class QTimer;
+
+namespace qm {
+
+// The found messages as table rows; a row's fields are read from the store when first shown,
+// a block of rows at a time, so a large answer costs only its ids.
+class THistoryModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  enum TColumn { hcLocal, hcUtc, hcFrom, hcTo, hcKind, hcState, hcText, hcNumber, hcPrinted, hcCount };
+
+  explicit THistoryModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+
+  // Shows these messages of `store` (null: none), newest first as given.
+  void SetMessages(const TMessageStore* store, std::vector<std::int64_t> ids);
+  std::int64_t IdAt(int row) const { return FIds.at(static_cast<std::size_t>(row)); }
+  // The stored message of a row (read when not yet read).
+  const TStoredMessage& MessageAt(int row) const;
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+ private:
+  const TMessageStore* FStore = nullptr;
+  std::vector<std::int64_t> FIds;
+  mutable std::unordered_map<std::int64_t, TStoredMessage> FRead;
+};
+
+// The kind a message was kept as, in words ("NWS warning" ...).
+QString HistoryKindText(const TStoredMessage& m);
+// Where it stands on its way to paper ("Printed in job 12" ...).
+QString HistoryPrintedText(const TStoredMessage& m);
+
+class THistoryWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit THistoryWindow(QWidget* parent = nullptr);
+
+  // The store to show (null: none); asked again at every Refresh.
+  std::function<TMessageStore*()> Store;
+  // The chosen messages as a new job, oldest first.
+  std::function<void(const std::vector<std::int64_t>&)> ReprintMessages;
+  // A past job as it was printed.
+  std::function<void(std::int64_t job)> ReprintJob;
+  std::function<void()> OpenArchive;
+  // Runs a button's action; failures are reported there. Runs it plainly when empty.
+  std::function<void(const std::function<void()>&)> Guard;
+
+  // Asks the store again with the filter as it stands.
+  void Refresh();
+  THistoryFilter Filter() const;
+  // The chosen rows' messages, oldest first.
+  std::vector<std::int64_t> SelectedIds() const;
+  // The job that printed the current row's message (its list job, else none): 0 when none.
+  std::int64_t SelectedJob() const;
+
+  void btnReprintSelectedClick();
+  void btnReprintJobClick();
+
+  QLineEdit* edFindCall = nullptr;
+  QComboBox* cbxFindKind = nullptr;
+  QLineEdit* edFindText = nullptr;
+  QTableView* tvMessages = nullptr;
+  QPlainTextEdit* memDetail = nullptr;
+  QLabel* lblFound = nullptr;
+  QPushButton* btnReprintSelected = nullptr;
+  QPushButton* btnReprintJob = nullptr;
+  QPushButton* btnOpenArchive = nullptr;
+  // Options the main window acts on; here, beside what they concern.
+  QCheckBox* cbDropRetries = nullptr;
+  QLineEdit* edRetryMinutes = nullptr;
+  QCheckBox* cbArchivePdf = nullptr;
+  THistoryModel* Model = nullptr;
+
+ private:
+  void ShowCurrent();
+  void Run(const std::function<void()>& action);
+
+  QTimer* FTyping = nullptr;
+};
+
+}  // namespace qm

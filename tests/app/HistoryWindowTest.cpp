@@ -1,0 +1,200 @@
+// The history window over the window's own store: opened from the button and the tray menu,
+// its filters, and reprints that leave the list and the store's messages as they were.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+
+#include "app/HistoryWindow.h"
+#include "app/MainForm.h"
+#include "tests/app/FormTestEnvironment.h"
+#include "tests/support/PdfTools.h"
+
+namespace qm {
+namespace {
+
+std::string Msg(const std::string& from, const std::string& to, const std::string& text) {
+  std::string field = to;
+  field.resize(9, ' ');
+  return "*" + from + ">APRS,WIDE1-1::" + field + ":" + text;
+}
+
+struct HistoryWindow : public ::testing::Test {
+  HistoryWindow() {
+    TMainFormSetup setup = env.Setup();
+    setup.Clock = [](TTimeFormat f) { return f == tfLocal ? 46363.75 : 46363.25; };
+    setup.OpenFolder = [this](const QString& folder) { Opened << folder; };
+    // A day's copies older than the logs are kept, and today's.
+    for (const QDate day : {QDate::currentDate().addDays(-15), QDate::currentDate()}) {
+      const QString dir =
+          env.Dir.filePath(QStringLiteral("archive/") + day.toString(QStringLiteral("yyyy-MM-dd")));
+      QDir().mkpath(dir);
+      QFile(dir + QStringLiteral("/120000-job7.pdf")).open(QIODevice::WriteOnly);
+    }
+    form = std::make_unique<TMainForm>(std::move(setup));
+    form->cbBull->setChecked(true);
+    form->cbAnn->setChecked(true);
+  }
+  void Send(const std::string& hostText) {
+    const std::size_t before = form->Listed().size();
+    env.Host->Deliver(hostText);
+    ASSERT_TRUE(test::WaitFor([&] { return form->Listed().size() > before; })) << hostText;
+    env.Tick += 30000;  // past the 20-second rule
+  }
+  QStringList Column(int column) const {
+    QStringList cells;
+    THistoryModel* model = form->History()->Model;
+    for (int row = 0; row < model->rowCount(); ++row)
+      cells << model->data(model->index(row, column), Qt::DisplayRole).toString();
+    return cells;
+  }
+  std::string States() const {
+    std::string states;
+    for (const TStoredMessage& m : form->FStore->Messages({1, 2, 3, 4})) states += "UJPC"[m.PrintState];
+    return states;
+  }
+  QStringList PdfText() const { return test::PdfLines(env.PdfFile()); }
+
+  test::TFormEnvironment env;
+  QStringList Opened;
+  std::unique_ptr<TMainForm> form;
+};
+
+TEST_F(HistoryWindow, ShowsEveryKeptMessageNewestFirstAndFilters) {
+  Send(Msg("KB1AB-7", "NOCALL-9", "Meet at the hamfest{11"));
+  Send(Msg("N0CALL-5", "BLN1", "Net tonight at 2000"));
+  Send(Msg("W1AW", "BLNQ", "Hamfest Saturday"));
+  form->btnPrintNow->click();  // the first three are printed, the fourth stays listed
+  ASSERT_TRUE(test::WaitFor([&] { return form->Listed().empty(); }));
+  Send(Msg("KB1AB-9", "NOCALL-9", "On my way{12"));
+
+  form->btnHistory->click();
+  THistoryWindow* history = form->History();
+  ASSERT_NE(history, nullptr);
+  EXPECT_TRUE(history->isVisible());
+  EXPECT_EQ(history->lblFound->text(), QStringLiteral("4 found"));
+  EXPECT_EQ(Column(THistoryModel::hcFrom), (QStringList{"KB1AB-9", "W1AW", "N0CALL-5", "KB1AB-7"}));
+  EXPECT_EQ(Column(THistoryModel::hcKind), (QStringList{"Personal", "Announcement", "Bulletin", "Personal"}));
+  EXPECT_EQ(Column(THistoryModel::hcNumber), (QStringList{"12", "", "", "11"}));
+  EXPECT_EQ(Column(THistoryModel::hcPrinted),
+            (QStringList{"Listed", "Printed in job 1", "Printed in job 1", "Printed in job 1"}));
+  EXPECT_EQ(Column(THistoryModel::hcLocal).first(), QStringLiteral("2026-12-07 18:00:00"));
+  EXPECT_EQ(Column(THistoryModel::hcUtc).first(), QStringLiteral("2026-12-07 06:00:00"));
+
+  history->edFindCall->setText(QStringLiteral("kb1ab*"));
+  history->Refresh();
+  EXPECT_EQ(Column(THistoryModel::hcText), (QStringList{"On my way", "Meet at the hamfest"}));
+  history->edFindText->setText(QStringLiteral("HAMFEST"));
+  history->Refresh();
+  EXPECT_EQ(Column(THistoryModel::hcText), (QStringList{"Meet at the hamfest"}));
+  history->edFindCall->clear();
+  history->cbxFindKind->setCurrentIndex(hkAnnouncement);  // runs the filter by itself
+  EXPECT_EQ(Column(THistoryModel::hcText), (QStringList{"Hamfest Saturday"}));
+
+  // The chosen row's lines show below the table.
+  history->tvMessages->selectRow(0);
+  EXPECT_TRUE(history->memDetail->toPlainText().startsWith(QStringLiteral("LOCAL:[12/07/2026 18:00:00]")))
+      << history->memDetail->toPlainText().toStdString();
+
+  // The tray menu opens the same window.
+  history->hide();
+  form->miHistory->trigger();
+  EXPECT_EQ(form->History(), history);
+  EXPECT_TRUE(history->isVisible());
+}
+
+TEST_F(HistoryWindow, ReprintsLeaveTheListAndTheStoreAsTheyWere) {
+  const QString missing = test::MissingPopplerTools();
+  if (!missing.isEmpty()) GTEST_SKIP() << missing.toStdString();
+  Send(Msg("KB1AB-7", "NOCALL-9", "First{1"));
+  Send(Msg("N0CALL-5", "BLN1", "Second"));
+  Send(Msg("W1AW", "BLNQ", "Third"));
+  form->btnPrintNow->click();
+  ASSERT_TRUE(test::WaitFor([&] { return form->Listed().empty(); }));
+  const QStringList page = PdfText();
+  ASSERT_EQ(page.size(), 9);
+  Send(Msg("KB1AB-7", "NOCALL-9", "Fourth{2"));
+  ASSERT_TRUE(QFile::remove(env.PdfFile()));
+
+  form->btnHistory->click();
+  THistoryWindow* history = form->History();
+  // A past job as it was printed: the same lines in the same order.
+  history->tvMessages->selectRow(2);  // "Second", printed in job 1
+  history->btnReprintJob->click();
+  EXPECT_EQ(PdfText(), page);
+
+  // Chosen messages, oldest first whatever the order they were chosen in.
+  history->tvMessages->clearSelection();
+  history->tvMessages->selectionModel()->select(history->Model->index(0, 0),
+                                                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  history->tvMessages->selectionModel()->select(history->Model->index(3, 0),
+                                                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  history->btnReprintSelected->click();
+  const QStringList chosen = PdfText();
+  ASSERT_EQ(chosen.size(), 6);
+  EXPECT_EQ(chosen[0], page[0]);
+  EXPECT_EQ(chosen[2], QStringLiteral("  NOCALL-9: First"));
+  EXPECT_EQ(chosen[5], QStringLiteral("  NOCALL-9: Fourth"));
+
+  // Nothing changed: the fourth is still the one listed, unprinted, in no job.
+  ASSERT_EQ(form->Listed().size(), 1u);
+  EXPECT_EQ(form->Listed()[0].Job, 0u);
+  EXPECT_EQ(form->MessageLineCount(), 3);
+  EXPECT_EQ(States(), "PPPU");
+  EXPECT_TRUE(form->PendingJobs().empty());
+  EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
+
+  // A message never printed has no job to reprint; that is said, and nothing is printed.
+  ASSERT_TRUE(QFile::remove(env.PdfFile()));
+  history->tvMessages->selectRow(0);
+  history->btnReprintJob->click();
+  EXPECT_EQ(env.Errors, QStringList{QStringLiteral("The chosen message was not printed in a job")});
+  EXPECT_FALSE(QFile::exists(env.PdfFile()));
+}
+
+TEST_F(HistoryWindow, ArchiveIsPurgedWithTheLogsOpensFromTheWindowAndOptionsAreStored) {
+  const QString archive = env.Dir.filePath(QStringLiteral("archive"));
+  EXPECT_EQ(form->ArchiveFolder(), archive);
+  EXPECT_EQ(QDir(archive).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+            QStringList{QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))});
+  form->btnHistory->click();
+  form->History()->btnOpenArchive->click();
+  EXPECT_EQ(Opened, QStringList{archive});
+
+  EXPECT_FALSE(form->cbArchivePdf->isChecked());  // off unless asked for
+  form->cbArchivePdf->setChecked(true);
+  form->cbDropRetries->setChecked(true);
+  form->edRetryMinutes->setText(QStringLiteral("45"));
+  form->SaveSettings();
+  QFile ini(QString::fromStdString(env.IniFile()));
+  ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+  const QByteArray text = ini.readAll();
+  EXPECT_TRUE(text.endsWith("[History]\r\nDropResent=1\r\nResentMinutes=45\r\nArchivePdf=1\r\n"))
+      << text.toStdString();
+  ini.close();
+  // Read back by the next start; back at the defaults, the section goes again.
+  form.reset();
+  form = std::make_unique<TMainForm>(env.Setup());
+  EXPECT_TRUE(form->cbArchivePdf->isChecked());
+  EXPECT_TRUE(form->cbDropRetries->isChecked());
+  EXPECT_EQ(form->edRetryMinutes->text(), QStringLiteral("45"));
+  form->cbArchivePdf->setChecked(false);
+  form->cbDropRetries->setChecked(false);
+  form->edRetryMinutes->setText(QStringLiteral("30"));
+  form->SaveSettings();
+  ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+  EXPECT_FALSE(ini.readAll().contains("[History]"));
+  EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The Windows program as an operator gets it, under Wine: cross-builds quillmark.exe
-# (preset windows-cross), makes the NSIS installer, installs it silently into a fresh Wine
-# prefix on a virtual X display, starts the installed program against the stand-in
-# automation server (tests/e2e/com) running as a process of its own, compares the log with
-# the wanted, unwanted and repeated packets the server handed over, ends the program through
-# the server's closing event, starts it again on the settings file it wrote, and uninstalls.
+# (preset windows-cross), makes the NSIS installer, tries the Finger client over Windows
+# Sockets, installs the program silently into a fresh Wine prefix on a virtual X display,
+# starts the installed program against the stand-in automation server (tests/e2e/com)
+# running as a process of its own, compares the log with the wanted, unwanted and repeated
+# packets the server handed over, ends the program through the server's closing event,
+# starts it again on the settings file it wrote, once more with its folder read-only, and
+# uninstalls.
 # Usage: scripts/windows-test.sh [--screenshot]   (--screenshot: also into docs/screenshots/)
 # Exit: 0 passed, 1 failed, 77 skipped (a tool or the Windows libraries missing).
 set -euo pipefail
@@ -64,9 +66,9 @@ echo "installer: $installer ($(du -h "$installer" | cut -f1)), $(elapsed "$t")"
 t=$(now)
 cmake -S tests/e2e/com -B "$build/e2e" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build/e2e" --target uiview32_standin -j2
+cmake --build "$build/e2e" --target uiview32_standin finger_wine_test -j2
 standin="$root/$build/e2e/uiview32_standin.exe"
-echo "stand-in server: $(elapsed "$t")"
+echo "stand-in server and Winsock test: $(elapsed "$t")"
 
 rm -rf "$out"
 mkdir -p "$out/signals" "$out/pdf"
@@ -109,6 +111,12 @@ dir="$WINEPREFIX/drive_c/Program Files/Quillmark"
 menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Quillmark"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillmark'
 reg_has() { "$wine" reg query "$1" >/dev/null 2>&1; }
+
+echo "== the Finger client over Windows Sockets"
+status=0
+timeout 120 "$wine" "$root/$build/e2e/finger_wine_test.exe" >"$out/finger.txt" 2>&1 || status=$?
+sed 's/^/  /' "$out/finger.txt"
+check "the Finger client's replies, time-outs and errors over Winsock" test "$status" -eq 0
 
 echo "== install"
 t=$(now)

@@ -104,11 +104,19 @@ TDateTime CurrentDateTime(TTimeFormat format) {
   TSecond& second = cache[format];
   if (!second.Valid || second.Secs != secs) {
     std::tm tm{};
+#ifdef _WIN32
+    if (format == tfUTC) {
+      gmtime_s(&tm, &secs);
+    } else {
+      localtime_s(&tm, &secs);
+    }
+#else
     if (format == tfUTC) {
       gmtime_r(&secs, &tm);
     } else {
       localtime_r(&secs, &tm);
     }
+#endif
     second.Days = DaysFromCivil(tm.tm_year + 1900, static_cast<unsigned>(tm.tm_mon + 1),
                                 static_cast<unsigned>(tm.tm_mday)) +
                   kEpochOffsetDays;

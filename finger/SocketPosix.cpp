@@ -1,4 +1,4 @@
-// POSIX sockets behind Socket.h; a Winsock twin would map WSAGetLastError() directly.
+// POSIX sockets behind Socket.h (SocketWin.cpp is the Winsock twin).
 // Name lookups use glibc's getaddrinfo_a so that a silent name server cannot hold a
 // caller past its deadline.
 #include <arpa/inet.h>

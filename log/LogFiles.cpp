@@ -48,7 +48,11 @@ TDateTime LocalFileTime(fs::file_time_type when) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sys.time_since_epoch()).count();
   const std::time_t secs = static_cast<std::time_t>(ms / 1000);
   std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &secs);
+#else
   localtime_r(&secs, &tm);
+#endif
   return EncodeDateTime({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
                          tm.tm_sec > 59 ? 59 : tm.tm_sec, static_cast<int>(ms % 1000)});
 }

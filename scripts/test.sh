@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Quillmark and runs the whole test suite: formatting, the plain build with the
 # Debian package made, installed and removed again, the AddressSanitizer +
-# UndefinedBehaviorSanitizer build, and the ThreadSanitizer build of the threaded core.
+# UndefinedBehaviorSanitizer build, the ThreadSanitizer build of the threaded core, and the
+# Windows program cross-built with its installer and tried under Wine.
 # Installs what is missing first (as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,4 +37,14 @@ for preset in default asan tsan; do
     fi
   fi
 done
+
+# The Windows program, cross-built and run under Wine: kept apart from the Linux builds.
+echo "== Windows program under Wine"
+windows=0
+scripts/windows-test.sh || windows=$?
+case $windows in
+  0) ;;
+  77) echo "test: the Windows program test was skipped (the reason is above)" ;;
+  *) status=1 ;;
+esac
 exit $status

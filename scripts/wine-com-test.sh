@@ -11,7 +11,7 @@ build="${1:-$root/build/mingw}"
 wine="${QM_WINE64:-/usr/lib/wine/wine64}"
 wineserver="${QM_WINESERVER:-/usr/lib/wine/wineserver}"
 missing=()
-command -v x86_64-w64-mingw32-g++ >/dev/null || missing+=(g++-mingw-w64-x86-64-win32)
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64-posix)
 [ -x "$wine" ] && [ -x "$wineserver" ] || missing+=(wine64)
 command -v cmake >/dev/null || missing+=(cmake)
 if [ ${#missing[@]} -gt 0 ]; then

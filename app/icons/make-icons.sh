@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Draws the program icon (a quill over a printed page) with ImageMagick and writes the
-# PNG sizes the window, the tray and the desktop (the hicolor theme sizes) use. Run it from anywhere.
+# PNG sizes the window, the tray and the desktop (the hicolor theme sizes) use, and the
+# Windows icon file. Run it from anywhere.
 set -euo pipefail
 cd "$(dirname "$0")"
 master=$(mktemp --suffix=.png)
@@ -23,3 +24,6 @@ for size in 16 22 24 32 48 64 128; do
     -define png:exclude-chunks=date,time "quillmark-${size}.png"
 done
 convert "$master" -define png:exclude-chunks=date,time quillmark-256.png
+# The Windows program's icon (its executable, the Start menu and the installer).
+convert quillmark-16.png quillmark-24.png quillmark-32.png quillmark-48.png quillmark-64.png quillmark-256.png \
+  quillmark.ico

@@ -13,47 +13,13 @@
 
 #include "host/com/UIView32Client.h"
 #include "tests/e2e/com/StandInUIView32.h"
+#include "tests/e2e/com/WineCheck.h"
 
 using namespace qm;
 using namespace qm::standin;
+using namespace qm::winetest;
 
 namespace {
-
-int Passed = 0;
-int Failed = 0;
-
-std::string Printable(const std::string& Text) {
-  std::string Out;
-  for (unsigned char Ch : Text) {
-    if (Ch >= 32 && Ch < 127) {
-      Out += static_cast<char>(Ch);
-    } else {
-      char Hex[8];
-      std::snprintf(Hex, sizeof Hex, "\\x%02X", Ch);
-      Out += Hex;
-    }
-  }
-  return Out;
-}
-
-void Check(bool Ok, const std::string& What, int Line, const std::string& Detail = {}) {
-  if (Ok) {
-    ++Passed;
-    std::printf("ok   %s%s%s\n", What.c_str(), Detail.empty() ? "" : ": ", Detail.c_str());
-  } else {
-    ++Failed;
-    std::printf("FAIL %s (line %d)%s%s\n", What.c_str(), Line, Detail.empty() ? "" : ": ", Detail.c_str());
-  }
-  std::fflush(stdout);
-}
-
-#define CHECK(cond, what) Check((cond), (what), __LINE__)
-#define CHECK_EQ_TEXT(actual, expected, what)                                               \
-  do {                                                                                      \
-    std::string A_ = (actual), E_ = (expected);                                             \
-    Check(A_ == E_, (what), __LINE__,                                                       \
-          A_ == E_ ? "" : "got \"" + Printable(A_) + "\", want \"" + Printable(E_) + "\""); \
-  } while (0)
 
 std::string Hex(HRESULT Code) {
   char Buffer[16];
@@ -457,6 +423,5 @@ int main() {
     Check(false, "unexpected exception", __LINE__, Error.what());
   }
   CoUninitialize();
-  std::printf("%d passed, %d failed\n", Passed, Failed);
-  return Failed == 0 && Passed > 0 ? 0 : 1;
+  return Summary();
 }

@@ -1,0 +1,70 @@
+# What the Windows program needs beside quillmark.exe, and the NSIS installer CPack makes of
+# it all (cross-built on Debian; makensis from Debian's nsis package):
+#   cmake --preset windows-cross && cmake --build --preset windows-cross
+#   cpack --preset windows-cross        -> build/windows-cross/Quillmark-<version>-win64.exe
+# Everything goes into one folder: the program, Qt's DLLs and plugins, SQLite, the MinGW
+# runtime and the demo traffic in samples\.
+
+set(qm_qt ${QM_WINDOWS_QT_DIR})
+install(FILES ${qm_qt}/bin/Qt6Core.dll ${qm_qt}/bin/Qt6Gui.dll ${qm_qt}/bin/Qt6Widgets.dll
+              ${qm_qt}/bin/Qt6Network.dll ${qm_qt}/bin/Qt6PrintSupport.dll
+        DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Qt looks for its plugins in these folders beside the program.
+install(FILES ${qm_qt}/plugins/platforms/qwindows.dll DESTINATION ${CMAKE_INSTALL_BINDIR}/platforms)
+install(FILES ${qm_qt}/plugins/styles/qwindowsvistastyle.dll DESTINATION ${CMAKE_INSTALL_BINDIR}/styles)
+install(FILES ${qm_qt}/plugins/imageformats/qico.dll DESTINATION ${CMAKE_INSTALL_BINDIR}/imageformats)
+install(FILES ${QM_WINDOWS_SQLITE_DIR}/bin/sqlite3.dll DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The C++ runtime of the posix-thread MinGW-w64 the program and Qt were built with.
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++-6.dll
+                OUTPUT_VARIABLE qm_libstdcxx OUTPUT_STRIP_TRAILING_WHITESPACE)
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libgcc_s_seh-1.dll
+                OUTPUT_VARIABLE qm_libgcc OUTPUT_STRIP_TRAILING_WHITESPACE)
+find_file(qm_winpthread libwinpthread-1.dll PATHS /usr/${QM_MINGW_PREFIX}/lib NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+foreach(dll qm_libstdcxx qm_libgcc qm_winpthread)
+  if(NOT IS_ABSOLUTE "${${dll}}" OR NOT EXISTS "${${dll}}")
+    message(FATAL_ERROR "The MinGW-w64 runtime DLL for ${dll} was not found (g++-mingw-w64-x86-64-posix)")
+  endif()
+endforeach()
+# Debian ships them with their symbols (libstdc++ is 23 MB so); the program gets stripped copies.
+set(qm_runtime_dir ${PROJECT_BINARY_DIR}/mingw-runtime)
+file(MAKE_DIRECTORY ${qm_runtime_dir})
+foreach(dll ${qm_libstdcxx} ${qm_libgcc} ${qm_winpthread})
+  get_filename_component(name ${dll} NAME)
+  if(NOT EXISTS ${qm_runtime_dir}/${name} OR ${dll} IS_NEWER_THAN ${qm_runtime_dir}/${name})
+    execute_process(COMMAND ${CMAKE_STRIP} --strip-unneeded -o ${qm_runtime_dir}/${name} ${dll} COMMAND_ERROR_IS_FATAL ANY)
+  endif()
+  install(FILES ${qm_runtime_dir}/${name} DESTINATION ${CMAKE_INSTALL_BINDIR})
+endforeach()
+
+install(FILES ${PROJECT_SOURCE_DIR}/samples/demo-traffic.txt DESTINATION ${QM_DATA_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/data/copyright DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME copyright.txt)
+
+# The installer: 64-bit, into Program Files\Quillmark, a Start-menu entry and an uninstaller
+# registered with Windows. The uninstaller removes what was installed; settings and logs the
+# program wrote beside itself stay, as the operator's own files.
+set(CPACK_GENERATOR NSIS)
+set(CPACK_PACKAGE_NAME Quillmark)
+set(CPACK_PACKAGE_VENDOR "Quillmark developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_INSTALL_DIRECTORY Quillmark)
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Quillmark)
+set(CPACK_SYSTEM_NAME win64)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_NSIS_MENU_LINKS quillmark.exe Quillmark)
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+# The installer's title and the Start-menu folder.
+set(CPACK_NSIS_PACKAGE_NAME Quillmark)
+set(CPACK_NSIS_DISPLAY_NAME "Quillmark")
+set(CPACK_NSIS_INSTALLED_ICON_NAME quillmark.exe)
+set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/app/icons/quillmark.ico)
+set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/app/icons/quillmark.ico)
+set(CPACK_NSIS_UNINSTALL_NAME Uninstall)
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+# zlib: a few MB more than lzma, made in a fifth of the time.
+set(CPACK_NSIS_COMPRESSOR zlib)
+# A 64-bit installer: it runs where the program runs, and sees the 64-bit registry and folders.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+include(CPack)

@@ -123,10 +123,9 @@ void TMainForm::JudgePacket(TAprsMsgPacket& packet) {
     packet.Selected = IsWantedMessage(packet, ChoicesOf(*this));
     if (packet.Selected) {
       FDupMessages.Prune(Ticks());
-      if (FDupMessages.IsDuplicate(packet)) {
-        packet.Selected = false;
-        LogMessage("Duplicate packet: " + packet.RawText);
-      } else if (IsRetryCopy(packet)) {
+      // A repeat within 20 seconds, or (with the option on) a resend of a message listed
+      // lately: logged, not listed.
+      if (FDupMessages.IsDuplicate(packet) || IsRetryCopy(packet)) {
         packet.Selected = false;
         LogMessage("Duplicate packet: " + packet.RawText);
       }

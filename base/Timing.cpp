@@ -320,9 +320,18 @@ TTickAndUtc CurrentTickAndUtc() {
         offset.MonoToUtcNs = utc - before / 2 - after / 2;
       }
     }
+    mono = after;
+    if (bestGap > 100000) {
+      // Every try was cut into: no offset good to the millisecond. This stamp reads the
+      // system clock itself and the next one measures again.
+      offset.Valid = false;
+      TTickAndUtc direct;
+      direct.TickCount = static_cast<std::uint32_t>(mono / 1000000);
+      direct.Utc = CurrentDateTime(tfUTC);
+      return direct;
+    }
     offset.MeasureAgainAtNs = after + 1000000000LL;
     offset.Valid = true;
-    mono = after;
   }
   const long long utcMs = (mono + offset.MonoToUtcNs) / 1000000;
   TTickAndUtc stamp;

@@ -186,8 +186,8 @@ TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const Q
   QTemporaryFile pdf(QDir::tempPath() + QStringLiteral("/quillmark-job-XXXXXX.pdf"));
   if (!pdf.open()) throw EPrintError(NotValidText.toStdString());
   PrintToPdf(*printer, pdf.fileName(), text, font, title);
-  const TJobTicket ticket{printer->printerName(), SubmitToCups(printer->printerName(), pdf.fileName(), title,
-                                                               CupsJobOptions(*printer))};
+  TJobTicket ticket{printer->printerName(),
+                    SubmitToCups(printer->printerName(), pdf.fileName(), title, CupsJobOptions(*printer))};
   Archive(pdf.fileName(), ticket.SpoolerJob, *printer, text, font, title);
   return ticket;
 #else
@@ -205,7 +205,7 @@ QString TPrintJobs::NewFolderPdf() const {
                       "\" for the PDF files");
   const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
   for (int n = 1;; ++n) {
-    const QString name = dir.filePath(QStringLiteral("quillmark-%1-%2.pdf").arg(stamp).arg(n));
+    QString name = dir.filePath(QStringLiteral("quillmark-%1-%2.pdf").arg(stamp).arg(n));
     if (!QFileInfo::exists(name)) return name;
   }
 }

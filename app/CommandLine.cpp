@@ -64,10 +64,10 @@ void ReadDeviceAndBaud(const QString& value, std::string& device, int& baud) {
     bool ok = false;
     const int speed = value.mid(colon + 1).toInt(&ok);
     if (ok) {
-      if (speed < 1 || speed > 4000000)
-        throw TBadValue{
-            QStringLiteral("--serial: the speed must be from 1 to 4000000 bits a second, not \"%1\"")
-                .arg(value.mid(colon + 1))};
+      if (speed < 1 || speed > THostSettings::MaxSerialBaud)
+        throw TBadValue{QStringLiteral("--serial: the speed must be from 1 to %1 bits a second, not \"%2\"")
+                            .arg(THostSettings::MaxSerialBaud)
+                            .arg(value.mid(colon + 1))};
       d = value.left(colon);
       baud = speed;
     }
@@ -88,12 +88,6 @@ void CheckFolder(const QString& option, const QString& dir) {
   const QFileInfo parent(existing);
   if (!parent.isDir() || !parent.isWritable())
     throw TBadValue{QStringLiteral("--%1: \"%2\" cannot be written").arg(option, existing)};
-}
-
-bool IsPrintableAscii(const QString& text) {
-  for (const QChar c : text)
-    if (c.unicode() < 0x20 || c.unicode() > 0x7E) return false;
-  return true;
 }
 
 }  // namespace
@@ -246,8 +240,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     }
     if (parser.isSet(filter)) {
       const QString text = parser.value(filter).trimmed();
-      if (!IsPrintableAscii(text))
-        throw TBadValue{QStringLiteral("--filter: the filter may hold printable ASCII characters only")};
+      if (!IsAprsIsFilter(text.toStdString()))
+        throw TBadValue{QStringLiteral("--filter: the") + QString::fromLatin1(kNotAFilterText).mid(3)};
       o.Filter = text.toStdString();
     }
     if (parser.isSet(printer)) {

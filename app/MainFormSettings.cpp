@@ -273,8 +273,7 @@ void TMainForm::btnApplyConnectionClick() {
     throw std::runtime_error("The APRS-IS server needs your callsign to log in");
   if (!s.Callsign.empty() && !IsCallsign(s.Callsign)) throw std::runtime_error(NotACallsignText(s.Callsign));
   s.Filter = Trim(ProgramText(edFilter->text()));
-  for (const char c : s.Filter)
-    if (c < 0x20 || c > 0x7E) throw std::runtime_error("The filter may hold printable ASCII characters only");
+  if (!IsAprsIsFilter(s.Filter)) throw std::runtime_error(kNotAFilterText);
   s.CaptureFile = Trim(ProgramText(edCaptureFile->text()));
   const double pace = edPace->text().trimmed().toDouble(&ok);
   // "nan" and "inf" read as numbers but pace nothing.
@@ -285,8 +284,9 @@ void TMainForm::btnApplyConnectionClick() {
   if (s.SerialDevice.empty() && s.Transport == THostSettings::htKissSerial)
     throw std::runtime_error("Choose the serial port of the TNC");
   const int baud = cbxSerialBaud->currentText().trimmed().toInt(&ok);
-  if (!ok || baud < 1 || baud > 4000000)
-    throw std::runtime_error("The serial speed must be a number of bits a second, from 1 to 4000000");
+  if (!ok || baud < 1 || baud > THostSettings::MaxSerialBaud)
+    throw std::runtime_error("The serial speed must be a number of bits a second, from 1 to " +
+                             std::to_string(THostSettings::MaxSerialBaud));
   s.SerialBaud = baud;
 
   {

@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
   qm::TMainFormSetup setup;
   setup.Options = command.Options;
   const qm::TRunOptions& options = setup.Options;
-  if (!options.Printer.isEmpty() && !qm::TPrintJobs().Printers().contains(options.Printer))
+  if (!options.Printer.isEmpty() && !qm::TPrintJobs::SystemPrinters().Names.contains(options.Printer))
     return Fail(QStringLiteral("--printer: there is no printer \"%1\" here").arg(options.Printer));
   if (!options.ConfigDir.isEmpty()) {
     if (!QDir().mkpath(options.ConfigDir))

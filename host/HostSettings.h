@@ -38,6 +38,7 @@ struct THostSettings {
 
   static constexpr int DefaultAprsIsPort = 14580;
   static constexpr int DefaultKissPort = 8001;
+  static constexpr int MaxSerialBaud = 4000000;  // the fastest serial speed taken
   // The APRS-IS servers' own rotation of the core and tier-2 servers.
   static constexpr const char* DefaultAprsIsServer = "rotate.aprs2.net";
   // A TNC program such as Direwolf on this machine.

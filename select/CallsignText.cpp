@@ -34,6 +34,12 @@ bool IsStationListEntry(std::string_view text) {
   return IsCall(text, false);
 }
 
+bool IsAprsIsFilter(std::string_view text) {
+  for (const char c : text)
+    if (c < 0x20 || c > 0x7E) return false;
+  return true;
+}
+
 std::string NotACallsignText(std::string_view text) {
   return "\"" + std::string(text) +
          "\" is not a callsign: use letters and digits, with at most one -SSID (for example N0CALL-10)";

@@ -12,7 +12,7 @@
 #          cross-build, its installer and the tests under Wine
 set -euo pipefail
 
-build_pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
+build_pkgs=(cmake ninja-build ccache g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
   libbenchmark-dev libspdlog-dev qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-serialport-dev
   libgl-dev fonts-liberation fonts-liberation2 clang-format-14 clang-tidy-14 graphviz python3 libsqlite3-dev libcups2-dev locales)
 print_pkgs=(cups printer-driver-cups-pdf poppler-utils cups-ipp-utils)

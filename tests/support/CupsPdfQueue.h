@@ -31,4 +31,27 @@ QString NewestCompletedJobPdf(const QString& queue = CupsPdfQueue, const QString
 // The job-name attribute of job `id`, asked with ipptool; throws when ipptool fails.
 QString JobName(int id, const QString& queue = CupsPdfQueue);
 
+// A queue of the test's own beside the shared one (same PDF writer and folder), so a test
+// may stop, reject or disable it without disturbing others; removed with its jobs at the end.
+class TPrivateCupsQueue {
+ public:
+  TPrivateCupsQueue();
+  ~TPrivateCupsQueue();
+  TPrivateCupsQueue(const TPrivateCupsQueue&) = delete;
+  TPrivateCupsQueue& operator=(const TPrivateCupsQueue&) = delete;
+
+  const QString& Name() const { return FName; }
+  // cupsenable/cupsdisable (jobs wait while disabled), cupsaccept/cupsreject (new jobs are
+  // refused); throws when the command fails.
+  void Enable(bool on) const;
+  void Accept(bool on) const;
+  // Cancels a job of this queue; throws when cancel fails.
+  void Cancel(int job) const;
+  // The ids of this queue's jobs not yet done.
+  QSet<int> PendingJobIds() const;
+
+ private:
+  QString FName;
+};
+
 }  // namespace qm::test

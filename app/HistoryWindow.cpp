@@ -16,7 +16,7 @@
 #include <algorithm>
 
 #include "base/Timing.h"
-#include "widgets/ProgramText.h"
+#include "print/ProgramText.h"
 
 namespace qm {
 namespace {

@@ -23,8 +23,8 @@
 #include "app/ErrorBox.h"
 #include "base/AsciiText.h"
 #include "generated/QuillmarkVersion.h"
+#include "print/ProgramText.h"
 #include "select/Selection.h"
-#include "widgets/ProgramText.h"
 
 namespace qm {
 namespace {
@@ -71,6 +71,7 @@ TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent
   FSettings = std::make_unique<TSettingsStore>(FPaths.IniFile);
   BuildControls();
   WireControls();
+  CreateDesk();
   ReadOwnCallsign = [this] {
     if (!clsUIV1) return std::string();
     clsUIV1->FillMyInfo(clsMyInfo1);
@@ -85,15 +86,14 @@ TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent
   FormCreate();
   RunSetupStep([this] { RestoreState(); });
   ReadStationCall();
-  RestoreListed();
+  RunSetupStep([this] { FDesk->RestoreListed(); });
   if (FFirstStart) {
     // Nothing chosen yet: the page where the operator says who and where from.
     PageControl1->setCurrentWidget(tsConnection);
     edCallsign->setFocus();
   }
-  FReady = true;
-  QMetaObject::invokeMethod(
-      this, [this] { DrainWaitingPackets(); }, Qt::QueuedConnection);
+  PushChoices();
+  FDesk->SetReady();
 }
 
 TMainForm::~TMainForm() {
@@ -109,18 +109,18 @@ void TMainForm::RunSetupStep(const std::function<void()>& step) {
 void TMainForm::FormCreate() {
   setWindowTitle(VersionCaption(version::Major, version::Minor, version::Release));
   RunSetupStep([this] { WriteVersionRecord(); });
-  RunSetupStep([this] { CreateLogger(); });
+  RunSetupStep([this] { FDesk->CreateLogger(); });
   SetPanelText(0, QStringLiteral(" ") + QString::fromUtf8(version::LegalCopyright));
   FPanels[0]->setToolTip(QString::fromUtf8(version::LegalCopyright));  // the panel may cut it
   PageControl1->setCurrentIndex(0);
-  FDupMessages.Clear();
+  FDesk->DupMessages().Clear();
   // Minimising reaches AppMinimize through changeEvent.
   FTrayIcon->setIcon(windowIcon());
   ShowLinkStatus();
   FTrayIcon->setContextMenu(mnuTrayPopup);
   FTrayIcon->show();
   RunSetupStep([this] { FillPrinterBox(); });
-  RunSetupStep([this] { OpenStore(); });
+  RunSetupStep([this] { FDesk->OpenStore(); });
 }
 
 void TMainForm::FormShow() {
@@ -133,6 +133,7 @@ void TMainForm::ReadStationCall() {
   if (!RunGuarded([&] { call = ReadOwnCallsign(); })) return;
   // An empty answer: the host does not know it (any more).
   FStationCall = UpperCase(call);
+  PushChoices();
   lblStationCall->setText(FStationCall.empty()
                               ? QStringLiteral("[NOCALL]")
                               : QStringLiteral("[") + DisplayText(FStationCall) + QStringLiteral("]"));
@@ -154,24 +155,13 @@ void TMainForm::FormDestroy() {
       qWarning("Quillmark: unknown failure while closing down");
     }
   }
-  if (FSpoolTimer) FSpoolTimer->stop();
-  FLogger.reset();  // writes what is still queued
-  FDupMessages.Clear();
+  FDesk->Close();  // the logger writes what is still queued
   if (FTrayIcon) FTrayIcon->hide();
 }
 
 void TMainForm::clsUIV1UIView32IsClosing() {
-  // Closed in the middle of an entry: ended once it is complete.
-  if (FAccepting > 0 || FDraining) {
-    FHostClosing = true;
-    return;
-  }
-  // Packets the host handed over before it closed are judged first; then the program ends at
-  // once, and what is unprinted waits in the store for the next start.
-  QCoreApplication::sendPostedEvents(this, WM_APRSPACKET);
-  DrainWaitingPackets();
-  KeepUnprintedForNextStart();
-  EndNow();
+  // The desk judges what the host handed over, then asks to end (EndNow).
+  FDesk->HostClosing();
 }
 
 void TMainForm::EndNow() {
@@ -230,7 +220,7 @@ void TMainForm::ShowInitially(bool minimized) {
 
 void TMainForm::miExitClick() {
   // Ends at once without the close question; the store keeps what is unprinted.
-  KeepUnprintedForNextStart();
+  FDesk->KeepUnprintedForNextStart();
   FTrayIcon->hide();
   EndNow();
 }
@@ -244,8 +234,7 @@ void TMainForm::tmrClockTimer() {
   SetPanelText(1, QString::fromStdString(FormatDateTime(kClockPattern, Now(tfLocal), separators) + " LOCAL"));
   SetPanelText(2, QString::fromStdString(FormatDateTime(kClockPattern, utc, separators) + " UTC"));
   if (FLinkStatusStale) ShowLinkStatus();
-  // Once a UTC day the store lets go of what the logs let go of.
-  if (FStore && static_cast<int>(utc) != FPurgeDay) PurgeStore(utc);
+  FDesk->PurgeIfNewDay(utc);
 }
 
 // --- Hint and status bars -----------------------------------------------------------
@@ -277,11 +266,12 @@ void TMainForm::ShowLinkStatus() {
   const QString kind = clsUIV1 ? clsUIV1->SourceKind() : QString();
   const QString place = clsUIV1 ? clsUIV1->SourcePlace() : QString();
   const QString source = place.isEmpty() ? kind : kind + QStringLiteral(" ") + place;
-  const QString count = QString::number(FPacketsHeard) + (FPacketsHeard == 1 ? " packet" : " packets");
-  const QString heard = FPacketsHeard == 0
+  const std::uint64_t packets = FDesk ? FDesk->PacketsHeard() : 0;
+  const QString count = QString::number(packets) + (packets == 1 ? " packet" : " packets");
+  const QString heard = packets == 0
                             ? QStringLiteral("no packets yet")
                             : count + QStringLiteral(", last ") +
-                                  QString::fromStdString(FormatDateTime("hh:nn:ss", FLastPacketAt));
+                                  QString::fromStdString(FormatDateTime("hh:nn:ss", FDesk->LastPacketAt()));
   FLinkStatus = (source.isEmpty() ? QString() : source + QStringLiteral(": ")) + FLinkState +
                 QStringLiteral(" \u2014 ") + heard;
   // Cut in the middle to fit: the source's start and the time of the last packet stay.
@@ -327,10 +317,6 @@ bool TMainForm::event(QEvent* event) {
   // not to the clock panels.
   if (event->type() == QEvent::StatusTip) {
     SetHintText(static_cast<QStatusTipEvent*>(event)->tip());
-    return true;
-  }
-  if (event->type() == static_cast<QEvent::Type>(WM_APRSPACKET)) {
-    WMAprsPacket(static_cast<TAprsPacketEvent&>(*event));
     return true;
   }
   return QMainWindow::event(event);

@@ -19,17 +19,11 @@
 
 #include "app/CommandLine.h"
 #include "base/Timing.h"
-#include "finger/FingerClient.h"
+#include "desk/MessageDesk.h"
 #include "host/HostLink.h"
-#include "log/MessageLogger.h"
-#include "parse/QuillmarkParse.h"
-#include "print/PrintJobs.h"
-#include "select/DupMessages.h"
-#include "select/RetryMessages.h"
 #include "settings/AppPaths.h"
 #include "settings/SettingsStore.h"
 #include "settings/StateKeeper.h"
-#include "store/MessageStore.h"
 
 class QCheckBox;
 class QComboBox;
@@ -53,25 +47,11 @@ class THistoryWindow;
 
 // The window message the tray icon reports with (the user message base plus 100).
 inline constexpr int WM_TRAYICON = 1124;
-// The window message that carries a parsed packet to the window (the user message base plus 101).
-inline constexpr int WM_APRSPACKET = 1125;
-
-// A parsed packet on its way through the window's event queue; the receiver owns it.
-class TAprsPacketEvent : public QEvent {
- public:
-  explicit TAprsPacketEvent(std::unique_ptr<TAprsMsgPacket> packet)
-      : QEvent(static_cast<QEvent::Type>(WM_APRSPACKET)), Packet(std::move(packet)) {}
-  std::unique_ptr<TAprsMsgPacket> Packet;
-};
 
 // The tray icon's tip; the link's state follows on a line of its own.
 inline constexpr const char* kTrayTip = "Quillmark - right-click for options";
 inline constexpr const char* kDonationCompany = "The Quillmark developers";
 inline constexpr const char* kDonationEmail = "donations@quillmark.example";
-
-// A list line as shown and printed: line and paragraph separators would break it, so they
-// show as blanks.
-QString ListLineText(const std::string& line);
 
 // "Quillmark v1.3.3" from the version numbers; the build number is not shown.
 QString VersionCaption(unsigned major, unsigned minor, unsigned release);
@@ -126,25 +106,6 @@ struct TMainFormSetup {
   std::function<void(const QString&)> OpenFolder;
 };
 
-// A message in the window's list: its lines and the job that carries it (0: none yet).
-struct TListedEntry {
-  std::uint64_t Key = 0;     // the window's own number for it
-  std::int64_t StoreId = 0;  // 0: the store could not keep it
-  std::string Lines[3];
-  std::uint64_t Job = 0;
-};
-
-// A job handed to the printer whose fate the spooler has not yet told.
-struct TPendingJob {
-  std::uint64_t Key = 0;
-  std::int64_t StoreJob = 0;  // 0: the store could not keep it
-  TJobKind Kind = jkList;
-  TJobTicket Ticket;
-  std::int64_t FullTextOf = 0;  // full-text job: the message's store id
-  QString Document;             // full-text job: kept to print again after a failure
-  bool ToldUnreachable = false;
-};
-
 class TMainForm : public QMainWindow {
   Q_OBJECT
 
@@ -168,12 +129,6 @@ class TMainForm : public QMainWindow {
   // --- Fields shared with the other parts ----------------------------------------
   std::string FStationCall;  // own callsign, upper case; empty until the host tells it
   QSystemTrayIcon* FTrayIcon = nullptr;
-  std::unique_ptr<TMessageLogger> FLogger;
-  TDupMessageList FDupMessages;
-  TRetryList FRetries;
-  TFingerClient FingerClient;
-  std::unique_ptr<TPrintJobs> FPrintJobs;
-  std::unique_ptr<TMessageStore> FStore;
   TAppPaths FPaths;
   std::unique_ptr<TSettingsStore> FSettings;
   std::unique_ptr<TWindowStateKeeper> FWindowState;
@@ -201,9 +156,13 @@ class TMainForm : public QMainWindow {
   // Reads the own callsign from the host (an empty answer clears it).
   void ReadStationCall();
 
-  // MainFormPackets.cpp: intake, judging, the buttons of the pages and the printer box.
+  // The message flow the window shows: listing, printing, the store, the log.
+  TMessageDesk& Desk() { return *FDesk; }
+  const TMessageDesk& Desk() const { return *FDesk; }
+
+  // MainFormPackets.cpp: the choices handed to the desk, the buttons of the pages, the list
+  // shown and the printer box.
   void clsUIV1DataAvailable();
-  void WMAprsPacket(TAprsPacketEvent& message);
   void btnAddClick();
   void btnRemoveClick();
   void btnAllStatesClick();
@@ -232,27 +191,9 @@ class TMainForm : public QMainWindow {
   // True when the program started without a settings file.
   bool FirstStart() const { return FFirstStart; }
 
-  // MainFormList.cpp: the message list and its print jobs.
-  // The entries listed, oldest first, and the jobs the spooler has yet to confirm.
-  const std::vector<TListedEntry>& Listed() const { return FListed; }
-  const std::vector<TPendingJob>& PendingJobs() const { return FPendingJobs; }
-  // Asks the spooler about every pending job once; called by a timer while any is pending.
-  void FollowPendingJobs();
-  // Lets events run until every pending job is confirmed or failed, or the bound passes;
-  // answers why a job failed meanwhile, or "" (also when some are still pending).
-  QString WaitForPendingJobs(std::chrono::milliseconds bound);
-
-  // MainFormHistory.cpp: the history window, reprints and the PDF archive. A reprint is a new
-  // job to the current printer; it is recorded nowhere, so neither the list nor the store's
-  // messages change.
+  // MainFormHistory.cpp: the history window and its options.
   void btnHistoryClick();
   THistoryWindow* History() const { return FHistory; }
-  // The stored messages (ids in any order) as a page, oldest first, in the list's font.
-  void ReprintMessages(const std::vector<std::int64_t>& ids);
-  // A stored job's document as it was printed, in the font it was printed with.
-  void ReprintJob(std::int64_t job);
-  // Where the PDF archive keeps the jobs: "archive" in the data (log) folder.
-  QString ArchiveFolder() const;
   void OpenArchiveFolder();
 
   // --- Helpers for the other parts (MainForm.cpp) --------------------------------
@@ -398,17 +339,18 @@ class TMainForm : public QMainWindow {
   void ShowSourceNote();
 
   // MainFormPackets.cpp
+  // The desk and the signals the window shows.
+  void CreateDesk();
+  // The choices as the controls hold them, handed to the desk whenever one changes.
+  TDeskChoices ChoicesOf() const;
+  void PushChoices();
+  void WireChoices();
   void FillPrinterBox();
   void LogMessage(const std::string& text);
-  void JudgePacket(TAprsMsgPacket& packet);
-  void DrainWaitingPackets();
-  // Lists, logs and counts a wanted message; answers a warning for the hint bar, if any.
-  std::string AcceptMessage(TAprsMsgPacket& packet);
-  void FullTextBranch(const TAprsMsgPacket& packet, std::int64_t storeId, const std::string& line1,
-                      const std::string& line3, std::string& warning);
-  void AppendMessageLine(const std::string& line);
+  void ShowListed();
+  // Shows a failure the desk found: once, without waiting for the operator.
+  void ShowFailure(const QString& reason, bool operatorAction);
   TDateTime Now(TTimeFormat format) const;
-  std::uint32_t Ticks() const;
 
   // MainFormHistory.cpp
   // Made with the controls (hidden), so its options are restored and hold from the start.
@@ -417,35 +359,6 @@ class TMainForm : public QMainWindow {
   // them differs from its default, so the file of an operator who never set them is unchanged.
   void ReadHistoryOptions();
   void SaveHistoryOptions();
-  // A copy of a message listed lately (the retry option); logged like a duplicate.
-  bool IsRetryCopy(const TAprsMsgPacket& packet);
-  void Reprint(const QString& document, const QFont& font);
-  // Points the print jobs at the archive while its check box is on.
-  void PrepareArchive();
-
-  // MainFormList.cpp
-  void OpenStore();
-  // Runs work on the store; a failure is reported (once per distinct failure) and false.
-  bool WithMessageStore(const std::function<void(TMessageStore&)>& work);
-  std::int64_t KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry);
-  void RetryFailedFullTexts();
-  void RestoreListed();
-  void PurgeStore(TDateTime utc);
-  void ShowListed();
-  void UpdateCount();
-  int UnsubmittedCount() const;
-  // Prints a page when enough entries wait for one; answers the failure, if any.
-  std::string CheckPage();
-  void PrintFullText(std::int64_t storeId, const QString& document);
-  // A job for one text: an empty line, then the text (an NWS full text or what Print is given).
-  TPendingJob FullTextJob(std::int64_t storeId, const QString& text);
-  void SubmitFullText(TPendingJob job);
-  void SubmitJob(TPendingJob job, const QString& document, const QFont& font);
-  void JobCompleted(const TPendingJob& job);
-  void JobFailed(const TPendingJob& job, const QString& reason);
-  // Shows a failure found while packets are handled: once until it changes, without waiting.
-  void ReportFailureOnce(const QString& reason, bool operatorAction);
-  void KeepUnprintedForNextStart();
 
   TMainFormSetup FSetup;
   QLabel* FPanels[3] = {nullptr, nullptr, nullptr};
@@ -455,31 +368,11 @@ class TMainForm : public QMainWindow {
   bool FStartMinimized = false;
   bool FFirstStart = false;
   THostSettings::TTransport FShownTransport = THostSettings::htReplay;  // the Connection page's
-  // The list's entries (the store keeps them durably) and the jobs not yet confirmed.
-  std::vector<TListedEntry> FListed;
-  std::vector<TPendingJob> FPendingJobs;
-  std::vector<TPendingJob> FFailedFullTexts;  // printed again with the next page
-  std::uint64_t FNextKey = 1;
-  QTimer* FSpoolTimer = nullptr;
+  std::unique_ptr<TMessageDesk> FDesk;
   THistoryWindow* FHistory = nullptr;
-  QString FLastPrintFailure;
-  QString FLastStoreFailure;
-  // Packets wait here until the window is ready and while an entry is being accepted.
-  std::deque<std::unique_ptr<TAprsMsgPacket>> FWaiting;
-  std::uint64_t FWaitingDropped = 0;
-  bool FReady = false;
-  int FAccepting = 0;
-  bool FDraining = false;
-  bool FHostClosing = false;
-  bool FFollowing = false;  // the host closed while an entry was being accepted
-  int FJobFailures = 0;
-  QString FLastJobFailure;
-  int FPurgeDay = 0;
-  // What the status shows of the link: its last state and the packets it handed over.
+  // What the status shows of the link: its last state; the desk counts the packets.
   QString FLinkState;
   QString FLinkStatus;
-  std::uint64_t FPacketsHeard = 0;
-  TDateTime FLastPacketAt = 0;    // local time
   bool FLinkStatusStale = false;  // a packet came since it was shown; the clock shows it
 };
 

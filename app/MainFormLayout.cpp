@@ -31,9 +31,9 @@
 #include "base/AsciiText.h"
 #include "generated/QuillmarkVersion.h"
 #include "print/ProgramFont.h"
+#include "print/ProgramText.h"
 #include "select/Selection.h"
 #include "widgets/PayPalLabel.h"
-#include "widgets/ProgramText.h"
 
 namespace qm {
 namespace {
@@ -223,10 +223,6 @@ void TMainForm::BuildControls() {
   tmrClock->setInterval(1000);
   connect(tmrClock, &QTimer::timeout, this, &TMainForm::tmrClockTimer);
   tmrClock->start();
-
-  FSpoolTimer = new QTimer(this);
-  FSpoolTimer->setInterval(static_cast<int>(FSetup.SpoolPoll.count()));
-  connect(FSpoolTimer, &QTimer::timeout, this, [this] { FollowPendingJobs(); });
 }
 
 QWidget* TMainForm::BuildPrinterGroup() {

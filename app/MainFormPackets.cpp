@@ -1,201 +1,134 @@
-// The road of a packet through the window: intake, judging, the message list, page
-// printing, the NWS full text, and the close question about unprinted messages.
+// The window's side of the message flow: the choices handed to the desk, the list and the
+// count it shows from the desk's signals, the buttons of the pages, the close question about
+// unprinted messages and the printer box.
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPrintDialog>
+#include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <stdexcept>
 
+#include "app/ErrorBox.h"
 #include "app/MainForm.h"
-#include "parse/HostIntake.h"
+#include "print/ProgramText.h"
 #include "select/CallsignText.h"
-#include "select/EntryLines.h"
-#include "select/Selection.h"
-#include "widgets/ProgramText.h"
-
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
 
 namespace qm {
-namespace {
 
-TSelectionChoices ChoicesOf(const TMainForm& f) {
-  TSelectionChoices c;
-  c.cbThisStation = f.cbThisStation->isChecked();
-  c.FStationCall = f.FStationCall;
-  c.cbStationList = f.cbStationList->isChecked();
-  for (int i = 0; i < f.lbStationList->count(); ++i)
-    c.lbStationList.push_back(ProgramText(f.lbStationList->item(i)->text()));
-  c.cbBull = f.cbBull->isChecked();
-  c.cbAnn = f.cbAnn->isChecked();
-  c.cbNWSWatches = f.cbNWSWatches->isChecked();
-  c.cbNWSWarnings = f.cbNWSWarnings->isChecked();
-  c.cbNWSAdvisiories = f.cbNWSAdvisiories->isChecked();
-  c.clbStates.clear();
-  for (int i = 0; i < f.clbStates->count(); ++i) {
-    const QListWidgetItem* item = f.clbStates->item(i);
-    c.clbStates.emplace_back(ProgramText(item->text()), item->checkState() == Qt::Checked);
-  }
-  return c;
-}
+// --- The desk ---------------------------------------------------------------------------
 
-}  // namespace
-
-// --- Intake -------------------------------------------------------------------------
-
-void TMainForm::clsUIV1DataAvailable() {
-  try {
-    if (!clsUIV1) throw std::runtime_error("The host link is not connected");
-    // Stamped with the window's own clocks, which the duplicate filter ages entries by.
-    auto packet = ParseAprsPacket(CleanPacketText(clsUIV1->PacketText()), Ticks(), Now(tfUTC));
-    // Every packet heard counts, wanted or not; the clock shows the count, the first one at once.
-    FLastPacketAt = Now(tfLocal);
-    if (++FPacketsHeard == 1)
-      ShowLinkStatus();
-    else
-      FLinkStatusStale = true;
-    // Qt's queue takes every event it is given, so the packet is never left behind here.
-    QCoreApplication::postEvent(this, new TAprsPacketEvent(std::move(packet)));
-  } catch (const std::exception& e) {
-    LogMessage(e.what());
-  }
-}
-
-// --- Judging ------------------------------------------------------------------------
-
-namespace {
-// Packets that wait while the window starts or an entry is being accepted; past this many
-// the newest are dropped and counted.
-constexpr std::size_t kMaxWaitingPackets = 100000;
-
-// Error texts span lines ("Socket Error # 10061\r\nConnection refused."); a log line is one line.
-std::string OneLine(const std::string& text) {
-  std::string result;
-  for (char c : text) {
-    if (c == '\r' || c == '\n') c = ' ';
-    if (!(c == ' ' && !result.empty() && result.back() == ' ')) result += c;
-  }
-  return result;
-}
-}  // namespace
-
-void TMainForm::WMAprsPacket(TAprsPacketEvent& message) {
-  // The packet is this handler's from here on and is freed on every path.
-  std::unique_ptr<TAprsMsgPacket> packet = std::move(message.Packet);
-  if (!packet) return;
-  if (FWaiting.size() >= kMaxWaitingPackets) {
-    ++FWaitingDropped;
-    return;
-  }
-  // Judged in the order they came, never in the middle of another entry.
-  FWaiting.push_back(std::move(packet));
-  DrainWaitingPackets();
-}
-
-void TMainForm::DrainWaitingPackets() {
-  if (!FReady || FAccepting > 0 || FDraining) return;
-  FDraining = true;
-  while (!FWaiting.empty() && FAccepting == 0) {
-    const std::unique_ptr<TAprsMsgPacket> packet = std::move(FWaiting.front());
-    FWaiting.pop_front();
-    JudgePacket(*packet);
-  }
-  FDraining = false;
-  if (FWaitingDropped > 0) {
-    LogMessage(std::to_string(FWaitingDropped) + " packets were dropped because more than " +
-               std::to_string(kMaxWaitingPackets) + " were waiting to be judged");
-    FWaitingDropped = 0;
-  }
-  if (FHostClosing) {
-    FHostClosing = false;
-    clsUIV1UIView32IsClosing();
-  }
-}
-
-void TMainForm::JudgePacket(TAprsMsgPacket& packet) {
-  try {
-    if (!packet.Selected) return;
-    packet.Selected = IsWantedMessage(packet, ChoicesOf(*this));
-    if (packet.Selected) {
-      FDupMessages.Prune(Ticks());
-      // A repeat within 20 seconds, or (with the option on) a resend of a message listed
-      // lately: logged, not listed.
-      if (FDupMessages.IsDuplicate(packet) || IsRetryCopy(packet)) {
-        packet.Selected = false;
-        LogMessage("Duplicate packet: " + packet.RawText);
-      }
-    }
-    std::string warning;
-    if (packet.Selected) warning = AcceptMessage(packet);
-    SetHintText(DisplayText(warning.empty() ? packet.Source.FullCall + "> " + packet.Body : warning));
-  } catch (const std::exception& e) {
-    LogMessage(e.what());
-  }
-}
-
-std::string TMainForm::AcceptMessage(TAprsMsgPacket& packet) {
-  // Packets that arrive meanwhile (a page spooling hands events back) wait in FWaiting.
-  ++FAccepting;
-  struct TDone {
-    int& Depth;
-    ~TDone() { --Depth; }
-  } done{FAccepting};
-
-  TListedEntry entry;
-  entry.Key = FNextKey++;
-  entry.Lines[0] = EntryLine1(Now(tfLocal), Now(tfUTC));
-  entry.Lines[1] = EntryLine2(packet);
-  entry.Lines[2] = EntryLine3(packet);
-  entry.StoreId = KeepInStore(packet, entry);
-  std::string warning;
-  if (packet.Kind == mkNwsAlert)
-    FullTextBranch(packet, entry.StoreId, entry.Lines[0], entry.Lines[2], warning);
-  // The entry is listed whole, after its full text: nothing can come between its lines.
-  for (const std::string& line : entry.Lines) AppendMessageLine(line);
-  FListed.push_back(std::move(entry));
-  if (cbBeepOnReceive->isChecked()) {
+void TMainForm::CreateDesk() {
+  TDeskSetup d;
+  d.DataDir = FPaths.LogDir;
+  d.StoreFile = FSetup.StoreFile;
+  d.Printers = FSetup.Printers;
+  d.PrintToFile = FSetup.PrintToFile;
+  d.Ticks = FSetup.Ticks;
+  d.Clock = FSetup.Clock;
+  d.SpoolPoll = FSetup.SpoolPoll;
+  FDesk = std::make_unique<TMessageDesk>(std::move(d));
+  TMessageDesk* desk = FDesk.get();
+  // A page in the list's font, a full text in the window's.
+  desk->Queue().SetFonts(MessageList->font(), font());
+  connect(desk, &TMessageDesk::EntryListed, this,
+          [this](const QStringList& lines) { MessageList->appendPlainText(lines.join(u'\n')); });
+  connect(desk, &TMessageDesk::ListChanged, this, [this] { ShowListed(); });
+  connect(desk, &TMessageDesk::CountChanged, lbMsgStatus, &QLabel::setText);
+  connect(desk, &TMessageDesk::HintChanged, this, [this](const QString& text) { SetHintText(text); });
+  connect(desk, &TMessageDesk::FailureToReport, this,
+          [this](const QString& text, bool operatorAction) { ShowFailure(text, operatorAction); });
+  connect(desk, &TMessageDesk::BeepRequested, this, [this] {
     if (FSetup.Beep)
       FSetup.Beep();
     else
       QApplication::beep();
-  }
-  FDupMessages.Add(packet.Source.FullCall, packet.TickCount, packet.Body);
-  FRetries.Add(packet.Source.FullCall, packet.MessageId, packet.TickCount);
-  // Logged before the page check, so a page that fails never costs the message its log line.
-  LogMessage(packet.RawText);
-  UpdateCount();
-  const std::string failure = CheckPage();
-  return warning.empty() ? failure : warning;
+  });
+  connect(desk, &TMessageDesk::PacketHeard, this, [this] {
+    // The first packet shows at once, the others with the clock's next tick.
+    if (FDesk->PacketsHeard() == 1)
+      ShowLinkStatus();
+    else
+      FLinkStatusStale = true;
+  });
+  connect(desk, &TMessageDesk::EndRequested, this, [this] { EndNow(); });
+  WireChoices();
+  PushChoices();
 }
 
-void TMainForm::FullTextBranch(const TAprsMsgPacket& packet, std::int64_t storeId, const std::string& line1,
-                               const std::string& line3, std::string& warning) {
-  FingerClient.Query = FingerQuery(packet);
-  const TFullTextChoices choices{cbNWSWatchesPrint->isChecked(), cbNWSWarningsPrint->isChecked(),
-                                 cbNWSAdvisioriesPrint->isChecked()};
-  if (FullTextCategoryFor(packet, choices) == ncNone) return;
-  std::string reply;
-  try {
-    reply = FingerClient.Fetch();
-  } catch (const std::exception& e) {
-    // The alert is listed and logged all the same; only its full text is missing. The log
-    // line starts with the socket error, as people search for it; the rest is indented.
-    warning = "The full text of " + FingerClient.Query + " could not be fetched: " + OneLine(e.what());
-    LogMessage(std::string(e.what()) + "\r\nThe alert " + FingerClient.Query +
-               " was listed without its full text");
+TDeskChoices TMainForm::ChoicesOf() const {
+  TDeskChoices c;
+  TSelectionChoices& s = c.Selection;
+  s.ThisStation = cbThisStation->isChecked();
+  s.StationCall = FStationCall;
+  s.UseStationList = cbStationList->isChecked();
+  for (int i = 0; i < lbStationList->count(); ++i)
+    s.StationList.push_back(ProgramText(lbStationList->item(i)->text()));
+  s.Bulletins = cbBull->isChecked();
+  s.Announcements = cbAnn->isChecked();
+  s.NwsWatches = cbNWSWatches->isChecked();
+  s.NwsWarnings = cbNWSWarnings->isChecked();
+  s.NwsAdvisories = cbNWSAdvisiories->isChecked();
+  s.States.clear();
+  for (int i = 0; i < clbStates->count(); ++i) {
+    const QListWidgetItem* item = clbStates->item(i);
+    s.States.emplace_back(ProgramText(item->text()), item->checkState() == Qt::Checked);
+  }
+  c.FullText = {cbNWSWatchesPrint->isChecked(), cbNWSWarningsPrint->isChecked(),
+                cbNWSAdvisioriesPrint->isChecked()};
+  c.Beep = cbBeepOnReceive->isChecked();
+  c.PageSetting = ProgramText(edMsgCount->text());
+  c.PrintingDisabled = cbDisablePrinting->isChecked();
+  c.DropResent = cbDropRetries->isChecked();
+  c.ResentMinutes = RetryMinutes(ProgramText(edRetryMinutes->text()));
+  c.ArchivePdf = cbArchivePdf->isChecked();
+  return c;
+}
+
+void TMainForm::PushChoices() {
+  // The controls going away with the window say so too; the desk no longer listens then.
+  if (FDesk && !FDestroyed) FDesk->SetChoices(ChoicesOf());
+}
+
+void TMainForm::WireChoices() {
+  // Handed over whenever a control changes, not read again for every packet.
+  const auto push = [this] { PushChoices(); };
+  for (QCheckBox* box : {cbThisStation, cbStationList, cbBull, cbAnn, cbNWSWatches, cbNWSWarnings,
+                         cbNWSAdvisiories, cbNWSWatchesPrint, cbNWSWarningsPrint, cbNWSAdvisioriesPrint,
+                         cbBeepOnReceive, cbDisablePrinting, cbDropRetries, cbArchivePdf})
+    connect(box, &QCheckBox::toggled, this, push);
+  for (QLineEdit* edit : {edMsgCount, edRetryMinutes}) connect(edit, &QLineEdit::textChanged, this, push);
+  for (QListWidget* list : {lbStationList, clbStates}) {
+    connect(list->model(), &QAbstractItemModel::rowsInserted, this, push);
+    connect(list->model(), &QAbstractItemModel::rowsRemoved, this, push);
+    connect(list->model(), &QAbstractItemModel::modelReset, this, push);
+    connect(list->model(), &QAbstractItemModel::dataChanged, this, push);
+  }
+}
+
+void TMainForm::ShowFailure(const QString& reason, bool operatorAction) {
+  if (FSetup.ReportError)
+    FSetup.ReportError(reason);
+  else if (operatorAction)
+    ShowErrorBox(this, reason);
+  else
+    ShowErrorBoxLater(this, reason);
+}
+
+// --- Intake -------------------------------------------------------------------------
+
+void TMainForm::clsUIV1DataAvailable() {
+  if (!clsUIV1) {
+    LogMessage("The host link is not connected");
     return;
   }
-  // Fetched while printing is disabled, it stays off paper for good, also after a restart.
-  const bool toPrint = !cbDisablePrinting->isChecked();
-  if (storeId != 0)
-    WithMessageStore([&](TMessageStore& store) { store.SetFullText(storeId, reply, toPrint); });
-  LogMessage(reply);
-  if (toPrint) PrintFullText(storeId, DisplayText(FullTextDocument(line1, line3, reply)));
+  FDesk->DataAvailable(*clsUIV1);
 }
 
 // --- Station list and states --------------------------------------------------------
@@ -235,36 +168,20 @@ QStringList TMainForm::MessageLines() const {
   return lines;
 }
 
-void TMainForm::AppendMessageLine(const std::string& line) {
-  MessageList->appendPlainText(ListLineText(line));
+void TMainForm::ShowListed() {
+  MessageList->setPlainText(FDesk->Queue().ListedLines().join(u'\n'));
 }
 
 void TMainForm::btnPrintNowClick() {
-  if (!FPrintJobs) return;  // the window is still being made; nothing is listed yet
-  RetryFailedFullTexts();
-  // Entries already in a job wait for the spooler; the others make this page.
-  TPendingJob job;
-  job.Key = FNextKey++;
-  job.Kind = jkList;
-  QStringList lines;
-  for (TListedEntry& entry : FListed) {
-    if (entry.Job != 0) continue;
-    entry.Job = job.Key;
-    for (const std::string& line : entry.Lines) lines << ListLineText(line);
-  }
-  if (lines.isEmpty()) return;
-  SubmitJob(std::move(job), ListJobDocument(lines), MessageList->font());
+  FDesk->PrintNow();
 }
 
 void TMainForm::btnClearMessagesClick() {
-  WithMessageStore([](TMessageStore& store) { store.ClearListed(); });
-  FListed.clear();
-  MessageList->clear();
-  UpdateCount();
+  FDesk->ClearList();
 }
 
 bool TMainForm::FormCloseQuery() {
-  if (FListed.empty()) return true;
+  if (FDesk->Queue().Listed().empty()) return true;
   QMessageBox::StandardButton answer;
   if (FSetup.AskPrintOnClose) {
     answer = FSetup.AskPrintOnClose();
@@ -278,7 +195,7 @@ bool TMainForm::FormCloseQuery() {
     btnPrintNowClick();  // a failure keeps the window open
     // Closed once the spooler has confirmed the pages; a job it turned down meanwhile keeps
     // the window. One still pending when the wait ends is followed at the next start.
-    const QString failure = WaitForPendingJobs(FSetup.EndPrintBound);
+    const QString failure = FDesk->Queue().WaitForPendingJobs(FSetup.EndPrintBound);
     if (!failure.isEmpty()) throw EPrintError(failure.toStdString());
     return true;
   }
@@ -288,52 +205,45 @@ bool TMainForm::FormCloseQuery() {
 // --- Printing -----------------------------------------------------------------------
 
 void TMainForm::Print(const std::string& text) {
-  if (cbDisablePrinting->isChecked()) return;
-  SubmitFullText(FullTextJob(0, DisplayText(text)));
+  FDesk->Print(text);
 }
 
 void TMainForm::FillPrinterBox() {
-  FPrintJobs =
-      FSetup.Printers ? std::make_unique<TPrintJobs>(*FSetup.Printers) : std::make_unique<TPrintJobs>();
-  if (!FSetup.PrintToFile.isEmpty()) FPrintJobs->SetOutputFile(FSetup.PrintToFile);
+  TPrintJobs& jobs = *FDesk->PrintJobs();
   const QSignalBlocker quiet(cbxPrinter);
   cbxPrinter->clear();
-  cbxPrinter->addItems(FPrintJobs->Printers());
+  cbxPrinter->addItems(jobs.Printers());
   cbxPrinter->setCurrentIndex(-1);
   cbxPrinter->setEditText(QStringLiteral("(default)"));
   if (!FSetup.Options.Printer.isEmpty()) {
-    const int index = FPrintJobs->Printers().indexOf(FSetup.Options.Printer);
+    const int index = jobs.Printers().indexOf(FSetup.Options.Printer);
     if (index < 0)
       throw EPrintError("There is no printer \"" + FSetup.Options.Printer.toStdString() + "\" here");
     cbxPrinter->setCurrentIndex(index);
-    FPrintJobs->SelectPrinter(index);
+    jobs.SelectPrinter(index);
   }
   UpdatePrintTarget();
   ShowSourceNote();
 }
 
 void TMainForm::cbxPrinterChange() {
-  if (!FPrintJobs) throw EPrintError(TPrintJobs::NoDefaultText.toStdString());
+  TPrintJobs& jobs = *FDesk->PrintJobs();
   // With no entry chosen and no system default this fails with the no-default text.
-  FPrintJobs->SelectPrinter(cbxPrinter->currentIndex());
-  QPrinter& printer = FPrintJobs->SetupPrinter();
+  jobs.SelectPrinter(cbxPrinter->currentIndex());
+  QPrinter& printer = jobs.SetupPrinter();
   const bool confirmed = FSetup.PrinterSetup ? FSetup.PrinterSetup(printer)
                                              : QPrintDialog(&printer, this).exec() == QDialog::Accepted;
-  if (confirmed) FPrintJobs->AcceptSetup();
+  if (confirmed) jobs.AcceptSetup();
 }
 
 // --- Small helpers ------------------------------------------------------------------
 
 void TMainForm::LogMessage(const std::string& text) {
-  if (FLogger) FLogger->LogMessage(text);
+  if (FDesk) FDesk->LogMessage(text);
 }
 
 TDateTime TMainForm::Now(TTimeFormat format) const {
   return FSetup.Clock ? FSetup.Clock(format) : CurrentDateTime(format);
-}
-
-std::uint32_t TMainForm::Ticks() const {
-  return FSetup.Ticks ? FSetup.Ticks() : TickCount32();
 }
 
 }  // namespace qm

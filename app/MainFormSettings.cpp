@@ -19,9 +19,9 @@
 #endif
 #include "base/AsciiText.h"
 #include "generated/QuillmarkVersion.h"
+#include "print/ProgramText.h"
 #include "select/CallsignText.h"
 #include "settings/StateKeeper.h"
-#include "widgets/ProgramText.h"
 
 namespace qm {
 namespace {
@@ -36,27 +36,6 @@ void TMainForm::WriteVersionRecord() {
   TSettingsSession session(*FSettings);
   FSettings->WriteString(kInfoSection, "Version", version::FileVersion);
   session.Close();
-}
-
-void TMainForm::CreateLogger() {
-  FLogger = std::make_unique<TMessageLogger>();
-  FLogger->SetPurgeFileDays(14);
-  FLogger->SetShowLocalZulu(false);
-  FLogger->SetUTC(true);
-  FLogger->SetPriority(tpNormal);
-  if (!FPaths.LogDir.empty()) FLogger->SetLogFilePath(FPaths.LogDir);
-  // The writer hands its file event and its failure to this thread and waits for them.
-  FLogger->SetOwnerPost([this](TMessageLogger::TOwnerCall call) {
-    QMetaObject::invokeMethod(
-        this, [call = std::move(call)] { call(); }, Qt::QueuedConnection);
-  });
-  // A failed write is shown once without stopping the packets; the writer keeps retrying.
-  FLogger->SetOnWriterError(
-      [this](const std::string& message) { ReportFailureOnce(DisplayText(message), false); });
-  FLogger->SetOnWriterRecovered([this](const std::string& message) {
-    LogMessage(message);
-    SetHintText(DisplayText(message));
-  });
 }
 
 void TMainForm::CreateStateKeepers() {
@@ -195,7 +174,7 @@ void TMainForm::EnableConnectionFields() {
 
 void TMainForm::ConnectHost() {
   clsUIV1.reset();
-  FPacketsHeard = 0;
+  FDesk->ResetPacketsHeard();
   LinkStateChanged(QStringLiteral("Not connected"));
   if (FSetup.CreateHost) {
     clsUIV1 = FSetup.CreateHost(FHostSettings);
@@ -230,29 +209,28 @@ bool TMainForm::PlaysBundledDemo() const {
 }
 
 void TMainForm::UpdatePrintTarget() {
-  if (!FPrintJobs) return;
   QString folder = FSetup.Options.PrintToFolder;
   if (folder.isEmpty() && PlaysBundledDemo())
     folder = QDir(QString::fromStdString(FPaths.LogDir.empty() ? std::string(".") : FPaths.LogDir))
                  .absoluteFilePath(QStringLiteral("demo-pages"));
-  FPrintJobs->SetOutputFolder(folder);
+  FDesk->PrintJobs()->SetOutputFolder(folder);
 }
 
 QString TMainForm::PdfFolderUsed() const {
-  if (!FPrintJobs || FPrintJobs->OutputFolder().isEmpty() || !QDir(FPrintJobs->OutputFolder()).exists())
-    return {};
-  return FPrintJobs->OutputFolder();
+  const QString folder = FDesk ? FDesk->PrintJobs()->OutputFolder() : QString();
+  if (folder.isEmpty() || !QDir(folder).exists()) return {};
+  return folder;
 }
 
 void TMainForm::ShowSourceNote() {
   QString note;
   if (FFirstStart)
     note = QStringLiteral("Welcome: enter your callsign, choose the packet source, press Apply. ");
-  if (PlaysBundledDemo() && FPrintJobs)
+  if (PlaysBundledDemo())
     note += QStringLiteral(
                 "Demo traffic: its pages become PDF files in %1 (not paper); the program closes "
                 "when it is over.")
-                .arg(FPrintJobs->OutputFolder());
+                .arg(FDesk->PrintJobs()->OutputFolder());
   lblSourceNote->setText(note);
   lblSourceNote->setToolTip(note);
   lblSourceNote->setVisible(!note.isEmpty());

@@ -54,11 +54,11 @@ TNwsCategory FullTextCategoryFor(const TAprsMsgPacket& packet, const TFullTextCh
   const TNwsCategory category = NwsCategoryOf(packet);
   switch (category) {
     case ncWatch:
-      return choices.cbNWSWatchesPrint ? category : ncNone;
+      return choices.WatchText ? category : ncNone;
     case ncWarning:
-      return choices.cbNWSWarningsPrint ? category : ncNone;
+      return choices.WarningText ? category : ncNone;
     case ncAdvisory:
-      return choices.cbNWSAdvisioriesPrint ? category : ncNone;
+      return choices.AdvisoryText ? category : ncNone;
     case ncNone:
       break;
   }

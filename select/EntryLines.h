@@ -34,9 +34,9 @@ std::string FullTextDocument(const std::string& line1, const std::string& line3,
 
 // The three "Print full text of ..." check boxes.
 struct TFullTextChoices {
-  bool cbNWSWatchesPrint = false;
-  bool cbNWSWarningsPrint = false;
-  bool cbNWSAdvisioriesPrint = false;
+  bool WatchText = false;
+  bool WarningText = false;
+  bool AdvisoryText = false;
 };
 
 // The category whose full text is to be fetched for this alert, or ncNone.

@@ -29,9 +29,9 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 bool IsWantedPersonal(const TAprsMsgPacket& packet, const TSelectionChoices& choices) {
   const std::string& from = packet.Source.FullCall;
   const std::string& to = packet.Addressee;
-  if (choices.cbThisStation && (from == choices.FStationCall || to == choices.FStationCall)) return true;
-  if (!choices.cbStationList) return false;
-  for (const std::string& entry : choices.lbStationList) {
+  if (choices.ThisStation && (from == choices.StationCall || to == choices.StationCall)) return true;
+  if (!choices.UseStationList) return false;
+  for (const std::string& entry : choices.StationList) {
     if (EqualsUpper(from, entry) || EqualsUpper(to, entry)) return true;
     const std::size_t star = entry.find('*');
     if (star != std::string::npos) {
@@ -46,19 +46,19 @@ bool IsWantedNwsAlert(const TAprsMsgPacket& packet, const TSelectionChoices& cho
   bool wanted = false;
   switch (NwsCategoryOf(packet)) {
     case ncWatch:
-      wanted = choices.cbNWSWatches;
+      wanted = choices.NwsWatches;
       break;
     case ncWarning:
-      wanted = choices.cbNWSWarnings;
+      wanted = choices.NwsWarnings;
       break;
     case ncAdvisory:
-      wanted = choices.cbNWSAdvisiories;
+      wanted = choices.NwsAdvisories;
       break;
     case ncNone:
       break;
   }
   if (!wanted) return false;
-  for (const auto& [code, checked] : choices.clbStates) {
+  for (const auto& [code, checked] : choices.States) {
     if (EqualsIgnoringCase(code, packet.State)) return checked;
   }
   return false;
@@ -100,9 +100,9 @@ bool IsWantedMessage(const TAprsMsgPacket& packet, const TSelectionChoices& choi
     case mkPersonal:
       return IsWantedPersonal(packet, choices);
     case mkBulletin:
-      return choices.cbBull;
+      return choices.Bulletins;
     case mkAnnouncement:
-      return choices.cbAnn;
+      return choices.Announcements;
     case mkNwsAlert:
       return IsWantedNwsAlert(packet, choices);
     case mkNone:

@@ -24,16 +24,16 @@ std::vector<std::pair<std::string, bool>> DefaultStateList();
 
 // The control values at the moment a packet is judged; defaults are the window's start values.
 struct TSelectionChoices {
-  bool cbThisStation = true;
-  std::string FStationCall;  // own call, upper case; empty until the host has told it
-  bool cbStationList = false;
-  std::vector<std::string> lbStationList;  // entries as typed, in the order added
-  bool cbBull = false;
-  bool cbAnn = false;
-  bool cbNWSWatches = false;
-  bool cbNWSWarnings = false;
-  bool cbNWSAdvisiories = false;
-  std::vector<std::pair<std::string, bool>> clbStates = DefaultStateList();
+  bool ThisStation = true;
+  std::string StationCall;  // own call, upper case; empty until the host has told it
+  bool UseStationList = false;
+  std::vector<std::string> StationList;  // entries as typed, in the order added
+  bool Bulletins = false;
+  bool Announcements = false;
+  bool NwsWatches = false;
+  bool NwsWarnings = false;
+  bool NwsAdvisories = false;
+  std::vector<std::pair<std::string, bool>> States = DefaultStateList();
 };
 
 // The three NWS alert categories, told apart by the trimmed addressee (exact case).

@@ -2,7 +2,7 @@
 
 #include "base/AsciiText.h"
 #include "base/IntegerText.h"
-#include "widgets/ProgramText.h"
+#include "print/ProgramText.h"
 
 #include <QAbstractButton>
 #include <QGuiApplication>

@@ -31,12 +31,12 @@ std::size_t gBytes = 0;
 // warnings for a handful of states.
 qm::TSelectionChoices MakeChoices() {
   qm::TSelectionChoices choices;
-  choices.FStationCall = "KK1H-4";
-  choices.cbStationList = true;
-  choices.lbStationList = {"WA8S", "ki3m", "KD6QOS-8", "VE3*"};
-  choices.cbBull = choices.cbAnn = true;
-  choices.cbNWSWatches = choices.cbNWSWarnings = true;
-  for (auto& [code, checked] : choices.clbStates)
+  choices.StationCall = "KK1H-4";
+  choices.UseStationList = true;
+  choices.StationList = {"WA8S", "ki3m", "KD6QOS-8", "VE3*"};
+  choices.Bulletins = choices.Announcements = true;
+  choices.NwsWatches = choices.NwsWarnings = true;
+  for (auto& [code, checked] : choices.States)
     checked = code == "AR" || code == "CA" || code == "FL" || code == "NY" || code == "TX";
   return choices;
 }

@@ -18,12 +18,12 @@ constexpr std::uint32_t kStepMs = qm::TDupMessageList::kMaxAgeMs / kLive;
 
 qm::TSelectionChoices Choices() {
   qm::TSelectionChoices choices;
-  choices.FStationCall = "NOCALL-9";
-  choices.cbStationList = true;
-  choices.lbStationList = {"W1AW", "KB1*", "N0*", "VE3XYZ-1", "DL*", "G4ABC", "JA1*", "K*"};
-  choices.cbBull = choices.cbAnn = true;
-  choices.cbNWSWarnings = choices.cbNWSWatches = true;
-  for (auto& [code, checked] : choices.clbStates) checked = code < "N";
+  choices.StationCall = "NOCALL-9";
+  choices.UseStationList = true;
+  choices.StationList = {"W1AW", "KB1*", "N0*", "VE3XYZ-1", "DL*", "G4ABC", "JA1*", "K*"};
+  choices.Bulletins = choices.Announcements = true;
+  choices.NwsWarnings = choices.NwsWatches = true;
+  for (auto& [code, checked] : choices.States) checked = code < "N";
   return choices;
 }
 

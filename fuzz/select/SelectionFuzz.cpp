@@ -33,16 +33,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   f.resize(std::max<std::size_t>(f.size(), 8));
 
   qm::TSelectionChoices choices;
-  choices.cbThisStation = flags & 1;
-  choices.cbStationList = flags & 2;
-  choices.cbBull = flags & 4;
-  choices.cbAnn = flags & 8;
-  choices.cbNWSWatches = flags & 16;
-  choices.cbNWSWarnings = flags & 32;
-  choices.cbNWSAdvisiories = flags & 64;
-  choices.FStationCall = f[0];
-  for (std::size_t i = 8; i < f.size(); ++i) choices.lbStationList.push_back(f[i]);
-  for (auto& [code, checked] : choices.clbStates) checked = (data[3] + code[0] + code[1]) % 2 == 0;
+  choices.ThisStation = flags & 1;
+  choices.UseStationList = flags & 2;
+  choices.Bulletins = flags & 4;
+  choices.Announcements = flags & 8;
+  choices.NwsWatches = flags & 16;
+  choices.NwsWarnings = flags & 32;
+  choices.NwsAdvisories = flags & 64;
+  choices.StationCall = f[0];
+  for (std::size_t i = 8; i < f.size(); ++i) choices.StationList.push_back(f[i]);
+  for (auto& [code, checked] : choices.States) checked = (data[3] + code[0] + code[1]) % 2 == 0;
 
   qm::TAprsMsgPacket packet;
   packet.Kind = static_cast<qm::TAprsMsgKind>(data[4] % 6);
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   packet.Body = f[4] + ":" + f[5];
 
   const bool wanted = qm::IsWantedMessage(packet, choices);
-  if (packet.Kind == qm::mkBulletin && wanted != choices.cbBull) std::abort();
+  if (packet.Kind == qm::mkBulletin && wanted != choices.Bulletins) std::abort();
 
   const std::string query = qm::FingerQuery(packet);
   if (query.compare(0, packet.Source.FullCall.size(), packet.Source.FullCall) != 0 ||

@@ -50,14 +50,14 @@ inline void WantAlerts(TMainForm& form, const char* state) {
 // the Finger exchange runs inside, so it is over when this returns.
 inline void HandleAlert(TMainForm& form, TFakeHost& host, const TAlert& alert) {
   host.Deliver("*12:00:00 " + alert.PacketLine());
-  QCoreApplication::sendPostedEvents(&form, WM_APRSPACKET);
+  QCoreApplication::sendPostedEvents(&form.Desk(), WM_APRSPACKET);
 }
 
 // The whole log file once every queued entry is written.
 inline std::string ReadLog(TMainForm& form) {
-  if (!form.FLogger || !form.FLogger->WaitIdle(std::chrono::seconds(5)))
+  if (!form.Desk().Logger() || !form.Desk().Logger()->WaitIdle(std::chrono::seconds(5)))
     throw std::runtime_error("the log was not written");
-  std::ifstream in(form.FLogger->PhysicalLogFileName(), std::ios::binary);
+  std::ifstream in(form.Desk().Logger()->PhysicalLogFileName(), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 

@@ -52,10 +52,10 @@ TEST(PacketFlowCups, TwentyOneMessagesReachTheQueueAsOnePage) {
   const TDateTime local = 46363.75, utc = 46363.25;
   setup.Clock = [=](TTimeFormat f) { return f == tfLocal ? local : utc; };
   TMainForm form(std::move(setup));
-  ASSERT_TRUE(form.FPrintJobs->Printers().contains(test::CupsPdfQueue))
+  ASSERT_TRUE(form.Desk().PrintJobs()->Printers().contains(test::CupsPdfQueue))
       << "queue " << test::CupsPdfQueue.toStdString()
       << " not installed; run scripts/cups-pdf-queue.sh start";
-  ASSERT_EQ(form.FPrintJobs->CurrentPrinterName(), test::CupsPdfQueue)
+  ASSERT_EQ(form.Desk().PrintJobs()->CurrentPrinterName(), test::CupsPdfQueue)
       << "the queue is not the default printer of this process";
   form.cbBull->setChecked(true);
 
@@ -74,8 +74,8 @@ TEST(PacketFlowCups, TwentyOneMessagesReachTheQueueAsOnePage) {
     ASSERT_TRUE(test::WaitFor([&] { return form.MessageLineCount() == (n < 21 ? 3 * n : 0); }, 60000));
   }
   EXPECT_EQ(form.lbMsgStatus->text(), QStringLiteral("0 of 20 messages collected"));
-  EXPECT_EQ(form.FPrintJobs->LastJob().Pages, 1);
-  EXPECT_EQ(form.FPrintJobs->LastJob().Lines, 64);  // 63 lines and the trailing blank one
+  EXPECT_EQ(form.Desk().PrintJobs()->LastJob().Pages, 1);
+  EXPECT_EQ(form.Desk().PrintJobs()->LastJob().Lines, 64);  // 63 lines and the trailing blank one
 
   const int id = test::WaitForNewCompletedJob(before, 60000);
   ASSERT_GE(id, 0) << "no job completed on " << test::CupsPdfQueue.toStdString() << " within 60 s";
@@ -94,34 +94,36 @@ TEST(PacketFlowCups, ReprintOfAPastJobMatchesTheOriginal) {
   if (!missing.isEmpty()) GTEST_SKIP() << missing.toStdString();
   test::TFormEnvironment env;
   TMainForm form(QueueSetup(env));
-  ASSERT_EQ(form.FPrintJobs->CurrentPrinterName(), test::CupsPdfQueue);
+  ASSERT_EQ(form.Desk().PrintJobs()->CurrentPrinterName(), test::CupsPdfQueue);
   form.cbBull->setChecked(true);
   for (int n = 1; n <= 4; ++n) {
     env.Host->Deliver("*N0CALL-5>APRS::BLN" + std::to_string(n) + "     :Reprint item " + std::to_string(n));
-    ASSERT_TRUE(test::WaitFor([&] { return form.Listed().size() == std::size_t(n); }, 20000));
+    ASSERT_TRUE(test::WaitFor([&] { return form.Desk().Queue().Listed().size() == std::size_t(n); }, 20000));
     env.Tick += 30000;
   }
   QSet<int> before = test::CompletedJobIds();
   form.btnPrintNow->click();
-  ASSERT_TRUE(test::WaitFor([&] { return form.Listed().empty() && form.PendingJobs().empty(); }, 60000));
+  ASSERT_TRUE(test::WaitFor(
+      [&] { return form.Desk().Queue().Listed().empty() && form.Desk().Queue().PendingJobs().empty(); },
+      60000));
   const int original = test::WaitForNewCompletedJob(before, 60000);
   ASSERT_GE(original, 0);
   env.Host->Deliver("*N0CALL-5>APRS::BLN5     :Still listed");
-  ASSERT_TRUE(test::WaitFor([&] { return form.Listed().size() == 1; }, 20000));
+  ASSERT_TRUE(test::WaitFor([&] { return form.Desk().Queue().Listed().size() == 1; }, 20000));
 
-  const std::int64_t job = form.FStore->Message(1).JobId;
+  const std::int64_t job = form.Desk().Store()->Message(1).JobId;
   ASSERT_NE(job, 0);
   before = test::CompletedJobIds();
-  ASSERT_TRUE(form.RunGuarded([&] { form.ReprintJob(job); }));
+  ASSERT_TRUE(form.RunGuarded([&] { form.Desk().ReprintJob(job); }));
   const int reprint = test::WaitForNewCompletedJob(before, 60000);
   ASSERT_GE(reprint, 0) << "the reprint never completed";
   EXPECT_EQ(test::JobName(reprint), QStringLiteral("Quillmark"));
   const QStringList first = test::PdfLines(test::JobPdf(original));
   ASSERT_EQ(first.size(), 12);
   EXPECT_EQ(test::PdfLines(test::JobPdf(reprint)), first);
-  ASSERT_EQ(form.Listed().size(), 1u);
-  EXPECT_EQ(form.Listed()[0].Job, 0u);
-  EXPECT_EQ(form.FStore->Message(5).PrintState, psUnprinted);
+  ASSERT_EQ(form.Desk().Queue().Listed().size(), 1u);
+  EXPECT_EQ(form.Desk().Queue().Listed()[0].Job, 0u);
+  EXPECT_EQ(form.Desk().Store()->Message(5).PrintState, psUnprinted);
   EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
 }
 
@@ -137,7 +139,7 @@ TEST(PacketFlowCups, SpoolerStoppedMidRunLosesNothingAndPrintsNothingTwice) {
 
   test::TFormEnvironment env;
   TMainForm form(QueueSetup(env));
-  ASSERT_EQ(form.FPrintJobs->CurrentPrinterName(), test::CupsPdfQueue);
+  ASSERT_EQ(form.Desk().PrintJobs()->CurrentPrinterName(), test::CupsPdfQueue);
   form.cbBull->setChecked(true);
   form.edMsgCount->setText(QStringLiteral("4"));
   const QSet<int> before = test::CompletedJobIds();
@@ -146,10 +148,11 @@ TEST(PacketFlowCups, SpoolerStoppedMidRunLosesNothingAndPrintsNothingTwice) {
   const auto send = [&](int count) {
     for (int i = 0; i < count; ++i) {
       ++sent;
-      const int listedBefore = static_cast<int>(form.Listed().size());
+      const int listedBefore = static_cast<int>(form.Desk().Queue().Listed().size());
       env.Host->Deliver("*N0CALL-5>APRS::BLN" + std::to_string(sent % 10) + "     :Spool item " +
                         std::to_string(sent) + " end");
-      ASSERT_TRUE(test::WaitFor([&] { return form.Listed().size() != std::size_t(listedBefore); }, 20000));
+      ASSERT_TRUE(test::WaitFor(
+          [&] { return form.Desk().Queue().Listed().size() != std::size_t(listedBefore); }, 20000));
     }
   };
   send(12);
@@ -159,8 +162,11 @@ TEST(PacketFlowCups, SpoolerStoppedMidRunLosesNothingAndPrintsNothingTwice) {
   ASSERT_TRUE(queue("start"));
   send(6);
   form.btnPrintNow->click();
-  ASSERT_TRUE(test::WaitFor([&] { return form.Listed().empty() && form.PendingJobs().empty(); }, 120000))
-      << form.Listed().size() << " listed, " << form.PendingJobs().size() << " jobs pending";
+  ASSERT_TRUE(test::WaitFor(
+      [&] { return form.Desk().Queue().Listed().empty() && form.Desk().Queue().PendingJobs().empty(); },
+      120000))
+      << form.Desk().Queue().Listed().size() << " listed, " << form.Desk().Queue().PendingJobs().size()
+      << " jobs pending";
   EXPECT_EQ(form.lbMsgStatus->text(), QStringLiteral("0 of 4 messages collected"));
   // The refusal was shown once, not once a page.
   EXPECT_EQ(errorsWhileDown.size(), 1) << errorsWhileDown.join(QStringLiteral("; ")).toStdString();
@@ -209,14 +215,14 @@ TEST(PacketFlowCups, RefusedFullTextPrintsOnceWhenTheQueueTakesJobsAgain) {
   test::TPrivateCupsQueue queue;
   test::TFormEnvironment env;
   TMainForm form(PrivateQueueSetup(env, queue));
-  ASSERT_EQ(form.FPrintJobs->CurrentPrinterName(), queue.Name());
+  ASSERT_EQ(form.Desk().PrintJobs()->CurrentPrinterName(), queue.Name());
   queue.Accept(false);
   EXPECT_FALSE(form.RunGuarded([&] { form.Print("FULL TEXT 4711"); }));
   for (int i = 0; i < 3; ++i) EXPECT_FALSE(form.RunGuarded([&] { form.btnPrintNowClick(); }));
   queue.Accept(true);
   const QSet<int> before = test::CompletedJobIds(queue.Name());
   ASSERT_TRUE(form.RunGuarded([&] { form.btnPrintNowClick(); }));
-  ASSERT_TRUE(test::WaitFor([&] { return form.PendingJobs().empty(); }, 60000));
+  ASSERT_TRUE(test::WaitFor([&] { return form.Desk().Queue().PendingJobs().empty(); }, 60000));
   EXPECT_EQ(PagesWith(queue, before, QStringLiteral("FULL TEXT 4711")), 1);
 }
 
@@ -235,12 +241,13 @@ TEST(PacketFlowCups, PagesAtTheSpoolerOutliveTheEnd) {
     for (int n = first; n <= last; ++n)
       env.Host->Deliver("*N0CALL-5>APRS::BLN" + std::to_string(n) + "     :Waiting item " +
                         std::to_string(n) + " end");
-    ASSERT_TRUE(test::WaitFor([&] { return form->Listed().size() == std::size_t(last); }, 20000));
+    ASSERT_TRUE(
+        test::WaitFor([&] { return form->Desk().Queue().Listed().size() == std::size_t(last); }, 20000));
     form->btnPrintNow->click();
   };
   send(1, 3);
   send(4, 5);
-  ASSERT_EQ(form->PendingJobs().size(), 2u);
+  ASSERT_EQ(form->Desk().Queue().PendingJobs().size(), 2u);
   form->btnClearMessages->click();  // the second page's entries: cleared while it waits
   int ended = 0;
   form->EndApplication = [&] { ++ended; };
@@ -258,8 +265,8 @@ TEST(PacketFlowCups, PagesAtTheSpoolerOutliveTheEnd) {
   const QSet<int> before = test::CompletedJobIds(queue.Name());
   queue.Enable(true);
   form = std::make_unique<TMainForm>(PrivateQueueSetup(env, queue));
-  ASSERT_TRUE(test::WaitFor([&] { return form->PendingJobs().empty(); }, 60000));
-  EXPECT_TRUE(form->Listed().empty());
+  ASSERT_TRUE(test::WaitFor([&] { return form->Desk().Queue().PendingJobs().empty(); }, 60000));
+  EXPECT_TRUE(form->Desk().Queue().Listed().empty());
   EXPECT_EQ(form->MessageLineCount(), 0);
   for (int n = 1; n <= 3; ++n)
     EXPECT_EQ(PagesWith(queue, before, QStringLiteral("Waiting item %1 end").arg(n)), 1);
@@ -281,12 +288,13 @@ TEST(PacketFlowCups, CloseThatOutwaitsTheSpoolerIsNotHeldByAnOlderFailure) {
   queue.Accept(false);
   for (int n = 1; n <= 2; ++n)
     env.Host->Deliver("*N0CALL-5>APRS::BLN" + std::to_string(n) + "     :Item " + std::to_string(n));
-  ASSERT_TRUE(test::WaitFor([&] { return form.Listed().size() == 2u && !env.Errors.isEmpty(); }, 20000));
+  ASSERT_TRUE(test::WaitFor(
+      [&] { return form.Desk().Queue().Listed().size() == 2u && !env.Errors.isEmpty(); }, 20000));
   queue.Accept(true);
   queue.Enable(false);
   form.show();
   EXPECT_TRUE(form.close());
-  EXPECT_EQ(form.PendingJobs().size(), 1u);
+  EXPECT_EQ(form.Desk().Queue().PendingJobs().size(), 1u);
   EXPECT_EQ(env.Errors.size(), 1) << env.Errors.join(QStringLiteral("; ")).toStdString();
 }
 
@@ -304,7 +312,7 @@ TEST(PacketFlowCups, FirstStartDemoNeverReachesTheDefaultPrinter) {
   bool ended = false;
   TMainForm form(std::move(setup));
   form.EndApplication = [&] { ended = true; };
-  ASSERT_EQ(form.FPrintJobs->CurrentPrinterName(), test::CupsPdfQueue);
+  ASSERT_EQ(form.Desk().PrintJobs()->CurrentPrinterName(), test::CupsPdfQueue);
   EXPECT_TRUE(form.FirstStart());
   const QString pages = env.Dir.path() + QStringLiteral("/demo-pages");
   EXPECT_TRUE(form.lblSourceNote->text().contains(pages)) << form.lblSourceNote->text().toStdString();

@@ -86,7 +86,7 @@ struct PacketFlow : public ::testing::Test {
   }
   TMainForm& Make(TMainFormSetup s) {
     form = std::make_unique<TMainForm>(std::move(s));
-    form->installEventFilter(&watch);
+    form->Desk().installEventFilter(&watch);
     return *form;
   }
   TMainForm& Make() { return Make(FormSetup()); }
@@ -121,8 +121,8 @@ struct PacketFlow : public ::testing::Test {
   const bool& WhileTheNextJobSpools(std::function<void()> action) {
     spoolAction = std::move(action);
     spoolActionRan = false;
-    auto spool = form->FPrintJobs->ProcessEvents;
-    form->FPrintJobs->ProcessEvents = [this, spool] {
+    auto spool = form->Desk().PrintJobs()->ProcessEvents;
+    form->Desk().PrintJobs()->ProcessEvents = [this, spool] {
       if (!spoolActionRan) {
         spoolActionRan = true;
         spoolAction();
@@ -481,7 +481,7 @@ TEST_F(PacketFlow, OtherSenderOrOtherBodyIsNoRepeat) {
   env->Tick += 1000;
   Send(Msg("N0CALL", "BLN1", "second"));  // another body: a second entry for N0CALL
   EXPECT_EQ(Entries(), 3);
-  const auto items = form->FDupMessages.Items();
+  const auto items = form->Desk().DupMessages().Items();
   ASSERT_EQ(items.size(), 3u);
   EXPECT_EQ(items[2].first, "N0CALL");
   EXPECT_EQ(items[2].second.Body, "BLN1     :second");
@@ -617,8 +617,8 @@ TEST_F(PacketFlow, TwentyFirstMessagePrintsOnePageOfTwentyOne) {
   SendBulletin(21);
   ASSERT_TRUE(Printed());
   EXPECT_THAT(PrintedLines(), ElementsAreArray(PdfLayout(BulletinEntries(1, 21))));
-  EXPECT_EQ(form->FPrintJobs->LastJob().Pages, 1);
-  EXPECT_EQ(form->FPrintJobs->LastJob().Lines, 64);  // 21 entries and the blank line
+  EXPECT_EQ(form->Desk().PrintJobs()->LastJob().Pages, 1);
+  EXPECT_EQ(form->Desk().PrintJobs()->LastJob().Lines, 64);  // 21 entries and the blank line
   EXPECT_EQ(form->MessageLineCount(), 0);
   // The count follows the list as it empties.
   EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("0 of 20 messages collected"));
@@ -637,7 +637,7 @@ TEST_F(PacketFlow, PageSettingZeroPrintsEveryMessage) {
     SendBulletin(n);
     ASSERT_TRUE(Printed());
     EXPECT_THAT(PrintedLines(), ElementsAreArray(PdfLayout(BulletinEntry(n))));
-    EXPECT_EQ(form->FPrintJobs->LastJob().Lines, 4);
+    EXPECT_EQ(form->Desk().PrintJobs()->LastJob().Lines, 4);
     EXPECT_EQ(form->MessageLineCount(), 0);
     EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("0 of 0 messages collected"));
   }
@@ -654,7 +654,7 @@ TEST_F(PacketFlow, SettingThatIsNoNumberPrintsAboveForty) {
   EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("40 of ten messages collected"));
   SendBulletin(41);
   ASSERT_TRUE(Printed());
-  EXPECT_EQ(form->FPrintJobs->LastJob().Lines, 41 * 3 + 1);
+  EXPECT_EQ(form->Desk().PrintJobs()->LastJob().Lines, 41 * 3 + 1);
   EXPECT_EQ(form->MessageLineCount(), 0);
 }
 
@@ -707,7 +707,7 @@ TEST_F(PacketFlow, ClearEmptiesTheListButKeepsTheRepeatList) {
   form->btnClearMessages->click();
   EXPECT_EQ(form->MessageLineCount(), 0);
   EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("0 of 5 messages collected"));
-  EXPECT_EQ(form->FDupMessages.Count(), 2u);
+  EXPECT_EQ(form->Desk().DupMessages().Count(), 2u);
   EXPECT_FALSE(Printed());
   SendBulletin(1);  // still a repeat of the sender's first entry
   EXPECT_EQ(form->MessageLineCount(), 0);
@@ -821,9 +821,9 @@ TEST_F(PacketFlow, PacketsWhileAnEntryIsAcceptedWaitForIt) {
       WhileTheNextJobSpools([&] { env->Host->Deliver(Msg("N0CALL", "BLN1", "Bulletin 22")); });
   SendBulletin(21);
   ASSERT_TRUE(arrived);
-  ASSERT_TRUE(test::WaitFor([&] { return form->Listed().size() == 1; }));
+  ASSERT_TRUE(test::WaitFor([&] { return form->Desk().Queue().Listed().size() == 1; }));
   EXPECT_THAT(PrintedLines(), ElementsAreArray(PdfLayout(BulletinEntries(1, 21))));
-  EXPECT_EQ(form->FPrintJobs->LastJob().Lines, 64);
+  EXPECT_EQ(form->Desk().PrintJobs()->LastJob().Lines, 64);
   EXPECT_EQ(form->MessageLines(), BulletinEntry(22));
   EXPECT_EQ(LogCount(QStringLiteral("Printing in progress")), 0);
   EXPECT_TRUE(env->Errors.isEmpty());
@@ -898,7 +898,7 @@ TEST_F(PacketFlow, PacketsDuringTheWindowsCreationWaitForItsChoicesAndCall) {
   };
   Make(std::move(s));
   ASSERT_TRUE(delivered);
-  ASSERT_TRUE(test::WaitFor([&] { return form->Listed().size() == 3; }));
+  ASSERT_TRUE(test::WaitFor([&] { return form->Desk().Queue().Listed().size() == 3; }));
   EXPECT_EQ(form->MessageLines()[2], QStringLiteral("  NOCALL-9: to me 1"));
   EXPECT_TRUE(env->Errors.first().startsWith(QStringLiteral("Unable to write to ")))
       << env->Errors.first().toStdString();
@@ -953,7 +953,7 @@ TEST(PacketFlowCrash, Child) {
   form.cbDisablePrinting->setChecked(true);
   form.cbBull->setChecked(true);
   for (int n = 1; n <= 3; ++n) host->Deliver(Msg("N0CALL", "BLN1", "Bulletin " + std::to_string(n)));
-  ASSERT_TRUE(test::WaitFor([&] { return form.Listed().size() == 3; }));
+  ASSERT_TRUE(test::WaitFor([&] { return form.Desk().Queue().Listed().size() == 3; }));
   std::puts("listed");
   std::fflush(stdout);
   for (;;) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1000);
@@ -971,7 +971,7 @@ TEST_F(PacketFlow, ListedMessagesSurviveAKill) {
   ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
   ASSERT_TRUE(child.waitForFinished());
   Make();
-  ASSERT_EQ(form->Listed().size(), 3u);
+  ASSERT_EQ(form->Desk().Queue().Listed().size(), 3u);
   EXPECT_EQ(form->MessageLines()[2], QStringLiteral("  BLN1: Bulletin 1"));
   EXPECT_EQ(form->MessageLines()[8], QStringLiteral("  BLN1: Bulletin 3"));
 }

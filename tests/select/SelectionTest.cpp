@@ -52,32 +52,32 @@ TEST(IsWantedMessage, PersonalMessagesByOwnStationAndStationList) {
   for (const TPersonalCase& c : cases) {
     SCOPED_TRACE(c.what);
     TSelectionChoices choices;
-    choices.FStationCall = c.stationCall;
-    choices.cbThisStation = c.thisStation;
-    choices.cbStationList = c.stationList;
-    choices.lbStationList = c.entries;
+    choices.StationCall = c.stationCall;
+    choices.ThisStation = c.thisStation;
+    choices.UseStationList = c.stationList;
+    choices.StationList = c.entries;
     EXPECT_EQ(IsWantedMessage(MakePacket(mkPersonal, c.from, c.to), choices), c.wanted);
   }
 }
 
 TEST(IsWantedMessage, BulletinsAndAnnouncementsIgnoreTheStationList) {
   TSelectionChoices choices;
-  choices.FStationCall = "NOCALL";
-  choices.cbStationList = true;
-  choices.lbStationList = {"NOCALL*", "*"};
+  choices.StationCall = "NOCALL";
+  choices.UseStationList = true;
+  choices.StationList = {"NOCALL*", "*"};
   const TAprsMsgPacket bulletin = MakePacket(mkBulletin, "NOCALL", "BLN1");
   const TAprsMsgPacket announcement = MakePacket(mkAnnouncement, "NOCALL", "BLNA");
   EXPECT_FALSE(IsWantedMessage(bulletin, choices));
   EXPECT_FALSE(IsWantedMessage(announcement, choices));
-  choices.cbBull = true;
+  choices.Bulletins = true;
   EXPECT_TRUE(IsWantedMessage(bulletin, choices));
   EXPECT_FALSE(IsWantedMessage(announcement, choices));
-  choices.cbAnn = true;
-  choices.cbBull = false;
+  choices.Announcements = true;
+  choices.Bulletins = false;
   EXPECT_FALSE(IsWantedMessage(bulletin, choices));
   EXPECT_TRUE(IsWantedMessage(announcement, choices));
 
-  choices.cbBull = choices.cbAnn = true;
+  choices.Bulletins = choices.Announcements = true;
   EXPECT_FALSE(IsWantedMessage(MakePacket(mkNone, "NOCALL", "NOCALL"), choices));
 }
 
@@ -110,10 +110,10 @@ TEST(IsWantedMessage, NwsAlertsByCategoryAndState) {
   for (const TNwsCase& c : cases) {
     SCOPED_TRACE(c.what);
     TSelectionChoices choices;
-    choices.cbNWSWatches = c.watches;
-    choices.cbNWSWarnings = c.warnings;
-    choices.cbNWSAdvisiories = c.advisories;
-    for (auto& [code, checked] : choices.clbStates) checked = code == "OK";
+    choices.NwsWatches = c.watches;
+    choices.NwsWarnings = c.warnings;
+    choices.NwsAdvisories = c.advisories;
+    for (auto& [code, checked] : choices.States) checked = code == "OK";
     const TAprsMsgPacket alert =
         MakePacket(mkNwsAlert, "NWSBOT", c.addressee, "WXAlert,xx,OK", "123", c.state);
     EXPECT_EQ(IsWantedMessage(alert, choices), c.wanted);
@@ -122,16 +122,16 @@ TEST(IsWantedMessage, NwsAlertsByCategoryAndState) {
 
 TEST(IsWantedMessage, DefaultStateListHoldsTheFiftyTwoCodesUnchecked) {
   const TSelectionChoices choices;
-  ASSERT_EQ(choices.clbStates.size(), 52u);
-  EXPECT_EQ(choices.clbStates.front().first, "AK");
-  EXPECT_EQ(choices.clbStates.back().first, "WY");
-  for (const auto& [code, checked] : choices.clbStates) {
+  ASSERT_EQ(choices.States.size(), 52u);
+  EXPECT_EQ(choices.States.front().first, "AK");
+  EXPECT_EQ(choices.States.back().first, "WY");
+  for (const auto& [code, checked] : choices.States) {
     SCOPED_TRACE(code);
     EXPECT_FALSE(checked);
     EXPECT_EQ(code.size(), 2u);
   }
-  EXPECT_TRUE(std::is_sorted(choices.clbStates.begin(), choices.clbStates.end()));
-  EXPECT_TRUE(choices.cbThisStation);
+  EXPECT_TRUE(std::is_sorted(choices.States.begin(), choices.States.end()));
+  EXPECT_TRUE(choices.ThisStation);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "widgets/ProgramText.h"
+#include "print/ProgramText.h"
 
 #include <array>
 #include <cstdint>

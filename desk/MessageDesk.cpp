@@ -1,0 +1,403 @@
+// The road of a packet: intake, judging, accepting (entry, store, full text, log) and the
+// page check; the logger and the store the desk keeps.
+#include "desk/MessageDesk.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEvent>
+#include <filesystem>
+#include <stdexcept>
+
+#include "host/HostLink.h"
+#include "parse/HostIntake.h"
+#include "print/PdfArchive.h"
+#include "print/ProgramText.h"
+
+namespace qm {
+namespace {
+
+constexpr const char* kStoreFileName = "Quillmark-messages.db";
+// Stored messages and archived pages go with the log files of the same age.
+constexpr int kPurgeDays = 14;
+// Packets that wait while the desk starts or an entry is being accepted; past this many the
+// newest are dropped and counted.
+constexpr std::size_t kMaxWaitingPackets = 100000;
+
+// Error texts span lines ("Socket Error # 10061\r\nConnection refused."); a hint is one line.
+std::string OneLine(const std::string& text) {
+  std::string result;
+  for (char c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+    if (!(c == ' ' && !result.empty() && result.back() == ' ')) result += c;
+  }
+  return result;
+}
+
+}  // namespace
+
+TMessageDesk::TMessageDesk(TDeskSetup setup, QObject* parent) : QObject(parent), FSetup(std::move(setup)) {
+  auto jobs =
+      FSetup.Printers ? std::make_unique<TPrintJobs>(*FSetup.Printers) : std::make_unique<TPrintJobs>();
+  if (!FSetup.PrintToFile.isEmpty()) jobs->SetOutputFile(FSetup.PrintToFile);
+  FQueue = std::make_unique<TPrintQueue>(*this, std::move(jobs), FSetup.SpoolPoll);
+  connect(FQueue.get(), &TPrintQueue::ListChanged, this, &TMessageDesk::ListChanged);
+}
+
+TMessageDesk::~TMessageDesk() {
+  FQueue.reset();   // stops following the spooler before the store and logger go
+  FLogger.reset();  // writes what is still queued
+}
+
+QString TMessageDesk::DataDir() const {
+  return QString::fromStdString(FSetup.DataDir.empty() ? std::string(".") : FSetup.DataDir);
+}
+
+// --- Start ----------------------------------------------------------------------------
+
+void TMessageDesk::CreateLogger() {
+  FLogger = std::make_unique<TMessageLogger>();
+  FLogger->SetPurgeFileDays(kPurgeDays);
+  FLogger->SetShowLocalZulu(false);
+  FLogger->SetUTC(true);
+  FLogger->SetPriority(tpNormal);
+  if (!FSetup.DataDir.empty()) FLogger->SetLogFilePath(FSetup.DataDir);
+  // The writer hands its file event and its failure to this thread and waits for them.
+  FLogger->SetOwnerPost([this](TMessageLogger::TOwnerCall call) {
+    QMetaObject::invokeMethod(
+        this, [call = std::move(call)] { call(); }, Qt::QueuedConnection);
+  });
+  // A failed write is shown once without stopping the packets; the writer keeps retrying.
+  FLogger->SetOnWriterError(
+      [this](const std::string& message) { ReportFailureOnce(DisplayText(message), false); });
+  FLogger->SetOnWriterRecovered([this](const std::string& message) {
+    LogMessage(message);
+    Hint(DisplayText(message));
+  });
+}
+
+void TMessageDesk::OpenStore() {
+  std::string path = FSetup.StoreFile;
+  if (path.empty()) {
+    const std::filesystem::path dir = DataDir().toStdString();
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);  // a failure shows when the store opens
+    path = (dir / kStoreFileName).string();
+  }
+  FStore = std::make_unique<TMessageStore>(path);
+  Purge(Now(tfUTC));
+}
+
+void TMessageDesk::RestoreListed() {
+  FQueue->Restore();
+  if (!FQueue->Listed().empty()) {
+    LogMessage(std::to_string(FQueue->Listed().size()) +
+               " unprinted messages were restored from the last run");
+    emit ListChanged();
+    UpdateCount();
+  }
+}
+
+void TMessageDesk::SetReady() {
+  FReady = true;
+  QMetaObject::invokeMethod(
+      this, [this] { DrainWaitingPackets(); }, Qt::QueuedConnection);
+}
+
+void TMessageDesk::SetChoices(TDeskChoices choices) {
+  FChoices = std::move(choices);
+}
+
+// --- Intake ---------------------------------------------------------------------------
+
+void TMessageDesk::DataAvailable(TclsUIV& link) {
+  try {
+    // Stamped with the desk's own clocks, which the duplicate filter ages entries by.
+    auto packet = ParseAprsPacket(CleanPacketText(link.PacketText()), Ticks(), Now(tfUTC));
+    // Every packet heard counts, wanted or not.
+    FLastPacketAt = Now(tfLocal);
+    ++FPacketsHeard;
+    emit PacketHeard();
+    // Qt's queue takes every event it is given, so the packet is never left behind here.
+    QCoreApplication::postEvent(this, new TAprsPacketEvent(std::move(packet)));
+  } catch (const std::exception& e) {
+    LogMessage(e.what());
+  }
+}
+
+bool TMessageDesk::event(QEvent* event) {
+  if (event->type() == static_cast<QEvent::Type>(WM_APRSPACKET)) {
+    Take(std::move(static_cast<TAprsPacketEvent*>(event)->Packet));
+    return true;
+  }
+  return QObject::event(event);
+}
+
+void TMessageDesk::Take(std::unique_ptr<TAprsMsgPacket> packet) {
+  // The packet is the desk's from here on and is freed on every path.
+  if (!packet) return;
+  if (FWaiting.size() >= kMaxWaitingPackets) {
+    ++FWaitingDropped;
+    return;
+  }
+  FWaiting.push_back(std::move(packet));
+  DrainWaitingPackets();
+}
+
+void TMessageDesk::DrainWaitingPackets() {
+  if (!FReady || FBusy) return;
+  FBusy = true;
+  while (!FWaiting.empty()) {
+    const std::unique_ptr<TAprsMsgPacket> packet = std::move(FWaiting.front());
+    FWaiting.pop_front();
+    JudgePacket(*packet);
+  }
+  FBusy = false;
+  if (FWaitingDropped > 0) {
+    LogMessage(std::to_string(FWaitingDropped) + " packets were dropped because more than " +
+               std::to_string(kMaxWaitingPackets) + " were waiting to be judged");
+    FWaitingDropped = 0;
+  }
+  if (FHostClosing) {
+    FHostClosing = false;
+    HostClosing();
+  }
+}
+
+// --- Judging --------------------------------------------------------------------------
+
+void TMessageDesk::JudgePacket(TAprsMsgPacket& packet) {
+  try {
+    if (!packet.Selected) return;
+    packet.Selected = IsWantedMessage(packet, FChoices.Selection);
+    if (packet.Selected) {
+      FDupMessages.Prune(Ticks());
+      // A repeat within 20 seconds, or (with the option on) a resend of a message listed
+      // lately: logged, not listed.
+      if (FDupMessages.IsDuplicate(packet) || IsResentCopy(packet)) {
+        packet.Selected = false;
+        LogMessage("Duplicate packet: " + packet.RawText);
+      }
+    }
+    std::string warning;
+    if (packet.Selected) warning = AcceptMessage(packet);
+    Hint(DisplayText(warning.empty() ? packet.Source.FullCall + "> " + packet.Body : warning));
+  } catch (const std::exception& e) {
+    LogMessage(e.what());
+  }
+}
+
+bool TMessageDesk::IsResentCopy(const TAprsMsgPacket& packet) {
+  const auto windowMs = static_cast<std::uint32_t>(FChoices.ResentMinutes) * 60000u;
+  // Asked with the option off too, so the pairs kept meanwhile stay few.
+  const bool copy = FRetries.IsRetry(packet.Source.FullCall, packet.MessageId, packet.TickCount, windowMs);
+  return copy && FChoices.DropResent;
+}
+
+std::string TMessageDesk::AcceptMessage(TAprsMsgPacket& packet) {
+  TListedEntry entry;
+  entry.Key = FQueue->NextKey();
+  entry.Lines[0] = EntryLine1(Now(tfLocal), Now(tfUTC));
+  entry.Lines[1] = EntryLine2(packet);
+  entry.Lines[2] = EntryLine3(packet);
+  entry.StoreId = KeepInStore(packet, entry);
+  std::string warning;
+  if (packet.Kind == mkNwsAlert)
+    FullTextBranch(packet, entry.StoreId, entry.Lines[0], entry.Lines[2], warning);
+  // The entry is listed whole, after its full text: nothing can come between its lines.
+  QStringList lines;
+  for (const std::string& line : entry.Lines) lines << ListLineText(line);
+  FQueue->Add(std::move(entry));
+  emit EntryListed(lines);
+  if (FChoices.Beep) emit BeepRequested();
+  FDupMessages.Add(packet.Source.FullCall, packet.TickCount, packet.Body);
+  FRetries.Add(packet.Source.FullCall, packet.MessageId, packet.TickCount);
+  // Logged before the page check, so a page that fails never costs the message its log line.
+  LogMessage(packet.RawText);
+  UpdateCount();
+  const std::string failure = FQueue->CheckPage();
+  return warning.empty() ? failure : warning;
+}
+
+void TMessageDesk::FullTextBranch(const TAprsMsgPacket& packet, std::int64_t storeId,
+                                  const std::string& line1, const std::string& line3, std::string& warning) {
+  FFinger.Query = FingerQuery(packet);
+  if (FullTextCategoryFor(packet, FChoices.FullText) == ncNone) return;
+  std::string reply;
+  try {
+    reply = FFinger.Fetch();
+  } catch (const std::exception& e) {
+    // The alert is listed and logged all the same; only its full text is missing. The log
+    // line starts with the socket error, as people search for it; the rest is indented.
+    warning = "The full text of " + FFinger.Query + " could not be fetched: " + OneLine(e.what());
+    LogMessage(std::string(e.what()) + "\r\nThe alert " + FFinger.Query +
+               " was listed without its full text");
+    return;
+  }
+  // Fetched while printing is disabled, it stays off paper for good, also after a restart.
+  const bool toPrint = !FChoices.PrintingDisabled;
+  if (storeId != 0)
+    WithMessageStore([&](TMessageStore& store) { store.SetFullText(storeId, reply, toPrint); });
+  LogMessage(reply);
+  if (!toPrint) return;
+  try {
+    FQueue->PrintText(storeId, DisplayText(FullTextDocument(line1, line3, reply)));
+  } catch (const std::exception& e) {
+    ReportFailureOnce(QString::fromUtf8(e.what()), false);
+  }
+}
+
+std::int64_t TMessageDesk::KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry) {
+  TStoredMessage m;
+  m.LocalTime = Now(tfLocal);
+  m.UtcTime = Now(tfUTC);
+  m.Source = packet.Source.FullCall;
+  m.Destination = packet.Destination.FullCall;
+  m.Path = packet.Path;
+  m.Addressee = packet.Addressee;
+  m.MessageText = packet.MessageText;
+  m.MessageId = packet.MessageId;
+  m.Kind = static_cast<int>(packet.Kind);
+  m.State = packet.State;
+  m.RawText = packet.RawText;
+  m.Line1 = entry.Lines[0];
+  m.Line2 = entry.Lines[1];
+  m.Line3 = entry.Lines[2];
+  std::int64_t id = 0;
+  WithMessageStore([&](TMessageStore& store) { id = store.Add(m); });
+  return id;
+}
+
+// --- The operator's actions -------------------------------------------------------------
+
+void TMessageDesk::ClearList() {
+  FQueue->Clear();
+  UpdateCount();
+}
+
+void TMessageDesk::Print(const std::string& text) {
+  if (FChoices.PrintingDisabled) return;
+  FQueue->PrintText(0, DisplayText(text));
+}
+
+void TMessageDesk::ReprintMessages(const std::vector<std::int64_t>& ids) {
+  std::vector<std::int64_t> ordered = ids;
+  std::sort(ordered.begin(), ordered.end());
+  std::vector<TStoredMessage> messages;
+  if (!WithMessageStore([&](TMessageStore& store) { messages = store.Messages(ordered); })) return;
+  QStringList lines;
+  for (const TStoredMessage& m : messages)
+    for (const std::string* line : {&m.Line1, &m.Line2, &m.Line3}) lines << ListLineText(*line);
+  if (lines.isEmpty()) return;
+  Reprint(ListJobDocument(lines), FQueue->ListFont());
+}
+
+void TMessageDesk::ReprintJob(std::int64_t job) {
+  TStoredJob stored;
+  if (!WithMessageStore([&](TMessageStore& store) { stored = store.Job(job); })) return;
+  // The fonts the job was printed in: the list's for a page, the text font for a full text.
+  Reprint(DisplayText(stored.Document), stored.Kind == jkList ? FQueue->ListFont() : FQueue->TextFont());
+}
+
+void TMessageDesk::Reprint(const QString& document, const QFont& font) {
+  PrepareArchive();
+  TPrintJobs& jobs = FQueue->PrintJobs();
+  const TJobTicket ticket = jobs.PrintText(document, font);
+  const QString text =
+      QStringLiteral("Reprinted %1 lines on %2").arg(jobs.LastJob().Lines).arg(ticket.Printer);
+  LogMessage(text.toStdString());
+  Hint(text);
+}
+
+// --- Ending -----------------------------------------------------------------------------
+
+void TMessageDesk::HostClosing() {
+  // Closed in the middle of an entry: ended once it is complete.
+  if (FBusy) {
+    FHostClosing = true;
+    return;
+  }
+  // Packets the host handed over before it closed are judged first; then the program ends at
+  // once, and what is unprinted waits in the store for the next start.
+  QCoreApplication::sendPostedEvents(this, WM_APRSPACKET);
+  DrainWaitingPackets();
+  KeepUnprintedForNextStart();
+  emit EndRequested();
+}
+
+void TMessageDesk::Close() {
+  FReady = false;
+  FWaiting.clear();
+  FQueue->StopFollowing();
+  FLogger.reset();
+}
+
+// --- Helpers ------------------------------------------------------------------------------
+
+void TMessageDesk::LogMessage(const std::string& text) {
+  if (FLogger) FLogger->LogMessage(text);
+}
+
+bool TMessageDesk::WithMessageStore(const std::function<void(TMessageStore&)>& work) {
+  if (!FStore) return false;
+  try {
+    work(*FStore);
+    FLastStoreFailure.clear();
+    return true;
+  } catch (const std::exception& e) {
+    // The message goes on to the list, the log and paper; only its durable copy is missing.
+    const QString text = QStringLiteral("The message store failed: ") + QString::fromUtf8(e.what());
+    LogMessage(text.toStdString());
+    if (text != FLastStoreFailure) {
+      FLastStoreFailure = text;
+      Hint(text);
+      ReportFailureOnce(text, false);
+    }
+    return false;
+  }
+}
+
+void TMessageDesk::ReportFailureOnce(const QString& reason, bool operatorAction) {
+  // Once per failure, not once per message: the same failure again stays in the log.
+  if (!operatorAction && reason == FLastFailure) return;
+  FLastFailure = reason;
+  emit FailureToReport(reason, operatorAction);
+}
+
+void TMessageDesk::UpdateCount() {
+  emit CountChanged(DisplayText(CountText(static_cast<int>(FQueue->Listed().size()), FChoices.PageSetting)));
+}
+
+TDateTime TMessageDesk::Now(TTimeFormat format) const {
+  return FSetup.Clock ? FSetup.Clock(format) : CurrentDateTime(format);
+}
+
+std::uint32_t TMessageDesk::Ticks() const {
+  return FSetup.Ticks ? FSetup.Ticks() : TickCount32();
+}
+
+void TMessageDesk::PurgeIfNewDay(TDateTime utc) {
+  // Once a UTC day the store lets go of what the logs let go of.
+  if (FStore && static_cast<int>(utc) != FPurgeDay) Purge(utc);
+}
+
+void TMessageDesk::Purge(TDateTime utc) {
+  FPurgeDay = static_cast<int>(utc);
+  WithMessageStore([&](TMessageStore& store) { store.Purge(utc - kPurgeDays); });
+  TPdfArchive(ArchiveFolder()).Purge(QDate::currentDate(), kPurgeDays);
+}
+
+QString TMessageDesk::ArchiveFolder() const {
+  return QDir(DataDir()).filePath(QStringLiteral("archive"));
+}
+
+void TMessageDesk::PrepareArchive() {
+  TPrintJobs& jobs = FQueue->PrintJobs();
+  jobs.SetArchiveFolder(FChoices.ArchivePdf ? ArchiveFolder() : QString());
+  jobs.ArchiveFailed = [this](const QString& reason) {
+    // The page is printed; only its copy is missing.
+    LogMessage(reason.toStdString());
+    Hint(reason);
+  };
+}
+
+}  // namespace qm

@@ -1,0 +1,214 @@
+// The message flow from packet to paper, with no window: packets from any host link wait
+// their turn, are judged against the operator's choices, lose their repeats (and, as chosen,
+// resent copies), and a wanted one is accepted: its entry lines, its durable copy, an NWS
+// alert's full text by Finger, the beep, the log line, and the page check. A view (the
+// window) shows what the signals tell and hands over the choices whenever they change.
+//
+// Re-entrancy: printing lets events run while a job spools, and a Finger fetch or a box may
+// too; so a packet, the host's closing or the spooler's answer can arrive in the middle of
+// an entry. One guard, FBusy, covers that: while an entry is being accepted (or the waiting
+// packets are being judged) new packets wait in FWaiting, the host's closing is put off
+// until the entry is complete, and the print queue checks for a page only outside it.
+#pragma once
+
+#include <QEvent>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/Timing.h"
+#include "desk/PrintQueue.h"
+#include "finger/FingerClient.h"
+#include "log/MessageLogger.h"
+#include "parse/QuillmarkParse.h"
+#include "print/PrintJobs.h"
+#include "select/DupMessages.h"
+#include "select/EntryLines.h"
+#include "select/RetryMessages.h"
+#include "select/Selection.h"
+#include "store/MessageStore.h"
+
+namespace qm {
+
+class TclsUIV;
+
+// What the operator chose, as the desk judges, lists and prints by it.
+struct TDeskChoices {
+  TSelectionChoices Selection;
+  TFullTextChoices FullText;
+  bool Beep = false;
+  std::string PageSetting = "20";  // "Printed messages per page" exactly as typed
+  bool PrintingDisabled = false;
+  bool DropResent = false;  // drop a resend with the sender and number of one listed lately
+  int ResentMinutes = TRetryList::kDefaultMinutes;
+  bool ArchivePdf = false;  // keep a PDF copy of every job that goes to a printer
+};
+
+// What the desk takes from its surroundings; every empty part is the real thing.
+struct TDeskSetup {
+  // Logs, the message store, the PDF archive and the demo's pages; "" the current folder.
+  std::string DataDir;
+  // The message store's file; "": "Quillmark-messages.db" in DataDir.
+  std::string StoreFile;
+  // Printers to offer; the system's when empty.
+  std::optional<TPrinterList> Printers;
+  // Non-empty: every print job writes this PDF file instead of going to a printer.
+  QString PrintToFile;
+  // The millisecond tick counter; TickCount32 when empty.
+  std::function<std::uint32_t()> Ticks;
+  // The clock; CurrentDateTime when empty.
+  std::function<TDateTime(TTimeFormat)> Clock;
+  // How often a job the spooler has not yet confirmed is asked after.
+  std::chrono::milliseconds SpoolPoll{500};
+};
+
+// The event that carries a parsed packet to the desk (the user message base plus 101).
+inline constexpr int WM_APRSPACKET = 1125;
+
+// A parsed packet on its way through the desk's event queue; the receiver owns it.
+class TAprsPacketEvent : public QEvent {
+ public:
+  explicit TAprsPacketEvent(std::unique_ptr<TAprsMsgPacket> packet)
+      : QEvent(static_cast<QEvent::Type>(WM_APRSPACKET)), Packet(std::move(packet)) {}
+  std::unique_ptr<TAprsMsgPacket> Packet;
+};
+
+class TMessageDesk : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit TMessageDesk(TDeskSetup setup, QObject* parent = nullptr);
+  ~TMessageDesk() override;
+
+  // --- The parts ---------------------------------------------------------------------
+  TMessageLogger* Logger() const { return FLogger.get(); }
+  TMessageStore* Store() const { return FStore.get(); }
+  TPrintQueue& Queue() { return *FQueue; }
+  const TPrintQueue& Queue() const { return *FQueue; }
+  TPrintJobs* PrintJobs() { return &FQueue->PrintJobs(); }
+  TFingerClient& FingerClient() { return FFinger; }
+  TDupMessageList& DupMessages() { return FDupMessages; }
+
+  // --- Start, in this order; each step may throw (the owner reports it) ------------
+  // The logger with its writer thread, writing into the data folder.
+  void CreateLogger();
+  // Opens the message store and purges what is older than the logs keep.
+  void OpenStore();
+  // The list and the jobs the store kept from the last run.
+  void RestoreListed();
+  // Packets are judged from now on (those that came earlier waited).
+  void SetReady();
+
+  // --- Choices -----------------------------------------------------------------------
+  void SetChoices(TDeskChoices choices);
+  const TDeskChoices& Choices() const { return FChoices; }
+
+  // --- Intake ------------------------------------------------------------------------
+  // A host link's data event: reads its packet text, cleans and parses it, stamps it with
+  // the desk's clocks and queues it to be judged. A failure is logged.
+  void DataAvailable(TclsUIV& link);
+  // Judges packets in the order they come, never in the middle of another entry.
+  void Take(std::unique_ptr<TAprsMsgPacket> packet);
+  std::uint64_t PacketsHeard() const { return FPacketsHeard; }
+  TDateTime LastPacketAt() const { return FLastPacketAt; }  // local time
+  void ResetPacketsHeard() { FPacketsHeard = 0; }
+
+  // --- The operator's actions (failures are thrown) --------------------------------
+  void PrintNow() { FQueue->PrintNow(); }
+  void ClearList();
+  // Prints one text as a job of its own, unless printing is disabled.
+  void Print(const std::string& text);
+  // The stored messages (ids in any order) as a page, oldest first, in the list's font; a
+  // stored job's document as it was printed. A reprint is recorded nowhere.
+  void ReprintMessages(const std::vector<std::int64_t>& ids);
+  void ReprintJob(std::int64_t job);
+
+  // --- Ending --------------------------------------------------------------------------
+  // The host is closing: packets it handed over are judged, then EndRequested follows (at
+  // once, or once the entry being accepted is complete). Nothing is printed on the way out.
+  void HostClosing();
+  // Logs how many unprinted messages the store keeps for the next start.
+  void KeepUnprintedForNextStart() { FQueue->KeepUnprintedForNextStart(); }
+  // The end: no packet is judged and no spooler asked any more; the logger writes what is
+  // queued and is freed.
+  void Close();
+
+  // --- For the print queue and the view ---------------------------------------------
+  void LogMessage(const std::string& text);
+  // Runs work on the store; a failure is reported (once per distinct failure) and false.
+  bool WithMessageStore(const std::function<void(TMessageStore&)>& work);
+  // Shows a failure found while packets are handled: once until it changes.
+  void ReportFailureOnce(const QString& reason, bool operatorAction);
+  void Hint(const QString& text) { emit HintChanged(text); }
+  void UpdateCount();
+  // Whether the re-entrancy guard is free: no entry is being accepted, the desk is ready.
+  bool Idle() const { return FReady && !FBusy; }
+  TDateTime Now(TTimeFormat format) const;
+  std::uint32_t Ticks() const;
+  // Purges the store and the PDF archive once a UTC day; `utc` is now.
+  void PurgeIfNewDay(TDateTime utc);
+  // "archive" in the data folder; points the print jobs at it while the option is on.
+  QString ArchiveFolder() const;
+  void PrepareArchive();
+  QString DataDir() const;
+
+ signals:
+  // A wanted message was listed: its three lines, as shown.
+  void EntryListed(const QStringList& lines);
+  // Entries left the list: the view shows Queue().ListedLines() again.
+  void ListChanged();
+  void CountChanged(const QString& text);
+  void HintChanged(const QString& text);
+  // A failure the operator should see; operatorAction: shown at once, else without waiting.
+  void FailureToReport(const QString& text, bool operatorAction);
+  void BeepRequested();
+  // A packet came from the link (wanted or not).
+  void PacketHeard();
+  // The host closed and the desk is done: the program may end.
+  void EndRequested();
+
+ protected:
+  bool event(QEvent* event) override;
+
+ private:
+  void DrainWaitingPackets();
+  void JudgePacket(TAprsMsgPacket& packet);
+  bool IsResentCopy(const TAprsMsgPacket& packet);
+  // Lists, logs and counts a wanted message; answers a warning for the hint bar, if any.
+  std::string AcceptMessage(TAprsMsgPacket& packet);
+  void FullTextBranch(const TAprsMsgPacket& packet, std::int64_t storeId, const std::string& line1,
+                      const std::string& line3, std::string& warning);
+  std::int64_t KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry);
+  void Purge(TDateTime utc);
+  void Reprint(const QString& document, const QFont& font);
+
+  TDeskSetup FSetup;
+  TDeskChoices FChoices;
+  std::unique_ptr<TMessageLogger> FLogger;
+  std::unique_ptr<TMessageStore> FStore;
+  std::unique_ptr<TPrintQueue> FQueue;
+  TFingerClient FFinger;
+  TDupMessageList FDupMessages;
+  TRetryList FRetries;
+  QString FLastStoreFailure;
+  QString FLastFailure;
+  int FPurgeDay = 0;
+  // Packets wait here until the desk is ready and while an entry is being accepted.
+  std::deque<std::unique_ptr<TAprsMsgPacket>> FWaiting;
+  std::uint64_t FWaitingDropped = 0;
+  bool FReady = false;
+  bool FBusy = false;  // the re-entrancy guard described at the top
+  bool FHostClosing = false;
+  std::uint64_t FPacketsHeard = 0;
+  TDateTime FLastPacketAt = 0;
+};
+
+}  // namespace qm

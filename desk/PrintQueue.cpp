@@ -1,0 +1,311 @@
+// The list's way to paper: jobs handed to the printer leave the list only when the spooler
+// confirms them; a job it turns down leaves its entries listed for the next page and says so
+// once.
+#include "desk/PrintQueue.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <algorithm>
+
+#include "desk/MessageDesk.h"
+#include "print/ProgramText.h"
+#include "select/EntryLines.h"
+
+namespace qm {
+namespace {
+
+bool IsSeparator(char16_t c) {
+  return c == u'\r' || c == u'\n' || c == 0x0B || c == 0x0C || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+}  // namespace
+
+QString ListLineText(const std::string& line) {
+  QString text = DisplayText(line);
+  for (QChar& c : text)
+    if (IsSeparator(c.unicode())) c = u' ';
+  return text;
+}
+
+TPrintQueue::TPrintQueue(TMessageDesk& desk, std::unique_ptr<TPrintJobs> printJobs,
+                         std::chrono::milliseconds spoolPoll)
+    : FDesk(desk), FPrintJobs(std::move(printJobs)) {
+  FSpoolTimer = new QTimer(this);
+  FSpoolTimer->setInterval(static_cast<int>(spoolPoll.count()));
+  connect(FSpoolTimer, &QTimer::timeout, this, [this] { FollowPendingJobs(); });
+}
+
+TPrintQueue::~TPrintQueue() {
+  StopFollowing();
+}
+
+void TPrintQueue::StopFollowing() {
+  FSpoolTimer->stop();
+}
+
+void TPrintQueue::SetFonts(const QFont& list, const QFont& text) {
+  FListFont = list;
+  FTextFont = text;
+}
+
+QStringList TPrintQueue::ListedLines() const {
+  QStringList lines;
+  for (const TListedEntry& entry : FListed)
+    for (const std::string& line : entry.Lines) lines << ListLineText(line);
+  return lines;
+}
+
+void TPrintQueue::Add(TListedEntry entry) {
+  FListed.push_back(std::move(entry));
+}
+
+int TPrintQueue::UnsubmittedCount() const {
+  return static_cast<int>(
+      std::count_if(FListed.begin(), FListed.end(), [](const TListedEntry& e) { return e.Job == 0; }));
+}
+
+// --- Restore ----------------------------------------------------------------------------
+
+void TPrintQueue::Restore() {
+  FDesk.WithMessageStore([this](TMessageStore& store) {
+    // A job the spooler never took is printed again; one it took is followed to its end.
+    store.FailPendingWithoutSpooler("The program ended before the spooler took the job");
+    std::vector<TPendingJob> jobs;
+    for (const TStoredJob& stored : store.PendingJobs()) {
+      TPendingJob job;
+      job.Key = NextKey();
+      job.StoreJob = stored.Id;
+      job.Kind = stored.Kind;
+      job.Ticket = TJobTicket{QString::fromStdString(stored.Printer), static_cast<int>(stored.SpoolerJob)};
+      if (stored.Kind == jkFullText) {
+        job.FullTextOf = stored.Messages.empty() ? 0 : stored.Messages.front();
+        job.Document = DisplayText(stored.Document);
+      }
+      jobs.push_back(std::move(job));
+    }
+    std::vector<TListedEntry> listed;
+    for (const TStoredMessage& m : store.Listed()) {
+      TListedEntry entry;
+      entry.Key = NextKey();
+      entry.StoreId = m.Id;
+      entry.Lines[0] = m.Line1;
+      entry.Lines[1] = m.Line2;
+      entry.Lines[2] = m.Line3;
+      for (TPendingJob& job : jobs)
+        if (m.PrintState == psInJob && job.Kind == jkList && job.StoreJob == m.JobId) entry.Job = job.Key;
+      listed.push_back(std::move(entry));
+    }
+    std::vector<TPendingJob> fullTexts;
+    for (const TStoredMessage& m : store.FullTextsUnprinted()) {
+      const bool inJob = std::any_of(jobs.begin(), jobs.end(), [&](const TPendingJob& j) {
+        return j.Kind == jkFullText && j.FullTextOf == m.Id;
+      });
+      if (inJob) continue;
+      fullTexts.push_back(FullTextJob(m.Id, DisplayText(FullTextDocument(m.Line1, m.Line3, m.FullText))));
+    }
+    FListed = std::move(listed);
+    FPendingJobs = std::move(jobs);
+    FFailedFullTexts = std::move(fullTexts);
+  });
+  if (!FPendingJobs.empty()) FSpoolTimer->start();
+}
+
+// --- Pages --------------------------------------------------------------------------------
+
+void TPrintQueue::PrintNow() {
+  RetryFailedFullTexts();
+  // Entries already in a job wait for the spooler; the others make this page.
+  TPendingJob job;
+  job.Key = NextKey();
+  job.Kind = jkList;
+  QStringList lines;
+  for (TListedEntry& entry : FListed) {
+    if (entry.Job != 0) continue;
+    entry.Job = job.Key;
+    for (const std::string& line : entry.Lines) lines << ListLineText(line);
+  }
+  if (lines.isEmpty()) return;
+  SubmitJob(std::move(job), ListJobDocument(lines), FListFont);
+}
+
+std::string TPrintQueue::CheckPage() {
+  const TDeskChoices& choices = FDesk.Choices();
+  if (choices.PrintingDisabled) return {};
+  // A job still spooling takes no second one; the page check runs again when it is done.
+  if (FPrintJobs->Busy()) return {};
+  if (UnsubmittedCount() <= PageLimit(choices.PageSetting)) return {};
+  try {
+    PrintNow();
+  } catch (const std::exception& e) {
+    FDesk.ReportFailureOnce(QString::fromUtf8(e.what()), false);
+    return std::string("Printing failed: ") + e.what();
+  }
+  return {};
+}
+
+void TPrintQueue::Clear() {
+  FDesk.WithMessageStore([](TMessageStore& store) { store.ClearListed(); });
+  FListed.clear();
+  emit ListChanged();
+}
+
+// --- Jobs -----------------------------------------------------------------------------------
+
+TPendingJob TPrintQueue::FullTextJob(std::int64_t storeId, const QString& text) {
+  TPendingJob job;
+  job.Key = NextKey();
+  job.Kind = jkFullText;
+  job.FullTextOf = storeId;
+  job.Document = TextJobDocument(text);
+  return job;
+}
+
+void TPrintQueue::SubmitFullText(TPendingJob job) {
+  const QString document = job.Document;
+  SubmitJob(std::move(job), document, FTextFont);
+}
+
+void TPrintQueue::PrintText(std::int64_t storeId, const QString& document) {
+  SubmitFullText(FullTextJob(storeId, document));
+}
+
+void TPrintQueue::RetryFailedFullTexts() {
+  std::vector<TPendingJob> failed;
+  failed.swap(FFailedFullTexts);
+  for (std::size_t i = 0; i < failed.size(); ++i) {
+    try {
+      SubmitFullText(failed[i]);
+    } catch (...) {
+      // The failed one is queued again by JobFailed; the rest keep their order behind it.
+      FFailedFullTexts.insert(FFailedFullTexts.end(), failed.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                              failed.end());
+      throw;
+    }
+  }
+}
+
+void TPrintQueue::SubmitJob(TPendingJob job, const QString& document, const QFont& font) {
+  std::vector<std::int64_t> ids;
+  if (job.Kind == jkList) {
+    for (const TListedEntry& entry : FListed)
+      if (entry.Job == job.Key && entry.StoreId != 0) ids.push_back(entry.StoreId);
+  } else if (job.FullTextOf != 0) {
+    ids.push_back(job.FullTextOf);
+  }
+  job.StoreJob = 0;
+  FDesk.WithMessageStore([&](TMessageStore& store) {
+    job.StoreJob = store.BeginJob(job.Kind, ids, FPrintJobs->CurrentPrinterName().toStdString(),
+                                  FDesk.Now(tfUTC), ProgramText(document));
+  });
+  FDesk.PrepareArchive();
+  try {
+    job.Ticket = FPrintJobs->PrintText(document, font);
+  } catch (const std::exception& e) {
+    JobFailed(job, QString::fromUtf8(e.what()));
+    throw;
+  }
+  if (job.StoreJob != 0)
+    FDesk.WithMessageStore(
+        [&](TMessageStore& store) { store.SetSpoolerJob(job.StoreJob, job.Ticket.SpoolerJob); });
+  if (job.Ticket.SpoolerJob == 0) {
+    JobCompleted(job);  // no spooler to ask: the engine's own result decided
+    return;
+  }
+  FPendingJobs.push_back(std::move(job));
+  FSpoolTimer->start();
+}
+
+void TPrintQueue::JobCompleted(const TPendingJob& job) {
+  if (job.StoreJob != 0)
+    FDesk.WithMessageStore([&](TMessageStore& store) { store.CompleteJob(job.StoreJob); });
+  if (job.Kind != jkList) return;
+  const auto before = FListed.size();
+  std::erase_if(FListed, [&](const TListedEntry& e) { return e.Job == job.Key; });
+  if (FListed.size() != before) {
+    emit ListChanged();
+    FDesk.UpdateCount();
+  }
+  // Entries that came while it spooled may make the next page already.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (FDesk.Idle()) CheckPage();
+      },
+      Qt::QueuedConnection);
+}
+
+void TPrintQueue::JobFailed(const TPendingJob& job, const QString& reason) {
+  ++FJobFailures;
+  FLastJobFailure = reason;
+  if (job.StoreJob != 0)
+    FDesk.WithMessageStore([&](TMessageStore& store) { store.FailJob(job.StoreJob, reason.toStdString()); });
+  if (job.Kind == jkList) {
+    for (TListedEntry& entry : FListed)
+      if (entry.Job == job.Key) entry.Job = 0;
+  } else {
+    TPendingJob again = job;
+    again.Ticket = {};
+    again.StoreJob = 0;
+    FFailedFullTexts.push_back(std::move(again));
+  }
+  const QString text = QStringLiteral("Printing failed: ") + reason;
+  FDesk.LogMessage(text.toStdString());
+  FDesk.Hint(text);
+}
+
+void TPrintQueue::FollowPendingJobs() {
+  if (FFollowing) return;
+  FFollowing = true;
+  std::vector<std::uint64_t> keys;
+  for (const TPendingJob& job : FPendingJobs) keys.push_back(job.Key);
+  for (std::uint64_t key : keys) {
+    auto it = std::find_if(FPendingJobs.begin(), FPendingJobs.end(),
+                           [key](const TPendingJob& j) { return j.Key == key; });
+    if (it == FPendingJobs.end()) continue;
+    const TSpoolAnswer answer = FPrintJobs->JobState(it->Ticket);
+    if (answer.State == ssCompleted || answer.State == ssFailed) {
+      const TPendingJob job = std::move(*it);
+      FPendingJobs.erase(it);
+      if (answer.State == ssCompleted) {
+        JobCompleted(job);
+      } else {
+        JobFailed(job, answer.Reason);
+        FDesk.ReportFailureOnce(answer.Reason, false);
+      }
+    } else if (answer.State == ssUnreachable && !it->ToldUnreachable) {
+      // The spooler keeps its jobs over a restart: wait for it rather than print twice.
+      it->ToldUnreachable = true;
+      const QString text = QStringLiteral("Waiting for the print spooler (job %1): %2")
+                               .arg(it->Ticket.SpoolerJob)
+                               .arg(answer.Reason);
+      FDesk.LogMessage(text.toStdString());
+      FDesk.Hint(text);
+    }
+  }
+  if (FPendingJobs.empty()) FSpoolTimer->stop();
+  FFollowing = false;
+}
+
+QString TPrintQueue::WaitForPendingJobs(std::chrono::milliseconds bound) {
+  const int failuresBefore = FJobFailures;
+  FLastJobFailure.clear();
+  QElapsedTimer timer;
+  timer.start();
+  while (!FPendingJobs.empty() && timer.elapsed() < bound.count()) {
+    FollowPendingJobs();
+    if (FPendingJobs.empty()) break;
+    QCoreApplication::processEvents(QEventLoop::AllEvents,
+                                    static_cast<int>(std::min<std::int64_t>(FSpoolTimer->interval(), 100)));
+  }
+  return FJobFailures == failuresBefore ? QString() : FLastJobFailure;
+}
+
+void TPrintQueue::KeepUnprintedForNextStart() {
+  // Nothing is printed or waited for on the way out: the store keeps the list, and a job
+  // already with the spooler is followed again at the next start.
+  if (!FListed.empty())
+    FDesk.LogMessage(std::to_string(FListed.size()) + " unprinted messages are kept for the next start");
+}
+
+}  // namespace qm

@@ -1,0 +1,117 @@
+// The listed entries on their way to paper: pages and full texts handed to the printer,
+// the spooler asked until it confirms them, refused ones kept for the next try, and what
+// is left when the program ends. The one place that decides when an entry leaves the list.
+#pragma once
+
+#include <QFont>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "print/PrintJobs.h"
+#include "store/MessageStore.h"
+
+class QTimer;
+
+namespace qm {
+
+class TMessageDesk;
+
+// A message in the list: its lines and the job that carries it (0: none yet).
+struct TListedEntry {
+  std::uint64_t Key = 0;     // the queue's own number for it
+  std::int64_t StoreId = 0;  // 0: the store could not keep it
+  std::string Lines[3];
+  std::uint64_t Job = 0;
+};
+
+// A job handed to the printer whose fate the spooler has not yet told.
+struct TPendingJob {
+  std::uint64_t Key = 0;
+  std::int64_t StoreJob = 0;  // 0: the store could not keep it
+  TJobKind Kind = jkList;
+  TJobTicket Ticket;
+  std::int64_t FullTextOf = 0;  // full-text job: the message's store id
+  QString Document;             // full-text job: kept to print again after a failure
+  bool ToldUnreachable = false;
+};
+
+// A list line as shown and printed: line and paragraph separators would break it, so they
+// show as blanks.
+QString ListLineText(const std::string& line);
+
+class TPrintQueue : public QObject {
+  Q_OBJECT
+
+ public:
+  TPrintQueue(TMessageDesk& desk, std::unique_ptr<TPrintJobs> printJobs, std::chrono::milliseconds spoolPoll);
+  ~TPrintQueue() override;
+
+  TPrintJobs& PrintJobs() { return *FPrintJobs; }
+  const TPrintJobs& PrintJobs() const { return *FPrintJobs; }
+  // The list's font (pages) and the text font (full texts), as the window shows them.
+  void SetFonts(const QFont& list, const QFont& text);
+  const QFont& ListFont() const { return FListFont; }
+  const QFont& TextFont() const { return FTextFont; }
+
+  // The entries listed, oldest first, and the jobs the spooler has yet to confirm.
+  const std::vector<TListedEntry>& Listed() const { return FListed; }
+  const std::vector<TPendingJob>& PendingJobs() const { return FPendingJobs; }
+  QStringList ListedLines() const;
+
+  // At start: the list and the jobs the store kept from the last run.
+  void Restore();
+  // A new entry, after its lines were shown.
+  void Add(TListedEntry entry);
+  std::uint64_t NextKey() { return FNextKey++; }
+  // Every entry not yet in a job, and full texts refused earlier, as jobs now. Throws the
+  // printer's failure.
+  void PrintNow();
+  // Prints a page when enough entries wait for one; answers the failure, if any.
+  std::string CheckPage();
+  // The operator's "Clear": entries leave the list unprinted (the history keeps them).
+  void Clear();
+  // A full text (or any text) as a job of its own; storeId 0: none stored. Throws the
+  // printer's failure; the text is then kept for the next page.
+  void PrintText(std::int64_t storeId, const QString& document);
+  // Asks the spooler about every pending job once; a timer calls it while any is pending.
+  void FollowPendingJobs();
+  // Lets events run until every pending job is confirmed or failed, or the bound passes;
+  // answers why a job failed meanwhile, or "" (also when some are still pending).
+  QString WaitForPendingJobs(std::chrono::milliseconds bound);
+  // The end of the run: nothing printed or waited for; the store keeps what is unprinted.
+  void KeepUnprintedForNextStart();
+  void StopFollowing();
+
+ signals:
+  // Entries left the list (printed or cleared): the view shows ListedLines() again.
+  void ListChanged();
+
+ private:
+  int UnsubmittedCount() const;
+  TPendingJob FullTextJob(std::int64_t storeId, const QString& text);
+  void SubmitFullText(TPendingJob job);
+  void RetryFailedFullTexts();
+  void SubmitJob(TPendingJob job, const QString& document, const QFont& font);
+  void JobCompleted(const TPendingJob& job);
+  void JobFailed(const TPendingJob& job, const QString& reason);
+
+  TMessageDesk& FDesk;
+  std::unique_ptr<TPrintJobs> FPrintJobs;
+  QFont FListFont, FTextFont;
+  std::vector<TListedEntry> FListed;
+  std::vector<TPendingJob> FPendingJobs;
+  std::vector<TPendingJob> FFailedFullTexts;  // printed again with the next page
+  std::uint64_t FNextKey = 1;
+  QTimer* FSpoolTimer = nullptr;
+  bool FFollowing = false;  // the spooler is being asked (a job's events may call again)
+  int FJobFailures = 0;
+  QString FLastJobFailure;
+};
+
+}  // namespace qm

@@ -6,7 +6,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QUuid>
 
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -22,12 +24,18 @@ using TCupsOptions = std::vector<std::pair<QByteArray, QByteArray>>;
 TCupsOptions CupsJobOptions(const QPrinter& printer);
 
 // Hands the PDF file to queue `printer` (a "name/instance" prints to `name`) and returns
-// the spooler's job number. Throws EPrintError (TPrintJobs::RefusedText) when the spooler
-// does not answer or does not take the job.
+// the spooler's job number. The job is made first, `numbered` hears its number, and only
+// then the file follows. Throws EPrintError (TPrintJobs::RefusedText) when the spooler
+// does not answer or does not take the job; a job made but left without its file is
+// cancelled then, as it is when `numbered` throws (which is passed on).
 int SubmitToCups(const QString& printer, const QString& pdf, const QString& title,
-                 const TCupsOptions& options);
+                 const TCupsOptions& options, const QUuid& token, const std::function<void(int)>& numbered);
 
 // The state of job ticket.SpoolerJob, asked with bounded waits.
 TSpoolAnswer CupsJobState(const TJobTicket& ticket);
+
+// The job of queue `printer` whose job-uuid is `token`, asked with bounded waits. A job
+// without its page is cancelled, unless it is `sending` (its page is on the way).
+TFoundJob FindCupsJob(const QString& printer, const QUuid& token, int sending);
 
 }  // namespace qm

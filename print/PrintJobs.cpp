@@ -79,6 +79,18 @@ class TBusyGuard {
   bool& FBusy;
 };
 
+// The job being handed over is the caller's to ask about from `numbered`, but has no page yet.
+class TSendingGuard {
+ public:
+  explicit TSendingGuard(int& job) : FJob(job) { FJob = 0; }
+  ~TSendingGuard() { FJob = 0; }
+  TSendingGuard(const TSendingGuard&) = delete;
+  TSendingGuard& operator=(const TSendingGuard&) = delete;
+
+ private:
+  int& FJob;
+};
+
 }  // namespace
 
 QString TextJobDocument(const QString& text) {
@@ -152,7 +164,8 @@ void TPrintJobs::SetOutputFile(const QString& path) {
   FOutputFile = path;
 }
 
-TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const QString& title) {
+TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const QString& title,
+                                 const QUuid& token, const TNumbered& numbered) {
   if (FBusy) throw EPrintError(InProgressText.toStdString());
 
   // The open job keeps its printer, whatever is chosen while it spools.
@@ -165,20 +178,21 @@ TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const Q
   }
 
   TBusyGuard busy(FBusy);
+  const TSendingGuard sending(FSendingJob);
   FLastArchived.clear();
   if (!FOutputFile.isEmpty()) {
     PrintToPdf(*printer, FOutputFile, text, font, title);
-    return TJobTicket{FOutputFile, 0};
+    return TJobTicket{FOutputFile, 0, token};
   }
   if (!FOutputFolder.isEmpty()) {
     const QString file = NewFolderPdf();
     PrintToPdf(*printer, file, text, font, title);
-    return TJobTicket{file, 0};
+    return TJobTicket{file, 0, token};
   }
   if (WritesFile(*printer)) {
     PrepareJob(*printer, title);
     LayOut(*printer, text, JobFont(font));
-    return TJobTicket{printer->outputFileName(), 0};
+    return TJobTicket{printer->outputFileName(), 0, token};
   }
 #ifdef QM_HAVE_CUPS
   // Qt's own CUPS engine does not say when the spooler refuses a job: the pages go to a
@@ -186,15 +200,22 @@ TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const Q
   QTemporaryFile pdf(QDir::tempPath() + QStringLiteral("/quillmark-job-XXXXXX.pdf"));
   if (!pdf.open()) throw EPrintError(NotValidText.toStdString());
   PrintToPdf(*printer, pdf.fileName(), text, font, title);
-  TJobTicket ticket{printer->printerName(),
-                    SubmitToCups(printer->printerName(), pdf.fileName(), title, CupsJobOptions(*printer))};
+  TJobTicket ticket{printer->printerName(), 0, token};
+  ticket.SpoolerJob =
+      SubmitToCups(ticket.Printer, pdf.fileName(), title, CupsJobOptions(*printer), token, [&](int job) {
+        FSendingJob = job;
+        if (!numbered) return;
+        TJobTicket numberedTicket = ticket;
+        numberedTicket.SpoolerJob = job;
+        numbered(numberedTicket);
+      });
   Archive(pdf.fileName(), ticket.SpoolerJob, *printer, text, font, title);
   return ticket;
 #else
   Archive(QString(), 0, *printer, text, font, title);
   PrepareJob(*printer, title);
   LayOut(*printer, text, JobFont(font));
-  return TJobTicket{printer->printerName(), 0};
+  return TJobTicket{printer->printerName(), 0, token};
 #endif
 }
 
@@ -236,11 +257,28 @@ void TPrintJobs::Archive(const QString& pdf, int spoolerJob, const QPrinter& set
 
 TSpoolAnswer TPrintJobs::JobState(const TJobTicket& ticket) const {
   if (ticket.SpoolerJob == 0) return TSpoolAnswer{ssCompleted, {}};
+  if (ticket.SpoolerJob == FSendingJob) return TSpoolAnswer{ssPending, SendingText};
 #ifdef QM_HAVE_CUPS
   return CupsJobState(ticket);
 #else
   return TSpoolAnswer{ssFailed,
                       QStringLiteral("no print spooler to ask about job %1").arg(ticket.SpoolerJob)};
+#endif
+}
+
+TFoundJob TPrintJobs::FindJob(const QString& printer, const QUuid& token) const {
+  if (token.isNull()) return TFoundJob{fsCannotTell, {}, {}, QStringLiteral("the job carries no token")};
+  // A job written to a PDF file was done when PrintText returned; no spooler keeps it.
+  if (printer.isEmpty() || QDir::isAbsolutePath(printer))
+    return TFoundJob{fsCannotTell, {}, {}, QStringLiteral("%1 is a file, not a print queue").arg(printer)};
+#ifdef QM_HAVE_CUPS
+  TFoundJob found = FindCupsJob(printer, token, FSendingJob);
+  if (found.State == fsFound && found.Ticket.SpoolerJob == FSendingJob)
+    found.Answer = TSpoolAnswer{ssPending, SendingText};
+  return found;
+#else
+  (void)printer;
+  return TFoundJob{fsCannotTell, {}, {}, QStringLiteral("no print spooler keeps jobs here")};
 #endif
 }
 

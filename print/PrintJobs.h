@@ -4,10 +4,12 @@
 #include <QFont>
 #include <QString>
 #include <QStringList>
+#include <QUuid>
 
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 class QPrinter;
 
@@ -34,16 +36,39 @@ struct TPrintStats {
 // What the spooler took: the printer and its job number. SpoolerJob 0: no spooler to ask
 // (a PDF file, or a platform without one); the engine's own result decided.
 struct TJobTicket {
+  TJobTicket() = default;
+  TJobTicket(QString printer, int spoolerJob, QUuid token = {})
+      : Printer(std::move(printer)), SpoolerJob(spoolerJob), Token(token) {}
+
   QString Printer;  // the queue, or the PDF file written
   int SpoolerJob = 0;
+  QUuid Token;  // the one PrintText was given, if any
 };
 
 enum TSpoolState { ssPending, ssCompleted, ssFailed, ssUnreachable };
 struct TSpoolAnswer {
+  TSpoolAnswer() = default;
+  TSpoolAnswer(TSpoolState state, QString reason) : State(state), Reason(std::move(reason)) {}
+
   TSpoolState State = ssPending;
   // Why failed or unreachable, in the operator's words; while pending, what the spooler
   // says about the job, if anything.
   QString Reason;
+};
+
+// What the spooler knows of the job that carries a token (TPrintJobs::FindJob).
+enum TFindState {
+  fsFound,        // Ticket and Answer say which job and how it stands
+  fsNotFound,     // no job carries it: the page never reached the spooler, or (without
+                  // job history) it did and the spooler has forgotten it since
+  fsUnreachable,  // no answer: ask again later
+  fsCannotTell,   // no spooler keeps jobs there (a PDF file, a platform without CUPS)
+};
+struct TFoundJob {
+  TFindState State = fsNotFound;
+  TJobTicket Ticket;    // fsFound: the job
+  TSpoolAnswer Answer;  // fsFound: as JobState(Ticket) says
+  QString Reason;       // fsUnreachable, fsCannotTell: why
 };
 
 // The document of a text job: one empty line, then the text.
@@ -63,6 +88,8 @@ class TPrintJobs {
   static inline const QString InProgressText = QStringLiteral("Printing in progress");
   // Followed by ": " and the spooler's own words.
   static inline const QString RefusedText = QStringLiteral("The print spooler refused the job");
+  // The pending reason of the job being handed over, asked about from `numbered`.
+  static inline const QString SendingText = QStringLiteral("its page is being handed to the spooler");
 
   // QPrinterInfo's names in the order the system enumerates them.
   static QStringList InstalledPrinters();
@@ -112,17 +139,29 @@ class TPrintJobs {
   // The copy the last job left in the archive, or "".
   QString LastArchived() const { return FLastArchived; }
 
+  // Called with the spooler's job number before the page is handed over, so that the caller
+  // can keep the number first: a kill after that point leaves a number to ask about, a kill
+  // before it a job without a page. A throw from it cancels that job and leaves PrintText.
+  using TNumbered = std::function<void(const TJobTicket&)>;
+
   // Prints `text` as one job: every CR, CR LF or LF ends a line (a break at the very end
   // starts no further line); a line wider than the page continues on the next printed
   // lines, indented by four blanks. Throws EPrintError, also when the spooler refuses the
   // job (RefusedText). With CUPS the job is rendered to a PDF file and handed to the
   // spooler, whose job number the ticket carries; a spooler that does not answer within
   // about ten seconds counts as refusing. Elsewhere the printer's own engine prints it.
-  TJobTicket PrintText(const QString& text, const QFont& font, const QString& title = JobTitle);
+  // A non-null `token` goes with the job to the spooler (its job-uuid), where FindJob finds
+  // it again; `numbered` is called only for a job that goes to a spooler.
+  TJobTicket PrintText(const QString& text, const QFont& font, const QString& title = JobTitle,
+                       const QUuid& token = {}, const TNumbered& numbered = {});
   // Asks the spooler how the job stands; bounded to about 1.5 seconds. SpoolerJob 0 is
   // ssCompleted. A spooler that does not answer is ssUnreachable: its jobs may come back
-  // when it is started again, so the job is not yet lost.
+  // when it is started again, so the job is not yet lost. A job that was given a number but
+  // never its page (the program was killed in between) is cancelled and ssFailed.
   TSpoolAnswer JobState(const TJobTicket& ticket) const;
+  // The job on queue `printer` that carries `token`, for a job whose number was never kept.
+  // Bounded to about 4 seconds. A job found without its page is cancelled (as by JobState).
+  TFoundJob FindJob(const QString& printer, const QUuid& token) const;
   bool Busy() const { return FBusy; }
   TPrintStats LastJob() const { return FLastJob; }
 
@@ -156,6 +195,8 @@ class TPrintJobs {
   QString FArchiveFolder;
   QString FLastArchived;
   bool FBusy = false;
+  // The job PrintText is handing over (from its number on), else 0.
+  int FSendingJob = 0;
   TPrintStats FLastJob;
 };
 

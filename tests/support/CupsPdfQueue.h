@@ -4,6 +4,7 @@
 
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 namespace qm::test {
 
@@ -24,11 +25,52 @@ int JobPdfCount(int id, const QString& folder = CupsPdfFolder);
 // Runs scripts/cups-pdf-queue.sh (start, halt ...) of the source tree in QM_SOURCE_DIR;
 // throws when it fails.
 void CupsPdfQueueScript(const QString& command);
+void CupsPdfQueueScript(const QStringList& arguments);
 
 // The newest completed job's PDF file, or "" when there is none.
 QString NewestCompletedJobPdf(const QString& queue = CupsPdfQueue, const QString& folder = CupsPdfFolder);
 
 // The job-name attribute of job `id`, asked with ipptool; throws when ipptool fails.
 QString JobName(int id, const QString& queue = CupsPdfQueue);
+
+// Ids of every job the spooler still knows on `queue`, whatever its state (lpstat -W all).
+QSet<int> KnownJobIds(const QString& queue = CupsPdfQueue);
+
+// A queue of one test's own on the suite's cupsd, printing into the same PDF folder
+// (`cups-pdf-queue.sh add`): a test that stops, rejects or purges it leaves Quillmark-PDF
+// to the other tests using it meanwhile. Removed with its jobs when it goes.
+class TOwnQueue {
+ public:
+  explicit TOwnQueue(const QString& tag);
+  ~TOwnQueue();
+  TOwnQueue(const TOwnQueue&) = delete;
+  TOwnQueue& operator=(const TOwnQueue&) = delete;
+  const QString& Name() const { return FName; }
+
+ private:
+  QString FName;
+};
+
+// A cupsd.conf directive set with cupsctl until Restore, or until it goes (also when the
+// test fails), then put back as it was; one that was not set gets `defaultValue`. Each
+// change restarts cupsd: both wait until it answers again.
+class TCupsdDirective {
+ public:
+  TCupsdDirective(const QString& name, const QString& value, const QString& defaultValue);
+  // Throws when cupsctl fails; the destructor can only say so on standard error.
+  void Restore();
+  ~TCupsdDirective();
+  TCupsdDirective(const TCupsdDirective&) = delete;
+  TCupsdDirective& operator=(const TCupsdDirective&) = delete;
+
+ private:
+  QString FName, FOld, FDefault;
+  bool FRestored = false;
+};
+
+// Runs `program` until it ends; true when it was killed by SIGKILL (its own raise). Its
+// standard output goes to `output`.
+bool RunsUntilKilled(const QString& program, const QStringList& arguments, QString& output,
+                     int timeoutMs = 60000);
 
 }  // namespace qm::test

@@ -1,0 +1,158 @@
+// Exactly once through the real CUPS spooler: jobs found again by their token after the
+// program was killed at the points between the spooler taking a page and its number
+// being kept. Each test prints to a queue of its own on the suite's cupsd.
+#include "print/PrintJobs.h"
+#include "tests/support/CupsPdfQueue.h"
+#include "tests/support/PdfTools.h"
+#include "tests/support/SpoolWait.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace qm {
+namespace {
+
+using test::WaitWhile;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+const QString Page = TextJobDocument(QStringLiteral("NWS warning for the county"));
+
+class CupsOnceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const QString missing = test::MissingPopplerTools();
+    if (!missing.isEmpty()) GTEST_SKIP() << missing.toStdString();
+    ASSERT_TRUE(FTemp.isValid());
+    // Job files of our own, and those a killed child leaves, are made here.
+    FOldTemp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(FTemp.path()));
+    FQueue = std::make_unique<test::TOwnQueue>(QStringLiteral("once"));
+    FJobs = std::make_unique<TPrintJobs>(TPrinterList{{FQueue->Name()}, {}});
+    FJobs->SelectPrinter(0);
+  }
+  void TearDown() override {
+    FJobs.reset();
+    FQueue.reset();
+    qputenv("TMPDIR", FOldTemp);
+  }
+  const QString& Queue() const { return FQueue->Name(); }
+
+  QTemporaryDir FTemp;
+  QByteArray FOldTemp;
+  std::unique_ptr<test::TOwnQueue> FQueue;
+  std::unique_ptr<TPrintJobs> FJobs;
+};
+
+TEST_F(CupsOnceTest, AJobIsFoundByItsTokenWhilePendingAndOnceCompleted) {
+  test::RunTool(QStringLiteral("cupsdisable"), {Queue()});
+  const QUuid token = QUuid::createUuid();
+  int numberedAs = 0;
+  const TJobTicket ticket =
+      FJobs->PrintText(Page, QFont(), TPrintJobs::JobTitle, token, [&](const TJobTicket& numbered) {
+        numberedAs = numbered.SpoolerJob;
+        // The spooler has the job, not yet its page; asking about it leaves it so.
+        const TFoundJob early = FJobs->FindJob(Queue(), token);
+        EXPECT_EQ(early.Ticket.SpoolerJob, numbered.SpoolerJob);
+        EXPECT_EQ(early.Answer.State, ssPending);
+        EXPECT_EQ(FJobs->JobState(numbered).Reason, TPrintJobs::SendingText);
+      });
+  ASSERT_GT(ticket.SpoolerJob, 0);
+  EXPECT_EQ(numberedAs, ticket.SpoolerJob);
+  EXPECT_EQ(ticket.Token, token);
+
+  const TFoundJob pending = FJobs->FindJob(Queue(), token);
+  ASSERT_EQ(pending.State, fsFound) << pending.Reason.toStdString();
+  EXPECT_EQ(pending.Ticket.SpoolerJob, ticket.SpoolerJob);
+  EXPECT_EQ(pending.Ticket.Printer, Queue());
+  EXPECT_EQ(pending.Answer.State, ssPending);
+
+  test::RunTool(QStringLiteral("cupsenable"), {Queue()});
+  ASSERT_EQ(WaitWhile(*FJobs, ticket, {ssPending}).State, ssCompleted);
+  const TFoundJob completed = FJobs->FindJob(Queue(), token);
+  ASSERT_EQ(completed.State, fsFound) << completed.Reason.toStdString();
+  EXPECT_EQ(completed.Ticket.SpoolerJob, ticket.SpoolerJob);
+  EXPECT_EQ(completed.Answer.State, ssCompleted);
+  // The operator still sees the title, and one page came out.
+  EXPECT_EQ(test::JobName(ticket.SpoolerJob, Queue()), TPrintJobs::JobTitle);
+  EXPECT_EQ(test::JobPdfCount(ticket.SpoolerJob), 1);
+}
+
+TEST_F(CupsOnceTest, WhereNoJobCarriesTheTokenTheAnswerSaysWhy) {
+  struct Case {
+    const char* name;
+    QString printer;
+    QUuid token;
+    TFindState state;
+  } const cases[] = {
+      {"a token no job carries", Queue(), QUuid::createUuid(), fsNotFound},
+      {"no token", Queue(), QUuid(), fsCannotTell},
+      {"a PDF file, no queue", QStringLiteral("/tmp/quillmark-page.pdf"), QUuid::createUuid(), fsCannotTell},
+      {"a queue removed since", Queue() + QStringLiteral("-gone"), QUuid::createUuid(), fsCannotTell},
+  };
+  // One job on the queue, so that "not found" is not only an empty queue.
+  ASSERT_GT(FJobs->PrintText(Page, QFont(), TPrintJobs::JobTitle, QUuid::createUuid()).SpoolerJob, 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TFoundJob found = FJobs->FindJob(c.printer, c.token);
+    EXPECT_EQ(found.State, c.state) << found.Reason.toStdString();
+    EXPECT_EQ(found.Ticket.SpoolerJob, 0);
+    EXPECT_EQ(found.Reason.isEmpty(), c.state == fsNotFound) << found.Reason.toStdString();
+  }
+}
+
+// A real kill (SIGKILL, raised by the child at the point) between the spooler taking the
+// job and the number being kept. Found again by the token, or asked about by the number the
+// callback kept: a job without its page is cancelled and counts as failed (print it again),
+// a job with its page is followed until it prints, once.
+TEST_F(CupsOnceTest, AJobOfAKilledProgramIsFoundAndPrintsOnce) {
+  struct Case {
+    const char* name;
+    const char* killedAt;
+    bool byToken;  // else by the number the callback was given
+    TSpoolState end;
+    int pdfs;
+  } const cases[] = {
+      {"killed before the page, found by token", "numbered", true, ssFailed, 0},
+      {"killed before the page, asked by number", "numbered", false, ssFailed, 0},
+      {"killed after the page, found by token", "handed", true, ssCompleted, 1},
+  };
+  const QString child = QDir(QStringLiteral(QM_KILL_CHILD_DIR)).filePath(QStringLiteral("print_kill_child"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QUuid token = QUuid::createUuid();
+    QString said;
+    ASSERT_TRUE(test::RunsUntilKilled(
+        child, {Queue(), token.toString(QUuid::WithoutBraces), QString::fromLatin1(c.killedAt)}, said));
+    const int number = said.trimmed().section(QLatin1Char(' '), 1).toInt();
+    ASSERT_GT(number, 0) << said.toStdString();
+
+    TJobTicket ticket{Queue(), number, token};
+    TSpoolAnswer answer;
+    if (c.byToken) {
+      const TFoundJob found = FJobs->FindJob(Queue(), token);
+      ASSERT_EQ(found.State, fsFound) << found.Reason.toStdString();
+      EXPECT_EQ(found.Ticket.SpoolerJob, number);
+      answer = found.Answer;
+    } else {
+      answer = FJobs->JobState(ticket);
+    }
+    if (c.end == ssFailed) {
+      EXPECT_EQ(answer.State, ssFailed);
+      EXPECT_THAT(answer.Reason.toStdString(), HasSubstr("never received its page"));
+      // Cancelled, so it cannot print later either.
+      EXPECT_THAT(FJobs->JobState(ticket).Reason.toStdString(), HasSubstr("was cancelled"));
+    } else {
+      EXPECT_EQ(WaitWhile(*FJobs, ticket, {ssPending}).State, ssCompleted);
+    }
+    EXPECT_EQ(test::JobPdfCount(number), c.pdfs);
+  }
+}
+
+}  // namespace
+}  // namespace qm

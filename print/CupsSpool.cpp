@@ -1,5 +1,6 @@
 #include "print/CupsSpool.h"
 
+#include "print/CupsEvents.h"
 #include "print/CupsIpp.h"
 
 #include <QPageLayout>
@@ -107,6 +108,26 @@ TSpoolAnswer AnswerFor(const TCupsConnection& connection, const TJobTicket& tick
   }
 }
 
+// A job the spooler no longer knows (no job history, a purge, a lost spool folder) ended as
+// its events say. Without a word on it, it counts as failed: a page printed again is
+// better than a page lost.
+TSpoolAnswer ForgottenJob(const TCupsConnection& connection, const TJobTicket& ticket, TCupsJobEnds& ends) {
+  switch (ends.EndOf(connection, ticket.SpoolerJob)) {
+    case IPP_JSTATE_COMPLETED:
+      return TSpoolAnswer{
+          ssCompleted,
+          JobName(ticket) + QStringLiteral(" completed; the print spooler has forgotten it since")};
+    case IPP_JSTATE_CANCELED:
+      return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" was cancelled and removed")};
+    case IPP_JSTATE_ABORTED:
+      return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" was aborted and removed")};
+    default:
+      return TSpoolAnswer{
+          ssFailed,
+          QStringLiteral("the print spooler forgot %1 without a word on how it ended").arg(JobName(ticket))};
+  }
+}
+
 // What a job answer needs to be told.
 const char* const JobAttributes[] = {
     "job-id", "job-uuid", "job-state", "job-state-message", "job-state-reasons", "number-of-documents"};
@@ -146,9 +167,12 @@ TCupsOptions CupsJobOptions(const QPrinter& printer) {
 }
 
 int SubmitToCups(const QString& printer, const QString& pdf, const QString& title,
-                 const TCupsOptions& options, const QUuid& token, const std::function<void(int)>& numbered) {
+                 const TCupsOptions& options, const QUuid& token, const std::function<void(int)>& numbered,
+                 TCupsJobEnds& ends) {
   const TCupsConnection connection(SubmitConnectMs, SubmitIoSeconds);
   if (!connection.Http()) Refuse(connection.Error());
+  // Heard before the job exists, so that its end is heard even if the spooler forgets it.
+  ends.Watch(connection);
 
   // The job first, its page second: the number is out (and kept by the caller) before
   // anything can print, so no kill leaves a printed page without a number to ask about.
@@ -193,7 +217,7 @@ int SubmitToCups(const QString& printer, const QString& pdf, const QString& titl
   return job;
 }
 
-TSpoolAnswer CupsJobState(const TJobTicket& ticket) {
+TSpoolAnswer CupsJobState(const TJobTicket& ticket, TCupsJobEnds& ends) {
   const TCupsConnection connection(StateConnectMs, StateIoSeconds);
   if (!connection.Http()) return TSpoolAnswer{ssUnreachable, connection.Error()};
 
@@ -205,8 +229,7 @@ TSpoolAnswer CupsJobState(const TJobTicket& ticket) {
   if (!response.get()) return TSpoolAnswer{ssUnreachable, failure};
 
   if (ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND)
-    return TSpoolAnswer{ssFailed,
-                        QStringLiteral("the print spooler no longer knows %1").arg(JobName(ticket))};
+    return ForgottenJob(connection, ticket, ends);
   const std::vector<TIppGroup> jobs = Groups(response.get(), IPP_TAG_JOB);
   if (!Succeeded(response.get()) || jobs.empty() || !Find(jobs.front(), "job-state"))
     return TSpoolAnswer{

@@ -16,6 +16,8 @@ class QPrinter;
 
 namespace qm {
 
+class TCupsJobEnds;
+
 using TCupsOptions = std::vector<std::pair<QByteArray, QByteArray>>;
 
 // The job options the printer's set-up stands for: paper, copies, sides, orientation,
@@ -27,12 +29,15 @@ TCupsOptions CupsJobOptions(const QPrinter& printer);
 // the spooler's job number. The job is made first, `numbered` hears its number, and only
 // then the file follows. Throws EPrintError (TPrintJobs::RefusedText) when the spooler
 // does not answer or does not take the job; a job made but left without its file is
-// cancelled then, as it is when `numbered` throws (which is passed on).
+// cancelled then, as it is when `numbered` throws (which is passed on). `ends` is made to
+// watch before the job is made.
 int SubmitToCups(const QString& printer, const QString& pdf, const QString& title,
-                 const TCupsOptions& options, const QUuid& token, const std::function<void(int)>& numbered);
+                 const TCupsOptions& options, const QUuid& token, const std::function<void(int)>& numbered,
+                 TCupsJobEnds& ends);
 
-// The state of job ticket.SpoolerJob, asked with bounded waits.
-TSpoolAnswer CupsJobState(const TJobTicket& ticket);
+// The state of job ticket.SpoolerJob, asked with bounded waits; `ends` tells how a job the
+// spooler has forgotten ended.
+TSpoolAnswer CupsJobState(const TJobTicket& ticket, TCupsJobEnds& ends);
 
 // The job of queue `printer` whose job-uuid is `token`, asked with bounded waits. A job
 // without its page is cancelled, unless it is `sending` (its page is on the way).

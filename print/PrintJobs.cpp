@@ -3,6 +3,7 @@
 #include "print/PdfArchive.h"
 
 #ifdef QM_HAVE_CUPS
+#include "print/CupsEvents.h"
 #include "print/CupsSpool.h"
 #endif
 
@@ -117,6 +118,9 @@ TPrintJobs::TPrintJobs(TPrinterList printers)
     : ProcessEvents([] { QCoreApplication::processEvents(); }),
       FPrinters(std::move(printers)),
       FPdf(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
+#ifdef QM_HAVE_CUPS
+  FJobEnds = std::make_unique<TCupsJobEnds>();
+#endif
   // Made once: a new QPrinter asks the spooler for its default printer, without a bound.
   FPdf->setOutputFormat(QPrinter::PdfFormat);
   MakeCurrent(FPrinters.DefaultName);
@@ -201,14 +205,16 @@ TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const Q
   if (!pdf.open()) throw EPrintError(NotValidText.toStdString());
   PrintToPdf(*printer, pdf.fileName(), text, font, title);
   TJobTicket ticket{printer->printerName(), 0, token};
-  ticket.SpoolerJob =
-      SubmitToCups(ticket.Printer, pdf.fileName(), title, CupsJobOptions(*printer), token, [&](int job) {
+  ticket.SpoolerJob = SubmitToCups(
+      ticket.Printer, pdf.fileName(), title, CupsJobOptions(*printer), token,
+      [&](int job) {
         FSendingJob = job;
         if (!numbered) return;
         TJobTicket numberedTicket = ticket;
         numberedTicket.SpoolerJob = job;
         numbered(numberedTicket);
-      });
+      },
+      *FJobEnds);
   Archive(pdf.fileName(), ticket.SpoolerJob, *printer, text, font, title);
   return ticket;
 #else
@@ -259,7 +265,7 @@ TSpoolAnswer TPrintJobs::JobState(const TJobTicket& ticket) const {
   if (ticket.SpoolerJob == 0) return TSpoolAnswer{ssCompleted, {}};
   if (ticket.SpoolerJob == FSendingJob) return TSpoolAnswer{ssPending, SendingText};
 #ifdef QM_HAVE_CUPS
-  return CupsJobState(ticket);
+  return CupsJobState(ticket, *FJobEnds);
 #else
   return TSpoolAnswer{ssFailed,
                       QStringLiteral("no print spooler to ask about job %1").arg(ticket.SpoolerJob)};

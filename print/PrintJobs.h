@@ -15,6 +15,8 @@ class QPrinter;
 
 namespace qm {
 
+class TCupsJobEnds;
+
 // A failed print operation; what() is the text the operator sees.
 class EPrintError : public std::runtime_error {
  public:
@@ -154,10 +156,13 @@ class TPrintJobs {
   // it again; `numbered` is called only for a job that goes to a spooler.
   TJobTicket PrintText(const QString& text, const QFont& font, const QString& title = JobTitle,
                        const QUuid& token = {}, const TNumbered& numbered = {});
-  // Asks the spooler how the job stands; bounded to about 1.5 seconds. SpoolerJob 0 is
+  // Asks the spooler how the job stands; bounded to about 2 seconds. SpoolerJob 0 is
   // ssCompleted. A spooler that does not answer is ssUnreachable: its jobs may come back
   // when it is started again, so the job is not yet lost. A job that was given a number but
-  // never its page (the program was killed in between) is cancelled and ssFailed.
+  // never its page (the program was killed in between) is cancelled and ssFailed. A job the
+  // spooler no longer knows (no job history, purged) is ssCompleted when the spooler's
+  // events say it completed, ssFailed when they say it was cancelled or aborted, and
+  // ssFailed too (printed again rather than lost) when no event of it is left.
   TSpoolAnswer JobState(const TJobTicket& ticket) const;
   // The job on queue `printer` that carries `token`, for a job whose number was never kept.
   // Bounded to about 4 seconds. A job found without its page is cancelled (as by JobState).
@@ -197,6 +202,10 @@ class TPrintJobs {
   bool FBusy = false;
   // The job PrintText is handing over (from its number on), else 0.
   int FSendingJob = 0;
+#ifdef QM_HAVE_CUPS
+  // How the jobs ended that the spooler forgets; asked from JobState.
+  std::unique_ptr<TCupsJobEnds> FJobEnds;
+#endif
   TPrintStats FLastJob;
 };
 

@@ -6,10 +6,13 @@
 #include "tests/support/PdfTools.h"
 #include "tests/support/SpoolWait.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <memory>
+#include <optional>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -151,6 +154,83 @@ TEST_F(CupsOnceTest, AJobOfAKilledProgramIsFoundAndPrintsOnce) {
       EXPECT_EQ(WaitWhile(*FJobs, ticket, {ssPending}).State, ssCompleted);
     }
     EXPECT_EQ(test::JobPdfCount(number), c.pdfs);
+  }
+}
+
+// Waits until the spooler lists job `id` of `queue` as completed (with job history on).
+bool CompletesWithHistory(int id, const QString& queue) {
+  const QDeadlineTimer deadline(60000);
+  while (!test::CompletedJobIds(queue).contains(id)) {
+    if (deadline.hasExpired()) return false;
+    QThread::msleep(100);
+  }
+  return true;
+}
+
+// A job the spooler no longer knows ended as the spooler said when it ended: completed and
+// forgotten (no job history, purged after it printed) is not a failure; cancelled, also
+// when purged before it printed, is. Asked only once the spooler has forgotten the job,
+// by this program or by a new one (a restart: the subscription of the one before is used).
+TEST_F(CupsOnceTest, AJobTheSpoolerForgetsCountsAsItEnded) {
+  enum TDone { Prints, PurgedAfterPrinting, PurgedBeforePrinting, Cancelled };
+  struct Case {
+    const char* name;
+    bool historyOff;
+    TDone done;
+    bool askedByANewProgram;
+    TSpoolState state;
+    const char* reason;
+    int pdfs;
+  } const cases[] = {
+      {"purged after it printed (cancel -a -x)", false, PurgedAfterPrinting, false, ssCompleted,
+       "completed; the print spooler has forgotten it since", 1},
+      {"purged after it printed, asked after a restart", false, PurgedAfterPrinting, true, ssCompleted,
+       "completed; the print spooler has forgotten it since", 1},
+      {"purged before it printed (cancel -a -x)", false, PurgedBeforePrinting, false, ssFailed,
+       "was cancelled and removed", 0},
+      {"history off, printed", true, Prints, false, ssCompleted,
+       "completed; the print spooler has forgotten it since", 1},
+      {"history off, printed, asked after a restart", true, Prints, true, ssCompleted,
+       "completed; the print spooler has forgotten it since", 1},
+      {"history off, cancelled (cancel N)", true, Cancelled, false, ssFailed, "was cancelled and removed", 0},
+  };
+  for (const bool historyOff : {false, true}) {
+    std::optional<test::TCupsdDirective> history;
+    if (historyOff)
+      history.emplace(QStringLiteral("PreserveJobHistory"), QStringLiteral("No"), QStringLiteral("Yes"));
+    for (const Case& c : cases) {
+      if (c.historyOff != historyOff) continue;
+      SCOPED_TRACE(c.name);
+      const bool held = c.done == PurgedBeforePrinting || c.done == Cancelled;
+      if (held) test::RunTool(QStringLiteral("cupsdisable"), {Queue()});
+      const TJobTicket ticket = FJobs->PrintText(Page, QFont(), TPrintJobs::JobTitle, QUuid::createUuid());
+      ASSERT_GT(ticket.SpoolerJob, 0);
+      const int id = ticket.SpoolerJob;
+      switch (c.done) {
+        case Prints:  // and is forgotten at once: nothing to wait on but the PDF
+          ASSERT_TRUE(test::WaitForJobPdf(id, 60000)) << "job " << id << " never printed";
+          break;
+        case PurgedAfterPrinting:
+          ASSERT_TRUE(CompletesWithHistory(id, Queue())) << "job " << id << " never completed";
+          test::RunTool(QStringLiteral("cancel"), {QStringLiteral("-a"), QStringLiteral("-x"), Queue()});
+          break;
+        case PurgedBeforePrinting:
+          test::RunTool(QStringLiteral("cancel"), {QStringLiteral("-a"), QStringLiteral("-x"), Queue()});
+          break;
+        case Cancelled:
+          test::RunTool(QStringLiteral("cancel"), {QString::number(id)});
+          break;
+      }
+      if (held) test::RunTool(QStringLiteral("cupsenable"), {Queue()});
+      ASSERT_TRUE(test::WaitUntilForgotten(id, Queue(), 60000)) << "the spooler still knows job " << id;
+
+      const TPrintJobs restarted(TPrinterList{{Queue()}, {}});
+      const TSpoolAnswer answer = (c.askedByANewProgram ? restarted : *FJobs).JobState(ticket);
+      EXPECT_EQ(answer.State, c.state);
+      EXPECT_THAT(answer.Reason.toStdString(), HasSubstr(c.reason));
+      EXPECT_EQ(test::JobPdfCount(id), c.pdfs);
+    }
+    if (history) history->Restore();
   }
 }
 

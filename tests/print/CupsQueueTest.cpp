@@ -197,8 +197,10 @@ TEST_F(CupsFaultTest, AJobTheSpoolerDropsIsFailed) {
 
   const TSpoolAnswer unknown = FJobs.JobState(TJobTicket{test::CupsPdfQueue, INT_MAX});
   EXPECT_EQ(unknown.State, ssFailed);
+  // Never made, so no word of its end: printed again rather than taken as printed.
   EXPECT_EQ(unknown.Reason,
-            QStringLiteral("the print spooler no longer knows job %1 on Quillmark-PDF").arg(INT_MAX));
+            QStringLiteral("the print spooler forgot job %1 on Quillmark-PDF without a word on how it ended")
+                .arg(INT_MAX));
   EXPECT_EQ(FJobs.JobState(TJobTicket{QStringLiteral("/tmp/x.pdf"), 0}).State, ssCompleted);
 }
 

@@ -103,6 +103,24 @@ QSet<int> KnownJobIds(const QString& queue) {
   return JobIds(QStringLiteral("all"), queue);
 }
 
+bool WaitUntilForgotten(int id, const QString& queue, int timeoutMs) {
+  const QDeadlineTimer deadline(timeoutMs);
+  while (KnownJobIds(queue).contains(id)) {
+    if (deadline.hasExpired()) return false;
+    QThread::msleep(100);
+  }
+  return true;
+}
+
+bool WaitForJobPdf(int id, int timeoutMs, const QString& queue) {
+  const QDeadlineTimer deadline(timeoutMs);
+  while (JobPdf(id).isEmpty() || JobIds(QStringLiteral("not-completed"), queue).contains(id)) {
+    if (deadline.hasExpired()) return false;
+    QThread::msleep(100);
+  }
+  return true;
+}
+
 TOwnQueue::TOwnQueue(const QString& tag)
     : FName(QStringLiteral("%1-%2-%3").arg(CupsPdfQueue, tag).arg(QCoreApplication::applicationPid())) {
   CupsPdfQueueScript({QStringLiteral("add"), FName});

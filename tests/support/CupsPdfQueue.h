@@ -35,6 +35,11 @@ QString JobName(int id, const QString& queue = CupsPdfQueue);
 
 // Ids of every job the spooler still knows on `queue`, whatever its state (lpstat -W all).
 QSet<int> KnownJobIds(const QString& queue = CupsPdfQueue);
+// Waits until the spooler no longer knows job `id`; false at the deadline.
+bool WaitUntilForgotten(int id, const QString& queue, int timeoutMs);
+// Waits until cups-pdf has written job `id` and the spooler has let it go (its file is
+// whole then); false at the deadline.
+bool WaitForJobPdf(int id, int timeoutMs, const QString& queue = CupsPdfQueue);
 
 // A queue of one test's own on the suite's cupsd, printing into the same PDF folder
 // (`cups-pdf-queue.sh add`): a test that stops, rejects or purges it leaves Quillmark-PDF

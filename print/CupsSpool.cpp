@@ -271,3 +271,102 @@ TFoundJob FindCupsJob(const QString& printer, const QUuid& token, int sending) {
 }
 
 }  // namespace qm
+
+namespace qm {
+
+namespace {
+
+// cupsd's own words for a queue paused or rejecting without a reason given: the state
+// says as much already.
+bool SaysOnlyTheState(const QString& message) {
+  return message.isEmpty() || message.compare(QLatin1String("Paused"), Qt::CaseInsensitive) == 0 ||
+         message.compare(QLatin1String("Rejecting Jobs"), Qt::CaseInsensitive) == 0;
+}
+
+// The operator's lines for what the queue's state holds back.
+QStringList Problems(const QString& printer, const TPrinterState& state, const QStringList& reasons) {
+  QStringList lines;
+  const QString name = QStringLiteral("The printer %1 ").arg(printer);
+  // One message for the queue: it goes with the first problem it may explain.
+  QString words = SaysOnlyTheState(state.Message) ? QString() : QStringLiteral(": ") + state.Message;
+  if (state.Paused) {
+    lines << name + QStringLiteral("is paused") + words;
+    words.clear();
+  } else if (state.Stopped) {
+    if (words.isEmpty() && !reasons.isEmpty())
+      words = QStringLiteral(": ") + reasons.join(QStringLiteral(", "));
+    lines << name + QStringLiteral("has stopped") + words;
+    words.clear();
+  }
+  if (state.Rejecting) lines << name + QStringLiteral("is not accepting jobs") + words;
+  if (state.HeldJobs > 0)
+    lines << name + QStringLiteral("is holding %1 %2")
+                        .arg(state.HeldJobs)
+                        .arg(state.HeldJobs == 1 ? "job" : "jobs");
+  return lines;
+}
+
+}  // namespace
+
+TPrinterState CupsPrinterState(const QString& printer) {
+  TPrinterState state;
+  state.CanTell = true;
+  const QString cannotAsk = QStringLiteral("The printer %1 cannot be asked: ").arg(printer);
+  const TCupsConnection connection(StateConnectMs, StateIoSeconds);
+  if (!connection.Http()) {
+    state.Problems << cannotAsk + connection.Error();
+    return state;
+  }
+
+  const QByteArray resource = QueueResource(printer);
+  const TIpp request(NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", resource));
+  static const char* const wanted[] = {"printer-state", "printer-state-reasons", "printer-state-message",
+                                       "printer-is-accepting-jobs"};
+  ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr,
+                wanted);
+  QString failure;
+  const TIpp response(Exchange(connection, request.get(), resource, QString(), failure));
+  if (!response.get()) {
+    state.Problems << cannotAsk + failure;
+    return state;
+  }
+  state.Reachable = true;
+  if (ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND) {
+    state.Missing = true;
+    state.Problems << QStringLiteral("The printer %1 no longer exists at the print spooler").arg(printer);
+    return state;
+  }
+  const std::vector<TIppGroup> printers = Groups(response.get(), IPP_TAG_PRINTER);
+  if (!Succeeded(response.get()) || printers.empty()) {
+    state.Reachable = false;
+    state.Problems << cannotAsk + LastCupsError();
+    return state;
+  }
+  const TIppGroup& queue = printers.front();
+  QStringList reasons = StringsOf(queue, "printer-state-reasons");
+  reasons.removeAll(QStringLiteral("none"));
+  state.Stopped = IntegerOf(queue, "printer-state") == IPP_PSTATE_STOPPED;
+  state.Paused = state.Stopped && reasons.contains(QStringLiteral("paused"));
+  ipp_attribute_t* accepting = Find(queue, "printer-is-accepting-jobs");
+  state.Rejecting = accepting && !ippGetBoolean(accepting, 0);
+  state.Message = StringOf(queue, "printer-state-message");
+
+  // Held jobs of this user; one still being handed over (job-incoming) is not held back.
+  const TIpp jobsRequest(NewRequest(IPP_OP_GET_JOBS, "printer-uri", resource));
+  ippAddString(jobsRequest.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "not-completed");
+  ippAddBoolean(jobsRequest.get(), IPP_TAG_OPERATION, "my-jobs", 1);
+  static const char* const jobWanted[] = {"job-id", "job-state", "job-state-reasons"};
+  ippAddStrings(jobsRequest.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
+                jobWanted);
+  const TIpp jobs(Exchange(connection, jobsRequest.get(), resource, QString(), failure));
+  if (jobs.get() && Succeeded(jobs.get())) {
+    for (const TIppGroup& job : Groups(jobs.get(), IPP_TAG_JOB))
+      if (IntegerOf(job, "job-state") == IPP_JSTATE_HELD &&
+          !StringsOf(job, "job-state-reasons").contains(QStringLiteral("job-incoming")))
+        ++state.HeldJobs;
+  }
+  state.Problems = Problems(printer, state, reasons);
+  return state;
+}
+
+}  // namespace qm

@@ -39,6 +39,9 @@ int SubmitToCups(const QString& printer, const QString& pdf, const QString& titl
 // spooler has forgotten ended.
 TSpoolAnswer CupsJobState(const TJobTicket& ticket, TCupsJobEnds& ends);
 
+// How queue `printer` stands, asked with bounded waits.
+TPrinterState CupsPrinterState(const QString& printer);
+
 // The job of queue `printer` whose job-uuid is `token`, asked with bounded waits. A job
 // without its page is cancelled, unless it is `sending` (its page is on the way).
 TFoundJob FindCupsJob(const QString& printer, const QUuid& token, int sending);

@@ -272,6 +272,17 @@ TSpoolAnswer TPrintJobs::JobState(const TJobTicket& ticket) const {
 #endif
 }
 
+TPrinterState TPrintJobs::PrinterState() const {
+  // Pages that become files wait for no printer.
+  if (!FOutputFile.isEmpty() || !FOutputFolder.isEmpty() || WritesFile(*FPrinter) || FCurrentName.isEmpty())
+    return {};
+#ifdef QM_HAVE_CUPS
+  return CupsPrinterState(FCurrentName);
+#else
+  return {};
+#endif
+}
+
 TFoundJob TPrintJobs::FindJob(const QString& printer, const QUuid& token) const {
   if (token.isNull()) return TFoundJob{fsCannotTell, {}, {}, QStringLiteral("the job carries no token")};
   // A job written to a PDF file was done when PrintText returned; no spooler keeps it.

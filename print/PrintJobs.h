@@ -73,6 +73,22 @@ struct TFoundJob {
   QString Reason;       // fsUnreachable, fsCannotTell: why
 };
 
+// The current printer as the operator should know it: what keeps pages from paper there.
+struct TPrinterState {
+  bool CanTell = false;    // a spooler keeps the jobs; false for a PDF file or without CUPS,
+                           // and then nothing below applies
+  bool Reachable = false;  // the spooler answered; else Problems says why not
+  bool Missing = false;    // the spooler has no such queue (removed since)
+  bool Stopped = false;    // printer-state stopped: paused by an operator, or by a fault
+  bool Paused = false;     // stopped by an operator (cupsdisable: "paused" among the reasons)
+  bool Rejecting = false;  // not accepting jobs (cupsreject)
+  int HeldJobs = 0;        // jobs of this user held in the queue (lp -H hold)
+  QString Message;         // the spooler's own words about the printer, if any
+  // One line per problem for the hint bar, the tray tip and the log ("The printer
+  // Quillmark-PDF is paused: Out of paper"); empty when nothing keeps the pages back.
+  QStringList Problems;
+};
+
 // The document of a text job: one empty line, then the text.
 QString TextJobDocument(const QString& text);
 // The document of a list job: each line ended by CR LF, then one empty line.
@@ -164,6 +180,9 @@ class TPrintJobs {
   // events say it completed, ssFailed when they say it was cancelled or aborted, and
   // ssFailed too (printed again rather than lost) when no event of it is left.
   TSpoolAnswer JobState(const TJobTicket& ticket) const;
+  // Asks the spooler how the current printer stands (see TPrinterState); bounded to about
+  // 1.5 seconds and two small requests, so it may be asked every few seconds.
+  TPrinterState PrinterState() const;
   // The job on queue `printer` that carries `token`, for a job whose number was never kept.
   // Bounded to about 4 seconds. A job found without its page is cancelled (as by JobState).
   TFoundJob FindJob(const QString& printer, const QUuid& token) const;

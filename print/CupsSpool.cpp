@@ -92,7 +92,7 @@ bool NeverGotItsPage(const TIppGroup& job) {
 TSpoolAnswer AnswerFor(const TCupsConnection& connection, const TJobTicket& ticket, const TIppGroup& job) {
   if (NeverGotItsPage(job)) {
     CancelJob(connection, ticket.SpoolerJob);
-    return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" never received its page")};
+    return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" never received its page"), sfNoPage};
   }
   const QString details = JobDetails(job);
   const QString because = details.isEmpty() ? QString() : QStringLiteral(": ") + details;
@@ -100,9 +100,10 @@ TSpoolAnswer AnswerFor(const TCupsConnection& connection, const TJobTicket& tick
     case IPP_JSTATE_COMPLETED:
       return TSpoolAnswer{ssCompleted, {}};
     case IPP_JSTATE_CANCELED:
-      return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" was cancelled") + because};
+      return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" was cancelled") + because,
+                          sfCancelled};
     case IPP_JSTATE_ABORTED:
-      return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" was aborted") + because};
+      return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" was aborted") + because, sfAborted};
     default:  // pending, held, processing, stopped: it may still print
       return TSpoolAnswer{ssPending, details};
   }
@@ -118,13 +119,15 @@ TSpoolAnswer ForgottenJob(const TCupsConnection& connection, const TJobTicket& t
           ssCompleted,
           JobName(ticket) + QStringLiteral(" completed; the print spooler has forgotten it since")};
     case IPP_JSTATE_CANCELED:
-      return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" was cancelled and removed")};
+      return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" was cancelled and removed"),
+                          sfCancelled};
     case IPP_JSTATE_ABORTED:
-      return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" was aborted and removed")};
+      return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" was aborted and removed"), sfAborted};
     default:
       return TSpoolAnswer{
           ssFailed,
-          QStringLiteral("the print spooler forgot %1 without a word on how it ended").arg(JobName(ticket))};
+          QStringLiteral("the print spooler forgot %1 without a word on how it ended").arg(JobName(ticket)),
+          sfForgotten};
   }
 }
 

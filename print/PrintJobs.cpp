@@ -104,6 +104,25 @@ QString ListJobDocument(const QStringList& lines) {
   return document + QStringLiteral("\r\n");
 }
 
+QString FailureKindText(TSpoolFailure failure, const QString& printer) {
+  switch (failure) {
+    case sfNone:
+      break;
+    case sfCancelled:
+      return QStringLiteral("Jobs on %1 were cancelled at the print spooler").arg(printer);
+    case sfAborted:
+      return QStringLiteral("Jobs on %1 were aborted by the print spooler").arg(printer);
+    case sfNoPage:
+      return QStringLiteral("Jobs on %1 never received their pages").arg(printer);
+    case sfForgotten:
+      return QStringLiteral("The print spooler forgot jobs on %1 without a word on how they ended")
+          .arg(printer);
+    case sfNoSpooler:
+      return QStringLiteral("There is no print spooler to ask about jobs on %1").arg(printer);
+  }
+  return {};
+}
+
 QStringList TPrintJobs::InstalledPrinters() {
   return QPrinterInfo::availablePrinterNames();
 }
@@ -267,8 +286,8 @@ TSpoolAnswer TPrintJobs::JobState(const TJobTicket& ticket) const {
 #ifdef QM_HAVE_CUPS
   return CupsJobState(ticket, *FJobEnds);
 #else
-  return TSpoolAnswer{ssFailed,
-                      QStringLiteral("no print spooler to ask about job %1").arg(ticket.SpoolerJob)};
+  return TSpoolAnswer{ssFailed, QStringLiteral("no print spooler to ask about job %1").arg(ticket.SpoolerJob),
+                      sfNoSpooler};
 #endif
 }
 

@@ -48,15 +48,31 @@ struct TJobTicket {
 };
 
 enum TSpoolState { ssPending, ssCompleted, ssFailed, ssUnreachable };
+// The kind of a failed job's failure: the same for every job that meets it, where the
+// Reason names the job. Failures of one kind on one printer make one box.
+enum TSpoolFailure {
+  sfNone,       // not failed
+  sfCancelled,  // cancelled at the spooler (cancel N, cancel -a), also purged before it printed
+  sfAborted,    // the spooler gave up on it (a filter or the printer failed)
+  sfNoPage,     // it never received its page: the program was killed in between
+  sfForgotten,  // the spooler forgot it without a word on how it ended
+  sfNoSpooler,  // no spooler to ask (a platform without CUPS)
+};
 struct TSpoolAnswer {
   TSpoolAnswer() = default;
-  TSpoolAnswer(TSpoolState state, QString reason) : State(state), Reason(std::move(reason)) {}
+  TSpoolAnswer(TSpoolState state, QString reason, TSpoolFailure failure = sfNone)
+      : State(state), Reason(std::move(reason)), Failure(failure) {}
 
   TSpoolState State = ssPending;
   // Why failed or unreachable, in the operator's words; while pending, what the spooler
   // says about the job, if anything.
   QString Reason;
+  TSpoolFailure Failure = sfNone;  // ssFailed: its kind
 };
+
+// One line for all the failures of a kind on `printer`, naming no job, for the one box the
+// caller shows for them (the log keeps each Reason).
+QString FailureKindText(TSpoolFailure failure, const QString& printer);
 
 // What the spooler knows of the job that carries a token (TPrintJobs::FindJob).
 enum TFindState {

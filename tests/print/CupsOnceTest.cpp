@@ -8,6 +8,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -147,6 +148,7 @@ TEST_F(CupsOnceTest, AJobOfAKilledProgramIsFoundAndPrintsOnce) {
     }
     if (c.end == ssFailed) {
       EXPECT_EQ(answer.State, ssFailed);
+      EXPECT_EQ(answer.Failure, sfNoPage);
       EXPECT_THAT(answer.Reason.toStdString(), HasSubstr("never received its page"));
       // Cancelled, so it cannot print later either.
       EXPECT_THAT(FJobs->JobState(ticket).Reason.toStdString(), HasSubstr("was cancelled"));
@@ -179,21 +181,25 @@ TEST_F(CupsOnceTest, AJobTheSpoolerForgetsCountsAsItEnded) {
     TDone done;
     bool askedByANewProgram;
     TSpoolState state;
+    TSpoolFailure failure;
     const char* reason;
     int pdfs;
   } const cases[] = {
-      {"purged after it printed (cancel -a -x)", false, PurgedAfterPrinting, false, ssCompleted,
+      {"purged after it printed (cancel -a -x)", false, PurgedAfterPrinting, false, ssCompleted, sfNone,
        "completed; the print spooler has forgotten it since", 1},
       {"purged after it printed, asked after a restart", false, PurgedAfterPrinting, true, ssCompleted,
-       "completed; the print spooler has forgotten it since", 1},
-      {"purged before it printed (cancel -a -x)", false, PurgedBeforePrinting, false, ssFailed,
+       sfNone, "completed; the print spooler has forgotten it since", 1},
+      {"purged before it printed (cancel -a -x)", false, PurgedBeforePrinting, false, ssFailed, sfCancelled,
        "was cancelled and removed", 0},
-      {"history off, printed", true, Prints, false, ssCompleted,
+      {"history off, printed", true, Prints, false, ssCompleted, sfNone,
        "completed; the print spooler has forgotten it since", 1},
-      {"history off, printed, asked after a restart", true, Prints, true, ssCompleted,
+      {"history off, printed, asked after a restart", true, Prints, true, ssCompleted, sfNone,
        "completed; the print spooler has forgotten it since", 1},
-      {"history off, cancelled (cancel N)", true, Cancelled, false, ssFailed, "was cancelled and removed", 0},
+      {"history off, cancelled (cancel N)", true, Cancelled, false, ssFailed, sfCancelled,
+       "was cancelled and removed", 0},
   };
+  // Failures of one kind make one box: their lines match where their reasons do not.
+  QSet<QString> cancelledReasons, cancelledLines;
   for (const bool historyOff : {false, true}) {
     std::optional<test::TCupsdDirective> history;
     if (historyOff)
@@ -227,11 +233,19 @@ TEST_F(CupsOnceTest, AJobTheSpoolerForgetsCountsAsItEnded) {
       const TPrintJobs restarted(TPrinterList{{Queue()}, {}});
       const TSpoolAnswer answer = (c.askedByANewProgram ? restarted : *FJobs).JobState(ticket);
       EXPECT_EQ(answer.State, c.state);
+      EXPECT_EQ(answer.Failure, c.failure);
       EXPECT_THAT(answer.Reason.toStdString(), HasSubstr(c.reason));
       EXPECT_EQ(test::JobPdfCount(id), c.pdfs);
+      if (answer.Failure == sfCancelled) {
+        cancelledReasons << answer.Reason;
+        cancelledLines << FailureKindText(answer.Failure, ticket.Printer);
+      }
     }
     if (history) history->Restore();
   }
+  EXPECT_EQ(cancelledReasons.size(), 2);
+  EXPECT_THAT(cancelledLines.values(),
+              ElementsAre(QStringLiteral("Jobs on %1 were cancelled at the print spooler").arg(Queue())));
 }
 
 }  // namespace

@@ -192,11 +192,13 @@ TEST_F(CupsFaultTest, AJobTheSpoolerDropsIsFailed) {
   test::RunTool("cancel", {QString::number(ticket.SpoolerJob)});
   const TSpoolAnswer cancelled = FJobs.JobState(ticket);
   EXPECT_EQ(cancelled.State, ssFailed);
+  EXPECT_EQ(cancelled.Failure, sfCancelled);
   EXPECT_THAT(cancelled.Reason.toStdString(),
               StartsWith("job " + std::to_string(ticket.SpoolerJob) + " on Quillmark-PDF was cancelled"));
 
   const TSpoolAnswer unknown = FJobs.JobState(TJobTicket{test::CupsPdfQueue, INT_MAX});
   EXPECT_EQ(unknown.State, ssFailed);
+  EXPECT_EQ(unknown.Failure, sfForgotten);
   // Never made, so no word of its end: printed again rather than taken as printed.
   EXPECT_EQ(unknown.Reason,
             QStringLiteral("the print spooler forgot job %1 on Quillmark-PDF without a word on how it ended")

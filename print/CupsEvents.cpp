@@ -27,19 +27,28 @@ bool IsMarked(const TIppGroup& subscription) {
 
 }  // namespace
 
-bool TCupsJobEnds::Watch(const TCupsConnection& connection) {
-  if (FSubscription && FRenewed.isValid() && FRenewed.elapsed() < RenewAfterMs) return true;
-  if (FSubscription && Renew(connection)) return true;
-  FSubscription = 0;
-  return (Adopt(connection) && Renew(connection)) || Create(connection);
+TCupsJobEnds::TWatch TCupsJobEnds::Watch(const TCupsConnection& connection) {
+  if (FSubscription && FRenewed.isValid() && FRenewed.elapsed() < RenewAfterMs) return wWatching;
+  // Each step stops at a spooler that does not answer: the waits would only add up.
+  if (FSubscription) {
+    const TWatch renewed = Renew(connection);
+    if (renewed != wRefused) return renewed;
+    FSubscription = 0;
+  }
+  TWatch adopted = Adopt(connection);
+  if (adopted == wWatching) adopted = Renew(connection);
+  if (adopted != wRefused) return adopted;
+  return Create(connection);
 }
 
-bool TCupsJobEnds::Adopt(const TCupsConnection& connection) {
+TCupsJobEnds::TWatch TCupsJobEnds::Adopt(const TCupsConnection& connection) {
   const TIpp request(NewRequest(IPP_OP_GET_SUBSCRIPTIONS, "printer-uri", "/"));
   ippAddBoolean(request.get(), IPP_TAG_OPERATION, "my-subscriptions", 1);
   QString failure;
   const TIpp response(Exchange(connection, request.get(), "/", QString(), failure));
-  if (!response.get() || !Succeeded(response.get())) return false;
+  if (!response.get()) return wNoAnswer;
+  FSubscription = 0;
+  if (!Succeeded(response.get())) return wRefused;
   for (const TIppGroup& subscription : Groups(response.get(), IPP_TAG_SUBSCRIPTION)) {
     // Ours is on the whole spooler: no queue, no job.
     if (!IsMarked(subscription) || Find(subscription, "notify-printer-uri") ||
@@ -51,10 +60,10 @@ bool TCupsJobEnds::Adopt(const TCupsConnection& connection) {
   }
   // Its events from the first it still keeps.
   FNextEvent = 1;
-  return FSubscription != 0;
+  return FSubscription ? wWatching : wRefused;
 }
 
-bool TCupsJobEnds::Create(const TCupsConnection& connection) {
+TCupsJobEnds::TWatch TCupsJobEnds::Create(const TCupsConnection& connection) {
   const TIpp request(NewRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS, "printer-uri", "/"));
   ippAddString(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events", nullptr,
                "job-completed");
@@ -64,23 +73,26 @@ bool TCupsJobEnds::Create(const TCupsConnection& connection) {
   ippAddInteger(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration", LeaseSeconds);
   QString failure;
   const TIpp response(Exchange(connection, request.get(), "/", QString(), failure));
-  if (!response.get() || !Succeeded(response.get())) return false;
+  if (!response.get()) return wNoAnswer;
+  if (!Succeeded(response.get())) return wRefused;
   const std::vector<TIppGroup> made = Groups(response.get(), IPP_TAG_SUBSCRIPTION);
   FSubscription = made.empty() ? 0 : IntegerOf(made.front(), "notify-subscription-id");
   FNextEvent = 1;
-  if (FSubscription) FRenewed.start();
-  return FSubscription != 0;
+  if (!FSubscription) return wRefused;
+  FRenewed.start();
+  return wWatching;
 }
 
-bool TCupsJobEnds::Renew(const TCupsConnection& connection) {
+TCupsJobEnds::TWatch TCupsJobEnds::Renew(const TCupsConnection& connection) {
   const TIpp request(NewRequest(IPP_OP_RENEW_SUBSCRIPTION, "printer-uri", "/"));
   ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id", FSubscription);
   ippAddInteger(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration", LeaseSeconds);
   QString failure;
   const TIpp response(Exchange(connection, request.get(), "/", QString(), failure));
-  if (!response.get() || !Succeeded(response.get())) return false;
+  if (!response.get()) return wNoAnswer;
+  if (!Succeeded(response.get())) return wRefused;
   FRenewed.start();
-  return true;
+  return wWatching;
 }
 
 void TCupsJobEnds::Read(const TCupsConnection& connection) {
@@ -106,7 +118,7 @@ void TCupsJobEnds::Read(const TCupsConnection& connection) {
 
 int TCupsJobEnds::EndOf(const TCupsConnection& connection, int id) {
   if (const auto known = FEnds.find(id); known != FEnds.end()) return known->second;
-  if (!Watch(connection)) return 0;
+  if (Watch(connection) != wWatching) return 0;
   Read(connection);
   const auto heard = FEnds.find(id);
   return heard == FEnds.end() ? 0 : heard->second;

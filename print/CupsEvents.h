@@ -19,18 +19,23 @@ class TCupsConnection;
 // (MaxEvents) and none over a restart of cupsd.
 class TCupsJobEnds {
  public:
+  enum TWatch {
+    wWatching,  // the subscription is there
+    wRefused,   // the spooler takes none (its job history is all there is then)
+    wNoAnswer,  // the spooler did not answer: it will not answer the next request either
+  };
   // Makes sure the subscription is there; before a job is handed over, so that its end is
-  // heard. False when the spooler does not take one (its job history is all there is then).
-  bool Watch(const TCupsConnection& connection);
+  // heard.
+  TWatch Watch(const TCupsConnection& connection);
   // How job `id` ended by the first end event of it (IPP_JSTATE_COMPLETED, _CANCELED or
   // _ABORTED; a purge after completion adds a "cancelled" one), reading the events that came
   // since the last read; 0 when no event tells.
   int EndOf(const TCupsConnection& connection, int id);
 
  private:
-  bool Adopt(const TCupsConnection& connection);
-  bool Create(const TCupsConnection& connection);
-  bool Renew(const TCupsConnection& connection);
+  TWatch Adopt(const TCupsConnection& connection);
+  TWatch Create(const TCupsConnection& connection);
+  TWatch Renew(const TCupsConnection& connection);
   void Read(const TCupsConnection& connection);
 
   int FSubscription = 0;

@@ -175,7 +175,8 @@ int SubmitToCups(const QString& printer, const QString& pdf, const QString& titl
   const TCupsConnection connection(SubmitConnectMs, SubmitIoSeconds);
   if (!connection.Http()) Refuse(connection.Error());
   // Heard before the job exists, so that its end is heard even if the spooler forgets it.
-  ends.Watch(connection);
+  QString failure;
+  if (ends.Watch(connection) == TCupsJobEnds::wNoAnswer) Refuse(TCupsConnection::NoAnswer(connection.Http()));
 
   // The job first, its page second: the number is out (and kept by the caller) before
   // anything can print, so no kill leaves a printed page without a number to ask about.
@@ -192,7 +193,6 @@ int SubmitToCups(const QString& printer, const QString& pdf, const QString& titl
   if (!token.isNull())
     ippAddString(create.get(), IPP_TAG_JOB, IPP_TAG_URI, "job-uuid", nullptr, TokenUri(token).constData());
 
-  QString failure;
   const TIpp created(Exchange(connection, create.get(), resource, QString(), failure));
   if (!created.get()) Refuse(failure);
   if (!Succeeded(created.get())) Refuse(LastCupsError());
@@ -212,8 +212,11 @@ int SubmitToCups(const QString& printer, const QString& pdf, const QString& titl
   ippAddString(send.get(), IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, CUPS_FORMAT_PDF);
   ippAddBoolean(send.get(), IPP_TAG_OPERATION, "last-document", 1);
   const TIpp sent(Exchange(connection, send.get(), resource, pdf, failure));
-  if (!sent.get() || !Succeeded(sent.get())) {
-    const QString reason = sent.get() ? LastCupsError() : failure;
+  // No answer: the spooler may have the page all the same (frozen while it took it). The
+  // number is out, and the job is followed like any other: it prints, or JobState finds
+  // it without its page and it counts as failed. Refused outright, it never prints.
+  if (sent.get() && !Succeeded(sent.get())) {
+    const QString reason = LastCupsError();
     CancelJob(connection, job);
     Refuse(reason);
   }

@@ -28,9 +28,10 @@ TCupsOptions CupsJobOptions(const QPrinter& printer);
 // Hands the PDF file to queue `printer` (a "name/instance" prints to `name`) and returns
 // the spooler's job number. The job is made first, `numbered` hears its number, and only
 // then the file follows. Throws EPrintError (TPrintJobs::RefusedText) when the spooler
-// does not answer or does not take the job; a job made but left without its file is
-// cancelled then, as it is when `numbered` throws (which is passed on). `ends` is made to
-// watch before the job is made.
+// does not answer or does not take the job; a job whose file the spooler refuses is
+// cancelled then, as it is when `numbered` throws (which is passed on). A file sent without
+// an answer is not an error: the job is the caller's to follow. `ends` is made to watch
+// before the job is made.
 int SubmitToCups(const QString& printer, const QString& pdf, const QString& title,
                  const TCupsOptions& options, const QUuid& token, const std::function<void(int)>& numbered,
                  TCupsJobEnds& ends);

@@ -185,7 +185,9 @@ class TPrintJobs {
   // spooler, whose job number the ticket carries; a spooler that does not answer within
   // about ten seconds counts as refusing. Elsewhere the printer's own engine prints it.
   // A non-null `token` goes with the job to the spooler (its job-uuid), where FindJob finds
-  // it again; `numbered` is called only for a job that goes to a spooler.
+  // it again; `numbered` is called only for a job that goes to a spooler. A page the
+  // spooler got no chance to confirm (it froze while taking it) is not an error: JobState
+  // follows it, and it prints or fails there, once.
   TJobTicket PrintText(const QString& text, const QFont& font, const QString& title = JobTitle,
                        const QUuid& token = {}, const TNumbered& numbered = {});
   // Asks the spooler how the job stands; bounded to about 2 seconds. SpoolerJob 0 is

@@ -156,8 +156,10 @@ cmd_add() {
 }
 
 cmd_remove() {
-  [ -n "${1:-}" ] && [ "$1" != "$QUEUE" ] || die "remove needs the name of a queue made by add"
+  [[ "${1:-}" =~ ^[A-Za-z0-9_-]+$ ]] && [ "$1" != "$QUEUE" ] || die "remove needs the name of a queue made by add"
   lpadmin -x "$1"
+  # cups-pdf keeps a log per queue name.
+  rm -f "/var/log/cups/cups-pdf-$1_log"
 }
 
 case "${1:-}" in

@@ -3,11 +3,13 @@
 // being kept. Each test prints to a queue of its own on the suite's cupsd.
 #include "print/PrintJobs.h"
 #include "tests/support/CupsPdfQueue.h"
+#include "tests/support/CupsProxy.h"
 #include "tests/support/PdfTools.h"
 #include "tests/support/SpoolWait.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
@@ -157,6 +159,26 @@ TEST_F(CupsOnceTest, AJobOfAKilledProgramIsFoundAndPrintsOnce) {
     }
     EXPECT_EQ(test::JobPdfCount(number), c.pdfs);
   }
+}
+
+// The spooler takes the page and its answer never comes (a go-between drops it): on a
+// spooler that froze there the page may print all the same, so it is not a refusal (which
+// the caller would print again) but a job to follow by its number; it prints once.
+TEST_F(CupsOnceTest, APageTheSpoolerNeverConfirmedIsFollowedAndPrintsOnce) {
+  test::TMutingCupsProxy proxy;
+  TJobTicket ticket;
+  {
+    const test::TCupsServerFor viaProxy("127.0.0.1:" + QByteArray::number(proxy.Port()));
+    QElapsedTimer took;
+    took.start();
+    ticket = FJobs->PrintText(Page, QFont(), TPrintJobs::JobTitle, QUuid::createUuid(),
+                              [&](const TJobTicket&) { proxy.Mute(); });
+    EXPECT_LT(took.elapsed(), 15000);  // the wait for the answer is bounded (10 s)
+  }
+  ASSERT_GT(ticket.SpoolerJob, 0);
+  const TSpoolAnswer end = WaitWhile(*FJobs, ticket, {ssPending});
+  EXPECT_EQ(end.State, ssCompleted) << end.Reason.toStdString();
+  EXPECT_EQ(test::JobPdfCount(ticket.SpoolerJob), 1);
 }
 
 // Waits until the spooler lists job `id` of `queue` as completed (with job history on).

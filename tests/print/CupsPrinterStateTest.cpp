@@ -2,13 +2,12 @@
 // and holding jobs the ways an operator (or a fault) makes it, and put back after each.
 #include "print/PrintJobs.h"
 #include "tests/support/CupsPdfQueue.h"
+#include "tests/support/CupsProxy.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/PdfTools.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-
-#include <cups/cups.h>
 
 #include <functional>
 #include <memory>
@@ -146,18 +145,15 @@ TEST_F(CupsPrinterStateTest, ASpoolerThatCannotTellSaysSoInBoundedTime) {
 
   // A spooler that takes the connection and never answers.
   test::TLoopbackServer silent([](int fd) { test::ReadToEnd(fd); });
-  const QByteArray oldServer = qgetenv("CUPS_SERVER");
-  qputenv("CUPS_SERVER", QByteArray("127.0.0.1:") + QByteArray::number(silent.Port()));
-  cupsSetServer(nullptr);  // read again from the environment
-  QElapsedTimer asked;
-  asked.start();
-  const TPrinterState silentState = FJobs->PrinterState();
-  const qint64 took = asked.elapsed();
-  if (oldServer.isNull())
-    qunsetenv("CUPS_SERVER");
-  else
-    qputenv("CUPS_SERVER", oldServer);
-  cupsSetServer(nullptr);
+  TPrinterState silentState;
+  qint64 took = 0;
+  {
+    const test::TCupsServerFor silentSpooler("127.0.0.1:" + QByteArray::number(silent.Port()));
+    QElapsedTimer asked;
+    asked.start();
+    silentState = FJobs->PrinterState();
+    took = asked.elapsed();
+  }
   ::shutdown(silent.ListenFd(), SHUT_RDWR);
   EXPECT_LT(took, 2500);  // as JobState: a connect and one answer, each bounded
   EXPECT_TRUE(silentState.CanTell);

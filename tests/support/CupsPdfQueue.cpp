@@ -46,12 +46,19 @@ QSet<int> JobIds(const QString& which, const QString& queue) {
 class TCupsdWatch {
  public:
   TCupsdWatch() {
-    FFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, CupsdSocket, sizeof address.sun_path - 1);
-    if (FFd < 0 || ::connect(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-      throw std::runtime_error("cannot connect to cupsd at " + std::string(CupsdSocket));
+    // cupsd may be restarting for another test that changed its settings.
+    const QDeadlineTimer deadline(45000);
+    for (;;) {
+      FFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      if (FFd >= 0 && ::connect(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return;
+      if (FFd >= 0) ::close(FFd);
+      if (deadline.hasExpired())
+        throw std::runtime_error("cannot connect to cupsd at " + std::string(CupsdSocket));
+      QThread::msleep(50);
+    }
   }
   ~TCupsdWatch() { ::close(FFd); }
   TCupsdWatch(const TCupsdWatch&) = delete;
@@ -136,7 +143,17 @@ TOwnQueue::~TOwnQueue() {
 
 TCupsdDirective::TCupsdDirective(const QString& name, const QString& value, const QString& defaultValue)
     : FName(name), FOld(CupsdDirectiveValue(name)), FDefault(defaultValue) {
-  SetCupsdDirective(name, value);
+  try {
+    SetCupsdDirective(name, value);
+  } catch (...) {
+    // The change may have been made before the failure: put back all the same.
+    try {
+      Restore();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "cupsd's %s was NOT put back: %s\n", qPrintable(FName), e.what());
+    }
+    throw;
+  }
 }
 
 void TCupsdDirective::Restore() {

@@ -1,16 +1,12 @@
-// The printer in sight: a queue of the test's own on the suite's cupsd, paused, rejecting
-// and holding jobs the ways an operator (or a fault) makes it, and put back after each.
+// The printer in sight: a queue of the test's own, paused, rejecting and holding jobs the
+// ways an operator makes it, and put back after each.
 #include "print/PrintJobs.h"
 #include "tests/support/CupsPdfQueue.h"
 #include "tests/support/CupsProxy.h"
-#include "tests/support/LoopbackServer.h"
 #include "tests/support/PdfTools.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-
-#include <functional>
-#include <memory>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -19,149 +15,113 @@ namespace qm {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
-using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-class CupsPrinterStateTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    FQueue = std::make_unique<test::TOwnQueue>(QStringLiteral("state"));
-    FJobs = std::make_unique<TPrintJobs>(TPrinterList{{FQueue->Name()}, {}});
-    FJobs->SelectPrinter(0);
-  }
-  void TearDown() override {
-    FJobs.reset();
-    FQueue.reset();
-  }
-  const QString& Queue() const { return FQueue->Name(); }
-  void Tool(const char* program, QStringList arguments) const {
-    arguments << Queue();
-    test::RunTool(QString::fromLatin1(program), arguments);
-  }
-
-  std::unique_ptr<test::TOwnQueue> FQueue;
-  std::unique_ptr<TPrintJobs> FJobs;
-};
-
-TEST_F(CupsPrinterStateTest, EachWayAQueueHoldsPagesBackIsToldAndClearsWhenPutBack) {
+TEST(CupsPrinterStateTest, EachWayAQueueHoldsPagesBackIsToldAndClearsWhenPutBack) {
+  const test::TOwnQueue queue(QStringLiteral("state"));
+  const QString q = queue.Name();
+  TPrintJobs jobs(TPrinterList{{q}, {}});
+  jobs.SelectPrinter(0);
   QTemporaryDir dir;
-  const QString page = dir.filePath(QStringLiteral("page.txt"));
-  test::RunTool(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("echo page > '%1'").arg(page)});
+  const QString file = dir.filePath(QStringLiteral("page.pdf"));
+  jobs.SetOutputFile(file);
+  jobs.PrintText(QStringLiteral("page"), QFont());
+  jobs.SetOutputFile({});
+  const QStringList hold{QStringLiteral("lp"), QStringLiteral("-d"),   q,
+                         QStringLiteral("-H"), QStringLiteral("hold"), file};
   struct Case {
     const char* name;
-    std::function<void()> make, putBack;
+    std::vector<QStringList> make, putBack;
     bool paused, rejecting;
     int held;
-    std::vector<std::string> problems;  // "Q" stands for the queue's name
+    QStringList problems;
   } const cases[] = {
       {"disabled (cupsdisable)",
-       [&] { Tool("cupsdisable", {}); },
-       [&] { Tool("cupsenable", {}); },
+       {{"cupsdisable", q}},
+       {{"cupsenable", q}},
        true,
        false,
        0,
-       {"The printer Q is paused"}},
+       {"The printer " + q + " is paused"}},
       {"disabled with a reason",
-       [&] {
-         Tool("cupsdisable", {"-r", "Out of paper"});
-       },
-       [&] { Tool("cupsenable", {}); },
+       {{"cupsdisable", "-r", "Out of paper", q}},
+       {{"cupsenable", q}},
        true,
        false,
        0,
-       {"The printer Q is paused: Out of paper"}},
+       {"The printer " + q + " is paused: Out of paper"}},
       {"not accepting jobs (cupsreject)",
-       [&] {
-         Tool("cupsreject", {"-r", "Maintenance until noon"});
-       },
-       [&] { Tool("cupsaccept", {}); },
+       {{"cupsreject", "-r", "Maintenance until noon", q}},
+       {{"cupsaccept", q}},
        false,
        true,
        0,
-       {"The printer Q is not accepting jobs: Maintenance until noon"}},
+       {"The printer " + q + " is not accepting jobs: Maintenance until noon"}},
       {"holding two jobs (lp -H hold)",
-       [&] {
-         for (int i = 0; i < 2; ++i) test::RunTool(QStringLiteral("lp"), {"-d", Queue(), "-H", "hold", page});
-       },
-       [&] { Tool("cancel", {"-a"}); },
+       {hold, hold},
+       {{"cancel", "-a", q}},
        false,
        false,
        2,
-       {"The printer Q is holding 2 jobs"}},
-      {"paused, rejecting and holding at once",
-       [&] {
-         test::RunTool(QStringLiteral("lp"), {"-d", Queue(), "-H", "hold", page});
-         Tool("cupsreject", {});
-         Tool("cupsdisable", {"-r", "Jammed"});
-       },
-       [&] {
-         Tool("cancel", {"-a"});
-         Tool("cupsaccept", {});
-         Tool("cupsenable", {});
-       },
+       {"The printer " + q + " is holding 2 jobs"}},
+      {"all at once",
+       {hold, {"cupsreject", q}, {"cupsdisable", "-r", "Jammed", q}},
+       {{"cancel", "-a", q}, {"cupsaccept", q}, {"cupsenable", q}},
        true,
        true,
        1,
-       {"The printer Q is paused: Jammed", "The printer Q is not accepting jobs",
-        "The printer Q is holding 1 job"}},
+       {"The printer " + q + " is paused: Jammed", "The printer " + q + " is not accepting jobs",
+        "The printer " + q + " is holding 1 job"}},
   };
-  const TPrinterState clear = FJobs->PrinterState();
-  EXPECT_TRUE(clear.CanTell && clear.Reachable);
-  EXPECT_THAT(clear.Problems, ElementsAre());
+  EXPECT_THAT(jobs.PrinterState().Problems, ElementsAre());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    c.make();
-    const TPrinterState state = FJobs->PrinterState();
-    c.putBack();
+    for (const QStringList& command : c.make) test::RunTool(command.front(), command.mid(1));
+    const TPrinterState state = jobs.PrinterState();
+    for (const QStringList& command : c.putBack) test::RunTool(command.front(), command.mid(1));
     EXPECT_TRUE(state.CanTell && state.Reachable && !state.Missing);
     EXPECT_EQ(state.Paused, c.paused);
     EXPECT_EQ(state.Stopped, c.paused);
     EXPECT_EQ(state.Rejecting, c.rejecting);
     EXPECT_EQ(state.HeldJobs, c.held);
-    std::vector<std::string> problems;
-    for (const std::string& p : c.problems)
-      problems.push_back(
-          QString::fromStdString(p).replace(QStringLiteral("Q "), Queue() + u' ').toStdString());
-    EXPECT_THAT(test::StdLines(state.Problems), ElementsAreArray(problems));
-    EXPECT_THAT(FJobs->PrinterState().Problems, ElementsAre()) << "not put back";
+    EXPECT_EQ(state.Problems, c.problems);
+    EXPECT_THAT(jobs.PrinterState().Problems, ElementsAre()) << "not put back";
   }
 }
 
-TEST_F(CupsPrinterStateTest, ASpoolerThatCannotTellSaysSoInBoundedTime) {
+TEST(CupsPrinterStateTest, ASpoolerThatCannotTellSaysSoInBoundedTime) {
+  test::TOwnQueue queue(QStringLiteral("gone"));
+  TPrintJobs jobs(TPrinterList{{queue.Name()}, {}});
+  jobs.SelectPrinter(0);
   // A file takes the pages: no printer to wait for.
   QTemporaryDir dir;
-  TPrintJobs toFile(TPrinterList{{Queue()}, Queue()});
-  toFile.SetOutputFile(dir.filePath(QStringLiteral("page.pdf")));
-  EXPECT_FALSE(toFile.PrinterState().CanTell);
-  EXPECT_THAT(toFile.PrinterState().Problems, ElementsAre());
+  jobs.SetOutputFile(dir.filePath(QStringLiteral("page.pdf")));
+  EXPECT_FALSE(jobs.PrinterState().CanTell);
+  jobs.SetOutputFile({});
 
-  // The queue removed under the program.
-  test::RunTool(QStringLiteral("lpadmin"), {QStringLiteral("-x"), Queue()});
-  const TPrinterState removed = FJobs->PrinterState();
+  test::RunTool(QStringLiteral("lpadmin"), {QStringLiteral("-x"), queue.Name()});
+  const TPrinterState removed = jobs.PrinterState();
   EXPECT_TRUE(removed.Missing);
-  EXPECT_THAT(test::StdLines(removed.Problems),
-              ElementsAre("The printer " + Queue().toStdString() + " no longer exists at the print spooler"));
+  EXPECT_THAT(
+      removed.Problems,
+      ElementsAre(QStringLiteral("The printer %1 no longer exists at the print spooler").arg(queue.Name())));
 
   // A spooler that takes the connection and never answers.
   test::TLoopbackServer silent([](int fd) { test::ReadToEnd(fd); });
-  TPrinterState silentState;
-  qint64 took = 0;
+  TPrinterState state;
+  QElapsedTimer asked;
   {
     const test::TCupsServerFor silentSpooler("127.0.0.1:" + QByteArray::number(silent.Port()));
-    QElapsedTimer asked;
     asked.start();
-    silentState = FJobs->PrinterState();
-    took = asked.elapsed();
+    state = jobs.PrinterState();
   }
+  const qint64 took = asked.elapsed();
   ::shutdown(silent.ListenFd(), SHUT_RDWR);
   EXPECT_LT(took, 2500);  // as JobState: a connect and one answer, each bounded
-  EXPECT_TRUE(silentState.CanTell);
-  EXPECT_FALSE(silentState.Reachable);
-  ASSERT_EQ(silentState.Problems.size(), 1);
-  EXPECT_THAT(silentState.Problems.front().toStdString(),
-              StartsWith("The printer " + Queue().toStdString() +
-                         " cannot be asked: no answer from the print service"));
+  EXPECT_TRUE(state.CanTell && !state.Reachable);
+  ASSERT_EQ(state.Problems.size(), 1);
+  EXPECT_THAT(state.Problems.front().toStdString(),
+              StartsWith("The printer " + queue.Name().toStdString() + " cannot be asked: no answer from"));
 }
 
 }  // namespace

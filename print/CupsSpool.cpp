@@ -64,7 +64,7 @@ QByteArray TokenUri(const QUuid& token) {
 
 // The spooler's own words about a job: its message, else its reasons.
 QString JobDetails(const TIppGroup& job) {
-  const QString message = StringOf(job, "job-state-message");
+  QString message = StringOf(job, "job-state-message");
   if (!message.isEmpty()) return message;
   QStringList reasons = StringsOf(job, "job-state-reasons");
   reasons.removeAll(QStringLiteral("none"));

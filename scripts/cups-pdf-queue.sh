@@ -156,7 +156,9 @@ cmd_add() {
 }
 
 cmd_remove() {
-  [[ "${1:-}" =~ ^[A-Za-z0-9_-]+$ ]] && [ "$1" != "$QUEUE" ] || die "remove needs the name of a queue made by add"
+  if ! [[ "${1:-}" =~ ^[A-Za-z0-9_-]+$ ]] || [ "$1" = "$QUEUE" ]; then
+    die "remove needs the name of a queue made by add"
+  fi
   lpadmin -x "$1"
   # cups-pdf keeps a log per queue name.
   rm -f "/var/log/cups/cups-pdf-$1_log"

@@ -19,7 +19,7 @@ using ::testing::StartsWith;
 
 TEST(CupsPrinterStateTest, EachWayAQueueHoldsPagesBackIsToldAndClearsWhenPutBack) {
   const test::TOwnQueue queue(QStringLiteral("state"));
-  const QString q = queue.Name();
+  const QString& q = queue.Name();
   TPrintJobs jobs(TPrinterList{{q}, {}});
   jobs.SelectPrinter(0);
   QTemporaryDir dir;

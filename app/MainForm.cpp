@@ -166,10 +166,11 @@ void TMainForm::clsUIV1UIView32IsClosing() {
     FHostClosing = true;
     return;
   }
-  // Packets the host handed over before it closed are judged first, then the list goes to paper.
+  // Packets the host handed over before it closed are judged first; then the program ends at
+  // once, and what is unprinted waits in the store for the next start.
   QCoreApplication::sendPostedEvents(this, WM_APRSPACKET);
   DrainWaitingPackets();
-  PrintBeforeEnding();
+  KeepUnprintedForNextStart();
   EndNow();
 }
 
@@ -228,8 +229,8 @@ void TMainForm::ShowInitially(bool minimized) {
 }
 
 void TMainForm::miExitClick() {
-  // The same question as the close box: unprinted messages are printed, kept or the exit cancelled.
-  if (CloseQuery && !CloseQuery()) return;
+  // Ends at once without the close question; the store keeps what is unprinted.
+  KeepUnprintedForNextStart();
   FTrayIcon->hide();
   EndNow();
 }
@@ -238,8 +239,10 @@ void TMainForm::miExitClick() {
 
 void TMainForm::tmrClockTimer() {
   const TDateTime utc = Now(tfUTC);
-  SetPanelText(1, QString::fromStdString(FormatDateTime(kClockPattern, Now(tfLocal)) + " LOCAL"));
-  SetPanelText(2, QString::fromStdString(FormatDateTime(kClockPattern, utc) + " UTC"));
+  // The same separators as the list's time lines.
+  const TRegionalSeparators separators = RegionalSeparators();
+  SetPanelText(1, QString::fromStdString(FormatDateTime(kClockPattern, Now(tfLocal), separators) + " LOCAL"));
+  SetPanelText(2, QString::fromStdString(FormatDateTime(kClockPattern, utc, separators) + " UTC"));
   if (FLinkStatusStale) ShowLinkStatus();
   // Once a UTC day the store lets go of what the logs let go of.
   if (FStore && static_cast<int>(utc) != FPurgeDay) PurgeStore(utc);
@@ -288,10 +291,9 @@ void TMainForm::ShowLinkStatus() {
   lblLinkStatus->setText(metrics.elidedText(FLinkStatus, Qt::ElideMiddle, width));
   lblLinkStatus->setToolTip(FLinkStatus);
 
-  const QString tip = VersionCaption(version::Major, version::Minor, version::Release) +
-                      QStringLiteral(" \u2014 ") +
+  const QString tip = QString::fromLatin1(kTrayTip) + QStringLiteral("\n") +
                       (kind.isEmpty() ? QString() : kind + QStringLiteral(": ")) + FLinkState +
-                      QStringLiteral(", ") + count + QStringLiteral("\n") + QString::fromLatin1(kTrayTip);
+                      QStringLiteral(", ") + count;
   if (FTrayIcon->toolTip() != tip) FTrayIcon->setToolTip(tip);
 }
 

@@ -64,8 +64,8 @@ class TAprsPacketEvent : public QEvent {
   std::unique_ptr<TAprsMsgPacket> Packet;
 };
 
-// The tray icon's tip: the caption and the link's state, then this.
-inline constexpr const char* kTrayTip = "Right-click for options";
+// The tray icon's tip; the link's state follows on a line of its own.
+inline constexpr const char* kTrayTip = "Quillmark - right-click for options";
 inline constexpr const char* kDonationCompany = "The Quillmark developers";
 inline constexpr const char* kDonationEmail = "donations@quillmark.example";
 
@@ -118,7 +118,7 @@ struct TMainFormSetup {
   std::string StoreFile;
   // How often a job the spooler has not yet confirmed is asked after.
   std::chrono::milliseconds SpoolPoll{500};
-  // How long ending waits for the spooler to confirm the last pages.
+  // How long the close question's "Yes" waits for the spooler to confirm the last pages.
   std::chrono::milliseconds EndPrintBound{30000};
   // This run's choices from the command line; none of them is stored.
   TRunOptions Options;
@@ -239,8 +239,8 @@ class TMainForm : public QMainWindow {
   // Asks the spooler about every pending job once; called by a timer while any is pending.
   void FollowPendingJobs();
   // Lets events run until every pending job is confirmed or failed, or the bound passes;
-  // true when none is left pending and none failed.
-  bool WaitForPendingJobs(std::chrono::milliseconds bound);
+  // answers why a job failed meanwhile, or "" (also when some are still pending).
+  QString WaitForPendingJobs(std::chrono::milliseconds bound);
 
   // MainFormHistory.cpp: the history window, reprints and the PDF archive. A reprint is a new
   // job to the current printer; it is recorded nowhere, so neither the list nor the store's
@@ -445,7 +445,7 @@ class TMainForm : public QMainWindow {
   void JobFailed(const TPendingJob& job, const QString& reason);
   // Shows a failure found while packets are handled: once until it changes, without waiting.
   void ReportFailureOnce(const QString& reason, bool operatorAction);
-  void PrintBeforeEnding();
+  void KeepUnprintedForNextStart();
 
   TMainFormSetup FSetup;
   QLabel* FPanels[3] = {nullptr, nullptr, nullptr};
@@ -473,6 +473,7 @@ class TMainForm : public QMainWindow {
   bool FHostClosing = false;
   bool FFollowing = false;  // the host closed while an entry was being accepted
   int FJobFailures = 0;
+  QString FLastJobFailure;
   int FPurgeDay = 0;
   // What the status shows of the link: its last state and the packets it handed over.
   QString FLinkState;

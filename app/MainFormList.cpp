@@ -214,8 +214,8 @@ void TMainForm::RetryFailedFullTexts() {
     try {
       SubmitFullText(failed[i]);
     } catch (...) {
-      // Kept (in their order) for the next try; the failure was logged and shown.
-      FFailedFullTexts.insert(FFailedFullTexts.end(), failed.begin() + static_cast<std::ptrdiff_t>(i),
+      // The failed one is queued again by JobFailed; the rest keep their order behind it.
+      FFailedFullTexts.insert(FFailedFullTexts.end(), failed.begin() + static_cast<std::ptrdiff_t>(i + 1),
                               failed.end());
       throw;
     }
@@ -274,6 +274,7 @@ void TMainForm::JobCompleted(const TPendingJob& job) {
 
 void TMainForm::JobFailed(const TPendingJob& job, const QString& reason) {
   ++FJobFailures;
+  FLastJobFailure = reason;
   if (job.StoreJob != 0)
     WithMessageStore([&](TMessageStore& store) { store.FailJob(job.StoreJob, reason.toStdString()); });
   if (job.Kind == jkList) {
@@ -339,8 +340,9 @@ void TMainForm::FollowPendingJobs() {
   FFollowing = false;
 }
 
-bool TMainForm::WaitForPendingJobs(std::chrono::milliseconds bound) {
+QString TMainForm::WaitForPendingJobs(std::chrono::milliseconds bound) {
   const int failuresBefore = FJobFailures;
+  FLastJobFailure.clear();
   QElapsedTimer timer;
   timer.start();
   while (!FPendingJobs.empty() && timer.elapsed() < bound.count()) {
@@ -349,18 +351,12 @@ bool TMainForm::WaitForPendingJobs(std::chrono::milliseconds bound) {
     QCoreApplication::processEvents(QEventLoop::AllEvents,
                                     static_cast<int>(std::min<std::int64_t>(FSetup.SpoolPoll.count(), 100)));
   }
-  return FPendingJobs.empty() && FJobFailures == failuresBefore;
+  return FJobFailures == failuresBefore ? QString() : FLastJobFailure;
 }
 
-void TMainForm::PrintBeforeEnding() {
-  if (!cbDisablePrinting->isChecked() && (UnsubmittedCount() > 0 || !FFailedFullTexts.empty())) {
-    try {
-      btnPrintNowClick();
-    } catch (const std::exception&) {
-      // Logged with the job; the entries stay in the store for the next start.
-    }
-  }
-  if (!FPendingJobs.empty()) WaitForPendingJobs(FSetup.EndPrintBound);
+void TMainForm::KeepUnprintedForNextStart() {
+  // Nothing is printed or waited for on the way out: the store keeps the list, and a job
+  // already with the spooler is followed again at the next start.
   if (!FListed.empty())
     LogMessage(std::to_string(FListed.size()) + " unprinted messages are kept for the next start");
 }

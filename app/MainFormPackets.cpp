@@ -183,26 +183,29 @@ void TMainForm::FullTextBranch(const TAprsMsgPacket& packet, std::int64_t storeI
   try {
     reply = FingerClient.Fetch();
   } catch (const std::exception& e) {
-    // The alert is listed and logged all the same; only its full text is missing.
+    // The alert is listed and logged all the same; only its full text is missing. The log
+    // line starts with the socket error, as people search for it; the rest is indented.
     warning = "The full text of " + FingerClient.Query + " could not be fetched: " + OneLine(e.what());
-    LogMessage(warning);
+    LogMessage(std::string(e.what()) + "\r\nThe alert " + FingerClient.Query +
+               " was listed without its full text");
     return;
   }
-  if (storeId != 0) WithMessageStore([&](TMessageStore& store) { store.SetFullText(storeId, reply); });
+  // Fetched while printing is disabled, it stays off paper for good, also after a restart.
+  const bool toPrint = !cbDisablePrinting->isChecked();
+  if (storeId != 0)
+    WithMessageStore([&](TMessageStore& store) { store.SetFullText(storeId, reply, toPrint); });
   LogMessage(reply);
-  if (!cbDisablePrinting->isChecked())
-    PrintFullText(storeId, DisplayText(FullTextDocument(line1, line3, reply)));
+  if (toPrint) PrintFullText(storeId, DisplayText(FullTextDocument(line1, line3, reply)));
 }
 
 // --- Station list and states --------------------------------------------------------
 
 void TMainForm::btnAddClick() {
   const std::string entry = UpperCase(Trim(ProgramText(edStation->text())));
-  if (entry.empty()) return;
-  // The field keeps what was typed, so a slip can be mended.
+  edStation->clear();
+  if (entry.empty() || entry == "*") return;
   if (!IsStationListEntry(entry)) throw std::runtime_error(NotAStationListEntryText(entry));
   lbStationList->addItem(DisplayText(entry));
-  edStation->clear();
 }
 
 void TMainForm::btnRemoveClick() {
@@ -273,9 +276,10 @@ bool TMainForm::FormCloseQuery() {
   }
   if (answer == QMessageBox::Yes) {
     btnPrintNowClick();  // a failure keeps the window open
-    // Closed once the spooler has confirmed the pages; a job it turned down keeps the window.
-    if (!WaitForPendingJobs(FSetup.EndPrintBound) && !FLastPrintFailure.isEmpty())
-      throw EPrintError(FLastPrintFailure.toStdString());
+    // Closed once the spooler has confirmed the pages; a job it turned down meanwhile keeps
+    // the window. One still pending when the wait ends is followed at the next start.
+    const QString failure = WaitForPendingJobs(FSetup.EndPrintBound);
+    if (!failure.isEmpty()) throw EPrintError(failure.toStdString());
     return true;
   }
   return answer == QMessageBox::No;

@@ -129,6 +129,10 @@ TDateTime CurrentDateTime(TTimeFormat format) {
 }
 
 std::string FormatDateTime(std::string_view pattern, TDateTime value) {
+  return FormatDateTime(pattern, value, TRegionalSeparators{});
+}
+
+std::string FormatDateTime(std::string_view pattern, TDateTime value, TRegionalSeparators separators) {
   const TDateTimeParts p = DecodeDateTime(value);
   std::string out;
   out.reserve(pattern.size() + 4);
@@ -180,10 +184,10 @@ std::string FormatDateTime(std::string_view pattern, TDateTime value) {
         AppendNumber(out, p.Millisecond, n >= 3 ? 3 : 1);
         break;
       case ':':
-        out += ':';
+        out += separators.Time;
         break;
       case '/':
-        out += '/';
+        out += separators.Date;
         break;
       default:
         out += pattern[i];
@@ -263,6 +267,23 @@ std::string DateTimeToRegionalText(TDateTime value) {
   // Midnight to the millisecond shows the date alone.
   if (p.Hour == 0 && p.Minute == 0 && p.Second == 0 && p.Millisecond == 0) return date;
   return date + " " + time;
+}
+
+TRegionalSeparators RegionalSeparators() {
+  TRegionalSeparators result;
+  std::string date;
+  std::string time;
+  if (!RegionalForms({2026, 12, 7, 18, 30, 45, 0}, date, time)) return result;
+  // The first character between the numbers of each form.
+  const auto between = [](const std::string& text, char fallback) {
+    const std::size_t digit = text.find_first_of("0123456789");
+    if (digit == std::string::npos) return fallback;
+    const std::size_t after = text.find_first_not_of("0123456789", digit);
+    return after == std::string::npos || text[after] == ' ' ? fallback : text[after];
+  };
+  result.Date = between(date, result.Date);
+  result.Time = between(time, result.Time);
+  return result;
 }
 
 std::uint32_t TickCount32() {

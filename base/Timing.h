@@ -34,6 +34,16 @@ TDateTime CurrentDateTime(TTimeFormat format);
 // ("hh" or "h" as the last letters) means minutes.
 std::string FormatDateTime(std::string_view pattern, TDateTime value);
 
+// The date and time separators the regional forms of DateTimeToRegionalText use ("." and
+// ":" in a German locale); "/" and ":" where there are none.
+struct TRegionalSeparators {
+  char Date = '/';
+  char Time = ':';
+};
+TRegionalSeparators RegionalSeparators();
+// FormatDateTime with these separators for ":" and "/".
+std::string FormatDateTime(std::string_view pattern, TDateTime value, TRegionalSeparators separators);
+
 // The user's short date, then (unless the time is midnight to the millisecond) a blank and
 // the long time. On Windows the user's regional settings give the forms; elsewhere the
 // program's LC_TIME locale does (its D_FMT and T_FMT). Where LC_TIME is the C or POSIX

@@ -6,9 +6,6 @@
 #   newest  print the PDF file of the newest completed job of the queue
 #   halt    stop the cupsd this script started, by its PID, keeping the queue and the jobs
 #           waiting in /var/spool/cups: a spooler gone down; start brings it back
-#   add NAME     one more queue like it, printing into the same folder (for a test that
-#                stops, rejects or purges a queue of its own while others use this one)
-#   remove NAME  remove such a queue with its jobs
 # Installs nothing: needs the Debian packages cups, printer-driver-cups-pdf, cups-ipp-utils.
 set -euo pipefail
 
@@ -65,21 +62,17 @@ CONF
   mv "$CONF.tmp" "$CONF"
 }
 
-make_queue() {
-  # pdftocairo: other renderers give PDFs whose text pdftotext cannot read;
-  # TitlePref/Label: file names job_<id>-<title>.pdf that never collide.
-  lpadmin -p "$1" -E -v "$DEVICE" -m lsb/usr/cups-pdf/CUPS-PDF_opt.ppd \
-    -o pdftops-renderer-default=pdftocairo -o TitlePref=1 -o Label=1 -o printer-is-shared=false \
-    -D "Quillmark PDF files in $PDF_DIR" 2> >(grep -v "Printer drivers are deprecated" >&2)
-}
-
 cmd_start() {
   need_tools
   [ "$(id -u)" -eq 0 ] || { queue_exists && cupsd_answers && { cmd_status; return 0; }; die "run as root to set up the queue"; }
   write_conf
   start_cupsd
   if ! queue_exists || [ "$(lpstat -v "$QUEUE" 2>/dev/null | awk '{print $NF}')" != "$DEVICE" ]; then
-    make_queue "$QUEUE"
+    # pdftocairo: other renderers give PDFs whose text pdftotext cannot read;
+    # TitlePref/Label: file names job_<id>-<title>.pdf that never collide.
+    lpadmin -p "$QUEUE" -E -v "$DEVICE" -m lsb/usr/cups-pdf/CUPS-PDF_opt.ppd \
+      -o pdftops-renderer-default=pdftocairo -o TitlePref=1 -o Label=1 -o printer-is-shared=false \
+      -D "Quillmark PDF files in $PDF_DIR"
   fi
   cupsenable "$QUEUE" 2>/dev/null || true
   cupsaccept "$QUEUE" 2>/dev/null || true
@@ -146,31 +139,11 @@ cmd_halt() {
   die "cupsd $pid did not end within 10 s"
 }
 
-cmd_add() {
-  [[ "${1:-}" =~ ^[A-Za-z0-9_-]+$ ]] || die "add needs a queue name of letters, digits, - and _"
-  [ "$1" != "$QUEUE" ] || die "$QUEUE is made by start"
-  cupsd_answers || die "cupsd is not running; run start first"
-  make_queue "$1"
-  cupsenable "$1"
-  cupsaccept "$1"
-}
-
-cmd_remove() {
-  if ! [[ "${1:-}" =~ ^[A-Za-z0-9_-]+$ ]] || [ "$1" = "$QUEUE" ]; then
-    die "remove needs the name of a queue made by add"
-  fi
-  lpadmin -x "$1"
-  # cups-pdf keeps a log per queue name.
-  rm -f "/var/log/cups/cups-pdf-$1_log"
-}
-
 case "${1:-}" in
   start) cmd_start ;;
   stop) cmd_stop ;;
   status) cmd_status ;;
   newest) cmd_newest ;;
   halt) cmd_halt ;;
-  add) cmd_add "${2:-}" ;;
-  remove) cmd_remove "${2:-}" ;;
-  *) echo "usage: $0 start|stop|status|newest|halt|add NAME|remove NAME" >&2; exit 2 ;;
+  *) echo "usage: $0 start|stop|status|newest|halt" >&2; exit 2 ;;
 esac

@@ -13,25 +13,27 @@ std::size_t CountLettersAndDigits(std::string_view text, std::size_t from) {
   return n;
 }
 
-// Call "-" SSID, where the SSID may be empty only when `wildcard` follows it.
-bool IsCall(std::string_view text, bool wildcard) {
+// Call "-" SSID.
+bool IsCall(std::string_view text) {
   const std::size_t call = CountLettersAndDigits(text, 0);
   if (call == 0 || call > 9) return false;
   if (call == text.size()) return true;
   if (text[call] != '-') return false;
   const std::size_t ssid = CountLettersAndDigits(text, call + 1);
-  return call + 1 + ssid == text.size() && ssid <= 2 && (ssid > 0 || wildcard);
+  return call + 1 + ssid == text.size() && ssid <= 2 && ssid > 0;
 }
 
 }  // namespace
 
 bool IsCallsign(std::string_view text) {
-  return IsCall(text, false);
+  return IsCall(text);
 }
 
 bool IsStationListEntry(std::string_view text) {
-  if (!text.empty() && text.back() == '*') return IsCall(text.substr(0, text.size() - 1), true);
-  return IsCall(text, false);
+  if (text.empty() || text == "*") return false;
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+  return true;
 }
 
 bool IsAprsIsFilter(std::string_view text) {
@@ -46,9 +48,9 @@ std::string NotACallsignText(std::string_view text) {
 }
 
 std::string NotAStationListEntryText(std::string_view text) {
-  return "\"" + std::string(text) +
-         "\" is not a station: use a callsign (for example N0CALL-10), or the start of one ending in * "
-         "(for example N0CALL-*)";
+  std::string shown;
+  for (const char c : text) shown += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+  return "\"" + shown + "\" cannot be a station list entry: it holds a control character";
 }
 
 }  // namespace qm

@@ -10,8 +10,9 @@ namespace qm {
 // letters and digits ("N0CALL", "AE5PL-10", "EOC-WX"). Case does not matter.
 bool IsCallsign(std::string_view text);
 
-// A station-list entry: a callsign, or the start of one followed by one "*" ("K5*",
-// "AE5PL-*"). Case does not matter.
+// A station-list entry as typed and trimmed: anything but nothing, "*" alone (both are passed
+// over without a word) and text with a control character, which would break the list and the
+// settings file. Callsigns, tactical names ("EOC-ALPHA") and stars anywhere ("NO*ALL") are fine.
 bool IsStationListEntry(std::string_view text);
 
 // An APRS-IS server-side filter: printable ASCII only (blanks separate its parts).

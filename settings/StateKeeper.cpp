@@ -271,18 +271,18 @@ void TPropertyStateKeeper::RestoreEntry(const TEntry& entry) {
     }
     case pkItems: {
       auto* list = static_cast<QListWidget*>(entry.Control.data());
-      // A check list's entries (they carry a check mark) are the window's own; the
-      // file only marks them.
-      if (list->count() > 0 && list->item(0)->data(Qt::CheckStateRole).isValid()) break;
       const auto stored =
           store.ReadStringList(Section() + "." + key, static_cast<std::size_t>(MaxListEntries));
       if (!stored) break;
-      // New entries look like the old ones; a sorted list sorts them as they are added.
+      // New entries look like the old ones (a check list's carry an empty mark, which the
+      // state selection sets later); a sorted list sorts them as they are added.
+      const bool checkList = list->count() > 0 && list->item(0)->data(Qt::CheckStateRole).isValid();
       const Qt::ItemFlags flags = list->count() > 0 ? list->item(0)->flags() : Qt::ItemFlags();
       list->clear();
       for (const auto& text : *stored) {
         auto* item = new QListWidgetItem(DisplayText(text));
         if (flags != Qt::ItemFlags()) item->setFlags(flags);
+        if (checkList) item->setCheckState(Qt::Unchecked);
         list->addItem(item);
       }
       break;

@@ -86,9 +86,8 @@ class TWindowStateKeeper : public TStateKeeper {
 // Section "Settings": the stored properties of the form's controls, "control.Property".
 // Supported: "Checked" of a button or check box ("True"/"False"), "Text" of a line
 // edit (trimmed), "Items" of a list widget (own section "Settings.<control>.Items",
-// read by ReadIniList). A check list (entries with a check mark) keeps the entries the
-// window built, whatever the file lists: its entries are saved, but only their
-// marks (ReadStateList) are read back, so a damaged file cannot lose a state code.
+// read by ReadIniList: only the Item keys present, blank ones skipped). A check list's
+// entries come back unmarked; ReadStateList marks them afterwards.
 class TPropertyStateKeeper : public TStateKeeper {
  public:
   // Entries are checked here: one naming no child of the form, or without a "."

@@ -72,6 +72,12 @@ CREATE INDEX IF NOT EXISTS messages_addressee_upper ON messages(upper(trim(addre
 CREATE INDEX IF NOT EXISTS messages_kind ON messages(kind, utc_time);
 )sql";
 
+// full_text_printed: waiting for paper, on paper, or never to be printed (printing was
+// disabled when it came; older builds read that as printed, which keeps it off paper too).
+constexpr int kFullTextUnprinted = 0;
+constexpr int kFullTextPrinted = 1;
+constexpr int kFullTextNotPrinted = 2;
+
 constexpr const char* kMessageColumns =
     "id, local_time, utc_time, source, destination, path, addressee, message_text, message_no, kind, "
     "state_code, raw_text, line1, line2, line3, print_state, job_id, full_text_printed, full_text";
@@ -197,7 +203,7 @@ TStoredMessage ReadMessage(const TUse& row) {
   m.Line3 = row.Text(14);
   m.PrintState = static_cast<TPrintState>(row.Int(15));
   m.JobId = row.Int(16);
-  m.FullTextPrinted = row.Int(17) != 0;
+  m.FullTextPrinted = row.Int(17) == kFullTextPrinted;
   m.FullTextWanted = !row.IsNull(18);
   m.FullText = row.Text(18);
   return m;
@@ -216,11 +222,11 @@ struct TStoreStatements {
                    "INSERT INTO messages(local_time, utc_time, source, destination, path, addressee, "
                    "message_text, message_no, kind, state_code, raw_text, line1, line2, line3, full_text) "
                    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-        SetFullText(db, path, "UPDATE messages SET full_text = ?, full_text_printed = 0 WHERE id = ?"),
+        SetFullText(db, path, "UPDATE messages SET full_text = ?, full_text_printed = ? WHERE id = ?"),
         Message(db, path, std::string("SELECT ") + kMessageColumns + " FROM messages WHERE id = ?"),
         Listed(db, path,
                std::string("SELECT ") + kMessageColumns +
-                   " FROM messages WHERE print_state IN (0, 1) ORDER BY id"),
+                   " FROM messages WHERE print_state IN (0, 1) AND cleared = 0 ORDER BY id"),
         FullTextsUnprinted(db, path,
                            std::string("SELECT ") + kMessageColumns +
                                " FROM messages WHERE full_text IS NOT NULL AND full_text_printed = 0 "
@@ -238,7 +244,9 @@ struct TStoreStatements {
         PrintFullText(db, path,
                       "UPDATE messages SET full_text_printed = 1 WHERE full_text IS NOT NULL AND id IN "
                       "(SELECT message_id FROM job_messages WHERE job_id = ?1)"),
-        ReturnList(db, path, "UPDATE messages SET print_state = 0 WHERE job_id = ? AND print_state = 1"),
+        ReturnList(db, path,
+                   "UPDATE messages SET print_state = CASE cleared WHEN 0 THEN 0 ELSE 3 END "
+                   "WHERE job_id = ? AND print_state = 1"),
         Job(db, path, std::string("SELECT ") + kJobColumns + " FROM jobs WHERE id = ?"),
         JobMessages(db, path, "SELECT message_id FROM job_messages WHERE job_id = ? ORDER BY position"),
         PendingJobs(db, path,
@@ -246,6 +254,7 @@ struct TStoreStatements {
         PendingWithoutSpooler(db, path,
                               "SELECT id FROM jobs WHERE state = 0 AND spooler_job = 0 ORDER BY id"),
         Clear(db, path, "UPDATE messages SET print_state = 3 WHERE print_state = 0"),
+        ClearInJob(db, path, "UPDATE messages SET cleared = 1 WHERE print_state = 1"),
         PurgeMessages(db, path,
                       "DELETE FROM messages WHERE utc_time < ?1 AND print_state IN (2, 3) "
                       "AND NOT (full_text IS NOT NULL AND full_text_printed = 0) "
@@ -261,7 +270,7 @@ struct TStoreStatements {
   TStmt AddMessage, SetFullText, Message, Listed, FullTextsUnprinted;
   TStmt AddJob, AddJobMessage, PutInJob, SetSpoolerJob, JobState, SetJobState, PrintList, PrintFullText,
       ReturnList, Job, JobMessages, PendingJobs, PendingWithoutSpooler;
-  TStmt Clear, PurgeMessages, PurgeJobs;
+  TStmt Clear, ClearInJob, PurgeMessages, PurgeJobs;
 };
 
 // A transaction that rolls back unless committed: a failed change leaves nothing behind,
@@ -341,6 +350,11 @@ TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
     // Later versions migrate here, one step per version inside a transaction.
     Exec(FDb, FPath, "BEGIN IMMEDIATE");
     Exec(FDb, FPath, kHistoryIndexes);
+    // Messages cleared while their job was with the spooler: a failed job must not list them
+    // again. A column older builds do not know and never read.
+    if (QueryInt(FDb, FPath, "SELECT count(*) FROM pragma_table_info('messages') WHERE name = 'cleared'") ==
+        0)
+      Exec(FDb, FPath, "ALTER TABLE messages ADD COLUMN cleared INTEGER NOT NULL DEFAULT 0");
     Exec(FDb, FPath, "COMMIT");
     FStatements = std::make_unique<TStatements>(FDb, FPath);
   } catch (...) {
@@ -371,10 +385,13 @@ std::int64_t TMessageStore::Add(const TStoredMessage& m) {
   return id;
 }
 
-void TMessageStore::SetFullText(std::int64_t id, const std::string& text) {
+void TMessageStore::SetFullText(std::int64_t id, const std::string& text, bool toPrint) {
   TTransaction t(*FStatements, true);
   TUse use(FStatements->SetFullText);
-  use.Bind(text).Bind(id).Run();
+  use.Bind(text)
+      .Bind(static_cast<std::int64_t>(toPrint ? kFullTextUnprinted : kFullTextNotPrinted))
+      .Bind(id)
+      .Run();
   if (use.Changes() == 0) throw EMessageStoreError(StoreError(FPath, "no message " + std::to_string(id)));
   t.Commit();
 }
@@ -592,6 +609,7 @@ int TMessageStore::ClearListed() {
   TUse use(FStatements->Clear);
   use.Run();
   const int cleared = use.Changes();
+  TUse(FStatements->ClearInJob).Run();
   t.Commit();
   return cleared;
 }

@@ -114,9 +114,11 @@ class TMessageStore {
   // Keeps a newly accepted message as unprinted, with its full text when FullTextWanted
   // (PrintState, JobId and FullTextPrinted are ignored); returns its id. One transaction.
   std::int64_t Add(const TStoredMessage& message);
-  // Records a fetched full text (possibly empty) for message `id`, as not yet printed.
-  // Throws EMessageStoreError when the id is unknown (as do the job calls below).
-  void SetFullText(std::int64_t id, const std::string& text);
+  // Records a fetched full text (possibly empty) for message `id`, as not yet printed, or,
+  // when it is not to be printed (printing disabled), as never to be printed: it then never
+  // comes back for paper and is purged with its message. Throws EMessageStoreError when the
+  // id is unknown (as do the job calls below).
+  void SetFullText(std::int64_t id, const std::string& text, bool toPrint = true);
 
   // The messages still listed (psUnprinted and psInJob), oldest first.
   std::vector<TStoredMessage> Listed() const;
@@ -146,7 +148,8 @@ class TMessageStore {
   TStoredJob Job(std::int64_t id) const;  // throws EMessageStoreError when unknown
 
   // The operator cleared the list: every psUnprinted message becomes psCleared. Messages in
-  // a pending job stay as they are (the job decides). Returns how many were cleared.
+  // a pending job stay as they are until the job ends: printed when it completes, cleared
+  // when it fails. Returns how many were cleared at once.
   int ClearListed();
   // At start: jobs still pending from an earlier run whose spooler job is unknown (0) are
   // failed with `failure`, so their messages are listed as unprinted again. Returns how many.

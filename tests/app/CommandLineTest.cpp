@@ -173,12 +173,13 @@ TEST(CommandLine, TheProgramAnswersRefusesAndRunsWithoutStoringOptions) {
   EXPECT_FALSE(QDir(config).exists());
   EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size() == 0);
 
-  // Two messages to the station given on the command line, printed when the capture ends.
+  // 22 messages to the station given on the command line: one page is printed, the last
+  // message is kept for the next start when the capture ends.
   const QString capture = dir.filePath(QStringLiteral("capture.txt"));
   QFile file(capture);
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write(
-      "*12:00:00 K1ABC>APRS::N0CALL-10:Hello one{1\r\n*12:00:01 K1ABC>APRS::N0CALL-10:Hello two{2\r\n");
+  for (int n = 1; n <= 22; ++n)
+    file.write(QStringLiteral("*12:00:00 K1ABC>APRS::N0CALL-10:Hello %1{%1\r\n").arg(n).toLatin1());
   file.close();
   const TRun run = RunProgram({"--replay", capture, "--pace", "0", "--callsign", "n0call-10", "--config",
                                config, "--print-to-pdf", pdfs},

@@ -180,6 +180,15 @@ TEST_F(FingerWindowTest, DisabledPrintingStillFetchesAndLogs) {
   EXPECT_EQ(form->MessageLineCount(), 3);
   EXPECT_FALSE(QFile::exists(env.PdfFile()));
   EXPECT_NE(Log().find("> " + test::AsLogged(reply) + "\r\n"), std::string::npos);
+
+  // Nor after a restart with printing on again: the full text stays off paper for good.
+  form->SaveSettings();
+  form.reset();
+  form = std::make_unique<TMainForm>(env.Setup());
+  form->cbDisablePrinting->setChecked(false);
+  form->btnClearMessages->click();
+  form->btnPrintNow->click();
+  EXPECT_FALSE(QFile::exists(env.PdfFile()));
 }
 
 TEST_F(FingerWindowTest, FullTextIsFetchedOnlyForAWantedAlertOfACheckedCategory) {
@@ -267,7 +276,8 @@ TEST_F(FingerWindowTest, ReplyLineEndsAreKeptInTheLogAndThePrint) {
 // as a repeat and logged, and the failure is one stamped log line and the hint.
 struct TFetchFailure {
   const char* Name;
-  std::string Text;  // the failure as logged after "could not be fetched: "
+  std::string Text;    // the failure as the hint shows it after "could not be fetched: "
+  std::string Logged;  // its log entry's first line ("Socket Error # ...")
 };
 
 void ExpectAlertKept(TMainForm& form, test::TFormEnvironment& env, const TFetchFailure& failure) {
@@ -282,7 +292,13 @@ void ExpectAlertKept(TMainForm& form, test::TFormEnvironment& env, const TFetchF
   EXPECT_EQ(form.HintText().toStdString(), warning);
   EXPECT_FALSE(QFile::exists(env.PdfFile()));
   const std::string log = test::ReadLog(form);
-  EXPECT_NE(log.find("> " + warning + "\r\n"), std::string::npos) << log;
+  EXPECT_NE(
+      log.find("> " + failure.Logged + "\r\n  " +
+               (failure.Text.starts_with("Socket") ? failure.Text.substr(failure.Logged.size() + 1) + "\r\n  "
+                                                   : std::string()) +
+               "The alert NOCALL123 was listed without its full text\r\n"),
+      std::string::npos)
+      << log;
   EXPECT_NE(log.find("> " + kWarning.PacketLine() + "\r\n"), std::string::npos) << log;
 }
 
@@ -292,7 +308,8 @@ TEST_F(FingerWindowTest, RefusedConnectionKeepsTheAlertAndItsRepeatIsNotFetched)
   form->cbNWSWarningsPrint->setChecked(true);
   form->cbBeepOnReceive->setChecked(true);
   Handle(kWarning);
-  ExpectAlertKept(*form, env, {"refused", "Socket Error # 10061 Connection refused."});
+  ExpectAlertKept(*form, env,
+                  {"refused", "Socket Error # 10061 Connection refused.", "Socket Error # 10061"});
 
   // The same alert again within 20 s is a repeat; a new alert tries the server again.
   TFingerStub server("TEXT\n");
@@ -315,7 +332,8 @@ TEST_F(FingerWindowTest, EndlessReplyKeepsTheAlertAndNothingOfIt) {
     Handle(kWarning);
     EXPECT_EQ(server.Queries().size(), 1u);
     ExpectAlertKept(*form, env,
-                    {"too large", "Finger reply too large: the server sent more than 1000 bytes"});
+                    {"too large", "Finger reply too large: the server sent more than 1000 bytes",
+                     "Finger reply too large: the server sent more than 1000 bytes"});
     EXPECT_EQ(test::ReadLog(*form).find("XXXX"), std::string::npos);
   }
 }
@@ -335,7 +353,8 @@ TEST_F(FingerWindowTest, SilentServerKeepsTheAlert) {
     // Far above the bounds; only a window that waits for the server would take this long.
     EXPECT_LT(timer.elapsed(), 10000);
     EXPECT_EQ(server.Queries(), std::vector<std::string>{"NOCALL123\r\n"});
-    ExpectAlertKept(*form, env, {"silent", "Socket Error # 10060 Connection timed out."});
+    ExpectAlertKept(*form, env,
+                    {"silent", "Socket Error # 10060 Connection timed out.", "Socket Error # 10060"});
   }
 }
 

@@ -76,7 +76,7 @@ TEST(LinkStatus, ShowsSourceStateAndEveryPacketHeard) {
     EXPECT_EQ(form.lblLinkStatus->toolTip(), expected);
     EXPECT_EQ(form.MessageLineCount(), 3);
     EXPECT_EQ(form.FTrayIcon->toolTip(),
-              Caption() + " \u2014 " + c.Kind + ": Connected, 3 packets\nRight-click for options");
+              QStringLiteral("Quillmark - right-click for options\n") + c.Kind + ": Connected, 3 packets");
     EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join("; ").toStdString();
   }
 }

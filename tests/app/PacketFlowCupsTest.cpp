@@ -17,6 +17,8 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 
 #include "app/MainForm.h"
@@ -180,6 +182,112 @@ TEST(PacketFlowCups, SpoolerStoppedMidRunLosesNothingAndPrintsNothingTwice) {
     }
   } while (printed.size() < sent && timer.elapsed() < 60000 && (QThread::msleep(200), true));
   for (int n = 1; n <= sent; ++n) EXPECT_EQ(printed.value(n), 1) << "message " << n;
+}
+
+// A window printing on a queue of the test's own, which the test may stop and start.
+TMainFormSetup PrivateQueueSetup(test::TFormEnvironment& env, const test::TPrivateCupsQueue& queue) {
+  TMainFormSetup setup = QueueSetup(env);
+  setup.Options.Printer = queue.Name();
+  return setup;
+}
+
+// How many of the queue's completed jobs since `before` carry `text`.
+int PagesWith(const test::TPrivateCupsQueue& queue, const QSet<int>& before, const QString& text) {
+  int pages = 0;
+  for (int id : test::CompletedJobIds(queue.Name()) - before) {
+    const QString pdf = test::JobPdf(id);
+    if (!pdf.isEmpty() && test::PdfText(pdf).contains(text)) ++pages;
+  }
+  return pages;
+}
+
+// A full text the spooler refused is printed once when it takes jobs again, however many
+// pages were tried meanwhile.
+TEST(PacketFlowCups, RefusedFullTextPrintsOnceWhenTheQueueTakesJobsAgain) {
+  const QString missing = test::MissingPopplerTools();
+  if (!missing.isEmpty()) GTEST_SKIP() << missing.toStdString();
+  test::TPrivateCupsQueue queue;
+  test::TFormEnvironment env;
+  TMainForm form(PrivateQueueSetup(env, queue));
+  ASSERT_EQ(form.FPrintJobs->CurrentPrinterName(), queue.Name());
+  queue.Accept(false);
+  EXPECT_FALSE(form.RunGuarded([&] { form.Print("FULL TEXT 4711"); }));
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(form.RunGuarded([&] { form.btnPrintNowClick(); }));
+  queue.Accept(true);
+  const QSet<int> before = test::CompletedJobIds(queue.Name());
+  ASSERT_TRUE(form.RunGuarded([&] { form.btnPrintNowClick(); }));
+  ASSERT_TRUE(test::WaitFor([&] { return form.PendingJobs().empty(); }, 60000));
+  EXPECT_EQ(PagesWith(queue, before, QStringLiteral("FULL TEXT 4711")), 1);
+}
+
+// Pages still with the spooler when the program ends: the end does not wait for them; at the
+// next start they are followed, one is printed once, and the entries of one the operator
+// cleared do not come back when the spooler cancels it.
+TEST(PacketFlowCups, PagesAtTheSpoolerOutliveTheEnd) {
+  const QString missing = test::MissingPopplerTools();
+  if (!missing.isEmpty()) GTEST_SKIP() << missing.toStdString();
+  test::TPrivateCupsQueue queue;
+  test::TFormEnvironment env;
+  queue.Enable(false);  // jobs wait in the queue
+  auto form = std::make_unique<TMainForm>(PrivateQueueSetup(env, queue));
+  form->cbBull->setChecked(true);
+  const auto send = [&](int first, int last) {
+    for (int n = first; n <= last; ++n)
+      env.Host->Deliver("*N0CALL-5>APRS::BLN" + std::to_string(n) + "     :Waiting item " +
+                        std::to_string(n) + " end");
+    ASSERT_TRUE(test::WaitFor([&] { return form->Listed().size() == std::size_t(last); }, 20000));
+    form->btnPrintNow->click();
+  };
+  send(1, 3);
+  send(4, 5);
+  ASSERT_EQ(form->PendingJobs().size(), 2u);
+  form->btnClearMessages->click();  // the second page's entries: cleared while it waits
+  int ended = 0;
+  form->EndApplication = [&] { ++ended; };
+  QElapsedTimer timer;
+  timer.start();
+  env.Host->Close();
+  EXPECT_EQ(ended, 1);
+  EXPECT_LT(timer.elapsed(), 5000);
+  form->SaveSettings();
+  form.reset();
+
+  const QList<int> waiting = queue.PendingJobIds().values();
+  ASSERT_EQ(waiting.size(), 2);
+  queue.Cancel(*std::max_element(waiting.begin(), waiting.end()));
+  const QSet<int> before = test::CompletedJobIds(queue.Name());
+  queue.Enable(true);
+  form = std::make_unique<TMainForm>(PrivateQueueSetup(env, queue));
+  ASSERT_TRUE(test::WaitFor([&] { return form->PendingJobs().empty(); }, 60000));
+  EXPECT_TRUE(form->Listed().empty());
+  EXPECT_EQ(form->MessageLineCount(), 0);
+  for (int n = 1; n <= 3; ++n)
+    EXPECT_EQ(PagesWith(queue, before, QStringLiteral("Waiting item %1 end").arg(n)), 1);
+  for (int n = 4; n <= 5; ++n)
+    EXPECT_EQ(PagesWith(queue, before, QStringLiteral("Waiting item %1 end").arg(n)), 0);
+}
+
+// "Yes" at the close box waits a while for the spooler; a page still waiting then is followed
+// at the next start, and an older failure that has nothing to do with it keeps no window open.
+TEST(PacketFlowCups, CloseThatOutwaitsTheSpoolerIsNotHeldByAnOlderFailure) {
+  test::TPrivateCupsQueue queue;
+  test::TFormEnvironment env;
+  TMainFormSetup setup = PrivateQueueSetup(env, queue);
+  setup.EndPrintBound = std::chrono::milliseconds(1000);
+  env.Answer = QMessageBox::Yes;
+  TMainForm form(std::move(setup));
+  form.cbBull->setChecked(true);
+  form.edMsgCount->setText(QStringLiteral("1"));
+  queue.Accept(false);
+  for (int n = 1; n <= 2; ++n)
+    env.Host->Deliver("*N0CALL-5>APRS::BLN" + std::to_string(n) + "     :Item " + std::to_string(n));
+  ASSERT_TRUE(test::WaitFor([&] { return form.Listed().size() == 2u && !env.Errors.isEmpty(); }, 20000));
+  queue.Accept(true);
+  queue.Enable(false);
+  form.show();
+  EXPECT_TRUE(form.close());
+  EXPECT_EQ(form.PendingJobs().size(), 1u);
+  EXPECT_EQ(env.Errors.size(), 1) << env.Errors.join(QStringLiteral("; ")).toStdString();
 }
 
 // A first start (no settings file) replays the bundled demo: its pages become PDF files in

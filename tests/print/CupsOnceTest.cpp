@@ -35,7 +35,7 @@ class CupsOnceTest : public ::testing::Test {
     // Job files of ours, and those a killed child leaves, go here.
     FOldTemp = qgetenv("TMPDIR");
     qputenv("TMPDIR", QFile::encodeName(FTemp.path()));
-    FQueue = std::make_unique<test::TOwnQueue>(QStringLiteral("once"));
+    FQueue = std::make_unique<test::TPrivateCupsQueue>();
     FJobs = std::make_unique<TPrintJobs>(TPrinterList{{FQueue->Name()}, {}});
     FJobs->SelectPrinter(0);
   }
@@ -51,7 +51,7 @@ class CupsOnceTest : public ::testing::Test {
 
   QTemporaryDir FTemp;
   QByteArray FOldTemp;
-  std::unique_ptr<test::TOwnQueue> FQueue;
+  std::unique_ptr<test::TPrivateCupsQueue> FQueue;
   std::unique_ptr<TPrintJobs> FJobs;
 };
 

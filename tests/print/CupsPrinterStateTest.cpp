@@ -18,7 +18,7 @@ using ::testing::ElementsAre;
 using ::testing::StartsWith;
 
 TEST(CupsPrinterStateTest, EachWayAQueueHoldsPagesBackIsToldAndClearsWhenPutBack) {
-  const test::TOwnQueue queue(QStringLiteral("state"));
+  const test::TPrivateCupsQueue queue;
   const QString& q = queue.Name();
   TPrintJobs jobs(TPrinterList{{q}, {}});
   jobs.SelectPrinter(0);
@@ -90,7 +90,7 @@ TEST(CupsPrinterStateTest, EachWayAQueueHoldsPagesBackIsToldAndClearsWhenPutBack
 }
 
 TEST(CupsPrinterStateTest, ASpoolerThatCannotTellSaysSoInBoundedTime) {
-  test::TOwnQueue queue(QStringLiteral("gone"));
+  const test::TPrivateCupsQueue queue;
   TPrintJobs jobs(TPrinterList{{queue.Name()}, {}});
   jobs.SelectPrinter(0);
   // A file takes the pages: no printer to wait for.

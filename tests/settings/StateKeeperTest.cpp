@@ -427,30 +427,40 @@ TEST_F(StateKeeperTest, StateSelectionValuesReadAsIntegers) {
   }
 }
 
-// Whatever the stored states list holds, the window offers the 52 codes in order,
-// each marked as section StateSelection says.
-TEST_F(StateKeeperTest, StatesListIsAlwaysTheFiftyTwoCodes) {
+// The stored states list is the list offered: a code added by hand shows in sorted place
+// with its mark; a damaged list gives only the codes it really holds, never blanks.
+TEST_F(StateKeeperTest, StatesListIsReadFromTheFile) {
   std::string all = "Count=53\r\n";
   for (std::size_t i = 0; i < StateCodes().size(); ++i)
     all += "Item" + std::to_string(i) + "=" + StateCodes()[i] + "\r\n";
-  const std::pair<const char*, std::string> cases[] = {
-      {"hand-added code", all + "Item52=GU\r\n"},
-      {"huge count, one item", "Count=2000000000\r\nItem0=AK\r\n"},
-      {"two codes out of order", "Count=2\r\nItem0=TX\r\nItem1=AK\r\n"},
-      {"blanks and repeats", "Count=4\r\nItem0=\r\nItem1=AK\r\nItem2=AK\r\nItem3=  \r\n"},
-      {"count 0", "Count=0\r\n"},
+  std::vector<std::string> withGuam = StateCodes();
+  withGuam.insert(withGuam.begin() + 10, "GU");  // after GA
+  const struct {
+    const char* Name;
+    std::string Items;
+    std::vector<std::string> Offered, Checked;
+  } cases[] = {
+      {"hand-added code", all + "Item52=GU\r\n", withGuam, {"AK", "GU", "WY"}},
+      {"huge count, one item", "Count=2000000000\r\nItem0=AK\r\n", {"AK"}, {"AK"}},
+      {"two codes out of order", "Count=2\r\nItem0=TX\r\nItem1=AK\r\n", {"AK", "TX"}, {"AK"}},
+      {"blanks skipped",
+       "Count=4\r\nItem0=\r\nItem1=AK\r\nItem2=WY\r\nItem3=  \r\n",
+       {"AK", "WY"},
+       {"AK", "WY"}},
+      {"count 0", "Count=0\r\n", StateCodes(), {"AK", "WY"}},
   };
-  for (const auto& [name, items] : cases) {
-    SCOPED_TRACE(name);
-    WriteFileBytes(Ini(),
-                   "[Settings.clbStates.Items]\r\n" + items + "[StateSelection]\r\nGU=1\r\nAK=1\r\nWY=1\r\n");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    WriteFileBytes(
+        Ini(), "[Settings.clbStates.Items]\r\n" + c.Items + "[StateSelection]\r\nGU=1\r\nAK=1\r\nWY=1\r\n");
     TForm form;
     form.Check("TX", true);  // a mark from before the read never survives it
     TKeepers keepers(form, Ini());
     keepers.Start();
-    ASSERT_EQ(form.ListTexts(*form.clbStates), StateCodes());
-    EXPECT_EQ(form.CheckedStates(), (std::vector<std::string>{"AK", "WY"}));
-    EXPECT_TRUE(form.clbStates->item(51)->flags() & Qt::ItemIsUserCheckable);
+    ASSERT_EQ(form.ListTexts(*form.clbStates), c.Offered);
+    EXPECT_EQ(form.CheckedStates(), c.Checked);
+    const int last = form.clbStates->count() - 1;
+    EXPECT_TRUE(form.clbStates->item(last)->flags() & Qt::ItemIsUserCheckable);
   }
 }
 
@@ -469,15 +479,14 @@ TEST_F(StateKeeperTest, SaveAfterADamagedFileKeepsBothLists) {
   const std::string text = ReadFileBytes(Ini());
   EXPECT_NE(text.find("[Settings.lbStationList.Items]\r\nCount=2\r\nItem0=N0CALL\r\nItem1=K1ABC-9\r\n["),
             std::string::npos);
-  EXPECT_NE(text.find("[Settings.clbStates.Items]\r\nCount=52\r\nItem0=AK\r\n"), std::string::npos);
-  EXPECT_NE(text.find("Item51=WY\r\n[StateSelection]\r\nAK=1\r\n"), std::string::npos);
-  EXPECT_EQ(text.find("Item52="), std::string::npos);
+  EXPECT_NE(text.find("[Settings.clbStates.Items]\r\nCount=1\r\nItem0=AK\r\n[StateSelection]\r\nAK=1\r\n"),
+            std::string::npos);
   TForm again;
   TKeepers keepers(again, Ini());
   keepers.Start();
   EXPECT_EQ(again.ListTexts(*again.lbStationList), (std::vector<std::string>{"N0CALL", "K1ABC-9"}));
-  EXPECT_EQ(again.ListTexts(*again.clbStates), StateCodes());
-  EXPECT_EQ(again.CheckedStates(), (std::vector<std::string>{"AK", "TX"}));
+  EXPECT_EQ(again.ListTexts(*again.clbStates), (std::vector<std::string>{"AK"}));
+  EXPECT_EQ(again.CheckedStates(), (std::vector<std::string>{"AK"}));
 }
 
 TEST_F(StateKeeperTest, EntriesAreCheckedAtConstruction) {

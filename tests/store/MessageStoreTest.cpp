@@ -89,13 +89,28 @@ TEST(TMessageStore, PrintStateTransitionsAreKept) {
          s.CompleteJob(job);
        },
        "PPCC"},
-      {"clear during a job that then fails",
+      {"clear during a job that then fails: cleared stays cleared",
        [](auto& s, auto& m) {
          const auto job = s.BeginJob(jkList, {m[0], m[1]}, "", 1, "");
          s.ClearListed();
          s.FailJob(job, "x");
        },
-       "UUCC"},
+       "CCCC"},
+      {"clear during a job that then completes: printed",
+       [](auto& s, auto& m) {
+         const auto job = s.BeginJob(jkList, {m[0]}, "", 1, "");
+         s.ClearListed();
+         s.CompleteJob(job);
+       },
+       "PCCC"},
+      {"a full text fetched while printing was disabled never waits for paper",
+       [](auto& s, auto& m) {
+         s.SetFullText(m[3], "alert", false);
+         EXPECT_TRUE(s.FullTextsUnprinted().empty());
+         EXPECT_FALSE(s.Message(m[3]).FullTextPrinted);
+         EXPECT_TRUE(s.Message(m[3]).FullTextWanted);
+       },
+       "UUUU"},
       {"a failed job leaves messages a later job took",
        [](auto& s, auto& m) {
          const auto first = s.BeginJob(jkList, {m[0], m[1]}, "", 1, "");
@@ -183,8 +198,8 @@ TEST(TMessageStore, PurgeKeepsWhatIsStillWanted) {
   std::vector<std::int64_t> m;
   m.reserve(7);
   for (int n = 0; n < 7; ++n) m.push_back(store.Add(Msg(n, n == 5 ? recent : old)));
-  // 0 listed, 1 printed, 2 cleared, 3 printed with its full text not, 4 printed and in a
-  // pending full-text job, 5 printed recently, 6 printed in a job of its own
+  // 0 cleared while its job failed, 1 printed, 2 cleared, 3 printed with its full text not,
+  // 4 printed and in a pending full-text job, 5 printed recently, 6 printed in a job of its own
   const auto printedJob = store.BeginJob(jkList, {m[1], m[3], m[4]}, "", old, "");
   store.CompleteJob(printedJob);
   const auto goneJob = store.BeginJob(jkList, {m[6]}, "", old, "");
@@ -195,17 +210,21 @@ TEST(TMessageStore, PurgeKeepsWhatIsStillWanted) {
   store.ClearListed();
   store.FailJob(failedJob, "x");
   store.BeginJob(jkFullText, {m[4]}, "", old, "");
-  ASSERT_EQ(States(store, m), "UPCPPPP");
+  // 7 listed; 8 printed with a full text that was never to be printed
+  m.push_back(store.Add(Msg(7, old)));
+  m.push_back(store.Add(Msg(8, old)));
+  store.SetFullText(m[8], "alert", false);
+  store.CompleteJob(store.BeginJob(jkList, {m[8]}, "", old, ""));
+  ASSERT_EQ(States(store, m), "CPCPPPPUP");
 
-  EXPECT_EQ(store.Purge(cutoff), 3);
+  EXPECT_EQ(store.Purge(cutoff), 5);
   std::vector<std::int64_t> kept;
   for (const auto& message : store.Messages(m)) kept.push_back(message.Id);
-  EXPECT_EQ(kept, (std::vector<std::int64_t>{m[0], m[3], m[4], m[5]}));
+  EXPECT_EQ(kept, (std::vector<std::int64_t>{m[3], m[4], m[5], m[7]}));
   // A job goes with its last message; the others stay, without the purged ones.
   EXPECT_THROW(store.Job(goneJob), EMessageStoreError);
+  EXPECT_THROW(store.Job(failedJob), EMessageStoreError);
   EXPECT_EQ(store.Job(printedJob).Messages, (std::vector<std::int64_t>{m[3], m[4]}));
-  EXPECT_EQ(store.Job(failedJob).Messages, (std::vector<std::int64_t>{m[0]}));
-  EXPECT_EQ(store.Message(m[0]).JobId, failedJob);
 }
 
 TEST(TMessageStore, EveryByteRoundTrips) {

@@ -128,19 +128,6 @@ bool WaitForJobPdf(int id, int timeoutMs, const QString& queue) {
   return true;
 }
 
-TOwnQueue::TOwnQueue(const QString& tag)
-    : FName(QStringLiteral("%1-%2-%3").arg(CupsPdfQueue, tag).arg(QCoreApplication::applicationPid())) {
-  CupsPdfQueueScript({QStringLiteral("add"), FName});
-}
-
-TOwnQueue::~TOwnQueue() {
-  try {
-    CupsPdfQueueScript({QStringLiteral("remove"), FName});
-  } catch (const std::exception&) {
-    // cupsd gone (a test stopped it): the queue goes with the next start of the suite
-  }
-}
-
 TCupsdDirective::TCupsdDirective(const QString& name, const QString& value, const QString& defaultValue)
     : FName(name), FOld(CupsdDirectiveValue(name)), FDefault(defaultValue) {
   try {
@@ -212,13 +199,9 @@ int JobPdfCount(int id, const QString& folder) {
 }
 
 void CupsPdfQueueScript(const QString& command) {
-  CupsPdfQueueScript(QStringList{command});
-}
-
-void CupsPdfQueueScript(const QStringList& arguments) {
   const QString source = qEnvironmentVariable("QM_SOURCE_DIR");
   if (source.isEmpty()) throw std::runtime_error("QM_SOURCE_DIR is not set");
-  RunTool(source + QStringLiteral("/scripts/cups-pdf-queue.sh"), arguments, 60000);
+  RunTool(source + QStringLiteral("/scripts/cups-pdf-queue.sh"), {command}, 60000);
 }
 
 QString NewestCompletedJobPdf(const QString& queue, const QString& folder) {
@@ -257,6 +240,52 @@ QString JobName(int id, const QString& queue) {
   if (name.size() >= 2 && name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"')))
     name = name.mid(1, name.size() - 2);
   return name;
+}
+
+TPrivateCupsQueue::TPrivateCupsQueue()
+    : FName(QStringLiteral("Quillmark-Test-%1").arg(QCoreApplication::applicationPid())) {
+  RunTool(QStringLiteral("lpadmin"),
+          {QStringLiteral("-p"), FName, QStringLiteral("-E"), QStringLiteral("-v"),
+           QStringLiteral("cups-pdf:/quillmark"), QStringLiteral("-m"),
+           QStringLiteral("lsb/usr/cups-pdf/CUPS-PDF_opt.ppd"), QStringLiteral("-o"),
+           QStringLiteral("pdftops-renderer-default=pdftocairo"), QStringLiteral("-o"),
+           QStringLiteral("TitlePref=1"), QStringLiteral("-o"), QStringLiteral("Label=1"),
+           QStringLiteral("-o"), QStringLiteral("printer-is-shared=false")},
+          60000);
+}
+
+TPrivateCupsQueue::~TPrivateCupsQueue() {
+  try {
+    RunTool(QStringLiteral("cancel"), {QStringLiteral("-a"), FName});
+    RunTool(QStringLiteral("lpadmin"), {QStringLiteral("-x"), FName});
+  } catch (const std::exception&) {
+    // A cupsd that is gone takes its queue along at the next start; nothing to do here.
+  }
+}
+
+void TPrivateCupsQueue::Enable(bool on) const {
+  RunTool(on ? QStringLiteral("cupsenable") : QStringLiteral("cupsdisable"), {FName});
+}
+
+void TPrivateCupsQueue::Accept(bool on) const {
+  RunTool(on ? QStringLiteral("cupsaccept") : QStringLiteral("cupsreject"), {FName});
+}
+
+void TPrivateCupsQueue::Cancel(int job) const {
+  RunTool(QStringLiteral("cancel"), {FName + QLatin1Char('-') + QString::number(job)});
+}
+
+QSet<int> TPrivateCupsQueue::PendingJobIds() const {
+  QSet<int> ids;
+  const QString listing = RunTool(QStringLiteral("lpstat"), {QStringLiteral("-o"), FName});
+  const QString prefix = FName + QLatin1Char('-');
+  for (const QString& line : listing.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    const QString request = line.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
+    bool ok = false;
+    const int id = request.startsWith(prefix) ? request.mid(prefix.size()).toInt(&ok) : 0;
+    if (ok) ids.insert(id);
+  }
+  return ids;
 }
 
 }  // namespace qm::test

@@ -25,7 +25,6 @@ int JobPdfCount(int id, const QString& folder = CupsPdfFolder);
 // Runs scripts/cups-pdf-queue.sh (start, halt ...) of the source tree in QM_SOURCE_DIR;
 // throws when it fails.
 void CupsPdfQueueScript(const QString& command);
-void CupsPdfQueueScript(const QStringList& arguments);
 
 // The newest completed job's PDF file, or "" when there is none.
 QString NewestCompletedJobPdf(const QString& queue = CupsPdfQueue, const QString& folder = CupsPdfFolder);
@@ -41,16 +40,24 @@ bool WaitUntilForgotten(int id, const QString& queue, int timeoutMs);
 // whole then); false at the deadline.
 bool WaitForJobPdf(int id, int timeoutMs, const QString& queue = CupsPdfQueue);
 
-// A queue of one test's own on the suite's cupsd, printing into the same PDF folder
-// (`cups-pdf-queue.sh add`): a test that stops, rejects or purges it leaves Quillmark-PDF
-// to the other tests using it meanwhile. Removed with its jobs when it goes.
-class TOwnQueue {
+// A queue of the test's own beside the shared one (same PDF writer and folder), so a test
+// may stop, reject or disable it without disturbing others; removed with its jobs at the end.
+class TPrivateCupsQueue {
  public:
-  explicit TOwnQueue(const QString& tag);
-  ~TOwnQueue();
-  TOwnQueue(const TOwnQueue&) = delete;
-  TOwnQueue& operator=(const TOwnQueue&) = delete;
+  TPrivateCupsQueue();
+  ~TPrivateCupsQueue();
+  TPrivateCupsQueue(const TPrivateCupsQueue&) = delete;
+  TPrivateCupsQueue& operator=(const TPrivateCupsQueue&) = delete;
+
   const QString& Name() const { return FName; }
+  // cupsenable/cupsdisable (jobs wait while disabled), cupsaccept/cupsreject (new jobs are
+  // refused); throws when the command fails.
+  void Enable(bool on) const;
+  void Accept(bool on) const;
+  // Cancels a job of this queue; throws when cancel fails.
+  void Cancel(int job) const;
+  // The ids of this queue's jobs not yet done.
+  QSet<int> PendingJobIds() const;
 
  private:
   QString FName;

@@ -1,15 +1,12 @@
 #include "print/CupsSpool.h"
 
-#include <QFile>
+#include "print/CupsEvents.h"
+#include "print/CupsIpp.h"
+
 #include <QPageLayout>
 #include <QPrintEngine>
 #include <QPrinter>
 #include <QStringList>
-
-#include <cups/cups.h>
-
-#include <cerrno>
-#include <cstring>
 
 namespace qm {
 
@@ -21,57 +18,13 @@ constexpr auto CupsOptionsKey = QPrintEngine::PrintEnginePropertyKey(0xfe00);
 
 // The spooler is local: a connection or an answer that takes longer than this is not
 // coming. A job the spooler takes is answered within a second; a frozen spooler may still
-// take a job it did not answer in time, so that wait is the longer one.
+// take a job it did not answer in time, so that wait is the longer one. Looking a job up
+// by its token reads every job the queue remembers (up to 500, some from disk).
 constexpr int SubmitConnectMs = 2000;
 constexpr double SubmitIoSeconds = 10.0;
 constexpr int StateConnectMs = 500;
 constexpr double StateIoSeconds = 0.5;
-
-// Asked by libcups when a wait runs out: never wait again.
-int GiveUp(http_t*, void*) {
-  return 0;
-}
-
-// One connection to the spooler with bounded waits, closed on every path. The shared
-// default connection of libcups is not used: it may still point at a spooler that has
-// gone since, and it connects without a bound.
-class TCupsConnection {
- public:
-  TCupsConnection(int connectMs, double ioSeconds) {
-    // Made unconnected (a wait of 0), so that the connect's own error can be read.
-    FHttp = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 0, nullptr);
-    int cancel = 0;
-    if (FHttp && httpReconnect2(FHttp, connectMs, &cancel) == 0) {
-      httpSetTimeout(FHttp, ioSeconds, GiveUp, nullptr);
-      return;
-    }
-    FError = NoAnswer(FHttp);
-    if (FHttp) httpClose(FHttp);
-    FHttp = nullptr;
-  }
-  ~TCupsConnection() {
-    if (FHttp) httpClose(FHttp);
-  }
-  TCupsConnection(const TCupsConnection&) = delete;
-  TCupsConnection& operator=(const TCupsConnection&) = delete;
-
-  http_t* Http() const { return FHttp; }
-  const QString& Error() const { return FError; }
-
-  static QString NoAnswer(http_t* http) {
-    QString text =
-        QStringLiteral("no answer from the print service at %1").arg(QString::fromUtf8(cupsServer()));
-    // libcups says "host is down" for nobody listening, which misleads for a local socket.
-    const int error = http ? httpError(http) : 0;
-    if (error && error != EHOSTDOWN)
-      text += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(error)));
-    return text;
-  }
-
- private:
-  http_t* FHttp = nullptr;
-  QString FError;
-};
+constexpr double FindIoSeconds = 3.0;
 
 class TOptionArray {
  public:
@@ -88,13 +41,6 @@ class TOptionArray {
   cups_option_t* Options = nullptr;
 };
 
-// What libcups said about the last request, never empty.
-QString LastCupsError() {
-  const char* text = cupsLastErrorString();
-  if (text && *text) return QString::fromUtf8(text);
-  return QString::fromUtf8(ippErrorString(cupsLastError()));
-}
-
 [[noreturn]] void Refuse(const QString& reason) {
   throw EPrintError((TPrintJobs::RefusedText + QStringLiteral(": ") + reason).toStdString());
 }
@@ -103,57 +49,92 @@ QString JobName(const TJobTicket& ticket) {
   return QStringLiteral("job %1 on %2").arg(QString::number(ticket.SpoolerJob), ticket.Printer);
 }
 
+// An instance ("name/instance") differs only in its options; the queue is the name.
+QByteArray QueueResource(const QString& printer) {
+  return "/printers/" + printer.section(QLatin1Char('/'), 0, 0).toUtf8();
+}
+
+QByteArray JobResource(int job) {
+  return "/jobs/" + QByteArray::number(job);
+}
+
+QByteArray TokenUri(const QUuid& token) {
+  return "urn:uuid:" + token.toByteArray(QUuid::WithoutBraces);
+}
+
 // The spooler's own words about a job: its message, else its reasons.
-QString JobDetails(ipp_t* response) {
-  ipp_attribute_t* message = ippFindAttribute(response, "job-state-message", IPP_TAG_TEXT);
-  const char* text = message ? ippGetString(message, 0, nullptr) : nullptr;
-  if (text && *text) return QString::fromUtf8(text);
-  QStringList reasons;
-  ipp_attribute_t* attribute = ippFindAttribute(response, "job-state-reasons", IPP_TAG_KEYWORD);
-  for (int i = 0; attribute && i < ippGetCount(attribute); ++i) {
-    const QString reason = QString::fromUtf8(ippGetString(attribute, i, nullptr));
-    if (reason != QLatin1String("none")) reasons << reason;
-  }
+QString JobDetails(const TIppGroup& job) {
+  QString message = StringOf(job, "job-state-message");
+  if (!message.isEmpty()) return message;
+  QStringList reasons = StringsOf(job, "job-state-reasons");
+  reasons.removeAll(QStringLiteral("none"));
   return reasons.join(QStringLiteral(", "));
 }
 
-// An IPP message, deleted on every path.
-class TIpp {
- public:
-  explicit TIpp(ipp_t* message) : FMessage(message) {}
-  ~TIpp() { ippDelete(FMessage); }
-  TIpp(const TIpp&) = delete;
-  TIpp& operator=(const TIpp&) = delete;
-  ipp_t* get() const { return FMessage; }
-
- private:
-  ipp_t* FMessage;
-};
-
-// One request and its answer. libcups' cupsDoFileRequest sends again when no answer came,
-// reconnecting with waits of its own: a frozen spooler then holds the window for minutes.
-// Null when no answer came; the reason is then in `failure`.
-ipp_t* Exchange(const TCupsConnection& connection, ipp_t* request, const QByteArray& resource,
-                const QString& document, QString& failure) {
-  http_t* http = connection.Http();
-  QFile file(document);
-  if (!document.isEmpty() && !file.open(QIODevice::ReadOnly)) {
-    failure = QStringLiteral("cannot read the job's file %1").arg(document);
-    return nullptr;
-  }
-  const size_t length = ippLength(request) + (document.isEmpty() ? 0 : size_t(file.size()));
-  http_status_t status = cupsSendRequest(http, request, resource.constData(), length);
-  if (status == HTTP_STATUS_CONTINUE && ippGetState(request) == IPP_STATE_DATA && !document.isEmpty()) {
-    char buffer[32768];
-    for (qint64 n; status == HTTP_STATUS_CONTINUE && (n = file.read(buffer, sizeof buffer)) > 0;)
-      status = cupsWriteRequestData(http, buffer, size_t(n));
-  }
-  ipp_t* response = nullptr;
-  if (status == HTTP_STATUS_CONTINUE || status == HTTP_STATUS_OK)
-    response = cupsGetResponse(http, resource.constData());
-  if (!response) failure = httpError(http) ? TCupsConnection::NoAnswer(http) : LastCupsError();
-  return response;
+// Cancels a job of ours that will never get its page, so that it cannot print later.
+void CancelJob(const TCupsConnection& connection, int job) {
+  const TIpp request(NewRequest(IPP_OP_CANCEL_JOB, "job-uri", JobResource(job)));
+  QString failure;
+  // Without an answer the spooler ends the job itself once it has waited long enough
+  // for the page (MultipleOperationTimeout).
+  const TIpp response(Exchange(connection, request.get(), "/jobs/", QString(), failure));
 }
+
+// A job made but never given its page: its number went out, and the program was killed
+// before the page followed (or it failed on the way).
+bool NeverGotItsPage(const TIppGroup& job) {
+  const int state = IntegerOf(job, "job-state");
+  return IntegerOf(job, "number-of-documents", -1) == 0 &&
+         (state == IPP_JSTATE_PENDING || state == IPP_JSTATE_HELD);
+}
+
+// How job `job` (as the spooler describes it) stands; a job without its page is cancelled.
+TSpoolAnswer AnswerFor(const TCupsConnection& connection, const TJobTicket& ticket, const TIppGroup& job) {
+  if (NeverGotItsPage(job)) {
+    CancelJob(connection, ticket.SpoolerJob);
+    return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" never received its page"), sfNoPage};
+  }
+  const QString details = JobDetails(job);
+  const QString because = details.isEmpty() ? QString() : QStringLiteral(": ") + details;
+  switch (IntegerOf(job, "job-state")) {
+    case IPP_JSTATE_COMPLETED:
+      return TSpoolAnswer{ssCompleted, {}};
+    case IPP_JSTATE_CANCELED:
+      return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" was cancelled") + because,
+                          sfCancelled};
+    case IPP_JSTATE_ABORTED:
+      return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" was aborted") + because, sfAborted};
+    default:  // pending, held, processing, stopped: it may still print
+      return TSpoolAnswer{ssPending, details};
+  }
+}
+
+// A job the spooler no longer knows (no job history, a purge, a lost spool folder) ended as
+// its events say. Without a word on it, it counts as failed: a page printed again is
+// better than a page lost.
+TSpoolAnswer ForgottenJob(const TCupsConnection& connection, const TJobTicket& ticket, TCupsJobEnds& ends) {
+  switch (ends.EndOf(connection, ticket.SpoolerJob)) {
+    case IPP_JSTATE_COMPLETED:
+      return TSpoolAnswer{
+          ssCompleted,
+          JobName(ticket) + QStringLiteral(" completed; the print spooler has forgotten it since")};
+    case IPP_JSTATE_CANCELED:
+      return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" was cancelled and removed"),
+                          sfCancelled};
+    case IPP_JSTATE_ABORTED:
+      return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" was aborted and removed"), sfAborted};
+    default:
+      return TSpoolAnswer{
+          ssFailed,
+          QStringLiteral("the print spooler forgot %1 without a word on how it ended").arg(JobName(ticket)),
+          sfForgotten};
+  }
+}
+
+// What a job answer needs to be told.
+const char* const JobAttributes[] = {
+    "job-id", "job-uuid", "job-state", "job-state-message", "job-state-reasons", "number-of-documents"};
+constexpr int JobAttributeCount = int(sizeof JobAttributes / sizeof *JobAttributes);
 
 }  // namespace
 
@@ -189,77 +170,209 @@ TCupsOptions CupsJobOptions(const QPrinter& printer) {
 }
 
 int SubmitToCups(const QString& printer, const QString& pdf, const QString& title,
-                 const TCupsOptions& options) {
+                 const TCupsOptions& options, const QUuid& token, const std::function<void(int)>& numbered,
+                 TCupsJobEnds& ends) {
   const TCupsConnection connection(SubmitConnectMs, SubmitIoSeconds);
   if (!connection.Http()) Refuse(connection.Error());
-
-  // One Print-Job request, so that the spooler's own words come back when it refuses (a
-  // queue that is missing, or not accepting jobs). An instance ("name/instance") differs
-  // only in its options; the queue is the name.
-  const QByteArray queue = printer.section(QLatin1Char('/'), 0, 0).toUtf8();
-  const QByteArray resource = "/printers/" + queue;
-  char uri[HTTP_MAX_URI];
-  httpAssembleURI(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
-                  resource.constData());
-  const TIpp request(ippNewRequest(IPP_OP_PRINT_JOB));
-  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
-  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr,
-               title.toUtf8().constData());
-  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
-               CUPS_FORMAT_PDF);
-  const TOptionArray array(options);
-  cupsEncodeOptions2(request.get(), array.Count, array.Options, IPP_TAG_OPERATION);
-  cupsEncodeOptions2(request.get(), array.Count, array.Options, IPP_TAG_JOB);
-
+  // Heard before the job exists, so that its end is heard even if the spooler forgets it.
   QString failure;
-  const TIpp response(Exchange(connection, request.get(), resource, pdf, failure));
-  if (!response.get()) Refuse(failure);
-  if (ippGetStatusCode(response.get()) > IPP_STATUS_OK_EVENTS_COMPLETE) Refuse(LastCupsError());
-  ipp_attribute_t* job = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
-  if (!job || ippGetInteger(job, 0) <= 0) Refuse(QStringLiteral("it gave no job number"));
-  return ippGetInteger(job, 0);
+  if (ends.Watch(connection) == TCupsJobEnds::wNoAnswer) Refuse(TCupsConnection::NoAnswer(connection.Http()));
+
+  // The job first, its page second: the number is out (and kept by the caller) before
+  // anything can print, so no kill leaves a printed page without a number to ask about.
+  // A queue that is missing or not accepting jobs refuses here, in the spooler's words.
+  const QByteArray resource = QueueResource(printer);
+  const TIpp create(NewRequest(IPP_OP_CREATE_JOB, "printer-uri", resource));
+  ippAddString(create.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr,
+               title.toUtf8().constData());
+  const TOptionArray array(options);
+  cupsEncodeOptions2(create.get(), array.Count, array.Options, IPP_TAG_OPERATION);
+  cupsEncodeOptions2(create.get(), array.Count, array.Options, IPP_TAG_JOB);
+  // The spooler keeps a job-uuid it is given with the job, also once the job has completed;
+  // the operator never sees it, and the title stays as it was.
+  if (!token.isNull())
+    ippAddString(create.get(), IPP_TAG_JOB, IPP_TAG_URI, "job-uuid", nullptr, TokenUri(token).constData());
+
+  const TIpp created(Exchange(connection, create.get(), resource, QString(), failure));
+  if (!created.get()) Refuse(failure);
+  if (!Succeeded(created.get())) Refuse(LastCupsError());
+  ipp_attribute_t* id = ippFindAttribute(created.get(), "job-id", IPP_TAG_INTEGER);
+  if (!id || ippGetInteger(id, 0) <= 0) Refuse(QStringLiteral("it gave no job number"));
+  const int job = ippGetInteger(id, 0);
+
+  try {
+    if (numbered) numbered(job);
+  } catch (...) {
+    CancelJob(connection, job);
+    throw;
+  }
+
+  const TIpp send(NewRequest(IPP_OP_SEND_DOCUMENT, "printer-uri", resource));
+  ippAddInteger(send.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
+  ippAddString(send.get(), IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, CUPS_FORMAT_PDF);
+  ippAddBoolean(send.get(), IPP_TAG_OPERATION, "last-document", 1);
+  const TIpp sent(Exchange(connection, send.get(), resource, pdf, failure));
+  // No answer: the spooler may have the page all the same (frozen while it took it). The
+  // number is out, and the job is followed like any other: it prints, or JobState finds
+  // it without its page and it counts as failed. Refused outright, it never prints.
+  if (sent.get() && !Succeeded(sent.get())) {
+    const QString reason = LastCupsError();
+    CancelJob(connection, job);
+    Refuse(reason);
+  }
+  return job;
 }
 
-TSpoolAnswer CupsJobState(const TJobTicket& ticket) {
+TSpoolAnswer CupsJobState(const TJobTicket& ticket, TCupsJobEnds& ends) {
   const TCupsConnection connection(StateConnectMs, StateIoSeconds);
   if (!connection.Http()) return TSpoolAnswer{ssUnreachable, connection.Error()};
 
-  const TIpp request(ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES));
-  char uri[HTTP_MAX_URI];
-  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/jobs/%d",
-                   ticket.SpoolerJob);
-  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
-  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-  static const char* const wanted[] = {"job-state", "job-state-message", "job-state-reasons"};
-  ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
-                wanted);
+  const TIpp request(NewRequest(IPP_OP_GET_JOB_ATTRIBUTES, "job-uri", JobResource(ticket.SpoolerJob)));
+  ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", JobAttributeCount,
+                nullptr, JobAttributes);
   QString failure;
   const TIpp response(Exchange(connection, request.get(), "/", QString(), failure));
   if (!response.get()) return TSpoolAnswer{ssUnreachable, failure};
 
-  const ipp_status_t status = ippGetStatusCode(response.get());
-  if (status == IPP_STATUS_ERROR_NOT_FOUND)
-    return TSpoolAnswer{ssFailed,
-                        QStringLiteral("the print spooler no longer knows %1").arg(JobName(ticket))};
-  ipp_attribute_t* state = ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM);
-  if (status > IPP_STATUS_OK_EVENTS_COMPLETE || !state)
+  if (ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND)
+    return ForgottenJob(connection, ticket, ends);
+  const std::vector<TIppGroup> jobs = Groups(response.get(), IPP_TAG_JOB);
+  if (!Succeeded(response.get()) || jobs.empty() || !Find(jobs.front(), "job-state"))
     return TSpoolAnswer{
         ssUnreachable,
         QStringLiteral("the print spooler gave no state for %1 (%2)").arg(JobName(ticket), LastCupsError())};
+  return AnswerFor(connection, ticket, jobs.front());
+}
 
-  const QString details = JobDetails(response.get());
-  const QString because = details.isEmpty() ? QString() : QStringLiteral(": ") + details;
-  switch (ippGetInteger(state, 0)) {
-    case IPP_JSTATE_COMPLETED:
-      return TSpoolAnswer{ssCompleted, {}};
-    case IPP_JSTATE_CANCELED:
-      return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" was cancelled") + because};
-    case IPP_JSTATE_ABORTED:
-      return TSpoolAnswer{ssFailed, JobName(ticket) + QStringLiteral(" was aborted") + because};
-    default:  // pending, held, processing, stopped: it may still print
-      return TSpoolAnswer{ssPending, details};
+TFoundJob FindCupsJob(const QString& printer, const QUuid& token, int sending) {
+  const TCupsConnection connection(StateConnectMs, FindIoSeconds);
+  if (!connection.Http()) return TFoundJob{fsUnreachable, {}, {}, connection.Error()};
+
+  const QByteArray resource = QueueResource(printer);
+  const TIpp request(NewRequest(IPP_OP_GET_JOBS, "printer-uri", resource));
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+  ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", JobAttributeCount,
+                nullptr, JobAttributes);
+  QString failure;
+  const TIpp response(Exchange(connection, request.get(), resource, QString(), failure));
+  if (!response.get()) return TFoundJob{fsUnreachable, {}, {}, failure};
+  // A queue removed since took its jobs with it: printed or not, nobody can say.
+  if (ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND)
+    return TFoundJob{fsCannotTell, {}, {}, QStringLiteral("there is no print queue %1").arg(printer)};
+  if (!Succeeded(response.get()))
+    return TFoundJob{
+        fsUnreachable,
+        {},
+        {},
+        QStringLiteral("the print spooler did not list the jobs of %1 (%2)").arg(printer, LastCupsError())};
+
+  const QString uri = QString::fromLatin1(TokenUri(token));
+  for (const TIppGroup& job : Groups(response.get(), IPP_TAG_JOB)) {
+    if (StringOf(job, "job-uuid").compare(uri, Qt::CaseInsensitive) != 0) continue;
+    TFoundJob found{fsFound, TJobTicket{printer, IntegerOf(job, "job-id"), token}, {}, {}};
+    if (found.Ticket.SpoolerJob != sending) found.Answer = AnswerFor(connection, found.Ticket, job);
+    return found;
   }
+  return TFoundJob{fsNotFound, {}, {}, {}};
+}
+
+}  // namespace qm
+
+namespace qm {
+
+namespace {
+
+// cupsd's own words for a queue paused or rejecting without a reason given: the state
+// says as much already.
+bool SaysOnlyTheState(const QString& message) {
+  return message.isEmpty() || message.compare(QLatin1String("Paused"), Qt::CaseInsensitive) == 0 ||
+         message.compare(QLatin1String("Rejecting Jobs"), Qt::CaseInsensitive) == 0;
+}
+
+// The operator's lines for what the queue's state holds back.
+QStringList Problems(const QString& printer, const TPrinterState& state, const QStringList& reasons) {
+  QStringList lines;
+  const QString name = QStringLiteral("The printer %1 ").arg(printer);
+  // One message for the queue: it goes with the first problem it may explain.
+  QString words = SaysOnlyTheState(state.Message) ? QString() : QStringLiteral(": ") + state.Message;
+  if (state.Paused) {
+    lines << name + QStringLiteral("is paused") + words;
+    words.clear();
+  } else if (state.Stopped) {
+    if (words.isEmpty() && !reasons.isEmpty())
+      words = QStringLiteral(": ") + reasons.join(QStringLiteral(", "));
+    lines << name + QStringLiteral("has stopped") + words;
+    words.clear();
+  }
+  if (state.Rejecting) lines << name + QStringLiteral("is not accepting jobs") + words;
+  if (state.HeldJobs > 0)
+    lines << name + QStringLiteral("is holding %1 %2")
+                        .arg(state.HeldJobs)
+                        .arg(state.HeldJobs == 1 ? "job" : "jobs");
+  return lines;
+}
+
+}  // namespace
+
+TPrinterState CupsPrinterState(const QString& printer) {
+  TPrinterState state;
+  state.CanTell = true;
+  const QString cannotAsk = QStringLiteral("The printer %1 cannot be asked: ").arg(printer);
+  const TCupsConnection connection(StateConnectMs, StateIoSeconds);
+  if (!connection.Http()) {
+    state.Problems << cannotAsk + connection.Error();
+    return state;
+  }
+
+  const QByteArray resource = QueueResource(printer);
+  const TIpp request(NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", resource));
+  static const char* const wanted[] = {"printer-state", "printer-state-reasons", "printer-state-message",
+                                       "printer-is-accepting-jobs"};
+  ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr,
+                wanted);
+  QString failure;
+  const TIpp response(Exchange(connection, request.get(), resource, QString(), failure));
+  if (!response.get()) {
+    state.Problems << cannotAsk + failure;
+    return state;
+  }
+  state.Reachable = true;
+  if (ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND) {
+    state.Missing = true;
+    state.Problems << QStringLiteral("The printer %1 no longer exists at the print spooler").arg(printer);
+    return state;
+  }
+  const std::vector<TIppGroup> printers = Groups(response.get(), IPP_TAG_PRINTER);
+  if (!Succeeded(response.get()) || printers.empty()) {
+    state.Reachable = false;
+    state.Problems << cannotAsk + LastCupsError();
+    return state;
+  }
+  const TIppGroup& queue = printers.front();
+  QStringList reasons = StringsOf(queue, "printer-state-reasons");
+  reasons.removeAll(QStringLiteral("none"));
+  state.Stopped = IntegerOf(queue, "printer-state") == IPP_PSTATE_STOPPED;
+  state.Paused = state.Stopped && reasons.contains(QStringLiteral("paused"));
+  ipp_attribute_t* accepting = Find(queue, "printer-is-accepting-jobs");
+  state.Rejecting = accepting && !ippGetBoolean(accepting, 0);
+  state.Message = StringOf(queue, "printer-state-message");
+
+  // Held jobs of this user; one still being handed over (job-incoming) is not held back.
+  const TIpp jobsRequest(NewRequest(IPP_OP_GET_JOBS, "printer-uri", resource));
+  ippAddString(jobsRequest.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "not-completed");
+  ippAddBoolean(jobsRequest.get(), IPP_TAG_OPERATION, "my-jobs", 1);
+  static const char* const jobWanted[] = {"job-id", "job-state", "job-state-reasons"};
+  ippAddStrings(jobsRequest.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
+                jobWanted);
+  const TIpp jobs(Exchange(connection, jobsRequest.get(), resource, QString(), failure));
+  if (jobs.get() && Succeeded(jobs.get())) {
+    for (const TIppGroup& job : Groups(jobs.get(), IPP_TAG_JOB))
+      if (IntegerOf(job, "job-state") == IPP_JSTATE_HELD &&
+          !StringsOf(job, "job-state-reasons").contains(QStringLiteral("job-incoming")))
+        ++state.HeldJobs;
+  }
+  state.Problems = Problems(printer, state, reasons);
+  return state;
 }
 
 }  // namespace qm

@@ -3,6 +3,7 @@
 #include "print/PdfArchive.h"
 
 #ifdef QM_HAVE_CUPS
+#include "print/CupsEvents.h"
 #include "print/CupsSpool.h"
 #endif
 
@@ -79,6 +80,18 @@ class TBusyGuard {
   bool& FBusy;
 };
 
+// The job being handed over is the caller's to ask about from `numbered`, but has no page yet.
+class TSendingGuard {
+ public:
+  explicit TSendingGuard(int& job) : FJob(job) { FJob = 0; }
+  ~TSendingGuard() { FJob = 0; }
+  TSendingGuard(const TSendingGuard&) = delete;
+  TSendingGuard& operator=(const TSendingGuard&) = delete;
+
+ private:
+  int& FJob;
+};
+
 }  // namespace
 
 QString TextJobDocument(const QString& text) {
@@ -89,6 +102,25 @@ QString ListJobDocument(const QStringList& lines) {
   QString document;
   for (const QString& line : lines) document += line + QStringLiteral("\r\n");
   return document + QStringLiteral("\r\n");
+}
+
+QString FailureKindText(TSpoolFailure failure, const QString& printer) {
+  switch (failure) {
+    case sfNone:
+      break;
+    case sfCancelled:
+      return QStringLiteral("Jobs on %1 were cancelled at the print spooler").arg(printer);
+    case sfAborted:
+      return QStringLiteral("Jobs on %1 were aborted by the print spooler").arg(printer);
+    case sfNoPage:
+      return QStringLiteral("Jobs on %1 never received their pages").arg(printer);
+    case sfForgotten:
+      return QStringLiteral("The print spooler forgot jobs on %1 without a word on how they ended")
+          .arg(printer);
+    case sfNoSpooler:
+      return QStringLiteral("There is no print spooler to ask about jobs on %1").arg(printer);
+  }
+  return {};
 }
 
 QStringList TPrintJobs::InstalledPrinters() {
@@ -105,6 +137,9 @@ TPrintJobs::TPrintJobs(TPrinterList printers)
     : ProcessEvents([] { QCoreApplication::processEvents(); }),
       FPrinters(std::move(printers)),
       FPdf(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
+#ifdef QM_HAVE_CUPS
+  FJobEnds = std::make_unique<TCupsJobEnds>();
+#endif
   // Made once: a new QPrinter asks the spooler for its default printer, without a bound.
   FPdf->setOutputFormat(QPrinter::PdfFormat);
   MakeCurrent(FPrinters.DefaultName);
@@ -152,7 +187,8 @@ void TPrintJobs::SetOutputFile(const QString& path) {
   FOutputFile = path;
 }
 
-TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const QString& title) {
+TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const QString& title,
+                                 const QUuid& token, const TNumbered& numbered) {
   if (FBusy) throw EPrintError(InProgressText.toStdString());
 
   // The open job keeps its printer, whatever is chosen while it spools.
@@ -165,20 +201,21 @@ TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const Q
   }
 
   TBusyGuard busy(FBusy);
+  const TSendingGuard sending(FSendingJob);
   FLastArchived.clear();
   if (!FOutputFile.isEmpty()) {
     PrintToPdf(*printer, FOutputFile, text, font, title);
-    return TJobTicket{FOutputFile, 0};
+    return TJobTicket{FOutputFile, 0, token};
   }
   if (!FOutputFolder.isEmpty()) {
     const QString file = NewFolderPdf();
     PrintToPdf(*printer, file, text, font, title);
-    return TJobTicket{file, 0};
+    return TJobTicket{file, 0, token};
   }
   if (WritesFile(*printer)) {
     PrepareJob(*printer, title);
     LayOut(*printer, text, JobFont(font));
-    return TJobTicket{printer->outputFileName(), 0};
+    return TJobTicket{printer->outputFileName(), 0, token};
   }
 #ifdef QM_HAVE_CUPS
   // Qt's own CUPS engine does not say when the spooler refuses a job: the pages go to a
@@ -186,15 +223,24 @@ TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const Q
   QTemporaryFile pdf(QDir::tempPath() + QStringLiteral("/quillmark-job-XXXXXX.pdf"));
   if (!pdf.open()) throw EPrintError(NotValidText.toStdString());
   PrintToPdf(*printer, pdf.fileName(), text, font, title);
-  TJobTicket ticket{printer->printerName(),
-                    SubmitToCups(printer->printerName(), pdf.fileName(), title, CupsJobOptions(*printer))};
+  TJobTicket ticket{printer->printerName(), 0, token};
+  ticket.SpoolerJob = SubmitToCups(
+      ticket.Printer, pdf.fileName(), title, CupsJobOptions(*printer), token,
+      [&](int job) {
+        FSendingJob = job;
+        if (!numbered) return;
+        TJobTicket numberedTicket = ticket;
+        numberedTicket.SpoolerJob = job;
+        numbered(numberedTicket);
+      },
+      *FJobEnds);
   Archive(pdf.fileName(), ticket.SpoolerJob, *printer, text, font, title);
   return ticket;
 #else
   Archive(QString(), 0, *printer, text, font, title);
   PrepareJob(*printer, title);
   LayOut(*printer, text, JobFont(font));
-  return TJobTicket{printer->printerName(), 0};
+  return TJobTicket{printer->printerName(), 0, token};
 #endif
 }
 
@@ -236,11 +282,39 @@ void TPrintJobs::Archive(const QString& pdf, int spoolerJob, const QPrinter& set
 
 TSpoolAnswer TPrintJobs::JobState(const TJobTicket& ticket) const {
   if (ticket.SpoolerJob == 0) return TSpoolAnswer{ssCompleted, {}};
+  if (ticket.SpoolerJob == FSendingJob) return TSpoolAnswer{ssPending, SendingText};
 #ifdef QM_HAVE_CUPS
-  return CupsJobState(ticket);
+  return CupsJobState(ticket, *FJobEnds);
 #else
-  return TSpoolAnswer{ssFailed,
-                      QStringLiteral("no print spooler to ask about job %1").arg(ticket.SpoolerJob)};
+  return TSpoolAnswer{ssFailed, QStringLiteral("no print spooler to ask about job %1").arg(ticket.SpoolerJob),
+                      sfNoSpooler};
+#endif
+}
+
+TPrinterState TPrintJobs::PrinterState() const {
+  // Pages that become files wait for no printer.
+  if (!FOutputFile.isEmpty() || !FOutputFolder.isEmpty() || WritesFile(*FPrinter) || FCurrentName.isEmpty())
+    return {};
+#ifdef QM_HAVE_CUPS
+  return CupsPrinterState(FCurrentName);
+#else
+  return {};
+#endif
+}
+
+TFoundJob TPrintJobs::FindJob(const QString& printer, const QUuid& token) const {
+  if (token.isNull()) return TFoundJob{fsCannotTell, {}, {}, QStringLiteral("the job carries no token")};
+  // A job written to a PDF file was done when PrintText returned; no spooler keeps it.
+  if (printer.isEmpty() || QDir::isAbsolutePath(printer))
+    return TFoundJob{fsCannotTell, {}, {}, QStringLiteral("%1 is a file, not a print queue").arg(printer)};
+#ifdef QM_HAVE_CUPS
+  TFoundJob found = FindCupsJob(printer, token, FSendingJob);
+  if (found.State == fsFound && found.Ticket.SpoolerJob == FSendingJob)
+    found.Answer = TSpoolAnswer{ssPending, SendingText};
+  return found;
+#else
+  (void)printer;
+  return TFoundJob{fsCannotTell, {}, {}, QStringLiteral("no print spooler keeps jobs here")};
 #endif
 }
 

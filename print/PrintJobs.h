@@ -4,14 +4,18 @@
 #include <QFont>
 #include <QString>
 #include <QStringList>
+#include <QUuid>
 
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 class QPrinter;
 
 namespace qm {
+
+class TCupsJobEnds;
 
 // A failed print operation; what() is the text the operator sees.
 class EPrintError : public std::runtime_error {
@@ -34,16 +38,71 @@ struct TPrintStats {
 // What the spooler took: the printer and its job number. SpoolerJob 0: no spooler to ask
 // (a PDF file, or a platform without one); the engine's own result decided.
 struct TJobTicket {
+  TJobTicket() = default;
+  TJobTicket(QString printer, int spoolerJob, QUuid token = {})
+      : Printer(std::move(printer)), SpoolerJob(spoolerJob), Token(token) {}
+
   QString Printer;  // the queue, or the PDF file written
   int SpoolerJob = 0;
+  QUuid Token;  // the one PrintText was given, if any
 };
 
 enum TSpoolState { ssPending, ssCompleted, ssFailed, ssUnreachable };
+// The kind of a failed job's failure: the same for every job that meets it, where the
+// Reason names the job. Failures of one kind on one printer make one box.
+enum TSpoolFailure {
+  sfNone,       // not failed
+  sfCancelled,  // cancelled at the spooler (cancel N, cancel -a), also purged before it printed
+  sfAborted,    // the spooler gave up on it (a filter or the printer failed)
+  sfNoPage,     // it never received its page: the program was killed in between
+  sfForgotten,  // the spooler forgot it without a word on how it ended
+  sfNoSpooler,  // no spooler to ask (a platform without CUPS)
+};
 struct TSpoolAnswer {
+  TSpoolAnswer() = default;
+  TSpoolAnswer(TSpoolState state, QString reason, TSpoolFailure failure = sfNone)
+      : State(state), Reason(std::move(reason)), Failure(failure) {}
+
   TSpoolState State = ssPending;
   // Why failed or unreachable, in the operator's words; while pending, what the spooler
   // says about the job, if anything.
   QString Reason;
+  TSpoolFailure Failure = sfNone;  // ssFailed: its kind
+};
+
+// One line for all the failures of a kind on `printer`, naming no job, for the one box the
+// caller shows for them (the log keeps each Reason).
+QString FailureKindText(TSpoolFailure failure, const QString& printer);
+
+// What the spooler knows of the job that carries a token (TPrintJobs::FindJob).
+enum TFindState {
+  fsFound,        // Ticket and Answer say which job and how it stands
+  fsNotFound,     // no job carries it: the page never reached the spooler, or (without
+                  // job history) it did and the spooler has forgotten it since
+  fsUnreachable,  // no answer: ask again later
+  fsCannotTell,   // no spooler keeps jobs there (a PDF file, a platform without CUPS)
+};
+struct TFoundJob {
+  TFindState State = fsNotFound;
+  TJobTicket Ticket;    // fsFound: the job
+  TSpoolAnswer Answer;  // fsFound: as JobState(Ticket) says
+  QString Reason;       // fsUnreachable, fsCannotTell: why
+};
+
+// The current printer as the operator should know it: what keeps pages from paper there.
+struct TPrinterState {
+  bool CanTell = false;    // a spooler keeps the jobs; false for a PDF file or without CUPS,
+                           // and then nothing below applies
+  bool Reachable = false;  // the spooler answered; else Problems says why not
+  bool Missing = false;    // the spooler has no such queue (removed since)
+  bool Stopped = false;    // printer-state stopped: paused by an operator, or by a fault
+  bool Paused = false;     // stopped by an operator (cupsdisable: "paused" among the reasons)
+  bool Rejecting = false;  // not accepting jobs (cupsreject)
+  int HeldJobs = 0;        // jobs of this user held in the queue (lp -H hold)
+  QString Message;         // the spooler's own words about the printer, if any
+  // One line per problem for the hint bar, the tray tip and the log ("The printer
+  // Quillmark-PDF is paused: Out of paper"); empty when nothing keeps the pages back.
+  QStringList Problems;
 };
 
 // The document of a text job: one empty line, then the text.
@@ -63,6 +122,8 @@ class TPrintJobs {
   static inline const QString InProgressText = QStringLiteral("Printing in progress");
   // Followed by ": " and the spooler's own words.
   static inline const QString RefusedText = QStringLiteral("The print spooler refused the job");
+  // The pending reason of the job being handed over, asked about from `numbered`.
+  static inline const QString SendingText = QStringLiteral("its page is being handed to the spooler");
 
   // QPrinterInfo's names in the order the system enumerates them.
   static QStringList InstalledPrinters();
@@ -112,17 +173,37 @@ class TPrintJobs {
   // The copy the last job left in the archive, or "".
   QString LastArchived() const { return FLastArchived; }
 
+  // Called with the spooler's job number before the page is handed over, so that the caller
+  // can keep the number first: a kill after that point leaves a number to ask about, a kill
+  // before it a job without a page. A throw from it cancels that job and leaves PrintText.
+  using TNumbered = std::function<void(const TJobTicket&)>;
+
   // Prints `text` as one job: every CR, CR LF or LF ends a line (a break at the very end
   // starts no further line); a line wider than the page continues on the next printed
   // lines, indented by four blanks. Throws EPrintError, also when the spooler refuses the
   // job (RefusedText). With CUPS the job is rendered to a PDF file and handed to the
   // spooler, whose job number the ticket carries; a spooler that does not answer within
   // about ten seconds counts as refusing. Elsewhere the printer's own engine prints it.
-  TJobTicket PrintText(const QString& text, const QFont& font, const QString& title = JobTitle);
-  // Asks the spooler how the job stands; bounded to about 1.5 seconds. SpoolerJob 0 is
+  // A non-null `token` goes with the job to the spooler (its job-uuid), where FindJob finds
+  // it again; `numbered` is called only for a job that goes to a spooler. A page the
+  // spooler got no chance to confirm (it froze while taking it) is not an error: JobState
+  // follows it, and it prints or fails there, once.
+  TJobTicket PrintText(const QString& text, const QFont& font, const QString& title = JobTitle,
+                       const QUuid& token = {}, const TNumbered& numbered = {});
+  // Asks the spooler how the job stands; bounded to about 2 seconds. SpoolerJob 0 is
   // ssCompleted. A spooler that does not answer is ssUnreachable: its jobs may come back
-  // when it is started again, so the job is not yet lost.
+  // when it is started again, so the job is not yet lost. A job that was given a number but
+  // never its page (the program was killed in between) is cancelled and ssFailed. A job the
+  // spooler no longer knows (no job history, purged) is ssCompleted when the spooler's
+  // events say it completed, ssFailed when they say it was cancelled or aborted, and
+  // ssFailed too (printed again rather than lost) when no event of it is left.
   TSpoolAnswer JobState(const TJobTicket& ticket) const;
+  // Asks the spooler how the current printer stands (see TPrinterState); bounded to about
+  // 1.5 seconds and two small requests, so it may be asked every few seconds.
+  TPrinterState PrinterState() const;
+  // The job on queue `printer` that carries `token`, for a job whose number was never kept.
+  // Bounded to about 4 seconds. A job found without its page is cancelled (as by JobState).
+  TFoundJob FindJob(const QString& printer, const QUuid& token) const;
   bool Busy() const { return FBusy; }
   TPrintStats LastJob() const { return FLastJob; }
 
@@ -156,6 +237,12 @@ class TPrintJobs {
   QString FArchiveFolder;
   QString FLastArchived;
   bool FBusy = false;
+  // The job PrintText is handing over (from its number on), else 0.
+  int FSendingJob = 0;
+#ifdef QM_HAVE_CUPS
+  // How the jobs ended that the spooler forgets; asked from JobState.
+  std::unique_ptr<TCupsJobEnds> FJobEnds;
+#endif
   TPrintStats FLastJob;
 };
 

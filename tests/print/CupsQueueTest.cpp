@@ -3,15 +3,14 @@
 #include "print/ProgramFont.h"
 #include "tests/support/CupsPdfQueue.h"
 #include "tests/support/PdfTools.h"
+#include "tests/support/SpoolWait.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <climits>
 #include <csignal>
@@ -22,6 +21,7 @@
 namespace qm {
 namespace {
 
+using test::WaitWhile;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
@@ -33,19 +33,6 @@ const QStringList Entry{QStringLiteral("LOCAL:[07/12/2026 22:01:02]  UTC:[07/12/
 
 QFont ListFont() {
   return ProgramFont(QStringLiteral("Courier New"), 10);
-}
-
-// Asks the spooler until the job is no longer `waiting` (pending, or also unreachable).
-TSpoolAnswer WaitWhile(const TPrintJobs& jobs, const TJobTicket& ticket,
-                       std::initializer_list<TSpoolState> waiting, int timeoutMs = 60000) {
-  const QDeadlineTimer deadline(timeoutMs);
-  for (;;) {
-    TSpoolAnswer answer = jobs.JobState(ticket);
-    if (std::find(waiting.begin(), waiting.end(), answer.State) == waiting.end() || deadline.hasExpired())
-      return answer;
-    // CUPS offers no notification to block on from here; ask again shortly.
-    QThread::msleep(100);
-  }
 }
 
 TEST(CupsQueueTest, ListJobReachesThePdfQueueUnderItsName) {
@@ -205,13 +192,17 @@ TEST_F(CupsFaultTest, AJobTheSpoolerDropsIsFailed) {
   test::RunTool("cancel", {QString::number(ticket.SpoolerJob)});
   const TSpoolAnswer cancelled = FJobs.JobState(ticket);
   EXPECT_EQ(cancelled.State, ssFailed);
+  EXPECT_EQ(cancelled.Failure, sfCancelled);
   EXPECT_THAT(cancelled.Reason.toStdString(),
               StartsWith("job " + std::to_string(ticket.SpoolerJob) + " on Quillmark-PDF was cancelled"));
 
   const TSpoolAnswer unknown = FJobs.JobState(TJobTicket{test::CupsPdfQueue, INT_MAX});
   EXPECT_EQ(unknown.State, ssFailed);
+  EXPECT_EQ(unknown.Failure, sfForgotten);
+  // Never made, so no word of its end: printed again rather than taken as printed.
   EXPECT_EQ(unknown.Reason,
-            QStringLiteral("the print spooler no longer knows job %1 on Quillmark-PDF").arg(INT_MAX));
+            QStringLiteral("the print spooler forgot job %1 on Quillmark-PDF without a word on how it ended")
+                .arg(INT_MAX));
   EXPECT_EQ(FJobs.JobState(TJobTicket{QStringLiteral("/tmp/x.pdf"), 0}).State, ssCompleted);
 }
 

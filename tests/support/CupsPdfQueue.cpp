@@ -5,19 +5,32 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDirIterator>
+#include <QProcess>
 #include <QTemporaryFile>
 #include <QThread>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 namespace qm::test {
 
-QSet<int> CompletedJobIds(const QString& queue) {
+namespace {
+
+// The socket the suite's cupsd listens on (scripts/cups-pdf-queue.sh).
+constexpr char CupsdSocket[] = "/run/cups/cups.sock";
+
+QSet<int> JobIds(const QString& which, const QString& queue) {
   QSet<int> ids;
   const QString listing =
-      RunTool(QStringLiteral("lpstat"),
-              {QStringLiteral("-W"), QStringLiteral("completed"), QStringLiteral("-o"), queue});
+      RunTool(QStringLiteral("lpstat"), {QStringLiteral("-W"), which, QStringLiteral("-o"), queue});
   const QString prefix = queue + QLatin1Char('-');
   for (const QString& line : listing.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
     const QString request = line.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
@@ -26,6 +39,136 @@ QSet<int> CompletedJobIds(const QString& queue) {
     if (ok) ids.insert(id);
   }
   return ids;
+}
+
+// A connection to cupsd, made before a change that restarts it: cupsd closes it when it
+// goes down for the restart.
+class TCupsdWatch {
+ public:
+  TCupsdWatch() {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, CupsdSocket, sizeof address.sun_path - 1);
+    // cupsd may be restarting for another test that changed its settings.
+    const QDeadlineTimer deadline(45000);
+    for (;;) {
+      FFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      if (FFd >= 0 && ::connect(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return;
+      if (FFd >= 0) ::close(FFd);
+      if (deadline.hasExpired())
+        throw std::runtime_error("cannot connect to cupsd at " + std::string(CupsdSocket));
+      QThread::msleep(50);
+    }
+  }
+  ~TCupsdWatch() { ::close(FFd); }
+  TCupsdWatch(const TCupsdWatch&) = delete;
+  TCupsdWatch& operator=(const TCupsdWatch&) = delete;
+
+  // Waits until cupsd has closed the connection, then until it answers again. cupsd puts a
+  // restart off while jobs print, for up to ReloadTimeout (30 s).
+  void WaitForRestart() const {
+    const QDeadlineTimer deadline(45000);
+    pollfd watch{FFd, POLLIN, 0};
+    if (::poll(&watch, 1, int(deadline.remainingTime())) != 1)
+      throw std::runtime_error("cupsd did not restart within 45 s");
+    for (;;) {
+      try {
+        if (RunTool(QStringLiteral("lpstat"), {QStringLiteral("-r")}).contains(QStringLiteral("is running")))
+          return;
+      } catch (const std::runtime_error&) {
+        // not answering yet
+      }
+      if (deadline.hasExpired()) throw std::runtime_error("cupsd did not answer after its restart");
+      QThread::msleep(50);
+    }
+  }
+
+ private:
+  int FFd = -1;
+};
+
+// The value cupsctl lists for a cupsd.conf directive, "" when it is not set.
+QString CupsdDirectiveValue(const QString& name) {
+  for (const QString& line : RunTool(QStringLiteral("cupsctl"), {}).split(QLatin1Char('\n')))
+    if (line.startsWith(name + QLatin1Char('='))) return line.mid(name.size() + 1).trimmed();
+  return {};
+}
+
+void SetCupsdDirective(const QString& name, const QString& value) {
+  const TCupsdWatch watch;
+  RunTool(QStringLiteral("cupsctl"), {name + QLatin1Char('=') + value});
+  watch.WaitForRestart();
+}
+
+}  // namespace
+
+QSet<int> CompletedJobIds(const QString& queue) {
+  return JobIds(QStringLiteral("completed"), queue);
+}
+
+QSet<int> KnownJobIds(const QString& queue) {
+  return JobIds(QStringLiteral("all"), queue);
+}
+
+bool WaitUntilForgotten(int id, const QString& queue, int timeoutMs) {
+  const QDeadlineTimer deadline(timeoutMs);
+  while (KnownJobIds(queue).contains(id)) {
+    if (deadline.hasExpired()) return false;
+    QThread::msleep(100);
+  }
+  return true;
+}
+
+bool WaitForJobPdf(int id, int timeoutMs, const QString& queue) {
+  const QDeadlineTimer deadline(timeoutMs);
+  while (JobPdf(id).isEmpty() || JobIds(QStringLiteral("not-completed"), queue).contains(id)) {
+    if (deadline.hasExpired()) return false;
+    QThread::msleep(100);
+  }
+  return true;
+}
+
+TCupsdDirective::TCupsdDirective(const QString& name, const QString& value, const QString& defaultValue)
+    : FName(name), FOld(CupsdDirectiveValue(name)), FDefault(defaultValue) {
+  try {
+    SetCupsdDirective(name, value);
+  } catch (...) {
+    // The change may have been made before the failure: put back all the same.
+    try {
+      Restore();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "cupsd's %s was NOT put back: %s\n", qPrintable(FName), e.what());
+    }
+    throw;
+  }
+}
+
+void TCupsdDirective::Restore() {
+  if (FRestored) return;
+  FRestored = true;
+  // Not set before: the default is put back by naming it, as cupsctl cannot remove a line.
+  SetCupsdDirective(FName, FOld.isEmpty() ? FDefault : FOld);
+}
+
+TCupsdDirective::~TCupsdDirective() {
+  try {
+    Restore();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "cupsd's %s was NOT put back to %s: %s\n", qPrintable(FName),
+                 qPrintable(FOld.isEmpty() ? FDefault : FOld), e.what());
+  }
+}
+
+bool RunsUntilKilled(const QString& program, const QStringList& arguments, QString& output, int timeoutMs) {
+  QProcess process;
+  process.start(program, arguments);
+  if (!process.waitForStarted(timeoutMs) || !process.waitForFinished(timeoutMs)) {
+    process.kill();
+    process.waitForFinished();
+    throw std::runtime_error("the child " + program.toStdString() + " did not end");
+  }
+  output = QString::fromUtf8(process.readAllStandardOutput());
+  return process.exitStatus() == QProcess::CrashExit && process.exitCode() == SIGKILL;
 }
 
 int WaitForNewCompletedJob(const QSet<int>& before, int timeoutMs, const QString& queue) {

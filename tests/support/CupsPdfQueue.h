@@ -4,6 +4,7 @@
 
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 namespace qm::test {
 
@@ -31,6 +32,14 @@ QString NewestCompletedJobPdf(const QString& queue = CupsPdfQueue, const QString
 // The job-name attribute of job `id`, asked with ipptool; throws when ipptool fails.
 QString JobName(int id, const QString& queue = CupsPdfQueue);
 
+// Ids of every job the spooler still knows on `queue`, whatever its state (lpstat -W all).
+QSet<int> KnownJobIds(const QString& queue = CupsPdfQueue);
+// Waits until the spooler no longer knows job `id`; false at the deadline.
+bool WaitUntilForgotten(int id, const QString& queue, int timeoutMs);
+// Waits until cups-pdf has written job `id` and the spooler has let it go (its file is
+// whole then); false at the deadline.
+bool WaitForJobPdf(int id, int timeoutMs, const QString& queue = CupsPdfQueue);
+
 // A queue of the test's own beside the shared one (same PDF writer and folder), so a test
 // may stop, reject or disable it without disturbing others; removed with its jobs at the end.
 class TPrivateCupsQueue {
@@ -53,5 +62,27 @@ class TPrivateCupsQueue {
  private:
   QString FName;
 };
+
+// A cupsd.conf directive set with cupsctl until Restore, or until it goes (also when the
+// test fails), then put back as it was; one that was not set gets `defaultValue`. Each
+// change restarts cupsd: both wait until it answers again.
+class TCupsdDirective {
+ public:
+  TCupsdDirective(const QString& name, const QString& value, const QString& defaultValue);
+  // Throws when cupsctl fails; the destructor can only say so on standard error.
+  void Restore();
+  ~TCupsdDirective();
+  TCupsdDirective(const TCupsdDirective&) = delete;
+  TCupsdDirective& operator=(const TCupsdDirective&) = delete;
+
+ private:
+  QString FName, FOld, FDefault;
+  bool FRestored = false;
+};
+
+// Runs `program` until it ends; true when it was killed by SIGKILL (its own raise). Its
+// standard output goes to `output`.
+bool RunsUntilKilled(const QString& program, const QStringList& arguments, QString& output,
+                     int timeoutMs = 60000);
 
 }  // namespace qm::test

@@ -10,7 +10,8 @@
 #                 the first (the device vanishes, as an unplugged USB TNC does) and started
 #                 again, and the client must reopen it
 # Needs root: Direwolf binds every interface, so it runs in a private network namespace; the
-# pseudo-terminal's link is always /tmp/kisstnc, so there /tmp is private too.
+# pseudo-terminal's link is always /tmp/kisstnc, so there /tmp is private too (what the client
+# and the packet list need of the old /tmp is bound back into it).
 set -euo pipefail
 
 if [ $# -lt 2 ] || [ $# -gt 3 ] || [[ ! "${3:-tcp}" =~ ^(tcp|serial)$ ]]; then
@@ -42,7 +43,22 @@ ip link set lo up
 dw_opts=()
 if [ $serial -eq 1 ]; then
   dw_opts=(-p)
+  # The private /tmp hides a client or packet list that lives there (a clone under /tmp): keep
+  # the old /tmp open and bind what they need back at the same place. mount -c, else it would
+  # follow the /proc link by its name into the new /tmp.
+  client=$(realpath "$client")
+  packets=$(realpath "$packets")
+  exec {old_tmp}</tmp
   mount -t tmpfs -o mode=1777 quillmark-tmp /tmp
+  for path in "$client" "$packets"; do
+    case $path in /tmp/*) ;; *) continue ;; esac
+    top=${path#/tmp/}
+    top=${top%%/*}
+    [ -e "/tmp/$top" ] && continue
+    if [ -d "/proc/$$/fd/$old_tmp/$top" ]; then mkdir "/tmp/$top"; else : >"/tmp/$top"; fi
+    mount -c --bind "/proc/$$/fd/$old_tmp/$top" "/tmp/$top"
+  done
+  exec {old_tmp}<&-
 fi
 work=$(mktemp -d)
 dw_pid=

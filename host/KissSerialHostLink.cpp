@@ -2,6 +2,10 @@
 
 #include "host/HostText.h"
 
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#endif
+
 namespace qm {
 
 TKissSerialHostLink::TKissSerialHostLink(const THostSettings& settings, QObject* parent)
@@ -47,6 +51,12 @@ void TKissSerialHostLink::Open() {
     LinkDown(FPort.errorString());
     return;
   }
+#ifdef Q_OS_UNIX
+  // The port opens the terminal exclusively. If this program is killed, a pseudo-terminal that
+  // Direwolf keeps open keeps that flag, and every later open fails with "busy" until Direwolf
+  // restarts. The port's lock file still keeps a second program off the device.
+  ::ioctl(static_cast<int>(FPort.handle()), TIOCNXCL);
+#endif
   LinkUp();
 }
 

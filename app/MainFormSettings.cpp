@@ -129,6 +129,7 @@ void TMainForm::LoadHostSettings() {
     s.SerialDevice = FSettings->ReadString(section, connection_keys::SerialDevice, s.SerialDevice);
     const int baud = FSettings->ReadInteger(section, connection_keys::SerialBaud, s.SerialBaud);
     if (baud > 0) s.SerialBaud = baud;
+    s.SetRfQuietMinutes(FSettings->ReadInteger(section, connection_keys::RfQuietMinutes, s.RfQuietMinutes()));
     session.Close();
   }
   FSetup.Options.ApplyTo(s);

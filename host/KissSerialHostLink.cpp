@@ -10,7 +10,7 @@ namespace qm {
 
 TKissSerialHostLink::TKissSerialHostLink(const THostSettings& settings, QObject* parent)
     : TStreamHostLink(settings, parent) {
-  WarnWhenQuiet();  // a port that speaks no KISS looks connected, but nothing comes
+  WarnWhenQuiet(FSettings.RfQuietWarnMs);  // a port that speaks no KISS looks connected, but nothing comes
   connect(&FPort, &QSerialPort::readyRead, this, [this] { ReadAll(FPort); });
   // Failures to open are Open's to report. An unplugged adapter shows as a resource error; a
   // pseudo-terminal whose other end closed reads as the end of the data, which the port calls

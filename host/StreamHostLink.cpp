@@ -1,11 +1,9 @@
 #include "host/StreamHostLink.h"
 
-#include <algorithm>
-
 namespace qm {
 
 TStreamHostLink::TStreamHostLink(const THostSettings& settings, QObject* parent)
-    : TclsUIV(parent), FSettings(settings), FRetryMs(std::max(1, settings.RetryFirstMs)) {
+    : TclsUIV(parent), FSettings(settings), FRetryWaits(settings) {
   FRetryTimer.setSingleShot(true);
   connect(&FRetryTimer, &QTimer::timeout, this, &TStreamHostLink::Connect);
 }
@@ -17,12 +15,12 @@ void TStreamHostLink::Start() {
     return;
   }
   FRunning = true;
-  FRetryMs = std::max(1, FSettings.RetryFirstMs);
+  FRetryWaits.Reset();
   Connect();
 }
 
-void TStreamHostLink::WarnWhenQuiet() {
-  FQuiet = std::make_unique<TQuietWatch>(*this, FSettings.QuietWarnMs);
+void TStreamHostLink::WarnWhenQuiet(int quietMs) {
+  FQuiet = std::make_unique<TQuietWatch>(*this, quietMs);
 }
 
 void TStreamHostLink::Stop() {
@@ -51,12 +49,9 @@ void TStreamHostLink::LinkUp() {
 void TStreamHostLink::LinkDown(const QString& reason) {
   // A drop is reported by several signals at once; act on the first.
   if (!FRunning || FRetryTimer.isActive()) return;
-  const int retryMax = std::max(1, FSettings.RetryMaxMs);
-  if (FUpSince.isValid() && FUpSince.elapsed() >= FSettings.StableMs)
-    FRetryMs = std::max(1, FSettings.RetryFirstMs);
+  if (FUpSince.isValid() && FUpSince.elapsed() >= FSettings.StableMs) FRetryWaits.Reset();
   FUpSince.invalidate();
-  const int wait = std::min(FRetryMs, retryMax);
-  FRetryMs = std::min(retryMax, FRetryMs * 2);
+  const int wait = FRetryWaits.Next();
   // Started before closing, so what the close reports is taken as the same drop.
   FRetryTimer.start(wait);
   if (FQuiet) FQuiet->Stop();

@@ -43,9 +43,9 @@ class TStreamHostLink : public TclsUIV {
   // Forget half-received data before a new connection.
   virtual void ResetDecoder() = 0;
 
-  // Call once from the constructor: a connection that hands over no packet for
-  // THostSettings::QuietWarnMs then says so in its state.
-  void WarnWhenQuiet();
+  // Call once from the constructor: a connection that hands over no packet for quietMs then
+  // says so in its state.
+  void WarnWhenQuiet(int quietMs);
   void LinkUp();
   // Closes and tries again after the current wait; the first report of a drop counts.
   void LinkDown(const QString& reason);
@@ -63,7 +63,7 @@ class TStreamHostLink : public TclsUIV {
 
   QTimer FRetryTimer;
   QElapsedTimer FUpSince;
-  int FRetryMs;
+  TRetryWaits FRetryWaits;
   bool FRunning = false;
   bool FDraining = false;
   std::deque<std::string> FPending;

@@ -572,6 +572,7 @@ TEST_F(SettingsWindowTest, DamagedConnectionSectionFallsBackToTheUsualValues) {
     double pace;
     const char* device = "/dev/ttyUSB0";
     int baud = 9600;
+    int rfQuietMs = 30 * 60000;
   } cases[] = {
       {"names ignore case", "Transport=KISS-TCP\r\nPort=8001\r\nPace=10\r\n", THostSettings::htKissTcp, 8001,
        10},
@@ -587,6 +588,11 @@ TEST_F(SettingsWindowTest, DamagedConnectionSectionFallsBackToTheUsualValues) {
       {"serial speed zero", "SerialBaud=0\r\n", THostSettings::htReplay, 0, 3},
       {"serial speed negative", "SerialBaud=-9600\r\n", THostSettings::htReplay, 0, 3},
       {"serial speed no number", "SerialBaud=fast\r\n", THostSettings::htReplay, 0, 3},
+      {"radio quiet for 2 h", "RfQuietMinutes=120\r\n", THostSettings::htReplay, 0, 3, "/dev/ttyUSB0", 9600,
+       120 * 60000},
+      {"radio never quiet", "RfQuietMinutes=0\r\n", THostSettings::htReplay, 0, 3, "/dev/ttyUSB0", 9600, 0},
+      {"radio quiet negative", "RfQuietMinutes=-1\r\n", THostSettings::htReplay, 0, 3},
+      {"radio quiet over a day", "RfQuietMinutes=1441\r\n", THostSettings::htReplay, 0, 3},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -597,6 +603,7 @@ TEST_F(SettingsWindowTest, DamagedConnectionSectionFallsBackToTheUsualValues) {
     EXPECT_EQ(env.HostSettings.Pace, c.pace);
     EXPECT_EQ(env.HostSettings.SerialDevice, c.device);
     EXPECT_EQ(env.HostSettings.SerialBaud, c.baud);
+    EXPECT_EQ(env.HostSettings.RfQuietWarnMs, c.rfQuietMs);
     // The page shows the port in use: the transport's usual one when none is stored.
     const int shown = env.HostSettings.EffectivePort();
     EXPECT_EQ(form.edPort->text(), shown == 0 ? QString() : QString::number(shown));

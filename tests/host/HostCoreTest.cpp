@@ -1,6 +1,7 @@
 // Decoding without Qt: KISS framing, AX.25 UI frames, APRS-IS lines, capture files.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -280,6 +281,50 @@ TEST(HostSettingsTest, TransportNamesStayWhatTheSettingsFileHolds) {
   EXPECT_EQ(TransportFromName("KISS-Serial", THostSettings::htReplay), THostSettings::htKissSerial);
   for (const char* unknown : {"", "serial", "kiss", "kiss-serial ", "kiss_tcp"})
     EXPECT_EQ(TransportFromName(unknown, THostSettings::htAprsIs), THostSettings::htAprsIs) << unknown;
+}
+
+// A server that is down is asked again within 30 s at most, however long it stays away.
+TEST(HostSettingsTest, ReconnectWaitsDoubleUpToHalfAMinute) {
+  struct TCase {
+    const char* Name;
+    int First, Max;
+    std::vector<int> Waits;
+  } cases[] = {
+      {"usual",
+       THostSettings{}.RetryFirstMs,
+       THostSettings{}.RetryMaxMs,
+       {1000, 2000, 4000, 8000, 16000, 30000, 30000}},
+      {"no waits set", 0, -5, {1, 1, 1}},
+      {"first above the longest", 5000, 3000, {3000, 3000}},
+      {"doubling past the int range", 1 << 30, INT_MAX, {1 << 30, INT_MAX, INT_MAX}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    THostSettings settings;
+    settings.RetryFirstMs = c.First;
+    settings.RetryMaxMs = c.Max;
+    TRetryWaits waits(settings);
+    std::vector<int> got;
+    for (std::size_t i = 0; i < c.Waits.size(); ++i) got.push_back(waits.Next());
+    EXPECT_EQ(got, c.Waits);
+    waits.Reset();
+    EXPECT_EQ(waits.Next(), c.Waits.front());
+  }
+}
+
+TEST(HostSettingsTest, RadioQuietTimeInWholeMinutes) {
+  const struct {
+    int Minutes;
+    int Ms;  // from the usual 30 min
+  } cases[] = {{0, 0}, {1, 60000}, {1440, 86400000}, {1441, 1800000}, {-1, 1800000}, {INT_MIN, 1800000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Minutes);
+    THostSettings s;
+    EXPECT_EQ(s.RfQuietMinutes(), 30);
+    s.SetRfQuietMinutes(c.Minutes);
+    EXPECT_EQ(s.RfQuietWarnMs, c.Ms);
+    EXPECT_EQ(s.QuietWarnMs, 60000);  // APRS-IS keeps its minute
+  }
 }
 
 std::vector<std::string> ReadLines(TAprsIsLineReader& reader, const std::string& bytes, std::size_t chunk) {

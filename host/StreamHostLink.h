@@ -6,6 +6,7 @@
 #include <QIODevice>
 #include <QTimer>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -13,6 +14,9 @@
 #include "host/QuietWatch.h"
 
 namespace qm {
+
+// How long an outage lasted, for the log: "less than 1 s", "42 s", "4 min 12 s", "2 h 5 min".
+QString OutageDurationText(qint64 ms);
 
 class TStreamHostLink : public TclsUIV {
   Q_OBJECT
@@ -25,6 +29,8 @@ class TStreamHostLink : public TclsUIV {
   void Start() override;
   void Stop() override;
   QString SourcePlace() const override { return Where(); }
+  // The wall clock of the outage lines, in ms since 1970 UTC; the system's unless set.
+  void SetClock(std::function<qint64()> clock) { FClock = std::move(clock); }
 
   // Packets held back while a handler of OnDataAvailable runs a nested event loop.
   static constexpr std::size_t MaxPending = 10000;
@@ -69,6 +75,8 @@ class TStreamHostLink : public TclsUIV {
   std::deque<std::string> FPending;
   std::string FPacketText;
   std::unique_ptr<TQuietWatch> FQuiet;
+  std::function<qint64()> FClock;
+  qint64 FDownSince = -1;  // clock time the current outage began; -1 while up or not started
 };
 
 }  // namespace qm

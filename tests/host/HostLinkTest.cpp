@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -220,6 +221,77 @@ TEST(AprsIsLinkTest, StableConnectionResetsBackOff) {
       ASSERT_TRUE(rec.WaitState("Retrying in ", round));
     }
     EXPECT_EQ(rec.RetryWaits(), (std::vector<std::string>{"Retrying in 0.1 s", c.SecondWait}));
+  }
+}
+
+TEST(StreamLinkTest, OutageDurationInTheLog) {
+  const struct {
+    qint64 Ms;
+    const char* Text;
+  } cases[] = {{0, "less than 1 s"},     {999, "less than 1 s"}, {1000, "1 s"},
+               {59999, "59 s"},          {60000, "1 min"},       {252000, "4 min 12 s"},
+               {3599999, "59 min 59 s"}, {3600000, "1 h"},       {7559000, "2 h 5 min"},
+               {90061000, "25 h 1 min"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Ms);
+    EXPECT_EQ(OutageDurationText(c.Ms), QString::fromLatin1(c.Text));
+  }
+}
+
+// The log hears of an outage twice, when it begins and when it ends, however many retries lie
+// between; the next outage is heard of again.
+TEST(StreamLinkTest, OutageIsLoggedOnceWhenItBeginsAndOnceWhenItEnds) {
+  const struct {
+    const char* Name;
+    bool UpFirst;
+    const char* Reason;
+  } cases[] = {{"connected link lost", true, "connection closed by server"},
+               {"first connect refused", false, "Connection refused"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    const quint16 port = server.serverPort();
+    if (!c.UpFirst) server.close();
+    TAprsIsHostLink link(TcpSettings(THostSettings::htAprsIs, port));
+    qint64 now = QDateTime(QDate(2026, 12, 7), QTime(14, 5, 33), Qt::UTC).toMSecsSinceEpoch();
+    link.SetClock([&now] { return now; });
+    std::vector<std::string> lines;
+    QObject::connect(&link, &TclsUIV::OutageLogLine,
+                     [&](const QString& l) { lines.push_back(l.toStdString()); });
+    TRecorder rec(link);
+    const auto accept = [&] {
+      return QTest::qWaitFor([&] { return server.hasPendingConnections(); }, Deadline)
+                 ? server.nextPendingConnection()
+                 : nullptr;
+    };
+    link.Start();
+    const std::string source = "APRS-IS 127.0.0.1:" + std::to_string(port);
+    const std::string down = source + " down at 14:05:33 UTC: " + c.Reason;
+    if (c.UpFirst) {
+      QTcpSocket* peer = accept();
+      ASSERT_NE(peer, nullptr);
+      ASSERT_TRUE(rec.WaitState("Connected"));
+      EXPECT_TRUE(lines.empty());
+      server.close();
+      peer->disconnectFromHost();
+    }
+    ASSERT_TRUE(rec.WaitState("Retrying in ", 3));
+    EXPECT_EQ(lines, std::vector<std::string>{down});
+
+    now += 252000;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, port));
+    QTcpSocket* back = accept();
+    ASSERT_NE(back, nullptr);
+    ASSERT_TRUE(rec.WaitState("Connected", c.UpFirst ? 2 : 1));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         down, source + " back after 4 min 12 s; packets may have been missed"}));
+
+    now += 1000;
+    back->disconnectFromHost();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lines.size() == 3; }, Deadline));
+    EXPECT_EQ(lines[2], source + " down at 14:09:46 UTC: connection closed by server");
+    link.Stop();
   }
 }
 

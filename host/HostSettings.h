@@ -1,6 +1,7 @@
 // What the window tells the host link: which transport, where, and as whom.
 #pragma once
 
+#include <iterator>
 #include <string>
 
 namespace qm {
@@ -42,7 +43,10 @@ struct THostSettings {
 
   static constexpr int DefaultAprsIsPort = 14580;
   static constexpr int DefaultKissPort = 8001;
-  static constexpr int MaxSerialBaud = 4000000;  // the fastest serial speed taken
+  // The serial speeds taken: what TNCs and radios offer. Anything else is a typing slip
+  // (":12" for ":1200") that would open the port and decode nothing.
+  static constexpr int SerialSpeeds[] = {300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
+  static constexpr int MaxSerialBaud = SerialSpeeds[std::size(SerialSpeeds) - 1];
   static constexpr int DefaultRfQuietMinutes = 30;
   static constexpr int MaxRfQuietMinutes = 24 * 60;
   // The APRS-IS servers' own rotation of the core and tier-2 servers.
@@ -96,6 +100,11 @@ inline constexpr const char* SerialDevice = "SerialDevice";
 inline constexpr const char* SerialBaud = "SerialBaud";
 inline constexpr const char* RfQuietMinutes = "RfQuietMinutes";  // THostSettings::RfQuietWarnMs
 }  // namespace connection_keys
+
+// One of THostSettings::SerialSpeeds.
+bool IsSerialSpeed(int baud);
+// "one of 300, 1200, ..., 115200 or 230400 bits a second", for the sentences that refuse a speed.
+std::string SerialSpeedRule();
 
 // A transport's name in the settings file: "replay", "aprs-is", "kiss-tcp", "station-program",
 // "kiss-serial".

@@ -29,8 +29,9 @@ TKissSerialHostLink::~TKissSerialHostLink() {
 
 QString TKissSerialHostLink::SettingsError() const {
   if (FSettings.SerialDevice.empty()) return "no serial device set for the KISS TNC";
-  if (FSettings.SerialBaud <= 0)
-    return "serial speed " + QString::number(FSettings.SerialBaud) + " is not a number of bits per second";
+  if (!IsSerialSpeed(FSettings.SerialBaud))
+    return "serial speed " + QString::number(FSettings.SerialBaud) + " is not " +
+           QString::fromStdString(SerialSpeedRule());
   return {};
 }
 

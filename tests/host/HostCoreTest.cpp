@@ -312,6 +312,14 @@ TEST(HostSettingsTest, ReconnectWaitsDoubleUpToHalfAMinute) {
   }
 }
 
+TEST(HostSettingsTest, OnlyTheUsualSerialSpeeds) {
+  for (const int baud : {300, 1200, 9600, 115200, 230400}) EXPECT_TRUE(IsSerialSpeed(baud)) << baud;
+  for (const int baud : {0, -9600, 12, 120, 9601, 460800, 4000000, INT_MIN})
+    EXPECT_FALSE(IsSerialSpeed(baud)) << baud;
+  EXPECT_EQ(SerialSpeedRule(),
+            "one of 300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or 230400 bits a second");
+}
+
 TEST(HostSettingsTest, RadioQuietTimeInWholeMinutes) {
   const struct {
     int Minutes;

@@ -25,7 +25,7 @@
 #include <initializer_list>
 #include <vector>
 #ifdef QM_HAVE_SERIAL_HOST_LINK
-#include <QSerialPortInfo>
+#include "host/KissSerialHostLink.h"
 #endif
 
 #include "base/AsciiText.h"
@@ -451,8 +451,7 @@ QWidget* TMainForm::BuildConnectionPage() {
   cbxSerialDevice = Named(new QComboBox, "cbxSerialDevice");
   cbxSerialDevice->setEditable(true);
 #ifdef QM_HAVE_SERIAL_HOST_LINK
-  for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts())
-    cbxSerialDevice->addItem(port.systemLocation());
+  cbxSerialDevice->addItems(SerialPortChoices());
 #endif
   Hint(cbxSerialDevice, "Serial port of the TNC in KISS mode (USB, Bluetooth or built-in serial)");
   cbxSerialBaud = Named(new QComboBox, "cbxSerialBaud");

@@ -1,5 +1,8 @@
 #include "host/KissSerialHostLink.h"
 
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
 #include "host/HostText.h"
 
 #ifdef Q_OS_UNIX
@@ -7,6 +10,13 @@
 #endif
 
 namespace qm {
+
+QStringList SerialPortChoices(const QString& direwolfLink) {
+  QStringList ports;
+  for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts()) ports << port.systemLocation();
+  if (QFileInfo::exists(direwolfLink) && !ports.contains(direwolfLink)) ports << direwolfLink;
+  return ports;
+}
 
 TKissSerialHostLink::TKissSerialHostLink(const THostSettings& settings, QObject* parent)
     : TStreamHostLink(settings, parent) {

@@ -17,6 +17,9 @@
 #include "host/AprsIsHostLink.h"
 #include "host/HostLink.h"
 #include "host/KissTcpHostLink.h"
+#ifdef QM_HAVE_SERIAL_HOST_LINK
+#include "host/KissSerialHostLink.h"
+#endif
 #include "host/ReplayHostLink.h"
 #include "tests/host/TestFrames.h"
 #include "tests/host/TestIntake.h"
@@ -485,6 +488,24 @@ TEST(KissSerialLinkTest, WaitsForTheDeviceDecodesAndReopensItWhenItComesBack) {
   ASSERT_EQ(rec.Texts.size(), 3u);
   ExpectStationForm(rec.Texts[2], "N0CALL>APZ:>back", true);
   EXPECT_EQ(rec.Closings, 0);
+}
+
+// Direwolf's pseudo-terminal is offered beside the system's ports while its link leads to it.
+TEST(KissSerialLinkTest, PortChoicesOfferDirewolfsLinkWhileItLeadsSomewhere) {
+  test::TTempDir dir;
+  const std::string link = dir.File("kisstnc");
+  const QString shown = QString::fromStdString(link);
+  EXPECT_FALSE(SerialPortChoices(shown).contains(shown));
+  {
+    TPseudoTerminal tnc(link);
+    ASSERT_TRUE(tnc.Ok());
+    const QStringList ports = SerialPortChoices(shown);
+    EXPECT_EQ(ports.count(shown), 1);
+    EXPECT_EQ(ports.back(), shown);
+  }
+  // Left behind by a Direwolf that ended: it leads nowhere.
+  ASSERT_EQ(::symlink("/dev/pts/no-such-terminal", link.c_str()), 0);
+  EXPECT_FALSE(SerialPortChoices(shown).contains(shown));
 }
 
 TEST(KissSerialLinkTest, SettingsThatCannotOpenAPortAreErrors) {

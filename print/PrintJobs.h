@@ -63,6 +63,8 @@ class TPrintJobs {
   static inline const QString InProgressText = QStringLiteral("Printing in progress");
   // Followed by ": " and the spooler's own words.
   static inline const QString RefusedText = QStringLiteral("The print spooler refused the job");
+  // The margin of an edge the device reports no unprintable strip for (a PDF file): 1/4 inch.
+  static constexpr qreal MinimumPdfMarginPoints = 18.0;
 
   // QPrinterInfo's names in the order the system enumerates them.
   static QStringList InstalledPrinters();

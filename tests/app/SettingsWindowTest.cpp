@@ -622,6 +622,8 @@ TEST_F(SettingsWindowTest, DamagedConnectionSectionFallsBackToTheUsualValues) {
        120 * 60000},
       {"radio never quiet", "RfQuietMinutes=0\r\n", THostSettings::htReplay, 0, 3, "/dev/ttyUSB0", 9600, 0},
       {"radio quiet negative", "RfQuietMinutes=-1\r\n", THostSettings::htReplay, 0, 3},
+      {"radio quiet a whole day", "RfQuietMinutes=1440\r\n", THostSettings::htReplay, 0, 3, "/dev/ttyUSB0",
+       9600, 1440 * 60000},
       {"radio quiet over a day", "RfQuietMinutes=1441\r\n", THostSettings::htReplay, 0, 3},
   };
   for (const auto& c : cases) {

@@ -320,21 +320,6 @@ TEST(HostSettingsTest, OnlyTheUsualSerialSpeeds) {
             "one of 300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or 230400 bits a second");
 }
 
-TEST(HostSettingsTest, RadioQuietTimeInWholeMinutes) {
-  const struct {
-    int Minutes;
-    int Ms;  // from the usual 30 min
-  } cases[] = {{0, 0}, {1, 60000}, {1440, 86400000}, {1441, 1800000}, {-1, 1800000}, {INT_MIN, 1800000}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.Minutes);
-    THostSettings s;
-    EXPECT_EQ(s.RfQuietMinutes(), 30);
-    s.SetRfQuietMinutes(c.Minutes);
-    EXPECT_EQ(s.RfQuietWarnMs, c.Ms);
-    EXPECT_EQ(s.QuietWarnMs, 60000);  // APRS-IS keeps its minute
-  }
-}
-
 std::vector<std::string> ReadLines(TAprsIsLineReader& reader, const std::string& bytes, std::size_t chunk) {
   std::vector<std::string> lines;
   for (std::size_t i = 0; i < bytes.size(); i += chunk)

@@ -64,10 +64,9 @@ void ReadDeviceAndBaud(const QString& value, std::string& device, int& baud) {
     bool ok = false;
     const int speed = value.mid(colon + 1).toInt(&ok);
     if (ok) {
-      if (speed < 1 || speed > THostSettings::MaxSerialBaud)
-        throw TBadValue{QStringLiteral("--serial: the speed must be from 1 to %1 bits a second, not \"%2\"")
-                            .arg(THostSettings::MaxSerialBaud)
-                            .arg(value.mid(colon + 1))};
+      if (!IsSerialSpeed(speed))
+        throw TBadValue{QStringLiteral("--serial: the speed must be %1, not \"%2\"")
+                            .arg(QString::fromStdString(SerialSpeedRule()), value.mid(colon + 1))};
       d = value.left(colon);
       baud = speed;
     }

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QTableView>
 #include <QTimer>
@@ -177,11 +178,19 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   tvMessages->verticalHeader()->hide();
   tvMessages->horizontalHeader()->setStretchLastSection(false);
   tvMessages->horizontalHeader()->setSectionResizeMode(THistoryModel::hcText, QHeaderView::Stretch);
-  const int timeWidth = fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 12;
-  tvMessages->setColumnWidth(THistoryModel::hcLocal, timeWidth);
-  tvMessages->setColumnWidth(THistoryModel::hcUtc, timeWidth);
-  tvMessages->setColumnWidth(THistoryModel::hcState, 44);
-  tvMessages->setColumnWidth(THistoryModel::hcNumber, 52);
+  // Each column as wide as what it usually holds; Text takes the rest.
+  const auto fits = [this](const char* sample) {
+    return fontMetrics().horizontalAdvance(QString::fromLatin1(sample)) + 12;
+  };
+  FUsualWidths.assign(THistoryModel::hcCount, 0);
+  FUsualWidths[THistoryModel::hcLocal] = fits("0000-00-00 00:00:00");
+  FUsualWidths[THistoryModel::hcUtc] = fits("0000-00-00 00:00:00");
+  FUsualWidths[THistoryModel::hcFrom] = fits("WB0WWW-15");
+  FUsualWidths[THistoryModel::hcTo] = fits("WB0WWW-15");
+  FUsualWidths[THistoryModel::hcKind] = fits("Announcement");
+  FUsualWidths[THistoryModel::hcState] = 44;
+  FUsualWidths[THistoryModel::hcNumber] = 52;
+  FUsualWidths[THistoryModel::hcPrinted] = fits("Printing in job 00000");
 
   memDetail = new QPlainTextEdit;
   memDetail->setObjectName(QStringLiteral("memDetail"));
@@ -218,16 +227,20 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   cbArchivePdf->setToolTip(
       QStringLiteral("Every job sent to the printer is also kept as a PDF file for 14 days"));
 
+  // The reprint buttons and the options on rows of their own: in one row they would keep the
+  // window wider than a small screen (800 pixels).
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(btnReprintSelected);
   buttons->addWidget(btnReprintJob);
   buttons->addStretch(1);
-  buttons->addWidget(cbDropRetries);
-  buttons->addWidget(edRetryMinutes);
-  buttons->addWidget(new QLabel(QStringLiteral("min")));
-  buttons->addSpacing(12);
-  buttons->addWidget(cbArchivePdf);
-  buttons->addWidget(btnOpenArchive);
+  auto* options = new QHBoxLayout;
+  options->addWidget(cbDropRetries);
+  options->addWidget(edRetryMinutes);
+  options->addWidget(new QLabel(QStringLiteral("min")));
+  options->addSpacing(12);
+  options->addWidget(cbArchivePdf);
+  options->addWidget(btnOpenArchive);
+  options->addStretch(1);
   auto* split = new QSplitter(Qt::Vertical);
   split->addWidget(tvMessages);
   split->addWidget(memDetail);
@@ -237,6 +250,7 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->addLayout(filters);
   layout->addWidget(split, 1);
   layout->addLayout(buttons);
+  layout->addLayout(options);
 
   FTyping = new QTimer(this);
   FTyping->setSingleShot(true);
@@ -265,6 +279,60 @@ THistoryFilter THistoryWindow::Filter() const {
   filter.Kind = static_cast<THistoryKind>(std::max(0, cbxFindKind->currentIndex()));
   filter.Text = ProgramText(edFindText->text());
   return filter;
+}
+
+void THistoryWindow::showEvent(QShowEvent* event) {
+  if (!FFitted) {
+    FFitted = true;
+    FitToScreen();
+  }
+  QWidget::showEvent(event);
+}
+
+void THistoryWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  FitColumns();
+}
+
+void THistoryWindow::FitToScreen() {
+  const QWidget* over = parentWidget() ? parentWidget()->window() : nullptr;
+  QScreen* screen = over ? over->screen() : this->screen();
+  if (!screen) return;
+  const QRect free = screen->availableGeometry();
+  // The window manager's frame is not known before the first showing: take the main
+  // window's as the measure.
+  QMargins frame;
+  if (over && over->isVisible()) {
+    const QRect outer = over->frameGeometry(), inner = over->geometry();
+    frame = QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                     outer.bottom() - inner.bottom());
+  }
+  const QRect room = free.marginsRemoved(frame);
+  QSize size(std::min(room.width(), std::max(900, room.width() * 9 / 10)),
+             std::min(room.height(), std::max(560, room.height() * 8 / 10)));
+  size = size.expandedTo(minimumSizeHint()).boundedTo(room.size());
+  resize(size);
+  QRect place(QPoint(), size);
+  place.moveCenter(over && over->isVisible() ? over->geometry().center() : room.center());
+  place.moveLeft(
+      std::clamp(place.left(), room.left(), std::max(room.left(), room.right() + 1 - size.width())));
+  place.moveTop(std::clamp(place.top(), room.top(), std::max(room.top(), room.bottom() + 1 - size.height())));
+  move(place.topLeft() - QPoint(frame.left(), frame.top()));
+}
+
+void THistoryWindow::FitColumns() {
+  if (FUsualWidths.empty()) return;
+  int others = 0, widest = 0;
+  for (int width : FUsualWidths) {
+    others += width;
+    widest = std::max(widest, width);
+  }
+  const int room = tvMessages->viewport()->width();
+  // Text keeps at least a little more than the widest of the others.
+  const double scale = std::min(1.0, double(room) / double(others + widest + 8));
+  for (int column = 0; column < THistoryModel::hcCount; ++column)
+    if (column != THistoryModel::hcText)
+      tvMessages->setColumnWidth(column, std::max(16, int(FUsualWidths[column] * scale)));
 }
 
 void THistoryWindow::Refresh() {

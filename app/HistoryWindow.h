@@ -83,6 +83,11 @@ class THistoryWindow : public QWidget {
   void btnReprintSelectedClick();
   void btnReprintJobClick();
 
+  // Sizes the window to the screen's free area (taskbars and panels left out) and moves it
+  // wholly onto it, over the main window where there is room. Done at the first showing;
+  // the operator's own size and place count after that.
+  void FitToScreen();
+
   QLineEdit* edFindCall = nullptr;
   QComboBox* cbxFindKind = nullptr;
   QLineEdit* edFindText = nullptr;
@@ -102,7 +107,15 @@ class THistoryWindow : public QWidget {
   void ShowCurrent();
   void Run(const std::function<void()>& action);
 
+  void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  // The columns beside Text at their usual widths, narrowed together where the table is too
+  // narrow to give Text more room than any of them.
+  void FitColumns();
+
   QTimer* FTyping = nullptr;
+  std::vector<int> FUsualWidths;  // per column; the Text column's is 0
+  bool FFitted = false;
 };
 
 }  // namespace qm

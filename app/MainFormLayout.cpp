@@ -25,7 +25,7 @@
 #include <initializer_list>
 #include <vector>
 #ifdef QM_HAVE_SERIAL_HOST_LINK
-#include <QSerialPortInfo>
+#include "host/KissSerialHostLink.h"
 #endif
 
 #include "base/AsciiText.h"
@@ -447,14 +447,12 @@ QWidget* TMainForm::BuildConnectionPage() {
   cbxSerialDevice = Named(new QComboBox, "cbxSerialDevice");
   cbxSerialDevice->setEditable(true);
 #ifdef QM_HAVE_SERIAL_HOST_LINK
-  for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts())
-    cbxSerialDevice->addItem(port.systemLocation());
+  cbxSerialDevice->addItems(SerialPortChoices());
 #endif
   Hint(cbxSerialDevice, "Serial port of the TNC in KISS mode (USB, Bluetooth or built-in serial)");
   cbxSerialBaud = Named(new QComboBox, "cbxSerialBaud");
   cbxSerialBaud->setEditable(true);
-  for (const char* speed : {"1200", "4800", "9600", "19200", "38400", "57600", "115200"})
-    cbxSerialBaud->addItem(QString::fromLatin1(speed));
+  for (const int speed : THostSettings::SerialSpeeds) cbxSerialBaud->addItem(QString::number(speed));
   cbxSerialBaud->setValidator(new QIntValidator(1, THostSettings::MaxSerialBaud, cbxSerialBaud));
   Hint(cbxSerialBaud, "Speed of the serial port in bits a second (8 data bits, no parity, 1 stop bit)");
   edCaptureFile = MakeEdit("edCaptureFile", "", "Capture file to replay (empty: the bundled demo traffic)");

@@ -107,7 +107,8 @@ void TMainForm::LoadHostSettings() {
     if (ok && std::isfinite(pace) && pace >= 0) s.Pace = pace;
     s.SerialDevice = FSettings->ReadString(section, connection_keys::SerialDevice, s.SerialDevice);
     const int baud = FSettings->ReadInteger(section, connection_keys::SerialBaud, s.SerialBaud);
-    if (baud > 0) s.SerialBaud = baud;
+    if (IsSerialSpeed(baud)) s.SerialBaud = baud;
+    s.SetRfQuietMinutes(FSettings->ReadInteger(section, connection_keys::RfQuietMinutes, s.RfQuietMinutes()));
     session.Close();
   }
   FSetup.Options.ApplyTo(s);
@@ -262,9 +263,7 @@ void TMainForm::btnApplyConnectionClick() {
   if (s.SerialDevice.empty() && s.Transport == THostSettings::htKissSerial)
     throw std::runtime_error("Choose the serial port of the TNC");
   const int baud = cbxSerialBaud->currentText().trimmed().toInt(&ok);
-  if (!ok || baud < 1 || baud > THostSettings::MaxSerialBaud)
-    throw std::runtime_error("The serial speed must be a number of bits a second, from 1 to " +
-                             std::to_string(THostSettings::MaxSerialBaud));
+  if (!ok || !IsSerialSpeed(baud)) throw std::runtime_error("The serial speed must be " + SerialSpeedRule());
   s.SerialBaud = baud;
 
   {

@@ -12,7 +12,7 @@ class TAprsIsHostLink : public TTcpHostLink {
  public:
   explicit TAprsIsHostLink(const THostSettings& settings, QObject* parent = nullptr)
       : TTcpHostLink(settings, parent) {
-    WarnWhenQuiet();
+    WarnWhenQuiet(FSettings.QuietWarnMs);
   }
   QString SourceKind() const override { return QStringLiteral("APRS-IS"); }
 

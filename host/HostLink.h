@@ -41,6 +41,11 @@ class TclsUIV : public QObject {
   // ("Connecting", "Connected", "Connected, but no packets for over 1 min",
   // "Retrying in N s: reason", "Error: ...").
   void StateChanged(const QString& text);
+  // A line for the log when a link goes down (a connection lost, or the first attempt after
+  // Start failing) and one when it is back; one pair per outage, however many retries:
+  // "APRS-IS rotate.aprs2.net:14580 down at 14:05:33 UTC: Connection refused",
+  // "APRS-IS rotate.aprs2.net:14580 back after 4 min 12 s; packets may have been missed".
+  void OutageLogLine(const QString& line);
 };
 
 // The transport the settings name; not started yet.

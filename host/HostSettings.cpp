@@ -2,6 +2,8 @@
 
 #include "base/AsciiText.h"
 
+#include <algorithm>
+
 namespace qm {
 namespace {
 
@@ -57,6 +59,32 @@ int THostSettings::EffectivePort() const {
 
 std::string THostSettings::EffectiveServer() const {
   return Server.empty() ? DefaultServer(Transport) : Server;
+}
+
+bool IsSerialSpeed(int baud) {
+  return std::find(std::begin(THostSettings::SerialSpeeds), std::end(THostSettings::SerialSpeeds), baud) !=
+         std::end(THostSettings::SerialSpeeds);
+}
+
+std::string SerialSpeedRule() {
+  std::string list;
+  const std::size_t n = std::size(THostSettings::SerialSpeeds);
+  for (std::size_t i = 0; i < n; ++i)
+    list += (i == 0 ? "" : i + 1 == n ? " or " : ", ") + std::to_string(THostSettings::SerialSpeeds[i]);
+  return "one of " + list + " bits a second";
+}
+
+void THostSettings::SetRfQuietMinutes(int minutes) {
+  if (minutes >= 0 && minutes <= MaxRfQuietMinutes) RfQuietWarnMs = minutes * 60000;
+}
+
+TRetryWaits::TRetryWaits(const THostSettings& settings)
+    : FFirst(std::max(1, settings.RetryFirstMs)), FMax(std::max(1, settings.RetryMaxMs)), FNext(FFirst) {}
+
+int TRetryWaits::Next() {
+  const int wait = std::min(FNext, FMax);
+  FNext = FNext > FMax / 2 ? FMax : FNext * 2;
+  return wait;
 }
 
 }  // namespace qm

@@ -1,6 +1,7 @@
 // What the window tells the host link: which transport, where, and as whom.
 #pragma once
 
+#include <iterator>
 #include <string>
 
 namespace qm {
@@ -30,15 +31,24 @@ struct THostSettings {
 
   // Reconnect timing of the TCP and serial transports; tests shorten these.
   int RetryFirstMs = 1000;       // first wait after a drop, doubled each failure
-  int RetryMaxMs = 60000;        // longest wait
+  int RetryMaxMs = 30000;        // longest wait: a server that is back is found within half a minute
   int StableMs = 60000;          // a connection this old resets the wait to the first one
   int ConnectTimeoutMs = 15000;  // a connect attempt that takes longer counts as failed
   int IdleTimeoutMs = 120000;    // APRS-IS: silence this long means a dead link (servers send keep-alives)
-  int QuietWarnMs = 60000;       // connected but no packet this long: the state says so; 0 = never
+  // Connected but no packet this long: the state says so; 0 = never. APRS-IS with a filter
+  // hands over something within a minute; a radio channel may rightly stay quiet for long,
+  // so the KISS transports (TCP and serial) wait RfQuietWarnMs, set in whole minutes.
+  int QuietWarnMs = 60000;
+  int RfQuietWarnMs = DefaultRfQuietMinutes * 60000;
 
   static constexpr int DefaultAprsIsPort = 14580;
   static constexpr int DefaultKissPort = 8001;
-  static constexpr int MaxSerialBaud = 4000000;  // the fastest serial speed taken
+  // The serial speeds taken: what TNCs and radios offer. Anything else is a typing slip
+  // (":12" for ":1200") that would open the port and decode nothing.
+  static constexpr int SerialSpeeds[] = {300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
+  static constexpr int MaxSerialBaud = SerialSpeeds[std::size(SerialSpeeds) - 1];
+  static constexpr int DefaultRfQuietMinutes = 30;
+  static constexpr int MaxRfQuietMinutes = 24 * 60;
   // The APRS-IS servers' own rotation of the core and tier-2 servers.
   static constexpr const char* DefaultAprsIsServer = "rotate.aprs2.net";
   // A TNC program such as Direwolf on this machine.
@@ -54,6 +64,26 @@ struct THostSettings {
 
   // Port, or the transport's usual one when Port is 0.
   int EffectivePort() const;
+
+  // RfQuietWarnMs in whole minutes, as the settings file keeps it. Setting a count outside
+  // 0 (never) to MaxRfQuietMinutes leaves it as it was.
+  int RfQuietMinutes() const {
+    return RfQuietWarnMs / 60000;
+  }
+  void SetRfQuietMinutes(int minutes);
+};
+
+// The wait before each reconnect: RetryFirstMs, doubled after every failure up to RetryMaxMs
+// (at least 1 ms each).
+class TRetryWaits {
+ public:
+  explicit TRetryWaits(const THostSettings& settings);
+  int Next();
+  // Back to the first wait (a connection that held).
+  void Reset() { FNext = FFirst; }
+
+ private:
+  int FFirst, FMax, FNext;
 };
 
 // Where the settings file keeps these: one section, one key per field.
@@ -68,7 +98,13 @@ inline constexpr const char* CaptureFile = "CaptureFile";
 inline constexpr const char* Pace = "Pace";
 inline constexpr const char* SerialDevice = "SerialDevice";
 inline constexpr const char* SerialBaud = "SerialBaud";
+inline constexpr const char* RfQuietMinutes = "RfQuietMinutes";  // THostSettings::RfQuietWarnMs
 }  // namespace connection_keys
+
+// One of THostSettings::SerialSpeeds.
+bool IsSerialSpeed(int baud);
+// "one of 300, 1200, ..., 115200 or 230400 bits a second", for the sentences that refuse a speed.
+std::string SerialSpeedRule();
 
 // A transport's name in the settings file: "replay", "aprs-is", "kiss-tcp", "station-program",
 // "kiss-serial".

@@ -1,12 +1,26 @@
 #include "host/KissSerialHostLink.h"
 
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
 #include "host/HostText.h"
+
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#endif
 
 namespace qm {
 
+QStringList SerialPortChoices(const QString& direwolfLink) {
+  QStringList ports;
+  for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts()) ports << port.systemLocation();
+  if (QFileInfo::exists(direwolfLink) && !ports.contains(direwolfLink)) ports << direwolfLink;
+  return ports;
+}
+
 TKissSerialHostLink::TKissSerialHostLink(const THostSettings& settings, QObject* parent)
     : TStreamHostLink(settings, parent) {
-  WarnWhenQuiet();  // a port that speaks no KISS looks connected, but nothing comes
+  WarnWhenQuiet(FSettings.RfQuietWarnMs);  // a port that speaks no KISS looks connected, but nothing comes
   connect(&FPort, &QSerialPort::readyRead, this, [this] { ReadAll(FPort); });
   // Failures to open are Open's to report. An unplugged adapter shows as a resource error; a
   // pseudo-terminal whose other end closed reads as the end of the data, which the port calls
@@ -25,8 +39,9 @@ TKissSerialHostLink::~TKissSerialHostLink() {
 
 QString TKissSerialHostLink::SettingsError() const {
   if (FSettings.SerialDevice.empty()) return "no serial device set for the KISS TNC";
-  if (FSettings.SerialBaud <= 0)
-    return "serial speed " + QString::number(FSettings.SerialBaud) + " is not a number of bits per second";
+  if (!IsSerialSpeed(FSettings.SerialBaud))
+    return "serial speed " + QString::number(FSettings.SerialBaud) + " is not " +
+           QString::fromStdString(SerialSpeedRule());
   return {};
 }
 
@@ -47,6 +62,12 @@ void TKissSerialHostLink::Open() {
     LinkDown(FPort.errorString());
     return;
   }
+#ifdef Q_OS_UNIX
+  // The port opens the terminal exclusively. If this program is killed, a pseudo-terminal that
+  // Direwolf keeps open keeps that flag, and every later open fails with "busy" until Direwolf
+  // restarts. The port's lock file still keeps a second program off the device.
+  ::ioctl(static_cast<int>(FPort.handle()), TIOCNXCL);
+#endif
   LinkUp();
 }
 

@@ -10,6 +10,13 @@
 
 namespace qm {
 
+// Where Direwolf's pseudo-terminal KISS TNC (direwolf -p) always puts its link.
+inline constexpr const char* DirewolfPtyLink = "/tmp/kisstnc";
+
+// The serial ports to offer: those the system lists, then Direwolf's pseudo-terminal link
+// while it leads to a device (a link Direwolf left behind leads nowhere).
+QStringList SerialPortChoices(const QString& direwolfLink = QString::fromLatin1(DirewolfPtyLink));
+
 class TKissSerialHostLink : public TStreamHostLink {
   Q_OBJECT
 

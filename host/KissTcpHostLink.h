@@ -12,7 +12,7 @@ class TKissTcpHostLink : public TTcpHostLink {
  public:
   explicit TKissTcpHostLink(const THostSettings& settings, QObject* parent = nullptr)
       : TTcpHostLink(settings, parent) {
-    WarnWhenQuiet();
+    WarnWhenQuiet(FSettings.RfQuietWarnMs);
   }
   QString SourceKind() const override { return QStringLiteral("KISS"); }
 

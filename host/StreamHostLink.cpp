@@ -1,11 +1,27 @@
 #include "host/StreamHostLink.h"
 
+#include <QDateTime>
 #include <algorithm>
 
 namespace qm {
 
+QString OutageDurationText(qint64 ms) {
+  const qint64 s = ms / 1000;
+  if (s < 1) return QStringLiteral("less than 1 s");
+  if (s < 60) return QStringLiteral("%1 s").arg(s);
+  if (s < 3600)
+    return s % 60 ? QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60)
+                  : QStringLiteral("%1 min").arg(s / 60);
+  const qint64 minutes = s / 60;
+  return minutes % 60 ? QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60)
+                      : QStringLiteral("%1 h").arg(minutes / 60);
+}
+
 TStreamHostLink::TStreamHostLink(const THostSettings& settings, QObject* parent)
-    : TclsUIV(parent), FSettings(settings), FRetryMs(std::max(1, settings.RetryFirstMs)) {
+    : TclsUIV(parent),
+      FSettings(settings),
+      FRetryWaits(settings),
+      FClock([] { return QDateTime::currentMSecsSinceEpoch(); }) {
   FRetryTimer.setSingleShot(true);
   connect(&FRetryTimer, &QTimer::timeout, this, &TStreamHostLink::Connect);
 }
@@ -17,12 +33,13 @@ void TStreamHostLink::Start() {
     return;
   }
   FRunning = true;
-  FRetryMs = std::max(1, FSettings.RetryFirstMs);
+  FRetryWaits.Reset();
+  FDownSince = -1;
   Connect();
 }
 
-void TStreamHostLink::WarnWhenQuiet() {
-  FQuiet = std::make_unique<TQuietWatch>(*this, FSettings.QuietWarnMs);
+void TStreamHostLink::WarnWhenQuiet(int quietMs) {
+  FQuiet = std::make_unique<TQuietWatch>(*this, quietMs);
 }
 
 void TStreamHostLink::Stop() {
@@ -44,6 +61,13 @@ void TStreamHostLink::Connect() {
 
 void TStreamHostLink::LinkUp() {
   FUpSince.start();
+  if (FDownSince >= 0) {
+    // A clock set back meanwhile makes no negative outage.
+    const qint64 lasted = std::max<qint64>(0, FClock() - FDownSince);
+    FDownSince = -1;
+    emit OutageLogLine(SourceKind() + ' ' + Where() + " back after " + OutageDurationText(lasted) +
+                       "; packets may have been missed");
+  }
   emit StateChanged(QStringLiteral("Connected"));
   if (FQuiet) FQuiet->Start(QStringLiteral("Connected"));
 }
@@ -51,17 +75,20 @@ void TStreamHostLink::LinkUp() {
 void TStreamHostLink::LinkDown(const QString& reason) {
   // A drop is reported by several signals at once; act on the first.
   if (!FRunning || FRetryTimer.isActive()) return;
-  const int retryMax = std::max(1, FSettings.RetryMaxMs);
-  if (FUpSince.isValid() && FUpSince.elapsed() >= FSettings.StableMs)
-    FRetryMs = std::max(1, FSettings.RetryFirstMs);
+  if (FUpSince.isValid() && FUpSince.elapsed() >= FSettings.StableMs) FRetryWaits.Reset();
   FUpSince.invalidate();
-  const int wait = std::min(FRetryMs, retryMax);
-  FRetryMs = std::min(retryMax, FRetryMs * 2);
+  const int wait = FRetryWaits.Next();
   // Started before closing, so what the close reports is taken as the same drop.
   FRetryTimer.start(wait);
   if (FQuiet) FQuiet->Stop();
   Close();
   emit StateChanged("Retrying in " + DurationText(wait) + ": " + reason);
+  if (FDownSince < 0) {
+    FDownSince = FClock();
+    const QString at =
+        QDateTime::fromMSecsSinceEpoch(FDownSince, Qt::UTC).toString(QStringLiteral("HH:mm:ss"));
+    emit OutageLogLine(SourceKind() + ' ' + Where() + " down at " + at + " UTC: " + reason);
+  }
 }
 
 void TStreamHostLink::ReadAll(QIODevice& device) {

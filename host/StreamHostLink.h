@@ -6,6 +6,7 @@
 #include <QIODevice>
 #include <QTimer>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -13,6 +14,9 @@
 #include "host/QuietWatch.h"
 
 namespace qm {
+
+// How long an outage lasted, for the log: "less than 1 s", "42 s", "4 min 12 s", "2 h 5 min".
+QString OutageDurationText(qint64 ms);
 
 class TStreamHostLink : public TclsUIV {
   Q_OBJECT
@@ -25,6 +29,8 @@ class TStreamHostLink : public TclsUIV {
   void Start() override;
   void Stop() override;
   QString SourcePlace() const override { return Where(); }
+  // The wall clock of the outage lines, in ms since 1970 UTC; the system's unless set.
+  void SetClock(std::function<qint64()> clock) { FClock = std::move(clock); }
 
   // Packets held back while a handler of OnDataAvailable runs a nested event loop.
   static constexpr std::size_t MaxPending = 10000;
@@ -43,9 +49,9 @@ class TStreamHostLink : public TclsUIV {
   // Forget half-received data before a new connection.
   virtual void ResetDecoder() = 0;
 
-  // Call once from the constructor: a connection that hands over no packet for
-  // THostSettings::QuietWarnMs then says so in its state.
-  void WarnWhenQuiet();
+  // Call once from the constructor: a connection that hands over no packet for quietMs then
+  // says so in its state.
+  void WarnWhenQuiet(int quietMs);
   void LinkUp();
   // Closes and tries again after the current wait; the first report of a drop counts.
   void LinkDown(const QString& reason);
@@ -63,12 +69,14 @@ class TStreamHostLink : public TclsUIV {
 
   QTimer FRetryTimer;
   QElapsedTimer FUpSince;
-  int FRetryMs;
+  TRetryWaits FRetryWaits;
   bool FRunning = false;
   bool FDraining = false;
   std::deque<std::string> FPending;
   std::string FPacketText;
   std::unique_ptr<TQuietWatch> FQuiet;
+  std::function<qint64()> FClock;
+  qint64 FDownSince = -1;  // clock time the current outage began; -1 while up or not started
 };
 
 }  // namespace qm

@@ -320,11 +320,18 @@ TFoundJob TPrintJobs::FindJob(const QString& printer, const QUuid& token) const 
 
 void TPrintJobs::PrepareJob(QPrinter& printer, const QString& title) const {
   printer.setDocName(title);
-  // The printable area is the page: no margins beyond what the device cannot print.
+  // The printable area is the page: no margins beyond what the device cannot print. An edge
+  // the device reports none for (every edge of a PDF file) keeps a quarter inch, so no text
+  // sits on the very edge of the sheet or is cut off where the file is printed later.
+  // (Margins below the device's minimum would be refused.)
   printer.setFullPage(false);
-  // (Margins below the device's minimum would be refused, so ask for exactly that minimum.)
-  const QPageLayout layout = printer.pageLayout();
-  printer.setPageMargins(layout.minimumMargins(), layout.units());
+  QPageLayout layout = printer.pageLayout();
+  layout.setUnits(QPageLayout::Point);
+  QMarginsF margins = layout.minimumMargins();
+  const auto atLeast = [](qreal edge) { return edge < 0.5 ? MinimumPdfMarginPoints : edge; };
+  margins = QMarginsF(atLeast(margins.left()), atLeast(margins.top()), atLeast(margins.right()),
+                      atLeast(margins.bottom()));
+  printer.setPageMargins(margins, QPageLayout::Point);
 }
 
 void TPrintJobs::LayOut(QPrinter& printer, const QString& text, const QFont& font) {

@@ -4,6 +4,7 @@
 #   stop    remove the queue; stop cupsd only if this script started it
 #   status  show cupsd, the queue, the default printer and the PDF folder
 #   newest  print the PDF file of the newest completed job of the queue
+# The files are in PDF_DIR/<user>/job_<id>-<title>.pdf.
 #   halt    stop the cupsd this script started, by its PID, keeping the queue and the jobs
 #           waiting in /var/spool/cups: a spooler gone down; start brings it back
 # Installs nothing: needs the Debian packages cups, printer-driver-cups-pdf, cups-ipp-utils.
@@ -49,13 +50,17 @@ start_cupsd() {
 
 queue_exists() { lpstat -p "$QUEUE" >/dev/null 2>&1; }
 
+# cups-pdf writes a job's file as the user who printed it: one folder per user, made by
+# cups-pdf and owned by that user (in a folder of root's, any other user's job failed
+# "non fatal" and CUPS still counted it printed), files readable by that user only.
 write_conf() {
   mkdir -p "$PDF_DIR"
   chmod 0755 "$PDF_DIR"
   cat >"$CONF.tmp" <<CONF
 # cups-pdf settings of the $QUEUE queue (written by scripts/cups-pdf-queue.sh)
-Out $PDF_DIR
-AnonDirName $PDF_DIR
+Out $PDF_DIR/\${USER}
+AnonDirName $PDF_DIR/ANONYMOUS
+UserUMask 0077
 Grp lpadmin
 DecodeHexStrings 1
 CONF

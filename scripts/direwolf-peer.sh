@@ -2,29 +2,36 @@
 # Feeds generated packet audio through a real Direwolf and checks, with a KISS client built on
 # the host link, that every packet arrives as the window's intake expects it.
 #
-# direwolf-peer.sh CLIENT PACKETS_FILE [tcp|serial]
+# direwolf-peer.sh CLIENT PACKETS_FILE [tcp|serial|serial-crash]
 #   CLIENT        kiss_peer_client (PORT|DEVICE PACKETS_FILE TIMEOUT_MS [ROUNDS])
 #   PACKETS_FILE  one packet a line: "sent<TAB>expected", expected defaults to sent
 #   tcp           KISS over TCP (the default)
 #   serial        Direwolf's pseudo-terminal KISS TNC, in two rounds: Direwolf is stopped after
 #                 the first (the device vanishes, as an unplugged USB TNC does) and started
 #                 again, and the client must reopen it
+#   serial-crash  the same device, one round: a first client opens it and is killed with
+#                 SIGKILL while Direwolf runs on; a second client must open it and get every
+#                 packet (a program restarted after a crash)
+# On the pseudo-terminal the clients run without CAP_SYS_ADMIN, as a normal user's program
+# does: with it, the kernel lets an exclusive terminal be opened again anyway.
 # Needs root: Direwolf binds every interface, so it runs in a private network namespace; the
-# pseudo-terminal's link is always /tmp/kisstnc, so there /tmp is private too.
+# pseudo-terminal's link is always /tmp/kisstnc, so there /tmp is private too (what the client
+# and the packet list need of the old /tmp is bound back into it).
 set -euo pipefail
 
-if [ $# -lt 2 ] || [ $# -gt 3 ] || [[ ! "${3:-tcp}" =~ ^(tcp|serial)$ ]]; then
-  echo "usage: $0 CLIENT PACKETS_FILE [tcp|serial]" >&2
+if [ $# -lt 2 ] || [ $# -gt 3 ] || [[ ! "${3:-tcp}" =~ ^(tcp|serial|serial-crash)$ ]]; then
+  echo "usage: $0 CLIENT PACKETS_FILE [tcp|serial|serial-crash]" >&2
   exit 2
 fi
 client=$1
 packets=$2
+mode=${3:-tcp}
 serial=0
-[ "${3:-tcp}" = serial ] && serial=1
+[ "$mode" != tcp ] && serial=1
 
 if [ -z "${QM_DIREWOLF_NETNS:-}" ]; then
   missing=()
-  for tool in direwolf gen_packets unshare ip mkfifo; do
+  for tool in direwolf gen_packets unshare ip mkfifo setpriv; do
     command -v "$tool" >/dev/null || missing+=("$tool")
   done
   if [ ${#missing[@]} -gt 0 ]; then
@@ -42,7 +49,24 @@ ip link set lo up
 dw_opts=()
 if [ $serial -eq 1 ]; then
   dw_opts=(-p)
+  # The private /tmp hides a client or packet list that lives there (a clone under /tmp): keep
+  # the old /tmp open and bind what they need back at the same place. mount -c, else it would
+  # follow the /proc link by its name into the new /tmp.
+  client=$(realpath "$client")
+  packets=$(realpath "$packets")
+  exec {old_tmp}</tmp
   mount -t tmpfs -o mode=1777 quillmark-tmp /tmp
+  for path in "$client" "$packets"; do
+    case $path in /tmp/*) ;; *) continue ;; esac
+    top=${path#/tmp/}
+    top=${top%%/*}
+    [ -e "/tmp/$top" ] && continue
+    if [ -d "/proc/$$/fd/$old_tmp/$top" ]; then mkdir "/tmp/$top"; else : >"/tmp/$top"; fi
+    mount -c --bind "/proc/$$/fd/$old_tmp/$top" "/tmp/$top"
+  done
+  exec {old_tmp}<&-
+  # The port's lock file (Qt's LCK..kisstnc) is private as well: peer tests may run side by side.
+  mount -t tmpfs -o mode=1777 quillmark-lock /run/lock
 fi
 work=$(mktemp -d)
 dw_pid=
@@ -88,14 +112,22 @@ ready() {
   fi
 }
 
-if [ $serial -eq 1 ]; then
-  rounds=2
-  "$client" /tmp/kisstnc "$packets" 30000 $rounds >"$work/client.log" 2>&1 &
+rounds=1
+[ "$mode" = serial ] && rounds=2
+# start_client LOG: the client in the background, its PID in client_pid.
+start_client() {
+  if [ $serial -eq 1 ]; then
+    setpriv --bounding-set -sys_admin "$client" /tmp/kisstnc "$packets" 30000 $rounds >"$1" 2>&1 &
+  else
+    "$client" 8001 "$packets" 20000 >"$1" 2>&1 &
+  fi
+  client_pid=$!
+}
+if [ "$mode" = serial-crash ]; then
+  start_client "$work/crashed.log"
 else
-  rounds=1
-  "$client" 8001 "$packets" 20000 >"$work/client.log" 2>&1 &
+  start_client "$work/client.log"
 fi
-client_pid=$!
 
 status=0
 for round in $(seq $rounds); do
@@ -105,6 +137,21 @@ for round in $(seq $rounds); do
   exec 3<>"$work/audio"
   (cd "$work" && exec direwolf -c direwolf.conf -t 0 -q hd "${dw_opts[@]}" - <audio >>direwolf.log 2>&1 3>&-) &
   dw_pid=$!
+  if [ "$mode" = serial-crash ]; then
+    for _ in $(seq 200); do
+      grep -qs '^state: Connected$' "$work/crashed.log" && break
+      kill -0 "$client_pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    if ! grep -qs '^state: Connected$' "$work/crashed.log"; then
+      echo "direwolf-peer: FAIL: the first client never opened the device" >&2
+      cat "$work/direwolf.log" "$work/crashed.log" >&2
+      exit 1
+    fi
+    kill -KILL "$client_pid"
+    wait "$client_pid" 2>/dev/null || true
+    start_client "$work/client.log"
+  fi
   attached=0
   for _ in $(seq 200); do
     if ready "$round"; then

@@ -51,6 +51,7 @@ TEST(CommandLine, OptionsSetThisRun) {
        9600},
       {{"--serial", "/dev/ttyACM0:1200"}, THostSettings::htKissSerial, "", 0, "/dev/ttyACM0", 1200},
       {{"--serial", "/dev/rfcomm0"}, THostSettings::htKissSerial, "", 0, "/dev/rfcomm0", 9600},
+      {{"--serial", "/dev/ttyUSB1:230400"}, THostSettings::htKissSerial, "", 0, "/dev/ttyUSB1", 230400},
       {{"--replay", capture, "--pace", "0.5"}, THostSettings::htReplay, "", 0, "/dev/ttyUSB0", 9600},
   };
   for (const auto& c : cases) {
@@ -101,8 +102,11 @@ TEST(CommandLine, BadOptionsAreRefusedWithAReason) {
       {{"--kiss", ":8001"}, "--kiss: \":8001\" names no host"},
       {{"--kiss", "[::1"}, "--kiss: \"[::1\" lacks its \"]\""},
       {{"--serial", ":9600"}, "--serial: \":9600\" names no device"},
-      {{"--serial", "/dev/ttyS0:0"},
-       "--serial: the speed must be from 1 to 4000000 bits a second, not \"0\""},
+      {{"--serial", "/dev/ttyS0:0"}, "--serial: the speed must be one of 300, 1200, 2400, "},
+      {{"--serial", "/dev/ttyS0:12"},
+       "--serial: the speed must be one of 300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or "
+       "230400 bits a second, not \"12\""},
+      {{"--serial", "/dev/ttyS0:4000000"}, "--serial: the speed must be one of 300, "},
       {{"--kiss", "a", "--aprs-is", "b"},
        "choose one packet source: --replay, --aprs-is, --kiss or --serial"},
       {{"--callsign", "MY CALL 123456789"}, "--callsign: \"MY CALL 123456789\" is not a callsign"},
@@ -167,11 +171,20 @@ TEST(CommandLine, TheProgramAnswersRefusesAndRunsWithoutStoringOptions) {
   EXPECT_EQ(version.Code, 0);
   EXPECT_EQ(version.Out, "Quillmark 1.3.3\n");
 
-  const TRun bad = RunProgram({"--config", config, "--aprs-is", "host:99999"}, dir.path());
-  EXPECT_EQ(bad.Code, 2);
-  EXPECT_TRUE(bad.Err.startsWith("quillmark: --aprs-is: the port must be")) << bad.Err.toStdString();
-  EXPECT_FALSE(QDir(config).exists());
-  EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size() == 0);
+  const struct {
+    QStringList Args;
+    const char* Error;
+  } refused[] = {{{"--aprs-is", "host:99999"}, "quillmark: --aprs-is: the port must be"},
+                 {{"--serial", "/dev/ttyUSB0:12"}, "quillmark: --serial: the speed must be one of"}};
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.Error);
+    const TRun bad = RunProgram(QStringList{"--config", config} + r.Args, dir.path());
+    EXPECT_EQ(bad.Code, 2);
+    EXPECT_TRUE(bad.Err.startsWith(r.Error)) << bad.Err.toStdString();
+    EXPECT_FALSE(QDir(config).exists());
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size() ==
+                0);
+  }
 
   // 22 messages to the station given on the command line: one page is printed, the last
   // message is kept for the next start when the capture ends.

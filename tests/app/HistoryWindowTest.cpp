@@ -70,6 +70,38 @@ struct HistoryWindow : public ::testing::Test {
   std::unique_ptr<TMainForm> form;
 };
 
+// Wherever the main window sits, the history opens wholly on the screen's free area, and the
+// Text column is the widest. Runs on the offscreen platform's own screen and, as
+// history_window_on_1280x900, on a screen of that size.
+TEST_F(HistoryWindow, OpensOnTheScreenWithTheTextColumnWidest) {
+  Send(Msg("KB1AB-7", "NOCALL-9", "Meet at the hamfest{11"));
+  const QRect free = form->screen()->availableGeometry();
+  const struct {
+    const char* Name;
+    QPoint Place;  // of the main window
+  } cases[] = {{"main window in the middle", free.center() - QPoint(200, 150)},
+               {"main window in the bottom right corner", free.bottomRight() - QPoint(120, 80)},
+               {"main window in the top left corner", free.topLeft()}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    form->move(c.Place);
+    form->show();
+    THistoryWindow history(form.get());
+    history.show();
+    ASSERT_TRUE(test::WaitFor([&] { return history.isVisible(); }));
+    EXPECT_TRUE(free.contains(history.frameGeometry()))
+        << "window " << history.frameGeometry().x() << "," << history.frameGeometry().y() << " "
+        << history.frameGeometry().width() << "x" << history.frameGeometry().height() << " on "
+        << free.width() << "x" << free.height();
+    EXPECT_GE(history.frameGeometry().width(), std::min(900, free.width()));
+    const int text = history.tvMessages->columnWidth(THistoryModel::hcText);
+    for (int column = 0; column < THistoryModel::hcCount; ++column) {
+      if (column == THistoryModel::hcText) continue;
+      EXPECT_GT(text, history.tvMessages->columnWidth(column)) << "column " << column;
+    }
+  }
+}
+
 TEST_F(HistoryWindow, ShowsEveryKeptMessageNewestFirstAndFilters) {
   Send(Msg("KB1AB-7", "NOCALL-9", "Meet at the hamfest{11"));
   Send(Msg("N0CALL-5", "BLN1", "Net tonight at 2000"));

@@ -39,6 +39,7 @@ TMainFormSetup RealLinkSetup(test::TFormEnvironment& env, THostSettings::TTransp
     settings.Port = port;
     settings.Callsign = "N0CALL-5";
     settings.QuietWarnMs = quietMs;
+    settings.RfQuietWarnMs = quietMs;
     return CreateHostLink(settings);
   };
   s.Clock = [](TTimeFormat) { return EncodeDateTime({2026, 12, 7, 14, 5, 33, 0}); };

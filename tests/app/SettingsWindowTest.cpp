@@ -563,6 +563,35 @@ TEST_F(SettingsWindowTest, BadCallsignOrFilterIsReportedAndNotStored) {
   }
 }
 
+// The speed list offers the usual speeds; a typed one outside them is refused, whatever the source.
+TEST_F(SettingsWindowTest, OnlyTheUsualSerialSpeedsAreApplied) {
+  const struct {
+    const char* Baud;
+    bool Applied;
+  } cases[] = {{"12", false}, {"4000000", false}, {"", false}, {"300", true}, {"230400", true}};
+  TMainForm form(env.Setup());
+  QStringList offered;
+  for (int i = 0; i < form.cbxSerialBaud->count(); ++i) offered << form.cbxSerialBaud->itemText(i);
+  EXPECT_EQ(offered.join(' '), QStringLiteral("300 1200 2400 4800 9600 19200 38400 57600 115200 230400"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Baud);
+    env.Errors.clear();
+    form.cbxTransport->setCurrentIndex(form.cbxTransport->findData(int(THostSettings::htKissSerial)));
+    form.cbxSerialDevice->setCurrentText(QStringLiteral("/dev/ttyUSB0"));
+    form.cbxSerialBaud->setCurrentText(QString::fromLatin1(c.Baud));
+    form.btnApplyConnection->click();
+    if (c.Applied) {
+      EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
+      EXPECT_EQ(env.HostSettings.SerialBaud, std::stoi(c.Baud));
+    } else {
+      EXPECT_EQ(env.Errors,
+                QStringList{QStringLiteral("The serial speed must be one of 300, 1200, 2400, 4800, 9600, "
+                                           "19200, 38400, 57600, 115200 or 230400 bits a second")});
+      EXPECT_NE(env.HostSettings.SerialBaud, std::atoi(c.Baud));
+    }
+  }
+}
+
 TEST_F(SettingsWindowTest, DamagedConnectionSectionFallsBackToTheUsualValues) {
   struct Case {
     const char* name;
@@ -572,6 +601,7 @@ TEST_F(SettingsWindowTest, DamagedConnectionSectionFallsBackToTheUsualValues) {
     double pace;
     const char* device = "/dev/ttyUSB0";
     int baud = 9600;
+    int rfQuietMs = 30 * 60000;
   } cases[] = {
       {"names ignore case", "Transport=KISS-TCP\r\nPort=8001\r\nPace=10\r\n", THostSettings::htKissTcp, 8001,
        10},
@@ -587,6 +617,14 @@ TEST_F(SettingsWindowTest, DamagedConnectionSectionFallsBackToTheUsualValues) {
       {"serial speed zero", "SerialBaud=0\r\n", THostSettings::htReplay, 0, 3},
       {"serial speed negative", "SerialBaud=-9600\r\n", THostSettings::htReplay, 0, 3},
       {"serial speed no number", "SerialBaud=fast\r\n", THostSettings::htReplay, 0, 3},
+      {"serial speed no TNC offers", "SerialBaud=12\r\n", THostSettings::htReplay, 0, 3},
+      {"radio quiet for 2 h", "RfQuietMinutes=120\r\n", THostSettings::htReplay, 0, 3, "/dev/ttyUSB0", 9600,
+       120 * 60000},
+      {"radio never quiet", "RfQuietMinutes=0\r\n", THostSettings::htReplay, 0, 3, "/dev/ttyUSB0", 9600, 0},
+      {"radio quiet negative", "RfQuietMinutes=-1\r\n", THostSettings::htReplay, 0, 3},
+      {"radio quiet a whole day", "RfQuietMinutes=1440\r\n", THostSettings::htReplay, 0, 3, "/dev/ttyUSB0",
+       9600, 1440 * 60000},
+      {"radio quiet over a day", "RfQuietMinutes=1441\r\n", THostSettings::htReplay, 0, 3},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -597,6 +635,7 @@ TEST_F(SettingsWindowTest, DamagedConnectionSectionFallsBackToTheUsualValues) {
     EXPECT_EQ(env.HostSettings.Pace, c.pace);
     EXPECT_EQ(env.HostSettings.SerialDevice, c.device);
     EXPECT_EQ(env.HostSettings.SerialBaud, c.baud);
+    EXPECT_EQ(env.HostSettings.RfQuietWarnMs, c.rfQuietMs);
     // The page shows the port in use: the transport's usual one when none is stored.
     const int shown = env.HostSettings.EffectivePort();
     EXPECT_EQ(form.edPort->text(), shown == 0 ? QString() : QString::number(shown));

@@ -1,6 +1,7 @@
 // Decoding without Qt: KISS framing, AX.25 UI frames, APRS-IS lines, capture files.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -280,6 +281,43 @@ TEST(HostSettingsTest, TransportNamesStayWhatTheSettingsFileHolds) {
   EXPECT_EQ(TransportFromName("KISS-Serial", THostSettings::htReplay), THostSettings::htKissSerial);
   for (const char* unknown : {"", "serial", "kiss", "kiss-serial ", "kiss_tcp"})
     EXPECT_EQ(TransportFromName(unknown, THostSettings::htAprsIs), THostSettings::htAprsIs) << unknown;
+}
+
+// A server that is down is asked again within 30 s at most, however long it stays away.
+TEST(HostSettingsTest, ReconnectWaitsDoubleUpToHalfAMinute) {
+  struct TCase {
+    const char* Name;
+    int First, Max;
+    std::vector<int> Waits;
+  } cases[] = {
+      {"usual",
+       THostSettings{}.RetryFirstMs,
+       THostSettings{}.RetryMaxMs,
+       {1000, 2000, 4000, 8000, 16000, 30000, 30000}},
+      {"no waits set", 0, -5, {1, 1, 1}},
+      {"first above the longest", 5000, 3000, {3000, 3000}},
+      {"doubling past the int range", 1 << 30, INT_MAX, {1 << 30, INT_MAX, INT_MAX}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    THostSettings settings;
+    settings.RetryFirstMs = c.First;
+    settings.RetryMaxMs = c.Max;
+    TRetryWaits waits(settings);
+    std::vector<int> got;
+    for (std::size_t i = 0; i < c.Waits.size(); ++i) got.push_back(waits.Next());
+    EXPECT_EQ(got, c.Waits);
+    waits.Reset();
+    EXPECT_EQ(waits.Next(), c.Waits.front());
+  }
+}
+
+TEST(HostSettingsTest, OnlyTheUsualSerialSpeeds) {
+  for (const int baud : {300, 1200, 9600, 115200, 230400}) EXPECT_TRUE(IsSerialSpeed(baud)) << baud;
+  for (const int baud : {0, -9600, 12, 120, 9601, 460800, 4000000, INT_MIN})
+    EXPECT_FALSE(IsSerialSpeed(baud)) << baud;
+  EXPECT_EQ(SerialSpeedRule(),
+            "one of 300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or 230400 bits a second");
 }
 
 std::vector<std::string> ReadLines(TAprsIsLineReader& reader, const std::string& bytes, std::size_t chunk) {

@@ -15,6 +15,8 @@
 #include <climits>
 #include <csignal>
 
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -102,6 +104,25 @@ TEST(CupsQueueTest, ArchiveKeepsOneCopyPerJobSentToThePrinter) {
     EXPECT_EQ(test::PdfLines(copy), test::PdfLines(test::JobPdf(job)));
   }
   EXPECT_TRUE(failures.isEmpty()) << failures.join(u' ').toStdString();
+}
+
+// The operator is rarely root: a job of another user must become a file too, not a job
+// CUPS counts printed while the queue's writer could not write it.
+TEST(CupsQueueTest, AnotherUsersJobBecomesTheirFile) {
+  const QString missing = test::MissingPopplerTools();
+  if (!missing.isEmpty()) GTEST_SKIP() << missing.toStdString();
+  const bool root = ::geteuid() == 0;
+  const QString user = root ? QStringLiteral("nobody") : QString();
+  const QSet<int> before = test::CompletedJobIds();
+  const int id = test::SubmitTextAs(user, QStringLiteral("Quillmark other user"), "Page of another user\n");
+  ASSERT_EQ(test::WaitForNewCompletedJob(before, 60000), id);
+  const QString pdf = test::JobPdf(id);
+  ASSERT_FALSE(pdf.isEmpty()) << "job " << id << " completed without a PDF in "
+                              << test::CupsPdfFolder.toStdString();
+  if (root) {
+    EXPECT_EQ(QFileInfo(pdf).owner(), user);
+  }
+  EXPECT_THAT(test::StdLines(test::PdfLines(pdf)), ElementsAre("Page of another user"));
 }
 
 TEST(CupsQueueTest, ConfirmedPrintDialogKeepsTheChosenQueue) {

@@ -11,6 +11,8 @@
 #include <QPrinter>
 #include <QTemporaryDir>
 
+#include <functional>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -129,10 +131,10 @@ TEST_F(PrintToPdf, OneEntryListPrintsOnePageInTheMonospaceFont) {
   EXPECT_EQ(words[2].Text, QStringLiteral("UTC:[07/12/2026"));
   EXPECT_NEAR(words[2].XMin - words[0].XMin, 29 * advance, advance / 4);
   EXPECT_NEAR(advance, 6.0, 0.1);  // Liberation Mono is 0.6 em wide: 10 points
-  // No margin of our own: the first line starts at the top of the page (PDF has no unprintable edge).
+  // A PDF file has no unprintable edge: the first line starts a quarter inch from the top.
   const double top = FirstWordTop(pdf);
-  EXPECT_GE(top, 0.0);
-  EXPECT_LT(top, 4.0);
+  EXPECT_GE(top, 18.0);
+  EXPECT_LT(top, 22.0);
 }
 
 TEST_F(PrintToPdf, FontsGivenInPixelsPrintInWholePoints) {
@@ -320,8 +322,10 @@ TEST_F(PrintToPdf, PageIsThePrintableAreaWhateverMarginsTheSetupHad) {
     const char* name;
     double minimum;  // what the device cannot print, points
     double margins;  // margins confirmed in a set-up dialog, points
-  } const cases[] = {
-      {"no margins", 0, 0}, {"dialog margins", 0, 36}, {"device edge", 18, 18}, {"both", 18, 54}};
+    double corner;   // where the text starts: the device's edge, a quarter inch where it has none
+  } const cases[] = {{"no margins", 0, 0, 18},        {"dialog margins", 0, 36, 18},
+                     {"device edge", 18, 18, 18},     {"both", 18, 54, 18},
+                     {"narrow device edge", 9, 9, 9}, {"wide device edge", 36, 36, 36}};
   int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -337,8 +341,8 @@ TEST_F(PrintToPdf, PageIsThePrintableAreaWhateverMarginsTheSetupHad) {
     jobs.PrintText(QStringLiteral("corner"), ListFont());
     const auto words = test::PdfWords(jobs.Printer().outputFileName());
     ASSERT_EQ(words.size(), 1u);
-    EXPECT_NEAR(words[0].XMin, c.minimum, 1.0);
-    EXPECT_NEAR(words[0].YMin, c.minimum, 3.0);
+    EXPECT_NEAR(words[0].XMin, c.corner, 1.0);
+    EXPECT_NEAR(words[0].YMin, c.corner, 3.0);
   }
 }
 
@@ -507,6 +511,57 @@ namespace {
 
 // Each job into a file of its own in the output folder; a folder that cannot be made fails the
 // job instead of reporting it printed.
+// Whichever way a PDF file is made (a file, a folder of pages, a PDF printer chosen in the
+// set-up), no word comes within a quarter inch of the sheet's edge, also where long lines wrap
+// and the text runs over to further pages.
+TEST_F(PrintToPdf, NoTextWithinAQuarterInchOfTheEdge) {
+  const QString wide =
+      QStringLiteral("W").repeated(300) + QStringLiteral(" ") + QStringLiteral("x ").repeated(200);
+  const QString text = NumberedLines(150) + QStringLiteral("\r\n") + wide;
+  const struct {
+    const char* Name;
+    std::function<QString(TPrintJobs&)> Print;
+  } cases[] = {
+      {"output file",
+       [&](TPrintJobs& jobs) {
+         jobs.SetOutputFile(Pdf(QStringLiteral("edge-file")));
+         return jobs.PrintText(text, ListFont()).Printer;
+       }},
+      {"folder of pages",
+       [&](TPrintJobs& jobs) {
+         jobs.SetOutputFolder(FDir.filePath(QStringLiteral("edge-pages")));
+         return jobs.PrintText(text, ListFont()).Printer;
+       }},
+      {"PDF printer from the set-up",
+       [&](TPrintJobs& jobs) {
+         QPrinter& setup = jobs.SetupPrinter();
+         setup.setOutputFormat(QPrinter::PdfFormat);
+         setup.setOutputFileName(Pdf(QStringLiteral("edge-setup")));
+         jobs.AcceptSetup();
+         return jobs.PrintText(text, ListFont()).Printer;
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TPrintJobs jobs(TPrinterList{});
+    const QString pdf = c.Print(jobs);
+    ASSERT_GE(PdfPages(pdf), 2);
+    // "595.276 x 841.89 pts (A4)"
+    const QStringList size = PdfInfoField(pdf, QStringLiteral("Page size")).split(QLatin1Char(' '));
+    ASSERT_GE(size.size(), 3);
+    const double width = size[0].toDouble(), height = size[2].toDouble();
+    ASSERT_GT(width, 100.0);
+    ASSERT_GT(height, 100.0);
+    const auto words = test::PdfWords(pdf);
+    ASSERT_GT(words.size(), 300u);
+    for (const auto& w : words) {
+      const bool inside = w.XMin >= 18 && w.YMin >= 18 && w.XMax <= width - 18 && w.YMax <= height - 18;
+      ASSERT_TRUE(inside) << w.Text.left(20).toStdString() << " at " << w.XMin << "," << w.YMin << " to "
+                          << w.XMax << "," << w.YMax << " on " << width << "x" << height;
+    }
+  }
+}
+
 TEST_F(PrintToPdf, OutputFolderTakesEachJobAsAFileOfItsOwn) {
   TPrintJobs jobs(TPrinterList{});
   const QString folder = FDir.filePath(QStringLiteral("pages/new"));

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QDirIterator>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 #include <QThread>
 
@@ -208,6 +209,30 @@ QString NewestCompletedJobPdf(const QString& queue, const QString& folder) {
   const QSet<int> ids = CompletedJobIds(queue);
   if (ids.isEmpty()) return {};
   return JobPdf(*std::max_element(ids.begin(), ids.end()), folder);
+}
+
+int SubmitTextAs(const QString& user, const QString& title, const QByteArray& text, const QString& queue) {
+  QString program = QStringLiteral("lp");
+  QStringList arguments{QStringLiteral("-d"), queue, QStringLiteral("-t"), title};
+  if (!user.isEmpty()) {
+    arguments = QStringList{QStringLiteral("-u"), user, QStringLiteral("--"), program} + arguments;
+    program = QStringLiteral("runuser");
+  }
+  QProcess lp;
+  lp.start(program, arguments);
+  // The text goes in on standard input: a file of ours may be closed to that user.
+  if (!lp.waitForStarted(30000)) throw std::runtime_error("cannot start lp");
+  lp.write(text);
+  lp.closeWriteChannel();
+  if (!lp.waitForFinished(30000) || lp.exitStatus() != QProcess::NormalExit || lp.exitCode() != 0)
+    throw std::runtime_error("lp failed: " + QString::fromLocal8Bit(lp.readAllStandardError()).toStdString());
+  // "request id is Quillmark-PDF-12 (0 file(s))"
+  const QString said = QString::fromLocal8Bit(lp.readAllStandardOutput());
+  const QRegularExpression request(
+      QStringLiteral("request id is %1-(\\d+)").arg(QRegularExpression::escape(queue)));
+  const auto match = request.match(said);
+  if (!match.hasMatch()) throw std::runtime_error("lp named no job: " + said.toStdString());
+  return match.captured(1).toInt();
 }
 
 QString JobName(int id, const QString& queue) {

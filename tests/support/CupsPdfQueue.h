@@ -29,6 +29,11 @@ void CupsPdfQueueScript(const QString& command);
 // The newest completed job's PDF file, or "" when there is none.
 QString NewestCompletedJobPdf(const QString& queue = CupsPdfQueue, const QString& folder = CupsPdfFolder);
 
+// Hands `text` to `lp` on the queue as job `title`, as `user` (through runuser; "" = as this
+// process); returns the job's id. Throws when lp fails or names no job.
+int SubmitTextAs(const QString& user, const QString& title, const QByteArray& text,
+                 const QString& queue = CupsPdfQueue);
+
 // The job-name attribute of job `id`, asked with ipptool; throws when ipptool fails.
 QString JobName(int id, const QString& queue = CupsPdfQueue);
 

@@ -122,13 +122,10 @@ class TPrintJobs {
   static inline const QString InProgressText = QStringLiteral("Printing in progress");
   // Followed by ": " and the spooler's own words.
   static inline const QString RefusedText = QStringLiteral("The print spooler refused the job");
-<<<<<<< HEAD
   // The pending reason of the job being handed over, asked about from `numbered`.
   static inline const QString SendingText = QStringLiteral("its page is being handed to the spooler");
-=======
   // The margin of an edge the device reports no unprintable strip for (a PDF file): 1/4 inch.
   static constexpr qreal MinimumPdfMarginPoints = 18.0;
->>>>>>> host
 
   // QPrinterInfo's names in the order the system enumerates them.
   static QStringList InstalledPrinters();

@@ -241,6 +241,8 @@ void TMainForm::tmrClockTimer() {
   SetPanelText(1, QString::fromStdString(FormatDateTime(kClockPattern, Now(tfLocal)) + " LOCAL"));
   SetPanelText(2, QString::fromStdString(FormatDateTime(kClockPattern, utc) + " UTC"));
   if (FLinkStatusStale) ShowLinkStatus();
+  // A store that failed is tried again (it waits longer after each failed try).
+  if (FStore) FStore->Retry();
   // Once a UTC day the store lets go of what the logs let go of.
   if (FStore && static_cast<int>(utc) != FPurgeDay) PurgeStore(utc);
 }

@@ -29,7 +29,7 @@
 #include "settings/AppPaths.h"
 #include "settings/SettingsStore.h"
 #include "settings/StateKeeper.h"
-#include "store/MessageStore.h"
+#include "store/DurableStore.h"
 
 class QCheckBox;
 class QComboBox;
@@ -173,7 +173,7 @@ class TMainForm : public QMainWindow {
   TRetryList FRetries;
   TFingerClient FingerClient;
   std::unique_ptr<TPrintJobs> FPrintJobs;
-  std::unique_ptr<TMessageStore> FStore;
+  std::unique_ptr<TDurableStore> FStore;
   TAppPaths FPaths;
   std::unique_ptr<TSettingsStore> FSettings;
   std::unique_ptr<TWindowStateKeeper> FWindowState;
@@ -426,7 +426,7 @@ class TMainForm : public QMainWindow {
   // MainFormList.cpp
   void OpenStore();
   // Runs work on the store; a failure is reported (once per distinct failure) and false.
-  bool WithMessageStore(const std::function<void(TMessageStore&)>& work);
+  bool WithMessageStore(const std::function<void(TDurableStore&)>& work);
   std::int64_t KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry);
   void RetryFailedFullTexts();
   void RestoreListed();

@@ -14,7 +14,7 @@ namespace qm {
 
 void TMainForm::BuildHistoryWindow() {
   FHistory = new THistoryWindow(this);
-  FHistory->Store = [this] { return FStore.get(); };
+  FHistory->Store = [this] { return FStore ? FStore->Store() : nullptr; };
   FHistory->Guard = [this](const std::function<void()>& action) { RunGuarded(action); };
   FHistory->ReprintMessages = [this](const std::vector<std::int64_t>& ids) { ReprintMessages(ids); };
   FHistory->ReprintJob = [this](std::int64_t job) { ReprintJob(job); };
@@ -72,7 +72,7 @@ void TMainForm::ReprintMessages(const std::vector<std::int64_t>& ids) {
   std::vector<std::int64_t> ordered = ids;
   std::sort(ordered.begin(), ordered.end());
   std::vector<TStoredMessage> messages;
-  if (!WithMessageStore([&](TMessageStore& store) { messages = store.Messages(ordered); })) return;
+  if (!WithMessageStore([&](TDurableStore& store) { messages = store.Messages(ordered); })) return;
   QStringList lines;
   for (const TStoredMessage& m : messages)
     for (const std::string* line : {&m.Line1, &m.Line2, &m.Line3}) lines << ListLineText(*line);
@@ -82,7 +82,7 @@ void TMainForm::ReprintMessages(const std::vector<std::int64_t>& ids) {
 
 void TMainForm::ReprintJob(std::int64_t job) {
   TStoredJob stored;
-  if (!WithMessageStore([&](TMessageStore& store) { stored = store.Job(job); })) return;
+  if (!WithMessageStore([&](TDurableStore& store) { stored = store.Job(job); })) return;
   // The fonts SubmitJob was given: the list's for a page, the window's for a full text.
   Reprint(DisplayText(stored.Document), stored.Kind == jkList ? MessageList->font() : font());
 }

@@ -48,11 +48,16 @@ void TMainForm::OpenStore() {
     std::filesystem::create_directories(dir, ignored);  // a failure shows when the store opens
     path = (dir / kStoreFileName).string();
   }
-  FStore = std::make_unique<TMessageStore>(path);
+  // A failing store is said once and tried again; the messages go on to the list and paper.
+  FStore = std::make_unique<TDurableStore>(path, [this](const std::string& note, bool trouble) {
+    LogMessage(note);
+    SetHintText(QString::fromStdString(note));
+    if (trouble) ReportFailureOnce(QString::fromStdString(note), false);
+  });
   PurgeStore(Now(tfUTC));
 }
 
-bool TMainForm::WithMessageStore(const std::function<void(TMessageStore&)>& work) {
+bool TMainForm::WithMessageStore(const std::function<void(TDurableStore&)>& work) {
   if (!FStore) return false;
   try {
     work(*FStore);
@@ -88,19 +93,19 @@ std::int64_t TMainForm::KeepInStore(const TAprsMsgPacket& packet, const TListedE
   m.Line2 = entry.Lines[1];
   m.Line3 = entry.Lines[2];
   std::int64_t id = 0;
-  WithMessageStore([&](TMessageStore& store) { id = store.Add(m); });
+  WithMessageStore([&](TDurableStore& store) { id = store.Add(m); });
   return id;
 }
 
 void TMainForm::PurgeStore(TDateTime utc) {
   FPurgeDay = static_cast<int>(utc);
-  WithMessageStore([&](TMessageStore& store) { store.Purge(utc - kPurgeDays); });
+  WithMessageStore([&](TDurableStore& store) { store.Purge(utc - kPurgeDays); });
   TPdfArchive(ArchiveFolder()).Purge(QDate::currentDate(), kPurgeDays);
 }
 
 void TMainForm::RestoreListed() {
   if (!FStore) return;
-  WithMessageStore([this](TMessageStore& store) {
+  WithMessageStore([this](TDurableStore& store) {
     // A job the spooler never took is printed again; one it took is followed to its end.
     store.FailPendingWithoutSpooler("The program ended before the spooler took the job");
     std::vector<TPendingJob> jobs;
@@ -232,7 +237,7 @@ void TMainForm::SubmitJob(TPendingJob job, const QString& document, const QFont&
     ids.push_back(job.FullTextOf);
   }
   job.StoreJob = 0;
-  WithMessageStore([&](TMessageStore& store) {
+  WithMessageStore([&](TDurableStore& store) {
     job.StoreJob = store.BeginJob(job.Kind, ids, FPrintJobs->CurrentPrinterName().toStdString(), Now(tfUTC),
                                   ProgramText(document));
   });
@@ -244,7 +249,7 @@ void TMainForm::SubmitJob(TPendingJob job, const QString& document, const QFont&
     throw;
   }
   if (job.StoreJob != 0)
-    WithMessageStore([&](TMessageStore& store) { store.SetSpoolerJob(job.StoreJob, job.Ticket.SpoolerJob); });
+    WithMessageStore([&](TDurableStore& store) { store.SetSpoolerJob(job.StoreJob, job.Ticket.SpoolerJob); });
   if (job.Ticket.SpoolerJob == 0) {
     JobCompleted(job);  // no spooler to ask: the engine's own result decided
     return;
@@ -254,7 +259,7 @@ void TMainForm::SubmitJob(TPendingJob job, const QString& document, const QFont&
 }
 
 void TMainForm::JobCompleted(const TPendingJob& job) {
-  if (job.StoreJob != 0) WithMessageStore([&](TMessageStore& store) { store.CompleteJob(job.StoreJob); });
+  if (job.StoreJob != 0) WithMessageStore([&](TDurableStore& store) { store.CompleteJob(job.StoreJob); });
   FLastPrintFailure.clear();
   if (job.Kind != jkList) return;
   const auto before = FListed.size();
@@ -275,7 +280,7 @@ void TMainForm::JobCompleted(const TPendingJob& job) {
 void TMainForm::JobFailed(const TPendingJob& job, const QString& reason) {
   ++FJobFailures;
   if (job.StoreJob != 0)
-    WithMessageStore([&](TMessageStore& store) { store.FailJob(job.StoreJob, reason.toStdString()); });
+    WithMessageStore([&](TDurableStore& store) { store.FailJob(job.StoreJob, reason.toStdString()); });
   if (job.Kind == jkList) {
     for (TListedEntry& entry : FListed)
       if (entry.Job == job.Key) entry.Job = 0;
@@ -361,8 +366,13 @@ void TMainForm::PrintBeforeEnding() {
     }
   }
   if (!FPendingJobs.empty()) WaitForPendingJobs(FSetup.EndPrintBound);
-  if (!FListed.empty())
-    LogMessage(std::to_string(FListed.size()) + " unprinted messages are kept for the next start");
+  // Counts only what the store really holds.
+  std::vector<std::int64_t> listed;
+  for (const TListedEntry& entry : FListed) listed.push_back(entry.StoreId);
+  if (FStore)
+    for (const std::string& line : FStore->EndOfRunLines(listed)) LogMessage(line);
+  else if (!listed.empty())
+    LogMessage(KeptForNextStartText(0, listed.size()));
 }
 
 }  // namespace qm

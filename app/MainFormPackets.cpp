@@ -188,7 +188,7 @@ void TMainForm::FullTextBranch(const TAprsMsgPacket& packet, std::int64_t storeI
     LogMessage(warning);
     return;
   }
-  if (storeId != 0) WithMessageStore([&](TMessageStore& store) { store.SetFullText(storeId, reply); });
+  if (storeId != 0) WithMessageStore([&](TDurableStore& store) { store.SetFullText(storeId, reply); });
   LogMessage(reply);
   if (!cbDisablePrinting->isChecked())
     PrintFullText(storeId, DisplayText(FullTextDocument(line1, line3, reply)));
@@ -254,7 +254,7 @@ void TMainForm::btnPrintNowClick() {
 }
 
 void TMainForm::btnClearMessagesClick() {
-  WithMessageStore([](TMessageStore& store) { store.ClearListed(); });
+  WithMessageStore([](TDurableStore& store) { store.ClearListed(); });
   FListed.clear();
   MessageList->clear();
   UpdateCount();

@@ -82,8 +82,35 @@ std::string StoreError(const std::string& path, const std::string& reason) {
   return path + ": " + reason;
 }
 
+// Failures of the disk or the file system, which may pass; the rest say the file or the
+// change is wrong.
+bool IsStorageCode(int code) {
+  switch (code & 0xFF) {
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_PERM:
+    case SQLITE_NOMEM:
+    case SQLITE_PROTOCOL:
+    case SQLITE_NOLFS:
+      return true;
+    default:
+      return false;
+  }
+}
+
+EMessageStoreError::TKind KindOfCode(int code) {
+  if (IsStorageCode(code)) return EMessageStoreError::ekStorage;
+  const int primary = code & 0xFF;
+  if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) return EMessageStoreError::ekDamaged;
+  return EMessageStoreError::ekRefused;
+}
+
 [[noreturn]] void ThrowSqlite(sqlite3* db, const std::string& path) {
-  throw EMessageStoreError(StoreError(path, sqlite3_errmsg(db)));
+  throw EMessageStoreError(StoreError(path, sqlite3_errmsg(db)), KindOfCode(sqlite3_extended_errcode(db)));
 }
 
 // One prepared statement, finalized with its owner.
@@ -245,7 +272,7 @@ struct TStoreStatements {
                     std::string("SELECT ") + kJobColumns + " FROM jobs WHERE state = 0 ORDER BY id"),
         PendingWithoutSpooler(db, path,
                               "SELECT id FROM jobs WHERE state = 0 AND spooler_job = 0 ORDER BY id"),
-        Clear(db, path, "UPDATE messages SET print_state = 3 WHERE print_state = 0"),
+        Clear(db, path, "UPDATE messages SET print_state = 3 WHERE print_state = 0 AND id >= ?"),
         PurgeMessages(db, path,
                       "DELETE FROM messages WHERE utc_time < ?1 AND print_state IN (2, 3) "
                       "AND NOT (full_text IS NOT NULL AND full_text_printed = 0) "
@@ -299,8 +326,9 @@ TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(path.c_str(), &FDb, flags, nullptr) != SQLITE_OK) {
     const std::string reason = FDb ? sqlite3_errmsg(FDb) : "out of memory";
+    const int code = FDb ? sqlite3_extended_errcode(FDb) : SQLITE_NOMEM;
     sqlite3_close(FDb);
-    throw EMessageStoreError(StoreError(path, reason));
+    throw EMessageStoreError(StoreError(path, reason), KindOfCode(code));
   }
   try {
     sqlite3_extended_result_codes(FDb, 1);
@@ -311,17 +339,26 @@ TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
     const std::int64_t objects = QueryInt(FDb, FPath, "SELECT count(*) FROM sqlite_schema");
     const bool empty = appId == 0 && version == 0 && objects == 0;
     if (!empty && (appId != kApplicationId || version < 1))
-      throw EMessageStoreError(StoreError(path, "not a message store"));
+      throw EMessageStoreError(StoreError(path, "not a message store"), EMessageStoreError::ekDamaged);
     if (version > kSchemaVersion)
       throw EMessageStoreError(StoreError(path, "a message store of a later version (" +
                                                     std::to_string(version) + "), this program reads " +
                                                     std::to_string(kSchemaVersion)));
+    if (!empty) {
+      // A file damaged by a disk or a copy fails here rather than on some later write.
+      const std::string check = QueryText(FDb, FPath, "PRAGMA quick_check(1)");
+      if (check != "ok")
+        throw EMessageStoreError(StoreError(path, "fails its integrity check: " + check),
+                                 EMessageStoreError::ekDamaged);
+    }
 
     // FULL: in WAL mode every commit syncs the WAL, so an accepted message survives a power cut.
     if (sqlite3_db_readonly(FDb, "main") == 1)
-      throw EMessageStoreError(StoreError(path, "attempt to write a readonly database"));
+      throw EMessageStoreError(StoreError(path, "attempt to write a readonly database"),
+                               EMessageStoreError::ekStorage);
     if (QueryText(FDb, FPath, "PRAGMA journal_mode = WAL") != "wal")
-      throw EMessageStoreError(StoreError(path, "cannot keep a write-ahead log here"));
+      throw EMessageStoreError(StoreError(path, "cannot keep a write-ahead log here"),
+                               EMessageStoreError::ekStorage);
     Exec(FDb, FPath, "PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON");
     // The history's text search reads every message: mapped pages spare a copy of each.
     Exec(FDb, FPath, "PRAGMA mmap_size = 268435456");
@@ -342,7 +379,13 @@ TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
     Exec(FDb, FPath, "BEGIN IMMEDIATE");
     Exec(FDb, FPath, kHistoryIndexes);
     Exec(FDb, FPath, "COMMIT");
-    FStatements = std::make_unique<TStatements>(FDb, FPath);
+    try {
+      FStatements = std::make_unique<TStatements>(FDb, FPath);
+    } catch (const EMessageStoreError& e) {
+      // A store that says it is ours but lacks its tables.
+      if (e.Kind() != EMessageStoreError::ekRefused) throw;
+      throw EMessageStoreError(e.what(), EMessageStoreError::ekDamaged);
+    }
   } catch (...) {
     FStatements.reset();
     sqlite3_close(FDb);  // rolls back an open transaction
@@ -587,13 +630,19 @@ TStoredJob TMessageStore::Job(std::int64_t id) const {
   return job;
 }
 
-int TMessageStore::ClearListed() {
+int TMessageStore::ClearListed(std::int64_t fromId) {
   TTransaction t(*FStatements, true);
   TUse use(FStatements->Clear);
-  use.Run();
+  use.Bind(fromId).Run();
   const int cleared = use.Changes();
   t.Commit();
   return cleared;
+}
+
+std::int64_t TMessageStore::LastMessageId() const {
+  // AUTOINCREMENT never gives an id again, so the sequence rather than the largest kept id.
+  return QueryInt(FDb, FPath,
+                  "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'messages'), 0)");
 }
 
 int TMessageStore::FailPendingWithoutSpooler(const std::string& failure) {

@@ -17,7 +17,17 @@ namespace qm {
 // A failure of the store (open, read or write); what() names the file and SQLite's reason.
 class EMessageStoreError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  enum TKind {
+    ekRefused,  // the change itself is wrong (an unknown id, a store of a later version)
+    ekStorage,  // the disk or the file system failed (full, read-only, I/O): worth another try
+    ekDamaged,  // the file is no message store or not a sound one
+  };
+  explicit EMessageStoreError(const std::string& what, TKind kind = ekRefused)
+      : std::runtime_error(what), FKind(kind) {}
+  TKind Kind() const { return FKind; }
+
+ private:
+  TKind FKind;
 };
 
 // Where a message stands on its way to paper.
@@ -102,8 +112,10 @@ class TMessageStore {
   static constexpr int kSchemaVersion = 1;
 
   // Opens (creating when missing) the database file; WAL journal, foreign keys on.
-  // Throws EMessageStoreError when the file cannot be opened or is not a message store (an
-  // empty file counts as a new store; any other file is left untouched).
+  // Throws EMessageStoreError when the file cannot be opened (ekStorage), is not a sound
+  // message store (ekDamaged: no database, another program's, or failing SQLite's quick
+  // check) or one of a later version (ekRefused). An empty file counts as a new store; any
+  // other file is left untouched.
   explicit TMessageStore(const std::string& path);
   ~TMessageStore();
   TMessageStore(const TMessageStore&) = delete;
@@ -145,9 +157,12 @@ class TMessageStore {
   std::vector<TStoredJob> PendingJobs() const;
   TStoredJob Job(std::int64_t id) const;  // throws EMessageStoreError when unknown
 
-  // The operator cleared the list: every psUnprinted message becomes psCleared. Messages in
-  // a pending job stay as they are (the job decides). Returns how many were cleared.
-  int ClearListed();
+  // The operator cleared the list: every psUnprinted message from id `fromId` on becomes
+  // psCleared. Messages in a pending job stay as they are (the job decides). Returns how many
+  // were cleared.
+  int ClearListed(std::int64_t fromId = 0);
+  // The highest message id given so far (0: none).
+  std::int64_t LastMessageId() const;
   // At start: jobs still pending from an earlier run whose spooler job is unknown (0) are
   // failed with `failure`, so their messages are listed as unprinted again. Returns how many.
   int FailPendingWithoutSpooler(const std::string& failure);

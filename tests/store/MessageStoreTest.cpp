@@ -13,32 +13,16 @@
 #include <functional>
 #include <iterator>
 
+#include "tests/support/StoredMessages.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
 namespace {
 
+using test::Msg;
 using test::ReadFileBytes;
 using test::TTempDir;
 using test::WriteFileBytes;
-
-TStoredMessage Msg(int n, double utc = 46000.5) {
-  TStoredMessage m;
-  m.LocalTime = utc + 1.0 / 24;
-  m.UtcTime = utc;
-  m.Source = "KB1AB-" + std::to_string(n);
-  m.Destination = "APRS";
-  m.Path = "WIDE1-1";
-  m.Addressee = "NOCALL-9";
-  m.MessageText = "message " + std::to_string(n);
-  m.MessageId = std::to_string(n);
-  m.Kind = 1;
-  m.RawText = m.Source + ">APRS::NOCALL-9 :" + m.MessageText;
-  m.Line1 = "line 1 of " + std::to_string(n);
-  m.Line2 = "line 2";
-  m.Line3 = m.MessageText;
-  return m;
-}
 
 // The message as the store gives it back after Add.
 TStoredMessage Stored(TStoredMessage m, std::int64_t id) {

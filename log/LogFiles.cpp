@@ -18,6 +18,7 @@
 #include <unistd.h>
 #endif
 
+#include "base/TrustedClock.h"
 #include "log/EntryText.h"
 
 namespace qm {
@@ -128,6 +129,7 @@ void RollOverFile(const std::string& FileName, const std::string& Target) {
 
 void PurgeOldLogFiles(const std::string& Path, std::string_view FileName, TDateTime Cutoff) {
   try {
+    Cutoff -= TTrustedClock::Shared().AheadDays();
     const std::string_view base = WithoutExtension(FileName);
     std::error_code ec;
     if (Path.empty() || !fs::is_directory(Path, ec)) return;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/AsciiText.h"
+#include "base/TrustedClock.h"
 
 namespace qm {
 namespace {
@@ -658,6 +659,7 @@ int TMessageStore::FailPendingWithoutSpooler(const std::string& failure) {
 }
 
 int TMessageStore::Purge(double utcCutoff) {
+  utcCutoff -= TTrustedClock::Shared().AheadDays();
   TTransaction t(*FStatements, true);
   TUse messages(FStatements->PurgeMessages);
   messages.Bind(utcCutoff).Run();

@@ -169,7 +169,9 @@ class TMessageStore {
 
   // Deletes messages and jobs older than `utcCutoff` that are no longer listed (printed or
   // cleared); listed messages are never purged, nor messages in a pending job or with a full
-  // text not yet printed, nor jobs still carrying a kept message. Returns how many messages went.
+  // text not yet printed, nor jobs still carrying a kept message. The cutoff moves back by as
+  // much as the wall clock reads ahead of what the steady clock backs (TTrustedClock).
+  // Returns how many messages went.
   int Purge(double utcCutoff);
 
  private:

@@ -13,6 +13,7 @@
 #include <functional>
 #include <iterator>
 
+#include "tests/support/ClockPairDriver.h"
 #include "tests/support/StoredMessages.h"
 #include "tests/support/TempDir.h"
 
@@ -190,6 +191,24 @@ TEST(TMessageStore, PurgeKeepsWhatIsStillWanted) {
   EXPECT_EQ(store.Job(printedJob).Messages, (std::vector<std::int64_t>{m[3], m[4]}));
   EXPECT_EQ(store.Job(failedJob).Messages, (std::vector<std::int64_t>{m[0]}));
   EXPECT_EQ(store.Message(m[0]).JobId, failedJob);
+}
+
+// A wall clock 30 days ahead for a moment purges nothing a steady clock calls young; once the
+// jump has held an hour it is the time.
+TEST(TMessageStore, PurgeTrustsOnlyASteadyClock) {
+  constexpr double kNow = 46000.5;
+  test::TClockPairDriver clock(kNow);
+  TTempDir dir;
+  TMessageStore store(dir.File("q.db"));
+  const std::int64_t old = store.Add(Msg(1, kNow - 20)), young = store.Add(Msg(2, kNow - 2));
+  store.CompleteJob(store.BeginJob(jkList, {old, young}, "", kNow, ""));
+  clock.Set(8, 30 * 86400.0);
+  const double jumpedCutoff = kNow + 30 - 14;  // what the jumped wall clock makes of 14 days
+  EXPECT_EQ(store.Purge(jumpedCutoff), 1);
+  EXPECT_EQ(store.Messages({old, young}).size(), 1u);
+  clock.Set(8 + 3600, 30 * 86400.0);
+  EXPECT_EQ(store.Purge(jumpedCutoff + 3600 / 86400.0), 1);
+  EXPECT_TRUE(store.Messages({young}).empty());
 }
 
 TEST(TMessageStore, EveryByteRoundTrips) {

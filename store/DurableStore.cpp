@@ -6,14 +6,20 @@
 
 #include "base/Timing.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace qm {
 namespace fs = std::filesystem;
 
 namespace {
 
-// A free name "<path>.damaged-<local time>" (with "-2", "-3", ... when taken).
-std::string DamagedName(const std::string& path) {
-  const std::string stem = path + ".damaged-" + FormatDateTime("yyyymmdd-hhnnss", CurrentDateTime(tfLocal));
+// A free name "<path>.<why>-<local time>" (with "-2", "-3", ... when taken).
+std::string AsideName(const std::string& path, const char* why = "damaged") {
+  const std::string stem =
+      path + "." + why + "-" + FormatDateTime("yyyymmdd-hhnnss", CurrentDateTime(tfLocal));
   std::string name = stem;
   std::error_code ec;
   for (int n = 2; fs::exists(name, ec) || fs::exists(name + "-wal", ec); ++n)
@@ -25,7 +31,7 @@ std::string DamagedName(const std::string& path) {
 // with its log; the shared-memory index holds nothing of its own and goes. Returns the new
 // name, or empty with `error` set.
 std::string MoveAside(const std::string& path, std::string& error) {
-  const std::string aside = DamagedName(path);
+  const std::string aside = AsideName(path);
   std::error_code ec;
   fs::rename(path, aside, ec);
   if (ec) {
@@ -35,6 +41,47 @@ std::string MoveAside(const std::string& path, std::string& error) {
   if (fs::exists(path + "-wal", ec)) fs::rename(path + "-wal", aside + "-wal", ec);
   fs::remove(path + "-shm", ec);
   return aside;
+}
+
+void RemoveStoreFiles(const std::string& path) {
+  std::error_code ec;
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(path + suffix, ec);
+}
+
+// Makes a rename durable.
+void SyncFolderOf(const std::string& path) {
+#ifndef _WIN32
+  std::string dir = fs::path(path).parent_path().string();
+  if (dir.empty()) dir = ".";
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+#else
+  (void)path;
+#endif
+}
+
+// Puts a complete copy <path>.fresh in the store's place. The log and index of the file it
+// replaces go first: SQLite would apply that log to the fresh copy.
+void PutFreshInPlace(const std::string& path, std::error_code& ec) {
+  fs::remove(path + "-wal", ec);
+  if (!ec) fs::remove(path + "-shm", ec);
+  if (!ec) fs::rename(path + ".fresh", path, ec);
+  if (!ec) SyncFolderOf(path);
+}
+
+// A fresh copy left by a kill: complete (no rollback journal beside it) it is newer than the
+// file at the path; otherwise it is a copy begun and never finished.
+void FinishFreshCopy(const std::string& path) {
+  std::error_code ec;
+  if (!fs::exists(path + ".fresh", ec)) return;
+  if (fs::exists(path + ".fresh-journal", ec)) {
+    RemoveStoreFiles(path + ".fresh");
+    return;
+  }
+  PutFreshInPlace(path, ec);
 }
 
 }  // namespace
@@ -47,6 +94,7 @@ std::string KeptForNextStartText(std::size_t kept, std::size_t lost) {
 
 TDurableStore::TDurableStore(std::string path, TNoteEvent onNote)
     : FPath(std::move(path)), FOnNote(std::move(onNote)) {
+  FinishFreshCopy(FPath);
   Open();
 }
 
@@ -60,7 +108,8 @@ void TDurableStore::Note(const std::string& text, bool trouble) const {
 }
 
 bool TDurableStore::Open() {
-  const bool late = FOpenedOnce || FFailing;
+  // Opened for the first time after failing at the start: its listed messages were not restored.
+  const bool late = !FOpenedOnce && FFailing;
   for (int attempt = 0; attempt < 2; ++attempt) {
     try {
       FStore = std::make_unique<TMessageStore>(FPath);
@@ -159,7 +208,7 @@ std::int64_t TDurableStore::Apply(const TChange& c) {
 }
 
 std::int64_t TDurableStore::Submit(TChange change) {
-  if (FHeld.empty() && FStore) {
+  if (FHeld.empty() && FStore && InPlace()) {
     try {
       return Apply(change);
     } catch (const EMessageStoreError& e) {
@@ -177,8 +226,46 @@ std::int64_t TDurableStore::Submit(TChange change) {
   return id;
 }
 
+bool TDurableStore::InPlace() {
+  const std::string what = FStore->Displaced();
+  return what.empty() || WriteFresh(what);
+}
+
+bool TDurableStore::WriteFresh(const std::string& what) {
+  // The open connection is the only whole copy now: it goes only once the fresh one is in
+  // place. A kill on the way leaves either the fresh copy at the path or a complete
+  // <path>.fresh that the next start puts there (PutFreshInPlace).
+  const std::string fresh = FPath + ".fresh";
+  RemoveStoreFiles(fresh);
+  try {
+    FStore->CopyTo(fresh);
+  } catch (const EMessageStoreError& e) {
+    RemoveStoreFiles(fresh);
+    StartFailing(e.what());
+    return false;
+  }
+  const bool replaced = what == "replaced";
+  std::string aside;
+  std::error_code ec;
+  if (replaced) {
+    aside = AsideName(FPath, "replaced");
+    fs::rename(FPath, aside, ec);
+  }
+  if (!ec) PutFreshInPlace(FPath, ec);
+  if (ec) {
+    StartFailing(FPath + ": the fresh copy cannot be put in place: " + ec.message());
+    return false;
+  }
+  FStore.reset();  // nothing of it is written again; its log's name is already free
+  Note("The message store " + FPath + " was " + what +
+       " while the program ran; a fresh store with everything it held was written there" +
+       (aside.empty() ? "" : " (the file found there was moved to " + aside + ")"));
+  return Open();
+}
+
 bool TDurableStore::WriteHeld() {
   if (!FStore && !Open()) return false;
+  if (!InPlace()) return false;
   while (!FHeld.empty()) {
     try {
       Apply(FHeld.front());
@@ -204,7 +291,11 @@ bool TDurableStore::WriteHeld() {
 }
 
 void TDurableStore::Retry() {
-  if (!FFailing || std::chrono::steady_clock::now() < FNextTry) return;
+  if (!FFailing) {
+    if (FStore) InPlace();
+    return;
+  }
+  if (std::chrono::steady_clock::now() < FNextTry) return;
   WriteHeld();
 }
 

@@ -2,7 +2,9 @@
 // written is said once, tried again and never lied about. Changes that could not be written
 // wait in memory, in their order, and go to the file as soon as it takes them again; until
 // then the messages they carry are counted as not kept. A damaged file is moved aside
-// (<name>.damaged-<yyyymmdd-hhnnss>) and a new store started.
+// (<name>.damaged-<yyyymmdd-hhnnss>) and a new store started. A file deleted or replaced
+// under the open store (or its write-ahead log) is noticed before each write and once a
+// second, and a fresh store with everything the open one holds is written at the path.
 #pragma once
 
 #include <chrono>
@@ -68,7 +70,8 @@ class TDurableStore {
   // The open store for reading (the history), or null.
   TMessageStore* Store() { return FStore.get(); }
 
-  // Called often (each second): while the store fails, another try once its wait is over.
+  // Called often (each second): whether the files are still in place, and while the store
+  // fails, another try once its wait is over.
   void Retry();
   // One try now; true when nothing waits.
   bool Flush();
@@ -110,6 +113,8 @@ class TDurableStore {
   std::int64_t MessageInFile(std::int64_t id) const;
   std::int64_t JobInFile(std::int64_t id) const;
   bool Open();
+  bool InPlace();
+  bool WriteFresh(const std::string& what);
   bool WriteHeld();
   void StartFailing(const std::string& reason);
   void Note(const std::string& text, bool trouble = true) const;

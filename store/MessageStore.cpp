@@ -4,6 +4,10 @@
 
 #include <utility>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "base/AsciiText.h"
 #include "base/TrustedClock.h"
 
@@ -380,6 +384,7 @@ TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
     Exec(FDb, FPath, "BEGIN IMMEDIATE");
     Exec(FDb, FPath, kHistoryIndexes);
     Exec(FDb, FPath, "COMMIT");
+    RememberFiles();
     try {
       FStatements = std::make_unique<TStatements>(FDb, FPath);
     } catch (const EMessageStoreError& e) {
@@ -667,6 +672,53 @@ int TMessageStore::Purge(double utcCutoff) {
   TUse(FStatements->PurgeJobs).Bind(utcCutoff).Run();
   t.Commit();
   return purged;
+}
+
+TMessageStore::TFileId TMessageStore::FileIdOf(const std::string& path) {
+#ifndef _WIN32
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0)
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+#else
+  (void)path;
+#endif
+  return {};
+}
+
+void TMessageStore::RememberFiles() {
+  // The log exists from the first write on and keeps its file while the store is open.
+  FDbFile = FileIdOf(FPath);
+  FWalFile = FileIdOf(FPath + "-wal");
+}
+
+std::string TMessageStore::Displaced() const {
+  const auto check = [](const TFileId& open, const std::string& path) -> std::string {
+    if (open == TFileId{}) return {};
+    const TFileId now = FileIdOf(path);
+    if (now == open) return {};
+    return now == TFileId{} ? "deleted" : "replaced";
+  };
+  if (const std::string db = check(FDbFile, FPath); !db.empty()) return db;
+  if (const std::string wal = check(FWalFile, FPath + "-wal"); !wal.empty())
+    return "its write-ahead log " + wal;
+  return {};
+}
+
+void TMessageStore::CopyTo(const std::string& target) const {
+  sqlite3* dest = nullptr;
+  int rc = sqlite3_open_v2(target.c_str(), &dest, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_backup* backup = sqlite3_backup_init(dest, "main", FDb, "main");
+    if (backup == nullptr) {
+      rc = sqlite3_extended_errcode(dest);
+    } else {
+      rc = sqlite3_backup_step(backup, -1);
+      const int finish = sqlite3_backup_finish(backup);
+      rc = rc == SQLITE_DONE ? finish : rc;
+    }
+  }
+  sqlite3_close(dest);
+  if (rc != SQLITE_OK) throw EMessageStoreError(StoreError(target, sqlite3_errstr(rc)), KindOfCode(rc));
 }
 
 }  // namespace qm

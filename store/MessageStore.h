@@ -174,9 +174,25 @@ class TMessageStore {
   // Returns how many messages went.
   int Purge(double utcCutoff);
 
+  // Whether the path still names the open file and its write-ahead log: empty when it does,
+  // else what happened ("deleted", "replaced", each of the file or of its log). Two stat
+  // calls; on Windows, where open files cannot be deleted, always empty.
+  std::string Displaced() const;
+  // Writes a complete copy of the store, as this connection sees it, to a new file `target`
+  // (SQLite's backup). Throws EMessageStoreError.
+  void CopyTo(const std::string& target) const;
+
  private:
+  struct TFileId {
+    std::uint64_t Device = 0, Inode = 0;
+    bool operator==(const TFileId&) const = default;
+  };
+  static TFileId FileIdOf(const std::string& path);
+  void RememberFiles();
+
   std::string FPath;
   sqlite3* FDb = nullptr;
+  TFileId FDbFile, FWalFile;  // as opened; zero: unknown
   struct TStatements;
   std::unique_ptr<TStatements> FStatements;
 };

@@ -4,8 +4,11 @@
 #include "store/DurableStore.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -203,6 +206,99 @@ TEST(TDurableStore, DamagedFileIsMovedAsideAndANewStoreBegun) {
               std::string::npos);
     EXPECT_GT(store.Add(Msg(1)), 0);
     EXPECT_EQ(ListedTexts(*store.Store()), std::vector<std::string>{"message 1"});
+  }
+}
+
+// The files deleted or replaced under the open store, then more messages, then a kill (or a
+// close and a kill): the next start has every message, and the event was said once.
+TEST(TDurableStore, FilesRemovedUnderTheOpenStoreAreWrittenAfresh) {
+  const struct {
+    const char* what;
+    std::vector<const char*> removed;  // suffixes of the files deleted
+    bool replace;                      // another file is put at the path
+    bool close;                        // the store is closed before the kill
+    const char* said;
+  } cases[] = {
+      {"store and log deleted", {"", "-wal"}, false, false, "deleted"},
+      {"store and log deleted, closed", {"", "-wal"}, false, true, "deleted"},
+      {"log deleted", {"-wal"}, false, false, "its write-ahead log deleted"},
+      {"store deleted", {""}, false, false, "deleted"},
+      {"store replaced", {}, true, false, "replaced"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TTempDir dir;
+    const std::string path = dir.File("q.db");
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(fds[0]);
+      std::string notes;
+      {
+        TDurableStore store(path, [&](const std::string& note, bool) { notes += note + "\n"; });
+        for (int n = 0; n < 3; ++n) store.Add(Msg(n));
+        for (const char* suffix : c.removed) ::unlink((path + suffix).c_str());
+        if (c.replace) {
+          WriteFileBytes(path + ".other", "someone's file");
+          ::rename((path + ".other").c_str(), path.c_str());
+        }
+        for (int n = 3; n < 6; ++n) store.Add(Msg(n));
+        if (!c.close) {
+          if (::write(fds[1], notes.data(), notes.size() + 1) < 0) ::_exit(1);
+          ::pause();  // killed here, the store open
+        }
+      }
+      if (::write(fds[1], notes.data(), notes.size() + 1) < 0) ::_exit(1);
+      ::pause();
+    }
+    ::close(fds[1]);
+    std::string notes;
+    char ch = 0;
+    while (::read(fds[0], &ch, 1) == 1 && ch != '\0') notes += ch;
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(fds[0]);
+
+    std::string said = "The message store " + path + " was " + c.said +
+                       " while the program ran; a fresh store with everything it held was written there";
+    if (c.replace) {
+      std::string aside;
+      for (const auto& entry : fs::directory_iterator(dir.Path()))
+        if (entry.path().filename().string().rfind("q.db.replaced-", 0) == 0) aside = entry.path().string();
+      EXPECT_EQ(ReadFileBytes(aside), "someone's file");
+      said += " (the file found there was moved to " + aside + ")";
+    }
+    EXPECT_EQ(notes, said + "\n");
+    std::vector<std::string> expected;
+    for (int n = 0; n < 6; ++n) expected.push_back("message " + std::to_string(n));
+    EXPECT_EQ(ListedTexts(TMessageStore(path)), expected);
+  }
+}
+
+// What a kill between the fresh copy and its rename leaves: a complete copy beside the old
+// file is newer and taken; one with a rollback journal was never finished and goes.
+TEST(TDurableStore, FreshCopyLeftByAKillIsTakenOnlyWhenComplete) {
+  for (const bool finished : {true, false}) {
+    SCOPED_TRACE(finished);
+    TTempDir dir;
+    const std::string path = dir.File("q.db");
+    {
+      TMessageStore old(path);
+      old.Add(Msg(1));
+      old.CopyTo(path + ".fresh");
+      old.Add(Msg(2));  // in the old file only
+    }
+    {
+      TMessageStore newer(path + ".fresh");
+      newer.Add(Msg(3));  // in the copy only
+    }
+    if (!finished) WriteFileBytes(path + ".fresh-journal", std::string(512, '\0'));
+    TDurableStore store(path);
+    EXPECT_EQ(ListedTexts(*store.Store()), finished ? (std::vector<std::string>{"message 1", "message 3"})
+                                                    : (std::vector<std::string>{"message 1", "message 2"}));
+    EXPECT_FALSE(fs::exists(path + ".fresh"));
   }
 }
 

@@ -13,6 +13,7 @@
 
 #include "app/ErrorBox.h"
 #include "app/MainForm.h"
+#include "base/PrivateFiles.h"
 #include "print/PdfArchive.h"
 #include "select/EntryLines.h"
 #include "widgets/ProgramText.h"
@@ -45,7 +46,7 @@ void TMainForm::OpenStore() {
     const std::filesystem::path dir =
         FPaths.LogDir.empty() ? std::filesystem::path(".") : std::filesystem::path(FPaths.LogDir);
     std::error_code ignored;
-    std::filesystem::create_directories(dir, ignored);  // a failure shows when the store opens
+    MakePrivateFolders(dir.string(), ignored);  // a failure shows when the store opens
     path = (dir / kStoreFileName).string();
   }
   // A failing store is said once and tried again; the messages go on to the list and paper.

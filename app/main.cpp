@@ -10,6 +10,7 @@
 #include "app/CommandLine.h"
 #include "app/ErrorBox.h"
 #include "app/MainForm.h"
+#include "base/PrivateFiles.h"
 #include "print/PrintJobs.h"
 #include "settings/AppPaths.h"
 #include "settings/InstanceLock.h"
@@ -68,7 +69,9 @@ int main(int argc, char** argv) {
   if (!options.Printer.isEmpty() && !qm::TPrintJobs::SystemPrinters().Names.contains(options.Printer))
     return Fail(QStringLiteral("--printer: there is no printer \"%1\" here").arg(options.Printer));
   if (!options.ConfigDir.isEmpty()) {
-    if (!QDir().mkpath(options.ConfigDir))
+    std::error_code made;
+    qm::MakePrivateFolders(options.ConfigDir.toStdString(), made);
+    if (made)
       return Fail(QStringLiteral("--config: the folder \"%1\" cannot be made").arg(options.ConfigDir));
     setup.IniFile = QDir(options.ConfigDir).filePath(QStringLiteral("Quillmark.ini")).toStdString();
     setup.LogDir = options.ConfigDir.toStdString();

@@ -161,7 +161,7 @@ TAppendFile::TAppendFile(const std::string& name) {
 #ifdef _WIN32
   FFd = ::_open(name.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
 #else
-  FFd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  FFd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
 #endif
 }
 

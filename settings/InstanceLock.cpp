@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -29,7 +30,11 @@ bool TInstanceLock::Take() {
   FHeldElsewhere = false;
   FError.clear();
   // tryLock checks the holder's process id and removes the file of one that is gone.
-  if (FLock.tryLock(0)) return true;
+  if (FLock.tryLock(0)) {
+    // Made with the process's umask; no one else has business with it.
+    QFile::setPermissions(FLock.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return true;
+  }
   switch (FLock.error()) {
     case QLockFile::LockFailedError:
       FHeldElsewhere = true;

@@ -9,6 +9,7 @@
 #endif
 
 #include "base/AsciiText.h"
+#include "base/PrivateFiles.h"
 #include "base/TrustedClock.h"
 
 namespace qm {
@@ -328,6 +329,8 @@ struct TMessageStore::TStatements : TStoreStatements {
 };
 
 TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
+  // SQLite makes its log and index with the store's mode; an empty file counts as a new store.
+  CreatePrivateFile(path);
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(path.c_str(), &FDb, flags, nullptr) != SQLITE_OK) {
     const std::string reason = FDb ? sqlite3_errmsg(FDb) : "out of memory";
@@ -706,6 +709,7 @@ std::string TMessageStore::Displaced() const {
 
 void TMessageStore::CopyTo(const std::string& target) const {
   sqlite3* dest = nullptr;
+  CreatePrivateFile(target);
   int rc = sqlite3_open_v2(target.c_str(), &dest, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (rc == SQLITE_OK) {
     sqlite3_backup* backup = sqlite3_backup_init(dest, "main", FDb, "main");

@@ -112,7 +112,10 @@ bool TDurableStore::Open() {
   const bool late = !FOpenedOnce && FFailing;
   for (int attempt = 0; attempt < 2; ++attempt) {
     try {
-      FStore = std::make_unique<TMessageStore>(FPath);
+      if (FStore)
+        FStore->Reopen();
+      else
+        FStore = std::make_unique<TMessageStore>(FPath);
       break;
     } catch (const EMessageStoreError& e) {
       std::string error = e.what();
@@ -128,15 +131,22 @@ bool TDurableStore::Open() {
       return false;
     }
   }
-  FOpenedOnce = true;
   if (late) {
     // Its listed messages were never restored in this run: they stay for the next start.
-    FClearFrom = FStore->LastMessageId() + 1;
-    if (const std::size_t earlier = FStore->Listed().size(); earlier > 0)
+    std::size_t earlier = 0;
+    try {
+      FClearFrom = FStore->LastMessageId() + 1;
+      earlier = FStore->Listed().size();
+    } catch (const EMessageStoreError& e) {
+      StartFailing(e.what());
+      return false;
+    }
+    if (earlier > 0)
       Note("The message store " + FPath + " holds " + std::to_string(earlier) +
                " unprinted messages of an earlier run; they are listed at the next start",
            false);
   }
+  FOpenedOnce = true;
   return true;
 }
 
@@ -208,7 +218,7 @@ std::int64_t TDurableStore::Apply(const TChange& c) {
 }
 
 std::int64_t TDurableStore::Submit(TChange change) {
-  if (FHeld.empty() && FStore && InPlace()) {
+  if (FHeld.empty() && IsOpen() && InPlace()) {
     try {
       return Apply(change);
     } catch (const EMessageStoreError& e) {
@@ -256,15 +266,15 @@ bool TDurableStore::WriteFresh(const std::string& what) {
     StartFailing(FPath + ": the fresh copy cannot be put in place: " + ec.message());
     return false;
   }
-  FStore.reset();  // nothing of it is written again; its log's name is already free
   Note("The message store " + FPath + " was " + what +
        " while the program ran; a fresh store with everything it held was written there" +
        (aside.empty() ? "" : " (the file found there was moved to " + aside + ")"));
+  // Closes the old connection (its log's name is free already) and opens the fresh copy.
   return Open();
 }
 
 bool TDurableStore::WriteHeld() {
-  if (!FStore && !Open()) return false;
+  if (!IsOpen() && !Open()) return false;
   if (!InPlace()) return false;
   while (!FHeld.empty()) {
     try {
@@ -292,7 +302,7 @@ bool TDurableStore::WriteHeld() {
 
 void TDurableStore::Retry() {
   if (!FFailing) {
-    if (FStore) InPlace();
+    if (IsOpen()) InPlace();
     return;
   }
   if (std::chrono::steady_clock::now() < FNextTry) return;
@@ -358,7 +368,7 @@ void TDurableStore::FailJob(std::int64_t job, const std::string& failure) {
 int TDurableStore::ClearListed() {
   TChange c;
   c.Op = TChange::opClear;
-  const bool now = FHeld.empty() && FStore;
+  const bool now = FHeld.empty() && IsOpen();
   const std::int64_t cleared = Submit(std::move(c));
   return now && FHeld.empty() ? static_cast<int>(cleared) : 0;
 }
@@ -367,13 +377,13 @@ int TDurableStore::FailPendingWithoutSpooler(const std::string& failure) {
   TChange c;
   c.Op = TChange::opFailPending;
   c.Text = failure;
-  const bool now = FHeld.empty() && FStore;
+  const bool now = FHeld.empty() && IsOpen();
   const std::int64_t failed = Submit(std::move(c));
   return now && FHeld.empty() ? static_cast<int>(failed) : 0;
 }
 
 int TDurableStore::Purge(double utcCutoff) {
-  if (!FHeld.empty() || !FStore) return 0;
+  if (!FHeld.empty() || !IsOpen()) return 0;
   try {
     return FStore->Purge(utcCutoff);
   } catch (const EMessageStoreError& e) {
@@ -384,15 +394,15 @@ int TDurableStore::Purge(double utcCutoff) {
 }
 
 std::vector<TStoredMessage> TDurableStore::Listed() const {
-  return FStore ? FStore->Listed() : std::vector<TStoredMessage>{};
+  return IsOpen() ? FStore->Listed() : std::vector<TStoredMessage>{};
 }
 
 std::vector<TStoredMessage> TDurableStore::FullTextsUnprinted() const {
-  return FStore ? FStore->FullTextsUnprinted() : std::vector<TStoredMessage>{};
+  return IsOpen() ? FStore->FullTextsUnprinted() : std::vector<TStoredMessage>{};
 }
 
 std::vector<TStoredMessage> TDurableStore::Messages(const std::vector<std::int64_t>& ids) const {
-  if (!FStore) return {};
+  if (!IsOpen()) return {};
   std::vector<std::int64_t> inFile;
   for (const std::int64_t id : ids)
     if (const std::int64_t m = MessageInFile(id); m != 0) inFile.push_back(m);
@@ -401,17 +411,17 @@ std::vector<TStoredMessage> TDurableStore::Messages(const std::vector<std::int64
 
 TStoredMessage TDurableStore::Message(std::int64_t id) const {
   const std::int64_t inFile = Known(MessageInFile(id), id, FPath, "message");
-  if (!FStore) throw EMessageStoreError(FPath + ": no store is open", EMessageStoreError::ekStorage);
+  if (!IsOpen()) throw EMessageStoreError(FPath + ": no store is open", EMessageStoreError::ekStorage);
   return FStore->Message(inFile);
 }
 
 std::vector<TStoredJob> TDurableStore::PendingJobs() const {
-  return FStore ? FStore->PendingJobs() : std::vector<TStoredJob>{};
+  return IsOpen() ? FStore->PendingJobs() : std::vector<TStoredJob>{};
 }
 
 TStoredJob TDurableStore::Job(std::int64_t id) const {
   const std::int64_t inFile = Known(JobInFile(id), id, FPath, "job");
-  if (!FStore) throw EMessageStoreError(FPath + ": no store is open", EMessageStoreError::ekStorage);
+  if (!IsOpen()) throw EMessageStoreError(FPath + ": no store is open", EMessageStoreError::ekStorage);
   return FStore->Job(inFile);
 }
 

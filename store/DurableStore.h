@@ -67,7 +67,8 @@ class TDurableStore {
   TStoredMessage Message(std::int64_t id) const;
   std::vector<TStoredJob> PendingJobs() const;
   TStoredJob Job(std::int64_t id) const;
-  // The open store for reading (the history), or null.
+  // The store for reading (the history), or null while none was ever opened. The object stays
+  // the same for the run; its calls throw while it is closed.
   TMessageStore* Store() { return FStore.get(); }
 
   // Called often (each second): whether the files are still in place, and while the store
@@ -112,6 +113,7 @@ class TDurableStore {
   std::int64_t Apply(const TChange& change);
   std::int64_t MessageInFile(std::int64_t id) const;
   std::int64_t JobInFile(std::int64_t id) const;
+  bool IsOpen() const { return FStore && FStore->IsOpen(); }
   bool Open();
   bool InPlace();
   bool WriteFresh(const std::string& what);

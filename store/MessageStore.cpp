@@ -329,6 +329,29 @@ struct TMessageStore::TStatements : TStoreStatements {
 };
 
 TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
+  OpenFile();
+}
+
+void TMessageStore::Reopen() {
+  Close();
+  OpenFile();
+}
+
+void TMessageStore::Close() {
+  FStatements.reset();
+  sqlite3_close(FDb);  // rolls back an open transaction
+  FDb = nullptr;
+  FDbFile = FWalFile = {};
+}
+
+TMessageStore::TStatements& TMessageStore::S() const {
+  if (!FStatements)
+    throw EMessageStoreError(StoreError(FPath, "the store is not open"), EMessageStoreError::ekStorage);
+  return *FStatements;
+}
+
+void TMessageStore::OpenFile() {
+  const std::string& path = FPath;
   // SQLite makes its log and index with the store's mode; an empty file counts as a new store.
   CreatePrivateFile(path);
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
@@ -336,6 +359,7 @@ TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
     const std::string reason = FDb ? sqlite3_errmsg(FDb) : "out of memory";
     const int code = FDb ? sqlite3_extended_errcode(FDb) : SQLITE_NOMEM;
     sqlite3_close(FDb);
+    FDb = nullptr;
     throw EMessageStoreError(StoreError(path, reason), KindOfCode(code));
   }
   try {
@@ -396,20 +420,18 @@ TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
       throw EMessageStoreError(e.what(), EMessageStoreError::ekDamaged);
     }
   } catch (...) {
-    FStatements.reset();
-    sqlite3_close(FDb);  // rolls back an open transaction
+    Close();
     throw;
   }
 }
 
 TMessageStore::~TMessageStore() {
-  FStatements.reset();
-  sqlite3_close(FDb);
+  Close();
 }
 
 std::int64_t TMessageStore::Add(const TStoredMessage& m) {
-  TTransaction t(*FStatements, true);
-  TUse use(FStatements->AddMessage);
+  TTransaction t(S(), true);
+  TUse use(S().AddMessage);
   use.Bind(m.LocalTime).Bind(m.UtcTime).Bind(m.Source).Bind(m.Destination).Bind(m.Path).Bind(m.Addressee);
   use.Bind(m.MessageText).Bind(m.MessageId).Bind(m.Kind).Bind(m.State).Bind(m.RawText);
   use.Bind(m.Line1).Bind(m.Line2).Bind(m.Line3);
@@ -424,8 +446,8 @@ std::int64_t TMessageStore::Add(const TStoredMessage& m) {
 }
 
 void TMessageStore::SetFullText(std::int64_t id, const std::string& text) {
-  TTransaction t(*FStatements, true);
-  TUse use(FStatements->SetFullText);
+  TTransaction t(S(), true);
+  TUse use(S().SetFullText);
   use.Bind(text).Bind(id).Run();
   if (use.Changes() == 0) throw EMessageStoreError(StoreError(FPath, "no message " + std::to_string(id)));
   t.Commit();
@@ -433,23 +455,23 @@ void TMessageStore::SetFullText(std::int64_t id, const std::string& text) {
 
 std::vector<TStoredMessage> TMessageStore::Listed() const {
   std::vector<TStoredMessage> result;
-  TUse use(FStatements->Listed);
+  TUse use(S().Listed);
   while (use.Step()) result.push_back(ReadMessage(use));
   return result;
 }
 
 std::vector<TStoredMessage> TMessageStore::FullTextsUnprinted() const {
   std::vector<TStoredMessage> result;
-  TUse use(FStatements->FullTextsUnprinted);
+  TUse use(S().FullTextsUnprinted);
   while (use.Step()) result.push_back(ReadMessage(use));
   return result;
 }
 
 std::vector<TStoredMessage> TMessageStore::Messages(const std::vector<std::int64_t>& ids) const {
   std::vector<TStoredMessage> result;
-  TTransaction t(*FStatements, false);
+  TTransaction t(S(), false);
   for (const std::int64_t id : ids) {
-    TUse use(FStatements->Message);
+    TUse use(S().Message);
     if (use.Bind(id).Step()) result.push_back(ReadMessage(use));
   }
   t.Commit();
@@ -457,7 +479,7 @@ std::vector<TStoredMessage> TMessageStore::Messages(const std::vector<std::int64
 }
 
 TStoredMessage TMessageStore::Message(std::int64_t id) const {
-  TUse use(FStatements->Message);
+  TUse use(S().Message);
   if (!use.Bind(id).Step()) throw EMessageStoreError(StoreError(FPath, "no message " + std::to_string(id)));
   return ReadMessage(use);
 }
@@ -499,6 +521,7 @@ std::string ContainsPattern(std::string_view text) {
 }  // namespace
 
 std::vector<std::int64_t> TMessageStore::FindMessages(const THistoryFilter& filter) const {
+  S();
   // A text is looked for in every row anyway: one pass through the table beats looking up
   // the rows an index names, one by one.
   std::string sql =
@@ -540,25 +563,25 @@ std::vector<std::int64_t> TMessageStore::FindMessages(const THistoryFilter& filt
 std::int64_t TMessageStore::BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages,
                                      const std::string& printer, double utcTime,
                                      const std::string& document) {
-  TTransaction t(*FStatements, true);
+  TTransaction t(S(), true);
   {
-    TUse use(FStatements->AddJob);
+    TUse use(S().AddJob);
     use.Bind(static_cast<int>(kind)).Bind(utcTime).Bind(printer).Bind(document).Run();
   }
   const std::int64_t job = sqlite3_last_insert_rowid(FDb);
   std::int64_t position = 0;
   for (const std::int64_t id : messages) {
     // The foreign key refuses an unknown message.
-    TUse(FStatements->AddJobMessage).Bind(job).Bind(position++).Bind(id).Run();
-    if (kind == jkList) TUse(FStatements->PutInJob).Bind(job).Bind(id).Run();
+    TUse(S().AddJobMessage).Bind(job).Bind(position++).Bind(id).Run();
+    if (kind == jkList) TUse(S().PutInJob).Bind(job).Bind(id).Run();
   }
   t.Commit();
   return job;
 }
 
 void TMessageStore::SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob) {
-  TTransaction t(*FStatements, true);
-  TUse use(FStatements->SetSpoolerJob);
+  TTransaction t(S(), true);
+  TUse use(S().SetSpoolerJob);
   use.Bind(spoolerJob).Bind(job).Run();
   if (use.Changes() == 0) throw EMessageStoreError(StoreError(FPath, "no job " + std::to_string(job)));
   t.Commit();
@@ -583,16 +606,16 @@ void FailOne(TStoreStatements& s, std::int64_t job, const std::string& failure) 
 }  // namespace
 
 void TMessageStore::CompleteJob(std::int64_t job) {
-  TTransaction t(*FStatements, true);
-  const TJobKind kind = JobKindAndState(*FStatements, job).first;
-  TUse(FStatements->SetJobState).Bind(static_cast<int>(jsCompleted)).BindNull().Bind(job).Run();
-  TUse(kind == jkList ? FStatements->PrintList : FStatements->PrintFullText).Bind(job).Run();
+  TTransaction t(S(), true);
+  const TJobKind kind = JobKindAndState(S(), job).first;
+  TUse(S().SetJobState).Bind(static_cast<int>(jsCompleted)).BindNull().Bind(job).Run();
+  TUse(kind == jkList ? S().PrintList : S().PrintFullText).Bind(job).Run();
   t.Commit();
 }
 
 void TMessageStore::FailJob(std::int64_t job, const std::string& failure) {
-  TTransaction t(*FStatements, true);
-  FailOne(*FStatements, job, failure);
+  TTransaction t(S(), true);
+  FailOne(S(), job, failure);
   t.Commit();
 }
 
@@ -618,30 +641,30 @@ TStoredJob ReadJob(TStoreStatements& s, const TUse& row) {
 
 std::vector<TStoredJob> TMessageStore::PendingJobs() const {
   std::vector<TStoredJob> result;
-  TTransaction t(*FStatements, false);
+  TTransaction t(S(), false);
   {
-    TUse use(FStatements->PendingJobs);
-    while (use.Step()) result.push_back(ReadJob(*FStatements, use));
+    TUse use(S().PendingJobs);
+    while (use.Step()) result.push_back(ReadJob(S(), use));
   }
   t.Commit();
   return result;
 }
 
 TStoredJob TMessageStore::Job(std::int64_t id) const {
-  TTransaction t(*FStatements, false);
+  TTransaction t(S(), false);
   TStoredJob job;
   {
-    TUse use(FStatements->Job);
+    TUse use(S().Job);
     if (!use.Bind(id).Step()) throw EMessageStoreError(StoreError(FPath, "no job " + std::to_string(id)));
-    job = ReadJob(*FStatements, use);
+    job = ReadJob(S(), use);
   }
   t.Commit();
   return job;
 }
 
 int TMessageStore::ClearListed(std::int64_t fromId) {
-  TTransaction t(*FStatements, true);
-  TUse use(FStatements->Clear);
+  TTransaction t(S(), true);
+  TUse use(S().Clear);
   use.Bind(fromId).Run();
   const int cleared = use.Changes();
   t.Commit();
@@ -649,30 +672,31 @@ int TMessageStore::ClearListed(std::int64_t fromId) {
 }
 
 std::int64_t TMessageStore::LastMessageId() const {
+  S();
   // AUTOINCREMENT never gives an id again, so the sequence rather than the largest kept id.
   return QueryInt(FDb, FPath,
                   "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'messages'), 0)");
 }
 
 int TMessageStore::FailPendingWithoutSpooler(const std::string& failure) {
-  TTransaction t(*FStatements, true);
+  TTransaction t(S(), true);
   std::vector<std::int64_t> jobs;
   {
-    TUse use(FStatements->PendingWithoutSpooler);
+    TUse use(S().PendingWithoutSpooler);
     while (use.Step()) jobs.push_back(use.Int(0));
   }
-  for (const std::int64_t job : jobs) FailOne(*FStatements, job, failure);
+  for (const std::int64_t job : jobs) FailOne(S(), job, failure);
   t.Commit();
   return static_cast<int>(jobs.size());
 }
 
 int TMessageStore::Purge(double utcCutoff) {
   utcCutoff -= TTrustedClock::Shared().AheadDays();
-  TTransaction t(*FStatements, true);
-  TUse messages(FStatements->PurgeMessages);
+  TTransaction t(S(), true);
+  TUse messages(S().PurgeMessages);
   messages.Bind(utcCutoff).Run();
   const int purged = messages.Changes();
-  TUse(FStatements->PurgeJobs).Bind(utcCutoff).Run();
+  TUse(S().PurgeJobs).Bind(utcCutoff).Run();
   t.Commit();
   return purged;
 }
@@ -708,6 +732,7 @@ std::string TMessageStore::Displaced() const {
 }
 
 void TMessageStore::CopyTo(const std::string& target) const {
+  S();
   sqlite3* dest = nullptr;
   CreatePrivateFile(target);
   int rc = sqlite3_open_v2(target.c_str(), &dest, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);

@@ -122,6 +122,11 @@ class TMessageStore {
   TMessageStore& operator=(const TMessageStore&) = delete;
 
   const std::string& Path() const { return FPath; }
+  // Closes the file and opens it again in this same object (the history keeps a pointer to
+  // it), as the constructor does; when that throws the object stays closed and its calls
+  // throw EMessageStoreError (ekStorage) until a Reopen succeeds.
+  void Reopen();
+  bool IsOpen() const { return FStatements != nullptr; }
 
   // Keeps a newly accepted message as unprinted, with its full text when FullTextWanted
   // (PrintState, JobId and FullTextPrinted are ignored); returns its id. One transaction.
@@ -188,12 +193,15 @@ class TMessageStore {
     bool operator==(const TFileId&) const = default;
   };
   static TFileId FileIdOf(const std::string& path);
+  struct TStatements;
+  void OpenFile();
+  void Close();
+  TStatements& S() const;  // throws while closed
   void RememberFiles();
 
   std::string FPath;
   sqlite3* FDb = nullptr;
   TFileId FDbFile, FWalFile;  // as opened; zero: unknown
-  struct TStatements;
   std::unique_ptr<TStatements> FStatements;
 };
 

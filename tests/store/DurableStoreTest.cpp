@@ -277,6 +277,20 @@ TEST(TDurableStore, FilesRemovedUnderTheOpenStoreAreWrittenAfresh) {
   }
 }
 
+// The history window keeps the store's object: it stays the same, and reads the fresh file.
+TEST(TDurableStore, TheStoreObjectOutlivesAFreshCopy) {
+  TTempDir dir;
+  const std::string path = dir.File("q.db");
+  TDurableStore store(path);
+  TMessageStore* reader = store.Store();
+  store.Add(Msg(1));
+  ::unlink(path.c_str());
+  store.Add(Msg(2));
+  EXPECT_EQ(store.Store(), reader);
+  EXPECT_EQ(ListedTexts(*reader), (std::vector<std::string>{"message 1", "message 2"}));
+  EXPECT_EQ(reader->Displaced(), "");
+}
+
 // What a kill between the fresh copy and its rename leaves: a complete copy beside the old
 // file is newer and taken; one with a rollback journal was never finished and goes.
 TEST(TDurableStore, FreshCopyLeftByAKillIsTakenOnlyWhenComplete) {

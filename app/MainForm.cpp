@@ -234,6 +234,7 @@ void TMainForm::tmrClockTimer() {
   SetPanelText(1, QString::fromStdString(FormatDateTime(kClockPattern, Now(tfLocal), separators) + " LOCAL"));
   SetPanelText(2, QString::fromStdString(FormatDateTime(kClockPattern, utc, separators) + " UTC"));
   if (FLinkStatusStale) ShowLinkStatus();
+  FDesk->RetryStore();
   FDesk->PurgeIfNewDay(utc);
 }
 

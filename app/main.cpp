@@ -2,13 +2,18 @@
 // event loop.
 #include <QApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <clocale>
 #include <cstdio>
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/ErrorBox.h"
 #include "app/MainForm.h"
+#include "base/PrivateFiles.h"
 #include "print/PrintJobs.h"
+#include "settings/AppPaths.h"
+#include "settings/InstanceLock.h"
 
 namespace {
 
@@ -16,6 +21,19 @@ int Fail(const QString& text) {
   std::fprintf(stderr, "quillmark: %s\nTry 'quillmark --help' for the options.\n",
                text.toLocal8Bit().constData());
   return 2;
+}
+
+// A second copy on the same folder would restore and print the same messages again.
+constexpr int kAlreadyRunning = 3;
+
+int AlreadyRunning(const qm::TInstanceLock& lock) {
+  const QString text = lock.AlreadyRunningText();
+  std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+  // The running copy comes forward instead of a box, where it can.
+  const QString platform = QGuiApplication::platformName();
+  const bool display = platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+  if (display && !lock.AskHolderToShow()) qm::ShowErrorBox(nullptr, text);
+  return kAlreadyRunning;
 }
 
 }  // namespace
@@ -51,10 +69,24 @@ int main(int argc, char** argv) {
   if (!options.Printer.isEmpty() && !qm::TPrintJobs::SystemPrinters().Names.contains(options.Printer))
     return Fail(QStringLiteral("--printer: there is no printer \"%1\" here").arg(options.Printer));
   if (!options.ConfigDir.isEmpty()) {
-    if (!QDir().mkpath(options.ConfigDir))
+    std::error_code made;
+    qm::MakePrivateFolders(options.ConfigDir.toStdString(), made);
+    if (made)
       return Fail(QStringLiteral("--config: the folder \"%1\" cannot be made").arg(options.ConfigDir));
     setup.IniFile = QDir(options.ConfigDir).filePath(QStringLiteral("Quillmark.ini")).toStdString();
     setup.LogDir = options.ConfigDir.toStdString();
+  } else {
+    const qm::TAppPaths paths = qm::ResolveAppPaths(QCoreApplication::applicationDirPath().toStdString());
+    setup.IniFile = paths.IniFile;
+    setup.LogDir = paths.LogDir;
+  }
+  // Before the window: it restores the stored list and opens the store.
+  qm::TInstanceLock lock(QString::fromStdString(setup.LogDir));
+  if (!lock.Take()) {
+    if (lock.HeldElsewhere()) return AlreadyRunning(lock);
+    // A folder that takes no lock file takes no store either; the run reports that itself.
+    std::fprintf(stderr, "quillmark: %s; a second copy on it would not be noticed\n",
+                 lock.Error().toLocal8Bit().constData());
   }
 
   int result = 0;
@@ -63,6 +95,7 @@ int main(int argc, char** argv) {
   {
     qm::TMainForm form(std::move(setup));
     form.ShowInitially(form.StartMinimized());
+    lock.ListenForShow([&form] { form.miRestoreClick(); });
     result = QApplication::exec();
     logDir = form.FPaths.LogDir;
     pdfDir = form.PdfFolderUsed();

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "host/HostLink.h"
+#include "base/PrivateFiles.h"
 #include "parse/HostIntake.h"
 #include "print/PdfArchive.h"
 #include "print/ProgramText.h"
@@ -80,10 +81,15 @@ void TMessageDesk::OpenStore() {
   if (path.empty()) {
     const std::filesystem::path dir = DataDir().toStdString();
     std::error_code ignored;
-    std::filesystem::create_directories(dir, ignored);  // a failure shows when the store opens
+    MakePrivateFolders(dir.string(), ignored);  // a failure shows when the store opens
     path = (dir / kStoreFileName).string();
   }
-  FStore = std::make_unique<TMessageStore>(path);
+  // A failing store is said once and tried again; the messages go on to the list and paper.
+  FStore = std::make_unique<TDurableStore>(path, [this](const std::string& note, bool trouble) {
+    LogMessage(note);
+    Hint(QString::fromStdString(note));
+    if (trouble) ReportFailureOnce(QString::fromStdString(note), false);
+  });
   Purge(Now(tfUTC));
 }
 
@@ -236,7 +242,7 @@ void TMessageDesk::FullTextBranch(const TAprsMsgPacket& packet, std::int64_t sto
   // Fetched while printing is disabled, it stays off paper for good, also after a restart.
   const bool toPrint = !FChoices.PrintingDisabled;
   if (storeId != 0)
-    WithMessageStore([&](TMessageStore& store) { store.SetFullText(storeId, reply, toPrint); });
+    WithMessageStore([&](TDurableStore& store) { store.SetFullText(storeId, reply, toPrint); });
   LogMessage(reply);
   if (!toPrint) return;
   try {
@@ -263,7 +269,7 @@ std::int64_t TMessageDesk::KeepInStore(const TAprsMsgPacket& packet, const TList
   m.Line2 = entry.Lines[1];
   m.Line3 = entry.Lines[2];
   std::int64_t id = 0;
-  WithMessageStore([&](TMessageStore& store) { id = store.Add(m); });
+  WithMessageStore([&](TDurableStore& store) { id = store.Add(m); });
   return id;
 }
 
@@ -283,7 +289,7 @@ void TMessageDesk::ReprintMessages(const std::vector<std::int64_t>& ids) {
   std::vector<std::int64_t> ordered = ids;
   std::sort(ordered.begin(), ordered.end());
   std::vector<TStoredMessage> messages;
-  if (!WithMessageStore([&](TMessageStore& store) { messages = store.Messages(ordered); })) return;
+  if (!WithMessageStore([&](TDurableStore& store) { messages = store.Messages(ordered); })) return;
   QStringList lines;
   for (const TStoredMessage& m : messages)
     for (const std::string* line : {&m.Line1, &m.Line2, &m.Line3}) lines << ListLineText(*line);
@@ -293,7 +299,7 @@ void TMessageDesk::ReprintMessages(const std::vector<std::int64_t>& ids) {
 
 void TMessageDesk::ReprintJob(std::int64_t job) {
   TStoredJob stored;
-  if (!WithMessageStore([&](TMessageStore& store) { stored = store.Job(job); })) return;
+  if (!WithMessageStore([&](TDurableStore& store) { stored = store.Job(job); })) return;
   // The fonts the job was printed in: the list's for a page, the text font for a full text.
   Reprint(DisplayText(stored.Document), stored.Kind == jkList ? FQueue->ListFont() : FQueue->TextFont());
 }
@@ -333,11 +339,15 @@ void TMessageDesk::Close() {
 
 // --- Helpers ------------------------------------------------------------------------------
 
+void TMessageDesk::RetryStore() {
+  if (FStore) FStore->Retry();
+}
+
 void TMessageDesk::LogMessage(const std::string& text) {
   if (FLogger) FLogger->LogMessage(text);
 }
 
-bool TMessageDesk::WithMessageStore(const std::function<void(TMessageStore&)>& work) {
+bool TMessageDesk::WithMessageStore(const std::function<void(TDurableStore&)>& work) {
   if (!FStore) return false;
   try {
     work(*FStore);
@@ -382,7 +392,7 @@ void TMessageDesk::PurgeIfNewDay(TDateTime utc) {
 
 void TMessageDesk::Purge(TDateTime utc) {
   FPurgeDay = static_cast<int>(utc);
-  WithMessageStore([&](TMessageStore& store) { store.Purge(utc - kPurgeDays); });
+  WithMessageStore([&](TDurableStore& store) { store.Purge(utc - kPurgeDays); });
   TPdfArchive(ArchiveFolder()).Purge(QDate::currentDate(), kPurgeDays);
 }
 

@@ -34,6 +34,7 @@
 #include "select/EntryLines.h"
 #include "select/RetryMessages.h"
 #include "select/Selection.h"
+#include "store/DurableStore.h"
 #include "store/MessageStore.h"
 
 namespace qm {
@@ -90,7 +91,9 @@ class TMessageDesk : public QObject {
 
   // --- The parts ---------------------------------------------------------------------
   TMessageLogger* Logger() const { return FLogger.get(); }
-  TMessageStore* Store() const { return FStore.get(); }
+  // The store for reading (the history), or null while none was ever opened.
+  TMessageStore* Store() const { return FStore ? FStore->Store() : nullptr; }
+  TDurableStore* DurableStore() const { return FStore.get(); }
   TPrintQueue& Queue() { return *FQueue; }
   const TPrintQueue& Queue() const { return *FQueue; }
   TPrintJobs* PrintJobs() { return &FQueue->PrintJobs(); }
@@ -144,7 +147,9 @@ class TMessageDesk : public QObject {
   // --- For the print queue and the view ---------------------------------------------
   void LogMessage(const std::string& text);
   // Runs work on the store; a failure is reported (once per distinct failure) and false.
-  bool WithMessageStore(const std::function<void(TMessageStore&)>& work);
+  bool WithMessageStore(const std::function<void(TDurableStore&)>& work);
+  // Once a second: a failing store is tried again, and its files checked to be in place.
+  void RetryStore();
   // Shows a failure found while packets are handled: once until it changes.
   void ReportFailureOnce(const QString& reason, bool operatorAction);
   void Hint(const QString& text) { emit HintChanged(text); }
@@ -193,7 +198,7 @@ class TMessageDesk : public QObject {
   TDeskSetup FSetup;
   TDeskChoices FChoices;
   std::unique_ptr<TMessageLogger> FLogger;
-  std::unique_ptr<TMessageStore> FStore;
+  std::unique_ptr<TDurableStore> FStore;
   std::unique_ptr<TPrintQueue> FQueue;
   TFingerClient FFinger;
   TDupMessageList FDupMessages;

@@ -68,7 +68,7 @@ int TPrintQueue::UnsubmittedCount() const {
 // --- Restore ----------------------------------------------------------------------------
 
 void TPrintQueue::Restore() {
-  FDesk.WithMessageStore([this](TMessageStore& store) {
+  FDesk.WithMessageStore([this](TDurableStore& store) {
     // A job the spooler never took is printed again; one it took is followed to its end.
     store.FailPendingWithoutSpooler("The program ended before the spooler took the job");
     std::vector<TPendingJob> jobs;
@@ -145,7 +145,7 @@ std::string TPrintQueue::CheckPage() {
 }
 
 void TPrintQueue::Clear() {
-  FDesk.WithMessageStore([](TMessageStore& store) { store.ClearListed(); });
+  FDesk.WithMessageStore([](TDurableStore& store) { store.ClearListed(); });
   FListed.clear();
   emit ListChanged();
 }
@@ -194,7 +194,7 @@ void TPrintQueue::SubmitJob(TPendingJob job, const QString& document, const QFon
     ids.push_back(job.FullTextOf);
   }
   job.StoreJob = 0;
-  FDesk.WithMessageStore([&](TMessageStore& store) {
+  FDesk.WithMessageStore([&](TDurableStore& store) {
     job.StoreJob = store.BeginJob(job.Kind, ids, FPrintJobs->CurrentPrinterName().toStdString(),
                                   FDesk.Now(tfUTC), ProgramText(document));
   });
@@ -207,7 +207,7 @@ void TPrintQueue::SubmitJob(TPendingJob job, const QString& document, const QFon
   }
   if (job.StoreJob != 0)
     FDesk.WithMessageStore(
-        [&](TMessageStore& store) { store.SetSpoolerJob(job.StoreJob, job.Ticket.SpoolerJob); });
+        [&](TDurableStore& store) { store.SetSpoolerJob(job.StoreJob, job.Ticket.SpoolerJob); });
   if (job.Ticket.SpoolerJob == 0) {
     JobCompleted(job);  // no spooler to ask: the engine's own result decided
     return;
@@ -218,7 +218,7 @@ void TPrintQueue::SubmitJob(TPendingJob job, const QString& document, const QFon
 
 void TPrintQueue::JobCompleted(const TPendingJob& job) {
   if (job.StoreJob != 0)
-    FDesk.WithMessageStore([&](TMessageStore& store) { store.CompleteJob(job.StoreJob); });
+    FDesk.WithMessageStore([&](TDurableStore& store) { store.CompleteJob(job.StoreJob); });
   if (job.Kind != jkList) return;
   const auto before = FListed.size();
   std::erase_if(FListed, [&](const TListedEntry& e) { return e.Job == job.Key; });
@@ -239,7 +239,7 @@ void TPrintQueue::JobFailed(const TPendingJob& job, const QString& reason) {
   ++FJobFailures;
   FLastJobFailure = reason;
   if (job.StoreJob != 0)
-    FDesk.WithMessageStore([&](TMessageStore& store) { store.FailJob(job.StoreJob, reason.toStdString()); });
+    FDesk.WithMessageStore([&](TDurableStore& store) { store.FailJob(job.StoreJob, reason.toStdString()); });
   if (job.Kind == jkList) {
     for (TListedEntry& entry : FListed)
       if (entry.Job == job.Key) entry.Job = 0;
@@ -303,9 +303,14 @@ QString TPrintQueue::WaitForPendingJobs(std::chrono::milliseconds bound) {
 
 void TPrintQueue::KeepUnprintedForNextStart() {
   // Nothing is printed or waited for on the way out: the store keeps the list, and a job
-  // already with the spooler is followed again at the next start.
-  if (!FListed.empty())
-    FDesk.LogMessage(std::to_string(FListed.size()) + " unprinted messages are kept for the next start");
+  // already with the spooler is followed again at the next start. Only what the store really
+  // holds is counted as kept.
+  std::vector<std::int64_t> listed;
+  for (const TListedEntry& entry : FListed) listed.push_back(entry.StoreId);
+  if (TDurableStore* store = FDesk.DurableStore())
+    for (const std::string& line : store->EndOfRunLines(listed)) FDesk.LogMessage(line);
+  else if (!listed.empty())
+    FDesk.LogMessage(KeptForNextStartText(0, listed.size()));
 }
 
 }  // namespace qm

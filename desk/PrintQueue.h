@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "print/PrintJobs.h"
+#include "store/DurableStore.h"
 #include "store/MessageStore.h"
 
 class QTimer;

@@ -18,6 +18,7 @@
 #include <unistd.h>
 #endif
 
+#include "base/TrustedClock.h"
 #include "log/EntryText.h"
 
 namespace qm {
@@ -128,6 +129,7 @@ void RollOverFile(const std::string& FileName, const std::string& Target) {
 
 void PurgeOldLogFiles(const std::string& Path, std::string_view FileName, TDateTime Cutoff) {
   try {
+    Cutoff -= TTrustedClock::Shared().AheadDays();
     const std::string_view base = WithoutExtension(FileName);
     std::error_code ec;
     if (Path.empty() || !fs::is_directory(Path, ec)) return;
@@ -159,7 +161,7 @@ TAppendFile::TAppendFile(const std::string& name) {
 #ifdef _WIN32
   FFd = ::_open(name.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
 #else
-  FFd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  FFd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
 #endif
 }
 

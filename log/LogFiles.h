@@ -39,7 +39,8 @@ void DefaultLogLocation(std::string& name, std::string& path);
 void RollOverFile(const std::string& FileName, const std::string& Target);
 
 // Deletes the files of this log ("<base>….log" in Path) last written before Cutoff (local
-// time). A failure ends the purge and leaves the rest for the next attempt.
+// time), moved back by as much as the wall clock reads ahead of what the steady clock backs
+// (TTrustedClock). A failure ends the purge and leaves the rest for the next attempt.
 void PurgeOldLogFiles(const std::string& Path, std::string_view FileName, TDateTime Cutoff);
 
 // The system's text for an errno value.

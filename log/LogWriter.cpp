@@ -15,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include "base/PrivateFiles.h"
 #include "log/EntryText.h"
 #include "log/LogFiles.h"
 #include "log/MessageLogger.h"
@@ -285,7 +286,7 @@ void TMessageLogger::WritePass(const TSettings& S, TLogQueue& Batch, std::size_t
     const fs::path dir = name.substr(0, slash);
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) {
-      fs::create_directories(dir, ec);
+      MakePrivateFolders(dir.string(), ec);
       if (ec)
         throw std::runtime_error("Unable to create directory \"" + dir.string() + "\". " + ec.message());
     }

@@ -72,7 +72,8 @@ void TMessageLogger::LogMessage(std::string_view Text) {
     // A change of offset at local midnight may delay the check by that change, at most an hour.
     if (utc) gNoNewDayBeforeUtc.store(stamp + (today + 1 - local), std::memory_order_relaxed);
     int last = gLastPurgeDay.load();
-    if (today > last && gLastPurgeDay.compare_exchange_strong(last, today)) {
+    // A day before the last purge's: the clock was set back (or had jumped ahead); purge again.
+    if (today != last && gLastPurgeDay.compare_exchange_strong(last, today)) {
       PurgeLogFiles(local - FSettings.PurgeFileDays);
     }
   }

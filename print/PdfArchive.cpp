@@ -5,6 +5,10 @@
 
 #include "print/PrintJobs.h"
 
+#include <cmath>
+
+#include "base/TrustedClock.h"
+
 namespace qm {
 namespace {
 
@@ -25,7 +29,8 @@ QString TPdfArchive::NewFile(const QDateTime& when, int job) const {
 
 int TPdfArchive::Purge(QDate today, int days) const {
   int removed = 0;
-  const QDate oldest = today.addDays(-days);
+  const auto ahead = static_cast<qint64>(std::ceil(TTrustedClock::Shared().AheadDays()));
+  const QDate oldest = today.addDays(-days - ahead);
   for (const QFileInfo& entry : QDir(FFolder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
     const QDate date = QDate::fromString(entry.fileName(), kDayFormat);
     if (!date.isValid() || date >= oldest) continue;

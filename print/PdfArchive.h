@@ -17,7 +17,8 @@ class TPdfArchive {
   // folder made. Throws EPrintError when the folder cannot be made.
   QString NewFile(const QDateTime& when, int job) const;
   // Deletes the day folders dated more than `days` days before `today`, with the PDF files in
-  // them; other files and folders are left alone. Returns how many files went.
+  // them; other files and folders are left alone. A wall clock that reads ahead of what the
+  // steady clock backs (TTrustedClock) keeps that many days more. Returns how many files went.
   int Purge(QDate today, int days) const;
 
  private:

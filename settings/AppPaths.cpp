@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/PrivateFiles.h"
+
 #ifdef _WIN32
 #include <io.h>
 #include <process.h>
@@ -130,8 +132,8 @@ TAppPaths ResolveAppPaths(const std::string& exeDir, const TUserFolders& folders
   const fs::path configDir = config / "Quillmark";
   const fs::path dataDir = data / "Quillmark";
   // A failure to create shows later as "Unable to write to <path>".
-  fs::create_directories(configDir, ec);
-  fs::create_directories(dataDir, ec);
+  MakePrivateFolders(configDir.string(), ec);
+  MakePrivateFolders(dataDir.string(), ec);
   return {(configDir / SettingsFileName).string(), dataDir.string()};
 }
 

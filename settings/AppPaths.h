@@ -26,7 +26,7 @@ TUserFolders UserFoldersFromEnvironment();
 // Beside the executable when its folder can be written and the program is not installed (no
 // share/quillmark beside its folder, or a settings file already beside it); otherwise the settings file
 // in <config>/Quillmark and the logs in <data>/Quillmark (XDG folders, else ~/.config
-// and ~/.local/share), both created when missing. On Windows only the folder decides: an
+// and ~/.local/share), both created when missing (for the user only). On Windows only the folder decides: an
 // installed program in a folder the user cannot write keeps its settings in
 // %APPDATA%\Quillmark and its logs in %LOCALAPPDATA%\Quillmark.
 TAppPaths ResolveAppPaths(const std::string& exeDir);

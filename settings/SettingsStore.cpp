@@ -92,7 +92,8 @@ bool ReplaceFile(const std::string& fileName, const std::string& contents) {
   if (!ok) std::remove(temp.c_str());
   return ok;
 #else
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  // A new file is the user's only; one that exists keeps the mode it has (set below).
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   bool ok = true;
   struct stat old {};

@@ -4,7 +4,13 @@
 
 #include <utility>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "base/AsciiText.h"
+#include "base/PrivateFiles.h"
+#include "base/TrustedClock.h"
 
 namespace qm {
 namespace {
@@ -88,8 +94,35 @@ std::string StoreError(const std::string& path, const std::string& reason) {
   return path + ": " + reason;
 }
 
+// Failures of the disk or the file system, which may pass; the rest say the file or the
+// change is wrong.
+bool IsStorageCode(int code) {
+  switch (code & 0xFF) {
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_PERM:
+    case SQLITE_NOMEM:
+    case SQLITE_PROTOCOL:
+    case SQLITE_NOLFS:
+      return true;
+    default:
+      return false;
+  }
+}
+
+EMessageStoreError::TKind KindOfCode(int code) {
+  if (IsStorageCode(code)) return EMessageStoreError::ekStorage;
+  const int primary = code & 0xFF;
+  if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) return EMessageStoreError::ekDamaged;
+  return EMessageStoreError::ekRefused;
+}
+
 [[noreturn]] void ThrowSqlite(sqlite3* db, const std::string& path) {
-  throw EMessageStoreError(StoreError(path, sqlite3_errmsg(db)));
+  throw EMessageStoreError(StoreError(path, sqlite3_errmsg(db)), KindOfCode(sqlite3_extended_errcode(db)));
 }
 
 // One prepared statement, finalized with its owner.
@@ -253,8 +286,8 @@ struct TStoreStatements {
                     std::string("SELECT ") + kJobColumns + " FROM jobs WHERE state = 0 ORDER BY id"),
         PendingWithoutSpooler(db, path,
                               "SELECT id FROM jobs WHERE state = 0 AND spooler_job = 0 ORDER BY id"),
-        Clear(db, path, "UPDATE messages SET print_state = 3 WHERE print_state = 0"),
-        ClearInJob(db, path, "UPDATE messages SET cleared = 1 WHERE print_state = 1"),
+        Clear(db, path, "UPDATE messages SET print_state = 3 WHERE print_state = 0 AND id >= ?"),
+        ClearInJob(db, path, "UPDATE messages SET cleared = 1 WHERE print_state = 1 AND id >= ?"),
         PurgeMessages(db, path,
                       "DELETE FROM messages WHERE utc_time < ?1 AND print_state IN (2, 3) "
                       "AND NOT (full_text IS NOT NULL AND full_text_printed = 0) "
@@ -305,11 +338,38 @@ struct TMessageStore::TStatements : TStoreStatements {
 };
 
 TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
+  OpenFile();
+}
+
+void TMessageStore::Reopen() {
+  Close();
+  OpenFile();
+}
+
+void TMessageStore::Close() {
+  FStatements.reset();
+  sqlite3_close(FDb);  // rolls back an open transaction
+  FDb = nullptr;
+  FDbFile = FWalFile = {};
+}
+
+TMessageStore::TStatements& TMessageStore::S() const {
+  if (!FStatements)
+    throw EMessageStoreError(StoreError(FPath, "the store is not open"), EMessageStoreError::ekStorage);
+  return *FStatements;
+}
+
+void TMessageStore::OpenFile() {
+  const std::string& path = FPath;
+  // SQLite makes its log and index with the store's mode; an empty file counts as a new store.
+  CreatePrivateFile(path);
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(path.c_str(), &FDb, flags, nullptr) != SQLITE_OK) {
     const std::string reason = FDb ? sqlite3_errmsg(FDb) : "out of memory";
+    const int code = FDb ? sqlite3_extended_errcode(FDb) : SQLITE_NOMEM;
     sqlite3_close(FDb);
-    throw EMessageStoreError(StoreError(path, reason));
+    FDb = nullptr;
+    throw EMessageStoreError(StoreError(path, reason), KindOfCode(code));
   }
   try {
     sqlite3_extended_result_codes(FDb, 1);
@@ -320,17 +380,26 @@ TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
     const std::int64_t objects = QueryInt(FDb, FPath, "SELECT count(*) FROM sqlite_schema");
     const bool empty = appId == 0 && version == 0 && objects == 0;
     if (!empty && (appId != kApplicationId || version < 1))
-      throw EMessageStoreError(StoreError(path, "not a message store"));
+      throw EMessageStoreError(StoreError(path, "not a message store"), EMessageStoreError::ekDamaged);
     if (version > kSchemaVersion)
       throw EMessageStoreError(StoreError(path, "a message store of a later version (" +
                                                     std::to_string(version) + "), this program reads " +
                                                     std::to_string(kSchemaVersion)));
+    if (!empty) {
+      // A file damaged by a disk or a copy fails here rather than on some later write.
+      const std::string check = QueryText(FDb, FPath, "PRAGMA quick_check(1)");
+      if (check != "ok")
+        throw EMessageStoreError(StoreError(path, "fails its integrity check: " + check),
+                                 EMessageStoreError::ekDamaged);
+    }
 
     // FULL: in WAL mode every commit syncs the WAL, so an accepted message survives a power cut.
     if (sqlite3_db_readonly(FDb, "main") == 1)
-      throw EMessageStoreError(StoreError(path, "attempt to write a readonly database"));
+      throw EMessageStoreError(StoreError(path, "attempt to write a readonly database"),
+                               EMessageStoreError::ekStorage);
     if (QueryText(FDb, FPath, "PRAGMA journal_mode = WAL") != "wal")
-      throw EMessageStoreError(StoreError(path, "cannot keep a write-ahead log here"));
+      throw EMessageStoreError(StoreError(path, "cannot keep a write-ahead log here"),
+                               EMessageStoreError::ekStorage);
     Exec(FDb, FPath, "PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON");
     // The history's text search reads every message: mapped pages spare a copy of each.
     Exec(FDb, FPath, "PRAGMA mmap_size = 268435456");
@@ -356,22 +425,27 @@ TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
         0)
       Exec(FDb, FPath, "ALTER TABLE messages ADD COLUMN cleared INTEGER NOT NULL DEFAULT 0");
     Exec(FDb, FPath, "COMMIT");
-    FStatements = std::make_unique<TStatements>(FDb, FPath);
+    RememberFiles();
+    try {
+      FStatements = std::make_unique<TStatements>(FDb, FPath);
+    } catch (const EMessageStoreError& e) {
+      // A store that says it is ours but lacks its tables.
+      if (e.Kind() != EMessageStoreError::ekRefused) throw;
+      throw EMessageStoreError(e.what(), EMessageStoreError::ekDamaged);
+    }
   } catch (...) {
-    FStatements.reset();
-    sqlite3_close(FDb);  // rolls back an open transaction
+    Close();
     throw;
   }
 }
 
 TMessageStore::~TMessageStore() {
-  FStatements.reset();
-  sqlite3_close(FDb);
+  Close();
 }
 
 std::int64_t TMessageStore::Add(const TStoredMessage& m) {
-  TTransaction t(*FStatements, true);
-  TUse use(FStatements->AddMessage);
+  TTransaction t(S(), true);
+  TUse use(S().AddMessage);
   use.Bind(m.LocalTime).Bind(m.UtcTime).Bind(m.Source).Bind(m.Destination).Bind(m.Path).Bind(m.Addressee);
   use.Bind(m.MessageText).Bind(m.MessageId).Bind(m.Kind).Bind(m.State).Bind(m.RawText);
   use.Bind(m.Line1).Bind(m.Line2).Bind(m.Line3);
@@ -386,8 +460,8 @@ std::int64_t TMessageStore::Add(const TStoredMessage& m) {
 }
 
 void TMessageStore::SetFullText(std::int64_t id, const std::string& text, bool toPrint) {
-  TTransaction t(*FStatements, true);
-  TUse use(FStatements->SetFullText);
+  TTransaction t(S(), true);
+  TUse use(S().SetFullText);
   use.Bind(text)
       .Bind(static_cast<std::int64_t>(toPrint ? kFullTextUnprinted : kFullTextNotPrinted))
       .Bind(id)
@@ -398,23 +472,23 @@ void TMessageStore::SetFullText(std::int64_t id, const std::string& text, bool t
 
 std::vector<TStoredMessage> TMessageStore::Listed() const {
   std::vector<TStoredMessage> result;
-  TUse use(FStatements->Listed);
+  TUse use(S().Listed);
   while (use.Step()) result.push_back(ReadMessage(use));
   return result;
 }
 
 std::vector<TStoredMessage> TMessageStore::FullTextsUnprinted() const {
   std::vector<TStoredMessage> result;
-  TUse use(FStatements->FullTextsUnprinted);
+  TUse use(S().FullTextsUnprinted);
   while (use.Step()) result.push_back(ReadMessage(use));
   return result;
 }
 
 std::vector<TStoredMessage> TMessageStore::Messages(const std::vector<std::int64_t>& ids) const {
   std::vector<TStoredMessage> result;
-  TTransaction t(*FStatements, false);
+  TTransaction t(S(), false);
   for (const std::int64_t id : ids) {
-    TUse use(FStatements->Message);
+    TUse use(S().Message);
     if (use.Bind(id).Step()) result.push_back(ReadMessage(use));
   }
   t.Commit();
@@ -422,7 +496,7 @@ std::vector<TStoredMessage> TMessageStore::Messages(const std::vector<std::int64
 }
 
 TStoredMessage TMessageStore::Message(std::int64_t id) const {
-  TUse use(FStatements->Message);
+  TUse use(S().Message);
   if (!use.Bind(id).Step()) throw EMessageStoreError(StoreError(FPath, "no message " + std::to_string(id)));
   return ReadMessage(use);
 }
@@ -464,6 +538,7 @@ std::string ContainsPattern(std::string_view text) {
 }  // namespace
 
 std::vector<std::int64_t> TMessageStore::FindMessages(const THistoryFilter& filter) const {
+  S();
   // A text is looked for in every row anyway: one pass through the table beats looking up
   // the rows an index names, one by one.
   std::string sql =
@@ -505,25 +580,25 @@ std::vector<std::int64_t> TMessageStore::FindMessages(const THistoryFilter& filt
 std::int64_t TMessageStore::BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages,
                                      const std::string& printer, double utcTime,
                                      const std::string& document) {
-  TTransaction t(*FStatements, true);
+  TTransaction t(S(), true);
   {
-    TUse use(FStatements->AddJob);
+    TUse use(S().AddJob);
     use.Bind(static_cast<int>(kind)).Bind(utcTime).Bind(printer).Bind(document).Run();
   }
   const std::int64_t job = sqlite3_last_insert_rowid(FDb);
   std::int64_t position = 0;
   for (const std::int64_t id : messages) {
     // The foreign key refuses an unknown message.
-    TUse(FStatements->AddJobMessage).Bind(job).Bind(position++).Bind(id).Run();
-    if (kind == jkList) TUse(FStatements->PutInJob).Bind(job).Bind(id).Run();
+    TUse(S().AddJobMessage).Bind(job).Bind(position++).Bind(id).Run();
+    if (kind == jkList) TUse(S().PutInJob).Bind(job).Bind(id).Run();
   }
   t.Commit();
   return job;
 }
 
 void TMessageStore::SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob) {
-  TTransaction t(*FStatements, true);
-  TUse use(FStatements->SetSpoolerJob);
+  TTransaction t(S(), true);
+  TUse use(S().SetSpoolerJob);
   use.Bind(spoolerJob).Bind(job).Run();
   if (use.Changes() == 0) throw EMessageStoreError(StoreError(FPath, "no job " + std::to_string(job)));
   t.Commit();
@@ -548,16 +623,16 @@ void FailOne(TStoreStatements& s, std::int64_t job, const std::string& failure) 
 }  // namespace
 
 void TMessageStore::CompleteJob(std::int64_t job) {
-  TTransaction t(*FStatements, true);
-  const TJobKind kind = JobKindAndState(*FStatements, job).first;
-  TUse(FStatements->SetJobState).Bind(static_cast<int>(jsCompleted)).BindNull().Bind(job).Run();
-  TUse(kind == jkList ? FStatements->PrintList : FStatements->PrintFullText).Bind(job).Run();
+  TTransaction t(S(), true);
+  const TJobKind kind = JobKindAndState(S(), job).first;
+  TUse(S().SetJobState).Bind(static_cast<int>(jsCompleted)).BindNull().Bind(job).Run();
+  TUse(kind == jkList ? S().PrintList : S().PrintFullText).Bind(job).Run();
   t.Commit();
 }
 
 void TMessageStore::FailJob(std::int64_t job, const std::string& failure) {
-  TTransaction t(*FStatements, true);
-  FailOne(*FStatements, job, failure);
+  TTransaction t(S(), true);
+  FailOne(S(), job, failure);
   t.Commit();
 }
 
@@ -583,57 +658,114 @@ TStoredJob ReadJob(TStoreStatements& s, const TUse& row) {
 
 std::vector<TStoredJob> TMessageStore::PendingJobs() const {
   std::vector<TStoredJob> result;
-  TTransaction t(*FStatements, false);
+  TTransaction t(S(), false);
   {
-    TUse use(FStatements->PendingJobs);
-    while (use.Step()) result.push_back(ReadJob(*FStatements, use));
+    TUse use(S().PendingJobs);
+    while (use.Step()) result.push_back(ReadJob(S(), use));
   }
   t.Commit();
   return result;
 }
 
 TStoredJob TMessageStore::Job(std::int64_t id) const {
-  TTransaction t(*FStatements, false);
+  TTransaction t(S(), false);
   TStoredJob job;
   {
-    TUse use(FStatements->Job);
+    TUse use(S().Job);
     if (!use.Bind(id).Step()) throw EMessageStoreError(StoreError(FPath, "no job " + std::to_string(id)));
-    job = ReadJob(*FStatements, use);
+    job = ReadJob(S(), use);
   }
   t.Commit();
   return job;
 }
 
-int TMessageStore::ClearListed() {
-  TTransaction t(*FStatements, true);
-  TUse use(FStatements->Clear);
-  use.Run();
+int TMessageStore::ClearListed(std::int64_t fromId) {
+  TTransaction t(S(), true);
+  TUse use(S().Clear);
+  use.Bind(fromId).Run();
   const int cleared = use.Changes();
-  TUse(FStatements->ClearInJob).Run();
+  TUse(S().ClearInJob).Bind(fromId).Run();
   t.Commit();
   return cleared;
 }
 
+std::int64_t TMessageStore::LastMessageId() const {
+  S();
+  // AUTOINCREMENT never gives an id again, so the sequence rather than the largest kept id.
+  return QueryInt(FDb, FPath,
+                  "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'messages'), 0)");
+}
+
 int TMessageStore::FailPendingWithoutSpooler(const std::string& failure) {
-  TTransaction t(*FStatements, true);
+  TTransaction t(S(), true);
   std::vector<std::int64_t> jobs;
   {
-    TUse use(FStatements->PendingWithoutSpooler);
+    TUse use(S().PendingWithoutSpooler);
     while (use.Step()) jobs.push_back(use.Int(0));
   }
-  for (const std::int64_t job : jobs) FailOne(*FStatements, job, failure);
+  for (const std::int64_t job : jobs) FailOne(S(), job, failure);
   t.Commit();
   return static_cast<int>(jobs.size());
 }
 
 int TMessageStore::Purge(double utcCutoff) {
-  TTransaction t(*FStatements, true);
-  TUse messages(FStatements->PurgeMessages);
+  utcCutoff -= TTrustedClock::Shared().AheadDays();
+  TTransaction t(S(), true);
+  TUse messages(S().PurgeMessages);
   messages.Bind(utcCutoff).Run();
   const int purged = messages.Changes();
-  TUse(FStatements->PurgeJobs).Bind(utcCutoff).Run();
+  TUse(S().PurgeJobs).Bind(utcCutoff).Run();
   t.Commit();
   return purged;
+}
+
+TMessageStore::TFileId TMessageStore::FileIdOf(const std::string& path) {
+#ifndef _WIN32
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0)
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+#else
+  (void)path;
+#endif
+  return {};
+}
+
+void TMessageStore::RememberFiles() {
+  // The log exists from the first write on and keeps its file while the store is open.
+  FDbFile = FileIdOf(FPath);
+  FWalFile = FileIdOf(FPath + "-wal");
+}
+
+std::string TMessageStore::Displaced() const {
+  const auto check = [](const TFileId& open, const std::string& path) -> std::string {
+    if (open == TFileId{}) return {};
+    const TFileId now = FileIdOf(path);
+    if (now == open) return {};
+    return now == TFileId{} ? "deleted" : "replaced";
+  };
+  if (const std::string db = check(FDbFile, FPath); !db.empty()) return db;
+  if (const std::string wal = check(FWalFile, FPath + "-wal"); !wal.empty())
+    return "its write-ahead log " + wal;
+  return {};
+}
+
+void TMessageStore::CopyTo(const std::string& target) const {
+  S();
+  sqlite3* dest = nullptr;
+  CreatePrivateFile(target);
+  int rc = sqlite3_open_v2(target.c_str(), &dest, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_backup* backup = sqlite3_backup_init(dest, "main", FDb, "main");
+    if (backup == nullptr) {
+      rc = sqlite3_extended_errcode(dest);
+    } else {
+      rc = sqlite3_backup_step(backup, -1);
+      const int finish = sqlite3_backup_finish(backup);
+      rc = rc == SQLITE_DONE ? finish : rc;
+    }
+  }
+  sqlite3_close(dest);
+  if (rc != SQLITE_OK) throw EMessageStoreError(StoreError(target, sqlite3_errstr(rc)), KindOfCode(rc));
 }
 
 }  // namespace qm

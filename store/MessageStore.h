@@ -17,7 +17,17 @@ namespace qm {
 // A failure of the store (open, read or write); what() names the file and SQLite's reason.
 class EMessageStoreError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  enum TKind {
+    ekRefused,  // the change itself is wrong (an unknown id, a store of a later version)
+    ekStorage,  // the disk or the file system failed (full, read-only, I/O): worth another try
+    ekDamaged,  // the file is no message store or not a sound one
+  };
+  explicit EMessageStoreError(const std::string& what, TKind kind = ekRefused)
+      : std::runtime_error(what), FKind(kind) {}
+  TKind Kind() const { return FKind; }
+
+ private:
+  TKind FKind;
 };
 
 // Where a message stands on its way to paper.
@@ -102,14 +112,21 @@ class TMessageStore {
   static constexpr int kSchemaVersion = 1;
 
   // Opens (creating when missing) the database file; WAL journal, foreign keys on.
-  // Throws EMessageStoreError when the file cannot be opened or is not a message store (an
-  // empty file counts as a new store; any other file is left untouched).
+  // Throws EMessageStoreError when the file cannot be opened (ekStorage), is not a sound
+  // message store (ekDamaged: no database, another program's, or failing SQLite's quick
+  // check) or one of a later version (ekRefused). An empty file counts as a new store; any
+  // other file is left untouched.
   explicit TMessageStore(const std::string& path);
   ~TMessageStore();
   TMessageStore(const TMessageStore&) = delete;
   TMessageStore& operator=(const TMessageStore&) = delete;
 
   const std::string& Path() const { return FPath; }
+  // Closes the file and opens it again in this same object (the history keeps a pointer to
+  // it), as the constructor does; when that throws the object stays closed and its calls
+  // throw EMessageStoreError (ekStorage) until a Reopen succeeds.
+  void Reopen();
+  bool IsOpen() const { return FStatements != nullptr; }
 
   // Keeps a newly accepted message as unprinted, with its full text when FullTextWanted
   // (PrintState, JobId and FullTextPrinted are ignored); returns its id. One transaction.
@@ -147,23 +164,46 @@ class TMessageStore {
   std::vector<TStoredJob> PendingJobs() const;
   TStoredJob Job(std::int64_t id) const;  // throws EMessageStoreError when unknown
 
-  // The operator cleared the list: every psUnprinted message becomes psCleared. Messages in
-  // a pending job stay as they are until the job ends: printed when it completes, cleared
-  // when it fails. Returns how many were cleared at once.
-  int ClearListed();
+  // The operator cleared the list: every psUnprinted message from id `fromId` on becomes
+  // psCleared. Messages in a pending job stay as they are until the job ends: printed when it
+  // completes, cleared when it fails. Returns how many were cleared at once.
+  int ClearListed(std::int64_t fromId = 0);
+  // The highest message id given so far (0: none).
+  std::int64_t LastMessageId() const;
   // At start: jobs still pending from an earlier run whose spooler job is unknown (0) are
   // failed with `failure`, so their messages are listed as unprinted again. Returns how many.
   int FailPendingWithoutSpooler(const std::string& failure);
 
   // Deletes messages and jobs older than `utcCutoff` that are no longer listed (printed or
   // cleared); listed messages are never purged, nor messages in a pending job or with a full
-  // text not yet printed, nor jobs still carrying a kept message. Returns how many messages went.
+  // text not yet printed, nor jobs still carrying a kept message. The cutoff moves back by as
+  // much as the wall clock reads ahead of what the steady clock backs (TTrustedClock).
+  // Returns how many messages went.
   int Purge(double utcCutoff);
 
+  // Whether the path still names the open file and its write-ahead log: empty when it does,
+  // else what happened ("deleted", "replaced", each of the file or of its log). Two stat
+  // calls; on Windows, where open files cannot be deleted, always empty.
+  std::string Displaced() const;
+  // Writes a complete copy of the store, as this connection sees it, to a new file `target`
+  // (SQLite's backup). Throws EMessageStoreError.
+  void CopyTo(const std::string& target) const;
+
  private:
+  struct TFileId {
+    std::uint64_t Device = 0, Inode = 0;
+    bool operator==(const TFileId&) const = default;
+  };
+  static TFileId FileIdOf(const std::string& path);
+  struct TStatements;
+  void OpenFile();
+  void Close();
+  TStatements& S() const;  // throws while closed
+  void RememberFiles();
+
   std::string FPath;
   sqlite3* FDb = nullptr;
-  struct TStatements;
+  TFileId FDbFile, FWalFile;  // as opened; zero: unknown
   std::unique_ptr<TStatements> FStatements;
 };
 

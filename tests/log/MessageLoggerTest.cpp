@@ -18,6 +18,8 @@
 #include <memory>
 #include <sstream>
 
+#include "tests/support/ClockPairDriver.h"
+
 namespace qm {
 namespace {
 namespace fs = std::filesystem;
@@ -459,6 +461,35 @@ TEST_F(MessageLoggerTest, PurgeDayFollowsLocalMidnight) {
     EXPECT_EQ(TMessageLogger::LastPurgeDay(), static_cast<int>(std::floor(c.utcAfter + 2.0 / 24)));
     ASSERT_TRUE(logger->WaitIdle(kDeadline));
   }
+}
+
+// A wall clock 30 days ahead for a moment deletes no log a steady clock calls young; after it
+// came back, the next entry purges again by the right day.
+TEST_F(MessageLoggerTest, PurgeTrustsOnlyASteadyClock) {
+  test::TClockPairDriver clock(CurrentDateTime(tfUTC));
+  Touch(Dir / "Trace 20.log", "x", 24h * 20);
+  Touch(Dir / "Trace 10.log", "x", 24h * 10);
+  Touch(Dir / "Trace 2.log", "x", 24h * 2);
+  clock.Set(8, 30 * 86400.0);
+  PurgeOldLogFiles(Dir.string() + "/", "Trace", CurrentDateTime(tfLocal) + 30 - 14);
+  EXPECT_FALSE(fs::exists(Dir / "Trace 20.log"));
+  EXPECT_TRUE(fs::exists(Dir / "Trace 10.log"));
+  EXPECT_TRUE(fs::exists(Dir / "Trace 2.log"));
+
+  // The logger's daily purge while the clock is ahead, then again once it is back.
+  TMessageLogger::ResetLastPurgeDay();
+  auto logger = MakeLogger();
+  logger->SetPurgeFileDays(14);
+  Clock.Utc = CurrentDateTime(tfUTC) + 30;
+  logger->LogMessage("while the clock is ahead");
+  EXPECT_TRUE(fs::exists(Dir / "Trace 10.log"));
+  Touch(Dir / "Trace 15.log", "x", 24h * 15);
+  clock.Set(20, 0);
+  Clock.Utc = CurrentDateTime(tfUTC);
+  logger->LogMessage("back");
+  EXPECT_FALSE(fs::exists(Dir / "Trace 15.log"));
+  EXPECT_TRUE(fs::exists(Dir / "Trace 10.log"));
+  ASSERT_TRUE(logger->WaitIdle(kDeadline));
 }
 
 TEST_F(MessageLoggerTest, PurgeDisabledAndMissingDirectoryAreQuiet) {

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/ClockPairDriver.h"
+
 namespace qm {
 namespace {
 
@@ -53,6 +55,19 @@ TEST(PdfArchiveTest, PurgeRemovesOnlyDayFoldersPastTheAge) {
   }
   EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("2026-11-23"))));
   EXPECT_TRUE(QFileInfo::exists(dir.filePath(QStringLiteral("2025-01-02"))));
+}
+
+// A wall clock 30 days ahead for a moment takes no day a steady clock calls young.
+TEST(PdfArchiveTest, PurgeTrustsOnlyASteadyClock) {
+  QTemporaryDir dir;
+  const TPdfArchive archive(dir.path());
+  test::TClockPairDriver clock(46000.5);
+  clock.Set(8, 30 * 86400.0);
+  const QDate today(2026, 12, 8);
+  Touch(dir.filePath(QStringLiteral("2026-11-18/120000-job1.pdf")));  // 20 days
+  Touch(dir.filePath(QStringLiteral("2026-12-06/120000-job2.pdf")));  // 2 days
+  EXPECT_EQ(archive.Purge(today.addDays(30), 14), 1);
+  EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("2026-12-06/120000-job2.pdf"))));
 }
 
 }  // namespace

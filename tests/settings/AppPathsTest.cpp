@@ -1,8 +1,11 @@
 #include "settings/AppPaths.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 #include "tests/support/TempDir.h"
 
@@ -75,6 +78,30 @@ TEST(AppPaths, AnInstalledProgramUsesTheUserFolders) {
   EXPECT_TRUE(fs::is_empty(prefix.Path() / "bin"));
   test::WriteFileBytes((prefix.Path() / "bin/Quillmark.ini").string(), "");
   EXPECT_EQ(ResolveAppPaths(bin, {"", "", home.Path().string()}).IniFile, bin + "/Quillmark.ini");
+}
+
+// The user folders the program makes are the user's only (XDG), whatever the umask; one that
+// exists keeps its mode.
+TEST(AppPaths, UserFoldersItMakesAreTheUsersOnly) {
+  TTempDir prefix;
+  TTempDir home;
+  fs::create_directories(prefix.Path() / "share/quillmark");
+  fs::create_directories(home.Path() / ".config");
+  ::chmod((home.Path() / ".config").c_str(), 0755);
+  const mode_t old = ::umask(0);
+  ResolveAppPaths((prefix.Path() / "bin").string(), {"", "", home.Path().string()});
+  ::umask(old);
+  for (const auto& [folder, mode] :
+       std::vector<std::pair<const char*, unsigned>>{{".config", 0755},
+                                                     {".config/Quillmark", 0700},
+                                                     {".local", 0700},
+                                                     {".local/share", 0700},
+                                                     {".local/share/Quillmark", 0700}}) {
+    SCOPED_TRACE(folder);
+    struct stat st {};
+    ASSERT_EQ(::stat((home.Path() / folder).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+  }
 }
 
 TEST(AppPaths, StaysBesideTheExecutableWithNoUserFolderKnown) {

@@ -13,32 +13,17 @@
 #include <functional>
 #include <iterator>
 
+#include "tests/support/ClockPairDriver.h"
+#include "tests/support/StoredMessages.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
 namespace {
 
+using test::Msg;
 using test::ReadFileBytes;
 using test::TTempDir;
 using test::WriteFileBytes;
-
-TStoredMessage Msg(int n, double utc = 46000.5) {
-  TStoredMessage m;
-  m.LocalTime = utc + 1.0 / 24;
-  m.UtcTime = utc;
-  m.Source = "KB1AB-" + std::to_string(n);
-  m.Destination = "APRS";
-  m.Path = "WIDE1-1";
-  m.Addressee = "NOCALL-9";
-  m.MessageText = "message " + std::to_string(n);
-  m.MessageId = std::to_string(n);
-  m.Kind = 1;
-  m.RawText = m.Source + ">APRS::NOCALL-9 :" + m.MessageText;
-  m.Line1 = "line 1 of " + std::to_string(n);
-  m.Line2 = "line 2";
-  m.Line3 = m.MessageText;
-  return m;
-}
 
 // The message as the store gives it back after Add.
 TStoredMessage Stored(TStoredMessage m, std::int64_t id) {
@@ -225,6 +210,24 @@ TEST(TMessageStore, PurgeKeepsWhatIsStillWanted) {
   EXPECT_THROW(store.Job(goneJob), EMessageStoreError);
   EXPECT_THROW(store.Job(failedJob), EMessageStoreError);
   EXPECT_EQ(store.Job(printedJob).Messages, (std::vector<std::int64_t>{m[3], m[4]}));
+}
+
+// A wall clock 30 days ahead for a moment purges nothing a steady clock calls young; once the
+// jump has held an hour it is the time.
+TEST(TMessageStore, PurgeTrustsOnlyASteadyClock) {
+  constexpr double kNow = 46000.5;
+  test::TClockPairDriver clock(kNow);
+  TTempDir dir;
+  TMessageStore store(dir.File("q.db"));
+  const std::int64_t old = store.Add(Msg(1, kNow - 20)), young = store.Add(Msg(2, kNow - 2));
+  store.CompleteJob(store.BeginJob(jkList, {old, young}, "", kNow, ""));
+  clock.Set(8, 30 * 86400.0);
+  const double jumpedCutoff = kNow + 30 - 14;  // what the jumped wall clock makes of 14 days
+  EXPECT_EQ(store.Purge(jumpedCutoff), 1);
+  EXPECT_EQ(store.Messages({old, young}).size(), 1u);
+  clock.Set(8 + 3600, 30 * 86400.0);
+  EXPECT_EQ(store.Purge(jumpedCutoff + 3600 / 86400.0), 1);
+  EXPECT_TRUE(store.Messages({young}).empty());
 }
 
 TEST(TMessageStore, EveryByteRoundTrips) {

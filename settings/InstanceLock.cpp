@@ -1,0 +1,99 @@
+#include "settings/InstanceLock.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace qm {
+namespace {
+
+constexpr char kShowRequest[] = "show\n";
+
+}  // namespace
+
+TInstanceLock::TInstanceLock(QString folder)
+    : FFolder(std::move(folder)), FLock(QDir(FFolder).filePath(QString::fromLatin1(kFileName))) {
+  // Only a dead holder makes a lock stale, never its age: the program runs for months.
+  FLock.setStaleLockTime(0);
+}
+
+TInstanceLock::~TInstanceLock() = default;
+
+bool TInstanceLock::Take() {
+  FHeldElsewhere = false;
+  FError.clear();
+  // tryLock checks the holder's process id and removes the file of one that is gone.
+  if (FLock.tryLock(0)) {
+    // Made with the process's umask; no one else has business with it.
+    QFile::setPermissions(FLock.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return true;
+  }
+  switch (FLock.error()) {
+    case QLockFile::LockFailedError:
+      FHeldElsewhere = true;
+      break;
+    case QLockFile::PermissionError:
+      FError = QStringLiteral("the lock file %1 cannot be made here").arg(FLock.fileName());
+      break;
+    default:
+      FError = QStringLiteral("the lock file %1 cannot be made").arg(FLock.fileName());
+      break;
+  }
+  return false;
+}
+
+QString TInstanceLock::AlreadyRunningText() const {
+  return QStringLiteral("Quillmark is already running with %1").arg(QDir::toNativeSeparators(FFolder));
+}
+
+QString TInstanceLock::ServerName() const {
+  // One name per folder (and per user, where the local sockets of all users share a place).
+  const QByteArray key = QFileInfo(FFolder).absoluteFilePath().toUtf8();
+  QString name =
+      QStringLiteral("quillmark-") +
+      QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().left(16));
+#ifndef _WIN32
+  name += QStringLiteral("-%1").arg(::getuid());
+#endif
+  return name;
+}
+
+void TInstanceLock::ListenForShow(std::function<void()> show) {
+  FServer = std::make_unique<QLocalServer>();
+  FServer->setSocketOptions(QLocalServer::UserAccessOption);
+  // The lock is ours, so a socket left by a killed holder is stale.
+  QLocalServer::removeServer(ServerName());
+  if (!FServer->listen(ServerName())) {
+    FServer.reset();
+    return;
+  }
+  QLocalServer* server = FServer.get();
+  QObject::connect(server, &QLocalServer::newConnection, server, [server, show = std::move(show)] {
+    while (QLocalSocket* socket = server->nextPendingConnection()) {
+      QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+      QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, show] {
+        if (socket->readAll().startsWith(kShowRequest)) show();
+        socket->disconnectFromServer();
+      });
+    }
+  });
+}
+
+bool TInstanceLock::AskHolderToShow(int timeoutMs) const {
+  QLocalSocket socket;
+  socket.connectToServer(ServerName());
+  if (!socket.waitForConnected(timeoutMs)) return false;
+  socket.write(kShowRequest);
+  const bool sent = socket.waitForBytesWritten(timeoutMs);
+  socket.disconnectFromServer();
+  return sent;
+}
+
+}  // namespace qm

@@ -1,0 +1,49 @@
+// One running copy per data folder: a lock file in the folder, held while the program runs.
+// A lock left by a copy that died (kill -9, a power cut) names a process that no longer
+// runs and is taken over; a live one sends the new start away.
+#pragma once
+
+#include <QLockFile>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QLocalServer;
+
+namespace qm {
+
+class TInstanceLock {
+ public:
+  static constexpr const char* kFileName = "Quillmark.lock";
+
+  explicit TInstanceLock(QString folder);
+  ~TInstanceLock();
+  TInstanceLock(const TInstanceLock&) = delete;
+  TInstanceLock& operator=(const TInstanceLock&) = delete;
+
+  const QString& Folder() const { return FFolder; }
+  // True when this process holds the folder now. False when a running copy holds it
+  // (HeldElsewhere()) or the lock file cannot be made (Error() says why).
+  bool Take();
+  bool HeldElsewhere() const { return FHeldElsewhere; }
+  const QString& Error() const { return FError; }
+  // "Quillmark is already running with <folder>".
+  QString AlreadyRunningText() const;
+
+  // The holder's side: `show` runs when a later start asks for the window. Needs the
+  // event loop; a failure to listen only costs that convenience.
+  void ListenForShow(std::function<void()> show);
+  // The later start's side: asks the holder to show its window; true when it took the request.
+  bool AskHolderToShow(int timeoutMs = 1000) const;
+
+ private:
+  QString ServerName() const;
+
+  QString FFolder;
+  QLockFile FLock;
+  bool FHeldElsewhere = false;
+  QString FError;
+  std::unique_ptr<QLocalServer> FServer;
+};
+
+}  // namespace qm

@@ -1,0 +1,446 @@
+#include "store/DurableStore.h"
+
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "base/Timing.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace qm {
+namespace fs = std::filesystem;
+
+namespace {
+
+// A free name "<path>.<why>-<local time>" (with "-2", "-3", ... when taken).
+std::string AsideName(const std::string& path, const char* why = "damaged") {
+  const std::string stem =
+      path + "." + why + "-" + FormatDateTime("yyyymmdd-hhnnss", CurrentDateTime(tfLocal));
+  std::string name = stem;
+  std::error_code ec;
+  for (int n = 2; fs::exists(name, ec) || fs::exists(name + "-wal", ec); ++n)
+    name = stem + "-" + std::to_string(n);
+  return name;
+}
+
+// Moves a damaged store and its write-ahead log aside, so that SQLite still opens the copy
+// with its log; the shared-memory index holds nothing of its own and goes. Returns the new
+// name, or empty with `error` set.
+std::string MoveAside(const std::string& path, std::string& error) {
+  const std::string aside = AsideName(path);
+  std::error_code ec;
+  fs::rename(path, aside, ec);
+  if (ec) {
+    error = path + ": cannot be moved aside: " + ec.message();
+    return {};
+  }
+  if (fs::exists(path + "-wal", ec)) fs::rename(path + "-wal", aside + "-wal", ec);
+  fs::remove(path + "-shm", ec);
+  return aside;
+}
+
+void RemoveStoreFiles(const std::string& path) {
+  std::error_code ec;
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(path + suffix, ec);
+}
+
+// Makes a rename durable.
+void SyncFolderOf(const std::string& path) {
+#ifndef _WIN32
+  std::string dir = fs::path(path).parent_path().string();
+  if (dir.empty()) dir = ".";
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+#else
+  (void)path;
+#endif
+}
+
+// Puts a complete copy <path>.fresh in the store's place. The log and index of the file it
+// replaces go first: SQLite would apply that log to the fresh copy.
+void PutFreshInPlace(const std::string& path, std::error_code& ec) {
+  fs::remove(path + "-wal", ec);
+  if (!ec) fs::remove(path + "-shm", ec);
+  if (!ec) fs::rename(path + ".fresh", path, ec);
+  if (!ec) SyncFolderOf(path);
+}
+
+// A fresh copy left by a kill: complete (no rollback journal beside it) it is newer than the
+// file at the path; otherwise it is a copy begun and never finished.
+void FinishFreshCopy(const std::string& path) {
+  std::error_code ec;
+  if (!fs::exists(path + ".fresh", ec)) return;
+  if (fs::exists(path + ".fresh-journal", ec)) {
+    RemoveStoreFiles(path + ".fresh");
+    return;
+  }
+  PutFreshInPlace(path, ec);
+}
+
+}  // namespace
+
+std::string KeptForNextStartText(std::size_t kept, std::size_t lost) {
+  std::string text = std::to_string(kept) + " unprinted messages are kept for the next start";
+  if (lost > 0) text += "; " + std::to_string(lost) + " could not be stored and are lost";
+  return text;
+}
+
+TDurableStore::TDurableStore(std::string path, TNoteEvent onNote)
+    : FPath(std::move(path)), FOnNote(std::move(onNote)) {
+  FinishFreshCopy(FPath);
+  Open();
+}
+
+TDurableStore::~TDurableStore() {
+  FOnNote = nullptr;  // the owner may be half gone
+  if (!FHeld.empty()) WriteHeld();
+}
+
+void TDurableStore::Note(const std::string& text, bool trouble) const {
+  if (FOnNote) FOnNote(text, trouble);
+}
+
+bool TDurableStore::Open() {
+  // Opened for the first time after failing at the start: its listed messages were not restored.
+  const bool late = !FOpenedOnce && FFailing;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      if (FStore)
+        FStore->Reopen();
+      else
+        FStore = std::make_unique<TMessageStore>(FPath);
+      break;
+    } catch (const EMessageStoreError& e) {
+      std::string error = e.what();
+      if (attempt == 0 && e.Kind() == EMessageStoreError::ekDamaged) {
+        const std::string aside = MoveAside(FPath, error);
+        if (!aside.empty()) {
+          Note("The message store " + FPath + " was damaged (" + e.what() + "); it was moved to " + aside +
+               " and a new store was started");
+          continue;
+        }
+      }
+      StartFailing(error);
+      return false;
+    }
+  }
+  if (late) {
+    // Its listed messages were never restored in this run: they stay for the next start.
+    std::size_t earlier = 0;
+    try {
+      FClearFrom = FStore->LastMessageId() + 1;
+      earlier = FStore->Listed().size();
+    } catch (const EMessageStoreError& e) {
+      StartFailing(e.what());
+      return false;
+    }
+    if (earlier > 0)
+      Note("The message store " + FPath + " holds " + std::to_string(earlier) +
+               " unprinted messages of an earlier run; they are listed at the next start",
+           false);
+  }
+  FOpenedOnce = true;
+  return true;
+}
+
+void TDurableStore::StartFailing(const std::string& reason) {
+  FNextTry = std::chrono::steady_clock::now() + FRetryWait;
+  FRetryWait = std::min(FRetryWait * 2, kLastRetry);
+  if (FFailing) return;
+  FFailing = true;
+  FWrittenWhileFailing = 0;
+  Note("The message store cannot be written (" + reason +
+       "); new messages are kept in memory and written when it can be");
+}
+
+std::int64_t TDurableStore::MessageInFile(std::int64_t id) const {
+  if (id > 0) return id;
+  const auto it = FMessageIds.find(id);
+  return it == FMessageIds.end() ? 0 : it->second;
+}
+
+std::int64_t TDurableStore::JobInFile(std::int64_t id) const {
+  if (id > 0) return id;
+  const auto it = FJobIds.find(id);
+  return it == FJobIds.end() ? 0 : it->second;
+}
+
+namespace {
+
+std::int64_t Known(std::int64_t inFile, std::int64_t id, const std::string& path, const char* what) {
+  if (inFile == 0)
+    throw EMessageStoreError(path + ": " + what + " " + std::to_string(id) + " was never stored");
+  return inFile;
+}
+
+}  // namespace
+
+std::int64_t TDurableStore::Apply(const TChange& c) {
+  TMessageStore& s = *FStore;
+  switch (c.Op) {
+    case TChange::opAdd: {
+      const std::int64_t id = s.Add(c.Message);
+      if (c.Id < 0) FMessageIds[c.Id] = id;
+      return id;
+    }
+    case TChange::opSetFullText:
+      s.SetFullText(Known(MessageInFile(c.Id), c.Id, FPath, "message"), c.Text, c.ToPrint);
+      return c.Id;
+    case TChange::opBeginJob: {
+      std::vector<std::int64_t> ids;
+      for (const std::int64_t m : c.Messages) ids.push_back(Known(MessageInFile(m), m, FPath, "message"));
+      const std::int64_t job = s.BeginJob(c.Kind, ids, c.Printer, c.UtcTime, c.Text);
+      if (c.Id < 0) FJobIds[c.Id] = job;
+      return job;
+    }
+    case TChange::opSetSpoolerJob:
+      s.SetSpoolerJob(Known(JobInFile(c.Id), c.Id, FPath, "job"), c.SpoolerJob);
+      return c.Id;
+    case TChange::opCompleteJob:
+      s.CompleteJob(Known(JobInFile(c.Id), c.Id, FPath, "job"));
+      return c.Id;
+    case TChange::opFailJob:
+      s.FailJob(Known(JobInFile(c.Id), c.Id, FPath, "job"), c.Text);
+      return c.Id;
+    case TChange::opClear:
+      return s.ClearListed(FClearFrom);
+    case TChange::opFailPending:
+      return s.FailPendingWithoutSpooler(c.Text);
+  }
+  return 0;
+}
+
+std::int64_t TDurableStore::Submit(TChange change) {
+  if (FHeld.empty() && IsOpen() && InPlace()) {
+    try {
+      return Apply(change);
+    } catch (const EMessageStoreError& e) {
+      if (e.Kind() == EMessageStoreError::ekRefused) throw;
+      StartFailing(e.what());
+    }
+  } else if (!FFailing) {
+    StartFailing("no store is open");
+  }
+  // Waits in memory with an id of its own, unless it refers to something never stored.
+  if (change.Op == TChange::opAdd) change.Id = --FLastHeldMessage;
+  if (change.Op == TChange::opBeginJob) change.Id = --FLastHeldJob;
+  const std::int64_t id = change.Id;
+  FHeld.push_back(std::move(change));
+  return id;
+}
+
+bool TDurableStore::InPlace() {
+  const std::string what = FStore->Displaced();
+  return what.empty() || WriteFresh(what);
+}
+
+bool TDurableStore::WriteFresh(const std::string& what) {
+  // The open connection is the only whole copy now: it goes only once the fresh one is in
+  // place. A kill on the way leaves either the fresh copy at the path or a complete
+  // <path>.fresh that the next start puts there (PutFreshInPlace).
+  const std::string fresh = FPath + ".fresh";
+  RemoveStoreFiles(fresh);
+  try {
+    FStore->CopyTo(fresh);
+  } catch (const EMessageStoreError& e) {
+    RemoveStoreFiles(fresh);
+    StartFailing(e.what());
+    return false;
+  }
+  const bool replaced = what == "replaced";
+  std::string aside;
+  std::error_code ec;
+  if (replaced) {
+    aside = AsideName(FPath, "replaced");
+    fs::rename(FPath, aside, ec);
+  }
+  if (!ec) PutFreshInPlace(FPath, ec);
+  if (ec) {
+    StartFailing(FPath + ": the fresh copy cannot be put in place: " + ec.message());
+    return false;
+  }
+  Note("The message store " + FPath + " was " + what +
+       " while the program ran; a fresh store with everything it held was written there" +
+       (aside.empty() ? "" : " (the file found there was moved to " + aside + ")"));
+  // Closes the old connection (its log's name is free already) and opens the fresh copy.
+  return Open();
+}
+
+bool TDurableStore::WriteHeld() {
+  if (!IsOpen() && !Open()) return false;
+  if (!InPlace()) return false;
+  while (!FHeld.empty()) {
+    try {
+      Apply(FHeld.front());
+    } catch (const EMessageStoreError& e) {
+      if (e.Kind() != EMessageStoreError::ekRefused) {
+        StartFailing(e.what());
+        return false;
+      }
+      // It would have thrown had it been written at once: it goes, said as it would have been.
+      Note(std::string("The message store refused a change: ") + e.what());
+    }
+    FHeld.pop_front();
+    ++FWrittenWhileFailing;
+  }
+  if (FFailing) {
+    FFailing = false;
+    FRetryWait = kFirstRetry;
+    Note("The message store " + FPath + " is written again; " + std::to_string(FWrittenWhileFailing) +
+             " changes kept in memory were stored",
+         false);
+  }
+  return true;
+}
+
+void TDurableStore::Retry() {
+  if (!FFailing) {
+    if (IsOpen()) InPlace();
+    return;
+  }
+  if (std::chrono::steady_clock::now() < FNextTry) return;
+  WriteHeld();
+}
+
+bool TDurableStore::Flush() {
+  if (!FFailing && FHeld.empty()) return true;
+  return WriteHeld();
+}
+
+std::int64_t TDurableStore::Add(const TStoredMessage& message) {
+  TChange c;
+  c.Op = TChange::opAdd;
+  c.Message = message;
+  return Submit(std::move(c));
+}
+
+void TDurableStore::SetFullText(std::int64_t id, const std::string& text, bool toPrint) {
+  TChange c;
+  c.Op = TChange::opSetFullText;
+  c.Id = id;
+  c.Text = text;
+  c.ToPrint = toPrint;
+  Submit(std::move(c));
+}
+
+std::int64_t TDurableStore::BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages,
+                                     const std::string& printer, double utcTime,
+                                     const std::string& document) {
+  TChange c;
+  c.Op = TChange::opBeginJob;
+  c.Kind = kind;
+  c.Messages = messages;
+  c.Printer = printer;
+  c.UtcTime = utcTime;
+  c.Text = document;
+  return Submit(std::move(c));
+}
+
+void TDurableStore::SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob) {
+  TChange c;
+  c.Op = TChange::opSetSpoolerJob;
+  c.Id = job;
+  c.SpoolerJob = spoolerJob;
+  Submit(std::move(c));
+}
+
+void TDurableStore::CompleteJob(std::int64_t job) {
+  TChange c;
+  c.Op = TChange::opCompleteJob;
+  c.Id = job;
+  Submit(std::move(c));
+}
+
+void TDurableStore::FailJob(std::int64_t job, const std::string& failure) {
+  TChange c;
+  c.Op = TChange::opFailJob;
+  c.Id = job;
+  c.Text = failure;
+  Submit(std::move(c));
+}
+
+int TDurableStore::ClearListed() {
+  TChange c;
+  c.Op = TChange::opClear;
+  const bool now = FHeld.empty() && IsOpen();
+  const std::int64_t cleared = Submit(std::move(c));
+  return now && FHeld.empty() ? static_cast<int>(cleared) : 0;
+}
+
+int TDurableStore::FailPendingWithoutSpooler(const std::string& failure) {
+  TChange c;
+  c.Op = TChange::opFailPending;
+  c.Text = failure;
+  const bool now = FHeld.empty() && IsOpen();
+  const std::int64_t failed = Submit(std::move(c));
+  return now && FHeld.empty() ? static_cast<int>(failed) : 0;
+}
+
+int TDurableStore::Purge(double utcCutoff) {
+  if (!FHeld.empty() || !IsOpen()) return 0;
+  try {
+    return FStore->Purge(utcCutoff);
+  } catch (const EMessageStoreError& e) {
+    if (e.Kind() == EMessageStoreError::ekRefused) throw;
+    StartFailing(e.what());
+    return 0;
+  }
+}
+
+std::vector<TStoredMessage> TDurableStore::Listed() const {
+  return IsOpen() ? FStore->Listed() : std::vector<TStoredMessage>{};
+}
+
+std::vector<TStoredMessage> TDurableStore::FullTextsUnprinted() const {
+  return IsOpen() ? FStore->FullTextsUnprinted() : std::vector<TStoredMessage>{};
+}
+
+std::vector<TStoredMessage> TDurableStore::Messages(const std::vector<std::int64_t>& ids) const {
+  if (!IsOpen()) return {};
+  std::vector<std::int64_t> inFile;
+  for (const std::int64_t id : ids)
+    if (const std::int64_t m = MessageInFile(id); m != 0) inFile.push_back(m);
+  return FStore->Messages(inFile);
+}
+
+TStoredMessage TDurableStore::Message(std::int64_t id) const {
+  const std::int64_t inFile = Known(MessageInFile(id), id, FPath, "message");
+  if (!IsOpen()) throw EMessageStoreError(FPath + ": no store is open", EMessageStoreError::ekStorage);
+  return FStore->Message(inFile);
+}
+
+std::vector<TStoredJob> TDurableStore::PendingJobs() const {
+  return IsOpen() ? FStore->PendingJobs() : std::vector<TStoredJob>{};
+}
+
+TStoredJob TDurableStore::Job(std::int64_t id) const {
+  const std::int64_t inFile = Known(JobInFile(id), id, FPath, "job");
+  if (!IsOpen()) throw EMessageStoreError(FPath + ": no store is open", EMessageStoreError::ekStorage);
+  return FStore->Job(inFile);
+}
+
+bool TDurableStore::IsKept(std::int64_t id) const {
+  return MessageInFile(id) != 0;
+}
+
+std::vector<std::string> TDurableStore::EndOfRunLines(const std::vector<std::int64_t>& listed) {
+  Flush();
+  std::size_t kept = 0;
+  for (const std::int64_t id : listed) kept += IsKept(id) ? 1 : 0;
+  std::vector<std::string> lines;
+  if (!listed.empty()) lines.push_back(KeptForNextStartText(kept, listed.size() - kept));
+  if (!FHeld.empty())
+    lines.push_back("The message store " + FPath + " could not take " + std::to_string(FHeld.size()) +
+                    " changes (printed, cleared, fetched); messages they concern may be listed again at the "
+                    "next start");
+  return lines;
+}
+
+}  // namespace qm

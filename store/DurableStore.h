@@ -1,0 +1,141 @@
+// The message store as the program keeps it through a failing disk: a store that cannot be
+// written is said once, tried again and never lied about. Changes that could not be written
+// wait in memory, in their order, and go to the file as soon as it takes them again; until
+// then the messages they carry are counted as not kept. A damaged file is moved aside
+// (<name>.damaged-<yyyymmdd-hhnnss>) and a new store started. A file deleted or replaced
+// under the open store (or its write-ahead log) is noticed before each write and once a
+// second, and a fresh store with everything the open one holds is written at the path.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "store/MessageStore.h"
+
+namespace qm {
+
+// "N unprinted messages are kept for the next start", and how many are not.
+std::string KeptForNextStartText(std::size_t kept, std::size_t lost);
+
+class TDurableStore {
+ public:
+  // A sentence for the operator and the log: a failure or a file moved aside (`trouble`), or
+  // the news that it passed.
+  using TNoteEvent = std::function<void(const std::string& note, bool trouble)>;
+
+  // The first wait before a failed store is tried again, doubled after each failed try.
+  static constexpr std::chrono::milliseconds kFirstRetry{1000};
+  static constexpr std::chrono::milliseconds kLastRetry{60000};
+
+  // Opens the store at `path`; a failure to open is noted and tried again by Retry().
+  explicit TDurableStore(std::string path, TNoteEvent onNote = {});
+  ~TDurableStore();  // one last try to write what waits, without notes
+  TDurableStore(const TDurableStore&) = delete;
+  TDurableStore& operator=(const TDurableStore&) = delete;
+
+  const std::string& Path() const { return FPath; }
+
+  // The changes of TMessageStore. Each is written at once when the store takes it; otherwise
+  // it waits in memory behind the ones before it. Add and BeginJob return the id to use in
+  // later calls: negative while the message or job waits in memory. A change the store
+  // refuses (an unknown id) throws as TMessageStore's does; a failing disk never throws.
+  std::int64_t Add(const TStoredMessage& message);
+  void SetFullText(std::int64_t id, const std::string& text, bool toPrint = true);
+  std::int64_t BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages, const std::string& printer,
+                        double utcTime, const std::string& document);
+  void SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob);
+  void CompleteJob(std::int64_t job);
+  void FailJob(std::int64_t job, const std::string& failure);
+  // Clears the messages this run listed (a store opened late keeps an earlier run's for the
+  // next start). Returns how many were cleared now; 0 when the change waits.
+  int ClearListed();
+  int FailPendingWithoutSpooler(const std::string& failure);  // 0 when it waits
+  // Skipped (0) while the store fails: a purge can wait for a day.
+  int Purge(double utcCutoff);
+
+  // What the file holds; empty while no store is open. Ids still waiting in memory are
+  // unknown to the file (Message and Job throw for them).
+  std::vector<TStoredMessage> Listed() const;
+  std::vector<TStoredMessage> FullTextsUnprinted() const;
+  std::vector<TStoredMessage> Messages(const std::vector<std::int64_t>& ids) const;
+  TStoredMessage Message(std::int64_t id) const;
+  std::vector<TStoredJob> PendingJobs() const;
+  TStoredJob Job(std::int64_t id) const;
+  // The store for reading (the history), or null while none was ever opened. The object stays
+  // the same for the run; its calls throw while it is closed.
+  TMessageStore* Store() { return FStore.get(); }
+
+  // Called often (each second): whether the files are still in place, and while the store
+  // fails, another try once its wait is over.
+  void Retry();
+  // One try now; true when nothing waits.
+  bool Flush();
+
+  bool Failing() const { return FFailing; }
+  // Changes waiting in memory.
+  std::size_t Waiting() const { return FHeld.size(); }
+  // Whether the message with this id (as Add returned it) is in the file.
+  bool IsKept(std::int64_t id) const;
+  // The end of a run: one more try, then the lines that say how many of the listed messages
+  // (their ids) are kept for the next start and how many are lost.
+  std::vector<std::string> EndOfRunLines(const std::vector<std::int64_t>& listed);
+
+ private:
+  // One change as it waits: its kind and what it carries.
+  struct TChange {
+    enum TOp {
+      opAdd,
+      opSetFullText,
+      opBeginJob,
+      opSetSpoolerJob,
+      opCompleteJob,
+      opFailJob,
+      opClear,
+      opFailPending
+    };
+    TOp Op = opAdd;
+    std::int64_t Id = 0;  // the message or job as handed out
+    TStoredMessage Message;
+    std::string Text;  // full text, failure or document
+    TJobKind Kind = jkList;
+    std::vector<std::int64_t> Messages;
+    std::string Printer;
+    double UtcTime = 0;
+    std::int64_t SpoolerJob = 0;
+    bool ToPrint = true;  // a full text to print
+  };
+  std::int64_t Submit(TChange change);
+  std::int64_t Apply(const TChange& change);
+  std::int64_t MessageInFile(std::int64_t id) const;
+  std::int64_t JobInFile(std::int64_t id) const;
+  bool IsOpen() const { return FStore && FStore->IsOpen(); }
+  bool Open();
+  bool InPlace();
+  bool WriteFresh(const std::string& what);
+  bool WriteHeld();
+  void StartFailing(const std::string& reason);
+  void Note(const std::string& text, bool trouble = true) const;
+
+  std::string FPath;
+  TNoteEvent FOnNote;
+  std::unique_ptr<TMessageStore> FStore;
+  std::deque<TChange> FHeld;
+  // Ids handed out for what waited in memory, and the ids the file gave them.
+  std::int64_t FLastHeldMessage = 0, FLastHeldJob = 0;
+  std::map<std::int64_t, std::int64_t> FMessageIds, FJobIds;
+  // Clear only from here: 0 when the store opened at the start, else the first id of this run.
+  std::int64_t FClearFrom = 0;
+  bool FOpenedOnce = false;
+  bool FFailing = false;
+  std::size_t FWrittenWhileFailing = 0;
+  std::chrono::milliseconds FRetryWait = kFirstRetry;
+  std::chrono::steady_clock::time_point FNextTry{};
+};
+
+}  // namespace qm

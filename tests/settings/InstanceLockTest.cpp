@@ -1,0 +1,126 @@
+// One copy per data folder, with real processes: a second start on a folder in use goes away
+// with its reason and touches nothing; a lock left by a killed copy never blocks.
+#include "settings/InstanceLock.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QMap>
+#include <QTemporaryDir>
+
+#include "tests/support/ProgramRun.h"
+#include "tests/support/QtTestApp.h"
+
+namespace qm {
+namespace {
+
+constexpr int kAlreadyRunning = 3;
+
+// Every file under `dir` with a digest of its bytes.
+QMap<QString, QByteArray> Snapshot(const QString& dir) {
+  QMap<QString, QByteArray> files;
+  QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    QFile file(it.next());
+    if (!file.open(QIODevice::ReadOnly)) continue;
+    files.insert(file.fileName(), QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256));
+  }
+  return files;
+}
+
+// Messages to N0CALL-10, one a second: the run lasts as long as the capture.
+QString WriteCapture(const QTemporaryDir& dir, int messages) {
+  const QString path = dir.filePath(QStringLiteral("capture.txt"));
+  QFile file(path);
+  EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+  for (int n = 1; n <= messages; ++n)
+    file.write(QStringLiteral("*12:00:%1 K1ABC>APRS::N0CALL-10:Hello %2{%2\r\n")
+                   .arg(n % 60, 2, 10, QLatin1Char('0'))
+                   .arg(n)
+                   .toLatin1());
+  return path;
+}
+
+QStringList RunArgs(const QString& capture, const QString& pace, const QString& config, const QString& pdfs) {
+  return {QStringLiteral("--replay"),       capture,
+          QStringLiteral("--pace"),         pace,
+          QStringLiteral("--callsign"),     QStringLiteral("N0CALL-10"),
+          QStringLiteral("--config"),       config,
+          QStringLiteral("--print-to-pdf"), pdfs};
+}
+
+class InstanceLockTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::App();
+    ASSERT_TRUE(Dir.isValid());
+  }
+  QTemporaryDir Dir;
+  QString Config = Dir.filePath(QStringLiteral("config"));
+  QString Pdfs = Dir.filePath(QStringLiteral("pdf"));
+  QString LockFile = Config + QStringLiteral("/Quillmark.lock");
+};
+
+TEST_F(InstanceLockTest, SecondStartOnAFolderInUseGoesAwayAndTouchesNothing) {
+  const QString capture = WriteCapture(Dir, 3);
+  auto first = test::StartProgram(RunArgs(capture, QStringLiteral("1"), Config, Pdfs),
+                                  test::ProgramEnvironment(Dir.path()));
+  // The store exists once the first copy has its list; the lock was taken before.
+  ASSERT_TRUE(test::WaitForFile(Config + QStringLiteral("/Quillmark-messages.db"), *first))
+      << first->readAllStandardError().toStdString();
+  // Held still, the first copy writes nothing while the second tries.
+  ::kill(static_cast<pid_t>(first->processId()), SIGSTOP);
+  const auto before = Snapshot(Config);
+
+  const test::TProgramResult second =
+      test::RunProgramIn(Dir.path(), RunArgs(capture, QStringLiteral("0"), Config, Pdfs));
+  EXPECT_EQ(second.Code, kAlreadyRunning);
+  // Qt may add its own warnings; the reason is a line of its own.
+  EXPECT_TRUE(second.Err.split('\n').contains("Quillmark is already running with " + Config.toLocal8Bit()))
+      << second.Err.toStdString();
+  EXPECT_EQ(Snapshot(Config), before);
+  EXPECT_FALSE(QDir(Pdfs).exists()) << "the second copy printed";
+
+  ::kill(static_cast<pid_t>(first->processId()), SIGCONT);
+  const test::TProgramResult firstDone = test::Finish(*first);
+  EXPECT_EQ(firstDone.Code, 0) << firstDone.Err.toStdString();
+  EXPECT_EQ(QDir(Pdfs).entryList(QDir::Files).size(), 1);
+  EXPECT_FALSE(QFileInfo::exists(LockFile)) << "an ended copy leaves no lock";
+}
+
+TEST_F(InstanceLockTest, LockOfAKilledCopyDoesNotBlock) {
+  const QString capture = WriteCapture(Dir, 60);
+  auto first = test::StartProgram(RunArgs(capture, QStringLiteral("1"), Config, Pdfs),
+                                  test::ProgramEnvironment(Dir.path()));
+  ASSERT_TRUE(test::WaitForFile(LockFile, *first));
+  first->kill();  // SIGKILL: no clean-up runs
+  first->waitForFinished();
+  ASSERT_TRUE(QFileInfo::exists(LockFile)) << "the killed copy's lock should be left behind";
+
+  const test::TProgramResult next =
+      test::RunProgramIn(Dir.path(), RunArgs(WriteCapture(Dir, 2), QStringLiteral("0"), Config, Pdfs));
+  EXPECT_EQ(next.Code, 0) << next.Err.toStdString();
+  EXPECT_FALSE(next.Err.contains("already running")) << next.Err.toStdString();
+  EXPECT_EQ(QDir(Pdfs).entryList(QDir::Files).size(), 1);
+}
+
+// In one process the lock is the same object's; a second lock on the folder is refused and
+// the first's release lets it in.
+TEST_F(InstanceLockTest, LockIsReleasedWithItsHolder) {
+  ASSERT_TRUE(QDir().mkpath(Config));
+  auto holder = std::make_unique<TInstanceLock>(Config);
+  ASSERT_TRUE(holder->Take());
+  TInstanceLock other(Config);
+  EXPECT_FALSE(other.Take());
+  EXPECT_TRUE(other.HeldElsewhere());
+  EXPECT_EQ(other.AlreadyRunningText(), QStringLiteral("Quillmark is already running with ") + Config);
+  holder.reset();
+  EXPECT_TRUE(other.Take());
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,320 @@
+// The store through a failing disk, with the real part failing: a small tmpfs filled up and
+// freed, a read-only mount, damaged files. Nothing said to be kept may be missing, and what
+// waited in memory must reach the file once it can.
+#include "store/DurableStore.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "tests/support/PrivateTmpfs.h"
+#include "tests/support/StoredMessages.h"
+#include "tests/support/TempDir.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Msg;
+using test::ReadFileBytes;
+using test::TTempDir;
+using test::WriteFileBytes;
+
+struct TNotes {
+  std::vector<std::string> Lines;
+  TDurableStore::TNoteEvent Handler() {
+    return [this](const std::string& note, bool trouble) { Lines.push_back((trouble ? "! " : "") + note); };
+  }
+};
+
+// The message texts of the listed messages, oldest first.
+std::vector<std::string> ListedTexts(const TMessageStore& store) {
+  std::vector<std::string> texts;
+  for (const TStoredMessage& m : store.Listed()) texts.push_back(m.MessageText);
+  return texts;
+}
+
+TEST(TDurableStore, FullDiskHoldsChangesInOrderAndWritesThemOnceFreed) {
+  TTempDir dir;
+  const std::string point = dir.File("disk");
+  ASSERT_EQ(::mkdir(point.c_str(), 0700), 0);
+  // Large enough for the write-ahead log of every change that waits, once the filler goes.
+  test::TPrivateTmpfs disk(point, "4m");
+  if (!disk.Skip().empty()) GTEST_SKIP() << disk.Skip();
+  const std::string path = disk.File("q.db");
+  TNotes notes;
+  TDurableStore store(path, notes.Handler());
+  std::vector<std::int64_t> ids = {store.Add(Msg(0)), store.Add(Msg(1))};
+  ASSERT_TRUE(disk.FillUp(disk.File("filler")));
+
+  // From the first failure on, everything waits.
+  TStoredMessage big = Msg(2);
+  big.Line2.assign(3000, 'y');
+  for (int n = 2; n < 40; ++n) {
+    big.MessageText = "message " + std::to_string(n);
+    ids.push_back(store.Add(big));
+  }
+  ASSERT_TRUE(store.Failing());
+  ASSERT_LT(ids.back(), 0) << "the disk never filled";
+  // A page with messages of both kinds goes to paper while the disk is full.
+  const std::int64_t job = store.BeginJob(jkList, {ids[0], ids.back()}, "Desk", 46000.6, "page");
+  store.SetSpoolerJob(job, 7);
+  store.CompleteJob(job);
+  store.SetFullText(ids[1], "full text");
+  ASSERT_EQ(notes.Lines.size(), 1u);
+  EXPECT_EQ(notes.Lines[0].rfind(
+                "! The message store cannot be written (" + path + ": database or disk is full)", 0),
+            0u)
+      << notes.Lines[0];
+
+  std::size_t held = 0;
+  for (const std::int64_t id : ids) held += store.IsKept(id) ? 0 : 1;
+  const std::size_t kept = ids.size() - held;
+  EXPECT_GT(held, 0u);
+  const std::vector<std::int64_t> listed(ids.begin() + 1, ids.end() - 1);  // the page took the first and last
+  const std::size_t listedHeld = held - 1;
+  EXPECT_EQ(store.EndOfRunLines(listed).front(),
+            KeptForNextStartText(listed.size() - listedHeld, listedHeld));
+
+  ::unlink(disk.File("filler").c_str());
+  EXPECT_TRUE(store.Flush()) << ::testing::PrintToString(notes.Lines);
+  EXPECT_FALSE(store.Failing());
+  EXPECT_EQ(store.Waiting(), 0u);
+  ASSERT_EQ(notes.Lines.size(), 2u);
+  EXPECT_EQ(notes.Lines[1], "The message store " + path + " is written again; " + std::to_string(held + 4) +
+                                " changes kept in memory were stored");
+  EXPECT_EQ(store.EndOfRunLines(listed), std::vector<std::string>{KeptForNextStartText(listed.size(), 0)});
+  EXPECT_GT(kept, 0u);
+
+  // The next start finds every message in its order, the page printed and the full text.
+  TMessageStore reopened(path);
+  std::vector<std::string> expected;
+  for (int n = 1; n < 39; ++n) expected.push_back("message " + std::to_string(n));
+  EXPECT_EQ(ListedTexts(reopened), expected);
+  const TStoredJob stored = reopened.Job(store.Job(job).Id);
+  EXPECT_EQ(stored.State, jsCompleted);
+  EXPECT_EQ(stored.SpoolerJob, 7);
+  EXPECT_EQ(reopened.Messages(stored.Messages).back().MessageText, "message 39");
+  EXPECT_EQ(reopened.FullTextsUnprinted().front().FullText, "full text");
+}
+
+// A store that cannot be opened at the start (its disk read-only) is opened once the disk
+// takes writes again; the earlier run's listed messages stay for the next start, and the
+// operator's clearing of this run's list does not clear them.
+TEST(TDurableStore, StoreReadOnlyAtTheStartIsOpenedLater) {
+  TTempDir dir;
+  const std::string point = dir.File("disk");
+  ASSERT_EQ(::mkdir(point.c_str(), 0700), 0);
+  test::TPrivateTmpfs disk(point, "4m");
+  if (!disk.Skip().empty()) GTEST_SKIP() << disk.Skip();
+  const std::string path = disk.File("q.db");
+  {
+    TMessageStore earlier(path);
+    earlier.Add(Msg(100));
+    earlier.Add(Msg(101));
+  }
+  ASSERT_TRUE(disk.SetReadOnly(true)) << std::strerror(errno);
+  TNotes notes;
+  TDurableStore store(path, notes.Handler());
+  EXPECT_TRUE(store.Listed().empty());
+  const std::int64_t cleared = store.Add(Msg(1));
+  store.ClearListed();
+  const std::int64_t listed = store.Add(Msg(2));
+  EXPECT_FALSE(store.IsKept(cleared));
+  EXPECT_EQ(store.EndOfRunLines({listed}).front(),
+            "0 unprinted messages are kept for the next start; 1 could "
+            "not be stored and are lost");
+
+  ASSERT_TRUE(disk.SetReadOnly(false));
+  EXPECT_TRUE(store.Flush());
+  EXPECT_TRUE(store.IsKept(listed));
+  ASSERT_EQ(notes.Lines.size(), 3u) << ::testing::PrintToString(notes.Lines);
+  // SQLite cannot make the write-ahead log's index on a read-only disk.
+  EXPECT_EQ(notes.Lines[0].rfind(
+                "! The message store cannot be written (" + path + ": unable to open database file)", 0),
+            0u)
+      << notes.Lines[0];
+  EXPECT_EQ(notes.Lines[1],
+            "The message store " + path +
+                " holds 2 unprinted messages of an earlier run; they are listed at the next start");
+  EXPECT_EQ(ListedTexts(*store.Store()),
+            (std::vector<std::string>{"message 100", "message 101", "message 2"}));
+}
+
+// A damaged file is moved aside with its bytes and a new store begun, said once; a store of
+// a later version is not this program's to move.
+TEST(TDurableStore, DamagedFileIsMovedAsideAndANewStoreBegun) {
+  TTempDir dir;
+  {
+    TMessageStore model(dir.File("model.db"));
+    TStoredMessage m = Msg(0);
+    m.Line2.assign(1500, 'z');  // fewer commits for the pages wanted
+    for (int n = 0; n < 50; ++n) model.Add(m);
+  }
+  const std::string sound = ReadFileBytes(dir.File("model.db"));
+  std::string pages = sound;
+  // Past the first pages: the header and the schema still read, the table's pages do not.
+  ASSERT_GT(pages.size(), 12u * 4096);
+  for (std::size_t i = 8 * 4096; i < 12 * 4096; ++i) pages[i] = '\x5a';
+  std::string newer = sound;
+  newer[60 + 3] = 2;  // user_version, big-endian at offset 60
+  sqlite3* other = nullptr;
+  sqlite3_open(dir.File("other.db").c_str(), &other);
+  sqlite3_exec(other, "CREATE TABLE t(x); INSERT INTO t VALUES (1)", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  const struct {
+    const char* what;
+    std::string bytes;
+    const char* reason;  // the start of the reason; null: left where it is
+  } cases[] = {
+      {"no database", std::string(8192, 'x'), "file is not a database"},
+      {"pages damaged", pages, ""},
+      {"another program's database", ReadFileBytes(dir.File("other.db")), "not a message store"},
+      {"a later version", newer, nullptr},
+  };
+  int file = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path folder = dir.Path() / ("case" + std::to_string(++file));
+    fs::create_directories(folder);
+    const std::string path = (folder / "q.db").string();
+    WriteFileBytes(path, c.bytes);
+    TNotes notes;
+    TDurableStore store(path, notes.Handler());
+    std::vector<fs::path> aside;
+    for (const auto& entry : fs::directory_iterator(folder))
+      if (entry.path().filename().string().rfind("q.db.damaged-", 0) == 0) aside.push_back(entry.path());
+    ASSERT_EQ(notes.Lines.size(), 1u);
+    if (c.reason == nullptr) {
+      EXPECT_TRUE(aside.empty());
+      EXPECT_EQ(ReadFileBytes(path), c.bytes);
+      EXPECT_LT(store.Add(Msg(1)), 0);
+      continue;
+    }
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(aside[0].string()), c.bytes);
+    EXPECT_EQ(
+        notes.Lines[0].rfind("! The message store " + path + " was damaged (" + path + ": " + c.reason, 0),
+        0u)
+        << notes.Lines[0];
+    EXPECT_NE(notes.Lines[0].find("it was moved to " + aside[0].string() + " and a new store was started"),
+              std::string::npos);
+    EXPECT_GT(store.Add(Msg(1)), 0);
+    EXPECT_EQ(ListedTexts(*store.Store()), std::vector<std::string>{"message 1"});
+  }
+}
+
+// The files deleted or replaced under the open store, then more messages, then a kill (or a
+// close and a kill): the next start has every message, and the event was said once.
+TEST(TDurableStore, FilesRemovedUnderTheOpenStoreAreWrittenAfresh) {
+  const struct {
+    const char* what;
+    std::vector<const char*> removed;  // suffixes of the files deleted
+    bool replace;                      // another file is put at the path
+    bool close;                        // the store is closed before the kill
+    const char* said;
+  } cases[] = {
+      {"store and log deleted", {"", "-wal"}, false, false, "deleted"},
+      {"store and log deleted, closed", {"", "-wal"}, false, true, "deleted"},
+      {"log deleted", {"-wal"}, false, false, "its write-ahead log deleted"},
+      {"store deleted", {""}, false, false, "deleted"},
+      {"store replaced", {}, true, false, "replaced"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TTempDir dir;
+    const std::string path = dir.File("q.db");
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(fds[0]);
+      std::string notes;
+      {
+        TDurableStore store(path, [&](const std::string& note, bool) { notes += note + "\n"; });
+        for (int n = 0; n < 3; ++n) store.Add(Msg(n));
+        for (const char* suffix : c.removed) ::unlink((path + suffix).c_str());
+        if (c.replace) {
+          WriteFileBytes(path + ".other", "someone's file");
+          ::rename((path + ".other").c_str(), path.c_str());
+        }
+        for (int n = 3; n < 6; ++n) store.Add(Msg(n));
+        if (!c.close) {
+          if (::write(fds[1], notes.data(), notes.size() + 1) < 0) ::_exit(1);
+          ::pause();  // killed here, the store open
+        }
+      }
+      if (::write(fds[1], notes.data(), notes.size() + 1) < 0) ::_exit(1);
+      ::pause();
+    }
+    ::close(fds[1]);
+    std::string notes;
+    char ch = 0;
+    while (::read(fds[0], &ch, 1) == 1 && ch != '\0') notes += ch;
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(fds[0]);
+
+    std::string said = "The message store " + path + " was " + c.said +
+                       " while the program ran; a fresh store with everything it held was written there";
+    if (c.replace) {
+      std::string aside;
+      for (const auto& entry : fs::directory_iterator(dir.Path()))
+        if (entry.path().filename().string().rfind("q.db.replaced-", 0) == 0) aside = entry.path().string();
+      EXPECT_EQ(ReadFileBytes(aside), "someone's file");
+      said += " (the file found there was moved to " + aside + ")";
+    }
+    EXPECT_EQ(notes, said + "\n");
+    std::vector<std::string> expected;
+    for (int n = 0; n < 6; ++n) expected.push_back("message " + std::to_string(n));
+    EXPECT_EQ(ListedTexts(TMessageStore(path)), expected);
+  }
+}
+
+// The history window keeps the store's object: it stays the same, and reads the fresh file.
+TEST(TDurableStore, TheStoreObjectOutlivesAFreshCopy) {
+  TTempDir dir;
+  const std::string path = dir.File("q.db");
+  TDurableStore store(path);
+  TMessageStore* reader = store.Store();
+  store.Add(Msg(1));
+  ::unlink(path.c_str());
+  store.Add(Msg(2));
+  EXPECT_EQ(store.Store(), reader);
+  EXPECT_EQ(ListedTexts(*reader), (std::vector<std::string>{"message 1", "message 2"}));
+  EXPECT_EQ(reader->Displaced(), "");
+}
+
+// What a kill between the fresh copy and its rename leaves: a complete copy beside the old
+// file is newer and taken; one with a rollback journal was never finished and goes.
+TEST(TDurableStore, FreshCopyLeftByAKillIsTakenOnlyWhenComplete) {
+  for (const bool finished : {true, false}) {
+    SCOPED_TRACE(finished);
+    TTempDir dir;
+    const std::string path = dir.File("q.db");
+    {
+      TMessageStore old(path);
+      old.Add(Msg(1));
+      old.CopyTo(path + ".fresh");
+      old.Add(Msg(2));  // in the old file only
+    }
+    {
+      TMessageStore newer(path + ".fresh");
+      newer.Add(Msg(3));  // in the copy only
+    }
+    if (!finished) WriteFileBytes(path + ".fresh-journal", std::string(512, '\0'));
+    TDurableStore store(path);
+    EXPECT_EQ(ListedTexts(*store.Store()), finished ? (std::vector<std::string>{"message 1", "message 3"})
+                                                    : (std::vector<std::string>{"message 1", "message 2"}));
+    EXPECT_FALSE(fs::exists(path + ".fresh"));
+  }
+}
+
+}  // namespace
+}  // namespace qm

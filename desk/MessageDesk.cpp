@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "host/HostLink.h"
 #include "base/PrivateFiles.h"
+#include "host/HostLink.h"
 #include "parse/HostIntake.h"
 #include "print/PdfArchive.h"
 #include "print/ProgramText.h"

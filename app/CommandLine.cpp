@@ -46,11 +46,10 @@ void ReadHostAndPort(const QString& option, const QString& value, std::string& h
   host = h.toStdString();
   port = 0;
   if (value.endsWith(QLatin1Char(':')) || !p.isEmpty()) {
-    bool ok = false;
-    port = p.toInt(&ok);
-    if (!ok || port < 1 || port > 65535)
-      throw TBadValue{
-          QStringLiteral("--%1: the port must be a number from 1 to 65535, not \"%2\"").arg(option, p)};
+    const std::optional<int> read = ReadPort(p.toStdString(), false);
+    if (!read)
+      throw TBadValue{QStringLiteral("--%1: the port must be %2, not \"%3\"").arg(option, kPortRule, p)};
+    port = *read;
   }
 }
 
@@ -223,12 +222,9 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     if (sources > 1)
       throw TBadValue{QStringLiteral("choose one packet source: --replay, --aprs-is, --kiss or --serial")};
     if (parser.isSet(pace)) {
-      bool ok = false;
-      const double n = parser.value(pace).toDouble(&ok);
-      if (!ok || !std::isfinite(n) || n < 0)
-        throw TBadValue{
-            QStringLiteral("--pace: \"%1\" is not a number of 0 or more").arg(parser.value(pace))};
-      o.Pace = n;
+      const std::optional<double> n = ReadPace(parser.value(pace).toStdString());
+      if (!n) throw TBadValue{QStringLiteral("--pace: \"%1\" is not %2").arg(parser.value(pace), kPaceRule)};
+      o.Pace = *n;
     }
     if (parser.isSet(callsign)) {
       const std::string call = parser.value(callsign).toUpper().toStdString();

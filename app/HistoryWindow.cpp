@@ -16,8 +16,10 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "base/AsciiText.h"
 #include "base/Timing.h"
 #include "print/ProgramText.h"
+#include "select/Selection.h"
 
 namespace qm {
 namespace {
@@ -43,17 +45,18 @@ QString CellText(const std::string& text) {
 
 QString HistoryKindText(const TStoredMessage& m) {
   switch (m.Kind) {
-    case 1:
+    case kStoredPersonal:
       return QStringLiteral("Personal");
-    case 2:
+    case kStoredBulletin:
       return QStringLiteral("Bulletin");
-    case 3:
+    case kStoredAnnouncement:
       return QStringLiteral("Announcement");
-    case 4: {
-      const QString to = DisplayText(m.Addressee).trimmed();
-      if (to == u"NWS-WATCH") return QStringLiteral("NWS watch");
-      if (to == u"NWS-WARN") return QStringLiteral("NWS warning");
-      if (to == u"NWS-ADVIS") return QStringLiteral("NWS advisory");
+    case kStoredNwsAlert: {
+      const std::string to = Trim(m.Addressee);
+      for (const auto& [category, text] :
+           {std::pair{ncWatch, "NWS watch"}, std::pair{ncWarning, "NWS warning"},
+            std::pair{ncAdvisory, "NWS advisory"}})
+        if (to == NwsCategoryAddressee(category)) return QString::fromLatin1(text);
       return QStringLiteral("NWS");
     }
     default:

@@ -100,11 +100,9 @@ void TMainForm::LoadHostSettings() {
     s.Callsign = FSettings->ReadString(section, connection_keys::Callsign, s.Callsign);
     s.Filter = FSettings->ReadString(section, connection_keys::Filter, s.Filter);
     s.CaptureFile = FSettings->ReadString(section, connection_keys::CaptureFile, s.CaptureFile);
-    bool ok = false;
-    const double pace =
-        QString::fromStdString(FSettings->ReadString(section, connection_keys::Pace, std::to_string(s.Pace)))
-            .toDouble(&ok);
-    if (ok && std::isfinite(pace) && pace >= 0) s.Pace = pace;
+    if (const auto pace =
+            ReadPace(FSettings->ReadString(section, connection_keys::Pace, std::to_string(s.Pace))))
+      s.Pace = *pace;
     s.SerialDevice = FSettings->ReadString(section, connection_keys::SerialDevice, s.SerialDevice);
     const int baud = FSettings->ReadInteger(section, connection_keys::SerialBaud, s.SerialBaud);
     if (IsSerialSpeed(baud)) s.SerialBaud = baud;
@@ -241,12 +239,10 @@ void TMainForm::btnApplyConnectionClick() {
   THostSettings s = FHostSettings;
   s.Transport = static_cast<THostSettings::TTransport>(cbxTransport->currentData().toInt());
   s.Server = Trim(ProgramText(edServer->text()));
-  bool ok = false;
-  const QString portText = edPort->text().trimmed();
-  const int port = portText.isEmpty() ? 0 : portText.toInt(&ok);
-  if ((!portText.isEmpty() && !ok) || port < 0 || port > 65535)
-    throw std::runtime_error("The port must be a number from 0 to 65535");
-  s.Port = port;
+  const std::optional<int> port = ReadPort(ProgramText(edPort->text()), true);
+  if (!port)
+    throw std::runtime_error(std::string("The port must be ") + kPortRule + ", or empty for the usual one");
+  s.Port = *port;
   s.Callsign = UpperCase(Trim(ProgramText(edCallsign->text())));
   if (s.Callsign.empty() && s.Transport == THostSettings::htAprsIs)
     throw std::runtime_error("The APRS-IS server needs your callsign to log in");
@@ -254,14 +250,13 @@ void TMainForm::btnApplyConnectionClick() {
   s.Filter = Trim(ProgramText(edFilter->text()));
   if (!IsAprsIsFilter(s.Filter)) throw std::runtime_error(kNotAFilterText);
   s.CaptureFile = Trim(ProgramText(edCaptureFile->text()));
-  const double pace = edPace->text().trimmed().toDouble(&ok);
-  // "nan" and "inf" read as numbers but pace nothing.
-  if (!ok || !std::isfinite(pace) || pace < 0)
-    throw std::runtime_error("Packets per second must be a number, 0 or more");
-  s.Pace = pace;
+  const std::optional<double> pace = ReadPace(ProgramText(edPace->text()));
+  if (!pace) throw std::runtime_error(std::string("Packets per second must be ") + kPaceRule);
+  s.Pace = *pace;
   s.SerialDevice = Trim(ProgramText(cbxSerialDevice->currentText()));
   if (s.SerialDevice.empty() && s.Transport == THostSettings::htKissSerial)
     throw std::runtime_error("Choose the serial port of the TNC");
+  bool ok = false;
   const int baud = cbxSerialBaud->currentText().trimmed().toInt(&ok);
   if (!ok || !IsSerialSpeed(baud)) throw std::runtime_error("The serial speed must be " + SerialSpeedRule());
   s.SerialBaud = baud;

@@ -252,6 +252,10 @@ void TMessageDesk::FullTextBranch(const TAprsMsgPacket& packet, std::int64_t sto
   }
 }
 
+// The store keeps the parser's kinds by number.
+static_assert(mkPersonal == kStoredPersonal && mkBulletin == kStoredBulletin &&
+              mkAnnouncement == kStoredAnnouncement && mkNwsAlert == kStoredNwsAlert);
+
 std::int64_t TMessageDesk::KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry) {
   TStoredMessage m;
   m.LocalTime = Now(tfLocal);

@@ -1,8 +1,11 @@
 #include "host/HostSettings.h"
 
 #include "base/AsciiText.h"
+#include "base/IntegerText.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 
 namespace qm {
 namespace {
@@ -59,6 +62,24 @@ int THostSettings::EffectivePort() const {
 
 std::string THostSettings::EffectiveServer() const {
   return Server.empty() ? DefaultServer(Transport) : Server;
+}
+
+std::optional<int> ReadPort(std::string_view text, bool usualAllowed) {
+  const std::string trimmed = Trim(text);
+  if (trimmed.empty()) return usualAllowed ? std::optional<int>(0) : std::nullopt;
+  int port = 0;
+  if (!TryParseDecimal(trimmed, port) || port > 65535 || (port == 0 && !usualAllowed)) return std::nullopt;
+  return port;
+}
+
+std::optional<double> ReadPace(std::string_view text) {
+  const std::string trimmed = Trim(text);
+  double pace = 0;
+  const char* end = trimmed.data() + trimmed.size();
+  const auto [stop, error] = std::from_chars(trimmed.data(), end, pace);
+  if (trimmed.empty() || error != std::errc() || stop != end || !std::isfinite(pace) || pace < 0)
+    return std::nullopt;
+  return pace;
 }
 
 bool IsSerialSpeed(int baud) {

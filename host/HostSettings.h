@@ -1,6 +1,9 @@
 // What the window tells the host link: which transport, where, and as whom.
 #pragma once
 
+#include <optional>
+#include <string_view>
+
 #include <iterator>
 #include <string>
 
@@ -100,6 +103,15 @@ inline constexpr const char* SerialDevice = "SerialDevice";
 inline constexpr const char* SerialBaud = "SerialBaud";
 inline constexpr const char* RfQuietMinutes = "RfQuietMinutes";  // THostSettings::RfQuietWarnMs
 }  // namespace connection_keys
+
+// A port as typed: decimal digits for 1 to 65535; with `usualAllowed`, empty or 0 too, which
+// mean the transport's usual port (0). Nothing when it is none of these.
+std::optional<int> ReadPort(std::string_view text, bool usualAllowed);
+inline constexpr const char* kPortRule = "a number from 1 to 65535";
+// Packets a second for a replay: a number, 0 or more (0: as fast as they are taken); blanks
+// around it are ignored. Nothing for anything else, "nan" and "inf" included.
+std::optional<double> ReadPace(std::string_view text);
+inline constexpr const char* kPaceRule = "a number, 0 or more";
 
 // One of THostSettings::SerialSpeeds.
 bool IsSerialSpeed(int baud);

@@ -78,6 +78,11 @@ CREATE INDEX IF NOT EXISTS messages_addressee_upper ON messages(upper(trim(addre
 CREATE INDEX IF NOT EXISTS messages_kind ON messages(kind, utc_time);
 )sql";
 
+// The statements write the print states, job states and job kinds as their numbers.
+static_assert(psUnprinted == 0 && psInJob == 1 && psPrinted == 2 && psCleared == 3);
+static_assert(jsPending == 0 && jsCompleted == 1 && jsFailed == 2);
+static_assert(jkList == 0 && jkFullText == 1);
+
 // full_text_printed: waiting for paper, on paper, or never to be printed (printing was
 // disabled when it came; older builds read that as printed, which keeps it off paper too).
 constexpr int kFullTextUnprinted = 0;
@@ -503,22 +508,22 @@ TStoredMessage TMessageStore::Message(std::int64_t id) const {
 
 namespace {
 
-// The kinds as the window stores them (TAprsMsgKind): personal 1, bulletin 2, announcement 3,
-// NWS alert 4; an alert's category is its addressee.
+// The stored kind a history kind asks for; an alert's category is its addressee.
 std::string KindCondition(THistoryKind kind) {
+  const std::string alert = "kind = " + std::to_string(kStoredNwsAlert) + " AND trim(addressee) = ";
   switch (kind) {
     case hkPersonal:
-      return "kind = 1";
+      return "kind = " + std::to_string(kStoredPersonal);
     case hkBulletin:
-      return "kind = 2";
+      return "kind = " + std::to_string(kStoredBulletin);
     case hkAnnouncement:
-      return "kind = 3";
+      return "kind = " + std::to_string(kStoredAnnouncement);
     case hkNwsWatch:
-      return "kind = 4 AND trim(addressee) = 'NWS-WATCH'";
+      return alert + "'NWS-WATCH'";
     case hkNwsWarning:
-      return "kind = 4 AND trim(addressee) = 'NWS-WARN'";
+      return alert + "'NWS-WARN'";
     case hkNwsAdvisory:
-      return "kind = 4 AND trim(addressee) = 'NWS-ADVIS'";
+      return alert + "'NWS-ADVIS'";
     case hkAll:
       break;
   }

@@ -83,6 +83,12 @@ struct TStoredJob {
   bool operator==(const TStoredJob&) const = default;
 };
 
+// The message kinds as stored (the parser's numbers; the desk checks that they agree).
+inline constexpr int kStoredPersonal = 1;
+inline constexpr int kStoredBulletin = 2;
+inline constexpr int kStoredAnnouncement = 3;
+inline constexpr int kStoredNwsAlert = 4;
+
 // What the history window may narrow the kind to; NWS alerts by their category (addressee).
 enum THistoryKind : int {
   hkAll = 0,

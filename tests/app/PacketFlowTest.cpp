@@ -357,49 +357,6 @@ TEST_F(PacketFlow, StationListIsNotConsultedForBulletins) {
   EXPECT_EQ(Entries(), 1);
 }
 
-TEST_F(PacketFlow, NwsCategoryAndCheckedState) {
-  struct Case {
-    const char* name;
-    const char* addressee;
-    const char* text;
-    bool wantWarnings;
-    bool wantWatches;
-    const char* checkedState;  // nullptr: none checked; "*": all
-    bool wanted;
-  } cases[] = {
-      {"warning, state checked", "NWS-WARN", "072300z,SEVERE_WEATHER,OK_Z001", true, false, "OK", true},
-      {"lower-case state matches", "NWS-WARN", "072300z,SEVERE_WEATHER,ok_Z001", true, false, "OK", true},
-      {"state not checked", "NWS-WARN", "072300z,SEVERE_WEATHER,OK_Z001", true, false, "TX", false},
-      {"no state in the text", "NWS-WARN", "severe weather", true, false, "*", false},
-      {"category not checked", "NWS-WARN", "072300z,SEVERE_WEATHER,OK_Z001", false, true, "OK", false},
-      {"watch checked", "NWS-WATCH", "072300z,TORNADO,TX_Z001", false, true, "TX", true},
-      {"other NWS addressee", "NWS-TORNA", "072300z,TORNADO,TX_Z001", true, true, "*", false},
-      {"no state checked", "NWS-WARN", "072300z,SEVERE_WEATHER,OK_Z001", true, false, nullptr, false},
-  };
-  int n = 0;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Renew();
-    Make();
-    form->cbNWSWarnings->setChecked(c.wantWarnings);
-    form->cbNWSWatches->setChecked(c.wantWatches);
-    if (c.checkedState && std::string(c.checkedState) == "*") {
-      form->btnAllStates->click();
-    } else if (c.checkedState) {
-      const auto found = form->clbStates->findItems(QString::fromLatin1(c.checkedState), Qt::MatchExactly);
-      ASSERT_EQ(found.size(), 1);
-      found.front()->setCheckState(Qt::Checked);
-    }
-    Send(Msg("NWS", c.addressee, std::string(c.text) + "{" + std::to_string(++n)));
-    EXPECT_EQ(Entries(), c.wanted ? 1 : 0);
-    if (c.wanted) {
-      // The alert's third line keeps its message number after " {".
-      EXPECT_EQ(form->MessageLines().value(2),
-                QStringLiteral("  %1: %2 {%3").arg(QLatin1String(c.addressee), QLatin1String(c.text)).arg(n));
-    }
-  }
-}
-
 TEST_F(PacketFlow, AllAndNoneStatesSteerTheVerdict) {
   Make();
   form->cbNWSAdvisiories->setChecked(true);
@@ -411,189 +368,42 @@ TEST_F(PacketFlow, AllAndNoneStatesSteerTheVerdict) {
   EXPECT_EQ(Entries(), 1);
 }
 
-TEST_F(PacketFlow, HintBarShowsEveryUsablePacketAndNothingElse) {
+// Every choice the desk judges, lists and prints by comes from its control, as it changes.
+TEST_F(PacketFlow, ControlsHandTheirChoicesToTheDesk) {
   Make();
-  // Not wanted, but usable: shown.
-  Send(Msg("K1ABC-7", "W1AW", "not for us{5"));
-  EXPECT_EQ(form->HintText(), QStringLiteral("K1ABC-7> W1AW     :not for us{5"));
-  struct Case {
-    const char* name;
-    std::string host;
-  } unusable[] = {
-      {"position report", "*N0CALL>APRS:!4903.50N/07201.75W-"},
-      {"acknowledgement", Msg("N0CALL", "W1AW", "ack5")},
-      {"one character", "x"},
-  };
-  for (const auto& c : unusable) {
-    SCOPED_TRACE(c.name);
-    Send(c.host);
-    EXPECT_EQ(form->HintText(), QStringLiteral("K1ABC-7> W1AW     :not for us{5"));
-  }
+  form->cbThisStation->setChecked(false);
+  form->cbStationList->setChecked(true);
+  form->lbStationList->addItem(QStringLiteral("KB1AB-*"));
+  form->cbBull->setChecked(true);
+  form->cbAnn->setChecked(true);
+  form->cbNWSWatches->setChecked(true);
+  form->cbNWSWarnings->setChecked(true);
+  form->cbNWSAdvisiories->setChecked(true);
+  form->clbStates->item(1)->setCheckState(Qt::Checked);
+  form->cbNWSWarningsPrint->setChecked(true);
+  form->cbBeepOnReceive->setChecked(true);
+  form->edMsgCount->setText(QStringLiteral("ten"));
+  form->cbDisablePrinting->setChecked(true);
+  form->cbDropRetries->setChecked(true);
+  form->edRetryMinutes->setText(QStringLiteral("soon"));  // no number: the usual 30
+  form->cbArchivePdf->setChecked(true);
+  const TDeskChoices& c = form->Desk().Choices();
+  const TSelectionChoices& s = c.Selection;
+  EXPECT_FALSE(s.ThisStation);
+  EXPECT_TRUE(s.UseStationList && s.Bulletins && s.Announcements && s.NwsWatches && s.NwsWarnings &&
+              s.NwsAdvisories);
+  EXPECT_EQ(s.StationList, std::vector<std::string>{"KB1AB-*"});
+  EXPECT_EQ(s.States[1], (std::pair<std::string, bool>{"AL", true}));
+  EXPECT_FALSE(s.States[0].second);
+  EXPECT_TRUE(!c.FullText.WatchText && c.FullText.WarningText && !c.FullText.AdvisoryText);
+  EXPECT_TRUE(c.Beep && c.PrintingDisabled && c.DropResent && c.ArchivePdf);
+  EXPECT_EQ(c.PageSetting, "ten");
+  EXPECT_EQ(c.ResentMinutes, 30);
 }
 
 // --- Duplicates -------------------------------------------------------------------
 
-TEST_F(PacketFlow, RepeatsWithinTwentySecondsOfTheLastCopyAreDropped) {
-  struct Step {
-    std::uint32_t after;  // ms since the previous packet
-    bool listed;
-  };
-  struct Case {
-    const char* name;
-    std::uint32_t start;
-    std::vector<Step> steps;
-  } cases[] = {
-      {"19.9 s then 20 s after the dropped copy", 100000, {{0, true}, {19900, false}, {20000, true}}},
-      {"19.999 s", 100000, {{0, true}, {19999, false}}},
-      {"20 s", 100000, {{0, true}, {20000, true}}},
-      {"every 15 s", 100000, {{0, true}, {15000, false}, {15000, false}, {15000, false}, {15000, false}}},
-      {"across the counter's wrap", 0xFFFFF000u, {{0, true}, {10000, false}, {20000, true}}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Renew();
-    Make();
-    form->cbBull->setChecked(true);
-    env->Tick = c.start;
-    int listed = 0, dropped = 0;
-    for (std::size_t i = 0; i < c.steps.size(); ++i) {
-      SCOPED_TRACE(i);
-      env->Tick += c.steps[i].after;
-      Send(Msg("N0CALL", "BLN1", "Same body"));
-      EXPECT_EQ(watch.Ticks.back(), env->Tick);  // one clock for stamping and ageing
-      c.steps[i].listed ? ++listed : ++dropped;
-      EXPECT_EQ(Entries(), listed);
-    }
-    const QString duplicate = QStringLiteral("Duplicate packet: N0CALL>APRS,WIDE1-1::BLN1     :Same body");
-    ASSERT_TRUE(WaitForLog(duplicate, dropped));
-    EXPECT_EQ(LogCount(duplicate), dropped);
-    // A dropped copy is still shown in the hint bar.
-    EXPECT_EQ(form->HintText(), QStringLiteral("N0CALL> BLN1     :Same body"));
-  }
-}
-
-TEST_F(PacketFlow, OtherSenderOrOtherBodyIsNoRepeat) {
-  Make();
-  form->cbBull->setChecked(true);
-  Send(Msg("N0CALL", "BLN1", "first"));
-  env->Tick += 1000;
-  Send(Msg("W1AW", "BLN1", "first"));  // same body, another sender
-  env->Tick += 1000;
-  Send(Msg("N0CALL", "BLN1", "second"));  // another body: a second entry for N0CALL
-  EXPECT_EQ(Entries(), 3);
-  const auto items = form->Desk().DupMessages().Items();
-  ASSERT_EQ(items.size(), 3u);
-  EXPECT_EQ(items[2].first, "N0CALL");
-  EXPECT_EQ(items[2].second.Body, "BLN1     :second");
-  // Only the sender's first entry is compared, so the second body is listed again while
-  // the first entry lives.
-  env->Tick += 1000;
-  Send(Msg("N0CALL", "BLN1", "second"));
-  EXPECT_EQ(Entries(), 4);
-  env->Tick += 1000;
-  Send(Msg("N0CALL", "BLN1", "first"));
-  EXPECT_EQ(Entries(), 4);
-}
-
-// A client resends a message until it is acknowledged. With the option on, a copy with the same
-// sender and number is dropped for the minutes set; with it off only the 20-second rule holds.
-TEST_F(PacketFlow, ResentMessagesAreDroppedOnlyWithTheRetryOption) {
-  struct Step {
-    const char* from;
-    const char* text;
-    std::uint32_t after;  // ms since the previous packet
-    bool listed;
-  };
-  struct Case {
-    const char* name;
-    bool option;
-    const char* minutes;
-    std::vector<Step> steps;
-  } cases[] = {
-      {"off: a resend after 30 s is listed again",
-       false,
-       "30",
-       {{"KB1AB-7", "Lunch?{42", 0, true}, {"KB1AB-7", "Lunch?{42", 30000, true}}},
-      {"on: resends within 30 minutes dropped, a new number kept",
-       true,
-       "30",
-       {{"KB1AB-7", "Lunch?{42", 0, true},
-        {"KB1AB-7", "Lunch?{42", 30000, false},
-        {"KB1AB-7", "Lunch?{42", 29 * 60000, false},
-        {"KB1AB-7", "Lunch?{43", 1000, true},
-        {"W1AW", "Lunch?{42", 1000, true}}},
-      {"on: the window counts from the first listing",
-       true,
-       "2",
-       {{"KB1AB-7", "Lunch?{42", 0, true},
-        {"KB1AB-7", "Lunch?{42", 60000, false},
-        {"KB1AB-7", "Lunch?{42", 60000, true}}},
-      {"on: messages without a number fall to the 20-second rule only",
-       true,
-       "30",
-       {{"KB1AB-7", "No number", 0, true}, {"KB1AB-7", "No number", 30000, true}}},
-      {"on: an unusable minutes field means 30",
-       true,
-       "soon",
-       {{"KB1AB-7", "Lunch?{42", 0, true}, {"KB1AB-7", "Lunch?{42", 20 * 60000, false}}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Renew();
-    Make();
-    form->cbStationList->setChecked(true);
-    form->lbStationList->addItems({QStringLiteral("KB1AB-7"), QStringLiteral("W1AW")});
-    form->cbDropRetries->setChecked(c.option);
-    form->edRetryMinutes->setText(QString::fromLatin1(c.minutes));
-    int listed = 0, dropped = 0;
-    for (std::size_t i = 0; i < c.steps.size(); ++i) {
-      SCOPED_TRACE(i);
-      env->Tick += c.steps[i].after;
-      Send(Msg(c.steps[i].from, "NOCALL-9", c.steps[i].text));
-      c.steps[i].listed ? ++listed : ++dropped;
-      EXPECT_EQ(Entries(), listed);
-    }
-    // Every copy is still in the log, as a duplicate.
-    const QString duplicate = QStringLiteral("Duplicate packet: KB1AB-7>APRS,WIDE1-1::NOCALL-9 :Lunch?{42");
-    ASSERT_TRUE(WaitForLog(duplicate, dropped));
-    EXPECT_EQ(LogCount(duplicate), dropped);
-  }
-}
-
 // --- The message list ---------------------------------------------------------------
-
-TEST_F(PacketFlow, EntryLinesAsListed) {
-  struct Case {
-    const char* name;
-    std::string host;
-    QStringList lines;  // lines 2 and 3
-  } cases[] = {
-      {"path",
-       Msg("N0CALL-5", "BLN1", "Net at 8", ",WIDE1-1,WIDE2-1"),
-       {QStringLiteral("  N0CALL-5>APRS via WIDE1-1,WIDE2-1"), QStringLiteral("  BLN1: Net at 8")}},
-      {"empty path",
-       Msg("N0CALL", "BLN2", "Net at 9", ""),
-       {QStringLiteral("  N0CALL>APRS via "), QStringLiteral("  BLN2: Net at 9")}},
-      {"message number not shown",
-       Msg("N0CALL", "BLN3", "Net at 10{42"),
-       {QStringLiteral("  N0CALL>APRS via WIDE1-1"), QStringLiteral("  BLN3: Net at 10")}},
-      {"NWS without number",
-       Msg("NWS", "NWS-WARN", "072300z,WIND,OK_Z001"),
-       {QStringLiteral("  NWS>APRS via WIDE1-1"), QStringLiteral("  NWS-WARN: 072300z,WIND,OK_Z001 {")}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Renew();
-    Make();
-    form->cbBull->setChecked(true);
-    form->cbNWSWarnings->setChecked(true);
-    form->btnAllStates->click();
-    Send(c.host);
-    const QStringList expected{QString::fromStdString(Line1()), c.lines[0], c.lines[1]};
-    EXPECT_EQ(form->MessageLines(), expected);
-    EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("1 of 20 messages collected"));
-  }
-}
 
 // Line 1 in the user's regional forms: here day.month.year and a 24-hour clock.
 TEST_F(PacketFlow, TimeLineFollowsTheRegionalFormats) {
@@ -625,77 +435,6 @@ TEST_F(PacketFlow, TwentyFirstMessagePrintsOnePageOfTwentyOne) {
   SendBulletin(22);
   EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("1 of 20 messages collected"));
   EXPECT_EQ(form->MessageLines(), BulletinEntry(22));
-}
-
-TEST_F(PacketFlow, PageSettingZeroPrintsEveryMessage) {
-  Make();
-  form->cbBull->setChecked(true);
-  form->edMsgCount->setText(QStringLiteral("0"));
-  for (int n = 1; n <= 3; ++n) {
-    SCOPED_TRACE(n);
-    QFile::remove(env->PdfFile());
-    SendBulletin(n);
-    ASSERT_TRUE(Printed());
-    EXPECT_THAT(PrintedLines(), ElementsAreArray(PdfLayout(BulletinEntry(n))));
-    EXPECT_EQ(form->Desk().PrintJobs()->LastJob().Lines, 4);
-    EXPECT_EQ(form->MessageLineCount(), 0);
-    EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("0 of 0 messages collected"));
-  }
-}
-
-TEST_F(PacketFlow, SettingThatIsNoNumberPrintsAboveForty) {
-  Make();
-  form->cbBull->setChecked(true);
-  form->edMsgCount->setText(QStringLiteral("ten"));
-  for (int n = 1; n <= 3; ++n) SendBulletin(n);
-  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("3 of ten messages collected"));
-  for (int n = 4; n <= 40; ++n) SendBulletin(n);
-  EXPECT_FALSE(Printed());
-  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("40 of ten messages collected"));
-  SendBulletin(41);
-  ASSERT_TRUE(Printed());
-  EXPECT_EQ(form->Desk().PrintJobs()->LastJob().Lines, 41 * 3 + 1);
-  EXPECT_EQ(form->MessageLineCount(), 0);
-}
-
-// The setting counts only as decimal digits; anything else is no number and means 40.
-TEST_F(PacketFlow, PageSettingIsReadAsDecimalDigitsOnly) {
-  Make();
-  form->cbBull->setChecked(true);
-  int n = 0;
-  for (const char* text : {"$1", "0x1", "x1", " 1", "+1", "-1", "1 "}) {
-    SCOPED_TRACE(text);
-    form->edMsgCount->setText(QString::fromLatin1(text));
-    SendBulletin(++n);
-    SendBulletin(++n);
-    EXPECT_FALSE(Printed());
-    EXPECT_EQ(Entries(), n);
-  }
-}
-
-TEST_F(PacketFlow, DisablePrintingStopsOnlyTheAutomaticAndTextPrints) {
-  Make();
-  form->cbBull->setChecked(true);
-  form->cbDisablePrinting->setChecked(true);
-  for (int n = 1; n <= 22; ++n) SendBulletin(n);
-  EXPECT_FALSE(Printed());
-  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("22 of 20 messages collected"));
-  form->Print("An alert's full text");
-  EXPECT_FALSE(Printed());
-  form->btnPrintNow->click();
-  ASSERT_TRUE(Printed());
-  EXPECT_THAT(PrintedLines(), ElementsAreArray(PdfLayout(BulletinEntries(1, 22))));
-  EXPECT_EQ(form->MessageLineCount(), 0);
-  EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("0 of 20 messages collected"));
-  EXPECT_TRUE(env->Errors.isEmpty());
-}
-
-TEST_F(PacketFlow, PrintNowOnAnEmptyListDoesNothing) {
-  Make();
-  form->btnPrintNow->click();
-  EXPECT_FALSE(Printed());
-  EXPECT_EQ(form->MessageLineCount(), 0);
-  EXPECT_TRUE(env->Errors.isEmpty());
 }
 
 TEST_F(PacketFlow, ClearEmptiesTheListButKeepsTheRepeatList) {

@@ -492,7 +492,7 @@ TEST_F(SettingsWindowTest, ApplyWritesTheConnectionAndReconnects) {
 }
 
 TEST_F(SettingsWindowTest, InvalidPortOrPaceIsReportedAndNothingReconnects) {
-  const std::string port = "The port must be a number from 0 to 65535";
+  const std::string port = "The port must be a number from 1 to 65535, or empty for the usual one";
   const std::string pace = "Packets per second must be a number, 0 or more";
   struct Case {
     const char* port;

@@ -1,0 +1,306 @@
+// The rules of the message flow against the desk alone: no window, no widget. Each table
+// row gets a fresh desk on a fresh folder.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QFileInfo>
+
+#include "base/Timing.h"
+#include "tests/support/DeskRig.h"
+#include "tests/support/PdfTools.h"
+
+namespace qm {
+namespace {
+
+using test::HostMessage;
+
+std::string Line1() {
+  return "LOCAL:[" + DateTimeToRegionalText(46363.75) + "]  UTC:[" + DateTimeToRegionalText(46363.25) + "]";
+}
+
+QStringList BulletinEntries(int first, int last) {
+  QStringList lines;
+  for (int n = first; n <= last; ++n)
+    lines << QString::fromStdString(Line1()) << QStringLiteral("  N0CALL>APRS via WIDE1-1")
+          << QStringLiteral("  BLN1: Bulletin %1").arg(n);
+  return lines;
+}
+
+// --- Verdict ----------------------------------------------------------------------------
+
+TEST(MessageDesk, NwsCategoryAndCheckedState) {
+  struct Case {
+    const char* name;
+    const char* addressee;
+    const char* text;
+    bool warnings, watches;
+    const char* checkedState;  // nullptr: none checked; "*": all
+    bool wanted;
+  } cases[] = {
+      {"warning, state checked", "NWS-WARN", "072300z,SEVERE_WEATHER,OK_Z001", true, false, "OK", true},
+      {"lower-case state matches", "NWS-WARN", "072300z,SEVERE_WEATHER,ok_Z001", true, false, "OK", true},
+      {"state not checked", "NWS-WARN", "072300z,SEVERE_WEATHER,OK_Z001", true, false, "TX", false},
+      {"no state in the text", "NWS-WARN", "severe weather", true, false, "*", false},
+      {"category not checked", "NWS-WARN", "072300z,SEVERE_WEATHER,OK_Z001", false, true, "OK", false},
+      {"watch checked", "NWS-WATCH", "072300z,TORNADO,TX_Z001", false, true, "TX", true},
+      {"other NWS addressee", "NWS-TORNA", "072300z,TORNADO,TX_Z001", true, true, "*", false},
+      {"no state checked", "NWS-WARN", "072300z,SEVERE_WEATHER,OK_Z001", true, false, nullptr, false},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TDeskRig rig;
+    rig.Choices.Selection.NwsWarnings = c.warnings;
+    rig.Choices.Selection.NwsWatches = c.watches;
+    for (auto& [code, checked] : rig.Choices.Selection.States)
+      checked = c.checkedState && (std::string(c.checkedState) == "*" || code == c.checkedState);
+    rig.Make();
+    rig.Send(HostMessage("NWS", c.addressee, std::string(c.text) + "{" + std::to_string(++n)));
+    ASSERT_EQ(rig.Entries(), c.wanted ? 1 : 0);
+    // The alert's third line keeps its message number after " {".
+    if (c.wanted) {
+      EXPECT_EQ(rig.Lines().value(2),
+                QStringLiteral("  %1: %2 {%3").arg(QLatin1String(c.addressee), QLatin1String(c.text)).arg(n));
+    }
+  }
+}
+
+TEST(MessageDesk, HintShowsEveryUsablePacketAndNothingElse) {
+  test::TDeskRig rig;
+  rig.Make();
+  rig.Send(HostMessage("K1ABC-7", "W1AW", "not for us{5"));  // not wanted, but usable
+  const QString shown = QStringLiteral("K1ABC-7> W1AW     :not for us{5");
+  EXPECT_EQ(rig.Hint, shown);
+  for (const std::string& unusable : {std::string("*N0CALL>APRS:!4903.50N/07201.75W-"),
+                                      HostMessage("N0CALL", "W1AW", "ack5"), std::string("x")}) {
+    SCOPED_TRACE(unusable);
+    rig.Send(unusable);
+    EXPECT_EQ(rig.Hint, shown);
+  }
+}
+
+// --- Repeats and resends ------------------------------------------------------------------
+
+struct TStep {
+  const char* From;
+  const char* Text;
+  std::uint32_t After;  // ms since the previous packet
+  bool Listed;
+};
+
+// Sends the steps; answers how many were dropped, checking the list after each.
+int SendSteps(test::TDeskRig& rig, const char* to, const std::vector<TStep>& steps) {
+  int listed = 0, dropped = 0;
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    SCOPED_TRACE(i);
+    rig.Tick += steps[i].After;
+    rig.Send(HostMessage(steps[i].From, to, steps[i].Text));
+    steps[i].Listed ? ++listed : ++dropped;
+    EXPECT_EQ(rig.Entries(), listed);
+  }
+  return dropped;
+}
+
+TEST(MessageDesk, RepeatsWithinTwentySecondsOfTheLastCopyAreDropped) {
+  struct Case {
+    const char* name;
+    std::uint32_t start;
+    std::vector<TStep> steps;
+  } cases[] = {
+      {"19.9 s then 20 s after the dropped copy",
+       100000,
+       {{"N0CALL", "Same body", 0, true},
+        {"N0CALL", "Same body", 19900, false},
+        {"N0CALL", "Same body", 20000, true}}},
+      {"19.999 s", 100000, {{"N0CALL", "Same body", 0, true}, {"N0CALL", "Same body", 19999, false}}},
+      {"20 s", 100000, {{"N0CALL", "Same body", 0, true}, {"N0CALL", "Same body", 20000, true}}},
+      {"every 15 s",
+       100000,
+       {{"N0CALL", "Same body", 0, true},
+        {"N0CALL", "Same body", 15000, false},
+        {"N0CALL", "Same body", 15000, false},
+        {"N0CALL", "Same body", 15000, false}}},
+      {"across the counter's wrap",
+       0xFFFFF000u,
+       {{"N0CALL", "Same body", 0, true},
+        {"N0CALL", "Same body", 10000, false},
+        {"N0CALL", "Same body", 20000, true}}},
+      {"another sender, another body: no repeat; only the sender's first entry is compared",
+       100000,
+       {{"N0CALL", "first", 0, true},
+        {"W1AW", "first", 1000, true},
+        {"N0CALL", "second", 1000, true},
+        {"N0CALL", "second", 1000, true},
+        {"N0CALL", "first", 1000, false}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TDeskRig rig;
+    rig.Choices.Selection.Bulletins = true;
+    rig.Tick = c.start;
+    rig.Make();
+    const int dropped = SendSteps(rig, "BLN1", c.steps);
+    const QString text = QString::fromLatin1(c.steps.back().Text);
+    EXPECT_EQ(
+        rig.LogCount(QStringLiteral("Duplicate packet: N0CALL>APRS,WIDE1-1::BLN1     :") + text + "\r\n"),
+        dropped);
+    // A dropped copy is still shown.
+    EXPECT_EQ(rig.Hint, QStringLiteral("N0CALL> BLN1     :") + text);
+  }
+}
+
+// A client resends a message until it is acknowledged. With the option on, a copy with the same
+// sender and number is dropped for the minutes set; with it off only the 20-second rule holds.
+TEST(MessageDesk, ResentMessagesAreDroppedOnlyWithTheOption) {
+  struct Case {
+    const char* name;
+    bool option;
+    int minutes;
+    std::vector<TStep> steps;
+  } cases[] = {
+      {"off: a resend after 30 s is listed again",
+       false,
+       30,
+       {{"KB1AB-7", "Lunch?{42", 0, true}, {"KB1AB-7", "Lunch?{42", 30000, true}}},
+      {"on: resends within 30 minutes dropped, a new number kept",
+       true,
+       30,
+       {{"KB1AB-7", "Lunch?{42", 0, true},
+        {"KB1AB-7", "Lunch?{42", 30000, false},
+        {"KB1AB-7", "Lunch?{42", 29 * 60000, false},
+        {"KB1AB-7", "Lunch?{43", 1000, true},
+        {"W1AW", "Lunch?{42", 1000, true}}},
+      {"on: the window counts from the first listing",
+       true,
+       2,
+       {{"KB1AB-7", "Lunch?{42", 0, true},
+        {"KB1AB-7", "Lunch?{42", 60000, false},
+        {"KB1AB-7", "Lunch?{42", 60000, true}}},
+      {"on: messages without a number fall to the 20-second rule only",
+       true,
+       30,
+       {{"KB1AB-7", "No number", 0, true}, {"KB1AB-7", "No number", 30000, true}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TDeskRig rig;
+    rig.Choices.Selection.UseStationList = true;
+    rig.Choices.Selection.StationList = {"KB1AB-7", "W1AW"};
+    rig.Choices.DropResent = c.option;
+    rig.Choices.ResentMinutes = c.minutes;
+    rig.Make();
+    const int dropped = SendSteps(rig, "NOCALL-9", c.steps);
+    // Every copy is still in the log, as a duplicate.
+    EXPECT_EQ(rig.LogCount(QStringLiteral("Duplicate packet: KB1AB-7>APRS,WIDE1-1::NOCALL-9 :Lunch?{42")),
+              dropped);
+  }
+}
+
+// --- The list and its pages ---------------------------------------------------------------
+
+TEST(MessageDesk, EntryLinesAsListed) {
+  struct Case {
+    const char* name;
+    std::string host;
+    QStringList lines;  // lines 2 and 3
+  } cases[] = {
+      {"path",
+       HostMessage("N0CALL-5", "BLN1", "Net at 8", ",WIDE1-1,WIDE2-1"),
+       {QStringLiteral("  N0CALL-5>APRS via WIDE1-1,WIDE2-1"), QStringLiteral("  BLN1: Net at 8")}},
+      {"empty path",
+       HostMessage("N0CALL", "BLN2", "Net at 9", ""),
+       {QStringLiteral("  N0CALL>APRS via "), QStringLiteral("  BLN2: Net at 9")}},
+      {"message number not shown",
+       HostMessage("N0CALL", "BLN3", "Net at 10{42"),
+       {QStringLiteral("  N0CALL>APRS via WIDE1-1"), QStringLiteral("  BLN3: Net at 10")}},
+      {"NWS without number",
+       HostMessage("NWS", "NWS-WARN", "072300z,WIND,OK_Z001"),
+       {QStringLiteral("  NWS>APRS via WIDE1-1"), QStringLiteral("  NWS-WARN: 072300z,WIND,OK_Z001 {")}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TDeskRig rig;
+    rig.Choices.Selection.Bulletins = rig.Choices.Selection.NwsWarnings = true;
+    for (auto& state : rig.Choices.Selection.States) state.second = true;
+    rig.Make();
+    rig.Send(c.host);
+    EXPECT_EQ(rig.Lines(), (QStringList{QString::fromStdString(Line1()), c.lines[0], c.lines[1]}));
+    EXPECT_EQ(rig.Count, QStringLiteral("1 of 20 messages collected"));
+  }
+}
+
+// How many messages make a page: the setting as typed, decimal digits only, else 40; 0 prints
+// every message; with printing disabled nothing prints by itself.
+TEST(MessageDesk, PageSetting) {
+  struct Case {
+    const char* setting;
+    bool disabled;
+    int sent;
+    int printedAt;  // the message that made the page; 0: none
+    const char* count;
+  } cases[] = {
+      {"20", false, 21, 21, "0 of 20 messages collected"},
+      {"20", false, 20, 0, "20 of 20 messages collected"},
+      {"0", false, 1, 1, "0 of 0 messages collected"},
+      {"ten", false, 41, 41, "0 of ten messages collected"},
+      {"ten", false, 40, 0, "40 of ten messages collected"},
+      {"$1", false, 3, 0, "3 of $1 messages collected"},
+      {"0x1", false, 3, 0, "3 of 0x1 messages collected"},
+      {" 1", false, 3, 0, "3 of  1 messages collected"},
+      {"+1", false, 3, 0, "3 of +1 messages collected"},
+      {"-1", false, 3, 0, "3 of -1 messages collected"},
+      {"007", false, 8, 8, "0 of 007 messages collected"},
+      {"20", true, 22, 0, "22 of 20 messages collected"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.setting) + (c.disabled ? ", printing disabled" : ""));
+    test::TDeskRig rig;
+    rig.Choices.Selection.Bulletins = true;
+    rig.Choices.PageSetting = c.setting;
+    rig.Choices.PrintingDisabled = c.disabled;
+    rig.Make();
+    for (int n = 1; n <= c.sent; ++n) rig.SendBulletin(n);
+    ASSERT_EQ(rig.Printed(), c.printedAt != 0);
+    EXPECT_EQ(rig.Count, QString::fromLatin1(c.count));
+    if (c.printedAt == 0) continue;
+    EXPECT_EQ(rig.Desk->PrintJobs()->LastJob().Lines, 3 * c.printedAt + 1);  // and the blank line
+    EXPECT_EQ(test::PdfLines(rig.PdfFile()).size(), 3 * c.printedAt);
+    EXPECT_EQ(rig.Entries(), c.sent - c.printedAt);
+  }
+}
+
+// With printing disabled, "Print messages in list now" still prints; a text does not.
+TEST(MessageDesk, DisabledPrintingStopsOnlyTheAutomaticAndTextPrints) {
+  test::TDeskRig rig;
+  rig.Choices.Selection.Bulletins = rig.Choices.PrintingDisabled = true;
+  rig.Make();
+  rig.Desk->PrintNow();
+  EXPECT_FALSE(rig.Printed());  // an empty list prints nothing
+  for (int n = 1; n <= 22; ++n) rig.SendBulletin(n);
+  rig.Desk->Print("An alert's full text");
+  EXPECT_FALSE(rig.Printed());
+  rig.Desk->PrintNow();
+  ASSERT_TRUE(rig.Printed());
+  EXPECT_EQ(test::PdfLines(rig.PdfFile()).size(), 66);
+  EXPECT_EQ(rig.Entries(), 0);
+  EXPECT_EQ(rig.Count, QStringLiteral("0 of 20 messages collected"));
+  EXPECT_TRUE(rig.Failures.isEmpty());
+}
+
+// A kill costs nothing: the list comes back at the next start on the same folder, and the end
+// of a run says how many messages wait for it.
+TEST(MessageDesk, TheListOutlivesTheRun) {
+  test::TDeskRig rig;
+  rig.Choices.Selection.Bulletins = rig.Choices.PrintingDisabled = true;
+  rig.Make();
+  for (int n = 1; n <= 3; ++n) rig.SendBulletin(n);
+  rig.Desk->HostClosing();
+  EXPECT_EQ(rig.Ended, 1);
+  EXPECT_EQ(rig.LogCount(QStringLiteral("3 unprinted messages are kept for the next start")), 1);
+  rig.Make();
+  EXPECT_EQ(rig.Lines(), BulletinEntries(1, 3));
+  EXPECT_EQ(rig.Count, QStringLiteral("3 of 20 messages collected"));
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,110 @@
+// A message desk with no window: packets handed to it as a host link would, what it signals
+// kept for the test, pages written to one PDF file (or to a real printer), its clocks set by
+// the test.
+#pragma once
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QStringList>
+
+#include <memory>
+#include <string>
+
+#include "desk/MessageDesk.h"
+#include "parse/HostIntake.h"
+#include "tests/support/TempDir.h"
+
+namespace qm::test {
+
+// One GUI application without widgets per test program: print jobs lay out fonts.
+inline QGuiApplication& GuiApp() {
+  static int argc = 1;
+  static char name[] = "quillmark-desk-test";
+  static char* argv[] = {name, nullptr};
+  static QGuiApplication* app = new QGuiApplication(argc, argv);  // never torn down at exit
+  return *app;
+}
+
+// The 9-character addressee field.
+inline std::string AddresseeField(const std::string& addressee) {
+  std::string f = addressee;
+  f.resize(9, ' ');
+  return f;
+}
+
+// One APRS text message as a host hands it over (marker character first).
+inline std::string HostMessage(const std::string& from, const std::string& to, const std::string& text,
+                               const std::string& path = ",WIDE1-1") {
+  return "*" + from + ">APRS" + path + "::" + AddresseeField(to) + ":" + text;
+}
+
+struct TDeskRig {
+  TDeskRig() { GuiApp(); }
+
+  // A desk on this rig's folder, started as the window starts it; a second call is the next
+  // start of the program on the same folder.
+  TMessageDesk& Make() {
+    Desk.reset();
+    TDeskSetup s = Setup;
+    if (s.DataDir.empty()) s.DataDir = Dir.Path().string();
+    if (!s.Ticks) s.Ticks = [this] { return Tick; };
+    if (!s.Clock) s.Clock = [this](TTimeFormat f) { return f == tfLocal ? Local : Utc; };
+    if (!UsePrinter) {
+      s.Printers = TPrinterList{{QStringLiteral("Test-PDF")}, QStringLiteral("Test-PDF")};
+      s.PrintToFile = PdfFile();
+    }
+    Desk = std::make_unique<TMessageDesk>(std::move(s));
+    QObject::connect(Desk.get(), &TMessageDesk::CountChanged, [this](const QString& t) { Count = t; });
+    QObject::connect(Desk.get(), &TMessageDesk::HintChanged, [this](const QString& t) { Hint = t; });
+    QObject::connect(Desk.get(), &TMessageDesk::FailureToReport,
+                     [this](const QString& t, bool) { Failures << t; });
+    QObject::connect(Desk.get(), &TMessageDesk::BeepRequested, [this] { ++Beeps; });
+    QObject::connect(Desk.get(), &TMessageDesk::EndRequested, [this] { ++Ended; });
+    Desk->CreateLogger();
+    Desk->OpenStore();
+    Desk->RestoreListed();
+    Desk->SetChoices(Choices);
+    Desk->SetReady();
+    return *Desk;
+  }
+  // Changed choices reach the desk as the window hands them over.
+  void Choose() { Desk->SetChoices(Choices); }
+
+  // Judged at once, as the event queue would deliver it.
+  void Send(const std::string& hostText) {
+    Desk->Take(ParseAprsPacket(CleanPacketText(hostText), Tick, Utc));
+  }
+  void SendBulletin(int n) { Send(HostMessage("N0CALL", "BLN1", "Bulletin " + std::to_string(n))); }
+
+  int Entries() const { return static_cast<int>(Desk->Queue().Listed().size()); }
+  QStringList Lines() const { return Desk->Queue().ListedLines(); }
+  QString PdfFile() const { return QString::fromStdString(Dir.File("printed.pdf")); }
+  bool Printed() const { return QFile::exists(PdfFile()); }
+  // The log as written so far.
+  QString Log() const {
+    if (Desk->Logger()) Desk->Logger()->WaitIdle(std::chrono::seconds(5));
+    QString all;
+    for (const QFileInfo& fi :
+         QDir(QString::fromStdString(Dir.Path().string())).entryInfoList({QStringLiteral("*.log")})) {
+      QFile f(fi.filePath());
+      if (f.open(QIODevice::ReadOnly)) all += QString::fromLatin1(f.readAll());
+    }
+    return all;
+  }
+  int LogCount(const QString& text) const { return static_cast<int>(Log().count(text)); }
+
+  TTempDir Dir;
+  TDeskSetup Setup;
+  bool UsePrinter = false;  // the system's printers instead of the PDF file
+  TDeskChoices Choices;
+  std::uint32_t Tick = 100000;
+  TDateTime Local = 46363.75, Utc = 46363.25;  // 2026-12-07 18:00 local, 06:00 UTC
+  std::unique_ptr<TMessageDesk> Desk;
+  QString Count, Hint;
+  QStringList Failures;
+  int Beeps = 0, Ended = 0;
+};
+
+}  // namespace qm::test

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "base/KillPoint.h"
 #include "base/PrivateFiles.h"
 #include "host/HostLink.h"
 #include "parse/HostIntake.h"
@@ -223,6 +224,7 @@ std::string TMessageDesk::AcceptMessage(TAprsMsgPacket& packet) {
   entry.Lines[1] = EntryLine2(packet);
   entry.Lines[2] = EntryLine3(packet);
   entry.StoreId = KeepInStore(packet, entry);
+  KillPoint();  // kept, not yet logged
   std::string warning;
   if (packet.Kind == mkNwsAlert)
     FullTextBranch(packet, entry.StoreId, entry.Lines[0], entry.Lines[2], warning);

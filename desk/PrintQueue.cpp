@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "base/KillPoint.h"
 #include "desk/MessageDesk.h"
 #include "print/ProgramText.h"
 #include "select/EntryLines.h"
@@ -258,6 +259,7 @@ void TPrintQueue::SubmitJob(TPendingJob job, const QString& document, const QFon
     numberKept = true;
   };
   try {
+    KillPoint();
     job.Ticket = FPrintJobs->PrintText(document, font, TPrintJobs::JobTitle, token, keepNumber);
   } catch (const std::exception& e) {
     JobFailed(job, QString::fromUtf8(e.what()));
@@ -328,6 +330,7 @@ void TPrintQueue::FollowPendingJobs() {
         FDesk.WithMessageStore(
             [&](TDurableStore& store) { store.SetSpoolerJob(it->StoreJob, it->Ticket.SpoolerJob); });
     } else {
+      KillPoint();
       answer = FPrintJobs->JobState(it->Ticket);
     }
     if (answer.State == ssCompleted || answer.State == ssFailed) {
@@ -355,6 +358,7 @@ void TPrintQueue::FollowPendingJobs() {
 }
 
 TSpoolAnswer TPrintQueue::FindUnfound(TPendingJob& job) {
+  KillPoint();
   const TFoundJob found = FPrintJobs->FindJob(job.Ticket.Printer, job.Ticket.Token);
   switch (found.State) {
     case fsFound:

@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "base/KillPoint.h"
 #include "base/Timing.h"
 
 #ifndef _WIN32
@@ -224,6 +225,7 @@ std::int64_t TDurableStore::Apply(const TChange& c) {
 }
 
 std::int64_t TDurableStore::Submit(TChange change) {
+  KillPoint();
   if (FHeld.empty() && IsOpen() && InPlace()) {
     try {
       return Apply(change);

@@ -337,10 +337,12 @@ TEST(PacketFlowCups, FirstStartDemoNeverReachesTheDefaultPrinter) {
 
 // The desk alone, on data folder `dir`, printing two bulletins a page on `queue`; it restores
 // what an earlier run left.
-std::unique_ptr<TMessageDesk> SweepDesk(const QString& dir, const QString& queue) {
+std::unique_ptr<TMessageDesk> SweepDesk(const QString& dir, const QString& queue,
+                                        std::chrono::milliseconds printerPoll = std::chrono::seconds(5)) {
   TDeskSetup setup;
   setup.DataDir = dir.toStdString();
   setup.SpoolPoll = std::chrono::milliseconds(100);
+  setup.PrinterPoll = printerPoll;
   auto desk = std::make_unique<TMessageDesk>(std::move(setup));
   const int index = desk->PrintJobs()->Printers().indexOf(queue);
   EXPECT_GE(index, 0) << queue.toStdString();
@@ -375,6 +377,47 @@ TEST(PacketFlowSweep, Child) {
   desk->Close();
   std::puts("ended");
   std::fflush(stdout);
+}
+
+QString FolderLog(const QString& dir) {
+  QString log;
+  for (const QFileInfo& file : QDir(dir).entryInfoList(QDir::Files)) {
+    if (file.fileName().startsWith(QStringLiteral("Quillmark-messages"))) continue;
+    QFile f(file.filePath());
+    if (f.open(QIODevice::ReadOnly)) log += QString::fromLatin1(f.readAll());
+  }
+  return log;
+}
+
+// A disabled queue is shown and logged once when it starts and once when it ends; three
+// pages cancelled there make one box, and each job's reason is logged.
+TEST(PacketFlowCups, ADisabledQueueIsToldOnceAndCancelledPagesMakeOneBox) {
+  test::TPrivateCupsQueue queue;
+  QTemporaryDir dir;
+  queue.Enable(false);
+  auto desk = SweepDesk(dir.path(), queue.Name(), std::chrono::milliseconds(100));
+  QStringList problems;
+  int boxes = 0;
+  QObject::connect(desk.get(), &TMessageDesk::PrinterProblemsChanged,
+                   [&](const QStringList& p) { problems = p; });
+  QObject::connect(desk.get(), &TMessageDesk::FailureToReport, [&] { ++boxes; });
+  ASSERT_TRUE(test::WaitFor([&] { return !problems.isEmpty(); }, 10000));
+  const QString line = problems.front();
+  for (int n = 1; n <= 6; ++n)
+    desk->Take(
+        std::make_unique<TAprsMsgPacket>(test::MakePacket(mkBulletin, "N0CALL-5", "BLN1", SweepText(n))));
+  ASSERT_EQ(desk->Queue().PendingJobs().size(), 3u);
+  for (int job : queue.PendingJobIds()) queue.Cancel(job);
+  ASSERT_TRUE(test::WaitFor([&] { return desk->Queue().PendingJobs().empty(); }, 20000));
+  EXPECT_EQ(desk->Queue().Listed().size(), 6u);
+  EXPECT_EQ(boxes, 1);
+  queue.Enable(true);
+  ASSERT_TRUE(test::WaitFor([&] { return problems.isEmpty(); }, 10000));
+  desk->Close();
+  const QString log = FolderLog(dir.path());
+  EXPECT_EQ(log.count(line), 2) << log.toStdString();  // appeared, and gone
+  EXPECT_EQ(log.count(QStringLiteral("No longer so: ") + line), 1);
+  EXPECT_EQ(log.count(QStringLiteral("Printing failed: ")), 3);
 }
 
 // The whole flow killed with SIGKILL at its k-th store change or spooler call, for every k it
@@ -416,13 +459,7 @@ TEST(PacketFlowSweep, EveryKillPointLeavesEachMessageOnPaperOnce) {
           60000));
       desk->Close();
     }
-    QString log;
-    for (const QFileInfo& file : QDir(dir.path()).entryInfoList(QDir::Files)) {
-      if (file.fileName().startsWith(QStringLiteral("Quillmark-messages"))) continue;
-      QFile f(file.filePath());
-      ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-      log += QString::fromLatin1(f.readAll());
-    }
+    const QString log = FolderLog(dir.path());
     TMessageStore store((dir.path() + QStringLiteral("/Quillmark-messages.db")).toStdString());
     QSet<QString> stored;
     for (const TStoredMessage& m : store.Messages(store.FindMessages({})))

@@ -282,9 +282,10 @@ void TMainForm::ShowLinkStatus() {
   lblLinkStatus->setText(metrics.elidedText(FLinkStatus, Qt::ElideMiddle, width));
   lblLinkStatus->setToolTip(FLinkStatus);
 
-  const QString tip = QString::fromLatin1(kTrayTip) + QStringLiteral("\n") +
-                      (kind.isEmpty() ? QString() : kind + QStringLiteral(": ")) + FLinkState +
-                      QStringLiteral(", ") + count;
+  QString tip = QString::fromLatin1(kTrayTip) + QStringLiteral("\n") +
+                (kind.isEmpty() ? QString() : kind + QStringLiteral(": ")) + FLinkState +
+                QStringLiteral(", ") + count;
+  for (const QString& problem : FDesk->Queue().PrinterProblems()) tip += QStringLiteral("\n") + problem;
   if (FTrayIcon->toolTip() != tip) FTrayIcon->setToolTip(tip);
 }
 

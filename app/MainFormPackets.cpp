@@ -58,6 +58,10 @@ void TMainForm::CreateDesk() {
       FLinkStatusStale = true;
   });
   connect(desk, &TMessageDesk::EndRequested, this, [this] { EndNow(); });
+  connect(desk, &TMessageDesk::PrinterProblemsChanged, this, [this](const QStringList& problems) {
+    if (!problems.isEmpty()) SetHintText(problems.join(QStringLiteral("; ")));
+    ShowLinkStatus();
+  });
   WireChoices();
   PushChoices();
 }

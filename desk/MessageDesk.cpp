@@ -5,9 +5,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
+#include <QTimer>
 #include <filesystem>
 #include <stdexcept>
 
+#include "base/KillPoint.h"
 #include "base/PrivateFiles.h"
 #include "host/HostLink.h"
 #include "parse/HostIntake.h"
@@ -42,10 +44,17 @@ TMessageDesk::TMessageDesk(TDeskSetup setup, QObject* parent) : QObject(parent),
   if (!FSetup.PrintToFile.isEmpty()) jobs->SetOutputFile(FSetup.PrintToFile);
   FQueue = std::make_unique<TPrintQueue>(*this, std::move(jobs), FSetup.SpoolPoll);
   connect(FQueue.get(), &TPrintQueue::ListChanged, this, &TMessageDesk::ListChanged);
+  connect(FQueue.get(), &TPrintQueue::PrinterProblemsChanged, this, &TMessageDesk::PrinterProblemsChanged);
+  FLogMarkTimer = new QTimer(this);
+  FLogMarkTimer->setSingleShot(true);
+  FLogMarkTimer->setInterval(250);
+  connect(FLogMarkTimer, &QTimer::timeout, this, [this] { MarkWrittenLogLines(); });
 }
 
 TMessageDesk::~TMessageDesk() {
-  FQueue.reset();   // stops following the spooler before the store and logger go
+  FQueue.reset();  // stops following the spooler before the store and logger go
+  if (FLogger && !FLogPending.empty() && FLogger->WaitIdle(TMessageLogger::kFlushBound))
+    MarkWrittenLogLines();
   FLogger.reset();  // writes what is still queued
 }
 
@@ -94,6 +103,14 @@ void TMessageDesk::OpenStore() {
 }
 
 void TMessageDesk::RestoreListed() {
+  // A kill between keeping a message and writing its log line: the line is written now.
+  std::vector<TStoredMessage> unlogged;
+  WithMessageStore([&](TDurableStore& store) { unlogged = store.Unlogged(); });
+  if (!unlogged.empty()) {
+    LogMessage(std::to_string(unlogged.size()) +
+               " messages kept in the last run were never logged; they follow");
+    for (const TStoredMessage& m : unlogged) LogStored(m.Id, m.RawText);
+  }
   FQueue->Restore();
   if (!FQueue->Listed().empty()) {
     LogMessage(std::to_string(FQueue->Listed().size()) +
@@ -105,6 +122,7 @@ void TMessageDesk::RestoreListed() {
 
 void TMessageDesk::SetReady() {
   FReady = true;
+  FQueue->WatchPrinter(FSetup.PrinterPoll);
   QMetaObject::invokeMethod(
       this, [this] { DrainWaitingPackets(); }, Qt::QueuedConnection);
 }
@@ -206,19 +224,21 @@ std::string TMessageDesk::AcceptMessage(TAprsMsgPacket& packet) {
   entry.Lines[1] = EntryLine2(packet);
   entry.Lines[2] = EntryLine3(packet);
   entry.StoreId = KeepInStore(packet, entry);
+  KillPoint();  // kept, not yet logged
   std::string warning;
   if (packet.Kind == mkNwsAlert)
     FullTextBranch(packet, entry.StoreId, entry.Lines[0], entry.Lines[2], warning);
   // The entry is listed whole, after its full text: nothing can come between its lines.
   QStringList lines;
   for (const std::string& line : entry.Lines) lines << ListLineText(line);
+  const std::int64_t storeId = entry.StoreId;
   FQueue->Add(std::move(entry));
   emit EntryListed(lines);
   if (FChoices.Beep) emit BeepRequested();
   FDupMessages.Add(packet.Source.FullCall, packet.TickCount, packet.Body);
   FRetries.Add(packet.Source.FullCall, packet.MessageId, packet.TickCount);
   // Logged before the page check, so a page that fails never costs the message its log line.
-  LogMessage(packet.RawText);
+  LogStored(storeId, packet.RawText);
   UpdateCount();
   const std::string failure = FQueue->CheckPage();
   return warning.empty() ? failure : warning;
@@ -338,6 +358,8 @@ void TMessageDesk::Close() {
   FReady = false;
   FWaiting.clear();
   FQueue->StopFollowing();
+  if (FLogger && !FLogPending.empty() && FLogger->WaitIdle(TMessageLogger::kFlushBound))
+    MarkWrittenLogLines();
   FLogger.reset();
 }
 
@@ -349,6 +371,28 @@ void TMessageDesk::RetryStore() {
 
 void TMessageDesk::LogMessage(const std::string& text) {
   if (FLogger) FLogger->LogMessage(text);
+}
+
+void TMessageDesk::LogStored(std::int64_t storeId, const std::string& rawText) {
+  if (!FLogger) return;
+  const std::uint64_t number = FLogger->LogMessage(rawText);
+  if (storeId == 0 || number == 0) return;
+  FLogPending.emplace_back(storeId, number);
+  if (!FLogMarkTimer->isActive()) FLogMarkTimer->start();
+}
+
+void TMessageDesk::MarkWrittenLogLines() {
+  // Marked only once the writer has the line in the file: a kill before that leaves the
+  // message to be logged at the next start (logged twice rather than never).
+  std::vector<std::int64_t> written;
+  while (!FLogPending.empty() && FLogger && FLogger->Written(FLogPending.front().second)) {
+    written.push_back(FLogPending.front().first);
+    FLogPending.pop_front();
+  }
+  if (!written.empty()) WithMessageStore([&](TDurableStore& store) { store.MarkLogged(written); });
+  // A failing writer may recover; after a dropped entry the logger can no longer tell, and
+  // those are logged again at the next start.
+  if (!FLogPending.empty()) FLogMarkTimer->start();
 }
 
 bool TMessageDesk::WithMessageStore(const std::function<void(TDurableStore&)>& work) {

@@ -69,6 +69,8 @@ struct TDeskSetup {
   std::function<TDateTime(TTimeFormat)> Clock;
   // How often a job the spooler has not yet confirmed is asked after.
   std::chrono::milliseconds SpoolPoll{500};
+  // How often the printer is asked what keeps pages from paper there.
+  std::chrono::milliseconds PrinterPoll{5000};
 };
 
 // The event that carries a parsed packet to the desk (the user message base plus 101).
@@ -179,6 +181,9 @@ class TMessageDesk : public QObject {
   void PacketHeard();
   // The host closed and the desk is done: the program may end.
   void EndRequested();
+  // What keeps pages from paper at the printer, one line each (empty: nothing); for the hint
+  // bar and the tray tip.
+  void PrinterProblemsChanged(const QStringList& problems);
 
  protected:
   bool event(QEvent* event) override;
@@ -194,6 +199,9 @@ class TMessageDesk : public QObject {
   std::int64_t KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry);
   void Purge(TDateTime utc);
   void Reprint(const QString& document, const QFont& font);
+  // Logs a stored message's packet and notes in the store once the line is in the file.
+  void LogStored(std::int64_t storeId, const std::string& rawText);
+  void MarkWrittenLogLines();
 
   TDeskSetup FSetup;
   TDeskChoices FChoices;
@@ -214,6 +222,9 @@ class TMessageDesk : public QObject {
   bool FHostClosing = false;
   std::uint64_t FPacketsHeard = 0;
   TDateTime FLastPacketAt = 0;
+  // Stored messages whose log line is queued, with its number at the logger, oldest first.
+  std::deque<std::pair<std::int64_t, std::uint64_t>> FLogPending;
+  QTimer* FLogMarkTimer = nullptr;
 };
 
 }  // namespace qm

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "base/KillPoint.h"
 #include "desk/MessageDesk.h"
 #include "print/ProgramText.h"
 #include "select/EntryLines.h"
@@ -42,6 +43,34 @@ TPrintQueue::~TPrintQueue() {
 
 void TPrintQueue::StopFollowing() {
   FSpoolTimer->stop();
+  if (FPrinterTimer) FPrinterTimer->stop();
+}
+
+// --- The printer ----------------------------------------------------------------------------
+
+void TPrintQueue::WatchPrinter(std::chrono::milliseconds every) {
+  if (!FPrinterTimer) {
+    FPrinterTimer = new QTimer(this);
+    connect(FPrinterTimer, &QTimer::timeout, this, [this] { CheckPrinter(); });
+  }
+  FPrinterTimer->setInterval(static_cast<int>(every.count()));
+  FPrinterTimer->start();
+  QTimer::singleShot(0, this, [this] { CheckPrinter(); });
+}
+
+void TPrintQueue::CheckPrinter() {
+  // Asked again with the next tick while a job is being handed over.
+  if (FPrintJobs->Busy()) return;
+  const TPrinterState state = FPrintJobs->PrinterState();
+  const QStringList problems = state.CanTell ? state.Problems : QStringList();
+  if (problems == FPrinterProblems) return;
+  // Logged once when a problem appears and once when it has gone.
+  for (const QString& line : problems)
+    if (!FPrinterProblems.contains(line)) FDesk.LogMessage(line.toStdString());
+  for (const QString& line : FPrinterProblems)
+    if (!problems.contains(line)) FDesk.LogMessage(("No longer so: " + line).toStdString());
+  FPrinterProblems = problems;
+  emit PrinterProblemsChanged(FPrinterProblems);
 }
 
 void TPrintQueue::SetFonts(const QFont& list, const QFont& text) {
@@ -69,15 +98,34 @@ int TPrintQueue::UnsubmittedCount() const {
 
 void TPrintQueue::Restore() {
   FDesk.WithMessageStore([this](TDurableStore& store) {
-    // A job the spooler never took is printed again; one it took is followed to its end.
+    // A job of an older build that the spooler never took is printed again; one it took is
+    // followed to its end; one whose number was never kept is looked for by its token first.
     store.FailPendingWithoutSpooler("The program ended before the spooler took the job");
+    bool spoolerDown = false;
+    for (const TStoredJob& stored : store.PendingJobs()) {
+      if (stored.SpoolerJob != 0 || stored.Token.empty() || spoolerDown) continue;
+      TPendingJob probe;
+      probe.Ticket = TJobTicket{QString::fromStdString(stored.Printer), 0, QUuid::fromString(stored.Token)};
+      probe.Unfound = true;
+      const TSpoolAnswer answer = FindUnfound(probe);
+      if (!probe.Unfound) {
+        store.SetSpoolerJob(stored.Id, probe.Ticket.SpoolerJob);
+      } else if (answer.State == ssUnreachable) {
+        spoolerDown = true;  // asked again while followed
+      } else {
+        store.FailJob(stored.Id, answer.Reason.toStdString());
+        FDesk.LogMessage(("Printing again: " + answer.Reason).toStdString());
+      }
+    }
     std::vector<TPendingJob> jobs;
     for (const TStoredJob& stored : store.PendingJobs()) {
       TPendingJob job;
       job.Key = NextKey();
       job.StoreJob = stored.Id;
       job.Kind = stored.Kind;
-      job.Ticket = TJobTicket{QString::fromStdString(stored.Printer), static_cast<int>(stored.SpoolerJob)};
+      job.Ticket = TJobTicket{QString::fromStdString(stored.Printer), static_cast<int>(stored.SpoolerJob),
+                              QUuid::fromString(stored.Token)};
+      job.Unfound = stored.SpoolerJob == 0;
       if (stored.Kind == jkFullText) {
         job.FullTextOf = stored.Messages.empty() ? 0 : stored.Messages.front();
         job.Document = DisplayText(stored.Document);
@@ -193,21 +241,31 @@ void TPrintQueue::SubmitJob(TPendingJob job, const QString& document, const QFon
   } else if (job.FullTextOf != 0) {
     ids.push_back(job.FullTextOf);
   }
+  // The token is kept before the page leaves and the number before the spooler gets the page,
+  // so a kill at any point leaves a job the next start can find rather than print twice.
+  const QUuid token = QUuid::createUuid();
   job.StoreJob = 0;
   FDesk.WithMessageStore([&](TDurableStore& store) {
-    job.StoreJob = store.BeginJob(job.Kind, ids, FPrintJobs->CurrentPrinterName().toStdString(),
-                                  FDesk.Now(tfUTC), ProgramText(document));
+    job.StoreJob =
+        store.BeginJob(job.Kind, ids, FPrintJobs->CurrentPrinterName().toStdString(), FDesk.Now(tfUTC),
+                       ProgramText(document), token.toString(QUuid::WithoutBraces).toStdString());
   });
   FDesk.PrepareArchive();
+  bool numberKept = false;
+  const auto keepNumber = [&](const TJobTicket& ticket) {
+    if (job.StoreJob != 0)
+      FDesk.WithMessageStore(
+          [&](TDurableStore& store) { store.SetSpoolerJob(job.StoreJob, ticket.SpoolerJob); });
+    numberKept = true;
+  };
   try {
-    job.Ticket = FPrintJobs->PrintText(document, font);
+    KillPoint();
+    job.Ticket = FPrintJobs->PrintText(document, font, TPrintJobs::JobTitle, token, keepNumber);
   } catch (const std::exception& e) {
     JobFailed(job, QString::fromUtf8(e.what()));
     throw;
   }
-  if (job.StoreJob != 0)
-    FDesk.WithMessageStore(
-        [&](TDurableStore& store) { store.SetSpoolerJob(job.StoreJob, job.Ticket.SpoolerJob); });
+  if (!numberKept && job.Ticket.SpoolerJob != 0) keepNumber(job.Ticket);
   if (job.Ticket.SpoolerJob == 0) {
     JobCompleted(job);  // no spooler to ask: the engine's own result decided
     return;
@@ -217,6 +275,7 @@ void TPrintQueue::SubmitJob(TPendingJob job, const QString& document, const QFon
 }
 
 void TPrintQueue::JobCompleted(const TPendingJob& job) {
+  FShownFailures.clear();  // a failure that comes back after a page went through is shown again
   if (job.StoreJob != 0)
     FDesk.WithMessageStore([&](TDurableStore& store) { store.CompleteJob(job.StoreJob); });
   if (job.Kind != jkList) return;
@@ -263,7 +322,17 @@ void TPrintQueue::FollowPendingJobs() {
     auto it = std::find_if(FPendingJobs.begin(), FPendingJobs.end(),
                            [key](const TPendingJob& j) { return j.Key == key; });
     if (it == FPendingJobs.end()) continue;
-    const TSpoolAnswer answer = FPrintJobs->JobState(it->Ticket);
+    const bool wasUnfound = it->Unfound;
+    TSpoolAnswer answer;
+    if (wasUnfound) {
+      answer = FindUnfound(*it);
+      if (!it->Unfound && it->StoreJob != 0)
+        FDesk.WithMessageStore(
+            [&](TDurableStore& store) { store.SetSpoolerJob(it->StoreJob, it->Ticket.SpoolerJob); });
+    } else {
+      KillPoint();
+      answer = FPrintJobs->JobState(it->Ticket);
+    }
     if (answer.State == ssCompleted || answer.State == ssFailed) {
       const TPendingJob job = std::move(*it);
       FPendingJobs.erase(it);
@@ -271,7 +340,8 @@ void TPrintQueue::FollowPendingJobs() {
         JobCompleted(job);
       } else {
         JobFailed(job, answer.Reason);
-        FDesk.ReportFailureOnce(answer.Reason, false);
+        // A page that never reached the spooler is simply printed again: nothing to show.
+        if (!(wasUnfound && job.Unfound)) ReportSpoolFailure(job, answer);
       }
     } else if (answer.State == ssUnreachable && !it->ToldUnreachable) {
       // The spooler keeps its jobs over a restart: wait for it rather than print twice.
@@ -285,6 +355,41 @@ void TPrintQueue::FollowPendingJobs() {
   }
   if (FPendingJobs.empty()) FSpoolTimer->stop();
   FFollowing = false;
+}
+
+TSpoolAnswer TPrintQueue::FindUnfound(TPendingJob& job) {
+  KillPoint();
+  const TFoundJob found = FPrintJobs->FindJob(job.Ticket.Printer, job.Ticket.Token);
+  switch (found.State) {
+    case fsFound:
+      job.Ticket = found.Ticket;
+      job.Unfound = false;
+      FDesk.LogMessage(QStringLiteral("Job %1 on %2 of an earlier run was found at the print spooler")
+                           .arg(found.Ticket.SpoolerJob)
+                           .arg(found.Ticket.Printer)
+                           .toStdString());
+      return found.Answer;
+    case fsUnreachable:
+      return TSpoolAnswer(ssUnreachable, found.Reason);
+    case fsNotFound:
+      return TSpoolAnswer(ssFailed, QStringLiteral("the print spooler has no job of an earlier run on %1 "
+                                                   "(its page never reached it)")
+                                        .arg(job.Ticket.Printer));
+    case fsCannotTell:
+      break;
+  }
+  return TSpoolAnswer(ssFailed,
+                      QStringLiteral("whether a job of an earlier run reached %1 cannot be told: %2")
+                          .arg(job.Ticket.Printer, found.Reason));
+}
+
+void TPrintQueue::ReportSpoolFailure(const TPendingJob& job, const TSpoolAnswer& answer) {
+  // Jobs that fail the same way make one box; the log keeps each job's reason.
+  const QString text =
+      answer.Failure == sfNone ? answer.Reason : FailureKindText(answer.Failure, job.Ticket.Printer);
+  if (FShownFailures.contains(text)) return;
+  FShownFailures.insert(text);
+  FDesk.ReportFailureOnce(text, false);
 }
 
 QString TPrintQueue::WaitForPendingJobs(std::chrono::milliseconds bound) {

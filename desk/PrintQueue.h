@@ -5,6 +5,7 @@
 
 #include <QFont>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -40,6 +41,8 @@ struct TPendingJob {
   std::int64_t FullTextOf = 0;  // full-text job: the message's store id
   QString Document;             // full-text job: kept to print again after a failure
   bool ToldUnreachable = false;
+  // Its number was never kept (killed while handing it over): found by its token first.
+  bool Unfound = false;
 };
 
 // A list line as shown and printed: line and paragraph separators would break it, so they
@@ -89,9 +92,16 @@ class TPrintQueue : public QObject {
   void KeepUnprintedForNextStart();
   void StopFollowing();
 
+  // Asks the spooler how the printer stands now and every `every` from then on.
+  void WatchPrinter(std::chrono::milliseconds every);
+  void CheckPrinter();
+  // What keeps pages from paper at the printer, one line each; empty when nothing does.
+  const QStringList& PrinterProblems() const { return FPrinterProblems; }
+
  signals:
   // Entries left the list (printed or cleared): the view shows ListedLines() again.
   void ListChanged();
+  void PrinterProblemsChanged(const QStringList& problems);
 
  private:
   int UnsubmittedCount() const;
@@ -101,6 +111,10 @@ class TPrintQueue : public QObject {
   void SubmitJob(TPendingJob job, const QString& document, const QFont& font);
   void JobCompleted(const TPendingJob& job);
   void JobFailed(const TPendingJob& job, const QString& reason);
+  // A job whose number was never kept, looked for by its token: found, it gets its ticket
+  // and the spooler's answer; not found or not to be told, a failure (printed again).
+  TSpoolAnswer FindUnfound(TPendingJob& job);
+  void ReportSpoolFailure(const TPendingJob& job, const TSpoolAnswer& answer);
 
   TMessageDesk& FDesk;
   std::unique_ptr<TPrintJobs> FPrintJobs;
@@ -113,6 +127,10 @@ class TPrintQueue : public QObject {
   bool FFollowing = false;  // the spooler is being asked (a job's events may call again)
   int FJobFailures = 0;
   QString FLastJobFailure;
+  // Failure kinds shown since a job last completed: one box per kind and printer.
+  QSet<QString> FShownFailures;
+  QTimer* FPrinterTimer = nullptr;
+  QStringList FPrinterProblems;
 };
 
 }  // namespace qm

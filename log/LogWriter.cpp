@@ -74,11 +74,17 @@ bool TMessageLogger::WaitIdle(std::chrono::milliseconds Timeout) {
   return FDoneCount >= target && FWriterIdle && !FWriterFailed.load();
 }
 
+bool TMessageLogger::Written(std::uint64_t Number) const {
+  std::lock_guard<std::mutex> lock(FDoneLock);
+  return Number != 0 && !FEverDropped && FWrittenCount >= Number;
+}
+
 void TMessageLogger::AddDone(std::uint64_t Count) {
   if (Count == 0) return;
   {
     std::lock_guard<std::mutex> lock(FDoneLock);
     FDoneCount += Count;
+    FWrittenCount += Count;
   }
   FDoneCond.notify_all();
 }
@@ -207,6 +213,7 @@ void TMessageLogger::StartFailing(TLogQueue& Batch, std::size_t First) {
     FDropped += dropped;
     std::lock_guard<std::mutex> lock(FDoneLock);
     FDoneCount += dropped;
+    if (dropped > 0) FEverDropped = true;
     FWriterFailed.store(true);
   }
   FDoneCond.notify_all();

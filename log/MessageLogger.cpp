@@ -34,20 +34,23 @@ TMessageLogger::~TMessageLogger() {
   if (FWriter.joinable()) FWriter.join();
 }
 
-void TMessageLogger::LogMessage(std::string_view Text) {
+std::uint64_t TMessageLogger::LogMessage(std::string_view Text) {
   const bool utc = FSettings.UTC;
   const TDateTime stamp = FSettings.Clock(utc ? tfUTC : tfLocal);
   bool wake = false;
+  std::uint64_t number = 0;
   {
     std::lock_guard<std::mutex> lock(FQueueLock);
     if (FWriterFailed.load(std::memory_order_relaxed) &&
         (FQueue.Entries.size() + FHeldEntries >= FBoundEntries ||
          FQueue.Texts.size() + FHeldBytes + Text.size() > FBoundBytes)) {
       ++FDropped;
+      std::lock_guard<std::mutex> done(FDoneLock);
+      FEverDropped = true;
     } else {
       FQueue.Entries.push_back({stamp, FQueue.Texts.size(), Text.size(), utc});
       FQueue.Texts.append(Text);
-      ++FQueuedCount;
+      number = ++FQueuedCount;
       if (!FWriter.joinable()) {
         FWriter = std::thread(&TMessageLogger::WriterRun, this);
       } else if (FWriterSleeping) {
@@ -77,6 +80,7 @@ void TMessageLogger::LogMessage(std::string_view Text) {
       PurgeLogFiles(local - FSettings.PurgeFileDays);
     }
   }
+  return number;
 }
 
 TMessageLogger::TSettings TMessageLogger::Snapshot() const {

@@ -63,8 +63,13 @@ class TMessageLogger {
   TMessageLogger& operator=(const TMessageLogger&) = delete;
 
   // Stamps the text with the current time and queues it; the caller never waits for the disk.
-  // Thread-safe with respect to the writer; settings belong to the owner's thread.
-  void LogMessage(std::string_view Text);
+  // Thread-safe with respect to the writer; settings belong to the owner's thread. Returns the
+  // entry's number for Written, or 0 when it was dropped at the bound.
+  std::uint64_t LogMessage(std::string_view Text);
+  // Whether entry `Number` (as LogMessage returned it) is in the file, where a kill can no
+  // longer take it. Once any entry was dropped the numbers no longer say which are written,
+  // so this answers false from then on: the caller logs those again rather than miss one.
+  bool Written(std::uint64_t Number) const;
 
   std::string DateFormat() const;
   void SetDateFormat(std::string_view Value);
@@ -200,10 +205,12 @@ class TMessageLogger {
   std::uint64_t FDropped = 0;
   std::thread FWriter;
 
-  std::mutex FDoneLock;
+  mutable std::mutex FDoneLock;
   std::condition_variable FDoneCond;
-  std::uint64_t FDoneCount = 0;  // entries written or dropped at the bound
-  bool FWriterIdle = false;      // asleep, waiting for entries
+  std::uint64_t FDoneCount = 0;     // entries written or dropped at the bound
+  std::uint64_t FWrittenCount = 0;  // entries written, in the order they were queued
+  bool FEverDropped = false;
+  bool FWriterIdle = false;  // asleep, waiting for entries
   // Also changed under FQueueLock, so LogMessage applies the bound from the failure on.
   std::atomic<bool> FWriterFailed{false};
 

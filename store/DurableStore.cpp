@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "base/KillPoint.h"
 #include "base/Timing.h"
 
 #ifndef _WIN32
@@ -196,7 +197,7 @@ std::int64_t TDurableStore::Apply(const TChange& c) {
     case TChange::opBeginJob: {
       std::vector<std::int64_t> ids;
       for (const std::int64_t m : c.Messages) ids.push_back(Known(MessageInFile(m), m, FPath, "message"));
-      const std::int64_t job = s.BeginJob(c.Kind, ids, c.Printer, c.UtcTime, c.Text);
+      const std::int64_t job = s.BeginJob(c.Kind, ids, c.Printer, c.UtcTime, c.Text, c.Token);
       if (c.Id < 0) FJobIds[c.Id] = job;
       return job;
     }
@@ -213,11 +214,18 @@ std::int64_t TDurableStore::Apply(const TChange& c) {
       return s.ClearListed(FClearFrom);
     case TChange::opFailPending:
       return s.FailPendingWithoutSpooler(c.Text);
+    case TChange::opMarkLogged: {
+      std::vector<std::int64_t> ids;
+      for (const std::int64_t m : c.Messages) ids.push_back(Known(MessageInFile(m), m, FPath, "message"));
+      s.MarkLogged(ids);
+      return 0;
+    }
   }
   return 0;
 }
 
 std::int64_t TDurableStore::Submit(TChange change) {
+  KillPoint();
   if (FHeld.empty() && IsOpen() && InPlace()) {
     try {
       return Apply(change);
@@ -331,10 +339,11 @@ void TDurableStore::SetFullText(std::int64_t id, const std::string& text, bool t
 }
 
 std::int64_t TDurableStore::BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages,
-                                     const std::string& printer, double utcTime,
-                                     const std::string& document) {
+                                     const std::string& printer, double utcTime, const std::string& document,
+                                     const std::string& token) {
   TChange c;
   c.Op = TChange::opBeginJob;
+  c.Token = token;
   c.Kind = kind;
   c.Messages = messages;
   c.Printer = printer;
@@ -383,6 +392,14 @@ int TDurableStore::FailPendingWithoutSpooler(const std::string& failure) {
   return now && FHeld.empty() ? static_cast<int>(failed) : 0;
 }
 
+void TDurableStore::MarkLogged(const std::vector<std::int64_t>& ids) {
+  if (ids.empty()) return;
+  TChange c;
+  c.Op = TChange::opMarkLogged;
+  c.Messages = ids;
+  Submit(std::move(c));
+}
+
 int TDurableStore::Purge(double utcCutoff) {
   if (!FHeld.empty() || !IsOpen()) return 0;
   try {
@@ -418,6 +435,10 @@ TStoredMessage TDurableStore::Message(std::int64_t id) const {
 
 std::vector<TStoredJob> TDurableStore::PendingJobs() const {
   return IsOpen() ? FStore->PendingJobs() : std::vector<TStoredJob>{};
+}
+
+std::vector<TStoredMessage> TDurableStore::Unlogged() const {
+  return IsOpen() ? FStore->Unlogged() : std::vector<TStoredMessage>{};
 }
 
 TStoredJob TDurableStore::Job(std::int64_t id) const {

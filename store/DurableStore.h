@@ -48,7 +48,7 @@ class TDurableStore {
   std::int64_t Add(const TStoredMessage& message);
   void SetFullText(std::int64_t id, const std::string& text, bool toPrint = true);
   std::int64_t BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages, const std::string& printer,
-                        double utcTime, const std::string& document);
+                        double utcTime, const std::string& document, const std::string& token = {});
   void SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob);
   void CompleteJob(std::int64_t job);
   void FailJob(std::int64_t job, const std::string& failure);
@@ -56,6 +56,7 @@ class TDurableStore {
   // next start). Returns how many were cleared now; 0 when the change waits.
   int ClearListed();
   int FailPendingWithoutSpooler(const std::string& failure);  // 0 when it waits
+  void MarkLogged(const std::vector<std::int64_t>& ids);
   // Skipped (0) while the store fails: a purge can wait for a day.
   int Purge(double utcCutoff);
 
@@ -67,6 +68,7 @@ class TDurableStore {
   TStoredMessage Message(std::int64_t id) const;
   std::vector<TStoredJob> PendingJobs() const;
   TStoredJob Job(std::int64_t id) const;
+  std::vector<TStoredMessage> Unlogged() const;
   // The store for reading (the history), or null while none was ever opened. The object stays
   // the same for the run; its calls throw while it is closed.
   TMessageStore* Store() { return FStore.get(); }
@@ -97,12 +99,14 @@ class TDurableStore {
       opCompleteJob,
       opFailJob,
       opClear,
-      opFailPending
+      opFailPending,
+      opMarkLogged
     };
     TOp Op = opAdd;
     std::int64_t Id = 0;  // the message or job as handed out
     TStoredMessage Message;
     std::string Text;  // full text, failure or document
+    std::string Token;
     TJobKind Kind = jkList;
     std::vector<std::int64_t> Messages;
     std::string Printer;

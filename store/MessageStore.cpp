@@ -93,7 +93,8 @@ constexpr const char* kMessageColumns =
     "id, local_time, utc_time, source, destination, path, addressee, message_text, message_no, kind, "
     "state_code, raw_text, line1, line2, line3, print_state, job_id, full_text_printed, full_text";
 
-constexpr const char* kJobColumns = "id, kind, utc_time, printer, spooler_job, state, failure, document";
+constexpr const char* kJobColumns =
+    "id, kind, utc_time, printer, spooler_job, state, failure, document, token";
 
 std::string StoreError(const std::string& path, const std::string& reason) {
   return path + ": " + reason;
@@ -258,8 +259,8 @@ struct TStoreStatements {
         Rollback(db, path, "ROLLBACK"),
         AddMessage(db, path,
                    "INSERT INTO messages(local_time, utc_time, source, destination, path, addressee, "
-                   "message_text, message_no, kind, state_code, raw_text, line1, line2, line3, full_text) "
-                   "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                   "message_text, message_no, kind, state_code, raw_text, line1, line2, line3, full_text, "
+                   "logged) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0)"),
         SetFullText(db, path, "UPDATE messages SET full_text = ?, full_text_printed = ? WHERE id = ?"),
         Message(db, path, std::string("SELECT ") + kMessageColumns + " FROM messages WHERE id = ?"),
         Listed(db, path,
@@ -269,7 +270,7 @@ struct TStoreStatements {
                            std::string("SELECT ") + kMessageColumns +
                                " FROM messages WHERE full_text IS NOT NULL AND full_text_printed = 0 "
                                "ORDER BY id"),
-        AddJob(db, path, "INSERT INTO jobs(kind, utc_time, printer, document) VALUES (?, ?, ?, ?)"),
+        AddJob(db, path, "INSERT INTO jobs(kind, utc_time, printer, document, token) VALUES (?, ?, ?, ?, ?)"),
         AddJobMessage(db, path, "INSERT INTO job_messages(job_id, position, message_id) VALUES (?, ?, ?)"),
         PutInJob(db, path,
                  "UPDATE messages SET print_state = 1, job_id = ?1 WHERE id = ?2 AND print_state IN (0, 1)"),
@@ -290,7 +291,11 @@ struct TStoreStatements {
         PendingJobs(db, path,
                     std::string("SELECT ") + kJobColumns + " FROM jobs WHERE state = 0 ORDER BY id"),
         PendingWithoutSpooler(db, path,
-                              "SELECT id FROM jobs WHERE state = 0 AND spooler_job = 0 ORDER BY id"),
+                              "SELECT id FROM jobs WHERE state = 0 AND spooler_job = 0 AND token = '' "
+                              "ORDER BY id"),
+        Unlogged(db, path,
+                 std::string("SELECT ") + kMessageColumns + " FROM messages WHERE logged = 0 ORDER BY id"),
+        MarkLogged(db, path, "UPDATE messages SET logged = 1 WHERE id = ?"),
         Clear(db, path, "UPDATE messages SET print_state = 3 WHERE print_state = 0 AND id >= ?"),
         ClearInJob(db, path, "UPDATE messages SET cleared = 1 WHERE print_state = 1 AND id >= ?"),
         PurgeMessages(db, path,
@@ -307,7 +312,7 @@ struct TStoreStatements {
   TStmt Begin, BeginWrite, Commit, Rollback;
   TStmt AddMessage, SetFullText, Message, Listed, FullTextsUnprinted;
   TStmt AddJob, AddJobMessage, PutInJob, SetSpoolerJob, JobState, SetJobState, PrintList, PrintFullText,
-      ReturnList, Job, JobMessages, PendingJobs, PendingWithoutSpooler;
+      ReturnList, Job, JobMessages, PendingJobs, PendingWithoutSpooler, Unlogged, MarkLogged;
   TStmt Clear, ClearInJob, PurgeMessages, PurgeJobs;
 };
 
@@ -429,6 +434,14 @@ void TMessageStore::OpenFile() {
     if (QueryInt(FDb, FPath, "SELECT count(*) FROM pragma_table_info('messages') WHERE name = 'cleared'") ==
         0)
       Exec(FDb, FPath, "ALTER TABLE messages ADD COLUMN cleared INTEGER NOT NULL DEFAULT 0");
+    // A job's token, to find it at the spooler when its number was never kept.
+    if (QueryInt(FDb, FPath, "SELECT count(*) FROM pragma_table_info('jobs') WHERE name = 'token'") == 0)
+      Exec(FDb, FPath, "ALTER TABLE jobs ADD COLUMN token TEXT NOT NULL DEFAULT ''");
+    // Whether a message's log line reached the file. Older builds log as they keep, so their
+    // messages (and those they add later) count as logged.
+    if (QueryInt(FDb, FPath, "SELECT count(*) FROM pragma_table_info('messages') WHERE name = 'logged'") == 0)
+      Exec(FDb, FPath, "ALTER TABLE messages ADD COLUMN logged INTEGER NOT NULL DEFAULT 1");
+    Exec(FDb, FPath, "CREATE INDEX IF NOT EXISTS messages_unlogged ON messages(id) WHERE logged = 0");
     Exec(FDb, FPath, "COMMIT");
     RememberFiles();
     try {
@@ -583,12 +596,12 @@ std::vector<std::int64_t> TMessageStore::FindMessages(const THistoryFilter& filt
 }
 
 std::int64_t TMessageStore::BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages,
-                                     const std::string& printer, double utcTime,
-                                     const std::string& document) {
+                                     const std::string& printer, double utcTime, const std::string& document,
+                                     const std::string& token) {
   TTransaction t(S(), true);
   {
     TUse use(S().AddJob);
-    use.Bind(static_cast<int>(kind)).Bind(utcTime).Bind(printer).Bind(document).Run();
+    use.Bind(static_cast<int>(kind)).Bind(utcTime).Bind(printer).Bind(document).Bind(token).Run();
   }
   const std::int64_t job = sqlite3_last_insert_rowid(FDb);
   std::int64_t position = 0;
@@ -653,6 +666,7 @@ TStoredJob ReadJob(TStoreStatements& s, const TUse& row) {
   job.State = static_cast<TJobState>(row.Int(5));
   job.Failure = row.Text(6);
   job.Document = row.Text(7);
+  job.Token = row.Text(8);
   TUse messages(s.JobMessages);
   messages.Bind(job.Id);
   while (messages.Step()) job.Messages.push_back(messages.Int(0));
@@ -711,6 +725,20 @@ int TMessageStore::FailPendingWithoutSpooler(const std::string& failure) {
   for (const std::int64_t job : jobs) FailOne(S(), job, failure);
   t.Commit();
   return static_cast<int>(jobs.size());
+}
+
+std::vector<TStoredMessage> TMessageStore::Unlogged() const {
+  std::vector<TStoredMessage> result;
+  TUse use(S().Unlogged);
+  while (use.Step()) result.push_back(ReadMessage(use));
+  return result;
+}
+
+void TMessageStore::MarkLogged(const std::vector<std::int64_t>& ids) {
+  if (ids.empty()) return;
+  TTransaction t(S(), true);
+  for (const std::int64_t id : ids) TUse(S().MarkLogged).Bind(id).Run();
+  t.Commit();
 }
 
 int TMessageStore::Purge(double utcCutoff) {

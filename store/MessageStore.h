@@ -79,6 +79,9 @@ struct TStoredJob {
   std::string Failure;                 // why it failed
   std::string Document;                // the text as it was printed
   std::vector<std::int64_t> Messages;  // the messages it carries, in printed order
+  // What the spooler keeps with the job to find it by (its job-uuid); empty for jobs of
+  // older builds, which cannot be found that way.
+  std::string Token;
 
   bool operator==(const TStoredJob&) const = default;
 };
@@ -158,7 +161,7 @@ class TMessageStore {
   // this JobId, printed or cleared ones stay so; full-text job: the one message's full text).
   // One transaction; returns the job's id. An unknown message id throws and records nothing.
   std::int64_t BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages, const std::string& printer,
-                        double utcTime, const std::string& document);
+                        double utcTime, const std::string& document, const std::string& token = {});
   void SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob);
   // The spooler confirmed the job: its list messages become psPrinted (JobId this job), a
   // full text printed. Also for a job failed earlier (a late confirmation); paper is paper.
@@ -176,9 +179,16 @@ class TMessageStore {
   int ClearListed(std::int64_t fromId = 0);
   // The highest message id given so far (0: none).
   std::int64_t LastMessageId() const;
-  // At start: jobs still pending from an earlier run whose spooler job is unknown (0) are
-  // failed with `failure`, so their messages are listed as unprinted again. Returns how many.
+  // At start: jobs still pending from an earlier run whose spooler job is unknown (0) and
+  // that carry no token to find them by are failed with `failure`, so their messages are
+  // listed as unprinted again. Returns how many.
   int FailPendingWithoutSpooler(const std::string& failure);
+
+  // Messages whose log line was never written (a kill between keeping and logging), oldest
+  // first; messages kept by older builds count as logged.
+  std::vector<TStoredMessage> Unlogged() const;
+  // Their log lines are in the log file now. One transaction.
+  void MarkLogged(const std::vector<std::int64_t>& ids);
 
   // Deletes messages and jobs older than `utcCutoff` that are no longer listed (printed or
   // cleared); listed messages are never purged, nor messages in a pending job or with a full

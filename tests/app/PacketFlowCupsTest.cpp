@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
@@ -23,8 +25,10 @@
 
 #include "app/MainForm.h"
 #include "base/Timing.h"
+#include "desk/MessageDesk.h"
 #include "tests/app/FormTestEnvironment.h"
 #include "tests/support/CupsPdfQueue.h"
+#include "tests/support/PacketBuilder.h"
 #include "tests/support/PdfTools.h"
 
 namespace qm {
@@ -329,6 +333,147 @@ TEST(PacketFlowCups, FirstStartDemoNeverReachesTheDefaultPrinter) {
   ASSERT_TRUE(lpstat.waitForFinished(10000));
   EXPECT_EQ(lpstat.readAllStandardOutput().trimmed(), QByteArray());
   EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
+}
+
+// The desk alone, on data folder `dir`, printing two bulletins a page on `queue`; it restores
+// what an earlier run left.
+std::unique_ptr<TMessageDesk> SweepDesk(const QString& dir, const QString& queue,
+                                        std::chrono::milliseconds printerPoll = std::chrono::seconds(5)) {
+  TDeskSetup setup;
+  setup.DataDir = dir.toStdString();
+  setup.SpoolPoll = std::chrono::milliseconds(100);
+  setup.PrinterPoll = printerPoll;
+  auto desk = std::make_unique<TMessageDesk>(std::move(setup));
+  const int index = desk->PrintJobs()->Printers().indexOf(queue);
+  EXPECT_GE(index, 0) << queue.toStdString();
+  desk->PrintJobs()->SelectPrinter(index);
+  TDeskChoices choices;
+  choices.Selection.Bulletins = true;
+  choices.PageSetting = "1";
+  desk->SetChoices(choices);
+  desk->CreateLogger();
+  desk->OpenStore();
+  desk->RestoreListed();
+  desk->SetReady();
+  return desk;
+}
+
+std::string SweepText(int n) {
+  return "Sweep item " + std::to_string(n) + " end";
+}
+
+TEST(PacketFlowSweep, Child) {
+  // Run only as the child of the sweep below: four bulletins in, two pages, the end; the
+  // environment's QM_TEST_KILL_AT kills it on the way.
+  const QString dir = qEnvironmentVariable("QM_SWEEP_DIR");
+  if (dir.isEmpty()) GTEST_SKIP() << "runs only as the child of EveryKillPointLeavesEachMessageOnPaperOnce";
+  auto desk = SweepDesk(dir, qEnvironmentVariable("QM_SWEEP_QUEUE"));
+  for (int n = 1; n <= 4; ++n)
+    desk->Take(std::make_unique<TAprsMsgPacket>(
+        test::MakePacket(mkBulletin, "N0CALL-5", "BLN" + std::to_string(n), SweepText(n))));
+  ASSERT_TRUE(test::WaitFor(
+      [&] { return desk->Queue().Listed().empty() && desk->Queue().PendingJobs().empty(); }, 60000));
+  desk->KeepUnprintedForNextStart();
+  desk->Close();
+  std::puts("ended");
+  std::fflush(stdout);
+}
+
+QString FolderLog(const QString& dir) {
+  QString log;
+  for (const QFileInfo& file : QDir(dir).entryInfoList(QDir::Files)) {
+    if (file.fileName().startsWith(QStringLiteral("Quillmark-messages"))) continue;
+    QFile f(file.filePath());
+    if (f.open(QIODevice::ReadOnly)) log += QString::fromLatin1(f.readAll());
+  }
+  return log;
+}
+
+// A disabled queue is shown and logged once when it starts and once when it ends; three
+// pages cancelled there make one box, and each job's reason is logged.
+TEST(PacketFlowCups, ADisabledQueueIsToldOnceAndCancelledPagesMakeOneBox) {
+  test::TPrivateCupsQueue queue;
+  QTemporaryDir dir;
+  queue.Enable(false);
+  auto desk = SweepDesk(dir.path(), queue.Name(), std::chrono::milliseconds(100));
+  QStringList problems;
+  int boxes = 0;
+  QObject::connect(desk.get(), &TMessageDesk::PrinterProblemsChanged,
+                   [&](const QStringList& p) { problems = p; });
+  QObject::connect(desk.get(), &TMessageDesk::FailureToReport, [&] { ++boxes; });
+  ASSERT_TRUE(test::WaitFor([&] { return !problems.isEmpty(); }, 10000));
+  const QString line = problems.front();
+  for (int n = 1; n <= 6; ++n)
+    desk->Take(
+        std::make_unique<TAprsMsgPacket>(test::MakePacket(mkBulletin, "N0CALL-5", "BLN1", SweepText(n))));
+  ASSERT_EQ(desk->Queue().PendingJobs().size(), 3u);
+  for (int job : queue.PendingJobIds()) queue.Cancel(job);
+  ASSERT_TRUE(test::WaitFor([&] { return desk->Queue().PendingJobs().empty(); }, 20000));
+  EXPECT_EQ(desk->Queue().Listed().size(), 6u);
+  EXPECT_EQ(boxes, 1);
+  queue.Enable(true);
+  ASSERT_TRUE(test::WaitFor([&] { return problems.isEmpty(); }, 10000));
+  desk->Close();
+  const QString log = FolderLog(dir.path());
+  EXPECT_EQ(log.count(line), 2) << log.toStdString();  // appeared, and gone
+  EXPECT_EQ(log.count(QStringLiteral("No longer so: ") + line), 1);
+  EXPECT_EQ(log.count(QStringLiteral("Printing failed: ")), 3);
+}
+
+// The whole flow killed with SIGKILL at its k-th store change or spooler call, for every k it
+// has: after a restart and the next page every stored message is on paper exactly once and
+// in the log at least once.
+TEST(PacketFlowSweep, EveryKillPointLeavesEachMessageOnPaperOnce) {
+  const QString missing = test::MissingPopplerTools();
+  if (!missing.isEmpty()) GTEST_SKIP() << missing.toStdString();
+  test::TPrivateCupsQueue queue;
+  int swept = 0;
+  for (int k = 1;; ++k) {
+    SCOPED_TRACE("killed at point " + std::to_string(k));
+    QTemporaryDir dir;
+    const QSet<int> before = test::CompletedJobIds(queue.Name());
+    QProcess child;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert(QStringLiteral("QM_SWEEP_DIR"), dir.path());
+    e.insert(QStringLiteral("QM_SWEEP_QUEUE"), queue.Name());
+    e.insert(QStringLiteral("QM_TEST_KILL_AT"), QString::number(k));
+    child.setProcessEnvironment(e);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=PacketFlowSweep.Child")});
+    ASSERT_TRUE(child.waitForFinished(90000));
+    const bool killed = child.exitStatus() == QProcess::CrashExit;
+    if (!killed) {
+      ASSERT_TRUE(child.readAllStandardOutput().contains("ended")) << "the run failed before point " << k;
+      break;
+    }
+    ++swept;
+    {
+      auto desk = SweepDesk(dir.path(), queue.Name());
+      ASSERT_TRUE(test::WaitFor(
+          [&] {
+            if (!desk->Queue().PendingJobs().empty()) return false;
+            if (desk->Queue().Listed().empty()) return true;
+            desk->PrintNow();
+            return false;
+          },
+          60000));
+      desk->Close();
+    }
+    const QString log = FolderLog(dir.path());
+    TMessageStore store((dir.path() + QStringLiteral("/Quillmark-messages.db")).toStdString());
+    QSet<QString> stored;
+    for (const TStoredMessage& m : store.Messages(store.FindMessages({})))
+      stored.insert(QString::fromStdString(m.MessageText));
+    for (int n = 1; n <= 4; ++n) {
+      const QString text = QString::fromStdString(SweepText(n));
+      SCOPED_TRACE(text.toStdString());
+      EXPECT_EQ(PagesWith(queue, before, text), stored.contains(text) ? 1 : 0);
+      EXPECT_TRUE(!stored.contains(text) || log.contains(text));
+    }
+    if (HasFatalFailure() || HasNonfatalFailure()) break;
+  }
+  std::printf("kill points swept: %d\n", swept);
+  EXPECT_GT(swept, 10);
 }
 
 }  // namespace

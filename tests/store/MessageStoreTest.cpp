@@ -116,13 +116,14 @@ TEST(TMessageStore, PrintStateTransitionsAreKept) {
          s.FailJob(s.BeginJob(jkList, {m[0], m[1]}, "", 1, ""), "x");
        },
        "PUUU"},
-      {"at start, pending jobs without a spooler job fail",
+      {"at start, pending jobs without a spooler job or a token fail",
        [](auto& s, auto& m) {
          s.BeginJob(jkList, {m[0]}, "", 1, "");
          s.SetSpoolerJob(s.BeginJob(jkList, {m[1]}, "", 1, ""), 7);
+         s.BeginJob(jkList, {m[2]}, "", 1, "", "tok");  // looked for at the spooler instead
          EXPECT_EQ(s.FailPendingWithoutSpooler("not confirmed before the end"), 1);
        },
-       "UJUU"},
+       "UJJU"},
       {"a full-text job leaves the list alone",
        [](auto& s, auto& m) {
          s.SetFullText(m[3], "");
@@ -156,12 +157,14 @@ TEST(TMessageStore, JobsKeepTheirRecord) {
   TTempDir dir;
   TMessageStore store(dir.File("q.db"));
   const auto a = store.Add(Msg(1)), b = store.Add(Msg(2));
-  const auto job = store.BeginJob(jkList, {b, a}, "PDF", 46001.25, "page text");
+  const auto job = store.BeginJob(jkList, {b, a}, "PDF", 46001.25, "page text", "tok-1");
   EXPECT_EQ(store.PendingJobs(),
-            (std::vector<TStoredJob>{{job, jkList, 46001.25, "PDF", 0, jsPending, "", "page text", {b, a}}}));
+            (std::vector<TStoredJob>{
+                {job, jkList, 46001.25, "PDF", 0, jsPending, "", "page text", {b, a}, "tok-1"}}));
   store.FailJob(job, "Printer stopped");
   EXPECT_EQ(store.Job(job),
-            (TStoredJob{job, jkList, 46001.25, "PDF", 0, jsFailed, "Printer stopped", "page text", {b, a}}));
+            (TStoredJob{
+                job, jkList, 46001.25, "PDF", 0, jsFailed, "Printer stopped", "page text", {b, a}, "tok-1"}));
   EXPECT_EQ(store.Message(a).JobId, job);
   EXPECT_TRUE(store.PendingJobs().empty());
   EXPECT_THROW(store.CompleteJob(job + 1), EMessageStoreError);
@@ -248,9 +251,9 @@ TEST(TMessageStore, EveryByteRoundTrips) {
   }
   TMessageStore store(dir.File("q.db"));
   EXPECT_EQ(store.Message(id), Stored(m, id));
-  EXPECT_EQ(
-      store.Job(job),
-      (TStoredJob{job, jkFullText, 2, all, 0, jsFailed, std::string("\0\r\n", 3) + all, all + all, {id}}));
+  EXPECT_EQ(store.Job(job),
+            (TStoredJob{
+                job, jkFullText, 2, all, 0, jsFailed, std::string("\0\r\n", 3) + all, all + all, {id}, ""}));
   // Empty and missing full texts differ.
   store.SetFullText(id, "");
   EXPECT_TRUE(store.Message(id).FullTextWanted);
@@ -264,6 +267,25 @@ std::string SqliteFile(const std::string& path, const char* sql) {
   EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
   sqlite3_close(db);
   return ReadFileBytes(path);
+}
+
+// Log lines are marked as written; messages an older build kept (no such column) count as
+// logged, as that build logged them as it kept them.
+TEST(TMessageStore, UnloggedMessagesUntilMarkedAndOlderOnesCountAsLogged) {
+  TTempDir dir;
+  const std::string path = dir.File("q.db");
+  { TMessageStore(path).Add(Msg(0)); }
+  SqliteFile(path, "DROP INDEX messages_unlogged; ALTER TABLE messages DROP COLUMN logged");
+  std::int64_t a = 0, b = 0;
+  {
+    TMessageStore store(path);
+    a = store.Add(Msg(1));
+    b = store.Add(Msg(2));
+    store.MarkLogged({a});
+  }
+  std::vector<std::int64_t> unlogged;
+  for (const TStoredMessage& m : TMessageStore(path).Unlogged()) unlogged.push_back(m.Id);
+  EXPECT_EQ(unlogged, std::vector<std::int64_t>{b});
 }
 
 TEST(TMessageStore, OtherFilesAreRefusedAndLeftAlone) {

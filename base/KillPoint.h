@@ -1,0 +1,22 @@
+// For the crash-point tests only: with QM_TEST_KILL_AT=<k> in the environment the process
+// kills itself with SIGKILL at the k-th point it passes. Points sit before each change of the
+// message store and each call to the print spooler. Unset, a point costs a comparison.
+#pragma once
+
+#include <csignal>
+#include <cstdlib>
+
+namespace qm {
+
+inline void KillPoint() {
+#ifdef SIGKILL
+  static const long target = [] {
+    const char* value = std::getenv("QM_TEST_KILL_AT");
+    return value ? std::atol(value) : 0L;
+  }();
+  static long passed = 0;
+  if (target > 0 && ++passed == target) std::raise(SIGKILL);
+#endif
+}
+
+}  // namespace qm

@@ -103,7 +103,14 @@ TMainForm::~TMainForm() {
 // --- Creation, showing, destruction -----------------------------------------------
 
 void TMainForm::RunSetupStep(const std::function<void()>& step) {
-  RunGuarded(step);
+  // Shown once the event loop runs, so a box never holds up the start: a replay that ends
+  // meanwhile still ends the program.
+  qm::RunGuarded(step, [this](const QString& message) {
+    if (FSetup.ReportError)
+      FSetup.ReportError(message);
+    else
+      ShowErrorBoxLater(this, message);
+  });
 }
 
 void TMainForm::FormCreate() {

@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
     qm::TMainForm form(std::move(setup));
     form.ShowInitially(form.StartMinimized());
     lock.ListenForShow([&form] { form.miRestoreClick(); });
-    result = QApplication::exec();
+    // A host that closed while the window was being made has ended the run already.
+    if (!form.Ending()) result = QApplication::exec();
     logDir = form.FPaths.LogDir;
     pdfDir = form.PdfFolderUsed();
   }  // the window saves what it has to and writes the rest of the log as it goes

@@ -341,8 +341,9 @@ void TMessageDesk::Reprint(const QString& document, const QFont& font) {
 // --- Ending -----------------------------------------------------------------------------
 
 void TMessageDesk::HostClosing() {
-  // Closed in the middle of an entry: ended once it is complete.
-  if (FBusy) {
+  // Closed in the middle of an entry, or before the desk is ready: ended once the packets
+  // that came before are judged.
+  if (FBusy || !FReady) {
     FHostClosing = true;
     return;
   }

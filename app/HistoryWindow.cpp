@@ -222,6 +222,15 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   edRetryMinutes->setObjectName(QStringLiteral("edRetryMinutes"));
   edRetryMinutes->setToolTip(QStringLiteral("Minutes a resent message is looked for (1 to 1440)"));
   edRetryMinutes->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 8);
+  cbBroadcastOnce = new QCheckBox(QStringLiteral("Print a bulletin or NWS alert once per"));
+  cbBroadcastOnce->setObjectName(QStringLiteral("cbBroadcastOnce"));
+  cbBroadcastOnce->setToolTip(QStringLiteral(
+      "A bulletin, announcement or NWS alert with the sender, addressee and text of one listed "
+      "within these hours is not listed again, also after a restart"));
+  edBroadcastHours = new QLineEdit(QStringLiteral("12"));
+  edBroadcastHours->setObjectName(QStringLiteral("edBroadcastHours"));
+  edBroadcastHours->setToolTip(QStringLiteral("Hours a repeated bulletin or alert is looked for (1 to 168)"));
+  edBroadcastHours->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 8);
   cbArchivePdf = new QCheckBox(QStringLiteral("Keep a PDF of every printed page"));
   cbArchivePdf->setObjectName(QStringLiteral("cbArchivePdf"));
   cbArchivePdf->setToolTip(
@@ -237,6 +246,10 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   options->addWidget(cbDropRetries);
   options->addWidget(edRetryMinutes);
   options->addWidget(new QLabel(QStringLiteral("min")));
+  options->addSpacing(12);
+  options->addWidget(cbBroadcastOnce);
+  options->addWidget(edBroadcastHours);
+  options->addWidget(new QLabel(QStringLiteral("h")));
   options->addSpacing(12);
   options->addWidget(cbArchivePdf);
   options->addWidget(btnOpenArchive);

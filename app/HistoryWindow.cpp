@@ -247,10 +247,6 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   options->addWidget(edRetryMinutes);
   options->addWidget(new QLabel(QStringLiteral("min")));
   options->addSpacing(12);
-  options->addWidget(cbBroadcastOnce);
-  options->addWidget(edBroadcastHours);
-  options->addWidget(new QLabel(QStringLiteral("h")));
-  options->addSpacing(12);
   options->addWidget(cbArchivePdf);
   options->addWidget(btnOpenArchive);
   options->addStretch(1);
@@ -264,6 +260,12 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->addWidget(split, 1);
   layout->addLayout(buttons);
   layout->addLayout(options);
+  auto* repeats = new QHBoxLayout;
+  repeats->addWidget(cbBroadcastOnce);
+  repeats->addWidget(edBroadcastHours);
+  repeats->addWidget(new QLabel(QStringLiteral("h")));
+  repeats->addStretch(1);
+  layout->addLayout(repeats);
 
   FTyping = new QTimer(this);
   FTyping->setSingleShot(true);

@@ -71,8 +71,11 @@ void WriteHistoryOptions(TSettingsStore& settings, const TDeskChoices& c) {
     settings.WriteInteger(kHistorySection, "DropResent", c.DropResent ? 1 : 0);
     settings.WriteInteger(kHistorySection, "ResentMinutes", c.ResentMinutes);
     settings.WriteInteger(kHistorySection, "ArchivePdf", c.ArchivePdf ? 1 : 0);
-    settings.WriteInteger(kHistorySection, "BroadcastOnce", c.BroadcastOnce ? 1 : 0);
-    settings.WriteInteger(kHistorySection, "BroadcastHours", c.BroadcastHours);
+    // Added later: left out while at their defaults, so earlier files keep their keys.
+    if (c.BroadcastOnce || c.BroadcastHours != TDeskChoices::kDefaultBroadcastHours) {
+      settings.WriteInteger(kHistorySection, "BroadcastOnce", c.BroadcastOnce ? 1 : 0);
+      settings.WriteInteger(kHistorySection, "BroadcastHours", c.BroadcastHours);
+    }
   } else if (settings.SectionExists(kHistorySection)) {
     settings.EraseSection(kHistorySection);
   }

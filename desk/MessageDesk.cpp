@@ -101,7 +101,8 @@ void TMessageDesk::OpenStore() {
     Hint(QString::fromStdString(note));
     if (trouble) ReportFailureOnce(QString::fromStdString(note), false);
   });
-  Purge(Now(tfUTC));
+  FStartUtc = Now(tfUTC);
+  Purge(FStartUtc);
 }
 
 void TMessageDesk::RestoreListed() {
@@ -222,16 +223,16 @@ bool TMessageDesk::IsResentCopy(const TAprsMsgPacket& packet) {
   const bool copy = FRetries.IsRetry(packet.Source.FullCall, packet.MessageId, packet.TickCount, windowMs);
   if (!FChoices.DropResent) return false;
   // The store remembers the last run's too.
-  return copy || StoredRepeat(packet, true, FChoices.ResentMinutes / 60.0);
+  return copy || StoredRepeat(packet, true, FChoices.ResentMinutes / 60.0, true);
 }
 
 bool TMessageDesk::IsRepeatedBroadcast(const TAprsMsgPacket& packet) {
   const bool broadcast =
       packet.Kind == mkBulletin || packet.Kind == mkAnnouncement || packet.Kind == mkNwsAlert;
-  return FChoices.BroadcastOnce && broadcast && StoredRepeat(packet, false, FChoices.BroadcastHours);
+  return FChoices.BroadcastOnce && broadcast && StoredRepeat(packet, false, FChoices.BroadcastHours, false);
 }
 
-bool TMessageDesk::StoredRepeat(const TAprsMsgPacket& packet, bool byNumber, double hours) {
+bool TMessageDesk::StoredRepeat(const TAprsMsgPacket& packet, bool byNumber, double hours, bool earlierRuns) {
   if (FDemo || !FStore) return false;
   TStoredMessage m;
   m.Source = packet.Source.FullCall;
@@ -239,8 +240,10 @@ bool TMessageDesk::StoredRepeat(const TAprsMsgPacket& packet, bool byNumber, dou
   m.Addressee = packet.Addressee;
   m.MessageText = packet.MessageText;
   bool seen = false;
-  WithMessageStore(
-      [&](TDurableStore& store) { seen = store.HasRepeatSince(m, byNumber, Now(tfUTC) - hours / 24); });
+  WithMessageStore([&](TDurableStore& store) {
+    const TDateTime now = Now(tfUTC);
+    seen = store.HasRepeatSince(m, byNumber, now - hours / 24, earlierRuns ? FStartUtc : now + 1);
+  });
   return seen;
 }
 

@@ -206,7 +206,9 @@ class TMessageDesk : public QObject {
   bool IsResentCopy(const TAprsMsgPacket& packet);
   bool IsRepeatedBroadcast(const TAprsMsgPacket& packet);
   // Whether the store knows a repeat of the packet since `hours` ago (false while demo).
-  bool StoredRepeat(const TAprsMsgPacket& packet, bool byNumber, double hours);
+  // earlierRuns: only what was stored before this run (this run's copies are judged on the
+  // tick counter).
+  bool StoredRepeat(const TAprsMsgPacket& packet, bool byNumber, double hours, bool earlierRuns);
   // Lists, logs and counts a wanted message; answers a warning for the hint bar, if any.
   std::string AcceptMessage(TAprsMsgPacket& packet);
   void FullTextBranch(const TAprsMsgPacket& packet, std::int64_t storeId, const std::string& line1,
@@ -233,6 +235,7 @@ class TMessageDesk : public QObject {
   bool FBusy = false;  // the re-entrancy guard described at the top
   bool FHostClosing = false;
   bool FDemo = false;
+  TDateTime FStartUtc = 0;  // when the store was opened
   std::uint64_t FPacketsHeard = 0;
   TDateTime FLastPacketAt = 0;
 };

@@ -427,15 +427,18 @@ TStoredJob TDurableStore::Job(std::int64_t id) const {
   return FStore->Job(inFile);
 }
 
-bool TDurableStore::HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom) const {
+bool TDurableStore::HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom,
+                                   double utcBefore) const {
   for (const TChange& c : FHeld) {
     const TStoredMessage& h = c.Message;
-    if (c.Op != TChange::opAdd || h.UtcTime < utcFrom || UpperCase(h.Source) != UpperCase(m.Source)) continue;
+    if (c.Op != TChange::opAdd || h.UtcTime < utcFrom || h.UtcTime >= utcBefore ||
+        UpperCase(h.Source) != UpperCase(m.Source))
+      continue;
     if (byNumber ? !m.MessageId.empty() && h.MessageId == m.MessageId
                  : Trim(h.Addressee) == Trim(m.Addressee) && h.MessageText == m.MessageText)
       return true;
   }
-  return IsOpen() && FStore->HasRepeatSince(m, byNumber, utcFrom);
+  return IsOpen() && FStore->HasRepeatSince(m, byNumber, utcFrom, utcBefore);
 }
 
 bool TDurableStore::IsKept(std::int64_t id) const {

@@ -171,9 +171,10 @@ class TMessageStore {
   // The highest message id given so far (0: none).
   std::int64_t LastMessageId() const;
   // Whether a message like `m` was stored at or after `utcFrom`, so a repeat is known across
-  // a restart: by the sender (any case) and message number when `byNumber` (an empty number
-  // never matches), else by the sender, the addressee (blanks trimmed) and the text.
-  bool HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom) const;
+  // a restart (stored from `utcFrom` to before `utcBefore`): by the sender (any case) and message number when
+  // `byNumber` (an empty number never matches), else by the sender, the addressee (blanks trimmed) and the
+  // text.
+  bool HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom, double utcBefore) const;
   // At start: jobs still pending from an earlier run whose spooler job is unknown (0) are
   // failed with `failure`, so their messages are listed as unprinted again. Returns how many.
   int FailPendingWithoutSpooler(const std::string& failure);

@@ -156,8 +156,12 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
   const QCommandLineOption config(QStringLiteral("config"),
                                   QStringLiteral("Keeps Quillmark.ini and the logs in DIR."),
                                   QStringLiteral("DIR"));
-  parser.addOptions(
-      {help, version, replay, pace, aprsIs, kiss, serial, callsign, filter, printer, toPdf, config});
+  const QCommandLineOption noWindow(
+      QStringLiteral("no-window"),
+      QStringLiteral("Runs without a window or tray (no display needed), as a service does; SIGTERM or\n"
+                     "SIGINT ends it, keeping what is unprinted for the next start."));
+  parser.addOptions({help, version, replay, pace, aprsIs, kiss, serial, callsign, filter, printer, toPdf,
+                     config, noWindow});
   for (const char* name : kQtValueOptions) {
     QCommandLineOption qt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     qt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -248,6 +252,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       CheckFolder(QStringLiteral("print-to-pdf"), o.PrintToFolder);
       o.PrintToFolder = QFileInfo(o.PrintToFolder).absoluteFilePath();
     }
+    o.NoWindow = parser.isSet(noWindow);
     if (parser.isSet(config)) {
       o.ConfigDir = parser.value(config);
       CheckFolder(QStringLiteral("config"), o.ConfigDir);

@@ -25,6 +25,7 @@ struct TRunOptions {
   QString Printer;        // a printer of the system's list, by name
   QString PrintToFolder;  // every job a PDF file in this folder instead of on paper
   QString ConfigDir;      // the folder of Quillmark.ini and the logs
+  bool NoWindow = false;  // the desk alone: no window, no tray, no display needed
 
   // Puts this run's choices over the stored ones.
   void ApplyTo(THostSettings& settings) const;

@@ -225,6 +225,15 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   edRetryMinutes->setObjectName(QStringLiteral("edRetryMinutes"));
   edRetryMinutes->setToolTip(QStringLiteral("Minutes a resent message is looked for (1 to 1440)"));
   edRetryMinutes->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 8);
+  cbBroadcastOnce = new QCheckBox(QStringLiteral("Print a bulletin or NWS alert once per"));
+  cbBroadcastOnce->setObjectName(QStringLiteral("cbBroadcastOnce"));
+  cbBroadcastOnce->setToolTip(QStringLiteral(
+      "A bulletin, announcement or NWS alert with the sender, addressee and text of one listed "
+      "within these hours is not listed again, also after a restart"));
+  edBroadcastHours = new QLineEdit(QStringLiteral("12"));
+  edBroadcastHours->setObjectName(QStringLiteral("edBroadcastHours"));
+  edBroadcastHours->setToolTip(QStringLiteral("Hours a repeated bulletin or alert is looked for (1 to 168)"));
+  edBroadcastHours->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 8);
   cbArchivePdf = new QCheckBox(QStringLiteral("Keep a PDF of every printed page"));
   cbArchivePdf->setObjectName(QStringLiteral("cbArchivePdf"));
   cbArchivePdf->setToolTip(
@@ -254,6 +263,12 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->addWidget(split, 1);
   layout->addLayout(buttons);
   layout->addLayout(options);
+  auto* repeats = new QHBoxLayout;
+  repeats->addWidget(cbBroadcastOnce);
+  repeats->addWidget(edBroadcastHours);
+  repeats->addWidget(new QLabel(QStringLiteral("h")));
+  repeats->addStretch(1);
+  layout->addLayout(repeats);
 
   FTyping = new QTimer(this);
   FTyping->setSingleShot(true);

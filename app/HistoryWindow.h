@@ -100,6 +100,8 @@ class THistoryWindow : public QWidget {
   // Options the main window acts on; here, beside what they concern.
   QCheckBox* cbDropRetries = nullptr;
   QLineEdit* edRetryMinutes = nullptr;
+  QCheckBox* cbBroadcastOnce = nullptr;
+  QLineEdit* edBroadcastHours = nullptr;
   QCheckBox* cbArchivePdf = nullptr;
   THistoryModel* Model = nullptr;
 

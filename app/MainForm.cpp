@@ -21,6 +21,7 @@
 #endif
 
 #include "app/ErrorBox.h"
+#include "app/LinkLook.h"
 #include "base/AsciiText.h"
 #include "generated/QuillmarkVersion.h"
 #include "print/ProgramText.h"
@@ -122,7 +123,7 @@ void TMainForm::FormCreate() {
   PageControl1->setCurrentIndex(0);
   FDesk->DupMessages().Clear();
   // Minimising reaches AppMinimize through changeEvent.
-  FTrayIcon->setIcon(windowIcon());
+  FTrayIcon->setIcon(FLinkShownDown ? LinkDownIcon(windowIcon()) : windowIcon());
   ShowLinkStatus();
   FTrayIcon->setContextMenu(mnuTrayPopup);
   FTrayIcon->show();
@@ -177,6 +178,19 @@ void TMainForm::EndNow() {
     EndApplication();
   else
     QCoreApplication::exit(0);  // leaves the loop without closing windows, so no question
+}
+
+bool TMainForm::HasDisplay() const {
+  if (FSetup.HasDisplay) return FSetup.HasDisplay();
+  const QString platform = QGuiApplication::platformName();
+  return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+void TMainForm::DemoOver() {
+  const QString text = QStringLiteral("The demo is over; choose a source");
+  LinkStateChanged(text);
+  SetHintText(text);
+  PageControl1->setCurrentWidget(tsConnection);
 }
 
 // --- Tray ---------------------------------------------------------------------------
@@ -266,6 +280,13 @@ QString TMainForm::PanelText(int panel) const {
 void TMainForm::LinkStateChanged(const QString& text) {
   FLinkState = text;
   lblConnectionState->setText(text);
+  const bool down = IsLinkDown(text);
+  if (down != FLinkShownDown) {
+    FLinkShownDown = down;
+    FTrayIcon->setIcon(down ? LinkDownIcon(windowIcon()) : windowIcon());
+    ShowLinkDown(*lblLinkStatus, down);
+    ShowLinkDown(*lblConnectionState, down);
+  }
   ShowLinkStatus();
 }
 

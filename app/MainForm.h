@@ -102,6 +102,9 @@ struct TMainFormSetup {
   std::chrono::milliseconds EndPrintBound{30000};
   // This run's choices from the command line; none of them is stored.
   TRunOptions Options;
+  // Whether a person may be looking at the window; false on the offscreen and minimal
+  // platforms when empty.
+  std::function<bool()> HasDisplay;
   // Opens a folder for the operator; the desktop's file manager when empty.
   std::function<void(const QString&)> OpenFolder;
 };
@@ -226,6 +229,9 @@ class TMainForm : public QMainWindow {
   QCheckBox* cbDropRetries = nullptr;
   QLineEdit* edRetryMinutes = nullptr;
   QCheckBox* cbArchivePdf = nullptr;
+  // A bulletin, announcement or NWS alert listed once per so many hours.
+  QCheckBox* cbBroadcastOnce = nullptr;
+  QLineEdit* edBroadcastHours = nullptr;
   // Page control
   QGroupBox* gbPages = nullptr;
   QTabWidget* PageControl1 = nullptr;
@@ -321,6 +327,9 @@ class TMainForm : public QMainWindow {
   void LinkStateChanged(const QString& text);
   void ShowLinkStatus();
   void EndNow();
+  bool HasDisplay() const;
+  // The demo ended with the window in sight: it stays, on the Connection page.
+  void DemoOver();
   void btnBrowseCaptureClick();
 
   // MainFormSettings.cpp
@@ -374,6 +383,7 @@ class TMainForm : public QMainWindow {
   QString FLinkState;
   QString FLinkStatus;
   bool FLinkStatusStale = false;  // a packet came since it was shown; the clock shows it
+  bool FLinkShownDown = false;    // the tray icon and the link label show a link that is down
 };
 
 }  // namespace qm

@@ -8,6 +8,7 @@
 
 #include "app/HistoryWindow.h"
 #include "app/MainForm.h"
+#include "app/StoredChoices.h"
 #include "print/ProgramText.h"
 
 namespace qm {
@@ -22,35 +23,22 @@ void TMainForm::BuildHistoryWindow() {
   cbDropRetries = FHistory->cbDropRetries;
   edRetryMinutes = FHistory->edRetryMinutes;
   cbArchivePdf = FHistory->cbArchivePdf;
+  cbBroadcastOnce = FHistory->cbBroadcastOnce;
+  edBroadcastHours = FHistory->edBroadcastHours;
 }
-
-namespace {
-
-constexpr const char* kHistorySection = "History";
-
-}  // namespace
 
 void TMainForm::ReadHistoryOptions() {
   if (!FSettings) return;
-  TSettingsSession session(*FSettings);
-  cbDropRetries->setChecked(FSettings->ReadInteger(kHistorySection, "DropResent", 0) != 0);
-  edRetryMinutes->setText(
-      QString::number(FSettings->ReadInteger(kHistorySection, "ResentMinutes", TRetryList::kDefaultMinutes)));
-  cbArchivePdf->setChecked(FSettings->ReadInteger(kHistorySection, "ArchivePdf", 0) != 0);
-  session.Close();
+  const TDeskChoices c = qm::ReadHistoryOptions(*FSettings);
+  cbDropRetries->setChecked(c.DropResent);
+  edRetryMinutes->setText(QString::number(c.ResentMinutes));
+  cbArchivePdf->setChecked(c.ArchivePdf);
+  cbBroadcastOnce->setChecked(c.BroadcastOnce);
+  edBroadcastHours->setText(QString::number(c.BroadcastHours));
 }
 
 void TMainForm::SaveHistoryOptions() {
-  const int minutes = RetryMinutes(ProgramText(edRetryMinutes->text()));
-  TSettingsSession session(*FSettings);
-  if (cbDropRetries->isChecked() || cbArchivePdf->isChecked() || minutes != TRetryList::kDefaultMinutes) {
-    FSettings->WriteInteger(kHistorySection, "DropResent", cbDropRetries->isChecked() ? 1 : 0);
-    FSettings->WriteInteger(kHistorySection, "ResentMinutes", minutes);
-    FSettings->WriteInteger(kHistorySection, "ArchivePdf", cbArchivePdf->isChecked() ? 1 : 0);
-  } else if (FSettings->SectionExists(kHistorySection)) {
-    FSettings->EraseSection(kHistorySection);
-  }
-  session.Close();
+  WriteHistoryOptions(*FSettings, ChoicesOf());
 }
 
 void TMainForm::btnHistoryClick() {

@@ -57,7 +57,13 @@ void TMainForm::CreateDesk() {
     else
       FLinkStatusStale = true;
   });
-  connect(desk, &TMessageDesk::EndRequested, this, [this] { EndNow(); });
+  connect(desk, &TMessageDesk::EndRequested, this, [this] {
+    // The operator may still be reading the demo's window; without a display nobody is.
+    if (PlaysBundledDemo() && HasDisplay())
+      DemoOver();
+    else
+      EndNow();
+  });
   connect(desk, &TMessageDesk::PrinterProblemsChanged, this, [this](const QStringList& problems) {
     if (!problems.isEmpty()) SetHintText(problems.join(QStringLiteral("; ")));
     ShowLinkStatus();
@@ -92,6 +98,8 @@ TDeskChoices TMainForm::ChoicesOf() const {
   c.DropResent = cbDropRetries->isChecked();
   c.ResentMinutes = RetryMinutes(ProgramText(edRetryMinutes->text()));
   c.ArchivePdf = cbArchivePdf->isChecked();
+  c.BroadcastOnce = cbBroadcastOnce->isChecked();
+  c.BroadcastHours = BroadcastHours(ProgramText(edBroadcastHours->text()));
   return c;
 }
 
@@ -105,9 +113,10 @@ void TMainForm::WireChoices() {
   const auto push = [this] { PushChoices(); };
   for (QCheckBox* box : {cbThisStation, cbStationList, cbBull, cbAnn, cbNWSWatches, cbNWSWarnings,
                          cbNWSAdvisiories, cbNWSWatchesPrint, cbNWSWarningsPrint, cbNWSAdvisioriesPrint,
-                         cbBeepOnReceive, cbDisablePrinting, cbDropRetries, cbArchivePdf})
+                         cbBeepOnReceive, cbDisablePrinting, cbDropRetries, cbArchivePdf, cbBroadcastOnce})
     connect(box, &QCheckBox::toggled, this, push);
-  for (QLineEdit* edit : {edMsgCount, edRetryMinutes}) connect(edit, &QLineEdit::textChanged, this, push);
+  for (QLineEdit* edit : {edMsgCount, edRetryMinutes, edBroadcastHours})
+    connect(edit, &QLineEdit::textChanged, this, push);
   for (QListWidget* list : {lbStationList, clbStates}) {
     connect(list->model(), &QAbstractItemModel::rowsInserted, this, push);
     connect(list->model(), &QAbstractItemModel::rowsRemoved, this, push);

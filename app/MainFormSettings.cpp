@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "app/MainForm.h"
+#include "app/StoredChoices.h"
 #ifdef QM_HAVE_COM_HOST_LINK
 #include "host/com/ComHostLink.h"
 #endif
@@ -88,27 +89,7 @@ void TMainForm::SaveUnsavedState() {
 // --- The host link ------------------------------------------------------------------
 
 void TMainForm::LoadHostSettings() {
-  THostSettings s;
-  {
-    TSettingsSession session(*FSettings);
-    const char* section = connection_keys::Section;
-    s.Transport = TransportFromName(
-        FSettings->ReadString(section, connection_keys::Transport, TransportName(s.Transport)), s.Transport);
-    s.Server = FSettings->ReadString(section, connection_keys::Server, s.Server);
-    s.Port = FSettings->ReadInteger(section, connection_keys::Port, s.Port);
-    if (s.Port < 0 || s.Port > 65535) s.Port = 0;
-    s.Callsign = FSettings->ReadString(section, connection_keys::Callsign, s.Callsign);
-    s.Filter = FSettings->ReadString(section, connection_keys::Filter, s.Filter);
-    s.CaptureFile = FSettings->ReadString(section, connection_keys::CaptureFile, s.CaptureFile);
-    if (const auto pace =
-            ReadPace(FSettings->ReadString(section, connection_keys::Pace, std::to_string(s.Pace))))
-      s.Pace = *pace;
-    s.SerialDevice = FSettings->ReadString(section, connection_keys::SerialDevice, s.SerialDevice);
-    const int baud = FSettings->ReadInteger(section, connection_keys::SerialBaud, s.SerialBaud);
-    if (IsSerialSpeed(baud)) s.SerialBaud = baud;
-    s.SetRfQuietMinutes(FSettings->ReadInteger(section, connection_keys::RfQuietMinutes, s.RfQuietMinutes()));
-    session.Close();
-  }
+  THostSettings s = ReadHostSettings(*FSettings);
   FSetup.Options.ApplyTo(s);
   FHostSettings = s;
   ShowHostSettings();
@@ -190,9 +171,13 @@ void TMainForm::ConnectHost() {
   connect(link, &TclsUIV::OnUIView32IsClosing, this,
           [this] { RunGuarded([this] { clsUIV1UIView32IsClosing(); }); });
   connect(link, &TclsUIV::StateChanged, this, [this](const QString& text) { LinkStateChanged(text); });
+  FDesk->LogOutages(*link);
+  // Choosing a real source takes the demo's messages off the list.
+  FDesk->SetDemo(link->PlaysBundledDemo());
   try {
     link->Start();
   } catch (const std::exception& e) {
+    FDesk->SetDemo(false);
     // No host could be had: said once (the caller shows the failure), and the window runs on
     // without one instead of asking a host that is not there at every showing.
     clsUIV1.reset();
@@ -227,8 +212,8 @@ void TMainForm::ShowSourceNote() {
     note = QStringLiteral("Welcome: enter your callsign, choose the packet source, press Apply. ");
   if (PlaysBundledDemo())
     note += QStringLiteral(
-                "Demo traffic: its pages become PDF files in %1 (not paper); the program closes "
-                "when it is over.")
+                "Demo traffic: its pages become PDF files in %1 (not paper) and none of it is "
+                "kept; choose a source and press Apply to leave it.")
                 .arg(FDesk->PrintJobs()->OutputFolder());
   lblSourceNote->setText(note);
   lblSourceNote->setToolTip(note);

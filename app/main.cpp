@@ -10,6 +10,7 @@
 #include "app/CommandLine.h"
 #include "app/ErrorBox.h"
 #include "app/MainForm.h"
+#include "app/Unattended.h"
 #include "base/PrivateFiles.h"
 #include "print/PrintJobs.h"
 #include "settings/AppPaths.h"
@@ -36,6 +37,70 @@ int AlreadyRunning(const qm::TInstanceLock& lock) {
   return kAlreadyRunning;
 }
 
+// The printer and the folders of this run; answers what is wrong, or "".
+QString CheckPlaces(const qm::TRunOptions& options, std::string& iniFile, std::string& logDir) {
+  if (!options.Printer.isEmpty() && !qm::TPrintJobs::SystemPrinters().Names.contains(options.Printer))
+    return QStringLiteral("--printer: there is no printer \"%1\" here").arg(options.Printer);
+  if (!options.ConfigDir.isEmpty()) {
+    std::error_code made;
+    qm::MakePrivateFolders(options.ConfigDir.toStdString(), made);
+    if (made) return QStringLiteral("--config: the folder \"%1\" cannot be made").arg(options.ConfigDir);
+    iniFile = QDir(options.ConfigDir).filePath(QStringLiteral("Quillmark.ini")).toStdString();
+    logDir = options.ConfigDir.toStdString();
+  } else {
+    const qm::TAppPaths paths = qm::ResolveAppPaths(QCoreApplication::applicationDirPath().toStdString());
+    iniFile = paths.IniFile;
+    logDir = paths.LogDir;
+  }
+  return {};
+}
+
+// 0 when this copy may go on.
+int TakeLock(qm::TInstanceLock& lock) {
+  if (lock.Take()) return 0;
+  if (lock.HeldElsewhere()) return AlreadyRunning(lock);
+  // A folder that takes no lock file takes no store either; the run reports that itself.
+  std::fprintf(stderr, "quillmark: %s; a second copy on it would not be noticed\n",
+               lock.Error().toLocal8Bit().constData());
+  return 0;
+}
+
+void SayWhereFilesAre(const std::string& logDir, const QString& pdfDir) {
+  std::printf("Quillmark: log files are in %s\n", logDir.c_str());
+  if (!pdfDir.isEmpty())
+    std::printf("Quillmark: printed pages are PDF files in %s\n", pdfDir.toLocal8Bit().constData());
+}
+
+// The desk alone. The print jobs need a GUI application (fonts, painting) but no display:
+// Qt's offscreen platform unless one was asked for.
+int RunUnattended(int argc, char** argv, const qm::TRunOptions& options) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  std::setlocale(LC_TIME, "");
+  QGuiApplication::setApplicationName(QStringLiteral("Quillmark"));
+  qm::TUnattendedSetup setup;
+  setup.Options = options;
+  if (const QString wrong = CheckPlaces(setup.Options, setup.IniFile, setup.LogDir); !wrong.isEmpty())
+    return Fail(wrong);
+  qm::TInstanceLock lock(QString::fromStdString(setup.LogDir));
+  if (const int refused = TakeLock(lock); refused != 0) return refused;
+  const std::string logDir = setup.LogDir;
+  QString pdfDir;
+  {
+    qm::TUnattendedDesk desk(std::move(setup));
+    QObject::connect(&desk, &qm::TUnattendedDesk::Ended, &app, [] { QCoreApplication::exit(0); });
+    if (!qm::EndOnSignals(&desk, [&desk] { desk.End(); }))
+      std::fprintf(
+          stderr,
+          "quillmark: SIGTERM and SIGINT cannot be caught; they end the run without the log's last lines\n");
+    std::fprintf(stderr, "quillmark: running without a window; the log is in %s\n", logDir.c_str());
+    QGuiApplication::exec();
+    pdfDir = desk.PdfFolderUsed();
+  }
+  SayWhereFilesAre(logDir, pdfDir);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,6 +123,8 @@ int main(int argc, char** argv) {
       break;
   }
 
+  if (command.Options.NoWindow) return RunUnattended(argc, argv, command.Options);
+
   QApplication app(argc, argv);
   // The list's time text follows the user's regional date and time formats.
   std::setlocale(LC_TIME, "");
@@ -65,29 +132,11 @@ int main(int argc, char** argv) {
 
   qm::TMainFormSetup setup;
   setup.Options = command.Options;
-  const qm::TRunOptions& options = setup.Options;
-  if (!options.Printer.isEmpty() && !qm::TPrintJobs::SystemPrinters().Names.contains(options.Printer))
-    return Fail(QStringLiteral("--printer: there is no printer \"%1\" here").arg(options.Printer));
-  if (!options.ConfigDir.isEmpty()) {
-    std::error_code made;
-    qm::MakePrivateFolders(options.ConfigDir.toStdString(), made);
-    if (made)
-      return Fail(QStringLiteral("--config: the folder \"%1\" cannot be made").arg(options.ConfigDir));
-    setup.IniFile = QDir(options.ConfigDir).filePath(QStringLiteral("Quillmark.ini")).toStdString();
-    setup.LogDir = options.ConfigDir.toStdString();
-  } else {
-    const qm::TAppPaths paths = qm::ResolveAppPaths(QCoreApplication::applicationDirPath().toStdString());
-    setup.IniFile = paths.IniFile;
-    setup.LogDir = paths.LogDir;
-  }
+  if (const QString wrong = CheckPlaces(setup.Options, setup.IniFile, setup.LogDir); !wrong.isEmpty())
+    return Fail(wrong);
   // Before the window: it restores the stored list and opens the store.
   qm::TInstanceLock lock(QString::fromStdString(setup.LogDir));
-  if (!lock.Take()) {
-    if (lock.HeldElsewhere()) return AlreadyRunning(lock);
-    // A folder that takes no lock file takes no store either; the run reports that itself.
-    std::fprintf(stderr, "quillmark: %s; a second copy on it would not be noticed\n",
-                 lock.Error().toLocal8Bit().constData());
-  }
+  if (const int refused = TakeLock(lock); refused != 0) return refused;
 
   int result = 0;
   std::string logDir;
@@ -101,8 +150,6 @@ int main(int argc, char** argv) {
     logDir = form.FPaths.LogDir;
     pdfDir = form.PdfFolderUsed();
   }  // the window saves what it has to and writes the rest of the log as it goes
-  std::printf("Quillmark: log files are in %s\n", logDir.c_str());
-  if (!pdfDir.isEmpty())
-    std::printf("Quillmark: printed pages are PDF files in %s\n", pdfDir.toLocal8Bit().constData());
+  SayWhereFilesAre(logDir, pdfDir);
   return result;
 }

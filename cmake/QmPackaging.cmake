@@ -30,6 +30,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/samples/demo-traffic.txt DESTINATION ${QM_DA
 install(FILES ${qm_data}/quillmark.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${qm_data}/${QM_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES data/copyright ${qm_data}/changelog.gz DESTINATION ${QM_DOC_DIR})
+# The unattended desk as a user service (systemctl --user enable --now quillmark).
+install(FILES data/quillmark.service DESTINATION lib/systemd/user)
 
 # The Debian package.
 set(CPACK_GENERATOR DEB)

@@ -6,9 +6,11 @@
 #include <QDir>
 #include <QEvent>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 
+#include "base/AsciiText.h"
 #include "base/KillPoint.h"
 #include "base/PrivateFiles.h"
 #include "host/HostLink.h"
@@ -37,6 +39,15 @@ std::string OneLine(const std::string& text) {
 }
 
 }  // namespace
+
+int BroadcastHours(std::string_view text) {
+  const std::string trimmed = Trim(text);
+  if (trimmed.empty() || trimmed.size() > 3 ||
+      !std::all_of(trimmed.begin(), trimmed.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return TDeskChoices::kDefaultBroadcastHours;
+  const int hours = std::stoi(trimmed);
+  return hours >= 1 && hours <= 168 ? hours : TDeskChoices::kDefaultBroadcastHours;
+}
 
 TMessageDesk::TMessageDesk(TDeskSetup setup, QObject* parent) : QObject(parent), FSetup(std::move(setup)) {
   auto jobs =
@@ -99,7 +110,8 @@ void TMessageDesk::OpenStore() {
     Hint(QString::fromStdString(note));
     if (trouble) ReportFailureOnce(QString::fromStdString(note), false);
   });
-  Purge(Now(tfUTC));
+  FStartUtc = Now(tfUTC);
+  Purge(FStartUtc);
 }
 
 void TMessageDesk::RestoreListed() {
@@ -125,6 +137,19 @@ void TMessageDesk::SetReady() {
   FQueue->WatchPrinter(FSetup.PrinterPoll);
   QMetaObject::invokeMethod(
       this, [this] { DrainWaitingPackets(); }, Qt::QueuedConnection);
+}
+
+void TMessageDesk::SetDemo(bool demo) {
+  if (FDemo && !demo) {
+    FQueue->DropDemo();
+    UpdateCount();
+  }
+  FDemo = demo;
+}
+
+void TMessageDesk::LogOutages(TclsUIV& link) {
+  connect(&link, &TclsUIV::OutageLogLine, this,
+          [this](const QString& line) { LogMessage(ProgramText(line)); });
 }
 
 void TMessageDesk::SetChoices(TDeskChoices choices) {
@@ -197,7 +222,7 @@ void TMessageDesk::JudgePacket(TAprsMsgPacket& packet) {
       FDupMessages.Prune(Ticks());
       // A repeat within 20 seconds, or (with the option on) a resend of a message listed
       // lately: logged, not listed.
-      if (FDupMessages.IsDuplicate(packet) || IsResentCopy(packet)) {
+      if (FDupMessages.IsDuplicate(packet) || IsResentCopy(packet) || IsRepeatedBroadcast(packet)) {
         packet.Selected = false;
         LogMessage("Duplicate packet: " + packet.RawText);
       }
@@ -214,7 +239,30 @@ bool TMessageDesk::IsResentCopy(const TAprsMsgPacket& packet) {
   const auto windowMs = static_cast<std::uint32_t>(FChoices.ResentMinutes) * 60000u;
   // Asked with the option off too, so the pairs kept meanwhile stay few.
   const bool copy = FRetries.IsRetry(packet.Source.FullCall, packet.MessageId, packet.TickCount, windowMs);
-  return copy && FChoices.DropResent;
+  if (!FChoices.DropResent) return false;
+  // The store remembers the last run's too.
+  return copy || StoredRepeat(packet, true, FChoices.ResentMinutes / 60.0, true);
+}
+
+bool TMessageDesk::IsRepeatedBroadcast(const TAprsMsgPacket& packet) {
+  const bool broadcast =
+      packet.Kind == mkBulletin || packet.Kind == mkAnnouncement || packet.Kind == mkNwsAlert;
+  return FChoices.BroadcastOnce && broadcast && StoredRepeat(packet, false, FChoices.BroadcastHours, false);
+}
+
+bool TMessageDesk::StoredRepeat(const TAprsMsgPacket& packet, bool byNumber, double hours, bool earlierRuns) {
+  if (FDemo || !FStore) return false;
+  TStoredMessage m;
+  m.Source = packet.Source.FullCall;
+  m.MessageId = packet.MessageId;
+  m.Addressee = packet.Addressee;
+  m.MessageText = packet.MessageText;
+  bool seen = false;
+  WithMessageStore([&](TDurableStore& store) {
+    const TDateTime now = Now(tfUTC);
+    seen = store.HasRepeatSince(m, byNumber, now - hours / 24, earlierRuns ? FStartUtc : now + 1);
+  });
+  return seen;
 }
 
 std::string TMessageDesk::AcceptMessage(TAprsMsgPacket& packet) {
@@ -224,6 +272,7 @@ std::string TMessageDesk::AcceptMessage(TAprsMsgPacket& packet) {
   entry.Lines[1] = EntryLine2(packet);
   entry.Lines[2] = EntryLine3(packet);
   entry.StoreId = KeepInStore(packet, entry);
+  entry.Demo = FDemo;
   KillPoint();  // kept, not yet logged
   std::string warning;
   if (packet.Kind == mkNwsAlert)
@@ -277,6 +326,7 @@ static_assert(mkPersonal == kStoredPersonal && mkBulletin == kStoredBulletin &&
               mkAnnouncement == kStoredAnnouncement && mkNwsAlert == kStoredNwsAlert);
 
 std::int64_t TMessageDesk::KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry) {
+  if (FDemo) return 0;  // made-up traffic is no part of the operator's record
   TStoredMessage m;
   m.LocalTime = Now(tfLocal);
   m.UtcTime = Now(tfUTC);

@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/Timing.h"
@@ -51,7 +52,16 @@ struct TDeskChoices {
   bool DropResent = false;  // drop a resend with the sender and number of one listed lately
   int ResentMinutes = TRetryList::kDefaultMinutes;
   bool ArchivePdf = false;  // keep a PDF copy of every job that goes to a printer
+  // Bulletins, announcements and NWS alerts are sent again for hours: with this on, the same
+  // sender, addressee and text is listed once per BroadcastHours.
+  bool BroadcastOnce = false;
+  int BroadcastHours = kDefaultBroadcastHours;
+  static constexpr int kDefaultBroadcastHours = 12;
 };
+
+// The hours of the bulletin option from its text: a whole number from 1 to 168, else the
+// default.
+int BroadcastHours(std::string_view text);
 
 // What the desk takes from its surroundings; every empty part is the real thing.
 struct TDeskSetup {
@@ -111,6 +121,13 @@ class TMessageDesk : public QObject {
   void RestoreListed();
   // Packets are judged from now on (those that came earlier waited).
   void SetReady();
+
+  // The bundled demo plays: its messages are listed and printed (to PDF files) but never
+  // stored; when it stops they leave the list.
+  void SetDemo(bool demo);
+  bool PlaysDemo() const { return FDemo; }
+  // The link's outage lines go to the log.
+  void LogOutages(TclsUIV& link);
 
   // --- Choices -----------------------------------------------------------------------
   void SetChoices(TDeskChoices choices);
@@ -192,6 +209,11 @@ class TMessageDesk : public QObject {
   void DrainWaitingPackets();
   void JudgePacket(TAprsMsgPacket& packet);
   bool IsResentCopy(const TAprsMsgPacket& packet);
+  bool IsRepeatedBroadcast(const TAprsMsgPacket& packet);
+  // Whether the store knows a repeat of the packet since `hours` ago (false while demo).
+  // earlierRuns: only what was stored before this run (this run's copies are judged on the
+  // tick counter).
+  bool StoredRepeat(const TAprsMsgPacket& packet, bool byNumber, double hours, bool earlierRuns);
   // Lists, logs and counts a wanted message; answers a warning for the hint bar, if any.
   std::string AcceptMessage(TAprsMsgPacket& packet);
   void FullTextBranch(const TAprsMsgPacket& packet, std::int64_t storeId, const std::string& line1,
@@ -220,6 +242,8 @@ class TMessageDesk : public QObject {
   bool FReady = false;
   bool FBusy = false;  // the re-entrancy guard described at the top
   bool FHostClosing = false;
+  bool FDemo = false;
+  TDateTime FStartUtc = 0;  // when the store was opened
   std::uint64_t FPacketsHeard = 0;
   TDateTime FLastPacketAt = 0;
   // Stored messages whose log line is queued, with its number at the logger, oldest first.

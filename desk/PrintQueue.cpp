@@ -198,6 +198,10 @@ void TPrintQueue::Clear() {
   emit ListChanged();
 }
 
+void TPrintQueue::DropDemo() {
+  if (std::erase_if(FListed, [](const TListedEntry& e) { return e.Demo; }) > 0) emit ListChanged();
+}
+
 // --- Jobs -----------------------------------------------------------------------------------
 
 TPendingJob TPrintQueue::FullTextJob(std::int64_t storeId, const QString& text) {
@@ -245,11 +249,12 @@ void TPrintQueue::SubmitJob(TPendingJob job, const QString& document, const QFon
   // so a kill at any point leaves a job the next start can find rather than print twice.
   const QUuid token = QUuid::createUuid();
   job.StoreJob = 0;
-  FDesk.WithMessageStore([&](TDurableStore& store) {
-    job.StoreJob =
-        store.BeginJob(job.Kind, ids, FPrintJobs->CurrentPrinterName().toStdString(), FDesk.Now(tfUTC),
-                       ProgramText(document), token.toString(QUuid::WithoutBraces).toStdString());
-  });
+  if (!FDesk.PlaysDemo())
+    FDesk.WithMessageStore([&](TDurableStore& store) {
+      job.StoreJob =
+          store.BeginJob(job.Kind, ids, FPrintJobs->CurrentPrinterName().toStdString(), FDesk.Now(tfUTC),
+                         ProgramText(document), token.toString(QUuid::WithoutBraces).toStdString());
+    });
   FDesk.PrepareArchive();
   bool numberKept = false;
   const auto keepNumber = [&](const TJobTicket& ticket) {
@@ -411,7 +416,8 @@ void TPrintQueue::KeepUnprintedForNextStart() {
   // already with the spooler is followed again at the next start. Only what the store really
   // holds is counted as kept.
   std::vector<std::int64_t> listed;
-  for (const TListedEntry& entry : FListed) listed.push_back(entry.StoreId);
+  for (const TListedEntry& entry : FListed)
+    if (!entry.Demo) listed.push_back(entry.StoreId);
   if (TDurableStore* store = FDesk.DurableStore())
     for (const std::string& line : store->EndOfRunLines(listed)) FDesk.LogMessage(line);
   else if (!listed.empty())

@@ -30,6 +30,7 @@ struct TListedEntry {
   std::int64_t StoreId = 0;  // 0: the store could not keep it
   std::string Lines[3];
   std::uint64_t Job = 0;
+  bool Demo = false;  // from the bundled demo: never stored
 };
 
 // A job handed to the printer whose fate the spooler has not yet told.
@@ -80,6 +81,8 @@ class TPrintQueue : public QObject {
   std::string CheckPage();
   // The operator's "Clear": entries leave the list unprinted (the history keeps them).
   void Clear();
+  // The demo's entries leave the list (a real source was chosen).
+  void DropDemo();
   // A full text (or any text) as a job of its own; storeId 0: none stored. Throws the
   // printer's failure; the text is then kept for the next page.
   void PrintText(std::int64_t storeId, const QString& document);

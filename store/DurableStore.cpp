@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "base/AsciiText.h"
 #include "base/KillPoint.h"
 #include "base/Timing.h"
 
@@ -445,6 +446,20 @@ TStoredJob TDurableStore::Job(std::int64_t id) const {
   const std::int64_t inFile = Known(JobInFile(id), id, FPath, "job");
   if (!IsOpen()) throw EMessageStoreError(FPath + ": no store is open", EMessageStoreError::ekStorage);
   return FStore->Job(inFile);
+}
+
+bool TDurableStore::HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom,
+                                   double utcBefore) const {
+  for (const TChange& c : FHeld) {
+    const TStoredMessage& h = c.Message;
+    if (c.Op != TChange::opAdd || h.UtcTime < utcFrom || h.UtcTime >= utcBefore ||
+        UpperCase(h.Source) != UpperCase(m.Source))
+      continue;
+    if (byNumber ? !m.MessageId.empty() && h.MessageId == m.MessageId
+                 : Trim(h.Addressee) == Trim(m.Addressee) && h.MessageText == m.MessageText)
+      return true;
+  }
+  return IsOpen() && FStore->HasRepeatSince(m, byNumber, utcFrom, utcBefore);
 }
 
 bool TDurableStore::IsKept(std::int64_t id) const {

@@ -69,6 +69,8 @@ class TDurableStore {
   std::vector<TStoredJob> PendingJobs() const;
   TStoredJob Job(std::int64_t id) const;
   std::vector<TStoredMessage> Unlogged() const;
+  // TMessageStore::HasRepeatSince, also over the messages still waiting in memory.
+  bool HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom, double utcBefore) const;
   // The store for reading (the history), or null while none was ever opened. The object stays
   // the same for the run; its calls throw while it is closed.
   TMessageStore* Store() { return FStore.get(); }

@@ -715,6 +715,23 @@ std::int64_t TMessageStore::LastMessageId() const {
                   "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'messages'), 0)");
 }
 
+bool TMessageStore::HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom,
+                                   double utcBefore) const {
+  if (byNumber && m.MessageId.empty()) return false;
+  // upper(source) takes the history's index; few rows share a sender.
+  TStmt stmt(FDb, FPath,
+             byNumber
+                 ? "SELECT 1 FROM messages WHERE upper(source) = upper(?1) AND message_no = ?2"
+                   " AND utc_time >= ?3 AND utc_time < ?4 LIMIT 1"
+                 : "SELECT 1 FROM messages WHERE upper(source) = upper(?1) AND trim(addressee) = trim(?2)"
+                   " AND message_text = ?5 AND utc_time >= ?3 AND utc_time < ?4 LIMIT 1");
+  S();
+  TUse use(stmt);
+  use.Bind(m.Source).Bind(byNumber ? m.MessageId : m.Addressee).Bind(utcFrom).Bind(utcBefore);
+  if (!byNumber) use.Bind(m.MessageText);
+  return use.Step();
+}
+
 int TMessageStore::FailPendingWithoutSpooler(const std::string& failure) {
   TTransaction t(S(), true);
   std::vector<std::int64_t> jobs;

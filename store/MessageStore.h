@@ -179,6 +179,11 @@ class TMessageStore {
   int ClearListed(std::int64_t fromId = 0);
   // The highest message id given so far (0: none).
   std::int64_t LastMessageId() const;
+  // Whether a message like `m` was stored at or after `utcFrom`, so a repeat is known across
+  // a restart (stored from `utcFrom` to before `utcBefore`): by the sender (any case) and message number when
+  // `byNumber` (an empty number never matches), else by the sender, the addressee (blanks trimmed) and the
+  // text.
+  bool HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom, double utcBefore) const;
   // At start: jobs still pending from an earlier run whose spooler job is unknown (0) and
   // that carry no token to find them by are failed with `failure`, so their messages are
   // listed as unprinted again. Returns how many.

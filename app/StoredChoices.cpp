@@ -1,0 +1,116 @@
+#include "app/StoredChoices.h"
+
+#include <QString>
+#include <cmath>
+
+#include "base/AsciiText.h"
+#include "select/CallsignText.h"
+#include "settings/StateKeeper.h"
+
+namespace qm {
+namespace {
+
+constexpr const char* kSettingsSection = "Settings";
+constexpr const char* kHistorySection = "History";
+constexpr const char* kStateSection = "StateSelection";
+
+// A check box as the property keeper writes it; anything but True/False keeps the default.
+bool ReadChecked(TSettingsStore& settings, const char* control, bool defaultValue) {
+  const std::string value =
+      UpperCase(Trim(settings.ReadString(kSettingsSection, std::string(control) + ".Checked", "")));
+  if (value == "TRUE") return true;
+  if (value == "FALSE") return false;
+  return defaultValue;
+}
+
+}  // namespace
+
+THostSettings ReadHostSettings(TSettingsStore& settings) {
+  THostSettings s;
+  TSettingsSession session(settings);
+  const char* section = connection_keys::Section;
+  s.Transport = TransportFromName(
+      settings.ReadString(section, connection_keys::Transport, TransportName(s.Transport)), s.Transport);
+  s.Server = settings.ReadString(section, connection_keys::Server, s.Server);
+  s.Port = settings.ReadInteger(section, connection_keys::Port, s.Port);
+  if (s.Port < 0 || s.Port > 65535) s.Port = 0;
+  s.Callsign = settings.ReadString(section, connection_keys::Callsign, s.Callsign);
+  s.Filter = settings.ReadString(section, connection_keys::Filter, s.Filter);
+  s.CaptureFile = settings.ReadString(section, connection_keys::CaptureFile, s.CaptureFile);
+  bool ok = false;
+  const double pace =
+      QString::fromStdString(settings.ReadString(section, connection_keys::Pace, std::to_string(s.Pace)))
+          .toDouble(&ok);
+  if (ok && std::isfinite(pace) && pace >= 0) s.Pace = pace;
+  s.SerialDevice = settings.ReadString(section, connection_keys::SerialDevice, s.SerialDevice);
+  const int baud = settings.ReadInteger(section, connection_keys::SerialBaud, s.SerialBaud);
+  if (IsSerialSpeed(baud)) s.SerialBaud = baud;
+  s.SetRfQuietMinutes(settings.ReadInteger(section, connection_keys::RfQuietMinutes, s.RfQuietMinutes()));
+  session.Close();
+  return s;
+}
+
+TDeskChoices ReadHistoryOptions(TSettingsStore& settings) {
+  TDeskChoices c;
+  TSettingsSession session(settings);
+  c.DropResent = settings.ReadInteger(kHistorySection, "DropResent", 0) != 0;
+  c.ResentMinutes = RetryMinutes(
+      std::to_string(settings.ReadInteger(kHistorySection, "ResentMinutes", TRetryList::kDefaultMinutes)));
+  c.ArchivePdf = settings.ReadInteger(kHistorySection, "ArchivePdf", 0) != 0;
+  c.BroadcastOnce = settings.ReadInteger(kHistorySection, "BroadcastOnce", 0) != 0;
+  c.BroadcastHours = BroadcastHours(std::to_string(
+      settings.ReadInteger(kHistorySection, "BroadcastHours", TDeskChoices::kDefaultBroadcastHours)));
+  session.Close();
+  return c;
+}
+
+void WriteHistoryOptions(TSettingsStore& settings, const TDeskChoices& c) {
+  TSettingsSession session(settings);
+  if (c.DropResent || c.ArchivePdf || c.BroadcastOnce || c.ResentMinutes != TRetryList::kDefaultMinutes ||
+      c.BroadcastHours != TDeskChoices::kDefaultBroadcastHours) {
+    settings.WriteInteger(kHistorySection, "DropResent", c.DropResent ? 1 : 0);
+    settings.WriteInteger(kHistorySection, "ResentMinutes", c.ResentMinutes);
+    settings.WriteInteger(kHistorySection, "ArchivePdf", c.ArchivePdf ? 1 : 0);
+    // Added later: left out while at their defaults, so earlier files keep their keys.
+    if (c.BroadcastOnce || c.BroadcastHours != TDeskChoices::kDefaultBroadcastHours) {
+      settings.WriteInteger(kHistorySection, "BroadcastOnce", c.BroadcastOnce ? 1 : 0);
+      settings.WriteInteger(kHistorySection, "BroadcastHours", c.BroadcastHours);
+    }
+  } else if (settings.SectionExists(kHistorySection)) {
+    settings.EraseSection(kHistorySection);
+  }
+  session.Close();
+}
+
+TDeskChoices ReadDeskChoices(TSettingsStore& settings) {
+  TDeskChoices c = ReadHistoryOptions(settings);
+  TSettingsSession session(settings);
+  TSelectionChoices& s = c.Selection;
+  // The defaults are the window's start values.
+  s.ThisStation = ReadChecked(settings, "cbThisStation", s.ThisStation);
+  s.UseStationList = ReadChecked(settings, "cbStationList", s.UseStationList);
+  s.Bulletins = ReadChecked(settings, "cbBull", s.Bulletins);
+  s.Announcements = ReadChecked(settings, "cbAnn", s.Announcements);
+  s.NwsWatches = ReadChecked(settings, "cbNWSWatches", s.NwsWatches);
+  s.NwsWarnings = ReadChecked(settings, "cbNWSWarnings", s.NwsWarnings);
+  s.NwsAdvisories = ReadChecked(settings, "cbNWSAdvisiories", s.NwsAdvisories);
+  c.FullText = {ReadChecked(settings, "cbNWSWatchesPrint", false),
+                ReadChecked(settings, "cbNWSWarningsPrint", false),
+                ReadChecked(settings, "cbNWSAdvisioriesPrint", false)};
+  c.Beep = ReadChecked(settings, "cbBeepOnReceive", c.Beep);
+  c.PrintingDisabled = ReadChecked(settings, "cbDisablePrinting", c.PrintingDisabled);
+  c.PageSetting = Trim(settings.ReadString(kSettingsSection, "edMsgCount.Text", c.PageSetting));
+  const std::size_t most = TPropertyStateKeeper::MaxListEntries;
+  if (const auto list = settings.ReadStringList("Settings.lbStationList.Items", most)) s.StationList = *list;
+  // The check list's entries as stored (the window's full list when none are), each marked
+  // by [StateSelection].
+  std::vector<std::string> codes(kStateCodes.begin(), kStateCodes.end());
+  if (const auto list = settings.ReadStringList("Settings.clbStates.Items", most)) codes = *list;
+  s.States.clear();
+  for (const std::string& code : codes)
+    s.States.emplace_back(code, settings.ReadInteger(kStateSection, code, 0) != 0);
+  session.Close();
+  return c;
+}
+
+}  // namespace qm

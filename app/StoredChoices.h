@@ -1,0 +1,25 @@
+// The operator's choices as Quillmark.ini keeps them, read the same way by the window and by
+// the unattended desk, so both judge, print and connect alike. The window writes [Settings]
+// and [StateSelection] through its state keepers; these read them without any control.
+#pragma once
+
+#include "desk/MessageDesk.h"
+#include "host/HostSettings.h"
+#include "settings/SettingsStore.h"
+
+namespace qm {
+
+// The packet source from [Connection]; what is missing or unusable keeps its default.
+THostSettings ReadHostSettings(TSettingsStore& settings);
+
+// Everything the desk judges and prints by: [Settings] (the controls' stored values, the
+// station list), [StateSelection] and [History]. The own callsign is the host's to tell.
+TDeskChoices ReadDeskChoices(TSettingsStore& settings);
+
+// [History] alone: the resend, bulletin and archive options (the rest left at defaults).
+TDeskChoices ReadHistoryOptions(TSettingsStore& settings);
+// Writes [History] only while an option differs from its default, so the file of an
+// operator who never set them stays as it was.
+void WriteHistoryOptions(TSettingsStore& settings, const TDeskChoices& choices);
+
+}  // namespace qm

@@ -1,0 +1,65 @@
+// The desk without a window or tray, for a machine with a printer and no screen: the same
+// Quillmark.ini (read, never written), source, store, printing, Finger and log as the window.
+// Its state and failures go to standard error (journald under systemd) as well as the log.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/CommandLine.h"
+#include "desk/MessageDesk.h"
+#include "host/HostLink.h"
+#include "settings/SettingsStore.h"
+
+class QTimer;
+
+namespace qm {
+
+struct TUnattendedSetup {
+  std::string IniFile;
+  std::string LogDir;
+  TRunOptions Options;
+};
+
+class TUnattendedDesk : public QObject {
+  Q_OBJECT
+
+ public:
+  // Opens the desk and starts the source; failures are said and the run goes on, as the
+  // window's does.
+  explicit TUnattendedDesk(TUnattendedSetup setup, QObject* parent = nullptr);
+  ~TUnattendedDesk() override;
+
+  // Ends at once, as the host closing does: packets heard are judged, nothing is printed on
+  // the way out, what is unprinted stays in the store for the next start.
+  void End();
+  TMessageDesk& Desk() { return *FDesk; }
+  // The folder print jobs become PDF files in (the demo's, or --print-to-pdf), or "".
+  QString PdfFolderUsed() const;
+
+ signals:
+  // The desk is done: the program may end.
+  void Ended();
+
+ private:
+  void Say(const QString& text);
+  void Step(const char* what, const std::function<void()>& step);
+  void ConnectHost();
+
+  TUnattendedSetup FSetup;
+  std::unique_ptr<TSettingsStore> FSettings;
+  std::unique_ptr<TMessageDesk> FDesk;
+  std::unique_ptr<TclsUIV> FLink;
+  THostSettings FHostSettings;
+  QTimer* FClock = nullptr;
+  bool FEnding = false;
+};
+
+// SIGTERM and SIGINT call `end` from the event loop (the handler only writes to a pipe).
+// False when they could not be caught.
+bool EndOnSignals(QObject* owner, std::function<void()> end);
+
+}  // namespace qm

@@ -22,6 +22,7 @@
 
 #include "app/ErrorBox.h"
 #include "app/LinkLook.h"
+#include "app/StartTrace.h"
 #include "base/AsciiText.h"
 #include "generated/QuillmarkVersion.h"
 #include "print/ProgramText.h"
@@ -31,6 +32,9 @@ namespace qm {
 namespace {
 
 constexpr const char* kClockPattern = " hh:nn:ss  mm/dd/yy";
+// Packets set the hint hundreds of times a second, and laying its text out each time cost the
+// window more than the packets themselves: it is set at most this often, with the last text.
+constexpr int kHintEveryMs = 150;
 
 // Whether Qt's tray icon is a StatusNotifierItem: Qt takes one whenever a StatusNotifierHost
 // is registered on the session bus, as asked here.
@@ -66,13 +70,17 @@ void SetUpApplication() {
 }
 
 TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent), FSetup(std::move(setup)) {
+  StartMark("window: begin");
   FPaths = FSetup.IniFile.empty() ? ResolveAppPaths(QCoreApplication::applicationDirPath().toStdString())
                                   : TAppPaths{FSetup.IniFile, FSetup.LogDir};
   FFirstStart = !QFileInfo::exists(QString::fromStdString(FPaths.IniFile));
   FSettings = std::make_unique<TSettingsStore>(FPaths.IniFile);
+  StartMark("settings read");
   BuildControls();
+  StartMark("controls built");
   WireControls();
   CreateDesk();
+  StartMark("desk made");
   ReadOwnCallsign = [this] {
     if (!clsUIV1) return std::string();
     clsUIV1->FillMyInfo(clsMyInfo1);
@@ -84,10 +92,13 @@ TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent
   // over meanwhile wait until the window, its choices, its own call and its list exist.
   RunSetupStep([this] { LoadHostSettings(); });
   RunSetupStep([this] { ConnectHost(); });
+  StartMark("host link connected");
   FormCreate();
   RunSetupStep([this] { RestoreState(); });
+  StartMark("state restored");
   ReadStationCall();
   RunSetupStep([this] { FDesk->RestoreListed(); });
+  StartMark("list restored");
   if (FFirstStart) {
     // Nothing chosen yet: the page where the operator says who and where from.
     PageControl1->setCurrentWidget(tsConnection);
@@ -95,6 +106,12 @@ TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent
   }
   PushChoices();
   FDesk->SetReady();
+  // The lists the first paint does not need come once it is done (at once when the window
+  // starts hidden).
+  QTimer::singleShot(0, this, [this] {
+    if (!isVisible() || FPainted) FillDeferredLists();
+  });
+  StartMark("window: made");
 }
 
 TMainForm::~TMainForm() {
@@ -127,8 +144,15 @@ void TMainForm::FormCreate() {
   ShowLinkStatus();
   FTrayIcon->setContextMenu(mnuTrayPopup);
   FTrayIcon->show();
-  RunSetupStep([this] { FillPrinterBox(); });
+  StartMark("tray shown");
+  // Asking the spooler for its printers waits for the first paint, unless the printers are
+  // given or one was chosen on the command line: then it is chosen before any packet.
+  if (FSetup.Printers || !FSetup.Options.Printer.isEmpty()) {
+    FPrinterBoxFilled = true;
+    RunSetupStep([this] { FillPrinterBox(); });
+  }
   RunSetupStep([this] { FDesk->OpenStore(); });
+  StartMark("store opened");
 }
 
 void TMainForm::FormShow() {
@@ -262,11 +286,29 @@ void TMainForm::tmrClockTimer() {
 // --- Hint and status bars -----------------------------------------------------------
 
 void TMainForm::SetHintText(const QString& text) {
-  HintBar->showMessage(text);
+  FHintPending = text;
+  if (FHintTimer && FHintTimer->isActive()) return;
+  const qint64 since = FHintShown.isValid() ? FHintShown.elapsed() : kHintEveryMs;
+  if (since >= kHintEveryMs) {
+    ShowPendingHint();
+    return;
+  }
+  if (!FHintTimer) {
+    FHintTimer = new QTimer(this);
+    FHintTimer->setSingleShot(true);
+    connect(FHintTimer, &QTimer::timeout, this, [this] { ShowPendingHint(); });
+  }
+  FHintTimer->start(int(kHintEveryMs - since));
+}
+
+void TMainForm::ShowPendingHint() {
+  FHintShown.start();
+  HintBar->showMessage(FHintPending);
 }
 
 QString TMainForm::HintText() const {
-  return HintBar->currentMessage();
+  // What the bar shows, or is about to.
+  return FHintTimer && FHintTimer->isActive() ? FHintPending : HintBar->currentMessage();
 }
 
 void TMainForm::SetPanelText(int panel, const QString& text) {
@@ -349,10 +391,16 @@ bool TMainForm::event(QEvent* event) {
     SetHintText(static_cast<QStatusTipEvent*>(event)->tip());
     return true;
   }
+  if (event->type() == QEvent::Paint && !FPainted) {
+    FPainted = true;
+    StartMark("first paint");
+    QTimer::singleShot(0, this, [this] { FillDeferredLists(); });
+  }
   return QMainWindow::event(event);
 }
 
 void TMainForm::showEvent(QShowEvent* event) {
+  StartMark("window shown");
   QMainWindow::showEvent(event);
   if (!event->spontaneous()) FormShow();
 }

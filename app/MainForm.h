@@ -4,6 +4,7 @@
 // the hooks below; the window itself knows none of them.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QIcon>
 #include <QMainWindow>
@@ -318,12 +319,16 @@ class TMainForm : public QMainWindow {
   QWidget* BuildConnectionPage();
   QWidget* BuildAboutPage();
   void FitStatesGrid();
+  // The serial ports and the printer box, filled after the first paint: enumerating them
+  // takes longer than building the whole window. Runs once.
+  void FillDeferredLists();
   void BuildStatusBars();
   void BuildTray();
   void WireControls();
 
   // MainForm.cpp
   void RunSetupStep(const std::function<void()>& step);
+  void ShowPendingHint();
   void LinkStateChanged(const QString& text);
   void ShowLinkStatus();
   void EndNow();
@@ -376,6 +381,13 @@ class TMainForm : public QMainWindow {
   bool FDestroyed = false;
   bool FStartMinimized = false;
   bool FFirstStart = false;
+  bool FPainted = false;
+  // The hint bar's text waiting for its turn (SetHintText), and when it was last set.
+  QString FHintPending;
+  QTimer* FHintTimer = nullptr;
+  QElapsedTimer FHintShown;
+  bool FListsFilled = false;
+  bool FPrinterBoxFilled = false;
   THostSettings::TTransport FShownTransport = THostSettings::htReplay;  // the Connection page's
   std::unique_ptr<TMessageDesk> FDesk;
   THistoryWindow* FHistory = nullptr;

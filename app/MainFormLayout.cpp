@@ -23,11 +23,13 @@
 #include <QValidator>
 #include <algorithm>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 #ifdef QM_HAVE_SERIAL_HOST_LINK
 #include "host/KissSerialHostLink.h"
 #endif
 
+#include "app/StartTrace.h"
 #include "base/AsciiText.h"
 #include "generated/QuillmarkVersion.h"
 #include "print/ProgramFont.h"
@@ -183,9 +185,12 @@ void TMainForm::BuildControls() {
   PageControl1 = Named(new QTabWidget, "PageControl1");
   PageControl1->addTab(BuildMessageOptionsPage(), QStringLiteral("Message Options"));
   PageControl1->addTab(BuildNwsOptionsPage(), QStringLiteral("NWS Options"));
+  StartMark("controls: option pages");
   PageControl1->addTab(BuildConnectionPage(), QStringLiteral("Connection"));
+  StartMark("controls: connection page");
   PageControl1->addTab(BuildAboutPage(), QStringLiteral("About"));
   BuildHistoryWindow();
+  StartMark("controls: history window");
   pagesLayout->addWidget(PageControl1);
   top->addWidget(gbPages, 1);
   column->addLayout(top);
@@ -446,9 +451,6 @@ QWidget* TMainForm::BuildConnectionPage() {
       "e.g. \"t/m m/100\"; on port 14580 an empty filter brings almost nothing."));
   cbxSerialDevice = Named(new QComboBox, "cbxSerialDevice");
   cbxSerialDevice->setEditable(true);
-#ifdef QM_HAVE_SERIAL_HOST_LINK
-  cbxSerialDevice->addItems(SerialPortChoices());
-#endif
   Hint(cbxSerialDevice, "Serial port of the TNC in KISS mode (USB, Bluetooth or built-in serial)");
   cbxSerialBaud = Named(new QComboBox, "cbxSerialBaud");
   cbxSerialBaud->setEditable(true);
@@ -509,6 +511,21 @@ QWidget* TMainForm::BuildConnectionPage() {
   grid->setColumnStretch(1, 1);
   grid->setRowStretch(5, 1);
   return tsConnection;
+}
+
+void TMainForm::FillDeferredLists() {
+  if (std::exchange(FListsFilled, true)) return;
+#ifdef QM_HAVE_SERIAL_HOST_LINK
+  // The device the settings name (or the operator typed meanwhile) stays the one shown.
+  const QString device = cbxSerialDevice->currentText();
+  {
+    const QSignalBlocker quiet(cbxSerialDevice);
+    cbxSerialDevice->addItems(SerialPortChoices());
+  }
+  cbxSerialDevice->setCurrentText(device);
+#endif
+  if (!std::exchange(FPrinterBoxFilled, true)) RunSetupStep([this] { FillPrinterBox(); });
+  StartMark("lists filled");
 }
 
 QWidget* TMainForm::BuildAboutPage() {

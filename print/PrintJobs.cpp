@@ -131,23 +131,31 @@ TPrinterList TPrintJobs::SystemPrinters() {
   return TPrinterList{InstalledPrinters(), QPrinterInfo::defaultPrinterName()};
 }
 
-TPrintJobs::TPrintJobs() : TPrintJobs(SystemPrinters()) {}
-
-TPrintJobs::TPrintJobs(TPrinterList printers)
-    : ProcessEvents([] { QCoreApplication::processEvents(); }),
-      FPrinters(std::move(printers)),
-      FPdf(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
+TPrintJobs::TPrintJobs() : ProcessEvents([] { QCoreApplication::processEvents(); }) {
 #ifdef QM_HAVE_CUPS
   FJobEnds = std::make_unique<TCupsJobEnds>();
 #endif
+}
+
+TPrintJobs::TPrintJobs(TPrinterList printers) : TPrintJobs() {
+  FPrinters = std::move(printers);
+  FRead = true;
+  ReadPrinters();
+}
+
+void TPrintJobs::ReadPrinters() const {
+  if (FRead && FPdf) return;
+  if (!FRead) FPrinters = SystemPrinters();
+  FRead = true;
   // Made once: a new QPrinter asks the spooler for its default printer, without a bound.
+  FPdf = std::make_unique<QPrinter>(QPrinter::HighResolution);
   FPdf->setOutputFormat(QPrinter::PdfFormat);
   MakeCurrent(FPrinters.DefaultName);
 }
 
 TPrintJobs::~TPrintJobs() = default;
 
-void TPrintJobs::MakeCurrent(const QString& name) {
+void TPrintJobs::MakeCurrent(const QString& name) const {
   auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
   // An unknown name leaves QPrinter on whatever it had; PrintText checks the name took.
   if (!name.isEmpty()) printer->setPrinterName(name);
@@ -156,6 +164,7 @@ void TPrintJobs::MakeCurrent(const QString& name) {
 }
 
 void TPrintJobs::SelectPrinter(int index) {
+  ReadPrinters();
   // An index that names no entry leaves none chosen, as -1 does.
   if (index < -1 || index >= FPrinters.Names.size()) index = -1;
   FSelected = index;
@@ -164,6 +173,7 @@ void TPrintJobs::SelectPrinter(int index) {
 }
 
 QPrinter& TPrintJobs::SetupPrinter() {
+  ReadPrinters();
   auto setup = std::make_unique<QPrinter>(QPrinter::HighResolution);
   if (WritesFile(*FPrinter)) {
     setup->setOutputFormat(QPrinter::PdfFormat);
@@ -190,6 +200,7 @@ void TPrintJobs::SetOutputFile(const QString& path) {
 TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const QString& title,
                                  const QUuid& token, const TNumbered& numbered) {
   if (FBusy) throw EPrintError(InProgressText.toStdString());
+  ReadPrinters();
 
   // The open job keeps its printer, whatever is chosen while it spools.
   const std::shared_ptr<QPrinter> printer = FPrinter;
@@ -292,6 +303,7 @@ TSpoolAnswer TPrintJobs::JobState(const TJobTicket& ticket) const {
 }
 
 TPrinterState TPrintJobs::PrinterState() const {
+  ReadPrinters();
   // Pages that become files wait for no printer.
   if (!FOutputFile.isEmpty() || !FOutputFolder.isEmpty() || WritesFile(*FPrinter) || FCurrentName.isEmpty())
     return {};

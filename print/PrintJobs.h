@@ -131,7 +131,8 @@ class TPrintJobs {
   static QStringList InstalledPrinters();
   static TPrinterList SystemPrinters();
 
-  // Reads the system's printers now; they are not read again.
+  // The system's printers, read on first use (asking the spooler takes tens of
+  // milliseconds, which the window's first paint need not wait for); not read again.
   TPrintJobs();
   // For tests: a given enumeration instead of the system's.
   explicit TPrintJobs(TPrinterList printers);
@@ -139,16 +140,25 @@ class TPrintJobs {
   TPrintJobs(const TPrintJobs&) = delete;
   TPrintJobs& operator=(const TPrintJobs&) = delete;
 
-  // The list read at construction (the entries of the printer box).
-  const QStringList& Printers() const { return FPrinters.Names; }
-  bool HasDefault() const { return !FPrinters.DefaultName.isEmpty(); }
+  // The printers read (the entries of the printer box).
+  const QStringList& Printers() const {
+    ReadPrinters();
+    return FPrinters.Names;
+  }
+  bool HasDefault() const {
+    ReadPrinters();
+    return !FPrinters.DefaultName.isEmpty();
+  }
 
   // Makes entry `index` of Printers() current; -1, or any index outside the list, goes back
   // to the system default. That without a system default leaves no printer and throws
   // NoDefaultText (the box typed into while its list is empty).
   void SelectPrinter(int index);
   // The printer jobs go to: the chosen entry, else the system default ("" when none).
-  QString CurrentPrinterName() const { return FCurrentName; }
+  QString CurrentPrinterName() const {
+    ReadPrinters();
+    return FCurrentName;
+  }
   int SelectedIndex() const { return FSelected; }
 
   // The set-up dialog works on a copy of the current printer; AcceptSetup makes that
@@ -157,7 +167,10 @@ class TPrintJobs {
   QPrinter& SetupPrinter();
   void AcceptSetup();
   // The printer the next job uses.
-  const QPrinter& Printer() const { return *FPrinter; }
+  const QPrinter& Printer() const {
+    ReadPrinters();
+    return *FPrinter;
+  }
 
   // Non-empty: jobs write a PDF file there instead of going to a printer.
   void SetOutputFile(const QString& path);
@@ -213,7 +226,9 @@ class TPrintJobs {
   std::function<void()> ProcessEvents;
 
  private:
-  void MakeCurrent(const QString& name);
+  // The printers and the printer objects, made once, when first needed.
+  void ReadPrinters() const;
+  void MakeCurrent(const QString& name) const;
   void LayOut(QPrinter& printer, const QString& text, const QFont& font);
   void PrepareJob(QPrinter& printer, const QString& title) const;
   // A free name for the next job's file in the output folder, created when missing.
@@ -225,15 +240,17 @@ class TPrintJobs {
   void Archive(const QString& pdf, int spoolerJob, const QPrinter& settings, const QString& text,
                const QFont& font, const QString& title);
 
-  TPrinterList FPrinters;
+  // Mutable: filled by ReadPrinters on first use.
+  mutable bool FRead = false;
+  mutable TPrinterList FPrinters;
   int FSelected = -1;
-  QString FCurrentName;
+  mutable QString FCurrentName;
   // Shared with an open job, so a printer chosen while a job spools (events are handled
   // meanwhile) replaces it only for later jobs.
-  std::shared_ptr<QPrinter> FPrinter;
+  mutable std::shared_ptr<QPrinter> FPrinter;
   std::unique_ptr<QPrinter> FSetup;
   // Writes the PDF files of jobs that go to a file or to the spooler.
-  std::unique_ptr<QPrinter> FPdf;
+  mutable std::unique_ptr<QPrinter> FPdf;
   QString FOutputFile;
   QString FOutputFolder;
   QString FArchiveFolder;

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QStatusBar>
 #include <csignal>
 #include <cstdio>
 
@@ -399,6 +401,19 @@ TEST_F(PacketFlow, ControlsHandTheirChoicesToTheDesk) {
   EXPECT_TRUE(c.Beep && c.PrintingDisabled && c.DropResent && c.ArchivePdf);
   EXPECT_EQ(c.PageSetting, "ten");
   EXPECT_EQ(c.ResentMinutes, 30);
+}
+
+TEST_F(PacketFlow, HintBarKeepsUpWithABurstAndEndsOnItsLastPacket) {
+  Make();
+  int shown = 0;
+  QObject::connect(form->HintBar, &QStatusBar::messageChanged, form.get(), [&] { ++shown; });
+  QElapsedTimer took;
+  took.start();
+  for (int i = 1; i <= 300; ++i) env->Host->Deliver(Msg("K1ABC-7", "W1AW", "burst " + std::to_string(i)));
+  const QString last = QStringLiteral("K1ABC-7> W1AW     :burst 300");
+  ASSERT_TRUE(test::WaitFor([&] { return form->HintBar->currentMessage() == last; }));
+  // Set at most every 150 ms, not once a packet.
+  EXPECT_LE(shown, 2 + int(took.elapsed() / 150));
 }
 
 // --- Duplicates -------------------------------------------------------------------

@@ -8,8 +8,9 @@
 #   package  what building and checking the Debian package takes: dpkg-shlibdeps, file,
 #          lintian, desktop-file-validate, appstreamcli
 #   test   everything the whole test suite and the real peers need (includes print, package)
-#   wine   MinGW-w64 (posix threads), Wine, NSIS and widl with Wine's IDL files: the Windows
-#          cross-build, its installer and the tests under Wine
+#   wine   MinGW-w64 (posix threads), Wine (the `wine` command, and /usr/lib/wine/wine64), NSIS
+#          and widl with Wine's IDL files: the Windows cross-build, its installer and the tests
+#          under Wine
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build ccache g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
@@ -19,7 +20,7 @@ print_pkgs=(cups printer-driver-cups-pdf poppler-utils cups-ipp-utils)
 test_pkgs=(xvfb xauth direwolf efingerd finger socat netcat-openbsd iproute2 util-linux
   imagemagick trayer xdotool)
 package_pkgs=(dpkg-dev file lintian desktop-file-utils appstream)
-wine_pkgs=(g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine64 fonts-wine nsis)
+wine_pkgs=(g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine wine64 fonts-wine nsis)
 
 [ $# -gt 0 ] || set -- build
 want=()

@@ -63,6 +63,11 @@ rm -f "$build"/Quillmark-*-win64.exe
 cpack --preset windows-cross >"$build/cpack.log" || { cat "$build/cpack.log"; exit 1; }
 installer=$(ls "$build"/Quillmark-*-win64.exe)
 echo "installer: $installer ($(du -h "$installer" | cut -f1)), $(elapsed "$t")"
+licence_page() {
+  grep -qF "MUI_PAGE_LICENSE \"$root/$build/LICENSE.txt\"" "$build/_CPack_Packages/win64/NSIS/project.nsi" &&
+    diff -q LICENSE <(tr -d '\r' <"$build/LICENSE.txt") >/dev/null
+}
+check "the installer's licence page shows LICENSE (GPL-3.0-or-later)" licence_page
 t=$(now)
 cmake -S tests/e2e/com -B "$build/e2e" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -127,7 +132,7 @@ echo "install: $(elapsed "$t")"
 check "the installer ends with 0 (/S)" test "$status" -eq 0
 installed_files=(quillmark.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll Qt6Network.dll Qt6PrintSupport.dll
   platforms/qwindows.dll styles/qwindowsvistastyle.dll imageformats/qico.dll sqlite3.dll libstdc++-6.dll
-  libgcc_s_seh-1.dll libwinpthread-1.dll samples/demo-traffic.txt copyright.txt Uninstall.exe)
+  libgcc_s_seh-1.dll libwinpthread-1.dll samples/demo-traffic.txt copyright.txt LICENSE.txt Uninstall.exe)
 all_there() { for f in "${installed_files[@]}"; do [ -f "$dir/$f" ] || { echo "  missing: $f"; return 1; }; done; }
 check "the program, Qt, SQLite and the MinGW runtime are in Program Files\\Quillmark" all_there
 check "the Start menu has Quillmark and Uninstall" test -f "$menu/Quillmark.lnk" -a -f "$menu/Uninstall.lnk"

@@ -71,7 +71,7 @@ check "the installer's licence page shows LICENSE (GPL-3.0-or-later)" licence_pa
 t=$(now)
 cmake -S tests/e2e/com -B "$build/e2e" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build/e2e" --target uiview32_standin finger_wine_test -j2
+cmake --build "$build/e2e" --target uiview32_standin finger_wine_test console_wine_test -j2
 standin="$root/$build/e2e/uiview32_standin.exe"
 echo "stand-in server and Winsock test: $(elapsed "$t")"
 
@@ -137,6 +137,24 @@ all_there() { for f in "${installed_files[@]}"; do [ -f "$dir/$f" ] || { echo " 
 check "the program, Qt, SQLite and the MinGW runtime are in Program Files\\Quillmark" all_there
 check "the Start menu has Quillmark and Uninstall" test -f "$menu/Quillmark.lnk" -a -f "$menu/Uninstall.lnk"
 check "Windows knows the uninstaller" reg_has "$uninstall_key"
+
+echo "== the command line, from a shell and from a console"
+version_line="Quillmark $(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=\([0-9]*\.[0-9]*\.[0-9]*\).*/\1/p' "$build/CMakeCache.txt")"
+prints_version() {  # prints_version COMMAND...: the version line and exit code 0
+  local text status=0
+  text=$(timeout 60 "$@" "$dir/quillmark.exe" --version 2>"$out/version-stderr.txt") || status=$?
+  [ "$status" -eq 0 ] && [ "$(tr -d '\r' <<<"$text")" = "$version_line" ] ||
+    { echo "  exit $status, printed: $text"; return 1; }
+}
+check "wine64 quillmark.exe --version prints \"$version_line\"" prints_version "$wine"
+if command -v wine >/dev/null; then
+  check "wine quillmark.exe --version prints it too" prints_version wine
+fi
+status=0
+timeout 300 "$wine" "$root/$build/e2e/console_wine_test.exe" "$(winpath "$dir/quillmark.exe")" "$version_line" \
+  >"$out/console.txt" 2>&1 || status=$?
+sed 's/^/  /' "$out/console.txt"
+check "--version, --help and bad options on the console it was started from, exit codes 0 and 2" test "$status" -eq 0
 
 # The operator's choices before the first start: bulletins and announcements as well.
 printf '[Settings]\r\ncbThisStation.Checked=True\r\ncbBull.Checked=True\r\ncbAnn.Checked=True\r\n' >"$dir/Quillmark.ini"

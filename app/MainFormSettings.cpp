@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -110,6 +111,7 @@ void TMainForm::SaveUnsavedState() {
 
 void TMainForm::LoadHostSettings() {
   THostSettings s;
+  if (FSetup.DefaultTransport) s.Transport = *FSetup.DefaultTransport;
   {
     TSettingsSession session(*FSettings);
     const char* section = connection_keys::Section;
@@ -212,8 +214,27 @@ void TMainForm::ConnectHost() {
   connect(link, &TclsUIV::OnUIView32IsClosing, this,
           [this] { RunGuarded([this] { clsUIV1UIView32IsClosing(); }); });
   connect(link, &TclsUIV::StateChanged, this, [this](const QString& text) { LinkStateChanged(text); });
+  connect(link, &TclsUIV::OwnStationChanged, this, [this] { ReadStationCall(); });
   try {
     link->Start();
+  } catch (const EHostAbsent&) {
+    // A first start (no settings file yet, no source on the command line) plays the bundled
+    // demo instead, as where there is no station program; Apply writes the file before it
+    // connects, so a source the operator chose is waited for.
+    if (FHostSettings.Transport != THostSettings::htReplay && !FSetup.Options.Transport &&
+        !QFileInfo::exists(QString::fromStdString(FPaths.IniFile))) {
+      FHostSettings.Transport = THostSettings::htReplay;
+      FHostSettings.CaptureFile.clear();
+      ShowHostSettings();
+      ConnectHost();
+      return;
+    }
+    // The link waits for its host and its state says so: told once, and kept. No own station
+    // until the host tells it.
+    UpdatePrintTarget();
+    ShowSourceNote();
+    ReadStationCall();
+    throw;
   } catch (const std::exception& e) {
     // No host could be had: said once (the caller shows the failure), and the window runs on
     // without one instead of asking a host that is not there at every showing.

@@ -18,7 +18,7 @@ build_pkgs=(cmake ninja-build ccache g++ clang libclang-rt-14-dev libgtest-dev l
   libgl-dev fonts-liberation fonts-liberation2 clang-format-14 clang-tidy-14 graphviz python3 libsqlite3-dev libcups2-dev locales)
 print_pkgs=(cups printer-driver-cups-pdf poppler-utils cups-ipp-utils)
 test_pkgs=(xvfb xauth direwolf efingerd finger socat netcat-openbsd iproute2 util-linux
-  imagemagick trayer xdotool)
+  imagemagick trayer xdotool xclip)
 package_pkgs=(dpkg-dev file lintian desktop-file-utils appstream)
 wine_pkgs=(g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine wine64 fonts-wine nsis)
 

@@ -32,9 +32,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "SKIPPED: the Windows program test needs ${missing[*]} (scripts/install-deps.sh wine test)"
   exit 77
 fi
-if ! compgen -G "$root/../shared/windows/qt6-mingw-*.tar.xz" >/dev/null &&
-  ! compgen -G "$root/../../shared/windows/qt6-mingw-*.tar.xz" >/dev/null; then
-  echo "SKIPPED: the Windows program test needs Qt and SQLite for MinGW in ../shared/windows beside the project"
+# The kit where cmake/QmWindowsKit.cmake looks for it.
+kit_found=no
+for kit in "${QM_WINDOWS_KIT:-}" "$root/../shared/windows" "$root/../../shared/windows" \
+  "${XDG_CACHE_HOME:-${HOME:-}/.cache}/quillmark/windows-kit"; do
+  [ -n "$kit" ] && [ -f "$kit/qt6-mingw-6.4.2.tar.xz" ] && [ -f "$kit/sqlite-mingw-3.40.1.tar.xz" ] && kit_found=yes
+done
+if [ $kit_found = no ]; then
+  echo "SKIPPED: the Windows program test needs Qt and SQLite for MinGW: scripts/build-windows-kit.sh builds them"
   exit 77
 fi
 

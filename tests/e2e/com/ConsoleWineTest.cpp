@@ -15,17 +15,14 @@ using namespace qm::winetest;
 
 namespace {
 
-HANDLE Screen() {
-  return CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                     OPEN_EXISTING, 0, nullptr);
-}
-
-// This console's text, one line per row without its trailing blanks, empty rows left out.
-std::string ConsoleText() {
-  const HANDLE Out = Screen();
+// This console's text (one line per row, trailing blanks and empty rows left out), which is
+// then cleared; "<no console>" without one.
+std::string TakeConsoleText() {
+  const HANDLE Out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
   CONSOLE_SCREEN_BUFFER_INFO Info;
-  std::string Text;
   if (Out == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(Out, &Info)) return "<no console>";
+  std::string Text;
   std::vector<char> Row(static_cast<size_t>(Info.dwSize.X));
   for (SHORT Y = 0; Y < Info.dwSize.Y; ++Y) {
     DWORD Read = 0;
@@ -34,19 +31,12 @@ std::string ConsoleText() {
     Line.erase(Line.find_last_not_of(' ') + 1);
     if (!Line.empty()) Text += Line + "\n";
   }
-  CloseHandle(Out);
-  return Text;
-}
-
-void ClearConsole() {
-  const HANDLE Out = Screen();
-  CONSOLE_SCREEN_BUFFER_INFO Info;
-  if (Out == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(Out, &Info)) return;
-  DWORD Written = 0;
+  DWORD Done = 0;
   FillConsoleOutputCharacterA(Out, ' ', static_cast<DWORD>(Info.dwSize.X) * static_cast<DWORD>(Info.dwSize.Y),
-                              COORD{0, 0}, &Written);
+                              COORD{0, 0}, &Done);
   SetConsoleCursorPosition(Out, COORD{0, 0});
   CloseHandle(Out);
+  return Text;
 }
 
 // Starts the program as Windows starts a window program from a console: no standard handles.
@@ -76,34 +66,28 @@ int main(int argc, char** argv) {
     return 2;
   }
   // Run from a pipe this program may have no usable console yet (Wine makes one on the display).
-  if (ConsoleText() == "<no console>") {
+  if (TakeConsoleText() == "<no console>") {
     FreeConsole();
     AllocConsole();
   }
-  CHECK(ConsoleText() != "<no console>", "this program has a console to start from");
+  CHECK(TakeConsoleText() != "<no console>", "this program has a console to start from");
   struct TCase {
     const char* Arguments;
     DWORD Code;
-    std::string Shown;
+    std::string Shown;  // the whole text; for --help its last line
   } Cases[] = {
       {"--version", 0, std::string(argv[2]) + "\n"},
       {"--bogus", 2, "quillmark: Unknown option 'bogus'.\nTry 'quillmark --help' for the options.\n"},
-      {"--pace x", 2,
-       "quillmark: --pace: \"x\" is not a number of 0 or more\nTry 'quillmark --help' for the options.\n"},
+      {"--help", 0, "  --config <DIR>            Keeps Quillmark.ini and the logs in DIR.\n"},
   };
   for (const TCase& Case : Cases) {
-    ClearConsole();
     const DWORD Code = Run(argv[1], Case.Arguments);
+    std::string Shown = TakeConsoleText();
     CHECK(Code == Case.Code, std::string(Case.Arguments) + ": exit code " + std::to_string(Code));
-    CHECK_EQ_TEXT(ConsoleText(), Case.Shown, std::string(Case.Arguments) + ": printed on the console");
+    // The help is longer than the console's rows; its end shows it went out whole.
+    if (Case.Code == 0 && Shown.size() > Case.Shown.size() && Shown.rfind("Usage: ", 0) == 0)
+      Shown = Shown.substr(Shown.size() - Case.Shown.size());
+    CHECK_EQ_TEXT(Shown, Case.Shown, std::string(Case.Arguments) + ": printed on the console");
   }
-  ClearConsole();
-  const DWORD Code = Run(argv[1], "--help");
-  const std::string Help = ConsoleText();
-  const bool Whole = Help.rfind("Usage: ", 0) == 0 &&
-                     Help.find("--print-to-pdf <DIR>") != std::string::npos &&
-                     Help.find("--config <DIR>") != std::string::npos;
-  Check(Code == 0 && Whole, "--help: every option on the console, exit code 0", __LINE__,
-        Whole ? std::string() : "got \"" + Printable(Help) + "\"");
   return Summary();
 }

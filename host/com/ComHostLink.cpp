@@ -53,8 +53,10 @@ void TComHostLink::Attach() {
 
 std::string TComHostLink::AbsentText(const EOleError& Error) {
   if (StationProgramAbsent(Error.ErrorCode())) return kNotRunningText;
-  return std::string("The station program does not answer: ") + Error.what() +
-         ". Quillmark tries again; or choose another source on the Connection page.";
+  std::string Why = Error.what();
+  if (!Why.empty() && Why.back() == '.') Why.pop_back();  // the system's texts end in one
+  return "The station program does not answer (" + Why +
+         "). Quillmark tries again; or choose another source on the Connection page.";
 }
 
 void TComHostLink::Stop() {

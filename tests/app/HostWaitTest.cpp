@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTabWidget>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -19,7 +20,10 @@ namespace {
 using test::WaitFor;
 using TTransports = std::vector<THostSettings::TTransport>;
 
-constexpr const char* kAbsent = "The station program is not running. Start it.";
+// As long as the station program's own text, which the page must show whole.
+constexpr const char* kAbsent =
+    "The station program is not running. Start it and Quillmark attaches to it; or choose another "
+    "source on the Connection page.";
 const QString kAbsentText = QString::fromLatin1(kAbsent);
 
 // A window whose platform default is the station program, which is not running; the replay
@@ -99,8 +103,17 @@ TEST(HostWait, ASourceChosenWithApplyIsWaitedForEvenOnAFirstStart) {
 TEST(HostWait, TheHostThatComesLaterIsTakenWithoutAnotherBox) {
   THostWait wait(true);
   TMainForm form(wait.Setup());
+  form.PageControl1->setCurrentWidget(form.tsConnection);
   form.show();
   ExpectWaiting(form, wait.env);
+  // The whole state shows on the page: on one line, or wrapped to its width.
+  const QLabel* state = form.lblConnectionState;
+  const auto whole = [state] {
+    return state->isVisible() &&
+           (state->fontMetrics().horizontalAdvance(state->text()) <= state->contentsRect().width() ||
+            (state->wordWrap() && state->height() >= state->heightForWidth(state->width())));
+  };
+  EXPECT_TRUE(WaitFor(whole));
   ASSERT_NE(wait.env.Host, nullptr);
   ASSERT_EQ(form.clsUIV1.get(), wait.env.Host);  // kept, to attach by itself
 

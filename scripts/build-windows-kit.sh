@@ -8,7 +8,7 @@
 # Usage: scripts/build-windows-kit.sh [KIT_DIR]
 #   KIT_DIR  default ${XDG_CACHE_HOME:-~/.cache}/quillmark/windows-kit, where the preset looks
 # Needs root for apt (it installs `scripts/install-deps.sh wine kit` and adds deb-src entries
-# for the machine's Debian sources), a few GB in KIT_DIR/work and more than an hour on 2 cores.
+# for the machine's Debian sources), about 2 GB in KIT_DIR/work and about an hour on 2 cores.
 # A second run keeps what is done: an archive that exists is not made again, and an
 # interrupted Qt build goes on where it stopped. KIT_DIR/work can be removed afterwards.
 set -euo pipefail

@@ -74,6 +74,9 @@ struct TMainFormSetup {
   std::string LogDir;
   // Makes the host link; CreateHostLink when empty.
   std::function<std::unique_ptr<TclsUIV>(const THostSettings&)> CreateHost;
+  // The source when the settings file names none; the platform's (the station program on
+  // Windows) when empty.
+  std::optional<THostSettings::TTransport> DefaultTransport;
   // Printers to offer; the system's when empty.
   std::optional<TPrinterList> Printers;
   // Non-empty: every print job writes this PDF file instead of going to a printer.

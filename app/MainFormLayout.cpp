@@ -503,8 +503,10 @@ QWidget* TMainForm::BuildConnectionPage() {
   grid->addLayout(captureRow, 2, 1);
   grid->addWidget(label("Packets/s", edPace), 2, 2);
   grid->addWidget(edPace, 2, 3);
-  // A long capture path in the state text is cut at the right instead of widening the window.
+  // A long state wraps, and a long capture path in it is cut at the right, instead of widening
+  // the window.
   lblConnectionState->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  lblConnectionState->setWordWrap(true);
   grid->addWidget(lblConnectionState, 3, 0, 1, 3);
   grid->addWidget(btnApplyConnection, 3, 3);
   grid->addWidget(lblSourceNote, 4, 0, 1, 4);

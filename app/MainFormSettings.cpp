@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -89,7 +90,9 @@ void TMainForm::SaveUnsavedState() {
 // --- The host link ------------------------------------------------------------------
 
 void TMainForm::LoadHostSettings() {
-  THostSettings s = ReadHostSettings(*FSettings);
+  THostSettings defaults;
+  if (FSetup.DefaultTransport) defaults.Transport = *FSetup.DefaultTransport;
+  THostSettings s = ReadHostSettings(*FSettings, defaults);
   FSetup.Options.ApplyTo(s);
   FHostSettings = s;
   ShowHostSettings();
@@ -174,8 +177,27 @@ void TMainForm::ConnectHost() {
   FDesk->LogOutages(*link);
   // Choosing a real source takes the demo's messages off the list.
   FDesk->SetDemo(link->PlaysBundledDemo());
+  connect(link, &TclsUIV::OwnStationChanged, this, [this] { ReadStationCall(); });
   try {
     link->Start();
+  } catch (const EHostAbsent&) {
+    // A first start (no settings file yet, no source on the command line) plays the bundled
+    // demo instead, as where there is no station program; Apply writes the file before it
+    // connects, so a source the operator chose is waited for.
+    if (FHostSettings.Transport != THostSettings::htReplay && !FSetup.Options.Transport &&
+        !QFileInfo::exists(QString::fromStdString(FPaths.IniFile))) {
+      FHostSettings.Transport = THostSettings::htReplay;
+      FHostSettings.CaptureFile.clear();
+      ShowHostSettings();
+      ConnectHost();
+      return;
+    }
+    // The link waits for its host and its state says so: told once, and kept. No own station
+    // until the host tells it.
+    UpdatePrintTarget();
+    ShowSourceNote();
+    ReadStationCall();
+    throw;
   } catch (const std::exception& e) {
     FDesk->SetDemo(false);
     // No host could be had: said once (the caller shows the failure), and the window runs on

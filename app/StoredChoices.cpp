@@ -25,8 +25,8 @@ bool ReadChecked(TSettingsStore& settings, const char* control, bool defaultValu
 
 }  // namespace
 
-THostSettings ReadHostSettings(TSettingsStore& settings) {
-  THostSettings s;
+THostSettings ReadHostSettings(TSettingsStore& settings, THostSettings defaults) {
+  THostSettings s = std::move(defaults);
   TSettingsSession session(settings);
   const char* section = connection_keys::Section;
   s.Transport = TransportFromName(

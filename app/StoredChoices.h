@@ -10,7 +10,7 @@
 namespace qm {
 
 // The packet source from [Connection]; what is missing or unusable keeps its default.
-THostSettings ReadHostSettings(TSettingsStore& settings);
+THostSettings ReadHostSettings(TSettingsStore& settings, THostSettings defaults = {});
 
 // Everything the desk judges and prints by: [Settings] (the controls' stored values, the
 // station list), [StateSelection] and [History]. The own callsign is the host's to tell.

@@ -6,6 +6,9 @@
 #include <clocale>
 #include <cstdio>
 #include <string>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "app/CommandLine.h"
 #include "app/ErrorBox.h"
@@ -18,9 +21,33 @@
 
 namespace {
 
+// Writes text on stream. A window program has no console of its own: started from one, it
+// writes there (it may be attached already, as under Wine). Wine's C runtime cannot reopen a
+// stream that had no file, so the console is written directly. A stream the parent
+// redirected (a file, a pipe) takes the text as on Linux.
+void Print(std::FILE* stream, const QString& text) {
+#ifdef _WIN32
+  const HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  const bool redirected =
+      handle != nullptr && handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_UNKNOWN;
+  if (!redirected && (AttachConsole(ATTACH_PARENT_PROCESS) || GetLastError() == ERROR_ACCESS_DENIED)) {
+    const HANDLE console =
+        CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
+    if (console != INVALID_HANDLE_VALUE) {
+      const std::wstring wide = text.toStdWString();
+      DWORD written = 0;
+      WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+      CloseHandle(console);
+      return;
+    }
+  }
+#endif
+  std::fputs(text.toLocal8Bit().constData(), stream);
+}
+
 int Fail(const QString& text) {
-  std::fprintf(stderr, "quillmark: %s\nTry 'quillmark --help' for the options.\n",
-               text.toLocal8Bit().constData());
+  Print(stderr, QStringLiteral("quillmark: %1\nTry 'quillmark --help' for the options.\n").arg(text));
   return 2;
 }
 
@@ -115,7 +142,7 @@ int main(int argc, char** argv) {
   switch (command.Action) {
     case qm::TCommandLine::caHelp:
     case qm::TCommandLine::caVersion:
-      std::printf("%s\n", command.Text.trimmed().toLocal8Bit().constData());
+      Print(stdout, command.Text.trimmed() + QLatin1Char('\n'));
       return 0;
     case qm::TCommandLine::caError:
       return Fail(command.Text);

@@ -1,26 +1,42 @@
-# The Windows cross-build's libraries: Qt 6 and SQLite built for MinGW-w64, kept as archives
-# in the shared folder beside the project (never in it) and unpacked into the build folder.
-# Sets what find_package(Qt6) and find_package(SQLite3) need, and QM_WINDOWS_QT_DIR and
-# QM_WINDOWS_SQLITE_DIR for the install rules.
+# The Windows cross-build's libraries: Qt 6 and SQLite built for MinGW-w64, kept as two
+# archives outside the project and unpacked into the build folder. Sets what find_package(Qt6)
+# and find_package(SQLite3) need, and QM_WINDOWS_QT_DIR and QM_WINDOWS_SQLITE_DIR for the
+# install rules. The archives' folder, first found: QM_WINDOWS_KIT (a CMake or environment
+# variable), the shared folder beside the project (../shared/windows, as CI has it; a work
+# tree is one level deeper), the cache that scripts/build-windows-kit.sh fills.
 set(QM_WINDOWS_QT_ARCHIVE qt6-mingw-6.4.2.tar.xz)
 set(QM_WINDOWS_SQLITE_ARCHIVE sqlite-mingw-3.40.1.tar.xz)
-# The shared folder sits beside the main checkout; a work tree is one level deeper.
+if(DEFINED ENV{XDG_CACHE_HOME} AND NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")
+  set(qm_kit_cache $ENV{XDG_CACHE_HOME}/quillmark/windows-kit)
+else()
+  set(qm_kit_cache $ENV{HOME}/.cache/quillmark/windows-kit)
+endif()
 find_path(QM_WINDOWS_KIT ${QM_WINDOWS_QT_ARCHIVE}
-  PATHS ${PROJECT_SOURCE_DIR}/../shared/windows ${PROJECT_SOURCE_DIR}/../../shared/windows
+  PATHS $ENV{QM_WINDOWS_KIT} ${PROJECT_SOURCE_DIR}/../shared/windows ${PROJECT_SOURCE_DIR}/../../shared/windows
+        ${qm_kit_cache}
   NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
 if(NOT QM_WINDOWS_KIT OR NOT EXISTS ${QM_WINDOWS_KIT}/${QM_WINDOWS_SQLITE_ARCHIVE})
-  message(FATAL_ERROR "The Windows build needs ${QM_WINDOWS_QT_ARCHIVE} and ${QM_WINDOWS_SQLITE_ARCHIVE} "
-                      "in ../shared/windows beside the project (or QM_WINDOWS_KIT set to their folder)")
+  message(FATAL_ERROR "The Windows build needs ${QM_WINDOWS_QT_ARCHIVE} and ${QM_WINDOWS_SQLITE_ARCHIVE}: "
+                      "run scripts/build-windows-kit.sh (it builds them from Debian's sources into "
+                      "${qm_kit_cache}), or set QM_WINDOWS_KIT to their folder")
 endif()
+message(STATUS "Windows kit: ${QM_WINDOWS_KIT}")
 
 set(qm_kit_dir ${PROJECT_BINARY_DIR}/windows-kit)
-# Unpacked again only when an archive is newer than what was unpacked from it.
+# Unpacked again when an archive is newer than what was unpacked from it, or is another one
+# (the kit found elsewhere); the stamp names the archive it came from.
 foreach(archive ${QM_WINDOWS_QT_ARCHIVE} ${QM_WINDOWS_SQLITE_ARCHIVE})
   set(stamp ${qm_kit_dir}/${archive}.unpacked)
-  if(NOT EXISTS ${stamp} OR ${QM_WINDOWS_KIT}/${archive} IS_NEWER_THAN ${stamp})
-    message(STATUS "Unpacking ${archive} into ${qm_kit_dir}")
+  set(unpacked_from "")
+  if(EXISTS ${stamp})
+    file(READ ${stamp} unpacked_from)
+  endif()
+  if(NOT unpacked_from STREQUAL ${QM_WINDOWS_KIT}/${archive} OR ${QM_WINDOWS_KIT}/${archive} IS_NEWER_THAN ${stamp})
+    message(STATUS "Unpacking ${QM_WINDOWS_KIT}/${archive} into ${qm_kit_dir}")
+    string(REGEX REPLACE "\\.tar\\.xz$" "" folder ${archive})
+    file(REMOVE_RECURSE ${qm_kit_dir}/${folder})
     file(ARCHIVE_EXTRACT INPUT ${QM_WINDOWS_KIT}/${archive} DESTINATION ${qm_kit_dir})
-    file(TOUCH ${stamp})
+    file(WRITE ${stamp} ${QM_WINDOWS_KIT}/${archive})
   endif()
 endforeach()
 

@@ -39,6 +39,9 @@ endforeach()
 
 install(FILES ${PROJECT_SOURCE_DIR}/samples/demo-traffic.txt DESTINATION ${QM_DATA_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/data/copyright DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME copyright.txt)
+# The licence with Windows line ends: the installer's licence page and a copy beside the program.
+configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+install(FILES ${PROJECT_BINARY_DIR}/LICENSE.txt DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The installer: 64-bit, into Program Files\Quillmark, a Start-menu entry and an uninstaller
 # registered with Windows. The uninstaller removes what was installed; settings and logs the
@@ -52,6 +55,7 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY Quillmark)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Quillmark)
 set(CPACK_SYSTEM_NAME win64)
 set(CPACK_STRIP_FILES ON)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_BINARY_DIR}/LICENSE.txt)
 set(CPACK_NSIS_MENU_LINKS quillmark.exe Quillmark)
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 # The installer's title and the Start-menu folder.

@@ -4,12 +4,20 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "host/HostSettings.h"
 #include "host/MyInfo.h"
 
 namespace qm {
+
+// Start's answer when the host is not there yet: the link has put the reason in its state and
+// keeps trying by itself, attaching when the host appears.
+class EHostAbsent : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 class TclsUIV : public QObject {
   Q_OBJECT
@@ -23,7 +31,8 @@ class TclsUIV : public QObject {
   virtual std::string PacketText() = 0;
   // Fills info with the own station (its callsign as configured).
   virtual void FillMyInfo(TclsMyInfo& info) = 0;
-  // Starts replaying or connecting; events then arrive through the event loop.
+  // Starts replaying or connecting; events then arrive through the event loop. May throw
+  // EHostAbsent (the link stays and waits) or another failure (the link is of no use).
   virtual void Start() = 0;
   // Stops at once; no event is emitted afterwards until the next Start.
   virtual void Stop() = 0;
@@ -46,6 +55,8 @@ class TclsUIV : public QObject {
   // "APRS-IS rotate.aprs2.net:14580 down at 14:05:33 UTC: Connection refused",
   // "APRS-IS rotate.aprs2.net:14580 back after 4 min 12 s; packets may have been missed".
   void OutageLogLine(const QString& line);
+  // The host came after Start: FillMyInfo may tell another own station now.
+  void OwnStationChanged();
 };
 
 // The transport the settings name; not started yet.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quillmark needs, asking apt only for what is missing.
-# Usage: scripts/install-deps.sh [build] [test] [print] [package] [wine]   (no argument: build)
+# Usage: scripts/install-deps.sh [build] [test] [print] [package] [wine] [kit]   (no argument: build)
 #   build  compilers, CMake, GoogleTest, Google Benchmark, Qt 6 with Serial Port, fonts,
 #          clang-format-14, clang-tidy-14 (the versions the checks are pinned to), graphviz,
 #          the locale sources the regional time tests compile their locales from
@@ -8,8 +8,11 @@
 #   package  what building and checking the Debian package takes: dpkg-shlibdeps, file,
 #          lintian, desktop-file-validate, appstreamcli
 #   test   everything the whole test suite and the real peers need (includes print, package)
-#   wine   MinGW-w64 (posix threads), Wine, NSIS and widl with Wine's IDL files: the Windows
-#          cross-build, its installer and the tests under Wine
+#   wine   MinGW-w64 (posix threads), Wine (the `wine` command, and /usr/lib/wine/wine64), NSIS
+#          and widl with Wine's IDL files: the Windows cross-build, its installer and the tests
+#          under Wine
+#   kit    what scripts/build-windows-kit.sh needs besides wine: Debian's source tools, the
+#          host's Qt (its build tools and CMake files) and Tcl for SQLite's amalgamation
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build ccache g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
@@ -17,9 +20,10 @@ build_pkgs=(cmake ninja-build ccache g++ clang libclang-rt-14-dev libgtest-dev l
   libgl-dev fonts-liberation fonts-liberation2 clang-format-14 clang-tidy-14 graphviz python3 libsqlite3-dev libcups2-dev locales)
 print_pkgs=(cups printer-driver-cups-pdf poppler-utils cups-ipp-utils)
 test_pkgs=(xvfb xauth direwolf efingerd finger socat netcat-openbsd iproute2 util-linux
-  imagemagick trayer xdotool faketime)
+  imagemagick trayer xdotool faketime xclip)
 package_pkgs=(dpkg-dev file lintian desktop-file-utils appstream)
-wine_pkgs=(g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine64 fonts-wine nsis)
+wine_pkgs=(g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine wine64 fonts-wine nsis)
+kit_pkgs=(dpkg-dev cmake ninja-build gcc make tcl xz-utils qt6-base-dev qt6-base-dev-tools libsqlite3-dev)
 
 [ $# -gt 0 ] || set -- build
 want=()
@@ -30,6 +34,7 @@ for group in "$@"; do
     package) want+=("${package_pkgs[@]}") ;;
     test) want+=("${build_pkgs[@]}" "${print_pkgs[@]}" "${package_pkgs[@]}" "${test_pkgs[@]}") ;;
     wine) want+=("${wine_pkgs[@]}") ;;
+    kit) want+=("${kit_pkgs[@]}") ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

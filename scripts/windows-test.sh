@@ -2,11 +2,12 @@
 # The Windows program as an operator gets it, under Wine: cross-builds quillmark.exe
 # (preset windows-cross), makes the NSIS installer, tries the Finger client over Windows
 # Sockets, installs the program silently into a fresh Wine prefix on a virtual X display,
-# starts the installed program against the stand-in automation server (tests/e2e/com)
-# running as a process of its own, compares the log with the wanted, unwanted and repeated
-# packets the server handed over, ends the program through the server's closing event,
-# starts it again on the settings file it wrote, once more with its folder read-only, and
-# uninstalls.
+# tries its command line from a shell and from a console, lets a first start without
+# settings play the demo, starts the installed program before the stand-in automation server
+# (tests/e2e/com, a process of its own) and the server 10 s later, compares the log with the
+# wanted, unwanted and repeated packets the server handed over, ends the program through the
+# server's closing event, starts it again on the settings file it wrote, once more with its
+# folder read-only, and uninstalls.
 # Usage: scripts/windows-test.sh [--screenshot]   (--screenshot: also into docs/screenshots/)
 # Exit: 0 passed, 1 failed, 77 skipped (a tool or the Windows libraries missing).
 set -euo pipefail
@@ -26,14 +27,19 @@ command -v x86_64-w64-mingw32-widl >/dev/null || missing+=(mingw-w64-tools)
 [ -f /usr/include/wine/wine/windows/oaidl.idl ] || missing+=(libwine-dev)
 [ -x "$wine" ] && [ -x "$wineserver" ] || missing+=(wine64)
 command -v makensis >/dev/null || missing+=(nsis)
-for tool in Xvfb xdotool import pdftotext; do command -v $tool >/dev/null || missing+=("$tool"); done
+for tool in Xvfb xdotool xclip import pdftotext; do command -v $tool >/dev/null || missing+=("$tool"); done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "SKIPPED: the Windows program test needs ${missing[*]} (scripts/install-deps.sh wine test)"
   exit 77
 fi
-if ! compgen -G "$root/../shared/windows/qt6-mingw-*.tar.xz" >/dev/null &&
-  ! compgen -G "$root/../../shared/windows/qt6-mingw-*.tar.xz" >/dev/null; then
-  echo "SKIPPED: the Windows program test needs Qt and SQLite for MinGW in ../shared/windows beside the project"
+# The kit where cmake/QmWindowsKit.cmake looks for it.
+kit_found=no
+for kit in "${QM_WINDOWS_KIT:-}" "$root/../shared/windows" "$root/../../shared/windows" \
+  "${XDG_CACHE_HOME:-${HOME:-}/.cache}/quillmark/windows-kit"; do
+  [ -n "$kit" ] && [ -f "$kit/qt6-mingw-6.4.2.tar.xz" ] && [ -f "$kit/sqlite-mingw-3.40.1.tar.xz" ] && kit_found=yes
+done
+if [ $kit_found = no ]; then
+  echo "SKIPPED: the Windows program test needs Qt and SQLite for MinGW: scripts/build-windows-kit.sh builds them"
   exit 77
 fi
 
@@ -63,10 +69,15 @@ rm -f "$build"/Quillmark-*-win64.exe
 cpack --preset windows-cross >"$build/cpack.log" || { cat "$build/cpack.log"; exit 1; }
 installer=$(ls "$build"/Quillmark-*-win64.exe)
 echo "installer: $installer ($(du -h "$installer" | cut -f1)), $(elapsed "$t")"
+licence_page() {
+  grep -qF "MUI_PAGE_LICENSE \"$root/$build/LICENSE.txt\"" "$build/_CPack_Packages/win64/NSIS/project.nsi" &&
+    diff -q LICENSE <(tr -d '\r' <"$build/LICENSE.txt") >/dev/null
+}
+check "the installer's licence page shows LICENSE (GPL-3.0-or-later)" licence_page
 t=$(now)
 cmake -S tests/e2e/com -B "$build/e2e" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build/e2e" --target uiview32_standin finger_wine_test -j2
+cmake --build "$build/e2e" --target uiview32_standin finger_wine_test console_wine_test -j2
 standin="$root/$build/e2e/uiview32_standin.exe"
 echo "stand-in server and Winsock test: $(elapsed "$t")"
 
@@ -127,11 +138,29 @@ echo "install: $(elapsed "$t")"
 check "the installer ends with 0 (/S)" test "$status" -eq 0
 installed_files=(quillmark.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll Qt6Network.dll Qt6PrintSupport.dll
   platforms/qwindows.dll styles/qwindowsvistastyle.dll imageformats/qico.dll sqlite3.dll libstdc++-6.dll
-  libgcc_s_seh-1.dll libwinpthread-1.dll samples/demo-traffic.txt copyright.txt Uninstall.exe)
+  libgcc_s_seh-1.dll libwinpthread-1.dll samples/demo-traffic.txt copyright.txt LICENSE.txt Uninstall.exe)
 all_there() { for f in "${installed_files[@]}"; do [ -f "$dir/$f" ] || { echo "  missing: $f"; return 1; }; done; }
 check "the program, Qt, SQLite and the MinGW runtime are in Program Files\\Quillmark" all_there
 check "the Start menu has Quillmark and Uninstall" test -f "$menu/Quillmark.lnk" -a -f "$menu/Uninstall.lnk"
 check "Windows knows the uninstaller" reg_has "$uninstall_key"
+
+echo "== the command line, from a shell and from a console"
+version_line="Quillmark $(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=\([0-9]*\.[0-9]*\.[0-9]*\).*/\1/p' "$build/CMakeCache.txt")"
+prints_version() {  # prints_version COMMAND...: the version line and exit code 0
+  local text status=0
+  text=$(timeout 60 "$@" "$dir/quillmark.exe" --version 2>"$out/version-stderr.txt") || status=$?
+  [ "$status" -eq 0 ] && [ "$(tr -d '\r' <<<"$text")" = "$version_line" ] ||
+    { echo "  exit $status, printed: $text"; return 1; }
+}
+check "wine64 quillmark.exe --version prints \"$version_line\"" prints_version "$wine"
+if command -v wine >/dev/null; then
+  check "wine quillmark.exe --version prints it too" prints_version wine
+fi
+status=0
+timeout 300 "$wine" "$root/$build/e2e/console_wine_test.exe" "$(winpath "$dir/quillmark.exe")" "$version_line" \
+  >"$out/console.txt" 2>&1 || status=$?
+sed 's/^/  /' "$out/console.txt"
+check "--version, --help and bad options on the console it was started from, exit codes 0 and 2" test "$status" -eq 0
 
 # The operator's choices before the first start: bulletins and announcements as well.
 # Four messages a page: the fifth wanted one makes a page of all five before the end (the
@@ -145,17 +174,46 @@ print_to=(--print-to-pdf "$(winpath "$out/pdf")")
 cups_pdfs=/var/spool/quillmark-pdf  # where the queue's PDF writer puts each job
 program_pid=
 launch=()  # what both are started through (the read-only run below)
-# run_program NAME PACKETS: the stand-in and the installed program, until the stand-in has
-# handed over every packet.
-run_program() {
-  rm -f "$out/signals/close"
+# start_standin NAME PACKETS: the stand-in server, once it offers its objects.
+start_standin() {
   "${launch[@]}" timeout 400 "$wine" "$standin" Q0WIN-9 "$(winpath "$2")" "$(winpath "$out/signals")" >"$out/$1-standin.txt" 2>&1 &
   standin_pid=$!
   for _ in $(seq 300); do grep -qs 'standin: running' "$out/$1-standin.txt" && break; sleep 0.1; done
+}
+# start_program NAME: the installed program, from its folder.
+start_program() {
   (cd "$dir" && exec "${launch[@]}" timeout 400 "$wine" ./quillmark.exe "${print_to[@]}") \
     >"$out/$1-program.txt" 2>&1 &
   program_pid=$!
+}
+# await_sent NAME: until the stand-in has handed over every packet (or given up).
+await_sent() {
   for _ in $(seq 1200); do grep -qs -e 'standin: sent' -e 'did not' "$out/$1-standin.txt" && break; sleep 0.1; done
+}
+# run_program NAME PACKETS: the stand-in, then the program, until every packet is handed over.
+run_program() {
+  rm -f "$out/signals/close"
+  start_standin "$1" "$2"
+  start_program "$1"
+  await_sent "$1"
+}
+# The program's error boxes (their title), and the text of one: Qt's message box copies it
+# with Ctrl+C, and Wine hands the clipboard to X.
+boxes() { xdotool search --onlyvisible --name '^Message Printing for UI-View32$' 2>/dev/null || true; }
+box_text() {
+  local text
+  for _ in $(seq 20); do
+    xdotool windowfocus "$1" 2>/dev/null || true
+    xdotool key ctrl+c
+    text=$(xclip -o -selection clipboard 2>/dev/null | tr -d '\r' | sed -n 4p)
+    [ -n "$text" ] && { echo "$text"; return; }
+    sleep 0.5
+  done
+}
+desktop_shot() {  # desktop_shot FILE
+  local desktop
+  desktop=$(xdotool search --name '^Default - Wine desktop' 2>/dev/null | head -1 || true)
+  import -window "${desktop:-root}" "$1" 2>/dev/null || import -window root "$1"
 }
 # The log lines without their time stamps, in UTF-8 (the program writes the ANSI code page).
 logs="$dir"
@@ -177,6 +235,25 @@ end_program() {
   wait "$standin_pid" || standin_status=$?
 }
 
+echo "== a first start with no settings and no station program: the bundled demo"
+t=$(now)
+demo_config="$out/demo-config"
+mkdir -p "$demo_config"
+status=0
+(cd "$dir" && exec timeout 300 "$wine" ./quillmark.exe --config "$(winpath "$demo_config")" --pace 0) \
+  >"$out/demo-program.txt" 2>&1 || status=$?
+echo "demo: $(elapsed "$t")"
+check "it plays the demo and ends by itself with 0, no box in the way" test "$status" -eq 0
+demo_on_pdf() {
+  local file
+  for file in "$demo_config"/demo-pages/*.pdf; do
+    pdftotext "$file" - 2>/dev/null | grep -q 'Q0DEMO-9' && return 0
+  done
+  echo "  no demo page in $demo_config/demo-pages"
+  return 1
+}
+check "its pages are PDF files in demo-pages beside its logs, not paper" demo_on_pdf
+
 echo "== first start: packets from the stand-in server"
 t=$(now)
 if lpstat -p Quillmark-PDF >/dev/null 2>&1 && [ -d "$cups_pdfs" ]; then
@@ -186,7 +263,32 @@ if lpstat -p Quillmark-PDF >/dev/null 2>&1 && [ -d "$cups_pdfs" ]; then
 else
   echo "  no CUPS queue Quillmark-PDF (scripts/cups-pdf-queue.sh start): printing to PDF files"
 fi
-run_program first "$root/tests/e2e/com/program-packets.txt"
+# The station program is not running when the program starts: one box says so and what to
+# do, and the window waits for it without another; 10 s later it starts and is taken.
+rm -f "$out/signals/close"
+start_program first
+started=$(now)
+for _ in $(seq 600); do [ -n "$(boxes)" ] && break; sleep 0.1; done
+box=$(boxes | head -1)
+not_running="The station program is not running. Start it and Quillmark attaches to it; or choose another source on the Connection page."
+said=""
+[ -n "$box" ] && said=$(box_text "$box")
+[ "$said" = "$not_running" ] || echo "  the box says: ${said:-nothing}"
+check "without the station program one box says what is missing and what to do" test "$said" = "$not_running"
+[ -n "$box" ] && xdotool key Return
+gone() { for _ in $(seq 100); do [ -z "$(boxes)" ] && return 0; sleep 0.1; done; return 1; }
+check "OK closes it" gone
+# The rest of the 10 s: the window keeps waiting, quietly.
+second_box=no
+while awk -v a="$started" -v b="$(now)" 'BEGIN { exit !(b - a < 10) }'; do
+  [ -n "$(boxes)" ] && second_box=yes
+  sleep 0.2
+done
+check "no other box while the station program stays away" test $second_box = no
+desktop_shot "$out/waiting.png"  # the hint bar shows the state
+start_standin first "$root/tests/e2e/com/program-packets.txt"
+await_sent first
+check "the station program started 10 s later is taken without another box" test -z "$(boxes)"
 cp tests/e2e/com/program-log.txt "$out/expected-log.txt"
 await_log "$(wc -l <"$out/expected-log.txt")" || true
 check "the program subscribed and asked for the callsign" grep -q 'standin: subscribed' "$out/first-standin.txt"
@@ -195,8 +297,7 @@ window=$(xdotool search --name '^Quillmark v' 2>/dev/null | head -1 || true)
 check "the window is shown" test -n "$window"
 if [ -n "$window" ]; then
   sleep 1  # the last entry drawn and the clock ticked
-  desktop=$(xdotool search --name '^Default - Wine desktop' 2>/dev/null | head -1 || true)
-  import -window "${desktop:-root}" "$out/windows-wine.png" 2>/dev/null || import -window root "$out/windows-wine.png"
+  desktop_shot "$out/windows-wine.png"
   [ $keep_screenshot = yes ] && cp "$out/windows-wine.png" docs/screenshots/windows-wine.png
 fi
 

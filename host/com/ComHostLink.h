@@ -2,7 +2,9 @@
 // interface backed by TUIView32Link. Windows builds with Qt only.
 #pragma once
 
+#include <QTimer>
 #include <memory>
+#include <string>
 
 #include "host/HostLink.h"  // TclsUIV, TclsMyInfo: the transport-neutral host interface
 #include "host/com/UIView32Client.h"
@@ -11,23 +13,38 @@ namespace qm {
 
 class TComHostLink : public TclsUIV {
  public:
-  explicit TComHostLink(QObject* Parent = nullptr);
+  // The state, and the one box, while the station program's objects cannot be had.
+  static constexpr const char* kNotRunningText =
+      "The station program is not running. Start it and Quillmark attaches to it; or choose "
+      "another source on the Connection page.";
+  static constexpr int kRetryMs = 3000;
+
+  explicit TComHostLink(QObject* Parent = nullptr, int RetryMs = kRetryMs);
   ~TComHostLink() override;
 
-  // Throws EOleError when not started or when the host reports a failure.
+  // Throws EOleError when not attached or when the host reports a failure.
   std::string PacketText() override;
-  // Reads the own station's data from the host into Info; throws EOleError likewise.
+  // Reads the own station's data from the host into Info (no callsign before attaching);
+  // throws EOleError when the host fails.
   void FillMyInfo(TclsMyInfo& Info) override;
-  // Connects and subscribes; throws EOleError when no host object can be had.
+  // Connects and subscribes. When no host object can be had, the state says why, EHostAbsent
+  // is thrown once and the link tries again every RetryMs, quietly, until it attaches.
   void Start() override;
-  // Unsubscribes and releases the host objects.
+  // Unsubscribes, releases the host objects and stops trying.
   void Stop() override;
 
  private:
+  // Connects and subscribes; throws EOleError.
+  void Attach();
+  void Retry();
+  // What the state says for a failed attempt.
+  static std::string AbsentText(const EOleError& Error);
   TUIView32Link& Link();
 
   std::unique_ptr<TUIView32Link> FLink;
   std::unique_ptr<TUIView32MyInfo> FMyInfo;
+  QTimer FRetry;
+  std::string FAbsentText;
 };
 
 }  // namespace qm

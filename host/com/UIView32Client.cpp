@@ -75,6 +75,20 @@ void OleCheck(HRESULT ErrorCode) {
   if (FAILED(ErrorCode)) throw EOleError(ErrorCode, OleErrorMessage(ErrorCode));
 }
 
+bool StationProgramAbsent(HRESULT ErrorCode) {
+  const HRESULT Absent[] = {
+      REGDB_E_CLASSNOTREG,                           // never installed, or its registration is gone
+      MK_E_UNAVAILABLE,                              // no running object
+      CO_E_SERVER_EXEC_FAILURE,                      // registered, but it could not be started
+      CO_E_SERVER_STOPPING,                          // on its way out
+      HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE),  // it ended while being asked
+      HRESULT_FROM_WIN32(RPC_S_CALL_FAILED),
+  };
+  for (HRESULT Code : Absent)
+    if (ErrorCode == Code) return true;
+  return false;
+}
+
 std::string WideToAnsi(const wchar_t* Text, int Length) {
   if (!Text || Length <= 0) return {};
   int Size = WideCharToMultiByte(CP_ACP, 0, Text, Length, nullptr, 0, nullptr, nullptr);

@@ -30,6 +30,10 @@ std::string OleErrorMessage(HRESULT ErrorCode);
 // Throws EOleError when ErrorCode is a failure.
 void OleCheck(HRESULT ErrorCode);
 
+// True when ErrorCode says the station program's objects cannot be had because the program
+// is not running or not installed, rather than a fault of a running one.
+bool StationProgramAbsent(HRESULT ErrorCode);
+
 // A wide host string in the system's ANSI code page; a null string gives "".
 std::string WideToAnsi(const wchar_t* Text, int Length);
 std::string BStrToAnsi(BSTR Text);

@@ -26,8 +26,20 @@ class TFakeHost : public TclsUIV {
     return Current;
   }
   void FillMyInfo(TclsMyInfo& info) override { info.SetMyCallsign(Callsign); }
-  void Start() override { ++Starts; }
+  void Start() override {
+    ++Starts;
+    if (Absent.empty()) return;
+    emit StateChanged(QString::fromStdString(Absent));
+    throw EHostAbsent(Absent);
+  }
   void Stop() override {}
+  // The absent host comes, and with it the own station.
+  void Appear(const std::string& callsign) {
+    Absent.clear();
+    Callsign = callsign;
+    emit StateChanged(QStringLiteral("Connected"));
+    emit OwnStationChanged();
+  }
   // One monitored packet, in the station program's form.
   void Deliver(const std::string& hostText) {
     Current = hostText;
@@ -39,6 +51,7 @@ class TFakeHost : public TclsUIV {
   std::string Callsign = "nocall-9";
   bool FailNextRead = false;
   int Starts = 0;
+  std::string Absent;  // non-empty: Start says this and waits for Appear
 };
 
 // Lets queued events run until the condition holds or the deadline passes.
@@ -63,6 +76,10 @@ struct TFormEnvironment {
     s.CreateHost = [this](const THostSettings& settings) {
       HostSettings = settings;
       auto host = std::make_unique<TFakeHost>();
+      if (!HostAbsent.empty() && settings.Transport != THostSettings::htReplay) {
+        host->Absent = HostAbsent;
+        host->Callsign.clear();
+      }
       Host = host.get();
       return std::unique_ptr<TclsUIV>(std::move(host));
     };
@@ -81,6 +98,7 @@ struct TFormEnvironment {
   QTemporaryDir Dir;
   TFakeHost* Host = nullptr;
   THostSettings HostSettings;
+  std::string HostAbsent;  // non-empty: every source but a replay is not there yet
   QStringList Errors;
   int Beeps = 0;
   std::uint32_t Tick = 100000;

@@ -158,6 +158,7 @@ void TestConnecting() {
   bool Threw = Throws([] { TUIView32Link Link; }, Code, Text);
   Check(Threw && FAILED(Code) && !Text.empty(), "no host object at all: start fails with an error", __LINE__,
         Hex(Code) + " " + Printable(Text));
+  CHECK(StationProgramAbsent(Code), "no host object at all counts as the station program not running");
   Factory->Release();
   Running->Release();
 }
@@ -184,6 +185,8 @@ void TestWithoutEventsOrDual() {
     std::string Text;
     bool Threw = Throws([] { TUIView32Link Link; }, Code, Text);
     CHECK(Threw && Code == E_NOINTERFACE, "an object without _clsUIV fails the start with E_NOINTERFACE");
+    CHECK(!StationProgramAbsent(Code),
+          "an object that fails so is a fault of a running program, not an absent one");
     CHECK(Host->AdviseCount == 1 && Host->UnadviseCount == 1 && Host->Sinks.empty(),
           "the failed start takes its subscription back");
     CHECK(Host->RefCount() == Before, "the failed start releases the object");

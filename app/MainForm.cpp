@@ -14,6 +14,7 @@
 #include <QStatusTipEvent>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
+#include <cstdio>
 #ifdef QM_HAVE_DBUS_TRAY
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -362,10 +363,16 @@ void TMainForm::ShowLinkStatus() {
 // --- Failures -----------------------------------------------------------------------
 
 void TMainForm::ReportError(const QString& message) {
-  if (FSetup.ReportError)
+  if (FSetup.ReportError) {
     FSetup.ReportError(message);
-  else
+  } else if (FEnding) {
+    // Ending at once (the host closed, Exit, a signal): nobody may be there to answer a box,
+    // so the failure goes to the log and standard error instead.
+    LogMessage(ProgramText(message));
+    std::fprintf(stderr, "quillmark: %s\n", message.toLocal8Bit().constData());
+  } else {
     ShowErrorBox(this, message);
+  }
 }
 
 bool TMainForm::RunGuarded(const std::function<void()>& action) {

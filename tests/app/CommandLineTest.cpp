@@ -162,6 +162,30 @@ TRun RunProgram(const QStringList& args, const QString& home) {
           p.readAllStandardError()};
 }
 
+// A box from the start (here a settings file that may not be written) never holds the program
+// once its replay is over: it ends by itself, as an unattended desk must.
+TEST(CommandLine, AReplayThatEndsUnderAStartUpBoxEndsTheProgram) {
+  QTemporaryDir dir;
+  const QString config = dir.filePath(QStringLiteral("config"));
+  ASSERT_TRUE(QDir().mkpath(config));
+  QFile ini(config + QStringLiteral("/Quillmark.ini"));
+  ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+  ini.write("[Settings]\r\ncbBull.Checked=True\r\n");
+  ini.close();
+  ASSERT_TRUE(ini.setPermissions(QFileDevice::ReadOwner));
+  const QString capture = dir.filePath(QStringLiteral("capture.txt"));
+  QFile file(capture);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("*12:00:00 K1ABC>APRS::BLN1     :Net tonight\r\n");
+  file.close();
+  const TRun run = RunProgram({"--replay", capture, "--pace", "0", "--config", config, "--print-to-pdf",
+                               dir.filePath(QStringLiteral("pdf"))},
+                              dir.path());
+  EXPECT_EQ(run.Code, 0) << run.Err.toStdString();
+  // The refused save is said where an unattended run can be read.
+  EXPECT_TRUE(run.Err.contains("Unable to write to")) << run.Err.toStdString();
+}
+
 TEST(CommandLine, TheProgramAnswersRefusesAndRunsWithoutStoringOptions) {
   QTemporaryDir dir;
   const QString config = dir.filePath(QStringLiteral("config"));

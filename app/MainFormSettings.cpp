@@ -223,7 +223,7 @@ void TMainForm::UpdatePrintTarget() {
 }
 
 QString TMainForm::PdfFolderUsed() const {
-  const QString folder = FDesk ? FDesk->PrintJobs()->OutputFolder() : QString();
+  QString folder = FDesk ? FDesk->PrintJobs()->OutputFolder() : QString();
   if (folder.isEmpty() || !QDir(folder).exists()) return {};
   return folder;
 }

@@ -33,7 +33,7 @@ std::string AsideName(const std::string& path, const char* why = "damaged") {
 // with its log; the shared-memory index holds nothing of its own and goes. Returns the new
 // name, or empty with `error` set.
 std::string MoveAside(const std::string& path, std::string& error) {
-  const std::string aside = AsideName(path);
+  std::string aside = AsideName(path);
   std::error_code ec;
   fs::rename(path, aside, ec);
   if (ec) {

@@ -793,7 +793,7 @@ std::string TMessageStore::Displaced() const {
     if (now == open) return {};
     return now == TFileId{} ? "deleted" : "replaced";
   };
-  if (const std::string db = check(FDbFile, FPath); !db.empty()) return db;
+  if (std::string db = check(FDbFile, FPath); !db.empty()) return db;
   if (const std::string wal = check(FWalFile, FPath + "-wal"); !wal.empty())
     return "its write-ahead log " + wal;
   return {};

@@ -35,7 +35,7 @@ QMap<QString, QByteArray> Snapshot(const QString& dir) {
 
 // Messages to N0CALL-10, one a second: the run lasts as long as the capture.
 QString WriteCapture(const QTemporaryDir& dir, int messages) {
-  const QString path = dir.filePath(QStringLiteral("capture.txt"));
+  QString path = dir.filePath(QStringLiteral("capture.txt"));
   QFile file(path);
   EXPECT_TRUE(file.open(QIODevice::WriteOnly));
   for (int n = 1; n <= messages; ++n)

@@ -199,7 +199,7 @@ TEST(TDurableStore, DamagedFileIsMovedAsideAndANewStoreBegun) {
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(ReadFileBytes(aside[0].string()), c.bytes);
     EXPECT_EQ(
-        notes.Lines[0].rfind("! The message store " + path + " was damaged (" + path + ": " + c.reason, 0),
+        notes.Lines[0].rfind(std::string("! The message store ").append(path).append(" was damaged (").append(path).append(": ").append(c.reason), 0),
         0u)
         << notes.Lines[0];
     EXPECT_NE(notes.Lines[0].find("it was moved to " + aside[0].string() + " and a new store was started"),
@@ -272,6 +272,7 @@ TEST(TDurableStore, FilesRemovedUnderTheOpenStoreAreWrittenAfresh) {
     }
     EXPECT_EQ(notes, said + "\n");
     std::vector<std::string> expected;
+    expected.reserve(6);
     for (int n = 0; n < 6; ++n) expected.push_back("message " + std::to_string(n));
     EXPECT_EQ(ListedTexts(TMessageStore(path)), expected);
   }

@@ -198,7 +198,8 @@ void TPrintJobs::SetOutputFile(const QString& path) {
 }
 
 TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const QString& title,
-                                 const QUuid& token, const TNumbered& numbered) {
+                                 [[maybe_unused]] const QUuid& token,
+                                 [[maybe_unused]] const TNumbered& numbered) {
   if (FBusy) throw EPrintError(InProgressText.toStdString());
   ReadPrinters();
 

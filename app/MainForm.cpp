@@ -175,6 +175,8 @@ void TMainForm::ReadStationCall() {
 void TMainForm::FormDestroy() {
   if (FDestroyed) return;
   FDestroyed = true;
+  // The controls outlive this object's own destructor; their last signals must not reach it.
+  for (const QMetaObject::Connection& c : FChoiceConnections) disconnect(c);
   // No packet may reach a window that is going away.
   clsUIV1.reset();
   RunGuarded([this] { SaveUnsavedState(); });

@@ -393,6 +393,7 @@ class TMainForm : public QMainWindow {
   bool FPrinterBoxFilled = false;
   THostSettings::TTransport FShownTransport = THostSettings::htReplay;  // the Connection page's
   std::unique_ptr<TMessageDesk> FDesk;
+  std::vector<QMetaObject::Connection> FChoiceConnections;  // the controls' changes to the desk
   THistoryWindow* FHistory = nullptr;
   // What the status shows of the link: its last state; the desk counts the packets.
   QString FLinkState;

@@ -111,17 +111,19 @@ void TMainForm::PushChoices() {
 void TMainForm::WireChoices() {
   // Handed over whenever a control changes, not read again for every packet.
   const auto push = [this] { PushChoices(); };
+  // Kept, so the window lets go of them before its controls go (see FormDestroy).
+  const auto keep = [this](const QMetaObject::Connection& c) { FChoiceConnections.push_back(c); };
   for (QCheckBox* box : {cbThisStation, cbStationList, cbBull, cbAnn, cbNWSWatches, cbNWSWarnings,
                          cbNWSAdvisiories, cbNWSWatchesPrint, cbNWSWarningsPrint, cbNWSAdvisioriesPrint,
                          cbBeepOnReceive, cbDisablePrinting, cbDropRetries, cbArchivePdf, cbBroadcastOnce})
-    connect(box, &QCheckBox::toggled, this, push);
+    keep(connect(box, &QCheckBox::toggled, this, push));
   for (QLineEdit* edit : {edMsgCount, edRetryMinutes, edBroadcastHours})
-    connect(edit, &QLineEdit::textChanged, this, push);
+    keep(connect(edit, &QLineEdit::textChanged, this, push));
   for (QListWidget* list : {lbStationList, clbStates}) {
-    connect(list->model(), &QAbstractItemModel::rowsInserted, this, push);
-    connect(list->model(), &QAbstractItemModel::rowsRemoved, this, push);
-    connect(list->model(), &QAbstractItemModel::modelReset, this, push);
-    connect(list->model(), &QAbstractItemModel::dataChanged, this, push);
+    keep(connect(list->model(), &QAbstractItemModel::rowsInserted, this, push));
+    keep(connect(list->model(), &QAbstractItemModel::rowsRemoved, this, push));
+    keep(connect(list->model(), &QAbstractItemModel::modelReset, this, push));
+    keep(connect(list->model(), &QAbstractItemModel::dataChanged, this, push));
   }
 }
 

@@ -123,12 +123,14 @@ TMainForm::~TMainForm() {
 
 void TMainForm::RunSetupStep(const std::function<void()>& step) {
   // Shown once the event loop runs, so a box never holds up the start: a replay that ends
-  // meanwhile still ends the program.
+  // while it is open ends the program (ending leaves every event loop, the box's too).
   qm::RunGuarded(step, [this](const QString& message) {
-    if (FSetup.ReportError)
+    if (FSetup.ReportError) {
       FSetup.ReportError(message);
-    else
-      ShowErrorBoxLater(this, message);
+      return;
+    }
+    QMetaObject::invokeMethod(
+        this, [this, message] { ReportError(message); }, Qt::QueuedConnection);
   });
 }
 

@@ -10,7 +10,9 @@ install(FILES ${qm_qt}/bin/Qt6Core.dll ${qm_qt}/bin/Qt6Gui.dll ${qm_qt}/bin/Qt6W
               ${qm_qt}/bin/Qt6Network.dll ${qm_qt}/bin/Qt6PrintSupport.dll
         DESTINATION ${CMAKE_INSTALL_BINDIR})
 # Qt looks for its plugins in these folders beside the program.
-install(FILES ${qm_qt}/plugins/platforms/qwindows.dll DESTINATION ${CMAKE_INSTALL_BINDIR}/platforms)
+# The offscreen platform serves --no-window, a run without a display.
+install(FILES ${qm_qt}/plugins/platforms/qwindows.dll ${qm_qt}/plugins/platforms/qoffscreen.dll
+        DESTINATION ${CMAKE_INSTALL_BINDIR}/platforms)
 install(FILES ${qm_qt}/plugins/styles/qwindowsvistastyle.dll DESTINATION ${CMAKE_INSTALL_BINDIR}/styles)
 install(FILES ${qm_qt}/plugins/imageformats/qico.dll DESTINATION ${CMAKE_INSTALL_BINDIR}/imageformats)
 install(FILES ${QM_WINDOWS_SQLITE_DIR}/bin/sqlite3.dll DESTINATION ${CMAKE_INSTALL_BINDIR})

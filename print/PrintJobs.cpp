@@ -1,6 +1,7 @@
 #include "print/PrintJobs.h"
 
 #include "print/PdfArchive.h"
+#include "print/WinSpool.h"
 
 #ifdef QM_HAVE_CUPS
 #include "print/CupsEvents.h"
@@ -119,6 +120,8 @@ QString FailureKindText(TSpoolFailure failure, const QString& printer) {
           .arg(printer);
     case sfNoSpooler:
       return QStringLiteral("There is no print spooler to ask about jobs on %1").arg(printer);
+    case sfOffline:
+      return QStringLiteral("The printer %1 is offline: its jobs were taken back").arg(printer);
   }
   return {};
 }
@@ -248,6 +251,26 @@ TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const Q
       *FJobEnds);
   Archive(pdf.fileName(), ticket.SpoolerJob, *printer, text, font, title);
   return ticket;
+#elif defined(_WIN32)
+  Archive(QString(), 0, *printer, text, font, title);
+  PrepareJob(*printer, title);
+  // The engine does not say which job it made: the one listed after the hand-over and not
+  // before, with this title and user, submitted meanwhile (the spooler's clock: a second's slack).
+  TJobTicket ticket{printer->printerName(), 0, token};
+  std::vector<TWinJob> before;
+  std::vector<TWinJob> after;
+  QString why;
+  const bool listed = ListWinJobs(ticket.Printer, before, why);
+  const qint64 from = QDateTime::currentMSecsSinceEpoch() - 1000;
+  LayOut(*printer, text, JobFont(font));
+  const qint64 to = QDateTime::currentMSecsSinceEpoch() + 1000;
+  if (listed && ListWinJobs(ticket.Printer, after, why)) {
+    ticket.SpoolerJob = MatchWinJob(before, after, title, WinUserName(), from, to);
+    for (const TWinJob& job : after)
+      if (job.Id == ticket.SpoolerJob && WinJobSeenPrinting(job.Status))
+        FSeenPrinting.emplace(ticket.Printer, job.Id);
+  }
+  return ticket;
 #else
   Archive(QString(), 0, *printer, text, font, title);
   PrepareJob(*printer, title);
@@ -297,6 +320,30 @@ TSpoolAnswer TPrintJobs::JobState(const TJobTicket& ticket) const {
   if (ticket.SpoolerJob == FSendingJob) return TSpoolAnswer{ssPending, SendingText};
 #ifdef QM_HAVE_CUPS
   return CupsJobState(ticket, *FJobEnds);
+#elif defined(_WIN32)
+  TWinJob job;
+  QString why;
+  const std::pair<QString, int> key{ticket.Printer, ticket.SpoolerJob};
+  switch (LookUpWinJob(ticket.Printer, ticket.SpoolerJob, job, why)) {
+    case wlNoAnswer:
+      return TSpoolAnswer{ssUnreachable, why};
+    case wlGone: {
+      const bool seen = FSeenPrinting.erase(key) > 0;
+      return WinJobGoneAnswer(ticket.SpoolerJob, seen);
+    }
+    case wlFound:
+      break;
+  }
+  if (WinJobSeenPrinting(job.Status)) FSeenPrinting.insert(key);
+  TSpoolAnswer answer = WinJobAnswer(job);
+  if (answer.State == ssCompleted) FSeenPrinting.erase(key);
+  // Left in the queue it might print after all, besides the page printed again.
+  if (answer.State == ssFailed && answer.Failure != sfCancelled) {
+    FSeenPrinting.erase(key);
+    if (!DeleteWinJob(ticket.Printer, ticket.SpoolerJob))
+      answer.Reason += QStringLiteral("; it could not be taken out of the queue and may print as well");
+  }
+  return answer;
 #else
   return TSpoolAnswer{ssFailed, QStringLiteral("no print spooler to ask about job %1").arg(ticket.SpoolerJob),
                       sfNoSpooler};

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <utility>
 
@@ -36,7 +37,8 @@ struct TPrintStats {
 };
 
 // What the spooler took: the printer and its job number. SpoolerJob 0: no spooler to ask
-// (a PDF file, or a platform without one); the engine's own result decided.
+// (a PDF file, or a platform without one), or on Windows a job the spooler did not list;
+// the engine's own result decided.
 struct TJobTicket {
   TJobTicket() = default;
   TJobTicket(QString printer, int spoolerJob, QUuid token = {})
@@ -57,6 +59,7 @@ enum TSpoolFailure {
   sfNoPage,     // it never received its page: the program was killed in between
   sfForgotten,  // the spooler forgot it without a word on how it ended
   sfNoSpooler,  // no spooler to ask (a platform without CUPS)
+  sfOffline,    // its printer is offline (Windows): taken out of the queue, printed again
 };
 struct TSpoolAnswer {
   TSpoolAnswer() = default;
@@ -203,6 +206,9 @@ class TPrintJobs {
   // it again; `numbered` is called only for a job that goes to a spooler. A page the
   // spooler got no chance to confirm (it froze while taking it) is not an error: JobState
   // follows it, and it prints or fails there, once.
+  // On Windows the printer's engine prints the job, which is then looked for among the
+  // printer's jobs (its title, its user, its submission time); `numbered` is not called, and
+  // a job the spooler does not list leaves SpoolerJob 0 (taken by the spooler).
   TJobTicket PrintText(const QString& text, const QFont& font, const QString& title = JobTitle,
                        const QUuid& token = {}, const TNumbered& numbered = {});
   // Asks the spooler how the job stands; bounded to about 2 seconds. SpoolerJob 0 is
@@ -212,6 +218,8 @@ class TPrintJobs {
   // spooler no longer knows (no job history, purged) is ssCompleted when the spooler's
   // events say it completed, ssFailed when they say it was cancelled or aborted, and
   // ssFailed too (printed again rather than lost) when no event of it is left.
+  // On Windows a failed job still in the queue (error, driver blocked, printer offline) is
+  // taken out of it; a job gone from the queue is ssCompleted (see WinJobGoneAnswer).
   TSpoolAnswer JobState(const TJobTicket& ticket) const;
   // Asks the spooler how the current printer stands (see TPrinterState); bounded to about
   // 1.5 seconds and two small requests, so it may be asked every few seconds.
@@ -262,6 +270,8 @@ class TPrintJobs {
   // How the jobs ended that the spooler forgets; asked from JobState.
   std::unique_ptr<TCupsJobEnds> FJobEnds;
 #endif
+  // Windows: the jobs (printer, number) seen printing, so that one gone since has printed.
+  mutable std::set<std::pair<QString, int>> FSeenPrinting;
   TPrintStats FLastJob;
 };
 

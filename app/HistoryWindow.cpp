@@ -12,9 +12,11 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QTableView>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <atomic>
 
 #include "base/AsciiText.h"
 #include "base/Timing.h"
@@ -88,6 +90,18 @@ void THistoryModel::SetMessages(const TMessageStore* store, std::vector<std::int
   endResetModel();
 }
 
+void THistoryModel::ExtendMessages(std::vector<std::int64_t> ids) {
+  // Messages kept in between come before the ones shown: then the rows are no longer the same.
+  if (ids.size() < FIds.size() || !std::equal(FIds.begin(), FIds.end(), ids.begin())) {
+    SetMessages(FStore, std::move(ids));
+    return;
+  }
+  if (ids.size() == FIds.size()) return;
+  beginInsertRows({}, rowCount(), static_cast<int>(ids.size()) - 1);
+  FIds = std::move(ids);
+  endInsertRows();
+}
+
 const TStoredMessage& THistoryModel::MessageAt(int row) const {
   const std::int64_t id = IdAt(row);
   if (auto it = FRead.find(id); it != FRead.end()) return it->second;
@@ -146,6 +160,13 @@ QVariant THistoryModel::headerData(int section, Qt::Orientation orientation, int
 }
 
 // --- The window -----------------------------------------------------------------------
+
+// What the window and its searching thread share: the current question's number. A question
+// whose number is no longer current stops where it is and its answer is dropped.
+struct THistoryWindow::TSearch {
+  std::atomic<std::uint64_t> Generation{0};
+  bool Stale(std::uint64_t generation) const { return Generation.load() != generation; }
+};
 
 THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName(QStringLiteral("HistoryWindow"));
@@ -270,6 +291,14 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   repeats->addStretch(1);
   layout->addLayout(repeats);
 
+  FSearch = std::make_shared<TSearch>();
+  FSearcher = new QThread(this);
+  FSearcher->setObjectName(QStringLiteral("HistorySearch"));
+  FSearcherContext = new QObject;
+  FSearcherContext->moveToThread(FSearcher);
+  connect(FSearcher, &QThread::finished, FSearcherContext, &QObject::deleteLater);
+  FSearcher->start();
+
   FTyping = new QTimer(this);
   FTyping->setSingleShot(true);
   FTyping->setInterval(kTypingPauseMs);
@@ -289,6 +318,12 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
       if (OpenArchive) OpenArchive();
     });
   });
+}
+
+THistoryWindow::~THistoryWindow() {
+  ++FSearch->Generation;  // a question running stops at once
+  FSearcher->quit();
+  FSearcher->wait();
 }
 
 THistoryFilter THistoryWindow::Filter() const {
@@ -355,19 +390,62 @@ void THistoryWindow::FitColumns() {
 
 void THistoryWindow::Refresh() {
   FTyping->stop();
+  const std::uint64_t generation = ++FSearch->Generation;
+  FShownSome = false;
   TMessageStore* store = Store ? Store() : nullptr;
-  std::vector<std::int64_t> ids;
-  QString found;
-  try {
-    if (store) ids = store->FindMessages(Filter());
-    found = QStringLiteral("%1 found").arg(ids.size());
-  } catch (const std::exception& e) {
-    found = QStringLiteral("The message store failed: ") + QString::fromUtf8(e.what());
+  if (!store) {
+    Found(generation, {}, true, QStringLiteral("No message store"));
+    return;
   }
-  if (!store) found = QStringLiteral("No message store");
-  Model->SetMessages(store, std::move(ids));
-  lblFound->setText(found);
-  memDetail->clear();
+  FSearching = true;
+  lblFound->setText(QStringLiteral("Searching..."));
+  // The window lives until the thread has ended, so its answers have somewhere to go.
+  QMetaObject::invokeMethod(FSearcherContext, [this, search = FSearch, generation, path = store->Path(),
+                                               filter = Filter(), before = BeforeFind] {
+    const auto answer = [&](std::vector<std::int64_t> ids, bool complete, const QString& failure) {
+      QMetaObject::invokeMethod(this, [this, generation, ids = std::move(ids), complete, failure]() mutable {
+        Found(generation, std::move(ids), complete, failure);
+      });
+    };
+    if (search->Stale(generation)) return;
+    if (before) before(filter);
+    try {
+      THistoryReader reader(path);
+      reader.StopWhen([&] { return search->Stale(generation); });
+      if (search->Stale(generation)) return;
+      // The screenful the table shows first, then every one.
+      std::vector<std::int64_t> ids = reader.FindMessages(filter, kReadBlock);
+      const bool all = ids.size() < static_cast<std::size_t>(kReadBlock);
+      answer(std::move(ids), all, {});
+      if (all || search->Stale(generation)) return;
+      ids = reader.FindMessages(filter);
+      answer(std::move(ids), true, {});
+    } catch (const std::exception& e) {
+      // A question cut short by a newer one is no failure.
+      if (!search->Stale(generation))
+        answer({}, true, QStringLiteral("The message store failed: ") + QString::fromUtf8(e.what()));
+    }
+  });
+}
+
+void THistoryWindow::Found(std::uint64_t generation, std::vector<std::int64_t> ids, bool complete,
+                           const QString& failure) {
+  if (FSearch->Stale(generation)) return;
+  TMessageStore* store = Store ? Store() : nullptr;
+  const std::size_t count = ids.size();
+  if (FShownSome) {
+    Model->ExtendMessages(std::move(ids));
+  } else {
+    Model->SetMessages(store, std::move(ids));
+    memDetail->clear();
+    FShownSome = true;
+  }
+  if (!failure.isEmpty())
+    lblFound->setText(failure);
+  else
+    lblFound->setText(complete ? QStringLiteral("%1 found").arg(count)
+                               : QStringLiteral("%1 found so far...").arg(count));
+  FSearching = !complete;
 }
 
 std::vector<std::int64_t> THistoryWindow::SelectedIds() const {

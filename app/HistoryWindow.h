@@ -1,13 +1,16 @@
 // The history window: every message the store keeps, newest first, narrowed by callsign,
 // kind and free text, with the chosen message's lines and full text below the table. It
 // reads the store only; reprints and the archive folder are the main window's, reached
-// through the hooks.
+// through the hooks. The filters are answered on a thread of the window's own, through a
+// connection of its own: the newest screenful first, then the rest; a new filter drops the
+// answer still coming.
 #pragma once
 
 #include <QAbstractTableModel>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -20,6 +23,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTableView;
+class QThread;
 class QTimer;
 
 namespace qm {
@@ -36,6 +40,9 @@ class THistoryModel : public QAbstractTableModel {
 
   // Shows these messages of `store` (null: none), newest first as given.
   void SetMessages(const TMessageStore* store, std::vector<std::int64_t> ids);
+  // The same answer grown: rows past those shown are added, the shown ones stay (with the
+  // selection). Another answer replaces them.
+  void ExtendMessages(std::vector<std::int64_t> ids);
   std::int64_t IdAt(int row) const { return FIds.at(static_cast<std::size_t>(row)); }
   // The stored message of a row (read when not yet read).
   const TStoredMessage& MessageAt(int row) const;
@@ -61,6 +68,7 @@ class THistoryWindow : public QWidget {
 
  public:
   explicit THistoryWindow(QWidget* parent = nullptr);
+  ~THistoryWindow() override;
 
   // The store to show (null: none); asked again at every Refresh.
   std::function<TMessageStore*()> Store;
@@ -72,8 +80,13 @@ class THistoryWindow : public QWidget {
   // Runs a button's action; failures are reported there. Runs it plainly when empty.
   std::function<void(const std::function<void()>&)> Guard;
 
-  // Asks the store again with the filter as it stands.
+  // Asks the store again with the filter as it stands; the answer comes later, and an answer
+  // still coming to an earlier question is dropped.
   void Refresh();
+  // Whether an answer is still coming.
+  bool Searching() const { return FSearching; }
+  // Runs on the searching thread before each question is asked (tests hold a question there).
+  std::function<void(const THistoryFilter&)> BeforeFind;
   THistoryFilter Filter() const;
   // The chosen rows' messages, oldest first.
   std::vector<std::int64_t> SelectedIds() const;
@@ -115,7 +128,17 @@ class THistoryWindow : public QWidget {
   // narrow to give Text more room than any of them.
   void FitColumns();
 
+  struct TSearch;
+  // An answer of question `generation` (an older one's is dropped): the newest ids first,
+  // `complete` once they are all there; `failure` when the store failed.
+  void Found(std::uint64_t generation, std::vector<std::int64_t> ids, bool complete, const QString& failure);
+
   QTimer* FTyping = nullptr;
+  QThread* FSearcher = nullptr;
+  QObject* FSearcherContext = nullptr;  // lives on FSearcher
+  std::shared_ptr<TSearch> FSearch;
+  bool FSearching = false;
+  bool FShownSome = false;        // of the current question
   std::vector<int> FUsualWidths;  // per column; the Text column's is 0
   bool FFitted = false;
 };

@@ -18,6 +18,9 @@ namespace {
 // Written into the file header; tells this program's stores from other SQLite files.
 constexpr int kApplicationId = 0x514d5354;  // "QMST"
 constexpr int kBusyTimeoutMs = 2000;
+// A history question asks whether to stop every this many of SQLite's steps (a row of a text
+// search takes a few dozen).
+constexpr int kStopCheckSteps = 100;
 
 // Text columns are TEXT written with explicit lengths: the bytes are kept as they are, and
 // unlike BLOBs they still answer LIKE (Debian builds SQLite with LIKE_DOESNT_MATCH_BLOBS).
@@ -555,12 +558,16 @@ std::string ContainsPattern(std::string_view text) {
 
 }  // namespace
 
-std::vector<std::int64_t> TMessageStore::FindMessages(const THistoryFilter& filter) const {
-  S();
+namespace {
+
+// The ids a history filter lets through, newest first; the newest `limit` only when it is not 0.
+std::vector<std::int64_t> FindIds(sqlite3* db, const std::string& path, const THistoryFilter& filter,
+                                  std::size_t limit) {
   // A text is looked for in every row anyway: one pass through the table beats looking up
-  // the rows an index names, one by one.
-  std::string sql =
-      filter.Text.empty() ? "SELECT id FROM messages WHERE 1" : "SELECT id FROM messages NOT INDEXED WHERE 1";
+  // the rows an index names, one by one. Not so for the newest few, which the time index
+  // reaches first.
+  std::string sql = filter.Text.empty() || limit > 0 ? "SELECT id FROM messages WHERE 1"
+                                                     : "SELECT id FROM messages NOT INDEXED WHERE 1";
   std::vector<std::string> params;
   const std::string call = UpperCase(Trim(filter.Callsign));
   if (!call.empty() && call.back() == '*') {
@@ -586,13 +593,54 @@ std::vector<std::int64_t> TMessageStore::FindMessages(const THistoryFilter& filt
     sql += " AND (message_text LIKE :text ESCAPE '\\' OR full_text LIKE :text ESCAPE '\\')";
   }
   sql += " ORDER BY utc_time DESC, id DESC";
+  if (limit > 0) sql += " LIMIT " + std::to_string(limit);
 
   std::vector<std::int64_t> ids;
-  TStmt stmt(FDb, FPath, sql);
+  TStmt stmt(db, path, sql);
   TUse use(stmt);
   for (const std::string& param : params) use.Bind(param);
   while (use.Step()) ids.push_back(use.Int(0));
   return ids;
+}
+
+}  // namespace
+
+std::vector<std::int64_t> TMessageStore::FindMessages(const THistoryFilter& filter, std::size_t limit) const {
+  S();
+  return FindIds(FDb, FPath, filter, limit);
+}
+
+THistoryReader::THistoryReader(const std::string& path) : FPath(path) {
+  if (sqlite3_open_v2(path.c_str(), &FDb, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    const std::string reason = FDb ? sqlite3_errmsg(FDb) : "out of memory";
+    const int code = FDb ? sqlite3_extended_errcode(FDb) : SQLITE_NOMEM;
+    sqlite3_close(FDb);
+    throw EMessageStoreError(StoreError(path, reason), KindOfCode(code));
+  }
+  sqlite3_extended_result_codes(FDb, 1);
+  sqlite3_busy_timeout(FDb, kBusyTimeoutMs);
+  try {
+    Exec(FDb, FPath, "PRAGMA mmap_size = 268435456");
+  } catch (...) {
+    sqlite3_close(FDb);
+    throw;
+  }
+}
+
+THistoryReader::~THistoryReader() {
+  sqlite3_close(FDb);
+}
+
+void THistoryReader::StopWhen(std::function<bool()> stop) {
+  FStop = std::move(stop);
+  sqlite3_progress_handler(
+      FDb, FStop ? kStopCheckSteps : 0,
+      [](void* reader) { return static_cast<THistoryReader*>(reader)->FStop() ? 1 : 0; }, this);
+}
+
+std::vector<std::int64_t> THistoryReader::FindMessages(const THistoryFilter& filter,
+                                                       std::size_t limit) const {
+  return FindIds(FDb, FPath, filter, limit);
 }
 
 std::int64_t TMessageStore::BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages,

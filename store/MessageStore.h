@@ -4,7 +4,9 @@
 // crash they come back at the next start. Print jobs are recorded with the messages they carry.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -154,8 +156,8 @@ class TMessageStore {
   std::vector<TStoredMessage> Messages(const std::vector<std::int64_t>& ids) const;
   TStoredMessage Message(std::int64_t id) const;  // throws EMessageStoreError when unknown
   // The ids of every kept message the filter lets through, newest first (by UTC time, then
-  // the later kept first).
-  std::vector<std::int64_t> FindMessages(const THistoryFilter& filter) const;
+  // the later kept first); only the newest `limit` when it is not 0.
+  std::vector<std::int64_t> FindMessages(const THistoryFilter& filter, std::size_t limit = 0) const;
 
   // A new pending job carrying `messages` (list job: those still listed become psInJob with
   // this JobId, printed or cleared ones stay so; full-text job: the one message's full text).
@@ -226,6 +228,28 @@ class TMessageStore {
   sqlite3* FDb = nullptr;
   TFileId FDbFile, FWalFile;  // as opened; zero: unknown
   std::unique_ptr<TStatements> FStatements;
+};
+
+// The history's questions asked away from the window: a read-only connection of its own to a
+// store file (the write-ahead log lets it read while the store writes). One thread at a time.
+class THistoryReader {
+ public:
+  // Throws EMessageStoreError when the file cannot be opened.
+  explicit THistoryReader(const std::string& path);
+  ~THistoryReader();
+  THistoryReader(const THistoryReader&) = delete;
+  THistoryReader& operator=(const THistoryReader&) = delete;
+
+  // Asked now and then while a question runs, on its thread: true cuts it short, and it
+  // throws EMessageStoreError. Empty: never.
+  void StopWhen(std::function<bool()> stop);
+  // As TMessageStore::FindMessages.
+  std::vector<std::int64_t> FindMessages(const THistoryFilter& filter, std::size_t limit = 0) const;
+
+ private:
+  std::string FPath;
+  sqlite3* FDb = nullptr;
+  std::function<bool()> FStop;
 };
 
 }  // namespace qm

@@ -1,7 +1,8 @@
 // The message store on the hot paths: Add of one message in its own transaction (WAL,
 // synchronous FULL) into a store that already holds 100,000 printed messages, and Listed()
 // with 10,000 messages in the list; the history window's questions (every message's id, then
-// the first screenful of rows; each filter) on 100,000 messages of every kind. References in the same run:
+// the first screenful of rows; each filter) on 100,000 messages of every kind, and on 1,000,000
+// the first rows shown and the whole answer that follows. References in the same run:
 // the same row inserted through a bare connection with synchronous NORMAL, and one 4 KiB write + fdatasync
 // (the floor of any write that survives a power cut). The folder is QM_STORE_BENCH_DIR, else the system's
 // temporary folder: it must be on a real disk for the figures to mean anything.
@@ -26,6 +27,7 @@ namespace fs = std::filesystem;
 using TClock = std::chrono::steady_clock;
 
 constexpr int kHistory = 100000;
+constexpr int kHistoryMillion = 1000000;
 constexpr int kListed = 10000;
 
 fs::path BenchDir() {
@@ -219,11 +221,11 @@ qm::TStoredMessage HistoryMsg(int n) {
   return m;
 }
 
-void FillHistory(const std::string& path) {
+void FillHistory(const std::string& path, int count = kHistory) {
   qm::TMessageStore{path};
   TRawInsert raw(path, "OFF");
   Exec(raw.Db, "BEGIN");
-  for (int n = 0; n < kHistory; ++n) raw.Insert(HistoryMsg(n), qm::psPrinted);
+  for (int n = 0; n < count; ++n) raw.Insert(HistoryMsg(n), qm::psPrinted);
   const std::string fullText = std::string(1200, 'x') + " TAKE COVER in a basement " + std::string(300, 'y');
   const std::string update =
       "UPDATE messages SET full_text = '" + fullText + "' WHERE kind = 4 AND id % 4 = 3";
@@ -271,6 +273,49 @@ void BM_History(benchmark::State& state) {
   state.counters["found"] = static_cast<double>(found);
 }
 
+// The history on 1,000,000 messages as the window answers a filter: its searching thread
+// opens a connection of its own and asks for the newest screenful, which the table then
+// reads (the first rows shown); and, apart, the whole answer that follows on that thread.
+const std::string& MillionFile() {
+  static TBenchFile file;
+  static bool filled = false;
+  if (!filled) {
+    FillHistory(file.Path, kHistoryMillion);
+    filled = true;
+  }
+  return file.Path;
+}
+
+void BM_HistoryFirstRows(benchmark::State& state) {
+  const std::string& path = MillionFile();
+  qm::TMessageStore store(path);
+  const THistoryCase& c = kHistoryCases[state.range(0)];
+  state.SetLabel(c.Name);
+  Check(store.FindMessages({}, 1) == std::vector<std::int64_t>{kHistoryMillion},
+        "the history is not all there");
+  std::size_t shown = 0;
+  for (auto _ : state) {
+    qm::THistoryReader reader(path);
+    const std::vector<std::int64_t> ids = reader.FindMessages(c.Filter, 200);
+    benchmark::DoNotOptimize(store.Messages(ids));
+    shown = ids.size();
+  }
+  Check(shown > 0, "a filter found nothing");
+  state.counters["shown"] = static_cast<double>(shown);
+}
+
+void BM_HistoryWholeAnswer(benchmark::State& state) {
+  const std::string& path = MillionFile();
+  const THistoryCase& c = kHistoryCases[state.range(0)];
+  state.SetLabel(c.Name);
+  std::size_t found = 0;
+  for (auto _ : state) {
+    qm::THistoryReader reader(path);
+    found = reader.FindMessages(c.Filter).size();
+  }
+  state.counters["found"] = static_cast<double>(found);
+}
+
 // The floor in the same run: every id, newest first, through a bare connection.
 void BM_HistoryReference_AllIds(benchmark::State& state) {
   TBenchFile file;
@@ -294,6 +339,8 @@ void BM_HistoryReference_AllIds(benchmark::State& state) {
 
 BENCHMARK(BM_History)->DenseRange(0, std::size(kHistoryCases) - 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HistoryReference_AllIds)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HistoryFirstRows)->DenseRange(0, std::size(kHistoryCases) - 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HistoryWholeAnswer)->DenseRange(0, std::size(kHistoryCases) - 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Add)->UseManualTime()->Iterations(5000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_AddReference_SynchronousNormal)
     ->UseManualTime()

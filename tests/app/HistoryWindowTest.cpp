@@ -13,6 +13,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <condition_variable>
+#include <mutex>
 
 #include "app/HistoryWindow.h"
 #include "app/MainForm.h"
@@ -62,6 +64,10 @@ struct HistoryWindow : public ::testing::Test {
     for (const TStoredMessage& m : form->Desk().Store()->Messages({1, 2, 3, 4}))
       states += "UJPC"[m.PrintState];
     return states;
+  }
+  // The history's answer to its last question is all there.
+  static bool Answered(const THistoryWindow* history) {
+    return test::WaitFor([&] { return !history->Searching(); });
   }
   QStringList PdfText() const { return test::PdfLines(env.PdfFile()); }
 
@@ -114,6 +120,7 @@ TEST_F(HistoryWindow, ShowsEveryKeptMessageNewestFirstAndFilters) {
   THistoryWindow* history = form->History();
   ASSERT_NE(history, nullptr);
   EXPECT_TRUE(history->isVisible());
+  ASSERT_TRUE(Answered(history));
   EXPECT_EQ(history->lblFound->text(), QStringLiteral("4 found"));
   EXPECT_EQ(Column(THistoryModel::hcFrom), (QStringList{"KB1AB-9", "W1AW", "N0CALL-5", "KB1AB-7"}));
   EXPECT_EQ(Column(THistoryModel::hcKind), (QStringList{"Personal", "Announcement", "Bulletin", "Personal"}));
@@ -125,12 +132,15 @@ TEST_F(HistoryWindow, ShowsEveryKeptMessageNewestFirstAndFilters) {
 
   history->edFindCall->setText(QStringLiteral("kb1ab*"));
   history->Refresh();
+  ASSERT_TRUE(Answered(history));
   EXPECT_EQ(Column(THistoryModel::hcText), (QStringList{"On my way", "Meet at the hamfest"}));
   history->edFindText->setText(QStringLiteral("HAMFEST"));
   history->Refresh();
+  ASSERT_TRUE(Answered(history));
   EXPECT_EQ(Column(THistoryModel::hcText), (QStringList{"Meet at the hamfest"}));
   history->edFindCall->clear();
   history->cbxFindKind->setCurrentIndex(hkAnnouncement);  // runs the filter by itself
+  ASSERT_TRUE(Answered(history));
   EXPECT_EQ(Column(THistoryModel::hcText), (QStringList{"Hamfest Saturday"}));
 
   // The chosen row's lines show below the table.
@@ -143,6 +153,51 @@ TEST_F(HistoryWindow, ShowsEveryKeptMessageNewestFirstAndFilters) {
   form->miHistory->trigger();
   EXPECT_EQ(form->History(), history);
   EXPECT_TRUE(history->isVisible());
+}
+
+// A filter changed while the answer to the one before is still coming shows its own answer
+// only: the older question, held on the searching thread until the new one was asked, never
+// reaches the table.
+TEST_F(HistoryWindow, ANewFilterDropsTheAnswerStillComing) {
+  Send(Msg("KB1AB-7", "NOCALL-9", "Meet at the hamfest{11"));
+  Send(Msg("W1AW", "BLNQ", "Hamfest Saturday"));
+  form->btnHistory->click();
+  THistoryWindow* history = form->History();
+  ASSERT_TRUE(Answered(history));
+
+  std::mutex lock;
+  std::condition_variable released;
+  bool held = false, release = false;
+  const auto letGo = [&] {
+    std::lock_guard<std::mutex> hold(lock);
+    release = true;
+    released.notify_all();
+  };
+  // Never leaves the searching thread waiting, whatever fails below.
+  const std::unique_ptr<void, std::function<void(void*)>> always(&lock, [&](void*) { letGo(); });
+  history->BeforeFind = [&](const THistoryFilter& filter) {
+    if (filter.Callsign != "kb1ab*") return;
+    std::unique_lock<std::mutex> hold(lock);
+    held = true;
+    released.wait(hold, [&] { return release; });
+  };
+  QStringList shown;
+  QObject::connect(history->Model, &QAbstractItemModel::modelReset, history,
+                   [&] { shown << Column(THistoryModel::hcFrom).join(u','); });
+
+  history->edFindCall->setText(QStringLiteral("kb1ab*"));
+  history->Refresh();
+  ASSERT_TRUE(test::WaitFor([&] {
+    std::lock_guard<std::mutex> hold(lock);
+    return held;
+  }));
+  history->edFindCall->setText(QStringLiteral("w1aw"));
+  history->Refresh();
+  letGo();
+  ASSERT_TRUE(Answered(history));
+  EXPECT_EQ(Column(THistoryModel::hcFrom), QStringList{QStringLiteral("W1AW")});
+  EXPECT_EQ(history->lblFound->text(), QStringLiteral("1 found"));
+  EXPECT_EQ(shown, QStringList{QStringLiteral("W1AW")});
 }
 
 TEST_F(HistoryWindow, ReprintsLeaveTheListAndTheStoreAsTheyWere) {
@@ -160,6 +215,7 @@ TEST_F(HistoryWindow, ReprintsLeaveTheListAndTheStoreAsTheyWere) {
 
   form->btnHistory->click();
   THistoryWindow* history = form->History();
+  ASSERT_TRUE(Answered(history));
   // A past job as it was printed: the same lines in the same order.
   history->tvMessages->selectRow(2);  // "Second", printed in job 1
   history->btnReprintJob->click();

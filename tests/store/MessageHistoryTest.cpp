@@ -1,6 +1,7 @@
 // The history window's questions to the store: which kept messages a filter lets through.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "store/MessageStore.h"
@@ -75,10 +76,22 @@ TEST(TMessageStoreHistory, FiltersAnswerNewestFirst) {
       {"all three together", {"KB1AB*", hkPersonal, "hamfest"}, {3, 1}},
       {"kind and call that never meet", {"WXSVR", hkBulletin, ""}, {}},
   };
+  // The same answers through a reader of its own, also for the newest few only.
+  THistoryReader reader(store.Path());
   for (const TFilterCase& c : cases) {
     SCOPED_TRACE(c.What);
     EXPECT_EQ(store.FindMessages(c.Filter), c.Ids);
+    EXPECT_EQ(reader.FindMessages(c.Filter), c.Ids);
+    const std::vector<std::int64_t> newest(c.Ids.begin(),
+                                           c.Ids.begin() + std::min<std::size_t>(c.Ids.size(), 2));
+    EXPECT_EQ(reader.FindMessages(c.Filter, 2), newest);
   }
+  // What the store keeps after the reader opened is there at its next question.
+  store.Add({});
+  EXPECT_EQ(reader.FindMessages({}, 1), std::vector<std::int64_t>{11});
+  // A question told to stop ends in a failure rather than an answer.
+  reader.StopWhen([] { return true; });
+  EXPECT_THROW(reader.FindMessages({"", hkAll, "hamfest"}), EMessageStoreError);
 }
 
 }  // namespace

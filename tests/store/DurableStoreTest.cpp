@@ -198,9 +198,14 @@ TEST(TDurableStore, DamagedFileIsMovedAsideAndANewStoreBegun) {
     }
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(ReadFileBytes(aside[0].string()), c.bytes);
-    EXPECT_EQ(
-        notes.Lines[0].rfind(std::string("! The message store ").append(path).append(" was damaged (").append(path).append(": ").append(c.reason), 0),
-        0u)
+    EXPECT_EQ(notes.Lines[0].rfind(std::string("! The message store ")
+                                       .append(path)
+                                       .append(" was damaged (")
+                                       .append(path)
+                                       .append(": ")
+                                       .append(c.reason),
+                                   0),
+              0u)
         << notes.Lines[0];
     EXPECT_NE(notes.Lines[0].find("it was moved to " + aside[0].string() + " and a new store was started"),
               std::string::npos);

@@ -302,5 +302,28 @@ TEST(MessageDesk, TheListOutlivesTheRun) {
   EXPECT_EQ(rig.Count, QStringLiteral("3 of 20 messages collected"));
 }
 
+// The bundled demo is never the operator's record: its messages and pages are not stored, and
+// they leave the list when a real source comes; the next start knows nothing of them.
+TEST(MessageDesk, TheDemoLeavesNoTrace) {
+  test::TDeskRig rig;
+  rig.Choices.Selection.Bulletins = true;
+  rig.Choices.PageSetting = "2";
+  rig.Make();
+  rig.Desk->SetDemo(true);
+  for (int n = 1; n <= 5; ++n) rig.SendBulletin(n);
+  EXPECT_TRUE(rig.Printed());  // a page of three, as a PDF file here
+  EXPECT_EQ(rig.Entries(), 2);
+  EXPECT_TRUE(rig.Desk->Store()->FindMessages({}).empty());
+  EXPECT_TRUE(rig.Desk->Store()->PendingJobs().empty());
+  rig.Desk->SetDemo(false);  // a real source
+  EXPECT_EQ(rig.Entries(), 0);
+  EXPECT_EQ(rig.Count, QStringLiteral("0 of 2 messages collected"));
+  rig.SendBulletin(6);
+  rig.Desk->HostClosing();
+  EXPECT_EQ(rig.LogCount(QStringLiteral("1 unprinted messages are kept for the next start")), 1);
+  rig.Make();
+  EXPECT_EQ(rig.Lines(), BulletinEntries(6, 6));
+}
+
 }  // namespace
 }  // namespace qm

@@ -98,6 +98,10 @@ TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent
   RunSetupStep([this] { RestoreState(); });
   StartMark("state restored");
   ReadStationCall();
+  // One hand-over of everything restored (the list's count needs the page setting); from here
+  // on each change goes over as it happens.
+  FChoicesLive = true;
+  PushChoices();
   RunSetupStep([this] { FDesk->RestoreListed(); });
   StartMark("list restored");
   if (FFirstStart) {
@@ -105,7 +109,6 @@ TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent
     PageControl1->setCurrentWidget(tsConnection);
     edCallsign->setFocus();
   }
-  PushChoices();
   FDesk->SetReady();
   // The lists the first paint does not need come once it is done (at once when the window
   // starts hidden).

@@ -382,6 +382,8 @@ class TMainForm : public QMainWindow {
   Qt::WindowStates FStateBeforeMinimize = Qt::WindowNoState;
   bool FEnding = false;
   bool FDestroyed = false;
+  // Choices go to the desk once the start has restored them all (packets wait until then).
+  bool FChoicesLive = false;
   bool FStartMinimized = false;
   bool FFirstStart = false;
   bool FPainted = false;

@@ -69,7 +69,6 @@ void TMainForm::CreateDesk() {
     ShowLinkStatus();
   });
   WireChoices();
-  PushChoices();
 }
 
 TDeskChoices TMainForm::ChoicesOf() const {
@@ -105,7 +104,7 @@ TDeskChoices TMainForm::ChoicesOf() const {
 
 void TMainForm::PushChoices() {
   // The controls going away with the window say so too; the desk no longer listens then.
-  if (FDesk && !FDestroyed) FDesk->SetChoices(ChoicesOf());
+  if (FChoicesLive && !FDestroyed) FDesk->SetChoices(ChoicesOf());
 }
 
 void TMainForm::WireChoices() {

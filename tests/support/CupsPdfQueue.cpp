@@ -301,16 +301,7 @@ void TPrivateCupsQueue::Cancel(int job) const {
 }
 
 QSet<int> TPrivateCupsQueue::PendingJobIds() const {
-  QSet<int> ids;
-  const QString listing = RunTool(QStringLiteral("lpstat"), {QStringLiteral("-o"), FName});
-  const QString prefix = FName + QLatin1Char('-');
-  for (const QString& line : listing.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-    const QString request = line.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
-    bool ok = false;
-    const int id = request.startsWith(prefix) ? request.mid(prefix.size()).toInt(&ok) : 0;
-    if (ok) ids.insert(id);
-  }
-  return ids;
+  return JobIds(QStringLiteral("not-completed"), FName);
 }
 
 }  // namespace qm::test

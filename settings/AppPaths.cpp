@@ -90,9 +90,11 @@ bool IsFolderWritable(const std::string& dir) {
   const fs::path probe =
       fs::path(dir) / (".quillmark-probe-" + std::to_string(pid) + "-" + std::to_string(counter++));
 #ifdef _WIN32
-  FILE* f = std::fopen(probe.string().c_str(), "wx");
-  if (!f) return false;
-  std::fclose(f);
+  // The C runtime MinGW links (msvcrt) knows no "x" mode flag: ask the system for a new file.
+  const HANDLE file = CreateFileW(probe.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
 #else
   const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return false;

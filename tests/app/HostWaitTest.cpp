@@ -13,6 +13,7 @@
 
 #include "app/MainForm.h"
 #include "tests/app/FormTestEnvironment.h"
+#include "tests/support/PdfTools.h"
 
 namespace qm {
 namespace {
@@ -98,6 +99,31 @@ TEST(HostWait, ASourceChosenWithApplyIsWaitedForEvenOnAFirstStart) {
   EXPECT_EQ(wait.made, (TTransports{THostSettings::htStationProgram, THostSettings::htReplay,
                                     THostSettings::htKissTcp}));
   ExpectWaiting(form, wait.env);
+}
+
+// Choosing a source with Apply while the first start's demo plays takes the demo's entries
+// off the list; the demo left nothing in the store, and the next page holds real ones only.
+TEST(HostWait, ApplyingASourceDuringTheDemoLeavesOnlyRealMessages) {
+  THostWait wait(false);
+  TMainForm form(wait.Setup());
+  ASSERT_TRUE(form.Desk().PlaysDemo());
+  ASSERT_TRUE(WaitFor([&] { return form.MessageLineCount() >= 3; }, 20000)) << "no demo entry listed";
+  form.cbxTransport->setCurrentIndex(form.cbxTransport->findData(THostSettings::htKissTcp));
+  form.btnApplyConnection->click();
+  EXPECT_FALSE(form.Desk().PlaysDemo());
+  EXPECT_EQ(form.MessageLineCount(), 0) << form.MessageLines().join('|').toStdString();
+  EXPECT_TRUE(form.Desk().Queue().Listed().empty());
+  ASSERT_NE(form.Desk().Store(), nullptr);
+  EXPECT_EQ(form.Desk().Store()->FindMessages(THistoryFilter{}).size(), 0u);
+
+  wait.env.Host->Appear("n0call-7");
+  wait.env.Host->Deliver("*W1ABC>APRS,WIDE1-1::N0CALL-7 :Real traffic{1");
+  ASSERT_TRUE(WaitFor([&] { return form.MessageLineCount() == 3; }));
+  form.btnPrintNow->click();
+  ASSERT_TRUE(WaitFor([&] { return form.Desk().Queue().Listed().empty(); }));
+  const QString page = test::PdfText(wait.env.PdfFile());
+  EXPECT_TRUE(page.contains(QStringLiteral("Real traffic"))) << page.toStdString();
+  EXPECT_FALSE(page.contains(QStringLiteral("Q0DEMO"))) << page.toStdString();
 }
 
 TEST(HostWait, TheHostThatComesLaterIsTakenWithoutAnotherBox) {

@@ -70,10 +70,14 @@ QString HistoryPrintedText(const TStoredMessage& m) {
   switch (m.PrintState) {
     case psUnprinted:
       return QStringLiteral("Listed");
+    // The job as the spooler, the log and the PDF archive number it; a page written to a
+    // file has no number.
     case psInJob:
-      return QStringLiteral("Printing in job %1").arg(m.JobId);
+      return m.SpoolerJob > 0 ? QStringLiteral("Printing in job %1").arg(m.SpoolerJob)
+                              : QStringLiteral("Printing");
     case psPrinted:
-      return QStringLiteral("Printed in job %1").arg(m.JobId);
+      return m.SpoolerJob > 0 ? QStringLiteral("Printed in job %1").arg(m.SpoolerJob)
+                              : QStringLiteral("Printed");
     case psCleared:
       return QStringLiteral("Cleared unprinted");
   }

@@ -94,7 +94,8 @@ constexpr int kFullTextNotPrinted = 2;
 
 constexpr const char* kMessageColumns =
     "id, local_time, utc_time, source, destination, path, addressee, message_text, message_no, kind, "
-    "state_code, raw_text, line1, line2, line3, print_state, job_id, full_text_printed, full_text";
+    "state_code, raw_text, line1, line2, line3, print_state, job_id, full_text_printed, full_text, "
+    "(SELECT spooler_job FROM jobs WHERE jobs.id = messages.job_id)";
 
 constexpr const char* kJobColumns =
     "id, kind, utc_time, printer, spooler_job, state, failure, document, token";
@@ -248,6 +249,7 @@ TStoredMessage ReadMessage(const TUse& row) {
   m.FullTextPrinted = row.Int(17) == kFullTextPrinted;
   m.FullTextWanted = !row.IsNull(18);
   m.FullText = row.Text(18);
+  m.SpoolerJob = row.Int(19);
   return m;
 }
 

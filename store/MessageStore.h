@@ -61,7 +61,8 @@ struct TStoredMessage {
   std::string RawText;              // the packet as logged
   std::string Line1, Line2, Line3;  // the entry's three lines as listed
   TPrintState PrintState = psUnprinted;
-  std::int64_t JobId = 0;  // the last list job that carried it; 0: none
+  std::int64_t JobId = 0;       // the last list job that carried it; 0: none
+  std::int64_t SpoolerJob = 0;  // that job's number at the spooler; 0: none known (read only)
   // The NWS full text fetched by Finger; FullTextWanted tells a fetched empty reply from
   // none, FullTextPrinted whether a job holding it was confirmed.
   bool FullTextWanted = false;

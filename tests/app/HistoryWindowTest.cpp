@@ -126,7 +126,7 @@ TEST_F(HistoryWindow, ShowsEveryKeptMessageNewestFirstAndFilters) {
   EXPECT_EQ(Column(THistoryModel::hcKind), (QStringList{"Personal", "Announcement", "Bulletin", "Personal"}));
   EXPECT_EQ(Column(THistoryModel::hcNumber), (QStringList{"12", "", "", "11"}));
   EXPECT_EQ(Column(THistoryModel::hcPrinted),
-            (QStringList{"Listed", "Printed in job 1", "Printed in job 1", "Printed in job 1"}));
+            (QStringList{"Listed", "Printed", "Printed", "Printed"}));  // a file has no job number
   EXPECT_EQ(Column(THistoryModel::hcLocal).first(), QStringLiteral("2026-12-07 18:00:00"));
   EXPECT_EQ(Column(THistoryModel::hcUtc).first(), QStringLiteral("2026-12-07 06:00:00"));
 

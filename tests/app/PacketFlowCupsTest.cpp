@@ -23,6 +23,7 @@
 #include <memory>
 #include <string>
 
+#include "app/HistoryWindow.h"
 #include "app/MainForm.h"
 #include "base/Timing.h"
 #include "desk/MessageDesk.h"
@@ -84,6 +85,10 @@ TEST(PacketFlowCups, TwentyOneMessagesReachTheQueueAsOnePage) {
   const int id = test::WaitForNewCompletedJob(before, 60000);
   ASSERT_GE(id, 0) << "no job completed on " << test::CupsPdfQueue.toStdString() << " within 60 s";
   EXPECT_EQ(test::JobName(id), QStringLiteral("Quillmark"));
+  // The history names the job by the spooler's number, as the log and the archive do.
+  ASSERT_TRUE(test::WaitFor([&] { return form.Desk().Store()->Listed().empty(); }, 10000));
+  EXPECT_EQ(HistoryPrintedText(form.Desk().Store()->Messages({1}).at(0)),
+            QStringLiteral("Printed in job %1").arg(id));
   const QString pdf = test::JobPdf(id);
   ASSERT_FALSE(pdf.isEmpty()) << "no PDF for job " << id << " in " << test::CupsPdfFolder.toStdString();
   EXPECT_EQ(test::PdfPages(pdf), 1);

@@ -122,6 +122,7 @@ TEST(TMessageStore, PrintStateTransitionsAreKept) {
          s.SetSpoolerJob(s.BeginJob(jkList, {m[1]}, "", 1, ""), 7);
          s.BeginJob(jkList, {m[2]}, "", 1, "", "tok");  // looked for at the spooler instead
          EXPECT_EQ(s.FailPendingWithoutSpooler("not confirmed before the end"), 1);
+         EXPECT_EQ(s.Message(m[1]).SpoolerJob, 7);  // the number the history shows
        },
        "UJJU"},
       {"a full-text job leaves the list alone",

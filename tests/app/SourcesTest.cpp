@@ -1,0 +1,141 @@
+// Several packet sources heard at once, as an operations desk has them: a TNC over KISS TCP and
+// APRS-IS as the backup, both real links to loopback peers of their kind.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QRegularExpression>
+
+#include "app/MainForm.h"
+#include "app/Unattended.h"
+#include "tests/app/FormTestEnvironment.h"
+#include "tests/host/TestFrames.h"
+#include "tests/support/LoopbackServer.h"
+
+namespace qm {
+namespace {
+
+using test::WaitFor;
+
+// A loopback port nobody listens on: connecting is refused.
+int ClosedPort() {
+  const test::TLoopbackServer gone(nullptr);
+  return gone.Port();
+}
+
+void WriteIni(const QString& path, const QString& text) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(text.toLatin1());
+}
+
+QString LogText(const QString& dir) {
+  QString all;
+  for (const QFileInfo& fi : QDir(dir).entryInfoList({QStringLiteral("*.log")}, QDir::Files)) {
+    QFile f(fi.filePath());
+    if (f.open(QIODevice::ReadOnly)) all += QString::fromLatin1(f.readAll());
+  }
+  return all;
+}
+
+// The radio hears two messages for this station and a position; APRS-IS brings the same three
+// (with its own path) and one more that only it heard. Each wanted message is listed and logged
+// once: the second source is heard, and its copies of what the radio heard are repeats. A third
+// source that cannot connect shows its own state and the red look, and the others go on.
+TEST(Sources, AMessageHeardOnTwoSourcesIsListedAndLoggedOnce) {
+  using test::Ax25Ui;
+  using test::Kiss;
+  const std::string kiss = Kiss(Ax25Ui("W1ABC", "APRS", {"WIDE1-1"}, ":N0CALL-5 :first{1")) +
+                           Kiss(Ax25Ui("W1ABC", "APRS", {}, "!4903.50N/07201.75W-")) +
+                           Kiss(Ax25Ui("W1ABC", "APRS", {"WIDE1-1"}, ":N0CALL-5 :second{2"));
+  const std::string aprsIs =
+      "# aprsc 2.1.14\r\nW1ABC>APRS,WIDE1-1,qAR,IGATE::N0CALL-5 :first{1\r\n"
+      "W1ABC>APRS,qAR,IGATE:!4903.50N/07201.75W-\r\nW1ABC>APRS,qAR,IGATE::N0CALL-5 :second{2\r\n"
+      "W1ABC>APRS,TCPIP*,qAC,T2::N0CALL-5 :third{3\r\n";
+  for (const bool window : {true, false}) {
+    SCOPED_TRACE(window ? "window" : "--no-window");
+    test::TFormEnvironment env;
+    test::TLoopbackServer tnc([&](int fd) {
+      test::SendAll(fd, kiss);
+      test::ReadToEnd(fd);
+    });
+    test::TLoopbackServer server([&](int fd) {
+      test::SendAll(fd, aprsIs);
+      test::ReadToEnd(fd);
+    });
+    const QString source =
+        QStringLiteral("[Connection%1]\nTransport=%2\nServer=127.0.0.1\nPort=%3\nCallsign=N0CALL-5\n");
+    WriteIni(QString::fromStdString(env.IniFile()), source.arg("", "kiss-tcp").arg(tnc.Port()) +
+                                                        source.arg("2", "aprs-is").arg(server.Port()) +
+                                                        source.arg("3", "kiss-tcp").arg(ClosedPort()));
+    TMainFormSetup setup = env.Setup();
+    setup.CreateHost = nullptr;  // the real links the settings file names
+    std::unique_ptr<TMainForm> form;
+    std::unique_ptr<TUnattendedDesk> unattended;
+    TMessageDesk* desk = nullptr;
+    if (window) {
+      form = std::make_unique<TMainForm>(setup);
+      desk = &form->Desk();
+    } else {
+      unattended = std::make_unique<TUnattendedDesk>(TUnattendedSetup{setup.IniFile, setup.LogDir, {}});
+      desk = &unattended->Desk();
+    }
+    ASSERT_TRUE(WaitFor([&] { return desk->PacketsHeard() == 7 && desk->Queue().ListedLines().size() >= 9; }))
+        << desk->PacketsHeard();
+    ASSERT_TRUE(WaitFor([&] { return LogText(env.Dir.path()).contains(":third{3"); }));
+    EXPECT_EQ(desk->Queue().ListedLines().size(), 9) << desk->Queue().ListedLines().join('\n').toStdString();
+    if (window) {
+      EXPECT_EQ(form->Sources().At(0).Packets, 3u);
+      EXPECT_EQ(form->Sources().At(1).Packets, 4u);
+      EXPECT_FALSE(form->lbSources->isHidden());
+      ASSERT_EQ(form->lbSources->count(), 3);
+      EXPECT_TRUE(form->lbSources->item(1)->text().startsWith(
+          QStringLiteral("2. APRS-IS 127.0.0.1:%1: Connected").arg(server.Port())))
+          << form->lbSources->item(1)->text().toStdString();
+      EXPECT_TRUE(form->lbSources->item(2)->text().contains("Retrying"));
+      EXPECT_TRUE(form->lblLinkStatus->styleSheet().contains("#d32f2f"));
+      const QStringList tip = form->FTrayIcon->toolTip().split('\n');
+      ASSERT_GE(tip.size(), 4);
+      EXPECT_EQ(tip[1], "KISS: Connected, 3 packets");
+      EXPECT_EQ(tip[2], "APRS-IS: Connected, 4 packets");
+      EXPECT_TRUE(tip[3].startsWith("KISS: Retrying")) << tip[3].toStdString();
+    }
+    form.reset();  // the log is written to its end
+    unattended.reset();
+    // Once as a message; a copy judged a repeat is logged as one ("Duplicate packet: ...").
+    const QStringList log = LogText(env.Dir.path()).split('\n');
+    for (const char* body : {":first{1", ":second{2", ":third{3"})
+      EXPECT_EQ(log.filter(QRegularExpression(QStringLiteral("^<[^>]*> W1ABC>.*") + body)).size(), 1) << body;
+  }
+}
+
+// A capture that ends beside a live source leaves the program running on that source; alone,
+// its end ends the program as before.
+TEST(Sources, AReplayThatEndsBesideALiveSourceDoesNotEndTheProgram) {
+  test::TFormEnvironment env;
+  const QString capture = env.Dir.filePath("short.txt");
+  WriteIni(capture, "*12:00:00 W1ABC>APRS::N0CALL-5 :replayed{1\n");
+  test::TLoopbackServer server([](int fd) { test::ReadToEnd(fd); });
+  WriteIni(QString::fromStdString(env.IniFile()),
+           QStringLiteral("[Connection]\nTransport=replay\nCaptureFile=%1\nPace=0\nCallsign=N0CALL-5\n"
+                          "[Connection2]\nTransport=aprs-is\nServer=127.0.0.1\nPort=%2\nCallsign=N0CALL-5\n")
+               .arg(capture)
+               .arg(server.Port()));
+  TMainFormSetup setup = env.Setup();
+  setup.CreateHost = nullptr;
+  TMainForm form(setup);
+  int ended = 0;
+  form.EndApplication = [&] { ++ended; };
+  ASSERT_TRUE(WaitFor([&] { return form.Sources().At(0).Ended; }));
+  EXPECT_EQ(form.Sources().At(0).State, "Capture finished");
+  EXPECT_EQ(form.MessageLineCount(), 3);
+  EXPECT_EQ(ended, 0);
+  form.Sources().Remove(1);  // the live one gone, the ended replay is all that was left
+  emit form.clsUIV1->OnUIView32IsClosing();
+  EXPECT_TRUE(WaitFor([&] { return ended == 1; }));
+}
+
+}  // namespace
+}  // namespace qm

@@ -368,12 +368,18 @@ void TMainForm::ShowLinkStatus() {
                             : counted(packets) + QStringLiteral(", last ") +
                                   QString::fromStdString(FormatDateTime("hh:nn:ss", FDesk->LastPacketAt()));
   QStringList states;
+  qsizetype downFirst = 0;
   QString tip = QString::fromLatin1(kTrayTip);
   for (std::size_t i = 0; i < count; ++i) {
     const TPacketSources::TSource& source = FSources->At(i);
     const QString name = FSources->Name(i);
     const QString kind = source.Link ? source.Link->SourceKind() : QString();
-    states << (name.isEmpty() ? QString() : name + QStringLiteral(": ")) + source.State;
+    // A source that is down comes first, so the cut to fit keeps it in sight.
+    const QString state = (name.isEmpty() ? QString() : name + QStringLiteral(": ")) + source.State;
+    if (IsLinkDown(source.State))
+      states.insert(downFirst++, state);
+    else
+      states << state;
     // With one source its count is the desk's: every packet heard, whoever handed it over.
     tip += QStringLiteral("\n") + (kind.isEmpty() ? QString() : kind + QStringLiteral(": ")) + source.State +
            QStringLiteral(", ") + counted(count == 1 ? packets : source.Packets);

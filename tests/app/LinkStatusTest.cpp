@@ -128,18 +128,9 @@ TEST(LinkStatus, LongStateIsCutAndTheWholeShowsAsTip) {
 // the rest of the icon as it was.
 TEST(LinkStatus, DownLookIsRed) {
   test::TFormEnvironment env;
-  const struct {
-    const char* State;
-    bool Down;
-  } cases[] = {{"Retrying in 4 s: Connection refused", true},
-               {"Not connected: no such file", true},
-               {"Connected, but no packets for over 1 min", false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.State);
-    QLabel label;
-    ShowLinkDown(label, IsLinkDown(QString::fromLatin1(c.State)));
-    EXPECT_EQ(label.styleSheet().contains("#d32f2f"), c.Down);
-  }
+  QLabel label;
+  ShowLinkDown(label, IsLinkDown(QStringLiteral("Retrying in 4 s: Connection refused")));
+  EXPECT_TRUE(label.styleSheet().contains("#d32f2f"));
   QPixmap plain(22, 22);
   plain.fill(Qt::green);
   const QImage marked = LinkDownIcon(QIcon(plain)).pixmap(22, 22).toImage();

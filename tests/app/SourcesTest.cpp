@@ -2,7 +2,6 @@
 // APRS-IS as the backup, both real links to loopback peers of their kind.
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
@@ -12,11 +11,13 @@
 #include "app/Unattended.h"
 #include "tests/app/FormTestEnvironment.h"
 #include "tests/host/TestFrames.h"
+#include "tests/support/LogFiles.h"
 #include "tests/support/LoopbackServer.h"
 
 namespace qm {
 namespace {
 
+using test::LogText;
 using test::WaitFor;
 
 // A loopback port nobody listens on: connecting is refused.
@@ -29,15 +30,6 @@ void WriteIni(const QString& path, const QString& text) {
   QFile f(path);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   f.write(text.toLatin1());
-}
-
-QString LogText(const QString& dir) {
-  QString all;
-  for (const QFileInfo& fi : QDir(dir).entryInfoList({QStringLiteral("*.log")}, QDir::Files)) {
-    QFile f(fi.filePath());
-    if (f.open(QIODevice::ReadOnly)) all += QString::fromLatin1(f.readAll());
-  }
-  return all;
 }
 
 // The radio hears two messages for this station and a position; APRS-IS brings the same three
@@ -57,6 +49,7 @@ TEST(Sources, AMessageHeardOnTwoSourcesIsListedAndLoggedOnce) {
   for (const bool window : {true, false}) {
     SCOPED_TRACE(window ? "window" : "--no-window");
     test::TFormEnvironment env;
+    const int deadPort = ClosedPort();
     test::TLoopbackServer tnc([&](int fd) {
       test::SendAll(fd, kiss);
       test::ReadToEnd(fd);
@@ -69,7 +62,7 @@ TEST(Sources, AMessageHeardOnTwoSourcesIsListedAndLoggedOnce) {
         QStringLiteral("[Connection%1]\nTransport=%2\nServer=127.0.0.1\nPort=%3\nCallsign=N0CALL-5\n");
     WriteIni(QString::fromStdString(env.IniFile()), source.arg("", "kiss-tcp").arg(tnc.Port()) +
                                                         source.arg("2", "aprs-is").arg(server.Port()) +
-                                                        source.arg("3", "kiss-tcp").arg(ClosedPort()));
+                                                        source.arg("3", "kiss-tcp").arg(deadPort));
     TMainFormSetup setup = env.Setup();
     setup.CreateHost = nullptr;  // the real links the settings file names
     std::unique_ptr<TMainForm> form;
@@ -85,6 +78,10 @@ TEST(Sources, AMessageHeardOnTwoSourcesIsListedAndLoggedOnce) {
     ASSERT_TRUE(WaitFor([&] { return desk->PacketsHeard() == 7 && desk->Queue().ListedLines().size() >= 9; }))
         << desk->PacketsHeard();
     ASSERT_TRUE(WaitFor([&] { return LogText(env.Dir.path()).contains(":third{3"); }));
+    // The outage line names its source.
+    EXPECT_TRUE(WaitFor([&] {
+      return LogText(env.Dir.path()).contains(QStringLiteral("KISS 127.0.0.1:%1 down at").arg(deadPort));
+    }));
     EXPECT_EQ(desk->Queue().ListedLines().size(), 9) << desk->Queue().ListedLines().join('\n').toStdString();
     if (window) {
       EXPECT_EQ(form->Sources().At(0).Packets, 3u);
@@ -94,7 +91,7 @@ TEST(Sources, AMessageHeardOnTwoSourcesIsListedAndLoggedOnce) {
       EXPECT_TRUE(form->lbSources->item(1)->text().startsWith(
           QStringLiteral("2. APRS-IS 127.0.0.1:%1: Connected").arg(server.Port())))
           << form->lbSources->item(1)->text().toStdString();
-      EXPECT_TRUE(form->lbSources->item(2)->text().contains("Retrying"));
+      EXPECT_TRUE(WaitFor([&] { return form->lbSources->item(2)->text().contains("Retrying"); }));
       EXPECT_TRUE(form->lblLinkStatus->styleSheet().contains("#d32f2f"));
       const QStringList tip = form->FTrayIcon->toolTip().split('\n');
       ASSERT_GE(tip.size(), 4);

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QString>
 
 namespace qm::test {
@@ -14,6 +15,14 @@ inline QString LogText(const QString& dir) {
     if (f.open(QIODevice::ReadOnly)) text += QString::fromLatin1(f.readAll());
   }
   return text;
+}
+
+// How often a packet from `sender` ending in `body` is logged as accepted (a copy judged a repeat
+// is logged as "Duplicate packet: ..." and not counted).
+inline qsizetype TimesLogged(const QString& logText, const QString& sender, const QString& body) {
+  const QRegularExpression line(QStringLiteral("^<[^>]*> ") + QRegularExpression::escape(sender + ">") +
+                                ".*" + QRegularExpression::escape(body) + "\\r?$");
+  return logText.split(u'\n').filter(line).size();
 }
 
 }  // namespace qm::test

@@ -9,7 +9,9 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTimer>
@@ -93,6 +95,7 @@ TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent
   // over meanwhile wait until the window, its choices, its own call and its list exist.
   RunSetupStep([this] { LoadHostSettings(); });
   RunSetupStep([this] { ConnectHost(); });
+  for (std::size_t i = 1; i < FSources->Count(); ++i) RunSetupStep([this, i] { ConnectSource(i); });
   StartMark("host link connected");
   FormCreate();
   RunSetupStep([this] { RestoreState(); });
@@ -183,7 +186,8 @@ void TMainForm::FormDestroy() {
   // The controls outlive this object's own destructor; their last signals must not reach it.
   for (const QMetaObject::Connection& c : FChoiceConnections) disconnect(c);
   // No packet may reach a window that is going away.
-  clsUIV1.reset();
+  clsUIV1 = nullptr;
+  FSources->Clear();
   RunGuarded([this] { SaveUnsavedState(); });
   if (Destroying) {
     // No box can be shown from a destructor; the failure is written where it can be read.
@@ -220,7 +224,7 @@ bool TMainForm::HasDisplay() const {
 
 void TMainForm::DemoOver() {
   const QString text = QStringLiteral("The demo is over; choose a source");
-  LinkStateChanged(text);
+  FSources->SetState(0, text);
   SetHintText(text);
   PageControl1->setCurrentWidget(tsConnection);
 }
@@ -327,32 +331,72 @@ QString TMainForm::PanelText(int panel) const {
   return (panel >= 0 && panel < 3) ? FPanels[panel]->text() : QString();
 }
 
-void TMainForm::LinkStateChanged(const QString& text) {
-  FLinkState = text;
-  lblConnectionState->setText(text);
-  const bool down = IsLinkDown(text);
+void TMainForm::SourceChanged(int index) {
+  if (FDestroyed) return;
+  const std::size_t count = FSources->Count();
+  // The list shows while there are several sources; the fields show the one chosen in it.
+  if (lbSources->count() != static_cast<int>(count)) {
+    const QSignalBlocker quiet(lbSources);
+    const int row = std::min(lbSources->currentRow(), static_cast<int>(count) - 1);
+    lbSources->clear();
+    for (std::size_t i = 0; i < count; ++i) lbSources->addItem(QString());
+    lbSources->setCurrentRow(std::max(0, row));
+    lbSources->setVisible(count > 1);
+    ShowHostSettings();
+  }
+  if (index >= 0 && static_cast<std::size_t>(index) == SelectedSource()) {
+    const QString& state = FSources->At(SelectedSource()).State;
+    lblConnectionState->setText(state);
+    ShowLinkDown(*lblConnectionState, IsLinkDown(state));
+  }
+  const bool down = FSources->AnyDown();
   if (down != FLinkShownDown) {
     FLinkShownDown = down;
     FTrayIcon->setIcon(down ? LinkDownIcon(windowIcon()) : windowIcon());
     ShowLinkDown(*lblLinkStatus, down);
-    ShowLinkDown(*lblConnectionState, down);
   }
   ShowLinkStatus();
 }
 
 void TMainForm::ShowLinkStatus() {
   FLinkStatusStale = false;
-  const QString kind = clsUIV1 ? clsUIV1->SourceKind() : QString();
-  const QString place = clsUIV1 ? clsUIV1->SourcePlace() : QString();
-  const QString source = place.isEmpty() ? kind : kind + QStringLiteral(" ") + place;
+  const std::size_t count = FSources->Count();
   const std::uint64_t packets = FDesk ? FDesk->PacketsHeard() : 0;
-  const QString count = QString::number(packets) + (packets == 1 ? " packet" : " packets");
+  const auto counted = [](std::uint64_t n) { return QString::number(n) + (n == 1 ? " packet" : " packets"); };
   const QString heard = packets == 0
                             ? QStringLiteral("no packets yet")
-                            : count + QStringLiteral(", last ") +
+                            : counted(packets) + QStringLiteral(", last ") +
                                   QString::fromStdString(FormatDateTime("hh:nn:ss", FDesk->LastPacketAt()));
-  FLinkStatus = (source.isEmpty() ? QString() : source + QStringLiteral(": ")) + FLinkState +
-                QStringLiteral(" \u2014 ") + heard;
+  QStringList states;
+  qsizetype downFirst = 0;
+  QString tip = QString::fromLatin1(kTrayTip);
+  for (std::size_t i = 0; i < count; ++i) {
+    const TPacketSources::TSource& source = FSources->At(i);
+    const QString name = FSources->Name(i);
+    const QString kind = source.Link ? source.Link->SourceKind() : QString();
+    // A source that is down comes first, so the cut to fit keeps it in sight.
+    const QString state = (name.isEmpty() ? QString() : name + QStringLiteral(": ")) + source.State;
+    if (IsLinkDown(source.State))
+      states.insert(downFirst++, state);
+    else
+      states << state;
+    // With one source its count is the desk's: every packet heard, whoever handed it over.
+    tip += QStringLiteral("\n") + (kind.isEmpty() ? QString() : kind + QStringLiteral(": ")) + source.State +
+           QStringLiteral(", ") + counted(count == 1 ? packets : source.Packets);
+    QListWidgetItem* row =
+        i < static_cast<std::size_t>(lbSources->count()) ? lbSources->item(static_cast<int>(i)) : nullptr;
+    if (row && count > 1) {
+      const QString shown =
+          name.isEmpty() ? QString::fromLatin1(TransportName(source.Settings.Transport)) : name;
+      row->setText(QStringLiteral("%1. %2: %3 \u2014 %4")
+                       .arg(i + 1)
+                       .arg(shown, source.State, counted(source.Packets)));
+      const bool down = IsLinkDown(source.State);
+      row->setBackground(down ? QBrush(QColor(0xd3, 0x2f, 0x2f)) : QBrush());
+      row->setForeground(down ? QBrush(Qt::white) : QBrush());
+    }
+  }
+  FLinkStatus = states.join(QStringLiteral("; ")) + QStringLiteral(" \u2014 ") + heard;
   // Cut in the middle to fit: the source's start and the time of the last packet stay.
   const QFontMetrics metrics = lblLinkStatus->fontMetrics();
   const int width = lblLinkStatus->maximumWidth() - 2 * lblLinkStatus->frameWidth() -
@@ -360,9 +404,6 @@ void TMainForm::ShowLinkStatus() {
   lblLinkStatus->setText(metrics.elidedText(FLinkStatus, Qt::ElideMiddle, width));
   lblLinkStatus->setToolTip(FLinkStatus);
 
-  QString tip = QString::fromLatin1(kTrayTip) + QStringLiteral("\n") +
-                (kind.isEmpty() ? QString() : kind + QStringLiteral(": ")) + FLinkState +
-                QStringLiteral(", ") + count;
   for (const QString& problem : FDesk->Queue().PrinterProblems()) tip += QStringLiteral("\n") + problem;
   if (FTrayIcon->toolTip() != tip) FTrayIcon->setToolTip(tip);
 }

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/PacketSources.h"
 #include "base/Timing.h"
 #include "desk/MessageDesk.h"
 #include "host/HostLink.h"
@@ -140,9 +141,9 @@ class TMainForm : public QMainWindow {
   std::unique_ptr<TSettingsStore> FSettings;
   std::unique_ptr<TWindowStateKeeper> FWindowState;
   std::unique_ptr<TPropertyStateKeeper> FProperties;
-  std::unique_ptr<TclsUIV> clsUIV1;
+  TclsUIV* clsUIV1 = nullptr;  // the first source's link (Sources() owns it), or none
   TclsMyInfo clsMyInfo1;
-  THostSettings FHostSettings;
+  THostSettings FHostSettings;  // the first source's
 
   // --- Handlers and what tests drive -------------------------------------------
   // MainForm.cpp: the window's life, tray and clocks.
@@ -169,7 +170,6 @@ class TMainForm : public QMainWindow {
 
   // MainFormPackets.cpp: the choices handed to the desk, the buttons of the pages, the list
   // shown and the printer box.
-  void clsUIV1DataAvailable();
   void btnAddClick();
   void btnRemoveClick();
   void btnAllStatesClick();
@@ -188,8 +188,17 @@ class TMainForm : public QMainWindow {
   void SaveSettings();
   void ReadStateList();
   void SaveStateList();
+  // The first source; ConnectSource the others.
   void ConnectHost();
+  void ConnectSource(std::size_t index);
+  // Applies the Connection page's fields to the source chosen in lbSources (the first when
+  // there is one).
   void btnApplyConnectionClick();
+  // A further source heard at the same time (written to the settings file by Apply).
+  void btnAddSourceClick();
+  void btnRemoveSourceClick();
+  std::size_t SelectedSource() const;
+  TPacketSources& Sources() { return *FSources; }
   // Enables the Connection page's fields the chosen source uses; fills in its usual server and
   // port where the field is empty or holds another source's.
   void cbxTransportChange();
@@ -288,6 +297,10 @@ class TMainForm : public QMainWindow {
   QComboBox* cbxSerialBaud = nullptr;
   QLabel* lblFilterHelp = nullptr;
   QLabel* lblSourceNote = nullptr;
+  // The sources heard at once with their states, shown while there are several.
+  QListWidget* lbSources = nullptr;
+  QPushButton* btnAddSource = nullptr;
+  QPushButton* btnRemoveSource = nullptr;
   // About
   QPlainTextEdit* Memo1 = nullptr;
   TPayPalLabel* PayPalLabel1 = nullptr;
@@ -332,7 +345,8 @@ class TMainForm : public QMainWindow {
   // MainForm.cpp
   void RunSetupStep(const std::function<void()>& step);
   void ShowPendingHint();
-  void LinkStateChanged(const QString& text);
+  // A source's state changed: its row, the Connection page and the down look follow.
+  void SourceChanged(int index);
   void ShowLinkStatus();
   void EndNow();
   bool HasDisplay() const;
@@ -348,7 +362,12 @@ class TMainForm : public QMainWindow {
   void WindowClosing();
   void SaveUnsavedState();
   void LoadHostSettings();
+  // The Connection page's fields show the source chosen in lbSources.
   void ShowHostSettings();
+  void lbSourcesChange();
+  void SaveFurtherSources();
+  // The settings of every source as they would be with `s` at `index`.
+  std::vector<THostSettings> SourcesWith(std::size_t index, const THostSettings& s) const;
   // Where jobs go for the current source: the bundled demo never reaches a real printer.
   void UpdatePrintTarget();
   bool PlaysBundledDemo() const;
@@ -395,10 +414,9 @@ class TMainForm : public QMainWindow {
   bool FPrinterBoxFilled = false;
   THostSettings::TTransport FShownTransport = THostSettings::htReplay;  // the Connection page's
   std::unique_ptr<TMessageDesk> FDesk;
+  std::unique_ptr<TPacketSources> FSources;                 // after FDesk: the links go first
   std::vector<QMetaObject::Connection> FChoiceConnections;  // the controls' changes to the desk
   THistoryWindow* FHistory = nullptr;
-  // What the status shows of the link: its last state; the desk counts the packets.
-  QString FLinkState;
   QString FLinkStatus;
   bool FLinkStatusStale = false;  // a packet came since it was shown; the clock shows it
   bool FLinkShownDown = false;    // the tray icon and the link label show a link that is down

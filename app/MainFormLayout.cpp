@@ -466,6 +466,15 @@ QWidget* TMainForm::BuildConnectionPage() {
   btnApplyConnection = MakeButton("btnApplyConnection", "Apply", "Connect with these settings");
   lblConnectionState = MakeLabel("lblConnectionState", "Not connected");
   Hint(lblConnectionState, "State of the connection to the packet source");
+  btnAddSource = MakeButton("btnAddSource", "Add source",
+                            "Hear another source at the same time, e.g. APRS-IS beside the TNC");
+  btnRemoveSource = MakeButton("btnRemoveSource", "Remove", "Stop hearing the chosen source");
+  btnRemoveSource->setVisible(false);
+  lbSources = Named(new QListWidget, "lbSources");
+  Hint(lbSources, "The sources heard at once; choose one to see or change its settings");
+  lbSources->setFixedHeight(lbSources->fontMetrics().height() * 3 + 8);
+  lbSources->setVisible(false);
+  connect(lbSources, &QListWidget::currentRowChanged, this, [this] { lbSourcesChange(); });
   lblSourceNote = MakeLabel("lblSourceNote", "");
   lblSourceNote->setWordWrap(true);
   lblSourceNote->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -484,34 +493,40 @@ QWidget* TMainForm::BuildConnectionPage() {
   filterRow->addWidget(edFilter, 1);
   filterRow->addWidget(lblFilterHelp);
 
-  grid->addWidget(label("Packet source", cbxTransport), 0, 0);
-  grid->addWidget(cbxTransport, 0, 1);
-  grid->addWidget(label("Callsign", edCallsign), 0, 2);
-  grid->addWidget(edCallsign, 0, 3);
-  // Rows 1 and 2 hold what the chosen source uses; the fields of the others are hidden there.
-  grid->addWidget(label("Server", edServer), 1, 0);
-  grid->addWidget(edServer, 1, 1);
-  grid->addWidget(label("Port", edPort), 1, 2);
-  grid->addWidget(edPort, 1, 3);
-  grid->addWidget(label("Serial port", cbxSerialDevice), 1, 0);
-  grid->addWidget(cbxSerialDevice, 1, 1);
-  grid->addWidget(label("Bits/s", cbxSerialBaud), 1, 2);
-  grid->addWidget(cbxSerialBaud, 1, 3);
-  grid->addWidget(label("Filter", edFilter), 2, 0);
-  grid->addLayout(filterRow, 2, 1, 1, 3);
-  grid->addWidget(label("Capture file", edCaptureFile), 2, 0);
-  grid->addLayout(captureRow, 2, 1);
-  grid->addWidget(label("Packets/s", edPace), 2, 2);
-  grid->addWidget(edPace, 2, 3);
+  grid->addWidget(lbSources, 0, 0, 1, 4);
+  grid->addWidget(label("Packet source", cbxTransport), 1, 0);
+  grid->addWidget(cbxTransport, 1, 1);
+  grid->addWidget(label("Callsign", edCallsign), 1, 2);
+  grid->addWidget(edCallsign, 1, 3);
+  // Rows 2 and 3 hold what the chosen source uses; the fields of the others are hidden there.
+  grid->addWidget(label("Server", edServer), 2, 0);
+  grid->addWidget(edServer, 2, 1);
+  grid->addWidget(label("Port", edPort), 2, 2);
+  grid->addWidget(edPort, 2, 3);
+  grid->addWidget(label("Serial port", cbxSerialDevice), 2, 0);
+  grid->addWidget(cbxSerialDevice, 2, 1);
+  grid->addWidget(label("Bits/s", cbxSerialBaud), 2, 2);
+  grid->addWidget(cbxSerialBaud, 2, 3);
+  grid->addWidget(label("Filter", edFilter), 3, 0);
+  grid->addLayout(filterRow, 3, 1, 1, 3);
+  grid->addWidget(label("Capture file", edCaptureFile), 3, 0);
+  grid->addLayout(captureRow, 3, 1);
+  grid->addWidget(label("Packets/s", edPace), 3, 2);
+  grid->addWidget(edPace, 3, 3);
   // A long state wraps, and a long capture path in it is cut at the right, instead of widening
   // the window.
   lblConnectionState->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   lblConnectionState->setWordWrap(true);
-  grid->addWidget(lblConnectionState, 3, 0, 1, 3);
-  grid->addWidget(btnApplyConnection, 3, 3);
-  grid->addWidget(lblSourceNote, 4, 0, 1, 4);
+  auto* buttonRow = new QHBoxLayout;
+  buttonRow->setSpacing(4);
+  buttonRow->addWidget(btnAddSource);
+  buttonRow->addWidget(btnRemoveSource);
+  buttonRow->addWidget(btnApplyConnection);
+  grid->addWidget(lblConnectionState, 4, 0, 1, 2);
+  grid->addLayout(buttonRow, 4, 2, 1, 2, Qt::AlignRight);
+  grid->addWidget(lblSourceNote, 5, 0, 1, 4);
   grid->setColumnStretch(1, 1);
-  grid->setRowStretch(5, 1);
+  grid->setRowStretch(6, 1);
   return tsConnection;
 }
 
@@ -609,6 +624,8 @@ void TMainForm::WireControls() {
   on(btnSaveSettings1, &TMainForm::SaveSettings);
   on(btnSaveSettings2, &TMainForm::SaveSettings);
   on(btnApplyConnection, &TMainForm::btnApplyConnectionClick);
+  on(btnAddSource, &TMainForm::btnAddSourceClick);
+  on(btnRemoveSource, &TMainForm::btnRemoveSourceClick);
   // The printer box reacts to a picked entry and to typing alike.
   connect(cbxPrinter, &QComboBox::currentIndexChanged, this,
           [this] { RunGuarded([this] { cbxPrinterChange(); }); });

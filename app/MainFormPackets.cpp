@@ -17,6 +17,9 @@
 
 #include "app/ErrorBox.h"
 #include "app/MainForm.h"
+#ifdef QM_HAVE_COM_HOST_LINK
+#include "host/com/ComHostLink.h"
+#endif
 #include "print/ProgramText.h"
 #include "select/CallsignText.h"
 
@@ -69,6 +72,20 @@ void TMainForm::CreateDesk() {
     ShowLinkStatus();
   });
   WireChoices();
+  // Every source hands its packets to the desk; the window shows their states.
+  FSources = std::make_unique<TPacketSources>(*desk, [this](const THostSettings& settings) {
+    if (FSetup.CreateHost) return FSetup.CreateHost(settings);
+#ifdef QM_HAVE_COM_HOST_LINK
+    if (settings.Transport == THostSettings::htStationProgram)
+      return std::unique_ptr<TclsUIV>(std::make_unique<TComHostLink>());
+#endif
+    return CreateHostLink(settings);
+  });
+  connect(FSources.get(), &TPacketSources::SourceChanged, this, [this](int index) { SourceChanged(index); });
+  // The host closing ends the program once no other source is left to hear.
+  connect(FSources.get(), &TPacketSources::AllEnded, this,
+          [this] { RunGuarded([this] { clsUIV1UIView32IsClosing(); }); });
+  FSources->Put(0, FHostSettings, false);
 }
 
 TDeskChoices TMainForm::ChoicesOf() const {
@@ -133,16 +150,6 @@ void TMainForm::ShowFailure(const QString& reason, bool operatorAction) {
     ShowErrorBox(this, reason);
   else
     ShowErrorBoxLater(this, reason);
-}
-
-// --- Intake -------------------------------------------------------------------------
-
-void TMainForm::clsUIV1DataAvailable() {
-  if (!clsUIV1) {
-    LogMessage("The host link is not connected");
-    return;
-  }
-  FDesk->DataAvailable(*clsUIV1);
 }
 
 // --- Station list and states --------------------------------------------------------

@@ -16,9 +16,6 @@
 
 #include "app/MainForm.h"
 #include "app/StoredChoices.h"
-#ifdef QM_HAVE_COM_HOST_LINK
-#include "host/com/ComHostLink.h"
-#endif
 #include "base/AsciiText.h"
 #include "generated/QuillmarkVersion.h"
 #include "print/ProgramText.h"
@@ -92,14 +89,39 @@ void TMainForm::SaveUnsavedState() {
 void TMainForm::LoadHostSettings() {
   THostSettings defaults;
   if (FSetup.DefaultTransport) defaults.Transport = *FSetup.DefaultTransport;
-  THostSettings s = ReadHostSettings(*FSettings, defaults);
-  FSetup.Options.ApplyTo(s);
-  FHostSettings = s;
+  std::vector<THostSettings> sources = ReadHostSources(*FSettings, defaults);
+  // A source named on the command line is this run's only one.
+  if (FSetup.Options.Transport) sources.resize(1);
+  for (THostSettings& s : sources) FSetup.Options.ApplyTo(s);
+  FHostSettings = sources[0];
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    FSources->Put(i, sources[i], false);
+    FSources->SetKept(i);
+  }
   ShowHostSettings();
 }
 
+std::size_t TMainForm::SelectedSource() const {
+  const int row = lbSources->currentRow();
+  return row > 0 && static_cast<std::size_t>(row) < FSources->Count() ? static_cast<std::size_t>(row) : 0;
+}
+
+std::vector<THostSettings> TMainForm::SourcesWith(std::size_t index, const THostSettings& s) const {
+  std::vector<THostSettings> all;
+  for (std::size_t i = 0; i < FSources->Count(); ++i)
+    all.push_back(i == index ? s : i == 0 ? FHostSettings : FSources->At(i).Settings);
+  return all;
+}
+
+void TMainForm::lbSourcesChange() {
+  ShowHostSettings();
+  SourceChanged(static_cast<int>(SelectedSource()));
+}
+
 void TMainForm::ShowHostSettings() {
-  const THostSettings& s = FHostSettings;
+  const std::size_t index = SelectedSource();
+  const THostSettings& s = index == 0 ? FHostSettings : FSources->At(index).Settings;
+  btnRemoveSource->setVisible(index > 0);
   {
     const QSignalBlocker quiet(cbxTransport);
     cbxTransport->setCurrentIndex(std::max(0, cbxTransport->findData(static_cast<int>(s.Transport))));
@@ -156,36 +178,26 @@ void TMainForm::EnableConnectionFields() {
 }
 
 void TMainForm::ConnectHost() {
-  clsUIV1.reset();
+  clsUIV1 = nullptr;
   FDesk->ResetPacketsHeard();
-  LinkStateChanged(QStringLiteral("Not connected"));
-  if (FSetup.CreateHost) {
-    clsUIV1 = FSetup.CreateHost(FHostSettings);
-#ifdef QM_HAVE_COM_HOST_LINK
-  } else if (FHostSettings.Transport == THostSettings::htStationProgram) {
-    clsUIV1 = std::make_unique<TComHostLink>();
-#endif
-  } else {
-    clsUIV1 = CreateHostLink(FHostSettings);
+  if (const QString clash = SourcesClash(SourcesWith(0, FHostSettings)); !clash.isEmpty()) {
+    FSources->Put(0, FHostSettings, false);
+    FSources->SetState(0, QStringLiteral("Not connected: ") + clash);
+    throw std::runtime_error(clash.toStdString());
   }
-  if (!clsUIV1) throw std::runtime_error("No packet source could be made from the connection settings");
-  TclsUIV* link = clsUIV1.get();
-  connect(link, &TclsUIV::OnDataAvailable, this, [this] { clsUIV1DataAvailable(); });
-  connect(link, &TclsUIV::OnUIView32IsClosing, this,
-          [this] { RunGuarded([this] { clsUIV1UIView32IsClosing(); }); });
-  connect(link, &TclsUIV::StateChanged, this, [this](const QString& text) { LinkStateChanged(text); });
-  FDesk->LogOutages(*link);
+  TclsUIV* link = FSources->Put(0, FHostSettings);
+  clsUIV1 = link;
   // Choosing a real source takes the demo's messages off the list.
   FDesk->SetDemo(link->PlaysBundledDemo());
   connect(link, &TclsUIV::OwnStationChanged, this, [this] { ReadStationCall(); });
   try {
-    link->Start();
+    FSources->Start(0);
   } catch (const EHostAbsent&) {
     // A first start (no settings file yet, no source on the command line) plays the bundled
     // demo instead, as where there is no station program; Apply writes the file before it
     // connects, so a source the operator chose is waited for.
     if (FHostSettings.Transport != THostSettings::htReplay && !FSetup.Options.Transport &&
-        !QFileInfo::exists(QString::fromStdString(FPaths.IniFile))) {
+        FSources->Count() == 1 && !QFileInfo::exists(QString::fromStdString(FPaths.IniFile))) {
       FHostSettings.Transport = THostSettings::htReplay;
       FHostSettings.CaptureFile.clear();
       ShowHostSettings();
@@ -198,16 +210,26 @@ void TMainForm::ConnectHost() {
     ShowSourceNote();
     ReadStationCall();
     throw;
-  } catch (const std::exception& e) {
+  } catch (const std::exception&) {
     FDesk->SetDemo(false);
     // No host could be had: said once (the caller shows the failure), and the window runs on
     // without one instead of asking a host that is not there at every showing.
-    clsUIV1.reset();
-    LinkStateChanged(QStringLiteral("Not connected: ") + QString::fromUtf8(e.what()));
+    clsUIV1 = nullptr;
     throw;
   }
   UpdatePrintTarget();
   ShowSourceNote();
+}
+
+void TMainForm::ConnectSource(std::size_t index) {
+  if (index == 0) return ConnectHost();
+  const THostSettings settings = FSources->At(index).Settings;
+  if (const QString clash = SourcesClash(SourcesWith(index, settings)); !clash.isEmpty()) {
+    FSources->SetState(index, QStringLiteral("Not connected: ") + clash);
+    throw std::runtime_error(clash.toStdString());
+  }
+  FSources->Put(index, settings);
+  FSources->Start(index);
 }
 
 bool TMainForm::PlaysBundledDemo() const {
@@ -243,7 +265,7 @@ void TMainForm::ShowSourceNote() {
 }
 
 void TMainForm::btnApplyConnectionClick() {
-  THostSettings s = FHostSettings;
+  THostSettings s = SelectedSource() == 0 ? FHostSettings : FSources->At(SelectedSource()).Settings;
   s.Transport = static_cast<THostSettings::TTransport>(cbxTransport->currentData().toInt());
   s.Server = Trim(ProgramText(edServer->text()));
   const std::optional<int> port = ReadPort(ProgramText(edPort->text()), true);
@@ -268,24 +290,58 @@ void TMainForm::btnApplyConnectionClick() {
   if (!ok || !IsSerialSpeed(baud)) throw std::runtime_error("The serial speed must be " + SerialSpeedRule());
   s.SerialBaud = baud;
 
+  const std::size_t index = SelectedSource();
+  if (const QString clash = SourcesClash(SourcesWith(index, s)); !clash.isEmpty())
+    throw std::runtime_error(clash.toStdString());
+  if (index > 0) {
+    FSources->Put(index, s, false);
+    FSources->SetKept(index);
+    SaveFurtherSources();
+    ConnectSource(index);
+    return;
+  }
   {
     TSettingsSession session(*FSettings);
-    const char* section = connection_keys::Section;
-    FSettings->WriteString(section, connection_keys::Transport, TransportName(s.Transport));
-    FSettings->WriteString(section, connection_keys::Server, s.Server);
-    FSettings->WriteInteger(section, connection_keys::Port, s.Port);
-    FSettings->WriteString(section, connection_keys::Callsign, s.Callsign);
-    FSettings->WriteString(section, connection_keys::Filter, s.Filter);
-    FSettings->WriteString(section, connection_keys::CaptureFile, s.CaptureFile);
-    FSettings->WriteString(section, connection_keys::Pace, QString::number(s.Pace).toStdString());
-    FSettings->WriteString(section, connection_keys::SerialDevice, s.SerialDevice);
-    FSettings->WriteInteger(section, connection_keys::SerialBaud, s.SerialBaud);
+    WriteHostSettings(*FSettings, 0, s);
     session.Close();
   }
   FHostSettings = s;
   ShowHostSettings();
   ConnectHost();
   FormShow();  // the own station may have changed with the settings
+}
+
+void TMainForm::btnAddSourceClick() {
+  if (FSources->Count() >= connection_keys::MaxSources)
+    throw std::runtime_error("At most " + std::to_string(connection_keys::MaxSources) +
+                             " sources can be heard at once");
+  // Most often the backup of a radio: APRS-IS beside a TNC, a TNC beside APRS-IS.
+  THostSettings s;
+  s.Transport =
+      FHostSettings.Transport == THostSettings::htAprsIs ? THostSettings::htKissTcp : THostSettings::htAprsIs;
+  s.Callsign = FHostSettings.Callsign;
+  const std::size_t index = FSources->Count();
+  FSources->Put(index, s, false);
+  FSources->SetState(index, QStringLiteral("Not connected: press Apply to connect"));
+  lbSources->setCurrentRow(static_cast<int>(index));
+}
+
+void TMainForm::btnRemoveSourceClick() {
+  const std::size_t index = SelectedSource();
+  if (index == 0) return;
+  FSources->Remove(index);
+  SaveFurtherSources();
+}
+
+void TMainForm::SaveFurtherSources() {
+  // [Connection2] and on are written anew from the sources kept, numbered without gaps.
+  TSettingsSession session(*FSettings);
+  for (std::size_t i = 1; i < connection_keys::MaxSources; ++i)
+    FSettings->EraseSection(connection_keys::SectionOf(i));
+  std::size_t written = 0;
+  for (std::size_t i = 1; i < FSources->Count(); ++i)
+    if (FSources->At(i).Kept) WriteHostSettings(*FSettings, ++written, FSources->At(i).Settings);
+  session.Close();
 }
 
 // --- Wiring -------------------------------------------------------------------------

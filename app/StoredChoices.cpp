@@ -25,10 +25,9 @@ bool ReadChecked(TSettingsStore& settings, const char* control, bool defaultValu
 
 }  // namespace
 
-THostSettings ReadHostSettings(TSettingsStore& settings, THostSettings defaults) {
-  THostSettings s = std::move(defaults);
-  TSettingsSession session(settings);
-  const char* section = connection_keys::Section;
+namespace {
+
+THostSettings ReadSourceSection(TSettingsStore& settings, const std::string& section, THostSettings s) {
   s.Transport = TransportFromName(
       settings.ReadString(section, connection_keys::Transport, TransportName(s.Transport)), s.Transport);
   s.Server = settings.ReadString(section, connection_keys::Server, s.Server);
@@ -46,8 +45,42 @@ THostSettings ReadHostSettings(TSettingsStore& settings, THostSettings defaults)
   const int baud = settings.ReadInteger(section, connection_keys::SerialBaud, s.SerialBaud);
   if (IsSerialSpeed(baud)) s.SerialBaud = baud;
   s.SetRfQuietMinutes(settings.ReadInteger(section, connection_keys::RfQuietMinutes, s.RfQuietMinutes()));
+  return s;
+}
+
+}  // namespace
+
+THostSettings ReadHostSettings(TSettingsStore& settings, THostSettings defaults) {
+  TSettingsSession session(settings);
+  THostSettings s = ReadSourceSection(settings, connection_keys::Section, std::move(defaults));
   session.Close();
   return s;
+}
+
+std::vector<THostSettings> ReadHostSources(TSettingsStore& settings, const THostSettings& defaults) {
+  TSettingsSession session(settings);
+  std::vector<THostSettings> sources{ReadSourceSection(settings, connection_keys::Section, defaults)};
+  // The others are numbered on from 2; the first number without a section ends the list.
+  for (std::size_t i = 1; i < connection_keys::MaxSources; ++i) {
+    const std::string section = connection_keys::SectionOf(i);
+    if (!settings.SectionExists(section)) break;
+    sources.push_back(ReadSourceSection(settings, section, defaults));
+  }
+  session.Close();
+  return sources;
+}
+
+void WriteHostSettings(TSettingsStore& settings, std::size_t index, const THostSettings& s) {
+  const std::string section = connection_keys::SectionOf(index);
+  settings.WriteString(section, connection_keys::Transport, TransportName(s.Transport));
+  settings.WriteString(section, connection_keys::Server, s.Server);
+  settings.WriteInteger(section, connection_keys::Port, s.Port);
+  settings.WriteString(section, connection_keys::Callsign, s.Callsign);
+  settings.WriteString(section, connection_keys::Filter, s.Filter);
+  settings.WriteString(section, connection_keys::CaptureFile, s.CaptureFile);
+  settings.WriteString(section, connection_keys::Pace, QString::number(s.Pace).toStdString());
+  settings.WriteString(section, connection_keys::SerialDevice, s.SerialDevice);
+  settings.WriteInteger(section, connection_keys::SerialBaud, s.SerialBaud);
 }
 
 TDeskChoices ReadHistoryOptions(TSettingsStore& settings) {

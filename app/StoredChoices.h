@@ -7,10 +7,18 @@
 #include "host/HostSettings.h"
 #include "settings/SettingsStore.h"
 
+#include <cstddef>
+#include <vector>
+
 namespace qm {
 
 // The packet source from [Connection]; what is missing or unusable keeps its default.
 THostSettings ReadHostSettings(TSettingsStore& settings, THostSettings defaults = {});
+// Every packet source: [Connection] first, then [Connection2], [Connection3] … up to the first
+// number without a section (at most connection_keys::MaxSources).
+std::vector<THostSettings> ReadHostSources(TSettingsStore& settings, const THostSettings& defaults = {});
+// Writes the source at `index` to its section (inside the caller's settings session).
+void WriteHostSettings(TSettingsStore& settings, std::size_t index, const THostSettings& s);
 
 // Everything the desk judges and prints by: [Settings] (the controls' stored values, the
 // station list), [StateSelection] and [History]. The own callsign is the host's to tell.

@@ -36,15 +36,33 @@ TUnattendedDesk::TUnattendedDesk(TUnattendedSetup setup, QObject* parent)
                          ProgramFont(QStringLiteral("MS Sans Serif"), 8));
   connect(desk, &TMessageDesk::FailureToReport, this, [this](const QString& text, bool) { Say(text); });
   connect(desk, &TMessageDesk::EndRequested, this, [this] { emit Ended(); });
+  FSources =
+      std::make_unique<TPacketSources>(*desk, [](const THostSettings& s) { return CreateHostLink(s); });
+  // Nothing is left to hear once every source that ends by itself has ended.
+  connect(FSources.get(), &TPacketSources::AllEnded, this, [this] { End(); });
+  connect(FSources.get(), &TPacketSources::SourceChanged, this, [this](int index) {
+    // Each state once, named by its source ("KISS 127.0.0.1:8001: Connected").
+    if (static_cast<std::size_t>(index) >= FSources->Count() || !FSources->Link(index)) return;
+    const TPacketSources::TSource& source = FSources->At(index);
+    if (source.State == QLatin1String("Not connected")) return;
+    const QString name = FSources->Name(index);
+    Say((name.isEmpty() ? QString() : name + QStringLiteral(": ")) + source.State);
+  });
 
   Step("The log", [desk] { desk->CreateLogger(); });
   desk->LogMessage("Quillmark runs without a window");
   TDeskChoices choices;
+  std::vector<THostSettings> sources{THostSettings{}};
   Step("The settings", [&] {
     choices = ReadDeskChoices(*FSettings);
-    FHostSettings = ReadHostSettings(*FSettings);
+    sources = ReadHostSources(*FSettings);
   });
-  FSetup.Options.ApplyTo(FHostSettings);
+  // A source named on the command line is this run's only one.
+  if (FSetup.Options.Transport) sources.resize(1);
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    FSetup.Options.ApplyTo(sources[i]);
+    FSources->Put(i, sources[i], false);
+  }
   if (firstStart) Say(QStringLiteral("No settings in %1 yet").arg(QString::fromStdString(FSetup.IniFile)));
   Step("The printer", [this, desk] {
     if (FSetup.Options.Printer.isEmpty()) return;
@@ -54,11 +72,11 @@ TUnattendedDesk::TUnattendedDesk(TUnattendedSetup setup, QObject* parent)
     desk->PrintJobs()->SelectPrinter(index);
   });
   Step("The message store", [desk] { desk->OpenStore(); });
-  Step("The source", [this] { ConnectHost(); });
+  for (std::size_t i = 0; i < FSources->Count(); ++i) Step("The source", [this, i] { ConnectSource(i); });
   Step("The list of the last run", [desk] { desk->RestoreListed(); });
-  if (FLink) {
+  if (TclsUIV* first = FSources->Link(0)) {
     TclsMyInfo info;
-    Step("The own callsign", [&] { FLink->FillMyInfo(info); });
+    Step("The own callsign", [&] { first->FillMyInfo(info); });
     choices.Selection.StationCall = UpperCase(info.MyCallsign());
   }
   desk->SetChoices(choices);
@@ -75,43 +93,37 @@ TUnattendedDesk::TUnattendedDesk(TUnattendedSetup setup, QObject* parent)
 }
 
 TUnattendedDesk::~TUnattendedDesk() {
-  FLink.reset();
+  FSources->Clear();
   FDesk->Close();
 }
 
-void TUnattendedDesk::ConnectHost() {
-  FLink = CreateHostLink(FHostSettings);
-  if (!FLink) throw std::runtime_error("No packet source could be made from the connection settings");
-  TclsUIV* link = FLink.get();
-  FDesk->LogOutages(*link);
-  connect(link, &TclsUIV::OnDataAvailable, this, [this] {
-    if (FLink) FDesk->DataAvailable(*FLink);
-  });
-  connect(link, &TclsUIV::OnUIView32IsClosing, this, [this] { End(); });
-  const QString source =
-      link->SourceKind() +
-      (link->SourcePlace().isEmpty() ? QString() : QStringLiteral(" ") + link->SourcePlace());
-  connect(link, &TclsUIV::StateChanged, this,
-          [this, source](const QString& state) { Say(source + QStringLiteral(": ") + state); });
+void TUnattendedDesk::ConnectSource(std::size_t index) {
+  std::vector<THostSettings> all;
+  for (std::size_t i = 0; i < FSources->Count(); ++i) all.push_back(FSources->At(i).Settings);
+  if (const QString clash = SourcesClash(all); !clash.isEmpty())
+    throw std::runtime_error(clash.toStdString());
+  TclsUIV* link = FSources->Put(index, all[index]);
   connect(link, &TclsUIV::OutageLogLine, this, [](const QString& line) {
     std::fprintf(stderr, "quillmark: %s\n", line.toLocal8Bit().constData());
   });
-  FDesk->SetDemo(link->PlaysBundledDemo());
-  QString folder = FSetup.Options.PrintToFolder;
-  if (folder.isEmpty() && link->PlaysBundledDemo())
-    folder = QDir(FDesk->DataDir()).absoluteFilePath(QStringLiteral("demo-pages"));
-  FDesk->PrintJobs()->SetOutputFolder(folder);
-  if (link->PlaysBundledDemo())
-    Say(QStringLiteral("No source is chosen: the demo traffic plays, its pages become PDF files in ") +
-        folder);
-  link->Start();
+  if (index == 0) {
+    FDesk->SetDemo(link->PlaysBundledDemo());
+    QString folder = FSetup.Options.PrintToFolder;
+    if (folder.isEmpty() && link->PlaysBundledDemo())
+      folder = QDir(FDesk->DataDir()).absoluteFilePath(QStringLiteral("demo-pages"));
+    FDesk->PrintJobs()->SetOutputFolder(folder);
+    if (link->PlaysBundledDemo())
+      Say(QStringLiteral("No source is chosen: the demo traffic plays, its pages become PDF files in ") +
+          folder);
+  }
+  FSources->Start(index);
 }
 
 void TUnattendedDesk::End() {
   if (FEnding) return;
   FEnding = true;
   // No packet comes after this; those heard are judged, then Ended follows.
-  FLink.reset();
+  FSources->Clear();
   FDesk->HostClosing();
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/PacketSources.h"
 #include "desk/MessageDesk.h"
 #include "host/HostLink.h"
 #include "settings/SettingsStore.h"
@@ -47,13 +48,12 @@ class TUnattendedDesk : public QObject {
  private:
   void Say(const QString& text);
   void Step(const char* what, const std::function<void()>& step);
-  void ConnectHost();
+  void ConnectSource(std::size_t index);
 
   TUnattendedSetup FSetup;
   std::unique_ptr<TSettingsStore> FSettings;
   std::unique_ptr<TMessageDesk> FDesk;
-  std::unique_ptr<TclsUIV> FLink;
-  THostSettings FHostSettings;
+  std::unique_ptr<TPacketSources> FSources;  // after FDesk: the links go first
   QTimer* FClock = nullptr;
   bool FEnding = false;
 };

@@ -99,6 +99,10 @@ void THostSettings::SetRfQuietMinutes(int minutes) {
   if (minutes >= 0 && minutes <= MaxRfQuietMinutes) RfQuietWarnMs = minutes * 60000;
 }
 
+std::string connection_keys::SectionOf(std::size_t index) {
+  return index == 0 ? std::string(Section) : Section + std::to_string(index + 1);
+}
+
 TRetryWaits::TRetryWaits(const THostSettings& settings)
     : FFirst(std::max(1, settings.RetryFirstMs)), FMax(std::max(1, settings.RetryMaxMs)), FNext(FFirst) {}
 

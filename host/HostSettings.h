@@ -102,6 +102,10 @@ inline constexpr const char* Pace = "Pace";
 inline constexpr const char* SerialDevice = "SerialDevice";
 inline constexpr const char* SerialBaud = "SerialBaud";
 inline constexpr const char* RfQuietMinutes = "RfQuietMinutes";  // THostSettings::RfQuietWarnMs
+// Sources heard at once: the first in [Connection], the others in [Connection2] and on.
+inline constexpr std::size_t MaxSources = 8;
+// "Connection" for the first source (index 0), "Connection2" for the second, and so on.
+std::string SectionOf(std::size_t index);
 }  // namespace connection_keys
 
 // A port as typed: decimal digits for 1 to 65535; with `usualAllowed`, empty or 0 too, which

@@ -49,10 +49,14 @@ TDupMessage* TDupMessageList::Find(std::string_view fullCall) {
 bool TDupMessageList::IsDuplicate(const TAprsMsgPacket& packet) {
   auto chain = FByKey.find(UpperCase(packet.Source.FullCall));
   if (chain == FByKey.end()) return false;
-  TEntry& first = *chain->second.front();
-  if (first.Message.Body != packet.Body) return false;
-  SetTick(first, packet.TickCount);
-  return true;
+  for (const TEntryList::iterator entry : chain->second) {
+    if (entry->Message.Body == packet.Body) {
+      SetTick(*entry, packet.TickCount);
+      return true;
+    }
+    if (!FEveryEntry) break;
+  }
+  return false;
 }
 
 void TDupMessageList::Add(std::string_view fullCall, std::uint32_t tickCount, std::string_view body) {

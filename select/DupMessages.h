@@ -40,8 +40,12 @@ class TDupMessageList {
   TDupMessage* Find(std::string_view fullCall);
 
   // A repeat: the sender's first entry holds the same Body. Then that entry's TickCount
-  // becomes the packet's and the answer is true. Only the first entry is compared.
+  // becomes the packet's and the answer is true. Only the first entry is compared, unless
+  // CompareEveryEntry is set.
   bool IsDuplicate(const TAprsMsgPacket& packet);
+  // With several sources heard at once each message comes once per source, a sender's later
+  // messages as well as its first: then every entry of the sender is compared.
+  void CompareEveryEntry(bool every) { FEveryEntry = every; }
 
   // Appends an entry at the end.
   void Add(std::string_view fullCall, std::uint32_t tickCount, std::string_view body);
@@ -72,6 +76,7 @@ class TDupMessageList {
   TEntryList FEntries;
   std::unordered_map<std::string, TKeyChain> FByKey;
   TTickIndex FByTick;
+  bool FEveryEntry = false;
 };
 
 }  // namespace qm

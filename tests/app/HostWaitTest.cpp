@@ -141,7 +141,7 @@ TEST(HostWait, TheHostThatComesLaterIsTakenWithoutAnotherBox) {
   };
   EXPECT_TRUE(WaitFor(whole));
   ASSERT_NE(wait.env.Host, nullptr);
-  ASSERT_EQ(form.clsUIV1.get(), wait.env.Host);  // kept, to attach by itself
+  ASSERT_EQ(form.clsUIV1, wait.env.Host);  // kept, to attach by itself
 
   wait.env.Host->Appear("n0call-7");
   EXPECT_EQ(form.lblConnectionState->text(), QStringLiteral("Connected"));

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
+#include <QPixmap>
 #include <QWindow>
 #include <string>
 
+#include "app/LinkLook.h"
 #include "app/MainForm.h"
 #include "generated/QuillmarkVersion.h"
 #include "tests/app/FormTestEnvironment.h"
@@ -119,6 +122,20 @@ TEST(LinkStatus, LongStateIsCutAndTheWholeShowsAsTip) {
   form.show();
   EXPECT_LE(form.lblLinkStatus->width(), 420);
   EXPECT_EQ(form.width(), 680);
+}
+
+// A link that is down is red at a glance: the label, and a red mark in the icon's corner with
+// the rest of the icon as it was.
+TEST(LinkStatus, DownLookIsRed) {
+  test::TFormEnvironment env;
+  QLabel label;
+  ShowLinkDown(label, IsLinkDown(QStringLiteral("Retrying in 4 s: Connection refused")));
+  EXPECT_TRUE(label.styleSheet().contains("#d32f2f"));
+  QPixmap plain(22, 22);
+  plain.fill(Qt::green);
+  const QImage marked = LinkDownIcon(QIcon(plain)).pixmap(22, 22).toImage();
+  EXPECT_EQ(marked.pixelColor(2, 2), QColor(Qt::green));
+  EXPECT_EQ(marked.pixelColor(15, 12), QColor(0xd3, 0x2f, 0x2f));
 }
 
 // Qt adds the application's display name to every window title the desktop shows; the

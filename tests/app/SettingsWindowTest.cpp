@@ -491,6 +491,51 @@ TEST_F(SettingsWindowTest, ApplyWritesTheConnectionAndReconnects) {
   EXPECT_EQ(second.edPace->text(), QStringLiteral("0.5"));
 }
 
+// A further source: Add writes nothing, Apply writes [Connection2] beside the first source's
+// section as it was; the next start hears both, a source on the command line alone, and Remove
+// takes the section out again.
+TEST_F(SettingsWindowTest, AnAddedSourceIsWrittenOnApplyAndRemovedWithItsSection) {
+  const std::string first =
+      "[Connection]\r\nTransport=kiss-tcp\r\nServer=\r\nPort=0\r\nCallsign=N0CALL-5\r\n";
+  WriteFile(env.IniFile(), first);
+  std::vector<THostSettings> made;
+  TMainFormSetup setup = env.Setup();
+  const auto makeHost = setup.CreateHost;
+  setup.CreateHost = [&](const THostSettings& s) {
+    made.push_back(s);
+    return makeHost(s);
+  };
+  {
+    TMainForm form(setup);
+    ASSERT_EQ(made.size(), 1u);
+    form.btnAddSource->click();
+    EXPECT_EQ(Sections(Ini()), (std::vector<std::string>{"Connection", "Info"}));
+    form.edServer->setText(QStringLiteral("aprs.example.net"));
+    form.btnApplyConnection->click();
+    ASSERT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
+    ASSERT_EQ(made.size(), 2u);
+    EXPECT_EQ(made[1].Transport, THostSettings::htAprsIs);  // the usual backup of a TNC
+    EXPECT_EQ(made[1].Callsign, "N0CALL-5");
+    EXPECT_EQ(Value(Ini(), "Connection2", "Server"), "aprs.example.net");
+    EXPECT_EQ(Ini().rfind(first, 0), 0u);
+  }
+  made.clear();
+  setup.Options.Transport = THostSettings::htKissTcp;
+  std::make_unique<TMainForm>(setup).reset();
+  EXPECT_EQ(made.size(), 1u);
+  made.clear();
+  setup.Options.Transport.reset();
+  TMainForm second(setup);
+  ASSERT_EQ(made.size(), 2u);
+  EXPECT_EQ(made[1].Server, "aprs.example.net");
+  ASSERT_EQ(second.lbSources->count(), 2);
+  second.lbSources->setCurrentRow(1);
+  EXPECT_EQ(second.edServer->text(), QStringLiteral("aprs.example.net"));
+  second.btnRemoveSource->click();
+  EXPECT_EQ(Value(Ini(), "Connection2", "Transport"), "<missing>");
+  EXPECT_EQ(Ini().rfind(first, 0), 0u);
+}
+
 TEST_F(SettingsWindowTest, InvalidPortOrPaceIsReportedAndNothingReconnects) {
   const std::string port = "The port must be a number from 1 to 65535, or empty for the usual one";
   const std::string pace = "Packets per second must be a number, 0 or more";

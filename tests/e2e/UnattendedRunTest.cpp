@@ -12,12 +12,15 @@
 
 #include "store/MessageStore.h"
 #include "tests/support/CupsPdfQueue.h"
+#include "tests/support/LogFiles.h"
 #include "tests/support/PdfTools.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/QtTestApp.h"
 
 namespace qm {
 namespace {
+
+using test::LogText;
 
 QString Bulletin(int n) {
   return QStringLiteral("Unattended item %1").arg(n);
@@ -31,15 +34,6 @@ void WriteCapture(const QString& path, int from, int to, int filler) {
     f.write(
         QStringLiteral("*12:00:00 N0CALL-5>APRS::BLN%1     :%2\n").arg(n % 10).arg(Bulletin(n)).toLatin1());
   for (int i = 0; i < filler; ++i) f.write("*12:00:01 W1ABC>APRS:!4903.50N/07201.75W-\n");
-}
-
-QString LogText(const QString& dir) {
-  QString text;
-  for (const QFileInfo& fi : QDir(dir).entryInfoList({QStringLiteral("*.log")}, QDir::Files)) {
-    QFile f(fi.filePath());
-    if (f.open(QIODevice::ReadOnly)) text += QString::fromLatin1(f.readAll());
-  }
-  return text;
 }
 
 bool WaitForLog(const QString& dir, const QString& text, const QProcess& p, int timeoutMs = 60000) {

@@ -77,6 +77,17 @@ TEST(TDupMessageList, OtherSenderOrOtherBodyIsNoRepeat) {
   EXPECT_EQ(list.Count(), 1u);
 }
 
+// Several sources: the second message's copy from the other source is a repeat too.
+TEST(TDupMessageList, EveryEntryIsComparedWhenAsked) {
+  TDupMessageList list;
+  list.CompareEveryEntry(true);
+  ASSERT_TRUE(Accept(list, At(0, "NOCALL", "first")));
+  ASSERT_TRUE(Accept(list, At(1000, "NOCALL", "second")));
+  EXPECT_FALSE(Accept(list, At(3000, "NOCALL", "second")));
+  EXPECT_FALSE(Accept(list, At(4000, "NOCALL", "first")));
+  EXPECT_EQ(list.Count(), 2u);
+}
+
 TEST(TDupMessageList, LookupIgnoresCaseAndFindsTheFirstEntry) {
   TDupMessageList list;
   list.Add("nocall-5", 10, "one");

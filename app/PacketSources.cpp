@@ -1,0 +1,125 @@
+#include "app/PacketSources.h"
+
+#include "app/LinkLook.h"
+#include "desk/MessageDesk.h"
+
+namespace qm {
+
+TPacketSources::TPacketSources(TMessageDesk& desk, TMaker maker, QObject* parent)
+    : QObject(parent), FDesk(desk), FMaker(std::move(maker)) {}
+
+TPacketSources::~TPacketSources() {
+  Clear();
+}
+
+QString TPacketSources::Name(std::size_t index) const {
+  const TclsUIV* link = FSources.at(index).Link.get();
+  if (!link || link->SourceKind().isEmpty()) return {};
+  const QString place = link->SourcePlace();
+  return place.isEmpty() ? link->SourceKind() : link->SourceKind() + QStringLiteral(" ") + place;
+}
+
+bool TPacketSources::AnyDown() const {
+  for (const TSource& s : FSources)
+    if (IsLinkDown(s.State)) return true;
+  return false;
+}
+
+TclsUIV* TPacketSources::Put(std::size_t index, const THostSettings& settings, bool makeLink) {
+  if (index >= FSources.size()) {
+    index = FSources.size();
+    FSources.emplace_back();
+  }
+  // Each message comes once per source: the repeat rule looks at all of a sender's messages.
+  FDesk.DupMessages().CompareEveryEntry(FSources.size() > 1);
+  TSource& s = FSources[index];
+  s.Link.reset();
+  s.Settings = settings;
+  s.Packets = 0;
+  s.Ended = false;
+  s.State = QStringLiteral("Not connected");
+  if (makeLink) {
+    try {
+      s.Link = FMaker(settings);
+      if (!s.Link) throw std::runtime_error("No packet source could be made from the connection settings");
+    } catch (const std::exception& e) {
+      SetState(index, QStringLiteral("Not connected: ") + QString::fromUtf8(e.what()));
+      throw;
+    }
+    Wire(index);
+  }
+  emit SourceChanged(static_cast<int>(index));
+  return s.Link.get();
+}
+
+void TPacketSources::Wire(std::size_t index) {
+  TclsUIV* link = FSources[index].Link.get();
+  // Indices shift when a source is removed: each signal finds its source by its link.
+  connect(link, &TclsUIV::OnDataAvailable, this, [this, link] {
+    const std::size_t i = IndexOf(link);
+    if (i == Count()) return;
+    ++FSources[i].Packets;
+    FDesk.DataAvailable(*link);
+  });
+  connect(link, &TclsUIV::StateChanged, this, [this, link](const QString& text) {
+    if (const std::size_t i = IndexOf(link); i < Count()) SetState(i, text);
+  });
+  connect(link, &TclsUIV::OnUIView32IsClosing, this, [this, link] {
+    const std::size_t i = IndexOf(link);
+    if (i == Count()) return;
+    FSources[i].Ended = true;
+    for (const TSource& s : FSources)
+      if (s.Link && !s.Ended) return;
+    emit AllEnded();
+  });
+  FDesk.LogOutages(*link);
+}
+
+std::size_t TPacketSources::IndexOf(const TclsUIV* link) const {
+  for (std::size_t i = 0; i < FSources.size(); ++i)
+    if (FSources[i].Link.get() == link) return i;
+  return FSources.size();
+}
+
+void TPacketSources::Start(std::size_t index) {
+  TSource& s = FSources.at(index);
+  if (!s.Link) return;
+  try {
+    s.Link->Start();
+  } catch (const EHostAbsent&) {
+    throw;
+  } catch (const std::exception& e) {
+    s.Link.reset();
+    SetState(index, QStringLiteral("Not connected: ") + QString::fromUtf8(e.what()));
+    throw;
+  }
+}
+
+void TPacketSources::Remove(std::size_t index) {
+  if (index >= FSources.size()) return;
+  FSources.erase(FSources.begin() + static_cast<std::ptrdiff_t>(index));
+  FDesk.DupMessages().CompareEveryEntry(FSources.size() > 1);
+  emit SourceChanged(static_cast<int>(index));
+}
+
+void TPacketSources::Clear() {
+  FSources.clear();
+}
+
+void TPacketSources::SetState(std::size_t index, const QString& text) {
+  if (index >= FSources.size()) return;
+  FSources[index].State = text;
+  emit SourceChanged(static_cast<int>(index));
+}
+
+QString SourcesClash(const std::vector<THostSettings>& sources) {
+  if (sources.size() < 2) return {};
+  for (const THostSettings& s : sources)
+    if (s.Transport == THostSettings::htReplay && s.CaptureFile.empty())
+      return QStringLiteral(
+          "The demo traffic plays only as the one source: name a capture file to replay, or remove the "
+          "other sources");
+  return {};
+}
+
+}  // namespace qm

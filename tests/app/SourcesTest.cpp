@@ -1,0 +1,120 @@
+// Several packet sources heard at once, as an operations desk has them: a TNC over KISS TCP and
+// APRS-IS as the backup, both real links to loopback peers of their kind.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+
+#include "app/MainForm.h"
+#include "tests/app/FormTestEnvironment.h"
+#include "tests/host/TestFrames.h"
+#include "tests/support/LogFiles.h"
+#include "tests/support/LoopbackServer.h"
+
+namespace qm {
+namespace {
+
+using test::LogText;
+using test::WaitFor;
+
+// A loopback port nobody listens on: connecting is refused.
+int ClosedPort() {
+  const test::TLoopbackServer gone(nullptr);
+  return gone.Port();
+}
+
+void WriteIni(const QString& path, const QString& text) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(text.toLatin1());
+}
+
+// The radio hears two messages for this station and a position; APRS-IS brings the same three
+// (with its own path) and one more that only it heard. Each wanted message is listed and logged
+// once: the second source is heard, and its copies of what the radio heard are repeats. A third
+// source that cannot connect shows its own state and the red look, and the others go on. (The
+// unattended desk with a real Direwolf: sources_direwolf_peer.)
+TEST(Sources, AMessageHeardOnTwoSourcesIsListedAndLoggedOnce) {
+  using test::Ax25Ui;
+  using test::Kiss;
+  const std::string kiss = Kiss(Ax25Ui("W1ABC", "APRS", {"WIDE1-1"}, ":N0CALL-5 :first{1")) +
+                           Kiss(Ax25Ui("W1ABC", "APRS", {}, "!4903.50N/07201.75W-")) +
+                           Kiss(Ax25Ui("W1ABC", "APRS", {"WIDE1-1"}, ":N0CALL-5 :second{2"));
+  const std::string aprsIs =
+      "# aprsc 2.1.14\r\nW1ABC>APRS,WIDE1-1,qAR,IGATE::N0CALL-5 :first{1\r\n"
+      "W1ABC>APRS,qAR,IGATE:!4903.50N/07201.75W-\r\nW1ABC>APRS,qAR,IGATE::N0CALL-5 :second{2\r\n"
+      "W1ABC>APRS,TCPIP*,qAC,T2::N0CALL-5 :third{3\r\n";
+  test::TFormEnvironment env;
+  const int deadPort = ClosedPort();
+  test::TLoopbackServer tnc([&](int fd) {
+    test::SendAll(fd, kiss);
+    test::ReadToEnd(fd);
+  });
+  test::TLoopbackServer server([&](int fd) {
+    test::SendAll(fd, aprsIs);
+    test::ReadToEnd(fd);
+  });
+  const QString source =
+      QStringLiteral("[Connection%1]\nTransport=%2\nServer=127.0.0.1\nPort=%3\nCallsign=N0CALL-5\n");
+  WriteIni(QString::fromStdString(env.IniFile()), source.arg("", "kiss-tcp").arg(tnc.Port()) +
+                                                      source.arg("2", "aprs-is").arg(server.Port()) +
+                                                      source.arg("3", "kiss-tcp").arg(deadPort));
+  TMainFormSetup setup = env.Setup();
+  setup.CreateHost = nullptr;  // the real links the settings file names
+  auto form = std::make_unique<TMainForm>(setup);
+  ASSERT_TRUE(WaitFor([&] { return form->Desk().PacketsHeard() == 7 && form->MessageLineCount() >= 9; }));
+  ASSERT_TRUE(WaitFor([&] { return LogText(env.Dir.path()).contains(":third{3"); }));
+  // The outage line names its source.
+  EXPECT_TRUE(WaitFor([&] {
+    return LogText(env.Dir.path()).contains(QStringLiteral("KISS 127.0.0.1:%1 down at").arg(deadPort));
+  }));
+  EXPECT_EQ(form->MessageLineCount(), 9) << form->MessageLines().join('\n').toStdString();
+  EXPECT_EQ(form->Sources().At(0).Packets, 3u);
+  EXPECT_EQ(form->Sources().At(1).Packets, 4u);
+  ASSERT_EQ(form->lbSources->count(), 3);
+  EXPECT_TRUE(form->lbSources->item(1)->text().startsWith(
+      QStringLiteral("2. APRS-IS 127.0.0.1:%1: Connected").arg(server.Port())))
+      << form->lbSources->item(1)->text().toStdString();
+  EXPECT_TRUE(WaitFor([&] { return form->lbSources->item(2)->text().contains("Retrying"); }));
+  EXPECT_TRUE(form->lblLinkStatus->styleSheet().contains("#d32f2f"));
+  const QStringList tip = form->FTrayIcon->toolTip().split('\n');
+  ASSERT_GE(tip.size(), 4);
+  EXPECT_EQ(tip[1], "KISS: Connected, 3 packets");
+  EXPECT_EQ(tip[2], "APRS-IS: Connected, 4 packets");
+  EXPECT_TRUE(tip[3].startsWith("KISS: Retrying")) << tip[3].toStdString();
+  form.reset();  // the log is written to its end
+  // Once as a message; a copy judged a repeat is logged as one ("Duplicate packet: ...").
+  const QString log = LogText(env.Dir.path());
+  for (const char* body : {":first{1", ":second{2", ":third{3"})
+    EXPECT_EQ(test::TimesLogged(log, "W1ABC", body), 1) << body;
+}
+
+// A capture that ends beside a live source leaves the program running on that source; alone,
+// its end ends the program as before.
+TEST(Sources, AReplayThatEndsBesideALiveSourceDoesNotEndTheProgram) {
+  test::TFormEnvironment env;
+  const QString capture = env.Dir.filePath("short.txt");
+  WriteIni(capture, "*12:00:00 W1ABC>APRS::N0CALL-5 :replayed{1\n");
+  test::TLoopbackServer server([](int fd) { test::ReadToEnd(fd); });
+  WriteIni(QString::fromStdString(env.IniFile()),
+           QStringLiteral("[Connection]\nTransport=replay\nCaptureFile=%1\nPace=0\nCallsign=N0CALL-5\n"
+                          "[Connection2]\nTransport=aprs-is\nServer=127.0.0.1\nPort=%2\nCallsign=N0CALL-5\n")
+               .arg(capture)
+               .arg(server.Port()));
+  TMainFormSetup setup = env.Setup();
+  setup.CreateHost = nullptr;
+  TMainForm form(setup);
+  int ended = 0;
+  form.EndApplication = [&] { ++ended; };
+  ASSERT_TRUE(WaitFor([&] { return form.Sources().At(0).Ended; }));
+  EXPECT_EQ(form.Sources().At(0).State, "Capture finished");
+  EXPECT_EQ(form.MessageLineCount(), 3);
+  EXPECT_EQ(ended, 0);
+  form.Sources().Remove(1);  // the live one gone, the ended replay is all that was left
+  emit form.clsUIV1->OnUIView32IsClosing();
+  EXPECT_TRUE(WaitFor([&] { return ended == 1; }));
+}
+
+}  // namespace
+}  // namespace qm

@@ -360,6 +360,7 @@ std::string TMessageDesk::FetchLettingEventsRun(std::int64_t storeId, const std:
     FFetch->LetGo();
     throw std::runtime_error(kEndedBeforeFullText);
   }
+  // Freed (its callback waited for) before the loop it calls back.
   const std::unique_ptr<TFingerFetch> done = std::move(FFetch);
   return done->Reply();
 }

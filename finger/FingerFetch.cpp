@@ -8,10 +8,13 @@
 namespace qm {
 
 struct TFingerFetch::TState {
-  mutable std::mutex Lock;
+  mutable std::mutex Lock;  // the result
   bool Finished = false;
   std::string Reply;
   std::exception_ptr Failure;
+  // Held while `done` runs, so LetGo() never returns during it; apart from Lock, so `done`
+  // may take locks of the caller's that are held while it asks Finished().
+  std::mutex DoneLock;
   std::function<void()> Done;
 };
 
@@ -26,11 +29,13 @@ TFingerFetch::TFingerFetch(TFingerClient client, std::function<void()> done)
     } catch (...) {
       failure = std::current_exception();
     }
-    const std::lock_guard hold(state->Lock);
-    state->Finished = true;
-    state->Reply = std::move(reply);
-    state->Failure = failure;
-    // Under the lock, so that LetGo() never returns while it runs.
+    {
+      const std::lock_guard hold(state->Lock);
+      state->Finished = true;
+      state->Reply = std::move(reply);
+      state->Failure = failure;
+    }
+    const std::lock_guard hold(state->DoneLock);
     if (state->Done) state->Done();
   });
 }
@@ -53,7 +58,7 @@ std::string TFingerFetch::Reply() const {
 }
 
 void TFingerFetch::LetGo() {
-  const std::lock_guard hold(FState->Lock);
+  const std::lock_guard hold(FState->DoneLock);
   FState->Done = nullptr;
 }
 

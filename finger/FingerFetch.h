@@ -15,7 +15,8 @@ namespace qm {
 class TFingerFetch {
  public:
   // Starts client.Fetch() on a new thread (std::system_error when none can be had). `done`
-  // runs on that thread once the exchange is over, unless LetGo() came first.
+  // runs on that thread once the exchange is over (Finished() may say so a moment before),
+  // unless LetGo() came first.
   TFingerFetch(TFingerClient client, std::function<void()> done);
   // Lets go and waits for the thread, at most as long as the client's bounds.
   ~TFingerFetch();
@@ -25,7 +26,8 @@ class TFingerFetch {
   bool Finished() const;
   // The reply, or the exchange's failure thrown again; only once Finished().
   std::string Reply() const;
-  // No `done` runs once this returns; the exchange goes on to its end by itself.
+  // No `done` runs once this returns (one running is waited for); the exchange goes on to
+  // its end by itself.
   void LetGo();
 
  private:

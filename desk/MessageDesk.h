@@ -7,9 +7,11 @@
 // Re-entrancy: printing lets events run while a job spools, an NWS alert's Finger fetch runs
 // on a thread of its own while the window's events run on, and a box may let them run too;
 // so a packet, the host's closing, the operator or the spooler's answer can come in the
-// middle of an entry. One guard, FBusy, covers that: while an entry is being accepted (or the waiting
-// packets are being judged) new packets wait in FWaiting, the host's closing is put off
-// until the entry is complete, and the print queue checks for a page only outside it.
+// middle of an entry. One guard, FBusy, covers that: while an entry is being accepted (or
+// the waiting packets are being judged) new packets wait in FWaiting, the host's closing is
+// put off until the entry is complete, and the print queue checks for a page only outside
+// it. The end during a fetch (the event loop ended, Close, the desk destroyed) logs the
+// alert at once without its full text (EndFetchWait).
 #pragma once
 
 #include <QEvent>

@@ -370,8 +370,8 @@ void TMessageDesk::EndFetchWait() {
   if (!FFetching) return;
   const TFetching fetching = *FFetching;
   FFetching = nullptr;
-  // As a failed fetch logs it; the entry itself is listed once the wait has unwound, while
-  // the logger is gone, so nothing is logged twice.
+  // As a failed fetch logs it. The entry is listed (if the desk still stands) once the wait
+  // has unwound; Close and the destructor free the logger first, so nothing is logged twice.
   LogMessage(std::string(kEndedBeforeFullText) + "\r\nThe alert " + FFinger.Query +
              " was listed without its full text");
   LogStored(fetching.StoreId, fetching.RawText);

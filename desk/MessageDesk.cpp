@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
+#include <QEventLoop>
+#include <QPointer>
 #include <QTimer>
 #include <algorithm>
 #include <filesystem>
@@ -27,6 +29,8 @@ constexpr int kPurgeDays = 14;
 // Packets that wait while the desk starts or an entry is being accepted; past this many the
 // newest are dropped and counted.
 constexpr std::size_t kMaxWaitingPackets = 100000;
+// Why an alert went without its full text when the end came during the fetch.
+constexpr const char* kEndedBeforeFullText = "The program ended before the full text came";
 
 // Error texts span lines ("Socket Error # 10061\r\nConnection refused."); a hint is one line.
 std::string OneLine(const std::string& text) {
@@ -63,6 +67,7 @@ TMessageDesk::TMessageDesk(TDeskSetup setup, QObject* parent) : QObject(parent),
 }
 
 TMessageDesk::~TMessageDesk() {
+  EndFetchWait();  // destroyed while an alert's fetch is waited for: it is logged first
   FQueue.reset();  // stops following the spooler before the store and logger go
   if (FLogger && !FLogPending.empty() && FLogger->WaitIdle(TMessageLogger::kFlushBound))
     MarkWrittenLogLines();
@@ -195,10 +200,13 @@ void TMessageDesk::Take(std::unique_ptr<TAprsMsgPacket> packet) {
 void TMessageDesk::DrainWaitingPackets() {
   if (!FReady || FBusy) return;
   FBusy = true;
+  // Events run during an alert's fetch; one of them may destroy the desk.
+  const QPointer<TMessageDesk> self(this);
   while (!FWaiting.empty()) {
     const std::unique_ptr<TAprsMsgPacket> packet = std::move(FWaiting.front());
     FWaiting.pop_front();
     JudgePacket(*packet);
+    if (!self) return;
   }
   FBusy = false;
   if (FWaitingDropped > 0) {
@@ -228,7 +236,9 @@ void TMessageDesk::JudgePacket(TAprsMsgPacket& packet) {
       }
     }
     std::string warning;
+    const QPointer<TMessageDesk> self(this);
     if (packet.Selected) warning = AcceptMessage(packet);
+    if (!self) return;
     Hint(DisplayText(warning.empty() ? packet.Source.FullCall + "> " + packet.Body : warning));
   } catch (const std::exception& e) {
     LogMessage(e.what());
@@ -275,8 +285,11 @@ std::string TMessageDesk::AcceptMessage(TAprsMsgPacket& packet) {
   entry.Demo = FDemo;
   KillPoint();  // kept, not yet logged
   std::string warning;
-  if (packet.Kind == mkNwsAlert)
+  if (packet.Kind == mkNwsAlert) {
+    const QPointer<TMessageDesk> self(this);
     FullTextBranch(packet, entry.StoreId, entry.Lines[0], entry.Lines[2], warning);
+    if (!self) return {};  // destroyed during the fetch, after logging the alert
+  }
   // The entry is listed whole, after its full text: nothing can come between its lines.
   QStringList lines;
   for (const std::string& line : entry.Lines) lines << ListLineText(line);
@@ -289,7 +302,8 @@ std::string TMessageDesk::AcceptMessage(TAprsMsgPacket& packet) {
   // Logged before the page check, so a page that fails never costs the message its log line.
   LogStored(storeId, packet.RawText);
   UpdateCount();
-  const std::string failure = FQueue->CheckPage();
+  // Nothing is printed on the way out.
+  const std::string failure = FEnding ? std::string() : FQueue->CheckPage();
   return warning.empty() ? failure : warning;
 }
 
@@ -297,10 +311,12 @@ void TMessageDesk::FullTextBranch(const TAprsMsgPacket& packet, std::int64_t sto
                                   const std::string& line1, const std::string& line3, std::string& warning) {
   FFinger.Query = FingerQuery(packet);
   if (FullTextCategoryFor(packet, FChoices.FullText) == ncNone) return;
+  const QPointer<TMessageDesk> self(this);
   std::string reply;
   try {
-    reply = FFinger.Fetch();
+    reply = FetchLettingEventsRun(storeId, packet.RawText);
   } catch (const std::exception& e) {
+    if (!self) return;
     // The alert is listed and logged all the same; only its full text is missing. The log
     // line starts with the socket error, as people search for it; the rest is indented.
     warning = "The full text of " + FFinger.Query + " could not be fetched: " + OneLine(e.what());
@@ -308,7 +324,8 @@ void TMessageDesk::FullTextBranch(const TAprsMsgPacket& packet, std::int64_t sto
                " was listed without its full text");
     return;
   }
-  // Fetched while printing is disabled, it stays off paper for good, also after a restart.
+  // Fetched while printing is disabled (as chosen when the reply came), it stays off paper
+  // for good, also after a restart.
   const bool toPrint = !FChoices.PrintingDisabled;
   if (storeId != 0)
     WithMessageStore([&](TDurableStore& store) { store.SetFullText(storeId, reply, toPrint); });
@@ -319,6 +336,46 @@ void TMessageDesk::FullTextBranch(const TAprsMsgPacket& packet, std::int64_t sto
   } catch (const std::exception& e) {
     ReportFailureOnce(QString::fromUtf8(e.what()), false);
   }
+}
+
+std::string TMessageDesk::FetchLettingEventsRun(std::int64_t storeId, const std::string& rawText) {
+  if (FEnding) throw std::runtime_error(kEndedBeforeFullText);
+  QEventLoop wait;
+  FFetch.reset();  // an earlier one is over: the next starts only after it
+  FFetch = std::make_unique<TFingerFetch>(FFinger, [&wait] {
+    QMetaObject::invokeMethod(
+        &wait, [&wait] { wait.quit(); }, Qt::QueuedConnection);
+  });
+  // Packets wait in FWaiting meanwhile (FBusy), so entries and log lines keep their order.
+  TFetching fetching{storeId, rawText, &wait};
+  FFetching = &fetching;
+  const QPointer<TMessageDesk> self(this);
+  if (!FFetch->Finished()) wait.exec();
+  if (!self) throw std::runtime_error(kEndedBeforeFullText);
+  FFetching = nullptr;
+  if (!FFetch->Finished()) {
+    // The event loop was ended (the program is ending) or the desk closed: the alert goes
+    // without its full text, and the exchange runs on to its bounds unwatched.
+    FEnding = true;
+    FFetch->LetGo();
+    throw std::runtime_error(kEndedBeforeFullText);
+  }
+  // Freed (its callback waited for) before the loop it calls back.
+  const std::unique_ptr<TFingerFetch> done = std::move(FFetch);
+  return done->Reply();
+}
+
+void TMessageDesk::EndFetchWait() {
+  FEnding = true;
+  if (!FFetching) return;
+  const TFetching fetching = *FFetching;
+  FFetching = nullptr;
+  // As a failed fetch logs it. The entry is listed (if the desk still stands) once the wait
+  // has unwound; Close and the destructor free the logger first, so nothing is logged twice.
+  LogMessage(std::string(kEndedBeforeFullText) + "\r\nThe alert " + FFinger.Query +
+             " was listed without its full text");
+  LogStored(fetching.StoreId, fetching.RawText);
+  fetching.Wait->quit();
 }
 
 // The store keeps the parser's kinds by number.
@@ -399,13 +456,16 @@ void TMessageDesk::HostClosing() {
   }
   // Packets the host handed over before it closed are judged first; then the program ends at
   // once, and what is unprinted waits in the store for the next start.
+  const QPointer<TMessageDesk> self(this);
   QCoreApplication::sendPostedEvents(this, WM_APRSPACKET);
   DrainWaitingPackets();
+  if (!self) return;
   KeepUnprintedForNextStart();
   emit EndRequested();
 }
 
 void TMessageDesk::Close() {
+  EndFetchWait();  // before the logger goes
   FReady = false;
   FWaiting.clear();
   FQueue->StopFollowing();

@@ -4,11 +4,14 @@
 // alert's full text by Finger, the beep, the log line, and the page check. A view (the
 // window) shows what the signals tell and hands over the choices whenever they change.
 //
-// Re-entrancy: printing lets events run while a job spools, and a Finger fetch or a box may
-// too; so a packet, the host's closing or the spooler's answer can arrive in the middle of
-// an entry. One guard, FBusy, covers that: while an entry is being accepted (or the waiting
-// packets are being judged) new packets wait in FWaiting, the host's closing is put off
-// until the entry is complete, and the print queue checks for a page only outside it.
+// Re-entrancy: printing lets events run while a job spools, an NWS alert's Finger fetch runs
+// on a thread of its own while the window's events run on, and a box may let them run too;
+// so a packet, the host's closing, the operator or the spooler's answer can come in the
+// middle of an entry. One guard, FBusy, covers that: while an entry is being accepted (or
+// the waiting packets are being judged) new packets wait in FWaiting, the host's closing is
+// put off until the entry is complete, and the print queue checks for a page only outside
+// it. The end during a fetch (the event loop ended, Close, the desk destroyed) logs the
+// alert at once without its full text (EndFetchWait).
 #pragma once
 
 #include <QEvent>
@@ -28,6 +31,7 @@
 #include "base/Timing.h"
 #include "desk/PrintQueue.h"
 #include "finger/FingerClient.h"
+#include "finger/FingerFetch.h"
 #include "log/MessageLogger.h"
 #include "parse/QuillmarkParse.h"
 #include "print/PrintJobs.h"
@@ -37,6 +41,8 @@
 #include "select/Selection.h"
 #include "store/DurableStore.h"
 #include "store/MessageStore.h"
+
+class QEventLoop;
 
 namespace qm {
 
@@ -218,6 +224,10 @@ class TMessageDesk : public QObject {
   std::string AcceptMessage(TAprsMsgPacket& packet);
   void FullTextBranch(const TAprsMsgPacket& packet, std::int64_t storeId, const std::string& line1,
                       const std::string& line3, std::string& warning);
+  // FFinger's exchange on its own thread while this thread's events run; throws its failure.
+  std::string FetchLettingEventsRun(std::int64_t storeId, const std::string& rawText);
+  // The end came during a fetch: the alert is logged now, without its full text.
+  void EndFetchWait();
   std::int64_t KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry);
   void Purge(TDateTime utc);
   void Reprint(const QString& document, const QFont& font);
@@ -249,6 +259,17 @@ class TMessageDesk : public QObject {
   // Stored messages whose log line is queued, with its number at the logger, oldest first.
   std::deque<std::pair<std::int64_t, std::uint64_t>> FLogPending;
   QTimer* FLogMarkTimer = nullptr;
+  // The alert whose full text is being fetched, while the fetch is waited for.
+  struct TFetching {
+    std::int64_t StoreId = 0;
+    std::string RawText;
+    QEventLoop* Wait = nullptr;
+  };
+  TFetching* FFetching = nullptr;
+  // The latest fetch; one the end cut short runs on to its bounds and is joined here.
+  std::unique_ptr<TFingerFetch> FFetch;
+  // Closed, or the event loop ended during a fetch: no more fetches, no page on the way out.
+  bool FEnding = false;
 };
 
 }  // namespace qm

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs a program against a real Finger server on loopback: Debian's efingerd behind socat,
-# with canned replies from scripts of our own (bind-mounted over /etc/efingerd inside a
+# with canned replies (a name with "DRIP" gets its lines one at a time, 0.2 s apart) from scripts of our own (bind-mounted over /etc/efingerd inside a
 # private mount namespace, so the machine's /etc is never touched).
 # Usage: scripts/finger-peer.sh PROGRAM [ARGS...]   (as root)
 # The program finds the server's port in QM_FINGER_PORT. Installs nothing.
@@ -43,6 +43,7 @@ cat > "$scripts/nouser" <<'SCRIPT'
 case "$3" in
   *CRLF*) printf 'Query: %s\r\nWWUS54 KOUN 072130\r\nTORNADO WARNING\r\n\r\nEND\r\n' "$3" ;;
   *EMPTY*) ;;
+  *DRIP*) printf 'Query: %s\n' "$3"; for n in 1 2 3; do sleep 0.2; printf 'DRIP %s\n' "$n"; done ;;
   *) printf 'Query: %s\nWWUS54 KOUN 072130\nSEVERE THUNDERSTORM WARNING\n\nEND\n' "$3" ;;
 esac
 SCRIPT

@@ -5,7 +5,10 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QTimer>
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -20,6 +23,14 @@ int PeerPort() {
   if (port == nullptr)
     throw std::runtime_error("QM_FINGER_PORT is not set; run through scripts/finger-peer.sh");
   return std::atoi(port);
+}
+
+// Warnings for OK wanted, their full texts printed, fetched from the peer.
+void AlertsFromThePeer(TMainForm& form) {
+  test::WantAlerts(form, "OK");
+  form.cbNWSWarningsPrint->setChecked(true);
+  form.Desk().FingerClient().Host = "127.0.0.1";
+  form.Desk().FingerClient().Port = PeerPort();
 }
 
 TEST(FingerWindowPeer, WindowPrintsAndLogsTheServersFullText) {
@@ -39,10 +50,7 @@ TEST(FingerWindowPeer, WindowPrintsAndLogsTheServersFullText) {
     SCOPED_TRACE(c.alert.Source);
     test::TFormEnvironment env;
     TMainForm form(env.Setup());
-    test::WantAlerts(form, "OK");
-    form.cbNWSWarningsPrint->setChecked(true);
-    form.Desk().FingerClient().Host = "127.0.0.1";
-    form.Desk().FingerClient().Port = PeerPort();
+    AlertsFromThePeer(form);
     test::HandleAlert(form, *env.Host, c.alert);
 
     const QStringList lines = form.MessageLines();
@@ -57,6 +65,37 @@ TEST(FingerWindowPeer, WindowPrintsAndLogsTheServersFullText) {
     EXPECT_NE(replyAt, std::string::npos) << log;
     EXPECT_LT(replyAt, log.find("> " + c.alert.PacketLine() + "\r\n"));
   }
+}
+
+// efingerd drips the reply of a "DRIP" query: the window's events run during the fetch (a
+// timer fires), and a packet that comes meanwhile waits its turn, so entries and log lines
+// come out in order.
+TEST(FingerWindowPeer, APacketDuringASlowFetchWaitsWhileTheWindowRunsOn) {
+  test::TFormEnvironment env;
+  TMainForm form(env.Setup());
+  AlertsFromThePeer(form);
+  const test::TAlert slow{"DRIP", "NWS-WARN", "1"}, next{"NOCALL", "NWS-WARN", "2"};
+  const std::string slowReply = "Query: DRIP1\nDRIP 1\nDRIP 2\nDRIP 3\n\r\n";
+  int ticksDuringFetch = 0;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (!form.Desk().Idle() && ++ticksDuringFetch == 1) env.Host->Deliver("*12:00:01 " + next.PacketLine());
+  });
+  timer.start(10);
+  test::HandleAlert(form, *env.Host, slow);
+  timer.stop();
+
+  EXPECT_GE(ticksDuringFetch, 1);
+  const QStringList lines = form.MessageLines();
+  ASSERT_EQ(lines.size(), 6);
+  EXPECT_TRUE(lines[2].endsWith(QStringLiteral("{1")) && lines[5].endsWith(QStringLiteral("{2")))
+      << test::Joined(lines);
+  const std::string log = test::ReadLog(form);
+  const std::size_t order[] = {log.find("> " + test::AsLogged(slowReply) + "\r\n"),
+                               log.find("> " + slow.PacketLine() + "\r\n"), log.find("> Query: NOCALL2"),
+                               log.find("> " + next.PacketLine() + "\r\n")};
+  EXPECT_EQ(std::count(std::begin(order), std::end(order), std::string::npos), 0) << log;
+  EXPECT_TRUE(std::is_sorted(std::begin(order), std::end(order))) << log;
 }
 
 }  // namespace

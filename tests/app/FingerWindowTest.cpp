@@ -10,6 +10,10 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -383,6 +387,64 @@ TEST_F(FingerWindowTest, FailedPrintOfTheFullTextIsReportedAndPrintedWithTheNext
   ASSERT_TRUE(QFile::exists(env.PdfFile()));
   EXPECT_NE(test::PdfLines(env.PdfFile()).find("UNIQUE FULL TEXT 4711"), std::string::npos);
   EXPECT_EQ(env.Errors.size(), 1);
+}
+
+// The end comes while a server holds the fetch without a word: the alert is listed (while
+// the window lives) and logged all the same, and the end waits at most for the bounds.
+TEST(FingerWindowEnd, EndDuringAFetchKeepsTheAlert) {
+  const std::string ended = "The program ended before the full text came";
+  const struct {
+    const char* name;
+    std::function<void(std::unique_ptr<TMainForm>&, test::TFormEnvironment&)> end;
+    std::string reason;  // why the alert has no full text, as logged
+  } cases[] = {
+      {"tray Exit", [](auto& form, auto&) { form->miExitClick(); }, ended},
+      {"host closes (put off until the fetch fails)", [](auto&, auto& env) { env.Host->Close(); },
+       "Socket Error # 10060"},
+      {"window destroyed",
+       [](auto& form, auto&) {
+         form.reset();
+         QCoreApplication::exit(0);
+       },
+       ended},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TFormEnvironment env;
+    auto form = std::make_unique<TMainForm>(env.Setup());
+    test::WantAlerts(*form, "OK");
+    form->cbNWSWarningsPrint->setChecked(true);
+    TFingerStub server("", TFingerStub::fmHold);
+    TFingerClient& client = form->Desk().FingerClient();
+    client.Host = "127.0.0.1";
+    client.Port = server.Port();
+    client.Bounds.Idle = std::chrono::milliseconds(500);
+    client.Bounds.Total = std::chrono::milliseconds(1000);
+    const std::string logFile = form->Desk().Logger()->PhysicalLogFileName();
+    QTimer during;  // ends the run once the server holds the query
+    QObject::connect(&during, &QTimer::timeout, [&] {
+      if (server.Queries().empty() || !form || form->Ending()) return;
+      during.stop();
+      c.end(form, env);
+    });
+    QTimer hung;  // only if the end never came
+    hung.setSingleShot(true);
+    QObject::connect(&hung, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    during.start(5);
+    hung.start(20000);
+    QTimer::singleShot(0, [&] { test::HandleAlert(*form, *env.Host, kWarning); });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+
+    if (form) {
+      EXPECT_EQ(form->MessageLineCount(), 3);
+    }
+    form.reset();  // the logger writes what is queued
+    std::ifstream in(logFile, std::ios::binary);
+    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t reasonAt = log.find("> " + c.reason);
+    EXPECT_NE(reasonAt, std::string::npos) << log;
+    EXPECT_LT(reasonAt, log.find("> " + kWarning.PacketLine() + "\r\n")) << log;
+  }
 }
 
 }  // namespace

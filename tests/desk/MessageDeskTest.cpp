@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QFileInfo>
+#include <QTimer>
 
 #include "base/Timing.h"
 #include "tests/support/DeskRig.h"
+#include "tests/support/LoopbackServer.h"
 #include "tests/support/PdfTools.h"
 
 namespace qm {
@@ -323,6 +325,27 @@ TEST(MessageDesk, TheDemoLeavesNoTrace) {
   EXPECT_EQ(rig.LogCount(QStringLiteral("1 unprinted messages are kept for the next start")), 1);
   rig.Make();
   EXPECT_EQ(rig.Lines(), BulletinEntries(6, 6));
+}
+
+// The desk destroyed while it waits for an alert's full text (its events run meanwhile):
+// the alert is logged first, and the wait unwinds without touching the desk.
+TEST(MessageDesk, DestroyedDuringAFetchLogsTheAlertFirst) {
+  test::TLoopbackServer server([](int fd) { (void)test::ReadToEnd(fd); });  // never answers
+  test::TDeskRig rig;
+  rig.Choices.Selection.NwsWarnings = rig.Choices.FullText.WarningText = true;
+  for (auto& [code, checked] : rig.Choices.Selection.States) checked = code == "OK";
+  TFingerClient& finger = rig.Make().FingerClient();
+  finger.Host = "127.0.0.1";
+  finger.Port = server.Port();
+  finger.Bounds.Idle = std::chrono::milliseconds(300);
+  QTimer::singleShot(0, [&] { rig.Desk.reset(); });
+  const std::string alert = HostMessage("NOCALL", "NWS-WARN", "072130z,TORNADO,OK_C017 CLEVELAND{1");
+  rig.Send(alert);
+  ASSERT_EQ(rig.Desk, nullptr);
+  const QString log = rig.Log();
+  const auto ended = log.indexOf(QStringLiteral("> The program ended before the full text came"));
+  EXPECT_NE(ended, -1) << log.toStdString();
+  EXPECT_LT(ended, log.indexOf(QString::fromStdString("> " + alert.substr(1)))) << log.toStdString();
 }
 
 }  // namespace

@@ -82,9 +82,9 @@ struct TDeskRig {
   QStringList Lines() const { return Desk->Queue().ListedLines(); }
   QString PdfFile() const { return QString::fromStdString(Dir.File("printed.pdf")); }
   bool Printed() const { return QFile::exists(PdfFile()); }
-  // The log as written so far.
+  // The log as written so far (all of it once the desk is gone).
   QString Log() const {
-    if (Desk->Logger()) Desk->Logger()->WaitIdle(std::chrono::seconds(5));
+    if (Desk && Desk->Logger()) Desk->Logger()->WaitIdle(std::chrono::seconds(5));
     QString all;
     for (const QFileInfo& fi :
          QDir(QString::fromStdString(Dir.Path().string())).entryInfoList({QStringLiteral("*.log")})) {

@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #ifndef _WIN32
@@ -350,6 +353,88 @@ struct TMessageStore::TStatements : TStoreStatements {
   using TStoreStatements::TStoreStatements;
 };
 
+// Copies the write-ahead log into the store on a thread with a connection of its own, when the
+// writer asks (its log holds kPages pages after a commit, SQLite's own threshold). Passive:
+// it copies what no reader still needs and never holds the writer up; the writer starts the
+// log over once all of it is copied. A failure (a full disk) is tried at the next request;
+// the log grows meanwhile, as it would with a reader holding it.
+class TCheckpointer {
+ public:
+  static constexpr int kPages = 1000;
+
+  // Without a connection (the file could not be opened again) Ready() is false.
+  explicit TCheckpointer(const std::string& path) {
+    if (sqlite3_open_v2(path.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
+      sqlite3_close(FDb);
+      FDb = nullptr;
+      return;
+    }
+    FThread = std::thread([this] { Run(); });
+  }
+  ~TCheckpointer() {
+    {
+      const std::lock_guard lock(FLock);
+      FStop = true;
+    }
+    FWake.notify_one();
+    if (FThread.joinable()) FThread.join();
+    sqlite3_close(FDb);
+  }
+  TCheckpointer(const TCheckpointer&) = delete;
+  TCheckpointer& operator=(const TCheckpointer&) = delete;
+
+  bool Ready() const { return FDb != nullptr; }
+  // Checkpoints that copied pages.
+  std::uint64_t Done() const {
+    const std::lock_guard lock(FLock);
+    return FDone;
+  }
+
+  // The writer's commit hook (sqlite3_wal_hook): on the writer's thread, after each commit. A
+  // writer that commits faster than the thread copies (a restore, a test) never leaves it a
+  // moment with the whole log copied, so the log could not start over: past four times the
+  // threshold the writer copies it itself, as SQLite would.
+  static int AfterCommit(void* self, sqlite3* db, const char* name, int pages) {
+    if (pages >= 4 * kPages)
+      sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    else if (pages >= kPages)
+      static_cast<TCheckpointer*>(self)->Request();
+    return SQLITE_OK;
+  }
+
+ private:
+  void Request() {
+    {
+      const std::lock_guard lock(FLock);
+      FRequested = true;
+    }
+    FWake.notify_one();
+  }
+  void Run() {
+    std::unique_lock lock(FLock);
+    for (;;) {
+      FWake.wait(lock, [this] { return FRequested || FStop; });
+      if (FStop) return;
+      FRequested = false;
+      lock.unlock();
+      // A connection that has read nothing yet does not know the store keeps a log.
+      sqlite3_exec(FDb, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+      int logPages = 0, copied = 0;
+      const int rc = sqlite3_wal_checkpoint_v2(FDb, nullptr, SQLITE_CHECKPOINT_PASSIVE, &logPages, &copied);
+      lock.lock();
+      if (rc == SQLITE_OK && copied > 0) ++FDone;
+    }
+  }
+
+  sqlite3* FDb = nullptr;
+  mutable std::mutex FLock;
+  std::condition_variable FWake;
+  bool FRequested = false, FStop = false;
+  std::uint64_t FDone = 0;
+  std::thread FThread;
+};
+
 TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
   OpenFile();
 }
@@ -361,6 +446,10 @@ void TMessageStore::Reopen() {
 
 void TMessageStore::Close() {
   FStatements.reset();
+  // The checkpointer's connection goes first: the writer's close, as the last one, copies the
+  // whole log into the store and removes it.
+  if (FDb) sqlite3_wal_hook(FDb, nullptr, nullptr);
+  FCheckpointer.reset();
   sqlite3_close(FDb);  // rolls back an open transaction
   FDb = nullptr;
   FDbFile = FWalFile = {};
@@ -447,6 +536,13 @@ void TMessageStore::OpenFile() {
     Exec(FDb, FPath, "CREATE INDEX IF NOT EXISTS messages_unlogged ON messages(id) WHERE logged = 0");
     Exec(FDb, FPath, "COMMIT");
     RememberFiles();
+    // Checkpoints leave the committing thread; without a second connection the writer keeps
+    // SQLite's automatic checkpoint.
+    FCheckpointer = std::make_unique<TCheckpointer>(path);
+    if (FCheckpointer->Ready())
+      sqlite3_wal_hook(FDb, &TCheckpointer::AfterCommit, FCheckpointer.get());
+    else
+      FCheckpointer.reset();
     try {
       FStatements = std::make_unique<TStatements>(FDb, FPath);
     } catch (const EMessageStoreError& e) {
@@ -864,6 +960,10 @@ void TMessageStore::CopyTo(const std::string& target) const {
   }
   sqlite3_close(dest);
   if (rc != SQLITE_OK) throw EMessageStoreError(StoreError(target, sqlite3_errstr(rc)), KindOfCode(rc));
+}
+
+std::uint64_t TMessageStore::Checkpoints() const {
+  return FCheckpointer ? FCheckpointer->Done() : 0;
 }
 
 }  // namespace qm

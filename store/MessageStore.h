@@ -115,8 +115,12 @@ struct THistoryFilter {
   std::string Text;
 };
 
+class TCheckpointer;
+
 // Text fields hold the program's single-byte text as it is (any byte, NUL included).
-// One thread at a time: the prepared statements are shared.
+// One thread at a time: the prepared statements are shared. The write-ahead log is
+// checkpointed on a thread of the store's own (TCheckpointer), so a commit never waits for
+// one.
 class TMessageStore {
  public:
   // PRAGMA user_version of the stores this build makes; older ones are migrated on open.
@@ -212,6 +216,9 @@ class TMessageStore {
   // (SQLite's backup). Throws EMessageStoreError.
   void CopyTo(const std::string& target) const;
 
+  // Checkpoints of the store's own thread that copied pages since the file was opened.
+  std::uint64_t Checkpoints() const;
+
  private:
   struct TFileId {
     std::uint64_t Device = 0, Inode = 0;
@@ -228,6 +235,7 @@ class TMessageStore {
   sqlite3* FDb = nullptr;
   TFileId FDbFile, FWalFile;  // as opened; zero: unknown
   std::unique_ptr<TStatements> FStatements;
+  std::unique_ptr<TCheckpointer> FCheckpointer;  // null: the writer checkpoints as it commits
 };
 
 // The history's questions asked away from the window: a read-only connection of its own to a

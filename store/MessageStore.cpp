@@ -326,24 +326,37 @@ struct TStoreStatements {
 // and the connection is ready for the next one (after a full disk, too).
 class TTransaction {
  public:
-  TTransaction(TStoreStatements& s, bool write) : FS(s) { TUse(write ? s.BeginWrite : s.Begin).Run(); }
+  // Inside a batch (TMessageStore::Batch) it is a savepoint of the batch's transaction.
+  TTransaction(TStoreStatements& s, bool write) : FS(s), FNested(!sqlite3_get_autocommit(s.Db)) {
+    if (FNested)
+      Exec(FS.Db, FS.Path, "SAVEPOINT change");
+    else
+      TUse(write ? s.BeginWrite : s.Begin).Run();
+  }
   ~TTransaction() {
-    if (!FDone && !sqlite3_get_autocommit(FS.Db)) {
-      sqlite3_reset(FS.Rollback.Get());
-      sqlite3_step(FS.Rollback.Get());
-      sqlite3_reset(FS.Rollback.Get());
+    if (FDone || sqlite3_get_autocommit(FS.Db)) return;
+    if (FNested) {
+      sqlite3_exec(FS.Db, "ROLLBACK TO change; RELEASE change", nullptr, nullptr, nullptr);
+      return;
     }
+    sqlite3_reset(FS.Rollback.Get());
+    sqlite3_step(FS.Rollback.Get());
+    sqlite3_reset(FS.Rollback.Get());
   }
   TTransaction(const TTransaction&) = delete;
   TTransaction& operator=(const TTransaction&) = delete;
 
   void Commit() {
-    TUse(FS.Commit).Run();
+    if (FNested)
+      Exec(FS.Db, FS.Path, "RELEASE change");
+    else
+      TUse(FS.Commit).Run();
     FDone = true;
   }
 
  private:
   TStoreStatements& FS;
+  bool FNested;
   bool FDone = false;
 };
 
@@ -440,6 +453,7 @@ TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
 }
 
 void TMessageStore::Reopen() {
+  const std::lock_guard oneAtATime(FUse);
   Close();
   OpenFile();
 }
@@ -561,6 +575,7 @@ TMessageStore::~TMessageStore() {
 }
 
 std::int64_t TMessageStore::Add(const TStoredMessage& m) {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   TUse use(S().AddMessage);
   use.Bind(m.LocalTime).Bind(m.UtcTime).Bind(m.Source).Bind(m.Destination).Bind(m.Path).Bind(m.Addressee);
@@ -577,6 +592,7 @@ std::int64_t TMessageStore::Add(const TStoredMessage& m) {
 }
 
 void TMessageStore::SetFullText(std::int64_t id, const std::string& text, bool toPrint) {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   TUse use(S().SetFullText);
   use.Bind(text)
@@ -588,6 +604,7 @@ void TMessageStore::SetFullText(std::int64_t id, const std::string& text, bool t
 }
 
 std::vector<TStoredMessage> TMessageStore::Listed() const {
+  const std::lock_guard oneAtATime(FUse);
   std::vector<TStoredMessage> result;
   TUse use(S().Listed);
   while (use.Step()) result.push_back(ReadMessage(use));
@@ -595,6 +612,7 @@ std::vector<TStoredMessage> TMessageStore::Listed() const {
 }
 
 std::vector<TStoredMessage> TMessageStore::FullTextsUnprinted() const {
+  const std::lock_guard oneAtATime(FUse);
   std::vector<TStoredMessage> result;
   TUse use(S().FullTextsUnprinted);
   while (use.Step()) result.push_back(ReadMessage(use));
@@ -602,6 +620,7 @@ std::vector<TStoredMessage> TMessageStore::FullTextsUnprinted() const {
 }
 
 std::vector<TStoredMessage> TMessageStore::Messages(const std::vector<std::int64_t>& ids) const {
+  const std::lock_guard oneAtATime(FUse);
   std::vector<TStoredMessage> result;
   TTransaction t(S(), false);
   for (const std::int64_t id : ids) {
@@ -613,6 +632,7 @@ std::vector<TStoredMessage> TMessageStore::Messages(const std::vector<std::int64
 }
 
 TStoredMessage TMessageStore::Message(std::int64_t id) const {
+  const std::lock_guard oneAtATime(FUse);
   TUse use(S().Message);
   if (!use.Bind(id).Step()) throw EMessageStoreError(StoreError(FPath, "no message " + std::to_string(id)));
   return ReadMessage(use);
@@ -702,6 +722,7 @@ std::vector<std::int64_t> FindIds(sqlite3* db, const std::string& path, const TH
 }  // namespace
 
 std::vector<std::int64_t> TMessageStore::FindMessages(const THistoryFilter& filter, std::size_t limit) const {
+  const std::lock_guard oneAtATime(FUse);
   S();
   return FindIds(FDb, FPath, filter, limit);
 }
@@ -742,6 +763,7 @@ std::vector<std::int64_t> THistoryReader::FindMessages(const THistoryFilter& fil
 std::int64_t TMessageStore::BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages,
                                      const std::string& printer, double utcTime, const std::string& document,
                                      const std::string& token) {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   {
     TUse use(S().AddJob);
@@ -759,6 +781,7 @@ std::int64_t TMessageStore::BeginJob(TJobKind kind, const std::vector<std::int64
 }
 
 void TMessageStore::SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob) {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   TUse use(S().SetSpoolerJob);
   use.Bind(spoolerJob).Bind(job).Run();
@@ -785,6 +808,7 @@ void FailOne(TStoreStatements& s, std::int64_t job, const std::string& failure) 
 }  // namespace
 
 void TMessageStore::CompleteJob(std::int64_t job) {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   const TJobKind kind = JobKindAndState(S(), job).first;
   TUse(S().SetJobState).Bind(static_cast<int>(jsCompleted)).BindNull().Bind(job).Run();
@@ -793,6 +817,7 @@ void TMessageStore::CompleteJob(std::int64_t job) {
 }
 
 void TMessageStore::FailJob(std::int64_t job, const std::string& failure) {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   FailOne(S(), job, failure);
   t.Commit();
@@ -820,6 +845,7 @@ TStoredJob ReadJob(TStoreStatements& s, const TUse& row) {
 }  // namespace
 
 std::vector<TStoredJob> TMessageStore::PendingJobs() const {
+  const std::lock_guard oneAtATime(FUse);
   std::vector<TStoredJob> result;
   TTransaction t(S(), false);
   {
@@ -831,6 +857,7 @@ std::vector<TStoredJob> TMessageStore::PendingJobs() const {
 }
 
 TStoredJob TMessageStore::Job(std::int64_t id) const {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), false);
   TStoredJob job;
   {
@@ -843,6 +870,7 @@ TStoredJob TMessageStore::Job(std::int64_t id) const {
 }
 
 int TMessageStore::ClearListed(std::int64_t fromId) {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   TUse use(S().Clear);
   use.Bind(fromId).Run();
@@ -853,6 +881,7 @@ int TMessageStore::ClearListed(std::int64_t fromId) {
 }
 
 std::int64_t TMessageStore::LastMessageId() const {
+  const std::lock_guard oneAtATime(FUse);
   S();
   // AUTOINCREMENT never gives an id again, so the sequence rather than the largest kept id.
   return QueryInt(FDb, FPath,
@@ -861,6 +890,7 @@ std::int64_t TMessageStore::LastMessageId() const {
 
 bool TMessageStore::HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom,
                                    double utcBefore) const {
+  const std::lock_guard oneAtATime(FUse);
   if (byNumber && m.MessageId.empty()) return false;
   // upper(source) takes the history's index; few rows share a sender.
   TStmt stmt(FDb, FPath,
@@ -877,6 +907,7 @@ bool TMessageStore::HasRepeatSince(const TStoredMessage& m, bool byNumber, doubl
 }
 
 int TMessageStore::FailPendingWithoutSpooler(const std::string& failure) {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   std::vector<std::int64_t> jobs;
   {
@@ -889,6 +920,7 @@ int TMessageStore::FailPendingWithoutSpooler(const std::string& failure) {
 }
 
 std::vector<TStoredMessage> TMessageStore::Unlogged() const {
+  const std::lock_guard oneAtATime(FUse);
   std::vector<TStoredMessage> result;
   TUse use(S().Unlogged);
   while (use.Step()) result.push_back(ReadMessage(use));
@@ -896,6 +928,7 @@ std::vector<TStoredMessage> TMessageStore::Unlogged() const {
 }
 
 void TMessageStore::MarkLogged(const std::vector<std::int64_t>& ids) {
+  const std::lock_guard oneAtATime(FUse);
   if (ids.empty()) return;
   TTransaction t(S(), true);
   for (const std::int64_t id : ids) TUse(S().MarkLogged).Bind(id).Run();
@@ -903,6 +936,7 @@ void TMessageStore::MarkLogged(const std::vector<std::int64_t>& ids) {
 }
 
 int TMessageStore::Purge(double utcCutoff) {
+  const std::lock_guard oneAtATime(FUse);
   utcCutoff -= TTrustedClock::Shared().AheadDays();
   TTransaction t(S(), true);
   TUse messages(S().PurgeMessages);
@@ -931,6 +965,7 @@ void TMessageStore::RememberFiles() {
 }
 
 std::string TMessageStore::Displaced() const {
+  const std::lock_guard oneAtATime(FUse);
   const auto check = [](const TFileId& open, const std::string& path) -> std::string {
     if (open == TFileId{}) return {};
     const TFileId now = FileIdOf(path);
@@ -944,6 +979,7 @@ std::string TMessageStore::Displaced() const {
 }
 
 void TMessageStore::CopyTo(const std::string& target) const {
+  const std::lock_guard oneAtATime(FUse);
   S();
   sqlite3* dest = nullptr;
   CreatePrivateFile(target);
@@ -960,6 +996,19 @@ void TMessageStore::CopyTo(const std::string& target) const {
   }
   sqlite3_close(dest);
   if (rc != SQLITE_OK) throw EMessageStoreError(StoreError(target, sqlite3_errstr(rc)), KindOfCode(rc));
+}
+
+void TMessageStore::Batch(const std::function<void()>& changes) {
+  const std::lock_guard oneAtATime(FUse);
+  sqlite3* db = S().Db;
+  Exec(db, FPath, "BEGIN IMMEDIATE");
+  try {
+    changes();
+    Exec(db, FPath, "COMMIT");
+  } catch (...) {
+    if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
 }
 
 std::uint64_t TMessageStore::Checkpoints() const {

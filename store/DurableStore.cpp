@@ -164,8 +164,14 @@ void TDurableStore::CommitThread() {
       continue;
     }
     FCheck = false;
+    if (FFailing && std::chrono::steady_clock::now() < FNextTry) continue;  // not yet its try
     // Open and in place, as WriteHeld asks; a failure there has set the next try.
     const bool ready = (IsOpen() || Open()) && InPlace();
+    if (ready && FFailing && FHeld.empty()) {
+      FFailing = false;
+      FRetryWait = kFirstRetry;
+      Note("The message store " + FPath + " is written again; 0 changes kept in memory were stored", false);
+    }
     if (!due || !ready) {
       if (due) ++FAttempts;
       FChanged.notify_all();
@@ -459,7 +465,8 @@ bool TDurableStore::Flush() {
     const std::uint64_t before = FAttempts;
     FNextTry = std::chrono::steady_clock::now();
     FChanged.notify_all();
-    FChanged.wait(guard, [&] { return FInFlight == 0 && (FHeld.empty() || FAttempts != before); });
+    FChanged.wait(guard,
+                  [&] { return FInFlight == 0 && (FHeld.empty() || (FFailing && FAttempts != before)); });
     return FHeld.empty();
   }
   const std::lock_guard guard(FGuard);

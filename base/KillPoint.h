@@ -3,6 +3,7 @@
 // message store and each call to the print spooler. Unset, a point costs a comparison.
 #pragma once
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 
@@ -14,7 +15,7 @@ inline void KillPoint() {
     const char* value = std::getenv("QM_TEST_KILL_AT");
     return value ? std::atol(value) : 0L;
   }();
-  static long passed = 0;
+  static std::atomic<long> passed{0};  // the store's thread passes points too
   if (target > 0 && ++passed == target) std::raise(SIGKILL);
 #endif
 }

@@ -115,6 +115,10 @@ void TMessageDesk::OpenStore() {
     Hint(QString::fromStdString(note));
     if (trouble) ReportFailureOnce(QString::fromStdString(note), false);
   });
+  // Commits leave the window's thread; the store's thread hands its notes back here.
+  FStore->CommitOnThread([this](std::function<void()> call) {
+    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+  });
   FStartUtc = Now(tfUTC);
   Purge(FStartUtc);
 }

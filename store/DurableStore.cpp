@@ -101,12 +101,125 @@ TDurableStore::TDurableStore(std::string path, TNoteEvent onNote)
 }
 
 TDurableStore::~TDurableStore() {
+  if (FThread.joinable()) {
+    {
+      const std::lock_guard guard(FGuard);
+      FStop = true;
+    }
+    FChanged.notify_all();
+    FThread.join();
+  }
   FOnNote = nullptr;  // the owner may be half gone
   if (!FHeld.empty()) WriteHeld();
 }
 
 void TDurableStore::Note(const std::string& text, bool trouble) const {
-  if (FOnNote) FOnNote(text, trouble);
+  if (!FOnNote) return;
+  if (FPost && std::this_thread::get_id() != FOwner) {
+    FPost([onNote = FOnNote, text, trouble] { onNote(text, trouble); });
+    return;
+  }
+  FOnNote(text, trouble);
+}
+
+void TDurableStore::CommitOnThread(TPost post) {
+  FPost = std::move(post);
+  FOwner = std::this_thread::get_id();
+  FThread = std::thread([this] { CommitThread(); });
+}
+
+bool TDurableStore::Queued(const TChange& change) {
+  // A job's start is written before its page leaves (its token finds it at the next start);
+  // what happens to it later may wait for the thread: a kill before then leaves the job
+  // pending, and the next start asks the spooler.
+  switch (change.Op) {
+    case TChange::opAdd:
+    case TChange::opSetFullText:
+    case TChange::opMarkLogged:
+    case TChange::opSetSpoolerJob:
+    case TChange::opCompleteJob:
+    case TChange::opFailJob:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void TDurableStore::Drain() const {
+  if (!FThread.joinable()) return;
+  std::unique_lock guard(FGuard);
+  FChanged.wait(guard, [this] { return FInFlight == 0 && (FHeld.empty() || FFailing); });
+}
+
+void TDurableStore::CommitThread() {
+  std::unique_lock guard(FGuard);
+  for (;;) {
+    if (FStop) return;
+    const bool due = !FHeld.empty() && (!FFailing || std::chrono::steady_clock::now() >= FNextTry);
+    if (!due && !FCheck) {
+      if (FFailing && !FHeld.empty())
+        FChanged.wait_until(guard, FNextTry);
+      else
+        FChanged.wait(guard);
+      continue;
+    }
+    FCheck = false;
+    if (FFailing && std::chrono::steady_clock::now() < FNextTry) continue;  // not yet its try
+    // Open and in place, as WriteHeld asks; a failure there has set the next try.
+    const bool ready = (IsOpen() || Open()) && InPlace();
+    if (ready && FFailing && FHeld.empty()) {
+      FFailing = false;
+      FRetryWait = kFirstRetry;
+      Note("The message store " + FPath + " is written again; 0 changes kept in memory were stored", false);
+    }
+    if (!due || !ready) {
+      if (due) ++FAttempts;
+      FChanged.notify_all();
+      continue;
+    }
+    // The batch stays at the front of FHeld (HasRepeatSince sees it) until its commit
+    // returned; the owner queues behind it meanwhile. Only this thread maps ids now.
+    const std::vector<TChange> batch(FHeld.begin(), FHeld.end());
+    FInFlight = batch.size();
+    guard.unlock();
+    TIdMap messages, jobs;
+    std::vector<std::string> refused;
+    std::string failure;
+    try {
+      FStore->Batch([&] {
+        for (const TChange& change : batch) {
+          try {
+            Apply(change, &messages, &jobs);
+          } catch (const EMessageStoreError& e) {
+            if (e.Kind() != EMessageStoreError::ekRefused) throw;
+            refused.push_back(e.what());
+          }
+        }
+      });
+    } catch (const EMessageStoreError& e) {
+      failure = e.what();
+    }
+    KillPoint();  // committed, not yet counted as kept
+    guard.lock();
+    FInFlight = 0;
+    ++FAttempts;
+    if (failure.empty()) {
+      FMessageIds.merge(messages);
+      FJobIds.merge(jobs);
+      FHeld.erase(FHeld.begin(), FHeld.begin() + static_cast<std::ptrdiff_t>(batch.size()));
+      for (const std::string& r : refused) Note("The message store refused a change: " + r);
+      if (FFailing) {
+        FFailing = false;
+        FRetryWait = kFirstRetry;
+        Note("The message store " + FPath + " is written again; " +
+                 std::to_string(FWrittenWhileFailing + batch.size()) + " changes kept in memory were stored",
+             false);
+      }
+    } else {
+      StartFailing(failure);
+    }
+    FChanged.notify_all();
+  }
 }
 
 bool TDurableStore::Open() {
@@ -184,32 +297,41 @@ std::int64_t Known(std::int64_t inFile, std::int64_t id, const std::string& path
 
 }  // namespace
 
-std::int64_t TDurableStore::Apply(const TChange& c) {
+std::int64_t TDurableStore::Apply(const TChange& c, TIdMap* madeMessages, TIdMap* madeJobs) {
   TMessageStore& s = *FStore;
+  // Ids made earlier in the same batch first.
+  const auto messageInFile = [&](std::int64_t id) {
+    const auto it = madeMessages ? madeMessages->find(id) : FMessageIds.end();
+    return madeMessages && it != madeMessages->end() ? it->second : MessageInFile(id);
+  };
+  const auto jobInFile = [&](std::int64_t id) {
+    const auto it = madeJobs ? madeJobs->find(id) : FJobIds.end();
+    return madeJobs && it != madeJobs->end() ? it->second : JobInFile(id);
+  };
   switch (c.Op) {
     case TChange::opAdd: {
       const std::int64_t id = s.Add(c.Message);
-      if (c.Id < 0) FMessageIds[c.Id] = id;
+      if (c.Id < 0) (madeMessages ? *madeMessages : FMessageIds)[c.Id] = id;
       return id;
     }
     case TChange::opSetFullText:
-      s.SetFullText(Known(MessageInFile(c.Id), c.Id, FPath, "message"), c.Text, c.ToPrint);
+      s.SetFullText(Known(messageInFile(c.Id), c.Id, FPath, "message"), c.Text, c.ToPrint);
       return c.Id;
     case TChange::opBeginJob: {
       std::vector<std::int64_t> ids;
-      for (const std::int64_t m : c.Messages) ids.push_back(Known(MessageInFile(m), m, FPath, "message"));
+      for (const std::int64_t m : c.Messages) ids.push_back(Known(messageInFile(m), m, FPath, "message"));
       const std::int64_t job = s.BeginJob(c.Kind, ids, c.Printer, c.UtcTime, c.Text, c.Token);
-      if (c.Id < 0) FJobIds[c.Id] = job;
+      if (c.Id < 0) (madeJobs ? *madeJobs : FJobIds)[c.Id] = job;
       return job;
     }
     case TChange::opSetSpoolerJob:
-      s.SetSpoolerJob(Known(JobInFile(c.Id), c.Id, FPath, "job"), c.SpoolerJob);
+      s.SetSpoolerJob(Known(jobInFile(c.Id), c.Id, FPath, "job"), c.SpoolerJob);
       return c.Id;
     case TChange::opCompleteJob:
-      s.CompleteJob(Known(JobInFile(c.Id), c.Id, FPath, "job"));
+      s.CompleteJob(Known(jobInFile(c.Id), c.Id, FPath, "job"));
       return c.Id;
     case TChange::opFailJob:
-      s.FailJob(Known(JobInFile(c.Id), c.Id, FPath, "job"), c.Text);
+      s.FailJob(Known(jobInFile(c.Id), c.Id, FPath, "job"), c.Text);
       return c.Id;
     case TChange::opClear:
       return s.ClearListed(FClearFrom);
@@ -217,7 +339,7 @@ std::int64_t TDurableStore::Apply(const TChange& c) {
       return s.FailPendingWithoutSpooler(c.Text);
     case TChange::opMarkLogged: {
       std::vector<std::int64_t> ids;
-      for (const std::int64_t m : c.Messages) ids.push_back(Known(MessageInFile(m), m, FPath, "message"));
+      for (const std::int64_t m : c.Messages) ids.push_back(Known(messageInFile(m), m, FPath, "message"));
       s.MarkLogged(ids);
       return 0;
     }
@@ -226,7 +348,17 @@ std::int64_t TDurableStore::Apply(const TChange& c) {
 }
 
 std::int64_t TDurableStore::Submit(TChange change) {
+  if (FThread.joinable() && !Queued(change)) Drain();
+  const std::lock_guard guard(FGuard);
   KillPoint();
+  if (FThread.joinable() && Queued(change)) {
+    // The thread commits it with what else waits; its id is its own until then.
+    if (change.Op == TChange::opAdd) change.Id = --FLastHeldMessage;
+    const std::int64_t id = change.Id;
+    FHeld.push_back(std::move(change));
+    FChanged.notify_all();
+    return id;
+  }
   if (FHeld.empty() && IsOpen() && InPlace()) {
     try {
       return Apply(change);
@@ -310,6 +442,13 @@ bool TDurableStore::WriteHeld() {
 }
 
 void TDurableStore::Retry() {
+  const std::lock_guard guard(FGuard);
+  if (FThread.joinable()) {
+    // The files are checked, and a failing store tried, on the thread.
+    FCheck = true;
+    FChanged.notify_all();
+    return;
+  }
   if (!FFailing) {
     if (IsOpen()) InPlace();
     return;
@@ -319,6 +458,18 @@ void TDurableStore::Retry() {
 }
 
 bool TDurableStore::Flush() {
+  if (FThread.joinable()) {
+    // One try now on the thread, then the answer.
+    std::unique_lock guard(FGuard);
+    if (!FFailing && FHeld.empty() && FInFlight == 0) return true;
+    const std::uint64_t before = FAttempts;
+    FNextTry = std::chrono::steady_clock::now();
+    FChanged.notify_all();
+    FChanged.wait(guard,
+                  [&] { return FInFlight == 0 && (FHeld.empty() || (FFailing && FAttempts != before)); });
+    return FHeld.empty();
+  }
+  const std::lock_guard guard(FGuard);
   if (!FFailing && FHeld.empty()) return true;
   return WriteHeld();
 }
@@ -377,6 +528,8 @@ void TDurableStore::FailJob(std::int64_t job, const std::string& failure) {
 }
 
 int TDurableStore::ClearListed() {
+  Drain();
+  const std::lock_guard guard(FGuard);
   TChange c;
   c.Op = TChange::opClear;
   const bool now = FHeld.empty() && IsOpen();
@@ -385,6 +538,8 @@ int TDurableStore::ClearListed() {
 }
 
 int TDurableStore::FailPendingWithoutSpooler(const std::string& failure) {
+  Drain();
+  const std::lock_guard guard(FGuard);
   TChange c;
   c.Op = TChange::opFailPending;
   c.Text = failure;
@@ -402,6 +557,8 @@ void TDurableStore::MarkLogged(const std::vector<std::int64_t>& ids) {
 }
 
 int TDurableStore::Purge(double utcCutoff) {
+  Drain();
+  const std::lock_guard guard(FGuard);
   if (!FHeld.empty() || !IsOpen()) return 0;
   try {
     return FStore->Purge(utcCutoff);
@@ -413,14 +570,20 @@ int TDurableStore::Purge(double utcCutoff) {
 }
 
 std::vector<TStoredMessage> TDurableStore::Listed() const {
+  Drain();
+  const std::lock_guard guard(FGuard);
   return IsOpen() ? FStore->Listed() : std::vector<TStoredMessage>{};
 }
 
 std::vector<TStoredMessage> TDurableStore::FullTextsUnprinted() const {
+  Drain();
+  const std::lock_guard guard(FGuard);
   return IsOpen() ? FStore->FullTextsUnprinted() : std::vector<TStoredMessage>{};
 }
 
 std::vector<TStoredMessage> TDurableStore::Messages(const std::vector<std::int64_t>& ids) const {
+  Drain();
+  const std::lock_guard guard(FGuard);
   if (!IsOpen()) return {};
   std::vector<std::int64_t> inFile;
   for (const std::int64_t id : ids)
@@ -429,20 +592,28 @@ std::vector<TStoredMessage> TDurableStore::Messages(const std::vector<std::int64
 }
 
 TStoredMessage TDurableStore::Message(std::int64_t id) const {
+  Drain();
+  const std::lock_guard guard(FGuard);
   const std::int64_t inFile = Known(MessageInFile(id), id, FPath, "message");
   if (!IsOpen()) throw EMessageStoreError(FPath + ": no store is open", EMessageStoreError::ekStorage);
   return FStore->Message(inFile);
 }
 
 std::vector<TStoredJob> TDurableStore::PendingJobs() const {
+  Drain();
+  const std::lock_guard guard(FGuard);
   return IsOpen() ? FStore->PendingJobs() : std::vector<TStoredJob>{};
 }
 
 std::vector<TStoredMessage> TDurableStore::Unlogged() const {
+  Drain();
+  const std::lock_guard guard(FGuard);
   return IsOpen() ? FStore->Unlogged() : std::vector<TStoredMessage>{};
 }
 
 TStoredJob TDurableStore::Job(std::int64_t id) const {
+  Drain();
+  const std::lock_guard guard(FGuard);
   const std::int64_t inFile = Known(JobInFile(id), id, FPath, "job");
   if (!IsOpen()) throw EMessageStoreError(FPath + ": no store is open", EMessageStoreError::ekStorage);
   return FStore->Job(inFile);
@@ -450,6 +621,7 @@ TStoredJob TDurableStore::Job(std::int64_t id) const {
 
 bool TDurableStore::HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom,
                                    double utcBefore) const {
+  const std::lock_guard guard(FGuard);
   for (const TChange& c : FHeld) {
     const TStoredMessage& h = c.Message;
     if (c.Op != TChange::opAdd || h.UtcTime < utcFrom || h.UtcTime >= utcBefore ||
@@ -463,11 +635,23 @@ bool TDurableStore::HasRepeatSince(const TStoredMessage& m, bool byNumber, doubl
 }
 
 bool TDurableStore::IsKept(std::int64_t id) const {
+  const std::lock_guard guard(FGuard);
   return MessageInFile(id) != 0;
+}
+
+bool TDurableStore::Failing() const {
+  const std::lock_guard guard(FGuard);
+  return FFailing;
+}
+
+std::size_t TDurableStore::Waiting() const {
+  const std::lock_guard guard(FGuard);
+  return FHeld.size();
 }
 
 std::vector<std::string> TDurableStore::EndOfRunLines(const std::vector<std::int64_t>& listed) {
   Flush();
+  const std::lock_guard guard(FGuard);
   std::size_t kept = 0;
   for (const std::int64_t id : listed) kept += IsKept(id) ? 1 : 0;
   std::vector<std::string> lines;

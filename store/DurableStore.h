@@ -8,12 +8,15 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "store/MessageStore.h"
@@ -40,6 +43,17 @@ class TDurableStore {
   TDurableStore& operator=(const TDurableStore&) = delete;
 
   const std::string& Path() const { return FPath; }
+
+  // Hands what a call of the store's thread has for the owner to the owner's thread.
+  using TPost = std::function<void(std::function<void()> call)>;
+  // From now on new messages, full texts, log marks and the fate of jobs are committed on a
+  // thread of the store's own, all that waits going in one transaction, in their order; Add
+  // returns an id of its own (negative) at once, and the message counts as kept (IsKept) once
+  // its commit returned; a change refused there is noted instead of thrown. Every other change
+  // (a job's start among them) and read first waits until what was queued is committed (or
+  // the store fails), then runs as before; HasRepeatSince also sees what is queued. The notes
+  // of the thread reach the owner through `post`. Called once, from the owner's thread.
+  void CommitOnThread(TPost post);
 
   // The changes of TMessageStore. Each is written at once when the store takes it; otherwise
   // it waits in memory behind the ones before it. Add and BeginJob return the id to use in
@@ -71,9 +85,13 @@ class TDurableStore {
   std::vector<TStoredMessage> Unlogged() const;
   // TMessageStore::HasRepeatSince, also over the messages still waiting in memory.
   bool HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom, double utcBefore) const;
-  // The store for reading (the history), or null while none was ever opened. The object stays
-  // the same for the run; its calls throw while it is closed.
-  TMessageStore* Store() { return FStore.get(); }
+  // The store for reading (the history), or null while none was ever opened; what was queued
+  // for the commit thread is committed first. The object stays the same for the run; its
+  // calls throw while it is closed.
+  TMessageStore* Store() {
+    Drain();
+    return FStore.get();
+  }
 
   // Called often (each second): whether the files are still in place, and while the store
   // fails, another try once its wait is over.
@@ -81,9 +99,9 @@ class TDurableStore {
   // One try now; true when nothing waits.
   bool Flush();
 
-  bool Failing() const { return FFailing; }
-  // Changes waiting in memory.
-  std::size_t Waiting() const { return FHeld.size(); }
+  bool Failing() const;
+  // Changes waiting in memory (with the commit thread, also those queued for it).
+  std::size_t Waiting() const;
   // Whether the message with this id (as Add returned it) is in the file.
   bool IsKept(std::int64_t id) const;
   // The end of a run: one more try, then the lines that say how many of the listed messages
@@ -117,7 +135,12 @@ class TDurableStore {
     bool ToPrint = true;  // a full text to print
   };
   std::int64_t Submit(TChange change);
-  std::int64_t Apply(const TChange& change);
+  // `made`: where the file's ids of new messages and jobs go (null: the maps of the store).
+  using TIdMap = std::map<std::int64_t, std::int64_t>;
+  std::int64_t Apply(const TChange& change, TIdMap* madeMessages = nullptr, TIdMap* madeJobs = nullptr);
+  static bool Queued(const TChange& change);
+  void Drain() const;
+  void CommitThread();
   std::int64_t MessageInFile(std::int64_t id) const;
   std::int64_t JobInFile(std::int64_t id) const;
   bool IsOpen() const { return FStore && FStore->IsOpen(); }
@@ -142,6 +165,17 @@ class TDurableStore {
   std::size_t FWrittenWhileFailing = 0;
   std::chrono::milliseconds FRetryWait = kFirstRetry;
   std::chrono::steady_clock::time_point FNextTry{};
+  // With the commit thread: the state above is the guard's (the thread commits without it);
+  // the batch being committed stays at the front of FHeld until its commit returned.
+  mutable std::recursive_mutex FGuard;
+  mutable std::condition_variable_any FChanged;
+  TPost FPost;
+  std::thread FThread;
+  std::thread::id FOwner;
+  std::size_t FInFlight = 0;
+  std::uint64_t FAttempts = 0;  // batches tried
+  bool FCheck = false;          // the files are to be checked
+  bool FStop = false;
 };
 
 }  // namespace qm

@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #ifndef _WIN32
@@ -325,24 +328,37 @@ struct TStoreStatements {
 // and the connection is ready for the next one (after a full disk, too).
 class TTransaction {
  public:
-  TTransaction(TStoreStatements& s, bool write) : FS(s) { TUse(write ? s.BeginWrite : s.Begin).Run(); }
+  // Inside a batch (TMessageStore::Batch) it is a savepoint of the batch's transaction.
+  TTransaction(TStoreStatements& s, bool write) : FS(s), FNested(!sqlite3_get_autocommit(s.Db)) {
+    if (FNested)
+      Exec(FS.Db, FS.Path, "SAVEPOINT change");
+    else
+      TUse(write ? s.BeginWrite : s.Begin).Run();
+  }
   ~TTransaction() {
-    if (!FDone && !sqlite3_get_autocommit(FS.Db)) {
-      sqlite3_reset(FS.Rollback.Get());
-      sqlite3_step(FS.Rollback.Get());
-      sqlite3_reset(FS.Rollback.Get());
+    if (FDone || sqlite3_get_autocommit(FS.Db)) return;
+    if (FNested) {
+      sqlite3_exec(FS.Db, "ROLLBACK TO change; RELEASE change", nullptr, nullptr, nullptr);
+      return;
     }
+    sqlite3_reset(FS.Rollback.Get());
+    sqlite3_step(FS.Rollback.Get());
+    sqlite3_reset(FS.Rollback.Get());
   }
   TTransaction(const TTransaction&) = delete;
   TTransaction& operator=(const TTransaction&) = delete;
 
   void Commit() {
-    TUse(FS.Commit).Run();
+    if (FNested)
+      Exec(FS.Db, FS.Path, "RELEASE change");
+    else
+      TUse(FS.Commit).Run();
     FDone = true;
   }
 
  private:
   TStoreStatements& FS;
+  bool FNested;
   bool FDone = false;
 };
 
@@ -352,17 +368,104 @@ struct TMessageStore::TStatements : TStoreStatements {
   using TStoreStatements::TStoreStatements;
 };
 
+// Copies the write-ahead log into the store on a thread with a connection of its own, when the
+// writer asks (its log holds kPages pages after a commit, SQLite's own threshold). Passive:
+// it copies what no reader still needs and never holds the writer up; the writer starts the
+// log over once all of it is copied. A failure (a full disk) is tried at the next request;
+// the log grows meanwhile, as it would with a reader holding it.
+class TCheckpointer {
+ public:
+  static constexpr int kPages = 1000;
+
+  // Without a connection (the file could not be opened again) Ready() is false.
+  explicit TCheckpointer(const std::string& path) {
+    if (sqlite3_open_v2(path.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
+      sqlite3_close(FDb);
+      FDb = nullptr;
+      return;
+    }
+    FThread = std::thread([this] { Run(); });
+  }
+  ~TCheckpointer() {
+    {
+      const std::lock_guard lock(FLock);
+      FStop = true;
+    }
+    FWake.notify_one();
+    if (FThread.joinable()) FThread.join();
+    sqlite3_close(FDb);
+  }
+  TCheckpointer(const TCheckpointer&) = delete;
+  TCheckpointer& operator=(const TCheckpointer&) = delete;
+
+  bool Ready() const { return FDb != nullptr; }
+  // Checkpoints that copied pages.
+  std::uint64_t Done() const {
+    const std::lock_guard lock(FLock);
+    return FDone;
+  }
+
+  // The writer's commit hook (sqlite3_wal_hook): on the writer's thread, after each commit. A
+  // writer that commits faster than the thread copies (a restore, a test) never leaves it a
+  // moment with the whole log copied, so the log could not start over: past four times the
+  // threshold the writer copies it itself, as SQLite would.
+  static int AfterCommit(void* self, sqlite3* db, const char* name, int pages) {
+    if (pages >= 4 * kPages)
+      sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    else if (pages >= kPages)
+      static_cast<TCheckpointer*>(self)->Request();
+    return SQLITE_OK;
+  }
+
+ private:
+  void Request() {
+    {
+      const std::lock_guard lock(FLock);
+      FRequested = true;
+    }
+    FWake.notify_one();
+  }
+  void Run() {
+    std::unique_lock lock(FLock);
+    for (;;) {
+      FWake.wait(lock, [this] { return FRequested || FStop; });
+      if (FStop) return;
+      FRequested = false;
+      lock.unlock();
+      // A connection that has read nothing yet does not know the store keeps a log.
+      sqlite3_exec(FDb, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+      int logPages = 0, copied = 0;
+      const int rc = sqlite3_wal_checkpoint_v2(FDb, nullptr, SQLITE_CHECKPOINT_PASSIVE, &logPages, &copied);
+      lock.lock();
+      if (rc == SQLITE_OK && copied > 0) ++FDone;
+    }
+  }
+
+  sqlite3* FDb = nullptr;
+  mutable std::mutex FLock;
+  std::condition_variable FWake;
+  bool FRequested = false, FStop = false;
+  std::uint64_t FDone = 0;
+  std::thread FThread;
+};
+
 TMessageStore::TMessageStore(const std::string& path) : FPath(path) {
   OpenFile();
 }
 
 void TMessageStore::Reopen() {
+  const std::lock_guard oneAtATime(FUse);
   Close();
   OpenFile();
 }
 
 void TMessageStore::Close() {
   FStatements.reset();
+  // The checkpointer's connection goes first: the writer's close, as the last one, copies the
+  // whole log into the store and removes it.
+  if (FDb) sqlite3_wal_hook(FDb, nullptr, nullptr);
+  FCheckpointer.reset();
   sqlite3_close(FDb);  // rolls back an open transaction
   FDb = nullptr;
   FDbFile = FWalFile = {};
@@ -449,6 +552,13 @@ void TMessageStore::OpenFile() {
     Exec(FDb, FPath, "CREATE INDEX IF NOT EXISTS messages_unlogged ON messages(id) WHERE logged = 0");
     Exec(FDb, FPath, "COMMIT");
     RememberFiles();
+    // Checkpoints leave the committing thread; without a second connection the writer keeps
+    // SQLite's automatic checkpoint.
+    FCheckpointer = std::make_unique<TCheckpointer>(path);
+    if (FCheckpointer->Ready())
+      sqlite3_wal_hook(FDb, &TCheckpointer::AfterCommit, FCheckpointer.get());
+    else
+      FCheckpointer.reset();
     try {
       FStatements = std::make_unique<TStatements>(FDb, FPath);
     } catch (const EMessageStoreError& e) {
@@ -467,6 +577,7 @@ TMessageStore::~TMessageStore() {
 }
 
 std::int64_t TMessageStore::Add(const TStoredMessage& m) {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   TUse use(S().AddMessage);
   use.Bind(m.LocalTime).Bind(m.UtcTime).Bind(m.Source).Bind(m.Destination).Bind(m.Path).Bind(m.Addressee);
@@ -483,6 +594,7 @@ std::int64_t TMessageStore::Add(const TStoredMessage& m) {
 }
 
 void TMessageStore::SetFullText(std::int64_t id, const std::string& text, bool toPrint) {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   TUse use(S().SetFullText);
   use.Bind(text)
@@ -494,6 +606,7 @@ void TMessageStore::SetFullText(std::int64_t id, const std::string& text, bool t
 }
 
 std::vector<TStoredMessage> TMessageStore::Listed() const {
+  const std::lock_guard oneAtATime(FUse);
   std::vector<TStoredMessage> result;
   TUse use(S().Listed);
   while (use.Step()) result.push_back(ReadMessage(use));
@@ -501,6 +614,7 @@ std::vector<TStoredMessage> TMessageStore::Listed() const {
 }
 
 std::vector<TStoredMessage> TMessageStore::FullTextsUnprinted() const {
+  const std::lock_guard oneAtATime(FUse);
   std::vector<TStoredMessage> result;
   TUse use(S().FullTextsUnprinted);
   while (use.Step()) result.push_back(ReadMessage(use));
@@ -508,6 +622,7 @@ std::vector<TStoredMessage> TMessageStore::FullTextsUnprinted() const {
 }
 
 std::vector<TStoredMessage> TMessageStore::Messages(const std::vector<std::int64_t>& ids) const {
+  const std::lock_guard oneAtATime(FUse);
   std::vector<TStoredMessage> result;
   TTransaction t(S(), false);
   for (const std::int64_t id : ids) {
@@ -519,6 +634,7 @@ std::vector<TStoredMessage> TMessageStore::Messages(const std::vector<std::int64
 }
 
 TStoredMessage TMessageStore::Message(std::int64_t id) const {
+  const std::lock_guard oneAtATime(FUse);
   TUse use(S().Message);
   if (!use.Bind(id).Step()) throw EMessageStoreError(StoreError(FPath, "no message " + std::to_string(id)));
   return ReadMessage(use);
@@ -608,6 +724,7 @@ std::vector<std::int64_t> FindIds(sqlite3* db, const std::string& path, const TH
 }  // namespace
 
 std::vector<std::int64_t> TMessageStore::FindMessages(const THistoryFilter& filter, std::size_t limit) const {
+  const std::lock_guard oneAtATime(FUse);
   S();
   return FindIds(FDb, FPath, filter, limit);
 }
@@ -648,6 +765,7 @@ std::vector<std::int64_t> THistoryReader::FindMessages(const THistoryFilter& fil
 std::int64_t TMessageStore::BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages,
                                      const std::string& printer, double utcTime, const std::string& document,
                                      const std::string& token) {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   {
     TUse use(S().AddJob);
@@ -665,6 +783,7 @@ std::int64_t TMessageStore::BeginJob(TJobKind kind, const std::vector<std::int64
 }
 
 void TMessageStore::SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob) {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   TUse use(S().SetSpoolerJob);
   use.Bind(spoolerJob).Bind(job).Run();
@@ -691,6 +810,7 @@ void FailOne(TStoreStatements& s, std::int64_t job, const std::string& failure) 
 }  // namespace
 
 void TMessageStore::CompleteJob(std::int64_t job) {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   const TJobKind kind = JobKindAndState(S(), job).first;
   TUse(S().SetJobState).Bind(static_cast<int>(jsCompleted)).BindNull().Bind(job).Run();
@@ -699,6 +819,7 @@ void TMessageStore::CompleteJob(std::int64_t job) {
 }
 
 void TMessageStore::FailJob(std::int64_t job, const std::string& failure) {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   FailOne(S(), job, failure);
   t.Commit();
@@ -726,6 +847,7 @@ TStoredJob ReadJob(TStoreStatements& s, const TUse& row) {
 }  // namespace
 
 std::vector<TStoredJob> TMessageStore::PendingJobs() const {
+  const std::lock_guard oneAtATime(FUse);
   std::vector<TStoredJob> result;
   TTransaction t(S(), false);
   {
@@ -737,6 +859,7 @@ std::vector<TStoredJob> TMessageStore::PendingJobs() const {
 }
 
 TStoredJob TMessageStore::Job(std::int64_t id) const {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), false);
   TStoredJob job;
   {
@@ -749,6 +872,7 @@ TStoredJob TMessageStore::Job(std::int64_t id) const {
 }
 
 int TMessageStore::ClearListed(std::int64_t fromId) {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   TUse use(S().Clear);
   use.Bind(fromId).Run();
@@ -759,6 +883,7 @@ int TMessageStore::ClearListed(std::int64_t fromId) {
 }
 
 std::int64_t TMessageStore::LastMessageId() const {
+  const std::lock_guard oneAtATime(FUse);
   S();
   // AUTOINCREMENT never gives an id again, so the sequence rather than the largest kept id.
   return QueryInt(FDb, FPath,
@@ -767,6 +892,7 @@ std::int64_t TMessageStore::LastMessageId() const {
 
 bool TMessageStore::HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom,
                                    double utcBefore) const {
+  const std::lock_guard oneAtATime(FUse);
   if (byNumber && m.MessageId.empty()) return false;
   // upper(source) takes the history's index; few rows share a sender.
   TStmt stmt(FDb, FPath,
@@ -783,6 +909,7 @@ bool TMessageStore::HasRepeatSince(const TStoredMessage& m, bool byNumber, doubl
 }
 
 int TMessageStore::FailPendingWithoutSpooler(const std::string& failure) {
+  const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   std::vector<std::int64_t> jobs;
   {
@@ -795,6 +922,7 @@ int TMessageStore::FailPendingWithoutSpooler(const std::string& failure) {
 }
 
 std::vector<TStoredMessage> TMessageStore::Unlogged() const {
+  const std::lock_guard oneAtATime(FUse);
   std::vector<TStoredMessage> result;
   TUse use(S().Unlogged);
   while (use.Step()) result.push_back(ReadMessage(use));
@@ -802,6 +930,7 @@ std::vector<TStoredMessage> TMessageStore::Unlogged() const {
 }
 
 void TMessageStore::MarkLogged(const std::vector<std::int64_t>& ids) {
+  const std::lock_guard oneAtATime(FUse);
   if (ids.empty()) return;
   TTransaction t(S(), true);
   for (const std::int64_t id : ids) TUse(S().MarkLogged).Bind(id).Run();
@@ -809,6 +938,7 @@ void TMessageStore::MarkLogged(const std::vector<std::int64_t>& ids) {
 }
 
 int TMessageStore::Purge(double utcCutoff) {
+  const std::lock_guard oneAtATime(FUse);
   utcCutoff -= TTrustedClock::Shared().AheadDays();
   TTransaction t(S(), true);
   TUse messages(S().PurgeMessages);
@@ -837,6 +967,7 @@ void TMessageStore::RememberFiles() {
 }
 
 std::string TMessageStore::Displaced() const {
+  const std::lock_guard oneAtATime(FUse);
   const auto check = [](const TFileId& open, const std::string& path) -> std::string {
     if (open == TFileId{}) return {};
     const TFileId now = FileIdOf(path);
@@ -850,6 +981,7 @@ std::string TMessageStore::Displaced() const {
 }
 
 void TMessageStore::CopyTo(const std::string& target) const {
+  const std::lock_guard oneAtATime(FUse);
   S();
   sqlite3* dest = nullptr;
   CreatePrivateFile(target);
@@ -866,6 +998,23 @@ void TMessageStore::CopyTo(const std::string& target) const {
   }
   sqlite3_close(dest);
   if (rc != SQLITE_OK) throw EMessageStoreError(StoreError(target, sqlite3_errstr(rc)), KindOfCode(rc));
+}
+
+void TMessageStore::Batch(const std::function<void()>& changes) {
+  const std::lock_guard oneAtATime(FUse);
+  sqlite3* db = S().Db;
+  Exec(db, FPath, "BEGIN IMMEDIATE");
+  try {
+    changes();
+    Exec(db, FPath, "COMMIT");
+  } catch (...) {
+    if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+std::uint64_t TMessageStore::Checkpoints() const {
+  return FCheckpointer ? FCheckpointer->Done() : 0;
 }
 
 }  // namespace qm

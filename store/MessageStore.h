@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -116,8 +117,13 @@ struct THistoryFilter {
   std::string Text;
 };
 
+class TCheckpointer;
+
 // Text fields hold the program's single-byte text as it is (any byte, NUL included).
-// One thread at a time: the prepared statements are shared.
+// Its calls may come from several threads: each waits for the one before (a batch for all of
+// its changes). The write-ahead log is
+// checkpointed on a thread of the store's own (TCheckpointer), so a commit never waits for
+// one.
 class TMessageStore {
  public:
   // PRAGMA user_version of the stores this build makes; older ones are migrated on open.
@@ -213,6 +219,14 @@ class TMessageStore {
   // (SQLite's backup). Throws EMessageStoreError.
   void CopyTo(const std::string& target) const;
 
+  // Runs `changes` (calls of this store) in one transaction: each keeps its own all-or-nothing
+  // (a refused one leaves nothing and the others go on), and one commit syncs them all. What
+  // `changes` throws rolls all of them back and is thrown again, as is a failed commit.
+  void Batch(const std::function<void()>& changes);
+
+  // Checkpoints of the store's own thread that copied pages since the file was opened.
+  std::uint64_t Checkpoints() const;
+
  private:
   struct TFileId {
     std::uint64_t Device = 0, Inode = 0;
@@ -229,6 +243,8 @@ class TMessageStore {
   sqlite3* FDb = nullptr;
   TFileId FDbFile, FWalFile;  // as opened; zero: unknown
   std::unique_ptr<TStatements> FStatements;
+  std::unique_ptr<TCheckpointer> FCheckpointer;  // null: the writer checkpoints as it commits
+  mutable std::recursive_mutex FUse;
 };
 
 // The history's questions asked away from the window: a read-only connection of its own to a

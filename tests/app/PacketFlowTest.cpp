@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
@@ -688,7 +689,8 @@ TEST_F(PacketFlow, EndingKeepsTheListForTheNextStart) {
 }
 
 TEST(PacketFlowCrash, Child) {
-  // Run only as the child of the test below: lists three messages, says so, waits to be killed.
+  // Run only as the child of the test below: lists three messages, says so once the store
+  // counts them as kept, waits to be killed.
   const QByteArray dir = qgetenv("QM_CRASH_DIR");
   if (dir.isEmpty()) GTEST_SKIP() << "runs only as the child of ListedMessagesSurviveAKill";
   test::App();
@@ -707,7 +709,12 @@ TEST(PacketFlowCrash, Child) {
   form.cbDisablePrinting->setChecked(true);
   form.cbBull->setChecked(true);
   for (int n = 1; n <= 3; ++n) host->Deliver(Msg("N0CALL", "BLN1", "Bulletin " + std::to_string(n)));
-  ASSERT_TRUE(test::WaitFor([&] { return form.Desk().Queue().Listed().size() == 3; }));
+  ASSERT_TRUE(test::WaitFor([&] {
+    const auto& listed = form.Desk().Queue().Listed();
+    return listed.size() == 3 && std::all_of(listed.begin(), listed.end(), [&](const TListedEntry& entry) {
+             return form.Desk().DurableStore()->IsKept(entry.StoreId);
+           });
+  }));
   std::puts("listed");
   std::fflush(stdout);
   for (;;) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1000);

@@ -10,7 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "tests/support/PrivateTmpfs.h"
 #include "tests/support/StoredMessages.h"
@@ -32,6 +37,26 @@ struct TNotes {
   }
 };
 
+// What the commit thread hands to the owner, run when the test says.
+struct TPosted {
+  std::mutex Lock;
+  std::vector<std::function<void()>> Calls;
+  TDurableStore::TPost Post() {
+    return [this](std::function<void()> call) {
+      const std::lock_guard lock(Lock);
+      Calls.push_back(std::move(call));
+    };
+  }
+  void Run() {
+    std::vector<std::function<void()>> calls;
+    {
+      const std::lock_guard lock(Lock);
+      calls.swap(Calls);
+    }
+    for (const auto& call : calls) call();
+  }
+};
+
 // The message texts of the listed messages, oldest first.
 std::vector<std::string> ListedTexts(const TMessageStore& store) {
   std::vector<std::string> texts;
@@ -39,7 +64,14 @@ std::vector<std::string> ListedTexts(const TMessageStore& store) {
   return texts;
 }
 
-TEST(TDurableStore, FullDiskHoldsChangesInOrderAndWritesThemOnceFreed) {
+// Once with every change written as it comes, once with messages committed on the store's
+// thread.
+class TFullDisk : public ::testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(TDurableStore, TFullDisk, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "OnTheCommitThread" : "AsTheyCome"; });
+
+TEST_P(TFullDisk, HoldsChangesInOrderAndWritesThemOnceFreed) {
+  const bool onThread = GetParam();
   TTempDir dir;
   const std::string point = dir.File("disk");
   ASSERT_EQ(::mkdir(point.c_str(), 0700), 0);
@@ -48,8 +80,11 @@ TEST(TDurableStore, FullDiskHoldsChangesInOrderAndWritesThemOnceFreed) {
   if (!disk.Skip().empty()) GTEST_SKIP() << disk.Skip();
   const std::string path = disk.File("q.db");
   TNotes notes;
+  TPosted posted;
   TDurableStore store(path, notes.Handler());
+  if (onThread) store.CommitOnThread(posted.Post());
   std::vector<std::int64_t> ids = {store.Add(Msg(0)), store.Add(Msg(1))};
+  ASSERT_TRUE(store.Flush());
   ASSERT_TRUE(disk.FillUp(disk.File("filler")));
 
   // From the first failure on, everything waits.
@@ -59,13 +94,17 @@ TEST(TDurableStore, FullDiskHoldsChangesInOrderAndWritesThemOnceFreed) {
     big.MessageText = "message " + std::to_string(n);
     ids.push_back(store.Add(big));
   }
-  ASSERT_TRUE(store.Failing());
-  ASSERT_LT(ids.back(), 0) << "the disk never filled";
+  // The thread fails on its own time.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!store.Failing() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+  ASSERT_TRUE(store.Failing()) << "the disk never filled";
+  ASSERT_LT(ids.back(), 0);
   // A page with messages of both kinds goes to paper while the disk is full.
   const std::int64_t job = store.BeginJob(jkList, {ids[0], ids.back()}, "Desk", 46000.6, "page");
   store.SetSpoolerJob(job, 7);
   store.CompleteJob(job);
   store.SetFullText(ids[1], "full text");
+  posted.Run();
   ASSERT_EQ(notes.Lines.size(), 1u);
   EXPECT_EQ(notes.Lines[0].rfind(
                 "! The message store cannot be written (" + path + ": database or disk is full)", 0),
@@ -85,6 +124,7 @@ TEST(TDurableStore, FullDiskHoldsChangesInOrderAndWritesThemOnceFreed) {
   EXPECT_TRUE(store.Flush()) << ::testing::PrintToString(notes.Lines);
   EXPECT_FALSE(store.Failing());
   EXPECT_EQ(store.Waiting(), 0u);
+  posted.Run();
   ASSERT_EQ(notes.Lines.size(), 2u);
   EXPECT_EQ(notes.Lines[1], "The message store " + path + " is written again; " + std::to_string(held + 4) +
                                 " changes kept in memory were stored");

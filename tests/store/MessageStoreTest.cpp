@@ -8,10 +8,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <iterator>
+#include <thread>
 
 #include "tests/support/ClockPairDriver.h"
 #include "tests/support/StoredMessages.h"
@@ -328,8 +331,9 @@ TEST(TMessageStore, OtherFilesAreRefusedAndLeftAlone) {
   EXPECT_TRUE(TMessageStore(dir.File("empty.db")).Listed().empty());
 }
 
-// A child adds messages and reports each id once Add returned; it is killed mid-way. Every
-// reported message must be there after the parent reopens the store.
+// A child adds messages and reports each id once Add returned; it is killed mid-way, once its
+// store's thread has checkpointed the log twice (it may be copying it again). Every reported
+// message must be there after the parent reopens the store.
 TEST(TMessageStore, KilledWriterLosesNoAcceptedMessage) {
   TTempDir dir;
   const std::string path = dir.File("q.db");
@@ -343,7 +347,8 @@ TEST(TMessageStore, KilledWriterLosesNoAcceptedMessage) {
     try {
       TMessageStore store(path);
       for (int n = 0;; ++n) {
-        const std::int64_t ids[2] = {n, store.Add(Msg(n))};
+        const std::int64_t id = store.Add(Msg(n));
+        const std::int64_t ids[3] = {n, id, static_cast<std::int64_t>(store.Checkpoints())};
         if (::write(fds[1], ids, sizeof ids) != sizeof ids) ::_exit(1);
       }
     } catch (...) {
@@ -352,10 +357,11 @@ TEST(TMessageStore, KilledWriterLosesNoAcceptedMessage) {
   }
   ::close(fds[1]);
   std::vector<std::pair<int, std::int64_t>> reported;
-  std::int64_t ids[2];
+  std::int64_t ids[3];
+  bool killed = false;
   while (::read(fds[0], ids, sizeof ids) == sizeof ids) {
     reported.emplace_back(static_cast<int>(ids[0]), ids[1]);
-    if (reported.size() == 200) ::kill(child, SIGKILL);
+    if (!killed && reported.size() >= 200 && ids[2] >= 2) killed = ::kill(child, SIGKILL) == 0;
   }
   ::close(fds[0]);
   int status = 0;
@@ -367,6 +373,23 @@ TEST(TMessageStore, KilledWriterLosesNoAcceptedMessage) {
   ASSERT_GE(listed.size(), reported.size() + 1);
   for (const auto& [n, id] : reported) EXPECT_EQ(store.Message(id), Stored(Msg(n), id));
   store.Add(Msg(0));
+}
+
+// The store's own thread copies the write-ahead log into the file once it holds 1000 pages,
+// so the writer starts the log over instead of letting it grow with every message.
+TEST(TMessageStore, TheLogIsCheckpointedAwayFromTheWriter) {
+  TTempDir dir;
+  const std::string path = dir.File("q.db");
+  TMessageStore store(path);
+  const auto logPages = [&] { return std::filesystem::file_size(path + "-wal") / (4096 + 24); };
+  int n = 0;
+  while (logPages() < 1000) store.Add(Msg(n++));
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (store.Checkpoints() == 0 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+  ASSERT_GE(store.Checkpoints(), 1u);
+  const auto pages = logPages();
+  for (int more = 0; more < 50; ++more) store.Add(Msg(n++));
+  EXPECT_EQ(logPages(), pages);
 }
 
 // A small tmpfs in a private mount namespace of this process, filled up.

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 #include "base/AsciiText.h"
 #include "base/KillPoint.h"
@@ -168,6 +169,12 @@ void TMessageDesk::DataAvailable(TclsUIV& link) {
     emit PacketHeard();
     // Qt's queue takes every event it is given, so the packet is never left behind here.
     QCoreApplication::postEvent(this, new TAprsPacketEvent(std::move(packet)));
+    // In the middle of an entry (a page printing lets events run) the link holds the rest,
+    // or a fast source would fill the waiting packets past their bound.
+    if (!Idle()) {
+      link.HoldIntake();
+      FHeldLink = &link;
+    }
   } catch (const std::exception& e) {
     LogMessage(e.what());
   }
@@ -201,6 +208,7 @@ void TMessageDesk::DrainWaitingPackets() {
     JudgePacket(*packet);
   }
   FBusy = false;
+  if (FHeldLink) std::exchange(FHeldLink, nullptr)->ResumeIntake();
   if (FWaitingDropped > 0) {
     LogMessage(std::to_string(FWaitingDropped) + " packets were dropped because more than " +
                std::to_string(kMaxWaitingPackets) + " were waiting to be judged");

@@ -13,6 +13,7 @@
 
 #include <QEvent>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -239,6 +240,8 @@ class TMessageDesk : public QObject {
   // Packets wait here until the desk is ready and while an entry is being accepted.
   std::deque<std::unique_ptr<TAprsMsgPacket>> FWaiting;
   std::uint64_t FWaitingDropped = 0;
+  // The link told to hold its packets while an entry is being accepted; resumed after it.
+  QPointer<TclsUIV> FHeldLink;
   bool FReady = false;
   bool FBusy = false;  // the re-entrancy guard described at the top
   bool FHostClosing = false;

@@ -70,11 +70,12 @@ void TReplayHostLink::Start() {
 
 void TReplayHostLink::Stop() {
   FTimer.stop();
+  FHeld = false;
   FReader.Close();
 }
 
 void TReplayHostLink::Tick() {
-  if (FTicking) return;
+  if (FTicking || FHeld) return;
   // A tick hands over every packet that is due by the pace (several when the pace is faster
   // than the timer), or a batch without one; one timer event a packet cost more than the
   // packet itself.
@@ -88,7 +89,7 @@ void TReplayHostLink::Tick() {
     const bool more = DeliverNext();
     // A handler may have stopped the link, or ended the program with the capture and freed it.
     if (!self) return;
-    if (!more || !FTimer.isActive()) break;
+    if (!more || !FTimer.isActive() || FHeld) break;
   }
   FTicking = false;
 }

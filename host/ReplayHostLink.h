@@ -23,6 +23,8 @@ class TReplayHostLink : public TclsUIV {
   }
   void Start() override;
   void Stop() override;
+  void HoldIntake() override { FHeld = true; }
+  void ResumeIntake() override { FHeld = false; }
   bool PlaysBundledDemo() const override { return FSettings.CaptureFile.empty(); }
 
   static constexpr const char* kDemoCallsign = "Q0DEMO-9";
@@ -47,7 +49,8 @@ class TReplayHostLink : public TclsUIV {
   // With a pace: packets handed over since Start, and the time since then.
   std::uint64_t FDelivered = 0;
   QElapsedTimer FSince;
-  bool FTicking = false;  // a handler that runs events must not start the next batch
+  bool FTicking = false;
+  bool FHeld = false;  // a handler that runs events must not start the next batch
 };
 
 }  // namespace qm

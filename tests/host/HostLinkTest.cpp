@@ -386,6 +386,12 @@ TEST(AprsIsLinkTest, FastFeedWaitsOutsideTheProgram) {
   });
   ASSERT_TRUE(QTest::qWaitFor([&] { return beforeLoop > 0; }, Deadline));
   EXPECT_LE(beforeLoop, 64u * 1024 / 50 + 1);
+  // Held (the desk in the middle of an entry), it takes in nothing more; resumed, the rest.
+  link->HoldIntake();
+  const std::size_t held = rec.Texts.size();
+  QTest::qWait(200);
+  EXPECT_LE(rec.Texts.size(), held + 64u * 1024 / 50 + 1);
+  link->ResumeIntake();
   EXPECT_TRUE(rec.WaitTexts(std::count(feed.begin(), feed.end(), '\n')));
 }
 
@@ -705,6 +711,24 @@ TEST_F(ReplayLinkTest, ClosingHandlerMayFreeTheLink) {
   link->Start();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !link; }, Deadline));
   EXPECT_EQ(rec.Texts, (std::vector<std::string>{"*A>B:1", "*A>B:2"}));
+}
+
+TEST_F(ReplayLinkTest, HeldItHandsOverNothingUntilResumed) {
+  THostSettings settings;
+  settings.CaptureFile = Capture("*A>B:1\n*A>B:2\n*A>B:3\n");
+  settings.Pace = 0;
+  auto link = CreateHostLink(settings);
+  TRecorder rec(*link);
+  QObject::connect(link.get(), &TclsUIV::OnDataAvailable, [&] {
+    if (rec.Texts.size() == 1) link->HoldIntake();
+  });
+  link->Start();
+  ASSERT_TRUE(rec.WaitTexts(1));
+  QTest::qWait(100);
+  EXPECT_EQ(rec.Texts.size(), 1u);
+  link->ResumeIntake();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return rec.Closings > 0; }, Deadline));
+  EXPECT_EQ(rec.Texts.size(), 3u);
 }
 
 TEST(ReplayDemoTest, BundledTrafficIsTheDefault) {

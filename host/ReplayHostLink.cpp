@@ -41,9 +41,10 @@ QString TReplayHostLink::SourcePlace() const {
 
 namespace {
 
-// At most this many packets a tick: the desk's events and the window's have their turn
-// between the ticks, also while a pace catches up after a stall.
-constexpr int kBatch = 256;
+// At most this many packets a tick, about what one read of an APRS-IS socket hands over: the
+// desk's events and the window's have their turn between the ticks, also while a pace
+// catches up after a stall.
+constexpr int kBatch = 1024;
 
 }  // namespace
 

@@ -197,6 +197,8 @@ void TMainForm::BuildControls() {
 
   MessageList = Named(new QPlainTextEdit, "MessageList");
   MessageList->setReadOnly(true);
+  // Nothing to undo in a list the program writes; each entry's undo record stayed for good.
+  MessageList->setUndoRedoEnabled(false);
   MessageList->setLineWrapMode(QPlainTextEdit::NoWrap);
   MessageList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   MessageList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

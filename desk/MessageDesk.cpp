@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 #include "base/AsciiText.h"
 #include "base/KillPoint.h"
@@ -177,6 +178,14 @@ void TMessageDesk::DataAvailable(TclsUIV& link) {
     emit PacketHeard();
     // Qt's queue takes every event it is given, so the packet is never left behind here.
     QCoreApplication::postEvent(this, new TAprsPacketEvent(std::move(packet)));
+    // In the middle of an entry (a page printing lets events run) the link holds the rest,
+    // or a fast source would fill the waiting packets past their bound.
+    if (!Idle()) {
+      link.HoldIntake();
+      // Each source that spoke meanwhile is held, and each goes on when the entry is done.
+      if (std::find(FHeldLinks.begin(), FHeldLinks.end(), &link) == FHeldLinks.end())
+        FHeldLinks.emplace_back(&link);
+    }
   } catch (const std::exception& e) {
     LogMessage(e.what());
   }
@@ -213,6 +222,8 @@ void TMessageDesk::DrainWaitingPackets() {
     if (!self) return;
   }
   FBusy = false;
+  for (const QPointer<TclsUIV>& link : std::exchange(FHeldLinks, {}))
+    if (link) link->ResumeIntake();
   if (FWaitingDropped > 0) {
     LogMessage(std::to_string(FWaitingDropped) + " packets were dropped because more than " +
                std::to_string(kMaxWaitingPackets) + " were waiting to be judged");

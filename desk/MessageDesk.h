@@ -16,6 +16,7 @@
 
 #include <QEvent>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -249,6 +250,8 @@ class TMessageDesk : public QObject {
   // Packets wait here until the desk is ready and while an entry is being accepted.
   std::deque<std::unique_ptr<TAprsMsgPacket>> FWaiting;
   std::uint64_t FWaitingDropped = 0;
+  // The links told to hold their packets while an entry is being accepted; resumed after it.
+  std::vector<QPointer<TclsUIV>> FHeldLinks;
   bool FReady = false;
   bool FBusy = false;  // the re-entrancy guard described at the top
   bool FHostClosing = false;

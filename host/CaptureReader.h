@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstddef>
-#include <fstream>
+#include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qm {
 
@@ -26,10 +28,19 @@ class TCaptureReader {
   std::size_t DroppedLines() const { return FDropped; }
 
  private:
-  std::ifstream FFile;
+  // Reads the next block into the buffer; false at the end of the file.
+  bool Fill();
+
+  struct TClose {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  std::unique_ptr<std::FILE, TClose> FFile;
   std::size_t FMaxLine;
   std::string FError;
   std::size_t FDropped = 0;
+  // The block read last and how far into it the lines were taken.
+  std::vector<char> FBuffer;
+  std::size_t FBegin = 0, FEnd = 0;
 };
 
 }  // namespace qm

@@ -36,6 +36,11 @@ class TclsUIV : public QObject {
   virtual void Start() = 0;
   // Stops at once; no event is emitted afterwards until the next Start.
   virtual void Stop() = 0;
+  // The receiver is in the middle of an entry and lets events run (a page printing): hand
+  // over no more than the link has already taken in until ResumeIntake, so what comes waits
+  // at the source (the kernel, the server, the capture file) rather than in memory.
+  virtual void HoldIntake() {}
+  virtual void ResumeIntake() {}
   // True for the replay of the bundled demo traffic, whose pages must never reach paper.
   virtual bool PlaysBundledDemo() const { return false; }
   // What the window names the source by: its kind ("APRS-IS", "KISS", "Replay") and where

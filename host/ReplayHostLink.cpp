@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QPointer>
 #include <algorithm>
 #include <cmath>
 
@@ -38,6 +39,15 @@ QString TReplayHostLink::SourcePlace() const {
   return QFileInfo(QString::fromLocal8Bit(CapturePath().c_str())).fileName();
 }
 
+namespace {
+
+// At most this many packets a tick, about what one read of an APRS-IS socket hands over: the
+// desk's events and the window's have their turn between the ticks, also while a pace
+// catches up after a stall.
+constexpr int kBatch = 1024;
+
+}  // namespace
+
 void TReplayHostLink::Start() {
   Stop();
   const std::string path = CapturePath();
@@ -53,25 +63,50 @@ void TReplayHostLink::Start() {
   if (std::isfinite(pace) && pace > 0)
     intervalMs = static_cast<int>(std::lround(std::max(1.0, 1000.0 / pace)));
   FTimer.setInterval(intervalMs);
+  FDelivered = 0;
+  FSince.start();
   emit StateChanged("Replaying");
   FTimer.start();
 }
 
 void TReplayHostLink::Stop() {
   FTimer.stop();
+  FHeld = false;
   FReader.Close();
 }
 
 void TReplayHostLink::Tick() {
+  if (FTicking || FHeld) return;
+  // A tick hands over every packet that is due by the pace (several when the pace is faster
+  // than the timer), or a batch without one; one timer event a packet cost more than the
+  // packet itself.
+  const double pace = FSettings.Pace;
+  const bool paced = std::isfinite(pace) && pace > 0;
+  const auto due =
+      paced ? static_cast<std::uint64_t>(static_cast<double>(FSince.elapsed()) * pace / 1000.0) : 0;
+  const QPointer<TReplayHostLink> self(this);
+  FTicking = true;
+  for (int n = 0; n < kBatch && (!paced || FDelivered < due); ++n) {
+    const bool more = DeliverNext();
+    // A handler may have stopped the link, or ended the program with the capture and freed it.
+    if (!self) return;
+    if (!more || !FTimer.isActive() || FHeld) break;
+  }
+  FTicking = false;
+}
+
+bool TReplayHostLink::DeliverNext() {
   auto line = FReader.NextLine();
   if (!line) {
     Stop();
     emit StateChanged("Capture finished");
     emit OnUIView32IsClosing();
-    return;
+    return false;
   }
+  ++FDelivered;
   FPacketText = std::move(*line);
   emit OnDataAvailable();
+  return true;
 }
 
 }  // namespace qm

@@ -1,7 +1,9 @@
 // Replays a capture file of packet texts at a set pace, then reports the host closing.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTimer>
+#include <cstdint>
 
 #include "host/CaptureReader.h"
 #include "host/HostLink.h"
@@ -21,6 +23,8 @@ class TReplayHostLink : public TclsUIV {
   }
   void Start() override;
   void Stop() override;
+  void HoldIntake() override { FHeld = true; }
+  void ResumeIntake() override { FHeld = false; }
   bool PlaysBundledDemo() const override { return FSettings.CaptureFile.empty(); }
 
   static constexpr const char* kDemoCallsign = "Q0DEMO-9";
@@ -34,12 +38,19 @@ class TReplayHostLink : public TclsUIV {
 
  private:
   void Tick();
+  // Hands over the next packet; false at the end of the capture (the link is then stopped).
+  bool DeliverNext();
   std::string CapturePath() const;
 
   THostSettings FSettings;
   TCaptureReader FReader;
   QTimer FTimer;
   std::string FPacketText;
+  // With a pace: packets handed over since Start, and the time since then.
+  std::uint64_t FDelivered = 0;
+  QElapsedTimer FSince;
+  bool FTicking = false;
+  bool FHeld = false;  // a handler that runs events must not start the next batch
 };
 
 }  // namespace qm

@@ -44,6 +44,7 @@ void TStreamHostLink::WarnWhenQuiet(int quietMs) {
 
 void TStreamHostLink::Stop() {
   FRunning = false;
+  FHeld = false;
   FRetryTimer.stop();
   if (FQuiet) FQuiet->Stop();
   Close();
@@ -92,11 +93,24 @@ void TStreamHostLink::LinkDown(const QString& reason) {
 }
 
 void TStreamHostLink::ReadAll(QIODevice& device) {
-  while (FRunning && device.bytesAvailable() > 0) {
+  FDevice = &device;
+  while (FRunning && !FHeld && device.bytesAvailable() > 0) {
     const QByteArray bytes = device.read(64 * 1024);
     if (bytes.isEmpty()) break;
     Received(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
   }
+}
+
+void TStreamHostLink::ResumeIntake() {
+  if (!FHeld) return;
+  FHeld = false;
+  // What the device holds raises no second readyRead: it is read from the event loop.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (FDevice && !FHeld) ReadAll(*FDevice);
+      },
+      Qt::QueuedConnection);
 }
 
 void TStreamHostLink::Deliver(std::string text) {

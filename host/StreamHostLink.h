@@ -28,6 +28,8 @@ class TStreamHostLink : public TclsUIV {
   void FillMyInfo(TclsMyInfo& info) override { info.SetMyCallsign(FSettings.Callsign); }
   void Start() override;
   void Stop() override;
+  void HoldIntake() override { FHeld = true; }
+  void ResumeIntake() override;
   QString SourcePlace() const override { return Where(); }
   // The wall clock of the outage lines, in ms since 1970 UTC; the system's unless set.
   void SetClock(std::function<qint64()> clock) { FClock = std::move(clock); }
@@ -72,6 +74,8 @@ class TStreamHostLink : public TclsUIV {
   TRetryWaits FRetryWaits;
   bool FRunning = false;
   bool FDraining = false;
+  bool FHeld = false;
+  QIODevice* FDevice = nullptr;  // the one ReadAll read last, read again on ResumeIntake
   std::deque<std::string> FPending;
   std::string FPacketText;
   std::unique_ptr<TQuietWatch> FQuiet;

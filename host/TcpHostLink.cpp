@@ -8,6 +8,11 @@ TTcpHostLink::TTcpHostLink(const THostSettings& settings, QObject* parent)
   FIdleTimer.setSingleShot(true);
   connect(&FConnectTimer, &QTimer::timeout, this, [this] { LinkDown("connection timed out"); });
   connect(&FIdleTimer, &QTimer::timeout, this, [this] { LinkDown("nothing received for too long"); });
+  // A feed faster than the desk judges waits in the kernel and at the server, not in this
+  // program: the socket takes at most this much before the packets read last were handed over
+  // and the event loop came round again. Unbounded, a burst became hundreds of MiB of packets
+  // waiting in the event queue, and the heap kept them after the burst.
+  FSocket.setReadBufferSize(kReadBuffer);
   connect(&FSocket, &QTcpSocket::connected, this, &TTcpHostLink::OnConnected);
   connect(&FSocket, &QTcpSocket::readyRead, this, [this] {
     if (IdleTimeoutMs() > 0) FIdleTimer.start(IdleTimeoutMs());

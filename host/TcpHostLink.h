@@ -16,6 +16,9 @@ class TTcpHostLink : public TStreamHostLink {
   ~TTcpHostLink() override;
 
  protected:
+  // The most the socket holds unread: about 800 APRS-IS lines.
+  static constexpr qint64 kReadBuffer = 64 * 1024;
+
   QString SettingsError() const override;
   virtual void Connected() {}
   // Silence this long (ms) means a dead link; 0 = none.

@@ -519,8 +519,8 @@ void TMessageStore::OpenFile() {
       throw EMessageStoreError(StoreError(path, "cannot keep a write-ahead log here"),
                                EMessageStoreError::ekStorage);
     Exec(FDb, FPath, "PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON");
-    // The history's text search reads every message: mapped pages spare a copy of each.
-    Exec(FDb, FPath, "PRAGMA mmap_size = 268435456");
+    // No mapped pages here: every page an insert touched stayed resident, so the program grew
+    // with the file. The history's search maps the file on its own connection (THistoryReader).
 
     if (empty) {
       Exec(FDb, FPath, "BEGIN IMMEDIATE");

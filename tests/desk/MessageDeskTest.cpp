@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "base/Timing.h"
+#include "host/HostLink.h"
 #include "tests/support/DeskRig.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/PdfTools.h"
@@ -325,6 +326,33 @@ TEST(MessageDesk, TheDemoLeavesNoTrace) {
   EXPECT_EQ(rig.LogCount(QStringLiteral("1 unprinted messages are kept for the next start")), 1);
   rig.Make();
   EXPECT_EQ(rig.Lines(), BulletinEntries(6, 6));
+}
+
+// Sources that speak while an entry is being accepted hold their packets at the source; each
+// of them goes on once the entry is complete.
+TEST(MessageDesk, EverySourceHeldDuringAnEntryGoesOnAfterIt) {
+  struct THeldLink : TclsUIV {
+    std::string PacketText() override { return HostMessage("N0CALL", "BLN2", "Later"); }
+    void FillMyInfo(TclsMyInfo&) override {}
+    void Start() override {}
+    void Stop() override {}
+    void HoldIntake() override { ++Holds; }
+    void ResumeIntake() override { ++Resumes; }
+    int Holds = 0, Resumes = 0;
+  } radio, internet;
+  test::TDeskRig rig;
+  rig.Choices.Selection.Bulletins = rig.Choices.Beep = true;
+  rig.Make();
+  QObject::connect(rig.Desk.get(), &TMessageDesk::BeepRequested, [&] {
+    if (radio.Holds > 0) return;
+    rig.Desk->DataAvailable(radio);
+    rig.Desk->DataAvailable(internet);
+  });
+  rig.SendBulletin(1);
+  for (const THeldLink* link : {&radio, &internet}) {
+    EXPECT_EQ(link->Holds, 1);
+    EXPECT_EQ(link->Resumes, 1);
+  }
 }
 
 // The desk destroyed while it waits for an alert's full text (its events run meanwhile):

@@ -9,6 +9,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -359,6 +360,41 @@ TEST(AprsIsLinkTest, HandlerWithNestedEventLoopKeepsItsPacket) {
   EXPECT_EQ(rec.Texts, (std::vector<std::string>{"*A>B:1", "*A>B:2"}));
 }
 
+TEST(AprsIsLinkTest, FastFeedWaitsOutsideTheProgram) {
+  TLoopbackServer server;
+  auto link = CreateHostLink(TcpSettings(THostSettings::htAprsIs, server.Port()));
+  TRecorder rec(*link);
+  link->Start();
+  QTcpSocket* peer = server.Accept();
+  ASSERT_NE(peer, nullptr);
+  // 2 MB of 50-byte lines, in the kernel before the link reads any of it.
+  std::string feed;
+  char line[51];
+  for (int i = 0; feed.size() < (2u << 20); ++i) {
+    std::snprintf(line, sizeof line, "A>B:%038d{%05d\r\n", i, i % 100000);
+    feed += line;
+  }
+  peer->write(feed.data(), static_cast<qint64>(feed.size()));
+  while (peer->bytesToWrite() > 0 && peer->waitForBytesWritten(200)) {
+  }
+  // Packets handed over before the event loop comes round again: one socket buffer's worth.
+  std::size_t beforeLoop = 0;
+  QObject::connect(link.get(), &TclsUIV::OnDataAvailable, [&] {
+    if (rec.Texts.size() == 1)
+      QMetaObject::invokeMethod(
+          QCoreApplication::instance(), [&] { beforeLoop = rec.Texts.size(); }, Qt::QueuedConnection);
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return beforeLoop > 0; }, Deadline));
+  EXPECT_LE(beforeLoop, 64u * 1024 / 50 + 1);
+  // Held (the desk in the middle of an entry), it takes in nothing more; resumed, the rest.
+  link->HoldIntake();
+  const std::size_t held = rec.Texts.size();
+  QTest::qWait(200);
+  EXPECT_LE(rec.Texts.size(), held + 64u * 1024 / 50 + 1);
+  link->ResumeIntake();
+  EXPECT_TRUE(rec.WaitTexts(std::count(feed.begin(), feed.end(), '\n')));
+}
+
 TEST(AprsIsLinkTest, NoCallsignIsAnErrorNotALogin) {
   THostSettings settings = TcpSettings(THostSettings::htAprsIs, 1);
   settings.Callsign = " \r\n";
@@ -662,6 +698,37 @@ TEST_F(ReplayLinkTest, StopAndStartAgainBeginsAnew) {
   link->Start();
   ASSERT_TRUE(QTest::qWaitFor([&] { return rec.Closings > 0; }, Deadline));
   EXPECT_EQ(rec.Texts, (std::vector<std::string>{"*A>B:1", "*A>B:1", "*A>B:2"}));
+}
+
+TEST_F(ReplayLinkTest, ClosingHandlerMayFreeTheLink) {
+  THostSettings settings;
+  settings.CaptureFile = Capture("*A>B:1\n*A>B:2\n");
+  settings.Pace = 0;
+  auto link = CreateHostLink(settings);
+  TRecorder rec(*link);
+  // As the program does when the capture ends: the link goes in the middle of its batch.
+  QObject::connect(link.get(), &TclsUIV::OnUIView32IsClosing, [&] { link.reset(); });
+  link->Start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !link; }, Deadline));
+  EXPECT_EQ(rec.Texts, (std::vector<std::string>{"*A>B:1", "*A>B:2"}));
+}
+
+TEST_F(ReplayLinkTest, HeldItHandsOverNothingUntilResumed) {
+  THostSettings settings;
+  settings.CaptureFile = Capture("*A>B:1\n*A>B:2\n*A>B:3\n");
+  settings.Pace = 0;
+  auto link = CreateHostLink(settings);
+  TRecorder rec(*link);
+  QObject::connect(link.get(), &TclsUIV::OnDataAvailable, [&] {
+    if (rec.Texts.size() == 1) link->HoldIntake();
+  });
+  link->Start();
+  ASSERT_TRUE(rec.WaitTexts(1));
+  QTest::qWait(100);
+  EXPECT_EQ(rec.Texts.size(), 1u);
+  link->ResumeIntake();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return rec.Closings > 0; }, Deadline));
+  EXPECT_EQ(rec.Texts.size(), 3u);
 }
 
 TEST(ReplayDemoTest, BundledTrafficIsTheDefault) {

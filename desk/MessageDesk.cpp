@@ -305,6 +305,8 @@ std::string TMessageDesk::AcceptMessage(TAprsMsgPacket& packet) {
     FullTextBranch(packet, entry.StoreId, entry.Lines[0], entry.Lines[2], warning);
     if (!self) return {};  // destroyed during the fetch, after logging the alert
   }
+  // The demo stopped during the fetch: its entries have left the list, and so does this one.
+  if (entry.Demo && !FDemo) return warning;
   // The entry is listed whole, after its full text: nothing can come between its lines.
   QStringList lines;
   for (const std::string& line : entry.Lines) lines << ListLineText(line);
@@ -422,7 +424,9 @@ std::int64_t TMessageDesk::KeepInStore(const TAprsMsgPacket& packet, const TList
 // --- The operator's actions -------------------------------------------------------------
 
 void TMessageDesk::ClearList() {
-  FQueue->Clear();
+  // An alert whose full text is being fetched is not listed yet: it stays, in the store too,
+  // and is listed when the fetch is over.
+  FQueue->Clear(FFetching ? FFetching->StoreId : 0);
   UpdateCount();
 }
 

@@ -192,8 +192,8 @@ std::string TPrintQueue::CheckPage() {
   return {};
 }
 
-void TPrintQueue::Clear() {
-  FDesk.WithMessageStore([](TDurableStore& store) { store.ClearListed(); });
+void TPrintQueue::Clear(std::int64_t keep) {
+  FDesk.WithMessageStore([keep](TDurableStore& store) { store.ClearListed(keep); });
   FListed.clear();
   emit ListChanged();
 }

@@ -79,8 +79,9 @@ class TPrintQueue : public QObject {
   void PrintNow();
   // Prints a page when enough entries wait for one; answers the failure, if any.
   std::string CheckPage();
-  // The operator's "Clear": entries leave the list unprinted (the history keeps them).
-  void Clear();
+  // The operator's "Clear": entries leave the list unprinted (the history keeps them); `keep`:
+  // a stored message on its way to the list, which stays.
+  void Clear(std::int64_t keep = 0);
   // The demo's entries leave the list (a real source was chosen).
   void DropDemo();
   // A full text (or any text) as a job of its own; storeId 0: none stored. Throws the

@@ -334,7 +334,7 @@ std::int64_t TDurableStore::Apply(const TChange& c, TIdMap* madeMessages, TIdMap
       s.FailJob(Known(jobInFile(c.Id), c.Id, FPath, "job"), c.Text);
       return c.Id;
     case TChange::opClear:
-      return s.ClearListed(FClearFrom);
+      return s.ClearListed(FClearFrom, c.Id == 0 ? 0 : messageInFile(c.Id));
     case TChange::opFailPending:
       return s.FailPendingWithoutSpooler(c.Text);
     case TChange::opMarkLogged: {
@@ -527,11 +527,12 @@ void TDurableStore::FailJob(std::int64_t job, const std::string& failure) {
   Submit(std::move(c));
 }
 
-int TDurableStore::ClearListed() {
+int TDurableStore::ClearListed(std::int64_t keep) {
   Drain();
   const std::lock_guard guard(FGuard);
   TChange c;
   c.Op = TChange::opClear;
+  c.Id = keep;
   const bool now = FHeld.empty() && IsOpen();
   const std::int64_t cleared = Submit(std::move(c));
   return now && FHeld.empty() ? static_cast<int>(cleared) : 0;

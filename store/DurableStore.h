@@ -68,7 +68,8 @@ class TDurableStore {
   void FailJob(std::int64_t job, const std::string& failure);
   // Clears the messages this run listed (a store opened late keeps an earlier run's for the
   // next start). Returns how many were cleared now; 0 when the change waits.
-  int ClearListed();
+  // `keep`: a message (as Add handed it out) still on its way to the list, which stays.
+  int ClearListed(std::int64_t keep = 0);
   int FailPendingWithoutSpooler(const std::string& failure);  // 0 when it waits
   void MarkLogged(const std::vector<std::int64_t>& ids);
   // Skipped (0) while the store fails: a purge can wait for a day.

@@ -304,8 +304,10 @@ struct TStoreStatements {
         Unlogged(db, path,
                  std::string("SELECT ") + kMessageColumns + " FROM messages WHERE logged = 0 ORDER BY id"),
         MarkLogged(db, path, "UPDATE messages SET logged = 1 WHERE id = ?"),
-        Clear(db, path, "UPDATE messages SET print_state = 3 WHERE print_state = 0 AND id >= ?"),
-        ClearInJob(db, path, "UPDATE messages SET cleared = 1 WHERE print_state = 1 AND id >= ?"),
+        Clear(db, path,
+              "UPDATE messages SET print_state = 3 WHERE print_state = 0 AND id >= ?1 AND id <> ?2"),
+        ClearInJob(db, path,
+                   "UPDATE messages SET cleared = 1 WHERE print_state = 1 AND id >= ?1 AND id <> ?2"),
         PurgeMessages(db, path,
                       "DELETE FROM messages WHERE utc_time < ?1 AND print_state IN (2, 3) "
                       "AND NOT (full_text IS NOT NULL AND full_text_printed = 0) "
@@ -871,13 +873,13 @@ TStoredJob TMessageStore::Job(std::int64_t id) const {
   return job;
 }
 
-int TMessageStore::ClearListed(std::int64_t fromId) {
+int TMessageStore::ClearListed(std::int64_t fromId, std::int64_t keep) {
   const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   TUse use(S().Clear);
-  use.Bind(fromId).Run();
+  use.Bind(fromId).Bind(keep).Run();
   const int cleared = use.Changes();
-  TUse(S().ClearInJob).Bind(fromId).Run();
+  TUse(S().ClearInJob).Bind(fromId).Bind(keep).Run();
   t.Commit();
   return cleared;
 }

@@ -184,8 +184,9 @@ class TMessageStore {
 
   // The operator cleared the list: every psUnprinted message from id `fromId` on becomes
   // psCleared. Messages in a pending job stay as they are until the job ends: printed when it
-  // completes, cleared when it fails. Returns how many were cleared at once.
-  int ClearListed(std::int64_t fromId = 0);
+  // completes, cleared when it fails. `keep` (an id, or 0) stays as it is: an entry not yet
+  // listed when the operator cleared. Returns how many were cleared at once.
+  int ClearListed(std::int64_t fromId = 0, std::int64_t keep = 0);
   // The highest message id given so far (0: none).
   std::int64_t LastMessageId() const;
   // Whether a message like `m` was stored at or after `utcFrom`, so a repeat is known across

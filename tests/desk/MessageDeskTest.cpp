@@ -357,17 +357,45 @@ TEST(MessageDesk, EverySourceHeldDuringAnEntryGoesOnAfterIt) {
 
 // The desk destroyed while it waits for an alert's full text (its events run meanwhile):
 // the alert is logged first, and the wait unwinds without touching the desk.
+// A desk whose alerts' full texts come from a server that never answers (300 ms bound).
+struct TSilentFingerRig : test::TDeskRig {
+  test::TLoopbackServer Server{[](int fd) { (void)test::ReadToEnd(fd); }};
+  const std::string Alert = HostMessage("NOCALL", "NWS-WARN", "072130z,TORNADO,OK_C017 CLEVELAND{1");
+  TSilentFingerRig() {
+    Choices.Selection.Bulletins = Choices.Selection.NwsWarnings = Choices.FullText.WarningText = true;
+    for (auto& [code, checked] : Choices.Selection.States) checked = code == "OK";
+    Choices.PrintingDisabled = true;
+  }
+  void Make() {
+    TFingerClient& finger = TDeskRig::Make().FingerClient();
+    finger.Host = "127.0.0.1";
+    finger.Port = Server.Port();
+    finger.Bounds.Idle = std::chrono::milliseconds(300);
+  }
+};
+
+// "Clear" during a fetch clears what was listed; the alert on its way is listed after it and
+// comes back at the next start like any unprinted entry.
+TEST(MessageDesk, ClearDuringAFetchKeepsTheAlertOnItsWay) {
+  TSilentFingerRig rig;
+  rig.Make();
+  rig.SendBulletin(1);
+  QTimer::singleShot(0, [&] { rig.Desk->ClearList(); });
+  rig.Send(rig.Alert);
+  ASSERT_EQ(rig.Entries(), 1);
+  EXPECT_THAT(rig.Lines().last().toStdString(), testing::HasSubstr("CLEVELAND"));
+  rig.Desk->HostClosing();
+  EXPECT_EQ(rig.LogCount(QStringLiteral("1 unprinted messages are kept for the next start")), 1);
+  rig.Make();
+  ASSERT_EQ(rig.Entries(), 1);
+  EXPECT_THAT(rig.Lines().last().toStdString(), testing::HasSubstr("CLEVELAND"));
+}
+
 TEST(MessageDesk, DestroyedDuringAFetchLogsTheAlertFirst) {
-  test::TLoopbackServer server([](int fd) { (void)test::ReadToEnd(fd); });  // never answers
-  test::TDeskRig rig;
-  rig.Choices.Selection.NwsWarnings = rig.Choices.FullText.WarningText = true;
-  for (auto& [code, checked] : rig.Choices.Selection.States) checked = code == "OK";
-  TFingerClient& finger = rig.Make().FingerClient();
-  finger.Host = "127.0.0.1";
-  finger.Port = server.Port();
-  finger.Bounds.Idle = std::chrono::milliseconds(300);
+  TSilentFingerRig rig;
+  rig.Make();
+  const std::string alert = rig.Alert;
   QTimer::singleShot(0, [&] { rig.Desk.reset(); });
-  const std::string alert = HostMessage("NOCALL", "NWS-WARN", "072130z,TORNADO,OK_C017 CLEVELAND{1");
   rig.Send(alert);
   ASSERT_EQ(rig.Desk, nullptr);
   const QString log = rig.Log();

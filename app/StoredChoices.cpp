@@ -50,13 +50,6 @@ THostSettings ReadSourceSection(TSettingsStore& settings, const std::string& sec
 
 }  // namespace
 
-THostSettings ReadHostSettings(TSettingsStore& settings, THostSettings defaults) {
-  TSettingsSession session(settings);
-  THostSettings s = ReadSourceSection(settings, connection_keys::Section, std::move(defaults));
-  session.Close();
-  return s;
-}
-
 std::vector<THostSettings> ReadHostSources(TSettingsStore& settings, const THostSettings& defaults) {
   TSettingsSession session(settings);
   std::vector<THostSettings> sources{ReadSourceSection(settings, connection_keys::Section, defaults)};

@@ -12,10 +12,9 @@
 
 namespace qm {
 
-// The packet source from [Connection]; what is missing or unusable keeps its default.
-THostSettings ReadHostSettings(TSettingsStore& settings, THostSettings defaults = {});
 // Every packet source: [Connection] first, then [Connection2], [Connection3] … up to the first
-// number without a section (at most connection_keys::MaxSources).
+// number without a section (at most connection_keys::MaxSources); what is missing or unusable
+// in a section keeps its default.
 std::vector<THostSettings> ReadHostSources(TSettingsStore& settings, const THostSettings& defaults = {});
 // Writes the source at `index` to its section (inside the caller's settings session).
 void WriteHostSettings(TSettingsStore& settings, std::size_t index, const THostSettings& s);

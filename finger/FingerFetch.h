@@ -4,7 +4,8 @@
 #pragma once
 
 #include <functional>
-#include <memory>
+#include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -31,9 +32,11 @@ class TFingerFetch {
   void LetGo();
 
  private:
-  struct TState;
-  std::shared_ptr<TState> FState;
-  std::thread FThread;
+  std::shared_future<std::string> FReply;
+  // Held while `done` runs, so LetGo() never returns during it.
+  std::mutex FDoneLock;
+  std::function<void()> FDone;
+  std::thread FThread;  // last: it starts once the rest stands
 };
 
 }  // namespace qm

@@ -167,11 +167,7 @@ void TDurableStore::CommitThread() {
     if (FFailing && std::chrono::steady_clock::now() < FNextTry) continue;  // not yet its try
     // Open and in place, as WriteHeld asks; a failure there has set the next try.
     const bool ready = (IsOpen() || Open()) && InPlace();
-    if (ready && FFailing && FHeld.empty()) {
-      FFailing = false;
-      FRetryWait = kFirstRetry;
-      Note("The message store " + FPath + " is written again; 0 changes kept in memory were stored", false);
-    }
+    if (ready && FFailing && FHeld.empty()) Recovered(FWrittenWhileFailing);
     if (!due || !ready) {
       if (due) ++FAttempts;
       FChanged.notify_all();
@@ -208,13 +204,7 @@ void TDurableStore::CommitThread() {
       FJobIds.merge(jobs);
       FHeld.erase(FHeld.begin(), FHeld.begin() + static_cast<std::ptrdiff_t>(batch.size()));
       for (const std::string& r : refused) Note("The message store refused a change: " + r);
-      if (FFailing) {
-        FFailing = false;
-        FRetryWait = kFirstRetry;
-        Note("The message store " + FPath + " is written again; " +
-                 std::to_string(FWrittenWhileFailing + batch.size()) + " changes kept in memory were stored",
-             false);
-      }
+      if (FFailing) Recovered(FWrittenWhileFailing + batch.size());
     } else {
       StartFailing(failure);
     }
@@ -431,14 +421,16 @@ bool TDurableStore::WriteHeld() {
     FHeld.pop_front();
     ++FWrittenWhileFailing;
   }
-  if (FFailing) {
-    FFailing = false;
-    FRetryWait = kFirstRetry;
-    Note("The message store " + FPath + " is written again; " + std::to_string(FWrittenWhileFailing) +
-             " changes kept in memory were stored",
-         false);
-  }
+  if (FFailing) Recovered(FWrittenWhileFailing);
   return true;
+}
+
+void TDurableStore::Recovered(std::size_t stored) {
+  FFailing = false;
+  FRetryWait = kFirstRetry;
+  Note("The message store " + FPath + " is written again; " + std::to_string(stored) +
+           " changes kept in memory were stored",
+       false);
 }
 
 void TDurableStore::Retry() {

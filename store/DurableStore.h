@@ -150,6 +150,8 @@ class TDurableStore {
   bool WriteFresh(const std::string& what);
   bool WriteHeld();
   void StartFailing(const std::string& reason);
+  // The store takes writes again after failing; `stored`: the changes that waited for it.
+  void Recovered(std::size_t stored);
   void Note(const std::string& text, bool trouble = true) const;
 
   std::string FPath;

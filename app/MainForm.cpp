@@ -210,6 +210,11 @@ void TMainForm::clsUIV1UIView32IsClosing() {
 
 void TMainForm::EndNow() {
   FEnding = true;
+  // Gone from the screen at once, its place and size kept first: the run may still wait a
+  // moment for a full text's exchange to reach its own bounds before the process ends.
+  SaveUnsavedState();
+  hide();
+  if (FTrayIcon) FTrayIcon->hide();
   if (EndApplication)
     EndApplication();
   else
@@ -278,7 +283,6 @@ void TMainForm::ShowInitially(bool minimized) {
 void TMainForm::miExitClick() {
   // Ends at once without the close question; the store keeps what is unprinted.
   FDesk->KeepUnprintedForNextStart();
-  FTrayIcon->hide();
   EndNow();
 }
 

@@ -3,8 +3,9 @@
 Start(lines) listens on 127.0.0.1 (a free port), takes one client, answers its login with
 a "# " banner and a logresp, then sends the lines (capture lines: the one-byte station
 marker in front is dropped, each ends in CR LF) as fast as the client reads them, and keeps
-the connection open. Feed.port is the port; Feed.sent the bytes handed to the kernel so far,
-Feed.conn the connection.
+the connection open; with a rate, that many lines a second at most (in 10 ms batches), as a
+busy APRS-IS feed gives them. Feed.port is the port; Feed.sent the bytes handed to the kernel
+so far, Feed.conn the connection.
 """
 import socket
 import threading
@@ -12,7 +13,8 @@ import time
 
 
 class Feed:
-    def __init__(self, lines):
+    def __init__(self, lines, rate=0):
+        self.rate = rate
         self.body = [ln[1:].rstrip(b"\r\n") + b"\r\n" for ln in lines]
         self.sent = 0
         self.conn = None
@@ -34,12 +36,18 @@ class Feed:
             login += chunk
         conn.sendall(b"# logresp Q0DEMO unverified, server BENCH\r\n")
         self.conn = conn
-        for i in range(0, len(self.body), 100):
-            chunk = b"".join(self.body[i:i + 100])
+        step = max(1, self.rate // 100) if self.rate else 100
+        start = time.monotonic()
+        for i in range(0, len(self.body), step):
+            if self.rate:
+                due = start + i / self.rate
+                if due > time.monotonic():
+                    time.sleep(due - time.monotonic())
+            chunk = b"".join(self.body[i:i + step])
             conn.sendall(chunk)
             self.sent += len(chunk)
         time.sleep(24 * 3600)
 
 
-def Start(lines):
-    return Feed(lines)
+def Start(lines, rate=0):
+    return Feed(lines, rate)

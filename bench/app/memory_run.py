@@ -13,6 +13,7 @@ samples on. The log's message lines and "packets were dropped" notes are counted
 Usage: memory_run.py EXE CAPTURE OUTDIR (replay|aprs-is) (pdf|off|cups) [HOLD] [PERIOD]
   pdf: --print-to-pdf OUTDIR/pdf; cups: the system's default printer; off: printing disabled.
   QM_WINDOW=1: with the window (on $DISPLAY) instead of --no-window.
+  QM_RATE=N: the APRS-IS server sends at most N lines a second (default: as fast as read).
 Prints one summary line; OUTDIR/samples.txt holds every sample.
 """
 import bisect
@@ -61,7 +62,7 @@ if printing == "pdf":
 if link == "replay":
     args += ["--replay", capture, "--pace", "0"]
 else:
-    feed = loopback_feed.Start(lines)
+    feed = loopback_feed.Start(lines, int(os.environ.get("QM_RATE", "0")))
     args += ["--aprs-is", "127.0.0.1:%d" % feed.port]
 
 proc = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

@@ -165,6 +165,7 @@ TEST(Tray, ExitEndsWithoutTheQuestion) {
   EXPECT_EQ(asked, 0);
   EXPECT_EQ(ended, 1);
   EXPECT_FALSE(form.FTrayIcon->isVisible());
+  EXPECT_FALSE(form.isVisible());  // at once, not when the process is over
 }
 
 TEST(Tray, EndingCanBeRedirected) {

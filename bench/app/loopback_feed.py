@@ -40,9 +40,7 @@ class Feed:
         start = time.monotonic()
         for i in range(0, len(self.body), step):
             if self.rate:
-                due = start + i / self.rate
-                if due > time.monotonic():
-                    time.sleep(due - time.monotonic())
+                time.sleep(max(0.0, start + i / self.rate - time.monotonic()))
             chunk = b"".join(self.body[i:i + step])
             conn.sendall(chunk)
             self.sent += len(chunk)

@@ -88,8 +88,8 @@ TMessageList::TMessageList(QWidget* parent)
     if (FFollow) bar->setValue(maximum);
   });
 
-  // The view's own Ctrl+C would copy the current line only.
   setContextMenuPolicy(Qt::ActionsContextMenu);
+  // Ahead of the view's own Ctrl+C, which copies the current line only.
   auto* copy = new QAction(QStringLiteral("&Copy"), this);
   copy->setShortcut(QKeySequence::Copy);
   copy->setShortcutContext(Qt::WidgetShortcut);

@@ -1,6 +1,6 @@
 // The window's list of unprinted entries, three lines each: a view over the print queue's own
-// entries. It keeps no copy of their text; the view's rows all share one size, so it keeps no
-// layout of its own per line either.
+// entries. It keeps no copy of their text and no text layout; its rows all share one size, so
+// the view's own layout is two integers a line.
 #pragma once
 
 #include <QAbstractListModel>
@@ -49,10 +49,10 @@ class TMessageList : public QListView {
   QStringList Lines() const;
   // The selected lines, top to bottom, to the clipboard.
   void CopySelection() const;
+  void reset() override;
 
  protected:
   void rowsInserted(const QModelIndex& parent, int start, int end) override;
-  void reset() override;
 
  private:
   void Measure(int first, int last);

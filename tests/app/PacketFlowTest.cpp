@@ -650,7 +650,7 @@ TEST_F(PacketFlow, ListFollowsTheNewestEntryUnlessScrolledUpAndCopiesTheSelected
   EXPECT_TRUE(test::WaitFor(
       [&] { return list->horizontalScrollBar()->maximum() + list->viewport()->width() >= widest; }));
 
-  // Lines picked from the bottom up are copied top to bottom.
+  // Every line picked is copied, not just the current one, and top to bottom.
   bar->setValue(0);
   QCoreApplication::processEvents();
   const auto click = [&](int row, Qt::KeyboardModifiers keys) {
@@ -658,7 +658,8 @@ TEST_F(PacketFlow, ListFollowsTheNewestEntryUnlessScrolledUpAndCopiesTheSelected
                       list->visualRect(list->model()->index(row, 0)).center());
   };
   click(5, {});
-  click(3, Qt::ShiftModifier);
+  click(3, Qt::ControlModifier);
+  click(4, Qt::ControlModifier);
   QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), BulletinEntry(2).join(u'\n').toStdString());
 }

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/MessageList.h"
 #include "app/PacketSources.h"
 #include "base/Timing.h"
 #include "desk/MessageDesk.h"
@@ -305,7 +306,7 @@ class TMainForm : public QMainWindow {
   QPlainTextEdit* Memo1 = nullptr;
   TPayPalLabel* PayPalLabel1 = nullptr;
   // Below the pages
-  QPlainTextEdit* MessageList = nullptr;
+  TMessageList* MessageList = nullptr;
   QStatusBar* HintBar = nullptr;
   QLabel* lblLinkStatus = nullptr;  // right end of the hint bar: the packet source at a glance
   QStatusBar* StatusBar = nullptr;
@@ -383,7 +384,6 @@ class TMainForm : public QMainWindow {
   void WireChoices();
   void FillPrinterBox();
   void LogMessage(const std::string& text);
-  void ShowListed();
   // Shows a failure the desk found: once, without waiting for the operator.
   void ShowFailure(const QString& reason, bool operatorAction);
   TDateTime Now(TTimeFormat format) const;

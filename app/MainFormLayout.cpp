@@ -195,11 +195,7 @@ void TMainForm::BuildControls() {
   top->addWidget(gbPages, 1);
   column->addLayout(top);
 
-  MessageList = Named(new QPlainTextEdit, "MessageList");
-  MessageList->setReadOnly(true);
-  // Nothing to undo in a list the program writes; each entry's undo record stayed for good.
-  MessageList->setUndoRedoEnabled(false);
-  MessageList->setLineWrapMode(QPlainTextEdit::NoWrap);
+  MessageList = Named(new TMessageList, "MessageList");
   MessageList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   MessageList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   MessageList->setFont(ProgramFont(QStringLiteral("Courier New"), 10));

@@ -7,12 +7,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QPrintDialog>
 #include <QStatusBar>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <stdexcept>
 
 #include "app/ErrorBox.h"
@@ -40,9 +36,10 @@ void TMainForm::CreateDesk() {
   TMessageDesk* desk = FDesk.get();
   // A page in the list's font, a full text in the window's.
   desk->Queue().SetFonts(MessageList->font(), font());
-  connect(desk, &TMessageDesk::EntryListed, this,
-          [this](const QStringList& lines) { MessageList->appendPlainText(lines.join(u'\n')); });
-  connect(desk, &TMessageDesk::ListChanged, this, [this] { ShowListed(); });
+  // The list shows the queue's own entries: it is told when they change.
+  MessageList->Model().SetQueue(&desk->Queue());
+  connect(desk, &TMessageDesk::EntryListed, &MessageList->Model(), &TMessageListModel::EntryAdded);
+  connect(desk, &TMessageDesk::ListChanged, &MessageList->Model(), &TMessageListModel::Reshow);
   connect(desk, &TMessageDesk::CountChanged, lbMsgStatus, &QLabel::setText);
   connect(desk, &TMessageDesk::HintChanged, this, [this](const QString& text) { SetHintText(text); });
   connect(desk, &TMessageDesk::FailureToReport, this,
@@ -178,19 +175,11 @@ void TMainForm::btnNoneStatesClick() {
 // --- The message list ---------------------------------------------------------------
 
 int TMainForm::MessageLineCount() const {
-  const QTextDocument* doc = MessageList->document();
-  return doc->isEmpty() ? 0 : doc->blockCount();
+  return MessageList->model()->rowCount();
 }
 
 QStringList TMainForm::MessageLines() const {
-  QStringList lines;
-  if (MessageLineCount() == 0) return lines;
-  for (QTextBlock b = MessageList->document()->begin(); b.isValid(); b = b.next()) lines << b.text();
-  return lines;
-}
-
-void TMainForm::ShowListed() {
-  MessageList->setPlainText(FDesk->Queue().ListedLines().join(u'\n'));
+  return MessageList->Lines();
 }
 
 void TMainForm::btnPrintNowClick() {

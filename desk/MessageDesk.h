@@ -194,7 +194,7 @@ class TMessageDesk : public QObject {
  signals:
   // A wanted message was listed: its three lines, as shown.
   void EntryListed(const QStringList& lines);
-  // Entries left the list: the view shows Queue().ListedLines() again.
+  // Entries left the list: the view shows Queue().Listed() again.
   void ListChanged();
   void CountChanged(const QString& text);
   void HintChanged(const QString& text);

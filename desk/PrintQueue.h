@@ -103,7 +103,7 @@ class TPrintQueue : public QObject {
   const QStringList& PrinterProblems() const { return FPrinterProblems; }
 
  signals:
-  // Entries left the list (printed or cleared): the view shows ListedLines() again.
+  // Entries left the list (printed or cleared): the view shows Listed() again.
   void ListChanged();
   void PrinterProblemsChanged(const QStringList& problems);
 

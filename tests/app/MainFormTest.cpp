@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -268,15 +269,14 @@ TEST_F(MainFormTest, StatesListShowsMoreThanHalfTheCodes) {
 
 TEST_F(MainFormTest, MessageListAndFonts) {
   TMainForm form(FormSetup());
-  QPlainTextEdit* list = form.MessageList;
-  EXPECT_EQ(Find<QPlainTextEdit>(form, "MessageList"), list);
-  EXPECT_TRUE(list->isReadOnly());
-  EXPECT_EQ(list->lineWrapMode(), QPlainTextEdit::NoWrap);
+  TMessageList* list = form.MessageList;
+  EXPECT_EQ(Find<QListView>(form, "MessageList"), list);
+  EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
   EXPECT_EQ(list->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   EXPECT_EQ(list->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   EXPECT_EQ(list->palette().color(QPalette::Base), QColor(160, 160, 164));
   EXPECT_EQ(list->statusTip(), QStringLiteral("Received messages that have not yet been printed"));
-  EXPECT_TRUE(list->toPlainText().isEmpty());
+  EXPECT_EQ(form.MessageLineCount(), 0);
 
   const QFontInfo mono(list->font());
   EXPECT_EQ(mono.family(), QStringLiteral("Liberation Mono"));
@@ -542,7 +542,9 @@ TEST_F(MainFormTest, HostClosingEndsTheProgramWithoutTheQuestion) {
     return false;
   };
   form.Closing = [&] { ++saved; };
-  form.MessageList->setPlainText(QStringLiteral("LOCAL:[x]\n  A>B via C\n  B: unprinted"));
+  form.cbBull->setChecked(true);
+  env.Host->Deliver("*N0CALL>APRS::BLN1     :unprinted");
+  ASSERT_TRUE(test::WaitFor([&] { return form.MessageLineCount() == 3; }));
   form.show();
   EXPECT_EQ(RunLoopUntilEnded([&] { form.clsUIV1UIView32IsClosing(); }), 0);
   EXPECT_EQ(asked, 0);

@@ -4,16 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
+#include <QTest>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -615,6 +617,51 @@ TEST_F(PacketFlow, NothingIsDroppedWhilePrintingIsDisabled) {
   EXPECT_EQ(form->MessageLines(), BulletinEntries(1, kCount));
   EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("3000 of 20 messages collected"));
   EXPECT_FALSE(Printed());
+}
+
+TEST_F(PacketFlow, ListFollowsTheNewestEntryUnlessScrolledUpAndCopiesTheSelectedLines) {
+  Make();
+  form->cbBull->setChecked(true);
+  form->cbDisablePrinting->setChecked(true);
+  form->show();
+  TMessageList* list = form->MessageList;
+  QScrollBar* bar = list->verticalScrollBar();
+  for (int n = 1; n <= 10; ++n) SendBulletin(n);
+  ASSERT_TRUE(test::WaitFor([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }));
+  struct Case {
+    const char* name;
+    int from;  // where the operator leaves the list; -1: at the bottom
+    bool follows;
+  } cases[] = {{"scrolled up", 0, false}, {"at the bottom", -1, true}};
+  int n = 10;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    bar->setValue(c.from < 0 ? bar->maximum() : c.from);
+    const int before = bar->maximum(), at = bar->value();
+    SendBulletin(++n);
+    ASSERT_TRUE(test::WaitFor([&] { return bar->maximum() > before; }));
+    EXPECT_EQ(bar->value(), c.follows ? bar->maximum() : at);
+  }
+
+  // The horizontal reach is the widest line's, not the newest one's.
+  Send(Msg("N0CALL", "BLN1", std::string(150, 'W')));
+  const int widest = list->fontMetrics().horizontalAdvance(form->MessageLines().back());
+  SendBulletin(++n);
+  EXPECT_TRUE(test::WaitFor(
+      [&] { return list->horizontalScrollBar()->maximum() + list->viewport()->width() >= widest; }));
+
+  // Every line picked is copied, not just the current one, and top to bottom.
+  bar->setValue(0);
+  QCoreApplication::processEvents();
+  const auto click = [&](int row, Qt::KeyboardModifiers keys) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, keys,
+                      list->visualRect(list->model()->index(row, 0)).center());
+  };
+  click(5, {});
+  click(3, Qt::ControlModifier);
+  click(4, Qt::ControlModifier);
+  QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), BulletinEntry(2).join(u'\n').toStdString());
 }
 
 // --- Nothing lost ---------------------------------------------------------------------

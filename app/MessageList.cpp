@@ -1,0 +1,144 @@
+#include "app/MessageList.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <algorithm>
+
+#include "desk/PrintQueue.h"
+
+namespace qm {
+
+// --- The model ------------------------------------------------------------------------
+
+TMessageListModel::TMessageListModel(QObject* parent) : QAbstractListModel(parent) {}
+
+void TMessageListModel::SetQueue(const TPrintQueue* queue) {
+  disconnect(FQueueGone);
+  beginResetModel();
+  FQueue = queue;
+  FRows = QueueRows();
+  endResetModel();
+  // The window's list outlives the desk by a moment; nothing may read a queue that is gone.
+  if (queue) FQueueGone = connect(queue, &QObject::destroyed, this, [this] { SetQueue(nullptr); });
+}
+
+int TMessageListModel::QueueRows() const {
+  return FQueue ? static_cast<int>(FQueue->Listed().size()) * 3 : 0;
+}
+
+void TMessageListModel::EntryAdded() {
+  const int rows = QueueRows();
+  if (rows < FRows) return Reshow();  // entries left without a word: everything again
+  if (rows == FRows) return;
+  beginInsertRows(QModelIndex(), FRows, rows - 1);
+  FRows = rows;
+  endInsertRows();
+}
+
+void TMessageListModel::Reshow() {
+  beginResetModel();
+  FRows = QueueRows();
+  endResetModel();
+}
+
+int TMessageListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : FRows;
+}
+
+QVariant TMessageListModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole || !FQueue || !index.isValid()) return {};
+  const std::vector<TListedEntry>& listed = FQueue->Listed();
+  const auto entry = static_cast<std::size_t>(index.row() / 3);
+  if (entry >= listed.size()) return {};  // entries just left: the reset is on its way
+  return ListLineText(listed[entry].Lines[index.row() % 3]);
+}
+
+// --- The view -------------------------------------------------------------------------
+
+// Every row gets the size of the widest line (the view lays out rows of one size only), so
+// the horizontal scroll bar reaches the end of each line.
+class TWidestLineDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return QStyledItemDelegate::sizeHint(option, index.siblingAtRow(WidestRow));
+  }
+  int WidestRow = 0;
+};
+
+TMessageList::TMessageList(QWidget* parent)
+    : QListView(parent), FModel(new TMessageListModel(this)), FDelegate(new TWidestLineDelegate(this)) {
+  setModel(FModel);
+  setItemDelegate(FDelegate);
+  setUniformItemSizes(true);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
+  setTextElideMode(Qt::ElideNone);
+  // By item, the view would go through every row to find a page's worth of them.
+  setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+  setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+
+  QScrollBar* bar = verticalScrollBar();
+  connect(bar, &QScrollBar::valueChanged, this,
+          [this, bar](int value) { FFollow = value == bar->maximum(); });
+  connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+    if (FFollow) bar->setValue(maximum);
+  });
+
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+  // Ahead of the view's own Ctrl+C, which copies the current line only.
+  auto* copy = new QAction(QStringLiteral("&Copy"), this);
+  copy->setShortcut(QKeySequence::Copy);
+  copy->setShortcutContext(Qt::WidgetShortcut);
+  connect(copy, &QAction::triggered, this, [this] { CopySelection(); });
+  addAction(copy);
+  auto* all = new QAction(QStringLiteral("Select &All"), this);
+  all->setShortcut(QKeySequence::SelectAll);
+  all->setShortcutContext(Qt::WidgetShortcut);
+  connect(all, &QAction::triggered, this, &QAbstractItemView::selectAll);
+  addAction(all);
+}
+
+QStringList TMessageList::Lines() const {
+  QStringList lines;
+  for (int row = 0; row < FModel->rowCount(); ++row) lines << FModel->index(row).data().toString();
+  return lines;
+}
+
+void TMessageList::CopySelection() const {
+  QModelIndexList picked = selectionModel()->selectedIndexes();
+  if (picked.isEmpty()) return;
+  std::sort(picked.begin(), picked.end(),
+            [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  QStringList lines;
+  for (const QModelIndex& index : picked) lines << index.data().toString();
+  QGuiApplication::clipboard()->setText(lines.join(u'\n'));
+}
+
+void TMessageList::Measure(int first, int last) {
+  const QFontMetrics metrics = fontMetrics();
+  for (int row = first; row <= last; ++row) {
+    const int width = metrics.horizontalAdvance(FModel->index(row).data().toString());
+    if (width > FWidest) {
+      FWidest = width;
+      FDelegate->WidestRow = row;
+    }
+  }
+}
+
+void TMessageList::rowsInserted(const QModelIndex& parent, int start, int end) {
+  Measure(start, end);
+  QListView::rowsInserted(parent, start, end);
+}
+
+void TMessageList::reset() {
+  FWidest = -1;
+  FDelegate->WidestRow = 0;
+  Measure(0, FModel->rowCount() - 1);
+  QListView::reset();
+}
+
+}  // namespace qm

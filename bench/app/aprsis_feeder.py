@@ -5,12 +5,20 @@ Listens on 127.0.0.1:<port>, takes one client, reads its login line, answers wit
 "# " banner and a logresp, then sends corpus lines paced at <rate> lines/s for
 <seconds>. Every <wanted_every> seconds one message addressed to <call> is mixed in
 (unique text, so the duplicate filter keeps it) so the list and the page printing run.
+The stats (lines sent, the rate reached, the client's login line) go to stderr and
+STATS_FILE at the end, also when the feeder is ended by SIGTERM. A client that reads
+slower than RATE holds the feeder back: the rate reached then falls below RATE.
 
 Usage: aprsis_feeder.py PORT CORPUS SECONDS [RATE] [CALL] [WANTED_EVERY] [STATS_FILE]
 """
+import signal
 import socket
 import sys
 import time
+
+
+def stop_on_term(_signum, _frame):
+    raise SystemExit(0)
 
 
 def main() -> int:
@@ -39,6 +47,7 @@ def main() -> int:
             return 1
         login += chunk
     conn.settimeout(None)
+    login_line = login.split(b"\n")[0].rstrip(b"\r").decode(errors="replace")
     conn.sendall(b"# logresp %s unverified, server BENCH\r\n" % call.split("-")[0].encode())
 
     addressee = call.encode().ljust(9)
@@ -50,38 +59,42 @@ def main() -> int:
     owed = 0.0
     i = 0
     next_t = start
-    while True:
-        now = time.monotonic()
-        if now - start >= seconds:
-            break
-        owed += per_tick
-        n = int(owed)
-        owed -= n
-        batch = []
-        for _ in range(n):
-            batch.append(lines[i])
-            i = (i + 1) % len(lines)
-        if now >= next_wanted:
-            wanted += 1
-            batch.append(b"N0BNCH-%d>APRS,TCPIP*,qAC,BENCH::%s:bench message %d at %.1f s{%d\r\n"
-                         % (wanted % 10, addressee, wanted, now - start, wanted % 100000))
-            next_wanted += wanted_every
-        try:
-            conn.sendall(b"".join(batch))
-        except OSError:
-            break
-        sent += len(batch)
-        next_t += tick
-        delay = next_t - time.monotonic()
-        if delay > 0:
-            time.sleep(delay)
-    elapsed = time.monotonic() - start
-    msg = "feeder: sent %d lines (%d wanted) in %.1f s = %.0f lines/s\n" % (sent, wanted, elapsed, sent / elapsed)
-    sys.stderr.write(msg)
-    if stats_file:
-        with open(stats_file, "w") as f:
-            f.write(msg)
-    conn.close()
+    signal.signal(signal.SIGTERM, stop_on_term)
+    try:
+        while True:
+            now = time.monotonic()
+            if now - start >= seconds:
+                break
+            owed += per_tick
+            n = int(owed)
+            owed -= n
+            batch = []
+            for _ in range(n):
+                batch.append(lines[i])
+                i = (i + 1) % len(lines)
+            if now >= next_wanted:
+                wanted += 1
+                batch.append(b"N0BNCH-%d>APRS,TCPIP*,qAC,BENCH::%s:bench message %d at %.1f s{%d\r\n"
+                             % (wanted % 10, addressee, wanted, now - start, wanted % 100000))
+                next_wanted += wanted_every
+            try:
+                conn.sendall(b"".join(batch))
+            except OSError:
+                break
+            sent += len(batch)
+            next_t += tick
+            delay = next_t - time.monotonic()
+            if delay > 0:
+                time.sleep(delay)
+    finally:
+        elapsed = time.monotonic() - start
+        msg = "feeder: sent %d lines (%d wanted) in %.1f s = %.0f lines/s; login: %s\n" % (
+            sent, wanted, elapsed, sent / elapsed, login_line)
+        sys.stderr.write(msg)
+        if stats_file:
+            with open(stats_file, "w") as f:
+                f.write(msg)
+        conn.close()
     return 0
 
 

@@ -1,14 +1,24 @@
 #!/usr/bin/env bash
 # Two Quillmark executables (and Xastir, where installed) side by side on one Xvfb display,
-# in interleaved rounds, so a busy machine slows both alike.
+# in interleaved rounds, so a busy machine slows them alike.
 #
 # Usage: bench/app/compare-programs.sh startup OLD NEW [ROUNDS]
 #          start to window shown (mapped), ms, per program and round
 #        bench/app/compare-programs.sh cpu OLD NEW [SECONDS] [RATE] [ROUNDS]
 #          CPU of the whole program fed RATE packets/s by the loopback APRS-IS feeder,
-#          after 5 s to connect, over SECONDS
+#          after 5 s to connect, over SECONDS; also the lines it read a second, what waits
+#          unread between feeder and program at the end, and the X server's CPU meanwhile
 # OLD and NEW are quillmark executables; each runs from a folder of its own with the same
 # Quillmark.ini (printing disabled). Results go to OUT (default a /tmp/qm-compare.* folder).
+# CORPUS names the TNC2 lines to feed (default: made in OUT by GEN_CORPUS, a generator
+# taking "N_LINES OUT_PATH").
+#
+# Xastir reads its settings from $XASTIR_USER_BASE/.xastir (it takes the home folder from
+# the password database, not from HOME), so each run gets a folder of its own with a
+# written xastir.cnf: a callsign (with none it opens its station dialog first), the same
+# window size as Quillmark's, no map index at start and no maps selected, and one
+# interface, an internet server stream (type 5) at 127.0.0.1 on the feeder's port (the
+# port goes in DEVICE0_SPEED) that it opens at start. Anything left out takes its default.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 MODE=${1:?mode}
@@ -16,9 +26,12 @@ OLD=$(realpath "${2:?old executable}")
 NEW=$(realpath "${3:?new executable}")
 OUT=${OUT:-$(mktemp -d /tmp/qm-compare.XXXXXX)}
 mkdir -p "$OUT"
-CORPUS=$OUT/corpus.tnc2
-[ -f "$CORPUS" ] || python3 /work/shared/bench/gen_corpus.py 100000 "$CORPUS" >/dev/null
+CORPUS=${CORPUS:-$OUT/corpus.tnc2}
+GEN_CORPUS=${GEN_CORPUS:-/work/shared/bench/gen_corpus.py}
+[ -f "$CORPUS" ] || python3 "$GEN_CORPUS" 100000 "$CORPUS" >/dev/null
+CORPUS=$(realpath "$CORPUS")
 TITLE="Quillmark v1.3.3"
+XASTIR=$(command -v xastir || true)
 
 DISP=:$((200 + RANDOM % 100))
 Xvfb "$DISP" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$OUT/xvfb.log" 2>&1 &
@@ -44,6 +57,20 @@ cbDisablePrinting.Checked=True
 cbBeepOnReceive.Checked=False
 edMsgCount.Text=20
 INI
+}
+prepare_xastir() {  # folder port
+  rm -rf "$1/.xastir"
+  mkdir -p "$1/.xastir/config"
+  cat >"$1/.xastir/config/xastir.cnf" <<CNF
+STATION_CALLSIGN:Q0DEMO-9
+SCREEN_WIDTH:680
+SCREEN_HEIGHT:389
+MAPS_INDEX_ON_STARTUP:0
+DEVICE0_TYPE:5
+DEVICE0_HOST:127.0.0.1
+DEVICE0_SPEED:$2
+DEVICE0_ONSTARTUP:1
+CNF
 }
 now_ns() { date +%s%N; }
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
@@ -79,26 +106,22 @@ case "$MODE" in
     PORT=$((15580 + RANDOM % 1000))
     prepare "$OUT/old" "$OLD" "$PORT"
     prepare "$OUT/new" "$NEW" "$PORT"
-    XASTIR=$(command -v xastir || true)
-    if [ -n "$XASTIR" ]; then
-      # A first run makes its configuration, so the rounds time a configured start.
-      mkdir -p "$OUT/xastir"
-      time_to_window "$OUT/xastir" "^XASTIR" env HOME="$OUT/xastir" "$XASTIR" || true
-      sleep 2; stop "$P"
-    fi
+    [ -z "$XASTIR" ] || prepare_xastir "$OUT/xastir" "$PORT"
     echo "# round old_ms new_ms xastir_ms load1 (Xvfb $DISP, no window manager)" | tee "$OUT/startup.txt"
     for r in $(seq "$ROUNDS"); do
       time_to_window "$OUT/old" "$TITLE" ./quillmark; o=$MS; sleep 0.5; stop "$P"
       time_to_window "$OUT/new" "$TITLE" ./quillmark; n=$MS; sleep 0.5; stop "$P"
       x=-
       if [ -n "$XASTIR" ]; then
-        time_to_window "$OUT/xastir" "^XASTIR" env HOME="$OUT/xastir" "$XASTIR"; x=$MS; sleep 0.5; stop "$P"
+        time_to_window "$OUT/xastir" "^XASTIR" env XASTIR_USER_BASE="$OUT/xastir" "$XASTIR"
+        x=$MS; sleep 0.5; stop "$P"
       fi
       echo "$r $o $n $x $(cut -d' ' -f1 /proc/loadavg)" | tee -a "$OUT/startup.txt"
     done
+    # The rounds' rows only: the medians' own lines go to the same file as they are printed.
     for c in 2 3 4; do
-      printf "median column %s: " "$c"
-      grep -v '^#' "$OUT/startup.txt" | awk -v c="$c" '$c != "-" {print $c}' | median
+      m=$(grep '^[0-9]' "$OUT/startup.txt" | awk -v c="$c" '$c != "-" {print $c}' | median)
+      echo "median column $c: $m"
     done | tee -a "$OUT/startup.txt"
     ;;
   cpu)
@@ -106,30 +129,60 @@ case "$MODE" in
     RATE=${5:-2000}
     ROUNDS=${6:-3}
     hz=$(getconf CLK_TCK)
-    echo "# round program cpu%_of_one_core load1 ($RATE packets/s over $SECS s)" | tee "$OUT/cpu.txt"
+    XVFB=${PIDS[0]}
+    # Bytes a line takes on the wire (the feeder ends each with CR LF), to turn bytes read
+    # into lines read.
+    line_bytes=$(awk 'NF {n++; b += length($0) + 2} END {printf "%.1f", b / n}' "$CORPUS")
+    # What the client on PORT has read from the feeder so far, and what waits unread on
+    # either side of the loopback connection (bytes).
+    sock_stat() {  # port
+      local rd queued sendq
+      read -r rd queued < <(ss -tniH "( dport = :$1 )" | awk '
+        $1 == "ESTAB" {q = $2}
+        {for (i = 1; i <= NF; i++) if ($i ~ /^bytes_received:/) {split($i, a, ":"); r = a[2]}}
+        END {print r - q, q}')
+      sendq=$(ss -tnH "( sport = :$1 )" | awk '$1 == "ESTAB" {print $3}')
+      echo "$rd $((queued + ${sendq:-0}))"
+    }
+    programs=(old new)
+    [ -z "$XASTIR" ] || programs+=(xastir)
+    echo "# round program cpu%_of_one_core lines_read/s unread_kB_at_end xvfb_cpu% load1" \
+      "($RATE packets/s over $SECS s, $line_bytes bytes a line)" | tee "$OUT/cpu.txt"
     for r in $(seq "$ROUNDS"); do
-      for which in old new; do
+      for which in "${programs[@]}"; do
         PORT=$((15580 + RANDOM % 1000))
-        exe=$OLD; [ "$which" = new ] && exe=$NEW
-        prepare "$OUT/$which" "$exe" "$PORT"
         python3 bench/app/aprsis_feeder.py "$PORT" "$CORPUS" "$((SECS + 15))" "$RATE" Q0DEMO-9 2 \
           "$OUT/feeder-$which-$r.txt" 2>/dev/null &
         FEED=$!
         PIDS+=("$FEED")
         sleep 0.3
-        time_to_window "$OUT/$which" "$TITLE" ./quillmark
+        if [ "$which" = xastir ]; then
+          prepare_xastir "$OUT/xastir" "$PORT"
+          time_to_window "$OUT/xastir" "^XASTIR" env XASTIR_USER_BASE="$OUT/xastir" "$XASTIR"
+        else
+          exe=$OLD; [ "$which" = new ] && exe=$NEW
+          prepare "$OUT/$which" "$exe" "$PORT"
+          time_to_window "$OUT/$which" "$TITLE" ./quillmark
+        fi
         sleep 5
-        c0=$(cpu_ticks "$P"); t0=$(now_ns)
+        read -r b0 _ < <(sock_stat "$PORT")
+        c0=$(cpu_ticks "$P"); x0=$(cpu_ticks "$XVFB"); t0=$(now_ns)
         sleep "$SECS"
-        c1=$(cpu_ticks "$P"); t1=$(now_ns)
-        pct=$(awk -v d=$((c1 - c0)) -v hz="$hz" -v dt=$((t1 - t0)) 'BEGIN {printf "%.2f", 100 * d / hz / (dt / 1e9)}')
-        echo "$r $which $pct $(cut -d' ' -f1 /proc/loadavg)" | tee -a "$OUT/cpu.txt"
+        c1=$(cpu_ticks "$P"); x1=$(cpu_ticks "$XVFB"); t1=$(now_ns)
+        read -r b1 unread < <(sock_stat "$PORT")
+        awk -v r="$r" -v w="$which" -v dc=$((c1 - c0)) -v dx=$((x1 - x0)) -v hz="$hz" \
+          -v dt=$((t1 - t0)) -v db=$((b1 - b0)) -v lb="$line_bytes" -v un="$unread" \
+          -v load="$(cut -d' ' -f1 /proc/loadavg)" 'BEGIN {
+            s = dt / 1e9
+            printf "%s %s %.2f %.0f %.1f %.2f %s\n", r, w, 100 * dc / hz / s, db / lb / s,
+              un / 1024, 100 * dx / hz / s, load}' | tee -a "$OUT/cpu.txt"
         stop "$P"; stop "$FEED"
       done
     done
-    for which in old new; do
-      printf "median %s: " "$which"
-      awk -v w="$which" '$2 == w {print $3}' "$OUT/cpu.txt" | median
+    for which in "${programs[@]}"; do
+      printf "median %s: cpu%% %s, lines read/s %s\n" "$which" \
+        "$(awk -v w="$which" '/^[0-9]/ && $2 == w {print $3}' "$OUT/cpu.txt" | median)" \
+        "$(awk -v w="$which" '/^[0-9]/ && $2 == w {print $4}' "$OUT/cpu.txt" | median)"
     done | tee -a "$OUT/cpu.txt"
     ;;
   *) echo "usage: $0 startup OLD NEW [ROUNDS] | cpu OLD NEW [SECONDS] [RATE] [ROUNDS]" >&2; exit 2 ;;

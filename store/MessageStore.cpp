@@ -598,6 +598,16 @@ void TMessageStore::OpenFile() {
       Exec(FDb, FPath, "RELEASE text_index");
     }
     Exec(FDb, FPath, "COMMIT");
+    // A text index that cannot be read (its pages damaged) would fail every new message
+    // through its triggers: they go, with the fill mark, and the text is searched as before.
+    // The index itself stays (SQLite cannot drop what it cannot open), and is not made again.
+    if (QueryInt(FDb, FPath, "SELECT count(*) FROM sqlite_schema WHERE name = 'text_index_fill'") > 0) {
+      if (sqlite3_exec(FDb, "SELECT rowid FROM messages_text WHERE messages_text MATCH '\"qqq\"' LIMIT 1",
+                       nullptr, nullptr, nullptr) != SQLITE_OK)
+        Exec(FDb, FPath,
+             "BEGIN IMMEDIATE; DROP TRIGGER messages_text_insert; DROP TRIGGER messages_text_update; "
+             "DROP TRIGGER messages_text_delete; DROP TABLE text_index_fill; COMMIT");
+    }
     RememberFiles();
     // Checkpoints leave the committing thread; without a second connection the writer keeps
     // SQLite's automatic checkpoint.

@@ -6,6 +6,7 @@
 
 #include "store/MessageStore.h"
 #include "tests/support/OlderStore.h"
+#include "tests/support/StoredMessages.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
@@ -160,6 +161,22 @@ TEST(TMessageStoreHistory, TextIndexOfAnOlderStoreFilledInStepsAnswersAsTheScan)
   test::RunOnStoreFile(path, "INSERT INTO messages_text(messages_text) VALUES ('delete-all')");
   EXPECT_EQ(store.FindMessages({"", hkAll, "hamfest"}), std::vector<std::int64_t>{});
   EXPECT_EQ(store.FindMessages({"", hkAll, "gu"}), std::vector<std::int64_t>{8});
+}
+
+// A text index whose pages were damaged would fail every new message through its triggers:
+// the next open leaves it behind, messages are kept and a text is searched by reading them.
+TEST(TMessageStoreHistory, DamagedTextIndexIsLeftAndMessagesAreStillKept) {
+  test::TTempDir dir;
+  const std::string path = dir.File("damaged.db");
+  { TMessageStore(path).Add(test::Msg(1)); }
+  test::RunOnStoreFile(path, "UPDATE messages_text_data SET block = x'0102030405' WHERE id = 10");
+  for (int open = 0; open < 2; ++open) {
+    TMessageStore store(path);
+    const std::int64_t id = store.Add(test::Msg(2 + open));
+    EXPECT_EQ(store.FindMessages({"", hkAll, "message " + std::to_string(2 + open)}),
+              std::vector<std::int64_t>{id});
+    EXPECT_TRUE(store.FillTextIndex(1));
+  }
 }
 
 }  // namespace

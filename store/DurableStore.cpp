@@ -159,6 +159,8 @@ void TDurableStore::CommitThread() {
     if (!due && !FCheck) {
       if (FFailing && !FHeld.empty())
         FChanged.wait_until(guard, FNextTry);
+      else if (!FTextIndexed && !FFailing && IsOpen())
+        FillTextIndex(guard);
       else
         FChanged.wait(guard);
       continue;
@@ -212,6 +214,20 @@ void TDurableStore::CommitThread() {
   }
 }
 
+void TDurableStore::FillTextIndex(std::unique_lock<std::recursive_mutex>& guard) {
+  // A step holds the store for some milliseconds; what comes meanwhile waits behind it.
+  guard.unlock();
+  bool done = true;
+  try {
+    done = FStore->FillTextIndex(kTextIndexStep);
+  } catch (const EMessageStoreError&) {
+    // Left for the next start: the search reads every message meanwhile, and a failing disk
+    // shows at the next change.
+  }
+  guard.lock();
+  FTextIndexed = done;
+}
+
 bool TDurableStore::Open() {
   // Opened for the first time after failing at the start: its listed messages were not restored.
   const bool late = !FOpenedOnce && FFailing;
@@ -252,6 +268,7 @@ bool TDurableStore::Open() {
            false);
   }
   FOpenedOnce = true;
+  FTextIndexed = false;  // another file, perhaps
   return true;
 }
 
@@ -630,6 +647,11 @@ bool TDurableStore::HasRepeatSince(const TStoredMessage& m, bool byNumber, doubl
 bool TDurableStore::IsKept(std::int64_t id) const {
   const std::lock_guard guard(FGuard);
   return MessageInFile(id) != 0;
+}
+
+bool TDurableStore::TextIndexed() const {
+  const std::lock_guard guard(FGuard);
+  return FTextIndexed;
 }
 
 bool TDurableStore::Failing() const {

@@ -35,6 +35,8 @@ class TDurableStore {
   // The first wait before a failed store is tried again, doubled after each failed try.
   static constexpr std::chrono::milliseconds kFirstRetry{1000};
   static constexpr std::chrono::milliseconds kLastRetry{60000};
+  // Messages of an older build added to the text index in one step on the commit thread.
+  static constexpr std::size_t kTextIndexStep = 2000;
 
   // Opens the store at `path`; a failure to open is noted and tried again by Retry().
   explicit TDurableStore(std::string path, TNoteEvent onNote = {});
@@ -52,7 +54,9 @@ class TDurableStore {
   // its commit returned; a change refused there is noted instead of thrown. Every other change
   // (a job's start among them) and read first waits until what was queued is committed (or
   // the store fails), then runs as before; HasRepeatSince also sees what is queued. The notes
-  // of the thread reach the owner through `post`. Called once, from the owner's thread.
+  // of the thread reach the owner through `post`. While nothing waits, the thread adds the
+  // messages of an older build to the text index, a step at a time (TMessageStore::
+  // FillTextIndex). Called once, from the owner's thread.
   void CommitOnThread(TPost post);
 
   // The changes of TMessageStore. Each is written at once when the store takes it; otherwise
@@ -101,6 +105,8 @@ class TDurableStore {
   bool Flush();
 
   bool Failing() const;
+  // Whether the commit thread found every message in the store's text index.
+  bool TextIndexed() const;
   // Changes waiting in memory (with the commit thread, also those queued for it).
   std::size_t Waiting() const;
   // Whether the message with this id (as Add returned it) is in the file.
@@ -142,6 +148,8 @@ class TDurableStore {
   static bool Queued(const TChange& change);
   void Drain() const;
   void CommitThread();
+  // One step of TMessageStore::FillTextIndex, on the commit thread while nothing else waits.
+  void FillTextIndex(std::unique_lock<std::recursive_mutex>& guard);
   std::int64_t MessageInFile(std::int64_t id) const;
   std::int64_t JobInFile(std::int64_t id) const;
   bool IsOpen() const { return FStore && FStore->IsOpen(); }
@@ -179,6 +187,7 @@ class TDurableStore {
   std::uint64_t FAttempts = 0;  // batches tried
   bool FCheck = false;          // the files are to be checked
   bool FStop = false;
+  bool FTextIndexed = false;  // every message is in the store's text index, or it cannot be
 };
 
 }  // namespace qm

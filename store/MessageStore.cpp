@@ -2,8 +2,11 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -82,6 +85,35 @@ constexpr const char* kHistoryIndexes = R"sql(
 CREATE INDEX IF NOT EXISTS messages_source_upper ON messages(upper(source));
 CREATE INDEX IF NOT EXISTS messages_addressee_upper ON messages(upper(trim(addressee)));
 CREATE INDEX IF NOT EXISTS messages_kind ON messages(kind, utc_time);
+)sql";
+
+// The text index of the history's text filter: every three characters of the message text
+// and the full text (FTS5's trigram tokenizer, ASCII case folded), the texts themselves left
+// in the messages table. detail=none keeps only which message holds a trigram, not where:
+// the search asks for each trigram of the text and checks every message found with the
+// filter's own LIKE. Triggers keep it in step with the messages from the moment it exists;
+// the messages a store held before (ids up to text_index_fill.below) are added a few at a time
+// (TMessageStore::FillTextIndex), and until then the search reads every message. Older builds
+// run the triggers too, and the triggers leave those messages alone until they are added.
+constexpr const char* kTextIndex = R"sql(
+CREATE VIRTUAL TABLE messages_text USING fts5(message_text, full_text, content='messages',
+  content_rowid='id', tokenize='trigram', detail=none, columnsize=0);
+CREATE TABLE text_index_fill(below INTEGER NOT NULL);
+INSERT INTO text_index_fill SELECT coalesce(max(id), 0) FROM messages;
+CREATE TRIGGER messages_text_insert AFTER INSERT ON messages BEGIN
+  INSERT INTO messages_text(rowid, message_text, full_text) VALUES (new.id, new.message_text, new.full_text);
+END;
+CREATE TRIGGER messages_text_update AFTER UPDATE OF message_text, full_text ON messages
+WHEN old.id > (SELECT below FROM text_index_fill) BEGIN
+  INSERT INTO messages_text(messages_text, rowid, message_text, full_text)
+    VALUES ('delete', old.id, old.message_text, old.full_text);
+  INSERT INTO messages_text(rowid, message_text, full_text) VALUES (new.id, new.message_text, new.full_text);
+END;
+CREATE TRIGGER messages_text_delete AFTER DELETE ON messages
+WHEN old.id > (SELECT below FROM text_index_fill) BEGIN
+  INSERT INTO messages_text(messages_text, rowid, message_text, full_text)
+    VALUES ('delete', old.id, old.message_text, old.full_text);
+END;
 )sql";
 
 // The statements write the print states, job states and job kinds as their numbers.
@@ -552,7 +584,30 @@ void TMessageStore::OpenFile() {
     if (QueryInt(FDb, FPath, "SELECT count(*) FROM pragma_table_info('messages') WHERE name = 'logged'") == 0)
       Exec(FDb, FPath, "ALTER TABLE messages ADD COLUMN logged INTEGER NOT NULL DEFAULT 1");
     Exec(FDb, FPath, "CREATE INDEX IF NOT EXISTS messages_unlogged ON messages(id) WHERE logged = 0");
+    // The text index: made at once, however many messages there are; those already kept are
+    // added later, a few at a time. Without FTS5 or its trigrams in this SQLite the text is
+    // searched as before.
+    if (QueryInt(FDb, FPath, "SELECT count(*) FROM sqlite_schema WHERE name = 'text_index_fill'") == 0) {
+      Exec(FDb, FPath, "SAVEPOINT text_index");
+      if (sqlite3_exec(FDb, kTextIndex, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        const int code = sqlite3_extended_errcode(FDb);
+        const std::string reason = sqlite3_errmsg(FDb);
+        sqlite3_exec(FDb, "ROLLBACK TO text_index", nullptr, nullptr, nullptr);
+        if (code != SQLITE_ERROR) throw EMessageStoreError(StoreError(path, reason), KindOfCode(code));
+      }
+      Exec(FDb, FPath, "RELEASE text_index");
+    }
     Exec(FDb, FPath, "COMMIT");
+    // A text index that cannot be read (its pages damaged) would fail every new message
+    // through its triggers: they go, with the fill mark, and the text is searched as before.
+    // The index itself stays (SQLite cannot drop what it cannot open), and is not made again.
+    if (QueryInt(FDb, FPath, "SELECT count(*) FROM sqlite_schema WHERE name = 'text_index_fill'") > 0) {
+      if (sqlite3_exec(FDb, "SELECT rowid FROM messages_text WHERE messages_text MATCH '\"qqq\"' LIMIT 1",
+                       nullptr, nullptr, nullptr) != SQLITE_OK)
+        Exec(FDb, FPath,
+             "BEGIN IMMEDIATE; DROP TRIGGER messages_text_insert; DROP TRIGGER messages_text_update; "
+             "DROP TRIGGER messages_text_delete; DROP TABLE text_index_fill; COMMIT");
+    }
     RememberFiles();
     // Checkpoints leave the committing thread; without a second connection the writer keeps
     // SQLite's automatic checkpoint.
@@ -680,14 +735,109 @@ std::string ContainsPattern(std::string_view text) {
 
 namespace {
 
+// Candidates the text index may name before a search reads every message instead: looking
+// one up and checking its texts costs up to 10 microseconds (a long full text), a pass through
+// a million messages 0.4 s. The newest few are found early in that pass when the text is
+// common (from 2,000 in a million on, 100,000 messages read at most), so fewer.
+constexpr std::size_t kMostCandidates = 20000;
+constexpr std::size_t kMostCandidatesForNewest = 2000;
+
+// The text index's question for `text`: each of its trigrams as a term of its own, all of
+// them asked for; empty when it has none. Only trigrams of ASCII characters (NUL aside): the
+// index reads a text as UTF-8, and a byte past ASCII may join its neighbours in a stored text
+// other than in the text searched for.
+std::string TrigramQuery(std::string_view text) {
+  std::vector<std::string> terms;
+  for (std::size_t i = 0; i + 3 <= text.size(); ++i) {
+    const std::string_view trigram = text.substr(i, 3);
+    if (std::any_of(trigram.begin(), trigram.end(),
+                    [](char c) { return c == '\0' || static_cast<unsigned char>(c) >= 0x80; }))
+      continue;
+    terms.push_back(UpperCase(trigram));  // the index ignores ASCII case too
+  }
+  std::sort(terms.begin(), terms.end());
+  terms.erase(std::unique(terms.begin(), terms.end()), terms.end());
+  std::string query;
+  for (const std::string& term : terms) {
+    query += query.empty() ? "\"" : " AND \"";
+    for (const char c : term) query += c == '"' ? std::string("\"\"") : std::string(1, c);
+    query += '"';
+  }
+  return query;
+}
+
+// Whether the text index holds every message (a store of an older build has none yet).
+bool TextIndexComplete(sqlite3* db) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT below FROM text_index_fill", -1, &stmt, nullptr) != SQLITE_OK)
+    return false;
+  const bool complete = sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_int64(stmt, 0) == 0;
+  sqlite3_finalize(stmt);
+  return complete;
+}
+
+// The questions of one search see the store as it was at its start.
+class TReadTransaction {
+ public:
+  TReadTransaction(sqlite3* db, const std::string& path) : FDb(db), FOwn(sqlite3_get_autocommit(db) != 0) {
+    if (FOwn) Exec(db, path, "BEGIN");
+  }
+  ~TReadTransaction() {
+    if (FOwn && !sqlite3_get_autocommit(FDb)) sqlite3_exec(FDb, "COMMIT", nullptr, nullptr, nullptr);
+  }
+  TReadTransaction(const TReadTransaction&) = delete;
+  TReadTransaction& operator=(const TReadTransaction&) = delete;
+
+ private:
+  sqlite3* FDb;
+  bool FOwn;
+};
+
+// The ids a filter with a text lets through, newest first, found through the text index:
+// the messages holding every trigram of the text, each checked by `conditions` (the whole
+// filter, its text by LIKE). Nothing when the index cannot answer (not complete, no trigram
+// to ask for, too many candidates).
+std::optional<std::vector<std::int64_t>> FindThroughTextIndex(
+    sqlite3* db, const std::string& path, const THistoryFilter& filter, const std::string& conditions,
+    const std::vector<std::string>& params, std::size_t limit, const std::function<bool()>& stop) {
+  const std::string query = TrigramQuery(filter.Text);
+  if (query.empty() || !TextIndexComplete(db)) return std::nullopt;
+  const std::size_t most = limit > 0 ? kMostCandidatesForNewest : kMostCandidates;
+  std::vector<std::int64_t> candidates;
+  {
+    TStmt stmt(db, path, "SELECT rowid FROM messages_text WHERE messages_text MATCH ?");
+    TUse use(stmt);
+    use.Bind(query);
+    while (use.Step()) {
+      if (candidates.size() == most) return std::nullopt;
+      candidates.push_back(use.Int(0));
+    }
+  }
+  // The id is the last parameter, after the filter's own, which stay bound.
+  TStmt stmt(db, path, "SELECT utc_time FROM messages WHERE " + conditions + " AND id = ?");
+  TUse use(stmt);
+  for (const std::string& param : params) use.Bind(param);
+  const int idParam = static_cast<int>(params.size()) + 1;
+  std::vector<std::pair<double, std::int64_t>> found;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    if (stop && i % 256 == 0 && stop()) throw EMessageStoreError(StoreError(path, "interrupted"));
+    sqlite3_reset(stmt.Get());
+    if (sqlite3_bind_int64(stmt.Get(), idParam, candidates[i]) != SQLITE_OK) ThrowSqlite(db, path);
+    if (use.Step()) found.emplace_back(use.Real(0), candidates[i]);
+  }
+  std::sort(found.begin(), found.end(), std::greater<>());
+  if (limit > 0 && found.size() > limit) found.resize(limit);
+  std::vector<std::int64_t> ids;
+  ids.reserve(found.size());
+  for (const auto& f : found) ids.push_back(f.second);
+  return ids;
+}
+
 // The ids a history filter lets through, newest first; the newest `limit` only when it is not 0.
+// `stop` (when set) is asked now and then where SQLite's progress handler is not.
 std::vector<std::int64_t> FindIds(sqlite3* db, const std::string& path, const THistoryFilter& filter,
-                                  std::size_t limit) {
-  // A text is looked for in every row anyway: one pass through the table beats looking up
-  // the rows an index names, one by one. Not so for the newest few, which the time index
-  // reaches first.
-  std::string sql = filter.Text.empty() || limit > 0 ? "SELECT id FROM messages WHERE 1"
-                                                     : "SELECT id FROM messages NOT INDEXED WHERE 1";
+                                  std::size_t limit, const std::function<bool()>& stop = {}) {
+  std::string conditions = "1";
   std::vector<std::string> params;
   const std::string call = UpperCase(Trim(filter.Callsign));
   if (!call.empty() && call.back() == '*') {
@@ -698,23 +848,33 @@ std::vector<std::int64_t> FindIds(sqlite3* db, const std::string& path, const TH
     if (!past.empty()) {
       past.back() = static_cast<char>(past.back() + 1);
       params = {from, past};
-      sql +=
+      conditions +=
           " AND ((upper(source) >= ?1 AND upper(source) < ?2)"
           " OR (upper(trim(addressee)) >= ?1 AND upper(trim(addressee)) < ?2))";
     }
   } else if (!call.empty()) {
     params.push_back(call);
-    sql += " AND (upper(source) = ?1 OR upper(trim(addressee)) = ?1)";
+    conditions += " AND (upper(source) = ?1 OR upper(trim(addressee)) = ?1)";
   }
-  if (const std::string kind = KindCondition(filter.Kind); !kind.empty()) sql += " AND " + kind;
+  if (const std::string kind = KindCondition(filter.Kind); !kind.empty()) conditions += " AND " + kind;
   if (!filter.Text.empty()) {
     // Numbered after the call's parameters, when there are any.
     params.push_back(ContainsPattern(filter.Text));
-    sql += " AND (message_text LIKE :text ESCAPE '\\' OR full_text LIKE :text ESCAPE '\\')";
+    conditions += " AND (message_text LIKE :text ESCAPE '\\' OR full_text LIKE :text ESCAPE '\\')";
   }
-  sql += " ORDER BY utc_time DESC, id DESC";
-  if (limit > 0) sql += " LIMIT " + std::to_string(limit);
+  const TReadTransaction snapshot(db, path);
+  if (!filter.Text.empty()) {
+    if (auto ids = FindThroughTextIndex(db, path, filter, conditions, params, limit, stop)) return *ids;
+  }
 
+  // A text is looked for in every row anyway: one pass through the table beats looking up
+  // the rows an index names, one by one. Not so for the newest few, which the time index
+  // reaches first.
+  std::string sql =
+      std::string(filter.Text.empty() || limit > 0 ? "SELECT id FROM messages WHERE "
+                                                   : "SELECT id FROM messages NOT INDEXED WHERE ") +
+      conditions + " ORDER BY utc_time DESC, id DESC";
+  if (limit > 0) sql += " LIMIT " + std::to_string(limit);
   std::vector<std::int64_t> ids;
   TStmt stmt(db, path, sql);
   TUse use(stmt);
@@ -761,7 +921,7 @@ void THistoryReader::StopWhen(std::function<bool()> stop) {
 
 std::vector<std::int64_t> THistoryReader::FindMessages(const THistoryFilter& filter,
                                                        std::size_t limit) const {
-  return FindIds(FDb, FPath, filter, limit);
+  return FindIds(FDb, FPath, filter, limit, FStop);
 }
 
 std::int64_t TMessageStore::BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages,
@@ -1013,6 +1173,35 @@ void TMessageStore::Batch(const std::function<void()>& changes) {
     if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
   }
+}
+
+bool TMessageStore::FillTextIndex(std::size_t rows) {
+  const std::lock_guard oneAtATime(FUse);
+  S();
+  if (TextIndexComplete(FDb) ||
+      QueryInt(FDb, FPath, "SELECT count(*) FROM sqlite_schema WHERE name = 'text_index_fill'") == 0)
+    return true;
+  TTransaction t(S(), true);
+  // The triggers leave ids up to `below` to this; the new `below` is the id before the
+  // lowest of the next `rows` kept.
+  TStmt next(FDb, FPath,
+             "SELECT coalesce((SELECT min(id) FROM (SELECT id FROM messages WHERE id <= f.below "
+             "ORDER BY id DESC LIMIT ?1)) - 1, 0), f.below FROM text_index_fill f");
+  std::int64_t from = 0, below = 0;
+  {
+    TUse range(next);
+    if (!range.Bind(static_cast<std::int64_t>(rows)).Step()) return true;
+    from = range.Int(0);
+    below = range.Int(1);
+  }
+  TStmt add(FDb, FPath,
+            "INSERT INTO messages_text(rowid, message_text, full_text) "
+            "SELECT id, message_text, full_text FROM messages WHERE id > ?1 AND id <= ?2");
+  TUse(add).Bind(from).Bind(below).Run();
+  TStmt moved(FDb, FPath, "UPDATE text_index_fill SET below = ?");
+  TUse(moved).Bind(from).Run();
+  t.Commit();
+  return from == 0;
 }
 
 std::uint64_t TMessageStore::Checkpoints() const {

@@ -225,6 +225,12 @@ class TMessageStore {
   // `changes` throws rolls all of them back and is thrown again, as is a failed commit.
   void Batch(const std::function<void()>& changes);
 
+  // Adds up to `rows` of the messages a store held before its text index existed (made by an
+  // older build) to the index, the newest first, in one transaction; until all are in it a
+  // text filter reads every message. True once the index holds every message (or there is
+  // none: no FTS5 in this SQLite).
+  bool FillTextIndex(std::size_t rows);
+
   // Checkpoints of the store's own thread that copied pages since the file was opened.
   std::uint64_t Checkpoints() const;
 

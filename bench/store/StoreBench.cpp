@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "store/DurableStore.h"
 #include "store/MessageStore.h"
 
 namespace {
@@ -271,6 +272,7 @@ void BM_History(benchmark::State& state) {
     found = ids.size();
   }
   state.counters["found"] = static_cast<double>(found);
+  state.counters["file_MB"] = static_cast<double>(fs::file_size(file.Path)) / 1e6;
 }
 
 // The history on 1,000,000 messages as the window answers a filter: its searching thread
@@ -302,6 +304,7 @@ void BM_HistoryFirstRows(benchmark::State& state) {
   }
   Check(shown > 0, "a filter found nothing");
   state.counters["shown"] = static_cast<double>(shown);
+  state.counters["file_MB"] = static_cast<double>(fs::file_size(path)) / 1e6;
 }
 
 void BM_HistoryWholeAnswer(benchmark::State& state) {
@@ -314,6 +317,29 @@ void BM_HistoryWholeAnswer(benchmark::State& state) {
     found = reader.FindMessages(c.Filter).size();
   }
   state.counters["found"] = static_cast<double>(found);
+}
+
+// A store of a build before the text index, 100,000 messages, opened by this one: each step
+// of the commit thread that adds kTextIndexStep of them to the index, until all are in it.
+void BM_TextIndexFill(benchmark::State& state) {
+  TBenchFile file;
+  FillHistory(file.Path);
+  TRawInsert older(file.Path, "FULL");
+  Exec(older.Db,
+       "DROP TRIGGER messages_text_insert; DROP TRIGGER messages_text_update; "
+       "DROP TRIGGER messages_text_delete; DROP TABLE messages_text; DROP TABLE text_index_fill");
+  qm::TMessageStore store(file.Path);
+  const qm::THistoryFilter rare{"", qm::hkAll, "message 99999"};
+  const std::vector<std::int64_t> scanned = store.FindMessages(rare);
+  bool done = false;
+  int steps = 0;
+  for (auto _ : state) {
+    Check(!done, "filled before the steps ran out");
+    done = store.FillTextIndex(qm::TDurableStore::kTextIndexStep);
+    ++steps;
+  }
+  Check(done && store.FindMessages(rare) == scanned && scanned.size() == 1, "the index answers otherwise");
+  state.counters["steps"] = steps;
 }
 
 // The floor in the same run: every id, newest first, through a bare connection.
@@ -341,6 +367,9 @@ BENCHMARK(BM_History)->DenseRange(0, std::size(kHistoryCases) - 1)->Unit(benchma
 BENCHMARK(BM_HistoryReference_AllIds)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HistoryFirstRows)->DenseRange(0, std::size(kHistoryCases) - 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HistoryWholeAnswer)->DenseRange(0, std::size(kHistoryCases) - 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TextIndexFill)
+    ->Iterations(kHistory / qm::TDurableStore::kTextIndexStep)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Add)->UseManualTime()->Iterations(5000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_AddReference_SynchronousNormal)
     ->UseManualTime()

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/OlderStore.h"
 #include "tests/support/PrivateTmpfs.h"
 #include "tests/support/StoredMessages.h"
 #include "tests/support/TempDir.h"
@@ -360,6 +361,29 @@ TEST(TDurableStore, FreshCopyLeftByAKillIsTakenOnlyWhenComplete) {
                                                     : (std::vector<std::string>{"message 1", "message 2"}));
     EXPECT_FALSE(fs::exists(path + ".fresh"));
   }
+}
+
+// The commit thread fills the text index of an older build's store while nothing else waits;
+// messages added meanwhile are kept as ever.
+TEST(TDurableStore, CommitThreadFillsTheTextIndexOfAnOlderStore) {
+  TTempDir dir;
+  const std::string path = dir.File("q.db");
+  {
+    TMessageStore older(path);
+    for (int n = 1; n <= 5; ++n) older.Add(Msg(n));
+  }
+  test::DropTextIndex(path);
+  TPosted posted;
+  TDurableStore store(path);
+  store.CommitOnThread(posted.Post());
+  const std::int64_t added = store.Add(Msg(6));
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!store.TextIndexed() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+  ASSERT_TRUE(store.TextIndexed());
+  EXPECT_TRUE(store.Flush());
+  EXPECT_TRUE(store.IsKept(added));
+  EXPECT_TRUE(store.Store()->FillTextIndex(1));  // nothing left to add
+  EXPECT_EQ(store.Store()->FindMessages({"", hkAll, "message 3"}), std::vector<std::int64_t>{3});
 }
 
 }  // namespace

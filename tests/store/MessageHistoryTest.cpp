@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "store/MessageStore.h"
+#include "tests/support/OlderStore.h"
+#include "tests/support/StoredMessages.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
@@ -38,9 +40,7 @@ struct TFilterCase {
   std::vector<std::int64_t> Ids;
 };
 
-TEST(TMessageStoreHistory, FiltersAnswerNewestFirst) {
-  test::TTempDir dir;
-  TMessageStore store(dir.File("history.db"));
+void AddKept(TMessageStore& store) {
   for (const TKept& k : kKept) {
     TStoredMessage m;
     m.Source = k.Source;
@@ -51,6 +51,12 @@ TEST(TMessageStoreHistory, FiltersAnswerNewestFirst) {
     m.FullText = k.FullText ? k.FullText : "";
     store.Add(m);
   }
+}
+
+TEST(TMessageStoreHistory, FiltersAnswerNewestFirst) {
+  test::TTempDir dir;
+  TMessageStore store(dir.File("history.db"));
+  AddKept(store);
   const TFilterCase cases[] = {
       {"no filter: everything", {}, {10, 9, 8, 7, 6, 5, 4, 3, 2, 1}},
       {"exact call, either side, any case, SSID counts", {"kb1ab-7", hkAll, ""}, {3, 1}},
@@ -92,6 +98,85 @@ TEST(TMessageStoreHistory, FiltersAnswerNewestFirst) {
   // A question told to stop ends in a failure rather than an answer.
   reader.StopWhen([] { return true; });
   EXPECT_THROW(reader.FindMessages({"", hkAll, "hamfest"}), EMessageStoreError);
+}
+
+// A store of an older build gets its text index at once and fills it in steps; a text search
+// gives the same answer all along, by reading every message until the index holds them all
+// and through the index after, with what changed meanwhile.
+TEST(TMessageStoreHistory, TextIndexOfAnOlderStoreFilledInStepsAnswersAsTheScan) {
+  test::TTempDir dir;
+  const std::string path = dir.File("older.db");
+  {
+    TMessageStore store(path);
+    AddKept(store);
+  }
+  test::DropTextIndex(path);
+  test::RunOnStoreFile(path, "UPDATE messages SET utc_time = -1, print_state = 3 WHERE id = 2");
+  TMessageStore store(path);
+  // Meanwhile: new messages (one purged again), a full text for an earlier one, an earlier one purged.
+  TStoredMessage m;
+  m.MessageText = "Hamfest: go via gate 9, via the gate, caf\xE9 open";
+  store.Add(m);  // 11
+  m.MessageText = "hamfest moved";
+  m.UtcTime = -1;
+  store.ClearListed(store.Add(m));  // 12
+  store.SetFullText(8, "Gusts to 60 in the VALLEY");
+  EXPECT_EQ(store.Purge(-0.5), 2);
+
+  const TFilterCase cases[] = {
+      {"any case", {"", hkAll, "HAMFEST"}, {11, 3, 1}},
+      {"full text added later", {"", hkAll, "the valley"}, {8}},
+      {"full text added at once", {"", hkAll, "Cover now"}, {6}},
+      {"in a purged message only", {"", hkAll, "wind_adv"}, {}},
+      {"percent is literal", {"", hkAll, "and 100%"}, {9}},
+      {"underscore is literal", {"", hkAll, "hamfest_"}, {}},
+      {"every trigram there, not in a row", {"", hkAll, "te 9, via gate"}, {}},
+      {"with call and kind", {"kb1ab*", hkPersonal, "fest"}, {3, 1}},
+      {"two characters", {"", hkAll, "gu"}, {8}},
+      {"past ASCII, asked by the rest", {"", hkAll, "CAF\xE9"}, {11}},
+      {"past ASCII only: read in full", {"", hkAll, "\xE9 o"}, {11}},
+  };
+  const auto check = [&](const char* when) {
+    SCOPED_TRACE(when);
+    THistoryReader reader(path);
+    for (const TFilterCase& c : cases) {
+      SCOPED_TRACE(c.What);
+      EXPECT_EQ(store.FindMessages(c.Filter), c.Ids);
+      EXPECT_EQ(reader.FindMessages(c.Filter, 1),
+                std::vector<std::int64_t>(c.Ids.begin(), c.Ids.begin() + (c.Ids.empty() ? 0 : 1)));
+    }
+  };
+  check("before any step");
+  int steps = 1;
+  while (!store.FillTextIndex(3)) {
+    check("after a step");
+    ++steps;
+  }
+  EXPECT_EQ(steps, 3);  // 9 earlier messages kept, 3 a step
+  check("with the index full");
+  // FTS5's own check: the index holds exactly what the messages hold.
+  EXPECT_NO_THROW(test::RunOnStoreFile(
+      path, "INSERT INTO messages_text(messages_text, rank) VALUES ('integrity-check', 1)"));
+  // The index gave those answers: emptied, it finds nothing; a short text is still read in full.
+  test::RunOnStoreFile(path, "INSERT INTO messages_text(messages_text) VALUES ('delete-all')");
+  EXPECT_EQ(store.FindMessages({"", hkAll, "hamfest"}), std::vector<std::int64_t>{});
+  EXPECT_EQ(store.FindMessages({"", hkAll, "gu"}), std::vector<std::int64_t>{8});
+}
+
+// A text index whose pages were damaged would fail every new message through its triggers:
+// the next open leaves it behind, messages are kept and a text is searched by reading them.
+TEST(TMessageStoreHistory, DamagedTextIndexIsLeftAndMessagesAreStillKept) {
+  test::TTempDir dir;
+  const std::string path = dir.File("damaged.db");
+  { TMessageStore(path).Add(test::Msg(1)); }
+  test::RunOnStoreFile(path, "UPDATE messages_text_data SET block = x'0102030405' WHERE id = 10");
+  for (int open = 0; open < 2; ++open) {
+    TMessageStore store(path);
+    const std::int64_t id = store.Add(test::Msg(2 + open));
+    EXPECT_EQ(store.FindMessages({"", hkAll, "message " + std::to_string(2 + open)}),
+              std::vector<std::int64_t>{id});
+    EXPECT_TRUE(store.FillTextIndex(1));
+  }
 }
 
 }  // namespace

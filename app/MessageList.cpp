@@ -48,6 +48,12 @@ int TMessageListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : FRows;
 }
 
+int TMessageListModel::LineLength(int row) const {
+  const auto entry = static_cast<std::size_t>(row / 3);
+  if (!FQueue || row < 0 || entry >= FQueue->Listed().size()) return 0;
+  return static_cast<int>(FQueue->Listed()[entry].Lines[row % 3].size());
+}
+
 QVariant TMessageListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !FQueue || !index.isValid()) return {};
   const std::vector<TListedEntry>& listed = FQueue->Listed();
@@ -119,13 +125,21 @@ void TMessageList::CopySelection() const {
 }
 
 void TMessageList::Measure(int first, int last) {
-  const QFontMetrics metrics = fontMetrics();
+  // The list's font is of fixed pitch, so the longest line is the widest: only it is laid
+  // out (a list restored at the start may hold a hundred thousand lines).
+  int longest = -1;
+  int length = -1;
   for (int row = first; row <= last; ++row) {
-    const int width = metrics.horizontalAdvance(FModel->index(row).data().toString());
-    if (width > FWidest) {
-      FWidest = width;
-      FDelegate->WidestRow = row;
+    if (const int l = FModel->LineLength(row); l > length) {
+      length = l;
+      longest = row;
     }
+  }
+  if (longest < 0) return;
+  const int width = fontMetrics().horizontalAdvance(FModel->index(longest).data().toString());
+  if (width > FWidest) {
+    FWidest = width;
+    FDelegate->WidestRow = longest;
   }
 }
 

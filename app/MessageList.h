@@ -26,6 +26,9 @@ class TMessageListModel : public QAbstractListModel {
   // Entries left the queue: everything is shown again.
   void Reshow();
 
+  // A line's length in the queue's own bytes, without making its text.
+  int LineLength(int row) const;
+
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 

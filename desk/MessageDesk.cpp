@@ -372,7 +372,7 @@ std::string TMessageDesk::FetchLettingEventsRun(std::int64_t storeId, const std:
   FFetching = nullptr;
   if (!FFetch->Finished()) {
     // The event loop was ended (the program is ending) or the desk closed: the alert goes
-    // without its full text, and the exchange runs on to its bounds unwatched.
+    // without its full text, and the exchange is abandoned.
     FEnding = true;
     FFetch->LetGo();
     throw std::runtime_error(kEndedBeforeFullText);

@@ -269,7 +269,7 @@ class TMessageDesk : public QObject {
     QEventLoop* Wait = nullptr;
   };
   TFetching* FFetching = nullptr;
-  // The latest fetch; one the end cut short runs on to its bounds and is joined here.
+  // The latest fetch; one the end cut short is abandoned and joined here.
   std::unique_ptr<TFingerFetch> FFetch;
   // Closed, or the event loop ended during a fetch: no more fetches, no page on the way out.
   bool FEnding = false;

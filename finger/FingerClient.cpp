@@ -26,8 +26,9 @@ std::string TFingerClient::Fetch() {
   const TDeadline connectedBy = std::min(endOfExchange, start + Bounds.Connect);
   if (Port < 1 || Port > 65535) throw ESocketError(10049);
 
-  const TIpv4Address address = ResolveIpv4(Host, connectedBy);
-  TTcpConnection connection = TTcpConnection::Open(address, static_cast<std::uint16_t>(Port), connectedBy);
+  const TIpv4Address address = ResolveIpv4(Host, connectedBy, Abandon);
+  TTcpConnection connection =
+      TTcpConnection::Open(address, static_cast<std::uint16_t>(Port), connectedBy, Abandon);
   connection.Send(Query + "\r\n", endOfExchange);
 
   std::string reply = CollectFingerReply(

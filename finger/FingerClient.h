@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "finger/Socket.h"
 #include "finger/SocketError.h"
 
 namespace qm {
@@ -28,6 +29,8 @@ class TFingerClient {
   int Port = 79;
   std::string Query;  // without its line end
   TFingerBounds Bounds;
+  // Set from another thread, it ends the exchange within a moment (ESocketError 10004).
+  const TAbandon* Abandon = nullptr;
 
   // Sends Query and CR LF in one write and returns every byte the server sends until
   // it closes, unchanged. Throws ESocketError on network failures (10060 when a time

@@ -7,6 +7,7 @@
 namespace qm {
 
 TFingerFetch::TFingerFetch(TFingerClient client, std::function<void()> done) : FDone(std::move(done)) {
+  client.Abandon = &FAbandon;
   std::packaged_task<std::string()> exchange(
       [client = std::move(client)]() mutable { return client.Fetch(); });
   FReply = exchange.get_future().share();
@@ -32,6 +33,7 @@ std::string TFingerFetch::Reply() const {
 }
 
 void TFingerFetch::LetGo() {
+  FAbandon = true;
   const std::lock_guard hold(FDoneLock);
   FDone = nullptr;
 }

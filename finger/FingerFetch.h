@@ -1,6 +1,6 @@
 // One Finger exchange on a thread of its own, so that the thread that asked for it goes on
 // with its events meanwhile. The thread always joins: the exchange ends by the client's own
-// bounds (20 s at most with the defaults), so waiting for it never takes longer.
+// bounds (20 s at most with the defaults), or within a moment once let go.
 #pragma once
 
 #include <functional>
@@ -19,7 +19,8 @@ class TFingerFetch {
   // runs on that thread once the exchange is over (Finished() may say so a moment before),
   // unless LetGo() came first.
   TFingerFetch(TFingerClient client, std::function<void()> done);
-  // Lets go and waits for the thread, at most as long as the client's bounds.
+  // Lets go and waits for the thread: a moment (a name lookup that cannot be abandoned, on
+  // Windows, as long as the resolver takes).
   ~TFingerFetch();
   TFingerFetch(const TFingerFetch&) = delete;
   TFingerFetch& operator=(const TFingerFetch&) = delete;
@@ -27,11 +28,12 @@ class TFingerFetch {
   bool Finished() const;
   // The reply, or the exchange's failure thrown again; only once Finished().
   std::string Reply() const;
-  // No `done` runs once this returns (one running is waited for); the exchange goes on to
-  // its end by itself.
+  // No `done` runs once this returns (one running is waited for); the exchange is abandoned
+  // and its thread ends within a moment.
   void LetGo();
 
  private:
+  TAbandon FAbandon{false};
   std::shared_future<std::string> FReply;
   // Held while `done` runs, so LetGo() never returns during it.
   std::mutex FDoneLock;

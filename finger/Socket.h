@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -15,14 +16,20 @@ namespace qm {
 
 using TDeadline = std::chrono::steady_clock::time_point;
 
+// Set from another thread, it ends a call that waits (ESocketError 10004, Winsock's number
+// for an interrupted call) within kAbandonCheck: for an exchange whose answer nobody wants.
+using TAbandon = std::atomic<bool>;
+inline constexpr std::chrono::milliseconds kAbandonCheck{50};
+inline constexpr int kSocketInterrupted = 10004;
+
 // An IPv4 address, most significant byte first.
 using TIpv4Address = std::array<std::uint8_t, 4>;
 
 // A dotted address as it stands, else the first IPv4 address the system's resolver gives.
 // Throws ESocketError (11001 when the name is unknown, 10060 when the deadline passes
-// first). Where NameLookupKeepsDeadlines() the deadline holds; elsewhere the lookup
-// blocks until the resolver gives up.
-TIpv4Address ResolveIpv4(const std::string& host, TDeadline by);
+// first). Where NameLookupKeepsDeadlines() the deadline and `abandon` hold; elsewhere the
+// lookup blocks until the resolver gives up.
+TIpv4Address ResolveIpv4(const std::string& host, TDeadline by, const TAbandon* abandon = nullptr);
 
 // True with glibc's asynchronous lookups (not in ThreadSanitizer builds, which cannot
 // follow glibc's resolver threads).
@@ -38,8 +45,10 @@ int SocketErrorCodeFromSystem(int systemError);
 
 class TTcpConnection {
  public:
-  // Connects, failing with 10060 when the deadline passes first.
-  static TTcpConnection Open(const TIpv4Address& address, std::uint16_t port, TDeadline connectBy);
+  // Connects, failing with 10060 when the deadline passes first. `abandon` (kept for the
+  // connection's life) ends this and every later wait once set.
+  static TTcpConnection Open(const TIpv4Address& address, std::uint16_t port, TDeadline connectBy,
+                             const TAbandon* abandon = nullptr);
 
   TTcpConnection(TTcpConnection&& other) noexcept;
   TTcpConnection& operator=(TTcpConnection&&) = delete;
@@ -55,8 +64,9 @@ class TTcpConnection {
   void ShutdownSend() noexcept;
 
  private:
-  explicit TTcpConnection(std::intptr_t handle) : FHandle(handle) {}
+  TTcpConnection(std::intptr_t handle, const TAbandon* abandon) : FHandle(handle), FAbandon(abandon) {}
   std::intptr_t FHandle;
+  const TAbandon* FAbandon;
 };
 
 }  // namespace qm

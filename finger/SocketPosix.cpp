@@ -127,13 +127,15 @@ namespace {
   throw ESocketError(SocketErrorCodeFromSystem(systemError));
 }
 
-// Waits until fd is ready for events or the deadline passes (10060).
-void WaitFor(int fd, short events, TDeadline by) {
+// Waits until fd is ready for events, the deadline passes (10060) or the wait is abandoned.
+void WaitFor(int fd, short events, TDeadline by, const TAbandon* abandon) {
   for (;;) {
+    if (abandon && *abandon) throw ESocketError(kSocketInterrupted);
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(by - std::chrono::steady_clock::now());
     if (left.count() <= 0) throw ESocketError(kSocketTimedOut);
     pollfd entry{fd, events, 0};
-    const int ready = ::poll(&entry, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
+    const long long most = abandon ? kAbandonCheck.count() : 60000;
+    const int ready = ::poll(&entry, 1, static_cast<int>(std::min<long long>(left.count(), most)));
     if (ready > 0) return;
     if (ready < 0 && errno != EINTR) ThrowSystem(errno);
   }
@@ -205,7 +207,7 @@ timespec Until(TDeadline by) {
   return timespec{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
 }
 
-TIpv4Address LookUp(const std::string& host, TDeadline by) {
+TIpv4Address LookUp(const std::string& host, TDeadline by, const TAbandon* abandon) {
   {
     auto& abandoned = TAbandonedLookups::Instance();
     const std::lock_guard hold(abandoned.Lock);
@@ -218,7 +220,8 @@ TIpv4Address LookUp(const std::string& host, TDeadline by) {
   if (started == EAI_SYSTEM) ThrowSystem(errno);
   if (started != 0) ThrowLookupFailure(started);
   while (lookup->Running()) {
-    if (std::chrono::steady_clock::now() >= by) {
+    const bool abandoned = abandon && *abandon;
+    if (abandoned || std::chrono::steady_clock::now() >= by) {
       // Cancelled (still queued) or finished meanwhile: ours to free. Still running: the
       // resolver thread keeps using it, so it waits in the abandoned list.
       if (::gai_cancel(&lookup->Request) == EAI_NOTCANCELED) {
@@ -230,9 +233,10 @@ TIpv4Address LookUp(const std::string& host, TDeadline by) {
           (void)lookup.release();  // better lost than freed under the resolver
         }
       }
-      throw ESocketError(kSocketTimedOut);
+      throw ESocketError(abandoned ? kSocketInterrupted : kSocketTimedOut);
     }
-    const timespec wait = Until(by);
+    const timespec wait =
+        Until(abandon ? std::min(by, std::chrono::steady_clock::now() + kAbandonCheck) : by);
     (void)::gai_suspend(list, 1, &wait);  // time-out and signals: the loop looks again
   }
   const int rc = ::gai_error(&lookup->Request);
@@ -244,7 +248,7 @@ TIpv4Address LookUp(const std::string& host, TDeadline by) {
 
 // Without an asynchronous resolver the lookup blocks; it still counts against the
 // caller's bounds, which the connection then sees mostly used.
-TIpv4Address LookUp(const std::string& host, TDeadline) {
+TIpv4Address LookUp(const std::string& host, TDeadline, const TAbandon*) {
   const addrinfo hints = Ipv4Hints();
   addrinfo* found = nullptr;
   const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
@@ -259,7 +263,7 @@ TIpv4Address LookUp(const std::string& host, TDeadline) {
 
 }  // namespace
 
-TIpv4Address ResolveIpv4(const std::string& host, TDeadline by) {
+TIpv4Address ResolveIpv4(const std::string& host, TDeadline by, const TAbandon* abandon) {
   if (host.find('\0') != std::string::npos) throw ESocketError(kSocketHostNotFound);
   in_addr dotted{};
   if (::inet_pton(AF_INET, host.c_str(), &dotted) == 1) {
@@ -267,7 +271,7 @@ TIpv4Address ResolveIpv4(const std::string& host, TDeadline by) {
     std::memcpy(address.data(), &dotted.s_addr, 4);
     return address;
   }
-  return LookUp(host, by);
+  return LookUp(host, by, abandon);
 }
 
 bool NameLookupKeepsDeadlines() {
@@ -292,10 +296,11 @@ std::size_t AwaitAbandonedNameLookups(TDeadline by) {
 #endif
 }
 
-TTcpConnection TTcpConnection::Open(const TIpv4Address& address, std::uint16_t port, TDeadline connectBy) {
+TTcpConnection TTcpConnection::Open(const TIpv4Address& address, std::uint16_t port, TDeadline connectBy,
+                                    const TAbandon* abandon) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) ThrowSystem(errno);
-  TTcpConnection connection(fd);  // closes fd on every failure below
+  TTcpConnection connection(fd, abandon);  // closes fd on every failure below
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) ThrowSystem(errno);
 
@@ -305,7 +310,7 @@ TTcpConnection TTcpConnection::Open(const TIpv4Address& address, std::uint16_t p
   std::memcpy(&peer.sin_addr.s_addr, address.data(), 4);
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) ThrowSystem(errno);
-    WaitFor(fd, POLLOUT, connectBy);
+    WaitFor(fd, POLLOUT, connectBy, abandon);
     int error = 0;
     socklen_t length = sizeof error;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) ThrowSystem(errno);
@@ -314,7 +319,8 @@ TTcpConnection TTcpConnection::Open(const TIpv4Address& address, std::uint16_t p
   return connection;
 }
 
-TTcpConnection::TTcpConnection(TTcpConnection&& other) noexcept : FHandle(other.FHandle) {
+TTcpConnection::TTcpConnection(TTcpConnection&& other) noexcept
+    : FHandle(other.FHandle), FAbandon(other.FAbandon) {
   other.FHandle = -1;
 }
 
@@ -328,7 +334,7 @@ void TTcpConnection::Send(std::string_view data, TDeadline by) {
     if (sent >= 0) {
       data.remove_prefix(static_cast<std::size_t>(sent));
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      WaitFor(Fd(FHandle), POLLOUT, by);
+      WaitFor(Fd(FHandle), POLLOUT, by, FAbandon);
     } else if (errno != EINTR) {
       ThrowSystem(errno);
     }
@@ -340,7 +346,7 @@ std::size_t TTcpConnection::Receive(char* buffer, std::size_t size, TDeadline by
     const ssize_t got = ::recv(Fd(FHandle), buffer, size, 0);
     if (got >= 0) return static_cast<std::size_t>(got);
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      WaitFor(Fd(FHandle), POLLIN, by);
+      WaitFor(Fd(FHandle), POLLIN, by, FAbandon);
     } else if (errno != EINTR) {
       ThrowSystem(errno);
     }

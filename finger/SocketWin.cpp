@@ -36,13 +36,14 @@ SOCKET Socket(std::intptr_t handle) {
 
 enum TWaitFor { wfRead, wfWrite, wfConnect };
 
-// Waits until the socket is ready or the deadline passes (10060). A connection that fails
-// shows in the exception set, not the write set, and throws its own error.
-void WaitFor(SOCKET socket, TWaitFor what, TDeadline by) {
+// Waits until the socket is ready, the deadline passes (10060) or the wait is abandoned. A
+// connection that fails shows in the exception set, not the write set, and throws its own error.
+void WaitFor(SOCKET socket, TWaitFor what, TDeadline by, const TAbandon* abandon) {
   for (;;) {
+    if (abandon && *abandon) throw ESocketError(kSocketInterrupted);
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(by - std::chrono::steady_clock::now());
     if (left.count() <= 0) throw ESocketError(kSocketTimedOut);
-    const long long ms = std::min<long long>(left.count(), 60000);
+    const long long ms = std::min<long long>(left.count(), abandon ? kAbandonCheck.count() : 60000);
     timeval wait{static_cast<long>(ms / 1000), static_cast<long>(ms % 1000) * 1000};
     fd_set ready;
     fd_set failed;
@@ -71,7 +72,7 @@ int SocketErrorCodeFromSystem(int systemError) {
   return systemError;
 }
 
-TIpv4Address ResolveIpv4(const std::string& host, TDeadline) {
+TIpv4Address ResolveIpv4(const std::string& host, TDeadline, const TAbandon*) {
   if (host.find('\0') != std::string::npos) throw ESocketError(kSocketHostNotFound);
   StartWinsock();
   TIpv4Address address{};
@@ -100,12 +101,13 @@ std::size_t AwaitAbandonedNameLookups(TDeadline) {
   return 0;
 }
 
-TTcpConnection TTcpConnection::Open(const TIpv4Address& address, std::uint16_t port, TDeadline connectBy) {
+TTcpConnection TTcpConnection::Open(const TIpv4Address& address, std::uint16_t port, TDeadline connectBy,
+                                    const TAbandon* abandon) {
   StartWinsock();
   const SOCKET socket =
       ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   if (socket == INVALID_SOCKET) ThrowLastError();
-  TTcpConnection connection(static_cast<std::intptr_t>(socket));  // closes it on every failure below
+  TTcpConnection connection(static_cast<std::intptr_t>(socket), abandon);  // closes it on every failure below
   u_long nonBlocking = 1;
   if (::ioctlsocket(socket, FIONBIO, &nonBlocking) != 0) ThrowLastError();
 
@@ -115,12 +117,13 @@ TTcpConnection TTcpConnection::Open(const TIpv4Address& address, std::uint16_t p
   std::memcpy(&peer.sin_addr.s_addr, address.data(), 4);
   if (::connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
     if (::WSAGetLastError() != WSAEWOULDBLOCK) ThrowLastError();
-    WaitFor(socket, wfConnect, connectBy);
+    WaitFor(socket, wfConnect, connectBy, abandon);
   }
   return connection;
 }
 
-TTcpConnection::TTcpConnection(TTcpConnection&& other) noexcept : FHandle(other.FHandle) {
+TTcpConnection::TTcpConnection(TTcpConnection&& other) noexcept
+    : FHandle(other.FHandle), FAbandon(other.FAbandon) {
   other.FHandle = static_cast<std::intptr_t>(INVALID_SOCKET);
 }
 
@@ -135,7 +138,7 @@ void TTcpConnection::Send(std::string_view data, TDeadline by) {
     if (sent >= 0) {
       data.remove_prefix(static_cast<std::size_t>(sent));
     } else if (::WSAGetLastError() == WSAEWOULDBLOCK) {
-      WaitFor(Socket(FHandle), wfWrite, by);
+      WaitFor(Socket(FHandle), wfWrite, by, FAbandon);
     } else {
       ThrowLastError();
     }
@@ -148,7 +151,7 @@ std::size_t TTcpConnection::Receive(char* buffer, std::size_t size, TDeadline by
     const int got = ::recv(Socket(FHandle), buffer, most, 0);
     if (got >= 0) return static_cast<std::size_t>(got);
     if (::WSAGetLastError() != WSAEWOULDBLOCK) ThrowLastError();
-    WaitFor(Socket(FHandle), wfRead, by);
+    WaitFor(Socket(FHandle), wfRead, by, FAbandon);
   }
 }
 

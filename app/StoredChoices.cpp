@@ -74,6 +74,10 @@ void WriteHostSettings(TSettingsStore& settings, std::size_t index, const THostS
   settings.WriteString(section, connection_keys::Pace, QString::number(s.Pace).toStdString());
   settings.WriteString(section, connection_keys::SerialDevice, s.SerialDevice);
   settings.WriteInteger(section, connection_keys::SerialBaud, s.SerialBaud);
+  // Set in the file only, never on the window: written back so that a section written anew
+  // (the further sources, renumbered by Remove) keeps it.
+  if (s.RfQuietMinutes() != THostSettings::DefaultRfQuietMinutes)
+    settings.WriteInteger(section, connection_keys::RfQuietMinutes, s.RfQuietMinutes());
 }
 
 TDeskChoices ReadHistoryOptions(TSettingsStore& settings) {

@@ -536,6 +536,22 @@ TEST_F(SettingsWindowTest, AnAddedSourceIsWrittenOnApplyAndRemovedWithItsSection
   EXPECT_EQ(Ini().rfind(first, 0), 0u);
 }
 
+// Remove writes the further sources anew, one number down; what only the file sets goes along.
+TEST_F(SettingsWindowTest, RemoveRenumbersTheFurtherSourcesWithWhatOnlyTheFileSets) {
+  WriteFile(env.IniFile(),
+            "[Connection]\r\nTransport=kiss-tcp\r\nPort=0\r\nCallsign=N0CALL-5\r\n"
+            "[Connection2]\r\nTransport=aprs-is\r\nServer=a.example.net\r\nCallsign=N0CALL-5\r\n"
+            "[Connection3]\r\nTransport=kiss-tcp\r\nServer=b.example.net\r\nPort=8001\r\n"
+            "Callsign=N0CALL-5\r\nRfQuietMinutes=5\r\n");
+  TMainForm form(env.Setup());
+  ASSERT_EQ(form.lbSources->count(), 3);
+  form.lbSources->setCurrentRow(1);
+  form.btnRemoveSource->click();
+  EXPECT_EQ(Value(Ini(), "Connection2", "Server"), "b.example.net");
+  EXPECT_EQ(Value(Ini(), "Connection2", "RfQuietMinutes"), "5");
+  EXPECT_EQ(Value(Ini(), "Connection3", "Server"), "<missing>");
+}
+
 TEST_F(SettingsWindowTest, InvalidPortOrPaceIsReportedAndNothingReconnects) {
   const std::string port = "The port must be a number from 1 to 65535, or empty for the usual one";
   const std::string pace = "Packets per second must be a number, 0 or more";

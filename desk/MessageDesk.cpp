@@ -308,11 +308,9 @@ std::string TMessageDesk::AcceptMessage(TAprsMsgPacket& packet) {
   // The demo stopped during the fetch: its entries have left the list, and so does this one.
   if (entry.Demo && !FDemo) return warning;
   // The entry is listed whole, after its full text: nothing can come between its lines.
-  QStringList lines;
-  for (const std::string& line : entry.Lines) lines << ListLineText(line);
   const std::int64_t storeId = entry.StoreId;
   FQueue->Add(std::move(entry));
-  emit EntryListed(lines);
+  emit EntryListed();
   if (FChoices.Beep) emit BeepRequested();
   FDupMessages.Add(packet.Source.FullCall, packet.TickCount, packet.Body);
   FRetries.Add(packet.Source.FullCall, packet.MessageId, packet.TickCount);

@@ -192,8 +192,8 @@ class TMessageDesk : public QObject {
   QString DataDir() const;
 
  signals:
-  // A wanted message was listed: its three lines, as shown.
-  void EntryListed(const QStringList& lines);
+  // A wanted message was listed: it stands last in Queue().Listed().
+  void EntryListed();
   // Entries left the list: the view shows Queue().Listed() again.
   void ListChanged();
   void CountChanged(const QString& text);

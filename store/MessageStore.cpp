@@ -256,6 +256,11 @@ std::int64_t QueryInt(sqlite3* db, const std::string& path, const std::string& s
   return use.Step() ? use.Int(0) : 0;
 }
 
+// Whether the store has its text index's triggers (an older build's, or a damaged index's, has none).
+bool HasTextIndex(sqlite3* db, const std::string& path) {
+  return QueryInt(db, path, "SELECT count(*) FROM sqlite_schema WHERE name = 'text_index_fill'") > 0;
+}
+
 std::string QueryText(sqlite3* db, const std::string& path, const std::string& sql) {
   TStmt stmt(db, path, sql);
   TUse use(stmt);
@@ -587,7 +592,7 @@ void TMessageStore::OpenFile() {
     // The text index: made at once, however many messages there are; those already kept are
     // added later, a few at a time. Without FTS5 or its trigrams in this SQLite the text is
     // searched as before.
-    if (QueryInt(FDb, FPath, "SELECT count(*) FROM sqlite_schema WHERE name = 'text_index_fill'") == 0) {
+    if (!HasTextIndex(FDb, FPath)) {
       Exec(FDb, FPath, "SAVEPOINT text_index");
       if (sqlite3_exec(FDb, kTextIndex, nullptr, nullptr, nullptr) != SQLITE_OK) {
         const int code = sqlite3_extended_errcode(FDb);
@@ -601,7 +606,7 @@ void TMessageStore::OpenFile() {
     // A text index that cannot be read (its pages damaged) would fail every new message
     // through its triggers: they go, with the fill mark, and the text is searched as before.
     // The index itself stays (SQLite cannot drop what it cannot open), and is not made again.
-    if (QueryInt(FDb, FPath, "SELECT count(*) FROM sqlite_schema WHERE name = 'text_index_fill'") > 0) {
+    if (HasTextIndex(FDb, FPath)) {
       if (sqlite3_exec(FDb, "SELECT rowid FROM messages_text WHERE messages_text MATCH '\"qqq\"' LIMIT 1",
                        nullptr, nullptr, nullptr) != SQLITE_OK)
         Exec(FDb, FPath,
@@ -1178,9 +1183,7 @@ void TMessageStore::Batch(const std::function<void()>& changes) {
 bool TMessageStore::FillTextIndex(std::size_t rows) {
   const std::lock_guard oneAtATime(FUse);
   S();
-  if (TextIndexComplete(FDb) ||
-      QueryInt(FDb, FPath, "SELECT count(*) FROM sqlite_schema WHERE name = 'text_index_fill'") == 0)
-    return true;
+  if (!HasTextIndex(FDb, FPath) || TextIndexComplete(FDb)) return true;
   TTransaction t(S(), true);
   // The triggers leave ids up to `below` to this; the new `below` is the id before the
   // lowest of the next `rows` kept.

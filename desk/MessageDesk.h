@@ -178,6 +178,8 @@ class TMessageDesk : public QObject {
   void RetryStore();
   // Shows a failure found while packets are handled: once until it changes.
   void ReportFailureOnce(const QString& reason, bool operatorAction);
+  // A page went through: the failure shown last is shown again should it come back.
+  void ForgetReportedFailure() { FLastFailure.clear(); }
   void Hint(const QString& text) { emit HintChanged(text); }
   void UpdateCount();
   // Whether the re-entrancy guard is free: no entry is being accepted, the desk is ready.

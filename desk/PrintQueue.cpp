@@ -280,7 +280,9 @@ void TPrintQueue::SubmitJob(TPendingJob job, const QString& document, const QFon
 }
 
 void TPrintQueue::JobCompleted(const TPendingJob& job) {
-  FShownFailures.clear();  // a failure that comes back after a page went through is shown again
+  // A failure that comes back after a page went through is a new outage: shown again.
+  FShownFailures.clear();
+  FDesk.ForgetReportedFailure();
   if (job.StoreJob != 0)
     FDesk.WithMessageStore([&](TDurableStore& store) { store.CompleteJob(job.StoreJob); });
   if (job.Kind != jkList) return;

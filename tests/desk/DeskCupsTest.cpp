@@ -1,6 +1,6 @@
 // The whole flow with no window, through a real CUPS queue: packets in, listed, a page to the
-// spooler, confirmed, the list empty; the queue refusing pages: kept and said once, printed
-// once when it takes them again.
+// spooler, confirmed, the list empty; the queue refusing pages: kept and said once per outage,
+// printed once when it takes them again.
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -38,7 +38,7 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
   return true;
 }
 
-TEST(DeskCups, PagesReachTheSpoolerOnceThroughARefusal) {
+TEST(DeskCups, PagesReachTheSpoolerOnceThroughTwoRefusalsEachShownOnce) {
   const QString missing = test::MissingPopplerTools();
   if (!missing.isEmpty()) GTEST_SKIP() << missing.toStdString();
   test::TPrivateCupsQueue queue;
@@ -68,6 +68,15 @@ TEST(DeskCups, PagesReachTheSpoolerOnceThroughARefusal) {
   send(10);  // two pages refused
   EXPECT_EQ(rig.Entries(), 10);
   EXPECT_EQ(rig.Failures.size(), 1) << rig.Failures.join(QStringLiteral("; ")).toStdString();
+  queue.Accept(true);
+  send(1);
+  ASSERT_TRUE(WaitFor([&] { return rig.Entries() == 0 && rig.Desk->Queue().PendingJobs().empty(); }, 60000));
+
+  // A second outage after pages went through again is a new one: its box is shown too.
+  queue.Accept(false);
+  send(5);
+  EXPECT_EQ(rig.Entries(), 5);
+  EXPECT_EQ(rig.Failures.size(), 2) << rig.Failures.join(QStringLiteral("; ")).toStdString();
   queue.Accept(true);
   send(1);
   ASSERT_TRUE(WaitFor([&] { return rig.Entries() == 0 && rig.Desk->Queue().PendingJobs().empty(); }, 60000));

@@ -30,8 +30,6 @@ TclsUIV* TPacketSources::Put(std::size_t index, const THostSettings& settings, b
     index = FSources.size();
     FSources.emplace_back();
   }
-  // Each message comes once per source: the repeat rule looks at all of a sender's messages.
-  FDesk.DupMessages().CompareEveryEntry(FSources.size() > 1);
   TSource& s = FSources[index];
   s.Link.reset();
   s.Settings = settings;
@@ -48,6 +46,7 @@ TclsUIV* TPacketSources::Put(std::size_t index, const THostSettings& settings, b
     }
     Wire(index);
   }
+  FollowRunning();
   emit SourceChanged(static_cast<int>(index));
   return s.Link.get();
 }
@@ -68,6 +67,7 @@ void TPacketSources::Wire(std::size_t index) {
     const std::size_t i = IndexOf(link);
     if (i == Count()) return;
     FSources[i].Ended = true;
+    FollowRunning();
     for (const TSource& s : FSources)
       if (s.Link && !s.Ended) return;
     emit AllEnded();
@@ -98,7 +98,7 @@ void TPacketSources::Start(std::size_t index) {
 void TPacketSources::Remove(std::size_t index) {
   if (index >= FSources.size()) return;
   FSources.erase(FSources.begin() + static_cast<std::ptrdiff_t>(index));
-  FDesk.DupMessages().CompareEveryEntry(FSources.size() > 1);
+  FollowRunning();
   emit SourceChanged(static_cast<int>(index));
 }
 
@@ -106,9 +106,20 @@ void TPacketSources::Clear() {
   FSources.clear();
 }
 
+void TPacketSources::FollowRunning() {
+  // Each message comes once per source heard: with two or more the repeat rule looks at all
+  // of a sender's messages. Only a source that can hand packets over counts, not one that is
+  // merely listed (never connected, retrying, ended).
+  std::size_t running = 0;
+  for (const TSource& s : FSources)
+    if (s.Link && !s.Ended && IsLinkUp(s.State)) ++running;
+  FDesk.DupMessages().CompareEveryEntry(running > 1);
+}
+
 void TPacketSources::SetState(std::size_t index, const QString& text) {
   if (index >= FSources.size()) return;
   FSources[index].State = text;
+  FollowRunning();
   emit SourceChanged(static_cast<int>(index));
 }
 

@@ -63,6 +63,8 @@ class TPacketSources : public QObject {
 
  private:
   void Wire(std::size_t index);
+  // Tells the desk how many sources are running now.
+  void FollowRunning();
   std::size_t IndexOf(const TclsUIV* link) const;
 
   TMessageDesk& FDesk;

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <atomic>
+#include <thread>
 
 #include "app/MainForm.h"
 #include "tests/app/FormTestEnvironment.h"
@@ -88,6 +90,44 @@ TEST(Sources, AMessageHeardOnTwoSourcesIsListedAndLoggedOnce) {
   const QString log = LogText(env.Dir.path());
   for (const char* body : {":first{1", ":second{2", ":third{3"})
     EXPECT_EQ(test::TimesLogged(log, "W1ABC", body), 1) << body;
+}
+
+// A second source written in the settings file that never connects hears nothing, so the
+// sender's messages are judged as with one source: a copy of its second message within 20 s
+// is listed again, as the one-source rule has it.
+TEST(Sources, ASourceThatNeverConnectedLeavesTheOneSourceRepeatRule) {
+  test::TFormEnvironment env;
+  const int deadPort = ClosedPort();
+  std::atomic<bool> go = false;
+  test::TLoopbackServer server([&](int fd) {
+    while (!go) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    test::SendAll(fd,
+                  "W1ABC>APRS,TCPIP*::N0CALL-5 :first{1\r\nW1ABC>APRS,TCPIP*::N0CALL-5 :second{2\r\n"
+                  "W1ABC>APRS,TCPIP*::N0CALL-5 :second{2\r\n");
+    test::ReadToEnd(fd);
+  });
+  const QString source =
+      QStringLiteral("[Connection%1]\nTransport=%2\nServer=127.0.0.1\nPort=%3\nCallsign=N0CALL-5\n");
+  WriteIni(QString::fromStdString(env.IniFile()),
+           source.arg("", "aprs-is").arg(server.Port()) + source.arg("2", "kiss-tcp").arg(deadPort));
+  TMainFormSetup setup = env.Setup();
+  setup.CreateHost = nullptr;
+  auto form = std::make_unique<TMainForm>(setup);
+  // Sent once the first is connected and the second has failed.
+  const bool ready = WaitFor([&] {
+    return form->Sources().At(0).State.startsWith("Connected") &&
+           form->Sources().At(1).State.startsWith("Retrying");
+  });
+  go = true;
+  ASSERT_TRUE(ready);
+  // The third is logged either way: listed, or as a duplicate.
+  ASSERT_TRUE(WaitFor([&] { return LogText(env.Dir.path()).count(":second{2") == 2; }));
+  EXPECT_EQ(form->MessageLineCount(), 9);
+  form.reset();
+  const QString log = LogText(env.Dir.path());
+  EXPECT_EQ(test::TimesLogged(log, "W1ABC", ":first{1"), 1);
+  EXPECT_EQ(test::TimesLogged(log, "W1ABC", ":second{2"), 2) << log.toStdString();
+  EXPECT_FALSE(log.contains("Duplicate packet")) << log.toStdString();
 }
 
 // A capture that ends beside a live source leaves the program running on that source; alone,

@@ -158,8 +158,9 @@ void TMessageDesk::SetDemo(bool demo) {
 }
 
 void TMessageDesk::LogOutages(TclsUIV& link) {
-  connect(&link, &TclsUIV::OutageLogLine, this,
-          [this](const QString& line) { LogMessage(ProgramText(line)); });
+  const auto log = [this](const QString& line) { LogMessage(ProgramText(line)); };
+  connect(&link, &TclsUIV::OutageLogLine, this, log);
+  connect(&link, &TclsUIV::DropLogLine, this, log);
 }
 
 void TMessageDesk::SetChoices(TDeskChoices choices) {
@@ -171,7 +172,7 @@ void TMessageDesk::SetChoices(TDeskChoices choices) {
 void TMessageDesk::DataAvailable(TclsUIV& link) {
   try {
     // Stamped with the desk's own clocks, which the duplicate filter ages entries by.
-    auto packet = ParseAprsPacket(CleanPacketText(link.PacketText()), Ticks(), Now(tfUTC));
+    auto packet = ParseAprsPacket(IntakePacketLine(link.PacketText()), Ticks(), Now(tfUTC));
     // Every packet heard counts, wanted or not.
     FLastPacketAt = Now(tfLocal);
     ++FPacketsHeard;

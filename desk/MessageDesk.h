@@ -133,7 +133,7 @@ class TMessageDesk : public QObject {
   // stored; when it stops they leave the list.
   void SetDemo(bool demo);
   bool PlaysDemo() const { return FDemo; }
-  // The link's outage lines go to the log.
+  // The link's outage and drop lines go to the log.
   void LogOutages(TclsUIV& link);
 
   // --- Choices -----------------------------------------------------------------------

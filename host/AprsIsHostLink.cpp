@@ -15,9 +15,11 @@ void TAprsIsHostLink::Connected() {
 }
 
 void TAprsIsHostLink::Received(std::string_view bytes) {
+  const std::size_t before = FReader.DroppedLines();
   FReader.Feed(bytes, [this](std::string_view line) {
     if (!TAprsIsLineReader::IsServerLine(line)) Deliver(MakeHostPacketText(line));
   });
+  NoteDropped(FReader.DroppedLines() - before, "line longer than 512 bytes", "lines longer than 512 bytes");
 }
 
 }  // namespace qm

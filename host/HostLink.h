@@ -60,6 +60,10 @@ class TclsUIV : public QObject {
   // "APRS-IS rotate.aprs2.net:14580 down at 14:05:33 UTC: Connection refused",
   // "APRS-IS rotate.aprs2.net:14580 back after 4 min 12 s; packets may have been missed".
   void OutageLogLine(const QString& line);
+  // A line for the log when the source carried something no packet came of (an over-long
+  // line, a frame that is not APRS): nothing it drops goes without a trace.
+  // "KISS 127.0.0.1:8001 dropped 2 frames that are not AX.25 UI frames (not APRS)".
+  void DropLogLine(const QString& line);
   // The host came after Start: FillMyInfo may tell another own station now.
   void OwnStationChanged();
 };

@@ -22,17 +22,10 @@ std::string HostTimeWord() {
   return FormatDateTime("hh:nn:ss", CurrentDateTime(tfLocal));
 }
 
-std::string_view UnwrapThirdParty(std::string_view line) {
-  // The header holds no ":", so the first one starts the information field.
-  const auto colon = line.find(':');
-  if (colon == std::string_view::npos || colon + 1 >= line.size() || line[colon + 1] != '}') return line;
-  return line.substr(colon + 2);
-}
-
 std::optional<std::string> Ax25FramePacketText(std::string_view ax25) {
   const auto line = DecodeAx25UiFrame(ax25);
   if (!line) return std::nullopt;
-  return MakeHostPacketText(UnwrapThirdParty(*line), HostTimeWord());
+  return MakeHostPacketText(*line, HostTimeWord());
 }
 
 std::string CleanLoginCallsign(std::string_view callsign) {

@@ -16,12 +16,9 @@ std::string MakeHostPacketText(std::string_view line, std::string_view timeWord 
 // The local time of day as the station program's monitor shows it: "hh:mm:ss".
 std::string HostTimeWord();
 
-// The text after "}" when the packet's information field starts a third-party packet,
-// else the line as it stands.
-std::string_view UnwrapThirdParty(std::string_view line);
-
 // What a KISS TNC's AX.25 frame hands over: a UI frame as monitor text with the local time
-// word, a third-party packet as the packet it carries; nothing for any other frame.
+// word (a third-party packet as it came: the desk's intake unwraps every source's alike);
+// nothing for any other frame.
 std::optional<std::string> Ax25FramePacketText(std::string_view ax25);
 
 // Callsign for a login: control characters and blanks removed, a to z upper-cased.

@@ -3,8 +3,6 @@
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
-#include "host/HostText.h"
-
 #ifdef Q_OS_UNIX
 #include <sys/ioctl.h>
 #endif
@@ -77,9 +75,7 @@ void TKissSerialHostLink::Close() {
 }
 
 void TKissSerialHostLink::Received(std::string_view bytes) {
-  FDecoder.Feed(bytes, [this](int, std::string_view ax25) {
-    if (auto text = Ax25FramePacketText(ax25)) Deliver(std::move(*text));
-  });
+  FeedKiss(FDecoder, bytes);
 }
 
 }  // namespace qm

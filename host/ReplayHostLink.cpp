@@ -96,7 +96,12 @@ void TReplayHostLink::Tick() {
 }
 
 bool TReplayHostLink::DeliverNext() {
+  const std::size_t dropped = FReader.DroppedLines();
   auto line = FReader.NextLine();
+  if (const std::size_t now = FReader.DroppedLines(); now > dropped)
+    emit DropLogLine(SourceKind() + ' ' + SourcePlace() + " dropped " + QString::number(now - dropped) +
+                     (now - dropped == 1 ? " line" : " lines") + " longer than " +
+                     QString::number(TCaptureReader::DefaultMaxLine) + " bytes");
   if (!line) {
     Stop();
     emit StateChanged("Capture finished");

@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <algorithm>
 
+#include "host/HostText.h"
+
 namespace qm {
 
 QString OutageDurationText(qint64 ms) {
@@ -24,6 +26,9 @@ TStreamHostLink::TStreamHostLink(const THostSettings& settings, QObject* parent)
       FClock([] { return QDateTime::currentMSecsSinceEpoch(); }) {
   FRetryTimer.setSingleShot(true);
   connect(&FRetryTimer, &QTimer::timeout, this, &TStreamHostLink::Connect);
+  FDropTimer.setSingleShot(true);
+  FDropTimer.setInterval(60000);
+  connect(&FDropTimer, &QTimer::timeout, this, &TStreamHostLink::ReportDropped);
 }
 
 void TStreamHostLink::Start() {
@@ -114,9 +119,42 @@ void TStreamHostLink::ResumeIntake() {
 }
 
 void TStreamHostLink::Deliver(std::string text) {
-  if (FPending.size() >= MaxPending) FPending.pop_front();
+  if (FPending.size() >= MaxPending) {
+    FPending.pop_front();
+    NoteDropped(1, "packet, as 10000 waited to be handed over", "packets, as 10000 waited to be handed over");
+  }
   FPending.push_back(std::move(text));
   Drain();
+}
+
+void TStreamHostLink::NoteDropped(std::size_t count, const char* one, const char* many) {
+  if (count == 0) return;
+  FDropped[{one, many}] += count;
+  if (!FDropTimer.isActive()) ReportDropped();
+}
+
+void TStreamHostLink::ReportDropped() {
+  if (FDropped.empty()) return;
+  for (const auto& [name, count] : std::exchange(FDropped, {}))
+    emit DropLogLine(SourceKind() + ' ' + Where() + " dropped " + QString::number(count) + ' ' +
+                     QLatin1String(count == 1 ? name.first : name.second));
+  FDropTimer.start();
+}
+
+void TStreamHostLink::FeedKiss(TKissDecoder& decoder, std::string_view bytes) {
+  const std::size_t before = decoder.DroppedFrames();
+  std::size_t notUi = 0;
+  decoder.Feed(bytes, [&](int, std::string_view ax25) {
+    if (auto text = Ax25FramePacketText(ax25))
+      Deliver(std::move(*text));
+    else
+      ++notUi;
+  });
+  NoteDropped(decoder.DroppedFrames() - before,
+              "KISS frame that is not a data frame, is badly escaped or too long",
+              "KISS frames that are not data frames, are badly escaped or too long");
+  NoteDropped(notUi, "frame that is not an AX.25 UI frame (not APRS)",
+              "frames that are not AX.25 UI frames (not APRS)");
 }
 
 void TStreamHostLink::Drain() {

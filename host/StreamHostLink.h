@@ -7,10 +7,13 @@
 #include <QTimer>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "host/HostLink.h"
+#include "host/KissDecoder.h"
 #include "host/QuietWatch.h"
 
 namespace qm {
@@ -33,6 +36,8 @@ class TStreamHostLink : public TclsUIV {
   QString SourcePlace() const override { return Where(); }
   // The wall clock of the outage lines, in ms since 1970 UTC; the system's unless set.
   void SetClock(std::function<qint64()> clock) { FClock = std::move(clock); }
+  // How often drops are logged at most (then with their number since); a minute unless set.
+  void SetDropReportInterval(int ms) { FDropTimer.setInterval(ms); }
 
   // Packets held back while a handler of OnDataAvailable runs a nested event loop.
   static constexpr std::size_t MaxPending = 10000;
@@ -62,14 +67,22 @@ class TStreamHostLink : public TclsUIV {
   void ReadAll(QIODevice& device);
   // Hands one packet text over through OnDataAvailable, in order, one at a time.
   void Deliver(std::string text);
+  // `count` pieces the stream carried were dropped (`one` / `many` name them): logged at
+  // once, and a fast stream of them at most once per interval with their number since.
+  void NoteDropped(std::size_t count, const char* one, const char* many);
+  // A KISS TNC's bytes: each AX.25 UI frame delivered as monitor text, the rest noted.
+  void FeedKiss(TKissDecoder& decoder, std::string_view bytes);
 
   const THostSettings FSettings;
 
  private:
   void Connect();
   void Drain();
+  void ReportDropped();
 
   QTimer FRetryTimer;
+  QTimer FDropTimer;
+  std::map<std::pair<const char*, const char*>, std::size_t> FDropped;  // not yet logged
   QElapsedTimer FUpSince;
   TRetryWaits FRetryWaits;
   bool FRunning = false;

@@ -24,4 +24,18 @@ std::string CleanPacketText(std::string_view hostText) {
   return text;
 }
 
+std::string_view UnwrapThirdParty(std::string_view line) {
+  // The header holds no ":", so the first one starts the information field.
+  const auto colon = line.find(':');
+  if (colon == std::string_view::npos || colon + 1 >= line.size() || line[colon + 1] != '}') return line;
+  return line.substr(colon + 2);
+}
+
+std::string IntakePacketLine(std::string_view hostText) {
+  std::string line = CleanPacketText(hostText);
+  const std::size_t header = line.size() - UnwrapThirdParty(line).size();
+  if (header > 0) line.erase(0, header);
+  return line;
+}
+
 }  // namespace qm

@@ -14,4 +14,13 @@ namespace qm {
 // rest; then removes every CR and every LF wherever they stand.
 std::string CleanPacketText(std::string_view hostText);
 
+// The text after "}" when the packet's information field starts a third-party packet
+// (an IGate or a gateway relaying another station's packet), else the line as it stands.
+// One layer comes off.
+std::string_view UnwrapThirdParty(std::string_view line);
+
+// What every source's packet text is read as: cleaned, and a third-party packet as the
+// packet it carries.
+std::string IntakePacketLine(std::string_view hostText);
+
 }  // namespace qm

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // A decoded header is callsigns and separators; its information field follows the first ":".
         const auto colon = line->find(':');
         if (colon == std::string::npos || line->find('>') > colon) std::abort();
-        const auto text = qm::MakeHostPacketText(qm::UnwrapThirdParty(*line), "12:00:00");
+        const auto text = qm::MakeHostPacketText(*line, "12:00:00");
         if (text.size() > line->size() + 10) std::abort();
       }
     });

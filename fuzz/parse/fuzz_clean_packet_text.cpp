@@ -1,5 +1,6 @@
 // The cleaning is done on views for speed; it must give exactly what the plain recipe
-// with SplitFirstToken gives.
+// with SplitFirstToken gives. The intake's line is the cleaned one, or what follows its
+// first ":}" (a third-party packet).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -29,5 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   QM_FUZZ_CHECK(clean == Reference(host));
   QM_FUZZ_CHECK(clean.find_first_of("\r\n") == std::string::npos);
   QM_FUZZ_CHECK(clean.size() < size || size == 0);
+  const std::string line = qm::IntakePacketLine(host);
+  const std::size_t colon = clean.find(':');
+  const bool thirdParty = colon != std::string::npos && colon + 1 < clean.size() && clean[colon + 1] == '}';
+  QM_FUZZ_CHECK(line == (thirdParty ? clean.substr(colon + 2) : clean));
   return 0;
 }

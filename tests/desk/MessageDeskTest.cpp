@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -353,6 +354,33 @@ TEST(MessageDesk, EverySourceHeldDuringAnEntryGoesOnAfterIt) {
     EXPECT_EQ(link->Holds, 1);
     EXPECT_EQ(link->Resumes, 1);
   }
+}
+
+// A relayed packet is often the only copy that reaches a capture or an APRS-IS feed: whatever
+// source it comes from, it is listed and logged as the packet it carries.
+TEST(MessageDesk, AThirdPartyPacketFromACaptureIsListedAsThePacketItCarries) {
+  test::TDeskRig rig;
+  rig.Choices.Selection.Bulletins = true;
+  rig.Make();
+  THostSettings settings;
+  settings.Transport = THostSettings::htReplay;
+  settings.CaptureFile = rig.Dir.File("relayed.txt");
+  settings.Pace = 0;
+  test::WriteFileBytes(settings.CaptureFile,
+                       "*12:00:00 IGATE>APRS,TCPIP*:}N0CALL>APRS,TCPIP,IGATE*::BLN1     :Relayed once\r\n");
+  const std::unique_ptr<TclsUIV> capture = CreateHostLink(settings);
+  QObject::connect(capture.get(), &TclsUIV::OnDataAvailable, [&] { rig.Desk->DataAvailable(*capture); });
+  bool ended = false;
+  QObject::connect(capture.get(), &TclsUIV::OnUIView32IsClosing, [&] { ended = true; });
+  capture->Start();
+  QElapsedTimer timer;
+  timer.start();
+  while ((!ended || rig.Entries() == 0) && timer.elapsed() < 10000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  ASSERT_EQ(rig.Entries(), 1);
+  EXPECT_EQ(rig.Lines().at(1), QStringLiteral("  N0CALL>APRS via TCPIP,IGATE*"));
+  EXPECT_EQ(rig.Lines().at(2), QStringLiteral("  BLN1: Relayed once"));
+  EXPECT_EQ(rig.LogCount(QStringLiteral("N0CALL>APRS,TCPIP,IGATE*::BLN1     :Relayed once")), 1);
 }
 
 // The desk destroyed while it waits for an alert's full text (its events run meanwhile):

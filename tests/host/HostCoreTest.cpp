@@ -202,26 +202,6 @@ TEST(Ax25DecodeTest, IgnoresOtherAndBrokenFrames) {
   EXPECT_EQ(DecodeAx25UiFrame(withByte(21, '\x13')), std::optional<std::string>("N0CALL>APRS,WIDE1-1:x"));
 }
 
-TEST(HostTextTest, ThirdPartyUnwrap) {
-  struct TCase {
-    std::string Line;
-    std::string Expected;
-  } cases[] = {
-      {"IGATE>APRS,WIDE2-1:}W1ABC>APRS,TCPIP,IGATE*::N0CALL   :hi{1",
-       "W1ABC>APRS,TCPIP,IGATE*::N0CALL   :hi{1"},
-      {"IGATE>APRS:}", ""},
-      {"IGATE>APRS:x}W1ABC>APRS:y", "IGATE>APRS:x}W1ABC>APRS:y"},
-      {"IGATE>APRS:", "IGATE>APRS:"},
-      {"no colon at all }", "no colon at all }"},
-      // Only one layer comes off; the carried packet is judged as it stands.
-      {"A>B:}C>D:}E>F:x", "C>D:}E>F:x"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.Line);
-    EXPECT_EQ(UnwrapThirdParty(c.Line), c.Expected);
-  }
-}
-
 TEST(HostTextTest, StationProgramForm) {
   EXPECT_EQ(MakeHostPacketText("A>B:x"), "*A>B:x");
   EXPECT_EQ(MakeHostPacketText("A>B:x", "12:34:56"), "*12:34:56 A>B:x");

@@ -69,6 +69,8 @@ struct TRecorder {
     QObject::connect(&link, &TclsUIV::StateChanged,
                      [this](const QString& s) { States.push_back(s.toStdString()); });
     QObject::connect(&link, &TclsUIV::OnUIView32IsClosing, [this] { ++Closings; });
+    QObject::connect(&link, &TclsUIV::DropLogLine,
+                     [this](const QString& s) { Drops.push_back(s.toStdString()); });
   }
   bool WaitTexts(std::size_t n) {
     return QTest::qWaitFor([&] { return Texts.size() >= n; }, Deadline);
@@ -88,7 +90,7 @@ struct TRecorder {
       if (s.rfind("Retrying in ", 0) == 0) waits.push_back(s.substr(0, s.find(" s:") + 2));
     return waits;
   }
-  std::vector<std::string> Texts, States;
+  std::vector<std::string> Texts, States, Drops;
   int Closings = 0;
 };
 
@@ -323,6 +325,8 @@ TEST(AprsIsLinkTest, OverLongLineDropped) {
   ASSERT_TRUE(rec.WaitTexts(2));
   EXPECT_EQ(rec.Texts, (std::vector<std::string>{"*A>B:" + std::string(508, 'k'), "*A>B:after"}));
   EXPECT_EQ(link.DroppedLines(), 1u);
+  EXPECT_EQ(rec.Drops, (std::vector<std::string>{"APRS-IS 127.0.0.1:" + std::to_string(server.Port()) +
+                                                 " dropped 1 line longer than 512 bytes"}));
 }
 
 TEST(AprsIsLinkTest, StopInsideHandlerEndsDelivery) {
@@ -406,7 +410,9 @@ TEST(AprsIsLinkTest, NoCallsignIsAnErrorNotALogin) {
 
 TEST(KissTcpLinkTest, DecodesFramesIntoStationForm) {
   TLoopbackServer server;
-  auto link = CreateHostLink(TcpSettings(THostSettings::htKissTcp, server.Port()));
+  TKissTcpHostLink kiss(TcpSettings(THostSettings::htKissTcp, server.Port()));
+  kiss.SetDropReportInterval(100);
+  TclsUIV* const link = &kiss;
   TRecorder rec(*link);
   link->Start();
   QTcpSocket* peer = server.Accept();
@@ -424,8 +430,21 @@ TEST(KissTcpLinkTest, DecodesFramesIntoStationForm) {
   ASSERT_TRUE(rec.WaitTexts(3));
   ASSERT_EQ(rec.Texts.size(), 3u);
   ExpectStationForm(rec.Texts[0], "W1ABC-7>APRS,RELAY*,WIDE2-1::N0CALL-5 :hi\xC0\xDB{3", true);
-  ExpectStationForm(rec.Texts[1], "KB2XYZ-9>APRS,TCPIP,IGATE*::BLN2     :net", true);
+  // A third-party packet as it came: the desk's intake unwraps every source's alike.
+  ExpectStationForm(rec.Texts[1], "IGATE>APRS,WIDE2-1*:}KB2XYZ-9>APRS,TCPIP,IGATE*::BLN2     :net", true);
   ExpectStationForm(rec.Texts[2], "N0CALL>APZ:>last", true);
+  // What no packet came of is logged: the first drop at once, the rest with their number.
+  const auto dropped = [&](const std::string& what) {
+    int n = 0;
+    for (const std::string& line : rec.Drops)
+      if (line.ends_with(what)) n += std::stoi(line.substr(line.find(" dropped ") + 9));
+    return n;
+  };
+  const std::string notUi = "(not APRS)", kissLayer = "or too long";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dropped(notUi) + dropped(kissLayer) == 4; }, Deadline))
+      << ::testing::PrintToString(rec.Drops);
+  EXPECT_EQ(dropped(notUi), 2) << "the garbage and the I frame";
+  EXPECT_EQ(dropped(kissLayer), 2) << "the bad escape and the command frame";
   // A KISS client only listens.
   EXPECT_EQ(peer->bytesAvailable(), 0);
   peer->disconnectFromHost();
@@ -630,8 +649,8 @@ class ReplayLinkTest : public ::testing::Test {
 TEST_F(ReplayLinkTest, ReplaysEveryLineThenCloses) {
   THostSettings settings;
   settings.Callsign = "Q0TEST-2";
-  settings.CaptureFile =
-      Capture("*12:00:01 W1ABC>APRS::Q0TEST-2 :one{1\r\n\r\n  \n*W1ABC>APRS:>two\n~3 K1A>APRS:three");
+  settings.CaptureFile = Capture("*12:00:01 W1ABC>APRS::Q0TEST-2 :one{1\r\n\r\n  \n*W1ABC>APRS:>two\n*" +
+                                 std::string(5000, 'x') + "\n~3 K1A>APRS:three");
   settings.Pace = 0;
   auto link = CreateHostLink(settings);
   TRecorder rec(*link);
@@ -641,6 +660,7 @@ TEST_F(ReplayLinkTest, ReplaysEveryLineThenCloses) {
   ExpectStationForm(rec.Texts[0], "W1ABC>APRS::Q0TEST-2 :one{1", true);
   ExpectStationForm(rec.Texts[1], "W1ABC>APRS:>two", false);
   EXPECT_EQ(rec.Texts[2], "~3 K1A>APRS:three");  // as the capture holds it
+  EXPECT_EQ(rec.Drops, std::vector<std::string>{"Replay capture.txt dropped 1 line longer than 4096 bytes"});
   EXPECT_EQ(rec.Closings, 1);
   EXPECT_EQ(rec.States, (std::vector<std::string>{"Replaying", "Capture finished"}));
   EXPECT_EQ(link->SourceKind() + " " + link->SourcePlace(), "Replay capture.txt");

@@ -38,6 +38,46 @@ TEST(CleanPacketText, Table) {
   }
 }
 
+TEST(UnwrapThirdParty, Table) {
+  struct TCase {
+    std::string Line;
+    std::string Expected;
+  } cases[] = {
+      {"IGATE>APRS,WIDE2-1:}W1ABC>APRS,TCPIP,IGATE*::N0CALL   :hi{1",
+       "W1ABC>APRS,TCPIP,IGATE*::N0CALL   :hi{1"},
+      {"IGATE>APRS:}", ""},
+      {"IGATE>APRS:x}W1ABC>APRS:y", "IGATE>APRS:x}W1ABC>APRS:y"},
+      {"IGATE>APRS:", "IGATE>APRS:"},
+      {"no colon at all }", "no colon at all }"},
+      // Only one layer comes off; the carried packet is judged as it stands.
+      {"A>B:}C>D:}E>F:x", "C>D:}E>F:x"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Line);
+    EXPECT_EQ(UnwrapThirdParty(c.Line), c.Expected);
+  }
+}
+
+// Every source's text, the time word and line ends of a monitor included, reaches the parser
+// as the packet a third-party packet carries.
+TEST(IntakePacketLine, CleansThenUnwraps) {
+  struct TCase {
+    std::string Host;
+    std::string Expected;
+  } cases[] = {
+      {"*12:00:00 IGATE>APRS,TCPIP*:}W1ABC>APRS,TCPIP,IGATE*::N0CALL   :hi{1\r\n",
+       "W1ABC>APRS,TCPIP,IGATE*::N0CALL   :hi{1"},
+      {"*IGATE>APRS,qAR,K1X:}W1ABC>APRS::BLN1     :x", "W1ABC>APRS::BLN1     :x"},
+      {"*W1ABC>APRS::N0CALL   :a }b", "W1ABC>APRS::N0CALL   :a }b"},
+      {"*IGATE>AP\r\nRS:}W1ABC>APRS::N0CALL   :x", "W1ABC>APRS::N0CALL   :x"},
+      {"*", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Host);
+    EXPECT_EQ(IntakePacketLine(c.Host), c.Expected);
+  }
+}
+
 TEST(CleanPacketText, IntakeThenParse) {
   const auto p =
       ParseAprsPacket(CleanPacketText("*09:15:02 Q1ABC-7>APRS,WIDE2-1::NWS_WARN :Flood Warning,"

@@ -74,7 +74,7 @@ struct TDeskRig {
 
   // Judged at once, as the event queue would deliver it.
   void Send(const std::string& hostText) {
-    Desk->Take(ParseAprsPacket(CleanPacketText(hostText), Tick, Utc));
+    Desk->Take(ParseAprsPacket(IntakePacketLine(hostText), Tick, Utc));
   }
   void SendBulletin(int n) { Send(HostMessage("N0CALL", "BLN1", "Bulletin " + std::to_string(n))); }
 

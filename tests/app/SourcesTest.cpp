@@ -123,11 +123,7 @@ TEST(Sources, ASourceThatNeverConnectedLeavesTheOneSourceRepeatRule) {
   // The third is logged either way: listed, or as a duplicate.
   ASSERT_TRUE(WaitFor([&] { return LogText(env.Dir.path()).count(":second{2") == 2; }));
   EXPECT_EQ(form->MessageLineCount(), 9);
-  form.reset();
-  const QString log = LogText(env.Dir.path());
-  EXPECT_EQ(test::TimesLogged(log, "W1ABC", ":first{1"), 1);
-  EXPECT_EQ(test::TimesLogged(log, "W1ABC", ":second{2"), 2) << log.toStdString();
-  EXPECT_FALSE(log.contains("Duplicate packet")) << log.toStdString();
+  EXPECT_FALSE(LogText(env.Dir.path()).contains("Duplicate packet"));
 }
 
 // A capture that ends beside a live source leaves the program running on that source; alone,

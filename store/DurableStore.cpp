@@ -96,6 +96,7 @@ std::string KeptForNextStartText(std::size_t kept, std::size_t lost) {
 
 TDurableStore::TDurableStore(std::string path, TNoteEvent onNote)
     : FPath(std::move(path)), FOnNote(std::move(onNote)) {
+  RemoveStoreFiles(FPath + ".carrying");  // a carrying-over a kill cut short
   FinishFreshCopy(FPath);
   Open();
 }
@@ -153,6 +154,7 @@ void TDurableStore::Drain() const {
 
 void TDurableStore::CommitThread() {
   std::unique_lock guard(FGuard);
+  int repairs = 0;  // of the batch at the front
   for (;;) {
     if (FStop) return;
     const bool due = !FHeld.empty() && (!FFailing || std::chrono::steady_clock::now() >= FNextTry);
@@ -171,18 +173,25 @@ void TDurableStore::CommitThread() {
     const bool ready = (IsOpen() || Open()) && InPlace();
     if (ready && FFailing && FHeld.empty()) Recovered(FWrittenWhileFailing);
     if (!due || !ready) {
-      if (due) ++FAttempts;
+      if (due) {
+        ++FAttempts;
+        FLastTryFailed = true;
+      }
       FChanged.notify_all();
       continue;
     }
     // The batch stays at the front of FHeld (HasRepeatSince sees it) until its commit
     // returned; the owner queues behind it meanwhile. Only this thread maps ids now.
-    const std::vector<TChange> batch(FHeld.begin(), FHeld.end());
+    std::size_t count = 0, bytes = 0;
+    while (count < FHeld.size() && count < kBatchChanges && (count == 0 || bytes < kBatchBytes))
+      bytes += Footprint(FHeld[count++]);
+    const std::vector<TChange> batch(FHeld.begin(), FHeld.begin() + static_cast<std::ptrdiff_t>(count));
     FInFlight = batch.size();
     guard.unlock();
     TIdMap messages, jobs;
     std::vector<std::string> refused;
     std::string failure;
+    bool damaged = false;
     try {
       FStore->Batch([&] {
         for (const TChange& change : batch) {
@@ -196,18 +205,36 @@ void TDurableStore::CommitThread() {
       });
     } catch (const EMessageStoreError& e) {
       failure = e.what();
+      damaged = e.Kind() == EMessageStoreError::ekDamaged;
     }
     KillPoint();  // committed, not yet counted as kept
     guard.lock();
     FInFlight = 0;
     ++FAttempts;
+    FLastTryFailed = !failure.empty();
     if (failure.empty()) {
+      repairs = 0;
+      FRepairedInPlace = false;
       FMessageIds.merge(messages);
       FJobIds.merge(jobs);
-      FHeld.erase(FHeld.begin(), FHeld.begin() + static_cast<std::ptrdiff_t>(batch.size()));
+      Release(batch.size());
       for (const std::string& r : refused) Note("The message store refused a change: " + r);
-      if (FFailing) Recovered(FWrittenWhileFailing + batch.size());
+      if (FFailing) {
+        // Catching up: each batch's log goes into the file before the next, so the log never
+        // holds more than a batch of a backlog.
+        FWrittenWhileFailing += batch.size();
+        FStore->TruncateLog();
+        if (FHeld.empty())
+          Recovered(FWrittenWhileFailing);
+        else
+          FNextTry = std::chrono::steady_clock::now();
+      }
+    } else if (damaged && ++repairs <= 2 && Repair(failure)) {
+      // The same batch again at once, on the repaired store.
     } else {
+      repairs = 0;
+      // The log of the batch rolled back gives its room back to the disk.
+      if (IsOpen()) FStore->TruncateLog();
       StartFailing(failure);
     }
     FChanged.notify_all();
@@ -241,6 +268,7 @@ bool TDurableStore::Open() {
     } catch (const EMessageStoreError& e) {
       std::string error = e.what();
       if (attempt == 0 && e.Kind() == EMessageStoreError::ekDamaged) {
+        if (CarryOverDamaged(e.what())) continue;
         const std::string aside = MoveAside(FPath, error);
         if (!aside.empty()) {
           Note("The message store " + FPath + " was damaged (" + e.what() + "); it was moved to " + aside +
@@ -358,20 +386,49 @@ std::int64_t TDurableStore::Submit(TChange change) {
   if (FThread.joinable() && !Queued(change)) Drain();
   const std::lock_guard guard(FGuard);
   KillPoint();
+  if (!FDropped.empty()) {
+    // What refers to a message that was never held leaves it out.
+    if (change.Op == TChange::opSetFullText && FDropped.count(change.Id) > 0) return change.Id;
+    std::erase_if(change.Messages, [this](std::int64_t id) { return FDropped.count(id) > 0; });
+  }
+  if (change.Op == TChange::opAdd && FFailing && FHeldBytes + Footprint(change) > FHeldBound) {
+    // Past the bound: listed, logged and printed in this run, never in the file.
+    const std::int64_t id = --FLastHeldMessage;
+    FDropped.insert(id);
+    ++FDroppedSinceNote;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= FNextDroppedNote) {
+      Note("The message store still cannot be written, and what waits for it fills the " +
+               std::to_string(FHeldBound / (1024 * 1024)) +
+               " MB it may take in memory: " + std::to_string(FDroppedSinceNote) +
+               " new messages are not kept in the store (they are listed, logged and printed in this run, "
+               "and not listed again after a restart)",
+           FNextDroppedNote == std::chrono::steady_clock::time_point{});
+      FNextDroppedNote = now + kDroppedNoteEvery;
+      FDroppedSinceNote = 0;
+    }
+    return id;
+  }
   if (FThread.joinable() && Queued(change)) {
     // The thread commits it with what else waits; its id is its own until then.
     if (change.Op == TChange::opAdd) change.Id = --FLastHeldMessage;
     const std::int64_t id = change.Id;
-    FHeld.push_back(std::move(change));
+    Hold(std::move(change));
     FChanged.notify_all();
     return id;
   }
   if (FHeld.empty() && IsOpen() && InPlace()) {
-    try {
-      return Apply(change);
-    } catch (const EMessageStoreError& e) {
-      if (e.Kind() == EMessageStoreError::ekRefused) throw;
-      StartFailing(e.what());
+    for (int repairs = 0;; ++repairs) {
+      try {
+        const std::int64_t id = Apply(change);
+        FRepairedInPlace = false;
+        return id;
+      } catch (const EMessageStoreError& e) {
+        if (e.Kind() == EMessageStoreError::ekRefused) throw;
+        if (e.Kind() == EMessageStoreError::ekDamaged && repairs < 2 && Repair(e.what())) continue;
+        if (!FFailing) StartFailing(e.what());
+        break;
+      }
     }
   } else if (!FFailing) {
     StartFailing("no store is open");
@@ -380,8 +437,113 @@ std::int64_t TDurableStore::Submit(TChange change) {
   if (change.Op == TChange::opAdd) change.Id = --FLastHeldMessage;
   if (change.Op == TChange::opBeginJob) change.Id = --FLastHeldJob;
   const std::int64_t id = change.Id;
-  FHeld.push_back(std::move(change));
+  Hold(std::move(change));
   return id;
+}
+
+std::size_t TDurableStore::Footprint(const TChange& c) {
+  const TStoredMessage& m = c.Message;
+  std::size_t bytes = sizeof(TChange) + c.Text.size() + c.Token.size() + c.Printer.size() +
+                      c.Messages.size() * sizeof(std::int64_t);
+  for (const std::string* text :
+       {&m.Source, &m.Destination, &m.Path, &m.Addressee, &m.MessageText, &m.MessageId, &m.State, &m.RawText,
+        &m.Line1, &m.Line2, &m.Line3, &m.FullText})
+    bytes += text->size();
+  return bytes;
+}
+
+void TDurableStore::Hold(TChange change) {
+  FHeldBytes += Footprint(change);
+  FHeld.push_back(std::move(change));
+}
+
+void TDurableStore::Release(std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) FHeldBytes -= Footprint(FHeld[i]);
+  FHeld.erase(FHeld.begin(), FHeld.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
+void TDurableStore::SetHeldBound(std::size_t bytes) {
+  const std::lock_guard guard(FGuard);
+  FHeldBound = bytes;
+}
+
+std::size_t TDurableStore::Dropped() const {
+  const std::lock_guard guard(FGuard);
+  return FDropped.size();
+}
+
+bool TDurableStore::Repair(const std::string& reason) {
+  if (!FRepairedInPlace && IsOpen()) {
+    FRepairedInPlace = true;
+    try {
+      const std::string what = FStore->RepairInPlace();
+      Note("The message store " + FPath + " was damaged (" + reason + "); " + what + " in place");
+      FTextIndexed = false;
+      return true;
+    } catch (const EMessageStoreError&) {
+      // Its damaged pages cannot be read, so SQLite cannot free them: carried over instead.
+    }
+  }
+  FRepairedInPlace = false;
+  if (!CarryOverDamaged(reason)) {
+    if (FStore) FStore->Close();
+    std::string error;
+    const std::string aside = MoveAside(FPath, error);
+    if (aside.empty()) {
+      StartFailing(error);
+      return false;
+    }
+    Note("The message store " + FPath + " was damaged (" + reason + "); it was moved to " + aside +
+         " and a new store was started");
+  }
+  return Open();
+}
+
+bool TDurableStore::CarryOverDamaged(const std::string& reason) {
+  if (FStore) FStore->Close();  // its log folded in where the file still takes it
+  const std::string carrying = FPath + ".carrying";
+  TCarriedOver carried;
+  try {
+    carried = CarryOver(FPath, carrying);
+  } catch (const EMessageStoreError&) {
+    RemoveStoreFiles(carrying);
+    return false;
+  }
+  // Whole now: under this name a kill from here on leaves it for the next start to put in place.
+  std::error_code ec;
+  fs::rename(carrying, FPath + ".fresh", ec);
+  if (ec) {
+    RemoveStoreFiles(carrying);
+    return false;
+  }
+  std::string error;
+  const std::string aside = MoveAside(FPath, error);
+  if (aside.empty()) {
+    RemoveStoreFiles(FPath + ".fresh");
+    return false;
+  }
+  PutFreshInPlace(FPath, ec);
+  std::string note = "The message store " + FPath + " was damaged (" + reason + "); " +
+                     std::to_string(carried.Messages) + " messages (" + std::to_string(carried.Listed) +
+                     " of them unprinted) and " + std::to_string(carried.Jobs) +
+                     " print jobs were carried over into a new store";
+  if (carried.Unreadable > 0)
+    note += ", " + std::to_string(carried.Unreadable) + " rows that could not be read were left behind";
+  Note(note + "; the damaged file was moved to " + aside);
+  FTextIndexed = false;
+  return true;
+}
+
+template <class TRead>
+auto TDurableStore::Reading(TRead read) const {
+  try {
+    return read();
+  } catch (const EMessageStoreError& e) {
+    if (e.Kind() != EMessageStoreError::ekDamaged) throw;
+    // Reads come from the owner's thread with the store's guard: repaired as a change would be.
+    if (!const_cast<TDurableStore*>(this)->Repair(e.what()) || !IsOpen()) throw;
+    return read();
+  }
 }
 
 bool TDurableStore::InPlace() {
@@ -424,19 +586,24 @@ bool TDurableStore::WriteFresh(const std::string& what) {
 bool TDurableStore::WriteHeld() {
   if (!IsOpen() && !Open()) return false;
   if (!InPlace()) return false;
+  int repairs = 0;
   while (!FHeld.empty()) {
     try {
       Apply(FHeld.front());
     } catch (const EMessageStoreError& e) {
+      if (e.Kind() == EMessageStoreError::ekDamaged && ++repairs <= 2 && Repair(e.what())) continue;
       if (e.Kind() != EMessageStoreError::ekRefused) {
+        if (IsOpen()) FStore->TruncateLog();
         StartFailing(e.what());
         return false;
       }
       // It would have thrown had it been written at once: it goes, said as it would have been.
       Note(std::string("The message store refused a change: ") + e.what());
     }
-    FHeld.pop_front();
-    ++FWrittenWhileFailing;
+    repairs = 0;
+    Release(1);
+    // As on the commit thread: the log holds no more than a batch of the backlog.
+    if (++FWrittenWhileFailing % kBatchChanges == 0) FStore->TruncateLog();
   }
   if (FFailing) Recovered(FWrittenWhileFailing);
   return true;
@@ -474,8 +641,9 @@ bool TDurableStore::Flush() {
     const std::uint64_t before = FAttempts;
     FNextTry = std::chrono::steady_clock::now();
     FChanged.notify_all();
-    FChanged.wait(guard,
-                  [&] { return FInFlight == 0 && (FHeld.empty() || (FFailing && FAttempts != before)); });
+    FChanged.wait(guard, [&] {
+      return FInFlight == 0 && (FHeld.empty() || (FFailing && FAttempts != before && FLastTryFailed));
+    });
     return FHeld.empty();
   }
   const std::lock_guard guard(FGuard);
@@ -582,13 +750,13 @@ int TDurableStore::Purge(double utcCutoff) {
 std::vector<TStoredMessage> TDurableStore::Listed() const {
   Drain();
   const std::lock_guard guard(FGuard);
-  return IsOpen() ? FStore->Listed() : std::vector<TStoredMessage>{};
+  return Reading([&] { return IsOpen() ? FStore->Listed() : std::vector<TStoredMessage>{}; });
 }
 
 std::vector<TStoredMessage> TDurableStore::FullTextsUnprinted() const {
   Drain();
   const std::lock_guard guard(FGuard);
-  return IsOpen() ? FStore->FullTextsUnprinted() : std::vector<TStoredMessage>{};
+  return Reading([&] { return IsOpen() ? FStore->FullTextsUnprinted() : std::vector<TStoredMessage>{}; });
 }
 
 std::vector<TStoredMessage> TDurableStore::Messages(const std::vector<std::int64_t>& ids) const {
@@ -598,7 +766,7 @@ std::vector<TStoredMessage> TDurableStore::Messages(const std::vector<std::int64
   std::vector<std::int64_t> inFile;
   for (const std::int64_t id : ids)
     if (const std::int64_t m = MessageInFile(id); m != 0) inFile.push_back(m);
-  return FStore->Messages(inFile);
+  return Reading([&] { return FStore->Messages(inFile); });
 }
 
 TStoredMessage TDurableStore::Message(std::int64_t id) const {
@@ -606,19 +774,19 @@ TStoredMessage TDurableStore::Message(std::int64_t id) const {
   const std::lock_guard guard(FGuard);
   const std::int64_t inFile = Known(MessageInFile(id), id, FPath, "message");
   if (!IsOpen()) throw EMessageStoreError(FPath + ": no store is open", EMessageStoreError::ekStorage);
-  return FStore->Message(inFile);
+  return Reading([&] { return FStore->Message(inFile); });
 }
 
 std::vector<TStoredJob> TDurableStore::PendingJobs() const {
   Drain();
   const std::lock_guard guard(FGuard);
-  return IsOpen() ? FStore->PendingJobs() : std::vector<TStoredJob>{};
+  return Reading([&] { return IsOpen() ? FStore->PendingJobs() : std::vector<TStoredJob>{}; });
 }
 
 std::vector<TStoredMessage> TDurableStore::Unlogged() const {
   Drain();
   const std::lock_guard guard(FGuard);
-  return IsOpen() ? FStore->Unlogged() : std::vector<TStoredMessage>{};
+  return Reading([&] { return IsOpen() ? FStore->Unlogged() : std::vector<TStoredMessage>{}; });
 }
 
 TStoredJob TDurableStore::Job(std::int64_t id) const {
@@ -626,7 +794,7 @@ TStoredJob TDurableStore::Job(std::int64_t id) const {
   const std::lock_guard guard(FGuard);
   const std::int64_t inFile = Known(JobInFile(id), id, FPath, "job");
   if (!IsOpen()) throw EMessageStoreError(FPath + ": no store is open", EMessageStoreError::ekStorage);
-  return FStore->Job(inFile);
+  return Reading([&] { return FStore->Job(inFile); });
 }
 
 bool TDurableStore::HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom,
@@ -641,7 +809,7 @@ bool TDurableStore::HasRepeatSince(const TStoredMessage& m, bool byNumber, doubl
                  : Trim(h.Addressee) == Trim(m.Addressee) && h.MessageText == m.MessageText)
       return true;
   }
-  return IsOpen() && FStore->HasRepeatSince(m, byNumber, utcFrom, utcBefore);
+  return Reading([&] { return IsOpen() && FStore->HasRepeatSince(m, byNumber, utcFrom, utcBefore); });
 }
 
 bool TDurableStore::IsKept(std::int64_t id) const {

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,6 +38,15 @@ class TDurableStore {
   static constexpr std::chrono::milliseconds kLastRetry{60000};
   // Messages of an older build added to the text index in one step on the commit thread.
   static constexpr std::size_t kTextIndexStep = 2000;
+  // What waited in memory goes to the file in transactions of at most this many changes or
+  // bytes, each kept once committed, so a disk that comes back with less room than the
+  // backlog keeps what fits and is not filled again by one transaction's log.
+  static constexpr std::size_t kBatchChanges = 256;
+  static constexpr std::size_t kBatchBytes = 512 * 1024;
+  // What changes waiting in memory may take (SetHeldBound); past it new messages are not held
+  // (see docs/reliability.md), and the operator hears of it once a minute.
+  static constexpr std::size_t kHeldBound = 64 * 1024 * 1024;
+  static constexpr std::chrono::seconds kDroppedNoteEvery{60};
 
   // Opens the store at `path`; a failure to open is noted and tried again by Retry().
   explicit TDurableStore(std::string path, TNoteEvent onNote = {});
@@ -104,6 +114,11 @@ class TDurableStore {
   // One try now; true when nothing waits.
   bool Flush();
 
+  // The memory bound of the changes waiting while the store fails (kHeldBound unless set).
+  void SetHeldBound(std::size_t bytes);
+  // New messages not held because the bound was reached; none of them is in the file.
+  std::size_t Dropped() const;
+
   bool Failing() const;
   // Whether the commit thread found every message in the store's text index.
   bool TextIndexed() const;
@@ -158,6 +173,20 @@ class TDurableStore {
   bool WriteFresh(const std::string& what);
   bool WriteHeld();
   void StartFailing(const std::string& reason);
+  // A change or a read found the file damaged: its indexes rebuilt in place, or, the second
+  // time or when that fails, what it holds carried into a new store put in its place. True
+  // when an open store is ready to try again.
+  bool Repair(const std::string& reason);
+  // Carries what the damaged file at the path holds into a new file put in its place, the
+  // damaged one moved aside, and says so; false when it could not (nothing read, or a file
+  // not moved). Leaves the store closed.
+  bool CarryOverDamaged(const std::string& reason);
+  // Runs a read, repairing the store once when it finds damage.
+  template <class TRead>
+  auto Reading(TRead read) const;
+  static std::size_t Footprint(const TChange& change);
+  void Hold(TChange change);
+  void Release(std::size_t count);
   // The store takes writes again after failing; `stored`: the changes that waited for it.
   void Recovered(std::size_t stored);
   void Note(const std::string& text, bool trouble = true) const;
@@ -185,9 +214,15 @@ class TDurableStore {
   std::thread::id FOwner;
   std::size_t FInFlight = 0;
   std::uint64_t FAttempts = 0;  // batches tried
-  bool FCheck = false;          // the files are to be checked
+  bool FLastTryFailed = false;
+  bool FCheck = false;  // the files are to be checked
   bool FStop = false;
-  bool FTextIndexed = false;  // every message is in the store's text index, or it cannot be
+  bool FTextIndexed = false;      // every message is in the store's text index, or it cannot be
+  bool FRepairedInPlace = false;  // since the last change that went through
+  std::size_t FHeldBytes = 0, FHeldBound = kHeldBound;
+  std::set<std::int64_t> FDropped;
+  std::size_t FDroppedSinceNote = 0;
+  std::chrono::steady_clock::time_point FNextDroppedNote{};
 };
 
 }  // namespace qm

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -95,9 +96,11 @@ CREATE INDEX IF NOT EXISTS messages_kind ON messages(kind, utc_time);
 // the messages a store held before (ids up to text_index_fill.below) are added a few at a time
 // (TMessageStore::FillTextIndex), and until then the search reads every message. Older builds
 // run the triggers too, and the triggers leave those messages alone until they are added.
-constexpr const char* kTextIndex = R"sql(
+constexpr const char* kTextIndexTable = R"sql(
 CREATE VIRTUAL TABLE messages_text USING fts5(message_text, full_text, content='messages',
   content_rowid='id', tokenize='trigram', detail=none, columnsize=0);
+)sql";
+constexpr const char* kTextIndexTriggers = R"sql(
 CREATE TABLE text_index_fill(below INTEGER NOT NULL);
 INSERT INTO text_index_fill SELECT coalesce(max(id), 0) FROM messages;
 CREATE TRIGGER messages_text_insert AFTER INSERT ON messages BEGIN
@@ -259,6 +262,27 @@ std::int64_t QueryInt(sqlite3* db, const std::string& path, const std::string& s
 // Whether the store has its text index's triggers (an older build's, or a damaged index's, has none).
 bool HasTextIndex(sqlite3* db, const std::string& path) {
   return QueryInt(db, path, "SELECT count(*) FROM sqlite_schema WHERE name = 'text_index_fill'") > 0;
+}
+
+bool HasColumn(sqlite3* db, const std::string& path, const char* table, const char* column) {
+  return QueryInt(db, path,
+                  std::string("SELECT count(*) FROM pragma_table_info('") + table + "') WHERE name = '" +
+                      column + "'") > 0;
+}
+
+// The columns later versions added to the first schema.
+void AddLaterColumns(sqlite3* db, const std::string& path) {
+  // Messages cleared while their job was with the spooler: a failed job must not list them
+  // again. A column older builds do not know and never read.
+  if (!HasColumn(db, path, "messages", "cleared"))
+    Exec(db, path, "ALTER TABLE messages ADD COLUMN cleared INTEGER NOT NULL DEFAULT 0");
+  // A job's token, to find it at the spooler when its number was never kept.
+  if (!HasColumn(db, path, "jobs", "token"))
+    Exec(db, path, "ALTER TABLE jobs ADD COLUMN token TEXT NOT NULL DEFAULT ''");
+  // Whether a message's log line reached the file. Older builds log as they keep, so their
+  // messages (and those they add later) count as logged.
+  if (!HasColumn(db, path, "messages", "logged"))
+    Exec(db, path, "ALTER TABLE messages ADD COLUMN logged INTEGER NOT NULL DEFAULT 1");
 }
 
 std::string QueryText(sqlite3* db, const std::string& path, const std::string& sql) {
@@ -500,6 +524,7 @@ void TMessageStore::Reopen() {
 }
 
 void TMessageStore::Close() {
+  const std::lock_guard oneAtATime(FUse);
   FStatements.reset();
   // The checkpointer's connection goes first: the writer's close, as the last one, copies the
   // whole log into the store and removes it.
@@ -520,6 +545,10 @@ void TMessageStore::OpenFile() {
   const std::string& path = FPath;
   // SQLite makes its log and index with the store's mode; an empty file counts as a new store.
   CreatePrivateFile(path);
+  // The last connection's close folds the write-ahead log into the store and removes it: a
+  // log still there means the last run did not close the store.
+  std::error_code noLog;
+  const bool unclean = std::filesystem::exists(path + "-wal", noLog);
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(path.c_str(), &FDb, flags, nullptr) != SQLITE_OK) {
     const std::string reason = FDb ? sqlite3_errmsg(FDb) : "out of memory";
@@ -542,8 +571,10 @@ void TMessageStore::OpenFile() {
       throw EMessageStoreError(StoreError(path, "a message store of a later version (" +
                                                     std::to_string(version) + "), this program reads " +
                                                     std::to_string(kSchemaVersion)));
-    if (!empty) {
-      // A file damaged by a disk or a copy fails here rather than on some later write.
+    if (!empty && unclean) {
+      // A file damaged by a crash of the disk or the system fails here rather than on some
+      // later write. After a clean end the start reads no more than it needs: damage found
+      // later is repaired then (TMessageStore::RepairInPlace, CarryOver).
       const std::string check = QueryText(FDb, FPath, "PRAGMA quick_check(1)");
       if (check != "ok")
         throw EMessageStoreError(StoreError(path, "fails its integrity check: " + check),
@@ -558,6 +589,8 @@ void TMessageStore::OpenFile() {
       throw EMessageStoreError(StoreError(path, "cannot keep a write-ahead log here"),
                                EMessageStoreError::ekStorage);
     Exec(FDb, FPath, "PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON");
+    // A log that grew (a backlog, a reader holding it) is cut back when it starts over.
+    Exec(FDb, FPath, ("PRAGMA journal_size_limit = " + std::to_string(kLogLimitBytes)).c_str());
     // No mapped pages here: every page an insert touched stayed resident, so the program grew
     // with the file. The history's search maps the file on its own connection (THistoryReader).
 
@@ -576,25 +609,15 @@ void TMessageStore::OpenFile() {
     // Later versions migrate here, one step per version inside a transaction.
     Exec(FDb, FPath, "BEGIN IMMEDIATE");
     Exec(FDb, FPath, kHistoryIndexes);
-    // Messages cleared while their job was with the spooler: a failed job must not list them
-    // again. A column older builds do not know and never read.
-    if (QueryInt(FDb, FPath, "SELECT count(*) FROM pragma_table_info('messages') WHERE name = 'cleared'") ==
-        0)
-      Exec(FDb, FPath, "ALTER TABLE messages ADD COLUMN cleared INTEGER NOT NULL DEFAULT 0");
-    // A job's token, to find it at the spooler when its number was never kept.
-    if (QueryInt(FDb, FPath, "SELECT count(*) FROM pragma_table_info('jobs') WHERE name = 'token'") == 0)
-      Exec(FDb, FPath, "ALTER TABLE jobs ADD COLUMN token TEXT NOT NULL DEFAULT ''");
-    // Whether a message's log line reached the file. Older builds log as they keep, so their
-    // messages (and those they add later) count as logged.
-    if (QueryInt(FDb, FPath, "SELECT count(*) FROM pragma_table_info('messages') WHERE name = 'logged'") == 0)
-      Exec(FDb, FPath, "ALTER TABLE messages ADD COLUMN logged INTEGER NOT NULL DEFAULT 1");
+    AddLaterColumns(FDb, FPath);
     Exec(FDb, FPath, "CREATE INDEX IF NOT EXISTS messages_unlogged ON messages(id) WHERE logged = 0");
     // The text index: made at once, however many messages there are; those already kept are
     // added later, a few at a time. Without FTS5 or its trigrams in this SQLite the text is
     // searched as before.
     if (!HasTextIndex(FDb, FPath)) {
       Exec(FDb, FPath, "SAVEPOINT text_index");
-      if (sqlite3_exec(FDb, kTextIndex, nullptr, nullptr, nullptr) != SQLITE_OK) {
+      if (sqlite3_exec(FDb, kTextIndexTable, nullptr, nullptr, nullptr) != SQLITE_OK ||
+          sqlite3_exec(FDb, kTextIndexTriggers, nullptr, nullptr, nullptr) != SQLITE_OK) {
         const int code = sqlite3_extended_errcode(FDb);
         const std::string reason = sqlite3_errmsg(FDb);
         sqlite3_exec(FDb, "ROLLBACK TO text_index", nullptr, nullptr, nullptr);
@@ -1209,6 +1232,236 @@ bool TMessageStore::FillTextIndex(std::size_t rows) {
 
 std::uint64_t TMessageStore::Checkpoints() const {
   return FCheckpointer ? FCheckpointer->Done() : 0;
+}
+
+bool TMessageStore::TruncateLog() {
+  const std::lock_guard oneAtATime(FUse);
+  return FDb && sqlite3_get_autocommit(FDb) &&
+         sqlite3_wal_checkpoint_v2(FDb, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr) == SQLITE_OK;
+}
+
+namespace {
+
+// Runs `sql` in a write transaction of its own, rolled back when it fails.
+void ExecWriting(sqlite3* db, const std::string& path, const std::string& sql) {
+  Exec(db, path, "BEGIN IMMEDIATE");
+  try {
+    Exec(db, path, sql.c_str());
+    Exec(db, path, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+}  // namespace
+
+std::string TMessageStore::RepairInPlace() {
+  const std::lock_guard oneAtATime(FUse);
+  S();
+  if (!sqlite3_get_autocommit(FDb)) sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
+  const bool textIndex =
+      QueryInt(FDb, FPath, "SELECT count(*) FROM sqlite_schema WHERE name = 'messages_text'") > 0;
+  // The triggers first: a change that failed inside the text index goes through without them.
+  if (HasTextIndex(FDb, FPath))
+    ExecWriting(FDb, FPath,
+                "DROP TRIGGER IF EXISTS messages_text_insert; DROP TRIGGER IF EXISTS messages_text_update; "
+                "DROP TRIGGER IF EXISTS messages_text_delete; DROP TABLE text_index_fill");
+  std::vector<std::string> indexes;
+  {
+    TStmt names(FDb, FPath,
+                "SELECT name FROM sqlite_schema WHERE type = 'index' AND sql IS NOT NULL ORDER BY name");
+    TUse use(names);
+    while (use.Step()) indexes.push_back(use.Text(0));
+  }
+  for (const std::string& index : indexes) Exec(FDb, FPath, ("REINDEX \"" + index + "\"").c_str());
+  std::string what = std::to_string(indexes.size()) + " indexes were rebuilt";
+  if (textIndex) {
+    // Emptied, and filled again from the messages a step at a time, as for an older store.
+    ExecWriting(
+        FDb, FPath,
+        std::string("INSERT INTO messages_text(messages_text) VALUES ('delete-all');") + kTextIndexTriggers);
+    what = "the text index was emptied to be filled again and " + what;
+  }
+  return what;
+}
+
+namespace {
+
+// Reads the rows of one table in id order through `scan` (rows past ?1) and, past a damaged
+// page, one id at a time through `probe` (the row ?1) until one reads again; each row goes to
+// `row`, whose column 0 is the id. Ids up to `lastId` are tried. Returns the ids that could not
+// be read.
+std::size_t ReadPastDamage(TStmt& scan, TStmt& probe, std::int64_t lastId,
+                           const std::function<void(sqlite3_stmt*)>& row) {
+  std::size_t unreadable = 0;
+  std::int64_t after = 0;
+  for (;;) {
+    try {
+      TUse use(scan);
+      use.Bind(after);
+      while (use.Step()) {
+        after = use.Int(0);
+        row(scan.Get());
+      }
+      return unreadable;
+    } catch (const EMessageStoreError& e) {
+      if (e.Kind() != EMessageStoreError::ekDamaged) throw;
+    }
+    for (;;) {
+      if (++after > lastId) return unreadable;
+      try {
+        TUse one(probe);
+        one.Bind(after);
+        if (one.Step()) row(probe.Get());
+        break;
+      } catch (const EMessageStoreError& e) {
+        if (e.Kind() != EMessageStoreError::ekDamaged) throw;
+        ++unreadable;
+      }
+    }
+  }
+}
+
+// Inserts the row `from` stands on through `insert`, column by column as it is.
+void CopyRow(sqlite3_stmt* from, TStmt& insert) {
+  sqlite3_stmt* to = insert.Get();
+  for (int col = 0; col < sqlite3_column_count(from); ++col)
+    sqlite3_bind_value(to, col + 1, sqlite3_column_value(from, col));
+  TUse use(insert);
+  use.Run();
+}
+
+// The highest id the table may hold: its sequence, or its largest id, whichever can be read.
+std::int64_t LastIdOf(sqlite3* db, const std::string& path, const std::string& table) {
+  std::int64_t last = 0;
+  for (const std::string& sql :
+       {"SELECT seq FROM sqlite_sequence WHERE name = '" + table + "'", "SELECT max(id) FROM " + table}) {
+    try {
+      last = std::max(last, QueryInt(db, path, sql));
+    } catch (const EMessageStoreError&) {
+    }
+  }
+  return last;
+}
+
+class TConnection {
+ public:
+  TConnection(const std::string& path, bool create) {
+    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(path.c_str(), &FDb, flags, nullptr) != SQLITE_OK) {
+      const std::string reason = FDb ? sqlite3_errmsg(FDb) : "out of memory";
+      const int code = FDb ? sqlite3_extended_errcode(FDb) : SQLITE_NOMEM;
+      sqlite3_close(FDb);
+      throw EMessageStoreError(StoreError(path, reason), KindOfCode(code));
+    }
+    sqlite3_extended_result_codes(FDb, 1);
+    sqlite3_busy_timeout(FDb, kBusyTimeoutMs);
+  }
+  ~TConnection() { sqlite3_close(FDb); }
+  TConnection(const TConnection&) = delete;
+  TConnection& operator=(const TConnection&) = delete;
+  sqlite3* Get() const { return FDb; }
+
+ private:
+  sqlite3* FDb = nullptr;
+};
+
+}  // namespace
+
+TCarriedOver CarryOver(const std::string& from, const std::string& to) {
+  TCarriedOver carried;
+  const TConnection source(from, false);
+  sqlite3* src = source.Get();
+  // Columns an older build's store lacks take what that build meant.
+  const std::string messageColumns =
+      std::string(
+          "id, local_time, utc_time, source, destination, path, addressee, message_text, message_no, "
+          "kind, state_code, raw_text, line1, line2, line3, print_state, job_id, full_text_printed, "
+          "full_text, ") +
+      (HasColumn(src, from, "messages", "cleared") ? "cleared" : "0") + ", " +
+      (HasColumn(src, from, "messages", "logged") ? "logged" : "1");
+  const std::string jobColumns =
+      std::string("id, kind, utc_time, printer, spooler_job, state, failure, document, ") +
+      (HasColumn(src, from, "jobs", "token") ? "token" : "''");
+
+  std::error_code ec;
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) std::filesystem::remove(to + suffix, ec);
+  CreatePrivateFile(to);
+  const TConnection target(to, true);
+  sqlite3* dst = target.Get();
+  // One transaction: the new file is whole, or a rollback journal beside it says it is not.
+  Exec(dst, to, "BEGIN IMMEDIATE");
+  Exec(dst, to, kSchema);
+  AddLaterColumns(dst, to);
+  Exec(dst, to,
+       ("PRAGMA application_id = " + std::to_string(kApplicationId) +
+        "; PRAGMA user_version = " + std::to_string(TMessageStore::kSchemaVersion))
+           .c_str());
+
+  std::vector<std::int64_t> jobs;
+  {
+    TStmt scan(src, from, "SELECT " + jobColumns + " FROM jobs NOT INDEXED WHERE id > ?1 ORDER BY id");
+    TStmt probe(src, from, "SELECT " + jobColumns + " FROM jobs WHERE id = ?1");
+    TStmt insert(
+        dst, to,
+        "INSERT INTO jobs(id, kind, utc_time, printer, spooler_job, state, failure, document, token) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    carried.Unreadable += ReadPastDamage(scan, probe, LastIdOf(src, from, "jobs"), [&](sqlite3_stmt* row) {
+      CopyRow(row, insert);
+      jobs.push_back(sqlite3_column_int64(row, 0));
+    });
+  }
+  {
+    TStmt scan(src, from,
+               "SELECT " + messageColumns + " FROM messages NOT INDEXED WHERE id > ?1 ORDER BY id");
+    TStmt probe(src, from, "SELECT " + messageColumns + " FROM messages WHERE id = ?1");
+    TStmt insert(dst, to,
+                 "INSERT INTO messages(id, local_time, utc_time, source, destination, path, addressee, "
+                 "message_text, message_no, kind, state_code, raw_text, line1, line2, line3, print_state, "
+                 "job_id, full_text_printed, full_text, cleared, logged) "
+                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    carried.Unreadable +=
+        ReadPastDamage(scan, probe, LastIdOf(src, from, "messages"), [&](sqlite3_stmt* row) {
+          CopyRow(row, insert);
+          ++carried.Messages;
+        });
+  }
+  {
+    TStmt read(src, from, "SELECT job_id, position, message_id FROM job_messages WHERE job_id = ?");
+    TStmt insert(dst, to, "INSERT INTO job_messages(job_id, position, message_id) VALUES (?, ?, ?)");
+    for (const std::int64_t job : jobs) {
+      try {
+        TUse use(read);
+        use.Bind(job);
+        while (use.Step()) CopyRow(read.Get(), insert);
+      } catch (const EMessageStoreError& e) {
+        if (e.Kind() != EMessageStoreError::ekDamaged) throw;
+        ++carried.Unreadable;
+      }
+    }
+  }
+  // What refers to a row that could not be read: a message whose job is gone is listed again.
+  Exec(dst, to,
+       "DELETE FROM job_messages WHERE message_id NOT IN (SELECT id FROM messages);"
+       "UPDATE messages SET job_id = NULL, print_state = CASE print_state WHEN 1 THEN 0 ELSE print_state END "
+       "WHERE job_id IS NOT NULL AND job_id NOT IN (SELECT id FROM jobs)");
+  // Ids are never given twice, also past rows that were lost.
+  for (const char* table : {"messages", "jobs"}) {
+    const std::int64_t last = LastIdOf(src, from, table);
+    TStmt raise(dst, to, "UPDATE sqlite_sequence SET seq = max(seq, ?2) WHERE name = ?1");
+    TUse use(raise);
+    use.Bind(std::string(table)).Bind(last).Run();
+    if (use.Changes() == 0 && last > 0) {
+      TStmt add(dst, to, "INSERT INTO sqlite_sequence(name, seq) VALUES (?1, ?2)");
+      TUse(add).Bind(std::string(table)).Bind(last).Run();
+    }
+  }
+  carried.Jobs = jobs.size();
+  carried.Listed = static_cast<std::size_t>(
+      QueryInt(dst, to, "SELECT count(*) FROM messages WHERE print_state IN (0, 1) AND cleared = 0"));
+  Exec(dst, to, "COMMIT");
+  return carried;
 }
 
 }  // namespace qm

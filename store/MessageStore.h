@@ -128,6 +128,8 @@ class TMessageStore {
  public:
   // PRAGMA user_version of the stores this build makes; older ones are migrated on open.
   static constexpr int kSchemaVersion = 1;
+  // What the write-ahead log is cut back to when it starts over.
+  static constexpr std::int64_t kLogLimitBytes = 1 << 20;
 
   // Opens (creating when missing) the database file; WAL journal, foreign keys on.
   // Throws EMessageStoreError when the file cannot be opened (ekStorage), is not a sound
@@ -145,6 +147,9 @@ class TMessageStore {
   // throw EMessageStoreError (ekStorage) until a Reopen succeeds.
   void Reopen();
   bool IsOpen() const { return FStatements != nullptr; }
+  // Closes the file (its log folded in when this is the last connection); calls throw until
+  // a Reopen.
+  void Close();
 
   // Keeps a newly accepted message as unprinted, with its full text when FullTextWanted
   // (PrintState, JobId and FullTextPrinted are ignored); returns its id. One transaction.
@@ -233,6 +238,17 @@ class TMessageStore {
 
   // Checkpoints of the store's own thread that copied pages since the file was opened.
   std::uint64_t Checkpoints() const;
+  // Copies the whole write-ahead log into the store and empties it, giving its room back to
+  // the disk; false when a reader holds it or the disk fails.
+  bool TruncateLog();
+
+  // Rebuilds what SQLite can rebuild from the tables, for damage confined to an index (a
+  // change or a read failed with SQLITE_CORRUPT): first the text index's triggers go, so
+  // changes no longer touch it; then every index is rebuilt (REINDEX) and the text index
+  // emptied, to be filled again a step at a time (FillTextIndex). Returns what was rebuilt.
+  // Throws EMessageStoreError when SQLite cannot (the damaged pages themselves cannot be
+  // read): the store is then to be carried over (CarryOver).
+  std::string RepairInPlace();
 
  private:
   struct TFileId {
@@ -242,7 +258,6 @@ class TMessageStore {
   static TFileId FileIdOf(const std::string& path);
   struct TStatements;
   void OpenFile();
-  void Close();
   TStatements& S() const;  // throws while closed
   void RememberFiles();
 
@@ -253,6 +268,24 @@ class TMessageStore {
   std::unique_ptr<TCheckpointer> FCheckpointer;  // null: the writer checkpoints as it commits
   mutable std::recursive_mutex FUse;
 };
+
+// What CarryOver brought into the new store.
+struct TCarriedOver {
+  std::size_t Messages = 0;
+  std::size_t Listed = 0;  // of them, still on their way to paper
+  std::size_t Jobs = 0;
+  // Rows asked for that could not be read (damaged pages); each may or may not have held one.
+  std::size_t Unreadable = 0;
+};
+
+// Copies every row of the damaged store at `from` that can still be read (messages with their
+// states, jobs with the messages they carry, the id sequences) into a new store at `to`, by
+// reading the tables themselves in id order and never an index; a damaged page is skipped
+// and the reading goes on past it. The new store gets its indexes and its text index when it
+// is next opened (the text index filled a step at a time). `to` is written in one
+// transaction and is whole once this returns. Throws EMessageStoreError when `from` cannot be
+// read at all (its schema is damaged) or `to` cannot be written.
+TCarriedOver CarryOver(const std::string& from, const std::string& to);
 
 // The history's questions asked away from the window: a read-only connection of its own to a
 // store file (the write-ahead log lets it read while the store writes). One thread at a time.

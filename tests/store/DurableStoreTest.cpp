@@ -11,12 +11,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "tests/support/DamagedPages.h"
 #include "tests/support/OlderStore.h"
 #include "tests/support/PrivateTmpfs.h"
 #include "tests/support/StoredMessages.h"
@@ -212,11 +214,12 @@ TEST(TDurableStore, DamagedFileIsMovedAsideAndANewStoreBegun) {
     const char* what;
     std::string bytes;
     const char* reason;  // the start of the reason; null: left where it is
+    bool carried;        // what could be read is carried over into the new store
   } cases[] = {
-      {"no database", std::string(8192, 'x'), "file is not a database"},
-      {"pages damaged", pages, ""},
-      {"another program's database", ReadFileBytes(dir.File("other.db")), "not a message store"},
-      {"a later version", newer, nullptr},
+      {"no database", std::string(8192, 'x'), "file is not a database", false},
+      {"pages damaged", pages, "fails its integrity check", true},
+      {"another program's database", ReadFileBytes(dir.File("other.db")), "not a message store", false},
+      {"a later version", newer, nullptr, false},
   };
   int file = 0;
   for (const auto& c : cases) {
@@ -225,12 +228,15 @@ TEST(TDurableStore, DamagedFileIsMovedAsideAndANewStoreBegun) {
     fs::create_directories(folder);
     const std::string path = (folder / "q.db").string();
     WriteFileBytes(path, c.bytes);
+    WriteFileBytes(path + "-wal", "");  // left by a run that never closed the store: checked at open
     TNotes notes;
     TDurableStore store(path, notes.Handler());
     std::vector<fs::path> aside;
     for (const auto& entry : fs::directory_iterator(folder))
-      if (entry.path().filename().string().rfind("q.db.damaged-", 0) == 0) aside.push_back(entry.path());
-    ASSERT_EQ(notes.Lines.size(), 1u);
+      if (const std::string name = entry.path().filename().string();
+          name.rfind("q.db.damaged-", 0) == 0 && !name.ends_with("-wal"))
+        aside.push_back(entry.path());
+    ASSERT_EQ(notes.Lines.size(), 1u) << ::testing::PrintToString(notes.Lines);
     if (c.reason == nullptr) {
       EXPECT_TRUE(aside.empty());
       EXPECT_EQ(ReadFileBytes(path), c.bytes);
@@ -248,10 +254,16 @@ TEST(TDurableStore, DamagedFileIsMovedAsideAndANewStoreBegun) {
                                    0),
               0u)
         << notes.Lines[0];
-    EXPECT_NE(notes.Lines[0].find("it was moved to " + aside[0].string() + " and a new store was started"),
-              std::string::npos);
+    EXPECT_NE(notes.Lines[0].find(
+                  c.carried ? "were carried over into a new store; the damaged file was moved to " +
+                                  aside[0].string()
+                            : "it was moved to " + aside[0].string() + " and a new store was started"),
+              std::string::npos)
+        << notes.Lines[0];
     EXPECT_GT(store.Add(Msg(1)), 0);
-    EXPECT_EQ(ListedTexts(*store.Store()), std::vector<std::string>{"message 1"});
+    const std::vector<std::string> listed = ListedTexts(*store.Store());
+    EXPECT_EQ(listed.back(), "message 1");
+    EXPECT_EQ(listed.size() > 1, c.carried);
   }
 }
 
@@ -384,6 +396,188 @@ TEST(TDurableStore, CommitThreadFillsTheTextIndexOfAnOlderStore) {
   EXPECT_TRUE(store.IsKept(added));
   EXPECT_TRUE(store.Store()->FillTextIndex(1));  // nothing left to add
   EXPECT_EQ(store.Store()->FindMessages({"", hkAll, "message 3"}), std::vector<std::int64_t>{3});
+}
+
+// Waits for the commit thread until `done` holds or 20 s passed.
+bool WaitFor(const std::function<bool()>& done) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+  return done();
+}
+
+// Pages of the text index and a history index overwritten with dd, before a start and under a
+// running store; or a page of the messages table itself. Every message that can still be read
+// comes back and new ones are kept; what was done is said once, with counts.
+TEST(TDurableStore, DamagedPagesCostOnlyWhatIsDamaged) {
+  const std::vector<std::string> indexes = {"messages_text_data", "messages_text_idx",
+                                            "messages_source_upper"};
+  const struct {
+    const char* what;
+    bool running;
+    std::vector<std::string> damaged;
+    int lost;  // kept messages that cannot come back
+  } cases[] = {
+      {"indexes, at the start", false, indexes, 0},
+      {"indexes, while running", true, indexes, 0},
+      {"a page of the messages, at the start", false, {"messages"}, -1},
+  };
+  constexpr int kKept = 40;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TTempDir dir;
+    const std::string path = dir.File("q.db");
+    TStoredMessage m = Msg(0);
+    m.Line2.assign(600, 'w');  // the messages span some pages
+    const auto damage = [&] {
+      std::vector<int> pages = test::PagesOf(path, c.damaged);
+      ASSERT_FALSE(pages.empty());
+      if (c.damaged.front() == "messages") pages = {pages[pages.size() / 2]};  // one leaf in the middle
+      ASSERT_TRUE(test::OverwritePages(path, pages));
+    };
+    TNotes notes;
+    TPosted posted;
+    auto store = std::make_unique<TDurableStore>(path, notes.Handler());
+    store->CommitOnThread(posted.Post());
+    for (int n = 1; n <= kKept; ++n) {
+      m.MessageText = "message " + std::to_string(n);
+      store->Add(m);
+    }
+    ASSERT_TRUE(store->Flush());
+    if (c.running) {
+      // Everything in the file itself, the damage written under the open store, and a change by
+      // another connection, after which the store reads its pages from the file again.
+      ASSERT_TRUE(store->Store()->TruncateLog());
+      damage();
+      test::RunOnStoreFile(path, "CREATE TABLE bump(x); DROP TABLE bump");
+    } else {
+      store.reset();
+      damage();
+      store = std::make_unique<TDurableStore>(path, notes.Handler());
+      store->CommitOnThread(posted.Post());
+    }
+    const std::size_t back = store->Listed().size();
+    std::vector<std::int64_t> added;
+    for (int n = kKept + 1; n <= kKept + 5; ++n) {
+      m.MessageText = "message " + std::to_string(n);
+      added.push_back(store->Add(m));
+    }
+    ASSERT_TRUE(store->Flush());
+    for (const std::int64_t id : added) EXPECT_TRUE(store->IsKept(id));
+    posted.Run();
+    ASSERT_EQ(notes.Lines.size(), 1u) << ::testing::PrintToString(notes.Lines);
+    const std::string& said = notes.Lines[0];
+    EXPECT_EQ(said.rfind("! The message store " + path + " was damaged (" + path + ": ", 0), 0u) << said;
+    EXPECT_NE(said.find("were carried over into a new store"), std::string::npos) << said;
+    store.reset();
+
+    TMessageStore reopened(path);
+    const std::vector<std::string> texts = ListedTexts(reopened);
+    if (c.lost == 0) {
+      EXPECT_EQ(back, static_cast<std::size_t>(kKept));
+      std::vector<std::string> expected;
+      for (int n = 1; n <= kKept + 5; ++n) expected.push_back("message " + std::to_string(n));
+      EXPECT_EQ(texts, expected);
+    } else {
+      // The messages of the one page are gone, the others and the new ones are all there.
+      EXPECT_GT(texts.size(), 5u + kKept / 2);
+      EXPECT_LT(texts.size(), 5u + kKept);
+      EXPECT_EQ(texts.back(), "message " + std::to_string(kKept + 5));
+      EXPECT_NE(
+          said.find(std::to_string(texts.size() - 5) + " messages (" + std::to_string(texts.size() - 5) +
+                    " of them unprinted) and 0 print jobs were carried over into a new store"),
+          std::string::npos)
+          << said;
+    }
+    EXPECT_EQ(reopened.FindMessages({"KB1AB-0", hkAll, ""}).size(), texts.size());
+  }
+}
+
+// A disk full for a while, then freed with less room than what waited: each batch that fits
+// stays, the log is cut back after each, and the rest is written once there is room.
+TEST(TDurableStore, BacklogLargerThanTheRoomThatCameBackGoesInBatches) {
+  TTempDir dir;
+  const std::string point = dir.File("disk");
+  ASSERT_EQ(::mkdir(point.c_str(), 0700), 0);
+  test::TPrivateTmpfs disk(point, "8m");
+  if (!disk.Skip().empty()) GTEST_SKIP() << disk.Skip();
+  const std::string path = disk.File("q.db");
+  const std::string filler = disk.File("filler");
+  TNotes notes;
+  TPosted posted;
+  TDurableStore store(path, notes.Handler());
+  store.CommitOnThread(posted.Post());
+  ASSERT_TRUE(store.Flush());
+  ASSERT_TRUE(disk.FillUp(filler));
+  TStoredMessage big = Msg(0);
+  big.Line2.assign(3000, 'y');
+  std::vector<std::int64_t> ids;
+  for (int n = 0; n < 1500; ++n) {  // about 5 MB in the file
+    big.MessageText = "message " + std::to_string(n);
+    ids.push_back(store.Add(big));
+  }
+  ASSERT_TRUE(WaitFor([&] { return store.Failing(); })) << "the disk never filled";
+
+  // 3 MB freed: less than the backlog.
+  struct stat st {};
+  ASSERT_EQ(::stat(filler.c_str(), &st), 0);
+  ASSERT_EQ(::truncate(filler.c_str(), st.st_size - 3 * 1024 * 1024), 0);
+  const std::size_t before = store.Waiting();
+  store.Flush();
+  ASSERT_TRUE(WaitFor([&] {
+    store.Flush();
+    return store.Waiting() < before;
+  }));
+  EXPECT_TRUE(store.Failing());
+  EXPECT_GT(store.Waiting(), 0u);
+  // The log holds no batch that failed, nor more than a batch that stayed.
+  ASSERT_EQ(::stat((path + "-wal").c_str(), &st), 0);
+  EXPECT_LE(st.st_size, static_cast<off_t>(TDurableStore::kBatchBytes * 2)) << "the log was not cut back";
+  std::size_t kept = 0;
+  for (const std::int64_t id : ids) kept += store.IsKept(id) ? 1 : 0;
+  EXPECT_GT(kept, 200u);
+  EXPECT_EQ(kept + store.Waiting(), ids.size());
+
+  ::unlink(filler.c_str());
+  ASSERT_TRUE(WaitFor([&] { return store.Flush(); }));
+  for (const std::int64_t id : ids) EXPECT_TRUE(store.IsKept(id));
+  std::vector<std::string> expected;
+  for (int n = 0; n < 1500; ++n) expected.push_back("message " + std::to_string(n));
+  EXPECT_EQ(ListedTexts(*store.Store()), expected);
+}
+
+// Past the memory bound new messages are not held; what refers to them leaves them out, the
+// operator hears of it, and the end counts them as lost.
+TEST(TDurableStore, PastTheMemoryBoundNewMessagesAreNotHeld) {
+  TTempDir dir;
+  const std::string point = dir.File("disk");
+  ASSERT_EQ(::mkdir(point.c_str(), 0700), 0);
+  test::TPrivateTmpfs disk(point, "4m");
+  if (!disk.Skip().empty()) GTEST_SKIP() << disk.Skip();
+  const std::string path = disk.File("q.db");
+  TNotes notes;
+  TDurableStore store(path, notes.Handler());
+  store.SetHeldBound(3 * (sizeof(TStoredMessage) + 400));  // about three messages
+  ASSERT_TRUE(disk.FillUp(disk.File("filler")));
+  std::vector<std::int64_t> ids;
+  for (int n = 0; n < 8; ++n) ids.push_back(store.Add(Msg(n)));
+  EXPECT_TRUE(store.Failing());
+  EXPECT_EQ(store.Dropped(), 8u - store.Waiting());
+  ASSERT_GT(store.Dropped(), 0u);
+  // A page carrying held and dropped messages goes to paper.
+  const std::int64_t job = store.BeginJob(jkList, {ids.front(), ids.back()}, "Desk", 46000.6, "page");
+  store.CompleteJob(job);
+  ASSERT_EQ(notes.Lines.size(), 2u) << ::testing::PrintToString(notes.Lines);
+  EXPECT_NE(notes.Lines[1].find(" new messages are not kept in the store"), std::string::npos)
+      << notes.Lines[1];
+  EXPECT_EQ(store.EndOfRunLines(ids).front(), KeptForNextStartText(0, ids.size()));
+
+  ::unlink(disk.File("filler").c_str());
+  ASSERT_TRUE(store.Flush());
+  EXPECT_TRUE(store.IsKept(ids.front()));
+  EXPECT_FALSE(store.IsKept(ids.back()));
+  const TStoredJob printed = store.Job(job);
+  EXPECT_EQ(printed.State, jsCompleted);
+  EXPECT_EQ(printed.Messages, std::vector<std::int64_t>{store.Message(ids.front()).Id});
 }
 
 }  // namespace

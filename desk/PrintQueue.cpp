@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
+#include <cstdio>
 
 #include "base/KillPoint.h"
 #include "desk/MessageDesk.h"
@@ -420,10 +421,15 @@ void TPrintQueue::KeepUnprintedForNextStart() {
   std::vector<std::int64_t> listed;
   for (const TListedEntry& entry : FListed)
     if (!entry.Demo) listed.push_back(entry.StoreId);
+  // Also on standard error (the journal): the log may be on the disk that failed the store.
+  const auto say = [this](const std::string& line) {
+    FDesk.LogMessage(line);
+    std::fprintf(stderr, "%s\n", line.c_str());
+  };
   if (TDurableStore* store = FDesk.DurableStore())
-    for (const std::string& line : store->EndOfRunLines(listed)) FDesk.LogMessage(line);
+    for (const std::string& line : store->EndOfRunLines(listed)) say(line);
   else if (!listed.empty())
-    FDesk.LogMessage(KeptForNextStartText(0, listed.size()));
+    say(KeptForNextStartText(0, listed.size()));
 }
 
 }  // namespace qm

@@ -3,7 +3,9 @@
 # in interleaved rounds, so a busy machine slows them alike.
 #
 # Usage: bench/app/compare-programs.sh startup OLD NEW [ROUNDS]
-#          start to window shown (mapped), ms, per program and round
+#          start to window shown (mapped), ms, per program and round; with STORE naming a
+#          message store file, each program starts on a fresh copy of it in every round
+#          (bench/store/seed-store.py fills one)
 #        bench/app/compare-programs.sh cpu OLD NEW [SECONDS] [RATE] [ROUNDS]
 #          CPU of the whole program fed RATE packets/s by the loopback APRS-IS feeder,
 #          after 5 s to connect, over SECONDS; also the lines it read a second, what waits
@@ -90,7 +92,10 @@ time_to_window() {  # folder title command...
   done
   [ -n "$wid" ] || { echo "no window from $*" >&2; return 1; }
   MS=$((($(now_ns) - t0) / 1000000))
+  CPU_MS=$(cpu_ns "$P" | awk '{printf "%.0f", $1 / 1e6}')
 }
+# CPU time of all the process's threads so far, in ns (the scheduler's own account).
+cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{s += $1} END {print s + 0}'; }
 # Xastir does not end on SIGTERM while it starts up: KILL after 2 s.
 stop() {
   kill "$1" 2>/dev/null || true
@@ -107,19 +112,25 @@ case "$MODE" in
     prepare "$OUT/old" "$OLD" "$PORT"
     prepare "$OUT/new" "$NEW" "$PORT"
     [ -z "$XASTIR" ] || prepare_xastir "$OUT/xastir" "$PORT"
-    echo "# round old_ms new_ms xastir_ms load1 (Xvfb $DISP, no window manager)" | tee "$OUT/startup.txt"
+    echo "# round old_ms new_ms xastir_ms load1 old_cpu_ms new_cpu_ms (Xvfb $DISP, no window manager)" |
+      tee "$OUT/startup.txt"
+    seed() {  # folder
+      [ -z "${STORE:-}" ] || { rm -f "$1"/Quillmark-messages.db*; cp "$STORE" "$1/Quillmark-messages.db"; }
+    }
     for r in $(seq "$ROUNDS"); do
-      time_to_window "$OUT/old" "$TITLE" ./quillmark; o=$MS; sleep 0.5; stop "$P"
-      time_to_window "$OUT/new" "$TITLE" ./quillmark; n=$MS; sleep 0.5; stop "$P"
+      seed "$OUT/old"
+      time_to_window "$OUT/old" "$TITLE" ./quillmark; o=$MS; oc=$CPU_MS; sleep 0.5; stop "$P"
+      seed "$OUT/new"
+      time_to_window "$OUT/new" "$TITLE" ./quillmark; n=$MS; nc=$CPU_MS; sleep 0.5; stop "$P"
       x=-
       if [ -n "$XASTIR" ]; then
         time_to_window "$OUT/xastir" "^XASTIR" env XASTIR_USER_BASE="$OUT/xastir" "$XASTIR"
         x=$MS; sleep 0.5; stop "$P"
       fi
-      echo "$r $o $n $x $(cut -d' ' -f1 /proc/loadavg)" | tee -a "$OUT/startup.txt"
+      echo "$r $o $n $x $(cut -d' ' -f1 /proc/loadavg) $oc $nc" | tee -a "$OUT/startup.txt"
     done
     # The rounds' rows only: the medians' own lines go to the same file as they are printed.
-    for c in 2 3 4; do
+    for c in 2 3 4 6 7; do
       m=$(grep '^[0-9]' "$OUT/startup.txt" | awk -v c="$c" '$c != "-" {print $c}' | median)
       echo "median column $c: $m"
     done | tee -a "$OUT/startup.txt"

@@ -115,7 +115,7 @@ case "$MODE" in
     echo "# round old_ms new_ms xastir_ms load1 old_cpu_ms new_cpu_ms (Xvfb $DISP, no window manager)" |
       tee "$OUT/startup.txt"
     seed() {  # folder
-      [ -z "${STORE:-}" ] || { rm -f "$1"/Quillmark-messages.db*; cp "$STORE" "$1/Quillmark-messages.db"; }
+      [ -z "${STORE:-}" ] || { rm -f "$1"/Quillmark-messages.db*; cp "$STORE" "$1/Quillmark-messages.db"; sync; }
     }
     for r in $(seq "$ROUNDS"); do
       seed "$OUT/old"

@@ -89,7 +89,8 @@ TEST(UnattendedRun, PrintsThroughCupsKeepsTheRestOverSigtermAndPrintsItAfterTheR
       << LogText(config).toStdString();
   EXPECT_TRUE(ended.Err.contains("running without a window")) << ended.Err.toStdString();
   // The end line also goes to standard error: the log may be on the disk that failed.
-  EXPECT_TRUE(ended.Err.contains("2 unprinted messages are kept for the next start")) << ended.Err.toStdString();
+  EXPECT_TRUE(ended.Err.contains("2 unprinted messages are kept for the next start"))
+      << ended.Err.toStdString();
 
   // The restart lists the two again; two more fill the page.
   const QString second = home.filePath(QStringLiteral("second.txt"));

@@ -466,7 +466,10 @@ TEST(TDurableStore, DamagedPagesCostOnlyWhatIsDamaged) {
     posted.Run();
     ASSERT_EQ(notes.Lines.size(), 1u) << ::testing::PrintToString(notes.Lines);
     const std::string& said = notes.Lines[0];
-    EXPECT_EQ(said.rfind("! The message store " + path + " was damaged (" + path + ": ", 0), 0u) << said;
+    EXPECT_EQ(
+        said.rfind(std::string("! The message store ").append(path).append(" was damaged (").append(path), 0),
+        0u)
+        << said;
     EXPECT_NE(said.find("were carried over into a new store"), std::string::npos) << said;
     store.reset();
 
@@ -541,6 +544,7 @@ TEST(TDurableStore, BacklogLargerThanTheRoomThatCameBackGoesInBatches) {
   ASSERT_TRUE(WaitFor([&] { return store.Flush(); }));
   for (const std::int64_t id : ids) EXPECT_TRUE(store.IsKept(id));
   std::vector<std::string> expected;
+  expected.reserve(1500);
   for (int n = 0; n < 1500; ++n) expected.push_back("message " + std::to_string(n));
   EXPECT_EQ(ListedTexts(*store.Store()), expected);
 }
@@ -559,6 +563,7 @@ TEST(TDurableStore, PastTheMemoryBoundNewMessagesAreNotHeld) {
   store.SetHeldBound(3 * (sizeof(TStoredMessage) + 400));  // about three messages
   ASSERT_TRUE(disk.FillUp(disk.File("filler")));
   std::vector<std::int64_t> ids;
+  ids.reserve(8);
   for (int n = 0; n < 8; ++n) ids.push_back(store.Add(Msg(n)));
   EXPECT_TRUE(store.Failing());
   EXPECT_EQ(store.Dropped(), 8u - store.Waiting());

@@ -96,7 +96,7 @@ std::string KeptForNextStartText(std::size_t kept, std::size_t lost) {
 
 TDurableStore::TDurableStore(std::string path, TNoteEvent onNote)
     : FPath(std::move(path)), FOnNote(std::move(onNote)) {
-  RemoveStoreFiles(FPath + ".carrying");  // a carrying-over a kill cut short
+  RemoveStoreFiles(FPath + ".copying");  // a copy a kill cut short
   FinishFreshCopy(FPath);
   Open();
 }
@@ -501,7 +501,7 @@ bool TDurableStore::Repair(const std::string& reason) {
 
 bool TDurableStore::CarryOverDamaged(const std::string& reason) {
   if (FStore) FStore->Close();  // its log folded in where the file still takes it
-  const std::string carrying = FPath + ".carrying";
+  const std::string carrying = FPath + ".copying";
   TCarriedOver carried;
   try {
     carried = CarryOver(FPath, carrying);
@@ -555,18 +555,27 @@ bool TDurableStore::WriteFresh(const std::string& what) {
   // The open connection is the only whole copy now: it goes only once the fresh one is in
   // place. A kill on the way leaves either the fresh copy at the path or a complete
   // <path>.fresh that the next start puts there (PutFreshInPlace).
-  const std::string fresh = FPath + ".fresh";
-  RemoveStoreFiles(fresh);
+  // Written under another name first: a kill before the copy's first page would otherwise
+  // leave an empty <path>.fresh that the next start takes for a whole one.
+  const std::string copying = FPath + ".copying";
+  RemoveStoreFiles(copying);
+  RemoveStoreFiles(FPath + ".fresh");
+  std::error_code ec;
   try {
-    FStore->CopyTo(fresh);
+    FStore->CopyTo(copying);
   } catch (const EMessageStoreError& e) {
-    RemoveStoreFiles(fresh);
+    RemoveStoreFiles(copying);
     StartFailing(e.what());
+    return false;
+  }
+  fs::rename(copying, FPath + ".fresh", ec);
+  if (ec) {
+    RemoveStoreFiles(copying);
+    StartFailing(FPath + ": the fresh copy cannot be named: " + ec.message());
     return false;
   }
   const bool replaced = what == "replaced";
   std::string aside;
-  std::error_code ec;
   if (replaced) {
     aside = AsideName(FPath, "replaced");
     fs::rename(FPath, aside, ec);

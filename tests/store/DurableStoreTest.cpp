@@ -351,27 +351,38 @@ TEST(TDurableStore, TheStoreObjectOutlivesAFreshCopy) {
 }
 
 // What a kill between the fresh copy and its rename leaves: a complete copy beside the old
-// file is newer and taken; one with a rollback journal was never finished and goes.
+// file is newer and taken; one with a rollback journal, or still under the name it is
+// written by, was never finished and goes.
 TEST(TDurableStore, FreshCopyLeftByAKillIsTakenOnlyWhenComplete) {
-  for (const bool finished : {true, false}) {
-    SCOPED_TRACE(finished);
+  const struct {
+    const char* what;
+    const char* name;  // the copy's
+    bool journal;
+    bool taken;
+  } cases[] = {
+      {"finished", ".fresh", false, true},
+      {"with its journal", ".fresh", true, false},
+      {"still being written", ".copying", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     TTempDir dir;
     const std::string path = dir.File("q.db");
     {
       TMessageStore old(path);
       old.Add(Msg(1));
-      old.CopyTo(path + ".fresh");
+      old.CopyTo(path + c.name);
       old.Add(Msg(2));  // in the old file only
     }
     {
-      TMessageStore newer(path + ".fresh");
+      TMessageStore newer(path + c.name);
       newer.Add(Msg(3));  // in the copy only
     }
-    if (!finished) WriteFileBytes(path + ".fresh-journal", std::string(512, '\0'));
+    if (c.journal) WriteFileBytes(path + c.name + "-journal", std::string(512, '\0'));
     TDurableStore store(path);
-    EXPECT_EQ(ListedTexts(*store.Store()), finished ? (std::vector<std::string>{"message 1", "message 3"})
-                                                    : (std::vector<std::string>{"message 1", "message 2"}));
-    EXPECT_FALSE(fs::exists(path + ".fresh"));
+    EXPECT_EQ(ListedTexts(*store.Store()), c.taken ? (std::vector<std::string>{"message 1", "message 3"})
+                                                   : (std::vector<std::string>{"message 1", "message 2"}));
+    EXPECT_FALSE(fs::exists(path + c.name));
   }
 }
 

@@ -113,6 +113,8 @@ void TRunOptions::ApplyTo(THostSettings& settings) const {
   if (Pace) settings.Pace = *Pace;
   if (Callsign) settings.Callsign = *Callsign;
   if (Filter) settings.Filter = *Filter;
+  if (Answer) settings.AnswerMessages = true;
+  if (Passcode) settings.Passcode = *Passcode;
 }
 
 TCommandLine ParseCommandLine(const QStringList& arguments) {
@@ -148,6 +150,13 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
   const QCommandLineOption filter(QStringLiteral("filter"),
                                   QStringLiteral("The APRS-IS server-side filter (t/m: all messages)."),
                                   QStringLiteral("TEXT"));
+  const QCommandLineOption answer(
+      QStringLiteral("answer"),
+      QStringLiteral("Acknowledges the messages to your callsign on the source they came from (sends on\n"
+                     "the air over a TNC: a licensed callsign is needed; APRS-IS needs --passcode)."));
+  const QCommandLineOption passcode(QStringLiteral("passcode"),
+                                    QStringLiteral("The APRS-IS passcode of your callsign, for answering there."),
+                                    QStringLiteral("N"));
   const QCommandLineOption printer(QStringLiteral("printer"), QStringLiteral("Prints on this printer."),
                                    QStringLiteral("NAME"));
   const QCommandLineOption toPdf(QStringLiteral("print-to-pdf"),
@@ -160,8 +169,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("no-window"),
       QStringLiteral("Runs without a window or tray (no display needed), as a service does; SIGTERM or\n"
                      "SIGINT ends it, keeping what is unprinted for the next start."));
-  parser.addOptions({help, version, replay, pace, aprsIs, kiss, serial, callsign, filter, printer, toPdf,
-                     config, noWindow});
+  parser.addOptions({help, version, replay, pace, aprsIs, kiss, serial, callsign, filter, answer, passcode,
+                     printer, toPdf, config, noWindow});
   for (const char* name : kQtValueOptions) {
     QCommandLineOption qt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     qt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -242,6 +251,12 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       if (!IsAprsIsFilter(text.toStdString()))
         throw TBadValue{QStringLiteral("--filter: the") + QString::fromLatin1(kNotAFilterText).mid(3)};
       o.Filter = text.toStdString();
+    }
+    o.Answer = parser.isSet(answer);
+    if (parser.isSet(passcode)) {
+      o.Passcode = ReadPasscode(parser.value(passcode).toStdString());
+      if (!o.Passcode)
+        throw TBadValue{QStringLiteral("--passcode: \"%1\" is not %2").arg(parser.value(passcode), kPasscodeRule)};
     }
     if (parser.isSet(printer)) {
       o.Printer = parser.value(printer);

@@ -22,6 +22,8 @@ struct TRunOptions {
   std::optional<double> Pace;
   std::optional<std::string> Callsign;
   std::optional<std::string> Filter;
+  bool Answer = false;          // --answer: acknowledge messages to the own call
+  std::optional<int> Passcode;  // --passcode N: the APRS-IS login's, for answering there
   QString Printer;        // a printer of the system's list, by name
   QString PrintToFolder;  // every job a PDF file in this folder instead of on paper
   QString ConfigDir;      // the folder of Quillmark.ini and the logs

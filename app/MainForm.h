@@ -298,6 +298,10 @@ class TMainForm : public QMainWindow {
   QComboBox* cbxSerialBaud = nullptr;
   QLabel* lblFilterHelp = nullptr;
   QLabel* lblSourceNote = nullptr;
+  // Acknowledging the messages to the own call on this source, and the APRS-IS passcode.
+  QCheckBox* cbAnswer = nullptr;
+  QLabel* lblAnswerHelp = nullptr;
+  QLineEdit* edPasscode = nullptr;
   // The sources heard at once with their states, shown while there are several.
   QListWidget* lbSources = nullptr;
   QPushButton* btnAddSource = nullptr;
@@ -373,6 +377,7 @@ class TMainForm : public QMainWindow {
   void UpdatePrintTarget();
   bool PlaysBundledDemo() const;
   void EnableConnectionFields();
+  void ShowAnswerCaption();
   void ShowSourceNote();
 
   // MainFormPackets.cpp

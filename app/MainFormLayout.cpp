@@ -473,6 +473,18 @@ QWidget* TMainForm::BuildConnectionPage() {
   lbSources->setFixedHeight(lbSources->fontMetrics().height() * 3 + 8);
   lbSources->setVisible(false);
   connect(lbSources, &QListWidget::currentRowChanged, this, [this] { lbSourcesChange(); });
+  cbAnswer = MakeCheck("cbAnswer", "Answer messages to your callsign",
+                       "Acknowledge each numbered message to this station, so its sender stops repeating it",
+                       false);
+  lblAnswerHelp = MakeLabel("lblAnswerHelp",
+                            "Sends \u201cackNN\u201d to the sender over the TNC (on the air) or APRS-IS: a "
+                            "licensed callsign is needed");
+  lblAnswerHelp->setWordWrap(true);
+  lblAnswerHelp->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  edPasscode = MakeEdit("edPasscode", "", "The APRS-IS passcode of your callsign: answering there needs a verified login");
+  edPasscode->setValidator(new QIntValidator(0, 32767, edPasscode));
+  edPasscode->setFixedWidth(60);
+  connect(edCallsign, &QLineEdit::textChanged, this, [this] { ShowAnswerCaption(); });
   lblSourceNote = MakeLabel("lblSourceNote", "");
   lblSourceNote->setWordWrap(true);
   lblSourceNote->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -520,11 +532,18 @@ QWidget* TMainForm::BuildConnectionPage() {
   buttonRow->addWidget(btnAddSource);
   buttonRow->addWidget(btnRemoveSource);
   buttonRow->addWidget(btnApplyConnection);
-  grid->addWidget(lblConnectionState, 4, 0, 1, 2);
-  grid->addLayout(buttonRow, 4, 2, 1, 2, Qt::AlignRight);
-  grid->addWidget(lblSourceNote, 5, 0, 1, 4);
+  auto* answerRow = new QHBoxLayout;
+  answerRow->setSpacing(6);
+  answerRow->addWidget(cbAnswer);
+  answerRow->addWidget(lblAnswerHelp, 1);
+  grid->addLayout(answerRow, 4, 0, 1, 2);
+  grid->addWidget(label("Passcode", edPasscode), 4, 2);
+  grid->addWidget(edPasscode, 4, 3);
+  grid->addWidget(lblConnectionState, 5, 0, 1, 2);
+  grid->addLayout(buttonRow, 5, 2, 1, 2, Qt::AlignRight);
+  grid->addWidget(lblSourceNote, 6, 0, 1, 4);
   grid->setColumnStretch(1, 1);
-  grid->setRowStretch(6, 1);
+  grid->setRowStretch(7, 1);
   return tsConnection;
 }
 

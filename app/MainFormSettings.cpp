@@ -19,6 +19,7 @@
 #include "base/AsciiText.h"
 #include "generated/QuillmarkVersion.h"
 #include "print/ProgramText.h"
+#include "select/Answering.h"
 #include "select/CallsignText.h"
 #include "settings/StateKeeper.h"
 
@@ -134,6 +135,8 @@ void TMainForm::ShowHostSettings() {
   edPace->setText(QString::number(s.Pace));
   cbxSerialDevice->setCurrentText(DisplayText(s.SerialDevice));
   cbxSerialBaud->setCurrentText(QString::number(s.SerialBaud));
+  cbAnswer->setChecked(s.AnswerMessages);
+  edPasscode->setText(s.Passcode >= 0 ? QString::number(s.Passcode) : QString());
   FShownTransport = s.Transport;
   EnableConnectionFields();
 }
@@ -172,9 +175,19 @@ void TMainForm::EnableConnectionFields() {
   use({cbxSerialDevice, cbxSerialBaud}, serial);
   use({edFilter, lblFilterHelp}, t == THostSettings::htAprsIs);
   use({edCaptureFile, btnBrowseCapture, edPace}, replay);
+  // A replay and the station program answer nothing from here (the station program answers itself).
+  use({cbAnswer, lblAnswerHelp}, !replay && t != THostSettings::htStationProgram);
+  use({edPasscode}, t == THostSettings::htAprsIs);
+  ShowAnswerCaption();
   // The own callsign picks this station's messages whatever the source; the station program
   // tells its own.
   edCallsign->setEnabled(t != THostSettings::htStationProgram);
+}
+
+void TMainForm::ShowAnswerCaption() {
+  const QString call = edCallsign->text().trimmed();
+  cbAnswer->setText(call.isEmpty() ? QStringLiteral("Answer messages to your callsign")
+                                   : QStringLiteral("Answer messages to ") + call);
 }
 
 void TMainForm::ConnectHost() {
@@ -289,6 +302,17 @@ void TMainForm::btnApplyConnectionClick() {
   const int baud = cbxSerialBaud->currentText().trimmed().toInt(&ok);
   if (!ok || !IsSerialSpeed(baud)) throw std::runtime_error("The serial speed must be " + SerialSpeedRule());
   s.SerialBaud = baud;
+  const bool answerable = s.Transport != THostSettings::htReplay && s.Transport != THostSettings::htStationProgram;
+  s.AnswerMessages = answerable && cbAnswer->isChecked();
+  const std::string passcode = Trim(ProgramText(edPasscode->text()));
+  if (!passcode.empty() && !ReadPasscode(passcode))
+    throw std::runtime_error(std::string("The passcode must be ") + kPasscodeRule);
+  s.Passcode = passcode.empty() ? -1 : *ReadPasscode(passcode);
+  if (s.AnswerMessages && !IsTransmitCallsign(s.Callsign))
+    throw std::runtime_error("Answering sends as your callsign: enter the licensed callsign of this station" +
+                             std::string(s.Callsign.empty() ? "" : " (" + s.Callsign + " cannot be sent as)"));
+  if (s.AnswerMessages && s.Transport == THostSettings::htAprsIs && s.Passcode < 0)
+    throw std::runtime_error("Answering over APRS-IS needs the passcode of your callsign");
 
   const std::size_t index = SelectedSource();
   if (const QString clash = SourcesClash(SourcesWith(index, s)); !clash.isEmpty())

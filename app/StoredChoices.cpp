@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/AsciiText.h"
+#include "host/KissDecoder.h"
 #include "select/CallsignText.h"
 #include "settings/StateKeeper.h"
 
@@ -45,6 +46,10 @@ THostSettings ReadSourceSection(TSettingsStore& settings, const std::string& sec
   const int baud = settings.ReadInteger(section, connection_keys::SerialBaud, s.SerialBaud);
   if (IsSerialSpeed(baud)) s.SerialBaud = baud;
   s.SetRfQuietMinutes(settings.ReadInteger(section, connection_keys::RfQuietMinutes, s.RfQuietMinutes()));
+  s.AnswerMessages = settings.ReadInteger(section, connection_keys::AnswerMessages, 0) != 0;
+  s.Passcode = ReadPasscode(settings.ReadString(section, connection_keys::Passcode, "")).value_or(-1);
+  const std::string path = settings.ReadString(section, connection_keys::AnswerPath, s.AnswerPath);
+  if (ReadAx25Path(path)) s.AnswerPath = path;
   return s;
 }
 
@@ -78,6 +83,11 @@ void WriteHostSettings(TSettingsStore& settings, std::size_t index, const THostS
   // (the further sources, renumbered by Remove) keeps it.
   if (s.RfQuietMinutes() != THostSettings::DefaultRfQuietMinutes)
     settings.WriteInteger(section, connection_keys::RfQuietMinutes, s.RfQuietMinutes());
+  settings.WriteInteger(section, connection_keys::AnswerMessages, s.AnswerMessages ? 1 : 0);
+  settings.WriteString(section, connection_keys::Passcode, s.Passcode >= 0 ? std::to_string(s.Passcode) : "");
+  // Set in the file only, like the quiet time.
+  if (s.AnswerPath != THostSettings::DefaultAnswerPath)
+    settings.WriteString(section, connection_keys::AnswerPath, s.AnswerPath);
 }
 
 TDeskChoices ReadHistoryOptions(TSettingsStore& settings) {

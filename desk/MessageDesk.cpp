@@ -161,6 +161,10 @@ void TMessageDesk::LogOutages(TclsUIV& link) {
   const auto log = [this](const QString& line) { LogMessage(ProgramText(line)); };
   connect(&link, &TclsUIV::OutageLogLine, this, log);
   connect(&link, &TclsUIV::DropLogLine, this, log);
+  connect(&link, &TclsUIV::AnswerNotice, this, [this](const QString& line) {
+    LogMessage(ProgramText(line));
+    Hint(line);
+  });
 }
 
 void TMessageDesk::SetChoices(TDeskChoices choices) {
@@ -173,6 +177,7 @@ void TMessageDesk::DataAvailable(TclsUIV& link) {
   try {
     // Stamped with the desk's own clocks, which the duplicate filter ages entries by.
     auto packet = ParseAprsPacket(IntakePacketLine(link.PacketText()), Ticks(), Now(tfUTC));
+    packet->Origin = OriginOf(link);
     // Every packet heard counts, wanted or not.
     FLastPacketAt = Now(tfLocal);
     ++FPacketsHeard;
@@ -242,6 +247,7 @@ void TMessageDesk::JudgePacket(TAprsMsgPacket& packet) {
   try {
     if (!packet.Selected) return;
     packet.Selected = IsWantedMessage(packet, FChoices.Selection);
+    const bool wanted = packet.Selected;
     if (packet.Selected) {
       FDupMessages.Prune(Ticks());
       // A repeat within 20 seconds, or (with the option on) a resend of a message listed
@@ -255,6 +261,11 @@ void TMessageDesk::JudgePacket(TAprsMsgPacket& packet) {
     const QPointer<TMessageDesk> self(this);
     if (packet.Selected) warning = AcceptMessage(packet);
     if (!self) return;
+    // Every copy is answered, repeats too: the sender did not hear the last acknowledgement.
+    if (wanted) {
+      const std::string note = Answer(packet);
+      if (warning.empty()) warning = note;
+    }
     Hint(DisplayText(warning.empty() ? packet.Source.FullCall + "> " + packet.Body : warning));
   } catch (const std::exception& e) {
     LogMessage(e.what());
@@ -392,6 +403,54 @@ void TMessageDesk::EndFetchWait() {
              " was listed without its full text");
   LogStored(fetching.StoreId, fetching.RawText);
   fetching.Wait->quit();
+}
+
+std::uint32_t TMessageDesk::OriginOf(TclsUIV& link) {
+  const auto known = std::find(FOrigins.begin(), FOrigins.end(), &link);
+  if (known != FOrigins.end()) return static_cast<std::uint32_t>(known - FOrigins.begin()) + 1;
+  FOrigins.emplace_back(&link);
+  return static_cast<std::uint32_t>(FOrigins.size());
+}
+
+std::string TMessageDesk::Answer(const TAprsMsgPacket& packet) {
+  if (FDemo || packet.Origin == 0 || packet.Origin > FOrigins.size()) return {};
+  TclsUIV* const link = FOrigins[packet.Origin - 1];
+  if (!link || !link->CanAnswer()) return {};
+  const std::string& ownCall = FChoices.Selection.StationCall;
+  const auto number = AckNumberFor(packet, ownCall);
+  if (!number) return {};
+  const std::string& sender = packet.Source.FullCall;
+  if (!link->Answering()) {
+    if (FUnansweredSaid) return {};
+    FUnansweredSaid = true;
+    const std::string text = "Messages to " + ownCall +
+                             " are not acknowledged: senders will repeat them (turn on Answer, or "
+                             "Drop resent copies)";
+    LogMessage(text);
+    return text;
+  }
+  const std::string what = sender + "'s message " + *number;
+  switch (FAckLimiter.Ask(sender, *number, Ticks())) {
+    case TAckLimiter::avSend:
+      break;
+    case TAckLimiter::avAnsweredJustNow:
+      return {};
+    case TAckLimiter::avOverTheMinute: {
+      const std::string text = "Did not acknowledge " + what + ": " +
+                               std::to_string(TAckLimiter::PerMinute) + " acknowledgements went out this minute";
+      LogMessage(text);
+      return text;
+    }
+  }
+  const std::string where = ProgramText(link->SourceKind() + ' ' + link->SourcePlace());
+  const QString failure = link->SendOwnPacket(ownCall, AckInformation(sender, *number));
+  if (!failure.isEmpty()) {
+    const std::string text = "Could not acknowledge " + what + " on " + where + ": " + ProgramText(failure);
+    LogMessage(text);
+    return text;
+  }
+  LogMessage("Acknowledged " + what + " on " + where);
+  return {};
 }
 
 // The store keeps the parser's kinds by number.

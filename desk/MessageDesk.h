@@ -36,6 +36,7 @@
 #include "log/MessageLogger.h"
 #include "parse/QuillmarkParse.h"
 #include "print/PrintJobs.h"
+#include "select/Answering.h"
 #include "select/DupMessages.h"
 #include "select/EntryLines.h"
 #include "select/RetryMessages.h"
@@ -133,7 +134,8 @@ class TMessageDesk : public QObject {
   // stored; when it stops they leave the list.
   void SetDemo(bool demo);
   bool PlaysDemo() const { return FDemo; }
-  // The link's outage and drop lines go to the log.
+  // The link's outage and drop lines go to the log, its notes on answering to the log and the
+  // hint bar.
   void LogOutages(TclsUIV& link);
 
   // --- Choices -----------------------------------------------------------------------
@@ -223,6 +225,11 @@ class TMessageDesk : public QObject {
   // earlierRuns: only what was stored before this run (this run's copies are judged on the
   // tick counter).
   bool StoredRepeat(const TAprsMsgPacket& packet, bool byNumber, double hours, bool earlierRuns);
+  // Acknowledges a wanted message to the own call on the source it came from, when the
+  // operator answers there; answers a line for the hint bar, if any.
+  std::string Answer(const TAprsMsgPacket& packet);
+  // The number packets carry for the link they came from.
+  std::uint32_t OriginOf(TclsUIV& link);
   // Lists, logs and counts a wanted message; answers a warning for the hint bar, if any.
   std::string AcceptMessage(TAprsMsgPacket& packet);
   void FullTextBranch(const TAprsMsgPacket& packet, std::int64_t storeId, const std::string& line1,
@@ -246,6 +253,10 @@ class TMessageDesk : public QObject {
   TFingerClient FFinger;
   TDupMessageList FDupMessages;
   TRetryList FRetries;
+  // The links packets came from (TAprsMsgPacket::Origin - 1), and the acknowledgements' pace.
+  std::vector<QPointer<TclsUIV>> FOrigins;
+  TAckLimiter FAckLimiter;
+  bool FUnansweredSaid = false;  // "not acknowledged" is said once a run
   QString FLastStoreFailure;
   QString FLastFailure;
   int FPurgeDay = 0;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "host/AprsIsLineReader.h"
+#include "host/HostText.h"
 #include "host/TcpHostLink.h"
 
 namespace qm {
@@ -15,6 +16,8 @@ class TAprsIsHostLink : public TTcpHostLink {
     WarnWhenQuiet(FSettings.QuietWarnMs);
   }
   QString SourceKind() const override { return QStringLiteral("APRS-IS"); }
+  // Only over a login the server verified: it drops what an unverified client sends.
+  QString SendOwnPacket(const std::string& from, const std::string& info) override;
 
   // Over-long lines dropped since construction.
   std::size_t DroppedLines() const { return FReader.DroppedLines(); }
@@ -23,11 +26,17 @@ class TAprsIsHostLink : public TTcpHostLink {
   QString SettingsError() const override;
   void Connected() override;
   void Received(std::string_view bytes) override;
-  void ResetDecoder() override { FReader.Reset(); }
+  void ResetDecoder() override {
+    FReader.Reset();
+    FLogin = laNone;
+  }
   int IdleTimeoutMs() const override { return FSettings.IdleTimeoutMs; }
 
  private:
+  void ServerLine(std::string_view line);
+
   TAprsIsLineReader FReader;
+  TLoginAnswer FLogin = laNone;
 };
 
 }  // namespace qm

@@ -47,6 +47,16 @@ class TclsUIV : public QObject {
   // it is ("rotate.aprs2.net:14580", "demo-traffic.txt"); empty when the link has none.
   virtual QString SourceKind() const { return {}; }
   virtual QString SourcePlace() const { return {}; }
+  // Acknowledgements. CanAnswer: the transport can send them (a TNC, APRS-IS; a replay and
+  // the station program cannot). Answering: the operator turned them on for this source.
+  virtual bool CanAnswer() const { return false; }
+  virtual bool Answering() const { return false; }
+  // Sends a packet of this station, `from`, with the information field `info`; "" once the
+  // link has taken it, else why it could not.
+  virtual QString SendOwnPacket(const std::string& from, const std::string& info) {
+    (void)from, (void)info;
+    return QStringLiteral("this source cannot send");
+  }
 
  signals:
   void OnDataAvailable();
@@ -66,6 +76,9 @@ class TclsUIV : public QObject {
   void DropLogLine(const QString& line);
   // The host came after Start: FillMyInfo may tell another own station now.
   void OwnStationChanged();
+  // Something the operator must know about answering on this source, for the log and the
+  // hint bar ("APRS-IS ... did not verify the login of Q1ABC: ...").
+  void AnswerNotice(const QString& text);
 };
 
 // The transport the settings name; not started yet.

@@ -82,6 +82,12 @@ std::optional<double> ReadPace(std::string_view text) {
   return pace;
 }
 
+std::optional<int> ReadPasscode(std::string_view text) {
+  int passcode = 0;
+  if (!TryParseDecimal(Trim(text), passcode) || passcode > 32767) return std::nullopt;
+  return passcode;
+}
+
 bool IsSerialSpeed(int baud) {
   return std::find(std::begin(THostSettings::SerialSpeeds), std::end(THostSettings::SerialSpeeds), baud) !=
          std::end(THostSettings::SerialSpeeds);

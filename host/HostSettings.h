@@ -31,6 +31,11 @@ struct THostSettings {
   std::string SerialDevice = "/dev/ttyUSB0";
 #endif
   int SerialBaud = 9600;  // KISS serial: bits per second; always 8 data bits, no parity, 1 stop bit
+  // Acknowledging the messages to the own call (off until the operator turns it on): over a
+  // KISS TNC by AnswerPath, over APRS-IS with a login verified by Passcode (-1: none).
+  bool AnswerMessages = false;
+  int Passcode = -1;
+  std::string AnswerPath = DefaultAnswerPath;
 
   // Reconnect timing of the TCP and serial transports; tests shorten these.
   int RetryFirstMs = 1000;       // first wait after a drop, doubled each failure
@@ -58,6 +63,8 @@ struct THostSettings {
   static constexpr const char* DefaultKissServer = "127.0.0.1";
   // Every message packet the server sees: messages, bulletins, announcements, NWS alerts.
   static constexpr const char* DefaultAprsIsFilter = "t/m";
+  // Heard by the digipeaters near a home station and a mobile alike.
+  static constexpr const char* DefaultAnswerPath = "WIDE1-1,WIDE2-1";
 
   // Server, or the transport's usual one when Server is empty.
   std::string EffectiveServer() const;
@@ -102,6 +109,9 @@ inline constexpr const char* Pace = "Pace";
 inline constexpr const char* SerialDevice = "SerialDevice";
 inline constexpr const char* SerialBaud = "SerialBaud";
 inline constexpr const char* RfQuietMinutes = "RfQuietMinutes";  // THostSettings::RfQuietWarnMs
+inline constexpr const char* AnswerMessages = "AnswerMessages";  // 1: on
+inline constexpr const char* Passcode = "Passcode";
+inline constexpr const char* AnswerPath = "AnswerPath";
 // Sources heard at once: the first in [Connection], the others in [Connection2] and on.
 inline constexpr std::size_t MaxSources = 8;
 // "Connection" for the first source (index 0), "Connection2" for the second, and so on.
@@ -116,6 +126,10 @@ inline constexpr const char* kPortRule = "a number from 1 to 65535";
 // around it are ignored. Nothing for anything else, "nan" and "inf" included.
 std::optional<double> ReadPace(std::string_view text);
 inline constexpr const char* kPaceRule = "a number, 0 or more";
+
+// An APRS-IS passcode as typed: a whole number from 0 to 32767 (blanks around it ignored).
+std::optional<int> ReadPasscode(std::string_view text);
+inline constexpr const char* kPasscodeRule = "a number from 0 to 32767";
 
 // One of THostSettings::SerialSpeeds.
 bool IsSerialSpeed(int baud);

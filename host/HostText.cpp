@@ -1,5 +1,6 @@
 #include "host/HostText.h"
 
+#include "base/AsciiText.h"
 #include "base/Timing.h"
 #include "generated/QuillmarkVersion.h"
 #include "host/KissDecoder.h"
@@ -38,8 +39,9 @@ std::string CleanLoginCallsign(std::string_view callsign) {
   return out;
 }
 
-std::string AprsIsLoginLine(std::string_view callsign, std::string_view filter) {
-  std::string line = "user " + CleanLoginCallsign(callsign) + " pass -1 vers Quillmark " +
+std::string AprsIsLoginLine(std::string_view callsign, std::string_view filter, int passcode) {
+  std::string line = "user " + CleanLoginCallsign(callsign) + " pass " + std::to_string(passcode) +
+                     " vers Quillmark " +
                      std::to_string(version::Major) + "." + std::to_string(version::Minor) + "." +
                      std::to_string(version::Release);
   std::string cleanFilter;
@@ -53,6 +55,27 @@ std::string AprsIsLoginLine(std::string_view callsign, std::string_view filter) 
   if (!cleanFilter.empty()) line += " filter " + cleanFilter;
   line += "\r\n";
   return line;
+}
+
+std::string AprsIsOwnPacketLine(std::string_view callsign, std::string_view info) {
+  std::string line = CleanLoginCallsign(callsign) + ">" + OwnToCall + ",TCPIP*:";
+  line += info;
+  line += "\r\n";
+  return line;
+}
+
+TLoginAnswer ReadLoginAnswer(std::string_view line, std::string_view callsign) {
+  // "# logresp CALL verified, server NAME"; aprsc and javAPRSSrvr both say it so.
+  constexpr std::string_view head = "# logresp ";
+  if (line.substr(0, head.size()) != head) return laNone;
+  line.remove_prefix(head.size());
+  const std::size_t blank = line.find(' ');
+  if (blank == std::string_view::npos || UpperCase(line.substr(0, blank)) != CleanLoginCallsign(callsign))
+    return laNone;
+  const std::string_view word = line.substr(blank + 1, line.find_first_of(", ", blank + 1) - blank - 1);
+  if (word == "verified") return laVerified;
+  if (word == "unverified") return laUnverified;
+  return laNone;
 }
 
 }  // namespace qm

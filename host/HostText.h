@@ -24,8 +24,19 @@ std::optional<std::string> Ax25FramePacketText(std::string_view ax25);
 // Callsign for a login: control characters and blanks removed, a to z upper-cased.
 std::string CleanLoginCallsign(std::string_view callsign);
 
-// "user CALL pass -1 vers Quillmark M.m.r[ filter F]\r\n": read-only, one line whatever the
-// input holds (control characters are removed from the filter).
-std::string AprsIsLoginLine(std::string_view callsign, std::string_view filter);
+// "user CALL pass P vers Quillmark M.m.r[ filter F]\r\n", one line whatever the input holds
+// (control characters are removed from the filter). Passcode -1 is a read-only login.
+std::string AprsIsLoginLine(std::string_view callsign, std::string_view filter, int passcode = -1);
+
+// The experimental destination ("tocall") this program's own packets carry.
+inline constexpr const char* OwnToCall = "APZQMK";
+
+// A packet of this station for APRS-IS: "CALL>APZQMK,TCPIP*:info\r\n".
+std::string AprsIsOwnPacketLine(std::string_view callsign, std::string_view info);
+
+// What the server said of the login, from its "# logresp CALL verified, server NAME" line.
+enum TLoginAnswer { laNone, laVerified, laUnverified };
+// laNone for every other line, and for an answer about another call (case ignored).
+TLoginAnswer ReadLoginAnswer(std::string_view line, std::string_view callsign);
 
 }  // namespace qm

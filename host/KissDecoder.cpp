@@ -1,5 +1,7 @@
 #include "host/KissDecoder.h"
 
+#include "base/AsciiText.h"
+
 namespace qm {
 
 namespace {
@@ -126,6 +128,95 @@ std::optional<std::string> DecodeAx25UiFrame(std::string_view ax25) {
   text += ':';
   text += ax25.substr(headerEnd + 2);
   return text;
+}
+
+namespace {
+
+// "CALL" or "CALL-n" split, upper-cased; nothing when it is no AX.25 callsign.
+std::optional<std::pair<std::string, int>> SplitAx25Call(std::string_view call) {
+  const std::string upper = UpperCase(Trim(call));
+  const std::size_t dash = upper.find('-');
+  const std::string base = upper.substr(0, dash);
+  if (base.empty() || base.size() > 6) return std::nullopt;
+  for (const char c : base)
+    if (!IsCallsignChar(c)) return std::nullopt;
+  int ssid = 0;
+  if (dash != std::string::npos) {
+    const std::string digits = upper.substr(dash + 1);
+    if (digits.empty() || digits.size() > 2) return std::nullopt;
+    for (const char c : digits) {
+      if (c < '0' || c > '9') return std::nullopt;
+      ssid = ssid * 10 + (c - '0');
+    }
+    if (ssid > 15) return std::nullopt;
+  }
+  return std::make_pair(base, ssid);
+}
+
+}  // namespace
+
+bool IsAx25Callsign(std::string_view call) {
+  return SplitAx25Call(call).has_value();
+}
+
+std::optional<std::vector<std::string>> ReadAx25Path(std::string_view text) {
+  std::vector<std::string> path;
+  if (Trim(text).empty()) return path;
+  std::size_t from = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', from);
+    const std::string call = UpperCase(Trim(text.substr(from, comma - from)));
+    if (!IsAx25Callsign(call) || path.size() == MaxAddresses - 2) return std::nullopt;
+    path.push_back(call);
+    if (comma == std::string_view::npos) return path;
+    from = comma + 1;
+  }
+}
+
+std::optional<std::string> EncodeAx25UiFrame(std::string_view source, std::string_view destination,
+                                             const std::vector<std::string>& path, std::string_view info) {
+  if (path.size() > MaxAddresses - 2) return std::nullopt;
+  std::vector<std::string_view> calls{destination, source};
+  calls.insert(calls.end(), path.begin(), path.end());
+  std::string frame;
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    const auto call = SplitAx25Call(calls[i]);
+    if (!call) return std::nullopt;
+    std::string field = call->first;
+    field.resize(6, ' ');
+    for (const char c : field) frame += static_cast<char>(static_cast<unsigned char>(c) << 1);
+    // Reserved bits set, the SSID, and the end-of-address bit on the last; the destination's
+    // command bit marks an AX.25 2.0 command frame; a digipeater's has-been-repeated bit is clear.
+    unsigned char ssid = 0x60 | static_cast<unsigned char>(call->second << 1);
+    if (i == 0) ssid |= 0x80;
+    if (i + 1 == calls.size()) ssid |= 0x01;
+    frame += static_cast<char>(ssid);
+  }
+  frame += '\x03';
+  frame += '\xF0';
+  frame += info;
+  return frame;
+}
+
+std::string KissDataFrame(std::string_view ax25) {
+  std::string kiss;
+  kiss.reserve(ax25.size() + 4);
+  kiss += static_cast<char>(FEND);
+  kiss += '\0';
+  for (const char ch : ax25) {
+    const auto b = static_cast<unsigned char>(ch);
+    if (b == FEND) {
+      kiss += static_cast<char>(FESC);
+      kiss += static_cast<char>(TFEND);
+    } else if (b == FESC) {
+      kiss += static_cast<char>(FESC);
+      kiss += static_cast<char>(TFESC);
+    } else {
+      kiss += ch;
+    }
+  }
+  kiss += static_cast<char>(FEND);
+  return kiss;
 }
 
 }  // namespace qm

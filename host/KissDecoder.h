@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qm {
 
@@ -42,5 +43,22 @@ class TKissDecoder {
 // PID F0) without FCS; "*" follows the last digipeater whose has-been-repeated bit is set.
 // Nothing for any other frame or a malformed address field.
 std::optional<std::string> DecodeAx25UiFrame(std::string_view ax25);
+
+// A callsign an AX.25 address field can carry: 1 to 6 letters and digits (any case), an SSID
+// from 0 to 15 if any.
+bool IsAx25Callsign(std::string_view call);
+
+// The digipeater path as the operator writes it ("WIDE1-1,WIDE2-1"; blanks around the calls
+// are ignored, an empty text is no path): the calls, or nothing when one is no AX.25 callsign
+// or there are more than eight.
+std::optional<std::vector<std::string>> ReadAx25Path(std::string_view text);
+
+// An AX.25 UI frame (control 03, PID F0, no FCS) from `source` to `destination` by `path`
+// carrying `info`; nothing when a call cannot be an AX.25 address.
+std::optional<std::string> EncodeAx25UiFrame(std::string_view source, std::string_view destination,
+                                             const std::vector<std::string>& path, std::string_view info);
+
+// A KISS data frame for port 0: FEND, command 00, the escaped bytes, FEND.
+std::string KissDataFrame(std::string_view ax25);
 
 }  // namespace qm

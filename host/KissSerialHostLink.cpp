@@ -55,8 +55,8 @@ void TKissSerialHostLink::Open() {
   FPort.setParity(QSerialPort::NoParity);
   FPort.setStopBits(QSerialPort::OneStop);
   FPort.setFlowControl(QSerialPort::NoFlowControl);
-  // A KISS client only listens.
-  if (!FPort.open(QIODevice::ReadOnly)) {
+  // A KISS client that does not answer only listens.
+  if (!FPort.open(FSettings.AnswerMessages ? QIODevice::ReadWrite : QIODevice::ReadOnly)) {
     LinkDown(FPort.errorString());
     return;
   }
@@ -72,6 +72,15 @@ void TKissSerialHostLink::Open() {
 void TKissSerialHostLink::Close() {
   if (FPort.isOpen()) FPort.close();
   FPort.clearError();
+}
+
+QString TKissSerialHostLink::Write(const std::string& bytes) {
+  if (!FPort.isOpen()) return QStringLiteral("the port is not open");
+  if (!FPort.isWritable()) return QStringLiteral("the port was opened to listen only");
+  if (FPort.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
+    return FPort.errorString();
+  FPort.flush();
+  return {};
 }
 
 void TKissSerialHostLink::Received(std::string_view bytes) {

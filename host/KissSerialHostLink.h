@@ -24,6 +24,9 @@ class TKissSerialHostLink : public TStreamHostLink {
   explicit TKissSerialHostLink(const THostSettings& settings, QObject* parent = nullptr);
   ~TKissSerialHostLink() override;
   QString SourceKind() const override { return QStringLiteral("KISS"); }
+  QString SendOwnPacket(const std::string& from, const std::string& info) override {
+    return SendKiss(from, info);
+  }
 
   // Frames dropped by the KISS layer (bad escapes, over-long, not data) since construction.
   std::size_t DroppedFrames() const { return FDecoder.DroppedFrames(); }
@@ -32,6 +35,7 @@ class TKissSerialHostLink : public TStreamHostLink {
   QString SettingsError() const override;
   void Received(std::string_view bytes) override;
   void ResetDecoder() override { FDecoder.Reset(); }
+  QString Write(const std::string& bytes) override;
 
  private:
   QString Where() const override;

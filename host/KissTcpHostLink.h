@@ -15,6 +15,9 @@ class TKissTcpHostLink : public TTcpHostLink {
     WarnWhenQuiet(FSettings.RfQuietWarnMs);
   }
   QString SourceKind() const override { return QStringLiteral("KISS"); }
+  QString SendOwnPacket(const std::string& from, const std::string& info) override {
+    return SendKiss(from, info);
+  }
 
   // Frames dropped by the KISS layer (bad escapes, over-long, not data) since construction.
   std::size_t DroppedFrames() const { return FDecoder.DroppedFrames(); }

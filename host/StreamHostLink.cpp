@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "host/HostText.h"
+#include "host/KissDecoder.h"
 
 namespace qm {
 
@@ -116,6 +117,14 @@ void TStreamHostLink::ResumeIntake() {
         if (FDevice && !FHeld) ReadAll(*FDevice);
       },
       Qt::QueuedConnection);
+}
+
+QString TStreamHostLink::SendKiss(const std::string& from, const std::string& info) {
+  const auto path = ReadAx25Path(FSettings.AnswerPath);
+  if (!path) return "the path " + QString::fromStdString(FSettings.AnswerPath) + " is not a list of callsigns";
+  const auto frame = EncodeAx25UiFrame(from, OwnToCall, *path, info);
+  if (!frame) return QString::fromStdString(from) + " cannot be sent in an AX.25 frame";
+  return Write(KissDataFrame(*frame));
 }
 
 void TStreamHostLink::Deliver(std::string text) {

@@ -34,6 +34,8 @@ class TStreamHostLink : public TclsUIV {
   void HoldIntake() override { FHeld = true; }
   void ResumeIntake() override;
   QString SourcePlace() const override { return Where(); }
+  bool CanAnswer() const override { return true; }
+  bool Answering() const override { return FSettings.AnswerMessages; }
   // The wall clock of the outage lines, in ms since 1970 UTC; the system's unless set.
   void SetClock(std::function<qint64()> clock) { FClock = std::move(clock); }
   // How often drops are logged at most (then with their number since); a minute unless set.
@@ -55,6 +57,10 @@ class TStreamHostLink : public TclsUIV {
   virtual void Received(std::string_view bytes) = 0;
   // Forget half-received data before a new connection.
   virtual void ResetDecoder() = 0;
+  // Writes to the open stream; "" once taken, else why not.
+  virtual QString Write(const std::string& bytes) = 0;
+  // An own packet to a TNC: a KISS frame by the operator's path.
+  QString SendKiss(const std::string& from, const std::string& info);
 
   // Call once from the constructor: a connection that hands over no packet for quietMs then
   // says so in its state.

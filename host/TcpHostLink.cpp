@@ -61,8 +61,12 @@ void TTcpHostLink::OnConnected() {
   Connected();
 }
 
-void TTcpHostLink::Send(const std::string& bytes) {
-  FSocket.write(bytes.data(), static_cast<qint64>(bytes.size()));
+QString TTcpHostLink::Write(const std::string& bytes) {
+  if (FSocket.state() != QAbstractSocket::ConnectedState) return QStringLiteral("not connected");
+  if (FSocket.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
+    return FSocket.errorString();
+  FSocket.flush();
+  return {};
 }
 
 }  // namespace qm

@@ -24,7 +24,7 @@ class TTcpHostLink : public TStreamHostLink {
   // Silence this long (ms) means a dead link; 0 = none.
   virtual int IdleTimeoutMs() const { return 0; }
 
-  void Send(const std::string& bytes);
+  QString Write(const std::string& bytes) override;
 
  private:
   QString Where() const override;

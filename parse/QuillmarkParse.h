@@ -43,6 +43,7 @@ class TAprsMsgPacket {
   std::string State;        // NWS alerts only: up to 2 characters after the text's second ","
   std::string MessageText;  // without addressee field and "{" id; not trimmed
   std::string Addressee;    // the 9-character addressee field, trimmed
+  std::uint32_t Origin = 0;  // the receiver's number for the source it came from; 0: none
 };
 
 // Parses one cleaned packet line, stamping it with TickCount32() and the UTC clock.

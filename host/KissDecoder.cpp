@@ -165,9 +165,9 @@ std::optional<std::vector<std::string>> ReadAx25Path(std::string_view text) {
   std::size_t from = 0;
   while (true) {
     const std::size_t comma = text.find(',', from);
-    const std::string call = UpperCase(Trim(text.substr(from, comma - from)));
-    if (!IsAx25Callsign(call) || path.size() == MaxAddresses - 2) return std::nullopt;
-    path.push_back(call);
+    const auto call = SplitAx25Call(text.substr(from, comma - from));
+    if (!call || path.size() == MaxAddresses - 2) return std::nullopt;
+    path.push_back(call->second == 0 ? call->first : call->first + "-" + std::to_string(call->second));
     if (comma == std::string_view::npos) return path;
     from = comma + 1;
   }

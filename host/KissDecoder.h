@@ -49,8 +49,9 @@ std::optional<std::string> DecodeAx25UiFrame(std::string_view ax25);
 bool IsAx25Callsign(std::string_view call);
 
 // The digipeater path as the operator writes it ("WIDE1-1,WIDE2-1"; blanks around the calls
-// are ignored, an empty text is no path): the calls, or nothing when one is no AX.25 callsign
-// or there are more than eight.
+// are ignored, an empty text is no path): the calls as a frame carries them ("wide2-01" is
+// "WIDE2-1", "RELAY-0" "RELAY"), or nothing when one is no AX.25 callsign or there are more
+// than eight.
 std::optional<std::vector<std::string>> ReadAx25Path(std::string_view text);
 
 // An AX.25 UI frame (control 03, PID F0, no FCS) from `source` to `destination` by `path`

@@ -1,6 +1,7 @@
 #include "select/Answering.h"
 
 #include "base/AsciiText.h"
+#include "select/CallsignText.h"
 
 namespace qm {
 namespace {
@@ -50,7 +51,7 @@ std::optional<std::string> AckNumberFor(const TAprsMsgPacket& packet, std::strin
     return std::nullopt;
   // An acknowledgement goes to a station; a sender that is no callsign cannot be one.
   const std::string& sender = packet.Source.FullCall;
-  if (!packet.Source.Valid || sender.size() > 9 || sender == ownCall) return std::nullopt;
+  if (!IsCallsign(sender) || sender == ownCall) return std::nullopt;
   if (!IsMessageNumber(packet.MessageId)) return std::nullopt;
   return packet.MessageId;
 }

@@ -20,6 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reader.Feed(part, [](std::string_view line) {
       if (line.empty() || line.size() > 64 || line.find_first_of("\r\n") != std::string_view::npos)
         std::abort();
+      // A login answer is read only from the server's own line about this call.
+      const qm::TLoginAnswer answer = qm::ReadLoginAnswer(line, "Q1ABC-7");
+      if (answer != qm::laNone && !qm::TAprsIsLineReader::IsServerLine(line)) std::abort();
     });
   }
   // Whatever the settings hold, the login stays one line that ends in CR LF.

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "host/HostText.h"
@@ -28,6 +29,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     });
   }
   // The raw input as one AX.25 frame, too.
-  (void)qm::DecodeAx25UiFrame(std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  (void)qm::DecodeAx25UiFrame(input);
+  // The input as the operator's path: a path read is one the frame carries and that reads back.
+  const std::string_view pathText = input.substr(0, input.find(':'));
+  if (const auto path = qm::ReadAx25Path(pathText)) {
+    const auto frame = qm::EncodeAx25UiFrame("Q1ABC-7", "APZQMK", *path, ":K2XYZ    :ack1");
+    if (!frame) std::abort();
+    std::string expected = "Q1ABC-7>APZQMK";
+    for (const std::string& call : *path) expected += "," + call;
+    expected += "::K2XYZ    :ack1";
+    const auto back = qm::DecodeAx25UiFrame(*frame);
+    if (!back || *back != expected) std::abort();
+    // Through KISS and back, the frame is the same bytes.
+    qm::TKissDecoder kiss;
+    int frames = 0;
+    kiss.Feed(qm::KissDataFrame(*frame), [&](int port, std::string_view ax25) {
+      if (port != 0 || ax25 != *frame) std::abort();
+      ++frames;
+    });
+    if (frames != 1) std::abort();
+  }
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -378,6 +379,95 @@ TEST_F(CaptureReaderTest, MissingFileSaysWhy) {
   EXPECT_FALSE(reader.Open((std::filesystem::temp_directory_path() / "qm_no_such_dir/none.txt").string()));
   EXPECT_FALSE(reader.Error().empty());
   EXPECT_EQ(reader.NextLine(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace qm
+
+namespace qm {
+namespace {
+
+TEST(Ax25EncodeTest, AckFrameBytes) {
+  const auto frame = EncodeAx25UiFrame("Q1ABC-7", "APZQMK", {"WIDE1-1", "WIDE2-1"}, ":K2XYZ-9  :ack12");
+  ASSERT_TRUE(frame);
+  // Destination with the command bit, source, two digipeaters (the last ends the addresses),
+  // UI control, no layer 3, the information field.
+  const std::string expected =
+      "\x82\xA0\xB4\xA2\x9A\x96\xE0"  // APZQMK
+      "\xA2\x62\x82\x84\x86\x40\x6E"  // Q1ABC-7
+      "\xAE\x92\x88\x8A\x62\x40\x62"  // WIDE1-1
+      "\xAE\x92\x88\x8A\x64\x40\x63"  // WIDE2-1, last
+      "\x03\xF0:K2XYZ-9  :ack12"s;
+  EXPECT_EQ(*frame, expected);
+  EXPECT_EQ(DecodeAx25UiFrame(*frame), "Q1ABC-7>APZQMK,WIDE1-1,WIDE2-1::K2XYZ-9  :ack12");
+  // No path: the source ends the addresses.
+  const auto direct = EncodeAx25UiFrame("Q1ABC", "APZQMK", {}, "x");
+  ASSERT_TRUE(direct);
+  EXPECT_EQ(static_cast<unsigned char>((*direct)[13]), 0x61);
+  // Calls an AX.25 address cannot carry.
+  for (const char* source : {"EOC-WX", "Q1ABCDE", "Q1ABC-16", ""}) {
+    SCOPED_TRACE(source);
+    EXPECT_FALSE(EncodeAx25UiFrame(source, "APZQMK", {}, "x"));
+  }
+}
+
+TEST(Ax25EncodeTest, KissFrameEscapesFendAndFesc) {
+  EXPECT_EQ(KissDataFrame("a\xC0" "b\xDB" "c"), "\xC0\x00" "a\xDB\xDC" "b\xDB\xDD" "c\xC0"s);
+}
+
+TEST(Ax25EncodeTest, PathAsTheOperatorWritesIt) {
+  const struct {
+    const char* Text;
+    std::optional<std::vector<std::string>> Path;
+  } cases[] = {
+      {"WIDE1-1,WIDE2-1", std::vector<std::string>{"WIDE1-1", "WIDE2-1"}},
+      {" wide2-02 , relay-0 ", std::vector<std::string>{"WIDE2-2", "RELAY"}},
+      {"", std::vector<std::string>{}},
+      {"   ", std::vector<std::string>{}},
+      {"WIDE1-1,", std::nullopt},
+      {"WIDE1-16", std::nullopt},
+      {"TCPIP*", std::nullopt},
+      {"WIDE1-1 WIDE2-1", std::nullopt},
+      {"A,B,C,D,E,F,G,H", std::vector<std::string>{"A", "B", "C", "D", "E", "F", "G", "H"}},
+      {"A,B,C,D,E,F,G,H,I", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Text);
+    EXPECT_EQ(ReadAx25Path(c.Text), c.Path);
+  }
+}
+
+TEST(HostTextTest, LoginWithPasscodeAndTheServersAnswer) {
+  EXPECT_EQ(AprsIsLoginLine("q1abc-7", "t/m", 12345), "user Q1ABC-7 pass 12345 vers Quillmark 1.3.3 filter t/m\r\n");
+  EXPECT_EQ(AprsIsOwnPacketLine("q1abc-7", ":K2XYZ    :ack1"), "Q1ABC-7>APZQMK,TCPIP*::K2XYZ    :ack1\r\n");
+  const struct {
+    const char* Line;
+    TLoginAnswer Answer;
+  } cases[] = {
+      {"# logresp Q1ABC-7 verified, server T2TEST", laVerified},
+      {"# logresp q1abc-7 unverified, server T2TEST", laUnverified},
+      {"# logresp Q1ABC-7 verified", laVerified},
+      {"# logresp K2XYZ verified, server T2TEST", laNone},  // about another call
+      {"# logresp Q1ABC-7 unknown, server T2TEST", laNone},
+      {"# aprsc 2.1.14", laNone},
+      {"Q1ABC-7>APRS:# logresp Q1ABC-7 verified", laNone},  // a packet, not the server
+      {"# logresp", laNone},
+      {"# logresp Q1ABC-7", laNone},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Line);
+    EXPECT_EQ(ReadLoginAnswer(c.Line, "Q1ABC-7"), c.Answer);
+  }
+}
+
+TEST(HostSettingsTest, Passcode) {
+  EXPECT_EQ(ReadPasscode(" 12345 "), 12345);
+  EXPECT_EQ(ReadPasscode("0"), 0);
+  EXPECT_EQ(ReadPasscode("32767"), 32767);
+  for (const char* bad : {"", "-1", "32768", "12a", "1 2"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(ReadPasscode(bad));
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -10,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -21,6 +23,7 @@
 #ifdef QM_HAVE_SERIAL_HOST_LINK
 #include "host/KissSerialHostLink.h"
 #endif
+#include "host/KissDecoder.h"
 #include "host/ReplayHostLink.h"
 #include "tests/host/TestFrames.h"
 #include "tests/host/TestIntake.h"
@@ -28,6 +31,7 @@
 
 #if defined(QM_HAVE_SERIAL_HOST_LINK) && defined(__unix__)
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -477,6 +481,20 @@ class TPseudoTerminal {
   bool Write(const std::string& bytes) const {
     return ::write(FMaster, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   }
+  // What the serial end wrote, once `n` bytes came or the deadline passed.
+  std::string Read(std::size_t n) const {
+    std::string got;
+    QDeadlineTimer deadline(Deadline);
+    while (got.size() < n && !deadline.hasExpired()) {
+      pollfd p{FMaster, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(deadline.remainingTime())) <= 0) break;
+      char buffer[256];
+      const ssize_t r = ::read(FMaster, buffer, sizeof buffer);
+      if (r <= 0) break;
+      got.append(buffer, static_cast<std::size_t>(r));
+    }
+    return got;
+  }
   void Close() {
     if (FMaster >= 0) ::close(FMaster);
     FMaster = -1;
@@ -543,6 +561,24 @@ TEST(KissSerialLinkTest, WaitsForTheDeviceDecodesAndReopensItWhenItComesBack) {
   ASSERT_EQ(rec.Texts.size(), 3u);
   ExpectStationForm(rec.Texts[2], "N0CALL>APZ:>back", true);
   EXPECT_EQ(rec.Closings, 0);
+}
+
+TEST(KissSerialLinkTest, AnAcknowledgementGoesToTheTncAsAKissFrame) {
+  test::TTempDir dir;
+  const std::string device = dir.File(dir.Path().filename().string() + ".tty");
+  TPseudoTerminal tnc(device);
+  ASSERT_TRUE(tnc.Ok());
+  THostSettings s = SerialSettings(device);
+  s.AnswerMessages = true;
+  s.AnswerPath = "WIDE1-1";
+  auto link = CreateHostLink(s);
+  TRecorder rec(*link);
+  link->Start();
+  ASSERT_TRUE(rec.WaitState("Connected"));
+  EXPECT_EQ(link->SendOwnPacket("Q1ABC-7", ":K2XYZ    :ack5"), "");
+  const std::string expected =
+      KissDataFrame(*EncodeAx25UiFrame("Q1ABC-7", "APZQMK", {"WIDE1-1"}, ":K2XYZ    :ack5"));
+  EXPECT_EQ(tnc.Read(expected.size()), expected);
 }
 
 // Direwolf's pseudo-terminal is offered beside the system's ports while its link leads to it.
@@ -755,6 +791,124 @@ TEST(ReplayDemoTest, BundledTrafficIsTheDefault) {
   const std::string path = TReplayHostLink::DemoTrafficPath();
   EXPECT_TRUE(path.ends_with("/samples/demo-traffic.txt")) << path;
   EXPECT_EQ(TReplayHostLink(THostSettings{}).SourcePlace(), "demo-traffic.txt");
+}
+
+}  // namespace
+}  // namespace qm
+
+namespace qm {
+namespace {
+
+// The APRS-IS passcode of a callsign: the 15-bit hash of its base call, as servers check it.
+int TestPasscode(std::string call) {
+  call = call.substr(0, call.find('-'));
+  for (char& c : call) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  int hash = 0x73e2;
+  for (std::size_t i = 0; i < call.size(); i += 2) {
+    hash ^= static_cast<unsigned char>(call[i]) << 8;
+    if (i + 1 < call.size()) hash ^= static_cast<unsigned char>(call[i + 1]);
+  }
+  return hash & 0x7fff;
+}
+
+// A stand-in APRS-IS server checks the passcode of the login and says so; an acknowledgement
+// goes out only over a verified login, and the operator is told when the server did not verify it.
+TEST(AprsIsLinkTest, AnswersOnlyOverAVerifiedLogin) {
+  const int right = TestPasscode("Q1ABC");
+  ASSERT_EQ(right, TestPasscode("q1abc-7"));
+  const struct {
+    const char* What;
+    bool Answer;
+    int Passcode;
+    const char* Refusal;  // "" when the ack goes out
+    const char* Notice;
+  } cases[] = {
+      {"verified", true, right, "", ""},
+      {"wrong passcode", true, (right + 1) % 32768, "the server did not verify the login",
+       "did not verify the login of Q1ABC-7"},
+      {"answering on, no passcode", true, -1, "the server did not verify the login",
+       "no passcode is set, so the login is read-only"},
+      {"answering off: read-only", false, right, "the server did not verify the login", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    TLoopbackServer server;
+    THostSettings s = TcpSettings(THostSettings::htAprsIs, server.Port());
+    s.Callsign = "Q1ABC-7";
+    s.AnswerMessages = c.Answer;
+    s.Passcode = c.Passcode;
+    auto link = CreateHostLink(s);
+    TRecorder rec(*link);
+    std::vector<std::string> notices;
+    QObject::connect(link.get(), &TclsUIV::AnswerNotice, [&](const QString& t) { notices.push_back(t.toStdString()); });
+    link->Start();
+    QTcpSocket* peer = server.Accept();
+    ASSERT_NE(peer, nullptr);
+    const std::string login = TLoopbackServer::ReadLine(peer);
+    const int sent = std::stoi(login.substr(login.find(" pass ") + 6));
+    EXPECT_EQ(sent, c.Answer ? c.Passcode : -1) << login;
+    const bool verified = sent == TestPasscode("Q1ABC-7");
+    TLoopbackServer::Write(peer, std::string("# logresp Q1ABC-7 ") + (verified ? "verified" : "unverified") +
+                                     ", server T2TEST\r\nK2XYZ>APRS,TCPIP*::Q1ABC-7  :hi{7\r\n");
+    ASSERT_TRUE(rec.WaitTexts(1));  // the answer came before the packet behind it
+    EXPECT_EQ(link->SendOwnPacket("Q1ABC-7", ":K2XYZ    :ack7").toStdString(), c.Refusal);
+    if (*c.Notice) {
+      ASSERT_EQ(notices.size(), 1u);
+      EXPECT_NE(notices[0].find(c.Notice), std::string::npos) << notices[0];
+    } else {
+      EXPECT_TRUE(notices.empty());
+    }
+    // What reached the server after the login, once the link is gone.
+    link->Stop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return peer->state() == QAbstractSocket::UnconnectedState; }, Deadline));
+    EXPECT_EQ(peer->readAll().toStdString(), *c.Refusal ? "" : "Q1ABC-7>APZQMK,TCPIP*::K2XYZ    :ack7\r\n");
+  }
+}
+
+TEST(KissLinkTest, AnAcknowledgementGoesToTheTncAsAKissFrame) {
+  TLoopbackServer server;
+  THostSettings s = TcpSettings(THostSettings::htKissTcp, server.Port());
+  s.AnswerMessages = true;
+  auto link = CreateHostLink(s);
+  TRecorder rec(*link);
+  // Nothing to send to before the TNC is there.
+  EXPECT_EQ(link->SendOwnPacket("Q1ABC-7", ":K2XYZ    :ack5").toStdString(), "not connected");
+  link->Start();
+  QTcpSocket* peer = server.Accept();
+  ASSERT_NE(peer, nullptr);
+  ASSERT_TRUE(rec.WaitState("Connected"));
+  EXPECT_EQ(link->SendOwnPacket("Q1ABC-7", ":K2XYZ    :ack5"), "");
+  // The callsign must fit an AX.25 address.
+  EXPECT_EQ(link->SendOwnPacket("EOC-WX", ":K2XYZ    :ack5").toStdString(), "EOC-WX cannot be sent in an AX.25 frame");
+  const std::string expected =
+      KissDataFrame(*EncodeAx25UiFrame("Q1ABC-7", "APZQMK", {"WIDE1-1", "WIDE2-1"}, ":K2XYZ    :ack5"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return peer->bytesAvailable() >= static_cast<qint64>(expected.size()); }, Deadline));
+  EXPECT_EQ(peer->readAll().toStdString(), expected);
+}
+
+// Which sources can answer, and whether they do: the operator's choice, on a TNC or APRS-IS only.
+TEST(HostLinkTest, OnlyLiveSourcesAnswerAndOnlyWhenTurnedOn) {
+  const struct {
+    THostSettings::TTransport Transport;
+    bool Can;
+  } cases[] = {
+      {THostSettings::htReplay, false},
+      {THostSettings::htKissTcp, true},
+      {THostSettings::htAprsIs, true},
+#ifdef QM_HAVE_SERIAL_HOST_LINK
+      {THostSettings::htKissSerial, true},
+#endif
+  };
+  for (const auto& c : cases) {
+    for (const bool on : {false, true}) {
+      SCOPED_TRACE(std::string(TransportName(c.Transport)) + (on ? " on" : " off"));
+      THostSettings s = TcpSettings(c.Transport, 1);
+      s.AnswerMessages = on;
+      const auto link = CreateHostLink(s);
+      EXPECT_EQ(link->CanAnswer(), c.Can);
+      EXPECT_EQ(link->Answering(), c.Can && on);
+    }
+  }
 }
 
 }  // namespace

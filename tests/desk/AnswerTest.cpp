@@ -1,0 +1,143 @@
+// Answering through real links: a stand-in station that resends its message until it hears the
+// acknowledgement, behind a KISS TNC stand-in; and an APRS-IS stand-in that does not verify the
+// login, so the acknowledgement fails while the message is listed all the same.
+#include <gtest/gtest.h>
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include "host/HostText.h"
+#include "host/KissDecoder.h"
+#include "host/KissTcpHostLink.h"
+#include "host/AprsIsHostLink.h"
+#include "tests/support/DeskRig.h"
+
+namespace qm {
+namespace {
+
+constexpr int kDeadline = 5000;
+constexpr const char* kOwn = "Q1ABC-7";
+
+// A TCP server on loopback with the one client the link makes.
+struct TStandIn {
+  TStandIn() { EXPECT_TRUE(Server.listen(QHostAddress::LocalHost)); }
+  QTcpSocket* Accept() {
+    if (!QTest::qWaitFor([&] { return Server.hasPendingConnections(); }, kDeadline)) return nullptr;
+    return Peer = Server.nextPendingConnection();
+  }
+  void Write(const std::string& bytes) {
+    Peer->write(bytes.data(), static_cast<qint64>(bytes.size()));
+    Peer->flush();
+  }
+  QTcpServer Server;
+  QTcpSocket* Peer = nullptr;
+};
+
+THostSettings LinkSettings(THostSettings::TTransport transport, int port, bool answer) {
+  THostSettings s;
+  s.Transport = transport;
+  s.Callsign = kOwn;
+  s.Server = "127.0.0.1";
+  s.Port = port;
+  s.AnswerMessages = answer;
+  s.Passcode = 1;  // the APRS-IS stand-in below verifies nothing
+  return s;
+}
+
+// The desk hears the link as the window wires it.
+void Wire(test::TDeskRig& rig, TclsUIV& link) {
+  QObject::connect(&link, &TclsUIV::OnDataAvailable, rig.Desk.get(), [&rig, &link] { rig.Desk->DataAvailable(link); });
+  rig.Desk->LogOutages(link);
+}
+
+// K2XYZ-9 sends "Meet at 5{12" to the own call and sends it again every 30 s (the rig's clock)
+// until it hears "ack12", five times at most, as radios do.
+TEST(Answering, TheSenderStopsOnceAcknowledged) {
+  const struct {
+    const char* What;
+    bool Answer, DropResent;
+    int Sent, Listed, Acks;
+    bool Told;
+  } cases[] = {
+      {"answering on", true, false, 1, 1, 1, false},
+      {"off: each resend listed, and the operator told once", false, false, 5, 5, 0, true},
+      {"off, resent copies dropped", false, true, 5, 1, 0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    test::TDeskRig rig;
+    rig.Choices.Selection.StationCall = kOwn;
+    rig.Choices.DropResent = c.DropResent;
+    rig.Make();
+    TStandIn tnc;
+    TKissTcpHostLink link(LinkSettings(THostSettings::htKissTcp, tnc.Server.serverPort(), c.Answer));
+    Wire(rig, link);
+    link.Start();
+    ASSERT_NE(tnc.Accept(), nullptr);
+    const std::string message = KissDataFrame(*EncodeAx25UiFrame("K2XYZ-9", "APRS", {"WIDE1-1"}, ":Q1ABC-7  :Meet at 5{12"));
+    std::vector<std::string> heard;  // what the sender hears back
+    TKissDecoder decoder;
+    int sent = 0;
+    while (sent < 5 && heard.empty()) {
+      tnc.Write(message);
+      ++sent;
+      ASSERT_TRUE(QTest::qWaitFor([&] { return rig.Desk->PacketsHeard() == static_cast<std::uint64_t>(sent); }, kDeadline));
+      if (c.Answer) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return tnc.Peer->bytesAvailable() > 0; }, kDeadline));
+      }
+      decoder.Feed(tnc.Peer->readAll().toStdString(),
+                   [&](int, std::string_view ax25) { heard.push_back(DecodeAx25UiFrame(ax25).value_or("?")); });
+      rig.Tick += 30000;
+    }
+    // Whatever the link would still send is with the stand-in once the link is gone.
+    link.Stop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tnc.Peer->state() == QAbstractSocket::UnconnectedState; }, kDeadline));
+    decoder.Feed(tnc.Peer->readAll().toStdString(),
+                 [&](int, std::string_view ax25) { heard.push_back(DecodeAx25UiFrame(ax25).value_or("?")); });
+    EXPECT_EQ(sent, c.Sent);
+    EXPECT_EQ(rig.Entries(), c.Listed);
+    EXPECT_EQ(heard, std::vector<std::string>(c.Acks, "Q1ABC-7>APZQMK,WIDE1-1,WIDE2-1::K2XYZ-9  :ack12"));
+    const QString place = QStringLiteral("KISS 127.0.0.1:%1").arg(tnc.Server.serverPort());
+    EXPECT_EQ(rig.LogCount("Acknowledged K2XYZ-9's message 12 on " + place), c.Acks);
+    EXPECT_EQ(rig.LogCount(QStringLiteral("Messages to Q1ABC-7 are not acknowledged: senders will repeat them "
+                                          "(turn on Answer, or Drop resent copies)")),
+              c.Told ? 1 : 0);
+  }
+}
+
+// A login the server did not verify: the acknowledgement fails and says why; the message is
+// listed and logged as ever, and a message to another call is not answered at all.
+TEST(Answering, AFailedAcknowledgementIsLoggedAndTheMessageKept) {
+  test::TDeskRig rig;
+  rig.Choices.Selection.StationCall = kOwn;
+  rig.Choices.Selection.UseStationList = true;
+  rig.Choices.Selection.StationList = {"W1AW"};
+  rig.Make();
+  TStandIn server;
+  TAprsIsHostLink link(LinkSettings(THostSettings::htAprsIs, server.Server.serverPort(), true));
+  QStringList notices;
+  QObject::connect(rig.Desk.get(), &TMessageDesk::HintChanged, [&](const QString& t) { notices << t; });
+  Wire(rig, link);
+  link.Start();
+  ASSERT_NE(server.Accept(), nullptr);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return server.Peer->canReadLine(); }, kDeadline));
+  EXPECT_EQ(server.Peer->readLine().toStdString(), AprsIsLoginLine(kOwn, "t/m", 1));
+  server.Write(
+      "# logresp Q1ABC-7 unverified, server T2TEST\r\n"
+      "K2XYZ>APRS,TCPIP*,qAC,T2TEST::Q1ABC-7  :Are you there?{7\r\n"
+      "K2XYZ>APRS,TCPIP*,qAC,T2TEST::W1AW     :Not for us{8\r\n");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return rig.Desk->PacketsHeard() == 2 && rig.Entries() == 2; }, kDeadline));
+  const QString place = QStringLiteral("APRS-IS 127.0.0.1:%1").arg(server.Server.serverPort());
+  EXPECT_EQ(rig.LogCount("Could not acknowledge K2XYZ's message 7 on " + place +
+                         ": the server did not verify the login"),
+            1);
+  EXPECT_EQ(rig.LogCount(QStringLiteral("message 8")), 0);
+  EXPECT_EQ(rig.LogCount(place + " did not verify the login of Q1ABC-7"), 1);
+  EXPECT_TRUE(notices.contains(place + " did not verify the login of Q1ABC-7: the passcode does not fit the "
+                                       "callsign, so messages are not acknowledged there"));
+  EXPECT_EQ(rig.LogCount(QStringLiteral("Are you there?{7")), 1);
+}
+
+}  // namespace
+}  // namespace qm

@@ -150,6 +150,8 @@ QVariant THistoryModel::data(const QModelIndex& index, int role) const {
       return CellText(m.MessageId);
     case hcPrinted:
       return HistoryPrintedText(m);
+    case hcAnswered:
+      return m.Answered.empty() ? QString() : "Answered " + CellText(m.Answered);
     default:
       return {};
   }
@@ -158,8 +160,8 @@ QVariant THistoryModel::data(const QModelIndex& index, int role) const {
 QVariant THistoryModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (role != Qt::DisplayRole) return {};
   if (orientation == Qt::Vertical) return section + 1;
-  static const char* const kHeaders[hcCount] = {"Local", "UTC",  "From", "To",     "Kind",
-                                                "State", "Text", "No.",  "Printed"};
+  static const char* const kHeaders[hcCount] = {"Local", "UTC", "From",    "To",     "Kind",
+                                                "State", "Text", "No.", "Printed", "Answered"};
   return section >= 0 && section < hcCount ? QString::fromLatin1(kHeaders[section]) : QVariant();
 }
 
@@ -219,6 +221,7 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   FUsualWidths[THistoryModel::hcState] = 44;
   FUsualWidths[THistoryModel::hcNumber] = 52;
   FUsualWidths[THistoryModel::hcPrinted] = fits("Printing in job 00000");
+  FUsualWidths[THistoryModel::hcAnswered] = fits("Answered 00:00:00 on KISS");
 
   memDetail = new QPlainTextEdit;
   memDetail->setObjectName(QStringLiteral("memDetail"));

@@ -257,15 +257,15 @@ void TMessageDesk::JudgePacket(TAprsMsgPacket& packet) {
         LogMessage("Duplicate packet: " + packet.RawText);
       }
     }
+    // Every copy is answered, repeats too: the sender did not hear the last acknowledgement.
+    // Before the entry, which keeps when and where (and a page may take a while).
+    const std::string answer = wanted ? Answer(packet) : std::string();
     std::string warning;
     const QPointer<TMessageDesk> self(this);
     if (packet.Selected) warning = AcceptMessage(packet);
     if (!self) return;
-    // Every copy is answered, repeats too: the sender did not hear the last acknowledgement.
-    if (wanted) {
-      const std::string note = Answer(packet);
-      if (warning.empty()) warning = note;
-    }
+    FAnswered.clear();
+    if (warning.empty()) warning = answer;
     Hint(DisplayText(warning.empty() ? packet.Source.FullCall + "> " + packet.Body : warning));
   } catch (const std::exception& e) {
     LogMessage(e.what());
@@ -450,6 +450,7 @@ std::string TMessageDesk::Answer(const TAprsMsgPacket& packet) {
     return text;
   }
   LogMessage("Acknowledged " + what + " on " + where);
+  FAnswered = FormatDateTime("hh:nn:ss", Now(tfLocal)) + " on " + where;
   return {};
 }
 
@@ -474,6 +475,7 @@ std::int64_t TMessageDesk::KeepInStore(const TAprsMsgPacket& packet, const TList
   m.Line1 = entry.Lines[0];
   m.Line2 = entry.Lines[1];
   m.Line3 = entry.Lines[2];
+  m.Answered = FAnswered;
   std::int64_t id = 0;
   WithMessageStore([&](TDurableStore& store) { id = store.Add(m); });
   return id;

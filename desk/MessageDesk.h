@@ -257,6 +257,7 @@ class TMessageDesk : public QObject {
   std::vector<QPointer<TclsUIV>> FOrigins;
   TAckLimiter FAckLimiter;
   bool FUnansweredSaid = false;  // "not acknowledged" is said once a run
+  std::string FAnswered;         // the packet being judged was acknowledged: when and where
   QString FLastStoreFailure;
   QString FLastFailure;
   int FPurgeDay = 0;

@@ -133,7 +133,7 @@ constexpr int kFullTextNotPrinted = 2;
 constexpr const char* kMessageColumns =
     "id, local_time, utc_time, source, destination, path, addressee, message_text, message_no, kind, "
     "state_code, raw_text, line1, line2, line3, print_state, job_id, full_text_printed, full_text, "
-    "(SELECT spooler_job FROM jobs WHERE jobs.id = messages.job_id)";
+    "(SELECT spooler_job FROM jobs WHERE jobs.id = messages.job_id), answered";
 
 constexpr const char* kJobColumns =
     "id, kind, utc_time, printer, spooler_job, state, failure, document, token";
@@ -314,6 +314,7 @@ TStoredMessage ReadMessage(const TUse& row) {
   m.FullTextWanted = !row.IsNull(18);
   m.FullText = row.Text(18);
   m.SpoolerJob = row.Int(19);
+  m.Answered = row.Text(20);
   return m;
 }
 
@@ -329,7 +330,7 @@ struct TStoreStatements {
         AddMessage(db, path,
                    "INSERT INTO messages(local_time, utc_time, source, destination, path, addressee, "
                    "message_text, message_no, kind, state_code, raw_text, line1, line2, line3, full_text, "
-                   "logged) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0)"),
+                   "answered, logged) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0)"),
         SetFullText(db, path, "UPDATE messages SET full_text = ?, full_text_printed = ? WHERE id = ?"),
         Message(db, path, std::string("SELECT ") + kMessageColumns + " FROM messages WHERE id = ?"),
         Listed(db, path,
@@ -611,6 +612,10 @@ void TMessageStore::OpenFile() {
     Exec(FDb, FPath, kHistoryIndexes);
     AddLaterColumns(FDb, FPath);
     Exec(FDb, FPath, "CREATE INDEX IF NOT EXISTS messages_unlogged ON messages(id) WHERE logged = 0");
+    // When and where a message was acknowledged; older builds neither write nor read it.
+    if (QueryInt(FDb, FPath, "SELECT count(*) FROM pragma_table_info('messages') WHERE name = 'answered'") ==
+        0)
+      Exec(FDb, FPath, "ALTER TABLE messages ADD COLUMN answered TEXT NOT NULL DEFAULT ''");
     // The text index: made at once, however many messages there are; those already kept are
     // added later, a few at a time. Without FTS5 or its trigrams in this SQLite the text is
     // searched as before.
@@ -672,6 +677,7 @@ std::int64_t TMessageStore::Add(const TStoredMessage& m) {
     use.Bind(m.FullText);
   else
     use.BindNull();
+  use.Bind(m.Answered);
   use.Run();
   const std::int64_t id = sqlite3_last_insert_rowid(FDb);
   t.Commit();

@@ -69,6 +69,9 @@ struct TStoredMessage {
   bool FullTextWanted = false;
   std::string FullText;
   bool FullTextPrinted = false;
+  // When and where it was acknowledged ("14:05:33 on KISS 127.0.0.1:8001", local time); empty:
+  // not acknowledged (answering off, or the send failed).
+  std::string Answered;
 
   bool operator==(const TStoredMessage&) const = default;
 };

@@ -7,10 +7,10 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include "host/AprsIsHostLink.h"
 #include "host/HostText.h"
 #include "host/KissDecoder.h"
 #include "host/KissTcpHostLink.h"
-#include "host/AprsIsHostLink.h"
 #include "tests/support/DeskRig.h"
 
 namespace qm {
@@ -47,7 +47,8 @@ THostSettings LinkSettings(THostSettings::TTransport transport, int port, bool a
 
 // The desk hears the link as the window wires it.
 void Wire(test::TDeskRig& rig, TclsUIV& link) {
-  QObject::connect(&link, &TclsUIV::OnDataAvailable, rig.Desk.get(), [&rig, &link] { rig.Desk->DataAvailable(link); });
+  QObject::connect(&link, &TclsUIV::OnDataAvailable, rig.Desk.get(),
+                   [&rig, &link] { rig.Desk->DataAvailable(link); });
   rig.Desk->LogOutages(link);
 }
 
@@ -75,24 +76,28 @@ TEST(Answering, TheSenderStopsOnceAcknowledged) {
     Wire(rig, link);
     link.Start();
     ASSERT_NE(tnc.Accept(), nullptr);
-    const std::string message = KissDataFrame(*EncodeAx25UiFrame("K2XYZ-9", "APRS", {"WIDE1-1"}, ":Q1ABC-7  :Meet at 5{12"));
+    const std::string message =
+        KissDataFrame(*EncodeAx25UiFrame("K2XYZ-9", "APRS", {"WIDE1-1"}, ":Q1ABC-7  :Meet at 5{12"));
     std::vector<std::string> heard;  // what the sender hears back
     TKissDecoder decoder;
     int sent = 0;
     while (sent < 5 && heard.empty()) {
       tnc.Write(message);
       ++sent;
-      ASSERT_TRUE(QTest::qWaitFor([&] { return rig.Desk->PacketsHeard() == static_cast<std::uint64_t>(sent); }, kDeadline));
+      ASSERT_TRUE(QTest::qWaitFor(
+          [&] { return rig.Desk->PacketsHeard() == static_cast<std::uint64_t>(sent); }, kDeadline));
       if (c.Answer) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return tnc.Peer->bytesAvailable() > 0; }, kDeadline));
       }
-      decoder.Feed(tnc.Peer->readAll().toStdString(),
-                   [&](int, std::string_view ax25) { heard.push_back(DecodeAx25UiFrame(ax25).value_or("?")); });
+      decoder.Feed(tnc.Peer->readAll().toStdString(), [&](int, std::string_view ax25) {
+        heard.push_back(DecodeAx25UiFrame(ax25).value_or("?"));
+      });
       rig.Tick += 30000;
     }
     // Whatever the link would still send is with the stand-in once the link is gone.
     link.Stop();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return tnc.Peer->state() == QAbstractSocket::UnconnectedState; }, kDeadline));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return tnc.Peer->state() == QAbstractSocket::UnconnectedState; }, kDeadline));
     decoder.Feed(tnc.Peer->readAll().toStdString(),
                  [&](int, std::string_view ax25) { heard.push_back(DecodeAx25UiFrame(ax25).value_or("?")); });
     EXPECT_EQ(sent, c.Sent);
@@ -100,9 +105,14 @@ TEST(Answering, TheSenderStopsOnceAcknowledged) {
     EXPECT_EQ(heard, std::vector<std::string>(c.Acks, "Q1ABC-7>APZQMK,WIDE1-1,WIDE2-1::K2XYZ-9  :ack12"));
     const QString place = QStringLiteral("KISS 127.0.0.1:%1").arg(tnc.Server.serverPort());
     EXPECT_EQ(rig.LogCount("Acknowledged K2XYZ-9's message 12 on " + place), c.Acks);
-    EXPECT_EQ(rig.LogCount(QStringLiteral("Messages to Q1ABC-7 are not acknowledged: senders will repeat them "
-                                          "(turn on Answer, or Drop resent copies)")),
-              c.Told ? 1 : 0);
+    // The entry keeps when and where it was answered, for the history.
+    const std::vector<TStoredMessage> stored = rig.Desk->Store()->Listed();
+    ASSERT_EQ(stored.size(), static_cast<std::size_t>(c.Listed));
+    EXPECT_EQ(stored[0].Answered, c.Answer ? "18:00:00 on " + place.toStdString() : "");
+    EXPECT_EQ(
+        rig.LogCount(QStringLiteral("Messages to Q1ABC-7 are not acknowledged: senders will repeat them "
+                                    "(turn on Answer, or Drop resent copies)")),
+        c.Told ? 1 : 0);
   }
 }
 
@@ -127,7 +137,8 @@ TEST(Answering, AFailedAcknowledgementIsLoggedAndTheMessageKept) {
       "# logresp Q1ABC-7 unverified, server T2TEST\r\n"
       "K2XYZ>APRS,TCPIP*,qAC,T2TEST::Q1ABC-7  :Are you there?{7\r\n"
       "K2XYZ>APRS,TCPIP*,qAC,T2TEST::W1AW     :Not for us{8\r\n");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return rig.Desk->PacketsHeard() == 2 && rig.Entries() == 2; }, kDeadline));
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return rig.Desk->PacketsHeard() == 2 && rig.Entries() == 2; }, kDeadline));
   const QString place = QStringLiteral("APRS-IS 127.0.0.1:%1").arg(server.Server.serverPort());
   EXPECT_EQ(rig.LogCount("Could not acknowledge K2XYZ's message 7 on " + place +
                          ": the server did not verify the login"),

@@ -242,8 +242,9 @@ TEST(TMessageStore, EveryByteRoundTrips) {
   std::string all;
   for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
   TStoredMessage m = Msg(1);
-  std::string* fields[] = {&m.Source, &m.Destination, &m.Path,  &m.Addressee, &m.MessageText, &m.MessageId,
-                           &m.State,  &m.RawText,     &m.Line1, &m.Line2,     &m.Line3,       &m.FullText};
+  std::string* fields[] = {&m.Source,    &m.Destination, &m.Path,    &m.Addressee, &m.MessageText,
+                           &m.MessageId, &m.State,       &m.RawText, &m.Line1,     &m.Line2,
+                           &m.Line3,     &m.FullText,    &m.Answered};
   for (std::size_t i = 0; i < std::size(fields); ++i) *fields[i] = all.substr(i) + all.substr(0, i);
   m.FullTextWanted = true;
   TTempDir dir;

@@ -65,9 +65,10 @@ TEST(CommandLine, OptionsSetThisRun) {
     EXPECT_EQ(s.Port, c.port);
     EXPECT_EQ(s.SerialDevice, c.device);
     EXPECT_EQ(s.SerialBaud, c.baud);
+    EXPECT_FALSE(s.AnswerMessages);  // answering is never on unless asked for
   }
   const TCommandLine all = Parse({"--replay", capture, "--pace", "0", "--callsign", "n0call-10", "--filter",
-                                  "t/m m/50", "--printer", "Office", "--print-to-pdf", dir.path(), "--config",
+                                  "t/m m/50", "--answer", "--passcode", "12345", "--printer", "Office", "--print-to-pdf", dir.path(), "--config",
                                   dir.filePath(QStringLiteral("new/conf"))});
   ASSERT_EQ(all.Action, TCommandLine::caRun) << all.Text.toStdString();
   THostSettings s;
@@ -76,6 +77,8 @@ TEST(CommandLine, OptionsSetThisRun) {
   EXPECT_EQ(s.Pace, 0);
   EXPECT_EQ(s.Callsign, "N0CALL-10");
   EXPECT_EQ(s.Filter, "t/m m/50");
+  EXPECT_TRUE(s.AnswerMessages);
+  EXPECT_EQ(s.Passcode, 12345);
   EXPECT_EQ(all.Options.Printer, QStringLiteral("Office"));
   EXPECT_EQ(all.Options.PrintToFolder, dir.path());
   EXPECT_EQ(all.Options.ConfigDir, dir.filePath(QStringLiteral("new/conf")));
@@ -112,6 +115,8 @@ TEST(CommandLine, BadOptionsAreRefusedWithAReason) {
       {{"--callsign", "MY CALL 123456789"}, "--callsign: \"MY CALL 123456789\" is not a callsign"},
       {{"--filter", "t/m\tm/5"}, "--filter: the filter may hold printable ASCII characters only"},
       {{"--printer", " "}, "--printer needs a printer's name"},
+      {{"--passcode", "-5"}, "--passcode: \"-5\" is not a number from 0 to 32767"},
+      {{"--passcode", "40000"}, "--passcode: \"40000\" is not a number from 0 to 32767"},
       {{"--print-to-pdf", file}, "--print-to-pdf: \""},
       {{"--config", file + "/below"}, "--config: \""},
       {{"--pace", "1", "--pace", "2"}, "--pace is given twice"},

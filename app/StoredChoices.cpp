@@ -83,8 +83,12 @@ void WriteHostSettings(TSettingsStore& settings, std::size_t index, const THostS
   // (the further sources, renumbered by Remove) keeps it.
   if (s.RfQuietMinutes() != THostSettings::DefaultRfQuietMinutes)
     settings.WriteInteger(section, connection_keys::RfQuietMinutes, s.RfQuietMinutes());
-  settings.WriteInteger(section, connection_keys::AnswerMessages, s.AnswerMessages ? 1 : 0);
-  settings.WriteString(section, connection_keys::Passcode, s.Passcode >= 0 ? std::to_string(s.Passcode) : "");
+  // Written once answering was set up, so the files of those who never answer stay as they were.
+  const auto hasKey = [&](const char* key) { return settings.ReadString(section, key, "\x01") != "\x01"; };
+  if (s.AnswerMessages || hasKey(connection_keys::AnswerMessages))
+    settings.WriteInteger(section, connection_keys::AnswerMessages, s.AnswerMessages ? 1 : 0);
+  if (s.Passcode >= 0 || hasKey(connection_keys::Passcode))
+    settings.WriteString(section, connection_keys::Passcode, s.Passcode >= 0 ? std::to_string(s.Passcode) : "");
   // Set in the file only, like the quiet time.
   if (s.AnswerPath != THostSettings::DefaultAnswerPath)
     settings.WriteString(section, connection_keys::AnswerPath, s.AnswerPath);

@@ -624,6 +624,51 @@ TEST_F(SettingsWindowTest, BadCallsignOrFilterIsReportedAndNotStored) {
   }
 }
 
+// Answering is off until ticked, and Apply takes it only with a callsign that may transmit and,
+// for APRS-IS, a passcode; the file keeps it, and keeps it off once unticked.
+TEST_F(SettingsWindowTest, AnswerIsTickedOnlyWithALicensedCallAndItsPasscode) {
+  struct Case {
+    THostSettings::TTransport transport;
+    const char* call;
+    const char* passcode;
+    bool answer;
+    const char* error;  // nullptr: applied
+  } cases[] = {
+      {THostSettings::htKissTcp, "N0CALL-5", "", true, "Answering sends as your callsign"},
+      {THostSettings::htKissTcp, "EOC", "", true, "Answering sends as your callsign"},
+      {THostSettings::htAprsIs, "Q1ABC-7", "", true, "Answering over APRS-IS needs the passcode"},
+      {THostSettings::htAprsIs, "Q1ABC-7", "40000", true, "The passcode must be a number from 0 to 32767"},
+      {THostSettings::htAprsIs, "Q1ABC-7", "12345", true, nullptr},
+      {THostSettings::htKissTcp, "Q1ABC-7", "12345", false, nullptr},
+  };
+  TMainForm form(env.Setup());
+  EXPECT_FALSE(form.cbAnswer->isChecked());
+  EXPECT_TRUE(form.cbAnswer->isHidden());  // the first start replays the demo, which never answers
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.call) + " " + c.passcode);
+    env.Errors.clear();
+    form.cbxTransport->setCurrentIndex(form.cbxTransport->findData(int(c.transport)));
+    form.edCallsign->setText(QString::fromUtf8(c.call));
+    EXPECT_EQ(form.cbAnswer->text(), QStringLiteral("Answer messages to ") + c.call);
+    form.edPasscode->setText(QString::fromUtf8(c.passcode));
+    form.cbAnswer->setChecked(c.answer);
+    const std::string before = Ini();
+    form.btnApplyConnection->click();
+    if (c.error) {
+      ASSERT_EQ(env.Errors.size(), 1);
+      EXPECT_TRUE(env.Errors.front().startsWith(QString::fromUtf8(c.error))) << env.Errors.front().toStdString();
+      EXPECT_EQ(Ini(), before);
+    } else {
+      EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
+      EXPECT_EQ(env.HostSettings.AnswerMessages, c.answer);
+      EXPECT_EQ(env.HostSettings.Passcode, 12345);
+      EXPECT_NE(Ini().find(std::string("AnswerMessages=") + (c.answer ? "1" : "0") + "\r\nPasscode=12345\r\n"),
+                std::string::npos)
+          << Ini();
+    }
+  }
+}
+
 // The speed list offers the usual speeds; a typed one outside them is refused, whatever the source.
 TEST_F(SettingsWindowTest, OnlyTheUsualSerialSpeedsAreApplied) {
   const struct {

@@ -154,9 +154,9 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("answer"),
       QStringLiteral("Acknowledges the messages to your callsign on the source they came from (sends on\n"
                      "the air over a TNC: a licensed callsign is needed; APRS-IS needs --passcode)."));
-  const QCommandLineOption passcode(QStringLiteral("passcode"),
-                                    QStringLiteral("The APRS-IS passcode of your callsign, for answering there."),
-                                    QStringLiteral("N"));
+  const QCommandLineOption passcode(
+      QStringLiteral("passcode"),
+      QStringLiteral("The APRS-IS passcode of your callsign, for answering there."), QStringLiteral("N"));
   const QCommandLineOption printer(QStringLiteral("printer"), QStringLiteral("Prints on this printer."),
                                    QStringLiteral("NAME"));
   const QCommandLineOption toPdf(QStringLiteral("print-to-pdf"),
@@ -256,7 +256,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     if (parser.isSet(passcode)) {
       o.Passcode = ReadPasscode(parser.value(passcode).toStdString());
       if (!o.Passcode)
-        throw TBadValue{QStringLiteral("--passcode: \"%1\" is not %2").arg(parser.value(passcode), kPasscodeRule)};
+        throw TBadValue{
+            QStringLiteral("--passcode: \"%1\" is not %2").arg(parser.value(passcode), kPasscodeRule)};
     }
     if (parser.isSet(printer)) {
       o.Printer = parser.value(printer);

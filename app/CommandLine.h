@@ -24,10 +24,10 @@ struct TRunOptions {
   std::optional<std::string> Filter;
   bool Answer = false;          // --answer: acknowledge messages to the own call
   std::optional<int> Passcode;  // --passcode N: the APRS-IS login's, for answering there
-  QString Printer;        // a printer of the system's list, by name
-  QString PrintToFolder;  // every job a PDF file in this folder instead of on paper
-  QString ConfigDir;      // the folder of Quillmark.ini and the logs
-  bool NoWindow = false;  // the desk alone: no window, no tray, no display needed
+  QString Printer;              // a printer of the system's list, by name
+  QString PrintToFolder;        // every job a PDF file in this folder instead of on paper
+  QString ConfigDir;            // the folder of Quillmark.ini and the logs
+  bool NoWindow = false;        // the desk alone: no window, no tray, no display needed
 
   // Puts this run's choices over the stored ones.
   void ApplyTo(THostSettings& settings) const;

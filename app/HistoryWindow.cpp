@@ -160,8 +160,8 @@ QVariant THistoryModel::data(const QModelIndex& index, int role) const {
 QVariant THistoryModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (role != Qt::DisplayRole) return {};
   if (orientation == Qt::Vertical) return section + 1;
-  static const char* const kHeaders[hcCount] = {"Local", "UTC", "From",    "To",     "Kind",
-                                                "State", "Text", "No.", "Printed", "Answered"};
+  static const char* const kHeaders[hcCount] = {"Local", "UTC",  "From", "To",      "Kind",
+                                                "State", "Text", "No.",  "Printed", "Answered"};
   return section >= 0 && section < hcCount ? QString::fromLatin1(kHeaders[section]) : QVariant();
 }
 

@@ -34,7 +34,19 @@ class THistoryModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  enum TColumn { hcLocal, hcUtc, hcFrom, hcTo, hcKind, hcState, hcText, hcNumber, hcPrinted, hcAnswered, hcCount };
+  enum TColumn {
+    hcLocal,
+    hcUtc,
+    hcFrom,
+    hcTo,
+    hcKind,
+    hcState,
+    hcText,
+    hcNumber,
+    hcPrinted,
+    hcAnswered,
+    hcCount
+  };
 
   explicit THistoryModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
 

@@ -473,15 +473,16 @@ QWidget* TMainForm::BuildConnectionPage() {
   lbSources->setFixedHeight(lbSources->fontMetrics().height() * 3 + 8);
   lbSources->setVisible(false);
   connect(lbSources, &QListWidget::currentRowChanged, this, [this] { lbSourcesChange(); });
-  cbAnswer = MakeCheck("cbAnswer", "Answer messages to your callsign",
-                       "Acknowledge each numbered message to this station, so its sender stops repeating it",
-                       false);
+  cbAnswer =
+      MakeCheck("cbAnswer", "Answer messages to your callsign",
+                "Acknowledge each numbered message to this station, so its sender stops repeating it", false);
   lblAnswerHelp = MakeLabel("lblAnswerHelp",
                             "Sends \u201cackNN\u201d to the sender over the TNC (on the air) or APRS-IS: a "
                             "licensed callsign is needed");
   lblAnswerHelp->setWordWrap(true);
   lblAnswerHelp->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  edPasscode = MakeEdit("edPasscode", "", "The APRS-IS passcode of your callsign: answering there needs a verified login");
+  edPasscode = MakeEdit("edPasscode", "",
+                        "The APRS-IS passcode of your callsign: answering there needs a verified login");
   edPasscode->setValidator(new QIntValidator(0, 32767, edPasscode));
   edPasscode->setFixedWidth(60);
   connect(edCallsign, &QLineEdit::textChanged, this, [this] { ShowAnswerCaption(); });

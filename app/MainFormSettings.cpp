@@ -302,15 +302,17 @@ void TMainForm::btnApplyConnectionClick() {
   const int baud = cbxSerialBaud->currentText().trimmed().toInt(&ok);
   if (!ok || !IsSerialSpeed(baud)) throw std::runtime_error("The serial speed must be " + SerialSpeedRule());
   s.SerialBaud = baud;
-  const bool answerable = s.Transport != THostSettings::htReplay && s.Transport != THostSettings::htStationProgram;
+  const bool answerable =
+      s.Transport != THostSettings::htReplay && s.Transport != THostSettings::htStationProgram;
   s.AnswerMessages = answerable && cbAnswer->isChecked();
   const std::string passcode = Trim(ProgramText(edPasscode->text()));
   if (!passcode.empty() && !ReadPasscode(passcode))
     throw std::runtime_error(std::string("The passcode must be ") + kPasscodeRule);
   s.Passcode = passcode.empty() ? -1 : *ReadPasscode(passcode);
   if (s.AnswerMessages && !IsTransmitCallsign(s.Callsign))
-    throw std::runtime_error("Answering sends as your callsign: enter the licensed callsign of this station" +
-                             std::string(s.Callsign.empty() ? "" : " (" + s.Callsign + " cannot be sent as)"));
+    throw std::runtime_error(
+        "Answering sends as your callsign: enter the licensed callsign of this station" +
+        std::string(s.Callsign.empty() ? "" : " (" + s.Callsign + " cannot be sent as)"));
   if (s.AnswerMessages && s.Transport == THostSettings::htAprsIs && s.Passcode < 0)
     throw std::runtime_error("Answering over APRS-IS needs the passcode of your callsign");
 

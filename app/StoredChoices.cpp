@@ -88,7 +88,8 @@ void WriteHostSettings(TSettingsStore& settings, std::size_t index, const THostS
   if (s.AnswerMessages || hasKey(connection_keys::AnswerMessages))
     settings.WriteInteger(section, connection_keys::AnswerMessages, s.AnswerMessages ? 1 : 0);
   if (s.Passcode >= 0 || hasKey(connection_keys::Passcode))
-    settings.WriteString(section, connection_keys::Passcode, s.Passcode >= 0 ? std::to_string(s.Passcode) : "");
+    settings.WriteString(section, connection_keys::Passcode,
+                         s.Passcode >= 0 ? std::to_string(s.Passcode) : "");
   // Set in the file only, like the quiet time.
   if (s.AnswerPath != THostSettings::DefaultAnswerPath)
     settings.WriteString(section, connection_keys::AnswerPath, s.AnswerPath);

@@ -436,8 +436,8 @@ std::string TMessageDesk::Answer(const TAprsMsgPacket& packet) {
     case TAckLimiter::avAnsweredJustNow:
       return {};
     case TAckLimiter::avOverTheMinute: {
-      const std::string text = "Did not acknowledge " + what + ": " +
-                               std::to_string(TAckLimiter::PerMinute) + " acknowledgements went out this minute";
+      const std::string text = "Did not acknowledge " + what + ": " + std::to_string(TAckLimiter::PerMinute) +
+                               " acknowledgements went out this minute";
       LogMessage(text);
       return text;
     }

@@ -121,7 +121,8 @@ void TStreamHostLink::ResumeIntake() {
 
 QString TStreamHostLink::SendKiss(const std::string& from, const std::string& info) {
   const auto path = ReadAx25Path(FSettings.AnswerPath);
-  if (!path) return "the path " + QString::fromStdString(FSettings.AnswerPath) + " is not a list of callsigns";
+  if (!path)
+    return "the path " + QString::fromStdString(FSettings.AnswerPath) + " is not a list of callsigns";
   const auto frame = EncodeAx25UiFrame(from, OwnToCall, *path, info);
   if (!frame) return QString::fromStdString(from) + " cannot be sent in an AX.25 frame";
   return Write(KissDataFrame(*frame));

@@ -39,10 +39,10 @@ class TAprsMsgPacket {
   bool Selected = false;       // usable after parsing; the selection's verdict afterwards
   TDateTime ReceivedUtc = 0;   // UTC at parse time
   TAprsMsgKind Kind = mkNone;
-  std::string MessageId;    // after "{", at most 255 characters, trimmed
-  std::string State;        // NWS alerts only: up to 2 characters after the text's second ","
-  std::string MessageText;  // without addressee field and "{" id; not trimmed
-  std::string Addressee;    // the 9-character addressee field, trimmed
+  std::string MessageId;     // after "{", at most 255 characters, trimmed
+  std::string State;         // NWS alerts only: up to 2 characters after the text's second ","
+  std::string MessageText;   // without addressee field and "{" id; not trimmed
+  std::string Addressee;     // the 9-character addressee field, trimmed
   std::uint32_t Origin = 0;  // the receiver's number for the source it came from; 0: none
 };
 

@@ -57,7 +57,7 @@ class TAckLimiter {
   void Forget(std::uint32_t now);
 
   std::unordered_map<std::string, std::uint32_t> FLastSent;  // "SENDER\0NUMBER" -> ticks
-  std::deque<std::uint32_t> FSent;                            // ticks of the last minute's
+  std::deque<std::uint32_t> FSent;                           // ticks of the last minute's
 };
 
 }  // namespace qm

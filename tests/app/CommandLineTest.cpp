@@ -67,9 +67,10 @@ TEST(CommandLine, OptionsSetThisRun) {
     EXPECT_EQ(s.SerialBaud, c.baud);
     EXPECT_FALSE(s.AnswerMessages);  // answering is never on unless asked for
   }
-  const TCommandLine all = Parse({"--replay", capture, "--pace", "0", "--callsign", "n0call-10", "--filter",
-                                  "t/m m/50", "--answer", "--passcode", "12345", "--printer", "Office", "--print-to-pdf", dir.path(), "--config",
-                                  dir.filePath(QStringLiteral("new/conf"))});
+  const TCommandLine all =
+      Parse({"--replay", capture, "--pace", "0", "--callsign", "n0call-10", "--filter", "t/m m/50",
+             "--answer", "--passcode", "12345", "--printer", "Office", "--print-to-pdf", dir.path(),
+             "--config", dir.filePath(QStringLiteral("new/conf"))});
   ASSERT_EQ(all.Action, TCommandLine::caRun) << all.Text.toStdString();
   THostSettings s;
   all.Options.ApplyTo(s);

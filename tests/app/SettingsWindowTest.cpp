@@ -656,14 +656,16 @@ TEST_F(SettingsWindowTest, AnswerIsTickedOnlyWithALicensedCallAndItsPasscode) {
     form.btnApplyConnection->click();
     if (c.error) {
       ASSERT_EQ(env.Errors.size(), 1);
-      EXPECT_TRUE(env.Errors.front().startsWith(QString::fromUtf8(c.error))) << env.Errors.front().toStdString();
+      EXPECT_TRUE(env.Errors.front().startsWith(QString::fromUtf8(c.error)))
+          << env.Errors.front().toStdString();
       EXPECT_EQ(Ini(), before);
     } else {
       EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
       EXPECT_EQ(env.HostSettings.AnswerMessages, c.answer);
       EXPECT_EQ(env.HostSettings.Passcode, 12345);
-      EXPECT_NE(Ini().find(std::string("AnswerMessages=") + (c.answer ? "1" : "0") + "\r\nPasscode=12345\r\n"),
-                std::string::npos)
+      EXPECT_NE(
+          Ini().find(std::string("AnswerMessages=") + (c.answer ? "1" : "0") + "\r\nPasscode=12345\r\n"),
+          std::string::npos)
           << Ini();
     }
   }

@@ -412,7 +412,13 @@ TEST(Ax25EncodeTest, AckFrameBytes) {
 }
 
 TEST(Ax25EncodeTest, KissFrameEscapesFendAndFesc) {
-  EXPECT_EQ(KissDataFrame("a\xC0" "b\xDB" "c"), "\xC0\x00" "a\xDB\xDC" "b\xDB\xDD" "c\xC0"s);
+  EXPECT_EQ(KissDataFrame("a\xC0"
+                          "b\xDB"
+                          "c"),
+            "\xC0\x00"
+            "a\xDB\xDC"
+            "b\xDB\xDD"
+            "c\xC0"s);
 }
 
 TEST(Ax25EncodeTest, PathAsTheOperatorWritesIt) {
@@ -438,7 +444,8 @@ TEST(Ax25EncodeTest, PathAsTheOperatorWritesIt) {
 }
 
 TEST(HostTextTest, LoginWithPasscodeAndTheServersAnswer) {
-  EXPECT_EQ(AprsIsLoginLine("q1abc-7", "t/m", 12345), "user Q1ABC-7 pass 12345 vers Quillmark 1.3.3 filter t/m\r\n");
+  EXPECT_EQ(AprsIsLoginLine("q1abc-7", "t/m", 12345),
+            "user Q1ABC-7 pass 12345 vers Quillmark 1.3.3 filter t/m\r\n");
   EXPECT_EQ(AprsIsOwnPacketLine("q1abc-7", ":K2XYZ    :ack1"), "Q1ABC-7>APZQMK,TCPIP*::K2XYZ    :ack1\r\n");
   const struct {
     const char* Line;

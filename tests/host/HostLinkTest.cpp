@@ -840,7 +840,8 @@ TEST(AprsIsLinkTest, AnswersOnlyOverAVerifiedLogin) {
     auto link = CreateHostLink(s);
     TRecorder rec(*link);
     std::vector<std::string> notices;
-    QObject::connect(link.get(), &TclsUIV::AnswerNotice, [&](const QString& t) { notices.push_back(t.toStdString()); });
+    QObject::connect(link.get(), &TclsUIV::AnswerNotice,
+                     [&](const QString& t) { notices.push_back(t.toStdString()); });
     link->Start();
     QTcpSocket* peer = server.Accept();
     ASSERT_NE(peer, nullptr);
@@ -860,7 +861,8 @@ TEST(AprsIsLinkTest, AnswersOnlyOverAVerifiedLogin) {
     }
     // What reached the server after the login, once the link is gone.
     link->Stop();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return peer->state() == QAbstractSocket::UnconnectedState; }, Deadline));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return peer->state() == QAbstractSocket::UnconnectedState; }, Deadline));
     EXPECT_EQ(peer->readAll().toStdString(), *c.Refusal ? "" : "Q1ABC-7>APZQMK,TCPIP*::K2XYZ    :ack7\r\n");
   }
 }
@@ -879,10 +881,12 @@ TEST(KissLinkTest, AnAcknowledgementGoesToTheTncAsAKissFrame) {
   ASSERT_TRUE(rec.WaitState("Connected"));
   EXPECT_EQ(link->SendOwnPacket("Q1ABC-7", ":K2XYZ    :ack5"), "");
   // The callsign must fit an AX.25 address.
-  EXPECT_EQ(link->SendOwnPacket("EOC-WX", ":K2XYZ    :ack5").toStdString(), "EOC-WX cannot be sent in an AX.25 frame");
+  EXPECT_EQ(link->SendOwnPacket("EOC-WX", ":K2XYZ    :ack5").toStdString(),
+            "EOC-WX cannot be sent in an AX.25 frame");
   const std::string expected =
       KissDataFrame(*EncodeAx25UiFrame("Q1ABC-7", "APZQMK", {"WIDE1-1", "WIDE2-1"}, ":K2XYZ    :ack5"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return peer->bytesAvailable() >= static_cast<qint64>(expected.size()); }, Deadline));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return peer->bytesAvailable() >= static_cast<qint64>(expected.size()); },
+                              Deadline));
   EXPECT_EQ(peer->readAll().toStdString(), expected);
 }
 

@@ -15,18 +15,18 @@ TEST(AckNumberFor, NumberFormsTimesAddresseeForms) {
     const char* Acked;   // the number echoed, or nullptr
   };
   const TNumber numbers[] = {
-      {"", nullptr},          {"{1", "1"},         {"{12", "12"},       {"{AB3", "AB3"},     {"{a1B2c", "a1B2c"},
-      {"{123456", nullptr},   {"{", nullptr},      {"{1 2", nullptr},   {"{1-2", nullptr},   {"{MM}AA", "MM}AA"},
-      {"{MM}", "MM}"},        {"{}AA", nullptr},   {"{MM}AAAAAA", nullptr}, {"{12 ", "12"},
+      {"", nullptr},           {"{1", "1"},          {"{12", "12"},   {"{AB3", "AB3"},
+      {"{a1B2c", "a1B2c"},     {"{123456", nullptr}, {"{", nullptr},  {"{1 2", nullptr},
+      {"{1-2", nullptr},       {"{MM}AA", "MM}AA"},  {"{MM}", "MM}"}, {"{}AA", nullptr},
+      {"{MM}AAAAAA", nullptr}, {"{12 ", "12"},
   };
   struct TAddressee {
     const char* Field;
     bool Own;
   };
   const TAddressee addressees[] = {
-      {"Q1ABC-7", true},    {"Q1ABC", false},     {"Q1ABC-8", false}, {"q1abc-7", false},
-      {"K2XYZ", false},     {"BLN1", false},      {"BLNWX", false},   {"NWS-WARN", false},
-      {"NWS_ADVIS", false},
+      {"Q1ABC-7", true}, {"Q1ABC", false}, {"Q1ABC-8", false},  {"q1abc-7", false},   {"K2XYZ", false},
+      {"BLN1", false},   {"BLNWX", false}, {"NWS-WARN", false}, {"NWS_ADVIS", false},
   };
   for (const TAddressee& a : addressees) {
     for (const TNumber& n : numbers) {
@@ -51,12 +51,11 @@ TEST(AckNumberFor, NeitherAPlaceholderOwnCallNorOneFromItself) {
     const char* Own;
     bool Acked;
   } cases[] = {
-      {"K2XYZ>APRS::N0CALL   :hi{1", "N0CALL", false},
-      {"K2XYZ>APRS::NOCALL-5 :hi{1", "NOCALL-5", false},
-      {"K2XYZ>APRS::EOC-WX   :hi{1", "EOC-WX", false},  // a tactical name cannot transmit
+      {"K2XYZ>APRS::N0CALL   :hi{1", "N0CALL", false},    {"K2XYZ>APRS::NOCALL-5 :hi{1", "NOCALL-5", false},
+      {"K2XYZ>APRS::EOC-WX   :hi{1", "EOC-WX", false},     // a tactical name cannot transmit
       {"Q1ABC-7>APRS::Q1ABC-7  :hi{1", "Q1ABC-7", false},  // its own message, heard back
-      {"K2XYZ>APRS::Q1ABC-7  :hi{1", "", false},          // no own call yet
-      {"K2XYZ>APRS::Q1ABC-7  :ack1", "Q1ABC-7", false},   // acknowledgements are never answered
+      {"K2XYZ>APRS::Q1ABC-7  :hi{1", "", false},           // no own call yet
+      {"K2XYZ>APRS::Q1ABC-7  :ack1", "Q1ABC-7", false},    // acknowledgements are never answered
       {"K2XYZ>APRS::Q1ABC-7  :hi{1", "Q1ABC-7", true},
   };
   for (const auto& c : cases) {
@@ -70,9 +69,9 @@ TEST(IsTransmitCallsign, LicensedFormsOnly) {
     const char* Call;
     bool Ok;
   } cases[] = {
-      {"Q1ABC", true},    {"Q1ABC-7", true},  {"q1abc-15", true}, {"AE5PL-10", true}, {"K2X", true},
-      {"Q1ABC-0", false}, {"Q1ABC-16", false}, {"Q1ABC-07", false}, {"Q1ABC-", false}, {"Q1ABCDE", false},
-      {"ABCDEF", false},  {"123456", false},  {"N0CALL", false},  {"NOCALL-1", false}, {"EOC-WX", false},
+      {"Q1ABC", true},    {"Q1ABC-7", true},   {"q1abc-15", true},  {"AE5PL-10", true},  {"K2X", true},
+      {"Q1ABC-0", false}, {"Q1ABC-16", false}, {"Q1ABC-07", false}, {"Q1ABC-", false},   {"Q1ABCDE", false},
+      {"ABCDEF", false},  {"123456", false},   {"N0CALL", false},   {"NOCALL-1", false}, {"EOC-WX", false},
       {"", false},        {"K2", false},
   };
   for (const auto& c : cases) {

@@ -423,9 +423,9 @@ std::string TMessageDesk::Answer(const TAprsMsgPacket& packet) {
   if (!link->Answering()) {
     if (FUnansweredSaid) return {};
     FUnansweredSaid = true;
-    const std::string text = "Messages to " + ownCall +
-                             " are not acknowledged: senders will repeat them (turn on Answer, or "
-                             "Drop resent copies)";
+    std::string text = "Messages to " + ownCall +
+                       " are not acknowledged: senders will repeat them (turn on Answer, or "
+                       "Drop resent copies)";
     LogMessage(text);
     return text;
   }
@@ -436,8 +436,8 @@ std::string TMessageDesk::Answer(const TAprsMsgPacket& packet) {
     case TAckLimiter::avAnsweredJustNow:
       return {};
     case TAckLimiter::avOverTheMinute: {
-      const std::string text = "Did not acknowledge " + what + ": " + std::to_string(TAckLimiter::PerMinute) +
-                               " acknowledgements went out this minute";
+      std::string text = "Did not acknowledge " + what + ": " + std::to_string(TAckLimiter::PerMinute) +
+                         " acknowledgements went out this minute";
       LogMessage(text);
       return text;
     }
@@ -445,7 +445,7 @@ std::string TMessageDesk::Answer(const TAprsMsgPacket& packet) {
   const std::string where = ProgramText(link->SourceKind() + ' ' + link->SourcePlace());
   const QString failure = link->SendOwnPacket(ownCall, AckInformation(sender, *number));
   if (!failure.isEmpty()) {
-    const std::string text = "Could not acknowledge " + what + " on " + where + ": " + ProgramText(failure);
+    std::string text = "Could not acknowledge " + what + " on " + where + ": " + ProgramText(failure);
     LogMessage(text);
     return text;
   }

@@ -867,29 +867,6 @@ TEST(AprsIsLinkTest, AnswersOnlyOverAVerifiedLogin) {
   }
 }
 
-TEST(KissLinkTest, AnAcknowledgementGoesToTheTncAsAKissFrame) {
-  TLoopbackServer server;
-  THostSettings s = TcpSettings(THostSettings::htKissTcp, server.Port());
-  s.AnswerMessages = true;
-  auto link = CreateHostLink(s);
-  TRecorder rec(*link);
-  // Nothing to send to before the TNC is there.
-  EXPECT_EQ(link->SendOwnPacket("Q1ABC-7", ":K2XYZ    :ack5").toStdString(), "not connected");
-  link->Start();
-  QTcpSocket* peer = server.Accept();
-  ASSERT_NE(peer, nullptr);
-  ASSERT_TRUE(rec.WaitState("Connected"));
-  EXPECT_EQ(link->SendOwnPacket("Q1ABC-7", ":K2XYZ    :ack5"), "");
-  // The callsign must fit an AX.25 address.
-  EXPECT_EQ(link->SendOwnPacket("EOC-WX", ":K2XYZ    :ack5").toStdString(),
-            "EOC-WX cannot be sent in an AX.25 frame");
-  const std::string expected =
-      KissDataFrame(*EncodeAx25UiFrame("Q1ABC-7", "APZQMK", {"WIDE1-1", "WIDE2-1"}, ":K2XYZ    :ack5"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return peer->bytesAvailable() >= static_cast<qint64>(expected.size()); },
-                              Deadline));
-  EXPECT_EQ(peer->readAll().toStdString(), expected);
-}
-
 // Which sources can answer, and whether they do: the operator's choice, on a TNC or APRS-IS only.
 TEST(HostLinkTest, OnlyLiveSourcesAnswerAndOnlyWhenTurnedOn) {
   const struct {

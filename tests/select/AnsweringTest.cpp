@@ -80,11 +80,6 @@ TEST(IsTransmitCallsign, LicensedFormsOnly) {
   }
 }
 
-TEST(AckInformation, AddresseePaddedToNine) {
-  EXPECT_EQ(AckInformation("K2XYZ-9", "12"), ":K2XYZ-9  :ack12");
-  EXPECT_EQ(AckInformation("AE5PL-10", "MM}AA"), ":AE5PL-10 :ackMM}AA");
-}
-
 TEST(TAckLimiter, OnePerPairWithinTheGapAndABoundAMinute) {
   TAckLimiter limiter;
   const std::uint32_t t0 = 0xFFFFFFFFu - 5000;  // the tick wraps during the test

@@ -76,15 +76,21 @@ function follow() {
   };
 }
 
+// An answer to an earlier question that comes after a later one is dropped.
+let question = 0;
+
 async function findHistory(event) {
   if (event) event.preventDefault();
+  const asked = ++question;
   const query = new URLSearchParams(new FormData($('history-form')));
   const answer = await fetch('/api/history?' + query);
+  if (asked !== question) return;
   if (!answer.ok) {
     $('found').textContent = await answer.text();
     return;
   }
   const found = await answer.json();
+  if (asked !== question) return;
   const rows = $('history-rows');
   rows.replaceChildren();
   for (const m of found.rows) {

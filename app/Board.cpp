@@ -167,18 +167,16 @@ QByteArray TBoardRun::StatusAnswer() const {
       .toUtf8();
 }
 
-int AskStatus(const QString& dataDir) {
+int AskStatus(const QString& dataDir, QString& out, QString& err) {
   const TInstanceLock lock(dataDir);
   const std::optional<QByteArray> answer = lock.AskHolderStatus();
   if (!answer) {
-    std::fprintf(stderr, "quillmark: no Quillmark runs with %s\n",
-                 QDir::toNativeSeparators(dataDir).toLocal8Bit().constData());
+    err = QStringLiteral("quillmark: no Quillmark runs with %1\n").arg(QDir::toNativeSeparators(dataDir));
     return kNoDesk;
   }
   const qsizetype firstLine = answer->indexOf('\n');
-  const int code = answer->left(firstLine).toInt();
-  std::fputs(answer->mid(firstLine + 1).constData(), stdout);
-  return code == 0 ? 0 : 1;
+  out = QString::fromUtf8(answer->mid(firstLine + 1));
+  return answer->left(firstLine).toInt() == 0 ? 0 : 1;
 }
 
 }  // namespace qm

@@ -58,8 +58,9 @@ class TBoardRun : public QObject {
   QString FLastFailure;
 };
 
-// The asking side of --status for the data folder `dataDir`: prints what the running desk
-// answers and returns the exit code; 3 when no desk runs there.
-int AskStatus(const QString& dataDir);
+// The asking side of --status for the data folder `dataDir`: what the running desk answers
+// (for standard output) or why there is none (for standard error), and the exit code; 3 when
+// no desk runs there.
+int AskStatus(const QString& dataDir, QString& out, QString& err);
 
 }  // namespace qm

@@ -171,7 +171,11 @@ int main(int argc, char** argv) {
       std::string iniFile, dataDir;
       if (const QString wrong = CheckPlaces(command.Options, iniFile, dataDir); !wrong.isEmpty())
         return Fail(wrong);
-      return qm::AskStatus(QString::fromStdString(dataDir));
+      QString out, err;
+      const int code = qm::AskStatus(QString::fromStdString(dataDir), out, err);
+      if (!out.isEmpty()) Print(stdout, out);
+      if (!err.isEmpty()) Print(stderr, err);
+      return code;
     }
     case qm::TCommandLine::caRun:
       break;

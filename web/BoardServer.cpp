@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QMetaObject>
+#include <QThread>
 #include <QTimer>
 #include <chrono>
 #include <condition_variable>
@@ -204,10 +205,12 @@ QString TBoardServer::Url() const {
 }
 
 void TBoardServer::Changed() {
+  Q_ASSERT(QThread::currentThread() == thread());
   if (!FPublish->isActive()) FPublish->start();
 }
 
 void TBoardServer::Publish() {
+  Q_ASSERT(QThread::currentThread() == thread());
   const QJsonObject state = FShared->Hooks.State ? FShared->Hooks.State() : QJsonObject();
   std::string json = QJsonDocument(state).toJson(QJsonDocument::Compact).toStdString();
   {

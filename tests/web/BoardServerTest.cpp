@@ -261,7 +261,7 @@ TEST_F(BoardServerTest, ManyConnectionsWaitInTheBacklogNotInTheProcess) {
     most = std::max(most, serverHeld());
   EXPECT_EQ(StatusOf(answered.get()), "200");
   EXPECT_GE(most, 1u);
-  EXPECT_LE(most, 15u) << "connections held at once";
+  EXPECT_LE(most, 16u) << "connections held at once (and the real request's own socket here)";
   for (int fd : clients) ::close(fd);
 }
 

@@ -180,7 +180,7 @@ struct TBoardServer::TShared {
 };
 
 TBoardServer::TBoardServer(TBoardConfig config, TBoardHooks hooks, QObject* parent)
-    : QObject(parent), FConfig(std::move(config)), FShared(std::make_shared<TShared>()) {
+    : QObject(parent), FConfig(std::move(config)), FShared(std::make_unique<TShared>()) {
   FShared->Config = FConfig;
   FShared->Hooks = std::move(hooks);
   FShared->Desk = this;
@@ -223,7 +223,9 @@ void TBoardServer::Publish() {
 }
 
 void TBoardServer::Start() {
-  std::shared_ptr<TShared> s = FShared;
+  // The handlers live in s->Http: they hold the shared part by its address (a shared_ptr
+  // would keep it alive for ever). Stop joins every thread that runs them before it goes.
+  TShared* s = FShared.get();
   httplib::Server& http = s->Http;
   const TBoardConfig& c = FConfig;
   const std::size_t workers = static_cast<std::size_t>(c.MaxStreams) + 8;

@@ -80,7 +80,7 @@ class TBoardServer : public QObject {
   void Publish();
 
   TBoardConfig FConfig;
-  std::shared_ptr<TShared> FShared;
+  std::unique_ptr<TShared> FShared;
   std::thread FListener;
   int FPort = 0;
   QTimer* FPublish = nullptr;

@@ -46,7 +46,8 @@ TUnattendedDesk::TUnattendedDesk(TUnattendedSetup setup, QObject* parent)
     // Connected"); the link's own outage lines say when it went and how long it lasted.
     if (static_cast<std::size_t>(index) >= FSources->Count() || !FSources->Link(index)) return;
     const TPacketSources::TSource& source = FSources->At(index);
-    if (source.State == QLatin1String("Not connected") || source.State.startsWith(QLatin1String("Connecting")))
+    if (source.State == QLatin1String("Not connected") ||
+        source.State.startsWith(QLatin1String("Connecting")))
       return;
     const int down = IsLinkDown(source.State) ? 1 : 0;
     if (FSaidDown.size() <= static_cast<std::size_t>(index)) FSaidDown.resize(index + 1, -1);

@@ -69,7 +69,7 @@ QJsonObject DeskState(const TMessageDesk& desk, const QList<TBoardSource>& sourc
 QStringList StateLines(const QJsonObject& state, bool& well) {
   well = true;
   QStringList lines;
-  for (const QJsonValue& v : state.value(QLatin1String("sources")).toArray()) {
+  for (const QJsonValue v : state.value(QLatin1String("sources")).toArray()) {
     const QJsonObject s = v.toObject();
     if (s.value(QLatin1String("down")).toBool()) well = false;
     QString line =
@@ -87,7 +87,7 @@ QStringList StateLines(const QJsonObject& state, bool& well) {
   } else {
     well = false;
     QStringList words;
-    for (const QJsonValue& p : problems) words << p.toString();
+    for (const QJsonValue p : problems) words << p.toString();
     printerLine += words.join(QStringLiteral("; "));
   }
   lines << printerLine;

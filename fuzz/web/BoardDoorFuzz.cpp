@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (address->Port < 0 || address->Port > 65535 || address->Host.empty()) std::abort();
     if (address->Host.find_first_of("/ \r\n") != std::string::npos) std::abort();
   }
-  if (qm::IsPageName(text) &&
-      (text.find('/') != std::string_view::npos || text.find("..") != std::string_view::npos || text[0] == '.'))
+  if (qm::IsPageName(text) && (text.find('/') != std::string_view::npos ||
+                               text.find("..") != std::string_view::npos || text[0] == '.'))
     std::abort();
   const std::size_t half = size / 2;
   if (qm::SameOriginChange(text.substr(0, half), "", text.substr(half)) &&

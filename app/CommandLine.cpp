@@ -169,8 +169,17 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("no-window"),
       QStringLiteral("Runs without a window or tray (no display needed), as a service does; SIGTERM or\n"
                      "SIGINT ends it, keeping what is unprinted for the next start."));
+  const QCommandLineOption web(
+      QStringLiteral("web"),
+      QStringLiteral("Serves the board on ADDRESS:PORT (off: no board); 127.0.0.1:8073 unless the\n"
+                     "settings say otherwise."),
+      QStringLiteral("ADDRESS:PORT|off"));
+  const QCommandLineOption status(
+      QStringLiteral("status"),
+      QStringLiteral("Asks the copy running on this data folder how it stands and prints the board's\n"
+                     "address; exit status 0 all well, 1 a source or the printer not, 3 none runs."));
   parser.addOptions({help, version, replay, pace, aprsIs, kiss, serial, callsign, filter, answer, passcode,
-                     printer, toPdf, config, noWindow});
+                     printer, toPdf, config, noWindow, web, status});
   for (const char* name : kQtValueOptions) {
     QCommandLineOption qt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     qt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -269,6 +278,11 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       o.PrintToFolder = QFileInfo(o.PrintToFolder).absoluteFilePath();
     }
     o.NoWindow = parser.isSet(noWindow);
+    if (parser.isSet(web)) {
+      o.Web = parser.value(web).trimmed();
+      if (o.Web.isEmpty()) throw TBadValue{QStringLiteral("--web needs ADDRESS:PORT or off")};
+    }
+    if (parser.isSet(status)) result.Action = TCommandLine::caStatus;
     if (parser.isSet(config)) {
       o.ConfigDir = parser.value(config);
       CheckFolder(QStringLiteral("config"), o.ConfigDir);

@@ -28,13 +28,14 @@ struct TRunOptions {
   QString PrintToFolder;        // every job a PDF file in this folder instead of on paper
   QString ConfigDir;            // the folder of Quillmark.ini and the logs
   bool NoWindow = false;        // the desk alone: no window, no tray, no display needed
+  QString Web;                  // --web: "off" or ADDRESS:PORT; "" as the settings say
 
   // Puts this run's choices over the stored ones.
   void ApplyTo(THostSettings& settings) const;
 };
 
 struct TCommandLine {
-  enum TAction { caRun, caHelp, caVersion, caError };
+  enum TAction { caRun, caHelp, caVersion, caError, caStatus };
   TAction Action = caRun;
   TRunOptions Options;
   QString Text;  // the help, the version line or what is wrong (without the program's name)

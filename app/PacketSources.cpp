@@ -1,5 +1,7 @@
 #include "app/PacketSources.h"
 
+#include <QDateTime>
+
 #include "app/LinkLook.h"
 #include "desk/MessageDesk.h"
 
@@ -34,6 +36,7 @@ TclsUIV* TPacketSources::Put(std::size_t index, const THostSettings& settings, b
   s.Link.reset();
   s.Settings = settings;
   s.Packets = 0;
+  s.LastHeardMs = 0;
   s.Ended = false;
   s.State = QStringLiteral("Not connected");
   if (makeLink) {
@@ -58,6 +61,7 @@ void TPacketSources::Wire(std::size_t index) {
     const std::size_t i = IndexOf(link);
     if (i == Count()) return;
     ++FSources[i].Packets;
+    FSources[i].LastHeardMs = QDateTime::currentMSecsSinceEpoch();
     FDesk.DataAvailable(*link);
   });
   connect(link, &TclsUIV::StateChanged, this, [this, link](const QString& text) {

@@ -29,8 +29,9 @@ class TPacketSources : public QObject {
     std::unique_ptr<TclsUIV> Link;
     QString State = QStringLiteral("Not connected");
     std::uint64_t Packets = 0;
-    bool Ended = false;  // ended by itself: a capture at its end, the station program closed
-    bool Kept = false;   // in the settings file (a source just added is not, until applied)
+    qint64 LastHeardMs = 0;  // when the last packet came (ms since the epoch); 0: none yet
+    bool Ended = false;      // ended by itself: a capture at its end, the station program closed
+    bool Kept = false;       // in the settings file (a source just added is not, until applied)
   };
 
   TPacketSources(TMessageDesk& desk, TMaker maker, QObject* parent = nullptr);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <stdexcept>
 
+#include "app/LinkLook.h"
 #include "app/StoredChoices.h"
 #include "base/AsciiText.h"
 #include "print/ProgramFont.h"
@@ -41,12 +42,27 @@ TUnattendedDesk::TUnattendedDesk(TUnattendedSetup setup, QObject* parent)
   // Nothing is left to hear once every source that ends by itself has ended.
   connect(FSources.get(), &TPacketSources::AllEnded, this, [this] { End(); });
   connect(FSources.get(), &TPacketSources::SourceChanged, this, [this](int index) {
-    // Each state once, named by its source ("KISS 127.0.0.1:8001: Connected").
+    // A source up or down once per change, not once per retry ("KISS 127.0.0.1:8001:
+    // Connected"); the link's own outage lines say when it went and how long it lasted.
     if (static_cast<std::size_t>(index) >= FSources->Count() || !FSources->Link(index)) return;
     const TPacketSources::TSource& source = FSources->At(index);
-    if (source.State == QLatin1String("Not connected")) return;
+    if (source.State == QLatin1String("Not connected") ||
+        source.State.startsWith(QLatin1String("Connecting")))
+      return;
+    const int down = IsLinkDown(source.State) ? 1 : 0;
+    if (FSaidDown.size() <= static_cast<std::size_t>(index)) FSaidDown.resize(index + 1, -1);
+    if (FSaidDown[index] == down) return;
+    FSaidDown[index] = down;
     const QString name = FSources->Name(index);
     Say((name.isEmpty() ? QString() : name + QStringLiteral(": ")) + source.State);
+  });
+  // A page printed, a job failed, the list restored or kept: logged by the desk, told here.
+  connect(desk, &TMessageDesk::Noted, this, [](const QString& text) { Tell(text); });
+  connect(desk, &TMessageDesk::PrinterProblemsChanged, this, [this](const QStringList& problems) {
+    for (const QString& line : problems)
+      if (!FPrinterSaid.contains(line)) Tell(QStringLiteral("Printer: ") + line);
+    if (problems.isEmpty() && !FPrinterSaid.isEmpty()) Tell(QStringLiteral("Printer: ready again"));
+    FPrinterSaid = problems;
   });
 
   Step("The log", [desk] { desk->CreateLogger(); });
@@ -132,8 +148,13 @@ QString TUnattendedDesk::PdfFolderUsed() const {
   return folder.isEmpty() || !QDir(folder).exists() ? QString() : folder;
 }
 
-void TUnattendedDesk::Say(const QString& text) {
+void TUnattendedDesk::Tell(const QString& text) {
   std::fprintf(stderr, "quillmark: %s\n", text.toLocal8Bit().constData());
+  std::fflush(stderr);
+}
+
+void TUnattendedDesk::Say(const QString& text) {
+  Tell(text);
   FDesk->LogMessage(ProgramText(text));
 }
 

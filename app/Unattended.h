@@ -5,9 +5,11 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/CommandLine.h"
 #include "app/PacketSources.h"
@@ -38,6 +40,7 @@ class TUnattendedDesk : public QObject {
   // the way out, what is unprinted stays in the store for the next start.
   void End();
   TMessageDesk& Desk() { return *FDesk; }
+  TPacketSources& Sources() { return *FSources; }
   // The folder print jobs become PDF files in (the demo's, or --print-to-pdf), or "".
   QString PdfFolderUsed() const;
 
@@ -46,6 +49,9 @@ class TUnattendedDesk : public QObject {
   void Ended();
 
  private:
+  // On standard error only (the journal under systemd).
+  static void Tell(const QString& text);
+  // There and in the log.
   void Say(const QString& text);
   void Step(const char* what, const std::function<void()>& step);
   void ConnectSource(std::size_t index);
@@ -56,6 +62,8 @@ class TUnattendedDesk : public QObject {
   std::unique_ptr<TPacketSources> FSources;  // after FDesk: the links go first
   QTimer* FClock = nullptr;
   bool FEnding = false;
+  std::vector<int> FSaidDown;  // per source: 1 down, 0 up, -1 not said yet
+  QStringList FPrinterSaid;
 };
 
 // SIGTERM and SIGINT call `end` from the event loop (the handler only writes to a pipe).

@@ -2,6 +2,7 @@
 // event loop.
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <clocale>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <windows.h>
 #endif
 
+#include "app/Board.h"
 #include "app/CommandLine.h"
 #include "app/ErrorBox.h"
 #include "app/MainForm.h"
@@ -53,6 +55,9 @@ int Fail(const QString& text) {
 
 // A second copy on the same folder would restore and print the same messages again.
 constexpr int kAlreadyRunning = 3;
+// No settings and no source named, without a window: the service manager must not start it
+// again and again (the user unit's RestartPreventExitStatus).
+constexpr int kNoSettings = 78;
 
 int AlreadyRunning(const qm::TInstanceLock& lock) {
   const QString text = lock.AlreadyRunningText();
@@ -109,12 +114,27 @@ int RunUnattended(int argc, char** argv, const qm::TRunOptions& options) {
   setup.Options = options;
   if (const QString wrong = CheckPlaces(setup.Options, setup.IniFile, setup.LogDir); !wrong.isEmpty())
     return Fail(wrong);
+  // Without a window there is no one to choose a source: the demo is for the window.
+  if (!QFileInfo::exists(QString::fromStdString(setup.IniFile)) && !options.Transport) {
+    std::fprintf(stderr,
+                 "quillmark: no settings in %s: start quillmark once with a window to choose the source and "
+                 "printer, or name a source (--aprs-is, --kiss, --serial, --replay)\n",
+                 setup.IniFile.c_str());
+    return kNoSettings;
+  }
   qm::TInstanceLock lock(QString::fromStdString(setup.LogDir));
   if (const int refused = TakeLock(lock); refused != 0) return refused;
+  qm::TBoardPlan board;
+  if (const QString wrong = qm::PlanBoard(options.Web, setup.IniFile, setup.LogDir, board); !wrong.isEmpty())
+    return Fail(wrong);
   const std::string logDir = setup.LogDir;
   QString pdfDir;
   {
     qm::TUnattendedDesk desk(std::move(setup));
+    qm::TBoardRun boardRun(desk.Desk(), desk.Sources(), std::move(board));
+    boardRun.Start();
+    lock.ListenForShow({});
+    lock.AnswerStatus([&boardRun] { return boardRun.StatusAnswer(); });
     QObject::connect(&desk, &qm::TUnattendedDesk::Ended, &app, [] { QCoreApplication::exit(0); });
     if (!qm::EndOnSignals(&desk, [&desk] { desk.End(); }))
       std::fprintf(
@@ -146,6 +166,17 @@ int main(int argc, char** argv) {
       return 0;
     case qm::TCommandLine::caError:
       return Fail(command.Text);
+    case qm::TCommandLine::caStatus: {
+      QCoreApplication asking(argc, argv);
+      std::string iniFile, dataDir;
+      if (const QString wrong = CheckPlaces(command.Options, iniFile, dataDir); !wrong.isEmpty())
+        return Fail(wrong);
+      QString out, err;
+      const int code = qm::AskStatus(QString::fromStdString(dataDir), out, err);
+      if (!out.isEmpty()) Print(stdout, out);
+      if (!err.isEmpty()) Print(stderr, err);
+      return code;
+    }
     case qm::TCommandLine::caRun:
       break;
   }
@@ -164,6 +195,10 @@ int main(int argc, char** argv) {
   // Before the window: it restores the stored list and opens the store.
   qm::TInstanceLock lock(QString::fromStdString(setup.LogDir));
   if (const int refused = TakeLock(lock); refused != 0) return refused;
+  qm::TBoardPlan board;
+  if (const QString wrong = qm::PlanBoard(setup.Options.Web, setup.IniFile, setup.LogDir, board);
+      !wrong.isEmpty())
+    return Fail(wrong);
 
   int result = 0;
   std::string logDir;
@@ -172,6 +207,9 @@ int main(int argc, char** argv) {
     qm::TMainForm form(std::move(setup));
     form.ShowInitially(form.StartMinimized());
     lock.ListenForShow([&form] { form.miRestoreClick(); });
+    qm::TBoardRun boardRun(form.Desk(), form.Sources(), std::move(board));
+    boardRun.Start();
+    lock.AnswerStatus([&boardRun] { return boardRun.StatusAnswer(); });
     // A host that closed while the window was being made has ended the run already.
     if (!form.Ending()) result = QApplication::exec();
     logDir = form.FPaths.LogDir;

@@ -135,8 +135,7 @@ void TMessageDesk::RestoreListed() {
   }
   FQueue->Restore();
   if (!FQueue->Listed().empty()) {
-    LogMessage(std::to_string(FQueue->Listed().size()) +
-               " unprinted messages were restored from the last run");
+    Note(std::to_string(FQueue->Listed().size()) + " unprinted messages were restored from the last run");
     emit ListChanged();
     UpdateCount();
   }
@@ -609,6 +608,11 @@ void TMessageDesk::ReportFailureOnce(const QString& reason, bool operatorAction)
   if (!operatorAction && reason == FLastFailure) return;
   FLastFailure = reason;
   emit FailureToReport(reason, operatorAction);
+}
+
+void TMessageDesk::Note(const std::string& text) {
+  LogMessage(text);
+  emit Noted(DisplayText(text));
 }
 
 void TMessageDesk::UpdateCount() {

@@ -174,6 +174,9 @@ class TMessageDesk : public QObject {
 
   // --- For the print queue and the view ---------------------------------------------
   void LogMessage(const std::string& text);
+  // Logs a line an operator must hear of even without a window (a page printed, a job failed,
+  // the list restored or kept) and emits Noted with it.
+  void Note(const std::string& text);
   // Runs work on the store; a failure is reported (once per distinct failure) and false.
   bool WithMessageStore(const std::function<void(TDurableStore&)>& work);
   // Once a second: a failing store is tried again, and its files checked to be in place.
@@ -212,6 +215,8 @@ class TMessageDesk : public QObject {
   // What keeps pages from paper at the printer, one line each (empty: nothing); for the hint
   // bar and the tray tip.
   void PrinterProblemsChanged(const QStringList& problems);
+  // A line given to Note, once it is logged.
+  void Noted(const QString& text);
 
  protected:
   bool event(QEvent* event) override;

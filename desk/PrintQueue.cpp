@@ -286,9 +286,18 @@ void TPrintQueue::JobCompleted(const TPendingJob& job) {
   FDesk.ForgetReportedFailure();
   if (job.StoreJob != 0)
     FDesk.WithMessageStore([&](TDurableStore& store) { store.CompleteJob(job.StoreJob); });
-  if (job.Kind != jkList) return;
+  const QString where =
+      job.Ticket.SpoolerJob > 0
+          ? QStringLiteral("job %1 on %2").arg(job.Ticket.SpoolerJob).arg(job.Ticket.Printer)
+          : QStringLiteral("written to %1").arg(job.Ticket.Printer);
+  if (job.Kind != jkList) {
+    FDesk.Note(ProgramText(QStringLiteral("Full text printed: ") + where));
+    return;
+  }
   const auto before = FListed.size();
   std::erase_if(FListed, [&](const TListedEntry& e) { return e.Job == job.Key; });
+  FDesk.Note(
+      ProgramText(QStringLiteral("Page printed: %1 messages, %2").arg(before - FListed.size()).arg(where)));
   if (FListed.size() != before) {
     emit ListChanged();
     FDesk.UpdateCount();
@@ -317,7 +326,7 @@ void TPrintQueue::JobFailed(const TPendingJob& job, const QString& reason) {
     FFailedFullTexts.push_back(std::move(again));
   }
   const QString text = QStringLiteral("Printing failed: ") + reason;
-  FDesk.LogMessage(text.toStdString());
+  FDesk.Note(text.toStdString());
   FDesk.Hint(text);
 }
 

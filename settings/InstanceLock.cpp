@@ -15,6 +15,7 @@ namespace qm {
 namespace {
 
 constexpr char kShowRequest[] = "show\n";
+constexpr char kStatusRequest[] = "status\n";
 
 }  // namespace
 
@@ -75,15 +76,18 @@ void TInstanceLock::ListenForShow(std::function<void()> show) {
     return;
   }
   QLocalServer* server = FServer.get();
-  QObject::connect(server, &QLocalServer::newConnection, server, [server, show = std::move(show)] {
-    while (QLocalSocket* socket = server->nextPendingConnection()) {
-      QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-      QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, show] {
-        if (socket->readAll().startsWith(kShowRequest)) show();
-        socket->disconnectFromServer();
-      });
-    }
-  });
+  QObject::connect(server, &QLocalServer::newConnection, server,
+                   [server, show = std::move(show), status = FStatus] {
+                     while (QLocalSocket* socket = server->nextPendingConnection()) {
+                       QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+                       QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, show, status] {
+                         const QByteArray request = socket->readAll();
+                         if (request.startsWith(kShowRequest) && show) show();
+                         if (request.startsWith(kStatusRequest) && *status) socket->write((*status)());
+                         socket->disconnectFromServer();
+                       });
+                     }
+                   });
 }
 
 bool TInstanceLock::AskHolderToShow(int timeoutMs) const {
@@ -94,6 +98,21 @@ bool TInstanceLock::AskHolderToShow(int timeoutMs) const {
   const bool sent = socket.waitForBytesWritten(timeoutMs);
   socket.disconnectFromServer();
   return sent;
+}
+
+std::optional<QByteArray> TInstanceLock::AskHolderStatus(int timeoutMs) const {
+  QLocalSocket socket;
+  socket.connectToServer(ServerName());
+  if (!socket.waitForConnected(timeoutMs)) return std::nullopt;
+  socket.write(kStatusRequest);
+  if (!socket.waitForBytesWritten(timeoutMs)) return std::nullopt;
+  QByteArray answer;
+  // The holder answers and hangs up.
+  while (socket.state() == QLocalSocket::ConnectedState && socket.waitForReadyRead(timeoutMs))
+    answer += socket.readAll();
+  answer += socket.readAll();
+  if (answer.isEmpty()) return std::nullopt;
+  return answer;
 }
 
 }  // namespace qm

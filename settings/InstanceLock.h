@@ -3,10 +3,12 @@
 // runs and is taken over; a live one sends the new start away.
 #pragma once
 
+#include <QByteArray>
 #include <QLockFile>
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QLocalServer;
 
@@ -36,6 +38,12 @@ class TInstanceLock {
   // The later start's side: asks the holder to show its window; true when it took the request.
   bool AskHolderToShow(int timeoutMs = 1000) const;
 
+  // The holder's side: `status` answers a later `--status` (after ListenForShow).
+  void AnswerStatus(std::function<QByteArray()> status) { *FStatus = std::move(status); }
+  // The asking side: the holder's answer, or nothing when no copy holds the folder or it did
+  // not answer in time.
+  std::optional<QByteArray> AskHolderStatus(int timeoutMs = 5000) const;
+
  private:
   QString ServerName() const;
 
@@ -44,6 +52,7 @@ class TInstanceLock {
   bool FHeldElsewhere = false;
   QString FError;
   std::unique_ptr<QLocalServer> FServer;
+  std::shared_ptr<std::function<QByteArray()>> FStatus = std::make_shared<std::function<QByteArray()>>();
 };
 
 }  // namespace qm

@@ -88,6 +88,10 @@ TEST(UnattendedRun, PrintsThroughCupsKeepsTheRestOverSigtermAndPrintsItAfterTheR
   EXPECT_TRUE(LogText(config).contains(QStringLiteral("2 unprinted messages are kept for the next start")))
       << LogText(config).toStdString();
   EXPECT_TRUE(ended.Err.contains("running without a window")) << ended.Err.toStdString();
+  // What the journal gets: the page with its job and queue, what is kept.
+  EXPECT_TRUE(ended.Err.contains(
+      QStringLiteral("Page printed: 4 messages, job %1 on %2").arg(page1).arg(queue.Name()).toUtf8()))
+      << ended.Err.toStdString();
   // The end line also goes to standard error: the log may be on the disk that failed.
   EXPECT_TRUE(ended.Err.contains("2 unprinted messages are kept for the next start"))
       << ended.Err.toStdString();
@@ -100,6 +104,8 @@ TEST(UnattendedRun, PrintsThroughCupsKeepsTheRestOverSigtermAndPrintsItAfterTheR
                            QStringLiteral("--replay"), second, QStringLiteral("--pace"), QStringLiteral("0")},
                           env));
   EXPECT_EQ(again.Code, 0) << again.Err.toStdString();
+  EXPECT_TRUE(again.Err.contains("2 unprinted messages were restored from the last run"))
+      << again.Err.toStdString();
   const int page2 = test::WaitForNewCompletedJob(before + QSet<int>{page1}, 60000, queue.Name());
   ASSERT_GT(page2, 0) << "the page after the restart never reached CUPS";
   ASSERT_TRUE(test::WaitForJobPdf(page1, 30000, queue.Name()) &&

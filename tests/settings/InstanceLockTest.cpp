@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <chrono>
+#include <future>
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -131,6 +134,25 @@ TEST_F(InstanceLockTest, LockIsReleasedWithItsHolder) {
   EXPECT_EQ(other.AlreadyRunningText(), QStringLiteral("Quillmark is already running with ") + Config);
   holder.reset();
   EXPECT_TRUE(other.Take());
+}
+
+TEST(InstanceLockStatus, TheHolderAnswersALaterAskerAndNoHolderNone) {
+  test::App();
+  QTemporaryDir dir;
+  TInstanceLock holder(dir.path());
+  ASSERT_TRUE(holder.Take());
+  const TInstanceLock asker(dir.path());
+  EXPECT_FALSE(asker.AskHolderStatus(500).has_value()) << "not listening yet";
+
+  holder.ListenForShow({});
+  holder.AnswerStatus([] { return QByteArray("0\nSource: up\n"); });
+  // The asker waits on its own thread while the holder's events run here.
+  auto answer = std::async(std::launch::async, [&asker] { return asker.AskHolderStatus(5000); });
+  while (answer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+    QCoreApplication::processEvents();
+  const std::optional<QByteArray> got = answer.get();
+  ASSERT_TRUE(got.has_value());
+  EXPECT_EQ(*got, QByteArray("0\nSource: up\n"));
 }
 
 }  // namespace

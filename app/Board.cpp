@@ -1,0 +1,182 @@
+#include "app/Board.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QTimer>
+#include <cstdio>
+#include <map>
+
+#include "app/HistoryWindow.h"
+#include "app/LinkLook.h"
+#include "app/PacketSources.h"
+#include "base/PrivateFiles.h"
+#include "desk/MessageDesk.h"
+#include "print/ProgramText.h"
+#include "select/EntryLines.h"
+#include "settings/InstanceLock.h"
+#include "settings/SettingsStore.h"
+#include "web/BoardDoor.h"
+#include "web/BoardState.h"
+#include "web/BoardToken.h"
+
+namespace qm {
+
+namespace {
+
+constexpr std::size_t kBoardEntries = 500;
+// How often the state is looked at for what no signal tells (a failing store, the time).
+constexpr int kLookMs = 2000;
+constexpr int kNoDesk = 3;
+
+}  // namespace
+
+QString PlanBoard(const QString& webOption, const std::string& iniFile, const std::string& dataDir,
+                  TBoardPlan& plan) {
+  TSettingsStore ini(iniFile);
+  std::string listen = webOption.isEmpty() ? ini.ReadString("Board", "Listen",
+                                                            "127.0.0.1:" + std::to_string(kDefaultBoardPort))
+                                           : webOption.toStdString();
+  const std::string setToken = ini.ReadString("Board", "Token", "");
+  const QString from = webOption.isEmpty() ? QStringLiteral("[Board] Listen") : QStringLiteral("--web");
+  if (listen == "off") {
+    plan.Off = true;
+    return {};
+  }
+  const std::optional<TBoardAddress> address = ReadBoardAddress(listen);
+  if (!address)
+    return QStringLiteral("%1: \"%2\" is not ADDRESS:PORT or off").arg(from, QString::fromStdString(listen));
+  plan.Config.Host = address->Host;
+  plan.Config.Port = address->Port;
+  if (!setToken.empty()) {
+    if (setToken.size() < kMinSetTokenLength)
+      return QStringLiteral("[Board] Token in %1 is shorter than %2 characters")
+          .arg(QString::fromStdString(iniFile))
+          .arg(kMinSetTokenLength);
+    plan.Config.Token = setToken;
+    return {};
+  }
+  if (!IsLoopback(address->Host))
+    return QStringLiteral(
+               "the board listens on %1 only with a token you set: [Board] Token= in %2 (%3 characters or "
+               "more), or --web 127.0.0.1:PORT")
+        .arg(QString::fromStdString(address->Host), QString::fromStdString(iniFile))
+        .arg(kMinSetTokenLength);
+  std::error_code made;
+  MakePrivateFolders(dataDir, made);
+  try {
+    plan.Config.Token = BoardToken(dataDir);
+  } catch (const std::exception& e) {
+    return QString::fromUtf8(e.what());
+  }
+  return {};
+}
+
+TBoardRun::TBoardRun(TMessageDesk& desk, TPacketSources& sources, TBoardPlan plan, QObject* parent)
+    : QObject(parent), FDesk(desk), FSources(sources), FPlan(std::move(plan)) {
+  FCount = DisplayText(CountText(static_cast<int>(desk.Queue().Listed().size()), desk.Choices().PageSetting));
+  connect(&desk, &TMessageDesk::CountChanged, this, [this](const QString& text) { FCount = text; });
+  connect(&desk, &TMessageDesk::Noted, this, [this](const QString& text) {
+    if (text.startsWith(QLatin1String("Page printed")) || text.startsWith(QLatin1String("Full text printed")))
+      FLastPage = text.mid(text.indexOf(QLatin1Char(':')) + 2);
+  });
+  connect(&desk, &TMessageDesk::FailureToReport, this,
+          [this](const QString& text, bool) { FLastFailure = text; });
+}
+
+TBoardRun::~TBoardRun() = default;
+
+void TBoardRun::Start() {
+  if (FPlan.Off) return;
+  TBoardHooks hooks;
+  hooks.State = [this] { return State(); };
+  hooks.StoreFile = [this] { return FDesk.DurableStore() ? FDesk.DurableStore()->Path() : std::string(); };
+  hooks.Messages = [this](const std::vector<std::int64_t>& ids) {
+    // The rows as the History window shows them, from its own model.
+    THistoryModel model;
+    model.SetMessages(FDesk.Store(), ids);
+    QJsonArray rows;
+    for (int row = 0; row < model.rowCount(); ++row) {
+      const TStoredMessage& m = model.MessageAt(row);
+      if (m.Id == 0) continue;  // purged since it was found
+      auto text = [&](THistoryModel::TColumn column) {
+        return model.data(model.index(row, column), Qt::DisplayRole).toString();
+      };
+      rows.append(QJsonObject{{QStringLiteral("id"), static_cast<double>(m.Id)},
+                              {QStringLiteral("job"), static_cast<double>(m.JobId)},
+                              {QStringLiteral("utc"), text(THistoryModel::hcUtc)},
+                              {QStringLiteral("from"), text(THistoryModel::hcFrom)},
+                              {QStringLiteral("to"), text(THistoryModel::hcTo)},
+                              {QStringLiteral("kind"), text(THistoryModel::hcKind)},
+                              {QStringLiteral("text"), text(THistoryModel::hcText)},
+                              {QStringLiteral("printed"), text(THistoryModel::hcPrinted)}});
+    }
+    return rows;
+  };
+  hooks.ReprintMessages = [this](const std::vector<std::int64_t>& ids) { FDesk.ReprintMessages(ids); };
+  hooks.ReprintJob = [this](std::int64_t job) { FDesk.ReprintJob(job); };
+  hooks.ArchiveFolder = [this] { return FDesk.Choices().ArchivePdf ? FDesk.ArchiveFolder() : QString(); };
+  auto server = std::make_unique<TBoardServer>(FPlan.Config, std::move(hooks), this);
+  try {
+    server->Start();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quillmark: %s; the desk runs without its board\n", e.what());
+    return;
+  }
+  FServer = std::move(server);
+  TBoardServer* s = FServer.get();
+  for (auto signal : {&TMessageDesk::EntryListed, &TMessageDesk::ListChanged, &TMessageDesk::PacketHeard})
+    connect(&FDesk, signal, s, &TBoardServer::Changed);
+  connect(&FDesk, &TMessageDesk::CountChanged, s, &TBoardServer::Changed);
+  connect(&FDesk, &TMessageDesk::PrinterProblemsChanged, s, &TBoardServer::Changed);
+  connect(&FDesk, &TMessageDesk::Noted, s, &TBoardServer::Changed);
+  connect(&FSources, &TPacketSources::SourceChanged, s, &TBoardServer::Changed);
+  auto* look = new QTimer(s);
+  connect(look, &QTimer::timeout, s, &TBoardServer::Changed);
+  look->start(kLookMs);
+  std::fprintf(stderr, "Board: %s\n", Url().toLocal8Bit().constData());
+  std::fflush(stderr);
+}
+
+QString TBoardRun::Url() const {
+  return FServer ? FServer->Url() : QString();
+}
+
+QJsonObject TBoardRun::State() const {
+  QList<TBoardSource> sources;
+  for (std::size_t i = 0; i < FSources.Count(); ++i) {
+    const TPacketSources::TSource& s = FSources.At(i);
+    TBoardSource b;
+    b.Name = FSources.Name(i);
+    b.State = s.State;
+    b.Down = IsLinkDown(s.State);
+    b.Packets = s.Packets;
+    if (s.LastHeardMs != 0)
+      b.LastHeard =
+          QDateTime::fromMSecsSinceEpoch(s.LastHeardMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    sources << b;
+  }
+  return DeskState(FDesk, sources, FCount, FLastPage, FLastFailure, kBoardEntries);
+}
+
+QByteArray TBoardRun::StatusAnswer() const {
+  bool well = true;
+  QStringList lines = StateLines(State(), well);
+  lines << (FServer ? QStringLiteral("Board: ") + Url() : QStringLiteral("Board: off"));
+  return (QString::number(well ? 0 : 1) + QLatin1Char('\n') + lines.join(QLatin1Char('\n')) +
+          QLatin1Char('\n'))
+      .toUtf8();
+}
+
+int AskStatus(const QString& dataDir, QString& out, QString& err) {
+  const TInstanceLock lock(dataDir);
+  const std::optional<QByteArray> answer = lock.AskHolderStatus();
+  if (!answer) {
+    err = QStringLiteral("quillmark: no Quillmark runs with %1\n").arg(QDir::toNativeSeparators(dataDir));
+    return kNoDesk;
+  }
+  const qsizetype firstLine = answer->indexOf('\n');
+  out = QString::fromUtf8(answer->mid(firstLine + 1));
+  return answer->left(firstLine).toInt() == 0 ? 0 : 1;
+}
+
+}  // namespace qm

@@ -1,0 +1,66 @@
+// The board and `quillmark --status` for a run, window or not: where the board listens (the
+// INI's [Board] section, --web), its token, the state it shows made from the desk and its
+// sources, and the answer a later `--status` gets through the instance lock.
+#pragma once
+
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <string>
+
+#include "web/BoardServer.h"
+
+namespace qm {
+
+class TMessageDesk;
+class TPacketSources;
+
+struct TBoardPlan {
+  bool Off = false;
+  TBoardConfig Config;
+};
+
+inline constexpr int kDefaultBoardPort = 8073;
+
+// What the run's board will be, from --web ("off" or ADDRESS:PORT; "" none given) over
+// [Board] Listen and Token in the INI; the token kept in `dataDir` is made when needed.
+// Answers what is wrong, or "": another address than this machine's own needs a token the
+// operator set.
+QString PlanBoard(const QString& webOption, const std::string& iniFile, const std::string& dataDir,
+                  TBoardPlan& plan);
+
+class TBoardRun : public QObject {
+  Q_OBJECT
+
+ public:
+  TBoardRun(TMessageDesk& desk, TPacketSources& sources, TBoardPlan plan, QObject* parent = nullptr);
+  ~TBoardRun() override;
+
+  // Starts serving, unless the board is off; writes its address, or why it cannot serve, on
+  // standard error. The desk runs on either way.
+  void Start();
+  // "" while it does not serve.
+  QString Url() const;
+  QJsonObject State() const;
+  // For --status: the exit code on the first line (0 all well, 1 a source or the printer
+  // not), then the facts one line each and the board's address.
+  QByteArray StatusAnswer() const;
+  TBoardServer* Server() const { return FServer.get(); }
+
+ private:
+  TMessageDesk& FDesk;
+  TPacketSources& FSources;
+  TBoardPlan FPlan;
+  std::unique_ptr<TBoardServer> FServer;
+  QString FCount;
+  QString FLastPage;
+  QString FLastFailure;
+};
+
+// The asking side of --status for the data folder `dataDir`: what the running desk answers
+// (for standard output) or why there is none (for standard error), and the exit code; 3 when
+// no desk runs there.
+int AskStatus(const QString& dataDir, QString& out, QString& err);
+
+}  // namespace qm

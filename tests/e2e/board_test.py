@@ -1,0 +1,289 @@
+#!/usr/bin/python3
+"""The board against the real program: a headless Chromium (Debian's, driven by Selenium)
+watches the list grow as a replay plays, finds a message in the history and reprints it onto a
+CUPS PDF queue of its own; the door refuses a request without the token (401) and a change from
+another origin (403); a non-loopback address without a set token refuses to start; the token
+file is the user's alone; `--status` answers 0, 1 and 3 against a running desk whose source goes
+down and whose printer is paused (cupsdisable).
+
+Usage: board_test.py PROGRAM      (exit 77: skipped, the reason on standard output)
+"""
+import http.client
+import os
+import pwd
+import re
+import shutil
+import signal
+import socket
+import stat
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.parse
+
+PROGRAM = os.path.abspath(sys.argv[1])
+QUEUE = "Quillmark-Board-%d" % os.getpid()
+failures = []
+
+
+def check(ok, what):
+    print(("ok    " if ok else "FAIL  ") + what, flush=True)
+    if not ok:
+        failures.append(what)
+
+
+def wait_for(predicate, seconds, step=0.1):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(step)  # polls another process
+    return predicate()
+
+
+def skip(reason):
+    print("skipped: " + reason)
+    sys.exit(77)
+
+
+def completed_jobs():
+    out = subprocess.run(["lpstat", "-W", "completed", "-o", QUEUE], capture_output=True, text=True).stdout
+    return set(re.findall(r"^%s-(\d+)" % re.escape(QUEUE), out, re.M))
+
+
+class Run:
+    """The program in a folder of its own, its standard error in a file."""
+
+    def __init__(self, home, args, ini="[Settings]\ncbBull.Checked=True\nedMsgCount.Text=20\n"):
+        self.config = os.path.join(home, "config")
+        os.makedirs(self.config, exist_ok=True)
+        if ini is not None:
+            with open(os.path.join(self.config, "Quillmark.ini"), "w") as f:
+                f.write(ini)
+        self.err_path = os.path.join(home, "stderr-%d.txt" % time.monotonic_ns())
+        runtime = os.path.join(home, "runtime")
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        env = dict(os.environ, HOME=home, LPDEST=QUEUE, XDG_RUNTIME_DIR=runtime)
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
+            env.pop(name, None)
+        self.env = env
+        self.err = open(self.err_path, "w")
+        self.proc = subprocess.Popen([PROGRAM, "--no-window", "--config", self.config] + args, env=env,
+                                     stdout=subprocess.DEVNULL, stderr=self.err)
+
+    def stderr(self):
+        with open(self.err_path) as f:
+            return f.read()
+
+    def url(self):
+        m = wait_for(lambda: re.search(r"^Board: (http://\S+)$", self.stderr(), re.M) or self.proc.poll() is not None,
+                     30)
+        return m.group(1) if hasattr(m, "group") else None
+
+    def status(self):
+        p = subprocess.run([PROGRAM, "--status", "--config", self.config], env=self.env, capture_output=True,
+                           text=True, timeout=30)
+        return p.returncode, p.stdout
+
+    def end(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(30)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.err.close()
+
+
+def request(base, method, path, headers=None, body=None):
+    u = urllib.parse.urlsplit(base)
+    c = http.client.HTTPConnection(u.hostname, u.port, timeout=10)
+    c.request(method, path, body=body, headers=headers or {})
+    r = c.getresponse()
+    data = r.read()
+    c.close()
+    return r.status, data
+
+
+def write_capture(path, items, filler):
+    with open(path, "w") as f:
+        for n in range(1, items + 1):
+            f.write("*12:00:00 N0CALL-5>APRS::BLN%d     :Board item %d\n" % (n % 10, n))
+            for _ in range(filler):
+                f.write("*12:00:01 W1ABC>APRS:!4903.50N/07201.75W-\n")
+
+
+def browser_test(home):
+    try:
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+        from selenium.webdriver.common.by import By
+    except ImportError:
+        skip("python3-selenium is not installed")
+    capture = os.path.join(home, "capture.txt")
+    write_capture(capture, 12, 4)  # one bulletin each second at pace 5
+    run = Run(home, ["--replay", capture, "--pace", "5", "--web", "127.0.0.1:0"])
+    try:
+        url = run.url()
+        check(url is not None, "the board's address is on standard error")
+        if url is None:
+            print(run.stderr())
+            return
+        base = url.split("/?token=")[0]
+        token = url.split("token=")[1]
+        options = webdriver.ChromeOptions()
+        options.binary_location = shutil.which("chromium")
+        for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                     "--user-data-dir=" + os.path.join(home, "chromium")):
+            options.add_argument(flag)
+        driver = webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
+        try:
+            driver.get(url)
+            check(driver.current_url == base + "/", "the token leaves the address for a cookie")
+            entries = lambda: len(driver.find_elements(By.CSS_SELECTOR, "#entries .entry"))
+            first = wait_for(entries, 30)
+            check(first >= 1, "the list shows the first entries")
+            grown = wait_for(lambda: entries() > first, 30)
+            check(grown, "the list grows as the replay plays (%d, then %d)" % (first, entries()))
+            check(re.search(r"\d+ of 20", driver.find_element(By.ID, "count").text) is not None,
+                  "the count reads as the window's: " + driver.find_element(By.ID, "count").text)
+            lines = driver.find_element(By.CSS_SELECTOR, "#entries .entry").text.split("\n")
+            check(len(lines) == 3, "an entry is three lines")
+
+            before = completed_jobs()
+            driver.find_element(By.ID, "history-text").send_keys("item 3")
+            driver.find_element(By.ID, "history-go").click()
+            rows = lambda: driver.execute_script(
+                "return [...document.querySelectorAll('#history-rows tr')].map(r => r.textContent)")
+            found = wait_for(lambda: (lambda r: r if r and all("Board item 3" in t for t in r) else None)(rows()), 20)
+            check(found is not None and len(found) == 1, "a history search finds the message, and only it: %s" % found)
+            if found:
+                driver.find_element(By.CSS_SELECTOR, "#history-rows input.pick").click()
+                driver.find_element(By.ID, "reprint-selected").click()
+                check(wait_for(lambda: driver.find_element(By.ID, "result").text == "Reprinted", 20),
+                      "the reprint is taken: " + driver.find_element(By.ID, "result").text)
+                new = wait_for(lambda: completed_jobs() - before, 60)
+                check(len(new) == 1, "the reprint is a job on the CUPS queue %s (%s)" % (QUEUE, sorted(new)))
+            if os.environ.get("QM_BOARD_SCREENSHOT"):  # scripts/screenshots.sh keeps one for the README
+                driver.set_window_size(1280, 900)
+                driver.save_screenshot(os.environ["QM_BOARD_SCREENSHOT"])
+        finally:
+            driver.quit()
+
+        # The door, without a browser.
+        jobs = completed_jobs()
+        host = urllib.parse.urlsplit(base).netloc
+        status, body = request(base, "GET", "/api/state")
+        check(status == 401 and b"messages" not in body, "no token: 401 and nothing else")
+        status, _ = request(base, "POST", "/api/reprint", {"Origin": "http://" + host,
+                                                          "Content-Type": "application/x-www-form-urlencoded"},
+                            "id=1")
+        check(status == 401, "a reprint without the token is refused")
+        cookie = {"Cookie": "quillmark_board=" + token, "Content-Type": "application/x-www-form-urlencoded"}
+        status, _ = request(base, "POST", "/api/reprint", dict(cookie, Origin="http://evil.example"), "id=1")
+        check(status == 403, "a reprint from another origin is refused")
+        status, _ = request(base, "POST", "/api/reprint", dict(cookie, **{"Sec-Fetch-Site": "cross-site"}), "id=1")
+        check(status == 403, "a reprint the browser calls cross-site is refused")
+        check(completed_jobs() == jobs and not [j for j in os.popen("lpstat -o %s" % QUEUE)],
+              "the refused reprints made no job")
+
+        token_file = os.path.join(run.config, "Quillmark-board.token")
+        mode = stat.S_IMODE(os.stat(token_file).st_mode)
+        check(mode == 0o600, "the token file is 0600 (%o)" % mode)
+        if os.getuid() == 0 and shutil.which("runuser"):
+            other = subprocess.run(["runuser", "-u", "nobody", "--", "cat", token_file], capture_output=True)
+            check(other.returncode != 0 and token.encode() not in other.stdout,
+                  "another local user cannot read the token file")
+    finally:
+        run.end()
+
+
+def refuses_other_address(home):
+    capture = os.path.join(home, "empty.txt")
+    open(capture, "w").close()
+    run = Run(home, ["--replay", capture, "--web", "0.0.0.0:0"])
+    code = run.proc.wait(30)
+    text = run.stderr()
+    run.end()
+    check(code == 2 and "token you set" in text and "Board:" not in text,
+          "another address without a set token refuses to start (%d: %s)" % (code, text.strip()))
+
+
+class Tnc:
+    """A KISS TNC that takes the connection and stays silent: the source is up while it runs."""
+
+    def __init__(self):
+        self.server = socket.socket()
+        self.server.bind(("127.0.0.1", 0))
+        self.server.listen(4)
+        self.port = self.server.getsockname()[1]
+        self.conns = []
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            try:
+                c, _ = self.server.accept()
+            except OSError:
+                return
+            self.conns.append(c)
+
+    def close(self):
+        self.server.close()
+        for c in self.conns:
+            c.close()
+
+
+def status_test(home):
+    tnc = Tnc()
+    run = Run(home, ["--kiss", "127.0.0.1:%d" % tnc.port, "--web", "127.0.0.1:0"])
+    try:
+        url = run.url()
+        check(url is not None, "the desk with a KISS source starts")
+        subprocess.run(["cupsdisable", QUEUE], check=True)
+        code, out = wait_for(lambda: (lambda r: r if r[0] == 1 and "paused" in r[1] else None)(run.status()), 30)
+        check(code == 1 and "Board: " + url in out, "--status: 1 with the printer paused\n" + out)
+        subprocess.run(["cupsenable", QUEUE], check=True)
+        r = wait_for(lambda: (lambda r: r if r[0] == 0 else None)(run.status()), 30)
+        check(r is not None, "--status: 0 with the source up and the printer ready\n%s" % (r and r[1]))
+        tnc.close()
+        r = wait_for(lambda: (lambda r: r if r[0] == 1 else None)(run.status()), 30)
+        check(r is not None and "KISS" in r[1], "--status: 1 with the source down\n%s" % (r and r[1]))
+        said = run.stderr()
+    finally:
+        run.end()
+        tnc.close()
+    code, out = run.status()
+    check(code == 3, "--status: 3 when no desk runs there (%d)" % code)
+    lines = [line for line in said.splitlines() if "KISS" in line and "127.0.0.1" in line]
+    check(len(lines) <= 4, "a source down is told once per change, not per retry:\n" + "\n".join(lines))
+    check("Printer: " in said and "ready again" in said, "the paused printer and its return are told")
+
+
+def main():
+    for tool in ("chromium", "chromedriver", "lpadmin"):
+        if not shutil.which(tool):
+            skip(tool + " is not installed")
+    subprocess.run(["lpadmin", "-p", QUEUE, "-E", "-v", "cups-pdf:/quillmark", "-m",
+                    "lsb/usr/cups-pdf/CUPS-PDF_opt.ppd", "-o", "printer-is-shared=false"], check=True)
+    try:
+        with tempfile.TemporaryDirectory() as home:
+            os.chmod(home, 0o755)
+            for test in (browser_test, refuses_other_address, status_test):
+                folder = os.path.join(home, test.__name__)
+                os.makedirs(folder)
+                test(folder)
+    finally:
+        subprocess.run(["cancel", "-a", QUEUE], capture_output=True)
+        subprocess.run(["lpadmin", "-x", QUEUE], capture_output=True)
+    print("%d failure(s)" % len(failures))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

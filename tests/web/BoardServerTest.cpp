@@ -1,0 +1,290 @@
+// The board's server over real sockets: the door answers each bad request in a bounded way
+// (no token, another origin, path tricks, oversized lines, headers and bodies, slow and
+// many clients), the state is pushed as it changes, and a stop ends open pages.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <QCoreApplication>
+#include <QDate>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <chrono>
+#include <future>
+#include <set>
+
+#include "tests/support/QtTestApp.h"
+#include "web/BoardServer.h"
+
+namespace qm {
+namespace {
+
+constexpr char kToken[] = "0123456789abcdef0123456789abcdef";
+
+int Connect(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Reads until the peer closes, `until` is seen or the bound passes.
+std::string ReadFrom(int fd, int boundMs, const std::string& until = {}) {
+  std::string got;
+  const QDeadlineTimer deadline(boundMs);
+  char buffer[4096];
+  while (!deadline.hasExpired()) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(std::max<qint64>(1, deadline.remainingTime()))) <= 0) break;
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    got.append(buffer, static_cast<std::size_t>(n));
+    if (!until.empty() && got.find(until) != std::string::npos) break;
+  }
+  return got;
+}
+
+// Runs `work` on a thread of its own while this (the desk's) thread's events run.
+template <class F>
+auto WhileEventsRun(F work) {
+  auto done = std::async(std::launch::async, std::move(work));
+  const QDeadlineTimer deadline(30000);
+  while (done.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready && !deadline.hasExpired())
+    QCoreApplication::processEvents();
+  return done.get();
+}
+
+std::string Exchange(int port, const std::string& request, int boundMs = 10000) {
+  return WhileEventsRun([=] {
+    const int fd = Connect(port);
+    if (fd < 0) return std::string("no connection");
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer = ReadFrom(fd, boundMs);
+    ::close(fd);
+    return answer;
+  });
+}
+
+std::string StatusOf(const std::string& answer) {
+  return answer.size() >= 12 && answer.starts_with("HTTP/1.1 ") ? answer.substr(9, 3) : "closed";
+}
+
+std::string Get(const std::string& path,
+                const std::string& headers = "Cookie: quillmark_board=" + std::string(kToken) + "\r\n") {
+  return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + headers + "\r\n";
+}
+
+std::string Post(const std::string& path, const std::string& body, const std::string& headers) {
+  return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + headers +
+         "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\n\r\n" + body;
+}
+
+// The connections this process has accepted on `port` (the server's side), now.
+std::size_t AcceptedOn(int port) {
+  std::size_t accepted = 0;
+  DIR* dir = ::opendir("/proc/self/fd");
+  while (dirent* e = ::readdir(dir)) {
+    sockaddr_in local{}, peer{};
+    socklen_t size = sizeof local, peerSize = sizeof peer;
+    const int fd = std::atoi(e->d_name);
+    // A listening socket has no peer; a client's own socket has the port as its peer's.
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) == 0 && local.sin_family == AF_INET &&
+        ntohs(local.sin_port) == port &&
+        ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) == 0)
+      ++accepted;
+  }
+  ::closedir(dir);
+  return accepted;
+}
+
+class BoardServerTest : public ::testing::Test {
+ protected:
+  void Start(TBoardConfig config = {}) {
+    test::App();
+    config.Token = kToken;
+    TBoardHooks hooks;
+    hooks.State = [this] { return QJsonObject{{QStringLiteral("n"), FState}}; };
+    hooks.Messages = [](const std::vector<std::int64_t>&) { return QJsonArray(); };
+    hooks.StoreFile = [] { return std::string(); };
+    hooks.ReprintMessages = [this](const std::vector<std::int64_t>& ids) {
+      if (ids == std::vector<std::int64_t>{99}) throw std::runtime_error("There is no message 99");
+      FReprinted.insert(FReprinted.end(), ids.begin(), ids.end());
+    };
+    hooks.ReprintJob = [](std::int64_t) {};
+    hooks.ArchiveFolder = [this] { return FArchive.path(); };
+    FServer = std::make_unique<TBoardServer>(config, std::move(hooks));
+    FServer->Start();
+    FPort = FServer->Port();
+  }
+
+  int FState = 1;
+  std::vector<std::int64_t> FReprinted;
+  QTemporaryDir FArchive;
+  std::unique_ptr<TBoardServer> FServer;
+  int FPort = 0;
+};
+
+TEST_F(BoardServerTest, TheDoorAnswersEachRequestAsItMay) {
+  const QString day = FArchive.filePath(QDate::currentDate().toString(Qt::ISODate));
+  ASSERT_TRUE(QDir().mkpath(day));
+  QFile page(day + QStringLiteral("/001530-job41.pdf"));
+  ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+  page.write("%PDF-1.4 page");
+  page.close();
+  QFile secret(FArchive.filePath(QStringLiteral("secret.txt")));
+  ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+  secret.write("SECRET");
+  secret.close();
+  ASSERT_TRUE(QFile::link(secret.fileName(), day + QStringLiteral("/link.pdf")));
+  TBoardConfig config;
+  config.TimeoutSeconds = 1;  // what cannot be read whole ends sooner
+  Start(config);
+
+  const std::string cookie = "Cookie: quillmark_board=" + std::string(kToken) + "\r\n";
+  const std::string same = cookie + "Origin: http://127.0.0.1\r\n";
+  const struct {
+    const char* what;
+    std::string request;
+    const char* status;
+    const char* contains;
+  } cases[] = {
+      {"no token", Get("/api/state", ""), "401", ""},
+      {"no token for the page", Get("/", ""), "401", ""},
+      {"a wrong token", Get("/api/state", "Cookie: quillmark_board=0123\r\n"), "401", ""},
+      {"the token as a bearer", Get("/api/state", "Authorization: Bearer " + std::string(kToken) + "\r\n"),
+       "200", "\"n\":1"},
+      {"the first visit", Get("/?token=" + std::string(kToken), ""), "303",
+       "quillmark_board=0123456789abcdef0123456789abcdef; Path=/; HttpOnly; SameSite=Strict"},
+      {"the page", Get("/"), "200", "<script src=\"/board.js\""},
+      {"no page elsewhere", Get("/index.html"), "404", ""},
+      {"a reprint from the page", Post("/api/reprint", "id=3&id=4", same), "200", "Reprinted"},
+      {"a reprint the desk refuses", Post("/api/reprint", "id=99", same), "409", "There is no message 99"},
+      {"a reprint of nothing", Post("/api/reprint", "", same), "400", ""},
+      {"a reprint of words", Post("/api/reprint", "id=abc", same), "400", ""},
+      {"a reprint from elsewhere", Post("/api/reprint", "id=5", cookie + "Origin: http://evil.example\r\n"),
+       "403", ""},
+      {"a reprint with no origin", Post("/api/reprint", "id=5", cookie), "403", ""},
+      {"a reprint without the token", Post("/api/reprint", "id=5", "Origin: http://127.0.0.1\r\n"), "401",
+       ""},
+      {"a reprint by GET", Get("/api/reprint?id=5"), "404", ""},
+      {"a body too large", Post("/api/reprint", "id=" + std::string(20000, '1'), same), "413", ""},
+      {"the day's page", Get("/pages/001530-job41.pdf"), "200", "%PDF-1.4 page"},
+      {"the day's pages listed", Get("/api/pages"), "200", "001530-job41.pdf"},
+      {"a link out of the archive", Get("/pages/link.pdf"), "404", ""},
+      {"a climb", Get("/pages/..%2Fsecret.txt"), "404", ""},
+      {"a climb with dots", Get("/pages/%2e%2e%2f%2e%2e%2fsecret.pdf"), "404", ""},
+      {"a plain climb", Get("/../../../etc/passwd"), "", ""},
+      {"a climb past the script", Get("/board.js/../secret.txt"), "", ""},
+      {"a request line too long", Get("/api/state?x=" + std::string(20000, 'a')), "414", ""},
+      {"a header too long", Get("/api/state", cookie + "X-Big: " + std::string(20000, 'b') + "\r\n"), "", ""},
+      {"headers without end",
+       Get("/api/state", cookie + std::string(2000, 'h') + ":" + std::string(60000, 'v') + "\r\n"), "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string answer = Exchange(FPort, c.request);
+    if (*c.status) {
+      EXPECT_EQ(StatusOf(answer), c.status) << answer.substr(0, 300);
+    } else {
+      // No status chosen: anything but success, and within the bound.
+      EXPECT_NE(StatusOf(answer), "200") << answer.substr(0, 300);
+    }
+    EXPECT_NE(answer.find(c.contains), std::string::npos) << answer.substr(0, 300);
+    EXPECT_EQ(answer.find("SECRET"), std::string::npos);
+    EXPECT_EQ(answer.find("root:"), std::string::npos);
+  }
+  EXPECT_EQ(FReprinted, (std::vector<std::int64_t>{3, 4}));
+}
+
+TEST_F(BoardServerTest, ASlowClientIsCutOffAfterTheReadTimeout) {
+  TBoardConfig config;
+  config.TimeoutSeconds = 1;
+  Start(config);
+  const int fd = Connect(FPort);
+  ASSERT_GE(fd, 0);
+  const std::string start = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+  ::send(fd, start.data(), start.size(), MSG_NOSIGNAL);
+  const auto began = std::chrono::steady_clock::now();
+  const std::string answer = WhileEventsRun([fd] { return ReadFrom(fd, 10000); });
+  const auto took = std::chrono::steady_clock::now() - began;
+  ::close(fd);
+  // cpp-httplib answers what it could not read with 400 and closes.
+  EXPECT_TRUE(StatusOf(answer) == "closed" || StatusOf(answer) == "400") << answer;
+  EXPECT_LT(took, std::chrono::seconds(5)) << "the connection is closed once the read times out";
+}
+
+TEST_F(BoardServerTest, ManyConnectionsWaitInTheBacklogNotInTheProcess) {
+  TBoardConfig config;
+  config.MaxStreams = 2;  // 10 workers
+  config.MaxWaiting = 4;
+  config.TimeoutSeconds = 1;
+  Start(config);
+  // The listener takes connections only while its 10 workers and 4 places in the waiting room
+  // (and the one in its hand) have room: the rest wait in the system's backlog, and each
+  // connect waits there until it is taken. The idle ones are let go as each read times out,
+  // and a real request behind them is answered. (cpp-httplib's own backlog of 5 paces the
+  // arrivals too, so without the bound this count varies with the machine's speed.)
+  auto answered = std::async(std::launch::async, [this] {
+    std::vector<int> clients;
+    for (int i = 0; i < 60; ++i) clients.push_back(Connect(FPort));
+    const int fd = Connect(FPort);
+    const std::string request = Get("/api/state");
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer = ReadFrom(fd, 60000);
+    ::close(fd);
+    for (int c : clients) ::close(c);
+    return answer;
+  });
+  std::size_t most = 0;
+  const QDeadlineTimer deadline(90000);
+  while (answered.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready &&
+         !deadline.hasExpired())
+    most = std::max(most, AcceptedOn(FPort));
+  EXPECT_EQ(StatusOf(answered.get()), "200");
+  EXPECT_GE(most, 1u);
+  EXPECT_LE(most, 15u) << "connections held at once";
+}
+
+TEST_F(BoardServerTest, TheStateIsPushedAsItChangesToABoundedNumberOfPages) {
+  TBoardConfig config;
+  config.MaxStreams = 2;
+  Start(config);
+  const std::string stream = Get("/api/events");
+  std::vector<int> pages;
+  for (int i = 0; i < 2; ++i) {
+    const int fd = Connect(FPort);
+    ::send(fd, stream.data(), stream.size(), MSG_NOSIGNAL);
+    const std::string first = WhileEventsRun([fd] { return ReadFrom(fd, 5000, "\n\n"); });
+    EXPECT_NE(first.find("event: state\ndata: {\"n\":1}"), std::string::npos) << first;
+    pages.push_back(fd);
+  }
+  EXPECT_EQ(StatusOf(Exchange(FPort, stream)), "503") << "a third page is one too many";
+
+  FState = 2;
+  FServer->Changed();
+  for (int fd : pages) {
+    const std::string next = WhileEventsRun([fd] { return ReadFrom(fd, 5000, "{\"n\":2}"); });
+    EXPECT_NE(next.find("data: {\"n\":2}"), std::string::npos) << next;
+  }
+  // A stop ends the open pages.
+  const auto ended = std::async(std::launch::async, [fd = pages[0]] { return ReadFrom(fd, 10000); });
+  FServer->Stop();
+  EXPECT_EQ(ended.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  for (int fd : pages) ::close(fd);
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,436 @@
+#include "web/BoardServer.h"
+
+#include <httplib.h>
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QMetaObject>
+#include <QThread>
+#include <QTimer>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+
+#include "base/IntegerText.h"
+#include "store/MessageStore.h"
+#include "web/BoardDoor.h"
+
+namespace qm {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The longest a request waits for the desk's thread (a page being printed holds it).
+constexpr auto kDeskWait = 10s;
+// A page that follows the state hears at least this often that the board is there.
+constexpr auto kStreamBeat = 15s;
+// How often the state is made anew at most while things change.
+constexpr int kPublishMs = 250;
+constexpr std::size_t kHistoryRows = 200;
+constexpr std::size_t kMaxReprintIds = 1000;
+constexpr qint64 kMaxPageFile = 32 * 1024 * 1024;
+
+// cpp-httplib's workers with a bounded queue: when it is full the listener waits, so further
+// connections wait in the system's backlog and never become this process's open files.
+class TBoundedPool : public httplib::TaskQueue {
+ public:
+  TBoundedPool(std::size_t workers, std::size_t waiting) : FMaxWaiting(waiting) {
+    for (std::size_t i = 0; i < workers; ++i) FWorkers.emplace_back([this] { Work(); });
+  }
+  ~TBoundedPool() override { shutdown(); }
+
+  void enqueue(std::function<void()> fn) override {
+    std::unique_lock lock(FMutex);
+    FRoom.wait(lock, [this] { return FJobs.size() < FMaxWaiting || FShutdown; });
+    FJobs.push_back(std::move(fn));
+    FWork.notify_one();
+  }
+
+  void shutdown() override {
+    {
+      std::lock_guard lock(FMutex);
+      if (FShutdown && FWorkers.empty()) return;
+      FShutdown = true;
+    }
+    FWork.notify_all();
+    FRoom.notify_all();
+    for (std::thread& t : FWorkers) t.join();
+    FWorkers.clear();
+  }
+
+ private:
+  void Work() {
+    for (;;) {
+      std::function<void()> fn;
+      {
+        std::unique_lock lock(FMutex);
+        FWork.wait(lock, [this] { return FShutdown || !FJobs.empty(); });
+        if (FJobs.empty()) return;  // shut down and nothing left
+        fn = std::move(FJobs.front());
+        FJobs.pop_front();
+      }
+      FRoom.notify_one();
+      fn();
+    }
+  }
+
+  const std::size_t FMaxWaiting;
+  std::mutex FMutex;
+  std::condition_variable FWork, FRoom;
+  std::deque<std::function<void()>> FJobs;
+  std::vector<std::thread> FWorkers;
+  bool FShutdown = false;
+};
+
+void Answer(httplib::Response& res, int status, const std::string& text) {
+  res.status = status;
+  res.set_content(text + "\n", "text/plain; charset=utf-8");
+}
+
+void AnswerJson(httplib::Response& res, const QJsonObject& object) {
+  res.set_content(QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString(), "application/json");
+}
+
+QByteArray Resource(const char* name) {
+  QFile file(QStringLiteral(":/board/") + QString::fromLatin1(name));
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The token the request carries, wherever it carries it.
+std::string GivenToken(const httplib::Request& req) {
+  if (req.has_header("Authorization")) return BearerToken(req.get_header_value("Authorization"));
+  if (req.has_param("token")) return req.get_param_value("token");
+  return CookieToken(req.get_header_value("Cookie"));
+}
+
+std::optional<std::int64_t> ReadId(const std::string& text) {
+  std::int32_t value = 0;
+  if (!TryParseDecimal(text, value) || value <= 0) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+struct TBoardServer::TShared {
+  TBoardConfig Config;
+  TBoardHooks Hooks;
+  QObject* Desk = nullptr;  // the server object: queued calls run on its (the desk's) thread
+  httplib::Server Http;
+
+  std::mutex Mutex;
+  std::condition_variable Changed;
+  bool Stopping = false;
+  std::uint64_t Version = 0;
+  std::string StateJson = "{}";
+  std::atomic<int>* Streams = nullptr;
+
+  // Runs `work` on the desk's thread and waits for it, within a bound; nullopt (with `error`)
+  // when it threw, the bound passed or the server is stopping.
+  template <class T>
+  std::optional<T> OnDesk(std::function<T()> work, std::string& error) {
+    struct TCall {
+      std::mutex Mutex;
+      std::condition_variable Done;
+      bool Finished = false;
+      std::optional<T> Value;
+      std::string Error;
+    };
+    auto call = std::make_shared<TCall>();
+    QMetaObject::invokeMethod(
+        Desk,
+        [call, work = std::move(work)] {
+          std::optional<T> value;
+          std::string failure;
+          try {
+            value = work();
+          } catch (const std::exception& e) {
+            failure = e.what();
+          }
+          std::lock_guard lock(call->Mutex);
+          call->Value = std::move(value);
+          call->Error = std::move(failure);
+          call->Finished = true;
+          call->Done.notify_all();
+        },
+        Qt::QueuedConnection);
+    const auto deadline = std::chrono::steady_clock::now() + kDeskWait;
+    std::unique_lock lock(call->Mutex);
+    while (!call->Finished) {
+      if (std::chrono::steady_clock::now() >= deadline || StoppingNow()) {
+        error = "The desk is busy; try again";
+        return std::nullopt;
+      }
+      call->Done.wait_for(lock, 100ms);
+    }
+    error = call->Error;
+    return error.empty() ? std::move(call->Value) : std::nullopt;
+  }
+
+  bool StoppingNow() {
+    std::lock_guard lock(Mutex);
+    return Stopping;
+  }
+};
+
+TBoardServer::TBoardServer(TBoardConfig config, TBoardHooks hooks, QObject* parent)
+    : QObject(parent), FConfig(std::move(config)), FShared(std::make_unique<TShared>()) {
+  FShared->Config = FConfig;
+  FShared->Hooks = std::move(hooks);
+  FShared->Desk = this;
+  FShared->Streams = &FStreamCount;
+  FPublish = new QTimer(this);
+  FPublish->setSingleShot(true);
+  FPublish->setInterval(kPublishMs);
+  connect(FPublish, &QTimer::timeout, this, [this] { Publish(); });
+}
+
+TBoardServer::~TBoardServer() {
+  Stop();
+}
+
+QString TBoardServer::Url() const {
+  const bool v6 = FConfig.Host.find(':') != std::string::npos;
+  const QString host = QString::fromStdString(FConfig.Host);
+  return QStringLiteral("http://%1:%2/?token=%3")
+      .arg(v6 ? QLatin1Char('[') + host + QLatin1Char(']') : host)
+      .arg(FPort)
+      .arg(QString::fromStdString(FConfig.Token));
+}
+
+void TBoardServer::Changed() {
+  Q_ASSERT(QThread::currentThread() == thread());
+  if (!FPublish->isActive()) FPublish->start();
+}
+
+void TBoardServer::Publish() {
+  Q_ASSERT(QThread::currentThread() == thread());
+  const QJsonObject state = FShared->Hooks.State ? FShared->Hooks.State() : QJsonObject();
+  std::string json = QJsonDocument(state).toJson(QJsonDocument::Compact).toStdString();
+  {
+    std::lock_guard lock(FShared->Mutex);
+    if (json == FShared->StateJson) return;
+    FShared->StateJson = std::move(json);
+    ++FShared->Version;
+  }
+  FShared->Changed.notify_all();
+}
+
+void TBoardServer::Start() {
+  // The handlers live in s->Http: they hold the shared part by its address (a shared_ptr
+  // would keep it alive for ever). Stop joins every thread that runs them before it goes.
+  TShared* s = FShared.get();
+  httplib::Server& http = s->Http;
+  const TBoardConfig& c = FConfig;
+  const std::size_t workers = static_cast<std::size_t>(c.MaxStreams) + 8;
+  const std::size_t waiting = static_cast<std::size_t>(c.MaxWaiting);
+  http.new_task_queue = [workers, waiting] { return new TBoundedPool(workers, waiting); };
+  http.set_read_timeout(c.TimeoutSeconds, 0);
+  http.set_write_timeout(c.TimeoutSeconds, 0);
+  http.set_keep_alive_timeout(c.TimeoutSeconds);
+  http.set_keep_alive_max_count(100);
+  http.set_payload_max_length(c.MaxBody);
+
+  // The door: the token on every request, a change only from the board's own page.
+  http.set_pre_routing_handler([s](const httplib::Request& req, httplib::Response& res) {
+    if (!SameToken(GivenToken(req), s->Config.Token)) {
+      Answer(res, 401, "401 Unauthorized");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (req.method != "GET" && req.method != "HEAD" &&
+        !SameOriginChange(req.get_header_value("Origin"), req.get_header_value("Sec-Fetch-Site"),
+                          req.get_header_value("Host"))) {
+      Answer(res, 403, "403 Forbidden: changes come from the board's own page");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  http.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
+    res.set_header("Cache-Control", "no-store");
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("X-Frame-Options", "DENY");
+    res.set_header("Referrer-Policy", "no-referrer");
+    res.set_header("Content-Security-Policy",
+                   "default-src 'self'; object-src 'none'; frame-ancestors 'none'; base-uri 'none'");
+  });
+  http.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+    Answer(res, 500, "500 The board could not answer");
+  });
+
+  // The page: the first visit brings the token in the address; it becomes a cookie and the
+  // address loses it, so it stays out of the history and of screenshots.
+  http.Get("/", [s](const httplib::Request& req, httplib::Response& res) {
+    if (req.has_param("token")) {
+      res.set_header("Set-Cookie", std::string(kBoardCookie) + "=" + s->Config.Token +
+                                       "; Path=/; HttpOnly; SameSite=Strict");
+      res.set_redirect("/", 303);
+      return;
+    }
+    const QByteArray page = Resource("board.html");
+    res.set_content(page.constData(), static_cast<std::size_t>(page.size()), "text/html; charset=utf-8");
+  });
+  for (const auto& [path, type] : {std::pair{"board.js", "text/javascript; charset=utf-8"},
+                                   std::pair{"board.css", "text/css; charset=utf-8"}}) {
+    const std::string kind = type;
+    const std::string name = path;
+    http.Get("/" + name, [name, kind](const httplib::Request&, httplib::Response& res) {
+      const QByteArray bytes = Resource(name.c_str());
+      res.set_content(bytes.constData(), static_cast<std::size_t>(bytes.size()), kind);
+    });
+  }
+
+  http.Get("/api/state", [s](const httplib::Request&, httplib::Response& res) {
+    std::lock_guard lock(s->Mutex);
+    res.set_content(s->StateJson, "application/json");
+  });
+
+  // The state as it changes, for as long as the page is open.
+  http.Get("/api/events", [s](const httplib::Request&, httplib::Response& res) {
+    if (s->Streams->fetch_add(1) >= s->Config.MaxStreams) {
+      s->Streams->fetch_sub(1);
+      Answer(res, 503, "503 Too many boards are open");
+      return;
+    }
+    auto seen = std::make_shared<std::uint64_t>(0);
+    res.set_chunked_content_provider(
+        "text/event-stream",
+        [s, seen](std::size_t, httplib::DataSink& sink) {
+          std::string chunk;
+          {
+            std::unique_lock lock(s->Mutex);
+            s->Changed.wait_for(lock, kStreamBeat, [&] { return s->Stopping || s->Version != *seen; });
+            if (s->Stopping) return false;
+            if (s->Version != *seen) {
+              *seen = s->Version;
+              chunk = "event: state\ndata: " + s->StateJson + "\n\n";
+            } else {
+              chunk = ": still here\n\n";
+            }
+          }
+          return sink.write(chunk.data(), chunk.size());
+        },
+        [s](bool) { s->Streams->fetch_sub(1); });
+  });
+
+  // The history with the History window's filters: the ids found on this worker's own
+  // read-only connection, the rows read on the desk's thread.
+  http.Get("/api/history", [s](const httplib::Request& req, httplib::Response& res) {
+    THistoryFilter filter;
+    filter.Callsign = req.get_param_value("call");
+    filter.Text = req.get_param_value("text");
+    std::int32_t kind = 0;
+    if (req.has_param("kind") &&
+        (!TryParseDecimal(req.get_param_value("kind"), kind) || kind > hkNwsAdvisory))
+      return Answer(res, 400, "400 No such kind");
+    filter.Kind = static_cast<THistoryKind>(kind);
+    std::string error;
+    const std::optional<std::string> file = s->OnDesk<std::string>(s->Hooks.StoreFile, error);
+    if (!file) return Answer(res, 503, "503 " + error);
+    if (file->empty()) return Answer(res, 503, "503 The message store is not open");
+    std::vector<std::int64_t> ids;
+    try {
+      ids = THistoryReader(*file).FindMessages(filter, kHistoryRows + 1);
+    } catch (const std::exception& e) {
+      return Answer(res, 503, std::string("503 ") + e.what());
+    }
+    const bool more = ids.size() > kHistoryRows;
+    if (more) ids.resize(kHistoryRows);
+    const std::optional<QJsonArray> rows =
+        s->OnDesk<QJsonArray>([s, ids] { return s->Hooks.Messages(ids); }, error);
+    if (!rows) return Answer(res, 503, "503 " + error);
+    AnswerJson(res, QJsonObject{{QStringLiteral("rows"), *rows}, {QStringLiteral("more"), more}});
+  });
+
+  http.Post("/api/reprint", [s](const httplib::Request& req, httplib::Response& res) {
+    const std::size_t count = req.get_param_value_count("id");
+    if (count == 0 || count > kMaxReprintIds) return Answer(res, 400, "400 Choose the messages to reprint");
+    std::vector<std::int64_t> ids;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::optional<std::int64_t> id = ReadId(req.get_param_value("id", i));
+      if (!id) return Answer(res, 400, "400 Not a message number");
+      ids.push_back(*id);
+    }
+    std::string error;
+    if (!s->OnDesk<bool>(
+            [s, ids] {
+              s->Hooks.ReprintMessages(ids);
+              return true;
+            },
+            error))
+      return Answer(res, 409, error);
+    Answer(res, 200, "Reprinted");
+  });
+  http.Post("/api/reprint-job", [s](const httplib::Request& req, httplib::Response& res) {
+    const std::optional<std::int64_t> job = ReadId(req.get_param_value("job"));
+    if (!job) return Answer(res, 400, "400 Not a job number");
+    std::string error;
+    if (!s->OnDesk<bool>(
+            [s, job] {
+              s->Hooks.ReprintJob(*job);
+              return true;
+            },
+            error))
+      return Answer(res, 409, error);
+    Answer(res, 200, "Reprinted");
+  });
+
+  // The day's archived pages: listed, and each served by a name from that list only.
+  http.Get("/api/pages", [s](const httplib::Request&, httplib::Response& res) {
+    std::string error;
+    const std::optional<QString> folder = s->OnDesk<QString>(s->Hooks.ArchiveFolder, error);
+    if (!folder) return Answer(res, 503, "503 " + error);
+    QJsonArray pages;
+    if (!folder->isEmpty()) {
+      const QDir day(QDir(*folder).filePath(QDate::currentDate().toString(Qt::ISODate)));
+      for (const QFileInfo& f : day.entryInfoList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Name))
+        if (IsPageName(f.fileName().toStdString()) && !f.isSymLink())
+          pages.append(
+              QJsonObject{{QStringLiteral("name"), f.fileName()}, {QStringLiteral("size"), f.size()}});
+    }
+    AnswerJson(
+        res, QJsonObject{{QStringLiteral("archive"), !folder->isEmpty()}, {QStringLiteral("pages"), pages}});
+  });
+  http.Get(R"(/pages/([^/]+))", [s](const httplib::Request& req, httplib::Response& res) {
+    const std::string name = req.matches[1];
+    if (!IsPageName(name)) return Answer(res, 404, "404 No such page");
+    std::string error;
+    const std::optional<QString> folder = s->OnDesk<QString>(s->Hooks.ArchiveFolder, error);
+    if (!folder) return Answer(res, 503, "503 " + error);
+    if (folder->isEmpty()) return Answer(res, 404, "404 The PDF archive is off");
+    const QFileInfo file(QDir(QDir(*folder).filePath(QDate::currentDate().toString(Qt::ISODate)))
+                             .filePath(QString::fromStdString(name)));
+    QFile pdf(file.filePath());
+    if (!file.isFile() || file.isSymLink() || file.size() > kMaxPageFile || !pdf.open(QIODevice::ReadOnly))
+      return Answer(res, 404, "404 No such page");
+    const QByteArray bytes = pdf.readAll();
+    res.set_content(bytes.constData(), static_cast<std::size_t>(bytes.size()), "application/pdf");
+  });
+
+  const int port =
+      c.Port == 0 ? http.bind_to_any_port(c.Host) : (http.bind_to_port(c.Host, c.Port) ? c.Port : -1);
+  if (port <= 0)
+    throw std::runtime_error("The board cannot listen on " + c.Host + ":" + std::to_string(c.Port) +
+                             " (in use, or not an address of this machine)");
+  FPort = port;
+  Publish();
+  FListener = std::thread([s] { s->Http.listen_after_bind(); });
+}
+
+void TBoardServer::Stop() {
+  if (!FListener.joinable()) return;
+  {
+    std::lock_guard lock(FShared->Mutex);
+    FShared->Stopping = true;
+  }
+  FShared->Changed.notify_all();
+  FShared->Http.stop();
+  FListener.join();
+}
+
+}  // namespace qm

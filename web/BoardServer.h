@@ -1,0 +1,90 @@
+// The board's HTTP server. It lives on the desk's thread and serves on threads of its own
+// (cpp-httplib's workers): whatever a request needs of the desk is asked for as a queued call
+// onto the desk's thread and waited for with a bound, so no desk object is touched elsewhere.
+// The live state is made on the desk's thread at most a few times a second, whatever the
+// traffic, and pushed to every open page as Server-Sent Events.
+//
+// The door: every request needs the token (a cookie the page keeps, ?token= on the first
+// visit, or "Authorization: Bearer"); without it the answer is 401 and nothing else. A change
+// (reprint) is a POST from the board's own page. Request lines, headers and bodies, the
+// number of connections and of open pages, and the time a slow client may take are bounded.
+// Only the page, its script and style, the answers below and the day's archived pages are
+// served; no path reaches any other file.
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+class QTimer;
+
+namespace qm {
+
+struct TBoardConfig {
+  std::string Host = "127.0.0.1";
+  int Port = 0;  // 0: any free port
+  std::string Token;
+  // Pages that may follow the state at once; one more is answered 503.
+  int MaxStreams = 64;
+  // Connections waiting for a worker; more wait in the system's backlog until one is free.
+  int MaxWaiting = 64;
+  int TimeoutSeconds = 5;  // reading a request, writing an answer
+  std::size_t MaxBody = 16 * 1024;
+};
+
+// What the board asks of the desk; each runs on the desk's thread.
+struct TBoardHooks {
+  // The state as the page and --status show it.
+  std::function<QJsonObject()> State;
+  // The stored messages `ids` as the history's rows, in the order given.
+  std::function<QJsonArray(const std::vector<std::int64_t>& ids)> Messages;
+  // The store's file for the history's own read-only connection ("" while none).
+  std::function<std::string()> StoreFile;
+  // Reprints; a failure is thrown with the text the page shows.
+  std::function<void(const std::vector<std::int64_t>& ids)> ReprintMessages;
+  std::function<void(std::int64_t job)> ReprintJob;
+  // The archive's folder while the PDF archive is on, else "".
+  std::function<QString()> ArchiveFolder;
+};
+
+class TBoardServer : public QObject {
+  Q_OBJECT
+
+ public:
+  TBoardServer(TBoardConfig config, TBoardHooks hooks, QObject* parent = nullptr);
+  // Stops serving: open pages end, a request waiting for the desk is answered 503.
+  ~TBoardServer() override;
+
+  // Binds and starts serving; throws std::runtime_error when the address cannot be had.
+  void Start();
+  void Stop();
+  int Port() const { return FPort; }
+  // "http://127.0.0.1:8073/?token=…"
+  QString Url() const;
+
+  // Something the board shows changed: the state is made again soon (once for many calls).
+  void Changed();
+  // Pages following the state now.
+  int Streams() const { return FStreamCount.load(); }
+
+ private:
+  struct TShared;
+  void Publish();
+
+  TBoardConfig FConfig;
+  std::unique_ptr<TShared> FShared;
+  std::thread FListener;
+  int FPort = 0;
+  QTimer* FPublish = nullptr;
+  std::atomic<int> FStreamCount{0};
+};
+
+}  // namespace qm

@@ -1,0 +1,108 @@
+#include "web/BoardState.h"
+
+#include "desk/MessageDesk.h"
+#include "print/ProgramText.h"
+
+namespace qm {
+
+namespace {
+
+QString Str(const QJsonObject& o, const char* key) {
+  return o.value(QLatin1String(key)).toString();
+}
+
+}  // namespace
+
+QJsonObject DeskState(const TMessageDesk& desk, const QList<TBoardSource>& sources, const QString& countText,
+                      const QString& lastPage, const QString& lastFailure, std::size_t maxEntries) {
+  QJsonArray sourceArray;
+  for (const TBoardSource& s : sources)
+    sourceArray.append(QJsonObject{{QStringLiteral("name"), s.Name},
+                                   {QStringLiteral("state"), s.State},
+                                   {QStringLiteral("down"), s.Down},
+                                   {QStringLiteral("packets"), static_cast<double>(s.Packets)},
+                                   {QStringLiteral("lastHeard"), s.LastHeard}});
+
+  const TPrintQueue& queue = desk.Queue();
+  const TPrintJobs& jobs = queue.PrintJobs();
+  QString printerName = jobs.OutputFolder().isEmpty() ? jobs.CurrentPrinterName() : QString();
+  if (!jobs.OutputFolder().isEmpty()) printerName = QStringLiteral("PDF files in ") + jobs.OutputFolder();
+  if (desk.Choices().PrintingDisabled) printerName += QStringLiteral(" (printing is off)");
+  QJsonObject printer{{QStringLiteral("name"), printerName},
+                      {QStringLiteral("problems"), QJsonArray::fromStringList(queue.PrinterProblems())},
+                      {QStringLiteral("waitingJobs"), static_cast<int>(queue.PendingJobs().size())},
+                      {QStringLiteral("lastPage"), lastPage}};
+
+  QJsonObject store{{QStringLiteral("open"), desk.Store() != nullptr}};
+  if (const TDurableStore* durable = desk.DurableStore()) {
+    store.insert(QStringLiteral("file"), QString::fromStdString(durable->Path()));
+    store.insert(QStringLiteral("failing"), durable->Failing());
+  }
+  QJsonObject log{{QStringLiteral("running"), desk.Logger() != nullptr}};
+  if (const TMessageLogger* logger = desk.Logger())
+    log.insert(QStringLiteral("file"), QString::fromStdString(logger->PhysicalLogFileName()));
+
+  const std::vector<TListedEntry>& listed = queue.Listed();
+  QJsonArray entries;
+  const std::size_t first = listed.size() > maxEntries ? listed.size() - maxEntries : 0;
+  for (std::size_t i = first; i < listed.size(); ++i) {
+    const TListedEntry& e = listed[i];
+    entries.append(QJsonObject{
+        {QStringLiteral("key"), static_cast<double>(e.Key)},
+        {QStringLiteral("id"), static_cast<double>(e.StoreId)},
+        {QStringLiteral("lines"),
+         QJsonArray{ListLineText(e.Lines[0]), ListLineText(e.Lines[1]), ListLineText(e.Lines[2])}},
+        {QStringLiteral("printing"), e.Job != 0}});
+  }
+  return QJsonObject{{QStringLiteral("sources"), sourceArray},
+                     {QStringLiteral("printer"), printer},
+                     {QStringLiteral("store"), store},
+                     {QStringLiteral("log"), log},
+                     {QStringLiteral("count"), countText},
+                     {QStringLiteral("listed"), static_cast<double>(listed.size())},
+                     {QStringLiteral("entries"), entries},
+                     {QStringLiteral("archive"), desk.Choices().ArchivePdf},
+                     {QStringLiteral("demo"), desk.PlaysDemo()},
+                     {QStringLiteral("failure"), lastFailure}};
+}
+
+QStringList StateLines(const QJsonObject& state, bool& well) {
+  well = true;
+  QStringList lines;
+  for (const QJsonValue v : state.value(QLatin1String("sources")).toArray()) {
+    const QJsonObject s = v.toObject();
+    if (s.value(QLatin1String("down")).toBool()) well = false;
+    QString line =
+        QStringLiteral("Source %1: %2, %3 packets")
+            .arg(Str(s, "name").isEmpty() ? QStringLiteral("(none)") : Str(s, "name"), Str(s, "state"))
+            .arg(static_cast<quint64>(s.value(QLatin1String("packets")).toDouble()));
+    if (!Str(s, "lastHeard").isEmpty()) line += QStringLiteral(", last heard ") + Str(s, "lastHeard");
+    lines << line;
+  }
+  const QJsonObject printer = state.value(QLatin1String("printer")).toObject();
+  const QJsonArray problems = printer.value(QLatin1String("problems")).toArray();
+  QString printerLine = QStringLiteral("Printer %1: ").arg(Str(printer, "name"));
+  if (problems.isEmpty()) {
+    printerLine += QStringLiteral("ready");
+  } else {
+    well = false;
+    QStringList words;
+    for (const QJsonValue p : problems) words << p.toString();
+    printerLine += words.join(QStringLiteral("; "));
+  }
+  lines << printerLine;
+  if (!Str(printer, "lastPage").isEmpty()) lines << QStringLiteral("Last page: ") + Str(printer, "lastPage");
+  const QJsonObject store = state.value(QLatin1String("store")).toObject();
+  lines << QStringLiteral("Store: %1%2")
+               .arg(
+                   Str(store, "file").isEmpty() ? QStringLiteral("not open") : Str(store, "file"),
+                   store.value(QLatin1String("failing")).toBool() ? QStringLiteral(" (failing)") : QString());
+  const QJsonObject log = state.value(QLatin1String("log")).toObject();
+  lines << QStringLiteral("Log: %1").arg(Str(log, "file").isEmpty() ? QStringLiteral("not running")
+                                                                    : Str(log, "file"));
+  lines << QStringLiteral("Listed: %1").arg(Str(state, "count"));
+  if (!Str(state, "failure").isEmpty()) lines << QStringLiteral("Last failure: ") + Str(state, "failure");
+  return lines;
+}
+
+}  // namespace qm

@@ -259,11 +259,15 @@ TEST(HostSettingsTest, TransportNamesStayWhatTheSettingsFileHolds) {
     SCOPED_TRACE(c.Name);
     EXPECT_EQ(static_cast<int>(c.Transport), c.Value);
     EXPECT_STREQ(TransportName(c.Transport), c.Name);
-    EXPECT_EQ(TransportFromName(c.Name, THostSettings::htAprsIs), c.Transport);
+    EXPECT_EQ(TransportNamed(c.Name), c.Transport);
   }
-  EXPECT_EQ(TransportFromName("KISS-Serial", THostSettings::htReplay), THostSettings::htKissSerial);
+  EXPECT_EQ(TransportNamed("KISS-Serial"), THostSettings::htKissSerial);
   for (const char* unknown : {"", "serial", "kiss", "kiss-serial ", "kiss_tcp"})
-    EXPECT_EQ(TransportFromName(unknown, THostSettings::htAprsIs), THostSettings::htAprsIs) << unknown;
+    EXPECT_EQ(TransportNamed(unknown), std::nullopt) << unknown;
+  EXPECT_EQ(
+      UnknownTransportText(1, "aprs_is"),
+      "[Connection2] Transport=aprs_is names no transport (replay, aprs-is, kiss-tcp, station-program or "
+      "kiss-serial); the section is skipped");
 }
 
 // A server that is down is asked again within 30 s at most, however long it stays away.

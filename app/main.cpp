@@ -3,8 +3,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QGuiApplication>
+#include <QList>
+#include <QPair>
+#include <QTemporaryFile>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #ifdef _WIN32
 #include <windows.h>
@@ -64,10 +69,53 @@ int AlreadyRunning(const qm::TInstanceLock& lock) {
   return kAlreadyRunning;
 }
 
+// Qt ends a program whose window system it cannot reach with a fatal message (and an abort)
+// from the application's constructor. Meanwhile its messages are held: a fatal one becomes
+// this program's one line and exit 2, the others are passed on once the window system is up.
+QList<QPair<QtMsgType, QString>>* gHeldMessages = nullptr;
+
+void HoldMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  if (type != QtFatalMsg) {
+    gHeldMessages->append({type, text});
+    return;
+  }
+  std::fputs(
+      "quillmark: there is no display to show the window on (none is set, or it cannot be reached); "
+      "--no-window runs the desk without one\n",
+      stderr);
+  std::fflush(stderr);
+  std::_Exit(2);
+}
+
+struct TDisplayWatch {
+  TDisplayWatch() : FPrevious(qInstallMessageHandler(HoldMessage)) { gHeldMessages = &FHeld; }
+  ~TDisplayWatch() {
+    qInstallMessageHandler(FPrevious);
+    gHeldMessages = nullptr;
+    for (const auto& [type, text] : FHeld) FPrevious(type, QMessageLogContext(), text);
+  }
+  QtMessageHandler FPrevious;
+  QList<QPair<QtMsgType, QString>> FHeld;
+};
+
+QApplication* MakeApplication(int& argc, char** argv) {
+  const TDisplayWatch watch;
+  return new QApplication(argc, argv);
+}
+
 // The printer and the folders of this run; answers what is wrong, or "".
 QString CheckPlaces(const qm::TRunOptions& options, std::string& iniFile, std::string& logDir) {
   if (!options.Printer.isEmpty() && !qm::TPrintJobs::SystemPrinters().Names.contains(options.Printer))
     return QStringLiteral("--printer: there is no printer \"%1\" here").arg(options.Printer);
+  if (!options.PrintToFolder.isEmpty()) {
+    // Tried with a file of its own: a folder may look writable and still refuse (a full or
+    // read-only disk, a folder of another user).
+    std::error_code made;
+    qm::MakePrivateFolders(options.PrintToFolder.toStdString(), made);
+    QTemporaryFile probe(QDir(options.PrintToFolder).filePath(QStringLiteral("quillmark-probe-XXXXXX")));
+    if (made || !probe.open())
+      return QStringLiteral("--print-to-pdf: the folder \"%1\" cannot be written").arg(options.PrintToFolder);
+  }
   if (!options.ConfigDir.isEmpty()) {
     std::error_code made;
     qm::MakePrivateFolders(options.ConfigDir.toStdString(), made);
@@ -84,7 +132,10 @@ QString CheckPlaces(const qm::TRunOptions& options, std::string& iniFile, std::s
 
 // 0 when this copy may go on.
 int TakeLock(qm::TInstanceLock& lock) {
-  if (lock.Take()) return 0;
+  if (lock.Take()) {
+    qm::TPrintJobs::RemoveLeftJobFiles();
+    return 0;
+  }
   if (lock.HeldElsewhere()) return AlreadyRunning(lock);
   // A folder that takes no lock file takes no store either; the run reports that itself.
   std::fprintf(stderr, "quillmark: %s; a second copy on it would not be noticed\n",
@@ -152,7 +203,7 @@ int main(int argc, char** argv) {
 
   if (command.Options.NoWindow) return RunUnattended(argc, argv, command.Options);
 
-  QApplication app(argc, argv);
+  const std::unique_ptr<QApplication> application(MakeApplication(argc, argv));
   // The list's time text follows the user's regional date and time formats.
   std::setlocale(LC_TIME, "");
   qm::SetUpApplication();

@@ -12,6 +12,7 @@
 
 #include "app/CommandLine.h"
 #include "app/MainForm.h"
+#include "generated/QuillmarkVersion.h"
 #include "tests/app/FormTestEnvironment.h"
 #include "tests/support/QtTestApp.h"
 
@@ -193,7 +194,9 @@ TEST(CommandLine, TheProgramAnswersRefusesAndRunsWithoutStoringOptions) {
 
   const TRun version = RunProgram({"--version"}, dir.path());
   EXPECT_EQ(version.Code, 0);
-  EXPECT_EQ(version.Out, "Quillmark 1.3.3\n");
+  // The package's version, all four parts.
+  EXPECT_EQ(version.Out, QByteArray("Quillmark ") + version::FileVersion + "\n");
+  EXPECT_EQ(QByteArray(version::FileVersion).count('.'), 3);
 
   const struct {
     QStringList Args;

@@ -113,7 +113,7 @@ QString CheckPlaces(const qm::TRunOptions& options, std::string& iniFile, std::s
     std::error_code made;
     qm::MakePrivateFolders(options.PrintToFolder.toStdString(), made);
     QTemporaryFile probe(QDir(options.PrintToFolder).filePath(QStringLiteral("quillmark-probe-XXXXXX")));
-    if (made || !probe.open())
+    if (made || !probe.open() || probe.write("%PDF-", 5) != 5 || !probe.flush())
       return QStringLiteral("--print-to-pdf: the folder \"%1\" cannot be written").arg(options.PrintToFolder);
   }
   if (!options.ConfigDir.isEmpty()) {

@@ -2,6 +2,9 @@
 
 #include "app/LinkLook.h"
 #include "desk/MessageDesk.h"
+#ifdef QM_HAVE_COM_HOST_LINK
+#include "host/com/ComHostLink.h"
+#endif
 
 namespace qm {
 
@@ -123,6 +126,13 @@ void TPacketSources::SetState(std::size_t index, const QString& text) {
   FSources[index].State = text;
   FollowRunning();
   emit SourceChanged(static_cast<int>(index));
+}
+
+std::unique_ptr<TclsUIV> MakeSourceLink(const THostSettings& settings) {
+#ifdef QM_HAVE_COM_HOST_LINK
+  if (settings.Transport == THostSettings::htStationProgram) return std::make_unique<TComHostLink>();
+#endif
+  return CreateHostLink(settings);
 }
 
 QString SourcesClash(const std::vector<THostSettings>& sources) {

@@ -37,8 +37,7 @@ TUnattendedDesk::TUnattendedDesk(TUnattendedSetup setup, QObject* parent)
                          ProgramFont(QStringLiteral("MS Sans Serif"), 8));
   connect(desk, &TMessageDesk::FailureToReport, this, [this](const QString& text, bool) { Say(text); });
   connect(desk, &TMessageDesk::EndRequested, this, [this] { emit Ended(); });
-  FSources =
-      std::make_unique<TPacketSources>(*desk, [](const THostSettings& s) { return CreateHostLink(s); });
+  FSources = std::make_unique<TPacketSources>(*desk, MakeSourceLink);
   // Nothing is left to hear once every source that ends by itself has ended.
   connect(FSources.get(), &TPacketSources::AllEnded, this, [this] { End(); });
   connect(FSources.get(), &TPacketSources::SourceChanged, this, [this](int index) {
@@ -110,6 +109,16 @@ void TUnattendedDesk::ConnectSource(std::size_t index) {
     std::fprintf(stderr, "quillmark: %s\n", line.toLocal8Bit().constData());
   });
   if (index == 0) {
+    // The station program tells the own station once it is there (it may start later).
+    connect(link, &TclsUIV::OwnStationChanged, this, [this, link] {
+      Step("The own callsign", [this, link] {
+        TclsMyInfo info;
+        link->FillMyInfo(info);
+        TDeskChoices choices = FDesk->Choices();
+        choices.Selection.StationCall = UpperCase(info.MyCallsign());
+        FDesk->SetChoices(choices);
+      });
+    });
     FDesk->SetDemo(link->PlaysBundledDemo());
     if (link->PlaysBundledDemo()) {
       QString folder = FSetup.Options.PrintToFolder;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #ifdef _WIN32
+#include <objbase.h>
 #include <windows.h>
 #endif
 
@@ -153,6 +154,13 @@ void SayWhereFilesAre(const std::string& logDir, const QString& pdfDir) {
 // Qt's offscreen platform unless one was asked for.
 int RunUnattended(int argc, char** argv, const qm::TRunOptions& options) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifdef _WIN32
+  // The station program's automation link needs COM on this thread; Windows' own platform
+  // sets it up for the window, the offscreen one does not.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const std::unique_ptr<void, void (*)(void*)> comEnd(SUCCEEDED(com) ? &argc : nullptr,
+                                                      [](void*) { CoUninitialize(); });
+#endif
   QGuiApplication app(argc, argv);
   std::setlocale(LC_TIME, "");
   QGuiApplication::setApplicationName(QStringLiteral("Quillmark"));

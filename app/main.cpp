@@ -108,15 +108,6 @@ QApplication* MakeApplication(int& argc, char** argv) {
 QString CheckPlaces(const qm::TRunOptions& options, std::string& iniFile, std::string& logDir) {
   if (!options.Printer.isEmpty() && !qm::TPrintJobs::SystemPrinters().Names.contains(options.Printer))
     return QStringLiteral("--printer: there is no printer \"%1\" here").arg(options.Printer);
-  if (!options.PrintToFolder.isEmpty()) {
-    // Tried with a file of its own: a folder may look writable and still refuse (a full or
-    // read-only disk, a folder of another user).
-    std::error_code made;
-    qm::MakePrivateFolders(options.PrintToFolder.toStdString(), made);
-    QTemporaryFile probe(QDir(options.PrintToFolder).filePath(QStringLiteral("quillmark-probe-XXXXXX")));
-    if (made || !probe.open() || probe.write("%PDF-", 5) != 5 || !probe.flush())
-      return QStringLiteral("--print-to-pdf: the folder \"%1\" cannot be written").arg(options.PrintToFolder);
-  }
   if (!options.ConfigDir.isEmpty()) {
     std::error_code made;
     qm::MakePrivateFolders(options.ConfigDir.toStdString(), made);
@@ -128,6 +119,19 @@ QString CheckPlaces(const qm::TRunOptions& options, std::string& iniFile, std::s
     iniFile = paths.IniFile;
     logDir = paths.LogDir;
   }
+  return {};
+}
+
+// The --print-to-pdf folder, made and tried with a file of its own once this copy holds its
+// folder: a folder may look writable and still refuse (a full or read-only disk, another
+// user's). Answers what is wrong, or "".
+QString CheckPdfFolder(const qm::TRunOptions& options) {
+  if (options.PrintToFolder.isEmpty()) return {};
+  std::error_code made;
+  qm::MakePrivateFolders(options.PrintToFolder.toStdString(), made);
+  QTemporaryFile probe(QDir(options.PrintToFolder).filePath(QStringLiteral("quillmark-probe-XXXXXX")));
+  if (made || !probe.open() || probe.write("%PDF-", 5) != 5 || !probe.flush())
+    return QStringLiteral("--print-to-pdf: the folder \"%1\" cannot be written").arg(options.PrintToFolder);
   return {};
 }
 
@@ -170,6 +174,7 @@ int RunUnattended(int argc, char** argv, const qm::TRunOptions& options) {
     return Fail(wrong);
   qm::TInstanceLock lock(QString::fromStdString(setup.LogDir));
   if (const int refused = TakeLock(lock); refused != 0) return refused;
+  if (const QString wrong = CheckPdfFolder(setup.Options); !wrong.isEmpty()) return Fail(wrong);
   const std::string logDir = setup.LogDir;
   QString pdfDir;
   {
@@ -223,6 +228,7 @@ int main(int argc, char** argv) {
   // Before the window: it restores the stored list and opens the store.
   qm::TInstanceLock lock(QString::fromStdString(setup.LogDir));
   if (const int refused = TakeLock(lock); refused != 0) return refused;
+  if (const QString wrong = CheckPdfFolder(setup.Options); !wrong.isEmpty()) return Fail(wrong);
 
   int result = 0;
   std::string logDir;

@@ -204,8 +204,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
   }
   if (parser.isSet(version)) {
     result.Action = TCommandLine::caVersion;
-    result.Text =
-        QStringLiteral("Quillmark %1.%2.%3").arg(version::Major).arg(version::Minor).arg(version::Release);
+    result.Text = QStringLiteral("Quillmark ") + QString::fromLatin1(version::FileVersion);
     return result;
   }
   try {

@@ -136,7 +136,16 @@ void TMainForm::RunSetupStep(const std::function<void()>& step) {
       return;
     }
     QMetaObject::invokeMethod(
-        this, [this, message] { ReportError(message); }, Qt::QueuedConnection);
+        this,
+        [this, message] {
+          // Kept where a later look finds it too (a source left out, a store moved aside).
+          if (!FEnding) {
+            LogMessage(ProgramText(message));
+            std::fprintf(stderr, "quillmark: %s\n", message.toLocal8Bit().constData());
+          }
+          ReportError(message);
+        },
+        Qt::QueuedConnection);
   });
 }
 

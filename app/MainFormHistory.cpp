@@ -5,10 +5,12 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QUrl>
+#include <system_error>
 
 #include "app/HistoryWindow.h"
 #include "app/MainForm.h"
 #include "app/StoredChoices.h"
+#include "base/PrivateFiles.h"
 #include "print/ProgramText.h"
 
 namespace qm {
@@ -50,8 +52,9 @@ void TMainForm::btnHistoryClick() {
 
 void TMainForm::OpenArchiveFolder() {
   const QString folder = FDesk->ArchiveFolder();
-  if (!QDir().mkpath(folder))
-    throw std::runtime_error("Unable to create the archive folder \"" + folder.toStdString() + "\"");
+  std::error_code made;
+  MakePrivateFolders(folder.toStdString(), made);
+  if (made) throw std::runtime_error("Unable to create the archive folder \"" + folder.toStdString() + "\"");
   if (FSetup.OpenFolder)
     FSetup.OpenFolder(folder);
   else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))

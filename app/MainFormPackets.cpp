@@ -14,7 +14,6 @@
 #include "app/ErrorBox.h"
 #include "app/MainForm.h"
 #ifdef QM_HAVE_COM_HOST_LINK
-#include "host/com/ComHostLink.h"
 #endif
 #include "print/ProgramText.h"
 #include "select/CallsignText.h"
@@ -72,11 +71,7 @@ void TMainForm::CreateDesk() {
   // Every source hands its packets to the desk; the window shows their states.
   FSources = std::make_unique<TPacketSources>(*desk, [this](const THostSettings& settings) {
     if (FSetup.CreateHost) return FSetup.CreateHost(settings);
-#ifdef QM_HAVE_COM_HOST_LINK
-    if (settings.Transport == THostSettings::htStationProgram)
-      return std::unique_ptr<TclsUIV>(std::make_unique<TComHostLink>());
-#endif
-    return CreateHostLink(settings);
+    return MakeSourceLink(settings);
   });
   connect(FSources.get(), &TPacketSources::SourceChanged, this, [this](int index) { SourceChanged(index); });
   // The host closing ends the program once no other source is left to hear.

@@ -198,6 +198,7 @@ void TMainForm::ConnectHost() {
     FSources->SetState(0, QStringLiteral("Not connected: ") + clash);
     throw std::runtime_error(clash.toStdString());
   }
+  UpdatePrintTarget();  // also where this source cannot be made and the others run
   TclsUIV* link = FSources->Put(0, FHostSettings);
   clsUIV1 = link;
   // Choosing a real source takes the demo's messages off the list.
@@ -280,6 +281,7 @@ void TMainForm::ShowSourceNote() {
 void TMainForm::btnApplyConnectionClick() {
   THostSettings s = SelectedSource() == 0 ? FHostSettings : FSources->At(SelectedSource()).Settings;
   s.Transport = static_cast<THostSettings::TTransport>(cbxTransport->currentData().toInt());
+  s.UnknownTransport.clear();
   s.Server = Trim(ProgramText(edServer->text()));
   const std::optional<int> port = ReadPort(ProgramText(edPort->text()), true);
   if (!port)

@@ -4,6 +4,9 @@
 
 #include "app/LinkLook.h"
 #include "desk/MessageDesk.h"
+#ifdef QM_HAVE_COM_HOST_LINK
+#include "host/com/ComHostLink.h"
+#endif
 
 namespace qm {
 
@@ -41,6 +44,8 @@ TclsUIV* TPacketSources::Put(std::size_t index, const THostSettings& settings, b
   s.State = QStringLiteral("Not connected");
   if (makeLink) {
     try {
+      if (!settings.UnknownTransport.empty())
+        throw std::runtime_error(UnknownTransportText(index, settings.UnknownTransport));
       s.Link = FMaker(settings);
       if (!s.Link) throw std::runtime_error("No packet source could be made from the connection settings");
     } catch (const std::exception& e) {
@@ -127,10 +132,20 @@ void TPacketSources::SetState(std::size_t index, const QString& text) {
   emit SourceChanged(static_cast<int>(index));
 }
 
+std::unique_ptr<TclsUIV> MakeSourceLink(const THostSettings& settings) {
+#ifdef QM_HAVE_COM_HOST_LINK
+  if (settings.Transport == THostSettings::htStationProgram) return std::make_unique<TComHostLink>();
+#endif
+  return CreateHostLink(settings);
+}
+
 QString SourcesClash(const std::vector<THostSettings>& sources) {
-  if (sources.size() < 2) return {};
+  // A source whose transport the file does not name is never made.
+  std::size_t made = 0;
+  for (const THostSettings& s : sources) made += s.UnknownTransport.empty() ? 1 : 0;
+  if (made < 2) return {};
   for (const THostSettings& s : sources)
-    if (s.Transport == THostSettings::htReplay && s.CaptureFile.empty())
+    if (s.Transport == THostSettings::htReplay && s.CaptureFile.empty() && s.UnknownTransport.empty())
       return QStringLiteral(
           "The demo traffic plays only as the one source: name a capture file to replay, or remove the "
           "other sources");

@@ -73,6 +73,11 @@ class TPacketSources : public QObject {
   std::vector<TSource> FSources;
 };
 
+// A source's link as the settings name it, not started: on Windows the station program's
+// automation link for htStationProgram, else CreateHostLink's. The window and the desk alone
+// make theirs here.
+std::unique_ptr<TclsUIV> MakeSourceLink(const THostSettings& settings);
+
 // Why a set of sources cannot be heard together, or "" when it can: the bundled demo traffic
 // plays alone (its pages never reach paper, a real source's must).
 QString SourcesClash(const std::vector<THostSettings>& sources);

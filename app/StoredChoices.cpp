@@ -29,8 +29,12 @@ bool ReadChecked(TSettingsStore& settings, const char* control, bool defaultValu
 namespace {
 
 THostSettings ReadSourceSection(TSettingsStore& settings, const std::string& section, THostSettings s) {
-  s.Transport = TransportFromName(
-      settings.ReadString(section, connection_keys::Transport, TransportName(s.Transport)), s.Transport);
+  const std::string transport = Trim(settings.ReadString(section, connection_keys::Transport, ""));
+  if (const auto named = TransportNamed(transport)) {
+    s.Transport = *named;
+  } else if (!transport.empty()) {
+    s.UnknownTransport = transport;
+  }
   s.Server = settings.ReadString(section, connection_keys::Server, s.Server);
   s.Port = settings.ReadInteger(section, connection_keys::Port, s.Port);
   if (s.Port < 0 || s.Port > 65535) s.Port = 0;
@@ -70,7 +74,8 @@ std::vector<THostSettings> ReadHostSources(TSettingsStore& settings, const THost
 
 void WriteHostSettings(TSettingsStore& settings, std::size_t index, const THostSettings& s) {
   const std::string section = connection_keys::SectionOf(index);
-  settings.WriteString(section, connection_keys::Transport, TransportName(s.Transport));
+  settings.WriteString(section, connection_keys::Transport,
+                       s.UnknownTransport.empty() ? TransportName(s.Transport) : s.UnknownTransport);
   settings.WriteString(section, connection_keys::Server, s.Server);
   settings.WriteInteger(section, connection_keys::Port, s.Port);
   settings.WriteString(section, connection_keys::Callsign, s.Callsign);

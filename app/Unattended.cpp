@@ -19,6 +19,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/time.h>
 #include <unistd.h>
 #endif
 
@@ -37,8 +38,7 @@ TUnattendedDesk::TUnattendedDesk(TUnattendedSetup setup, QObject* parent)
                          ProgramFont(QStringLiteral("MS Sans Serif"), 8));
   connect(desk, &TMessageDesk::FailureToReport, this, [this](const QString& text, bool) { Say(text); });
   connect(desk, &TMessageDesk::EndRequested, this, [this] { emit Ended(); });
-  FSources =
-      std::make_unique<TPacketSources>(*desk, [](const THostSettings& s) { return CreateHostLink(s); });
+  FSources = std::make_unique<TPacketSources>(*desk, MakeSourceLink);
   // Nothing is left to hear once every source that ends by itself has ended.
   connect(FSources.get(), &TPacketSources::AllEnded, this, [this] { End(); });
   connect(FSources.get(), &TPacketSources::SourceChanged, this, [this](int index) {
@@ -118,19 +118,31 @@ void TUnattendedDesk::ConnectSource(std::size_t index) {
   for (std::size_t i = 0; i < FSources->Count(); ++i) all.push_back(FSources->At(i).Settings);
   if (const QString clash = SourcesClash(all); !clash.isEmpty())
     throw std::runtime_error(clash.toStdString());
+  // Also where the first source cannot be made and the others run.
+  if (index == 0) FDesk->PrintJobs()->SetOutputFolder(FSetup.Options.PrintToFolder);
   TclsUIV* link = FSources->Put(index, all[index]);
   connect(link, &TclsUIV::OutageLogLine, this, [](const QString& line) {
     std::fprintf(stderr, "quillmark: %s\n", line.toLocal8Bit().constData());
   });
   if (index == 0) {
+    // The station program tells the own station once it is there (it may start later).
+    connect(link, &TclsUIV::OwnStationChanged, this, [this, link] {
+      Step("The own callsign", [this, link] {
+        TclsMyInfo info;
+        link->FillMyInfo(info);
+        TDeskChoices choices = FDesk->Choices();
+        choices.Selection.StationCall = UpperCase(info.MyCallsign());
+        FDesk->SetChoices(choices);
+      });
+    });
     FDesk->SetDemo(link->PlaysBundledDemo());
-    QString folder = FSetup.Options.PrintToFolder;
-    if (folder.isEmpty() && link->PlaysBundledDemo())
-      folder = QDir(FDesk->DataDir()).absoluteFilePath(QStringLiteral("demo-pages"));
-    FDesk->PrintJobs()->SetOutputFolder(folder);
-    if (link->PlaysBundledDemo())
+    if (link->PlaysBundledDemo()) {
+      QString folder = FSetup.Options.PrintToFolder;
+      if (folder.isEmpty()) folder = QDir(FDesk->DataDir()).absoluteFilePath(QStringLiteral("demo-pages"));
+      FDesk->PrintJobs()->SetOutputFolder(folder);
       Say(QStringLiteral("No source is chosen: the demo traffic plays, its pages become PDF files in ") +
           folder);
+    }
   }
   FSources->Start(index);
 }
@@ -170,13 +182,33 @@ void TUnattendedDesk::Step(const char* what, const std::function<void()>& step) 
 namespace {
 
 int gSignalPipe[2] = {-1, -1};
+volatile sig_atomic_t gSignal = SIGTERM;
 
-void OnSignal(int) {
-  // Only what is safe in a handler: one byte down the pipe.
+// The event loop hears a signal within this, or the signal ends the process as if it had not
+// been caught: nothing a source or a step does may make the program deaf to it.
+constexpr suseconds_t kHeardWithinUs = 800000;
+
+void ArmDeafTimer(suseconds_t us) {
+  itimerval timer{};
+  timer.it_value.tv_usec = us;
+  ::setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+void OnSignal(int signal) {
+  // Only what is safe in a handler: one byte down the pipe and a timer.
   const char byte = 1;
   const int saved = errno;
+  gSignal = signal;
   [[maybe_unused]] const ssize_t ignored = ::write(gSignalPipe[1], &byte, 1);
+  ArmDeafTimer(kHeardWithinUs);
   errno = saved;
+}
+
+void OnDeaf(int) {
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  ::sigaction(gSignal, &fallback, nullptr);
+  ::raise(gSignal);
 }
 
 }  // namespace
@@ -185,6 +217,7 @@ bool EndOnSignals(QObject* owner, std::function<void()> end) {
   if (gSignalPipe[0] < 0 && ::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
   auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, owner);
   QObject::connect(notifier, &QSocketNotifier::activated, owner, [end = std::move(end)] {
+    ArmDeafTimer(0);
     char bytes[16];
     while (::read(gSignalPipe[0], bytes, sizeof bytes) > 0) {
     }
@@ -194,7 +227,11 @@ bool EndOnSignals(QObject* owner, std::function<void()> end) {
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
+  struct sigaction deaf {};
+  deaf.sa_handler = OnDeaf;
+  sigemptyset(&deaf.sa_mask);
+  return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0 &&
+         ::sigaction(SIGALRM, &deaf, nullptr) == 0;
 }
 #else
 bool EndOnSignals(QObject*, std::function<void()>) {

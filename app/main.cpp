@@ -4,10 +4,16 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QList>
+#include <QPair>
+#include <QTemporaryFile>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #ifdef _WIN32
+#include <objbase.h>
 #include <windows.h>
 #endif
 
@@ -69,6 +75,40 @@ int AlreadyRunning(const qm::TInstanceLock& lock) {
   return kAlreadyRunning;
 }
 
+// Qt ends a program whose window system it cannot reach with a fatal message (and an abort)
+// from the application's constructor. Meanwhile its messages are held: a fatal one becomes
+// this program's one line and exit 2, the others are passed on once the window system is up.
+QList<QPair<QtMsgType, QString>>* gHeldMessages = nullptr;
+
+void HoldMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  if (type != QtFatalMsg) {
+    gHeldMessages->append({type, text});
+    return;
+  }
+  std::fputs(
+      "quillmark: there is no display to show the window on (none is set, or it cannot be reached); "
+      "--no-window runs the desk without one\n",
+      stderr);
+  std::fflush(stderr);
+  std::_Exit(2);
+}
+
+struct TDisplayWatch {
+  TDisplayWatch() : FPrevious(qInstallMessageHandler(HoldMessage)) { gHeldMessages = &FHeld; }
+  ~TDisplayWatch() {
+    qInstallMessageHandler(FPrevious);
+    gHeldMessages = nullptr;
+    for (const auto& [type, text] : FHeld) FPrevious(type, QMessageLogContext(), text);
+  }
+  QtMessageHandler FPrevious;
+  QList<QPair<QtMsgType, QString>> FHeld;
+};
+
+QApplication* MakeApplication(int& argc, char** argv) {
+  const TDisplayWatch watch;
+  return new QApplication(argc, argv);
+}
+
 // The printer and the folders of this run; answers what is wrong, or "".
 QString CheckPlaces(const qm::TRunOptions& options, std::string& iniFile, std::string& logDir) {
   if (!options.Printer.isEmpty() && !qm::TPrintJobs::SystemPrinters().Names.contains(options.Printer))
@@ -87,9 +127,25 @@ QString CheckPlaces(const qm::TRunOptions& options, std::string& iniFile, std::s
   return {};
 }
 
+// The --print-to-pdf folder, made and tried with a file of its own once this copy holds its
+// folder: a folder may look writable and still refuse (a full or read-only disk, another
+// user's). Answers what is wrong, or "".
+QString CheckPdfFolder(const qm::TRunOptions& options) {
+  if (options.PrintToFolder.isEmpty()) return {};
+  std::error_code made;
+  qm::MakePrivateFolders(options.PrintToFolder.toStdString(), made);
+  QTemporaryFile probe(QDir(options.PrintToFolder).filePath(QStringLiteral("quillmark-probe-XXXXXX")));
+  if (made || !probe.open() || probe.write("%PDF-", 5) != 5 || !probe.flush())
+    return QStringLiteral("--print-to-pdf: the folder \"%1\" cannot be written").arg(options.PrintToFolder);
+  return {};
+}
+
 // 0 when this copy may go on.
 int TakeLock(qm::TInstanceLock& lock) {
-  if (lock.Take()) return 0;
+  if (lock.Take()) {
+    qm::TPrintJobs::RemoveLeftJobFiles();
+    return 0;
+  }
   if (lock.HeldElsewhere()) return AlreadyRunning(lock);
   // A folder that takes no lock file takes no store either; the run reports that itself.
   std::fprintf(stderr, "quillmark: %s; a second copy on it would not be noticed\n",
@@ -107,6 +163,13 @@ void SayWhereFilesAre(const std::string& logDir, const QString& pdfDir) {
 // Qt's offscreen platform unless one was asked for.
 int RunUnattended(int argc, char** argv, const qm::TRunOptions& options) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifdef _WIN32
+  // The station program's automation link needs COM on this thread; Windows' own platform
+  // sets it up for the window, the offscreen one does not.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const std::unique_ptr<void, void (*)(void*)> comEnd(SUCCEEDED(com) ? &argc : nullptr,
+                                                      [](void*) { CoUninitialize(); });
+#endif
   QGuiApplication app(argc, argv);
   std::setlocale(LC_TIME, "");
   QGuiApplication::setApplicationName(QStringLiteral("Quillmark"));
@@ -127,6 +190,7 @@ int RunUnattended(int argc, char** argv, const qm::TRunOptions& options) {
   qm::TBoardPlan board;
   if (const QString wrong = qm::PlanBoard(options.Web, setup.IniFile, setup.LogDir, board); !wrong.isEmpty())
     return Fail(wrong);
+  if (const QString wrong = CheckPdfFolder(setup.Options); !wrong.isEmpty()) return Fail(wrong);
   const std::string logDir = setup.LogDir;
   QString pdfDir;
   {
@@ -183,7 +247,7 @@ int main(int argc, char** argv) {
 
   if (command.Options.NoWindow) return RunUnattended(argc, argv, command.Options);
 
-  QApplication app(argc, argv);
+  const std::unique_ptr<QApplication> application(MakeApplication(argc, argv));
   // The list's time text follows the user's regional date and time formats.
   std::setlocale(LC_TIME, "");
   qm::SetUpApplication();
@@ -199,6 +263,7 @@ int main(int argc, char** argv) {
   if (const QString wrong = qm::PlanBoard(setup.Options.Web, setup.IniFile, setup.LogDir, board);
       !wrong.isEmpty())
     return Fail(wrong);
+  if (const QString wrong = CheckPdfFolder(setup.Options); !wrong.isEmpty()) return Fail(wrong);
 
   int result = 0;
   std::string logDir;

@@ -11,6 +11,8 @@
 #include <langinfo.h>
 #endif
 
+#include "base/AsciiText.h"
+
 namespace qm {
 namespace {
 
@@ -274,12 +276,18 @@ TRegionalSeparators RegionalSeparators() {
   std::string date;
   std::string time;
   if (!RegionalForms({2026, 12, 7, 18, 30, 45, 0}, date, time)) return result;
-  // The first character between the numbers of each form.
+  // What stands between the first two numbers of each form, where that is one ASCII mark;
+  // a word or a character of several bytes (the hour and minute signs of Japanese, Chinese and
+  // Korean forms) keeps the fallback.
   const auto between = [](const std::string& text, char fallback) {
     const std::size_t digit = text.find_first_of("0123456789");
     if (digit == std::string::npos) return fallback;
     const std::size_t after = text.find_first_not_of("0123456789", digit);
-    return after == std::string::npos || text[after] == ' ' ? fallback : text[after];
+    if (after == std::string::npos || after + 1 >= text.size()) return fallback;
+    const auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    const char mark = text[after];
+    const bool oneMark = mark > ' ' && mark < 0x7f && !isLetter(mark) && IsDigit(text[after + 1]);
+    return oneMark ? mark : fallback;
   };
   result.Date = between(date, result.Date);
   result.Time = between(time, result.Time);

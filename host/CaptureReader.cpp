@@ -2,6 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <utility>
 
 namespace qm {
 namespace {
@@ -22,6 +25,13 @@ bool TCaptureReader::Open(const std::string& path) {
   Close();
   FDropped = 0;
   FError.clear();
+  // Before opening: a pipe's open waits for a writer.
+  std::error_code ec;
+  const auto type = std::filesystem::status(path, ec).type();
+  if (!ec && type != std::filesystem::file_type::regular) {
+    FError = "not a file (a device, a pipe or a folder)";
+    return false;
+  }
   errno = 0;
   FFile.reset(std::fopen(path.c_str(), "rb"));
   if (!FFile) {
@@ -36,6 +46,9 @@ void TCaptureReader::Close() {
   FFile.reset();
   FBuffer = {};
   FBegin = FEnd = 0;
+  FAtEnd = FTooLong = false;
+  FLine.clear();
+  FReadInTurn = 0;
 }
 
 bool TCaptureReader::Fill() {
@@ -45,33 +58,36 @@ bool TCaptureReader::Fill() {
 }
 
 std::optional<std::string> TCaptureReader::NextLine() {
-  if (!FFile) return std::nullopt;
-  std::string line;
-  bool tooLong = false;
+  if (AtEnd()) return std::nullopt;
   // A line is taken a block at a time; an endless one never grows memory past the bound.
   for (;;) {
-    const bool atEnd = FBegin == FEnd && !Fill();
+    if (FBegin == FEnd) {
+      if (FReadInTurn >= FMaxRead) return std::nullopt;
+      FAtEnd = !Fill();
+      FReadInTurn += FEnd;
+    }
     const char* from = FBuffer.data() + FBegin;
-    const auto* lf = atEnd ? nullptr : static_cast<const char*>(std::memchr(from, '\n', FEnd - FBegin));
+    const auto* lf = FAtEnd ? nullptr : static_cast<const char*>(std::memchr(from, '\n', FEnd - FBegin));
     const std::size_t part = lf ? static_cast<std::size_t>(lf - from) : FEnd - FBegin;
     // One spare byte for a CR before the LF.
-    if (!tooLong && line.size() + part > FMaxLine + 1) {
-      tooLong = true;
-      line.clear();
+    if (!FTooLong && FLine.size() + part > FMaxLine + 1) {
+      FTooLong = true;
+      FLine.clear();
     }
-    if (!tooLong) line.append(from, part);
+    if (!FTooLong) FLine.append(from, part);
     FBegin += part;
-    if (!lf && !atEnd) continue;
+    if (!lf && !FAtEnd) continue;
     if (lf) ++FBegin;
+    std::string line = std::move(FLine);
+    FLine.clear();
+    const bool tooLong = std::exchange(FTooLong, false);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (tooLong || line.size() > FMaxLine) {
       ++FDropped;
     } else if (!Blank(line)) {
       return line;
     }
-    if (atEnd) return std::nullopt;
-    line.clear();
-    tooLong = false;
+    if (FAtEnd) return std::nullopt;
   }
 }
 

@@ -24,7 +24,7 @@ std::unique_ptr<TclsUIV> CreateHostLink(const THostSettings& settings, QObject* 
       throw std::runtime_error("This build has no serial port support for a KISS TNC");
 #endif
     case THostSettings::htStationProgram:
-      // The window makes that link itself where the platform has it.
+      // MakeSourceLink (the program's) makes that link where the platform has it.
       throw std::runtime_error("The station program's automation link is available on Windows only");
     case THostSettings::htReplay:
       break;

@@ -28,10 +28,19 @@ const char* TransportName(THostSettings::TTransport transport) {
   return kTransportNames[0].Name;
 }
 
-THostSettings::TTransport TransportFromName(const std::string& name, THostSettings::TTransport fallback) {
+std::optional<THostSettings::TTransport> TransportNamed(const std::string& name) {
   for (const auto& t : kTransportNames)
     if (UpperCase(name) == UpperCase(t.Name)) return t.Transport;
-  return fallback;
+  return std::nullopt;
+}
+
+std::string UnknownTransportText(std::size_t index, const std::string& value) {
+  std::string names;
+  const std::size_t n = std::size(kTransportNames);
+  for (std::size_t i = 0; i < n; ++i)
+    names += (i == 0 ? "" : i + 1 == n ? " or " : ", ") + std::string(kTransportNames[i].Name);
+  return "[" + connection_keys::SectionOf(index) + "] " + connection_keys::Transport + "=" + value +
+         " names no transport (" + names + "); the section is skipped";
 }
 
 int THostSettings::DefaultPort(TTransport transport) {

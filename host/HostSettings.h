@@ -24,6 +24,9 @@ struct THostSettings {
   int Port = 0;          // 0 = the transport's usual port (14580 APRS-IS, 8001 KISS TCP)
   std::string Filter = DefaultAprsIsFilter;  // APRS-IS server-side filter; empty = none
   std::string CaptureFile;                   // replay; empty = the bundled demo traffic
+  // The settings file's Transport where it names none ("aprs_is"): the source is not made, its
+  // section is named instead, and it is written back as it was.
+  std::string UnknownTransport;
   double Pace = 3.0;  // replay, packets per second; 0 = as fast as the window takes them
 #ifdef _WIN32
   std::string SerialDevice = "COM1";  // KISS serial: the TNC's port
@@ -139,7 +142,10 @@ std::string SerialSpeedRule();
 // A transport's name in the settings file: "replay", "aprs-is", "kiss-tcp", "station-program",
 // "kiss-serial".
 const char* TransportName(THostSettings::TTransport transport);
-// The transport of that name in any case, or `fallback` for a name that is none.
-THostSettings::TTransport TransportFromName(const std::string& name, THostSettings::TTransport fallback);
+// The transport of that name in any case, or nothing.
+std::optional<THostSettings::TTransport> TransportNamed(const std::string& name);
+// Why the source at `index` is not made: "[Connection2] Transport=aprs_is names no transport
+// (replay, aprs-is, kiss-tcp, station-program or kiss-serial); the section is skipped".
+std::string UnknownTransportText(std::size_t index, const std::string& value);
 
 }  // namespace qm

@@ -41,9 +41,10 @@ QString TReplayHostLink::SourcePlace() const {
 
 namespace {
 
-// At most this many packets a tick, about what one read of an APRS-IS socket hands over: the
-// desk's events and the window's have their turn between the ticks, also while a pace
-// catches up after a stall.
+// At most this many packets a tick, about what one read of an APRS-IS socket hands over, and
+// at most the reader's turn of the file (a megabyte, also where no line ends): the desk's
+// events and the window's have their turn between the ticks, also while a pace catches up
+// after a stall.
 constexpr int kBatch = 1024;
 
 }  // namespace
@@ -85,6 +86,7 @@ void TReplayHostLink::Tick() {
   const auto due =
       paced ? static_cast<std::uint64_t>(static_cast<double>(FSince.elapsed()) * pace / 1000.0) : 0;
   const QPointer<TReplayHostLink> self(this);
+  FReader.NewTurn();
   FTicking = true;
   for (int n = 0; n < kBatch && (!paced || FDelivered < due); ++n) {
     const bool more = DeliverNext();
@@ -102,6 +104,8 @@ bool TReplayHostLink::DeliverNext() {
     emit DropLogLine(SourceKind() + ' ' + SourcePlace() + " dropped " + QString::number(now - dropped) +
                      (now - dropped == 1 ? " line" : " lines") + " longer than " +
                      QString::number(TCaptureReader::DefaultMaxLine) + " bytes");
+  // The tick's bytes are read (blank or over-long lines): the rest at the next tick.
+  if (!line && !FReader.AtEnd()) return false;
   if (!line) {
     Stop();
     emit StateChanged("Capture finished");

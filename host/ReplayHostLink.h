@@ -38,7 +38,8 @@ class TReplayHostLink : public TclsUIV {
 
  private:
   void Tick();
-  // Hands over the next packet; false at the end of the capture (the link is then stopped).
+  // Hands over the next packet; false at the end of the capture (the link is then stopped)
+  // and when the reader's bounded read found none (the next tick reads on).
   bool DeliverNext();
   std::string CapturePath() const;
 

@@ -6,7 +6,9 @@
 #include "print/PrintJobs.h"
 
 #include <cmath>
+#include <system_error>
 
+#include "base/PrivateFiles.h"
 #include "base/TrustedClock.h"
 
 namespace qm {
@@ -18,8 +20,10 @@ const QString kDayFormat = QStringLiteral("yyyy-MM-dd");
 
 QString TPdfArchive::NewFile(const QDateTime& when, int job) const {
   QDir day(QDir(FFolder).filePath(when.date().toString(kDayFormat)));
-  if (!day.mkpath(QStringLiteral(".")))
-    throw EPrintError("Unable to create the archive folder \"" + day.path().toStdString() + "\"");
+  // Pages of messages are the operator's only, as the data folder is.
+  std::error_code made;
+  MakePrivateFolders(day.path().toStdString(), made);
+  if (made) throw EPrintError("Unable to create the archive folder \"" + day.path().toStdString() + "\"");
   const QString stem = when.time().toString(QStringLiteral("HHmmss")) + QStringLiteral("-job") +
                        (job > 0 ? QString::number(job) : QString());
   QString name = day.filePath(stem + QStringLiteral(".pdf"));

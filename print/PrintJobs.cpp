@@ -6,6 +6,11 @@
 #ifdef QM_HAVE_CUPS
 #include "print/CupsEvents.h"
 #include "print/CupsSpool.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <QCoreApplication>
@@ -23,7 +28,10 @@
 #include <QTemporaryFile>
 #include <QTextLayout>
 
+#include <system_error>
 #include <vector>
+
+#include "base/PrivateFiles.h"
 
 namespace qm {
 
@@ -237,6 +245,8 @@ TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const Q
   // PDF file of ours, laid out for this printer, and that file to the spooler.
   QTemporaryFile pdf(QDir::tempPath() + QStringLiteral("/quillmark-job-XXXXXX.pdf"));
   if (!pdf.open()) throw EPrintError(NotValidText.toStdString());
+  // Held while the job runs: RemoveLeftJobFiles leaves a file alone while a process holds it.
+  ::flock(pdf.handle(), LOCK_EX);
   PrintToPdf(*printer, pdf.fileName(), text, font, title);
   TJobTicket ticket{printer->printerName(), 0, token};
   ticket.SpoolerJob = SubmitToCups(
@@ -279,9 +289,31 @@ TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const Q
 #endif
 }
 
+int TPrintJobs::RemoveLeftJobFiles() {
+  int removed = 0;
+#ifdef QM_HAVE_CUPS
+  const QDir temp(QDir::tempPath());
+  for (const QFileInfo& file :
+       temp.entryInfoList({QStringLiteral("quillmark-job-??????.pdf")}, QDir::Files)) {
+    const QByteArray path = QFile::encodeName(file.filePath());
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    // A job's lock goes with its process.
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(path.constData()) == 0)
+      ++removed;
+    ::close(fd);
+  }
+#endif
+  return removed;
+}
+
 QString TPrintJobs::NewFolderPdf() const {
   QDir dir(FOutputFolder);
-  if (!dir.mkpath(QStringLiteral(".")))
+  std::error_code made;
+  MakePrivateFolders(FOutputFolder.toStdString(), made);
+  if (made)
     throw EPrintError("Unable to create the folder \"" + FOutputFolder.toStdString() +
                       "\" for the PDF files");
   const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));

@@ -133,6 +133,9 @@ class TPrintJobs {
   // QPrinterInfo's names in the order the system enumerates them.
   static QStringList InstalledPrinters();
   static TPrinterList SystemPrinters();
+  // Removes the page files that jobs of killed runs left in the temporary folder: this user's,
+  // named as the program names them, held by no running job. Answers how many went.
+  static int RemoveLeftJobFiles();
 
   // The system's printers, read on first use (asking the spooler takes tens of
   // milliseconds, which the window's first paint need not wait for); not read again.

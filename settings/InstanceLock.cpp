@@ -30,12 +30,21 @@ TInstanceLock::~TInstanceLock() = default;
 bool TInstanceLock::Take() {
   FHeldElsewhere = false;
   FError.clear();
-  // tryLock checks the holder's process id and removes the file of one that is gone.
-  if (FLock.tryLock(0)) {
+  // tryLock checks the holder's process id and removes the file of one that is gone. A
+  // process of that number and name that does not answer on this folder's socket got the
+  // number after the holder died; Qt removes the file only when no process holds its lock
+  // (flock), so a holder that could not listen is never overruled.
+  const auto taken = [this] {
+    if (!FLock.tryLock(0)) return false;
     // Made with the process's umask; no one else has business with it.
     QFile::setPermissions(FLock.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    Listen();
     return true;
-  }
+  };
+  if (taken()) return true;
+  if (FLock.error() == QLockFile::LockFailedError && !HolderAnswers(1000) && FLock.removeStaleLockFile() &&
+      taken())
+    return true;
   switch (FLock.error()) {
     case QLockFile::LockFailedError:
       FHeldElsewhere = true;
@@ -66,7 +75,7 @@ QString TInstanceLock::ServerName() const {
   return name;
 }
 
-void TInstanceLock::ListenForShow(std::function<void()> show) {
+void TInstanceLock::Listen() {
   FServer = std::make_unique<QLocalServer>();
   FServer->setSocketOptions(QLocalServer::UserAccessOption);
   // The lock is ours, so a socket left by a killed holder is stale.
@@ -76,18 +85,29 @@ void TInstanceLock::ListenForShow(std::function<void()> show) {
     return;
   }
   QLocalServer* server = FServer.get();
-  QObject::connect(server, &QLocalServer::newConnection, server,
-                   [server, show = std::move(show), status = FStatus] {
-                     while (QLocalSocket* socket = server->nextPendingConnection()) {
-                       QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-                       QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, show, status] {
-                         const QByteArray request = socket->readAll();
-                         if (request.startsWith(kShowRequest) && show) show();
-                         if (request.startsWith(kStatusRequest) && *status) socket->write((*status)());
-                         socket->disconnectFromServer();
-                       });
-                     }
-                   });
+  QObject::connect(server, &QLocalServer::newConnection, server, [this, server] {
+    while (QLocalSocket* socket = server->nextPendingConnection()) {
+      QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+      QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
+        const QByteArray request = socket->readAll();
+        if (request.startsWith(kShowRequest) && FShow) FShow();
+        if (request.startsWith(kStatusRequest) && FStatus) socket->write(FStatus());
+        socket->disconnectFromServer();
+      });
+    }
+  });
+}
+
+void TInstanceLock::ListenForShow(std::function<void()> show) {
+  FShow = std::move(show);
+}
+
+bool TInstanceLock::HolderAnswers(int timeoutMs) const {
+  QLocalSocket socket;
+  socket.connectToServer(ServerName());
+  const bool answered = socket.waitForConnected(timeoutMs);
+  socket.abort();
+  return answered;
 }
 
 bool TInstanceLock::AskHolderToShow(int timeoutMs) const {

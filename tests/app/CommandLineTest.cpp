@@ -12,6 +12,7 @@
 
 #include "app/CommandLine.h"
 #include "app/MainForm.h"
+#include "generated/QuillmarkVersion.h"
 #include "tests/app/FormTestEnvironment.h"
 #include "tests/support/QtTestApp.h"
 
@@ -83,7 +84,7 @@ TEST(CommandLine, OptionsSetThisRun) {
   EXPECT_EQ(all.Options.Printer, QStringLiteral("Office"));
   EXPECT_EQ(all.Options.PrintToFolder, dir.path());
   EXPECT_EQ(all.Options.ConfigDir, dir.filePath(QStringLiteral("new/conf")));
-  EXPECT_EQ(Parse({"--version"}).Text, QStringLiteral("Quillmark 1.3.3"));
+  EXPECT_EQ(Parse({"--version"}).Text, QStringLiteral("Quillmark ") + QLatin1String(version::FileVersion));
   EXPECT_TRUE(Parse({"--help"}).Text.contains(QStringLiteral("--print-to-pdf <DIR>")));
 }
 
@@ -199,7 +200,9 @@ TEST(CommandLine, TheProgramAnswersRefusesAndRunsWithoutStoringOptions) {
 
   const TRun version = RunProgram({"--version"}, dir.path());
   EXPECT_EQ(version.Code, 0);
-  EXPECT_EQ(version.Out, "Quillmark 1.3.3\n");
+  // The package's version, all four parts.
+  EXPECT_EQ(version.Out, QByteArray("Quillmark ") + version::FileVersion + "\n");
+  EXPECT_EQ(QByteArray(version::FileVersion).count('.'), 3);
 
   const struct {
     QStringList Args;

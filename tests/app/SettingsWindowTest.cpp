@@ -710,10 +710,12 @@ TEST_F(SettingsWindowTest, DamagedConnectionSectionFallsBackToTheUsualValues) {
     const char* device = "/dev/ttyUSB0";
     int baud = 9600;
     int rfQuietMs = 30 * 60000;
+    bool notMade = false;  // no link, the section named instead
   } cases[] = {
       {"names ignore case", "Transport=KISS-TCP\r\nPort=8001\r\nPace=10\r\n", THostSettings::htKissTcp, 8001,
        10},
-      {"unknown transport", "Transport=serial\r\n", THostSettings::htReplay, 0, 3},
+      {"unknown transport", "Transport=serial\r\n", THostSettings::htReplay, 0, 3, "/dev/ttyUSB0", 9600,
+       30 * 60000, true},
       {"port out of range", "Transport=aprs-is\r\nPort=70000\r\n", THostSettings::htAprsIs, 0, 3},
       {"negative port", "Port=-5\r\n", THostSettings::htReplay, 0, 3},
       {"pace no number", "Pace=fast\r\n", THostSettings::htReplay, 0, 3},
@@ -737,7 +739,12 @@ TEST_F(SettingsWindowTest, DamagedConnectionSectionFallsBackToTheUsualValues) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     WriteFile(env.IniFile(), std::string("[Connection]\r\n") + c.section);
+    env.HostSettings = THostSettings{};  // what the link is made with, if one is
     TMainForm form(env.Setup());
+    if (c.notMade) {
+      EXPECT_EQ(env.Errors, QStringList{QString::fromStdString(UnknownTransportText(0, "serial"))});
+      env.Errors.clear();
+    }
     EXPECT_EQ(env.HostSettings.Transport, c.transport);
     EXPECT_EQ(env.HostSettings.Port, c.port);
     EXPECT_EQ(env.HostSettings.Pace, c.pace);

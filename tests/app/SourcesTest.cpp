@@ -152,5 +152,40 @@ TEST(Sources, AReplayThatEndsBesideALiveSourceDoesNotEndTheProgram) {
   EXPECT_TRUE(WaitFor([&] { return ended == 1; }));
 }
 
+// A mistyped Transport leaves its own section out, named, and no other: the sources before
+// and after it run, and the section is written back as it was when the others are saved.
+TEST(Sources, ASectionWhoseTransportIsMistypedIsSkippedAndNamed) {
+  test::TFormEnvironment env;
+  const QString capture = env.Dir.filePath("capture.txt");
+  WriteIni(capture, "*12:00:00 W1ABC>APRS::N0CALL-5 :replayed{1\n");
+  test::TLoopbackServer server([](int fd) {
+    test::SendAll(fd, "# aprsc 2.1.14\r\nW1ABC>APRS,TCPIP*,qAC,T2::N0CALL-5 :from the server{2\r\n");
+    test::ReadToEnd(fd);
+  });
+  WriteIni(QString::fromStdString(env.IniFile()),
+           QStringLiteral("[Connection]\nTransport=replay\nCaptureFile=%1\nPace=0\nCallsign=N0CALL-5\n"
+                          "[Connection2]\nTransport=aprs_is\n"
+                          "[Connection3]\nTransport=aprs-is\nServer=127.0.0.1\nPort=%2\nCallsign=N0CALL-5\n")
+               .arg(capture)
+               .arg(server.Port()));
+  TMainFormSetup setup = env.Setup();
+  setup.CreateHost = nullptr;
+  TMainForm form(setup);
+  form.EndApplication = [] {};
+  ASSERT_TRUE(WaitFor([&] { return form.MessageLineCount() == 6; })) << env.Errors.join('\n').toStdString();
+  const QString named = QString::fromStdString(UnknownTransportText(1, "aprs_is"));
+  EXPECT_EQ(env.Errors, QStringList{named});
+  ASSERT_EQ(form.lbSources->count(), 3);
+  EXPECT_TRUE(form.lbSources->item(1)->text().contains(named))
+      << form.lbSources->item(1)->text().toStdString();
+  form.lbSources->setCurrentRow(2);
+  form.btnRemoveSourceClick();
+  QFile ini(QString::fromStdString(env.IniFile()));
+  ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+  const QByteArray stored = ini.readAll();
+  EXPECT_TRUE(stored.contains("[Connection2]\r\nTransport=aprs_is\r\n")) << stored.toStdString();
+  EXPECT_FALSE(stored.contains("[Connection3]")) << stored.toStdString();
+}
+
 }  // namespace
 }  // namespace qm

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "tests/support/TimeLocale.h"
 
@@ -65,6 +66,29 @@ TEST(DateTime, RegionalTextFollowsTheTimeLocale) {
     EXPECT_EQ(DateTimeToRegionalText(At(2026, 12, 7, 16, 5, 9, 0)), c.afternoon);
     EXPECT_EQ(DateTimeToRegionalText(At(2027, 1, 1, 0, 0, 0, 0)), c.midnight);
     EXPECT_EQ(DateTimeToRegionalText(At(2027, 1, 1, 0, 0, 0, 400)), c.afterMidnight);
+  }
+}
+
+// The clocks take the regional forms' separators only where each is one ASCII mark; the
+// signs of Japanese, Chinese and Korean forms (several bytes each) keep ":" and "/".
+TEST(DateTime, RegionalSeparatorsAreOneAsciiMarkOrTheFallback) {
+  const struct {
+    const char *source, *charset;
+    char date, time;
+  } cases[] = {
+      {"C", "", '/', ':'},          {"de_DE", "", '.', ':'},      {"en_US", "", '/', ':'},
+      {"ja_JP", "UTF-8", '/', ':'}, {"zh_CN", "UTF-8", '/', ':'}, {"ko_KR", "UTF-8", '/', ':'},
+      {"fi_FI", "UTF-8", '.', '.'},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.source) + " " + c.charset);
+    const test::TTimeLocale locale(c.source, c.charset);
+    ASSERT_TRUE(locale.Active());
+    const TRegionalSeparators s = RegionalSeparators();
+    EXPECT_EQ(s.Date, c.date);
+    EXPECT_EQ(s.Time, c.time);
+    EXPECT_EQ(FormatDateTime(" hh:nn:ss  mm/dd/yy", At(2003, 6, 15, 14, 5, 33, 0), s),
+              std::string(" 14") + c.time + "05" + c.time + "33  06" + c.date + "15" + c.date + "03");
   }
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "host/AprsIsLineReader.h"
 #include "host/CaptureReader.h"
 #include "host/HostSettings.h"
@@ -257,11 +259,15 @@ TEST(HostSettingsTest, TransportNamesStayWhatTheSettingsFileHolds) {
     SCOPED_TRACE(c.Name);
     EXPECT_EQ(static_cast<int>(c.Transport), c.Value);
     EXPECT_STREQ(TransportName(c.Transport), c.Name);
-    EXPECT_EQ(TransportFromName(c.Name, THostSettings::htAprsIs), c.Transport);
+    EXPECT_EQ(TransportNamed(c.Name), c.Transport);
   }
-  EXPECT_EQ(TransportFromName("KISS-Serial", THostSettings::htReplay), THostSettings::htKissSerial);
+  EXPECT_EQ(TransportNamed("KISS-Serial"), THostSettings::htKissSerial);
   for (const char* unknown : {"", "serial", "kiss", "kiss-serial ", "kiss_tcp"})
-    EXPECT_EQ(TransportFromName(unknown, THostSettings::htAprsIs), THostSettings::htAprsIs) << unknown;
+    EXPECT_EQ(TransportNamed(unknown), std::nullopt) << unknown;
+  EXPECT_EQ(
+      UnknownTransportText(1, "aprs_is"),
+      "[Connection2] Transport=aprs_is names no transport (replay, aprs-is, kiss-tcp, station-program or "
+      "kiss-serial); the section is skipped");
 }
 
 // A server that is down is asked again within 30 s at most, however long it stays away.
@@ -372,6 +378,38 @@ TEST_F(CaptureReaderTest, SkipsBlankAndOverLongLines) {
   EXPECT_EQ(lines, (std::vector<std::string>{"*A>B:1", "*12:00:00 A>B:2", std::string(32, 'w'), "*A>B:3"}));
   EXPECT_EQ(reader.DroppedLines(), 2u);
   EXPECT_EQ(reader.NextLine(), std::nullopt);
+}
+
+// A device, a pipe or a folder may never end (or never open): refused before it is opened.
+TEST_F(CaptureReaderTest, RefusesWhatIsNotARegularFile) {
+  const std::filesystem::path fifo = FPath.string() + ".fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {std::string("/dev/zero"), fifo.string(), FPath.parent_path().string()}) {
+    SCOPED_TRACE(path);
+    TCaptureReader reader;
+    EXPECT_FALSE(reader.Open(path));
+    EXPECT_EQ(reader.Error(), "not a file (a device, a pipe or a folder)");
+    EXPECT_TRUE(reader.AtEnd());
+  }
+  std::filesystem::remove(fifo);
+}
+
+// A megabyte without a line end is read a turn at a time; the line after it still comes.
+TEST_F(CaptureReaderTest, AStretchWithoutLineEndsIsReadATurnAtATime) {
+  TCaptureReader reader(TCaptureReader::DefaultMaxLine, 64 * 1024);
+  ASSERT_TRUE(reader.Open(Write(std::string(1024 * 1024, 'x') + "\n*A>B:1\n")));
+  int turns = 0;
+  std::optional<std::string> line;
+  while (!(line = reader.NextLine()) && turns < 100) {
+    ASSERT_FALSE(reader.AtEnd());
+    reader.NewTurn();
+    ++turns;
+  }
+  EXPECT_EQ(line, "*A>B:1");
+  EXPECT_EQ(turns, 16);
+  EXPECT_EQ(reader.DroppedLines(), 1u);
+  EXPECT_EQ(reader.NextLine(), std::nullopt);
+  EXPECT_TRUE(reader.AtEnd());
 }
 
 TEST_F(CaptureReaderTest, MissingFileSaysWhy) {

@@ -737,6 +737,32 @@ TEST_F(ReplayLinkTest, MissingFileReportsAndStaysOpen) {
   EXPECT_TRUE(rec.Texts.empty());
 }
 
+// Megabytes without a line end are read a tick at a time: the events queued meanwhile run.
+TEST_F(ReplayLinkTest, AStretchWithoutLineEndsLetsEventsRun) {
+  THostSettings settings;
+  settings.CaptureFile = Capture(std::string(8 * 1024 * 1024, '\0') + "\n*A>B:1\n");
+  settings.Pace = 0;
+  auto link = CreateHostLink(settings);
+  TRecorder rec(*link);
+  // An event that posts itself again until the packet comes: it runs between the ticks.
+  int ranBeforeThePacket = 0;
+  std::function<void()> post = [&] {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [&] {
+          if (!rec.Texts.empty()) return;
+          ++ranBeforeThePacket;
+          post();
+        },
+        Qt::QueuedConnection);
+  };
+  link->Start();
+  post();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return rec.Closings > 0; }, Deadline));
+  EXPECT_GE(ranBeforeThePacket, 4);
+  EXPECT_EQ(rec.Texts, std::vector<std::string>{"*A>B:1"});
+}
+
 TEST_F(ReplayLinkTest, StopAndStartAgainBeginsAnew) {
   THostSettings settings;
   settings.CaptureFile = Capture("*A>B:1\n*A>B:2\n");

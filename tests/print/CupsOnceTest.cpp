@@ -10,6 +10,9 @@
 #include <QElapsedTimer>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
+
+#include <sys/file.h>
 
 #include <memory>
 #include <optional>
@@ -127,6 +130,27 @@ TEST_F(CupsOnceTest, AJobOfAKilledProgramIsFoundAndPrintsOnce) {
     }
     EXPECT_EQ(test::JobPdfCount(ticket.SpoolerJob), handed ? 1 : 0);
   }
+}
+
+// The page file a killed run left is removed at the next start; one that a running job holds
+// and files of other names stay.
+TEST_F(CupsOnceTest, PageFilesOfKilledRunsAreRemovedAndNoOthers) {
+  const QString child = QDir(QStringLiteral(QM_KILL_CHILD_DIR)).filePath(QStringLiteral("print_kill_child"));
+  QString said;
+  ASSERT_TRUE(test::RunsUntilKilled(
+      child, {Queue(), QUuid::createUuid().toString(QUuid::WithoutBraces), "numbered"}, said));
+  const QDir temp(FTemp.path());
+  ASSERT_EQ(temp.entryList({QStringLiteral("quillmark-job-*.pdf")}, QDir::Files).size(), 1);
+  QTemporaryFile running(temp.filePath(QStringLiteral("quillmark-job-XXXXXX.pdf")));
+  ASSERT_TRUE(running.open());
+  ASSERT_EQ(::flock(running.handle(), LOCK_EX), 0);
+  QFile other(temp.filePath(QStringLiteral("quillmark-notes.pdf")));
+  ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+  other.close();
+
+  EXPECT_EQ(TPrintJobs::RemoveLeftJobFiles(), 1);
+  EXPECT_THAT(temp.entryList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Name),
+              ElementsAre(QFileInfo(running.fileName()).fileName(), QStringLiteral("quillmark-notes.pdf")));
 }
 
 // The spooler takes the page and its answer never comes (a go-between drops it), as from a

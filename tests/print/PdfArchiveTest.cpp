@@ -26,6 +26,13 @@ TEST(PdfArchiveTest, NamesCarryTheDayTheTimeAndTheJob) {
   const QString day = dir.filePath(QStringLiteral("archive/2026-12-08/"));
   EXPECT_EQ(archive.NewFile(when, 417), day + QStringLiteral("090507-job417.pdf"));
   EXPECT_TRUE(QFileInfo(day).isDir());
+  // The operator's pages are theirs only, as the data folder is, whatever the umask.
+  for (const QString& folder : {dir.filePath(QStringLiteral("archive")), day})
+    EXPECT_EQ(QFileInfo(folder).permissions() &
+                  (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                   QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther),
+              QFileDevice::Permissions())
+        << folder.toStdString();
   const QString noNumber = archive.NewFile(when, 0);
   EXPECT_EQ(noNumber, day + QStringLiteral("090507-job.pdf"));
   // Two jobs in one second keep both.

@@ -69,6 +69,7 @@ TEST(FileModes, WhatTheProgramMakesIsTheUsersOnly) {
       {config + QStringLiteral("/Quillmark-messages.db-wal"), 0600},
       {config + QStringLiteral("/Quillmark-messages.db-shm"), 0600},
       {config + QStringLiteral("/Quillmark.lock"), 0600},
+      {dir.filePath(QStringLiteral("pdf")), 0700},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path.toStdString());

@@ -97,7 +97,8 @@ TEST_F(InstanceLockTest, SecondStartOnAFolderInUseGoesAwayAndTouchesNothing) {
   EXPECT_TRUE(second.Err.split('\n').contains("Quillmark is already running with " + Config.toLocal8Bit()))
       << second.Err.toStdString();
   EXPECT_EQ(Snapshot(Config), before);
-  EXPECT_FALSE(QDir(Pdfs).exists()) << "the second copy printed";
+  EXPECT_TRUE(QDir(Pdfs).entryList({QStringLiteral("*.pdf")}, QDir::Files).isEmpty())
+      << "the second copy printed";
 
   ::kill(static_cast<pid_t>(first->processId()), SIGCONT);
   const test::TProgramResult firstDone = test::Finish(*first);
@@ -120,6 +121,36 @@ TEST_F(InstanceLockTest, LockOfAKilledCopyDoesNotBlock) {
   EXPECT_EQ(next.Code, 0) << next.Err.toStdString();
   EXPECT_FALSE(next.Err.contains("already running")) << next.Err.toStdString();
   EXPECT_TRUE(Logs(Config).contains(QStringLiteral("unprinted messages are kept for the next start")));
+}
+
+// A killed copy's lock whose process number now belongs to another copy of the program, on
+// another folder: that copy does not answer on this folder's socket, so the lock is stale.
+TEST_F(InstanceLockTest, ALockNamingAnotherCopysProcessDoesNotBlock) {
+  const QString otherConfig = Dir.filePath(QStringLiteral("other"));
+  auto other = test::StartProgram(RunArgs(WriteCapture(Dir, 60), QStringLiteral("1"), otherConfig, Pdfs),
+                                  test::ProgramEnvironment(Dir.path()));
+  ASSERT_TRUE(test::WaitForFile(otherConfig + QStringLiteral("/Quillmark.lock"), *other));
+  auto killed = test::StartProgram(RunArgs(WriteCapture(Dir, 60), QStringLiteral("1"), Config, Pdfs),
+                                   test::ProgramEnvironment(Dir.path()));
+  ASSERT_TRUE(test::WaitForFile(LockFile, *killed));
+  killed->kill();
+  killed->waitForFinished();
+  // As if the system had given the dead copy's number to the other one.
+  QFile lock(LockFile);
+  ASSERT_TRUE(lock.open(QIODevice::ReadWrite));
+  QList<QByteArray> lines = lock.readAll().split('\n');
+  lines[0] = QByteArray::number(other->processId());
+  lock.resize(0);
+  lock.write(lines.join('\n'));
+  lock.close();
+
+  const test::TProgramResult next =
+      test::RunProgramIn(Dir.path(), RunArgs(WriteCapture(Dir, 2), QStringLiteral("0"), Config, Pdfs));
+  EXPECT_EQ(next.Code, 0) << next.Err.toStdString();
+  EXPECT_EQ(other->state(), QProcess::Running);
+  EXPECT_TRUE(QFileInfo::exists(otherConfig + QStringLiteral("/Quillmark.lock")));
+  other->kill();
+  other->waitForFinished();
 }
 
 // In one process the lock is the same object's; a second lock on the folder is refused and

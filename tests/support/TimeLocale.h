@@ -13,15 +13,20 @@ namespace qm::test {
 
 class TTimeLocale {
  public:
-  // `name` as the sources call it, e.g. "de_DE"; compiled for ISO-8859-1, which is quick.
-  explicit TTimeLocale(const std::string& name) {
+  // `name` as the sources call it, e.g. "de_DE"; compiled for ISO-8859-1, which is quick, unless
+  // a character set is given ("UTF-8" for languages that Latin-1 cannot write); then the locale
+  // is `name`.`charset`.
+  explicit TTimeLocale(const std::string& source, const std::string& charset = {}) {
+    const std::string name = charset.empty() ? source : source + "." + charset;
     const char* old = std::setlocale(LC_TIME, nullptr);
     FOld = old ? old : "C";
     // Installed ones (C, POSIX, C.UTF-8 at least) need no compiling.
     FActive = std::setlocale(LC_TIME, name.c_str()) != nullptr;
     if (FActive) return;
     const std::string target = FDir.File(name);
-    const std::string command = "localedef -i " + name + " -f ISO-8859-1 '" + target + "' >/dev/null 2>&1";
+    const std::string command = "localedef -i " + source + " -f " +
+                                (charset.empty() ? "ISO-8859-1" : charset) + " '" + target +
+                                "' >/dev/null 2>&1";
     // localedef warns (exit 1) about some sources but still writes the locale.
     if (std::system(command.c_str()) < 0) return;
     setenv("LOCPATH", FDir.Path().c_str(), 1);

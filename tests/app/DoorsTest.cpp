@@ -1,0 +1,178 @@
+// The program's doors with real processes: what it is started with (no display, a folder it
+// cannot write, a settings file with a mistyped source or a capture that never ends) is said
+// in one line and never hangs, aborts or silences the rest.
+#include <gtest/gtest.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <optional>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/Unattended.h"
+#include "host/HostSettings.h"
+#include "tests/support/LogFiles.h"
+#include "tests/support/PrivateTmpfs.h"
+#include "tests/support/ProgramRun.h"
+#include "tests/support/QtTestApp.h"
+
+namespace qm {
+namespace {
+
+// Reads the process's standard error until it holds `text`, it ends or the deadline passes.
+bool WaitForErr(QProcess& p, QByteArray& err, const QByteArray& text, int timeoutMs = 30000) {
+  const QDeadlineTimer deadline(timeoutMs);
+  while (!err.contains(text)) {
+    if (p.state() == QProcess::NotRunning || deadline.hasExpired()) return false;
+    p.waitForReadyRead(100);
+    err += p.readAllStandardError();
+  }
+  return true;
+}
+
+TEST(Doors, EachDoorSaysWhatIsWrongAndNeverHangsOrSilencesTheRest) {
+  test::App();
+  QTemporaryDir dir;
+  const QString capture = dir.filePath(QStringLiteral("capture.txt"));
+  {
+    QFile f(capture);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    for (int n = 1; n <= 3; ++n)
+      f.write(QStringLiteral("*12:00:00 K1ABC>APRS::BLN%1     :Net %1\r\n").arg(n).toLatin1());
+  }
+  // A folder on a disk that is full: it looks writable, and refuses every page.
+  const QString fullDisk = dir.filePath(QStringLiteral("full"));
+  ASSERT_TRUE(QDir().mkpath(fullDisk));
+  const test::TPrivateTmpfs tmpfs(fullDisk.toStdString(), "64k");
+  const bool filled = tmpfs.Skip().empty() && tmpfs.FillUp(tmpfs.File("filler"));
+
+  const QByteArray mistyped =
+      "quillmark: The source: " + QByteArray::fromStdString(UnknownTransportText(1, "aprs_is"));
+  const struct {
+    const char* name;
+    QStringList args;
+    QByteArray ini;
+    bool display;
+    QByteArray said;          // a line of standard error, whole
+    const char* sigtermOnce;  // sent once standard error holds this
+    int code;
+    const char* logged;  // in the log too, beside the line said
+  } cases[] = {
+      {"no display and no --no-window",
+       {},
+       "",
+       false,
+       "quillmark: there is no display to show the window on (none is set, or it cannot be reached); "
+       "--no-window runs the desk without one",
+       nullptr,
+       2,
+       nullptr},
+      {"--print-to-pdf on a full disk",
+       {"--no-window", "--print-to-pdf", fullDisk + "/pages"},
+       "",
+       true,
+       "quillmark: --print-to-pdf: the folder \"" + QFile::encodeName(fullDisk) +
+           "/pages\" cannot be written",
+       nullptr,
+       2,
+       nullptr},
+      {"a mistyped Transport in a further section",
+       {"--no-window", "--print-to-pdf", dir.filePath("pdf")},
+       "[Settings]\r\ncbBull.Checked=True\r\n[Connection]\r\nTransport=replay\r\nCaptureFile=" +
+           capture.toLocal8Bit() + "\r\nPace=0\r\n[Connection2]\r\nTransport=aprs_is\r\n",
+       true,
+       mistyped,
+       nullptr,
+       0,
+       "Net 3"},
+      {"CaptureFile=/dev/zero, then SIGTERM",
+       {"--no-window"},
+       "[Connection]\r\nTransport=replay\r\nCaptureFile=/dev/zero\r\n",
+       true,
+       "quillmark: Replay zero: Error: cannot open capture file /dev/zero: not a file (a device, a pipe or a "
+       "folder)",
+       "capture file /dev/zero",
+       0,
+       nullptr},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.args.contains(fullDisk + "/pages") && !filled) {
+      std::printf("[ SKIPPED  ] %s: %s\n", c.name,
+                  tmpfs.Skip().empty() ? "the disk did not fill" : tmpfs.Skip().c_str());
+      continue;
+    }
+    const QString config = dir.filePath(QStringLiteral("config%1").arg(++n));
+    ASSERT_TRUE(QDir().mkpath(config));
+    if (!c.ini.isEmpty()) {
+      QFile ini(config + QStringLiteral("/Quillmark.ini"));
+      ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+      ini.write(c.ini);
+    }
+    QProcessEnvironment env = test::ProgramEnvironment(dir.path());
+    if (!c.display)
+      for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(QString::fromLatin1(name));
+    auto run = test::StartProgram(QStringList{QStringLiteral("--config"), config} + c.args, env);
+    QByteArray err;
+    std::optional<qint64> endedWithinMs;
+    if (c.sigtermOnce) {
+      ASSERT_TRUE(WaitForErr(*run, err, c.sigtermOnce)) << err.toStdString();
+      QElapsedTimer took;
+      took.start();
+      ::kill(static_cast<pid_t>(run->processId()), SIGTERM);
+      if (run->waitForFinished(5000)) endedWithinMs = took.elapsed();
+    }
+    const test::TProgramResult result = test::Finish(*run);
+    err += result.Err;
+    EXPECT_EQ(result.Code, c.code) << err.toStdString();
+    // Qt's own words about the display are not passed on: the one line is all.
+    EXPECT_TRUE(c.display ? err.split('\n').contains(c.said) : err == c.said + "\n") << err.toStdString();
+    if (c.sigtermOnce) {
+      EXPECT_LT(endedWithinMs.value_or(5000), 1000);
+    }
+    if (c.logged) {
+      const QString log = test::LogText(config);
+      EXPECT_TRUE(log.contains(QString::fromLatin1(c.logged))) << log.toStdString();
+      EXPECT_TRUE(log.contains(QString::fromLatin1(c.said.mid(11)))) << log.toStdString();
+    }
+  }
+}
+
+// A signal the event loop does not hear (a step that never returns) still ends the process,
+// as if it had not been caught, within a second.
+TEST(Doors, ASignalTheEventLoopDoesNotHearEndsTheProcess) {
+  test::App();
+  QElapsedTimer took;
+  took.start();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    QObject owner;
+    EndOnSignals(&owner, [] { ::_exit(0); });
+    ::raise(SIGTERM);
+    for (;;) ::pause();  // the event loop never runs again
+  }
+  int status = 0;
+  const QDeadlineTimer deadline(3000);
+  pid_t ended = 0;
+  while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && !deadline.hasExpired()) ::usleep(10000);
+  const qint64 ms = took.elapsed();
+  if (ended == 0) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+    FAIL() << "the child was still there after 3 s";
+  }
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_LT(ms, 1000);
+}
+
+}  // namespace
+}  // namespace qm

@@ -116,7 +116,8 @@ TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent
   // The lists (and the printer's state) the first paint does not need come once it is done (at once when the
   // window starts hidden).
   QTimer::singleShot(0, this, [this] {
-    if (!isVisible() || FPainted) FillDeferredLists();
+    // A minimised window may not paint until it is restored.
+    if (!isVisible() || isMinimized() || FPainted) FillDeferredLists();
   });
   StartMark("window: made");
 }

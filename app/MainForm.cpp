@@ -112,11 +112,12 @@ TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent
     PageControl1->setCurrentWidget(tsConnection);
     edCallsign->setFocus();
   }
-  FDesk->SetReady();
-  // The lists the first paint does not need come once it is done (at once when the window
-  // starts hidden).
+  FDesk->SetReady(TPrintQueue::ppLater);
+  // The lists (and the printer's state) the first paint does not need come once it is done (at once when the
+  // window starts hidden).
   QTimer::singleShot(0, this, [this] {
-    if (!isVisible() || FPainted) FillDeferredLists();
+    // A minimised window may not paint until it is restored.
+    if (!isVisible() || isMinimized() || FPainted) FillDeferredLists();
   });
   StartMark("window: made");
 }
@@ -161,8 +162,9 @@ void TMainForm::FormCreate() {
   FTrayIcon->setIcon(FLinkShownDown ? LinkDownIcon(windowIcon()) : windowIcon());
   ShowLinkStatus();
   FTrayIcon->setContextMenu(mnuTrayPopup);
-  FTrayIcon->show();
-  StartMark("tray shown");
+  // Shown with the deferred lists: Qt's tray first looks for a notification host on the
+  // session bus, which costs the start a connection (where there is no bus, an attempt to
+  // launch one).
   // Asking the spooler for its printers waits for the first paint, unless the printers are
   // given or one was chosen on the command line: then it is chosen before any packet.
   if (FSetup.Printers || !FSetup.Options.Printer.isEmpty()) {
@@ -461,7 +463,7 @@ bool TMainForm::event(QEvent* event) {
   }
   if (event->type() == QEvent::Paint && !FPainted) {
     FPainted = true;
-    StartMark("first paint");
+    StartPainted();
     QTimer::singleShot(0, this, [this] { FillDeferredLists(); });
   }
   return QMainWindow::event(event);

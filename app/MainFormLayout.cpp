@@ -550,6 +550,8 @@ QWidget* TMainForm::BuildConnectionPage() {
 
 void TMainForm::FillDeferredLists() {
   if (std::exchange(FListsFilled, true)) return;
+  if (!FDestroyed && !FEnding) FTrayIcon->show();
+  StartMark("tray shown");
 #ifdef QM_HAVE_SERIAL_HOST_LINK
   // The device the settings name (or the operator typed meanwhile) stays the one shown.
   const QString device = cbxSerialDevice->currentText();
@@ -560,6 +562,7 @@ void TMainForm::FillDeferredLists() {
   cbxSerialDevice->setCurrentText(device);
 #endif
   if (!std::exchange(FPrinterBoxFilled, true)) RunSetupStep([this] { FillPrinterBox(); });
+  RunSetupStep([this] { FDesk->CheckPrinter(); });
   StartMark("lists filled");
 }
 

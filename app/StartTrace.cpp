@@ -1,8 +1,10 @@
 #include "app/StartTrace.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace qm {
 namespace {
@@ -11,7 +13,9 @@ namespace {
 struct TStartClock {
   QElapsedTimer Timer;
   qint64 Last = 0;
-  bool On = std::getenv("QM_TRACE_START") != nullptr;
+  const char* Mode = std::getenv("QM_TRACE_START");
+  bool On = Mode != nullptr;
+  bool EndAtPaint = On && std::strcmp(Mode, "paint") == 0;
   TStartClock() { Timer.start(); }
 };
 TStartClock StartClock;
@@ -24,6 +28,17 @@ void StartMark(const char* what) {
   std::fprintf(stderr, "start %8.2f ms  +%7.2f  %s\n", double(now) / 1e6, double(now - StartClock.Last) / 1e6,
                what);
   StartClock.Last = now;
+}
+
+void StartPainted() {
+  StartMark("first paint");
+  if (!StartClock.EndAtPaint) return;
+  // The paint is flushed to the display before a zero timer runs.
+  QTimer::singleShot(0, [] {
+    StartMark("flushed");
+    std::fflush(stderr);
+    std::_Exit(0);
+  });
 }
 
 }  // namespace qm

@@ -21,6 +21,7 @@
 #include "app/CommandLine.h"
 #include "app/ErrorBox.h"
 #include "app/MainForm.h"
+#include "app/StartTrace.h"
 #include "app/Unattended.h"
 #include "base/PrivateFiles.h"
 #include "print/PrintJobs.h"
@@ -215,6 +216,7 @@ int RunUnattended(int argc, char** argv, const qm::TRunOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qm::StartMark("main");
   // The command line is read before any window system is needed, so --help and --version
   // work anywhere and a bad option ends the program before it writes anything.
   qm::TCommandLine command;
@@ -247,7 +249,9 @@ int main(int argc, char** argv) {
 
   if (command.Options.NoWindow) return RunUnattended(argc, argv, command.Options);
 
+  qm::StartMark("command line read");
   const std::unique_ptr<QApplication> application(MakeApplication(argc, argv));
+  qm::StartMark("application made");
   // The list's time text follows the user's regional date and time formats.
   std::setlocale(LC_TIME, "");
   qm::SetUpApplication();
@@ -259,6 +263,7 @@ int main(int argc, char** argv) {
   // Before the window: it restores the stored list and opens the store.
   qm::TInstanceLock lock(QString::fromStdString(setup.LogDir));
   if (const int refused = TakeLock(lock); refused != 0) return refused;
+  qm::StartMark("lock taken");
   qm::TBoardPlan board;
   if (const QString wrong = qm::PlanBoard(setup.Options.Web, setup.IniFile, setup.LogDir, board);
       !wrong.isEmpty())

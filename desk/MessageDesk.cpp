@@ -141,9 +141,9 @@ void TMessageDesk::RestoreListed() {
   }
 }
 
-void TMessageDesk::SetReady() {
+void TMessageDesk::SetReady(TPrintQueue::TFirstPrinterCheck printerCheck) {
   FReady = true;
-  FQueue->WatchPrinter(FSetup.PrinterPoll);
+  FQueue->WatchPrinter(FSetup.PrinterPoll, printerCheck);
   QMetaObject::invokeMethod(
       this, [this] { DrainWaitingPackets(); }, Qt::QueuedConnection);
 }

@@ -127,8 +127,11 @@ class TMessageDesk : public QObject {
   void OpenStore();
   // The list and the jobs the store kept from the last run.
   void RestoreListed();
-  // Packets are judged from now on (those that came earlier waited).
-  void SetReady();
+  // Packets are judged from now on (those that came earlier waited). The printer's state is
+  // asked for at once, or, with ppLater, when CheckPrinter is called (a window asks after its
+  // first paint: the spooler's answer can take longer than the whole paint).
+  void SetReady(TPrintQueue::TFirstPrinterCheck printerCheck = TPrintQueue::ppAtOnce);
+  void CheckPrinter() { FQueue->CheckPrinter(); }
 
   // The bundled demo plays: its messages are listed and printed (to PDF files) but never
   // stored; when it stops they leave the list.

@@ -49,14 +49,14 @@ void TPrintQueue::StopFollowing() {
 
 // --- The printer ----------------------------------------------------------------------------
 
-void TPrintQueue::WatchPrinter(std::chrono::milliseconds every) {
+void TPrintQueue::WatchPrinter(std::chrono::milliseconds every, TFirstPrinterCheck first) {
   if (!FPrinterTimer) {
     FPrinterTimer = new QTimer(this);
     connect(FPrinterTimer, &QTimer::timeout, this, [this] { CheckPrinter(); });
   }
   FPrinterTimer->setInterval(static_cast<int>(every.count()));
   FPrinterTimer->start();
-  QTimer::singleShot(0, this, [this] { CheckPrinter(); });
+  if (first == ppAtOnce) QTimer::singleShot(0, this, [this] { CheckPrinter(); });
 }
 
 void TPrintQueue::CheckPrinter() {

@@ -96,8 +96,10 @@ class TPrintQueue : public QObject {
   void KeepUnprintedForNextStart();
   void StopFollowing();
 
-  // Asks the spooler how the printer stands now and every `every` from then on.
-  void WatchPrinter(std::chrono::milliseconds every);
+  // Asks the spooler how the printer stands every `every`, and at once unless `first` is
+  // ppLater: then the first answer waits for CheckPrinter (or the first period).
+  enum TFirstPrinterCheck { ppAtOnce, ppLater };
+  void WatchPrinter(std::chrono::milliseconds every, TFirstPrinterCheck first = ppAtOnce);
   void CheckPrinter();
   // What keeps pages from paper at the printer, one line each; empty when nothing does.
   const QStringList& PrinterProblems() const { return FPrinterProblems; }

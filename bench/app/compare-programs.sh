@@ -5,7 +5,8 @@
 # Usage: bench/app/compare-programs.sh startup OLD NEW [ROUNDS]
 #          start to window shown (mapped), ms, per program and round; with STORE naming a
 #          message store file, each program starts on a fresh copy of it in every round
-#          (bench/store/seed-store.py fills one)
+#          (bench/store/seed-store.py fills one); each program's CPU at the window too (all
+#          its threads, from the scheduler's account)
 #        bench/app/compare-programs.sh cpu OLD NEW [SECONDS] [RATE] [ROUNDS]
 #          CPU of the whole program fed RATE packets/s by the loopback APRS-IS feeder,
 #          after 5 s to connect, over SECONDS; also the lines it read a second, what waits
@@ -21,6 +22,10 @@
 # window size as Quillmark's, no map index at start and no maps selected, and one
 # interface, an internet server stream (type 5) at 127.0.0.1 on the feeder's port (the
 # port goes in DEVICE0_SPEED) that it opens at start. Anything left out takes its default.
+#
+# BUSY=N keeps N more CPU-bound workers running for the whole run (stress-ng --cpu N, or a
+# shell loop where stress-ng is missing), so the programs are compared on a busy machine;
+# the load average goes with each row either way.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 MODE=${1:?mode}
@@ -41,6 +46,17 @@ PIDS=($!)
 cleanup() { for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done; }
 trap cleanup EXIT
 export DISPLAY=$DISP
+if [ "${BUSY:-0}" -gt 0 ]; then
+  if command -v stress-ng >/dev/null; then
+    stress-ng --cpu "$BUSY" --quiet >/dev/null 2>&1 &
+    PIDS+=($!)
+  else
+    for _ in $(seq "$BUSY"); do
+      (while :; do :; done) &
+      PIDS+=($!)
+    done
+  fi
+fi
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
 
 prepare() {  # folder executable port
@@ -112,7 +128,8 @@ case "$MODE" in
     prepare "$OUT/old" "$OLD" "$PORT"
     prepare "$OUT/new" "$NEW" "$PORT"
     [ -z "$XASTIR" ] || prepare_xastir "$OUT/xastir" "$PORT"
-    echo "# round old_ms new_ms xastir_ms load1 old_cpu_ms new_cpu_ms (Xvfb $DISP, no window manager)" |
+    echo "# round old_ms new_ms xastir_ms load1 old_cpu_ms new_cpu_ms xastir_cpu_ms" \
+      "(Xvfb $DISP, no window manager, BUSY=${BUSY:-0})" |
       tee "$OUT/startup.txt"
     seed() {  # folder
       [ -z "${STORE:-}" ] || { rm -f "$1"/Quillmark-messages.db*; cp "$STORE" "$1/Quillmark-messages.db"; sync; }
@@ -122,15 +139,15 @@ case "$MODE" in
       time_to_window "$OUT/old" "$TITLE" ./quillmark; o=$MS; oc=$CPU_MS; sleep 0.5; stop "$P"
       seed "$OUT/new"
       time_to_window "$OUT/new" "$TITLE" ./quillmark; n=$MS; nc=$CPU_MS; sleep 0.5; stop "$P"
-      x=-
+      x=- xc=-
       if [ -n "$XASTIR" ]; then
         time_to_window "$OUT/xastir" "^XASTIR" env XASTIR_USER_BASE="$OUT/xastir" "$XASTIR"
-        x=$MS; sleep 0.5; stop "$P"
+        x=$MS; xc=$CPU_MS; sleep 0.5; stop "$P"
       fi
-      echo "$r $o $n $x $(cut -d' ' -f1 /proc/loadavg) $oc $nc" | tee -a "$OUT/startup.txt"
+      echo "$r $o $n $x $(cut -d' ' -f1 /proc/loadavg) $oc $nc $xc" | tee -a "$OUT/startup.txt"
     done
     # The rounds' rows only: the medians' own lines go to the same file as they are printed.
-    for c in 2 3 4 6 7; do
+    for c in 2 3 4 6 7 8; do
       m=$(grep '^[0-9]' "$OUT/startup.txt" | awk -v c="$c" '$c != "-" {print $c}' | median)
       echo "median column $c: $m"
     done | tee -a "$OUT/startup.txt"

@@ -579,7 +579,7 @@ TEST_F(MainFormTest, DestructionRunsTheHookOnceAndRemovesTheTrayIcon) {
   {
     TMainForm form(FormSetup());
     QSystemTrayIcon* tray = form.FTrayIcon;
-    EXPECT_TRUE(tray->isVisible());
+    EXPECT_TRUE(test::WaitFor([&] { return tray->isVisible(); }));
     form.Destroying = [&] {
       ++destroyed;
       trayShownDuringHook = tray->isVisible();

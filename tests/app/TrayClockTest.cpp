@@ -36,7 +36,8 @@ TEST(Tray, IconMenuAndTip) {
   TMainForm form(WithTray(true));
   EXPECT_EQ(WM_TRAYICON, 1124);
   ASSERT_NE(form.FTrayIcon, nullptr);
-  EXPECT_TRUE(form.FTrayIcon->isVisible());
+  // Shown once the event loop runs, not in the window's constructor.
+  EXPECT_TRUE(test::WaitFor([&] { return form.FTrayIcon->isVisible(); }, 5000));
   EXPECT_FALSE(form.FTrayIcon->icon().isNull());
   // A link that has said nothing yet.
   EXPECT_EQ(form.FTrayIcon->toolTip(),

@@ -11,7 +11,14 @@
 namespace qm {
 
 TPacketSources::TPacketSources(TMessageDesk& desk, TMaker maker, QObject* parent)
-    : QObject(parent), FDesk(desk), FMaker(std::move(maker)) {}
+    : QObject(parent), FDesk(desk), FMaker(std::move(maker)) {
+  FSeveralLinger.setSingleShot(true);
+  FSeveralLinger.setInterval(static_cast<int>(TDupMessageList::kMaxAgeMs));
+  connect(&FSeveralLinger, &QTimer::timeout, this, [this] {
+    FSeveral = false;
+    FollowRunning();
+  });
+}
 
 TPacketSources::~TPacketSources() {
   Clear();
@@ -122,7 +129,15 @@ void TPacketSources::FollowRunning() {
   std::size_t running = 0;
   for (const TSource& s : FSources)
     if (s.Link && !s.Ended && IsLinkUp(s.State)) ++running;
-  FDesk.DupMessages().CompareEveryEntry(running > 1);
+  if (running > 1) {
+    FSeveralLinger.stop();
+    FSeveral = true;
+  } else if (FSeveral && !FSeveralLinger.isActive()) {
+    // A source that just went down (a TNC that closed, a link that dropped) handed over
+    // copies whose twins may still come from the other one within the repeat window.
+    FSeveralLinger.start();
+  }
+  FDesk.DupMessages().CompareEveryEntry(FSeveral);
 }
 
 void TPacketSources::SetState(std::size_t index, const QString& text) {

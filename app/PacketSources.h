@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -71,6 +72,10 @@ class TPacketSources : public QObject {
   TMessageDesk& FDesk;
   TMaker FMaker;
   std::vector<TSource> FSources;
+  // Whether every entry of a sender is compared; it stays so for the repeat window after the
+  // second source went down (FSeveralLinger), as copies it handed over are still in the list.
+  bool FSeveral = false;
+  QTimer FSeveralLinger;
 };
 
 // A source's link as the settings name it, not started: on Windows the station program's

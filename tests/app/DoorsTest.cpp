@@ -74,7 +74,7 @@ TEST(Doors, EachDoorSaysWhatIsWrongAndNeverHangsOrSilencesTheRest) {
        2,
        nullptr},
       {"--print-to-pdf on a full disk",
-       {"--no-window", "--print-to-pdf", fullDisk + "/pages"},
+       {"--no-window", "--replay", capture, "--print-to-pdf", fullDisk + "/pages"},
        "",
        true,
        "quillmark: --print-to-pdf: the folder \"" + QFile::encodeName(fullDisk) +

@@ -1,5 +1,6 @@
 #include "store/DurableStore.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -176,6 +177,7 @@ void TDurableStore::CommitThread() {
       if (due) {
         ++FAttempts;
         FLastTryFailed = true;
+        Returned();
       }
       FChanged.notify_all();
       continue;
@@ -237,8 +239,20 @@ void TDurableStore::CommitThread() {
       if (IsOpen()) FStore->TruncateLog();
       StartFailing(failure);
     }
+    Returned();
     FChanged.notify_all();
   }
+}
+
+void TDurableStore::Returned() const {
+  if (FOnReturned && FPost) FPost(FOnReturned);
+}
+
+bool TDurableStore::Settled(std::int64_t id) const {
+  const std::lock_guard guard(FGuard);
+  if (MessageInFile(id) != 0 || (FFailing && FInFlight == 0)) return true;
+  return std::none_of(FHeld.begin(), FHeld.end(),
+                      [id](const TChange& c) { return c.Op == TChange::opAdd && c.Id == id; });
 }
 
 void TDurableStore::FillTextIndex(std::unique_lock<std::recursive_mutex>& guard) {

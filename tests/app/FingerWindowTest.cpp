@@ -432,7 +432,7 @@ TEST(FingerWindowEnd, EndDuringAFetchKeepsTheAlert) {
     QObject::connect(&hung, &QTimer::timeout, [] { QCoreApplication::exit(1); });
     during.start(5);
     hung.start(20000);
-    QTimer::singleShot(0, [&] { test::HandleAlert(*form, *env.Host, kWarning); });
+    QTimer::singleShot(0, [&] { test::DeliverAlert(*form, *env.Host, kWarning); });
     EXPECT_EQ(QCoreApplication::exec(), 0);
 
     if (form) {

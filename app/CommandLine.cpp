@@ -158,8 +158,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
                                   QStringLiteral("DIR"));
   const QCommandLineOption noWindow(
       QStringLiteral("no-window"),
-      QStringLiteral("Runs without a window or tray (no display needed), as a service does; SIGTERM or\n"
-                     "SIGINT ends it, keeping what is unprinted for the next start."));
+      QStringLiteral("Runs without a window or tray (no display needed), as a service does; SIGTERM,\n"
+                     "SIGINT or SIGHUP ends it, keeping what is unprinted for the next start."));
   parser.addOptions({help, version, replay, pace, aprsIs, kiss, serial, callsign, filter, printer, toPdf,
                      config, noWindow});
   for (const char* name : kQtValueOptions) {

@@ -173,7 +173,8 @@ bool EndOnSignals(QObject* owner, std::function<void()> end) {
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
+  return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0 &&
+         ::sigaction(SIGHUP, &action, nullptr) == 0;
 }
 #else
 bool EndOnSignals(QObject*, std::function<void()>) {

@@ -119,7 +119,8 @@ int RunUnattended(int argc, char** argv, const qm::TRunOptions& options) {
     if (!qm::EndOnSignals(&desk, [&desk] { desk.End(); }))
       std::fprintf(
           stderr,
-          "quillmark: SIGTERM and SIGINT cannot be caught; they end the run without the log's last lines\n");
+          "quillmark: SIGTERM, SIGINT and SIGHUP cannot be caught; they end the run without the log's last "
+          "lines\n");
     std::fprintf(stderr, "quillmark: running without a window; the log is in %s\n", logDir.c_str());
     QGuiApplication::exec();
     pdfDir = desk.PdfFolderUsed();
@@ -171,6 +172,14 @@ int main(int argc, char** argv) {
   {
     qm::TMainForm form(std::move(setup));
     form.ShowInitially(form.StartMinimized());
+    // A signal ends the window as its tray's Exit does: what is on its way is listed and logged,
+    // what is unprinted stays in the store.
+    if (!qm::EndOnSignals(&form, [&form] {
+          if (!form.Ending()) form.miExitClick();
+        }))
+      std::fprintf(stderr,
+                   "quillmark: SIGTERM, SIGINT and SIGHUP cannot be caught; they end the run without the "
+                   "log's last lines\n");
     lock.ListenForShow([&form] { form.miRestoreClick(); });
     // A host that closed while the window was being made has ended the run already.
     if (!form.Ending()) result = QApplication::exec();

@@ -15,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include "base/KillPoint.h"
 #include "base/PrivateFiles.h"
 #include "log/EntryText.h"
 #include "log/LogFiles.h"
@@ -342,6 +343,7 @@ void TMessageLogger::WritePass(const TSettings& S, TLogQueue& Batch, std::size_t
       throw std::runtime_error("Cannot write to file \"" + name + "\". " + ErrorText(error));
     }
     whole += static_cast<std::int64_t>(Buffer.size());
+    KillPoint();  // in the file, not yet counted as written
     First = next;
     Buffer.clear();
   };

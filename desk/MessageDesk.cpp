@@ -60,10 +60,6 @@ TMessageDesk::TMessageDesk(TDeskSetup setup, QObject* parent) : QObject(parent),
   FQueue = std::make_unique<TPrintQueue>(*this, std::move(jobs), FSetup.SpoolPoll);
   connect(FQueue.get(), &TPrintQueue::ListChanged, this, &TMessageDesk::ListChanged);
   connect(FQueue.get(), &TPrintQueue::PrinterProblemsChanged, this, &TMessageDesk::PrinterProblemsChanged);
-  FLogMarkTimer = new QTimer(this);
-  FLogMarkTimer->setSingleShot(true);
-  FLogMarkTimer->setInterval(250);
-  connect(FLogMarkTimer, &QTimer::timeout, this, [this] { MarkWrittenLogLines(); });
 }
 
 TMessageDesk::~TMessageDesk() {
@@ -95,6 +91,8 @@ void TMessageDesk::CreateLogger() {
     QMetaObject::invokeMethod(
         this, [call = std::move(call)] { call(); }, Qt::QueuedConnection);
   });
+  // Each pass of the writer tells this thread which stored messages' lines are in the file.
+  FLogger->SetOnWritten([this] { MarkWrittenLogLines(); });
   // A failed write is shown once without stopping the packets; the writer keeps retrying.
   FLogger->SetOnWriterError(
       [this](const std::string& message) { ReportFailureOnce(DisplayText(message), false); });
@@ -174,6 +172,7 @@ void TMessageDesk::SetChoices(TDeskChoices choices) {
 // --- Intake ---------------------------------------------------------------------------
 
 void TMessageDesk::DataAvailable(TclsUIV& link) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   try {
     // Stamped with the desk's own clocks, which the duplicate filter ages entries by.
     auto packet = ParseAprsPacket(IntakePacketLine(link.PacketText()), Ticks(), Now(tfUTC));
@@ -205,6 +204,7 @@ bool TMessageDesk::event(QEvent* event) {
 }
 
 void TMessageDesk::Take(std::unique_ptr<TAprsMsgPacket> packet) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   // The packet is the desk's from here on and is freed on every path.
   if (!packet) return;
   if (FWaiting.size() >= kMaxWaitingPackets) {
@@ -216,6 +216,7 @@ void TMessageDesk::Take(std::unique_ptr<TAprsMsgPacket> packet) {
 }
 
 void TMessageDesk::Advance() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   if (!FReady) return;
   if (FBusy) {
     // Called from a page's spooling (a commit returned meanwhile): the step runs again.
@@ -336,6 +337,7 @@ void TMessageDesk::TakeMessage(TAprsMsgPacket& packet) {
 }
 
 void TMessageDesk::FetchReturned() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   if (!FFetch || !FFetch->Finished()) return;
   const std::unique_ptr<TFingerFetch> done = std::move(FFetch);  // its thread is joined here
   // The alert it fetched for is the last on its way.
@@ -506,6 +508,7 @@ void TMessageDesk::Reprint(const QString& document, const QFont& font) {
 // --- Ending -----------------------------------------------------------------------------
 
 void TMessageDesk::HostClosing() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   // Closed in the middle of a step, during a fetch, or before the desk is ready: ended once
   // the packets that came before are judged.
   if (FBusy || FFetch || !FReady) {
@@ -536,6 +539,7 @@ void TMessageDesk::KeepUnprintedForNextStart() {
 }
 
 void TMessageDesk::Close() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   EndTaking();  // before the logger goes
   FReady = false;
   FWaiting.clear();
@@ -556,11 +560,11 @@ void TMessageDesk::LogMessage(const std::string& text) {
 }
 
 void TMessageDesk::LogStored(std::int64_t storeId, const std::string& rawText) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   if (!FLogger) return;
   const std::uint64_t number = FLogger->LogMessage(rawText);
   if (storeId == 0 || number == 0) return;
   FLogPending.emplace_back(storeId, number);
-  if (!FLogMarkTimer->isActive()) FLogMarkTimer->start();
 }
 
 void TMessageDesk::MarkWrittenLogLines() {
@@ -571,13 +575,13 @@ void TMessageDesk::MarkWrittenLogLines() {
     written.push_back(FLogPending.front().first);
     FLogPending.pop_front();
   }
+  // A failing writer that recovers posts again; after a dropped entry the logger can no longer
+  // tell, and those are logged again at the next start.
   if (!written.empty()) WithMessageStore([&](TDurableStore& store) { store.MarkLogged(written); });
-  // A failing writer may recover; after a dropped entry the logger can no longer tell, and
-  // those are logged again at the next start.
-  if (!FLogPending.empty()) FLogMarkTimer->start();
 }
 
 bool TMessageDesk::WithMessageStore(const std::function<void(TDurableStore&)>& work) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   if (!FStore) return false;
   try {
     work(*FStore);

@@ -30,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/OwnerThread.h"
 #include "base/Timing.h"
 #include "desk/PrintQueue.h"
 #include "finger/FingerClient.h"
@@ -257,6 +258,9 @@ class TMessageDesk : public QObject {
   void LogStored(std::int64_t storeId, const std::string& rawText);
   void MarkWrittenLogLines();
 
+  // The window's thread: every call of the desk comes from there, the other threads' results
+  // as queued calls.
+  TOwnerThread FOwner;
   TDeskSetup FSetup;
   TDeskChoices FChoices;
   std::unique_ptr<TMessageLogger> FLogger;
@@ -283,7 +287,6 @@ class TMessageDesk : public QObject {
   TDateTime FLastPacketAt = 0;
   // Stored messages whose log line is queued, with its number at the logger, oldest first.
   std::deque<std::pair<std::int64_t, std::uint64_t>> FLogPending;
-  QTimer* FLogMarkTimer = nullptr;
   // Messages on their way to the list, in the order they were judged.
   std::deque<TTaking> FTaking;
   // The running fetch, for the last alert in FTaking; packets wait while it runs.

@@ -154,6 +154,7 @@ void TMessageLogger::WriterRun() {
         error = "Unknown failure in the log writer";
       }
       AddDone(first - before);
+      if (first > before && s.OnWritten && s.OwnerPost) s.OwnerPost(s.OnWritten);
       if (error.empty()) {
         delay = kFirstRetry;
         if (FWriterFailed.load()) Recover(s);

@@ -1,6 +1,7 @@
 #include "store/DurableStore.h"
 
 #include <algorithm>
+#include <cassert>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -397,6 +398,7 @@ std::int64_t TDurableStore::Apply(const TChange& c, TIdMap* madeMessages, TIdMap
 }
 
 std::int64_t TDurableStore::Submit(TChange change) {
+  assert(!FThread.joinable() || std::this_thread::get_id() == FOwner);  // the owner's changes only
   if (FThread.joinable() && !Queued(change)) Drain();
   const std::lock_guard guard(FGuard);
   KillPoint();

@@ -91,7 +91,16 @@ struct TDeskRig {
     Desk->Take(ParseAprsPacket(IntakePacketLine(hostText), Tick, Utc));
     Settle();
   }
-  bool Settle() { return !Desk || SettleDesk(*Desk); }
+  // As SettleDesk; the test may destroy the desk meanwhile.
+  bool Settle(int ms = 30000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (Desk && !Desk->Settled()) {
+      if (timer.elapsed() > ms) return false;
+      QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+  }
   void SendBulletin(int n) { Send(HostMessage("N0CALL", "BLN1", "Bulletin " + std::to_string(n))); }
 
   int Entries() const { return static_cast<int>(Desk->Queue().Listed().size()); }

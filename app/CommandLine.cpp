@@ -167,8 +167,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
                                   QStringLiteral("DIR"));
   const QCommandLineOption noWindow(
       QStringLiteral("no-window"),
-      QStringLiteral("Runs without a window or tray (no display needed), as a service does; SIGTERM or\n"
-                     "SIGINT ends it, keeping what is unprinted for the next start."));
+      QStringLiteral("Runs without a window or tray (no display needed), as a service does; SIGTERM,\n"
+                     "SIGINT or SIGHUP ends it, keeping what is unprinted for the next start."));
   const QCommandLineOption web(
       QStringLiteral("web"),
       QStringLiteral("Serves the board on ADDRESS:PORT (off: no board); 127.0.0.1:8073 unless the\n"

@@ -231,7 +231,7 @@ bool EndOnSignals(QObject* owner, std::function<void()> end) {
   deaf.sa_handler = OnDeaf;
   sigemptyset(&deaf.sa_mask);
   return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0 &&
-         ::sigaction(SIGALRM, &deaf, nullptr) == 0;
+         ::sigaction(SIGHUP, &action, nullptr) == 0 && ::sigaction(SIGALRM, &deaf, nullptr) == 0;
 }
 #else
 bool EndOnSignals(QObject*, std::function<void()>) {

@@ -66,7 +66,8 @@ class TUnattendedDesk : public QObject {
   QStringList FPrinterSaid;
 };
 
-// SIGTERM and SIGINT call `end` from the event loop (the handler only writes to a pipe).
+// SIGTERM, SIGINT and SIGHUP call `end` from the event loop (the handler only writes to a
+// pipe); the window and the unattended desk end by them alike.
 // False when they could not be caught.
 bool EndOnSignals(QObject* owner, std::function<void()> end);
 

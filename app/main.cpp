@@ -204,7 +204,8 @@ int RunUnattended(int argc, char** argv, const qm::TRunOptions& options) {
     if (!qm::EndOnSignals(&desk, [&desk] { desk.End(); }))
       std::fprintf(
           stderr,
-          "quillmark: SIGTERM and SIGINT cannot be caught; they end the run without the log's last lines\n");
+          "quillmark: SIGTERM, SIGINT and SIGHUP cannot be caught; they end the run without the log's last "
+          "lines\n");
     std::fprintf(stderr, "quillmark: running without a window; the log is in %s\n", logDir.c_str());
     QGuiApplication::exec();
     pdfDir = desk.PdfFolderUsed();
@@ -276,6 +277,14 @@ int main(int argc, char** argv) {
   {
     qm::TMainForm form(std::move(setup));
     form.ShowInitially(form.StartMinimized());
+    // A signal ends the window as its tray's Exit does: what is on its way is listed and logged,
+    // what is unprinted stays in the store.
+    if (!qm::EndOnSignals(&form, [&form] {
+          if (!form.Ending()) form.miExitClick();
+        }))
+      std::fprintf(stderr,
+                   "quillmark: SIGTERM, SIGINT and SIGHUP cannot be caught; they end the run without the "
+                   "log's last lines\n");
     lock.ListenForShow([&form] { form.miRestoreClick(); });
     qm::TBoardRun boardRun(form.Desk(), form.Sources(), std::move(board));
     boardRun.Start();

@@ -1,6 +1,8 @@
 // For the crash-point tests only: with QM_TEST_KILL_AT=<k> in the environment the process
 // kills itself with SIGKILL at the k-th point it passes. Points sit before each change of the
-// message store and each call to the print spooler. Unset, a point costs a comparison.
+// message store, after each commit and each write of the log writer, between a message's
+// commit and its listing, and before each call to the print spooler. Unset, a point costs a
+// comparison.
 #pragma once
 
 #include <atomic>

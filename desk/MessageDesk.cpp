@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
-#include <QEventLoop>
 #include <QPointer>
 #include <QTimer>
 #include <algorithm>
@@ -61,14 +60,13 @@ TMessageDesk::TMessageDesk(TDeskSetup setup, QObject* parent) : QObject(parent),
   FQueue = std::make_unique<TPrintQueue>(*this, std::move(jobs), FSetup.SpoolPoll);
   connect(FQueue.get(), &TPrintQueue::ListChanged, this, &TMessageDesk::ListChanged);
   connect(FQueue.get(), &TPrintQueue::PrinterProblemsChanged, this, &TMessageDesk::PrinterProblemsChanged);
-  FLogMarkTimer = new QTimer(this);
-  FLogMarkTimer->setSingleShot(true);
-  FLogMarkTimer->setInterval(250);
-  connect(FLogMarkTimer, &QTimer::timeout, this, [this] { MarkWrittenLogLines(); });
 }
 
 TMessageDesk::~TMessageDesk() {
-  EndFetchWait();  // destroyed while an alert's fetch is waited for: it is logged first
+  // Destroyed while messages are on their way (an alert waiting for its full text): they are
+  // logged first; nobody listens any more.
+  blockSignals(true);
+  EndTaking();
   FQueue.reset();  // stops following the spooler before the store and logger go
   if (FLogger && !FLogPending.empty() && FLogger->WaitIdle(TMessageLogger::kFlushBound))
     MarkWrittenLogLines();
@@ -93,6 +91,8 @@ void TMessageDesk::CreateLogger() {
     QMetaObject::invokeMethod(
         this, [call = std::move(call)] { call(); }, Qt::QueuedConnection);
   });
+  // Each pass of the writer tells this thread which stored messages' lines are in the file.
+  FLogger->SetOnWritten([this] { MarkWrittenLogLines(); });
   // A failed write is shown once without stopping the packets; the writer keeps retrying.
   FLogger->SetOnWriterError(
       [this](const std::string& message) { ReportFailureOnce(DisplayText(message), false); });
@@ -116,7 +116,9 @@ void TMessageDesk::OpenStore() {
     Hint(QString::fromStdString(note));
     if (trouble) ReportFailureOnce(QString::fromStdString(note), false);
   });
-  // Commits leave the window's thread; the store's thread hands its notes back here.
+  // Commits leave the window's thread; the store's thread hands its notes back here, and
+  // each returned commit lets the messages it carried go on to the list.
+  FStore->OnCommitReturned([this] { Advance(); });
   FStore->CommitOnThread([this](std::function<void()> call) {
     QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
   });
@@ -145,7 +147,7 @@ void TMessageDesk::SetReady(TPrintQueue::TFirstPrinterCheck printerCheck) {
   FReady = true;
   FQueue->WatchPrinter(FSetup.PrinterPoll, printerCheck);
   QMetaObject::invokeMethod(
-      this, [this] { DrainWaitingPackets(); }, Qt::QueuedConnection);
+      this, [this] { Advance(); }, Qt::QueuedConnection);
 }
 
 void TMessageDesk::SetDemo(bool demo) {
@@ -173,6 +175,7 @@ void TMessageDesk::SetChoices(TDeskChoices choices) {
 // --- Intake ---------------------------------------------------------------------------
 
 void TMessageDesk::DataAvailable(TclsUIV& link) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   try {
     // Stamped with the desk's own clocks, which the duplicate filter ages entries by.
     auto packet = ParseAprsPacket(IntakePacketLine(link.PacketText()), Ticks(), Now(tfUTC));
@@ -205,6 +208,7 @@ bool TMessageDesk::event(QEvent* event) {
 }
 
 void TMessageDesk::Take(std::unique_ptr<TAprsMsgPacket> packet) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   // The packet is the desk's from here on and is freed on every path.
   if (!packet) return;
   if (FWaiting.size() >= kMaxWaitingPackets) {
@@ -212,21 +216,31 @@ void TMessageDesk::Take(std::unique_ptr<TAprsMsgPacket> packet) {
     return;
   }
   FWaiting.push_back(std::move(packet));
-  DrainWaitingPackets();
+  Advance();
 }
 
-void TMessageDesk::DrainWaitingPackets() {
-  if (!FReady || FBusy) return;
-  FBusy = true;
-  // Events run during an alert's fetch; one of them may destroy the desk.
-  const QPointer<TMessageDesk> self(this);
-  while (!FWaiting.empty()) {
-    const std::unique_ptr<TAprsMsgPacket> packet = std::move(FWaiting.front());
-    FWaiting.pop_front();
-    JudgePacket(*packet);
-    if (!self) return;
+void TMessageDesk::Advance() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  if (!FReady) return;
+  if (FBusy) {
+    // Called from a page's spooling (a commit returned meanwhile): the step runs again.
+    FAdvanceAgain = true;
+    return;
   }
+  FBusy = true;
+  do {
+    FAdvanceAgain = false;
+    for (;;) {
+      FollowTaken(false);
+      // An alert waiting for its full text holds the packets behind it.
+      if (FFetch || FWaiting.empty() || !FReady) break;
+      const std::unique_ptr<TAprsMsgPacket> packet = std::move(FWaiting.front());
+      FWaiting.pop_front();
+      JudgePacket(*packet);
+    }
+  } while (FAdvanceAgain && FReady);
   FBusy = false;
+  if (FFetch || !FReady) return;
   for (const QPointer<TclsUIV>& link : std::exchange(FHeldLinks, {}))
     if (link) link->ResumeIntake();
   if (FWaitingDropped > 0) {
@@ -257,15 +271,11 @@ void TMessageDesk::JudgePacket(TAprsMsgPacket& packet) {
       }
     }
     // Every copy is answered, repeats too: the sender did not hear the last acknowledgement.
-    // Before the entry, which keeps when and where (and a page may take a while).
+    // Before the entry, which keeps when and where.
     const std::string answer = wanted ? Answer(packet) : std::string();
-    std::string warning;
-    const QPointer<TMessageDesk> self(this);
-    if (packet.Selected) warning = AcceptMessage(packet);
-    if (!self) return;
+    Hint(DisplayText(answer.empty() ? packet.Source.FullCall + "> " + packet.Body : answer));
+    if (packet.Selected) TakeMessage(packet);
     FAnswered.clear();
-    if (warning.empty()) warning = answer;
-    Hint(DisplayText(warning.empty() ? packet.Source.FullCall + "> " + packet.Body : warning));
   } catch (const std::exception& e) {
     LogMessage(e.what());
   }
@@ -301,107 +311,135 @@ bool TMessageDesk::StoredRepeat(const TAprsMsgPacket& packet, bool byNumber, dou
   return seen;
 }
 
-std::string TMessageDesk::AcceptMessage(TAprsMsgPacket& packet) {
-  TListedEntry entry;
+void TMessageDesk::TakeMessage(TAprsMsgPacket& packet) {
+  TTaking taking;
+  TListedEntry& entry = taking.Entry;
   entry.Key = FQueue->NextKey();
   entry.Lines[0] = EntryLine1(Now(tfLocal), Now(tfUTC));
   entry.Lines[1] = EntryLine2(packet);
   entry.Lines[2] = EntryLine3(packet);
   entry.StoreId = KeepInStore(packet, entry);
   entry.Demo = FDemo;
-  KillPoint();  // kept, not yet logged
-  std::string warning;
+  KillPoint();  // handed to the store, its commit not yet returned
+  taking.RawText = packet.RawText;
+  // The next packet's verdict knows this one at once.
+  FDupMessages.Add(packet.Source.FullCall, packet.TickCount, packet.Body);
+  FRetries.Add(packet.Source.FullCall, packet.MessageId, packet.TickCount);
   if (packet.Kind == mkNwsAlert) {
-    const QPointer<TMessageDesk> self(this);
-    FullTextBranch(packet, entry.StoreId, entry.Lines[0], entry.Lines[2], warning);
-    if (!self) return {};  // destroyed during the fetch, after logging the alert
+    FFinger.Query = FingerQuery(packet);
+    taking.Query = FFinger.Query;
+    taking.FullText = FullTextCategoryFor(packet, FChoices.FullText) != ncNone;
   }
-  // The demo stopped during the fetch: its entries have left the list, and so does this one.
+  if (taking.FullText && FEnding) {
+    taking.Fetched = true;
+    taking.Failure = kEndedBeforeFullText;
+  } else if (taking.FullText) {
+    FFetch.reset();  // an earlier one is over: the next starts only after it
+    // The reply comes back as a queued call onto this thread; the desk waits for it as a
+    // state, never inside this call.
+    FFetch = std::make_unique<TFingerFetch>(FFinger, [this] {
+      QMetaObject::invokeMethod(
+          this, [this] { FetchReturned(); }, Qt::QueuedConnection);
+    });
+  }
+  FTaking.push_back(std::move(taking));
+}
+
+void TMessageDesk::FetchReturned() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  if (!FFetch || !FFetch->Finished()) return;
+  const std::unique_ptr<TFingerFetch> done = std::move(FFetch);  // its thread is joined here
+  // The alert it fetched for is the last on its way.
+  for (auto it = FTaking.rbegin(); it != FTaking.rend(); ++it) {
+    if (!it->FullText || it->Fetched) continue;
+    it->Fetched = true;
+    try {
+      it->Reply = done->Reply();
+    } catch (const std::exception& e) {
+      it->Failure = e.what();
+      if (it->Failure.empty()) it->Failure = "The full text could not be fetched";
+    }
+    break;
+  }
+  Advance();
+}
+
+void TMessageDesk::FollowTaken(bool all) {
+  while (!FTaking.empty()) {
+    TTaking& front = FTaking.front();
+    if (!all) {
+      if (front.FullText && !front.Fetched) return;
+      if (front.Entry.StoreId != 0 && FStore && !FStore->Settled(front.Entry.StoreId)) return;
+    }
+    TTaking taken = std::move(front);
+    FTaking.pop_front();
+    const std::string warning = Follow(taken);
+    if (!warning.empty()) Hint(DisplayText(warning));
+  }
+}
+
+std::string TMessageDesk::Follow(TTaking& taken) {
+  KillPoint();  // its commit returned, not yet listed or logged
+  std::string warning;
+  if (taken.FullText) FullTextBranch(taken, warning);
+  TListedEntry& entry = taken.Entry;
+  // The demo stopped meanwhile: its entries have left the list, and so does this one.
   if (entry.Demo && !FDemo) return warning;
   // The entry is listed whole, after its full text: nothing can come between its lines.
   const std::int64_t storeId = entry.StoreId;
   FQueue->Add(std::move(entry));
   emit EntryListed();
   if (FChoices.Beep) emit BeepRequested();
-  FDupMessages.Add(packet.Source.FullCall, packet.TickCount, packet.Body);
-  FRetries.Add(packet.Source.FullCall, packet.MessageId, packet.TickCount);
   // Logged before the page check, so a page that fails never costs the message its log line.
-  LogStored(storeId, packet.RawText);
+  LogStored(storeId, taken.RawText);
   UpdateCount();
   // Nothing is printed on the way out.
   const std::string failure = FEnding ? std::string() : FQueue->CheckPage();
   return warning.empty() ? failure : warning;
 }
 
-void TMessageDesk::FullTextBranch(const TAprsMsgPacket& packet, std::int64_t storeId,
-                                  const std::string& line1, const std::string& line3, std::string& warning) {
-  FFinger.Query = FingerQuery(packet);
-  if (FullTextCategoryFor(packet, FChoices.FullText) == ncNone) return;
-  const QPointer<TMessageDesk> self(this);
-  std::string reply;
-  try {
-    reply = FetchLettingEventsRun(storeId, packet.RawText);
-  } catch (const std::exception& e) {
-    if (!self) return;
+void TMessageDesk::FullTextBranch(TTaking& taken, std::string& warning) {
+  if (!taken.Failure.empty()) {
     // The alert is listed and logged all the same; only its full text is missing. The log
     // line starts with the socket error, as people search for it; the rest is indented.
-    warning = "The full text of " + FFinger.Query + " could not be fetched: " + OneLine(e.what());
-    LogMessage(std::string(e.what()) + "\r\nThe alert " + FFinger.Query +
-               " was listed without its full text");
+    if (taken.Failure != kEndedBeforeFullText)
+      warning = "The full text of " + taken.Query + " could not be fetched: " + OneLine(taken.Failure);
+    LogMessage(taken.Failure + "\r\nThe alert " + taken.Query + " was listed without its full text");
     return;
   }
   // Fetched while printing is disabled (as chosen when the reply came), it stays off paper
   // for good, also after a restart.
   const bool toPrint = !FChoices.PrintingDisabled;
+  const std::int64_t storeId = taken.Entry.StoreId;
   if (storeId != 0)
-    WithMessageStore([&](TDurableStore& store) { store.SetFullText(storeId, reply, toPrint); });
-  LogMessage(reply);
+    WithMessageStore([&](TDurableStore& store) { store.SetFullText(storeId, taken.Reply, toPrint); });
+  LogMessage(taken.Reply);
   if (!toPrint) return;
   try {
-    FQueue->PrintText(storeId, DisplayText(FullTextDocument(line1, line3, reply)));
+    FQueue->PrintText(storeId,
+                      DisplayText(FullTextDocument(taken.Entry.Lines[0], taken.Entry.Lines[2], taken.Reply)));
   } catch (const std::exception& e) {
     ReportFailureOnce(QString::fromUtf8(e.what()), false);
   }
 }
 
-std::string TMessageDesk::FetchLettingEventsRun(std::int64_t storeId, const std::string& rawText) {
-  if (FEnding) throw std::runtime_error(kEndedBeforeFullText);
-  QEventLoop wait;
-  FFetch.reset();  // an earlier one is over: the next starts only after it
-  FFetch = std::make_unique<TFingerFetch>(FFinger, [&wait] {
-    QMetaObject::invokeMethod(
-        &wait, [&wait] { wait.quit(); }, Qt::QueuedConnection);
-  });
-  // Packets wait in FWaiting meanwhile (FBusy), so entries and log lines keep their order.
-  TFetching fetching{storeId, rawText, &wait};
-  FFetching = &fetching;
-  const QPointer<TMessageDesk> self(this);
-  if (!FFetch->Finished()) wait.exec();
-  if (!self) throw std::runtime_error(kEndedBeforeFullText);
-  FFetching = nullptr;
-  if (!FFetch->Finished()) {
-    // The event loop was ended (the program is ending) or the desk closed: the alert goes
-    // without its full text, and the exchange is abandoned.
-    FEnding = true;
-    FFetch->LetGo();
-    throw std::runtime_error(kEndedBeforeFullText);
-  }
-  // Freed (its callback waited for) before the loop it calls back.
-  const std::unique_ptr<TFingerFetch> done = std::move(FFetch);
-  return done->Reply();
-}
-
-void TMessageDesk::EndFetchWait() {
+void TMessageDesk::EndTaking() {
   FEnding = true;
-  if (!FFetching) return;
-  const TFetching fetching = *FFetching;
-  FFetching = nullptr;
-  // As a failed fetch logs it. The entry is listed (if the desk still stands) once the wait
-  // has unwound; Close and the destructor free the logger first, so nothing is logged twice.
-  LogMessage(std::string(kEndedBeforeFullText) + "\r\nThe alert " + FFinger.Query +
-             " was listed without its full text");
-  LogStored(fetching.StoreId, fetching.RawText);
-  fetching.Wait->quit();
+  if (FFetch) {
+    // The exchange is abandoned; its thread is joined within a moment.
+    FFetch->LetGo();
+    FFetch.reset();
+    for (TTaking& t : FTaking)
+      if (t.FullText && !t.Fetched) {
+        t.Fetched = true;
+        t.Failure = kEndedBeforeFullText;
+      }
+  }
+  if (FTaking.empty()) return;
+  // Whatever is on its way was judged wanted: committed (or held by a failing store) first,
+  // then listed and logged, so the end counts it.
+  if (FStore) FStore->Flush();
+  FollowTaken(true);
 }
 
 std::uint32_t TMessageDesk::OriginOf(TclsUIV& link) {
@@ -483,9 +521,12 @@ std::int64_t TMessageDesk::KeepInStore(const TAprsMsgPacket& packet, const TList
 // --- The operator's actions -------------------------------------------------------------
 
 void TMessageDesk::ClearList() {
-  // An alert whose full text is being fetched is not listed yet: it stays, in the store too,
-  // and is listed when the fetch is over.
-  FQueue->Clear(FFetching ? FFetching->StoreId : 0);
+  // What is on its way is committed and listed first, so that the store clears what the
+  // list shows; an alert whose full text is being fetched is not listed yet: it stays, in the
+  // store too, and is listed when the fetch is over.
+  if (FStore && !FTaking.empty()) FStore->Flush();
+  FollowTaken(false);
+  FQueue->Clear(FTaking.empty() ? 0 : FTaking.front().Entry.StoreId);
   UpdateCount();
 }
 
@@ -526,24 +567,39 @@ void TMessageDesk::Reprint(const QString& document, const QFont& font) {
 // --- Ending -----------------------------------------------------------------------------
 
 void TMessageDesk::HostClosing() {
-  // Closed in the middle of an entry, or before the desk is ready: ended once the packets
-  // that came before are judged.
-  if (FBusy || !FReady) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  // Closed in the middle of a step, during a fetch, or before the desk is ready: ended once
+  // the packets that came before are judged.
+  if (FBusy || FFetch || !FReady) {
     FHostClosing = true;
     return;
   }
   // Packets the host handed over before it closed are judged first; then the program ends at
   // once, and what is unprinted waits in the store for the next start.
-  const QPointer<TMessageDesk> self(this);
   QCoreApplication::sendPostedEvents(this, WM_APRSPACKET);
-  DrainWaitingPackets();
-  if (!self) return;
+  Advance();
+  // A packet among them may be an alert whose full text is fetched: the end waits for it.
+  if (FFetch) {
+    FHostClosing = true;
+    return;
+  }
+  // What is on its way is committed and listed as ever, pages included.
+  if (FStore && !FTaking.empty()) FStore->Flush();
+  FBusy = true;
+  FollowTaken(true);
+  FBusy = false;
   KeepUnprintedForNextStart();
   emit EndRequested();
 }
 
+void TMessageDesk::KeepUnprintedForNextStart() {
+  EndTaking();
+  FQueue->KeepUnprintedForNextStart();
+}
+
 void TMessageDesk::Close() {
-  EndFetchWait();  // before the logger goes
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  EndTaking();  // before the logger goes
   FReady = false;
   FWaiting.clear();
   FQueue->StopFollowing();
@@ -563,11 +619,11 @@ void TMessageDesk::LogMessage(const std::string& text) {
 }
 
 void TMessageDesk::LogStored(std::int64_t storeId, const std::string& rawText) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   if (!FLogger) return;
   const std::uint64_t number = FLogger->LogMessage(rawText);
   if (storeId == 0 || number == 0) return;
   FLogPending.emplace_back(storeId, number);
-  if (!FLogMarkTimer->isActive()) FLogMarkTimer->start();
 }
 
 void TMessageDesk::MarkWrittenLogLines() {
@@ -578,13 +634,13 @@ void TMessageDesk::MarkWrittenLogLines() {
     written.push_back(FLogPending.front().first);
     FLogPending.pop_front();
   }
+  // A failing writer that recovers posts again; after a dropped entry the logger can no longer
+  // tell, and those are logged again at the next start.
   if (!written.empty()) WithMessageStore([&](TDurableStore& store) { store.MarkLogged(written); });
-  // A failing writer may recover; after a dropped entry the logger can no longer tell, and
-  // those are logged again at the next start.
-  if (!FLogPending.empty()) FLogMarkTimer->start();
 }
 
 bool TMessageDesk::WithMessageStore(const std::function<void(TDurableStore&)>& work) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   if (!FStore) return false;
   try {
     work(*FStore);

@@ -1,17 +1,18 @@
 // The message flow from packet to paper, with no window: packets from any host link wait
 // their turn, are judged against the operator's choices, lose their repeats (and, as chosen,
-// resent copies), and a wanted one is accepted: its entry lines, its durable copy, an NWS
-// alert's full text by Finger, the beep, the log line, and the page check. A view (the
-// window) shows what the signals tell and hands over the choices whenever they change.
+// resent copies), and a wanted one is taken: handed to the durable store, and once its commit
+// has returned (and an NWS alert's full text has come by Finger), listed, beeped, logged and
+// checked for a page, in the order the packets came. A view (the window) shows what the
+// signals tell and hands over the choices whenever they change.
 //
-// Re-entrancy: printing lets events run while a job spools, an NWS alert's Finger fetch runs
-// on a thread of its own while the window's events run on, and a box may let them run too;
-// so a packet, the host's closing, the operator or the spooler's answer can come in the
-// middle of an entry. One guard, FBusy, covers that: while an entry is being accepted (or
-// the waiting packets are being judged) new packets wait in FWaiting, the host's closing is
-// put off until the entry is complete, and the print queue checks for a page only outside
-// it. The end during a fetch (the event loop ended, Close, the desk destroyed) logs the
-// alert at once without its full text (EndFetchWait).
+// States instead of waits: nothing here waits inside an entry. A message whose commit has not
+// returned is "on its way" (FTaking); packets behind it are judged and go on their way behind
+// it. An alert waiting for its full text holds the intake: packets wait in FWaiting and their
+// links are held until the reply or the fetch's bound arrives as a queued call. Printing lets
+// events run while a job spools, so a packet, the host's closing or the spooler's answer can
+// still come in the middle of a step; one guard, FBusy, keeps such a step from starting
+// another. The end during a fetch (tray Exit, Close, the desk destroyed) lists and logs the
+// alert at once without its full text (EndTaking).
 #pragma once
 
 #include <QEvent>
@@ -29,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/OwnerThread.h"
 #include "base/Timing.h"
 #include "desk/PrintQueue.h"
 #include "finger/FingerClient.h"
@@ -43,8 +45,6 @@
 #include "select/Selection.h"
 #include "store/DurableStore.h"
 #include "store/MessageStore.h"
-
-class QEventLoop;
 
 namespace qm {
 
@@ -169,8 +169,9 @@ class TMessageDesk : public QObject {
   // The host is closing: packets it handed over are judged, then EndRequested follows (at
   // once, or once the entry being accepted is complete). Nothing is printed on the way out.
   void HostClosing();
-  // Logs how many unprinted messages the store keeps for the next start.
-  void KeepUnprintedForNextStart() { FQueue->KeepUnprintedForNextStart(); }
+  // Logs how many unprinted messages the store keeps for the next start; what is on its way
+  // (an alert waiting for its full text too) is listed and logged first.
+  void KeepUnprintedForNextStart();
   // The end: no packet is judged and no spooler asked any more; the logger writes what is
   // queued and is freed.
   void Close();
@@ -190,8 +191,10 @@ class TMessageDesk : public QObject {
   void ForgetReportedFailure() { FLastFailure.clear(); }
   void Hint(const QString& text) { emit HintChanged(text); }
   void UpdateCount();
-  // Whether the re-entrancy guard is free: no entry is being accepted, the desk is ready.
-  bool Idle() const { return FReady && !FBusy; }
+  // Whether the desk is ready, in no step and waiting for no full text.
+  bool Idle() const { return FReady && !FBusy && !FFetch; }
+  // Whether nothing waits to be judged and nothing is on its way to the list.
+  bool Settled() const { return FWaiting.empty() && FTaking.empty() && !FFetch; }
   TDateTime Now(TTimeFormat format) const;
   std::uint32_t Ticks() const;
   // Purges the store and the PDF archive once a UTC day; `utc` is now.
@@ -225,7 +228,19 @@ class TMessageDesk : public QObject {
   bool event(QEvent* event) override;
 
  private:
-  void DrainWaitingPackets();
+  // A wanted message on its way: handed to the store, listed once its commit has returned
+  // and (an alert) its full text has come or failed.
+  struct TTaking {
+    TListedEntry Entry;
+    std::string RawText;
+    std::string Query;      // an alert's Finger query
+    bool FullText = false;  // its full text is fetched
+    bool Fetched = false;   // the fetch is over: Reply, or Failure when not empty
+    std::string Reply, Failure;
+  };
+
+  // Judges what waits and lists what has arrived, until the desk must wait for something.
+  void Advance();
   void JudgePacket(TAprsMsgPacket& packet);
   bool IsResentCopy(const TAprsMsgPacket& packet);
   bool IsRepeatedBroadcast(const TAprsMsgPacket& packet);
@@ -238,14 +253,19 @@ class TMessageDesk : public QObject {
   std::string Answer(const TAprsMsgPacket& packet);
   // The number packets carry for the link they came from.
   std::uint32_t OriginOf(TclsUIV& link);
-  // Lists, logs and counts a wanted message; answers a warning for the hint bar, if any.
-  std::string AcceptMessage(TAprsMsgPacket& packet);
-  void FullTextBranch(const TAprsMsgPacket& packet, std::int64_t storeId, const std::string& line1,
-                      const std::string& line3, std::string& warning);
-  // FFinger's exchange on its own thread while this thread's events run; throws its failure.
-  std::string FetchLettingEventsRun(std::int64_t storeId, const std::string& rawText);
-  // The end came during a fetch: the alert is logged now, without its full text.
-  void EndFetchWait();
+  // Hands a wanted message to the store and sets it on its way (an alert's fetch started).
+  void TakeMessage(TAprsMsgPacket& packet);
+  // Lists, logs and pages the messages on their way whose commit (and fetch) have returned;
+  // `all`: every one, as the end does after the store was flushed.
+  void FollowTaken(bool all);
+  // Lists, logs and counts one; answers a warning for the hint bar, if any.
+  std::string Follow(TTaking& taken);
+  void FullTextBranch(TTaking& taken, std::string& warning);
+  // The fetch's queued call: its alert may follow, and the intake goes on.
+  void FetchReturned();
+  // The end: the fetch goes without its reply, the store's queue is committed, and every
+  // message on its way is listed and logged.
+  void EndTaking();
   std::int64_t KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry);
   void Purge(TDateTime utc);
   void Reprint(const QString& document, const QFont& font);
@@ -253,6 +273,9 @@ class TMessageDesk : public QObject {
   void LogStored(std::int64_t storeId, const std::string& rawText);
   void MarkWrittenLogLines();
 
+  // The window's thread: every call of the desk comes from there, the other threads' results
+  // as queued calls.
+  TOwnerThread FOwner;
   TDeskSetup FSetup;
   TDeskChoices FChoices;
   std::unique_ptr<TMessageLogger> FLogger;
@@ -275,7 +298,8 @@ class TMessageDesk : public QObject {
   // The links told to hold their packets while an entry is being accepted; resumed after it.
   std::vector<QPointer<TclsUIV>> FHeldLinks;
   bool FReady = false;
-  bool FBusy = false;  // the re-entrancy guard described at the top
+  bool FBusy = false;          // the guard described at the top
+  bool FAdvanceAgain = false;  // Advance was asked for while FBusy
   bool FHostClosing = false;
   bool FDemo = false;
   TDateTime FStartUtc = 0;  // when the store was opened
@@ -283,17 +307,11 @@ class TMessageDesk : public QObject {
   TDateTime FLastPacketAt = 0;
   // Stored messages whose log line is queued, with its number at the logger, oldest first.
   std::deque<std::pair<std::int64_t, std::uint64_t>> FLogPending;
-  QTimer* FLogMarkTimer = nullptr;
-  // The alert whose full text is being fetched, while the fetch is waited for.
-  struct TFetching {
-    std::int64_t StoreId = 0;
-    std::string RawText;
-    QEventLoop* Wait = nullptr;
-  };
-  TFetching* FFetching = nullptr;
-  // The latest fetch; one the end cut short is abandoned and joined here.
+  // Messages on their way to the list, in the order they were judged.
+  std::deque<TTaking> FTaking;
+  // The running fetch, for the last alert in FTaking; packets wait while it runs.
   std::unique_ptr<TFingerFetch> FFetch;
-  // Closed, or the event loop ended during a fetch: no more fetches, no page on the way out.
+  // The run ends: no more fetches, no page on the way out.
   bool FEnding = false;
 };
 

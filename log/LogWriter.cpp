@@ -15,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include "base/KillPoint.h"
 #include "base/PrivateFiles.h"
 #include "log/EntryText.h"
 #include "log/LogFiles.h"
@@ -153,6 +154,7 @@ void TMessageLogger::WriterRun() {
         error = "Unknown failure in the log writer";
       }
       AddDone(first - before);
+      if (first > before && s.OnWritten && s.OwnerPost) s.OwnerPost(s.OnWritten);
       if (error.empty()) {
         delay = kFirstRetry;
         if (FWriterFailed.load()) Recover(s);
@@ -342,6 +344,7 @@ void TMessageLogger::WritePass(const TSettings& S, TLogQueue& Batch, std::size_t
       throw std::runtime_error("Cannot write to file \"" + name + "\". " + ErrorText(error));
     }
     whole += static_cast<std::int64_t>(Buffer.size());
+    KillPoint();  // in the file, not yet counted as written
     First = next;
     Buffer.clear();
   };

@@ -186,6 +186,10 @@ void TMessageLogger::SetOnWriterRecovered(TWriterRecoveredEvent Handler) {
   Assign(&TSettings::OnWriterRecovered, std::move(Handler));
 }
 
+void TMessageLogger::SetOnWritten(TWrittenEvent Handler) {
+  Assign(&TSettings::OnWritten, std::move(Handler));
+}
+
 void TMessageLogger::SetQueueBound(std::size_t Entries, std::size_t Bytes) {
   std::lock_guard<std::mutex> lock(FQueueLock);
   FBoundEntries = Entries;

@@ -44,6 +44,7 @@ class TMessageLogger {
   using TFileCreatedEvent = std::function<void(TMessageLogger* Sender, const std::string& FileName)>;
   using TWriterErrorEvent = std::function<void(const std::string& Message)>;
   using TWriterRecoveredEvent = std::function<void(const std::string& Message)>;
+  using TWrittenEvent = std::function<void()>;
   using TOwnerCall = TOwnerHandOff::TCall;
   // Hands a call to the owner's thread without waiting for it to run.
   using TOwnerPost = TOwnerHandOff::TPost;
@@ -104,6 +105,9 @@ class TMessageLogger {
   // Runs on the owner's thread once writing works again after a failure, with a sentence that
   // says so and how many entries were dropped meanwhile. Unassigned, it goes to standard error.
   void SetOnWriterRecovered(TWriterRecoveredEvent Handler);
+  // Posted to the owner's thread (see SetOwnerPost), without waiting, after each pass that put
+  // lines in the file: Written() tells which.
+  void SetOnWritten(TWrittenEvent Handler);
   // The most entries and text bytes kept while writing fails; thread-safe. Tests make it small.
   void SetQueueBound(std::size_t Entries, std::size_t Bytes);
   // Unset, owner calls run directly on the writer's thread.
@@ -140,6 +144,7 @@ class TMessageLogger {
     TFileCreatedEvent OnFileCreated;
     TWriterErrorEvent OnWriterError;
     TWriterRecoveredEvent OnWriterRecovered;
+    TWrittenEvent OnWritten;
     TOwnerPost OwnerPost;
     TClock Clock = CurrentDateTime;
   };

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Quillmark and runs the whole test suite: formatting, the plain build with the
 # Debian package made, installed and removed again, the AddressSanitizer +
-# UndefinedBehaviorSanitizer build, the ThreadSanitizer build of the threaded core, and the
+# UndefinedBehaviorSanitizer build, the ThreadSanitizer build of the core and the desk (Qt Core
+# parts, no widgets or window), and the
 # Windows program cross-built with its installer and tried under Wine.
 # Installs what is missing first (as root).
 set -euo pipefail

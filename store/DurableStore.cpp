@@ -1,5 +1,7 @@
 #include "store/DurableStore.h"
 
+#include <algorithm>
+#include <cassert>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -176,6 +178,7 @@ void TDurableStore::CommitThread() {
       if (due) {
         ++FAttempts;
         FLastTryFailed = true;
+        Returned();
       }
       FChanged.notify_all();
       continue;
@@ -237,8 +240,20 @@ void TDurableStore::CommitThread() {
       if (IsOpen()) FStore->TruncateLog();
       StartFailing(failure);
     }
+    Returned();
     FChanged.notify_all();
   }
+}
+
+void TDurableStore::Returned() const {
+  if (FOnReturned && FPost) FPost(FOnReturned);
+}
+
+bool TDurableStore::Settled(std::int64_t id) const {
+  const std::lock_guard guard(FGuard);
+  if (MessageInFile(id) != 0 || (FFailing && FInFlight == 0)) return true;
+  return std::none_of(FHeld.begin(), FHeld.end(),
+                      [id](const TChange& c) { return c.Op == TChange::opAdd && c.Id == id; });
 }
 
 void TDurableStore::FillTextIndex(std::unique_lock<std::recursive_mutex>& guard) {
@@ -383,6 +398,7 @@ std::int64_t TDurableStore::Apply(const TChange& c, TIdMap* madeMessages, TIdMap
 }
 
 std::int64_t TDurableStore::Submit(TChange change) {
+  assert(!FThread.joinable() || std::this_thread::get_id() == FOwner);  // the owner's changes only
   if (FThread.joinable() && !Queued(change)) Drain();
   const std::lock_guard guard(FGuard);
   KillPoint();

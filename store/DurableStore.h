@@ -68,6 +68,12 @@ class TDurableStore {
   // messages of an older build to the text index, a step at a time (TMessageStore::
   // FillTextIndex). Called once, from the owner's thread.
   void CommitOnThread(TPost post);
+  // Called through the post of CommitOnThread each time the thread's try at a batch has
+  // returned (committed or failed); set before CommitOnThread.
+  void OnCommitReturned(std::function<void()> call) { FOnReturned = std::move(call); }
+  // Whether the try at the message `id` (as Add returned it) has returned: it is in the file,
+  // the store refused it, or it waits in memory because the store fails.
+  bool Settled(std::int64_t id) const;
 
   // The changes of TMessageStore. Each is written at once when the store takes it; otherwise
   // it waits in memory behind the ones before it. Add and BeginJob return the id to use in
@@ -163,6 +169,8 @@ class TDurableStore {
   static bool Queued(const TChange& change);
   void Drain() const;
   void CommitThread();
+  // Tells the owner that a try at a batch has returned.
+  void Returned() const;
   // One step of TMessageStore::FillTextIndex, on the commit thread while nothing else waits.
   void FillTextIndex(std::unique_lock<std::recursive_mutex>& guard);
   std::int64_t MessageInFile(std::int64_t id) const;
@@ -210,6 +218,7 @@ class TDurableStore {
   mutable std::recursive_mutex FGuard;
   mutable std::condition_variable_any FChanged;
   TPost FPost;
+  std::function<void()> FOnReturned;
   std::thread FThread;
   std::thread::id FOwner;
   std::size_t FInFlight = 0;

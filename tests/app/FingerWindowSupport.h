@@ -46,11 +46,18 @@ inline void WantAlerts(TMainForm& form, const char* state) {
   CheckState(form, state, true);
 }
 
-// Delivers the alert through the host link and lets the window handle the posted packet;
-// the Finger exchange runs inside, so it is over when this returns.
-inline void HandleAlert(TMainForm& form, TFakeHost& host, const TAlert& alert) {
+// Delivers the alert through the host link; the window's desk takes the posted packet.
+inline void DeliverAlert(TMainForm& form, TFakeHost& host, const TAlert& alert) {
   host.Deliver("*12:00:00 " + alert.PacketLine());
   QCoreApplication::sendPostedEvents(&form.Desk(), WM_APRSPACKET);
+}
+
+// Delivers the alert and lets the window's events run until the desk has listed it (its
+// Finger exchange over) and whatever came meanwhile.
+inline void HandleAlert(TMainForm& form, TFakeHost& host, const TAlert& alert) {
+  DeliverAlert(form, host, alert);
+  if (!WaitFor([&] { return form.Desk().Settled(); }, 60000))
+    throw std::runtime_error("the alert was never listed");
 }
 
 // The whole log file once every queued entry is written.

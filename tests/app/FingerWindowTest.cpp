@@ -390,23 +390,25 @@ TEST_F(FingerWindowTest, FailedPrintOfTheFullTextIsReportedAndPrintedWithTheNext
 }
 
 // The end comes while a server holds the fetch without a word: the alert is listed (while
-// the window lives) and logged all the same, and the end waits at most for the bounds.
+// the window lives) and logged all the same, and counted among the messages kept for the next
+// start; the end waits at most for the bounds.
 TEST(FingerWindowEnd, EndDuringAFetchKeepsTheAlert) {
   const std::string ended = "The program ended before the full text came";
   const struct {
     const char* name;
     std::function<void(std::unique_ptr<TMainForm>&, test::TFormEnvironment&)> end;
     std::string reason;  // why the alert has no full text, as logged
+    bool counted;        // the end says how many messages it keeps
   } cases[] = {
-      {"tray Exit", [](auto& form, auto&) { form->miExitClick(); }, ended},
+      {"tray Exit", [](auto& form, auto&) { form->miExitClick(); }, ended, true},
       {"host closes (put off until the fetch fails)", [](auto&, auto& env) { env.Host->Close(); },
-       "Socket Error # 10060"},
+       "Socket Error # 10060", true},
       {"window destroyed",
        [](auto& form, auto&) {
          form.reset();
          QCoreApplication::exit(0);
        },
-       ended},
+       ended, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -432,7 +434,7 @@ TEST(FingerWindowEnd, EndDuringAFetchKeepsTheAlert) {
     QObject::connect(&hung, &QTimer::timeout, [] { QCoreApplication::exit(1); });
     during.start(5);
     hung.start(20000);
-    QTimer::singleShot(0, [&] { test::HandleAlert(*form, *env.Host, kWarning); });
+    QTimer::singleShot(0, [&] { test::DeliverAlert(*form, *env.Host, kWarning); });
     EXPECT_EQ(QCoreApplication::exec(), 0);
 
     if (form) {
@@ -443,7 +445,13 @@ TEST(FingerWindowEnd, EndDuringAFetchKeepsTheAlert) {
     const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const std::size_t reasonAt = log.find("> " + c.reason);
     EXPECT_NE(reasonAt, std::string::npos) << log;
-    EXPECT_LT(reasonAt, log.find("> " + kWarning.PacketLine() + "\r\n")) << log;
+    const std::size_t alertAt = log.find("> " + kWarning.PacketLine() + "\r\n");
+    EXPECT_LT(reasonAt, alertAt) << log;
+    if (c.counted) {
+      const std::size_t keptAt = log.find("> 1 unprinted messages are kept for the next start");
+      EXPECT_NE(keptAt, std::string::npos) << log;
+      EXPECT_LT(alertAt, keptAt) << log;
+    }
   }
 }
 

@@ -377,7 +377,10 @@ TEST(PacketFlowSweep, Child) {
     desk->Take(std::make_unique<TAprsMsgPacket>(
         test::MakePacket(mkBulletin, "N0CALL-5", "BLN" + std::to_string(n), SweepText(n))));
   ASSERT_TRUE(test::WaitFor(
-      [&] { return desk->Queue().Listed().empty() && desk->Queue().PendingJobs().empty(); }, 60000));
+      [&] {
+        return desk->Settled() && desk->Queue().Listed().empty() && desk->Queue().PendingJobs().empty();
+      },
+      60000));
   desk->KeepUnprintedForNextStart();
   desk->Close();
   std::puts("ended");
@@ -411,6 +414,7 @@ TEST(PacketFlowCups, ADisabledQueueIsToldOnceAndCancelledPagesMakeOneBox) {
   for (int n = 1; n <= 6; ++n)
     desk->Take(
         std::make_unique<TAprsMsgPacket>(test::MakePacket(mkBulletin, "N0CALL-5", "BLN1", SweepText(n))));
+  ASSERT_TRUE(test::WaitFor([&] { return desk->Settled(); }));
   ASSERT_EQ(desk->Queue().PendingJobs().size(), 3u);
   for (int job : queue.PendingJobIds()) queue.Cancel(job);
   ASSERT_TRUE(test::WaitFor([&] { return desk->Queue().PendingJobs().empty(); }, 20000));
@@ -425,9 +429,10 @@ TEST(PacketFlowCups, ADisabledQueueIsToldOnceAndCancelledPagesMakeOneBox) {
   EXPECT_EQ(log.count(QStringLiteral("Printing failed: ")), 3);
 }
 
-// The whole flow killed with SIGKILL at its k-th store change or spooler call, for every k it
-// has: after a restart and the next page every stored message is on paper exactly once and
-// in the log at least once.
+// The whole flow killed with SIGKILL at its k-th store change, commit, log write or spooler
+// call, for every k it has: after a restart and the next page every stored message is on paper
+// exactly once and in the log at least once, and every message the killed run had logged was
+// stored (a log line never comes before its commit).
 TEST(PacketFlowSweep, EveryKillPointLeavesEachMessageOnPaperOnce) {
   const QString missing = test::MissingPopplerTools();
   if (!missing.isEmpty()) GTEST_SKIP() << missing.toStdString();
@@ -452,6 +457,7 @@ TEST(PacketFlowSweep, EveryKillPointLeavesEachMessageOnPaperOnce) {
       break;
     }
     ++swept;
+    const QString loggedBeforeRestart = FolderLog(dir.path());
     {
       auto desk = SweepDesk(dir.path(), queue.Name());
       ASSERT_TRUE(test::WaitFor(
@@ -474,6 +480,7 @@ TEST(PacketFlowSweep, EveryKillPointLeavesEachMessageOnPaperOnce) {
       SCOPED_TRACE(text.toStdString());
       EXPECT_EQ(PagesWith(queue, before, text), stored.contains(text) ? 1 : 0);
       EXPECT_TRUE(!stored.contains(text) || log.contains(text));
+      EXPECT_TRUE(!loggedBeforeRestart.contains(text) || stored.contains(text));
     }
     if (HasFatalFailure() || HasNonfatalFailure()) break;
   }

@@ -104,7 +104,7 @@ struct PacketFlow : public ::testing::Test {
   void Send(const std::string& hostText) {
     const int before = watch.Seen;
     env->Host->Deliver(hostText);
-    ASSERT_TRUE(test::WaitFor([&] { return watch.Seen > before; })) << hostText;
+    ASSERT_TRUE(test::WaitFor([&] { return watch.Seen > before && form->Desk().Settled(); })) << hostText;
   }
   // A bulletin, wanted when "All Bulletins" is checked.
   void SendBulletin(int n) { Send(Msg("N0CALL", "BLN1", "Bulletin " + std::to_string(n))); }
@@ -601,6 +601,7 @@ TEST_F(PacketFlow, ClearDuringAJobKeepsWhatArrivesAfterIt) {
   });
   form->btnPrintNow->click();
   ASSERT_TRUE(done);
+  ASSERT_TRUE(test::WaitFor([&] { return form->Desk().Settled(); }));  // its commit came back
   EXPECT_THAT(PrintedLines(), ElementsAreArray(PdfLayout(BulletinEntries(1, 5))));
   EXPECT_EQ(form->MessageLines(), BulletinEntry(6));
   EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("1 of 20 messages collected"));

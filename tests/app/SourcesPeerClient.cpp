@@ -4,6 +4,7 @@
 // logged once. Run by scripts/direwolf-peer.sh:
 //
 // sources_peer_client PORT PACKETS_FILE TIMEOUT_MS
+#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -75,6 +76,10 @@ int Run(int argc, char** argv) {
     failures += QGuiApplication::exec();
     tellServer();  // a server still waiting lets go
     QCoreApplication::sendPostedEvents(&desk);
+    // Listed once their commits came back.
+    const QDeadlineTimer settled(10000);
+    while (!desk.Settled() && !settled.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     const QStringList listed = desk.Queue().ListedLines();
     std::printf("listed:\n%s\n", qPrintable(listed.join('\n')));
     if (listed.size() != 9) {

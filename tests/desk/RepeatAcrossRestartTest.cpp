@@ -8,6 +8,7 @@
 
 #include "desk/MessageDesk.h"
 #include "parse/HostIntake.h"
+#include "tests/support/DeskRig.h"
 #include "tests/support/QtTestApp.h"
 #include "tests/support/TempDir.h"
 
@@ -47,6 +48,7 @@ struct TDeskRun {
     Tick += static_cast<std::uint32_t>(hoursLater * 3600000) + 30000;  // past the 20 s rule
     const std::size_t before = Desk->Queue().Listed().size();
     Desk->Take(ParseAprsPacket(CleanPacketText("*" + text), Tick, Utc));
+    EXPECT_TRUE(test::SettleDesk(*Desk));
     return Desk->Queue().Listed().size() > before;
   }
   TDateTime Utc;

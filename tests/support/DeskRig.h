@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QStringList>
@@ -40,6 +41,18 @@ inline std::string HostMessage(const std::string& from, const std::string& to, c
   return "*" + from + ">APRS" + path + "::" + AddresseeField(to) + ":" + text;
 }
 
+// Lets queued calls run until nothing waits on the desk (commits and full texts came back);
+// false after `ms`.
+inline bool SettleDesk(const TMessageDesk& desk, int ms = 30000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!desk.Settled()) {
+    if (timer.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+  }
+  return true;
+}
+
 struct TDeskRig {
   TDeskRig() { GuiApp(); }
 
@@ -72,9 +85,21 @@ struct TDeskRig {
   // Changed choices reach the desk as the window hands them over.
   void Choose() { Desk->SetChoices(Choices); }
 
-  // Judged at once, as the event queue would deliver it.
+  // Handed over as the event queue would deliver it; returns once it is judged and, if
+  // wanted, listed (its commit and full text came back), or after 30 s.
   void Send(const std::string& hostText) {
     Desk->Take(ParseAprsPacket(IntakePacketLine(hostText), Tick, Utc));
+    Settle();
+  }
+  // As SettleDesk; the test may destroy the desk meanwhile.
+  bool Settle(int ms = 30000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (Desk && !Desk->Settled()) {
+      if (timer.elapsed() > ms) return false;
+      QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
   }
   void SendBulletin(int n) { Send(HostMessage("N0CALL", "BLN1", "Bulletin " + std::to_string(n))); }
 

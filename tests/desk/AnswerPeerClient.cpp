@@ -31,10 +31,10 @@ int main(int argc, char** argv) {
                    [](const QString& s) { std::printf("state: %s\n", qPrintable(s)); });
   QObject::connect(&link, &qm::TclsUIV::OnDataAvailable, [&] { rig.Desk->DataAvailable(link); });
   int rc = 1;
-  QObject::connect(rig.Desk.get(), &qm::TMessageDesk::HintChanged, [&](const QString& hint) {
-    std::printf("hint: %s\n", qPrintable(hint));
-    // The hint after a judged message: the acknowledgement has been written to the TNC or failed.
-    if (rig.Entries() == 0) return;
+  QObject::connect(rig.Desk.get(), &qm::TMessageDesk::HintChanged,
+                   [](const QString& hint) { std::printf("hint: %s\n", qPrintable(hint)); });
+  // The message is listed after its acknowledgement was written to the TNC or failed.
+  QObject::connect(rig.Desk.get(), &qm::TMessageDesk::EntryListed, [&] {
     const QString log = rig.Log();
     rc = log.contains(QStringLiteral("Acknowledged K2XYZ-9's message 12 on KISS 127.0.0.1:")) ? 0 : 1;
     std::printf("%s", qPrintable(log));

@@ -3,6 +3,7 @@
 // login, so the acknowledgement fails while the message is listed all the same.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -86,6 +87,9 @@ TEST(Answering, TheSenderStopsOnceAcknowledged) {
       ++sent;
       ASSERT_TRUE(QTest::qWaitFor(
           [&] { return rig.Desk->PacketsHeard() == static_cast<std::uint64_t>(sent); }, kDeadline));
+      // The packet is posted to the desk when heard; it is listed once its commit returned.
+      QCoreApplication::sendPostedEvents(rig.Desk.get());
+      ASSERT_TRUE(rig.Settle());
       if (c.Answer) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return tnc.Peer->bytesAvailable() > 0; }, kDeadline));
       }

@@ -178,8 +178,10 @@ int RunUnattended(int argc, char** argv, const qm::TRunOptions& options) {
   setup.Options = options;
   if (const QString wrong = CheckPlaces(setup.Options, setup.IniFile, setup.LogDir); !wrong.isEmpty())
     return Fail(wrong);
-  // Without a window there is no one to choose a source: the demo is for the window.
-  if (!QFileInfo::exists(QString::fromStdString(setup.IniFile)) && !options.Transport) {
+  // Without a window there is no one to choose a source: the demo is for the window. Where the
+  // default source is the station program (Windows) the desk attaches to it as the window does.
+  if (!QFileInfo::exists(QString::fromStdString(setup.IniFile)) && !options.Transport &&
+      qm::THostSettings().Transport == qm::THostSettings::htReplay) {
     std::fprintf(stderr,
                  "quillmark: no settings in %s: start quillmark once with a window to choose the source and "
                  "printer, or name a source (--aprs-is, --kiss, --serial, --replay)\n",

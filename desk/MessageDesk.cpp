@@ -267,7 +267,7 @@ void TMessageDesk::JudgePacket(TAprsMsgPacket& packet) {
       // lately: logged, not listed.
       if (FDupMessages.IsDuplicate(packet) || IsResentCopy(packet) || IsRepeatedBroadcast(packet)) {
         packet.Selected = false;
-        LogMessage("Duplicate packet: " + packet.RawText);
+        LogInOrder("Duplicate packet: " + packet.RawText);
       }
     }
     // Every copy is answered, repeats too: the sender did not hear the last acknowledgement.
@@ -378,7 +378,22 @@ void TMessageDesk::FollowTaken(bool all) {
   }
 }
 
+void TMessageDesk::LogInOrder(const std::string& line) {
+  if (FTaking.empty()) {
+    LogMessage(line);
+    return;
+  }
+  TTaking logOnly;
+  logOnly.RawText = line;
+  logOnly.LogOnly = true;
+  FTaking.push_back(std::move(logOnly));
+}
+
 std::string TMessageDesk::Follow(TTaking& taken) {
+  if (taken.LogOnly) {
+    LogMessage(taken.RawText);
+    return {};
+  }
   KillPoint();  // its commit returned, not yet listed or logged
   std::string warning;
   if (taken.FullText) FullTextBranch(taken, warning);

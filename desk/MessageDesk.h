@@ -237,7 +237,12 @@ class TMessageDesk : public QObject {
     bool FullText = false;  // its full text is fetched
     bool Fetched = false;   // the fetch is over: Reply, or Failure when not empty
     std::string Reply, Failure;
+    // Only a line for the log (a dropped repeat's), kept in order behind the messages on their
+    // way: RawText is the line.
+    bool LogOnly = false;
   };
+  // Logs the line now, or after the messages on their way when there are any.
+  void LogInOrder(const std::string& line);
 
   // Judges what waits and lists what has arrived, until the desk must wait for something.
   void Advance();

@@ -289,7 +289,7 @@ void TPrintQueue::JobCompleted(const TPendingJob& job) {
   const QString where =
       job.Ticket.SpoolerJob > 0
           ? QStringLiteral("job %1 on %2").arg(job.Ticket.SpoolerJob).arg(job.Ticket.Printer)
-          : QStringLiteral("written to %1").arg(job.Ticket.Printer);
+          : QStringLiteral("on %1").arg(job.Ticket.Printer);
   if (job.Kind != jkList) {
     FDesk.Note(ProgramText(QStringLiteral("Full text printed: ") + where));
     return;

@@ -153,6 +153,23 @@ TEST(MessageDesk, RepeatsWithinTwentySecondsOfTheLastCopyAreDropped) {
   }
 }
 
+// A repeat judged while its original's commit is still out is logged after the original.
+TEST(MessageDesk, ARepeatIsLoggedAfterTheMessageItRepeats) {
+  test::TDeskRig rig;
+  rig.Choices.Selection.Bulletins = true;
+  rig.Make();
+  const std::string packet = HostMessage("N0CALL", "BLN1", "Net at 8");
+  for (int copy = 0; copy < 2; ++copy)
+    rig.Desk->Take(ParseAprsPacket(IntakePacketLine(packet), rig.Tick, rig.Utc));
+  ASSERT_TRUE(rig.Settle());
+  const QString log = rig.Log();
+  const auto original = log.indexOf(QStringLiteral("> N0CALL>APRS,WIDE1-1::BLN1     :Net at 8\r\n"));
+  const auto repeat =
+      log.indexOf(QStringLiteral("Duplicate packet: N0CALL>APRS,WIDE1-1::BLN1     :Net at 8"));
+  ASSERT_GE(original, 0) << log.toStdString();
+  EXPECT_GT(repeat, original) << log.toStdString();
+}
+
 // A client resends a message until it is acknowledged. With the option on, a copy with the same
 // sender and number is dropped for the minutes set; with it off only the 20-second rule holds.
 TEST(MessageDesk, ResentMessagesAreDroppedOnlyWithTheOption) {

@@ -69,7 +69,7 @@ echo "== quillmark --version"
 new_home "$work/home-version"
 as_user "$work/home-version"
 out=$("${user[@]}" /usr/bin/quillmark --version) || die "quillmark --version ended with status $?"
-[ "$out" = "Quillmark ${version%.*}" ] || die "quillmark --version printed \"$out\", not \"Quillmark ${version%.*}\""
+[ "$out" = "Quillmark $version" ] || die "quillmark --version printed \"$out\", not \"Quillmark $version\""
 echo "$out"
 # The menu entry starts the same program: its command line, with --version added, answers too.
 exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/org.quillmark.Quillmark.desktop)

@@ -173,6 +173,20 @@ EMessageStoreError::TKind KindOfCode(int code) {
   throw EMessageStoreError(StoreError(path, sqlite3_errmsg(db)), KindOfCode(sqlite3_extended_errcode(db)));
 }
 
+// A connection with extended result codes and the busy wait, or the failure to open it thrown.
+sqlite3* OpenConnection(const std::string& path, int flags) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    const std::string reason = db ? sqlite3_errmsg(db) : "out of memory";
+    const int code = db ? sqlite3_extended_errcode(db) : SQLITE_NOMEM;
+    sqlite3_close(db);
+    throw EMessageStoreError(StoreError(path, reason), KindOfCode(code));
+  }
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  return db;
+}
+
 // One prepared statement, finalized with its owner.
 class TStmt {
  public:
@@ -550,17 +564,8 @@ void TMessageStore::OpenFile() {
   // log still there means the last run did not close the store.
   std::error_code noLog;
   const bool unclean = std::filesystem::exists(path + "-wal", noLog);
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-  if (sqlite3_open_v2(path.c_str(), &FDb, flags, nullptr) != SQLITE_OK) {
-    const std::string reason = FDb ? sqlite3_errmsg(FDb) : "out of memory";
-    const int code = FDb ? sqlite3_extended_errcode(FDb) : SQLITE_NOMEM;
-    sqlite3_close(FDb);
-    FDb = nullptr;
-    throw EMessageStoreError(StoreError(path, reason), KindOfCode(code));
-  }
+  FDb = OpenConnection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX);
   try {
-    sqlite3_extended_result_codes(FDb, 1);
-    sqlite3_busy_timeout(FDb, kBusyTimeoutMs);
     // Only reads until the file is known to be ours (or empty): nothing else is ever changed.
     const std::int64_t appId = QueryInt(FDb, FPath, "PRAGMA application_id");
     const std::int64_t version = QueryInt(FDb, FPath, "PRAGMA user_version");
@@ -926,14 +931,7 @@ std::vector<std::int64_t> TMessageStore::FindMessages(const THistoryFilter& filt
 }
 
 THistoryReader::THistoryReader(const std::string& path) : FPath(path) {
-  if (sqlite3_open_v2(path.c_str(), &FDb, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
-    const std::string reason = FDb ? sqlite3_errmsg(FDb) : "out of memory";
-    const int code = FDb ? sqlite3_extended_errcode(FDb) : SQLITE_NOMEM;
-    sqlite3_close(FDb);
-    throw EMessageStoreError(StoreError(path, reason), KindOfCode(code));
-  }
-  sqlite3_extended_result_codes(FDb, 1);
-  sqlite3_busy_timeout(FDb, kBusyTimeoutMs);
+  FDb = OpenConnection(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
   try {
     Exec(FDb, FPath, "PRAGMA mmap_size = 268435456");
   } catch (...) {
@@ -1354,15 +1352,8 @@ std::int64_t LastIdOf(sqlite3* db, const std::string& path, const std::string& t
 class TConnection {
  public:
   TConnection(const std::string& path, bool create) {
-    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(path.c_str(), &FDb, flags, nullptr) != SQLITE_OK) {
-      const std::string reason = FDb ? sqlite3_errmsg(FDb) : "out of memory";
-      const int code = FDb ? sqlite3_extended_errcode(FDb) : SQLITE_NOMEM;
-      sqlite3_close(FDb);
-      throw EMessageStoreError(StoreError(path, reason), KindOfCode(code));
-    }
-    sqlite3_extended_result_codes(FDb, 1);
-    sqlite3_busy_timeout(FDb, kBusyTimeoutMs);
+    FDb =
+        OpenConnection(path, SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX);
   }
   ~TConnection() { sqlite3_close(FDb); }
   TConnection(const TConnection&) = delete;

@@ -75,7 +75,7 @@ struct TMainFormSetup {
   std::string IniFile;
   std::string LogDir;
   // Makes the host link; CreateHostLink when empty.
-  std::function<std::unique_ptr<TclsUIV>(const THostSettings&)> CreateHost;
+  std::function<std::unique_ptr<THostLink>(const THostSettings&)> CreateHost;
   // The source when the settings file names none; the platform's (the station program on
   // Windows) when empty.
   std::optional<THostSettings::TTransport> DefaultTransport;
@@ -142,8 +142,8 @@ class TMainForm : public QMainWindow {
   std::unique_ptr<TSettingsStore> FSettings;
   std::unique_ptr<TWindowStateKeeper> FWindowState;
   std::unique_ptr<TPropertyStateKeeper> FProperties;
-  TclsUIV* clsUIV1 = nullptr;  // the first source's link (Sources() owns it), or none
-  TclsMyInfo clsMyInfo1;
+  THostLink* clsUIV1 = nullptr;  // the first source's link (Sources() owns it), or none
+  TOwnStation clsMyInfo1;
   THostSettings FHostSettings;  // the first source's
 
   // --- Handlers and what tests drive -------------------------------------------

@@ -199,11 +199,11 @@ void TMainForm::ConnectHost() {
     throw std::runtime_error(clash.toStdString());
   }
   UpdatePrintTarget();  // also where this source cannot be made and the others run
-  TclsUIV* link = FSources->Put(0, FHostSettings);
+  THostLink* link = FSources->Put(0, FHostSettings);
   clsUIV1 = link;
   // Choosing a real source takes the demo's messages off the list.
   FDesk->SetDemo(link->PlaysBundledDemo());
-  connect(link, &TclsUIV::OwnStationChanged, this, [this] { ReadStationCall(); });
+  connect(link, &THostLink::OwnStationChanged, this, [this] { ReadStationCall(); });
   try {
     FSources->Start(0);
   } catch (const EHostAbsent&) {

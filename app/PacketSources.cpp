@@ -25,7 +25,7 @@ TPacketSources::~TPacketSources() {
 }
 
 QString TPacketSources::Name(std::size_t index) const {
-  const TclsUIV* link = FSources.at(index).Link.get();
+  const THostLink* link = FSources.at(index).Link.get();
   if (!link || link->SourceKind().isEmpty()) return {};
   const QString place = link->SourcePlace();
   return place.isEmpty() ? link->SourceKind() : link->SourceKind() + QStringLiteral(" ") + place;
@@ -37,7 +37,7 @@ bool TPacketSources::AnyDown() const {
   return false;
 }
 
-TclsUIV* TPacketSources::Put(std::size_t index, const THostSettings& settings, bool makeLink) {
+THostLink* TPacketSources::Put(std::size_t index, const THostSettings& settings, bool makeLink) {
   if (index >= FSources.size()) {
     index = FSources.size();
     FSources.emplace_back();
@@ -67,19 +67,19 @@ TclsUIV* TPacketSources::Put(std::size_t index, const THostSettings& settings, b
 }
 
 void TPacketSources::Wire(std::size_t index) {
-  TclsUIV* link = FSources[index].Link.get();
+  THostLink* link = FSources[index].Link.get();
   // Indices shift when a source is removed: each signal finds its source by its link.
-  connect(link, &TclsUIV::OnDataAvailable, this, [this, link] {
+  connect(link, &THostLink::DataReady, this, [this, link] {
     const std::size_t i = IndexOf(link);
     if (i == Count()) return;
     ++FSources[i].Packets;
     FSources[i].LastHeardMs = QDateTime::currentMSecsSinceEpoch();
     FDesk.DataAvailable(*link);
   });
-  connect(link, &TclsUIV::StateChanged, this, [this, link](const QString& text) {
+  connect(link, &THostLink::StateChanged, this, [this, link](const QString& text) {
     if (const std::size_t i = IndexOf(link); i < Count()) SetState(i, text);
   });
-  connect(link, &TclsUIV::OnUIView32IsClosing, this, [this, link] {
+  connect(link, &THostLink::Closing, this, [this, link] {
     const std::size_t i = IndexOf(link);
     if (i == Count()) return;
     FSources[i].Ended = true;
@@ -91,7 +91,7 @@ void TPacketSources::Wire(std::size_t index) {
   FDesk.LogOutages(*link);
 }
 
-std::size_t TPacketSources::IndexOf(const TclsUIV* link) const {
+std::size_t TPacketSources::IndexOf(const THostLink* link) const {
   for (std::size_t i = 0; i < FSources.size(); ++i)
     if (FSources[i].Link.get() == link) return i;
   return FSources.size();
@@ -147,7 +147,7 @@ void TPacketSources::SetState(std::size_t index, const QString& text) {
   emit SourceChanged(static_cast<int>(index));
 }
 
-std::unique_ptr<TclsUIV> MakeSourceLink(const THostSettings& settings) {
+std::unique_ptr<THostLink> MakeSourceLink(const THostSettings& settings) {
 #ifdef QM_HAVE_COM_HOST_LINK
   if (settings.Transport == THostSettings::htStationProgram) return std::make_unique<TComHostLink>();
 #endif

@@ -24,10 +24,10 @@ class TPacketSources : public QObject {
   Q_OBJECT
 
  public:
-  using TMaker = std::function<std::unique_ptr<TclsUIV>(const THostSettings&)>;
+  using TMaker = std::function<std::unique_ptr<THostLink>(const THostSettings&)>;
   struct TSource {
     THostSettings Settings;
-    std::unique_ptr<TclsUIV> Link;
+    std::unique_ptr<THostLink> Link;
     QString State = QStringLiteral("Not connected");
     std::uint64_t Packets = 0;
     qint64 LastHeardMs = 0;  // when the last packet came (ms since the epoch); 0: none yet
@@ -40,7 +40,7 @@ class TPacketSources : public QObject {
 
   std::size_t Count() const { return FSources.size(); }
   const TSource& At(std::size_t index) const { return FSources.at(index); }
-  TclsUIV* Link(std::size_t index) const { return index < Count() ? FSources[index].Link.get() : nullptr; }
+  THostLink* Link(std::size_t index) const { return index < Count() ? FSources[index].Link.get() : nullptr; }
   // What the source is called as its link says ("KISS 127.0.0.1:8001"), or "" without one.
   QString Name(std::size_t index) const;
   bool AnyDown() const;
@@ -48,7 +48,7 @@ class TPacketSources : public QObject {
   // The source at `index` (Count(): a new one at the end) takes these settings and, if asked,
   // a new link wired to the desk, not yet started. A link that cannot be made leaves none and
   // throws; its state says why.
-  TclsUIV* Put(std::size_t index, const THostSettings& settings, bool makeLink = true);
+  THostLink* Put(std::size_t index, const THostSettings& settings, bool makeLink = true);
   // Starts the source's link; throws what Start throws. A failure other than EHostAbsent lets
   // the link go (it is of no use) and says why in the state.
   void Start(std::size_t index);
@@ -67,7 +67,7 @@ class TPacketSources : public QObject {
   void Wire(std::size_t index);
   // Tells the desk how many sources are running now.
   void FollowRunning();
-  std::size_t IndexOf(const TclsUIV* link) const;
+  std::size_t IndexOf(const THostLink* link) const;
 
   TMessageDesk& FDesk;
   TMaker FMaker;
@@ -81,7 +81,7 @@ class TPacketSources : public QObject {
 // A source's link as the settings name it, not started: on Windows the station program's
 // automation link for htStationProgram, else CreateHostLink's. The window and the desk alone
 // make theirs here.
-std::unique_ptr<TclsUIV> MakeSourceLink(const THostSettings& settings);
+std::unique_ptr<THostLink> MakeSourceLink(const THostSettings& settings);
 
 // Why a set of sources cannot be heard together, or "" when it can: the bundled demo traffic
 // plays alone (its pages never reach paper, a real source's must).

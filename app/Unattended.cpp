@@ -90,8 +90,8 @@ TUnattendedDesk::TUnattendedDesk(TUnattendedSetup setup, QObject* parent)
   Step("The message store", [desk] { desk->OpenStore(); });
   for (std::size_t i = 0; i < FSources->Count(); ++i) Step("The source", [this, i] { ConnectSource(i); });
   Step("The list of the last run", [desk] { desk->RestoreListed(); });
-  if (TclsUIV* first = FSources->Link(0)) {
-    TclsMyInfo info;
+  if (THostLink* first = FSources->Link(0)) {
+    TOwnStation info;
     Step("The own callsign", [&] { first->FillMyInfo(info); });
     choices.Selection.StationCall = UpperCase(info.MyCallsign());
   }
@@ -120,15 +120,15 @@ void TUnattendedDesk::ConnectSource(std::size_t index) {
     throw std::runtime_error(clash.toStdString());
   // Also where the first source cannot be made and the others run.
   if (index == 0) FDesk->PrintJobs()->SetOutputFolder(FSetup.Options.PrintToFolder);
-  TclsUIV* link = FSources->Put(index, all[index]);
-  connect(link, &TclsUIV::OutageLogLine, this, [](const QString& line) {
+  THostLink* link = FSources->Put(index, all[index]);
+  connect(link, &THostLink::OutageLogLine, this, [](const QString& line) {
     std::fprintf(stderr, "quillmark: %s\n", line.toLocal8Bit().constData());
   });
   if (index == 0) {
     // The station program tells the own station once it is there (it may start later).
-    connect(link, &TclsUIV::OwnStationChanged, this, [this, link] {
+    connect(link, &THostLink::OwnStationChanged, this, [this, link] {
       Step("The own callsign", [this, link] {
-        TclsMyInfo info;
+        TOwnStation info;
         link->FillMyInfo(info);
         TDeskChoices choices = FDesk->Choices();
         choices.Selection.StationCall = UpperCase(info.MyCallsign());

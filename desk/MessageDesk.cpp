@@ -158,11 +158,11 @@ void TMessageDesk::SetDemo(bool demo) {
   FDemo = demo;
 }
 
-void TMessageDesk::LogOutages(TclsUIV& link) {
+void TMessageDesk::LogOutages(THostLink& link) {
   const auto log = [this](const QString& line) { LogMessage(ProgramText(line)); };
-  connect(&link, &TclsUIV::OutageLogLine, this, log);
-  connect(&link, &TclsUIV::DropLogLine, this, log);
-  connect(&link, &TclsUIV::AnswerNotice, this, [this](const QString& line) {
+  connect(&link, &THostLink::OutageLogLine, this, log);
+  connect(&link, &THostLink::DropLogLine, this, log);
+  connect(&link, &THostLink::AnswerNotice, this, [this](const QString& line) {
     LogMessage(ProgramText(line));
     Hint(line);
   });
@@ -174,7 +174,12 @@ void TMessageDesk::SetChoices(TDeskChoices choices) {
 
 // --- Intake ---------------------------------------------------------------------------
 
-void TMessageDesk::DataAvailable(TclsUIV& link) {
+QEvent::Type PacketEventType() {
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
+void TMessageDesk::DataAvailable(THostLink& link) {
   QM_ASSERT_OWNER_THREAD(FOwner);
   try {
     // Stamped with the desk's own clocks, which the duplicate filter ages entries by.
@@ -200,7 +205,7 @@ void TMessageDesk::DataAvailable(TclsUIV& link) {
 }
 
 bool TMessageDesk::event(QEvent* event) {
-  if (event->type() == static_cast<QEvent::Type>(WM_APRSPACKET)) {
+  if (event->type() == PacketEventType()) {
     Take(std::move(static_cast<TAprsPacketEvent*>(event)->Packet));
     return true;
   }
@@ -241,7 +246,7 @@ void TMessageDesk::Advance() {
   } while (FAdvanceAgain && FReady);
   FBusy = false;
   if (FFetch || !FReady) return;
-  for (const QPointer<TclsUIV>& link : std::exchange(FHeldLinks, {}))
+  for (const QPointer<THostLink>& link : std::exchange(FHeldLinks, {}))
     if (link) link->ResumeIntake();
   if (FWaitingDropped > 0) {
     LogMessage(std::to_string(FWaitingDropped) + " packets were dropped because more than " +
@@ -457,7 +462,7 @@ void TMessageDesk::EndTaking() {
   FollowTaken(true);
 }
 
-std::uint32_t TMessageDesk::OriginOf(TclsUIV& link) {
+std::uint32_t TMessageDesk::OriginOf(THostLink& link) {
   const auto known = std::find(FOrigins.begin(), FOrigins.end(), &link);
   if (known != FOrigins.end()) return static_cast<std::uint32_t>(known - FOrigins.begin()) + 1;
   FOrigins.emplace_back(&link);
@@ -466,7 +471,7 @@ std::uint32_t TMessageDesk::OriginOf(TclsUIV& link) {
 
 std::string TMessageDesk::Answer(const TAprsMsgPacket& packet) {
   if (FDemo || packet.Origin == 0 || packet.Origin > FOrigins.size()) return {};
-  TclsUIV* const link = FOrigins[packet.Origin - 1];
+  THostLink* const link = FOrigins[packet.Origin - 1];
   if (!link || !link->CanAnswer()) return {};
   const std::string& ownCall = FChoices.Selection.StationCall;
   const auto number = AckNumberFor(packet, ownCall);
@@ -591,7 +596,7 @@ void TMessageDesk::HostClosing() {
   }
   // Packets the host handed over before it closed are judged first; then the program ends at
   // once, and what is unprinted waits in the store for the next start.
-  QCoreApplication::sendPostedEvents(this, WM_APRSPACKET);
+  QCoreApplication::sendPostedEvents(this, PacketEventType());
   Advance();
   // A packet among them may be an alert whose full text is fetched: the end waits for it.
   if (FFetch) {

@@ -48,7 +48,7 @@
 
 namespace qm {
 
-class TclsUIV;
+class THostLink;
 
 // What the operator chose, as the desk judges, lists and prints by it.
 struct TDeskChoices {
@@ -91,14 +91,14 @@ struct TDeskSetup {
   std::chrono::milliseconds PrinterPoll{5000};
 };
 
-// The event that carries a parsed packet to the desk (the user message base plus 101).
-inline constexpr int WM_APRSPACKET = 1125;
+// The type of the event that carries a parsed packet to the desk, registered with Qt once.
+QEvent::Type PacketEventType();
 
 // A parsed packet on its way through the desk's event queue; the receiver owns it.
 class TAprsPacketEvent : public QEvent {
  public:
   explicit TAprsPacketEvent(std::unique_ptr<TAprsMsgPacket> packet)
-      : QEvent(static_cast<QEvent::Type>(WM_APRSPACKET)), Packet(std::move(packet)) {}
+      : QEvent(PacketEventType()), Packet(std::move(packet)) {}
   std::unique_ptr<TAprsMsgPacket> Packet;
 };
 
@@ -139,7 +139,7 @@ class TMessageDesk : public QObject {
   bool PlaysDemo() const { return FDemo; }
   // The link's outage and drop lines go to the log, its notes on answering to the log and the
   // hint bar.
-  void LogOutages(TclsUIV& link);
+  void LogOutages(THostLink& link);
 
   // --- Choices -----------------------------------------------------------------------
   void SetChoices(TDeskChoices choices);
@@ -148,7 +148,7 @@ class TMessageDesk : public QObject {
   // --- Intake ------------------------------------------------------------------------
   // A host link's data event: reads its packet text, cleans and parses it, stamps it with
   // the desk's clocks and queues it to be judged. A failure is logged.
-  void DataAvailable(TclsUIV& link);
+  void DataAvailable(THostLink& link);
   // Judges packets in the order they come, never in the middle of another entry.
   void Take(std::unique_ptr<TAprsMsgPacket> packet);
   std::uint64_t PacketsHeard() const { return FPacketsHeard; }
@@ -257,7 +257,7 @@ class TMessageDesk : public QObject {
   // operator answers there; answers a line for the hint bar, if any.
   std::string Answer(const TAprsMsgPacket& packet);
   // The number packets carry for the link they came from.
-  std::uint32_t OriginOf(TclsUIV& link);
+  std::uint32_t OriginOf(THostLink& link);
   // Hands a wanted message to the store and sets it on its way (an alert's fetch started).
   void TakeMessage(TAprsMsgPacket& packet);
   // Lists, logs and pages the messages on their way whose commit (and fetch) have returned;
@@ -290,7 +290,7 @@ class TMessageDesk : public QObject {
   TDupMessageList FDupMessages;
   TRetryList FRetries;
   // The links packets came from (TAprsMsgPacket::Origin - 1), and the acknowledgements' pace.
-  std::vector<QPointer<TclsUIV>> FOrigins;
+  std::vector<QPointer<THostLink>> FOrigins;
   TAckLimiter FAckLimiter;
   bool FUnansweredSaid = false;  // "not acknowledged" is said once a run
   std::string FAnswered;         // the packet being judged was acknowledged: when and where
@@ -301,7 +301,7 @@ class TMessageDesk : public QObject {
   std::deque<std::unique_ptr<TAprsMsgPacket>> FWaiting;
   std::uint64_t FWaitingDropped = 0;
   // The links told to hold their packets while an entry is being accepted; resumed after it.
-  std::vector<QPointer<TclsUIV>> FHeldLinks;
+  std::vector<QPointer<THostLink>> FHeldLinks;
   bool FReady = false;
   bool FBusy = false;          // the guard described at the top
   bool FAdvanceAgain = false;  // Advance was asked for while FBusy

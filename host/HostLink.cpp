@@ -11,7 +11,7 @@
 
 namespace qm {
 
-std::unique_ptr<TclsUIV> CreateHostLink(const THostSettings& settings, QObject* parent) {
+std::unique_ptr<THostLink> CreateHostLink(const THostSettings& settings, QObject* parent) {
   switch (settings.Transport) {
     case THostSettings::htAprsIs:
       return std::make_unique<TAprsIsHostLink>(settings, parent);

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "host/HostSettings.h"
-#include "host/MyInfo.h"
+#include "host/OwnStation.h"
 
 namespace qm {
 
@@ -19,18 +19,18 @@ class EHostAbsent : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-class TclsUIV : public QObject {
+class THostLink : public QObject {
   Q_OBJECT
 
  public:
-  explicit TclsUIV(QObject* parent = nullptr) : QObject(parent) {}
+  explicit THostLink(QObject* parent = nullptr) : QObject(parent) {}
 
   // Single-byte text of the packet just monitored, in the station program's form: a marker
   // character, optionally "hh:mm:ss" and a blank, then SRC>DST,PATH:info. Valid while
-  // OnDataAvailable is being emitted.
+  // DataReady is being emitted.
   virtual std::string PacketText() = 0;
   // Fills info with the own station (its callsign as configured).
-  virtual void FillMyInfo(TclsMyInfo& info) = 0;
+  virtual void FillMyInfo(TOwnStation& info) = 0;
   // Starts replaying or connecting; events then arrive through the event loop. May throw
   // EHostAbsent (the link stays and waits) or another failure (the link is of no use).
   virtual void Start() = 0;
@@ -59,8 +59,8 @@ class TclsUIV : public QObject {
   }
 
  signals:
-  void OnDataAvailable();
-  void OnUIView32IsClosing();
+  void DataReady();
+  void Closing();
   // Connection state in words for the window, which names the source beside it
   // ("Connecting", "Connected", "Connected, but no packets for over 1 min",
   // "Retrying in N s: reason", "Error: ...").
@@ -82,6 +82,6 @@ class TclsUIV : public QObject {
 };
 
 // The transport the settings name; not started yet.
-std::unique_ptr<TclsUIV> CreateHostLink(const THostSettings& settings, QObject* parent = nullptr);
+std::unique_ptr<THostLink> CreateHostLink(const THostSettings& settings, QObject* parent = nullptr);
 
 }  // namespace qm

@@ -8,10 +8,10 @@ QString DurationText(int ms) {
   return QString::number(ms / 1000.0, 'f', 1) + QStringLiteral(" s");
 }
 
-TQuietWatch::TQuietWatch(TclsUIV& link, int quietMs) : FLink(link), FQuietMs(quietMs) {
+TQuietWatch::TQuietWatch(THostLink& link, int quietMs) : FLink(link), FQuietMs(quietMs) {
   FTimer.setSingleShot(true);
   connect(&FTimer, &QTimer::timeout, this, &TQuietWatch::Check);
-  connect(&link, &TclsUIV::OnDataAvailable, this, &TQuietWatch::PacketArrived);
+  connect(&link, &THostLink::DataReady, this, &TQuietWatch::PacketArrived);
 }
 
 void TQuietWatch::Start(const QString& stateText) {

@@ -17,7 +17,7 @@ QString DurationText(int ms);
 class TQuietWatch : public QObject {
  public:
   // Watches the packets link hands over; quietMs 0 or less never warns.
-  TQuietWatch(TclsUIV& link, int quietMs);
+  TQuietWatch(THostLink& link, int quietMs);
 
   // The link has connected and said so with stateText; the wait starts. After quietMs
   // without a packet its state reads "<stateText>, but no packets for over <quietMs>", and
@@ -31,7 +31,7 @@ class TQuietWatch : public QObject {
   void PacketArrived();
   void Check();
 
-  TclsUIV& FLink;
+  THostLink& FLink;
   const int FQuietMs;
   QTimer FTimer;
   QElapsedTimer FSinceLast;  // invalid while not watching

@@ -9,7 +9,7 @@
 namespace qm {
 
 TReplayHostLink::TReplayHostLink(const THostSettings& settings, QObject* parent)
-    : TclsUIV(parent), FSettings(settings) {
+    : THostLink(parent), FSettings(settings) {
   FTimer.setSingleShot(false);
   FTimer.setTimerType(Qt::PreciseTimer);
   connect(&FTimer, &QTimer::timeout, this, &TReplayHostLink::Tick);
@@ -109,12 +109,12 @@ bool TReplayHostLink::DeliverNext() {
   if (!line) {
     Stop();
     emit StateChanged("Capture finished");
-    emit OnUIView32IsClosing();
+    emit Closing();
     return false;
   }
   ++FDelivered;
   FPacketText = std::move(*line);
-  emit OnDataAvailable();
+  emit DataReady();
   return true;
 }
 

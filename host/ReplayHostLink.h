@@ -10,7 +10,7 @@
 
 namespace qm {
 
-class TReplayHostLink : public TclsUIV {
+class TReplayHostLink : public THostLink {
   Q_OBJECT
 
  public:
@@ -18,7 +18,7 @@ class TReplayHostLink : public TclsUIV {
 
   std::string PacketText() override { return FPacketText; }
   // The demo traffic is made for its own station; with no callsign entered it is that one.
-  void FillMyInfo(TclsMyInfo& info) override {
+  void FillMyInfo(TOwnStation& info) override {
     info.SetMyCallsign(PlaysBundledDemo() && FSettings.Callsign.empty() ? kDemoCallsign : FSettings.Callsign);
   }
   void Start() override;

@@ -21,7 +21,7 @@ QString OutageDurationText(qint64 ms) {
 }
 
 TStreamHostLink::TStreamHostLink(const THostSettings& settings, QObject* parent)
-    : TclsUIV(parent),
+    : THostLink(parent),
       FSettings(settings),
       FRetryWaits(settings),
       FClock([] { return QDateTime::currentMSecsSinceEpoch(); }) {
@@ -175,7 +175,7 @@ void TStreamHostLink::Drain() {
   while (FRunning && !FPending.empty()) {
     FPacketText = std::move(FPending.front());
     FPending.pop_front();
-    emit OnDataAvailable();
+    emit DataReady();
   }
   FDraining = false;
 }

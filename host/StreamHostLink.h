@@ -21,14 +21,14 @@ namespace qm {
 // How long an outage lasted, for the log: "less than 1 s", "42 s", "4 min 12 s", "2 h 5 min".
 QString OutageDurationText(qint64 ms);
 
-class TStreamHostLink : public TclsUIV {
+class TStreamHostLink : public THostLink {
   Q_OBJECT
 
  public:
   TStreamHostLink(const THostSettings& settings, QObject* parent);
 
   std::string PacketText() override { return FPacketText; }
-  void FillMyInfo(TclsMyInfo& info) override { info.SetMyCallsign(FSettings.Callsign); }
+  void FillMyInfo(TOwnStation& info) override { info.SetMyCallsign(FSettings.Callsign); }
   void Start() override;
   void Stop() override;
   void HoldIntake() override { FHeld = true; }
@@ -41,7 +41,7 @@ class TStreamHostLink : public TclsUIV {
   // How often drops are logged at most (then with their number since); a minute unless set.
   void SetDropReportInterval(int ms) { FDropTimer.setInterval(ms); }
 
-  // Packets held back while a handler of OnDataAvailable runs a nested event loop.
+  // Packets held back while a handler of DataReady runs a nested event loop.
   static constexpr std::size_t MaxPending = 10000;
 
  protected:
@@ -71,7 +71,7 @@ class TStreamHostLink : public TclsUIV {
   bool Running() const { return FRunning; }
   // Reads what the device holds and hands it to Received.
   void ReadAll(QIODevice& device);
-  // Hands one packet text over through OnDataAvailable, in order, one at a time.
+  // Hands one packet text over through DataReady, in order, one at a time.
   void Deliver(std::string text);
   // `count` pieces the stream carried were dropped (`one` / `many` name them): logged at
   // once, and a fast stream of them at most once per interval with their number since.

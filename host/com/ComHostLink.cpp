@@ -4,7 +4,7 @@
 
 namespace qm {
 
-TComHostLink::TComHostLink(QObject* Parent, int RetryMs) : TclsUIV(Parent) {
+TComHostLink::TComHostLink(QObject* Parent, int RetryMs) : THostLink(Parent) {
   FRetry.setInterval(RetryMs);
   connect(&FRetry, &QTimer::timeout, this, [this] { Retry(); });
 }
@@ -42,12 +42,12 @@ void TComHostLink::Retry() {
 }
 
 void TComHostLink::Attach() {
-  auto NewLink = std::make_unique<TUIView32Link>();
+  auto NewLink = std::make_unique<TclsUIV>();
   // The host calls in on this (the GUI) thread, so the signals are direct.
-  NewLink->OnDataAvailable = [this] { emit OnDataAvailable(); };
-  NewLink->OnUIView32IsClosing = [this] { emit OnUIView32IsClosing(); };
+  NewLink->OnDataAvailable = [this] { emit DataReady(); };
+  NewLink->OnUIView32IsClosing = [this] { emit Closing(); };
   FLink = std::move(NewLink);
-  FMyInfo = std::make_unique<TUIView32MyInfo>();
+  FMyInfo = std::make_unique<TclsMyInfo>();
   emit StateChanged(QStringLiteral("Connected to UI-View32"));
 }
 
@@ -67,7 +67,7 @@ void TComHostLink::Stop() {
   emit StateChanged(QStringLiteral("Not connected"));
 }
 
-TUIView32Link& TComHostLink::Link() {
+TclsUIV& TComHostLink::Link() {
   if (!FLink) throw EOleError(E_UNEXPECTED, "Not connected to UI-View32");
   return *FLink;
 }
@@ -76,7 +76,7 @@ std::string TComHostLink::PacketText() {
   return Link().PacketText();
 }
 
-void TComHostLink::FillMyInfo(TclsMyInfo& Info) {
+void TComHostLink::FillMyInfo(TOwnStation& Info) {
   // Until the station program is there, nobody has told the own call.
   if (!FLink) {
     Info.SetMyCallsign(std::string());

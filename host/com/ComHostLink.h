@@ -1,17 +1,17 @@
-// The host link over the station program's automation server: the window's TclsUIV
-// interface backed by TUIView32Link. Windows builds with Qt only.
+// The host link over the station program's automation server: the window's THostLink
+// interface backed by TclsUIV. Windows builds with Qt only.
 #pragma once
 
 #include <QTimer>
 #include <memory>
 #include <string>
 
-#include "host/HostLink.h"  // TclsUIV, TclsMyInfo: the transport-neutral host interface
+#include "host/HostLink.h"  // THostLink, TOwnStation: the transport-neutral host interface
 #include "host/com/UIView32Client.h"
 
 namespace qm {
 
-class TComHostLink : public TclsUIV {
+class TComHostLink : public THostLink {
  public:
   // The state, and the one box, while the station program's objects cannot be had.
   static constexpr const char* kNotRunningText =
@@ -26,7 +26,7 @@ class TComHostLink : public TclsUIV {
   std::string PacketText() override;
   // Reads the own station's data from the host into Info (no callsign before attaching);
   // throws EOleError when the host fails.
-  void FillMyInfo(TclsMyInfo& Info) override;
+  void FillMyInfo(TOwnStation& Info) override;
   // Connects and subscribes. When no host object can be had, the state says why, EHostAbsent
   // is thrown once and the link tries again every RetryMs, quietly, until it attaches.
   void Start() override;
@@ -39,10 +39,10 @@ class TComHostLink : public TclsUIV {
   void Retry();
   // What the state says for a failed attempt.
   static std::string AbsentText(const EOleError& Error);
-  TUIView32Link& Link();
+  TclsUIV& Link();
 
-  std::unique_ptr<TUIView32Link> FLink;
-  std::unique_ptr<TUIView32MyInfo> FMyInfo;
+  std::unique_ptr<TclsUIV> FLink;
+  std::unique_ptr<TclsMyInfo> FMyInfo;
   QTimer FRetry;
   std::string FAbsentText;
 };

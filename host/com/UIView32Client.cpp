@@ -104,9 +104,9 @@ std::string BStrToAnsi(BSTR Text) {
 
 // Receives the host's events by DispID. It owns no reference to the link: the link detaches
 // it before going away, so a host that keeps calling a stale sink reaches nothing.
-class TUIView32Link::TEventSink final : public IDispatch {
+class TclsUIV::TEventSink final : public IDispatch {
  public:
-  explicit TEventSink(TUIView32Link* Owner) : FOwner(Owner) {}
+  explicit TEventSink(TclsUIV* Owner) : FOwner(Owner) {}
   void Detach() { FOwner = nullptr; }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID Iid, void** Object) override {
@@ -161,11 +161,11 @@ class TUIView32Link::TEventSink final : public IDispatch {
 
  private:
   ~TEventSink() = default;
-  TUIView32Link* FOwner;
+  TclsUIV* FOwner;
   LONG FRefCount = 1;
 };
 
-TUIView32Link::TUIView32Link() {
+TclsUIV::TclsUIV() {
   FServer.Reset(ConnectToServer(CLASS_clsUIV));
   FSink = new TEventSink(this);
   TComRef<IConnectionPointContainer> Container;
@@ -187,11 +187,11 @@ TUIView32Link::TUIView32Link() {
   }
 }
 
-TUIView32Link::~TUIView32Link() {
+TclsUIV::~TclsUIV() {
   Unsubscribe();
 }
 
-void TUIView32Link::Unsubscribe() {
+void TclsUIV::Unsubscribe() {
   if (FConnectionPoint && FCookie != 0) FConnectionPoint->Unadvise(FCookie);
   FCookie = 0;
   FConnectionPoint.Reset();
@@ -202,7 +202,7 @@ void TUIView32Link::Unsubscribe() {
   }
 }
 
-std::string TUIView32Link::PacketText() {
+std::string TclsUIV::PacketText() {
   BSTR Text = nullptr;
   ClearErrorInfo();
   HRESULT Result = FIntf->get_PacketText(&Text);
@@ -212,7 +212,7 @@ std::string TUIView32Link::PacketText() {
   return Packet;
 }
 
-void TUIView32Link::FillMyInfo(TUIView32MyInfo& Info) {
+void TclsUIV::FillMyInfo(TclsMyInfo& Info) {
   // The field handed over is in/out: the host may release it and put another in its place.
   _clsMyInfo* Field = Info.DefaultInterface();
   Field->AddRef();
@@ -227,7 +227,7 @@ void TUIView32Link::FillMyInfo(TUIView32MyInfo& Info) {
   }
 }
 
-_clsMyInfo* TUIView32MyInfo::DefaultInterface() {
+_clsMyInfo* TclsMyInfo::DefaultInterface() {
   if (!FIntf) {
     TComRef<IUnknown> Server(ConnectToServer(CLASS_clsMyInfo));
     FIntf.Reset(QueryChecked<_clsMyInfo>(Server.Get(), IID_clsMyInfo));
@@ -235,7 +235,7 @@ _clsMyInfo* TUIView32MyInfo::DefaultInterface() {
   return FIntf.Get();
 }
 
-std::string TUIView32MyInfo::MyCallsign() {
+std::string TclsMyInfo::MyCallsign() {
   _clsMyInfo* Intf = DefaultInterface();
   BSTR Text = nullptr;
   ClearErrorInfo();

@@ -64,15 +64,15 @@ class TComRef {
   T* FPtr = nullptr;
 };
 
-class TUIView32Link;
+class TclsUIV;
 
 // The own station's data object. It connects on first use: to the running object registered
 // for CLASS_clsMyInfo, else to a new one.
-class TUIView32MyInfo {
+class TclsMyInfo {
  public:
-  TUIView32MyInfo() = default;
-  TUIView32MyInfo(const TUIView32MyInfo&) = delete;
-  TUIView32MyInfo& operator=(const TUIView32MyInfo&) = delete;
+  TclsMyInfo() = default;
+  TclsMyInfo(const TclsMyInfo&) = delete;
+  TclsMyInfo& operator=(const TclsMyInfo&) = delete;
 
   // The own callsign as the host holds it, in the ANSI code page.
   std::string MyCallsign();
@@ -81,7 +81,7 @@ class TUIView32MyInfo {
   bool Connected() const { return static_cast<bool>(FIntf); }
 
  private:
-  friend class TUIView32Link;
+  friend class TclsUIV;
   TComRef<_clsMyInfo> FIntf;
 };
 
@@ -89,18 +89,18 @@ class TUIView32MyInfo {
 // CLASS_clsUIV, else creates a new one, and subscribes to its events; it throws EOleError
 // when no object can be had. A failed subscription is silent. The destructor unsubscribes
 // and releases the object.
-class TUIView32Link {
+class TclsUIV {
  public:
-  TUIView32Link();
-  ~TUIView32Link();
-  TUIView32Link(const TUIView32Link&) = delete;
-  TUIView32Link& operator=(const TUIView32Link&) = delete;
+  TclsUIV();
+  ~TclsUIV();
+  TclsUIV(const TclsUIV&) = delete;
+  TclsUIV& operator=(const TclsUIV&) = delete;
 
   // The packet just monitored, in the ANSI code page.
   std::string PacketText();
   // Lets the host fill Info with the own station's data; Info connects first when needed.
   // When the host hands back another object, Info keeps that one.
-  void FillMyInfo(TUIView32MyInfo& Info);
+  void FillMyInfo(TclsMyInfo& Info);
   // Whether the event subscription succeeded.
   bool Subscribed() const { return FCookie != 0; }
 

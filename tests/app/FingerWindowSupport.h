@@ -49,7 +49,7 @@ inline void WantAlerts(TMainForm& form, const char* state) {
 // Delivers the alert through the host link; the window's desk takes the posted packet.
 inline void DeliverAlert(TMainForm& form, TFakeHost& host, const TAlert& alert) {
   host.Deliver("*12:00:00 " + alert.PacketLine());
-  QCoreApplication::sendPostedEvents(&form.Desk(), WM_APRSPACKET);
+  QCoreApplication::sendPostedEvents(&form.Desk(), PacketEventType());
 }
 
 // Delivers the alert and lets the window's events run until the desk has listed it (its

@@ -16,7 +16,7 @@
 namespace qm::test {
 
 // A host link that hands over whatever the test gives it.
-class TFakeHost : public TclsUIV {
+class TFakeHost : public THostLink {
  public:
   std::string PacketText() override {
     if (FailNextRead) {
@@ -25,7 +25,7 @@ class TFakeHost : public TclsUIV {
     }
     return Current;
   }
-  void FillMyInfo(TclsMyInfo& info) override { info.SetMyCallsign(Callsign); }
+  void FillMyInfo(TOwnStation& info) override { info.SetMyCallsign(Callsign); }
   void Start() override {
     ++Starts;
     if (Absent.empty()) return;
@@ -43,9 +43,9 @@ class TFakeHost : public TclsUIV {
   // One monitored packet, in the station program's form.
   void Deliver(const std::string& hostText) {
     Current = hostText;
-    emit OnDataAvailable();
+    emit DataReady();
   }
-  void Close() { emit OnUIView32IsClosing(); }
+  void Close() { emit Closing(); }
 
   std::string Current;
   std::string Callsign = "nocall-9";
@@ -81,7 +81,7 @@ struct TFormEnvironment {
         host->Callsign.clear();
       }
       Host = host.get();
-      return std::unique_ptr<TclsUIV>(std::move(host));
+      return std::unique_ptr<THostLink>(std::move(host));
     };
     s.Printers = TPrinterList{{QStringLiteral("Test-PDF")}, QStringLiteral("Test-PDF")};
     s.PrintToFile = PdfFile();

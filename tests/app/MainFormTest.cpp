@@ -455,12 +455,12 @@ TEST_F(MainFormTest, PrinterBoxTypedTextMeansTheDefaultPrinter) {
 class TUnstartableHost : public test::TFakeHost {
  public:
   void Start() override { throw std::runtime_error("Operation unavailable"); }
-  void FillMyInfo(TclsMyInfo&) override { throw std::runtime_error("Not connected to UI-View32"); }
+  void FillMyInfo(TOwnStation&) override { throw std::runtime_error("Not connected to UI-View32"); }
 };
 
 TEST_F(MainFormTest, HostThatCannotStartIsReportedOnceAndShownAsDown) {
   TMainFormSetup s = FormSetup();
-  s.CreateHost = [](const THostSettings&) -> std::unique_ptr<TclsUIV> {
+  s.CreateHost = [](const THostSettings&) -> std::unique_ptr<THostLink> {
     return std::make_unique<TUnstartableHost>();
   };
   TMainForm form(s);

@@ -40,7 +40,7 @@ using ::testing::ElementsAreArray;
 class TPacketWatch : public QObject {
  public:
   bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() == static_cast<QEvent::Type>(WM_APRSPACKET)) {
+    if (e->type() == PacketEventType()) {
       const TAprsMsgPacket* p = static_cast<TAprsPacketEvent*>(e)->Packet.get();
       ++Seen;
       Raw.push_back(p ? p->RawText : std::string());
@@ -199,7 +199,7 @@ TEST_F(PacketFlow, PacketIsJudgedFromTheQueueNotInsideTheHostsCall) {
   Make();
   form->cbBull->setChecked(true);
   int listedDuringCall = -1;
-  QObject::connect(env->Host, &TclsUIV::OnDataAvailable, form.get(),
+  QObject::connect(env->Host, &THostLink::DataReady, form.get(),
                    [&] { listedDuringCall = form->MessageLineCount(); });
   env->Host->Deliver(Msg("N0CALL", "BLN1", "Net tonight"));
   EXPECT_EQ(listedDuringCall, 0);
@@ -749,7 +749,7 @@ TEST(PacketFlowCrash, Child) {
   s.CreateHost = [&](const THostSettings&) {
     auto h = std::make_unique<test::TFakeHost>();
     host = h.get();
-    return std::unique_ptr<TclsUIV>(std::move(h));
+    return std::unique_ptr<THostLink>(std::move(h));
   };
   s.Printers = TPrinterList{};
   s.ReportError = [](const QString&) {};

@@ -148,7 +148,7 @@ TEST(Sources, AReplayThatEndsBesideALiveSourceDoesNotEndTheProgram) {
   EXPECT_EQ(form.Sources().At(0).State, "Capture finished");
   EXPECT_EQ(ended, 0);
   form.Sources().Remove(1);  // the live one gone, the ended replay is all that was left
-  emit form.clsUIV1->OnUIView32IsClosing();
+  emit form.clsUIV1->Closing();
   EXPECT_TRUE(WaitFor([&] { return ended == 1; }));
 }
 

@@ -27,9 +27,9 @@ int main(int argc, char** argv) {
   settings.AnswerMessages = true;
   settings.RetryFirstMs = 50;
   qm::TKissTcpHostLink link(settings);
-  QObject::connect(&link, &qm::TclsUIV::StateChanged,
+  QObject::connect(&link, &qm::THostLink::StateChanged,
                    [](const QString& s) { std::printf("state: %s\n", qPrintable(s)); });
-  QObject::connect(&link, &qm::TclsUIV::OnDataAvailable, [&] { rig.Desk->DataAvailable(link); });
+  QObject::connect(&link, &qm::THostLink::DataReady, [&] { rig.Desk->DataAvailable(link); });
   int rc = 1;
   QObject::connect(rig.Desk.get(), &qm::TMessageDesk::HintChanged,
                    [](const QString& hint) { std::printf("hint: %s\n", qPrintable(hint)); });

@@ -47,8 +47,8 @@ THostSettings LinkSettings(THostSettings::TTransport transport, int port, bool a
 }
 
 // The desk hears the link as the window wires it.
-void Wire(test::TDeskRig& rig, TclsUIV& link) {
-  QObject::connect(&link, &TclsUIV::OnDataAvailable, rig.Desk.get(),
+void Wire(test::TDeskRig& rig, THostLink& link) {
+  QObject::connect(&link, &THostLink::DataReady, rig.Desk.get(),
                    [&rig, &link] { rig.Desk->DataAvailable(link); });
   rig.Desk->LogOutages(link);
 }

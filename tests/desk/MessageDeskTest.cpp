@@ -349,9 +349,9 @@ TEST(MessageDesk, TheDemoLeavesNoTrace) {
 // Sources that speak while an entry is being accepted hold their packets at the source; each
 // of them goes on once the entry is complete.
 TEST(MessageDesk, EverySourceHeldDuringAnEntryGoesOnAfterIt) {
-  struct THeldLink : TclsUIV {
+  struct THeldLink : THostLink {
     std::string PacketText() override { return HostMessage("N0CALL", "BLN2", "Later"); }
-    void FillMyInfo(TclsMyInfo&) override {}
+    void FillMyInfo(TOwnStation&) override {}
     void Start() override {}
     void Stop() override {}
     void HoldIntake() override { ++Holds; }
@@ -385,10 +385,10 @@ TEST(MessageDesk, AThirdPartyPacketFromACaptureIsListedAsThePacketItCarries) {
   settings.Pace = 0;
   test::WriteFileBytes(settings.CaptureFile,
                        "*12:00:00 IGATE>APRS,TCPIP*:}N0CALL>APRS,TCPIP,IGATE*::BLN1     :Relayed once\r\n");
-  const std::unique_ptr<TclsUIV> capture = CreateHostLink(settings);
-  QObject::connect(capture.get(), &TclsUIV::OnDataAvailable, [&] { rig.Desk->DataAvailable(*capture); });
+  const std::unique_ptr<THostLink> capture = CreateHostLink(settings);
+  QObject::connect(capture.get(), &THostLink::DataReady, [&] { rig.Desk->DataAvailable(*capture); });
   bool ended = false;
-  QObject::connect(capture.get(), &TclsUIV::OnUIView32IsClosing, [&] { ended = true; });
+  QObject::connect(capture.get(), &THostLink::Closing, [&] { ended = true; });
   capture->Start();
   QElapsedTimer timer;
   timer.start();

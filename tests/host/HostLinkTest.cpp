@@ -66,14 +66,14 @@ void ExpectStationForm(const std::string& text, const std::string& line, bool ti
   EXPECT_EQ(test::StationFormError(text, line, timeWord), "");
 }
 
-// Collects PacketText while OnDataAvailable is emitted, and every state text.
+// Collects PacketText while DataReady is emitted, and every state text.
 struct TRecorder {
-  explicit TRecorder(TclsUIV& link) {
-    QObject::connect(&link, &TclsUIV::OnDataAvailable, [this, &link] { Texts.push_back(link.PacketText()); });
-    QObject::connect(&link, &TclsUIV::StateChanged,
+  explicit TRecorder(THostLink& link) {
+    QObject::connect(&link, &THostLink::DataReady, [this, &link] { Texts.push_back(link.PacketText()); });
+    QObject::connect(&link, &THostLink::StateChanged,
                      [this](const QString& s) { States.push_back(s.toStdString()); });
-    QObject::connect(&link, &TclsUIV::OnUIView32IsClosing, [this] { ++Closings; });
-    QObject::connect(&link, &TclsUIV::DropLogLine,
+    QObject::connect(&link, &THostLink::Closing, [this] { ++Closings; });
+    QObject::connect(&link, &THostLink::DropLogLine,
                      [this](const QString& s) { Drops.push_back(s.toStdString()); });
   }
   bool WaitTexts(std::size_t n) {
@@ -164,7 +164,7 @@ TEST(AprsIsLinkTest, LoginLineExactlyAndPacketsInStationForm) {
               "APRS-IS 127.0.0.1:" + QString::number(server.Port()));
     // Nothing but the login ever reaches the server.
     EXPECT_EQ(peer->bytesAvailable(), 0);
-    TclsMyInfo info;
+    TOwnStation info;
     link->FillMyInfo(info);
     EXPECT_EQ(info.MyCallsign(), "N0CALL-5");
   }
@@ -267,7 +267,7 @@ TEST(StreamLinkTest, OutageIsLoggedOnceWhenItBeginsAndOnceWhenItEnds) {
     qint64 now = QDateTime(QDate(2026, 12, 7), QTime(14, 5, 33), Qt::UTC).toMSecsSinceEpoch();
     link.SetClock([&now] { return now; });
     std::vector<std::string> lines;
-    QObject::connect(&link, &TclsUIV::OutageLogLine,
+    QObject::connect(&link, &THostLink::OutageLogLine,
                      [&](const QString& l) { lines.push_back(l.toStdString()); });
     TRecorder rec(link);
     const auto accept = [&] {
@@ -337,7 +337,7 @@ TEST(AprsIsLinkTest, StopInsideHandlerEndsDelivery) {
   TLoopbackServer server;
   auto link = CreateHostLink(TcpSettings(THostSettings::htAprsIs, server.Port()));
   TRecorder rec(*link);
-  QObject::connect(link.get(), &TclsUIV::OnDataAvailable, [&] { link->Stop(); });
+  QObject::connect(link.get(), &THostLink::DataReady, [&] { link->Stop(); });
   link->Start();
   QTcpSocket* peer = server.Accept();
   ASSERT_NE(peer, nullptr);
@@ -355,7 +355,7 @@ TEST(AprsIsLinkTest, HandlerWithNestedEventLoopKeepsItsPacket) {
   QTcpSocket* peer = server.Accept();
   ASSERT_NE(peer, nullptr);
   std::string afterNestedLoop;
-  QObject::connect(link.get(), &TclsUIV::OnDataAvailable, [&] {
+  QObject::connect(link.get(), &THostLink::DataReady, [&] {
     if (rec.Texts.size() != 1) return;
     // A handler that processes events (as a print job does) while more packets arrive.
     TLoopbackServer::Write(peer, "A>B:2\r\n");
@@ -387,7 +387,7 @@ TEST(AprsIsLinkTest, FastFeedWaitsOutsideTheProgram) {
   }
   // Packets handed over before the event loop comes round again: one socket buffer's worth.
   std::size_t beforeLoop = 0;
-  QObject::connect(link.get(), &TclsUIV::OnDataAvailable, [&] {
+  QObject::connect(link.get(), &THostLink::DataReady, [&] {
     if (rec.Texts.size() == 1)
       QMetaObject::invokeMethod(
           QCoreApplication::instance(), [&] { beforeLoop = rec.Texts.size(); }, Qt::QueuedConnection);
@@ -416,7 +416,7 @@ TEST(KissTcpLinkTest, DecodesFramesIntoStationForm) {
   TLoopbackServer server;
   TKissTcpHostLink kiss(TcpSettings(THostSettings::htKissTcp, server.Port()));
   kiss.SetDropReportInterval(100);
-  TclsUIV* const link = &kiss;
+  THostLink* const link = &kiss;
   TRecorder rec(*link);
   link->Start();
   QTcpSocket* peer = server.Accept();
@@ -700,7 +700,7 @@ TEST_F(ReplayLinkTest, ReplaysEveryLineThenCloses) {
   EXPECT_EQ(rec.Closings, 1);
   EXPECT_EQ(rec.States, (std::vector<std::string>{"Replaying", "Capture finished"}));
   EXPECT_EQ(link->SourceKind() + " " + link->SourcePlace(), "Replay capture.txt");
-  TclsMyInfo info;
+  TOwnStation info;
   link->FillMyInfo(info);
   EXPECT_EQ(info.MyCallsign(), "Q0TEST-2");
 }
@@ -713,7 +713,7 @@ TEST_F(ReplayLinkTest, KeepsThePace) {
   TRecorder rec(*link);
   std::vector<qint64> at;
   QElapsedTimer clock;
-  QObject::connect(link.get(), &TclsUIV::OnDataAvailable, [&] { at.push_back(clock.elapsed()); });
+  QObject::connect(link.get(), &THostLink::DataReady, [&] { at.push_back(clock.elapsed()); });
   clock.start();
   link->Start();
   ASSERT_TRUE(QTest::qWaitFor([&] { return rec.Closings > 0; }, Deadline));
@@ -769,7 +769,7 @@ TEST_F(ReplayLinkTest, StopAndStartAgainBeginsAnew) {
   settings.Pace = 0;
   auto link = CreateHostLink(settings);
   TRecorder rec(*link);
-  QObject::connect(link.get(), &TclsUIV::OnDataAvailable, [&] {
+  QObject::connect(link.get(), &THostLink::DataReady, [&] {
     if (rec.Texts.size() == 1) link->Stop();
   });
   link->Start();
@@ -789,7 +789,7 @@ TEST_F(ReplayLinkTest, ClosingHandlerMayFreeTheLink) {
   auto link = CreateHostLink(settings);
   TRecorder rec(*link);
   // As the program does when the capture ends: the link goes in the middle of its batch.
-  QObject::connect(link.get(), &TclsUIV::OnUIView32IsClosing, [&] { link.reset(); });
+  QObject::connect(link.get(), &THostLink::Closing, [&] { link.reset(); });
   link->Start();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !link; }, Deadline));
   EXPECT_EQ(rec.Texts, (std::vector<std::string>{"*A>B:1", "*A>B:2"}));
@@ -801,7 +801,7 @@ TEST_F(ReplayLinkTest, HeldItHandsOverNothingUntilResumed) {
   settings.Pace = 0;
   auto link = CreateHostLink(settings);
   TRecorder rec(*link);
-  QObject::connect(link.get(), &TclsUIV::OnDataAvailable, [&] {
+  QObject::connect(link.get(), &THostLink::DataReady, [&] {
     if (rec.Texts.size() == 1) link->HoldIntake();
   });
   link->Start();
@@ -866,7 +866,7 @@ TEST(AprsIsLinkTest, AnswersOnlyOverAVerifiedLogin) {
     auto link = CreateHostLink(s);
     TRecorder rec(*link);
     std::vector<std::string> notices;
-    QObject::connect(link.get(), &TclsUIV::AnswerNotice,
+    QObject::connect(link.get(), &THostLink::AnswerNotice,
                      [&](const QString& t) { notices.push_back(t.toStdString()); });
     link->Start();
     QTcpSocket* peer = server.Accept();

@@ -52,11 +52,11 @@ int main(int argc, char** argv) {
   std::size_t received = 0;
   std::size_t connections = 0;
   int failures = 0;
-  QObject::connect(link.get(), &qm::TclsUIV::StateChanged, [&](const QString& s) {
+  QObject::connect(link.get(), &qm::THostLink::StateChanged, [&](const QString& s) {
     std::printf("state: %s\n", qPrintable(s));
     connections += s == QStringLiteral("Connected");
   });
-  QObject::connect(link.get(), &qm::TclsUIV::OnDataAvailable, [&] {
+  QObject::connect(link.get(), &qm::THostLink::DataReady, [&] {
     const std::string text = link->PacketText();
     std::printf("packet: %s\n", text.c_str());
     const std::size_t round = received / expected.size();

@@ -131,7 +131,7 @@ void TestConnecting() {
       TActiveRegistration Active(CLASS_clsUIV, AsUnknown(Running));
       LONG Before = Running->RefCount();
       {
-        TUIView32Link Link;
+        TclsUIV Link;
         CHECK(Running->AdviseCount == 1 && Factory->Created == 0, "a running host object is used");
         CHECK(Link.Subscribed() && Running->Sinks.size() == 1,
               "the sink is subscribed at the running object");
@@ -144,7 +144,7 @@ void TestConnecting() {
       CHECK(Running->RefCount() == Before, "the destructor releases every reference to the host object");
     }
     {
-      TUIView32Link Link;
+      TclsUIV Link;
       CHECK(Factory->Created == 1 && Running->AdviseCount == 1,
             "without a running object a new one is created");
       auto* Made = LastUIV(Factory);
@@ -155,7 +155,7 @@ void TestConnecting() {
   }
   HRESULT Code = S_OK;
   std::string Text;
-  bool Threw = Throws([] { TUIView32Link Link; }, Code, Text);
+  bool Threw = Throws([] { TclsUIV Link; }, Code, Text);
   Check(Threw && FAILED(Code) && !Text.empty(), "no host object at all: start fails with an error", __LINE__,
         Hex(Code) + " " + Printable(Text));
   CHECK(StationProgramAbsent(Code), "no host object at all counts as the station program not running");
@@ -170,7 +170,7 @@ void TestWithoutEventsOrDual() {
   Host->Packet = L"quiet";
   {
     TActiveRegistration Active(CLASS_clsUIV, AsUnknown(Host));
-    TUIView32Link Link;
+    TclsUIV Link;
     CHECK(!Link.Subscribed(), "a failed subscription is silent");
     CHECK_EQ_TEXT(Link.PacketText(), "quiet", "calls work without a subscription");
   }
@@ -183,7 +183,7 @@ void TestWithoutEventsOrDual() {
     LONG Before = Host->RefCount();
     HRESULT Code = S_OK;
     std::string Text;
-    bool Threw = Throws([] { TUIView32Link Link; }, Code, Text);
+    bool Threw = Throws([] { TclsUIV Link; }, Code, Text);
     CHECK(Threw && Code == E_NOINTERFACE, "an object without _clsUIV fails the start with E_NOINTERFACE");
     CHECK(!StationProgramAbsent(Code),
           "an object that fails so is a fault of a running program, not an absent one");
@@ -211,7 +211,7 @@ void TestText() {
   auto* Host = new TUIV;
   TActiveRegistration Active(CLASS_clsUIV, AsUnknown(Host));
   {
-    TUIView32Link Link;
+    TclsUIV Link;
     for (auto& Case : Cases) {
       Host->Packet = Case.Wide;
       CHECK_EQ_TEXT(Link.PacketText(), Case.Ansi, std::string("PacketText: ") + Case.What);
@@ -231,8 +231,8 @@ void TestMyInfo() {
   TActiveRegistration Active(CLASS_clsUIV, AsUnknown(Host));
   TClassRegistration Class(CLASS_clsMyInfo, InfoFactory);
   {
-    TUIView32Link Link;
-    TUIView32MyInfo Info;
+    TclsUIV Link;
+    TclsMyInfo Info;
     CHECK(!Info.Connected() && InfoFactory->Created == 0,
           "the data object does not connect before first use");
     Host->OwnCall = L"dl1abc-\u00e9";
@@ -265,7 +265,7 @@ void TestMyInfo() {
     // A running data object is used rather than a new one.
     auto* Running = new TMyInfo(L"RUNNING");
     TActiveRegistration ActiveInfo(CLASS_clsMyInfo, AsUnknown(Running));
-    TUIView32MyInfo Info;
+    TclsMyInfo Info;
     CHECK_EQ_TEXT(Info.MyCallsign(), "RUNNING", "MyCallsign connects to a running data object");
     CHECK(InfoFactory->Created == 1, "no data object is created when one runs");
     Running->Release();
@@ -281,7 +281,7 @@ void TestEvents() {
   int Data = 0, Closing = 0;
   std::string Seen;
   {
-    TUIView32Link Link;
+    TclsUIV Link;
     Link.OnDataAvailable = [&] {
       ++Data;
       Seen = Link.PacketText();  // read while the host's call is in progress
@@ -328,7 +328,7 @@ void TestEvents() {
   // A faulty host keeps calling the sink after Unadvise: nothing of the gone link is reached.
   Host->KeepsUnadvisedSinks = true;
   {
-    TUIView32Link Link;
+    TclsUIV Link;
     Link.OnDataAvailable = [&] { ++Data; };
   }
   CHECK(Host->Fire(diOnDataAvailable) == S_OK && Data == 2,
@@ -343,7 +343,7 @@ void TestErrors() {
   auto* InfoFactory = new TFactory(false);
   TActiveRegistration Active(CLASS_clsUIV, AsUnknown(Host));
   TClassRegistration Class(CLASS_clsMyInfo, InfoFactory);
-  TUIView32Link Link;
+  TclsUIV Link;
   HRESULT Code = S_OK;
   std::string Text;
 
@@ -389,7 +389,7 @@ void TestErrors() {
 
   // Errors from the data object and from FillMyInfo take the same road.
   Host->Failure = {};
-  TUIView32MyInfo Info;
+  TclsMyInfo Info;
   Info.DefaultInterface();
   auto* Data = LastMyInfo(InfoFactory);
   Data->Failure = {static_cast<HRESULT>(0x800A0005), L"Station data not ready"};

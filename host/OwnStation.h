@@ -6,10 +6,10 @@
 
 namespace qm {
 
-class TclsMyInfo {
+class TOwnStation {
  public:
-  TclsMyInfo() = default;
-  explicit TclsMyInfo(std::string callsign) : FMyCallsign(std::move(callsign)) {}
+  TOwnStation() = default;
+  explicit TOwnStation(std::string callsign) : FMyCallsign(std::move(callsign)) {}
 
   std::string MyCallsign() const { return FMyCallsign; }
   void SetMyCallsign(std::string callsign) { FMyCallsign = std::move(callsign); }

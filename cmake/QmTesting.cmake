@@ -11,6 +11,7 @@ function(qm_gtest name)
   # through the launcher, which also serves the discovery run.
   set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
     "${CMAKE_COMMAND};-E;env;QT_QPA_PLATFORM=offscreen;QM_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  qm_label_slow_tests_once()
   if(A_LABELS)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${A_LABELS}")
   else()
@@ -43,6 +44,31 @@ function(qm_peer_test name)
     add_test(NAME ${name}
              COMMAND ${PROJECT_SOURCE_DIR}/scripts/${A_SCRIPT} $<TARGET_FILE:${A_PROGRAM}> ${A_ARGS})
   endif()
+  qm_label_slow_tests_once()
   set_tests_properties(${name} PROPERTIES LABELS peer TIMEOUT ${A_TIMEOUT}
                        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QM_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()
+
+# The tests named in tests/SlowTests.cmake (two seconds or more on a quiet 2-core machine) get
+# the label "slow" beside their own, so `ctest -LE slow` is a quick pass. Every folder with
+# tests does it once, after its last test is added: a test CMake knows (add_test) is labelled
+# now; GoogleTest cases are known only once their program has listed them, so a small file run
+# after those lists labels the ones this folder has. A name no folder has is passed over.
+include(${PROJECT_SOURCE_DIR}/tests/SlowTests.cmake)
+function(qm_label_slow_tests)
+  set(cases "")
+  foreach(test IN LISTS QM_SLOW_TESTS)
+    if(TEST ${test})
+      set_property(TEST ${test} APPEND PROPERTY LABELS slow)
+    endif()
+  endforeach()
+  set(file "${CMAKE_CURRENT_BINARY_DIR}/slow_tests.cmake")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/QmSlowLabels.cmake.in "${file}" @ONLY)
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${file}")
+endfunction()
+function(qm_label_slow_tests_once)
+  cmake_language(DEFER GET_CALL qm_slow_labels call)
+  if(NOT call)
+    cmake_language(DEFER ID qm_slow_labels CALL qm_label_slow_tests)
+  endif()
 endfunction()

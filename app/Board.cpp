@@ -73,7 +73,7 @@ QString PlanBoard(const QString& webOption, const std::string& iniFile, const st
 
 TBoardRun::TBoardRun(TMessageDesk& desk, TPacketSources& sources, TBoardPlan plan, QObject* parent)
     : QObject(parent), FDesk(desk), FSources(sources), FPlan(std::move(plan)) {
-  FCount = DisplayText(CountText(static_cast<int>(desk.Queue().Listed().size()), desk.Choices().PageSetting));
+  FCount = DisplayText(CountText(static_cast<int>(desk.Listed().size()), desk.Choices().PageSetting));
   connect(&desk, &TMessageDesk::CountChanged, this, [this](const QString& text) { FCount = text; });
   connect(&desk, &TMessageDesk::Noted, this, [this](const QString& text) {
     if (text.startsWith(QLatin1String("Page printed")) || text.startsWith(QLatin1String("Full text printed")))
@@ -89,11 +89,11 @@ void TBoardRun::Start() {
   if (FPlan.Off) return;
   TBoardHooks hooks;
   hooks.State = [this] { return State(); };
-  hooks.StoreFile = [this] { return FDesk.DurableStore() ? FDesk.DurableStore()->Path() : std::string(); };
+  hooks.StoreFile = [this] { return FDesk.StoreFile(); };
   hooks.Messages = [this](const std::vector<std::int64_t>& ids) {
     // The rows as the History window shows them, from its own model.
     THistoryModel model;
-    model.SetMessages(FDesk.Store(), ids);
+    model.SetMessages(FDesk.HistoryReader(), ids);
     QJsonArray rows;
     for (int row = 0; row < model.rowCount(); ++row) {
       const TStoredMessage& m = model.MessageAt(row);

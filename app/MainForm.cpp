@@ -157,7 +157,7 @@ void TMainForm::FormCreate() {
   SetPanelText(0, QStringLiteral(" ") + QString::fromUtf8(version::LegalCopyright));
   FPanels[0]->setToolTip(QString::fromUtf8(version::LegalCopyright));  // the panel may cut it
   PageControl1->setCurrentIndex(0);
-  FDesk->DupMessages().Clear();
+  FDesk->ClearRepeats();
   // Minimising reaches AppMinimize through changeEvent.
   FTrayIcon->setIcon(FLinkShownDown ? LinkDownIcon(windowIcon()) : windowIcon());
   ShowLinkStatus();
@@ -419,7 +419,7 @@ void TMainForm::ShowLinkStatus() {
   lblLinkStatus->setText(metrics.elidedText(FLinkStatus, Qt::ElideMiddle, width));
   lblLinkStatus->setToolTip(FLinkStatus);
 
-  for (const QString& problem : FDesk->Queue().PrinterProblems()) tip += QStringLiteral("\n") + problem;
+  for (const QString& problem : FDesk->PrinterProblems()) tip += QStringLiteral("\n") + problem;
   if (FTrayIcon->toolTip() != tip) FTrayIcon->setToolTip(tip);
 }
 

@@ -17,7 +17,7 @@ namespace qm {
 
 void TMainForm::BuildHistoryWindow() {
   FHistory = new THistoryWindow(this);
-  FHistory->Store = [this] { return FDesk->Store(); };
+  FHistory->Store = [this] { return FDesk->HistoryReader(); };
   FHistory->Guard = [this](const std::function<void()>& action) { RunGuarded(action); };
   FHistory->ReprintMessages = [this](const std::vector<std::int64_t>& ids) { FDesk->ReprintMessages(ids); };
   FHistory->ReprintJob = [this](std::int64_t job) { FDesk->ReprintJob(job); };

@@ -34,9 +34,9 @@ void TMainForm::CreateDesk() {
   FDesk = std::make_unique<TMessageDesk>(std::move(d));
   TMessageDesk* desk = FDesk.get();
   // A page in the list's font, a full text in the window's.
-  desk->Queue().SetFonts(MessageList->font(), font());
+  desk->SetFonts(MessageList->font(), font());
   // The list shows the queue's own entries: it is told when they change.
-  MessageList->Model().SetQueue(&desk->Queue());
+  MessageList->Model().SetDesk(desk);
   connect(desk, &TMessageDesk::EntryListed, &MessageList->Model(), &TMessageListModel::EntryAdded);
   connect(desk, &TMessageDesk::ListChanged, &MessageList->Model(), &TMessageListModel::Reshow);
   connect(desk, &TMessageDesk::CountChanged, lbMsgStatus, &QLabel::setText);
@@ -186,7 +186,7 @@ void TMainForm::btnClearMessagesClick() {
 }
 
 bool TMainForm::FormCloseQuery() {
-  if (FDesk->Queue().Listed().empty()) return true;
+  if (FDesk->Listed().empty()) return true;
   QMessageBox::StandardButton answer;
   if (FSetup.AskPrintOnClose) {
     answer = FSetup.AskPrintOnClose();
@@ -200,7 +200,7 @@ bool TMainForm::FormCloseQuery() {
     btnPrintNowClick();  // a failure keeps the window open
     // Closed once the spooler has confirmed the pages; a job it turned down meanwhile keeps
     // the window. One still pending when the wait ends is followed at the next start.
-    const QString failure = FDesk->Queue().WaitForPendingJobs(FSetup.EndPrintBound);
+    const QString failure = FDesk->WaitForPendingJobs(FSetup.EndPrintBound);
     if (!failure.isEmpty()) throw EPrintError(failure.toStdString());
     return true;
   }
@@ -214,31 +214,30 @@ void TMainForm::Print(const std::string& text) {
 }
 
 void TMainForm::FillPrinterBox() {
-  TPrintJobs& jobs = *FDesk->PrintJobs();
+  const QStringList printers = FDesk->Printers();
   const QSignalBlocker quiet(cbxPrinter);
   cbxPrinter->clear();
-  cbxPrinter->addItems(jobs.Printers());
+  cbxPrinter->addItems(printers);
   cbxPrinter->setCurrentIndex(-1);
   cbxPrinter->setEditText(QStringLiteral("(default)"));
   if (!FSetup.Options.Printer.isEmpty()) {
-    const int index = jobs.Printers().indexOf(FSetup.Options.Printer);
+    const int index = printers.indexOf(FSetup.Options.Printer);
     if (index < 0)
       throw EPrintError("There is no printer \"" + FSetup.Options.Printer.toStdString() + "\" here");
     cbxPrinter->setCurrentIndex(index);
-    jobs.SelectPrinter(index);
+    FDesk->SelectPrinter(index);
   }
   UpdatePrintTarget();
   ShowSourceNote();
 }
 
 void TMainForm::cbxPrinterChange() {
-  TPrintJobs& jobs = *FDesk->PrintJobs();
   // With no entry chosen and no system default this fails with the no-default text.
-  jobs.SelectPrinter(cbxPrinter->currentIndex());
-  QPrinter& printer = jobs.SetupPrinter();
-  const bool confirmed = FSetup.PrinterSetup ? FSetup.PrinterSetup(printer)
-                                             : QPrintDialog(&printer, this).exec() == QDialog::Accepted;
-  if (confirmed) jobs.AcceptSetup();
+  FDesk->SelectPrinter(cbxPrinter->currentIndex());
+  FDesk->SetUpPrinter([this](QPrinter& printer) {
+    return FSetup.PrinterSetup ? FSetup.PrinterSetup(printer)
+                               : QPrintDialog(&printer, this).exec() == QDialog::Accepted;
+  });
 }
 
 // --- Small helpers ------------------------------------------------------------------

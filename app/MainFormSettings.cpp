@@ -255,11 +255,11 @@ void TMainForm::UpdatePrintTarget() {
   if (folder.isEmpty() && PlaysBundledDemo())
     folder = QDir(QString::fromStdString(FPaths.LogDir.empty() ? std::string(".") : FPaths.LogDir))
                  .absoluteFilePath(QStringLiteral("demo-pages"));
-  FDesk->PrintJobs()->SetOutputFolder(folder);
+  FDesk->SetPrintFolder(folder);
 }
 
 QString TMainForm::PdfFolderUsed() const {
-  QString folder = FDesk ? FDesk->PrintJobs()->OutputFolder() : QString();
+  QString folder = FDesk ? FDesk->PrintFolder() : QString();
   if (folder.isEmpty() || !QDir(folder).exists()) return {};
   return folder;
 }
@@ -272,7 +272,7 @@ void TMainForm::ShowSourceNote() {
     note += QStringLiteral(
                 "Demo traffic: its pages become PDF files in %1 (not paper) and none of it is "
                 "kept; choose a source and press Apply to leave it.")
-                .arg(FDesk->PrintJobs()->OutputFolder());
+                .arg(FDesk->PrintFolder());
   lblSourceNote->setText(note);
   lblSourceNote->setToolTip(note);
   lblSourceNote->setVisible(!note.isEmpty());

@@ -7,7 +7,7 @@
 #include <QStyledItemDelegate>
 #include <algorithm>
 
-#include "desk/PrintQueue.h"
+#include "desk/MessageDesk.h"
 
 namespace qm {
 
@@ -15,22 +15,22 @@ namespace qm {
 
 TMessageListModel::TMessageListModel(QObject* parent) : QAbstractListModel(parent) {}
 
-void TMessageListModel::SetQueue(const TPrintQueue* queue) {
-  disconnect(FQueueGone);
+void TMessageListModel::SetDesk(const TMessageDesk* desk) {
+  disconnect(FDeskGone);
   beginResetModel();
-  FQueue = queue;
-  FRows = QueueRows();
+  FDesk = desk;
+  FRows = DeskRows();
   endResetModel();
-  // The window's list outlives the desk by a moment; nothing may read a queue that is gone.
-  if (queue) FQueueGone = connect(queue, &QObject::destroyed, this, [this] { SetQueue(nullptr); });
+  // The window's list outlives the desk by a moment; nothing may read a desk that is gone.
+  if (desk) FDeskGone = connect(desk, &QObject::destroyed, this, [this] { SetDesk(nullptr); });
 }
 
-int TMessageListModel::QueueRows() const {
-  return FQueue ? static_cast<int>(FQueue->Listed().size()) * 3 : 0;
+int TMessageListModel::DeskRows() const {
+  return FDesk ? static_cast<int>(FDesk->Listed().size()) * 3 : 0;
 }
 
 void TMessageListModel::EntryAdded() {
-  const int rows = QueueRows();
+  const int rows = DeskRows();
   if (rows < FRows) return Reshow();  // entries left without a word: everything again
   if (rows == FRows) return;
   beginInsertRows(QModelIndex(), FRows, rows - 1);
@@ -40,7 +40,7 @@ void TMessageListModel::EntryAdded() {
 
 void TMessageListModel::Reshow() {
   beginResetModel();
-  FRows = QueueRows();
+  FRows = DeskRows();
   endResetModel();
 }
 
@@ -50,13 +50,13 @@ int TMessageListModel::rowCount(const QModelIndex& parent) const {
 
 int TMessageListModel::LineLength(int row) const {
   const auto entry = static_cast<std::size_t>(row / 3);
-  if (!FQueue || row < 0 || entry >= FQueue->Listed().size()) return 0;
-  return static_cast<int>(FQueue->Listed()[entry].Lines[row % 3].size());
+  if (!FDesk || row < 0 || entry >= FDesk->Listed().size()) return 0;
+  return static_cast<int>(FDesk->Listed()[entry].Lines[row % 3].size());
 }
 
 QVariant TMessageListModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !FQueue || !index.isValid()) return {};
-  const std::vector<TListedEntry>& listed = FQueue->Listed();
+  if (role != Qt::DisplayRole || !FDesk || !index.isValid()) return {};
+  const std::vector<TListedEntry>& listed = FDesk->Listed();
   const auto entry = static_cast<std::size_t>(index.row() / 3);
   if (entry >= listed.size()) return {};  // entries just left: the reset is on its way
   return ListLineText(listed[entry].Lines[index.row() % 3]);

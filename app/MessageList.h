@@ -1,4 +1,4 @@
-// The window's list of unprinted entries, three lines each: a view over the print queue's own
+// The window's list of unprinted entries, three lines each: a view over the desk's listed
 // entries. It keeps no copy of their text and no text layout; its rows all share one size, so
 // the view's own layout is two integers a line.
 #pragma once
@@ -9,35 +9,35 @@
 
 namespace qm {
 
-class TPrintQueue;
+class TMessageDesk;
 class TWidestLineDelegate;
 
-// One row per shown line, read from the queue's entries when asked.
+// One row per shown line, read from the desk's entries when asked.
 class TMessageListModel : public QAbstractListModel {
   Q_OBJECT
 
  public:
   explicit TMessageListModel(QObject* parent = nullptr);
 
-  // The queue shown (none: an empty list); the list follows it until told otherwise.
-  void SetQueue(const TPrintQueue* queue);
-  // The queue's newest entry was added to its end.
+  // The desk shown (none: an empty list); the list follows it until told otherwise.
+  void SetDesk(const TMessageDesk* desk);
+  // The desk's newest entry was added to its end.
   void EntryAdded();
-  // Entries left the queue: everything is shown again.
+  // Entries left the list: everything is shown again.
   void Reshow();
 
-  // A line's length in the queue's own bytes, without making its text.
+  // A line's length in the desk's own bytes, without making its text.
   int LineLength(int row) const;
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
  private:
-  int QueueRows() const;
+  int DeskRows() const;
 
-  const TPrintQueue* FQueue = nullptr;
-  QMetaObject::Connection FQueueGone;
-  // The rows as this model last told its views: the queue is ahead of it until it is told.
+  const TMessageDesk* FDesk = nullptr;
+  QMetaObject::Connection FDeskGone;
+  // The rows as this model last told its views: the desk is ahead of it until it is told.
   int FRows = 0;
 };
 

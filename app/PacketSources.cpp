@@ -137,7 +137,7 @@ void TPacketSources::FollowRunning() {
     // copies whose twins may still come from the other one within the repeat window.
     FSeveralLinger.start();
   }
-  FDesk.DupMessages().CompareEveryEntry(FSeveral);
+  FDesk.CompareEveryRepeat(FSeveral);
 }
 
 void TPacketSources::SetState(std::size_t index, const QString& text) {

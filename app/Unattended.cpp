@@ -34,8 +34,8 @@ TUnattendedDesk::TUnattendedDesk(TUnattendedSetup setup, QObject* parent)
   FDesk = std::make_unique<TMessageDesk>(std::move(d));
   TMessageDesk* desk = FDesk.get();
   // The fonts the window prints in, so a page looks the same either way.
-  desk->Queue().SetFonts(ProgramFont(QStringLiteral("Courier New"), 10),
-                         ProgramFont(QStringLiteral("MS Sans Serif"), 8));
+  desk->SetFonts(ProgramFont(QStringLiteral("Courier New"), 10),
+                 ProgramFont(QStringLiteral("MS Sans Serif"), 8));
   connect(desk, &TMessageDesk::FailureToReport, this, [this](const QString& text, bool) { Say(text); });
   connect(desk, &TMessageDesk::EndRequested, this, [this] { emit Ended(); });
   FSources = std::make_unique<TPacketSources>(*desk, MakeSourceLink);
@@ -82,10 +82,10 @@ TUnattendedDesk::TUnattendedDesk(TUnattendedSetup setup, QObject* parent)
   if (firstStart) Say(QStringLiteral("No settings in %1 yet").arg(QString::fromStdString(FSetup.IniFile)));
   Step("The printer", [this, desk] {
     if (FSetup.Options.Printer.isEmpty()) return;
-    const int index = desk->PrintJobs()->Printers().indexOf(FSetup.Options.Printer);
+    const int index = desk->Printers().indexOf(FSetup.Options.Printer);
     if (index < 0)
       throw std::runtime_error("There is no printer \"" + FSetup.Options.Printer.toStdString() + "\"");
-    desk->PrintJobs()->SelectPrinter(index);
+    desk->SelectPrinter(index);
   });
   Step("The message store", [desk] { desk->OpenStore(); });
   for (std::size_t i = 0; i < FSources->Count(); ++i) Step("The source", [this, i] { ConnectSource(i); });
@@ -119,7 +119,7 @@ void TUnattendedDesk::ConnectSource(std::size_t index) {
   if (const QString clash = SourcesClash(all); !clash.isEmpty())
     throw std::runtime_error(clash.toStdString());
   // Also where the first source cannot be made and the others run.
-  if (index == 0) FDesk->PrintJobs()->SetOutputFolder(FSetup.Options.PrintToFolder);
+  if (index == 0) FDesk->SetPrintFolder(FSetup.Options.PrintToFolder);
   THostLink* link = FSources->Put(index, all[index]);
   connect(link, &THostLink::OutageLogLine, this, [](const QString& line) {
     std::fprintf(stderr, "quillmark: %s\n", line.toLocal8Bit().constData());
@@ -139,7 +139,7 @@ void TUnattendedDesk::ConnectSource(std::size_t index) {
     if (link->PlaysBundledDemo()) {
       QString folder = FSetup.Options.PrintToFolder;
       if (folder.isEmpty()) folder = QDir(FDesk->DataDir()).absoluteFilePath(QStringLiteral("demo-pages"));
-      FDesk->PrintJobs()->SetOutputFolder(folder);
+      FDesk->SetPrintFolder(folder);
       Say(QStringLiteral("No source is chosen: the demo traffic plays, its pages become PDF files in ") +
           folder);
     }
@@ -156,7 +156,7 @@ void TUnattendedDesk::End() {
 }
 
 QString TUnattendedDesk::PdfFolderUsed() const {
-  const QString folder = FDesk->PrintJobs()->OutputFolder();
+  const QString folder = FDesk->PrintFolder();
   return folder.isEmpty() || !QDir(folder).exists() ? QString() : folder;
 }
 

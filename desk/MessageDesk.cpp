@@ -57,7 +57,8 @@ TMessageDesk::TMessageDesk(TDeskSetup setup, QObject* parent) : QObject(parent),
   auto jobs =
       FSetup.Printers ? std::make_unique<TPrintJobs>(*FSetup.Printers) : std::make_unique<TPrintJobs>();
   if (!FSetup.PrintToFile.isEmpty()) jobs->SetOutputFile(FSetup.PrintToFile);
-  FQueue = std::make_unique<TPrintQueue>(*this, std::move(jobs), FSetup.SpoolPoll);
+  FQueue =
+      std::make_unique<TPrintQueue>(static_cast<TPrintQueueHost&>(*this), std::move(jobs), FSetup.SpoolPoll);
   connect(FQueue.get(), &TPrintQueue::ListChanged, this, &TMessageDesk::ListChanged);
   connect(FQueue.get(), &TPrintQueue::PrinterProblemsChanged, this, &TMessageDesk::PrinterProblemsChanged);
 }
@@ -626,6 +627,56 @@ void TMessageDesk::Close() {
   if (FLogger && !FLogPending.empty() && FLogger->WaitIdle(TMessageLogger::kFlushBound))
     MarkWrittenLogLines();
   FLogger.reset();
+}
+
+// --- The printer and the other choices ------------------------------------------------------
+
+QStringList TMessageDesk::Printers() const {
+  return FQueue->PrintJobs().Printers();
+}
+
+QString TMessageDesk::PrinterName() const {
+  return FQueue->PrintJobs().CurrentPrinterName();
+}
+
+void TMessageDesk::SelectPrinter(int index) {
+  FQueue->PrintJobs().SelectPrinter(index);
+}
+
+void TMessageDesk::SetUpPrinter(const std::function<bool(QPrinter&)>& confirm) {
+  TPrintJobs& jobs = FQueue->PrintJobs();
+  if (confirm(jobs.SetupPrinter())) jobs.AcceptSetup();
+}
+
+void TMessageDesk::SetPrintFolder(const QString& folder) {
+  FQueue->PrintJobs().SetOutputFolder(folder);
+}
+
+QString TMessageDesk::PrintFolder() const {
+  return FQueue->PrintJobs().OutputFolder();
+}
+
+void TMessageDesk::SetFingerServer(const std::string& host, int port) {
+  FFinger.Host = host;
+  FFinger.Port = port;
+}
+
+// --- What the view shows ------------------------------------------------------------------
+
+TPrintStats TMessageDesk::LastPrinted() const {
+  return FQueue->PrintJobs().LastJob();
+}
+
+std::string TMessageDesk::StoreFile() const {
+  return FStore ? FStore->Path() : std::string();
+}
+
+bool TMessageDesk::StoreFailing() const {
+  return FStore && FStore->Failing();
+}
+
+std::string TMessageDesk::LogFile() const {
+  return FLogger ? FLogger->PhysicalLogFileName() : std::string();
 }
 
 // --- Helpers ------------------------------------------------------------------------------

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <QEvent>
+#include <QFont>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -33,6 +34,7 @@
 #include "base/OwnerThread.h"
 #include "base/Timing.h"
 #include "desk/PrintQueue.h"
+#include "desk/PrintQueueHost.h"
 #include "finger/FingerClient.h"
 #include "finger/FingerFetch.h"
 #include "log/MessageLogger.h"
@@ -102,23 +104,19 @@ class TAprsPacketEvent : public QEvent {
   std::unique_ptr<TAprsMsgPacket> Packet;
 };
 
-class TMessageDesk : public QObject {
+namespace test {
+struct TDeskParts;
+}
+
+// The desk's contract, all of it: what the view, the board, the sources and the run call, and
+// the signals they follow. Its parts (logger, store, queue, print jobs, Finger client, repeat
+// list) stay inside; the print queue sees the desk only as its TPrintQueueHost.
+class TMessageDesk : public QObject, private TPrintQueueHost {
   Q_OBJECT
 
  public:
   explicit TMessageDesk(TDeskSetup setup, QObject* parent = nullptr);
   ~TMessageDesk() override;
-
-  // --- The parts ---------------------------------------------------------------------
-  TMessageLogger* Logger() const { return FLogger.get(); }
-  // The store for reading (the history), or null while none was ever opened.
-  TMessageStore* Store() const { return FStore ? FStore->Store() : nullptr; }
-  TDurableStore* DurableStore() const { return FStore.get(); }
-  TPrintQueue& Queue() { return *FQueue; }
-  const TPrintQueue& Queue() const { return *FQueue; }
-  TPrintJobs* PrintJobs() { return &FQueue->PrintJobs(); }
-  TFingerClient& FingerClient() { return FFinger; }
-  TDupMessageList& DupMessages() { return FDupMessages; }
 
   // --- Start, in this order; each step may throw (the owner reports it) ------------
   // The logger with its writer thread, writing into the data folder.
@@ -136,7 +134,7 @@ class TMessageDesk : public QObject {
   // The bundled demo plays: its messages are listed and printed (to PDF files) but never
   // stored; when it stops they leave the list.
   void SetDemo(bool demo);
-  bool PlaysDemo() const { return FDemo; }
+  bool PlaysDemo() const override { return FDemo; }
   // The link's outage and drop lines go to the log, its notes on answering to the log and the
   // hint bar.
   void LogOutages(THostLink& link);
@@ -144,6 +142,26 @@ class TMessageDesk : public QObject {
   // --- Choices -----------------------------------------------------------------------
   void SetChoices(TDeskChoices choices);
   const TDeskChoices& Choices() const { return FChoices; }
+  // The list's font (pages) and the text font (full texts), as the view shows them.
+  void SetFonts(const QFont& list, const QFont& text) { FQueue->SetFonts(list, text); }
+  // The printers offered, the one chosen, and the choice by its place in Printers() (-1: the
+  // system's default); throws when there is no such printer.
+  QStringList Printers() const;
+  QString PrinterName() const;
+  void SelectPrinter(int index);
+  // The printer's own settings for the chosen one: `confirm` is shown them (a dialog) and
+  // answers whether they are taken.
+  void SetUpPrinter(const std::function<bool(QPrinter&)>& confirm);
+  // Non-empty: every page becomes a PDF file in this folder instead of paper.
+  void SetPrintFolder(const QString& folder);
+  QString PrintFolder() const;
+  // The Finger server full texts are fetched from.
+  void SetFingerServer(const std::string& host, int port);
+  // Repeats are forgotten (a new source, a new station call); with several sources heard at
+  // once every earlier message of a sender is compared, not only its first.
+  void ClearRepeats() { FDupMessages.Clear(); }
+  void CompareEveryRepeat(bool every) { FDupMessages.CompareEveryEntry(every); }
+  std::size_t RepeatCount() const { return FDupMessages.Count(); }
 
   // --- Intake ------------------------------------------------------------------------
   // A host link's data event: reads its packet text, cleans and parses it, stamps it with
@@ -155,6 +173,32 @@ class TMessageDesk : public QObject {
   TDateTime LastPacketAt() const { return FLastPacketAt; }  // local time
   void ResetPacketsHeard() { FPacketsHeard = 0; }
 
+  // --- What the view shows, read only ------------------------------------------------
+  // The entries listed, oldest first, as lines, and the jobs the spooler has yet to confirm.
+  const std::vector<TListedEntry>& Listed() const { return FQueue->Listed(); }
+  QStringList ListedLines() const { return FQueue->ListedLines(); }
+  const std::vector<TPendingJob>& PendingJobs() const { return FQueue->PendingJobs(); }
+  // What keeps pages from paper at the printer, one line each; empty when nothing does.
+  const QStringList& PrinterProblems() const { return FQueue->PrinterProblems(); }
+  // What the last job handed to the printer held.
+  TPrintStats LastPrinted() const;
+  // The store for the history's reading, or null while none was ever opened.
+  TMessageStore* HistoryReader() const { return FStore ? FStore->Store() : nullptr; }
+  // The store's file and whether it fails now ("" and false while none is open).
+  std::string StoreFile() const;
+  bool StoreFailing() const;
+  // Whether the logger runs, and the file it writes now.
+  bool Logging() const { return FLogger != nullptr; }
+  std::string LogFile() const;
+  // Whether the desk is ready, in no step and waiting for no full text.
+  bool Idle() const override { return FReady && !FBusy && !FFetch; }
+  // Whether nothing waits to be judged and nothing is on its way to the list.
+  bool Settled() const { return FWaiting.empty() && FTaking.empty() && !FFetch; }
+  // "archive" in the data folder, and the data folder.
+  QString ArchiveFolder() const;
+  QString DataDir() const;
+  TDateTime Now(TTimeFormat format) const override;
+
   // --- The operator's actions (failures are thrown) --------------------------------
   void PrintNow() { FQueue->PrintNow(); }
   void ClearList();
@@ -164,6 +208,17 @@ class TMessageDesk : public QObject {
   // stored job's document as it was printed. A reprint is recorded nowhere.
   void ReprintMessages(const std::vector<std::int64_t>& ids);
   void ReprintJob(std::int64_t job);
+  // Lets events run until every pending job is confirmed or failed, or the bound passes;
+  // answers why a job failed meanwhile, or "" (also when some are still pending).
+  QString WaitForPendingJobs(std::chrono::milliseconds bound) { return FQueue->WaitForPendingJobs(bound); }
+  // A line for the log.
+  void LogMessage(const std::string& text) override;
+
+  // --- Once a second -----------------------------------------------------------------
+  // A failing store is tried again, and its files checked to be in place.
+  void RetryStore();
+  // Purges the store and the PDF archive once a UTC day; `utc` is now.
+  void PurgeIfNewDay(TDateTime utc);
 
   // --- Ending --------------------------------------------------------------------------
   // The host is closing: packets it handed over are judged, then EndRequested follows (at
@@ -176,38 +231,10 @@ class TMessageDesk : public QObject {
   // queued and is freed.
   void Close();
 
-  // --- For the print queue and the view ---------------------------------------------
-  void LogMessage(const std::string& text);
-  // Logs a line an operator must hear of even without a window (a page printed, a job failed,
-  // the list restored or kept) and emits Noted with it.
-  void Note(const std::string& text);
-  // Runs work on the store; a failure is reported (once per distinct failure) and false.
-  bool WithMessageStore(const std::function<void(TDurableStore&)>& work);
-  // Once a second: a failing store is tried again, and its files checked to be in place.
-  void RetryStore();
-  // Shows a failure found while packets are handled: once until it changes.
-  void ReportFailureOnce(const QString& reason, bool operatorAction);
-  // A page went through: the failure shown last is shown again should it come back.
-  void ForgetReportedFailure() { FLastFailure.clear(); }
-  void Hint(const QString& text) { emit HintChanged(text); }
-  void UpdateCount();
-  // Whether the desk is ready, in no step and waiting for no full text.
-  bool Idle() const { return FReady && !FBusy && !FFetch; }
-  // Whether nothing waits to be judged and nothing is on its way to the list.
-  bool Settled() const { return FWaiting.empty() && FTaking.empty() && !FFetch; }
-  TDateTime Now(TTimeFormat format) const;
-  std::uint32_t Ticks() const;
-  // Purges the store and the PDF archive once a UTC day; `utc` is now.
-  void PurgeIfNewDay(TDateTime utc);
-  // "archive" in the data folder; points the print jobs at it while the option is on.
-  QString ArchiveFolder() const;
-  void PrepareArchive();
-  QString DataDir() const;
-
  signals:
-  // A wanted message was listed: it stands last in Queue().Listed().
+  // A wanted message was listed: it stands last in Listed().
   void EntryListed();
-  // Entries left the list: the view shows Queue().Listed() again.
+  // Entries left the list: the view shows Listed() again.
   void ListChanged();
   void CountChanged(const QString& text);
   void HintChanged(const QString& text);
@@ -228,6 +255,27 @@ class TMessageDesk : public QObject {
   bool event(QEvent* event) override;
 
  private:
+  friend struct test::TDeskParts;
+
+  // --- For the print queue ----------------------------------------------------------
+  // Logs a line an operator must hear of even without a window (a page printed, a job failed,
+  // the list restored or kept) and emits Noted with it.
+  void Note(const std::string& text) override;
+  // Runs work on the store; a failure is reported (once per distinct failure) and false.
+  bool WithMessageStore(const std::function<void(TDurableStore&)>& work) override;
+  TDurableStore* OpenedStore() override { return FStore.get(); }
+  // Shows a failure found while packets are handled: once until it changes.
+  void ReportFailureOnce(const QString& reason, bool operatorAction) override;
+  // A page went through: the failure shown last is shown again should it come back.
+  void ForgetReportedFailure() override { FLastFailure.clear(); }
+  void Hint(const QString& text) override { emit HintChanged(text); }
+  void UpdateCount() override;
+  // Points the print jobs at the archive while the option is on.
+  void PrepareArchive() override;
+  TPageChoices PageChoices() const override { return {FChoices.PrintingDisabled, FChoices.PageSetting}; }
+
+  std::uint32_t Ticks() const;
+
   // A wanted message on its way: handed to the store, listed once its commit has returned
   // and (an alert) its full text has come or failed.
   struct TTaking {

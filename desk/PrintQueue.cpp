@@ -10,7 +10,6 @@
 #include <cstdio>
 
 #include "base/KillPoint.h"
-#include "desk/MessageDesk.h"
 #include "print/ProgramText.h"
 #include "select/EntryLines.h"
 
@@ -30,9 +29,9 @@ QString ListLineText(const std::string& line) {
   return text;
 }
 
-TPrintQueue::TPrintQueue(TMessageDesk& desk, std::unique_ptr<TPrintJobs> printJobs,
+TPrintQueue::TPrintQueue(TPrintQueueHost& host, std::unique_ptr<TPrintJobs> printJobs,
                          std::chrono::milliseconds spoolPoll)
-    : FDesk(desk), FPrintJobs(std::move(printJobs)) {
+    : FHost(host), FPrintJobs(std::move(printJobs)) {
   FSpoolTimer = new QTimer(this);
   FSpoolTimer->setInterval(static_cast<int>(spoolPoll.count()));
   connect(FSpoolTimer, &QTimer::timeout, this, [this] { FollowPendingJobs(); });
@@ -67,9 +66,9 @@ void TPrintQueue::CheckPrinter() {
   if (problems == FPrinterProblems) return;
   // Logged once when a problem appears and once when it has gone.
   for (const QString& line : problems)
-    if (!FPrinterProblems.contains(line)) FDesk.LogMessage(line.toStdString());
+    if (!FPrinterProblems.contains(line)) FHost.LogMessage(line.toStdString());
   for (const QString& line : FPrinterProblems)
-    if (!problems.contains(line)) FDesk.LogMessage(("No longer so: " + line).toStdString());
+    if (!problems.contains(line)) FHost.LogMessage(("No longer so: " + line).toStdString());
   FPrinterProblems = problems;
   emit PrinterProblemsChanged(FPrinterProblems);
 }
@@ -98,7 +97,7 @@ int TPrintQueue::UnsubmittedCount() const {
 // --- Restore ----------------------------------------------------------------------------
 
 void TPrintQueue::Restore() {
-  FDesk.WithMessageStore([this](TDurableStore& store) {
+  FHost.WithMessageStore([this](TDurableStore& store) {
     // A job of an older build that the spooler never took is printed again; one it took is
     // followed to its end; one whose number was never kept is looked for by its token first.
     store.FailPendingWithoutSpooler("The program ended before the spooler took the job");
@@ -115,7 +114,7 @@ void TPrintQueue::Restore() {
         spoolerDown = true;  // asked again while followed
       } else {
         store.FailJob(stored.Id, answer.Reason.toStdString());
-        FDesk.LogMessage(("Printing again: " + answer.Reason).toStdString());
+        FHost.LogMessage(("Printing again: " + answer.Reason).toStdString());
       }
     }
     std::vector<TPendingJob> jobs;
@@ -179,7 +178,7 @@ void TPrintQueue::PrintNow() {
 }
 
 std::string TPrintQueue::CheckPage() {
-  const TDeskChoices& choices = FDesk.Choices();
+  const TPageChoices choices = FHost.PageChoices();
   if (choices.PrintingDisabled) return {};
   // A job still spooling takes no second one; the page check runs again when it is done.
   if (FPrintJobs->Busy()) return {};
@@ -187,14 +186,14 @@ std::string TPrintQueue::CheckPage() {
   try {
     PrintNow();
   } catch (const std::exception& e) {
-    FDesk.ReportFailureOnce(QString::fromUtf8(e.what()), false);
+    FHost.ReportFailureOnce(QString::fromUtf8(e.what()), false);
     return std::string("Printing failed: ") + e.what();
   }
   return {};
 }
 
 void TPrintQueue::Clear(std::int64_t keep) {
-  FDesk.WithMessageStore([keep](TDurableStore& store) { store.ClearListed(keep); });
+  FHost.WithMessageStore([keep](TDurableStore& store) { store.ClearListed(keep); });
   FListed.clear();
   emit ListChanged();
 }
@@ -250,17 +249,17 @@ void TPrintQueue::SubmitJob(TPendingJob job, const QString& document, const QFon
   // so a kill at any point leaves a job the next start can find rather than print twice.
   const QUuid token = QUuid::createUuid();
   job.StoreJob = 0;
-  if (!FDesk.PlaysDemo())
-    FDesk.WithMessageStore([&](TDurableStore& store) {
+  if (!FHost.PlaysDemo())
+    FHost.WithMessageStore([&](TDurableStore& store) {
       job.StoreJob =
-          store.BeginJob(job.Kind, ids, FPrintJobs->CurrentPrinterName().toStdString(), FDesk.Now(tfUTC),
+          store.BeginJob(job.Kind, ids, FPrintJobs->CurrentPrinterName().toStdString(), FHost.Now(tfUTC),
                          ProgramText(document), token.toString(QUuid::WithoutBraces).toStdString());
     });
-  FDesk.PrepareArchive();
+  FHost.PrepareArchive();
   bool numberKept = false;
   const auto keepNumber = [&](const TJobTicket& ticket) {
     if (job.StoreJob != 0)
-      FDesk.WithMessageStore(
+      FHost.WithMessageStore(
           [&](TDurableStore& store) { store.SetSpoolerJob(job.StoreJob, ticket.SpoolerJob); });
     numberKept = true;
   };
@@ -283,30 +282,30 @@ void TPrintQueue::SubmitJob(TPendingJob job, const QString& document, const QFon
 void TPrintQueue::JobCompleted(const TPendingJob& job) {
   // A failure that comes back after a page went through is a new outage: shown again.
   FShownFailures.clear();
-  FDesk.ForgetReportedFailure();
+  FHost.ForgetReportedFailure();
   if (job.StoreJob != 0)
-    FDesk.WithMessageStore([&](TDurableStore& store) { store.CompleteJob(job.StoreJob); });
+    FHost.WithMessageStore([&](TDurableStore& store) { store.CompleteJob(job.StoreJob); });
   const QString where =
       job.Ticket.SpoolerJob > 0
           ? QStringLiteral("job %1 on %2").arg(job.Ticket.SpoolerJob).arg(job.Ticket.Printer)
           : QStringLiteral("on %1").arg(job.Ticket.Printer);
   if (job.Kind != jkList) {
-    FDesk.Note(ProgramText(QStringLiteral("Full text printed: ") + where));
+    FHost.Note(ProgramText(QStringLiteral("Full text printed: ") + where));
     return;
   }
   const auto before = FListed.size();
   std::erase_if(FListed, [&](const TListedEntry& e) { return e.Job == job.Key; });
-  FDesk.Note(
+  FHost.Note(
       ProgramText(QStringLiteral("Page printed: %1 messages, %2").arg(before - FListed.size()).arg(where)));
   if (FListed.size() != before) {
     emit ListChanged();
-    FDesk.UpdateCount();
+    FHost.UpdateCount();
   }
   // Entries that came while it spooled may make the next page already.
   QMetaObject::invokeMethod(
       this,
       [this] {
-        if (FDesk.Idle()) CheckPage();
+        if (FHost.Idle()) CheckPage();
       },
       Qt::QueuedConnection);
 }
@@ -315,7 +314,7 @@ void TPrintQueue::JobFailed(const TPendingJob& job, const QString& reason) {
   ++FJobFailures;
   FLastJobFailure = reason;
   if (job.StoreJob != 0)
-    FDesk.WithMessageStore([&](TDurableStore& store) { store.FailJob(job.StoreJob, reason.toStdString()); });
+    FHost.WithMessageStore([&](TDurableStore& store) { store.FailJob(job.StoreJob, reason.toStdString()); });
   if (job.Kind == jkList) {
     for (TListedEntry& entry : FListed)
       if (entry.Job == job.Key) entry.Job = 0;
@@ -326,8 +325,8 @@ void TPrintQueue::JobFailed(const TPendingJob& job, const QString& reason) {
     FFailedFullTexts.push_back(std::move(again));
   }
   const QString text = QStringLiteral("Printing failed: ") + reason;
-  FDesk.Note(text.toStdString());
-  FDesk.Hint(text);
+  FHost.Note(text.toStdString());
+  FHost.Hint(text);
 }
 
 void TPrintQueue::FollowPendingJobs() {
@@ -344,7 +343,7 @@ void TPrintQueue::FollowPendingJobs() {
     if (wasUnfound) {
       answer = FindUnfound(*it);
       if (!it->Unfound && it->StoreJob != 0)
-        FDesk.WithMessageStore(
+        FHost.WithMessageStore(
             [&](TDurableStore& store) { store.SetSpoolerJob(it->StoreJob, it->Ticket.SpoolerJob); });
     } else {
       KillPoint();
@@ -366,8 +365,8 @@ void TPrintQueue::FollowPendingJobs() {
       const QString text = QStringLiteral("Waiting for the print spooler (job %1): %2")
                                .arg(it->Ticket.SpoolerJob)
                                .arg(answer.Reason);
-      FDesk.LogMessage(text.toStdString());
-      FDesk.Hint(text);
+      FHost.LogMessage(text.toStdString());
+      FHost.Hint(text);
     }
   }
   if (FPendingJobs.empty()) FSpoolTimer->stop();
@@ -381,7 +380,7 @@ TSpoolAnswer TPrintQueue::FindUnfound(TPendingJob& job) {
     case fsFound:
       job.Ticket = found.Ticket;
       job.Unfound = false;
-      FDesk.LogMessage(QStringLiteral("Job %1 on %2 of an earlier run was found at the print spooler")
+      FHost.LogMessage(QStringLiteral("Job %1 on %2 of an earlier run was found at the print spooler")
                            .arg(found.Ticket.SpoolerJob)
                            .arg(found.Ticket.Printer)
                            .toStdString());
@@ -406,7 +405,7 @@ void TPrintQueue::ReportSpoolFailure(const TPendingJob& job, const TSpoolAnswer&
       answer.Failure == sfNone ? answer.Reason : FailureKindText(answer.Failure, job.Ticket.Printer);
   if (FShownFailures.contains(text)) return;
   FShownFailures.insert(text);
-  FDesk.ReportFailureOnce(text, false);
+  FHost.ReportFailureOnce(text, false);
 }
 
 QString TPrintQueue::WaitForPendingJobs(std::chrono::milliseconds bound) {
@@ -432,10 +431,10 @@ void TPrintQueue::KeepUnprintedForNextStart() {
     if (!entry.Demo) listed.push_back(entry.StoreId);
   // Also on standard error (the journal): the log may be on the disk that failed the store.
   const auto say = [this](const std::string& line) {
-    FDesk.LogMessage(line);
+    FHost.LogMessage(line);
     std::fprintf(stderr, "%s\n", line.c_str());
   };
-  if (TDurableStore* store = FDesk.DurableStore())
+  if (TDurableStore* store = FHost.OpenedStore())
     for (const std::string& line : store->EndOfRunLines(listed)) say(line);
   else if (!listed.empty())
     say(KeptForNextStartText(0, listed.size()));

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "desk/PrintQueueHost.h"
 #include "print/PrintJobs.h"
 #include "store/DurableStore.h"
 #include "store/MessageStore.h"
@@ -21,8 +22,6 @@
 class QTimer;
 
 namespace qm {
-
-class TMessageDesk;
 
 // A message in the list: its lines and the job that carries it (0: none yet).
 struct TListedEntry {
@@ -54,7 +53,9 @@ class TPrintQueue : public QObject {
   Q_OBJECT
 
  public:
-  TPrintQueue(TMessageDesk& desk, std::unique_ptr<TPrintJobs> printJobs, std::chrono::milliseconds spoolPoll);
+  // The host (the desk) outlives the queue.
+  TPrintQueue(TPrintQueueHost& host, std::unique_ptr<TPrintJobs> printJobs,
+              std::chrono::milliseconds spoolPoll);
   ~TPrintQueue() override;
 
   TPrintJobs& PrintJobs() { return *FPrintJobs; }
@@ -122,7 +123,7 @@ class TPrintQueue : public QObject {
   TSpoolAnswer FindUnfound(TPendingJob& job);
   void ReportSpoolFailure(const TPendingJob& job, const TSpoolAnswer& answer);
 
-  TMessageDesk& FDesk;
+  TPrintQueueHost& FHost;
   std::unique_ptr<TPrintJobs> FPrintJobs;
   QFont FListFont, FTextFont;
   std::vector<TListedEntry> FListed;

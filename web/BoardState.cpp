@@ -23,26 +23,23 @@ QJsonObject DeskState(const TMessageDesk& desk, const QList<TBoardSource>& sourc
                                    {QStringLiteral("packets"), static_cast<double>(s.Packets)},
                                    {QStringLiteral("lastHeard"), s.LastHeard}});
 
-  const TPrintQueue& queue = desk.Queue();
-  const TPrintJobs& jobs = queue.PrintJobs();
-  QString printerName = jobs.OutputFolder().isEmpty() ? jobs.CurrentPrinterName() : QString();
-  if (!jobs.OutputFolder().isEmpty()) printerName = QStringLiteral("PDF files in ") + jobs.OutputFolder();
+  const QString folder = desk.PrintFolder();
+  QString printerName = folder.isEmpty() ? desk.PrinterName() : QStringLiteral("PDF files in ") + folder;
   if (desk.Choices().PrintingDisabled) printerName += QStringLiteral(" (printing is off)");
   QJsonObject printer{{QStringLiteral("name"), printerName},
-                      {QStringLiteral("problems"), QJsonArray::fromStringList(queue.PrinterProblems())},
-                      {QStringLiteral("waitingJobs"), static_cast<int>(queue.PendingJobs().size())},
+                      {QStringLiteral("problems"), QJsonArray::fromStringList(desk.PrinterProblems())},
+                      {QStringLiteral("waitingJobs"), static_cast<int>(desk.PendingJobs().size())},
                       {QStringLiteral("lastPage"), lastPage}};
 
-  QJsonObject store{{QStringLiteral("open"), desk.Store() != nullptr}};
-  if (const TDurableStore* durable = desk.DurableStore()) {
-    store.insert(QStringLiteral("file"), QString::fromStdString(durable->Path()));
-    store.insert(QStringLiteral("failing"), durable->Failing());
+  QJsonObject store{{QStringLiteral("open"), desk.HistoryReader() != nullptr}};
+  if (const std::string file = desk.StoreFile(); !file.empty()) {
+    store.insert(QStringLiteral("file"), QString::fromStdString(file));
+    store.insert(QStringLiteral("failing"), desk.StoreFailing());
   }
-  QJsonObject log{{QStringLiteral("running"), desk.Logger() != nullptr}};
-  if (const TMessageLogger* logger = desk.Logger())
-    log.insert(QStringLiteral("file"), QString::fromStdString(logger->PhysicalLogFileName()));
+  QJsonObject log{{QStringLiteral("running"), desk.Logging()}};
+  if (desk.Logging()) log.insert(QStringLiteral("file"), QString::fromStdString(desk.LogFile()));
 
-  const std::vector<TListedEntry>& listed = queue.Listed();
+  const std::vector<TListedEntry>& listed = desk.Listed();
   QJsonArray entries;
   const std::size_t first = listed.size() > maxEntries ? listed.size() - maxEntries : 0;
   for (std::size_t i = first; i < listed.size(); ++i) {

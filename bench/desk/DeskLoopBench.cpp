@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "desk/MessageDesk.h"
+#include "tests/support/DeskParts.h"
 
 namespace {
 
@@ -114,8 +115,9 @@ void BM_LoopLatenessUnderStoreLoad(benchmark::State& state) {
     feeder.stop();
     probe.stop();
     desk.KeepUnprintedForNextStart();
-    for (const qm::TListedEntry& e : desk.Queue().Listed())
-      kept += desk.DurableStore() && desk.DurableStore()->IsKept(e.StoreId) ? 1 : 0;
+    for (const qm::TListedEntry& e : desk.Listed())
+      kept +=
+          qm::test::TDeskParts::Store(desk) && qm::test::TDeskParts::Store(desk)->IsKept(e.StoreId) ? 1 : 0;
     desk.Close();
   }
   std::sort(late.begin(), late.end());

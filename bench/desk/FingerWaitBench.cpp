@@ -69,15 +69,14 @@ void BM_EventLoopWaitDuringDrippingFetches(benchmark::State& state) {
   rig.Choices.FullText.WarningText = true;
   rig.Choices.PrintingDisabled = true;
   qm::TMessageDesk& desk = rig.Make();
-  desk.FingerClient().Host = "127.0.0.1";
-  desk.FingerClient().Port = server.Port();
+  desk.SetFingerServer("127.0.0.1", server.Port());
   QCoreApplication::processEvents();  // the desk's start
 
   int number = 0;
   double longestMs = 0;
   double totalMs = 0;
   for (auto _ : state) {
-    const std::size_t listedBefore = desk.Queue().Listed().size();
+    const std::size_t listedBefore = desk.Listed().size();
     for (int i = 0; i < kAlerts; ++i) {
       const std::string text =
           "*NOCALL>APRS,WIDE2-1::NWS-WARN :072130z,TORNADO,OK_C017 CLEVELAND{" + std::to_string(++number);
@@ -95,7 +94,7 @@ void BM_EventLoopWaitDuringDrippingFetches(benchmark::State& state) {
       const auto now = Clock::now();
       longest = std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
       last = now;
-      if (desk.Queue().Listed().size() == listedBefore + kAlerts) loop.quit();
+      if (desk.Listed().size() == listedBefore + kAlerts) loop.quit();
     });
     tick.start();
     loop.exec();

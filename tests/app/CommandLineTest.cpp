@@ -142,8 +142,7 @@ TEST(CommandLine, PrinterOptionChoosesThePrinterForThisRun) {
     setup.Options.Printer = QString::fromLatin1(name);
     TMainForm form(std::move(setup));
     const bool known = std::string(name) == "Office";
-    EXPECT_EQ(form.Desk().PrintJobs()->CurrentPrinterName(),
-              known ? QStringLiteral("Office") : QStringLiteral("Desk"));
+    EXPECT_EQ(form.Desk().PrinterName(), known ? QStringLiteral("Office") : QStringLiteral("Desk"));
     EXPECT_EQ(form.cbxPrinter->currentText(), known ? QStringLiteral("Office") : QStringLiteral("(default)"));
     EXPECT_EQ(env.Errors,
               known ? QStringList{} : QStringList{QStringLiteral("There is no printer \"Missing\" here")});

@@ -29,8 +29,7 @@ int PeerPort() {
 void AlertsFromThePeer(TMainForm& form) {
   test::WantAlerts(form, "OK");
   form.cbNWSWarningsPrint->setChecked(true);
-  form.Desk().FingerClient().Host = "127.0.0.1";
-  form.Desk().FingerClient().Port = PeerPort();
+  form.Desk().SetFingerServer("127.0.0.1", PeerPort());
 }
 
 TEST(FingerWindowPeer, WindowPrintsAndLogsTheServersFullText) {
@@ -59,7 +58,7 @@ TEST(FingerWindowPeer, WindowPrintsAndLogsTheServersFullText) {
     expected += c.printed;
     EXPECT_EQ(test::PdfLines(env.PdfFile()), test::Joined(expected));
     // The reply's own lines, efingerd's closing empty line, and the four of the heading.
-    EXPECT_EQ(form.Desk().PrintJobs()->LastJob().Lines, 4 + static_cast<int>(c.printed.size()) + 1);
+    EXPECT_EQ(form.Desk().LastPrinted().Lines, 4 + static_cast<int>(c.printed.size()) + 1);
     const std::string log = test::ReadLog(form);
     const std::size_t replyAt = log.find("> " + test::AsLogged(c.reply) + "\r\n");
     EXPECT_NE(replyAt, std::string::npos) << log;

@@ -15,6 +15,7 @@
 
 #include "app/MainForm.h"
 #include "tests/app/FormTestEnvironment.h"
+#include "tests/support/DeskParts.h"
 
 namespace qm::test {
 
@@ -62,9 +63,10 @@ inline void HandleAlert(TMainForm& form, TFakeHost& host, const TAlert& alert) {
 
 // The whole log file once every queued entry is written.
 inline std::string ReadLog(TMainForm& form) {
-  if (!form.Desk().Logger() || !form.Desk().Logger()->WaitIdle(std::chrono::seconds(5)))
+  if (!test::TDeskParts::Logger(form.Desk()) ||
+      !test::TDeskParts::Logger(form.Desk())->WaitIdle(std::chrono::seconds(5)))
     throw std::runtime_error("the log was not written");
-  std::ifstream in(form.Desk().Logger()->PhysicalLogFileName(), std::ios::binary);
+  std::ifstream in(form.Desk().LogFile(), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 

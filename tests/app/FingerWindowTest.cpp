@@ -22,6 +22,7 @@
 
 #include "tests/app/FingerWindowSupport.h"
 #include "tests/app/FormTestEnvironment.h"
+#include "tests/support/DeskParts.h"
 #include "tests/support/LoopbackServer.h"
 
 namespace qm {
@@ -107,9 +108,9 @@ struct FingerWindowTest : public ::testing::Test {
     s.Ticks = nullptr;
     form = std::make_unique<TMainForm>(s);
     test::WantAlerts(*form, "OK");
-    form->Desk().FingerClient().Host = "127.0.0.1";
+    form->Desk().SetFingerServer("127.0.0.1", 79);
   }
-  void PointAt(int port) { form->Desk().FingerClient().Port = port; }
+  void PointAt(int port) { form->Desk().SetFingerServer("127.0.0.1", port); }
   void Handle(const TAlert& alert) { test::HandleAlert(*form, *env.Host, alert); }
   std::string Log() { return test::ReadLog(*form); }
 
@@ -125,7 +126,7 @@ TEST_F(FingerWindowTest, WarningIsFetchedPrintedAsItsOwnJobAndLogged) {
   Handle(kWarning);
 
   EXPECT_EQ(server.Queries(), std::vector<std::string>{"NOCALL123\r\n"});
-  EXPECT_EQ(form->Desk().FingerClient().Query, "NOCALL123");
+  EXPECT_EQ(test::TDeskParts::Finger(form->Desk()).Query, "NOCALL123");
   const QStringList lines = form->MessageLines();
   ASSERT_EQ(lines.size(), 3);
   EXPECT_EQ(lines[2].toStdString(), "  NWS-WARN: " + kWarning.Text() + " {12345");
@@ -135,7 +136,7 @@ TEST_F(FingerWindowTest, WarningIsFetchedPrintedAsItsOwnJobAndLogged) {
             test::Joined({lines[0].simplified(), lines[2].simplified(), QString(), "WWUS54 KOUN 072130",
                           "TORNADO WARNING", QString(), "END"}));
   // The document's own empty first line and the empty line after the alert line.
-  EXPECT_EQ(form->Desk().PrintJobs()->LastJob().Lines, 8);
+  EXPECT_EQ(form->Desk().LastPrinted().Lines, 8);
 
   const std::string log = Log();
   const std::size_t replyAt = log.find("> " + test::AsLogged(reply) + "\r\n");
@@ -216,15 +217,15 @@ TEST_F(FingerWindowTest, FullTextIsFetchedOnlyForAWantedAlertOfACheckedCategory)
     TFingerStub server("TEXT\n");
     PointAt(server.Port());
     form->btnClearMessagesClick();
-    form->Desk().DupMessages().Clear();
+    form->Desk().ClearRepeats();
     form->cbNWSWarnings->setChecked(c.warnings);
     test::CheckState(*form, "OK", c.state);
     form->cbNWSWatchesPrint->setChecked(c.watchText);
     form->cbNWSWarningsPrint->setChecked(c.warnText);
-    form->Desk().FingerClient().Query.clear();
+    test::TDeskParts::Finger(form->Desk()).Query.clear();
     Handle(c.alert);
     // Every listed alert sets the query, whether its full text is wanted or not.
-    EXPECT_EQ(form->Desk().FingerClient().Query, c.lines ? "NOCALL123" : "");
+    EXPECT_EQ(test::TDeskParts::Finger(form->Desk()).Query, c.lines ? "NOCALL123" : "");
     EXPECT_EQ(form->MessageLineCount(), c.lines);
     EXPECT_EQ(server.Queries().size(), c.fetches);
   }
@@ -252,7 +253,7 @@ TEST_F(FingerWindowTest, SilentServerGivesAnEmptyFullTextAndAnEmptyLogEntry) {
   ASSERT_EQ(lines.size(), 3);
   EXPECT_EQ(test::PdfLines(env.PdfFile()), test::Joined({lines[0].simplified(), lines[2].simplified()}));
   // Empty first line, time line, alert line, and the empty line that ends the document.
-  EXPECT_EQ(form->Desk().PrintJobs()->LastJob().Lines, 4);
+  EXPECT_EQ(form->Desk().LastPrinted().Lines, 4);
   const std::string log = Log();
   const std::size_t empty = test::FindEmptyEntry(log);
   ASSERT_NE(empty, std::string::npos) << log;
@@ -272,7 +273,7 @@ TEST_F(FingerWindowTest, ReplyLineEndsAreKeptInTheLogAndThePrint) {
             test::Joined({lines[0].simplified(), lines[2].simplified(), QString(), "WWUS54 KOUN 072130",
                           "TORNADO WARNING", QString(), "END"}));
   // CR LF is one line end on paper, not two.
-  EXPECT_EQ(form->Desk().PrintJobs()->LastJob().Lines, 8);
+  EXPECT_EQ(form->Desk().LastPrinted().Lines, 8);
   EXPECT_NE(Log().find("> " + test::AsLogged(reply) + "\r\n"), std::string::npos);
 }
 
@@ -290,7 +291,7 @@ void ExpectAlertKept(TMainForm& form, test::TFormEnvironment& env, const TFetchF
   EXPECT_EQ(lines[1], QStringLiteral("  NOCALL>APRS via WIDE2-1"));
   EXPECT_EQ(lines[2].toStdString(), "  NWS-WARN: " + TAlert::Text() + " {12345");
   EXPECT_EQ(env.Beeps, 1);
-  EXPECT_EQ(form.Desk().DupMessages().Count(), 1u);
+  EXPECT_EQ(form.Desk().RepeatCount(), 1u);
   EXPECT_EQ(form.lbMsgStatus->text(), QStringLiteral("1 of 20 messages collected"));
   const std::string warning = "The full text of NOCALL123 could not be fetched: " + failure.Text;
   EXPECT_EQ(form.HintText().toStdString(), warning);
@@ -332,7 +333,7 @@ TEST_F(FingerWindowTest, EndlessReplyKeepsTheAlertAndNothingOfIt) {
   {
     TFingerStub server(std::string(5000, 'X'));
     PointAt(server.Port());
-    form->Desk().FingerClient().Bounds.MaxReplyBytes = 1000;
+    test::TDeskParts::Finger(form->Desk()).Bounds.MaxReplyBytes = 1000;
     Handle(kWarning);
     EXPECT_EQ(server.Queries().size(), 1u);
     ExpectAlertKept(*form, env,
@@ -348,9 +349,9 @@ TEST_F(FingerWindowTest, SilentServerKeepsTheAlert) {
   {
     TFingerStub server("", TFingerStub::fmHold);
     PointAt(server.Port());
-    form->Desk().FingerClient().Bounds.Connect = std::chrono::milliseconds(2000);
-    form->Desk().FingerClient().Bounds.Idle = std::chrono::milliseconds(200);
-    form->Desk().FingerClient().Bounds.Total = std::chrono::milliseconds(400);
+    test::TDeskParts::Finger(form->Desk()).Bounds.Connect = std::chrono::milliseconds(2000);
+    test::TDeskParts::Finger(form->Desk()).Bounds.Idle = std::chrono::milliseconds(200);
+    test::TDeskParts::Finger(form->Desk()).Bounds.Total = std::chrono::milliseconds(400);
     QElapsedTimer timer;
     timer.start();
     Handle(kWarning);
@@ -367,12 +368,13 @@ TEST_F(FingerWindowTest, FailedPrintOfTheFullTextIsReportedAndPrintedWithTheNext
   TFingerStub server(reply);
   PointAt(server.Port());
   form->cbNWSWarningsPrint->setChecked(true);
-  form->Desk().PrintJobs()->SetOutputFile(env.Dir.path() + QStringLiteral("/no such folder/printed.pdf"));
+  test::TDeskParts::PrintJobs(form->Desk())
+      .SetOutputFile(env.Dir.path() + QStringLiteral("/no such folder/printed.pdf"));
   Handle(kWarning);
 
   EXPECT_EQ(server.Queries().size(), 1u);
   EXPECT_EQ(form->MessageLineCount(), 3);
-  EXPECT_EQ(form->Desk().DupMessages().Count(), 1u);
+  EXPECT_EQ(form->Desk().RepeatCount(), 1u);
   EXPECT_EQ(env.Errors, QStringList{QStringLiteral("Printer selected is not valid")});
   const std::string log = Log();
   EXPECT_NE(log.find("> Printing failed: Printer selected is not valid\r\n"), std::string::npos) << log;
@@ -381,7 +383,7 @@ TEST_F(FingerWindowTest, FailedPrintOfTheFullTextIsReportedAndPrintedWithTheNext
 
   // The printer back: the next print takes the full text first (the list is cleared here so
   // that the file holds the full text's job alone).
-  form->Desk().PrintJobs()->SetOutputFile(env.PdfFile());
+  test::TDeskParts::PrintJobs(form->Desk()).SetOutputFile(env.PdfFile());
   form->btnClearMessages->click();
   form->btnPrintNow->click();
   ASSERT_TRUE(QFile::exists(env.PdfFile()));
@@ -417,12 +419,12 @@ TEST(FingerWindowEnd, EndDuringAFetchKeepsTheAlert) {
     test::WantAlerts(*form, "OK");
     form->cbNWSWarningsPrint->setChecked(true);
     TFingerStub server("", TFingerStub::fmHold);
-    TFingerClient& client = form->Desk().FingerClient();
+    TFingerClient& client = test::TDeskParts::Finger(form->Desk());
     client.Host = "127.0.0.1";
     client.Port = server.Port();
     client.Bounds.Idle = std::chrono::milliseconds(500);
     client.Bounds.Total = std::chrono::milliseconds(1000);
-    const std::string logFile = form->Desk().Logger()->PhysicalLogFileName();
+    const std::string logFile = form->Desk().LogFile();
     QTimer during;  // ends the run once the server holds the query
     QObject::connect(&during, &QTimer::timeout, [&] {
       if (server.Queries().empty() || !form || form->Ending()) return;

@@ -47,9 +47,9 @@ struct HistoryWindow : public ::testing::Test {
     form->cbAnn->setChecked(true);
   }
   void Send(const std::string& hostText) {
-    const std::size_t before = form->Desk().Queue().Listed().size();
+    const std::size_t before = form->Desk().Listed().size();
     env.Host->Deliver(hostText);
-    ASSERT_TRUE(test::WaitFor([&] { return form->Desk().Queue().Listed().size() > before; })) << hostText;
+    ASSERT_TRUE(test::WaitFor([&] { return form->Desk().Listed().size() > before; })) << hostText;
     env.Tick += 30000;  // past the 20-second rule
   }
   QStringList Column(int column) const {
@@ -61,7 +61,7 @@ struct HistoryWindow : public ::testing::Test {
   }
   std::string States() const {
     std::string states;
-    for (const TStoredMessage& m : form->Desk().Store()->Messages({1, 2, 3, 4}))
+    for (const TStoredMessage& m : form->Desk().HistoryReader()->Messages({1, 2, 3, 4}))
       states += "UJPC"[m.PrintState];
     return states;
   }
@@ -113,7 +113,7 @@ TEST_F(HistoryWindow, ShowsEveryKeptMessageNewestFirstAndFilters) {
   Send(Msg("N0CALL-5", "BLN1", "Net tonight at 2000"));
   Send(Msg("W1AW", "BLNQ", "Hamfest Saturday"));
   form->btnPrintNow->click();  // the first three are printed, the fourth stays listed
-  ASSERT_TRUE(test::WaitFor([&] { return form->Desk().Queue().Listed().empty(); }));
+  ASSERT_TRUE(test::WaitFor([&] { return form->Desk().Listed().empty(); }));
   Send(Msg("KB1AB-9", "NOCALL-9", "On my way{12"));
 
   form->btnHistory->click();
@@ -207,7 +207,7 @@ TEST_F(HistoryWindow, ReprintsLeaveTheListAndTheStoreAsTheyWere) {
   Send(Msg("N0CALL-5", "BLN1", "Second"));
   Send(Msg("W1AW", "BLNQ", "Third"));
   form->btnPrintNow->click();
-  ASSERT_TRUE(test::WaitFor([&] { return form->Desk().Queue().Listed().empty(); }));
+  ASSERT_TRUE(test::WaitFor([&] { return form->Desk().Listed().empty(); }));
   const QStringList page = PdfText();
   ASSERT_EQ(page.size(), 9);
   Send(Msg("KB1AB-7", "NOCALL-9", "Fourth{2"));
@@ -235,11 +235,11 @@ TEST_F(HistoryWindow, ReprintsLeaveTheListAndTheStoreAsTheyWere) {
   EXPECT_EQ(chosen[5], QStringLiteral("  NOCALL-9: Fourth"));
 
   // Nothing changed: the fourth is still the one listed, unprinted, in no job.
-  ASSERT_EQ(form->Desk().Queue().Listed().size(), 1u);
-  EXPECT_EQ(form->Desk().Queue().Listed()[0].Job, 0u);
+  ASSERT_EQ(form->Desk().Listed().size(), 1u);
+  EXPECT_EQ(form->Desk().Listed()[0].Job, 0u);
   EXPECT_EQ(form->MessageLineCount(), 3);
   EXPECT_EQ(States(), "PPPU");
-  EXPECT_TRUE(form->Desk().Queue().PendingJobs().empty());
+  EXPECT_TRUE(form->Desk().PendingJobs().empty());
   EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
 
   // A message never printed has no job to reprint; that is said, and nothing is printed.

@@ -112,15 +112,15 @@ TEST(HostWait, ApplyingASourceDuringTheDemoLeavesOnlyRealMessages) {
   form.btnApplyConnection->click();
   EXPECT_FALSE(form.Desk().PlaysDemo());
   EXPECT_EQ(form.MessageLineCount(), 0) << form.MessageLines().join('|').toStdString();
-  EXPECT_TRUE(form.Desk().Queue().Listed().empty());
-  ASSERT_NE(form.Desk().Store(), nullptr);
-  EXPECT_EQ(form.Desk().Store()->FindMessages(THistoryFilter{}).size(), 0u);
+  EXPECT_TRUE(form.Desk().Listed().empty());
+  ASSERT_NE(form.Desk().HistoryReader(), nullptr);
+  EXPECT_EQ(form.Desk().HistoryReader()->FindMessages(THistoryFilter{}).size(), 0u);
 
   wait.env.Host->Appear("n0call-7");
   wait.env.Host->Deliver("*W1ABC>APRS,WIDE1-1::N0CALL-7 :Real traffic{1");
   ASSERT_TRUE(WaitFor([&] { return form.MessageLineCount() == 3; }));
   form.btnPrintNow->click();
-  ASSERT_TRUE(WaitFor([&] { return form.Desk().Queue().Listed().empty(); }));
+  ASSERT_TRUE(WaitFor([&] { return form.Desk().Listed().empty(); }));
   const QString page = test::PdfText(wait.env.PdfFile());
   EXPECT_TRUE(page.contains(QStringLiteral("Real traffic"))) << page.toStdString();
   EXPECT_FALSE(page.contains(QStringLiteral("Q0DEMO"))) << page.toStdString();

@@ -390,8 +390,8 @@ TEST_F(MainFormTest, CreationConnectsTheHostFirstAndRestoresLast) {
   std::ifstream ini(env.IniFile(), std::ios::binary);
   std::string text((std::istreambuf_iterator<char>(ini)), std::istreambuf_iterator<char>());
   EXPECT_EQ(text, "[Info]\r\nVersion=1.3.3.1\r\n");  // nothing else until a save
-  EXPECT_NE(form.Desk().Logger(), nullptr);
-  EXPECT_EQ(form.Desk().DupMessages().Count(), 0u);
+  EXPECT_TRUE(form.Desk().Logging());
+  EXPECT_EQ(form.Desk().RepeatCount(), 0u);
   EXPECT_EQ(form.cbxPrinter->count(), 1);
   EXPECT_EQ(form.cbxPrinter->currentText(), QStringLiteral("(default)"));
   ASSERT_NE(form.FProperties, nullptr);
@@ -409,7 +409,7 @@ TEST_F(MainFormTest, FailedVersionRecordIsReportedAndStartGoesOn) {
   TMainForm form(s);
   ASSERT_FALSE(errors.isEmpty());
   EXPECT_EQ(errors.front(), QString::fromStdString("Unable to write to " + s.IniFile));
-  EXPECT_NE(form.Desk().Logger(), nullptr);
+  EXPECT_TRUE(form.Desk().Logging());
   EXPECT_EQ(form.cbxPrinter->count(), 1);
   EXPECT_EQ(form.windowTitle(), QStringLiteral("Quillmark v1.3.3"));
 }
@@ -422,20 +422,20 @@ TEST_F(MainFormTest, PrinterBoxTypedTextMeansTheDefaultPrinter) {
   TMainForm* shown = nullptr;
   QStringList dialogs;  // the current printer each set-up dialog opened on
   s.PrinterSetup = [&](QPrinter&) {
-    dialogs << shown->Desk().PrintJobs()->CurrentPrinterName();
+    dialogs << shown->Desk().PrinterName();
     return false;
   };
   TMainForm form(s);
   shown = &form;
   form.show();
   form.cbxPrinter->setCurrentIndex(0);
-  EXPECT_EQ(form.Desk().PrintJobs()->CurrentPrinterName(), QStringLiteral("Office"));
+  EXPECT_EQ(form.Desk().PrinterName(), QStringLiteral("Office"));
   QTest::keyClicks(form.cbxPrinter->lineEdit(), QStringLiteral("xy"));
   QTest::keyClick(form.cbxPrinter->lineEdit(), Qt::Key_Return);
   EXPECT_EQ(form.cbxPrinter->currentText(), QStringLiteral("Officexy"));
   EXPECT_EQ(form.cbxPrinter->currentIndex(), -1);
   EXPECT_EQ(form.cbxPrinter->count(), 2);
-  EXPECT_EQ(form.Desk().PrintJobs()->CurrentPrinterName(), QStringLiteral("Shack"));
+  EXPECT_EQ(form.Desk().PrinterName(), QStringLiteral("Shack"));
   form.cbxPrinter->setCurrentIndex(0);  // the same entry again counts as a choice
   EXPECT_EQ(dialogs, (QStringList{"Office", "Shack", "Shack", "Office"}));
   EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();

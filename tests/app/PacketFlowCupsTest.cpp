@@ -57,10 +57,10 @@ TEST(PacketFlowCups, TwentyOneMessagesReachTheQueueAsOnePage) {
   const TDateTime local = 46363.75, utc = 46363.25;
   setup.Clock = [=](TTimeFormat f) { return f == tfLocal ? local : utc; };
   TMainForm form(std::move(setup));
-  ASSERT_TRUE(form.Desk().PrintJobs()->Printers().contains(test::CupsPdfQueue))
+  ASSERT_TRUE(form.Desk().Printers().contains(test::CupsPdfQueue))
       << "queue " << test::CupsPdfQueue.toStdString()
       << " not installed; run scripts/cups-pdf-queue.sh start";
-  ASSERT_EQ(form.Desk().PrintJobs()->CurrentPrinterName(), test::CupsPdfQueue)
+  ASSERT_EQ(form.Desk().PrinterName(), test::CupsPdfQueue)
       << "the queue is not the default printer of this process";
   form.cbBull->setChecked(true);
 
@@ -79,15 +79,15 @@ TEST(PacketFlowCups, TwentyOneMessagesReachTheQueueAsOnePage) {
     ASSERT_TRUE(test::WaitFor([&] { return form.MessageLineCount() == (n < 21 ? 3 * n : 0); }, 60000));
   }
   EXPECT_EQ(form.lbMsgStatus->text(), QStringLiteral("0 of 20 messages collected"));
-  EXPECT_EQ(form.Desk().PrintJobs()->LastJob().Pages, 1);
-  EXPECT_EQ(form.Desk().PrintJobs()->LastJob().Lines, 64);  // 63 lines and the trailing blank one
+  EXPECT_EQ(form.Desk().LastPrinted().Pages, 1);
+  EXPECT_EQ(form.Desk().LastPrinted().Lines, 64);  // 63 lines and the trailing blank one
 
   const int id = test::WaitForNewCompletedJob(before, 60000);
   ASSERT_GE(id, 0) << "no job completed on " << test::CupsPdfQueue.toStdString() << " within 60 s";
   EXPECT_EQ(test::JobName(id), QStringLiteral("Quillmark"));
   // The history names the job by the spooler's number, as the log and the archive do.
-  ASSERT_TRUE(test::WaitFor([&] { return form.Desk().Store()->Listed().empty(); }, 10000));
-  EXPECT_EQ(HistoryPrintedText(form.Desk().Store()->Messages({1}).at(0)),
+  ASSERT_TRUE(test::WaitFor([&] { return form.Desk().HistoryReader()->Listed().empty(); }, 10000));
+  EXPECT_EQ(HistoryPrintedText(form.Desk().HistoryReader()->Messages({1}).at(0)),
             QStringLiteral("Printed in job %1").arg(id));
   const QString pdf = test::JobPdf(id);
   ASSERT_FALSE(pdf.isEmpty()) << "no PDF for job " << id << " in " << test::CupsPdfFolder.toStdString();
@@ -103,24 +103,23 @@ TEST(PacketFlowCups, ReprintOfAPastJobMatchesTheOriginal) {
   if (!missing.isEmpty()) GTEST_SKIP() << missing.toStdString();
   test::TFormEnvironment env;
   TMainForm form(QueueSetup(env));
-  ASSERT_EQ(form.Desk().PrintJobs()->CurrentPrinterName(), test::CupsPdfQueue);
+  ASSERT_EQ(form.Desk().PrinterName(), test::CupsPdfQueue);
   form.cbBull->setChecked(true);
   for (int n = 1; n <= 4; ++n) {
     env.Host->Deliver("*N0CALL-5>APRS::BLN" + std::to_string(n) + "     :Reprint item " + std::to_string(n));
-    ASSERT_TRUE(test::WaitFor([&] { return form.Desk().Queue().Listed().size() == std::size_t(n); }, 20000));
+    ASSERT_TRUE(test::WaitFor([&] { return form.Desk().Listed().size() == std::size_t(n); }, 20000));
     env.Tick += 30000;
   }
   QSet<int> before = test::CompletedJobIds();
   form.btnPrintNow->click();
-  ASSERT_TRUE(test::WaitFor(
-      [&] { return form.Desk().Queue().Listed().empty() && form.Desk().Queue().PendingJobs().empty(); },
-      60000));
+  ASSERT_TRUE(test::WaitFor([&] { return form.Desk().Listed().empty() && form.Desk().PendingJobs().empty(); },
+                            60000));
   const int original = test::WaitForNewCompletedJob(before, 60000);
   ASSERT_GE(original, 0);
   env.Host->Deliver("*N0CALL-5>APRS::BLN5     :Still listed");
-  ASSERT_TRUE(test::WaitFor([&] { return form.Desk().Queue().Listed().size() == 1; }, 20000));
+  ASSERT_TRUE(test::WaitFor([&] { return form.Desk().Listed().size() == 1; }, 20000));
 
-  const std::int64_t job = form.Desk().Store()->Message(1).JobId;
+  const std::int64_t job = form.Desk().HistoryReader()->Message(1).JobId;
   ASSERT_NE(job, 0);
   before = test::CompletedJobIds();
   ASSERT_TRUE(form.RunGuarded([&] { form.Desk().ReprintJob(job); }));
@@ -130,9 +129,9 @@ TEST(PacketFlowCups, ReprintOfAPastJobMatchesTheOriginal) {
   const QStringList first = test::PdfLines(test::JobPdf(original));
   ASSERT_EQ(first.size(), 12);
   EXPECT_EQ(test::PdfLines(test::JobPdf(reprint)), first);
-  ASSERT_EQ(form.Desk().Queue().Listed().size(), 1u);
-  EXPECT_EQ(form.Desk().Queue().Listed()[0].Job, 0u);
-  EXPECT_EQ(form.Desk().Store()->Message(5).PrintState, psUnprinted);
+  ASSERT_EQ(form.Desk().Listed().size(), 1u);
+  EXPECT_EQ(form.Desk().Listed()[0].Job, 0u);
+  EXPECT_EQ(form.Desk().HistoryReader()->Message(5).PrintState, psUnprinted);
   EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
 }
 
@@ -148,7 +147,7 @@ TEST(PacketFlowCups, SpoolerStoppedMidRunLosesNothingAndPrintsNothingTwice) {
 
   test::TFormEnvironment env;
   TMainForm form(QueueSetup(env));
-  ASSERT_EQ(form.Desk().PrintJobs()->CurrentPrinterName(), test::CupsPdfQueue);
+  ASSERT_EQ(form.Desk().PrinterName(), test::CupsPdfQueue);
   form.cbBull->setChecked(true);
   form.edMsgCount->setText(QStringLiteral("4"));
   const QSet<int> before = test::CompletedJobIds();
@@ -157,11 +156,11 @@ TEST(PacketFlowCups, SpoolerStoppedMidRunLosesNothingAndPrintsNothingTwice) {
   const auto send = [&](int count) {
     for (int i = 0; i < count; ++i) {
       ++sent;
-      const int listedBefore = static_cast<int>(form.Desk().Queue().Listed().size());
+      const int listedBefore = static_cast<int>(form.Desk().Listed().size());
       env.Host->Deliver("*N0CALL-5>APRS::BLN" + std::to_string(sent % 10) + "     :Spool item " +
                         std::to_string(sent) + " end");
-      ASSERT_TRUE(test::WaitFor(
-          [&] { return form.Desk().Queue().Listed().size() != std::size_t(listedBefore); }, 20000));
+      ASSERT_TRUE(
+          test::WaitFor([&] { return form.Desk().Listed().size() != std::size_t(listedBefore); }, 20000));
     }
   };
   send(12);
@@ -171,11 +170,9 @@ TEST(PacketFlowCups, SpoolerStoppedMidRunLosesNothingAndPrintsNothingTwice) {
   ASSERT_TRUE(queue("start"));
   send(6);
   form.btnPrintNow->click();
-  ASSERT_TRUE(test::WaitFor(
-      [&] { return form.Desk().Queue().Listed().empty() && form.Desk().Queue().PendingJobs().empty(); },
-      120000))
-      << form.Desk().Queue().Listed().size() << " listed, " << form.Desk().Queue().PendingJobs().size()
-      << " jobs pending";
+  ASSERT_TRUE(test::WaitFor([&] { return form.Desk().Listed().empty() && form.Desk().PendingJobs().empty(); },
+                            120000))
+      << form.Desk().Listed().size() << " listed, " << form.Desk().PendingJobs().size() << " jobs pending";
   EXPECT_EQ(form.lbMsgStatus->text(), QStringLiteral("0 of 4 messages collected"));
   // The refusal was shown once, not once a page.
   EXPECT_EQ(errorsWhileDown.size(), 1) << errorsWhileDown.join(QStringLiteral("; ")).toStdString();
@@ -224,14 +221,14 @@ TEST(PacketFlowCups, RefusedFullTextPrintsOnceWhenTheQueueTakesJobsAgain) {
   test::TPrivateCupsQueue queue;
   test::TFormEnvironment env;
   TMainForm form(PrivateQueueSetup(env, queue));
-  ASSERT_EQ(form.Desk().PrintJobs()->CurrentPrinterName(), queue.Name());
+  ASSERT_EQ(form.Desk().PrinterName(), queue.Name());
   queue.Accept(false);
   EXPECT_FALSE(form.RunGuarded([&] { form.Print("FULL TEXT 4711"); }));
   for (int i = 0; i < 3; ++i) EXPECT_FALSE(form.RunGuarded([&] { form.btnPrintNowClick(); }));
   queue.Accept(true);
   const QSet<int> before = test::CompletedJobIds(queue.Name());
   ASSERT_TRUE(form.RunGuarded([&] { form.btnPrintNowClick(); }));
-  ASSERT_TRUE(test::WaitFor([&] { return form.Desk().Queue().PendingJobs().empty(); }, 60000));
+  ASSERT_TRUE(test::WaitFor([&] { return form.Desk().PendingJobs().empty(); }, 60000));
   EXPECT_EQ(PagesWith(queue, before, QStringLiteral("FULL TEXT 4711")), 1);
 }
 
@@ -250,13 +247,12 @@ TEST(PacketFlowCups, PagesAtTheSpoolerOutliveTheEnd) {
     for (int n = first; n <= last; ++n)
       env.Host->Deliver("*N0CALL-5>APRS::BLN" + std::to_string(n) + "     :Waiting item " +
                         std::to_string(n) + " end");
-    ASSERT_TRUE(
-        test::WaitFor([&] { return form->Desk().Queue().Listed().size() == std::size_t(last); }, 20000));
+    ASSERT_TRUE(test::WaitFor([&] { return form->Desk().Listed().size() == std::size_t(last); }, 20000));
     form->btnPrintNow->click();
   };
   send(1, 3);
   send(4, 5);
-  ASSERT_EQ(form->Desk().Queue().PendingJobs().size(), 2u);
+  ASSERT_EQ(form->Desk().PendingJobs().size(), 2u);
   form->btnClearMessages->click();  // the second page's entries: cleared while it waits
   int ended = 0;
   form->EndApplication = [&] { ++ended; };
@@ -274,8 +270,8 @@ TEST(PacketFlowCups, PagesAtTheSpoolerOutliveTheEnd) {
   const QSet<int> before = test::CompletedJobIds(queue.Name());
   queue.Enable(true);
   form = std::make_unique<TMainForm>(PrivateQueueSetup(env, queue));
-  ASSERT_TRUE(test::WaitFor([&] { return form->Desk().Queue().PendingJobs().empty(); }, 60000));
-  EXPECT_TRUE(form->Desk().Queue().Listed().empty());
+  ASSERT_TRUE(test::WaitFor([&] { return form->Desk().PendingJobs().empty(); }, 60000));
+  EXPECT_TRUE(form->Desk().Listed().empty());
   EXPECT_EQ(form->MessageLineCount(), 0);
   for (int n = 1; n <= 3; ++n)
     EXPECT_EQ(PagesWith(queue, before, QStringLiteral("Waiting item %1 end").arg(n)), 1);
@@ -297,13 +293,13 @@ TEST(PacketFlowCups, CloseThatOutwaitsTheSpoolerIsNotHeldByAnOlderFailure) {
   queue.Accept(false);
   for (int n = 1; n <= 2; ++n)
     env.Host->Deliver("*N0CALL-5>APRS::BLN" + std::to_string(n) + "     :Item " + std::to_string(n));
-  ASSERT_TRUE(test::WaitFor(
-      [&] { return form.Desk().Queue().Listed().size() == 2u && !env.Errors.isEmpty(); }, 20000));
+  ASSERT_TRUE(
+      test::WaitFor([&] { return form.Desk().Listed().size() == 2u && !env.Errors.isEmpty(); }, 20000));
   queue.Accept(true);
   queue.Enable(false);
   form.show();
   EXPECT_TRUE(form.close());
-  EXPECT_EQ(form.Desk().Queue().PendingJobs().size(), 1u);
+  EXPECT_EQ(form.Desk().PendingJobs().size(), 1u);
   EXPECT_EQ(env.Errors.size(), 1) << env.Errors.join(QStringLiteral("; ")).toStdString();
 }
 
@@ -321,7 +317,7 @@ TEST(PacketFlowCups, FirstStartDemoNeverReachesTheDefaultPrinter) {
   bool ended = false;
   TMainForm form(std::move(setup));
   form.EndApplication = [&] { ended = true; };
-  ASSERT_EQ(form.Desk().PrintJobs()->CurrentPrinterName(), test::CupsPdfQueue);
+  ASSERT_EQ(form.Desk().PrinterName(), test::CupsPdfQueue);
   EXPECT_TRUE(form.FirstStart());
   const QString pages = env.Dir.path() + QStringLiteral("/demo-pages");
   EXPECT_TRUE(form.lblSourceNote->text().contains(pages)) << form.lblSourceNote->text().toStdString();
@@ -349,9 +345,9 @@ std::unique_ptr<TMessageDesk> SweepDesk(const QString& dir, const QString& queue
   setup.SpoolPoll = std::chrono::milliseconds(100);
   setup.PrinterPoll = printerPoll;
   auto desk = std::make_unique<TMessageDesk>(std::move(setup));
-  const int index = desk->PrintJobs()->Printers().indexOf(queue);
+  const int index = desk->Printers().indexOf(queue);
   EXPECT_GE(index, 0) << queue.toStdString();
-  desk->PrintJobs()->SelectPrinter(index);
+  desk->SelectPrinter(index);
   TDeskChoices choices;
   choices.Selection.Bulletins = true;
   choices.PageSetting = "1";
@@ -377,10 +373,7 @@ TEST(PacketFlowSweep, Child) {
     desk->Take(std::make_unique<TAprsMsgPacket>(
         test::MakePacket(mkBulletin, "N0CALL-5", "BLN" + std::to_string(n), SweepText(n))));
   ASSERT_TRUE(test::WaitFor(
-      [&] {
-        return desk->Settled() && desk->Queue().Listed().empty() && desk->Queue().PendingJobs().empty();
-      },
-      60000));
+      [&] { return desk->Settled() && desk->Listed().empty() && desk->PendingJobs().empty(); }, 60000));
   desk->KeepUnprintedForNextStart();
   desk->Close();
   std::puts("ended");
@@ -415,10 +408,10 @@ TEST(PacketFlowCups, ADisabledQueueIsToldOnceAndCancelledPagesMakeOneBox) {
     desk->Take(
         std::make_unique<TAprsMsgPacket>(test::MakePacket(mkBulletin, "N0CALL-5", "BLN1", SweepText(n))));
   ASSERT_TRUE(test::WaitFor([&] { return desk->Settled(); }));
-  ASSERT_EQ(desk->Queue().PendingJobs().size(), 3u);
+  ASSERT_EQ(desk->PendingJobs().size(), 3u);
   for (int job : queue.PendingJobIds()) queue.Cancel(job);
-  ASSERT_TRUE(test::WaitFor([&] { return desk->Queue().PendingJobs().empty(); }, 20000));
-  EXPECT_EQ(desk->Queue().Listed().size(), 6u);
+  ASSERT_TRUE(test::WaitFor([&] { return desk->PendingJobs().empty(); }, 20000));
+  EXPECT_EQ(desk->Listed().size(), 6u);
   EXPECT_EQ(boxes, 1);
   queue.Enable(true);
   ASSERT_TRUE(test::WaitFor([&] { return problems.isEmpty(); }, 10000));
@@ -462,8 +455,8 @@ TEST(PacketFlowSweep, EveryKillPointLeavesEachMessageOnPaperOnce) {
       auto desk = SweepDesk(dir.path(), queue.Name());
       ASSERT_TRUE(test::WaitFor(
           [&] {
-            if (!desk->Queue().PendingJobs().empty()) return false;
-            if (desk->Queue().Listed().empty()) return true;
+            if (!desk->PendingJobs().empty()) return false;
+            if (desk->Listed().empty()) return true;
             desk->PrintNow();
             return false;
           },

@@ -28,6 +28,7 @@
 #include "app/MainForm.h"
 #include "base/Timing.h"
 #include "tests/app/FormTestEnvironment.h"
+#include "tests/support/DeskParts.h"
 #include "tests/support/PdfTools.h"
 #include "tests/support/TimeLocale.h"
 
@@ -126,8 +127,8 @@ struct PacketFlow : public ::testing::Test {
   const bool& WhileTheNextJobSpools(std::function<void()> action) {
     spoolAction = std::move(action);
     spoolActionRan = false;
-    auto spool = form->Desk().PrintJobs()->ProcessEvents;
-    form->Desk().PrintJobs()->ProcessEvents = [this, spool] {
+    auto spool = test::TDeskParts::PrintJobs(form->Desk()).ProcessEvents;
+    test::TDeskParts::PrintJobs(form->Desk()).ProcessEvents = [this, spool] {
       if (!spoolActionRan) {
         spoolActionRan = true;
         spoolAction();
@@ -445,8 +446,8 @@ TEST_F(PacketFlow, TwentyFirstMessagePrintsOnePageOfTwentyOne) {
   SendBulletin(21);
   ASSERT_TRUE(Printed());
   EXPECT_THAT(PrintedLines(), ElementsAreArray(PdfLayout(BulletinEntries(1, 21))));
-  EXPECT_EQ(form->Desk().PrintJobs()->LastJob().Pages, 1);
-  EXPECT_EQ(form->Desk().PrintJobs()->LastJob().Lines, 64);  // 21 entries and the blank line
+  EXPECT_EQ(form->Desk().LastPrinted().Pages, 1);
+  EXPECT_EQ(form->Desk().LastPrinted().Lines, 64);  // 21 entries and the blank line
   EXPECT_EQ(form->MessageLineCount(), 0);
   // The count follows the list as it empties.
   EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("0 of 20 messages collected"));
@@ -464,7 +465,7 @@ TEST_F(PacketFlow, ClearEmptiesTheListButKeepsTheRepeatList) {
   form->btnClearMessages->click();
   EXPECT_EQ(form->MessageLineCount(), 0);
   EXPECT_EQ(form->lbMsgStatus->text(), QStringLiteral("0 of 5 messages collected"));
-  EXPECT_EQ(form->Desk().DupMessages().Count(), 2u);
+  EXPECT_EQ(form->Desk().RepeatCount(), 2u);
   EXPECT_FALSE(Printed());
   SendBulletin(1);  // still a repeat of the sender's first entry
   EXPECT_EQ(form->MessageLineCount(), 0);
@@ -578,9 +579,9 @@ TEST_F(PacketFlow, PacketsWhileAnEntryIsAcceptedWaitForIt) {
       WhileTheNextJobSpools([&] { env->Host->Deliver(Msg("N0CALL", "BLN1", "Bulletin 22")); });
   SendBulletin(21);
   ASSERT_TRUE(arrived);
-  ASSERT_TRUE(test::WaitFor([&] { return form->Desk().Queue().Listed().size() == 1; }));
+  ASSERT_TRUE(test::WaitFor([&] { return form->Desk().Listed().size() == 1; }));
   EXPECT_THAT(PrintedLines(), ElementsAreArray(PdfLayout(BulletinEntries(1, 21))));
-  EXPECT_EQ(form->Desk().PrintJobs()->LastJob().Lines, 64);
+  EXPECT_EQ(form->Desk().LastPrinted().Lines, 64);
   EXPECT_EQ(form->MessageLines(), BulletinEntry(22));
   EXPECT_EQ(LogCount(QStringLiteral("Printing in progress")), 0);
   EXPECT_TRUE(env->Errors.isEmpty());
@@ -701,7 +702,7 @@ TEST_F(PacketFlow, PacketsDuringTheWindowsCreationWaitForItsChoicesAndCall) {
   };
   Make(std::move(s));
   ASSERT_TRUE(delivered);
-  ASSERT_TRUE(test::WaitFor([&] { return form->Desk().Queue().Listed().size() == 3; }));
+  ASSERT_TRUE(test::WaitFor([&] { return form->Desk().Listed().size() == 3; }));
   EXPECT_EQ(form->MessageLines()[2], QStringLiteral("  NOCALL-9: to me 1"));
   EXPECT_TRUE(env->Errors.first().startsWith(QStringLiteral("Unable to write to ")))
       << env->Errors.first().toStdString();
@@ -758,9 +759,9 @@ TEST(PacketFlowCrash, Child) {
   form.cbBull->setChecked(true);
   for (int n = 1; n <= 3; ++n) host->Deliver(Msg("N0CALL", "BLN1", "Bulletin " + std::to_string(n)));
   ASSERT_TRUE(test::WaitFor([&] {
-    const auto& listed = form.Desk().Queue().Listed();
+    const auto& listed = form.Desk().Listed();
     return listed.size() == 3 && std::all_of(listed.begin(), listed.end(), [&](const TListedEntry& entry) {
-             return form.Desk().DurableStore()->IsKept(entry.StoreId);
+             return test::TDeskParts::Store(form.Desk())->IsKept(entry.StoreId);
            });
   }));
   std::puts("listed");
@@ -780,7 +781,7 @@ TEST_F(PacketFlow, ListedMessagesSurviveAKill) {
   ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
   ASSERT_TRUE(child.waitForFinished());
   Make();
-  ASSERT_EQ(form->Desk().Queue().Listed().size(), 3u);
+  ASSERT_EQ(form->Desk().Listed().size(), 3u);
   EXPECT_EQ(form->MessageLines()[2], QStringLiteral("  BLN1: Bulletin 1"));
   EXPECT_EQ(form->MessageLines()[8], QStringLiteral("  BLN1: Bulletin 3"));
 }

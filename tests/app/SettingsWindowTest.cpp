@@ -427,7 +427,7 @@ TEST_F(SettingsWindowTest, RefusedWriteAtDestructionIsReportedAndDestructionGoes
     form.cbAnn->click();
     form.FormDestroy();
     trayShownAfter = tray->isVisible();
-    EXPECT_EQ(form.Desk().Logger(), nullptr);
+    EXPECT_FALSE(form.Desk().Logging());
   }
   EXPECT_EQ(env.Errors, (QStringList{Refused(), Refused()}));  // properties, then the place
   EXPECT_EQ(destroying, 1);

@@ -80,7 +80,7 @@ int Run(int argc, char** argv) {
     const QDeadlineTimer settled(10000);
     while (!desk.Settled() && !settled.hasExpired())
       QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    const QStringList listed = desk.Queue().ListedLines();
+    const QStringList listed = desk.ListedLines();
     std::printf("listed:\n%s\n", qPrintable(listed.join('\n')));
     if (listed.size() != 9) {
       std::printf("FAIL %lld lines listed, not 9 (three messages)\n", static_cast<long long>(listed.size()));

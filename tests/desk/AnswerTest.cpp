@@ -110,7 +110,7 @@ TEST(Answering, TheSenderStopsOnceAcknowledged) {
     const QString place = QStringLiteral("KISS 127.0.0.1:%1").arg(tnc.Server.serverPort());
     EXPECT_EQ(rig.LogCount("Acknowledged K2XYZ-9's message 12 on " + place), c.Acks);
     // The entry keeps when and where it was answered, for the history.
-    const std::vector<TStoredMessage> stored = rig.Desk->Store()->Listed();
+    const std::vector<TStoredMessage> stored = rig.Desk->HistoryReader()->Listed();
     ASSERT_EQ(stored.size(), static_cast<std::size_t>(c.Listed));
     EXPECT_EQ(stored[0].Answered, c.Answer ? "18:00:00 on " + place.toStdString() : "");
     EXPECT_EQ(

@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include "tests/support/CupsPdfQueue.h"
+#include "tests/support/DeskParts.h"
 #include "tests/support/DeskRig.h"
 #include "tests/support/PdfTools.h"
 
@@ -48,7 +49,7 @@ TEST(DeskCups, PagesReachTheSpoolerOnceThroughTwoRefusalsEachShownOnce) {
   rig.Choices.Selection.Bulletins = true;
   rig.Choices.PageSetting = "4";
   rig.Make();
-  TPrintJobs& jobs = *rig.Desk->PrintJobs();
+  TPrintJobs& jobs = test::TDeskParts::PrintJobs(*rig.Desk);
   jobs.SelectPrinter(static_cast<int>(jobs.Printers().indexOf(queue.Name())));
   ASSERT_EQ(jobs.CurrentPrinterName(), queue.Name());
   const QSet<int> before = test::CompletedJobIds(queue.Name());
@@ -61,7 +62,7 @@ TEST(DeskCups, PagesReachTheSpoolerOnceThroughTwoRefusalsEachShownOnce) {
     }
   };
   send(5);  // the fifth makes a page of five
-  ASSERT_TRUE(WaitFor([&] { return rig.Entries() == 0 && rig.Desk->Queue().PendingJobs().empty(); }, 60000));
+  ASSERT_TRUE(WaitFor([&] { return rig.Entries() == 0 && rig.Desk->PendingJobs().empty(); }, 60000));
   EXPECT_EQ(rig.Count, QStringLiteral("0 of 4 messages collected"));
 
   queue.Accept(false);
@@ -70,7 +71,7 @@ TEST(DeskCups, PagesReachTheSpoolerOnceThroughTwoRefusalsEachShownOnce) {
   EXPECT_EQ(rig.Failures.size(), 1) << rig.Failures.join(QStringLiteral("; ")).toStdString();
   queue.Accept(true);
   send(1);
-  ASSERT_TRUE(WaitFor([&] { return rig.Entries() == 0 && rig.Desk->Queue().PendingJobs().empty(); }, 60000));
+  ASSERT_TRUE(WaitFor([&] { return rig.Entries() == 0 && rig.Desk->PendingJobs().empty(); }, 60000));
 
   // A second outage after pages went through again is a new one: its box is shown too.
   queue.Accept(false);
@@ -79,7 +80,7 @@ TEST(DeskCups, PagesReachTheSpoolerOnceThroughTwoRefusalsEachShownOnce) {
   EXPECT_EQ(rig.Failures.size(), 2) << rig.Failures.join(QStringLiteral("; ")).toStdString();
   queue.Accept(true);
   send(1);
-  ASSERT_TRUE(WaitFor([&] { return rig.Entries() == 0 && rig.Desk->Queue().PendingJobs().empty(); }, 60000));
+  ASSERT_TRUE(WaitFor([&] { return rig.Entries() == 0 && rig.Desk->PendingJobs().empty(); }, 60000));
 
   QMap<int, int> printed;
   WaitFor([&] { return (printed = PrintedItems(queue, before)).size() == sent; }, 30000);

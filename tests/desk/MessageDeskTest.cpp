@@ -9,6 +9,7 @@
 
 #include "base/Timing.h"
 #include "host/HostLink.h"
+#include "tests/support/DeskParts.h"
 #include "tests/support/DeskRig.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/PdfTools.h"
@@ -284,7 +285,7 @@ TEST(MessageDesk, PageSetting) {
     ASSERT_EQ(rig.Printed(), c.printedAt != 0);
     EXPECT_EQ(rig.Count, QString::fromLatin1(c.count));
     if (c.printedAt == 0) continue;
-    EXPECT_EQ(rig.Desk->PrintJobs()->LastJob().Lines, 3 * c.printedAt + 1);  // and the blank line
+    EXPECT_EQ(rig.Desk->LastPrinted().Lines, 3 * c.printedAt + 1);  // and the blank line
     EXPECT_EQ(test::PdfLines(rig.PdfFile()).size(), 3 * c.printedAt);
     EXPECT_EQ(rig.Entries(), c.sent - c.printedAt);
   }
@@ -334,8 +335,8 @@ TEST(MessageDesk, TheDemoLeavesNoTrace) {
   for (int n = 1; n <= 5; ++n) rig.SendBulletin(n);
   EXPECT_TRUE(rig.Printed());  // a page of three, as a PDF file here
   EXPECT_EQ(rig.Entries(), 2);
-  EXPECT_TRUE(rig.Desk->Store()->FindMessages({}).empty());
-  EXPECT_TRUE(rig.Desk->Store()->PendingJobs().empty());
+  EXPECT_TRUE(rig.Desk->HistoryReader()->FindMessages({}).empty());
+  EXPECT_TRUE(rig.Desk->HistoryReader()->PendingJobs().empty());
   rig.Desk->SetDemo(false);  // a real source
   EXPECT_EQ(rig.Entries(), 0);
   EXPECT_EQ(rig.Count, QStringLiteral("0 of 2 messages collected"));
@@ -412,7 +413,7 @@ struct TSilentFingerRig : test::TDeskRig {
     Choices.PrintingDisabled = true;
   }
   void Make() {
-    TFingerClient& finger = TDeskRig::Make().FingerClient();
+    TFingerClient& finger = test::TDeskParts::Finger(TDeskRig::Make());
     finger.Host = "127.0.0.1";
     finger.Port = Server.Port();
     finger.Bounds.Idle = std::chrono::milliseconds(300);

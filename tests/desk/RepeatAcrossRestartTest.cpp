@@ -46,10 +46,10 @@ struct TDeskRun {
   bool Listed(const std::string& text, double hoursLater) {
     Utc = Utc + hoursLater * kHour;
     Tick += static_cast<std::uint32_t>(hoursLater * 3600000) + 30000;  // past the 20 s rule
-    const std::size_t before = Desk->Queue().Listed().size();
+    const std::size_t before = Desk->Listed().size();
     Desk->Take(ParseAprsPacket(CleanPacketText("*" + text), Tick, Utc));
     EXPECT_TRUE(test::SettleDesk(*Desk));
-    return Desk->Queue().Listed().size() > before;
+    return Desk->Listed().size() > before;
   }
   TDateTime Utc;
   std::uint32_t Tick = 1000;

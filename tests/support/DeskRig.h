@@ -15,12 +15,16 @@
 
 #include "desk/MessageDesk.h"
 #include "parse/HostIntake.h"
+#include "tests/support/DeskParts.h"
 #include "tests/support/TempDir.h"
 
 namespace qm::test {
 
-// One GUI application without widgets per test program: print jobs lay out fonts.
+// One GUI application without widgets per test program (or the one a window test made): print
+// jobs lay out fonts.
 inline QGuiApplication& GuiApp() {
+  // A test program of the window has its QApplication already.
+  if (auto* existing = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return *existing;
   static int argc = 1;
   static char name[] = "quillmark-desk-test";
   static char* argv[] = {name, nullptr};
@@ -103,13 +107,13 @@ struct TDeskRig {
   }
   void SendBulletin(int n) { Send(HostMessage("N0CALL", "BLN1", "Bulletin " + std::to_string(n))); }
 
-  int Entries() const { return static_cast<int>(Desk->Queue().Listed().size()); }
-  QStringList Lines() const { return Desk->Queue().ListedLines(); }
+  int Entries() const { return static_cast<int>(Desk->Listed().size()); }
+  QStringList Lines() const { return Desk->ListedLines(); }
   QString PdfFile() const { return QString::fromStdString(Dir.File("printed.pdf")); }
   bool Printed() const { return QFile::exists(PdfFile()); }
   // The log as written so far (all of it once the desk is gone).
   QString Log() const {
-    if (Desk && Desk->Logger()) Desk->Logger()->WaitIdle(std::chrono::seconds(5));
+    if (Desk && TDeskParts::Logger(*Desk)) TDeskParts::Logger(*Desk)->WaitIdle(std::chrono::seconds(5));
     QString all;
     for (const QFileInfo& fi :
          QDir(QString::fromStdString(Dir.Path().string())).entryInfoList({QStringLiteral("*.log")})) {

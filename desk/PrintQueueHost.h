@@ -1,0 +1,56 @@
+// What the print queue needs from the desk that owns it, and no more: a log and a note for the
+// operator, the durable store, failures and hints to show, the clock, the count, whether the
+// desk is free for a page, and the page choices. The queue knows nothing else of the desk.
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <string>
+
+#include "base/Timing.h"
+#include "store/DurableStore.h"
+
+namespace qm {
+
+// How full a page is before it is printed; printing may be off altogether.
+struct TPageChoices {
+  bool PrintingDisabled = false;
+  std::string PageSetting;  // "Printed messages per page" exactly as typed
+};
+
+class TPrintQueueHost {
+ public:
+  virtual ~TPrintQueueHost() = default;
+
+  // A line for the log only.
+  virtual void LogMessage(const std::string& text) = 0;
+  // A line the operator must hear of even without a window (a page printed, a job failed).
+  virtual void Note(const std::string& text) = 0;
+  // A line for the hint bar.
+  virtual void Hint(const QString& text) = 0;
+  // Shows a failure once until it changes; ForgetReportedFailure: shown again should it come
+  // back (a page went through).
+  virtual void ReportFailureOnce(const QString& reason, bool operatorAction) = 0;
+  virtual void ForgetReportedFailure() = 0;
+  // Runs work on the store; a failure is reported and answers false.
+  virtual bool WithMessageStore(const std::function<void(TDurableStore&)>& work) = 0;
+  // The store once opened, else null: what the end of a run says it keeps.
+  virtual TDurableStore* OpenedStore() = 0;
+  // The listed entries changed in number.
+  virtual void UpdateCount() = 0;
+  // Whether the desk is in no step of its own, so a page may start now.
+  virtual bool Idle() const = 0;
+  // The demo plays: its jobs are kept nowhere.
+  virtual bool PlaysDemo() const = 0;
+  virtual TDateTime Now(TTimeFormat format) const = 0;
+  // Points the print jobs at the PDF archive while that option is on; before every job.
+  virtual void PrepareArchive() = 0;
+  virtual TPageChoices PageChoices() const = 0;
+
+ protected:
+  TPrintQueueHost() = default;
+  TPrintQueueHost(const TPrintQueueHost&) = default;
+  TPrintQueueHost& operator=(const TPrintQueueHost&) = default;
+};
+
+}  // namespace qm

@@ -1,0 +1,17 @@
+// The desk's parts for a test that must reach one the desk's verbs do not show: the print
+// jobs' statistics and event hook, the Finger client's query and bounds, the logger to wait
+// for, the durable store to ask. Tests only; the program goes through the desk's verbs.
+#pragma once
+
+#include "desk/MessageDesk.h"
+
+namespace qm::test {
+
+struct TDeskParts {
+  static TPrintJobs& PrintJobs(TMessageDesk& desk) { return desk.FQueue->PrintJobs(); }
+  static TFingerClient& Finger(TMessageDesk& desk) { return desk.FFinger; }
+  static TMessageLogger* Logger(TMessageDesk& desk) { return desk.FLogger.get(); }
+  static TDurableStore* Store(TMessageDesk& desk) { return desk.FStore.get(); }
+};
+
+}  // namespace qm::test

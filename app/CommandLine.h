@@ -35,7 +35,8 @@ struct TRunOptions {
 };
 
 struct TCommandLine {
-  enum TAction { caRun, caHelp, caVersion, caError, caStatus };
+  enum class TAction { caRun, caHelp, caVersion, caError, caStatus };
+  using enum TAction;
   TAction Action = caRun;
   TRunOptions Options;
   QString Text;  // the help, the version line or what is wrong (without the program's name)

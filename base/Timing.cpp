@@ -103,7 +103,7 @@ TDateTime CurrentDateTime(TTimeFormat format) {
     double MsOfDay = 0;
   };
   thread_local TSecond cache[2];
-  TSecond& second = cache[format];
+  TSecond& second = cache[static_cast<int>(format)];
   if (!second.Valid || second.Secs != secs) {
     std::tm tm{};
 #ifdef _WIN32

@@ -11,7 +11,8 @@ namespace qm {
 // Days since 1899-12-30, the time of day as the fraction, carried to the millisecond.
 using TDateTime = double;
 
-enum TTimeFormat : std::uint8_t { tfUTC = 0, tfLocal = 1 };
+enum class TTimeFormat : std::uint8_t { tfUTC = 0, tfLocal = 1 };
+using enum TTimeFormat;
 
 class ETimeFormatError : public std::runtime_error {
  public:

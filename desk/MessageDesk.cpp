@@ -513,8 +513,9 @@ std::string TMessageDesk::Answer(const TAprsMsgPacket& packet) {
 }
 
 // The store keeps the parser's kinds by number.
-static_assert(mkPersonal == kStoredPersonal && mkBulletin == kStoredBulletin &&
-              mkAnnouncement == kStoredAnnouncement && mkNwsAlert == kStoredNwsAlert);
+static_assert(StoredNumber(mkPersonal) == kStoredPersonal && StoredNumber(mkBulletin) == kStoredBulletin &&
+              StoredNumber(mkAnnouncement) == kStoredAnnouncement &&
+              StoredNumber(mkNwsAlert) == kStoredNwsAlert);
 
 std::int64_t TMessageDesk::KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry) {
   if (FDemo) return 0;  // made-up traffic is no part of the operator's record

@@ -99,7 +99,8 @@ class TPrintQueue : public QObject {
 
   // Asks the spooler how the printer stands every `every`, and at once unless `first` is
   // ppLater: then the first answer waits for CheckPrinter (or the first period).
-  enum TFirstPrinterCheck { ppAtOnce, ppLater };
+  enum class TFirstPrinterCheck { ppAtOnce, ppLater };
+  using enum TFirstPrinterCheck;
   void WatchPrinter(std::chrono::milliseconds every, TFirstPrinterCheck first = ppAtOnce);
   void CheckPrinter();
   // What keeps pages from paper at the printer, one line each; empty when nothing does.

@@ -34,7 +34,8 @@ SOCKET Socket(std::intptr_t handle) {
   return static_cast<SOCKET>(handle);
 }
 
-enum TWaitFor { wfRead, wfWrite, wfConnect };
+enum class TWaitFor { wfRead, wfWrite, wfConnect };
+using enum TWaitFor;
 
 // Waits until the socket is ready, the deadline passes (10060) or the wait is abandoned. A
 // connection that fails shows in the exception set, not the write set, and throws its own error.

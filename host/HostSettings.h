@@ -12,7 +12,8 @@ namespace qm {
 struct THostSettings {
   // htStationProgram is the station program's own automation link (Windows only). New
   // transports go at the end: the window lists them in this order.
-  enum TTransport { htReplay, htAprsIs, htKissTcp, htStationProgram, htKissSerial };
+  enum class TTransport { htReplay, htAprsIs, htKissTcp, htStationProgram, htKissSerial };
+  using enum TTransport;
 
 #ifdef _WIN32
   TTransport Transport = htStationProgram;

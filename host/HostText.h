@@ -35,7 +35,8 @@ inline constexpr const char* OwnToCall = "APZQMK";
 std::string AprsIsOwnPacketLine(std::string_view callsign, std::string_view info);
 
 // What the server said of the login, from its "# logresp CALL verified, server NAME" line.
-enum TLoginAnswer { laNone, laVerified, laUnverified };
+enum class TLoginAnswer { laNone, laVerified, laUnverified };
+using enum TLoginAnswer;
 // laNone for every other line, and for an answer about another call (case ignored).
 TLoginAnswer ReadLoginAnswer(std::string_view line, std::string_view callsign);
 

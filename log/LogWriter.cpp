@@ -43,7 +43,7 @@ void ApplyPriorityTo([[maybe_unused]] long tid, [[maybe_unused]] TThreadPriority
   // normal needs privileges; without them the thread keeps what it had.
   sched_setscheduler(id, SCHED_OTHER, &param);
   static constexpr int kNice[] = {19, 10, 5, 0, -5, -10, -15};
-  setpriority(PRIO_PROCESS, static_cast<id_t>(id), kNice[priority]);
+  setpriority(PRIO_PROCESS, static_cast<id_t>(id), kNice[static_cast<int>(priority)]);
 #endif
 }
 

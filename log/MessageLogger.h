@@ -36,7 +36,8 @@
 
 namespace qm {
 
-enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+using enum TThreadPriority;
 
 class TMessageLogger {
  public:

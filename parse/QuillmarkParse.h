@@ -15,7 +15,8 @@
 
 namespace qm {
 
-enum TAprsMsgKind : std::uint8_t { mkNone = 0, mkPersonal, mkBulletin, mkAnnouncement, mkNwsAlert };
+enum class TAprsMsgKind : std::uint8_t { mkNone = 0, mkPersonal, mkBulletin, mkAnnouncement, mkNwsAlert };
+using enum TAprsMsgKind;
 
 // A callsign as a value. Every comparison and display of a station uses FullCall.
 struct TCallSign {

@@ -19,11 +19,12 @@ class TCupsConnection;
 // (MaxEvents) and none over a restart of cupsd.
 class TCupsJobEnds {
  public:
-  enum TWatch {
+  enum class TWatch {
     wWatching,  // the subscription is there
     wRefused,   // the spooler takes none (its job history is all there is then)
     wNoAnswer,  // the spooler did not answer: it will not answer the next request either
   };
+  using enum TWatch;
   // Makes sure the subscription is there; before a job is handed over, so that its end is
   // heard.
   TWatch Watch(const TCupsConnection& connection);

@@ -49,10 +49,11 @@ struct TJobTicket {
   QUuid Token;  // the one PrintText was given, if any
 };
 
-enum TSpoolState { ssPending, ssCompleted, ssFailed, ssUnreachable };
+enum class TSpoolState { ssPending, ssCompleted, ssFailed, ssUnreachable };
+using enum TSpoolState;
 // The kind of a failed job's failure: the same for every job that meets it, where the
 // Reason names the job. Failures of one kind on one printer make one box.
-enum TSpoolFailure {
+enum class TSpoolFailure {
   sfNone,       // not failed
   sfCancelled,  // cancelled at the spooler (cancel N, cancel -a), also purged before it printed
   sfAborted,    // the spooler gave up on it (a filter or the printer failed)
@@ -61,6 +62,7 @@ enum TSpoolFailure {
   sfNoSpooler,  // no spooler to ask (a platform without CUPS)
   sfOffline,    // its printer is offline (Windows): taken out of the queue, printed again
 };
+using enum TSpoolFailure;
 struct TSpoolAnswer {
   TSpoolAnswer() = default;
   TSpoolAnswer(TSpoolState state, QString reason, TSpoolFailure failure = sfNone)
@@ -78,13 +80,14 @@ struct TSpoolAnswer {
 QString FailureKindText(TSpoolFailure failure, const QString& printer);
 
 // What the spooler knows of the job that carries a token (TPrintJobs::FindJob).
-enum TFindState {
+enum class TFindState {
   fsFound,        // Ticket and Answer say which job and how it stands
   fsNotFound,     // no job carries it: the page never reached the spooler, or (without
                   // job history) it did and the spooler has forgotten it since
   fsUnreachable,  // no answer: ask again later
   fsCannotTell,   // no spooler keeps jobs there (a PDF file, a platform without CUPS)
 };
+using enum TFindState;
 struct TFoundJob {
   TFindState State = fsNotFound;
   TJobTicket Ticket;    // fsFound: the job

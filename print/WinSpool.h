@@ -59,7 +59,8 @@ int MatchWinJob(const std::vector<TWinJob>& before, const std::vector<TWinJob>& 
 #ifdef _WIN32
 // The jobs of `printer`; false, with `why`, when the spooler does not list them.
 bool ListWinJobs(const QString& printer, std::vector<TWinJob>& jobs, QString& why);
-enum TWinLookUp { wlFound, wlGone, wlNoAnswer };
+enum class TWinLookUp { wlFound, wlGone, wlNoAnswer };
+using enum TWinLookUp;
 // Job `id` of `printer`: found, gone from the queue, or no answer (`why`).
 TWinLookUp LookUpWinJob(const QString& printer, int id, TWinJob& job, QString& why);
 // Takes job `id` out of the queue; false when the spooler refuses.

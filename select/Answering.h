@@ -48,7 +48,8 @@ class TAckLimiter {
   static constexpr std::uint32_t PairGapMs = 10000;
   static constexpr std::size_t PerMinute = 20;
 
-  enum TVerdict { avSend, avAnsweredJustNow, avOverTheMinute };
+  enum class TVerdict { avSend, avAnsweredJustNow, avOverTheMinute };
+  using enum TVerdict;
   // Whether an ack to `sender` for `number` may go out at `now` (ms ticks, unsigned 32-bit
   // arithmetic); avSend counts it.
   TVerdict Ask(std::string_view sender, std::string_view number, std::uint32_t now);

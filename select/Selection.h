@@ -37,7 +37,8 @@ struct TSelectionChoices {
 };
 
 // The three NWS alert categories, told apart by the trimmed addressee (exact case).
-enum TNwsCategory : std::uint8_t { ncNone = 0, ncWatch, ncWarning, ncAdvisory };
+enum class TNwsCategory : std::uint8_t { ncNone = 0, ncWatch, ncWarning, ncAdvisory };
+using enum TNwsCategory;
 TNwsCategory NwsCategoryOf(const TAprsMsgPacket& packet);
 // "NWS-WATCH", "NWS-WARN", "NWS-ADVIS"; nullptr for ncNone.
 const char* NwsCategoryAddressee(TNwsCategory category);

@@ -105,7 +105,8 @@ class TPropertyStateKeeper : public TStateKeeper {
   void DoSaveState() override;
 
  private:
-  enum TPropKind { pkNone, pkChecked, pkText, pkItems };
+  enum class TPropKind { pkNone, pkChecked, pkText, pkItems };
+  using enum TPropKind;
   struct TEntry {
     QPointer<QWidget> Control;
     std::string ControlName;

@@ -555,7 +555,7 @@ auto TDurableStore::Reading(TRead read) const {
   try {
     return read();
   } catch (const EMessageStoreError& e) {
-    if (e.Kind() != EMessageStoreError::ekDamaged) throw;
+    if (e.Kind() != EMessageStoreError::TKind::ekDamaged) throw;
     // Reads come from the owner's thread with the store's guard: repaired as a change would be.
     if (!const_cast<TDurableStore*>(this)->Repair(e.what()) || !IsOpen()) throw;
     return read();

@@ -139,7 +139,7 @@ class TDurableStore {
  private:
   // One change as it waits: its kind and what it carries.
   struct TChange {
-    enum TOp {
+    enum class TOp {
       opAdd,
       opSetFullText,
       opBeginJob,
@@ -150,6 +150,7 @@ class TDurableStore {
       opFailPending,
       opMarkLogged
     };
+    using enum TOp;
     TOp Op = opAdd;
     std::int64_t Id = 0;  // the message or job as handed out
     TStoredMessage Message;

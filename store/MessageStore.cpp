@@ -120,9 +120,10 @@ END;
 )sql";
 
 // The statements write the print states, job states and job kinds as their numbers.
-static_assert(psUnprinted == 0 && psInJob == 1 && psPrinted == 2 && psCleared == 3);
-static_assert(jsPending == 0 && jsCompleted == 1 && jsFailed == 2);
-static_assert(jkList == 0 && jkFullText == 1);
+static_assert(StoredNumber(psUnprinted) == 0 && StoredNumber(psInJob) == 1 && StoredNumber(psPrinted) == 2 &&
+              StoredNumber(psCleared) == 3);
+static_assert(StoredNumber(jsPending) == 0 && StoredNumber(jsCompleted) == 1 && StoredNumber(jsFailed) == 2);
+static_assert(StoredNumber(jkList) == 0 && StoredNumber(jkFullText) == 1);
 
 // full_text_printed: waiting for paper, on paper, or never to be printed (printing was
 // disabled when it came; older builds read that as printed, which keeps it off paper too).

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 struct sqlite3;
@@ -20,11 +21,12 @@ namespace qm {
 // A failure of the store (open, read or write); what() names the file and SQLite's reason.
 class EMessageStoreError : public std::runtime_error {
  public:
-  enum TKind {
+  enum class TKind {
     ekRefused,  // the change itself is wrong (an unknown id, a store of a later version)
     ekStorage,  // the disk or the file system failed (full, read-only, I/O): worth another try
     ekDamaged,  // the file is no message store or not a sound one
   };
+  using enum TKind;
   explicit EMessageStoreError(const std::string& what, TKind kind = ekRefused)
       : std::runtime_error(what), FKind(kind) {}
   TKind Kind() const { return FKind; }
@@ -33,19 +35,29 @@ class EMessageStoreError : public std::runtime_error {
   TKind FKind;
 };
 
+// The number a state or kind is written as in the store's tables.
+template <class TEnum>
+requires std::is_enum_v<TEnum>
+constexpr int StoredNumber(TEnum value) {
+  return static_cast<int>(value);
+}
+
 // Where a message stands on its way to paper.
-enum TPrintState : int {
+enum class TPrintState : int {
   psUnprinted = 0,  // listed, in no job (or its job failed)
   psInJob = 1,      // listed, in a job the spooler has not yet confirmed
   psPrinted = 2,    // its job was confirmed; no longer listed
   psCleared = 3,    // the operator cleared the list; no longer listed, never printed
 };
+using enum TPrintState;
 
 // How a job ended, or that it has not yet.
-enum TJobState : int { jsPending = 0, jsCompleted = 1, jsFailed = 2 };
+enum class TJobState : int { jsPending = 0, jsCompleted = 1, jsFailed = 2 };
+using enum TJobState;
 
 // What a job printed: a page of the message list, or one message's NWS full text.
-enum TJobKind : int { jkList = 0, jkFullText = 1 };
+enum class TJobKind : int { jkList = 0, jkFullText = 1 };
+using enum TJobKind;
 
 struct TStoredMessage {
   std::int64_t Id = 0;   // given by Add
@@ -100,7 +112,7 @@ inline constexpr int kStoredAnnouncement = 3;
 inline constexpr int kStoredNwsAlert = 4;
 
 // What the history window may narrow the kind to; NWS alerts by their category (addressee).
-enum THistoryKind : int {
+enum class THistoryKind : int {
   hkAll = 0,
   hkPersonal,
   hkBulletin,
@@ -109,6 +121,7 @@ enum THistoryKind : int {
   hkNwsWarning,
   hkNwsAdvisory,
 };
+using enum THistoryKind;
 
 struct THistoryFilter {
   // The sender or the addressee: a callsign, or its start followed by "*" as in the station

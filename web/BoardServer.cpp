@@ -326,7 +326,7 @@ void TBoardServer::Start() {
     filter.Text = req.get_param_value("text");
     std::int32_t kind = 0;
     if (req.has_param("kind") &&
-        (!TryParseDecimal(req.get_param_value("kind"), kind) || kind > hkNwsAdvisory))
+        (!TryParseDecimal(req.get_param_value("kind"), kind) || kind > StoredNumber(hkNwsAdvisory)))
       return Answer(res, 400, "400 No such kind");
     filter.Kind = static_cast<THistoryKind>(kind);
     std::string error;

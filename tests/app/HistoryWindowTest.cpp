@@ -62,7 +62,7 @@ struct HistoryWindow : public ::testing::Test {
   std::string States() const {
     std::string states;
     for (const TStoredMessage& m : form->Desk().HistoryReader()->Messages({1, 2, 3, 4}))
-      states += "UJPC"[m.PrintState];
+      states += "UJPC"[StoredNumber(m.PrintState)];
     return states;
   }
   // The history's answer to its last question is all there.
@@ -139,7 +139,7 @@ TEST_F(HistoryWindow, ShowsEveryKeptMessageNewestFirstAndFilters) {
   ASSERT_TRUE(Answered(history));
   EXPECT_EQ(Column(THistoryModel::hcText), (QStringList{"Meet at the hamfest"}));
   history->edFindCall->clear();
-  history->cbxFindKind->setCurrentIndex(hkAnnouncement);  // runs the filter by itself
+  history->cbxFindKind->setCurrentIndex(StoredNumber(hkAnnouncement));  // runs the filter by itself
   ASSERT_TRUE(Answered(history));
   EXPECT_EQ(Column(THistoryModel::hcText), (QStringList{"Hamfest Saturday"}));
 

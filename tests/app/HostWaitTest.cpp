@@ -79,7 +79,8 @@ TEST(HostWait, AFirstStartWithNothingChosenPlaysTheDemoElseTheSourceIsWaitedFor)
     EXPECT_EQ(wait.made, c.Made);
     if (wait.made.back() == THostSettings::htReplay) {
       EXPECT_TRUE(wait.env.Errors.isEmpty()) << wait.env.Errors.join("; ").toStdString();
-      EXPECT_EQ(form.cbxTransport->currentData().toInt(), THostSettings::htReplay);
+      EXPECT_EQ(static_cast<THostSettings::TTransport>(form.cbxTransport->currentData().toInt()),
+                THostSettings::htReplay);
       EXPECT_EQ(wait.env.HostSettings.Transport, THostSettings::htStationProgram);  // only the fake's
       EXPECT_TRUE(form.lblSourceNote->text().contains(QStringLiteral("Demo traffic")))
           << form.lblSourceNote->text().toStdString();
@@ -94,7 +95,7 @@ TEST(HostWait, ASourceChosenWithApplyIsWaitedForEvenOnAFirstStart) {
   THostWait wait(false);
   TMainForm form(wait.Setup());
   ASSERT_EQ(wait.made.back(), THostSettings::htReplay);
-  form.cbxTransport->setCurrentIndex(form.cbxTransport->findData(THostSettings::htKissTcp));
+  form.cbxTransport->setCurrentIndex(form.cbxTransport->findData(static_cast<int>(THostSettings::htKissTcp)));
   form.btnApplyConnection->click();
   EXPECT_EQ(wait.made, (TTransports{THostSettings::htStationProgram, THostSettings::htReplay,
                                     THostSettings::htKissTcp}));
@@ -108,7 +109,7 @@ TEST(HostWait, ApplyingASourceDuringTheDemoLeavesOnlyRealMessages) {
   TMainForm form(wait.Setup());
   ASSERT_TRUE(form.Desk().PlaysDemo());
   ASSERT_TRUE(WaitFor([&] { return form.MessageLineCount() >= 3; }, 20000)) << "no demo entry listed";
-  form.cbxTransport->setCurrentIndex(form.cbxTransport->findData(THostSettings::htKissTcp));
+  form.cbxTransport->setCurrentIndex(form.cbxTransport->findData(static_cast<int>(THostSettings::htKissTcp)));
   form.btnApplyConnection->click();
   EXPECT_FALSE(form.Desk().PlaysDemo());
   EXPECT_EQ(form.MessageLineCount(), 0) << form.MessageLines().join('|').toStdString();

@@ -114,7 +114,7 @@ TEST(CurrentDateTime, MatchesSystemClockInBothBases) {
   tzset();
   for (int round = 0; round < 3; ++round) {
     for (const TTimeFormat f : {tfUTC, tfLocal, tfUTC}) {
-      SCOPED_TRACE(f);
+      SCOPED_TRACE(static_cast<int>(f));
       const std::time_t before = std::time(nullptr);
       const TDateTime value = CurrentDateTime(f);
       const std::time_t after = std::time(nullptr);

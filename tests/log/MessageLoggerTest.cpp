@@ -766,10 +766,10 @@ TEST_F(MessageLoggerTest, PriorityChangesOnRunningWriter) {
   auto logger = MakeLogger();
   logger->LogMessage("start");
   for (TThreadPriority p : {tpIdle, tpLowest, tpHighest, tpHigher, tpNormal, tpLower}) {
-    SCOPED_TRACE(p);
+    SCOPED_TRACE(static_cast<int>(p));
     logger->SetPriority(p);
     EXPECT_EQ(logger->Priority(), p);
-    logger->LogMessage("at " + std::to_string(p));
+    logger->LogMessage("at " + std::to_string(static_cast<int>(p)));
     ASSERT_TRUE(logger->WaitIdle(kDeadline));
   }
   logger.reset();

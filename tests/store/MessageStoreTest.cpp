@@ -37,7 +37,7 @@ TStoredMessage Stored(TStoredMessage m, std::int64_t id) {
 
 std::string States(const TMessageStore& store, const std::vector<std::int64_t>& ids) {
   std::string states;
-  for (const TStoredMessage& m : store.Messages(ids)) states += "UJPC"[m.PrintState];
+  for (const TStoredMessage& m : store.Messages(ids)) states += "UJPC"[StoredNumber(m.PrintState)];
   return states;
 }
 

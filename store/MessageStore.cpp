@@ -151,6 +151,7 @@ void TMessageStore::OpenFile() {
     MakeTextIndex(FDb, FPath);
     Exec(FDb, FPath, "COMMIT");
     LeaveUnreadableTextIndex(FDb, FPath);
+    FNotIndexed = TextNotIndexed(FDb, FPath);
     RememberFiles();
     // Checkpoints leave the committing thread; without a second connection the writer keeps
     // SQLite's automatic checkpoint.
@@ -191,6 +192,8 @@ std::int64_t TMessageStore::Add(const TStoredMessage& m) {
   use.Run();
   const std::int64_t id = sqlite3_last_insert_rowid(FDb);
   t.Commit();
+  ++FNotIndexed;
+  IndexWhenDue();
   return id;
 }
 

@@ -14,32 +14,66 @@ namespace {
 // and the full text (FTS5's trigram tokenizer, ASCII case folded), the texts themselves left
 // in the messages table. detail=none keeps only which message holds a trigram, not where:
 // the search asks for each trigram of the text and checks every message found with the
-// filter's own LIKE. Triggers keep it in step with the messages from the moment it exists;
-// the messages a store held before (ids up to text_index_fill.below) are added a few at a time
-// (TMessageStore::FillTextIndex), and until then the search reads every message. Older builds
-// run the triggers too, and the triggers leave those messages alone until they are added.
+// filter's own LIKE.
+// text_index_mark says which messages it holds: those with ids in (below, upto]. A new message
+// (past upto) is added with the others that came since, in one statement once there are
+// kTextIndexBatch of them (TMessageStore::IndexNewText): a row a commit costs the index a
+// segment of its own and the merges that follow, a batch one for all. The messages a store
+// held before the index existed (ids up to below) are added a few at a time, the newest first
+// (TMessageStore::FillTextIndex), and until then the search reads every message. The triggers
+// keep what the index holds in step with a change of either text (a full text arrives later)
+// and with the purge; a message not yet added is left to its batch. Older builds run them too.
 constexpr const char* kTextIndexTable = R"sql(
 CREATE VIRTUAL TABLE messages_text USING fts5(message_text, full_text, content='messages',
   content_rowid='id', tokenize='trigram', detail=none, columnsize=0);
 )sql";
 constexpr const char* kTextIndexTriggers = R"sql(
-CREATE TABLE text_index_fill(below INTEGER NOT NULL);
-INSERT INTO text_index_fill SELECT coalesce(max(id), 0) FROM messages;
-CREATE TRIGGER messages_text_insert AFTER INSERT ON messages BEGIN
-  INSERT INTO messages_text(rowid, message_text, full_text) VALUES (new.id, new.message_text, new.full_text);
-END;
-CREATE TRIGGER messages_text_update AFTER UPDATE OF message_text, full_text ON messages
-WHEN old.id > (SELECT below FROM text_index_fill) BEGIN
+CREATE TRIGGER messages_text_changed AFTER UPDATE OF message_text, full_text ON messages
+WHEN old.id > (SELECT below FROM text_index_mark) AND old.id <= (SELECT upto FROM text_index_mark) BEGIN
   INSERT INTO messages_text(messages_text, rowid, message_text, full_text)
     VALUES ('delete', old.id, old.message_text, old.full_text);
   INSERT INTO messages_text(rowid, message_text, full_text) VALUES (new.id, new.message_text, new.full_text);
 END;
-CREATE TRIGGER messages_text_delete AFTER DELETE ON messages
-WHEN old.id > (SELECT below FROM text_index_fill) BEGIN
+CREATE TRIGGER messages_text_deleted AFTER DELETE ON messages
+WHEN old.id > (SELECT below FROM text_index_mark) AND old.id <= (SELECT upto FROM text_index_mark) BEGIN
   INSERT INTO messages_text(messages_text, rowid, message_text, full_text)
     VALUES ('delete', old.id, old.message_text, old.full_text);
 END;
 )sql";
+// A new index holds nothing: what the store holds is added from the newest down.
+constexpr const char* kTextIndexMark = R"sql(
+CREATE TABLE text_index_mark(below INTEGER NOT NULL, upto INTEGER NOT NULL);
+INSERT INTO text_index_mark SELECT coalesce(max(id), 0), coalesce(max(id), 0) FROM messages;
+)sql";
+// The builds before the batches kept the index by a trigger on every insert and marked the
+// older messages still to add in text_index_fill: the index then holds every message past
+// that mark.
+constexpr const char* kFromTriggerPerRow = R"sql(
+DROP TRIGGER IF EXISTS messages_text_insert;
+DROP TRIGGER IF EXISTS messages_text_update;
+DROP TRIGGER IF EXISTS messages_text_delete;
+DROP TABLE IF EXISTS text_index_mark;
+DROP TRIGGER IF EXISTS messages_text_changed;
+DROP TRIGGER IF EXISTS messages_text_deleted;
+CREATE TABLE text_index_mark(below INTEGER NOT NULL, upto INTEGER NOT NULL);
+INSERT INTO text_index_mark SELECT below, max(below, (SELECT coalesce(max(id), 0) FROM messages))
+  FROM text_index_fill;
+DROP TABLE text_index_fill;
+)sql";
+constexpr const char* kStopTextIndex = R"sql(
+DROP TRIGGER IF EXISTS messages_text_insert;
+DROP TRIGGER IF EXISTS messages_text_update;
+DROP TRIGGER IF EXISTS messages_text_delete;
+DROP TRIGGER IF EXISTS messages_text_changed;
+DROP TRIGGER IF EXISTS messages_text_deleted;
+DROP TABLE IF EXISTS text_index_fill;
+DROP TABLE IF EXISTS text_index_mark;
+)sql";
+
+bool HasTable(sqlite3* db, const std::string& path, const char* name) {
+  return QueryInt(db, path, std::string("SELECT count(*) FROM sqlite_schema WHERE name = '") + name + "'") >
+         0;
+}
 
 // Candidates the text index may name before a search reads every message instead: looking
 // one up and checking its texts costs up to 10 microseconds (a long full text), a pass through
@@ -51,55 +85,62 @@ constexpr std::size_t kMostCandidatesForNewest = 2000;
 }  // namespace
 
 bool HasTextIndex(sqlite3* db, const std::string& path) {
-  return QueryInt(db, path, "SELECT count(*) FROM sqlite_schema WHERE name = 'text_index_fill'") > 0;
+  return HasTable(db, path, "text_index_mark");
 }
 
 bool TextIndexComplete(sqlite3* db) {
   sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, "SELECT below FROM text_index_fill", -1, &stmt, nullptr) != SQLITE_OK)
+  if (sqlite3_prepare_v2(db, "SELECT below FROM text_index_mark", -1, &stmt, nullptr) != SQLITE_OK)
     return false;
   const bool complete = sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_int64(stmt, 0) == 0;
   sqlite3_finalize(stmt);
   return complete;
 }
 
+std::size_t TextNotIndexed(sqlite3* db, const std::string& path) {
+  if (!HasTextIndex(db, path)) return 0;
+  // From the id sequence: the messages themselves are not read at open.
+  const std::int64_t past =
+      QueryInt(db, path,
+               "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'messages'), 0) "
+               "- (SELECT upto FROM text_index_mark)");
+  return past > 0 ? static_cast<std::size_t>(past) : 0;
+}
+
 void MakeTextIndex(sqlite3* db, const std::string& path) {
-  if (!HasTextIndex(db, path)) {
-    Exec(db, path, "SAVEPOINT text_index");
-    if (sqlite3_exec(db, kTextIndexTable, nullptr, nullptr, nullptr) != SQLITE_OK ||
-        sqlite3_exec(db, kTextIndexTriggers, nullptr, nullptr, nullptr) != SQLITE_OK) {
-      const int code = sqlite3_extended_errcode(db);
-      const std::string reason = sqlite3_errmsg(db);
-      sqlite3_exec(db, "ROLLBACK TO text_index", nullptr, nullptr, nullptr);
-      if (code != SQLITE_ERROR) throw EMessageStoreError(StoreError(path, reason), KindOfCode(code));
-    }
-    Exec(db, path, "RELEASE text_index");
+  const bool perRow = HasTable(db, path, "text_index_fill");
+  if (!perRow && HasTextIndex(db, path)) return;
+  Exec(db, path, "SAVEPOINT text_index");
+  const std::string make = perRow ? std::string(kFromTriggerPerRow) + kTextIndexTriggers
+                                  : std::string(kTextIndexTable) + kTextIndexMark + kTextIndexTriggers;
+  if (sqlite3_exec(db, make.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+    const int code = sqlite3_extended_errcode(db);
+    const std::string reason = sqlite3_errmsg(db);
+    sqlite3_exec(db, "ROLLBACK TO text_index", nullptr, nullptr, nullptr);
+    if (code != SQLITE_ERROR) throw EMessageStoreError(StoreError(path, reason), KindOfCode(code));
   }
+  Exec(db, path, "RELEASE text_index");
 }
 
 void LeaveUnreadableTextIndex(sqlite3* db, const std::string& path) {
-  // A text index that cannot be read (its pages damaged) would fail every new message
-  // through its triggers: they go, with the fill mark, and the text is searched as before.
-  // The index itself stays (SQLite cannot drop what it cannot open), and is not made again.
-  if (HasTextIndex(db, path)) {
-    if (sqlite3_exec(db, "SELECT rowid FROM messages_text WHERE messages_text MATCH '\"qqq\"' LIMIT 1",
-                     nullptr, nullptr, nullptr) != SQLITE_OK)
-      Exec(db, path,
-           "BEGIN IMMEDIATE; DROP TRIGGER messages_text_insert; DROP TRIGGER messages_text_update; "
-           "DROP TRIGGER messages_text_delete; DROP TABLE text_index_fill; COMMIT");
-  }
+  // A text index that cannot be read (its pages damaged) would fail every change of a text
+  // and the purge through its triggers, and every batch: they go, with the mark, and the text
+  // is searched as before. The index itself stays (SQLite cannot drop what it cannot open),
+  // and is not made again.
+  if (HasTextIndex(db, path) &&
+      sqlite3_exec(db, "SELECT rowid FROM messages_text WHERE messages_text MATCH '\"qqq\"' LIMIT 1", nullptr,
+                   nullptr, nullptr) != SQLITE_OK)
+    ExecWriting(db, path, kStopTextIndex);
 }
 
 void StopTextIndex(sqlite3* db, const std::string& path) {
-  ExecWriting(db, path,
-              "DROP TRIGGER IF EXISTS messages_text_insert; DROP TRIGGER IF EXISTS messages_text_update; "
-              "DROP TRIGGER IF EXISTS messages_text_delete; DROP TABLE text_index_fill");
+  ExecWriting(db, path, kStopTextIndex);
 }
 
 void RestartTextIndex(sqlite3* db, const std::string& path) {
-  ExecWriting(
-      db, path,
-      std::string("INSERT INTO messages_text(messages_text) VALUES ('delete-all');") + kTextIndexTriggers);
+  ExecWriting(db, path,
+              std::string("INSERT INTO messages_text(messages_text) VALUES ('delete-all');") +
+                  kTextIndexMark + kTextIndexTriggers);
 }
 
 std::string TrigramQuery(std::string_view text) {
@@ -138,6 +179,15 @@ std::optional<std::vector<std::int64_t>> FindThroughTextIndex(
       candidates.push_back(use.Int(0));
     }
   }
+  {
+    // Kept since the last batch, not yet in the index: each is checked as a candidate.
+    TStmt stmt(db, path, "SELECT id FROM messages WHERE id > (SELECT upto FROM text_index_mark)");
+    TUse use(stmt);
+    while (use.Step()) {
+      if (candidates.size() == most) return std::nullopt;
+      candidates.push_back(use.Int(0));
+    }
+  }
   // The id is the last parameter, after the filter's own, which stay bound.
   TStmt stmt(db, path, "SELECT utc_time FROM messages WHERE " + conditions + " AND id = ?");
   TUse use(stmt);
@@ -167,11 +217,11 @@ bool TMessageStore::FillTextIndex(std::size_t rows) {
   S();
   if (!HasTextIndex(FDb, FPath) || TextIndexComplete(FDb)) return true;
   TTransaction t(S(), true);
-  // The triggers leave ids up to `below` to this; the new `below` is the id before the
+  // Ids up to `below` are left to this; the new `below` is the id before the
   // lowest of the next `rows` kept.
   TStmt next(FDb, FPath,
              "SELECT coalesce((SELECT min(id) FROM (SELECT id FROM messages WHERE id <= f.below "
-             "ORDER BY id DESC LIMIT ?1)) - 1, 0), f.below FROM text_index_fill f");
+             "ORDER BY id DESC LIMIT ?1)) - 1, 0), f.below FROM text_index_mark f");
   std::int64_t from = 0, below = 0;
   {
     TUse range(next);
@@ -183,10 +233,38 @@ bool TMessageStore::FillTextIndex(std::size_t rows) {
             "INSERT INTO messages_text(rowid, message_text, full_text) "
             "SELECT id, message_text, full_text FROM messages WHERE id > ?1 AND id <= ?2");
   TUse(add).Bind(from).Bind(below).Run();
-  TStmt moved(FDb, FPath, "UPDATE text_index_fill SET below = ?");
+  TStmt moved(FDb, FPath, "UPDATE text_index_mark SET below = ?");
   TUse(moved).Bind(from).Run();
   t.Commit();
   return from == 0;
+}
+
+std::size_t TMessageStore::IndexNewText() {
+  const std::lock_guard oneAtATime(FUse);
+  S();
+  FNotIndexed = 0;
+  if (!HasTextIndex(FDb, FPath)) return 0;
+  TTransaction t(S(), true);
+  TStmt add(FDb, FPath,
+            "INSERT INTO messages_text(rowid, message_text, full_text) SELECT id, message_text, full_text "
+            "FROM messages WHERE id > (SELECT upto FROM text_index_mark)");
+  TUse(add).Run();
+  const auto added = static_cast<std::size_t>(sqlite3_changes(FDb));
+  TStmt moved(FDb, FPath,
+              "UPDATE text_index_mark SET upto = max(upto, (SELECT coalesce(max(id), 0) FROM messages))");
+  TUse(moved).Run();
+  t.Commit();
+  return added;
+}
+
+void TMessageStore::IndexWhenDue() {
+  const std::lock_guard oneAtATime(FUse);
+  if (!FStatements || FNotIndexed < kTextIndexBatch || !sqlite3_get_autocommit(FDb)) return;
+  try {
+    IndexNewText();
+  } catch (const EMessageStoreError&) {
+    // The messages are kept and found without it; the next batch tries again.
+  }
 }
 
 }  // namespace qm

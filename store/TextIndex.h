@@ -21,8 +21,13 @@ bool HasTextIndex(sqlite3* db, const std::string& path);
 // Whether the text index holds every message (a store of an older build has none yet).
 bool TextIndexComplete(sqlite3* db);
 
-// Inside the open's write transaction: makes the index and its triggers when the store has
-// none. Without FTS5 or its trigrams in this SQLite the store goes on without it.
+// The messages kept since the index's last batch, not yet in it (the ids given since, so
+// with those purged meanwhile).
+std::size_t TextNotIndexed(sqlite3* db, const std::string& path);
+
+// Inside the open's write transaction: makes the index, its mark and its triggers when the
+// store has none, or takes over an index kept by a trigger on every insert (earlier builds). Without FTS5 or
+// its trigrams in this SQLite the store goes on without it.
 void MakeTextIndex(sqlite3* db, const std::string& path);
 // After the open's transaction: an index that cannot be read loses its triggers.
 void LeaveUnreadableTextIndex(sqlite3* db, const std::string& path);

@@ -176,7 +176,7 @@ TEST(TMessageStoreHistory, MessagesWaitingForTheTextIndexAreFound) {
     return test::QueryStoreFile(path, "SELECT count(*) FROM messages_text WHERE messages_text MATCH 'ess'");
   };
   const auto found = [&](const std::string& text) {
-    const std::vector<std::int64_t> ids = store.FindMessages({"", hkAll, text});
+    std::vector<std::int64_t> ids = store.FindMessages({"", hkAll, text});
     EXPECT_EQ(reader.FindMessages({"", hkAll, text}), ids) << text;
     return ids;
   };

@@ -19,8 +19,8 @@
 #include <atomic>
 
 #include "base/AsciiText.h"
+#include "base/ProgramText.h"
 #include "base/Timing.h"
-#include "print/ProgramText.h"
 #include "select/Selection.h"
 
 namespace qm {

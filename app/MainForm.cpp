@@ -27,8 +27,8 @@
 #include "app/LinkLook.h"
 #include "app/StartTrace.h"
 #include "base/AsciiText.h"
+#include "base/ProgramText.h"
 #include "generated/QuillmarkVersion.h"
-#include "print/ProgramText.h"
 #include "select/Selection.h"
 
 namespace qm {

@@ -361,7 +361,6 @@ class TMainForm : public QMainWindow {
 
   // MainFormSettings.cpp
   void WriteVersionRecord();
-  void CreateLogger();
   void CreateStateKeepers();
   void RestoreState();
   void WindowClosing();

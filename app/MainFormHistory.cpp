@@ -11,7 +11,7 @@
 #include "app/MainForm.h"
 #include "app/StoredChoices.h"
 #include "base/PrivateFiles.h"
-#include "print/ProgramText.h"
+#include "base/ProgramText.h"
 
 namespace qm {
 

@@ -31,9 +31,9 @@
 
 #include "app/StartTrace.h"
 #include "base/AsciiText.h"
+#include "base/ProgramText.h"
 #include "generated/QuillmarkVersion.h"
 #include "print/ProgramFont.h"
-#include "print/ProgramText.h"
 #include "select/Selection.h"
 #include "widgets/PayPalLabel.h"
 

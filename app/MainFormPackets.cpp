@@ -15,7 +15,7 @@
 #include "app/MainForm.h"
 #ifdef QM_HAVE_COM_HOST_LINK
 #endif
-#include "print/ProgramText.h"
+#include "base/ProgramText.h"
 #include "select/CallsignText.h"
 
 namespace qm {

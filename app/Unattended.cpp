@@ -13,8 +13,8 @@
 #include "app/LinkLook.h"
 #include "app/StoredChoices.h"
 #include "base/AsciiText.h"
+#include "base/ProgramText.h"
 #include "print/ProgramFont.h"
-#include "print/ProgramText.h"
 
 #ifndef _WIN32
 #include <fcntl.h>

@@ -15,10 +15,10 @@
 #include "base/AsciiText.h"
 #include "base/KillPoint.h"
 #include "base/PrivateFiles.h"
+#include "base/ProgramText.h"
 #include "host/HostLink.h"
 #include "parse/HostIntake.h"
 #include "print/PdfArchive.h"
-#include "print/ProgramText.h"
 
 namespace qm {
 namespace {

@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "base/KillPoint.h"
-#include "print/ProgramText.h"
+#include "base/ProgramText.h"
 #include "select/EntryLines.h"
 
 namespace qm {

@@ -25,8 +25,8 @@ for preset in default asan tsan; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   if [ "$preset" = default ]; then
-    echo "== lint"
-    scripts/lint.sh || status=1
+    echo "== lint (the whole tree)"
+    scripts/lint.sh --all || status=1
   fi
   ctest --preset "$preset" -j2 || status=1
   if [ "$preset" = default ]; then

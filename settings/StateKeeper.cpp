@@ -2,7 +2,7 @@
 
 #include "base/AsciiText.h"
 #include "base/IntegerText.h"
-#include "print/ProgramText.h"
+#include "base/ProgramText.h"
 
 #include <QAbstractButton>
 #include <QGuiApplication>

@@ -242,6 +242,12 @@ void TDurableStore::CommitThread() {
     }
     Returned();
     FChanged.notify_all();
+    if (failure.empty()) {
+      // The text index's batch, once the commit's news is out; what comes meanwhile waits.
+      guard.unlock();
+      FStore->IndexWhenDue();
+      guard.lock();
+    }
   }
 }
 

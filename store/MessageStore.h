@@ -251,6 +251,17 @@ class TMessageStore {
   // text filter reads every message. True once the index holds every message (or there is
   // none: no FTS5 in this SQLite).
   bool FillTextIndex(std::size_t rows);
+  // New messages join the text index in batches: after a commit that leaves kTextIndexBatch
+  // of them outside it, they are added in one transaction of their own on the committing
+  // thread (a failure leaves them for the next batch). Until then a text search checks each
+  // of them as it checks the messages the index names, so it finds every kept message.
+  static constexpr std::size_t kTextIndexBatch = 100;
+  // Adds every message not yet in the text index; returns how many.
+  std::size_t IndexNewText();
+  // IndexNewText once kTextIndexBatch messages wait, its failure left for the next batch. An
+  // Add outside a Batch calls it; a Batch leaves it to its caller (TDurableStore calls it
+  // once the batch's news is out).
+  void IndexWhenDue();
 
   // Checkpoints of the store's own thread that copied pages since the file was opened.
   std::uint64_t Checkpoints() const;
@@ -283,6 +294,7 @@ class TMessageStore {
   std::unique_ptr<TStatements> FStatements;
   std::unique_ptr<TCheckpointer> FCheckpointer;  // null: the writer checkpoints as it commits
   mutable std::recursive_mutex FUse;
+  std::size_t FNotIndexed = 0;  // messages added since the text index's last batch, about
 };
 
 // What CarryOver brought into the new store.

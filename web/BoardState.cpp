@@ -1,7 +1,7 @@
 #include "web/BoardState.h"
 
+#include "base/ProgramText.h"
 #include "desk/MessageDesk.h"
-#include "print/ProgramText.h"
 
 namespace qm {
 

@@ -416,6 +416,21 @@ bool WaitFor(const std::function<bool()>& done) {
   return done();
 }
 
+// The commit thread adds the new messages to the text index once a batch of them is kept.
+TEST(TDurableStore, CommitThreadAddsNewMessagesToTheTextIndex) {
+  TTempDir dir;
+  const std::string path = dir.File("q.db");
+  TPosted posted;
+  TDurableStore store(path);
+  store.CommitOnThread(posted.Post());
+  const auto batch = static_cast<int>(TMessageStore::kTextIndexBatch);
+  for (int n = 1; n <= batch; ++n) store.Add(Msg(n));
+  EXPECT_TRUE(WaitFor([&] {
+    return test::QueryStoreFile(path, "SELECT count(*) FROM messages_text WHERE messages_text MATCH 'ess'") ==
+           batch;
+  }));
+}
+
 // Pages of the text index and a history index overwritten with dd, before a start and under a
 // running store; or a page of the messages table itself. Every message that can still be read
 // comes back and new ones are kept; what was done is said once, with counts.

@@ -154,6 +154,8 @@ TEST(TMessageStoreHistory, TextIndexOfAnOlderStoreFilledInStepsAnswersAsTheScan)
   }
   EXPECT_EQ(steps, 3);  // 9 earlier messages kept, 3 a step
   check("with the index full");
+  EXPECT_EQ(store.IndexNewText(), 1u);  // 11 (12 was purged)
+  check("with the new messages in it");
   // FTS5's own check: the index holds exactly what the messages hold.
   EXPECT_NO_THROW(test::RunOnStoreFile(
       path, "INSERT INTO messages_text(messages_text, rank) VALUES ('integrity-check', 1)"));
@@ -161,6 +163,88 @@ TEST(TMessageStoreHistory, TextIndexOfAnOlderStoreFilledInStepsAnswersAsTheScan)
   test::RunOnStoreFile(path, "INSERT INTO messages_text(messages_text) VALUES ('delete-all')");
   EXPECT_EQ(store.FindMessages({"", hkAll, "hamfest"}), std::vector<std::int64_t>{});
   EXPECT_EQ(store.FindMessages({"", hkAll, "gu"}), std::vector<std::int64_t>{8});
+}
+
+// New messages join the text index a batch at a time; until their batch a text search checks
+// each of them too, so it finds every kept message, on the store's connection and a reader's.
+TEST(TMessageStoreHistory, MessagesWaitingForTheTextIndexAreFound) {
+  test::TTempDir dir;
+  const std::string path = dir.File("batches.db");
+  TMessageStore store(path);
+  THistoryReader reader(path);
+  const auto indexed = [&] {
+    return test::QueryStoreFile(path, "SELECT count(*) FROM messages_text WHERE messages_text MATCH 'ess'");
+  };
+  const auto found = [&](const std::string& text) {
+    std::vector<std::int64_t> ids = store.FindMessages({"", hkAll, text});
+    EXPECT_EQ(reader.FindMessages({"", hkAll, text}), ids) << text;
+    return ids;
+  };
+  const auto batch = static_cast<int>(TMessageStore::kTextIndexBatch);
+  for (int n = 1; n < batch; ++n) store.Add(test::Msg(n));
+  EXPECT_EQ(indexed(), 0);
+  EXPECT_EQ(found("MESSAGE 99"), std::vector<std::int64_t>{99});
+  store.Add(test::Msg(batch));
+  EXPECT_EQ(indexed(), batch);
+  EXPECT_EQ(found("MESSAGE 99"), std::vector<std::int64_t>{99});
+  // A full text that comes later, for a message in the index and for one still waiting.
+  store.SetFullText(batch, "Gusts to 60 in the valley");
+  const std::int64_t waiting = store.Add(test::Msg(batch + 1));
+  store.SetFullText(waiting, "Hail in the hills");
+  EXPECT_EQ(found("the valley"), std::vector<std::int64_t>{batch});
+  EXPECT_EQ(found("hail in"), std::vector<std::int64_t>{waiting});
+  EXPECT_EQ(store.IndexNewText(), 1u);
+  EXPECT_EQ(found("hail in"), std::vector<std::int64_t>{waiting});
+  EXPECT_EQ(indexed(), batch + 1);
+  EXPECT_NO_THROW(test::RunOnStoreFile(
+      path, "INSERT INTO messages_text(messages_text, rank) VALUES ('integrity-check', 1)"));
+}
+
+// Earlier builds kept the index by a trigger on every insert, with the messages still to add
+// marked in text_index_fill: a store they left is taken over as it stands.
+TEST(TMessageStoreHistory, AnIndexKeptByATriggerPerInsertIsTakenOver) {
+  test::TTempDir dir;
+  const std::string path = dir.File("per-row.db");
+  { TMessageStore(path).Add(test::Msg(1)); }
+  test::DropTextIndex(path);
+  test::RunOnStoreFile(path, R"sql(
+CREATE VIRTUAL TABLE messages_text USING fts5(message_text, full_text, content='messages',
+  content_rowid='id', tokenize='trigram', detail=none, columnsize=0);
+CREATE TABLE text_index_fill(below INTEGER NOT NULL);
+INSERT INTO text_index_fill SELECT coalesce(max(id), 0) FROM messages;
+CREATE TRIGGER messages_text_insert AFTER INSERT ON messages BEGIN
+  INSERT INTO messages_text(rowid, message_text, full_text) VALUES (new.id, new.message_text, new.full_text);
+END;
+CREATE TRIGGER messages_text_update AFTER UPDATE OF message_text, full_text ON messages
+WHEN old.id > (SELECT below FROM text_index_fill) BEGIN
+  INSERT INTO messages_text(messages_text, rowid, message_text, full_text)
+    VALUES ('delete', old.id, old.message_text, old.full_text);
+  INSERT INTO messages_text(rowid, message_text, full_text) VALUES (new.id, new.message_text, new.full_text);
+END;
+CREATE TRIGGER messages_text_delete AFTER DELETE ON messages
+WHEN old.id > (SELECT below FROM text_index_fill) BEGIN
+  INSERT INTO messages_text(messages_text, rowid, message_text, full_text)
+    VALUES ('delete', old.id, old.message_text, old.full_text);
+END;
+INSERT INTO messages(local_time, utc_time, source, destination, path, addressee, message_text, message_no, kind,
+  state_code, raw_text, line1, line2, line3) VALUES (1, 1, 'KB1AB', 'APRS', '', 'NOCALL', 'message 2', '', 1,
+  '', '', '', '', '');
+)sql");
+  TMessageStore store(path);
+  store.SetFullText(2, "Hail in the hills");  // indexed by the earlier build: its old text goes
+  const std::int64_t added = store.Add(test::Msg(3));
+  EXPECT_EQ(store.FindMessages({"", hkAll, "hail in"}), std::vector<std::int64_t>{2});
+  EXPECT_EQ(store.FindMessages({"", hkAll, "message 3"}), std::vector<std::int64_t>{added});
+  EXPECT_TRUE(store.FillTextIndex(10));  // message 1
+  EXPECT_EQ(store.IndexNewText(), 1u);   // message 3; 2 was in the index already
+  EXPECT_EQ(store.FindMessages({"", hkAll, "message"}),
+            (std::vector<std::int64_t>{3, 1, 2}));  // 2 the oldest
+  EXPECT_EQ(test::QueryStoreFile(path,
+                                 "SELECT count(*) FROM sqlite_schema WHERE name LIKE 'text_index_fill' OR "
+                                 "name LIKE 'messages_text_insert'"),
+            0);
+  EXPECT_NO_THROW(test::RunOnStoreFile(
+      path, "INSERT INTO messages_text(messages_text, rank) VALUES ('integrity-check', 1)"));
 }
 
 // A text index whose pages were damaged would fail every new message through its triggers:

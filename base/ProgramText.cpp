@@ -1,4 +1,4 @@
-#include "print/ProgramText.h"
+#include "base/ProgramText.h"
 
 #include <array>
 #include <cstdint>

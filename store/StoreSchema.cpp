@@ -1,0 +1,21 @@
+#include "store/StoreSchema.h"
+
+#include "store/SqliteKit.h"
+
+namespace qm::sql {
+
+void AddLaterColumns(sqlite3* db, const std::string& path) {
+  // Messages cleared while their job was with the spooler: a failed job must not list them
+  // again. A column older builds do not know and never read.
+  if (!HasColumn(db, path, "messages", "cleared"))
+    Exec(db, path, "ALTER TABLE messages ADD COLUMN cleared INTEGER NOT NULL DEFAULT 0");
+  // A job's token, to find it at the spooler when its number was never kept.
+  if (!HasColumn(db, path, "jobs", "token"))
+    Exec(db, path, "ALTER TABLE jobs ADD COLUMN token TEXT NOT NULL DEFAULT ''");
+  // Whether a message's log line reached the file. Older builds log as they keep, so their
+  // messages (and those they add later) count as logged.
+  if (!HasColumn(db, path, "messages", "logged"))
+    Exec(db, path, "ALTER TABLE messages ADD COLUMN logged INTEGER NOT NULL DEFAULT 1");
+}
+
+}  // namespace qm::sql

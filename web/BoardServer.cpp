@@ -29,6 +29,8 @@ using namespace std::chrono_literals;
 
 // The longest a request waits for the desk's thread (a page being printed holds it).
 constexpr auto kDeskWait = 10s;
+// The longest a request for the state waits for it to be made anew; then it gets the last.
+constexpr auto kFreshStateWait = 1s;
 // A page that follows the state hears at least this often that the board is there.
 constexpr auto kStreamBeat = 15s;
 // How often the state is made anew at most while things change.
@@ -137,7 +139,8 @@ struct TBoardServer::TShared {
   // Runs `work` on the desk's thread and waits for it, within a bound; nullopt (with `error`)
   // when it threw, the bound passed or the server is stopping.
   template <class T>
-  std::optional<T> OnDesk(std::function<T()> work, std::string& error) {
+  std::optional<T> OnDesk(std::function<T()> work, std::string& error,
+                          std::chrono::milliseconds bound = kDeskWait) {
     struct TCall {
       std::mutex Mutex;
       std::condition_variable Done;
@@ -163,7 +166,7 @@ struct TBoardServer::TShared {
           call->Done.notify_all();
         },
         Qt::QueuedConnection);
-    const auto deadline = std::chrono::steady_clock::now() + kDeskWait;
+    const auto deadline = std::chrono::steady_clock::now() + bound;
     std::unique_lock lock(call->Mutex);
     while (!call->Finished) {
       if (std::chrono::steady_clock::now() >= deadline || StoppingNow()) {
@@ -216,13 +219,13 @@ void TBoardServer::Changed() {
 void TBoardServer::Refresh() {
   if (!FShared->Stale) return;
   std::string error;
-  // A desk that is busy for longer leaves the state as it was last made.
+  // A desk busy for longer (a page spooling, the end) leaves the state as it was last made.
   FShared->OnDesk<bool>(
       [this] {
         if (FShared->Stale) Publish();
         return true;
       },
-      error);
+      error, kFreshStateWait);
 }
 
 void TBoardServer::Publish() {

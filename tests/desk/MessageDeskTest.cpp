@@ -115,11 +115,12 @@ TEST(MessageDesk, PacketsHeardReachTheViewAtAPace) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return told.size() == 2; }, 5000));
   EXPECT_EQ(told, (std::vector<std::uint64_t>{50, 60}));
   EXPECT_EQ(rig.Hint, QStringLiteral("K1ABC> W1AW     :n60"));
+  rig.Desk->LogOutages(link);
   hear(61, 61);
-  rig.Desk->Hint(QStringLiteral("Printer ready"));
+  emit link.AnswerNotice(QStringLiteral("APRS-IS did not verify the login"));
   ASSERT_TRUE(QTest::qWaitFor([&] { return told.size() == 3; }, 5000));
   EXPECT_EQ(told.back(), 61u);
-  EXPECT_EQ(rig.Hint, QStringLiteral("Printer ready"));
+  EXPECT_EQ(rig.Hint, QStringLiteral("APRS-IS did not verify the login"));
 }
 
 // --- Repeats and resends ------------------------------------------------------------------

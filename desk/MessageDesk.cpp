@@ -2,9 +2,7 @@
 // page check; the logger and the store the desk keeps.
 #include "desk/MessageDesk.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QEvent>
 #include <QPointer>
 #include <QTimer>
 #include <algorithm>
@@ -175,11 +173,6 @@ void TMessageDesk::SetChoices(TDeskChoices choices) {
 
 // --- Intake ---------------------------------------------------------------------------
 
-QEvent::Type PacketEventType() {
-  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-  return type;
-}
-
 void TMessageDesk::DataAvailable(THostLink& link) {
   QM_ASSERT_OWNER_THREAD(FOwner);
   try {
@@ -189,9 +182,20 @@ void TMessageDesk::DataAvailable(THostLink& link) {
     // Every packet heard counts, wanted or not.
     FLastPacketAt = Now(tfLocal);
     ++FPacketsHeard;
-    emit PacketHeard();
-    // Qt's queue takes every event it is given, so the packet is never left behind here.
-    QCoreApplication::postEvent(this, new TAprsPacketEvent(std::move(packet)));
+    Wait(std::move(packet));
+    // Judged from the event loop, never inside the link's call: one queued call for all the
+    // packets the link hands over before the loop runs again.
+    if (!FAdvancePosted) {
+      FAdvancePosted = true;
+      QMetaObject::invokeMethod(
+          this,
+          [this] {
+            FAdvancePosted = false;
+            Advance();
+            Heard();  // also while the packets wait
+          },
+          Qt::QueuedConnection);
+    }
     // In the middle of an entry (a page printing lets events run) the link holds the rest,
     // or a fast source would fill the waiting packets past their bound.
     if (!Idle()) {
@@ -205,16 +209,13 @@ void TMessageDesk::DataAvailable(THostLink& link) {
   }
 }
 
-bool TMessageDesk::event(QEvent* event) {
-  if (event->type() == PacketEventType()) {
-    Take(std::move(static_cast<TAprsPacketEvent*>(event)->Packet));
-    return true;
-  }
-  return QObject::event(event);
-}
-
 void TMessageDesk::Take(std::unique_ptr<TAprsMsgPacket> packet) {
   QM_ASSERT_OWNER_THREAD(FOwner);
+  Wait(std::move(packet));
+  Advance();
+}
+
+void TMessageDesk::Wait(std::unique_ptr<TAprsMsgPacket> packet) {
   // The packet is the desk's from here on and is freed on every path.
   if (!packet) return;
   if (FWaiting.size() >= kMaxWaitingPackets) {
@@ -222,7 +223,30 @@ void TMessageDesk::Take(std::unique_ptr<TAprsMsgPacket> packet) {
     return;
   }
   FWaiting.push_back(std::move(packet));
-  Advance();
+}
+
+void TMessageDesk::Heard() {
+  if (FPacketsHeard == FHeardTold && !FPacketHint) return;
+  // A fast source wakes the view a few times a second, not once a packet.
+  if (FHeardPace.isActive()) {
+    FHeardWaits = true;
+    return;
+  }
+  TellHeard();
+}
+
+void TMessageDesk::TellHeard() {
+  FHeardWaits = false;
+  if (FHeardPace.interval() != kHeardEveryMs) {
+    FHeardPace.setSingleShot(true);
+    FHeardPace.setInterval(kHeardEveryMs);
+    connect(&FHeardPace, &QTimer::timeout, this, [this] {
+      if (FHeardWaits) TellHeard();
+    });
+  }
+  FHeardPace.start();
+  if (std::exchange(FHeardTold, FPacketsHeard) != FPacketsHeard) emit PacketHeard();
+  if (FPacketHint) emit HintChanged(DisplayText(*std::exchange(FPacketHint, std::nullopt)));
 }
 
 void TMessageDesk::Advance() {
@@ -246,6 +270,7 @@ void TMessageDesk::Advance() {
     }
   } while (FAdvanceAgain && FReady);
   FBusy = false;
+  Heard();
   if (FFetch || !FReady) return;
   for (const QPointer<THostLink>& link : std::exchange(FHeldLinks, {}))
     if (link) link->ResumeIntake();
@@ -279,7 +304,8 @@ void TMessageDesk::JudgePacket(TAprsMsgPacket& packet) {
     // Every copy is answered, repeats too: the sender did not hear the last acknowledgement.
     // Before the entry, which keeps when and where.
     const std::string answer = wanted ? Answer(packet) : std::string();
-    Hint(DisplayText(answer.empty() ? packet.Source.FullCall + "> " + packet.Body : answer));
+    // Shown with the next PacketHeard: the last packet judged by then.
+    FPacketHint = answer.empty() ? packet.Source.FullCall + "> " + packet.Body : answer;
     if (packet.Selected) TakeMessage(packet);
     FAnswered.clear();
   } catch (const std::exception& e) {
@@ -598,7 +624,6 @@ void TMessageDesk::HostClosing() {
   }
   // Packets the host handed over before it closed are judged first; then the program ends at
   // once, and what is unprinted waits in the store for the next start.
-  QCoreApplication::sendPostedEvents(this, PacketEventType());
   Advance();
   // A packet among them may be an alert whose full text is fetched: the end waits for it.
   if (FFetch) {

@@ -15,12 +15,12 @@
 // alert at once without its full text (EndTaking).
 #pragma once
 
-#include <QEvent>
 #include <QFont>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -93,17 +93,6 @@ struct TDeskSetup {
   std::chrono::milliseconds PrinterPoll{5000};
 };
 
-// The type of the event that carries a parsed packet to the desk, registered with Qt once.
-QEvent::Type PacketEventType();
-
-// A parsed packet on its way through the desk's event queue; the receiver owns it.
-class TAprsPacketEvent : public QEvent {
- public:
-  explicit TAprsPacketEvent(std::unique_ptr<TAprsMsgPacket> packet)
-      : QEvent(PacketEventType()), Packet(std::move(packet)) {}
-  std::unique_ptr<TAprsMsgPacket> Packet;
-};
-
 namespace test {
 struct TDeskParts;
 }
@@ -165,10 +154,16 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
 
   // --- Intake ------------------------------------------------------------------------
   // A host link's data event: reads its packet text, cleans and parses it, stamps it with
-  // the desk's clocks and queues it to be judged. A failure is logged.
+  // the desk's clocks and queues it to be judged from the event loop, once for all the
+  // packets the link hands over in one go. A failure is logged.
   void DataAvailable(THostLink& link);
   // Judges packets in the order they come, never in the middle of another entry.
   void Take(std::unique_ptr<TAprsMsgPacket> packet);
+  // The packets waiting to be judged, oldest first.
+  const std::deque<std::unique_ptr<TAprsMsgPacket>>& Waiting() const { return FWaiting; }
+  // PacketHeard, and the hint of the last packet judged, come at most this often while
+  // packets flow; the first after a quiet spell at once.
+  static constexpr int kHeardEveryMs = 250;
   std::uint64_t PacketsHeard() const { return FPacketsHeard; }
   TDateTime LastPacketAt() const { return FLastPacketAt; }  // local time
   void ResetPacketsHeard() { FPacketsHeard = 0; }
@@ -241,7 +236,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // A failure the operator should see; operatorAction: shown at once, else without waiting.
   void FailureToReport(const QString& text, bool operatorAction);
   void BeepRequested();
-  // A packet came from the link (wanted or not).
+  // Packets came from the links (wanted or not): PacketsHeard and LastPacketAt moved. At most
+  // once every kHeardEveryMs.
   void PacketHeard();
   // The host closed and the desk is done: the program may end.
   void EndRequested();
@@ -250,9 +246,6 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   void PrinterProblemsChanged(const QStringList& problems);
   // A line given to Note, once it is logged.
   void Noted(const QString& text);
-
- protected:
-  bool event(QEvent* event) override;
 
  private:
   friend struct test::TDeskParts;
@@ -268,7 +261,11 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   void ReportFailureOnce(const QString& reason, bool operatorAction) override;
   // A page went through: the failure shown last is shown again should it come back.
   void ForgetReportedFailure() override { FLastFailure.clear(); }
-  void Hint(const QString& text) override { emit HintChanged(text); }
+  // A hint of the desk's own: a packet's hint not yet shown comes no more after it.
+  void Hint(const QString& text) override {
+    FPacketHint.reset();
+    emit HintChanged(text);
+  }
   void UpdateCount() override;
   // Points the print jobs at the archive while the option is on.
   void PrepareArchive() override;
@@ -292,8 +289,13 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // Logs the line now, or after the messages on their way when there are any.
   void LogInOrder(const std::string& line);
 
+  // Queues a packet to be judged, unless too many wait already.
+  void Wait(std::unique_ptr<TAprsMsgPacket> packet);
   // Judges what waits and lists what has arrived, until the desk must wait for something.
   void Advance();
+  // Packets were heard or judged: the view hears of it now, or when kHeardEveryMs is over.
+  void Heard();
+  void TellHeard();
   void JudgePacket(TAprsMsgPacket& packet);
   bool IsResentCopy(const TAprsMsgPacket& packet);
   bool IsRepeatedBroadcast(const TAprsMsgPacket& packet);
@@ -351,13 +353,20 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // The links told to hold their packets while an entry is being accepted; resumed after it.
   std::vector<QPointer<THostLink>> FHeldLinks;
   bool FReady = false;
-  bool FBusy = false;          // the guard described at the top
-  bool FAdvanceAgain = false;  // Advance was asked for while FBusy
+  bool FBusy = false;           // the guard described at the top
+  bool FAdvanceAgain = false;   // Advance was asked for while FBusy
+  bool FAdvancePosted = false;  // an Advance is queued for the packets DataAvailable took
   bool FHostClosing = false;
   bool FDemo = false;
   TDateTime FStartUtc = 0;  // when the store was opened
   std::uint64_t FPacketsHeard = 0;
   TDateTime FLastPacketAt = 0;
+  // PacketHeard's pace: while it runs, what is heard waits for its end (FHeardWaits).
+  QTimer FHeardPace;
+  bool FHeardWaits = false;
+  std::uint64_t FHeardTold = 0;  // PacketsHeard when the view was told last
+  // The hint of the last packet judged, until it is shown or another hint comes.
+  std::optional<std::string> FPacketHint;
   // Stored messages whose log line is queued, with its number at the logger, oldest first.
   std::deque<std::pair<std::int64_t, std::uint64_t>> FLogPending;
   // Messages on their way to the list, in the order they were judged.

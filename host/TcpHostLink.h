@@ -18,6 +18,12 @@ class TTcpHostLink : public TStreamHostLink {
  protected:
   // The most the socket holds unread: about 800 APRS-IS lines.
   static constexpr qint64 kReadBuffer = 64 * 1024;
+  // After a read of less than kPaceBelow bytes, what comes within kReadEveryMs waits in the
+  // kernel and is read in one go at its end: a busy feed wakes the program a few times a
+  // second, not once a line. A line after a quiet spell is read at once, and a feed catching
+  // up (a bigger read) without a pause.
+  static constexpr int kReadEveryMs = 250;
+  static constexpr qint64 kPaceBelow = 16 * 1024;
 
   QString SettingsError() const override;
   virtual void Connected() {}
@@ -31,8 +37,11 @@ class TTcpHostLink : public TStreamHostLink {
   void Open() override;
   void Close() override;
   void OnConnected();
+  void Read();
+  void EndReadPace();
 
   QTcpSocket FSocket;
+  QTimer FReadPace;
   QTimer FConnectTimer;
   QTimer FIdleTimer;
 };

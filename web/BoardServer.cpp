@@ -29,6 +29,8 @@ using namespace std::chrono_literals;
 
 // The longest a request waits for the desk's thread (a page being printed holds it).
 constexpr auto kDeskWait = 10s;
+// The longest a request for the state waits for it to be made anew; then it gets the last.
+constexpr auto kFreshStateWait = 1s;
 // A page that follows the state hears at least this often that the board is there.
 constexpr auto kStreamBeat = 15s;
 // How often the state is made anew at most while things change.
@@ -130,11 +132,15 @@ struct TBoardServer::TShared {
   std::uint64_t Version = 0;
   std::string StateJson = "{}";
   std::atomic<int>* Streams = nullptr;
+  // Something changed since StateJson was made; with no page following, it is made only when
+  // asked for.
+  std::atomic<bool> Stale{false};
 
   // Runs `work` on the desk's thread and waits for it, within a bound; nullopt (with `error`)
   // when it threw, the bound passed or the server is stopping.
   template <class T>
-  std::optional<T> OnDesk(std::function<T()> work, std::string& error) {
+  std::optional<T> OnDesk(std::function<T()> work, std::string& error,
+                          std::chrono::milliseconds bound = kDeskWait) {
     struct TCall {
       std::mutex Mutex;
       std::condition_variable Done;
@@ -160,7 +166,7 @@ struct TBoardServer::TShared {
           call->Done.notify_all();
         },
         Qt::QueuedConnection);
-    const auto deadline = std::chrono::steady_clock::now() + kDeskWait;
+    const auto deadline = std::chrono::steady_clock::now() + bound;
     std::unique_lock lock(call->Mutex);
     while (!call->Finished) {
       if (std::chrono::steady_clock::now() >= deadline || StoppingNow()) {
@@ -206,11 +212,25 @@ QString TBoardServer::Url() const {
 
 void TBoardServer::Changed() {
   Q_ASSERT(QThread::currentThread() == thread());
-  if (!FPublish->isActive()) FPublish->start();
+  FShared->Stale = true;
+  if (FStreamCount.load() > 0 && !FPublish->isActive()) FPublish->start();
+}
+
+void TBoardServer::Refresh() {
+  if (!FShared->Stale) return;
+  std::string error;
+  // A desk busy for longer (a page spooling, the end) leaves the state as it was last made.
+  FShared->OnDesk<bool>(
+      [this] {
+        if (FShared->Stale) Publish();
+        return true;
+      },
+      error, kFreshStateWait);
 }
 
 void TBoardServer::Publish() {
   Q_ASSERT(QThread::currentThread() == thread());
+  FShared->Stale = false;
   const QJsonObject state = FShared->Hooks.State ? FShared->Hooks.State() : QJsonObject();
   std::string json = QJsonDocument(state).toJson(QJsonDocument::Compact).toStdString();
   {
@@ -285,18 +305,21 @@ void TBoardServer::Start() {
     });
   }
 
-  http.Get("/api/state", [s](const httplib::Request&, httplib::Response& res) {
+  http.Get("/api/state", [this, s](const httplib::Request&, httplib::Response& res) {
+    Refresh();
     std::lock_guard lock(s->Mutex);
     res.set_content(s->StateJson, "application/json");
   });
 
   // The state as it changes, for as long as the page is open.
-  http.Get("/api/events", [s](const httplib::Request&, httplib::Response& res) {
+  http.Get("/api/events", [this, s](const httplib::Request&, httplib::Response& res) {
     if (s->Streams->fetch_add(1) >= s->Config.MaxStreams) {
       s->Streams->fetch_sub(1);
       Answer(res, 503, "503 Too many boards are open");
       return;
     }
+    // Counted first: a change from now on is published to it.
+    Refresh();
     auto seen = std::make_shared<std::uint64_t>(0);
     res.set_chunked_content_provider(
         "text/event-stream",

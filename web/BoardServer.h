@@ -70,7 +70,8 @@ class TBoardServer : public QObject {
   // "http://127.0.0.1:8073/?token=…"
   QString Url() const;
 
-  // Something the board shows changed: the state is made again soon (once for many calls).
+  // Something the board shows changed: the state is made again soon (once for many calls)
+  // while a page follows it, else when a request asks for it.
   void Changed();
   // Pages following the state now.
   int Streams() const { return FStreamCount.load(); }
@@ -78,6 +79,8 @@ class TBoardServer : public QObject {
  private:
   struct TShared;
   void Publish();
+  // Makes the state anew on the desk's thread if it changed since it was made; from a worker.
+  void Refresh();
 
   TBoardConfig FConfig;
   std::unique_ptr<TShared> FShared;

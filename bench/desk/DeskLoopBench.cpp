@@ -94,8 +94,7 @@ void BM_LoopLatenessUnderStoreLoad(benchmark::State& state) {
     feeder.setTimerType(Qt::PreciseTimer);
     feeder.setInterval(1000 / kMessagesPerSecond);
     int sent = 0;
-    QObject::connect(&feeder, &QTimer::timeout,
-                     [&] { QCoreApplication::postEvent(&desk, new qm::TAprsPacketEvent(Bulletin(++sent))); });
+    QObject::connect(&feeder, &QTimer::timeout, [&] { desk.Take(Bulletin(++sent)); });
     QElapsedTimer clock;
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);

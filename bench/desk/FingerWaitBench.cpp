@@ -80,8 +80,7 @@ void BM_EventLoopWaitDuringDrippingFetches(benchmark::State& state) {
     for (int i = 0; i < kAlerts; ++i) {
       const std::string text =
           "*NOCALL>APRS,WIDE2-1::NWS-WARN :072130z,TORNADO,OK_C017 CLEVELAND{" + std::to_string(++number);
-      QCoreApplication::postEvent(
-          &desk, new qm::TAprsPacketEvent(qm::ParseAprsPacket(qm::CleanPacketText(text), rig.Tick, rig.Utc)));
+      desk.Take(qm::ParseAprsPacket(qm::CleanPacketText(text), rig.Tick, rig.Utc));
     }
     QEventLoop loop;
     QTimer tick;

@@ -47,10 +47,10 @@ inline void WantAlerts(TMainForm& form, const char* state) {
   CheckState(form, state, true);
 }
 
-// Delivers the alert through the host link; the window's desk takes the posted packet.
+// Delivers the alert through the host link; the window's desk judges what waits.
 inline void DeliverAlert(TMainForm& form, TFakeHost& host, const TAlert& alert) {
   host.Deliver("*12:00:00 " + alert.PacketLine());
-  QCoreApplication::sendPostedEvents(&form.Desk(), PacketEventType());
+  QCoreApplication::sendPostedEvents(&form.Desk(), QEvent::MetaCall);
 }
 
 // Delivers the alert and lets the window's events run until the desk has listed it (its

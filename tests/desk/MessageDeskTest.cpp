@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QTest>
 #include <QTimer>
 
 #include "base/Timing.h"
@@ -82,6 +83,44 @@ TEST(MessageDesk, HintShowsEveryUsablePacketAndNothingElse) {
     rig.Send(unusable);
     EXPECT_EQ(rig.Hint, shown);
   }
+}
+
+// A fast source wakes the view a few times a second, not once a packet: all that one queued
+// call judged is told at once, what comes within kHeardEveryMs after it at its end, each time
+// with the hint of the last packet; a hint of the desk's own meanwhile is not overwritten.
+TEST(MessageDesk, PacketsHeardReachTheViewAtAPace) {
+  struct TLink : THostLink {
+    std::string PacketText() override { return Text; }
+    void FillMyInfo(TOwnStation&) override {}
+    void Start() override {}
+    void Stop() override {}
+    std::string Text;
+  } link;
+  test::TDeskRig rig;
+  rig.Make();
+  std::vector<std::uint64_t> told;
+  QObject::connect(rig.Desk.get(), &TMessageDesk::PacketHeard,
+                   [&] { told.push_back(rig.Desk->PacketsHeard()); });
+  const auto hear = [&](int first, int last) {
+    for (int n = first; n <= last; ++n) {
+      link.Text = HostMessage("K1ABC", "W1AW", "n" + std::to_string(n));
+      rig.Desk->DataAvailable(link);
+    }
+    ASSERT_TRUE(rig.Settle());
+  };
+  hear(1, 50);
+  EXPECT_EQ(told, std::vector<std::uint64_t>{50});
+  EXPECT_EQ(rig.Hint, QStringLiteral("K1ABC> W1AW     :n50"));
+  hear(51, 60);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return told.size() == 2; }, 5000));
+  EXPECT_EQ(told, (std::vector<std::uint64_t>{50, 60}));
+  EXPECT_EQ(rig.Hint, QStringLiteral("K1ABC> W1AW     :n60"));
+  rig.Desk->LogOutages(link);
+  hear(61, 61);
+  emit link.AnswerNotice(QStringLiteral("APRS-IS did not verify the login"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return told.size() == 3; }, 5000));
+  EXPECT_EQ(told.back(), 61u);
+  EXPECT_EQ(rig.Hint, QStringLiteral("APRS-IS did not verify the login"));
 }
 
 // --- Repeats and resends ------------------------------------------------------------------

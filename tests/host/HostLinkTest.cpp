@@ -403,6 +403,24 @@ TEST(AprsIsLinkTest, FastFeedWaitsOutsideTheProgram) {
   EXPECT_TRUE(rec.WaitTexts(std::count(feed.begin(), feed.end(), '\n')));
 }
 
+// After a read the link lets what comes wait a moment and reads it in one go; a line whose
+// last byte alone came meanwhile, with nothing behind it, is handed over all the same.
+TEST(AprsIsLinkTest, ALineEndingWhileTheLinkWaitsToReadIsHandedOver) {
+  TLoopbackServer server;
+  auto link = CreateHostLink(TcpSettings(THostSettings::htAprsIs, server.Port()));
+  TRecorder rec(*link);
+  link->Start();
+  QTcpSocket* peer = server.Accept();
+  ASSERT_NE(peer, nullptr);
+  TLoopbackServer::Write(peer, "A>B:1\r\nA>B:2");
+  ASSERT_TRUE(rec.WaitTexts(1));
+  TLoopbackServer::Write(peer, "\r");
+  ASSERT_TRUE(rec.WaitTexts(2));
+  TLoopbackServer::Write(peer, "\nA>B:3\r\n");
+  ASSERT_TRUE(rec.WaitTexts(3));
+  EXPECT_EQ(rec.Texts, (std::vector<std::string>{"*A>B:1", "*A>B:2", "*A>B:3"}));
+}
+
 TEST(AprsIsLinkTest, NoCallsignIsAnErrorNotALogin) {
   THostSettings settings = TcpSettings(THostSettings::htAprsIs, 1);
   settings.Callsign = " \r\n";

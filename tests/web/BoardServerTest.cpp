@@ -116,7 +116,10 @@ class BoardServerTest : public ::testing::Test {
     test::App();
     config.Token = kToken;
     TBoardHooks hooks;
-    hooks.State = [this] { return QJsonObject{{QStringLiteral("n"), FState}}; };
+    hooks.State = [this] {
+      ++FStateMade;
+      return QJsonObject{{QStringLiteral("n"), FState}};
+    };
     hooks.Messages = [](const std::vector<std::int64_t>&) { return QJsonArray(); };
     hooks.StoreFile = [] { return std::string(); };
     hooks.ReprintMessages = [this](const std::vector<std::int64_t>& ids) {
@@ -131,6 +134,7 @@ class BoardServerTest : public ::testing::Test {
   }
 
   int FState = 1;
+  int FStateMade = 0;
   std::vector<std::int64_t> FReprinted;
   QTemporaryDir FArchive;
   std::unique_ptr<TBoardServer> FServer;
@@ -256,6 +260,21 @@ TEST_F(BoardServerTest, ManyConnectionsWaitInTheBacklogNotInTheProcess) {
   EXPECT_EQ(StatusOf(answered.get()), "200");
   EXPECT_GE(most, 1u);
   EXPECT_LE(most, 15u) << "connections held at once";
+}
+
+// With no page following it, the state is made when a request asks for it, not each time
+// something changes, and the answer is never older than the change.
+TEST_F(BoardServerTest, WithNoPageOpenTheStateIsMadeWhenAskedFor) {
+  Start();
+  const int atStart = FStateMade;
+  FState = 2;
+  for (int i = 0; i < 100; ++i) FServer->Changed();
+  const std::string answer = Exchange(FPort, Get("/api/state"));
+  EXPECT_NE(answer.find("{\"n\":2}"), std::string::npos) << answer;
+  EXPECT_EQ(FStateMade, atStart + 1);
+  // Nothing changed since: the next answer is the same state, not made again.
+  EXPECT_NE(Exchange(FPort, Get("/api/state")).find("{\"n\":2}"), std::string::npos);
+  EXPECT_EQ(FStateMade, atStart + 1);
 }
 
 TEST_F(BoardServerTest, TheStateIsPushedAsItChangesToABoundedNumberOfPages) {

@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "generated/QuillmarkVersion.h"
-#include "select/CallsignText.h"
+#include "parse/CallsignText.h"
 
 namespace qm {
 namespace {

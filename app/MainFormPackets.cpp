@@ -16,7 +16,7 @@
 #ifdef QM_HAVE_COM_HOST_LINK
 #endif
 #include "print/ProgramText.h"
-#include "select/CallsignText.h"
+#include "parse/CallsignText.h"
 
 namespace qm {
 

@@ -20,7 +20,7 @@
 #include "generated/QuillmarkVersion.h"
 #include "print/ProgramText.h"
 #include "select/Answering.h"
-#include "select/CallsignText.h"
+#include "parse/CallsignText.h"
 #include "settings/StateKeeper.h"
 
 namespace qm {

@@ -5,7 +5,7 @@
 
 #include "base/AsciiText.h"
 #include "host/KissDecoder.h"
-#include "select/CallsignText.h"
+#include "parse/CallsignText.h"
 #include "settings/StateKeeper.h"
 
 namespace qm {

@@ -25,11 +25,10 @@
 
 #include "app/ErrorBox.h"
 #include "app/LinkLook.h"
-#include "app/StartTrace.h"
 #include "base/AsciiText.h"
 #include "generated/QuillmarkVersion.h"
 #include "print/ProgramText.h"
-#include "select/Selection.h"
+#include "run/StartTrace.h"
 
 namespace qm {
 namespace {

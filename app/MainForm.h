@@ -18,12 +18,12 @@
 #include <optional>
 #include <string>
 
-#include "app/CommandLine.h"
 #include "app/MessageList.h"
-#include "app/PacketSources.h"
 #include "base/Timing.h"
 #include "desk/MessageDesk.h"
 #include "host/HostLink.h"
+#include "run/CommandLine.h"
+#include "run/PacketSources.h"
 #include "settings/AppPaths.h"
 #include "settings/SettingsStore.h"
 #include "settings/StateKeeper.h"

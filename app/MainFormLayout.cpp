@@ -29,11 +29,11 @@
 #include "host/KissSerialHostLink.h"
 #endif
 
-#include "app/StartTrace.h"
 #include "base/AsciiText.h"
 #include "generated/QuillmarkVersion.h"
 #include "print/ProgramFont.h"
 #include "print/ProgramText.h"
+#include "run/StartTrace.h"
 #include "select/Selection.h"
 #include "widgets/PayPalLabel.h"
 

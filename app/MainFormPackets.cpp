@@ -15,8 +15,8 @@
 #include "app/MainForm.h"
 #ifdef QM_HAVE_COM_HOST_LINK
 #endif
-#include "print/ProgramText.h"
 #include "parse/CallsignText.h"
+#include "print/ProgramText.h"
 
 namespace qm {
 

@@ -15,12 +15,11 @@
 #include <stdexcept>
 
 #include "app/MainForm.h"
-#include "app/StoredChoices.h"
 #include "base/AsciiText.h"
 #include "generated/QuillmarkVersion.h"
-#include "print/ProgramText.h"
-#include "select/Answering.h"
 #include "parse/CallsignText.h"
+#include "print/ProgramText.h"
+#include "run/StoredChoices.h"
 #include "settings/StateKeeper.h"
 
 namespace qm {

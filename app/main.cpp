@@ -17,14 +17,14 @@
 #include <windows.h>
 #endif
 
-#include "app/Board.h"
-#include "app/CommandLine.h"
 #include "app/ErrorBox.h"
 #include "app/MainForm.h"
-#include "app/StartTrace.h"
-#include "app/Unattended.h"
 #include "base/PrivateFiles.h"
 #include "print/PrintJobs.h"
+#include "run/Board.h"
+#include "run/CommandLine.h"
+#include "run/StartTrace.h"
+#include "run/Unattended.h"
 #include "settings/AppPaths.h"
 #include "settings/InstanceLock.h"
 

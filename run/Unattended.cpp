@@ -1,4 +1,4 @@
-#include "app/Unattended.h"
+#include "run/Unattended.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,11 +10,10 @@
 #include <functional>
 #include <stdexcept>
 
-#include "app/LinkLook.h"
-#include "app/StoredChoices.h"
 #include "base/AsciiText.h"
 #include "print/ProgramFont.h"
 #include "print/ProgramText.h"
+#include "run/StoredChoices.h"
 
 #ifndef _WIN32
 #include <fcntl.h>

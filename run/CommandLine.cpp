@@ -1,4 +1,4 @@
-#include "app/CommandLine.h"
+#include "run/CommandLine.h"
 
 #include <QCommandLineParser>
 #include <QDir>

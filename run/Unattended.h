@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "app/CommandLine.h"
-#include "app/PacketSources.h"
 #include "desk/MessageDesk.h"
 #include "host/HostLink.h"
+#include "run/CommandLine.h"
+#include "run/PacketSources.h"
 #include "settings/SettingsStore.h"
 
 class QTimer;

@@ -7,7 +7,6 @@
 #include <fstream>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include <sys/stat.h>
@@ -306,26 +305,6 @@ TEST(HostSettingsTest, OnlyTheUsualSerialSpeeds) {
     EXPECT_FALSE(IsSerialSpeed(baud)) << baud;
   EXPECT_EQ(SerialSpeedRule(),
             "one of 300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or 230400 bits a second");
-}
-
-TEST(HostSettingsTest, AFilterIsPrintableAsciiOnly) {
-  struct {
-    std::string_view Text;
-    bool Fine;
-  } const cases[] = {
-      {"", true},
-      {"t/m", true},
-      {"m/50 b/N0CALL* -t/w", true},
-      {"~ and !", true},
-      {"t/m\n", false},
-      {"t/m\tb/X", false},
-      {"t/m\x7F", false},
-      {"b/N\xC3\x98"
-       "CALL",
-       false},
-      {std::string_view("t/\0m", 4), false},
-  };
-  for (const auto& c : cases) EXPECT_EQ(IsAprsIsFilter(c.Text), c.Fine) << c.Text;
 }
 
 std::vector<std::string> ReadLines(TAprsIsLineReader& reader, const std::string& bytes, std::size_t chunk) {

@@ -21,149 +21,16 @@
 #include "base/AsciiText.h"
 #include "base/ProgramText.h"
 #include "base/Timing.h"
+#include "base/ProgramText.h"
 #include "select/Selection.h"
 
 namespace qm {
 namespace {
 
-// Rows read from the store at a time: a screenful and then some.
-constexpr int kReadBlock = 200;
 // A pause in typing this long runs the filter.
 constexpr int kTypingPauseMs = 250;
 
-QString TimeText(double value) {
-  return QString::fromStdString(FormatDateTime("yyyy-mm-dd hh:nn:ss", value));
-}
-
-// A stored text on one line of a table cell.
-QString CellText(const std::string& text) {
-  QString shown = DisplayText(text);
-  for (QChar& c : shown)
-    if (c.unicode() < 0x20) c = u' ';
-  return shown.trimmed();
-}
-
 }  // namespace
-
-QString HistoryKindText(const TStoredMessage& m) {
-  switch (m.Kind) {
-    case kStoredPersonal:
-      return QStringLiteral("Personal");
-    case kStoredBulletin:
-      return QStringLiteral("Bulletin");
-    case kStoredAnnouncement:
-      return QStringLiteral("Announcement");
-    case kStoredNwsAlert: {
-      const std::string to = Trim(m.Addressee);
-      for (const auto& [category, text] :
-           {std::pair{ncWatch, "NWS watch"}, std::pair{ncWarning, "NWS warning"},
-            std::pair{ncAdvisory, "NWS advisory"}})
-        if (to == NwsCategoryAddressee(category)) return QString::fromLatin1(text);
-      return QStringLiteral("NWS");
-    }
-    default:
-      return QString();
-  }
-}
-
-QString HistoryPrintedText(const TStoredMessage& m) {
-  switch (m.PrintState) {
-    case psUnprinted:
-      return QStringLiteral("Listed");
-    // The job as the spooler, the log and the PDF archive number it; a page written to a
-    // file has no number.
-    case psInJob:
-      return m.SpoolerJob > 0 ? QStringLiteral("Printing in job %1").arg(m.SpoolerJob)
-                              : QStringLiteral("Printing");
-    case psPrinted:
-      return m.SpoolerJob > 0 ? QStringLiteral("Printed in job %1").arg(m.SpoolerJob)
-                              : QStringLiteral("Printed");
-    case psCleared:
-      return QStringLiteral("Cleared unprinted");
-  }
-  return QString();
-}
-
-// --- The model ----------------------------------------------------------------------
-
-void THistoryModel::SetMessages(const TMessageStore* store, std::vector<std::int64_t> ids) {
-  beginResetModel();
-  FStore = store;
-  FIds = std::move(ids);
-  FRead.clear();
-  endResetModel();
-}
-
-void THistoryModel::ExtendMessages(std::vector<std::int64_t> ids) {
-  // Messages kept in between come before the ones shown: then the rows are no longer the same.
-  if (ids.size() < FIds.size() || !std::equal(FIds.begin(), FIds.end(), ids.begin())) {
-    SetMessages(FStore, std::move(ids));
-    return;
-  }
-  if (ids.size() == FIds.size()) return;
-  beginInsertRows({}, rowCount(), static_cast<int>(ids.size()) - 1);
-  FIds = std::move(ids);
-  endInsertRows();
-}
-
-const TStoredMessage& THistoryModel::MessageAt(int row) const {
-  const std::int64_t id = IdAt(row);
-  if (auto it = FRead.find(id); it != FRead.end()) return it->second;
-  if (FRead.size() > 50 * kReadBlock) FRead.clear();  // a long scroll keeps no more than this
-  const int first = row - row % kReadBlock;
-  const int last = std::min(first + kReadBlock, rowCount());
-  std::vector<std::int64_t> block(FIds.begin() + first, FIds.begin() + last);
-  if (FStore)
-    for (TStoredMessage& m : FStore->Messages(block)) FRead.emplace(m.Id, std::move(m));
-  // A message purged since the answer shows empty rather than failing.
-  return FRead.try_emplace(id).first->second;
-}
-
-int THistoryModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(FIds.size());
-}
-
-int THistoryModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : hcCount;
-}
-
-QVariant THistoryModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid()) return {};
-  const TStoredMessage& m = MessageAt(index.row());
-  if (m.Id == 0) return {};
-  switch (index.column()) {
-    case hcLocal:
-      return TimeText(m.LocalTime);
-    case hcUtc:
-      return TimeText(m.UtcTime);
-    case hcFrom:
-      return CellText(m.Source);
-    case hcTo:
-      return CellText(m.Addressee);
-    case hcKind:
-      return HistoryKindText(m);
-    case hcState:
-      return CellText(m.State);
-    case hcText:
-      return CellText(m.MessageText);
-    case hcNumber:
-      return CellText(m.MessageId);
-    case hcPrinted:
-      return HistoryPrintedText(m);
-    case hcAnswered:
-      return m.Answered.empty() ? QString() : "Answered " + CellText(m.Answered);
-    default:
-      return {};
-  }
-}
-
-QVariant THistoryModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (role != Qt::DisplayRole) return {};
-  if (orientation == Qt::Vertical) return section + 1;
-  static const char* const kHeaders[hcCount] = {"Local", "UTC",  "From", "To",      "Kind",
-                                                "State", "Text", "No.",  "Printed", "Answered"};
-  return section >= 0 && section < hcCount ? QString::fromLatin1(kHeaders[section]) : QVariant();
-}
 
 // --- The window -----------------------------------------------------------------------
 
@@ -421,8 +288,8 @@ void THistoryWindow::Refresh() {
       reader.StopWhen([&] { return search->Stale(generation); });
       if (search->Stale(generation)) return;
       // The screenful the table shows first, then every one.
-      std::vector<std::int64_t> ids = reader.FindMessages(filter, kReadBlock);
-      const bool all = ids.size() < static_cast<std::size_t>(kReadBlock);
+      std::vector<std::int64_t> ids = reader.FindMessages(filter, THistoryModel::kReadBlock);
+      const bool all = ids.size() < static_cast<std::size_t>(THistoryModel::kReadBlock);
       answer(std::move(ids), all, {});
       if (all || search->Stale(generation)) return;
       ids = reader.FindMessages(filter);

@@ -6,7 +6,6 @@
 // answer still coming.
 #pragma once
 
-#include <QAbstractTableModel>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -14,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "run/HistoryModel.h"
 #include "store/MessageStore.h"
 
 class QCheckBox;
@@ -27,53 +27,6 @@ class QThread;
 class QTimer;
 
 namespace qm {
-
-// The found messages as table rows; a row's fields are read from the store when first shown,
-// a block of rows at a time, so a large answer costs only its ids.
-class THistoryModel : public QAbstractTableModel {
-  Q_OBJECT
-
- public:
-  enum TColumn {
-    hcLocal,
-    hcUtc,
-    hcFrom,
-    hcTo,
-    hcKind,
-    hcState,
-    hcText,
-    hcNumber,
-    hcPrinted,
-    hcAnswered,
-    hcCount
-  };
-
-  explicit THistoryModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
-
-  // Shows these messages of `store` (null: none), newest first as given.
-  void SetMessages(const TMessageStore* store, std::vector<std::int64_t> ids);
-  // The same answer grown: rows past those shown are added, the shown ones stay (with the
-  // selection). Another answer replaces them.
-  void ExtendMessages(std::vector<std::int64_t> ids);
-  std::int64_t IdAt(int row) const { return FIds.at(static_cast<std::size_t>(row)); }
-  // The stored message of a row (read when not yet read).
-  const TStoredMessage& MessageAt(int row) const;
-
-  int rowCount(const QModelIndex& parent = {}) const override;
-  int columnCount(const QModelIndex& parent = {}) const override;
-  QVariant data(const QModelIndex& index, int role) const override;
-  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
-
- private:
-  const TMessageStore* FStore = nullptr;
-  std::vector<std::int64_t> FIds;
-  mutable std::unordered_map<std::int64_t, TStoredMessage> FRead;
-};
-
-// The kind a message was kept as, in words ("NWS warning" ...).
-QString HistoryKindText(const TStoredMessage& m);
-// Where it stands on its way to paper ("Printed in job 12" ...).
-QString HistoryPrintedText(const TStoredMessage& m);
 
 class THistoryWindow : public QWidget {
   Q_OBJECT

@@ -6,15 +6,6 @@
 
 namespace qm {
 
-bool IsLinkDown(const QString& state) {
-  return state.startsWith(QLatin1String("Retrying")) || state.startsWith(QLatin1String("Error")) ||
-         state.startsWith(QLatin1String("Not connected"));
-}
-
-bool IsLinkUp(const QString& state) {
-  return state.startsWith(QLatin1String("Connected")) || state.startsWith(QLatin1String("Replaying"));
-}
-
 QIcon LinkDownIcon(const QIcon& base) {
   QIcon icon;
   const QList<QSize> sizes = base.availableSizes().isEmpty() ? QList<QSize>{{22, 22}} : base.availableSizes();

@@ -5,14 +5,12 @@
 #include <QIcon>
 #include <QString>
 
+#include "run/PacketSources.h"
+
 class QLabel;
 
 namespace qm {
 
-// Whether a host link's state text says it is down: retrying, failed or never connected.
-bool IsLinkDown(const QString& state);
-// Whether it says packets can come now: connected or replaying.
-bool IsLinkUp(const QString& state);
 // `base` with a red mark in its lower right corner, in each of its sizes.
 QIcon LinkDownIcon(const QIcon& base);
 // The label red (white text) while the link is down, as the style has it otherwise.

@@ -25,10 +25,11 @@
 
 #include "app/ErrorBox.h"
 #include "app/LinkLook.h"
-#include "app/StartTrace.h"
 #include "base/AsciiText.h"
 #include "base/ProgramText.h"
 #include "generated/QuillmarkVersion.h"
+#include "base/ProgramText.h"
+#include "run/StartTrace.h"
 #include "select/Selection.h"
 
 namespace qm {
@@ -76,8 +77,23 @@ TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent
   StartMark("window: begin");
   FPaths = FSetup.IniFile.empty() ? ResolveAppPaths(QCoreApplication::applicationDirPath().toStdString())
                                   : TAppPaths{FSetup.IniFile, FSetup.LogDir};
-  FFirstStart = !QFileInfo::exists(QString::fromStdString(FPaths.IniFile));
-  FSettings = std::make_unique<TSettingsStore>(FPaths.IniFile);
+  TDeskRunSetup run;
+  run.Desk.DataDir = FPaths.LogDir;
+  run.Desk.StoreFile = FSetup.StoreFile;
+  run.Desk.Printers = FSetup.Printers;
+  run.Desk.PrintToFile = FSetup.PrintToFile;
+  run.Desk.Ticks = FSetup.Ticks;
+  run.Desk.Clock = FSetup.Clock;
+  run.Desk.SpoolPoll = FSetup.SpoolPoll;
+  run.IniFile = FPaths.IniFile;
+  run.Options = FSetup.Options;
+  run.DefaultTransport = FSetup.DefaultTransport;
+  run.MakeLink = FSetup.CreateHost;
+  FRun = std::make_unique<TDeskRun>(std::move(run));
+  FFirstStart = FRun->FirstStart();
+  FSettings = &FRun->Settings();
+  FDesk = &FRun->Desk();
+  FSources = &FRun->Sources();
   StartMark("settings read");
   BuildControls();
   StartMark("controls built");
@@ -196,7 +212,8 @@ void TMainForm::FormDestroy() {
   FDestroyed = true;
   // The controls outlive this object's own destructor; their last signals must not reach it.
   for (const QMetaObject::Connection& c : FChoiceConnections) disconnect(c);
-  // No packet may reach a window that is going away.
+  // No packet may reach a window that is going away, and the board asks nothing more.
+  FRun->StopBoard();
   clsUIV1 = nullptr;
   FSources->Clear();
   RunGuarded([this] { SaveUnsavedState(); });
@@ -306,8 +323,7 @@ void TMainForm::tmrClockTimer() {
   SetPanelText(1, QString::fromStdString(FormatDateTime(kClockPattern, Now(tfLocal), separators) + " LOCAL"));
   SetPanelText(2, QString::fromStdString(FormatDateTime(kClockPattern, utc, separators) + " UTC"));
   if (FLinkStatusStale) ShowLinkStatus();
-  FDesk->RetryStore();
-  FDesk->PurgeIfNewDay(utc);
+  FRun->Tick(utc);
 }
 
 // --- Hint and status bars -----------------------------------------------------------

@@ -18,12 +18,13 @@
 #include <optional>
 #include <string>
 
-#include "app/CommandLine.h"
 #include "app/MessageList.h"
-#include "app/PacketSources.h"
 #include "base/Timing.h"
 #include "desk/MessageDesk.h"
 #include "host/HostLink.h"
+#include "run/CommandLine.h"
+#include "run/DeskRun.h"
+#include "run/PacketSources.h"
 #include "settings/AppPaths.h"
 #include "settings/SettingsStore.h"
 #include "settings/StateKeeper.h"
@@ -139,7 +140,7 @@ class TMainForm : public QMainWindow {
   std::string FStationCall;  // own callsign, upper case; empty until the host tells it
   QSystemTrayIcon* FTrayIcon = nullptr;
   TAppPaths FPaths;
-  std::unique_ptr<TSettingsStore> FSettings;
+  TSettingsStore* FSettings = nullptr;  // the run's
   std::unique_ptr<TWindowStateKeeper> FWindowState;
   std::unique_ptr<TPropertyStateKeeper> FProperties;
   THostLink* clsUIV1 = nullptr;  // the first source's link (Sources() owns it), or none
@@ -165,6 +166,8 @@ class TMainForm : public QMainWindow {
   // Reads the own callsign from the host (an empty answer clears it).
   void ReadStationCall();
 
+  // The run the window shows: its desk, sources, tick and board.
+  TDeskRun& Run() { return *FRun; }
   // The message flow the window shows: listing, printing, the store, the log.
   TMessageDesk& Desk() { return *FDesk; }
   const TMessageDesk& Desk() const { return *FDesk; }
@@ -372,8 +375,6 @@ class TMainForm : public QMainWindow {
   void SaveFurtherSources();
   // The settings of every source as they would be with `s` at `index`.
   std::vector<THostSettings> SourcesWith(std::size_t index, const THostSettings& s) const;
-  // Where jobs go for the current source: the bundled demo never reaches a real printer.
-  void UpdatePrintTarget();
   bool PlaysBundledDemo() const;
   void EnableConnectionFields();
   void ShowAnswerCaption();
@@ -417,8 +418,9 @@ class TMainForm : public QMainWindow {
   bool FListsFilled = false;
   bool FPrinterBoxFilled = false;
   THostSettings::TTransport FShownTransport = THostSettings::htReplay;  // the Connection page's
-  std::unique_ptr<TMessageDesk> FDesk;
-  std::unique_ptr<TPacketSources> FSources;                 // after FDesk: the links go first
+  std::unique_ptr<TDeskRun> FRun;
+  TMessageDesk* FDesk = nullptr;                            // the run's
+  TPacketSources* FSources = nullptr;                       // the run's
   std::vector<QMetaObject::Connection> FChoiceConnections;  // the controls' changes to the desk
   THistoryWindow* FHistory = nullptr;
   QString FLinkStatus;

@@ -9,9 +9,9 @@
 
 #include "app/HistoryWindow.h"
 #include "app/MainForm.h"
-#include "app/StoredChoices.h"
 #include "base/PrivateFiles.h"
 #include "base/ProgramText.h"
+#include "run/StoredChoices.h"
 
 namespace qm {
 

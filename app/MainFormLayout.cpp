@@ -29,11 +29,12 @@
 #include "host/KissSerialHostLink.h"
 #endif
 
-#include "app/StartTrace.h"
 #include "base/AsciiText.h"
 #include "base/ProgramText.h"
 #include "generated/QuillmarkVersion.h"
 #include "print/ProgramFont.h"
+#include "base/ProgramText.h"
+#include "run/StartTrace.h"
 #include "select/Selection.h"
 #include "widgets/PayPalLabel.h"
 

@@ -16,25 +16,14 @@
 #ifdef QM_HAVE_COM_HOST_LINK
 #endif
 #include "base/ProgramText.h"
-#include "select/CallsignText.h"
+#include "parse/CallsignText.h"
 
 namespace qm {
 
 // --- The desk ---------------------------------------------------------------------------
 
 void TMainForm::CreateDesk() {
-  TDeskSetup d;
-  d.DataDir = FPaths.LogDir;
-  d.StoreFile = FSetup.StoreFile;
-  d.Printers = FSetup.Printers;
-  d.PrintToFile = FSetup.PrintToFile;
-  d.Ticks = FSetup.Ticks;
-  d.Clock = FSetup.Clock;
-  d.SpoolPoll = FSetup.SpoolPoll;
-  FDesk = std::make_unique<TMessageDesk>(std::move(d));
-  TMessageDesk* desk = FDesk.get();
-  // A page in the list's font, a full text in the window's.
-  desk->SetFonts(MessageList->font(), font());
+  TMessageDesk* desk = FDesk;
   // The list shows the queue's own entries: it is told when they change.
   MessageList->Model().SetDesk(desk);
   connect(desk, &TMessageDesk::EntryListed, &MessageList->Model(), &TMessageListModel::EntryAdded);
@@ -69,15 +58,16 @@ void TMainForm::CreateDesk() {
   });
   WireChoices();
   // Every source hands its packets to the desk; the window shows their states.
-  FSources = std::make_unique<TPacketSources>(*desk, [this](const THostSettings& settings) {
-    if (FSetup.CreateHost) return FSetup.CreateHost(settings);
-    return MakeSourceLink(settings);
-  });
-  connect(FSources.get(), &TPacketSources::SourceChanged, this, [this](int index) { SourceChanged(index); });
+  connect(FSources, &TPacketSources::SourceChanged, this, [this](int index) { SourceChanged(index); });
   // The host closing ends the program once no other source is left to hear.
-  connect(FSources.get(), &TPacketSources::AllEnded, this,
+  connect(FSources, &TPacketSources::AllEnded, this,
           [this] { RunGuarded([this] { clsUIV1UIView32IsClosing(); }); });
-  FSources->Put(0, FHostSettings, false);
+  // The first source tells the own station; the window asks it whenever it changes.
+  connect(FRun.get(), &TDeskRun::LinkMade, this, [this](int index, THostLink* link) {
+    if (index != 0) return;
+    clsUIV1 = link;
+    connect(link, &THostLink::OwnStationChanged, this, [this] { ReadStationCall(); });
+  });
 }
 
 TDeskChoices TMainForm::ChoicesOf() const {
@@ -220,14 +210,8 @@ void TMainForm::FillPrinterBox() {
   cbxPrinter->addItems(printers);
   cbxPrinter->setCurrentIndex(-1);
   cbxPrinter->setEditText(QStringLiteral("(default)"));
-  if (!FSetup.Options.Printer.isEmpty()) {
-    const int index = printers.indexOf(FSetup.Options.Printer);
-    if (index < 0)
-      throw EPrintError("There is no printer \"" + FSetup.Options.Printer.toStdString() + "\" here");
-    cbxPrinter->setCurrentIndex(index);
-    FDesk->SelectPrinter(index);
-  }
-  UpdatePrintTarget();
+  if (FRun->ChooseNamedPrinter()) cbxPrinter->setCurrentIndex(printers.indexOf(FSetup.Options.Printer));
+  FRun->UpdatePrintTarget();
   ShowSourceNote();
 }
 

@@ -15,12 +15,13 @@
 #include <stdexcept>
 
 #include "app/MainForm.h"
-#include "app/StoredChoices.h"
 #include "base/AsciiText.h"
 #include "base/ProgramText.h"
 #include "generated/QuillmarkVersion.h"
+#include "base/ProgramText.h"
+#include "parse/CallsignText.h"
+#include "run/StoredChoices.h"
 #include "select/Answering.h"
-#include "select/CallsignText.h"
 #include "settings/StateKeeper.h"
 
 namespace qm {
@@ -88,17 +89,8 @@ void TMainForm::SaveUnsavedState() {
 // --- The host link ------------------------------------------------------------------
 
 void TMainForm::LoadHostSettings() {
-  THostSettings defaults;
-  if (FSetup.DefaultTransport) defaults.Transport = *FSetup.DefaultTransport;
-  std::vector<THostSettings> sources = ReadHostSources(*FSettings, defaults);
-  // A source named on the command line is this run's only one.
-  if (FSetup.Options.Transport) sources.resize(1);
-  for (THostSettings& s : sources) FSetup.Options.ApplyTo(s);
-  FHostSettings = sources[0];
-  for (std::size_t i = 0; i < sources.size(); ++i) {
-    FSources->Put(i, sources[i], false);
-    FSources->SetKept(i);
-  }
+  FRun->LoadSources();
+  FHostSettings = FSources->At(0).Settings;
   ShowHostSettings();
 }
 
@@ -191,21 +183,9 @@ void TMainForm::ShowAnswerCaption() {
 }
 
 void TMainForm::ConnectHost() {
-  clsUIV1 = nullptr;
-  FDesk->ResetPacketsHeard();
-  if (const QString clash = SourcesClash(SourcesWith(0, FHostSettings)); !clash.isEmpty()) {
-    FSources->Put(0, FHostSettings, false);
-    FSources->SetState(0, QStringLiteral("Not connected: ") + clash);
-    throw std::runtime_error(clash.toStdString());
-  }
-  UpdatePrintTarget();  // also where this source cannot be made and the others run
-  THostLink* link = FSources->Put(0, FHostSettings);
-  clsUIV1 = link;
-  // Choosing a real source takes the demo's messages off the list.
-  FDesk->SetDemo(link->PlaysBundledDemo());
-  connect(link, &THostLink::OwnStationChanged, this, [this] { ReadStationCall(); });
+  clsUIV1 = nullptr;  // the link made tells it again
   try {
-    FSources->Start(0);
+    FRun->ConnectSource(0, FHostSettings);
   } catch (const EHostAbsent&) {
     // A first start (no settings file yet, no source on the command line) plays the bundled
     // demo instead, as where there is no station program; Apply writes the file before it
@@ -220,48 +200,29 @@ void TMainForm::ConnectHost() {
     }
     // The link waits for its host and its state says so: told once, and kept. No own station
     // until the host tells it.
-    UpdatePrintTarget();
     ShowSourceNote();
     ReadStationCall();
     throw;
   } catch (const std::exception&) {
-    FDesk->SetDemo(false);
     // No host could be had: said once (the caller shows the failure), and the window runs on
     // without one instead of asking a host that is not there at every showing.
     clsUIV1 = nullptr;
     throw;
   }
-  UpdatePrintTarget();
   ShowSourceNote();
 }
 
 void TMainForm::ConnectSource(std::size_t index) {
   if (index == 0) return ConnectHost();
-  const THostSettings settings = FSources->At(index).Settings;
-  if (const QString clash = SourcesClash(SourcesWith(index, settings)); !clash.isEmpty()) {
-    FSources->SetState(index, QStringLiteral("Not connected: ") + clash);
-    throw std::runtime_error(clash.toStdString());
-  }
-  FSources->Put(index, settings);
-  FSources->Start(index);
+  FRun->ConnectSource(index, FSources->At(index).Settings);
 }
 
 bool TMainForm::PlaysBundledDemo() const {
   return clsUIV1 && clsUIV1->PlaysBundledDemo();
 }
 
-void TMainForm::UpdatePrintTarget() {
-  QString folder = FSetup.Options.PrintToFolder;
-  if (folder.isEmpty() && PlaysBundledDemo())
-    folder = QDir(QString::fromStdString(FPaths.LogDir.empty() ? std::string(".") : FPaths.LogDir))
-                 .absoluteFilePath(QStringLiteral("demo-pages"));
-  FDesk->SetPrintFolder(folder);
-}
-
 QString TMainForm::PdfFolderUsed() const {
-  QString folder = FDesk ? FDesk->PrintFolder() : QString();
-  if (folder.isEmpty() || !QDir(folder).exists()) return {};
-  return folder;
+  return FRun ? FRun->PdfFolderUsed() : QString();
 }
 
 void TMainForm::ShowSourceNote() {

@@ -17,14 +17,14 @@
 #include <windows.h>
 #endif
 
-#include "app/Board.h"
-#include "app/CommandLine.h"
 #include "app/ErrorBox.h"
 #include "app/MainForm.h"
-#include "app/StartTrace.h"
-#include "app/Unattended.h"
 #include "base/PrivateFiles.h"
 #include "print/PrintJobs.h"
+#include "run/Board.h"
+#include "run/CommandLine.h"
+#include "run/StartTrace.h"
+#include "run/Unattended.h"
 #include "settings/AppPaths.h"
 #include "settings/InstanceLock.h"
 
@@ -197,20 +197,27 @@ int RunUnattended(int argc, char** argv, const qm::TRunOptions& options) {
   const std::string logDir = setup.LogDir;
   QString pdfDir;
   {
+    // Caught before the desk starts: a signal while it starts (a source failing at once, the
+    // service stopped early) ends the run once the event loop hears it, as one later does.
+    QObject signalOwner;
+    qm::TUnattendedDesk* running = nullptr;
+    const bool caught = qm::EndOnSignals(&signalOwner, [&running] {
+      if (running) running->End();
+    });
     qm::TUnattendedDesk desk(std::move(setup));
-    qm::TBoardRun boardRun(desk.Desk(), desk.Sources(), std::move(board));
-    boardRun.Start();
+    running = &desk;
+    const qm::TBoardRun& boardRun = desk.Run().StartBoard(std::move(board));
     lock.ListenForShow({});
     lock.AnswerStatus([&boardRun] { return boardRun.StatusAnswer(); });
     QObject::connect(&desk, &qm::TUnattendedDesk::Ended, &app, [] { QCoreApplication::exit(0); });
-    if (!qm::EndOnSignals(&desk, [&desk] { desk.End(); }))
+    if (!caught)
       std::fprintf(
           stderr,
           "quillmark: SIGTERM, SIGINT and SIGHUP cannot be caught; they end the run without the log's last "
           "lines\n");
     std::fprintf(stderr, "quillmark: running without a window; the log is in %s\n", logDir.c_str());
     QGuiApplication::exec();
-    pdfDir = desk.PdfFolderUsed();
+    pdfDir = desk.Run().PdfFolderUsed();
   }
   SayWhereFilesAre(logDir, pdfDir);
   return 0;
@@ -288,8 +295,7 @@ int main(int argc, char** argv) {
                    "quillmark: SIGTERM, SIGINT and SIGHUP cannot be caught; they end the run without the "
                    "log's last lines\n");
     lock.ListenForShow([&form] { form.miRestoreClick(); });
-    qm::TBoardRun boardRun(form.Desk(), form.Sources(), std::move(board));
-    boardRun.Start();
+    const qm::TBoardRun& boardRun = form.Run().StartBoard(std::move(board));
     lock.AnswerStatus([&boardRun] { return boardRun.StatusAnswer(); });
     // A host that closed while the window was being made has ended the run already.
     if (!form.Ending()) result = QApplication::exec();

@@ -97,6 +97,12 @@ std::optional<int> ReadPasscode(std::string_view text) {
   return passcode;
 }
 
+bool IsAprsIsFilter(std::string_view text) {
+  for (const char c : text)
+    if (c < 0x20 || c > 0x7E) return false;
+  return true;
+}
+
 bool IsSerialSpeed(int baud) {
   return std::find(std::begin(THostSettings::SerialSpeeds), std::end(THostSettings::SerialSpeeds), baud) !=
          std::end(THostSettings::SerialSpeeds);

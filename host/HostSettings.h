@@ -135,6 +135,10 @@ inline constexpr const char* kPaceRule = "a number, 0 or more";
 std::optional<int> ReadPasscode(std::string_view text);
 inline constexpr const char* kPasscodeRule = "a number from 0 to 32767";
 
+// An APRS-IS server-side filter as typed: printable ASCII only (blanks separate its parts).
+bool IsAprsIsFilter(std::string_view text);
+inline constexpr const char* kNotAFilterText = "The filter may hold printable ASCII characters only";
+
 // One of THostSettings::SerialSpeeds.
 bool IsSerialSpeed(int baud);
 // "one of 300, 1200, ..., 115200 or 230400 bits a second", for the sentences that refuse a speed.

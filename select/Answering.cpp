@@ -1,7 +1,7 @@
 #include "select/Answering.h"
 
 #include "base/AsciiText.h"
-#include "select/CallsignText.h"
+#include "parse/CallsignText.h"
 
 namespace qm {
 namespace {

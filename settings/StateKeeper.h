@@ -98,7 +98,7 @@ class TPropertyStateKeeper : public TStateKeeper {
   const std::vector<std::string>& StoredProperties() const { return FStoredProperties; }
 
   // At most this many entries of a list are read, so a huge file cannot stall the start.
-  static constexpr int MaxListEntries = 10000;
+  static constexpr int MaxListEntries = kMaxStoredListEntries;
 
  protected:
   void DoRestoreState() override;

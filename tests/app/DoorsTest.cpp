@@ -15,7 +15,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/Unattended.h"
 #include "host/HostSettings.h"
 #include "tests/support/LogFiles.h"
 #include "tests/support/PrivateTmpfs.h"
@@ -144,34 +143,6 @@ TEST(Doors, EachDoorSaysWhatIsWrongAndNeverHangsOrSilencesTheRest) {
       EXPECT_TRUE(log.contains(QString::fromLatin1(c.said.mid(11)))) << log.toStdString();
     }
   }
-}
-
-// A signal the event loop does not hear (a step that never returns) still ends the process,
-// as if it had not been caught, within a second.
-TEST(Doors, ASignalTheEventLoopDoesNotHearEndsTheProcess) {
-  test::App();
-  QElapsedTimer took;
-  took.start();
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    QObject owner;
-    EndOnSignals(&owner, [] { ::_exit(0); });
-    ::raise(SIGTERM);
-    for (;;) ::pause();  // the event loop never runs again
-  }
-  int status = 0;
-  const QDeadlineTimer deadline(3000);
-  pid_t ended = 0;
-  while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && !deadline.hasExpired()) ::usleep(10000);
-  const qint64 ms = took.elapsed();
-  if (ended == 0) {
-    ::kill(child, SIGKILL);
-    ::waitpid(child, &status, 0);
-    FAIL() << "the child was still there after 3 s";
-  }
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-  EXPECT_LT(ms, 1000);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/MainForm.h"
+#include "run/Unattended.h"
 #include "tests/app/FormTestEnvironment.h"
 #include "tests/host/TestFrames.h"
 #include "tests/support/LogFiles.h"
@@ -185,6 +186,41 @@ TEST(Sources, ASectionWhoseTransportIsMistypedIsSkippedAndNamed) {
   const QByteArray stored = ini.readAll();
   EXPECT_TRUE(stored.contains("[Connection2]\r\nTransport=aprs_is\r\n")) << stored.toStdString();
   EXPECT_FALSE(stored.contains("[Connection3]")) << stored.toStdString();
+}
+
+// One settings file, two runs: the window and the run without one put the same sources from
+// it, with the same choices, each through the run's one assembly.
+TEST(Sources, TheWindowAndTheRunWithoutOneHearTheSameSourcesFromOneFile) {
+  test::TFormEnvironment env;
+  const QString capture = env.Dir.filePath("capture.txt");
+  WriteIni(capture, "*12:00:00 W1ABC>APRS:!4903.50N/07201.75W-\n");
+  const int closed = ClosedPort();
+  WriteIni(QString::fromStdString(env.IniFile()),
+           QStringLiteral("[Settings]\ncbBull.Checked=True\n"
+                          "[Connection]\nTransport=replay\nCaptureFile=%1\nPace=0\n"
+                          "[Connection2]\nTransport=kiss-tcp\nServer=127.0.0.1\nPort=%2\n"
+                          "[Connection3]\nTransport=aprs-is\nServer=127.0.0.1\nPort=%2\nCallsign=N0CALL\n")
+               .arg(capture)
+               .arg(closed));
+  TMainForm form(env.Setup());
+  form.EndApplication = [] {};
+  const QTemporaryDir unattendedData;
+  TUnattendedDesk unattended({env.IniFile(), unattendedData.path().toStdString(), {}});
+  ASSERT_EQ(form.Sources().Count(), 3u);
+  ASSERT_EQ(unattended.Sources().Count(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    const THostSettings& w = form.Sources().At(i).Settings;
+    const THostSettings& u = unattended.Sources().At(i).Settings;
+    EXPECT_EQ(w.Transport, u.Transport);
+    EXPECT_EQ(w.Server, u.Server);
+    EXPECT_EQ(w.Port, u.Port);
+    EXPECT_EQ(w.CaptureFile, u.CaptureFile);
+    EXPECT_EQ(w.Pace, u.Pace);
+  }
+  EXPECT_EQ(form.Sources().At(2).Settings.Port, closed);
+  EXPECT_TRUE(form.Desk().Choices().Selection.Bulletins);
+  EXPECT_TRUE(unattended.Desk().Choices().Selection.Bulletins);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "select/CallsignText.h"
+#include "parse/CallsignText.h"
 
 namespace qm {
 namespace {
@@ -33,12 +33,6 @@ bool IsStationListEntry(std::string_view text) {
   if (text.empty() || text == "*") return false;
   for (const char c : text)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
-  return true;
-}
-
-bool IsAprsIsFilter(std::string_view text) {
-  for (const char c : text)
-    if (c < 0x20 || c > 0x7E) return false;
   return true;
 }
 

@@ -1,4 +1,4 @@
-#include "app/Board.h"
+#include "run/Board.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <map>
 
-#include "app/HistoryWindow.h"
-#include "app/LinkLook.h"
-#include "app/PacketSources.h"
 #include "base/PrivateFiles.h"
 #include "base/ProgramText.h"
 #include "desk/MessageDesk.h"
+#include "base/ProgramText.h"
+#include "run/HistoryModel.h"
+#include "run/PacketSources.h"
 #include "select/EntryLines.h"
 #include "settings/InstanceLock.h"
 #include "settings/SettingsStore.h"

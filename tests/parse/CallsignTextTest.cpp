@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "select/CallsignText.h"
+#include "parse/CallsignText.h"
 
 namespace qm {
 namespace {

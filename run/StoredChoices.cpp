@@ -1,12 +1,12 @@
-#include "app/StoredChoices.h"
+#include "run/StoredChoices.h"
 
 #include <QString>
 #include <cmath>
 
 #include "base/AsciiText.h"
 #include "host/KissDecoder.h"
-#include "select/CallsignText.h"
-#include "settings/StateKeeper.h"
+#include "parse/CallsignText.h"
+#include "settings/SettingsDefaults.h"
 
 namespace qm {
 namespace {
@@ -150,7 +150,7 @@ TDeskChoices ReadDeskChoices(TSettingsStore& settings) {
   c.Beep = ReadChecked(settings, "cbBeepOnReceive", c.Beep);
   c.PrintingDisabled = ReadChecked(settings, "cbDisablePrinting", c.PrintingDisabled);
   c.PageSetting = Trim(settings.ReadString(kSettingsSection, "edMsgCount.Text", c.PageSetting));
-  const std::size_t most = TPropertyStateKeeper::MaxListEntries;
+  const std::size_t most = static_cast<std::size_t>(kMaxStoredListEntries);
   if (const auto list = settings.ReadStringList("Settings.lbStationList.Items", most)) s.StationList = *list;
   // The check list's entries as stored (the window's full list when none are), each marked
   // by [StateSelection].

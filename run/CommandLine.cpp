@@ -1,4 +1,4 @@
-#include "app/CommandLine.h"
+#include "run/CommandLine.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "generated/QuillmarkVersion.h"
-#include "select/CallsignText.h"
+#include "parse/CallsignText.h"
 
 namespace qm {
 namespace {

@@ -15,12 +15,8 @@ bool IsCallsign(std::string_view text);
 // settings file. Callsigns, tactical names ("EOC-ALPHA") and stars anywhere ("NO*ALL") are fine.
 bool IsStationListEntry(std::string_view text);
 
-// An APRS-IS server-side filter: printable ASCII only (blanks separate its parts).
-bool IsAprsIsFilter(std::string_view text);
-
 // The sentences shown when a text fails the checks above.
 std::string NotACallsignText(std::string_view text);
 std::string NotAStationListEntryText(std::string_view text);
-inline constexpr const char* kNotAFilterText = "The filter may hold printable ASCII characters only";
 
 }  // namespace qm

@@ -11,13 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "app/CommandLine.h"
-#include "app/PacketSources.h"
 #include "desk/MessageDesk.h"
 #include "host/HostLink.h"
-#include "settings/SettingsStore.h"
-
-class QTimer;
+#include "run/CommandLine.h"
+#include "run/DeskRun.h"
 
 namespace qm {
 
@@ -39,10 +36,9 @@ class TUnattendedDesk : public QObject {
   // Ends at once, as the host closing does: packets heard are judged, nothing is printed on
   // the way out, what is unprinted stays in the store for the next start.
   void End();
-  TMessageDesk& Desk() { return *FDesk; }
-  TPacketSources& Sources() { return *FSources; }
-  // The folder print jobs become PDF files in (the demo's, or --print-to-pdf), or "".
-  QString PdfFolderUsed() const;
+  TDeskRun& Run() { return *FRun; }
+  TMessageDesk& Desk() { return FRun->Desk(); }
+  TPacketSources& Sources() { return FRun->Sources(); }
 
  signals:
   // The desk is done: the program may end.
@@ -54,13 +50,12 @@ class TUnattendedDesk : public QObject {
   // There and in the log.
   void Say(const QString& text);
   void Step(const char* what, const std::function<void()>& step);
-  void ConnectSource(std::size_t index);
+  // A source's link made: its outage lines go to standard error; the first one's own station
+  // and demo are told.
+  void LinkMade(int index, THostLink* link);
 
   TUnattendedSetup FSetup;
-  std::unique_ptr<TSettingsStore> FSettings;
-  std::unique_ptr<TMessageDesk> FDesk;
-  std::unique_ptr<TPacketSources> FSources;  // after FDesk: the links go first
-  QTimer* FClock = nullptr;
+  std::unique_ptr<TDeskRun> FRun;
   bool FEnding = false;
   std::vector<int> FSaidDown;  // per source: 1 down, 0 up, -1 not said yet
   QStringList FPrinterSaid;

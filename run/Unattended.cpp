@@ -1,20 +1,17 @@
-#include "app/Unattended.h"
+#include "run/Unattended.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QSocketNotifier>
-#include <QTimer>
 #include <cerrno>
 #include <cstdio>
 #include <functional>
 #include <stdexcept>
 
-#include "app/LinkLook.h"
-#include "app/StoredChoices.h"
 #include "base/AsciiText.h"
 #include "base/ProgramText.h"
+#include "print/PrintJobs.h"
 #include "print/ProgramFont.h"
+#include "run/StoredChoices.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -27,25 +24,22 @@ namespace qm {
 
 TUnattendedDesk::TUnattendedDesk(TUnattendedSetup setup, QObject* parent)
     : QObject(parent), FSetup(std::move(setup)) {
-  const bool firstStart = !QFileInfo::exists(QString::fromStdString(FSetup.IniFile));
-  FSettings = std::make_unique<TSettingsStore>(FSetup.IniFile);
-  TDeskSetup d;
-  d.DataDir = FSetup.LogDir;
-  FDesk = std::make_unique<TMessageDesk>(std::move(d));
-  TMessageDesk* desk = FDesk.get();
-  // The fonts the window prints in, so a page looks the same either way.
-  desk->SetFonts(ProgramFont(QStringLiteral("Courier New"), 10),
-                 ProgramFont(QStringLiteral("MS Sans Serif"), 8));
+  TDeskRunSetup r;
+  r.Desk.DataDir = FSetup.LogDir;
+  r.IniFile = FSetup.IniFile;
+  r.Options = FSetup.Options;
+  FRun = std::make_unique<TDeskRun>(std::move(r));
+  TMessageDesk* desk = &FRun->Desk();
+  TPacketSources* sources = &FRun->Sources();
   connect(desk, &TMessageDesk::FailureToReport, this, [this](const QString& text, bool) { Say(text); });
   connect(desk, &TMessageDesk::EndRequested, this, [this] { emit Ended(); });
-  FSources = std::make_unique<TPacketSources>(*desk, MakeSourceLink);
   // Nothing is left to hear once every source that ends by itself has ended.
-  connect(FSources.get(), &TPacketSources::AllEnded, this, [this] { End(); });
-  connect(FSources.get(), &TPacketSources::SourceChanged, this, [this](int index) {
+  connect(sources, &TPacketSources::AllEnded, this, [this] { End(); });
+  connect(sources, &TPacketSources::SourceChanged, this, [this, sources](int index) {
     // A source up or down once per change, not once per retry ("KISS 127.0.0.1:8001:
     // Connected"); the link's own outage lines say when it went and how long it lasted.
-    if (static_cast<std::size_t>(index) >= FSources->Count() || !FSources->Link(index)) return;
-    const TPacketSources::TSource& source = FSources->At(index);
+    if (static_cast<std::size_t>(index) >= sources->Count() || !sources->Link(index)) return;
+    const TPacketSources::TSource& source = sources->At(index);
     if (source.State == QLatin1String("Not connected") ||
         source.State.startsWith(QLatin1String("Connecting")))
       return;
@@ -53,9 +47,11 @@ TUnattendedDesk::TUnattendedDesk(TUnattendedSetup setup, QObject* parent)
     if (FSaidDown.size() <= static_cast<std::size_t>(index)) FSaidDown.resize(index + 1, -1);
     if (FSaidDown[index] == down) return;
     FSaidDown[index] = down;
-    const QString name = FSources->Name(index);
+    const QString name = sources->Name(index);
     Say((name.isEmpty() ? QString() : name + QStringLiteral(": ")) + source.State);
   });
+  connect(FRun.get(), &TDeskRun::LinkMade, this,
+          [this](int index, THostLink* link) { LinkMade(index, link); });
   // A page printed, a job failed, the list restored or kept: logged by the desk, told here.
   connect(desk, &TMessageDesk::Noted, this, [](const QString& text) { Tell(text); });
   connect(desk, &TMessageDesk::PrinterProblemsChanged, this, [this](const QStringList& problems) {
@@ -68,96 +64,55 @@ TUnattendedDesk::TUnattendedDesk(TUnattendedSetup setup, QObject* parent)
   Step("The log", [desk] { desk->CreateLogger(); });
   desk->LogMessage("Quillmark runs without a window");
   TDeskChoices choices;
-  std::vector<THostSettings> sources{THostSettings{}};
   Step("The settings", [&] {
-    choices = ReadDeskChoices(*FSettings);
-    sources = ReadHostSources(*FSettings);
+    choices = ReadDeskChoices(FRun->Settings());
+    FRun->LoadSources();
   });
-  // A source named on the command line is this run's only one.
-  if (FSetup.Options.Transport) sources.resize(1);
-  for (std::size_t i = 0; i < sources.size(); ++i) {
-    FSetup.Options.ApplyTo(sources[i]);
-    FSources->Put(i, sources[i], false);
-  }
-  if (firstStart) Say(QStringLiteral("No settings in %1 yet").arg(QString::fromStdString(FSetup.IniFile)));
-  Step("The printer", [this, desk] {
-    if (FSetup.Options.Printer.isEmpty()) return;
-    const int index = desk->Printers().indexOf(FSetup.Options.Printer);
-    if (index < 0)
-      throw std::runtime_error("There is no printer \"" + FSetup.Options.Printer.toStdString() + "\"");
-    desk->SelectPrinter(index);
-  });
+  if (FRun->FirstStart())
+    Say(QStringLiteral("No settings in %1 yet").arg(QString::fromStdString(FSetup.IniFile)));
+  Step("The printer", [this] { FRun->ChooseNamedPrinter(); });
   Step("The message store", [desk] { desk->OpenStore(); });
-  for (std::size_t i = 0; i < FSources->Count(); ++i) Step("The source", [this, i] { ConnectSource(i); });
+  for (std::size_t i = 0; i < sources->Count(); ++i)
+    Step("The source", [this, sources, i] { FRun->ConnectSource(i, sources->At(i).Settings); });
   Step("The list of the last run", [desk] { desk->RestoreListed(); });
-  if (THostLink* first = FSources->Link(0)) {
+  if (THostLink* first = sources->Link(0)) {
     TOwnStation info;
     Step("The own callsign", [&] { first->FillMyInfo(info); });
     choices.Selection.StationCall = UpperCase(info.MyCallsign());
   }
   desk->SetChoices(choices);
   desk->SetReady();
-
-  // What the window's clock does each second: a failing store tried again, the daily purge.
-  FClock = new QTimer(this);
-  FClock->setInterval(1000);
-  connect(FClock, &QTimer::timeout, this, [desk] {
-    desk->RetryStore();
-    desk->PurgeIfNewDay(desk->Now(tfUTC));
-  });
-  FClock->start();
+  FRun->StartTicking();
 }
 
-TUnattendedDesk::~TUnattendedDesk() {
-  FSources->Clear();
-  FDesk->Close();
-}
+TUnattendedDesk::~TUnattendedDesk() = default;
 
-void TUnattendedDesk::ConnectSource(std::size_t index) {
-  std::vector<THostSettings> all;
-  for (std::size_t i = 0; i < FSources->Count(); ++i) all.push_back(FSources->At(i).Settings);
-  if (const QString clash = SourcesClash(all); !clash.isEmpty())
-    throw std::runtime_error(clash.toStdString());
-  // Also where the first source cannot be made and the others run.
-  if (index == 0) FDesk->SetPrintFolder(FSetup.Options.PrintToFolder);
-  THostLink* link = FSources->Put(index, all[index]);
+void TUnattendedDesk::LinkMade(int index, THostLink* link) {
   connect(link, &THostLink::OutageLogLine, this, [](const QString& line) {
     std::fprintf(stderr, "quillmark: %s\n", line.toLocal8Bit().constData());
   });
-  if (index == 0) {
-    // The station program tells the own station once it is there (it may start later).
-    connect(link, &THostLink::OwnStationChanged, this, [this, link] {
-      Step("The own callsign", [this, link] {
-        TOwnStation info;
-        link->FillMyInfo(info);
-        TDeskChoices choices = FDesk->Choices();
-        choices.Selection.StationCall = UpperCase(info.MyCallsign());
-        FDesk->SetChoices(choices);
-      });
+  if (index != 0) return;
+  // The station program tells the own station once it is there (it may start later).
+  connect(link, &THostLink::OwnStationChanged, this, [this, link] {
+    Step("The own callsign", [this, link] {
+      TOwnStation info;
+      link->FillMyInfo(info);
+      TDeskChoices choices = FRun->Desk().Choices();
+      choices.Selection.StationCall = UpperCase(info.MyCallsign());
+      FRun->Desk().SetChoices(choices);
     });
-    FDesk->SetDemo(link->PlaysBundledDemo());
-    if (link->PlaysBundledDemo()) {
-      QString folder = FSetup.Options.PrintToFolder;
-      if (folder.isEmpty()) folder = QDir(FDesk->DataDir()).absoluteFilePath(QStringLiteral("demo-pages"));
-      FDesk->SetPrintFolder(folder);
-      Say(QStringLiteral("No source is chosen: the demo traffic plays, its pages become PDF files in ") +
-          folder);
-    }
-  }
-  FSources->Start(index);
+  });
+  if (link->PlaysBundledDemo())
+    Say(QStringLiteral("No source is chosen: the demo traffic plays, its pages become PDF files in ") +
+        FRun->Desk().PrintFolder());
 }
 
 void TUnattendedDesk::End() {
   if (FEnding) return;
   FEnding = true;
   // No packet comes after this; those heard are judged, then Ended follows.
-  FSources->Clear();
-  FDesk->HostClosing();
-}
-
-QString TUnattendedDesk::PdfFolderUsed() const {
-  const QString folder = FDesk->PrintFolder();
-  return folder.isEmpty() || !QDir(folder).exists() ? QString() : folder;
+  FRun->Sources().Clear();
+  FRun->Desk().HostClosing();
 }
 
 void TUnattendedDesk::Tell(const QString& text) {
@@ -167,7 +122,7 @@ void TUnattendedDesk::Tell(const QString& text) {
 
 void TUnattendedDesk::Say(const QString& text) {
   Tell(text);
-  FDesk->LogMessage(ProgramText(text));
+  FRun->Desk().LogMessage(ProgramText(text));
 }
 
 void TUnattendedDesk::Step(const char* what, const std::function<void()>& step) {

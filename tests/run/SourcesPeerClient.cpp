@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Unattended.h"
+#include "run/Unattended.h"
 #include "tests/support/LogFiles.h"
 #include "tests/support/LoopbackServer.h"
 

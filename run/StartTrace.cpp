@@ -1,4 +1,4 @@
-#include "app/StartTrace.h"
+#include "run/StartTrace.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -78,6 +78,11 @@ class TPacketSources : public QObject {
   QTimer FSeveralLinger;
 };
 
+// Whether a host link's state text says it is down: retrying, failed or never connected.
+bool IsLinkDown(const QString& state);
+// Whether it says packets can come now: connected or replaying.
+bool IsLinkUp(const QString& state);
+
 // A source's link as the settings name it, not started: on Windows the station program's
 // automation link for htStationProgram, else CreateHostLink's. The window and the desk alone
 // make theirs here.

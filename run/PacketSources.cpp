@@ -1,14 +1,22 @@
-#include "app/PacketSources.h"
+#include "run/PacketSources.h"
 
 #include <QDateTime>
 
-#include "app/LinkLook.h"
 #include "desk/MessageDesk.h"
 #ifdef QM_HAVE_COM_HOST_LINK
 #include "host/com/ComHostLink.h"
 #endif
 
 namespace qm {
+
+bool IsLinkDown(const QString& state) {
+  return state.startsWith(QLatin1String("Retrying")) || state.startsWith(QLatin1String("Error")) ||
+         state.startsWith(QLatin1String("Not connected"));
+}
+
+bool IsLinkUp(const QString& state) {
+  return state.startsWith(QLatin1String("Connected")) || state.startsWith(QLatin1String("Replaying"));
+}
 
 TPacketSources::TPacketSources(TMessageDesk& desk, TMaker maker, QObject* parent)
     : QObject(parent), FDesk(desk), FMaker(std::move(maker)) {

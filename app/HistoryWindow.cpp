@@ -21,7 +21,6 @@
 #include "base/AsciiText.h"
 #include "base/ProgramText.h"
 #include "base/Timing.h"
-#include "base/ProgramText.h"
 #include "select/Selection.h"
 
 namespace qm {

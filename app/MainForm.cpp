@@ -28,7 +28,6 @@
 #include "base/AsciiText.h"
 #include "base/ProgramText.h"
 #include "generated/QuillmarkVersion.h"
-#include "base/ProgramText.h"
 #include "run/StartTrace.h"
 #include "select/Selection.h"
 

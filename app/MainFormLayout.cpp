@@ -33,7 +33,6 @@
 #include "base/ProgramText.h"
 #include "generated/QuillmarkVersion.h"
 #include "print/ProgramFont.h"
-#include "base/ProgramText.h"
 #include "run/StartTrace.h"
 #include "select/Selection.h"
 #include "widgets/PayPalLabel.h"

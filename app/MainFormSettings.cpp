@@ -18,7 +18,6 @@
 #include "base/AsciiText.h"
 #include "base/ProgramText.h"
 #include "generated/QuillmarkVersion.h"
-#include "base/ProgramText.h"
 #include "parse/CallsignText.h"
 #include "run/StoredChoices.h"
 #include "select/Answering.h"

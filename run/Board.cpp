@@ -9,7 +9,6 @@
 #include "base/PrivateFiles.h"
 #include "base/ProgramText.h"
 #include "desk/MessageDesk.h"
-#include "base/ProgramText.h"
 #include "run/HistoryModel.h"
 #include "run/PacketSources.h"
 #include "select/EntryLines.h"

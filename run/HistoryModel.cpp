@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "base/AsciiText.h"
-#include "base/Timing.h"
 #include "base/ProgramText.h"
+#include "base/Timing.h"
 #include "select/Selection.h"
 
 namespace qm {

@@ -243,6 +243,7 @@ TEST_F(BoardServerTest, ManyConnectionsWaitInTheBacklogNotInTheProcess) {
   // arrivals too, so without the bound this count varies with the machine's speed.)
   auto answered = std::async(std::launch::async, [this] {
     std::vector<int> clients;
+    clients.reserve(60);
     for (int i = 0; i < 60; ++i) clients.push_back(Connect(FPort));
     const int fd = Connect(FPort);
     const std::string request = Get("/api/state");

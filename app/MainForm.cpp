@@ -7,9 +7,11 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPixmap>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QStatusBar>
@@ -61,8 +63,13 @@ QString VersionCaption(unsigned major, unsigned minor, unsigned release) {
 
 QIcon ProgramIcon() {
   QIcon icon;
-  for (int size : {16, 22, 32, 48})
-    icon.addFile(QStringLiteral(":/icons/quillmark-%1.png").arg(size), QSize(size, size));
+  for (int size : {16, 22, 32, 48}) {
+    // Read as what they are: guessing the format loads every image plug-in (and libjpeg)
+    // before the first paint.
+    QImageReader reader(QStringLiteral(":/icons/quillmark-%1.png").arg(size), "png");
+    reader.setAutoDetectImageFormat(false);
+    icon.addPixmap(QPixmap::fromImage(reader.read()));
+  }
   return icon;
 }
 

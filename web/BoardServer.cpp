@@ -40,18 +40,20 @@ constexpr std::size_t kMaxReprintIds = 1000;
 constexpr qint64 kMaxPageFile = 32 * 1024 * 1024;
 
 // cpp-httplib's workers with a bounded queue: when it is full the listener waits, so further
-// connections wait in the system's backlog and never become this process's open files.
+// connections wait in the system's backlog and never become this process's open files. A
+// worker is started when a job finds none idle, up to the limit, so a board that nobody opens
+// costs no threads.
 class TBoundedPool : public httplib::TaskQueue {
  public:
-  TBoundedPool(std::size_t workers, std::size_t waiting) : FMaxWaiting(waiting) {
-    for (std::size_t i = 0; i < workers; ++i) FWorkers.emplace_back([this] { Work(); });
-  }
+  TBoundedPool(std::size_t workers, std::size_t waiting) : FMaxWorkers(workers), FMaxWaiting(waiting) {}
   ~TBoundedPool() override { shutdown(); }
 
   void enqueue(std::function<void()> fn) override {
     std::unique_lock lock(FMutex);
     FRoom.wait(lock, [this] { return FJobs.size() < FMaxWaiting || FShutdown; });
     FJobs.push_back(std::move(fn));
+    if (!FShutdown && FIdle < FJobs.size() && FWorkers.size() < FMaxWorkers)
+      FWorkers.emplace_back([this] { Work(); });
     FWork.notify_one();
   }
 
@@ -63,6 +65,7 @@ class TBoundedPool : public httplib::TaskQueue {
     }
     FWork.notify_all();
     FRoom.notify_all();
+    // No worker is started once FShutdown is set, so the list stands still while they end.
     for (std::thread& t : FWorkers) t.join();
     FWorkers.clear();
   }
@@ -73,7 +76,9 @@ class TBoundedPool : public httplib::TaskQueue {
       std::function<void()> fn;
       {
         std::unique_lock lock(FMutex);
+        ++FIdle;
         FWork.wait(lock, [this] { return FShutdown || !FJobs.empty(); });
+        --FIdle;
         if (FJobs.empty()) return;  // shut down and nothing left
         fn = std::move(FJobs.front());
         FJobs.pop_front();
@@ -83,11 +88,13 @@ class TBoundedPool : public httplib::TaskQueue {
     }
   }
 
+  const std::size_t FMaxWorkers;
   const std::size_t FMaxWaiting;
   std::mutex FMutex;
   std::condition_variable FWork, FRoom;
   std::deque<std::function<void()>> FJobs;
   std::vector<std::thread> FWorkers;
+  std::size_t FIdle = 0;  // workers waiting for a job
   bool FShutdown = false;
 };
 

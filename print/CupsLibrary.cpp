@@ -14,7 +14,7 @@ constexpr char LibraryName[] = "libcups.so.2";
 QByteArray LibraryToOpen() {
 #ifdef QM_TEST_LIBCUPS_SEAM
   // The tests' way to run without libcups, or with a library that is not libcups.
-  const QByteArray instead = qgetenv("QM_TEST_LIBCUPS");
+  QByteArray instead = qgetenv("QM_TEST_LIBCUPS");
   if (!instead.isEmpty()) return instead;
 #endif
   return LibraryName;

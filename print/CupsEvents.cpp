@@ -21,7 +21,7 @@ bool IsMarked(const TIppGroup& subscription) {
   ipp_attribute_t* data = Find(subscription, "notify-user-data");
   if (!data) return false;
   int length = 0;
-  const void* bytes = ippGetOctetString(data, 0, &length);
+  const void* bytes = Cups().ippGetOctetString(data, 0, &length);
   return bytes && length == int(std::strlen(Marker)) && std::memcmp(bytes, Marker, std::size_t(length)) == 0;
 }
 
@@ -43,7 +43,7 @@ TCupsJobEnds::TWatch TCupsJobEnds::Watch(const TCupsConnection& connection) {
 
 TCupsJobEnds::TWatch TCupsJobEnds::Adopt(const TCupsConnection& connection) {
   const TIpp request(NewRequest(IPP_OP_GET_SUBSCRIPTIONS, "printer-uri", "/"));
-  ippAddBoolean(request.get(), IPP_TAG_OPERATION, "my-subscriptions", 1);
+  Cups().ippAddBoolean(request.get(), IPP_TAG_OPERATION, "my-subscriptions", 1);
   QString failure;
   const TIpp response(Exchange(connection, request.get(), "/", QString(), failure));
   if (!response.get()) return wNoAnswer;
@@ -65,12 +65,14 @@ TCupsJobEnds::TWatch TCupsJobEnds::Adopt(const TCupsConnection& connection) {
 
 TCupsJobEnds::TWatch TCupsJobEnds::Create(const TCupsConnection& connection) {
   const TIpp request(NewRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS, "printer-uri", "/"));
-  ippAddString(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events", nullptr,
-               "job-completed");
-  ippAddString(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr, "ippget");
-  ippAddOctetString(request.get(), IPP_TAG_SUBSCRIPTION, "notify-user-data", Marker,
-                    int(std::strlen(Marker)));
-  ippAddInteger(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration", LeaseSeconds);
+  Cups().ippAddString(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events", nullptr,
+                      "job-completed");
+  Cups().ippAddString(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr,
+                      "ippget");
+  Cups().ippAddOctetString(request.get(), IPP_TAG_SUBSCRIPTION, "notify-user-data", Marker,
+                           int(std::strlen(Marker)));
+  Cups().ippAddInteger(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
+                       LeaseSeconds);
   QString failure;
   const TIpp response(Exchange(connection, request.get(), "/", QString(), failure));
   if (!response.get()) return wNoAnswer;
@@ -85,8 +87,10 @@ TCupsJobEnds::TWatch TCupsJobEnds::Create(const TCupsConnection& connection) {
 
 TCupsJobEnds::TWatch TCupsJobEnds::Renew(const TCupsConnection& connection) {
   const TIpp request(NewRequest(IPP_OP_RENEW_SUBSCRIPTION, "printer-uri", "/"));
-  ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id", FSubscription);
-  ippAddInteger(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration", LeaseSeconds);
+  Cups().ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
+                       FSubscription);
+  Cups().ippAddInteger(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
+                       LeaseSeconds);
   QString failure;
   const TIpp response(Exchange(connection, request.get(), "/", QString(), failure));
   if (!response.get()) return wNoAnswer;
@@ -97,12 +101,14 @@ TCupsJobEnds::TWatch TCupsJobEnds::Renew(const TCupsConnection& connection) {
 
 void TCupsJobEnds::Read(const TCupsConnection& connection) {
   const TIpp request(NewRequest(IPP_OP_GET_NOTIFICATIONS, "printer-uri", "/"));
-  ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-ids", FSubscription);
-  ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-sequence-numbers", FNextEvent);
+  Cups().ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-ids",
+                       FSubscription);
+  Cups().ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-sequence-numbers",
+                       FNextEvent);
   QString failure;
   const TIpp response(Exchange(connection, request.get(), "/", QString(), failure));
   if (!response.get()) return;
-  if (ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND) {
+  if (Cups().ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND) {
     FSubscription = 0;  // expired or removed: the next Watch makes another
     return;
   }

@@ -17,49 +17,56 @@ int GiveUp(http_t*, void*) {
 }  // namespace
 
 TCupsConnection::TCupsConnection(int connectMs, double ioSeconds) {
+  if (!Cups().Error.isEmpty()) {
+    FError = Cups().Error;
+    return;
+  }
   // Made unconnected (a wait of 0), so that the connect's own error can be read.
-  FHttp = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 0, nullptr);
+  FHttp = Cups().httpConnect2(Cups().cupsServer(), Cups().ippPort(), nullptr, AF_UNSPEC,
+                              Cups().cupsEncryption(), 1, 0, nullptr);
   int cancel = 0;
-  if (FHttp && httpReconnect2(FHttp, connectMs, &cancel) == 0) {
-    httpSetTimeout(FHttp, ioSeconds, GiveUp, nullptr);
+  if (FHttp && Cups().httpReconnect2(FHttp, connectMs, &cancel) == 0) {
+    Cups().httpSetTimeout(FHttp, ioSeconds, GiveUp, nullptr);
     return;
   }
   FError = NoAnswer(FHttp);
-  if (FHttp) httpClose(FHttp);
+  if (FHttp) Cups().httpClose(FHttp);
   FHttp = nullptr;
 }
 
 TCupsConnection::~TCupsConnection() {
-  if (FHttp) httpClose(FHttp);
+  if (FHttp) Cups().httpClose(FHttp);
 }
 
 QString TCupsConnection::NoAnswer(http_t* http) {
   QString text =
-      QStringLiteral("no answer from the print service at %1").arg(QString::fromUtf8(cupsServer()));
+      QStringLiteral("no answer from the print service at %1").arg(QString::fromUtf8(Cups().cupsServer()));
   // libcups says "host is down" for nobody listening, which misleads for a local socket.
-  const int error = http ? httpError(http) : 0;
+  const int error = http ? Cups().httpError(http) : 0;
   if (error && error != EHOSTDOWN)
     text += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(error)));
   return text;
 }
 
 QString LastCupsError() {
-  const char* text = cupsLastErrorString();
+  const char* text = Cups().cupsLastErrorString();
   if (text && *text) return QString::fromUtf8(text);
-  return QString::fromUtf8(ippErrorString(cupsLastError()));
+  return QString::fromUtf8(Cups().ippErrorString(Cups().cupsLastError()));
 }
 
 QByteArray LocalUri(const QByteArray& resource) {
   char uri[HTTP_MAX_URI];
-  httpAssembleURI(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
-                  resource.constData());
+  Cups().httpAssembleURI(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", Cups().ippPort(),
+                         resource.constData());
   return QByteArray(uri);
 }
 
 ipp_t* NewRequest(ipp_op_t operation, const char* uriName, const QByteArray& resource) {
-  ipp_t* request = ippNewRequest(operation);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, uriName, nullptr, LocalUri(resource).constData());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  ipp_t* request = Cups().ippNewRequest(operation);
+  Cups().ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, uriName, nullptr,
+                      LocalUri(resource).constData());
+  Cups().ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                      Cups().cupsUser());
   return request;
 }
 
@@ -71,25 +78,26 @@ ipp_t* Exchange(const TCupsConnection& connection, ipp_t* request, const QByteAr
     failure = QStringLiteral("cannot read the job's file %1").arg(document);
     return nullptr;
   }
-  const size_t length = ippLength(request) + (document.isEmpty() ? 0 : size_t(file.size()));
-  http_status_t status = cupsSendRequest(http, request, resource.constData(), length);
-  if (status == HTTP_STATUS_CONTINUE && ippGetState(request) == IPP_STATE_DATA && !document.isEmpty()) {
+  const size_t length = Cups().ippLength(request) + (document.isEmpty() ? 0 : size_t(file.size()));
+  http_status_t status = Cups().cupsSendRequest(http, request, resource.constData(), length);
+  if (status == HTTP_STATUS_CONTINUE && Cups().ippGetState(request) == IPP_STATE_DATA &&
+      !document.isEmpty()) {
     char buffer[32768];
     for (qint64 n; status == HTTP_STATUS_CONTINUE && (n = file.read(buffer, sizeof buffer)) > 0;)
-      status = cupsWriteRequestData(http, buffer, size_t(n));
+      status = Cups().cupsWriteRequestData(http, buffer, size_t(n));
   }
   ipp_t* response = nullptr;
   if (status == HTTP_STATUS_CONTINUE || status == HTTP_STATUS_OK)
-    response = cupsGetResponse(http, resource.constData());
-  if (!response) failure = httpError(http) ? TCupsConnection::NoAnswer(http) : LastCupsError();
+    response = Cups().cupsGetResponse(http, resource.constData());
+  if (!response) failure = Cups().httpError(http) ? TCupsConnection::NoAnswer(http) : LastCupsError();
   return response;
 }
 
 std::vector<TIppGroup> Groups(ipp_t* response, ipp_tag_t tag) {
   std::vector<TIppGroup> groups;
   bool open = false;
-  for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
-    if (ippGetGroupTag(a) != tag || !ippGetName(a)) {
+  for (ipp_attribute_t* a = Cups().ippFirstAttribute(response); a; a = Cups().ippNextAttribute(response)) {
+    if (Cups().ippGetGroupTag(a) != tag || !Cups().ippGetName(a)) {
       open = false;
       continue;
     }
@@ -102,15 +110,15 @@ std::vector<TIppGroup> Groups(ipp_t* response, ipp_tag_t tag) {
 
 ipp_attribute_t* Find(const TIppGroup& group, const char* name) {
   for (ipp_attribute_t* a : group)
-    if (std::strcmp(ippGetName(a), name) == 0) return a;
+    if (std::strcmp(Cups().ippGetName(a), name) == 0) return a;
   return nullptr;
 }
 
 int IntegerOf(const TIppGroup& group, const char* name, int otherwise) {
   ipp_attribute_t* a = Find(group, name);
-  if (!a || ippGetCount(a) < 1) return otherwise;
-  const ipp_tag_t type = ippGetValueTag(a);
-  return type == IPP_TAG_INTEGER || type == IPP_TAG_ENUM ? ippGetInteger(a, 0) : otherwise;
+  if (!a || Cups().ippGetCount(a) < 1) return otherwise;
+  const ipp_tag_t type = Cups().ippGetValueTag(a);
+  return type == IPP_TAG_INTEGER || type == IPP_TAG_ENUM ? Cups().ippGetInteger(a, 0) : otherwise;
 }
 
 QString StringOf(const TIppGroup& group, const char* name) {
@@ -121,8 +129,8 @@ QString StringOf(const TIppGroup& group, const char* name) {
 QStringList StringsOf(const TIppGroup& group, const char* name) {
   QStringList strings;
   ipp_attribute_t* a = Find(group, name);
-  for (int i = 0; a && i < ippGetCount(a); ++i) {
-    const char* text = ippGetString(a, i, nullptr);
+  for (int i = 0; a && i < Cups().ippGetCount(a); ++i) {
+    const char* text = Cups().ippGetString(a, i, nullptr);
     if (text) strings << QString::fromUtf8(text);
   }
   return strings;

@@ -2,11 +2,11 @@
 // Bounded IPP exchanges with the local CUPS spooler, shared by the job, queue and event
 // requests. Only where libcups is built in (QM_HAVE_CUPS).
 
+#include "print/CupsLibrary.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-
-#include <cups/cups.h>
 
 #include <vector>
 
@@ -14,7 +14,8 @@ namespace qm {
 
 // One connection to the spooler with bounded waits, closed on every path. The shared
 // default connection of libcups is not used: it may still point at a spooler that has
-// gone since, and it connects without a bound.
+// gone since, and it connects without a bound. Every request goes through one, and it is
+// the one that loads libcups: without libcups there is no connection, and Error says why.
 class TCupsConnection {
  public:
   TCupsConnection(int connectMs, double ioSeconds);
@@ -36,7 +37,7 @@ class TCupsConnection {
 class TIpp {
  public:
   explicit TIpp(ipp_t* message) : FMessage(message) {}
-  ~TIpp() { ippDelete(FMessage); }
+  ~TIpp() { Cups().ippDelete(FMessage); }
   TIpp(const TIpp&) = delete;
   TIpp& operator=(const TIpp&) = delete;
   ipp_t* get() const { return FMessage; }
@@ -64,7 +65,7 @@ ipp_t* Exchange(const TCupsConnection& connection, ipp_t* request, const QByteAr
 
 // The status of an answer, and whether it is one of the successful ones.
 inline bool Succeeded(ipp_t* response) {
-  return ippGetStatusCode(response) <= IPP_STATUS_OK_EVENTS_COMPLETE;
+  return Cups().ippGetStatusCode(response) <= IPP_STATUS_OK_EVENTS_COMPLETE;
 }
 
 // The objects (jobs, subscriptions, events) an answer lists, each as the attributes of its

@@ -31,9 +31,9 @@ class TOptionArray {
   explicit TOptionArray(const TCupsOptions& options) {
     // Added in order: a later value of the same name replaces an earlier one.
     for (const auto& [name, value] : options)
-      Count = cupsAddOption(name.constData(), value.constData(), Count, &Options);
+      Count = Cups().cupsAddOption(name.constData(), value.constData(), Count, &Options);
   }
-  ~TOptionArray() { cupsFreeOptions(Count, Options); }
+  ~TOptionArray() { Cups().cupsFreeOptions(Count, Options); }
   TOptionArray(const TOptionArray&) = delete;
   TOptionArray& operator=(const TOptionArray&) = delete;
 
@@ -183,22 +183,23 @@ int SubmitToCups(const QString& printer, const QString& pdf, const QString& titl
   // A queue that is missing or not accepting jobs refuses here, in the spooler's words.
   const QByteArray resource = QueueResource(printer);
   const TIpp create(NewRequest(IPP_OP_CREATE_JOB, "printer-uri", resource));
-  ippAddString(create.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr,
-               title.toUtf8().constData());
+  Cups().ippAddString(create.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr,
+                      title.toUtf8().constData());
   const TOptionArray array(options);
-  cupsEncodeOptions2(create.get(), array.Count, array.Options, IPP_TAG_OPERATION);
-  cupsEncodeOptions2(create.get(), array.Count, array.Options, IPP_TAG_JOB);
+  Cups().cupsEncodeOptions2(create.get(), array.Count, array.Options, IPP_TAG_OPERATION);
+  Cups().cupsEncodeOptions2(create.get(), array.Count, array.Options, IPP_TAG_JOB);
   // The spooler keeps a job-uuid it is given with the job, also once the job has completed;
   // the operator never sees it, and the title stays as it was.
   if (!token.isNull())
-    ippAddString(create.get(), IPP_TAG_JOB, IPP_TAG_URI, "job-uuid", nullptr, TokenUri(token).constData());
+    Cups().ippAddString(create.get(), IPP_TAG_JOB, IPP_TAG_URI, "job-uuid", nullptr,
+                        TokenUri(token).constData());
 
   const TIpp created(Exchange(connection, create.get(), resource, QString(), failure));
   if (!created.get()) Refuse(failure);
   if (!Succeeded(created.get())) Refuse(LastCupsError());
-  ipp_attribute_t* id = ippFindAttribute(created.get(), "job-id", IPP_TAG_INTEGER);
-  if (!id || ippGetInteger(id, 0) <= 0) Refuse(QStringLiteral("it gave no job number"));
-  const int job = ippGetInteger(id, 0);
+  ipp_attribute_t* id = Cups().ippFindAttribute(created.get(), "job-id", IPP_TAG_INTEGER);
+  if (!id || Cups().ippGetInteger(id, 0) <= 0) Refuse(QStringLiteral("it gave no job number"));
+  const int job = Cups().ippGetInteger(id, 0);
 
   try {
     if (numbered) numbered(job);
@@ -208,9 +209,10 @@ int SubmitToCups(const QString& printer, const QString& pdf, const QString& titl
   }
 
   const TIpp send(NewRequest(IPP_OP_SEND_DOCUMENT, "printer-uri", resource));
-  ippAddInteger(send.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
-  ippAddString(send.get(), IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, CUPS_FORMAT_PDF);
-  ippAddBoolean(send.get(), IPP_TAG_OPERATION, "last-document", 1);
+  Cups().ippAddInteger(send.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
+  Cups().ippAddString(send.get(), IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
+                      CUPS_FORMAT_PDF);
+  Cups().ippAddBoolean(send.get(), IPP_TAG_OPERATION, "last-document", 1);
   const TIpp sent(Exchange(connection, send.get(), resource, pdf, failure));
   // No answer: the spooler may have the page all the same (frozen while it took it). The
   // number is out, and the job is followed like any other: it prints, or JobState finds
@@ -228,13 +230,13 @@ TSpoolAnswer CupsJobState(const TJobTicket& ticket, TCupsJobEnds& ends) {
   if (!connection.Http()) return TSpoolAnswer{ssUnreachable, connection.Error()};
 
   const TIpp request(NewRequest(IPP_OP_GET_JOB_ATTRIBUTES, "job-uri", JobResource(ticket.SpoolerJob)));
-  ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", JobAttributeCount,
-                nullptr, JobAttributes);
+  Cups().ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                       JobAttributeCount, nullptr, JobAttributes);
   QString failure;
   const TIpp response(Exchange(connection, request.get(), "/", QString(), failure));
   if (!response.get()) return TSpoolAnswer{ssUnreachable, failure};
 
-  if (ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND)
+  if (Cups().ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND)
     return ForgottenJob(connection, ticket, ends);
   const std::vector<TIppGroup> jobs = Groups(response.get(), IPP_TAG_JOB);
   if (!Succeeded(response.get()) || jobs.empty() || !Find(jobs.front(), "job-state"))
@@ -250,14 +252,14 @@ TFoundJob FindCupsJob(const QString& printer, const QUuid& token, int sending) {
 
   const QByteArray resource = QueueResource(printer);
   const TIpp request(NewRequest(IPP_OP_GET_JOBS, "printer-uri", resource));
-  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
-  ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", JobAttributeCount,
-                nullptr, JobAttributes);
+  Cups().ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+  Cups().ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                       JobAttributeCount, nullptr, JobAttributes);
   QString failure;
   const TIpp response(Exchange(connection, request.get(), resource, QString(), failure));
   if (!response.get()) return TFoundJob{fsUnreachable, {}, {}, failure};
   // A queue removed since took its jobs with it: printed or not, nobody can say.
-  if (ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND)
+  if (Cups().ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND)
     return TFoundJob{fsCannotTell, {}, {}, QStringLiteral("there is no print queue %1").arg(printer)};
   if (!Succeeded(response.get()))
     return TFoundJob{
@@ -328,8 +330,8 @@ TPrinterState CupsPrinterState(const QString& printer) {
   const TIpp request(NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", resource));
   static const char* const wanted[] = {"printer-state", "printer-state-reasons", "printer-state-message",
                                        "printer-is-accepting-jobs"};
-  ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr,
-                wanted);
+  Cups().ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr,
+                       wanted);
   QString failure;
   const TIpp response(Exchange(connection, request.get(), resource, QString(), failure));
   if (!response.get()) {
@@ -337,7 +339,7 @@ TPrinterState CupsPrinterState(const QString& printer) {
     return state;
   }
   state.Reachable = true;
-  if (ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND) {
+  if (Cups().ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND) {
     state.Missing = true;
     state.Problems << QStringLiteral("The printer %1 no longer exists at the print spooler").arg(printer);
     return state;
@@ -354,16 +356,17 @@ TPrinterState CupsPrinterState(const QString& printer) {
   state.Stopped = IntegerOf(queue, "printer-state") == IPP_PSTATE_STOPPED;
   state.Paused = state.Stopped && reasons.contains(QStringLiteral("paused"));
   ipp_attribute_t* accepting = Find(queue, "printer-is-accepting-jobs");
-  state.Rejecting = accepting && !ippGetBoolean(accepting, 0);
+  state.Rejecting = accepting && !Cups().ippGetBoolean(accepting, 0);
   state.Message = StringOf(queue, "printer-state-message");
 
   // Held jobs of this user; one still being handed over (job-incoming) is not held back.
   const TIpp jobsRequest(NewRequest(IPP_OP_GET_JOBS, "printer-uri", resource));
-  ippAddString(jobsRequest.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "not-completed");
-  ippAddBoolean(jobsRequest.get(), IPP_TAG_OPERATION, "my-jobs", 1);
+  Cups().ippAddString(jobsRequest.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
+                      "not-completed");
+  Cups().ippAddBoolean(jobsRequest.get(), IPP_TAG_OPERATION, "my-jobs", 1);
   static const char* const jobWanted[] = {"job-id", "job-state", "job-state-reasons"};
-  ippAddStrings(jobsRequest.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
-                jobWanted);
+  Cups().ippAddStrings(jobsRequest.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3,
+                       nullptr, jobWanted);
   const TIpp jobs(Exchange(connection, jobsRequest.get(), resource, QString(), failure));
   if (jobs.get() && Succeeded(jobs.get())) {
     for (const TIppGroup& job : Groups(jobs.get(), IPP_TAG_JOB))

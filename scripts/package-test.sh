@@ -36,7 +36,10 @@ cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.lo
 deb=$(find "$work/out" -maxdepth 1 -name 'quillmark_*.deb' -print -quit)
 [ -n "$deb" ] || die "cpack made no quillmark_*.deb"
 version=$(dpkg-deb -f "$deb" Version)
-echo "$(basename "$deb"): $(dpkg-deb -f "$deb" Depends)"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "$(basename "$deb"): $depends"
+# libcups is loaded when the spooler is first asked: no linker entry brings it in.
+[[ ", $depends," == *", libcups2"[\ ,]* ]] || die "the package does not depend on libcups2"
 
 echo "== desktop entry, AppStream file, lintian"
 dpkg-deb -x "$deb" "$work/root"

@@ -9,8 +9,8 @@
 #          its threads, from the scheduler's account)
 #        bench/app/compare-programs.sh cpu OLD NEW [SECONDS] [RATE] [ROUNDS]
 #          CPU of the whole program fed RATE packets/s by the loopback APRS-IS feeder,
-#          after 5 s to connect, over SECONDS; also the lines it read a second, what waits
-#          unread between feeder and program at the end, and the X server's CPU meanwhile
+#          after SETTLE s to connect (default 5; Xastir may need more on a busy machine),
+#          over SECONDS; also the lines it read a second, what waits unread between feeder and program at the end, and the X server's CPU meanwhile
 # OLD and NEW are quillmark executables; each runs from a folder of its own with the same
 # Quillmark.ini (printing disabled). Results go to OUT (default a /tmp/qm-compare.* folder).
 # CORPUS names the TNC2 lines to feed (default: made in OUT by GEN_CORPUS, a generator
@@ -156,6 +156,7 @@ case "$MODE" in
     SECS=${4:-20}
     RATE=${5:-2000}
     ROUNDS=${6:-3}
+    SETTLE=${SETTLE:-5}
     hz=$(getconf CLK_TCK)
     XVFB=${PIDS[0]}
     # Bytes a line takes on the wire (the feeder ends each with CR LF), to turn bytes read
@@ -179,7 +180,7 @@ case "$MODE" in
     for r in $(seq "$ROUNDS"); do
       for which in "${programs[@]}"; do
         PORT=$((15580 + RANDOM % 1000))
-        python3 bench/app/aprsis_feeder.py "$PORT" "$CORPUS" "$((SECS + 15))" "$RATE" Q0DEMO-9 2 \
+        python3 bench/app/aprsis_feeder.py "$PORT" "$CORPUS" "$((SECS + SETTLE + 10))" "$RATE" Q0DEMO-9 2 \
           "$OUT/feeder-$which-$r.txt" 2>/dev/null &
         FEED=$!
         PIDS+=("$FEED")
@@ -192,7 +193,7 @@ case "$MODE" in
           prepare "$OUT/$which" "$exe" "$PORT"
           time_to_window "$OUT/$which" "$TITLE" ./quillmark
         fi
-        sleep 5
+        sleep "$SETTLE"
         read -r b0 _ < <(sock_stat "$PORT")
         c0=$(cpu_ticks "$P"); x0=$(cpu_ticks "$XVFB"); t0=$(now_ns)
         sleep "$SECS"

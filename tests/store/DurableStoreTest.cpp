@@ -614,7 +614,7 @@ TEST(TDurableStore, FullDiskAfterTheLogStartedOverLosesNothingSaidKept) {
         return store.IsKept(id);
       };
       while (store.Store()->Checkpoints() == 0 && n < 3000) add();
-      for (const int started = n; n < started + 20;) add();
+      for (int more = 0; more < 20; ++more) add();  // the log starts over
       if (!disk.FillUp(filler)) ::_exit(3);
       for (int held = 0; held < 20 && n < 6000;) held += add() ? 0 : 1;
       const auto full = static_cast<std::int64_t>(fs::file_size(path + "-wal"));

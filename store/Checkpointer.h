@@ -23,9 +23,9 @@ class TCheckpointer {
   // checkpoints (twice the threshold's pages of 4 KiB with their frame headers), so that a
   // log that restarts as it should is written over in place. A log cut back further grows
   // again a block at a time, and each sync that grows the file also writes its new size out
-  // (the file system's inode, or its journal). Only a log grown past this (a reader holding it, a writer
-  // outrunning the thread) gives the rest back; a store catching up after a full disk empties its log after
-  // every batch (TMessageStore::TruncateLog).
+  // (the file system's inode, or its journal). Only a log grown past this (a reader holding
+  // it, a writer outrunning the thread) gives the rest back; a store catching up after a
+  // full disk empties its log after every batch (TMessageStore::TruncateLog).
   static constexpr std::int64_t kLogLimitBytes = 2 * kPages * (4096 + 24) + 32;
 
   // Without a connection (the file could not be opened again) Ready() is false.

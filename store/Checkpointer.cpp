@@ -27,11 +27,31 @@ std::uint64_t TCheckpointer::Done() const {
   return FDone;
 }
 
+std::uint64_t TCheckpointer::Requests() const {
+  const std::lock_guard lock(FLock);
+  return FRequests;
+}
+
+std::uint64_t TCheckpointer::WriterCheckpoints() const {
+  const std::lock_guard lock(FLock);
+  return FByWriter;
+}
+
 int TCheckpointer::AfterCommit(void* self, sqlite3* db, const char* name, int pages) {
-  if (pages >= 4 * kPages)
-    sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-  else if (pages >= kPages)
-    static_cast<TCheckpointer*>(self)->Request();
+  auto& c = *static_cast<TCheckpointer*>(self);
+  // Fewer pages than after the last commit: the log started over.
+  if (pages < c.FLogPages) c.FNextAt = kPages;
+  c.FLogPages = pages;
+  if (pages < c.FNextAt) return SQLITE_OK;
+  const bool first = c.FNextAt == kPages;
+  c.FNextAt = (pages / kPages + 1) * kPages;
+  if (first) {
+    c.Request();
+    return SQLITE_OK;
+  }
+  sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  const std::lock_guard lock(c.FLock);
+  ++c.FByWriter;
   return SQLITE_OK;
 }
 
@@ -39,6 +59,7 @@ void TCheckpointer::Request() {
   {
     const std::lock_guard lock(FLock);
     FRequested = true;
+    ++FRequests;
   }
   FWake.notify_one();
 }

@@ -120,8 +120,10 @@ void TMessageStore::OpenFile() {
       throw EMessageStoreError(StoreError(path, "cannot keep a write-ahead log here"),
                                EMessageStoreError::ekStorage);
     Exec(FDb, FPath, "PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON");
-    // A log that grew (a backlog, a reader holding it) is cut back when it starts over.
-    Exec(FDb, FPath, ("PRAGMA journal_size_limit = " + std::to_string(kLogLimitBytes)).c_str());
+    // A log that grew past its usual size (a reader holding it, a backlog) is cut back to it
+    // when it starts over.
+    Exec(FDb, FPath,
+         ("PRAGMA journal_size_limit = " + std::to_string(TCheckpointer::kLogLimitBytes)).c_str());
     // No mapped pages here: every page an insert touched stayed resident, so the program grew
     // with the file. The history's search maps the file on its own connection (THistoryReader).
 
@@ -497,6 +499,11 @@ void TMessageStore::Batch(const std::function<void()>& changes) {
 
 std::uint64_t TMessageStore::Checkpoints() const {
   return FCheckpointer ? FCheckpointer->Done() : 0;
+}
+
+TMessageStore::TCheckpointsAsked TMessageStore::CheckpointsAsked() const {
+  if (!FCheckpointer) return {};
+  return {FCheckpointer->Requests(), FCheckpointer->WriterCheckpoints()};
 }
 
 bool TMessageStore::TruncateLog() {

@@ -144,8 +144,6 @@ class TMessageStore {
  public:
   // PRAGMA user_version of the stores this build makes; older ones are migrated on open.
   static constexpr int kSchemaVersion = 1;
-  // What the write-ahead log is cut back to when it starts over.
-  static constexpr std::int64_t kLogLimitBytes = 1 << 20;
 
   // Opens (creating when missing) the database file; WAL journal, foreign keys on.
   // Throws EMessageStoreError when the file cannot be opened (ekStorage), is not a sound
@@ -265,6 +263,13 @@ class TMessageStore {
 
   // Checkpoints of the store's own thread that copied pages since the file was opened.
   std::uint64_t Checkpoints() const;
+  // Since the file was opened: the times the store's thread was asked to checkpoint, and the
+  // checkpoints the writer made itself (the log passed the threshold again before it could
+  // start over).
+  struct TCheckpointsAsked {
+    std::uint64_t OfTheThread = 0, ByTheWriter = 0;
+  };
+  TCheckpointsAsked CheckpointsAsked() const;
   // Copies the whole write-ahead log into the store and empties it, giving its room back to
   // the disk; false when a reader holds it or the disk fails.
   bool TruncateLog();

@@ -575,6 +575,88 @@ TEST(TDurableStore, BacklogLargerThanTheRoomThatCameBackGoesInBatches) {
   EXPECT_EQ(ListedTexts(*store.Store()), expected);
 }
 
+// A disk that fills once the log has started over and kept the room it grew to: what the store
+// says it kept while the disk is full is there after a kill, and once the disk is freed what
+// waited is written and the log gives its room back.
+TEST(TDurableStore, FullDiskAfterTheLogStartedOverLosesNothingSaidKept) {
+  for (const bool freed : {false, true}) {
+    SCOPED_TRACE(freed ? "freed, then killed" : "killed while full");
+    TTempDir dir;
+    const std::string point = dir.File("disk");
+    ASSERT_EQ(::mkdir(point.c_str(), 0700), 0);
+    test::TPrivateTmpfs disk(point, "16m");
+    if (!disk.Skip().empty()) GTEST_SKIP() << disk.Skip();
+    const std::string path = disk.File("q.db"), filler = disk.File("filler");
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // Reports {n, 1} for each message kept, then {log bytes while full, log bytes at the end}.
+      ::close(fds[0]);
+      const auto report = [&](std::int64_t a, std::int64_t b) {
+        const std::int64_t r[2] = {a, b};
+        if (::write(fds[1], r, sizeof r) != sizeof r) ::_exit(1);
+      };
+      TNotes notes;
+      TPosted posted;
+      TDurableStore store(path, notes.Handler());
+      store.CommitOnThread(posted.Post());
+      TStoredMessage m = Msg(0);
+      m.Line2.assign(600, 'w');
+      int n = 0;
+      const auto add = [&] {
+        m.MessageText = "message " + std::to_string(n);
+        const std::int64_t id = store.Add(m);
+        store.Flush();
+        if (store.IsKept(id)) report(n, 1);
+        ++n;
+        return store.IsKept(id);
+      };
+      while (store.Store()->Checkpoints() == 0 && n < 3000) add();
+      for (int more = 0; more < 20; ++more) add();  // the log starts over
+      if (!disk.FillUp(filler)) ::_exit(3);
+      for (int held = 0; held < 20 && n < 6000;) held += add() ? 0 : 1;
+      const auto full = static_cast<std::int64_t>(fs::file_size(path + "-wal"));
+      if (freed) {
+        ::unlink(filler.c_str());
+        for (int tries = 0; !store.Flush() && tries < 100; ++tries)
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        report(full, static_cast<std::int64_t>(fs::file_size(path + "-wal")));
+      } else {
+        report(full, -1);
+      }
+      ::raise(SIGKILL);
+    }
+    ::close(fds[1]);
+    std::vector<std::string> reported;
+    std::int64_t r[2] = {0, 0}, logFull = 0, logEnd = 0;
+    while (::read(fds[0], r, sizeof r) == sizeof r) {
+      if (r[1] == 1)
+        reported.push_back("message " + std::to_string(r[0]));
+      else
+        std::tie(logFull, logEnd) = std::pair(r[0], r[1]);
+    }
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+    ASSERT_GT(logFull, 0) << "the child never filled the disk";
+    ::unlink(filler.c_str());
+
+    const std::vector<std::string> texts = ListedTexts(TMessageStore(path));
+    if (freed) {
+      EXPECT_EQ(texts.size(), reported.size() + 20);  // the 20 that waited
+      EXPECT_LT(logEnd, logFull) << "the log kept its room";
+    } else {
+      EXPECT_EQ(texts.size(), reported.size());
+    }
+    EXPECT_EQ(
+        std::vector<std::string>(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(reported.size())),
+        reported);
+  }
+}
+
 // Past the memory bound new messages are not held; what refers to them leaves them out, the
 // operator hears of it, and the end counts them as lost.
 TEST(TDurableStore, PastTheMemoryBoundNewMessagesAreNotHeld) {

@@ -16,6 +16,7 @@
 #include <iterator>
 #include <thread>
 
+#include "store/Checkpointer.h"
 #include "tests/support/ClockPairDriver.h"
 #include "tests/support/DamagedPages.h"
 #include "tests/support/StoredMessages.h"
@@ -392,6 +393,45 @@ TEST(TMessageStore, TheLogIsCheckpointedAwayFromTheWriter) {
   const auto pages = logPages();
   for (int more = 0; more < 50; ++more) store.Add(Msg(n++));
   EXPECT_LE(logPages(), pages);  // started over, and cut back to its limit
+}
+
+// Each time the log passes a multiple of the threshold without starting over, one checkpoint:
+// the first asked of the store's thread, the later ones made by the writer. A reader holding
+// the log keeps it from starting over; once it lets go the log starts over at the next
+// multiple and is cut back to its limit.
+TEST(TMessageStore, TheLogIsCheckpointedOnceEachThresholdItPasses) {
+  TTempDir dir;
+  const std::string path = dir.File("q.db");
+  TMessageStore store(path);
+  int n = 0;
+  store.Add(Msg(n++));
+  sqlite3* reader = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &reader), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM messages", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  const auto logPages = [&] { return std::filesystem::file_size(path + "-wal") / (4096 + 24); };
+  const auto asked = [&] {
+    const TMessageStore::TCheckpointsAsked a = store.CheckpointsAsked();
+    return std::make_pair(a.OfTheThread, a.ByTheWriter);
+  };
+  using TAsked = std::pair<std::uint64_t, std::uint64_t>;
+  while (logPages() < 1000) store.Add(Msg(n++));
+  EXPECT_EQ(asked(), TAsked(1, 0));
+  while (logPages() < 3000) store.Add(Msg(n++));
+  EXPECT_EQ(asked(), TAsked(1, 2));
+
+  sqlite3_close(reader);
+  const auto held = logPages();
+  for (const int bound = n + 2000; logPages() >= held && n < bound;) store.Add(Msg(n++));
+  EXPECT_EQ(asked(), TAsked(1, 3));
+  EXPECT_LE(std::filesystem::file_size(path + "-wal"),
+            static_cast<std::uintmax_t>(TCheckpointer::kLogLimitBytes));
+  // The log as it starts over is written over in place, and passing the threshold again asks
+  // the thread again.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (asked().first < 2 && std::chrono::steady_clock::now() < until) store.Add(Msg(n++));
+  EXPECT_EQ(asked(), TAsked(2, 3));
+  EXPECT_EQ(store.Listed().size(), static_cast<std::size_t>(n));
 }
 
 // A small tmpfs in a private mount namespace of this process, filled up.

@@ -10,7 +10,8 @@
 #        bench/app/compare-programs.sh cpu OLD NEW [SECONDS] [RATE] [ROUNDS]
 #          CPU of the whole program fed RATE packets/s by the loopback APRS-IS feeder,
 #          after SETTLE s to connect (default 5; Xastir may need more on a busy machine),
-#          over SECONDS; also the lines it read a second, what waits unread between feeder and program at the end, and the X server's CPU meanwhile
+#          over SECONDS; also the lines it read a second, what waits unread between
+#          feeder and program at the end, and the X server's CPU meanwhile
 # OLD and NEW are quillmark executables; each runs from a folder of its own with the same
 # Quillmark.ini (printing disabled). Results go to OUT (default a /tmp/qm-compare.* folder).
 # CORPUS names the TNC2 lines to feed (default: made in OUT by GEN_CORPUS, a generator

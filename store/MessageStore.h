@@ -268,6 +268,7 @@ class TMessageStore {
   // start over).
   struct TCheckpointsAsked {
     std::uint64_t OfTheThread = 0, ByTheWriter = 0;
+    bool operator==(const TCheckpointsAsked&) const = default;
   };
   TCheckpointsAsked CheckpointsAsked() const;
   // Copies the whole write-ahead log into the store and empties it, giving its room back to

@@ -410,11 +410,8 @@ TEST(TMessageStore, TheLogIsCheckpointedOnceEachThresholdItPasses) {
   ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM messages", nullptr, nullptr, nullptr),
             SQLITE_OK);
   const auto logPages = [&] { return std::filesystem::file_size(path + "-wal") / (4096 + 24); };
-  const auto asked = [&] {
-    const TMessageStore::TCheckpointsAsked a = store.CheckpointsAsked();
-    return std::make_pair(a.OfTheThread, a.ByTheWriter);
-  };
-  using TAsked = std::pair<std::uint64_t, std::uint64_t>;
+  const auto asked = [&] { return store.CheckpointsAsked(); };
+  using TAsked = TMessageStore::TCheckpointsAsked;
   while (logPages() < 1000) store.Add(Msg(n++));
   EXPECT_EQ(asked(), TAsked(1, 0));
   while (logPages() < 3000) store.Add(Msg(n++));
@@ -429,7 +426,7 @@ TEST(TMessageStore, TheLogIsCheckpointedOnceEachThresholdItPasses) {
   // The log as it starts over is written over in place, and passing the threshold again asks
   // the thread again.
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (asked().first < 2 && std::chrono::steady_clock::now() < until) store.Add(Msg(n++));
+  while (asked().OfTheThread < 2 && std::chrono::steady_clock::now() < until) store.Add(Msg(n++));
   EXPECT_EQ(asked(), TAsked(2, 3));
   EXPECT_EQ(store.Listed().size(), static_cast<std::size_t>(n));
 }

@@ -29,13 +29,13 @@ class TTimeLocale {
                                 "' >/dev/null 2>&1";
     // localedef warns (exit 1) about some sources but still writes the locale.
     if (std::system(command.c_str()) < 0) return;
+    // LOCPATH is needed only while the locale loads; left set, every later newlocale() in the
+    // process (libraries loaded on first use call it) keeps a copy of it that glibc never frees.
     setenv("LOCPATH", FDir.Path().c_str(), 1);
     FActive = std::setlocale(LC_TIME, name.c_str()) != nullptr;
-  }
-  ~TTimeLocale() {
-    std::setlocale(LC_TIME, FOld.c_str());
     unsetenv("LOCPATH");
   }
+  ~TTimeLocale() { std::setlocale(LC_TIME, FOld.c_str()); }
   TTimeLocale(const TTimeLocale&) = delete;
   TTimeLocale& operator=(const TTimeLocale&) = delete;
 

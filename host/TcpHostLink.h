@@ -19,10 +19,11 @@ class TTcpHostLink : public TStreamHostLink {
   // The most the socket holds unread: about 800 APRS-IS lines.
   static constexpr qint64 kReadBuffer = 64 * 1024;
   // After a read of less than kPaceBelow bytes, what comes within kReadEveryMs waits in the
-  // kernel and is read in one go at its end: a busy feed wakes the program a few times a
+  // kernel and is read in one go at its end: a busy feed wakes the program about once a
   // second, not once a line. A line after a quiet spell is read at once, and a feed catching
-  // up (a bigger read) without a pause.
-  static constexpr int kReadEveryMs = 250;
+  // up (a bigger read) without a pause. The times shown and the 20-second repeat window count
+  // from the read, so a line is at most this late.
+  static constexpr int kReadEveryMs = 1000;
   static constexpr qint64 kPaceBelow = 16 * 1024;
 
   QString SettingsError() const override;

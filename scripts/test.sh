@@ -2,7 +2,7 @@
 # Builds Quillmark and runs the whole test suite: formatting, the plain build with the
 # Debian package made, installed and removed again, the AddressSanitizer +
 # UndefinedBehaviorSanitizer build, the ThreadSanitizer build of the core and the desk (Qt Core
-# parts, no widgets or window), and the
+# parts, no widgets or window), the benchmark programs (built, not run), and the
 # Windows program cross-built with its installer and tried under Wine.
 # Installs what is missing first (as root).
 set -euo pipefail
@@ -38,6 +38,11 @@ for preset in default asan tsan; do
     fi
   fi
 done
+
+# The benchmark programs are built (not run: their figures mean something only on a quiet or
+# a deliberately loaded machine), so they keep compiling with the code they measure.
+echo "== benchmark programs (built only)"
+{ cmake --preset bench >/dev/null && cmake --build --preset bench; } || status=1
 
 # The Windows program, cross-built and run under Wine: kept apart from the Linux builds.
 echo "== Windows program under Wine"

@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,12 +70,18 @@ void BM_PlainScan(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * gBytes));
 }
 
+// A count for each message kind.
+struct TByKind {
+  std::array<std::size_t, 5> N{};
+  std::size_t& operator[](qm::TAprsMsgKind k) { return N[static_cast<std::size_t>(k)]; }
+  std::size_t operator[](qm::TAprsMsgKind k) const { return N[static_cast<std::size_t>(k)]; }
+  bool operator==(const TByKind&) const = default;
+};
+
 struct TCounts {
-  std::size_t Selected = 0, Kinds[5] = {}, Starred = 0, WithState = 0, Wanted[5] = {};
-  bool operator==(const TCounts& o) const {
-    return Selected == o.Selected && std::equal(Kinds, Kinds + 5, o.Kinds) && Starred == o.Starred &&
-           WithState == o.WithState && std::equal(Wanted, Wanted + 5, o.Wanted);
-  }
+  std::size_t Selected = 0, Starred = 0, WithState = 0;
+  TByKind Kinds, Wanted;
+  bool operator==(const TCounts&) const = default;
 };
 
 template <typename ParseFn>
@@ -105,7 +112,8 @@ bool CheckResults() {
       gHostLines.size(), a.Selected, share * 100, a.Kinds[qm::mkPersonal], a.Kinds[qm::mkBulletin],
       a.Kinds[qm::mkAnnouncement], a.Kinds[qm::mkNwsAlert], a.WithState);
   bool ok = a == b && a == c && share > 0.15 && share < 0.35;
-  for (int k = qm::mkPersonal; k <= qm::mkNwsAlert; ++k) ok = ok && a.Kinds[k] > 0;
+  for (const qm::TAprsMsgKind k : {qm::mkPersonal, qm::mkBulletin, qm::mkAnnouncement, qm::mkNwsAlert})
+    ok = ok && a.Kinds[k] > 0;
   ok = ok && a.Kinds[qm::mkNone] == gHostLines.size() - a.Selected;
   std::printf(
       "check: wanted with the benchmark's choices: personal %zu, bulletin %zu, announcement %zu, NWS %zu\n",

@@ -96,7 +96,7 @@ struct TRawInsert {
     sqlite3_finalize(Stmt);
     sqlite3_close(Db);
   }
-  void Insert(const qm::TStoredMessage& m, int printState) {
+  void Insert(const qm::TStoredMessage& m, qm::TPrintState printState) {
     int i = 0;
     sqlite3_bind_double(Stmt, ++i, m.LocalTime);
     sqlite3_bind_double(Stmt, ++i, m.UtcTime);
@@ -106,7 +106,7 @@ struct TRawInsert {
     sqlite3_bind_int(Stmt, ++i, m.Kind);
     for (const std::string* s : {&m.State, &m.RawText, &m.Line1, &m.Line2, &m.Line3})
       sqlite3_bind_text(Stmt, ++i, s->data(), static_cast<int>(s->size()), SQLITE_STATIC);
-    sqlite3_bind_int(Stmt, ++i, printState);
+    sqlite3_bind_int(Stmt, ++i, qm::StoredNumber(printState));
     Check(sqlite3_step(Stmt) == SQLITE_DONE, sqlite3_errmsg(Db));
     sqlite3_reset(Stmt);
   }

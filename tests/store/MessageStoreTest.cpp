@@ -413,21 +413,21 @@ TEST(TMessageStore, TheLogIsCheckpointedOnceEachThresholdItPasses) {
   const auto asked = [&] { return store.CheckpointsAsked(); };
   using TAsked = TMessageStore::TCheckpointsAsked;
   while (logPages() < 1000) store.Add(Msg(n++));
-  EXPECT_EQ(asked(), TAsked(1, 0));
+  EXPECT_EQ(asked(), (TAsked{1, 0}));
   while (logPages() < 3000) store.Add(Msg(n++));
-  EXPECT_EQ(asked(), TAsked(1, 2));
+  EXPECT_EQ(asked(), (TAsked{1, 2}));
 
   sqlite3_close(reader);
   const auto held = logPages();
   for (const int bound = n + 2000; logPages() >= held && n < bound;) store.Add(Msg(n++));
-  EXPECT_EQ(asked(), TAsked(1, 3));
+  EXPECT_EQ(asked(), (TAsked{1, 3}));
   EXPECT_LE(std::filesystem::file_size(path + "-wal"),
             static_cast<std::uintmax_t>(TCheckpointer::kLogLimitBytes));
   // The log as it starts over is written over in place, and passing the threshold again asks
   // the thread again.
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (asked().OfTheThread < 2 && std::chrono::steady_clock::now() < until) store.Add(Msg(n++));
-  EXPECT_EQ(asked(), TAsked(2, 3));
+  EXPECT_EQ(asked(), (TAsked{2, 3}));
   EXPECT_EQ(store.Listed().size(), static_cast<std::size_t>(n));
 }
 

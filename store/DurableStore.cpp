@@ -151,6 +151,10 @@ bool TDurableStore::Queued(const TChange& change) {
 void TDurableStore::Drain() const {
   if (!FThread.joinable()) return;
   std::unique_lock guard(FGuard);
+  if (FMarksHeld > 0) {
+    FFlushMarks = true;
+    FChanged.notify_all();
+  }
   FChanged.wait(guard, [this] { return FInFlight == 0 && (FHeld.empty() || FFailing); });
 }
 
@@ -159,10 +163,15 @@ void TDurableStore::CommitThread() {
   int repairs = 0;  // of the batch at the front
   for (;;) {
     if (FStop) return;
-    const bool due = !FHeld.empty() && (!FFailing || std::chrono::steady_clock::now() >= FNextTry);
+    const auto now = std::chrono::steady_clock::now();
+    const auto marksDue = FMarksSince + FMarkWait;
+    const bool onlyMarksWaiting = !FFailing && FOthersHeld == 0 && !FFlushMarks && now < marksDue;
+    const bool due = !FHeld.empty() && !onlyMarksWaiting && (!FFailing || now >= FNextTry);
     if (!due && !FCheck) {
       if (FFailing && !FHeld.empty())
         FChanged.wait_until(guard, FNextTry);
+      else if (!FHeld.empty())
+        FChanged.wait_until(guard, marksDue);
       else if (!FTextIndexed && !FFailing && IsOpen())
         FillTextIndex(guard);
       else
@@ -476,17 +485,30 @@ std::size_t TDurableStore::Footprint(const TChange& c) {
 
 void TDurableStore::Hold(TChange change) {
   FHeldBytes += Footprint(change);
+  if (change.Op != TChange::opMarkLogged)
+    ++FOthersHeld;
+  else if (FMarksHeld++ == 0)
+    FMarksSince = std::chrono::steady_clock::now();
   FHeld.push_back(std::move(change));
 }
 
 void TDurableStore::Release(std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) FHeldBytes -= Footprint(FHeld[i]);
+  for (std::size_t i = 0; i < count; ++i) {
+    FHeldBytes -= Footprint(FHeld[i]);
+    --(FHeld[i].Op == TChange::opMarkLogged ? FMarksHeld : FOthersHeld);
+  }
   FHeld.erase(FHeld.begin(), FHeld.begin() + static_cast<std::ptrdiff_t>(count));
+  if (FMarksHeld == 0) FFlushMarks = false;
 }
 
 void TDurableStore::SetHeldBound(std::size_t bytes) {
   const std::lock_guard guard(FGuard);
   FHeldBound = bytes;
+}
+
+void TDurableStore::SetMarkWait(std::chrono::milliseconds wait) {
+  const std::lock_guard guard(FGuard);
+  FMarkWait = wait;
 }
 
 std::size_t TDurableStore::Dropped() const {
@@ -671,6 +693,7 @@ bool TDurableStore::Flush() {
     if (!FFailing && FHeld.empty() && FInFlight == 0) return true;
     const std::uint64_t before = FAttempts;
     FNextTry = std::chrono::steady_clock::now();
+    FFlushMarks = FMarksHeld > 0;
     FChanged.notify_all();
     FChanged.wait(guard, [&] {
       return FInFlight == 0 && (FHeld.empty() || (FFailing && FAttempts != before && FLastTryFailed));

@@ -47,6 +47,10 @@ class TDurableStore {
   // (see docs/reliability.md), and the operator hears of it once a minute.
   static constexpr std::size_t kHeldBound = 64 * 1024 * 1024;
   static constexpr std::chrono::seconds kDroppedNoteEvery{60};
+  // With the commit thread, a log mark (MarkLogged) alone waits this long for a change to go
+  // with, so a steady flow commits once a message, not once for the message and once for
+  // its log line. A kill meanwhile only has those lines logged again at the next start.
+  static constexpr std::chrono::seconds kMarkWait{5};
 
   // Opens the store at `path`; a failure to open is noted and tried again by Retry().
   explicit TDurableStore(std::string path, TNoteEvent onNote = {});
@@ -91,6 +95,8 @@ class TDurableStore {
   // `keep`: a message (as Add handed it out) still on its way to the list, which stays.
   int ClearListed(std::int64_t keep = 0);
   int FailPendingWithoutSpooler(const std::string& failure);  // 0 when it waits
+  // Messages whose log line is written; with the commit thread it goes with the next change,
+  // or alone after kMarkWait (at once when the owner reads or flushes).
   void MarkLogged(const std::vector<std::int64_t>& ids);
   // Skipped (0) while the store fails: a purge can wait for a day.
   int Purge(double utcCutoff);
@@ -122,6 +128,8 @@ class TDurableStore {
 
   // The memory bound of the changes waiting while the store fails (kHeldBound unless set).
   void SetHeldBound(std::size_t bytes);
+  // How long a log mark alone waits for company (kMarkWait unless set).
+  void SetMarkWait(std::chrono::milliseconds wait);
   // New messages not held because the bound was reached; none of them is in the file.
   std::size_t Dropped() const;
 
@@ -230,6 +238,11 @@ class TDurableStore {
   bool FTextIndexed = false;      // every message is in the store's text index, or it cannot be
   bool FRepairedInPlace = false;  // since the last change that went through
   std::size_t FHeldBytes = 0, FHeldBound = kHeldBound;
+  // Of FHeld: the log marks, since when the oldest of them waits, and the other changes.
+  std::size_t FMarksHeld = 0, FOthersHeld = 0;
+  std::chrono::steady_clock::time_point FMarksSince{};
+  std::chrono::milliseconds FMarkWait = kMarkWait;
+  mutable bool FFlushMarks = false;  // the owner waits for them (Drain, Flush)
   std::set<std::int64_t> FDropped;
   std::size_t FDroppedSinceNote = 0;
   std::chrono::steady_clock::time_point FNextDroppedNote{};

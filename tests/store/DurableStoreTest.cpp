@@ -431,6 +431,41 @@ TEST(TDurableStore, CommitThreadAddsNewMessagesToTheTextIndex) {
   }));
 }
 
+// A message's log mark goes in the commit of the next change; alone it waits its time, and
+// the owner's flush writes it at once. A steady flow thus commits once a message.
+TEST(TDurableStore, ALogMarkGoesWithTheNextChangeOrAloneAfterItsWait) {
+  TTempDir dir;
+  const std::string path = dir.File("q.db");
+  TPosted posted;
+  int commits = 0;
+  TDurableStore store(path);
+  constexpr auto kWait = std::chrono::milliseconds(300);
+  store.SetMarkWait(kWait);
+  store.OnCommitReturned([&] { ++commits; });
+  store.CommitOnThread(posted.Post());
+  const auto unlogged = [&] {
+    return test::QueryStoreFile(path, "SELECT count(*) FROM messages WHERE logged = 0");
+  };
+  const auto addSettled = [&](int n) {
+    const std::int64_t id = store.Add(Msg(n));
+    EXPECT_TRUE(WaitFor([&] { return store.Settled(id); }));
+    return id;
+  };
+  const std::int64_t a = addSettled(1);
+  store.MarkLogged({a});
+  const std::int64_t b = addSettled(2);
+  EXPECT_EQ(unlogged(), 1);  // only b's line is still to come
+  const auto alone = std::chrono::steady_clock::now();
+  store.MarkLogged({b});
+  ASSERT_TRUE(WaitFor([&] { return unlogged() == 0; }));
+  EXPECT_GE(std::chrono::steady_clock::now() - alone, kWait);
+  store.MarkLogged({addSettled(3)});
+  EXPECT_TRUE(store.Flush());
+  EXPECT_EQ(unlogged(), 0);
+  posted.Run();
+  EXPECT_EQ(commits, 5);  // a; a's mark with b; b's mark; c; c's mark
+}
+
 // Pages of the text index and a history index overwritten with dd, before a start and under a
 // running store; or a page of the messages table itself. Every message that can still be read
 // comes back and new ones are kept; what was done is said once, with counts.

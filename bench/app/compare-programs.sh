@@ -111,8 +111,10 @@ time_to_window() {  # folder title command...
   MS=$((($(now_ns) - t0) / 1000000))
   CPU_MS=$(cpu_ns "$P" | awk '{printf "%.0f", $1 / 1e6}')
 }
-# CPU time of all the process's threads so far, in ns (the scheduler's own account).
-cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{s += $1} END {print s + 0}'; }
+# CPU time of all the process's threads so far, in ns (the scheduler's own account). A thread
+# that ends between the folder's listing and its read makes cat fail; that must not end the
+# script (pipefail) in the middle of a run.
+cpu_ns() { { cat /proc/"$1"/task/*/schedstat 2>/dev/null || true; } | awk '{s += $1} END {print s + 0}'; }
 # Xastir does not end on SIGTERM while it starts up: KILL after 2 s.
 stop() {
   kill "$1" 2>/dev/null || true

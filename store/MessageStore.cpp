@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -142,8 +143,9 @@ void TMessageStore::OpenFile() {
     // Later versions migrate here, one step per version inside a transaction.
     Exec(FDb, FPath, "BEGIN IMMEDIATE");
     Exec(FDb, FPath, kHistoryIndexes);
+    const bool hadLogged = HasColumn(FDb, FPath, "messages", "logged");
     AddLaterColumns(FDb, FPath);
-    Exec(FDb, FPath, "CREATE INDEX IF NOT EXISTS messages_unlogged ON messages(id) WHERE logged = 0");
+    MakeLoggedUpto(FDb, FPath, !hadLogged);
     // When and where a message was acknowledged; older builds neither write nor read it.
     if (QueryInt(FDb, FPath, "SELECT count(*) FROM pragma_table_info('messages') WHERE name = 'answered'") ==
         0)
@@ -164,6 +166,7 @@ void TMessageStore::OpenFile() {
       FCheckpointer.reset();
     try {
       FStatements = std::make_unique<TStatements>(FDb, FPath);
+      FLoggedCheckAt = QueryInt(FDb, FPath, "SELECT id FROM logged_upto") + kLoggedUptoStep;
     } catch (const EMessageStoreError& e) {
       // A store that says it is ours but lacks its tables.
       if (e.Kind() != EMessageStoreError::ekRefused) throw;
@@ -417,7 +420,20 @@ void TMessageStore::MarkLogged(const std::vector<std::int64_t>& ids) {
   const std::lock_guard oneAtATime(FUse);
   if (ids.empty()) return;
   TTransaction t(S(), true);
-  for (const std::int64_t id : ids) TUse(S().MarkLogged).Bind(id).Run();
+  std::int64_t last = 0;
+  for (const std::int64_t id : ids) {
+    TUse(S().MarkLogged).Bind(id).Run();
+    last = std::max(last, id);
+  }
+  if (last >= FLoggedCheckAt) {
+    // From the mark to the first message still unlogged: one page written every
+    // kLoggedUptoStep messages, and a scan of as many.
+    TUse ask(S().LoggedUpto);
+    ask.Step();
+    const std::int64_t upto = ask.Int(0);
+    TUse(S().MoveLoggedUpto).Bind(upto).Run();
+    FLoggedCheckAt = std::max(upto, last) + kLoggedUptoStep;
+  }
   t.Commit();
 }
 

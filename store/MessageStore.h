@@ -223,6 +223,9 @@ class TMessageStore {
   std::vector<TStoredMessage> Unlogged() const;
   // Their log lines are in the log file now. One transaction.
   void MarkLogged(const std::vector<std::int64_t>& ids);
+  // How far the marks go before the store looks again for the first message still unlogged,
+  // which a start reads from (every message before it is logged).
+  static constexpr std::int64_t kLoggedUptoStep = 256;
 
   // Deletes messages and jobs older than `utcCutoff` that are no longer listed (printed or
   // cleared); listed messages are never purged, nor messages in a pending job or with a full
@@ -303,7 +306,8 @@ class TMessageStore {
   std::unique_ptr<TStatements> FStatements;
   std::unique_ptr<TCheckpointer> FCheckpointer;  // null: the writer checkpoints as it commits
   mutable std::recursive_mutex FUse;
-  std::size_t FNotIndexed = 0;  // messages added since the text index's last batch, about
+  std::int64_t FLoggedCheckAt = 0;  // marks past this move logged_upto on
+  std::size_t FNotIndexed = 0;      // messages added since the text index's last batch, about
 };
 
 // What CarryOver brought into the new store.

@@ -100,6 +100,7 @@ void ExecWriting(sqlite3* db, const std::string& path, const std::string& sql);
 std::int64_t QueryInt(sqlite3* db, const std::string& path, const std::string& sql);
 std::string QueryText(sqlite3* db, const std::string& path, const std::string& sql);
 bool HasColumn(sqlite3* db, const std::string& path, const char* table, const char* column);
+bool HasTable(sqlite3* db, const std::string& path, const char* name);
 
 // The questions of one search see the store as it was at its start.
 class TReadTransaction {

@@ -18,4 +18,17 @@ void AddLaterColumns(sqlite3* db, const std::string& path) {
     Exec(db, path, "ALTER TABLE messages ADD COLUMN logged INTEGER NOT NULL DEFAULT 1");
 }
 
+void MakeLoggedUpto(sqlite3* db, const std::string& path, bool allLogged) {
+  if (!HasTable(db, path, "logged_upto")) {
+    // The old index, where there is one, finds the first unlogged message without a scan.
+    Exec(db, path, "CREATE TABLE logged_upto(id INTEGER NOT NULL)");
+    Exec(db, path,
+         allLogged
+             ? "INSERT INTO logged_upto SELECT coalesce(max(id), 0) FROM messages"
+             : "INSERT INTO logged_upto SELECT coalesce((SELECT min(id) - 1 FROM messages WHERE logged = 0), "
+               "(SELECT max(id) FROM messages), 0)");
+  }
+  Exec(db, path, "DROP INDEX IF EXISTS messages_unlogged");
+}
+
 }  // namespace qm::sql

@@ -87,4 +87,13 @@ inline constexpr int kFullTextNotPrinted = 2;
 // The columns later versions added to the first schema.
 void AddLaterColumns(sqlite3* db, const std::string& path);
 
+// Which messages may still lack their log line: those past the id in logged_upto whose
+// `logged` is 0. Every message up to that id is logged; it moves on now and then, as log
+// lines are marked (TMessageStore::MarkLogged), so a start reads only the last few hundred
+// messages to find them. Made from what the store holds when it is missing: `allLogged` when
+// the store had no `logged` column before this open. The partial index the builds before
+// kept instead (one more page in every commit) goes; those builds make it again and leave
+// logged_upto where it was, which still holds, as they only add messages past it.
+void MakeLoggedUpto(sqlite3* db, const std::string& path, bool allLogged);
+
 }  // namespace qm::sql

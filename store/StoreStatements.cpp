@@ -20,6 +20,9 @@ TStoreStatements::TStoreStatements(sqlite3* db, const std::string& path)
       BeginWrite(db, path, "BEGIN IMMEDIATE"),
       Commit(db, path, "COMMIT"),
       Rollback(db, path, "ROLLBACK"),
+      Savepoint(db, path, "SAVEPOINT change"),
+      Release(db, path, "RELEASE change"),
+      RollbackTo(db, path, "ROLLBACK TO change"),
       AddMessage(db, path,
                  "INSERT INTO messages(local_time, utc_time, source, destination, path, addressee, "
                  "message_text, message_no, kind, state_code, raw_text, line1, line2, line3, full_text, "
@@ -56,8 +59,15 @@ TStoreStatements::TStoreStatements(sqlite3* db, const std::string& path)
                             "SELECT id FROM jobs WHERE state = 0 AND spooler_job = 0 AND token = '' "
                             "ORDER BY id"),
       Unlogged(db, path,
-               std::string("SELECT ") + kMessageColumns + " FROM messages WHERE logged = 0 ORDER BY id"),
+               std::string("SELECT ") + kMessageColumns +
+                   " FROM messages WHERE id > (SELECT id FROM logged_upto) AND logged = 0 ORDER BY id"),
       MarkLogged(db, path, "UPDATE messages SET logged = 1 WHERE id = ?"),
+      LoggedUpto(db, path,
+                 "SELECT coalesce((SELECT id - 1 FROM messages WHERE id > (SELECT id FROM logged_upto) AND "
+                 "logged = 0 "
+                 "ORDER BY id LIMIT 1), "
+                 "(SELECT max(id) FROM messages), 0)"),
+      MoveLoggedUpto(db, path, "UPDATE logged_upto SET id = ?1 WHERE id < ?1"),
       Clear(db, path, "UPDATE messages SET print_state = 3 WHERE print_state = 0 AND id >= ?1 AND id <> ?2"),
       ClearInJob(db, path, "UPDATE messages SET cleared = 1 WHERE print_state = 1 AND id >= ?1 AND id <> ?2"),
       PurgeMessages(db, path,

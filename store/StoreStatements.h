@@ -17,10 +17,11 @@ struct TStoreStatements {
 
   sqlite3* Db;
   const std::string& Path;
-  TStmt Begin, BeginWrite, Commit, Rollback;
+  TStmt Begin, BeginWrite, Commit, Rollback, Savepoint, Release, RollbackTo;
   TStmt AddMessage, SetFullText, Message, Listed, FullTextsUnprinted;
   TStmt AddJob, AddJobMessage, PutInJob, SetSpoolerJob, JobState, SetJobState, PrintList, PrintFullText,
-      ReturnList, Job, JobMessages, PendingJobs, PendingWithoutSpooler, Unlogged, MarkLogged;
+      ReturnList, Job, JobMessages, PendingJobs, PendingWithoutSpooler, Unlogged, MarkLogged, LoggedUpto,
+      MoveLoggedUpto;
   TStmt Clear, ClearInJob, PurgeMessages, PurgeJobs;
 };
 
@@ -31,32 +32,38 @@ class TTransaction {
   // Inside a batch (TMessageStore::Batch) it is a savepoint of the batch's transaction.
   TTransaction(TStoreStatements& s, bool write) : FS(s), FNested(!sqlite3_get_autocommit(s.Db)) {
     if (FNested)
-      Exec(FS.Db, FS.Path, "SAVEPOINT change");
+      TUse(s.Savepoint).Run();
     else
       TUse(write ? s.BeginWrite : s.Begin).Run();
   }
   ~TTransaction() {
     if (FDone || sqlite3_get_autocommit(FS.Db)) return;
     if (FNested) {
-      sqlite3_exec(FS.Db, "ROLLBACK TO change; RELEASE change", nullptr, nullptr, nullptr);
-      return;
+      Undo(FS.RollbackTo);
+      Undo(FS.Release);
+    } else {
+      Undo(FS.Rollback);
     }
-    sqlite3_reset(FS.Rollback.Get());
-    sqlite3_step(FS.Rollback.Get());
-    sqlite3_reset(FS.Rollback.Get());
   }
   TTransaction(const TTransaction&) = delete;
   TTransaction& operator=(const TTransaction&) = delete;
 
   void Commit() {
     if (FNested)
-      Exec(FS.Db, FS.Path, "RELEASE change");
+      TUse(FS.Release).Run();
     else
       TUse(FS.Commit).Run();
     FDone = true;
   }
 
  private:
+  // Runs a statement where nothing may be thrown (the destructor).
+  static void Undo(TStmt& stmt) {
+    sqlite3_reset(stmt.Get());
+    sqlite3_step(stmt.Get());
+    sqlite3_reset(stmt.Get());
+  }
+
   TStoreStatements& FS;
   bool FNested;
   bool FDone = false;

@@ -70,11 +70,6 @@ DROP TABLE IF EXISTS text_index_fill;
 DROP TABLE IF EXISTS text_index_mark;
 )sql";
 
-bool HasTable(sqlite3* db, const std::string& path, const char* name) {
-  return QueryInt(db, path, std::string("SELECT count(*) FROM sqlite_schema WHERE name = '") + name + "'") >
-         0;
-}
-
 // Candidates the text index may name before a search reads every message instead: looking
 // one up and checking its texts costs up to 10 microseconds (a long full text), a pass through
 // a million messages 0.4 s. The newest few are found early in that pass when the text is

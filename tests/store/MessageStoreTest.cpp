@@ -282,7 +282,7 @@ TEST(TMessageStore, UnloggedMessagesUntilMarkedAndOlderOnesCountAsLogged) {
   TTempDir dir;
   const std::string path = dir.File("q.db");
   { TMessageStore(path).Add(Msg(0)); }
-  SqliteFile(path, "DROP INDEX messages_unlogged; ALTER TABLE messages DROP COLUMN logged");
+  SqliteFile(path, "DROP TABLE logged_upto; ALTER TABLE messages DROP COLUMN logged");
   std::int64_t a = 0, b = 0;
   {
     TMessageStore store(path);
@@ -293,6 +293,41 @@ TEST(TMessageStore, UnloggedMessagesUntilMarkedAndOlderOnesCountAsLogged) {
   std::vector<std::int64_t> unlogged;
   for (const TStoredMessage& m : TMessageStore(path).Unlogged()) unlogged.push_back(m.Id);
   EXPECT_EQ(unlogged, std::vector<std::int64_t>{b});
+}
+
+// A start reads only the messages past the point every message is logged up to; that point
+// must stop at the first one whose line never came, however many are marked after it, and
+// hold in a store that an older build (with its own index, and no idea of the point) changed.
+TEST(TMessageStore, AnUnloggedMessageIsFoundAtTheStartHoweverFarBack) {
+  TTempDir dir;
+  const std::string path = dir.File("q.db");
+  const auto unloggedAtStart = [&] {
+    std::vector<std::int64_t> ids;
+    for (const TStoredMessage& m : TMessageStore(path).Unlogged()) ids.push_back(m.Id);
+    return ids;
+  };
+  std::int64_t lost = 0, last = 0;
+  {
+    TMessageStore store(path);
+    store.MarkLogged({store.Add(Msg(0))});
+    lost = store.Add(Msg(1));
+    for (int n = 0; n < 3 * TMessageStore::kLoggedUptoStep; ++n) {
+      last = store.Add(Msg(n));
+      store.MarkLogged({last});
+    }
+  }
+  EXPECT_EQ(unloggedAtStart(), std::vector<std::int64_t>{lost});
+
+  // An older build makes its index again and adds past the point.
+  SqliteFile(path,
+             "CREATE INDEX messages_unlogged ON messages(id) WHERE logged = 0;"
+             "UPDATE messages SET logged = 1 WHERE id = (SELECT min(id) FROM messages WHERE logged = 0);"
+             "INSERT INTO messages(local_time, utc_time, source, destination, path, addressee, message_text,"
+             " message_no, kind, state_code, raw_text, line1, line2, line3, logged)"
+             " SELECT local_time, utc_time, source, destination, path, addressee, message_text, message_no,"
+             " kind, state_code, raw_text, line1, line2, line3, 0 FROM messages WHERE id = 1");
+  EXPECT_EQ(unloggedAtStart(), std::vector<std::int64_t>{last + 1});
+  SqliteFile(path, "CREATE INDEX messages_unlogged ON messages(id)");  // fails while the old one stays
 }
 
 TEST(TMessageStore, OtherFilesAreRefusedAndLeftAlone) {

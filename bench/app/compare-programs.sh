@@ -14,7 +14,7 @@
 #          feeder and program at the end, and the X server's CPU meanwhile
 # OLD and NEW are quillmark executables; each runs from a folder of its own with the same
 # Quillmark.ini (printing disabled). Results go to OUT (default a /tmp/qm-compare.* folder).
-# CORPUS names the TNC2 lines to feed (default: made in OUT by GEN_CORPUS, a generator
+# CORPUS names the TNC2 lines the cpu mode feeds (default: made in OUT by GEN_CORPUS, a generator
 # taking "N_LINES OUT_PATH").
 #
 # Xastir reads its settings from $XASTIR_USER_BASE/.xastir (it takes the home folder from
@@ -35,9 +35,18 @@ NEW=$(realpath "${3:?new executable}")
 OUT=${OUT:-$(mktemp -d /tmp/qm-compare.XXXXXX)}
 mkdir -p "$OUT"
 CORPUS=${CORPUS:-$OUT/corpus.tnc2}
-GEN_CORPUS=${GEN_CORPUS:-/work/shared/bench/gen_corpus.py}
-[ -f "$CORPUS" ] || python3 "$GEN_CORPUS" 100000 "$CORPUS" >/dev/null
-CORPUS=$(realpath "$CORPUS")
+# Only the cpu mode feeds packets; the start needs no corpus.
+if [ "$MODE" = cpu ]; then
+  if [ ! -f "$CORPUS" ]; then
+    GEN_CORPUS=${GEN_CORPUS:-/work/shared/bench/gen_corpus.py}
+    if [ ! -f "$GEN_CORPUS" ]; then
+      echo "compare-programs: no corpus: give CORPUS (TNC2 lines, one a packet) or GEN_CORPUS" >&2
+      exit 2
+    fi
+    python3 "$GEN_CORPUS" 100000 "$CORPUS" >/dev/null
+  fi
+  CORPUS=$(realpath "$CORPUS")
+fi
 TITLE="Quillmark v1.3.3"
 XASTIR=$(command -v xastir || true)
 

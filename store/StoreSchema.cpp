@@ -29,6 +29,10 @@ void MakeLoggedUpto(sqlite3* db, const std::string& path, bool allLogged) {
                "(SELECT max(id) FROM messages), 0)");
   }
   Exec(db, path, "DROP INDEX IF EXISTS messages_unlogged");
+  if (QueryInt(db, path,
+               "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'messages'), 0) - "
+               "(SELECT id FROM logged_upto)") > TMessageStore::kLoggedUptoStep)
+    Exec(db, path, (std::string("UPDATE logged_upto SET id = ") + kLoggedUptoNow).c_str());
 }
 
 }  // namespace qm::sql

@@ -94,6 +94,13 @@ void AddLaterColumns(sqlite3* db, const std::string& path);
 // the store had no `logged` column before this open. The partial index the builds before
 // kept instead (one more page in every commit) goes; those builds make it again and leave
 // logged_upto where it was, which still holds, as they only add messages past it.
+// A mark left far behind (a store an older build added to, or a repair wrote) moves on here
+// once, so that no later start reads every message past it.
 void MakeLoggedUpto(sqlite3* db, const std::string& path, bool allLogged);
+// The id every message up to is logged: the one before the first unlogged message past
+// logged_upto, or the last one.
+inline constexpr const char* kLoggedUptoNow =
+    "coalesce((SELECT id - 1 FROM messages WHERE id > (SELECT id FROM logged_upto) AND logged = 0 "
+    "ORDER BY id LIMIT 1), (SELECT max(id) FROM messages), 0)";
 
 }  // namespace qm::sql

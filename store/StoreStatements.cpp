@@ -1,5 +1,7 @@
 #include "store/StoreStatements.h"
 
+#include "store/StoreSchema.h"
+
 namespace qm::sql {
 namespace {
 
@@ -62,11 +64,7 @@ TStoreStatements::TStoreStatements(sqlite3* db, const std::string& path)
                std::string("SELECT ") + kMessageColumns +
                    " FROM messages WHERE id > (SELECT id FROM logged_upto) AND logged = 0 ORDER BY id"),
       MarkLogged(db, path, "UPDATE messages SET logged = 1 WHERE id = ?"),
-      LoggedUpto(db, path,
-                 "SELECT coalesce((SELECT id - 1 FROM messages WHERE id > (SELECT id FROM logged_upto) AND "
-                 "logged = 0 "
-                 "ORDER BY id LIMIT 1), "
-                 "(SELECT max(id) FROM messages), 0)"),
+      LoggedUpto(db, path, std::string("SELECT ") + kLoggedUptoNow),
       MoveLoggedUpto(db, path, "UPDATE logged_upto SET id = ?1 WHERE id < ?1"),
       Clear(db, path, "UPDATE messages SET print_state = 3 WHERE print_state = 0 AND id >= ?1 AND id <> ?2"),
       ClearInJob(db, path, "UPDATE messages SET cleared = 1 WHERE print_state = 1 AND id >= ?1 AND id <> ?2"),

@@ -31,6 +31,9 @@ db.executemany(
     "INSERT INTO messages(local_time, utc_time, source, destination, path, addressee, message_text, "
     "message_no, kind, state_code, raw_text, line1, line2, line3, print_state, logged) "
     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 1)", rows())
+# Every message of a long run has its log line: the mark of the logged ones is past them all.
+if db.execute("SELECT count(*) FROM sqlite_schema WHERE name = 'logged_upto'").fetchone()[0]:
+    db.execute("UPDATE logged_upto SET id = (SELECT max(id) FROM messages)")
 db.execute("COMMIT")
 db.execute("PRAGMA journal_mode = WAL")
 db.close()

@@ -2,6 +2,7 @@
 
 #include "base/IntegerText.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace qm {
@@ -34,8 +35,13 @@ int PageLimit(std::string_view setting) {
   return limit;
 }
 
-std::string FingerQuery(const TAprsMsgPacket& packet) {
-  return packet.Source.FullCall + packet.MessageId.substr(0, 3);
+std::optional<std::string> FingerQuery(const TAprsMsgPacket& packet) {
+  std::string query = packet.Source.FullCall + packet.MessageId.substr(0, 3);
+  const auto callsignChar = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+  };
+  if (query.empty() || !std::all_of(query.begin(), query.end(), callsignChar)) return std::nullopt;
+  return query;
 }
 
 std::string FullTextDocument(const std::string& line1, const std::string& line3, const std::string& reply) {

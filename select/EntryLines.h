@@ -2,6 +2,7 @@
 // the page limit, and the Finger query and full-text document of an NWS alert.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,8 +27,10 @@ std::string CountText(int n, std::string_view setting);
 int PageLimit(std::string_view setting);
 
 // The Finger query line without its line end: the sender and the first three
-// characters of the message number.
-std::string FingerQuery(const TAprsMsgPacket& packet);
+// characters of the message number. Nothing when that would carry anything but letters,
+// digits and '-': an '@' makes a server relay the query to another host (RFC 1288), and a
+// control character is no part of a name.
+std::optional<std::string> FingerQuery(const TAprsMsgPacket& packet);
 
 // The full-text document: line 1, CR, line 3, CR CR, the reply unchanged.
 std::string FullTextDocument(const std::string& line1, const std::string& line3, const std::string& reply);

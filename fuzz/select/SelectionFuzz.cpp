@@ -59,10 +59,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool wanted = qm::IsWantedMessage(packet, choices);
   if (packet.Kind == qm::mkBulletin && wanted != choices.Bulletins) std::abort();
 
-  const std::string query = qm::FingerQuery(packet);
-  if (query.compare(0, packet.Source.FullCall.size(), packet.Source.FullCall) != 0 ||
-      query.size() > packet.Source.FullCall.size() + 3)
-    std::abort();
+  // A query carries the sender and at most three more characters, all of them callsign
+  // characters; any other byte keeps it from going out at all.
+  if (const auto query = qm::FingerQuery(packet)) {
+    if (query->compare(0, packet.Source.FullCall.size(), packet.Source.FullCall) != 0 ||
+        query->size() > packet.Source.FullCall.size() + 3)
+      std::abort();
+    for (const char c : *query)
+      if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'))
+        std::abort();
+  }
   const std::string line3 = qm::EntryLine3(packet);
   const std::string document = qm::FullTextDocument(qm::EntryLine2(packet), line3, f[5]);
   if (document.size() != qm::EntryLine2(packet).size() + line3.size() + 3 + f[5].size()) std::abort();

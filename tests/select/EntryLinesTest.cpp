@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "tests/support/PacketBuilder.h"
 
 namespace qm {
@@ -60,15 +62,28 @@ TEST(EntryLines, PageLimitIsTheSettingInDecimalDigitsOr40) {
 
 TEST(EntryLines, FingerQueryIsSenderAndFirstThreeOfTheNumber) {
   const struct {
-    const char* from;
-    const char* number;
-    const char* query;
+    std::string from, number;
+    std::optional<std::string> query;
   } cases[] = {
-      {"NOCALL", "12345", "NOCALL123"},     {"NOCALL", "12", "NOCALL12"},       {"NOCALL", "", "NOCALL"},
-      {"NOCALL-5", "12345", "NOCALL-5123"}, {"NOCALL-5", "A1B", "NOCALL-5A1B"},
+      {"NOCALL", "12345", "NOCALL123"},
+      {"NOCALL", "12", "NOCALL12"},
+      {"NOCALL", "", "NOCALL"},
+      {"NOCALL-5", "12345", "NOCALL-5123"},
+      {"NOCALL-5", "A1B", "NOCALL-5A1B"},
+      {"nwsbot", "a1", "nwsbota1"},
+      // What a server would relay to another host, or no name carries: never sent.
+      {"X@EVIL.CO", "M12", std::nullopt},
+      {"NWSBOT", "@EV", std::nullopt},
+      {std::string("NWS\0BOT", 7), "123", std::nullopt},
+      {"NWSBOT", "\x1b[2", std::nullopt},
+      {"NWSBOT", "1 2", std::nullopt},
+      {"NWSBOT", "12\xe9", std::nullopt},
+      {"", "", std::nullopt},
+      // Only the three characters that go out are judged.
+      {"NWSBOT", "123@X", "NWSBOT123"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.query);
+    SCOPED_TRACE(c.from + "|" + c.number);
     EXPECT_EQ(FingerQuery(MakePacket(mkNwsAlert, c.from, "NWS-WARN", "x", c.number)), c.query);
   }
 }

@@ -40,6 +40,14 @@ std::string OneLine(const std::string& text) {
   return result;
 }
 
+// A query refused for its bytes, as the log and the hint bar name it.
+std::string ShownQuery(const std::string& query) {
+  std::string shown = query;
+  for (char& c : shown)
+    if (c < ' ' || c > '~') c = '?';
+  return shown;
+}
+
 }  // namespace
 
 int BroadcastHours(std::string_view text) {
@@ -165,10 +173,28 @@ void TMessageDesk::LogOutages(THostLink& link) {
     LogMessage(ProgramText(line));
     Hint(line);
   });
+  if (link.CanAnswer() && link.Answering()) {
+    FAnsweringLinks.emplace_back(&link);
+    SayOwnCallProblem();
+  }
 }
 
 void TMessageDesk::SetChoices(TDeskChoices choices) {
   FChoices = std::move(choices);
+  SayOwnCallProblem();
+}
+
+void TMessageDesk::SayOwnCallProblem() {
+  const std::string& ownCall = FChoices.Selection.StationCall;
+  if (FDemo || ownCall.empty() || ownCall == FOwnCallSaid) return;
+  const std::string problem = TransmitCallsignProblem(ownCall);
+  if (problem.empty()) return;
+  std::erase_if(FAnsweringLinks, [](const QPointer<THostLink>& link) { return !link; });
+  if (FAnsweringLinks.empty()) return;
+  FOwnCallSaid = ownCall;
+  const std::string text = "Messages to " + ownCall + " are not acknowledged: " + problem;
+  LogMessage(text);
+  Hint(DisplayText(text));
 }
 
 // --- Intake ---------------------------------------------------------------------------
@@ -292,6 +318,7 @@ void TMessageDesk::JudgePacket(TAprsMsgPacket& packet) {
     if (!packet.Selected) return;
     packet.Selected = IsWantedMessage(packet, FChoices.Selection);
     const bool wanted = packet.Selected;
+    FRepeatOfEarlierRun = false;
     if (packet.Selected) {
       FDupMessages.Prune(Ticks());
       // A repeat within 20 seconds, or (with the option on) a resend of a message listed
@@ -301,13 +328,16 @@ void TMessageDesk::JudgePacket(TAprsMsgPacket& packet) {
         LogInOrder("Duplicate packet: " + packet.RawText);
       }
     }
-    // Every copy is answered, repeats too: the sender did not hear the last acknowledgement.
-    // Before the entry, which keeps when and where.
-    const std::string answer = wanted ? Answer(packet) : std::string();
+    // Every copy is answered, repeats too (the sender did not hear the last acknowledgement),
+    // but only once the message is kept: after its commit, a repeat after its first copy's.
+    std::string answer;
+    std::optional<TAckDue> ack = wanted ? AckDue(packet, answer) : std::nullopt;
     // Shown with the next PacketHeard: the last packet judged by then.
     FPacketHint = answer.empty() ? packet.Source.FullCall + "> " + packet.Body : answer;
-    if (packet.Selected) TakeMessage(packet);
-    FAnswered.clear();
+    if (packet.Selected)
+      TakeMessage(packet, std::move(ack));
+    else if (ack)
+      AnswerRepeat(std::move(*ack));
   } catch (const std::exception& e) {
     LogMessage(e.what());
   }
@@ -319,7 +349,9 @@ bool TMessageDesk::IsResentCopy(const TAprsMsgPacket& packet) {
   const bool copy = FRetries.IsRetry(packet.Source.FullCall, packet.MessageId, packet.TickCount, windowMs);
   if (!FChoices.DropResent) return false;
   // The store remembers the last run's too.
-  return copy || StoredRepeat(packet, true, FChoices.ResentMinutes / 60.0, true);
+  if (copy) return true;
+  FRepeatOfEarlierRun = StoredRepeat(packet, true, FChoices.ResentMinutes / 60.0, true);
+  return FRepeatOfEarlierRun;
 }
 
 bool TMessageDesk::IsRepeatedBroadcast(const TAprsMsgPacket& packet) {
@@ -343,7 +375,7 @@ bool TMessageDesk::StoredRepeat(const TAprsMsgPacket& packet, bool byNumber, dou
   return seen;
 }
 
-void TMessageDesk::TakeMessage(TAprsMsgPacket& packet) {
+void TMessageDesk::TakeMessage(TAprsMsgPacket& packet, std::optional<TAckDue> ack) {
   TTaking taking;
   TListedEntry& entry = taking.Entry;
   entry.Key = FQueue->NextKey();
@@ -354,15 +386,33 @@ void TMessageDesk::TakeMessage(TAprsMsgPacket& packet) {
   entry.Demo = FDemo;
   KillPoint();  // handed to the store, its commit not yet returned
   taking.RawText = packet.RawText;
+  if (ack) {
+    // Its repeats are answered once this one is kept.
+    FAskedIds.emplace_back(UpperCase(ack->Sender) + '\0' + ack->Number, entry.StoreId);
+    if (FAskedIds.size() > kAskedIdsKept) FAskedIds.pop_front();
+    taking.Ack = std::move(ack);
+  }
   // The next packet's verdict knows this one at once.
   FDupMessages.Add(packet.Source.FullCall, packet.TickCount, packet.Body);
   FRetries.Add(packet.Source.FullCall, packet.MessageId, packet.TickCount);
   if (packet.Kind == mkNwsAlert) {
-    FFinger.Query = FingerQuery(packet);
-    taking.Query = FFinger.Query;
     taking.FullText = FullTextCategoryFor(packet, FChoices.FullText) != ncNone;
+    if (const auto query = FingerQuery(packet)) {
+      FFinger.Query = *query;
+      taking.Query = *query;
+    } else {
+      // Packet bytes never reach the Finger server beyond a name: the alert goes without.
+      taking.Query = ShownQuery(packet.Source.FullCall + packet.MessageId.substr(0, 3));
+      if (taking.FullText) {
+        taking.Fetched = true;
+        taking.Failure = "The Finger query " + taking.Query +
+                         " would carry more than letters, digits and '-', so it was not sent";
+      }
+    }
   }
-  if (taking.FullText && FEnding) {
+  if (taking.FullText && taking.Fetched) {
+    // Refused above: no fetch.
+  } else if (taking.FullText && FEnding) {
     taking.Fetched = true;
     taking.Failure = kEndedBeforeFullText;
   } else if (taking.FullText) {
@@ -426,6 +476,7 @@ std::string TMessageDesk::Follow(TTaking& taken) {
     LogMessage(taken.RawText);
     return {};
   }
+  if (taken.AckOnly) return SendAck(*taken.Ack, taken.Entry.StoreId, taken.KeptBefore);
   KillPoint();  // its commit returned, not yet listed or logged
   std::string warning;
   if (taken.FullText) FullTextBranch(taken, warning);
@@ -439,10 +490,13 @@ std::string TMessageDesk::Follow(TTaking& taken) {
   if (FChoices.Beep) emit BeepRequested();
   // Logged before the page check, so a page that fails never costs the message its log line.
   LogStored(storeId, taken.RawText);
+  // Its acknowledgement's line follows the message's own.
+  const std::string answer = taken.Ack ? SendAck(*taken.Ack, storeId, false) : std::string();
   UpdateCount();
   // Nothing is printed on the way out.
   const std::string failure = FEnding ? std::string() : FQueue->CheckPage();
-  return warning.empty() ? failure : warning;
+  if (!warning.empty()) return warning;
+  return failure.empty() ? answer : failure;
 }
 
 void TMessageDesk::FullTextBranch(TTaking& taken, std::string& warning) {
@@ -496,25 +550,66 @@ std::uint32_t TMessageDesk::OriginOf(THostLink& link) {
   return static_cast<std::uint32_t>(FOrigins.size());
 }
 
-std::string TMessageDesk::Answer(const TAprsMsgPacket& packet) {
-  if (FDemo || packet.Origin == 0 || packet.Origin > FOrigins.size()) return {};
+std::optional<TMessageDesk::TAckDue> TMessageDesk::AckDue(const TAprsMsgPacket& packet, std::string& hint) {
+  if (FDemo || packet.Origin == 0 || packet.Origin > FOrigins.size()) return std::nullopt;
   THostLink* const link = FOrigins[packet.Origin - 1];
-  if (!link || !link->CanAnswer()) return {};
+  if (!link || !link->CanAnswer()) return std::nullopt;
   const std::string& ownCall = FChoices.Selection.StationCall;
-  const auto number = AckNumberFor(packet, ownCall);
-  if (!number) return {};
+  const auto number = AckNumberAsked(packet, ownCall);
+  if (!number) return std::nullopt;
   const std::string& sender = packet.Source.FullCall;
   if (!link->Answering()) {
-    if (FUnansweredSaid) return {};
+    if (FUnansweredSaid || !IsTransmitCallsign(ownCall)) return std::nullopt;
     FUnansweredSaid = true;
-    std::string text = "Messages to " + ownCall +
-                       " are not acknowledged: senders will repeat them (turn on Answer, or "
-                       "Drop resent copies)";
+    hint = "Messages to " + ownCall +
+           " are not acknowledged: senders will repeat them (turn on Answer, or "
+           "Drop resent copies)";
+    LogMessage(hint);
+    return std::nullopt;
+  }
+  // An own call no frame or login may carry is said once at the start; each message it could
+  // not answer says so too, after the message's line.
+  return TAckDue{packet.Origin, sender, *number, TransmitCallsignProblem(ownCall)};
+}
+
+void TMessageDesk::AnswerRepeat(TAckDue due) {
+  TTaking repeat;
+  repeat.AckOnly = true;
+  const std::string key = UpperCase(due.Sender) + '\0' + due.Number;
+  const auto asked =
+      std::find_if(FAskedIds.rbegin(), FAskedIds.rend(), [&](const auto& a) { return a.first == key; });
+  if (asked != FAskedIds.rend())
+    repeat.Entry.StoreId = asked->second;
+  else
+    repeat.KeptBefore = FRepeatOfEarlierRun;  // otherwise its first copy is not known to be kept
+  repeat.Ack = std::move(due);
+  if (FTaking.empty() && (repeat.Entry.StoreId == 0 || !FStore || FStore->Settled(repeat.Entry.StoreId))) {
+    if (const std::string hint = Follow(repeat); !hint.empty()) Hint(DisplayText(hint));
+    return;
+  }
+  FTaking.push_back(std::move(repeat));
+}
+
+std::string TMessageDesk::SendAck(const TAckDue& due, std::int64_t storeId, bool keptBefore) {
+  THostLink* const link =
+      due.Origin >= 1 && due.Origin <= FOrigins.size() ? FOrigins[due.Origin - 1] : nullptr;
+  if (!link) return {};  // the source is gone, and with it the way back
+  const std::string what = due.Sender + "'s message " + due.Number;
+  const std::string where = ProgramText(link->SourceKind() + ' ' + link->SourcePlace());
+  if (!due.Refused.empty()) {
+    std::string text = "Could not acknowledge " + what + " on " + where + ": " + due.Refused;
     LogMessage(text);
     return text;
   }
-  const std::string what = sender + "'s message " + *number;
-  switch (FAckLimiter.Ask(sender, *number, Ticks())) {
+  // "Received" is said only of what the next start lists: never of a message held in memory
+  // by a failing store, or not stored at all.
+  if (!keptBefore && (storeId == 0 || !FStore || !FStore->IsKept(storeId))) {
+    std::string text = "Did not acknowledge " + what + " on " + where +
+                       ": the message store has not kept it, so the sender will send it again";
+    LogMessage(text);
+    return text;
+  }
+  switch (FAckLimiter.Ask(due.Sender, due.Number, Ticks())) {
     case TAckLimiter::avSend:
       break;
     case TAckLimiter::avAnsweredJustNow:
@@ -526,15 +621,16 @@ std::string TMessageDesk::Answer(const TAprsMsgPacket& packet) {
       return text;
     }
   }
-  const std::string where = ProgramText(link->SourceKind() + ' ' + link->SourcePlace());
-  const QString failure = link->SendOwnPacket(ownCall, AckInformation(sender, *number));
+  const QString failure =
+      link->SendOwnPacket(FChoices.Selection.StationCall, AckInformation(due.Sender, due.Number));
   if (!failure.isEmpty()) {
     std::string text = "Could not acknowledge " + what + " on " + where + ": " + ProgramText(failure);
     LogMessage(text);
     return text;
   }
   LogMessage("Acknowledged " + what + " on " + where);
-  FAnswered = FormatDateTime("hh:nn:ss", Now(tfLocal)) + " on " + where;
+  const std::string answered = FormatDateTime("hh:nn:ss", Now(tfLocal)) + " on " + where;
+  if (storeId != 0) WithMessageStore([&](TDurableStore& store) { store.SetAnswered(storeId, answered); });
   return {};
 }
 
@@ -560,7 +656,6 @@ std::int64_t TMessageDesk::KeepInStore(const TAprsMsgPacket& packet, const TList
   m.Line1 = entry.Lines[0];
   m.Line2 = entry.Lines[1];
   m.Line3 = entry.Lines[2];
-  m.Answered = FAnswered;
   std::int64_t id = 0;
   WithMessageStore([&](TDurableStore& store) { id = store.Add(m); });
   return id;
@@ -574,7 +669,10 @@ void TMessageDesk::ClearList() {
   // store too, and is listed when the fetch is over.
   if (FStore && !FTaking.empty()) FStore->Flush();
   FollowTaken(false);
-  FQueue->Clear(FTaking.empty() ? 0 : FTaking.front().Entry.StoreId);
+  // The message still on its way, not a line or a repeat's acknowledgement queued behind.
+  const auto onItsWay =
+      std::find_if(FTaking.begin(), FTaking.end(), [](const TTaking& t) { return !t.LogOnly && !t.AckOnly; });
+  FQueue->Clear(onItsWay == FTaking.end() ? 0 : onItsWay->Entry.StoreId);
   UpdateCount();
 }
 

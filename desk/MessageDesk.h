@@ -273,6 +273,13 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
 
   std::uint32_t Ticks() const;
 
+  // An acknowledgement a message asks for, sent once the message is in the store's file.
+  struct TAckDue {
+    std::uint32_t Origin = 0;  // the link it came from
+    std::string Sender, Number;
+    std::string Refused;  // why it cannot go out at all (the own call), logged in its place
+  };
+
   // A wanted message on its way: handed to the store, listed once its commit has returned
   // and (an alert) its full text has come or failed.
   struct TTaking {
@@ -285,6 +292,12 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
     // Only a line for the log (a dropped repeat's), kept in order behind the messages on their
     // way: RawText is the line.
     bool LogOnly = false;
+    // Its acknowledgement, once its commit has returned; with AckOnly a dropped repeat's,
+    // once the copy it repeats (Entry.StoreId) is settled, or at once when KeptBefore (that
+    // copy is in the file from an earlier run).
+    std::optional<TAckDue> Ack;
+    bool AckOnly = false;
+    bool KeptBefore = false;
   };
   // Logs the line now, or after the messages on their way when there are any.
   void LogInOrder(const std::string& line);
@@ -303,13 +316,20 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // earlierRuns: only what was stored before this run (this run's copies are judged on the
   // tick counter).
   bool StoredRepeat(const TAprsMsgPacket& packet, bool byNumber, double hours, bool earlierRuns);
-  // Acknowledges a wanted message to the own call on the source it came from, when the
-  // operator answers there; answers a line for the hint bar, if any.
-  std::string Answer(const TAprsMsgPacket& packet);
+  // The acknowledgement a wanted message to the own call is due on the source it came from,
+  // when the operator answers there; `hint`: a line for the hint bar, if any.
+  std::optional<TAckDue> AckDue(const TAprsMsgPacket& packet, std::string& hint);
+  // A dropped repeat's acknowledgement, in order behind what is on its way.
+  void AnswerRepeat(TAckDue due);
+  // Sends it when the message (storeId) is in the file, or `keptBefore`; answers a line for
+  // the hint bar, if any. The store keeps when and where it went.
+  std::string SendAck(const TAckDue& due, std::int64_t storeId, bool keptBefore);
+  // An own call no acknowledgement can go out as is said once while a source answers.
+  void SayOwnCallProblem();
   // The number packets carry for the link they came from.
   std::uint32_t OriginOf(THostLink& link);
   // Hands a wanted message to the store and sets it on its way (an alert's fetch started).
-  void TakeMessage(TAprsMsgPacket& packet);
+  void TakeMessage(TAprsMsgPacket& packet, std::optional<TAckDue> ack);
   // Lists, logs and pages the messages on their way whose commit (and fetch) have returned;
   // `all`: every one, as the end does after the store was flushed.
   void FollowTaken(bool all);
@@ -343,7 +363,13 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   std::vector<QPointer<THostLink>> FOrigins;
   TAckLimiter FAckLimiter;
   bool FUnansweredSaid = false;  // "not acknowledged" is said once a run
-  std::string FAnswered;         // the packet being judged was acknowledged: when and where
+  std::string FOwnCallSaid;      // the own call whose problem was said last
+  std::vector<QPointer<THostLink>> FAnsweringLinks;
+  // The store id of the last message taken for each sender and number asking for an
+  // acknowledgement, oldest first: a repeat is answered only once that one is kept.
+  std::deque<std::pair<std::string, std::int64_t>> FAskedIds;
+  static constexpr std::size_t kAskedIdsKept = 1000;
+  bool FRepeatOfEarlierRun = false;  // the packet judged repeats a message of an earlier run
   QString FLastStoreFailure;
   QString FLastFailure;
   int FPurgeDay = 0;

@@ -27,6 +27,7 @@ class TKissSerialHostLink : public TStreamHostLink {
   QString SendOwnPacket(const std::string& from, const std::string& info) override {
     return SendKiss(from, info);
   }
+  QString AnswerProblem() const override { return KissAnswerProblem(); }
 
   // Frames dropped by the KISS layer (bad escapes, over-long, not data) since construction.
   std::size_t DroppedFrames() const { return FDecoder.DroppedFrames(); }

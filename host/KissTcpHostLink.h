@@ -18,6 +18,7 @@ class TKissTcpHostLink : public TTcpHostLink {
   QString SendOwnPacket(const std::string& from, const std::string& info) override {
     return SendKiss(from, info);
   }
+  QString AnswerProblem() const override { return KissAnswerProblem(); }
 
   // Frames dropped by the KISS layer (bad escapes, over-long, not data) since construction.
   std::size_t DroppedFrames() const { return FDecoder.DroppedFrames(); }

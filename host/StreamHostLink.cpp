@@ -38,6 +38,10 @@ void TStreamHostLink::Start() {
     emit StateChanged("Error: " + error);
     return;
   }
+  if (FSettings.AnswerMessages)
+    if (const QString problem = AnswerProblem(); !problem.isEmpty())
+      emit AnswerNotice(SourceKind() + ' ' + Where() + ": " + problem +
+                        ", so messages are not acknowledged there");
   FRunning = true;
   FRetryWaits.Reset();
   FDownSince = -1;
@@ -119,12 +123,32 @@ void TStreamHostLink::ResumeIntake() {
       Qt::QueuedConnection);
 }
 
+namespace {
+
+QString PathProblem(const std::string& path) {
+  return "the answer path \"" + QString::fromLatin1(path.data(), static_cast<qsizetype>(path.size())) +
+         "\" cannot go in an AX.25 frame (at most 8 callsigns of up to 6 letters and digits, each with an "
+         "SSID from 0 to 15, separated by commas)";
+}
+
+QString CallProblem(const std::string& call) {
+  return "the callsign \"" + QString::fromLatin1(call.data(), static_cast<qsizetype>(call.size())) +
+         "\" cannot go in an AX.25 frame (up to 6 letters and digits, an SSID from 0 to 15)";
+}
+
+}  // namespace
+
+QString TStreamHostLink::KissAnswerProblem() const {
+  if (!ReadAx25Path(FSettings.AnswerPath)) return PathProblem(FSettings.AnswerPath);
+  if (!IsAx25Callsign(FSettings.Callsign)) return CallProblem(FSettings.Callsign);
+  return {};
+}
+
 QString TStreamHostLink::SendKiss(const std::string& from, const std::string& info) {
   const auto path = ReadAx25Path(FSettings.AnswerPath);
-  if (!path)
-    return "the path " + QString::fromStdString(FSettings.AnswerPath) + " is not a list of callsigns";
+  if (!path) return PathProblem(FSettings.AnswerPath);
   const auto frame = EncodeAx25UiFrame(from, OwnToCall, *path, info);
-  if (!frame) return QString::fromStdString(from) + " cannot be sent in an AX.25 frame";
+  if (!frame) return CallProblem(from);
   return Write(KissDataFrame(*frame));
 }
 

@@ -61,6 +61,11 @@ class TStreamHostLink : public THostLink {
   virtual QString Write(const std::string& bytes) = 0;
   // An own packet to a TNC: a KISS frame by the operator's path.
   QString SendKiss(const std::string& from, const std::string& info);
+  // What keeps acknowledgements from going out at all, said once at each start while the
+  // operator answers here; "" when nothing does.
+  virtual QString AnswerProblem() const { return {}; }
+  // For a TNC: the own callsign and the path must fit an AX.25 frame.
+  QString KissAnswerProblem() const;
 
   // Call once from the constructor: a connection that hands over no packet for quietMs then
   // says so in its state.

@@ -52,8 +52,9 @@ THostSettings ReadSourceSection(TSettingsStore& settings, const std::string& sec
   s.SetRfQuietMinutes(settings.ReadInteger(section, connection_keys::RfQuietMinutes, s.RfQuietMinutes()));
   s.AnswerMessages = settings.ReadInteger(section, connection_keys::AnswerMessages, 0) != 0;
   s.Passcode = ReadPasscode(settings.ReadString(section, connection_keys::Passcode, "")).value_or(-1);
-  const std::string path = settings.ReadString(section, connection_keys::AnswerPath, s.AnswerPath);
-  if (ReadAx25Path(path)) s.AnswerPath = path;
+  // Kept as written even when no frame can carry it: the link refuses it with a line at its
+  // start and with each message it could not answer, never a path the operator did not set.
+  s.AnswerPath = settings.ReadString(section, connection_keys::AnswerPath, s.AnswerPath);
   return s;
 }
 

@@ -22,22 +22,26 @@ constexpr std::uint32_t kMinuteMs = 60000;
 }  // namespace
 
 bool IsTransmitCallsign(std::string_view call) {
+  return TransmitCallsignProblem(call).empty();
+}
+
+std::string TransmitCallsignProblem(std::string_view call) {
   const std::string upper = UpperCase(call);
   const std::size_t dash = upper.find('-');
   const std::string_view base = std::string_view(upper).substr(0, dash);
-  if (!AllAlnum(base, 3, 6) || base == "N0CALL" || base == "NOCALL") return false;
   bool letter = false, digit = false;
   for (const char c : base) (c >= '0' && c <= '9' ? digit : letter) = true;
-  if (!letter || !digit) return false;
-  if (dash == std::string::npos) return true;
+  if (base == "N0CALL" || base == "NOCALL") return std::string(base) + " is a placeholder, no one's callsign";
+  if (!AllAlnum(base, 3, 6) || !letter || !digit)
+    return "a callsign is 3 to 6 letters and digits with both among them";
+  if (dash == std::string::npos) return {};
   const std::string_view ssid = std::string_view(upper).substr(dash + 1);
-  if (ssid.empty() || ssid.size() > 2 || ssid.front() == '0') return false;
   int n = 0;
-  for (const char c : ssid) {
-    if (c < '0' || c > '9') return false;
-    n = n * 10 + (c - '0');
-  }
-  return n >= 1 && n <= 15;
+  for (const char c : ssid) n = c >= '0' && c <= '9' && n <= 15 ? n * 10 + (c - '0') : 99;
+  if (ssid == "0") return "SSID 0 is written without it, as " + std::string(base);
+  if (ssid.empty() || ssid.size() > 2 || ssid.front() == '0' || n < 1 || n > 15)
+    return "an AX.25 frame carries an SSID from 0 to 15 only";
+  return {};
 }
 
 bool IsMessageNumber(std::string_view number) {
@@ -47,8 +51,12 @@ bool IsMessageNumber(std::string_view number) {
 }
 
 std::optional<std::string> AckNumberFor(const TAprsMsgPacket& packet, std::string_view ownCall) {
-  if (packet.Kind != mkPersonal || packet.Addressee != ownCall || !IsTransmitCallsign(ownCall))
-    return std::nullopt;
+  if (!IsTransmitCallsign(ownCall)) return std::nullopt;
+  return AckNumberAsked(packet, ownCall);
+}
+
+std::optional<std::string> AckNumberAsked(const TAprsMsgPacket& packet, std::string_view ownCall) {
+  if (packet.Kind != mkPersonal || ownCall.empty() || packet.Addressee != ownCall) return std::nullopt;
   // An acknowledgement goes to a station; a sender that is no callsign cannot be one.
   const std::string& sender = packet.Source.FullCall;
   if (!IsCallsign(sender) || sender == ownCall) return std::nullopt;

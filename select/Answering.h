@@ -18,6 +18,9 @@ namespace qm {
 // from 1 to 15 if any (what an AX.25 address can carry). N0CALL and NOCALL, the placeholders
 // programs ship with, are refused, as is any tactical name.
 bool IsTransmitCallsign(std::string_view call);
+// Why `call` is no such callsign, for the log; "" when it is one. A frame carries SSID 0 as
+// well, but that is written without "-0" (KD9QMK), the form senders address.
+std::string TransmitCallsignProblem(std::string_view call);
 
 // A message number as a sender asks for an acknowledgement: 1 to 5 letters and digits, or the
 // reply-ack form "MM}AA" / "MM}" (MM 1 to 5 letters and digits, AA none to 5).
@@ -32,6 +35,8 @@ bool IsMessageNumber(std::string_view number);
 // with a separate "ackMM}AA", the field echoed whole as it came; AA acknowledges a message of
 // ours and this station sends none, so the field is handed back unchanged, like any number.
 std::optional<std::string> AckNumberFor(const TAprsMsgPacket& packet, std::string_view ownCall);
+// The same whatever the own call is: what the sender asks for, answerable or not.
+std::optional<std::string> AckNumberAsked(const TAprsMsgPacket& packet, std::string_view ownCall);
 
 // The information field of the acknowledgement: ":ADDRESSEE:ackNUMBER", the addressee padded
 // with blanks to 9 characters.

@@ -138,6 +138,7 @@ bool TDurableStore::Queued(const TChange& change) {
   switch (change.Op) {
     case TChange::opAdd:
     case TChange::opSetFullText:
+    case TChange::opSetAnswered:
     case TChange::opMarkLogged:
     case TChange::opSetSpoolerJob:
     case TChange::opCompleteJob:
@@ -382,6 +383,9 @@ std::int64_t TDurableStore::Apply(const TChange& c, TIdMap* madeMessages, TIdMap
     case TChange::opSetFullText:
       s.SetFullText(Known(messageInFile(c.Id), c.Id, FPath, "message"), c.Text, c.ToPrint);
       return c.Id;
+    case TChange::opSetAnswered:
+      s.SetAnswered(Known(messageInFile(c.Id), c.Id, FPath, "message"), c.Text);
+      return c.Id;
     case TChange::opBeginJob: {
       std::vector<std::int64_t> ids;
       for (const std::int64_t m : c.Messages) ids.push_back(Known(messageInFile(m), m, FPath, "message"));
@@ -419,7 +423,9 @@ std::int64_t TDurableStore::Submit(TChange change) {
   KillPoint();
   if (!FDropped.empty()) {
     // What refers to a message that was never held leaves it out.
-    if (change.Op == TChange::opSetFullText && FDropped.count(change.Id) > 0) return change.Id;
+    if ((change.Op == TChange::opSetFullText || change.Op == TChange::opSetAnswered) &&
+        FDropped.count(change.Id) > 0)
+      return change.Id;
     std::erase_if(change.Messages, [this](std::int64_t id) { return FDropped.count(id) > 0; });
   }
   if (change.Op == TChange::opAdd && FFailing && FHeldBytes + Footprint(change) > FHeldBound) {
@@ -718,6 +724,14 @@ void TDurableStore::SetFullText(std::int64_t id, const std::string& text, bool t
   c.Id = id;
   c.Text = text;
   c.ToPrint = toPrint;
+  Submit(std::move(c));
+}
+
+void TDurableStore::SetAnswered(std::int64_t id, const std::string& answered) {
+  TChange c;
+  c.Op = TChange::opSetAnswered;
+  c.Id = id;
+  c.Text = answered;
   Submit(std::move(c));
 }
 

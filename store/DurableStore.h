@@ -85,6 +85,8 @@ class TDurableStore {
   // refuses (an unknown id) throws as TMessageStore's does; a failing disk never throws.
   std::int64_t Add(const TStoredMessage& message);
   void SetFullText(std::int64_t id, const std::string& text, bool toPrint = true);
+  // Queued like a full text: the acknowledgement goes out only once the message is kept.
+  void SetAnswered(std::int64_t id, const std::string& answered);
   std::int64_t BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages, const std::string& printer,
                         double utcTime, const std::string& document, const std::string& token = {});
   void SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob);
@@ -150,6 +152,7 @@ class TDurableStore {
     enum class TOp {
       opAdd,
       opSetFullText,
+      opSetAnswered,
       opBeginJob,
       opSetSpoolerJob,
       opCompleteJob,

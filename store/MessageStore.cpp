@@ -214,6 +214,15 @@ void TMessageStore::SetFullText(std::int64_t id, const std::string& text, bool t
   t.Commit();
 }
 
+void TMessageStore::SetAnswered(std::int64_t id, const std::string& answered) {
+  const std::lock_guard oneAtATime(FUse);
+  TTransaction t(S(), true);
+  TUse use(S().SetAnswered);
+  use.Bind(answered).Bind(id).Run();
+  if (use.Changes() == 0) throw EMessageStoreError(StoreError(FPath, "no message " + std::to_string(id)));
+  t.Commit();
+}
+
 std::vector<TStoredMessage> TMessageStore::Listed() const {
   const std::lock_guard oneAtATime(FUse);
   std::vector<TStoredMessage> result;

@@ -173,6 +173,8 @@ class TMessageStore {
   // comes back for paper and is purged with its message. Throws EMessageStoreError when the
   // id is unknown (as do the job calls below).
   void SetFullText(std::int64_t id, const std::string& text, bool toPrint = true);
+  // When and where the message was acknowledged, once the acknowledgement went out.
+  void SetAnswered(std::int64_t id, const std::string& answered);
 
   // The messages still listed (psUnprinted and psInJob), oldest first.
   std::vector<TStoredMessage> Listed() const;

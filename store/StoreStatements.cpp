@@ -30,6 +30,7 @@ TStoreStatements::TStoreStatements(sqlite3* db, const std::string& path)
                  "message_text, message_no, kind, state_code, raw_text, line1, line2, line3, full_text, "
                  "answered, logged) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0)"),
       SetFullText(db, path, "UPDATE messages SET full_text = ?, full_text_printed = ? WHERE id = ?"),
+      SetAnswered(db, path, "UPDATE messages SET answered = ? WHERE id = ?"),
       Message(db, path, std::string("SELECT ") + kMessageColumns + " FROM messages WHERE id = ?"),
       Listed(db, path,
              std::string("SELECT ") + kMessageColumns +

@@ -18,7 +18,7 @@ struct TStoreStatements {
   sqlite3* Db;
   const std::string& Path;
   TStmt Begin, BeginWrite, Commit, Rollback, Savepoint, Release, RollbackTo;
-  TStmt AddMessage, SetFullText, Message, Listed, FullTextsUnprinted;
+  TStmt AddMessage, SetFullText, SetAnswered, Message, Listed, FullTextsUnprinted;
   TStmt AddJob, AddJobMessage, PutInJob, SetSpoolerJob, JobState, SetJobState, PrintList, PrintFullText,
       ReturnList, Job, JobMessages, PendingJobs, PendingWithoutSpooler, Unlogged, MarkLogged, LoggedUpto,
       MoveLoggedUpto;

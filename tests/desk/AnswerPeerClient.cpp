@@ -33,12 +33,15 @@ int main(int argc, char** argv) {
   int rc = 1;
   QObject::connect(rig.Desk.get(), &qm::TMessageDesk::HintChanged,
                    [](const QString& hint) { std::printf("hint: %s\n", qPrintable(hint)); });
-  // The message is listed after its acknowledgement was written to the TNC or failed.
+  // The acknowledgement is written to the TNC (or fails) once the message is kept, right after
+  // its listing and log line: looked for once the listing's step is over.
   QObject::connect(rig.Desk.get(), &qm::TMessageDesk::EntryListed, [&] {
-    const QString log = rig.Log();
-    rc = log.contains(QStringLiteral("Acknowledged K2XYZ-9's message 12 on KISS 127.0.0.1:")) ? 0 : 1;
-    std::printf("%s", qPrintable(log));
-    QTimer::singleShot(0, [] { QCoreApplication::exit(); });
+    QTimer::singleShot(0, [&] {
+      const QString log = rig.Log();
+      rc = log.contains(QStringLiteral("Acknowledged K2XYZ-9's message 12 on KISS 127.0.0.1:")) ? 0 : 1;
+      std::printf("%s", qPrintable(log));
+      QCoreApplication::exit();
+    });
   });
   QTimer::singleShot(std::stoi(argv[2]), [] {
     std::printf("FAIL timed out\n");

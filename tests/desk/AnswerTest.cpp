@@ -4,15 +4,23 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+
+#include <csignal>
+#include <set>
 
 #include "host/AprsIsHostLink.h"
 #include "host/HostText.h"
 #include "host/KissDecoder.h"
 #include "host/KissTcpHostLink.h"
+#include "store/MessageStore.h"
 #include "tests/support/DeskRig.h"
+#include "tests/support/PrivateTmpfs.h"
+#include "tests/support/TempDir.h"
 
 namespace qm {
 namespace {
@@ -109,6 +117,11 @@ TEST(Answering, TheSenderStopsOnceAcknowledged) {
     EXPECT_EQ(heard, std::vector<std::string>(c.Acks, "Q1ABC-7>APZQMK,WIDE1-1,WIDE2-1::K2XYZ-9  :ack12"));
     const QString place = QStringLiteral("KISS 127.0.0.1:%1").arg(tnc.Server.serverPort());
     EXPECT_EQ(rig.LogCount("Acknowledged K2XYZ-9's message 12 on " + place), c.Acks);
+    // The acknowledgement's line follows the message's own.
+    if (c.Acks > 0) {
+      const QString log = rig.Log();
+      EXPECT_LT(log.indexOf(QStringLiteral(":Meet at 5{12")), log.indexOf(QStringLiteral("Acknowledged")));
+    }
     // The entry keeps when and where it was answered, for the history.
     const std::vector<TStoredMessage> stored = rig.Desk->HistoryReader()->Listed();
     ASSERT_EQ(stored.size(), static_cast<std::size_t>(c.Listed));
@@ -117,6 +130,156 @@ TEST(Answering, TheSenderStopsOnceAcknowledged) {
         rig.LogCount(QStringLiteral("Messages to Q1ABC-7 are not acknowledged: senders will repeat them "
                                     "(turn on Answer, or Drop resent copies)")),
         c.Told ? 1 : 0);
+  }
+}
+
+// What the TNC stand-in received, as monitor lines, once the link is gone.
+std::vector<std::string> FramesHeard(TStandIn& tnc, THostLink& link) {
+  link.Stop();
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return tnc.Peer->state() == QAbstractSocket::UnconnectedState; }, kDeadline));
+  std::vector<std::string> heard;
+  TKissDecoder decoder;
+  decoder.Feed(tnc.Peer->readAll().toStdString(),
+               [&](int, std::string_view ax25) { heard.push_back(DecodeAx25UiFrame(ax25).value_or("?")); });
+  return heard;
+}
+
+std::string MessageFrame(const std::string& to, const std::string& text) {
+  return KissDataFrame(
+      *EncodeAx25UiFrame("K2XYZ-9", "APRS", {"WIDE1-1"}, ":" + test::AddresseeField(to) + ":" + text));
+}
+
+// A hand-set own call no acknowledgement may go out as (the reasons are the select room's):
+// said once, and with each message after its line; nothing reaches the TNC.
+TEST(Answering, AnOwnCallNoAcknowledgementCanCarryIsSaidOnceAndWithEachMessage) {
+  test::TDeskRig rig;
+  rig.Choices.Selection.StationCall = "N0CALL-7";
+  rig.Make();
+  TStandIn tnc;
+  TKissTcpHostLink link(LinkSettings(THostSettings::htKissTcp, tnc.Server.serverPort(), true));
+  Wire(rig, link);
+  link.Start();
+  ASSERT_NE(tnc.Accept(), nullptr);
+  for (int n = 1; n <= 2; ++n) {
+    tnc.Write(MessageFrame("N0CALL-7", "Number " + std::to_string(n) + "{" + std::to_string(n)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.Entries() == n; }, kDeadline));
+  }
+  EXPECT_TRUE(FramesHeard(tnc, link).empty());
+  const QString log = rig.Log();
+  EXPECT_EQ(log.count(QStringLiteral("Messages to N0CALL-7 are not acknowledged: N0CALL is a placeholder")),
+            1);
+  for (int n = 1; n <= 2; ++n) {
+    const QString refused =
+        QStringLiteral("Could not acknowledge K2XYZ-9's message %1 on KISS 127.0.0.1:%2: N0CALL")
+            .arg(n)
+            .arg(tnc.Server.serverPort());
+    EXPECT_EQ(log.count(refused), 1) << log.toStdString();
+    EXPECT_LT(log.indexOf(QStringLiteral("Number %1{").arg(n)), log.indexOf(refused));
+  }
+}
+
+// The store's disk full: the messages are listed and held in memory, and no acknowledgement says
+// "received" for them, a repeat's neither; once the disk has room and they are in the file, the
+// next copy is answered.
+TEST(Answering, NothingIsAcknowledgedThatTheStoreHasNotKept) {
+  test::TDeskRig rig;
+  const std::string point = rig.Dir.File("disk");
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(point)));
+  test::TPrivateTmpfs disk(point, "1m");
+  if (!disk.Skip().empty()) GTEST_SKIP() << disk.Skip();
+  ASSERT_TRUE(disk.FillUp(disk.File("filler")));
+  rig.Setup.StoreFile = disk.File("store.db");
+  rig.Choices.Selection.StationCall = kOwn;
+  rig.Make();
+  ASSERT_TRUE(rig.Desk->StoreFailing());
+  TStandIn tnc;
+  TKissTcpHostLink link(LinkSettings(THostSettings::htKissTcp, tnc.Server.serverPort(), true));
+  Wire(rig, link);
+  link.Start();
+  ASSERT_NE(tnc.Accept(), nullptr);
+  const std::string message = MessageFrame(kOwn, "Meet at 5{12");
+  const auto copy = [&](std::uint64_t heard) {
+    tnc.Write(message);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.Desk->PacketsHeard() == heard; }, kDeadline));
+    QCoreApplication::sendPostedEvents(rig.Desk.get());
+    ASSERT_TRUE(rig.Settle());
+    rig.Tick += 12000;  // each copy within 20 s of the last: a repeat
+  };
+  copy(1);
+  copy(2);
+  EXPECT_EQ(rig.Entries(), 1);
+  const QString place = QStringLiteral("KISS 127.0.0.1:%1").arg(tnc.Server.serverPort());
+  EXPECT_EQ(rig.LogCount("Did not acknowledge K2XYZ-9's message 12 on " + place +
+                         ": the message store has not kept it, so the sender will send it again"),
+            2);
+
+  ASSERT_EQ(::unlink(disk.File("filler").c_str()), 0);
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        rig.Desk->RetryStore();
+        return !rig.Desk->StoreFailing();
+      },
+      3 * kDeadline));
+  copy(3);
+  const std::vector<std::string> heard = FramesHeard(tnc, link);
+  EXPECT_EQ(heard, std::vector<std::string>{"Q1ABC-7>APZQMK,WIDE1-1,WIDE2-1::K2XYZ-9  :ack12"});
+  const QString log = rig.Log();
+  EXPECT_EQ(log.count(QStringLiteral("Acknowledged K2XYZ-9's message 12 on ") + place), 1);
+  EXPECT_LT(log.lastIndexOf(QStringLiteral("Duplicate packet")), log.indexOf(QStringLiteral("Acknowledged")));
+  // The copy in the file says when and where it was answered.
+  const std::vector<TStoredMessage> stored = rig.Desk->HistoryReader()->Listed();
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored[0].Answered, "18:00:00 on " + place.toStdString());
+}
+
+// The desk killed with SIGKILL while every fsync of its process waits 0.3 s (a shim in
+// LD_PRELOAD): whatever acknowledgement the TNC got by then is for a message in the store.
+TEST(Answering, AKilledDeskAcknowledgedOnlyWhatItsStoreKept) {
+  test::GuiApp();
+  for (int killAt = 1; killAt <= 3; ++killAt) {
+    SCOPED_TRACE("killed at acknowledgement " + std::to_string(killAt));
+    test::TTempDir dir;
+    TStandIn tnc;
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(QM_SLOW_SYNC));
+    // A sanitizer's runtime need not come first for the shim's sake.
+    env.insert(QStringLiteral("ASAN_OPTIONS"),
+               env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":verify_asan_link_order=0"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QStringLiteral(QM_ACK_CHILD),
+                {QString::number(tnc.Server.serverPort()), QString::fromStdString(dir.Path().string())});
+    ASSERT_TRUE(child.waitForStarted());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tnc.Server.hasPendingConnections(); }, 6 * kDeadline));
+    tnc.Peer = tnc.Server.nextPendingConnection();
+    // Eight messages at once: their commits queue behind the slow disk.
+    for (int n = 1; n <= 8; ++n)
+      tnc.Write(MessageFrame(kOwn, "Item " + std::to_string(n) + "{" + std::to_string(n)));
+    std::vector<std::string> heard;
+    TKissDecoder decoder;
+    const auto read = [&] {
+      decoder.Feed(tnc.Peer->readAll().toStdString(), [&](int, std::string_view ax25) {
+        heard.push_back(DecodeAx25UiFrame(ax25).value_or("?"));
+      });
+      return heard.size() >= static_cast<std::size_t>(killAt);
+    };
+    ASSERT_TRUE(QTest::qWaitFor(read, 6 * kDeadline)) << heard.size() << " acknowledgements";
+    ASSERT_EQ(::kill(static_cast<pid_t>(child.processId()), SIGKILL), 0);
+    ASSERT_TRUE(child.waitForFinished(kDeadline));
+    // What the child wrote before it died is still in the socket.
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return tnc.Peer->state() == QAbstractSocket::UnconnectedState; }, kDeadline));
+    read();
+    std::set<std::string> stored;
+    const TMessageStore store(dir.File("Quillmark-messages.db"));
+    for (const TStoredMessage& m : store.Listed()) stored.insert(m.MessageId);
+    for (const std::string& ack : heard) {
+      const std::string number = ack.substr(ack.rfind(":ack") + 4);
+      EXPECT_EQ(stored.count(number), 1u) << ack << " acknowledges a message not in the store";
+    }
   }
 }
 

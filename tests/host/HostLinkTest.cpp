@@ -911,6 +911,43 @@ TEST(AprsIsLinkTest, AnswersOnlyOverAVerifiedLogin) {
   }
 }
 
+// A path or callsign set by hand in the file that no AX.25 frame can carry: said once at the
+// start while answering is on, refused with the same reason at each send, and nothing reaches
+// the TNC; never a default path in its place.
+TEST(KissTcpLinkTest, AnAnswerNoFrameCarriesIsSaidAtTheStartAndRefused) {
+  const struct {
+    const char *Callsign, *Path, *Reason;
+  } cases[] = {
+      {"Q1ABC-7", "A1,A2,A3,A4,A5,A6,A7,A8,A9", "the answer path \"A1,A2,A3,A4,A5,A6,A7,A8,A9\""},
+      {"Q1ABC-7", "WIDE1-1,,WIDE2-1", "the answer path \"WIDE1-1,,WIDE2-1\""},
+      {"Q1ABC-7", "WIDE1-16", "the answer path \"WIDE1-16\""},
+      {"KD9QMK-16", "WIDE1-1", "the callsign \"KD9QMK-16\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Reason);
+    TLoopbackServer tnc;
+    THostSettings s = TcpSettings(THostSettings::htKissTcp, tnc.Port());
+    s.Callsign = c.Callsign;
+    s.AnswerPath = c.Path;
+    s.AnswerMessages = true;
+    auto link = CreateHostLink(s);
+    std::vector<std::string> notices;
+    QObject::connect(link.get(), &THostLink::AnswerNotice,
+                     [&](const QString& t) { notices.push_back(t.toStdString()); });
+    link->Start();
+    QTcpSocket* peer = tnc.Accept();
+    ASSERT_NE(peer, nullptr);
+    const std::string refusal = link->SendOwnPacket(c.Callsign, ":K2XYZ    :ack5").toStdString();
+    EXPECT_EQ(refusal.rfind(std::string(c.Reason) + " cannot go in an AX.25 frame (", 0), 0u) << refusal;
+    EXPECT_EQ(notices, std::vector<std::string>{"KISS 127.0.0.1:" + std::to_string(tnc.Port()) + ": " +
+                                                refusal + ", so messages are not acknowledged there"});
+    link->Stop();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return peer->state() == QAbstractSocket::UnconnectedState; }, Deadline));
+    EXPECT_EQ(peer->readAll().toStdString(), "");
+  }
+}
+
 // Which sources can answer, and whether they do: the operator's choice, on a TNC or APRS-IS only.
 TEST(HostLinkTest, OnlyLiveSourcesAnswerAndOnlyWhenTurnedOn) {
   const struct {

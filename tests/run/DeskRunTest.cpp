@@ -44,7 +44,8 @@ TEST(DeskRun, TheCommandLinesSourceIsTheRunsOnlyOneAndItsChoicesGoOverEverySourc
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
     ini.write(
         "[Connection]\r\nTransport=aprs-is\r\nServer=rotate.aprs2.net\r\nPace=2\r\n"
-        "[Connection2]\r\nTransport=kiss-tcp\r\nServer=tnc.lan\r\nPort=8001\r\nPace=2\r\n");
+        "[Connection2]\r\nTransport=kiss-tcp\r\nServer=tnc.lan\r\nPort=8001\r\nPace=2\r\n"
+        "AnswerPath=WIDE1-1,,WIDE2-1\r\n");
     ini.close();
     TDeskRun run(SetupIn(dir, c.Options));
     run.LoadSources();
@@ -54,6 +55,10 @@ TEST(DeskRun, TheCommandLinesSourceIsTheRunsOnlyOneAndItsChoicesGoOverEverySourc
       EXPECT_EQ(s.Transport == THostSettings::htReplay ? s.CaptureFile : s.Server, c.Sources[i]) << i;
       EXPECT_EQ(s.Pace, c.Pace) << i;
       EXPECT_EQ(run.Sources().Link(i), nullptr) << "put, not made";
+    }
+    // A path no frame carries stays as written, for the link to refuse with a line.
+    if (c.Sources.size() == 2) {
+      EXPECT_EQ(run.Sources().At(1).Settings.AnswerPath, "WIDE1-1,,WIDE2-1");
     }
   }
 }

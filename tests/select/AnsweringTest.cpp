@@ -64,19 +64,39 @@ TEST(AckNumberFor, NeitherAPlaceholderOwnCallNorOneFromItself) {
   }
 }
 
-TEST(IsTransmitCallsign, LicensedFormsOnly) {
+// The reason is what the log says for a hand-set own call no acknowledgement can go out as.
+TEST(IsTransmitCallsign, LicensedFormsOnlyAndWhyNot) {
   const struct {
     const char* Call;
-    bool Ok;
+    const char* Why;  // "" when the call may transmit
   } cases[] = {
-      {"Q1ABC", true},    {"Q1ABC-7", true},   {"q1abc-15", true},  {"AE5PL-10", true},  {"K2X", true},
-      {"Q1ABC-0", false}, {"Q1ABC-16", false}, {"Q1ABC-07", false}, {"Q1ABC-", false},   {"Q1ABCDE", false},
-      {"ABCDEF", false},  {"123456", false},   {"N0CALL", false},   {"NOCALL-1", false}, {"EOC-WX", false},
-      {"", false},        {"K2", false},
+      {"Q1ABC", ""},
+      {"Q1ABC-7", ""},
+      {"q1abc-15", ""},
+      {"AE5PL-10", ""},
+      {"K2X", ""},
+      {"KD9QMK-0", "SSID 0 is written without it, as KD9QMK"},
+      {"KD9QMK-16", "an AX.25 frame carries an SSID from 0 to 15 only"},
+      {"Q1ABC-07", "SSID"},
+      {"Q1ABC-", "SSID"},
+      {"Q1ABC-999999999999", "SSID"},
+      {"N0CALL-7", "N0CALL is a placeholder"},
+      {"NOCALL", "NOCALL is a placeholder"},
+      {"Q1ABCDE", "3 to 6 letters and digits"},
+      {"ABCDEF", "3 to 6"},
+      {"123456", "3 to 6"},
+      {"EOC-WX", "3 to 6"},
+      {"", "3 to 6"},
+      {"K2", "3 to 6"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Call);
-    EXPECT_EQ(IsTransmitCallsign(c.Call), c.Ok);
+    const std::string why = TransmitCallsignProblem(c.Call);
+    EXPECT_EQ(IsTransmitCallsign(c.Call), why.empty());
+    if (*c.Why == 0)
+      EXPECT_EQ(why, "");
+    else
+      EXPECT_NE(why.find(c.Why), std::string::npos) << why;
   }
 }
 

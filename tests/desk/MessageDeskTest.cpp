@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTest>
@@ -474,6 +476,28 @@ TEST(MessageDesk, ClearDuringAFetchKeepsTheAlertOnItsWay) {
   rig.Make();
   ASSERT_EQ(rig.Entries(), 1);
   EXPECT_THAT(rig.Lines().last().toStdString(), testing::HasSubstr("CLEVELAND"));
+}
+
+// An alert whose query would carry more than a callsign's characters (here the relay form of
+// RFC 1288): nothing goes to the server, and the alert is listed and logged without its full
+// text, as after a failed fetch.
+TEST(MessageDesk, AnAlertWhoseQueryIsNoNameIsListedWithoutAFetch) {
+  std::atomic<bool> asked = false;
+  test::TLoopbackServer server([&](int) { asked = true; });
+  test::TDeskRig rig;
+  rig.Choices.Selection.NwsWarnings = rig.Choices.FullText.WarningText = true;
+  for (auto& [code, checked] : rig.Choices.Selection.States) checked = code == "OK";
+  TFingerClient& finger = test::TDeskParts::Finger(rig.Make());
+  finger.Host = "127.0.0.1";
+  finger.Port = server.Port();
+  rig.Send(HostMessage("X@EVIL.CO", "NWS-WARN", "072130z,TORNADO,OK_C017 CLEVELAND{M12"));
+  ASSERT_EQ(rig.Entries(), 1);
+  EXPECT_EQ(
+      rig.LogCount(QStringLiteral("The Finger query X@EVIL.COM12 would carry more than letters, digits and "
+                                  "'-', so it was not sent")),
+      1);
+  EXPECT_EQ(rig.LogCount(QStringLiteral("The alert X@EVIL.COM12 was listed without its full text")), 1);
+  EXPECT_FALSE(asked);
 }
 
 TEST(MessageDesk, DestroyedDuringAFetchLogsTheAlertFirst) {

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <stdexcept>
 #include <utility>
@@ -38,14 +39,6 @@ std::string OneLine(const std::string& text) {
     if (!(c == ' ' && !result.empty() && result.back() == ' ')) result += c;
   }
   return result;
-}
-
-// A query refused for its bytes, as the log and the hint bar name it.
-std::string ShownQuery(const std::string& query) {
-  std::string shown = query;
-  for (char& c : shown)
-    if (c < ' ' || c > '~') c = '?';
-  return shown;
 }
 
 }  // namespace
@@ -119,7 +112,12 @@ void TMessageDesk::OpenStore() {
   }
   // A failing store is said once and tried again; the messages go on to the list and paper.
   FStore = std::make_unique<TDurableStore>(path, [this](const std::string& note, bool trouble) {
-    LogMessage(note);
+    // A failure is reported; the news that it passed (with what was stored) is noted, so a
+    // run without a window tells it too.
+    if (trouble)
+      LogMessage(note);
+    else
+      Note(note);
     Hint(QString::fromStdString(note));
     if (trouble) ReportFailureOnce(QString::fromStdString(note), false);
   });
@@ -170,7 +168,7 @@ void TMessageDesk::LogOutages(THostLink& link) {
   connect(&link, &THostLink::OutageLogLine, this, log);
   connect(&link, &THostLink::DropLogLine, this, log);
   connect(&link, &THostLink::AnswerNotice, this, [this](const QString& line) {
-    LogMessage(ProgramText(line));
+    Note(ProgramText(line));
     Hint(line);
   });
   if (link.CanAnswer() && link.Answering()) {
@@ -193,7 +191,7 @@ void TMessageDesk::SayOwnCallProblem() {
   if (FAnsweringLinks.empty()) return;
   FOwnCallSaid = ownCall;
   const std::string text = "Messages to " + ownCall + " are not acknowledged: " + problem;
-  LogMessage(text);
+  Note(text);
   Hint(DisplayText(text));
 }
 
@@ -402,7 +400,7 @@ void TMessageDesk::TakeMessage(TAprsMsgPacket& packet, std::optional<TAckDue> ac
       taking.Query = *query;
     } else {
       // Packet bytes never reach the Finger server beyond a name: the alert goes without.
-      taking.Query = ShownQuery(packet.Source.FullCall + packet.MessageId.substr(0, 3));
+      taking.Query = AlertName(packet.Source.FullCall, packet.MessageId);
       if (taking.FullText) {
         taking.Fetched = true;
         taking.Failure = "The Finger query " + taking.Query +
@@ -518,7 +516,8 @@ void TMessageDesk::FullTextBranch(TTaking& taken, std::string& warning) {
   if (!toPrint) return;
   try {
     FQueue->PrintText(storeId,
-                      DisplayText(FullTextDocument(taken.Entry.Lines[0], taken.Entry.Lines[2], taken.Reply)));
+                      DisplayText(FullTextDocument(taken.Entry.Lines[0], taken.Entry.Lines[2], taken.Reply)),
+                      DisplayText("the alert " + taken.Query));
   } catch (const std::exception& e) {
     ReportFailureOnce(QString::fromUtf8(e.what()), false);
   }
@@ -596,42 +595,52 @@ std::string TMessageDesk::SendAck(const TAckDue& due, std::int64_t storeId, bool
   if (!link) return {};  // the source is gone, and with it the way back
   const std::string what = due.Sender + "'s message " + due.Number;
   const std::string where = ProgramText(link->SourceKind() + ' ' + link->SourcePlace());
-  if (!due.Refused.empty()) {
-    std::string text = "Could not acknowledge " + what + " on " + where + ": " + due.Refused;
-    LogMessage(text);
+  CountAcknowledgements(Now(tfUTC));
+  // Each one that does not go out is said at once, in the journal too.
+  const auto notSent = [this](std::string text) {
+    Note(text);
+    ++FAcksNotSent;
     return text;
-  }
+  };
+  if (!due.Refused.empty())
+    return notSent("Could not acknowledge " + what + " on " + where + ": " + due.Refused);
   // "Received" is said only of what the next start lists: never of a message held in memory
   // by a failing store, or not stored at all.
-  if (!keptBefore && (storeId == 0 || !FStore || !FStore->IsKept(storeId))) {
-    std::string text = "Did not acknowledge " + what + " on " + where +
-                       ": the message store has not kept it, so the sender will send it again";
-    LogMessage(text);
-    return text;
-  }
+  if (!keptBefore && (storeId == 0 || !FStore || !FStore->IsKept(storeId)))
+    return notSent("Did not acknowledge " + what + " on " + where +
+                   ": the message store has not kept it, so the sender will send it again");
   switch (FAckLimiter.Ask(due.Sender, due.Number, Ticks())) {
     case TAckLimiter::avSend:
       break;
     case TAckLimiter::avAnsweredJustNow:
       return {};
-    case TAckLimiter::avOverTheMinute: {
-      std::string text = "Did not acknowledge " + what + ": " + std::to_string(TAckLimiter::PerMinute) +
-                         " acknowledgements went out this minute";
-      LogMessage(text);
-      return text;
-    }
+    case TAckLimiter::avOverTheMinute:
+      return notSent("Did not acknowledge " + what + ": " + std::to_string(TAckLimiter::PerMinute) +
+                     " acknowledgements went out this minute");
   }
   const QString failure =
       link->SendOwnPacket(FChoices.Selection.StationCall, AckInformation(due.Sender, due.Number));
-  if (!failure.isEmpty()) {
-    std::string text = "Could not acknowledge " + what + " on " + where + ": " + ProgramText(failure);
-    LogMessage(text);
-    return text;
-  }
+  if (!failure.isEmpty())
+    return notSent("Could not acknowledge " + what + " on " + where + ": " + ProgramText(failure));
   LogMessage("Acknowledged " + what + " on " + where);
+  ++FAcksSent;
   const std::string answered = FormatDateTime("hh:nn:ss", Now(tfLocal)) + " on " + where;
   if (storeId != 0) WithMessageStore([&](TDurableStore& store) { store.SetAnswered(storeId, answered); });
   return {};
+}
+
+void TMessageDesk::CountAcknowledgements(TDateTime utc, bool end) {
+  const auto hour = static_cast<std::int64_t>(std::floor(utc * 24));
+  if (FAcksSent + FAcksNotSent > 0 && (end || hour != FAckHour)) {
+    const TDateTime from = static_cast<TDateTime>(FAckHour) / 24;
+    std::string line = "Acknowledgements " + (end ? "since " + FormatDateTime("hh:nn", from) + " UTC"
+                                                  : "from " + FormatDateTime("hh:nn", from) + " to " +
+                                                        FormatDateTime("hh:nn", from + 1.0 / 24) + " UTC");
+    line += ": " + std::to_string(FAcksSent) + " sent, " + std::to_string(FAcksNotSent) + " not sent";
+    FAcksSent = FAcksNotSent = 0;
+    Note(line);
+  }
+  FAckHour = hour;
 }
 
 // The store keeps the parser's kinds by number.
@@ -681,7 +690,7 @@ void TMessageDesk::Print(const std::string& text) {
   FQueue->PrintText(0, DisplayText(text));
 }
 
-void TMessageDesk::ReprintMessages(const std::vector<std::int64_t>& ids) {
+void TMessageDesk::ReprintMessages(const std::vector<std::int64_t>& ids, const std::string& from) {
   std::vector<std::int64_t> ordered = ids;
   std::sort(ordered.begin(), ordered.end());
   std::vector<TStoredMessage> messages;
@@ -690,23 +699,33 @@ void TMessageDesk::ReprintMessages(const std::vector<std::int64_t>& ids) {
   for (const TStoredMessage& m : messages)
     for (const std::string* line : {&m.Line1, &m.Line2, &m.Line3}) lines << ListLineText(*line);
   if (lines.isEmpty()) return;
-  Reprint(ListJobDocument(lines), FQueue->ListFont());
+  // The journal's reader learns whose messages went to paper again.
+  std::string what =
+      std::to_string(messages.size()) + (messages.size() == 1 ? " message from " : " messages from ");
+  std::vector<std::string> senders;
+  for (const TStoredMessage& m : messages)
+    if (std::find(senders.begin(), senders.end(), m.Source) == senders.end()) senders.push_back(m.Source);
+  for (std::size_t i = 0; i < senders.size() && i < 3; ++i) what += (i > 0 ? ", " : "") + senders[i];
+  if (senders.size() > 3) what += " and " + std::to_string(senders.size() - 3) + " more";
+  Reprint(ListJobDocument(lines), FQueue->ListFont(), what + ", asked " + from);
 }
 
-void TMessageDesk::ReprintJob(std::int64_t job) {
+void TMessageDesk::ReprintJob(std::int64_t job, const std::string& from) {
   TStoredJob stored;
   if (!WithMessageStore([&](TDurableStore& store) { stored = store.Job(job); })) return;
   // The fonts the job was printed in: the list's for a page, the text font for a full text.
-  Reprint(DisplayText(stored.Document), stored.Kind == jkList ? FQueue->ListFont() : FQueue->TextFont());
+  Reprint(DisplayText(stored.Document), stored.Kind == jkList ? FQueue->ListFont() : FQueue->TextFont(),
+          "job " + std::to_string(job) + ", asked " + from);
 }
 
-void TMessageDesk::Reprint(const QString& document, const QFont& font) {
+void TMessageDesk::Reprint(const QString& document, const QFont& font, const std::string& what) {
   PrepareArchive();
   TPrintJobs& jobs = FQueue->PrintJobs();
   const TJobTicket ticket = jobs.PrintText(document, font);
   const QString text =
-      QStringLiteral("Reprinted %1 lines on %2").arg(jobs.LastJob().Lines).arg(ticket.Printer);
-  LogMessage(text.toStdString());
+      QStringLiteral("Reprinted %1 lines on %2: ").arg(jobs.LastJob().Lines).arg(ticket.Printer) +
+      DisplayText(what);
+  Note(ProgramText(text));
   Hint(text);
 }
 
@@ -739,6 +758,7 @@ void TMessageDesk::HostClosing() {
 
 void TMessageDesk::KeepUnprintedForNextStart() {
   EndTaking();
+  CountAcknowledgements(Now(tfUTC), true);
   FQueue->KeepUnprintedForNextStart();
 }
 

@@ -201,8 +201,9 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   void Print(const std::string& text);
   // The stored messages (ids in any order) as a page, oldest first, in the list's font; a
   // stored job's document as it was printed. A reprint is recorded nowhere.
-  void ReprintMessages(const std::vector<std::int64_t>& ids);
-  void ReprintJob(std::int64_t job);
+  // `from`: where it was asked ("in the window", "on the board"), for the log and the journal.
+  void ReprintMessages(const std::vector<std::int64_t>& ids, const std::string& from = "in the window");
+  void ReprintJob(std::int64_t job, const std::string& from = "in the window");
   // Lets events run until every pending job is confirmed or failed, or the bound passes;
   // answers why a job failed meanwhile, or "" (also when some are still pending).
   QString WaitForPendingJobs(std::chrono::milliseconds bound) { return FQueue->WaitForPendingJobs(bound); }
@@ -214,6 +215,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   void RetryStore();
   // Purges the store and the PDF archive once a UTC day; `utc` is now.
   void PurgeIfNewDay(TDateTime utc);
+  // An hour with acknowledgements is over: one line counts those sent and those not.
+  void HourlyCounts(TDateTime utc) { CountAcknowledgements(utc); }
 
   // --- Ending --------------------------------------------------------------------------
   // The host is closing: packets it handed over are judged, then EndRequested follows (at
@@ -324,6 +327,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // Sends it when the message (storeId) is in the file, or `keptBefore`; answers a line for
   // the hint bar, if any. The store keeps when and where it went.
   std::string SendAck(const TAckDue& due, std::int64_t storeId, bool keptBefore);
+  // Once an hour with acknowledgements is over (or `end`), one line counts them.
+  void CountAcknowledgements(TDateTime utc, bool end = false);
   // An own call no acknowledgement can go out as is said once while a source answers.
   void SayOwnCallProblem();
   // The number packets carry for the link they came from.
@@ -343,7 +348,7 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   void EndTaking();
   std::int64_t KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry);
   void Purge(TDateTime utc);
-  void Reprint(const QString& document, const QFont& font);
+  void Reprint(const QString& document, const QFont& font, const std::string& what);
   // Logs a stored message's packet and notes in the store once the line is in the file.
   void LogStored(std::int64_t storeId, const std::string& rawText);
   void MarkWrittenLogLines();
@@ -370,6 +375,9 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   std::deque<std::pair<std::string, std::int64_t>> FAskedIds;
   static constexpr std::size_t kAskedIdsKept = 1000;
   bool FRepeatOfEarlierRun = false;  // the packet judged repeats a message of an earlier run
+  // The acknowledgements of the hour FAckHour (hours since the clock's day 0, UTC).
+  std::uint64_t FAcksSent = 0, FAcksNotSent = 0;
+  std::int64_t FAckHour = 0;
   QString FLastStoreFailure;
   QString FLastFailure;
   int FPurgeDay = 0;

@@ -150,7 +150,9 @@ void TPrintQueue::Restore() {
         return j.Kind == jkFullText && j.FullTextOf == m.Id;
       });
       if (inJob) continue;
-      fullTexts.push_back(FullTextJob(m.Id, DisplayText(FullTextDocument(m.Line1, m.Line3, m.FullText))));
+      fullTexts.push_back(
+          FullTextJob(m.Id, DisplayText(FullTextDocument(m.Line1, m.Line3, m.FullText)),
+                      QString::fromStdString("the alert " + AlertName(m.Source, m.MessageId))));
     }
     FListed = std::move(listed);
     FPendingJobs = std::move(jobs);
@@ -204,8 +206,9 @@ void TPrintQueue::DropDemo() {
 
 // --- Jobs -----------------------------------------------------------------------------------
 
-TPendingJob TPrintQueue::FullTextJob(std::int64_t storeId, const QString& text) {
+TPendingJob TPrintQueue::FullTextJob(std::int64_t storeId, const QString& text, const QString& of) {
   TPendingJob job;
+  job.Of = of;
   job.Key = NextKey();
   job.Kind = jkFullText;
   job.FullTextOf = storeId;
@@ -218,8 +221,8 @@ void TPrintQueue::SubmitFullText(TPendingJob job) {
   SubmitJob(std::move(job), document, FTextFont);
 }
 
-void TPrintQueue::PrintText(std::int64_t storeId, const QString& document) {
-  SubmitFullText(FullTextJob(storeId, document));
+void TPrintQueue::PrintText(std::int64_t storeId, const QString& document, const QString& of) {
+  SubmitFullText(FullTextJob(storeId, document, of));
 }
 
 void TPrintQueue::RetryFailedFullTexts() {
@@ -290,7 +293,8 @@ void TPrintQueue::JobCompleted(const TPendingJob& job) {
           ? QStringLiteral("job %1 on %2").arg(job.Ticket.SpoolerJob).arg(job.Ticket.Printer)
           : QStringLiteral("on %1").arg(job.Ticket.Printer);
   if (job.Kind != jkList) {
-    FHost.Note(ProgramText(QStringLiteral("Full text printed: ") + where));
+    const QString of = job.Of.isEmpty() ? QString() : job.Of + (job.Ticket.SpoolerJob > 0 ? ", " : " ");
+    FHost.Note(ProgramText(QStringLiteral("Full text printed: ") + of + where));
     return;
   }
   const auto before = FListed.size();

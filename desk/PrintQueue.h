@@ -40,6 +40,7 @@ struct TPendingJob {
   TJobTicket Ticket;
   std::int64_t FullTextOf = 0;  // full-text job: the message's store id
   QString Document;             // full-text job: kept to print again after a failure
+  QString Of;                   // full-text job: the alert, as its printed line names it
   bool ToldUnreachable = false;
   // Its number was never kept (killed while handing it over): found by its token first.
   bool Unfound = false;
@@ -87,7 +88,8 @@ class TPrintQueue : public QObject {
   void DropDemo();
   // A full text (or any text) as a job of its own; storeId 0: none stored. Throws the
   // printer's failure; the text is then kept for the next page.
-  void PrintText(std::int64_t storeId, const QString& document);
+  // `of`: the alert a full text belongs to, for its "Full text printed" line.
+  void PrintText(std::int64_t storeId, const QString& document, const QString& of = {});
   // Asks the spooler about every pending job once; a timer calls it while any is pending.
   void FollowPendingJobs();
   // Lets events run until every pending job is confirmed or failed, or the bound passes;
@@ -113,7 +115,7 @@ class TPrintQueue : public QObject {
 
  private:
   int UnsubmittedCount() const;
-  TPendingJob FullTextJob(std::int64_t storeId, const QString& text);
+  TPendingJob FullTextJob(std::int64_t storeId, const QString& text, const QString& of = {});
   void SubmitFullText(TPendingJob job);
   void RetryFailedFullTexts();
   void SubmitJob(TPendingJob job, const QString& document, const QFont& font);

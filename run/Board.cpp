@@ -111,8 +111,10 @@ void TBoardRun::Start() {
     }
     return rows;
   };
-  hooks.ReprintMessages = [this](const std::vector<std::int64_t>& ids) { FDesk.ReprintMessages(ids); };
-  hooks.ReprintJob = [this](std::int64_t job) { FDesk.ReprintJob(job); };
+  hooks.ReprintMessages = [this](const std::vector<std::int64_t>& ids) {
+    FDesk.ReprintMessages(ids, "on the board");
+  };
+  hooks.ReprintJob = [this](std::int64_t job) { FDesk.ReprintJob(job, "on the board"); };
   hooks.ArchiveFolder = [this] { return FDesk.Choices().ArchivePdf ? FDesk.ArchiveFolder() : QString(); };
   auto server = std::make_unique<TBoardServer>(FPlan.Config, std::move(hooks), this);
   try {

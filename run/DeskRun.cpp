@@ -127,6 +127,7 @@ bool TDeskRun::ChooseNamedPrinter() {
 void TDeskRun::Tick(TDateTime utc) {
   FDesk->RetryStore();
   FDesk->PurgeIfNewDay(utc);
+  FDesk->HourlyCounts(utc);
 }
 
 void TDeskRun::StartTicking() {

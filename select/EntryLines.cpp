@@ -44,6 +44,14 @@ std::optional<std::string> FingerQuery(const TAprsMsgPacket& packet) {
   return query;
 }
 
+std::string AlertName(std::string_view source, std::string_view number) {
+  std::string name(source);
+  name += number.substr(0, 3);
+  for (char& c : name)
+    if (c < ' ' || c > '~') c = '?';
+  return name;
+}
+
 std::string FullTextDocument(const std::string& line1, const std::string& line3, const std::string& reply) {
   std::string document;
   document.reserve(line1.size() + line3.size() + reply.size() + 3);

@@ -32,6 +32,10 @@ int PageLimit(std::string_view setting);
 // control character is no part of a name.
 std::optional<std::string> FingerQuery(const TAprsMsgPacket& packet);
 
+// How the log names an alert: its query's text (sender and the first three characters of
+// its number), any byte that is not printable ASCII shown as '?'.
+std::string AlertName(std::string_view source, std::string_view number);
+
 // The full-text document: line 1, CR, line 3, CR CR, the reply unchanged.
 std::string FullTextDocument(const std::string& line1, const std::string& line3, const std::string& reply);
 

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -193,6 +194,8 @@ TEST(Answering, NothingIsAcknowledgedThatTheStoreHasNotKept) {
   rig.Choices.Selection.StationCall = kOwn;
   rig.Make();
   ASSERT_TRUE(rig.Desk->StoreFailing());
+  QStringList notes;  // what a run without a window tells the journal
+  QObject::connect(rig.Desk.get(), &TMessageDesk::Noted, [&](const QString& t) { notes << t; });
   TStandIn tnc;
   TKissTcpHostLink link(LinkSettings(THostSettings::htKissTcp, tnc.Server.serverPort(), true));
   Wire(rig, link);
@@ -227,6 +230,16 @@ TEST(Answering, NothingIsAcknowledgedThatTheStoreHasNotKept) {
   const QString log = rig.Log();
   EXPECT_EQ(log.count(QStringLiteral("Acknowledged K2XYZ-9's message 12 on ") + place), 1);
   EXPECT_LT(log.lastIndexOf(QStringLiteral("Duplicate packet")), log.indexOf(QStringLiteral("Acknowledged")));
+  // The journal: each one not sent, the store back with what it wrote, and the hour's count.
+  EXPECT_EQ(notes.filter(QStringLiteral("Did not acknowledge K2XYZ-9's message 12")).size(), 2);
+  EXPECT_EQ(notes
+                .filter(QRegularExpression(
+                    QStringLiteral(" is written again; [1-9]\\d* changes kept in memory were stored$")))
+                .size(),
+            1)
+      << notes.join('|').toStdString();
+  rig.Desk->HourlyCounts(rig.Utc + 1.0 / 24);
+  EXPECT_EQ(notes.back(), QStringLiteral("Acknowledgements from 06:00 to 07:00 UTC: 1 sent, 2 not sent"));
   // The copy in the file says when and where it was answered.
   const std::vector<TStoredMessage> stored = rig.Desk->HistoryReader()->Listed();
   ASSERT_EQ(stored.size(), 1u);

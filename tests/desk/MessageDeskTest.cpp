@@ -500,6 +500,34 @@ TEST(MessageDesk, AnAlertWhoseQueryIsNoNameIsListedWithoutAFetch) {
   EXPECT_FALSE(asked);
 }
 
+// What a run without a window tells the journal (the desk's notes): which alert a printed full
+// text was, and what went to paper again and who asked for it.
+TEST(MessageDesk, NotesNameThePrintedAlertAndWhatWasReprintedFromWhere) {
+  test::TLoopbackServer server([](int fd) {
+    char query[64];
+    (void)::recv(fd, query, sizeof query, 0);
+    test::SendAll(fd, "Tornado warning until 22:00\r\n");
+  });
+  test::TDeskRig rig;
+  rig.Choices.Selection.NwsWarnings = rig.Choices.FullText.WarningText = true;
+  for (auto& [code, checked] : rig.Choices.Selection.States) checked = code == "OK";
+  TFingerClient& finger = test::TDeskParts::Finger(rig.Make());
+  finger.Host = "127.0.0.1";
+  finger.Port = server.Port();
+  QStringList notes;
+  QObject::connect(rig.Desk.get(), &TMessageDesk::Noted, [&](const QString& t) { notes << t; });
+  rig.Send(HostMessage("NWSBOT", "NWS-WARN", "072130z,TORNADO,OK_C017 CLEVELAND{Q1B"));
+  ASSERT_EQ(rig.Entries(), 1);
+  EXPECT_TRUE(notes.contains(QStringLiteral("Full text printed: the alert NWSBOTQ1B on ") + rig.PdfFile()))
+      << notes.join('|').toStdString();
+  rig.Desk->ReprintMessages({rig.Desk->Listed().front().StoreId}, "on the board");
+  ASSERT_FALSE(notes.isEmpty());
+  EXPECT_TRUE(notes.back().startsWith(QStringLiteral("Reprinted "))) << notes.back().toStdString();
+  EXPECT_TRUE(
+      notes.back().endsWith(rig.PdfFile() + QStringLiteral(": 1 message from NWSBOT, asked on the board")))
+      << notes.back().toStdString();
+}
+
 TEST(MessageDesk, DestroyedDuringAFetchLogsTheAlertFirst) {
   TSilentFingerRig rig;
   rig.Make();

@@ -119,7 +119,7 @@ TEST(PacketFlowCups, ReprintOfAPastJobMatchesTheOriginal) {
   env.Host->Deliver("*N0CALL-5>APRS::BLN5     :Still listed");
   ASSERT_TRUE(test::WaitFor([&] { return form.Desk().Listed().size() == 1; }, 20000));
 
-  const std::int64_t job = form.Desk().HistoryReader()->Message(1).JobId;
+  const std::int64_t job = JobNumber(form.Desk().HistoryReader()->Message(1));
   ASSERT_NE(job, 0);
   before = test::CompletedJobIds();
   ASSERT_TRUE(form.RunGuarded([&] { form.Desk().ReprintJob(job); }));

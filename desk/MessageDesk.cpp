@@ -616,7 +616,6 @@ void TMessageDesk::ReprintJob(std::int64_t number) {
 }
 
 void TMessageDesk::Reprint(const QString& document, const QFont& font) {
-  if (FChoices.PrintingDisabled) throw std::runtime_error("Printing is disabled: nothing was reprinted");
   PrepareArchive();
   TPrintJobs& jobs = FQueue->PrintJobs();
   const TJobTicket ticket = jobs.PrintText(document, font);

@@ -202,7 +202,7 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // The stored messages (ids in any order) as a page, oldest first, in the list's font; a
   // stored job's document as it was printed, the job named by its JobNumber. A reprint is
   // recorded nowhere. A message or job that is not stored is refused (EMessageStoreError,
-  // ekRefused) and is no failure of the store; so is a reprint while printing is disabled.
+  // ekRefused) and is no failure of the store.
   void ReprintMessages(const std::vector<std::int64_t>& ids);
   void ReprintJob(std::int64_t number);
   // Lets events run until every pending job is confirmed or failed, or the bound passes;

@@ -58,7 +58,7 @@ TStoreStatements::TStoreStatements(sqlite3* db, const std::string& path)
       // The spooler's number first; a job it never numbered (a page to a file) by its own.
       JobByNumber(db, path,
                   std::string("SELECT ") + kJobColumns +
-                      " FROM jobs WHERE spooler_job = ?1 OR (spooler_job = 0 AND id = ?1) "
+                      " FROM jobs WHERE ?1 > 0 AND (spooler_job = ?1 OR (spooler_job = 0 AND id = ?1)) "
                       "ORDER BY spooler_job = ?1 DESC, id DESC LIMIT 1"),
       JobMessages(db, path, "SELECT message_id FROM job_messages WHERE job_id = ? ORDER BY position"),
       PendingJobs(db, path, std::string("SELECT ") + kJobColumns + " FROM jobs WHERE state = 0 ORDER BY id"),

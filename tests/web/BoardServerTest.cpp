@@ -272,6 +272,7 @@ TEST_F(BoardServerTest, TwoHundredDrippingStrangersLeaveTheKeysRequestsServed) {
   // 200 connections that never finish their request, each sent a byte every half second.
   auto strangers = std::async(std::launch::async, [this, &done, &connected] {
     std::vector<int> fds;
+    fds.reserve(200);
     for (int i = 0; i < 200; ++i) fds.push_back(Connect(FPort));
     connected.set_value();
     const std::string start = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Drip: ";

@@ -333,7 +333,7 @@ std::int64_t THistoryWindow::SelectedJob() const {
   const QModelIndex current = tvMessages->currentIndex();
   if (!current.isValid()) return 0;
   const TStoredMessage& m = Model->MessageAt(current.row());
-  return m.PrintState == psPrinted ? m.JobId : 0;
+  return m.PrintState == psPrinted ? JobNumber(m) : 0;
 }
 
 void THistoryWindow::btnReprintSelectedClick() {

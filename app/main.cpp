@@ -296,6 +296,10 @@ int main(int argc, char** argv) {
                    "log's last lines\n");
     lock.ListenForShow([&form] { form.miRestoreClick(); });
     const qm::TBoardRun& boardRun = form.Run().StartBoard(std::move(board));
+    if (!boardRun.Refusal().isEmpty()) {
+      form.SetHintText(boardRun.Refusal());
+      qm::ShowErrorBoxLater(&form, boardRun.Refusal());
+    }
     lock.AnswerStatus([&boardRun] { return boardRun.StatusAnswer(); });
     // A host that closed while the window was being made has ended the run already.
     if (!form.Ending()) result = QApplication::exec();

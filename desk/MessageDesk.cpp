@@ -693,8 +693,17 @@ void TMessageDesk::Print(const std::string& text) {
 void TMessageDesk::ReprintMessages(const std::vector<std::int64_t>& ids, const std::string& from) {
   std::vector<std::int64_t> ordered = ids;
   std::sort(ordered.begin(), ordered.end());
+  ordered.erase(std::unique(ordered.begin(), ordered.end()), ordered.end());
   std::vector<TStoredMessage> messages;
-  if (!WithMessageStore([&](TDurableStore& store) { messages = store.Messages(ordered); })) return;
+  if (!WithMessageStore([&](TDurableStore& store) { messages = store.Messages(ordered); }))
+    throw std::runtime_error("The message store is not open: nothing was reprinted");
+  // All or nothing: a mistyped number is the operator's mistake, never half a page.
+  for (std::size_t i = 0; i < ordered.size(); ++i)
+    if (i >= messages.size() || messages[i].Id != ordered[i]) {
+      const std::string id = std::to_string(ordered[i]);
+      if (StoreFailing()) throw std::runtime_error("Message " + id + " cannot be read while the store fails");
+      throw EMessageStoreError("No message " + id + " is stored");
+    }
   QStringList lines;
   for (const TStoredMessage& m : messages)
     for (const std::string* line : {&m.Line1, &m.Line2, &m.Line3}) lines << ListLineText(*line);
@@ -710,12 +719,16 @@ void TMessageDesk::ReprintMessages(const std::vector<std::int64_t>& ids, const s
   Reprint(ListJobDocument(lines), FQueue->ListFont(), what + ", asked " + from);
 }
 
-void TMessageDesk::ReprintJob(std::int64_t job, const std::string& from) {
-  TStoredJob stored;
-  if (!WithMessageStore([&](TDurableStore& store) { stored = store.Job(job); })) return;
+void TMessageDesk::ReprintJob(std::int64_t number, const std::string& from) {
+  // The number every surface shows (JobNumber): a typo is the operator's mistake, answered as
+  // such, never a failure of the store.
+  std::optional<TStoredJob> stored;
+  if (!WithMessageStore([&](TDurableStore& store) { stored = store.JobByNumber(number); }))
+    throw std::runtime_error("The message store is not open: nothing was reprinted");
+  if (!stored) throw EMessageStoreError("No job " + std::to_string(number) + " was printed");
   // The fonts the job was printed in: the list's for a page, the text font for a full text.
-  Reprint(DisplayText(stored.Document), stored.Kind == jkList ? FQueue->ListFont() : FQueue->TextFont(),
-          "job " + std::to_string(job) + ", asked " + from);
+  Reprint(DisplayText(stored->Document), stored->Kind == jkList ? FQueue->ListFont() : FQueue->TextFont(),
+          "job " + std::to_string(number) + ", asked " + from);
 }
 
 void TMessageDesk::Reprint(const QString& document, const QFont& font, const std::string& what) {

@@ -200,10 +200,12 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // Prints one text as a job of its own, unless printing is disabled.
   void Print(const std::string& text);
   // The stored messages (ids in any order) as a page, oldest first, in the list's font; a
-  // stored job's document as it was printed. A reprint is recorded nowhere.
-  // `from`: where it was asked ("in the window", "on the board"), for the log and the journal.
+  // stored job's document as it was printed, the job named by its JobNumber. A reprint is
+  // recorded nowhere. A message or job that is not stored is refused (EMessageStoreError,
+  // ekRefused) and is no failure of the store. `from`: where it was asked ("in the window",
+  // "on the board"), for the log and the journal.
   void ReprintMessages(const std::vector<std::int64_t>& ids, const std::string& from = "in the window");
-  void ReprintJob(std::int64_t job, const std::string& from = "in the window");
+  void ReprintJob(std::int64_t number, const std::string& from = "in the window");
   // Lets events run until every pending job is confirmed or failed, or the bound passes;
   // answers why a job failed meanwhile, or "" (also when some are still pending).
   QString WaitForPendingJobs(std::chrono::milliseconds bound) { return FQueue->WaitForPendingJobs(bound); }

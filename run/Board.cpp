@@ -101,7 +101,7 @@ void TBoardRun::Start() {
         return model.data(model.index(row, column), Qt::DisplayRole).toString();
       };
       rows.append(QJsonObject{{QStringLiteral("id"), static_cast<double>(m.Id)},
-                              {QStringLiteral("job"), static_cast<double>(m.JobId)},
+                              {QStringLiteral("job"), static_cast<double>(JobNumber(m))},
                               {QStringLiteral("utc"), text(THistoryModel::hcUtc)},
                               {QStringLiteral("from"), text(THistoryModel::hcFrom)},
                               {QStringLiteral("to"), text(THistoryModel::hcTo)},
@@ -119,8 +119,17 @@ void TBoardRun::Start() {
   auto server = std::make_unique<TBoardServer>(FPlan.Config, std::move(hooks), this);
   try {
     server->Start();
+  } catch (const EBoardPortTaken& e) {
+    // Another user may be waiting there for the operator's browser: no address is given out.
+    FRefusal = QString::fromStdString(e.what()) +
+               QStringLiteral("; what answers there is not this desk's board: do not open it");
+    std::fprintf(stderr, "quillmark: %s\nquillmark: the desk runs without its board\n", qPrintable(FRefusal));
+    FDesk.LogMessage(FRefusal.toStdString());
+    return;
   } catch (const std::exception& e) {
+    FRefusal = QString::fromStdString(e.what());
     std::fprintf(stderr, "quillmark: %s; the desk runs without its board\n", e.what());
+    FDesk.LogMessage(FRefusal.toStdString());
     return;
   }
   FServer = std::move(server);
@@ -162,7 +171,12 @@ QJsonObject TBoardRun::State() const {
 QByteArray TBoardRun::StatusAnswer() const {
   bool well = true;
   QStringList lines = StateLines(State(), well);
-  lines << (FServer ? QStringLiteral("Board: ") + Url() : QStringLiteral("Board: off"));
+  if (FServer)
+    lines << QStringLiteral("Board: ") + Url();
+  else if (!FRefusal.isEmpty())
+    lines << QStringLiteral("Board: not serving: ") + FRefusal;
+  else
+    lines << QStringLiteral("Board: off");
   return (QString::number(well ? 0 : 1) + QLatin1Char('\n') + lines.join(QLatin1Char('\n')) +
           QLatin1Char('\n'))
       .toUtf8();

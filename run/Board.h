@@ -42,6 +42,9 @@ class TBoardRun : public QObject {
   void Start();
   // "" while it does not serve.
   QString Url() const;
+  // Why it does not serve though it was meant to ("" when it serves or is off); one line for
+  // the window and --status.
+  QString Refusal() const { return FRefusal; }
   QJsonObject State() const;
   // For --status: the exit code on the first line (0 all well, 1 a source or the printer
   // not), then the facts one line each and the board's address.
@@ -56,6 +59,7 @@ class TBoardRun : public QObject {
   QString FCount;
   QString FLastPage;
   QString FLastFailure;
+  QString FRefusal;
 };
 
 // The asking side of --status for the data folder `dataDir`: what the running desk answers

@@ -865,6 +865,13 @@ TStoredJob TDurableStore::Job(std::int64_t id) const {
   return Reading([&] { return FStore->Job(inFile); });
 }
 
+std::optional<TStoredJob> TDurableStore::JobByNumber(std::int64_t number) const {
+  Drain();
+  const std::lock_guard guard(FGuard);
+  if (!IsOpen()) throw EMessageStoreError(FPath + ": no store is open", EMessageStoreError::ekStorage);
+  return Reading([&] { return FStore->JobByNumber(number); });
+}
+
 bool TDurableStore::HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom,
                                    double utcBefore) const {
   const std::lock_guard guard(FGuard);

@@ -111,6 +111,8 @@ class TDurableStore {
   TStoredMessage Message(std::int64_t id) const;
   std::vector<TStoredJob> PendingJobs() const;
   TStoredJob Job(std::int64_t id) const;
+  // TMessageStore::JobByNumber, once what is held is written.
+  std::optional<TStoredJob> JobByNumber(std::int64_t number) const;
   std::vector<TStoredMessage> Unlogged() const;
   // TMessageStore::HasRepeatSince, also over the messages still waiting in memory.
   bool HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom, double utcBefore) const;

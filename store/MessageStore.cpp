@@ -367,6 +367,18 @@ TStoredJob TMessageStore::Job(std::int64_t id) const {
   return job;
 }
 
+std::optional<TStoredJob> TMessageStore::JobByNumber(std::int64_t number) const {
+  const std::lock_guard oneAtATime(FUse);
+  TTransaction t(S(), false);
+  std::optional<TStoredJob> job;
+  {
+    TUse use(S().JobByNumber);
+    if (use.Bind(number).Step()) job = ReadJob(S(), use);
+  }
+  t.Commit();
+  return job;
+}
+
 int TMessageStore::ClearListed(std::int64_t fromId, std::int64_t keep) {
   const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);

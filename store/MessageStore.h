@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -104,6 +105,12 @@ struct TStoredJob {
 
   bool operator==(const TStoredJob&) const = default;
 };
+
+// The number the operator sees a message's job by and types to reprint it: the spooler's,
+// or for a page the spooler never numbered (written to a file) the store's; 0: no job.
+inline std::int64_t JobNumber(const TStoredMessage& m) {
+  return m.SpoolerJob > 0 ? m.SpoolerJob : m.JobId;
+}
 
 // The message kinds as stored (the parser's numbers; the desk checks that they agree).
 inline constexpr int kStoredPersonal = 1;
@@ -202,6 +209,9 @@ class TMessageStore {
   void FailJob(std::int64_t job, const std::string& failure);
   std::vector<TStoredJob> PendingJobs() const;
   TStoredJob Job(std::int64_t id) const;  // throws EMessageStoreError when unknown
+  // The job the operator names by `number`, as the history, the log and the spooler show it:
+  // the newest with that spooler number, else one the spooler never numbered with that id.
+  std::optional<TStoredJob> JobByNumber(std::int64_t number) const;
 
   // The operator cleared the list: every psUnprinted message from id `fromId` on becomes
   // psCleared. Messages in a pending job stay as they are until the job ends: printed when it

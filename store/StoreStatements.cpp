@@ -56,6 +56,11 @@ TStoreStatements::TStoreStatements(sqlite3* db, const std::string& path)
                  "UPDATE messages SET print_state = CASE cleared WHEN 0 THEN 0 ELSE 3 END "
                  "WHERE job_id = ? AND print_state = 1"),
       Job(db, path, std::string("SELECT ") + kJobColumns + " FROM jobs WHERE id = ?"),
+      // The spooler's number first; a job it never numbered (a page to a file) by its own.
+      JobByNumber(db, path,
+                  std::string("SELECT ") + kJobColumns +
+                      " FROM jobs WHERE ?1 > 0 AND (spooler_job = ?1 OR (spooler_job = 0 AND id = ?1)) "
+                      "ORDER BY spooler_job = ?1 DESC, id DESC LIMIT 1"),
       JobMessages(db, path, "SELECT message_id FROM job_messages WHERE job_id = ? ORDER BY position"),
       PendingJobs(db, path, std::string("SELECT ") + kJobColumns + " FROM jobs WHERE state = 0 ORDER BY id"),
       PendingWithoutSpooler(db, path,

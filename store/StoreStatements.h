@@ -20,8 +20,8 @@ struct TStoreStatements {
   TStmt Begin, BeginWrite, Commit, Rollback, Savepoint, Release, RollbackTo;
   TStmt AddMessage, SetFullText, SetAnswered, Message, Listed, FullTextsUnprinted;
   TStmt AddJob, AddJobMessage, PutInJob, SetSpoolerJob, JobState, SetJobState, PrintList, PrintFullText,
-      ReturnList, Job, JobMessages, PendingJobs, PendingWithoutSpooler, Unlogged, MarkLogged, LoggedUpto,
-      MoveLoggedUpto;
+      ReturnList, Job, JobByNumber, JobMessages, PendingJobs, PendingWithoutSpooler, Unlogged, MarkLogged,
+      LoggedUpto, MoveLoggedUpto;
   TStmt Clear, ClearInJob, PurgeMessages, PurgeJobs;
 };
 

@@ -29,19 +29,6 @@ bool SameToken(std::string_view given, std::string_view token) {
   return differ == 0 && !token.empty();
 }
 
-std::string CookieToken(std::string_view cookieHeader) {
-  while (!cookieHeader.empty()) {
-    const std::size_t end = cookieHeader.find(';');
-    const std::string_view pair = Trimmed(cookieHeader.substr(0, end));
-    const std::size_t equals = pair.find('=');
-    if (equals != std::string_view::npos && Trimmed(pair.substr(0, equals)) == kBoardCookie)
-      return std::string(Trimmed(pair.substr(equals + 1)));
-    if (end == std::string_view::npos) break;
-    cookieHeader.remove_prefix(end + 1);
-  }
-  return {};
-}
-
 std::string BearerToken(std::string_view authorization) {
   authorization = Trimmed(authorization);
   constexpr std::string_view kScheme = "Bearer ";

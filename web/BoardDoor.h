@@ -1,5 +1,5 @@
-// Who comes in at the board's door and what they may ask: the access token (compared in
-// constant time, found in the cookie, the address or an Authorization header), whether a
+// Who comes in at the board's door and what they may ask: the access token or session
+// (compared in constant time, found in the address or an Authorization header), whether a
 // change comes from the board's own page, the address the board listens on, and the only file
 // names it serves from the archive.
 #pragma once
@@ -10,14 +10,11 @@
 
 namespace qm {
 
-// The cookie the page keeps the token in.
+// The cookie earlier builds kept the token in; the page now removes it.
 inline constexpr std::string_view kBoardCookie = "quillmark_board";
 
 // Whether `given` is `token`, in a time that does not tell how much of it matched.
 bool SameToken(std::string_view given, std::string_view token);
-
-// The value of the board's cookie in a Cookie header ("a=1; quillmark_board=x"), or "".
-std::string CookieToken(std::string_view cookieHeader);
 
 // The token of an "Authorization: Bearer <token>" header, or "".
 std::string BearerToken(std::string_view authorization);

@@ -1,6 +1,9 @@
 #include "web/BoardServer.h"
 
 #include <httplib.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QDate>
 #include <QDir>
@@ -10,8 +13,11 @@
 #include <QMetaObject>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -20,6 +26,8 @@
 #include "base/IntegerText.h"
 #include "store/MessageStore.h"
 #include "web/BoardDoor.h"
+#include "web/BoardHttp.h"
+#include "web/BoardToken.h"
 
 namespace qm {
 
@@ -36,67 +44,9 @@ constexpr auto kStreamBeat = 15s;
 // How often the state is made anew at most while things change.
 constexpr int kPublishMs = 250;
 constexpr std::size_t kHistoryRows = 200;
+constexpr int kBacklog = 128;
 constexpr std::size_t kMaxReprintIds = 1000;
 constexpr qint64 kMaxPageFile = 32 * 1024 * 1024;
-
-// cpp-httplib's workers with a bounded queue: when it is full the listener waits, so further
-// connections wait in the system's backlog and never become this process's open files. A
-// worker is started when a job finds none idle, up to the limit, so a board that nobody opens
-// costs no threads.
-class TBoundedPool : public httplib::TaskQueue {
- public:
-  TBoundedPool(std::size_t workers, std::size_t waiting) : FMaxWorkers(workers), FMaxWaiting(waiting) {}
-  ~TBoundedPool() override { shutdown(); }
-
-  void enqueue(std::function<void()> fn) override {
-    std::unique_lock lock(FMutex);
-    FRoom.wait(lock, [this] { return FJobs.size() < FMaxWaiting || FShutdown; });
-    FJobs.push_back(std::move(fn));
-    if (!FShutdown && FIdle < FJobs.size() && FWorkers.size() < FMaxWorkers)
-      FWorkers.emplace_back([this] { Work(); });
-    FWork.notify_one();
-  }
-
-  void shutdown() override {
-    {
-      std::lock_guard lock(FMutex);
-      if (FShutdown && FWorkers.empty()) return;
-      FShutdown = true;
-    }
-    FWork.notify_all();
-    FRoom.notify_all();
-    // No worker is started once FShutdown is set, so the list stands still while they end.
-    for (std::thread& t : FWorkers) t.join();
-    FWorkers.clear();
-  }
-
- private:
-  void Work() {
-    for (;;) {
-      std::function<void()> fn;
-      {
-        std::unique_lock lock(FMutex);
-        ++FIdle;
-        FWork.wait(lock, [this] { return FShutdown || !FJobs.empty(); });
-        --FIdle;
-        if (FJobs.empty()) return;  // shut down and nothing left
-        fn = std::move(FJobs.front());
-        FJobs.pop_front();
-      }
-      FRoom.notify_one();
-      fn();
-    }
-  }
-
-  const std::size_t FMaxWorkers;
-  const std::size_t FMaxWaiting;
-  std::mutex FMutex;
-  std::condition_variable FWork, FRoom;
-  std::deque<std::function<void()>> FJobs;
-  std::vector<std::thread> FWorkers;
-  std::size_t FIdle = 0;  // workers waiting for a job
-  bool FShutdown = false;
-};
 
 void Answer(httplib::Response& res, int status, const std::string& text) {
   res.status = status;
@@ -112,11 +62,46 @@ QByteArray Resource(const char* name) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// The token the request carries, wherever it carries it.
-std::string GivenToken(const httplib::Request& req) {
+// The key the request carries: the token or the session as a bearer, or the token in the
+// address. A cookie is no key: a browser sends it to every port of the host.
+std::string GivenKey(const httplib::Request& req) {
   if (req.has_header("Authorization")) return BearerToken(req.get_header_value("Authorization"));
-  if (req.has_param("token")) return req.get_param_value("token");
-  return CookieToken(req.get_header_value("Cookie"));
+  return req.get_param_value("token");
+}
+
+// The page, its script and style hold nothing of the desk: they are served to anyone, so that
+// the page can find its session (it keeps it per tab and sends it as a header).
+bool IsOpenToAll(const httplib::Request& req) {
+  return (req.method == "GET" || req.method == "HEAD") &&
+         (req.path == "/" || req.path == "/board.js" || req.path == "/board.css");
+}
+
+// Why `host`:`port` cannot be listened on, asked of the system with a socket of our own; sets
+// `taken` when another program holds the port.
+std::string WhyNotListening(const std::string& host, int port, bool& taken) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST | AI_PASSIVE;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found)
+    return "not an address of this machine";
+  int error = 0;
+  const int fd = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+  const int yes = 1;
+  if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
+      ::bind(fd, found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd, 1) != 0)
+    error = errno;
+  if (fd >= 0) ::close(fd);
+  ::freeaddrinfo(found);
+  taken = error == EADDRINUSE;
+  if (taken) return "another program holds that port";
+  if (error == EADDRNOTAVAIL) return "not an address of this machine";
+  return error != 0 ? std::strerror(error) : "in use, or not an address of this machine";
+}
+
+// What is not stored was asked for: the asker's mistake, not the desk's failure.
+bool IsRefusal(const EMessageStoreError& e) {
+  return e.Kind() == EMessageStoreError::TKind::ekRefused;
 }
 
 std::optional<std::int64_t> ReadId(const std::string& text) {
@@ -128,10 +113,26 @@ std::optional<std::int64_t> ReadId(const std::string& text) {
 }  // namespace
 
 struct TBoardServer::TShared {
+  explicit TShared(const TBoardConfig& config)
+      : Config(config), Session(NewBoardSession()), Http(Limits(config)) {}
+
+  static TBoardHttp::TLimits Limits(const TBoardConfig& c) {
+    TBoardHttp::TLimits limits;
+    limits.Request = std::chrono::milliseconds(c.RequestMs);
+    // Strangers never hold more than half the workers: the operator's requests find one free.
+    limits.Strangers = std::max<std::size_t>(
+        1, std::min<std::size_t>(static_cast<std::size_t>(c.MaxStrangers), Workers(c) / 2));
+    return limits;
+  }
+  static std::size_t Workers(const TBoardConfig& c) { return static_cast<std::size_t>(c.MaxStreams) + 8; }
+
   TBoardConfig Config;
+  // What the page keeps instead of the token: made anew at each start, so one that leaked is
+  // worthless at the next.
+  const std::string Session;
   TBoardHooks Hooks;
   QObject* Desk = nullptr;  // the server object: queued calls run on its (the desk's) thread
-  httplib::Server Http;
+  TBoardHttp Http;
 
   std::mutex Mutex;
   std::condition_variable Changed;
@@ -144,16 +145,18 @@ struct TBoardServer::TShared {
   std::atomic<bool> Stale{false};
 
   // Runs `work` on the desk's thread and waits for it, within a bound; nullopt (with `error`)
-  // when it threw, the bound passed or the server is stopping.
+  // when it threw, the bound passed or the server is stopping. `refused` tells a request for
+  // what is not stored (the operator's mistake) from a failure.
   template <class T>
   std::optional<T> OnDesk(std::function<T()> work, std::string& error,
-                          std::chrono::milliseconds bound = kDeskWait) {
+                          std::chrono::milliseconds bound = kDeskWait, bool* refused = nullptr) {
     struct TCall {
       std::mutex Mutex;
       std::condition_variable Done;
       bool Finished = false;
       std::optional<T> Value;
       std::string Error;
+      bool Refused = false;
     };
     auto call = std::make_shared<TCall>();
     QMetaObject::invokeMethod(
@@ -161,14 +164,19 @@ struct TBoardServer::TShared {
         [call, work = std::move(work)] {
           std::optional<T> value;
           std::string failure;
+          bool refused = false;
           try {
             value = work();
+          } catch (const EMessageStoreError& e) {
+            failure = e.what();
+            refused = IsRefusal(e);
           } catch (const std::exception& e) {
             failure = e.what();
           }
           std::lock_guard lock(call->Mutex);
           call->Value = std::move(value);
           call->Error = std::move(failure);
+          call->Refused = refused;
           call->Finished = true;
           call->Done.notify_all();
         },
@@ -183,6 +191,7 @@ struct TBoardServer::TShared {
       call->Done.wait_for(lock, 100ms);
     }
     error = call->Error;
+    if (refused) *refused = call->Refused;
     return error.empty() ? std::move(call->Value) : std::nullopt;
   }
 
@@ -193,8 +202,7 @@ struct TBoardServer::TShared {
 };
 
 TBoardServer::TBoardServer(TBoardConfig config, TBoardHooks hooks, QObject* parent)
-    : QObject(parent), FConfig(std::move(config)), FShared(std::make_unique<TShared>()) {
-  FShared->Config = FConfig;
+    : QObject(parent), FConfig(std::move(config)), FShared(std::make_unique<TShared>(FConfig)) {
   FShared->Hooks = std::move(hooks);
   FShared->Desk = this;
   FShared->Streams = &FStreamCount;
@@ -253,21 +261,34 @@ void TBoardServer::Start() {
   // The handlers live in s->Http: they hold the shared part by its address (a shared_ptr
   // would keep it alive for ever). Stop joins every thread that runs them before it goes.
   TShared* s = FShared.get();
-  httplib::Server& http = s->Http;
+  TBoardHttp& http = s->Http;
   const TBoardConfig& c = FConfig;
-  const std::size_t workers = static_cast<std::size_t>(c.MaxStreams) + 8;
+  const std::size_t workers = TShared::Workers(c);
   const std::size_t waiting = static_cast<std::size_t>(c.MaxWaiting);
   http.new_task_queue = [workers, waiting] { return new TBoundedPool(workers, waiting); };
+  // Not cpp-httplib's SO_REUSEPORT: with it a second board of the same user would share the
+  // port with this one, each answering some of the requests.
+  http.set_socket_options([](socket_t sock) {
+    const int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   http.set_read_timeout(c.TimeoutSeconds, 0);
   http.set_write_timeout(c.TimeoutSeconds, 0);
   http.set_keep_alive_timeout(c.TimeoutSeconds);
   http.set_keep_alive_max_count(100);
   http.set_payload_max_length(c.MaxBody);
 
-  // The door: the token on every request, a change only from the board's own page.
+  // The door: the token or the session on every request but the page's own files, a change
+  // only from the board's own page.
   http.set_pre_routing_handler([s](const httplib::Request& req, httplib::Response& res) {
-    if (!SameToken(GivenToken(req), s->Config.Token)) {
-      Answer(res, 401, "401 Unauthorized");
+    const std::string key = GivenKey(req);
+    // Both compared whatever the first said: the time tells nothing of which matched.
+    const bool token = SameToken(key, s->Config.Token);
+    const bool session = SameToken(key, s->Session);
+    if (token || session) {
+      s->Http.MarkKeyed();
+    } else if (!IsOpenToAll(req)) {
+      Answer(res, 401, "401 Unauthorized: open the address with the token (quillmark --status shows it)");
       return httplib::Server::HandlerResponse::Handled;
     }
     if (req.method != "GET" && req.method != "HEAD" &&
@@ -290,15 +311,12 @@ void TBoardServer::Start() {
     Answer(res, 500, "500 The board could not answer");
   });
 
-  // The page: the first visit brings the token in the address; it becomes a cookie and the
-  // address loses it, so it stays out of the history and of screenshots.
-  http.Get("/", [s](const httplib::Request& req, httplib::Response& res) {
-    if (req.has_param("token")) {
-      res.set_header("Set-Cookie", std::string(kBoardCookie) + "=" + s->Config.Token +
-                                       "; Path=/; HttpOnly; SameSite=Strict");
-      res.set_redirect("/", 303);
-      return;
-    }
+  // The page: on the first visit the token is in the address; the page trades it for the
+  // session (POST /api/session) and takes it out of the address. A cookie that earlier builds
+  // left with the token in it is removed.
+  http.Get("/", [](const httplib::Request&, httplib::Response& res) {
+    res.set_header("Set-Cookie",
+                   std::string(kBoardCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict");
     const QByteArray page = Resource("board.html");
     res.set_content(page.constData(), static_cast<std::size_t>(page.size()), "text/html; charset=utf-8");
   });
@@ -311,6 +329,10 @@ void TBoardServer::Start() {
       res.set_content(bytes.constData(), static_cast<std::size_t>(bytes.size()), kind);
     });
   }
+
+  http.Post("/api/session", [s](const httplib::Request&, httplib::Response& res) {
+    AnswerJson(res, QJsonObject{{QStringLiteral("session"), QString::fromStdString(s->Session)}});
+  });
 
   http.Get("/api/state", [this, s](const httplib::Request&, httplib::Response& res) {
     Refresh();
@@ -387,26 +409,28 @@ void TBoardServer::Start() {
       ids.push_back(*id);
     }
     std::string error;
+    bool unknown = false;
     if (!s->OnDesk<bool>(
             [s, ids] {
               s->Hooks.ReprintMessages(ids);
               return true;
             },
-            error))
-      return Answer(res, 409, error);
+            error, kDeskWait, &unknown))
+      return Answer(res, unknown ? 404 : 409, error);
     Answer(res, 200, "Reprinted");
   });
   http.Post("/api/reprint-job", [s](const httplib::Request& req, httplib::Response& res) {
     const std::optional<std::int64_t> job = ReadId(req.get_param_value("job"));
     if (!job) return Answer(res, 400, "400 Not a job number");
     std::string error;
+    bool unknown = false;
     if (!s->OnDesk<bool>(
             [s, job] {
               s->Hooks.ReprintJob(*job);
               return true;
             },
-            error))
-      return Answer(res, 409, error);
+            error, kDeskWait, &unknown))
+      return Answer(res, unknown ? 404 : 409, error);
     Answer(res, 200, "Reprinted");
   });
 
@@ -444,10 +468,15 @@ void TBoardServer::Start() {
 
   const int port =
       c.Port == 0 ? http.bind_to_any_port(c.Host) : (http.bind_to_port(c.Host, c.Port) ? c.Port : -1);
-  if (port <= 0)
-    throw std::runtime_error("The board cannot listen on " + c.Host + ":" + std::to_string(c.Port) +
-                             " (in use, or not an address of this machine)");
+  if (port <= 0) {
+    bool taken = false;
+    const std::string why = "The board cannot listen on " + c.Host + ":" + std::to_string(c.Port) + ": " +
+                            WhyNotListening(c.Host, c.Port, taken);
+    if (taken) throw EBoardPortTaken(why);
+    throw std::runtime_error(why);
+  }
   FPort = port;
+  http.WidenBacklog(kBacklog);
   Publish();
   FListener = std::thread([s] { s->Http.listen_after_bind(); });
 }
@@ -459,7 +488,8 @@ void TBoardServer::Stop() {
     FShared->Stopping = true;
   }
   FShared->Changed.notify_all();
-  FShared->Http.stop();
+  // Every socket shut down: no worker waits for a client, so the join is short.
+  FShared->Http.StopNow();
   FListener.join();
 }
 

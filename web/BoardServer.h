@@ -4,10 +4,13 @@
 // The live state is made on the desk's thread at most a few times a second, whatever the
 // traffic, and pushed to every open page as Server-Sent Events.
 //
-// The door: every request needs the token (a cookie the page keeps, ?token= on the first
-// visit, or "Authorization: Bearer"); without it the answer is 401 and nothing else. A change
-// (reprint) is a POST from the board's own page. Request lines, headers and bodies, the
-// number of connections and of open pages, and the time a slow client may take are bounded.
+// The door: every request but the page's own files needs a key, the token
+// ("Authorization: Bearer" or ?token=) or the session the page trades it for at each start
+// and keeps per tab (sent as a bearer; never a cookie, which a browser sends to every port of
+// the host); without one the answer is 401 and nothing else. A change (reprint) is a POST
+// from the board's own page. Request lines, headers and bodies, the number of connections,
+// of strangers and of open pages, and the time a whole request may take are bounded; a stop
+// shuts every connection down.
 // Only the page, its script and style, the answers below and the day's archived pages are
 // served; no path reaches any other file.
 #pragma once
@@ -20,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +31,13 @@
 class QTimer;
 
 namespace qm {
+
+// The board's port is held by another program (perhaps another user's): what answers there is
+// not this desk's board.
+class EBoardPortTaken : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 struct TBoardConfig {
   std::string Host = "127.0.0.1";
@@ -36,7 +47,13 @@ struct TBoardConfig {
   int MaxStreams = 64;
   // Connections waiting for a worker; more wait in the system's backlog until one is free.
   int MaxWaiting = 64;
-  int TimeoutSeconds = 5;  // reading a request, writing an answer
+  int TimeoutSeconds = 5;  // each read of a request, each write of an answer
+  // A whole request (line, headers, body) from its connection's accept, or from the end of
+  // the keep-alive wait, to its last byte.
+  int RequestMs = 10000;
+  // Connections that have not yet shown the token or the session, at once (at most half the
+  // workers); one more sheds the oldest of them.
+  int MaxStrangers = 32;
   std::size_t MaxBody = 16 * 1024;
 };
 
@@ -48,7 +65,8 @@ struct TBoardHooks {
   std::function<QJsonArray(const std::vector<std::int64_t>& ids)> Messages;
   // The store's file for the history's own read-only connection ("" while none).
   std::function<std::string()> StoreFile;
-  // Reprints; a failure is thrown with the text the page shows.
+  // Reprints; a failure is thrown with the text the page shows; what is not stored as an
+  // EMessageStoreError of kind ekRefused (answered 404).
   std::function<void(const std::vector<std::int64_t>& ids)> ReprintMessages;
   std::function<void(std::int64_t job)> ReprintJob;
   // The archive's folder while the PDF archive is on, else "".
@@ -63,7 +81,8 @@ class TBoardServer : public QObject {
   // Stops serving: open pages end, a request waiting for the desk is answered 503.
   ~TBoardServer() override;
 
-  // Binds and starts serving; throws std::runtime_error when the address cannot be had.
+  // Binds and starts serving; throws std::runtime_error when the address cannot be had,
+  // saying why (another program holds the port, not an address of this machine).
   void Start();
   void Stop();
   int Port() const { return FPort; }

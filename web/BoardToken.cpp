@@ -20,7 +20,18 @@ bool IsToken(const QByteArray& text) {
   return true;
 }
 
+// From the system's generator (getrandom on Linux), never a seeded one.
+QByteArray RandomHex() {
+  QByteArray bytes(kTokenBytes, '\0');
+  QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(bytes.data()), kTokenBytes / 4);
+  return bytes.toHex();
+}
+
 }  // namespace
+
+std::string NewBoardSession() {
+  return RandomHex().toStdString();
+}
 
 std::string BoardToken(const std::string& dataDir) {
   const QString path = QDir(QString::fromStdString(dataDir)).filePath(QString::fromLatin1(kBoardTokenFile));
@@ -37,9 +48,7 @@ std::string BoardToken(const std::string& dataDir) {
     if (IsToken(kept)) return kept.toStdString();
     file.close();
   }
-  QByteArray bytes(kTokenBytes, '\0');
-  QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(bytes.data()), kTokenBytes / 4);
-  const QByteArray token = bytes.toHex();
+  const QByteArray token = RandomHex();
   // Made private before a byte is in it (a temporary file and a rename would show it to
   // others for a moment); one cut short holds no token and is made again at the next start.
   if (!CreatePrivateFile(path.toStdString()))

@@ -13,4 +13,7 @@ inline constexpr const char* kBoardTokenFile = "Quillmark-board.token";
 // it can be neither read nor made.
 std::string BoardToken(const std::string& dataDir);
 
+// A new session for the board's pages (256 random bits as hex), kept nowhere but in memory.
+std::string NewBoardSession();
+
 }  // namespace qm

@@ -1,7 +1,39 @@
-// The board's page: the desk's state as it is pushed, the history, reprints.
+// The board's page: the desk's state as it is pushed, the history, reprints. The page keeps
+// its session in this tab's storage, which belongs to this address and port alone, and sends
+// it with every request; the token it came with leaves the address at once.
 'use strict';
 
 const $ = (id) => document.getElementById(id);
+
+const kSessionKey = 'quillmark-board-session';
+let session = sessionStorage.getItem(kSessionKey) || '';
+
+// Trades the token in the address (the first visit) for this run's session.
+async function openSession() {
+  const token = new URLSearchParams(location.search).get('token');
+  if (!token) return;
+  history.replaceState(null, '', '/');
+  const answer = await fetch('/api/session', { method: 'POST', headers: { Authorization: 'Bearer ' + token } });
+  if (!answer.ok) return;
+  session = (await answer.json()).session;
+  sessionStorage.setItem(kSessionKey, session);
+}
+
+// The session ended with the run it was made for: a new start needs the address again.
+function sessionEnded() {
+  sessionStorage.removeItem(kSessionKey);
+  session = '';
+  $('link').textContent = 'no session: open the address quillmark --status shows';
+  $('link').className = 'badge bad';
+}
+
+async function ask(path, options = {}) {
+  const headers = new Headers(options.headers || {});
+  headers.set('Authorization', 'Bearer ' + session);
+  const answer = await fetch(path, { ...options, headers, cache: 'no-store' });
+  if (answer.status === 401) sessionEnded();
+  return answer;
+}
 
 function cell(row, text) {
   const td = document.createElement('td');
@@ -48,32 +80,76 @@ function showState(state) {
   if (state.archive) showPages();
 }
 
+// A page is fetched with the session and handed to the browser as a download.
+async function openPage(event, name) {
+  event.preventDefault();
+  const answer = await ask('/pages/' + encodeURIComponent(name));
+  if (!answer.ok) {
+    $('result').textContent = (await answer.text()).trim();
+    return;
+  }
+  const url = URL.createObjectURL(await answer.blob());
+  const a = document.createElement('a');
+  a.href = url;
+  a.download = name;
+  a.click();
+  setTimeout(() => URL.revokeObjectURL(url), 60000);
+}
+
 async function showPages() {
-  const answer = await fetch('/api/pages');
+  const answer = await ask('/api/pages');
   if (!answer.ok) return;
   const list = $('pages');
   list.replaceChildren();
   for (const p of (await answer.json()).pages) {
     const li = document.createElement('li');
     const a = document.createElement('a');
-    a.href = '/pages/' + encodeURIComponent(p.name);
+    a.href = '#';
     a.textContent = p.name;
+    a.addEventListener('click', (event) => openPage(event, p.name));
     li.appendChild(a);
     list.appendChild(li);
   }
 }
 
-function follow() {
-  const events = new EventSource('/api/events');
-  events.addEventListener('state', (e) => {
-    $('link').textContent = 'live';
-    $('link').className = 'badge ok';
-    showState(JSON.parse(e.data));
-  });
-  events.onerror = () => {
+// One event of the stream ("event: state\ndata: {...}").
+function showEvent(block) {
+  let name = 'message';
+  const data = [];
+  for (const line of block.split('\n')) {
+    if (line.startsWith('event:')) name = line.slice(6).trim();
+    else if (line.startsWith('data:')) data.push(line.slice(5).replace(/^ /, ''));
+  }
+  if (name !== 'state' || !data.length) return;
+  $('link').textContent = 'live';
+  $('link').className = 'badge ok';
+  showState(JSON.parse(data.join('\n')));
+}
+
+// The state as it is pushed, read from a fetch (an EventSource cannot send the session).
+async function follow() {
+  while (session) {
+    try {
+      const answer = await ask('/api/events');
+      if (answer.status === 401) return;
+      if (answer.ok && answer.body) {
+        const reader = answer.body.pipeThrough(new TextDecoderStream()).getReader();
+        let buffer = '';
+        for (;;) {
+          const { value, done } = await reader.read();
+          if (done) break;
+          buffer += value;
+          for (let end; (end = buffer.indexOf('\n\n')) >= 0; buffer = buffer.slice(end + 2))
+            showEvent(buffer.slice(0, end));
+        }
+      }
+    } catch (e) {
+      // The desk ended or the network failed: tried again below.
+    }
     $('link').textContent = 'reconnecting…';
     $('link').className = 'badge bad';
-  };
+    await new Promise((resolve) => setTimeout(resolve, 2000));
+  }
 }
 
 // An answer to an earlier question that comes after a later one is dropped.
@@ -83,7 +159,7 @@ async function findHistory(event) {
   if (event) event.preventDefault();
   const asked = ++question;
   const query = new URLSearchParams(new FormData($('history-form')));
-  const answer = await fetch('/api/history?' + query);
+  const answer = await ask('/api/history?' + query);
   if (asked !== question) return;
   if (!answer.ok) {
     $('found').textContent = await answer.text();
@@ -113,7 +189,7 @@ async function findHistory(event) {
 }
 
 async function post(path, params) {
-  const answer = await fetch(path, { method: 'POST', body: params });
+  const answer = await ask(path, { method: 'POST', body: params });
   $('result').textContent = (await answer.text()).trim();
   $('result').className = answer.ok ? '' : 'problem';
 }
@@ -133,11 +209,13 @@ function reprintJob() {
   post('/api/reprint-job', new URLSearchParams({ job: $('reprint-job-number').value.trim() }));
 }
 
-document.addEventListener('DOMContentLoaded', () => {
+document.addEventListener('DOMContentLoaded', async () => {
   $('history-form').addEventListener('submit', findHistory);
   $('reprint-selected').addEventListener('click', reprintSelected);
   $('reprint-job').addEventListener('click', reprintJob);
-  fetch('/api/state').then((r) => r.json()).then(showState).catch(() => {});
+  await openSession().catch(() => {});
+  if (!session) return sessionEnded();
+  ask('/api/state').then((r) => r.json()).then(showState).catch(() => {});
   follow();
   findHistory();
 });

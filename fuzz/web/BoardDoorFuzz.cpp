@@ -1,5 +1,5 @@
-// Feeds arbitrary bytes to what the board reads of a request and of its settings: the Cookie
-// and Authorization headers, the listening address, a page's name, a change's origin.
+// Feeds arbitrary bytes to what the board reads of a request and of its settings: the
+// Authorization header, the listening address, a page's name, a change's origin.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,8 +10,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const std::string cookie = qm::CookieToken(text);
-  if (cookie.size() > size || cookie.find(';') != std::string::npos) std::abort();
   const std::string bearer = qm::BearerToken(text);
   if (bearer.size() > size) std::abort();
   if (const auto address = qm::ReadBoardAddress(text)) {

@@ -119,8 +119,9 @@ TEST(PacketFlowCups, ReprintOfAPastJobMatchesTheOriginal) {
   env.Host->Deliver("*N0CALL-5>APRS::BLN5     :Still listed");
   ASSERT_TRUE(test::WaitFor([&] { return form.Desk().Listed().size() == 1; }, 20000));
 
-  const std::int64_t job = form.Desk().HistoryReader()->Message(1).JobId;
-  ASSERT_NE(job, 0);
+  // The number the history and the log show is the spooler's, and it names the job.
+  const std::int64_t job = JobNumber(form.Desk().HistoryReader()->Message(1));
+  ASSERT_EQ(job, original);
   before = test::CompletedJobIds();
   ASSERT_TRUE(form.RunGuarded([&] { form.Desk().ReprintJob(job); }));
   const int reprint = test::WaitForNewCompletedJob(before, 60000);

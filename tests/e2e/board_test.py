@@ -144,7 +144,12 @@ def browser_test(home):
         driver = webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
         try:
             driver.get(url)
-            check(driver.current_url == base + "/", "the token leaves the address for a cookie")
+            check(wait_for(lambda: driver.current_url == base + "/", 10), "the token leaves the address")
+            kept = wait_for(lambda: driver.execute_script(
+                "return sessionStorage.getItem('quillmark-board-session')"), 10)
+            check(kept and kept != token, "the tab keeps this run's session, not the token")
+            check(all(token not in c.get("value", "") for c in driver.get_cookies()),
+                  "no cookie carries the token (a browser sends cookies to every port)")
             entries = lambda: len(driver.find_elements(By.CSS_SELECTOR, "#entries .entry"))
             first = wait_for(entries, 30)
             check(first >= 1, "the list shows the first entries")
@@ -184,10 +189,10 @@ def browser_test(home):
                                                           "Content-Type": "application/x-www-form-urlencoded"},
                             "id=1")
         check(status == 401, "a reprint without the token is refused")
-        cookie = {"Cookie": "quillmark_board=" + token, "Content-Type": "application/x-www-form-urlencoded"}
-        status, _ = request(base, "POST", "/api/reprint", dict(cookie, Origin="http://evil.example"), "id=1")
+        key = {"Authorization": "Bearer " + token, "Content-Type": "application/x-www-form-urlencoded"}
+        status, _ = request(base, "POST", "/api/reprint", dict(key, Origin="http://evil.example"), "id=1")
         check(status == 403, "a reprint from another origin is refused")
-        status, _ = request(base, "POST", "/api/reprint", dict(cookie, **{"Sec-Fetch-Site": "cross-site"}), "id=1")
+        status, _ = request(base, "POST", "/api/reprint", dict(key, **{"Sec-Fetch-Site": "cross-site"}), "id=1")
         check(status == 403, "a reprint the browser calls cross-site is refused")
         check(completed_jobs() == jobs and not [j for j in os.popen("lpstat -o %s" % QUEUE)],
               "the refused reprints made no job")

@@ -185,6 +185,35 @@ TEST(TMessageStore, JobsKeepTheirRecord) {
   EXPECT_THROW(store.SetFullText(b + 100, "x"), EMessageStoreError);
 }
 
+// A job is named as the history and the log show it: by the spooler's number, and one the
+// spooler never numbered (a page to a file) by its own; the newest where a number came twice.
+TEST(TMessageStore, AJobIsFoundByTheNumberTheOperatorSees) {
+  TTempDir dir;
+  TMessageStore store(dir.File("q.db"));
+  const auto m = store.Add(Msg(1));
+  const auto toFile = store.BeginJob(jkList, {m}, "", 1, "to a file");  // store id 1, no spooler number
+  const auto spooled = store.BeginJob(jkList, {m}, "Q", 1, "spooled");  // id 2, spooler job 1
+  store.SetSpoolerJob(spooled, 1);
+  const auto later = store.BeginJob(jkList, {m}, "Q", 1, "later");  // id 3, spooler job 2324
+  store.SetSpoolerJob(later, 2324);
+  const auto again = store.BeginJob(jkList, {m}, "Q", 1, "again");  // id 4, spooler job 2324 again
+  store.SetSpoolerJob(again, 2324);
+  const struct {
+    std::int64_t number;
+    const char* document;  // "": none
+  } cases[] = {{1, "spooled"}, {2324, "again"}, {3, ""}, {4, ""}, {2, ""}, {5, ""}, {0, ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.number);
+    const std::optional<TStoredJob> job = store.JobByNumber(c.number);
+    EXPECT_EQ(job ? job->Document : std::string(), c.document);
+  }
+  // Alone, the page to a file is found by its own number.
+  TMessageStore other(dir.File("r.db"));
+  other.BeginJob(jkList, {other.Add(Msg(1))}, "", 1, "to a file");
+  ASSERT_TRUE(other.JobByNumber(toFile).has_value());
+  EXPECT_EQ(other.JobByNumber(toFile)->Document, "to a file");
+}
+
 TEST(TMessageStore, PurgeKeepsWhatIsStillWanted) {
   TTempDir dir;
   TMessageStore store(dir.File("q.db"));

@@ -1,6 +1,7 @@
 // The board's server over real sockets: the door answers each bad request in a bounded way
-// (no token, another origin, path tricks, oversized lines, headers and bodies, slow and
-// many clients), the state is pushed as it changes, and a stop ends open pages.
+// (no key, another origin, path tricks, oversized lines, headers and bodies, slow and many
+// clients), the session is made at each start, dripping strangers never starve the key's
+// requests, the state is pushed as it changes, and a stop ends every connection at once.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -15,10 +16,12 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <set>
 
+#include "store/MessageStore.h"
 #include "tests/support/QtTestApp.h"
 #include "web/BoardServer.h"
 
@@ -81,8 +84,9 @@ std::string StatusOf(const std::string& answer) {
   return answer.size() >= 12 && answer.starts_with("HTTP/1.1 ") ? answer.substr(9, 3) : "closed";
 }
 
-std::string Get(const std::string& path,
-                const std::string& headers = "Cookie: quillmark_board=" + std::string(kToken) + "\r\n") {
+const std::string kBearer = "Authorization: Bearer " + std::string(kToken) + "\r\n";
+
+std::string Get(const std::string& path, const std::string& headers = kBearer) {
   return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + headers + "\r\n";
 }
 
@@ -126,11 +130,21 @@ class BoardServerTest : public ::testing::Test {
       if (ids == std::vector<std::int64_t>{99}) throw std::runtime_error("There is no message 99");
       FReprinted.insert(FReprinted.end(), ids.begin(), ids.end());
     };
-    hooks.ReprintJob = [](std::int64_t) {};
+    hooks.ReprintJob = [](std::int64_t job) {
+      if (job == 2324) throw EMessageStoreError("No job 2324 was printed");
+    };
     hooks.ArchiveFolder = [this] { return FArchive.path(); };
     FServer = std::make_unique<TBoardServer>(config, std::move(hooks));
     FServer->Start();
     FPort = FServer->Port();
+  }
+
+  // The session the page gets for the token at this start.
+  std::string Session() {
+    const std::string answer =
+        Exchange(FPort, Post("/api/session", "", kBearer + "Origin: http://127.0.0.1\r\n"));
+    const std::size_t at = answer.find("{\"session\":\"");
+    return at == std::string::npos ? std::string() : answer.substr(at + 12, 64);
   }
 
   int FState = 1;
@@ -157,22 +171,30 @@ TEST_F(BoardServerTest, TheDoorAnswersEachRequestAsItMay) {
   config.TimeoutSeconds = 1;  // what cannot be read whole ends sooner
   Start(config);
 
-  const std::string cookie = "Cookie: quillmark_board=" + std::string(kToken) + "\r\n";
+  const std::string cookie = kBearer;
   const std::string same = cookie + "Origin: http://127.0.0.1\r\n";
+  const std::string session = "Authorization: Bearer " + Session() + "\r\n";
   const struct {
     const char* what;
     std::string request;
     const char* status;
     const char* contains;
   } cases[] = {
-      {"no token", Get("/api/state", ""), "401", ""},
-      {"no token for the page", Get("/", ""), "401", ""},
-      {"a wrong token", Get("/api/state", "Cookie: quillmark_board=0123\r\n"), "401", ""},
-      {"the token as a bearer", Get("/api/state", "Authorization: Bearer " + std::string(kToken) + "\r\n"),
-       "200", "\"n\":1"},
-      {"the first visit", Get("/?token=" + std::string(kToken), ""), "303",
-       "quillmark_board=0123456789abcdef0123456789abcdef; Path=/; HttpOnly; SameSite=Strict"},
+      {"no key", Get("/api/state", ""), "401", ""},
+      {"a wrong key", Get("/api/state", "Authorization: Bearer 0123\r\n"), "401", ""},
+      {"the token in a cookie is no key",
+       Get("/api/state", "Cookie: quillmark_board=" + std::string(kToken) + "\r\n"), "401", ""},
+      {"the token in the address", Get("/api/state?token=" + std::string(kToken), ""), "200", "\"n\":1"},
+      {"the session", Get("/api/state", session), "200", "\"n\":1"},
+      {"the session opens no session", Post("/api/session", "", "Origin: http://127.0.0.1\r\n"), "401", ""},
+      // The page's own files hold nothing of the desk; the old cookie with the token goes.
+      {"the page without a key", Get("/", ""), "200",
+       "Set-Cookie: quillmark_board=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict"},
+      {"the first visit", Get("/?token=" + std::string(kToken), ""), "200", "<script src=\"/board.js\""},
+      {"the script without a key", Get("/board.js", ""), "200", "sessionStorage"},
       {"the page", Get("/"), "200", "<script src=\"/board.js\""},
+      {"a job reprinted by number", Post("/api/reprint-job", "job=41", same), "200", "Reprinted"},
+      {"a mistyped job number", Post("/api/reprint-job", "job=2324", same), "404", "No job 2324 was printed"},
       {"no page elsewhere", Get("/index.html"), "404", ""},
       {"a reprint from the page", Post("/api/reprint", "id=3&id=4", same), "200", "Reprinted"},
       {"a reprint the desk refuses", Post("/api/reprint", "id=99", same), "409", "There is no message 99"},
@@ -213,21 +235,100 @@ TEST_F(BoardServerTest, TheDoorAnswersEachRequestAsItMay) {
   EXPECT_EQ(FReprinted, (std::vector<std::int64_t>{3, 4}));
 }
 
-TEST_F(BoardServerTest, ASlowClientIsCutOffAfterTheReadTimeout) {
+// Sends `request` a byte at a time, one every `paceMs`, until it is sent or the server
+// closes; answers what came back.
+std::string Drip(int fd, const std::string& request, int paceMs) {
+  std::string got;
+  for (char c : request) {
+    if (::send(fd, &c, 1, MSG_NOSIGNAL) != 1) break;
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, paceMs) > 0) return ReadFrom(fd, 1000);  // the client's pace, not a wait
+  }
+  return got + ReadFrom(fd, 10000);
+}
+
+TEST_F(BoardServerTest, AWholeRequestMustArriveByItsDeadlineHoweverItDrips) {
   TBoardConfig config;
-  config.TimeoutSeconds = 1;
+  config.TimeoutSeconds = 5;  // each byte comes well within this
+  config.RequestMs = 1000;
   Start(config);
   const int fd = Connect(FPort);
   ASSERT_GE(fd, 0);
-  const std::string start = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-  ::send(fd, start.data(), start.size(), MSG_NOSIGNAL);
   const auto began = std::chrono::steady_clock::now();
-  const std::string answer = WhileEventsRun([fd] { return ReadFrom(fd, 10000); });
+  const std::string answer = WhileEventsRun([fd] { return Drip(fd, Get("/api/state"), 200); });
   const auto took = std::chrono::steady_clock::now() - began;
   ::close(fd);
-  // cpp-httplib answers what it could not read with 400 and closes.
-  EXPECT_TRUE(StatusOf(answer) == "closed" || StatusOf(answer) == "400") << answer;
-  EXPECT_LT(took, std::chrono::seconds(5)) << "the connection is closed once the read times out";
+  EXPECT_EQ(StatusOf(answer), "closed") << answer;
+  EXPECT_LT(took, std::chrono::milliseconds(2500)) << "closed at the request's deadline, not per read";
+}
+
+TEST_F(BoardServerTest, TwoHundredDrippingStrangersLeaveTheKeysRequestsServed) {
+  TBoardConfig config;
+  config.TimeoutSeconds = 30;
+  config.RequestMs = 60000;  // none of them is cut off by its deadline while this runs
+  Start(config);
+  std::atomic<bool> done{false};
+  std::promise<void> connected;
+  // 200 connections that never finish their request, each sent a byte every half second.
+  auto strangers = std::async(std::launch::async, [this, &done, &connected] {
+    std::vector<int> fds;
+    fds.reserve(200);
+    for (int i = 0; i < 200; ++i) fds.push_back(Connect(FPort));
+    connected.set_value();
+    const std::string start = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Drip: ";
+    for (std::size_t at = 0; !done; ++at) {
+      for (int fd : fds) ::send(fd, &start[at % start.size()], 1, MSG_NOSIGNAL);
+      pollfd none{-1, 0, 0};
+      ::poll(&none, 0, 500);  // the strangers' pace
+    }
+    for (int fd : fds) ::close(fd);
+  });
+  EXPECT_EQ(connected.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+  for (int i = 0; i < 10; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(StatusOf(Exchange(FPort, Get("/api/state"), 5000)), "200");
+  }
+  done = true;
+  strangers.get();
+}
+
+TEST_F(BoardServerTest, ASessionOpensOnlyTheStartItWasMadeFor) {
+  Start();
+  const std::string first = Session();
+  ASSERT_EQ(first.size(), 64u);
+  EXPECT_EQ(Session(), first) << "one session for the run";
+  FServer.reset();
+  Start();  // the same token, as after a restart
+  const std::string second = Session();
+  EXPECT_EQ(second.size(), 64u);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(StatusOf(Exchange(FPort, Get("/api/state", "Authorization: Bearer " + first + "\r\n"))), "401");
+  EXPECT_EQ(StatusOf(Exchange(FPort, Get("/api/state", "Authorization: Bearer " + second + "\r\n"))), "200");
+}
+
+TEST_F(BoardServerTest, StopEndsAtOnceWhateverTheClientsDo) {
+  TBoardConfig config;
+  config.TimeoutSeconds = 60;
+  config.RequestMs = 60000;
+  Start(config);
+  std::vector<int> clients;
+  // Half a request, half a body, a page following the state.
+  for (const std::string& part : {std::string("GET /api/state HTTP/1.1\r\nHost: 1"),
+                                  "POST /api/reprint HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kBearer +
+                                      "Origin: http://127.0.0.1\r\nContent-Length: 100\r\n\r\nid",
+                                  Get("/api/events")}) {
+    clients.push_back(Connect(FPort));
+    ::send(clients.back(), part.data(), part.size(), MSG_NOSIGNAL);
+  }
+  EXPECT_NE(WhileEventsRun([fd = clients.back()] { return ReadFrom(fd, 5000, "\n\n"); }).find("event: state"),
+            std::string::npos);
+  const auto began = std::chrono::steady_clock::now();
+  FServer->Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(2));
+  for (int fd : clients) {
+    EXPECT_EQ(ReadFrom(fd, 5000).find("HTTP/1.1 200"), std::string::npos);
+    ::close(fd);
+  }
 }
 
 TEST_F(BoardServerTest, ManyConnectionsWaitInTheBacklogNotInTheProcess) {

@@ -592,9 +592,7 @@ void TMessageDesk::AnswerRepeat(TAckDue due) {
 std::string TMessageDesk::SendAck(const TAckDue& due, std::int64_t storeId, bool keptBefore) {
   THostLink* const link =
       due.Origin >= 1 && due.Origin <= FOrigins.size() ? FOrigins[due.Origin - 1] : nullptr;
-  if (!link) return {};  // the source is gone, and with it the way back
   const std::string what = due.Sender + "'s message " + due.Number;
-  const std::string where = ProgramText(link->SourceKind() + ' ' + link->SourcePlace());
   CountAcknowledgements(Now(tfUTC));
   // Each one that does not go out is said at once, in the journal too.
   const auto notSent = [this](std::string text) {
@@ -602,6 +600,9 @@ std::string TMessageDesk::SendAck(const TAckDue& due, std::int64_t storeId, bool
     ++FAcksNotSent;
     return text;
   };
+  // The source went (the end, another choice) while the message was on its way.
+  if (!link) return notSent("Did not acknowledge " + what + ": the source it came from is closed");
+  const std::string where = ProgramText(link->SourceKind() + ' ' + link->SourcePlace());
   if (!due.Refused.empty())
     return notSent("Could not acknowledge " + what + " on " + where + ": " + due.Refused);
   // "Received" is said only of what the next start lists: never of a message held in memory

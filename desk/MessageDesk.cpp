@@ -698,10 +698,14 @@ void TMessageDesk::ReprintMessages(const std::vector<std::int64_t>& ids, const s
   std::vector<TStoredMessage> messages;
   if (!WithMessageStore([&](TDurableStore& store) { messages = store.Messages(ordered); }))
     throw std::runtime_error("The message store is not open: nothing was reprinted");
-  // All or nothing: a mistyped number is the operator's mistake, never half a page.
-  for (std::size_t i = 0; i < ordered.size(); ++i)
-    if (i >= messages.size() || messages[i].Id != ordered[i]) {
-      const std::string id = std::to_string(ordered[i]);
+  // All or nothing: a mistyped number is the operator's mistake, never half a page. The ids
+  // may be the store's own or those handed out while their commit was on its way.
+  if (messages.size() != ordered.size())
+    for (const std::int64_t asked : ordered) {
+      std::vector<TStoredMessage> one;
+      WithMessageStore([&](TDurableStore& store) { one = store.Messages({asked}); });
+      if (!one.empty()) continue;
+      const std::string id = std::to_string(asked);
       if (StoreFailing()) throw std::runtime_error("Message " + id + " cannot be read while the store fails");
       throw EMessageStoreError("No message " + id + " is stored");
     }

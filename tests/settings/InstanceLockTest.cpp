@@ -1,12 +1,24 @@
 // One copy per data folder, with real processes: a second start on a folder in use goes away
-// with its reason and touches nothing; a lock left by a killed copy never blocks.
+// with its reason and touches nothing; a lock left by a killed copy never blocks; --status
+// believes only the folder's holder, and tells a holder that does not answer from none.
 #include "settings/InstanceLock.h"
 
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <future>
+#include <string>
+#include <vector>
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -16,6 +28,7 @@
 #include <QMap>
 #include <QTemporaryDir>
 
+#include "tests/support/PrivateTmpfs.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/QtTestApp.h"
 
@@ -23,6 +36,99 @@ namespace qm {
 namespace {
 
 constexpr int kAlreadyRunning = 3;
+constexpr int kNoDesk = 3, kSilentDesk = 4;
+constexpr uid_t kNobody = 65534;
+constexpr char kFakeAnswer[] =
+    "0\nSource fake: Connected, all is well\nBoard: http://127.0.0.1:9999/?token=phish\n";
+
+// Another process that listens on `paths` and answers every caller with kFakeAnswer: as the
+// user `uid` (from before its listen; `bindAsRoot` binds first, where only root may), or as
+// this process's user. Which paths it took comes back as '1' or '0' each. Only system calls
+// run after the fork.
+class TImpostor {
+ public:
+  TImpostor(const std::vector<std::string>& paths, uid_t uid, bool bindAsRoot) {
+    std::vector<sockaddr_un> addresses(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      addresses[i].sun_family = AF_UNIX;
+      std::strncpy(addresses[i].sun_path, paths[i].c_str(), sizeof addresses[i].sun_path - 1);
+    }
+    int report[2];
+    if (::pipe(report) != 0) return;
+    FPid = ::fork();
+    if (FPid == 0) {
+      const auto becomeUser = [uid] {
+        if (uid != ::geteuid() && (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0))
+          ::_exit(1);
+      };
+      if (!bindAsRoot) becomeUser();
+      std::vector<pollfd> fds;
+      char took[64] = {};
+      for (std::size_t i = 0; i < addresses.size(); ++i) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        took[i] =
+            ::bind(fd, reinterpret_cast<sockaddr*>(&addresses[i]), sizeof addresses[i]) == 0 ? '1' : '0';
+        fds.push_back({took[i] == '1' ? fd : -1, POLLIN, 0});
+      }
+      if (bindAsRoot) becomeUser();
+      for (std::size_t i = 0; i < fds.size(); ++i)
+        if (fds[i].fd >= 0 && ::listen(fds[i].fd, 8) != 0) took[i] = '0';
+      if (::write(report[1], took, addresses.size()) < 0) ::_exit(1);
+      for (;;) {
+        if (::poll(fds.data(), fds.size(), -1) < 0) continue;
+        for (const pollfd& p : fds) {
+          if ((p.revents & POLLIN) == 0) continue;
+          const int caller = ::accept(p.fd, nullptr, nullptr);
+          if (caller < 0) continue;
+          if (::write(caller, kFakeAnswer, sizeof kFakeAnswer - 1) < 0) {
+          }
+          ::close(caller);
+        }
+      }
+    }
+    ::close(report[1]);
+    std::string took(paths.size(), '0');
+    if (FPid > 0 && ::read(report[0], took.data(), took.size()) != static_cast<ssize_t>(took.size()))
+      took.assign(paths.size(), '0');
+    ::close(report[0]);
+    FTook = took;
+  }
+  ~TImpostor() {
+    if (FPid <= 0) return;
+    ::kill(FPid, SIGKILL);
+    ::waitpid(FPid, nullptr, 0);
+  }
+  TImpostor(const TImpostor&) = delete;
+  TImpostor& operator=(const TImpostor&) = delete;
+
+  pid_t Pid() const { return FPid; }
+  bool Took(std::size_t i) const { return FTook.size() > i && FTook[i] == '1'; }
+
+ private:
+  pid_t FPid = -1;
+  std::string FTook;
+};
+
+QString Digest(const QString& folder) {
+  const QByteArray key = QFileInfo(folder).absoluteFilePath().toUtf8();
+  return QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().left(16));
+}
+
+// The name every earlier version listened on, in the shared temporary folder.
+std::string OldSocketName(const QString& folder) {
+  return QFile::encodeName(QDir::tempPath() + QStringLiteral("/quillmark-") + Digest(folder) +
+                           QStringLiteral("-%1").arg(::geteuid()))
+      .toStdString();
+}
+
+// Lets the holder's events run while `ask` waits on a thread of its own.
+template <typename T>
+T WhileHolderRuns(std::function<T()> ask) {
+  auto answer = std::async(std::launch::async, std::move(ask));
+  while (answer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+    QCoreApplication::processEvents();
+  return answer.get();
+}
 
 // Every file under `dir` with a digest of its bytes.
 QMap<QString, QByteArray> Snapshot(const QString& dir) {
@@ -67,6 +173,11 @@ QStringList RunArgs(const QString& capture, const QString& pace, const QString& 
           QStringLiteral("--print-to-pdf"), pdfs};
 }
 
+QStringList StatusRunArgs(const QString& capture, const QString& config, const QString& pdfs) {
+  return RunArgs(capture, QStringLiteral("1"), config, pdfs)
+         << QStringLiteral("--web") << QStringLiteral("off");
+}
+
 class InstanceLockTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -77,6 +188,13 @@ class InstanceLockTest : public ::testing::Test {
   QString Config = Dir.filePath(QStringLiteral("config"));
   QString Pdfs = Dir.filePath(QStringLiteral("pdf"));
   QString LockFile = Config + QStringLiteral("/Quillmark.lock");
+  QString Socket = Config + QStringLiteral("/Quillmark.sock");
+
+  // `--status` on Config, with the desk's environment.
+  test::TProgramResult Status(const QProcessEnvironment& env) const {
+    return test::Finish(
+        *test::StartProgram({QStringLiteral("--status"), QStringLiteral("--config"), Config}, env));
+  }
 };
 
 TEST_F(InstanceLockTest, SecondStartOnAFolderInUseGoesAwayAndTouchesNothing) {
@@ -170,20 +288,180 @@ TEST_F(InstanceLockTest, LockIsReleasedWithItsHolder) {
 TEST(InstanceLockStatus, TheHolderAnswersALaterAskerAndNoHolderNone) {
   test::App();
   QTemporaryDir dir;
+  // A data folder too deep for a socket address still takes its socket.
+  const QString deep =
+      dir.filePath(QString(60, QLatin1Char('d')) + QLatin1Char('/') + QString(60, QLatin1Char('e')));
+  for (const QString& folder : {dir.path(), deep}) {
+    SCOPED_TRACE(folder.toStdString());
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0700), 0);
+    auto holder = std::make_unique<TInstanceLock>(folder);
+    ASSERT_TRUE(holder->Take());
+    EXPECT_EQ(holder->ListenError(), QString());
+    const TInstanceLock asker(folder);
+    EXPECT_EQ(asker.AskHolderStatus(200).Kind, TInstanceLock::TStatusReply::srSilent) << "no answer set yet";
+
+    holder->ListenForShow({});
+    holder->AnswerStatus([] { return QByteArray("0\nSource: up\n"); });
+    const auto got =
+        WhileHolderRuns<TInstanceLock::TStatusReply>([&asker] { return asker.AskHolderStatus(5000); });
+    EXPECT_EQ(got.Kind, TInstanceLock::TStatusReply::srAnswered);
+    EXPECT_EQ(got.Answer, QByteArray("0\nSource: up\n"));
+    holder.reset();
+    EXPECT_EQ(asker.AskHolderStatus(200).Kind, TInstanceLock::TStatusReply::srNone);
+  }
+}
+
+// Something on the holder's own socket that is not the holder: its answer never counts, and
+// the asker says who it was.
+TEST(InstanceLockStatus, OnlyTheLocksHolderOfThisUserIsBelieved) {
+  test::App();
+  QTemporaryDir dir;
+  ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0700), 0);
   TInstanceLock holder(dir.path());
   ASSERT_TRUE(holder.Take());
-  const TInstanceLock asker(dir.path());
-  EXPECT_FALSE(asker.AskHolderStatus(500).has_value()) << "not listening yet";
-
-  holder.ListenForShow({});
   holder.AnswerStatus([] { return QByteArray("0\nSource: up\n"); });
-  // The asker waits on its own thread while the holder's events run here.
-  auto answer = std::async(std::launch::async, [&asker] { return asker.AskHolderStatus(5000); });
-  while (answer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
-    QCoreApplication::processEvents();
-  const std::optional<QByteArray> got = answer.get();
-  ASSERT_TRUE(got.has_value());
-  EXPECT_EQ(*got, QByteArray("0\nSource: up\n"));
+  const std::string socket = QFile::encodeName(dir.filePath(QStringLiteral("Quillmark.sock"))).toStdString();
+  const struct {
+    const char* Name;
+    uid_t Uid;
+  } cases[] = {{"another process of this user", ::geteuid()}, {"a process of another user", kNobody}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    if (c.Uid != ::geteuid() && ::geteuid() != 0) {
+      std::printf("[ SKIPPED  ] %s: needs root to run a process as another user\n", c.Name);
+      continue;
+    }
+    // Its socket file taken away from under it, and another listening there instead.
+    ASSERT_EQ(::unlink(socket.c_str()), 0);
+    const TImpostor impostor({socket}, c.Uid, true);
+    ASSERT_TRUE(impostor.Took(0));
+    const TInstanceLock asker(dir.path());
+    const auto got =
+        WhileHolderRuns<TInstanceLock::TStatusReply>([&asker] { return asker.AskHolderStatus(2000); });
+    EXPECT_EQ(got.Kind, TInstanceLock::TStatusReply::srNone);
+    EXPECT_FALSE(got.Answer.contains("phish"));
+    EXPECT_TRUE(got.Stranger.startsWith(
+        QStringLiteral("process %1 of user %2 answers on %3").arg(impostor.Pid()).arg(c.Uid).arg(dir.path())))
+        << got.Stranger.toStdString();
+  }
+}
+
+// The desk's start after a killed copy, with another user's process holding the old socket
+// name, the killed copy's process number and whatever else it could reach.
+TEST_F(InstanceLockTest, AnotherUsersSocketNeitherAnswersForTheDeskNorKeepsItFromItsOwn) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a process as another user";
+  const QString runtime = Dir.filePath(QStringLiteral("run"));
+  ASSERT_TRUE(QDir().mkpath(runtime));
+  ASSERT_EQ(::chmod(QFile::encodeName(runtime).constData(), 0700), 0);
+  QProcessEnvironment extra;
+  extra.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+  const QProcessEnvironment env = test::ProgramEnvironment(Dir.path(), extra);
+  const QString capture = WriteCapture(Dir, 60);
+  {
+    auto killed = test::StartProgram(StatusRunArgs(capture, Config, Pdfs), env);
+    ASSERT_TRUE(test::WaitForFile(Socket, *killed)) << killed->readAllStandardError().toStdString();
+    killed->kill();
+    killed->waitForFinished();
+  }
+  const TImpostor impostor(
+      {OldSocketName(Config), QFile::encodeName(Socket).toStdString(),
+       QFile::encodeName(runtime + QStringLiteral("/quillmark-") + Digest(Config) + QStringLiteral(".sock"))
+           .toStdString()},
+      kNobody, false);
+  ASSERT_TRUE(impostor.Took(0)) << "the other user could not take the old name";
+  EXPECT_FALSE(impostor.Took(1)) << "the other user made a socket in the data folder";
+  EXPECT_FALSE(impostor.Took(2)) << "the other user made a socket in the runtime folder";
+  // The killed copy's number now the impostor's, a process of the same name: only the socket
+  // can tell that lock stale.
+  QFile lock(LockFile);
+  ASSERT_TRUE(lock.open(QIODevice::ReadWrite));
+  QList<QByteArray> lines = lock.readAll().split('\n');
+  ASSERT_GE(lines.size(), 2);
+  lines[0] = QByteArray::number(impostor.Pid());
+  lines[1] = QCoreApplication::applicationFilePath().toUtf8();
+  lock.resize(0);
+  lock.write(lines.join('\n'));
+  lock.close();
+
+  auto desk = test::StartProgram(StatusRunArgs(capture, Config, Pdfs), env);
+  ASSERT_TRUE(test::WaitForFile(Config + QStringLiteral("/Quillmark-messages.db"), *desk))
+      << desk->readAllStandardError().toStdString();
+  const test::TProgramResult status = Status(env);
+  EXPECT_TRUE(status.Code == 0 || status.Code == 1) << status.Code << status.Err.toStdString();
+  EXPECT_TRUE(status.Out.contains("Board: off")) << status.Out.toStdString();
+  EXPECT_FALSE(status.Out.contains("phish") || status.Out.contains("fake")) << status.Out.toStdString();
+  desk->terminate();
+  const test::TProgramResult done = test::Finish(*desk);
+  EXPECT_EQ(done.Code, 0) << done.Err.toStdString();
+  EXPECT_FALSE(done.Err.contains("already running") || done.Err.contains("no socket"))
+      << done.Err.toStdString();
+}
+
+// A desk that holds the folder and does not answer is not "none runs".
+TEST_F(InstanceLockTest, ADeskThatHoldsTheFolderAndDoesNotAnswerIsToldFromNone) {
+  QProcessEnvironment extra;
+  extra.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString());
+  const QProcessEnvironment env = test::ProgramEnvironment(Dir.path(), extra);
+  const struct {
+    const char* Name;
+    bool Stop;
+    const char* Said;
+  } cases[] = {{"stopped", true, "did not answer within 5 s"},
+               {"its socket cannot be made", false, "answers on no socket"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    QDir(Config).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(Config));
+    ASSERT_EQ(::chmod(QFile::encodeName(Config).constData(), 0700), 0);
+    // A folder where the socket would go: no socket can be made there.
+    if (!c.Stop) {
+      ASSERT_TRUE(QDir().mkpath(Socket));
+    }
+    auto desk = test::StartProgram(StatusRunArgs(WriteCapture(Dir, 60), Config, Pdfs), env);
+    ASSERT_TRUE(test::WaitForFile(Config + QStringLiteral("/Quillmark-messages.db"), *desk))
+        << desk->readAllStandardError().toStdString();
+    if (c.Stop) ::kill(static_cast<pid_t>(desk->processId()), SIGSTOP);
+    const test::TProgramResult status = Status(env);
+    EXPECT_EQ(status.Code, kSilentDesk) << status.Err.toStdString();
+    EXPECT_TRUE(status.Err.contains(c.Said)) << status.Err.toStdString();
+    if (c.Stop) {
+      // Going on, it answers again (and hears the end that follows in time).
+      ::kill(static_cast<pid_t>(desk->processId()), SIGCONT);
+      EXPECT_LE(Status(env).Code, 1);
+    }
+    desk->terminate();
+    const test::TProgramResult done = test::Finish(*desk);
+    EXPECT_EQ(done.Code, 0) << done.Err.toStdString();
+    if (!c.Stop) {
+      EXPECT_TRUE(done.Err.contains("quillmark: no socket for --status")) << done.Err.toStdString();
+      EXPECT_TRUE(Logs(Config).contains(QStringLiteral("no socket for --status")));
+    }
+    EXPECT_EQ(Status(env).Code, kNoDesk);
+  }
+}
+
+// Messages that cannot be stored are not "all is well": the desk on a disk that fills up.
+TEST_F(InstanceLockTest, AFailingStoreIsNotAllWell) {
+  ASSERT_TRUE(QDir().mkpath(Config));
+  const test::TPrivateTmpfs disk(Config.toStdString(), "8m");
+  if (!disk.Skip().empty()) GTEST_SKIP() << disk.Skip();
+  const QProcessEnvironment env = test::ProgramEnvironment(Dir.path());
+  auto desk = test::StartProgram(StatusRunArgs(WriteCapture(Dir, 60), Config, Pdfs), env);
+  ASSERT_TRUE(test::WaitForFile(Config + QStringLiteral("/Quillmark-messages.db"), *desk))
+      << desk->readAllStandardError().toStdString();
+  const test::TProgramResult before = Status(env);
+  ASSERT_EQ(before.Code, 0) << before.Out.toStdString() << before.Err.toStdString();
+  ASSERT_TRUE(disk.FillUp(disk.File("filler")));
+  // The next message's commit fails; asked until the desk says so.
+  test::TProgramResult status;
+  const QDeadlineTimer deadline(30000);
+  do status = Status(env);
+  while (!status.Out.contains("(failing)") && !deadline.hasExpired() && desk->state() == QProcess::Running);
+  EXPECT_TRUE(status.Out.contains("(failing)")) << status.Out.toStdString();
+  EXPECT_EQ(status.Code, 1) << status.Out.toStdString();
+  desk->terminate();
+  test::Finish(*desk);
 }
 
 }  // namespace

@@ -188,8 +188,8 @@ int AskStatus(const QString& dataDir, QString& out, QString& err, int timeoutMs)
   }
   if (holder != 0) {
     err += QStringLiteral(
-               "quillmark: Quillmark runs with %1 (process %2) and answers on no socket (it said why "
-               "when it started)\n")
+               "quillmark: Quillmark runs with %1 (process %2) and answers on no socket (still starting, "
+               "or it said why when it started)\n")
                .arg(folder)
                .arg(holder);
     return kStatusSilentDesk;

@@ -175,7 +175,19 @@ QStringList RunArgs(const QString& capture, const QString& pace, const QString& 
 
 QStringList StatusRunArgs(const QString& capture, const QString& config, const QString& pdfs) {
   return RunArgs(capture, QStringLiteral("1"), config, pdfs)
-         << QStringLiteral("--web") << QStringLiteral("off");
+         << QStringLiteral("--no-window") << QStringLiteral("--web") << QStringLiteral("off");
+}
+
+// Reads the run's standard error into `err` until it says it runs without a window: from then
+// on it answers and hears SIGTERM in time.
+bool WaitUntilRunning(QProcess& desk, QByteArray& err) {
+  const QDeadlineTimer deadline(30000);
+  while (!err.contains("running without a window")) {
+    if (desk.state() != QProcess::Running || deadline.hasExpired()) return false;
+    desk.waitForReadyRead(100);
+    err += desk.readAllStandardError();
+  }
+  return true;
 }
 
 class InstanceLockTest : public ::testing::Test {
@@ -385,17 +397,17 @@ TEST_F(InstanceLockTest, AnotherUsersSocketNeitherAnswersForTheDeskNorKeepsItFro
   lock.close();
 
   auto desk = test::StartProgram(StatusRunArgs(capture, Config, Pdfs), env);
-  ASSERT_TRUE(test::WaitForFile(Config + QStringLiteral("/Quillmark-messages.db"), *desk))
-      << desk->readAllStandardError().toStdString();
+  QByteArray err;
+  ASSERT_TRUE(WaitUntilRunning(*desk, err)) << err.toStdString();
   const test::TProgramResult status = Status(env);
   EXPECT_TRUE(status.Code == 0 || status.Code == 1) << status.Code << status.Err.toStdString();
   EXPECT_TRUE(status.Out.contains("Board: off")) << status.Out.toStdString();
   EXPECT_FALSE(status.Out.contains("phish") || status.Out.contains("fake")) << status.Out.toStdString();
   desk->terminate();
   const test::TProgramResult done = test::Finish(*desk);
-  EXPECT_EQ(done.Code, 0) << done.Err.toStdString();
-  EXPECT_FALSE(done.Err.contains("already running") || done.Err.contains("no socket"))
-      << done.Err.toStdString();
+  err += done.Err;
+  EXPECT_EQ(done.Code, 0) << err.toStdString();
+  EXPECT_FALSE(err.contains("already running") || err.contains("no socket")) << err.toStdString();
 }
 
 // A desk that holds the folder and does not answer is not "none runs".
@@ -419,8 +431,8 @@ TEST_F(InstanceLockTest, ADeskThatHoldsTheFolderAndDoesNotAnswerIsToldFromNone) 
       ASSERT_TRUE(QDir().mkpath(Socket));
     }
     auto desk = test::StartProgram(StatusRunArgs(WriteCapture(Dir, 60), Config, Pdfs), env);
-    ASSERT_TRUE(test::WaitForFile(Config + QStringLiteral("/Quillmark-messages.db"), *desk))
-        << desk->readAllStandardError().toStdString();
+    QByteArray err;
+    ASSERT_TRUE(WaitUntilRunning(*desk, err)) << err.toStdString();
     if (c.Stop) ::kill(static_cast<pid_t>(desk->processId()), SIGSTOP);
     const test::TProgramResult status = Status(env);
     EXPECT_EQ(status.Code, kSilentDesk) << status.Err.toStdString();
@@ -432,9 +444,10 @@ TEST_F(InstanceLockTest, ADeskThatHoldsTheFolderAndDoesNotAnswerIsToldFromNone) 
     }
     desk->terminate();
     const test::TProgramResult done = test::Finish(*desk);
-    EXPECT_EQ(done.Code, 0) << done.Err.toStdString();
+    err += done.Err;
+    EXPECT_EQ(done.Code, 0) << err.toStdString();
     if (!c.Stop) {
-      EXPECT_TRUE(done.Err.contains("quillmark: no socket for --status")) << done.Err.toStdString();
+      EXPECT_TRUE(err.contains("quillmark: no socket for --status")) << err.toStdString();
       EXPECT_TRUE(Logs(Config).contains(QStringLiteral("no socket for --status")));
     }
     EXPECT_EQ(Status(env).Code, kNoDesk);

@@ -84,13 +84,14 @@ QString Stranger(const QLocalSocket& socket, qint64 holder) {
 
 constexpr char kSocketFile[] = "Quillmark.sock";
 
-// Why no other user can make or reach a socket in the folder open as `fd`, or what is wrong.
+// "" when no other user can make a socket in the folder open as `fd`, else what is wrong.
 QString PrivateFolderProblem(int fd) {
   struct stat st {};
   if (fd < 0 || ::fstat(fd, &st) != 0) return QString::fromLocal8Bit(std::strerror(errno));
   if (!S_ISDIR(st.st_mode)) return QStringLiteral("not a folder");
   if (st.st_uid != ::geteuid()) return QStringLiteral("another user's");
-  if ((st.st_mode & 077) != 0) return QStringLiteral("open to others (mode %1)").arg(st.st_mode & 0777, 0, 8);
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    return QStringLiteral("writable by others (mode %1)").arg(st.st_mode & 0777, 0, 8);
   return {};
 }
 
@@ -207,9 +208,8 @@ void TInstanceLock::Listen() {
   QStringList why;
   for (TPlace& place : Places(FFolder, why)) {
     auto server = std::make_unique<QLocalServer>();
-#ifdef _WIN32
+    // Qt makes the socket in a private folder of its own beside it first: never open to others.
     server->setSocketOptions(QLocalServer::UserAccessOption);
-#endif
     // The lock is ours, so a socket left by a killed holder is stale.
     QLocalServer::removeServer(place.Name);
     if (!server->listen(place.Name)) {

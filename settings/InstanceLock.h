@@ -1,10 +1,11 @@
 // One running copy per data folder: a lock file in the folder, held while the program runs,
 // and a local socket the holder listens on from the moment it takes the lock. The socket lives
 // where only this user can make one (beside the lock in the private data folder, else in
-// $XDG_RUNTIME_DIR), and an asker believes only the lock's holder of its own user on it. A lock left by a
-// copy that died (kill -9, a power cut) is taken over: its process no longer runs, or its number now belongs
-// to another process (another copy of the program on another folder too), which does not answer on this
-// folder's socket. A live holder sends the new start away.
+// $XDG_RUNTIME_DIR), and an asker believes only the lock's holder of its own user on it. A
+// lock left by a copy that died (kill -9, a power cut) is taken over: its process no longer
+// runs, or its number now belongs to another process (another copy of the program on another
+// folder too), which does not answer as the holder on this folder's socket. A live holder
+// sends the new start away.
 #pragma once
 
 #include <QByteArray>

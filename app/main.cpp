@@ -20,6 +20,7 @@
 #include "app/ErrorBox.h"
 #include "app/MainForm.h"
 #include "base/PrivateFiles.h"
+#include "base/ProgramText.h"
 #include "print/PrintJobs.h"
 #include "run/Board.h"
 #include "run/CommandLine.h"
@@ -144,6 +145,9 @@ QString CheckPdfFolder(const qm::TRunOptions& options) {
 // 0 when this copy may go on.
 int TakeLock(qm::TInstanceLock& lock) {
   if (lock.Take()) {
+    // The run goes on without its socket; the log gets the line once it runs (LogNoSocket).
+    if (!lock.ListenError().isEmpty())
+      std::fprintf(stderr, "quillmark: %s\n", lock.ListenError().toLocal8Bit().constData());
     qm::TPrintJobs::RemoveLeftJobFiles();
     return 0;
   }
@@ -152,6 +156,10 @@ int TakeLock(qm::TInstanceLock& lock) {
   std::fprintf(stderr, "quillmark: %s; a second copy on it would not be noticed\n",
                lock.Error().toLocal8Bit().constData());
   return 0;
+}
+
+void LogNoSocket(const qm::TInstanceLock& lock, qm::TDeskRun& run) {
+  if (!lock.ListenError().isEmpty()) run.Desk().LogMessage(qm::ProgramText(lock.ListenError()));
 }
 
 void SayWhereFilesAre(const std::string& logDir, const QString& pdfDir) {
@@ -206,6 +214,7 @@ int RunUnattended(int argc, char** argv, const qm::TRunOptions& options) {
     });
     qm::TUnattendedDesk desk(std::move(setup));
     running = &desk;
+    LogNoSocket(lock, desk.Run());
     const qm::TBoardRun& boardRun = desk.Run().StartBoard(std::move(board));
     lock.ListenForShow({});
     lock.AnswerStatus([&boardRun] { return boardRun.StatusAnswer(); });
@@ -295,6 +304,7 @@ int main(int argc, char** argv) {
                    "quillmark: SIGTERM, SIGINT and SIGHUP cannot be caught; they end the run without the "
                    "log's last lines\n");
     lock.ListenForShow([&form] { form.miRestoreClick(); });
+    LogNoSocket(lock, form.Run());
     const qm::TBoardRun& boardRun = form.Run().StartBoard(std::move(board));
     if (!boardRun.Refusal().isEmpty()) {
       form.SetHintText(boardRun.Refusal());

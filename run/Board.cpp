@@ -25,7 +25,6 @@ namespace {
 constexpr std::size_t kBoardEntries = 500;
 // How often the state is looked at for what no signal tells (a failing store, the time).
 constexpr int kLookMs = 2000;
-constexpr int kNoDesk = 3;
 
 }  // namespace
 
@@ -171,27 +170,51 @@ QJsonObject TBoardRun::State() const {
 QByteArray TBoardRun::StatusAnswer() const {
   bool well = true;
   QStringList lines = StateLines(State(), well);
-  if (FServer)
+  // Messages that are not stored are lost at the next end.
+  if (FDesk.StoreFailing()) well = false;
+  if (FServer) {
     lines << QStringLiteral("Board: ") + Url();
-  else if (!FRefusal.isEmpty())
+  } else if (!FRefusal.isEmpty()) {
+    // A board that was asked for and does not serve is not all well either.
+    well = false;
     lines << QStringLiteral("Board: not serving: ") + FRefusal;
-  else
+  } else {
     lines << QStringLiteral("Board: off");
+  }
   return (QString::number(well ? 0 : 1) + QLatin1Char('\n') + lines.join(QLatin1Char('\n')) +
           QLatin1Char('\n'))
       .toUtf8();
 }
 
-int AskStatus(const QString& dataDir, QString& out, QString& err) {
+int AskStatus(const QString& dataDir, QString& out, QString& err, int timeoutMs) {
   const TInstanceLock lock(dataDir);
-  const std::optional<QByteArray> answer = lock.AskHolderStatus();
-  if (!answer) {
-    err = QStringLiteral("quillmark: no Quillmark runs with %1\n").arg(QDir::toNativeSeparators(dataDir));
-    return kNoDesk;
+  const QString folder = QDir::toNativeSeparators(dataDir);
+  const TInstanceLock::TStatusReply reply = lock.AskHolderStatus(timeoutMs);
+  if (!reply.Stranger.isEmpty()) err += QStringLiteral("quillmark: %1\n").arg(reply.Stranger);
+  if (reply.Kind == TInstanceLock::TStatusReply::srAnswered) {
+    const qsizetype firstLine = reply.Answer.indexOf('\n');
+    out = QString::fromUtf8(reply.Answer.mid(firstLine + 1));
+    return reply.Answer.left(firstLine) == "0" ? 0 : 1;
   }
-  const qsizetype firstLine = answer->indexOf('\n');
-  out = QString::fromUtf8(answer->mid(firstLine + 1));
-  return answer->left(firstLine).toInt() == 0 ? 0 : 1;
+  const qint64 holder = lock.HolderProcess();
+  if (reply.Kind == TInstanceLock::TStatusReply::srSilent) {
+    err += QStringLiteral(
+               "quillmark: the Quillmark that holds %1%2 did not answer within %3 s (stopped, hung or "
+               "still starting)\n")
+               .arg(folder, holder != 0 ? QStringLiteral(" (process %1)").arg(holder) : QString())
+               .arg(timeoutMs / 1000.0);
+    return kStatusSilentDesk;
+  }
+  if (holder != 0) {
+    err += QStringLiteral(
+               "quillmark: Quillmark runs with %1 (process %2) and answers on no socket (still starting, "
+               "or it said why when it started)\n")
+               .arg(folder)
+               .arg(holder);
+    return kStatusSilentDesk;
+  }
+  err += QStringLiteral("quillmark: no Quillmark runs with %1\n").arg(folder);
+  return kStatusNoDesk;
 }
 
 }  // namespace qm

@@ -46,8 +46,8 @@ class TBoardRun : public QObject {
   // the window and --status.
   QString Refusal() const { return FRefusal; }
   QJsonObject State() const;
-  // For --status: the exit code on the first line (0 all well, 1 a source or the printer
-  // not), then the facts one line each and the board's address.
+  // For --status: the exit code on the first line (0 all well, 1 a source, the printer or
+  // the store not), then the facts one line each and the board's address.
   QByteArray StatusAnswer() const;
   TBoardServer* Server() const { return FServer.get(); }
 
@@ -63,8 +63,11 @@ class TBoardRun : public QObject {
 };
 
 // The asking side of --status for the data folder `dataDir`: what the running desk answers
-// (for standard output) or why there is none (for standard error), and the exit code; 3 when
-// no desk runs there.
-int AskStatus(const QString& dataDir, QString& out, QString& err);
+// (for standard output) or why there is none (for standard error), and the exit code: the
+// desk's 0 or 1, 3 when no desk runs there, 4 when one holds the folder and does not answer
+// within `timeoutMs` (stopped, hung). Only the desk holding the folder is believed.
+inline constexpr int kStatusNoDesk = 3;
+inline constexpr int kStatusSilentDesk = 4;
+int AskStatus(const QString& dataDir, QString& out, QString& err, int timeoutMs = 5000);
 
 }  // namespace qm

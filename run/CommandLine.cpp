@@ -176,8 +176,9 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("ADDRESS:PORT|off"));
   const QCommandLineOption status(
       QStringLiteral("status"),
-      QStringLiteral("Asks the copy running on this data folder how it stands and prints the board's\n"
-                     "address; exit status 0 all well, 1 a source or the printer not, 3 none runs."));
+      QStringLiteral("Asks the copy running on this data folder how it stands and prints the board's "
+                     "address; exit status 0 all well, 1 a source, the printer or the store not, 3 none "
+                     "runs, 4 it holds the folder and does not answer."));
   parser.addOptions({help, version, replay, pace, aprsIs, kiss, serial, callsign, filter, answer, passcode,
                      printer, toPdf, config, noWindow, web, status});
   for (const char* name : kQtValueOptions) {

@@ -1,9 +1,11 @@
 // One running copy per data folder: a lock file in the folder, held while the program runs,
-// and a local socket named after the folder that the holder listens on from the moment it
-// takes the lock. A lock left by a copy that died (kill -9, a power cut) is taken over: its
-// process no longer runs, or its number now belongs to another process (another copy of the
-// program on another folder too), which does not answer on this folder's socket. A live
-// holder sends the new start away.
+// and a local socket the holder listens on from the moment it takes the lock. The socket lives
+// where only this user can make one (beside the lock in the private data folder, else in
+// $XDG_RUNTIME_DIR), and an asker believes only the lock's holder of its own user on it. A
+// lock left by a copy that died (kill -9, a power cut) is taken over: its process no longer
+// runs, or its number now belongs to another process (another copy of the program on another
+// folder too), which does not answer as the holder on this folder's socket. A live holder
+// sends the new start away.
 #pragma once
 
 #include <QByteArray>
@@ -39,26 +41,42 @@ class TInstanceLock {
   // event loop; a failure to listen costs that convenience, and a later start then trusts
   // the lock file alone.
   void ListenForShow(std::function<void()> show);
+  // Why the holder listens on no socket, "" when it does (after Take).
+  const QString& ListenError() const { return FListenError; }
   // The later start's side: asks the holder to show its window; true when it took the request.
   bool AskHolderToShow(int timeoutMs = 1000) const;
 
   // The holder's side: `status` answers a later `--status` (after ListenForShow).
   void AnswerStatus(std::function<QByteArray()> status) { FStatus = std::move(status); }
-  // The asking side: the holder's answer, or nothing when no copy holds the folder or it did
-  // not answer in time.
-  std::optional<QByteArray> AskHolderStatus(int timeoutMs = 5000) const;
+  struct TStatusReply {
+    enum TKind {
+      srNone,      // no socket of the holder reached
+      srSilent,    // the holder took the question and did not answer within the bound
+      srAnswered,  // Answer is the holder's
+    };
+    TKind Kind = srNone;
+    QByteArray Answer;
+    // Something that answered and is not the holder, said so; "" otherwise.
+    QString Stranger;
+  };
+  // The asking side: the answer of the lock's holder alone.
+  TStatusReply AskHolderStatus(int timeoutMs = 5000) const;
+  // The process that holds the lock, 0 when none runs (a lock file left by a dead one).
+  qint64 HolderProcess() const;
 
  private:
-  QString ServerName() const;
   void Listen();
-  // A holder listens on this folder's socket.
-  bool HolderAnswers(int timeoutMs) const;
+  // A socket of the lock's holder answers, `stranger` says who else did.
+  bool HolderAnswers(int timeoutMs, QString* stranger = nullptr) const;
 
   QString FFolder;
   QLockFile FLock;
   bool FHeldElsewhere = false;
   QString FError;
+  QString FListenError;
   std::unique_ptr<QLocalServer> FServer;
+  // The folder a long socket path is reached through, open while the server is.
+  int FSocketFolder = -1;
   std::function<void()> FShow;
   std::function<QByteArray()> FStatus;
 };

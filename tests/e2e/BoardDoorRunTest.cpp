@@ -25,24 +25,12 @@
 
 #include "store/MessageStore.h"
 #include "tests/support/LogFiles.h"
+#include "tests/support/LoopbackServer.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/QtTestApp.h"
 
 namespace qm {
 namespace {
-
-int Connect(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 // Whether the server has accepted the connection `client` made: its side of it has an inode
 // (a socket) in /proc/net/tcp only once accepted, not while it waits in the backlog.
@@ -116,12 +104,12 @@ TEST(BoardDoorRun, ADrippingClientHoldsNeitherTheEndNorTheStore) {
   const int port = url.section(QLatin1Char(':'), 3).section(QLatin1Char('/'), 0, 0).toInt();
   // One drips its request line, one sent half its headers and waits.
   std::atomic<bool> done{false};
-  const int held = Connect(port);
+  const int held = test::ConnectLoopback(port);
   ASSERT_GE(held, 0) << "port " << port;
   const std::string half = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n";
   ::send(held, half.data(), half.size(), MSG_NOSIGNAL);
   auto dripping = std::async(std::launch::async, [port, &done] {
-    const int fd = Connect(port);
+    const int fd = test::ConnectLoopback(port);
     const std::string line =
         "GET /api/history?text=aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa";
     for (std::size_t i = 0; !done && i < line.size() && ::send(fd, &line[i], 1, MSG_NOSIGNAL) == 1; ++i) {

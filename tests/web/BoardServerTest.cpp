@@ -22,6 +22,7 @@
 #include <set>
 
 #include "store/MessageStore.h"
+#include "tests/support/LoopbackServer.h"
 #include "tests/support/QtTestApp.h"
 #include "web/BoardServer.h"
 
@@ -29,19 +30,6 @@ namespace qm {
 namespace {
 
 constexpr char kToken[] = "0123456789abcdef0123456789abcdef";
-
-int Connect(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 // Reads until the peer closes, `until` is seen or the bound passes.
 std::string ReadFrom(int fd, int boundMs, const std::string& until = {}) {
@@ -71,7 +59,7 @@ auto WhileEventsRun(F work) {
 
 std::string Exchange(int port, const std::string& request, int boundMs = 10000) {
   return WhileEventsRun([=] {
-    const int fd = Connect(port);
+    const int fd = test::ConnectLoopback(port);
     if (fd < 0) return std::string("no connection");
     ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     std::string answer = ReadFrom(fd, boundMs);
@@ -252,7 +240,7 @@ TEST_F(BoardServerTest, AWholeRequestMustArriveByItsDeadlineHoweverItDrips) {
   config.TimeoutSeconds = 5;  // each byte comes well within this
   config.RequestMs = 1000;
   Start(config);
-  const int fd = Connect(FPort);
+  const int fd = test::ConnectLoopback(FPort);
   ASSERT_GE(fd, 0);
   const auto began = std::chrono::steady_clock::now();
   const std::string answer = WhileEventsRun([fd] { return Drip(fd, Get("/api/state"), 200); });
@@ -273,7 +261,7 @@ TEST_F(BoardServerTest, TwoHundredDrippingStrangersLeaveTheKeysRequestsServed) {
   auto strangers = std::async(std::launch::async, [this, &done, &connected] {
     std::vector<int> fds;
     fds.reserve(200);
-    for (int i = 0; i < 200; ++i) fds.push_back(Connect(FPort));
+    for (int i = 0; i < 200; ++i) fds.push_back(test::ConnectLoopback(FPort));
     connected.set_value();
     const std::string start = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Drip: ";
     for (std::size_t at = 0; !done; ++at) {
@@ -317,7 +305,7 @@ TEST_F(BoardServerTest, StopEndsAtOnceWhateverTheClientsDo) {
                                   "POST /api/reprint HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kBearer +
                                       "Origin: http://127.0.0.1\r\nContent-Length: 100\r\n\r\nid",
                                   Get("/api/events")}) {
-    clients.push_back(Connect(FPort));
+    clients.push_back(test::ConnectLoopback(FPort));
     ::send(clients.back(), part.data(), part.size(), MSG_NOSIGNAL);
   }
   EXPECT_NE(WhileEventsRun([fd = clients.back()] { return ReadFrom(fd, 5000, "\n\n"); }).find("event: state"),
@@ -345,8 +333,8 @@ TEST_F(BoardServerTest, ManyConnectionsWaitInTheBacklogNotInTheProcess) {
   auto answered = std::async(std::launch::async, [this] {
     std::vector<int> clients;
     clients.reserve(60);
-    for (int i = 0; i < 60; ++i) clients.push_back(Connect(FPort));
-    const int fd = Connect(FPort);
+    for (int i = 0; i < 60; ++i) clients.push_back(test::ConnectLoopback(FPort));
+    const int fd = test::ConnectLoopback(FPort);
     const std::string request = Get("/api/state");
     ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     std::string answer = ReadFrom(fd, 60000);
@@ -386,7 +374,7 @@ TEST_F(BoardServerTest, TheStateIsPushedAsItChangesToABoundedNumberOfPages) {
   const std::string stream = Get("/api/events");
   std::vector<int> pages;
   for (int i = 0; i < 2; ++i) {
-    const int fd = Connect(FPort);
+    const int fd = test::ConnectLoopback(FPort);
     ::send(fd, stream.data(), stream.size(), MSG_NOSIGNAL);
     const std::string first = WhileEventsRun([fd] { return ReadFrom(fd, 5000, "\n\n"); });
     EXPECT_NE(first.find("event: state\ndata: {\"n\":1}"), std::string::npos) << first;

@@ -249,12 +249,17 @@ void TDurableStore::CommitThread() {
       if (IsOpen()) FStore->TruncateLog();
       StartFailing(failure);
     }
+    const bool caughtUp = !FFailing;  // catching up, the log was emptied above
     Returned();
     FChanged.notify_all();
     if (failure.empty()) {
-      // The text index's batch, once the commit's news is out; what comes meanwhile waits.
+      // Once the commit's news is out, and without the guard (a checkpoint syncs the file);
+      // what comes meanwhile waits. The text index's batch, then on a disk short of room the
+      // log emptied, so it never keeps megabytes the message log beside it is refused.
       guard.unlock();
       FStore->IndexWhenDue();
+      // The room asked once a batch: a statfs is cheap beside a commit.
+      if (caughtUp && ShortOfRoom()) FStore->TruncateLog();
       guard.lock();
     }
   }
@@ -504,6 +509,10 @@ void TDurableStore::Release(std::size_t count) {
 void TDurableStore::SetHeldBound(std::size_t bytes) {
   const std::lock_guard guard(FGuard);
   FHeldBound = bytes;
+}
+
+void TDurableStore::SetLowRoom(std::uintmax_t bytes) {
+  FLowRoom = bytes;
 }
 
 void TDurableStore::SetMarkWait(std::chrono::milliseconds wait) {
@@ -874,6 +883,14 @@ bool TDurableStore::IsKept(std::int64_t id) const {
 bool TDurableStore::TextIndexed() const {
   const std::lock_guard guard(FGuard);
   return FTextIndexed;
+}
+
+bool TDurableStore::ShortOfRoom() const {
+  std::error_code ec;
+  fs::path folder = fs::path(FPath).parent_path();
+  if (folder.empty()) folder = ".";
+  const fs::space_info room = fs::space(folder, ec);
+  return ec || room.available < FLowRoom.load();
 }
 
 bool TDurableStore::Failing() const {

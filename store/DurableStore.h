@@ -7,6 +7,7 @@
 // second, and a fresh store with everything the open one holds is written at the path.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -51,6 +52,11 @@ class TDurableStore {
   // with, so a steady flow commits once a message, not once for the message and once for
   // its log line. A kill meanwhile only has those lines logged again at the next start.
   static constexpr std::chrono::seconds kMarkWait{5};
+  // Less free room than this in the store's folder (asked once a batch) and the write-ahead
+  // log is folded into the file and emptied after every batch instead of keeping the room it
+  // grew to (up to TCheckpointer::kLogLimitBytes, about 8 MB): the message log beside the
+  // store needs that room more. About four times that limit.
+  static constexpr std::uintmax_t kLowRoomBytes = 32 * 1024 * 1024;
 
   // Opens the store at `path`; a failure to open is noted and tried again by Retry().
   explicit TDurableStore(std::string path, TNoteEvent onNote = {});
@@ -128,6 +134,9 @@ class TDurableStore {
 
   // The memory bound of the changes waiting while the store fails (kHeldBound unless set).
   void SetHeldBound(std::size_t bytes);
+  // Free room in the store's folder below which the log is emptied after every batch
+  // (kLowRoomBytes unless set).
+  void SetLowRoom(std::uintmax_t bytes);
   // How long a log mark alone waits for company (kMarkWait unless set).
   void SetMarkWait(std::chrono::milliseconds wait);
   // New messages not held because the bound was reached; none of them is in the file.
@@ -207,6 +216,9 @@ class TDurableStore {
   // The store takes writes again after failing; `stored`: the changes that waited for it.
   void Recovered(std::size_t stored);
   void Note(const std::string& text, bool trouble = true) const;
+  // Whether the store's folder has less than SetLowRoom's bound free; a folder that cannot
+  // tell counts as short.
+  bool ShortOfRoom() const;
 
   std::string FPath;
   TNoteEvent FOnNote;
@@ -238,6 +250,7 @@ class TDurableStore {
   bool FTextIndexed = false;      // every message is in the store's text index, or it cannot be
   bool FRepairedInPlace = false;  // since the last change that went through
   std::size_t FHeldBytes = 0, FHeldBound = kHeldBound;
+  std::atomic<std::uintmax_t> FLowRoom{kLowRoomBytes};
   // Of FHeld: the log marks, since when the oldest of them waits, and the other changes.
   std::size_t FMarksHeld = 0, FOthersHeld = 0;
   std::chrono::steady_clock::time_point FMarksSince{};

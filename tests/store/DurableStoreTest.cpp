@@ -636,6 +636,7 @@ TEST(TDurableStore, FullDiskAfterTheLogStartedOverLosesNothingSaidKept) {
       TNotes notes;
       TPosted posted;
       TDurableStore store(path, notes.Handler());
+      store.SetLowRoom(0);  // as on a disk with room to spare until it filled
       store.CommitOnThread(posted.Post());
       TStoredMessage m = Msg(0);
       m.Line2.assign(600, 'w');

@@ -132,13 +132,18 @@ void TDurableStore::CommitOnThread(TPost post) {
 }
 
 bool TDurableStore::Queued(const TChange& change) {
-  // A job's start is written before its page leaves (its token finds it at the next start);
-  // what happens to it later may wait for the thread: a kill before then leaves the job
-  // pending, and the next start asks the spooler.
+  // A job's start goes to the thread too (a page of 100,000 messages is seconds of writing):
+  // the queue waits for it (WaitForCommits) before the page leaves, so its token finds it at
+  // the next start. What happens to it later may wait for the thread: a kill before then
+  // leaves the job pending, and the next start asks the spooler.
   switch (change.Op) {
     case TChange::opAdd:
     case TChange::opSetFullText:
     case TChange::opMarkLogged:
+    case TChange::opBeginJob:
+    case TChange::opAddToJob:
+    case TChange::opSetJobDocument:
+    case TChange::opPrintPiece:
     case TChange::opSetSpoolerJob:
     case TChange::opCompleteJob:
     case TChange::opFailJob:
@@ -195,8 +200,15 @@ void TDurableStore::CommitThread() {
     // The batch stays at the front of FHeld (HasRepeatSince sees it) until its commit
     // returned; the owner queues behind it meanwhile. Only this thread maps ids now.
     std::size_t count = 0, bytes = 0;
-    while (count < FHeld.size() && count < kBatchChanges && (count == 0 || bytes < kBatchBytes))
+    const auto piece = [](const TChange& c) {
+      return c.Op == TChange::opPrintPiece || c.Messages.size() > kBatchChanges;
+    };
+    while (count < FHeld.size() && count < kBatchChanges && (count == 0 || bytes < kBatchBytes)) {
+      // A job's large piece goes alone.
+      if (count > 0 && piece(FHeld[count])) break;
       bytes += Footprint(FHeld[count++]);
+      if (piece(FHeld[count - 1])) break;
+    }
     const std::vector<TChange> batch(FHeld.begin(), FHeld.begin() + static_cast<std::ptrdiff_t>(count));
     FInFlight = batch.size();
     guard.unlock();
@@ -394,11 +406,23 @@ std::int64_t TDurableStore::Apply(const TChange& c, TIdMap* madeMessages, TIdMap
       if (c.Id < 0) (madeJobs ? *madeJobs : FJobIds)[c.Id] = job;
       return job;
     }
+    case TChange::opAddToJob: {
+      std::vector<std::int64_t> ids;
+      for (const std::int64_t m : c.Messages) ids.push_back(Known(messageInFile(m), m, FPath, "message"));
+      s.AddToJob(Known(jobInFile(c.Id), c.Id, FPath, "job"), ids, c.Position);
+      return c.Id;
+    }
+    case TChange::opSetJobDocument:
+      s.SetJobDocument(Known(jobInFile(c.Id), c.Id, FPath, "job"), c.Text);
+      return c.Id;
     case TChange::opSetSpoolerJob:
       s.SetSpoolerJob(Known(jobInFile(c.Id), c.Id, FPath, "job"), c.SpoolerJob);
       return c.Id;
+    case TChange::opPrintPiece:
+      s.PrintJobPiece(Known(jobInFile(c.Id), c.Id, FPath, "job"), c.Position, c.Until);
+      return c.Id;
     case TChange::opCompleteJob:
-      s.CompleteJob(Known(jobInFile(c.Id), c.Id, FPath, "job"));
+      s.CompleteJob(Known(jobInFile(c.Id), c.Id, FPath, "job"), c.Position);
       return c.Id;
     case TChange::opFailJob:
       s.FailJob(Known(jobInFile(c.Id), c.Id, FPath, "job"), c.Text);
@@ -448,6 +472,7 @@ std::int64_t TDurableStore::Submit(TChange change) {
   if (FThread.joinable() && Queued(change)) {
     // The thread commits it with what else waits; its id is its own until then.
     if (change.Op == TChange::opAdd) change.Id = --FLastHeldMessage;
+    if (change.Op == TChange::opBeginJob) change.Id = --FLastHeldJob;
     const std::int64_t id = change.Id;
     Hold(std::move(change));
     FChanged.notify_all();
@@ -494,7 +519,18 @@ void TDurableStore::Hold(TChange change) {
     ++FOthersHeld;
   else if (FMarksHeld++ == 0)
     FMarksSince = std::chrono::steady_clock::now();
-  FHeld.push_back(std::move(change));
+  // A message taken while a long job's pieces wait goes before them and whatever else waits
+  // that concerns only messages taken before it (marks, jobs, full texts; never a clear), so it
+  // is kept, listed and logged within a piece's time, not the whole job's. Messages keep their
+  // order among themselves.
+  auto at = FHeld.end();
+  const auto inFlight = FHeld.begin() + static_cast<std::ptrdiff_t>(FInFlight);
+  const auto passes = [](const TChange& c) {
+    return c.Op != TChange::opAdd && c.Op != TChange::opClear && c.Op != TChange::opFailPending;
+  };
+  if (change.Op == TChange::opAdd && FOthersHeld > 0)
+    while (at != inFlight && passes(*std::prev(at))) --at;
+  FHeld.insert(at, std::move(change));
 }
 
 void TDurableStore::Release(std::size_t count) {
@@ -737,11 +773,24 @@ std::int64_t TDurableStore::BeginJob(TJobKind kind, const std::vector<std::int64
   c.Op = TChange::opBeginJob;
   c.Token = token;
   c.Kind = kind;
-  c.Messages = messages;
+  const std::size_t first = kind == jkList ? std::min(messages.size(), kJobPiece) : messages.size();
+  c.Messages.assign(messages.begin(), messages.begin() + static_cast<std::ptrdiff_t>(first));
   c.Printer = printer;
   c.UtcTime = utcTime;
   c.Text = document;
-  return Submit(std::move(c));
+  const std::int64_t job = Submit(std::move(c));
+  if (first < messages.size()) FPiecedJobs[job] = messages.size();
+  for (std::size_t from = first; from < messages.size(); from += kJobPiece) {
+    TChange more;
+    more.Op = TChange::opAddToJob;
+    more.Id = job;
+    more.Position = static_cast<std::int64_t>(from);
+    const std::size_t to = std::min(messages.size(), from + kJobPiece);
+    more.Messages.assign(messages.begin() + static_cast<std::ptrdiff_t>(from),
+                         messages.begin() + static_cast<std::ptrdiff_t>(to));
+    Submit(std::move(more));
+  }
+  return job;
 }
 
 void TDurableStore::SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob) {
@@ -752,10 +801,30 @@ void TDurableStore::SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob) {
   Submit(std::move(c));
 }
 
+void TDurableStore::SetJobDocument(std::int64_t job, std::string document) {
+  TChange c;
+  c.Op = TChange::opSetJobDocument;
+  c.Id = job;
+  c.Text = std::move(document);
+  Submit(std::move(c));
+}
+
 void TDurableStore::CompleteJob(std::int64_t job) {
   TChange c;
   c.Op = TChange::opCompleteJob;
   c.Id = job;
+  if (const auto pieced = FPiecedJobs.find(job); pieced != FPiecedJobs.end()) {
+    for (; c.Position + static_cast<std::int64_t>(kJobPiece) < static_cast<std::int64_t>(pieced->second);
+         c.Position += static_cast<std::int64_t>(kJobPiece)) {
+      TChange piece;
+      piece.Op = TChange::opPrintPiece;
+      piece.Id = job;
+      piece.Position = c.Position;
+      piece.Until = c.Position + static_cast<std::int64_t>(kJobPiece);
+      Submit(std::move(piece));
+    }
+    FPiecedJobs.erase(pieced);
+  }
   Submit(std::move(c));
 }
 

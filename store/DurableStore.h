@@ -44,6 +44,10 @@ class TDurableStore {
   // backlog keeps what fits and is not filled again by one transaction's log.
   static constexpr std::size_t kBatchChanges = 256;
   static constexpr std::size_t kBatchBytes = 512 * 1024;
+  // A list job's messages go to the file this many at a time, each piece a batch of its own
+  // (some tens of milliseconds), so messages taken meanwhile do not wait seconds behind a
+  // page of a long outage's backlog.
+  static constexpr std::size_t kJobPiece = 2000;
   // What changes waiting in memory may take (SetHeldBound); past it new messages are not held
   // (see docs/reliability.md), and the operator hears of it once a minute.
   static constexpr std::size_t kHeldBound = 64 * 1024 * 1024;
@@ -94,6 +98,8 @@ class TDurableStore {
   std::int64_t BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages, const std::string& printer,
                         double utcTime, const std::string& document, const std::string& token = {});
   void SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob);
+  // The text of a page begun before it was laid out; before its page leaves.
+  void SetJobDocument(std::int64_t job, std::string document);
   void CompleteJob(std::int64_t job);
   void FailJob(std::int64_t job, const std::string& failure);
   // Clears the messages this run listed (a store opened late keeps an earlier run's for the
@@ -126,6 +132,9 @@ class TDurableStore {
     return FStore.get();
   }
 
+  // Waits until what was queued for the commit thread has returned (committed, or waiting in
+  // memory because the store fails).
+  void WaitForCommits() const { Drain(); }
   // Called often (each second): whether the files are still in place, and while the store
   // fails, another try once its wait is over.
   void Retry();
@@ -160,6 +169,9 @@ class TDurableStore {
       opAdd,
       opSetFullText,
       opBeginJob,
+      opAddToJob,
+      opSetJobDocument,
+      opPrintPiece,
       opSetSpoolerJob,
       opCompleteJob,
       opFailJob,
@@ -178,7 +190,9 @@ class TDurableStore {
     std::string Printer;
     double UtcTime = 0;
     std::int64_t SpoolerJob = 0;
-    bool ToPrint = true;  // a full text to print
+    std::int64_t Position = 0;  // opAddToJob, opPrintPiece, opCompleteJob: the first message's
+    std::int64_t Until = 0;     // opPrintPiece: the position past its last message
+    bool ToPrint = true;        // a full text to print
   };
   std::int64_t Submit(TChange change);
   // `made`: where the file's ids of new messages and jobs go (null: the maps of the store).
@@ -257,6 +271,9 @@ class TDurableStore {
   std::chrono::milliseconds FMarkWait = kMarkWait;
   mutable bool FFlushMarks = false;  // the owner waits for them (Drain, Flush)
   std::set<std::int64_t> FDropped;
+  // List jobs begun in pieces (as BeginJob handed them out) and how many messages they carry:
+  // their completion goes in pieces too. The owner's only.
+  std::map<std::int64_t, std::size_t> FPiecedJobs;
   std::size_t FDroppedSinceNote = 0;
   std::chrono::steady_clock::time_point FNextDroppedNote{};
 };

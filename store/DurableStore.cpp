@@ -829,6 +829,7 @@ void TDurableStore::CompleteJob(std::int64_t job) {
 }
 
 void TDurableStore::FailJob(std::int64_t job, const std::string& failure) {
+  FPiecedJobs.erase(job);
   TChange c;
   c.Op = TChange::opFailJob;
   c.Id = job;

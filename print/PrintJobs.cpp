@@ -113,8 +113,10 @@ class TPageLayout {
     const int dpiY = printer.logicalDpiY();
     const qint64 twipsW = qint64(printer.width()) * 1440 / dpiX;
     const qint64 twipsH = qint64(printer.height()) * 1440 / dpiY;
-    FPageW = qreal(twipsW * dpiX / 1440);
-    FPageH = qreal(twipsH * dpiY / 1440);
+    const qint64 pixelsW = twipsW * dpiX / 1440;
+    const qint64 pixelsH = twipsH * dpiY / 1440;
+    FPageW = qreal(pixelsW);
+    FPageH = qreal(pixelsH);
     FFont = QFont(font, &printer);
     FPainter.setFont(FFont);
     FPainter.setPen(Qt::black);

@@ -51,8 +51,7 @@ TEST(LongPage, TheStoresTextIsThePagesText) {
   const std::vector<std::string> lines = {"  N0CALL>APRS via WIDE1-1",
                                           "",
                                           "tab\tand \x7f",
-                                          "cr\rlf\nvt\x0b"
-                                          "ff\x0c",
+                                          "cr\rlf\nvt\x0b ff\x0c",
                                           "utf-8 \xc3\xa9 and \xe2\x80\xa8 separator",
                                           "latin-1 \xe9 and nel \x85",
                                           "\xc3"};

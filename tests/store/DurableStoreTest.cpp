@@ -440,10 +440,11 @@ TEST(TDurableStore, ALongJobGoesInPiecesAndMessagesTakenMeanwhileGoAhead) {
   TDurableStore store(path);
   store.CommitOnThread(posted.Post());
   const int count = 2 * static_cast<int>(TDurableStore::kJobPiece) + 5;
-  std::vector<std::int64_t> listed;
+  std::vector<std::int64_t> listed, inFile;
+  listed.reserve(count);
+  inFile.reserve(count);
   for (int n = 0; n < count; ++n) listed.push_back(store.Add(Msg(n)));
   ASSERT_TRUE(store.Flush());
-  std::vector<std::int64_t> inFile;
   for (const std::int64_t id : listed) inFile.push_back(store.Message(id).Id);
 
   const std::int64_t job = store.BeginJob(jkList, listed, "Desk", 46000.6, "");

@@ -72,12 +72,14 @@ class TDurableStore {
 
   // Hands what a call of the store's thread has for the owner to the owner's thread.
   using TPost = std::function<void(std::function<void()> call)>;
-  // From now on new messages, full texts, log marks and the fate of jobs are committed on a
-  // thread of the store's own, all that waits going in one transaction, in their order; Add
-  // returns an id of its own (negative) at once, and the message counts as kept (IsKept) once
-  // its commit returned; a change refused there is noted instead of thrown. Every other change
-  // (a job's start among them) and read first waits until what was queued is committed (or
-  // the store fails), then runs as before; HasRepeatSince also sees what is queued. The notes
+  // From now on new messages, full texts, log marks and jobs (their start, their text, their
+  // fate) are committed on a thread of the store's own, what waits going in bounded
+  // transactions, in their order but for a new message, which goes ahead of the jobs' and
+  // marks' changes still waiting (a long job's pieces); Add and BeginJob return an id of their
+  // own (negative) at once, and the message counts as kept (IsKept) once its commit returned;
+  // a change refused there is noted instead of thrown. Every other change (a clear) and read
+  // first waits until what was queued is committed (or the store fails), then runs as before;
+  // HasRepeatSince also sees what is queued. The notes
   // of the thread reach the owner through `post`. While nothing waits, the thread adds the
   // messages of an older build to the text index, a step at a time (TMessageStore::
   // FillTextIndex). Called once, from the owner's thread.

@@ -42,8 +42,27 @@ TPrintQueue::~TPrintQueue() {
 }
 
 void TPrintQueue::StopFollowing() {
+  // Nothing is printed on the way out: the job's entries stay unprinted for the next start.
+  FPrintJobs->Abandon();
   FSpoolTimer->stop();
   if (FPrinterTimer) FPrinterTimer->stop();
+}
+
+std::string ListDocumentText(const std::vector<std::string>& lines, bool ended) {
+  std::size_t size = 2;
+  for (const std::string& line : lines) size += line.size() + 2;
+  std::string document;
+  document.reserve(size);
+  for (const std::string& line : lines) {
+    // ASCII without a separator shows as it is: no need to go through the display text.
+    const bool plain = std::all_of(line.begin(), line.end(), [](char c) {
+      const auto b = static_cast<unsigned char>(c);
+      return b < 0x80 && b != '\r' && b != '\n' && b != 0x0B && b != 0x0C;
+    });
+    document += plain ? line : ProgramText(ListLineText(line));
+    document += "\r\n";
+  }
+  return ended ? document + "\r\n" : document;
 }
 
 // --- The printer ----------------------------------------------------------------------------
@@ -169,14 +188,14 @@ void TPrintQueue::PrintNow() {
   TPendingJob job;
   job.Key = NextKey();
   job.Kind = jkList;
-  QStringList lines;
+  std::vector<std::string> lines;
   for (TListedEntry& entry : FListed) {
     if (entry.Job != 0) continue;
     entry.Job = job.Key;
-    for (const std::string& line : entry.Lines) lines << ListLineText(line);
+    lines.insert(lines.end(), std::begin(entry.Lines), std::end(entry.Lines));
   }
-  if (lines.isEmpty()) return;
-  SubmitJob(std::move(job), ListJobDocument(lines), FListFont);
+  if (lines.empty()) return;
+  SubmitList(std::move(job), std::move(lines));
 }
 
 std::string TPrintQueue::CheckPage() {
@@ -222,6 +241,11 @@ void TPrintQueue::SubmitFullText(TPendingJob job) {
 }
 
 void TPrintQueue::PrintText(std::int64_t storeId, const QString& document, const QString& of) {
+  // Printed once the page being laid out is handed over: no failure to tell meanwhile.
+  if (LayingOut()) {
+    FFailedFullTexts.push_back(FullTextJob(storeId, document, of));
+    return;
+  }
   SubmitFullText(FullTextJob(storeId, document, of));
 }
 
@@ -240,7 +264,7 @@ void TPrintQueue::RetryFailedFullTexts() {
   }
 }
 
-void TPrintQueue::SubmitJob(TPendingJob job, const QString& document, const QFont& font) {
+void TPrintQueue::BeginStoredJob(TPendingJob& job, const std::string& document, const QUuid& token) {
   std::vector<std::int64_t> ids;
   if (job.Kind == jkList) {
     for (const TListedEntry& entry : FListed)
@@ -248,32 +272,103 @@ void TPrintQueue::SubmitJob(TPendingJob job, const QString& document, const QFon
   } else if (job.FullTextOf != 0) {
     ids.push_back(job.FullTextOf);
   }
-  // The token is kept before the page leaves and the number before the spooler gets the page,
-  // so a kill at any point leaves a job the next start can find rather than print twice.
-  const QUuid token = QUuid::createUuid();
   job.StoreJob = 0;
   if (!FHost.PlaysDemo())
     FHost.WithMessageStore([&](TDurableStore& store) {
       job.StoreJob =
           store.BeginJob(job.Kind, ids, FPrintJobs->CurrentPrinterName().toStdString(), FHost.Now(tfUTC),
-                         ProgramText(document), token.toString(QUuid::WithoutBraces).toStdString());
+                         document, token.toString(QUuid::WithoutBraces).toStdString());
     });
-  FHost.PrepareArchive();
-  bool numberKept = false;
-  const auto keepNumber = [&](const TJobTicket& ticket) {
-    if (job.StoreJob != 0)
-      FHost.WithMessageStore(
-          [&](TDurableStore& store) { store.SetSpoolerJob(job.StoreJob, ticket.SpoolerJob); });
-    numberKept = true;
+}
+
+TPrintJobs::TNumbered TPrintQueue::KeepNumber(const std::shared_ptr<THanding>& handing) {
+  return [this, handing](const TJobTicket& ticket) {
+    if (handing->Job.StoreJob != 0)
+      FHost.WithMessageStore([&](TDurableStore& store) {
+        // The job's start (its token) is in the file before the spooler gets the page.
+        store.WaitForCommits();
+        store.SetSpoolerJob(handing->Job.StoreJob, ticket.SpoolerJob);
+      });
+    handing->NumberKept = true;
   };
+}
+
+void TPrintQueue::SubmitJob(TPendingJob job, const QString& document, const QFont& font) {
+  // The token is kept before the page leaves and the number before the spooler gets the page,
+  // so a kill at any point leaves a job the next start can find rather than print twice.
+  const QUuid token = QUuid::createUuid();
+  BeginStoredJob(job, ProgramText(document), token);
+  FHost.PrepareArchive();
+  const auto handing = std::make_shared<THanding>(THanding{std::move(job)});
+  TJobTicket ticket;
   try {
     KillPoint();
-    job.Ticket = FPrintJobs->PrintText(document, font, TPrintJobs::JobTitle, token, keepNumber);
+    ticket = FPrintJobs->PrintText(document, font, TPrintJobs::JobTitle, token, KeepNumber(handing));
   } catch (const std::exception& e) {
-    JobFailed(job, QString::fromUtf8(e.what()));
+    JobFailed(handing->Job, QString::fromUtf8(e.what()));
     throw;
   }
-  if (!numberKept && job.Ticket.SpoolerJob != 0) keepNumber(job.Ticket);
+  Handed(*handing, ticket);
+}
+
+void TPrintQueue::SubmitList(TPendingJob job, std::vector<std::string> lines) {
+  const QUuid token = QUuid::createUuid();
+  // The page's text for the store is made as it is laid out, and kept before the page leaves.
+  BeginStoredJob(job, std::string(), token);
+  FHost.PrepareArchive();
+  const auto handing = std::make_shared<THanding>(THanding{std::move(job)});
+  // Each entry's lines as listed, then the empty line that ends a page; shown a step at a time.
+  TPrintJobs::TLineSource source = [this, handing, lines = std::move(lines), next = std::size_t{0},
+                                    document = std::string()](QString& line) mutable {
+    if (next < lines.size()) {
+      line = ListLineText(lines[next]);
+      document += ListDocumentText({lines[next]}, false);
+      ++next;
+      return true;
+    }
+    if (next++ > lines.size()) return false;
+    line.clear();
+    document += "\r\n";
+    if (handing->Job.StoreJob != 0)
+      FHost.WithMessageStore(
+          [&](TDurableStore& store) { store.SetJobDocument(handing->Job.StoreJob, std::move(document)); });
+    return true;
+  };
+  std::optional<TJobTicket> ticket;
+  try {
+    KillPoint();
+    ticket = FPrintJobs->PrintLines(
+        std::move(source), FListFont, TPrintJobs::JobTitle, token, KeepNumber(handing),
+        [this, handing](const TJobTicket& t, const QString& failure) { ListJobEnded(*handing, t, failure); });
+  } catch (const std::exception& e) {
+    JobFailed(handing->Job, QString::fromUtf8(e.what()));
+    throw;
+  }
+  if (ticket) Handed(*handing, *ticket);
+}
+
+void TPrintQueue::ListJobEnded(THanding& handing, const TJobTicket& ticket, const QString& failure) {
+  if (!failure.isEmpty()) {
+    // As CheckPage tells a page that fails at once.
+    JobFailed(handing.Job, failure);
+    FHost.ReportFailureOnce(failure, false);
+    return;
+  }
+  Handed(handing, ticket);
+  // Full texts that came while the page was laid out follow it.
+  try {
+    RetryFailedFullTexts();
+  } catch (const std::exception& e) {
+    FHost.ReportFailureOnce(QString::fromUtf8(e.what()), false);
+  }
+}
+
+void TPrintQueue::Handed(THanding& handing, const TJobTicket& ticket) {
+  TPendingJob job = std::move(handing.Job);
+  job.Ticket = ticket;
+  if (!handing.NumberKept && job.Ticket.SpoolerJob != 0 && job.StoreJob != 0)
+    FHost.WithMessageStore(
+        [&](TDurableStore& store) { store.SetSpoolerJob(job.StoreJob, job.Ticket.SpoolerJob); });
   if (job.Ticket.SpoolerJob == 0) {
     JobCompleted(job);  // no spooler to ask: the engine's own result decided
     return;
@@ -417,9 +512,9 @@ QString TPrintQueue::WaitForPendingJobs(std::chrono::milliseconds bound) {
   FLastJobFailure.clear();
   QElapsedTimer timer;
   timer.start();
-  while (!FPendingJobs.empty() && timer.elapsed() < bound.count()) {
+  while ((!FPendingJobs.empty() || LayingOut()) && timer.elapsed() < bound.count()) {
     FollowPendingJobs();
-    if (FPendingJobs.empty()) break;
+    if (FPendingJobs.empty() && !LayingOut()) break;
     QCoreApplication::processEvents(QEventLoop::AllEvents,
                                     static_cast<int>(std::min<std::int64_t>(FSpoolTimer->interval(), 100)));
   }
@@ -430,6 +525,7 @@ void TPrintQueue::KeepUnprintedForNextStart() {
   // Nothing is printed or waited for on the way out: the store keeps the list, and a job
   // already with the spooler is followed again at the next start. Only what the store really
   // holds is counted as kept.
+  FPrintJobs->Abandon();
   std::vector<std::int64_t> listed;
   for (const TListedEntry& entry : FListed)
     if (!entry.Demo) listed.push_back(entry.StoreId);

@@ -49,6 +49,9 @@ struct TPendingJob {
 // A list line as shown and printed: line and paragraph separators would break it, so they
 // show as blanks.
 QString ListLineText(const std::string& line);
+// A page's text as the store keeps it: the lines as ListLineText shows them, each ended by
+// CR LF, then (`ended`) one empty line: ListJobDocument's text in the program's bytes.
+std::string ListDocumentText(const std::vector<std::string>& lines, bool ended = true);
 
 class TPrintQueue : public QObject {
   Q_OBJECT
@@ -90,6 +93,8 @@ class TPrintQueue : public QObject {
   // printer's failure; the text is then kept for the next page.
   // `of`: the alert a full text belongs to, for its "Full text printed" line.
   void PrintText(std::int64_t storeId, const QString& document, const QString& of = {});
+  // A page is being laid out: its entries are in a job, which the spooler has not yet seen.
+  bool LayingOut() const { return FPrintJobs->LayingOut(); }
   // Asks the spooler about every pending job once; a timer calls it while any is pending.
   void FollowPendingJobs();
   // Lets events run until every pending job is confirmed or failed, or the bound passes;
@@ -119,6 +124,19 @@ class TPrintQueue : public QObject {
   void SubmitFullText(TPendingJob job);
   void RetryFailedFullTexts();
   void SubmitJob(TPendingJob job, const QString& document, const QFont& font);
+  // A page of any length, laid out in steps (TPrintJobs::PrintLines): the window and the
+  // intake go on meanwhile; its end comes back through ListJobEnded.
+  void SubmitList(TPendingJob job, std::vector<std::string> lines);
+  // A job on its way to the printer, and whether its spooler's number is kept yet.
+  struct THanding {
+    TPendingJob Job;
+    bool NumberKept = false;
+  };
+  void BeginStoredJob(TPendingJob& job, const std::string& document, const QUuid& token);
+  TPrintJobs::TNumbered KeepNumber(const std::shared_ptr<THanding>& handing);
+  // The printer took the job's page: it is followed at the spooler, or done.
+  void Handed(THanding& handing, const TJobTicket& ticket);
+  void ListJobEnded(THanding& handing, const TJobTicket& ticket, const QString& failure);
   void JobCompleted(const TPendingJob& job);
   void JobFailed(const TPendingJob& job, const QString& reason);
   // A job whose number was never kept, looked for by its token: found, it gets its ticket

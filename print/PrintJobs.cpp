@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetricsF>
@@ -27,6 +28,7 @@
 #include <QScreen>
 #include <QTemporaryFile>
 #include <QTextLayout>
+#include <QTimer>
 
 #include <system_error>
 #include <vector>
@@ -101,7 +103,99 @@ class TSendingGuard {
   int& FJob;
 };
 
+// One job's page being laid out, a line at a time, on `printer` (open from the constructor on).
+class TPageLayout {
+ public:
+  TPageLayout(QPrinter& printer, const QFont& font) : FPrinter(printer) {
+    if (!FPainter.begin(&printer)) throw EPrintError(TPrintJobs::NotValidText.toStdString());
+    // The page rectangle in twips, whole twips, as device pixels again.
+    const int dpiX = printer.logicalDpiX();
+    const int dpiY = printer.logicalDpiY();
+    const qint64 twipsW = qint64(printer.width()) * 1440 / dpiX;
+    const qint64 twipsH = qint64(printer.height()) * 1440 / dpiY;
+    const qint64 pixelsW = twipsW * dpiX / 1440;
+    const qint64 pixelsH = twipsH * dpiY / 1440;
+    FPageW = qreal(pixelsW);
+    FPageH = qreal(pixelsH);
+    FFont = QFont(font, &printer);
+    FPainter.setFont(FFont);
+    FPainter.setPen(Qt::black);
+    FOption.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    // Continuation lines of a line wider than the page start four blanks in, so they are
+    // not read as lines of their own (an entry's own lines start two blanks in).
+    FIndent = qMin(QFontMetricsF(FFont, &printer).horizontalAdvance(QStringLiteral("    ")), FPageW / 4);
+  }
+  ~TPageLayout() {
+    if (FPainter.isActive()) Abort();
+  }
+  TPageLayout(const TPageLayout&) = delete;
+  TPageLayout& operator=(const TPageLayout&) = delete;
+
+  // One line of the text; `betweenPages` runs before each new page.
+  void Line(const QString& paragraph, const std::function<void()>& betweenPages) {
+    QTextLayout layout(paragraph, FFont, &FPrinter);
+    layout.setTextOption(FOption);
+    layout.setCacheEnabled(true);
+    std::vector<QTextLine> lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      const qreal x = lines.empty() ? 0 : FIndent;
+      line.setLeadingIncluded(true);
+      line.setLineWidth(FPageW - x);
+      line.setPosition(QPointF(x, 0));
+      lines.push_back(line);
+    }
+    layout.endLayout();
+    for (const QTextLine& line : lines) {
+      // A new page starts only for a line that does not fit and has a page of its own to go to.
+      if (FY > 0 && FY + line.height() > FPageH) {
+        if (betweenPages) betweenPages();
+        if (!FPrinter.newPage()) throw EPrintError(TPrintJobs::NotValidText.toStdString());
+        ++FStats.Pages;
+        FY = 0;
+      }
+      line.draw(&FPainter, QPointF(0, FY));
+      FY += line.height();
+      ++FStats.Lines;
+    }
+  }
+  // The page is whole: closed, or the failure thrown.
+  void End() {
+    if (!FPainter.end() || FPrinter.printerState() == QPrinter::Error)
+      throw EPrintError(TPrintJobs::NotValidText.toStdString());
+  }
+  void Abort() {
+    FPrinter.abort();
+    FPainter.end();
+  }
+  const TPrintStats& Stats() const { return FStats; }
+
+ private:
+  QPrinter& FPrinter;
+  QPainter FPainter;
+  QFont FFont;
+  QTextOption FOption;
+  qreal FPageW = 0, FPageH = 0, FIndent = 0, FY = 0;
+  TPrintStats FStats{1, 0};
+};
+
 }  // namespace
+
+// What PrintLines' job holds between its steps.
+struct TPrintJobs::TRun {
+  std::shared_ptr<QPrinter> Printer;  // the open job's printer, kept whatever is chosen meanwhile
+  QString File;                       // the PDF file written (for CUPS, the one handed over)
+#ifdef QM_HAVE_CUPS
+  std::unique_ptr<QTemporaryFile> Pdf;  // the page for CUPS
+#endif
+  std::unique_ptr<TPageLayout> Layout;  // goes first: it may still write to the file
+  TLineSource Source;
+  QString Title;
+  QFont Font;
+  QUuid Token;
+  TNumbered Numbered;
+  TJobDone Done;
+};
 
 QString TextJobDocument(const QString& text) {
   return QStringLiteral("\r\n") + text;
@@ -164,7 +258,9 @@ void TPrintJobs::ReadPrinters() const {
   MakeCurrent(FPrinters.DefaultName);
 }
 
-TPrintJobs::~TPrintJobs() = default;
+TPrintJobs::~TPrintJobs() {
+  Abandon();
+}
 
 void TPrintJobs::MakeCurrent(const QString& name) const {
   auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
@@ -216,12 +312,7 @@ TJobTicket TPrintJobs::PrintText(const QString& text, const QFont& font, const Q
 
   // The open job keeps its printer, whatever is chosen while it spools.
   const std::shared_ptr<QPrinter> printer = FPrinter;
-  if (FOutputFile.isEmpty() && FOutputFolder.isEmpty() && !WritesFile(*printer)) {
-    if (FCurrentName.isEmpty()) throw EPrintError(NoDefaultText.toStdString());
-    if (!printer->isValid() || printer->outputFormat() != QPrinter::NativeFormat ||
-        printer->printerName() != FCurrentName)
-      throw EPrintError(NotValidText.toStdString());
-  }
+  if (FOutputFile.isEmpty() && FOutputFolder.isEmpty() && !WritesFile(*printer)) RequireUsable(*printer);
 
   TBusyGuard busy(FBusy);
   const TSendingGuard sending(FSendingJob);
@@ -427,67 +518,161 @@ void TPrintJobs::PrepareJob(QPrinter& printer, const QString& title) const {
 }
 
 void TPrintJobs::LayOut(QPrinter& printer, const QString& text, const QFont& font) {
-  QPainter painter;
-  if (!painter.begin(&printer)) throw EPrintError(NotValidText.toStdString());
-  TPrintStats stats{1, 0};
+  TPageLayout page(printer, font);
+  for (const QString& paragraph : SplitLines(text)) page.Line(paragraph, ProcessEvents);
+  if (ProcessEvents) ProcessEvents();
+  page.End();
+  FLastJob = page.Stats();
+}
+
+void TPrintJobs::RequireUsable(const QPrinter& printer) const {
+  if (FCurrentName.isEmpty()) throw EPrintError(NoDefaultText.toStdString());
+  if (!printer.isValid() || printer.outputFormat() != QPrinter::NativeFormat ||
+      printer.printerName() != FCurrentName)
+    throw EPrintError(NotValidText.toStdString());
+}
+
+std::optional<TJobTicket> TPrintJobs::PrintLines(TLineSource source, const QFont& font, const QString& title,
+                                                 const QUuid& token, TNumbered numbered, TJobDone done) {
+  if (FBusy) throw EPrintError(InProgressText.toStdString());
+  ReadPrinters();
+  auto run = std::make_unique<TRun>();
+  run->Printer = FPrinter;
+  QPrinter& printer = *run->Printer;
+  const bool toFile = !FOutputFile.isEmpty() || !FOutputFolder.isEmpty() || WritesFile(printer);
+  if (!toFile) RequireUsable(printer);
+#ifndef QM_HAVE_CUPS
+  if (!toFile) {
+    // The printer's own engine takes the whole job at once.
+    QString text, line;
+    while (source(line)) text += line + u'\n';
+    return PrintText(text, font, title, token, numbered);
+  }
+#endif
+  run->Source = std::move(source);
+  run->Title = title;
+  run->Font = JobFont(font);
+  run->Token = token;
+  run->Numbered = std::move(numbered);
+  run->Done = std::move(done);
+  FLastArchived.clear();
+  QPrinter* target = FPdf.get();
+  if (!FOutputFile.isEmpty()) {
+    run->File = FOutputFile;
+  } else if (!FOutputFolder.isEmpty()) {
+    run->File = NewFolderPdf();
+  } else if (WritesFile(printer)) {
+    target = &printer;
+    run->File = printer.outputFileName();
+  }
+#ifdef QM_HAVE_CUPS
+  if (!toFile) {
+    run->Pdf =
+        std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/quillmark-job-XXXXXX.pdf"));
+    if (!run->Pdf->open()) throw EPrintError(NotValidText.toStdString());
+    // Held while the job runs: RemoveLeftJobFiles leaves a file alone while a process holds it.
+    ::flock(run->Pdf->handle(), LOCK_EX);
+    run->File = run->Pdf->fileName();
+  }
+#endif
+  if (target == FPdf.get()) {
+    FPdf->setOutputFileName(run->File);
+    CopySettings(printer, *FPdf);
+    FPdf->setCopyCount(1);  // copies are the spooler's
+  }
+  PrepareJob(*target, title);
+  run->Layout = std::make_unique<TPageLayout>(*target, run->Font);
+  FRun = std::move(run);
+  FBusy = true;
+  bool whole = false;
   try {
-    // The page rectangle in twips, whole twips, as device pixels again.
-    const int dpiX = printer.logicalDpiX();
-    const int dpiY = printer.logicalDpiY();
-    const qint64 twipsW = qint64(printer.width()) * 1440 / dpiX;
-    const qint64 twipsH = qint64(printer.height()) * 1440 / dpiY;
-    const qint64 pixelsW = twipsW * dpiX / 1440;
-    const qint64 pixelsH = twipsH * dpiY / 1440;
-    const qreal pageW = qreal(pixelsW);
-    const qreal pageH = qreal(pixelsH);
-
-    const QFont deviceFont(font, &printer);
-    painter.setFont(deviceFont);
-    painter.setPen(Qt::black);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    // Continuation lines of a line wider than the page start four blanks in, so they are
-    // not read as lines of their own (an entry's own lines start two blanks in).
-    const qreal indent =
-        qMin(QFontMetricsF(deviceFont, &printer).horizontalAdvance(QStringLiteral("    ")), pageW / 4);
-
-    qreal y = 0;
-    for (const QString& paragraph : SplitLines(text)) {
-      QTextLayout layout(paragraph, deviceFont, &printer);
-      layout.setTextOption(option);
-      layout.setCacheEnabled(true);
-      std::vector<QTextLine> lines;
-      layout.beginLayout();
-      for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        const qreal x = lines.empty() ? 0 : indent;
-        line.setLeadingIncluded(true);
-        line.setLineWidth(pageW - x);
-        line.setPosition(QPointF(x, 0));
-        lines.push_back(line);
-      }
-      layout.endLayout();
-      for (const QTextLine& line : lines) {
-        // A new page starts only for a line that does not fit and has a page of its own to go to.
-        if (y > 0 && y + line.height() > pageH) {
-          if (ProcessEvents) ProcessEvents();
-          if (!printer.newPage()) throw EPrintError(NotValidText.toStdString());
-          ++stats.Pages;
-          y = 0;
-        }
-        line.draw(&painter, QPointF(0, y));
-        y += line.height();
-        ++stats.Lines;
-      }
-    }
-    if (ProcessEvents) ProcessEvents();
+    // Inside the caller's step, as PrintText: events are let in after each page and at the end.
+    FPumping = true;
+    whole = Step(kStepLines, std::nullopt);
+    FPumping = false;
+    if (whole && ProcessEvents) ProcessEvents();
   } catch (...) {
-    printer.abort();
-    painter.end();
+    FPumping = false;
+    FRun.reset();
+    FBusy = false;
     throw;
   }
-  if (!painter.end() || printer.printerState() == QPrinter::Error)
-    throw EPrintError(NotValidText.toStdString());
-  FLastJob = stats;
+  if (whole) return FinishRun();
+  if (!FStepTimer) {
+    FStepTimer = std::make_unique<QTimer>();
+    FStepTimer->setSingleShot(true);
+    FStepTimer->setInterval(0);
+    QObject::connect(FStepTimer.get(), &QTimer::timeout, [this] { NextStep(); });
+  }
+  FStepTimer->start();
+  return std::nullopt;
+}
+
+bool TPrintJobs::Step(int lines, std::optional<std::chrono::milliseconds> bound) {
+  QElapsedTimer timer;
+  timer.start();
+  QString line;
+  for (int n = 0; n < lines; ++n) {
+    if (bound && n > 0 && timer.elapsed() >= bound->count()) return false;
+    if (!FRun->Source(line)) return true;
+    FRun->Layout->Line(line, FPumping ? ProcessEvents : std::function<void()>());
+  }
+  return false;
+}
+
+void TPrintJobs::NextStep() {
+  if (!FRun) return;
+  TJobDone done = FRun->Done;
+  TJobTicket ticket;
+  QString failure;
+  try {
+    if (!Step(kStepLines, kStepTime)) {
+      FStepTimer->start();
+      return;
+    }
+    ticket = FinishRun();
+  } catch (const std::exception& e) {
+    FRun.reset();
+    FBusy = false;
+    failure = QString::fromUtf8(e.what());
+  }
+  if (done) done(ticket, failure);
+}
+
+TJobTicket TPrintJobs::FinishRun() {
+  const std::unique_ptr<TRun> run = std::move(FRun);
+  const TBusyGuard busy(FBusy);  // up to the hand-over's end
+  const TSendingGuard sending(FSendingJob);
+  run->Layout->End();
+  FLastJob = run->Layout->Stats();
+#ifdef QM_HAVE_CUPS
+  if (run->Pdf) {
+    QPrinter& printer = *run->Printer;
+    TJobTicket ticket{printer.printerName(), 0, run->Token};
+    ticket.SpoolerJob = SubmitToCups(
+        ticket.Printer, run->File, run->Title, CupsJobOptions(printer), run->Token,
+        [&](int job) {
+          FSendingJob = job;
+          if (!run->Numbered) return;
+          TJobTicket numberedTicket = ticket;
+          numberedTicket.SpoolerJob = job;
+          run->Numbered(numberedTicket);
+        },
+        *FJobEnds);
+    // Archive lays a job out again only where it has no PDF file of its own.
+    Archive(run->File, ticket.SpoolerJob, printer, QString(), run->Font, run->Title);
+    return ticket;
+  }
+#endif
+  return TJobTicket{run->File, 0, run->Token};
+}
+
+void TPrintJobs::Abandon() {
+  // From events let in during the first step: that step and its job go on, as PrintText's would.
+  if (!FRun || FPumping) return;
+  if (FStepTimer) FStepTimer->stop();
+  FRun.reset();  // the page is aborted, its file for CUPS removed
+  FBusy = false;
 }
 
 }  // namespace qm

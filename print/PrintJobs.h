@@ -6,13 +6,16 @@
 #include <QStringList>
 #include <QUuid>
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <utility>
 
 class QPrinter;
+class QTimer;
 
 namespace qm {
 
@@ -217,6 +220,28 @@ class TPrintJobs {
   // a job the spooler does not list leaves SpoolerJob 0 (taken by the spooler).
   TJobTicket PrintText(const QString& text, const QFont& font, const QString& title = JobTitle,
                        const QUuid& token = {}, const TNumbered& numbered = {});
+
+  // A job's lines one at a time, for PrintLines; false once there are no more.
+  using TLineSource = std::function<bool(QString& line)>;
+  // How a job laid out in steps ended: its ticket, or why it failed (the ticket empty).
+  using TJobDone = std::function<void(const TJobTicket& ticket, const QString& failure)>;
+  // The first step of PrintLines lays out this many lines at once; each later one as many, or
+  // what kStepTime allows, whichever ends first.
+  static constexpr int kStepLines = 1000;
+  static constexpr std::chrono::milliseconds kStepTime{25};
+  // As PrintText, for a job of any length: each line `source` gives is a line of the text
+  // (none holds a break). A job laid out within its first step ends at once: its ticket is
+  // returned, its failure thrown, and `done` is not called. A longer one is laid out a step at
+  // a time from the event loop, and nothing else, so the thread's other events wait at most a
+  // step; it returns nothing, and `done` hears once how it ended (from the event loop).
+  // Busy() until then. Only the first step calls ProcessEvents (after each page, and at the
+  // end of a job done within it), as PrintText does. The printer's own engine (no CUPS, no
+  // PDF file) prints it at once.
+  std::optional<TJobTicket> PrintLines(TLineSource source, const QFont& font, const QString& title,
+                                       const QUuid& token, TNumbered numbered, TJobDone done);
+  // A job PrintLines still lays out: dropped, no page leaves, `done` is not called.
+  void Abandon();
+  bool LayingOut() const { return FRun != nullptr; }
   // Asks the spooler how the job stands; bounded to about 2 seconds. SpoolerJob 0 is
   // ssCompleted. A spooler that does not answer is ssUnreachable: its jobs may come back
   // when it is started again, so the job is not yet lost. A job that was given a number but
@@ -244,6 +269,15 @@ class TPrintJobs {
   void ReadPrinters() const;
   void MakeCurrent(const QString& name) const;
   void LayOut(QPrinter& printer, const QString& text, const QFont& font);
+  // Whether the current printer can take a job that goes to it (no file, no folder).
+  void RequireUsable(const QPrinter& printer) const;
+  // PrintLines' job: at most `lines` more lines, and with a bound no longer than it; true
+  // when the source has none left. Throws as LayOut does.
+  bool Step(int lines, std::optional<std::chrono::milliseconds> bound);
+  void NextStep();
+  // The end of PrintLines' job: the page closed and, for CUPS, handed over. Throws as
+  // PrintText does; the job is gone either way.
+  TJobTicket FinishRun();
   void PrepareJob(QPrinter& printer, const QString& title) const;
   // A free name for the next job's file in the output folder, created when missing.
   QString NewFolderPdf() const;
@@ -279,6 +313,11 @@ class TPrintJobs {
   // Windows: the jobs (printer, number) seen printing, so that one gone since has printed.
   mutable std::set<std::pair<QString, int>> FSeenPrinting;
   TPrintStats FLastJob;
+  // The job PrintLines lays out, and the timer of its next step.
+  struct TRun;
+  std::unique_ptr<TRun> FRun;
+  bool FPumping = false;  // its first step runs, letting events in between pages
+  std::unique_ptr<QTimer> FStepTimer;
 };
 
 }  // namespace qm

@@ -132,14 +132,19 @@ void TDurableStore::CommitOnThread(TPost post) {
 }
 
 bool TDurableStore::Queued(const TChange& change) {
-  // A job's start is written before its page leaves (its token finds it at the next start);
-  // what happens to it later may wait for the thread: a kill before then leaves the job
-  // pending, and the next start asks the spooler.
+  // A job's start goes to the thread too (a page of 100,000 messages is seconds of writing):
+  // the queue waits for it (WaitForCommits) before the page leaves, so its token finds it at
+  // the next start. What happens to it later may wait for the thread: a kill before then
+  // leaves the job pending, and the next start asks the spooler.
   switch (change.Op) {
     case TChange::opAdd:
     case TChange::opSetFullText:
     case TChange::opSetAnswered:
     case TChange::opMarkLogged:
+    case TChange::opBeginJob:
+    case TChange::opAddToJob:
+    case TChange::opSetJobDocument:
+    case TChange::opPrintPiece:
     case TChange::opSetSpoolerJob:
     case TChange::opCompleteJob:
     case TChange::opFailJob:
@@ -196,8 +201,15 @@ void TDurableStore::CommitThread() {
     // The batch stays at the front of FHeld (HasRepeatSince sees it) until its commit
     // returned; the owner queues behind it meanwhile. Only this thread maps ids now.
     std::size_t count = 0, bytes = 0;
-    while (count < FHeld.size() && count < kBatchChanges && (count == 0 || bytes < kBatchBytes))
+    const auto piece = [](const TChange& c) {
+      return c.Op == TChange::opPrintPiece || c.Messages.size() > kBatchChanges;
+    };
+    while (count < FHeld.size() && count < kBatchChanges && (count == 0 || bytes < kBatchBytes)) {
+      // A job's large piece goes alone.
+      if (count > 0 && piece(FHeld[count])) break;
       bytes += Footprint(FHeld[count++]);
+      if (piece(FHeld[count - 1])) break;
+    }
     const std::vector<TChange> batch(FHeld.begin(), FHeld.begin() + static_cast<std::ptrdiff_t>(count));
     FInFlight = batch.size();
     guard.unlock();
@@ -250,12 +262,17 @@ void TDurableStore::CommitThread() {
       if (IsOpen()) FStore->TruncateLog();
       StartFailing(failure);
     }
+    const bool caughtUp = !FFailing;  // catching up, the log was emptied above
     Returned();
     FChanged.notify_all();
     if (failure.empty()) {
-      // The text index's batch, once the commit's news is out; what comes meanwhile waits.
+      // Once the commit's news is out, and without the guard (a checkpoint syncs the file);
+      // what comes meanwhile waits. The text index's batch, then on a disk short of room the
+      // log emptied, so it never keeps megabytes the message log beside it is refused.
       guard.unlock();
       FStore->IndexWhenDue();
+      // The room asked once a batch: a statfs is cheap beside a commit.
+      if (caughtUp && ShortOfRoom()) FStore->TruncateLog();
       guard.lock();
     }
   }
@@ -393,11 +410,23 @@ std::int64_t TDurableStore::Apply(const TChange& c, TIdMap* madeMessages, TIdMap
       if (c.Id < 0) (madeJobs ? *madeJobs : FJobIds)[c.Id] = job;
       return job;
     }
+    case TChange::opAddToJob: {
+      std::vector<std::int64_t> ids;
+      for (const std::int64_t m : c.Messages) ids.push_back(Known(messageInFile(m), m, FPath, "message"));
+      s.AddToJob(Known(jobInFile(c.Id), c.Id, FPath, "job"), ids, c.Position);
+      return c.Id;
+    }
+    case TChange::opSetJobDocument:
+      s.SetJobDocument(Known(jobInFile(c.Id), c.Id, FPath, "job"), c.Text);
+      return c.Id;
     case TChange::opSetSpoolerJob:
       s.SetSpoolerJob(Known(jobInFile(c.Id), c.Id, FPath, "job"), c.SpoolerJob);
       return c.Id;
+    case TChange::opPrintPiece:
+      s.PrintJobPiece(Known(jobInFile(c.Id), c.Id, FPath, "job"), c.Position, c.Until);
+      return c.Id;
     case TChange::opCompleteJob:
-      s.CompleteJob(Known(jobInFile(c.Id), c.Id, FPath, "job"));
+      s.CompleteJob(Known(jobInFile(c.Id), c.Id, FPath, "job"), c.Position);
       return c.Id;
     case TChange::opFailJob:
       s.FailJob(Known(jobInFile(c.Id), c.Id, FPath, "job"), c.Text);
@@ -449,6 +478,7 @@ std::int64_t TDurableStore::Submit(TChange change) {
   if (FThread.joinable() && Queued(change)) {
     // The thread commits it with what else waits; its id is its own until then.
     if (change.Op == TChange::opAdd) change.Id = --FLastHeldMessage;
+    if (change.Op == TChange::opBeginJob) change.Id = --FLastHeldJob;
     const std::int64_t id = change.Id;
     Hold(std::move(change));
     FChanged.notify_all();
@@ -495,7 +525,18 @@ void TDurableStore::Hold(TChange change) {
     ++FOthersHeld;
   else if (FMarksHeld++ == 0)
     FMarksSince = std::chrono::steady_clock::now();
-  FHeld.push_back(std::move(change));
+  // A message taken while a long job's pieces wait goes before them and whatever else waits
+  // that concerns only messages taken before it (marks, jobs, full texts; never a clear), so it
+  // is kept, listed and logged within a piece's time, not the whole job's. Messages keep their
+  // order among themselves.
+  auto at = FHeld.end();
+  const auto inFlight = FHeld.begin() + static_cast<std::ptrdiff_t>(FInFlight);
+  const auto passes = [](const TChange& c) {
+    return c.Op != TChange::opAdd && c.Op != TChange::opClear && c.Op != TChange::opFailPending;
+  };
+  if (change.Op == TChange::opAdd && FOthersHeld > 0)
+    while (at != inFlight && passes(*std::prev(at))) --at;
+  FHeld.insert(at, std::move(change));
 }
 
 void TDurableStore::Release(std::size_t count) {
@@ -510,6 +551,10 @@ void TDurableStore::Release(std::size_t count) {
 void TDurableStore::SetHeldBound(std::size_t bytes) {
   const std::lock_guard guard(FGuard);
   FHeldBound = bytes;
+}
+
+void TDurableStore::SetLowRoom(std::uintmax_t bytes) {
+  FLowRoom = bytes;
 }
 
 void TDurableStore::SetMarkWait(std::chrono::milliseconds wait) {
@@ -742,11 +787,24 @@ std::int64_t TDurableStore::BeginJob(TJobKind kind, const std::vector<std::int64
   c.Op = TChange::opBeginJob;
   c.Token = token;
   c.Kind = kind;
-  c.Messages = messages;
+  const std::size_t first = kind == jkList ? std::min(messages.size(), kJobPiece) : messages.size();
+  c.Messages.assign(messages.begin(), messages.begin() + static_cast<std::ptrdiff_t>(first));
   c.Printer = printer;
   c.UtcTime = utcTime;
   c.Text = document;
-  return Submit(std::move(c));
+  const std::int64_t job = Submit(std::move(c));
+  if (first < messages.size()) FPiecedJobs[job] = messages.size();
+  for (std::size_t from = first; from < messages.size(); from += kJobPiece) {
+    TChange more;
+    more.Op = TChange::opAddToJob;
+    more.Id = job;
+    more.Position = static_cast<std::int64_t>(from);
+    const std::size_t to = std::min(messages.size(), from + kJobPiece);
+    more.Messages.assign(messages.begin() + static_cast<std::ptrdiff_t>(from),
+                         messages.begin() + static_cast<std::ptrdiff_t>(to));
+    Submit(std::move(more));
+  }
+  return job;
 }
 
 void TDurableStore::SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob) {
@@ -757,14 +815,35 @@ void TDurableStore::SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob) {
   Submit(std::move(c));
 }
 
+void TDurableStore::SetJobDocument(std::int64_t job, std::string document) {
+  TChange c;
+  c.Op = TChange::opSetJobDocument;
+  c.Id = job;
+  c.Text = std::move(document);
+  Submit(std::move(c));
+}
+
 void TDurableStore::CompleteJob(std::int64_t job) {
   TChange c;
   c.Op = TChange::opCompleteJob;
   c.Id = job;
+  if (const auto pieced = FPiecedJobs.find(job); pieced != FPiecedJobs.end()) {
+    for (; c.Position + static_cast<std::int64_t>(kJobPiece) < static_cast<std::int64_t>(pieced->second);
+         c.Position += static_cast<std::int64_t>(kJobPiece)) {
+      TChange piece;
+      piece.Op = TChange::opPrintPiece;
+      piece.Id = job;
+      piece.Position = c.Position;
+      piece.Until = c.Position + static_cast<std::int64_t>(kJobPiece);
+      Submit(std::move(piece));
+    }
+    FPiecedJobs.erase(pieced);
+  }
   Submit(std::move(c));
 }
 
 void TDurableStore::FailJob(std::int64_t job, const std::string& failure) {
+  FPiecedJobs.erase(job);
   TChange c;
   c.Op = TChange::opFailJob;
   c.Id = job;
@@ -895,6 +974,14 @@ bool TDurableStore::IsKept(std::int64_t id) const {
 bool TDurableStore::TextIndexed() const {
   const std::lock_guard guard(FGuard);
   return FTextIndexed;
+}
+
+bool TDurableStore::ShortOfRoom() const {
+  std::error_code ec;
+  fs::path folder = fs::path(FPath).parent_path();
+  if (folder.empty()) folder = ".";
+  const fs::space_info room = fs::space(folder, ec);
+  return ec || room.available < FLowRoom.load();
 }
 
 bool TDurableStore::Failing() const {

@@ -7,6 +7,7 @@
 // second, and a fresh store with everything the open one holds is written at the path.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -43,6 +44,10 @@ class TDurableStore {
   // backlog keeps what fits and is not filled again by one transaction's log.
   static constexpr std::size_t kBatchChanges = 256;
   static constexpr std::size_t kBatchBytes = 512 * 1024;
+  // A list job's messages go to the file this many at a time, each piece a batch of its own
+  // (some tens of milliseconds), so messages taken meanwhile do not wait seconds behind a
+  // page of a long outage's backlog.
+  static constexpr std::size_t kJobPiece = 2000;
   // What changes waiting in memory may take (SetHeldBound); past it new messages are not held
   // (see docs/reliability.md), and the operator hears of it once a minute.
   static constexpr std::size_t kHeldBound = 64 * 1024 * 1024;
@@ -51,6 +56,11 @@ class TDurableStore {
   // with, so a steady flow commits once a message, not once for the message and once for
   // its log line. A kill meanwhile only has those lines logged again at the next start.
   static constexpr std::chrono::seconds kMarkWait{5};
+  // Less free room than this in the store's folder (asked once a batch) and the write-ahead
+  // log is folded into the file and emptied after every batch instead of keeping the room it
+  // grew to (up to TCheckpointer::kLogLimitBytes, about 8 MB): the message log beside the
+  // store needs that room more. About four times that limit.
+  static constexpr std::uintmax_t kLowRoomBytes = 32 * 1024 * 1024;
 
   // Opens the store at `path`; a failure to open is noted and tried again by Retry().
   explicit TDurableStore(std::string path, TNoteEvent onNote = {});
@@ -62,12 +72,14 @@ class TDurableStore {
 
   // Hands what a call of the store's thread has for the owner to the owner's thread.
   using TPost = std::function<void(std::function<void()> call)>;
-  // From now on new messages, full texts, log marks and the fate of jobs are committed on a
-  // thread of the store's own, all that waits going in one transaction, in their order; Add
-  // returns an id of its own (negative) at once, and the message counts as kept (IsKept) once
-  // its commit returned; a change refused there is noted instead of thrown. Every other change
-  // (a job's start among them) and read first waits until what was queued is committed (or
-  // the store fails), then runs as before; HasRepeatSince also sees what is queued. The notes
+  // From now on new messages, full texts, log marks and jobs (their start, their text, their
+  // fate) are committed on a thread of the store's own, what waits going in bounded
+  // transactions, in their order but for a new message, which goes ahead of the jobs' and
+  // marks' changes still waiting (a long job's pieces); Add and BeginJob return an id of their
+  // own (negative) at once, and the message counts as kept (IsKept) once its commit returned;
+  // a change refused there is noted instead of thrown. Every other change (a clear) and read
+  // first waits until what was queued is committed (or the store fails), then runs as before;
+  // HasRepeatSince also sees what is queued. The notes
   // of the thread reach the owner through `post`. While nothing waits, the thread adds the
   // messages of an older build to the text index, a step at a time (TMessageStore::
   // FillTextIndex). Called once, from the owner's thread.
@@ -90,6 +102,8 @@ class TDurableStore {
   std::int64_t BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages, const std::string& printer,
                         double utcTime, const std::string& document, const std::string& token = {});
   void SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob);
+  // The text of a page begun before it was laid out; before its page leaves.
+  void SetJobDocument(std::int64_t job, std::string document);
   void CompleteJob(std::int64_t job);
   void FailJob(std::int64_t job, const std::string& failure);
   // Clears the messages this run listed (a store opened late keeps an earlier run's for the
@@ -124,6 +138,9 @@ class TDurableStore {
     return FStore.get();
   }
 
+  // Waits until what was queued for the commit thread has returned (committed, or waiting in
+  // memory because the store fails).
+  void WaitForCommits() const { Drain(); }
   // Called often (each second): whether the files are still in place, and while the store
   // fails, another try once its wait is over.
   void Retry();
@@ -132,6 +149,9 @@ class TDurableStore {
 
   // The memory bound of the changes waiting while the store fails (kHeldBound unless set).
   void SetHeldBound(std::size_t bytes);
+  // Free room in the store's folder below which the log is emptied after every batch
+  // (kLowRoomBytes unless set).
+  void SetLowRoom(std::uintmax_t bytes);
   // How long a log mark alone waits for company (kMarkWait unless set).
   void SetMarkWait(std::chrono::milliseconds wait);
   // New messages not held because the bound was reached; none of them is in the file.
@@ -156,6 +176,9 @@ class TDurableStore {
       opSetFullText,
       opSetAnswered,
       opBeginJob,
+      opAddToJob,
+      opSetJobDocument,
+      opPrintPiece,
       opSetSpoolerJob,
       opCompleteJob,
       opFailJob,
@@ -174,7 +197,9 @@ class TDurableStore {
     std::string Printer;
     double UtcTime = 0;
     std::int64_t SpoolerJob = 0;
-    bool ToPrint = true;  // a full text to print
+    std::int64_t Position = 0;  // opAddToJob, opPrintPiece, opCompleteJob: the first message's
+    std::int64_t Until = 0;     // opPrintPiece: the position past its last message
+    bool ToPrint = true;        // a full text to print
   };
   std::int64_t Submit(TChange change);
   // `made`: where the file's ids of new messages and jobs go (null: the maps of the store).
@@ -212,6 +237,9 @@ class TDurableStore {
   // The store takes writes again after failing; `stored`: the changes that waited for it.
   void Recovered(std::size_t stored);
   void Note(const std::string& text, bool trouble = true) const;
+  // Whether the store's folder has less than SetLowRoom's bound free; a folder that cannot
+  // tell counts as short.
+  bool ShortOfRoom() const;
 
   std::string FPath;
   TNoteEvent FOnNote;
@@ -243,12 +271,16 @@ class TDurableStore {
   bool FTextIndexed = false;      // every message is in the store's text index, or it cannot be
   bool FRepairedInPlace = false;  // since the last change that went through
   std::size_t FHeldBytes = 0, FHeldBound = kHeldBound;
+  std::atomic<std::uintmax_t> FLowRoom{kLowRoomBytes};
   // Of FHeld: the log marks, since when the oldest of them waits, and the other changes.
   std::size_t FMarksHeld = 0, FOthersHeld = 0;
   std::chrono::steady_clock::time_point FMarksSince{};
   std::chrono::milliseconds FMarkWait = kMarkWait;
   mutable bool FFlushMarks = false;  // the owner waits for them (Drain, Flush)
   std::set<std::int64_t> FDropped;
+  // List jobs begun in pieces (as BeginJob handed them out) and how many messages they carry:
+  // their completion goes in pieces too. The owner's only.
+  std::map<std::int64_t, std::size_t> FPiecedJobs;
   std::size_t FDroppedSinceNote = 0;
   std::chrono::steady_clock::time_point FNextDroppedNote{};
 };

@@ -1,5 +1,7 @@
 #include "store/MessageStore.h"
 
+#include <limits>
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -278,6 +280,26 @@ std::int64_t TMessageStore::BeginJob(TJobKind kind, const std::vector<std::int64
   return job;
 }
 
+void TMessageStore::AddToJob(std::int64_t job, const std::vector<std::int64_t>& messages,
+                             std::int64_t position) {
+  const std::lock_guard oneAtATime(FUse);
+  TTransaction t(S(), true);
+  for (const std::int64_t id : messages) {
+    TUse(S().AddJobMessage).Bind(job).Bind(position++).Bind(id).Run();
+    TUse(S().PutInJob).Bind(job).Bind(id).Run();
+  }
+  t.Commit();
+}
+
+void TMessageStore::SetJobDocument(std::int64_t job, const std::string& document) {
+  const std::lock_guard oneAtATime(FUse);
+  TTransaction t(S(), true);
+  TUse use(S().SetJobDocument);
+  use.Bind(document).Bind(job).Run();
+  if (use.Changes() == 0) throw EMessageStoreError(StoreError(FPath, "no job " + std::to_string(job)));
+  t.Commit();
+}
+
 void TMessageStore::SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob) {
   const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
@@ -306,11 +328,25 @@ void FailOne(TStoreStatements& s, std::int64_t job, const std::string& failure) 
 }  // namespace
 
 void TMessageStore::CompleteJob(std::int64_t job) {
+  CompleteJob(job, 0);
+}
+
+void TMessageStore::PrintJobPiece(std::int64_t job, std::int64_t from, std::int64_t to) {
+  const std::lock_guard oneAtATime(FUse);
+  TTransaction t(S(), true);
+  TUse(S().PrintListPiece).Bind(job).Bind(from).Bind(to).Run();
+  t.Commit();
+}
+
+void TMessageStore::CompleteJob(std::int64_t job, std::int64_t from) {
   const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   const TJobKind kind = JobKindAndState(S(), job).first;
   TUse(S().SetJobState).Bind(static_cast<int>(jsCompleted)).BindNull().Bind(job).Run();
-  TUse(kind == jkList ? S().PrintList : S().PrintFullText).Bind(job).Run();
+  if (kind == jkList && from > 0)
+    TUse(S().PrintListPiece).Bind(job).Bind(from).Bind(std::numeric_limits<std::int64_t>::max()).Run();
+  else
+    TUse(kind == jkList ? S().PrintList : S().PrintFullText).Bind(job).Run();
   t.Commit();
 }
 

@@ -199,10 +199,19 @@ class TMessageStore {
   // One transaction; returns the job's id. An unknown message id throws and records nothing.
   std::int64_t BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages, const std::string& printer,
                         double utcTime, const std::string& document, const std::string& token = {});
+  // More messages of a list job, from `position` on in its order.
+  void AddToJob(std::int64_t job, const std::vector<std::int64_t>& messages, std::int64_t position);
   void SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob);
+  // The page's text, for a job begun before it was laid out.
+  void SetJobDocument(std::int64_t job, const std::string& document);
   // The spooler confirmed the job: its list messages become psPrinted (JobId this job), a
   // full text printed. Also for a job failed earlier (a late confirmation); paper is paper.
   void CompleteJob(std::int64_t job);
+  // Of a list job the spooler confirmed, the messages at positions [from, to) counted printed
+  // ahead of CompleteJob, so that no one transaction carries a long page's every message;
+  // CompleteJob(job, from) then does the rest.
+  void PrintJobPiece(std::int64_t job, std::int64_t from, std::int64_t to);
+  void CompleteJob(std::int64_t job, std::int64_t from);
   // The job was refused, aborted or cancelled: its list messages that are still psInJob in
   // this job go back to psUnprinted; the failure is kept with the job. A completed job
   // cannot fail (throws); failing a failed job again only replaces its failure text.

@@ -44,11 +44,16 @@ TStoreStatements::TStoreStatements(sqlite3* db, const std::string& path)
       PutInJob(db, path,
                "UPDATE messages SET print_state = 1, job_id = ?1 WHERE id = ?2 AND print_state IN (0, 1)"),
       SetSpoolerJob(db, path, "UPDATE jobs SET spooler_job = ? WHERE id = ?"),
+      SetJobDocument(db, path, "UPDATE jobs SET document = ? WHERE id = ?"),
       JobState(db, path, "SELECT kind, state FROM jobs WHERE id = ?"),
       SetJobState(db, path, "UPDATE jobs SET state = ?1, failure = coalesce(?2, failure) WHERE id = ?3"),
       PrintList(db, path,
                 "UPDATE messages SET print_state = 2, job_id = ?1 WHERE print_state <> 2 AND id IN "
                 "(SELECT message_id FROM job_messages WHERE job_id = ?1)"),
+      PrintListPiece(
+          db, path,
+          "UPDATE messages SET print_state = 2, job_id = ?1 WHERE print_state <> 2 AND id IN "
+          "(SELECT message_id FROM job_messages WHERE job_id = ?1 AND position >= ?2 AND position < ?3)"),
       PrintFullText(db, path,
                     "UPDATE messages SET full_text_printed = 1 WHERE full_text IS NOT NULL AND id IN "
                     "(SELECT message_id FROM job_messages WHERE job_id = ?1)"),

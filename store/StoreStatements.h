@@ -19,9 +19,9 @@ struct TStoreStatements {
   const std::string& Path;
   TStmt Begin, BeginWrite, Commit, Rollback, Savepoint, Release, RollbackTo;
   TStmt AddMessage, SetFullText, SetAnswered, Message, Listed, FullTextsUnprinted;
-  TStmt AddJob, AddJobMessage, PutInJob, SetSpoolerJob, JobState, SetJobState, PrintList, PrintFullText,
-      ReturnList, Job, JobByNumber, JobMessages, PendingJobs, PendingWithoutSpooler, Unlogged, MarkLogged,
-      LoggedUpto, MoveLoggedUpto;
+  TStmt AddJob, AddJobMessage, PutInJob, SetSpoolerJob, SetJobDocument, JobState, SetJobState, PrintList,
+      PrintListPiece, PrintFullText, ReturnList, Job, JobByNumber, JobMessages, PendingJobs,
+      PendingWithoutSpooler, Unlogged, MarkLogged, LoggedUpto, MoveLoggedUpto;
   TStmt Clear, ClearInJob, PurgeMessages, PurgeJobs;
 };
 

@@ -5,7 +5,9 @@
 #include "print/CupsSpool.h"
 #endif
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFontInfo>
 #include <QPrinter>
@@ -284,6 +286,64 @@ TEST_F(PrintToPdf, PrintingFromInsideARunningJobFailsAndTheJobFinishes) {
   EXPECT_FALSE(jobs.Busy());
   EXPECT_EQ(errors, std::vector<std::string>(size_t(calls), "Printing in progress"));
   EXPECT_EQ(PdfLines(Pdf(QStringLiteral("outer"))).size(), 200);
+}
+
+// A job longer than a step is laid out from the event loop: the same page as at once, its end
+// told once, and none of the window's events pumped inside its later steps.
+TEST_F(PrintToPdf, AJobLaidOutInStepsIsTheSamePageAsAtOnce) {
+  const int count = 3 * TPrintJobs::kStepLines + 7;
+  const QString text = NumberedLines(count);
+  const QString atOnce = PrintJob(QStringLiteral("at-once"), text, ListFont());
+  const TPrintStats whole = FLast;
+
+  TPrintJobs jobs(TPrinterList{});
+  jobs.SetOutputFile(Pdf(QStringLiteral("in-steps")));
+  int pumped = 0, told = 0;
+  jobs.ProcessEvents = [&] { ++pumped; };
+  QString failure = QStringLiteral("never told");
+  TJobTicket ticket;
+  int next = 0;
+  const auto result = jobs.PrintLines(
+      [&](QString& line) {
+        if (next == count) return false;
+        line = QStringLiteral("line %1 of the long text").arg(++next, 4, 10, QLatin1Char('0'));
+        return true;
+      },
+      ListFont(), TPrintJobs::JobTitle, {}, {},
+      [&](const TJobTicket& t, const QString& f) {
+        ++told;
+        ticket = t;
+        failure = f;
+      });
+  ASSERT_FALSE(result.has_value());
+  EXPECT_TRUE(jobs.Busy());
+  const int pumpedInFirstStep = pumped;
+  EXPECT_GT(pumpedInFirstStep, 0);  // after each page of the first step, as PrintText
+  QElapsedTimer waited;
+  waited.start();
+  while (told == 0 && waited.elapsed() < 30000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+  EXPECT_EQ(told, 1);
+  EXPECT_EQ(failure, QString());
+  EXPECT_EQ(ticket.Printer, Pdf(QStringLiteral("in-steps")));
+  EXPECT_FALSE(jobs.Busy());
+  EXPECT_EQ(pumped, pumpedInFirstStep);
+  EXPECT_EQ(jobs.LastJob().Lines, whole.Lines);
+  EXPECT_EQ(jobs.LastJob().Pages, whole.Pages);
+  EXPECT_EQ(PdfLines(Pdf(QStringLiteral("in-steps"))), PdfLines(atOnce));
+
+  // Dropped halfway: nothing told, and the next job may start.
+  next = 0;
+  ASSERT_FALSE(
+      jobs.PrintLines(
+              [&](QString& line) { return next++ < count ? (line = QStringLiteral("x"), true) : false; },
+              ListFont(), TPrintJobs::JobTitle, {}, {}, [&](const TJobTicket&, const QString&) { ++told; })
+          .has_value());
+  jobs.Abandon();
+  EXPECT_FALSE(jobs.Busy());
+  jobs.PrintText(QStringLiteral("after"), ListFont());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(told, 1);
 }
 
 TEST_F(PrintToPdf, AFailureWhileSpoolingClosesTheJob) {

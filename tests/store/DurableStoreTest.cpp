@@ -431,6 +431,37 @@ TEST(TDurableStore, CommitThreadAddsNewMessagesToTheTextIndex) {
   }));
 }
 
+// A page of a long outage goes to the file in pieces on the commit thread, its completion too;
+// a message taken while they wait goes ahead of them, and every message keeps its order.
+TEST(TDurableStore, ALongJobGoesInPiecesAndMessagesTakenMeanwhileGoAhead) {
+  TTempDir dir;
+  const std::string path = dir.File("q.db");
+  TPosted posted;
+  TDurableStore store(path);
+  store.CommitOnThread(posted.Post());
+  const int count = 2 * static_cast<int>(TDurableStore::kJobPiece) + 5;
+  std::vector<std::int64_t> listed, inFile;
+  listed.reserve(count);
+  inFile.reserve(count);
+  for (int n = 0; n < count; ++n) listed.push_back(store.Add(Msg(n)));
+  ASSERT_TRUE(store.Flush());
+  for (const std::int64_t id : listed) inFile.push_back(store.Message(id).Id);
+
+  const std::int64_t job = store.BeginJob(jkList, listed, "Desk", 46000.6, "");
+  const std::int64_t later = store.Add(Msg(count));
+  store.SetJobDocument(job, "the page");
+  store.CompleteJob(job);
+  const std::int64_t last = store.Add(Msg(count + 1));
+  ASSERT_TRUE(store.Flush());
+  const TStoredJob kept = store.Job(job);
+  EXPECT_EQ(kept.Messages, inFile);
+  EXPECT_EQ(kept.State, jsCompleted);
+  EXPECT_EQ(kept.Document, "the page");
+  EXPECT_LT(store.Message(later).Id, store.Message(last).Id);
+  EXPECT_EQ(ListedTexts(*store.Store()),
+            (std::vector<std::string>{Msg(count).MessageText, Msg(count + 1).MessageText}));
+}
+
 // A message's log mark goes in the commit of the next change; alone it waits its time, and
 // the owner's flush writes it at once. A steady flow thus commits once a message.
 TEST(TDurableStore, ALogMarkGoesWithTheNextChangeOrAloneAfterItsWait) {
@@ -636,6 +667,7 @@ TEST(TDurableStore, FullDiskAfterTheLogStartedOverLosesNothingSaidKept) {
       TNotes notes;
       TPosted posted;
       TDurableStore store(path, notes.Handler());
+      store.SetLowRoom(0);  // as on a disk with room to spare until it filled
       store.CommitOnThread(posted.Post());
       TStoredMessage m = Msg(0);
       m.Line2.assign(600, 'w');

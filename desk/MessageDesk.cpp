@@ -60,6 +60,10 @@ TMessageDesk::TMessageDesk(TDeskSetup setup, QObject* parent) : QObject(parent),
       std::make_unique<TPrintQueue>(static_cast<TPrintQueueHost&>(*this), std::move(jobs), FSetup.SpoolPoll);
   connect(FQueue.get(), &TPrintQueue::ListChanged, this, &TMessageDesk::ListChanged);
   connect(FQueue.get(), &TPrintQueue::PrinterProblemsChanged, this, &TMessageDesk::PrinterProblemsChanged);
+  // The other threads' calls wait in a box under a lock every checker sees, and this
+  // connection, made here on the desk's thread, fetches them: a functor posted from the other
+  // thread would be read here past Qt's own queue lock only.
+  connect(this, &TMessageDesk::ThreadCallsWaiting, this, &TMessageDesk::RunThreadCalls, Qt::QueuedConnection);
 }
 
 TMessageDesk::~TMessageDesk() {
@@ -87,10 +91,7 @@ void TMessageDesk::CreateLogger() {
   FLogger->SetPriority(tpNormal);
   if (!FSetup.DataDir.empty()) FLogger->SetLogFilePath(FSetup.DataDir);
   // The writer hands its file event and its failure to this thread and waits for them.
-  FLogger->SetOwnerPost([this](TMessageLogger::TOwnerCall call) {
-    QMetaObject::invokeMethod(
-        this, [call = std::move(call)] { call(); }, Qt::QueuedConnection);
-  });
+  FLogger->SetOwnerPost([this](TMessageLogger::TOwnerCall call) { PostHere(std::move(call)); });
   // Each pass of the writer tells this thread which stored messages' lines are in the file.
   FLogger->SetOnWritten([this] { MarkWrittenLogLines(); });
   // A failed write is shown once without stopping the packets; the writer keeps retrying.
@@ -124,11 +125,32 @@ void TMessageDesk::OpenStore() {
   // Commits leave the window's thread; the store's thread hands its notes back here, and
   // each returned commit lets the messages it carried go on to the list.
   FStore->OnCommitReturned([this] { Advance(); });
-  FStore->CommitOnThread([this](std::function<void()> call) {
-    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
-  });
+  FStore->CommitOnThread([this](std::function<void()> call) { PostHere(std::move(call)); });
   FStartUtc = Now(tfUTC);
   Purge(FStartUtc);
+}
+
+void TMessageDesk::PostHere(std::function<void()> call) {
+  {
+    const std::lock_guard lock(FThreadCallsMutex);
+    FThreadCalls.push_back(std::move(call));
+  }
+  emit ThreadCallsWaiting(QPrivateSignal());
+}
+
+void TMessageDesk::RunThreadCalls() {
+  // One at a time, oldest first: a call that lets events run (a page spooling) leaves the
+  // next ones to the loop it runs, in their order.
+  for (;;) {
+    std::function<void()> call;
+    {
+      const std::lock_guard lock(FThreadCallsMutex);
+      if (FThreadCalls.empty()) return;
+      call = std::move(FThreadCalls.front());
+      FThreadCalls.pop_front();
+    }
+    call();
+  }
 }
 
 void TMessageDesk::RestoreListed() {

@@ -26,6 +26,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -251,6 +252,9 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   void PrinterProblemsChanged(const QStringList& problems);
   // A line given to Note, once it is logged.
   void Noted(const QString& text);
+  // Another thread (the store's, the log writer) left calls for the desk's (emitted there,
+  // queued here).
+  void ThreadCallsWaiting(QPrivateSignal);
 
  private:
   friend struct test::TDeskParts;
@@ -277,6 +281,9 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   TPageChoices PageChoices() const override { return {FChoices.PrintingDisabled, FChoices.PageSetting}; }
 
   std::uint32_t Ticks() const;
+  // From any thread: `call` runs on the desk's thread, after those left before it.
+  void PostHere(std::function<void()> call);
+  void RunThreadCalls();
 
   // An acknowledgement a message asks for, sent once the message is in the store's file.
   struct TAckDue {
@@ -360,6 +367,9 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   TOwnerThread FOwner;
   TDeskSetup FSetup;
   TDeskChoices FChoices;
+  // Before the logger and the store, whose threads may leave calls until they are gone.
+  std::mutex FThreadCallsMutex;
+  std::deque<std::function<void()>> FThreadCalls;  // left by the store's thread and the writer
   std::unique_ptr<TMessageLogger> FLogger;
   std::unique_ptr<TDurableStore> FStore;
   std::unique_ptr<TPrintQueue> FQueue;

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/desk/DeskBenchKit.h"
 #include "desk/MessageDesk.h"
 #include "store/MessageStore.h"
 #include "tests/support/DeskParts.h"
@@ -28,30 +29,16 @@
 namespace {
 
 namespace fs = std::filesystem;
+using qm::bench::App;
+using qm::bench::Bulletin;
 
 constexpr int kProbeMs = 5;
 constexpr int kFeedMs = 100;
-
-QGuiApplication& App() {
-  static int argc = 1;
-  static char name[] = "backlog-bench";
-  static char* argv[] = {name, nullptr};
-  static auto* app = new QGuiApplication(argc, argv);
-  return *app;
-}
 
 int Backlog() {
   const char* text = std::getenv("QM_BACKLOG");
   const int n = text ? std::atoi(text) : 0;
   return n > 0 ? n : 100000;
-}
-
-fs::path BenchDir() {
-  const char* dir = std::getenv("QM_DESK_BENCH_DIR");
-  fs::path path = fs::path(dir && *dir ? dir : fs::temp_directory_path().string()) /
-                  ("qm-backlog-bench-" + std::to_string(::getpid()));
-  fs::create_directories(path);
-  return path;
 }
 
 // The backlog as a run leaves it when nothing could print: listed, logged, never in a job.
@@ -82,25 +69,6 @@ void Seed(const fs::path& store, int count) {
   }
 }
 
-std::unique_ptr<qm::TAprsMsgPacket> Bulletin(int n) {
-  auto p = std::make_unique<qm::TAprsMsgPacket>();
-  p->Kind = qm::mkBulletin;
-  p->Selected = true;
-  p->Source.FullCall = "KB1XY-" + std::to_string(n % 16);
-  p->Source.BaseCall = "KB1XY";
-  p->Source.Valid = true;
-  p->Destination.FullCall = "APRS";
-  p->Path = "WIDE1-1,WIDE2-1,qAR,KB1ZZ";
-  p->Addressee = "BLN" + std::to_string(n % 10);
-  p->MessageText = "Net tonight at 2000 on the club repeater, bulletin " + std::to_string(n);
-  std::string field = p->Addressee;
-  field.resize(9, ' ');
-  p->Body = field + ":" + p->MessageText;
-  p->RawText = p->Source.FullCall + ">APRS," + p->Path + "::" + p->Body;
-  p->TickCount = qm::TickCount32();
-  return p;
-}
-
 double At(std::vector<double> v, double q) {
   if (v.empty()) return 0;
   std::sort(v.begin(), v.end());
@@ -114,7 +82,7 @@ void BM_BacklogPrintsWithoutStalling(benchmark::State& state) {
   double restoreS = 0, jobS = 0;
   qm::TPrintStats printed;
   for (auto _ : state) {
-    const fs::path dir = BenchDir();
+    const fs::path dir = qm::bench::BenchDir("qm-backlog-bench");
     Seed(dir / "Quillmark-messages.db", backlog);
     qm::TDeskSetup setup;
     setup.DataDir = dir.string();

@@ -19,31 +19,18 @@
 #include <string>
 #include <vector>
 
+#include "bench/desk/DeskBenchKit.h"
 #include "desk/MessageDesk.h"
 #include "tests/support/DeskParts.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using qm::bench::App;
+using qm::bench::Bulletin;
 
 constexpr int kMessagesPerSecond = 10;
 constexpr int kProbeMs = 5;
-
-QGuiApplication& App() {
-  static int argc = 1;
-  static char name[] = "desk-bench";
-  static char* argv[] = {name, nullptr};
-  static auto* app = new QGuiApplication(argc, argv);
-  return *app;
-}
-
-fs::path BenchDir() {
-  const char* dir = std::getenv("QM_DESK_BENCH_DIR");
-  fs::path path = fs::path(dir && *dir ? dir : fs::temp_directory_path().string()) /
-                  ("qm-desk-bench-" + std::to_string(::getpid()));
-  fs::create_directories(path);
-  return path;
-}
 
 int Seconds() {
   const char* text = std::getenv("QM_DESK_BENCH_SECONDS");
@@ -51,28 +38,9 @@ int Seconds() {
   return seconds > 0 ? seconds : 60;
 }
 
-std::unique_ptr<qm::TAprsMsgPacket> Bulletin(int n) {
-  auto p = std::make_unique<qm::TAprsMsgPacket>();
-  p->Kind = qm::mkBulletin;
-  p->Selected = true;
-  p->Source.FullCall = "KB1XY-" + std::to_string(n % 16);
-  p->Source.BaseCall = "KB1XY";
-  p->Source.Valid = true;
-  p->Destination.FullCall = "APRS";
-  p->Path = "WIDE1-1,WIDE2-1,qAR,KB1ZZ";
-  p->Addressee = "BLN" + std::to_string(n % 10);
-  p->MessageText = "Net tonight at 2000 on the club repeater, bulletin " + std::to_string(n);
-  std::string field = p->Addressee;
-  field.resize(9, ' ');
-  p->Body = field + ":" + p->MessageText;
-  p->RawText = p->Source.FullCall + ">APRS," + p->Path + "::" + p->Body;
-  p->TickCount = qm::TickCount32();
-  return p;
-}
-
 void BM_LoopLatenessUnderStoreLoad(benchmark::State& state) {
   App();
-  const fs::path dir = BenchDir();
+  const fs::path dir = qm::bench::BenchDir("qm-desk-bench");
   std::vector<double> late;
   std::size_t kept = 0;
   for (auto _ : state) {

@@ -12,7 +12,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <set>
 
 #include "host/AprsIsHostLink.h"
 #include "host/HostText.h"
@@ -20,6 +19,7 @@
 #include "host/KissTcpHostLink.h"
 #include "store/MessageStore.h"
 #include "tests/support/DeskRig.h"
+#include "tests/support/OlderStore.h"
 #include "tests/support/PrivateTmpfs.h"
 #include "tests/support/TempDir.h"
 
@@ -281,12 +281,14 @@ TEST(Answering, AKilledDeskAcknowledgedOnlyWhatItsStoreKept) {
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return tnc.Peer->state() == QAbstractSocket::UnconnectedState; }, kDeadline));
     read();
-    std::set<std::string> stored;
-    const TMessageStore store(dir.File("Quillmark-messages.db"));
-    for (const TStoredMessage& m : store.Listed()) stored.insert(m.MessageId);
+    // Read with a bare connection: a store opened here would start its checkpoint thread in a
+    // process that has just forked, where the thread checker no longer sees this thread's locks.
     for (const std::string& ack : heard) {
       const std::string number = ack.substr(ack.rfind(":ack") + 4);
-      EXPECT_EQ(stored.count(number), 1u) << ack << " acknowledges a message not in the store";
+      EXPECT_EQ(test::QueryStoreFile(dir.File("Quillmark-messages.db"),
+                                     "SELECT count(*) FROM messages WHERE message_no = '" + number + "'"),
+                1)
+          << ack << " acknowledges a message not in the store";
     }
   }
 }

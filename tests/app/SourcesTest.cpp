@@ -81,7 +81,12 @@ TEST(Sources, AMessageHeardOnTwoSourcesIsListedAndLoggedOnce) {
       << form->lbSources->item(1)->text().toStdString();
   EXPECT_TRUE(WaitFor([&] { return form->lbSources->item(2)->text().contains("Retrying"); }));
   EXPECT_TRUE(form->lblLinkStatus->styleSheet().contains("#d32f2f"));
-  const QStringList tip = form->FTrayIcon->toolTip().split('\n');
+  // The tray's tip follows the counts at most four times a second.
+  QStringList tip;
+  EXPECT_TRUE(WaitFor([&] {
+    tip = form->FTrayIcon->toolTip().split('\n');
+    return tip.size() >= 4 && tip[2] == "APRS-IS: Connected, 4 packets";
+  }));
   ASSERT_GE(tip.size(), 4);
   EXPECT_EQ(tip[1], "KISS: Connected, 3 packets");
   EXPECT_EQ(tip[2], "APRS-IS: Connected, 4 packets");

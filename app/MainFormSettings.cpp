@@ -19,6 +19,7 @@
 #include "base/ProgramText.h"
 #include "generated/QuillmarkVersion.h"
 #include "parse/CallsignText.h"
+#include "run/StoredChoiceTable.h"
 #include "run/StoredChoices.h"
 #include "select/Answering.h"
 #include "settings/StateKeeper.h"
@@ -46,7 +47,7 @@ void TMainForm::CreateStateKeepers() {
     FStateBeforeMinimize = windowState() & ~Qt::WindowMinimized;  // Restore brings that back
   };
   FWindowState->IsApplicationMinimized = [this] { return isMinimized() || !isVisible(); };
-  FProperties = std::make_unique<TPropertyStateKeeper>(this, *FSettings, DefaultStoredProperties());
+  FProperties = std::make_unique<TPropertyStateKeeper>(this, *FSettings, StoredControlProperties());
   FProperties->OnRestoreState = [this] { ReadStateList(); };
   FProperties->OnSaveState = [this] { SaveStateList(); };
 }

@@ -2,7 +2,9 @@ include(GoogleTest)
 
 # qm_gtest(<name> SOURCES <files...> LIBS <targets...> [LABELS <label>])
 # One GoogleTest program; every case becomes a CTest test. GUI tests run on Qt's
-# offscreen platform, so no display is needed.
+# offscreen platform, so no display is needed. A case that takes two seconds or more on a quiet
+# 2-core machine says so on its own line, `TEST(Suite, Name) {  // slow`, and is labelled
+# "slow" beside its program's labels, so `ctest -LE slow` is a quick pass.
 function(qm_gtest name)
   cmake_parse_arguments(A "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
@@ -11,6 +13,10 @@ function(qm_gtest name)
   # through the launcher, which also serves the discovery run.
   set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
     "${CMAKE_COMMAND};-E;env;QT_QPA_PLATFORM=offscreen;QM_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  foreach(source IN LISTS A_SOURCES)
+    get_filename_component(source "${source}" ABSOLUTE)
+    set_property(DIRECTORY APPEND PROPERTY QM_GTEST_SOURCES "${source}")
+  endforeach()
   qm_label_slow_tests_once()
   if(A_LABELS)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${A_LABELS}")
@@ -20,13 +26,13 @@ function(qm_gtest name)
 endfunction()
 
 # qm_peer_test(<test name> PROGRAM <target> SOURCES <files...> LIBS <targets...>
-#              TIMEOUT <seconds> (SCRIPT <scripts/ file> [ARGS <args...>] | CUPS))
+#              TIMEOUT <seconds> (SCRIPT <scripts/ file> [ARGS <args...>] | CUPS) [SLOW])
 # A test against a real outside program. SCRIPT starts the peer and runs the program
 # with the peer's address; CUPS sets up the Quillmark-PDF queue first and holds the
-# lock "cups", so no two tests use the spooler at once. Sanitizer builds leave peer
+# lock "cups", so no two tests use the spooler at once. SLOW labels it "slow" too. Sanitizer builds leave peer
 # tests out: the peers are outside programs and one run per test pass is enough.
 function(qm_peer_test name)
-  cmake_parse_arguments(A "CUPS" "PROGRAM;SCRIPT;TIMEOUT" "SOURCES;LIBS;ARGS" ${ARGN})
+  cmake_parse_arguments(A "CUPS;SLOW" "PROGRAM;SCRIPT;TIMEOUT" "SOURCES;LIBS;ARGS" ${ARGN})
   if(QM_SANITIZE)
     return()
   endif()
@@ -44,24 +50,21 @@ function(qm_peer_test name)
     add_test(NAME ${name}
              COMMAND ${PROJECT_SOURCE_DIR}/scripts/${A_SCRIPT} $<TARGET_FILE:${A_PROGRAM}> ${A_ARGS})
   endif()
-  qm_label_slow_tests_once()
-  set_tests_properties(${name} PROPERTIES LABELS peer TIMEOUT ${A_TIMEOUT}
+  set(labels peer)
+  if(A_SLOW)
+    list(APPEND labels slow)
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${A_TIMEOUT}
                        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QM_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
 
-# The tests named in tests/SlowTests.cmake (two seconds or more on a quiet 2-core machine) get
-# the label "slow" beside their own, so `ctest -LE slow` is a quick pass. Every folder with
-# tests does it once, after its last test is added: a test CMake knows (add_test) is labelled
-# now; GoogleTest cases are known only once their program has listed them, so a small file run
-# after those lists labels the ones this folder has. A name no folder has is passed over.
-include(${PROJECT_SOURCE_DIR}/tests/SlowTests.cmake)
+# GoogleTest cases are known only once their program has listed them, so the "// slow" markers
+# are read by a small file CTest runs after those lists: every folder with such programs makes
+# it once, after its last test is added, naming their sources.
 function(qm_label_slow_tests)
-  set(cases "")
-  foreach(test IN LISTS QM_SLOW_TESTS)
-    if(TEST ${test})
-      set_property(TEST ${test} APPEND PROPERTY LABELS slow)
-    endif()
-  endforeach()
+  get_property(sources DIRECTORY PROPERTY QM_GTEST_SOURCES)
+  list(JOIN sources "]==] [==[" QM_GTEST_SOURCES)
+  set(QM_GTEST_SOURCES "[==[${QM_GTEST_SOURCES}]==]")
   set(file "${CMAKE_CURRENT_BINARY_DIR}/slow_tests.cmake")
   configure_file(${PROJECT_SOURCE_DIR}/cmake/QmSlowLabels.cmake.in "${file}" @ONLY)
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${file}")

@@ -6,26 +6,10 @@
 #include "base/AsciiText.h"
 #include "host/KissDecoder.h"
 #include "parse/CallsignText.h"
+#include "run/StoredChoiceTable.h"
 #include "settings/SettingsDefaults.h"
 
 namespace qm {
-namespace {
-
-constexpr const char* kSettingsSection = "Settings";
-constexpr const char* kHistorySection = "History";
-constexpr const char* kStateSection = "StateSelection";
-
-// A check box as the property keeper writes it; anything but True/False keeps the default.
-bool ReadChecked(TSettingsStore& settings, const char* control, bool defaultValue) {
-  const std::string value =
-      UpperCase(Trim(settings.ReadString(kSettingsSection, std::string(control) + ".Checked", "")));
-  if (value == "TRUE") return true;
-  if (value == "FALSE") return false;
-  return defaultValue;
-}
-
-}  // namespace
-
 namespace {
 
 THostSettings ReadSourceSection(TSettingsStore& settings, const std::string& section, THostSettings s) {
@@ -101,31 +85,78 @@ void WriteHostSettings(TSettingsStore& settings, std::size_t index, const THostS
     settings.WriteString(section, connection_keys::AnswerPath, s.AnswerPath);
 }
 
+namespace {
+
+bool InHistory(const TStoredChoice& row) {
+  return std::string_view(row.Section) == kHistorySection;
+}
+
+// One row from the file into its field; what the file does not hold, or holds unreadably,
+// leaves the field as it is.
+void ReadStoredChoice(TSettingsStore& settings, const TStoredChoice& row, TDeskChoices& c) {
+  const std::size_t most = static_cast<std::size_t>(kMaxStoredListEntries);
+  switch (row.Kind) {
+    case skChecked: {
+      // As the property keeper writes it; anything but True/False keeps the default.
+      const std::string value = UpperCase(Trim(settings.ReadString(row.Section, row.Key, "")));
+      if (value == "TRUE") row.Flag(c) = true;
+      if (value == "FALSE") row.Flag(c) = false;
+      break;
+    }
+    case skFlag:
+      row.Flag(c) = settings.ReadInteger(row.Section, row.Key, row.Flag(c) ? 1 : 0) != 0;
+      break;
+    case skNumber:
+      row.Number(c) =
+          row.NumberRule(std::to_string(settings.ReadInteger(row.Section, row.Key, row.Number(c))));
+      break;
+    case skText:
+      row.Text(c) = Trim(settings.ReadString(row.Section, row.Key, row.Text(c)));
+      break;
+    case skItems:
+      if (const auto list = settings.ReadStringList(ItemsSection(row), most)) row.Items(c) = *list;
+      break;
+    case skStates: {
+      // The check list's entries as stored (the window's full list when none are), each
+      // marked by [StateSelection].
+      std::vector<std::string> codes(kStateCodes.begin(), kStateCodes.end());
+      if (const auto list = settings.ReadStringList(ItemsSection(row), most)) codes = *list;
+      auto& states = row.States(c);
+      states.clear();
+      for (const std::string& code : codes)
+        states.emplace_back(code, settings.ReadInteger(kStateSelectionSection, code, 0) != 0);
+      break;
+    }
+  }
+}
+
+}  // namespace
+
 TDeskChoices ReadHistoryOptions(TSettingsStore& settings) {
   TDeskChoices c;
   TSettingsSession session(settings);
-  c.DropResent = settings.ReadInteger(kHistorySection, "DropResent", 0) != 0;
-  c.ResentMinutes = RetryMinutes(
-      std::to_string(settings.ReadInteger(kHistorySection, "ResentMinutes", TRetryList::kDefaultMinutes)));
-  c.ArchivePdf = settings.ReadInteger(kHistorySection, "ArchivePdf", 0) != 0;
-  c.BroadcastOnce = settings.ReadInteger(kHistorySection, "BroadcastOnce", 0) != 0;
-  c.BroadcastHours = BroadcastHours(std::to_string(
-      settings.ReadInteger(kHistorySection, "BroadcastHours", TDeskChoices::kDefaultBroadcastHours)));
+  for (const TStoredChoice& row : StoredChoiceTable())
+    if (InHistory(row)) ReadStoredChoice(settings, row, c);
   session.Close();
   return c;
 }
 
 void WriteHistoryOptions(TSettingsStore& settings, const TDeskChoices& c) {
+  const TDeskChoices defaults;
+  bool any = false;
+  bool later = false;
+  for (const TStoredChoice& row : StoredChoiceTable()) {
+    if (!InHistory(row) || SameStoredValue(row, c, defaults)) continue;
+    any = true;
+    later = later || row.AddedLater;
+  }
+  TDeskChoices values = c;
   TSettingsSession session(settings);
-  if (c.DropResent || c.ArchivePdf || c.BroadcastOnce || c.ResentMinutes != TRetryList::kDefaultMinutes ||
-      c.BroadcastHours != TDeskChoices::kDefaultBroadcastHours) {
-    settings.WriteInteger(kHistorySection, "DropResent", c.DropResent ? 1 : 0);
-    settings.WriteInteger(kHistorySection, "ResentMinutes", c.ResentMinutes);
-    settings.WriteInteger(kHistorySection, "ArchivePdf", c.ArchivePdf ? 1 : 0);
-    // Added later: left out while at their defaults, so earlier files keep their keys.
-    if (c.BroadcastOnce || c.BroadcastHours != TDeskChoices::kDefaultBroadcastHours) {
-      settings.WriteInteger(kHistorySection, "BroadcastOnce", c.BroadcastOnce ? 1 : 0);
-      settings.WriteInteger(kHistorySection, "BroadcastHours", c.BroadcastHours);
+  if (any) {
+    for (const TStoredChoice& row : StoredChoiceTable()) {
+      if (!InHistory(row) || (row.AddedLater && !later)) continue;
+      settings.WriteInteger(row.Section, row.Key,
+                            row.Kind == skNumber ? row.Number(values) : (row.Flag(values) ? 1 : 0));
     }
   } else if (settings.SectionExists(kHistorySection)) {
     settings.EraseSection(kHistorySection);
@@ -134,32 +165,9 @@ void WriteHistoryOptions(TSettingsStore& settings, const TDeskChoices& c) {
 }
 
 TDeskChoices ReadDeskChoices(TSettingsStore& settings) {
-  TDeskChoices c = ReadHistoryOptions(settings);
+  TDeskChoices c;
   TSettingsSession session(settings);
-  TSelectionChoices& s = c.Selection;
-  // The defaults are the window's start values.
-  s.ThisStation = ReadChecked(settings, "cbThisStation", s.ThisStation);
-  s.UseStationList = ReadChecked(settings, "cbStationList", s.UseStationList);
-  s.Bulletins = ReadChecked(settings, "cbBull", s.Bulletins);
-  s.Announcements = ReadChecked(settings, "cbAnn", s.Announcements);
-  s.NwsWatches = ReadChecked(settings, "cbNWSWatches", s.NwsWatches);
-  s.NwsWarnings = ReadChecked(settings, "cbNWSWarnings", s.NwsWarnings);
-  s.NwsAdvisories = ReadChecked(settings, "cbNWSAdvisiories", s.NwsAdvisories);
-  c.FullText = {ReadChecked(settings, "cbNWSWatchesPrint", false),
-                ReadChecked(settings, "cbNWSWarningsPrint", false),
-                ReadChecked(settings, "cbNWSAdvisioriesPrint", false)};
-  c.Beep = ReadChecked(settings, "cbBeepOnReceive", c.Beep);
-  c.PrintingDisabled = ReadChecked(settings, "cbDisablePrinting", c.PrintingDisabled);
-  c.PageSetting = Trim(settings.ReadString(kSettingsSection, "edMsgCount.Text", c.PageSetting));
-  const std::size_t most = static_cast<std::size_t>(kMaxStoredListEntries);
-  if (const auto list = settings.ReadStringList("Settings.lbStationList.Items", most)) s.StationList = *list;
-  // The check list's entries as stored (the window's full list when none are), each marked
-  // by [StateSelection].
-  std::vector<std::string> codes(kStateCodes.begin(), kStateCodes.end());
-  if (const auto list = settings.ReadStringList("Settings.clbStates.Items", most)) codes = *list;
-  s.States.clear();
-  for (const std::string& code : codes)
-    s.States.emplace_back(code, settings.ReadInteger(kStateSection, code, 0) != 0);
+  for (const TStoredChoice& row : StoredChoiceTable()) ReadStoredChoice(settings, row, c);
   session.Close();
   return c;
 }

@@ -18,7 +18,6 @@ namespace qm {
 namespace {
 
 const char* const FormStateSection = "FormState";
-const char* const StateSelectionSection = "StateSelection";
 // The button-face colour as the file has always recorded it.
 const char* const ButtonFaceColor = "-16777201";
 
@@ -184,7 +183,7 @@ void TWindowStateKeeper::DoRestoreState() {
 
 TPropertyStateKeeper::TPropertyStateKeeper(QWidget* form, TSettingsStore& store,
                                            std::vector<std::string> storedProperties)
-    : TStateKeeper("Settings", store), FForm(form) {
+    : TStateKeeper(kControlsSection, store), FForm(form) {
   for (const auto& entry : storedProperties) {
     const auto dot = entry.find('.');
     if (dot == std::string::npos || dot == 0 || dot + 1 == entry.size()) continue;
@@ -299,7 +298,7 @@ void ReadStateList(QListWidget& clbStates, TSettingsStore& store) {
   for (int i = 0; i < clbStates.count(); ++i) clbStates.item(i)->setCheckState(Qt::Unchecked);
   for (int i = 0; i < clbStates.count(); ++i) {
     QListWidgetItem* item = clbStates.item(i);
-    if (store.ReadInteger(StateSelectionSection, ProgramText(item->text()), 0) != 0) {
+    if (store.ReadInteger(kStateSelectionSection, ProgramText(item->text()), 0) != 0) {
       item->setCheckState(Qt::Checked);
     }
   }
@@ -308,10 +307,10 @@ void ReadStateList(QListWidget& clbStates, TSettingsStore& store) {
 
 void SaveStateList(QListWidget& clbStates, TSettingsStore& store) {
   TSettingsSession session(store);
-  store.EraseSection(StateSelectionSection);
+  store.EraseSection(kStateSelectionSection);
   for (int i = 0; i < clbStates.count(); ++i) {
     const QListWidgetItem* item = clbStates.item(i);
-    store.WriteString(StateSelectionSection, ProgramText(item->text()),
+    store.WriteString(kStateSelectionSection, ProgramText(item->text()),
                       item->checkState() == Qt::Checked ? "1" : "0");
   }
   session.Close();

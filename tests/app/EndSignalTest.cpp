@@ -34,7 +34,7 @@ QSet<QString> LoggedItems(const QString& log) {
   return items;
 }
 
-TEST(EndSignal, EveryMessageLoggedBeforeTheSignalIsKeptForTheNextStart) {
+TEST(EndSignal, EveryMessageLoggedBeforeTheSignalIsKeptForTheNextStart) {  // slow
   const struct {
     const char* name;
     int signal;

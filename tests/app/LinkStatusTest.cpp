@@ -51,7 +51,7 @@ TMainFormSetup RealLinkSetup(test::TFormEnvironment& env, THostSettings::TTransp
 
 // Three packets: a position, a message for another station and one for this station. Every
 // one counts as heard; only the last is listed.
-TEST(LinkStatus, ShowsSourceStateAndEveryPacketHeard) {
+TEST(LinkStatus, ShowsSourceStateAndEveryPacketHeard) {  // slow
   using test::Ax25Ui;
   using test::Kiss;
   const TPeerCase cases[] = {

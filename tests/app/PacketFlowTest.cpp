@@ -606,7 +606,7 @@ TEST_F(PacketFlow, ClearDuringAJobKeepsWhatArrivesAfterIt) {
   EXPECT_TRUE(env->Errors.isEmpty());
 }
 
-TEST_F(PacketFlow, NothingIsDroppedWhilePrintingIsDisabled) {
+TEST_F(PacketFlow, NothingIsDroppedWhilePrintingIsDisabled) {  // slow
   Make();
   form->cbBull->setChecked(true);
   form->cbDisablePrinting->setChecked(true);

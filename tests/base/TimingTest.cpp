@@ -71,7 +71,7 @@ TEST(DateTime, RegionalTextFollowsTheTimeLocale) {
 
 // The clocks take the regional forms' separators only where each is one ASCII mark; the
 // signs of Japanese, Chinese and Korean forms (several bytes each) keep ":" and "/".
-TEST(DateTime, RegionalSeparatorsAreOneAsciiMarkOrTheFallback) {
+TEST(DateTime, RegionalSeparatorsAreOneAsciiMarkOrTheFallback) {  // slow
   const struct {
     const char *source, *charset;
     char date, time;

@@ -32,7 +32,7 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
   file.write(bytes);
 }
 
-TEST(ClockJumpRun, LogsStoreAndArchiveSurviveAWallClockJump) {
+TEST(ClockJumpRun, LogsStoreAndArchiveSurviveAWallClockJump) {  // slow
   const QString faketime = QStringLiteral(QM_LIBFAKETIME);
   if (faketime.isEmpty() || !QFileInfo::exists(faketime))
     GTEST_SKIP() << "libfaketime is missing (Debian package faketime)";

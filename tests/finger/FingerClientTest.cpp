@@ -424,7 +424,7 @@ TEST(TFingerClient, HostNotFound) {
 // The only name server is a UDP socket that never answers, and the resolver waits 4 s
 // for it: the lookup must end with the Total or Connect bound, not with the resolver.
 // The lookups given up on are then awaited and, under ASan, checked for leaks.
-TEST(TFingerClient, SilentNameServerEndsWithTheBounds) {
+TEST(TFingerClient, SilentNameServerEndsWithTheBounds) {  // slow
   if (!NameLookupKeepsDeadlines())
     GTEST_SKIP() << "name lookups block in this build (no glibc, or ThreadSanitizer)";
   using namespace std::chrono;

@@ -643,7 +643,7 @@ TEST(KissSerialLinkTest, SettingsThatCannotOpenAPortAreErrors) {
 // A peer that connects and then sends nothing a packet can be made of: after the quiet time
 // the state says so, a packet takes the warning back, silence brings it again, and a stopped
 // link stays silent.
-TEST(TcpLinkTest, QuietConnectionIsReportedUntilAPacketArrives) {
+TEST(TcpLinkTest, QuietConnectionIsReportedUntilAPacketArrives) {  // slow
   using test::Ax25Ui;
   using test::Kiss;
   // Only the quiet time of the transport's kind is shortened: the other one (1 min for

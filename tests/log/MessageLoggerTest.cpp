@@ -621,7 +621,7 @@ TEST_F(MessageLoggerTest, FailureIsRetriedAndReportedOnceEachWay) {
             (std::vector<std::string>{"<12:20:30.040L> a", "<12:20:30.040L> b", "<12:20:30.040L> c"}));
 }
 
-TEST_F(MessageLoggerTest, DestructionWhileFailingEndsAtTheFlushBound) {
+TEST_F(MessageLoggerTest, DestructionWhileFailingEndsAtTheFlushBound) {  // slow
   Touch(Dir / "plain", "a regular file");
   auto logger = MakeLogger();
   logger->SetLogFilePath((Dir / "plain" / "sub").string());

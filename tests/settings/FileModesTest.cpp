@@ -39,7 +39,7 @@ QStringList RunArgs(const QString& capture, const QString& config, const QString
           QStringLiteral("--print-to-pdf"), pdfs};
 }
 
-TEST(FileModes, WhatTheProgramMakesIsTheUsersOnly) {
+TEST(FileModes, WhatTheProgramMakesIsTheUsersOnly) {  // slow
   test::App();
   TOpenUmask umask;
   QTemporaryDir dir;

@@ -193,7 +193,7 @@ class InstanceLockTest : public ::testing::Test {
   }
 };
 
-TEST_F(InstanceLockTest, SecondStartOnAFolderInUseGoesAwayAndTouchesNothing) {
+TEST_F(InstanceLockTest, SecondStartOnAFolderInUseGoesAwayAndTouchesNothing) {  // slow
   const QString capture = WriteCapture(Dir, 3);
   auto first = test::StartProgram(RunArgs(capture, QStringLiteral("1"), Config, Pdfs),
                                   test::ProgramEnvironment(Dir.path()));

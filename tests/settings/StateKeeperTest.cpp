@@ -90,6 +90,23 @@ struct TForm {
   }
 };
 
+// The main window's stored properties in the order it saves them.
+const std::vector<std::string> kWindowProperties = {"cbDisablePrinting.Checked",
+                                                    "lbStationList.Items",
+                                                    "cbStationList.Checked",
+                                                    "cbThisStation.Checked",
+                                                    "edMsgCount.Text",
+                                                    "cbBeepOnReceive.Checked",
+                                                    "cbNWSAdvisiories.Checked",
+                                                    "cbNWSAdvisioriesPrint.Checked",
+                                                    "cbNWSWarnings.Checked",
+                                                    "cbNWSWarningsPrint.Checked",
+                                                    "cbNWSWatches.Checked",
+                                                    "cbNWSWatchesPrint.Checked",
+                                                    "cbAnn.Checked",
+                                                    "cbBull.Checked",
+                                                    "clbStates.Items"};
+
 // The main window's keepers wired as the window wires them.
 struct TKeepers {
   TSettingsStore Store;
@@ -98,7 +115,7 @@ struct TKeepers {
   int MinimizeRequests = 0;
 
   TKeepers(TForm& form, const std::string& iniFile)
-      : Store(iniFile), Window(&form.Form, Store), Properties(&form.Form, Store, DefaultStoredProperties()) {
+      : Store(iniFile), Window(&form.Form, Store), Properties(&form.Form, Store, kWindowProperties) {
     Window.OnMinimizeRequested = [this] { ++MinimizeRequests; };
     Properties.OnRestoreState = [this, &form] { ReadStateList(*form.clbStates, Store); };
     Properties.OnSaveState = [this, &form] { SaveStateList(*form.clbStates, Store); };

@@ -143,7 +143,7 @@ class BoardServerTest : public ::testing::Test {
   int FPort = 0;
 };
 
-TEST_F(BoardServerTest, TheDoorAnswersEachRequestAsItMay) {
+TEST_F(BoardServerTest, TheDoorAnswersEachRequestAsItMay) {  // slow
   const QString day = FArchive.filePath(QDate::currentDate().toString(Qt::ISODate));
   ASSERT_TRUE(QDir().mkpath(day));
   QFile page(day + QStringLiteral("/001530-job41.pdf"));
@@ -319,7 +319,7 @@ TEST_F(BoardServerTest, StopEndsAtOnceWhateverTheClientsDo) {
   }
 }
 
-TEST_F(BoardServerTest, ManyConnectionsWaitInTheBacklogNotInTheProcess) {
+TEST_F(BoardServerTest, ManyConnectionsWaitInTheBacklogNotInTheProcess) {  // slow
   TBoardConfig config;
   config.MaxStreams = 2;  // 10 workers
   config.MaxWaiting = 4;

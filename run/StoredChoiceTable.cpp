@@ -1,0 +1,106 @@
+#include "run/StoredChoiceTable.h"
+
+#include <array>
+
+#include "settings/SettingsDefaults.h"
+
+namespace qm {
+namespace {
+
+using TFlagField = bool& (*)(TDeskChoices&);
+
+constexpr TStoredChoice Checked(const char* key, TFlagField field) {
+  return {.Kind = skChecked, .Section = kControlsSection, .Key = key, .Flag = field};
+}
+
+constexpr TStoredChoice HistoryFlag(const char* key, TFlagField field, bool addedLater = false) {
+  return {.Kind = skFlag, .Section = kHistorySection, .Key = key, .Flag = field, .AddedLater = addedLater};
+}
+
+constexpr TStoredChoice HistoryNumber(const char* key, int& (*field)(TDeskChoices&),
+                                      int (*rule)(std::string_view), bool addedLater = false) {
+  return {.Kind = skNumber,
+          .Section = kHistorySection,
+          .Key = key,
+          .Number = field,
+          .NumberRule = rule,
+          .AddedLater = addedLater};
+}
+
+constexpr auto kTable = std::to_array<TStoredChoice>({
+    Checked("cbDisablePrinting.Checked", [](TDeskChoices& c) -> bool& { return c.PrintingDisabled; }),
+    {.Kind = skItems,
+     .Section = kControlsSection,
+     .Key = "lbStationList.Items",
+     .Items = [](TDeskChoices& c) -> std::vector<std::string>& { return c.Selection.StationList; }},
+    Checked("cbStationList.Checked", [](TDeskChoices& c) -> bool& { return c.Selection.UseStationList; }),
+    Checked("cbThisStation.Checked", [](TDeskChoices& c) -> bool& { return c.Selection.ThisStation; }),
+    {.Kind = skText,
+     .Section = kControlsSection,
+     .Key = "edMsgCount.Text",
+     .Text = [](TDeskChoices& c) -> std::string& { return c.PageSetting; }},
+    Checked("cbBeepOnReceive.Checked", [](TDeskChoices& c) -> bool& { return c.Beep; }),
+    // Spelt so since the first files; the key stays as they have it.
+    Checked("cbNWSAdvisiories.Checked", [](TDeskChoices& c) -> bool& { return c.Selection.NwsAdvisories; }),
+    Checked("cbNWSAdvisioriesPrint.Checked",
+            [](TDeskChoices& c) -> bool& { return c.FullText.AdvisoryText; }),
+    Checked("cbNWSWarnings.Checked", [](TDeskChoices& c) -> bool& { return c.Selection.NwsWarnings; }),
+    Checked("cbNWSWarningsPrint.Checked", [](TDeskChoices& c) -> bool& { return c.FullText.WarningText; }),
+    Checked("cbNWSWatches.Checked", [](TDeskChoices& c) -> bool& { return c.Selection.NwsWatches; }),
+    Checked("cbNWSWatchesPrint.Checked", [](TDeskChoices& c) -> bool& { return c.FullText.WatchText; }),
+    Checked("cbAnn.Checked", [](TDeskChoices& c) -> bool& { return c.Selection.Announcements; }),
+    Checked("cbBull.Checked", [](TDeskChoices& c) -> bool& { return c.Selection.Bulletins; }),
+    {.Kind = skStates,
+     .Section = kControlsSection,
+     .Key = "clbStates.Items",
+     .States = [](TDeskChoices& c) -> std::vector<std::pair<std::string, bool>>& {
+       return c.Selection.States;
+     }},
+    HistoryFlag("DropResent", [](TDeskChoices& c) -> bool& { return c.DropResent; }),
+    HistoryNumber(
+        "ResentMinutes", [](TDeskChoices& c) -> int& { return c.ResentMinutes; }, RetryMinutes),
+    HistoryFlag("ArchivePdf", [](TDeskChoices& c) -> bool& { return c.ArchivePdf; }),
+    HistoryFlag(
+        "BroadcastOnce", [](TDeskChoices& c) -> bool& { return c.BroadcastOnce; }, true),
+    HistoryNumber(
+        "BroadcastHours", [](TDeskChoices& c) -> int& { return c.BroadcastHours; }, BroadcastHours, true),
+});
+
+}  // namespace
+
+std::span<const TStoredChoice> StoredChoiceTable() {
+  return kTable;
+}
+
+std::vector<std::string> StoredControlProperties() {
+  std::vector<std::string> properties;
+  for (const TStoredChoice& row : kTable)
+    if (std::string_view(row.Section) == kControlsSection) properties.emplace_back(row.Key);
+  return properties;
+}
+
+std::string ItemsSection(const TStoredChoice& row) {
+  return std::string(row.Section) + "." + row.Key;
+}
+
+bool SameStoredValue(const TStoredChoice& row, const TDeskChoices& a, const TDeskChoices& b) {
+  // The fields are reached through the table's accessors, which take a choices to change.
+  TDeskChoices x = a;
+  TDeskChoices y = b;
+  switch (row.Kind) {
+    case skChecked:
+    case skFlag:
+      return row.Flag(x) == row.Flag(y);
+    case skNumber:
+      return row.Number(x) == row.Number(y);
+    case skText:
+      return row.Text(x) == row.Text(y);
+    case skItems:
+      return row.Items(x) == row.Items(y);
+    case skStates:
+      return row.States(x) == row.States(y);
+  }
+  return false;
+}
+
+}  // namespace qm

@@ -21,7 +21,6 @@
 #include <future>
 #include <set>
 
-#include "store/MessageStore.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/QtTestApp.h"
 #include "web/BoardServer.h"
@@ -119,7 +118,7 @@ class BoardServerTest : public ::testing::Test {
       FReprinted.insert(FReprinted.end(), ids.begin(), ids.end());
     };
     hooks.ReprintJob = [](std::int64_t job) {
-      if (job == 2324) throw EMessageStoreError("No job 2324 was printed");
+      if (job == 2324) throw EBoardNotFound("No job 2324 was printed");
     };
     hooks.ArchiveFolder = [this] { return FArchive.path(); };
     FServer = std::make_unique<TBoardServer>(config, std::move(hooks));

@@ -121,12 +121,12 @@ class TBoardServer : public QObject {
   struct TShared;
 
   TBoardConfig FConfig;
+  std::atomic<int> FStreamCount{0};  // before FShared, which counts in it
   std::unique_ptr<TShared> FShared;
   // Serves until Stop; cpp-httplib's workers are its own (TBoundedPool).
   std::thread FListener;
   int FPort = 0;
   QTimer* FPublish = nullptr;
-  std::atomic<int> FStreamCount{0};
 };
 
 }  // namespace qm

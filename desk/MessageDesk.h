@@ -178,6 +178,9 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   const QStringList& PrinterProblems() const { return FQueue->PrinterProblems(); }
   // What the last job handed to the printer held.
   TPrintStats LastPrinted() const;
+  // The last page or full text the spooler confirmed, in the words of its log line ("3
+  // messages, job 12 on Office"); "" while none was.
+  const QString& LastConfirmed() const { return FQueue->LastConfirmed(); }
   // The store for the history's reading, or null while none was ever opened.
   TMessageStore* HistoryReader() const { return FStore ? FStore->Store() : nullptr; }
   // The store's file and whether it fails now ("" and false while none is open).

@@ -387,15 +387,21 @@ void TPrintQueue::JobCompleted(const TPendingJob& job) {
       job.Ticket.SpoolerJob > 0
           ? QStringLiteral("job %1 on %2").arg(job.Ticket.SpoolerJob).arg(job.Ticket.Printer)
           : QStringLiteral("on %1").arg(job.Ticket.Printer);
+  // Kept as the log has it, in the program's text.
+  auto confirmed = [this](const QString& what, const QString& words) {
+    const std::string kept = ProgramText(words);
+    FLastConfirmed = DisplayText(kept);
+    FHost.Note(ProgramText(what) + kept);
+  };
   if (job.Kind != jkList) {
     const QString of = job.Of.isEmpty() ? QString() : job.Of + (job.Ticket.SpoolerJob > 0 ? ", " : " ");
-    FHost.Note(ProgramText(QStringLiteral("Full text printed: ") + of + where));
+    confirmed(QStringLiteral("Full text printed: "), of + where);
     return;
   }
   const auto before = FListed.size();
   std::erase_if(FListed, [&](const TListedEntry& e) { return e.Job == job.Key; });
-  FHost.Note(
-      ProgramText(QStringLiteral("Page printed: %1 messages, %2").arg(before - FListed.size()).arg(where)));
+  confirmed(QStringLiteral("Page printed: "),
+            QStringLiteral("%1 messages, %2").arg(before - FListed.size()).arg(where));
   if (FListed.size() != before) {
     emit ListChanged();
     FHost.UpdateCount();

@@ -112,6 +112,9 @@ class TPrintQueue : public QObject {
   void CheckPrinter();
   // What keeps pages from paper at the printer, one line each; empty when nothing does.
   const QStringList& PrinterProblems() const { return FPrinterProblems; }
+  // The last page or full text the spooler confirmed, as its Note says it after "printed: "
+  // ("3 messages, job 12 on Office"); "" while none was.
+  const QString& LastConfirmed() const { return FLastConfirmed; }
 
  signals:
   // Entries left the list (printed or cleared): the view shows Listed() again.
@@ -159,6 +162,7 @@ class TPrintQueue : public QObject {
   QSet<QString> FShownFailures;
   QTimer* FPrinterTimer = nullptr;
   QStringList FPrinterProblems;
+  QString FLastConfirmed;
 };
 
 }  // namespace qm

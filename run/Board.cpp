@@ -4,7 +4,8 @@
 #include <QDir>
 #include <QTimer>
 #include <cstdio>
-#include <map>
+#include <functional>
+#include <unordered_map>
 
 #include "base/PrivateFiles.h"
 #include "base/ProgramText.h"
@@ -14,6 +15,7 @@
 #include "select/EntryLines.h"
 #include "settings/InstanceLock.h"
 #include "settings/SettingsStore.h"
+#include "store/MessageStore.h"
 #include "web/BoardDoor.h"
 #include "web/BoardState.h"
 #include "web/BoardToken.h"
@@ -23,8 +25,54 @@ namespace qm {
 namespace {
 
 constexpr std::size_t kBoardEntries = 500;
-// How often the state is looked at for what no signal tells (a failing store, the time).
+// How often the desk is looked at for what it changes without a signal.
 constexpr int kLookMs = 2000;
+
+// A stored message as a row of the board's history, in the History window's words.
+QJsonObject HistoryRow(const TStoredMessage& m) {
+  auto cell = [&m](THistoryModel::TColumn column) { return HistoryCell(m, column); };
+  return QJsonObject{{QStringLiteral("id"), static_cast<double>(m.Id)},
+                     {QStringLiteral("job"), static_cast<double>(JobNumber(m))},
+                     {QStringLiteral("utc"), cell(THistoryModel::hcUtc)},
+                     {QStringLiteral("from"), cell(THistoryModel::hcFrom)},
+                     {QStringLiteral("to"), cell(THistoryModel::hcTo)},
+                     {QStringLiteral("kind"), cell(THistoryModel::hcKind)},
+                     {QStringLiteral("text"), cell(THistoryModel::hcText)},
+                     {QStringLiteral("printed"), cell(THistoryModel::hcPrinted)}};
+}
+
+// The messages `ids` of `store` (null: none) as rows, in the order given; one purged since it
+// was found is left out.
+QJsonArray HistoryRows(const TMessageStore* store, const std::vector<std::int64_t>& ids) {
+  QJsonArray rows;
+  if (!store) return rows;
+  std::unordered_map<std::int64_t, TStoredMessage> found;
+  for (TStoredMessage& m : store->Messages(ids)) found.emplace(m.Id, std::move(m));
+  for (const std::int64_t id : ids)
+    if (auto it = found.find(id); it != found.end()) rows.append(HistoryRow(it->second));
+  return rows;
+}
+
+// On the asking worker's thread, with a read-only connection of its own: the history window's
+// search, so both find the same messages.
+std::vector<std::int64_t> FindInHistory(const std::string& storeFile, const TBoardSearch& search,
+                                        std::size_t limit) {
+  THistoryFilter filter;
+  filter.Callsign = search.Callsign;
+  filter.Text = search.Text;
+  filter.Kind = static_cast<THistoryKind>(search.Kind);
+  return THistoryReader(storeFile).FindMessages(filter, limit);
+}
+
+// Runs a reprint; what the store does not hold is the board's "not found".
+void Reprinting(const std::function<void()>& reprint) {
+  try {
+    reprint();
+  } catch (const EMessageStoreError& e) {
+    if (e.Kind() == EMessageStoreError::TKind::ekRefused) throw EBoardNotFound(e.what());
+    throw;
+  }
+}
 
 }  // namespace
 
@@ -71,12 +119,6 @@ QString PlanBoard(const QString& webOption, const std::string& iniFile, const st
 
 TBoardRun::TBoardRun(TMessageDesk& desk, TPacketSources& sources, TBoardPlan plan, QObject* parent)
     : QObject(parent), FDesk(desk), FSources(sources), FPlan(std::move(plan)) {
-  FCount = DisplayText(CountText(static_cast<int>(desk.Listed().size()), desk.Choices().PageSetting));
-  connect(&desk, &TMessageDesk::CountChanged, this, [this](const QString& text) { FCount = text; });
-  connect(&desk, &TMessageDesk::Noted, this, [this](const QString& text) {
-    if (text.startsWith(QLatin1String("Page printed")) || text.startsWith(QLatin1String("Full text printed")))
-      FLastPage = text.mid(text.indexOf(QLatin1Char(':')) + 2);
-  });
   connect(&desk, &TMessageDesk::FailureToReport, this,
           [this](const QString& text, bool) { FLastFailure = text; });
 }
@@ -87,33 +129,16 @@ void TBoardRun::Start() {
   if (FPlan.Off) return;
   TBoardHooks hooks;
   hooks.State = [this] { return State(); };
+  hooks.LastHistoryKind = StoredNumber(hkNwsAdvisory);
   hooks.StoreFile = [this] { return FDesk.StoreFile(); };
+  hooks.FindMessages = FindInHistory;
   hooks.Messages = [this](const std::vector<std::int64_t>& ids) {
-    // The rows as the History window shows them, from its own model.
-    THistoryModel model;
-    model.SetMessages(FDesk.HistoryReader(), ids);
-    QJsonArray rows;
-    for (int row = 0; row < model.rowCount(); ++row) {
-      const TStoredMessage& m = model.MessageAt(row);
-      if (m.Id == 0) continue;  // purged since it was found
-      auto text = [&](THistoryModel::TColumn column) {
-        return model.data(model.index(row, column), Qt::DisplayRole).toString();
-      };
-      rows.append(QJsonObject{{QStringLiteral("id"), static_cast<double>(m.Id)},
-                              {QStringLiteral("job"), static_cast<double>(JobNumber(m))},
-                              {QStringLiteral("utc"), text(THistoryModel::hcUtc)},
-                              {QStringLiteral("from"), text(THistoryModel::hcFrom)},
-                              {QStringLiteral("to"), text(THistoryModel::hcTo)},
-                              {QStringLiteral("kind"), text(THistoryModel::hcKind)},
-                              {QStringLiteral("text"), text(THistoryModel::hcText)},
-                              {QStringLiteral("printed"), text(THistoryModel::hcPrinted)}});
-    }
-    return rows;
+    return HistoryRows(FDesk.HistoryReader(), ids);
   };
   hooks.ReprintMessages = [this](const std::vector<std::int64_t>& ids) {
-    FDesk.ReprintMessages(ids, "on the board");
+    Reprinting([&] { FDesk.ReprintMessages(ids, "on the board"); });
   };
-  hooks.ReprintJob = [this](std::int64_t job) { FDesk.ReprintJob(job, "on the board"); };
+  hooks.ReprintJob = [this](std::int64_t job) { Reprinting([&] { FDesk.ReprintJob(job, "on the board"); }); };
   hooks.ArchiveFolder = [this] { return FDesk.Choices().ArchivePdf ? FDesk.ArchiveFolder() : QString(); };
   auto server = std::make_unique<TBoardServer>(FPlan.Config, std::move(hooks), this);
   try {
@@ -132,14 +157,26 @@ void TBoardRun::Start() {
   }
   FServer = std::move(server);
   TBoardServer* s = FServer.get();
+  // The state is made anew on what the desk and the sources signal...
   for (auto signal : {&TMessageDesk::EntryListed, &TMessageDesk::ListChanged, &TMessageDesk::PacketHeard})
     connect(&FDesk, signal, s, &TBoardServer::Changed);
   connect(&FDesk, &TMessageDesk::CountChanged, s, &TBoardServer::Changed);
   connect(&FDesk, &TMessageDesk::PrinterProblemsChanged, s, &TBoardServer::Changed);
   connect(&FDesk, &TMessageDesk::Noted, s, &TBoardServer::Changed);
+  connect(&FDesk, &TMessageDesk::FailureToReport, s, &TBoardServer::Changed);
   connect(&FSources, &TPacketSources::SourceChanged, s, &TBoardServer::Changed);
+  // ... and on what the desk changes without a signal: the choices the window hands it (the
+  // printer, printing off, the archive), the store failing or back, the log's file at a new
+  // day, a job handed to the spooler. Those facts alone, without the list, are looked at now
+  // and then; the state is made anew only when one of them moved.
   auto* look = new QTimer(s);
-  connect(look, &QTimer::timeout, s, &TBoardServer::Changed);
+  connect(look, &QTimer::timeout, s, [this, s] {
+    QJsonObject facts = DeskState(FDesk, {}, QString(), QString(), 0);
+    if (facts != FLooked) {
+      FLooked = std::move(facts);
+      s->Changed();
+    }
+  });
   look->start(kLookMs);
   std::fprintf(stderr, "Board: %s\n", Url().toLocal8Bit().constData());
   std::fflush(stderr);
@@ -163,7 +200,9 @@ QJsonObject TBoardRun::State() const {
           QDateTime::fromMSecsSinceEpoch(s.LastHeardMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     sources << b;
   }
-  return DeskState(FDesk, sources, FCount, FLastPage, FLastFailure, kBoardEntries);
+  const QString count =
+      DisplayText(CountText(static_cast<int>(FDesk.Listed().size()), FDesk.Choices().PageSetting));
+  return DeskState(FDesk, sources, count, FLastFailure, kBoardEntries);
 }
 
 QByteArray TBoardRun::StatusAnswer() const {

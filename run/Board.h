@@ -56,9 +56,9 @@ class TBoardRun : public QObject {
   TPacketSources& FSources;
   TBoardPlan FPlan;
   std::unique_ptr<TBoardServer> FServer;
-  QString FCount;
-  QString FLastPage;
   QString FLastFailure;
+  // The desk's facts that no signal tells, as last looked at.
+  QJsonObject FLooked;
   QString FRefusal;
 };
 

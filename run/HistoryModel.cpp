@@ -64,6 +64,34 @@ QString HistoryPrintedText(const TStoredMessage& m) {
   return QString();
 }
 
+QString HistoryCell(const TStoredMessage& m, THistoryModel::TColumn column) {
+  switch (column) {
+    case THistoryModel::hcLocal:
+      return TimeText(m.LocalTime);
+    case THistoryModel::hcUtc:
+      return TimeText(m.UtcTime);
+    case THistoryModel::hcFrom:
+      return CellText(m.Source);
+    case THistoryModel::hcTo:
+      return CellText(m.Addressee);
+    case THistoryModel::hcKind:
+      return HistoryKindText(m);
+    case THistoryModel::hcState:
+      return CellText(m.State);
+    case THistoryModel::hcText:
+      return CellText(m.MessageText);
+    case THistoryModel::hcNumber:
+      return CellText(m.MessageId);
+    case THistoryModel::hcPrinted:
+      return HistoryPrintedText(m);
+    case THistoryModel::hcAnswered:
+      return m.Answered.empty() ? QString() : "Answered " + CellText(m.Answered);
+    case THistoryModel::hcCount:
+      break;
+  }
+  return QString();
+}
+
 void THistoryModel::SetMessages(const TMessageStore* store, std::vector<std::int64_t> ids) {
   beginResetModel();
   FStore = store;
@@ -109,30 +137,7 @@ QVariant THistoryModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid()) return {};
   const TStoredMessage& m = MessageAt(index.row());
   if (m.Id == 0) return {};
-  switch (index.column()) {
-    case hcLocal:
-      return TimeText(m.LocalTime);
-    case hcUtc:
-      return TimeText(m.UtcTime);
-    case hcFrom:
-      return CellText(m.Source);
-    case hcTo:
-      return CellText(m.Addressee);
-    case hcKind:
-      return HistoryKindText(m);
-    case hcState:
-      return CellText(m.State);
-    case hcText:
-      return CellText(m.MessageText);
-    case hcNumber:
-      return CellText(m.MessageId);
-    case hcPrinted:
-      return HistoryPrintedText(m);
-    case hcAnswered:
-      return m.Answered.empty() ? QString() : "Answered " + CellText(m.Answered);
-    default:
-      return {};
-  }
+  return HistoryCell(m, static_cast<TColumn>(index.column()));
 }
 
 QVariant THistoryModel::headerData(int section, Qt::Orientation orientation, int role) const {

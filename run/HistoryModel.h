@@ -1,5 +1,5 @@
-// The history's rows as a table model: the history window shows it, the board reads its rows
-// the same way, so both say a message's kind and where it stands in the same words.
+// The history's rows: a stored message's fields in words (HistoryCell), and the table model the
+// history window shows them in. The board makes its rows with the same words.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -57,6 +57,8 @@ class THistoryModel : public QAbstractTableModel {
   mutable std::unordered_map<std::int64_t, TStoredMessage> FRead;
 };
 
+// A stored message's field in column `column` as the history shows it.
+QString HistoryCell(const TStoredMessage& m, THistoryModel::TColumn column);
 // The kind a message was kept as, in words ("NWS warning" ...).
 QString HistoryKindText(const TStoredMessage& m);
 // Where it stands on its way to paper ("Printed in job 12" ...).

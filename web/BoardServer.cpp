@@ -11,7 +11,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QMetaObject>
-#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
@@ -24,7 +23,7 @@
 #include <stdexcept>
 
 #include "base/IntegerText.h"
-#include "store/MessageStore.h"
+#include "base/OwnerThread.h"
 #include "web/BoardDoor.h"
 #include "web/BoardHttp.h"
 #include "web/BoardToken.h"
@@ -48,13 +47,30 @@ constexpr int kBacklog = 128;
 constexpr std::size_t kMaxReprintIds = 1000;
 constexpr qint64 kMaxPageFile = 32 * 1024 * 1024;
 
-void Answer(httplib::Response& res, int status, const std::string& text) {
+// Every answer but a file or the stream: its status, and its text on a line of its own.
+void Reply(httplib::Response& res, int status, const std::string& text) {
   res.status = status;
   res.set_content(text + "\n", "text/plain; charset=utf-8");
 }
 
-void AnswerJson(httplib::Response& res, const QJsonObject& object) {
+// A request that cannot be answered as asked: the status leads its text ("400 No such kind").
+void Refuse(httplib::Response& res, int status, const std::string& why) {
+  Reply(res, status, std::to_string(status) + " " + why);
+}
+
+void ReplyJson(httplib::Response& res, const QJsonObject& object) {
   res.set_content(QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString(), "application/json");
+}
+
+// What every answer carries, whichever route made it: nothing cached, framed, sniffed or
+// referred, and the page's script only from the board itself.
+void SecureHeaders(const httplib::Request&, httplib::Response& res) {
+  res.set_header("Cache-Control", "no-store");
+  res.set_header("X-Content-Type-Options", "nosniff");
+  res.set_header("X-Frame-Options", "DENY");
+  res.set_header("Referrer-Policy", "no-referrer");
+  res.set_header("Content-Security-Policy",
+                 "default-src 'self'; object-src 'none'; frame-ancestors 'none'; base-uri 'none'");
 }
 
 QByteArray Resource(const char* name) {
@@ -99,11 +115,6 @@ std::string WhyNotListening(const std::string& host, int port, bool& taken) {
   return error != 0 ? std::strerror(error) : "in use, or not an address of this machine";
 }
 
-// What is not stored was asked for: the asker's mistake, not the desk's failure.
-bool IsRefusal(const EMessageStoreError& e) {
-  return e.Kind() == EMessageStoreError::TKind::ekRefused;
-}
-
 std::optional<std::int64_t> ReadId(const std::string& text) {
   std::int32_t value = 0;
   if (!TryParseDecimal(text, value) || value <= 0) return std::nullopt;
@@ -112,9 +123,16 @@ std::optional<std::int64_t> ReadId(const std::string& text) {
 
 }  // namespace
 
+// What the board's threads share: the listener's and the workers' side reads it, the desk's
+// thread makes the state. The routes are its members, one each.
 struct TBoardServer::TShared {
-  explicit TShared(const TBoardConfig& config)
-      : Config(config), Session(NewBoardSession()), Http(Limits(config)) {}
+  TShared(const TBoardConfig& config, TBoardHooks hooks, QObject* desk, std::atomic<int>& streams)
+      : Config(config),
+        Session(NewBoardSession()),
+        Hooks(std::move(hooks)),
+        Desk(desk),
+        Streams(streams),
+        Http(Limits(config)) {}
 
   static TBoardHttp::TLimits Limits(const TBoardConfig& c) {
     TBoardHttp::TLimits limits;
@@ -126,12 +144,14 @@ struct TBoardServer::TShared {
   }
   static std::size_t Workers(const TBoardConfig& c) { return static_cast<std::size_t>(c.MaxStreams) + 8; }
 
-  TBoardConfig Config;
+  const TBoardConfig Config;
   // What the page keeps instead of the token: made anew at each start, so one that leaked is
   // worthless at the next.
   const std::string Session;
-  TBoardHooks Hooks;
-  QObject* Desk = nullptr;  // the server object: queued calls run on its (the desk's) thread
+  const TBoardHooks Hooks;
+  QObject* const Desk;  // the server object: queued calls run on its (the desk's) thread
+  const TOwnerThread Owner;
+  std::atomic<int>& Streams;
   TBoardHttp Http;
 
   std::mutex Mutex;
@@ -139,24 +159,23 @@ struct TBoardServer::TShared {
   bool Stopping = false;
   std::uint64_t Version = 0;
   std::string StateJson = "{}";
-  std::atomic<int>* Streams = nullptr;
   // Something changed since StateJson was made; with no page following, it is made only when
   // asked for.
   std::atomic<bool> Stale{false};
 
   // Runs `work` on the desk's thread and waits for it, within a bound; nullopt (with `error`)
-  // when it threw, the bound passed or the server is stopping. `refused` tells a request for
+  // when it threw, the bound passed or the server is stopping. `notFound` tells a request for
   // what is not stored (the operator's mistake) from a failure.
   template <class T>
   std::optional<T> OnDesk(std::function<T()> work, std::string& error,
-                          std::chrono::milliseconds bound = kDeskWait, bool* refused = nullptr) {
+                          std::chrono::milliseconds bound = kDeskWait, bool* notFound = nullptr) {
     struct TCall {
       std::mutex Mutex;
       std::condition_variable Done;
       bool Finished = false;
       std::optional<T> Value;
       std::string Error;
-      bool Refused = false;
+      bool NotFound = false;
     };
     auto call = std::make_shared<TCall>();
     QMetaObject::invokeMethod(
@@ -164,19 +183,19 @@ struct TBoardServer::TShared {
         [call, work = std::move(work)] {
           std::optional<T> value;
           std::string failure;
-          bool refused = false;
+          bool missing = false;
           try {
             value = work();
-          } catch (const EMessageStoreError& e) {
+          } catch (const EBoardNotFound& e) {
             failure = e.what();
-            refused = IsRefusal(e);
+            missing = true;
           } catch (const std::exception& e) {
             failure = e.what();
           }
           std::lock_guard lock(call->Mutex);
           call->Value = std::move(value);
           call->Error = std::move(failure);
-          call->Refused = refused;
+          call->NotFound = missing;
           call->Finished = true;
           call->Done.notify_all();
         },
@@ -191,7 +210,7 @@ struct TBoardServer::TShared {
       call->Done.wait_for(lock, 100ms);
     }
     error = call->Error;
-    if (refused) *refused = call->Refused;
+    if (notFound) *notFound = call->NotFound;
     return error.empty() ? std::move(call->Value) : std::nullopt;
   }
 
@@ -199,17 +218,230 @@ struct TBoardServer::TShared {
     std::lock_guard lock(Mutex);
     return Stopping;
   }
+
+  // On the desk's thread: the state made anew, and the pages that follow it woken when it is
+  // not what they have.
+  void Publish() {
+    QM_ASSERT_OWNER_THREAD(Owner);
+    Stale = false;
+    const QJsonObject state = Hooks.State ? Hooks.State() : QJsonObject();
+    std::string json = QJsonDocument(state).toJson(QJsonDocument::Compact).toStdString();
+    {
+      std::lock_guard lock(Mutex);
+      if (json == StateJson) return;
+      StateJson = std::move(json);
+      ++Version;
+    }
+    Changed.notify_all();
+  }
+
+  // From a worker: the state made anew on the desk's thread if it changed since it was made.
+  void Refresh() {
+    if (!Stale) return;
+    std::string error;
+    // A desk busy for longer (a page spooling, the end) leaves the state as it was last made.
+    OnDesk<bool>(
+        [this] {
+          if (Stale) Publish();
+          return true;
+        },
+        error, kFreshStateWait);
+  }
+
+  // Reprints `work` on the desk's thread: 200, 404 for what is not stored, 409 for a failure.
+  void ReplyReprinted(httplib::Response& res, std::function<void()> work) {
+    std::string error;
+    bool notFound = false;
+    if (!OnDesk<bool>(
+            [work = std::move(work)] {
+              work();
+              return true;
+            },
+            error, kDeskWait, &notFound))
+      return Reply(res, notFound ? 404 : 409, error);
+    Reply(res, 200, "Reprinted");
+  }
+
+  // The door, before any route: the token or the session on every request but the page's own
+  // files, a change only from the board's own page.
+  httplib::Server::HandlerResponse Door(const httplib::Request& req, httplib::Response& res) {
+    const std::string key = GivenKey(req);
+    // Both compared whatever the first said: the time tells nothing of which matched.
+    const bool token = SameToken(key, Config.Token);
+    const bool session = SameToken(key, Session);
+    if (token || session) {
+      Http.MarkKeyed();
+    } else if (!IsOpenToAll(req)) {
+      Refuse(res, 401, "Unauthorized: open the address with the token (quillmark --status shows it)");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (req.method != "GET" && req.method != "HEAD" &&
+        !SameOriginChange(req.get_header_value("Origin"), req.get_header_value("Sec-Fetch-Site"),
+                          req.get_header_value("Host"))) {
+      Refuse(res, 403, "Forbidden: changes come from the board's own page");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  }
+
+  // GET /: on the first visit the token is in the address; the page trades it for the
+  // session (POST /api/session) and takes it out of the address. A cookie that earlier builds
+  // left with the token in it is removed.
+  void Page(const httplib::Request&, httplib::Response& res) {
+    res.set_header("Set-Cookie",
+                   std::string(kBoardCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict");
+    const QByteArray page = Resource("board.html");
+    res.set_content(page.constData(), static_cast<std::size_t>(page.size()), "text/html; charset=utf-8");
+  }
+
+  // GET /board.js, /board.css
+  void PageFile(const httplib::Request& req, httplib::Response& res) {
+    const bool script = req.path == "/board.js";
+    const QByteArray bytes = Resource(script ? "board.js" : "board.css");
+    res.set_content(bytes.constData(), static_cast<std::size_t>(bytes.size()),
+                    script ? "text/javascript; charset=utf-8" : "text/css; charset=utf-8");
+  }
+
+  // POST /api/session
+  void GiveSession(const httplib::Request&, httplib::Response& res) {
+    ReplyJson(res, QJsonObject{{QStringLiteral("session"), QString::fromStdString(Session)}});
+  }
+
+  // GET /api/state
+  void State(const httplib::Request&, httplib::Response& res) {
+    Refresh();
+    std::lock_guard lock(Mutex);
+    res.set_content(StateJson, "application/json");
+  }
+
+  // GET /api/events: the state as it changes, for as long as the page is open.
+  void Events(const httplib::Request&, httplib::Response& res) {
+    if (Streams.fetch_add(1) >= Config.MaxStreams) {
+      Streams.fetch_sub(1);
+      return Refuse(res, 503, "Too many boards are open");
+    }
+    // Counted first: a change from now on is published to it.
+    Refresh();
+    auto seen = std::make_shared<std::uint64_t>(0);
+    res.set_chunked_content_provider(
+        "text/event-stream",
+        [this, seen](std::size_t, httplib::DataSink& sink) {
+          std::string chunk;
+          {
+            std::unique_lock lock(Mutex);
+            Changed.wait_for(lock, kStreamBeat, [&] { return Stopping || Version != *seen; });
+            if (Stopping) return false;
+            if (Version != *seen) {
+              *seen = Version;
+              chunk = "event: state\ndata: " + StateJson + "\n\n";
+            } else {
+              chunk = ": still here\n\n";
+            }
+          }
+          return sink.write(chunk.data(), chunk.size());
+        },
+        [this](bool) { Streams.fetch_sub(1); });
+  }
+
+  // GET /api/history with the History window's filters: the ids found on this worker's
+  // thread, the rows read on the desk's.
+  void History(const httplib::Request& req, httplib::Response& res) {
+    TBoardSearch search;
+    search.Callsign = req.get_param_value("call");
+    search.Text = req.get_param_value("text");
+    if (req.has_param("kind") &&
+        (!TryParseDecimal(req.get_param_value("kind"), search.Kind) || search.Kind > Hooks.LastHistoryKind))
+      return Refuse(res, 400, "No such kind");
+    std::string error;
+    const std::optional<std::string> file = OnDesk<std::string>(Hooks.StoreFile, error);
+    if (!file) return Refuse(res, 503, error);
+    if (file->empty()) return Refuse(res, 503, "The message store is not open");
+    std::vector<std::int64_t> ids;
+    try {
+      ids = Hooks.FindMessages(*file, search, kHistoryRows + 1);
+    } catch (const std::exception& e) {
+      return Refuse(res, 503, e.what());
+    }
+    const bool more = ids.size() > kHistoryRows;
+    if (more) ids.resize(kHistoryRows);
+    const std::optional<QJsonArray> rows =
+        OnDesk<QJsonArray>([this, ids] { return Hooks.Messages(ids); }, error);
+    if (!rows) return Refuse(res, 503, error);
+    ReplyJson(res, QJsonObject{{QStringLiteral("rows"), *rows}, {QStringLiteral("more"), more}});
+  }
+
+  // POST /api/reprint: id=…&id=…
+  void Reprint(const httplib::Request& req, httplib::Response& res) {
+    const std::size_t count = req.get_param_value_count("id");
+    if (count == 0 || count > kMaxReprintIds) return Refuse(res, 400, "Choose the messages to reprint");
+    std::vector<std::int64_t> ids;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::optional<std::int64_t> id = ReadId(req.get_param_value("id", i));
+      if (!id) return Refuse(res, 400, "Not a message number");
+      ids.push_back(*id);
+    }
+    ReplyReprinted(res, [this, ids] { Hooks.ReprintMessages(ids); });
+  }
+
+  // POST /api/reprint-job: job=…
+  void ReprintJob(const httplib::Request& req, httplib::Response& res) {
+    const std::optional<std::int64_t> job = ReadId(req.get_param_value("job"));
+    if (!job) return Refuse(res, 400, "Not a job number");
+    ReplyReprinted(res, [this, job = *job] { Hooks.ReprintJob(job); });
+  }
+
+  // The day's archive folder, asked of the desk; nullopt (answered) when the desk did not say.
+  std::optional<QString> ArchiveDay(httplib::Response& res, QString& folder) {
+    std::string error;
+    const std::optional<QString> asked = OnDesk<QString>(Hooks.ArchiveFolder, error);
+    if (!asked) {
+      Refuse(res, 503, error);
+      return std::nullopt;
+    }
+    folder = *asked;
+    return QDir(folder).filePath(QDate::currentDate().toString(Qt::ISODate));
+  }
+
+  // GET /api/pages: the day's archived pages.
+  void Pages(const httplib::Request&, httplib::Response& res) {
+    QString folder;
+    const std::optional<QString> day = ArchiveDay(res, folder);
+    if (!day) return;
+    QJsonArray pages;
+    if (!folder.isEmpty())
+      for (const QFileInfo& f : QDir(*day).entryInfoList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Name))
+        if (IsPageName(f.fileName().toStdString()) && !f.isSymLink())
+          pages.append(
+              QJsonObject{{QStringLiteral("name"), f.fileName()}, {QStringLiteral("size"), f.size()}});
+    ReplyJson(res,
+              QJsonObject{{QStringLiteral("archive"), !folder.isEmpty()}, {QStringLiteral("pages"), pages}});
+  }
+
+  // GET /pages/NAME: one of the day's pages, by a name only as the list has them.
+  void PageOfDay(const httplib::Request& req, httplib::Response& res) {
+    const std::string name = req.matches[1];
+    if (!IsPageName(name)) return Refuse(res, 404, "No such page");
+    QString folder;
+    const std::optional<QString> day = ArchiveDay(res, folder);
+    if (!day) return;
+    if (folder.isEmpty()) return Refuse(res, 404, "The PDF archive is off");
+    const QFileInfo file(QDir(*day).filePath(QString::fromStdString(name)));
+    QFile pdf(file.filePath());
+    if (!file.isFile() || file.isSymLink() || file.size() > kMaxPageFile || !pdf.open(QIODevice::ReadOnly))
+      return Refuse(res, 404, "No such page");
+    const QByteArray bytes = pdf.readAll();
+    res.set_content(bytes.constData(), static_cast<std::size_t>(bytes.size()), "application/pdf");
+  }
 };
 
 TBoardServer::TBoardServer(TBoardConfig config, TBoardHooks hooks, QObject* parent)
-    : QObject(parent), FConfig(std::move(config)), FShared(std::make_unique<TShared>(FConfig)) {
-  FShared->Hooks = std::move(hooks);
-  FShared->Desk = this;
-  FShared->Streams = &FStreamCount;
+    : QObject(parent),
+      FConfig(std::move(config)),
+      FShared(std::make_unique<TShared>(FConfig, std::move(hooks), this, FStreamCount)) {
   FPublish = new QTimer(this);
   FPublish->setSingleShot(true);
   FPublish->setInterval(kPublishMs);
-  connect(FPublish, &QTimer::timeout, this, [this] { Publish(); });
+  connect(FPublish, &QTimer::timeout, this, [this] { FShared->Publish(); });
 }
 
 TBoardServer::~TBoardServer() {
@@ -226,35 +458,9 @@ QString TBoardServer::Url() const {
 }
 
 void TBoardServer::Changed() {
-  Q_ASSERT(QThread::currentThread() == thread());
+  QM_ASSERT_OWNER_THREAD(FShared->Owner);
   FShared->Stale = true;
   if (FStreamCount.load() > 0 && !FPublish->isActive()) FPublish->start();
-}
-
-void TBoardServer::Refresh() {
-  if (!FShared->Stale) return;
-  std::string error;
-  // A desk busy for longer (a page spooling, the end) leaves the state as it was last made.
-  FShared->OnDesk<bool>(
-      [this] {
-        if (FShared->Stale) Publish();
-        return true;
-      },
-      error, kFreshStateWait);
-}
-
-void TBoardServer::Publish() {
-  Q_ASSERT(QThread::currentThread() == thread());
-  FShared->Stale = false;
-  const QJsonObject state = FShared->Hooks.State ? FShared->Hooks.State() : QJsonObject();
-  std::string json = QJsonDocument(state).toJson(QJsonDocument::Compact).toStdString();
-  {
-    std::lock_guard lock(FShared->Mutex);
-    if (json == FShared->StateJson) return;
-    FShared->StateJson = std::move(json);
-    ++FShared->Version;
-  }
-  FShared->Changed.notify_all();
 }
 
 void TBoardServer::Start() {
@@ -278,193 +484,27 @@ void TBoardServer::Start() {
   http.set_keep_alive_max_count(100);
   http.set_payload_max_length(c.MaxBody);
 
-  // The door: the token or the session on every request but the page's own files, a change
-  // only from the board's own page.
-  http.set_pre_routing_handler([s](const httplib::Request& req, httplib::Response& res) {
-    const std::string key = GivenKey(req);
-    // Both compared whatever the first said: the time tells nothing of which matched.
-    const bool token = SameToken(key, s->Config.Token);
-    const bool session = SameToken(key, s->Session);
-    if (token || session) {
-      s->Http.MarkKeyed();
-    } else if (!IsOpenToAll(req)) {
-      Answer(res, 401, "401 Unauthorized: open the address with the token (quillmark --status shows it)");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    if (req.method != "GET" && req.method != "HEAD" &&
-        !SameOriginChange(req.get_header_value("Origin"), req.get_header_value("Sec-Fetch-Site"),
-                          req.get_header_value("Host"))) {
-      Answer(res, 403, "403 Forbidden: changes come from the board's own page");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
-  http.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
-    res.set_header("Cache-Control", "no-store");
-    res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_header("X-Frame-Options", "DENY");
-    res.set_header("Referrer-Policy", "no-referrer");
-    res.set_header("Content-Security-Policy",
-                   "default-src 'self'; object-src 'none'; frame-ancestors 'none'; base-uri 'none'");
-  });
+  http.set_pre_routing_handler(
+      [s](const httplib::Request& req, httplib::Response& res) { return s->Door(req, res); });
+  http.set_post_routing_handler(SecureHeaders);
   http.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-    Answer(res, 500, "500 The board could not answer");
+    Refuse(res, 500, "The board could not answer");
   });
-
-  // The page: on the first visit the token is in the address; the page trades it for the
-  // session (POST /api/session) and takes it out of the address. A cookie that earlier builds
-  // left with the token in it is removed.
-  http.Get("/", [](const httplib::Request&, httplib::Response& res) {
-    res.set_header("Set-Cookie",
-                   std::string(kBoardCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict");
-    const QByteArray page = Resource("board.html");
-    res.set_content(page.constData(), static_cast<std::size_t>(page.size()), "text/html; charset=utf-8");
-  });
-  for (const auto& [path, type] : {std::pair{"board.js", "text/javascript; charset=utf-8"},
-                                   std::pair{"board.css", "text/css; charset=utf-8"}}) {
-    const std::string kind = type;
-    const std::string name = path;
-    http.Get("/" + name, [name, kind](const httplib::Request&, httplib::Response& res) {
-      const QByteArray bytes = Resource(name.c_str());
-      res.set_content(bytes.constData(), static_cast<std::size_t>(bytes.size()), kind);
-    });
-  }
-
-  http.Post("/api/session", [s](const httplib::Request&, httplib::Response& res) {
-    AnswerJson(res, QJsonObject{{QStringLiteral("session"), QString::fromStdString(s->Session)}});
-  });
-
-  http.Get("/api/state", [this, s](const httplib::Request&, httplib::Response& res) {
-    Refresh();
-    std::lock_guard lock(s->Mutex);
-    res.set_content(s->StateJson, "application/json");
-  });
-
-  // The state as it changes, for as long as the page is open.
-  http.Get("/api/events", [this, s](const httplib::Request&, httplib::Response& res) {
-    if (s->Streams->fetch_add(1) >= s->Config.MaxStreams) {
-      s->Streams->fetch_sub(1);
-      Answer(res, 503, "503 Too many boards are open");
-      return;
-    }
-    // Counted first: a change from now on is published to it.
-    Refresh();
-    auto seen = std::make_shared<std::uint64_t>(0);
-    res.set_chunked_content_provider(
-        "text/event-stream",
-        [s, seen](std::size_t, httplib::DataSink& sink) {
-          std::string chunk;
-          {
-            std::unique_lock lock(s->Mutex);
-            s->Changed.wait_for(lock, kStreamBeat, [&] { return s->Stopping || s->Version != *seen; });
-            if (s->Stopping) return false;
-            if (s->Version != *seen) {
-              *seen = s->Version;
-              chunk = "event: state\ndata: " + s->StateJson + "\n\n";
-            } else {
-              chunk = ": still here\n\n";
-            }
-          }
-          return sink.write(chunk.data(), chunk.size());
-        },
-        [s](bool) { s->Streams->fetch_sub(1); });
-  });
-
-  // The history with the History window's filters: the ids found on this worker's own
-  // read-only connection, the rows read on the desk's thread.
-  http.Get("/api/history", [s](const httplib::Request& req, httplib::Response& res) {
-    THistoryFilter filter;
-    filter.Callsign = req.get_param_value("call");
-    filter.Text = req.get_param_value("text");
-    std::int32_t kind = 0;
-    if (req.has_param("kind") &&
-        (!TryParseDecimal(req.get_param_value("kind"), kind) || kind > StoredNumber(hkNwsAdvisory)))
-      return Answer(res, 400, "400 No such kind");
-    filter.Kind = static_cast<THistoryKind>(kind);
-    std::string error;
-    const std::optional<std::string> file = s->OnDesk<std::string>(s->Hooks.StoreFile, error);
-    if (!file) return Answer(res, 503, "503 " + error);
-    if (file->empty()) return Answer(res, 503, "503 The message store is not open");
-    std::vector<std::int64_t> ids;
-    try {
-      ids = THistoryReader(*file).FindMessages(filter, kHistoryRows + 1);
-    } catch (const std::exception& e) {
-      return Answer(res, 503, std::string("503 ") + e.what());
-    }
-    const bool more = ids.size() > kHistoryRows;
-    if (more) ids.resize(kHistoryRows);
-    const std::optional<QJsonArray> rows =
-        s->OnDesk<QJsonArray>([s, ids] { return s->Hooks.Messages(ids); }, error);
-    if (!rows) return Answer(res, 503, "503 " + error);
-    AnswerJson(res, QJsonObject{{QStringLiteral("rows"), *rows}, {QStringLiteral("more"), more}});
-  });
-
-  http.Post("/api/reprint", [s](const httplib::Request& req, httplib::Response& res) {
-    const std::size_t count = req.get_param_value_count("id");
-    if (count == 0 || count > kMaxReprintIds) return Answer(res, 400, "400 Choose the messages to reprint");
-    std::vector<std::int64_t> ids;
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::optional<std::int64_t> id = ReadId(req.get_param_value("id", i));
-      if (!id) return Answer(res, 400, "400 Not a message number");
-      ids.push_back(*id);
-    }
-    std::string error;
-    bool unknown = false;
-    if (!s->OnDesk<bool>(
-            [s, ids] {
-              s->Hooks.ReprintMessages(ids);
-              return true;
-            },
-            error, kDeskWait, &unknown))
-      return Answer(res, unknown ? 404 : 409, error);
-    Answer(res, 200, "Reprinted");
-  });
-  http.Post("/api/reprint-job", [s](const httplib::Request& req, httplib::Response& res) {
-    const std::optional<std::int64_t> job = ReadId(req.get_param_value("job"));
-    if (!job) return Answer(res, 400, "400 Not a job number");
-    std::string error;
-    bool unknown = false;
-    if (!s->OnDesk<bool>(
-            [s, job] {
-              s->Hooks.ReprintJob(*job);
-              return true;
-            },
-            error, kDeskWait, &unknown))
-      return Answer(res, unknown ? 404 : 409, error);
-    Answer(res, 200, "Reprinted");
-  });
-
-  // The day's archived pages: listed, and each served by a name from that list only.
-  http.Get("/api/pages", [s](const httplib::Request&, httplib::Response& res) {
-    std::string error;
-    const std::optional<QString> folder = s->OnDesk<QString>(s->Hooks.ArchiveFolder, error);
-    if (!folder) return Answer(res, 503, "503 " + error);
-    QJsonArray pages;
-    if (!folder->isEmpty()) {
-      const QDir day(QDir(*folder).filePath(QDate::currentDate().toString(Qt::ISODate)));
-      for (const QFileInfo& f : day.entryInfoList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Name))
-        if (IsPageName(f.fileName().toStdString()) && !f.isSymLink())
-          pages.append(
-              QJsonObject{{QStringLiteral("name"), f.fileName()}, {QStringLiteral("size"), f.size()}});
-    }
-    AnswerJson(
-        res, QJsonObject{{QStringLiteral("archive"), !folder->isEmpty()}, {QStringLiteral("pages"), pages}});
-  });
-  http.Get(R"(/pages/([^/]+))", [s](const httplib::Request& req, httplib::Response& res) {
-    const std::string name = req.matches[1];
-    if (!IsPageName(name)) return Answer(res, 404, "404 No such page");
-    std::string error;
-    const std::optional<QString> folder = s->OnDesk<QString>(s->Hooks.ArchiveFolder, error);
-    if (!folder) return Answer(res, 503, "503 " + error);
-    if (folder->isEmpty()) return Answer(res, 404, "404 The PDF archive is off");
-    const QFileInfo file(QDir(QDir(*folder).filePath(QDate::currentDate().toString(Qt::ISODate)))
-                             .filePath(QString::fromStdString(name)));
-    QFile pdf(file.filePath());
-    if (!file.isFile() || file.isSymLink() || file.size() > kMaxPageFile || !pdf.open(QIODevice::ReadOnly))
-      return Answer(res, 404, "404 No such page");
-    const QByteArray bytes = pdf.readAll();
-    res.set_content(bytes.constData(), static_cast<std::size_t>(bytes.size()), "application/pdf");
-  });
+  using TRoute = void (TShared::*)(const httplib::Request&, httplib::Response&);
+  auto route = [s](TRoute handler) {
+    return [s, handler](const httplib::Request& req, httplib::Response& res) { (s->*handler)(req, res); };
+  };
+  http.Get("/", route(&TShared::Page));
+  http.Get("/board.js", route(&TShared::PageFile));
+  http.Get("/board.css", route(&TShared::PageFile));
+  http.Post("/api/session", route(&TShared::GiveSession));
+  http.Get("/api/state", route(&TShared::State));
+  http.Get("/api/events", route(&TShared::Events));
+  http.Get("/api/history", route(&TShared::History));
+  http.Post("/api/reprint", route(&TShared::Reprint));
+  http.Post("/api/reprint-job", route(&TShared::ReprintJob));
+  http.Get("/api/pages", route(&TShared::Pages));
+  http.Get(R"(/pages/([^/]+))", route(&TShared::PageOfDay));
 
   const int port =
       c.Port == 0 ? http.bind_to_any_port(c.Host) : (http.bind_to_port(c.Host, c.Port) ? c.Port : -1);
@@ -477,7 +517,7 @@ void TBoardServer::Start() {
   }
   FPort = port;
   http.WidenBacklog(kBacklog);
-  Publish();
+  s->Publish();
   FListener = std::thread([s] { s->Http.listen_after_bind(); });
 }
 

@@ -57,16 +57,38 @@ struct TBoardConfig {
   std::size_t MaxBody = 16 * 1024;
 };
 
-// What the board asks of the desk; each runs on the desk's thread.
+// What was asked for is not there (a message or a job never stored): the asker's mistake, not
+// the desk's failure; answered 404 with its text.
+class EBoardNotFound : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A search of the history as the page asks it, with the History window's filters.
+struct TBoardSearch {
+  std::string Callsign;
+  std::string Text;
+  int Kind = 0;  // the store's number of the kind; 0 any
+};
+
+// What the board asks of the run around the desk; each runs on the desk's thread but
+// FindMessages. A failure is thrown with the text the page shows.
 struct TBoardHooks {
   // The state as the page and --status show it.
   std::function<QJsonObject()> State;
+  // The highest kind a search may name; a higher one is answered 400.
+  int LastHistoryKind = 0;
+  // The store's file for the history's search ("" while none).
+  std::function<std::string()> StoreFile;
+  // On the asking worker's thread, so that a long search holds no one else: the ids of at
+  // most `limit` messages of `storeFile` that `search` finds, newest first, read on a
+  // connection of the hook's own.
+  std::function<std::vector<std::int64_t>(const std::string& storeFile, const TBoardSearch& search,
+                                          std::size_t limit)>
+      FindMessages;
   // The stored messages `ids` as the history's rows, in the order given.
   std::function<QJsonArray(const std::vector<std::int64_t>& ids)> Messages;
-  // The store's file for the history's own read-only connection ("" while none).
-  std::function<std::string()> StoreFile;
-  // Reprints; a failure is thrown with the text the page shows; what is not stored as an
-  // EMessageStoreError of kind ekRefused (answered 404).
+  // Reprints; what is not stored is thrown as EBoardNotFound.
   std::function<void(const std::vector<std::int64_t>& ids)> ReprintMessages;
   std::function<void(std::int64_t job)> ReprintJob;
   // The archive's folder while the PDF archive is on, else "".
@@ -97,16 +119,14 @@ class TBoardServer : public QObject {
 
  private:
   struct TShared;
-  void Publish();
-  // Makes the state anew on the desk's thread if it changed since it was made; from a worker.
-  void Refresh();
 
   TBoardConfig FConfig;
+  std::atomic<int> FStreamCount{0};  // before FShared, which counts in it
   std::unique_ptr<TShared> FShared;
+  // Serves until Stop; cpp-httplib's workers are its own (TBoundedPool).
   std::thread FListener;
   int FPort = 0;
   QTimer* FPublish = nullptr;
-  std::atomic<int> FStreamCount{0};
 };
 
 }  // namespace qm

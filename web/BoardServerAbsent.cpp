@@ -25,6 +25,4 @@ QString TBoardServer::Url() const {
 
 void TBoardServer::Changed() {}
 
-void TBoardServer::Publish() {}
-
 }  // namespace qm

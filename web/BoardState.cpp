@@ -14,7 +14,7 @@ QString Str(const QJsonObject& o, const char* key) {
 }  // namespace
 
 QJsonObject DeskState(const TMessageDesk& desk, const QList<TBoardSource>& sources, const QString& countText,
-                      const QString& lastPage, const QString& lastFailure, std::size_t maxEntries) {
+                      const QString& lastFailure, std::size_t maxEntries) {
   QJsonArray sourceArray;
   for (const TBoardSource& s : sources)
     sourceArray.append(QJsonObject{{QStringLiteral("name"), s.Name},
@@ -29,7 +29,7 @@ QJsonObject DeskState(const TMessageDesk& desk, const QList<TBoardSource>& sourc
   QJsonObject printer{{QStringLiteral("name"), printerName},
                       {QStringLiteral("problems"), QJsonArray::fromStringList(desk.PrinterProblems())},
                       {QStringLiteral("waitingJobs"), static_cast<int>(desk.PendingJobs().size())},
-                      {QStringLiteral("lastPage"), lastPage}};
+                      {QStringLiteral("lastPage"), desk.LastConfirmed()}};
 
   QJsonObject store{{QStringLiteral("open"), desk.HistoryReader() != nullptr}};
   if (const std::string file = desk.StoreFile(); !file.empty()) {

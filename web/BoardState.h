@@ -20,11 +20,11 @@ struct TBoardSource {
   QString LastHeard;  // local time of the last packet, "" while none
 };
 
-// The desk's state: the printer (its problems, the last page printed), the store, the log,
-// the count as the window shows it and the last `maxEntries` listed entries (three lines
-// each); `sources` and `lastPage` come from the run around the desk.
+// The desk's state: the printer (its problems, the last page the spooler confirmed), the
+// store, the log, the count as the window shows it and the last `maxEntries` listed entries
+// (three lines each); `sources` and `lastFailure` come from the run around the desk.
 QJsonObject DeskState(const TMessageDesk& desk, const QList<TBoardSource>& sources, const QString& countText,
-                      const QString& lastPage, const QString& lastFailure, std::size_t maxEntries);
+                      const QString& lastFailure, std::size_t maxEntries);
 
 // The state's facts one line each ("Source KISS 127.0.0.1:8001: Connected, 120 packets, last
 // heard 12:01:02"); `well` false when a source is down or the printer has a problem.

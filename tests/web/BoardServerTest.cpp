@@ -21,7 +21,6 @@
 #include <future>
 #include <set>
 
-#include "store/MessageStore.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/QtTestApp.h"
 #include "web/BoardServer.h"
@@ -112,14 +111,25 @@ class BoardServerTest : public ::testing::Test {
       ++FStateMade;
       return QJsonObject{{QStringLiteral("n"), FState}};
     };
-    hooks.Messages = [](const std::vector<std::int64_t>&) { return QJsonArray(); };
-    hooks.StoreFile = [] { return std::string(); };
+    hooks.LastHistoryKind = 4;
+    hooks.StoreFile = [this] { return FStoreFile; };
+    // Finds as many of the asked kind as it may be asked for, on the store it was given.
+    hooks.FindMessages = [this](const std::string& file, const TBoardSearch& search, std::size_t limit) {
+      const bool asked = file == FStoreFile && search.Callsign == "W1AW" && search.Text == "net";
+      return std::vector<std::int64_t>(asked ? limit : 0, search.Kind);
+    };
+    hooks.Messages = [](const std::vector<std::int64_t>& ids) {
+      QJsonArray rows;
+      for (const std::int64_t id : ids)
+        rows.append(QJsonObject{{QStringLiteral("id"), static_cast<double>(id)}});
+      return rows;
+    };
     hooks.ReprintMessages = [this](const std::vector<std::int64_t>& ids) {
       if (ids == std::vector<std::int64_t>{99}) throw std::runtime_error("There is no message 99");
       FReprinted.insert(FReprinted.end(), ids.begin(), ids.end());
     };
     hooks.ReprintJob = [](std::int64_t job) {
-      if (job == 2324) throw EMessageStoreError("No job 2324 was printed");
+      if (job == 2324) throw EBoardNotFound("No job 2324 was printed");
     };
     hooks.ArchiveFolder = [this] { return FArchive.path(); };
     FServer = std::make_unique<TBoardServer>(config, std::move(hooks));
@@ -137,6 +147,7 @@ class BoardServerTest : public ::testing::Test {
 
   int FState = 1;
   int FStateMade = 0;
+  std::string FStoreFile;  // "": no store is open
   std::vector<std::int64_t> FReprinted;
   QTemporaryDir FArchive;
   std::unique_ptr<TBoardServer> FServer;
@@ -365,6 +376,24 @@ TEST_F(BoardServerTest, WithNoPageOpenTheStateIsMadeWhenAskedFor) {
   // Nothing changed since: the next answer is the same state, not made again.
   EXPECT_NE(Exchange(FPort, Get("/api/state")).find("{\"n\":2}"), std::string::npos);
   EXPECT_EQ(FStateMade, atStart + 1);
+}
+
+// The search is the run's: the server hands it the filters and the store's file, answers a
+// page of what it found and says whether there is more.
+TEST_F(BoardServerTest, AHistorySearchIsAnsweredFromTheRunsHooks) {
+  Start();
+  const std::string search = "/api/history?call=W1AW&text=net&kind=3";
+  EXPECT_EQ(StatusOf(Exchange(FPort, Get(search))), "503") << "no store is open";
+  FStoreFile = "/tmp/messages.db";
+  const std::string answer = Exchange(FPort, Get(search));
+  EXPECT_EQ(StatusOf(answer), "200") << answer.substr(0, 300);
+  std::size_t rows = 0;
+  for (std::size_t at = answer.find("{\"id\":3}"); at != std::string::npos;
+       at = answer.find("{\"id\":3}", at + 1))
+    ++rows;
+  EXPECT_EQ(rows, 200u);
+  EXPECT_NE(answer.find("\"more\":true"), std::string::npos);
+  EXPECT_EQ(StatusOf(Exchange(FPort, Get("/api/history?kind=5"))), "400");
 }
 
 TEST_F(BoardServerTest, TheStateIsPushedAsItChangesToABoundedNumberOfPages) {

@@ -1,12 +1,13 @@
 // The commit thread: what the owner queued goes into the file in bounded batches, and the
 // owner hears when each try returned.
+#include "store/DurableStore.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <utility>
 
 #include "base/KillPoint.h"
-#include "store/DurableStore.h"
 
 namespace qm {
 namespace fs = std::filesystem;

@@ -1,11 +1,12 @@
 // What waits in memory while the store fails: the owner's changes held in their order (a new
 // message ahead of a long job's pieces), the bound they may take, and the tries again.
+#include "store/DurableStore.h"
+
 #include <algorithm>
 #include <iterator>
 #include <utility>
 
 #include "base/KillPoint.h"
-#include "store/DurableStore.h"
 
 namespace qm {
 

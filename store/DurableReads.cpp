@@ -1,7 +1,8 @@
 // The owner's reads, forwarded to the file once what was queued is committed; a read that
 // finds damage repairs the store once and reads again.
-#include "base/AsciiText.h"
 #include "store/DurableStore.h"
+
+#include "base/AsciiText.h"
 #include "store/DurableStoreParts.h"
 
 namespace qm {

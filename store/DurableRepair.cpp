@@ -1,11 +1,12 @@
 // The files put right: the store opened (a damaged file carried over or moved aside), a file
 // deleted or replaced under the open store written afresh, damage found by a change or a read
 // repaired in place or carried over, and what a kill left of a copy finished or removed.
+#include "store/DurableStore.h"
+
 #include <filesystem>
 #include <system_error>
 
 #include "base/Timing.h"
-#include "store/DurableStore.h"
 #include "store/DurableStoreParts.h"
 
 #ifndef _WIN32

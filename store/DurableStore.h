@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/OwnerThread.h"
 #include "store/MessageStore.h"
 
 namespace qm {
@@ -262,7 +263,8 @@ class TDurableStore {
   TPost FPost;
   std::function<void()> FOnReturned;
   std::thread FThread;
-  std::thread::id FOwner;
+  // The thread that called CommitOnThread: the changes and the notes are its.
+  TOwnerThread FOwner;
   std::size_t FInFlight = 0;
   std::uint64_t FAttempts = 0;  // batches tried
   bool FLastTryFailed = false;

@@ -15,6 +15,11 @@ TEST(AsciiText, UpperCaseChangesOnlyAtoZ) {
       {"`{|}~@[", "`{|}~@["},                    // neighbours of the letter ranges stay
       {"\xE9\xE0\xFF\xB5", "\xE9\xE0\xFF\xB5"},  // Latin-1 letters are not the program's letters
       {std::string("a\0b", 3), std::string("A\0B", 3)},
+      {"nocall-9", "NOCALL-9"},
+      {"NoCall", "NOCALL"},
+      {"a-z{}`@[", "A-Z{}`@["},
+      {"caf\xC3\xA9", "CAF\xC3\xA9"},  // UTF-8 bytes stay as they are
+      {"\xE9t\xE9", "\xE9T\xE9"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.in);

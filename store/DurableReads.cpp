@@ -1,0 +1,104 @@
+// The owner's reads, forwarded to the file once what was queued is committed; a read that
+// finds damage repairs the store once and reads again.
+#include "store/DurableStore.h"
+
+#include "base/AsciiText.h"
+#include "store/DurableStoreParts.h"
+
+namespace qm {
+
+template <class TRead>
+auto TDurableStore::Reading(TRead read) const {
+  try {
+    return read();
+  } catch (const EMessageStoreError& e) {
+    if (e.Kind() != EMessageStoreError::TKind::ekDamaged) throw;
+    // Reads come from the owner's thread with the store's guard: repaired as a change would be.
+    if (!const_cast<TDurableStore*>(this)->Repair(e.what()) || !IsOpen()) throw;
+    return read();
+  }
+}
+
+std::vector<TStoredMessage> TDurableStore::Listed() const {
+  Drain();
+  const std::lock_guard guard(FGuard);
+  return Reading([&] { return IsOpen() ? FStore->Listed() : std::vector<TStoredMessage>{}; });
+}
+
+std::vector<TStoredMessage> TDurableStore::FullTextsUnprinted() const {
+  Drain();
+  const std::lock_guard guard(FGuard);
+  return Reading([&] { return IsOpen() ? FStore->FullTextsUnprinted() : std::vector<TStoredMessage>{}; });
+}
+
+std::vector<TStoredMessage> TDurableStore::Messages(const std::vector<std::int64_t>& ids) const {
+  Drain();
+  const std::lock_guard guard(FGuard);
+  if (!IsOpen()) return {};
+  std::vector<std::int64_t> inFile;
+  for (const std::int64_t id : ids)
+    if (const std::int64_t m = MessageInFile(id); m != 0) inFile.push_back(m);
+  return Reading([&] { return FStore->Messages(inFile); });
+}
+
+TStoredMessage TDurableStore::Message(std::int64_t id) const {
+  Drain();
+  const std::lock_guard guard(FGuard);
+  const std::int64_t inFile = Known(MessageInFile(id), id, FPath, "message");
+  if (!IsOpen()) throw EMessageStoreError(FPath + ": no store is open", EMessageStoreError::ekStorage);
+  return Reading([&] { return FStore->Message(inFile); });
+}
+
+std::vector<TStoredJob> TDurableStore::PendingJobs() const {
+  Drain();
+  const std::lock_guard guard(FGuard);
+  return Reading([&] { return IsOpen() ? FStore->PendingJobs() : std::vector<TStoredJob>{}; });
+}
+
+std::vector<TStoredMessage> TDurableStore::Unlogged() const {
+  Drain();
+  const std::lock_guard guard(FGuard);
+  return Reading([&] { return IsOpen() ? FStore->Unlogged() : std::vector<TStoredMessage>{}; });
+}
+
+TStoredJob TDurableStore::Job(std::int64_t id) const {
+  Drain();
+  const std::lock_guard guard(FGuard);
+  const std::int64_t inFile = Known(JobInFile(id), id, FPath, "job");
+  if (!IsOpen()) throw EMessageStoreError(FPath + ": no store is open", EMessageStoreError::ekStorage);
+  return Reading([&] { return FStore->Job(inFile); });
+}
+
+std::optional<TStoredJob> TDurableStore::JobByNumber(std::int64_t number) const {
+  Drain();
+  const std::lock_guard guard(FGuard);
+  if (!IsOpen()) throw EMessageStoreError(FPath + ": no store is open", EMessageStoreError::ekStorage);
+  return Reading([&] { return FStore->JobByNumber(number); });
+}
+
+bool TDurableStore::HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom,
+                                   double utcBefore) const {
+  const std::lock_guard guard(FGuard);
+  for (const TChange& c : FHeld) {
+    const TStoredMessage& h = c.Message;
+    if (c.Op != TChange::opAdd || h.UtcTime < utcFrom || h.UtcTime >= utcBefore ||
+        UpperCase(h.Source) != UpperCase(m.Source))
+      continue;
+    if (byNumber ? !m.MessageId.empty() && h.MessageId == m.MessageId
+                 : Trim(h.Addressee) == Trim(m.Addressee) && h.MessageText == m.MessageText)
+      return true;
+  }
+  return Reading([&] { return IsOpen() && FStore->HasRepeatSince(m, byNumber, utcFrom, utcBefore); });
+}
+
+bool TDurableStore::IsKept(std::int64_t id) const {
+  const std::lock_guard guard(FGuard);
+  return MessageInFile(id) != 0;
+}
+
+bool TDurableStore::TextIndexed() const {
+  const std::lock_guard guard(FGuard);
+  return FTextIndexed;
+}
+
+}  // namespace qm

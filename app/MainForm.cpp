@@ -100,7 +100,7 @@ TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent
   FSettings = &FRun->Settings();
   FDesk = &FRun->Desk();
   FSources = &FRun->Sources();
-  StartMark("settings read");
+  StartMark("run made");
   BuildControls();
   StartMark("controls built");
   WireControls();
@@ -113,22 +113,78 @@ TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent
   };
   CloseQuery = [this] { return FormCloseQuery(); };
   Closing = [this] { WindowClosing(); };
-  // The host link connects before the window's own creation handler runs; packets it hands
-  // over meanwhile wait until the window, its choices, its own call and its list exist.
-  RunSetupStep([this] { LoadHostSettings(); });
-  RunSetupStep([this] { ConnectHost(); });
-  for (std::size_t i = 1; i < FSources->Count(); ++i) RunSetupStep([this, i] { ConnectSource(i); });
-  StartMark("host link connected");
   FormCreate();
-  RunSetupStep([this] { RestoreState(); });
+  FRun->Start(*this);
+  StartMark("window: made");
+}
+
+TMainForm::~TMainForm() {
+  FormDestroy();
+}
+
+// --- Creation, showing, destruction -----------------------------------------------
+
+void TMainForm::RunSetupStep(const std::function<void()>& step) {
+  qm::RunGuarded(step, [this](const QString& message) { ReportStepFailure(message); });
+}
+
+void TMainForm::ReportStepFailure(const QString& message) {
+  if (FSetup.ReportError) {
+    FSetup.ReportError(message);
+    return;
+  }
+  // Shown once the event loop runs, so a box never holds up the start: a replay that ends
+  // while it is open ends the program (ending leaves every event loop, the box's too).
+  QMetaObject::invokeMethod(
+      this,
+      [this, message] {
+        // Kept where a later look finds it too (a source left out, a store moved aside).
+        if (!FEnding) {
+          LogMessage(ProgramText(message));
+          std::fprintf(stderr, "quillmark: %s\n", message.toLocal8Bit().constData());
+        }
+        ReportError(message);
+      },
+      Qt::QueuedConnection);
+}
+
+// --- The start, as the window shows it ----------------------------------------------
+
+void TMainForm::StepFailed(const QString&, const QString& why) {
+  ReportStepFailure(why);
+}
+
+void TMainForm::SourcesRead(TDeskRun&) {
+  FHostSettings = FSources->At(0).Settings;
+  ShowHostSettings();
+}
+
+void TMainForm::ChoosePrinter(TDeskRun&) {
+  // Asking the spooler for its printers waits for the first paint, unless the printers are
+  // given or one was chosen on the command line: then it is chosen before any packet.
+  if (FSetup.Printers || !FSetup.Options.Printer.isEmpty()) {
+    FPrinterBoxFilled = true;
+    FillPrinterBox();
+  }
+}
+
+void TMainForm::ConnectSource(TDeskRun&, std::size_t index) {
+  ConnectSource(index);
+}
+
+void TMainForm::HandOverChoices(TDeskRun& run) {
+  // The settings file gets this version once the sources run.
+  run.Step("The version record", [this] { WriteVersionRecord(); });
+  run.Step("The window's state", [this] { RestoreState(); });
   StartMark("state restored");
   ReadStationCall();
   // One hand-over of everything restored (the list's count needs the page setting); from here
   // on each change goes over as it happens.
   FChoicesLive = true;
   PushChoices();
-  RunSetupStep([this] { FDesk->RestoreListed(); });
-  StartMark("list restored");
+}
+
+void TMainForm::Ready(TDeskRun&) {
   if (FFirstStart) {
     // Nothing chosen yet: the page where the operator says who and where from.
     PageControl1->setCurrentWidget(tsConnection);
@@ -141,41 +197,10 @@ TMainForm::TMainForm(TMainFormSetup setup, QWidget* parent) : QMainWindow(parent
     // A minimised window may not paint until it is restored.
     if (!isVisible() || isMinimized() || FPainted) FillDeferredLists();
   });
-  StartMark("window: made");
-}
-
-TMainForm::~TMainForm() {
-  FormDestroy();
-}
-
-// --- Creation, showing, destruction -----------------------------------------------
-
-void TMainForm::RunSetupStep(const std::function<void()>& step) {
-  // Shown once the event loop runs, so a box never holds up the start: a replay that ends
-  // while it is open ends the program (ending leaves every event loop, the box's too).
-  qm::RunGuarded(step, [this](const QString& message) {
-    if (FSetup.ReportError) {
-      FSetup.ReportError(message);
-      return;
-    }
-    QMetaObject::invokeMethod(
-        this,
-        [this, message] {
-          // Kept where a later look finds it too (a source left out, a store moved aside).
-          if (!FEnding) {
-            LogMessage(ProgramText(message));
-            std::fprintf(stderr, "quillmark: %s\n", message.toLocal8Bit().constData());
-          }
-          ReportError(message);
-        },
-        Qt::QueuedConnection);
-  });
 }
 
 void TMainForm::FormCreate() {
   setWindowTitle(VersionCaption(version::Major, version::Minor, version::Release));
-  RunSetupStep([this] { WriteVersionRecord(); });
-  RunSetupStep([this] { FDesk->CreateLogger(); });
   SetPanelText(0, QStringLiteral(" ") + QString::fromUtf8(version::LegalCopyright));
   FPanels[0]->setToolTip(QString::fromUtf8(version::LegalCopyright));  // the panel may cut it
   PageControl1->setCurrentIndex(0);
@@ -187,14 +212,6 @@ void TMainForm::FormCreate() {
   // Shown with the deferred lists: Qt's tray first looks for a notification host on the
   // session bus, which costs the start a connection (where there is no bus, an attempt to
   // launch one).
-  // Asking the spooler for its printers waits for the first paint, unless the printers are
-  // given or one was chosen on the command line: then it is chosen before any packet.
-  if (FSetup.Printers || !FSetup.Options.Printer.isEmpty()) {
-    FPrinterBoxFilled = true;
-    RunSetupStep([this] { FillPrinterBox(); });
-  }
-  RunSetupStep([this] { FDesk->OpenStore(); });
-  StartMark("store opened");
 }
 
 void TMainForm::FormShow() {

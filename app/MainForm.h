@@ -116,7 +116,7 @@ struct TMainFormSetup {
   std::function<void(const QString&)> OpenFolder;
 };
 
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, private TRunView {
   Q_OBJECT
 
  public:
@@ -352,6 +352,15 @@ class TMainForm : public QMainWindow {
 
   // MainForm.cpp
   void RunSetupStep(const std::function<void()>& step);
+  // A failed step of the start: told once the event loop runs (logged, on standard error, a box).
+  void ReportStepFailure(const QString& message);
+  // The start as the window shows it (TDeskRun::Start).
+  void StepFailed(const QString& step, const QString& why) override;
+  void SourcesRead(TDeskRun& run) override;
+  void ChoosePrinter(TDeskRun& run) override;
+  void ConnectSource(TDeskRun& run, std::size_t index) override;
+  void HandOverChoices(TDeskRun& run) override;
+  void Ready(TDeskRun& run) override;
   void ShowPendingHint();
   // A source's state changed: its row, the Connection page and the down look follow.
   void SourceChanged(int index);
@@ -368,7 +377,6 @@ class TMainForm : public QMainWindow {
   void RestoreState();
   void WindowClosing();
   void SaveUnsavedState();
-  void LoadHostSettings();
   // The Connection page's fields show the source chosen in lbSources.
   void ShowHostSettings();
   void lbSourcesChange();

@@ -88,12 +88,6 @@ void TMainForm::SaveUnsavedState() {
 
 // --- The host link ------------------------------------------------------------------
 
-void TMainForm::LoadHostSettings() {
-  FRun->LoadSources();
-  FHostSettings = FSources->At(0).Settings;
-  ShowHostSettings();
-}
-
 std::size_t TMainForm::SelectedSource() const {
   const int row = lbSources->currentRow();
   return row > 0 && static_cast<std::size_t>(row) < FSources->Count() ? static_cast<std::size_t>(row) : 0;

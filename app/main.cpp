@@ -1,12 +1,9 @@
 // Program entry: the command line, the application, its title and icon, the main window, the
 // event loop.
 #include <QApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QList>
 #include <QPair>
-#include <QTemporaryFile>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -19,14 +16,11 @@
 
 #include "app/ErrorBox.h"
 #include "app/MainForm.h"
-#include "base/PrivateFiles.h"
-#include "base/ProgramText.h"
-#include "print/PrintJobs.h"
 #include "run/Board.h"
 #include "run/CommandLine.h"
+#include "run/RunStart.h"
 #include "run/StartTrace.h"
 #include "run/Unattended.h"
-#include "settings/AppPaths.h"
 #include "settings/InstanceLock.h"
 
 namespace {
@@ -61,20 +55,20 @@ int Fail(const QString& text) {
   return 2;
 }
 
-// A second copy on the same folder would restore and print the same messages again.
-constexpr int kAlreadyRunning = 3;
-// No settings and no source named, without a window: the service manager must not start it
-// again and again (the user unit's RestartPreventExitStatus).
-constexpr int kNoSettings = 78;
-
-int AlreadyRunning(const qm::TInstanceLock& lock) {
-  const QString text = lock.AlreadyRunningText();
-  std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-  // The running copy comes forward instead of a box, where it can.
+// Another copy holds the folder (said already): it comes forward instead of a box, where it can.
+int AlreadyRunning(const qm::TInstanceLock& lock, bool window) {
   const QString platform = QGuiApplication::platformName();
   const bool display = platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
-  if (display && !lock.AskHolderToShow()) qm::ShowErrorBox(nullptr, text);
-  return kAlreadyRunning;
+  if (display && !lock.AskHolderToShow() && window) qm::ShowErrorBox(nullptr, lock.AlreadyRunningText());
+  return qm::TRunStart::kAlreadyRunning;
+}
+
+// The run's start before its desk: 0 to go on, else the program's exit code.
+int Prepare(qm::TRunStart& start, bool window) {
+  const int code = start.Prepare(window);
+  if (code == 2) return Fail(start.Refusal());
+  if (code == qm::TRunStart::kAlreadyRunning) return AlreadyRunning(start.Lock(), window);
+  return code;
 }
 
 // Qt ends a program whose window system it cannot reach with a fatal message (and an abort)
@@ -111,63 +105,6 @@ QApplication* MakeApplication(int& argc, char** argv) {
   return new QApplication(argc, argv);
 }
 
-// The printer and the folders of this run; answers what is wrong, or "".
-QString CheckPlaces(const qm::TRunOptions& options, std::string& iniFile, std::string& logDir) {
-  if (!options.Printer.isEmpty() && !qm::TPrintJobs::SystemPrinters().Names.contains(options.Printer))
-    return QStringLiteral("--printer: there is no printer \"%1\" here").arg(options.Printer);
-  if (!options.ConfigDir.isEmpty()) {
-    std::error_code made;
-    qm::MakePrivateFolders(options.ConfigDir.toStdString(), made);
-    if (made) return QStringLiteral("--config: the folder \"%1\" cannot be made").arg(options.ConfigDir);
-    iniFile = QDir(options.ConfigDir).filePath(QStringLiteral("Quillmark.ini")).toStdString();
-    logDir = options.ConfigDir.toStdString();
-  } else {
-    const qm::TAppPaths paths = qm::ResolveAppPaths(QCoreApplication::applicationDirPath().toStdString());
-    iniFile = paths.IniFile;
-    logDir = paths.LogDir;
-  }
-  return {};
-}
-
-// The --print-to-pdf folder, made and tried with a file of its own once this copy holds its
-// folder: a folder may look writable and still refuse (a full or read-only disk, another
-// user's). Answers what is wrong, or "".
-QString CheckPdfFolder(const qm::TRunOptions& options) {
-  if (options.PrintToFolder.isEmpty()) return {};
-  std::error_code made;
-  qm::MakePrivateFolders(options.PrintToFolder.toStdString(), made);
-  QTemporaryFile probe(QDir(options.PrintToFolder).filePath(QStringLiteral("quillmark-probe-XXXXXX")));
-  if (made || !probe.open() || probe.write("%PDF-", 5) != 5 || !probe.flush())
-    return QStringLiteral("--print-to-pdf: the folder \"%1\" cannot be written").arg(options.PrintToFolder);
-  return {};
-}
-
-// 0 when this copy may go on.
-int TakeLock(qm::TInstanceLock& lock) {
-  if (lock.Take()) {
-    // The run goes on without its socket; the log gets the line once it runs (LogNoSocket).
-    if (!lock.ListenError().isEmpty())
-      std::fprintf(stderr, "quillmark: %s\n", lock.ListenError().toLocal8Bit().constData());
-    qm::TPrintJobs::RemoveLeftJobFiles();
-    return 0;
-  }
-  if (lock.HeldElsewhere()) return AlreadyRunning(lock);
-  // A folder that takes no lock file takes no store either; the run reports that itself.
-  std::fprintf(stderr, "quillmark: %s; a second copy on it would not be noticed\n",
-               lock.Error().toLocal8Bit().constData());
-  return 0;
-}
-
-void LogNoSocket(const qm::TInstanceLock& lock, qm::TDeskRun& run) {
-  if (!lock.ListenError().isEmpty()) run.Desk().LogMessage(qm::ProgramText(lock.ListenError()));
-}
-
-void SayWhereFilesAre(const std::string& logDir, const QString& pdfDir) {
-  std::printf("Quillmark: log files are in %s\n", logDir.c_str());
-  if (!pdfDir.isEmpty())
-    std::printf("Quillmark: printed pages are PDF files in %s\n", pdfDir.toLocal8Bit().constData());
-}
-
 // The desk alone. The print jobs need a GUI application (fonts, painting) but no display:
 // Qt's offscreen platform unless one was asked for.
 int RunUnattended(int argc, char** argv, const qm::TRunOptions& options) {
@@ -182,54 +119,9 @@ int RunUnattended(int argc, char** argv, const qm::TRunOptions& options) {
   QGuiApplication app(argc, argv);
   std::setlocale(LC_TIME, "");
   QGuiApplication::setApplicationName(QStringLiteral("Quillmark"));
-  qm::TUnattendedSetup setup;
-  setup.Options = options;
-  if (const QString wrong = CheckPlaces(setup.Options, setup.IniFile, setup.LogDir); !wrong.isEmpty())
-    return Fail(wrong);
-  // Without a window there is no one to choose a source: the demo is for the window. Where the
-  // default source is the station program (Windows) the desk attaches to it as the window does.
-  if (!QFileInfo::exists(QString::fromStdString(setup.IniFile)) && !options.Transport &&
-      qm::THostSettings().Transport == qm::THostSettings::htReplay) {
-    std::fprintf(stderr,
-                 "quillmark: no settings in %s: start quillmark once with a window to choose the source and "
-                 "printer, or name a source (--aprs-is, --kiss, --serial, --replay)\n",
-                 setup.IniFile.c_str());
-    return kNoSettings;
-  }
-  qm::TInstanceLock lock(QString::fromStdString(setup.LogDir));
-  if (const int refused = TakeLock(lock); refused != 0) return refused;
-  qm::TBoardPlan board;
-  if (const QString wrong = qm::PlanBoard(options.Web, setup.IniFile, setup.LogDir, board); !wrong.isEmpty())
-    return Fail(wrong);
-  if (const QString wrong = CheckPdfFolder(setup.Options); !wrong.isEmpty()) return Fail(wrong);
-  const std::string logDir = setup.LogDir;
-  QString pdfDir;
-  {
-    // Caught before the desk starts: a signal while it starts (a source failing at once, the
-    // service stopped early) ends the run once the event loop hears it, as one later does.
-    QObject signalOwner;
-    qm::TUnattendedDesk* running = nullptr;
-    const bool caught = qm::EndOnSignals(&signalOwner, [&running] {
-      if (running) running->End();
-    });
-    qm::TUnattendedDesk desk(std::move(setup));
-    running = &desk;
-    LogNoSocket(lock, desk.Run());
-    const qm::TBoardRun& boardRun = desk.Run().StartBoard(std::move(board));
-    lock.ListenForShow({});
-    lock.AnswerStatus([&boardRun] { return boardRun.StatusAnswer(); });
-    QObject::connect(&desk, &qm::TUnattendedDesk::Ended, &app, [] { QCoreApplication::exit(0); });
-    if (!caught)
-      std::fprintf(
-          stderr,
-          "quillmark: SIGTERM, SIGINT and SIGHUP cannot be caught; they end the run without the log's last "
-          "lines\n");
-    std::fprintf(stderr, "quillmark: running without a window; the log is in %s\n", logDir.c_str());
-    QGuiApplication::exec();
-    pdfDir = desk.Run().PdfFolderUsed();
-  }
-  SayWhereFilesAre(logDir, pdfDir);
-  return 0;
+  qm::TRunStart start(options);
+  if (const int refused = Prepare(start, false); refused != 0) return refused;
+  return qm::RunWithoutWindow(start);
 }
 
 }  // namespace
@@ -253,11 +145,10 @@ int main(int argc, char** argv) {
       return Fail(command.Text);
     case qm::TCommandLine::caStatus: {
       QCoreApplication asking(argc, argv);
-      std::string iniFile, dataDir;
-      if (const QString wrong = CheckPlaces(command.Options, iniFile, dataDir); !wrong.isEmpty())
-        return Fail(wrong);
+      qm::TRunStart start(command.Options);
+      if (const QString wrong = start.FindPlaces(); !wrong.isEmpty()) return Fail(wrong);
       QString out, err;
-      const int code = qm::AskStatus(QString::fromStdString(dataDir), out, err);
+      const int code = qm::AskStatus(QString::fromStdString(start.DataDir()), out, err);
       if (!out.isEmpty()) Print(stdout, out);
       if (!err.isEmpty()) Print(stderr, err);
       return code;
@@ -275,47 +166,33 @@ int main(int argc, char** argv) {
   std::setlocale(LC_TIME, "");
   qm::SetUpApplication();
 
-  qm::TMainFormSetup setup;
-  setup.Options = command.Options;
-  if (const QString wrong = CheckPlaces(setup.Options, setup.IniFile, setup.LogDir); !wrong.isEmpty())
-    return Fail(wrong);
-  // Before the window: it restores the stored list and opens the store.
-  qm::TInstanceLock lock(QString::fromStdString(setup.LogDir));
-  if (const int refused = TakeLock(lock); refused != 0) return refused;
+  qm::TRunStart start(command.Options);
+  if (const int refused = Prepare(start, true); refused != 0) return refused;
   qm::StartMark("lock taken");
-  qm::TBoardPlan board;
-  if (const QString wrong = qm::PlanBoard(setup.Options.Web, setup.IniFile, setup.LogDir, board);
-      !wrong.isEmpty())
-    return Fail(wrong);
-  if (const QString wrong = CheckPdfFolder(setup.Options); !wrong.isEmpty()) return Fail(wrong);
 
   int result = 0;
-  std::string logDir;
   QString pdfDir;
   {
+    qm::TMainFormSetup setup;
+    setup.Options = start.Options();
+    setup.IniFile = start.IniFile();
+    setup.LogDir = start.DataDir();
     qm::TMainForm form(std::move(setup));
     form.ShowInitially(form.StartMinimized());
     // A signal ends the window as its tray's Exit does: what is on its way is listed and logged,
     // what is unprinted stays in the store.
-    if (!qm::EndOnSignals(&form, [&form] {
-          if (!form.Ending()) form.miExitClick();
-        }))
-      std::fprintf(stderr,
-                   "quillmark: SIGTERM, SIGINT and SIGHUP cannot be caught; they end the run without the "
-                   "log's last lines\n");
-    lock.ListenForShow([&form] { form.miRestoreClick(); });
-    LogNoSocket(lock, form.Run());
-    const qm::TBoardRun& boardRun = form.Run().StartBoard(std::move(board));
+    start.EndOnSignals(&form, [&form] {
+      if (!form.Ending()) form.miExitClick();
+    });
+    const qm::TBoardRun& boardRun = start.StartBoard(form.Run(), [&form] { form.miRestoreClick(); });
     if (!boardRun.Refusal().isEmpty()) {
       form.SetHintText(boardRun.Refusal());
       qm::ShowErrorBoxLater(&form, boardRun.Refusal());
     }
-    lock.AnswerStatus([&boardRun] { return boardRun.StatusAnswer(); });
     // A host that closed while the window was being made has ended the run already.
     if (!form.Ending()) result = QApplication::exec();
-    logDir = form.FPaths.LogDir;
     pdfDir = form.PdfFolderUsed();
   }  // the window saves what it has to and writes the rest of the log as it goes
-  SayWhereFilesAre(logDir, pdfDir);
+  start.SayWhereFilesAre(pdfDir);
   return result;
 }

@@ -8,6 +8,8 @@
 #include "print/PrintJobs.h"
 #include "print/ProgramFont.h"
 #include "run/Board.h"
+#include "run/RunStart.h"
+#include "run/StartTrace.h"
 #include "run/StoredChoices.h"
 
 namespace qm {
@@ -31,6 +33,55 @@ TDeskRun::~TDeskRun() {
   StopBoard();
   FSources->Clear();
   FDesk->Close();
+}
+
+void TRunView::ChoosePrinter(TDeskRun& run) {
+  run.ChooseNamedPrinter();
+}
+
+void TRunView::ConnectSource(TDeskRun& run, std::size_t index) {
+  run.ConnectSource(index, run.Sources().At(index).Settings);
+}
+
+void TRunView::Ready(TDeskRun& run) {
+  run.Desk().SetReady();
+}
+
+void TDeskRun::Start(TRunView& view) {
+  FView = &view;
+  Step("The log", [this] { FDesk->CreateLogger(); });
+  view.LogOpened(*this);
+  Step("The settings", [this, &view] {
+    view.ReadChoices(*this);
+    LoadSources();
+    view.SourcesRead(*this);
+  });
+  StartMark("settings read");
+  Step("The printer", [this, &view] { view.ChoosePrinter(*this); });
+  Step("The message store", [this] { FDesk->OpenStore(); });
+  StartMark("store opened");
+  // Packets a link hands over from here wait until the choices and the list are there.
+  for (std::size_t i = 0; i < FSources->Count(); ++i)
+    Step("The source", [this, &view, i] { view.ConnectSource(*this, i); });
+  StartMark("sources connected");
+  view.HandOverChoices(*this);
+  Step("The list of the last run", [this] { FDesk->RestoreListed(); });
+  StartMark("list restored");
+  view.Ready(*this);
+}
+
+bool TDeskRun::Step(const char* what, const std::function<void()>& step) {
+  QString why;
+  try {
+    step();
+    return true;
+  } catch (const std::exception& e) {
+    why = QString::fromUtf8(e.what());
+  } catch (...) {
+    why = QStringLiteral("Unknown failure");
+  }
+  if (FView) FView->StepFailed(QString::fromLatin1(what), why);
+  return false;
 }
 
 void TDeskRun::LoadSources() {
@@ -118,8 +169,12 @@ QString TDeskRun::PdfFolderUsed() const {
 bool TDeskRun::ChooseNamedPrinter() {
   const QString& name = FSetup.Options.Printer;
   if (name.isEmpty()) return false;
-  const int index = FDesk->Printers().indexOf(name);
-  if (index < 0) throw EPrintError("There is no printer \"" + name.toStdString() + "\" here");
+  const QStringList printers = FDesk->Printers();
+  if (QString missing = MissingPrinter(printers, name); !missing.isEmpty()) {
+    missing[0] = missing[0].toUpper();
+    throw EPrintError(missing.toStdString());
+  }
+  const int index = static_cast<int>(printers.indexOf(name));
   FDesk->SelectPrinter(index);
   return true;
 }

@@ -2,12 +2,13 @@
 // fonts, its packet sources from the settings file with the command line's over them, where
 // its pages go (the demo's folder, --print-to-pdf), the printer named on the command line, the
 // tick that retries a failing store and purges once a day, and the board. The window and the
-// run without one each make one of these and show it in their own way; the order of the start
-// (store, sources, list) stays theirs.
+// run without one each make one of these, start it in its one order (Start) and show it
+// through their view (run/RunView.h).
 #pragma once
 
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@
 #include "host/HostSettings.h"
 #include "run/CommandLine.h"
 #include "run/PacketSources.h"
+#include "run/RunView.h"
 #include "settings/SettingsStore.h"
 
 class QTimer;
@@ -53,6 +55,15 @@ class TDeskRun : public QObject {
   const TRunOptions& Options() const { return FSetup.Options; }
   // True when the run started without a settings file.
   bool FirstStart() const { return FFirstStart; }
+
+  // The start, a step at a time in this order, each shown through `view`: the log, the
+  // settings (the view's choices and the sources), the printer named, the store, each source,
+  // the choices with the own call, the list of the last run, ready. A step that fails is
+  // handed to the view and the next one runs.
+  void Start(TRunView& view);
+  // Runs one step of the start; a failure goes to the view as `what` and its reason. False
+  // when it failed.
+  bool Step(const char* what, const std::function<void()>& step);
 
   // Every source the settings file names, the command line's choices over them (a source
   // named there is the run's only one), put in Sources() but not made. When the file cannot
@@ -99,6 +110,7 @@ class TDeskRun : public QObject {
   std::unique_ptr<TPacketSources> FSources;  // after FDesk: the links go first
   std::unique_ptr<TBoardRun> FBoard;         // after both: it reads them
   QTimer* FTick = nullptr;
+  TRunView* FView = nullptr;  // the one Start was given
 };
 
 }  // namespace qm

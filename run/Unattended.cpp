@@ -11,6 +11,7 @@
 #include "base/ProgramText.h"
 #include "print/PrintJobs.h"
 #include "print/ProgramFont.h"
+#include "run/RunStart.h"
 #include "run/StoredChoices.h"
 
 #ifndef _WIN32
@@ -61,28 +62,34 @@ TUnattendedDesk::TUnattendedDesk(TUnattendedSetup setup, QObject* parent)
     FPrinterSaid = problems;
   });
 
-  Step("The log", [desk] { desk->CreateLogger(); });
-  desk->LogMessage("Quillmark runs without a window");
-  TDeskChoices choices;
-  Step("The settings", [&] {
-    choices = ReadDeskChoices(FRun->Settings());
-    FRun->LoadSources();
-  });
-  if (FRun->FirstStart())
+  FRun->Start(*this);
+}
+
+void TUnattendedDesk::LogOpened(TDeskRun& run) {
+  run.Desk().LogMessage("Quillmark runs without a window");
+}
+
+void TUnattendedDesk::ReadChoices(TDeskRun& run) {
+  FChoices = ReadDeskChoices(run.Settings());
+}
+
+void TUnattendedDesk::SourcesRead(TDeskRun& run) {
+  if (run.FirstStart())
     Say(QStringLiteral("No settings in %1 yet").arg(QString::fromStdString(FSetup.IniFile)));
-  Step("The printer", [this] { FRun->ChooseNamedPrinter(); });
-  Step("The message store", [desk] { desk->OpenStore(); });
-  for (std::size_t i = 0; i < sources->Count(); ++i)
-    Step("The source", [this, sources, i] { FRun->ConnectSource(i, sources->At(i).Settings); });
-  Step("The list of the last run", [desk] { desk->RestoreListed(); });
-  if (THostLink* first = sources->Link(0)) {
+}
+
+void TUnattendedDesk::HandOverChoices(TDeskRun& run) {
+  if (THostLink* first = run.Sources().Link(0)) {
     TOwnStation info;
-    Step("The own callsign", [&] { first->FillMyInfo(info); });
-    choices.Selection.StationCall = UpperCase(info.MyCallsign());
+    run.Step("The own callsign", [&] { first->FillMyInfo(info); });
+    FChoices.Selection.StationCall = UpperCase(info.MyCallsign());
   }
-  desk->SetChoices(choices);
-  desk->SetReady();
-  FRun->StartTicking();
+  run.Desk().SetChoices(FChoices);
+}
+
+void TUnattendedDesk::Ready(TDeskRun& run) {
+  run.Desk().SetReady();
+  run.StartTicking();
 }
 
 TUnattendedDesk::~TUnattendedDesk() = default;
@@ -94,7 +101,7 @@ void TUnattendedDesk::LinkMade(int index, THostLink* link) {
   if (index != 0) return;
   // The station program tells the own station once it is there (it may start later).
   connect(link, &THostLink::OwnStationChanged, this, [this, link] {
-    Step("The own callsign", [this, link] {
+    FRun->Step("The own callsign", [this, link] {
       TOwnStation info;
       link->FillMyInfo(info);
       TDeskChoices choices = FRun->Desk().Choices();
@@ -125,12 +132,32 @@ void TUnattendedDesk::Say(const QString& text) {
   FRun->Desk().LogMessage(ProgramText(text));
 }
 
-void TUnattendedDesk::Step(const char* what, const std::function<void()>& step) {
-  try {
-    step();
-  } catch (const std::exception& e) {
-    Say(QString::fromLatin1(what) + QStringLiteral(": ") + QString::fromUtf8(e.what()));
+void TUnattendedDesk::StepFailed(const QString& step, const QString& why) {
+  Say(step + QStringLiteral(": ") + why);
+}
+
+int RunWithoutWindow(TRunStart& start) {
+  const std::string logDir = start.DataDir();
+  QString pdfDir;
+  {
+    // Caught before the desk starts: a signal while it starts (a source failing at once, the
+    // service stopped early) ends the run once the event loop hears it, as one later does.
+    QObject signalOwner;
+    TUnattendedDesk* running = nullptr;
+    start.EndOnSignals(&signalOwner, [&running] {
+      if (running) running->End();
+    });
+    TUnattendedDesk desk({start.IniFile(), start.DataDir(), start.Options()});
+    running = &desk;
+    start.StartBoard(desk.Run(), {});
+    QObject::connect(&desk, &TUnattendedDesk::Ended, QCoreApplication::instance(),
+                     [] { QCoreApplication::exit(0); });
+    std::fprintf(stderr, "quillmark: running without a window; the log is in %s\n", logDir.c_str());
+    QCoreApplication::exec();
+    pdfDir = desk.Run().PdfFolderUsed();
   }
+  start.SayWhereFilesAre(pdfDir);
+  return 0;
 }
 
 #ifndef _WIN32

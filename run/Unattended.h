@@ -15,6 +15,7 @@
 #include "host/HostLink.h"
 #include "run/CommandLine.h"
 #include "run/DeskRun.h"
+#include "run/RunView.h"
 
 namespace qm {
 
@@ -24,7 +25,9 @@ struct TUnattendedSetup {
   TRunOptions Options;
 };
 
-class TUnattendedDesk : public QObject {
+class TRunStart;
+
+class TUnattendedDesk : public QObject, private TRunView {
   Q_OBJECT
 
  public:
@@ -49,7 +52,13 @@ class TUnattendedDesk : public QObject {
   static void Tell(const QString& text);
   // There and in the log.
   void Say(const QString& text);
-  void Step(const char* what, const std::function<void()>& step);
+  // The start as this desk shows it: a failed step said as "What: why".
+  void StepFailed(const QString& step, const QString& why) override;
+  void LogOpened(TDeskRun& run) override;
+  void ReadChoices(TDeskRun& run) override;
+  void SourcesRead(TDeskRun& run) override;
+  void HandOverChoices(TDeskRun& run) override;
+  void Ready(TDeskRun& run) override;
   // A source's link made: its outage lines go to standard error; the first one's own station
   // and demo are told.
   void LinkMade(int index, THostLink* link);
@@ -57,9 +66,14 @@ class TUnattendedDesk : public QObject {
   TUnattendedSetup FSetup;
   std::unique_ptr<TDeskRun> FRun;
   bool FEnding = false;
+  TDeskChoices FChoices;       // from the settings file, until the start hands them over
   std::vector<int> FSaidDown;  // per source: 1 down, 0 up, -1 not said yet
   QStringList FPrinterSaid;
 };
+
+// The run without a window, from a start prepared for it (TRunStart::Prepare): the desk, the
+// board and --status, until a signal, the sources' end or the host's; the program's exit code.
+int RunWithoutWindow(TRunStart& start);
 
 // SIGTERM, SIGINT and SIGHUP call `end` from the event loop (the handler only writes to a
 // pipe); the window and the unattended desk end by them alike.

@@ -137,19 +137,21 @@ std::string_view NextField(std::string_view& rest) {
 }
 
 void ReadAreasAndRemark(std::string_view rest, TNwsAlert& alert) {
-  while (!rest.empty() && !alert.AreasCut) {
+  bool cut = false;
+  while (!rest.empty() && !cut) {
     const std::string_view whole = rest;
     const std::string_view piece = NextField(rest);
     if (piece.empty()) continue;
     std::size_t stop = 0;
-    const bool read = ReadAreaList(piece, alert.Areas, alert.AreasCut, stop);
-    if (alert.AreasCut) return;
+    const bool read = ReadAreaList(piece, alert.Areas, cut, stop);
+    if (cut) break;
     if (read && stop == piece.size()) continue;
     // The remark runs from where the areas ended to the end of the text.
     const auto from = static_cast<std::size_t>(piece.data() - whole.data()) + (read ? stop : 0);
     alert.Remark = Trim(whole.substr(from, kMaxRemarkLength));
     return;
   }
+  alert.AreasCut = alert.AreasCut || cut;
 }
 
 }  // namespace
@@ -175,10 +177,15 @@ std::optional<TNwsAlert> ReadNwsAlert(std::string_view addressee, std::string_vi
   alert.CategoryWord = UpperCase(TrimView(addressee.substr(4, 5)));
   alert.Category = CategoryOf(alert.CategoryWord);
 
-  text = text.substr(0, kMaxNwsTextLength);
   if (const std::size_t brace = text.find('{'); brace != std::string_view::npos) {
     alert.Sequence = Trim(text.substr(brace + 1, kMaxSequenceLength));
     text = text.substr(0, brace);
+  }
+  if (text.size() > kMaxNwsTextLength) {
+    // Read up to the last whole field: a code cut in two would name another area.
+    const std::size_t comma = text.rfind(',', kMaxNwsTextLength);
+    text = text.substr(0, comma == std::string_view::npos ? 0 : comma);
+    alert.AreasCut = true;
   }
 
   std::string_view rest = text;

@@ -37,7 +37,7 @@ struct TNwsAlert {
   std::optional<TDateTime> ExpiresUtc;  // none when the first field is missing or not DDHHMMz
   std::string Event;                    // "SVR_TSTORM": the second field, upper-cased
   std::vector<TNwsArea> Areas;          // in the order sent, ranges spelled out
-  bool AreasCut = false;                // more areas were sent than kMaxNwsAreas
+  bool AreasCut = false;                // some were left unread: more than kMaxNwsAreas, or a text too long
   std::string Remark;                   // text after the areas ("GREEN MOUNTAINS"), trimmed
   std::string Sequence;                 // the message id ("S895A"), where there is one
 };

@@ -1,0 +1,39 @@
+#include "select/NwsAreas.h"
+
+#include <gtest/gtest.h>
+
+namespace qm {
+namespace {
+
+TEST(AreasMatch, EntriesAndStars) {
+  TNwsAlert alert;
+  alert.Areas = {{"OK", 'C', 109}, {"TX", 'Z', 123}};
+  struct TCase {
+    const char* what;
+    std::vector<std::string> list;
+    bool match;
+  };
+  const TCase cases[] = {
+      {"empty list", {}, true},
+      {"a county named", {"OK_C109"}, true},
+      {"a zone named, lower case, blanks", {" tx_z123 "}, true},
+      {"another county", {"OK_C111"}, false},
+      {"a county of the same number as a zone", {"TX_C123"}, false},
+      {"a code's start without a star", {"OK_C"}, false},
+      {"every county of a state", {"OK_C*"}, true},
+      {"every zone of a state", {"OK_Z*"}, false},
+      {"every area of a state", {"tx*"}, true},
+      {"a star alone", {"*"}, true},
+      {"one of several", {"KS_C001", "TX_Z12*"}, true},
+      {"blank entries only", {"", "  "}, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(AreasMatch(alert, c.list), c.match);
+  }
+  EXPECT_FALSE(AreasMatch(TNwsAlert{}, {"OK_C*"}));
+  EXPECT_TRUE(AreasMatch(TNwsAlert{}, {}));
+}
+
+}  // namespace
+}  // namespace qm

@@ -139,8 +139,7 @@ void TMessageDesk::PostHere(std::function<void()> call) {
 }
 
 void TMessageDesk::RunThreadCalls() {
-  // One at a time, oldest first: a call that lets events run (a page spooling) leaves the
-  // next ones to the loop it runs, in their order.
+  // One at a time, oldest first, each taken out of the box before it runs.
   for (;;) {
     std::function<void()> call;
     {
@@ -242,11 +241,11 @@ void TMessageDesk::DataAvailable(THostLink& link) {
           },
           Qt::QueuedConnection);
     }
-    // In the middle of an entry (a page printing lets events run) the link holds the rest,
-    // or a fast source would fill the waiting packets past their bound.
+    // While an alert waits for its full text (or the desk is not ready yet) the link holds
+    // the rest, or a fast source would fill the waiting packets past their bound.
     if (!Idle()) {
       link.HoldIntake();
-      // Each source that spoke meanwhile is held, and each goes on when the entry is done.
+      // Each source that spoke meanwhile is held, and each goes on when the wait is over.
       if (std::find(FHeldLinks.begin(), FHeldLinks.end(), &link) == FHeldLinks.end())
         FHeldLinks.emplace_back(&link);
     }
@@ -298,24 +297,16 @@ void TMessageDesk::TellHeard() {
 void TMessageDesk::Advance() {
   QM_ASSERT_OWNER_THREAD(FOwner);
   if (!FReady) return;
-  if (FBusy) {
-    // Called from a page's spooling (a commit returned meanwhile): the step runs again.
-    FAdvanceAgain = true;
-    return;
+  // Nothing in a step lets events run (a page is laid out from the event loop, in steps of
+  // its own), so no other step can start in the middle of this one.
+  for (;;) {
+    FollowTaken(false);
+    // An alert waiting for its full text holds the packets behind it.
+    if (FFetch || FWaiting.empty() || !FReady) break;
+    const std::unique_ptr<TAprsMsgPacket> packet = std::move(FWaiting.front());
+    FWaiting.pop_front();
+    JudgePacket(*packet);
   }
-  FBusy = true;
-  do {
-    FAdvanceAgain = false;
-    for (;;) {
-      FollowTaken(false);
-      // An alert waiting for its full text holds the packets behind it.
-      if (FFetch || FWaiting.empty() || !FReady) break;
-      const std::unique_ptr<TAprsMsgPacket> packet = std::move(FWaiting.front());
-      FWaiting.pop_front();
-      JudgePacket(*packet);
-    }
-  } while (FAdvanceAgain && FReady);
-  FBusy = false;
   Heard();
   if (FFetch || !FReady) return;
   for (const QPointer<THostLink>& link : std::exchange(FHeldLinks, {}))
@@ -773,9 +764,9 @@ void TMessageDesk::Reprint(const QString& document, const QFont& font, const std
 
 void TMessageDesk::HostClosing() {
   QM_ASSERT_OWNER_THREAD(FOwner);
-  // Closed in the middle of a step, during a fetch, or before the desk is ready: ended once
-  // the packets that came before are judged.
-  if (FBusy || FFetch || !FReady) {
+  // Closed during a fetch, or before the desk is ready: ended once the packets that came
+  // before are judged.
+  if (FFetch || !FReady) {
     FHostClosing = true;
     return;
   }
@@ -789,9 +780,7 @@ void TMessageDesk::HostClosing() {
   }
   // What is on its way is committed and listed as ever, pages included.
   if (FStore && !FTaking.empty()) FStore->Flush();
-  FBusy = true;
   FollowTaken(true);
-  FBusy = false;
   KeepUnprintedForNextStart();
   emit EndRequested();
 }

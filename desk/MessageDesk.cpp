@@ -84,6 +84,7 @@ QString TMessageDesk::DataDir() const {
 // --- Start ----------------------------------------------------------------------------
 
 void TMessageDesk::CreateLogger() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   FLogger = std::make_unique<TMessageLogger>();
   FLogger->SetPurgeFileDays(kPurgeDays);
   FLogger->SetShowLocalZulu(false);
@@ -104,6 +105,7 @@ void TMessageDesk::CreateLogger() {
 }
 
 void TMessageDesk::OpenStore() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   std::string path = FSetup.StoreFile;
   if (path.empty()) {
     const std::filesystem::path dir = DataDir().toStdString();
@@ -139,8 +141,7 @@ void TMessageDesk::PostHere(std::function<void()> call) {
 }
 
 void TMessageDesk::RunThreadCalls() {
-  // One at a time, oldest first: a call that lets events run (a page spooling) leaves the
-  // next ones to the loop it runs, in their order.
+  // One at a time, oldest first, each taken out of the box before it runs.
   for (;;) {
     std::function<void()> call;
     {
@@ -154,6 +155,7 @@ void TMessageDesk::RunThreadCalls() {
 }
 
 void TMessageDesk::RestoreListed() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   // A kill between keeping a message and writing its log line: the line is written now.
   std::vector<TStoredMessage> unlogged;
   WithMessageStore([&](TDurableStore& store) { unlogged = store.Unlogged(); });
@@ -171,6 +173,7 @@ void TMessageDesk::RestoreListed() {
 }
 
 void TMessageDesk::SetReady(TPrintQueue::TFirstPrinterCheck printerCheck) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   FReady = true;
   FQueue->WatchPrinter(FSetup.PrinterPoll, printerCheck);
   QMetaObject::invokeMethod(
@@ -178,6 +181,7 @@ void TMessageDesk::SetReady(TPrintQueue::TFirstPrinterCheck printerCheck) {
 }
 
 void TMessageDesk::SetDemo(bool demo) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   if (FDemo && !demo) {
     FQueue->DropDemo();
     UpdateCount();
@@ -186,6 +190,7 @@ void TMessageDesk::SetDemo(bool demo) {
 }
 
 void TMessageDesk::LogOutages(THostLink& link) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   const auto log = [this](const QString& line) { LogMessage(ProgramText(line)); };
   connect(&link, &THostLink::OutageLogLine, this, log);
   connect(&link, &THostLink::DropLogLine, this, log);
@@ -200,6 +205,7 @@ void TMessageDesk::LogOutages(THostLink& link) {
 }
 
 void TMessageDesk::SetChoices(TDeskChoices choices) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   FChoices = std::move(choices);
   SayOwnCallProblem();
 }
@@ -242,11 +248,11 @@ void TMessageDesk::DataAvailable(THostLink& link) {
           },
           Qt::QueuedConnection);
     }
-    // In the middle of an entry (a page printing lets events run) the link holds the rest,
-    // or a fast source would fill the waiting packets past their bound.
+    // While an alert waits for its full text (or the desk is not ready yet) the link holds
+    // the rest, or a fast source would fill the waiting packets past their bound.
     if (!Idle()) {
       link.HoldIntake();
-      // Each source that spoke meanwhile is held, and each goes on when the entry is done.
+      // Each source that spoke meanwhile is held, and each goes on when the wait is over.
       if (std::find(FHeldLinks.begin(), FHeldLinks.end(), &link) == FHeldLinks.end())
         FHeldLinks.emplace_back(&link);
     }
@@ -298,24 +304,16 @@ void TMessageDesk::TellHeard() {
 void TMessageDesk::Advance() {
   QM_ASSERT_OWNER_THREAD(FOwner);
   if (!FReady) return;
-  if (FBusy) {
-    // Called from a page's spooling (a commit returned meanwhile): the step runs again.
-    FAdvanceAgain = true;
-    return;
+  // Nothing in a step lets events run (a page is laid out from the event loop, in steps of
+  // its own), so no other step can start in the middle of this one.
+  for (;;) {
+    FollowTaken(false);
+    // An alert waiting for its full text holds the packets behind it.
+    if (FFetch || FWaiting.empty() || !FReady) break;
+    const std::unique_ptr<TAprsMsgPacket> packet = std::move(FWaiting.front());
+    FWaiting.pop_front();
+    JudgePacket(*packet);
   }
-  FBusy = true;
-  do {
-    FAdvanceAgain = false;
-    for (;;) {
-      FollowTaken(false);
-      // An alert waiting for its full text holds the packets behind it.
-      if (FFetch || FWaiting.empty() || !FReady) break;
-      const std::unique_ptr<TAprsMsgPacket> packet = std::move(FWaiting.front());
-      FWaiting.pop_front();
-      JudgePacket(*packet);
-    }
-  } while (FAdvanceAgain && FReady);
-  FBusy = false;
   Heard();
   if (FFetch || !FReady) return;
   for (const QPointer<THostLink>& link : std::exchange(FHeldLinks, {}))
@@ -696,6 +694,7 @@ std::int64_t TMessageDesk::KeepInStore(const TAprsMsgPacket& packet, const TList
 // --- The operator's actions -------------------------------------------------------------
 
 void TMessageDesk::ClearList() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   // What is on its way is committed and listed first, so that the store clears what the
   // list shows; an alert whose full text is being fetched is not listed yet: it stays, in the
   // store too, and is listed when the fetch is over.
@@ -709,11 +708,13 @@ void TMessageDesk::ClearList() {
 }
 
 void TMessageDesk::Print(const std::string& text) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   if (FChoices.PrintingDisabled) return;
   FQueue->PrintText(0, DisplayText(text));
 }
 
 void TMessageDesk::ReprintMessages(const std::vector<std::int64_t>& ids, const std::string& from) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   std::vector<std::int64_t> ordered = ids;
   std::sort(ordered.begin(), ordered.end());
   ordered.erase(std::unique(ordered.begin(), ordered.end()), ordered.end());
@@ -747,6 +748,7 @@ void TMessageDesk::ReprintMessages(const std::vector<std::int64_t>& ids, const s
 }
 
 void TMessageDesk::ReprintJob(std::int64_t number, const std::string& from) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   // The number every surface shows (JobNumber): a typo is the operator's mistake, answered as
   // such, never a failure of the store.
   std::optional<TStoredJob> stored;
@@ -773,9 +775,9 @@ void TMessageDesk::Reprint(const QString& document, const QFont& font, const std
 
 void TMessageDesk::HostClosing() {
   QM_ASSERT_OWNER_THREAD(FOwner);
-  // Closed in the middle of a step, during a fetch, or before the desk is ready: ended once
-  // the packets that came before are judged.
-  if (FBusy || FFetch || !FReady) {
+  // Closed during a fetch, or before the desk is ready: ended once the packets that came
+  // before are judged.
+  if (FFetch || !FReady) {
     FHostClosing = true;
     return;
   }
@@ -789,14 +791,13 @@ void TMessageDesk::HostClosing() {
   }
   // What is on its way is committed and listed as ever, pages included.
   if (FStore && !FTaking.empty()) FStore->Flush();
-  FBusy = true;
   FollowTaken(true);
-  FBusy = false;
   KeepUnprintedForNextStart();
   emit EndRequested();
 }
 
 void TMessageDesk::KeepUnprintedForNextStart() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   EndTaking();
   CountAcknowledgements(Now(tfUTC), true);
   FQueue->KeepUnprintedForNextStart();
@@ -824,15 +825,18 @@ QString TMessageDesk::PrinterName() const {
 }
 
 void TMessageDesk::SelectPrinter(int index) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   FQueue->PrintJobs().SelectPrinter(index);
 }
 
 void TMessageDesk::SetUpPrinter(const std::function<bool(QPrinter&)>& confirm) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   TPrintJobs& jobs = FQueue->PrintJobs();
   if (confirm(jobs.SetupPrinter())) jobs.AcceptSetup();
 }
 
 void TMessageDesk::SetPrintFolder(const QString& folder) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   FQueue->PrintJobs().SetOutputFolder(folder);
 }
 
@@ -841,6 +845,7 @@ QString TMessageDesk::PrintFolder() const {
 }
 
 void TMessageDesk::SetFingerServer(const std::string& host, int port) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   FFinger.Host = host;
   FFinger.Port = port;
 }
@@ -866,6 +871,7 @@ std::string TMessageDesk::LogFile() const {
 // --- Helpers ------------------------------------------------------------------------------
 
 void TMessageDesk::RetryStore() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   if (FStore) FStore->Retry();
 }
 
@@ -939,6 +945,7 @@ std::uint32_t TMessageDesk::Ticks() const {
 }
 
 void TMessageDesk::PurgeIfNewDay(TDateTime utc) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   // Once a UTC day the store lets go of what the logs let go of.
   if (FStore && static_cast<int>(utc) != FPurgeDay) Purge(utc);
 }

@@ -8,10 +8,12 @@
 // States instead of waits: nothing here waits inside an entry. A message whose commit has not
 // returned is "on its way" (FTaking); packets behind it are judged and go on their way behind
 // it. An alert waiting for its full text holds the intake: packets wait in FWaiting and their
-// links are held until the reply or the fetch's bound arrives as a queued call. Printing lets
-// events run while a job spools, so a packet, the host's closing or the spooler's answer can
-// still come in the middle of a step; one guard, FBusy, keeps such a step from starting
-// another. The end during a fetch (tray Exit, Close, the desk destroyed) lists and logs the
+// links are held until the reply or the fetch's bound arrives as a queued call. Printing is
+// a state too: a page longer than a step is laid out from the event loop a step at a time,
+// and the spooler is asked from a timer; nothing lets events run inside a step, so a packet,
+// the host's closing or the spooler's answer never comes in the middle of one. What arrives
+// while a page is laid out is judged and listed as ever, and waits for the next page. The
+// end during a fetch (tray Exit, Close, the desk destroyed) lists and logs the
 // alert at once without its full text (EndTaking).
 #pragma once
 
@@ -189,8 +191,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // Whether the logger runs, and the file it writes now.
   bool Logging() const { return FLogger != nullptr; }
   std::string LogFile() const;
-  // Whether the desk is ready, in no step and waiting for no full text.
-  bool Idle() const override { return FReady && !FBusy && !FFetch; }
+  // Whether the desk is ready and waiting for no full text.
+  bool Idle() const override { return FReady && !FFetch; }
   // Whether nothing waits to be judged and nothing is on its way to the list.
   bool Settled() const { return FWaiting.empty() && FTaking.empty() && !FFetch; }
   // "archive" in the data folder, and the data folder.
@@ -402,8 +404,6 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // The links told to hold their packets while an entry is being accepted; resumed after it.
   std::vector<QPointer<THostLink>> FHeldLinks;
   bool FReady = false;
-  bool FBusy = false;           // the guard described at the top
-  bool FAdvanceAgain = false;   // Advance was asked for while FBusy
   bool FAdvancePosted = false;  // an Advance is queued for the packets DataAvailable took
   bool FHostClosing = false;
   bool FDemo = false;

@@ -435,8 +435,6 @@ void TPrintQueue::JobFailed(const TPendingJob& job, const QString& reason) {
 }
 
 void TPrintQueue::FollowPendingJobs() {
-  if (FFollowing) return;
-  FFollowing = true;
   std::vector<std::uint64_t> keys;
   for (const TPendingJob& job : FPendingJobs) keys.push_back(job.Key);
   for (std::uint64_t key : keys) {
@@ -475,7 +473,6 @@ void TPrintQueue::FollowPendingJobs() {
     }
   }
   if (FPendingJobs.empty()) FSpoolTimer->stop();
-  FFollowing = false;
 }
 
 TSpoolAnswer TPrintQueue::FindUnfound(TPendingJob& job) {
@@ -514,6 +511,8 @@ void TPrintQueue::ReportSpoolFailure(const TPendingJob& job, const TSpoolAnswer&
 }
 
 QString TPrintQueue::WaitForPendingJobs(std::chrono::milliseconds bound) {
+  // The caller's own wait (a test, the end of a run), never a step of a job: the steps of a
+  // page being laid out and the spooler's answers come from the events run here.
   const int failuresBefore = FJobFailures;
   FLastJobFailure.clear();
   QElapsedTimer timer;

@@ -98,7 +98,8 @@ class TPrintQueue : public QObject {
   // Asks the spooler about every pending job once; a timer calls it while any is pending.
   void FollowPendingJobs();
   // Lets events run until every pending job is confirmed or failed, or the bound passes;
-  // answers why a job failed meanwhile, or "" (also when some are still pending).
+  // answers why a job failed meanwhile, or "" (also when some are still pending). The one
+  // wait of the queue, for its caller (a test, the end of a run); no job step calls it.
   QString WaitForPendingJobs(std::chrono::milliseconds bound);
   // The end of the run: nothing printed or waited for; the store keeps what is unprinted.
   void KeepUnprintedForNextStart();
@@ -155,7 +156,6 @@ class TPrintQueue : public QObject {
   std::vector<TPendingJob> FFailedFullTexts;  // printed again with the next page
   std::uint64_t FNextKey = 1;
   QTimer* FSpoolTimer = nullptr;
-  bool FFollowing = false;  // the spooler is being asked (a job's events may call again)
   int FJobFailures = 0;
   QString FLastJobFailure;
   // Failure kinds shown since a job last completed: one box per kind and printer.

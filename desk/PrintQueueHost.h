@@ -38,7 +38,7 @@ class TPrintQueueHost {
   virtual TDurableStore* OpenedStore() = 0;
   // The listed entries changed in number.
   virtual void UpdateCount() = 0;
-  // Whether the desk is in no step of its own, so a page may start now.
+  // Whether the desk is ready and waits for no full text, so a page may start now.
   virtual bool Idle() const = 0;
   // The demo plays: its jobs are kept nowhere.
   virtual bool PlaysDemo() const = 0;

@@ -13,7 +13,6 @@
 #include <unistd.h>
 #endif
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -131,8 +130,8 @@ class TPageLayout {
   TPageLayout(const TPageLayout&) = delete;
   TPageLayout& operator=(const TPageLayout&) = delete;
 
-  // One line of the text; `betweenPages` runs before each new page.
-  void Line(const QString& paragraph, const std::function<void()>& betweenPages) {
+  // One line of the text.
+  void Line(const QString& paragraph) {
     QTextLayout layout(paragraph, FFont, &FPrinter);
     layout.setTextOption(FOption);
     layout.setCacheEnabled(true);
@@ -149,7 +148,6 @@ class TPageLayout {
     for (const QTextLine& line : lines) {
       // A new page starts only for a line that does not fit and has a page of its own to go to.
       if (FY > 0 && FY + line.height() > FPageH) {
-        if (betweenPages) betweenPages();
         if (!FPrinter.newPage()) throw EPrintError(TPrintJobs::NotValidText.toStdString());
         ++FStats.Pages;
         FY = 0;
@@ -236,7 +234,7 @@ TPrinterList TPrintJobs::SystemPrinters() {
   return TPrinterList{InstalledPrinters(), QPrinterInfo::defaultPrinterName()};
 }
 
-TPrintJobs::TPrintJobs() : ProcessEvents([] { QCoreApplication::processEvents(); }) {
+TPrintJobs::TPrintJobs() {
 #ifdef QM_HAVE_CUPS
   FJobEnds = std::make_unique<TCupsJobEnds>();
 #endif
@@ -519,8 +517,7 @@ void TPrintJobs::PrepareJob(QPrinter& printer, const QString& title) const {
 
 void TPrintJobs::LayOut(QPrinter& printer, const QString& text, const QFont& font) {
   TPageLayout page(printer, font);
-  for (const QString& paragraph : SplitLines(text)) page.Line(paragraph, ProcessEvents);
-  if (ProcessEvents) ProcessEvents();
+  for (const QString& paragraph : SplitLines(text)) page.Line(paragraph);
   page.End();
   FLastJob = page.Stats();
 }
@@ -586,13 +583,9 @@ std::optional<TJobTicket> TPrintJobs::PrintLines(TLineSource source, const QFont
   FBusy = true;
   bool whole = false;
   try {
-    // Inside the caller's step, as PrintText: events are let in after each page and at the end.
-    FPumping = true;
+    // Inside the caller's turn, as PrintText; what is left goes from the event loop.
     whole = Step(kStepLines, std::nullopt);
-    FPumping = false;
-    if (whole && ProcessEvents) ProcessEvents();
   } catch (...) {
-    FPumping = false;
     FRun.reset();
     FBusy = false;
     throw;
@@ -615,7 +608,7 @@ bool TPrintJobs::Step(int lines, std::optional<std::chrono::milliseconds> bound)
   for (int n = 0; n < lines; ++n) {
     if (bound && n > 0 && timer.elapsed() >= bound->count()) return false;
     if (!FRun->Source(line)) return true;
-    FRun->Layout->Line(line, FPumping ? ProcessEvents : std::function<void()>());
+    FRun->Layout->Line(line);
   }
   return false;
 }
@@ -668,8 +661,7 @@ TJobTicket TPrintJobs::FinishRun() {
 }
 
 void TPrintJobs::Abandon() {
-  // From events let in during the first step: that step and its job go on, as PrintText's would.
-  if (!FRun || FPumping) return;
+  if (!FRun) return;
   if (FStepTimer) FStepTimer->stop();
   FRun.reset();  // the page is aborted, its file for CUPS removed
   FBusy = false;

@@ -120,7 +120,8 @@ QString TextJobDocument(const QString& text);
 QString ListJobDocument(const QStringList& lines);
 
 // One per process (window): the current printer and at most one open job. The printer may
-// be changed while a job is open (from ProcessEvents); the open job keeps its printer.
+// be changed while a job is open (between the steps of PrintLines); the open job keeps its
+// printer. Nothing here lets the thread's other events run inside a job.
 // Must not be destroyed while Busy().
 class TPrintJobs {
  public:
@@ -234,9 +235,7 @@ class TPrintJobs {
   // returned, its failure thrown, and `done` is not called. A longer one is laid out a step at
   // a time from the event loop, and nothing else, so the thread's other events wait at most a
   // step; it returns nothing, and `done` hears once how it ended (from the event loop).
-  // Busy() until then. Only the first step calls ProcessEvents (after each page, and at the
-  // end of a job done within it), as PrintText does. The printer's own engine (no CUPS, no
-  // PDF file) prints it at once.
+  // Busy() until then. The printer's own engine (no CUPS, no PDF file) prints it at once.
   std::optional<TJobTicket> PrintLines(TLineSource source, const QFont& font, const QString& title,
                                        const QUuid& token, TNumbered numbered, TJobDone done);
   // A job PrintLines still lays out: dropped, no page leaves, `done` is not called.
@@ -260,9 +259,6 @@ class TPrintJobs {
   TFoundJob FindJob(const QString& printer, const QUuid& token) const;
   bool Busy() const { return FBusy; }
   TPrintStats LastJob() const { return FLastJob; }
-
-  // Called after each page while a job is open, so the window keeps handling events.
-  std::function<void()> ProcessEvents;
 
  private:
   // The printers and the printer objects, made once, when first needed.
@@ -293,8 +289,8 @@ class TPrintJobs {
   mutable TPrinterList FPrinters;
   int FSelected = -1;
   mutable QString FCurrentName;
-  // Shared with an open job, so a printer chosen while a job spools (events are handled
-  // meanwhile) replaces it only for later jobs.
+  // Shared with an open job, so a printer chosen between its steps replaces it only for later
+  // jobs.
   mutable std::shared_ptr<QPrinter> FPrinter;
   std::unique_ptr<QPrinter> FSetup;
   // Writes the PDF files of jobs that go to a file or to the spooler.
@@ -316,7 +312,6 @@ class TPrintJobs {
   // The job PrintLines lays out, and the timer of its next step.
   struct TRun;
   std::unique_ptr<TRun> FRun;
-  bool FPumping = false;  // its first step runs, letting events in between pages
   std::unique_ptr<QTimer> FStepTimer;
 };
 

@@ -41,7 +41,6 @@ void ListJob(benchmark::State& state) {
   const QString text = qm::ListJobDocument(Entries(entries));
   const QFont font = qm::ProgramFont(QStringLiteral("Courier New"), 10);
   qm::TPrintJobs jobs(qm::TPrinterList{});
-  jobs.ProcessEvents = [] {};
   jobs.SetOutputFile(Folder->filePath(QStringLiteral("list.pdf")));
   jobs.PrintText(text, font);
   Check(jobs.LastJob().Lines == 3 * entries + 1, "every line printed");
@@ -62,7 +61,6 @@ void ListJobToCups(benchmark::State& state) {
     return;
   }
   jobs.SelectPrinter(index);
-  jobs.ProcessEvents = [] {};
   const QString text = qm::ListJobDocument(Entries(int(state.range(0))));
   const QFont font = qm::ProgramFont(QStringLiteral("Courier New"), 10);
   for (auto _ : state) jobs.PrintText(text, font);

@@ -390,31 +390,6 @@ TEST(MessageDesk, TheDemoLeavesNoTrace) {
 
 // Sources that speak while an entry is being accepted hold their packets at the source; each
 // of them goes on once the entry is complete.
-TEST(MessageDesk, EverySourceHeldDuringAnEntryGoesOnAfterIt) {
-  struct THeldLink : THostLink {
-    std::string PacketText() override { return HostMessage("N0CALL", "BLN2", "Later"); }
-    void FillMyInfo(TOwnStation&) override {}
-    void Start() override {}
-    void Stop() override {}
-    void HoldIntake() override { ++Holds; }
-    void ResumeIntake() override { ++Resumes; }
-    int Holds = 0, Resumes = 0;
-  } radio, internet;
-  test::TDeskRig rig;
-  rig.Choices.Selection.Bulletins = rig.Choices.Beep = true;
-  rig.Make();
-  QObject::connect(rig.Desk.get(), &TMessageDesk::BeepRequested, [&] {
-    if (radio.Holds > 0) return;
-    rig.Desk->DataAvailable(radio);
-    rig.Desk->DataAvailable(internet);
-  });
-  rig.SendBulletin(1);
-  for (const THeldLink* link : {&radio, &internet}) {
-    EXPECT_EQ(link->Holds, 1);
-    EXPECT_EQ(link->Resumes, 1);
-  }
-}
-
 // A relayed packet is often the only copy that reaches a capture or an APRS-IS feed: whatever
 // source it comes from, it is listed and logged as the packet it carries.
 TEST(MessageDesk, AThirdPartyPacketFromACaptureIsListedAsThePacketItCarries) {
@@ -460,6 +435,31 @@ struct TSilentFingerRig : test::TDeskRig {
     finger.Bounds.Idle = std::chrono::milliseconds(300);
   }
 };
+
+// Sources that speak while an alert waits for its full text are held, each once, and each
+// goes on once the entry is done.
+TEST(MessageDesk, EverySourceHeldDuringAnEntryGoesOnAfterIt) {
+  struct THeldLink : THostLink {
+    std::string PacketText() override { return HostMessage("N0CALL", "BLN2", "Later"); }
+    void FillMyInfo(TOwnStation&) override {}
+    void Start() override {}
+    void Stop() override {}
+    void HoldIntake() override { ++Holds; }
+    void ResumeIntake() override { ++Resumes; }
+    int Holds = 0, Resumes = 0;
+  } radio, internet;
+  TSilentFingerRig rig;
+  rig.Make();
+  QTimer::singleShot(0, [&] {
+    rig.Desk->DataAvailable(radio);
+    rig.Desk->DataAvailable(internet);
+  });
+  rig.Send(rig.Alert);
+  for (const THeldLink* link : {&radio, &internet}) {
+    EXPECT_EQ(link->Holds, 1);
+    EXPECT_EQ(link->Resumes, 1);
+  }
+}
 
 // "Clear" during a fetch clears what was listed; the alert on its way is listed after it and
 // comes back at the next start like any unprinted entry.

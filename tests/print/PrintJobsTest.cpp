@@ -60,8 +60,37 @@ class PrintToPdf : public ::testing::Test {
     return lines.join(QStringLiteral("\r\n"));
   }
 
+  // A job of `count` numbered lines laid out in steps (PrintLines), its end told into FTold,
+  // FTicket and FFailure; `failAt`: the source throws at that line instead.
+  void StartLongJob(TPrintJobs& jobs, int count, int failAt = 0) {
+    ASSERT_GT(count, TPrintJobs::kStepLines);
+    const auto source = [count, failAt, next = 0](QString& line) mutable {
+      if (next == count) return false;
+      if (++next == failAt) throw EPrintError("the text failed");
+      line = QStringLiteral("line %1 of the long text").arg(next, 4, 10, QLatin1Char('0'));
+      return true;
+    };
+    const auto done = [this](const TJobTicket& ticket, const QString& failure) {
+      ++FTold;
+      FTicket = ticket;
+      FFailure = failure;
+    };
+    ASSERT_FALSE(jobs.PrintLines(source, ListFont(), TPrintJobs::JobTitle, {}, {}, done).has_value());
+  }
+  // Runs the thread's events until the job StartLongJob began has told its end.
+  bool WaitUntilTold() {
+    QElapsedTimer waited;
+    waited.start();
+    while (FTold == 0 && waited.elapsed() < 30000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    return FTold > 0;
+  }
+
   QTemporaryDir FDir;
   TPrintStats FLast;
+  int FTold = 0;
+  TJobTicket FTicket;
+  QString FFailure = QStringLiteral("never told");
 };
 
 TEST(ProgramFontTest, WindowsFamiliesResolveToMetricCompatibleFonts) {
@@ -263,96 +292,61 @@ TEST_F(PrintToPdf, NewPageStartsOnlyWhileLinesRemain) {
   }
 }
 
-TEST_F(PrintToPdf, PrintingFromInsideARunningJobFailsAndTheJobFinishes) {
+TEST_F(PrintToPdf, PrintingWhileAJobIsLaidOutFailsAndTheJobFinishes) {
   TPrintJobs jobs(TPrinterList{});
   jobs.SetOutputFile(Pdf(QStringLiteral("outer")));
-  int calls = 0;
+  const int count = 2 * TPrintJobs::kStepLines + 1;
+  StartLongJob(jobs, count);
+  EXPECT_TRUE(jobs.Busy());
   std::vector<std::string> errors;
-  bool busyInside = false;
-  jobs.ProcessEvents = [&] {
-    ++calls;
-    busyInside = jobs.Busy();
-    try {
+  for (int n = 0; n < 2; ++n) try {
       jobs.PrintText(QStringLiteral("inner"), ListFont());
     } catch (const EPrintError& e) {
       errors.push_back(e.what());
     }
-  };
-  jobs.PrintText(NumberedLines(200), ListFont());
-  const int pages = PdfPages(Pdf(QStringLiteral("outer")));
-  EXPECT_GE(pages, 2);
-  EXPECT_EQ(calls, pages);  // once after every page
-  EXPECT_TRUE(busyInside);
+  EXPECT_EQ(errors, std::vector<std::string>(2, "Printing in progress"));
+  ASSERT_TRUE(WaitUntilTold());
+  EXPECT_EQ(FFailure, QString());
   EXPECT_FALSE(jobs.Busy());
-  EXPECT_EQ(errors, std::vector<std::string>(size_t(calls), "Printing in progress"));
-  EXPECT_EQ(PdfLines(Pdf(QStringLiteral("outer"))).size(), 200);
+  EXPECT_EQ(PdfLines(Pdf(QStringLiteral("outer"))).size(), count);
 }
 
-// A job longer than a step is laid out from the event loop: the same page as at once, its end
-// told once, and none of the window's events pumped inside its later steps.
+// A job longer than a step is laid out from the event loop: the same page as at once, and its
+// end told once.
 TEST_F(PrintToPdf, AJobLaidOutInStepsIsTheSamePageAsAtOnce) {
   const int count = 3 * TPrintJobs::kStepLines + 7;
-  const QString text = NumberedLines(count);
-  const QString atOnce = PrintJob(QStringLiteral("at-once"), text, ListFont());
+  const QString atOnce = PrintJob(QStringLiteral("at-once"), NumberedLines(count), ListFont());
   const TPrintStats whole = FLast;
 
   TPrintJobs jobs(TPrinterList{});
   jobs.SetOutputFile(Pdf(QStringLiteral("in-steps")));
-  int pumped = 0, told = 0;
-  jobs.ProcessEvents = [&] { ++pumped; };
-  QString failure = QStringLiteral("never told");
-  TJobTicket ticket;
-  int next = 0;
-  const auto result = jobs.PrintLines(
-      [&](QString& line) {
-        if (next == count) return false;
-        line = QStringLiteral("line %1 of the long text").arg(++next, 4, 10, QLatin1Char('0'));
-        return true;
-      },
-      ListFont(), TPrintJobs::JobTitle, {}, {},
-      [&](const TJobTicket& t, const QString& f) {
-        ++told;
-        ticket = t;
-        failure = f;
-      });
-  ASSERT_FALSE(result.has_value());
+  StartLongJob(jobs, count);
   EXPECT_TRUE(jobs.Busy());
-  const int pumpedInFirstStep = pumped;
-  EXPECT_GT(pumpedInFirstStep, 0);  // after each page of the first step, as PrintText
-  QElapsedTimer waited;
-  waited.start();
-  while (told == 0 && waited.elapsed() < 30000)
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-  EXPECT_EQ(told, 1);
-  EXPECT_EQ(failure, QString());
-  EXPECT_EQ(ticket.Printer, Pdf(QStringLiteral("in-steps")));
+  ASSERT_TRUE(WaitUntilTold());
+  EXPECT_EQ(FTold, 1);
+  EXPECT_EQ(FFailure, QString());
+  EXPECT_EQ(FTicket.Printer, Pdf(QStringLiteral("in-steps")));
   EXPECT_FALSE(jobs.Busy());
-  EXPECT_EQ(pumped, pumpedInFirstStep);
   EXPECT_EQ(jobs.LastJob().Lines, whole.Lines);
   EXPECT_EQ(jobs.LastJob().Pages, whole.Pages);
   EXPECT_EQ(PdfLines(Pdf(QStringLiteral("in-steps"))), PdfLines(atOnce));
 
   // Dropped halfway: nothing told, and the next job may start.
-  next = 0;
-  ASSERT_FALSE(
-      jobs.PrintLines(
-              [&](QString& line) { return next++ < count ? (line = QStringLiteral("x"), true) : false; },
-              ListFont(), TPrintJobs::JobTitle, {}, {}, [&](const TJobTicket&, const QString&) { ++told; })
-          .has_value());
+  StartLongJob(jobs, count);
   jobs.Abandon();
   EXPECT_FALSE(jobs.Busy());
   jobs.PrintText(QStringLiteral("after"), ListFont());
   QCoreApplication::processEvents();
-  EXPECT_EQ(told, 1);
+  EXPECT_EQ(FTold, 1);
 }
 
 TEST_F(PrintToPdf, AFailureWhileSpoolingClosesTheJob) {
   TPrintJobs jobs(TPrinterList{});
   jobs.SetOutputFile(Pdf(QStringLiteral("failing")));
-  jobs.ProcessEvents = [] { throw std::runtime_error("window failed"); };
-  EXPECT_THROW(jobs.PrintText(QStringLiteral("x"), ListFont()), std::runtime_error);
+  StartLongJob(jobs, 2 * TPrintJobs::kStepLines, TPrintJobs::kStepLines + 1);
+  ASSERT_TRUE(WaitUntilTold());
+  EXPECT_EQ(FFailure, QStringLiteral("the text failed"));
   EXPECT_FALSE(jobs.Busy());
-  jobs.ProcessEvents = [] {};
   jobs.SetOutputFile(Pdf(QStringLiteral("after")));
   jobs.PrintText(QStringLiteral("after the failure"), ListFont());
   EXPECT_THAT(test::StdLines(PdfLines(Pdf(QStringLiteral("after")))), ElementsAre("after the failure"));
@@ -364,15 +358,14 @@ TEST_F(PrintToPdf, ChoosingAPrinterWhileAJobSpoolsAffectsOnlyLaterJobs) {
   setup.setOutputFormat(QPrinter::PdfFormat);
   setup.setOutputFileName(Pdf(QStringLiteral("spooling")));
   jobs.AcceptSetup();
-  // The operator picks the box's entry and confirms another set-up between two pages.
-  jobs.ProcessEvents = [&] {
-    if (jobs.SelectedIndex() == 0) return;
-    jobs.SelectPrinter(0);
-    jobs.SetupPrinter().setOutputFileName(Pdf(QStringLiteral("unused")));
-    jobs.SelectPrinter(0);
-  };
-  jobs.PrintText(NumberedLines(200), ListFont());
-  EXPECT_EQ(PdfLines(Pdf(QStringLiteral("spooling"))).size(), 200);
+  const int count = 2 * TPrintJobs::kStepLines + 1;
+  StartLongJob(jobs, count);
+  // The operator picks the box's entry and confirms another set-up between two steps.
+  jobs.SelectPrinter(0);
+  jobs.SetupPrinter().setOutputFileName(Pdf(QStringLiteral("unused")));
+  jobs.SelectPrinter(0);
+  ASSERT_TRUE(WaitUntilTold());
+  EXPECT_EQ(PdfLines(Pdf(QStringLiteral("spooling"))).size(), count);
   EXPECT_EQ(jobs.CurrentPrinterName(), QStringLiteral("Quillmark-Gone-3"));
   EXPECT_THROW(jobs.PrintText(QStringLiteral("x"), ListFont()), EPrintError);
 }

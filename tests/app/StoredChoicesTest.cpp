@@ -79,7 +79,8 @@ TEST(StoredChoices, WhatTheWindowSavesTheRunWithoutOneReadsBack) {
   std::set<std::string> written;
   for (const std::string& section : ini.SectionNames()) {
     if (section == kControlsSection || section == kHistorySection) {
-      for (const std::string& key : ini.KeyNames(section)) written.insert(section + "/" + key);
+      for (const std::string& key : ini.KeyNames(section))
+        written.insert(std::string(section).append("/").append(key));
     } else if (section != "Info" && section != "FormState" && !section.starts_with("Connection")) {
       written.insert(section);
     }

@@ -862,21 +862,25 @@ void TMessageDesk::SetFingerServer(const std::string& host, int port) {
   FFinger->Port = port;
 }
 
-// --- What the view shows ------------------------------------------------------------------
+// --- Handed on to the parts ---------------------------------------------------------------
 
 void TMessageDesk::CheckPrinter() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   FQueue->CheckPrinter();
 }
 
 void TMessageDesk::SetFonts(const QFont& list, const QFont& text) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   FQueue->SetFonts(list, text);
 }
 
 void TMessageDesk::ClearRepeats() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   FDupMessages->Clear();
 }
 
 void TMessageDesk::CompareEveryRepeat(bool every) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   FDupMessages->CompareEveryEntry(every);
 }
 
@@ -917,12 +921,26 @@ TDurableStore* TMessageDesk::OpenedStore() {
 }
 
 void TMessageDesk::PrintNow() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   FQueue->PrintNow();
 }
 
 QString TMessageDesk::WaitForPendingJobs(std::chrono::milliseconds bound) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
   return FQueue->WaitForPendingJobs(bound);
 }
+
+void TMessageDesk::ResetPacketsHeard() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  FPacketsHeard = 0;
+}
+
+void TMessageDesk::HourlyCounts(TDateTime utc) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  CountAcknowledgements(utc);
+}
+
+// --- What the view shows ------------------------------------------------------------------
 
 TPrintStats TMessageDesk::LastPrinted() const {
   return FQueue->PrintJobs().LastJob();

@@ -173,7 +173,7 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   static constexpr int kHeardEveryMs = 250;
   std::uint64_t PacketsHeard() const { return FPacketsHeard; }
   TDateTime LastPacketAt() const { return FLastPacketAt; }  // local time
-  void ResetPacketsHeard() { FPacketsHeard = 0; }
+  void ResetPacketsHeard();
 
   // --- What the view shows, read only ------------------------------------------------
   // The entries listed, oldest first, as lines, and the jobs the spooler has yet to confirm.
@@ -229,7 +229,7 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // Purges the store and the PDF archive once a UTC day; `utc` is now.
   void PurgeIfNewDay(TDateTime utc);
   // An hour with acknowledgements is over: one line counts those sent and those not.
-  void HourlyCounts(TDateTime utc) { CountAcknowledgements(utc); }
+  void HourlyCounts(TDateTime utc);
 
   // --- Ending --------------------------------------------------------------------------
   // The host is closing: packets it handed over are judged, then EndRequested follows (at

@@ -190,7 +190,7 @@ void TMainForm::Ready(TDeskRun&) {
     PageControl1->setCurrentWidget(tsConnection);
     edCallsign->setFocus();
   }
-  FDesk->SetReady(TPrintQueue::ppLater);
+  FDesk->SetReady(ppLater);
   // The lists (and the printer's state) the first paint does not need come once it is done (at once when the
   // window starts hidden).
   QTimer::singleShot(0, this, [this] {

@@ -31,6 +31,7 @@
 
 #include "base/AsciiText.h"
 #include "base/ProgramText.h"
+#include "finger/FingerClient.h"
 #include "generated/QuillmarkVersion.h"
 #include "print/ProgramFont.h"
 #include "run/StartTrace.h"

@@ -17,6 +17,7 @@
 #endif
 #include "base/ProgramText.h"
 #include "parse/CallsignText.h"
+#include "print/PrintJobs.h"
 
 namespace qm {
 

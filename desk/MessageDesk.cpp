@@ -15,9 +15,17 @@
 #include "base/KillPoint.h"
 #include "base/PrivateFiles.h"
 #include "base/ProgramText.h"
+#include "desk/PrintQueue.h"
+#include "finger/FingerClient.h"
+#include "finger/FingerFetch.h"
 #include "host/HostLink.h"
+#include "log/MessageLogger.h"
 #include "parse/HostIntake.h"
 #include "print/PdfArchive.h"
+#include "print/PrintJobs.h"
+#include "select/DupMessages.h"
+#include "store/DurableStore.h"
+#include "store/MessageStore.h"
 
 namespace qm {
 namespace {
@@ -52,7 +60,11 @@ int BroadcastHours(std::string_view text) {
   return hours >= 1 && hours <= 168 ? hours : TDeskChoices::kDefaultBroadcastHours;
 }
 
-TMessageDesk::TMessageDesk(TDeskSetup setup, QObject* parent) : QObject(parent), FSetup(std::move(setup)) {
+TMessageDesk::TMessageDesk(TDeskSetup setup, QObject* parent)
+    : QObject(parent),
+      FSetup(std::move(setup)),
+      FFinger(std::make_unique<TFingerClient>()),
+      FDupMessages(std::make_unique<TDupMessageList>()) {
   auto jobs =
       FSetup.Printers ? std::make_unique<TPrintJobs>(*FSetup.Printers) : std::make_unique<TPrintJobs>();
   if (!FSetup.PrintToFile.isEmpty()) jobs->SetOutputFile(FSetup.PrintToFile);
@@ -172,7 +184,7 @@ void TMessageDesk::RestoreListed() {
   }
 }
 
-void TMessageDesk::SetReady(TPrintQueue::TFirstPrinterCheck printerCheck) {
+void TMessageDesk::SetReady(TFirstPrinterCheck printerCheck) {
   QM_ASSERT_OWNER_THREAD(FOwner);
   FReady = true;
   FQueue->WatchPrinter(FSetup.PrinterPoll, printerCheck);
@@ -338,10 +350,10 @@ void TMessageDesk::JudgePacket(TAprsMsgPacket& packet) {
     const bool wanted = packet.Selected;
     FRepeatOfEarlierRun = false;
     if (packet.Selected) {
-      FDupMessages.Prune(Ticks());
+      FDupMessages->Prune(Ticks());
       // A repeat within 20 seconds, or (with the option on) a resend of a message listed
       // lately: logged, not listed.
-      if (FDupMessages.IsDuplicate(packet) || IsResentCopy(packet) || IsRepeatedBroadcast(packet)) {
+      if (FDupMessages->IsDuplicate(packet) || IsResentCopy(packet) || IsRepeatedBroadcast(packet)) {
         packet.Selected = false;
         LogInOrder("Duplicate packet: " + packet.RawText);
       }
@@ -411,12 +423,12 @@ void TMessageDesk::TakeMessage(TAprsMsgPacket& packet, std::optional<TAckDue> ac
     taking.Ack = std::move(ack);
   }
   // The next packet's verdict knows this one at once.
-  FDupMessages.Add(packet.Source.FullCall, packet.TickCount, packet.Body);
+  FDupMessages->Add(packet.Source.FullCall, packet.TickCount, packet.Body);
   FRetries.Add(packet.Source.FullCall, packet.MessageId, packet.TickCount);
   if (packet.Kind == mkNwsAlert) {
     taking.FullText = FullTextCategoryFor(packet, FChoices.FullText) != ncNone;
     if (const auto query = FingerQuery(packet)) {
-      FFinger.Query = *query;
+      FFinger->Query = *query;
       taking.Query = *query;
     } else {
       // Packet bytes never reach the Finger server beyond a name: the alert goes without.
@@ -437,7 +449,7 @@ void TMessageDesk::TakeMessage(TAprsMsgPacket& packet, std::optional<TAckDue> ac
     FFetch.reset();  // an earlier one is over: the next starts only after it
     // The reply comes back as a queued call onto this thread; the desk waits for it as a
     // state, never inside this call.
-    FFetch = std::make_unique<TFingerFetch>(FFinger, [this] {
+    FFetch = std::make_unique<TFingerFetch>(*FFinger, [this] {
       QMetaObject::invokeMethod(
           this, [this] { FetchReturned(); }, Qt::QueuedConnection);
     });
@@ -846,8 +858,86 @@ QString TMessageDesk::PrintFolder() const {
 
 void TMessageDesk::SetFingerServer(const std::string& host, int port) {
   QM_ASSERT_OWNER_THREAD(FOwner);
-  FFinger.Host = host;
-  FFinger.Port = port;
+  FFinger->Host = host;
+  FFinger->Port = port;
+}
+
+// --- Handed on to the parts ---------------------------------------------------------------
+
+void TMessageDesk::CheckPrinter() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  FQueue->CheckPrinter();
+}
+
+void TMessageDesk::SetFonts(const QFont& list, const QFont& text) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  FQueue->SetFonts(list, text);
+}
+
+void TMessageDesk::ClearRepeats() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  FDupMessages->Clear();
+}
+
+void TMessageDesk::CompareEveryRepeat(bool every) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  FDupMessages->CompareEveryEntry(every);
+}
+
+std::size_t TMessageDesk::RepeatCount() const {
+  return FDupMessages->Count();
+}
+
+const std::vector<TListedEntry>& TMessageDesk::Listed() const {
+  return FQueue->Listed();
+}
+
+QStringList TMessageDesk::ListedLines() const {
+  return FQueue->ListedLines();
+}
+
+const std::vector<TPendingJob>& TMessageDesk::PendingJobs() const {
+  return FQueue->PendingJobs();
+}
+
+std::size_t TMessageDesk::PendingJobCount() const {
+  return FQueue->PendingJobs().size();
+}
+
+const QStringList& TMessageDesk::PrinterProblems() const {
+  return FQueue->PrinterProblems();
+}
+
+const QString& TMessageDesk::LastConfirmed() const {
+  return FQueue->LastConfirmed();
+}
+
+TMessageStore* TMessageDesk::HistoryReader() const {
+  return FStore ? FStore->Store() : nullptr;
+}
+
+TDurableStore* TMessageDesk::OpenedStore() {
+  return FStore.get();
+}
+
+void TMessageDesk::PrintNow() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  FQueue->PrintNow();
+}
+
+QString TMessageDesk::WaitForPendingJobs(std::chrono::milliseconds bound) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  return FQueue->WaitForPendingJobs(bound);
+}
+
+void TMessageDesk::ResetPacketsHeard() {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  FPacketsHeard = 0;
+}
+
+void TMessageDesk::HourlyCounts(TDateTime utc) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  CountAcknowledgements(utc);
 }
 
 // --- What the view shows ------------------------------------------------------------------

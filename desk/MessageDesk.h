@@ -36,24 +36,28 @@
 
 #include "base/OwnerThread.h"
 #include "base/Timing.h"
-#include "desk/PrintQueue.h"
 #include "desk/PrintQueueHost.h"
-#include "finger/FingerClient.h"
-#include "finger/FingerFetch.h"
-#include "log/MessageLogger.h"
+#include "desk/PrintQueueTypes.h"
 #include "parse/QuillmarkParse.h"
-#include "print/PrintJobs.h"
+#include "print/PrintTypes.h"
 #include "select/Answering.h"
-#include "select/DupMessages.h"
 #include "select/EntryLines.h"
 #include "select/RetryMessages.h"
 #include "select/Selection.h"
-#include "store/DurableStore.h"
-#include "store/MessageStore.h"
+
+class QPrinter;
 
 namespace qm {
 
+class TDupMessageList;
+class TDurableStore;
+class TFingerClient;
+class TFingerFetch;
 class THostLink;
+class TMessageLogger;
+class TMessageStore;
+class TPrintQueue;
+struct TPendingJob;
 
 // What the operator chose, as the desk judges, lists and prints by it.
 struct TDeskChoices {
@@ -120,8 +124,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // Packets are judged from now on (those that came earlier waited). The printer's state is
   // asked for at once, or, with ppLater, when CheckPrinter is called (a window asks after its
   // first paint: the spooler's answer can take longer than the whole paint).
-  void SetReady(TPrintQueue::TFirstPrinterCheck printerCheck = TPrintQueue::ppAtOnce);
-  void CheckPrinter() { FQueue->CheckPrinter(); }
+  void SetReady(TFirstPrinterCheck printerCheck = ppAtOnce);
+  void CheckPrinter();
 
   // The bundled demo plays: its messages are listed and printed (to PDF files) but never
   // stored; when it stops they leave the list.
@@ -135,7 +139,7 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   void SetChoices(TDeskChoices choices);
   const TDeskChoices& Choices() const { return FChoices; }
   // The list's font (pages) and the text font (full texts), as the view shows them.
-  void SetFonts(const QFont& list, const QFont& text) { FQueue->SetFonts(list, text); }
+  void SetFonts(const QFont& list, const QFont& text);
   // The printers offered, the one chosen, and the choice by its place in Printers() (-1: the
   // system's default); throws when there is no such printer.
   QStringList Printers() const;
@@ -151,9 +155,9 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   void SetFingerServer(const std::string& host, int port);
   // Repeats are forgotten (a new source, a new station call); with several sources heard at
   // once every earlier message of a sender is compared, not only its first.
-  void ClearRepeats() { FDupMessages.Clear(); }
-  void CompareEveryRepeat(bool every) { FDupMessages.CompareEveryEntry(every); }
-  std::size_t RepeatCount() const { return FDupMessages.Count(); }
+  void ClearRepeats();
+  void CompareEveryRepeat(bool every);
+  std::size_t RepeatCount() const;
 
   // --- Intake ------------------------------------------------------------------------
   // A host link's data event: reads its packet text, cleans and parses it, stamps it with
@@ -169,22 +173,23 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   static constexpr int kHeardEveryMs = 250;
   std::uint64_t PacketsHeard() const { return FPacketsHeard; }
   TDateTime LastPacketAt() const { return FLastPacketAt; }  // local time
-  void ResetPacketsHeard() { FPacketsHeard = 0; }
+  void ResetPacketsHeard();
 
   // --- What the view shows, read only ------------------------------------------------
   // The entries listed, oldest first, as lines, and the jobs the spooler has yet to confirm.
-  const std::vector<TListedEntry>& Listed() const { return FQueue->Listed(); }
-  QStringList ListedLines() const { return FQueue->ListedLines(); }
-  const std::vector<TPendingJob>& PendingJobs() const { return FQueue->PendingJobs(); }
+  const std::vector<TListedEntry>& Listed() const;
+  QStringList ListedLines() const;
+  const std::vector<TPendingJob>& PendingJobs() const;
+  std::size_t PendingJobCount() const;
   // What keeps pages from paper at the printer, one line each; empty when nothing does.
-  const QStringList& PrinterProblems() const { return FQueue->PrinterProblems(); }
+  const QStringList& PrinterProblems() const;
   // What the last job handed to the printer held.
   TPrintStats LastPrinted() const;
   // The last page or full text the spooler confirmed, in the words of its log line ("3
   // messages, job 12 on Office"); "" while none was.
-  const QString& LastConfirmed() const { return FQueue->LastConfirmed(); }
+  const QString& LastConfirmed() const;
   // The store for the history's reading, or null while none was ever opened.
-  TMessageStore* HistoryReader() const { return FStore ? FStore->Store() : nullptr; }
+  TMessageStore* HistoryReader() const;
   // The store's file and whether it fails now ("" and false while none is open).
   std::string StoreFile() const;
   bool StoreFailing() const;
@@ -201,7 +206,7 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   TDateTime Now(TTimeFormat format) const override;
 
   // --- The operator's actions (failures are thrown) --------------------------------
-  void PrintNow() { FQueue->PrintNow(); }
+  void PrintNow();
   void ClearList();
   // Prints one text as a job of its own, unless printing is disabled.
   void Print(const std::string& text);
@@ -214,7 +219,7 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   void ReprintJob(std::int64_t number, const std::string& from = "in the window");
   // Lets events run until every pending job is confirmed or failed, or the bound passes;
   // answers why a job failed meanwhile, or "" (also when some are still pending).
-  QString WaitForPendingJobs(std::chrono::milliseconds bound) { return FQueue->WaitForPendingJobs(bound); }
+  QString WaitForPendingJobs(std::chrono::milliseconds bound);
   // A line for the log.
   void LogMessage(const std::string& text) override;
 
@@ -224,7 +229,7 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // Purges the store and the PDF archive once a UTC day; `utc` is now.
   void PurgeIfNewDay(TDateTime utc);
   // An hour with acknowledgements is over: one line counts those sent and those not.
-  void HourlyCounts(TDateTime utc) { CountAcknowledgements(utc); }
+  void HourlyCounts(TDateTime utc);
 
   // --- Ending --------------------------------------------------------------------------
   // The host is closing: packets it handed over are judged, then EndRequested follows (at
@@ -270,7 +275,7 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   void Note(const std::string& text) override;
   // Runs work on the store; a failure is reported (once per distinct failure) and false.
   bool WithMessageStore(const std::function<void(TDurableStore&)>& work) override;
-  TDurableStore* OpenedStore() override { return FStore.get(); }
+  TDurableStore* OpenedStore() override;
   // Shows a failure found while packets are handled: once until it changes.
   void ReportFailureOnce(const QString& reason, bool operatorAction) override;
   // A page went through: the failure shown last is shown again should it come back.
@@ -378,8 +383,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   std::unique_ptr<TMessageLogger> FLogger;
   std::unique_ptr<TDurableStore> FStore;
   std::unique_ptr<TPrintQueue> FQueue;
-  TFingerClient FFinger;
-  TDupMessageList FDupMessages;
+  std::unique_ptr<TFingerClient> FFinger;
+  std::unique_ptr<TDupMessageList> FDupMessages;
   TRetryList FRetries;
   // The links packets came from (TAprsMsgPacket::Origin - 1), and the acknowledgements' pace.
   std::vector<QPointer<THostLink>> FOrigins;

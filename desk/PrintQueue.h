@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "desk/PrintQueueHost.h"
+#include "desk/PrintQueueTypes.h"
 #include "print/PrintJobs.h"
 #include "store/DurableStore.h"
 #include "store/MessageStore.h"
@@ -22,15 +23,6 @@
 class QTimer;
 
 namespace qm {
-
-// A message in the list: its lines and the job that carries it (0: none yet).
-struct TListedEntry {
-  std::uint64_t Key = 0;     // the queue's own number for it
-  std::int64_t StoreId = 0;  // 0: the store could not keep it
-  std::string Lines[3];
-  std::uint64_t Job = 0;
-  bool Demo = false;  // from the bundled demo: never stored
-};
 
 // A job handed to the printer whose fate the spooler has not yet told.
 struct TPendingJob {
@@ -46,9 +38,6 @@ struct TPendingJob {
   bool Unfound = false;
 };
 
-// A list line as shown and printed: line and paragraph separators would break it, so they
-// show as blanks.
-QString ListLineText(const std::string& line);
 // A page's text as the store keeps it: the lines as ListLineText shows them, each ended by
 // CR LF, then (`ended`) one empty line: ListJobDocument's text in the program's bytes.
 std::string ListDocumentText(const std::vector<std::string>& lines, bool ended = true);
@@ -107,8 +96,6 @@ class TPrintQueue : public QObject {
 
   // Asks the spooler how the printer stands every `every`, and at once unless `first` is
   // ppLater: then the first answer waits for CheckPrinter (or the first period).
-  enum class TFirstPrinterCheck { ppAtOnce, ppLater };
-  using enum TFirstPrinterCheck;
   void WatchPrinter(std::chrono::milliseconds every, TFirstPrinterCheck first = ppAtOnce);
   void CheckPrinter();
   // What keeps pages from paper at the printer, one line each; empty when nothing does.

@@ -8,9 +8,10 @@
 #include <string>
 
 #include "base/Timing.h"
-#include "store/DurableStore.h"
 
 namespace qm {
+
+class TDurableStore;
 
 // How full a page is before it is printed; printing may be off altogether.
 struct TPageChoices {

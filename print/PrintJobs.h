@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "print/PrintTypes.h"
+
 class QPrinter;
 class QTimer;
 
@@ -25,18 +27,6 @@ class TCupsJobEnds;
 class EPrintError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
-};
-
-// The installed printers as the system lists them, read once.
-struct TPrinterList {
-  QStringList Names;    // in the system's order
-  QString DefaultName;  // empty: the system has no default printer
-};
-
-// What the last finished job put on paper.
-struct TPrintStats {
-  int Pages = 0;
-  int Lines = 0;  // printed lines, wrapped parts of a long line counted each
 };
 
 // What the spooler took: the printer and its job number. SpoolerJob 0: no spooler to ask

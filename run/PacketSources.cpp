@@ -3,6 +3,7 @@
 #include <QDateTime>
 
 #include "desk/MessageDesk.h"
+#include "select/DupMessages.h"
 #ifdef QM_HAVE_COM_HOST_LINK
 #include "host/com/ComHostLink.h"
 #endif

@@ -28,7 +28,7 @@ QJsonObject DeskState(const TMessageDesk& desk, const QList<TBoardSource>& sourc
   if (desk.Choices().PrintingDisabled) printerName += QStringLiteral(" (printing is off)");
   QJsonObject printer{{QStringLiteral("name"), printerName},
                       {QStringLiteral("problems"), QJsonArray::fromStringList(desk.PrinterProblems())},
-                      {QStringLiteral("waitingJobs"), static_cast<int>(desk.PendingJobs().size())},
+                      {QStringLiteral("waitingJobs"), static_cast<int>(desk.PendingJobCount())},
                       {QStringLiteral("lastPage"), desk.LastConfirmed()}};
 
   QJsonObject store{{QStringLiteral("open"), desk.HistoryReader() != nullptr}};

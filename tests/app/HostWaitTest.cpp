@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/MainForm.h"
+#include "store/MessageStore.h"
 #include "tests/app/FormTestEnvironment.h"
 #include "tests/support/PdfTools.h"
 

@@ -27,6 +27,7 @@
 #include "app/MainForm.h"
 #include "base/Timing.h"
 #include "desk/MessageDesk.h"
+#include "desk/PrintQueue.h"
 #include "tests/app/FormTestEnvironment.h"
 #include "tests/support/CupsPdfQueue.h"
 #include "tests/support/PacketBuilder.h"

@@ -4,12 +4,17 @@
 #pragma once
 
 #include "desk/MessageDesk.h"
+#include "desk/PrintQueue.h"
+#include "finger/FingerClient.h"
+#include "log/MessageLogger.h"
+#include "print/PrintJobs.h"
+#include "store/DurableStore.h"
 
 namespace qm::test {
 
 struct TDeskParts {
   static TPrintJobs& PrintJobs(TMessageDesk& desk) { return desk.FQueue->PrintJobs(); }
-  static TFingerClient& Finger(TMessageDesk& desk) { return desk.FFinger; }
+  static TFingerClient& Finger(TMessageDesk& desk) { return *desk.FFinger; }
   static TMessageLogger* Logger(TMessageDesk& desk) { return desk.FLogger.get(); }
   static TDurableStore* Store(TMessageDesk& desk) { return desk.FStore.get(); }
 };

@@ -70,6 +70,7 @@ TMessageDesk::TMessageDesk(TDeskSetup setup, QObject* parent)
   if (!FSetup.PrintToFile.isEmpty()) jobs->SetOutputFile(FSetup.PrintToFile);
   FQueue =
       std::make_unique<TPrintQueue>(static_cast<TPrintQueueHost&>(*this), std::move(jobs), FSetup.SpoolPoll);
+  HandChoicesToQueue();
   connect(FQueue.get(), &TPrintQueue::ListChanged, this, &TMessageDesk::ListChanged);
   connect(FQueue.get(), &TPrintQueue::PrinterProblemsChanged, this, &TMessageDesk::PrinterProblemsChanged);
   // The other threads' calls wait in a box under a lock every checker sees, and this
@@ -199,6 +200,7 @@ void TMessageDesk::SetDemo(bool demo) {
     UpdateCount();
   }
   FDemo = demo;
+  FQueue->SetDemo(demo);
 }
 
 void TMessageDesk::LogOutages(THostLink& link) {
@@ -219,7 +221,13 @@ void TMessageDesk::LogOutages(THostLink& link) {
 void TMessageDesk::SetChoices(TDeskChoices choices) {
   QM_ASSERT_OWNER_THREAD(FOwner);
   FChoices = std::move(choices);
+  HandChoicesToQueue();
   SayOwnCallProblem();
+}
+
+void TMessageDesk::HandChoicesToQueue() {
+  FQueue->SetPageChoices({FChoices.PrintingDisabled, FChoices.PageSetting});
+  FQueue->SetArchiveFolder(FChoices.ArchivePdf ? ArchiveFolder() : QString());
 }
 
 void TMessageDesk::SayOwnCallProblem() {
@@ -773,7 +781,7 @@ void TMessageDesk::ReprintJob(std::int64_t number, const std::string& from) {
 }
 
 void TMessageDesk::Reprint(const QString& document, const QFont& font, const std::string& what) {
-  PrepareArchive();
+  FQueue->PrepareArchive();
   TPrintJobs& jobs = FQueue->PrintJobs();
   const TJobTicket ticket = jobs.PrintText(document, font);
   const QString text =
@@ -1048,16 +1056,6 @@ void TMessageDesk::Purge(TDateTime utc) {
 
 QString TMessageDesk::ArchiveFolder() const {
   return QDir(DataDir()).filePath(QStringLiteral("archive"));
-}
-
-void TMessageDesk::PrepareArchive() {
-  TPrintJobs& jobs = FQueue->PrintJobs();
-  jobs.SetArchiveFolder(FChoices.ArchivePdf ? ArchiveFolder() : QString());
-  jobs.ArchiveFailed = [this](const QString& reason) {
-    // The page is printed; only its copy is missing.
-    LogMessage(reason.toStdString());
-    Hint(reason);
-  };
 }
 
 }  // namespace qm

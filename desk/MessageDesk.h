@@ -130,7 +130,7 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // The bundled demo plays: its messages are listed and printed (to PDF files) but never
   // stored; when it stops they leave the list.
   void SetDemo(bool demo);
-  bool PlaysDemo() const override { return FDemo; }
+  bool PlaysDemo() const { return FDemo; }
   // The link's outage and drop lines go to the log, its notes on answering to the log and the
   // hint bar.
   void LogOutages(THostLink& link);
@@ -200,6 +200,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   bool Idle() const override { return FReady && !FFetch; }
   // Whether nothing waits to be judged and nothing is on its way to the list.
   bool Settled() const { return FWaiting.empty() && FTaking.empty() && !FFetch; }
+  // The page choices and the archive's folder, handed to the queue whenever they change.
+  void HandChoicesToQueue();
   // "archive" in the data folder, and the data folder.
   QString ArchiveFolder() const;
   QString DataDir() const;
@@ -287,8 +289,6 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   }
   void UpdateCount() override;
   // Points the print jobs at the archive while the option is on.
-  void PrepareArchive() override;
-  TPageChoices PageChoices() const override { return {FChoices.PrintingDisabled, FChoices.PageSetting}; }
 
   std::uint32_t Ticks() const;
   // From any thread: `call` runs on the desk's thread, after those left before it.

@@ -198,8 +198,17 @@ void TPrintQueue::PrintNow() {
   SubmitList(std::move(job), std::move(lines));
 }
 
+void TPrintQueue::PrepareArchive() {
+  FPrintJobs->SetArchiveFolder(FArchiveFolder);
+  FPrintJobs->ArchiveFailed = [this](const QString& reason) {
+    // The page is printed; only its copy is missing.
+    FHost.LogMessage(reason.toStdString());
+    FHost.Hint(reason);
+  };
+}
+
 std::string TPrintQueue::CheckPage() {
-  const TPageChoices choices = FHost.PageChoices();
+  const TPageChoices& choices = FPageChoices;
   if (choices.PrintingDisabled) return {};
   // A job still spooling takes no second one; the page check runs again when it is done.
   if (FPrintJobs->Busy()) return {};
@@ -273,7 +282,7 @@ void TPrintQueue::BeginStoredJob(TPendingJob& job, const std::string& document, 
     ids.push_back(job.FullTextOf);
   }
   job.StoreJob = 0;
-  if (!FHost.PlaysDemo())
+  if (!FDemo)
     FHost.WithMessageStore([&](TDurableStore& store) {
       job.StoreJob =
           store.BeginJob(job.Kind, ids, FPrintJobs->CurrentPrinterName().toStdString(), FHost.Now(tfUTC),
@@ -298,7 +307,7 @@ void TPrintQueue::SubmitJob(TPendingJob job, const QString& document, const QFon
   // so a kill at any point leaves a job the next start can find rather than print twice.
   const QUuid token = QUuid::createUuid();
   BeginStoredJob(job, ProgramText(document), token);
-  FHost.PrepareArchive();
+  PrepareArchive();
   const auto handing = std::make_shared<THanding>(THanding{std::move(job)});
   TJobTicket ticket;
   try {
@@ -315,7 +324,7 @@ void TPrintQueue::SubmitList(TPendingJob job, std::vector<std::string> lines) {
   const QUuid token = QUuid::createUuid();
   // The page's text for the store is made as it is laid out, and kept before the page leaves.
   BeginStoredJob(job, std::string(), token);
-  FHost.PrepareArchive();
+  PrepareArchive();
   const auto handing = std::make_shared<THanding>(THanding{std::move(job)});
   // Each entry's lines as listed, then the empty line that ends a page; shown a step at a time.
   TPrintJobs::TLineSource source = [this, handing, lines = std::move(lines), next = std::size_t{0},

@@ -78,6 +78,14 @@ class TPrintQueue : public QObject {
   void Clear(std::int64_t keep = 0);
   // The demo's entries leave the list (a real source was chosen).
   void DropDemo();
+  // What the desk hands over as it changes: how full a page is before it prints; whether the
+  // demo plays (its jobs are kept nowhere); the PDF archive's folder, empty while that option
+  // is off.
+  void SetPageChoices(TPageChoices choices) { FPageChoices = std::move(choices); }
+  void SetDemo(bool demo) { FDemo = demo; }
+  void SetArchiveFolder(const QString& folder) { FArchiveFolder = folder; }
+  // Points the print jobs at the archive; before every job, the desk's reprints too.
+  void PrepareArchive();
   // A full text (or any text) as a job of its own; storeId 0: none stored. Throws the
   // printer's failure; the text is then kept for the next page.
   // `of`: the alert a full text belongs to, for its "Full text printed" line.
@@ -136,6 +144,9 @@ class TPrintQueue : public QObject {
   void ReportSpoolFailure(const TPendingJob& job, const TSpoolAnswer& answer);
 
   TPrintQueueHost& FHost;
+  TPageChoices FPageChoices;
+  bool FDemo = false;
+  QString FArchiveFolder;
   std::unique_ptr<TPrintJobs> FPrintJobs;
   QFont FListFont, FTextFont;
   std::vector<TListedEntry> FListed;

@@ -1,6 +1,8 @@
 // What the print queue needs from the desk that owns it, and no more: a log and a note for the
-// operator, the durable store, failures and hints to show, the clock, the count, whether the
-// desk is free for a page, and the page choices. The queue knows nothing else of the desk.
+// operator, the durable store, failures and hints to show, the clock, the count, and whether the
+// desk is free for a page. What only changes when the operator changes it (the page choices,
+// the demo, the archive) the desk hands the queue as it changes. The queue knows nothing else
+// of the desk.
 #pragma once
 
 #include <QString>
@@ -41,12 +43,7 @@ class TPrintQueueHost {
   virtual void UpdateCount() = 0;
   // Whether the desk is ready and waits for no full text, so a page may start now.
   virtual bool Idle() const = 0;
-  // The demo plays: its jobs are kept nowhere.
-  virtual bool PlaysDemo() const = 0;
   virtual TDateTime Now(TTimeFormat format) const = 0;
-  // Points the print jobs at the PDF archive while that option is on; before every job.
-  virtual void PrepareArchive() = 0;
-  virtual TPageChoices PageChoices() const = 0;
 
  protected:
   TPrintQueueHost() = default;

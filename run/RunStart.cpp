@@ -24,9 +24,12 @@ QString MissingPrinter(const QStringList& printers, const QString& name) {
 TRunStart::TRunStart(TRunOptions options) : FOptions(std::move(options)) {}
 
 QString TRunStart::FindPlaces() {
-  if (const QString missing = MissingPrinter(TPrintJobs::SystemPrinters().Names, FOptions.Printer);
-      !missing.isEmpty())
-    return QStringLiteral("--printer: ") + missing;
+  // The system's printers are asked for only when one is named: a start without --printer, or
+  // --status, never waits on the spooler here.
+  if (!FOptions.Printer.isEmpty()) {
+    const QString missing = MissingPrinter(TPrintJobs::SystemPrinters().Names, FOptions.Printer);
+    if (!missing.isEmpty()) return QStringLiteral("--printer: ") + missing;
+  }
   if (!FOptions.ConfigDir.isEmpty()) {
     std::error_code made;
     MakePrivateFolders(FOptions.ConfigDir.toStdString(), made);

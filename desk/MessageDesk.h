@@ -38,6 +38,7 @@
 #include "base/Timing.h"
 #include "desk/PrintQueueHost.h"
 #include "desk/PrintQueueTypes.h"
+#include "parse/NwsAlert.h"
 #include "parse/QuillmarkParse.h"
 #include "print/PrintTypes.h"
 #include "select/Answering.h"
@@ -74,6 +75,8 @@ struct TDeskChoices {
   bool BroadcastOnce = false;
   int BroadcastHours = kDefaultBroadcastHours;
   static constexpr int kDefaultBroadcastHours = 12;
+  bool FixedPitchFullText = false;  // "Print full texts in a fixed-pitch font"
+  bool NwsWordsLine = false;        // "Print NWS alerts' plain words under the entry"
 };
 
 // The hours of the bulletin option from its text: a whole number from 1 to 168, else the
@@ -365,7 +368,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // The end: the fetch goes without its reply, the store's queue is committed, and every
   // message on its way is listed and logged.
   void EndTaking();
-  std::int64_t KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry);
+  std::int64_t KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry,
+                           const std::optional<TNwsAlert>& alert);
   void Purge(TDateTime utc);
   void Reprint(const QString& document, const QFont& font, const std::string& what);
   // Logs a stored message's packet and notes in the store once the line is in the file.

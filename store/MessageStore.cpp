@@ -51,6 +51,11 @@ TStoredMessage ReadMessage(const TUse& row) {
   m.FullText = row.Text(18);
   m.SpoolerJob = row.Int(19);
   m.Answered = row.Text(20);
+  m.NwsEvent = row.Text(21);
+  m.NwsAreas = row.Text(22);
+  m.NwsExpiresUtc = row.Real(23);
+  m.NwsState = static_cast<TNwsState>(row.Int(24));
+  m.NwsWords = row.Text(25);
   return m;
 }
 
@@ -184,7 +189,7 @@ TMessageStore::~TMessageStore() {
   Close();
 }
 
-std::int64_t TMessageStore::Add(const TStoredMessage& m) {
+std::int64_t TMessageStore::Add(const TStoredMessage& m, const TNwsEnding& ending) {
   const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   TUse use(S().AddMessage);
@@ -196,8 +201,25 @@ std::int64_t TMessageStore::Add(const TStoredMessage& m) {
   else
     use.BindNull();
   use.Bind(m.Answered);
+  // Messages that are no alert leave the words' columns empty (NULL), as older builds do.
+  const auto textOrNull = [&use](const std::string& text) -> TUse& {
+    return text.empty() ? use.BindNull() : use.Bind(text);
+  };
+  textOrNull(m.NwsEvent);
+  textOrNull(m.NwsAreas);
+  if (m.NwsExpiresUtc != 0)
+    use.Bind(m.NwsExpiresUtc);
+  else
+    use.BindNull();
+  textOrNull(m.NwsWords);
   use.Run();
   const std::int64_t id = sqlite3_last_insert_rowid(FDb);
+  if (ending.Makes != nsLive && !m.NwsEvent.empty()) {
+    TUse end(S().EndNwsAlerts);
+    end.Bind(StoredNumber(ending.Makes)).Bind(kStoredNwsAlert).Bind(m.UtcTime - kNwsEndingDays).Bind(id);
+    end.Bind(m.Source).Bind(m.NwsEvent).Bind(m.NwsAreas).Bind(m.MessageId).Bind(ending.Category);
+    end.Bind(ending.Spared).Run();
+  }
   t.Commit();
   ++FNotIndexed;
   IndexWhenDue();

@@ -16,6 +16,10 @@ void AddLaterColumns(sqlite3* db, const std::string& path) {
   // messages (and those they add later) count as logged.
   if (!HasColumn(db, path, "messages", "logged"))
     Exec(db, path, "ALTER TABLE messages ADD COLUMN logged INTEGER NOT NULL DEFAULT 1");
+  // An NWS alert in plain words. Messages of older builds have none and show as before.
+  for (const auto& [column, type] : kNwsColumns)
+    if (!HasColumn(db, path, "messages", column))
+      Exec(db, path, (std::string("ALTER TABLE messages ADD COLUMN ") + column + " " + type).c_str());
 }
 
 void MakeLoggedUpto(sqlite3* db, const std::string& path, bool allLogged) {

@@ -85,6 +85,7 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   FUsualWidths[THistoryModel::hcTo] = fits("WB0WWW-15");
   FUsualWidths[THistoryModel::hcKind] = fits("Announcement");
   FUsualWidths[THistoryModel::hcState] = 44;
+  FUsualWidths[THistoryModel::hcWords] = fits("Tornado Warning - Tulsa County, OK - until 00:00 UTC");
   FUsualWidths[THistoryModel::hcNumber] = 52;
   FUsualWidths[THistoryModel::hcPrinted] = fits("Printing in job 00000");
   FUsualWidths[THistoryModel::hcAnswered] = fits("Answered 00:00:00 on KISS");
@@ -355,6 +356,7 @@ void THistoryWindow::ShowCurrent() {
   }
   const TStoredMessage& m = Model->MessageAt(current.row());
   QStringList lines{DisplayText(m.Line1), DisplayText(m.Line2), DisplayText(m.Line3)};
+  if (!m.NwsEvent.empty()) lines << NwsShownWords(m, Model->NowUtc());
   if (m.FullTextWanted) lines << QString() << QStringLiteral("Full text:") << DisplayText(m.FullText);
   lines << QString() << DisplayText(m.RawText);
   memDetail->setPlainText(lines.join(u'\n'));

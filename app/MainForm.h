@@ -280,6 +280,8 @@ class TMainForm : public QMainWindow, private TRunView {
   QCheckBox* cbNWSWatchesPrint = nullptr;
   QCheckBox* cbNWSWarningsPrint = nullptr;
   QCheckBox* cbNWSAdvisioriesPrint = nullptr;
+  QCheckBox* cbFixedPitchFullText = nullptr;
+  QCheckBox* cbNwsWordsLine = nullptr;
   QLabel* Label2 = nullptr;
   QGroupBox* gbStates = nullptr;
   QListWidget* clbStates = nullptr;

@@ -22,6 +22,7 @@ void TMainForm::BuildHistoryWindow() {
   FHistory->ReprintMessages = [this](const std::vector<std::int64_t>& ids) { FDesk->ReprintMessages(ids); };
   FHistory->ReprintJob = [this](std::int64_t job) { FDesk->ReprintJob(job); };
   FHistory->OpenArchive = [this] { OpenArchiveFolder(); };
+  FHistory->Model->NowUtc = [this] { return FDesk->Now(tfUTC); };
   cbDropRetries = FHistory->cbDropRetries;
   edRetryMinutes = FHistory->edRetryMinutes;
   cbArchivePdf = FHistory->cbArchivePdf;
@@ -37,6 +38,8 @@ void TMainForm::ReadHistoryOptions() {
   cbArchivePdf->setChecked(c.ArchivePdf);
   cbBroadcastOnce->setChecked(c.BroadcastOnce);
   edBroadcastHours->setText(QString::number(c.BroadcastHours));
+  cbFixedPitchFullText->setChecked(c.FixedPitchFullText);
+  cbNwsWordsLine->setChecked(c.NwsWordsLine);
 }
 
 void TMainForm::SaveHistoryOptions() {

@@ -351,6 +351,10 @@ QWidget* TMainForm::BuildNwsOptionsPage() {
   nws->addWidget(cbNWSWatches);
   nws->addWidget(cbNWSWarnings);
   nws->addWidget(cbNWSAdvisiories);
+  cbNwsWordsLine =
+      MakeCheck("cbNwsWordsLine", "Print NWS alerts' plain words under the entry",
+                "A fourth line on the page: the alert's event, areas and expiry in words", false);
+  nws->addWidget(cbNwsWordsLine);
   btnSaveSettings2 = MakeButton("btnSaveSettings2", "Save", "Save settings");
   auto* first = new QVBoxLayout;
   first->addWidget(gbNwsMessage);
@@ -377,6 +381,10 @@ QWidget* TMainForm::BuildNwsOptionsPage() {
   finger->addWidget(cbNWSWatchesPrint);
   finger->addWidget(cbNWSWarningsPrint);
   finger->addWidget(cbNWSAdvisioriesPrint);
+  cbFixedPitchFullText =
+      MakeCheck("cbFixedPitchFullText", "Print full texts in a fixed-pitch font",
+                "Every character as wide as the next, so an NWS product keeps its columns on paper", false);
+  finger->addWidget(cbFixedPitchFullText);
   finger->addStretch(1);
   finger->addWidget(Label2);
   row->addWidget(gbFinger);

@@ -99,6 +99,8 @@ TDeskChoices TMainForm::ChoicesOf() const {
   c.ArchivePdf = cbArchivePdf->isChecked();
   c.BroadcastOnce = cbBroadcastOnce->isChecked();
   c.BroadcastHours = BroadcastHours(ProgramText(edBroadcastHours->text()));
+  c.FixedPitchFullText = cbFixedPitchFullText->isChecked();
+  c.NwsWordsLine = cbNwsWordsLine->isChecked();
   return c;
 }
 
@@ -112,9 +114,10 @@ void TMainForm::WireChoices() {
   const auto push = [this] { PushChoices(); };
   // Kept, so the window lets go of them before its controls go (see FormDestroy).
   const auto keep = [this](const QMetaObject::Connection& c) { FChoiceConnections.push_back(c); };
-  for (QCheckBox* box : {cbThisStation, cbStationList, cbBull, cbAnn, cbNWSWatches, cbNWSWarnings,
-                         cbNWSAdvisiories, cbNWSWatchesPrint, cbNWSWarningsPrint, cbNWSAdvisioriesPrint,
-                         cbBeepOnReceive, cbDisablePrinting, cbDropRetries, cbArchivePdf, cbBroadcastOnce})
+  for (QCheckBox* box :
+       {cbThisStation, cbStationList, cbBull, cbAnn, cbNWSWatches, cbNWSWarnings, cbNWSAdvisiories,
+        cbNWSWatchesPrint, cbNWSWarningsPrint, cbNWSAdvisioriesPrint, cbBeepOnReceive, cbDisablePrinting,
+        cbDropRetries, cbArchivePdf, cbBroadcastOnce, cbFixedPitchFullText, cbNwsWordsLine})
     keep(connect(box, &QCheckBox::toggled, this, push));
   for (QLineEdit* edit : {edMsgCount, edRetryMinutes, edBroadcastHours})
     keep(connect(edit, &QLineEdit::textChanged, this, push));

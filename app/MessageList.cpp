@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "desk/MessageDesk.h"
+#include "run/HistoryModel.h"
 
 namespace qm {
 
@@ -55,11 +56,16 @@ int TMessageListModel::LineLength(int row) const {
 }
 
 QVariant TMessageListModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !FDesk || !index.isValid()) return {};
+  if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !FDesk || !index.isValid()) return {};
   const std::vector<TListedEntry>& listed = FDesk->Listed();
   const auto entry = static_cast<std::size_t>(index.row() / 3);
   if (entry >= listed.size()) return {};  // entries just left: the reset is on its way
-  return ListLineText(listed[entry].Lines[index.row() % 3]);
+  const TListedEntry& e = listed[entry];
+  if (role == Qt::DisplayRole) return ListLineText(e.Lines[index.row() % 3]);
+  // An NWS alert's coded line with its plain words beneath, on each of its lines.
+  if (e.NwsWords.empty()) return {};
+  return ListLineText(e.Lines[2]).trimmed() + u'\n' +
+         NwsShownWords(e.NwsWords, e.NwsExpiresUtc, nsLive, FDesk->Now(tfUTC));
 }
 
 // --- The view -------------------------------------------------------------------------

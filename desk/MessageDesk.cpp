@@ -21,6 +21,8 @@
 #include "host/HostLink.h"
 #include "log/MessageLogger.h"
 #include "parse/HostIntake.h"
+#include "parse/NwsAlert.h"
+#include "parse/NwsWords.h"
 #include "print/PdfArchive.h"
 #include "print/PrintJobs.h"
 #include "select/DupMessages.h"
@@ -229,7 +231,8 @@ void TMessageDesk::SetChoices(TDeskChoices choices) {
 }
 
 void TMessageDesk::HandChoicesToQueue() {
-  FQueue->SetPageChoices({FChoices.PrintingDisabled, FChoices.PageSetting});
+  FQueue->SetPageChoices(
+      {FChoices.PrintingDisabled, FChoices.PageSetting, FChoices.FixedPitchFullText, FChoices.NwsWordsLine});
   FQueue->SetArchiveFolder(FChoices.ArchivePdf ? ArchiveFolder() : QString());
 }
 
@@ -425,7 +428,15 @@ void TMessageDesk::TakeMessage(TAprsMsgPacket& packet, std::optional<TAckDue> ac
   entry.Lines[1] = EntryLine2(packet);
   entry.Lines[2] = EntryLine3(packet);
   taking.Alarm = AlarmFor(packet);
-  entry.StoreId = KeepInStore(packet, entry, taking.Alarm ? std::optional(taking.Alarm->Kind) : std::nullopt);
+  // The alert read in words; one that does not read is taken all the same, without them.
+  std::optional<TNwsAlert> alert;
+  if (packet.Kind == mkNwsAlert) alert = ReadNwsAlert(packet.Addressee, packet.MessageText, Now(tfUTC));
+  if (alert && !alert->Event.empty()) {
+    entry.NwsWords = NwsAlertWords(*alert);
+    entry.NwsExpiresUtc = alert->ExpiresUtc.value_or(0);
+  }
+  entry.StoreId =
+      KeepInStore(packet, entry, taking.Alarm ? std::optional(taking.Alarm->Kind) : std::nullopt, alert);
   entry.Demo = FDemo;
   KillPoint();  // handed to the store, its commit not yet returned
   taking.RawText = packet.RawText;
@@ -695,8 +706,31 @@ static_assert(StoredNumber(mkPersonal) == kStoredPersonal && StoredNumber(mkBull
               StoredNumber(mkAnnouncement) == kStoredAnnouncement &&
               StoredNumber(mkNwsAlert) == kStoredNwsAlert);
 
+namespace {
+
+// The areas' names as the store keeps them, "; " between them.
+std::string NwsAreaNames(const TNwsAlert& alert) {
+  std::string names;
+  for (const TNwsArea& area : alert.Areas) {
+    if (!names.empty()) names += "; ";
+    names += NwsAreaWords(area);
+  }
+  return names;
+}
+
+// A cancel ends the earlier alerts of its office for the same event and areas; any other
+// alert replaces those of its own category. An alert that names no area ends none.
+TNwsEnding NwsEndingOf(const TNwsAlert& alert) {
+  if (alert.Areas.empty() || alert.AreasCut) return {};
+  if (alert.Category == acCancel) return {nsCancelled, std::string(), alert.CategoryWord};
+  return {nsSuperseded, alert.CategoryWord, std::string()};
+}
+
+}  // namespace
+
 std::int64_t TMessageDesk::KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry,
-                                       std::optional<TAlarmKind> alarm) {
+                                       std::optional<TAlarmKind> alarm,
+                                       const std::optional<TNwsAlert>& alert) {
   if (FDemo) return 0;  // made-up traffic is no part of the operator's record
   TStoredMessage m;
   m.LocalTime = Now(tfLocal);
@@ -718,8 +752,16 @@ std::int64_t TMessageDesk::KeepInStore(const TAprsMsgPacket& packet, const TList
     m.Alarm = asSounding;
     m.AlarmKind = StoredNumber(*alarm);
   }
+  TNwsEnding ending;
+  if (!entry.NwsWords.empty()) {
+    m.NwsEvent = alert->Event;
+    m.NwsAreas = NwsAreaNames(*alert);
+    m.NwsExpiresUtc = entry.NwsExpiresUtc;
+    m.NwsWords = entry.NwsWords;
+    ending = NwsEndingOf(*alert);
+  }
   std::int64_t id = 0;
-  WithMessageStore([&](TDurableStore& store) { id = store.Add(m); });
+  WithMessageStore([&](TDurableStore& store) { id = store.Add(m, ending); });
   return id;
 }
 
@@ -765,8 +807,10 @@ void TMessageDesk::ReprintMessages(const std::vector<std::int64_t>& ids, const s
       throw EMessageStoreError("No message " + id + " is stored");
     }
   QStringList lines;
-  for (const TStoredMessage& m : messages)
+  for (const TStoredMessage& m : messages) {
     for (const std::string* line : {&m.Line1, &m.Line2, &m.Line3}) lines << ListLineText(*line);
+    if (FChoices.NwsWordsLine && !m.NwsWords.empty()) lines << ListLineText(m.NwsWords);
+  }
   if (lines.isEmpty()) return;
   // The journal's reader learns whose messages went to paper again.
   std::string what =
@@ -788,7 +832,7 @@ void TMessageDesk::ReprintJob(std::int64_t number, const std::string& from) {
     throw std::runtime_error("The message store is not open: nothing was reprinted");
   if (!stored) throw EMessageStoreError("No job " + std::to_string(number) + " was printed");
   // The fonts the job was printed in: the list's for a page, the text font for a full text.
-  Reprint(DisplayText(stored->Document), stored->Kind == jkList ? FQueue->ListFont() : FQueue->TextFont(),
+  Reprint(DisplayText(stored->Document), stored->Kind == jkList ? FQueue->ListFont() : FQueue->FullTextFont(),
           "job " + std::to_string(number) + ", asked " + from);
 }
 

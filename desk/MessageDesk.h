@@ -39,6 +39,7 @@
 #include "desk/DeskAlarm.h"
 #include "desk/PrintQueueHost.h"
 #include "desk/PrintQueueTypes.h"
+#include "parse/NwsAlert.h"
 #include "parse/QuillmarkParse.h"
 #include "print/PrintTypes.h"
 #include "select/Alarms.h"
@@ -83,6 +84,8 @@ struct TDeskChoices {
   static constexpr int kDefaultAlarmRepeatSeconds = 60;
   static constexpr int kMinAlarmRepeatSeconds = 10;
   static constexpr int kMaxAlarmRepeatSeconds = 3600;
+  bool FixedPitchFullText = false;  // "Print full texts in a fixed-pitch font"
+  bool NwsWordsLine = false;        // "Print NWS alerts' plain words under the entry"
 };
 
 // The hours of the bulletin option from its text: a whole number from 1 to 168, else the
@@ -392,7 +395,7 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // message on its way is listed and logged.
   void EndTaking();
   std::int64_t KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry,
-                           std::optional<TAlarmKind> alarm);
+                           std::optional<TAlarmKind> alarm, const std::optional<TNwsAlert>& alert);
   // The alarm a wanted message raises, if any (none while the demo plays).
   std::optional<TDeskAlarm> AlarmFor(const TAprsMsgPacket& packet);
   // Sounds the alarm of message `storeId` (as the store handed it out) once the file holds it.

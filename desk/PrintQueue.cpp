@@ -11,6 +11,7 @@
 
 #include "base/KillPoint.h"
 #include "base/ProgramText.h"
+#include "print/ProgramFont.h"
 #include "select/EntryLines.h"
 
 namespace qm {
@@ -159,6 +160,8 @@ void TPrintQueue::Restore() {
       entry.Lines[0] = m.Line1;
       entry.Lines[1] = m.Line2;
       entry.Lines[2] = m.Line3;
+      entry.NwsWords = m.NwsWords;
+      entry.NwsExpiresUtc = m.NwsExpiresUtc;
       for (TPendingJob& job : jobs)
         if (m.PrintState == psInJob && job.Kind == jkList && job.StoreJob == m.JobId) entry.Job = job.Key;
       listed.push_back(std::move(entry));
@@ -193,6 +196,7 @@ void TPrintQueue::PrintNow() {
     if (entry.Job != 0) continue;
     entry.Job = job.Key;
     lines.insert(lines.end(), std::begin(entry.Lines), std::end(entry.Lines));
+    if (FPageChoices.NwsWordsLine && !entry.NwsWords.empty()) lines.push_back(entry.NwsWords);
   }
   if (lines.empty()) return;
   SubmitList(std::move(job), std::move(lines));
@@ -246,7 +250,16 @@ TPendingJob TPrintQueue::FullTextJob(std::int64_t storeId, const QString& text, 
 
 void TPrintQueue::SubmitFullText(TPendingJob job) {
   const QString document = job.Document;
-  SubmitJob(std::move(job), document, FTextFont);
+  SubmitJob(std::move(job), document, FullTextFont());
+}
+
+QFont TPrintQueue::FullTextFont() const {
+  if (!FPageChoices.FixedPitchFullText) return FTextFont;
+  // The text's size in the list's typewriter family, so that an NWS product keeps its columns.
+  QFont fixed =
+      ProgramFont(QStringLiteral("Courier New"), FTextFont.pointSize() > 0 ? FTextFont.pointSize() : 10);
+  fixed.setFixedPitch(true);
+  return fixed;
 }
 
 void TPrintQueue::PrintText(std::int64_t storeId, const QString& document, const QString& of) {

@@ -57,6 +57,8 @@ class TPrintQueue : public QObject {
   void SetFonts(const QFont& list, const QFont& text);
   const QFont& ListFont() const { return FListFont; }
   const QFont& TextFont() const { return FTextFont; }
+  // What full texts print in: the text font, or with FixedPitchFullText a fixed-pitch one.
+  QFont FullTextFont() const;
 
   // The entries listed, oldest first, and the jobs the spooler has yet to confirm.
   const std::vector<TListedEntry>& Listed() const { return FListed; }

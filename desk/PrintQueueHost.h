@@ -18,7 +18,9 @@ class TDurableStore;
 // How full a page is before it is printed; printing may be off altogether.
 struct TPageChoices {
   bool PrintingDisabled = false;
-  std::string PageSetting;  // "Printed messages per page" exactly as typed
+  std::string PageSetting;          // "Printed messages per page" exactly as typed
+  bool FixedPitchFullText = false;  // full texts in a fixed-pitch font, to keep their columns
+  bool NwsWordsLine = false;        // an NWS alert's plain words as a fourth line on the page
 };
 
 class TPrintQueueHost {

@@ -15,6 +15,9 @@ struct TListedEntry {
   std::string Lines[3];
   std::uint64_t Job = 0;
   bool Demo = false;  // from the bundled demo: never stored
+  // An NWS alert's plain words and expiry (0: none given); empty for other messages.
+  std::string NwsWords;
+  double NwsExpiresUtc = 0;
 };
 
 // A list line as shown and printed: line and paragraph separators would break it, so they

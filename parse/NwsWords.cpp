@@ -14,7 +14,6 @@ namespace qm {
 namespace {
 
 constexpr std::size_t kNamedAreas = 10;
-constexpr std::string_view kDash = " \xE2\x80\x94 ";  // an em dash in UTF-8
 
 // The codes whose words are not simply their parts.
 constexpr std::array<std::pair<std::string_view, std::string_view>, 8> kEventWords = {{
@@ -139,7 +138,7 @@ std::string NwsAreaWords(const TNwsArea& area) {
 std::string NwsAlertWords(const TNwsAlert& alert) {
   std::string words = NwsHeadline(alert);
   if (!alert.Areas.empty()) {
-    words += kDash;
+    words += kNwsWordsDash;
     const std::size_t named = std::min(alert.Areas.size(), kNamedAreas);
     for (std::size_t i = 0; i < named; ++i) {
       if (i > 0) words += "; ";
@@ -151,7 +150,7 @@ std::string NwsAlertWords(const TNwsAlert& alert) {
     }
   }
   if (alert.ExpiresUtc) {
-    words += kDash;
+    words += kNwsWordsDash;
     words += "until " + FormatDateTime("hh:nn", *alert.ExpiresUtc) + " UTC";
   }
   return words;

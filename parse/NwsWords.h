@@ -11,6 +11,9 @@
 
 namespace qm {
 
+// What stands between the parts of an alert's words: an em dash (UTF-8) between blanks.
+inline constexpr std::string_view kNwsWordsDash = " \xE2\x80\x94 ";
+
 // "SVR_TSTORM" → "Severe Thunderstorm"; a code not in the table reads as its words in
 // capitals and small letters ("WINTER_WEATHER" → "Winter Weather").
 std::string NwsEventWords(std::string_view event);

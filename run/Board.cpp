@@ -11,6 +11,7 @@
 #include "base/PrivateFiles.h"
 #include "base/ProgramText.h"
 #include "desk/MessageDesk.h"
+#include "parse/NwsWords.h"
 #include "run/HistoryModel.h"
 #include "run/PacketSources.h"
 #include "select/EntryLines.h"
@@ -29,9 +30,26 @@ constexpr std::size_t kBoardEntries = 500;
 // How often the desk is looked at for what it changes without a signal.
 constexpr int kLookMs = 2000;
 
+// An NWS alert in words, as the board shows it at `nowUtc`.
+QJsonObject NwsObject(const TStoredMessage& m, TDateTime nowUtc) {
+  QJsonArray areas;
+  if (!m.NwsAreas.empty())
+    for (const QString& area : DisplayText(m.NwsAreas).split(QStringLiteral("; "))) areas.append(area);
+  const char* state = "live";
+  if (m.NwsState == nsCancelled) state = "cancelled";
+  if (m.NwsState == nsSuperseded) state = "superseded";
+  QJsonObject nws{{QStringLiteral("event"), QString::fromStdString(NwsEventWords(m.NwsEvent))},
+                  {QStringLiteral("areas"), areas},
+                  {QStringLiteral("expired"), NwsExpired(m, nowUtc)},
+                  {QStringLiteral("state"), QLatin1String(state)},
+                  {QStringLiteral("words"), NwsShownWords(m, nowUtc)}};
+  if (m.NwsExpiresUtc != 0) nws.insert(QStringLiteral("expires"), IsoUtc(m.NwsExpiresUtc));
+  return nws;
+}
+
 // A stored message as a row of the board's history, in the History window's words.
-QJsonObject HistoryRow(const TStoredMessage& m) {
-  auto cell = [&m](THistoryModel::TColumn column) { return HistoryCell(m, column); };
+QJsonObject HistoryRow(const TStoredMessage& m, TDateTime nowUtc) {
+  auto cell = [&m, nowUtc](THistoryModel::TColumn column) { return HistoryCell(m, column, nowUtc); };
   QJsonObject row{{QStringLiteral("id"), static_cast<double>(m.Id)},
                   {QStringLiteral("job"), static_cast<double>(JobNumber(m))},
                   {QStringLiteral("utc"), cell(THistoryModel::hcUtc)},
@@ -44,18 +62,19 @@ QJsonObject HistoryRow(const TStoredMessage& m) {
     row.insert(QStringLiteral("acknowledged_by"), DisplayText(m.AcknowledgedBy));
     row.insert(QStringLiteral("acknowledged_utc"), IsoUtc(m.AcknowledgedUtc));
   }
+  if (!m.NwsEvent.empty()) row.insert(QStringLiteral("nws"), NwsObject(m, nowUtc));
   return row;
 }
 
 // The messages `ids` of `store` (null: none) as rows, in the order given; one purged since it
 // was found is left out.
-QJsonArray HistoryRows(const TMessageStore* store, const std::vector<std::int64_t>& ids) {
+QJsonArray HistoryRows(const TMessageStore* store, const std::vector<std::int64_t>& ids, TDateTime nowUtc) {
   QJsonArray rows;
   if (!store) return rows;
   std::unordered_map<std::int64_t, TStoredMessage> found;
   for (TStoredMessage& m : store->Messages(ids)) found.emplace(m.Id, std::move(m));
   for (const std::int64_t id : ids)
-    if (auto it = found.find(id); it != found.end()) rows.append(HistoryRow(it->second));
+    if (auto it = found.find(id); it != found.end()) rows.append(HistoryRow(it->second, nowUtc));
   return rows;
 }
 
@@ -139,7 +158,7 @@ void TBoardRun::Start() {
   hooks.StoreFile = [this] { return FDesk.StoreFile(); };
   hooks.FindMessages = FindInHistory;
   hooks.Messages = [this](const std::vector<std::int64_t>& ids) {
-    return HistoryRows(FDesk.HistoryReader(), ids);
+    return HistoryRows(FDesk.HistoryReader(), ids, FDesk.Now(tfUTC));
   };
   hooks.ReprintMessages = [this](const std::vector<std::int64_t>& ids) {
     Reprinting([&] { FDesk.ReprintMessages(ids, "on the board"); });

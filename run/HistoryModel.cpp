@@ -1,11 +1,14 @@
 #include "run/HistoryModel.h"
 
+#include <QBrush>
+#include <QPalette>
 #include <algorithm>
 #include <utility>
 
 #include "base/AsciiText.h"
 #include "base/ProgramText.h"
 #include "base/Timing.h"
+#include "parse/NwsWords.h"
 #include "select/Selection.h"
 
 namespace qm {
@@ -64,7 +67,33 @@ QString HistoryPrintedText(const TStoredMessage& m) {
   return QString();
 }
 
-QString HistoryCell(const TStoredMessage& m, THistoryModel::TColumn column) {
+bool NwsExpired(const TStoredMessage& m, TDateTime nowUtc) {
+  return !m.NwsEvent.empty() && NwsExpired(m.NwsExpiresUtc, nowUtc);
+}
+
+QString NwsShownWords(const TStoredMessage& m, TDateTime nowUtc) {
+  if (m.NwsEvent.empty()) return QString();
+  return NwsShownWords(m.NwsWords, m.NwsExpiresUtc, m.NwsState, nowUtc);
+}
+
+QString NwsShownWords(const std::string& kept, double expiresUtc, TNwsState state, TDateTime nowUtc) {
+  // The words end with the expiry as "until"; what became of the alert takes its place.
+  std::string words = kept;
+  const std::string expiry = expiresUtc != 0 ? FormatDateTime("hh:nn", expiresUtc) + " UTC" : "";
+  const std::string until = std::string(kNwsWordsDash) + "until " + expiry;
+  if (!expiry.empty() && std::string_view(words).ends_with(until)) words.resize(words.size() - until.size());
+  std::string end;
+  if (state == nsCancelled)
+    end = "cancelled";
+  else if (state == nsSuperseded)
+    end = "superseded";
+  else if (!expiry.empty())
+    end = (NwsExpired(expiresUtc, nowUtc) ? "expired " : "until ") + expiry;
+  if (!end.empty()) words += std::string(kNwsWordsDash) + end;
+  return CellText(words);
+}
+
+QString HistoryCell(const TStoredMessage& m, THistoryModel::TColumn column, TDateTime nowUtc) {
   switch (column) {
     case THistoryModel::hcLocal:
       return TimeText(m.LocalTime);
@@ -80,6 +109,8 @@ QString HistoryCell(const TStoredMessage& m, THistoryModel::TColumn column) {
       return CellText(m.State);
     case THistoryModel::hcText:
       return CellText(m.MessageText);
+    case THistoryModel::hcWords:
+      return NwsShownWords(m, nowUtc);
     case THistoryModel::hcNumber:
       return CellText(m.MessageId);
     case THistoryModel::hcPrinted:
@@ -134,17 +165,21 @@ int THistoryModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant THistoryModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid()) return {};
+  if ((role != Qt::DisplayRole && role != Qt::ForegroundRole) || !index.isValid()) return {};
   const TStoredMessage& m = MessageAt(index.row());
   if (m.Id == 0) return {};
-  return HistoryCell(m, static_cast<TColumn>(index.column()));
+  // An alert that no longer holds is greyed, its whole row.
+  if (role == Qt::ForegroundRole)
+    return NwsEnded(m, NowUtc()) ? QVariant(QBrush(QPalette().color(QPalette::Disabled, QPalette::Text)))
+                                 : QVariant();
+  return HistoryCell(m, static_cast<TColumn>(index.column()), NowUtc());
 }
 
 QVariant THistoryModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (role != Qt::DisplayRole) return {};
   if (orientation == Qt::Vertical) return section + 1;
-  static const char* const kHeaders[hcCount] = {"Local", "UTC",  "From", "To",      "Kind",
-                                                "State", "Text", "No.",  "Printed", "Answered"};
+  static const char* const kHeaders[hcCount] = {"Local", "UTC",       "From", "To",      "Kind",    "State",
+                                                "Text",  "NWS alert", "No.",  "Printed", "Answered"};
   return section >= 0 && section < hcCount ? QString::fromLatin1(kHeaders[section]) : QVariant();
 }
 

@@ -17,6 +17,10 @@ constexpr TStoredChoice HistoryFlag(const char* key, TFlagField field, bool adde
   return {.Kind = skFlag, .Section = kHistorySection, .Key = key, .Flag = field, .AddedLater = addedLater};
 }
 
+constexpr TStoredChoice NwsPrintingFlag(const char* key, TFlagField field) {
+  return {.Kind = skFlag, .Section = kNwsPrintingSection, .Key = key, .Flag = field};
+}
+
 constexpr TStoredChoice HistoryNumber(const char* key, int& (*field)(TDeskChoices&),
                                       int (*rule)(std::string_view), bool addedLater = false) {
   return {.Kind = skNumber,
@@ -64,6 +68,8 @@ constexpr auto kTable = std::to_array<TStoredChoice>({
         "BroadcastOnce", [](TDeskChoices& c) -> bool& { return c.BroadcastOnce; }, true),
     HistoryNumber(
         "BroadcastHours", [](TDeskChoices& c) -> int& { return c.BroadcastHours; }, BroadcastHours, true),
+    NwsPrintingFlag("FixedPitchFullText", [](TDeskChoices& c) -> bool& { return c.FixedPitchFullText; }),
+    NwsPrintingFlag("WordsLine", [](TDeskChoices& c) -> bool& { return c.NwsWordsLine; }),
 });
 
 }  // namespace

@@ -18,6 +18,8 @@ namespace qm {
 
 // The history window's options.
 inline constexpr const char* kHistorySection = "History";
+// How NWS alerts are put on paper.
+inline constexpr const char* kNwsPrintingSection = "NWS Printing";
 
 enum class TStoredKind : std::uint8_t {
   skChecked,  // a check box's "Checked": "True" or "False"
@@ -47,7 +49,8 @@ struct TStoredChoice {
 };
 
 // The rows in the order the file has them: [Settings] as the window's keeper saves it, then
-// [History].
+// [History], then [NWS Printing]. Those two sections are written only while one of their
+// options differs from its default.
 std::span<const TStoredChoice> StoredChoiceTable();
 
 // "control.Property" of every row the window's property keeper saves, in the table's order.

@@ -1,6 +1,7 @@
 #include "run/StoredChoices.h"
 
 #include <QString>
+#include <algorithm>
 #include <cmath>
 
 #include "base/AsciiText.h"
@@ -87,8 +88,16 @@ void WriteHostSettings(TSettingsStore& settings, std::size_t index, const THostS
 
 namespace {
 
-bool InHistory(const TStoredChoice& row) {
-  return std::string_view(row.Section) == kHistorySection;
+// The sections of options written only while one differs from its default.
+constexpr const char* kOptionSections[] = {kHistorySection, kNwsPrintingSection};
+
+bool InSection(const TStoredChoice& row, const char* section) {
+  return std::string_view(row.Section) == section;
+}
+
+bool InOptionSection(const TStoredChoice& row) {
+  return std::any_of(std::begin(kOptionSections), std::end(kOptionSections),
+                     [&row](const char* section) { return InSection(row, section); });
 }
 
 // One row from the file into its field; what the file does not hold, or holds unreadably,
@@ -136,30 +145,32 @@ TDeskChoices ReadHistoryOptions(TSettingsStore& settings) {
   TDeskChoices c;
   TSettingsSession session(settings);
   for (const TStoredChoice& row : StoredChoiceTable())
-    if (InHistory(row)) ReadStoredChoice(settings, row, c);
+    if (InOptionSection(row)) ReadStoredChoice(settings, row, c);
   session.Close();
   return c;
 }
 
 void WriteHistoryOptions(TSettingsStore& settings, const TDeskChoices& c) {
   const TDeskChoices defaults;
-  bool any = false;
-  bool later = false;
-  for (const TStoredChoice& row : StoredChoiceTable()) {
-    if (!InHistory(row) || SameStoredValue(row, c, defaults)) continue;
-    any = true;
-    later = later || row.AddedLater;
-  }
   TDeskChoices values = c;
   TSettingsSession session(settings);
-  if (any) {
+  for (const char* section : kOptionSections) {
+    bool any = false;
+    bool later = false;
     for (const TStoredChoice& row : StoredChoiceTable()) {
-      if (!InHistory(row) || (row.AddedLater && !later)) continue;
-      settings.WriteInteger(row.Section, row.Key,
-                            row.Kind == skNumber ? row.Number(values) : (row.Flag(values) ? 1 : 0));
+      if (!InSection(row, section) || SameStoredValue(row, c, defaults)) continue;
+      any = true;
+      later = later || row.AddedLater;
     }
-  } else if (settings.SectionExists(kHistorySection)) {
-    settings.EraseSection(kHistorySection);
+    if (any) {
+      for (const TStoredChoice& row : StoredChoiceTable()) {
+        if (!InSection(row, section) || (row.AddedLater && !later)) continue;
+        settings.WriteInteger(row.Section, row.Key,
+                              row.Kind == skNumber ? row.Number(values) : (row.Flag(values) ? 1 : 0));
+      }
+    } else if (settings.SectionExists(section)) {
+      settings.EraseSection(section);
+    }
   }
   session.Close();
 }

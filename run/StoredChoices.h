@@ -23,10 +23,11 @@ void WriteHostSettings(TSettingsStore& settings, std::size_t index, const THostS
 // station list), [StateSelection] and [History]. The own callsign is the host's to tell.
 TDeskChoices ReadDeskChoices(TSettingsStore& settings);
 
-// [History] alone: the resend, bulletin and archive options (the rest left at defaults).
+// [History] and [NWS Printing] alone: the resend, bulletin and archive options and how
+// alerts are printed (the rest left at defaults).
 TDeskChoices ReadHistoryOptions(TSettingsStore& settings);
-// Writes [History] only while an option differs from its default, so the file of an
-// operator who never set them stays as it was.
+// Writes each of those sections only while one of its options differs from its default, so
+// the file of an operator who never set them stays as it was.
 void WriteHistoryOptions(TSettingsStore& settings, const TDeskChoices& choices);
 
 }  // namespace qm

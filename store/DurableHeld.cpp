@@ -79,7 +79,7 @@ std::size_t TDurableStore::Footprint(const TChange& c) {
                       c.Messages.size() * sizeof(std::int64_t);
   for (const std::string* text :
        {&m.Source, &m.Destination, &m.Path, &m.Addressee, &m.MessageText, &m.MessageId, &m.State, &m.RawText,
-        &m.Line1, &m.Line2, &m.Line3, &m.FullText})
+        &m.Line1, &m.Line2, &m.Line3, &m.FullText, &m.NwsEvent, &m.NwsAreas, &m.NwsWords})
     bytes += text->size();
   return bytes;
 }

@@ -68,7 +68,7 @@ std::int64_t TDurableStore::Apply(const TChange& c, TIdMap* madeMessages, TIdMap
   };
   switch (c.Op) {
     case TChange::opAdd: {
-      const std::int64_t id = s.Add(c.Message);
+      const std::int64_t id = s.Add(c.Message, c.Ending);
       if (c.Id < 0) (madeMessages ? *madeMessages : FMessageIds)[c.Id] = id;
       return id;
     }
@@ -126,10 +126,11 @@ std::int64_t TDurableStore::Apply(const TChange& c, TIdMap* madeMessages, TIdMap
   return 0;
 }
 
-std::int64_t TDurableStore::Add(const TStoredMessage& message) {
+std::int64_t TDurableStore::Add(const TStoredMessage& message, const TNwsEnding& ending) {
   TChange c;
   c.Op = TChange::opAdd;
   c.Message = message;
+  c.Ending = ending;
   return Submit(std::move(c));
 }
 

@@ -96,7 +96,7 @@ class TDurableStore {
   // it waits in memory behind the ones before it. Add and BeginJob return the id to use in
   // later calls: negative while the message or job waits in memory. A change the store
   // refuses (an unknown id) throws as TMessageStore's does; a failing disk never throws.
-  std::int64_t Add(const TStoredMessage& message);
+  std::int64_t Add(const TStoredMessage& message, const TNwsEnding& ending = {});
   void SetFullText(std::int64_t id, const std::string& text, bool toPrint = true);
   // Queued like a full text: the acknowledgement goes out only once the message is kept.
   void SetAnswered(std::int64_t id, const std::string& answered);
@@ -200,7 +200,8 @@ class TDurableStore {
     TOp Op = opAdd;
     std::int64_t Id = 0;  // the message or job as handed out
     TStoredMessage Message;
-    std::string Text;  // full text, failure, document, or who acknowledged
+    TNwsEnding Ending;  // opAdd
+    std::string Text;   // full text, failure, document, or who acknowledged
     std::string Token;
     std::string Place;  // where an alarm was acknowledged
     TJobKind Kind = jkList;

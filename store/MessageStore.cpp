@@ -56,6 +56,11 @@ TStoredMessage ReadMessage(const TUse& row) {
   m.AcknowledgedBy = row.Text(23);
   m.AcknowledgedWhere = row.Text(24);
   m.AcknowledgedUtc = row.Real(25);
+  m.NwsEvent = row.Text(26);
+  m.NwsAreas = row.Text(27);
+  m.NwsExpiresUtc = row.Real(28);
+  m.NwsState = static_cast<TNwsState>(row.Int(29));
+  m.NwsWords = row.Text(30);
   return m;
 }
 
@@ -189,7 +194,7 @@ TMessageStore::~TMessageStore() {
   Close();
 }
 
-std::int64_t TMessageStore::Add(const TStoredMessage& m) {
+std::int64_t TMessageStore::Add(const TStoredMessage& m, const TNwsEnding& ending) {
   const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   TUse use(S().AddMessage);
@@ -202,8 +207,25 @@ std::int64_t TMessageStore::Add(const TStoredMessage& m) {
     use.BindNull();
   use.Bind(m.Answered);
   use.Bind(StoredNumber(m.Alarm)).Bind(m.Alarm == asNone ? 0 : m.AlarmKind);
+  // Messages that are no alert leave the words' columns empty (NULL), as older builds do.
+  const auto textOrNull = [&use](const std::string& text) -> TUse& {
+    return text.empty() ? use.BindNull() : use.Bind(text);
+  };
+  textOrNull(m.NwsEvent);
+  textOrNull(m.NwsAreas);
+  if (m.NwsExpiresUtc != 0)
+    use.Bind(m.NwsExpiresUtc);
+  else
+    use.BindNull();
+  textOrNull(m.NwsWords);
   use.Run();
   const std::int64_t id = sqlite3_last_insert_rowid(FDb);
+  if (ending.Makes != nsLive && !m.NwsEvent.empty()) {
+    TUse end(S().EndNwsAlerts);
+    end.Bind(StoredNumber(ending.Makes)).Bind(kStoredNwsAlert).Bind(m.UtcTime - kNwsEndingDays).Bind(id);
+    end.Bind(m.Source).Bind(m.NwsEvent).Bind(m.NwsAreas).Bind(m.MessageId).Bind(ending.Category);
+    end.Bind(ending.Spared).Run();
+  }
   t.Commit();
   ++FNotIndexed;
   IndexWhenDue();

@@ -64,6 +64,12 @@ using enum TAlarmState;
 enum class TJobKind : int { jkList = 0, jkFullText = 1 };
 using enum TJobKind;
 
+// What became of a kept NWS alert: still in force, cancelled by its office, or replaced by a
+// later alert of the same office for the same event and areas. Expiry is no state of its own:
+// it follows from the expiry kept and the clock, so it holds after a restart too.
+enum class TNwsState : int { nsLive = 0, nsCancelled = 1, nsSuperseded = 2 };
+using enum TNwsState;
+
 struct TStoredMessage {
   std::int64_t Id = 0;   // given by Add
   double LocalTime = 0;  // when the entry was built: day counts from 1899-12-30
@@ -96,9 +102,26 @@ struct TStoredMessage {
   int AlarmKind = 0;  // TAlarmKind
   std::string AcknowledgedBy, AcknowledgedWhere;
   double AcknowledgedUtc = 0;
+  // An NWS alert read in plain words as it was kept; NwsEvent empty: not an alert, or one
+  // whose text did not read (kept all the same). NwsAreas: the areas' names joined by "; ";
+  // NwsExpiresUtc 0: no expiry given; NwsWords: the whole line as shown.
+  std::string NwsEvent, NwsAreas, NwsWords;
+  double NwsExpiresUtc = 0;
+  TNwsState NwsState = nsLive;
 
   bool operator==(const TStoredMessage&) const = default;
 };
+
+// What a newly kept NWS alert makes of the live alerts kept before it (in the last
+// kNwsEndingDays) from the same sender with the same event and areas and another message
+// number: Makes nsCancelled (a cancel) or nsSuperseded (an update); nsLive: nothing. Only
+// those to the addressee category Category (the word after "NWS-"; empty: any) are ended,
+// never those of the category Spared.
+struct TNwsEnding {
+  TNwsState Makes = nsLive;
+  std::string Category, Spared;
+};
+inline constexpr double kNwsEndingDays = 7;
 
 struct TStoredJob {
   std::int64_t Id = 0;
@@ -184,8 +207,9 @@ class TMessageStore {
   void Close();
 
   // Keeps a newly accepted message as unprinted, with its full text when FullTextWanted
-  // (PrintState, JobId and FullTextPrinted are ignored); returns its id. One transaction.
-  std::int64_t Add(const TStoredMessage& message);
+  // (PrintState, JobId, FullTextPrinted and NwsState are ignored), and ends the earlier
+  // alerts `ending` names; returns its id. One transaction.
+  std::int64_t Add(const TStoredMessage& message, const TNwsEnding& ending = {});
   // Records a fetched full text (possibly empty) for message `id`, as not yet printed, or,
   // when it is not to be printed (printing disabled), as never to be printed: it then never
   // comes back for paper and is purged with its message. Throws EMessageStoreError when the

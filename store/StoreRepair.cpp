@@ -99,6 +99,17 @@ std::int64_t LastIdOf(sqlite3* db, const std::string& path, const std::string& t
   return last;
 }
 
+// ", nws_event, ..." as the damaged store has them; what an older build's lacks is empty.
+std::string NwsColumnsOf(sqlite3* db, const std::string& path) {
+  std::string columns;
+  for (const auto& nws : kNwsColumns) {
+    const char* column = nws.first;
+    const bool has = HasColumn(db, path, "messages", column);
+    columns += std::string(", ") + (has ? column : std::string_view(column) == "nws_state" ? "0" : "NULL");
+  }
+  return columns;
+}
+
 }  // namespace
 
 TCarriedOver CarryOver(const std::string& from, const std::string& to) {
@@ -115,7 +126,8 @@ TCarriedOver CarryOver(const std::string& from, const std::string& to) {
       (HasColumn(src, from, "messages", "logged") ? "logged" : "1") +
       (HasColumn(src, from, "messages", "alarm_state")
            ? ", alarm_state, alarm_kind, acknowledged_by, acknowledged_where, acknowledged_utc"
-           : ", 0, 0, NULL, NULL, NULL");
+           : ", 0, 0, NULL, NULL, NULL") +
+      NwsColumnsOf(src, from);
   const std::string jobColumns =
       std::string("id, kind, utc_time, printer, spooler_job, state, failure, document, ") +
       (HasColumn(src, from, "jobs", "token") ? "token" : "''");
@@ -151,13 +163,13 @@ TCarriedOver CarryOver(const std::string& from, const std::string& to) {
     TStmt scan(src, from,
                "SELECT " + messageColumns + " FROM messages NOT INDEXED WHERE id > ?1 ORDER BY id");
     TStmt probe(src, from, "SELECT " + messageColumns + " FROM messages WHERE id = ?1");
-    TStmt insert(
-        dst, to,
-        "INSERT INTO messages(id, local_time, utc_time, source, destination, path, addressee, "
-        "message_text, message_no, kind, state_code, raw_text, line1, line2, line3, print_state, "
-        "job_id, full_text_printed, full_text, cleared, logged, alarm_state, alarm_kind, acknowledged_by, "
-        "acknowledged_where, acknowledged_utc) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    TStmt insert(dst, to,
+                 "INSERT INTO messages(id, local_time, utc_time, source, destination, path, addressee, "
+                 "message_text, message_no, kind, state_code, raw_text, line1, line2, line3, print_state, "
+                 "job_id, full_text_printed, full_text, cleared, logged, alarm_state, alarm_kind, "
+                 "acknowledged_by, acknowledged_where, acknowledged_utc, nws_event, nws_areas, "
+                 "nws_expires_utc, nws_state, nws_words) "
+                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     carried.Unreadable +=
         ReadPastDamage(scan, probe, LastIdOf(src, from, "messages"), [&](sqlite3_stmt* row) {
           CopyRow(row, insert);

@@ -27,6 +27,10 @@ void AddLaterColumns(sqlite3* db, const std::string& path) {
   }
   // The alarms still sounding, read at every start: only they are in the index.
   Exec(db, path, "CREATE INDEX IF NOT EXISTS messages_sounding ON messages(id) WHERE alarm_state = 1");
+  // An NWS alert in plain words. Messages of older builds have none and show as before.
+  for (const auto& [column, type] : kNwsColumns)
+    if (!HasColumn(db, path, "messages", column))
+      Exec(db, path, (std::string("ALTER TABLE messages ADD COLUMN ") + column + " " + type).c_str());
 }
 
 void MakeLoggedUpto(sqlite3* db, const std::string& path, bool allLogged) {

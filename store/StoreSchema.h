@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <string>
+#include <utility>
 
 #include "store/MessageStore.h"
 
@@ -86,6 +87,14 @@ static_assert(StoredNumber(asNone) == 0 && StoredNumber(asSounding) == 1 &&
 inline constexpr int kFullTextUnprinted = 0;
 inline constexpr int kFullTextPrinted = 1;
 inline constexpr int kFullTextNotPrinted = 2;
+
+// An NWS alert's words (TStoredMessage's Nws fields), in the order they are read.
+inline constexpr std::pair<const char*, const char*> kNwsColumns[] = {
+    {"nws_event", "TEXT"},       {"nws_areas", "TEXT"},
+    {"nws_expires_utc", "REAL"}, {"nws_state", "INTEGER NOT NULL DEFAULT 0"},
+    {"nws_words", "TEXT"},
+};
+static_assert(StoredNumber(nsLive) == 0 && StoredNumber(nsCancelled) == 1 && StoredNumber(nsSuperseded) == 2);
 
 // The columns later versions added to the first schema.
 void AddLaterColumns(sqlite3* db, const std::string& path);

@@ -9,7 +9,8 @@ constexpr const char* kMessageColumns =
     "id, local_time, utc_time, source, destination, path, addressee, message_text, message_no, kind, "
     "state_code, raw_text, line1, line2, line3, print_state, job_id, full_text_printed, full_text, "
     "(SELECT spooler_job FROM jobs WHERE jobs.id = messages.job_id), answered, alarm_state, alarm_kind, "
-    "acknowledged_by, acknowledged_where, acknowledged_utc";
+    "acknowledged_by, acknowledged_where, acknowledged_utc, nws_event, nws_areas, nws_expires_utc, "
+    "nws_state, nws_words";
 
 constexpr const char* kJobColumns =
     "id, kind, utc_time, printer, spooler_job, state, failure, document, token";
@@ -29,9 +30,14 @@ TStoreStatements::TStoreStatements(sqlite3* db, const std::string& path)
       AddMessage(db, path,
                  "INSERT INTO messages(local_time, utc_time, source, destination, path, addressee, "
                  "message_text, message_no, kind, state_code, raw_text, line1, line2, line3, full_text, "
-                 "answered, alarm_state, alarm_kind, logged) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-                 "?, ?, ?, "
-                 "?, ?, 0)"),
+                 "answered, alarm_state, alarm_kind, nws_event, nws_areas, nws_expires_utc, nws_words, "
+                 "logged) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0)"),
+      // By the kind and time index: only the alerts of the last days are looked at.
+      EndNwsAlerts(db, path,
+                   "UPDATE messages SET nws_state = ?1 WHERE kind = ?2 AND utc_time >= ?3 AND id < ?4 "
+                   "AND nws_state = 0 AND upper(source) = upper(?5) AND nws_event = ?6 AND nws_areas = ?7 "
+                   "AND message_no <> ?8 AND (?9 = '' OR upper(substr(trim(addressee), 5)) = ?9) "
+                   "AND upper(substr(trim(addressee), 5)) <> ?10"),
       SetFullText(db, path, "UPDATE messages SET full_text = ?, full_text_printed = ? WHERE id = ?"),
       SetAnswered(db, path, "UPDATE messages SET answered = ? WHERE id = ?"),
       AcknowledgeAlarm(db, path,

@@ -78,14 +78,21 @@ int TMessageDesk::Acknowledge(std::optional<std::int64_t> id, const std::string&
   std::vector<TDeskAlarm> done(std::make_move_iterator(acknowledged), std::make_move_iterator(FAlarms.end()));
   FAlarms.erase(acknowledged, FAlarms.end());
   std::vector<std::int64_t> ids;
+  ids.reserve(done.size());
   for (const TDeskAlarm& a : done) ids.push_back(a.Id);
   WithMessageStore([&](TDurableStore& store) { store.AcknowledgeAlarms(ids, who, where, Now(tfUTC)); });
   // A store that cannot be written now keeps it in memory: after a restart before it recovers
   // the alarm would sound again, and the operator hears so.
   const std::string unkept =
       StoreFailing() ? "; the message store cannot keep that now, so it sounds again after a restart" : "";
-  for (const TDeskAlarm& a : done)
-    Note("Alarm acknowledged by " + who + " at the " + where + ": " + AlarmText(a) + unkept);
+  std::string by = "Alarm acknowledged by ";
+  by.append(who).append(" at the ").append(where).append(": ");
+  for (const TDeskAlarm& a : done) {
+    std::string line = by;
+    line += AlarmText(a);
+    line += unkept;
+    Note(line);
+  }
   PaceAlarms();
   emit AlarmsChanged();
   return static_cast<int>(done.size());

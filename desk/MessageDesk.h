@@ -368,6 +368,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // The end: the fetch goes without its reply, the store's queue is committed, and every
   // message on its way is listed and logged.
   void EndTaking();
+  // A cancel the operator does not list still ends the alerts it cancels.
+  void FollowNwsCancel(const TAprsMsgPacket& packet);
   std::int64_t KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry,
                            const std::optional<TNwsAlert>& alert);
   void Purge(TDateTime utc);

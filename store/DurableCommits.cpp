@@ -28,6 +28,7 @@ bool TDurableStore::Queued(const TChange& change) {
     case TChange::opSetFullText:
     case TChange::opSetAnswered:
     case TChange::opMarkLogged:
+    case TChange::opEndNwsAlerts:
     case TChange::opBeginJob:
     case TChange::opAddToJob:
     case TChange::opSetJobDocument:

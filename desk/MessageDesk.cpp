@@ -383,6 +383,7 @@ void TMessageDesk::JudgePacket(TAprsMsgPacket& packet) {
       TakeMessage(packet, std::move(ack));
     else if (ack)
       AnswerRepeat(std::move(*ack));
+    if (!wanted && packet.Kind == mkNwsAlert) FollowNwsCancel(packet);
   } catch (const std::exception& e) {
     LogMessage(e.what());
   }
@@ -727,6 +728,21 @@ TNwsEnding NwsEndingOf(const TNwsAlert& alert) {
 }
 
 }  // namespace
+
+void TMessageDesk::FollowNwsCancel(const TAprsMsgPacket& packet) {
+  if (FDemo || !FStore) return;
+  const std::optional<TNwsAlert> alert = ReadNwsAlert(packet.Addressee, packet.MessageText, Now(tfUTC));
+  if (!alert || alert->Category != acCancel || alert->Event.empty()) return;
+  const TNwsEnding ending = NwsEndingOf(*alert);
+  if (ending.Makes == nsLive) return;
+  TStoredMessage by;
+  by.UtcTime = Now(tfUTC);
+  by.Source = packet.Source.FullCall;
+  by.MessageId = packet.MessageId;
+  by.NwsEvent = alert->Event;
+  by.NwsAreas = NwsAreaNames(*alert);
+  WithMessageStore([&](TDurableStore& store) { store.EndNwsAlerts(by, ending); });
+}
 
 std::int64_t TMessageDesk::KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry,
                                        std::optional<TAlarmKind> alarm,

@@ -394,6 +394,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // The end: the fetch goes without its reply, the store's queue is committed, and every
   // message on its way is listed and logged.
   void EndTaking();
+  // A cancel the operator does not list still ends the alerts it cancels.
+  void FollowNwsCancel(const TAprsMsgPacket& packet);
   std::int64_t KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry,
                            std::optional<TAlarmKind> alarm, const std::optional<TNwsAlert>& alert);
   // The alarm a wanted message raises, if any (none while the demo plays).

@@ -29,6 +29,7 @@ bool TDurableStore::Queued(const TChange& change) {
     case TChange::opSetAnswered:
     case TChange::opAcknowledgeAlarms:
     case TChange::opMarkLogged:
+    case TChange::opEndNwsAlerts:
     case TChange::opBeginJob:
     case TChange::opAddToJob:
     case TChange::opSetJobDocument:

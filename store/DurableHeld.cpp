@@ -91,13 +91,15 @@ void TDurableStore::Hold(TChange change) {
   else if (FMarksHeld++ == 0)
     FMarksSince = std::chrono::steady_clock::now();
   // A message taken while a long job's pieces wait goes before them and whatever else waits
-  // that concerns only messages taken before it (marks, jobs, full texts; never a clear), so it
+  // that concerns only messages taken before it (marks, jobs, full texts; never a clear or an
+  // alert's cancel, which would end it too), so it
   // is kept, listed and logged within a piece's time, not the whole job's. Messages keep their
   // order among themselves.
   auto at = FHeld.end();
   const auto inFlight = FHeld.begin() + static_cast<std::ptrdiff_t>(FInFlight);
   const auto passes = [](const TChange& c) {
-    return c.Op != TChange::opAdd && c.Op != TChange::opClear && c.Op != TChange::opFailPending;
+    return c.Op != TChange::opAdd && c.Op != TChange::opClear && c.Op != TChange::opFailPending &&
+           c.Op != TChange::opEndNwsAlerts;
   };
   if (change.Op == TChange::opAdd && FOthersHeld > 0)
     while (at != inFlight && passes(*std::prev(at))) --at;

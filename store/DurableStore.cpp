@@ -116,6 +116,9 @@ std::int64_t TDurableStore::Apply(const TChange& c, TIdMap* madeMessages, TIdMap
       return s.ClearListed(FClearFrom, c.Id == 0 ? 0 : messageInFile(c.Id));
     case TChange::opFailPending:
       return s.FailPendingWithoutSpooler(c.Text);
+    case TChange::opEndNwsAlerts:
+      s.EndNwsAlerts(c.Message, c.Ending);
+      return 0;
     case TChange::opMarkLogged: {
       std::vector<std::int64_t> ids;
       for (const std::int64_t m : c.Messages) ids.push_back(Known(messageInFile(m), m, FPath, "message"));
@@ -132,6 +135,14 @@ std::int64_t TDurableStore::Add(const TStoredMessage& message, const TNwsEnding&
   c.Message = message;
   c.Ending = ending;
   return Submit(std::move(c));
+}
+
+void TDurableStore::EndNwsAlerts(const TStoredMessage& by, const TNwsEnding& ending) {
+  TChange c;
+  c.Op = TChange::opEndNwsAlerts;
+  c.Message = by;
+  c.Ending = ending;
+  Submit(std::move(c));
 }
 
 void TDurableStore::SetFullText(std::int64_t id, const std::string& text, bool toPrint) {

@@ -98,6 +98,8 @@ class TDurableStore {
   // refuses (an unknown id) throws as TMessageStore's does; a failing disk never throws.
   std::int64_t Add(const TStoredMessage& message, const TNwsEnding& ending = {});
   void SetFullText(std::int64_t id, const std::string& text, bool toPrint = true);
+  // TMessageStore::EndNwsAlerts, queued behind the messages before it.
+  void EndNwsAlerts(const TStoredMessage& by, const TNwsEnding& ending);
   // Queued like a full text: the acknowledgement goes out only once the message is kept.
   void SetAnswered(std::int64_t id, const std::string& answered);
   std::int64_t BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages, const std::string& printer,
@@ -194,13 +196,14 @@ class TDurableStore {
       opFailJob,
       opClear,
       opFailPending,
-      opMarkLogged
+      opMarkLogged,
+      opEndNwsAlerts
     };
     using enum TOp;
     TOp Op = opAdd;
     std::int64_t Id = 0;  // the message or job as handed out
     TStoredMessage Message;
-    TNwsEnding Ending;  // opAdd
+    TNwsEnding Ending;  // opAdd, opEndNwsAlerts
     std::string Text;   // full text, failure, document, or who acknowledged
     std::string Token;
     std::string Place;  // where an alarm was acknowledged

@@ -220,16 +220,26 @@ std::int64_t TMessageStore::Add(const TStoredMessage& m, const TNwsEnding& endin
   textOrNull(m.NwsWords);
   use.Run();
   const std::int64_t id = sqlite3_last_insert_rowid(FDb);
-  if (ending.Makes != nsLive && !m.NwsEvent.empty()) {
-    TUse end(S().EndNwsAlerts);
-    end.Bind(StoredNumber(ending.Makes)).Bind(kStoredNwsAlert).Bind(m.UtcTime - kNwsEndingDays).Bind(id);
-    end.Bind(m.Source).Bind(m.NwsEvent).Bind(m.NwsAreas).Bind(m.MessageId).Bind(ending.Category);
-    end.Bind(ending.Spared).Run();
-  }
+  EndEarlierAlerts(m, id, ending);
   t.Commit();
   ++FNotIndexed;
   IndexWhenDue();
   return id;
+}
+
+void TMessageStore::EndEarlierAlerts(const TStoredMessage& m, std::int64_t before, const TNwsEnding& ending) {
+  if (ending.Makes == nsLive || m.NwsEvent.empty()) return;
+  TUse end(S().EndNwsAlerts);
+  end.Bind(StoredNumber(ending.Makes)).Bind(kStoredNwsAlert).Bind(m.UtcTime - kNwsEndingDays).Bind(before);
+  end.Bind(m.Source).Bind(m.NwsEvent).Bind(m.NwsAreas).Bind(m.MessageId).Bind(ending.Category);
+  end.Bind(ending.Spared).Run();
+}
+
+void TMessageStore::EndNwsAlerts(const TStoredMessage& by, const TNwsEnding& ending) {
+  const std::lock_guard oneAtATime(FUse);
+  TTransaction t(S(), true);
+  EndEarlierAlerts(by, std::numeric_limits<std::int64_t>::max(), ending);
+  t.Commit();
 }
 
 void TMessageStore::SetFullText(std::int64_t id, const std::string& text, bool toPrint) {

@@ -210,6 +210,9 @@ class TMessageStore {
   // (PrintState, JobId, FullTextPrinted and NwsState are ignored), and ends the earlier
   // alerts `ending` names; returns its id. One transaction.
   std::int64_t Add(const TStoredMessage& message, const TNwsEnding& ending = {});
+  // Ends the earlier alerts `ending` names for an alert that is not kept (a cancel the
+  // operator does not list): `by` gives its sender, number, time, event and areas.
+  void EndNwsAlerts(const TStoredMessage& by, const TNwsEnding& ending);
   // Records a fetched full text (possibly empty) for message `id`, as not yet printed, or,
   // when it is not to be printed (printing disabled), as never to be printed: it then never
   // comes back for paper and is purged with its message. Throws EMessageStoreError when the
@@ -361,6 +364,8 @@ class TMessageStore {
   void OpenFile();
   TStatements& S() const;  // throws while closed
   void RememberFiles();
+  // The statement of Add and EndNwsAlerts, inside their transaction: alerts before id `before`.
+  void EndEarlierAlerts(const TStoredMessage& m, std::int64_t before, const TNwsEnding& ending);
 
   std::string FPath;
   sqlite3* FDb = nullptr;

@@ -14,12 +14,12 @@ TTcpHostLink::TTcpHostLink(const THostSettings& settings, QObject* parent)
   // waiting in the event queue, and the heap kept them after the burst.
   FSocket.setReadBufferSize(kReadBuffer);
   connect(&FSocket, &QTcpSocket::connected, this, &TTcpHostLink::OnConnected);
-  FReadPace.setSingleShot(true);
-  FReadPace.setInterval(kReadEveryMs);
-  connect(&FReadPace, &QTimer::timeout, this, &TTcpHostLink::EndReadPace);
+  // Read as it comes: a wanted line waits in no buffer of ours. Everything the socket holds
+  // is taken in one go, so a busy feed wakes the program once per arrival, not once a line,
+  // and the desk judges what one read brought with one call.
   connect(&FSocket, &QTcpSocket::readyRead, this, [this] {
     if (IdleTimeoutMs() > 0) FIdleTimer.start(IdleTimeoutMs());
-    if (!FReadPace.isActive()) Read();
+    ReadAll(FSocket);
   });
   connect(&FSocket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
     LinkDown(error == QAbstractSocket::RemoteHostClosedError ? QString("connection closed by server")
@@ -55,35 +55,6 @@ void TTcpHostLink::Close() {
   FConnectTimer.stop();
   FIdleTimer.stop();
   FSocket.abort();
-  FReadPace.stop();
-  FSocket.setReadBufferSize(kReadBuffer);
-}
-
-void TTcpHostLink::Read() {
-  const qint64 had = FSocket.bytesAvailable();
-  ReadAll(FSocket);
-  // A feed catching up is read on at once; what is left unread (the intake held) is read on
-  // resuming.
-  if (had >= kPaceBelow || FSocket.bytesAvailable() > 0) return;
-  // The socket takes one more byte and then leaves the rest in the kernel, unwoken, until the
-  // pace ends (a socket's buffer of 0 would be unbounded).
-  if (FSocket.state() != QAbstractSocket::ConnectedState) return;
-  FSocket.setReadBufferSize(1);
-  FReadPace.start();
-}
-
-void TTcpHostLink::EndReadPace() {
-  // Room again: the socket reads what waits in the kernel and says so with readyRead, which
-  // reads it all and starts the next pace.
-  FSocket.setReadBufferSize(kReadBuffer);
-  // The byte it took during the pace, should nothing more wait behind it, is read too; without
-  // a pace, so a readyRead after it is not held back.
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        if (!FReadPace.isActive() && FSocket.bytesAvailable() > 0) ReadAll(FSocket);
-      },
-      Qt::QueuedConnection);
 }
 
 void TTcpHostLink::OnConnected() {

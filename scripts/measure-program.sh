@@ -23,7 +23,7 @@ PROBE=$OUT/wm_ping_probe
 c++ -O2 -std=c++20 -o "$PROBE" bench/app/wm_ping_probe.cpp -lX11
 
 CORPUS=$OUT/corpus.tnc2
-[ -f "$CORPUS" ] || python3 /work/shared/bench/gen_corpus.py 100000 "$CORPUS" >/dev/null
+[ -f "$CORPUS" ] || bench/app/gen-corpus.sh 100000 "$CORPUS"
 
 RUN=$OUT/run
 mkdir -p "$RUN"

@@ -4,12 +4,15 @@
 Listens on 127.0.0.1:<port>, takes one client, reads its login line, answers with a
 "# " banner and a logresp, then sends corpus lines paced at <rate> lines/s for
 <seconds>. Every <wanted_every> seconds one message addressed to <call> is mixed in
-(unique text, so the duplicate filter keeps it) so the list and the page printing run.
+(unique text, so the duplicate filter keeps it) so the list and the page printing run; its
+text carries the wall clock of its send in ms since 1970 ("bench message N sent MS"), for
+latency.py.
 The stats (lines sent, the rate reached, the client's login line) go to stderr and
-STATS_FILE at the end, also when the feeder is ended by SIGTERM. A client that reads
+STATS_FILE at the end, also when the feeder is ended by SIGTERM; SENT_FILE then gets one
+line "N MS" a wanted message sent. A client that reads
 slower than RATE holds the feeder back: the rate reached then falls below RATE.
 
-Usage: aprsis_feeder.py PORT CORPUS SECONDS [RATE] [CALL] [WANTED_EVERY] [STATS_FILE]
+Usage: aprsis_feeder.py PORT CORPUS SECONDS [RATE] [CALL] [WANTED_EVERY] [STATS_FILE] [SENT_FILE]
 """
 import signal
 import socket
@@ -29,6 +32,7 @@ def main() -> int:
     call = sys.argv[5] if len(sys.argv) > 5 else "Q0DEMO-9"
     wanted_every = float(sys.argv[6]) if len(sys.argv) > 6 else 2.0
     stats_file = sys.argv[7] if len(sys.argv) > 7 else None
+    sent_file = sys.argv[8] if len(sys.argv) > 8 else None
 
     with open(corpus, "rb") as f:
         lines = [ln.rstrip(b"\r\n") + b"\r\n" for ln in f if ln.strip()]
@@ -56,6 +60,7 @@ def main() -> int:
     start = time.monotonic()
     next_wanted = start + 1.0
     sent = wanted = 0
+    wanted_sent = []  # (number, ms since 1970) of each wanted line
     owed = 0.0
     i = 0
     next_t = start
@@ -74,8 +79,10 @@ def main() -> int:
                 i = (i + 1) % len(lines)
             if now >= next_wanted:
                 wanted += 1
-                batch.append(b"N0BNCH-%d>APRS,TCPIP*,qAC,BENCH::%s:bench message %d at %.1f s{%d\r\n"
-                             % (wanted % 10, addressee, wanted, now - start, wanted % 100000))
+                # Last in its batch and stamped just before the send.
+                wanted_sent.append((wanted, int(time.time() * 1000)))
+                batch.append(b"N0BNCH-%d>APRS,TCPIP*,qAC,BENCH::%s:bench message %d sent %d{%d\r\n"
+                             % (wanted % 10, addressee, wanted, wanted_sent[-1][1], wanted % 100000))
                 next_wanted += wanted_every
             try:
                 conn.sendall(b"".join(batch))
@@ -94,6 +101,9 @@ def main() -> int:
         if stats_file:
             with open(stats_file, "w") as f:
                 f.write(msg)
+        if sent_file:
+            with open(sent_file, "w") as f:
+                f.writelines("%d %d\n" % w for w in wanted_sent)
         conn.close()
     return 0
 

@@ -140,8 +140,7 @@ def one_run(name, board):
 os.makedirs(OUT, exist_ok=True)
 CORPUS = os.path.join(OUT, "corpus.tnc2")
 if not os.path.exists(CORPUS):
-    subprocess.run([sys.executable, "/work/shared/bench/gen_corpus.py", "100000", CORPUS], check=True,
-                   stdout=subprocess.DEVNULL)
+    subprocess.run([os.path.join(HERE, "gen-corpus.sh"), "100000", CORPUS], check=True)
 print("load: %s" % open("/proc/loadavg").read().strip())
 off = one_run("board-off", False)
 on = one_run("board-on", True)

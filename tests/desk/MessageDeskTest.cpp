@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "base/Timing.h"
+#include "host/AprsIsHostLink.h"
 #include "host/HostLink.h"
 #include "tests/support/DeskParts.h"
 #include "tests/support/DeskRig.h"
@@ -123,6 +124,50 @@ TEST(MessageDesk, PacketsHeardReachTheViewAtAPace) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return told.size() == 3; }, 5000));
   EXPECT_EQ(told.back(), 61u);
   EXPECT_EQ(rig.Hint, QStringLiteral("APRS-IS did not verify the login"));
+}
+
+// A burst from an APRS-IS server, read as it comes: every wanted message is listed and logged
+// in the order it was sent, the unwanted lines between them heard and left out.
+TEST(MessageDesk, ABurstFromTheServerIsListedAndLoggedInItsOrder) {
+  constexpr int kWanted = 24;
+  std::string burst;
+  for (int n = 1; n <= kWanted; ++n) {
+    const std::string number = (n < 10 ? "0" : "") + std::to_string(n);
+    burst +=
+        "N0CALL>APRS,TCPIP*::BLN1     :Burst " + number + "\r\nK1ABC>APRS,TCPIP*:>here " + number + "\r\n";
+  }
+  test::TLoopbackServer server([&](int fd) {
+    char login[512];
+    if (::recv(fd, login, sizeof login, 0) <= 0) return;
+    test::SendAll(fd, burst);
+    (void)test::ReadToEnd(fd);
+  });
+  test::TDeskRig rig;
+  rig.Choices.Selection.Bulletins = true;
+  rig.Choices.PrintingDisabled = true;
+  rig.Make();
+  THostSettings settings;
+  settings.Transport = THostSettings::htAprsIs;
+  settings.Callsign = "Q1ABC-7";
+  settings.Server = "127.0.0.1";
+  settings.Port = server.Port();
+  TAprsIsHostLink link(settings);
+  QObject::connect(&link, &THostLink::DataReady, rig.Desk.get(), [&] { rig.Desk->DataAvailable(link); });
+  link.Start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return rig.Entries() == kWanted && rig.Desk->Settled(); }, 10000));
+  EXPECT_EQ(rig.Desk->PacketsHeard(), 2u * kWanted);
+  const QString listed = rig.Lines().join('\n');
+  const QString log = rig.Log();
+  qsizetype inList = -1, inLog = -1;
+  for (int n = 1; n <= kWanted; ++n) {
+    SCOPED_TRACE(n);
+    const QString text = QStringLiteral("Burst %1").arg(n, 2, 10, QLatin1Char('0'));
+    EXPECT_GT(listed.indexOf(text), inList);
+    EXPECT_GT(log.indexOf(text), inLog);
+    inList = listed.indexOf(text);
+    inLog = log.indexOf(text);
+  }
+  link.Stop();
 }
 
 // --- Repeats and resends ------------------------------------------------------------------

@@ -403,9 +403,9 @@ TEST(AprsIsLinkTest, FastFeedWaitsOutsideTheProgram) {
   EXPECT_TRUE(rec.WaitTexts(std::count(feed.begin(), feed.end(), '\n')));
 }
 
-// After a read the link lets what comes wait a moment and reads it in one go; a line whose
-// last byte alone came meanwhile, with nothing behind it, is handed over all the same.
-TEST(AprsIsLinkTest, ALineEndingWhileTheLinkWaitsToReadIsHandedOver) {
+// A line is handed over once its end has come, whatever the reads split it into: one whose
+// last byte comes alone, with nothing behind it, too.
+TEST(AprsIsLinkTest, ALineSplitAcrossReadsIsHandedOverWhenItsEndComes) {
   TLoopbackServer server;
   auto link = CreateHostLink(TcpSettings(THostSettings::htAprsIs, server.Port()));
   TRecorder rec(*link);

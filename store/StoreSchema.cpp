@@ -16,6 +16,9 @@ void AddLaterColumns(sqlite3* db, const std::string& path) {
   // messages (and those they add later) count as logged.
   if (!HasColumn(db, path, "messages", "logged"))
     Exec(db, path, "ALTER TABLE messages ADD COLUMN logged INTEGER NOT NULL DEFAULT 1");
+  // A bulletin or announcement line the operator took off the bulletin board.
+  if (!HasColumn(db, path, "messages", "bulletin_cleared"))
+    Exec(db, path, "ALTER TABLE messages ADD COLUMN bulletin_cleared INTEGER NOT NULL DEFAULT 0");
 }
 
 void MakeLoggedUpto(sqlite3* db, const std::string& path, bool allLogged) {

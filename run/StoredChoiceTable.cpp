@@ -64,6 +64,10 @@ constexpr auto kTable = std::to_array<TStoredChoice>({
         "BroadcastOnce", [](TDeskChoices& c) -> bool& { return c.BroadcastOnce; }, true),
     HistoryNumber(
         "BroadcastHours", [](TDeskChoices& c) -> int& { return c.BroadcastHours; }, BroadcastHours, true),
+    {.Kind = skList,
+     .Section = kNwsAreasSection,
+     .Key = "Items",
+     .Items = [](TDeskChoices& c) -> std::vector<std::string>& { return c.Selection.NwsAreas; }},
 });
 
 }  // namespace
@@ -80,6 +84,7 @@ std::vector<std::string> StoredControlProperties() {
 }
 
 std::string ItemsSection(const TStoredChoice& row) {
+  if (row.Kind == skList) return row.Section;
   return std::string(row.Section) + "." + row.Key;
 }
 
@@ -96,6 +101,7 @@ bool SameStoredValue(const TStoredChoice& row, const TDeskChoices& a, const TDes
     case skText:
       return row.Text(x) == row.Text(y);
     case skItems:
+    case skList:
       return row.Items(x) == row.Items(y);
     case skStates:
       return row.States(x) == row.States(y);

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "base/AsciiText.h"
+#include "parse/CallsignText.h"
 
 namespace qm {
 
@@ -43,9 +44,7 @@ bool IsAreaListEntry(std::string_view entry) {
 }
 
 std::string NotAnAreaListEntryText(std::string_view entry) {
-  std::string shown;
-  for (const char c : entry) shown += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
-  return "\"" + shown +
+  return "\"" + ShownTypedText(entry) +
          "\" is no NWS area: give a county or zone code such as OK_C109 or TX_Z123, or its start "
          "and * (OK_C*)";
 }

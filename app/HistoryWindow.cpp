@@ -11,9 +11,11 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <atomic>
@@ -28,6 +30,8 @@ namespace {
 
 // A pause in typing this long runs the filter.
 constexpr int kTypingPauseMs = 250;
+// The views' tabs.
+constexpr int kBulletinsTab = 1;
 
 }  // namespace
 
@@ -153,10 +157,46 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   split->addWidget(memDetail);
   split->setStretchFactor(0, 3);
   split->setStretchFactor(1, 1);
+  auto* messages = new QWidget;
+  auto* messagesLayout = new QVBoxLayout(messages);
+  messagesLayout->setContentsMargins(4, 4, 4, 4);
+  messagesLayout->addLayout(filters);
+  messagesLayout->addWidget(split, 1);
+  messagesLayout->addLayout(buttons);
+
+  // The bulletin board: a line per sender and line ID, its newest copy.
+  tvBulletins = new QTreeWidget;
+  tvBulletins->setObjectName(QStringLiteral("tvBulletins"));
+  tvBulletins->setRootIsDecorated(false);
+  tvBulletins->setUniformRowHeights(true);
+  tvBulletins->setHeaderLabels({QStringLiteral("From"), QStringLiteral("Line"), QStringLiteral("Kind"),
+                                QStringLiteral("UTC"), QStringLiteral("Text")});
+  tvBulletins->header()->setStretchLastSection(true);
+  tvBulletins->setColumnWidth(0, FUsualWidths[THistoryModel::hcFrom]);
+  tvBulletins->setColumnWidth(1, fits("BLN0XXXXX"));
+  tvBulletins->setColumnWidth(2, FUsualWidths[THistoryModel::hcKind]);
+  tvBulletins->setColumnWidth(3, FUsualWidths[THistoryModel::hcUtc]);
+  btnClearLine = new QPushButton(QStringLiteral("&Clear line"));
+  btnClearLine->setObjectName(QStringLiteral("btnClearLine"));
+  btnClearLine->setToolTip(
+      QStringLiteral("Take the chosen line off the board; a new text under its ID brings it back"));
+  lblBulletinAges = new QLabel;
+  lblBulletinAges->setObjectName(QStringLiteral("lblBulletinAges"));
+  auto* bulletins = new QWidget;
+  auto* bulletinsLayout = new QVBoxLayout(bulletins);
+  bulletinsLayout->setContentsMargins(4, 4, 4, 4);
+  bulletinsLayout->addWidget(tvBulletins, 1);
+  auto* bulletinButtons = new QHBoxLayout;
+  bulletinButtons->addWidget(btnClearLine);
+  bulletinButtons->addWidget(lblBulletinAges, 1);
+  bulletinsLayout->addLayout(bulletinButtons);
+
+  tabViews = new QTabWidget;
+  tabViews->setObjectName(QStringLiteral("tabViews"));
+  tabViews->addTab(messages, QStringLiteral("&Messages"));
+  tabViews->addTab(bulletins, QStringLiteral("&Bulletins"));
   auto* layout = new QVBoxLayout(this);
-  layout->addLayout(filters);
-  layout->addWidget(split, 1);
-  layout->addLayout(buttons);
+  layout->addWidget(tabViews, 1);
   layout->addLayout(options);
   auto* repeats = new QHBoxLayout;
   repeats->addWidget(cbBroadcastOnce);
@@ -187,6 +227,8 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   connect(btnReprintSelected, &QPushButton::clicked, this,
           [this] { Run([this] { btnReprintSelectedClick(); }); });
   connect(btnReprintJob, &QPushButton::clicked, this, [this] { Run([this] { btnReprintJobClick(); }); });
+  connect(tabViews, &QTabWidget::currentChanged, this, [this] { Run([this] { RefreshBulletins(); }); });
+  connect(btnClearLine, &QPushButton::clicked, this, [this] { Run([this] { btnClearLineClick(); }); });
   connect(btnOpenArchive, &QPushButton::clicked, this, [this] {
     Run([this] {
       if (OpenArchive) OpenArchive();
@@ -360,6 +402,42 @@ void THistoryWindow::ShowCurrent() {
   if (m.FullTextWanted) lines << QString() << QStringLiteral("Full text:") << DisplayText(m.FullText);
   lines << QString() << DisplayText(m.RawText);
   memDetail->setPlainText(lines.join(u'\n'));
+}
+
+void THistoryWindow::RefreshBulletins() {
+  if (tabViews->currentIndex() != kBulletinsTab) return;
+  const std::vector<TBulletinLine> board = Bulletins ? Bulletins() : std::vector<TBulletinLine>{};
+  const QString current =
+      tvBulletins->currentItem() ? tvBulletins->currentItem()->data(0, Qt::UserRole).toString() : QString();
+  tvBulletins->clear();
+  for (const TBulletinLine& l : board) {
+    auto* item = new QTreeWidgetItem(QStringList{
+        DisplayText(l.From), DisplayText(l.LineId),
+        l.Kind == kStoredAnnouncement ? QStringLiteral("Announcement") : QStringLiteral("Bulletin"),
+        QString::fromStdString(FormatDateTime("yyyy-mm-dd hh:nn:ss", l.UtcTime)), DisplayText(l.Text)});
+    // The line by sender and ID, so the choice outlives a newer copy.
+    item->setData(0, Qt::UserRole, item->text(0) + QLatin1Char(' ') + item->text(1));
+    // The sender and ID as the store has them, byte for byte.
+    item->setData(1, Qt::UserRole, QByteArray::fromStdString(l.From));
+    item->setData(2, Qt::UserRole, QByteArray::fromStdString(l.LineId));
+    tvBulletins->addTopLevelItem(item);
+    if (item->data(0, Qt::UserRole).toString() == current) tvBulletins->setCurrentItem(item);
+  }
+  btnClearLine->setEnabled(!board.empty());
+}
+
+void THistoryWindow::btnClearLineClick() {
+  const QTreeWidgetItem* item = tvBulletins->currentItem();
+  if (!item || !ClearBulletin) return;
+  ClearBulletin(item->data(1, Qt::UserRole).toByteArray().toStdString(),
+                item->data(2, Qt::UserRole).toByteArray().toStdString());
+  RefreshBulletins();
+}
+
+void THistoryWindow::SetBulletinAges(const TBulletinAges& ages) {
+  lblBulletinAges->setText(QStringLiteral("Bulletins stay %1 h, announcements %2 days after their last copy")
+                               .arg(ages.BulletinHours)
+                               .arg(ages.AnnouncementHours / 24));
 }
 
 void THistoryWindow::Run(const std::function<void()>& action) {

@@ -1,5 +1,6 @@
 // The history window: every message the store keeps, newest first, narrowed by callsign,
-// kind and free text, with the chosen message's lines and full text below the table. It
+// kind and free text, with the chosen message's lines and full text below the table; and in
+// a view of its own the bulletin board, where the operator clears a line. It
 // reads the store only; reprints and the archive folder are the main window's, reached
 // through the hooks. The filters are answered on a thread of the window's own, through a
 // connection of its own: the newest screenful first, then the rest; a new filter drops the
@@ -22,7 +23,9 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QTabWidget;
 class QTableView;
+class QTreeWidget;
 class QThread;
 class QTimer;
 
@@ -42,6 +45,9 @@ class THistoryWindow : public QWidget {
   // A past job as it was printed.
   std::function<void(std::int64_t job)> ReprintJob;
   std::function<void()> OpenArchive;
+  // The bulletin board now, and the operator's clearing of one of its lines (sender, line ID).
+  std::function<std::vector<TBulletinLine>()> Bulletins;
+  std::function<void(const std::string& from, const std::string& lineId)> ClearBulletin;
   // Runs a button's action; failures are reported there. Runs it plainly when empty.
   std::function<void(const std::function<void()>&)> Guard;
 
@@ -58,6 +64,12 @@ class THistoryWindow : public QWidget {
   // The job that printed the current row's message (its list job, else none): 0 when none.
   std::int64_t SelectedJob() const;
 
+  // Reads the board again while its view is the one shown.
+  void RefreshBulletins();
+  void btnClearLineClick();
+  // What the view says of how long lines stay.
+  void SetBulletinAges(const TBulletinAges& ages);
+
   void btnReprintSelectedClick();
   void btnReprintJobClick();
 
@@ -66,6 +78,10 @@ class THistoryWindow : public QWidget {
   // the operator's own size and place count after that.
   void FitToScreen();
 
+  QTabWidget* tabViews = nullptr;  // "Messages", "Bulletins"
+  QTreeWidget* tvBulletins = nullptr;
+  QPushButton* btnClearLine = nullptr;
+  QLabel* lblBulletinAges = nullptr;
   QLineEdit* edFindCall = nullptr;
   QComboBox* cbxFindKind = nullptr;
   QLineEdit* edFindText = nullptr;

@@ -137,7 +137,9 @@ class TMainForm : public QMainWindow, private TRunView {
   std::function<void()> EndApplication;
 
   // --- Fields shared with the other parts ----------------------------------------
-  std::string FStationCall;  // own callsign, upper case; empty until the host tells it
+  std::string FStationCall;            // own callsign, upper case; empty until the host tells it
+  std::vector<std::string> FNwsAreas;  // the area list the desk has, as edNwsAreas last gave it
+  TBulletinAges FBulletinAges;         // as the settings file sets them
   QSystemTrayIcon* FTrayIcon = nullptr;
   TAppPaths FPaths;
   TSettingsStore* FSettings = nullptr;  // the run's
@@ -178,6 +180,9 @@ class TMainForm : public QMainWindow, private TRunView {
   void btnRemoveClick();
   void btnAllStatesClick();
   void btnNoneStatesClick();
+  // The area list as typed, once the field is left: taken when every entry is a code or
+  // its start with "*", else refused and shown as it was.
+  void edNwsAreasExit();
   void btnPrintNowClick();
   void btnClearMessagesClick();
   bool FormCloseQuery();
@@ -287,6 +292,8 @@ class TMainForm : public QMainWindow, private TRunView {
   QListWidget* clbStates = nullptr;
   QPushButton* btnAllStates = nullptr;
   QPushButton* btnNoneStates = nullptr;
+  QLabel* lblNwsAreas = nullptr;
+  QLineEdit* edNwsAreas = nullptr;
   QPushButton* btnSaveSettings2 = nullptr;
   // Connection
   QComboBox* cbxTransport = nullptr;

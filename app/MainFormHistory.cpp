@@ -12,6 +12,7 @@
 #include "base/PrivateFiles.h"
 #include "base/ProgramText.h"
 #include "run/StoredChoices.h"
+#include "select/NwsAreas.h"
 
 namespace qm {
 
@@ -23,6 +24,15 @@ void TMainForm::BuildHistoryWindow() {
   FHistory->ReprintJob = [this](std::int64_t job) { FDesk->ReprintJob(job); };
   FHistory->OpenArchive = [this] { OpenArchiveFolder(); };
   FHistory->Model->NowUtc = [this] { return FDesk->Now(tfUTC); };
+  FHistory->Bulletins = [this] { return FDesk->BulletinBoard(); };
+  FHistory->ClearBulletin = [this](const std::string& from, const std::string& lineId) {
+    FDesk->ClearBulletinLine(from, lineId);
+  };
+  // The board's view follows new lines and lines cleared on the board.
+  for (auto signal : {&TMessageDesk::EntryListed, &TMessageDesk::BulletinsChanged})
+    connect(FDesk, signal, FHistory, [this] {
+      if (FHistory->isVisible()) RunGuarded([this] { FHistory->RefreshBulletins(); });
+    });
   cbDropRetries = FHistory->cbDropRetries;
   edRetryMinutes = FHistory->edRetryMinutes;
   cbArchivePdf = FHistory->cbArchivePdf;
@@ -40,14 +50,25 @@ void TMainForm::ReadHistoryOptions() {
   edBroadcastHours->setText(QString::number(c.BroadcastHours));
   cbFixedPitchFullText->setChecked(c.FixedPitchFullText);
   cbNwsWordsLine->setChecked(c.NwsWordsLine);
+  // This run's --areas stand over the stored list, and are stored only by a save.
+  FNwsAreas =
+      FSetup.Options.Areas ? *FSetup.Options.Areas : ReadOwnSectionLists(*FSettings).Selection.NwsAreas;
+  edNwsAreas->setText(DisplayText(AreaListText(FNwsAreas)));
+  edNwsAreas->setCursorPosition(0);  // the list's start in sight
+  FBulletinAges = ReadBulletinAges(*FSettings);
+  FHistory->SetBulletinAges(FBulletinAges);
+  PushChoices();
 }
 
 void TMainForm::SaveHistoryOptions() {
-  WriteHistoryOptions(*FSettings, ChoicesOf());
+  const TDeskChoices c = ChoicesOf();
+  WriteHistoryOptions(*FSettings, c);
+  WriteOwnSectionLists(*FSettings, c);
 }
 
 void TMainForm::btnHistoryClick() {
   FHistory->Refresh();
+  FHistory->RefreshBulletins();
   FHistory->show();
   FHistory->raise();
   FHistory->activateWindow();

@@ -414,6 +414,16 @@ QWidget* TMainForm::BuildNwsOptionsPage() {
   auto* states = new QVBoxLayout(gbStates);
   states->setContentsMargins(0, 0, 0, 0);
   states->addWidget(clbStates);
+  edNwsAreas = MakeEdit("edNwsAreas", "",
+                        "Counties and zones of the checked states, such as OK_C109, OK_C* or TX_Z123; "
+                        "empty: the whole state");
+  lblNwsAreas = MakeLabel("lblNwsAreas", "Only areas:");
+  lblNwsAreas->setBuddy(edNwsAreas);
+  auto* areas = new QHBoxLayout;
+  areas->setContentsMargins(4, 0, 4, 2);
+  areas->addWidget(lblNwsAreas);
+  areas->addWidget(edNwsAreas, 1);
+  states->addLayout(areas);
   row->addWidget(gbStates, 1);
   return tsNwsOptions;
 }
@@ -673,6 +683,8 @@ void TMainForm::WireControls() {
     RunGuarded([this] { cbxPrinterChange(); });
   });
   connect(cbxTransport, &QComboBox::currentIndexChanged, this, [this] { cbxTransportChange(); });
+  connect(edNwsAreas, &QLineEdit::editingFinished, this,
+          [this] { RunGuarded([this] { edNwsAreasExit(); }); });
   cbDisablePrinting->installEventFilter(this);
 }
 

@@ -18,6 +18,7 @@
 #include "base/ProgramText.h"
 #include "parse/CallsignText.h"
 #include "print/PrintJobs.h"
+#include "select/NwsAreas.h"
 
 namespace qm {
 
@@ -89,6 +90,8 @@ TDeskChoices TMainForm::ChoicesOf() const {
     const QListWidgetItem* item = clbStates->item(i);
     s.States.emplace_back(ProgramText(item->text()), item->checkState() == Qt::Checked);
   }
+  s.NwsAreas = FNwsAreas;
+  c.BulletinAges = FBulletinAges;
   c.FullText = {cbNWSWatchesPrint->isChecked(), cbNWSWarningsPrint->isChecked(),
                 cbNWSAdvisioriesPrint->isChecked()};
   c.Beep = cbBeepOnReceive->isChecked();
@@ -159,6 +162,15 @@ void TMainForm::btnAllStatesClick() {
 
 void TMainForm::btnNoneStatesClick() {
   for (int i = 0; i < clbStates->count(); ++i) clbStates->item(i)->setCheckState(Qt::Unchecked);
+}
+
+void TMainForm::edNwsAreasExit() {
+  std::string bad;
+  const std::optional<std::vector<std::string>> list = ReadAreaList(ProgramText(edNwsAreas->text()), bad);
+  if (list) FNwsAreas = *list;
+  edNwsAreas->setText(DisplayText(AreaListText(FNwsAreas)));
+  if (!list) throw std::runtime_error(NotAnAreaListEntryText(bad));
+  PushChoices();
 }
 
 // --- The message list ---------------------------------------------------------------

@@ -852,6 +852,30 @@ void TMessageDesk::ReprintJob(std::int64_t number, const std::string& from) {
           "job " + std::to_string(number) + ", asked " + from);
 }
 
+std::vector<TBulletinLine> TMessageDesk::BulletinBoard() const {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  // On a read-only connection of its own, as the history's searches: it never waits for the
+  // store's commits, so a board asking often never holds up an entry.
+  const std::string file = StoreFile();
+  if (file.empty()) return {};
+  return THistoryReader(file).BulletinBoard(Now(tfUTC), FChoices.BulletinAges);
+}
+
+void TMessageDesk::ClearBulletinLine(const std::string& from, const std::string& lineId,
+                                     const std::string& where) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  int cleared = -1;
+  WithMessageStore([&](TDurableStore& store) {
+    if (TMessageStore* write = store.Store())
+      cleared = write->ClearBulletin(from, lineId, Now(tfUTC), FChoices.BulletinAges);
+  });
+  if (cleared < 0) throw std::runtime_error("The message store is not open: no line was cleared");
+  if (cleared == 0)
+    throw EMessageStoreError("No line " + Trim(lineId) + " of " + from + " is on the bulletin board");
+  LogMessage("Bulletin line " + UpperCase(Trim(lineId)) + " of " + from + " cleared " + where);
+  emit BulletinsChanged();
+}
+
 void TMessageDesk::Reprint(const QString& document, const QFont& font, const std::string& what) {
   FQueue->PrepareArchive();
   TPrintJobs& jobs = FQueue->PrintJobs();

@@ -47,6 +47,7 @@
 #include "select/EntryLines.h"
 #include "select/RetryMessages.h"
 #include "select/Selection.h"
+#include "store/MessageStore.h"
 
 class QPrinter;
 
@@ -86,6 +87,8 @@ struct TDeskChoices {
   static constexpr int kMaxAlarmRepeatSeconds = 3600;
   bool FixedPitchFullText = false;  // "Print full texts in a fixed-pitch font"
   bool NwsWordsLine = false;        // "Print NWS alerts' plain words under the entry"
+  // How long a line stays on the bulletin board.
+  TBulletinAges BulletinAges;
 };
 
 // The hours of the bulletin option from its text: a whole number from 1 to 168, else the
@@ -233,6 +236,14 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // "on the board"), for the log and the journal.
   void ReprintMessages(const std::vector<std::int64_t>& ids, const std::string& from = "in the window");
   void ReprintJob(std::int64_t number, const std::string& from = "in the window");
+  // The bulletin board now, as the store reads it with the choices' ages; empty while no
+  // store is open. Throws EMessageStoreError when the store cannot be read.
+  std::vector<TBulletinLine> BulletinBoard() const;
+  // The operator takes the line `lineId` of `from` off the board; logged with `where`. A line
+  // not on the board is refused (EMessageStoreError, ekRefused), as is every line while no
+  // store is open (std::runtime_error).
+  void ClearBulletinLine(const std::string& from, const std::string& lineId,
+                         const std::string& where = "in the window");
   // Lets events run until every pending job is confirmed or failed, or the bound passes;
   // answers why a job failed meanwhile, or "" (also when some are still pending).
   QString WaitForPendingJobs(std::chrono::milliseconds bound);
@@ -291,6 +302,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   void AlarmsChanged();
   // Every AlarmRepeatSeconds while an alarm sounds: the call is to be repeated.
   void AlarmDue();
+  // The operator cleared a line of the bulletin board.
+  void BulletinsChanged();
   // Another thread (the store's, the log writer) left calls for the desk's (emitted there,
   // queued here).
   void ThreadCallsWaiting(QPrivateSignal);

@@ -41,10 +41,14 @@ std::string NotACallsignText(std::string_view text) {
          "\" is not a callsign: use letters and digits, with at most one -SSID (for example N0CALL-10)";
 }
 
-std::string NotAStationListEntryText(std::string_view text) {
+std::string ShownTypedText(std::string_view text) {
   std::string shown;
   for (const char c : text) shown += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
-  return "\"" + shown + "\" cannot be a station list entry: it holds a control character";
+  return shown;
+}
+
+std::string NotAStationListEntryText(std::string_view text) {
+  return "\"" + ShownTypedText(text) + "\" cannot be a station list entry: it holds a control character";
 }
 
 }  // namespace qm

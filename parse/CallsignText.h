@@ -15,6 +15,9 @@ bool IsCallsign(std::string_view text);
 // settings file. Callsigns, tactical names ("EOC-ALPHA") and stars anywhere ("NO*ALL") are fine.
 bool IsStationListEntry(std::string_view text);
 
+// Typed text as a sentence about it shows it: each control character as "?".
+std::string ShownTypedText(std::string_view text);
+
 // The sentences shown when a text fails the checks above.
 std::string NotACallsignText(std::string_view text);
 std::string NotAStationListEntryText(std::string_view text);

@@ -10,6 +10,7 @@
 #include "base/IntegerText.h"
 #include "base/PrivateFiles.h"
 #include "base/ProgramText.h"
+#include "base/Timing.h"
 #include "desk/MessageDesk.h"
 #include "parse/NwsWords.h"
 #include "run/HistoryModel.h"
@@ -89,7 +90,23 @@ std::vector<std::int64_t> FindInHistory(const std::string& storeFile, const TBoa
   return THistoryReader(storeFile).FindMessages(filter, limit);
 }
 
-// Runs a reprint; what the store does not hold is the board's "not found".
+// The bulletin board as the page shows it, each line's newest copy.
+QJsonArray BulletinRows(const std::vector<TBulletinLine>& board) {
+  QJsonArray rows;
+  for (const TBulletinLine& l : board)
+    rows.append(QJsonObject{
+        {QStringLiteral("from"), DisplayText(l.From)},
+        {QStringLiteral("id"), DisplayText(l.LineId)},
+        {QStringLiteral("kind"),
+         l.Kind == kStoredAnnouncement ? QStringLiteral("announcement") : QStringLiteral("bulletin")},
+        {QStringLiteral("text"), DisplayText(l.Text)},
+        {QStringLiteral("utc"), QString::fromStdString(FormatDateTime("yyyy-mm-dd", l.UtcTime) + "T" +
+                                                       FormatDateTime("hh:nn:ss", l.UtcTime) + "Z")},
+        {QStringLiteral("id_msg"), static_cast<double>(l.Id)}});
+  return rows;
+}
+
+// Runs a reprint or a clear; what the store does not hold is the board's "not found".
 void Reprinting(const std::function<void()>& reprint) {
   try {
     reprint();
@@ -164,6 +181,9 @@ void TBoardRun::Start() {
     Reprinting([&] { FDesk.ReprintMessages(ids, "on the board"); });
   };
   hooks.ReprintJob = [this](std::int64_t job) { Reprinting([&] { FDesk.ReprintJob(job, "on the board"); }); };
+  hooks.ClearBulletin = [this](const std::string& from, const std::string& lineId) {
+    Reprinting([&] { FDesk.ClearBulletinLine(from, lineId, "on the board"); });
+  };
   hooks.ArchiveFolder = [this] { return FDesk.Choices().ArchivePdf ? FDesk.ArchiveFolder() : QString(); };
   hooks.AcknowledgeAlarms = [this](std::optional<std::int64_t> id, const std::string& who) {
     return FDesk.Acknowledge(id, who, kAckOnBoard);
@@ -192,6 +212,7 @@ void TBoardRun::Start() {
   connect(&FDesk, &TMessageDesk::PrinterProblemsChanged, s, &TBoardServer::Changed);
   connect(&FDesk, &TMessageDesk::Noted, s, &TBoardServer::Changed);
   connect(&FDesk, &TMessageDesk::AlarmsChanged, s, &TBoardServer::Changed);
+  connect(&FDesk, &TMessageDesk::BulletinsChanged, s, &TBoardServer::Changed);
   connect(&FDesk, &TMessageDesk::FailureToReport, s, &TBoardServer::Changed);
   connect(&FSources, &TPacketSources::SourceChanged, s, &TBoardServer::Changed);
   // ... and on what the desk changes without a signal: the choices the window hands it (the
@@ -231,7 +252,14 @@ QJsonObject TBoardRun::State() const {
   }
   const QString count =
       DisplayText(CountText(static_cast<int>(FDesk.Listed().size()), FDesk.Choices().PageSetting));
-  return DeskState(FDesk, sources, count, FLastFailure, kBoardEntries);
+  QJsonObject state = DeskState(FDesk, sources, count, FLastFailure, kBoardEntries);
+  try {
+    state.insert(QStringLiteral("bulletins"), BulletinRows(FDesk.BulletinBoard()));
+  } catch (const std::exception& e) {
+    // Never an empty board for one that cannot be read.
+    state.insert(QStringLiteral("bulletins_failure"), QString::fromUtf8(e.what()));
+  }
+  return state;
 }
 
 QByteArray TBoardRun::StatusAnswer() const {

@@ -8,6 +8,7 @@
 #include "base/IntegerText.h"
 #include "generated/QuillmarkVersion.h"
 #include "parse/CallsignText.h"
+#include "select/NwsAreas.h"
 
 namespace qm {
 namespace {
@@ -175,6 +176,11 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("Serves the board on ADDRESS:PORT (off: no board); 127.0.0.1:8073 unless the\n"
                      "settings say otherwise."),
       QStringLiteral("ADDRESS:PORT|off"));
+  const QCommandLineOption areas(
+      QStringLiteral("areas"),
+      QStringLiteral("Takes the NWS alerts of the checked states only for these counties and zones,\n"
+                     "comma-separated (OK_C109,OK_C*,TX_Z123), instead of the stored list."),
+      QStringLiteral("LIST"));
   const QCommandLineOption status(
       QStringLiteral("status"),
       QStringLiteral("Asks the copy running on this data folder how it stands and prints the board's "
@@ -186,7 +192,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
                      "the one numbered N after the option (--status shows the numbers); exit status 0\n"
                      "done, 2 no such alarm, 3 none runs, 4 it holds the folder and does not answer."));
   parser.addOptions({help, version, replay, pace, aprsIs, kiss, serial, callsign, filter, answer, passcode,
-                     printer, toPdf, config, noWindow, web, status, acknowledge});
+                     printer, toPdf, config, noWindow, web, areas, status, acknowledge});
   for (const char* name : kQtValueOptions) {
     QCommandLineOption qt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     qt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -300,6 +306,12 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     if (parser.isSet(web)) {
       o.Web = parser.value(web).trimmed();
       if (o.Web.isEmpty()) throw TBadValue{QStringLiteral("--web needs ADDRESS:PORT or off")};
+    }
+    if (parser.isSet(areas)) {
+      std::string bad;
+      o.Areas = ReadAreaList(parser.value(areas).toStdString(), bad);
+      if (!o.Areas)
+        throw TBadValue{QStringLiteral("--areas: ") + QString::fromStdString(NotAnAreaListEntryText(bad))};
     }
     if (parser.isSet(status)) result.Action = TCommandLine::caStatus;
     if (parser.isSet(config)) {

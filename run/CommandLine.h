@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/HostSettings.h"
 
@@ -29,6 +30,9 @@ struct TRunOptions {
   QString ConfigDir;            // the folder of Quillmark.ini and the logs
   bool NoWindow = false;        // the desk alone: no window, no tray, no display needed
   QString Web;                  // --web: "off" or ADDRESS:PORT; "" as the settings say
+  // --areas: the NWS area list (county and zone codes) instead of the stored one; empty
+  // entries given: every area of a checked state.
+  std::optional<std::vector<std::string>> Areas;
 
   // Puts this run's choices over the stored ones.
   void ApplyTo(THostSettings& settings) const;

@@ -70,6 +70,10 @@ constexpr auto kTable = std::to_array<TStoredChoice>({
         "BroadcastHours", [](TDeskChoices& c) -> int& { return c.BroadcastHours; }, BroadcastHours, true),
     NwsPrintingFlag("FixedPitchFullText", [](TDeskChoices& c) -> bool& { return c.FixedPitchFullText; }),
     NwsPrintingFlag("WordsLine", [](TDeskChoices& c) -> bool& { return c.NwsWordsLine; }),
+    {.Kind = skList,
+     .Section = kNwsAreasSection,
+     .Key = "Items",
+     .Items = [](TDeskChoices& c) -> std::vector<std::string>& { return c.Selection.NwsAreas; }},
 });
 
 }  // namespace
@@ -86,6 +90,7 @@ std::vector<std::string> StoredControlProperties() {
 }
 
 std::string ItemsSection(const TStoredChoice& row) {
+  if (row.Kind == skList) return row.Section;
   return std::string(row.Section) + "." + row.Key;
 }
 
@@ -102,6 +107,7 @@ bool SameStoredValue(const TStoredChoice& row, const TDeskChoices& a, const TDes
     case skText:
       return row.Text(x) == row.Text(y);
     case skItems:
+    case skList:
       return row.Items(x) == row.Items(y);
     case skStates:
       return row.States(x) == row.States(y);

@@ -20,6 +20,8 @@ namespace qm {
 inline constexpr const char* kHistorySection = "History";
 // How NWS alerts are put on paper.
 inline constexpr const char* kNwsPrintingSection = "NWS Printing";
+// The NWS area list.
+inline constexpr const char* kNwsAreasSection = "NWSAreas";
 
 enum class TStoredKind : std::uint8_t {
   skChecked,  // a check box's "Checked": "True" or "False"
@@ -28,6 +30,8 @@ enum class TStoredKind : std::uint8_t {
   skStates,   // the state list: its codes as skItems, each code's mark in [StateSelection]
   skFlag,     // 1 or 0
   skNumber,   // a whole number, kept to its rule
+  skList,     // entries in a section of their own, named by Section: Count and Item0…, written
+              // only while there are any
 };
 using enum TStoredKind;
 
@@ -49,14 +53,14 @@ struct TStoredChoice {
 };
 
 // The rows in the order the file has them: [Settings] as the window's keeper saves it, then
-// [History], then [NWS Printing]. Those two sections are written only while one of their
-// options differs from its default.
+// [History], then [NWS Printing] (those two written only while one of their options differs
+// from its default), then the lists of their own sections.
 std::span<const TStoredChoice> StoredChoiceTable();
 
 // "control.Property" of every row the window's property keeper saves, in the table's order.
 std::vector<std::string> StoredControlProperties();
 
-// The section a skItems or skStates row's entries are written to.
+// The section a skItems, skStates or skList row's entries are written to.
 std::string ItemsSection(const TStoredChoice& row);
 
 // Whether the row's field holds the same in both.

@@ -8,6 +8,7 @@
 #include "host/KissDecoder.h"
 #include "parse/CallsignText.h"
 #include "run/StoredChoiceTable.h"
+#include "select/NwsAreas.h"
 #include "settings/SettingsDefaults.h"
 
 namespace qm {
@@ -125,6 +126,15 @@ void ReadStoredChoice(TSettingsStore& settings, const TStoredChoice& row, TDeskC
     case skItems:
       if (const auto list = settings.ReadStringList(ItemsSection(row), most)) row.Items(c) = *list;
       break;
+    case skList:
+      // Entries the window would refuse are left out, as a hand may have typed them.
+      if (const auto list = settings.ReadStringList(ItemsSection(row), most)) {
+        auto& items = row.Items(c);
+        items.clear();
+        for (const std::string& entry : *list)
+          if (IsAreaListEntry(Trim(entry))) items.push_back(UpperCase(Trim(entry)));
+      }
+      break;
     case skStates: {
       // The check list's entries as stored (the window's full list when none are), each
       // marked by [StateSelection].
@@ -175,10 +185,47 @@ void WriteHistoryOptions(TSettingsStore& settings, const TDeskChoices& c) {
   session.Close();
 }
 
+TBulletinAges ReadBulletinAges(TSettingsStore& settings) {
+  TBulletinAges ages;
+  TSettingsSession session(settings);
+  const int hours = settings.ReadInteger(kBulletinBoardSection, "BulletinHours", 0);
+  if (hours >= 1 && hours <= kMostBulletinHours) ages.BulletinHours = hours;
+  const int days = settings.ReadInteger(kBulletinBoardSection, "AnnouncementDays", 0);
+  if (days >= 1 && days <= kMostAnnouncementDays) ages.AnnouncementHours = days * 24.0;
+  session.Close();
+  return ages;
+}
+
+TDeskChoices ReadOwnSectionLists(TSettingsStore& settings) {
+  TDeskChoices c;
+  TSettingsSession session(settings);
+  for (const TStoredChoice& row : StoredChoiceTable())
+    if (row.Kind == skList) ReadStoredChoice(settings, row, c);
+  session.Close();
+  return c;
+}
+
+void WriteOwnSectionLists(TSettingsStore& settings, const TDeskChoices& c) {
+  TDeskChoices values = c;
+  TSettingsSession session(settings);
+  for (const TStoredChoice& row : StoredChoiceTable()) {
+    if (row.Kind != skList) continue;
+    const std::string section = ItemsSection(row);
+    const std::vector<std::string>& items = row.Items(values);
+    if (settings.SectionExists(section)) settings.EraseSection(section);
+    if (items.empty()) continue;
+    settings.WriteInteger(section, "Count", static_cast<int>(items.size()));
+    for (std::size_t i = 0; i < items.size(); ++i)
+      settings.WriteString(section, "Item" + std::to_string(i), items[i]);
+  }
+  session.Close();
+}
+
 TDeskChoices ReadDeskChoices(TSettingsStore& settings) {
   TDeskChoices c;
   TSettingsSession session(settings);
   for (const TStoredChoice& row : StoredChoiceTable()) ReadStoredChoice(settings, row, c);
+  c.BulletinAges = ReadBulletinAges(settings);
   session.Close();
   return c;
 }

@@ -20,7 +20,8 @@ std::vector<THostSettings> ReadHostSources(TSettingsStore& settings, const THost
 void WriteHostSettings(TSettingsStore& settings, std::size_t index, const THostSettings& s);
 
 // Everything the desk judges and prints by: [Settings] (the controls' stored values, the
-// station list), [StateSelection] and [History]. The own callsign is the host's to tell.
+// station list), [StateSelection], [History], [NWSAreas] and [BulletinBoard]. The own callsign is the host's
+// to tell.
 TDeskChoices ReadDeskChoices(TSettingsStore& settings);
 
 // [History] and [NWS Printing] alone: the resend, bulletin and archive options and how
@@ -29,5 +30,18 @@ TDeskChoices ReadHistoryOptions(TSettingsStore& settings);
 // Writes each of those sections only while one of its options differs from its default, so
 // the file of an operator who never set them stays as it was.
 void WriteHistoryOptions(TSettingsStore& settings, const TDeskChoices& choices);
+
+// How long lines stay on the bulletin board, set in the file only: [BulletinBoard]
+// BulletinHours (1 to 168, else 4) and AnnouncementDays (1 to 30, else 4). Never written.
+inline constexpr const char* kBulletinBoardSection = "BulletinBoard";
+inline constexpr int kMostBulletinHours = 168;
+inline constexpr int kMostAnnouncementDays = 30;
+TBulletinAges ReadBulletinAges(TSettingsStore& settings);
+
+// The lists kept in sections of their own ([NWSAreas]), the rest left at defaults.
+TDeskChoices ReadOwnSectionLists(TSettingsStore& settings);
+// Writes each such list while it holds entries, and takes its section away once it holds
+// none, so the file of an operator who never made one stays as it was.
+void WriteOwnSectionLists(TSettingsStore& settings, const TDeskChoices& choices);
 
 }  // namespace qm

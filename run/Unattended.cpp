@@ -71,6 +71,7 @@ void TUnattendedDesk::LogOpened(TDeskRun& run) {
 
 void TUnattendedDesk::ReadChoices(TDeskRun& run) {
   FChoices = ReadDeskChoices(run.Settings());
+  if (FSetup.Options.Areas) FChoices.Selection.NwsAreas = *FSetup.Options.Areas;
 }
 
 void TUnattendedDesk::SourcesRead(TDeskRun& run) {

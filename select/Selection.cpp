@@ -1,5 +1,10 @@
 #include "select/Selection.h"
 
+#include <optional>
+
+#include "parse/NwsAlert.h"
+#include "select/NwsAreas.h"
+
 namespace qm {
 
 namespace {
@@ -42,6 +47,16 @@ bool IsWantedPersonal(const TAprsMsgPacket& packet, const TSelectionChoices& cho
   return false;
 }
 
+// An alert of a checked state against the area list. One whose areas cannot be read, or
+// were not all read, stays wanted: an unread area may be the operator's own county, and a
+// warning missed costs more than one printed needlessly.
+bool IsWantedArea(const TAprsMsgPacket& packet, const std::vector<std::string>& areas) {
+  if (areas.empty()) return true;
+  const std::optional<TNwsAlert> alert = ReadNwsAlert(packet);
+  if (!alert || alert->Areas.empty() || alert->AreasCut) return true;
+  return AreasMatch(*alert, areas);
+}
+
 bool IsWantedNwsAlert(const TAprsMsgPacket& packet, const TSelectionChoices& choices) {
   bool wanted = false;
   switch (NwsCategoryOf(packet)) {
@@ -59,7 +74,7 @@ bool IsWantedNwsAlert(const TAprsMsgPacket& packet, const TSelectionChoices& cho
   }
   if (!wanted) return false;
   for (const auto& [code, checked] : choices.States) {
-    if (EqualsIgnoringCase(code, packet.State)) return checked;
+    if (EqualsIgnoringCase(code, packet.State)) return checked && IsWantedArea(packet, choices.NwsAreas);
   }
   return false;
 }

@@ -34,6 +34,9 @@ struct TSelectionChoices {
   bool NwsWarnings = false;
   bool NwsAdvisories = false;
   std::vector<std::pair<std::string, bool>> States = DefaultStateList();
+  // County and zone codes ("OK_C109", "OK_C*"); while it holds entries, an alert of a checked
+  // state is wanted only when one of its areas is named here (select/NwsAreas.h).
+  std::vector<std::string> NwsAreas;
 };
 
 // The three NWS alert categories, told apart by the trimmed addressee (exact case).

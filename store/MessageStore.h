@@ -174,6 +174,24 @@ struct THistoryFilter {
   std::string Text;
 };
 
+// How long a line stays on the bulletin board after its newest copy came.
+struct TBulletinAges {
+  double BulletinHours = 4;
+  double AnnouncementHours = 96;
+  bool operator==(const TBulletinAges&) const = default;
+};
+
+// One line of the bulletin board: its newest copy.
+struct TBulletinLine {
+  std::int64_t Id = 0;  // the copy's message
+  std::string From;     // the sender as sent
+  std::string LineId;   // "BLN1", "BLN1WX", "BLNA": the addressee, trimmed and upper-cased
+  int Kind = 0;         // kStoredBulletin or kStoredAnnouncement
+  std::string Text;
+  double UtcTime = 0;
+  bool operator==(const TBulletinLine&) const = default;
+};
+
 class TCheckpointer;
 
 // Text fields hold the program's single-byte text as it is (any byte, NUL included).
@@ -282,6 +300,15 @@ class TMessageStore {
   // that carry no token to find them by are failed with `failure`, so their messages are
   // listed as unprinted again. Returns how many.
   int FailPendingWithoutSpooler(const std::string& failure);
+
+  // The bulletin board at `utcNow`: per sender and line ID (any case) the newest copy that is
+  // not older than its kind's age; bulletins first, then announcements, each by sender and
+  // ID. A line the operator cleared stays off it while its newest copy says the same.
+  std::vector<TBulletinLine> BulletinBoard(double utcNow, const TBulletinAges& ages) const;
+  // The operator cleared the line `lineId` of `from` (any case): its copies on the board are
+  // marked so. One transaction; returns how many copies were marked (0: no such line).
+  int ClearBulletin(const std::string& from, const std::string& lineId, double utcNow,
+                    const TBulletinAges& ages);
 
   // Messages whose log line was never written (a kill between keeping and logging), oldest
   // first; messages kept by older builds count as logged.
@@ -410,6 +437,8 @@ class THistoryReader {
   void StopWhen(std::function<bool()> stop);
   // As TMessageStore::FindMessages.
   std::vector<std::int64_t> FindMessages(const THistoryFilter& filter, std::size_t limit = 0) const;
+  // As TMessageStore::BulletinBoard.
+  std::vector<TBulletinLine> BulletinBoard(double utcNow, const TBulletinAges& ages) const;
 
  private:
   std::string FPath;

@@ -31,6 +31,9 @@ void AddLaterColumns(sqlite3* db, const std::string& path) {
   for (const auto& [column, type] : kNwsColumns)
     if (!HasColumn(db, path, "messages", column))
       Exec(db, path, (std::string("ALTER TABLE messages ADD COLUMN ") + column + " " + type).c_str());
+  // A bulletin or announcement line the operator took off the bulletin board.
+  if (!HasColumn(db, path, "messages", "bulletin_cleared"))
+    Exec(db, path, "ALTER TABLE messages ADD COLUMN bulletin_cleared INTEGER NOT NULL DEFAULT 0");
 }
 
 void MakeLoggedUpto(sqlite3* db, const std::string& path, bool allLogged) {

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "base/IntegerText.h"
 #include "base/OwnerThread.h"
@@ -114,6 +115,28 @@ std::string WhyNotListening(const std::string& host, int port, bool& taken) {
   if (taken) return "another program holds that port";
   if (error == EADDRNOTAVAIL) return "not an address of this machine";
   return error != 0 ? std::strerror(error) : "in use, or not an address of this machine";
+}
+
+// A sender and a bulletin line ID as the page names a line to clear: a JSON object with two
+// short strings of printable ASCII; anything else is no line.
+std::optional<std::pair<std::string, std::string>> ReadLineToClear(const std::string& body) {
+  QJsonParseError error;
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(body), &error);
+  if (error.error != QJsonParseError::NoError || !doc.isObject()) return std::nullopt;
+  const auto field = [&doc](const char* name) -> std::optional<std::string> {
+    const QJsonValue value = doc.object().value(QLatin1String(name));
+    if (!value.isString()) return std::nullopt;
+    const QString text = value.toString().trimmed();
+    constexpr qsizetype kMostChars = 16;  // a callsign with its SSID, a line ID
+    if (text.isEmpty() || text.size() > kMostChars) return std::nullopt;
+    for (const QChar c : text)
+      if (c.unicode() <= 0x20 || c.unicode() >= 0x7F) return std::nullopt;
+    return text.toStdString();
+  };
+  const std::optional<std::string> from = field("from");
+  const std::optional<std::string> id = field("id");
+  if (!from || !id) return std::nullopt;
+  return std::pair{*from, *id};
 }
 
 std::optional<std::int64_t> ReadId(const std::string& text) {
@@ -414,6 +437,23 @@ struct TBoardServer::TShared {
     ReplyReprinted(res, [this, job = *job] { Hooks.ReprintJob(job); });
   }
 
+  // POST /api/bulletins/clear: {"from":"…","id":"…"}, a line of the bulletin board.
+  void ClearBulletin(const httplib::Request& req, httplib::Response& res) {
+    const std::optional<std::pair<std::string, std::string>> line = ReadLineToClear(req.body);
+    if (!line) return Refuse(res, 400, "Name the line to clear: {\"from\":\"CALL\",\"id\":\"BLN1\"}");
+    std::string error;
+    bool notFound = false;
+    if (!OnDesk<bool>(
+            [this, line] {
+              if (!Hooks.ClearBulletin) throw EBoardNotFound("This desk keeps no bulletin board");
+              Hooks.ClearBulletin(line->first, line->second);
+              return true;
+            },
+            error, kDeskWait, &notFound))
+      return Reply(res, notFound ? 404 : 409, error);
+    Reply(res, 200, "Cleared");
+  }
+
   // The day's archive folder, asked of the desk; nullopt (answered) when the desk did not say.
   std::optional<QString> ArchiveDay(httplib::Response& res, QString& folder) {
     std::string error;
@@ -528,6 +568,7 @@ void TBoardServer::Start() {
   http.Post("/api/reprint", route(&TShared::Reprint));
   http.Post("/api/reprint-job", route(&TShared::ReprintJob));
   http.Post("/api/alarms/acknowledge", route(&TShared::AcknowledgeAlarms));
+  http.Post("/api/bulletins/clear", route(&TShared::ClearBulletin));
   http.Get("/api/pages", route(&TShared::Pages));
   http.Get(R"(/pages/([^/]+))", route(&TShared::PageOfDay));
 

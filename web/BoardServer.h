@@ -91,6 +91,9 @@ struct TBoardHooks {
   // Reprints; what is not stored is thrown as EBoardNotFound.
   std::function<void(const std::vector<std::int64_t>& ids)> ReprintMessages;
   std::function<void(std::int64_t job)> ReprintJob;
+  // Takes a line (sender, line ID) off the bulletin board; one not on it is thrown as
+  // EBoardNotFound.
+  std::function<void(const std::string& from, const std::string& lineId)> ClearBulletin;
   // The archive's folder while the PDF archive is on, else "".
   std::function<QString()> ArchiveFolder;
   // Acknowledges the alarm of message `id`, or every one, in the name of `who`; answers how

@@ -1,4 +1,4 @@
-// The verdict, the duplicate list and the entry texts over packets whose fields come
+// The verdict (an area list among its choices), the duplicate list and the entry texts over packets whose fields come
 // straight from fuzz bytes (fields separated by newlines).
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +9,7 @@
 
 #include "select/DupMessages.h"
 #include "select/EntryLines.h"
+#include "select/NwsAreas.h"
 #include "select/Selection.h"
 
 namespace {
@@ -56,6 +57,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   packet.State = f[7];
   packet.Body = f[4] + ":" + f[5];
 
+  // The text read as a typed area list: every entry it gives is one, in upper case; with
+  // the last flag the verdict narrows alerts by it.
+  std::string bad;
+  if (const auto areas = qm::ReadAreaList(f[5], bad)) {
+    for (const std::string& entry : *areas)
+      if (!qm::IsAreaListEntry(entry) || qm::UpperCase(entry) != entry) std::abort();
+    if (flags & 128) choices.NwsAreas = *areas;
+  } else if (qm::IsAreaListEntry(bad) || bad.empty()) {
+    std::abort();
+  }
   const bool wanted = qm::IsWantedMessage(packet, choices);
   if (packet.Kind == qm::mkBulletin && wanted != choices.Bulletins) std::abort();
 

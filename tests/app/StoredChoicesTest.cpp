@@ -49,6 +49,8 @@ void ChangeEveryChoice(TMainForm& form) {
   form.cbArchivePdf->click();
   form.cbBroadcastOnce->click();
   form.edBroadcastHours->setText(QStringLiteral("6"));
+  form.edNwsAreas->setText(QStringLiteral("ok_c109 TX*"));
+  emit form.edNwsAreas->editingFinished();
 }
 
 TEST(StoredChoices, WhatTheWindowSavesTheRunWithoutOneReadsBack) {
@@ -74,8 +76,9 @@ TEST(StoredChoices, WhatTheWindowSavesTheRunWithoutOneReadsBack) {
   const TIniFile ini(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
   std::set<std::string> expected = {kStateSelectionSection};
   for (const TStoredChoice& row : StoredChoiceTable())
-    expected.insert(row.Kind == skItems || row.Kind == skStates ? ItemsSection(row)
-                                                                : std::string(row.Section) + "/" + row.Key);
+    expected.insert(row.Kind == skItems || row.Kind == skStates || row.Kind == skList
+                        ? ItemsSection(row)
+                        : std::string(row.Section) + "/" + row.Key);
   std::set<std::string> written;
   for (const std::string& section : ini.SectionNames()) {
     if (section == kControlsSection || section == kHistorySection) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -543,6 +544,35 @@ TEST(MessageDesk, AnAlertWhoseQueryIsNoNameIsListedWithoutAFetch) {
       1);
   EXPECT_EQ(rig.LogCount(QStringLiteral("The alert X@EVIL.COM12 was listed without its full text")), 1);
   EXPECT_FALSE(asked);
+}
+
+// With an area list, only the alerts of the areas kept are fetched: the rest of the state is
+// neither listed nor asked for.
+TEST(MessageDesk, AnAreaListFetchesOnlyTheKeptAlertsFullText) {
+  std::mutex lock;
+  std::vector<std::string> queries;
+  test::TLoopbackServer server([&](int fd) {
+    char query[64] = {};
+    const ssize_t got = ::recv(fd, query, sizeof query - 1, 0);
+    {
+      const std::lock_guard held(lock);
+      queries.emplace_back(query, got > 0 ? static_cast<std::size_t>(got) : 0);
+    }
+    test::SendAll(fd, "Tornado warning until 22:00\r\n");
+  });
+  test::TDeskRig rig;
+  rig.Choices.Selection.NwsWarnings = rig.Choices.FullText.WarningText = true;
+  rig.Choices.Selection.NwsAreas = {"OK_C017"};
+  for (auto& [code, checked] : rig.Choices.Selection.States) checked = code == "OK";
+  TFingerClient& finger = test::TDeskParts::Finger(rig.Make());
+  finger.Host = "127.0.0.1";
+  finger.Port = server.Port();
+  rig.Send(HostMessage("NWSBOT", "NWS-WARN", "072130z,TORNADO,OK_C109 OKLAHOMA{A1"));
+  rig.Send(HostMessage("NWSBOT", "NWS-WARN", "072130z,TORNADO,OK_C017 CLEVELAND{A2"));
+  ASSERT_EQ(rig.Entries(), 1);
+  EXPECT_THAT(rig.Lines().last().toStdString(), testing::HasSubstr("CLEVELAND"));
+  const std::lock_guard held(lock);
+  EXPECT_EQ(queries, std::vector<std::string>{"NWSBOTA2\r\n"});
 }
 
 // What a run without a window tells the journal (the desk's notes): which alert a printed full

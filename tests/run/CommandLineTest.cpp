@@ -64,7 +64,7 @@ TEST(CommandLine, OptionsSetThisRun) {
   const TCommandLine all =
       Parse({"--replay", capture, "--pace", "0", "--callsign", "n0call-10", "--filter", "t/m m/50",
              "--answer", "--passcode", "12345", "--printer", "Office", "--print-to-pdf", dir.path(),
-             "--config", dir.filePath(QStringLiteral("new/conf"))});
+             "--config", dir.filePath(QStringLiteral("new/conf")), "--areas", "ok_c109,TX_Z*"});
   ASSERT_EQ(all.Action, TCommandLine::caRun) << all.Text.toStdString();
   THostSettings s;
   all.Options.ApplyTo(s);
@@ -77,6 +77,8 @@ TEST(CommandLine, OptionsSetThisRun) {
   EXPECT_EQ(all.Options.Printer, QStringLiteral("Office"));
   EXPECT_EQ(all.Options.PrintToFolder, dir.path());
   EXPECT_EQ(all.Options.ConfigDir, dir.filePath(QStringLiteral("new/conf")));
+  EXPECT_EQ(all.Options.Areas, (std::vector<std::string>{"OK_C109", "TX_Z*"}));
+  EXPECT_FALSE(Parse({}).Options.Areas);
   EXPECT_EQ(Parse({"--version"}).Text, QStringLiteral("Quillmark ") + QLatin1String(version::FileVersion));
   EXPECT_TRUE(Parse({"--help"}).Text.contains(QStringLiteral("--print-to-pdf <DIR>")));
 }
@@ -115,6 +117,7 @@ TEST(CommandLine, BadOptionsAreRefusedWithAReason) {
       {{"--print-to-pdf", file}, "--print-to-pdf: \""},
       {{"--config", file + "/below"}, "--config: \""},
       {{"--pace", "1", "--pace", "2"}, "--pace is given twice"},
+      {{"--areas", "OK_C109,OKLAHOMA"}, "--areas: \"OKLAHOMA\" is no NWS area: give a county or zone code"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.join(' ').toStdString());

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/AsciiText.h"
+
 namespace qm {
 namespace {
 
@@ -33,6 +35,24 @@ TEST(AreasMatch, EntriesAndStars) {
   }
   EXPECT_FALSE(AreasMatch(TNwsAlert{}, {"OK_C*"}));
   EXPECT_TRUE(AreasMatch(TNwsAlert{}, {}));
+}
+
+TEST(AreaList, EntriesAsTyped) {
+  std::string bad;
+  EXPECT_EQ(ReadAreaList(" ok_c109, TX_Z123 OK_C1*,,TX* ", bad),
+            (std::vector<std::string>{"OK_C109", "TX_Z123", "OK_C1*", "TX*"}));
+  EXPECT_EQ(ReadAreaList("", bad), std::vector<std::string>{});
+  for (const char* entry :
+       {"OK", "OK_C10", "OK_C1090", "OK_X109", "O*", "*", "OK-C109", "1K_C109", "OK_C*9"}) {
+    SCOPED_TRACE(entry);
+    EXPECT_FALSE(ReadAreaList(std::string("OK_C109,") + entry, bad));
+    EXPECT_EQ(bad, UpperCase(entry));
+  }
+  EXPECT_EQ(
+      NotAnAreaListEntryText("OK\x01"),
+      "\"OK?\" is no NWS area: give a county or zone code such as OK_C109 or TX_Z123, or its start and * "
+      "(OK_C*)");
+  EXPECT_EQ(AreaListText({"OK_C109", "TX*"}), "OK_C109, TX*");
 }
 
 }  // namespace

@@ -120,6 +120,35 @@ TEST(IsWantedMessage, NwsAlertsByCategoryAndState) {
   }
 }
 
+TEST(IsWantedMessage, AreaListNarrowsACheckedState) {
+  struct TCase {
+    const char* what;
+    std::vector<std::string> areas;
+    const char* text;
+    const char* state;
+    bool wanted;
+  };
+  const TCase cases[] = {
+      {"no area list: the whole state", {}, "081930z,SVR_TSTORM,OK_C111", "OK", true},
+      {"the county named", {"OK_C109"}, "081930z,SVR_TSTORM,OK_C109", "OK", true},
+      {"another county of the state", {"OK_C109"}, "081930z,SVR_TSTORM,OK_C111", "OK", false},
+      {"the county among others", {"OK_C109"}, "081930z,SVR_TSTORM,OK_C111,OK_C109", "OK", true},
+      {"every county by a star", {"OK_C*"}, "081930z,SVR_TSTORM,OK_C111", "OK", true},
+      {"a zone is no county", {"OK_C*"}, "081930z,WINTER_STORM,OK_Z020", "OK", false},
+      {"an area of an unchecked state", {"TX_Z123"}, "081930z,SVR_TSTORM,TX_Z123", "TX", false},
+      {"areas that cannot be read", {"OK_C109"}, "WXAlert,xx,OK", "OK", true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TSelectionChoices choices;
+    choices.NwsWarnings = true;
+    choices.NwsAreas = c.areas;
+    for (auto& [code, checked] : choices.States) checked = code == "OK";
+    const TAprsMsgPacket alert = MakePacket(mkNwsAlert, "NWSBOT", "NWS-WARN", c.text, "123", c.state);
+    EXPECT_EQ(IsWantedMessage(alert, choices), c.wanted);
+  }
+}
+
 TEST(IsWantedMessage, DefaultStateListHoldsTheFiftyTwoCodesUnchecked) {
   const TSelectionChoices choices;
   ASSERT_EQ(choices.States.size(), 52u);

@@ -131,6 +131,10 @@ class BoardServerTest : public ::testing::Test {
     hooks.ReprintJob = [](std::int64_t job) {
       if (job == 2324) throw EBoardNotFound("No job 2324 was printed");
     };
+    hooks.ClearBulletin = [this](const std::string& from, const std::string& lineId) {
+      if (lineId == "BLN9") throw EBoardNotFound("No line BLN9 of Q7CLUB is on the bulletin board");
+      FCleared.push_back(from + " " + lineId);
+    };
     hooks.ArchiveFolder = [this] { return FArchive.path(); };
     // Alarm 5 sounds; "all" acknowledges two.
     hooks.AcknowledgeAlarms = [this](std::optional<std::int64_t> id, const std::string& who) {
@@ -155,6 +159,7 @@ class BoardServerTest : public ::testing::Test {
   std::string FStoreFile;  // "": no store is open
   std::vector<std::int64_t> FReprinted;
   std::vector<std::string> FAcknowledged;
+  std::vector<std::string> FCleared;
   QTemporaryDir FArchive;
   std::unique_ptr<TBoardServer> FServer;
   int FPort = 0;
@@ -212,6 +217,18 @@ TEST_F(BoardServerTest, TheDoorAnswersEachRequestAsItMay) {  // slow
        ""},
       {"a reprint by GET", Get("/api/reprint?id=5"), "404", ""},
       {"a body too large", Post("/api/reprint", "id=" + std::string(20000, '1'), same), "413", ""},
+      {"a bulletin line cleared", Post("/api/bulletins/clear", R"({"from":"Q7CLUB","id":" BLN1"})", same),
+       "200", "Cleared"},
+      {"a line not on the board", Post("/api/bulletins/clear", R"({"from":"Q7CLUB","id":"BLN9"})", same),
+       "404", "No line BLN9"},
+      {"a clear in form fields", Post("/api/bulletins/clear", "from=Q7CLUB&id=BLN1", same), "400",
+       "Name the line to clear"},
+      {"a clear of blanks", Post("/api/bulletins/clear", R"({"from":"Q7CLUB","id":"  "})", same), "400", ""},
+      {"a clear of no text", Post("/api/bulletins/clear", R"({"from":"Q7CLUB","id":1})", same), "400", ""},
+      {"a clear from elsewhere",
+       Post("/api/bulletins/clear", R"({"from":"Q7CLUB","id":"BLN1"})",
+            cookie + "Origin: http://evil.example\r\n"),
+       "403", ""},
       {"the day's page", Get("/pages/001530-job41.pdf"), "200", "%PDF-1.4 page"},
       {"the day's pages listed", Get("/api/pages"), "200", "001530-job41.pdf"},
       {"a link out of the archive", Get("/pages/link.pdf"), "404", ""},
@@ -238,6 +255,7 @@ TEST_F(BoardServerTest, TheDoorAnswersEachRequestAsItMay) {  // slow
     EXPECT_EQ(answer.find("root:"), std::string::npos);
   }
   EXPECT_EQ(FReprinted, (std::vector<std::int64_t>{3, 4}));
+  EXPECT_EQ(FCleared, std::vector<std::string>{"Q7CLUB BLN1"});
 }
 
 // Sends `request` a byte at a time, one every `paceMs`, until it is sent or the server

@@ -52,5 +52,30 @@ TEST(MessageListModel, FillsClearsAndRestoresUnderTheModelTester) {
   EXPECT_EQ(line(5), QStringLiteral("  BLN1: Bulletin 5"));
 }
 
+// An alert's lines carry its coded line and its words as their tip, also when it comes back
+// from the store at the next start, past its expiry.
+TEST(MessageListModel, AnAlertsTipIsItsCodedLineAndItsWords) {
+  test::App();
+  test::TDeskRig rig;
+  rig.Choices.Selection.Bulletins = rig.Choices.Selection.NwsWarnings = rig.Choices.PrintingDisabled = true;
+  rig.Choices.Selection.States = {{"OK", true}};
+  TMessageListModel model;
+  const auto tip = [&](int row) { return model.data(model.index(row, 0), Qt::ToolTipRole).toString(); };
+  const QString coded = QStringLiteral("NWS-WARN : 072300z,TORNDO,OK_C109{A1AAA");
+  const QString words = QStringLiteral("Tornado Warning \u2014 Oklahoma County, OK \u2014 ");
+  rig.Make();
+  rig.Send(test::HostMessage("OUNSVR", "NWS-WARN", "072300z,TORNDO,OK_C109{A1AAA"));
+  rig.SendBulletin(1);
+  model.SetDesk(rig.Desk.get());
+  EXPECT_EQ(tip(0), coded + u'\n' + words + QStringLiteral("until 23:00 UTC"));
+  EXPECT_EQ(tip(2), tip(0));
+  EXPECT_TRUE(tip(3).isEmpty());
+  rig.Desk->HostClosing();
+  rig.Utc += 1;
+  rig.Make();
+  model.SetDesk(rig.Desk.get());
+  EXPECT_EQ(tip(1), coded + u'\n' + words + QStringLiteral("expired 23:00 UTC"));
+}
+
 }  // namespace
 }  // namespace qm

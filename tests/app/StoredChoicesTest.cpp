@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -51,6 +52,8 @@ void ChangeEveryChoice(TMainForm& form) {
   form.edBroadcastHours->setText(QStringLiteral("6"));
   form.edNwsAreas->setText(QStringLiteral("ok_c109 TX*"));
   emit form.edNwsAreas->editingFinished();
+  form.cbFixedPitchFullText->click();
+  form.cbNwsWordsLine->click();
 }
 
 TEST(StoredChoices, WhatTheWindowSavesTheRunWithoutOneReadsBack) {
@@ -81,7 +84,7 @@ TEST(StoredChoices, WhatTheWindowSavesTheRunWithoutOneReadsBack) {
                         : std::string(row.Section) + "/" + row.Key);
   std::set<std::string> written;
   for (const std::string& section : ini.SectionNames()) {
-    if (section == kControlsSection || section == kHistorySection) {
+    if (section == kControlsSection || section == kHistorySection || section == kNwsPrintingSection) {
       for (const std::string& key : ini.KeyNames(section))
         written.insert(std::string(section).append("/").append(key));
     } else if (section != "Info" && section != "FormState" && !section.starts_with("Connection")) {
@@ -100,6 +103,34 @@ TEST(StoredChoices, TheWindowStartsWithWhatAFileWithoutChoicesReads) {
     SCOPED_TRACE(row.Key);
     EXPECT_TRUE(SameStoredValue(row, read, form.Desk().Choices()));
   }
+}
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// How alerts print is kept in a section of its own, written only while an option is set: a
+// file that never set them is written back as it was.
+TEST(StoredChoices, TheNwsPrintingOptionsComeBackAndLeaveNoTraceWhenCleared) {
+  test::TFormEnvironment env;
+  auto form = std::make_unique<TMainForm>(env.Setup());
+  form->SaveSettings();
+  const std::string before = FileBytes(env.IniFile());
+  form->cbFixedPitchFullText->setChecked(true);
+  form->cbNwsWordsLine->setChecked(true);
+  EXPECT_TRUE(form->Desk().Choices().FixedPitchFullText && form->Desk().Choices().NwsWordsLine);
+  form->SaveSettings();
+  EXPECT_TRUE(
+      FileBytes(env.IniFile()).ends_with("[NWS Printing]\r\nFixedPitchFullText=1\r\nWordsLine=1\r\n"));
+  form = std::make_unique<TMainForm>(env.Setup());
+  EXPECT_TRUE(form->cbFixedPitchFullText->isChecked());
+  EXPECT_TRUE(form->cbNwsWordsLine->isChecked());
+  form->cbFixedPitchFullText->setChecked(false);
+  form->cbNwsWordsLine->setChecked(false);
+  form->SaveSettings();
+  EXPECT_EQ(FileBytes(env.IniFile()), before);
+  EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
 }
 
 }  // namespace

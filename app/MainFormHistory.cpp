@@ -24,7 +24,11 @@ void TMainForm::BuildHistoryWindow() {
   FHistory->ReprintJob = [this](std::int64_t job) { FDesk->ReprintJob(job); };
   FHistory->OpenArchive = [this] { OpenArchiveFolder(); };
   FHistory->Model->NowUtc = [this] { return FDesk->Now(tfUTC); };
-  FHistory->Bulletins = [this] { return FDesk->BulletinBoard(); };
+  // What was just kept is in the file first: the view follows each new entry.
+  FHistory->Bulletins = [this] {
+    (void)FDesk->HistoryReader();
+    return FDesk->BulletinBoard();
+  };
   FHistory->ClearBulletin = [this](const std::string& from, const std::string& lineId) {
     FDesk->ClearBulletinLine(from, lineId);
   };

@@ -360,7 +360,6 @@ QWidget* TMainForm::BuildNwsOptionsPage() {
   first->addWidget(gbNwsMessage);
   first->addStretch(1);
   first->addWidget(btnSaveSettings2);
-  row->addLayout(first);
 
   gbFinger =
       Named(new QGroupBox(QStringLiteral("Finger ") + QString::fromLatin1(kNwsFingerHost)), "gbFinger");
@@ -387,7 +386,23 @@ QWidget* TMainForm::BuildNwsOptionsPage() {
   finger->addWidget(cbFixedPitchFullText);
   finger->addStretch(1);
   finger->addWidget(Label2);
-  row->addWidget(gbFinger);
+  // The area list under the first two columns, where they leave room: the state list keeps
+  // its whole height.
+  edNwsAreas = MakeEdit("edNwsAreas", "",
+                        "Counties and zones of the checked states, such as OK_C109, OK_C* or TX_Z123; "
+                        "empty: the whole state");
+  lblNwsAreas = MakeLabel("lblNwsAreas", "Only areas:");
+  lblNwsAreas->setBuddy(edNwsAreas);
+  auto* areas = new QHBoxLayout;
+  areas->addWidget(lblNwsAreas);
+  areas->addWidget(edNwsAreas, 1);
+  auto* columns = new QHBoxLayout;
+  columns->addLayout(first);
+  columns->addWidget(gbFinger);
+  auto* left = new QVBoxLayout;
+  left->addLayout(columns, 1);
+  left->addLayout(areas);
+  row->addLayout(left);
 
   gbStates = Named(new QGroupBox(QStringLiteral(" Selected States ")), "gbStates");
   clbStates = Named(new QListWidget, "clbStates");
@@ -414,16 +429,6 @@ QWidget* TMainForm::BuildNwsOptionsPage() {
   auto* states = new QVBoxLayout(gbStates);
   states->setContentsMargins(0, 0, 0, 0);
   states->addWidget(clbStates);
-  edNwsAreas = MakeEdit("edNwsAreas", "",
-                        "Counties and zones of the checked states, such as OK_C109, OK_C* or TX_Z123; "
-                        "empty: the whole state");
-  lblNwsAreas = MakeLabel("lblNwsAreas", "Only areas:");
-  lblNwsAreas->setBuddy(edNwsAreas);
-  auto* areas = new QHBoxLayout;
-  areas->setContentsMargins(4, 0, 4, 2);
-  areas->addWidget(lblNwsAreas);
-  areas->addWidget(edNwsAreas, 1);
-  states->addLayout(areas);
   row->addWidget(gbStates, 1);
   return tsNwsOptions;
 }

@@ -12,7 +12,9 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableView>
+#include <QTreeWidget>
 #include <condition_variable>
 #include <mutex>
 
@@ -158,6 +160,30 @@ TEST_F(HistoryWindow, ShowsEveryKeptMessageNewestFirstAndFilters) {
 // A filter changed while the answer to the one before is still coming shows its own answer
 // only: the older question, held on the searching thread until the new one was asked, never
 // reaches the table.
+// The Bulletins view shows the board as the desk reads it, and "Clear line" takes the chosen
+// line off it.
+TEST_F(HistoryWindow, TheBulletinsViewShowsTheBoardAndClearsALine) {
+  Send(Msg("N0CALL-5", "BLN1", "Net tonight at 2000"));
+  Send(Msg("W1AW", "BLNQ", "Hamfest Saturday"));
+  Send(Msg("N0CALL-5", "BLN1", "Net moved to 2100"));
+  form->btnHistory->click();
+  THistoryWindow* history = form->History();
+  history->tabViews->setCurrentIndex(1);
+  const auto rows = [history] {
+    QStringList shown;
+    for (int i = 0; i < history->tvBulletins->topLevelItemCount(); ++i) {
+      const QTreeWidgetItem* item = history->tvBulletins->topLevelItem(i);
+      shown << item->text(0) + " " + item->text(1) + " " + item->text(4);
+    }
+    return shown;
+  };
+  EXPECT_EQ(rows(), (QStringList{"N0CALL-5 BLN1 Net moved to 2100", "W1AW BLNQ Hamfest Saturday"}));
+  history->tvBulletins->setCurrentItem(history->tvBulletins->topLevelItem(0));
+  history->btnClearLine->click();
+  EXPECT_EQ(rows(), QStringList{"W1AW BLNQ Hamfest Saturday"});
+  EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
+}
+
 TEST_F(HistoryWindow, ANewFilterDropsTheAnswerStillComing) {
   Send(Msg("KB1AB-7", "NOCALL-9", "Meet at the hamfest{11"));
   Send(Msg("W1AW", "BLNQ", "Hamfest Saturday"));

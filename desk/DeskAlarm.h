@@ -13,7 +13,8 @@ struct TDeskAlarm {
   std::int64_t Id = 0;  // the message's in the store: the number it is acknowledged by
   std::string Sender, Addressee, Text;
   TAlarmKind Kind = akOwn;
-  TDateTime SinceUtc = 0;  // when the message came
+  TDateTime SinceUtc = 0;    // when the message came
+  TDateTime ExpiresUtc = 0;  // an NWS alert's expiry, when it gives one: its alarm ends then
   bool operator==(const TDeskAlarm&) const = default;
 };
 
@@ -24,5 +25,7 @@ std::string AlarmText(const TDeskAlarm& alarm);
 inline constexpr const char* kAckInWindow = "window";
 inline constexpr const char* kAckOnBoard = "board";
 inline constexpr const char* kAckOnCommandLine = "command line";
+// An NWS alert's alarm that nobody acknowledged before the alert expired ends by itself.
+inline constexpr const char* kAckByExpiry = "expiry";
 
 }  // namespace qm

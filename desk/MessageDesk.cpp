@@ -79,7 +79,10 @@ TMessageDesk::TMessageDesk(TDeskSetup setup, QObject* parent)
   // connection, made here on the desk's thread, fetches them: a functor posted from the other
   // thread would be read here past Qt's own queue lock only.
   connect(this, &TMessageDesk::ThreadCallsWaiting, this, &TMessageDesk::RunThreadCalls, Qt::QueuedConnection);
-  connect(&FAlarmRepeat, &QTimer::timeout, this, &TMessageDesk::AlarmDue);
+  connect(&FAlarmRepeat, &QTimer::timeout, this, [this] {
+    EndExpiredAlarms();
+    if (!FAlarms.empty()) emit AlarmDue();
+  });
 }
 
 TMessageDesk::~TMessageDesk() {

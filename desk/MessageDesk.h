@@ -418,6 +418,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // The alarms whose messages waited in memory and are in the file now sound.
   void RaiseKeptAlarms();
   void RestoreAlarms();
+  // The alarms of NWS alerts past their expiry end, in the store too, with a log line each.
+  void EndExpiredAlarms();
   // The repeat runs while an alarm sounds, at the chosen pace.
   void PaceAlarms();
   void Purge(TDateTime utc);

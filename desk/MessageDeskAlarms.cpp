@@ -19,7 +19,11 @@ std::optional<TDeskAlarm> TMessageDesk::AlarmFor(const TAprsMsgPacket& packet) {
   const std::optional<TAlarmKind> kind =
       WantsAlarm(FChoices.AlarmKinds, packet, FChoices.Selection.StationCall, utc);
   if (!kind) return std::nullopt;
-  return TDeskAlarm{0, packet.Source.FullCall, packet.Addressee, packet.MessageText, *kind, utc};
+  TDeskAlarm alarm{0, packet.Source.FullCall, packet.Addressee, packet.MessageText, *kind, utc};
+  if (packet.Kind == mkNwsAlert)
+    if (const std::optional<TNwsAlert> alert = ReadNwsAlert(packet.Addressee, packet.MessageText, utc))
+      alarm.ExpiresUtc = alert->ExpiresUtc.value_or(0);
+  return alarm;
 }
 
 void TMessageDesk::RaiseAlarm(TDeskAlarm alarm, std::int64_t storeId) {
@@ -49,11 +53,30 @@ void TMessageDesk::RestoreAlarms() {
   for (const TStoredMessage& m : sounding)
     FAlarms.push_back(TDeskAlarm{m.Id, m.Source, m.Addressee, m.MessageText,
                                  static_cast<TAlarmKind>(std::clamp(m.AlarmKind, 0, kAlarmKindCount - 1)),
-                                 m.UtcTime});
-  Note(
-      std::to_string(sounding.size()) +
-      (sounding.size() == 1 ? " alarm of the last run still sounds" : " alarms of the last run still sound") +
-      " until acknowledged");
+                                 m.UtcTime, m.NwsExpiresUtc});
+  EndExpiredAlarms();
+  if (FAlarms.empty()) return;
+  Note(std::to_string(FAlarms.size()) +
+       (FAlarms.size() == 1 ? " alarm of the last run still sounds" : " alarms of the last run still sound") +
+       " until acknowledged");
+  PaceAlarms();
+  emit AlarmsChanged();
+}
+
+void TMessageDesk::EndExpiredAlarms() {
+  const TDateTime utc = Now(tfUTC);
+  const auto expired = std::stable_partition(FAlarms.begin(), FAlarms.end(), [utc](const TDeskAlarm& a) {
+    return a.ExpiresUtc == 0 || a.ExpiresUtc > utc;
+  });
+  if (expired == FAlarms.end()) return;
+  std::vector<std::int64_t> ids;
+  for (auto a = expired; a != FAlarms.end(); ++a) {
+    ids.push_back(a->Id);
+    Note("Alarm ended, its alert expired at " + FormatDateTime("hh:nn", a->ExpiresUtc) +
+         " UTC: " + AlarmText(*a));
+  }
+  FAlarms.erase(expired, FAlarms.end());
+  WithMessageStore([&](TDurableStore& store) { store.AcknowledgeAlarms(ids, "", kAckByExpiry, utc); });
   PaceAlarms();
   emit AlarmsChanged();
 }

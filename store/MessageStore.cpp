@@ -158,10 +158,6 @@ void TMessageStore::OpenFile() {
     const bool hadLogged = HasColumn(FDb, FPath, "messages", "logged");
     AddLaterColumns(FDb, FPath);
     MakeLoggedUpto(FDb, FPath, !hadLogged);
-    // When and where a message was acknowledged; older builds neither write nor read it.
-    if (QueryInt(FDb, FPath, "SELECT count(*) FROM pragma_table_info('messages') WHERE name = 'answered'") ==
-        0)
-      Exec(FDb, FPath, "ALTER TABLE messages ADD COLUMN answered TEXT NOT NULL DEFAULT ''");
     // The text index: made at once, however many messages there are; those already kept are
     // added later, a few at a time.
     MakeTextIndex(FDb, FPath);

@@ -16,6 +16,9 @@ void AddLaterColumns(sqlite3* db, const std::string& path) {
   // messages (and those they add later) count as logged.
   if (!HasColumn(db, path, "messages", "logged"))
     Exec(db, path, "ALTER TABLE messages ADD COLUMN logged INTEGER NOT NULL DEFAULT 1");
+  // When and where a message was acknowledged; older builds neither write nor read it.
+  if (!HasColumn(db, path, "messages", "answered"))
+    Exec(db, path, "ALTER TABLE messages ADD COLUMN answered TEXT NOT NULL DEFAULT ''");
   // The alarm a message raised and who acknowledged it, where and when. Older builds neither
   // write nor read them; their messages raised none.
   if (!HasColumn(db, path, "messages", "alarm_state")) {

@@ -74,6 +74,38 @@ TEST(DeskAlarms, SoundAcrossARestartUntilAcknowledged) {
   EXPECT_EQ(kept.AcknowledgedUtc, rig.Utc);
 }
 
+// An NWS warning's alarm ends by itself at the alert's expiry, in a running desk and in one
+// started after it: an expired alert is never offered as live.
+TEST(DeskAlarms, AnNwsAlertsAlarmEndsAtItsExpiry) {
+  test::TDeskRig rig;
+  ChooseAlarms(rig);
+  rig.Choices.Selection.NwsWarnings = true;
+  rig.Choices.Selection.States = {{"OK", true}};
+  rig.Choices.AlarmKinds = ParseAlarmKinds("warning");
+  TMessageDesk& first = rig.Make();
+  rig.Send(test::HostMessage("OUNSVR", "NWS-WARN", "072300z,SVR_TSTORM,OK_C109{A1AAA"));
+  rig.Tick += 30000;
+  rig.Send(test::HostMessage("OUNSVR", "NWS-WARN", "081200z,TORNDO,OK_C017{A2AAA"));
+  ASSERT_EQ(first.Alarms().size(), 2u);
+  EXPECT_EQ(FormatDateTime("dd hh:nn", first.Alarms()[0].ExpiresUtc), "07 23:00");
+
+  rig.Utc += 0.75;  // 2026-12-08 00:00 UTC: the first has expired, the second not
+  QSignalSpy changed(&first, &TMessageDesk::AlarmsChanged);
+  ASSERT_TRUE(changed.wait(5000));
+  ASSERT_EQ(first.Alarms().size(), 1u);
+  EXPECT_EQ(first.Alarms()[0].Text, "081200z,TORNDO,OK_C017");
+  EXPECT_EQ(rig.LogCount(QStringLiteral("Alarm ended, its alert expired at 23:00 UTC: OUNSVR to NWS-WARN")),
+            1);
+
+  rig.Utc += 0.6;  // 14:24 UTC: a desk started now restores neither
+  TMessageDesk& second = rig.Make();
+  EXPECT_TRUE(second.Alarms().empty());
+  EXPECT_FALSE(test::TDeskParts::AlarmRepeats(second));
+  TDurableStore& store = *test::TDeskParts::Store(second);
+  store.WaitForCommits();
+  EXPECT_TRUE(store.Sounding().empty());
+}
+
 // The message goes on to the list while the full disk keeps it out of the file; its alarm sounds
 // only once the file holds it.
 TEST(DeskAlarms, AFullDiskRaisesNoAlarmUntilTheMessageIsKept) {

@@ -632,5 +632,34 @@ TEST(TMessageStore, AlarmsSoundUntilAcknowledgedAndOlderStoresHaveNone) {
   EXPECT_EQ(store.Message(stillSounding).Alarm, asSounding);
 }
 
+// A repair copies what the operator and the desk did to a message, not only what came in: the
+// acknowledgement sent, who acknowledged its alarm, a bulletin line taken off the board.
+TEST(MessageStore, ACarryOverKeepsTheAnswerTheAlarmsAcknowledgementAndAClearedBulletin) {
+  test::TTempDir dir;
+  const std::string path = dir.File("q.db");
+  const TBulletinAges ages;
+  TStoredMessage bulletin = test::Msg(3);
+  bulletin.Kind = kStoredBulletin;
+  bulletin.Addressee = "BLN1     ";
+  std::int64_t answered = 0, alarmed = 0;
+  {
+    TMessageStore store(path);
+    answered = store.Add(test::Msg(1));
+    store.SetAnswered(answered, "14:05:33 on KISS 127.0.0.1:8001");
+    TStoredMessage m = test::Msg(2);
+    m.Alarm = asSounding;
+    alarmed = store.Add(m);
+    ASSERT_EQ(store.AcknowledgeAlarms({alarmed}, "alice", "board", bulletin.UtcTime), 1);
+    store.Add(bulletin);
+    ASSERT_EQ(store.ClearBulletin("KB1AB-3", "BLN1", bulletin.UtcTime, ages), 1);
+  }
+  ASSERT_EQ(CarryOver(path, dir.File("carried.db")).Messages, 3u);
+  TMessageStore carried(dir.File("carried.db"));
+  EXPECT_EQ(carried.Message(answered).Answered, "14:05:33 on KISS 127.0.0.1:8001");
+  EXPECT_EQ(carried.Message(alarmed).Alarm, asAcknowledged);
+  EXPECT_EQ(carried.Message(alarmed).AcknowledgedBy, "alice");
+  EXPECT_TRUE(carried.BulletinBoard(bulletin.UtcTime, ages).empty());
+}
+
 }  // namespace
 }  // namespace qm

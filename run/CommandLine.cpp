@@ -179,8 +179,21 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("Asks the copy running on this data folder how it stands and prints the board's "
                      "address; exit status 0 all well, 1 a source, the printer or the store not, 3 none "
                      "runs, 4 it holds the folder and does not answer."));
-  parser.addOptions({help, version, replay, pace, aprsIs, kiss, serial, callsign, filter, answer, passcode,
-                     printer, toPdf, config, noWindow, web, status});
+  const QCommandLineOption boardKey(
+      QStringLiteral("board-key"),
+      QStringLiteral("Makes a board key named NAME for another position, read-only unless --can-act, and\n"
+                     "prints the address to hand over; a running desk takes it at once."),
+      QStringLiteral("NAME"));
+  const QCommandLineOption canAct(QStringLiteral("can-act"),
+                                  QStringLiteral("With --board-key: the key may reprint and acknowledge."));
+  const QCommandLineOption boardKeyRevoke(QStringLiteral("board-key-revoke"),
+                                          QStringLiteral("Revokes the board key NAME; its sessions end."),
+                                          QStringLiteral("NAME"));
+  const QCommandLineOption boardKeys(QStringLiteral("board-keys"),
+                                     QStringLiteral("Lists the board keys by name and rights."));
+  parser.addOptions({help,     version, replay, pace,     aprsIs,  kiss,           serial,
+                     callsign, filter,  answer, passcode, printer, toPdf,          config,
+                     noWindow, web,     status, boardKey, canAct,  boardKeyRevoke, boardKeys});
   for (const char* name : kQtValueOptions) {
     QCommandLineOption qt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     qt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -283,6 +296,22 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       if (o.Web.isEmpty()) throw TBadValue{QStringLiteral("--web needs ADDRESS:PORT or off")};
     }
     if (parser.isSet(status)) result.Action = TCommandLine::caStatus;
+    const int keyActions = parser.isSet(boardKey) + parser.isSet(boardKeyRevoke) + parser.isSet(boardKeys);
+    if (keyActions > 1 || (keyActions == 1 && parser.isSet(status)))
+      throw TBadValue{
+          QStringLiteral("choose one of --board-key, --board-key-revoke, --board-keys and --status")};
+    if (parser.isSet(canAct) && !parser.isSet(boardKey))
+      throw TBadValue{QStringLiteral("--can-act goes with --board-key NAME")};
+    if (parser.isSet(boardKey)) {
+      result.Action = TCommandLine::caBoardKey;
+      result.KeyName = parser.value(boardKey);
+      result.CanAct = parser.isSet(canAct);
+    } else if (parser.isSet(boardKeyRevoke)) {
+      result.Action = TCommandLine::caBoardKeyRevoke;
+      result.KeyName = parser.value(boardKeyRevoke);
+    } else if (parser.isSet(boardKeys)) {
+      result.Action = TCommandLine::caBoardKeys;
+    }
     if (parser.isSet(config)) {
       o.ConfigDir = parser.value(config);
       CheckFolder(QStringLiteral("config"), o.ConfigDir);

@@ -35,11 +35,22 @@ struct TRunOptions {
 };
 
 struct TCommandLine {
-  enum class TAction { caRun, caHelp, caVersion, caError, caStatus };
+  enum class TAction {
+    caRun,
+    caHelp,
+    caVersion,
+    caError,
+    caStatus,
+    caBoardKey,
+    caBoardKeyRevoke,
+    caBoardKeys
+  };
   using enum TAction;
   TAction Action = caRun;
   TRunOptions Options;
-  QString Text;  // the help, the version line or what is wrong (without the program's name)
+  QString Text;         // the help, the version line or what is wrong (without the program's name)
+  QString KeyName;      // --board-key, --board-key-revoke
+  bool CanAct = false;  // --can-act
 };
 
 // Reads the arguments, the program's path first. Qt's own options (-platform, -style and the

@@ -294,7 +294,6 @@ QJsonObject TBoardRun::Health(const QList<TBoardSource>& sources) const {
 }
 
 QJsonArray TBoardRun::WithMessages(const QJsonArray& entries) const {
-  const TMessageStore* store = FDesk.HistoryReader();
   std::vector<std::int64_t> wanted;
   std::unordered_map<std::int64_t, QJsonObject> kept;
   for (qsizetype i = 0; i < entries.size(); ++i) {
@@ -307,13 +306,9 @@ QJsonArray TBoardRun::WithMessages(const QJsonArray& entries) const {
     else
       kept.emplace(id, it->second);
   }
-  if (store && !wanted.empty()) {
-    const QJsonArray read = HistoryRows(store, wanted);
-    for (const QJsonValue v : read) {
-      const QJsonObject row = v.toObject();
-      kept[static_cast<std::int64_t>(row.value(QLatin1String("id")).toDouble())] = row;
-    }
-  }
+  // One at a time: an entry's number is the desk's (held in memory first), the row's the file's.
+  for (const std::int64_t id : wanted)
+    for (const TStoredMessage& m : FDesk.ListedMessages({id})) kept[id] = HistoryRow(m);
   // Rows of entries no longer listed go.
   FRows = std::move(kept);
   QJsonArray out;

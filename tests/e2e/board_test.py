@@ -153,7 +153,7 @@ def browser_test(home):
     except ImportError:
         skip("python3-selenium is not installed")
     capture = os.path.join(home, "capture.txt")
-    write_capture(capture, 12, 4)  # one bulletin each second at pace 5
+    write_capture(capture, 12, 24)  # one bulletin every 5 s at pace 5: the desk runs for a minute
     run = Run(home, ["--replay", capture, "--pace", "5", "--web", "127.0.0.1:0"])
     try:
         url = run.url()
@@ -186,9 +186,13 @@ def browser_test(home):
             lines = driver.execute_script(
                 "return document.querySelector('#entries .entry pre.lines').textContent").split("\n")
             check(len(lines) == 3, "an entry's page lines are three")
-            card = driver.find_element(By.CSS_SELECTOR, "#entries .entry")
-            check("N0CALL-5" in card.text and "Board item" in card.text and "UTC" in card.text,
-                  "an entry reads as a message, with its sender, text and UTC: " + card.text)
+            card = lambda: driver.execute_script(
+                "const e = document.querySelector('#entries .entry');"
+                "return [e.querySelector('.from'), e.querySelector('.text'), e.querySelector('.facts')]"
+                ".map(x => x ? x.textContent : '')")
+            read = wait_for(lambda: (lambda c: c if c[0] == "N0CALL-5" and c[1].startswith("Board item")
+                                     and "UTC" in c[2] else None)(card()), 20)
+            check(read is not None, "an entry reads as a message: its sender, text and times (%s)" % card())
 
             before = completed_jobs()
             driver.find_element(By.ID, "history-text").send_keys("item 3")

@@ -210,10 +210,11 @@ def browser_test(home):
                 check(len(new) == 1, "the reprint is a job on the CUPS queue %s (%s)" % (QUEUE, sorted(new)))
             shot = os.environ.get("QM_BOARD_SCREENSHOT")  # scripts/screenshots.sh keeps them for the README
             if shot:
-                driver.set_window_size(1280, 900)
-                driver.save_screenshot(shot)
-                driver.set_window_size(390, 844)
-                driver.save_screenshot(shot.replace(".png", "-phone.png"))
+                driver.execute_script("document.querySelector('#entries details').open = true")
+                for size, name in (((1280, 900), shot), ((390, 844), shot.replace(".png", "-phone.png"))):
+                    driver.set_window_size(*size)
+                    driver.execute_script("window.scrollTo(0, 0)")
+                    driver.save_screenshot(name)
                 driver.set_window_size(1280, 900)
                 driver.find_element(By.ID, "wall-toggle").click()
                 driver.save_screenshot(shot.replace(".png", "-wall.png"))

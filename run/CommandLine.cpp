@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <cmath>
 
+#include "base/IntegerText.h"
 #include "generated/QuillmarkVersion.h"
 #include "parse/CallsignText.h"
 
@@ -179,6 +180,11 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("Asks the copy running on this data folder how it stands and prints the board's "
                      "address; exit status 0 all well, 1 a source, the printer or the store not, 3 none "
                      "runs, 4 it holds the folder and does not answer."));
+  const QCommandLineOption acknowledge(
+      QStringLiteral("acknowledge"),
+      QStringLiteral("Acknowledges the alarms of the copy running on this data folder: all of them, or\n"
+                     "the one numbered N after the option (--status shows the numbers); exit status 0\n"
+                     "done, 2 no such alarm, 3 none runs, 4 it holds the folder and does not answer."));
   const QCommandLineOption boardKey(
       QStringLiteral("board-key"),
       QStringLiteral("Makes a board key named NAME for another position, read-only unless --can-act, and\n"
@@ -191,9 +197,9 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
                                           QStringLiteral("NAME"));
   const QCommandLineOption boardKeys(QStringLiteral("board-keys"),
                                      QStringLiteral("Lists the board keys by name and rights."));
-  parser.addOptions({help,     version, replay, pace,     aprsIs,  kiss,           serial,
-                     callsign, filter,  answer, passcode, printer, toPdf,          config,
-                     noWindow, web,     status, boardKey, canAct,  boardKeyRevoke, boardKeys});
+  parser.addOptions({help,   version,  replay,   pace,           aprsIs,    kiss,       serial,   callsign,
+                     filter, answer,   passcode, printer,        toPdf,     config,     noWindow, web,
+                     status, boardKey, canAct,   boardKeyRevoke, boardKeys, acknowledge});
   for (const char* name : kQtValueOptions) {
     QCommandLineOption qt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     qt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -222,8 +228,21 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     return result;
   }
   try {
-    if (!parser.positionalArguments().isEmpty())
-      throw TBadValue{QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first())};
+    QStringList positional = parser.positionalArguments();
+    if (parser.isSet(acknowledge)) {
+      // The alarm's number, if one is given, follows the option.
+      result.Action = TCommandLine::caAcknowledge;
+      if (!positional.isEmpty()) {
+        std::int32_t number = 0;
+        if (!TryParseDecimal(positional.first().toStdString(), number) || number == 0)
+          throw TBadValue{
+              QStringLiteral("--acknowledge: \"%1\" is not an alarm's number").arg(positional.first())};
+        result.AlarmNumber = QString::number(number);
+        positional.removeFirst();
+      }
+    }
+    if (!positional.isEmpty())
+      throw TBadValue{QStringLiteral("unexpected argument \"%1\"").arg(positional.first())};
     for (const QString& name : parser.optionNames())
       if (parser.optionNames().count(name) > 1)
         throw TBadValue{QStringLiteral("--%1 is given twice").arg(name)};
@@ -297,9 +316,9 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     }
     if (parser.isSet(status)) result.Action = TCommandLine::caStatus;
     const int keyActions = parser.isSet(boardKey) + parser.isSet(boardKeyRevoke) + parser.isSet(boardKeys);
-    if (keyActions > 1 || (keyActions == 1 && parser.isSet(status)))
-      throw TBadValue{
-          QStringLiteral("choose one of --board-key, --board-key-revoke, --board-keys and --status")};
+    if (keyActions > 1 || (keyActions == 1 && (parser.isSet(status) || parser.isSet(acknowledge))))
+      throw TBadValue{QStringLiteral(
+          "choose one of --board-key, --board-key-revoke, --board-keys, --status and --acknowledge")};
     if (parser.isSet(canAct) && !parser.isSet(boardKey))
       throw TBadValue{QStringLiteral("--can-act goes with --board-key NAME")};
     if (parser.isSet(boardKey)) {

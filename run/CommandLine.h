@@ -43,7 +43,8 @@ struct TCommandLine {
     caStatus,
     caBoardKey,
     caBoardKeyRevoke,
-    caBoardKeys
+    caBoardKeys,
+    caAcknowledge
   };
   using enum TAction;
   TAction Action = caRun;
@@ -51,6 +52,7 @@ struct TCommandLine {
   QString Text;         // the help, the version line or what is wrong (without the program's name)
   QString KeyName;      // --board-key, --board-key-revoke
   bool CanAct = false;  // --can-act
+  QString AlarmNumber;  // --acknowledge N: the alarm's number; "" every alarm
 };
 
 // Reads the arguments, the program's path first. Qt's own options (-platform, -style and the

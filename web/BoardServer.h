@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -105,6 +106,9 @@ struct TBoardHooks {
   std::function<void(const std::string& line)> Log;
   // The archive's folder while the PDF archive is on, else "".
   std::function<QString()> ArchiveFolder;
+  // Acknowledges the alarm of message `id`, or every one, in the name of `who`; answers how
+  // many were (0: `id` sounds none).
+  std::function<int(std::optional<std::int64_t> id, const std::string& who)> AcknowledgeAlarms;
 };
 
 class TBoardServer : public QObject {

@@ -157,6 +157,18 @@ int main(int argc, char** argv) {
       if (!err.isEmpty()) Print(stderr, err);
       return code;
     }
+    case qm::TCommandLine::caBoardKey:
+    case qm::TCommandLine::caBoardKeyRevoke:
+    case qm::TCommandLine::caBoardKeys: {
+      QCoreApplication asking(argc, argv);
+      qm::TRunStart start(command.Options);
+      if (const QString wrong = start.FindPlaces(); !wrong.isEmpty()) return Fail(wrong);
+      QString out, err;
+      const int code = qm::BoardKeyCommand(command, start.IniFile(), start.DataDir(), out, err);
+      if (!out.isEmpty()) Print(stdout, out);
+      if (!err.isEmpty()) Print(stderr, err);
+      return code;
+    }
     case qm::TCommandLine::caRun:
       break;
   }

@@ -1023,6 +1023,11 @@ TMessageStore* TMessageDesk::HistoryReader() const {
   return FStore ? FStore->Store() : nullptr;
 }
 
+std::vector<TStoredMessage> TMessageDesk::ListedMessages(const std::vector<std::int64_t>& storeIds) const {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  return FStore ? FStore->Messages(storeIds) : std::vector<TStoredMessage>();
+}
+
 TDurableStore* TMessageDesk::OpenedStore() {
   return FStore.get();
 }

@@ -55,6 +55,7 @@ namespace qm {
 
 class TDupMessageList;
 class TDurableStore;
+struct TStoredMessage;
 class TFingerClient;
 class TFingerFetch;
 class THostLink;
@@ -207,6 +208,9 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   const QString& LastConfirmed() const;
   // The store for the history's reading, or null while none was ever opened.
   TMessageStore* HistoryReader() const;
+  // The listed entries' messages by their StoreId (those still held in memory too), in the
+  // order asked; none while no store is open.
+  std::vector<TStoredMessage> ListedMessages(const std::vector<std::int64_t>& storeIds) const;
   // The store's file and whether it fails now ("" and false while none is open).
   std::string StoreFile() const;
   bool StoreFailing() const;

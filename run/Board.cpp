@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QSysInfo>
 #include <QTimer>
 #include <cstdio>
 #include <functional>
@@ -20,6 +21,7 @@
 #include "settings/SettingsStore.h"
 #include "store/MessageStore.h"
 #include "web/BoardDoor.h"
+#include "web/BoardKeys.h"
 #include "web/BoardState.h"
 #include "web/BoardToken.h"
 
@@ -30,6 +32,9 @@ namespace {
 constexpr std::size_t kBoardEntries = 500;
 // How often the desk is looked at for what it changes without a signal.
 constexpr int kLookMs = 2000;
+// Entries whose answer may still come: their rows are read again until it has.
+constexpr std::size_t kNewestUnanswered = 10;
+constexpr int kMaxSessionHours = 24 * 30;
 
 // An NWS alert in words, as the board shows it at `nowUtc`.
 QJsonObject NwsObject(const TStoredMessage& m, TDateTime nowUtc) {
@@ -54,17 +59,26 @@ QJsonObject HistoryRow(const TStoredMessage& m, TDateTime nowUtc) {
   QJsonObject row{{QStringLiteral("id"), static_cast<double>(m.Id)},
                   {QStringLiteral("job"), static_cast<double>(JobNumber(m))},
                   {QStringLiteral("utc"), cell(THistoryModel::hcUtc)},
+                  {QStringLiteral("local"), cell(THistoryModel::hcLocal)},
                   {QStringLiteral("from"), cell(THistoryModel::hcFrom)},
                   {QStringLiteral("to"), cell(THistoryModel::hcTo)},
                   {QStringLiteral("kind"), cell(THistoryModel::hcKind)},
                   {QStringLiteral("text"), cell(THistoryModel::hcText)},
-                  {QStringLiteral("printed"), cell(THistoryModel::hcPrinted)}};
+                  {QStringLiteral("number"), cell(THistoryModel::hcNumber)},
+                  {QStringLiteral("printed"), cell(THistoryModel::hcPrinted)},
+                  {QStringLiteral("answered"), cell(THistoryModel::hcAnswered)},
+                  {QStringLiteral("lines"),
+                   QJsonArray{ListLineText(m.Line1), ListLineText(m.Line2), ListLineText(m.Line3)}}};
   if (m.Alarm == asAcknowledged) {
     row.insert(QStringLiteral("acknowledged_by"), DisplayText(m.AcknowledgedBy));
     row.insert(QStringLiteral("acknowledged_utc"), IsoUtc(m.AcknowledgedUtc));
   }
   if (!m.NwsEvent.empty()) row.insert(QStringLiteral("nws"), NwsObject(m, nowUtc));
   return row;
+}
+
+QString Iso(const QDateTime& t) {
+  return t.toUTC().toString(Qt::ISODate);
 }
 
 // The messages `ids` of `store` (null: none) as rows, in the order given; one purged since it
@@ -135,6 +149,17 @@ QString PlanBoard(const QString& webOption, const std::string& iniFile, const st
     return QStringLiteral("%1: \"%2\" is not ADDRESS:PORT or off").arg(from, QString::fromStdString(listen));
   plan.Config.Host = address->Host;
   plan.Config.Port = address->Port;
+  plan.Config.KeyFile =
+      QDir(QString::fromStdString(dataDir)).filePath(QString::fromLatin1(kBoardKeysFile)).toStdString();
+  const std::string hours = ini.ReadString("Board", "SessionHours", "");
+  if (!hours.empty()) {
+    std::int32_t read = 0;
+    if (!TryParseDecimal(hours, read) || read < 1 || read > kMaxSessionHours)
+      return QStringLiteral("[Board] SessionHours in %1: \"%2\" is not a number of hours from 1 to %3")
+          .arg(QString::fromStdString(iniFile), QString::fromStdString(hours))
+          .arg(kMaxSessionHours);
+    plan.Config.SessionHours = read;
+  }
   if (!setToken.empty()) {
     if (setToken.size() < kMinSetTokenLength)
       return QStringLiteral("[Board] Token in %1 is shorter than %2 characters")
@@ -177,10 +202,18 @@ void TBoardRun::Start() {
   hooks.Messages = [this](const std::vector<std::int64_t>& ids) {
     return HistoryRows(FDesk.HistoryReader(), ids, FDesk.Now(tfUTC));
   };
-  hooks.ReprintMessages = [this](const std::vector<std::int64_t>& ids) {
-    Reprinting([&] { FDesk.ReprintMessages(ids, "on the board"); });
+  hooks.MessagesAfter = [this](std::int64_t after, std::size_t limit) {
+    const TMessageStore* store = FDesk.HistoryReader();
+    if (!store) throw std::runtime_error("The message store is not open");
+    return HistoryRows(store, store->IdsAfter(after, limit));
   };
-  hooks.ReprintJob = [this](std::int64_t job) { Reprinting([&] { FDesk.ReprintJob(job, "on the board"); }); };
+  hooks.ReprintMessages = [this](const std::vector<std::int64_t>& ids, const std::string& by) {
+    Reprinting([&] { FDesk.ReprintMessages(ids, "on the board by " + by); });
+  };
+  hooks.ReprintJob = [this](std::int64_t job, const std::string& by) {
+    Reprinting([&] { FDesk.ReprintJob(job, "on the board by " + by); });
+  };
+  hooks.Log = [this](const std::string& line) { FDesk.LogMessage(line); };
   hooks.ClearBulletin = [this](const std::string& from, const std::string& lineId) {
     Reprinting([&] { FDesk.ClearBulletinLine(from, lineId, "on the board"); });
   };
@@ -221,7 +254,9 @@ void TBoardRun::Start() {
   // and then; the state is made anew only when one of them moved.
   auto* look = new QTimer(s);
   connect(look, &QTimer::timeout, s, [this, s] {
+    s->CheckKeys();
     QJsonObject facts = DeskState(FDesk, {}, QString(), QString(), 0);
+    facts.insert(QStringLiteral("health"), Health(Sources()));
     if (facts != FLooked) {
       FLooked = std::move(facts);
       s->Changed();
@@ -236,7 +271,7 @@ QString TBoardRun::Url() const {
   return FServer ? FServer->Url() : QString();
 }
 
-QJsonObject TBoardRun::State() const {
+QList<TBoardSource> TBoardRun::Sources() const {
   QList<TBoardSource> sources;
   for (std::size_t i = 0; i < FSources.Count(); ++i) {
     const TPacketSources::TSource& s = FSources.At(i);
@@ -250,9 +285,24 @@ QJsonObject TBoardRun::State() const {
           QDateTime::fromMSecsSinceEpoch(s.LastHeardMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     sources << b;
   }
+  return sources;
+}
+
+QJsonObject TBoardRun::State() const {
+  const QList<TBoardSource> sources = Sources();
   const QString count =
       DisplayText(CountText(static_cast<int>(FDesk.Listed().size()), FDesk.Choices().PageSetting));
   QJsonObject state = DeskState(FDesk, sources, count, FLastFailure, kBoardEntries);
+  state.insert(QStringLiteral("health"), Health(sources));
+  // The desk tells the last page's words; its time is when they were first seen.
+  QJsonObject printer = state.value(QLatin1String("printer")).toObject();
+  if (const QString page = printer.value(QLatin1String("lastPage")).toString(); page != FLastPage) {
+    FLastPage = page;
+    FLastPageAt = QDateTime::currentDateTimeUtc();
+  }
+  if (!FLastPage.isEmpty()) printer.insert(QStringLiteral("lastPageUtc"), Iso(FLastPageAt));
+  state.insert(QStringLiteral("printer"), printer);
+  state.insert(QStringLiteral("entries"), WithMessages(state.value(QLatin1String("entries")).toArray()));
   try {
     state.insert(QStringLiteral("bulletins"), BulletinRows(FDesk.BulletinBoard()));
   } catch (const std::exception& e) {
@@ -260,6 +310,70 @@ QJsonObject TBoardRun::State() const {
     state.insert(QStringLiteral("bulletins_failure"), QString::fromUtf8(e.what()));
   }
   return state;
+}
+
+QJsonObject TBoardRun::Health(const QList<TBoardSource>& sources) const {
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  std::map<QString, QString> notWell;  // what, by the part it is about
+  int down = 0;
+  for (const TBoardSource& source : sources) {
+    if (!source.Down) continue;
+    ++down;
+    notWell[QStringLiteral("source ") + source.Name] =
+        QStringLiteral("Source %1: %2").arg(source.Name, source.State);
+  }
+  if (const QStringList& problems = FDesk.PrinterProblems(); !problems.isEmpty())
+    notWell[QStringLiteral("printer")] =
+        QStringLiteral("Printer %1: %2").arg(FDesk.PrinterName(), problems.join(QStringLiteral("; ")));
+  if (FDesk.StoreFailing())
+    notWell[QStringLiteral("store")] = QStringLiteral("Store: failing; what comes is kept in memory");
+  else if (!FDesk.StoreFile().empty() && !FDesk.HistoryReader())
+    notWell[QStringLiteral("store")] = QStringLiteral("Store: not open");
+  if (!FDesk.Logging()) notWell[QStringLiteral("log")] = QStringLiteral("Log: not running");
+  if (!FRefusal.isEmpty()) notWell[QStringLiteral("board")] = QStringLiteral("Board: ") + FRefusal;
+
+  // A part keeps the time it was first seen not well until it is well again.
+  std::erase_if(FSince, [&](const auto& kept) { return !notWell.contains(kept.first); });
+  QJsonArray parts;
+  for (const auto& [part, what] : notWell) {
+    const QDateTime since = FSince.try_emplace(part, now).first->second;
+    parts.append(QJsonObject{{QStringLiteral("part"), part},
+                             {QStringLiteral("what"), what},
+                             {QStringLiteral("since"), Iso(since)}});
+  }
+  const bool nothingComes = !sources.isEmpty() && down == sources.size();
+  const QString level = nothingComes      ? QStringLiteral("down")
+                        : parts.isEmpty() ? QStringLiteral("well")
+                                          : QStringLiteral("degraded");
+  return QJsonObject{{QStringLiteral("level"), level}, {QStringLiteral("parts"), parts}};
+}
+
+QJsonArray TBoardRun::WithMessages(const QJsonArray& entries) const {
+  std::vector<std::int64_t> wanted;
+  std::unordered_map<std::int64_t, QJsonObject> kept;
+  for (qsizetype i = 0; i < entries.size(); ++i) {
+    const auto id = static_cast<std::int64_t>(entries[i].toObject().value(QLatin1String("id")).toDouble());
+    if (id == 0) continue;
+    auto it = FRows.find(id);
+    const bool newest = static_cast<std::size_t>(entries.size() - i) <= kNewestUnanswered;
+    if (it == FRows.end() || (newest && it->second.value(QLatin1String("answered")).toString().isEmpty()))
+      wanted.push_back(id);
+    else
+      kept.emplace(id, it->second);
+  }
+  // One at a time: an entry's number is the desk's (held in memory first), the row's the file's.
+  for (const std::int64_t id : wanted)
+    for (const TStoredMessage& m : FDesk.ListedMessages({id})) kept[id] = HistoryRow(m);
+  // Rows of entries no longer listed go.
+  FRows = std::move(kept);
+  QJsonArray out;
+  for (const QJsonValue v : entries) {
+    QJsonObject entry = v.toObject();
+    const auto id = static_cast<std::int64_t>(entry.value(QLatin1String("id")).toDouble());
+    if (auto it = FRows.find(id); it != FRows.end()) entry.insert(QStringLiteral("message"), it->second);
+    out.append(entry);
+  }
+  return out;
 }
 
 QByteArray TBoardRun::StatusAnswer() const {
@@ -348,6 +462,55 @@ int AskAcknowledge(const QString& dataDir, const QByteArray& which, QString& out
   const TInstanceLock::TStatusReply reply = lock.AskHolderToAcknowledge(which, timeoutMs);
   if (const auto code = Answered(reply, out, err)) return *code == "0" ? 0 : kAcknowledgeNoAlarm;
   return NoAnswer(lock, dataDir, reply, err, timeoutMs);
+}
+
+int BoardKeyCommand(const TCommandLine& command, const std::string& iniFile, const std::string& dataDir,
+                    QString& out, QString& err) {
+  const std::string file =
+      QDir(QString::fromStdString(dataDir)).filePath(QString::fromLatin1(kBoardKeysFile)).toStdString();
+  const std::string name = command.KeyName.toStdString();
+  try {
+    if (command.Action == TCommandLine::caBoardKeys) {
+      const std::vector<TBoardKey> keys = ReadBoardKeys(file);
+      if (keys.empty()) out += QStringLiteral("No board keys; quillmark --board-key NAME makes one\n");
+      for (const TBoardKey& k : keys)
+        out += QStringLiteral("%1: %2\n")
+                   .arg(QString::fromStdString(k.Name), QString::fromLatin1(BoardKeyRights(k)));
+      return 0;
+    }
+    if (command.Action == TCommandLine::caBoardKeyRevoke) {
+      if (!RevokeBoardKey(file, name)) {
+        err += QStringLiteral("quillmark: there is no board key \"%1\" (quillmark --board-keys lists them)\n")
+                   .arg(command.KeyName);
+        return 1;
+      }
+      out += QStringLiteral("Board key \"%1\" revoked; its sessions end now\n").arg(command.KeyName);
+      return 0;
+    }
+    std::error_code made;
+    MakePrivateFolders(dataDir, made);
+    if (made) throw std::runtime_error("The data folder " + dataDir + " cannot be made: " + made.message());
+    bool replaced = false;
+    const TBoardKey key = MakeBoardKey(file, name, command.CanAct, replaced);
+    out += QStringLiteral("Board key \"%1\" made (%2)%3\n")
+               .arg(command.KeyName, QString::fromLatin1(BoardKeyRights(key)),
+                    replaced ? QStringLiteral("; the key of that name before it no longer opens the board")
+                             : QString());
+    TBoardPlan plan;
+    const QString wrong = PlanBoard(command.Options.Web, iniFile, dataDir, plan);
+    if (!wrong.isEmpty()) err += QStringLiteral("quillmark: %1\n").arg(wrong);
+    if (plan.Off) err += QStringLiteral("quillmark: the board is off ([Board] Listen=off or --web off)\n");
+    std::string host = plan.Config.Host;
+    if (host == "0.0.0.0" || host == "::") host = QSysInfo::machineHostName().toStdString();
+    if (host.find(':') != std::string::npos) host = "[" + host + "]";
+    const QString port = plan.Config.Port != 0 ? QString::number(plan.Config.Port) : QStringLiteral("PORT");
+    out += QStringLiteral("Hand over: http://%1:%2/?key=%3\n")
+               .arg(QString::fromStdString(host), port, QString::fromStdString(key.Key));
+    return 0;
+  } catch (const std::exception& e) {
+    err += QStringLiteral("quillmark: %1\n").arg(QString::fromUtf8(e.what()));
+    return 1;
+  }
 }
 
 }  // namespace qm

@@ -3,13 +3,19 @@
 // sources, and the answer a later `--status` gets through the instance lock.
 #pragma once
 
+#include <QDateTime>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+#include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
+#include "run/CommandLine.h"
 #include "web/BoardServer.h"
+#include "web/BoardState.h"
 
 namespace qm {
 
@@ -45,6 +51,8 @@ class TBoardRun : public QObject {
   // Why it does not serve though it was meant to ("" when it serves or is off); one line for
   // the window and --status.
   QString Refusal() const { return FRefusal; }
+  // The state the board shows and --status prints: the desk's, its health ("well",
+  // "degraded" or "down", and each part not well since when) and the listed messages' rows.
   QJsonObject State() const;
   // For --status: the exit code on the first line (0 all well, 1 a source, the printer or
   // the store not), then the facts one line each and the board's address.
@@ -63,6 +71,15 @@ class TBoardRun : public QObject {
   // The desk's facts that no signal tells, as last looked at.
   QJsonObject FLooked;
   QString FRefusal;
+  // Since when each part has not been well; the listed messages' rows as last read.
+  mutable std::map<QString, QDateTime> FSince;
+  mutable std::unordered_map<std::int64_t, QJsonObject> FRows;
+  mutable QString FLastPage;
+  mutable QDateTime FLastPageAt;
+
+  QList<TBoardSource> Sources() const;
+  QJsonObject Health(const QList<TBoardSource>& sources) const;
+  QJsonArray WithMessages(const QJsonArray& entries) const;
 };
 
 // The asking side of --status for the data folder `dataDir`: what the running desk answers
@@ -73,6 +90,12 @@ inline constexpr int kStatusNoDesk = 3;
 inline constexpr int kStatusSilentDesk = 4;
 int AskStatus(const QString& dataDir, QString& out, QString& err, int timeoutMs = 5000);
 
+// --board-key NAME [--can-act], --board-key-revoke NAME and --board-keys for the data folder
+// `dataDir`: what to print on standard output and on standard error, and the exit code (0
+// done, 1 not). The address handed over is where the board listens as `webOption` and the INI
+// say.
+int BoardKeyCommand(const TCommandLine& command, const std::string& iniFile, const std::string& dataDir,
+                    QString& out, QString& err);
 // The asking side of --acknowledge [N] (`which` "" or the number): what the running desk did,
 // and the exit code: 0, kAcknowledgeNoAlarm for a number that sounds no alarm, and as AskStatus
 // when no desk answers.

@@ -191,8 +191,21 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("Acknowledges the alarms of the copy running on this data folder: all of them, or\n"
                      "the one numbered N after the option (--status shows the numbers); exit status 0\n"
                      "done, 2 no such alarm, 3 none runs, 4 it holds the folder and does not answer."));
-  parser.addOptions({help, version, replay, pace, aprsIs, kiss, serial, callsign, filter, answer, passcode,
-                     printer, toPdf, config, noWindow, web, areas, status, acknowledge});
+  const QCommandLineOption boardKey(
+      QStringLiteral("board-key"),
+      QStringLiteral("Makes a board key named NAME for another position, read-only unless --can-act, and\n"
+                     "prints the address to hand over; a running desk takes it at once."),
+      QStringLiteral("NAME"));
+  const QCommandLineOption canAct(QStringLiteral("can-act"),
+                                  QStringLiteral("With --board-key: the key may reprint and acknowledge."));
+  const QCommandLineOption boardKeyRevoke(QStringLiteral("board-key-revoke"),
+                                          QStringLiteral("Revokes the board key NAME; its sessions end."),
+                                          QStringLiteral("NAME"));
+  const QCommandLineOption boardKeys(QStringLiteral("board-keys"),
+                                     QStringLiteral("Lists the board keys by name and rights."));
+  parser.addOptions({help,   version, replay,   pace,    aprsIs,         kiss,      serial,     callsign,
+                     filter, answer,  passcode, printer, toPdf,          config,    noWindow,   web,
+                     areas,  status,  boardKey, canAct,  boardKeyRevoke, boardKeys, acknowledge});
   for (const char* name : kQtValueOptions) {
     QCommandLineOption qt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     qt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -314,6 +327,22 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         throw TBadValue{QStringLiteral("--areas: ") + QString::fromStdString(NotAnAreaListEntryText(bad))};
     }
     if (parser.isSet(status)) result.Action = TCommandLine::caStatus;
+    const int keyActions = parser.isSet(boardKey) + parser.isSet(boardKeyRevoke) + parser.isSet(boardKeys);
+    if (keyActions > 1 || (keyActions == 1 && (parser.isSet(status) || parser.isSet(acknowledge))))
+      throw TBadValue{QStringLiteral(
+          "choose one of --board-key, --board-key-revoke, --board-keys, --status and --acknowledge")};
+    if (parser.isSet(canAct) && !parser.isSet(boardKey))
+      throw TBadValue{QStringLiteral("--can-act goes with --board-key NAME")};
+    if (parser.isSet(boardKey)) {
+      result.Action = TCommandLine::caBoardKey;
+      result.KeyName = parser.value(boardKey);
+      result.CanAct = parser.isSet(canAct);
+    } else if (parser.isSet(boardKeyRevoke)) {
+      result.Action = TCommandLine::caBoardKeyRevoke;
+      result.KeyName = parser.value(boardKeyRevoke);
+    } else if (parser.isSet(boardKeys)) {
+      result.Action = TCommandLine::caBoardKeys;
+    }
     if (parser.isSet(config)) {
       o.ConfigDir = parser.value(config);
       CheckFolder(QStringLiteral("config"), o.ConfigDir);

@@ -39,11 +39,23 @@ struct TRunOptions {
 };
 
 struct TCommandLine {
-  enum class TAction { caRun, caHelp, caVersion, caError, caStatus, caAcknowledge };
+  enum class TAction {
+    caRun,
+    caHelp,
+    caVersion,
+    caError,
+    caStatus,
+    caBoardKey,
+    caBoardKeyRevoke,
+    caBoardKeys,
+    caAcknowledge
+  };
   using enum TAction;
   TAction Action = caRun;
   TRunOptions Options;
   QString Text;         // the help, the version line or what is wrong (without the program's name)
+  QString KeyName;      // --board-key, --board-key-revoke
+  bool CanAct = false;  // --can-act
   QString AlarmNumber;  // --acknowledge N: the alarm's number; "" every alarm
 };
 

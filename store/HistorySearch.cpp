@@ -107,6 +107,18 @@ std::vector<std::int64_t> TMessageStore::FindMessages(const THistoryFilter& filt
   return FindIds(FDb, FPath, filter, limit);
 }
 
+std::vector<std::int64_t> TMessageStore::IdsAfter(std::int64_t after, std::size_t limit) const {
+  const std::lock_guard oneAtATime(FUse);
+  S();
+  TStmt stmt(FDb, FPath, "SELECT id FROM messages WHERE id > ?1 ORDER BY id LIMIT ?2");
+  TUse use(stmt);
+  use.Bind(after);
+  use.Bind(static_cast<std::int64_t>(limit));
+  std::vector<std::int64_t> ids;
+  while (use.Step()) ids.push_back(use.Int(0));
+  return ids;
+}
+
 THistoryReader::THistoryReader(const std::string& path) : FPath(path) {
   FDb = OpenConnection(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
   try {

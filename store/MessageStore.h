@@ -255,6 +255,8 @@ class TMessageStore {
   // The ids of every kept message the filter lets through, newest first (by UTC time, then
   // the later kept first); only the newest `limit` when it is not 0.
   std::vector<std::int64_t> FindMessages(const THistoryFilter& filter, std::size_t limit = 0) const;
+  // The ids of at most `limit` messages kept after the message `after`, in the order kept.
+  std::vector<std::int64_t> IdsAfter(std::int64_t after, std::size_t limit) const;
 
   // A new pending job carrying `messages` (list job: those still listed become psInJob with
   // this JobId, printed or cleared ones stay so; full-text job: the one message's full text).

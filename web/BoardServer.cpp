@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QDate>
 #include <QDir>
 #include <QFile>
@@ -21,6 +22,7 @@
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <unordered_map>
 #include <utility>
 
 #include "base/IntegerText.h"
@@ -28,6 +30,7 @@
 #include "web/BoardAlarms.h"
 #include "web/BoardDoor.h"
 #include "web/BoardHttp.h"
+#include "web/BoardKeys.h"
 #include "web/BoardToken.h"
 
 namespace qm {
@@ -45,6 +48,14 @@ constexpr auto kStreamBeat = 15s;
 // How often the state is made anew at most while things change.
 constexpr int kPublishMs = 250;
 constexpr std::size_t kHistoryRows = 200;
+constexpr std::size_t kFeedRows = 200;
+// Refused acts are logged at most this often, with a count of the others.
+constexpr auto kRefusalLogGap = 60s;
+// The name the owner's token goes by in logs and on the page.
+constexpr char kOwnerName[] = "owner";
+constexpr char kAskForKey[] =
+    "Ask the desk's operator for a key of your own: they run quillmark --board-key NAME (with "
+    "--can-act for one that may reprint and acknowledge) and hand you the address it prints.";
 constexpr int kBacklog = 128;
 constexpr std::size_t kMaxReprintIds = 1000;
 constexpr qint64 kMaxPageFile = 32 * 1024 * 1024;
@@ -64,6 +75,32 @@ void ReplyJson(httplib::Response& res, const QJsonObject& object) {
   res.set_content(QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString(), "application/json");
 }
 
+// A refusal a script reads: {"error": why, "hint": what to do}.
+void RefuseJson(httplib::Response& res, int status, const std::string& why, const std::string& hint = {}) {
+  res.status = status;
+  QJsonObject body{{QStringLiteral("error"), QString::fromStdString(why)}};
+  if (!hint.empty()) body.insert(QStringLiteral("hint"), QString::fromStdString(hint));
+  ReplyJson(res, body);
+}
+
+// A request without a key: a script is told in JSON, a browser with a page.
+void NoKey(const httplib::Request& req, httplib::Response& res) {
+  if (req.path.starts_with("/api/")) return RefuseJson(res, 401, "This board needs a key", kAskForKey);
+  res.status = 401;
+  res.set_content(std::string("<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\">"
+                              "<title>Quillmark board: a key is needed</title></head><body>"
+                              "<h1>This board needs a key</h1><p>") +
+                      kAskForKey + "</p></body></html>\n",
+                  "text/html; charset=utf-8");
+}
+
+// What a session is found by: its digest, so that finding it tells nothing of its bytes.
+std::string SessionDigest(std::string_view session) {
+  return QCryptographicHash::hash(QByteArray(session.data(), static_cast<qsizetype>(session.size())),
+                                  QCryptographicHash::Sha256)
+      .toStdString();
+}
+
 // What every answer carries, whichever route made it: nothing cached, framed, sniffed or
 // referred, and the page's script only from the board itself.
 void SecureHeaders(const httplib::Request&, httplib::Response& res) {
@@ -80,12 +117,22 @@ QByteArray Resource(const char* name) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// The key the request carries: the token or the session as a bearer, or the token in the
-// address. A cookie is no key: a browser sends it to every port of the host.
+// The key the request carries: a key, the token or a session as a bearer, or a key or the
+// token in the address. A cookie is no key: a browser sends it to every port of the host.
 std::string GivenKey(const httplib::Request& req) {
   if (req.has_header("Authorization")) return BearerToken(req.get_header_value("Authorization"));
-  return req.get_param_value("token");
+  return req.has_param("key") ? req.get_param_value("key") : req.get_param_value("token");
 }
+
+// Who asks: the key's name and rights, and whether the key was a session.
+struct TCaller {
+  std::string Name;
+  bool CanAct = false;
+  bool Session = false;
+};
+
+// The caller of the request the calling worker serves, set by the door.
+thread_local std::optional<TCaller> tCaller;
 
 // The page, its script and style hold nothing of the desk: they are served to anyone, so that
 // the page can find its session (it keeps it per tab and sends it as a header).
@@ -152,11 +199,11 @@ std::optional<std::int64_t> ReadId(const std::string& text) {
 struct TBoardServer::TShared {
   TShared(const TBoardConfig& config, TBoardHooks hooks, QObject* desk, std::atomic<int>& streams)
       : Config(config),
-        Session(NewBoardSession()),
         Hooks(std::move(hooks)),
         Desk(desk),
         Streams(streams),
-        Http(Limits(config)) {}
+        Http(Limits(config)),
+        Keys(config.KeyFile, [this](const std::string& line) { Log(line); }) {}
 
   static TBoardHttp::TLimits Limits(const TBoardConfig& c) {
     TBoardHttp::TLimits limits;
@@ -168,15 +215,26 @@ struct TBoardServer::TShared {
   }
   static std::size_t Workers(const TBoardConfig& c) { return static_cast<std::size_t>(c.MaxStreams) + 8; }
 
+  // A session the page keeps instead of its key: made for one trade, in memory only, so one
+  // that leaked is worthless at the next start, its time's end, or once its key is revoked.
+  struct TSession {
+    TCaller Caller;
+    std::string Key;  // the key it was traded for; "" the token
+    TBoardClock::time_point Ends;
+  };
+
   const TBoardConfig Config;
-  // What the page keeps instead of the token: made anew at each start, so one that leaked is
-  // worthless at the next.
-  const std::string Session;
   const TBoardHooks Hooks;
   QObject* const Desk;  // the server object: queued calls run on its (the desk's) thread
   const TOwnerThread Owner;
   std::atomic<int>& Streams;
   TBoardHttp Http;
+  TBoardKeyring Keys;
+
+  std::mutex SessionMutex;
+  std::unordered_map<std::string, TSession> Sessions;  // by digest
+  TBoardClock::time_point LastRefusalLogged;
+  int RefusalsUnlogged = 0;
 
   std::mutex Mutex;
   std::condition_variable Changed;
@@ -286,27 +344,90 @@ struct TBoardServer::TShared {
     Reply(res, 200, "Reprinted");
   }
 
-  // The door, before any route: the token or the session on every request but the page's own
-  // files, a change only from the board's own page.
-  httplib::Server::HandlerResponse Door(const httplib::Request& req, httplib::Response& res) {
-    const std::string key = GivenKey(req);
-    // Both compared whatever the first said: the time tells nothing of which matched.
+  // On the desk's thread, when it gets to it: a line for its log.
+  void Log(const std::string& line) {
+    if (!Hooks.Log) return;
+    QMetaObject::invokeMethod(
+        Desk, [this, line] { Hooks.Log(line); }, Qt::QueuedConnection);
+  }
+
+  // Who `key` opens the board for: the token, a key of the file, or a live session whose key
+  // still stands; nullopt none.
+  std::optional<TCaller> Identify(const std::string& key) {
+    if (key.empty()) return std::nullopt;
+    // Each compared whatever the one before said: the time tells nothing of which matched.
     const bool token = SameToken(key, Config.Token);
-    const bool session = SameToken(key, Session);
-    if (token || session) {
+    const std::optional<TBoardKey> made = Keys.Find(key);
+    std::optional<TSession> session;
+    {
+      std::lock_guard lock(SessionMutex);
+      if (auto it = Sessions.find(SessionDigest(key)); it != Sessions.end()) {
+        if (TBoardClock::now() < it->second.Ends)
+          session = it->second;
+        else
+          Sessions.erase(it);
+      }
+    }
+    if (token) return TCaller{kOwnerName, true, false};
+    if (made) return TCaller{made->Name, made->CanAct, false};
+    if (!session) return std::nullopt;
+    if (!session->Key.empty()) {
+      // Revoked, or made anew with other rights: its sessions end with it.
+      const std::optional<TBoardKey> still = Keys.Find(session->Key);
+      if (!still || still->Name != session->Caller.Name || still->CanAct != session->Caller.CanAct) {
+        std::lock_guard lock(SessionMutex);
+        Sessions.erase(SessionDigest(key));
+        return std::nullopt;
+      }
+    }
+    return session->Caller;
+  }
+
+  // A change asked with a key that may only read: logged once a minute at most.
+  void LogRefusal(const httplib::Request& req, const TCaller& caller) {
+    std::unique_lock lock(SessionMutex);
+    const auto now = TBoardClock::now();
+    if (LastRefusalLogged != TBoardClock::time_point() && now - LastRefusalLogged < kRefusalLogGap) {
+      ++RefusalsUnlogged;
+      return;
+    }
+    std::string line = "Board: refused " + req.path + " to the read-only key " + caller.Name;
+    if (RefusalsUnlogged > 0) line += " (and " + std::to_string(RefusalsUnlogged) + " refusals before it)";
+    LastRefusalLogged = now;
+    RefusalsUnlogged = 0;
+    lock.unlock();
+    Log(line);
+  }
+
+  // The door, before any route: a key on every request but the page's own files; a change
+  // only with an acting key and from the board's own page.
+  httplib::Server::HandlerResponse Door(const httplib::Request& req, httplib::Response& res) {
+    tCaller = Identify(GivenKey(req));
+    if (tCaller) {
       Http.MarkKeyed();
     } else if (!IsOpenToAll(req)) {
-      Refuse(res, 401, "Unauthorized: open the address with the token (quillmark --status shows it)");
+      NoKey(req, res);
       return httplib::Server::HandlerResponse::Handled;
     }
-    if (req.method != "GET" && req.method != "HEAD" &&
-        !SameOriginChange(req.get_header_value("Origin"), req.get_header_value("Sec-Fetch-Site"),
-                          req.get_header_value("Host"))) {
-      Refuse(res, 403, "Forbidden: changes come from the board's own page");
-      return httplib::Server::HandlerResponse::Handled;
+    if (req.method != "GET" && req.method != "HEAD") {
+      if (tCaller && !tCaller->CanAct && req.path != "/api/session") {
+        LogRefusal(req, *tCaller);
+        RefuseJson(
+            res, 403,
+            "The key \"" + tCaller->Name + "\" may only read: " + req.path + " needs a key that can act",
+            "The operator makes one with quillmark --board-key NAME --can-act");
+        return httplib::Server::HandlerResponse::Handled;
+      }
+      if (!SameOriginChange(req.get_header_value("Origin"), req.get_header_value("Sec-Fetch-Site"),
+                            req.get_header_value("Host"))) {
+        Refuse(res, 403, "Forbidden: changes come from the board's own page");
+        return httplib::Server::HandlerResponse::Handled;
+      }
     }
     return httplib::Server::HandlerResponse::Unhandled;
   }
+
+  std::string CallerName() const { return tCaller ? tCaller->Name : std::string(kOwnerName); }
 
   // GET /: on the first visit the token is in the address; the page trades it for the
   // session (POST /api/session) and takes it out of the address. A cookie that earlier builds
@@ -326,9 +447,36 @@ struct TBoardServer::TShared {
                     script ? "text/javascript; charset=utf-8" : "text/css; charset=utf-8");
   }
 
-  // POST /api/session
-  void GiveSession(const httplib::Request&, httplib::Response& res) {
-    ReplyJson(res, QJsonObject{{QStringLiteral("session"), QString::fromStdString(Session)}});
+  // POST /api/session: a session for the key the request carries (not for a session: one
+  // would never end), with its name, rights and hours.
+  void GiveSession(const httplib::Request& req, httplib::Response& res) {
+    if (!tCaller || tCaller->Session)
+      return RefuseJson(res, 401, "A session is made for a key, not for another session", kAskForKey);
+    const std::string key = GivenKey(req);
+    TSession made{*tCaller, SameToken(key, Config.Token) ? std::string() : key,
+                  TBoardClock::now() + std::chrono::hours(Config.SessionHours)};
+    made.Caller.Session = true;
+    const std::string session = NewBoardSession();
+    {
+      std::lock_guard lock(SessionMutex);
+      if (Sessions.size() >= Config.MaxSessions) {
+        auto soonest = std::min_element(Sessions.begin(), Sessions.end(), [](const auto& a, const auto& b) {
+          return a.second.Ends < b.second.Ends;
+        });
+        Sessions.erase(soonest);
+      }
+      Sessions.emplace(SessionDigest(session), made);
+    }
+    ReplyJson(res, QJsonObject{{QStringLiteral("session"), QString::fromStdString(session)},
+                               {QStringLiteral("name"), QString::fromStdString(made.Caller.Name)},
+                               {QStringLiteral("canAct"), made.Caller.CanAct},
+                               {QStringLiteral("hours"), Config.SessionHours}});
+  }
+
+  // GET /api/me: who the key is, for the page.
+  void Me(const httplib::Request&, httplib::Response& res) {
+    ReplyJson(res, QJsonObject{{QStringLiteral("name"), QString::fromStdString(tCaller->Name)},
+                               {QStringLiteral("canAct"), tCaller->CanAct}});
   }
 
   // GET /api/state
@@ -339,7 +487,7 @@ struct TBoardServer::TShared {
   }
 
   // GET /api/events: the state as it changes, for as long as the page is open.
-  void Events(const httplib::Request&, httplib::Response& res) {
+  void Events(const httplib::Request& req, httplib::Response& res) {
     if (Streams.fetch_add(1) >= Config.MaxStreams) {
       Streams.fetch_sub(1);
       return Refuse(res, 503, "Too many boards are open");
@@ -349,7 +497,9 @@ struct TBoardServer::TShared {
     auto seen = std::make_shared<std::uint64_t>(0);
     res.set_chunked_content_provider(
         "text/event-stream",
-        [this, seen](std::size_t, httplib::DataSink& sink) {
+        [this, seen, key = GivenKey(req)](std::size_t, httplib::DataSink& sink) {
+          // A revoked key or a session at its end: the page hears no more.
+          if (!Identify(key)) return false;
           std::string chunk;
           {
             std::unique_lock lock(Mutex);
@@ -394,11 +544,9 @@ struct TBoardServer::TShared {
     ReplyJson(res, QJsonObject{{QStringLiteral("rows"), *rows}, {QStringLiteral("more"), more}});
   }
 
-  // Who makes a change (reprint, acknowledge) with the request's key: the key's name, or
-  // nullopt with the refusal answered. Every key that came in may act.
-  std::optional<std::string> Actor(const httplib::Request&, httplib::Response&) {
-    return std::string("owner");
-  }
+  // Who makes a change (reprint, acknowledge) with the request's key: the key's name. The door
+  // lets a change through only with an acting key.
+  std::optional<std::string> Actor(const httplib::Request&, httplib::Response&) { return CallerName(); }
 
   // POST /api/alarms/acknowledge: {"id": N} for one alarm, {} for every one.
   void AcknowledgeAlarms(const httplib::Request& req, httplib::Response& res) {
@@ -426,7 +574,7 @@ struct TBoardServer::TShared {
       if (!id) return Refuse(res, 400, "Not a message number");
       ids.push_back(*id);
     }
-    ReplyReprinted(res, [this, ids] { Hooks.ReprintMessages(ids); });
+    ReplyReprinted(res, [this, ids, by = CallerName()] { Hooks.ReprintMessages(ids, by); });
   }
 
   // POST /api/reprint-job: job=…
@@ -434,7 +582,33 @@ struct TBoardServer::TShared {
     if (!Actor(req, res)) return;
     const std::optional<std::int64_t> job = ReadId(req.get_param_value("job"));
     if (!job) return Refuse(res, 400, "Not a job number");
-    ReplyReprinted(res, [this, job = *job] { Hooks.ReprintJob(job); });
+    ReplyReprinted(res, [this, job = *job, by = CallerName()] { Hooks.ReprintJob(job, by); });
+  }
+
+  // GET /api/messages?after=N: the messages kept after the message N, oldest first, a bounded
+  // number at a time; "next" is where to ask from next.
+  void Feed(const httplib::Request& req, httplib::Response& res) {
+    std::int64_t after = 0;
+    if (req.has_param("after")) {
+      const std::string text = req.get_param_value("after");
+      std::int32_t read = 0;
+      if (!TryParseDecimal(text, read) || read < 0)
+        return RefuseJson(res, 400, "after= takes a message number");
+      after = read;
+    }
+    if (!Hooks.MessagesAfter) return RefuseJson(res, 503, "The message store is not open");
+    std::string error;
+    const std::optional<QJsonArray> rows =
+        OnDesk<QJsonArray>([this, after] { return Hooks.MessagesAfter(after, kFeedRows + 1); }, error);
+    if (!rows) return RefuseJson(res, 503, error);
+    QJsonArray page = *rows;
+    const bool more = page.size() > static_cast<qsizetype>(kFeedRows);
+    while (page.size() > static_cast<qsizetype>(kFeedRows)) page.removeLast();
+    const double next = page.isEmpty() ? static_cast<double>(after)
+                                       : page.last().toObject().value(QLatin1String("id")).toDouble();
+    ReplyJson(res, QJsonObject{{QStringLiteral("messages"), page},
+                               {QStringLiteral("more"), more},
+                               {QStringLiteral("next"), next}});
   }
 
   // POST /api/bulletins/clear: {"from":"…","id":"…"}, a line of the bulletin board.
@@ -512,6 +686,10 @@ TBoardServer::~TBoardServer() {
   Stop();
 }
 
+void TBoardServer::CheckKeys() {
+  FShared->Keys.Refresh();
+}
+
 QString TBoardServer::Url() const {
   const bool v6 = FConfig.Host.find(':') != std::string::npos;
   const QString host = QString::fromStdString(FConfig.Host);
@@ -562,6 +740,8 @@ void TBoardServer::Start() {
   http.Get("/board.js", route(&TShared::PageFile));
   http.Get("/board.css", route(&TShared::PageFile));
   http.Post("/api/session", route(&TShared::GiveSession));
+  http.Get("/api/me", route(&TShared::Me));
+  http.Get("/api/messages", route(&TShared::Feed));
   http.Get("/api/state", route(&TShared::State));
   http.Get("/api/events", route(&TShared::Events));
   http.Get("/api/history", route(&TShared::History));

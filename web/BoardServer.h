@@ -4,11 +4,13 @@
 // The live state is made on the desk's thread at most a few times a second, whatever the
 // traffic, and pushed to every open page as Server-Sent Events.
 //
-// The door: every request but the page's own files needs a key, the token
-// ("Authorization: Bearer" or ?token=) or the session the page trades it for at each start
-// and keeps per tab (sent as a bearer; never a cookie, which a browser sends to every port of
-// the host); without one the answer is 401 and nothing else. A change (reprint, acknowledging
-// alarms) is a POST from the board's own page by a key that may act. Request lines, headers and bodies, the
+// The door: every request but the page's own files needs a key: the owner's token, or a key
+// the operator made for a position (read-only or acting), each as "Authorization: Bearer",
+// ?key= or ?token=; or a session the page traded one of them for (sent as a bearer; never a
+// cookie, which a browser sends to every port of the host). A session carries its key's name
+// and rights, lasts a set time and only this run, and ends with its key. Without a key the
+// answer is 401 with how to ask for one. A change (reprint, acknowledge) needs an acting key
+// (403 to a read-only one) and is a POST from the board's own page. Request lines, headers and bodies, the
 // number of connections, of strangers and of open pages, and the time a whole request may take are bounded; a
 // stop shuts every connection down. Only the page, its script and style, the answers below and the day's
 // archived pages are served; no path reaches any other file.
@@ -55,6 +57,12 @@ struct TBoardConfig {
   // workers); one more sheds the oldest of them.
   int MaxStrangers = 32;
   std::size_t MaxBody = 16 * 1024;
+  // The keys made for other positions ("" none but the token).
+  std::string KeyFile;
+  // How long a session the page trades a key for lasts.
+  int SessionHours = 12;
+  // Sessions at once; one more ends the one that ends soonest.
+  std::size_t MaxSessions = 1024;
 };
 
 // What was asked for is not there (a message or a job never stored): the asker's mistake, not
@@ -88,9 +96,14 @@ struct TBoardHooks {
       FindMessages;
   // The stored messages `ids` as the history's rows, in the order given.
   std::function<QJsonArray(const std::vector<std::int64_t>& ids)> Messages;
-  // Reprints; what is not stored is thrown as EBoardNotFound.
-  std::function<void(const std::vector<std::int64_t>& ids)> ReprintMessages;
-  std::function<void(std::int64_t job)> ReprintJob;
+  // At most `limit` stored messages kept after the message `after`, as the history's rows, in
+  // the order kept.
+  std::function<QJsonArray(std::int64_t after, std::size_t limit)> MessagesAfter;
+  // Reprints for the key named `by`; what is not stored is thrown as EBoardNotFound.
+  std::function<void(const std::vector<std::int64_t>& ids, const std::string& by)> ReprintMessages;
+  std::function<void(std::int64_t job, const std::string& by)> ReprintJob;
+  // A line for the desk's log: a key made or revoked, acts refused.
+  std::function<void(const std::string& line)> Log;
   // Takes a line (sender, line ID) off the bulletin board; one not on it is thrown as
   // EBoardNotFound.
   std::function<void(const std::string& from, const std::string& lineId)> ClearBulletin;
@@ -122,6 +135,8 @@ class TBoardServer : public QObject {
   void Changed();
   // Pages following the state now.
   int Streams() const { return FStreamCount.load(); }
+  // Reads the key file again if it changed (logging what did); requests do so too.
+  void CheckKeys();
 
  private:
   struct TShared;

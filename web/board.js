@@ -1,30 +1,62 @@
-// The board's page: the desk's state as it is pushed, the history, reprints. The page keeps
-// its session in this tab's storage, which belongs to this address and port alone, and sends
-// it with every request; the token it came with leaves the address at once.
+// The board's page: the desk's state as it is pushed, its alarms, the messages as an operator
+// reads them, the history, reprints. The page trades the key it was opened with for a session
+// of its own, keeps that in this browser's storage for this address and port alone (so it
+// outlives a browser restart until the session's end), sends it with every request, and takes
+// the key out of the address at once.
 'use strict';
 
 const $ = (id) => document.getElementById(id);
 
 const kSessionKey = 'quillmark-board-session';
-let session = sessionStorage.getItem(kSessionKey) || '';
+const kWhoKey = 'quillmark-board-who';
+// An alarm sounds again this often until someone acknowledges it.
+const kAlarmRepeatMs = 30000;
 
-// Trades the token in the address (the first visit) for this run's session.
-async function openSession() {
-  const token = new URLSearchParams(location.search).get('token');
-  if (!token) return;
-  history.replaceState(null, '', '/');
-  const answer = await fetch('/api/session', { method: 'POST', headers: { Authorization: 'Bearer ' + token } });
-  if (!answer.ok) return;
-  session = (await answer.json()).session;
-  sessionStorage.setItem(kSessionKey, session);
+let session = localStorage.getItem(kSessionKey) || '';
+let who = JSON.parse(localStorage.getItem(kWhoKey) || 'null');
+if (session && (!who || Date.now() >= who.ends)) forget();
+
+function forget() {
+  localStorage.removeItem(kSessionKey);
+  localStorage.removeItem(kWhoKey);
+  session = '';
+  who = null;
 }
 
-// The session ended with the run it was made for: a new start needs the address again.
-function sessionEnded() {
-  sessionStorage.removeItem(kSessionKey);
-  session = '';
-  $('link').textContent = 'no session: open the address quillmark --status shows';
+// Trades the key in the address (the first visit) for a session.
+async function openSession() {
+  const params = new URLSearchParams(location.search);
+  const key = params.get('key') || params.get('token');
+  if (!key) return;
+  params.delete('key');
+  params.delete('token');
+  history.replaceState(null, '', '/' + (params.toString() ? '?' + params : ''));
+  const answer = await fetch('/api/session', { method: 'POST', headers: { Authorization: 'Bearer ' + key } });
+  if (!answer.ok) {
+    $('nokey-why').textContent = 'The address you opened holds a key this desk does not know (revoked, or mistyped).';
+    return;
+  }
+  const made = await answer.json();
+  forget();
+  session = made.session;
+  who = { name: made.name, canAct: made.canAct, ends: Date.now() + made.hours * 3600 * 1000 };
+  localStorage.setItem(kSessionKey, session);
+  localStorage.setItem(kWhoKey, JSON.stringify(who));
+}
+
+function showNoKey(why) {
+  $('board').hidden = true;
+  $('nokey').hidden = false;
+  if (why) $('nokey-why').textContent = why;
+  $('link').textContent = 'no key';
   $('link').className = 'badge bad';
+  $('health').hidden = true;
+}
+
+// The session ended (its time, its key revoked, or a new start of the desk).
+function sessionEnded() {
+  forget();
+  showNoKey('Your session has ended: its time is up, its key was revoked, or the desk started again.');
 }
 
 async function ask(path, options = {}) {
@@ -35,14 +67,147 @@ async function ask(path, options = {}) {
   return answer;
 }
 
+function element(tag, className, text) {
+  const e = document.createElement(tag);
+  if (className) e.className = className;
+  if (text !== undefined) e.textContent = text;
+  return e;
+}
+
 function cell(row, text) {
-  const td = document.createElement('td');
-  td.textContent = text;
+  const td = element('td', '', text);
   row.appendChild(td);
   return td;
 }
 
+function pad(n) {
+  return String(n).padStart(2, '0');
+}
+
+// "14:05:33 (19:05:33 UTC)", with the day when it is not today's.
+function localAndUtc(iso) {
+  const t = new Date(iso);
+  if (isNaN(t)) return iso || '';
+  const today = new Date().toDateString() === t.toDateString();
+  const local = (today ? '' : t.toLocaleDateString() + ' ') + t.toLocaleTimeString();
+  return `${local} (${pad(t.getUTCHours())}:${pad(t.getUTCMinutes())}:${pad(t.getUTCSeconds())} UTC)`;
+}
+
+const kLevelWords = { well: 'All well', degraded: 'Degraded', down: 'Down' };
+
+function showHealth(health) {
+  const level = health.level || 'well';
+  $('health').hidden = false;
+  $('health').textContent = kLevelWords[level] || level;
+  $('health').className = 'badge ' + (level === 'well' ? 'ok' : level === 'down' ? 'bad' : 'warn');
+  $('health-word').textContent = kLevelWords[level] || level;
+  $('health-word').className = level === 'well' ? '' : 'problem';
+  const parts = $('health-parts');
+  parts.replaceChildren();
+  for (const p of health.parts || [])
+    parts.appendChild(element('li', 'problem', `${p.what} — since ${localAndUtc(p.since)}`));
+  if (!(health.parts || []).length) parts.appendChild(element('li', '', 'Every part of the desk is well.'));
+}
+
+// The alarms not yet acknowledged, sounded and notified while they stand.
+let alarmsShown = new Set();
+let audio = null;
+let lastSounded = 0;
+
+function sound() {
+  if (!audio || audio.state !== 'running') return;
+  const now = audio.currentTime;
+  for (const [at, pitch] of [[0, 880], [0.25, 660], [0.5, 880]]) {
+    const tone = audio.createOscillator();
+    const gain = audio.createGain();
+    tone.frequency.value = pitch;
+    gain.gain.setValueAtTime(0.3, now + at);
+    gain.gain.exponentialRampToValueAtTime(0.001, now + at + 0.22);
+    tone.connect(gain).connect(audio.destination);
+    tone.start(now + at);
+    tone.stop(now + at + 0.23);
+  }
+  lastSounded = Date.now();
+}
+
+function showAlarms(alarms) {
+  $('alarms-section').hidden = !alarms.length;
+  const list = $('alarms');
+  list.replaceChildren();
+  const fresh = [];
+  for (const a of alarms) {
+    const li = element('li', 'alarm');
+    li.appendChild(element('strong', '', `${a.from} → ${a.to}`));
+    li.appendChild(element('span', 'kind', ` ${a.kind} `));
+    li.appendChild(element('span', 'text', a.text));
+    li.appendChild(element('span', 'when', ` since ${localAndUtc(a.since)}`));
+    if (who && who.canAct) {
+      const b = element('button', 'acting', 'Acknowledge');
+      b.type = 'button';
+      b.addEventListener('click', () => acknowledge({ id: a.id }));
+      li.appendChild(b);
+    }
+    list.appendChild(li);
+    if (!alarmsShown.has(a.id)) fresh.push(a);
+  }
+  alarmsShown = new Set(alarms.map((a) => a.id));
+  if (fresh.length || (alarms.length && Date.now() - lastSounded >= kAlarmRepeatMs)) sound();
+  if ('Notification' in window && Notification.permission === 'granted')
+    for (const a of fresh) new Notification(`Quillmark alarm: ${a.from} → ${a.to}`, { body: a.text, tag: 'qm-' + a.id });
+}
+
+setInterval(() => { if (alarmsShown.size && Date.now() - lastSounded >= kAlarmRepeatMs) sound(); }, 1000);
+
+async function acknowledge(which) {
+  const answer = await ask('/api/alarms/acknowledge', {
+    method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(which) });
+  const text = (await answer.text()).trim();
+  $('ack-result').textContent = answer.ok ? '' : text;
+  $('ack-result').className = answer.ok ? '' : 'problem';
+}
+
+// An NWS alert's words beside its lines, when the message is one.
+function nwsWords(nws) {
+  const p = element('p', 'nws' + (nws.expired ? ' expired' : ''));
+  p.textContent = [nws.words || nws.event, (nws.areas || []).join(', '),
+    nws.expires ? (nws.expired ? 'expired ' : 'until ') + localAndUtc(nws.expires) : ''].filter(Boolean).join(' · ');
+  return p;
+}
+
+// A listed message as an operator reads it, its page lines one click away.
+function messageCard(e) {
+  const m = e.message;
+  const card = element('article', 'entry' + (e.printing ? ' printing' : ''));
+  card.dataset.id = e.id;
+  if (m) {
+    const head = element('p', 'head');
+    head.appendChild(element('strong', 'from', m.from));
+    head.appendChild(document.createTextNode(' → '));
+    head.appendChild(element('strong', 'to', m.to));
+    head.appendChild(element('span', 'kind', m.kind));
+    card.appendChild(head);
+    card.appendChild(element('p', 'text', m.text));
+    if (m.nws) card.appendChild(nwsWords(m.nws));
+    const facts = [m.utc ? `${m.local} (${m.utc} UTC)` : ''];
+    if (m.answered) facts.push(m.answered);
+    if (m.acknowledged_by) facts.push(`Acknowledged by ${m.acknowledged_by}` +
+        (m.acknowledged_utc ? ' at ' + localAndUtc(m.acknowledged_utc) : ''));
+    if (e.printing) facts.push('printing');
+    card.appendChild(element('p', 'facts', facts.filter(Boolean).join(' · ')));
+  }
+  const lines = element('details', 'page-lines');
+  lines.appendChild(element('summary', '', m ? 'As on the page' : e.lines[0]));
+  lines.appendChild(element('pre', 'lines', e.lines.join('\n')));
+  if (!m) lines.open = true;
+  card.appendChild(lines);
+  return card;
+}
+
 function showState(state) {
+  $('board').hidden = false;
+  $('nokey').hidden = true;
+  showHealth(state.health || {});
+  showAlarms(state.alarms || []);
   const sources = $('sources').tBodies[0];
   sources.replaceChildren();
   for (const s of state.sources || []) {
@@ -59,7 +224,8 @@ function showState(state) {
       (problems.length ? problems.join('; ') : 'ready') +
       (printer.waitingJobs ? ` (${printer.waitingJobs} job(s) with the spooler)` : '');
   $('printer').className = problems.length ? 'problem' : '';
-  $('last-page').textContent = printer.lastPage || '—';
+  $('last-page').textContent = printer.lastPage
+    ? printer.lastPage + (printer.lastPageUtc ? ', ' + localAndUtc(printer.lastPageUtc) : '') : '—';
   const store = state.store || {};
   $('store').textContent = store.file ? store.file + (store.failing ? ' (failing)' : '') : 'not open';
   $('store').className = store.failing ? 'problem' : '';
@@ -67,15 +233,21 @@ function showState(state) {
   $('failure').textContent = state.failure || '—';
   $('count').textContent = state.count || '';
   const entries = $('entries');
+  const open = new Set([...entries.querySelectorAll('details[open]')].map((d) => d.closest('.entry').dataset.id));
   entries.replaceChildren();
-  for (const e of state.entries || []) {
-    const div = document.createElement('div');
-    div.className = 'entry' + (e.printing ? ' printing' : '');
-    div.dataset.id = e.id;
-    div.textContent = e.lines.join('\n');
-    entries.appendChild(div);
+  // Newest first: what came last is read first.
+  for (const e of [...(state.entries || [])].reverse()) {
+    const card = messageCard(e);
+    if (open.has(String(e.id))) card.querySelector('details').open = true;
+    entries.appendChild(card);
   }
-  entries.scrollTop = entries.scrollHeight;
+  $('bulletins-section').hidden = !state.bulletins;
+  if (state.bulletins) {
+    const list = $('bulletins');
+    list.replaceChildren();
+    for (const b of state.bulletins)
+      list.appendChild(element('li', '', [b.from, b.id, b.text].filter(Boolean).join(' · ')));
+  }
   $('pages-section').hidden = !state.archive;
   if (state.archive) showPages();
 }
@@ -103,13 +275,33 @@ async function showPages() {
   list.replaceChildren();
   for (const p of (await answer.json()).pages) {
     const li = document.createElement('li');
-    const a = document.createElement('a');
+    const a = element('a', '', p.name);
     a.href = '#';
-    a.textContent = p.name;
     a.addEventListener('click', (event) => openPage(event, p.name));
     li.appendChild(a);
     list.appendChild(li);
   }
+}
+
+// Since when the page has not heard the desk; null while it hears it.
+let lostSince = null;
+
+function showLink(live) {
+  if (live) {
+    lostSince = null;
+    $('lost').hidden = true;
+    $('link').textContent = 'live';
+    $('link').className = 'badge ok';
+    return;
+  }
+  lostSince = lostSince || new Date();
+  $('lost').hidden = false;
+  $('lost').textContent = `The board has lost the desk since ${localAndUtc(lostSince.toISOString())}: ` +
+      'what it shows may be out of date. Trying again…';
+  $('link').textContent = 'lost';
+  $('link').className = 'badge bad';
+  $('health').textContent = 'Down: no word from the desk';
+  $('health').className = 'badge bad';
 }
 
 // One event of the stream ("event: state\ndata: {...}").
@@ -121,8 +313,7 @@ function showEvent(block) {
     else if (line.startsWith('data:')) data.push(line.slice(5).replace(/^ /, ''));
   }
   if (name !== 'state' || !data.length) return;
-  $('link').textContent = 'live';
-  $('link').className = 'badge ok';
+  showLink(true);
   showState(JSON.parse(data.join('\n')));
 }
 
@@ -146,8 +337,8 @@ async function follow() {
     } catch (e) {
       // The desk ended or the network failed: tried again below.
     }
-    $('link').textContent = 'reconnecting…';
-    $('link').className = 'badge bad';
+    if (!session) return;
+    showLink(false);
     await new Promise((resolve) => setTimeout(resolve, 2000));
   }
 }
@@ -178,19 +369,26 @@ async function findHistory(event) {
     pick.className = 'pick';
     pick.addEventListener('change', () => { if (pick.checked && m.job) $('reprint-job-number').value = m.job; });
     cell(row, '').appendChild(pick);
-    cell(row, m.utc);
+    const when = cell(row, m.local);
+    when.appendChild(element('span', 'utc', m.utc + ' UTC'));
     cell(row, m.from);
     cell(row, m.to);
     cell(row, m.kind);
-    cell(row, m.text);
+    const text = cell(row, m.text);
+    text.className = 'text';
+    if (m.nws) text.appendChild(nwsWords(m.nws));
     cell(row, m.printed);
+    cell(row, [m.answered, m.acknowledged_by ? 'Acknowledged by ' + m.acknowledged_by +
+      (m.acknowledged_utc ? ' at ' + localAndUtc(m.acknowledged_utc) : '') : ''].filter(Boolean).join('; '));
   }
   $('found').textContent = found.rows.length + (found.more ? '+' : '') + ' found';
 }
 
 async function post(path, params) {
   const answer = await ask(path, { method: 'POST', body: params });
-  $('result').textContent = (await answer.text()).trim();
+  let text = (await answer.text()).trim();
+  try { text = JSON.parse(text).error || text; } catch (e) { /* plain text */ }
+  $('result').textContent = text;
   $('result').className = answer.ok ? '' : 'problem';
 }
 
@@ -209,12 +407,31 @@ function reprintJob() {
   post('/api/reprint-job', new URLSearchParams({ job: $('reprint-job-number').value.trim() }));
 }
 
+function setWall(on) {
+  document.body.classList.toggle('wall', on);
+  $('wall-toggle').textContent = on ? 'Desk mode' : 'Wall mode';
+  const params = new URLSearchParams(location.search);
+  if (on) params.set('wall', '1'); else params.delete('wall');
+  history.replaceState(null, '', '/' + (params.toString() ? '?' + params : ''));
+}
+
 document.addEventListener('DOMContentLoaded', async () => {
   $('history-form').addEventListener('submit', findHistory);
   $('reprint-selected').addEventListener('click', reprintSelected);
   $('reprint-job').addEventListener('click', reprintJob);
+  $('ack-all').addEventListener('click', () => acknowledge({}));
+  $('wall-toggle').addEventListener('click', () => setWall(!document.body.classList.contains('wall')));
+  $('sound').addEventListener('click', () => {
+    audio = audio || new AudioContext();
+    audio.resume().then(() => { $('sound').textContent = 'Sound is on'; sound(); });
+  });
+  $('notify').hidden = !('Notification' in window) || Notification.permission !== 'default';
+  $('notify').addEventListener('click', () => Notification.requestPermission().then(() => { $('notify').hidden = true; }));
+  setWall(new URLSearchParams(location.search).get('wall') === '1');
   await openSession().catch(() => {});
-  if (!session) return sessionEnded();
+  if (!session) return showNoKey();
+  $('who').textContent = `${who.name} (${who.canAct ? 'can act' : 'read only'})`;
+  document.body.classList.toggle('read-only', !who.canAct);
   ask('/api/state').then((r) => r.json()).then(showState).catch(() => {});
   follow();
   findHistory();

@@ -1,10 +1,13 @@
 #!/usr/bin/python3
 """The board against the real program: a headless Chromium (Debian's, driven by Selenium)
 watches the list grow as a replay plays, finds a message in the history and reprints it onto a
-CUPS PDF queue of its own; the door refuses a request without the token (401) and a change from
-another origin (403); a non-loopback address without a set token refuses to start; the token
-file is the user's alone; `--status` answers 0, 1 and 3 against a running desk whose source goes
-down and whose printer is paused (cupsdisable).
+CUPS PDF queue of its own; a page without a key says how to ask for one; the door refuses a
+request without the token (401) and a change from another origin (403); a key made with
+--board-key while the desk runs reads at once, is refused its changes when read-only (403) and
+stops when revoked; a non-loopback address without a set token refuses to start; the token and
+key files are the user's alone; `--status` answers 0, 1 and 3, and the board's state turns
+degraded and back, against a running desk whose source goes down and whose printer is paused
+(cupsdisable).
 
 Usage: board_test.py PROGRAM      (exit 77: skipped, the reason on standard output)
 """
@@ -117,15 +120,40 @@ def write_capture(path, items, filler):
                 f.write("*12:00:01 W1ABC>APRS:!4903.50N/07201.75W-\n")
 
 
-def browser_test(home):
+def chromium(home):
     try:
         from selenium import webdriver
         from selenium.webdriver.chrome.service import Service
+    except ImportError:
+        skip("python3-selenium is not installed")
+    options = webdriver.ChromeOptions()
+    options.binary_location = shutil.which("chromium")
+    for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                 "--user-data-dir=" + os.path.join(home, "chromium")):
+        options.add_argument(flag)
+    return webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
+
+
+def text_of(driver, element_id):
+    return driver.execute_script("return (document.getElementById(arguments[0]) || {}).textContent || ''",
+                                 element_id)
+
+
+def board_key(run, *args):
+    p = subprocess.run([PROGRAM, "--config", run.config] + list(args), env=run.env, capture_output=True,
+                       text=True, timeout=30)
+    m = re.search(r"\?key=([0-9a-f]{64})$", p.stdout, re.M)
+    return p.returncode, p.stdout + p.stderr, m.group(1) if m else None
+
+
+def browser_test(home):
+    try:
         from selenium.webdriver.common.by import By
     except ImportError:
         skip("python3-selenium is not installed")
     capture = os.path.join(home, "capture.txt")
-    write_capture(capture, 12, 4)  # one bulletin each second at pace 5
+    write_capture(capture, 12, 24)  # one bulletin every 5 s at pace 5: the desk runs for a minute
     run = Run(home, ["--replay", capture, "--pace", "5", "--web", "127.0.0.1:0"])
     try:
         url = run.url()
@@ -135,19 +163,17 @@ def browser_test(home):
             return
         base = url.split("/?token=")[0]
         token = url.split("token=")[1]
-        options = webdriver.ChromeOptions()
-        options.binary_location = shutil.which("chromium")
-        for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                     "--user-data-dir=" + os.path.join(home, "chromium")):
-            options.add_argument(flag)
-        driver = webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
+        driver = chromium(home)
         try:
+            driver.get(base + "/")
+            check(wait_for(lambda: "quillmark --board-key NAME" in text_of(driver, "nokey")
+                           and driver.find_element(By.ID, "nokey").is_displayed(), 10),
+                  "a page without a key says how to ask for one")
             driver.get(url)
             check(wait_for(lambda: driver.current_url == base + "/", 10), "the token leaves the address")
             kept = wait_for(lambda: driver.execute_script(
-                "return sessionStorage.getItem('quillmark-board-session')"), 10)
-            check(kept and kept != token, "the tab keeps this run's session, not the token")
+                "return localStorage.getItem('quillmark-board-session')"), 10)
+            check(kept and kept != token, "the browser keeps a session of this run, not the token")
             check(all(token not in c.get("value", "") for c in driver.get_cookies()),
                   "no cookie carries the token (a browser sends cookies to every port)")
             entries = lambda: len(driver.find_elements(By.CSS_SELECTOR, "#entries .entry"))
@@ -157,8 +183,16 @@ def browser_test(home):
             check(grown, "the list grows as the replay plays (%d, then %d)" % (first, entries()))
             check(re.search(r"\d+ of 20", driver.find_element(By.ID, "count").text) is not None,
                   "the count reads as the window's: " + driver.find_element(By.ID, "count").text)
-            lines = driver.find_element(By.CSS_SELECTOR, "#entries .entry").text.split("\n")
-            check(len(lines) == 3, "an entry is three lines")
+            lines = driver.execute_script(
+                "return document.querySelector('#entries .entry pre.lines').textContent").split("\n")
+            check(len(lines) == 3, "an entry's page lines are three")
+            card = lambda: driver.execute_script(
+                "const e = document.querySelector('#entries .entry');"
+                "return [e.querySelector('.from'), e.querySelector('.text'), e.querySelector('.facts')]"
+                ".map(x => x ? x.textContent : '')")
+            read = wait_for(lambda: (lambda c: c if c[0] == "N0CALL-5" and c[1].startswith("Board item")
+                                     and "UTC" in c[2] else None)(card()), 20)
+            check(read is not None, "an entry reads as a message: its sender, text and times (%s)" % card())
 
             before = completed_jobs()
             driver.find_element(By.ID, "history-text").send_keys("item 3")
@@ -174,9 +208,16 @@ def browser_test(home):
                       "the reprint is taken: " + driver.find_element(By.ID, "result").text)
                 new = wait_for(lambda: completed_jobs() - before, 60)
                 check(len(new) == 1, "the reprint is a job on the CUPS queue %s (%s)" % (QUEUE, sorted(new)))
-            if os.environ.get("QM_BOARD_SCREENSHOT"):  # scripts/screenshots.sh keeps one for the README
+            shot = os.environ.get("QM_BOARD_SCREENSHOT")  # scripts/screenshots.sh keeps them for the README
+            if shot:
+                driver.execute_script("document.querySelector('#entries details').open = true")
+                for size, name in (((1280, 900), shot), ((390, 844), shot.replace(".png", "-phone.png"))):
+                    driver.set_window_size(*size)
+                    driver.execute_script("window.scrollTo(0, 0)")
+                    driver.save_screenshot(name)
                 driver.set_window_size(1280, 900)
-                driver.save_screenshot(os.environ["QM_BOARD_SCREENSHOT"])
+                driver.find_element(By.ID, "wall-toggle").click()
+                driver.save_screenshot(shot.replace(".png", "-wall.png"))
         finally:
             driver.quit()
 
@@ -197,15 +238,42 @@ def browser_test(home):
         check(completed_jobs() == jobs and not [j for j in os.popen("lpstat -o %s" % QUEUE)],
               "the refused reprints made no job")
 
+        # A key made while the desk runs: it reads at once, a read-only one acts nowhere.
+        code, said, wall = board_key(run, "--board-key", "wall")
+        check(code == 0 and wall and "read only" in said, "--board-key makes a read-only key:\n" + said)
+        status, body = request(base, "GET", "/api/state", {"Authorization": "Bearer %s" % wall})
+        check(status == 200 and b'"health"' in body, "the key made while the desk runs reads its state")
+        for path, body in (("/api/reprint", "id=1"), ("/api/alarms/acknowledge", "{}")):
+            status, answer = request(base, "POST", path, {"Authorization": "Bearer %s" % wall,
+                                                          "Origin": "http://" + host}, body)
+            check(status == 403 and b"may only read" in answer, "a read-only key's %s is refused: %s" % (path, answer))
+        check(completed_jobs() == jobs, "the refused reprint made no job")
+        code, said, _ = board_key(run, "--board-keys")
+        check(code == 0 and "wall: read only" in said and wall not in said, "--board-keys lists names, not keys")
+        code, said, _ = board_key(run, "--board-key-revoke", "wall")
+        status, _ = request(base, "GET", "/api/state", {"Authorization": "Bearer %s" % wall})
+        check(code == 0 and status == 401, "a revoked key stops at once (%d)" % status)
+        check(wait_for(lambda: "Board key wall revoked" in log_text(run), 20), "the revoked key is logged")
+
+        for name in ("Quillmark-board.token", "Quillmark-board.keys"):
+            mode = stat.S_IMODE(os.stat(os.path.join(run.config, name)).st_mode)
+            check(mode == 0o600, "%s is 0600 (%o)" % (name, mode))
         token_file = os.path.join(run.config, "Quillmark-board.token")
-        mode = stat.S_IMODE(os.stat(token_file).st_mode)
-        check(mode == 0o600, "the token file is 0600 (%o)" % mode)
         if os.getuid() == 0 and shutil.which("runuser"):
             other = subprocess.run(["runuser", "-u", "nobody", "--", "cat", token_file], capture_output=True)
             check(other.returncode != 0 and token.encode() not in other.stdout,
                   "another local user cannot read the token file")
     finally:
         run.end()
+
+
+def log_text(run):
+    text = ""
+    for name in os.listdir(run.config):
+        if name.endswith(".log"):
+            with open(os.path.join(run.config, name), errors="replace") as f:
+                text += f.read()
+    return text
 
 
 def refuses_other_address(home):
@@ -250,12 +318,24 @@ def status_test(home):
     try:
         url = run.url()
         check(url is not None, "the desk with a KISS source starts")
-        subprocess.run(["cupsdisable", QUEUE], check=True)
-        code, out = wait_for(lambda: (lambda r: r if r[0] == 1 and "paused" in r[1] else None)(run.status()), 30)
-        check(code == 1 and "Board: " + url in out, "--status: 1 with the printer paused\n" + out)
-        subprocess.run(["cupsenable", QUEUE], check=True)
-        r = wait_for(lambda: (lambda r: r if r[0] == 0 else None)(run.status()), 30)
-        check(r is not None, "--status: 0 with the source up and the printer ready\n%s" % (r and r[1]))
+        driver = chromium(home)
+        try:
+            driver.get(url)
+            health = lambda: text_of(driver, "health")
+            check(wait_for(lambda: health() == "All well", 30), "the wall's state: all well (%s)" % health())
+            subprocess.run(["cupsdisable", QUEUE], check=True)
+            code, out = wait_for(lambda: (lambda r: r if r[0] == 1 and "paused" in r[1] else None)(run.status()), 30)
+            check(code == 1 and "Board: " + url in out, "--status: 1 with the printer paused\n" + out)
+            check(wait_for(lambda: health() == "Degraded" and "paused" in text_of(driver, "health-parts")
+                           and "since" in text_of(driver, "health-parts"), 30),
+                  "the wall's state turns degraded, naming the paused printer and since when: %s / %s"
+                  % (health(), text_of(driver, "health-parts")))
+            subprocess.run(["cupsenable", QUEUE], check=True)
+            r = wait_for(lambda: (lambda r: r if r[0] == 0 else None)(run.status()), 30)
+            check(r is not None, "--status: 0 with the source up and the printer ready\n%s" % (r and r[1]))
+            check(wait_for(lambda: health() == "All well", 30), "the wall's state is well again (%s)" % health())
+        finally:
+            driver.quit()
         tnc.close()
         r = wait_for(lambda: (lambda r: r if r[0] == 1 else None)(run.status()), 30)
         check(r is not None and "KISS" in r[1], "--status: 1 with the source down\n%s" % (r and r[1]))

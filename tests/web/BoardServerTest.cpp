@@ -23,6 +23,7 @@
 
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/QtTestApp.h"
+#include "web/BoardKeys.h"
 #include "web/BoardServer.h"
 
 namespace qm {
@@ -106,6 +107,7 @@ class BoardServerTest : public ::testing::Test {
   void Start(TBoardConfig config = {}) {
     test::App();
     config.Token = kToken;
+    config.KeyFile = KeyFile();
     TBoardHooks hooks;
     hooks.State = [this] {
       ++FStateMade;
@@ -124,17 +126,26 @@ class BoardServerTest : public ::testing::Test {
         rows.append(QJsonObject{{QStringLiteral("id"), static_cast<double>(id)}});
       return rows;
     };
-    hooks.ReprintMessages = [this](const std::vector<std::int64_t>& ids) {
+    // Messages 1 to 450 are kept.
+    hooks.MessagesAfter = [](std::int64_t after, std::size_t limit) {
+      QJsonArray rows;
+      for (std::int64_t id = after + 1; id <= 450 && rows.size() < static_cast<qsizetype>(limit); ++id)
+        rows.append(QJsonObject{{QStringLiteral("id"), static_cast<double>(id)}});
+      return rows;
+    };
+    hooks.ReprintMessages = [this](const std::vector<std::int64_t>& ids, const std::string& by) {
       if (ids == std::vector<std::int64_t>{99}) throw std::runtime_error("There is no message 99");
       FReprinted.insert(FReprinted.end(), ids.begin(), ids.end());
+      FReprintedBy.push_back(by);
     };
-    hooks.ReprintJob = [](std::int64_t job) {
+    hooks.ReprintJob = [](std::int64_t job, const std::string&) {
       if (job == 2324) throw EBoardNotFound("No job 2324 was printed");
     };
     hooks.ClearBulletin = [this](const std::string& from, const std::string& lineId) {
       if (lineId == "BLN9") throw EBoardNotFound("No line BLN9 of Q7CLUB is on the bulletin board");
       FCleared.push_back(from + " " + lineId);
     };
+    hooks.Log = [this](const std::string& line) { FLogged.push_back(line); };
     hooks.ArchiveFolder = [this] { return FArchive.path(); };
     // Alarm 5 sounds; "all" acknowledges two.
     hooks.AcknowledgeAlarms = [this](std::optional<std::int64_t> id, const std::string& who) {
@@ -146,21 +157,30 @@ class BoardServerTest : public ::testing::Test {
     FPort = FServer->Port();
   }
 
-  // The session the page gets for the token at this start.
-  std::string Session() {
-    const std::string answer =
-        Exchange(FPort, Post("/api/session", "", kBearer + "Origin: http://127.0.0.1\r\n"));
-    const std::size_t at = answer.find("{\"session\":\"");
-    return at == std::string::npos ? std::string() : answer.substr(at + 12, 64);
+  // The session the page gets for the token (or `key`) at this start.
+  std::string Session(const std::string& key = kToken) {
+    const std::string answer = Exchange(
+        FPort, Post("/api/session", "", "Authorization: Bearer " + key + "\r\nOrigin: http://127.0.0.1\r\n"));
+    const std::size_t at = answer.find("\"session\":\"");
+    return at == std::string::npos ? std::string() : answer.substr(at + 11, 64);
+  }
+
+  std::string KeyFile() const { return FKeys.filePath(QString::fromLatin1(kBoardKeysFile)).toStdString(); }
+  std::string MakeKey(const std::string& name, bool canAct) {
+    bool replaced = false;
+    return MakeBoardKey(KeyFile(), name, canAct, replaced).Key;
   }
 
   int FState = 1;
   int FStateMade = 0;
   std::string FStoreFile;  // "": no store is open
   std::vector<std::int64_t> FReprinted;
+  std::vector<std::string> FReprintedBy;
+  std::vector<std::string> FLogged;
   std::vector<std::string> FAcknowledged;
   std::vector<std::string> FCleared;
   QTemporaryDir FArchive;
+  QTemporaryDir FKeys;
   std::unique_ptr<TBoardServer> FServer;
   int FPort = 0;
 };
@@ -190,7 +210,9 @@ TEST_F(BoardServerTest, TheDoorAnswersEachRequestAsItMay) {  // slow
     const char* status;
     const char* contains;
   } cases[] = {
-      {"no key", Get("/api/state", ""), "401", ""},
+      {"no key", Get("/api/state", ""), "401",
+       "\"hint\":\"Ask the desk's operator for a key of your own: they run quillmark --board-key NAME"},
+      {"no key for a page", Get("/pages/001530-job41.pdf", ""), "401", "<h1>This board needs a key</h1>"},
       {"a wrong key", Get("/api/state", "Authorization: Bearer 0123\r\n"), "401", ""},
       {"the token in a cookie is no key",
        Get("/api/state", "Cookie: quillmark_board=" + std::string(kToken) + "\r\n"), "401", ""},
@@ -201,7 +223,7 @@ TEST_F(BoardServerTest, TheDoorAnswersEachRequestAsItMay) {  // slow
       {"the page without a key", Get("/", ""), "200",
        "Set-Cookie: quillmark_board=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict"},
       {"the first visit", Get("/?token=" + std::string(kToken), ""), "200", "<script src=\"/board.js\""},
-      {"the script without a key", Get("/board.js", ""), "200", "sessionStorage"},
+      {"the script without a key", Get("/board.js", ""), "200", "localStorage"},
       {"the page", Get("/"), "200", "<script src=\"/board.js\""},
       {"a job reprinted by number", Post("/api/reprint-job", "job=41", same), "200", "Reprinted"},
       {"a mistyped job number", Post("/api/reprint-job", "job=2324", same), "404", "No job 2324 was printed"},
@@ -319,7 +341,7 @@ TEST_F(BoardServerTest, ASessionOpensOnlyTheStartItWasMadeFor) {
   Start();
   const std::string first = Session();
   ASSERT_EQ(first.size(), 64u);
-  EXPECT_EQ(Session(), first) << "one session for the run";
+  EXPECT_NE(Session(), first) << "each trade its own session";
   FServer.reset();
   Start();  // the same token, as after a restart
   const std::string second = Session();
@@ -446,6 +468,87 @@ TEST_F(BoardServerTest, TheStateIsPushedAsItChangesToABoundedNumberOfPages) {
   FServer->Stop();
   EXPECT_EQ(ended.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   for (int fd : pages) ::close(fd);
+}
+
+// A read-only key (and a session made from it) reads, and is refused every change on the
+// server with the reason; an acting key's change is made in its name. Refusals are logged,
+// a burst of them in one line.
+TEST_F(BoardServerTest, AReadOnlyKeyReadsAndIsRefusedEveryChange) {
+  Start();
+  const std::string reader = MakeKey("wall", false);
+  const std::string actor = MakeKey("ops", true);
+  const std::string same = "Origin: http://127.0.0.1\r\n";
+  auto bearer = [](const std::string& key) { return "Authorization: Bearer " + key + "\r\n"; };
+  const std::string readerSession = Session(reader);
+  ASSERT_EQ(readerSession.size(), 64u);
+  for (const std::string& key : {reader, readerSession}) {
+    SCOPED_TRACE(key);
+    EXPECT_EQ(StatusOf(Exchange(FPort, Get("/api/state?key=" + key, ""))), "200");
+    EXPECT_EQ(StatusOf(Exchange(FPort, Get("/api/state", bearer(key)))), "200");
+    for (const auto& [path, body] : {std::pair{"/api/reprint", "id=3"},
+                                     {"/api/reprint-job", "job=41"},
+                                     {"/api/alarms/acknowledge", "{}"}}) {
+      const std::string answer = Exchange(FPort, Post(path, body, bearer(key) + same));
+      EXPECT_EQ(StatusOf(answer), "403") << answer;
+      EXPECT_NE(answer.find("{\"error\":\"The key \\\"wall\\\" may only read: " + std::string(path) +
+                            " needs a key that can act\""),
+                std::string::npos)
+          << answer;
+    }
+  }
+  EXPECT_TRUE(FReprinted.empty());
+  const std::string acted = Exchange(FPort, Post("/api/reprint", "id=7", bearer(Session(actor)) + same));
+  EXPECT_EQ(StatusOf(acted), "200") << acted;
+  EXPECT_EQ(FReprintedBy, std::vector<std::string>{"ops"});
+  EXPECT_NE(Exchange(FPort, Get("/api/me", bearer(actor))).find("{\"canAct\":true,\"name\":\"ops\"}"),
+            std::string::npos);
+  WhileEventsRun([] { return 0; });  // the log's lines are handed over on this thread
+  ASSERT_EQ(FLogged.size(), 1u);
+  EXPECT_EQ(FLogged[0], "Board: refused /api/reprint to the read-only key wall");
+}
+
+// Keys are made and revoked by another process while the board serves: each counts at the
+// next request, and a revoked key's sessions end with it.
+TEST_F(BoardServerTest, AKeyMadeOrRevokedWhileServingCountsAtOnce) {
+  Start();
+  auto state = [this](const std::string& key) {
+    return StatusOf(Exchange(FPort, Get("/api/state", "Authorization: Bearer " + key + "\r\n")));
+  };
+  const std::string key = MakeKey("desk2", false);
+  EXPECT_EQ(state(key), "200");
+  const std::string session = Session(key);
+  EXPECT_EQ(state(session), "200");
+  EXPECT_EQ(StatusOf(Exchange(FPort,
+                              Post("/api/session", "",
+                                   "Authorization: Bearer " + session + "\r\nOrigin: http://127.0.0.1\r\n"))),
+            "401")
+      << "a session makes no session";
+  ASSERT_TRUE(RevokeBoardKey(KeyFile(), "desk2"));
+  EXPECT_EQ(state(key), "401");
+  EXPECT_EQ(state(session), "401");
+  const std::string remade = MakeKey("desk2", false);
+  EXPECT_EQ(state(remade), "200");
+  EXPECT_EQ(state(session), "401") << "the old session stays ended";
+}
+
+// The feed: what was kept after a message, oldest first, a bounded page at a time.
+TEST_F(BoardServerTest, TheFeedPagesThroughWhatWasKeptAfterAMessage) {
+  Start();
+  const std::string first = Exchange(FPort, Get("/api/messages?after=10"));
+  EXPECT_NE(first.find("{\"id\":11}"), std::string::npos);
+  EXPECT_NE(first.find("{\"id\":210}],\"more\":true,\"next\":210}"), std::string::npos)
+      << first.substr(0, 300);
+  EXPECT_EQ(first.find("{\"id\":211}"), std::string::npos);
+  const std::string last = Exchange(FPort, Get("/api/messages?after=410"));
+  EXPECT_NE(last.find("{\"id\":450}],\"more\":false,\"next\":450}"), std::string::npos)
+      << last.substr(0, 300);
+  EXPECT_NE(
+      Exchange(FPort, Get("/api/messages?after=450")).find("{\"messages\":[],\"more\":false,\"next\":450}"),
+      std::string::npos);
+  for (const char* bad : {"-1", "x", ""}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(StatusOf(Exchange(FPort, Get(std::string("/api/messages?after=") + bad))), "400");
+  }
 }
 
 // An acknowledgement from the page: one alarm by its number or every one, in the key's name;

@@ -89,7 +89,7 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   FUsualWidths[THistoryModel::hcTo] = fits("WB0WWW-15");
   FUsualWidths[THistoryModel::hcKind] = fits("Announcement");
   FUsualWidths[THistoryModel::hcState] = 44;
-  FUsualWidths[THistoryModel::hcWords] = fits("Tornado Warning - Tulsa County, OK - until 00:00 UTC");
+  FUsualWidths[THistoryModel::hcWords] = fits("Tornado Warning - Tulsa County, OK");
   FUsualWidths[THistoryModel::hcNumber] = 52;
   FUsualWidths[THistoryModel::hcPrinted] = fits("Printing in job 00000");
   FUsualWidths[THistoryModel::hcAnswered] = fits("Answered 00:00:00 on KISS");

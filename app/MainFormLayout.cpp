@@ -352,8 +352,10 @@ QWidget* TMainForm::BuildNwsOptionsPage() {
   nws->addWidget(cbNWSWarnings);
   nws->addWidget(cbNWSAdvisiories);
   cbNwsWordsLine =
-      MakeCheck("cbNwsWordsLine", "Print NWS alerts' plain words under the entry",
-                "A fourth line on the page: the alert's event, areas and expiry in words", false);
+      MakeCheck("cbNwsWordsLine", "Print words",
+                "Print NWS alerts' plain words under the entry: a fourth line on the page with the "
+                "alert's event, areas and expiry in words",
+                false);
   nws->addWidget(cbNwsWordsLine);
   btnSaveSettings2 = MakeButton("btnSaveSettings2", "Save", "Save settings");
   auto* first = new QVBoxLayout;
@@ -381,8 +383,10 @@ QWidget* TMainForm::BuildNwsOptionsPage() {
   finger->addWidget(cbNWSWarningsPrint);
   finger->addWidget(cbNWSAdvisioriesPrint);
   cbFixedPitchFullText =
-      MakeCheck("cbFixedPitchFullText", "Print full texts in a fixed-pitch font",
-                "Every character as wide as the next, so an NWS product keeps its columns on paper", false);
+      MakeCheck("cbFixedPitchFullText", "Fixed pitch",
+                "Print full texts in a fixed-pitch font: every character as wide as the next, so "
+                "an NWS product keeps its columns on paper",
+                false);
   finger->addWidget(cbFixedPitchFullText);
   finger->addStretch(1);
   finger->addWidget(Label2);

@@ -61,7 +61,7 @@ TEST(MessageListModel, AnAlertsTipIsItsCodedLineAndItsWords) {
   rig.Choices.Selection.States = {{"OK", true}};
   TMessageListModel model;
   const auto tip = [&](int row) { return model.data(model.index(row, 0), Qt::ToolTipRole).toString(); };
-  const QString coded = QStringLiteral("NWS-WARN : 072300z,TORNDO,OK_C109{A1AAA");
+  const QString coded = QStringLiteral("NWS-WARN: 072300z,TORNDO,OK_C109 {A1AAA");
   const QString words = QStringLiteral("Tornado Warning \u2014 Oklahoma County, OK \u2014 ");
   rig.Make();
   rig.Send(test::HostMessage("OUNSVR", "NWS-WARN", "072300z,TORNDO,OK_C109{A1AAA"));

@@ -117,19 +117,22 @@ TEST(StoredChoices, TheNwsPrintingOptionsComeBackAndLeaveNoTraceWhenCleared) {
   auto form = std::make_unique<TMainForm>(env.Setup());
   form->SaveSettings();
   const std::string before = FileBytes(env.IniFile());
-  form->cbFixedPitchFullText->setChecked(true);
-  form->cbNwsWordsLine->setChecked(true);
+  const auto choose = [&](bool on) {
+    form->cbFixedPitchFullText->setChecked(on);
+    form->cbNwsWordsLine->setChecked(on);
+    form->SaveSettings();
+  };
+  choose(true);
   EXPECT_TRUE(form->Desk().Choices().FixedPitchFullText && form->Desk().Choices().NwsWordsLine);
-  form->SaveSettings();
   EXPECT_TRUE(
       FileBytes(env.IniFile()).ends_with("[NWS Printing]\r\nFixedPitchFullText=1\r\nWordsLine=1\r\n"));
+  choose(false);
+  EXPECT_EQ(FileBytes(env.IniFile()), before);
+  choose(true);
+  form.reset();
   form = std::make_unique<TMainForm>(env.Setup());
   EXPECT_TRUE(form->cbFixedPitchFullText->isChecked());
   EXPECT_TRUE(form->cbNwsWordsLine->isChecked());
-  form->cbFixedPitchFullText->setChecked(false);
-  form->cbNwsWordsLine->setChecked(false);
-  form->SaveSettings();
-  EXPECT_EQ(FileBytes(env.IniFile()), before);
   EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
 }
 

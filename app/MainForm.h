@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "app/MessageList.h"
 #include "base/Timing.h"
@@ -38,6 +40,7 @@ class QListWidget;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QSpinBox;
 class QStatusBar;
 class QTabWidget;
 class QTimer;
@@ -45,6 +48,8 @@ class QAction;
 
 namespace qm {
 
+class TAlarmBanner;
+class TAlarmSound;
 class TPayPalLabel;
 class TMainForm;
 class THistoryWindow;
@@ -271,6 +276,16 @@ class TMainForm : public QMainWindow, private TRunView {
   QPushButton* btnAdd = nullptr;
   QPushButton* btnRemove = nullptr;
   QPushButton* btnSaveSettings1 = nullptr;
+  // Alarms: the kinds that sound an alarm until acknowledged, and how often it sounds again.
+  QWidget* tsAlarms = nullptr;
+  QCheckBox* cbAlarmOwn = nullptr;
+  QCheckBox* cbAlarmListed = nullptr;
+  QCheckBox* cbAlarmBull = nullptr;
+  QCheckBox* cbAlarmAnn = nullptr;
+  QCheckBox* cbAlarmWatches = nullptr;
+  QCheckBox* cbAlarmWarnings = nullptr;
+  QCheckBox* cbAlarmAdvisories = nullptr;
+  QSpinBox* spnAlarmRepeat = nullptr;
   // NWS Options
   QGroupBox* gbNwsMessage = nullptr;
   QCheckBox* cbNWSWatches = nullptr;
@@ -301,6 +316,8 @@ class TMainForm : public QMainWindow, private TRunView {
   QComboBox* cbxSerialBaud = nullptr;
   QLabel* lblFilterHelp = nullptr;
   QLabel* lblSourceNote = nullptr;
+  // The first start's offer of the own station's alarm (cbAlarmOwn).
+  QCheckBox* cbWelcomeAlarm = nullptr;
   // Acknowledging the messages to the own call on this source, and the APRS-IS passcode.
   QCheckBox* cbAnswer = nullptr;
   QLabel* lblAnswerHelp = nullptr;
@@ -313,6 +330,7 @@ class TMainForm : public QMainWindow, private TRunView {
   QPlainTextEdit* Memo1 = nullptr;
   TPayPalLabel* PayPalLabel1 = nullptr;
   // Below the pages
+  TAlarmBanner* AlarmBanner = nullptr;  // while an alarm sounds
   TMessageList* MessageList = nullptr;
   QStatusBar* HintBar = nullptr;
   QLabel* lblLinkStatus = nullptr;  // right end of the hint bar: the packet source at a glance
@@ -321,6 +339,7 @@ class TMainForm : public QMainWindow, private TRunView {
   QMenu* mnuTrayPopup = nullptr;
   QAction* miRestore = nullptr;
   QAction* miHistory = nullptr;
+  QAction* miAcknowledgeAlarms = nullptr;  // while an alarm sounds
   QAction* miExit = nullptr;
   QTimer* tmrClock = nullptr;
 
@@ -339,6 +358,7 @@ class TMainForm : public QMainWindow, private TRunView {
   void BuildControls();
   QWidget* BuildPrinterGroup();
   QWidget* BuildMessageOptionsPage();
+  QWidget* BuildAlarmsPage();
   QWidget* BuildNwsOptionsPage();
   QWidget* BuildConnectionPage();
   QWidget* BuildAboutPage();
@@ -365,6 +385,8 @@ class TMainForm : public QMainWindow, private TRunView {
   // A source's state changed: its row, the Connection page and the down look follow.
   void SourceChanged(int index);
   void ShowLinkStatus();
+  // The program's icon in the tray, with the marks of a link down and of an alarm.
+  void ShowTrayIcon();
   void EndNow();
   bool HasDisplay() const;
   // The demo ended with the window in sight: it stays, on the Connection page.
@@ -401,6 +423,16 @@ class TMainForm : public QMainWindow, private TRunView {
   void ShowFailure(const QString& reason, bool operatorAction);
   TDateTime Now(TTimeFormat format) const;
 
+  // MainFormAlarms.cpp
+  // Each alarm kind's box.
+  std::array<std::pair<QCheckBox*, TAlarmKind>, kAlarmKindCount> AlarmBoxes() const;
+  TAlarmKinds AlarmKindsShown() const;
+  // The alarms' options in the INI's [Alarms] section, written only while one of them differs
+  // from its default. With --alarm the boxes show its kinds, and the file keeps its own.
+  void ReadAlarmOptions();
+  void SaveAlarmOptions();
+  void WireAlarmChoices();
+
   // MainFormHistory.cpp
   // Made with the controls (hidden), so its options are restored and hold from the start.
   void BuildHistoryWindow();
@@ -431,9 +463,11 @@ class TMainForm : public QMainWindow, private TRunView {
   TPacketSources* FSources = nullptr;                       // the run's
   std::vector<QMetaObject::Connection> FChoiceConnections;  // the controls' changes to the desk
   THistoryWindow* FHistory = nullptr;
+  TAlarmKinds FStoredAlarmKinds;  // as [Alarms] has them, whatever --alarm chose
   QString FLinkStatus;
   bool FLinkStatusStale = false;  // a packet came since it was shown; the clock shows it
   bool FLinkShownDown = false;    // the tray icon and the link label show a link that is down
+  bool FAlarmShown = false;       // the tray icon carries the alarm's mark
 };
 
 }  // namespace qm

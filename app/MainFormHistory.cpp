@@ -11,6 +11,7 @@
 #include "app/MainForm.h"
 #include "base/PrivateFiles.h"
 #include "base/ProgramText.h"
+#include "run/StoredChoiceTable.h"
 #include "run/StoredChoices.h"
 
 namespace qm {
@@ -31,7 +32,7 @@ void TMainForm::BuildHistoryWindow() {
 
 void TMainForm::ReadHistoryOptions() {
   if (!FSettings) return;
-  const TDeskChoices c = qm::ReadHistoryOptions(*FSettings);
+  const TDeskChoices c = ReadOptionSection(*FSettings, kHistorySection);
   cbDropRetries->setChecked(c.DropResent);
   edRetryMinutes->setText(QString::number(c.ResentMinutes));
   cbArchivePdf->setChecked(c.ArchivePdf);
@@ -40,7 +41,7 @@ void TMainForm::ReadHistoryOptions() {
 }
 
 void TMainForm::SaveHistoryOptions() {
-  WriteHistoryOptions(*FSettings, ChoicesOf());
+  WriteOptionSection(*FSettings, kHistorySection, ChoicesOf());
 }
 
 void TMainForm::btnHistoryClick() {

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPrintDialog>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <stdexcept>
 
@@ -99,6 +100,8 @@ TDeskChoices TMainForm::ChoicesOf() const {
   c.ArchivePdf = cbArchivePdf->isChecked();
   c.BroadcastOnce = cbBroadcastOnce->isChecked();
   c.BroadcastHours = BroadcastHours(ProgramText(edBroadcastHours->text()));
+  c.AlarmKinds = AlarmKindsShown();
+  c.AlarmRepeatSeconds = spnAlarmRepeat->value();
   return c;
 }
 
@@ -116,6 +119,9 @@ void TMainForm::WireChoices() {
                          cbNWSAdvisiories, cbNWSWatchesPrint, cbNWSWarningsPrint, cbNWSAdvisioriesPrint,
                          cbBeepOnReceive, cbDisablePrinting, cbDropRetries, cbArchivePdf, cbBroadcastOnce})
     keep(connect(box, &QCheckBox::toggled, this, push));
+  for (const auto& [box, kind] : AlarmBoxes()) keep(connect(box, &QCheckBox::toggled, this, push));
+  keep(connect(spnAlarmRepeat, &QSpinBox::valueChanged, this, push));
+  WireAlarmChoices();
   for (QLineEdit* edit : {edMsgCount, edRetryMinutes, edBroadcastHours})
     keep(connect(edit, &QLineEdit::textChanged, this, push));
   for (QListWidget* list : {lbStationList, clbStates}) {

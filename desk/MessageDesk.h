@@ -40,6 +40,7 @@
 #include "desk/PrintQueueTypes.h"
 #include "parse/QuillmarkParse.h"
 #include "print/PrintTypes.h"
+#include "select/Alarms.h"
 #include "select/Answering.h"
 #include "select/EntryLines.h"
 #include "select/RetryMessages.h"
@@ -74,6 +75,12 @@ struct TDeskChoices {
   bool BroadcastOnce = false;
   int BroadcastHours = kDefaultBroadcastHours;
   static constexpr int kDefaultBroadcastHours = 12;
+  // The kinds that alarm until acknowledged (none by default), and how often one sounds again.
+  TAlarmKinds AlarmKinds;
+  int AlarmRepeatSeconds = kDefaultAlarmRepeatSeconds;
+  static constexpr int kDefaultAlarmRepeatSeconds = 60;
+  static constexpr int kMinAlarmRepeatSeconds = 10;
+  static constexpr int kMaxAlarmRepeatSeconds = 3600;
 };
 
 // The hours of the bulletin option from its text: a whole number from 1 to 168, else the

@@ -117,6 +117,10 @@ void TRunOptions::ApplyTo(THostSettings& settings) const {
   if (Passcode) settings.Passcode = *Passcode;
 }
 
+void TRunOptions::ApplyTo(TDeskChoices& choices) const {
+  if (Alarms) choices.AlarmKinds = *Alarms;
+}
+
 TCommandLine ParseCommandLine(const QStringList& arguments) {
   QCommandLineParser parser;
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -179,8 +183,14 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("Asks the copy running on this data folder how it stands and prints the board's "
                      "address; exit status 0 all well, 1 a source, the printer or the store not, 3 none "
                      "runs, 4 it holds the folder and does not answer."));
+  const QCommandLineOption alarm(
+      QStringLiteral("alarm"),
+      QStringLiteral(
+          "Sounds an alarm, again and again until it is acknowledged, for the messages of these\n"
+          "kinds: own, listed, bulletin, announcement, watch, warning, advisory (none: no alarm)."),
+      QStringLiteral("KIND,..."));
   parser.addOptions({help, version, replay, pace, aprsIs, kiss, serial, callsign, filter, answer, passcode,
-                     printer, toPdf, config, noWindow, web, status});
+                     printer, toPdf, config, noWindow, web, alarm, status});
   for (const char* name : kQtValueOptions) {
     QCommandLineOption qt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     qt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -281,6 +291,13 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     if (parser.isSet(web)) {
       o.Web = parser.value(web).trimmed();
       if (o.Web.isEmpty()) throw TBadValue{QStringLiteral("--web needs ADDRESS:PORT or off")};
+    }
+    if (parser.isSet(alarm)) {
+      try {
+        o.Alarms = ParseAlarmKinds(parser.value(alarm).toStdString());
+      } catch (const EAlarmKinds& e) {
+        throw TBadValue{QStringLiteral("--alarm: ") + QString::fromStdString(e.what())};
+      }
     }
     if (parser.isSet(status)) result.Action = TCommandLine::caStatus;
     if (parser.isSet(config)) {

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "base/AsciiText.h"
+#include "base/IntegerText.h"
 #include "settings/SettingsDefaults.h"
 
 namespace qm {
@@ -25,6 +27,11 @@ constexpr TStoredChoice HistoryNumber(const char* key, int& (*field)(TDeskChoice
           .Number = field,
           .NumberRule = rule,
           .AddedLater = addedLater};
+}
+
+constexpr TStoredChoice AlarmsNumber(const char* key, int& (*field)(TDeskChoices&),
+                                     int (*rule)(std::string_view)) {
+  return {.Kind = skNumber, .Section = kAlarmsSection, .Key = key, .Number = field, .NumberRule = rule};
 }
 
 constexpr auto kTable = std::to_array<TStoredChoice>({
@@ -64,6 +71,12 @@ constexpr auto kTable = std::to_array<TStoredChoice>({
         "BroadcastOnce", [](TDeskChoices& c) -> bool& { return c.BroadcastOnce; }, true),
     HistoryNumber(
         "BroadcastHours", [](TDeskChoices& c) -> int& { return c.BroadcastHours; }, BroadcastHours, true),
+    {.Kind = skKinds,
+     .Section = kAlarmsSection,
+     .Key = "Kinds",
+     .Kinds = [](TDeskChoices& c) -> TAlarmKinds& { return c.AlarmKinds; }},
+    AlarmsNumber(
+        "RepeatSeconds", [](TDeskChoices& c) -> int& { return c.AlarmRepeatSeconds; }, AlarmRepeatSeconds),
 });
 
 }  // namespace
@@ -83,6 +96,13 @@ std::string ItemsSection(const TStoredChoice& row) {
   return std::string(row.Section) + "." + row.Key;
 }
 
+int AlarmRepeatSeconds(std::string_view text) {
+  const std::int32_t seconds = StrToIntDef(Trim(text), 0);
+  return seconds >= TDeskChoices::kMinAlarmRepeatSeconds && seconds <= TDeskChoices::kMaxAlarmRepeatSeconds
+             ? seconds
+             : TDeskChoices::kDefaultAlarmRepeatSeconds;
+}
+
 bool SameStoredValue(const TStoredChoice& row, const TDeskChoices& a, const TDeskChoices& b) {
   // The fields are reached through the table's accessors, which take a choices to change.
   TDeskChoices x = a;
@@ -99,6 +119,8 @@ bool SameStoredValue(const TStoredChoice& row, const TDeskChoices& a, const TDes
       return row.Items(x) == row.Items(y);
     case skStates:
       return row.States(x) == row.States(y);
+    case skKinds:
+      return row.Kinds(x) == row.Kinds(y);
   }
   return false;
 }

@@ -18,6 +18,8 @@ namespace qm {
 
 // The history window's options.
 inline constexpr const char* kHistorySection = "History";
+// The alarms' kinds and their repeat.
+inline constexpr const char* kAlarmsSection = "Alarms";
 
 enum class TStoredKind : std::uint8_t {
   skChecked,  // a check box's "Checked": "True" or "False"
@@ -26,6 +28,7 @@ enum class TStoredKind : std::uint8_t {
   skStates,   // the state list: its codes as skItems, each code's mark in [StateSelection]
   skFlag,     // 1 or 0
   skNumber,   // a whole number, kept to its rule
+  skKinds,    // alarm kinds by their words, "own,warning"
 };
 using enum TStoredKind;
 
@@ -34,20 +37,22 @@ struct TStoredChoice {
   const char* Section;
   const char* Key;
   // The field, by the kind: Flag for skChecked and skFlag, Number (with the rule it is read
-  // by) for skNumber, Text, Items or States for the others.
+  // by) for skNumber, Kinds for skKinds, Text, Items or States for the others.
   bool& (*Flag)(TDeskChoices&) = nullptr;
   int& (*Number)(TDeskChoices&) = nullptr;
   int (*NumberRule)(std::string_view) = nullptr;
   std::string& (*Text)(TDeskChoices&) = nullptr;
   std::vector<std::string>& (*Items)(TDeskChoices&) = nullptr;
   std::vector<std::pair<std::string, bool>>& (*States)(TDeskChoices&) = nullptr;
+  TAlarmKinds& (*Kinds)(TDeskChoices&) = nullptr;
   // Written only once one of these differs from its default, so files from before they were
   // added keep their keys.
   bool AddedLater = false;
 };
 
 // The rows in the order the file has them: [Settings] as the window's keeper saves it, then
-// [History].
+// [History] and [Alarms], sections of options that are written only while one of them differs
+// from its default.
 std::span<const TStoredChoice> StoredChoiceTable();
 
 // "control.Property" of every row the window's property keeper saves, in the table's order.
@@ -55,6 +60,10 @@ std::vector<std::string> StoredControlProperties();
 
 // The section a skItems or skStates row's entries are written to.
 std::string ItemsSection(const TStoredChoice& row);
+
+// The seconds between an alarm's calls from their text: a whole number from 10 to 3600, else
+// the default.
+int AlarmRepeatSeconds(std::string_view text);
 
 // Whether the row's field holds the same in both.
 bool SameStoredValue(const TStoredChoice& row, const TDeskChoices& a, const TDeskChoices& b);

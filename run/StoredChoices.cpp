@@ -87,8 +87,8 @@ void WriteHostSettings(TSettingsStore& settings, std::size_t index, const THostS
 
 namespace {
 
-bool InHistory(const TStoredChoice& row) {
-  return std::string_view(row.Section) == kHistorySection;
+bool InSection(const TStoredChoice& row, std::string_view section) {
+  return std::string_view(row.Section) == section;
 }
 
 // One row from the file into its field; what the file does not hold, or holds unreadably,
@@ -116,6 +116,16 @@ void ReadStoredChoice(TSettingsStore& settings, const TStoredChoice& row, TDeskC
     case skItems:
       if (const auto list = settings.ReadStringList(ItemsSection(row), most)) row.Items(c) = *list;
       break;
+    case skKinds: {
+      // A word that is no kind (a later version's) leaves the kinds as they are.
+      const std::string text = settings.ReadString(row.Section, row.Key, "\x01");
+      if (text == "\x01") break;
+      try {
+        row.Kinds(c) = ParseAlarmKinds(text);
+      } catch (const EAlarmKinds&) {
+      }
+      break;
+    }
     case skStates: {
       // The check list's entries as stored (the window's full list when none are), each
       // marked by [StateSelection].
@@ -132,21 +142,21 @@ void ReadStoredChoice(TSettingsStore& settings, const TStoredChoice& row, TDeskC
 
 }  // namespace
 
-TDeskChoices ReadHistoryOptions(TSettingsStore& settings) {
+TDeskChoices ReadOptionSection(TSettingsStore& settings, const char* section) {
   TDeskChoices c;
   TSettingsSession session(settings);
   for (const TStoredChoice& row : StoredChoiceTable())
-    if (InHistory(row)) ReadStoredChoice(settings, row, c);
+    if (InSection(row, section)) ReadStoredChoice(settings, row, c);
   session.Close();
   return c;
 }
 
-void WriteHistoryOptions(TSettingsStore& settings, const TDeskChoices& c) {
+void WriteOptionSection(TSettingsStore& settings, const char* section, const TDeskChoices& c) {
   const TDeskChoices defaults;
   bool any = false;
   bool later = false;
   for (const TStoredChoice& row : StoredChoiceTable()) {
-    if (!InHistory(row) || SameStoredValue(row, c, defaults)) continue;
+    if (!InSection(row, section) || SameStoredValue(row, c, defaults)) continue;
     any = true;
     later = later || row.AddedLater;
   }
@@ -154,12 +164,15 @@ void WriteHistoryOptions(TSettingsStore& settings, const TDeskChoices& c) {
   TSettingsSession session(settings);
   if (any) {
     for (const TStoredChoice& row : StoredChoiceTable()) {
-      if (!InHistory(row) || (row.AddedLater && !later)) continue;
-      settings.WriteInteger(row.Section, row.Key,
-                            row.Kind == skNumber ? row.Number(values) : (row.Flag(values) ? 1 : 0));
+      if (!InSection(row, section) || (row.AddedLater && !later)) continue;
+      if (row.Kind == skKinds)
+        settings.WriteString(row.Section, row.Key, AlarmKindsText(row.Kinds(values)));
+      else
+        settings.WriteInteger(row.Section, row.Key,
+                              row.Kind == skNumber ? row.Number(values) : (row.Flag(values) ? 1 : 0));
     }
-  } else if (settings.SectionExists(kHistorySection)) {
-    settings.EraseSection(kHistorySection);
+  } else if (settings.SectionExists(section)) {
+    settings.EraseSection(section);
   }
   session.Close();
 }

@@ -23,10 +23,11 @@ void WriteHostSettings(TSettingsStore& settings, std::size_t index, const THostS
 // station list), [StateSelection] and [History]. The own callsign is the host's to tell.
 TDeskChoices ReadDeskChoices(TSettingsStore& settings);
 
-// [History] alone: the resend, bulletin and archive options (the rest left at defaults).
-TDeskChoices ReadHistoryOptions(TSettingsStore& settings);
-// Writes [History] only while an option differs from its default, so the file of an
-// operator who never set them stays as it was.
-void WriteHistoryOptions(TSettingsStore& settings, const TDeskChoices& choices);
+// One section of options alone (the rest left at defaults): [History] (the resend, bulletin
+// and archive options) or [Alarms] (the kinds that alarm and the repeat).
+TDeskChoices ReadOptionSection(TSettingsStore& settings, const char* section);
+// Writes the section only while one of its options differs from its default, so the file of
+// an operator who never set them stays as it was.
+void WriteOptionSection(TSettingsStore& settings, const char* section, const TDeskChoices& choices);
 
 }  // namespace qm

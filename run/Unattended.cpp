@@ -71,6 +71,7 @@ void TUnattendedDesk::LogOpened(TDeskRun& run) {
 
 void TUnattendedDesk::ReadChoices(TDeskRun& run) {
   FChoices = ReadDeskChoices(run.Settings());
+  run.Options().ApplyTo(FChoices);
 }
 
 void TUnattendedDesk::SourcesRead(TDeskRun& run) {

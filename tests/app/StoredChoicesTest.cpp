@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -49,6 +50,10 @@ void ChangeEveryChoice(TMainForm& form) {
   form.cbArchivePdf->click();
   form.cbBroadcastOnce->click();
   form.edBroadcastHours->setText(QStringLiteral("6"));
+  // Nor are the alarms'.
+  form.cbAlarmOwn->click();
+  form.cbAlarmWarnings->click();
+  form.spnAlarmRepeat->setValue(90);
 }
 
 TEST(StoredChoices, WhatTheWindowSavesTheRunWithoutOneReadsBack) {
@@ -78,7 +83,7 @@ TEST(StoredChoices, WhatTheWindowSavesTheRunWithoutOneReadsBack) {
                                                                 : std::string(row.Section) + "/" + row.Key);
   std::set<std::string> written;
   for (const std::string& section : ini.SectionNames()) {
-    if (section == kControlsSection || section == kHistorySection) {
+    if (section == kControlsSection || section == kHistorySection || section == kAlarmsSection) {
       for (const std::string& key : ini.KeyNames(section))
         written.insert(std::string(section).append("/").append(key));
     } else if (section != "Info" && section != "FormState" && !section.starts_with("Connection")) {

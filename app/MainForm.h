@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -95,6 +96,8 @@ struct TMainFormSetup {
   std::function<QMessageBox::StandardButton()> AskPrintOnClose;
   // The received-message sound; QApplication::beep when empty.
   std::function<void()> Beep;
+  // An alarm's call; the program's own sound (TAlarmSound) when empty.
+  std::function<void()> AlarmSound;
   // The millisecond tick counter; TickCount32 when empty.
   std::function<std::uint32_t()> Ticks;
   // Where failures of the operator's actions are shown; ShowErrorBox when empty.
@@ -432,6 +435,13 @@ class TMainForm : public QMainWindow, private TRunView {
   void ReadAlarmOptions();
   void SaveAlarmOptions();
   void WireAlarmChoices();
+  // The banner, the tray and the sound follow the desk's alarms.
+  void WireAlarms();
+  void ShowAlarms();
+  void SoundAlarm();
+  // Acknowledged in the window (the banner, the tray menu) by the account it runs as; all
+  // without an id.
+  void AcknowledgeAlarms(std::optional<std::int64_t> id);
 
   // MainFormHistory.cpp
   // Made with the controls (hidden), so its options are restored and hold from the start.
@@ -463,7 +473,9 @@ class TMainForm : public QMainWindow, private TRunView {
   TPacketSources* FSources = nullptr;                       // the run's
   std::vector<QMetaObject::Connection> FChoiceConnections;  // the controls' changes to the desk
   THistoryWindow* FHistory = nullptr;
-  TAlarmKinds FStoredAlarmKinds;  // as [Alarms] has them, whatever --alarm chose
+  TAlarmKinds FStoredAlarmKinds;     // as [Alarms] has them, whatever --alarm chose
+  std::set<std::int64_t> FAlarmIds;  // the alarms shown, to tell a new one
+  TAlarmSound* FAlarmSound = nullptr;
   QString FLinkStatus;
   bool FLinkStatusStale = false;  // a packet came since it was shown; the clock shows it
   bool FLinkShownDown = false;    // the tray icon and the link label show a link that is down

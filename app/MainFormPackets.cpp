@@ -59,6 +59,7 @@ void TMainForm::CreateDesk() {
     ShowLinkStatus();
   });
   WireChoices();
+  WireAlarms();
   // Every source hands its packets to the desk; the window shows their states.
   connect(FSources, &TPacketSources::SourceChanged, this, [this](int index) { SourceChanged(index); });
   // The host closing ends the program once no other source is left to hear.

@@ -77,6 +77,7 @@ TMessageDesk::TMessageDesk(TDeskSetup setup, QObject* parent)
   // connection, made here on the desk's thread, fetches them: a functor posted from the other
   // thread would be read here past Qt's own queue lock only.
   connect(this, &TMessageDesk::ThreadCallsWaiting, this, &TMessageDesk::RunThreadCalls, Qt::QueuedConnection);
+  connect(&FAlarmRepeat, &QTimer::timeout, this, &TMessageDesk::AlarmDue);
 }
 
 TMessageDesk::~TMessageDesk() {
@@ -177,6 +178,7 @@ void TMessageDesk::RestoreListed() {
                " messages kept in the last run were never logged; they follow");
     for (const TStoredMessage& m : unlogged) LogStored(m.Id, m.RawText);
   }
+  RestoreAlarms();
   FQueue->Restore();
   if (!FQueue->Listed().empty()) {
     Note(std::to_string(FQueue->Listed().size()) + " unprinted messages were restored from the last run");
@@ -223,6 +225,7 @@ void TMessageDesk::SetChoices(TDeskChoices choices) {
   FChoices = std::move(choices);
   HandChoicesToQueue();
   SayOwnCallProblem();
+  PaceAlarms();
 }
 
 void TMessageDesk::HandChoicesToQueue() {
@@ -324,6 +327,7 @@ void TMessageDesk::TellHeard() {
 void TMessageDesk::Advance() {
   QM_ASSERT_OWNER_THREAD(FOwner);
   if (!FReady) return;
+  if (!FAlarmsHeld.empty()) RaiseKeptAlarms();
   // Nothing in a step lets events run (a page is laid out from the event loop, in steps of
   // its own), so no other step can start in the middle of this one.
   for (;;) {
@@ -420,7 +424,8 @@ void TMessageDesk::TakeMessage(TAprsMsgPacket& packet, std::optional<TAckDue> ac
   entry.Lines[0] = EntryLine1(Now(tfLocal), Now(tfUTC));
   entry.Lines[1] = EntryLine2(packet);
   entry.Lines[2] = EntryLine3(packet);
-  entry.StoreId = KeepInStore(packet, entry);
+  taking.Alarm = AlarmFor(packet);
+  entry.StoreId = KeepInStore(packet, entry, taking.Alarm ? std::optional(taking.Alarm->Kind) : std::nullopt);
   entry.Demo = FDemo;
   KillPoint();  // handed to the store, its commit not yet returned
   taking.RawText = packet.RawText;
@@ -528,7 +533,8 @@ std::string TMessageDesk::Follow(TTaking& taken) {
   if (FChoices.Beep) emit BeepRequested();
   // Logged before the page check, so a page that fails never costs the message its log line.
   LogStored(storeId, taken.RawText);
-  // Its acknowledgement's line follows the message's own.
+  // Its acknowledgement's line follows the message's own, and its alarm's.
+  if (taken.Alarm) RaiseAlarm(std::move(*taken.Alarm), storeId);
   const std::string answer = taken.Ack ? SendAck(*taken.Ack, storeId, false) : std::string();
   UpdateCount();
   // Nothing is printed on the way out.
@@ -689,7 +695,8 @@ static_assert(StoredNumber(mkPersonal) == kStoredPersonal && StoredNumber(mkBull
               StoredNumber(mkAnnouncement) == kStoredAnnouncement &&
               StoredNumber(mkNwsAlert) == kStoredNwsAlert);
 
-std::int64_t TMessageDesk::KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry) {
+std::int64_t TMessageDesk::KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry,
+                                       std::optional<TAlarmKind> alarm) {
   if (FDemo) return 0;  // made-up traffic is no part of the operator's record
   TStoredMessage m;
   m.LocalTime = Now(tfLocal);
@@ -706,6 +713,11 @@ std::int64_t TMessageDesk::KeepInStore(const TAprsMsgPacket& packet, const TList
   m.Line1 = entry.Lines[0];
   m.Line2 = entry.Lines[1];
   m.Line3 = entry.Lines[2];
+  // The alarm goes into the file in the message's own commit.
+  if (alarm) {
+    m.Alarm = asSounding;
+    m.AlarmKind = StoredNumber(*alarm);
+  }
   std::int64_t id = 0;
   WithMessageStore([&](TDurableStore& store) { id = store.Add(m); });
   return id;
@@ -971,6 +983,7 @@ std::string TMessageDesk::LogFile() const {
 void TMessageDesk::RetryStore() {
   QM_ASSERT_OWNER_THREAD(FOwner);
   if (FStore) FStore->Retry();
+  if (!FAlarmsHeld.empty()) RaiseKeptAlarms();
 }
 
 void TMessageDesk::LogMessage(const std::string& text) {

@@ -36,6 +36,7 @@
 
 #include "base/OwnerThread.h"
 #include "base/Timing.h"
+#include "desk/DeskAlarm.h"
 #include "desk/PrintQueueHost.h"
 #include "desk/PrintQueueTypes.h"
 #include "parse/QuillmarkParse.h"
@@ -75,7 +76,8 @@ struct TDeskChoices {
   bool BroadcastOnce = false;
   int BroadcastHours = kDefaultBroadcastHours;
   static constexpr int kDefaultBroadcastHours = 12;
-  // The kinds that alarm until acknowledged (none by default), and how often one sounds again.
+  // The kinds of kept messages that call the operator until someone acknowledges them (none
+  // unless chosen), and how often the call repeats meanwhile (kept within the bounds).
   TAlarmKinds AlarmKinds;
   int AlarmRepeatSeconds = kDefaultAlarmRepeatSeconds;
   static constexpr int kDefaultAlarmRepeatSeconds = 60;
@@ -105,6 +107,8 @@ struct TDeskSetup {
   std::chrono::milliseconds SpoolPoll{500};
   // How often the printer is asked what keeps pages from paper there.
   std::chrono::milliseconds PrinterPoll{5000};
+  // What a second of AlarmRepeatSeconds lasts (tests make it short).
+  std::chrono::milliseconds AlarmSecond{1000};
 };
 
 namespace test {
@@ -240,6 +244,15 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // An hour with acknowledgements is over: one line counts those sent and those not.
   void HourlyCounts(TDateTime utc);
 
+  // --- Alarms ----------------------------------------------------------------------------
+  // The alarms that sound, oldest first: raised for a message the store has kept (never for
+  // one it does not hold, nor for the demo's), restored at the start until acknowledged.
+  const std::vector<TDeskAlarm>& Alarms() const { return FAlarms; }
+  // Acknowledges the alarm of message `id`, or every one when none is given, by `who` (an
+  // account, a board key's name) at `where` (kAckInWindow, kAckOnBoard, kAckOnCommandLine): kept
+  // with the message in the store and noted. Returns how many were; 0 when `id` sounds no alarm.
+  int Acknowledge(std::optional<std::int64_t> id, const std::string& who, const std::string& where);
+
   // --- Ending --------------------------------------------------------------------------
   // The host is closing: packets it handed over are judged, then EndRequested follows (at
   // once, or once the entry being accepted is complete). Nothing is printed on the way out.
@@ -271,6 +284,10 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   void PrinterProblemsChanged(const QStringList& problems);
   // A line given to Note, once it is logged.
   void Noted(const QString& text);
+  // An alarm was raised or acknowledged: Alarms() changed.
+  void AlarmsChanged();
+  // Every AlarmRepeatSeconds while an alarm sounds: the call is to be repeated.
+  void AlarmDue();
   // Another thread (the store's, the log writer) left calls for the desk's (emitted there,
   // queued here).
   void ThreadCallsWaiting(QPrivateSignal);
@@ -327,6 +344,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
     std::optional<TAckDue> Ack;
     bool AckOnly = false;
     bool KeptBefore = false;
+    // The alarm it raises once the store holds it.
+    std::optional<TDeskAlarm> Alarm;
   };
   // Logs the line now, or after the messages on their way when there are any.
   void LogInOrder(const std::string& line);
@@ -372,7 +391,17 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // The end: the fetch goes without its reply, the store's queue is committed, and every
   // message on its way is listed and logged.
   void EndTaking();
-  std::int64_t KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry);
+  std::int64_t KeepInStore(const TAprsMsgPacket& packet, const TListedEntry& entry,
+                           std::optional<TAlarmKind> alarm);
+  // The alarm a wanted message raises, if any (none while the demo plays).
+  std::optional<TDeskAlarm> AlarmFor(const TAprsMsgPacket& packet);
+  // Sounds the alarm of message `storeId` (as the store handed it out) once the file holds it.
+  void RaiseAlarm(TDeskAlarm alarm, std::int64_t storeId);
+  // The alarms whose messages waited in memory and are in the file now sound.
+  void RaiseKeptAlarms();
+  void RestoreAlarms();
+  // The repeat runs while an alarm sounds, at the chosen pace.
+  void PaceAlarms();
   void Purge(TDateTime utc);
   void Reprint(const QString& document, const QFont& font, const std::string& what);
   // Logs a stored message's packet and notes in the store once the line is in the file.
@@ -436,6 +465,11 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   std::unique_ptr<TFingerFetch> FFetch;
   // The run ends: no more fetches, no page on the way out.
   bool FEnding = false;
+  std::vector<TDeskAlarm> FAlarms;
+  // Alarms of messages a failing store holds in memory (as it handed them out), oldest first.
+  std::deque<std::pair<std::int64_t, TDeskAlarm>> FAlarmsHeld;
+  static constexpr std::size_t kAlarmsHeldKept = 1000;
+  QTimer FAlarmRepeat;
 };
 
 }  // namespace qm

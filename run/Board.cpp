@@ -7,6 +7,7 @@
 #include <functional>
 #include <unordered_map>
 
+#include "base/IntegerText.h"
 #include "base/PrivateFiles.h"
 #include "base/ProgramText.h"
 #include "desk/MessageDesk.h"
@@ -31,14 +32,19 @@ constexpr int kLookMs = 2000;
 // A stored message as a row of the board's history, in the History window's words.
 QJsonObject HistoryRow(const TStoredMessage& m) {
   auto cell = [&m](THistoryModel::TColumn column) { return HistoryCell(m, column); };
-  return QJsonObject{{QStringLiteral("id"), static_cast<double>(m.Id)},
-                     {QStringLiteral("job"), static_cast<double>(JobNumber(m))},
-                     {QStringLiteral("utc"), cell(THistoryModel::hcUtc)},
-                     {QStringLiteral("from"), cell(THistoryModel::hcFrom)},
-                     {QStringLiteral("to"), cell(THistoryModel::hcTo)},
-                     {QStringLiteral("kind"), cell(THistoryModel::hcKind)},
-                     {QStringLiteral("text"), cell(THistoryModel::hcText)},
-                     {QStringLiteral("printed"), cell(THistoryModel::hcPrinted)}};
+  QJsonObject row{{QStringLiteral("id"), static_cast<double>(m.Id)},
+                  {QStringLiteral("job"), static_cast<double>(JobNumber(m))},
+                  {QStringLiteral("utc"), cell(THistoryModel::hcUtc)},
+                  {QStringLiteral("from"), cell(THistoryModel::hcFrom)},
+                  {QStringLiteral("to"), cell(THistoryModel::hcTo)},
+                  {QStringLiteral("kind"), cell(THistoryModel::hcKind)},
+                  {QStringLiteral("text"), cell(THistoryModel::hcText)},
+                  {QStringLiteral("printed"), cell(THistoryModel::hcPrinted)}};
+  if (m.Alarm == asAcknowledged) {
+    row.insert(QStringLiteral("acknowledged_by"), DisplayText(m.AcknowledgedBy));
+    row.insert(QStringLiteral("acknowledged_utc"), IsoUtc(m.AcknowledgedUtc));
+  }
+  return row;
 }
 
 // The messages `ids` of `store` (null: none) as rows, in the order given; one purged since it
@@ -140,6 +146,9 @@ void TBoardRun::Start() {
   };
   hooks.ReprintJob = [this](std::int64_t job) { Reprinting([&] { FDesk.ReprintJob(job, "on the board"); }); };
   hooks.ArchiveFolder = [this] { return FDesk.Choices().ArchivePdf ? FDesk.ArchiveFolder() : QString(); };
+  hooks.AcknowledgeAlarms = [this](std::optional<std::int64_t> id, const std::string& who) {
+    return FDesk.Acknowledge(id, who, kAckOnBoard);
+  };
   auto server = std::make_unique<TBoardServer>(FPlan.Config, std::move(hooks), this);
   try {
     server->Start();
@@ -163,6 +172,7 @@ void TBoardRun::Start() {
   connect(&FDesk, &TMessageDesk::CountChanged, s, &TBoardServer::Changed);
   connect(&FDesk, &TMessageDesk::PrinterProblemsChanged, s, &TBoardServer::Changed);
   connect(&FDesk, &TMessageDesk::Noted, s, &TBoardServer::Changed);
+  connect(&FDesk, &TMessageDesk::AlarmsChanged, s, &TBoardServer::Changed);
   connect(&FDesk, &TMessageDesk::FailureToReport, s, &TBoardServer::Changed);
   connect(&FSources, &TPacketSources::SourceChanged, s, &TBoardServer::Changed);
   // ... and on what the desk changes without a signal: the choices the window hands it (the
@@ -224,16 +234,28 @@ QByteArray TBoardRun::StatusAnswer() const {
       .toUtf8();
 }
 
-int AskStatus(const QString& dataDir, QString& out, QString& err, int timeoutMs) {
-  const TInstanceLock lock(dataDir);
-  const QString folder = QDir::toNativeSeparators(dataDir);
-  const TInstanceLock::TStatusReply reply = lock.AskHolderStatus(timeoutMs);
-  if (!reply.Stranger.isEmpty()) err += QStringLiteral("quillmark: %1\n").arg(reply.Stranger);
-  if (reply.Kind == TInstanceLock::TStatusReply::srAnswered) {
-    const qsizetype firstLine = reply.Answer.indexOf('\n');
-    out = QString::fromUtf8(reply.Answer.mid(firstLine + 1));
-    return reply.Answer.left(firstLine) == "0" ? 0 : 1;
+QByteArray TBoardRun::AcknowledgeAnswer(const QByteArray& which, const QString& who) {
+  std::optional<std::int64_t> id;
+  std::int32_t number = 0;
+  if (!which.isEmpty()) {
+    if (!TryParseDecimal(which.toStdString(), number) || number == 0)
+      return QByteArray::number(kAcknowledgeNoAlarm) + "\n\"" + which + "\" is no alarm's number\n";
+    id = number;
   }
+  const int done = FDesk.Acknowledge(id, ProgramText(who), kAckOnCommandLine);
+  if (id && done == 0) return QByteArray::number(kAcknowledgeNoAlarm) + "\nNo alarm " + which + " sounds\n";
+  QString text = done == 0   ? QStringLiteral("No alarm sounds")
+                 : done == 1 ? QStringLiteral("1 alarm acknowledged by %1").arg(who)
+                             : QStringLiteral("%1 alarms acknowledged by %2").arg(done).arg(who);
+  return "0\n" + text.toUtf8() + '\n';
+}
+
+namespace {
+
+// Why the desk on `lock`'s folder gave no answer, and the exit code that says so.
+int NoAnswer(const TInstanceLock& lock, const QString& dataDir, const TInstanceLock::TStatusReply& reply,
+             QString& err, int timeoutMs) {
+  const QString folder = QDir::toNativeSeparators(dataDir);
   const qint64 holder = lock.HolderProcess();
   if (reply.Kind == TInstanceLock::TStatusReply::srSilent) {
     err += QStringLiteral(
@@ -253,6 +275,32 @@ int AskStatus(const QString& dataDir, QString& out, QString& err, int timeoutMs)
   }
   err += QStringLiteral("quillmark: no Quillmark runs with %1\n").arg(folder);
   return kStatusNoDesk;
+}
+
+// The answer's first line, its exit code, and the rest for standard output; nullopt without one.
+std::optional<QByteArray> Answered(const TInstanceLock::TStatusReply& reply, QString& out, QString& err) {
+  if (!reply.Stranger.isEmpty()) err += QStringLiteral("quillmark: %1\n").arg(reply.Stranger);
+  if (reply.Kind != TInstanceLock::TStatusReply::srAnswered) return std::nullopt;
+  const qsizetype firstLine = reply.Answer.indexOf('\n');
+  out = QString::fromUtf8(reply.Answer.mid(firstLine + 1));
+  return reply.Answer.left(firstLine);
+}
+
+}  // namespace
+
+int AskStatus(const QString& dataDir, QString& out, QString& err, int timeoutMs) {
+  const TInstanceLock lock(dataDir);
+  const TInstanceLock::TStatusReply reply = lock.AskHolderStatus(timeoutMs);
+  if (const auto code = Answered(reply, out, err)) return *code == "0" ? 0 : 1;
+  return NoAnswer(lock, dataDir, reply, err, timeoutMs);
+}
+
+int AskAcknowledge(const QString& dataDir, const QByteArray& which, QString& out, QString& err,
+                   int timeoutMs) {
+  const TInstanceLock lock(dataDir);
+  const TInstanceLock::TStatusReply reply = lock.AskHolderToAcknowledge(which, timeoutMs);
+  if (const auto code = Answered(reply, out, err)) return *code == "0" ? 0 : kAcknowledgeNoAlarm;
+  return NoAnswer(lock, dataDir, reply, err, timeoutMs);
 }
 
 }  // namespace qm

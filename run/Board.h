@@ -49,6 +49,9 @@ class TBoardRun : public QObject {
   // For --status: the exit code on the first line (0 all well, 1 a source, the printer or
   // the store not), then the facts one line each and the board's address.
   QByteArray StatusAnswer() const;
+  // For --acknowledge: `which` is "" (every alarm) or an alarm's number, `who` the asking
+  // account. The exit code on the first line (0, or kAcknowledgeNoAlarm), then what was done.
+  QByteArray AcknowledgeAnswer(const QByteArray& which, const QString& who);
   TBoardServer* Server() const { return FServer.get(); }
 
  private:
@@ -69,5 +72,12 @@ class TBoardRun : public QObject {
 inline constexpr int kStatusNoDesk = 3;
 inline constexpr int kStatusSilentDesk = 4;
 int AskStatus(const QString& dataDir, QString& out, QString& err, int timeoutMs = 5000);
+
+// The asking side of --acknowledge [N] (`which` "" or the number): what the running desk did,
+// and the exit code: 0, kAcknowledgeNoAlarm for a number that sounds no alarm, and as AskStatus
+// when no desk answers.
+inline constexpr int kAcknowledgeNoAlarm = 2;
+int AskAcknowledge(const QString& dataDir, const QByteArray& which, QString& out, QString& err,
+                   int timeoutMs = 5000);
 
 }  // namespace qm

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <cmath>
 
+#include "base/IntegerText.h"
 #include "generated/QuillmarkVersion.h"
 #include "parse/CallsignText.h"
 
@@ -189,8 +190,13 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
           "Sounds an alarm, again and again until it is acknowledged, for the messages of these\n"
           "kinds: own, listed, bulletin, announcement, watch, warning, advisory (none: no alarm)."),
       QStringLiteral("KIND,..."));
+  const QCommandLineOption acknowledge(
+      QStringLiteral("acknowledge"),
+      QStringLiteral("Acknowledges the alarms of the copy running on this data folder: all of them, or\n"
+                     "the one numbered N after the option (--status shows the numbers); exit status 0\n"
+                     "done, 2 no such alarm, 3 none runs, 4 it holds the folder and does not answer."));
   parser.addOptions({help, version, replay, pace, aprsIs, kiss, serial, callsign, filter, answer, passcode,
-                     printer, toPdf, config, noWindow, web, alarm, status});
+                     printer, toPdf, config, noWindow, web, alarm, status, acknowledge});
   for (const char* name : kQtValueOptions) {
     QCommandLineOption qt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     qt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -219,8 +225,21 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     return result;
   }
   try {
-    if (!parser.positionalArguments().isEmpty())
-      throw TBadValue{QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first())};
+    QStringList positional = parser.positionalArguments();
+    if (parser.isSet(acknowledge)) {
+      // The alarm's number, if one is given, follows the option.
+      result.Action = TCommandLine::caAcknowledge;
+      if (!positional.isEmpty()) {
+        std::int32_t number = 0;
+        if (!TryParseDecimal(positional.first().toStdString(), number) || number == 0)
+          throw TBadValue{
+              QStringLiteral("--acknowledge: \"%1\" is not an alarm's number").arg(positional.first())};
+        result.AlarmNumber = QString::number(number);
+        positional.removeFirst();
+      }
+    }
+    if (!positional.isEmpty())
+      throw TBadValue{QStringLiteral("unexpected argument \"%1\"").arg(positional.first())};
     for (const QString& name : parser.optionNames())
       if (parser.optionNames().count(name) > 1)
         throw TBadValue{QStringLiteral("--%1 is given twice").arg(name)};

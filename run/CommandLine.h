@@ -39,11 +39,12 @@ struct TRunOptions {
 };
 
 struct TCommandLine {
-  enum class TAction { caRun, caHelp, caVersion, caError, caStatus };
+  enum class TAction { caRun, caHelp, caVersion, caError, caStatus, caAcknowledge };
   using enum TAction;
   TAction Action = caRun;
   TRunOptions Options;
-  QString Text;  // the help, the version line or what is wrong (without the program's name)
+  QString Text;         // the help, the version line or what is wrong (without the program's name)
+  QString AlarmNumber;  // --acknowledge N: the alarm's number; "" every alarm
 };
 
 // Reads the arguments, the program's path first. Qt's own options (-platform, -style and the

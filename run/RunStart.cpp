@@ -112,8 +112,10 @@ const TBoardRun& TRunStart::StartBoard(TDeskRun& run, std::function<void()> show
                  "last lines\n");
   FLock->ListenForShow(std::move(show));
   if (!FLock->ListenError().isEmpty()) run.Desk().LogMessage(ProgramText(FLock->ListenError()));
-  const TBoardRun& board = run.StartBoard(std::move(FBoard));
+  TBoardRun& board = run.StartBoard(std::move(FBoard));
   FLock->AnswerStatus([&board] { return board.StatusAnswer(); });
+  FLock->AnswerAcknowledge(
+      [&board](const QByteArray& which, const QString& who) { return board.AcknowledgeAnswer(which, who); });
   return board;
 }
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Takes the alarms' screenshots under a virtual X display, into docs/screenshots/: the banner
 # and the tray with one alarm (alarm-banner.png), with three (alarm-banner-several.png), and
-# the alarm choices on the Message Options and NWS Options pages (alarm-options.png,
-# alarm-options-nws.png). A loopback KISS TCP peer hands over a message to the own station,
+# the Alarms page with its choices (alarm-options.png). A loopback KISS TCP peer hands over
+# a message to the own station,
 # then, once asked, a bulletin and another message. The program runs on a private settings and
 # data folder (--config). Needs xvfb, imagemagick, xdotool, trayer, python3.
 # Usage: scripts/screenshots-alarms.sh [path/to/quillmark]   (default: build/default/app/quillmark)
@@ -88,13 +88,8 @@ shot_window() {  # name
   import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/$1.png"
 }
 eval "$(xdotool getwindowgeometry --shell "$win")"
-xdotool mousemove $((X + 240)) $((Y + 26)) click 1  # Message Options
+xdotool mousemove $((X + 495)) $((Y + 26)) click 1  # the Alarms tab
 xdotool mousemove 1000 560
 sleep 1
 shot_window alarm-options
-eval "$(xdotool getwindowgeometry --shell "$win")"
-xdotool mousemove $((X + 340)) $((Y + 26)) click 1  # NWS Options
-xdotool mousemove 1000 560
-sleep 1
-shot_window alarm-options-nws
 echo "screenshots-alarms: written to $out"

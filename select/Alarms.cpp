@@ -78,7 +78,11 @@ TAlarmKinds ParseAlarmKinds(std::string_view text) {
     if (!kind) {
       std::string names;
       for (const char* name : kNames) names += (names.empty() ? "" : ", ") + std::string(name);
-      throw EAlarmKinds("\"" + Trim(word) + "\" is no alarm kind; the kinds are " + names);
+      // The word as the operator can read it: a control byte would cut or garble the message.
+      std::string shown = Trim(word);
+      for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) c = '?';
+      throw EAlarmKinds("\"" + shown + "\" is no alarm kind; the kinds are " + names);
     }
     kinds.Set(*kind);
     if (comma == std::string_view::npos) return kinds;

@@ -17,6 +17,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -31,6 +32,7 @@ namespace {
 
 constexpr char kShowRequest[] = "show\n";
 constexpr char kStatusRequest[] = "status\n";
+constexpr char kAcknowledgeRequest[] = "acknowledge";
 
 QString FolderDigest(const QString& folder) {
   const QByteArray key = QFileInfo(folder).absoluteFilePath().toUtf8();
@@ -78,6 +80,11 @@ QString Stranger(const QLocalSocket& socket, qint64 holder) {
     return QStringLiteral("a process that cannot be told");
   if (holder != 0 && static_cast<qint64>(pid) == holder) return {};
   return QStringLiteral("process %1").arg(pid);
+}
+
+// The account of the user at the other end: a pipe of the user's own.
+QString PeerAccount(const QLocalSocket&) {
+  return qEnvironmentVariable("USERNAME");
 }
 
 #else
@@ -147,6 +154,26 @@ QString Stranger(const QLocalSocket& socket, qint64 holder) {
   if (uid == ::geteuid() && holder != 0) return {};
   return QStringLiteral("a process of user %1").arg(uid);
 #endif
+}
+
+// The account name of the user at the other end of `socket` (its number when it has none).
+QString PeerAccount(const QLocalSocket& socket) {
+  const int fd = static_cast<int>(socket.socketDescriptor());
+  uid_t uid = ::geteuid();
+#ifdef __linux__
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0) uid = peer.uid;
+#else
+  gid_t gid = 0;
+  ::getpeereid(fd, &uid, &gid);
+#endif
+  passwd entry{};
+  passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_name)
+    return QString::fromLocal8Bit(found->pw_name);
+  return QString::number(uid);
 }
 
 #endif
@@ -237,6 +264,9 @@ void TInstanceLock::Listen() {
         const QByteArray request = socket->readAll();
         if (request.startsWith(kShowRequest) && FShow) FShow();
         if (request.startsWith(kStatusRequest) && FStatus) socket->write(FStatus());
+        if (request.startsWith(kAcknowledgeRequest) && request.endsWith('\n') && FAcknowledge)
+          socket->write(
+              FAcknowledge(request.mid(sizeof kAcknowledgeRequest - 1).trimmed(), PeerAccount(*socket)));
         socket->disconnectFromServer();
       });
     }
@@ -299,13 +329,22 @@ bool TInstanceLock::AskHolderToShow(int timeoutMs) const {
 }
 
 TInstanceLock::TStatusReply TInstanceLock::AskHolderStatus(int timeoutMs) const {
+  return AskHolder(kStatusRequest, timeoutMs);
+}
+
+TInstanceLock::TStatusReply TInstanceLock::AskHolderToAcknowledge(const QByteArray& which,
+                                                                  int timeoutMs) const {
+  return AskHolder(QByteArray(kAcknowledgeRequest) + ' ' + which + '\n', timeoutMs);
+}
+
+TInstanceLock::TStatusReply TInstanceLock::AskHolder(const QByteArray& request, int timeoutMs) const {
   TStatusReply reply;
   QLocalSocket socket;
   const QDeadlineTimer deadline(timeoutMs);
   if (!ConnectToHolder(socket, FFolder, FLock, timeoutMs, &reply.Stranger)) return reply;
   // Taken by the holder's socket: a stopped or hung holder leaves it there unanswered.
   reply.Kind = TStatusReply::srSilent;
-  socket.write(kStatusRequest);
+  socket.write(request);
   if (!socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime()))) return reply;
   QByteArray answer;
   // The holder answers and hangs up.

@@ -61,6 +61,13 @@ class TInstanceLock {
   };
   // The asking side: the answer of the lock's holder alone.
   TStatusReply AskHolderStatus(int timeoutMs = 5000) const;
+  // The holder's side: `acknowledge` answers a later `--acknowledge` with the text after the
+  // word ("" for every alarm, else the number as asked) and the account of the user who asks.
+  void AnswerAcknowledge(std::function<QByteArray(const QByteArray& which, const QString& who)> acknowledge) {
+    FAcknowledge = std::move(acknowledge);
+  }
+  // The asking side: `which` as above, answered by the lock's holder alone.
+  TStatusReply AskHolderToAcknowledge(const QByteArray& which, int timeoutMs = 5000) const;
   // The process that holds the lock, 0 when none runs (a lock file left by a dead one).
   qint64 HolderProcess() const;
 
@@ -68,6 +75,7 @@ class TInstanceLock {
   void Listen();
   // A socket of the lock's holder answers, `stranger` says who else did.
   bool HolderAnswers(int timeoutMs, QString* stranger = nullptr) const;
+  TStatusReply AskHolder(const QByteArray& request, int timeoutMs) const;
 
   QString FFolder;
   QLockFile FLock;
@@ -79,6 +87,7 @@ class TInstanceLock {
   int FSocketFolder = -1;
   std::function<void()> FShow;
   std::function<QByteArray()> FStatus;
+  std::function<QByteArray(const QByteArray&, const QString&)> FAcknowledge;
 };
 
 }  // namespace qm

@@ -27,6 +27,7 @@ bool TDurableStore::Queued(const TChange& change) {
     case TChange::opAdd:
     case TChange::opSetFullText:
     case TChange::opSetAnswered:
+    case TChange::opAcknowledgeAlarms:
     case TChange::opMarkLogged:
     case TChange::opBeginJob:
     case TChange::opAddToJob:

@@ -75,7 +75,7 @@ std::int64_t TDurableStore::Submit(TChange change) {
 
 std::size_t TDurableStore::Footprint(const TChange& c) {
   const TStoredMessage& m = c.Message;
-  std::size_t bytes = sizeof(TChange) + c.Text.size() + c.Token.size() + c.Printer.size() +
+  std::size_t bytes = sizeof(TChange) + c.Text.size() + c.Token.size() + c.Printer.size() + c.Place.size() +
                       c.Messages.size() * sizeof(std::int64_t);
   for (const std::string* text :
        {&m.Source, &m.Destination, &m.Path, &m.Addressee, &m.MessageText, &m.MessageId, &m.State, &m.RawText,

@@ -61,6 +61,12 @@ std::vector<TStoredMessage> TDurableStore::Unlogged() const {
   return Reading([&] { return IsOpen() ? FStore->Unlogged() : std::vector<TStoredMessage>{}; });
 }
 
+std::vector<TStoredMessage> TDurableStore::Sounding() const {
+  Drain();
+  const std::lock_guard guard(FGuard);
+  return Reading([&] { return IsOpen() ? FStore->Sounding() : std::vector<TStoredMessage>{}; });
+}
+
 TStoredJob TDurableStore::Job(std::int64_t id) const {
   Drain();
   const std::lock_guard guard(FGuard);
@@ -94,6 +100,11 @@ bool TDurableStore::HasRepeatSince(const TStoredMessage& m, bool byNumber, doubl
 bool TDurableStore::IsKept(std::int64_t id) const {
   const std::lock_guard guard(FGuard);
   return MessageInFile(id) != 0;
+}
+
+std::int64_t TDurableStore::IdInFile(std::int64_t id) const {
+  const std::lock_guard guard(FGuard);
+  return MessageInFile(id);
 }
 
 bool TDurableStore::TextIndexed() const {

@@ -78,6 +78,12 @@ std::int64_t TDurableStore::Apply(const TChange& c, TIdMap* madeMessages, TIdMap
     case TChange::opSetAnswered:
       s.SetAnswered(Known(messageInFile(c.Id), c.Id, FPath, "message"), c.Text);
       return c.Id;
+    case TChange::opAcknowledgeAlarms: {
+      std::vector<std::int64_t> ids;
+      for (const std::int64_t m : c.Messages)
+        if (const std::int64_t id = messageInFile(m); id != 0) ids.push_back(id);
+      return s.AcknowledgeAlarms(ids, c.Text, c.Place, c.UtcTime);
+    }
     case TChange::opBeginJob: {
       std::vector<std::int64_t> ids;
       for (const std::int64_t m : c.Messages) ids.push_back(Known(messageInFile(m), m, FPath, "message"));
@@ -141,6 +147,18 @@ void TDurableStore::SetAnswered(std::int64_t id, const std::string& answered) {
   c.Op = TChange::opSetAnswered;
   c.Id = id;
   c.Text = answered;
+  Submit(std::move(c));
+}
+
+void TDurableStore::AcknowledgeAlarms(const std::vector<std::int64_t>& ids, const std::string& by,
+                                      const std::string& where, double utc) {
+  if (ids.empty()) return;
+  TChange c;
+  c.Op = TChange::opAcknowledgeAlarms;
+  c.Messages = ids;
+  c.Text = by;
+  c.Place = where;
+  c.UtcTime = utc;
   Submit(std::move(c));
 }
 

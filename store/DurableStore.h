@@ -102,6 +102,10 @@ class TDurableStore {
   void SetAnswered(std::int64_t id, const std::string& answered);
   std::int64_t BeginJob(TJobKind kind, const std::vector<std::int64_t>& messages, const std::string& printer,
                         double utcTime, const std::string& document, const std::string& token = {});
+  // Queued like a full text: the alarms of `ids` (as Add handed them out) that still sound are
+  // acknowledged by `by` at `where` at `utc`.
+  void AcknowledgeAlarms(const std::vector<std::int64_t>& ids, const std::string& by,
+                         const std::string& where, double utc);
   void SetSpoolerJob(std::int64_t job, std::int64_t spoolerJob);
   // The text of a page begun before it was laid out; before its page leaves.
   void SetJobDocument(std::int64_t job, std::string document);
@@ -129,6 +133,8 @@ class TDurableStore {
   // TMessageStore::JobByNumber, once what is held is written.
   std::optional<TStoredJob> JobByNumber(std::int64_t number) const;
   std::vector<TStoredMessage> Unlogged() const;
+  // The messages whose alarm still sounds in the file, oldest first.
+  std::vector<TStoredMessage> Sounding() const;
   // TMessageStore::HasRepeatSince, also over the messages still waiting in memory.
   bool HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom, double utcBefore) const;
   // The store for reading (the history), or null while none was ever opened; what was queued
@@ -165,6 +171,8 @@ class TDurableStore {
   std::size_t Waiting() const;
   // Whether the message with this id (as Add returned it) is in the file.
   bool IsKept(std::int64_t id) const;
+  // The id the file gave the message `id` (as Add returned it); 0 while it is not in the file.
+  std::int64_t IdInFile(std::int64_t id) const;
   // The end of a run: one more try, then the lines that say how many of the listed messages
   // (their ids) are kept for the next start and how many are lost.
   std::vector<std::string> EndOfRunLines(const std::vector<std::int64_t>& listed);
@@ -176,6 +184,7 @@ class TDurableStore {
       opAdd,
       opSetFullText,
       opSetAnswered,
+      opAcknowledgeAlarms,
       opBeginJob,
       opAddToJob,
       opSetJobDocument,
@@ -191,8 +200,9 @@ class TDurableStore {
     TOp Op = opAdd;
     std::int64_t Id = 0;  // the message or job as handed out
     TStoredMessage Message;
-    std::string Text;  // full text, failure or document
+    std::string Text;  // full text, failure, document, or who acknowledged
     std::string Token;
+    std::string Place;  // where an alarm was acknowledged
     TJobKind Kind = jkList;
     std::vector<std::int64_t> Messages;
     std::string Printer;

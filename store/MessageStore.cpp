@@ -51,6 +51,11 @@ TStoredMessage ReadMessage(const TUse& row) {
   m.FullText = row.Text(18);
   m.SpoolerJob = row.Int(19);
   m.Answered = row.Text(20);
+  m.Alarm = static_cast<TAlarmState>(row.Int(21));
+  m.AlarmKind = static_cast<int>(row.Int(22));
+  m.AcknowledgedBy = row.Text(23);
+  m.AcknowledgedWhere = row.Text(24);
+  m.AcknowledgedUtc = row.Real(25);
   return m;
 }
 
@@ -196,6 +201,7 @@ std::int64_t TMessageStore::Add(const TStoredMessage& m) {
   else
     use.BindNull();
   use.Bind(m.Answered);
+  use.Bind(StoredNumber(m.Alarm)).Bind(m.Alarm == asNone ? 0 : m.AlarmKind);
   use.Run();
   const std::int64_t id = sqlite3_last_insert_rowid(FDb);
   t.Commit();
@@ -223,6 +229,35 @@ void TMessageStore::SetAnswered(std::int64_t id, const std::string& answered) {
   use.Bind(answered).Bind(id).Run();
   if (use.Changes() == 0) throw EMessageStoreError(StoreError(FPath, "no message " + std::to_string(id)));
   t.Commit();
+}
+
+int TMessageStore::AcknowledgeAlarms(const std::vector<std::int64_t>& ids, const std::string& by,
+                                     const std::string& where, double utc) {
+  const std::lock_guard oneAtATime(FUse);
+  TTransaction t(S(), true);
+  int acknowledged = 0;
+  for (const std::int64_t id : ids) {
+    TUse use(S().AcknowledgeAlarm);
+    use.Bind(StoredNumber(asAcknowledged))
+        .Bind(by)
+        .Bind(where)
+        .Bind(utc)
+        .Bind(id)
+        .Bind(StoredNumber(asSounding));
+    use.Run();
+    acknowledged += use.Changes();
+  }
+  t.Commit();
+  return acknowledged;
+}
+
+std::vector<TStoredMessage> TMessageStore::Sounding() const {
+  const std::lock_guard oneAtATime(FUse);
+  std::vector<TStoredMessage> result;
+  TUse use(S().Sounding);
+  use.Bind(StoredNumber(asSounding));
+  while (use.Step()) result.push_back(ReadMessage(use));
+  return result;
 }
 
 std::vector<TStoredMessage> TMessageStore::Listed() const {

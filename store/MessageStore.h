@@ -56,6 +56,10 @@ using enum TPrintState;
 enum class TJobState : int { jsPending = 0, jsCompleted = 1, jsFailed = 2 };
 using enum TJobState;
 
+// An alarm a message raised: none, sounding until someone acknowledges it, or acknowledged.
+enum class TAlarmState : int { asNone = 0, asSounding = 1, asAcknowledged = 2 };
+using enum TAlarmState;
+
 // What a job printed: a page of the message list, or one message's NWS full text.
 enum class TJobKind : int { jkList = 0, jkFullText = 1 };
 using enum TJobKind;
@@ -85,6 +89,13 @@ struct TStoredMessage {
   // When and where it was acknowledged ("14:05:33 on KISS 127.0.0.1:8001", local time); empty:
   // not acknowledged (answering off, or the send failed).
   std::string Answered;
+  // The alarm it raised, kept in the commit that keeps the message (Add writes Alarm and
+  // AlarmKind); who acknowledged it (an account, a board key's name), where ("board",
+  // "command line", "window") and when (UTC), once someone did.
+  TAlarmState Alarm = asNone;
+  int AlarmKind = 0;  // TAlarmKind
+  std::string AcknowledgedBy, AcknowledgedWhere;
+  double AcknowledgedUtc = 0;
 
   bool operator==(const TStoredMessage&) const = default;
 };
@@ -182,6 +193,12 @@ class TMessageStore {
   void SetFullText(std::int64_t id, const std::string& text, bool toPrint = true);
   // When and where the message was acknowledged, once the acknowledgement went out.
   void SetAnswered(std::int64_t id, const std::string& answered);
+  // The alarms of `ids` that still sound are acknowledged by `by` at `where` at `utc`; returns
+  // how many were. Ids that name no sounding alarm are left as they are.
+  int AcknowledgeAlarms(const std::vector<std::int64_t>& ids, const std::string& by, const std::string& where,
+                        double utc);
+  // The messages whose alarm still sounds, oldest first.
+  std::vector<TStoredMessage> Sounding() const;
 
   // The messages still listed (psUnprinted and psInJob), oldest first.
   std::vector<TStoredMessage> Listed() const;

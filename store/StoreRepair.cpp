@@ -112,7 +112,10 @@ TCarriedOver CarryOver(const std::string& from, const std::string& to) {
           "kind, state_code, raw_text, line1, line2, line3, print_state, job_id, full_text_printed, "
           "full_text, ") +
       (HasColumn(src, from, "messages", "cleared") ? "cleared" : "0") + ", " +
-      (HasColumn(src, from, "messages", "logged") ? "logged" : "1");
+      (HasColumn(src, from, "messages", "logged") ? "logged" : "1") +
+      (HasColumn(src, from, "messages", "alarm_state")
+           ? ", alarm_state, alarm_kind, acknowledged_by, acknowledged_where, acknowledged_utc"
+           : ", 0, 0, NULL, NULL, NULL");
   const std::string jobColumns =
       std::string("id, kind, utc_time, printer, spooler_job, state, failure, document, ") +
       (HasColumn(src, from, "jobs", "token") ? "token" : "''");
@@ -148,11 +151,13 @@ TCarriedOver CarryOver(const std::string& from, const std::string& to) {
     TStmt scan(src, from,
                "SELECT " + messageColumns + " FROM messages NOT INDEXED WHERE id > ?1 ORDER BY id");
     TStmt probe(src, from, "SELECT " + messageColumns + " FROM messages WHERE id = ?1");
-    TStmt insert(dst, to,
-                 "INSERT INTO messages(id, local_time, utc_time, source, destination, path, addressee, "
-                 "message_text, message_no, kind, state_code, raw_text, line1, line2, line3, print_state, "
-                 "job_id, full_text_printed, full_text, cleared, logged) "
-                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    TStmt insert(
+        dst, to,
+        "INSERT INTO messages(id, local_time, utc_time, source, destination, path, addressee, "
+        "message_text, message_no, kind, state_code, raw_text, line1, line2, line3, print_state, "
+        "job_id, full_text_printed, full_text, cleared, logged, alarm_state, alarm_kind, acknowledged_by, "
+        "acknowledged_where, acknowledged_utc) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     carried.Unreadable +=
         ReadPastDamage(scan, probe, LastIdOf(src, from, "messages"), [&](sqlite3_stmt* row) {
           CopyRow(row, insert);

@@ -16,6 +16,17 @@ void AddLaterColumns(sqlite3* db, const std::string& path) {
   // messages (and those they add later) count as logged.
   if (!HasColumn(db, path, "messages", "logged"))
     Exec(db, path, "ALTER TABLE messages ADD COLUMN logged INTEGER NOT NULL DEFAULT 1");
+  // The alarm a message raised and who acknowledged it, where and when. Older builds neither
+  // write nor read them; their messages raised none.
+  if (!HasColumn(db, path, "messages", "alarm_state")) {
+    Exec(db, path, "ALTER TABLE messages ADD COLUMN alarm_state INTEGER NOT NULL DEFAULT 0");
+    Exec(db, path, "ALTER TABLE messages ADD COLUMN alarm_kind INTEGER NOT NULL DEFAULT 0");
+    Exec(db, path, "ALTER TABLE messages ADD COLUMN acknowledged_by TEXT");
+    Exec(db, path, "ALTER TABLE messages ADD COLUMN acknowledged_where TEXT");
+    Exec(db, path, "ALTER TABLE messages ADD COLUMN acknowledged_utc REAL");
+  }
+  // The alarms still sounding, read at every start: only they are in the index.
+  Exec(db, path, "CREATE INDEX IF NOT EXISTS messages_sounding ON messages(id) WHERE alarm_state = 1");
 }
 
 void MakeLoggedUpto(sqlite3* db, const std::string& path, bool allLogged) {

@@ -77,6 +77,9 @@ static_assert(StoredNumber(psUnprinted) == 0 && StoredNumber(psInJob) == 1 && St
               StoredNumber(psCleared) == 3);
 static_assert(StoredNumber(jsPending) == 0 && StoredNumber(jsCompleted) == 1 && StoredNumber(jsFailed) == 2);
 static_assert(StoredNumber(jkList) == 0 && StoredNumber(jkFullText) == 1);
+// The purge keeps a message whose alarm still sounds.
+static_assert(StoredNumber(asNone) == 0 && StoredNumber(asSounding) == 1 &&
+              StoredNumber(asAcknowledged) == 2);
 
 // full_text_printed: waiting for paper, on paper, or never to be printed (printing was
 // disabled when it came; older builds read that as printed, which keeps it off paper too).

@@ -8,7 +8,8 @@ namespace {
 constexpr const char* kMessageColumns =
     "id, local_time, utc_time, source, destination, path, addressee, message_text, message_no, kind, "
     "state_code, raw_text, line1, line2, line3, print_state, job_id, full_text_printed, full_text, "
-    "(SELECT spooler_job FROM jobs WHERE jobs.id = messages.job_id), answered";
+    "(SELECT spooler_job FROM jobs WHERE jobs.id = messages.job_id), answered, alarm_state, alarm_kind, "
+    "acknowledged_by, acknowledged_where, acknowledged_utc";
 
 constexpr const char* kJobColumns =
     "id, kind, utc_time, printer, spooler_job, state, failure, document, token";
@@ -28,9 +29,17 @@ TStoreStatements::TStoreStatements(sqlite3* db, const std::string& path)
       AddMessage(db, path,
                  "INSERT INTO messages(local_time, utc_time, source, destination, path, addressee, "
                  "message_text, message_no, kind, state_code, raw_text, line1, line2, line3, full_text, "
-                 "answered, logged) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0)"),
+                 "answered, alarm_state, alarm_kind, logged) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                 "?, ?, ?, "
+                 "?, ?, 0)"),
       SetFullText(db, path, "UPDATE messages SET full_text = ?, full_text_printed = ? WHERE id = ?"),
       SetAnswered(db, path, "UPDATE messages SET answered = ? WHERE id = ?"),
+      AcknowledgeAlarm(db, path,
+                       "UPDATE messages SET alarm_state = ?1, acknowledged_by = ?2, acknowledged_where = ?3, "
+                       "acknowledged_utc = ?4 WHERE id = ?5 AND alarm_state = ?6"),
+      Sounding(
+          db, path,
+          std::string("SELECT ") + kMessageColumns + " FROM messages WHERE alarm_state = ?1 ORDER BY id"),
       Message(db, path, std::string("SELECT ") + kMessageColumns + " FROM messages WHERE id = ?"),
       Listed(db, path,
              std::string("SELECT ") + kMessageColumns +
@@ -80,7 +89,7 @@ TStoreStatements::TStoreStatements(sqlite3* db, const std::string& path)
       Clear(db, path, "UPDATE messages SET print_state = 3 WHERE print_state = 0 AND id >= ?1 AND id <> ?2"),
       ClearInJob(db, path, "UPDATE messages SET cleared = 1 WHERE print_state = 1 AND id >= ?1 AND id <> ?2"),
       PurgeMessages(db, path,
-                    "DELETE FROM messages WHERE utc_time < ?1 AND print_state IN (2, 3) "
+                    "DELETE FROM messages WHERE utc_time < ?1 AND print_state IN (2, 3) AND alarm_state <> 1 "
                     "AND NOT (full_text IS NOT NULL AND full_text_printed = 0) "
                     "AND NOT EXISTS (SELECT 1 FROM job_messages jm JOIN jobs j ON j.id = jm.job_id "
                     "WHERE jm.message_id = messages.id AND j.state = 0)"),

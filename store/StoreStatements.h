@@ -18,7 +18,7 @@ struct TStoreStatements {
   sqlite3* Db;
   const std::string& Path;
   TStmt Begin, BeginWrite, Commit, Rollback, Savepoint, Release, RollbackTo;
-  TStmt AddMessage, SetFullText, SetAnswered, Message, Listed, FullTextsUnprinted;
+  TStmt AddMessage, SetFullText, SetAnswered, AcknowledgeAlarm, Sounding, Message, Listed, FullTextsUnprinted;
   TStmt AddJob, AddJobMessage, PutInJob, SetSpoolerJob, SetJobDocument, JobState, SetJobState, PrintList,
       PrintListPiece, PrintFullText, ReturnList, Job, JobByNumber, JobMessages, PendingJobs,
       PendingWithoutSpooler, Unlogged, MarkLogged, LoggedUpto, MoveLoggedUpto;

@@ -24,6 +24,7 @@
 
 #include "base/IntegerText.h"
 #include "base/OwnerThread.h"
+#include "web/BoardAlarms.h"
 #include "web/BoardDoor.h"
 #include "web/BoardHttp.h"
 #include "web/BoardToken.h"
@@ -370,8 +371,30 @@ struct TBoardServer::TShared {
     ReplyJson(res, QJsonObject{{QStringLiteral("rows"), *rows}, {QStringLiteral("more"), more}});
   }
 
+  // Who makes a change (reprint, acknowledge) with the request's key: the key's name, or
+  // nullopt with the refusal answered. Every key that came in may act.
+  std::optional<std::string> Actor(const httplib::Request&, httplib::Response&) {
+    return std::string("owner");
+  }
+
+  // POST /api/alarms/acknowledge: {"id": N} for one alarm, {} for every one.
+  void AcknowledgeAlarms(const httplib::Request& req, httplib::Response& res) {
+    const std::optional<std::string> who = Actor(req, res);
+    if (!who) return;
+    const std::optional<TAcknowledgeAsked> asked = ReadAcknowledgeBody(req.body);
+    if (!asked) return Refuse(res, 400, "Send {\"id\": N} for one alarm or {} for every one");
+    std::string error;
+    const std::optional<int> done =
+        OnDesk<int>([this, id = asked->Id, who = *who] { return Hooks.AcknowledgeAlarms(id, who); }, error);
+    if (!done) return Refuse(res, 503, error);
+    if (asked->Id && *done == 0)
+      return Refuse(res, 404, "No alarm " + std::to_string(*asked->Id) + " sounds");
+    ReplyJson(res, QJsonObject{{QStringLiteral("acknowledged"), *done}});
+  }
+
   // POST /api/reprint: id=…&id=…
   void Reprint(const httplib::Request& req, httplib::Response& res) {
+    if (!Actor(req, res)) return;
     const std::size_t count = req.get_param_value_count("id");
     if (count == 0 || count > kMaxReprintIds) return Refuse(res, 400, "Choose the messages to reprint");
     std::vector<std::int64_t> ids;
@@ -385,6 +408,7 @@ struct TBoardServer::TShared {
 
   // POST /api/reprint-job: job=…
   void ReprintJob(const httplib::Request& req, httplib::Response& res) {
+    if (!Actor(req, res)) return;
     const std::optional<std::int64_t> job = ReadId(req.get_param_value("job"));
     if (!job) return Refuse(res, 400, "Not a job number");
     ReplyReprinted(res, [this, job = *job] { Hooks.ReprintJob(job); });
@@ -503,6 +527,7 @@ void TBoardServer::Start() {
   http.Get("/api/history", route(&TShared::History));
   http.Post("/api/reprint", route(&TShared::Reprint));
   http.Post("/api/reprint-job", route(&TShared::ReprintJob));
+  http.Post("/api/alarms/acknowledge", route(&TShared::AcknowledgeAlarms));
   http.Get("/api/pages", route(&TShared::Pages));
   http.Get(R"(/pages/([^/]+))", route(&TShared::PageOfDay));
 

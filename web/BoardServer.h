@@ -7,12 +7,11 @@
 // The door: every request but the page's own files needs a key, the token
 // ("Authorization: Bearer" or ?token=) or the session the page trades it for at each start
 // and keeps per tab (sent as a bearer; never a cookie, which a browser sends to every port of
-// the host); without one the answer is 401 and nothing else. A change (reprint) is a POST
-// from the board's own page. Request lines, headers and bodies, the number of connections,
-// of strangers and of open pages, and the time a whole request may take are bounded; a stop
-// shuts every connection down.
-// Only the page, its script and style, the answers below and the day's archived pages are
-// served; no path reaches any other file.
+// the host); without one the answer is 401 and nothing else. A change (reprint, acknowledging
+// alarms) is a POST from the board's own page by a key that may act. Request lines, headers and bodies, the
+// number of connections, of strangers and of open pages, and the time a whole request may take are bounded; a
+// stop shuts every connection down. Only the page, its script and style, the answers below and the day's
+// archived pages are served; no path reaches any other file.
 #pragma once
 
 #include <QJsonArray>
@@ -23,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -93,6 +93,9 @@ struct TBoardHooks {
   std::function<void(std::int64_t job)> ReprintJob;
   // The archive's folder while the PDF archive is on, else "".
   std::function<QString()> ArchiveFolder;
+  // Acknowledges the alarm of message `id`, or every one, in the name of `who`; answers how
+  // many were (0: `id` sounds none).
+  std::function<int(std::optional<std::int64_t> id, const std::string& who)> AcknowledgeAlarms;
 };
 
 class TBoardServer : public QObject {

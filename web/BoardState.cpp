@@ -1,6 +1,7 @@
 #include "web/BoardState.h"
 
 #include "base/ProgramText.h"
+#include "base/Timing.h"
 #include "desk/MessageDesk.h"
 
 namespace qm {
@@ -12,6 +13,11 @@ QString Str(const QJsonObject& o, const char* key) {
 }
 
 }  // namespace
+
+QString IsoUtc(double utc) {
+  return QString::fromStdString(FormatDateTime("yyyy-mm-dd", utc) + "T" + FormatDateTime("hh:nn:ss", utc) +
+                                "Z");
+}
 
 QJsonObject DeskState(const TMessageDesk& desk, const QList<TBoardSource>& sources, const QString& countText,
                       const QString& lastFailure, std::size_t maxEntries) {
@@ -51,7 +57,16 @@ QJsonObject DeskState(const TMessageDesk& desk, const QList<TBoardSource>& sourc
          QJsonArray{ListLineText(e.Lines[0]), ListLineText(e.Lines[1]), ListLineText(e.Lines[2])}},
         {QStringLiteral("printing"), e.Job != 0}});
   }
-  return QJsonObject{{QStringLiteral("sources"), sourceArray},
+  QJsonArray alarms;
+  for (const TDeskAlarm& a : desk.Alarms())
+    alarms.append(QJsonObject{{QStringLiteral("id"), static_cast<double>(a.Id)},
+                              {QStringLiteral("from"), DisplayText(a.Sender)},
+                              {QStringLiteral("to"), DisplayText(a.Addressee)},
+                              {QStringLiteral("kind"), QString::fromLatin1(AlarmKindName(a.Kind))},
+                              {QStringLiteral("text"), DisplayText(a.Text)},
+                              {QStringLiteral("since"), IsoUtc(a.SinceUtc)}});
+  return QJsonObject{{QStringLiteral("alarms"), alarms},
+                     {QStringLiteral("sources"), sourceArray},
                      {QStringLiteral("printer"), printer},
                      {QStringLiteral("store"), store},
                      {QStringLiteral("log"), log},
@@ -99,6 +114,15 @@ QStringList StateLines(const QJsonObject& state, bool& well) {
                                                                     : Str(log, "file"));
   lines << QStringLiteral("Listed: %1").arg(Str(state, "count"));
   if (!Str(state, "failure").isEmpty()) lines << QStringLiteral("Last failure: ") + Str(state, "failure");
+  for (const QJsonValue v : state.value(QLatin1String("alarms")).toArray()) {
+    const QJsonObject a = v.toObject();
+    // "2026-12-10T14:03:00Z" as "2026-12-10 14:03 UTC".
+    const QString since = Str(a, "since").left(16).replace(QLatin1Char('T'), QLatin1Char(' '));
+    lines << QStringLiteral("Alarm: %1 to %2: %3 (number %4, since %5 UTC)")
+                 .arg(Str(a, "from"), Str(a, "to"), Str(a, "text"))
+                 .arg(static_cast<qint64>(a.value(QLatin1String("id")).toDouble()))
+                 .arg(since);
+  }
   return lines;
 }
 

@@ -24,6 +24,12 @@ TEST(AlarmKinds, WordsBothWays) {
     EXPECT_THROW(ParseAlarmKinds(bad), EAlarmKinds);
   }
   try {
+    ParseAlarmKinds(std::string("wa\0rn\x7f", 6));
+    FAIL();
+  } catch (const EAlarmKinds& e) {
+    EXPECT_TRUE(std::string(e.what()).starts_with("\"wa?rn?\" is no alarm kind")) << e.what();
+  }
+  try {
     ParseAlarmKinds("own, warnings");
     FAIL();
   } catch (const EAlarmKinds& e) {

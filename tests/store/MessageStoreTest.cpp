@@ -577,3 +577,60 @@ TEST(TMessageStore, TheFileIsCheckedAtOpenOnlyAfterAnUncleanEnd) {
 
 }  // namespace
 }  // namespace qm
+
+namespace qm {
+namespace {
+
+std::vector<std::int64_t> SoundingIds(const TMessageStore& store) {
+  std::vector<std::int64_t> ids;
+  for (const TStoredMessage& m : store.Sounding()) ids.push_back(m.Id);
+  return ids;
+}
+
+// An alarm is kept with its message: it sounds across a reopen until acknowledged, who, where
+// and when stay with the message, and a purge keeps a message whose alarm still sounds. A store
+// of a build before alarms opens with none.
+TEST(TMessageStore, AlarmsSoundUntilAcknowledgedAndOlderStoresHaveNone) {
+  TTempDir dir;
+  const std::string path = dir.File("q.db");
+  { TMessageStore(path).Add(Msg(0, 46000)); }
+  SqliteFile(
+      path,
+      "DROP INDEX messages_sounding; ALTER TABLE messages DROP COLUMN alarm_state; ALTER TABLE messages "
+      "DROP COLUMN alarm_kind; ALTER TABLE messages DROP COLUMN acknowledged_by; ALTER TABLE messages "
+      "DROP COLUMN acknowledged_where; ALTER TABLE messages DROP COLUMN acknowledged_utc");
+  std::vector<std::int64_t> ids;
+  {
+    TMessageStore store(path);
+    EXPECT_EQ(store.Message(1).Alarm, asNone);
+    for (int n = 1; n <= 3; ++n) {
+      TStoredMessage m = Msg(n, 46000);
+      m.Alarm = asSounding;
+      m.AlarmKind = 4 + n;
+      ids.push_back(store.Add(m));
+    }
+    EXPECT_EQ(store.AcknowledgeAlarms({ids[1], 1}, "alice", "board", 46001.25), 1);  // 1 raised none
+  }
+  TMessageStore store(path);
+  EXPECT_EQ(SoundingIds(store), (std::vector<std::int64_t>{ids[0], ids[2]}));
+  const TStoredMessage acknowledged = store.Message(ids[1]);
+  EXPECT_EQ(acknowledged.Alarm, asAcknowledged);
+  EXPECT_EQ(acknowledged.AlarmKind, 6);
+  EXPECT_EQ(acknowledged.AcknowledgedBy, "alice");
+  EXPECT_EQ(acknowledged.AcknowledgedWhere, "board");
+  EXPECT_EQ(acknowledged.AcknowledgedUtc, 46001.25);
+  // Acknowledged once: a second acknowledgement changes nothing of the first.
+  EXPECT_EQ(store.AcknowledgeAlarms(ids, "bob", "command line", 46002), 2);
+  EXPECT_EQ(store.Message(ids[1]).AcknowledgedBy, "alice");
+  EXPECT_TRUE(SoundingIds(store).empty());
+
+  TStoredMessage loud = Msg(9, 46000);
+  loud.Alarm = asSounding;
+  const std::int64_t stillSounding = store.Add(loud);
+  store.CompleteJob(store.BeginJob(jkList, {1, ids[0], ids[1], ids[2], stillSounding}, "", 46000, ""));
+  EXPECT_EQ(store.Purge(46010), 4);
+  EXPECT_EQ(store.Message(stillSounding).Alarm, asSounding);
+}
+
+}  // namespace
+}  // namespace qm

@@ -132,6 +132,11 @@ class BoardServerTest : public ::testing::Test {
       if (job == 2324) throw EBoardNotFound("No job 2324 was printed");
     };
     hooks.ArchiveFolder = [this] { return FArchive.path(); };
+    // Alarm 5 sounds; "all" acknowledges two.
+    hooks.AcknowledgeAlarms = [this](std::optional<std::int64_t> id, const std::string& who) {
+      FAcknowledged.push_back((id ? std::to_string(*id) : std::string("all")) + " by " + who);
+      return id ? (*id == 5 ? 1 : 0) : 2;
+    };
     FServer = std::make_unique<TBoardServer>(config, std::move(hooks));
     FServer->Start();
     FPort = FServer->Port();
@@ -149,6 +154,7 @@ class BoardServerTest : public ::testing::Test {
   int FStateMade = 0;
   std::string FStoreFile;  // "": no store is open
   std::vector<std::int64_t> FReprinted;
+  std::vector<std::string> FAcknowledged;
   QTemporaryDir FArchive;
   std::unique_ptr<TBoardServer> FServer;
   int FPort = 0;
@@ -422,6 +428,38 @@ TEST_F(BoardServerTest, TheStateIsPushedAsItChangesToABoundedNumberOfPages) {
   FServer->Stop();
   EXPECT_EQ(ended.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   for (int fd : pages) ::close(fd);
+}
+
+// An acknowledgement from the page: one alarm by its number or every one, in the key's name;
+// a body that is neither is refused, as is a change from elsewhere.
+TEST_F(BoardServerTest, AlarmsAreAcknowledgedFromThePage) {
+  Start();
+  const std::string same = kBearer + "Origin: http://127.0.0.1\r\n";
+  const struct {
+    const char* body;
+    const char* status;
+    const char* contains;
+  } cases[] = {
+      {"{\"id\": 5}", "200", "{\"acknowledged\":1}"},
+      {"{\"id\":9}", "404", "No alarm 9 sounds"},
+      {"{}", "200", "{\"acknowledged\":2}"},
+      {"", "400", ""},
+      {"[5]", "400", ""},
+      {"{\"id\":\"5\"}", "400", ""},
+      {"{\"id\":1.5}", "400", ""},
+      {"{\"id\":0}", "400", ""},
+      {"{\"id\":5,\"all\":true}", "400", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.body);
+    const std::string answer = Exchange(FPort, Post("/api/alarms/acknowledge", c.body, same));
+    EXPECT_EQ(StatusOf(answer), c.status) << answer.substr(0, 300);
+    EXPECT_NE(answer.find(c.contains), std::string::npos) << answer.substr(0, 300);
+  }
+  EXPECT_EQ(StatusOf(Exchange(
+                FPort, Post("/api/alarms/acknowledge", "{}", kBearer + "Origin: http://evil.example\r\n"))),
+            "403");
+  EXPECT_EQ(FAcknowledged, (std::vector<std::string>{"5 by owner", "9 by owner", "all by owner"}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "app/MainForm.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -25,6 +26,7 @@
 #include <QDBusInterface>
 #endif
 
+#include "app/AlarmBanner.h"
 #include "app/ErrorBox.h"
 #include "app/LinkLook.h"
 #include "base/AsciiText.h"
@@ -186,8 +188,10 @@ void TMainForm::HandOverChoices(TDeskRun& run) {
 
 void TMainForm::Ready(TDeskRun&) {
   if (FFirstStart) {
-    // Nothing chosen yet: the page where the operator says who and where from.
+    // Nothing chosen yet: the page where the operator says who and where from, and whether
+    // messages to the station call until acknowledged.
     PageControl1->setCurrentWidget(tsConnection);
+    cbWelcomeAlarm->setVisible(true);
     edCallsign->setFocus();
   }
   FDesk->SetReady(ppLater);
@@ -206,7 +210,7 @@ void TMainForm::FormCreate() {
   PageControl1->setCurrentIndex(0);
   FDesk->ClearRepeats();
   // Minimising reaches AppMinimize through changeEvent.
-  FTrayIcon->setIcon(FLinkShownDown ? LinkDownIcon(windowIcon()) : windowIcon());
+  ShowTrayIcon();
   ShowLinkStatus();
   FTrayIcon->setContextMenu(mnuTrayPopup);
   // Shown with the deferred lists: Qt's tray first looks for a notification host on the
@@ -286,6 +290,11 @@ void TMainForm::DemoOver() {
 }
 
 // --- Tray ---------------------------------------------------------------------------
+
+void TMainForm::ShowTrayIcon() {
+  QIcon icon = FLinkShownDown ? LinkDownIcon(windowIcon()) : windowIcon();
+  FTrayIcon->setIcon(FAlarmShown ? AlarmIcon(icon) : icon);
+}
 
 bool TMainForm::TrayAvailable() const {
   return FSetup.TrayAvailable ? FSetup.TrayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
@@ -406,7 +415,7 @@ void TMainForm::SourceChanged(int index) {
   const bool down = FSources->AnyDown();
   if (down != FLinkShownDown) {
     FLinkShownDown = down;
-    FTrayIcon->setIcon(down ? LinkDownIcon(windowIcon()) : windowIcon());
+    ShowTrayIcon();
     ShowLinkDown(*lblLinkStatus, down);
   }
   ShowLinkStatus();

@@ -10,13 +10,16 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "app/MessageList.h"
 #include "base/Timing.h"
@@ -38,6 +41,7 @@ class QListWidget;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QSpinBox;
 class QStatusBar;
 class QTabWidget;
 class QTimer;
@@ -45,6 +49,8 @@ class QAction;
 
 namespace qm {
 
+class TAlarmBanner;
+class TAlarmSound;
 class TPayPalLabel;
 class TMainForm;
 class THistoryWindow;
@@ -90,6 +96,8 @@ struct TMainFormSetup {
   std::function<QMessageBox::StandardButton()> AskPrintOnClose;
   // The received-message sound; QApplication::beep when empty.
   std::function<void()> Beep;
+  // An alarm's call; the program's own sound (TAlarmSound) when empty.
+  std::function<void()> AlarmSound;
   // The millisecond tick counter; TickCount32 when empty.
   std::function<std::uint32_t()> Ticks;
   // Where failures of the operator's actions are shown; ShowErrorBox when empty.
@@ -276,6 +284,16 @@ class TMainForm : public QMainWindow, private TRunView {
   QPushButton* btnAdd = nullptr;
   QPushButton* btnRemove = nullptr;
   QPushButton* btnSaveSettings1 = nullptr;
+  // Alarms: the kinds that sound an alarm until acknowledged, and how often it sounds again.
+  QWidget* tsAlarms = nullptr;
+  QCheckBox* cbAlarmOwn = nullptr;
+  QCheckBox* cbAlarmListed = nullptr;
+  QCheckBox* cbAlarmBull = nullptr;
+  QCheckBox* cbAlarmAnn = nullptr;
+  QCheckBox* cbAlarmWatches = nullptr;
+  QCheckBox* cbAlarmWarnings = nullptr;
+  QCheckBox* cbAlarmAdvisories = nullptr;
+  QSpinBox* spnAlarmRepeat = nullptr;
   // NWS Options
   QGroupBox* gbNwsMessage = nullptr;
   QCheckBox* cbNWSWatches = nullptr;
@@ -310,6 +328,8 @@ class TMainForm : public QMainWindow, private TRunView {
   QComboBox* cbxSerialBaud = nullptr;
   QLabel* lblFilterHelp = nullptr;
   QLabel* lblSourceNote = nullptr;
+  // The first start's offer of the own station's alarm (cbAlarmOwn).
+  QCheckBox* cbWelcomeAlarm = nullptr;
   // Acknowledging the messages to the own call on this source, and the APRS-IS passcode.
   QCheckBox* cbAnswer = nullptr;
   QLabel* lblAnswerHelp = nullptr;
@@ -322,6 +342,7 @@ class TMainForm : public QMainWindow, private TRunView {
   QPlainTextEdit* Memo1 = nullptr;
   TPayPalLabel* PayPalLabel1 = nullptr;
   // Below the pages
+  TAlarmBanner* AlarmBanner = nullptr;  // while an alarm sounds
   TMessageList* MessageList = nullptr;
   QStatusBar* HintBar = nullptr;
   QLabel* lblLinkStatus = nullptr;  // right end of the hint bar: the packet source at a glance
@@ -330,6 +351,7 @@ class TMainForm : public QMainWindow, private TRunView {
   QMenu* mnuTrayPopup = nullptr;
   QAction* miRestore = nullptr;
   QAction* miHistory = nullptr;
+  QAction* miAcknowledgeAlarms = nullptr;  // while an alarm sounds
   QAction* miExit = nullptr;
   QTimer* tmrClock = nullptr;
 
@@ -348,6 +370,7 @@ class TMainForm : public QMainWindow, private TRunView {
   void BuildControls();
   QWidget* BuildPrinterGroup();
   QWidget* BuildMessageOptionsPage();
+  QWidget* BuildAlarmsPage();
   QWidget* BuildNwsOptionsPage();
   QWidget* BuildConnectionPage();
   QWidget* BuildAboutPage();
@@ -374,6 +397,8 @@ class TMainForm : public QMainWindow, private TRunView {
   // A source's state changed: its row, the Connection page and the down look follow.
   void SourceChanged(int index);
   void ShowLinkStatus();
+  // The program's icon in the tray, with the marks of a link down and of an alarm.
+  void ShowTrayIcon();
   void EndNow();
   bool HasDisplay() const;
   // The demo ended with the window in sight: it stays, on the Connection page.
@@ -410,6 +435,23 @@ class TMainForm : public QMainWindow, private TRunView {
   void ShowFailure(const QString& reason, bool operatorAction);
   TDateTime Now(TTimeFormat format) const;
 
+  // MainFormAlarms.cpp
+  // Each alarm kind's box.
+  std::array<std::pair<QCheckBox*, TAlarmKind>, kAlarmKindCount> AlarmBoxes() const;
+  TAlarmKinds AlarmKindsShown() const;
+  // The alarms' options in the INI's [Alarms] section, written only while one of them differs
+  // from its default. With --alarm the boxes show its kinds, and the file keeps its own.
+  void ReadAlarmOptions();
+  void SaveAlarmOptions();
+  void WireAlarmChoices();
+  // The banner, the tray and the sound follow the desk's alarms.
+  void WireAlarms();
+  void ShowAlarms();
+  void SoundAlarm();
+  // Acknowledged in the window (the banner, the tray menu) by the account it runs as; all
+  // without an id.
+  void AcknowledgeAlarms(std::optional<std::int64_t> id);
+
   // MainFormHistory.cpp
   // Made with the controls (hidden), so its options are restored and hold from the start.
   void BuildHistoryWindow();
@@ -440,9 +482,13 @@ class TMainForm : public QMainWindow, private TRunView {
   TPacketSources* FSources = nullptr;                       // the run's
   std::vector<QMetaObject::Connection> FChoiceConnections;  // the controls' changes to the desk
   THistoryWindow* FHistory = nullptr;
+  TAlarmKinds FStoredAlarmKinds;     // as [Alarms] has them, whatever --alarm chose
+  std::set<std::int64_t> FAlarmIds;  // the alarms shown, to tell a new one
+  TAlarmSound* FAlarmSound = nullptr;
   QString FLinkStatus;
   bool FLinkStatusStale = false;  // a packet came since it was shown; the clock shows it
   bool FLinkShownDown = false;    // the tray icon and the link label show a link that is down
+  bool FAlarmShown = false;       // the tray icon carries the alarm's mark
 };
 
 }  // namespace qm

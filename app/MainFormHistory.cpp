@@ -11,6 +11,7 @@
 #include "app/MainForm.h"
 #include "base/PrivateFiles.h"
 #include "base/ProgramText.h"
+#include "run/StoredChoiceTable.h"
 #include "run/StoredChoices.h"
 #include "select/NwsAreas.h"
 
@@ -46,14 +47,15 @@ void TMainForm::BuildHistoryWindow() {
 
 void TMainForm::ReadHistoryOptions() {
   if (!FSettings) return;
-  const TDeskChoices c = qm::ReadHistoryOptions(*FSettings);
+  const TDeskChoices c = ReadOptionSection(*FSettings, kHistorySection);
   cbDropRetries->setChecked(c.DropResent);
   edRetryMinutes->setText(QString::number(c.ResentMinutes));
   cbArchivePdf->setChecked(c.ArchivePdf);
   cbBroadcastOnce->setChecked(c.BroadcastOnce);
   edBroadcastHours->setText(QString::number(c.BroadcastHours));
-  cbFixedPitchFullText->setChecked(c.FixedPitchFullText);
-  cbNwsWordsLine->setChecked(c.NwsWordsLine);
+  const TDeskChoices printing = ReadOptionSection(*FSettings, kNwsPrintingSection);
+  cbFixedPitchFullText->setChecked(printing.FixedPitchFullText);
+  cbNwsWordsLine->setChecked(printing.NwsWordsLine);
   // This run's --areas stand over the stored list, and are stored only by a save.
   FNwsAreas =
       FSetup.Options.Areas ? *FSetup.Options.Areas : ReadOwnSectionLists(*FSettings).Selection.NwsAreas;
@@ -66,7 +68,8 @@ void TMainForm::ReadHistoryOptions() {
 
 void TMainForm::SaveHistoryOptions() {
   const TDeskChoices c = ChoicesOf();
-  WriteHistoryOptions(*FSettings, c);
+  WriteOptionSection(*FSettings, kHistorySection, c);
+  WriteOptionSection(*FSettings, kNwsPrintingSection, c);
   WriteOwnSectionLists(*FSettings, c);
 }
 

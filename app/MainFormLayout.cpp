@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -29,6 +30,7 @@
 #include "host/KissSerialHostLink.h"
 #endif
 
+#include "app/AlarmBanner.h"
 #include "base/AsciiText.h"
 #include "base/ProgramText.h"
 #include "finger/FingerClient.h"
@@ -189,6 +191,7 @@ void TMainForm::BuildControls() {
   StartMark("controls: option pages");
   PageControl1->addTab(BuildConnectionPage(), QStringLiteral("Connection"));
   StartMark("controls: connection page");
+  PageControl1->addTab(BuildAlarmsPage(), QStringLiteral("Alarms"));
   PageControl1->addTab(BuildAboutPage(), QStringLiteral("About"));
   BuildHistoryWindow();
   StartMark("controls: history window");
@@ -206,6 +209,8 @@ void TMainForm::BuildControls() {
     MessageList->setPalette(p);
   }
   Hint(MessageList, "Received messages that have not yet been printed");
+  AlarmBanner = new TAlarmBanner;
+  column->addWidget(AlarmBanner);
   column->addWidget(MessageList, 1);
 
   HintBar = Named(new QStatusBar, "HintBar");
@@ -330,6 +335,51 @@ QWidget* TMainForm::BuildMessageOptionsPage() {
   grid->setColumnStretch(1, 1);
   grid->setRowStretch(1, 1);
   return tsMessageOptions;
+}
+
+QWidget* TMainForm::BuildAlarmsPage() {
+  tsAlarms = Named(new QWidget, "tsAlarms");
+  auto* grid = new QGridLayout(tsAlarms);
+  grid->setContentsMargins(6, 4, 6, 4);
+  grid->setHorizontalSpacing(12);
+  grid->setVerticalSpacing(2);
+  const char* hint = "Sound an alarm, again and again, and show it above the list until it is acknowledged";
+  cbAlarmOwn = MakeCheck("cbAlarmOwn", "Messages to this station", hint, false);
+  cbAlarmListed = MakeCheck("cbAlarmListed", "Messages of the listed calls", hint, false);
+  cbAlarmBull = MakeCheck("cbAlarmBull", "Bulletins", hint, false);
+  cbAlarmAnn = MakeCheck("cbAlarmAnn", "Announcements", hint, false);
+  cbAlarmWatches = MakeCheck("cbAlarmWatches", "NWS watches", hint, false);
+  cbAlarmWarnings = MakeCheck("cbAlarmWarnings", "NWS warnings", hint, false);
+  cbAlarmAdvisories = MakeCheck("cbAlarmAdvisories", "NWS advisories", hint, false);
+  spnAlarmRepeat = Named(new QSpinBox, "spnAlarmRepeat");
+  spnAlarmRepeat->setRange(TDeskChoices::kMinAlarmRepeatSeconds, TDeskChoices::kMaxAlarmRepeatSeconds);
+  spnAlarmRepeat->setValue(TDeskChoices::kDefaultAlarmRepeatSeconds);
+  spnAlarmRepeat->setSuffix(QStringLiteral(" s"));
+  Hint(spnAlarmRepeat, "How often an alarm sounds again until it is acknowledged");
+  auto* repeat = MakeLabel("lblAlarmRepeat", "Sounds again every");
+  repeat->setBuddy(spnAlarmRepeat);
+  auto* note = MakeLabel("lblAlarmNote",
+                         "Until acknowledged above the list, in the tray menu, on the board or by "
+                         "\u201cquillmark --acknowledge\u201d. The kinds alarm only where they are kept.");
+  note->setWordWrap(true);
+  note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  grid->addWidget(MakeLabel("lblAlarms", "Alarm until acknowledged for:"), 0, 0, 1, 2);
+  grid->addWidget(cbAlarmOwn, 1, 0);
+  grid->addWidget(cbAlarmListed, 2, 0);
+  grid->addWidget(cbAlarmBull, 3, 0);
+  grid->addWidget(cbAlarmAnn, 4, 0);
+  grid->addWidget(cbAlarmWatches, 1, 1);
+  grid->addWidget(cbAlarmWarnings, 2, 1);
+  grid->addWidget(cbAlarmAdvisories, 3, 1);
+  auto* repeatRow = new QHBoxLayout;
+  repeatRow->addWidget(repeat);
+  repeatRow->addWidget(spnAlarmRepeat);
+  repeatRow->addStretch(1);
+  grid->addLayout(repeatRow, 1, 2);
+  grid->addWidget(note, 2, 2, 3, 1, Qt::AlignTop);
+  grid->setColumnStretch(2, 1);
+  grid->setRowStretch(5, 1);
+  return tsAlarms;
 }
 
 QWidget* TMainForm::BuildNwsOptionsPage() {
@@ -571,8 +621,14 @@ QWidget* TMainForm::BuildConnectionPage() {
   grid->addWidget(lblConnectionState, 5, 0, 1, 2);
   grid->addLayout(buttonRow, 5, 2, 1, 2, Qt::AlignRight);
   grid->addWidget(lblSourceNote, 6, 0, 1, 4);
+  // Offered at the first start only; the same choice as "to this station" on Message Options.
+  cbWelcomeAlarm =
+      MakeCheck("cbWelcomeAlarm", "Sound an alarm for messages to this station until they are acknowledged",
+                "Messages to your callsign call you again and again until acknowledged", false);
+  cbWelcomeAlarm->setVisible(false);
+  grid->addWidget(cbWelcomeAlarm, 7, 0, 1, 4);
   grid->setColumnStretch(1, 1);
-  grid->setRowStretch(7, 1);
+  grid->setRowStretch(8, 1);
   return tsConnection;
 }
 
@@ -647,6 +703,9 @@ void TMainForm::BuildTray() {
   mnuTrayPopup = Named(new QMenu(this), "mnuTrayPopup");
   miRestore = Named(mnuTrayPopup->addAction(QStringLiteral("Restore")), "miRestore");
   miHistory = Named(mnuTrayPopup->addAction(QStringLiteral("History...")), "miHistory");
+  miAcknowledgeAlarms =
+      Named(mnuTrayPopup->addAction(QStringLiteral("Acknowledge alarms")), "miAcknowledgeAlarms");
+  miAcknowledgeAlarms->setVisible(false);
   miExit = Named(mnuTrayPopup->addAction(QStringLiteral("Exit")), "miExit");
   connect(miRestore, &QAction::triggered, this, [this] { RunGuarded([this] { miRestoreClick(); }); });
   connect(miHistory, &QAction::triggered, this, [this] { RunGuarded([this] { btnHistoryClick(); }); });

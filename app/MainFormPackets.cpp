@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPrintDialog>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <stdexcept>
 
@@ -59,6 +60,7 @@ void TMainForm::CreateDesk() {
     ShowLinkStatus();
   });
   WireChoices();
+  WireAlarms();
   // Every source hands its packets to the desk; the window shows their states.
   connect(FSources, &TPacketSources::SourceChanged, this, [this](int index) { SourceChanged(index); });
   // The host closing ends the program once no other source is left to hear.
@@ -104,6 +106,8 @@ TDeskChoices TMainForm::ChoicesOf() const {
   c.BroadcastHours = BroadcastHours(ProgramText(edBroadcastHours->text()));
   c.FixedPitchFullText = cbFixedPitchFullText->isChecked();
   c.NwsWordsLine = cbNwsWordsLine->isChecked();
+  c.AlarmKinds = AlarmKindsShown();
+  c.AlarmRepeatSeconds = spnAlarmRepeat->value();
   return c;
 }
 
@@ -122,6 +126,9 @@ void TMainForm::WireChoices() {
         cbNWSWatchesPrint, cbNWSWarningsPrint, cbNWSAdvisioriesPrint, cbBeepOnReceive, cbDisablePrinting,
         cbDropRetries, cbArchivePdf, cbBroadcastOnce, cbFixedPitchFullText, cbNwsWordsLine})
     keep(connect(box, &QCheckBox::toggled, this, push));
+  for (const auto& [box, kind] : AlarmBoxes()) keep(connect(box, &QCheckBox::toggled, this, push));
+  keep(connect(spnAlarmRepeat, &QSpinBox::valueChanged, this, push));
+  WireAlarmChoices();
   for (QLineEdit* edit : {edMsgCount, edRetryMinutes, edBroadcastHours})
     keep(connect(edit, &QLineEdit::textChanged, this, push));
   for (QListWidget* list : {lbStationList, clbStates}) {

@@ -57,6 +57,7 @@ void TMainForm::RestoreState() {
   RunGuarded([this] { FWindowState->RestoreState(); });
   RunGuarded([this] { FProperties->RestoreState(); });
   RunGuarded([this] { ReadHistoryOptions(); });
+  RunGuarded([this] { ReadAlarmOptions(); });
 }
 
 // --- Saving -------------------------------------------------------------------------
@@ -64,6 +65,7 @@ void TMainForm::RestoreState() {
 void TMainForm::SaveSettings() {
   if (FProperties) FProperties->SaveState();
   if (FSettings) SaveHistoryOptions();
+  if (FSettings) SaveAlarmOptions();
 }
 
 void TMainForm::ReadStateList() {
@@ -79,6 +81,7 @@ void TMainForm::WindowClosing() {
   if (FWindowState) RunGuarded([this] { FWindowState->SaveState(); });
   if (FProperties) RunGuarded([this] { FProperties->SaveState(); });
   if (FSettings) RunGuarded([this] { SaveHistoryOptions(); });
+  if (FSettings) RunGuarded([this] { SaveAlarmOptions(); });
 }
 
 void TMainForm::SaveUnsavedState() {
@@ -288,6 +291,8 @@ void TMainForm::btnApplyConnectionClick() {
     WriteHostSettings(*FSettings, 0, s);
     session.Close();
   }
+  // The first start's page offers the own station's alarm; Apply keeps it with the source.
+  if (FFirstStart) SaveAlarmOptions();
   FHostSettings = s;
   ShowHostSettings();
   ConnectHost();

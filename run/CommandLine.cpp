@@ -119,6 +119,10 @@ void TRunOptions::ApplyTo(THostSettings& settings) const {
   if (Passcode) settings.Passcode = *Passcode;
 }
 
+void TRunOptions::ApplyTo(TDeskChoices& choices) const {
+  if (Alarms) choices.AlarmKinds = *Alarms;
+}
+
 TCommandLine ParseCommandLine(const QStringList& arguments) {
   QCommandLineParser parser;
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -186,6 +190,12 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("Asks the copy running on this data folder how it stands and prints the board's "
                      "address; exit status 0 all well, 1 a source, the printer or the store not, 3 none "
                      "runs, 4 it holds the folder and does not answer."));
+  const QCommandLineOption alarm(
+      QStringLiteral("alarm"),
+      QStringLiteral(
+          "Sounds an alarm, again and again until it is acknowledged, for the messages of these\n"
+          "kinds: own, listed, bulletin, announcement, watch, warning, advisory (none: no alarm)."),
+      QStringLiteral("KIND,..."));
   const QCommandLineOption acknowledge(
       QStringLiteral("acknowledge"),
       QStringLiteral("Acknowledges the alarms of the copy running on this data folder: all of them, or\n"
@@ -203,9 +213,9 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
                                           QStringLiteral("NAME"));
   const QCommandLineOption boardKeys(QStringLiteral("board-keys"),
                                      QStringLiteral("Lists the board keys by name and rights."));
-  parser.addOptions({help,   version, replay,   pace,    aprsIs,         kiss,      serial,     callsign,
-                     filter, answer,  passcode, printer, toPdf,          config,    noWindow,   web,
-                     areas,  status,  boardKey, canAct,  boardKeyRevoke, boardKeys, acknowledge});
+  parser.addOptions({help,   version, replay,   pace,     aprsIs, kiss,           serial,    callsign,
+                     filter, answer,  passcode, printer,  toPdf,  config,         noWindow,  web,
+                     areas,  alarm,   status,   boardKey, canAct, boardKeyRevoke, boardKeys, acknowledge});
   for (const char* name : kQtValueOptions) {
     QCommandLineOption qt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     qt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -325,6 +335,13 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       o.Areas = ReadAreaList(parser.value(areas).toStdString(), bad);
       if (!o.Areas)
         throw TBadValue{QStringLiteral("--areas: ") + QString::fromStdString(NotAnAreaListEntryText(bad))};
+    }
+    if (parser.isSet(alarm)) {
+      try {
+        o.Alarms = ParseAlarmKinds(parser.value(alarm).toStdString());
+      } catch (const EAlarmKinds& e) {
+        throw TBadValue{QStringLiteral("--alarm: ") + QString::fromStdString(e.what())};
+      }
     }
     if (parser.isSet(status)) result.Action = TCommandLine::caStatus;
     const int keyActions = parser.isSet(boardKey) + parser.isSet(boardKeyRevoke) + parser.isSet(boardKeys);

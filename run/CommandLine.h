@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "desk/MessageDesk.h"
 #include "host/HostSettings.h"
+#include "select/Alarms.h"
 
 namespace qm {
 
@@ -23,19 +25,21 @@ struct TRunOptions {
   std::optional<double> Pace;
   std::optional<std::string> Callsign;
   std::optional<std::string> Filter;
-  bool Answer = false;          // --answer: acknowledge messages to the own call
-  std::optional<int> Passcode;  // --passcode N: the APRS-IS login's, for answering there
-  QString Printer;              // a printer of the system's list, by name
-  QString PrintToFolder;        // every job a PDF file in this folder instead of on paper
-  QString ConfigDir;            // the folder of Quillmark.ini and the logs
-  bool NoWindow = false;        // the desk alone: no window, no tray, no display needed
-  QString Web;                  // --web: "off" or ADDRESS:PORT; "" as the settings say
+  bool Answer = false;                // --answer: acknowledge messages to the own call
+  std::optional<int> Passcode;        // --passcode N: the APRS-IS login's, for answering there
+  QString Printer;                    // a printer of the system's list, by name
+  QString PrintToFolder;              // every job a PDF file in this folder instead of on paper
+  QString ConfigDir;                  // the folder of Quillmark.ini and the logs
+  bool NoWindow = false;              // the desk alone: no window, no tray, no display needed
+  QString Web;                        // --web: "off" or ADDRESS:PORT; "" as the settings say
+  std::optional<TAlarmKinds> Alarms;  // --alarm: the kinds that alarm ("none": no kind)
   // --areas: the NWS area list (county and zone codes) instead of the stored one; empty
   // entries given: every area of a checked state.
   std::optional<std::vector<std::string>> Areas;
 
   // Puts this run's choices over the stored ones.
   void ApplyTo(THostSettings& settings) const;
+  void ApplyTo(TDeskChoices& choices) const;
 };
 
 struct TCommandLine {

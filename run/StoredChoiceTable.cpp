@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "base/AsciiText.h"
+#include "base/IntegerText.h"
 #include "settings/SettingsDefaults.h"
 
 namespace qm {
@@ -29,6 +31,11 @@ constexpr TStoredChoice HistoryNumber(const char* key, int& (*field)(TDeskChoice
           .Number = field,
           .NumberRule = rule,
           .AddedLater = addedLater};
+}
+
+constexpr TStoredChoice AlarmsNumber(const char* key, int& (*field)(TDeskChoices&),
+                                     int (*rule)(std::string_view)) {
+  return {.Kind = skNumber, .Section = kAlarmsSection, .Key = key, .Number = field, .NumberRule = rule};
 }
 
 constexpr auto kTable = std::to_array<TStoredChoice>({
@@ -70,6 +77,12 @@ constexpr auto kTable = std::to_array<TStoredChoice>({
         "BroadcastHours", [](TDeskChoices& c) -> int& { return c.BroadcastHours; }, BroadcastHours, true),
     NwsPrintingFlag("FixedPitchFullText", [](TDeskChoices& c) -> bool& { return c.FixedPitchFullText; }),
     NwsPrintingFlag("WordsLine", [](TDeskChoices& c) -> bool& { return c.NwsWordsLine; }),
+    {.Kind = skKinds,
+     .Section = kAlarmsSection,
+     .Key = "Kinds",
+     .Kinds = [](TDeskChoices& c) -> TAlarmKinds& { return c.AlarmKinds; }},
+    AlarmsNumber(
+        "RepeatSeconds", [](TDeskChoices& c) -> int& { return c.AlarmRepeatSeconds; }, AlarmRepeatSeconds),
     {.Kind = skList,
      .Section = kNwsAreasSection,
      .Key = "Items",
@@ -94,6 +107,13 @@ std::string ItemsSection(const TStoredChoice& row) {
   return std::string(row.Section) + "." + row.Key;
 }
 
+int AlarmRepeatSeconds(std::string_view text) {
+  const std::int32_t seconds = StrToIntDef(Trim(text), 0);
+  return seconds >= TDeskChoices::kMinAlarmRepeatSeconds && seconds <= TDeskChoices::kMaxAlarmRepeatSeconds
+             ? seconds
+             : TDeskChoices::kDefaultAlarmRepeatSeconds;
+}
+
 bool SameStoredValue(const TStoredChoice& row, const TDeskChoices& a, const TDeskChoices& b) {
   // The fields are reached through the table's accessors, which take a choices to change.
   TDeskChoices x = a;
@@ -111,6 +131,8 @@ bool SameStoredValue(const TStoredChoice& row, const TDeskChoices& a, const TDes
       return row.Items(x) == row.Items(y);
     case skStates:
       return row.States(x) == row.States(y);
+    case skKinds:
+      return row.Kinds(x) == row.Kinds(y);
   }
   return false;
 }

@@ -22,6 +22,8 @@ inline constexpr const char* kHistorySection = "History";
 inline constexpr const char* kNwsPrintingSection = "NWS Printing";
 // The NWS area list.
 inline constexpr const char* kNwsAreasSection = "NWSAreas";
+// The alarms' kinds and their repeat.
+inline constexpr const char* kAlarmsSection = "Alarms";
 
 enum class TStoredKind : std::uint8_t {
   skChecked,  // a check box's "Checked": "True" or "False"
@@ -32,6 +34,7 @@ enum class TStoredKind : std::uint8_t {
   skNumber,   // a whole number, kept to its rule
   skList,     // entries in a section of their own, named by Section: Count and Item0…, written
               // only while there are any
+  skKinds,    // alarm kinds by their words, "own,warning"
 };
 using enum TStoredKind;
 
@@ -40,21 +43,22 @@ struct TStoredChoice {
   const char* Section;
   const char* Key;
   // The field, by the kind: Flag for skChecked and skFlag, Number (with the rule it is read
-  // by) for skNumber, Text, Items or States for the others.
+  // by) for skNumber, Kinds for skKinds, Text, Items or States for the others.
   bool& (*Flag)(TDeskChoices&) = nullptr;
   int& (*Number)(TDeskChoices&) = nullptr;
   int (*NumberRule)(std::string_view) = nullptr;
   std::string& (*Text)(TDeskChoices&) = nullptr;
   std::vector<std::string>& (*Items)(TDeskChoices&) = nullptr;
   std::vector<std::pair<std::string, bool>>& (*States)(TDeskChoices&) = nullptr;
+  TAlarmKinds& (*Kinds)(TDeskChoices&) = nullptr;
   // Written only once one of these differs from its default, so files from before they were
   // added keep their keys.
   bool AddedLater = false;
 };
 
 // The rows in the order the file has them: [Settings] as the window's keeper saves it, then
-// [History], then [NWS Printing] (those two written only while one of their options differs
-// from its default), then the lists of their own sections.
+// [History], [NWS Printing] and [Alarms], sections of options that are written only while
+// one of them differs from its default, then the lists of their own sections.
 std::span<const TStoredChoice> StoredChoiceTable();
 
 // "control.Property" of every row the window's property keeper saves, in the table's order.
@@ -62,6 +66,10 @@ std::vector<std::string> StoredControlProperties();
 
 // The section a skItems, skStates or skList row's entries are written to.
 std::string ItemsSection(const TStoredChoice& row);
+
+// The seconds between an alarm's calls from their text: a whole number from 10 to 3600, else
+// the default.
+int AlarmRepeatSeconds(std::string_view text);
 
 // Whether the row's field holds the same in both.
 bool SameStoredValue(const TStoredChoice& row, const TDeskChoices& a, const TDeskChoices& b);

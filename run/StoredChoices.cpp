@@ -89,16 +89,8 @@ void WriteHostSettings(TSettingsStore& settings, std::size_t index, const THostS
 
 namespace {
 
-// The sections of options written only while one differs from its default.
-constexpr const char* kOptionSections[] = {kHistorySection, kNwsPrintingSection};
-
-bool InSection(const TStoredChoice& row, const char* section) {
+bool InSection(const TStoredChoice& row, std::string_view section) {
   return std::string_view(row.Section) == section;
-}
-
-bool InOptionSection(const TStoredChoice& row) {
-  return std::any_of(std::begin(kOptionSections), std::end(kOptionSections),
-                     [&row](const char* section) { return InSection(row, section); });
 }
 
 // One row from the file into its field; what the file does not hold, or holds unreadably,
@@ -135,6 +127,16 @@ void ReadStoredChoice(TSettingsStore& settings, const TStoredChoice& row, TDeskC
           if (IsAreaListEntry(Trim(entry))) items.push_back(UpperCase(Trim(entry)));
       }
       break;
+    case skKinds: {
+      // A word that is no kind (a later version's) leaves the kinds as they are.
+      const std::string text = settings.ReadString(row.Section, row.Key, "\x01");
+      if (text == "\x01") break;
+      try {
+        row.Kinds(c) = ParseAlarmKinds(text);
+      } catch (const EAlarmKinds&) {
+      }
+      break;
+    }
     case skStates: {
       // The check list's entries as stored (the window's full list when none are), each
       // marked by [StateSelection].
@@ -151,36 +153,37 @@ void ReadStoredChoice(TSettingsStore& settings, const TStoredChoice& row, TDeskC
 
 }  // namespace
 
-TDeskChoices ReadHistoryOptions(TSettingsStore& settings) {
+TDeskChoices ReadOptionSection(TSettingsStore& settings, const char* section) {
   TDeskChoices c;
   TSettingsSession session(settings);
   for (const TStoredChoice& row : StoredChoiceTable())
-    if (InOptionSection(row)) ReadStoredChoice(settings, row, c);
+    if (InSection(row, section)) ReadStoredChoice(settings, row, c);
   session.Close();
   return c;
 }
 
-void WriteHistoryOptions(TSettingsStore& settings, const TDeskChoices& c) {
+void WriteOptionSection(TSettingsStore& settings, const char* section, const TDeskChoices& c) {
   const TDeskChoices defaults;
+  bool any = false;
+  bool later = false;
+  for (const TStoredChoice& row : StoredChoiceTable()) {
+    if (!InSection(row, section) || SameStoredValue(row, c, defaults)) continue;
+    any = true;
+    later = later || row.AddedLater;
+  }
   TDeskChoices values = c;
   TSettingsSession session(settings);
-  for (const char* section : kOptionSections) {
-    bool any = false;
-    bool later = false;
+  if (any) {
     for (const TStoredChoice& row : StoredChoiceTable()) {
-      if (!InSection(row, section) || SameStoredValue(row, c, defaults)) continue;
-      any = true;
-      later = later || row.AddedLater;
-    }
-    if (any) {
-      for (const TStoredChoice& row : StoredChoiceTable()) {
-        if (!InSection(row, section) || (row.AddedLater && !later)) continue;
+      if (!InSection(row, section) || (row.AddedLater && !later)) continue;
+      if (row.Kind == skKinds)
+        settings.WriteString(row.Section, row.Key, AlarmKindsText(row.Kinds(values)));
+      else
         settings.WriteInteger(row.Section, row.Key,
                               row.Kind == skNumber ? row.Number(values) : (row.Flag(values) ? 1 : 0));
-      }
-    } else if (settings.SectionExists(section)) {
-      settings.EraseSection(section);
     }
+  } else if (settings.SectionExists(section)) {
+    settings.EraseSection(section);
   }
   session.Close();
 }

@@ -24,12 +24,13 @@ void WriteHostSettings(TSettingsStore& settings, std::size_t index, const THostS
 // to tell.
 TDeskChoices ReadDeskChoices(TSettingsStore& settings);
 
-// [History] and [NWS Printing] alone: the resend, bulletin and archive options and how
-// alerts are printed (the rest left at defaults).
-TDeskChoices ReadHistoryOptions(TSettingsStore& settings);
-// Writes each of those sections only while one of its options differs from its default, so
-// the file of an operator who never set them stays as it was.
-void WriteHistoryOptions(TSettingsStore& settings, const TDeskChoices& choices);
+// One section of options alone (the rest left at defaults): [History] (the resend, bulletin
+// and archive options), [NWS Printing] (how alerts are printed) or [Alarms] (the kinds
+// that alarm and the repeat).
+TDeskChoices ReadOptionSection(TSettingsStore& settings, const char* section);
+// Writes the section only while one of its options differs from its default, so the file of
+// an operator who never set them stays as it was.
+void WriteOptionSection(TSettingsStore& settings, const char* section, const TDeskChoices& choices);
 
 // How long lines stay on the bulletin board, set in the file only: [BulletinBoard]
 // BulletinHours (1 to 168, else 4) and AnnouncementDays (1 to 30, else 4). Never written.

@@ -72,6 +72,7 @@ void TUnattendedDesk::LogOpened(TDeskRun& run) {
 void TUnattendedDesk::ReadChoices(TDeskRun& run) {
   FChoices = ReadDeskChoices(run.Settings());
   if (FSetup.Options.Areas) FChoices.Selection.NwsAreas = *FSetup.Options.Areas;
+  run.Options().ApplyTo(FChoices);
 }
 
 void TUnattendedDesk::SourcesRead(TDeskRun& run) {

@@ -3,7 +3,8 @@
 # packages: Qt 6.4.2 (Core, Gui, Widgets, Network, PrintSupport, the windows platform plugin
 # and the Vista style) and SQLite 3.40.1, cross-built for x86_64 Windows with MinGW-w64 (posix
 # threads) as shared DLLs. It leaves the two archives cmake/QmWindowsKit.cmake unpacks,
-# qt6-mingw-6.4.2.tar.xz and sqlite-mingw-3.40.1.tar.xz, in the kit folder.
+# qt6-mingw-6.4.2.tar.xz and sqlite-mingw-3.40.1.tar.xz, in the kit folder. Qt Multimedia is
+# not in the kit: the Windows program sounds an alarm with the system's bell.
 #
 # Usage: scripts/build-windows-kit.sh [KIT_DIR]
 #   KIT_DIR  default ${XDG_CACHE_HOME:-~/.cache}/quillmark/windows-kit, where the preset looks

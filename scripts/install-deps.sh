@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quillmark needs, asking apt only for what is missing.
 # Usage: scripts/install-deps.sh [build] [test] [print] [package] [wine] [kit]   (no argument: build)
-#   build  compilers, CMake, GoogleTest, Google Benchmark, Qt 6 with Serial Port, cpp-httplib, fonts,
+#   build  compilers, CMake, GoogleTest, Google Benchmark, Qt 6 with Serial Port and Multimedia (the
+#          alarm's sound), cpp-httplib, fonts,
 #          clang-format-14, clang-tidy-14 (the versions the checks are pinned to), graphviz,
 #          the locale sources the regional time tests compile their locales from
 #   print  CUPS with a PDF-writing queue driver (the demo's printer when none exists)
@@ -17,7 +18,7 @@
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build ccache g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-  libbenchmark-dev libspdlog-dev qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-serialport-dev
+  libbenchmark-dev libspdlog-dev qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-serialport-dev qt6-multimedia-dev
   libgl-dev fonts-liberation fonts-liberation2 clang-format-14 clang-tidy-14 graphviz python3 libsqlite3-dev libcups2-dev locales
   libcpp-httplib-dev)
 print_pkgs=(cups printer-driver-cups-pdf poppler-utils cups-ipp-utils)

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -54,6 +55,10 @@ void ChangeEveryChoice(TMainForm& form) {
   emit form.edNwsAreas->editingFinished();
   form.cbFixedPitchFullText->click();
   form.cbNwsWordsLine->click();
+  // Nor are the alarms'.
+  form.cbAlarmOwn->click();
+  form.cbAlarmWarnings->click();
+  form.spnAlarmRepeat->setValue(90);
 }
 
 TEST(StoredChoices, WhatTheWindowSavesTheRunWithoutOneReadsBack) {
@@ -84,7 +89,8 @@ TEST(StoredChoices, WhatTheWindowSavesTheRunWithoutOneReadsBack) {
                         : std::string(row.Section) + "/" + row.Key);
   std::set<std::string> written;
   for (const std::string& section : ini.SectionNames()) {
-    if (section == kControlsSection || section == kHistorySection || section == kNwsPrintingSection) {
+    if (section == kControlsSection || section == kHistorySection || section == kNwsPrintingSection ||
+        section == kAlarmsSection) {
       for (const std::string& key : ini.KeyNames(section))
         written.insert(std::string(section).append("/").append(key));
     } else if (section != "Info" && section != "FormState" && !section.starts_with("Connection")) {

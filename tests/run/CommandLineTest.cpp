@@ -83,6 +83,22 @@ TEST(CommandLine, OptionsSetThisRun) {
   EXPECT_TRUE(Parse({"--help"}).Text.contains(QStringLiteral("--print-to-pdf <DIR>")));
 }
 
+TEST(CommandLine, AlarmKindsAreChosenForThisRunOnly) {
+  const TCommandLine line = Parse({"--alarm", "warning,Own"});
+  ASSERT_EQ(line.Action, TCommandLine::caRun) << line.Text.toStdString();
+  TDeskChoices choices;
+  choices.AlarmKinds = ParseAlarmKinds("bulletin");
+  line.Options.ApplyTo(choices);
+  EXPECT_EQ(AlarmKindsText(choices.AlarmKinds), "own,warning");
+  // "none" turns the stored kinds off; without the option they stay.
+  Parse({"--alarm", "none"}).Options.ApplyTo(choices);
+  EXPECT_TRUE(choices.AlarmKinds.Empty());
+  choices.AlarmKinds = ParseAlarmKinds("watch");
+  Parse({}).Options.ApplyTo(choices);
+  EXPECT_EQ(AlarmKindsText(choices.AlarmKinds), "watch");
+  EXPECT_TRUE(Parse({"--help"}).Text.contains(QStringLiteral("--alarm <KIND,...>")));
+}
+
 TEST(CommandLine, BadOptionsAreRefusedWithAReason) {
   QTemporaryDir dir;
   QFile(dir.filePath(QStringLiteral("file"))).open(QIODevice::WriteOnly);
@@ -118,6 +134,10 @@ TEST(CommandLine, BadOptionsAreRefusedWithAReason) {
       {{"--config", file + "/below"}, "--config: \""},
       {{"--pace", "1", "--pace", "2"}, "--pace is given twice"},
       {{"--areas", "OK_C109,OKLAHOMA"}, "--areas: \"OKLAHOMA\" is no NWS area: give a county or zone code"},
+      {{"--alarm", "own,siren"},
+       "--alarm: \"siren\" is no alarm kind; the kinds are own, listed, bulletin, announcement, watch, "
+       "warning, advisory"},
+      {{"--alarm"}, "Missing value after '--alarm'."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.join(' ').toStdString());

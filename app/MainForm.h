@@ -31,6 +31,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -224,6 +225,10 @@ class TMainForm : public QMainWindow, private TRunView {
   // The packet source, its state and the packets heard, as lblLinkStatus shows it (a long one
   // cut short there).
   QString LinkStatusText() const { return FLinkStatus; }
+  // The notice line: a text is added once while it is there; Seen clears them all.
+  void AddNotice(const QString& text);
+  QStringList Notices() const { return FNotices; }
+  void btnDismissNoticeClick();
   // Runs an operator's action; a failure goes to the error box and the program goes on.
   bool RunGuarded(const std::function<void()>& action);
   void ReportError(const QString& message);
@@ -316,6 +321,10 @@ class TMainForm : public QMainWindow, private TRunView {
   TMessageList* MessageList = nullptr;
   QStatusBar* HintBar = nullptr;
   QLabel* lblLinkStatus = nullptr;  // right end of the hint bar: the packet source at a glance
+  // Above the hint bar: advice that matters, kept in sight until the operator dismisses it.
+  QFrame* pnlNotice = nullptr;
+  QLabel* lblNotice = nullptr;
+  QPushButton* btnDismissNotice = nullptr;
   QStatusBar* StatusBar = nullptr;
   // Tray and clock
   QMenu* mnuTrayPopup = nullptr;
@@ -342,6 +351,7 @@ class TMainForm : public QMainWindow, private TRunView {
   QWidget* BuildNwsOptionsPage();
   QWidget* BuildConnectionPage();
   QWidget* BuildAboutPage();
+  QWidget* BuildNoticeLine();
   void FitStatesGrid();
   // The serial ports and the printer box, filled after the first paint: enumerating them
   // takes longer than building the whole window. Runs once.
@@ -365,6 +375,7 @@ class TMainForm : public QMainWindow, private TRunView {
   // A source's state changed: its row, the Connection page and the down look follow.
   void SourceChanged(int index);
   void ShowLinkStatus();
+  void ShowNotices();
   void EndNow();
   bool HasDisplay() const;
   // The demo ended with the window in sight: it stays, on the Connection page.
@@ -434,6 +445,8 @@ class TMainForm : public QMainWindow, private TRunView {
   QString FLinkStatus;
   bool FLinkStatusStale = false;  // a packet came since it was shown; the clock shows it
   bool FLinkShownDown = false;    // the tray icon and the link label show a link that is down
+  std::vector<bool> FSourceDown;  // each source's last state was down: its fall is noticed once
+  QStringList FNotices;           // in the notice line, oldest first
 };
 
 }  // namespace qm

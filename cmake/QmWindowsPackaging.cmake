@@ -52,7 +52,7 @@ set(CPACK_GENERATOR NSIS)
 set(CPACK_PACKAGE_NAME Quillmark)
 set(CPACK_PACKAGE_VENDOR "Quillmark developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VERSION ${QM_VERSION})
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Quillmark)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Quillmark)
 set(CPACK_SYSTEM_NAME win64)
@@ -72,5 +72,12 @@ set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
 # zlib: a few MB more than lzma, made in a fifth of the time.
 set(CPACK_NSIS_COMPRESSOR zlib)
 # A 64-bit installer: it runs where the program runs, and sees the 64-bit registry and folders.
-set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+# Its welcome page says what the program does, the board among it.
+string(CONCAT qm_nsis_welcome
+    "Quillmark keeps the APRS text messages you want and prints them a page at a time. It takes them "
+    "from the station program on this machine, an APRS-IS server or a KISS TNC over TCP, several at "
+    "once, and can acknowledge the messages to your callsign.$\\r$\\n$\\r$\\n"
+    "While it runs it serves its board to the browser on this machine (http://127.0.0.1:8073; "
+    "quillmark --status gives the address with its key).$\\r$\\n$\\r$\\nClick Next to continue.")
+set(CPACK_NSIS_DEFINES "Target amd64-unicode\n!define MUI_WELCOMEPAGE_TEXT \"${qm_nsis_welcome}\"")
 include(CPack)

@@ -224,6 +224,15 @@ QByteArray TBoardRun::StatusAnswer() const {
       .toUtf8();
 }
 
+QString RunningBoardUrl(const QString& dataDir, int timeoutMs) {
+  QString out, err;
+  if (AskStatus(dataDir, out, err, timeoutMs) > 1) return {};
+  static const QString kBoardLine = QStringLiteral("Board: http");
+  for (const QString& line : out.split(QLatin1Char('\n')))
+    if (line.startsWith(kBoardLine)) return line.mid(7);
+  return {};
+}
+
 int AskStatus(const QString& dataDir, QString& out, QString& err, int timeoutMs) {
   const TInstanceLock lock(dataDir);
   const QString folder = QDir::toNativeSeparators(dataDir);

@@ -2,8 +2,9 @@
 # Builds the Windows kit the windows-cross preset compiles against, from Debian 12's own source
 # packages: Qt 6.4.2 (Core, Gui, Widgets, Network, PrintSupport, the windows platform plugin
 # and the Vista style) and SQLite 3.40.1, cross-built for x86_64 Windows with MinGW-w64 (posix
-# threads) as shared DLLs. It leaves the two archives cmake/QmWindowsKit.cmake unpacks,
-# qt6-mingw-6.4.2.tar.xz and sqlite-mingw-3.40.1.tar.xz, in the kit folder.
+# threads) as shared DLLs, and cpp-httplib 0.11.4's header for the board. It leaves the three
+# archives cmake/QmWindowsKit.cmake unpacks, qt6-mingw-6.4.2.tar.xz, sqlite-mingw-3.40.1.tar.xz
+# and cpp-httplib-mingw-0.11.4.tar.xz, in the kit folder.
 #
 # Usage: scripts/build-windows-kit.sh [KIT_DIR]
 #   KIT_DIR  default ${XDG_CACHE_HOME:-~/.cache}/quillmark/windows-kit, where the preset looks
@@ -42,8 +43,10 @@ fi
 # The host's moc, rcc and uic build the program, so Qt is built from the same Debian version.
 qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools)
 sqlite_version=$(dpkg-query -W -f='${Version}' libsqlite3-dev)
+httplib_version=$(dpkg-query -W -f='${Version}' libcpp-httplib-dev)
 case "$qt_version" in 6.4.2+*) ;; *) say "qt6-base-dev-tools is $qt_version, not 6.4.2" >&2; exit 1 ;; esac
 case "$sqlite_version" in 3.40.1-*) ;; *) say "libsqlite3-dev is $sqlite_version, not 3.40.1" >&2; exit 1 ;; esac
+case "$httplib_version" in 0.11.4+*) ;; *) say "libcpp-httplib-dev is $httplib_version, not 0.11.4" >&2; exit 1 ;; esac
 toolchain="$root/cmake/mingw-w64-x86_64.cmake"
 
 # Unpacks a Debian source package (with Debian's patches) into $work/$2 once. apt checks the
@@ -147,6 +150,35 @@ if [ ! -f "$sqlite_archive" ]; then
   tar -C "$work/stage" -cf - sqlite-mingw-3.40.1 | xz -T "$jobs" -6 >"$sqlite_archive.part"
   mv "$sqlite_archive.part" "$sqlite_archive"
   say "SQLite: $sqlite_archive, $(minutes "$t")"
+fi
+
+# --- cpp-httplib ----------------------------------------------------------------------------
+# The same version (and Debian's patches) as the Linux build links. Debian's package splits the
+# header into a compiled library; on Windows the whole header is compiled into the program, over
+# Windows Sockets and without TLS, so only the header (with its licence) goes into the archive.
+httplib_archive="$kit/cpp-httplib-mingw-0.11.4.tar.xz"
+if [ ! -f "$httplib_archive" ]; then
+  t=$(date +%s)
+  unpack_source "cpp-httplib=$httplib_version" cpp-httplib
+  src="$work/cpp-httplib"
+  out="$work/stage/cpp-httplib-mingw-0.11.4"
+  rm -rf "$out"
+  mkdir -p "$out/include" "$out/lib/pkgconfig"
+  cp "$src/httplib.h" "$out/include/"
+  cp "$src/LICENSE" "$out/"
+  cat >"$out/lib/pkgconfig/cpp-httplib.pc" <<'PC'
+prefix=${pcfiledir}/../..
+includedir=${prefix}/include
+
+Name: cpp-httplib
+Description: A C++ header-only HTTP/HTTPS server and client library (header-only build for MinGW-w64)
+Version: 0.11.4
+Cflags: -I${includedir}
+Libs: -lws2_32
+PC
+  tar -C "$work/stage" -cf - cpp-httplib-mingw-0.11.4 | xz -T "$jobs" -6 >"$httplib_archive.part"
+  mv "$httplib_archive.part" "$httplib_archive"
+  say "cpp-httplib: $httplib_archive, $(minutes "$t")"
 fi
 
 say "the kit is in $kit ($(minutes "$start") this run)"

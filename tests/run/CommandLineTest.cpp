@@ -77,7 +77,7 @@ TEST(CommandLine, OptionsSetThisRun) {
   EXPECT_EQ(all.Options.Printer, QStringLiteral("Office"));
   EXPECT_EQ(all.Options.PrintToFolder, dir.path());
   EXPECT_EQ(all.Options.ConfigDir, dir.filePath(QStringLiteral("new/conf")));
-  EXPECT_EQ(Parse({"--version"}).Text, QStringLiteral("Quillmark ") + QLatin1String(version::FileVersion));
+  EXPECT_EQ(Parse({"--version"}).Text, QStringLiteral("Quillmark ") + QLatin1String(version::ReleaseText));
   EXPECT_TRUE(Parse({"--help"}).Text.contains(QStringLiteral("--print-to-pdf <DIR>")));
 }
 

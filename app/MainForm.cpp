@@ -397,6 +397,7 @@ void TMainForm::SourceChanged(int index) {
     for (std::size_t i = 0; i < count; ++i) lbSources->addItem(QString());
     lbSources->setCurrentRow(std::max(0, row));
     lbSources->setVisible(count > 1);
+    PlaceSourceButtons(count > 1);
     ShowHostSettings();
   }
   if (index >= 0 && static_cast<std::size_t>(index) == SelectedSource()) {
@@ -409,6 +410,7 @@ void TMainForm::SourceChanged(int index) {
     FSourceDown.resize(count, false);
     const TPacketSources::TSource& source = FSources->At(static_cast<std::size_t>(index));
     const bool fell = IsLinkDown(source.State);
+    const bool up = IsLinkUp(source.State);
     if (fell && !FSourceDown[static_cast<std::size_t>(index)]) {
       const QString name = FSources->Name(static_cast<std::size_t>(index));
       AddNotice((name.isEmpty() ? QString::fromLatin1(TransportName(source.Settings.Transport)) : name) +
@@ -416,7 +418,8 @@ void TMainForm::SourceChanged(int index) {
                 QString::fromStdString(FormatDateTime("hh:nn:ss", Now(tfLocal))) + QStringLiteral(": ") +
                 source.State);
     }
-    FSourceDown[static_cast<std::size_t>(index)] = fell;
+    // "Connecting" between two tries leaves it fallen; only being up again lifts it.
+    if (fell || up) FSourceDown[static_cast<std::size_t>(index)] = fell;
   }
   const bool down = FSources->AnyDown();
   if (down != FLinkShownDown) {

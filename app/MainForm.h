@@ -33,6 +33,8 @@ class QCheckBox;
 class QComboBox;
 class QFrame;
 class QGroupBox;
+class QHBoxLayout;
+class QVBoxLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -352,6 +354,7 @@ class TMainForm : public QMainWindow, private TRunView {
   QWidget* BuildConnectionPage();
   QWidget* BuildAboutPage();
   QWidget* BuildNoticeLine();
+  void PlaceSourceButtons(bool several);
   void FitStatesGrid();
   // The serial ports and the printer box, filled after the first paint: enumerating them
   // takes longer than building the whole window. Runs once.
@@ -447,6 +450,9 @@ class TMainForm : public QMainWindow, private TRunView {
   bool FLinkShownDown = false;    // the tray icon and the link label show a link that is down
   std::vector<bool> FSourceDown;  // each source's last state was down: its fall is noticed once
   QStringList FNotices;           // in the notice line, oldest first
+  // The Connection page's button row and the sources' column (their buttons move between them).
+  QHBoxLayout* FConnectionButtons = nullptr;
+  QVBoxLayout* FSourceColumn = nullptr;
 };
 
 }  // namespace qm

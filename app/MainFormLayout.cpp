@@ -441,7 +441,7 @@ QWidget* TMainForm::BuildConnectionPage() {
   cbxTransport = Named(new QComboBox, "cbxTransport");
   // Narrower than its longest entry when the sources' column takes room.
   cbxTransport->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-  cbxTransport->setMinimumContentsLength(14);
+  cbxTransport->setMinimumContentsLength(11);
   // Each entry carries its transport, so the entries need not follow the transports' order.
   const auto transport = [this](const char* text, THostSettings::TTransport t) {
     cbxTransport->addItem(QString::fromUtf8(text), static_cast<int>(t));
@@ -567,6 +567,7 @@ QWidget* TMainForm::BuildConnectionPage() {
   buttonRow->addWidget(btnAddSource);
   buttonRow->addWidget(btnRemoveSource);
   buttonRow->addWidget(btnApplyConnection);
+  FConnectionButtons = buttonRow;
   auto* answerRow = new QHBoxLayout;
   answerRow->setSpacing(6);
   answerRow->addWidget(cbAnswer);
@@ -579,9 +580,29 @@ QWidget* TMainForm::BuildConnectionPage() {
   grid->addWidget(lblSourceNote, 6, 0, 1, 4);
   grid->setColumnStretch(1, 1);
   grid->setRowStretch(7, 1);
-  sides->addWidget(lbSources, 2);
+  // With several sources their own buttons stand under their list (PlaceSourceButtons).
+  FSourceColumn = new QVBoxLayout;
+  FSourceColumn->setSpacing(3);
+  FSourceColumn->addWidget(lbSources, 1);
+  sides->addLayout(FSourceColumn, 2);
   sides->addLayout(grid, 5);
   return tsConnection;
+}
+
+void TMainForm::PlaceSourceButtons(bool several) {
+  // One source: "Add source" beside Apply. Several: Add and Remove under the list, so the row
+  // beside the state keeps only Apply and the fields keep their width.
+  for (QPushButton* button : {btnAddSource, btnRemoveSource}) {
+    FConnectionButtons->removeWidget(button);
+    FSourceColumn->removeWidget(button);
+  }
+  if (several) {
+    FSourceColumn->addWidget(btnAddSource);
+    FSourceColumn->addWidget(btnRemoveSource);
+  } else {
+    FConnectionButtons->insertWidget(0, btnAddSource);
+    FConnectionButtons->insertWidget(1, btnRemoveSource);
+  }
 }
 
 void TMainForm::FillDeferredLists() {

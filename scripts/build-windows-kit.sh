@@ -61,6 +61,12 @@ unpack_source() {  # unpack_source PACKAGE=VERSION FOLDER
   touch "$folder/.unpacked"
 }
 
+# Packs $work/stage/FOLDER as ARCHIVE, which appears only whole.
+pack() {  # pack FOLDER ARCHIVE
+  tar -C "$work/stage" -cf - "$1" | xz -T "$jobs" -6 >"$2.part"
+  mv "$2.part" "$2"
+}
+
 # --- Qt -----------------------------------------------------------------------------------
 qt_archive="$kit/qt6-mingw-6.4.2.tar.xz"
 if [ ! -f "$qt_archive" ]; then
@@ -122,8 +128,7 @@ if [ ! -f "$qt_archive" ]; then
   cmake --install "$work/qt-build" >/dev/null
   rm -rf "$prefix/doc"
   find "$prefix" -name '*.dll' -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
-  tar -C "$work/stage" -cf - qt6-mingw-6.4.2 | xz -T "$jobs" -6 >"$qt_archive.part"
-  mv "$qt_archive.part" "$qt_archive"
+  pack qt6-mingw-6.4.2 "$qt_archive"
   say "Qt: $qt_archive ($(du -h "$qt_archive" | cut -f1)), $(minutes "$t")"
 fi
 
@@ -147,8 +152,7 @@ if [ ! -f "$sqlite_archive" ]; then
   x86_64-w64-mingw32-strip --strip-unneeded "$out/bin/sqlite3.dll"
   cp "$work/sqlite-build/sqlite3.h" "$src/src/sqlite3ext.h" "$out/include/"
   cp "$src/LICENSE.md" "$out/" 2>/dev/null || true
-  tar -C "$work/stage" -cf - sqlite-mingw-3.40.1 | xz -T "$jobs" -6 >"$sqlite_archive.part"
-  mv "$sqlite_archive.part" "$sqlite_archive"
+  pack sqlite-mingw-3.40.1 "$sqlite_archive"
   say "SQLite: $sqlite_archive, $(minutes "$t")"
 fi
 
@@ -176,8 +180,7 @@ Version: 0.11.4
 Cflags: -I${includedir}
 Libs: -lws2_32
 PC
-  tar -C "$work/stage" -cf - cpp-httplib-mingw-0.11.4 | xz -T "$jobs" -6 >"$httplib_archive.part"
-  mv "$httplib_archive.part" "$httplib_archive"
+  pack cpp-httplib-mingw-0.11.4 "$httplib_archive"
   say "cpp-httplib: $httplib_archive, $(minutes "$t")"
 fi
 

@@ -78,7 +78,7 @@ trayer --edge bottom --align right --widthtype pixel --width 48 --heighttype pix
 pids+=($!)
 sleep 1
 
-"$exe" --config "$work/config-2" -platform xcb &
+"$exe" --config "$work/config-2" --web off -platform xcb &
 pids+=($!)
 win=$(xdotool search --sync --onlyvisible --name '^Quillmark v' | head -1)
 xdotool windowmove "$win" 20 20
@@ -102,7 +102,7 @@ unset 'pids[-1]'
 
 # Three sources: the TNC is heard again by the second run (the peer takes one client), so
 # only the other two's states matter here.
-"$exe" --config "$work/config-3" -platform xcb &
+"$exe" --config "$work/config-3" --web off -platform xcb &
 pids+=($!)
 for _ in $(seq 100); do
   win=$(xdotool search --onlyvisible --name '^Quillmark v' 2>/dev/null | head -1 || true)

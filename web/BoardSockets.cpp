@@ -1,7 +1,6 @@
 #include "web/BoardSockets.h"
 
 #ifndef _WIN32
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 

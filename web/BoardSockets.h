@@ -4,6 +4,9 @@
 #pragma once
 
 #include <httplib.h>
+#ifndef _WIN32
+#include <poll.h>  // POLLIN, POLLOUT; Windows Sockets has them
+#endif
 
 #include <string>
 

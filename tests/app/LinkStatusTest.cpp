@@ -182,6 +182,7 @@ TEST(LinkStatus, AdviceStaysInTheNoticeLineUntilSeen) {
   emit env.Host->AnswerNotice(login);
   form.SetHintText(QStringLiteral("a later hint"));
   emit env.Host->StateChanged(QStringLiteral("Retrying in 1 s: Connection refused"));
+  emit env.Host->StateChanged(QStringLiteral("Connecting"));
   emit env.Host->StateChanged(QStringLiteral("Retrying in 2 s: Connection refused"));
   ASSERT_EQ(form.Notices().size(), 2) << form.Notices().join('\n').toStdString();
   EXPECT_EQ(form.Notices()[0], login);
@@ -204,6 +205,8 @@ TEST(Window, CaptionIsTheVersionAlone) {
   form.show();
   ASSERT_NE(form.windowHandle(), nullptr);
   EXPECT_EQ(form.windowTitle(), Caption());
+  // The one release the login, --version and the packages say too.
+  EXPECT_EQ(Caption(), QStringLiteral("Quillmark v") + QLatin1String(version::ReleaseText));
   EXPECT_EQ(form.windowHandle()->title(), Caption());
   EXPECT_EQ(QGuiApplication::applicationName(), QStringLiteral("Quillmark"));
   // Unset, the display name falls back to the name and the platform adds nothing.

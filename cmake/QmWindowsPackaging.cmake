@@ -72,12 +72,5 @@ set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
 # zlib: a few MB more than lzma, made in a fifth of the time.
 set(CPACK_NSIS_COMPRESSOR zlib)
 # A 64-bit installer: it runs where the program runs, and sees the 64-bit registry and folders.
-# Its welcome page says what the program does, the board among it.
-string(CONCAT qm_nsis_welcome
-    "Quillmark keeps the APRS text messages you want and prints them a page at a time. It takes them "
-    "from the station program on this machine, an APRS-IS server or a KISS TNC over TCP, several at "
-    "once, and can acknowledge the messages to your callsign.$\\r$\\n$\\r$\\n"
-    "While it runs it serves its board to the browser on this machine (http://127.0.0.1:8073; "
-    "quillmark --status gives the address with its key).$\\r$\\n$\\r$\\nClick Next to continue.")
-set(CPACK_NSIS_DEFINES "Target amd64-unicode\n!define MUI_WELCOMEPAGE_TEXT \"${qm_nsis_welcome}\"")
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 include(CPack)

@@ -152,14 +152,16 @@ TEST(Sources, TheConnectionPageLaysOutTwoOrThreeSourcesWithoutOverlap) {
       for (std::size_t i = 0; i < shown.size(); ++i) {
         const auto& [w, r] = shown[i];
         EXPECT_TRUE(page->rect().contains(r)) << w->objectName().toStdString() << " lies outside the page";
-        for (std::size_t j = i + 1; j < shown.size(); ++j)
+        for (std::size_t j = i + 1; j < shown.size(); ++j) {
           EXPECT_FALSE(r.intersects(shown[j].second))
               << w->objectName().toStdString() << " (" << qPrintable(QDebug::toString(r)) << ") overlaps "
               << shown[j].first->objectName().toStdString() << " ("
               << qPrintable(QDebug::toString(shown[j].second)) << ")";
-        if (auto* label = qobject_cast<QLabel*>(w); label && label->wordWrap() && !label->text().isEmpty())
+        }
+        if (auto* label = qobject_cast<QLabel*>(w); label && label->wordWrap() && !label->text().isEmpty()) {
           EXPECT_LE(label->heightForWidth(label->width()), label->height())
               << w->objectName().toStdString() << " is cut: " << label->text().toStdString();
+        }
       }
     }
   }

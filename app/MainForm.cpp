@@ -409,7 +409,8 @@ void TMainForm::SourceChanged(int index) {
     // A source that falls is noticed once, with the time it fell; its retries are not news.
     FSourceDown.resize(count, false);
     const TPacketSources::TSource& source = FSources->At(static_cast<std::size_t>(index));
-    const bool fell = IsLinkDown(source.State);
+    // "Not connected" is where every source starts (and a stopped one ends): no news.
+    const bool fell = IsLinkDown(source.State) && source.State != QLatin1String("Not connected");
     const bool up = IsLinkUp(source.State);
     if (fell && !FSourceDown[static_cast<std::size_t>(index)]) {
       const QString name = FSources->Name(static_cast<std::size_t>(index));

@@ -160,6 +160,7 @@ TEST(LinkStatus, EverySourceNotWellIsRed) {
     SCOPED_TRACE(c.State);
     test::TFormEnvironment env;
     TMainForm form(env.Setup());
+    emit env.Host->StateChanged(QStringLiteral("Connected"));
     const qint64 plainIcon = form.FTrayIcon->icon().cacheKey();
     emit env.Host->StateChanged(QString::fromLatin1(c.State));
     EXPECT_EQ(form.lblConnectionState->styleSheet().contains("#d32f2f"), c.Red);

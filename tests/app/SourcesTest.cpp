@@ -2,18 +2,11 @@
 // APRS-IS as the backup, both real links to loopback peers of their kind.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
-#include <QComboBox>
-#include <QDebug>
 #include <QFile>
 #include <QLabel>
-#include <QLayout>
-#include <QLineEdit>
 #include <QListWidget>
 #include <atomic>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "app/MainForm.h"
 #include "run/Unattended.h"
@@ -103,68 +96,6 @@ TEST(Sources, AMessageHeardOnTwoSourcesIsListedAndLoggedOnce) {
   const QString log = LogText(env.Dir.path());
   for (const char* body : {":first{1", ":second{2", ":third{3"})
     EXPECT_EQ(test::TimesLogged(log, "W1ABC", body), 1) << body;
-}
-
-// The visible controls of the Connection page in its own coordinates, each once (not the parts
-// a control is made of, such as an editable box's line).
-std::vector<std::pair<QWidget*, QRect>> VisibleControls(QWidget* page) {
-  std::vector<std::pair<QWidget*, QRect>> shown;
-  const auto control = [](QWidget* w) {
-    return qobject_cast<QLabel*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QComboBox*>(w) ||
-           qobject_cast<QAbstractButton*>(w) || qobject_cast<QListWidget*>(w);
-  };
-  for (QWidget* w : page->findChildren<QWidget*>()) {
-    if (!control(w) || !w->isVisibleTo(page)) continue;
-    bool part = false;
-    for (QWidget* up = w->parentWidget(); up && up != page; up = up->parentWidget()) part |= control(up);
-    if (!part) shown.emplace_back(w, QRect(w->mapTo(page, QPoint(0, 0)), w->size()));
-  }
-  return shown;
-}
-
-// Two and three sources on the Connection page, at the window's designed size and larger: the
-// sources' list and every field, label and button stand apart, inside the page, and a hint
-// that wraps has the height for all its lines.
-TEST(Sources, TheConnectionPageLaysOutTwoOrThreeSourcesWithoutOverlap) {
-  const int deadPort = ClosedPort();
-  const QString source = QStringLiteral(
-      "[Connection%1]\nTransport=%2\nServer=127.0.0.1\nPort=%3\nCallsign=N0CALL-5\nAnswerMessages=1\n");
-  for (const int count : {2, 3}) {
-    for (const QSize size : {QSize(680, 449), QSize(1100, 700)}) {
-      SCOPED_TRACE(std::to_string(count) + " sources at " + std::to_string(size.width()) + "x" +
-                   std::to_string(size.height()));
-      test::TFormEnvironment env;
-      QString ini = source.arg("", "aprs-is").arg(deadPort) + source.arg("2", "kiss-tcp").arg(deadPort);
-      if (count == 3) ini += source.arg("3", "aprs-is").arg(deadPort);
-      WriteIni(QString::fromStdString(env.IniFile()), ini);
-      TMainFormSetup setup = env.Setup();
-      setup.CreateHost = nullptr;
-      TMainForm form(setup);
-      form.resize(size);
-      form.show();
-      form.PageControl1->setCurrentWidget(form.tsConnection);
-      ASSERT_TRUE(WaitFor([&] { return form.lbSources->count() == count && form.lbSources->isVisible(); }));
-      ASSERT_TRUE(WaitFor([&] { return form.Sources().At(0).State.startsWith("Retrying"); }));
-      QWidget* page = form.tsConnection;
-      page->layout()->activate();
-      const auto shown = VisibleControls(page);
-      ASSERT_GE(shown.size(), 12u);
-      for (std::size_t i = 0; i < shown.size(); ++i) {
-        const auto& [w, r] = shown[i];
-        EXPECT_TRUE(page->rect().contains(r)) << w->objectName().toStdString() << " lies outside the page";
-        for (std::size_t j = i + 1; j < shown.size(); ++j) {
-          EXPECT_FALSE(r.intersects(shown[j].second))
-              << w->objectName().toStdString() << " (" << qPrintable(QDebug::toString(r)) << ") overlaps "
-              << shown[j].first->objectName().toStdString() << " ("
-              << qPrintable(QDebug::toString(shown[j].second)) << ")";
-        }
-        if (auto* label = qobject_cast<QLabel*>(w); label && label->wordWrap() && !label->text().isEmpty()) {
-          EXPECT_LE(label->heightForWidth(label->width()), label->height())
-              << w->objectName().toStdString() << " is cut: " << label->text().toStdString();
-        }
-      }
-    }
-  }
 }
 
 // A second source written in the settings file that never connects hears nothing, so the

@@ -1,7 +1,10 @@
 #include "app/ErrorBox.h"
 
 #include <QMessageBox>
+#include <QUrl>
 #include <exception>
+
+#include "settings/InstanceLock.h"
 
 namespace qm {
 
@@ -14,6 +17,26 @@ void ShowErrorBox(QWidget* parent, const QString& message) {
   QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kApplicationTitle), ErrorBoxText(message),
                   QMessageBox::Ok, parent);
   box.exec();
+}
+
+void ShowNoticeBox(QWidget* parent, const QString& message) {
+  QMessageBox box(QMessageBox::Information, QString::fromLatin1(kApplicationTitle), ErrorBoxText(message),
+                  QMessageBox::Ok, parent);
+  box.exec();
+}
+
+QString AlreadyRunningBoxText(const TInstanceLock& lock, bool withoutWindow, const QString& boardUrl) {
+  QString text = lock.AlreadyRunningText();
+  if (const qint64 process = lock.HolderProcess(); process != 0)
+    text += QStringLiteral(" (process %1%2)")
+                .arg(process)
+                .arg(withoutWindow ? QStringLiteral(", without a window") : QString());
+  else if (withoutWindow)
+    text += QStringLiteral(" (without a window)");
+  if (boardUrl.isEmpty()) return text + QStringLiteral("; quillmark --status says how it stands");
+  QUrl shown(boardUrl);
+  shown.setQuery(QString());
+  return text + QStringLiteral("; its board opens in your browser: ") + shown.toString();
 }
 
 void ShowErrorBoxLater(QWidget* parent, const QString& message) {

@@ -19,6 +19,7 @@
 #include <QStatusTipEvent>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
+#include <algorithm>
 #include <cstdio>
 #ifdef QM_HAVE_DBUS_TRAY
 #include <QDBusConnection>
@@ -405,12 +406,30 @@ void TMainForm::SourceChanged(int index) {
     for (std::size_t i = 0; i < count; ++i) lbSources->addItem(QString());
     lbSources->setCurrentRow(std::max(0, row));
     lbSources->setVisible(count > 1);
+    PlaceSourceButtons(count > 1);
     ShowHostSettings();
   }
   if (index >= 0 && static_cast<std::size_t>(index) == SelectedSource()) {
     const QString& state = FSources->At(SelectedSource()).State;
     lblConnectionState->setText(state);
     ShowLinkDown(*lblConnectionState, IsLinkDown(state));
+  }
+  if (index >= 0 && static_cast<std::size_t>(index) < count) {
+    // A source that falls is noticed once, with the time it fell; its retries are not news.
+    FSourceDown.resize(count, false);
+    const TPacketSources::TSource& source = FSources->At(static_cast<std::size_t>(index));
+    // "Not connected" is where every source starts (and a stopped one ends): no news.
+    const bool fell = IsLinkDown(source.State) && source.State != QLatin1String("Not connected");
+    const bool up = IsLinkUp(source.State);
+    if (fell && !FSourceDown[static_cast<std::size_t>(index)]) {
+      const QString name = FSources->Name(static_cast<std::size_t>(index));
+      AddNotice((name.isEmpty() ? QString::fromLatin1(TransportName(source.Settings.Transport)) : name) +
+                QStringLiteral(" is down since ") +
+                QString::fromStdString(FormatDateTime("hh:nn:ss", Now(tfLocal))) + QStringLiteral(": ") +
+                source.State);
+    }
+    // "Connecting" between two tries leaves it fallen; only being up again lifts it.
+    if (fell || up) FSourceDown[static_cast<std::size_t>(index)] = fell;
   }
   const bool down = FSources->AnyDown();
   if (down != FLinkShownDown) {
@@ -469,6 +488,33 @@ void TMainForm::ShowLinkStatus() {
 
   for (const QString& problem : FDesk->PrinterProblems()) tip += QStringLiteral("\n") + problem;
   if (FTrayIcon->toolTip() != tip) FTrayIcon->setToolTip(tip);
+}
+
+// --- Notices ------------------------------------------------------------------------
+
+void TMainForm::AddNotice(const QString& text) {
+  if (FDestroyed || text.isEmpty() || FNotices.contains(text)) return;
+  // A flood (every acknowledgement of a busy hour that did not go out) keeps its newest.
+  constexpr qsizetype kKept = 50;
+  FNotices << text;
+  if (FNotices.size() > kKept) FNotices.remove(0, FNotices.size() - kKept);
+  ShowNotices();
+}
+
+void TMainForm::btnDismissNoticeClick() {
+  FNotices.clear();
+  ShowNotices();
+}
+
+void TMainForm::ShowNotices() {
+  // The newest three in the line; every one in its tip.
+  constexpr qsizetype kShown = 3;
+  const qsizetype earlier = std::max<qsizetype>(0, FNotices.size() - kShown);
+  QStringList lines = FNotices.mid(earlier);
+  if (earlier > 0) lines.prepend(QStringLiteral("(%1 earlier notices in the tip)").arg(earlier));
+  lblNotice->setText(lines.join(QLatin1Char('\n')));
+  lblNotice->setToolTip(FNotices.join(QLatin1Char('\n')));
+  pnlNotice->setVisible(!FNotices.isEmpty());
 }
 
 // --- Failures -----------------------------------------------------------------------

@@ -34,7 +34,10 @@
 
 class QCheckBox;
 class QComboBox;
+class QFrame;
 class QGroupBox;
+class QHBoxLayout;
+class QVBoxLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -237,6 +240,10 @@ class TMainForm : public QMainWindow, private TRunView {
   // The packet source, its state and the packets heard, as lblLinkStatus shows it (a long one
   // cut short there).
   QString LinkStatusText() const { return FLinkStatus; }
+  // The notice line: a text is added once while it is there; Seen clears them all.
+  void AddNotice(const QString& text);
+  QStringList Notices() const { return FNotices; }
+  void btnDismissNoticeClick();
   // Runs an operator's action; a failure goes to the error box and the program goes on.
   bool RunGuarded(const std::function<void()>& action);
   void ReportError(const QString& message);
@@ -346,6 +353,10 @@ class TMainForm : public QMainWindow, private TRunView {
   TMessageList* MessageList = nullptr;
   QStatusBar* HintBar = nullptr;
   QLabel* lblLinkStatus = nullptr;  // right end of the hint bar: the packet source at a glance
+  // Above the hint bar: advice that matters, kept in sight until the operator dismisses it.
+  QFrame* pnlNotice = nullptr;
+  QLabel* lblNotice = nullptr;
+  QPushButton* btnDismissNotice = nullptr;
   QStatusBar* StatusBar = nullptr;
   // Tray and clock
   QMenu* mnuTrayPopup = nullptr;
@@ -374,6 +385,8 @@ class TMainForm : public QMainWindow, private TRunView {
   QWidget* BuildNwsOptionsPage();
   QWidget* BuildConnectionPage();
   QWidget* BuildAboutPage();
+  QWidget* BuildNoticeLine();
+  void PlaceSourceButtons(bool several);
   void FitStatesGrid();
   // The serial ports and the printer box, filled after the first paint: enumerating them
   // takes longer than building the whole window. Runs once.
@@ -399,6 +412,7 @@ class TMainForm : public QMainWindow, private TRunView {
   void ShowLinkStatus();
   // The program's icon in the tray, with the marks of a link down and of an alarm.
   void ShowTrayIcon();
+  void ShowNotices();
   void EndNow();
   bool HasDisplay() const;
   // The demo ended with the window in sight: it stays, on the Connection page.
@@ -489,6 +503,11 @@ class TMainForm : public QMainWindow, private TRunView {
   bool FLinkStatusStale = false;  // a packet came since it was shown; the clock shows it
   bool FLinkShownDown = false;    // the tray icon and the link label show a link that is down
   bool FAlarmShown = false;       // the tray icon carries the alarm's mark
+  std::vector<bool> FSourceDown;  // each source's last state was down: its fall is noticed once
+  QStringList FNotices;           // in the notice line, oldest first
+  // The Connection page's button row and the sources' column (their buttons move between them).
+  QHBoxLayout* FConnectionButtons = nullptr;
+  QVBoxLayout* FSourceColumn = nullptr;
 };
 
 }  // namespace qm

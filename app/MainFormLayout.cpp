@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -16,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -212,6 +214,8 @@ void TMainForm::BuildControls() {
   AlarmBanner = new TAlarmBanner;
   column->addWidget(AlarmBanner);
   column->addWidget(MessageList, 1);
+
+  column->addWidget(BuildNoticeLine());
 
   HintBar = Named(new QStatusBar, "HintBar");
   HintBar->setSizeGripEnabled(false);
@@ -489,12 +493,32 @@ QWidget* TMainForm::BuildNwsOptionsPage() {
 
 QWidget* TMainForm::BuildConnectionPage() {
   tsConnection = Named(new QWidget, "tsConnection");
-  auto* grid = new QGridLayout(tsConnection);
-  grid->setContentsMargins(6, 4, 6, 4);
+  // The page is as high as the option pages whatever the window's size, so the sources stand
+  // in a column of their own beside the fields (the list scrolls), and what still does not fit
+  // (a long welcome note) scrolls instead of being drawn over.
+  auto* page = new QVBoxLayout(tsConnection);
+  page->setContentsMargins(0, 0, 0, 0);
+  auto* scroll = Named(new QScrollArea, "sbConnection");
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  page->addWidget(scroll);
+  auto* content = new QWidget;
+  content->setAutoFillBackground(false);
+  scroll->setWidget(content);
+  scroll->viewport()->setAutoFillBackground(false);
+  auto* sides = new QHBoxLayout(content);
+  sides->setContentsMargins(6, 4, 6, 4);
+  sides->setSpacing(6);
+  auto* grid = new QGridLayout;
+  grid->setContentsMargins(0, 0, 0, 0);
   grid->setHorizontalSpacing(6);
   grid->setVerticalSpacing(3);
 
   cbxTransport = Named(new QComboBox, "cbxTransport");
+  // Narrower than its longest entry when the sources' column takes room.
+  cbxTransport->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  cbxTransport->setMinimumContentsLength(11);
   // Each entry carries its transport, so the entries need not follow the transports' order.
   const auto transport = [this](const char* text, THostSettings::TTransport t) {
     cbxTransport->addItem(QString::fromUtf8(text), static_cast<int>(t));
@@ -525,6 +549,9 @@ QWidget* TMainForm::BuildConnectionPage() {
   lblFilterHelp->setToolTip(QStringLiteral(
       "The server sends only what the filter lets through. Filters can be combined with blanks, "
       "e.g. \"t/m m/100\"; on port 14580 an empty filter brings almost nothing."));
+  // It wraps, or is cut, where the field leaves it less than a line: the tip has it all.
+  lblFilterHelp->setWordWrap(true);
+  lblFilterHelp->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   cbxSerialDevice = Named(new QComboBox, "cbxSerialDevice");
   cbxSerialDevice->setEditable(true);
   Hint(cbxSerialDevice, "Serial port of the TNC in KISS mode (USB, Bluetooth or built-in serial)");
@@ -548,15 +575,22 @@ QWidget* TMainForm::BuildConnectionPage() {
   btnRemoveSource->setVisible(false);
   lbSources = Named(new QListWidget, "lbSources");
   Hint(lbSources, "The sources heard at once; choose one to see or change its settings");
-  lbSources->setFixedHeight(lbSources->fontMetrics().height() * 3 + 8);
+  // Each source's row wraps in the column, so its state stays in sight.
+  lbSources->setWordWrap(true);
+  lbSources->setTextElideMode(Qt::ElideMiddle);
+  lbSources->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  lbSources->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+  lbSources->setMinimumWidth(110);
   lbSources->setVisible(false);
   connect(lbSources, &QListWidget::currentRowChanged, this, [this] { lbSourcesChange(); });
   cbAnswer =
       MakeCheck("cbAnswer", "Answer messages to your callsign",
                 "Acknowledge each numbered message to this station, so its sender stops repeating it", false);
-  lblAnswerHelp = MakeLabel("lblAnswerHelp",
-                            "Sends \u201cackNN\u201d to the sender over the TNC (on the air) or APRS-IS: a "
-                            "licensed callsign is needed");
+  // Short enough for its row; the tip says the rest.
+  lblAnswerHelp = MakeLabel("lblAnswerHelp", "sends \u201cackNN\u201d: a licensed call is needed");
+  lblAnswerHelp->setToolTip(QStringLiteral(
+      "Sends \u201cackNN\u201d to the sender over the TNC (on the air) or APRS-IS: a licensed callsign "
+      "is needed"));
   lblAnswerHelp->setWordWrap(true);
   lblAnswerHelp->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   edPasscode = MakeEdit("edPasscode", "",
@@ -582,7 +616,6 @@ QWidget* TMainForm::BuildConnectionPage() {
   filterRow->addWidget(edFilter, 1);
   filterRow->addWidget(lblFilterHelp);
 
-  grid->addWidget(lbSources, 0, 0, 1, 4);
   grid->addWidget(label("Packet source", cbxTransport), 1, 0);
   grid->addWidget(cbxTransport, 1, 1);
   grid->addWidget(label("Callsign", edCallsign), 1, 2);
@@ -611,6 +644,7 @@ QWidget* TMainForm::BuildConnectionPage() {
   buttonRow->addWidget(btnAddSource);
   buttonRow->addWidget(btnRemoveSource);
   buttonRow->addWidget(btnApplyConnection);
+  FConnectionButtons = buttonRow;
   auto* answerRow = new QHBoxLayout;
   answerRow->setSpacing(6);
   answerRow->addWidget(cbAnswer);
@@ -629,7 +663,29 @@ QWidget* TMainForm::BuildConnectionPage() {
   grid->addWidget(cbWelcomeAlarm, 7, 0, 1, 4);
   grid->setColumnStretch(1, 1);
   grid->setRowStretch(8, 1);
+  // With several sources their own buttons stand under their list (PlaceSourceButtons).
+  FSourceColumn = new QVBoxLayout;
+  FSourceColumn->setSpacing(3);
+  FSourceColumn->addWidget(lbSources, 1);
+  sides->addLayout(FSourceColumn, 2);
+  sides->addLayout(grid, 5);
   return tsConnection;
+}
+
+void TMainForm::PlaceSourceButtons(bool several) {
+  // One source: "Add source" beside Apply. Several: Add and Remove under the list, so the row
+  // beside the state keeps only Apply and the fields keep their width.
+  for (QPushButton* button : {btnAddSource, btnRemoveSource}) {
+    FConnectionButtons->removeWidget(button);
+    FSourceColumn->removeWidget(button);
+  }
+  if (several) {
+    FSourceColumn->addWidget(btnAddSource);
+    FSourceColumn->addWidget(btnRemoveSource);
+  } else {
+    FConnectionButtons->insertWidget(0, btnAddSource);
+    FConnectionButtons->insertWidget(1, btnRemoveSource);
+  }
 }
 
 void TMainForm::FillDeferredLists() {
@@ -674,6 +730,26 @@ QWidget* TMainForm::BuildAboutPage() {
   PayPalLabel1->SetEmail(QString::fromLatin1(kDonationEmail));
   layout->addWidget(PayPalLabel1, 0, Qt::AlignLeft);
   return tsAbout;
+}
+
+QWidget* TMainForm::BuildNoticeLine() {
+  pnlNotice = Named(new QFrame, "pnlNotice");
+  pnlNotice->setFrameStyle(QFrame::Box | QFrame::Plain);
+  pnlNotice->setStyleSheet(
+      QStringLiteral("#pnlNotice { background-color: #fff3c4; color: black; border: 1px solid "
+                     "#c9a227; } #pnlNotice QLabel { color: black; }"));
+  auto* row = new QHBoxLayout(pnlNotice);
+  row->setContentsMargins(4, 2, 2, 2);
+  row->setSpacing(6);
+  lblNotice = MakeLabel("lblNotice", "");
+  lblNotice->setWordWrap(true);
+  lblNotice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  lblNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  btnDismissNotice = MakeButton("btnDismissNotice", "Seen", "Clear these notices: you have read them");
+  row->addWidget(lblNotice, 1);
+  row->addWidget(btnDismissNotice, 0, Qt::AlignTop);
+  pnlNotice->setVisible(false);
+  return pnlNotice;
 }
 
 void TMainForm::FitStatesGrid() {
@@ -734,6 +810,7 @@ void TMainForm::WireControls() {
   on(btnApplyConnection, &TMainForm::btnApplyConnectionClick);
   on(btnAddSource, &TMainForm::btnAddSourceClick);
   on(btnRemoveSource, &TMainForm::btnRemoveSourceClick);
+  on(btnDismissNotice, &TMainForm::btnDismissNoticeClick);
   // The printer box reacts to a picked entry and to typing alike.
   connect(cbxPrinter, &QComboBox::currentIndexChanged, this,
           [this] { RunGuarded([this] { cbxPrinterChange(); }); });

@@ -1,9 +1,11 @@
 // Program entry: the command line, the application, its title and icon, the main window, the
 // event loop.
 #include <QApplication>
+#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QList>
 #include <QPair>
+#include <QUrl>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -55,11 +57,21 @@ int Fail(const QString& text) {
   return 2;
 }
 
-// Another copy holds the folder (said already): it comes forward instead of a box, where it can.
+// Another copy holds the folder (said already): its window comes forward. Where there is none
+// (a desk run with --no-window, a copy that does not answer), a box says where it runs and its
+// board, if it serves one, opens in the browser.
 int AlreadyRunning(const qm::TInstanceLock& lock, bool window) {
   const QString platform = QGuiApplication::platformName();
   const bool display = platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
-  if (display && !lock.AskHolderToShow() && window) qm::ShowErrorBox(nullptr, lock.AlreadyRunningText());
+  if (!display || !window) return qm::TRunStart::kAlreadyRunning;
+  const qm::TInstanceLock::TShowAnswer shown = lock.AskHolderToShow();
+  if (shown == qm::TInstanceLock::saShown) return qm::TRunStart::kAlreadyRunning;
+  const QString board =
+      shown == qm::TInstanceLock::saNoWindow ? qm::RunningBoardUrl(lock.Folder()) : QString();
+  const QString text = qm::AlreadyRunningBoxText(lock, shown == qm::TInstanceLock::saNoWindow, board);
+  Print(stderr, QStringLiteral("quillmark: %1\n").arg(text));
+  if (!board.isEmpty()) QDesktopServices::openUrl(QUrl(board));
+  qm::ShowNoticeBox(nullptr, text);
   return qm::TRunStart::kAlreadyRunning;
 }
 

@@ -43,10 +43,15 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
        "Quillmark watches the APRS traffic of a station and keeps the text messages"
        "the operator wants on paper: messages to and from the own station and listed"
        "calls, all bulletins and announcements, and National Weather Service watches,"
-       "warnings and advisories for chosen states. Packets come from an APRS-IS"
-       "server, a KISS TNC over TCP or a replayed capture file. A message leaves the"
-       "window's list only when the print spooler confirms its page.")
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+       "warnings and advisories for chosen states, with their full text by Finger."
+       "Packets come from an APRS-IS server, a KISS TNC over TCP or on a serial port,"
+       "or a replayed capture file, and several sources can be heard at once. It can"
+       "acknowledge numbered messages to the own call over the TNC or a verified"
+       "APRS-IS login. A message leaves the window's list only when the print spooler"
+       "confirms its page; every message is kept in a searchable history for reprints."
+       "A board served to the browser shows the desk's state, the list and the history"
+       "behind a key, also when it runs without a window (quillmark --no-window).")
+set(CPACK_PACKAGE_VERSION ${QM_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # Folders 0755 and files as installed, whatever the umask of the build.

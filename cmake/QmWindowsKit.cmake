@@ -1,11 +1,12 @@
-# The Windows cross-build's libraries: Qt 6 and SQLite built for MinGW-w64, kept as two
-# archives outside the project and unpacked into the build folder. Sets what find_package(Qt6)
-# and find_package(SQLite3) need, and QM_WINDOWS_QT_DIR and QM_WINDOWS_SQLITE_DIR for the
-# install rules. The archives' folder, first found: QM_WINDOWS_KIT (a CMake or environment
+# The Windows cross-build's libraries: Qt 6 and SQLite built for MinGW-w64, and cpp-httplib's
+# header for the board, kept as three archives outside the project and unpacked into the build
+# folder. Sets what find_package(Qt6) and find_package(SQLite3) need, QM_WINDOWS_QT_DIR and
+# QM_WINDOWS_SQLITE_DIR for the install rules, and QM_WINDOWS_HTTPLIB_DIR for the board. The archives' folder, first found: QM_WINDOWS_KIT (a CMake or environment
 # variable), the shared folder beside the project (../shared/windows, as CI has it; a work
 # tree is one level deeper), the cache that scripts/build-windows-kit.sh fills.
 set(QM_WINDOWS_QT_ARCHIVE qt6-mingw-6.4.2.tar.xz)
 set(QM_WINDOWS_SQLITE_ARCHIVE sqlite-mingw-3.40.1.tar.xz)
+set(QM_WINDOWS_HTTPLIB_ARCHIVE cpp-httplib-mingw-0.11.4.tar.xz)
 if(DEFINED ENV{XDG_CACHE_HOME} AND NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")
   set(qm_kit_cache $ENV{XDG_CACHE_HOME}/quillmark/windows-kit)
 else()
@@ -15,8 +16,10 @@ find_path(QM_WINDOWS_KIT ${QM_WINDOWS_QT_ARCHIVE}
   PATHS $ENV{QM_WINDOWS_KIT} ${PROJECT_SOURCE_DIR}/../shared/windows ${PROJECT_SOURCE_DIR}/../../shared/windows
         ${qm_kit_cache}
   NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-if(NOT QM_WINDOWS_KIT OR NOT EXISTS ${QM_WINDOWS_KIT}/${QM_WINDOWS_SQLITE_ARCHIVE})
-  message(FATAL_ERROR "The Windows build needs ${QM_WINDOWS_QT_ARCHIVE} and ${QM_WINDOWS_SQLITE_ARCHIVE}: "
+if(NOT QM_WINDOWS_KIT OR NOT EXISTS ${QM_WINDOWS_KIT}/${QM_WINDOWS_SQLITE_ARCHIVE}
+   OR NOT EXISTS ${QM_WINDOWS_KIT}/${QM_WINDOWS_HTTPLIB_ARCHIVE})
+  message(FATAL_ERROR "The Windows build needs ${QM_WINDOWS_QT_ARCHIVE}, ${QM_WINDOWS_SQLITE_ARCHIVE} and "
+                      "${QM_WINDOWS_HTTPLIB_ARCHIVE}: "
                       "run scripts/build-windows-kit.sh (it builds them from Debian's sources into "
                       "${qm_kit_cache}), or set QM_WINDOWS_KIT to their folder")
 endif()
@@ -25,7 +28,7 @@ message(STATUS "Windows kit: ${QM_WINDOWS_KIT}")
 set(qm_kit_dir ${PROJECT_BINARY_DIR}/windows-kit)
 # Unpacked again when an archive is newer than what was unpacked from it, or is another one
 # (the kit found elsewhere); the stamp names the archive it came from.
-foreach(archive ${QM_WINDOWS_QT_ARCHIVE} ${QM_WINDOWS_SQLITE_ARCHIVE})
+foreach(archive ${QM_WINDOWS_QT_ARCHIVE} ${QM_WINDOWS_SQLITE_ARCHIVE} ${QM_WINDOWS_HTTPLIB_ARCHIVE})
   set(stamp ${qm_kit_dir}/${archive}.unpacked)
   set(unpacked_from "")
   if(EXISTS ${stamp})
@@ -42,6 +45,7 @@ endforeach()
 
 set(QM_WINDOWS_QT_DIR ${qm_kit_dir}/qt6-mingw-6.4.2)
 set(QM_WINDOWS_SQLITE_DIR ${qm_kit_dir}/sqlite-mingw-3.40.1)
+set(QM_WINDOWS_HTTPLIB_DIR ${qm_kit_dir}/cpp-httplib-mingw-0.11.4)
 list(APPEND CMAKE_PREFIX_PATH ${QM_WINDOWS_QT_DIR})
 # moc, rcc and uic are the host's (Debian's qt6-base-dev-tools, the same version).
 set(QT_HOST_PATH /usr CACHE PATH "The host's Qt, for the build tools")

@@ -218,6 +218,7 @@ void TMessageDesk::LogOutages(THostLink& link) {
   connect(&link, &THostLink::AnswerNotice, this, [this](const QString& line) {
     Note(ProgramText(line));
     Hint(line);
+    emit Advised(line);
   });
   if (link.CanAnswer() && link.Answering()) {
     FAnsweringLinks.emplace_back(&link);
@@ -250,6 +251,7 @@ void TMessageDesk::SayOwnCallProblem() {
   const std::string text = "Messages to " + ownCall + " are not acknowledged: " + problem;
   Note(text);
   Hint(DisplayText(text));
+  emit Advised(DisplayText(text));
 }
 
 // --- Intake ---------------------------------------------------------------------------
@@ -625,6 +627,7 @@ std::optional<TMessageDesk::TAckDue> TMessageDesk::AckDue(const TAprsMsgPacket& 
            " are not acknowledged: senders will repeat them (turn on Answer, or "
            "Drop resent copies)";
     LogMessage(hint);
+    emit Advised(DisplayText(hint));
     return std::nullopt;
   }
   // An own call no frame or login may carry is said once at the start; each message it could
@@ -658,6 +661,7 @@ std::string TMessageDesk::SendAck(const TAckDue& due, std::int64_t storeId, bool
   // Each one that does not go out is said at once, in the journal too.
   const auto notSent = [this](std::string text) {
     Note(text);
+    emit Advised(DisplayText(text));
     ++FAcksNotSent;
     return text;
   };

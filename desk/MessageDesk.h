@@ -308,6 +308,9 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   void AlarmDue();
   // The operator cleared a line of the bulletin board.
   void BulletinsChanged();
+  // Advice the operator must not miss (messages not acknowledged, a login not verified); the
+  // window keeps it in sight until the operator has seen it.
+  void Advised(const QString& text);
   // Another thread (the store's, the log writer) left calls for the desk's (emitted there,
   // queued here).
   void ThreadCallsWaiting(QPrivateSignal);

@@ -33,6 +33,8 @@ void TAprsIsHostLink::ServerLine(std::string_view line) {
   const TLoginAnswer answer = ReadLoginAnswer(line, FSettings.Callsign);
   if (answer == laNone) return;
   FLogin = answer;
+  // Read-only is the plan unless the operator answers here; then it is a link not well.
+  if (answer == laUnverified && FSettings.AnswerMessages) SayConnected(QString::fromLatin1(kUnverifiedState));
   if (answer == laUnverified && FSettings.AnswerMessages && FSettings.Passcode >= 0)
     emit AnswerNotice("APRS-IS " + SourcePlace() + " did not verify the login of " +
                       QString::fromStdString(CleanLoginCallsign(FSettings.Callsign)) +

@@ -15,6 +15,9 @@ class TAprsIsHostLink : public TTcpHostLink {
       : TTcpHostLink(settings, parent) {
     WarnWhenQuiet(FSettings.QuietWarnMs);
   }
+  // The state while the operator answers here and the server did not verify the login.
+  static constexpr const char* kUnverifiedState = "Connected, login not verified";
+
   QString SourceKind() const override { return QStringLiteral("APRS-IS"); }
   // Only over a login the server verified: it drops what an unverified client sends.
   QString SendOwnPacket(const std::string& from, const std::string& info) override;

@@ -41,8 +41,7 @@ std::string CleanLoginCallsign(std::string_view callsign) {
 
 std::string AprsIsLoginLine(std::string_view callsign, std::string_view filter, int passcode) {
   std::string line = "user " + CleanLoginCallsign(callsign) + " pass " + std::to_string(passcode) +
-                     " vers Quillmark " + std::to_string(version::Major) + "." +
-                     std::to_string(version::Minor) + "." + std::to_string(version::Release);
+                     " vers Quillmark " + version::ReleaseText;
   std::string cleanFilter;
   for (const char c : filter) {
     const auto u = static_cast<unsigned char>(c);

@@ -83,6 +83,11 @@ void TStreamHostLink::LinkUp() {
   if (FQuiet) FQuiet->Start(QStringLiteral("Connected"));
 }
 
+void TStreamHostLink::SayConnected(const QString& state) {
+  emit StateChanged(state);
+  if (FQuiet) FQuiet->Start(state);
+}
+
 void TStreamHostLink::LinkDown(const QString& reason) {
   // A drop is reported by several signals at once; act on the first.
   if (!FRunning || FRetryTimer.isActive()) return;

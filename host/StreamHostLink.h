@@ -71,6 +71,9 @@ class TStreamHostLink : public THostLink {
   // says so in its state.
   void WarnWhenQuiet(int quietMs);
   void LinkUp();
+  // Connected, but not as well as it could be (a login the server did not verify): the state
+  // says so, also once the quiet warning comes and goes.
+  void SayConnected(const QString& state);
   // Closes and tries again after the current wait; the first report of a drop counts.
   void LinkDown(const QString& reason);
   bool Running() const { return FRunning; }

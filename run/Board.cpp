@@ -395,6 +395,15 @@ QByteArray TBoardRun::StatusAnswer() const {
       .toUtf8();
 }
 
+QString RunningBoardUrl(const QString& dataDir, int timeoutMs) {
+  QString out, err;
+  if (AskStatus(dataDir, out, err, timeoutMs) > 1) return {};
+  static const QString kBoardLine = QStringLiteral("Board: http");
+  for (const QString& line : out.split(QLatin1Char('\n')))
+    if (line.startsWith(kBoardLine)) return line.mid(7);
+  return {};
+}
+
 QByteArray TBoardRun::AcknowledgeAnswer(const QByteArray& which, const QString& who) {
   std::optional<std::int64_t> id;
   std::int32_t number = 0;

@@ -89,6 +89,9 @@ class TBoardRun : public QObject {
 inline constexpr int kStatusNoDesk = 3;
 inline constexpr int kStatusSilentDesk = 4;
 int AskStatus(const QString& dataDir, QString& out, QString& err, int timeoutMs = 5000);
+// The address (with its token) of the board the desk holding `dataDir` serves, "" when it
+// serves none or does not answer within `timeoutMs`.
+QString RunningBoardUrl(const QString& dataDir, int timeoutMs = 2000);
 
 // --board-key NAME [--can-act], --board-key-revoke NAME and --board-keys for the data folder
 // `dataDir`: what to print on standard output and on standard error, and the exit code (0

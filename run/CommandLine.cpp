@@ -240,7 +240,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
   }
   if (parser.isSet(version)) {
     result.Action = TCommandLine::caVersion;
-    result.Text = QStringLiteral("Quillmark ") + QString::fromLatin1(version::FileVersion);
+    result.Text = QStringLiteral("Quillmark ") + QString::fromLatin1(version::ReleaseText);
     return result;
   }
   try {

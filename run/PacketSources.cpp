@@ -11,8 +11,12 @@
 namespace qm {
 
 bool IsLinkDown(const QString& state) {
+  // The station program's link says "The station program is not running…" or "…does not
+  // answer…" while it tries again; an APRS-IS link that answers needs its login verified.
   return state.startsWith(QLatin1String("Retrying")) || state.startsWith(QLatin1String("Error")) ||
-         state.startsWith(QLatin1String("Not connected"));
+         state.startsWith(QLatin1String("Not connected")) ||
+         state.startsWith(QLatin1String("The station program")) ||
+         state.endsWith(QLatin1String("login not verified"));
 }
 
 bool IsLinkUp(const QString& state) {

@@ -2,8 +2,9 @@
 # Builds the Windows kit the windows-cross preset compiles against, from Debian 12's own source
 # packages: Qt 6.4.2 (Core, Gui, Widgets, Network, PrintSupport, the windows platform plugin
 # and the Vista style) and SQLite 3.40.1, cross-built for x86_64 Windows with MinGW-w64 (posix
-# threads) as shared DLLs. It leaves the two archives cmake/QmWindowsKit.cmake unpacks,
-# qt6-mingw-6.4.2.tar.xz and sqlite-mingw-3.40.1.tar.xz, in the kit folder. Qt Multimedia is
+# threads) as shared DLLs, and cpp-httplib 0.11.4's header for the board. It leaves the three
+# archives cmake/QmWindowsKit.cmake unpacks, qt6-mingw-6.4.2.tar.xz, sqlite-mingw-3.40.1.tar.xz
+# and cpp-httplib-mingw-0.11.4.tar.xz, in the kit folder. Qt Multimedia is
 # not in the kit: the Windows program sounds an alarm with the system's bell.
 #
 # Usage: scripts/build-windows-kit.sh [KIT_DIR]
@@ -43,8 +44,10 @@ fi
 # The host's moc, rcc and uic build the program, so Qt is built from the same Debian version.
 qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools)
 sqlite_version=$(dpkg-query -W -f='${Version}' libsqlite3-dev)
+httplib_version=$(dpkg-query -W -f='${Version}' libcpp-httplib-dev)
 case "$qt_version" in 6.4.2+*) ;; *) say "qt6-base-dev-tools is $qt_version, not 6.4.2" >&2; exit 1 ;; esac
 case "$sqlite_version" in 3.40.1-*) ;; *) say "libsqlite3-dev is $sqlite_version, not 3.40.1" >&2; exit 1 ;; esac
+case "$httplib_version" in 0.11.4+*) ;; *) say "libcpp-httplib-dev is $httplib_version, not 0.11.4" >&2; exit 1 ;; esac
 toolchain="$root/cmake/mingw-w64-x86_64.cmake"
 
 # Unpacks a Debian source package (with Debian's patches) into $work/$2 once. apt checks the
@@ -57,6 +60,12 @@ unpack_source() {  # unpack_source PACKAGE=VERSION FOLDER
   # The .dsc is named without the epoch; these versions have none.
   (cd "$work" && apt-get source --download-only -qq "$1" && dpkg-source -x "${1%%=*}_${1#*=}.dsc" "$folder" >/dev/null)
   touch "$folder/.unpacked"
+}
+
+# Packs $work/stage/FOLDER as ARCHIVE, which appears only whole.
+pack() {  # pack FOLDER ARCHIVE
+  tar -C "$work/stage" -cf - "$1" | xz -T "$jobs" -6 >"$2.part"
+  mv "$2.part" "$2"
 }
 
 # --- Qt -----------------------------------------------------------------------------------
@@ -120,8 +129,7 @@ if [ ! -f "$qt_archive" ]; then
   cmake --install "$work/qt-build" >/dev/null
   rm -rf "$prefix/doc"
   find "$prefix" -name '*.dll' -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
-  tar -C "$work/stage" -cf - qt6-mingw-6.4.2 | xz -T "$jobs" -6 >"$qt_archive.part"
-  mv "$qt_archive.part" "$qt_archive"
+  pack qt6-mingw-6.4.2 "$qt_archive"
   say "Qt: $qt_archive ($(du -h "$qt_archive" | cut -f1)), $(minutes "$t")"
 fi
 
@@ -145,9 +153,36 @@ if [ ! -f "$sqlite_archive" ]; then
   x86_64-w64-mingw32-strip --strip-unneeded "$out/bin/sqlite3.dll"
   cp "$work/sqlite-build/sqlite3.h" "$src/src/sqlite3ext.h" "$out/include/"
   cp "$src/LICENSE.md" "$out/" 2>/dev/null || true
-  tar -C "$work/stage" -cf - sqlite-mingw-3.40.1 | xz -T "$jobs" -6 >"$sqlite_archive.part"
-  mv "$sqlite_archive.part" "$sqlite_archive"
+  pack sqlite-mingw-3.40.1 "$sqlite_archive"
   say "SQLite: $sqlite_archive, $(minutes "$t")"
+fi
+
+# --- cpp-httplib ----------------------------------------------------------------------------
+# The same version (and Debian's patches) as the Linux build links. Debian's package splits the
+# header into a compiled library; on Windows the whole header is compiled into the program, over
+# Windows Sockets and without TLS, so only the header (with its licence) goes into the archive.
+httplib_archive="$kit/cpp-httplib-mingw-0.11.4.tar.xz"
+if [ ! -f "$httplib_archive" ]; then
+  t=$(date +%s)
+  unpack_source "cpp-httplib=$httplib_version" cpp-httplib
+  src="$work/cpp-httplib"
+  out="$work/stage/cpp-httplib-mingw-0.11.4"
+  rm -rf "$out"
+  mkdir -p "$out/include" "$out/lib/pkgconfig"
+  cp "$src/httplib.h" "$out/include/"
+  cp "$src/LICENSE" "$out/"
+  cat >"$out/lib/pkgconfig/cpp-httplib.pc" <<'PC'
+prefix=${pcfiledir}/../..
+includedir=${prefix}/include
+
+Name: cpp-httplib
+Description: A C++ header-only HTTP/HTTPS server and client library (header-only build for MinGW-w64)
+Version: 0.11.4
+Cflags: -I${includedir}
+Libs: -lws2_32
+PC
+  pack cpp-httplib-mingw-0.11.4 "$httplib_archive"
+  say "cpp-httplib: $httplib_archive, $(minutes "$t")"
 fi
 
 say "the kit is in $kit ($(minutes "$start") this run)"

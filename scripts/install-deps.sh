@@ -14,7 +14,8 @@
 #          and widl with Wine's IDL files: the Windows cross-build, its installer and the tests
 #          under Wine
 #   kit    what scripts/build-windows-kit.sh needs besides wine: Debian's source tools, the
-#          host's Qt (its build tools and CMake files) and Tcl for SQLite's amalgamation
+#          host's Qt (its build tools and CMake files), Tcl for SQLite's amalgamation and the
+#          host's cpp-httplib (the version the board's header for Windows is made from)
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build ccache g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
@@ -26,7 +27,8 @@ test_pkgs=(xvfb xauth direwolf efingerd finger socat netcat-openbsd iproute2 uti
   imagemagick trayer xdotool faketime xclip chromium chromium-driver python3-selenium)
 package_pkgs=(dpkg-dev file lintian desktop-file-utils appstream)
 wine_pkgs=(g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine wine64 fonts-wine nsis)
-kit_pkgs=(dpkg-dev cmake ninja-build gcc make tcl xz-utils qt6-base-dev qt6-base-dev-tools libsqlite3-dev)
+kit_pkgs=(dpkg-dev cmake ninja-build gcc make tcl xz-utils qt6-base-dev qt6-base-dev-tools libsqlite3-dev
+  libcpp-httplib-dev)
 
 [ $# -gt 0 ] || set -- build
 want=()

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Takes the screenshots of several sources under a virtual X display, into docs/screenshots/:
-# the window and the tray with one source down (sources-link-down.png) and the Connection page
-# with both sources (sources-connection.png). The first source is a loopback KISS TCP peer that
-# hands over a few frames; the second an APRS-IS server that is not there. The program runs on a
+# the window and the tray with one source down and its notice (sources-link-down.png), the
+# Connection page with two sources (sources-connection.png) and with three
+# (sources-connection-three.png). The first source is a loopback KISS TCP peer that hands over
+# a few frames; the second an APRS-IS server that is not there; the third a KISS TNC that is
+# not there either. The program runs on a
 # private settings and data folder (--config). Needs xvfb, imagemagick, xdotool, trayer, python3.
 # Usage: scripts/screenshots-sources.sh [path/to/quillmark]   (default: build/default/app/quillmark)
 # QM_SCREENSHOT_DISPLAY picks the virtual display (default :97).
@@ -51,11 +53,19 @@ pids+=($!)
 for _ in $(seq 50); do [ -s "$work/ports" ] && break; sleep 0.1; done
 read -r tnc_port gone_port <"$work/ports"
 
-mkdir "$work/config"
-printf '%s\r\n' '[Settings]' 'cbBull.Checked=True' \
-  '[Connection]' 'Transport=kiss-tcp' 'Server=127.0.0.1' "Port=$tnc_port" 'Callsign=N0CALL-5' \
-  '[Connection2]' 'Transport=aprs-is' 'Server=127.0.0.1' "Port=$gone_port" 'Callsign=N0CALL-5' 'Filter=t/m' \
-  >"$work/config/Quillmark.ini"
+# settings COUNT: the settings file of a run with COUNT sources, in $work/config-COUNT.
+settings() {
+  mkdir -p "$work/config-$1"
+  {
+    printf '%s\r\n' '[Settings]' 'cbBull.Checked=True' \
+      '[Connection]' 'Transport=kiss-tcp' 'Server=127.0.0.1' "Port=$tnc_port" 'Callsign=N0CALL-5' \
+      '[Connection2]' 'Transport=aprs-is' 'Server=127.0.0.1' "Port=$gone_port" 'Callsign=N0CALL-5' 'Filter=t/m'
+    [ "$1" -lt 3 ] ||
+      printf '%s\r\n' '[Connection3]' 'Transport=kiss-tcp' 'Server=127.0.0.1' "Port=$gone_port" 'Callsign=N0CALL-5'
+  } >"$work/config-$1/Quillmark.ini"
+}
+settings 2
+settings 3
 
 Xvfb "$display" -screen 0 1024x600x24 -nolisten tcp &
 pids+=($!)
@@ -68,7 +78,7 @@ trayer --edge bottom --align right --widthtype pixel --width 48 --heighttype pix
 pids+=($!)
 sleep 1
 
-"$exe" --config "$work/config" -platform xcb &
+"$exe" --config "$work/config-2" --web off -platform xcb &
 pids+=($!)
 win=$(xdotool search --sync --onlyvisible --name '^Quillmark v' | head -1)
 xdotool windowmove "$win" 20 20
@@ -87,4 +97,24 @@ xdotool mousemove 1000 590
 sleep 1
 eval "$(xdotool getwindowgeometry --shell "$win")"
 import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/sources-connection.png"
+kill "${pids[-1]}" && wait "${pids[-1]}" 2>/dev/null || true
+unset 'pids[-1]'
+
+# Three sources: the TNC is heard again by the second run (the peer takes one client), so
+# only the other two's states matter here.
+"$exe" --config "$work/config-3" --web off -platform xcb &
+pids+=($!)
+for _ in $(seq 100); do
+  win=$(xdotool search --onlyvisible --name '^Quillmark v' 2>/dev/null | head -1 || true)
+  [ -n "$win" ] && break
+  sleep 0.1
+done
+xdotool windowmove "$win" 20 20
+sleep 3
+eval "$(xdotool getwindowgeometry --shell "$win")"
+xdotool mousemove $((X + 425)) $((Y + 26)) click 1
+xdotool mousemove 1000 590
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$win")"
+import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/sources-connection-three.png"
 echo "screenshots-sources: written to $out"

@@ -7,7 +7,8 @@
 # (tests/e2e/com, a process of its own) and the server 10 s later, compares the log with the
 # wanted, unwanted and repeated packets the server handed over, ends the program through the
 # server's closing event, starts it again on the settings file it wrote, once more with its
-# folder read-only, and uninstalls.
+# folder read-only, and uninstalls. While the first start runs, its board is asked for its
+# state with the key, and --status for its address.
 # Usage: scripts/windows-test.sh [--screenshot]   (--screenshot: also into docs/screenshots/)
 # Exit: 0 passed, 1 failed, 77 skipped (a tool or the Windows libraries missing).
 set -euo pipefail
@@ -27,7 +28,7 @@ command -v x86_64-w64-mingw32-widl >/dev/null || missing+=(mingw-w64-tools)
 [ -f /usr/include/wine/wine/windows/oaidl.idl ] || missing+=(libwine-dev)
 [ -x "$wine" ] && [ -x "$wineserver" ] || missing+=(wine64)
 command -v makensis >/dev/null || missing+=(nsis)
-for tool in Xvfb xdotool xclip import pdftotext; do command -v $tool >/dev/null || missing+=("$tool"); done
+for tool in Xvfb xdotool xclip import pdftotext curl; do command -v $tool >/dev/null || missing+=("$tool"); done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "SKIPPED: the Windows program test needs ${missing[*]} (scripts/install-deps.sh wine test)"
   exit 77
@@ -36,10 +37,11 @@ fi
 kit_found=no
 for kit in "${QM_WINDOWS_KIT:-}" "$root/../shared/windows" "$root/../../shared/windows" \
   "${XDG_CACHE_HOME:-${HOME:-}/.cache}/quillmark/windows-kit"; do
-  [ -n "$kit" ] && [ -f "$kit/qt6-mingw-6.4.2.tar.xz" ] && [ -f "$kit/sqlite-mingw-3.40.1.tar.xz" ] && kit_found=yes
+  [ -n "$kit" ] && [ -f "$kit/qt6-mingw-6.4.2.tar.xz" ] && [ -f "$kit/sqlite-mingw-3.40.1.tar.xz" ] &&
+    [ -f "$kit/cpp-httplib-mingw-0.11.4.tar.xz" ] && kit_found=yes
 done
 if [ $kit_found = no ]; then
-  echo "SKIPPED: the Windows program test needs Qt and SQLite for MinGW: scripts/build-windows-kit.sh builds them"
+  echo "SKIPPED: the Windows program test needs Qt, SQLite and cpp-httplib for MinGW: scripts/build-windows-kit.sh builds them"
   exit 77
 fi
 
@@ -145,7 +147,7 @@ check "the Start menu has Quillmark and Uninstall" test -f "$menu/Quillmark.lnk"
 check "Windows knows the uninstaller" reg_has "$uninstall_key"
 
 echo "== the command line, from a shell and from a console"
-version_line="Quillmark $(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
+version_line="Quillmark $(sed -n 's/.*ReleaseText = "\(.*\)";/\1/p' "$build/generated/QuillmarkVersion.h")"
 prints_version() {  # prints_version COMMAND...: the version line and exit code 0
   local text status=0
   text=$(timeout 60 "$@" "$dir/quillmark.exe" --version 2>"$out/version-stderr.txt") || status=$?
@@ -304,6 +306,27 @@ check "the station program started 10 s later is taken without another box" test
   echo "Page printed: 5 messages, on Quillmark-PDF"; } >"$out/expected-log.txt"
 await_log "$(wc -l <"$out/expected-log.txt")" || true
 check "the program subscribed and asked for the callsign" grep -q 'standin: subscribed' "$out/first-standin.txt"
+
+# The board, served by the Windows program over Windows Sockets: its state with the key from
+# the token file beside the program, a refusal without it, and --status naming its address.
+board="http://127.0.0.1:8073"
+token=$(tr -d '\r\n' <"$dir/Quillmark-board.token" 2>/dev/null || true)
+board_state() {
+  local code
+  code=$(curl -sS -m 10 -o "$out/board-state.json" -w '%{http_code}' -H "Authorization: Bearer $token" \
+    "$board/api/state") || { echo "  no answer from $board"; return 1; }
+  [ "$code" = 200 ] && grep -qF '"state":"Connected to UI-View32"' "$out/board-state.json" ||
+    { echo "  $code: $(head -c 300 "$out/board-state.json")"; return 1; }
+}
+check "the board answers its state with the key (Bearer, from Quillmark-board.token)" board_state
+board_refuses() { [ "$(curl -sS -m 10 -o /dev/null -w '%{http_code}' "$board/api/state")" = 401 ]; }
+check "the board refuses its state without the key (401)" board_refuses
+status_names_board() {
+  local text
+  text=$(cd "$dir" && timeout 60 "$wine" ./quillmark.exe --status 2>"$out/status-stderr.txt" | tr -d '\r') || true
+  grep -qxF "Board: $board/?token=$token" <<<"$text" || { echo "  --status printed: $text"; return 1; }
+}
+check "--status names the board's address" status_names_board
 
 window=$(xdotool search --name '^Quillmark v' 2>/dev/null | head -1 || true)
 check "the window is shown" test -n "$window"

@@ -33,6 +33,9 @@ namespace {
 constexpr char kShowRequest[] = "show\n";
 constexpr char kStatusRequest[] = "status\n";
 constexpr char kAcknowledgeRequest[] = "acknowledge";
+// The holder's answer to a show request: its window came forward, or it runs without one.
+constexpr char kShownAnswer[] = "shown\n";
+constexpr char kNoWindowAnswer[] = "no window\n";
 
 QString FolderDigest(const QString& folder) {
   const QByteArray key = QFileInfo(folder).absoluteFilePath().toUtf8();
@@ -262,7 +265,10 @@ void TInstanceLock::Listen() {
       QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
       QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
         const QByteArray request = socket->readAll();
-        if (request.startsWith(kShowRequest) && FShow) FShow();
+        if (request.startsWith(kShowRequest)) {
+          if (FShow) FShow();
+          socket->write(FShow ? kShownAnswer : kNoWindowAnswer);
+        }
         if (request.startsWith(kStatusRequest) && FStatus) socket->write(FStatus());
         if (request.startsWith(kAcknowledgeRequest) && request.endsWith('\n') && FAcknowledge)
           socket->write(
@@ -319,13 +325,21 @@ bool TInstanceLock::HolderAnswers(int timeoutMs, QString* stranger) const {
   return answered;
 }
 
-bool TInstanceLock::AskHolderToShow(int timeoutMs) const {
+TInstanceLock::TShowAnswer TInstanceLock::AskHolderToShow(int timeoutMs) const {
   QLocalSocket socket;
-  if (!ConnectToHolder(socket, FFolder, FLock, timeoutMs, nullptr)) return false;
+  const QDeadlineTimer deadline(timeoutMs);
+  if (!ConnectToHolder(socket, FFolder, FLock, timeoutMs, nullptr)) return TShowAnswer::saNotReached;
   socket.write(kShowRequest);
-  const bool sent = socket.waitForBytesWritten(timeoutMs);
+  if (!socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime())))
+    return TShowAnswer::saNotReached;
+  QByteArray answer;
+  while (!answer.contains('\n') && socket.state() == QLocalSocket::ConnectedState && !deadline.hasExpired() &&
+         socket.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+    answer += socket.readAll();
+  answer += socket.readAll();
   socket.disconnectFromServer();
-  return sent;
+  // A holder that took the request and said nothing (an earlier build) showed its window.
+  return answer.startsWith(kNoWindowAnswer) ? TShowAnswer::saNoWindow : TShowAnswer::saShown;
 }
 
 TInstanceLock::TStatusReply TInstanceLock::AskHolderStatus(int timeoutMs) const {

@@ -43,8 +43,11 @@ class TInstanceLock {
   void ListenForShow(std::function<void()> show);
   // Why the holder listens on no socket, "" when it does (after Take).
   const QString& ListenError() const { return FListenError; }
-  // The later start's side: asks the holder to show its window; true when it took the request.
-  bool AskHolderToShow(int timeoutMs = 1000) const;
+  // The later start's side: asks the holder to show its window. saNotReached: no holder's
+  // socket took the request; saNoWindow: the holder runs without a window (--no-window).
+  enum class TShowAnswer { saNotReached, saShown, saNoWindow };
+  using enum TShowAnswer;
+  TShowAnswer AskHolderToShow(int timeoutMs = 1000) const;
 
   // The holder's side: `status` answers a later `--status` (after ListenForShow).
   void AnswerStatus(std::function<QByteArray()> status) { FStatus = std::move(status); }

@@ -1,14 +1,9 @@
 #include "web/BoardHttp.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+
+#include "web/BoardSockets.h"
 
 namespace qm {
 
@@ -20,19 +15,18 @@ thread_local TBoardClock::time_point tAcceptedAt;
 thread_local TBoardConnection* tConnection = nullptr;
 
 // Waits until `fd` is ready for `events`, at most `timeout` and never past `deadline`.
-bool WaitFor(int fd, short events, microseconds timeout, TBoardClock::time_point deadline) {
+bool WaitFor(socket_t fd, short events, microseconds timeout, TBoardClock::time_point deadline) {
   const auto until = std::min(TBoardClock::now() + timeout, deadline);
   for (;;) {
     const auto left = duration_cast<milliseconds>(until - TBoardClock::now()).count();
     if (left <= 0) return false;
-    pollfd p{fd, events, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(std::min<long long>(left + 1, 60000)));
+    const int ready = boardsock::Wait(fd, events, static_cast<int>(std::min<long long>(left + 1, 60000)));
     if (ready > 0) return true;  // also a socket shut down or in error: the call after it fails
-    if (ready < 0 && errno != EINTR) return false;
+    if (ready < 0) return false;
   }
 }
 
-void Address(int fd, bool peer, std::string& ip, int& port) {
+void Address(socket_t fd, bool peer, std::string& ip, int& port) {
   sockaddr_storage a{};
   socklen_t size = sizeof a;
   const int got = peer ? ::getpeername(fd, reinterpret_cast<sockaddr*>(&a), &size)
@@ -66,9 +60,7 @@ class TDeadlineStream final : public httplib::Stream {
   ssize_t read(char* ptr, size_t size) override {
     if (!Buffered()) {
       if (!is_readable()) return -1;
-      ssize_t n = 0;
-      do n = ::recv(FConnection.Fd, FBuffer, sizeof FBuffer, 0);
-      while (n < 0 && errno == EINTR);
+      const ssize_t n = boardsock::Receive(FConnection.Fd, FBuffer, sizeof FBuffer);
       if (n <= 0) return n;
       FBegin = 0;
       FEnd = static_cast<std::size_t>(n);
@@ -81,10 +73,7 @@ class TDeadlineStream final : public httplib::Stream {
 
   ssize_t write(const char* ptr, size_t size) override {
     if (!is_writable()) return -1;
-    ssize_t n = 0;
-    do n = ::send(FConnection.Fd, ptr, size, MSG_NOSIGNAL);
-    while (n < 0 && errno == EINTR);
-    return n;
+    return boardsock::Send(FConnection.Fd, ptr, size);
   }
 
   void get_remote_ip_and_port(std::string& ip, int& port) const override {
@@ -186,8 +175,8 @@ bool TBoardHttp::process_and_close_socket(socket_t sock) {
   }
   tConnection = nullptr;
   Leave(c);
-  ::shutdown(sock, SHUT_RDWR);
-  ::close(sock);
+  boardsock::ShutDown(sock);
+  boardsock::Close(sock);
   return served;
 }
 
@@ -195,7 +184,7 @@ void TBoardHttp::ShutLocked(TBoardConnection& c) {
   if (c.Shut) return;
   c.Shut = true;
   // The worker's poll or send returns at once; the socket stays open until the worker closes it.
-  ::shutdown(c.Fd, SHUT_RDWR);
+  boardsock::ShutDown(c.Fd);
 }
 
 void TBoardHttp::Enter(TBoardConnection& c) {
@@ -220,8 +209,8 @@ void TBoardHttp::Leave(TBoardConnection& c) {
 void TBoardHttp::StopNow() {
   const socket_t listening = svr_sock_.exchange(INVALID_SOCKET);
   if (listening != INVALID_SOCKET) {
-    ::shutdown(listening, SHUT_RDWR);
-    ::close(listening);
+    boardsock::ShutDown(listening);
+    boardsock::Close(listening);
   }
   std::lock_guard lock(FMutex);
   FStopping = true;

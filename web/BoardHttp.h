@@ -51,7 +51,7 @@ class TBoundedPool : public httplib::TaskQueue {
 
 // One connection while a worker serves it.
 struct TBoardConnection {
-  int Fd = -1;
+  socket_t Fd = INVALID_SOCKET;
   TBoardClock::time_point Deadline;  // the request being read must be whole by then
   bool Keyed = false;                // it has shown the token or the session
   bool Shut = false;                 // shut down by the watch (shed, or the stop)

@@ -1,9 +1,6 @@
 #include "web/BoardServer.h"
 
 #include <httplib.h>
-#include <netdb.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QCryptographicHash>
 #include <QDate>
@@ -14,10 +11,8 @@
 #include <QMetaObject>
 #include <QTimer>
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -31,6 +26,7 @@
 #include "web/BoardDoor.h"
 #include "web/BoardHttp.h"
 #include "web/BoardKeys.h"
+#include "web/BoardSockets.h"
 #include "web/BoardToken.h"
 
 namespace qm {
@@ -151,17 +147,16 @@ std::string WhyNotListening(const std::string& host, int port, bool& taken) {
   if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found)
     return "not an address of this machine";
   int error = 0;
-  const int fd = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
-  const int yes = 1;
-  if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
-      ::bind(fd, found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd, 1) != 0)
-    error = errno;
-  if (fd >= 0) ::close(fd);
+  const socket_t fd = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+  if (fd == INVALID_SOCKET || !boardsock::OwnPort(fd) || ::bind(fd, found->ai_addr, found->ai_addrlen) != 0 ||
+      ::listen(fd, 1) != 0)
+    error = boardsock::LastError();
+  if (fd != INVALID_SOCKET) boardsock::Close(fd);
   ::freeaddrinfo(found);
-  taken = error == EADDRINUSE;
+  taken = boardsock::IsAddressInUse(error);
   if (taken) return "another program holds that port";
-  if (error == EADDRNOTAVAIL) return "not an address of this machine";
-  return error != 0 ? std::strerror(error) : "in use, or not an address of this machine";
+  if (boardsock::IsAddressNotAvailable(error)) return "not an address of this machine";
+  return error != 0 ? boardsock::ErrorText(error) : "in use, or not an address of this machine";
 }
 
 // A sender and a bulletin line ID as the page names a line to clear: a JSON object with two
@@ -716,10 +711,7 @@ void TBoardServer::Start() {
   http.new_task_queue = [workers, waiting] { return new TBoundedPool(workers, waiting); };
   // Not cpp-httplib's SO_REUSEPORT: with it a second board of the same user would share the
   // port with this one, each answering some of the requests.
-  http.set_socket_options([](socket_t sock) {
-    const int yes = 1;
-    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  });
+  http.set_socket_options([](socket_t sock) { boardsock::OwnPort(sock); });
   http.set_read_timeout(c.TimeoutSeconds, 0);
   http.set_write_timeout(c.TimeoutSeconds, 0);
   http.set_keep_alive_timeout(c.TimeoutSeconds);

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
+#include <QPushButton>
 #include <QWindow>
 #include <string>
 
@@ -138,6 +139,64 @@ TEST(LinkStatus, DownLookIsRed) {
   EXPECT_EQ(marked.pixelColor(15, 12), QColor(0xd3, 0x2f, 0x2f));
 }
 
+// Every source that is not well looks alike: a station program that is not there or does not
+// answer, and an APRS-IS login the server did not verify while answering, are red on the
+// Connection page and in the hint bar, and mark the tray; a quiet link is not.
+TEST(LinkStatus, EverySourceNotWellIsRed) {
+  const struct {
+    const char* State;
+    bool Red;
+  } cases[] = {
+      {"The station program is not running. Start it and Quillmark attaches to it; or choose another "
+       "source on the Connection page.",
+       true},
+      {"The station program does not answer (Server execution failed). Quillmark tries again; or choose "
+       "another source on the Connection page.",
+       true},
+      {"Connected, login not verified", true},
+      {"Connected, but no packets for over 1 min", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.State);
+    test::TFormEnvironment env;
+    TMainForm form(env.Setup());
+    emit env.Host->StateChanged(QStringLiteral("Connected"));
+    const qint64 plainIcon = form.FTrayIcon->icon().cacheKey();
+    emit env.Host->StateChanged(QString::fromLatin1(c.State));
+    EXPECT_EQ(form.lblConnectionState->styleSheet().contains("#d32f2f"), c.Red);
+    EXPECT_EQ(form.lblLinkStatus->styleSheet().contains("#d32f2f"), c.Red);
+    EXPECT_EQ(form.FTrayIcon->icon().cacheKey() != plainIcon, c.Red);
+    EXPECT_TRUE(form.FTrayIcon->toolTip().contains(QString::fromLatin1(c.State)));
+  }
+}
+
+// Advice that matters stays in the notice line while the hint bar moves on, each text once, and
+// a source that falls is noticed once however often it retries; Seen clears the line.
+TEST(LinkStatus, AdviceStaysInTheNoticeLineUntilSeen) {
+  test::TFormEnvironment env;
+  TMainForm form(env.Setup());
+  form.show();
+  EXPECT_FALSE(form.pnlNotice->isVisible());
+  const QString login = QStringLiteral(
+      "APRS-IS did not verify the login of Q1ABC-7: the passcode does not fit the callsign, so messages are "
+      "not acknowledged there");
+  emit env.Host->AnswerNotice(login);
+  emit env.Host->AnswerNotice(login);
+  form.SetHintText(QStringLiteral("a later hint"));
+  emit env.Host->StateChanged(QStringLiteral("Retrying in 1 s: Connection refused"));
+  emit env.Host->StateChanged(QStringLiteral("Connecting"));
+  emit env.Host->StateChanged(QStringLiteral("Retrying in 2 s: Connection refused"));
+  ASSERT_EQ(form.Notices().size(), 2) << form.Notices().join('\n').toStdString();
+  EXPECT_EQ(form.Notices()[0], login);
+  EXPECT_TRUE(form.Notices()[1].contains(" is down since ")) << form.Notices()[1].toStdString();
+  EXPECT_TRUE(form.Notices()[1].endsWith(": Retrying in 1 s: Connection refused"));
+  EXPECT_TRUE(form.pnlNotice->isVisible());
+  EXPECT_EQ(form.lblNotice->text(), form.Notices().join('\n'));
+  form.btnDismissNotice->click();
+  EXPECT_TRUE(form.Notices().isEmpty());
+  EXPECT_FALSE(form.pnlNotice->isVisible());
+}
+
 // Qt adds the application's display name to every window title the desktop shows; the
 // program sets none, so the caption is the version alone.
 TEST(Window, CaptionIsTheVersionAlone) {
@@ -148,6 +207,8 @@ TEST(Window, CaptionIsTheVersionAlone) {
   form.show();
   ASSERT_NE(form.windowHandle(), nullptr);
   EXPECT_EQ(form.windowTitle(), Caption());
+  // The one release the login, --version and the packages say too.
+  EXPECT_EQ(Caption(), QStringLiteral("Quillmark v") + QLatin1String(version::ReleaseText));
   EXPECT_EQ(form.windowHandle()->title(), Caption());
   EXPECT_EQ(QGuiApplication::applicationName(), QStringLiteral("Quillmark"));
   // Unset, the display name falls back to the name and the platform adds nothing.

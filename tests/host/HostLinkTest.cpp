@@ -866,13 +866,14 @@ TEST(AprsIsLinkTest, AnswersOnlyOverAVerifiedLogin) {
     int Passcode;
     const char* Refusal;  // "" when the ack goes out
     const char* Notice;
+    const char* State;  // after the server's answer
   } cases[] = {
-      {"verified", true, right, "", ""},
+      {"verified", true, right, "", "", "Connected"},
       {"wrong passcode", true, (right + 1) % 32768, "the server did not verify the login",
-       "did not verify the login of Q1ABC-7"},
+       "did not verify the login of Q1ABC-7", "Connected, login not verified"},
       {"answering on, no passcode", true, -1, "the server did not verify the login",
-       "no passcode is set, so the login is read-only"},
-      {"answering off: read-only", false, right, "the server did not verify the login", ""},
+       "no passcode is set, so the login is read-only", "Connected, login not verified"},
+      {"answering off: read-only", false, right, "the server did not verify the login", "", "Connected"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.What);
@@ -896,6 +897,7 @@ TEST(AprsIsLinkTest, AnswersOnlyOverAVerifiedLogin) {
     TLoopbackServer::Write(peer, std::string("# logresp Q1ABC-7 ") + (verified ? "verified" : "unverified") +
                                      ", server T2TEST\r\nK2XYZ>APRS,TCPIP*::Q1ABC-7  :hi{7\r\n");
     ASSERT_TRUE(rec.WaitTexts(1));  // the answer came before the packet behind it
+    EXPECT_EQ(rec.States.back(), c.State);
     EXPECT_EQ(link->SendOwnPacket("Q1ABC-7", ":K2XYZ    :ack7").toStdString(), c.Refusal);
     if (*c.Notice) {
       ASSERT_EQ(notices.size(), 1u);

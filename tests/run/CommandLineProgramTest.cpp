@@ -63,8 +63,8 @@ TEST(CommandLine, TheProgramAnswersRefusesAndRunsWithoutStoringOptions) {
 
   const TRun version = RunProgram({"--version"}, dir.path());
   EXPECT_EQ(version.Code, 0);
-  // The package's version, all four parts.
-  EXPECT_EQ(version.Out, QByteArray("Quillmark ") + version::FileVersion + "\n");
+  // The release, as the caption and the login say it; the file version keeps its fourth part.
+  EXPECT_EQ(version.Out, QByteArray("Quillmark ") + version::ReleaseText + "\n");
   EXPECT_EQ(QByteArray(version::FileVersion).count('.'), 3);
 
   const struct {

@@ -79,7 +79,7 @@ TEST(CommandLine, OptionsSetThisRun) {
   EXPECT_EQ(all.Options.ConfigDir, dir.filePath(QStringLiteral("new/conf")));
   EXPECT_EQ(all.Options.Areas, (std::vector<std::string>{"OK_C109", "TX_Z*"}));
   EXPECT_FALSE(Parse({}).Options.Areas);
-  EXPECT_EQ(Parse({"--version"}).Text, QStringLiteral("Quillmark ") + QLatin1String(version::FileVersion));
+  EXPECT_EQ(Parse({"--version"}).Text, QStringLiteral("Quillmark ") + QLatin1String(version::ReleaseText));
   EXPECT_TRUE(Parse({"--help"}).Text.contains(QStringLiteral("--print-to-pdf <DIR>")));
 }
 

@@ -7,7 +7,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <csignal>
 #include <optional>
@@ -17,6 +19,7 @@
 
 #include "host/HostSettings.h"
 #include "tests/support/LogFiles.h"
+#include "tests/support/LoopbackServer.h"
 #include "tests/support/PrivateTmpfs.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/QtTestApp.h"
@@ -143,6 +146,96 @@ TEST(Doors, EachDoorSaysWhatIsWrongAndNeverHangsOrSilencesTheRest) {
       EXPECT_TRUE(log.contains(QString::fromLatin1(c.said.mid(11)))) << log.toStdString();
     }
   }
+}
+
+// A start from the menu while a desk without a window holds the folder: no window can come
+// forward, so a box says where the desk runs and its board opens in the browser (here a
+// stand-in for xdg-open that writes down the address it was given); the start ends with 3.
+// Needs a real X server (Xvfb): the box is what the operator sees.
+TEST(Doors, AStartBesideADeskWithoutAWindowSaysWhereItRunsAndOpensItsBoard) {
+  test::App();
+  if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty() ||
+      QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+    GTEST_SKIP() << "needs Xvfb and xdotool";
+  QTemporaryDir dir;
+  const QString config = dir.filePath(QStringLiteral("config"));
+  ASSERT_TRUE(QDir().mkpath(config));
+  const QProcessEnvironment env = test::ProgramEnvironment(dir.path());
+  // A port that refuses: the desk retries and stays.
+  const int refused = [] {
+    const test::TLoopbackServer gone(nullptr);
+    return gone.Port();
+  }();
+  auto desk = test::StartProgram(
+      {QStringLiteral("--config"), config, QStringLiteral("--no-window"), QStringLiteral("--aprs-is"),
+       QStringLiteral("127.0.0.1:%1").arg(refused), QStringLiteral("--callsign"), QStringLiteral("N0CALL"),
+       QStringLiteral("--web"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--print-to-pdf"),
+       dir.filePath(QStringLiteral("pdf"))},
+      env);
+  QByteArray deskErr;
+  ASSERT_TRUE(WaitForErr(*desk, deskErr, "Board: http")) << deskErr.toStdString();
+  ASSERT_TRUE(WaitForErr(*desk, deskErr, "\n", 5000));
+  const qsizetype at = deskErr.indexOf("Board: http") + 7;
+  const QString board = QString::fromUtf8(deskErr.mid(at, deskErr.indexOf('\n', at) - at));
+
+  QProcess xvfb;
+  xvfb.start(
+      QStringLiteral("Xvfb"),
+      {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+       QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+  QByteArray number;
+  while (!number.contains('\n') && xvfb.waitForReadyRead(10000)) number += xvfb.readAllStandardOutput();
+  ASSERT_FALSE(number.trimmed().isEmpty()) << "Xvfb did not start";
+  const QString display = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
+
+  const QString bin = dir.filePath(QStringLiteral("bin"));
+  const QString opened = dir.filePath(QStringLiteral("opened.txt"));
+  ASSERT_TRUE(QDir().mkpath(bin));
+  {
+    QFile script(bin + QStringLiteral("/xdg-open"));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(
+        "#!/bin/sh\nprintf '%s\\n' \"$1\" >\"$QM_OPENED.part\" && mv \"$QM_OPENED.part\" \"$QM_OPENED\"\n");
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
+  QProcessEnvironment menu = env;
+  menu.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+  menu.insert(QStringLiteral("DISPLAY"), display);
+  menu.insert(QStringLiteral("PATH"), bin + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
+  menu.insert(QStringLiteral("QM_OPENED"), opened);
+  auto second = test::StartProgram({QStringLiteral("--config"), config}, menu);
+
+  QByteArray err;
+  QUrl plain(board);
+  plain.setQuery(QString());
+  const QByteArray said =
+      "running with " + QFile::encodeName(config) + " (process " + QByteArray::number(desk->processId()) +
+      ", without a window); its board opens in your browser: " + plain.toString().toUtf8();
+  EXPECT_TRUE(WaitForErr(*second, err, said)) << err.toStdString();
+  ASSERT_TRUE(test::WaitForFile(opened, *second));
+  QFile got(opened);
+  ASSERT_TRUE(got.open(QIODevice::ReadOnly));
+  EXPECT_EQ(QString::fromUtf8(got.readAll().trimmed()), board);
+  // The box, until OK.
+  QProcess find;
+  find.setProcessEnvironment(menu);
+  find.start(QStringLiteral("xdotool"),
+             {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+              QStringLiteral("--name"), QStringLiteral("^Message Printing for UI-View32$")});
+  ASSERT_TRUE(find.waitForFinished(30000));
+  const QString box = QString::fromLatin1(find.readAllStandardOutput()).split('\n').value(0);
+  ASSERT_FALSE(box.isEmpty());
+  EXPECT_EQ(second->state(), QProcess::Running) << "the box waits for the operator";
+  QProcess::execute(QStringLiteral("timeout"),
+                    {QStringLiteral("10"), QStringLiteral("env"), QStringLiteral("DISPLAY=") + display,
+                     QStringLiteral("xdotool"), QStringLiteral("windowfocus"), QStringLiteral("--sync"), box,
+                     QStringLiteral("key"), QStringLiteral("Return")});
+  EXPECT_EQ(test::Finish(*second).Code, 3);
+
+  ::kill(static_cast<pid_t>(desk->processId()), SIGTERM);
+  EXPECT_EQ(test::Finish(*desk).Code, 0);
+  xvfb.terminate();
+  xvfb.waitForFinished();
 }
 
 }  // namespace

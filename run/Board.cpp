@@ -205,7 +205,7 @@ void TBoardRun::Start() {
   hooks.MessagesAfter = [this](std::int64_t after, std::size_t limit) {
     const TMessageStore* store = FDesk.HistoryReader();
     if (!store) throw std::runtime_error("The message store is not open");
-    return HistoryRows(store, store->IdsAfter(after, limit));
+    return HistoryRows(store, store->IdsAfter(after, limit), FDesk.Now(tfUTC));
   };
   hooks.ReprintMessages = [this](const std::vector<std::int64_t>& ids, const std::string& by) {
     Reprinting([&] { FDesk.ReprintMessages(ids, "on the board by " + by); });
@@ -363,7 +363,7 @@ QJsonArray TBoardRun::WithMessages(const QJsonArray& entries) const {
   }
   // One at a time: an entry's number is the desk's (held in memory first), the row's the file's.
   for (const std::int64_t id : wanted)
-    for (const TStoredMessage& m : FDesk.ListedMessages({id})) kept[id] = HistoryRow(m);
+    for (const TStoredMessage& m : FDesk.ListedMessages({id})) kept[id] = HistoryRow(m, FDesk.Now(tfUTC));
   // Rows of entries no longer listed go.
   FRows = std::move(kept);
   QJsonArray out;

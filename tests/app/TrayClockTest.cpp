@@ -45,13 +45,16 @@ TEST(Tray, IconMenuAndTip) {
   EXPECT_EQ(form.FTrayIcon->contextMenu(), form.mnuTrayPopup);
   EXPECT_EQ(form.mnuTrayPopup->objectName(), QStringLiteral("mnuTrayPopup"));
   const QList<QAction*> items = form.mnuTrayPopup->actions();
-  ASSERT_EQ(items.size(), 3);
+  // The alarms' entry is there only while one sounds.
+  ASSERT_EQ(items.size(), 4);
   EXPECT_EQ(items[0], form.miRestore);
   EXPECT_EQ(items[1], form.miHistory);
-  EXPECT_EQ(items[2], form.miExit);
+  EXPECT_EQ(items[2], form.miAcknowledgeAlarms);
+  EXPECT_FALSE(items[2]->isVisible());
+  EXPECT_EQ(items[3], form.miExit);
   EXPECT_EQ(items[0]->text(), QStringLiteral("Restore"));
   EXPECT_EQ(items[1]->text(), QStringLiteral("History..."));
-  EXPECT_EQ(items[2]->text(), QStringLiteral("Exit"));
+  EXPECT_EQ(items[3]->text(), QStringLiteral("Exit"));
   // Every size the desktop asks for is drawn, not scaled from another.
   for (int size : {16, 22, 32, 48})
     EXPECT_EQ(form.FTrayIcon->icon().actualSize(QSize(size, size)), QSize(size, size)) << size;

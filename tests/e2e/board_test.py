@@ -194,6 +194,8 @@ def browser_test(home):
                                      and "UTC" in c[2] else None)(card()), 20)
             check(read is not None, "an entry reads as a message: its sender, text and times (%s)" % card())
 
+            # Item 3 is searched for once it is listed: one bulletin comes every 5 s.
+            check(wait_for(lambda: entries() >= 3, 30), "the third entry is listed (%d)" % entries())
             before = completed_jobs()
             driver.find_element(By.ID, "history-text").send_keys("item 3")
             driver.find_element(By.ID, "history-go").click()

@@ -1,5 +1,5 @@
-// The verdict (an area list among its choices), the duplicate list and the entry texts over packets whose fields come
-// straight from fuzz bytes (fields separated by newlines).
+// The verdict (an area list among its choices), the duplicate list and the entry texts over packets whose
+// fields come straight from fuzz bytes (fields separated by newlines).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -82,7 +82,9 @@ TAlarmKinds ParseAlarmKinds(std::string_view text) {
       std::string shown = Trim(word);
       for (char& c : shown)
         if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) c = '?';
-      throw EAlarmKinds("\"" + shown + "\" is no alarm kind; the kinds are " + names);
+      std::string what = "\"";
+      what.append(shown).append("\" is no alarm kind; the kinds are ").append(names);
+      throw EAlarmKinds(what);
     }
     kinds.Set(*kind);
     if (comma == std::string_view::npos) return kinds;

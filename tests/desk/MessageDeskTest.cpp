@@ -134,8 +134,8 @@ TEST(MessageDesk, ABurstFromTheServerIsListedAndLoggedInItsOrder) {
   std::string burst;
   for (int n = 1; n <= kWanted; ++n) {
     const std::string number = (n < 10 ? "0" : "") + std::to_string(n);
-    burst +=
-        "N0CALL>APRS,TCPIP*::BLN1     :Burst " + number + "\r\nK1ABC>APRS,TCPIP*:>here " + number + "\r\n";
+    burst.append("N0CALL>APRS,TCPIP*::BLN1     :Burst ").append(number);
+    burst.append("\r\nK1ABC>APRS,TCPIP*:>here ").append(number).append("\r\n");
   }
   test::TLoopbackServer server([&](int fd) {
     char login[512];

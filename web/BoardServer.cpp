@@ -13,10 +13,12 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 
@@ -127,8 +129,33 @@ struct TCaller {
   bool Session = false;
 };
 
-// The caller of the request the calling worker serves, set by the door.
-thread_local std::optional<TCaller> tCaller;
+// The caller of the request the calling worker serves, set by the door. It is kept in
+// storage with nothing to destroy: MinGW runs a thread_local's destructor, when its thread
+// ends, on storage it has freed already, and the program crashed at its end on Windows.
+class TCallerSeat {
+ public:
+  void Take(const std::optional<TCaller>& caller) {
+    FKnown = caller.has_value();
+    if (!caller) return;
+    FLength = std::min(caller->Name.size(), sizeof FName);
+    std::memcpy(FName, caller->Name.data(), FLength);
+    FCanAct = caller->CanAct;
+    FSession = caller->Session;
+  }
+  std::optional<TCaller> Get() const {
+    if (!FKnown) return std::nullopt;
+    return TCaller{std::string(FName, FLength), FCanAct, FSession};
+  }
+
+ private:
+  bool FKnown = false;
+  bool FCanAct = false;
+  bool FSession = false;
+  std::size_t FLength = 0;
+  char FName[kMaxBoardKeyName] = {};  // a key's name is no longer; "owner" neither
+};
+static_assert(std::is_trivially_destructible_v<TCallerSeat>);
+thread_local TCallerSeat tCaller;
 
 // The page, its script and style hold nothing of the desk: they are served to anyone, so that
 // the page can find its session (it keeps it per tab and sends it as a header).
@@ -397,19 +424,20 @@ struct TBoardServer::TShared {
   // The door, before any route: a key on every request but the page's own files; a change
   // only with an acting key and from the board's own page.
   httplib::Server::HandlerResponse Door(const httplib::Request& req, httplib::Response& res) {
-    tCaller = Identify(GivenKey(req));
-    if (tCaller) {
+    const std::optional<TCaller> caller = Identify(GivenKey(req));
+    tCaller.Take(caller);
+    if (caller) {
       Http.MarkKeyed();
     } else if (!IsOpenToAll(req)) {
       NoKey(req, res);
       return httplib::Server::HandlerResponse::Handled;
     }
     if (req.method != "GET" && req.method != "HEAD") {
-      if (tCaller && !tCaller->CanAct && req.path != "/api/session") {
-        LogRefusal(req, *tCaller);
+      if (caller && !caller->CanAct && req.path != "/api/session") {
+        LogRefusal(req, *caller);
         RefuseJson(
             res, 403,
-            "The key \"" + tCaller->Name + "\" may only read: " + req.path + " needs a key that can act",
+            "The key \"" + caller->Name + "\" may only read: " + req.path + " needs a key that can act",
             "The operator makes one with quillmark --board-key NAME --can-act");
         return httplib::Server::HandlerResponse::Handled;
       }
@@ -422,7 +450,10 @@ struct TBoardServer::TShared {
     return httplib::Server::HandlerResponse::Unhandled;
   }
 
-  std::string CallerName() const { return tCaller ? tCaller->Name : std::string(kOwnerName); }
+  std::string CallerName() const {
+    const std::optional<TCaller> caller = tCaller.Get();
+    return caller ? caller->Name : std::string(kOwnerName);
+  }
 
   // GET /: on the first visit the token is in the address; the page trades it for the
   // session (POST /api/session) and takes it out of the address. A cookie that earlier builds
@@ -445,10 +476,11 @@ struct TBoardServer::TShared {
   // POST /api/session: a session for the key the request carries (not for a session: one
   // would never end), with its name, rights and hours.
   void GiveSession(const httplib::Request& req, httplib::Response& res) {
-    if (!tCaller || tCaller->Session)
+    const std::optional<TCaller> caller = tCaller.Get();
+    if (!caller || caller->Session)
       return RefuseJson(res, 401, "A session is made for a key, not for another session", kAskForKey);
     const std::string key = GivenKey(req);
-    TSession made{*tCaller, SameToken(key, Config.Token) ? std::string() : key,
+    TSession made{*caller, SameToken(key, Config.Token) ? std::string() : key,
                   TBoardClock::now() + std::chrono::hours(Config.SessionHours)};
     made.Caller.Session = true;
     const std::string session = NewBoardSession();
@@ -470,8 +502,9 @@ struct TBoardServer::TShared {
 
   // GET /api/me: who the key is, for the page.
   void Me(const httplib::Request&, httplib::Response& res) {
-    ReplyJson(res, QJsonObject{{QStringLiteral("name"), QString::fromStdString(tCaller->Name)},
-                               {QStringLiteral("canAct"), tCaller->CanAct}});
+    const TCaller caller = tCaller.Get().value_or(TCaller{});
+    ReplyJson(res, QJsonObject{{QStringLiteral("name"), QString::fromStdString(caller.Name)},
+                               {QStringLiteral("canAct"), caller.CanAct}});
   }
 
   // GET /api/state

@@ -230,7 +230,8 @@ TEST(Doors, AStartBesideADeskWithoutAWindowSaysWhereItRunsAndOpensItsBoard) {
                     {QStringLiteral("10"), QStringLiteral("env"), QStringLiteral("DISPLAY=") + display,
                      QStringLiteral("xdotool"), QStringLiteral("windowfocus"), QStringLiteral("--sync"), box,
                      QStringLiteral("key"), QStringLiteral("Return")});
-  EXPECT_EQ(test::Finish(*second).Code, 3);
+  const test::TProgramResult ended = test::Finish(*second);
+  EXPECT_EQ(ended.Code, 3) << (err + ended.Err).toStdString();
 
   ::kill(static_cast<pid_t>(desk->processId()), SIGTERM);
   EXPECT_EQ(test::Finish(*desk).Code, 0);

@@ -14,6 +14,9 @@ constexpr std::int64_t kNumberSpan = 36LL * 36 * 36 * 36 * 36 - 1;  // "1" .. "Z
 std::string SendProblem(std::string_view to, std::string_view text) {
   if (const std::string call = TransmitCallsignProblem(to); !call.empty())
     return "Cannot send to " + std::string(to) + ": " + call;
+  // BLN1 has the shape of a callsign; to every station it is a bulletin, which has no number.
+  if (to.substr(0, 3) == "BLN")
+    return "Cannot send to " + std::string(to) + ": that is a bulletin's addressee";
   if (text.empty()) return "Cannot send an empty message";
   if (text.size() > kSendTextMost)
     return "Cannot send " + std::to_string(text.size()) + " characters: a message holds " +

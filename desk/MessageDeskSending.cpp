@@ -17,6 +17,10 @@ constexpr double kSecondsPerDay = 86400;
 // The sent messages shown: those of this run and of earlier runs still being sent.
 constexpr std::size_t kSentShownMost = 200;
 
+std::string Tries(int n) {
+  return std::to_string(n) + (n == 1 ? " try" : " tries");
+}
+
 }  // namespace
 
 std::string TMessageDesk::SentText(const TSentMessage& sent) {
@@ -78,8 +82,7 @@ bool TMessageDesk::CancelSent(const std::string& number, const std::string& wher
                                 [&](const TOutgoing& o) { return o.Kept.Number == number; });
   if (out == FOutgoing.end()) return false;
   EndSent(static_cast<std::size_t>(out - FOutgoing.begin()), ssCancelled,
-          "Cancelled " + where + " after " + std::to_string(out->Kept.Tries) + " tries: to " +
-              SentText(out->Kept));
+          "Cancelled " + where + " after " + Tries(out->Kept.Tries) + ": to " + SentText(out->Kept));
   SendDue();
   return true;
 }
@@ -125,8 +128,8 @@ void TMessageDesk::SendDue() {
     TOutgoing& out = FOutgoing[i];
     if (out.Restored && !ResumeOrGiveUp(out)) {
       EndSent(i, ssGaveUp,
-              "Gave up after " + std::to_string(out.Kept.Tries) +
-                  " tries (its schedule ended while the desk was closed): to " + SentText(out.Kept));
+              "Gave up after " + Tries(out.Kept.Tries) +
+                  " (its schedule ended while the desk was closed): to " + SentText(out.Kept));
       continue;
     }
     if (out.Due > std::chrono::steady_clock::now()) {
@@ -134,8 +137,7 @@ void TMessageDesk::SendDue() {
       continue;
     }
     if (out.Kept.Tries >= tries) {
-      EndSent(i, ssGaveUp,
-              "Gave up after " + std::to_string(out.Kept.Tries) + " tries: to " + SentText(out.Kept));
+      EndSent(i, ssGaveUp, "Gave up after " + Tries(out.Kept.Tries) + ": to " + SentText(out.Kept));
       continue;
     }
     TrySend(out);
@@ -209,9 +211,13 @@ void TMessageDesk::KeepSentState(const TSentMessage& sent) {
 
 bool TMessageDesk::TakeAnswer(const TAprsMsgPacket& packet) {
   const std::string& ownCall = FChoices.Selection.StationCall;
-  if (FDemo || packet.Kind != mkPersonal || ownCall.empty() || packet.Addressee != ownCall) return false;
+  if (FDemo || ownCall.empty() || packet.Addressee != ownCall) return false;
+  // Acks and rejs are read from the body: the parser leaves them without a kind or text.
+  const std::string_view body = packet.Body;
+  if (body.size() <= 10 || body[9] != ':') return false;
   const std::string sender = UpperCase(packet.Source.FullCall);
-  std::optional<TSendAnswer> answer = ReadSendAnswer(packet.MessageText);
+  std::optional<TSendAnswer> answer = ReadSendAnswer(body.substr(10));
+  if (!answer && packet.Kind != mkPersonal) return false;
   // A message of the sender's own is traffic whatever it answers.
   const bool inMessage = !answer;
   if (inMessage) {
@@ -248,10 +254,10 @@ bool TMessageDesk::TakeAnswer(const TAprsMsgPacket& packet) {
     return ended;
   }
   const std::string what = SentBody(out->Kept);
-  const std::string tries = std::to_string(out->Kept.Tries);
+  const std::string tries = Tries(out->Kept.Tries);
   EndSent(static_cast<std::size_t>(out - FOutgoing.begin()), answer->Rejected ? ssRejected : ssAcknowledged,
           (answer->Rejected ? "Rejected by " : "Acknowledged by ") + packet.Source.FullCall + " after " +
-              tries + " tries: " + what);
+              tries + ": " + what);
   SendDue();
   return !inMessage;
 }

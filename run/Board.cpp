@@ -221,6 +221,9 @@ void TBoardRun::Start() {
   hooks.AcknowledgeAlarms = [this](std::optional<std::int64_t> id, const std::string& who) {
     return FDesk.Acknowledge(id, who, kAckOnBoard);
   };
+  hooks.SendMessage = [this](const std::string& to, const std::string& text, const std::string& who) {
+    return SendFor(to, text, "on the board by " + who);
+  };
   auto server = std::make_unique<TBoardServer>(FPlan.Config, std::move(hooks), this);
   try {
     server->Start();
@@ -420,18 +423,25 @@ QByteArray TBoardRun::AcknowledgeAnswer(const QByteArray& which, const QString& 
   return "0\n" + text.toUtf8() + '\n';
 }
 
+std::pair<std::string, std::string> TBoardRun::SendFor(const std::string& to, const std::string& text,
+                                                       const std::string& where) {
+  try {
+    const TSentMessage sent = FDesk.Send(to, text);
+    FDesk.LogMessage("Message " + sent.Number + " to " + sent.To + " was sent " + where);
+    return {sent.Number, {}};
+  } catch (const ESendRefused& e) {
+    return {{}, e.what()};
+  }
+}
+
 QByteArray TBoardRun::SendAnswer(const QByteArray& message, const QString& who) {
   const qsizetype blank = message.indexOf(' ');
   const std::string call = message.left(blank).toStdString();
   const std::string text = blank < 0 ? std::string() : message.mid(blank + 1).toStdString();
-  try {
-    const TSentMessage sent = FDesk.Send(call, text);
-    FDesk.LogMessage("Message " + sent.Number + " to " + sent.To + " was asked for on the command line by " +
-                     ProgramText(who));
-    return "0\n" + QByteArray::fromStdString(sent.Number) + '\n';
-  } catch (const ESendRefused& e) {
-    return QByteArray::number(kSendRefused) + '\n' + e.what() + '\n';
-  }
+  const auto [number, refused] = SendFor(call, text, "on the command line by " + ProgramText(who));
+  if (number.empty())
+    return QByteArray::number(kSendRefused) + '\n' + QByteArray::fromStdString(refused) + '\n';
+  return "0\n" + QByteArray::fromStdString(number) + '\n';
 }
 
 namespace {

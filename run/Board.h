@@ -66,6 +66,11 @@ class TBoardRun : public QObject {
   TBoardServer* Server() const { return FServer.get(); }
 
  private:
+  // Sends for the board or the command line, `where` said in the log: the number, or "" and
+  // the refusal.
+  std::pair<std::string, std::string> SendFor(const std::string& to, const std::string& text,
+                                              const std::string& where);
+
   TMessageDesk& FDesk;
   TPacketSources& FSources;
   TBoardPlan FPlan;

@@ -80,6 +80,22 @@ enum class TSentState : int {
   ssCancelled = 4
 };
 using enum TSentState;
+// The state as the board and the window name it.
+constexpr const char* SentStateName(TSentState state) {
+  switch (state) {
+    case ssSending:
+      return "sending";
+    case ssAcknowledged:
+      return "acknowledged";
+    case ssRejected:
+      return "rejected";
+    case ssGaveUp:
+      return "gave up";
+    case ssCancelled:
+      return "cancelled";
+  }
+  return "?";
+}
 
 // A message the desk sent, as the store keeps it.
 struct TSentMessage {

@@ -102,6 +102,14 @@ std::size_t AcceptedOn(int port) {
   return accepted;
 }
 
+// A change posted from the page: each body answered with its status and words; one from another
+// origin is refused.
+struct TPostCase {
+  const char* body;
+  const char* status;
+  const char* contains;
+};
+
 class BoardServerTest : public ::testing::Test {
  protected:
   void Start(TBoardConfig config = {}) {
@@ -186,6 +194,19 @@ class BoardServerTest : public ::testing::Test {
   std::vector<std::string> FLogged;
   std::vector<std::string> FAcknowledged;
   std::vector<std::string> FSent;
+
+  template <std::size_t N>
+  void PostEach(const char* path, const TPostCase (&cases)[N], const std::string& elsewhere) {
+    const std::string same = kBearer + "Origin: http://127.0.0.1\r\n";
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.body);
+      const std::string answer = Exchange(FPort, Post(path, c.body, same));
+      EXPECT_EQ(StatusOf(answer), c.status) << answer.substr(0, 300);
+      EXPECT_NE(answer.find(c.contains), std::string::npos) << answer.substr(0, 300);
+    }
+    EXPECT_EQ(StatusOf(Exchange(FPort, Post(path, elsewhere, kBearer + "Origin: http://evil.example\r\n"))),
+              "403");
+  }
   std::vector<std::string> FCleared;
   QTemporaryDir FArchive;
   QTemporaryDir FKeys;
@@ -565,12 +586,7 @@ TEST_F(BoardServerTest, TheFeedPagesThroughWhatWasKeptAfterAMessage) {
 // a body that is neither is refused, as is a change from elsewhere.
 TEST_F(BoardServerTest, AlarmsAreAcknowledgedFromThePage) {
   Start();
-  const std::string same = kBearer + "Origin: http://127.0.0.1\r\n";
-  const struct {
-    const char* body;
-    const char* status;
-    const char* contains;
-  } cases[] = {
+  const TPostCase cases[] = {
       {"{\"id\": 5}", "200", "{\"acknowledged\":1}"},
       {"{\"id\":9}", "404", "No alarm 9 sounds"},
       {"{}", "200", "{\"acknowledged\":2}"},
@@ -581,15 +597,7 @@ TEST_F(BoardServerTest, AlarmsAreAcknowledgedFromThePage) {
       {"{\"id\":0}", "400", ""},
       {"{\"id\":5,\"all\":true}", "400", ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.body);
-    const std::string answer = Exchange(FPort, Post("/api/alarms/acknowledge", c.body, same));
-    EXPECT_EQ(StatusOf(answer), c.status) << answer.substr(0, 300);
-    EXPECT_NE(answer.find(c.contains), std::string::npos) << answer.substr(0, 300);
-  }
-  EXPECT_EQ(StatusOf(Exchange(
-                FPort, Post("/api/alarms/acknowledge", "{}", kBearer + "Origin: http://evil.example\r\n"))),
-            "403");
+  PostEach("/api/alarms/acknowledge", cases, "{}");
   EXPECT_EQ(FAcknowledged, (std::vector<std::string>{"5 by owner", "9 by owner", "all by owner"}));
 }
 
@@ -597,12 +605,7 @@ TEST_F(BoardServerTest, AlarmsAreAcknowledgedFromThePage) {
 // with the reason, a body that names no call and text refused before the desk hears of it.
 TEST_F(BoardServerTest, AMessageIsSentFromThePage) {
   Start();
-  const std::string same = kBearer + "Origin: http://127.0.0.1\r\n";
-  const struct {
-    const char* body;
-    const char* status;
-    const char* contains;
-  } cases[] = {
+  const TPostCase cases[] = {
       {"{\"to\":\"K2XYZ-9\",\"text\":\"Roger, 20 cots\"}", "200", "{\"number\":\"7\"}"},
       {"{\"to\":\"K2XYZ\",\"text\":\"a|b\"}", "422", "Cannot send '|': APRS reserves it"},
       {"{\"to\":\"K2XYZ\"}", "400", "Send {"},
@@ -611,15 +614,7 @@ TEST_F(BoardServerTest, AMessageIsSentFromThePage) {
       {"{\"to\":\"K2XYZ\",\"text\":\"hi\",\"via\":\"x\"}", "400", ""},
       {"not json", "400", ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.body);
-    const std::string answer = Exchange(FPort, Post("/api/send", c.body, same));
-    EXPECT_EQ(StatusOf(answer), c.status) << answer.substr(0, 300);
-    EXPECT_NE(answer.find(c.contains), std::string::npos) << answer.substr(0, 300);
-  }
-  EXPECT_EQ(StatusOf(Exchange(FPort, Post("/api/send", "{\"to\":\"K2XYZ\",\"text\":\"hi\"}",
-                                          kBearer + "Origin: http://evil.example\r\n"))),
-            "403");
+  PostEach("/api/send", cases, "{\"to\":\"K2XYZ\",\"text\":\"hi\"}");
   EXPECT_EQ(FSent, (std::vector<std::string>{"K2XYZ-9: Roger, 20 cots by owner", "K2XYZ: a|b by owner"}));
 }
 

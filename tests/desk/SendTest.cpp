@@ -200,6 +200,27 @@ TEST(Sending, ARestartResumesOrGivesUpAndNeverResendsTheAnswered) {
   EXPECT_EQ(log.count(QStringLiteral("Sent again to W1AW")), 0);
 }
 
+// The operator ends a message before its answer: nothing more goes out for it, and a second
+// cancel finds nothing.
+TEST(Sending, CancelledByTheOperator) {
+  TSendingDesk desk;
+  desk.Start();
+  const TSentMessage sent = desk.Rig.Desk->Send("K2XYZ-9", "Roger, 20 cots");
+  ASSERT_TRUE(desk.Air->WaitFor(1));
+  int changes = 0;
+  QObject::connect(desk.Rig.Desk.get(), &TMessageDesk::SentChanged, [&changes] { ++changes; });
+  EXPECT_TRUE(desk.Rig.Desk->CancelSent(sent.Number));
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(desk.Sent().State, ssCancelled);
+  EXPECT_FALSE(desk.Rig.Desk->CancelSent(sent.Number));
+  EXPECT_FALSE(desk.Rig.Desk->CancelSent("ZZ"));
+  EXPECT_EQ(desk.Rig.LogCount("Cancelled in the window after 1 try: to K2XYZ-9: Roger, 20 cots{1"), 1);
+  EXPECT_EQ(desk.Rig.Desk->HistoryReader()->SentSince(0).at(0).State, ssCancelled);
+  // What the link still had for the stand-in once it closed: nothing after the first try.
+  EXPECT_TRUE(test::FramesHeard(desk.Tnc, *desk.Link).empty());
+  EXPECT_EQ(desk.Air->Heard, std::vector<std::string>{kFrame});
+}
+
 TEST(Sending, RefusedWithTheReason) {
   TSendingDesk desk;
   desk.Rig.Make();

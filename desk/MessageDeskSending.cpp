@@ -16,6 +16,8 @@ namespace {
 constexpr double kSecondsPerDay = 86400;
 // The sent messages shown: those of this run and of earlier runs still being sent.
 constexpr std::size_t kSentShownMost = 200;
+// The senders whose reply-ack field is kept.
+constexpr std::size_t kReplyAcksKept = 1000;
 
 std::string Tries(int n) {
   return std::to_string(n) + (n == 1 ? " try" : " tries");
@@ -234,6 +236,8 @@ bool TMessageDesk::TakeAnswer(const TAprsMsgPacket& packet) {
       reply->second = *shown;
     else
       FReplyAcks.emplace_back(sender, *shown);
+    // Forged senders cannot grow it without bound: the oldest is forgotten (it gets plain numbers).
+    if (FReplyAcks.size() > kReplyAcksKept) FReplyAcks.erase(FReplyAcks.begin());
     const std::string acked = packet.MessageId.substr(packet.MessageId.find('}') + 1);
     if (acked.empty()) return false;
     answer = TSendAnswer{acked, false};

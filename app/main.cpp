@@ -156,14 +156,16 @@ int main(int argc, char** argv) {
     case qm::TCommandLine::caError:
       return Fail(command.Text);
     case qm::TCommandLine::caStatus:
-    case qm::TCommandLine::caAcknowledge: {
+    case qm::TCommandLine::caAcknowledge:
+    case qm::TCommandLine::caSend: {
       QCoreApplication asking(argc, argv);
       qm::TRunStart start(command.Options);
       if (const QString wrong = start.FindPlaces(); !wrong.isEmpty()) return Fail(wrong);
       QString out, err;
       const QString folder = QString::fromStdString(start.DataDir());
-      const int code = command.Action == qm::TCommandLine::caStatus
-                           ? qm::AskStatus(folder, out, err)
+      const int code = command.Action == qm::TCommandLine::caStatus ? qm::AskStatus(folder, out, err)
+                       : command.Action == qm::TCommandLine::caSend
+                           ? qm::AskSend(folder, command.SendTo, command.SendText, out, err)
                            : qm::AskAcknowledge(folder, command.AlarmNumber.toUtf8(), out, err);
       if (!out.isEmpty()) Print(stdout, out);
       if (!err.isEmpty()) Print(stderr, err);

@@ -79,6 +79,7 @@ TMessageDesk::TMessageDesk(TDeskSetup setup, QObject* parent)
   // connection, made here on the desk's thread, fetches them: a functor posted from the other
   // thread would be read here past Qt's own queue lock only.
   connect(this, &TMessageDesk::ThreadCallsWaiting, this, &TMessageDesk::RunThreadCalls, Qt::QueuedConnection);
+  connect(&FSendTimer, &QTimer::timeout, this, [this] { SendDue(); });
   connect(&FAlarmRepeat, &QTimer::timeout, this, [this] {
     EndExpiredAlarms();
     if (!FAlarms.empty()) emit AlarmDue();
@@ -184,6 +185,7 @@ void TMessageDesk::RestoreListed() {
     for (const TStoredMessage& m : unlogged) LogStored(m.Id, m.RawText);
   }
   RestoreAlarms();
+  RestoreSent();
   FQueue->Restore();
   if (!FQueue->Listed().empty()) {
     Note(std::to_string(FQueue->Listed().size()) + " unprinted messages were restored from the last run");
@@ -365,6 +367,8 @@ void TMessageDesk::Advance() {
 
 void TMessageDesk::JudgePacket(TAprsMsgPacket& packet) {
   try {
+    // The answer to a message of ours ends it and is no traffic of its own.
+    if (TakeAnswer(packet)) return;
     if (!packet.Selected) return;
     packet.Selected = IsWantedMessage(packet, FChoices.Selection);
     const bool wanted = packet.Selected;
@@ -931,6 +935,9 @@ void TMessageDesk::Close() {
   EndTaking();  // before the logger goes
   FReady = false;
   FWaiting.clear();
+  // What is still being sent stays so in the store: the next start takes it up.
+  FSendTimer.stop();
+  FOutgoing.clear();
   FQueue->StopFollowing();
   if (FLogger && !FLogPending.empty() && FLogger->WaitIdle(TMessageLogger::kFlushBound))
     MarkWrittenLogLines();

@@ -30,6 +30,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +48,7 @@
 #include "select/EntryLines.h"
 #include "select/RetryMessages.h"
 #include "select/Selection.h"
+#include "select/Sending.h"
 #include "store/MessageStore.h"
 
 class QPrinter;
@@ -90,6 +92,8 @@ struct TDeskChoices {
   bool NwsWordsLine = false;        // "Print NWS alerts' plain words under the entry"
   // How long a line stays on the bulletin board.
   TBulletinAges BulletinAges;
+  // How often a message of the desk's own goes out until it is answered.
+  TSendSchedule SendSchedule;
 };
 
 // The hours of the bulletin option from its text: a whole number from 1 to 168, else the
@@ -116,6 +120,14 @@ struct TDeskSetup {
   std::chrono::milliseconds PrinterPoll{5000};
   // What a second of AlarmRepeatSeconds lasts (tests make it short).
   std::chrono::milliseconds AlarmSecond{1000};
+  // What a second of the sending schedule lasts (tests make it short).
+  std::chrono::milliseconds SendSecond{1000};
+};
+
+// A message the desk will not send, with the reason for the operator.
+class ESendRefused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 namespace test {
@@ -271,6 +283,20 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // with the message in the store and noted. Returns how many were; 0 when `id` sounds no alarm.
   int Acknowledge(std::optional<std::int64_t> id, const std::string& who, const std::string& where);
 
+  // --- Sending ---------------------------------------------------------------------------
+  // Sends `text` to `to` as the own call on the source that answers (the first opened when
+  // several do), kept in the store before it goes out and resent on the choices' schedule
+  // until the addressee's ack or rej, the operator's cancel, or its end. Returns it as kept,
+  // its number too; a message that cannot go out is refused (ESendRefused) with the reason:
+  // a bad addressee or text, the demo, an own call no frame may carry, no source that can
+  // send, a store that cannot keep it.
+  TSentMessage Send(const std::string& to, const std::string& text);
+  // Ends the message with this number while it is still sent; `where` for the log. False
+  // when no such message is being sent.
+  bool CancelSent(const std::string& number, const std::string& where = "in the window");
+  // The messages sent this run and those of earlier runs still being sent, oldest first.
+  const std::vector<TSentMessage>& SentMessages() const { return FSentShown; }
+
   // --- Ending --------------------------------------------------------------------------
   // The host is closing: packets it handed over are judged, then EndRequested follows (at
   // once, or once the entry being accepted is complete). Nothing is printed on the way out.
@@ -302,6 +328,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   void PrinterProblemsChanged(const QStringList& problems);
   // A line given to Note, once it is logged.
   void Noted(const QString& text);
+  // A sent message went out again or ended: SentMessages() changed.
+  void SentChanged();
   // An alarm was raised or acknowledged: Alarms() changed.
   void AlarmsChanged();
   // Every AlarmRepeatSeconds while an alarm sounds: the call is to be repeated.
@@ -434,6 +462,36 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // Logs a stored message's packet and notes in the store once the line is in the file.
   void LogStored(std::int64_t storeId, const std::string& rawText);
   void MarkWrittenLogLines();
+
+  // A message of the desk's own still being sent, and when its next try (or its end) is due.
+  struct TOutgoing {
+    TSentMessage Kept;
+    std::chrono::steady_clock::time_point Due;
+    bool Restored = false;  // from an earlier run: resumed or given up at its first turn
+  };
+  void RestoreSent();
+  // Sends or ends what is due, and sets the timer for the next one.
+  void SendDue();
+  void TrySend(TOutgoing& out);
+  // A restored message: resumed where its schedule stands now, or given up when it is past.
+  bool ResumeOrGiveUp(TOutgoing& out);
+  void EndSent(std::size_t index, TSentState state, const std::string& line);
+  // Writes the message's state and shows it; a store that cannot keep it is logged.
+  void KeepSentState(const TSentMessage& sent);
+  // An ack or rej to the own call, or a reply-ack in a message: ends the message it names.
+  // True when the packet answered one of ours (it is no traffic of its own then).
+  bool TakeAnswer(const TAprsMsgPacket& packet);
+  THostLink* SendingLink() const;
+  std::chrono::steady_clock::duration SendSeconds(double seconds) const;
+  // "Q1ABC: Roger{7", and without the addressee.
+  static std::string SentText(const TSentMessage& sent);
+  static std::string SentBody(const TSentMessage& sent);
+
+  std::vector<TOutgoing> FOutgoing;
+  std::vector<TSentMessage> FSentShown;
+  // Senders who showed they read reply-acks, and the number of their last message to us.
+  std::vector<std::pair<std::string, std::string>> FReplyAcks;
+  QTimer FSendTimer;
 
   // The window's thread: every call of the desk comes from there, the other threads' results
   // as queued calls.

@@ -221,6 +221,9 @@ void TBoardRun::Start() {
   hooks.AcknowledgeAlarms = [this](std::optional<std::int64_t> id, const std::string& who) {
     return FDesk.Acknowledge(id, who, kAckOnBoard);
   };
+  hooks.SendMessage = [this](const std::string& to, const std::string& text, const std::string& who) {
+    return SendFor(to, text, "on the board by " + who);
+  };
   auto server = std::make_unique<TBoardServer>(FPlan.Config, std::move(hooks), this);
   try {
     server->Start();
@@ -420,6 +423,27 @@ QByteArray TBoardRun::AcknowledgeAnswer(const QByteArray& which, const QString& 
   return "0\n" + text.toUtf8() + '\n';
 }
 
+std::pair<std::string, std::string> TBoardRun::SendFor(const std::string& to, const std::string& text,
+                                                       const std::string& where) {
+  try {
+    const TSentMessage sent = FDesk.Send(to, text);
+    FDesk.LogMessage("Message " + sent.Number + " to " + sent.To + " was sent " + where);
+    return {sent.Number, {}};
+  } catch (const ESendRefused& e) {
+    return {{}, e.what()};
+  }
+}
+
+QByteArray TBoardRun::SendAnswer(const QByteArray& message, const QString& who) {
+  const qsizetype blank = message.indexOf(' ');
+  const std::string call = message.left(blank).toStdString();
+  const std::string text = blank < 0 ? std::string() : message.mid(blank + 1).toStdString();
+  const auto [number, refused] = SendFor(call, text, "on the command line by " + ProgramText(who));
+  if (number.empty())
+    return QByteArray::number(kSendRefused) + '\n' + QByteArray::fromStdString(refused) + '\n';
+  return "0\n" + QByteArray::fromStdString(number) + '\n';
+}
+
 namespace {
 
 // Why the desk on `lock`'s folder gave no answer, and the exit code that says so.
@@ -470,6 +494,25 @@ int AskAcknowledge(const QString& dataDir, const QByteArray& which, QString& out
   const TInstanceLock lock(dataDir);
   const TInstanceLock::TStatusReply reply = lock.AskHolderToAcknowledge(which, timeoutMs);
   if (const auto code = Answered(reply, out, err)) return *code == "0" ? 0 : kAcknowledgeNoAlarm;
+  return NoAnswer(lock, dataDir, reply, err, timeoutMs);
+}
+
+int AskSend(const QString& dataDir, const QString& call, const QString& text, QString& out, QString& err,
+            int timeoutMs) {
+  // Refused here already what the desk would refuse for its text alone.
+  if (const std::string problem = SendProblem(call.toUpper().toStdString(), text.toStdString());
+      !problem.empty()) {
+    err += QStringLiteral("quillmark: %1\n").arg(QString::fromStdString(problem));
+    return kSendRefused;
+  }
+  const TInstanceLock lock(dataDir);
+  const TInstanceLock::TStatusReply reply = lock.AskHolderToSend(call.toUtf8(), text.toUtf8(), timeoutMs);
+  if (const auto code = Answered(reply, out, err)) {
+    if (*code == "0") return 0;
+    err += QStringLiteral("quillmark: ") + out;
+    out.clear();
+    return kSendRefused;
+  }
   return NoAnswer(lock, dataDir, reply, err, timeoutMs);
 }
 

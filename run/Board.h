@@ -60,9 +60,17 @@ class TBoardRun : public QObject {
   // For --acknowledge: `which` is "" (every alarm) or an alarm's number, `who` the asking
   // account. The exit code on the first line (0, or kAcknowledgeNoAlarm), then what was done.
   QByteArray AcknowledgeAnswer(const QByteArray& which, const QString& who);
+  // For --send: `message` is "CALL TEXT". The exit code on the first line (0, or kSendRefused),
+  // then the message's number or why it was not sent.
+  QByteArray SendAnswer(const QByteArray& message, const QString& who);
   TBoardServer* Server() const { return FServer.get(); }
 
  private:
+  // Sends for the board or the command line, `where` said in the log: the number, or "" and
+  // the refusal.
+  std::pair<std::string, std::string> SendFor(const std::string& to, const std::string& text,
+                                              const std::string& where);
+
   TMessageDesk& FDesk;
   TPacketSources& FSources;
   TBoardPlan FPlan;
@@ -105,5 +113,10 @@ int BoardKeyCommand(const TCommandLine& command, const std::string& iniFile, con
 inline constexpr int kAcknowledgeNoAlarm = 2;
 int AskAcknowledge(const QString& dataDir, const QByteArray& which, QString& out, QString& err,
                    int timeoutMs = 5000);
+// The asking side of --send CALL TEXT: the number of the message the running desk sent, and
+// the exit code: 0, kSendRefused with the reason, and as AskStatus when no desk answers.
+inline constexpr int kSendRefused = 2;
+int AskSend(const QString& dataDir, const QString& call, const QString& text, QString& out, QString& err,
+            int timeoutMs = 5000);
 
 }  // namespace qm

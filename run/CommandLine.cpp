@@ -201,6 +201,13 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("Acknowledges the alarms of the copy running on this data folder: all of them, or\n"
                      "the one numbered N after the option (--status shows the numbers); exit status 0\n"
                      "done, 2 no such alarm, 3 none runs, 4 it holds the folder and does not answer."));
+  const QCommandLineOption send(
+      QStringLiteral("send"),
+      QStringLiteral("Has the copy running on this data folder send TEXT (after the option, in quotes) to\n"
+                     "CALL, resent until answered, and prints its number; exit status 0 sent, 2 refused\n"
+                     "(the reason on standard error), 3 none runs, 4 it holds the folder and does not\n"
+                     "answer."),
+      QStringLiteral("CALL"));
   const QCommandLineOption boardKey(
       QStringLiteral("board-key"),
       QStringLiteral("Makes a board key named NAME for another position, read-only unless --can-act, and\n"
@@ -213,9 +220,10 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
                                           QStringLiteral("NAME"));
   const QCommandLineOption boardKeys(QStringLiteral("board-keys"),
                                      QStringLiteral("Lists the board keys by name and rights."));
-  parser.addOptions({help,   version, replay,   pace,     aprsIs, kiss,           serial,    callsign,
-                     filter, answer,  passcode, printer,  toPdf,  config,         noWindow,  web,
-                     areas,  alarm,   status,   boardKey, canAct, boardKeyRevoke, boardKeys, acknowledge});
+  parser.addOptions({help,           version,   replay, pace,       aprsIs,  kiss,     serial,
+                     callsign,       filter,    answer, passcode,   printer, toPdf,    config,
+                     noWindow,       web,       areas,  alarm,      status,  boardKey, canAct,
+                     boardKeyRevoke, boardKeys, send,   acknowledge});
   for (const char* name : kQtValueOptions) {
     QCommandLineOption qt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     qt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -256,6 +264,16 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         result.AlarmNumber = QString::number(number);
         positional.removeFirst();
       }
+    }
+    if (parser.isSet(send)) {
+      if (parser.isSet(acknowledge))
+        throw TBadValue{QStringLiteral("choose one of --send and --acknowledge")};
+      if (positional.isEmpty()) throw TBadValue{QStringLiteral("--send CALL: the text to send follows")};
+      result.Action = TCommandLine::caSend;
+      result.SendTo = parser.value(send);
+      // Words left unquoted are one text all the same.
+      result.SendText = positional.join(QLatin1Char(' '));
+      positional.clear();
     }
     if (!positional.isEmpty())
       throw TBadValue{QStringLiteral("unexpected argument \"%1\"").arg(positional.first())};
@@ -345,9 +363,11 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     }
     if (parser.isSet(status)) result.Action = TCommandLine::caStatus;
     const int keyActions = parser.isSet(boardKey) + parser.isSet(boardKeyRevoke) + parser.isSet(boardKeys);
-    if (keyActions > 1 || (keyActions == 1 && (parser.isSet(status) || parser.isSet(acknowledge))))
+    if (keyActions > 1 ||
+        (keyActions == 1 && (parser.isSet(status) || parser.isSet(acknowledge) || parser.isSet(send))) ||
+        (parser.isSet(status) && parser.isSet(send)))
       throw TBadValue{QStringLiteral(
-          "choose one of --board-key, --board-key-revoke, --board-keys, --status and --acknowledge")};
+          "choose one of --board-key, --board-key-revoke, --board-keys, --status, --acknowledge and --send")};
     if (parser.isSet(canAct) && !parser.isSet(boardKey))
       throw TBadValue{QStringLiteral("--can-act goes with --board-key NAME")};
     if (parser.isSet(boardKey)) {

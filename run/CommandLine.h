@@ -52,15 +52,17 @@ struct TCommandLine {
     caBoardKey,
     caBoardKeyRevoke,
     caBoardKeys,
-    caAcknowledge
+    caAcknowledge,
+    caSend
   };
   using enum TAction;
   TAction Action = caRun;
   TRunOptions Options;
-  QString Text;         // the help, the version line or what is wrong (without the program's name)
-  QString KeyName;      // --board-key, --board-key-revoke
-  bool CanAct = false;  // --can-act
-  QString AlarmNumber;  // --acknowledge N: the alarm's number; "" every alarm
+  QString Text;              // the help, the version line or what is wrong (without the program's name)
+  QString KeyName;           // --board-key, --board-key-revoke
+  bool CanAct = false;       // --can-act
+  QString AlarmNumber;       // --acknowledge N: the alarm's number; "" every alarm
+  QString SendTo, SendText;  // --send CALL TEXT
 };
 
 // Reads the arguments, the program's path first. Qt's own options (-platform, -style and the

@@ -116,6 +116,8 @@ const TBoardRun& TRunStart::StartBoard(TDeskRun& run, std::function<void()> show
   FLock->AnswerStatus([&board] { return board.StatusAnswer(); });
   FLock->AnswerAcknowledge(
       [&board](const QByteArray& which, const QString& who) { return board.AcknowledgeAnswer(which, who); });
+  FLock->AnswerSend(
+      [&board](const QByteArray& message, const QString& who) { return board.SendAnswer(message, who); });
   return board;
 }
 

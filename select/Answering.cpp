@@ -64,13 +64,16 @@ std::optional<std::string> AckNumberAsked(const TAprsMsgPacket& packet, std::str
   return packet.MessageId;
 }
 
-std::string AckInformation(std::string_view addressee, std::string_view number) {
+std::string AddresseeInformation(std::string_view addressee) {
   std::string info = ":";
   info += addressee.substr(0, 9);
   info.append(9 - std::min<std::size_t>(addressee.size(), 9), ' ');
-  info += ":ack";
-  info += number;
+  info += ':';
   return info;
+}
+
+std::string AckInformation(std::string_view addressee, std::string_view number) {
+  return AddresseeInformation(addressee) + "ack" + std::string(number);
 }
 
 TAckLimiter::TVerdict TAckLimiter::Ask(std::string_view sender, std::string_view number, std::uint32_t now) {
@@ -84,6 +87,13 @@ TAckLimiter::TVerdict TAckLimiter::Ask(std::string_view sender, std::string_view
   FLastSent[key] = now;
   FSent.push_back(now);
   return avSend;
+}
+
+bool TAckLimiter::AskOwnMessage(std::uint32_t now) {
+  Forget(now);
+  if (FSent.size() >= PerMinute) return false;
+  FSent.push_back(now);
+  return true;
 }
 
 void TAckLimiter::Forget(std::uint32_t now) {

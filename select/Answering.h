@@ -38,8 +38,10 @@ std::optional<std::string> AckNumberFor(const TAprsMsgPacket& packet, std::strin
 // The same whatever the own call is: what the sender asks for, answerable or not.
 std::optional<std::string> AckNumberAsked(const TAprsMsgPacket& packet, std::string_view ownCall);
 
-// The information field of the acknowledgement: ":ADDRESSEE:ackNUMBER", the addressee padded
-// with blanks to 9 characters.
+// ":ADDRESSEE:", the addressee padded with blanks to 9 characters: how a message's
+// information field begins.
+std::string AddresseeInformation(std::string_view addressee);
+// The information field of the acknowledgement: ":ADDRESSEE:ackNUMBER".
 std::string AckInformation(std::string_view addressee, std::string_view number);
 
 // How often acknowledgements go out. A message heard through two digipeaters and an igate
@@ -58,6 +60,10 @@ class TAckLimiter {
   // Whether an ack to `sender` for `number` may go out at `now` (ms ticks, unsigned 32-bit
   // arithmetic); avSend counts it.
   TVerdict Ask(std::string_view sender, std::string_view number, std::uint32_t now);
+  // Whether a message of the desk's own may go out at `now`: the same minute's budget counts
+  // acknowledgements and messages together, so neither can flood the channel through the
+  // other. True counts it.
+  bool AskOwnMessage(std::uint32_t now);
 
  private:
   void Forget(std::uint32_t now);

@@ -33,6 +33,7 @@ namespace {
 constexpr char kShowRequest[] = "show\n";
 constexpr char kStatusRequest[] = "status\n";
 constexpr char kAcknowledgeRequest[] = "acknowledge";
+constexpr char kSendRequest[] = "send ";
 // The holder's answer to a show request: its window came forward, or it runs without one.
 constexpr char kShownAnswer[] = "shown\n";
 constexpr char kNoWindowAnswer[] = "no window\n";
@@ -273,6 +274,8 @@ void TInstanceLock::Listen() {
         if (request.startsWith(kAcknowledgeRequest) && request.endsWith('\n') && FAcknowledge)
           socket->write(
               FAcknowledge(request.mid(sizeof kAcknowledgeRequest - 1).trimmed(), PeerAccount(*socket)));
+        if (request.startsWith(kSendRequest) && request.endsWith('\n') && FSend)
+          socket->write(FSend(request.mid(sizeof kSendRequest - 1).chopped(1), PeerAccount(*socket)));
         socket->disconnectFromServer();
       });
     }
@@ -349,6 +352,11 @@ TInstanceLock::TStatusReply TInstanceLock::AskHolderStatus(int timeoutMs) const 
 TInstanceLock::TStatusReply TInstanceLock::AskHolderToAcknowledge(const QByteArray& which,
                                                                   int timeoutMs) const {
   return AskHolder(QByteArray(kAcknowledgeRequest) + ' ' + which + '\n', timeoutMs);
+}
+
+TInstanceLock::TStatusReply TInstanceLock::AskHolderToSend(const QByteArray& call, const QByteArray& text,
+                                                           int timeoutMs) const {
+  return AskHolder(QByteArray(kSendRequest) + call + ' ' + text + '\n', timeoutMs);
 }
 
 TInstanceLock::TStatusReply TInstanceLock::AskHolder(const QByteArray& request, int timeoutMs) const {

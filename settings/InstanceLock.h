@@ -71,6 +71,11 @@ class TInstanceLock {
   }
   // The asking side: `which` as above, answered by the lock's holder alone.
   TStatusReply AskHolderToAcknowledge(const QByteArray& which, int timeoutMs = 5000) const;
+  // The same for a later `--send CALL TEXT`: `send` gets "CALL TEXT" as asked and the account.
+  void AnswerSend(std::function<QByteArray(const QByteArray& message, const QString& who)> send) {
+    FSend = std::move(send);
+  }
+  TStatusReply AskHolderToSend(const QByteArray& call, const QByteArray& text, int timeoutMs = 5000) const;
   // The process that holds the lock, 0 when none runs (a lock file left by a dead one).
   qint64 HolderProcess() const;
 
@@ -91,6 +96,7 @@ class TInstanceLock {
   std::function<void()> FShow;
   std::function<QByteArray()> FStatus;
   std::function<QByteArray(const QByteArray&, const QString&)> FAcknowledge;
+  std::function<QByteArray(const QByteArray&, const QString&)> FSend;
 };
 
 }  // namespace qm

@@ -67,6 +67,37 @@ std::vector<TStoredMessage> TDurableStore::Sounding() const {
   return Reading([&] { return IsOpen() ? FStore->Sounding() : std::vector<TStoredMessage>{}; });
 }
 
+namespace {
+
+void ThrowUnlessWritable(bool open, bool failing, const std::string& path) {
+  if (!open || failing)
+    throw EMessageStoreError(path + ": the message store cannot be written now",
+                             EMessageStoreError::ekStorage);
+}
+
+}  // namespace
+
+TSentMessage TDurableStore::AddSent(const TSentMessage& message,
+                                    const std::function<std::string(std::int64_t)>& numberFor) {
+  Drain();
+  const std::lock_guard guard(FGuard);
+  ThrowUnlessWritable(IsOpen(), FFailing, FPath);
+  return FStore->AddSent(message, numberFor);
+}
+
+void TDurableStore::UpdateSent(const TSentMessage& message) {
+  Drain();
+  const std::lock_guard guard(FGuard);
+  ThrowUnlessWritable(IsOpen(), FFailing, FPath);
+  FStore->UpdateSent(message);
+}
+
+std::vector<TSentMessage> TDurableStore::SentSince(double sinceUtc) const {
+  Drain();
+  const std::lock_guard guard(FGuard);
+  return Reading([&] { return IsOpen() ? FStore->SentSince(sinceUtc) : std::vector<TSentMessage>{}; });
+}
+
 TStoredJob TDurableStore::Job(std::int64_t id) const {
   Drain();
   const std::lock_guard guard(FGuard);

@@ -137,6 +137,13 @@ class TDurableStore {
   std::vector<TStoredMessage> Unlogged() const;
   // The messages whose alarm still sounds in the file, oldest first.
   std::vector<TStoredMessage> Sounding() const;
+  // The sent messages, written at once (what was queued before them first): a message goes
+  // out only once the file holds it, and its end is in the file before it is logged. While
+  // the store fails they throw (ekStorage), and nothing waits in memory.
+  TSentMessage AddSent(const TSentMessage& message,
+                       const std::function<std::string(std::int64_t)>& numberFor);
+  void UpdateSent(const TSentMessage& message);
+  std::vector<TSentMessage> SentSince(double sinceUtc) const;
   // TMessageStore::HasRepeatSince, also over the messages still waiting in memory.
   bool HasRepeatSince(const TStoredMessage& m, bool byNumber, double utcFrom, double utcBefore) const;
   // The store for reading (the history), or null while none was ever opened; what was queued

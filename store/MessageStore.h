@@ -70,6 +70,46 @@ using enum TJobKind;
 enum class TNwsState : int { nsLive = 0, nsCancelled = 1, nsSuperseded = 2 };
 using enum TNwsState;
 
+// Where a message the desk sent stands: sent and waiting for its answer (resent meanwhile), or
+// ended by the other side's ack or rej, by the desk giving up, or by the operator.
+enum class TSentState : int {
+  ssSending = 0,
+  ssAcknowledged = 1,
+  ssRejected = 2,
+  ssGaveUp = 3,
+  ssCancelled = 4
+};
+using enum TSentState;
+// The state as the board and the window name it.
+constexpr const char* SentStateName(TSentState state) {
+  switch (state) {
+    case ssSending:
+      return "sending";
+    case ssAcknowledged:
+      return "acknowledged";
+    case ssRejected:
+      return "rejected";
+    case ssGaveUp:
+      return "gave up";
+    case ssCancelled:
+      return "cancelled";
+  }
+  return "?";
+}
+
+// A message the desk sent, as the store keeps it.
+struct TSentMessage {
+  std::int64_t Id = 0;  // given by AddSent
+  std::string To, Text;
+  std::string Number;     // its message number, made from Id by AddSent
+  double CreatedUtc = 0;  // day counts from 1899-12-30
+  TSentState State = ssSending;
+  int Tries = 0;
+  double LastTryUtc = 0;  // 0 while never sent
+  double EndedUtc = 0;    // 0 while sending
+  std::string Source;     // the source it goes out on ("KISS 127.0.0.1:8001")
+};
+
 struct TStoredMessage {
   std::int64_t Id = 0;   // given by Add
   double LocalTime = 0;  // when the entry was built: day counts from 1899-12-30
@@ -244,6 +284,15 @@ class TMessageStore {
                         double utc);
   // The messages whose alarm still sounds, oldest first.
   std::vector<TStoredMessage> Sounding() const;
+
+  // Keeps a message the desk is about to send (Id and Number ignored): its number is
+  // numberFor(its id), written in the same transaction. Returns it as kept.
+  TSentMessage AddSent(const TSentMessage& message,
+                       const std::function<std::string(std::int64_t)>& numberFor);
+  // Writes a sent message's state, tries, last try and end; an unknown id is refused.
+  void UpdateSent(const TSentMessage& message);
+  // The messages sent from `sinceUtc` on, and every one still sending, oldest first.
+  std::vector<TSentMessage> SentSince(double sinceUtc) const;
 
   // The messages still listed (psUnprinted and psInJob), oldest first.
   std::vector<TStoredMessage> Listed() const;

@@ -37,6 +37,8 @@ void AddLaterColumns(sqlite3* db, const std::string& path) {
   // A bulletin or announcement line the operator took off the bulletin board.
   if (!HasColumn(db, path, "messages", "bulletin_cleared"))
     Exec(db, path, "ALTER TABLE messages ADD COLUMN bulletin_cleared INTEGER NOT NULL DEFAULT 0");
+  // The messages the desk sent; older builds neither write nor read them.
+  Exec(db, path, kSentSchema);
 }
 
 void MakeLoggedUpto(sqlite3* db, const std::string& path, bool allLogged) {

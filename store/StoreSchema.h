@@ -96,6 +96,25 @@ inline constexpr std::pair<const char*, const char*> kNwsColumns[] = {
 };
 static_assert(StoredNumber(nsLive) == 0 && StoredNumber(nsCancelled) == 1 && StoredNumber(nsSuperseded) == 2);
 
+// The messages the desk sent, a table of their own: they are no traffic it heard.
+inline constexpr const char* kSentSchema = R"sql(
+CREATE TABLE IF NOT EXISTS sent_messages(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  to_call TEXT NOT NULL,
+  message_text TEXT NOT NULL,
+  message_no TEXT NOT NULL,
+  created_utc REAL NOT NULL,
+  state INTEGER NOT NULL DEFAULT 0 CHECK (state IN (0, 1, 2, 3, 4)),
+  tries INTEGER NOT NULL DEFAULT 0,
+  last_try_utc REAL NOT NULL DEFAULT 0,
+  ended_utc REAL NOT NULL DEFAULT 0,
+  source TEXT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS sent_messages_sending ON sent_messages(id) WHERE state = 0;
+CREATE INDEX IF NOT EXISTS sent_messages_created ON sent_messages(created_utc);
+)sql";
+static_assert(StoredNumber(ssSending) == 0 && StoredNumber(ssCancelled) == 4);
+
 // The columns later versions added to the first schema.
 void AddLaterColumns(sqlite3* db, const std::string& path);
 

@@ -28,6 +28,7 @@
 #include "web/BoardDoor.h"
 #include "web/BoardHttp.h"
 #include "web/BoardKeys.h"
+#include "web/BoardSend.h"
 #include "web/BoardSockets.h"
 #include "web/BoardToken.h"
 
@@ -591,6 +592,22 @@ struct TBoardServer::TShared {
     ReplyJson(res, QJsonObject{{QStringLiteral("acknowledged"), *done}});
   }
 
+  // POST /api/send: {"to":"CALL","text":"…"}, a message sent in the name of the key.
+  void SendMessage(const httplib::Request& req, httplib::Response& res) {
+    const std::optional<TSendAsked> asked = ReadSendBody(req.body);
+    if (!asked) return Refuse(res, 400, "Send {\"to\":\"CALL\",\"text\":\"the message\"}");
+    std::string error;
+    const auto sent = OnDesk<std::pair<std::string, std::string>>(
+        [this, asked, who = CallerName()] {
+          if (!Hooks.SendMessage) throw std::runtime_error("This desk sends no messages");
+          return Hooks.SendMessage(asked->To, asked->Text, who);
+        },
+        error);
+    if (!sent) return Refuse(res, 503, error);
+    if (sent->first.empty()) return Refuse(res, 422, sent->second);
+    ReplyJson(res, QJsonObject{{QStringLiteral("number"), QString::fromStdString(sent->first)}});
+  }
+
   // POST /api/reprint: id=…&id=…
   void Reprint(const httplib::Request& req, httplib::Response& res) {
     if (!Actor(req, res)) return;
@@ -773,6 +790,7 @@ void TBoardServer::Start() {
   http.Post("/api/reprint", route(&TShared::Reprint));
   http.Post("/api/reprint-job", route(&TShared::ReprintJob));
   http.Post("/api/alarms/acknowledge", route(&TShared::AcknowledgeAlarms));
+  http.Post("/api/send", route(&TShared::SendMessage));
   http.Post("/api/bulletins/clear", route(&TShared::ClearBulletin));
   http.Get("/api/pages", route(&TShared::Pages));
   http.Get(R"(/pages/([^/]+))", route(&TShared::PageOfDay));

@@ -28,6 +28,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 class QTimer;
@@ -112,6 +113,11 @@ struct TBoardHooks {
   // Acknowledges the alarm of message `id`, or every one, in the name of `who`; answers how
   // many were (0: `id` sounds none).
   std::function<int(std::optional<std::int64_t> id, const std::string& who)> AcknowledgeAlarms;
+  // Sends `text` to `to` in the name of `who`: the message's number, or "" and why the desk
+  // refused it.
+  std::function<std::pair<std::string, std::string>(const std::string& to, const std::string& text,
+                                                    const std::string& who)>
+      SendMessage;
 };
 
 class TBoardServer : public QObject {

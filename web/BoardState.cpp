@@ -65,7 +65,21 @@ QJsonObject DeskState(const TMessageDesk& desk, const QList<TBoardSource>& sourc
                               {QStringLiteral("kind"), QString::fromLatin1(AlarmKindName(a.Kind))},
                               {QStringLiteral("text"), DisplayText(a.Text)},
                               {QStringLiteral("since"), IsoUtc(a.SinceUtc)}});
+  QJsonArray sent;
+  for (const TSentMessage& m : desk.SentMessages()) {
+    QJsonObject row{{QStringLiteral("number"), QString::fromStdString(m.Number)},
+                    {QStringLiteral("to"), DisplayText(m.To)},
+                    {QStringLiteral("text"), DisplayText(m.Text)},
+                    {QStringLiteral("state"), QString::fromLatin1(SentStateName(m.State))},
+                    {QStringLiteral("tries"), m.Tries},
+                    {QStringLiteral("source"), DisplayText(m.Source)},
+                    {QStringLiteral("created"), IsoUtc(m.CreatedUtc)}};
+    if (m.LastTryUtc > 0) row.insert(QStringLiteral("lastTry"), IsoUtc(m.LastTryUtc));
+    if (m.EndedUtc > 0) row.insert(QStringLiteral("ended"), IsoUtc(m.EndedUtc));
+    sent.append(row);
+  }
   return QJsonObject{{QStringLiteral("alarms"), alarms},
+                     {QStringLiteral("sent"), sent},
                      {QStringLiteral("sources"), sourceArray},
                      {QStringLiteral("printer"), printer},
                      {QStringLiteral("store"), store},

@@ -19,6 +19,7 @@
 #include "host/KissTcpHostLink.h"
 #include "store/MessageStore.h"
 #include "tests/support/DeskRig.h"
+#include "tests/support/LinkStandIn.h"
 #include "tests/support/OlderStore.h"
 #include "tests/support/PrivateTmpfs.h"
 #include "tests/support/TempDir.h"
@@ -26,41 +27,13 @@
 namespace qm {
 namespace {
 
-constexpr int kDeadline = 5000;
-constexpr const char* kOwn = "Q1ABC-7";
-
-// A TCP server on loopback with the one client the link makes.
-struct TStandIn {
-  TStandIn() { EXPECT_TRUE(Server.listen(QHostAddress::LocalHost)); }
-  QTcpSocket* Accept() {
-    if (!QTest::qWaitFor([&] { return Server.hasPendingConnections(); }, kDeadline)) return nullptr;
-    return Peer = Server.nextPendingConnection();
-  }
-  void Write(const std::string& bytes) {
-    Peer->write(bytes.data(), static_cast<qint64>(bytes.size()));
-    Peer->flush();
-  }
-  QTcpServer Server;
-  QTcpSocket* Peer = nullptr;
-};
-
-THostSettings LinkSettings(THostSettings::TTransport transport, int port, bool answer) {
-  THostSettings s;
-  s.Transport = transport;
-  s.Callsign = kOwn;
-  s.Server = "127.0.0.1";
-  s.Port = port;
-  s.AnswerMessages = answer;
-  s.Passcode = 1;  // the APRS-IS stand-in below verifies nothing
-  return s;
-}
-
-// The desk hears the link as the window wires it.
-void Wire(test::TDeskRig& rig, THostLink& link) {
-  QObject::connect(&link, &THostLink::DataReady, rig.Desk.get(),
-                   [&rig, &link] { rig.Desk->DataAvailable(link); });
-  rig.Desk->LogOutages(link);
-}
+using test::FramesHeard;
+using test::kDeadline;
+using test::kOwn;
+using test::LinkSettings;
+using test::MessageFrame;
+using test::TStandIn;
+using test::Wire;
 
 // K2XYZ-9 sends "Meet at 5{12" to the own call and sends it again every 30 s (the rig's clock)
 // until it hears "ack12", five times at most, as radios do.
@@ -127,23 +100,6 @@ TEST(Answering, TheSenderStopsOnceAcknowledged) {
                                     "(turn on Answer, or Drop resent copies)")),
         c.Told ? 1 : 0);
   }
-}
-
-// What the TNC stand-in received, as monitor lines, once the link is gone.
-std::vector<std::string> FramesHeard(TStandIn& tnc, THostLink& link) {
-  link.Stop();
-  EXPECT_TRUE(
-      QTest::qWaitFor([&] { return tnc.Peer->state() == QAbstractSocket::UnconnectedState; }, kDeadline));
-  std::vector<std::string> heard;
-  TKissDecoder decoder;
-  decoder.Feed(tnc.Peer->readAll().toStdString(),
-               [&](int, std::string_view ax25) { heard.push_back(DecodeAx25UiFrame(ax25).value_or("?")); });
-  return heard;
-}
-
-std::string MessageFrame(const std::string& to, const std::string& text) {
-  return KissDataFrame(
-      *EncodeAx25UiFrame("K2XYZ-9", "APRS", {"WIDE1-1"}, ":" + test::AddresseeField(to) + ":" + text));
 }
 
 // A hand-set own call no acknowledgement may go out as (the reasons are the select room's):

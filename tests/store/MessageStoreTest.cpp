@@ -663,3 +663,64 @@ TEST(MessageStore, ACarryOverKeepsTheAnswerTheAlarmsAcknowledgementAndAClearedBu
 
 }  // namespace
 }  // namespace qm
+
+namespace qm {
+namespace {
+
+// The desk's sent messages in a table of their own: a store of a build before them opens with
+// none and takes them, numbers follow the ids across a reopen, and a state written stays.
+TSentMessage ToSend(const std::string& to, const std::string& text, double utc,
+                    const std::string& source = {}) {
+  TSentMessage m;
+  m.To = to;
+  m.Text = text;
+  m.CreatedUtc = utc;
+  m.Source = source;
+  return m;
+}
+
+TEST(TMessageStore, SentMessagesAreKeptBesideAnOlderStoresMessages) {
+  test::TTempDir dir;
+  const std::string path = dir.File("q.db");
+  { TMessageStore(path).Add(test::Msg(0, 46000)); }
+  SqliteFile(path, "DROP TABLE sent_messages");
+  const auto number = [](std::int64_t id) { return "N" + std::to_string(id); };
+  TSentMessage first;
+  {
+    TMessageStore store(path);
+    EXPECT_TRUE(store.SentSince(0).empty());
+    EXPECT_EQ(store.Message(1).MessageText, test::Msg(0, 46000).MessageText);
+    first = store.AddSent(ToSend("K2XYZ-9", "Roger", 46000.5, "KISS x"), number);
+    EXPECT_EQ(first.Number, "N" + std::to_string(first.Id));
+    first.Tries = 2;
+    first.LastTryUtc = 46000.6;
+    store.UpdateSent(first);
+    TSentMessage old = store.AddSent(ToSend("W1AW", "Done", 45990), number);
+    old.State = ssAcknowledged;
+    old.EndedUtc = 45990.1;
+    store.UpdateSent(old);
+    TSentMessage unknown = old;
+    unknown.Id = 999;
+    EXPECT_THROW(store.UpdateSent(unknown), EMessageStoreError);
+  }
+  TMessageStore store(path);
+  // Since a day: the old one has ended and is left out; one still sending never is.
+  std::vector<TSentMessage> sent = store.SentSince(46000);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].Id, first.Id);
+  EXPECT_EQ(sent[0].Number, first.Number);
+  EXPECT_EQ(sent[0].To, "K2XYZ-9");
+  EXPECT_EQ(sent[0].Tries, 2);
+  EXPECT_EQ(sent[0].LastTryUtc, 46000.6);
+  EXPECT_EQ(sent[0].State, ssSending);
+  EXPECT_EQ(sent[0].Source, "KISS x");
+  // Created a day before the question, and still sending.
+  sent = store.SentSince(47000);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].Id, first.Id);
+  // Ids (and so numbers) go on past the last one kept.
+  EXPECT_EQ(store.AddSent(ToSend("K2XYZ", "x", 46001), number).Number, "N3");
+}
+
+}  // namespace
+}  // namespace qm

@@ -102,6 +102,14 @@ std::size_t AcceptedOn(int port) {
   return accepted;
 }
 
+// A change posted from the page: each body answered with its status and words; one from another
+// origin is refused.
+struct TPostCase {
+  const char* body;
+  const char* status;
+  const char* contains;
+};
+
 class BoardServerTest : public ::testing::Test {
  protected:
   void Start(TBoardConfig config = {}) {
@@ -152,6 +160,13 @@ class BoardServerTest : public ::testing::Test {
       FAcknowledged.push_back((id ? std::to_string(*id) : std::string("all")) + " by " + who);
       return id ? (*id == 5 ? 1 : 0) : 2;
     };
+    // The desk refuses a text with '|' as its rule does; everything else goes as number 7.
+    hooks.SendMessage = [this](const std::string& to, const std::string& text, const std::string& who) {
+      FSent.push_back(to + ": " + text + " by " + who);
+      return text.find('|') == std::string::npos
+                 ? std::pair<std::string, std::string>{"7", ""}
+                 : std::pair<std::string, std::string>{"", "Cannot send '|': APRS reserves it"};
+    };
     FServer = std::make_unique<TBoardServer>(config, std::move(hooks));
     FServer->Start();
     FPort = FServer->Port();
@@ -178,6 +193,20 @@ class BoardServerTest : public ::testing::Test {
   std::vector<std::string> FReprintedBy;
   std::vector<std::string> FLogged;
   std::vector<std::string> FAcknowledged;
+  std::vector<std::string> FSent;
+
+  template <std::size_t N>
+  void PostEach(const char* path, const TPostCase (&cases)[N], const std::string& elsewhere) {
+    const std::string same = kBearer + "Origin: http://127.0.0.1\r\n";
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.body);
+      const std::string answer = Exchange(FPort, Post(path, c.body, same));
+      EXPECT_EQ(StatusOf(answer), c.status) << answer.substr(0, 300);
+      EXPECT_NE(answer.find(c.contains), std::string::npos) << answer.substr(0, 300);
+    }
+    EXPECT_EQ(StatusOf(Exchange(FPort, Post(path, elsewhere, kBearer + "Origin: http://evil.example\r\n"))),
+              "403");
+  }
   std::vector<std::string> FCleared;
   QTemporaryDir FArchive;
   QTemporaryDir FKeys;
@@ -487,7 +516,8 @@ TEST_F(BoardServerTest, AReadOnlyKeyReadsAndIsRefusedEveryChange) {
     EXPECT_EQ(StatusOf(Exchange(FPort, Get("/api/state", bearer(key)))), "200");
     for (const auto& [path, body] : {std::pair{"/api/reprint", "id=3"},
                                      {"/api/reprint-job", "job=41"},
-                                     {"/api/alarms/acknowledge", "{}"}}) {
+                                     {"/api/alarms/acknowledge", "{}"},
+                                     {"/api/send", "{\"to\":\"K2XYZ\",\"text\":\"hi\"}"}}) {
       const std::string answer = Exchange(FPort, Post(path, body, bearer(key) + same));
       EXPECT_EQ(StatusOf(answer), "403") << answer;
       EXPECT_NE(answer.find("{\"error\":\"The key \\\"wall\\\" may only read: " + std::string(path) +
@@ -497,6 +527,7 @@ TEST_F(BoardServerTest, AReadOnlyKeyReadsAndIsRefusedEveryChange) {
     }
   }
   EXPECT_TRUE(FReprinted.empty());
+  EXPECT_TRUE(FSent.empty());
   const std::string acted = Exchange(FPort, Post("/api/reprint", "id=7", bearer(Session(actor)) + same));
   EXPECT_EQ(StatusOf(acted), "200") << acted;
   EXPECT_EQ(FReprintedBy, std::vector<std::string>{"ops"});
@@ -555,12 +586,7 @@ TEST_F(BoardServerTest, TheFeedPagesThroughWhatWasKeptAfterAMessage) {
 // a body that is neither is refused, as is a change from elsewhere.
 TEST_F(BoardServerTest, AlarmsAreAcknowledgedFromThePage) {
   Start();
-  const std::string same = kBearer + "Origin: http://127.0.0.1\r\n";
-  const struct {
-    const char* body;
-    const char* status;
-    const char* contains;
-  } cases[] = {
+  const TPostCase cases[] = {
       {"{\"id\": 5}", "200", "{\"acknowledged\":1}"},
       {"{\"id\":9}", "404", "No alarm 9 sounds"},
       {"{}", "200", "{\"acknowledged\":2}"},
@@ -571,16 +597,25 @@ TEST_F(BoardServerTest, AlarmsAreAcknowledgedFromThePage) {
       {"{\"id\":0}", "400", ""},
       {"{\"id\":5,\"all\":true}", "400", ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.body);
-    const std::string answer = Exchange(FPort, Post("/api/alarms/acknowledge", c.body, same));
-    EXPECT_EQ(StatusOf(answer), c.status) << answer.substr(0, 300);
-    EXPECT_NE(answer.find(c.contains), std::string::npos) << answer.substr(0, 300);
-  }
-  EXPECT_EQ(StatusOf(Exchange(
-                FPort, Post("/api/alarms/acknowledge", "{}", kBearer + "Origin: http://evil.example\r\n"))),
-            "403");
+  PostEach("/api/alarms/acknowledge", cases, "{}");
   EXPECT_EQ(FAcknowledged, (std::vector<std::string>{"5 by owner", "9 by owner", "all by owner"}));
+}
+
+// A message sent from the page in the key's name: its number back, the desk's refusal as 422
+// with the reason, a body that names no call and text refused before the desk hears of it.
+TEST_F(BoardServerTest, AMessageIsSentFromThePage) {
+  Start();
+  const TPostCase cases[] = {
+      {"{\"to\":\"K2XYZ-9\",\"text\":\"Roger, 20 cots\"}", "200", "{\"number\":\"7\"}"},
+      {"{\"to\":\"K2XYZ\",\"text\":\"a|b\"}", "422", "Cannot send '|': APRS reserves it"},
+      {"{\"to\":\"K2XYZ\"}", "400", "Send {"},
+      {"{\"to\":\"K2XYZ\",\"text\":5}", "400", ""},
+      {"{\"to\":\"K2XYZ-9-TOO-LONG\",\"text\":\"hi\"}", "400", ""},
+      {"{\"to\":\"K2XYZ\",\"text\":\"hi\",\"via\":\"x\"}", "400", ""},
+      {"not json", "400", ""},
+  };
+  PostEach("/api/send", cases, "{\"to\":\"K2XYZ\",\"text\":\"hi\"}");
+  EXPECT_EQ(FSent, (std::vector<std::string>{"K2XYZ-9: Roger, 20 cots by owner", "K2XYZ: a|b by owner"}));
 }
 
 }  // namespace

@@ -1,0 +1,73 @@
+// The messages the desk sent, kept in a table of their own beside the traffic it heard.
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "store/MessageStore.h"
+#include "store/SqliteKit.h"
+#include "store/StoreStatements.h"
+
+namespace qm {
+
+using namespace sql;
+
+TSentMessage TMessageStore::AddSent(const TSentMessage& message,
+                                    const std::function<std::string(std::int64_t)>& numberFor) {
+  const std::lock_guard oneAtATime(FUse);
+  TTransaction t(S(), true);
+  TSentMessage kept = message;
+  {
+    TStmt stmt(FDb, FPath,
+               "INSERT INTO sent_messages(to_call, message_text, message_no, created_utc, state, tries, "
+               "last_try_utc, ended_utc, source) VALUES (?, ?, '', ?, ?, ?, ?, ?, ?)");
+    TUse use(stmt);
+    use.Bind(kept.To).Bind(kept.Text).Bind(kept.CreatedUtc).Bind(StoredNumber(kept.State)).Bind(kept.Tries);
+    use.Bind(kept.LastTryUtc).Bind(kept.EndedUtc).Bind(kept.Source).Run();
+  }
+  kept.Id = sqlite3_last_insert_rowid(FDb);
+  kept.Number = numberFor(kept.Id);
+  TStmt stmt(FDb, FPath, "UPDATE sent_messages SET message_no = ? WHERE id = ?");
+  TUse(stmt).Bind(kept.Number).Bind(kept.Id).Run();
+  t.Commit();
+  return kept;
+}
+
+void TMessageStore::UpdateSent(const TSentMessage& message) {
+  const std::lock_guard oneAtATime(FUse);
+  TTransaction t(S(), true);
+  TStmt stmt(FDb, FPath,
+             "UPDATE sent_messages SET state = ?, tries = ?, last_try_utc = ?, ended_utc = ?, source = ? "
+             "WHERE id = ?");
+  TUse use(stmt);
+  use.Bind(StoredNumber(message.State)).Bind(message.Tries).Bind(message.LastTryUtc).Bind(message.EndedUtc);
+  use.Bind(message.Source).Bind(message.Id).Run();
+  if (use.Changes() == 0)
+    throw EMessageStoreError(StoreError(FPath, "no sent message " + std::to_string(message.Id)));
+  t.Commit();
+}
+
+std::vector<TSentMessage> TMessageStore::SentSince(double sinceUtc) const {
+  const std::lock_guard oneAtATime(FUse);
+  S();
+  TStmt stmt(
+      FDb, FPath,
+      "SELECT id, to_call, message_text, message_no, created_utc, state, tries, last_try_utc, ended_utc, "
+      "source FROM sent_messages WHERE created_utc >= ?1 OR state = ?2 ORDER BY id");
+  TUse use(stmt);
+  use.Bind(sinceUtc).Bind(StoredNumber(ssSending));
+  std::vector<TSentMessage> sent;
+  while (use.Step())
+    sent.push_back({.Id = use.Int(0),
+                    .To = use.Text(1),
+                    .Text = use.Text(2),
+                    .Number = use.Text(3),
+                    .CreatedUtc = use.Real(4),
+                    .State = static_cast<TSentState>(use.Int(5)),
+                    .Tries = static_cast<int>(use.Int(6)),
+                    .LastTryUtc = use.Real(7),
+                    .EndedUtc = use.Real(8),
+                    .Source = use.Text(9)});
+  return sent;
+}
+
+}  // namespace qm

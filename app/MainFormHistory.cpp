@@ -56,6 +56,9 @@ void TMainForm::ReadHistoryOptions() {
   const TDeskChoices printing = ReadOptionSection(*FSettings, kNwsPrintingSection);
   cbFixedPitchFullText->setChecked(printing.FixedPitchFullText);
   cbNwsWordsLine->setChecked(printing.NwsWordsLine);
+  const TDeskChoices paper = ReadOptionSection(*FSettings, kPaperSection);
+  cbHeaderFooter->setChecked(paper.HeaderFooter);
+  cbReprintMark->setChecked(paper.ReprintMark);
   // This run's --areas stand over the stored list, and are stored only by a save.
   FNwsAreas =
       FSetup.Options.Areas ? *FSetup.Options.Areas : ReadOwnSectionLists(*FSettings).Selection.NwsAreas;
@@ -70,6 +73,7 @@ void TMainForm::SaveHistoryOptions() {
   const TDeskChoices c = ChoicesOf();
   WriteOptionSection(*FSettings, kHistorySection, c);
   WriteOptionSection(*FSettings, kNwsPrintingSection, c);
+  WriteOptionSection(*FSettings, kPaperSection, c);
   WriteOwnSectionLists(*FSettings, c);
 }
 

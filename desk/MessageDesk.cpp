@@ -235,8 +235,9 @@ void TMessageDesk::SetChoices(TDeskChoices choices) {
 }
 
 void TMessageDesk::HandChoicesToQueue() {
-  FQueue->SetPageChoices(
-      {FChoices.PrintingDisabled, FChoices.PageSetting, FChoices.FixedPitchFullText, FChoices.NwsWordsLine});
+  FQueue->SetPageChoices({FChoices.PrintingDisabled, FChoices.PageSetting, FChoices.FixedPitchFullText,
+                          FChoices.NwsWordsLine, FChoices.HeaderFooter, FChoices.ReprintMark,
+                          FChoices.Selection.StationCall});
   FQueue->SetArchiveFolder(FChoices.ArchivePdf ? ArchiveFolder() : QString());
 }
 
@@ -810,6 +811,26 @@ void TMessageDesk::Print(const std::string& text) {
   FQueue->PrintText(0, DisplayText(text));
 }
 
+namespace {
+
+// What a page of stored messages reprints: the jobs that carried them ("jobs 12, 14"), or the
+// messages themselves where none was printed yet.
+QString ReprintedJobs(const std::vector<TStoredMessage>& messages) {
+  QStringList jobs;
+  QStringList ids;
+  for (const TStoredMessage& m : messages) {
+    const QString job = QString::number(JobNumber(m));
+    if (JobNumber(m) > 0 && !jobs.contains(job)) jobs << job;
+    ids << QString::number(m.Id);
+  }
+  const QStringList& named = jobs.isEmpty() ? ids : jobs;
+  const QString word = jobs.isEmpty() ? QStringLiteral("message") : QStringLiteral("job");
+  return word + (named.size() == 1 ? QStringLiteral(" ") : QStringLiteral("s ")) +
+         named.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
 void TMessageDesk::ReprintMessages(const std::vector<std::int64_t>& ids, const std::string& from) {
   QM_ASSERT_OWNER_THREAD(FOwner);
   std::vector<std::int64_t> ordered = ids;
@@ -843,7 +864,7 @@ void TMessageDesk::ReprintMessages(const std::vector<std::int64_t>& ids, const s
     if (std::find(senders.begin(), senders.end(), m.Source) == senders.end()) senders.push_back(m.Source);
   for (std::size_t i = 0; i < senders.size() && i < 3; ++i) what += (i > 0 ? ", " : "") + senders[i];
   if (senders.size() > 3) what += " and " + std::to_string(senders.size() - 3) + " more";
-  Reprint(ListJobDocument(lines), FQueue->ListFont(), what + ", asked " + from);
+  Reprint(ListJobDocument(lines), FQueue->ListFont(), what + ", asked " + from, ReprintedJobs(messages));
 }
 
 void TMessageDesk::ReprintJob(std::int64_t number, const std::string& from) {
@@ -856,7 +877,7 @@ void TMessageDesk::ReprintJob(std::int64_t number, const std::string& from) {
   if (!stored) throw EMessageStoreError("No job " + std::to_string(number) + " was printed");
   // The fonts the job was printed in: the list's for a page, the text font for a full text.
   Reprint(DisplayText(stored->Document), stored->Kind == jkList ? FQueue->ListFont() : FQueue->FullTextFont(),
-          "job " + std::to_string(number) + ", asked " + from);
+          "job " + std::to_string(number) + ", asked " + from, QStringLiteral("job %1").arg(number));
 }
 
 std::vector<TBulletinLine> TMessageDesk::BulletinBoard() const {
@@ -883,8 +904,9 @@ void TMessageDesk::ClearBulletinLine(const std::string& from, const std::string&
   emit BulletinsChanged();
 }
 
-void TMessageDesk::Reprint(const QString& document, const QFont& font, const std::string& what) {
-  FQueue->PrepareArchive();
+void TMessageDesk::Reprint(const QString& document, const QFont& font, const std::string& what,
+                           const QString& of) {
+  FQueue->PrepareJob(of);
   TPrintJobs& jobs = FQueue->PrintJobs();
   const TJobTicket ticket = jobs.PrintText(document, font);
   const QString text =

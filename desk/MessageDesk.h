@@ -88,6 +88,8 @@ struct TDeskChoices {
   static constexpr int kMaxAlarmRepeatSeconds = 3600;
   bool FixedPitchFullText = false;  // "Print full texts in a fixed-pitch font"
   bool NwsWordsLine = false;        // "Print NWS alerts' plain words under the entry"
+  bool HeaderFooter = false;        // "Print a header and footer on every page"
+  bool ReprintMark = true;          // "Mark reprints"
   // How long a line stays on the bulletin board.
   TBulletinAges BulletinAges;
 };
@@ -430,7 +432,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // The repeat runs while an alarm sounds, at the chosen pace.
   void PaceAlarms();
   void Purge(TDateTime utc);
-  void Reprint(const QString& document, const QFont& font, const std::string& what);
+  // `of`: what the page says it is a reprint of ("job 12").
+  void Reprint(const QString& document, const QFont& font, const std::string& what, const QString& of);
   // Logs a stored message's packet and notes in the store once the line is in the file.
   void LogStored(std::int64_t storeId, const std::string& rawText);
   void MarkWrittenLogLines();

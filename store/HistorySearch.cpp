@@ -145,4 +145,16 @@ std::vector<std::int64_t> THistoryReader::FindMessages(const THistoryFilter& fil
   return FindIds(FDb, FPath, filter, limit, FStop);
 }
 
+std::vector<TLogRow> THistoryReader::ReceivedBetween(double fromUtc, double toUtc) const {
+  TStmt stmt(FDb, FPath,
+             "SELECT utc_time, source, trim(addressee), message_text FROM messages"
+             " WHERE utc_time >= ?1 AND utc_time < ?2 ORDER BY utc_time, id");
+  TUse use(stmt);
+  use.Bind(fromUtc).Bind(toUtc);
+  std::vector<TLogRow> rows;
+  while (use.Step())
+    rows.push_back({.UtcTime = use.Real(0), .From = use.Text(1), .To = use.Text(2), .Text = use.Text(3)});
+  return rows;
+}
+
 }  // namespace qm

@@ -1,0 +1,192 @@
+#include "print/Ics309.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <algorithm>
+#include <cctype>
+
+#include "base/ProgramText.h"
+#include "print/ProgramFont.h"
+
+#ifdef _WIN32
+#include <QtGlobal>
+#else
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
+namespace qm {
+
+namespace {
+
+constexpr int kTimeWidth = 18;  // "2026-12-10 14:05" and two blanks
+constexpr int kCallWidth = 11;  // a call with its SSID and two blanks
+
+QString TimeText(TDateTime utc) {
+  const TDateTimeParts p = DecodeDateTime(utc);
+  return QString::asprintf("%04d-%02d-%02d %02d:%02d", p.Year, p.Month, p.Day, p.Hour, p.Minute);
+}
+
+// The period as a file name's part: "20261210-0800".
+QString FileStamp(TDateTime utc) {
+  const TDateTimeParts p = DecodeDateTime(utc);
+  return QString::asprintf("%04d%02d%02d-%02d%02d", p.Year, p.Month, p.Day, p.Hour, p.Minute);
+}
+
+std::string CsvField(const std::string& field) {
+  if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
+  std::string quoted = "\"";
+  for (const char c : field) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
+std::string Utf8(std::string_view programText) {
+  return DisplayText(programText).toStdString();
+}
+
+TPageFrame LogFrame(const TCommsLog& log) {
+  TPageFrame frame;
+  frame.HeaderFooter = true;
+  frame.Station = log.Station;
+  return frame;
+}
+
+}  // namespace
+
+int TCommsLog::Received() const {
+  return static_cast<int>(
+      std::count_if(Rows.begin(), Rows.end(), [](const TLogRow& r) { return !r.Outgoing; }));
+}
+
+TCommsLog MakeCommsLog(QString station, QString op, TDateTime fromUtc, TDateTime toUtc,
+                       std::vector<TLogRow> received, const std::vector<TLogRow>& outgoing) {
+  TCommsLog log{std::move(station), std::move(op), fromUtc, toUtc, std::move(received)};
+  for (TLogRow row : outgoing) {
+    if (row.UtcTime < fromUtc || row.UtcTime >= toUtc) continue;
+    row.Outgoing = true;
+    log.Rows.push_back(std::move(row));
+  }
+  std::stable_sort(log.Rows.begin(), log.Rows.end(),
+                   [](const TLogRow& a, const TLogRow& b) { return a.UtcTime < b.UtcTime; });
+  return log;
+}
+
+std::optional<TDateTime> ParseLogTime(std::string_view text) {
+  static constexpr std::string_view kShape = "dddd-dd-ddTdd:dd";
+  if (text.size() != kShape.size()) return std::nullopt;
+  for (std::size_t i = 0; i < kShape.size(); ++i) {
+    const bool digit = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
+    if (kShape[i] == 'd' ? !digit : text[i] != kShape[i]) return std::nullopt;
+  }
+  const auto number = [&](std::size_t at, std::size_t n) {
+    int value = 0;
+    for (std::size_t i = at; i < at + n; ++i) value = value * 10 + (text[i] - '0');
+    return value;
+  };
+  TDateTimeParts parts{number(0, 4), number(5, 2), number(8, 2), number(11, 2), number(14, 2), 0, 0};
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (parts.Year % 4 == 0 && parts.Year % 100 != 0) || parts.Year % 400 == 0;
+  if (parts.Year < 1900 || parts.Month < 1 || parts.Month > 12 || parts.Day < 1 ||
+      parts.Day > kDays[parts.Month - 1] || (parts.Month == 2 && parts.Day == 29 && !leap) ||
+      parts.Hour > 23 || parts.Minute > 59)
+    return std::nullopt;
+  return EncodeDateTime(parts);
+}
+
+QString ReadLogPeriod(std::string_view fromText, std::string_view toText, TDateTime& from, TDateTime& to) {
+  const std::optional<TDateTime> f = ParseLogTime(fromText);
+  const std::optional<TDateTime> t = ParseLogTime(toText);
+  for (const auto& [value, text] : {std::pair{f, fromText}, std::pair{t, toText}})
+    if (!value)
+      return QStringLiteral("\"%1\" is not a time as yyyy-mm-ddThh:mm (UTC)")
+          .arg(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  if (*t <= *f)
+    return QStringLiteral("the period ends before it starts: %1 is not after %2")
+        .arg(TimeText(*t), TimeText(*f));
+  from = *f;
+  to = *t;
+  return {};
+}
+
+QString AccountName() {
+#ifdef _WIN32
+  return qEnvironmentVariable("USERNAME");
+#else
+  if (const passwd* pw = getpwuid(getuid())) return QString::fromLocal8Bit(pw->pw_name);
+  return qEnvironmentVariable("USER");
+#endif
+}
+
+std::string CommsLogCsv(const TCommsLog& log) {
+  std::string csv = "Time (UTC),From,To,Subject/Message\r\n";
+  for (const TLogRow& row : log.Rows)
+    csv += TimeText(row.UtcTime).toStdString() + ',' + CsvField(Utf8(row.From)) + ',' +
+           CsvField(Utf8(row.To)) + ',' + CsvField(Utf8(row.Text)) + "\r\n";
+  return csv;
+}
+
+QString CommsLogDocument(const TCommsLog& log) {
+  QStringList lines;
+  lines << QStringLiteral("COMMUNICATIONS LOG (ICS 309)");
+  lines << QStringLiteral("Station: %1    Operator: %2").arg(log.Station, log.Operator);
+  lines << QStringLiteral("Period: %1 to %2 UTC").arg(TimeText(log.FromUtc), TimeText(log.ToUtc));
+  lines << QStringLiteral("Messages: %1 in, %2 out").arg(log.Received()).arg(log.Sent());
+  lines << QString();
+  const auto row = [](const QString& time, const QString& from, const QString& to, const QString& text) {
+    return time.leftJustified(kTimeWidth) + from.leftJustified(kCallWidth) + to.leftJustified(kCallWidth) +
+           text;
+  };
+  lines << row(QStringLiteral("Time (UTC)"), QStringLiteral("From"), QStringLiteral("To"),
+               QStringLiteral("Subject/Message"));
+  for (const TLogRow& r : log.Rows)
+    lines << row(TimeText(r.UtcTime), DisplayText(r.From), DisplayText(r.To), DisplayText(r.Text));
+  if (log.Rows.empty()) lines << QStringLiteral("(no messages in this period)");
+  return lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+}
+
+QFont CommsLogFont() {
+  QFont font = ProgramFont(QStringLiteral("Courier New"), 8);
+  font.setFixedPitch(true);
+  return font;
+}
+
+TCommsLogFiles SaveCommsLog(const TCommsLog& log, const QString& folder) {
+  const QString base =
+      QDir(folder).filePath(QStringLiteral("ics309-%1-%2").arg(FileStamp(log.FromUtc), FileStamp(log.ToUtc)));
+  TCommsLogFiles files{base + QStringLiteral(".pdf"), base + QStringLiteral(".csv")};
+  QSaveFile csv(files.Csv);
+  const std::string text = CommsLogCsv(log);
+  if (!csv.open(QIODevice::WriteOnly) ||
+      csv.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
+      !csv.commit())
+    throw EPrintError("Unable to write the log \"" + files.Csv.toStdString() +
+                      "\": " + csv.errorString().toStdString());
+  // A printer list of its own: the file asks no spooler.
+  TPrintJobs pdf{TPrinterList{}};
+  pdf.SetOutputFile(files.Pdf);
+  pdf.SetPageFrame(LogFrame(log));
+  pdf.PrintText(CommsLogDocument(log), CommsLogFont(), QStringLiteral("Quillmark ICS-309"));
+  if (!QFile::exists(files.Pdf))
+    throw EPrintError("Unable to write the log \"" + files.Pdf.toStdString() + "\"");
+  return files;
+}
+
+TJobTicket PrintCommsLog(TPrintJobs& jobs, const TCommsLog& log) {
+  const TPageFrame before = jobs.PageFrame();
+  jobs.SetPageFrame(LogFrame(log));
+  try {
+    TJobTicket ticket =
+        jobs.PrintText(CommsLogDocument(log), CommsLogFont(), QStringLiteral("Quillmark ICS-309"));
+    jobs.SetPageFrame(before);
+    return ticket;
+  } catch (...) {
+    jobs.SetPageFrame(before);
+    throw;
+  }
+}
+
+}  // namespace qm

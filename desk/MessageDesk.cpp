@@ -96,6 +96,10 @@ TMessageDesk::~TMessageDesk() {
   FLogger.reset();  // writes what is still queued
 }
 
+std::string StoreFileIn(const std::string& dataDir) {
+  return (std::filesystem::path(dataDir.empty() ? std::string(".") : dataDir) / kStoreFileName).string();
+}
+
 QString TMessageDesk::DataDir() const {
   return QString::fromStdString(FSetup.DataDir.empty() ? std::string(".") : FSetup.DataDir);
 }
@@ -130,7 +134,7 @@ void TMessageDesk::OpenStore() {
     const std::filesystem::path dir = DataDir().toStdString();
     std::error_code ignored;
     MakePrivateFolders(dir.string(), ignored);  // a failure shows when the store opens
-    path = (dir / kStoreFileName).string();
+    path = StoreFileIn(dir.string());
   }
   // A failing store is said once and tried again; the messages go on to the list and paper.
   FStore = std::make_unique<TDurableStore>(path, [this](const std::string& note, bool trouble) {

@@ -98,6 +98,9 @@ struct TDeskChoices {
 // default.
 int BroadcastHours(std::string_view text);
 
+// The message store's file in a data folder, as the desk opens it there.
+std::string StoreFileIn(const std::string& dataDir);
+
 // What the desk takes from its surroundings; every empty part is the real thing.
 struct TDeskSetup {
   // Logs, the message store, the PDF archive and the demo's pages; "" the current folder.

@@ -52,7 +52,8 @@ struct TCommandLine {
     caBoardKey,
     caBoardKeyRevoke,
     caBoardKeys,
-    caAcknowledge
+    caAcknowledge,
+    caCommsLog
   };
   using enum TAction;
   TAction Action = caRun;
@@ -61,6 +62,9 @@ struct TCommandLine {
   QString KeyName;      // --board-key, --board-key-revoke
   bool CanAct = false;  // --can-act
   QString AlarmNumber;  // --acknowledge N: the alarm's number; "" every alarm
+  // --ics309 FROM TO: the communications log of that period (UTC), and with --print on paper.
+  TDateTime LogFrom = 0, LogTo = 0;
+  bool PrintLog = false;
 };
 
 // Reads the arguments, the program's path first. Qt's own options (-platform, -style and the

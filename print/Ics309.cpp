@@ -48,6 +48,13 @@ std::string Utf8(std::string_view programText) {
   return DisplayText(programText).toStdString();
 }
 
+// A text's line breaks as blanks: a row is one line of the form.
+QString OneLine(QString text) {
+  for (QChar& c : text)
+    if (c == u'\r' || c == u'\n') c = u' ';
+  return text;
+}
+
 TPageFrame LogFrame(const TCommsLog& log) {
   TPageFrame frame;
   frame.HeaderFooter = true;
@@ -143,7 +150,7 @@ QString CommsLogDocument(const TCommsLog& log) {
   lines << row(QStringLiteral("Time (UTC)"), QStringLiteral("From"), QStringLiteral("To"),
                QStringLiteral("Subject/Message"));
   for (const TLogRow& r : log.Rows)
-    lines << row(TimeText(r.UtcTime), DisplayText(r.From), DisplayText(r.To), DisplayText(r.Text));
+    lines << row(TimeText(r.UtcTime), DisplayText(r.From), DisplayText(r.To), OneLine(DisplayText(r.Text)));
   if (log.Rows.empty()) lines << QStringLiteral("(no messages in this period)");
   return lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
 }

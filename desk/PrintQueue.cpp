@@ -206,6 +206,7 @@ void TPrintQueue::PrepareJob(const QString& reprintOf) {
   TPageFrame frame;
   frame.HeaderFooter = FPageChoices.HeaderFooter;
   frame.Station = QString::fromStdString(FPageChoices.Station);
+  frame.PrintedUtc = MinuteText(FHost.Now(tfUTC)) + QStringLiteral(" UTC");
   if (FPageChoices.ReprintMark && !reprintOf.isEmpty())
     frame.Mark = QStringLiteral("REPRINT of ") + reprintOf;
   FPrintJobs->SetPageFrame(std::move(frame));

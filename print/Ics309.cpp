@@ -23,11 +23,6 @@ namespace {
 constexpr int kTimeWidth = 18;  // "2026-12-10 14:05" and two blanks
 constexpr int kCallWidth = 11;  // a call with its SSID and two blanks
 
-QString TimeText(TDateTime utc) {
-  const TDateTimeParts p = DecodeDateTime(utc);
-  return QString::asprintf("%04d-%02d-%02d %02d:%02d", p.Year, p.Month, p.Day, p.Hour, p.Minute);
-}
-
 // The period as a file name's part: "20261210-0800".
 QString FileStamp(TDateTime utc) {
   const TDateTimeParts p = DecodeDateTime(utc);
@@ -113,7 +108,7 @@ QString ReadLogPeriod(std::string_view fromText, std::string_view toText, TDateT
           .arg(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
   if (*t <= *f)
     return QStringLiteral("the period ends before it starts: %1 is not after %2")
-        .arg(TimeText(*t), TimeText(*f));
+        .arg(MinuteText(*t), MinuteText(*f));
   from = *f;
   to = *t;
   return {};
@@ -131,7 +126,7 @@ QString AccountName() {
 std::string CommsLogCsv(const TCommsLog& log) {
   std::string csv = "Time (UTC),From,To,Subject/Message\r\n";
   for (const TLogRow& row : log.Rows)
-    csv += TimeText(row.UtcTime).toStdString() + ',' + CsvField(Utf8(row.From)) + ',' +
+    csv += MinuteText(row.UtcTime).toStdString() + ',' + CsvField(Utf8(row.From)) + ',' +
            CsvField(Utf8(row.To)) + ',' + CsvField(Utf8(row.Text)) + "\r\n";
   return csv;
 }
@@ -140,7 +135,7 @@ QString CommsLogDocument(const TCommsLog& log) {
   QStringList lines;
   lines << QStringLiteral("COMMUNICATIONS LOG (ICS 309)");
   lines << QStringLiteral("Station: %1    Operator: %2").arg(log.Station, log.Operator);
-  lines << QStringLiteral("Period: %1 to %2 UTC").arg(TimeText(log.FromUtc), TimeText(log.ToUtc));
+  lines << QStringLiteral("Period: %1 to %2 UTC").arg(MinuteText(log.FromUtc), MinuteText(log.ToUtc));
   lines << QStringLiteral("Messages: %1 in, %2 out").arg(log.Received()).arg(log.Sent());
   lines << QString();
   const auto row = [](const QString& time, const QString& from, const QString& to, const QString& text) {
@@ -150,7 +145,7 @@ QString CommsLogDocument(const TCommsLog& log) {
   lines << row(QStringLiteral("Time (UTC)"), QStringLiteral("From"), QStringLiteral("To"),
                QStringLiteral("Subject/Message"));
   for (const TLogRow& r : log.Rows)
-    lines << row(TimeText(r.UtcTime), DisplayText(r.From), DisplayText(r.To), OneLine(DisplayText(r.Text)));
+    lines << row(MinuteText(r.UtcTime), DisplayText(r.From), DisplayText(r.To), OneLine(DisplayText(r.Text)));
   if (log.Rows.empty()) lines << QStringLiteral("(no messages in this period)");
   return lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
 }

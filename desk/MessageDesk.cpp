@@ -199,6 +199,7 @@ void TMessageDesk::RestoreListed() {
 void TMessageDesk::SetReady(TFirstPrinterCheck printerCheck) {
   QM_ASSERT_OWNER_THREAD(FOwner);
   FReady = true;
+  FStartedUtc = Now(tfUTC);
   FQueue->WatchPrinter(FSetup.PrinterPoll, printerCheck);
   QMetaObject::invokeMethod(
       this, [this] { Advance(); }, Qt::QueuedConnection);
@@ -882,6 +883,31 @@ void TMessageDesk::ReprintJob(std::int64_t number, const std::string& from) {
   // The fonts the job was printed in: the list's for a page, the text font for a full text.
   Reprint(DisplayText(stored->Document), stored->Kind == jkList ? FQueue->ListFont() : FQueue->FullTextFont(),
           "job " + std::to_string(number) + ", asked " + from, QStringLiteral("job %1").arg(number));
+}
+
+TCommsLog TMessageDesk::CommsLog(TDateTime fromUtc, TDateTime toUtc) const {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  const std::string file = StoreFile();
+  if (file.empty()) throw EMessageStoreError("The message store is not open");
+  std::vector<TLogRow> received = THistoryReader(file).ReceivedBetween(fromUtc, toUtc);
+  return MakeCommsLog(QString::fromStdString(FChoices.Selection.StationCall), AccountName(), fromUtc, toUtc,
+                      std::move(received),
+                      OutgoingRows ? OutgoingRows(fromUtc, toUtc) : std::vector<TLogRow>{});
+}
+
+void TMessageDesk::PrintCommsLog(const TCommsLog& log, const std::string& from) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  FQueue->PrepareJob();
+  const TJobTicket ticket = qm::PrintCommsLog(FQueue->PrintJobs(), log);
+  const QString where = ticket.SpoolerJob > 0
+                            ? QStringLiteral("job %1 on %2").arg(ticket.SpoolerJob).arg(ticket.Printer)
+                            : QStringLiteral("on %1").arg(ticket.Printer);
+  const QString text = QStringLiteral("Communications log %1 to %2 printed, %3 rows: ")
+                           .arg(MinuteText(log.FromUtc), MinuteText(log.ToUtc))
+                           .arg(log.Rows.size()) +
+                       where + QStringLiteral(", asked ") + DisplayText(from);
+  Note(ProgramText(text));
+  Hint(text);
 }
 
 std::vector<TBulletinLine> TMessageDesk::BulletinBoard() const {

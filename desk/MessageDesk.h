@@ -41,6 +41,7 @@
 #include "desk/PrintQueueTypes.h"
 #include "parse/NwsAlert.h"
 #include "parse/QuillmarkParse.h"
+#include "print/Ics309.h"
 #include "print/PrintTypes.h"
 #include "select/Alarms.h"
 #include "select/Answering.h"
@@ -245,6 +246,16 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // "on the board"), for the log and the journal.
   void ReprintMessages(const std::vector<std::int64_t>& ids, const std::string& from = "in the window");
   void ReprintJob(std::int64_t number, const std::string& from = "in the window");
+  // The communications log from `fromUtc` up to `toUtc`: what the store kept (read on a
+  // connection of its own) and what OutgoingRows hands in, under the own call and the
+  // account's name. Throws EMessageStoreError when the store cannot be read or is not open.
+  TCommsLog CommsLog(TDateTime fromUtc, TDateTime toUtc) const;
+  // The desk's own traffic of a period, for the log; empty: none.
+  std::function<std::vector<TLogRow>(TDateTime fromUtc, TDateTime toUtc)> OutgoingRows;
+  // The log as a job of its own on the current printer, logged; throws the printer's failure.
+  void PrintCommsLog(const TCommsLog& log, const std::string& from = "in the window");
+  // When this run's desk became ready (UTC): the start of its operational period.
+  TDateTime StartedUtc() const { return FStartedUtc; }
   // The bulletin board now, as the store reads it with the choices' ages; empty while no
   // store is open. Throws EMessageStoreError when the store cannot be read.
   std::vector<TBulletinLine> BulletinBoard() const;
@@ -478,6 +489,7 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // The links told to hold their packets while an entry is being accepted; resumed after it.
   std::vector<QPointer<THostLink>> FHeldLinks;
   bool FReady = false;
+  TDateTime FStartedUtc = 0;
   bool FAdvancePosted = false;  // an Advance is queued for the packets DataAvailable took
   bool FHostClosing = false;
   bool FDemo = false;

@@ -114,6 +114,20 @@ QString ReadLogPeriod(std::string_view fromText, std::string_view toText, TDateT
   return {};
 }
 
+void NamedLogPeriod(TLogPeriodKind kind, TDateTime nowUtc, TDateTime startedUtc, TDateTime& from,
+                    TDateTime& to) {
+  TDateTimeParts now = DecodeDateTime(nowUtc);
+  now.Second = now.Millisecond = 0;
+  if (kind == lpToday) {
+    now.Hour = now.Minute = 0;
+    from = EncodeDateTime(now);
+    to = from + 1;
+    return;
+  }
+  from = startedUtc;
+  to = EncodeDateTime(now) + 1.0 / (24 * 60);
+}
+
 QString AccountName() {
 #ifdef _WIN32
   return qEnvironmentVariable("USERNAME");

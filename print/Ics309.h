@@ -36,6 +36,14 @@ std::optional<TDateTime> ParseLogTime(std::string_view text);
 // for a sound one. `to` must come after `from`.
 QString ReadLogPeriod(std::string_view fromText, std::string_view toText, TDateTime& from, TDateTime& to);
 
+// The periods the operator picks from by name: since the desk started up to now, or the UTC
+// day that holds `nowUtc`. A period up to now ends at the next whole minute, so that what came
+// this minute is in it.
+enum class TLogPeriodKind { lpOperational, lpToday };
+using enum TLogPeriodKind;
+void NamedLogPeriod(TLogPeriodKind kind, TDateTime nowUtc, TDateTime startedUtc, TDateTime& from,
+                    TDateTime& to);
+
 // The account the program runs as, who keeps the log.
 QString AccountName();
 

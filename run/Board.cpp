@@ -221,6 +221,12 @@ void TBoardRun::Start() {
   hooks.AcknowledgeAlarms = [this](std::optional<std::int64_t> id, const std::string& who) {
     return FDesk.Acknowledge(id, who, kAckOnBoard);
   };
+  hooks.ReadLogPeriod = [](const std::string& from, const std::string& to, double& fromUtc, double& toUtc) {
+    return qm::ReadLogPeriod(from, to, fromUtc, toUtc).toStdString();
+  };
+  hooks.CommsLogCsv = [this](double fromUtc, double toUtc) {
+    return CommsLogCsv(FDesk.CommsLog(fromUtc, toUtc));
+  };
   auto server = std::make_unique<TBoardServer>(FPlan.Config, std::move(hooks), this);
   try {
     server->Start();

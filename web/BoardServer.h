@@ -112,6 +112,12 @@ struct TBoardHooks {
   // Acknowledges the alarm of message `id`, or every one, in the name of `who`; answers how
   // many were (0: `id` sounds none).
   std::function<int(std::optional<std::int64_t> id, const std::string& who)> AcknowledgeAlarms;
+  // The communications log's period from the request's texts: "" and the times (UTC), or why
+  // not. On the asking worker's thread.
+  std::function<std::string(const std::string& from, const std::string& to, double& fromUtc, double& toUtc)>
+      ReadLogPeriod;
+  // The communications log of a period as CSV.
+  std::function<std::string(double fromUtc, double toUtc)> CommsLogCsv;
 };
 
 class TBoardServer : public QObject {

@@ -92,8 +92,8 @@ TEST(CupsQueueTest, FramedPagesAndTheLogReachTheQueue) {
     const QStringList text = test::PdfLines(pdf, page, page);
     ASSERT_GE(text.size(), 4);
     EXPECT_EQ(text[0], QStringLiteral("REPRINT of job 12"));
-    EXPECT_EQ(text[1], QStringLiteral("W1AW printed 2026-12-10 21:05 UTC"));
-    EXPECT_EQ(text.last(), QStringLiteral("W1AW page %1").arg(page));
+    EXPECT_EQ(text[1], QStringLiteral("W1AW   printed 2026-12-10 21:05 UTC"));
+    EXPECT_EQ(text.last(), QStringLiteral("W1AW   page %1").arg(page));
     printed += text.mid(2, text.size() - 3);
   }
   // No line lost or doubled between the pages.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/Timing.h"
+#include "print/LogPeriod.h"
 #include "print/PrintJobs.h"
 #include "store/MessageStore.h"
 
@@ -29,20 +30,6 @@ struct TCommsLog {
 // that fall inside it, oldest first; at the same time a received row goes first.
 TCommsLog MakeCommsLog(QString station, QString op, TDateTime fromUtc, TDateTime toUtc,
                        std::vector<TLogRow> received, const std::vector<TLogRow>& outgoing);
-
-// "yyyy-mm-ddThh:mm" in UTC; nothing for any other text or a date that does not exist.
-std::optional<TDateTime> ParseLogTime(std::string_view text);
-// The reason a period given as text is refused, or "" for a sound one; `from` and `to` are set
-// for a sound one. `to` must come after `from`.
-QString ReadLogPeriod(std::string_view fromText, std::string_view toText, TDateTime& from, TDateTime& to);
-
-// The periods the operator picks from by name: since the desk started up to now, or the UTC
-// day that holds `nowUtc`. A period up to now ends at the next whole minute, so that what came
-// this minute is in it.
-enum class TLogPeriodKind { lpOperational, lpToday };
-using enum TLogPeriodKind;
-void NamedLogPeriod(TLogPeriodKind kind, TDateTime nowUtc, TDateTime startedUtc, TDateTime& from,
-                    TDateTime& to);
 
 // The account the program runs as, who keeps the log.
 QString AccountName();

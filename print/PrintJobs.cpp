@@ -241,11 +241,6 @@ struct TPrintJobs::TRun {
   TJobDone Done;
 };
 
-QString MinuteText(TDateTime value) {
-  const TDateTimeParts p = DecodeDateTime(value);
-  return QString::asprintf("%04d-%02d-%02d %02d:%02d", p.Year, p.Month, p.Day, p.Hour, p.Minute);
-}
-
 QString TextJobDocument(const QString& text) {
   return QStringLiteral("\r\n") + text;
 }

@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "base/Timing.h"
+#include "print/LogPeriod.h"
 #include "print/PrintTypes.h"
 
 class QPrinter;
@@ -104,9 +104,6 @@ struct TPrinterState {
   // Quillmark-PDF is paused: Out of paper"); empty when nothing keeps the pages back.
   QStringList Problems;
 };
-
-// A time to the minute as pages show it: "2026-12-10 14:05".
-QString MinuteText(TDateTime value);
 
 // The document of a text job: one empty line, then the text.
 QString TextJobDocument(const QString& text);

@@ -57,6 +57,19 @@ TEST(CommsLog, PeriodIsReadToTheMinuteOrRefusedWithItsReason) {
   EXPECT_DOUBLE_EQ(to, At(10, 20, 30));
 }
 
+// Today is the whole UTC day; this operational period runs from the start to the end of the
+// current minute, so what came this minute is in it.
+TEST(CommsLog, NamedPeriods) {
+  TDateTime from = 0, to = 0;
+  NamedLogPeriod(lpToday, At(10, 23, 59, 59), At(9, 22, 0), from, to);
+  EXPECT_EQ(MinuteText(from), QStringLiteral("2026-12-10 00:00"));
+  EXPECT_EQ(MinuteText(to), QStringLiteral("2026-12-11 00:00"));
+  NamedLogPeriod(lpOperational, At(10, 14, 5, 30), At(9, 22, 0, 12), from, to);
+  EXPECT_DOUBLE_EQ(from, At(9, 22, 0, 12));
+  EXPECT_EQ(MinuteText(to), QStringLiteral("2026-12-10 14:06"));
+  EXPECT_GT(to, At(10, 14, 5, 59));
+}
+
 // Kept messages in, the desk's own out: the outgoing ones outside the period are left out
 // (its end excluded), the rest fall in by time, a received one first at the same time.
 TCommsLog TwoWayLog() {

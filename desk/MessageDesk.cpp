@@ -818,20 +818,23 @@ void TMessageDesk::Print(const std::string& text) {
 
 namespace {
 
-// What a page of stored messages reprints: the jobs that carried them ("jobs 12, 14"), or the
-// messages themselves where none was printed yet.
+// What a page of stored messages reprints: the jobs that carried them ("jobs 12, 14"), and the
+// messages that none carried yet by their numbers.
 QString ReprintedJobs(const std::vector<TStoredMessage>& messages) {
   QStringList jobs;
   QStringList ids;
   for (const TStoredMessage& m : messages) {
     const QString job = QString::number(JobNumber(m));
     if (JobNumber(m) > 0 && !jobs.contains(job)) jobs << job;
-    ids << QString::number(m.Id);
+    if (JobNumber(m) <= 0) ids << QString::number(m.Id);
   }
-  const QStringList& named = jobs.isEmpty() ? ids : jobs;
-  const QString word = jobs.isEmpty() ? QStringLiteral("message") : QStringLiteral("job");
-  return word + (named.size() == 1 ? QStringLiteral(" ") : QStringLiteral("s ")) +
-         named.join(QStringLiteral(", "));
+  const auto named = [](const char* word, const QStringList& numbers) {
+    return QString::fromLatin1(word) + (numbers.size() == 1 ? QStringLiteral(" ") : QStringLiteral("s ")) +
+           numbers.join(QStringLiteral(", "));
+  };
+  if (jobs.isEmpty()) return named("message", ids);
+  if (ids.isEmpty()) return named("job", jobs);
+  return named("job", jobs) + QStringLiteral(" (%1 not printed before)").arg(named("message", ids));
 }
 
 }  // namespace

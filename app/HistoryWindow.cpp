@@ -106,6 +106,10 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   btnReprintJob->setObjectName(QStringLiteral("btnReprintJob"));
   btnReprintJob->setToolTip(
       QStringLiteral("Print the page that carried this message again, as it was printed"));
+  btnCommsLog = new QPushButton(QStringLiteral("ICS-309 log…"));
+  btnCommsLog->setObjectName(QStringLiteral("btnCommsLog"));
+  btnCommsLog->setToolTip(QStringLiteral(
+      "The communications log of a period, messages in and out, saved as PDF and CSV in the data folder"));
   btnOpenArchive = new QPushButton(QStringLiteral("Open archive folder"));
   btnOpenArchive->setObjectName(QStringLiteral("btnOpenArchive"));
 
@@ -143,6 +147,7 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(btnReprintSelected);
   buttons->addWidget(btnReprintJob);
+  buttons->addWidget(btnCommsLog);
   buttons->addStretch(1);
   auto* options = new QHBoxLayout;
   options->addWidget(cbDropRetries);
@@ -227,6 +232,7 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   connect(btnReprintSelected, &QPushButton::clicked, this,
           [this] { Run([this] { btnReprintSelectedClick(); }); });
   connect(btnReprintJob, &QPushButton::clicked, this, [this] { Run([this] { btnReprintJobClick(); }); });
+  connect(btnCommsLog, &QPushButton::clicked, this, [this] { Run([this] { btnCommsLogClick(); }); });
   connect(tabViews, &QTabWidget::currentChanged, this, [this] { Run([this] { RefreshBulletins(); }); });
   connect(btnClearLine, &QPushButton::clicked, this, [this] { Run([this] { btnClearLineClick(); }); });
   connect(btnOpenArchive, &QPushButton::clicked, this, [this] {
@@ -388,6 +394,13 @@ void THistoryWindow::btnReprintJobClick() {
   const std::int64_t job = SelectedJob();
   if (job == 0) throw std::runtime_error("The chosen message was not printed in a job");
   if (ReprintJob) ReprintJob(job);
+}
+
+void THistoryWindow::btnCommsLogClick() {
+  const TDateTime now = Model->NowUtc();
+  TCommsLogDialog dialog(now, OperationalStart ? OperationalStart() : now, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  if (WriteCommsLog) WriteCommsLog(dialog.Choice());
 }
 
 void THistoryWindow::ShowCurrent() {

@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/CommsLogDialog.h"
 #include "run/HistoryModel.h"
 #include "store/MessageStore.h"
 
@@ -45,6 +46,10 @@ class THistoryWindow : public QWidget {
   // A past job as it was printed.
   std::function<void(std::int64_t job)> ReprintJob;
   std::function<void()> OpenArchive;
+  // "ICS-309 log…": when this operational period began (UTC), and the log of the period chosen
+  // written (and printed) by the desk.
+  std::function<TDateTime()> OperationalStart;
+  std::function<void(const TCommsLogChoice&)> WriteCommsLog;
   // The bulletin board now, and the operator's clearing of one of its lines (sender, line ID).
   std::function<std::vector<TBulletinLine>()> Bulletins;
   std::function<void(const std::string& from, const std::string& lineId)> ClearBulletin;
@@ -72,6 +77,8 @@ class THistoryWindow : public QWidget {
 
   void btnReprintSelectedClick();
   void btnReprintJobClick();
+  // Asks for the period in a dialog, then writes the log.
+  void btnCommsLogClick();
 
   // Sizes the window to the screen's free area (taskbars and panels left out) and moves it
   // wholly onto it, over the main window where there is room. Done at the first showing;
@@ -90,6 +97,7 @@ class THistoryWindow : public QWidget {
   QLabel* lblFound = nullptr;
   QPushButton* btnReprintSelected = nullptr;
   QPushButton* btnReprintJob = nullptr;
+  QPushButton* btnCommsLog = nullptr;
   QPushButton* btnOpenArchive = nullptr;
   // Options the main window acts on; here, beside what they concern.
   QCheckBox* cbDropRetries = nullptr;

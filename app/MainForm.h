@@ -312,6 +312,9 @@ class TMainForm : public QMainWindow, private TRunView {
   QCheckBox* cbNWSAdvisioriesPrint = nullptr;
   QCheckBox* cbFixedPitchFullText = nullptr;
   QCheckBox* cbNwsWordsLine = nullptr;
+  QGroupBox* gbPaper = nullptr;
+  QCheckBox* cbHeaderFooter = nullptr;
+  QCheckBox* cbReprintMark = nullptr;
   QLabel* Label2 = nullptr;
   QGroupBox* gbStates = nullptr;
   QListWidget* clbStates = nullptr;

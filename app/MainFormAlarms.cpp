@@ -7,30 +7,17 @@
 #include <array>
 #include <set>
 #include <utility>
-#ifndef _WIN32
-#include <pwd.h>
-#include <unistd.h>
-#endif
 
 #include "app/AlarmBanner.h"
 #include "app/AlarmSound.h"
 #include "app/MainForm.h"
 #include "base/ProgramText.h"
+#include "print/Ics309.h"
 #include "run/StoredChoiceTable.h"
 #include "run/StoredChoices.h"
 
 namespace qm {
 namespace {
-
-// The account the window runs as: who acknowledged in the window.
-QString AccountName() {
-#ifdef _WIN32
-  return qEnvironmentVariable("USERNAME");
-#else
-  if (const passwd* pw = getpwuid(getuid())) return QString::fromLocal8Bit(pw->pw_name);
-  return qEnvironmentVariable("USER");
-#endif
-}
 
 QString AlarmKindWord(TAlarmKind kind) {
   switch (kind) {

@@ -24,6 +24,13 @@ void TMainForm::BuildHistoryWindow() {
   FHistory->ReprintMessages = [this](const std::vector<std::int64_t>& ids) { FDesk->ReprintMessages(ids); };
   FHistory->ReprintJob = [this](std::int64_t job) { FDesk->ReprintJob(job); };
   FHistory->OpenArchive = [this] { OpenArchiveFolder(); };
+  FHistory->OperationalStart = [this] { return FDesk->StartedUtc(); };
+  FHistory->WriteCommsLog = [this](const TCommsLogChoice& choice) {
+    const TCommsLog log = FDesk->CommsLog(choice.FromUtc, choice.ToUtc);
+    const TCommsLogFiles files = SaveCommsLog(log, FDesk->DataDir());
+    if (choice.Print) FDesk->PrintCommsLog(log);
+    SetHintText(QStringLiteral("ICS-309 log saved: %1 and %2").arg(files.Pdf, files.Csv));
+  };
   FHistory->Model->NowUtc = [this] { return FDesk->Now(tfUTC); };
   // What was just kept is in the file first: the view follows each new entry.
   FHistory->Bulletins = [this] {
@@ -56,6 +63,9 @@ void TMainForm::ReadHistoryOptions() {
   const TDeskChoices printing = ReadOptionSection(*FSettings, kNwsPrintingSection);
   cbFixedPitchFullText->setChecked(printing.FixedPitchFullText);
   cbNwsWordsLine->setChecked(printing.NwsWordsLine);
+  const TDeskChoices paper = ReadOptionSection(*FSettings, kPaperSection);
+  cbHeaderFooter->setChecked(paper.HeaderFooter);
+  cbReprintMark->setChecked(paper.ReprintMark);
   // This run's --areas stand over the stored list, and are stored only by a save.
   FNwsAreas =
       FSetup.Options.Areas ? *FSetup.Options.Areas : ReadOwnSectionLists(*FSettings).Selection.NwsAreas;
@@ -70,6 +80,7 @@ void TMainForm::SaveHistoryOptions() {
   const TDeskChoices c = ChoicesOf();
   WriteOptionSection(*FSettings, kHistorySection, c);
   WriteOptionSection(*FSettings, kNwsPrintingSection, c);
+  WriteOptionSection(*FSettings, kPaperSection, c);
   WriteOwnSectionLists(*FSettings, c);
 }
 

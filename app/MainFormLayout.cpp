@@ -411,9 +411,22 @@ QWidget* TMainForm::BuildNwsOptionsPage() {
                 "alert's event, areas and expiry in words",
                 false);
   nws->addWidget(cbNwsWordsLine);
+  cbHeaderFooter = MakeCheck("cbHeaderFooter", "Page header",
+                             "Print a header and footer on every page: the station, the print time "
+                             "(UTC) and the page number",
+                             false);
+  cbReprintMark = MakeCheck("cbReprintMark", "Mark reprints",
+                            "Print \"REPRINT of job N\" at the top of every page of a reprint", true);
+  gbPaper = Named(new QGroupBox(QStringLiteral("Paper")), "gbPaper");
+  auto* paper = new QVBoxLayout(gbPaper);
+  paper->setContentsMargins(6, 2, 6, 4);
+  paper->setSpacing(2);
+  paper->addWidget(cbHeaderFooter);
+  paper->addWidget(cbReprintMark);
   btnSaveSettings2 = MakeButton("btnSaveSettings2", "Save", "Save settings");
   auto* first = new QVBoxLayout;
   first->addWidget(gbNwsMessage);
+  first->addWidget(gbPaper);
   first->addStretch(1);
   first->addWidget(btnSaveSettings2);
 

@@ -107,6 +107,8 @@ TDeskChoices TMainForm::ChoicesOf() const {
   c.BroadcastHours = BroadcastHours(ProgramText(edBroadcastHours->text()));
   c.FixedPitchFullText = cbFixedPitchFullText->isChecked();
   c.NwsWordsLine = cbNwsWordsLine->isChecked();
+  c.HeaderFooter = cbHeaderFooter->isChecked();
+  c.ReprintMark = cbReprintMark->isChecked();
   c.AlarmKinds = AlarmKindsShown();
   c.AlarmRepeatSeconds = spnAlarmRepeat->value();
   return c;
@@ -122,10 +124,10 @@ void TMainForm::WireChoices() {
   const auto push = [this] { PushChoices(); };
   // Kept, so the window lets go of them before its controls go (see FormDestroy).
   const auto keep = [this](const QMetaObject::Connection& c) { FChoiceConnections.push_back(c); };
-  for (QCheckBox* box :
-       {cbThisStation, cbStationList, cbBull, cbAnn, cbNWSWatches, cbNWSWarnings, cbNWSAdvisiories,
-        cbNWSWatchesPrint, cbNWSWarningsPrint, cbNWSAdvisioriesPrint, cbBeepOnReceive, cbDisablePrinting,
-        cbDropRetries, cbArchivePdf, cbBroadcastOnce, cbFixedPitchFullText, cbNwsWordsLine})
+  for (QCheckBox* box : {cbThisStation, cbStationList, cbBull, cbAnn, cbNWSWatches, cbNWSWarnings,
+                         cbNWSAdvisiories, cbNWSWatchesPrint, cbNWSWarningsPrint, cbNWSAdvisioriesPrint,
+                         cbBeepOnReceive, cbDisablePrinting, cbDropRetries, cbArchivePdf, cbBroadcastOnce,
+                         cbFixedPitchFullText, cbNwsWordsLine, cbHeaderFooter, cbReprintMark})
     keep(connect(box, &QCheckBox::toggled, this, push));
   for (const auto& [box, kind] : AlarmBoxes()) keep(connect(box, &QCheckBox::toggled, this, push));
   keep(connect(spnAlarmRepeat, &QSpinBox::valueChanged, this, push));

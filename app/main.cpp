@@ -171,6 +171,18 @@ int main(int argc, char** argv) {
       if (!err.isEmpty()) Print(stderr, err);
       return code;
     }
+    case qm::TCommandLine::caCommsLog: {
+      // Pages need a GUI application (fonts, painting), no display.
+      if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+      QGuiApplication writing(argc, argv);
+      qm::TRunStart start(command.Options);
+      if (const QString wrong = start.FindPlaces(); !wrong.isEmpty()) return Fail(wrong);
+      QString out, err;
+      const int code = qm::CommsLogCommand(command, start.IniFile(), start.DataDir(), out, err);
+      if (!out.isEmpty()) Print(stdout, out);
+      if (!err.isEmpty()) Print(stderr, err);
+      return code;
+    }
     case qm::TCommandLine::caBoardKey:
     case qm::TCommandLine::caBoardKeyRevoke:
     case qm::TCommandLine::caBoardKeys: {

@@ -97,6 +97,10 @@ TMessageDesk::~TMessageDesk() {
   FLogger.reset();  // writes what is still queued
 }
 
+std::string StoreFileIn(const std::string& dataDir) {
+  return (std::filesystem::path(dataDir.empty() ? std::string(".") : dataDir) / kStoreFileName).string();
+}
+
 QString TMessageDesk::DataDir() const {
   return QString::fromStdString(FSetup.DataDir.empty() ? std::string(".") : FSetup.DataDir);
 }
@@ -131,7 +135,7 @@ void TMessageDesk::OpenStore() {
     const std::filesystem::path dir = DataDir().toStdString();
     std::error_code ignored;
     MakePrivateFolders(dir.string(), ignored);  // a failure shows when the store opens
-    path = (dir / kStoreFileName).string();
+    path = StoreFileIn(dir.string());
   }
   // A failing store is said once and tried again; the messages go on to the list and paper.
   FStore = std::make_unique<TDurableStore>(path, [this](const std::string& note, bool trouble) {
@@ -197,6 +201,7 @@ void TMessageDesk::RestoreListed() {
 void TMessageDesk::SetReady(TFirstPrinterCheck printerCheck) {
   QM_ASSERT_OWNER_THREAD(FOwner);
   FReady = true;
+  FStartedUtc = Now(tfUTC);
   FQueue->WatchPrinter(FSetup.PrinterPoll, printerCheck);
   QMetaObject::invokeMethod(
       this, [this] { Advance(); }, Qt::QueuedConnection);
@@ -237,8 +242,9 @@ void TMessageDesk::SetChoices(TDeskChoices choices) {
 }
 
 void TMessageDesk::HandChoicesToQueue() {
-  FQueue->SetPageChoices(
-      {FChoices.PrintingDisabled, FChoices.PageSetting, FChoices.FixedPitchFullText, FChoices.NwsWordsLine});
+  FQueue->SetPageChoices({FChoices.PrintingDisabled, FChoices.PageSetting, FChoices.FixedPitchFullText,
+                          FChoices.NwsWordsLine, FChoices.HeaderFooter, FChoices.ReprintMark,
+                          FChoices.Selection.StationCall});
   FQueue->SetArchiveFolder(FChoices.ArchivePdf ? ArchiveFolder() : QString());
 }
 
@@ -814,6 +820,29 @@ void TMessageDesk::Print(const std::string& text) {
   FQueue->PrintText(0, DisplayText(text));
 }
 
+namespace {
+
+// What a page of stored messages reprints: the jobs that carried them ("jobs 12, 14"), and the
+// messages that none carried yet by their numbers.
+QString ReprintedJobs(const std::vector<TStoredMessage>& messages) {
+  QStringList jobs;
+  QStringList ids;
+  for (const TStoredMessage& m : messages) {
+    const QString job = QString::number(JobNumber(m));
+    if (JobNumber(m) > 0 && !jobs.contains(job)) jobs << job;
+    if (JobNumber(m) <= 0) ids << QString::number(m.Id);
+  }
+  const auto named = [](const char* word, const QStringList& numbers) {
+    return QString::fromLatin1(word) + (numbers.size() == 1 ? QStringLiteral(" ") : QStringLiteral("s ")) +
+           numbers.join(QStringLiteral(", "));
+  };
+  if (jobs.isEmpty()) return named("message", ids);
+  if (ids.isEmpty()) return named("job", jobs);
+  return named("job", jobs) + QStringLiteral(" (%1 not printed before)").arg(named("message", ids));
+}
+
+}  // namespace
+
 void TMessageDesk::ReprintMessages(const std::vector<std::int64_t>& ids, const std::string& from) {
   QM_ASSERT_OWNER_THREAD(FOwner);
   std::vector<std::int64_t> ordered = ids;
@@ -847,7 +876,7 @@ void TMessageDesk::ReprintMessages(const std::vector<std::int64_t>& ids, const s
     if (std::find(senders.begin(), senders.end(), m.Source) == senders.end()) senders.push_back(m.Source);
   for (std::size_t i = 0; i < senders.size() && i < 3; ++i) what += (i > 0 ? ", " : "") + senders[i];
   if (senders.size() > 3) what += " and " + std::to_string(senders.size() - 3) + " more";
-  Reprint(ListJobDocument(lines), FQueue->ListFont(), what + ", asked " + from);
+  Reprint(ListJobDocument(lines), FQueue->ListFont(), what + ", asked " + from, ReprintedJobs(messages));
 }
 
 void TMessageDesk::ReprintJob(std::int64_t number, const std::string& from) {
@@ -860,7 +889,35 @@ void TMessageDesk::ReprintJob(std::int64_t number, const std::string& from) {
   if (!stored) throw EMessageStoreError("No job " + std::to_string(number) + " was printed");
   // The fonts the job was printed in: the list's for a page, the text font for a full text.
   Reprint(DisplayText(stored->Document), stored->Kind == jkList ? FQueue->ListFont() : FQueue->FullTextFont(),
-          "job " + std::to_string(number) + ", asked " + from);
+          "job " + std::to_string(number) + ", asked " + from, QStringLiteral("job %1").arg(number));
+}
+
+TCommsLog TMessageDesk::CommsLog(TDateTime fromUtc, TDateTime toUtc) const {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  const std::string file = StoreFile();
+  if (file.empty()) throw EMessageStoreError("The message store is not open");
+  const THistoryReader reader(file);
+  const std::string& station = FChoices.Selection.StationCall;
+  std::vector<TLogRow> outgoing = reader.SentBetween(fromUtc, toUtc, station);
+  if (OutgoingRows)
+    for (TLogRow& row : OutgoingRows(fromUtc, toUtc)) outgoing.push_back(std::move(row));
+  return MakeCommsLog(QString::fromStdString(station), AccountName(), fromUtc, toUtc,
+                      reader.ReceivedBetween(fromUtc, toUtc), outgoing);
+}
+
+void TMessageDesk::PrintCommsLog(const TCommsLog& log, const std::string& from) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  FQueue->PrepareJob();
+  const TJobTicket ticket = qm::PrintCommsLog(FQueue->PrintJobs(), log);
+  const QString where = ticket.SpoolerJob > 0
+                            ? QStringLiteral("job %1 on %2").arg(ticket.SpoolerJob).arg(ticket.Printer)
+                            : QStringLiteral("on %1").arg(ticket.Printer);
+  const QString text = QStringLiteral("Communications log %1 to %2 printed, %3 rows: ")
+                           .arg(MinuteText(log.FromUtc), MinuteText(log.ToUtc))
+                           .arg(log.Rows.size()) +
+                       where + QStringLiteral(", asked ") + DisplayText(from);
+  Note(ProgramText(text));
+  Hint(text);
 }
 
 std::vector<TBulletinLine> TMessageDesk::BulletinBoard() const {
@@ -887,8 +944,9 @@ void TMessageDesk::ClearBulletinLine(const std::string& from, const std::string&
   emit BulletinsChanged();
 }
 
-void TMessageDesk::Reprint(const QString& document, const QFont& font, const std::string& what) {
-  FQueue->PrepareArchive();
+void TMessageDesk::Reprint(const QString& document, const QFont& font, const std::string& what,
+                           const QString& of) {
+  FQueue->PrepareJob(of);
   TPrintJobs& jobs = FQueue->PrintJobs();
   const TJobTicket ticket = jobs.PrintText(document, font);
   const QString text =

@@ -42,6 +42,7 @@
 #include "desk/PrintQueueTypes.h"
 #include "parse/NwsAlert.h"
 #include "parse/QuillmarkParse.h"
+#include "print/Ics309.h"
 #include "print/PrintTypes.h"
 #include "select/Alarms.h"
 #include "select/Answering.h"
@@ -90,6 +91,8 @@ struct TDeskChoices {
   static constexpr int kMaxAlarmRepeatSeconds = 3600;
   bool FixedPitchFullText = false;  // "Print full texts in a fixed-pitch font"
   bool NwsWordsLine = false;        // "Print NWS alerts' plain words under the entry"
+  bool HeaderFooter = false;        // "Print a header and footer on every page"
+  bool ReprintMark = true;          // "Mark reprints"
   // How long a line stays on the bulletin board.
   TBulletinAges BulletinAges;
   // How often a message of the desk's own goes out until it is answered.
@@ -99,6 +102,9 @@ struct TDeskChoices {
 // The hours of the bulletin option from its text: a whole number from 1 to 168, else the
 // default.
 int BroadcastHours(std::string_view text);
+
+// The message store's file in a data folder, as the desk opens it there.
+std::string StoreFileIn(const std::string& dataDir);
 
 // What the desk takes from its surroundings; every empty part is the real thing.
 struct TDeskSetup {
@@ -252,6 +258,16 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // "on the board"), for the log and the journal.
   void ReprintMessages(const std::vector<std::int64_t>& ids, const std::string& from = "in the window");
   void ReprintJob(std::int64_t number, const std::string& from = "in the window");
+  // The communications log from `fromUtc` up to `toUtc`: what the store kept (read on a
+  // connection of its own) and what OutgoingRows hands in, under the own call and the
+  // account's name. Throws EMessageStoreError when the store cannot be read or is not open.
+  TCommsLog CommsLog(TDateTime fromUtc, TDateTime toUtc) const;
+  // The desk's own traffic of a period, for the log; empty: none.
+  std::function<std::vector<TLogRow>(TDateTime fromUtc, TDateTime toUtc)> OutgoingRows;
+  // The log as a job of its own on the current printer, logged; throws the printer's failure.
+  void PrintCommsLog(const TCommsLog& log, const std::string& from = "in the window");
+  // When this run's desk became ready (UTC): the start of its operational period.
+  TDateTime StartedUtc() const { return FStartedUtc; }
   // The bulletin board now, as the store reads it with the choices' ages; empty while no
   // store is open. Throws EMessageStoreError when the store cannot be read.
   std::vector<TBulletinLine> BulletinBoard() const;
@@ -458,7 +474,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // The repeat runs while an alarm sounds, at the chosen pace.
   void PaceAlarms();
   void Purge(TDateTime utc);
-  void Reprint(const QString& document, const QFont& font, const std::string& what);
+  // `of`: what the page says it is a reprint of ("job 12").
+  void Reprint(const QString& document, const QFont& font, const std::string& what, const QString& of);
   // Logs a stored message's packet and notes in the store once the line is in the file.
   void LogStored(std::int64_t storeId, const std::string& rawText);
   void MarkWrittenLogLines();
@@ -530,6 +547,7 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // The links told to hold their packets while an entry is being accepted; resumed after it.
   std::vector<QPointer<THostLink>> FHeldLinks;
   bool FReady = false;
+  TDateTime FStartedUtc = 0;
   bool FAdvancePosted = false;  // an Advance is queued for the packets DataAvailable took
   bool FHostClosing = false;
   bool FDemo = false;

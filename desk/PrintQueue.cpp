@@ -202,7 +202,14 @@ void TPrintQueue::PrintNow() {
   SubmitList(std::move(job), std::move(lines));
 }
 
-void TPrintQueue::PrepareArchive() {
+void TPrintQueue::PrepareJob(const QString& reprintOf) {
+  TPageFrame frame;
+  frame.HeaderFooter = FPageChoices.HeaderFooter;
+  frame.Station = QString::fromStdString(FPageChoices.Station);
+  frame.PrintedUtc = MinuteText(FHost.Now(tfUTC)) + QStringLiteral(" UTC");
+  if (FPageChoices.ReprintMark && !reprintOf.isEmpty())
+    frame.Mark = QStringLiteral("REPRINT of ") + reprintOf;
+  FPrintJobs->SetPageFrame(std::move(frame));
   FPrintJobs->SetArchiveFolder(FArchiveFolder);
   FPrintJobs->ArchiveFailed = [this](const QString& reason) {
     // The page is printed; only its copy is missing.
@@ -320,7 +327,7 @@ void TPrintQueue::SubmitJob(TPendingJob job, const QString& document, const QFon
   // so a kill at any point leaves a job the next start can find rather than print twice.
   const QUuid token = QUuid::createUuid();
   BeginStoredJob(job, ProgramText(document), token);
-  PrepareArchive();
+  PrepareJob();
   const auto handing = std::make_shared<THanding>(THanding{std::move(job)});
   TJobTicket ticket;
   try {
@@ -337,7 +344,7 @@ void TPrintQueue::SubmitList(TPendingJob job, std::vector<std::string> lines) {
   const QUuid token = QUuid::createUuid();
   // The page's text for the store is made as it is laid out, and kept before the page leaves.
   BeginStoredJob(job, std::string(), token);
-  PrepareArchive();
+  PrepareJob();
   const auto handing = std::make_shared<THanding>(THanding{std::move(job)});
   // Each entry's lines as listed, then the empty line that ends a page; shown a step at a time.
   TPrintJobs::TLineSource source = [this, handing, lines = std::move(lines), next = std::size_t{0},

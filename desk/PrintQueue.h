@@ -86,8 +86,10 @@ class TPrintQueue : public QObject {
   void SetPageChoices(TPageChoices choices) { FPageChoices = std::move(choices); }
   void SetDemo(bool demo) { FDemo = demo; }
   void SetArchiveFolder(const QString& folder) { FArchiveFolder = folder; }
-  // Points the print jobs at the archive; before every job, the desk's reprints too.
-  void PrepareArchive();
+  // Points the print jobs at the archive and gives them the page frame the choices ask for;
+  // before every job, the desk's reprints too. `reprintOf`: the mark of a reprint (shown when
+  // ReprintMark is on), "job 12".
+  void PrepareJob(const QString& reprintOf = {});
   // A full text (or any text) as a job of its own; storeId 0: none stored. Throws the
   // printer's failure; the text is then kept for the next page.
   // `of`: the alert a full text belongs to, for its "Full text printed" line.

@@ -21,6 +21,9 @@ struct TPageChoices {
   std::string PageSetting;          // "Printed messages per page" exactly as typed
   bool FixedPitchFullText = false;  // full texts in a fixed-pitch font, to keep their columns
   bool NwsWordsLine = false;        // an NWS alert's plain words as a fourth line on the page
+  bool HeaderFooter = false;        // the station, print time and page number on every page
+  bool ReprintMark = true;          // "REPRINT of job N" at the top of a reprint's pages
+  std::string Station;              // the own call, as the header names it
 };
 
 class TPrintQueueHost {

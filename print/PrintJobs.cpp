@@ -105,7 +105,8 @@ class TSendingGuard {
 // One job's page being laid out, a line at a time, on `printer` (open from the constructor on).
 class TPageLayout {
  public:
-  TPageLayout(QPrinter& printer, const QFont& font) : FPrinter(printer) {
+  TPageLayout(QPrinter& printer, const QFont& font, TPageFrame frame = {})
+      : FPrinter(printer), FFrame(std::move(frame)) {
     if (!FPainter.begin(&printer)) throw EPrintError(TPrintJobs::NotValidText.toStdString());
     // The page rectangle in twips, whole twips, as device pixels again.
     const int dpiX = printer.logicalDpiX();
@@ -123,6 +124,17 @@ class TPageLayout {
     // Continuation lines of a line wider than the page start four blanks in, so they are
     // not read as lines of their own (an entry's own lines start two blanks in).
     FIndent = qMin(QFontMetricsF(FFont, &printer).horizontalAdvance(QStringLiteral("    ")), FPageW / 4);
+    if (FFrame.Empty()) return;
+    if (FFrame.PrintedUtc.isEmpty())
+      FFrame.PrintedUtc = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'"));
+    const qreal line = QFontMetricsF(FFont, &printer).lineSpacing();
+    // The frame's lines, and a blank line between them and the text.
+    const int headerLines = (FFrame.Mark.isEmpty() ? 0 : 1) + (FFrame.HeaderFooter ? 1 : 0);
+    FTop = line * (headerLines + 1);
+    FBottom = FFrame.HeaderFooter ? line * 2 : 0;
+    // A page too small for its frame prints the text alone.
+    if (FTop + FBottom + line > FPageH) FTop = FBottom = 0;
+    FrameTop();
   }
   ~TPageLayout() {
     if (FPainter.isActive()) Abort();
@@ -147,18 +159,21 @@ class TPageLayout {
     layout.endLayout();
     for (const QTextLine& line : lines) {
       // A new page starts only for a line that does not fit and has a page of its own to go to.
-      if (FY > 0 && FY + line.height() > FPageH) {
+      if (FY > 0 && FY + line.height() > FPageH - FTop - FBottom) {
+        FrameBottom();
         if (!FPrinter.newPage()) throw EPrintError(TPrintJobs::NotValidText.toStdString());
         ++FStats.Pages;
         FY = 0;
+        FrameTop();
       }
-      line.draw(&FPainter, QPointF(0, FY));
+      line.draw(&FPainter, QPointF(0, FTop + FY));
       FY += line.height();
       ++FStats.Lines;
     }
   }
   // The page is whole: closed, or the failure thrown.
   void End() {
+    FrameBottom();
     if (!FPainter.end() || FPrinter.printerState() == QPrinter::Error)
       throw EPrintError(TPrintJobs::NotValidText.toStdString());
   }
@@ -169,7 +184,38 @@ class TPageLayout {
   const TPrintStats& Stats() const { return FStats; }
 
  private:
+  // The mark and the header at the top of the current page.
+  void FrameTop() {
+    if (FTop <= 0) return;
+    const QFontMetricsF metrics(FFont, &FPrinter);
+    qreal y = metrics.ascent();
+    if (!FFrame.Mark.isEmpty()) {
+      QFont bold(FFont);
+      bold.setBold(true);
+      FPainter.setFont(bold);
+      FPainter.drawText(QPointF(0, y), FFrame.Mark);
+      FPainter.setFont(FFont);
+      y += metrics.lineSpacing();
+    }
+    if (!FFrame.HeaderFooter) return;
+    QString header = FFrame.Station.isEmpty() ? QString() : FFrame.Station + QStringLiteral("   ");
+    header += QStringLiteral("printed ") + FFrame.PrintedUtc;
+    if (FFrame.Job > 0) header += QStringLiteral("   job %1").arg(FFrame.Job);
+    FPainter.drawText(QPointF(0, y), header);
+    FPainter.drawLine(QPointF(0, y + metrics.descent()), QPointF(FPageW, y + metrics.descent()));
+  }
+  // The footer at the bottom of the current page.
+  void FrameBottom() {
+    if (FBottom <= 0) return;
+    const QFontMetricsF metrics(FFont, &FPrinter);
+    QString footer = QStringLiteral("page %1").arg(FStats.Pages);
+    if (!FFrame.Station.isEmpty()) footer = FFrame.Station + QStringLiteral("   ") + footer;
+    FPainter.drawText(QPointF(0, FPageH - metrics.descent()), footer);
+  }
+
   QPrinter& FPrinter;
+  TPageFrame FFrame;
+  qreal FTop = 0, FBottom = 0;  // the frame's share of each page
   QPainter FPainter;
   QFont FFont;
   QTextOption FOption;
@@ -516,7 +562,7 @@ void TPrintJobs::PrepareJob(QPrinter& printer, const QString& title) const {
 }
 
 void TPrintJobs::LayOut(QPrinter& printer, const QString& text, const QFont& font) {
-  TPageLayout page(printer, font);
+  TPageLayout page(printer, font, FFrame);
   for (const QString& paragraph : SplitLines(text)) page.Line(paragraph);
   page.End();
   FLastJob = page.Stats();
@@ -578,7 +624,7 @@ std::optional<TJobTicket> TPrintJobs::PrintLines(TLineSource source, const QFont
     FPdf->setCopyCount(1);  // copies are the spooler's
   }
   PrepareJob(*target, title);
-  run->Layout = std::make_unique<TPageLayout>(*target, run->Font);
+  run->Layout = std::make_unique<TPageLayout>(*target, run->Font, FFrame);
   FRun = std::move(run);
   FBusy = true;
   bool whole = false;

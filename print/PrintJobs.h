@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "print/LogPeriod.h"
 #include "print/PrintTypes.h"
 
 class QPrinter;
@@ -191,6 +192,10 @@ class TPrintJobs {
   // The copy the last job left in the archive, or "".
   QString LastArchived() const { return FLastArchived; }
 
+  // What stands around the text on every page of the jobs that follow (see TPageFrame).
+  void SetPageFrame(TPageFrame frame) { FFrame = std::move(frame); }
+  const TPageFrame& PageFrame() const { return FFrame; }
+
   // Called with the spooler's job number before the page is handed over, so that the caller
   // can keep the number first: a kill after that point leaves a number to ask about, a kill
   // before it a job without a page. A throw from it cancels that job and leaves PrintText.
@@ -289,6 +294,7 @@ class TPrintJobs {
   QString FOutputFolder;
   QString FArchiveFolder;
   QString FLastArchived;
+  TPageFrame FFrame;
   bool FBusy = false;
   // The job PrintText is handing over (from its number on), else 0.
   int FSendingJob = 0;

@@ -224,6 +224,12 @@ void TBoardRun::Start() {
   hooks.SendMessage = [this](const std::string& to, const std::string& text, const std::string& who) {
     return SendFor(to, text, "on the board by " + who);
   };
+  hooks.ReadLogPeriod = [](const std::string& from, const std::string& to, double& fromUtc, double& toUtc) {
+    return qm::ReadLogPeriod(from, to, fromUtc, toUtc).toStdString();
+  };
+  hooks.CommsLogCsv = [this](double fromUtc, double toUtc) {
+    return CommsLogCsv(FDesk.CommsLog(fromUtc, toUtc));
+  };
   auto server = std::make_unique<TBoardServer>(FPlan.Config, std::move(hooks), this);
   try {
     server->Start();

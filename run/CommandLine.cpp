@@ -8,6 +8,7 @@
 #include "base/IntegerText.h"
 #include "generated/QuillmarkVersion.h"
 #include "parse/CallsignText.h"
+#include "print/Ics309.h"
 #include "select/NwsAreas.h"
 
 namespace qm {
@@ -220,10 +221,17 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
                                           QStringLiteral("NAME"));
   const QCommandLineOption boardKeys(QStringLiteral("board-keys"),
                                      QStringLiteral("Lists the board keys by name and rights."));
-  parser.addOptions({help,           version,   replay, pace,       aprsIs,  kiss,     serial,
-                     callsign,       filter,    answer, passcode,   printer, toPdf,    config,
-                     noWindow,       web,       areas,  alarm,      status,  boardKey, canAct,
-                     boardKeyRevoke, boardKeys, send,   acknowledge});
+  const QCommandLineOption commsLog(
+      QStringLiteral("ics309"),
+      QStringLiteral("Writes the communications log (ICS 309) of the messages kept from FROM up to TO\n"
+                     "(yyyy-mm-ddThh:mm, UTC, after the option) as PDF and CSV into the data folder\n"
+                     "and prints their paths; exit status 0 done, 1 not written, 2 a bad period."));
+  const QCommandLineOption printLog(QStringLiteral("print"),
+                                    QStringLiteral("With --ics309: the log goes to the printer too."));
+  parser.addOptions({help,           version,   replay, pace,     aprsIs,   kiss,       serial,
+                     callsign,       filter,    answer, passcode, printer,  toPdf,      config,
+                     noWindow,       web,       areas,  alarm,    status,   boardKey,   canAct,
+                     boardKeyRevoke, boardKeys, send,   commsLog, printLog, acknowledge});
   for (const char* name : kQtValueOptions) {
     QCommandLineOption qt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     qt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -266,14 +274,24 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       }
     }
     if (parser.isSet(send)) {
-      if (parser.isSet(acknowledge))
-        throw TBadValue{QStringLiteral("choose one of --send and --acknowledge")};
+      if (parser.isSet(acknowledge) || parser.isSet(commsLog))
+        throw TBadValue{QStringLiteral("choose one of --send, --acknowledge and --ics309")};
       if (positional.isEmpty()) throw TBadValue{QStringLiteral("--send CALL: the text to send follows")};
       result.Action = TCommandLine::caSend;
       result.SendTo = parser.value(send);
       // Words left unquoted are one text all the same.
       result.SendText = positional.join(QLatin1Char(' '));
       positional.clear();
+    } else if (parser.isSet(commsLog)) {
+      if (positional.size() < 2) throw TBadValue{QStringLiteral("--ics309 needs the period: FROM TO")};
+      const QString why = ReadLogPeriod(positional.at(0).toStdString(), positional.at(1).toStdString(),
+                                        result.LogFrom, result.LogTo);
+      if (!why.isEmpty()) throw TBadValue{QStringLiteral("--ics309: ") + why};
+      result.Action = TCommandLine::caCommsLog;
+      result.PrintLog = parser.isSet(printLog);
+      positional.remove(0, 2);
+    } else if (parser.isSet(printLog)) {
+      throw TBadValue{QStringLiteral("--print goes with --ics309 FROM TO")};
     }
     if (!positional.isEmpty())
       throw TBadValue{QStringLiteral("unexpected argument \"%1\"").arg(positional.first())};

@@ -53,15 +53,19 @@ struct TCommandLine {
     caBoardKeyRevoke,
     caBoardKeys,
     caAcknowledge,
-    caSend
+    caSend,
+    caCommsLog
   };
   using enum TAction;
   TAction Action = caRun;
   TRunOptions Options;
-  QString Text;              // the help, the version line or what is wrong (without the program's name)
-  QString KeyName;           // --board-key, --board-key-revoke
-  bool CanAct = false;       // --can-act
-  QString AlarmNumber;       // --acknowledge N: the alarm's number; "" every alarm
+  QString Text;         // the help, the version line or what is wrong (without the program's name)
+  QString KeyName;      // --board-key, --board-key-revoke
+  bool CanAct = false;  // --can-act
+  QString AlarmNumber;  // --acknowledge N: the alarm's number; "" every alarm
+  // --ics309 FROM TO: the communications log of that period (UTC), and with --print on paper.
+  TDateTime LogFrom = 0, LogTo = 0;
+  bool PrintLog = false;
   QString SendTo, SendText;  // --send CALL TEXT
 };
 

@@ -23,6 +23,10 @@ constexpr TStoredChoice NwsPrintingFlag(const char* key, TFlagField field) {
   return {.Kind = skFlag, .Section = kNwsPrintingSection, .Key = key, .Flag = field};
 }
 
+constexpr TStoredChoice PaperFlag(const char* key, TFlagField field) {
+  return {.Kind = skFlag, .Section = kPaperSection, .Key = key, .Flag = field};
+}
+
 constexpr TStoredChoice HistoryNumber(const char* key, int& (*field)(TDeskChoices&),
                                       int (*rule)(std::string_view), bool addedLater = false) {
   return {.Kind = skNumber,
@@ -77,6 +81,8 @@ constexpr auto kTable = std::to_array<TStoredChoice>({
         "BroadcastHours", [](TDeskChoices& c) -> int& { return c.BroadcastHours; }, BroadcastHours, true),
     NwsPrintingFlag("FixedPitchFullText", [](TDeskChoices& c) -> bool& { return c.FixedPitchFullText; }),
     NwsPrintingFlag("WordsLine", [](TDeskChoices& c) -> bool& { return c.NwsWordsLine; }),
+    PaperFlag("HeaderFooter", [](TDeskChoices& c) -> bool& { return c.HeaderFooter; }),
+    PaperFlag("ReprintMark", [](TDeskChoices& c) -> bool& { return c.ReprintMark; }),
     {.Kind = skKinds,
      .Section = kAlarmsSection,
      .Key = "Kinds",

@@ -20,6 +20,8 @@ namespace qm {
 inline constexpr const char* kHistorySection = "History";
 // How NWS alerts are put on paper.
 inline constexpr const char* kNwsPrintingSection = "NWS Printing";
+// What stands around the text on paper: the header and footer, the reprint's mark.
+inline constexpr const char* kPaperSection = "Paper";
 // The NWS area list.
 inline constexpr const char* kNwsAreasSection = "NWSAreas";
 // The alarms' kinds and their repeat.

@@ -1,6 +1,7 @@
 #include "run/Unattended.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <cstdio>
@@ -9,10 +10,13 @@
 
 #include "base/AsciiText.h"
 #include "base/ProgramText.h"
+#include "print/Ics309.h"
 #include "print/PrintJobs.h"
 #include "print/ProgramFont.h"
 #include "run/RunStart.h"
 #include "run/StoredChoices.h"
+#include "settings/SettingsStore.h"
+#include "store/MessageStore.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -136,6 +140,52 @@ void TUnattendedDesk::Say(const QString& text) {
 
 void TUnattendedDesk::StepFailed(const QString& step, const QString& why) {
   Say(step + QStringLiteral(": ") + why);
+}
+
+int CommsLogCommand(const TCommandLine& command, const std::string& iniFile, const std::string& dataDir,
+                    QString& out, QString& err) {
+  const TRunOptions& o = command.Options;
+  std::string station;
+  {
+    TSettingsStore settings(iniFile);
+    const std::vector<THostSettings> sources = ReadHostSources(settings);
+    if (!sources.empty()) station = UpperCase(Trim(sources.front().Callsign));
+  }
+  if (o.Callsign) station = *o.Callsign;
+  const std::string store = StoreFileIn(dataDir);
+  TCommsLog log;
+  try {
+    if (!QFileInfo::exists(QString::fromStdString(store)))
+      throw EMessageStoreError("No message store in " + dataDir);
+    const THistoryReader reader(store);
+    log = MakeCommsLog(DisplayText(station), AccountName(), command.LogFrom, command.LogTo,
+                       reader.ReceivedBetween(command.LogFrom, command.LogTo),
+                       reader.SentBetween(command.LogFrom, command.LogTo, station));
+  } catch (const std::exception& e) {
+    err = QStringLiteral("quillmark: the messages could not be read: %1\n").arg(QString::fromUtf8(e.what()));
+    return 1;
+  }
+  try {
+    const TCommsLogFiles files = SaveCommsLog(log, QString::fromStdString(dataDir));
+    out = files.Pdf + u'\n' + files.Csv + u'\n';
+    if (!command.PrintLog) return 0;
+    TPrintJobs jobs;
+    if (!o.PrintToFolder.isEmpty()) {
+      jobs.SetOutputFolder(o.PrintToFolder);
+    } else if (!o.Printer.isEmpty()) {
+      const qsizetype index = jobs.Printers().indexOf(o.Printer);
+      if (index < 0) throw EPrintError("No printer \"" + o.Printer.toStdString() + "\" is installed");
+      jobs.SelectPrinter(static_cast<int>(index));
+    }
+    const TJobTicket ticket = PrintCommsLog(jobs, log);
+    out += ticket.SpoolerJob > 0
+               ? QStringLiteral("printed: job %1 on %2\n").arg(ticket.SpoolerJob).arg(ticket.Printer)
+               : QStringLiteral("printed: %1\n").arg(ticket.Printer);
+  } catch (const std::exception& e) {
+    err = QStringLiteral("quillmark: %1\n").arg(QString::fromUtf8(e.what()));
+    return 1;
+  }
+  return 0;
 }
 
 int RunWithoutWindow(TRunStart& start) {

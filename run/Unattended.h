@@ -71,6 +71,14 @@ class TUnattendedDesk : public QObject, private TRunView {
   QStringList FPrinterSaid;
 };
 
+// --ics309: the log of the command's period from the store in `dataDir` (read-only, beside a
+// running desk), written into `dataDir` as PDF and CSV, their paths in `out`, with PrintLog on
+// the printer (--printer, else the system's default; --print-to-pdf a folder) too. The exit
+// status: 0 done, 1 the store could not be read or a file not written or the job not printed.
+// Needs a GUI application object (fonts, pages), no display.
+int CommsLogCommand(const TCommandLine& command, const std::string& iniFile, const std::string& dataDir,
+                    QString& out, QString& err);
+
 // The run without a window, from a start prepared for it (TRunStart::Prepare): the desk, the
 // board and --status, until a signal, the sources' end or the host's; the program's exit code.
 int RunWithoutWindow(TRunStart& start);

@@ -145,4 +145,37 @@ std::vector<std::int64_t> THistoryReader::FindMessages(const THistoryFilter& fil
   return FindIds(FDb, FPath, filter, limit, FStop);
 }
 
+std::vector<TLogRow> THistoryReader::ReceivedBetween(double fromUtc, double toUtc) const {
+  TStmt stmt(FDb, FPath,
+             "SELECT utc_time, source, trim(addressee), message_text FROM messages"
+             " WHERE utc_time >= ?1 AND utc_time < ?2 ORDER BY utc_time, id");
+  TUse use(stmt);
+  use.Bind(fromUtc).Bind(toUtc);
+  std::vector<TLogRow> rows;
+  while (use.Step())
+    rows.push_back({.UtcTime = use.Real(0), .From = use.Text(1), .To = use.Text(2), .Text = use.Text(3)});
+  return rows;
+}
+
+std::vector<TLogRow> THistoryReader::SentBetween(double fromUtc, double toUtc,
+                                                 const std::string& ownCall) const {
+  std::vector<TLogRow> rows;
+  {
+    // A store from before the desk sent anything has no such table, and this connection
+    // only reads.
+    TStmt table(FDb, FPath, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'sent_messages'");
+    TUse there(table);
+    if (!there.Step()) return rows;
+  }
+  TStmt stmt(FDb, FPath,
+             "SELECT created_utc, to_call, message_text FROM sent_messages"
+             " WHERE created_utc >= ?1 AND created_utc < ?2 ORDER BY created_utc, id");
+  TUse use(stmt);
+  use.Bind(fromUtc).Bind(toUtc);
+  while (use.Step())
+    rows.push_back(
+        {.UtcTime = use.Real(0), .From = ownCall, .To = use.Text(1), .Text = use.Text(2), .Outgoing = true});
+  return rows;
+}
+
 }  // namespace qm

@@ -232,6 +232,15 @@ struct TBulletinLine {
   bool operator==(const TBulletinLine&) const = default;
 };
 
+// One line of the communications log: when (UTC), from whom, to whom, what. Outgoing: the
+// desk's own traffic, which the caller hands in; what the store kept came in.
+struct TLogRow {
+  double UtcTime = 0;
+  std::string From, To, Text;
+  bool Outgoing = false;
+  bool operator==(const TLogRow&) const = default;
+};
+
 class TCheckpointer;
 
 // Text fields hold the program's single-byte text as it is (any byte, NUL included).
@@ -490,6 +499,10 @@ class THistoryReader {
   std::vector<std::int64_t> FindMessages(const THistoryFilter& filter, std::size_t limit = 0) const;
   // As TMessageStore::BulletinBoard.
   std::vector<TBulletinLine> BulletinBoard(double utcNow, const TBulletinAges& ages) const;
+  // The messages kept from `fromUtc` up to, not including, `toUtc`, oldest first.
+  std::vector<TLogRow> ReceivedBetween(double fromUtc, double toUtc) const;
+  // The messages this desk sent as `ownCall` in the same period, oldest first.
+  std::vector<TLogRow> SentBetween(double fromUtc, double toUtc, const std::string& ownCall) const;
 
  private:
   std::string FPath;

@@ -573,6 +573,23 @@ struct TBoardServer::TShared {
     ReplyJson(res, QJsonObject{{QStringLiteral("rows"), *rows}, {QStringLiteral("more"), more}});
   }
 
+  // GET /api/ics309?from=…&to=…&format=csv: the communications log of the period, for any key.
+  void CommsLog(const httplib::Request& req, httplib::Response& res) {
+    if (!req.has_param("from") || !req.has_param("to"))
+      return Refuse(res, 400, "Give the period: from=yyyy-mm-ddThh:mm&to=yyyy-mm-ddThh:mm (UTC)");
+    if (req.get_param_value("format") != "csv") return Refuse(res, 400, "The log is served as format=csv");
+    double from = 0, to = 0;
+    const std::string why =
+        Hooks.ReadLogPeriod(req.get_param_value("from"), req.get_param_value("to"), from, to);
+    if (!why.empty()) return Refuse(res, 400, why);
+    std::string error;
+    const std::optional<std::string> csv =
+        OnDesk<std::string>([this, from, to] { return Hooks.CommsLogCsv(from, to); }, error);
+    if (!csv) return Refuse(res, 503, error);
+    res.set_header("Content-Disposition", "attachment; filename=\"ics309.csv\"");
+    res.set_content(*csv, "text/csv; charset=utf-8");
+  }
+
   // Who makes a change (reprint, acknowledge) with the request's key: the key's name. The door
   // lets a change through only with an acting key.
   std::optional<std::string> Actor(const httplib::Request&, httplib::Response&) { return CallerName(); }
@@ -787,6 +804,7 @@ void TBoardServer::Start() {
   http.Get("/api/state", route(&TShared::State));
   http.Get("/api/events", route(&TShared::Events));
   http.Get("/api/history", route(&TShared::History));
+  http.Get("/api/ics309", route(&TShared::CommsLog));
   http.Post("/api/reprint", route(&TShared::Reprint));
   http.Post("/api/reprint-job", route(&TShared::ReprintJob));
   http.Post("/api/alarms/acknowledge", route(&TShared::AcknowledgeAlarms));

@@ -118,6 +118,12 @@ struct TBoardHooks {
   std::function<std::pair<std::string, std::string>(const std::string& to, const std::string& text,
                                                     const std::string& who)>
       SendMessage;
+  // The communications log's period from the request's texts: "" and the times (UTC), or why
+  // not. On the asking worker's thread.
+  std::function<std::string(const std::string& from, const std::string& to, double& fromUtc, double& toUtc)>
+      ReadLogPeriod;
+  // The communications log of a period as CSV.
+  std::function<std::string(double fromUtc, double toUtc)> CommsLogCsv;
 };
 
 class TBoardServer : public QObject {

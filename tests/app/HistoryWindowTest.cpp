@@ -242,10 +242,10 @@ TEST_F(HistoryWindow, ReprintsLeaveTheListAndTheStoreAsTheyWere) {
   form->btnHistory->click();
   THistoryWindow* history = form->History();
   ASSERT_TRUE(Answered(history));
-  // A past job as it was printed: the same lines in the same order.
+  // A past job as it was printed: the same lines in the same order, under the reprint's mark.
   history->tvMessages->selectRow(2);  // "Second", printed in job 1
   history->btnReprintJob->click();
-  EXPECT_EQ(PdfText(), page);
+  EXPECT_EQ(PdfText(), QStringList{QStringLiteral("REPRINT of job 1")} + page);
 
   // Chosen messages, oldest first whatever the order they were chosen in.
   history->tvMessages->clearSelection();
@@ -254,8 +254,9 @@ TEST_F(HistoryWindow, ReprintsLeaveTheListAndTheStoreAsTheyWere) {
   history->tvMessages->selectionModel()->select(history->Model->index(3, 0),
                                                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
   history->btnReprintSelected->click();
-  const QStringList chosen = PdfText();
-  ASSERT_EQ(chosen.size(), 6);
+  QStringList chosen = PdfText();
+  ASSERT_EQ(chosen.size(), 7);
+  EXPECT_EQ(chosen.takeFirst(), QStringLiteral("REPRINT of job 1 (message 4 not printed before)"));
   EXPECT_EQ(chosen[0], page[0]);
   EXPECT_EQ(chosen[2], QStringLiteral("  NOCALL-9: First"));
   EXPECT_EQ(chosen[5], QStringLiteral("  NOCALL-9: Fourth"));

@@ -55,6 +55,8 @@ void ChangeEveryChoice(TMainForm& form) {
   emit form.edNwsAreas->editingFinished();
   form.cbFixedPitchFullText->click();
   form.cbNwsWordsLine->click();
+  form.cbHeaderFooter->click();
+  form.cbReprintMark->click();
   // Nor are the alarms'.
   form.cbAlarmOwn->click();
   form.cbAlarmWarnings->click();
@@ -90,7 +92,7 @@ TEST(StoredChoices, WhatTheWindowSavesTheRunWithoutOneReadsBack) {
   std::set<std::string> written;
   for (const std::string& section : ini.SectionNames()) {
     if (section == kControlsSection || section == kHistorySection || section == kNwsPrintingSection ||
-        section == kAlarmsSection) {
+        section == kAlarmsSection || section == kPaperSection) {
       for (const std::string& key : ini.KeyNames(section))
         written.insert(std::string(section).append("/").append(key));
     } else if (section != "Info" && section != "FormState" && !section.starts_with("Connection")) {

@@ -1,4 +1,5 @@
 // Prints through the real CUPS queue Quillmark-PDF (scripts/cups-pdf-queue.sh start).
+#include "print/Ics309.h"
 #include "print/PrintJobs.h"
 #include "print/ProgramFont.h"
 #include "tests/support/CupsPdfQueue.h"
@@ -65,6 +66,51 @@ TEST(CupsQueueTest, ListJobReachesThePdfQueueUnderItsName) {
   EXPECT_EQ(test::NewestCompletedJobPdf(), pdf);
   EXPECT_EQ(test::PdfPages(pdf), 1);
   EXPECT_THAT(test::StdLines(test::PdfLines(pdf)), ElementsAreArray(test::AsPdfTextLines(entry)));
+}
+
+// A reprint's mark and the header and footer on every page of a job of two pages, as the
+// queue printed it; then the communications log as a job of its own, framed the same way.
+TEST(CupsQueueTest, FramedPagesAndTheLogReachTheQueue) {
+  const QString missing = test::MissingPopplerTools();
+  if (!missing.isEmpty()) GTEST_SKIP() << missing.toStdString();
+  TPrintJobs jobs;
+  const int index = int(jobs.Printers().indexOf(test::CupsPdfQueue));
+  ASSERT_GE(index, 0) << "run scripts/cups-pdf-queue.sh start";
+  jobs.SelectPrinter(index);
+  jobs.SetPageFrame({true, QStringLiteral("W1AW"), QStringLiteral("2026-12-10 21:05 UTC"), 0,
+                     QStringLiteral("REPRINT of job 12")});
+  QStringList lines;
+  for (int i = 1; i <= 90; ++i) lines << QStringLiteral("Line %1 of the reprint").arg(i);
+  QSet<int> before = test::CompletedJobIds();
+  const TJobTicket ticket = jobs.PrintText(ListJobDocument(lines), ListFont());
+  ASSERT_EQ(test::WaitForNewCompletedJob(before, 60000), ticket.SpoolerJob);
+  const QString pdf = test::JobPdf(ticket.SpoolerJob);
+  ASSERT_EQ(test::PdfPages(pdf), 2);
+  QStringList printed;
+  for (int page = 1; page <= 2; ++page) {
+    SCOPED_TRACE(page);
+    const QStringList text = test::PdfLines(pdf, page, page);
+    ASSERT_GE(text.size(), 4);
+    EXPECT_EQ(text[0], QStringLiteral("REPRINT of job 12"));
+    EXPECT_EQ(text[1], QStringLiteral("W1AW   printed 2026-12-10 21:05 UTC"));
+    EXPECT_EQ(text.last(), QStringLiteral("W1AW   page %1").arg(page));
+    printed += text.mid(2, text.size() - 3);
+  }
+  // No line lost or doubled between the pages.
+  EXPECT_EQ(printed, lines);
+
+  TCommsLog log = MakeCommsLog(QStringLiteral("W1AW"), QStringLiteral("alice"), 46366.0, 46367.0,
+                               {{46366.5, "KB1AB-7", "W1AW", "Shelter at the school, 40 cots"}},
+                               {{46366.6, "W1AW", "KB1AB-7", "Roger, 20 cots on the way"}});
+  before = test::CompletedJobIds();
+  const TJobTicket logged = PrintCommsLog(jobs, log);
+  EXPECT_EQ(jobs.PageFrame().Mark, QStringLiteral("REPRINT of job 12"));  // the jobs' own frame again
+  ASSERT_EQ(test::WaitForNewCompletedJob(before, 60000), logged.SpoolerJob);
+  EXPECT_EQ(test::JobName(logged.SpoolerJob), QStringLiteral("Quillmark ICS-309"));
+  const QString text = test::PdfText(test::JobPdf(logged.SpoolerJob));
+  EXPECT_THAT(text.toStdString(), HasSubstr("COMMUNICATIONS LOG (ICS 309)"));
+  EXPECT_THAT(text.toStdString(), HasSubstr("Roger, 20 cots on the way"));
+  EXPECT_THAT(text.toStdString(), ::testing::Not(HasSubstr("REPRINT")));
 }
 
 // With the archive on, each job the spooler takes is also kept as a PDF file of its own,

@@ -72,5 +72,27 @@ TEST(AlarmChoices, AFileFromBeforeThemIsWrittenBackByteForByteUntilOneIsChosen) 
   EXPECT_EQ(test::ReadFileBytes(file), kFileBeforeAlarms);
 }
 
+// [Paper] as [Alarms]: written only while a choice differs from its default (the header
+// off, the reprint's mark on), and gone again when both are back.
+TEST(PaperChoices, TheirSectionIsWrittenOnlyWhileOneDiffers) {
+  test::TTempDir dir;
+  const std::string file = dir.File("Quillmark.ini");
+  WriteFile(file, kFileBeforeAlarms);
+  TSettingsStore store(file);
+  TDeskChoices choices = ReadDeskChoices(store);
+  EXPECT_FALSE(choices.HeaderFooter);
+  EXPECT_TRUE(choices.ReprintMark);
+  WriteOptionSection(store, kPaperSection, choices);
+  EXPECT_EQ(test::ReadFileBytes(file), kFileBeforeAlarms);
+  choices.ReprintMark = false;
+  WriteOptionSection(store, kPaperSection, choices);
+  const std::string written = test::ReadFileBytes(file);
+  EXPECT_NE(written.find("[Paper]\r\nHeaderFooter=0\r\nReprintMark=0\r\n"), std::string::npos) << written;
+  EXPECT_FALSE(ReadDeskChoices(store).ReprintMark);
+  choices.ReprintMark = true;
+  WriteOptionSection(store, kPaperSection, choices);
+  EXPECT_EQ(test::ReadFileBytes(file), kFileBeforeAlarms);
+}
+
 }  // namespace
 }  // namespace qm

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include "generated/QuillmarkVersion.h"
+#include "store/MessageStore.h"
 
 namespace qm {
 namespace {
@@ -101,6 +102,58 @@ TEST(CommandLine, TheProgramAnswersRefusesAndRunsWithoutStoringOptions) {
   const QByteArray stored = ini.readAll();
   EXPECT_FALSE(stored.contains("[Connection]")) << stored.toStdString();
   EXPECT_FALSE(stored.contains("N0CALL")) << stored.toStdString();
+}
+
+// --ics309 refuses a period it cannot read before anything is written; a sound one reads the
+// store beside its writer, writes the log into the data folder, says where, and prints it.
+TEST(CommandLine, TheCommunicationsLogOfAPeriod) {
+  QTemporaryDir dir;
+  const QString config = dir.filePath(QStringLiteral("config"));
+  const struct {
+    QStringList Period;
+    const char* Error;
+  } refused[] = {
+      {{"2026-12-10T12:00", "2026-12-10T08:00"},
+       "quillmark: --ics309: the period ends before it starts: 2026-12-10 08:00 is not after 2026-12-10 "
+       "12:00"},
+      {{"2026-12-10T08:00"}, "quillmark: --ics309 needs the period: FROM TO"},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.Error);
+    const TRun bad = RunProgram(QStringList{"--config", config, "--ics309"} + r.Period, dir.path());
+    EXPECT_EQ(bad.Code, 2);
+    EXPECT_TRUE(bad.Err.startsWith(r.Error)) << bad.Err.toStdString();
+    EXPECT_FALSE(QDir(config).exists());
+  }
+
+  ASSERT_TRUE(QDir().mkpath(config));
+  TMessageStore store((config + QStringLiteral("/Quillmark-messages.db")).toStdString());
+  for (const auto& [utc, text] :
+       {std::pair{46366.3, "before the period"}, std::pair{46366.5, "Shelter open, 40 cots"},
+        std::pair{46366.75, "at the period's end"}}) {
+    TStoredMessage m;
+    m.UtcTime = utc;
+    m.Source = "KB1AB-7";
+    m.Addressee = "W1AW     ";
+    m.MessageText = text;
+    m.Kind = 1;
+    store.Add(m);
+  }
+  const QString pdfs = dir.filePath(QStringLiteral("pdf"));
+  const TRun run = RunProgram({"--config", config, "--callsign", "w1aw", "--ics309", "2026-12-10T08:00",
+                               "2026-12-10T18:00", "--print", "--print-to-pdf", pdfs},
+                              dir.path());
+  ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+  const QString base = config + QStringLiteral("/ics309-20261210-0800-20261210-1800");
+  EXPECT_TRUE(run.Out.startsWith(
+      (base + QStringLiteral(".pdf\n") + base + QStringLiteral(".csv\nprinted: ")).toUtf8()))
+      << run.Out.toStdString();
+  QFile csv(base + QStringLiteral(".csv"));
+  ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+  EXPECT_EQ(csv.readAll(), QByteArray("Time (UTC),From,To,Subject/Message\r\n"
+                                      "2026-12-10 12:00,KB1AB-7,W1AW,\"Shelter open, 40 cots\"\r\n"));
+  EXPECT_TRUE(QFile::exists(base + QStringLiteral(".pdf")));
+  EXPECT_EQ(QDir(pdfs).entryList({QStringLiteral("quillmark-*.pdf")}, QDir::Files).size(), 1);
 }
 
 }  // namespace

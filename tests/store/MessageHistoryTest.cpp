@@ -100,6 +100,35 @@ TEST(TMessageStoreHistory, FiltersAnswerNewestFirst) {
   EXPECT_THROW(reader.FindMessages({"", hkAll, "hamfest"}), EMessageStoreError);
 }
 
+// A period's messages for the communications log: from its first instant up to, not
+// including, its end, oldest first (by id at the same time), the addressee without its blanks;
+// what the store keeps after the reader opened is in the next answer.
+TEST(TMessageStoreHistory, ReceivedBetweenHoldsThePeriodsEdges) {
+  test::TTempDir dir;
+  TMessageStore store(dir.File("m.db"));
+  const double from = 46000.25;  // 06:00
+  const double to = 46000.5;     // 12:00
+  const double second = 1.0 / 86400;
+  for (const auto& [n, utc] : {std::pair{1, from - second}, std::pair{2, to - second}, std::pair{3, from},
+                               std::pair{4, to}, std::pair{5, from}})
+    store.Add(test::Msg(n, utc));
+  THistoryReader reader(store.Path());
+  std::vector<std::string> texts;
+  for (const TLogRow& row : reader.ReceivedBetween(from, to)) {
+    EXPECT_EQ(row.To, "NOCALL-9");
+    EXPECT_FALSE(row.Outgoing);
+    texts.push_back(row.From + " " + row.Text);
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{"KB1AB-3 message 3", "KB1AB-5 message 5", "KB1AB-2 message 2"}));
+  TStoredMessage spaced = test::Msg(6, from + second);
+  spaced.Addressee = "W1AW     ";
+  store.Add(spaced);
+  const std::vector<TLogRow> rows = reader.ReceivedBetween(from, to);
+  ASSERT_EQ(rows.size(), 4U);
+  EXPECT_EQ(rows[2].To, "W1AW");
+  EXPECT_TRUE(reader.ReceivedBetween(to, to).empty());
+}
+
 // A store of an older build gets its text index at once and fills it in steps; a text search
 // gives the same answer all along, by reading every message until the index holds them all
 // and through the index after, with what changed meanwhile.

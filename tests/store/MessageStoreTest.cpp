@@ -684,6 +684,8 @@ TEST(TMessageStore, SentMessagesAreKeptBesideAnOlderStoresMessages) {
   const std::string path = dir.File("q.db");
   { TMessageStore(path).Add(test::Msg(0, 46000)); }
   SqliteFile(path, "DROP TABLE sent_messages");
+  // The communications log's reader only reads: a store without the table has sent nothing.
+  EXPECT_TRUE(THistoryReader(path).SentBetween(0, 50000, "N0CALL-5").empty());
   const auto number = [](std::int64_t id) { return "N" + std::to_string(id); };
   TSentMessage first;
   {
@@ -718,6 +720,9 @@ TEST(TMessageStore, SentMessagesAreKeptBesideAnOlderStoresMessages) {
   sent = store.SentSince(47000);
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].Id, first.Id);
+  // In the log: what was sent in the period, from the own call, marked outgoing.
+  const std::vector<TLogRow> logged = THistoryReader(path).SentBetween(46000, 46001, "N0CALL-5");
+  EXPECT_EQ(logged, (std::vector<TLogRow>{{46000.5, "N0CALL-5", "K2XYZ-9", "Roger", true}}));
   // Ids (and so numbers) go on past the last one kept.
   EXPECT_EQ(store.AddSent(ToSend("K2XYZ", "x", 46001), number).Number, "N3");
 }

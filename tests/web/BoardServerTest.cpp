@@ -155,6 +155,17 @@ class BoardServerTest : public ::testing::Test {
     };
     hooks.Log = [this](const std::string& line) { FLogged.push_back(line); };
     hooks.ArchiveFolder = [this] { return FArchive.path(); };
+    // The period's rule is the log's own; here only a word that it refused.
+    hooks.ReadLogPeriod = [](const std::string& from, const std::string& to, double& f, double& t) {
+      if (from == "bad") return std::string("\"bad\" is no time");
+      f = 1;
+      t = to == "later" ? 2 : 3;
+      return std::string();
+    };
+    hooks.CommsLogCsv = [](double f, double t) {
+      return "Time (UTC),From,To,Subject/Message\r\n" + std::to_string(int(f)) + "," +
+             std::to_string(int(t)) + ",W1AW,\"a, b\"\r\n";
+    };
     // Alarm 5 sounds; "all" acknowledges two.
     hooks.AcknowledgeAlarms = [this](std::optional<std::int64_t> id, const std::string& who) {
       FAcknowledged.push_back((id ? std::to_string(*id) : std::string("all")) + " by " + who);
@@ -469,6 +480,32 @@ TEST_F(BoardServerTest, AHistorySearchIsAnsweredFromTheRunsHooks) {
   EXPECT_EQ(rows, 200u);
   EXPECT_NE(answer.find("\"more\":true"), std::string::npos);
   EXPECT_EQ(StatusOf(Exchange(FPort, Get("/api/history?kind=5"))), "400");
+}
+
+// The communications log as CSV for the period asked; what is missing or refused is said.
+TEST_F(BoardServerTest, TheCommunicationsLogIsServedAsCsv) {
+  Start();
+  const std::string answer = Exchange(FPort, Get("/api/ics309?from=x&to=later&format=csv"));
+  EXPECT_EQ(StatusOf(answer), "200") << answer;
+  EXPECT_NE(answer.find("Content-Type: text/csv; charset=utf-8"), std::string::npos) << answer;
+  EXPECT_NE(answer.find("\r\n\r\nTime (UTC),From,To,Subject/Message\r\n1,2,W1AW,\"a, b\"\r\n"),
+            std::string::npos)
+      << answer;
+  const struct {
+    const char* Path;
+    const char* Said;
+  } refused[] = {
+      {"/api/ics309?from=x&format=csv", "Give the period: from=yyyy-mm-ddThh:mm&to=yyyy-mm-ddThh:mm (UTC)"},
+      {"/api/ics309?from=x&to=y", "The log is served as format=csv"},
+      {"/api/ics309?from=x&to=y&format=pdf", "The log is served as format=csv"},
+      {"/api/ics309?from=bad&to=y&format=csv", "\"bad\" is no time"},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.Path);
+    const std::string bad = Exchange(FPort, Get(r.Path));
+    EXPECT_EQ(StatusOf(bad), "400");
+    EXPECT_NE(bad.find(r.Said), std::string::npos) << bad;
+  }
 }
 
 TEST_F(BoardServerTest, TheStateIsPushedAsItChangesToABoundedNumberOfPages) {

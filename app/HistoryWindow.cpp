@@ -110,6 +110,12 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   btnCommsLog->setObjectName(QStringLiteral("btnCommsLog"));
   btnCommsLog->setToolTip(QStringLiteral(
       "The communications log of a period, messages in and out, saved as PDF and CSV in the data folder"));
+  btnReply = new QPushButton(QStringLiteral("Reply…"));
+  btnReply->setObjectName(QStringLiteral("btnReply"));
+  btnReply->setToolTip(QStringLiteral("Send a message to the sender of this message"));
+  btnSendNew = new QPushButton(QStringLiteral("Send message…"));
+  btnSendNew->setObjectName(QStringLiteral("btnSendNew"));
+  btnSendNew->setToolTip(QStringLiteral("Send a message of your own, and see those sent and how they stand"));
   btnOpenArchive = new QPushButton(QStringLiteral("Open archive folder"));
   btnOpenArchive->setObjectName(QStringLiteral("btnOpenArchive"));
 
@@ -149,6 +155,8 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   buttons->addWidget(btnReprintJob);
   buttons->addWidget(btnCommsLog);
   buttons->addStretch(1);
+  buttons->addWidget(btnReply);
+  buttons->addWidget(btnSendNew);
   auto* options = new QHBoxLayout;
   options->addWidget(cbDropRetries);
   options->addWidget(edRetryMinutes);
@@ -233,6 +241,12 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
           [this] { Run([this] { btnReprintSelectedClick(); }); });
   connect(btnReprintJob, &QPushButton::clicked, this, [this] { Run([this] { btnReprintJobClick(); }); });
   connect(btnCommsLog, &QPushButton::clicked, this, [this] { Run([this] { btnCommsLogClick(); }); });
+  connect(btnReply, &QPushButton::clicked, this, [this] { Run([this] { btnReplyClick(); }); });
+  connect(btnSendNew, &QPushButton::clicked, this, [this] {
+    Run([this] {
+      if (Compose) Compose(QString());
+    });
+  });
   connect(tabViews, &QTabWidget::currentChanged, this, [this] { Run([this] { RefreshBulletins(); }); });
   connect(btnClearLine, &QPushButton::clicked, this, [this] { Run([this] { btnClearLineClick(); }); });
   connect(btnOpenArchive, &QPushButton::clicked, this, [this] {
@@ -401,6 +415,13 @@ void THistoryWindow::btnCommsLogClick() {
   TCommsLogDialog dialog(now, OperationalStart ? OperationalStart() : now, this);
   if (dialog.exec() != QDialog::Accepted) return;
   if (WriteCommsLog) WriteCommsLog(dialog.Choice());
+}
+
+void THistoryWindow::btnReplyClick() {
+  const QModelIndex current = tvMessages->currentIndex();
+  if (!current.isValid()) throw std::runtime_error("Choose the message to reply to");
+  const TStoredMessage& m = Model->MessageAt(current.row());
+  if (Compose) Compose(DisplayText(m.Source));
 }
 
 void THistoryWindow::ShowCurrent() {

@@ -53,6 +53,8 @@ class THistoryWindow : public QWidget {
   // The bulletin board now, and the operator's clearing of one of its lines (sender, line ID).
   std::function<std::vector<TBulletinLine>()> Bulletins;
   std::function<void(const std::string& from, const std::string& lineId)> ClearBulletin;
+  // "Reply…" (the current row's sender) and "Send message…" (nobody yet): the compose box.
+  std::function<void(const QString& to)> Compose;
   // Runs a button's action; failures are reported there. Runs it plainly when empty.
   std::function<void(const std::function<void()>&)> Guard;
 
@@ -79,6 +81,7 @@ class THistoryWindow : public QWidget {
   void btnReprintJobClick();
   // Asks for the period in a dialog, then writes the log.
   void btnCommsLogClick();
+  void btnReplyClick();
 
   // Sizes the window to the screen's free area (taskbars and panels left out) and moves it
   // wholly onto it, over the main window where there is room. Done at the first showing;
@@ -98,6 +101,8 @@ class THistoryWindow : public QWidget {
   QPushButton* btnReprintSelected = nullptr;
   QPushButton* btnReprintJob = nullptr;
   QPushButton* btnCommsLog = nullptr;
+  QPushButton* btnReply = nullptr;
+  QPushButton* btnSendNew = nullptr;
   QPushButton* btnOpenArchive = nullptr;
   // Options the main window acts on; here, beside what they concern.
   QCheckBox* cbDropRetries = nullptr;

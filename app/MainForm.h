@@ -57,6 +57,7 @@ class TAlarmSound;
 class TPayPalLabel;
 class TMainForm;
 class THistoryWindow;
+class TSendDialog;
 
 // The window message the tray icon reports with (the user message base plus 100).
 inline constexpr int WM_TRAYICON = 1124;
@@ -229,6 +230,8 @@ class TMainForm : public QMainWindow, private TRunView {
 
   // MainFormHistory.cpp: the history window and its options.
   void btnHistoryClick();
+  // The compose box, addressed to `to` when it is a reply.
+  void ComposeMessage(const QString& to = QString());
   THistoryWindow* History() const { return FHistory; }
   void OpenArchiveFolder();
 
@@ -499,6 +502,7 @@ class TMainForm : public QMainWindow, private TRunView {
   TPacketSources* FSources = nullptr;                       // the run's
   std::vector<QMetaObject::Connection> FChoiceConnections;  // the controls' changes to the desk
   THistoryWindow* FHistory = nullptr;
+  TSendDialog* FSend = nullptr;      // made at its first use
   TAlarmKinds FStoredAlarmKinds;     // as [Alarms] has them, whatever --alarm chose
   std::set<std::int64_t> FAlarmIds;  // the alarms shown, to tell a new one
   TAlarmSound* FAlarmSound = nullptr;

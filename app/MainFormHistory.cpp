@@ -9,8 +9,10 @@
 
 #include "app/HistoryWindow.h"
 #include "app/MainForm.h"
+#include "app/SendDialog.h"
 #include "base/PrivateFiles.h"
 #include "base/ProgramText.h"
+#include "print/Ics309.h"
 #include "run/StoredChoiceTable.h"
 #include "run/StoredChoices.h"
 #include "select/NwsAreas.h"
@@ -31,6 +33,7 @@ void TMainForm::BuildHistoryWindow() {
     if (choice.Print) FDesk->PrintCommsLog(log);
     SetHintText(QStringLiteral("ICS-309 log saved: %1 and %2").arg(files.Pdf, files.Csv));
   };
+  FHistory->Compose = [this](const QString& to) { ComposeMessage(to); };
   FHistory->Model->NowUtc = [this] { return FDesk->Now(tfUTC); };
   // What was just kept is in the file first: the view follows each new entry.
   FHistory->Bulletins = [this] {
@@ -82,6 +85,28 @@ void TMainForm::SaveHistoryOptions() {
   WriteOptionSection(*FSettings, kNwsPrintingSection, c);
   WriteOptionSection(*FSettings, kPaperSection, c);
   WriteOwnSectionLists(*FSettings, c);
+}
+
+void TMainForm::ComposeMessage(const QString& to) {
+  if (!FSend) {
+    FSend = new TSendDialog(this);
+    FSend->Guard = [this](const std::function<void()>& action) { RunGuarded(action); };
+    FSend->Sent = [this] { return FDesk->SentMessages(); };
+    FSend->Send = [this](const std::string& to, const std::string& text) {
+      const TSentMessage sent = FDesk->Send(to, text);
+      FDesk->LogMessage("Message " + sent.Number + " to " + sent.To + " was sent in the window by " +
+                        AccountName().toStdString());
+      return sent.Number;
+    };
+    FSend->Cancel = [this](const std::string& number) {
+      if (!FDesk->CancelSent(number, "in the window by " + AccountName().toStdString()))
+        throw std::runtime_error("Message " + number + " is no longer being sent");
+    };
+    connect(FDesk, &TMessageDesk::SentChanged, FSend, [this] {
+      if (FSend->isVisible()) RunGuarded([this] { FSend->Refresh(); });
+    });
+  }
+  FSend->Compose(to);
 }
 
 void TMainForm::btnHistoryClick() {

@@ -110,6 +110,10 @@ struct TSentMessage {
   std::string Source;     // the source it goes out on ("KISS 127.0.0.1:8001")
 };
 
+// Where a sent message stands, in the words the window and the board show beside it:
+// "acknowledged at 22:52 UTC after 2 tries", "gave up after 6 tries".
+std::string SentStateText(const TSentMessage& m);
+
 struct TStoredMessage {
   std::int64_t Id = 0;   // given by Add
   double LocalTime = 0;  // when the entry was built: day counts from 1899-12-30

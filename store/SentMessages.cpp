@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Timing.h"
 #include "store/MessageStore.h"
 #include "store/SqliteKit.h"
 #include "store/StoreStatements.h"
@@ -68,6 +69,31 @@ std::vector<TSentMessage> TMessageStore::SentSince(double sinceUtc) const {
                     .EndedUtc = use.Real(8),
                     .Source = use.Text(9)});
   return sent;
+}
+
+std::string SentStateText(const TSentMessage& m) {
+  const auto at = [](double utc) { return FormatDateTime("hh:nn", utc) + " UTC"; };
+  const auto tries = [](int n) { return n == 1 ? std::string("1 try") : std::to_string(n) + " tries"; };
+  std::string state;
+  switch (m.State) {
+    case ssSending:
+      state = m.Tries == 0 ? "waiting to go out"
+                           : "sent, " + tries(m.Tries) + ", the last at " + at(m.LastTryUtc);
+      break;
+    case ssAcknowledged:
+      state = "acknowledged at " + at(m.EndedUtc) + " after " + tries(m.Tries);
+      break;
+    case ssRejected:
+      state = "rejected at " + at(m.EndedUtc);
+      break;
+    case ssGaveUp:
+      state = "gave up after " + tries(m.Tries);
+      break;
+    case ssCancelled:
+      state = "cancelled at " + at(m.EndedUtc);
+      break;
+  }
+  return state;
 }
 
 }  // namespace qm

@@ -71,6 +71,7 @@ QJsonObject DeskState(const TMessageDesk& desk, const QList<TBoardSource>& sourc
                     {QStringLiteral("to"), DisplayText(m.To)},
                     {QStringLiteral("text"), DisplayText(m.Text)},
                     {QStringLiteral("state"), QString::fromLatin1(SentStateName(m.State))},
+                    {QStringLiteral("stateText"), QString::fromStdString(SentStateText(m))},
                     {QStringLiteral("tries"), m.Tries},
                     {QStringLiteral("source"), DisplayText(m.Source)},
                     {QStringLiteral("created"), IsoUtc(m.CreatedUtc)}};

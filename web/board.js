@@ -166,6 +166,40 @@ async function acknowledge(which) {
   $('ack-result').className = answer.ok ? '' : 'problem';
 }
 
+// What the desk sent and where each stands, newest first; an acting key sends from here.
+function showSent(sent) {
+  const list = $('sent');
+  list.replaceChildren();
+  for (const m of [...sent].reverse()) {
+    const li = element('li', 'sent ' + m.state.replace(' ', '-'));
+    li.appendChild(element('strong', '', `${m.number} → ${m.to}`));
+    li.appendChild(element('span', 'text', ' ' + m.text));
+    li.appendChild(element('span', 'when', ' — ' + m.stateText));
+    list.appendChild(li);
+  }
+  $('sent-section').hidden = !sent.length && !(who && who.canAct);
+}
+
+async function sendMessage(event) {
+  event.preventDefault();
+  const answer = await ask('/api/send', {
+    method: 'POST', headers: { 'Content-Type': 'application/json' },
+    body: JSON.stringify({ to: $('send-to').value.trim().toUpperCase(), text: $('send-text').value }) });
+  let text = (await answer.text()).trim();
+  let number = '';
+  try { const j = JSON.parse(text); number = j.number || ''; text = j.error || text; } catch (e) { /* plain text */ }
+  $('send-result').textContent = answer.ok ? `Sent as number ${number}` : text;
+  $('send-result').className = answer.ok ? '' : 'problem';
+  if (answer.ok) $('send-text').value = '';
+}
+
+function replyTo(call) {
+  $('sent-section').hidden = false;
+  $('send-to').value = call;
+  $('send-text').focus();
+  $('sent-section').scrollIntoView();
+}
+
 // An NWS alert's words beside its lines, when the message is one.
 function nwsWords(nws) {
   const p = element('p', 'nws' + (nws.expired ? ' expired' : ''));
@@ -194,6 +228,12 @@ function messageCard(e) {
         (m.acknowledged_utc ? ' at ' + localAndUtc(m.acknowledged_utc) : ''));
     if (e.printing) facts.push('printing');
     card.appendChild(element('p', 'facts', facts.filter(Boolean).join(' · ')));
+    if (m.kind === 'Personal' && who && who.canAct) {
+      const reply = element('button', 'acting reply', 'Reply');
+      reply.type = 'button';
+      reply.addEventListener('click', () => replyTo(m.from));
+      card.appendChild(reply);
+    }
   }
   const lines = element('details', 'page-lines');
   lines.appendChild(element('summary', '', m ? 'As on the page' : e.lines[0]));
@@ -208,6 +248,7 @@ function showState(state) {
   $('nokey').hidden = true;
   showHealth(state.health || {});
   showAlarms(state.alarms || []);
+  showSent(state.sent || []);
   const sources = $('sources').tBodies[0];
   sources.replaceChildren();
   for (const s of state.sources || []) {
@@ -420,6 +461,7 @@ document.addEventListener('DOMContentLoaded', async () => {
   $('reprint-selected').addEventListener('click', reprintSelected);
   $('reprint-job').addEventListener('click', reprintJob);
   $('ack-all').addEventListener('click', () => acknowledge({}));
+  $('send-form').addEventListener('submit', sendMessage);
   $('wall-toggle').addEventListener('click', () => setWall(!document.body.classList.contains('wall')));
   $('sound').addEventListener('click', () => {
     audio = audio || new AudioContext();

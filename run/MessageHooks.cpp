@@ -61,9 +61,12 @@ TMessageHooks::TMessageHooks(THookSetup setup, QObject* parent) : QObject(parent
 }
 
 TMessageHooks::~TMessageHooks() {
-  // The processes go with this object (each is killed and reaped as it is destroyed); their
-  // ends are no failures to log.
-  for (QProcess* p : FRunning) p->disconnect(this);
+  // Their ends are no failures to log.
+  for (QProcess* p : FRunning) {
+    p->disconnect(this);
+    p->kill();
+    p->waitForFinished(1000);
+  }
   if (!FRunning.empty() || !FWaiting.empty())
     FSetup.Log("Hook at the end: " + std::to_string(FRunning.size()) + " running stopped, " +
                std::to_string(FWaiting.size()) + " waiting not run");

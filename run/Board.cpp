@@ -29,13 +29,6 @@ namespace qm {
 
 namespace {
 
-constexpr std::size_t kBoardEntries = 500;
-// How often the desk is looked at for what it changes without a signal.
-constexpr int kLookMs = 2000;
-// Entries whose answer may still come: their rows are read again until it has.
-constexpr std::size_t kNewestUnanswered = 10;
-constexpr int kMaxSessionHours = 24 * 30;
-
 // An NWS alert in words, as the board shows it at `nowUtc`.
 QJsonObject NwsObject(const TStoredMessage& m, TDateTime nowUtc) {
   QJsonArray areas;
@@ -53,7 +46,8 @@ QJsonObject NwsObject(const TStoredMessage& m, TDateTime nowUtc) {
   return nws;
 }
 
-// A stored message as a row of the board's history, in the History window's words.
+}  // namespace
+
 QJsonObject HistoryRow(const TStoredMessage& m, TDateTime nowUtc) {
   auto cell = [&m, nowUtc](THistoryModel::TColumn column) { return HistoryCell(m, column, nowUtc); };
   QJsonObject row{{QStringLiteral("id"), static_cast<double>(m.Id)},
@@ -76,6 +70,15 @@ QJsonObject HistoryRow(const TStoredMessage& m, TDateTime nowUtc) {
   if (!m.NwsEvent.empty()) row.insert(QStringLiteral("nws"), NwsObject(m, nowUtc));
   return row;
 }
+
+namespace {
+
+constexpr std::size_t kBoardEntries = 500;
+// How often the desk is looked at for what it changes without a signal.
+constexpr int kLookMs = 2000;
+// Entries whose answer may still come: their rows are read again until it has.
+constexpr std::size_t kNewestUnanswered = 10;
+constexpr int kMaxSessionHours = 24 * 30;
 
 QString Iso(const QDateTime& t) {
   return t.toUTC().toString(Qt::ISODate);

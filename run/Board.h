@@ -13,6 +13,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "base/Timing.h"
 #include "run/CommandLine.h"
 #include "web/BoardServer.h"
 #include "web/BoardState.h"
@@ -21,6 +22,7 @@ namespace qm {
 
 class TMessageDesk;
 class TPacketSources;
+struct TStoredMessage;
 
 struct TBoardPlan {
   bool Off = false;
@@ -28,6 +30,10 @@ struct TBoardPlan {
 };
 
 inline constexpr int kDefaultBoardPort = 8073;
+
+// A stored message as the board's feed and history give it (docs/board-feed.md), in the History
+// window's words at `nowUtc`; the message hook gets the same object.
+QJsonObject HistoryRow(const TStoredMessage& m, TDateTime nowUtc);
 
 // What the run's board will be, from --web ("off" or ADDRESS:PORT; "" none given) over
 // [Board] Listen and Token in the INI; the token kept in `dataDir` is made when needed.

@@ -8,6 +8,7 @@
 #include "print/PrintJobs.h"
 #include "print/ProgramFont.h"
 #include "run/Board.h"
+#include "run/MessageHooks.h"
 #include "run/RunStart.h"
 #include "run/StartTrace.h"
 #include "run/StoredChoices.h"
@@ -31,6 +32,8 @@ TDeskRun::TDeskRun(TDeskRunSetup setup, QObject* parent) : QObject(parent), FSet
 
 TDeskRun::~TDeskRun() {
   StopBoard();
+  // While the log still writes: it hears what the hook leaves undone.
+  FHooks.reset();
   FSources->Clear();
   FDesk->Close();
 }
@@ -56,6 +59,7 @@ void TDeskRun::Start(TRunView& view) {
     LoadSources();
     view.SourcesRead(*this);
   });
+  Step("The message hook", [this] { StartHooks(); });
   StartMark("settings read");
   Step("The printer", [this, &view] { view.ChoosePrinter(*this); });
   Step("The message store", [this] { FDesk->OpenStore(); });
@@ -179,7 +183,23 @@ bool TDeskRun::ChooseNamedPrinter() {
   return true;
 }
 
+void TDeskRun::StartHooks() {
+  FHooks.reset();
+  THookSetup setup;
+  setup.Choices = ReadHookChoices(*FSettings);
+  for (const QString& problem : setup.Choices.Problems) FDesk->LogMessage(problem.toStdString());
+  if (setup.Choices.Program.isEmpty()) return;
+  FDesk->LogMessage("Each kept message goes to the hook " + setup.Choices.Program.toStdString() +
+                    " (at most " + std::to_string(setup.Choices.MaxRunning) + " at once, " +
+                    std::to_string(setup.Choices.TimeoutSeconds) + " seconds each)");
+  setup.Log = [desk = FDesk.get()](const std::string& line) { desk->LogMessage(line); };
+  setup.Ticks = FSetup.Desk.Ticks;
+  FHooks = std::make_unique<TMessageHooks>(std::move(setup));
+  FHooks->Follow(*FDesk);
+}
+
 void TDeskRun::Tick(TDateTime utc) {
+  if (FHooks) FHooks->Tick();
   FDesk->RetryStore();
   FDesk->PurgeIfNewDay(utc);
   FDesk->HourlyCounts(utc);

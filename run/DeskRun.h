@@ -26,6 +26,7 @@ class QTimer;
 namespace qm {
 
 class TBoardRun;
+class TMessageHooks;
 struct TBoardPlan;
 
 struct TDeskRunSetup {
@@ -85,7 +86,13 @@ class TDeskRun : public QObject {
   // False when none was named.
   bool ChooseNamedPrinter();
 
-  // The once-a-second work at the UTC time `utc`: a failing store tried again, the daily purge.
+  // The program [Hooks] names, run for each message the desk keeps from now on (none when the
+  // section names none); what in the section could not be used is logged.
+  void StartHooks();
+  TMessageHooks* Hooks() const { return FHooks.get(); }
+
+  // The once-a-second work at the UTC time `utc`: a failing store tried again, the daily purge,
+  // the hook's failures counted.
   void Tick(TDateTime utc);
   // Runs Tick every second from now on (a window ticks with its own clock instead).
   void StartTicking();
@@ -109,6 +116,7 @@ class TDeskRun : public QObject {
   std::unique_ptr<TMessageDesk> FDesk;
   std::unique_ptr<TPacketSources> FSources;  // after FDesk: the links go first
   std::unique_ptr<TBoardRun> FBoard;         // after both: it reads them
+  std::unique_ptr<TMessageHooks> FHooks;     // after the desk: it follows it
   QTimer* FTick = nullptr;
   TRunView* FView = nullptr;  // the one Start was given
 };

@@ -113,7 +113,7 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   btnReply = new QPushButton(QStringLiteral("Reply…"));
   btnReply->setObjectName(QStringLiteral("btnReply"));
   btnReply->setToolTip(QStringLiteral("Send a message to the sender of this message"));
-  btnSendNew = new QPushButton(QStringLiteral("Send message…"));
+  btnSendNew = new QPushButton(QStringLiteral("Se&nd message…"));
   btnSendNew->setObjectName(QStringLiteral("btnSendNew"));
   btnSendNew->setToolTip(QStringLiteral("Send a message of your own, and see those sent and how they stand"));
   btnOpenArchive = new QPushButton(QStringLiteral("Open archive folder"));

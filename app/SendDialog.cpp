@@ -48,6 +48,9 @@ TSendDialog::TSendDialog(QWidget* parent) : QDialog(parent) {
       "Send it with a number, again and again on a slowing schedule until the station answers"));
   lbSent = new QListWidget;
   lbSent->setObjectName(QStringLiteral("lbSent"));
+  // A long text wraps: the state at its end stays in sight.
+  lbSent->setWordWrap(true);
+  lbSent->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   btnCancelSent = new QPushButton(QStringLiteral("Stop &resending"));
   btnCancelSent->setObjectName(QStringLiteral("btnCancelSent"));
   btnCancelSent->setToolTip(QStringLiteral("Send the chosen message no more"));

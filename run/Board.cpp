@@ -224,7 +224,7 @@ void TBoardRun::Start() {
   hooks.AcknowledgeAlarms = [this](std::optional<std::int64_t> id, const std::string& who) {
     return FDesk.Acknowledge(id, who, kAckOnBoard);
   };
-  hooks.SendMessage = [this](const std::string& to, const std::string& text, const std::string& who) {
+  hooks.SendOwnMessage = [this](const std::string& to, const std::string& text, const std::string& who) {
     return SendFor(to, text, "on the board by " + who);
   };
   hooks.ReadLogPeriod = [](const std::string& from, const std::string& to, double& fromUtc, double& toUtc) {

@@ -610,14 +610,14 @@ struct TBoardServer::TShared {
   }
 
   // POST /api/send: {"to":"CALL","text":"…"}, a message sent in the name of the key.
-  void SendMessage(const httplib::Request& req, httplib::Response& res) {
+  void SendOwnMessage(const httplib::Request& req, httplib::Response& res) {
     const std::optional<TSendAsked> asked = ReadSendBody(req.body);
     if (!asked) return Refuse(res, 400, "Send {\"to\":\"CALL\",\"text\":\"the message\"}");
     std::string error;
     const auto sent = OnDesk<std::pair<std::string, std::string>>(
         [this, asked, who = CallerName()] {
-          if (!Hooks.SendMessage) throw std::runtime_error("This desk sends no messages");
-          return Hooks.SendMessage(asked->To, asked->Text, who);
+          if (!Hooks.SendOwnMessage) throw std::runtime_error("This desk sends no messages");
+          return Hooks.SendOwnMessage(asked->To, asked->Text, who);
         },
         error);
     if (!sent) return Refuse(res, 503, error);
@@ -808,7 +808,7 @@ void TBoardServer::Start() {
   http.Post("/api/reprint", route(&TShared::Reprint));
   http.Post("/api/reprint-job", route(&TShared::ReprintJob));
   http.Post("/api/alarms/acknowledge", route(&TShared::AcknowledgeAlarms));
-  http.Post("/api/send", route(&TShared::SendMessage));
+  http.Post("/api/send", route(&TShared::SendOwnMessage));
   http.Post("/api/bulletins/clear", route(&TShared::ClearBulletin));
   http.Get("/api/pages", route(&TShared::Pages));
   http.Get(R"(/pages/([^/]+))", route(&TShared::PageOfDay));

@@ -117,7 +117,7 @@ struct TBoardHooks {
   // refused it.
   std::function<std::pair<std::string, std::string>(const std::string& to, const std::string& text,
                                                     const std::string& who)>
-      SendMessage;
+      SendOwnMessage;
   // The communications log's period from the request's texts: "" and the times (UTC), or why
   // not. On the asking worker's thread.
   std::function<std::string(const std::string& from, const std::string& to, double& fromUtc, double& toUtc)>

@@ -172,7 +172,7 @@ class BoardServerTest : public ::testing::Test {
       return id ? (*id == 5 ? 1 : 0) : 2;
     };
     // The desk refuses a text with '|' as its rule does; everything else goes as number 7.
-    hooks.SendMessage = [this](const std::string& to, const std::string& text, const std::string& who) {
+    hooks.SendOwnMessage = [this](const std::string& to, const std::string& text, const std::string& who) {
       FSent.push_back(to + ": " + text + " by " + who);
       return text.find('|') == std::string::npos
                  ? std::pair<std::string, std::string>{"7", ""}

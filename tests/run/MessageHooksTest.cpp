@@ -22,7 +22,7 @@ namespace qm {
 namespace {
 
 QString Script(const QTemporaryDir& dir, const char* name, const QByteArray& body) {
-  const QString path = dir.filePath(QString::fromLatin1(name));
+  QString path = dir.filePath(QString::fromLatin1(name));
   QFile f(path);
   EXPECT_TRUE(f.open(QIODevice::WriteOnly));
   f.write("#!/bin/sh\n" + body + "\n");

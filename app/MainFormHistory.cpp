@@ -93,10 +93,7 @@ void TMainForm::ComposeMessage(const QString& to) {
     FSend->Guard = [this](const std::function<void()>& action) { RunGuarded(action); };
     FSend->Sent = [this] { return FDesk->SentMessages(); };
     FSend->Send = [this](const std::string& to, const std::string& text) {
-      const TSentMessage sent = FDesk->Send(to, text);
-      FDesk->LogMessage("Message " + sent.Number + " to " + sent.To + " was sent in the window by " +
-                        AccountName().toStdString());
-      return sent.Number;
+      return FDesk->Send(to, text, "in the window by " + AccountName().toStdString()).Number;
     };
     FSend->Cancel = [this](const std::string& number) {
       if (!FDesk->CancelSent(number, "in the window by " + AccountName().toStdString()))

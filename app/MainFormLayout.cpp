@@ -23,7 +23,6 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QValidator>
 #include <algorithm>
 #include <initializer_list>
 #include <utility>
@@ -33,6 +32,7 @@
 #endif
 
 #include "app/AlarmBanner.h"
+#include "app/UpperCaseValidator.h"
 #include "base/AsciiText.h"
 #include "base/ProgramText.h"
 #include "finger/FingerClient.h"
@@ -67,16 +67,6 @@ const char* const kAboutText =
     "alert by Finger and print it on a page of its own.\n"
     "\n"
     "73 and happy printing from the Quillmark developers!";
-
-// Turns typed letters into capitals as they are entered.
-class TUpperCaseValidator : public QValidator {
- public:
-  using QValidator::QValidator;
-  State validate(QString& input, int&) const override {
-    for (QChar& c : input) c = c.toUpper();
-    return Acceptable;
-  }
-};
 
 template <typename W>
 W* Named(W* widget, const char* name) {

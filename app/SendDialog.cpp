@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/UpperCaseValidator.h"
 #include "base/ProgramText.h"
 #include "select/Sending.h"
 
@@ -26,13 +27,7 @@ TSendDialog::TSendDialog(QWidget* parent) : QDialog(parent) {
   edSendTo->setObjectName(QStringLiteral("edSendTo"));
   edSendTo->setPlaceholderText(QStringLiteral("callsign, e.g. K2XYZ-9"));
   edSendTo->setMaxLength(9);
-  // Letters typed small are the same call.
-  connect(edSendTo, &QLineEdit::textEdited, this, [this](const QString& text) {
-    if (text == text.toUpper()) return;
-    const int at = edSendTo->cursorPosition();
-    edSendTo->setText(text.toUpper());
-    edSendTo->setCursorPosition(at);
-  });
+  edSendTo->setValidator(new TUpperCaseValidator(edSendTo));
   edSendText = new QLineEdit;
   edSendText->setObjectName(QStringLiteral("edSendText"));
   edSendText->setMaxLength(kMaxText);

@@ -306,7 +306,9 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // its number too; a message that cannot go out is refused (ESendRefused) with the reason:
   // a bad addressee or text, the demo, an own call no frame may carry, no source that can
   // send, a store that cannot keep it.
-  TSentMessage Send(const std::string& to, const std::string& text);
+  // `where` it was asked, and by whom, for the log ("on the board by wall").
+  TSentMessage Send(const std::string& to, const std::string& text,
+                    const std::string& where = "in the window");
   // Ends the message with this number while it is still sent; `where` for the log. False
   // when no such message is being sent.
   bool CancelSent(const std::string& number, const std::string& where = "in the window");

@@ -44,7 +44,7 @@ THostLink* TMessageDesk::SendingLink() const {
   return nullptr;
 }
 
-TSentMessage TMessageDesk::Send(const std::string& to, const std::string& text) {
+TSentMessage TMessageDesk::Send(const std::string& to, const std::string& text, const std::string& where) {
   QM_ASSERT_OWNER_THREAD(FOwner);
   const std::string addressee = UpperCase(to);
   if (const std::string problem = SendProblem(addressee, text); !problem.empty()) throw ESendRefused(problem);
@@ -75,6 +75,7 @@ TSentMessage TMessageDesk::Send(const std::string& to, const std::string& text) 
   if (FSentShown.size() > kSentShownMost) FSentShown.erase(FSentShown.begin());
   FOutgoing.push_back({message, std::chrono::steady_clock::now(), false});
   SendDue();
+  LogMessage("Message " + message.Number + " to " + message.To + " was sent " + where);
   return FOutgoing.empty() || FOutgoing.back().Kept.Id != message.Id ? message : FOutgoing.back().Kept;
 }
 

@@ -435,9 +435,7 @@ QByteArray TBoardRun::AcknowledgeAnswer(const QByteArray& which, const QString& 
 std::pair<std::string, std::string> TBoardRun::SendFor(const std::string& to, const std::string& text,
                                                        const std::string& where) {
   try {
-    const TSentMessage sent = FDesk.Send(to, text);
-    FDesk.LogMessage("Message " + sent.Number + " to " + sent.To + " was sent " + where);
-    return {sent.Number, {}};
+    return {FDesk.Send(to, text, where).Number, {}};
   } catch (const ESendRefused& e) {
     return {{}, e.what()};
   }

@@ -347,6 +347,9 @@ class TMainForm : public QMainWindow, private TRunView {
   QCheckBox* cbAnswer = nullptr;
   QLabel* lblAnswerHelp = nullptr;
   QLineEdit* edPasscode = nullptr;
+  // How often a message the operator sends goes out: the desk's schedule, for every source.
+  QSpinBox* spnSendTries = nullptr;
+  QSpinBox* spnSendFirstGap = nullptr;
   // The sources heard at once with their states, shown while there are several.
   QListWidget* lbSources = nullptr;
   QPushButton* btnAddSource = nullptr;
@@ -463,6 +466,9 @@ class TMainForm : public QMainWindow, private TRunView {
   // from its default. With --alarm the boxes show its kinds, and the file keeps its own.
   void ReadAlarmOptions();
   void SaveAlarmOptions();
+  // The sending schedule in [Sending], written likewise only while it differs from its default.
+  void ReadSendingOptions();
+  void SaveSendingOptions();
   void WireAlarmChoices();
   // The banner, the tray and the sound follow the desk's alarms.
   void WireAlarms();

@@ -655,17 +655,36 @@ QWidget* TMainForm::BuildConnectionPage() {
   grid->addLayout(answerRow, 4, 0, 1, 2);
   grid->addWidget(label("Passcode", edPasscode), 4, 2);
   grid->addWidget(edPasscode, 4, 3);
-  grid->addWidget(lblConnectionState, 5, 0, 1, 2);
-  grid->addLayout(buttonRow, 5, 2, 1, 2, Qt::AlignRight);
-  grid->addWidget(lblSourceNote, 6, 0, 1, 4);
+  // The schedule is the desk's, for every source that sends.
+  spnSendTries = Named(new QSpinBox, "spnSendTries");
+  spnSendTries->setRange(TSendSchedule::kMinTries, TSendSchedule::kMaxTries);
+  spnSendTries->setValue(TSendSchedule::kDefaultTries);
+  Hint(spnSendTries, "How many times a message you send goes out until its station answers");
+  spnSendFirstGap = Named(new QSpinBox, "spnSendFirstGap");
+  spnSendFirstGap->setRange(TSendSchedule::kMinFirstGapSeconds, TSendSchedule::kMaxFirstGapSeconds);
+  spnSendFirstGap->setValue(TSendSchedule::kDefaultFirstGapSeconds);
+  spnSendFirstGap->setSuffix(QStringLiteral(" s"));
+  Hint(spnSendFirstGap,
+       "The wait before the first resend; each wait after it is twice as long (30 min at most)");
+  auto* sendRow = new QHBoxLayout;
+  sendRow->setSpacing(6);
+  sendRow->addWidget(label("Messages you send go out up to", spnSendTries));
+  sendRow->addWidget(spnSendTries);
+  sendRow->addWidget(label("times, again after", spnSendFirstGap));
+  sendRow->addWidget(spnSendFirstGap);
+  sendRow->addWidget(MakeLabel("lblSendDoubling", "and each wait doubled"), 1);
+  grid->addLayout(sendRow, 5, 0, 1, 4);
+  grid->addWidget(lblConnectionState, 6, 0, 1, 2);
+  grid->addLayout(buttonRow, 6, 2, 1, 2, Qt::AlignRight);
+  grid->addWidget(lblSourceNote, 7, 0, 1, 4);
   // Offered at the first start only; the same choice as "to this station" on Message Options.
   cbWelcomeAlarm =
       MakeCheck("cbWelcomeAlarm", "Sound an alarm for messages to this station until they are acknowledged",
                 "Messages to your callsign call you again and again until acknowledged", false);
   cbWelcomeAlarm->setVisible(false);
-  grid->addWidget(cbWelcomeAlarm, 7, 0, 1, 4);
+  grid->addWidget(cbWelcomeAlarm, 8, 0, 1, 4);
   grid->setColumnStretch(1, 1);
-  grid->setRowStretch(8, 1);
+  grid->setRowStretch(9, 1);
   // With several sources their own buttons stand under their list (PlaceSourceButtons).
   FSourceColumn = new QVBoxLayout;
   FSourceColumn->setSpacing(3);

@@ -111,6 +111,8 @@ TDeskChoices TMainForm::ChoicesOf() const {
   c.ReprintMark = cbReprintMark->isChecked();
   c.AlarmKinds = AlarmKindsShown();
   c.AlarmRepeatSeconds = spnAlarmRepeat->value();
+  c.SendTries = spnSendTries->value();
+  c.SendFirstGapSeconds = spnSendFirstGap->value();
   return c;
 }
 
@@ -130,7 +132,8 @@ void TMainForm::WireChoices() {
                          cbFixedPitchFullText, cbNwsWordsLine, cbHeaderFooter, cbReprintMark})
     keep(connect(box, &QCheckBox::toggled, this, push));
   for (const auto& [box, kind] : AlarmBoxes()) keep(connect(box, &QCheckBox::toggled, this, push));
-  keep(connect(spnAlarmRepeat, &QSpinBox::valueChanged, this, push));
+  for (QSpinBox* spin : {spnAlarmRepeat, spnSendTries, spnSendFirstGap})
+    keep(connect(spin, &QSpinBox::valueChanged, this, push));
   WireAlarmChoices();
   for (QLineEdit* edit : {edMsgCount, edRetryMinutes, edBroadcastHours})
     keep(connect(edit, &QLineEdit::textChanged, this, push));

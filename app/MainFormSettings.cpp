@@ -11,6 +11,7 @@
 #include <QMetaObject>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <cmath>
 #include <stdexcept>
 
@@ -58,6 +59,7 @@ void TMainForm::RestoreState() {
   RunGuarded([this] { FProperties->RestoreState(); });
   RunGuarded([this] { ReadHistoryOptions(); });
   RunGuarded([this] { ReadAlarmOptions(); });
+  RunGuarded([this] { ReadSendingOptions(); });
 }
 
 // --- Saving -------------------------------------------------------------------------
@@ -66,6 +68,7 @@ void TMainForm::SaveSettings() {
   if (FProperties) FProperties->SaveState();
   if (FSettings) SaveHistoryOptions();
   if (FSettings) SaveAlarmOptions();
+  if (FSettings) SaveSendingOptions();
 }
 
 void TMainForm::ReadStateList() {
@@ -82,6 +85,18 @@ void TMainForm::WindowClosing() {
   if (FProperties) RunGuarded([this] { FProperties->SaveState(); });
   if (FSettings) RunGuarded([this] { SaveHistoryOptions(); });
   if (FSettings) RunGuarded([this] { SaveAlarmOptions(); });
+  if (FSettings) RunGuarded([this] { SaveSendingOptions(); });
+}
+
+void TMainForm::ReadSendingOptions() {
+  if (!FSettings) return;
+  const TDeskChoices c = ReadOptionSection(*FSettings, kSendingSection);
+  spnSendTries->setValue(c.SendTries);
+  spnSendFirstGap->setValue(c.SendFirstGapSeconds);
+}
+
+void TMainForm::SaveSendingOptions() {
+  WriteOptionSection(*FSettings, kSendingSection, ChoicesOf());
 }
 
 void TMainForm::SaveUnsavedState() {

@@ -235,10 +235,12 @@ void TMessageDesk::LogOutages(THostLink& link) {
 
 void TMessageDesk::SetChoices(TDeskChoices choices) {
   QM_ASSERT_OWNER_THREAD(FOwner);
+  const TSendSchedule schedule = FChoices.SendSchedule();
   FChoices = std::move(choices);
   HandChoicesToQueue();
   SayOwnCallProblem();
   PaceAlarms();
+  Reschedule(schedule);
 }
 
 void TMessageDesk::HandChoicesToQueue() {

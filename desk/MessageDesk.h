@@ -95,8 +95,11 @@ struct TDeskChoices {
   bool ReprintMark = true;          // "Mark reprints"
   // How long a line stays on the bulletin board.
   TBulletinAges BulletinAges;
-  // How often a message of the desk's own goes out until it is answered.
-  TSendSchedule SendSchedule;
+  // How often a message of the desk's own goes out until it is answered; the schedule keeps
+  // both within its bounds.
+  int SendTries = TSendSchedule::kDefaultTries;
+  int SendFirstGapSeconds = TSendSchedule::kDefaultFirstGapSeconds;
+  TSendSchedule SendSchedule() const { return {SendTries, SendFirstGapSeconds}; }
 };
 
 // The hours of the bulletin option from its text: a whole number from 1 to 168, else the
@@ -489,6 +492,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
     bool Restored = false;  // from an earlier run: resumed or given up at its first turn
   };
   void RestoreSent();
+  // A new schedule: what is under way keeps its last try and takes the new gap from there.
+  void Reschedule(const TSendSchedule& before);
   // Sends or ends what is due, and sets the timer for the next one.
   void SendDue();
   void TrySend(TOutgoing& out);

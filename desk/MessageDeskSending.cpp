@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/AsciiText.h"
+#include "base/KillPoint.h"
 #include "base/ProgramText.h"
 #include "desk/MessageDesk.h"
 #include "host/HostLink.h"
@@ -112,7 +113,7 @@ void TMessageDesk::RestoreSent() {
 
 bool TMessageDesk::ResumeOrGiveUp(TOutgoing& out) {
   out.Restored = false;
-  const TSendSchedule& schedule = FChoices.SendSchedule;
+  const TSendSchedule schedule = FChoices.SendSchedule();
   const TSentMessage& sent = out.Kept;
   if (sent.Tries == 0) return true;  // killed before its first try: it goes now
   // What is left of the schedule since its last try, and how much of that has passed.
@@ -124,9 +125,19 @@ bool TMessageDesk::ResumeOrGiveUp(TOutgoing& out) {
   return true;
 }
 
+void TMessageDesk::Reschedule(const TSendSchedule& before) {
+  const TSendSchedule schedule = FChoices.SendSchedule();
+  if (schedule == before || FOutgoing.empty()) return;
+  for (TOutgoing& out : FOutgoing)
+    if (!out.Restored && out.Kept.Tries > 0)
+      out.Due +=
+          SendSeconds(schedule.GapAfter(out.Kept.Tries)) - SendSeconds(before.GapAfter(out.Kept.Tries));
+  SendDue();
+}
+
 void TMessageDesk::SendDue() {
   FSendTimer.stop();
-  const int tries = FChoices.SendSchedule.Tries();
+  const int tries = FChoices.SendSchedule().Tries();
   for (std::size_t i = 0; i < FOutgoing.size();) {
     TOutgoing& out = FOutgoing[i];
     if (out.Restored && !ResumeOrGiveUp(out)) {
@@ -157,7 +168,7 @@ void TMessageDesk::SendDue() {
 
 void TMessageDesk::TrySend(TOutgoing& out) {
   TSentMessage& sent = out.Kept;
-  const TSendSchedule& schedule = FChoices.SendSchedule;
+  const TSendSchedule schedule = FChoices.SendSchedule();
   if (!FAckLimiter.AskOwnMessage(Ticks())) {
     // The minute's budget is spent: it waits its next turn, which is no try.
     LogMessage("Did not send to " + SentText(sent) + ": " + std::to_string(TAckLimiter::PerMinute) +
@@ -172,22 +183,25 @@ void TMessageDesk::TrySend(TOutgoing& out) {
                                               : " (try " + std::to_string(sent.Tries) + " of " +
                                                     std::to_string(schedule.Tries()) + ")";
   THostLink* const link = SendingLink();
+  if (link) sent.Source = ProgramText(link->SourceKind() + ' ' + link->SourcePlace());
+  // In the file before it goes out: a restart counts every try that may be on the air.
+  KillPoint();  // the try not yet kept
+  KeepSentState(sent);
   QString failure = link ? QString() : QStringLiteral("no source that can transmit answers");
   if (link) {
     const auto reply =
         std::find_if(FReplyAcks.begin(), FReplyAcks.end(), [&](const auto& r) { return r.first == sent.To; });
     const std::optional<std::string> replyAck =
         reply == FReplyAcks.end() ? std::nullopt : std::optional<std::string>(reply->second);
-    sent.Source = ProgramText(link->SourceKind() + ' ' + link->SourcePlace());
     failure = link->SendOwnPacket(FChoices.Selection.StationCall,
                                   SendInformation(sent.To, sent.Text, sent.Number, replyAck));
   }
+  KillPoint();  // handed to the link, not yet logged
   if (failure.isEmpty())
     LogMessage((sent.Tries == 1 ? "Sent to " : "Sent again to ") + SentText(sent) + tryText + " on " +
                sent.Source);
   else
     Note("Could not send to " + SentText(sent) + tryText + ": " + ProgramText(failure));
-  KeepSentState(sent);
 }
 
 void TMessageDesk::EndSent(std::size_t index, TSentState state, const std::string& line) {
@@ -197,6 +211,7 @@ void TMessageDesk::EndSent(std::size_t index, TSentState state, const std::strin
   sent.EndedUtc = Now(tfUTC);
   // In the file before the line: a restart never resends what the log says has ended.
   KeepSentState(sent);
+  KillPoint();  // its end kept, not yet logged
   Note(line);
 }
 

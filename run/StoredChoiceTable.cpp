@@ -37,9 +37,14 @@ constexpr TStoredChoice HistoryNumber(const char* key, int& (*field)(TDeskChoice
           .AddedLater = addedLater};
 }
 
-constexpr TStoredChoice AlarmsNumber(const char* key, int& (*field)(TDeskChoices&),
-                                     int (*rule)(std::string_view)) {
-  return {.Kind = skNumber, .Section = kAlarmsSection, .Key = key, .Number = field, .NumberRule = rule};
+constexpr TStoredChoice SectionNumber(const char* section, const char* key, int& (*field)(TDeskChoices&),
+                                      int (*rule)(std::string_view)) {
+  return {.Kind = skNumber, .Section = section, .Key = key, .Number = field, .NumberRule = rule};
+}
+
+int NumberWithin(std::string_view text, int least, int most, int otherwise) {
+  const std::int32_t n = StrToIntDef(Trim(text), otherwise);
+  return n >= least && n <= most ? n : otherwise;
 }
 
 constexpr auto kTable = std::to_array<TStoredChoice>({
@@ -87,8 +92,14 @@ constexpr auto kTable = std::to_array<TStoredChoice>({
      .Section = kAlarmsSection,
      .Key = "Kinds",
      .Kinds = [](TDeskChoices& c) -> TAlarmKinds& { return c.AlarmKinds; }},
-    AlarmsNumber(
-        "RepeatSeconds", [](TDeskChoices& c) -> int& { return c.AlarmRepeatSeconds; }, AlarmRepeatSeconds),
+    SectionNumber(
+        kAlarmsSection, "RepeatSeconds", [](TDeskChoices& c) -> int& { return c.AlarmRepeatSeconds; },
+        AlarmRepeatSeconds),
+    SectionNumber(
+        kSendingSection, "Tries", [](TDeskChoices& c) -> int& { return c.SendTries; }, SendTries),
+    SectionNumber(
+        kSendingSection, "FirstGapSeconds", [](TDeskChoices& c) -> int& { return c.SendFirstGapSeconds; },
+        SendFirstGapSeconds),
     {.Kind = skList,
      .Section = kNwsAreasSection,
      .Key = "Items",
@@ -114,10 +125,17 @@ std::string ItemsSection(const TStoredChoice& row) {
 }
 
 int AlarmRepeatSeconds(std::string_view text) {
-  const std::int32_t seconds = StrToIntDef(Trim(text), 0);
-  return seconds >= TDeskChoices::kMinAlarmRepeatSeconds && seconds <= TDeskChoices::kMaxAlarmRepeatSeconds
-             ? seconds
-             : TDeskChoices::kDefaultAlarmRepeatSeconds;
+  return NumberWithin(text, TDeskChoices::kMinAlarmRepeatSeconds, TDeskChoices::kMaxAlarmRepeatSeconds,
+                      TDeskChoices::kDefaultAlarmRepeatSeconds);
+}
+
+int SendTries(std::string_view text) {
+  return NumberWithin(text, TSendSchedule::kMinTries, TSendSchedule::kMaxTries, TSendSchedule::kDefaultTries);
+}
+
+int SendFirstGapSeconds(std::string_view text) {
+  return NumberWithin(text, TSendSchedule::kMinFirstGapSeconds, TSendSchedule::kMaxFirstGapSeconds,
+                      TSendSchedule::kDefaultFirstGapSeconds);
 }
 
 bool SameStoredValue(const TStoredChoice& row, const TDeskChoices& a, const TDeskChoices& b) {

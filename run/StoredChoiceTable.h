@@ -26,6 +26,8 @@ inline constexpr const char* kPaperSection = "Paper";
 inline constexpr const char* kNwsAreasSection = "NWSAreas";
 // The alarms' kinds and their repeat.
 inline constexpr const char* kAlarmsSection = "Alarms";
+// How the desk's own messages are sent again.
+inline constexpr const char* kSendingSection = "Sending";
 
 enum class TStoredKind : std::uint8_t {
   skChecked,  // a check box's "Checked": "True" or "False"
@@ -59,7 +61,7 @@ struct TStoredChoice {
 };
 
 // The rows in the order the file has them: [Settings] as the window's keeper saves it, then
-// [History], [NWS Printing] and [Alarms], sections of options that are written only while
+// [History], [NWS Printing], [Paper], [Alarms] and [Sending], sections of options that are written only while
 // one of them differs from its default, then the lists of their own sections.
 std::span<const TStoredChoice> StoredChoiceTable();
 
@@ -72,6 +74,10 @@ std::string ItemsSection(const TStoredChoice& row);
 // The seconds between an alarm's calls from their text: a whole number from 10 to 3600, else
 // the default.
 int AlarmRepeatSeconds(std::string_view text);
+// The tries of the sending schedule from their text: a whole number from 1 to 10, else the
+// default; its first gap from 10 to 600 seconds, else the default.
+int SendTries(std::string_view text);
+int SendFirstGapSeconds(std::string_view text);
 
 // Whether the row's field holds the same in both.
 bool SameStoredValue(const TStoredChoice& row, const TDeskChoices& a, const TDeskChoices& b);

@@ -25,8 +25,8 @@ void WriteHostSettings(TSettingsStore& settings, std::size_t index, const THostS
 TDeskChoices ReadDeskChoices(TSettingsStore& settings);
 
 // One section of options alone (the rest left at defaults): [History] (the resend, bulletin
-// and archive options), [NWS Printing] (how alerts are printed) or [Alarms] (the kinds
-// that alarm and the repeat).
+// and archive options), [NWS Printing] (how alerts are printed), [Alarms] (the kinds
+// that alarm and the repeat) or [Sending] (the schedule of the desk's own messages).
 TDeskChoices ReadOptionSection(TSettingsStore& settings, const char* section);
 // Writes the section only while one of its options differs from its default, so the file of
 // an operator who never set them stays as it was.

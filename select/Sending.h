@@ -65,6 +65,8 @@ struct TSendSchedule {
   // The seconds from the first try until the desk gives up.
   int Span() const;
 
+  bool operator==(const TSendSchedule&) const = default;
+
  private:
   int FTries = kDefaultTries;
   int FFirstGap = kDefaultFirstGapSeconds;

@@ -4,12 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QProcess>
 
 #include <chrono>
+#include <filesystem>
 
+#include "host/AprsIsHostLink.h"
 #include "host/KissTcpHostLink.h"
 #include "tests/support/DeskRig.h"
 #include "tests/support/LinkStandIn.h"
+#include "tests/support/LogFiles.h"
+#include "tests/support/OlderStore.h"
 #include "tests/support/PrivateTmpfs.h"
 
 namespace qm {
@@ -54,7 +59,9 @@ struct TSendingDesk {
   TSendingDesk() {
     Rig.Setup.SendSecond = kSecond;
     Rig.Choices.Selection.StationCall = kOwn;
-    Rig.Choices.SendSchedule = TSendSchedule(3, 10);  // now, 10 s and 20 s later; given up 20 s on
+    // Now, 10 s and 20 s later; given up 20 s on.
+    Rig.Choices.SendTries = 3;
+    Rig.Choices.SendFirstGapSeconds = 10;
   }
   // The desk started (again) with a link of its own.
   void Start() {
@@ -200,6 +207,50 @@ TEST(Sending, ARestartResumesOrGivesUpAndNeverResendsTheAnswered) {
   EXPECT_EQ(log.count(QStringLiteral("Sent again to W1AW")), 0);
 }
 
+// A schedule chosen while a message is under way holds for it from its last try on: with one
+// try in all it is given up, with nothing more on the air.
+TEST(Sending, ANewScheduleHoldsForWhatIsUnderWay) {
+  TSendingDesk desk;
+  desk.Start();
+  desk.Rig.Desk->Send("K2XYZ-9", "Roger, 20 cots");
+  ASSERT_TRUE(desk.Air->WaitFor(1));
+  desk.Rig.Choices.SendTries = 1;
+  desk.Rig.Choose();
+  ASSERT_TRUE(desk.WaitForEnd());
+  EXPECT_EQ(desk.Sent().State, ssGaveUp);
+  EXPECT_EQ(desk.Rig.LogCount("Gave up after 1 try: to K2XYZ-9: Roger, 20 cots{1"), 1);
+  EXPECT_EQ(test::FramesHeard(desk.Tnc, *desk.Link), std::vector<std::string>{});
+  EXPECT_EQ(desk.Air->Heard, std::vector<std::string>{kFrame});
+}
+
+// Over APRS-IS a message goes out once the server verified the login: the stand-in checks the
+// passcode, and the ack it passes on ends the message.
+TEST(Sending, OverAprsIsAfterAVerifiedLogin) {
+  test::TDeskRig rig;
+  rig.Choices.Selection.StationCall = kOwn;
+  rig.Make();
+  TStandIn server;
+  THostSettings settings = LinkSettings(THostSettings::htAprsIs, server.Server.serverPort(), true);
+  settings.Passcode = test::AprsIsPasscode(kOwn);
+  TAprsIsHostLink link(settings);
+  Wire(rig, link);
+  link.Start();
+  ASSERT_NE(server.Accept(), nullptr);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return server.Peer->canReadLine(); }, kDeadline));
+  const std::string login = server.Peer->readLine().toStdString();
+  ASSERT_EQ(std::stoi(login.substr(login.find(" pass ") + 6)), test::AprsIsPasscode("Q1ABC"));
+  // A packet behind the server's answer: once it is heard, the answer was read.
+  server.Write("# logresp Q1ABC-7 verified, server T2TEST\r\nW1AW>APRS,TCPIP*::W2XYZ    :hi\r\n");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return rig.Desk->PacketsHeard() == 1; }, kDeadline));
+  rig.Desk->Send("K2XYZ-9", "Roger");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return server.Peer->canReadLine(); }, kDeadline));
+  EXPECT_NE(server.Peer->readLine().toStdString().find("Q1ABC-7>APZQMK,TCPIP*::K2XYZ-9  :Roger{1"),
+            std::string::npos);
+  server.Write("K2XYZ-9>APRS,TCPIP*,qAC,T2TEST::Q1ABC-7  :ack1\r\n");
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return rig.Desk->SentMessages().at(0).State == ssAcknowledged; }, kDeadline));
+}
+
 // The operator ends a message before its answer: nothing more goes out for it, and a second
 // cancel finds nothing.
 TEST(Sending, CancelledByTheOperator) {
@@ -259,6 +310,115 @@ TEST(Sending, NothingGoesOutThatTheStoreCannotKeep) {
   EXPECT_TRUE(test::FramesHeard(desk.Tnc, *desk.Link).empty());
   EXPECT_TRUE(desk.Rig.Desk->SentMessages().empty());
 }
+
+#ifdef QM_SEND_CHILD
+// One run of the child desk on the stand-in, which acks every try of message 1 from the second
+// on; the tries it heard. `killAt` 0: not killed.
+struct TChildRun {
+  TChildRun(TStandIn& tnc, const std::string& dir, int killAt, bool send, int triesBefore) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.remove(QStringLiteral("QM_TEST_KILL_AT"));
+    if (killAt > 0) env.insert(QStringLiteral("QM_TEST_KILL_AT"), QString::number(killAt));
+    Child.setProcessEnvironment(env);
+    Child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QStringList args{QString::number(tnc.Server.serverPort()), QString::fromStdString(dir)};
+    if (send) args << QStringLiteral("send");
+    Child.start(QStringLiteral(QM_SEND_CHILD), args);
+    EXPECT_TRUE(Child.waitForStarted());
+    QTcpSocket* peer = nullptr;
+    TKissDecoder decoder;
+    const auto read = [&] {
+      if (!peer && tnc.Server.hasPendingConnections()) peer = tnc.Server.nextPendingConnection();
+      if (!peer) return;
+      decoder.Feed(peer->readAll().toStdString(), [&](int, std::string_view ax25) {
+        const std::string frame = DecodeAx25UiFrame(ax25).value_or("?");
+        EXPECT_EQ(frame, kFrame);
+        if (++Tries + triesBefore < 2) return;
+        const std::string ack = MessageFrame(kOwn, "ack1");
+        peer->write(ack.data(), static_cast<qint64>(ack.size()));
+      });
+    };
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+          read();
+          return Child.state() == QProcess::NotRunning;
+        },
+        6 * kDeadline));
+    // What the child wrote before it ended is still in the socket.
+    if (peer) {
+      EXPECT_TRUE(
+          QTest::qWaitFor([&] { return peer->state() == QAbstractSocket::UnconnectedState; }, kDeadline));
+    }
+    read();
+    Killed = Child.exitStatus() == QProcess::CrashExit;
+    Said = Child.readAllStandardOutput().toStdString();
+  }
+  QProcess Child;
+  int Tries = 0;
+  bool Killed = false;
+  std::string Said;
+};
+
+// The desk killed with SIGKILL at each of its points in turn (the store's, the log's, and
+// sending's: before a try is kept, after it went out, after its end is kept), then started
+// again: the message is resumed or given up with a line, and once its ack is in the store
+// nothing more of it goes out.
+TEST(Sending, EveryKillPointResumesOrGivesUpAndNeverResendsAfterTheAck) {
+  test::GuiApp();
+  int swept = 0;
+  for (int k = 1; k < 200; ++k) {
+    SCOPED_TRACE("killed at point " + std::to_string(k));
+    test::TTempDir dir;
+    const std::string file = dir.File("Quillmark-messages.db");
+    // A store killed before it made its tables keeps nothing.
+    const auto kept = [&](const std::string& sql) -> long long {
+      if (!std::filesystem::exists(file)) return 0;
+      try {
+        return test::QueryStoreFile(file, sql);
+      } catch (const std::runtime_error&) {
+        return 0;
+      }
+    };
+    TStandIn tnc;
+    const TChildRun first(tnc, dir.Path().string(), k, true, 0);
+    if (!first.Killed) {
+      EXPECT_EQ(first.Said, "acknowledged 2\nended\n");
+      EXPECT_EQ(first.Tries, 2);
+      break;
+    }
+    ++swept;
+    const bool stored = kept("SELECT count(*) FROM sent_messages") == 1;
+    const bool ackStored = kept("SELECT count(*) FROM sent_messages WHERE state = 1") == 1;
+    const long long triesKept = kept("SELECT tries FROM sent_messages");
+    // Every try on the air was kept before it went out; one kept may not have gone.
+    EXPECT_LE(first.Tries, triesKept);
+    EXPECT_GE(first.Tries, triesKept - 1);
+
+    const TChildRun again(tnc, dir.Path().string(), 0, false, first.Tries);
+    ASSERT_FALSE(again.Killed);
+    const QString log = test::LogText(QString::fromStdString(dir.Path().string()));
+    if (ackStored || !stored) {
+      EXPECT_EQ(again.Tries, 0);
+      EXPECT_EQ(again.Said, "ended\n");
+    } else {
+      // Resumed until the stand-in's ack, or given up with its line.
+      const bool acked = again.Said.starts_with("acknowledged ");
+      EXPECT_TRUE(acked || again.Said.starts_with("gave up ")) << again.Said;
+      EXPECT_TRUE(log.contains(acked ? QStringLiteral("Acknowledged by K2XYZ-9 after ")
+                                     : QStringLiteral("Gave up after ")))
+          << log.toStdString();
+      if (acked) {
+        EXPECT_GE(first.Tries + again.Tries, 2);
+      }
+    }
+    EXPECT_EQ(kept("SELECT count(*) FROM sent_messages WHERE state = 0"), 0);
+    if (HasFatalFailure() || HasNonfatalFailure()) break;
+  }
+  std::printf("kill points swept: %d\n", swept);
+  EXPECT_GT(swept, 5);
+}
+#endif
 
 }  // namespace
 }  // namespace qm

@@ -27,6 +27,7 @@
 #include "host/ReplayHostLink.h"
 #include "tests/host/TestFrames.h"
 #include "tests/host/TestIntake.h"
+#include "tests/support/AprsIsPasscode.h"
 #include "tests/support/TempDir.h"
 
 #if defined(QM_HAVE_SERIAL_HOST_LINK) && defined(__unix__)
@@ -843,23 +844,11 @@ TEST(ReplayDemoTest, BundledTrafficIsTheDefault) {
 namespace qm {
 namespace {
 
-// The APRS-IS passcode of a callsign: the 15-bit hash of its base call, as servers check it.
-int TestPasscode(std::string call) {
-  call = call.substr(0, call.find('-'));
-  for (char& c : call) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  int hash = 0x73e2;
-  for (std::size_t i = 0; i < call.size(); i += 2) {
-    hash ^= static_cast<unsigned char>(call[i]) << 8;
-    if (i + 1 < call.size()) hash ^= static_cast<unsigned char>(call[i + 1]);
-  }
-  return hash & 0x7fff;
-}
-
 // A stand-in APRS-IS server checks the passcode of the login and says so; an acknowledgement
 // goes out only over a verified login, and the operator is told when the server did not verify it.
 TEST(AprsIsLinkTest, AnswersOnlyOverAVerifiedLogin) {
-  const int right = TestPasscode("Q1ABC");
-  ASSERT_EQ(right, TestPasscode("q1abc-7"));
+  const int right = test::AprsIsPasscode("Q1ABC");
+  ASSERT_EQ(right, test::AprsIsPasscode("q1abc-7"));
   const struct {
     const char* What;
     bool Answer;
@@ -893,7 +882,7 @@ TEST(AprsIsLinkTest, AnswersOnlyOverAVerifiedLogin) {
     const std::string login = TLoopbackServer::ReadLine(peer);
     const int sent = std::stoi(login.substr(login.find(" pass ") + 6));
     EXPECT_EQ(sent, c.Answer ? c.Passcode : -1) << login;
-    const bool verified = sent == TestPasscode("Q1ABC-7");
+    const bool verified = sent == test::AprsIsPasscode("Q1ABC-7");
     TLoopbackServer::Write(peer, std::string("# logresp Q1ABC-7 ") + (verified ? "verified" : "unverified") +
                                      ", server T2TEST\r\nK2XYZ>APRS,TCPIP*::Q1ABC-7  :hi{7\r\n");
     ASSERT_TRUE(rec.WaitTexts(1));  // the answer came before the packet behind it

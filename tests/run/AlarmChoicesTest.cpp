@@ -1,5 +1,5 @@
-// The alarms' choices in Quillmark.ini: [Alarms] read and written, and a file from before
-// alarms kept as it was.
+// The alarms' and the sending schedule's choices in Quillmark.ini: [Alarms] and [Sending] read
+// and written, and a file from before them kept as it was.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -91,6 +91,46 @@ TEST(PaperChoices, TheirSectionIsWrittenOnlyWhileOneDiffers) {
   EXPECT_FALSE(ReadDeskChoices(store).ReprintMark);
   choices.ReprintMark = true;
   WriteOptionSection(store, kPaperSection, choices);
+  EXPECT_EQ(test::ReadFileBytes(file), kFileBeforeAlarms);
+}
+
+// [Sending]: each number within its bounds or the default, and the section written only while
+// the schedule differs from the default.
+TEST(SendingChoices, AreReadWithinTheirBoundsAndWrittenOnlyWhileTheyDiffer) {
+  test::TTempDir dir;
+  const std::string file = dir.File("Quillmark.ini");
+  struct Case {
+    const char* section;
+    int tries;
+    int firstGap;
+  } const cases[] = {
+      {"", 6, 30},
+      {"[Sending]\nTries=1\nFirstGapSeconds=10\n", 1, 10},
+      {"[Sending]\nTries=10\nFirstGapSeconds=600\n", 10, 600},
+      {"[Sending]\nTries=0\nFirstGapSeconds=9\n", 6, 30},
+      {"[Sending]\nTries=11\nFirstGapSeconds=601\n", 6, 30},
+      {"[Sending]\nTries=-3\nFirstGapSeconds=soon\n", 6, 30},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.section);
+    WriteFile(file, c.section);
+    TSettingsStore store(file);
+    const TDeskChoices read = ReadDeskChoices(store);
+    EXPECT_EQ(read.SendTries, c.tries);
+    EXPECT_EQ(read.SendFirstGapSeconds, c.firstGap);
+  }
+  WriteFile(file, kFileBeforeAlarms);
+  TSettingsStore store(file);
+  TDeskChoices choices = ReadDeskChoices(store);
+  WriteOptionSection(store, kSendingSection, choices);
+  EXPECT_EQ(test::ReadFileBytes(file), kFileBeforeAlarms);
+  choices.SendTries = 3;
+  WriteOptionSection(store, kSendingSection, choices);
+  const std::string written = test::ReadFileBytes(file);
+  EXPECT_NE(written.find("[Sending]\r\nTries=3\r\nFirstGapSeconds=30\r\n"), std::string::npos) << written;
+  EXPECT_EQ(ReadOptionSection(store, kSendingSection).SendTries, 3);
+  choices.SendTries = TSendSchedule::kDefaultTries;
+  WriteOptionSection(store, kSendingSection, choices);
   EXPECT_EQ(test::ReadFileBytes(file), kFileBeforeAlarms);
 }
 

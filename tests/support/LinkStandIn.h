@@ -15,6 +15,7 @@
 #include "host/HostLink.h"
 #include "host/HostSettings.h"
 #include "host/KissDecoder.h"
+#include "tests/support/AprsIsPasscode.h"
 #include "tests/support/DeskRig.h"
 
 namespace qm::test {

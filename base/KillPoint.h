@@ -2,9 +2,9 @@
 // kills itself with SIGKILL at the k-th point it passes. Points sit before each change of the
 // message store, after each commit and each write of the log writer, between a message's
 // commit and its listing, before each call to the print spooler, and around each try and end
-// of a message the desk sends. Compiled in only where the
-// room links qm_killpoint and QM_KILL_POINTS is on (the builds that run the tests); elsewhere
-// a point is nothing, and no release reads the variable. Unset, a point costs a comparison.
+// of a message the desk sends. Compiled in only where the room links qm_killpoint and
+// QM_KILL_POINTS is on (the builds that run the tests); elsewhere a point is nothing, and no
+// release reads the variable. Unset, a point costs a comparison.
 #pragma once
 
 #ifndef QM_KILL_POINTS

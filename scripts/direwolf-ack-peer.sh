@@ -9,14 +9,8 @@ set -euo pipefail
 
 [ $# -eq 1 ] || { echo "usage: $0 CLIENT" >&2; exit 2; }
 client=$1
-if [ -z "${QM_DIREWOLF_NETNS:-}" ]; then
-  for tool in direwolf gen_packets atest unshare ip python3; do
-    command -v "$tool" >/dev/null || { echo "direwolf-ack-peer: FAIL: missing $tool" >&2; exit 1; }
-  done
-  unshare -n true 2>/dev/null || { echo "direwolf-ack-peer: FAIL: unshare -n needs root" >&2; exit 1; }
-  exec unshare -n env QM_DIREWOLF_NETNS=1 "$0" "$@"
-fi
-ip link set lo up
+. "$(dirname "$0")/direwolf-common.sh"
+dw_enter_netns direwolf-ack-peer 1 "$0" "$@"
 work=$(mktemp -d)
 dw_pid=
 cleanup() {
@@ -24,43 +18,14 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-# What Direwolf sends to its sound card goes to a WAV file instead.
-mkdir "$work/home"
-cat >"$work/home/.asoundrc" <<ASOUND
-pcm.quillmarktx {
-  type file
-  slave.pcm "null"
-  file "$work/sent.wav"
-  format "wav"
-}
-ASOUND
-cat >"$work/direwolf.conf" <<CONF
-ADEVICE stdin quillmarktx
-ARATE 44100
-ACHANNELS 1
-CHANNEL 0
-MYCALL N0CALL
-MODEM 1200
-AGWPORT 0
-KISSPORT 8001
-CONF
-
-printf '%s' 'K2XYZ-9>APRS,WIDE1-1::Q1ABC-7  :Meet at 5{12' | gen_packets -r 44100 -o "$work/one.wav" - >/dev/null
-tail -c +45 "$work/one.wav" >"$work/heard.pcm"
-head -c 44100 /dev/zero >>"$work/heard.pcm"
-
-mkfifo "$work/audio"
-exec 3<>"$work/audio"  # held open: Direwolf runs on after the message, to transmit the answer
-(cd "$work" && HOME="$work/home" exec direwolf -c direwolf.conf -t 0 -q hd - <audio >direwolf.log 2>&1 3>&-) &
-dw_pid=$!
+dw_start "$work"
 "$client" 8001 20000 >"$work/client.log" 2>&1 &
 client_pid=$!
 for _ in $(seq 200); do
   grep -q "Attached to KISS TCP client" "$work/direwolf.log" && break
   sleep 0.05
 done
-cat "$work/heard.pcm" >&3
+dw_hear "$work" 'K2XYZ-9>APRS,WIDE1-1::Q1ABC-7  :Meet at 5{12'
 status=0
 wait "$client_pid" || status=$?
 cat "$work/client.log"
@@ -70,21 +35,11 @@ if [ $status -ne 0 ]; then
   exit 1
 fi
 
-# The file's header gets its sizes only when the device closes; read what was written so far.
-decode() {
-  python3 - "$work/sent.wav" "$work/now.wav" <<'PY'
-import struct, sys
-d = open(sys.argv[1], 'rb').read()
-data = d[44:]
-open(sys.argv[2], 'wb').write(b'RIFF' + struct.pack('<I', 36 + len(data)) + d[8:40] + struct.pack('<I', len(data)) + data)
-PY
-  atest -h "$work/now.wav" 2>&1 | sed 's/\x1b\[[0-9;]*m//g'
-}
 expected_hex='000:  82 a0 b4 a2 9a 96 e0 a2 62 82 84 86 40 6e ae 92
 010:  88 8a 62 40 62 ae 92 88 8a 64 40 63 03 f0 3a 4b
 020:  32 58 59 5a 2d 39 20 20 3a 61 63 6b 31 32'
 for _ in $(seq 100); do
-  [ -s "$work/sent.wav" ] && decode >"$work/atest.log" && grep -q '^1 packets decoded' "$work/atest.log" && break
+  [ -s "$work/sent.wav" ] && dw_decode "$work" >"$work/atest.log" && grep -q '^1 packets decoded' "$work/atest.log" && break
   sleep 0.05
 done
 cat "$work/atest.log" 2>/dev/null || true

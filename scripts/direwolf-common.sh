@@ -14,9 +14,9 @@ dw_enter_netns() {
   shift 3
   [ -n "${QM_DIREWOLF_NETNS:-}" ] && return 0
   for tool in direwolf gen_packets atest unshare ip python3; do
-    command -v "$tool" >/dev/null || { echo "$name: SKIP: missing $tool" >&2; exit "$skip"; }
+    command -v "$tool" >/dev/null || { echo "$name: cannot run: missing $tool" >&2; exit "$skip"; }
   done
-  unshare -n true 2>/dev/null || { echo "$name: SKIP: unshare -n needs root" >&2; exit "$skip"; }
+  unshare -n true 2>/dev/null || { echo "$name: cannot run: unshare -n needs root" >&2; exit "$skip"; }
   exec unshare -n env QM_DIREWOLF_NETNS=1 "$script" "$@"
 }
 

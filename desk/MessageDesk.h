@@ -505,7 +505,9 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // An ack or rej to the own call, or a reply-ack in a message: ends the message it names.
   // True when the packet answered one of ours (it is no traffic of its own then).
   bool TakeAnswer(const TAprsMsgPacket& packet);
+  // The first answering link that would take a try now; else why nothing can be sent.
   THostLink* SendingLink() const;
+  std::string NoSendingLinkReason() const;
   std::chrono::steady_clock::duration SendSeconds(double seconds) const;
   // "Q1ABC: Roger{7", and without the addressee.
   static std::string SentText(const TSentMessage& sent);

@@ -41,8 +41,17 @@ std::chrono::steady_clock::duration TMessageDesk::SendSeconds(double seconds) co
 
 THostLink* TMessageDesk::SendingLink() const {
   for (const QPointer<THostLink>& link : FAnsweringLinks)
-    if (link && link->CanAnswer() && link->Answering()) return link;
+    if (link && link->CanAnswer() && link->Answering() && link->SendRefusal().isEmpty()) return link;
   return nullptr;
+}
+
+std::string TMessageDesk::NoSendingLinkReason() const {
+  for (const QPointer<THostLink>& link : FAnsweringLinks)
+    if (link && link->CanAnswer() && link->Answering())
+      return ProgramText("Cannot send: " + link->SourceKind() + ' ' + link->SourcePlace() + ": " +
+                         link->SendRefusal());
+  return "Cannot send: no source that can transmit answers (a TNC or a verified APRS-IS login, "
+         "with Answer on)";
 }
 
 TSentMessage TMessageDesk::Send(const std::string& to, const std::string& text, const std::string& where) {
@@ -56,10 +65,7 @@ TSentMessage TMessageDesk::Send(const std::string& to, const std::string& text, 
                        problem);
   if (UpperCase(ownCall) == addressee) throw ESendRefused("Cannot send to the own call");
   THostLink* const link = SendingLink();
-  if (!link)
-    throw ESendRefused(
-        "Cannot send: no source that can transmit answers (a TNC or a verified APRS-IS login, "
-        "with Answer on)");
+  if (!link) throw ESendRefused(NoSendingLinkReason());
   if (!FStore) throw ESendRefused("Cannot send: no message store is open to keep it");
   TSentMessage message;
   message.To = addressee;

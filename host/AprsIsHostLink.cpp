@@ -41,10 +41,13 @@ void TAprsIsHostLink::ServerLine(std::string_view line) {
                       ": the passcode does not fit the callsign, so messages are not acknowledged there");
 }
 
+QString TAprsIsHostLink::SendRefusal() const {
+  return FLogin == laUnverified ? QStringLiteral("the server did not verify the login") : QString();
+}
+
 QString TAprsIsHostLink::SendOwnPacket(const std::string& from, const std::string& info) {
-  if (FLogin != laVerified)
-    return FLogin == laUnverified ? QStringLiteral("the server did not verify the login")
-                                  : QStringLiteral("the login is not verified");
+  if (const QString refusal = SendRefusal(); !refusal.isEmpty()) return refusal;
+  if (FLogin != laVerified) return QStringLiteral("the login is not verified");
   if (CleanLoginCallsign(from) != CleanLoginCallsign(FSettings.Callsign))
     return "the login is " + QString::fromStdString(CleanLoginCallsign(FSettings.Callsign));
   return Write(AprsIsOwnPacketLine(from, info));

@@ -21,6 +21,7 @@ class TAprsIsHostLink : public TTcpHostLink {
   QString SourceKind() const override { return QStringLiteral("APRS-IS"); }
   // Only over a login the server verified: it drops what an unverified client sends.
   QString SendOwnPacket(const std::string& from, const std::string& info) override;
+  QString SendRefusal() const override;
 
   // Over-long lines dropped since construction.
   std::size_t DroppedLines() const { return FReader.DroppedLines(); }

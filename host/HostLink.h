@@ -51,6 +51,10 @@ class THostLink : public QObject {
   // the station program cannot). Answering: the operator turned them on for this source.
   virtual bool CanAnswer() const { return false; }
   virtual bool Answering() const { return false; }
+  // Why this link will refuse whatever it is given to send until something changes (a login
+  // the server did not verify), or "" when a try may go out. A link merely down is not
+  // refused here: it comes back, and the tries wait for it.
+  virtual QString SendRefusal() const { return {}; }
   // Sends a packet of this station, `from`, with the information field `info`; "" once the
   // link has taken it, else why it could not.
   virtual QString SendOwnPacket(const std::string& from, const std::string& info) {

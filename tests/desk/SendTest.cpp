@@ -225,30 +225,47 @@ TEST(Sending, ANewScheduleHoldsForWhatIsUnderWay) {
 
 // Over APRS-IS a message goes out once the server verified the login: the stand-in checks the
 // passcode, and the ack it passes on ends the message.
-TEST(Sending, OverAprsIsAfterAVerifiedLogin) {
-  test::TDeskRig rig;
-  rig.Choices.Selection.StationCall = kOwn;
-  rig.Make();
-  TStandIn server;
-  THostSettings settings = LinkSettings(THostSettings::htAprsIs, server.Server.serverPort(), true);
-  settings.Passcode = test::AprsIsPasscode(kOwn);
-  TAprsIsHostLink link(settings);
-  Wire(rig, link);
-  link.Start();
-  ASSERT_NE(server.Accept(), nullptr);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return server.Peer->canReadLine(); }, kDeadline));
-  const std::string login = server.Peer->readLine().toStdString();
-  ASSERT_EQ(std::stoi(login.substr(login.find(" pass ") + 6)), test::AprsIsPasscode("Q1ABC"));
-  // A packet behind the server's answer: once it is heard, the answer was read.
-  server.Write("# logresp Q1ABC-7 verified, server T2TEST\r\nW1AW>APRS,TCPIP*::W2XYZ    :hi\r\n");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return rig.Desk->PacketsHeard() == 1; }, kDeadline));
-  rig.Desk->Send("K2XYZ-9", "Roger");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return server.Peer->canReadLine(); }, kDeadline));
-  EXPECT_NE(server.Peer->readLine().toStdString().find("Q1ABC-7>APZQMK,TCPIP*::K2XYZ-9  :Roger{1"),
-            std::string::npos);
-  server.Write("K2XYZ-9>APRS,TCPIP*,qAC,T2TEST::Q1ABC-7  :ack1\r\n");
-  ASSERT_TRUE(
-      QTest::qWaitFor([&] { return rig.Desk->SentMessages().at(0).State == ssAcknowledged; }, kDeadline));
+// Over APRS-IS a message goes out only on a login the server verified; on one it did not, the
+// operator is told at once instead of watching every try fail.
+TEST(Sending, OverAprsIsOnlyAfterAVerifiedLogin) {
+  for (const char* answer : {"unverified", "verified"}) {
+    SCOPED_TRACE(answer);
+    test::TDeskRig rig;
+    rig.Choices.Selection.StationCall = kOwn;
+    rig.Make();
+    TStandIn server;
+    THostSettings settings = LinkSettings(THostSettings::htAprsIs, server.Server.serverPort(), true);
+    settings.Passcode = test::AprsIsPasscode(kOwn);
+    TAprsIsHostLink link(settings);
+    Wire(rig, link);
+    link.Start();
+    ASSERT_NE(server.Accept(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.Peer->canReadLine(); }, kDeadline));
+    const std::string login = server.Peer->readLine().toStdString();
+    ASSERT_EQ(std::stoi(login.substr(login.find(" pass ") + 6)), test::AprsIsPasscode("Q1ABC"));
+    // A packet behind the server's answer: once it is heard, the answer was read.
+    server.Write(std::string("# logresp Q1ABC-7 ") + answer +
+                 ", server T2TEST\r\nW1AW>APRS,TCPIP*::W2XYZ    :hi\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.Desk->PacketsHeard() == 1; }, kDeadline));
+    if (std::string_view(answer) == "unverified") {
+      try {
+        rig.Desk->Send("K2XYZ-9", "Roger");
+        ADD_FAILURE() << "sent on an unverified login";
+      } catch (const ESendRefused& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot send: APRS-IS " + link.SourcePlace().toStdString() +
+                                             ": the server did not verify the login");
+      }
+      EXPECT_TRUE(rig.Desk->SentMessages().empty());
+      continue;
+    }
+    rig.Desk->Send("K2XYZ-9", "Roger");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.Peer->canReadLine(); }, kDeadline));
+    EXPECT_NE(server.Peer->readLine().toStdString().find("Q1ABC-7>APZQMK,TCPIP*::K2XYZ-9  :Roger{1"),
+              std::string::npos);
+    server.Write("K2XYZ-9>APRS,TCPIP*,qAC,T2TEST::Q1ABC-7  :ack1\r\n");
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return rig.Desk->SentMessages().at(0).State == ssAcknowledged; }, kDeadline));
+  }
 }
 
 // The operator ends a message before its answer: nothing more goes out for it, and a second

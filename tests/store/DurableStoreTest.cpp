@@ -587,6 +587,79 @@ TEST(TDurableStore, DamagedPagesCostOnlyWhatIsDamaged) {
   }
 }
 
+// The desk's own messages through a repair: carried over with the messages when those are
+// damaged; when their own page is, the ones still being sent come back whole and the ended one
+// is lost with it. No number is given out twice either way.
+TEST(TDurableStore, SentMessagesComeThroughARepair) {
+  const struct {
+    const char* what;
+    const char* damaged;
+    bool running;
+    std::vector<TSentState> back;
+  } cases[] = {
+      {"a page of the messages, at the start", "messages", false, {ssSending, ssAcknowledged, ssSending}},
+      {"the sent messages' page, while running", "sent_messages", true, {ssSending, ssSending}},
+  };
+  const auto number = [](std::int64_t id) { return "N" + std::to_string(id); };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TTempDir dir;
+    const std::string path = dir.File("q.db");
+    TNotes notes;
+    auto store = std::make_unique<TDurableStore>(path, notes.Handler());
+    TStoredMessage m = Msg(0);
+    m.Line2.assign(600, 'w');  // the messages span some pages
+    for (int n = 0; n < 40; ++n) store->Add(m);
+    std::vector<TSentMessage> sent;
+    for (const char* to : {"K2XYZ-9", "W1AW", "N0XYZ"}) {
+      TSentMessage s;
+      s.To = to;
+      s.Text = "Roger";
+      s.CreatedUtc = 46000;
+      s.Source = "KISS x";
+      sent.push_back(store->AddSent(s, number));
+    }
+    sent[1].State = ssAcknowledged;
+    sent[2].Tries = 2;
+    for (const TSentMessage& s : {sent[1], sent[2]}) store->UpdateSent(s);
+    ASSERT_TRUE(store->Flush());
+    const auto damage = [&] {
+      std::vector<int> pages = test::PagesOf(path, {c.damaged});
+      ASSERT_FALSE(pages.empty());
+      ASSERT_TRUE(test::OverwritePages(path, {pages[pages.size() / 2]}));
+    };
+    if (c.running) {
+      ASSERT_TRUE(store->Store()->TruncateLog());
+      damage();
+      test::RunOnStoreFile(path, "CREATE TABLE bump(x); DROP TABLE bump");
+    } else {
+      store.reset();
+      damage();
+      store = std::make_unique<TDurableStore>(path, notes.Handler());
+    }
+    store->Listed();  // a read of the messages meets their damage
+    const std::vector<TSentMessage> kept = store->SentSince(0);
+    std::vector<TSentState> states;
+    for (const TSentMessage& k : kept) states.push_back(k.State);
+    EXPECT_EQ(states, c.back);
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(kept.back().Id, sent[2].Id);
+    EXPECT_EQ(kept.back().Number, sent[2].Number);
+    EXPECT_EQ(kept.back().Tries, 2);
+    ASSERT_FALSE(notes.Lines.empty());
+    EXPECT_NE(notes.Lines[0].find(c.running ? "0 print jobs were carried over into a new store, 3 rows"
+                                            : "0 print jobs and 3 sent messages were carried over"),
+              std::string::npos)
+        << notes.Lines[0];
+    // Its end is kept, and the next message takes a number never given before.
+    sent[0].State = ssCancelled;
+    EXPECT_NO_THROW(store->UpdateSent(sent[0]));
+    EXPECT_EQ(store->AddSent(sent[0], number).Number, "N4");
+    store.reset();
+    EXPECT_EQ(TMessageStore(path).SentSince(0).front().State, ssCancelled);
+  }
+}
+
 // A disk full for a while, then freed with less room than what waited: each batch that fits
 // stays, the log is cut back after each, and the rest is written once there is room.
 TEST(TDurableStore, BacklogLargerThanTheRoomThatCameBackGoesInBatches) {

@@ -31,16 +31,15 @@ async function openSession() {
   params.delete('key');
   params.delete('token');
   history.replaceState(null, '', '/' + (params.toString() ? '?' + params : ''));
-  const answer = await fetch('/api/session', {method: 'POST', headers: {Authorization: 'Bearer ' + key}});
+  const answer = await fetch('/api/session', { method: 'POST', headers: { Authorization: 'Bearer ' + key } });
   if (!answer.ok) {
-    $('nokey-why').textContent =
-        'The address you opened holds a key this desk does not know (revoked, or mistyped).';
+    $('nokey-why').textContent = 'The address you opened holds a key this desk does not know (revoked, or mistyped).';
     return;
   }
   const made = await answer.json();
   forget();
   session = made.session;
-  who = {name: made.name, canAct: made.canAct, ends: Date.now() + made.hours * 3600 * 1000};
+  who = { name: made.name, canAct: made.canAct, ends: Date.now() + made.hours * 3600 * 1000 };
   localStorage.setItem(kSessionKey, session);
   localStorage.setItem(kWhoKey, JSON.stringify(who));
 }
@@ -63,7 +62,7 @@ function sessionEnded() {
 async function ask(path, options = {}) {
   const headers = new Headers(options.headers || {});
   headers.set('Authorization', 'Bearer ' + session);
-  const answer = await fetch(path, {...options, headers, cache: 'no-store'});
+  const answer = await fetch(path, { ...options, headers, cache: 'no-store' });
   if (answer.status === 401) sessionEnded();
   return answer;
 }
@@ -81,7 +80,9 @@ function cell(row, text) {
   return td;
 }
 
-function pad(n) { return String(n).padStart(2, '0'); }
+function pad(n) {
+  return String(n).padStart(2, '0');
+}
 
 // "14:05:33 (19:05:33 UTC)", with the day when it is not today's.
 function localAndUtc(iso) {
@@ -92,11 +93,7 @@ function localAndUtc(iso) {
   return `${local} (${pad(t.getUTCHours())}:${pad(t.getUTCMinutes())}:${pad(t.getUTCSeconds())} UTC)`;
 }
 
-const kLevelWords = {
-  well: 'All well',
-  degraded: 'Degraded',
-  down: 'Down'
-};
+const kLevelWords = { well: 'All well', degraded: 'Degraded', down: 'Down' };
 
 function showHealth(health) {
   const level = health.level || 'well';
@@ -147,7 +144,7 @@ function showAlarms(alarms) {
     if (who && who.canAct) {
       const b = element('button', 'acting', 'Acknowledge');
       b.type = 'button';
-      b.addEventListener('click', () => acknowledge({id: a.id}));
+      b.addEventListener('click', () => acknowledge({ id: a.id }));
       li.appendChild(b);
     }
     list.appendChild(li);
@@ -156,18 +153,14 @@ function showAlarms(alarms) {
   alarmsShown = new Set(alarms.map((a) => a.id));
   if (fresh.length || (alarms.length && Date.now() - lastSounded >= kAlarmRepeatMs)) sound();
   if ('Notification' in window && Notification.permission === 'granted')
-    for (const a of fresh)
-      new Notification(`Quillmark alarm: ${a.from} → ${a.to}`, {body: a.text, tag: 'qm-' + a.id});
+    for (const a of fresh) new Notification(`Quillmark alarm: ${a.from} → ${a.to}`, { body: a.text, tag: 'qm-' + a.id });
 }
 
-setInterval(() => {
-  if (alarmsShown.size && Date.now() - lastSounded >= kAlarmRepeatMs) sound();
-}, 1000);
+setInterval(() => { if (alarmsShown.size && Date.now() - lastSounded >= kAlarmRepeatMs) sound(); }, 1000);
 
 async function acknowledge(which) {
-  const answer = await ask(
-      '/api/alarms/acknowledge',
-      {method: 'POST', headers: {'Content-Type': 'application/json'}, body: JSON.stringify(which)});
+  const answer = await ask('/api/alarms/acknowledge', {
+    method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(which) });
   const text = (await answer.text()).trim();
   $('ack-result').textContent = answer.ok ? '' : text;
   $('ack-result').className = answer.ok ? '' : 'problem';
@@ -195,12 +188,9 @@ function showSent(sent) {
 
 // The desk stops resending a message; the next state shows it ended.
 async function stopSending(number) {
-  const answer = await ask(`/api/sent/${encodeURIComponent(number)}/cancel`, {method: 'POST'});
+  const answer = await ask(`/api/sent/${encodeURIComponent(number)}/cancel`, { method: 'POST' });
   let text = (await answer.text()).trim();
-  try {
-    text = JSON.parse(text).error || text;
-  } catch (e) { /* plain text */
-  }
+  try { text = JSON.parse(text).error || text; } catch (e) { /* plain text */ }
   $('send-result').textContent = answer.ok ? `Stopped number ${number}` : text;
   $('send-result').className = answer.ok ? '' : 'problem';
 }
@@ -208,18 +198,11 @@ async function stopSending(number) {
 async function sendMessage(event) {
   event.preventDefault();
   const answer = await ask('/api/send', {
-    method: 'POST',
-    headers: {'Content-Type': 'application/json'},
-    body: JSON.stringify({to: $('send-to').value.trim().toUpperCase(), text: $('send-text').value})
-  });
+    method: 'POST', headers: { 'Content-Type': 'application/json' },
+    body: JSON.stringify({ to: $('send-to').value.trim().toUpperCase(), text: $('send-text').value }) });
   let text = (await answer.text()).trim();
   let number = '';
-  try {
-    const j = JSON.parse(text);
-    number = j.number || '';
-    text = j.error || text;
-  } catch (e) { /* plain text */
-  }
+  try { const j = JSON.parse(text); number = j.number || ''; text = j.error || text; } catch (e) { /* plain text */ }
   $('send-result').textContent = answer.ok ? `Sent as number ${number}` : text;
   $('send-result').className = answer.ok ? '' : 'problem';
   if (answer.ok) $('send-text').value = '';
@@ -235,10 +218,8 @@ function replyTo(call) {
 // An NWS alert's words beside its lines, when the message is one.
 function nwsWords(nws) {
   const p = element('p', 'nws' + (nws.expired ? ' expired' : ''));
-  p.textContent = [
-    nws.words || nws.event, (nws.areas || []).join(', '),
-    nws.expires ? (nws.expired ? 'expired ' : 'until ') + localAndUtc(nws.expires) : ''
-  ].filter(Boolean).join(' · ');
+  p.textContent = [nws.words || nws.event, (nws.areas || []).join(', '),
+    nws.expires ? (nws.expired ? 'expired ' : 'until ') + localAndUtc(nws.expires) : ''].filter(Boolean).join(' · ');
   return p;
 }
 
@@ -258,10 +239,8 @@ function messageCard(e) {
     if (m.nws) card.appendChild(nwsWords(m.nws));
     const facts = [m.utc ? `${m.local} (${m.utc} UTC)` : ''];
     if (m.answered) facts.push(m.answered);
-    if (m.acknowledged_by)
-      facts.push(
-          `Acknowledged by ${m.acknowledged_by}` +
-          (m.acknowledged_utc ? ' at ' + localAndUtc(m.acknowledged_utc) : ''));
+    if (m.acknowledged_by) facts.push(`Acknowledged by ${m.acknowledged_by}` +
+        (m.acknowledged_utc ? ' at ' + localAndUtc(m.acknowledged_utc) : ''));
     if (e.printing) facts.push('printing');
     card.appendChild(element('p', 'facts', facts.filter(Boolean).join(' · ')));
     if (m.kind === 'Personal' && who && who.canAct) {
@@ -301,9 +280,8 @@ function showState(state) {
       (problems.length ? problems.join('; ') : 'ready') +
       (printer.waitingJobs ? ` (${printer.waitingJobs} job(s) with the spooler)` : '');
   $('printer').className = problems.length ? 'problem' : '';
-  $('last-page').textContent = printer.lastPage ?
-      printer.lastPage + (printer.lastPageUtc ? ', ' + localAndUtc(printer.lastPageUtc) : '') :
-      '—';
+  $('last-page').textContent = printer.lastPage
+    ? printer.lastPage + (printer.lastPageUtc ? ', ' + localAndUtc(printer.lastPageUtc) : '') : '—';
   const store = state.store || {};
   $('store').textContent = store.file ? store.file + (store.failing ? ' (failing)' : '') : 'not open';
   $('store').className = store.failing ? 'problem' : '';
@@ -311,8 +289,7 @@ function showState(state) {
   $('failure').textContent = state.failure || '—';
   $('count').textContent = state.count || '';
   const entries = $('entries');
-  const open =
-      new Set([...entries.querySelectorAll('details[open]')].map((d) => d.closest('.entry').dataset.id));
+  const open = new Set([...entries.querySelectorAll('details[open]')].map((d) => d.closest('.entry').dataset.id));
   entries.replaceChildren();
   // Newest first: what came last is read first.
   for (const e of [...(state.entries || [])].reverse()) {
@@ -388,10 +365,8 @@ function showEvent(block) {
   let name = 'message';
   const data = [];
   for (const line of block.split('\n')) {
-    if (line.startsWith('event:'))
-      name = line.slice(6).trim();
-    else if (line.startsWith('data:'))
-      data.push(line.slice(5).replace(/^ /, ''));
+    if (line.startsWith('event:')) name = line.slice(6).trim();
+    else if (line.startsWith('data:')) data.push(line.slice(5).replace(/^ /, ''));
   }
   if (name !== 'state' || !data.length) return;
   showLink(true);
@@ -408,7 +383,7 @@ async function follow() {
         const reader = answer.body.pipeThrough(new TextDecoderStream()).getReader();
         let buffer = '';
         for (;;) {
-          const {value, done} = await reader.read();
+          const { value, done } = await reader.read();
           if (done) break;
           buffer += value;
           for (let end; (end = buffer.indexOf('\n\n')) >= 0; buffer = buffer.slice(end + 2))
@@ -448,9 +423,7 @@ async function findHistory(event) {
     const pick = document.createElement('input');
     pick.type = 'checkbox';
     pick.className = 'pick';
-    pick.addEventListener('change', () => {
-      if (pick.checked && m.job) $('reprint-job-number').value = m.job;
-    });
+    pick.addEventListener('change', () => { if (pick.checked && m.job) $('reprint-job-number').value = m.job; });
     cell(row, '').appendChild(pick);
     const when = cell(row, m.local);
     when.appendChild(element('span', 'utc', m.utc + ' UTC'));
@@ -461,26 +434,16 @@ async function findHistory(event) {
     text.className = 'text';
     if (m.nws) text.appendChild(nwsWords(m.nws));
     cell(row, m.printed);
-    cell(
-        row,
-        [
-          m.answered,
-          m.acknowledged_by ? 'Acknowledged by ' + m.acknowledged_by +
-                  (m.acknowledged_utc ? ' at ' + localAndUtc(m.acknowledged_utc) : '') :
-                              ''
-        ].filter(Boolean)
-            .join('; '));
+    cell(row, [m.answered, m.acknowledged_by ? 'Acknowledged by ' + m.acknowledged_by +
+      (m.acknowledged_utc ? ' at ' + localAndUtc(m.acknowledged_utc) : '') : ''].filter(Boolean).join('; '));
   }
   $('found').textContent = found.rows.length + (found.more ? '+' : '') + ' found';
 }
 
 async function post(path, params) {
-  const answer = await ask(path, {method: 'POST', body: params});
+  const answer = await ask(path, { method: 'POST', body: params });
   let text = (await answer.text()).trim();
-  try {
-    text = JSON.parse(text).error || text;
-  } catch (e) { /* plain text */
-  }
+  try { text = JSON.parse(text).error || text; } catch (e) { /* plain text */ }
   $('result').textContent = text;
   $('result').className = answer.ok ? '' : 'problem';
 }
@@ -497,17 +460,14 @@ function reprintSelected() {
 }
 
 function reprintJob() {
-  post('/api/reprint-job', new URLSearchParams({job: $('reprint-job-number').value.trim()}));
+  post('/api/reprint-job', new URLSearchParams({ job: $('reprint-job-number').value.trim() }));
 }
 
 function setWall(on) {
   document.body.classList.toggle('wall', on);
   $('wall-toggle').textContent = on ? 'Desk mode' : 'Wall mode';
   const params = new URLSearchParams(location.search);
-  if (on)
-    params.set('wall', '1');
-  else
-    params.delete('wall');
+  if (on) params.set('wall', '1'); else params.delete('wall');
   history.replaceState(null, '', '/' + (params.toString() ? '?' + params : ''));
 }
 
@@ -520,15 +480,10 @@ document.addEventListener('DOMContentLoaded', async () => {
   $('wall-toggle').addEventListener('click', () => setWall(!document.body.classList.contains('wall')));
   $('sound').addEventListener('click', () => {
     audio = audio || new AudioContext();
-    audio.resume().then(() => {
-      $('sound').textContent = 'Sound is on';
-      sound();
-    });
+    audio.resume().then(() => { $('sound').textContent = 'Sound is on'; sound(); });
   });
   $('notify').hidden = !('Notification' in window) || Notification.permission !== 'default';
-  $('notify').addEventListener('click', () => Notification.requestPermission().then(() => {
-    $('notify').hidden = true;
-  }));
+  $('notify').addEventListener('click', () => Notification.requestPermission().then(() => { $('notify').hidden = true; }));
   setWall(new URLSearchParams(location.search).get('wall') === '1');
   await openSession().catch(() => {});
   if (!session) return showNoKey();

@@ -474,7 +474,8 @@ QByteArray TBoardRun::CancelSendAnswer(const QByteArray& number, const QString& 
   const TCancelled done = CancelFor(number.toStdString(), "on the command line by " + ProgramText(who));
   if (!done.Refused.empty())
     return QByteArray::number(kSendRefused) + '\n' + QByteArray::fromStdString(done.Refused) + '\n';
-  return "0\nStopped message " + number.toUpper() + " to " + QByteArray::fromStdString(done.To) + '\n';
+  return "0\nStopped message " + number.toUpper() +
+         (done.To.empty() ? QByteArray() : " to " + QByteArray::fromStdString(done.To)) + '\n';
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -497,6 +498,23 @@ TEST(TDurableStore, ALogMarkGoesWithTheNextChangeOrAloneAfterItsWait) {
   EXPECT_EQ(commits, 5);  // a; a's mark with b; b's mark; c; c's mark
 }
 
+// `damage` done to the store's file under the open store (everything in the file itself first,
+// and a change by another connection after, so the store reads its pages from the file again),
+// or between its close and its next opening, committing on its thread when `posted` is given.
+void DamageStore(std::unique_ptr<TDurableStore>& store, const std::string& path, bool running, TNotes& notes,
+                 const std::function<void()>& damage, TPosted* posted = nullptr) {
+  if (running) {
+    ASSERT_TRUE(store->Store()->TruncateLog());
+    damage();
+    test::RunOnStoreFile(path, "CREATE TABLE bump(x); DROP TABLE bump");
+    return;
+  }
+  store.reset();
+  damage();
+  store = std::make_unique<TDurableStore>(path, notes.Handler());
+  if (posted) store->CommitOnThread(posted->Post());
+}
+
 // Pages of the text index and a history index overwritten with dd, before a start and under a
 // running store; or a page of the messages table itself. Every message that can still be read
 // comes back and new ones are kept; what was done is said once, with counts.
@@ -535,18 +553,7 @@ TEST(TDurableStore, DamagedPagesCostOnlyWhatIsDamaged) {
       store->Add(m);
     }
     ASSERT_TRUE(store->Flush());
-    if (c.running) {
-      // Everything in the file itself, the damage written under the open store, and a change by
-      // another connection, after which the store reads its pages from the file again.
-      ASSERT_TRUE(store->Store()->TruncateLog());
-      damage();
-      test::RunOnStoreFile(path, "CREATE TABLE bump(x); DROP TABLE bump");
-    } else {
-      store.reset();
-      damage();
-      store = std::make_unique<TDurableStore>(path, notes.Handler());
-      store->CommitOnThread(posted.Post());
-    }
+    DamageStore(store, path, c.running, notes, damage, &posted);
     const std::size_t back = store->Listed().size();
     std::vector<std::int64_t> added;
     for (int n = kKept + 1; n <= kKept + 5; ++n) {
@@ -628,19 +635,11 @@ TEST(TDurableStore, SentMessagesComeThroughARepair) {
       ASSERT_FALSE(pages.empty());
       ASSERT_TRUE(test::OverwritePages(path, {pages[pages.size() / 2]}));
     };
-    if (c.running) {
-      ASSERT_TRUE(store->Store()->TruncateLog());
-      damage();
-      test::RunOnStoreFile(path, "CREATE TABLE bump(x); DROP TABLE bump");
-    } else {
-      store.reset();
-      damage();
-      store = std::make_unique<TDurableStore>(path, notes.Handler());
-    }
+    DamageStore(store, path, c.running, notes, damage);
     store->Listed();  // a read of the messages meets their damage
     const std::vector<TSentMessage> kept = store->SentSince(0);
-    std::vector<TSentState> states;
-    for (const TSentMessage& k : kept) states.push_back(k.State);
+    std::vector<TSentState> states(kept.size());
+    std::transform(kept.begin(), kept.end(), states.begin(), [](const TSentMessage& k) { return k.State; });
     EXPECT_EQ(states, c.back);
     ASSERT_FALSE(kept.empty());
     EXPECT_EQ(kept.back().Id, sent[2].Id);

@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -602,10 +601,13 @@ TEST(TDurableStore, SentMessagesComeThroughARepair) {
     const char* what;
     const char* damaged;
     bool running;
-    std::vector<TSentState> back;
+    const char* back;  // the tries of each sent message read back
+    const char* said;
   } cases[] = {
-      {"a page of the messages, at the start", "messages", false, {ssSending, ssAcknowledged, ssSending}},
-      {"the sent messages' page, while running", "sent_messages", true, {ssSending, ssSending}},
+      {"a page of the messages, at the start", "messages", false, "0 1 2 ",
+       "0 print jobs and 3 sent messages were carried over"},
+      {"the sent messages' page, while running", "sent_messages", true, "0 2 ",
+       "0 print jobs were carried over into a new store, 3 rows"},
   };
   const auto number = [](std::int64_t id) { return "N" + std::to_string(id); };
   for (const auto& c : cases) {
@@ -617,45 +619,31 @@ TEST(TDurableStore, SentMessagesComeThroughARepair) {
     TStoredMessage m = Msg(0);
     m.Line2.assign(600, 'w');  // the messages span some pages
     for (int n = 0; n < 40; ++n) store->Add(m);
-    std::vector<TSentMessage> sent;
-    for (const char* to : {"K2XYZ-9", "W1AW", "N0XYZ"}) {
-      TSentMessage s;
-      s.To = to;
-      s.Text = "Roger";
-      s.CreatedUtc = 46000;
-      s.Source = "KISS x";
-      sent.push_back(store->AddSent(s, number));
+    // Number 2 is acknowledged, 1 and 3 are still being sent.
+    std::vector<TSentMessage> sent(3);
+    for (int n = 0; n < 3; ++n) {
+      TSentMessage one;
+      one.To = "K2XYZ";
+      sent[n] = store->AddSent(one, number);
+      sent[n].Tries = n;
+      if (n == 1) sent[n].State = ssAcknowledged;
+      store->UpdateSent(sent[n]);
     }
-    sent[1].State = ssAcknowledged;
-    sent[2].Tries = 2;
-    for (const TSentMessage& s : {sent[1], sent[2]}) store->UpdateSent(s);
-    ASSERT_TRUE(store->Flush());
-    const auto damage = [&] {
-      std::vector<int> pages = test::PagesOf(path, {c.damaged});
+    DamageStore(store, path, c.running, notes, [&] {
+      const std::vector<int> pages = test::PagesOf(path, {c.damaged});
       ASSERT_FALSE(pages.empty());
       ASSERT_TRUE(test::OverwritePages(path, {pages[pages.size() / 2]}));
-    };
-    DamageStore(store, path, c.running, notes, damage);
+    });
     store->Listed();  // a read of the messages meets their damage
-    const std::vector<TSentMessage> kept = store->SentSince(0);
-    std::vector<TSentState> states(kept.size());
-    std::transform(kept.begin(), kept.end(), states.begin(), [](const TSentMessage& k) { return k.State; });
-    EXPECT_EQ(states, c.back);
-    ASSERT_FALSE(kept.empty());
-    EXPECT_EQ(kept.back().Id, sent[2].Id);
-    EXPECT_EQ(kept.back().Number, sent[2].Number);
-    EXPECT_EQ(kept.back().Tries, 2);
+    std::string back;
+    for (const TSentMessage& k : store->SentSince(0)) back += std::to_string(k.Tries) + " ";
+    EXPECT_EQ(back, c.back);
     ASSERT_FALSE(notes.Lines.empty());
-    EXPECT_NE(notes.Lines[0].find(c.running ? "0 print jobs were carried over into a new store, 3 rows"
-                                            : "0 print jobs and 3 sent messages were carried over"),
-              std::string::npos)
-        << notes.Lines[0];
+    EXPECT_NE(notes.Lines[0].find(c.said), std::string::npos) << notes.Lines[0];
     // Its end is kept, and the next message takes a number never given before.
     sent[0].State = ssCancelled;
     EXPECT_NO_THROW(store->UpdateSent(sent[0]));
     EXPECT_EQ(store->AddSent(sent[0], number).Number, "N4");
-    store.reset();
-    EXPECT_EQ(TMessageStore(path).SentSince(0).front().State, ssCancelled);
   }
 }
 

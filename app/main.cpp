@@ -157,7 +157,8 @@ int main(int argc, char** argv) {
       return Fail(command.Text);
     case qm::TCommandLine::caStatus:
     case qm::TCommandLine::caAcknowledge:
-    case qm::TCommandLine::caSend: {
+    case qm::TCommandLine::caSend:
+    case qm::TCommandLine::caCancelSend: {
       QCoreApplication asking(argc, argv);
       qm::TRunStart start(command.Options);
       if (const QString wrong = start.FindPlaces(); !wrong.isEmpty()) return Fail(wrong);
@@ -166,6 +167,8 @@ int main(int argc, char** argv) {
       const int code = command.Action == qm::TCommandLine::caStatus ? qm::AskStatus(folder, out, err)
                        : command.Action == qm::TCommandLine::caSend
                            ? qm::AskSend(folder, command.SendTo, command.SendText, out, err)
+                       : command.Action == qm::TCommandLine::caCancelSend
+                           ? qm::AskCancelSend(folder, command.CancelNumber, out, err)
                            : qm::AskAcknowledge(folder, command.AlarmNumber.toUtf8(), out, err);
       if (!out.isEmpty()) Print(stdout, out);
       if (!err.isEmpty()) Print(stderr, err);

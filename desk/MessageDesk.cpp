@@ -621,6 +621,9 @@ std::uint32_t TMessageDesk::OriginOf(THostLink& link) {
   const auto known = std::find(FOrigins.begin(), FOrigins.end(), &link);
   if (known != FOrigins.end()) return static_cast<std::uint32_t>(known - FOrigins.begin()) + 1;
   FOrigins.emplace_back(&link);
+  // Known while its packets wait, also should the link go before they are judged.
+  FReplayOrigins.push_back(link.Replays() ? ProgramText(link.SourceKind() + ' ' + link.SourcePlace())
+                                          : std::string());
   return static_cast<std::uint32_t>(FOrigins.size());
 }
 

@@ -535,6 +535,10 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   TRetryList FRetries;
   // The links packets came from (TAprsMsgPacket::Origin - 1), and the acknowledgements' pace.
   std::vector<QPointer<THostLink>> FOrigins;
+  // Of each origin, the replay's name ("Replay capture.txt"), "" for a live source; an answer
+  // heard on a replay ends no message of ours, said once a run (FReplayAnswerSaid).
+  std::vector<std::string> FReplayOrigins;
+  bool FReplayAnswerSaid = false;
   TAckLimiter FAckLimiter;
   bool FUnansweredSaid = false;  // "not acknowledged" is said once a run
   std::string FOwnCallSaid;      // the own call whose problem was said last

@@ -242,6 +242,19 @@ bool TMessageDesk::TakeAnswer(const TAprsMsgPacket& packet) {
   const std::string sender = UpperCase(packet.Source.FullCall);
   std::optional<TSendAnswer> answer = ReadSendAnswer(body.substr(10));
   if (!answer && packet.Kind != mkPersonal) return false;
+  if (const std::string replay = packet.Origin > 0 && packet.Origin <= FReplayOrigins.size()
+                                     ? FReplayOrigins[packet.Origin - 1]
+                                     : std::string();
+      !replay.empty()) {
+    // Heard some other time: it answers none of ours, nor tells how the sender reads numbers now.
+    const std::optional<std::string> shown = ReplyAckShown(packet.MessageId);
+    const std::string acked = shown ? packet.MessageId.substr(packet.MessageId.find('}') + 1) : std::string();
+    if ((answer || !acked.empty()) && !std::exchange(FReplayAnswerSaid, true))
+      LogMessage("Ignored " + std::string(answer && answer->Rejected ? "a rej" : "an ack") + " from " +
+                 packet.Source.FullCall + " for message " + (answer ? answer->Number : acked) + " heard on " +
+                 replay + ": answers on a replay end no message (those that follow are ignored unlogged)");
+    return false;
+  }
   // A message of the sender's own is traffic whatever it answers.
   const bool inMessage = !answer;
   if (inMessage) {

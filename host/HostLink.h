@@ -43,6 +43,8 @@ class THostLink : public QObject {
   virtual void ResumeIntake() {}
   // True for the replay of the bundled demo traffic, whose pages must never reach paper.
   virtual bool PlaysBundledDemo() const { return false; }
+  // True for a replay (a capture or the demo): what it hands over was heard some other time.
+  virtual bool Replays() const { return false; }
   // What the window names the source by: its kind ("APRS-IS", "KISS", "Replay") and where
   // it is ("rotate.aprs2.net:14580", "demo-traffic.txt"); empty when the link has none.
   virtual QString SourceKind() const { return {}; }

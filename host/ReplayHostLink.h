@@ -26,6 +26,7 @@ class TReplayHostLink : public THostLink {
   void HoldIntake() override { FHeld = true; }
   void ResumeIntake() override { FHeld = false; }
   bool PlaysBundledDemo() const override { return FSettings.CaptureFile.empty(); }
+  bool Replays() const override { return true; }
 
   static constexpr const char* kDemoCallsign = "Q0DEMO-9";
   QString SourceKind() const override { return QStringLiteral("Replay"); }

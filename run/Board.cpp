@@ -4,10 +4,12 @@
 #include <QDir>
 #include <QSysInfo>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <unordered_map>
 
+#include "base/AsciiText.h"
 #include "base/IntegerText.h"
 #include "base/PrivateFiles.h"
 #include "base/ProgramText.h"
@@ -227,6 +229,11 @@ void TBoardRun::Start() {
   hooks.SendOwnMessage = [this](const std::string& to, const std::string& text, const std::string& who) {
     return SendFor(to, text, "on the board by " + who);
   };
+  hooks.CancelSent = [this](const std::string& number, const std::string& who) {
+    TCancelled done = CancelFor(number, "on the board by " + who);
+    if (done.Unknown) throw EBoardNotFound(done.Refused);
+    return done.Refused;
+  };
   hooks.ReadLogPeriod = [](const std::string& from, const std::string& to, double& fromUtc, double& toUtc) {
     return qm::ReadLogPeriod(from, to, fromUtc, toUtc).toStdString();
   };
@@ -258,6 +265,7 @@ void TBoardRun::Start() {
   connect(&FDesk, &TMessageDesk::Noted, s, &TBoardServer::Changed);
   connect(&FDesk, &TMessageDesk::AlarmsChanged, s, &TBoardServer::Changed);
   connect(&FDesk, &TMessageDesk::BulletinsChanged, s, &TBoardServer::Changed);
+  connect(&FDesk, &TMessageDesk::SentChanged, s, &TBoardServer::Changed);
   connect(&FDesk, &TMessageDesk::FailureToReport, s, &TBoardServer::Changed);
   connect(&FSources, &TPacketSources::SourceChanged, s, &TBoardServer::Changed);
   // ... and on what the desk changes without a signal: the choices the window hands it (the
@@ -451,6 +459,25 @@ QByteArray TBoardRun::SendAnswer(const QByteArray& message, const QString& who) 
   return "0\n" + QByteArray::fromStdString(number) + '\n';
 }
 
+TBoardRun::TCancelled TBoardRun::CancelFor(const std::string& asked, const std::string& where) {
+  const std::string number = UpperCase(asked);
+  const std::vector<TSentMessage>& sent = FDesk.SentMessages();
+  const auto m =
+      std::find_if(sent.rbegin(), sent.rend(), [&](const TSentMessage& s) { return s.Number == number; });
+  const std::string to = m == sent.rend() ? std::string() : m->To;
+  if (FDesk.CancelSent(number, where)) return {{}, false, to};
+  if (m == sent.rend()) return {"No message " + number + " is being sent", true, {}};
+  return {"Message " + number + " to " + to + " is no longer being sent: " + SentStateText(*m), false, to};
+}
+
+QByteArray TBoardRun::CancelSendAnswer(const QByteArray& number, const QString& who) {
+  const TCancelled done = CancelFor(number.toStdString(), "on the command line by " + ProgramText(who));
+  if (!done.Refused.empty())
+    return QByteArray::number(kSendRefused) + '\n' + QByteArray::fromStdString(done.Refused) + '\n';
+  return "0\nStopped message " + number.toUpper() +
+         (done.To.empty() ? QByteArray() : " to " + QByteArray::fromStdString(done.To)) + '\n';
+}
+
 namespace {
 
 // Why the desk on `lock`'s folder gave no answer, and the exit code that says so.
@@ -487,6 +514,19 @@ std::optional<QByteArray> Answered(const TInstanceLock::TStatusReply& reply, QSt
   return reply.Answer.left(firstLine);
 }
 
+// The answer to an act of the desk (--send, --cancel-send): 0 done, kSendRefused with the
+// desk's reason on standard error, and as AskStatus when no desk answers.
+int ActAnswered(const TInstanceLock& lock, const QString& dataDir, const TInstanceLock::TStatusReply& reply,
+                QString& out, QString& err, int timeoutMs) {
+  if (const auto code = Answered(reply, out, err)) {
+    if (*code == "0") return 0;
+    err += QStringLiteral("quillmark: ") + out;
+    out.clear();
+    return kSendRefused;
+  }
+  return NoAnswer(lock, dataDir, reply, err, timeoutMs);
+}
+
 }  // namespace
 
 int AskStatus(const QString& dataDir, QString& out, QString& err, int timeoutMs) {
@@ -513,14 +553,14 @@ int AskSend(const QString& dataDir, const QString& call, const QString& text, QS
     return kSendRefused;
   }
   const TInstanceLock lock(dataDir);
-  const TInstanceLock::TStatusReply reply = lock.AskHolderToSend(call.toUtf8(), text.toUtf8(), timeoutMs);
-  if (const auto code = Answered(reply, out, err)) {
-    if (*code == "0") return 0;
-    err += QStringLiteral("quillmark: ") + out;
-    out.clear();
-    return kSendRefused;
-  }
-  return NoAnswer(lock, dataDir, reply, err, timeoutMs);
+  return ActAnswered(lock, dataDir, lock.AskHolderToSend(call.toUtf8(), text.toUtf8(), timeoutMs), out, err,
+                     timeoutMs);
+}
+
+int AskCancelSend(const QString& dataDir, const QString& number, QString& out, QString& err, int timeoutMs) {
+  const TInstanceLock lock(dataDir);
+  return ActAnswered(lock, dataDir, lock.AskHolderToCancelSend(number.toUtf8(), timeoutMs), out, err,
+                     timeoutMs);
 }
 
 int BoardKeyCommand(const TCommandLine& command, const std::string& iniFile, const std::string& dataDir,

@@ -69,9 +69,20 @@ class TBoardRun : public QObject {
   // For --send: `message` is "CALL TEXT". The exit code on the first line (0, or kSendRefused),
   // then the message's number or why it was not sent.
   QByteArray SendAnswer(const QByteArray& message, const QString& who);
+  // For --cancel-send: `number` is the message's. The exit code on the first line (0, or
+  // kSendRefused), then what was stopped or why nothing was.
+  QByteArray CancelSendAnswer(const QByteArray& number, const QString& who);
   TBoardServer* Server() const { return FServer.get(); }
 
  private:
+  // Stops a message for the board or the command line, `where` said in the log: Refused ""
+  // once stopped, else why not; Unknown when no message has that number.
+  struct TCancelled {
+    std::string Refused;
+    bool Unknown = false;
+    std::string To;
+  };
+  TCancelled CancelFor(const std::string& number, const std::string& where);
   // Sends for the board or the command line, `where` said in the log: the number, or "" and
   // the refusal.
   std::pair<std::string, std::string> SendFor(const std::string& to, const std::string& text,
@@ -124,5 +135,10 @@ int AskAcknowledge(const QString& dataDir, const QByteArray& which, QString& out
 inline constexpr int kSendRefused = 2;
 int AskSend(const QString& dataDir, const QString& call, const QString& text, QString& out, QString& err,
             int timeoutMs = 5000);
+// The asking side of --cancel-send N: what the running desk stopped, and the exit code: 0,
+// kSendRefused with the reason (no such number, already answered or ended), and as AskStatus
+// when no desk answers.
+int AskCancelSend(const QString& dataDir, const QString& number, QString& out, QString& err,
+                  int timeoutMs = 5000);
 
 }  // namespace qm

@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cmath>
 
 #include "base/IntegerText.h"
@@ -209,6 +210,13 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
                      "(the reason on standard error), 3 none runs, 4 it holds the folder and does not\n"
                      "answer."),
       QStringLiteral("CALL"));
+  const QCommandLineOption cancelSend(
+      QStringLiteral("cancel-send"),
+      QStringLiteral("Has the copy running on this data folder stop sending its message numbered N\n"
+                     "(--send printed it); exit status 0 stopped, 2 refused (no such message, or it\n"
+                     "was answered or ended already), 3 none runs, 4 it holds the folder and does not\n"
+                     "answer."),
+      QStringLiteral("N"));
   const QCommandLineOption boardKey(
       QStringLiteral("board-key"),
       QStringLiteral("Makes a board key named NAME for another position, read-only unless --can-act, and\n"
@@ -228,10 +236,10 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
                      "and prints their paths; exit status 0 done, 1 not written, 2 a bad period."));
   const QCommandLineOption printLog(QStringLiteral("print"),
                                     QStringLiteral("With --ics309: the log goes to the printer too."));
-  parser.addOptions({help,           version,   replay, pace,     aprsIs,   kiss,       serial,
-                     callsign,       filter,    answer, passcode, printer,  toPdf,      config,
-                     noWindow,       web,       areas,  alarm,    status,   boardKey,   canAct,
-                     boardKeyRevoke, boardKeys, send,   commsLog, printLog, acknowledge});
+  parser.addOptions({help,           version,   replay, pace,     aprsIs,   kiss,        serial,
+                     callsign,       filter,    answer, passcode, printer,  toPdf,       config,
+                     noWindow,       web,       areas,  alarm,    status,   boardKey,    canAct,
+                     boardKeyRevoke, boardKeys, send,   commsLog, printLog, acknowledge, cancelSend});
   for (const char* name : kQtValueOptions) {
     QCommandLineOption qt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     qt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -274,14 +282,27 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
       }
     }
     if (parser.isSet(send)) {
-      if (parser.isSet(acknowledge) || parser.isSet(commsLog))
-        throw TBadValue{QStringLiteral("choose one of --send, --acknowledge and --ics309")};
+      if (parser.isSet(acknowledge) || parser.isSet(commsLog) || parser.isSet(cancelSend))
+        throw TBadValue{QStringLiteral("choose one of --send, --cancel-send, --acknowledge and --ics309")};
       if (positional.isEmpty()) throw TBadValue{QStringLiteral("--send CALL: the text to send follows")};
       result.Action = TCommandLine::caSend;
       result.SendTo = parser.value(send);
       // Words left unquoted are one text all the same.
       result.SendText = positional.join(QLatin1Char(' '));
       positional.clear();
+    } else if (parser.isSet(cancelSend)) {
+      if (parser.isSet(acknowledge) || parser.isSet(commsLog))
+        throw TBadValue{QStringLiteral("choose one of --cancel-send, --acknowledge and --ics309")};
+      const QString number = parser.value(cancelSend).trimmed().toUpper();
+      const bool letters = std::all_of(number.begin(), number.end(), [](QChar c) {
+        return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+               (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+      });
+      if (number.isEmpty() || number.size() > 5 || !letters)
+        throw TBadValue{
+            QStringLiteral("--cancel-send: \"%1\" is not a message's number").arg(parser.value(cancelSend))};
+      result.Action = TCommandLine::caCancelSend;
+      result.CancelNumber = number;
     } else if (parser.isSet(commsLog)) {
       if (positional.size() < 2) throw TBadValue{QStringLiteral("--ics309 needs the period: FROM TO")};
       const QString why = ReadLogPeriod(positional.at(0).toStdString(), positional.at(1).toStdString(),
@@ -381,11 +402,12 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     }
     if (parser.isSet(status)) result.Action = TCommandLine::caStatus;
     const int keyActions = parser.isSet(boardKey) + parser.isSet(boardKeyRevoke) + parser.isSet(boardKeys);
-    if (keyActions > 1 ||
-        (keyActions == 1 && (parser.isSet(status) || parser.isSet(acknowledge) || parser.isSet(send))) ||
-        (parser.isSet(status) && parser.isSet(send)))
+    const bool sends = parser.isSet(send) || parser.isSet(cancelSend);
+    if (keyActions > 1 || (keyActions == 1 && (parser.isSet(status) || parser.isSet(acknowledge) || sends)) ||
+        (parser.isSet(status) && sends))
       throw TBadValue{QStringLiteral(
-          "choose one of --board-key, --board-key-revoke, --board-keys, --status, --acknowledge and --send")};
+          "choose one of --board-key, --board-key-revoke, --board-keys, --status, --acknowledge, "
+          "--send and --cancel-send")};
     if (parser.isSet(canAct) && !parser.isSet(boardKey))
       throw TBadValue{QStringLiteral("--can-act goes with --board-key NAME")};
     if (parser.isSet(boardKey)) {

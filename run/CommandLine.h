@@ -54,6 +54,7 @@ struct TCommandLine {
     caBoardKeys,
     caAcknowledge,
     caSend,
+    caCancelSend,
     caCommsLog
   };
   using enum TAction;
@@ -67,6 +68,7 @@ struct TCommandLine {
   TDateTime LogFrom = 0, LogTo = 0;
   bool PrintLog = false;
   QString SendTo, SendText;  // --send CALL TEXT
+  QString CancelNumber;      // --cancel-send N: the message's number, in capitals
 };
 
 // Reads the arguments, the program's path first. Qt's own options (-platform, -style and the

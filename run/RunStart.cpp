@@ -118,6 +118,8 @@ const TBoardRun& TRunStart::StartBoard(TDeskRun& run, std::function<void()> show
       [&board](const QByteArray& which, const QString& who) { return board.AcknowledgeAnswer(which, who); });
   FLock->AnswerSend(
       [&board](const QByteArray& message, const QString& who) { return board.SendAnswer(message, who); });
+  FLock->AnswerCancelSend(
+      [&board](const QByteArray& number, const QString& who) { return board.CancelSendAnswer(number, who); });
   return board;
 }
 

@@ -34,6 +34,7 @@ constexpr char kShowRequest[] = "show\n";
 constexpr char kStatusRequest[] = "status\n";
 constexpr char kAcknowledgeRequest[] = "acknowledge";
 constexpr char kSendRequest[] = "send ";
+constexpr char kCancelSendRequest[] = "cancel-send ";
 // The holder's answer to a show request: its window came forward, or it runs without one.
 constexpr char kShownAnswer[] = "shown\n";
 constexpr char kNoWindowAnswer[] = "no window\n";
@@ -276,6 +277,9 @@ void TInstanceLock::Listen() {
               FAcknowledge(request.mid(sizeof kAcknowledgeRequest - 1).trimmed(), PeerAccount(*socket)));
         if (request.startsWith(kSendRequest) && request.endsWith('\n') && FSend)
           socket->write(FSend(request.mid(sizeof kSendRequest - 1).chopped(1), PeerAccount(*socket)));
+        if (request.startsWith(kCancelSendRequest) && request.endsWith('\n') && FCancelSend)
+          socket->write(
+              FCancelSend(request.mid(sizeof kCancelSendRequest - 1).trimmed(), PeerAccount(*socket)));
         socket->disconnectFromServer();
       });
     }
@@ -357,6 +361,11 @@ TInstanceLock::TStatusReply TInstanceLock::AskHolderToAcknowledge(const QByteArr
 TInstanceLock::TStatusReply TInstanceLock::AskHolderToSend(const QByteArray& call, const QByteArray& text,
                                                            int timeoutMs) const {
   return AskHolder(QByteArray(kSendRequest) + call + ' ' + text + '\n', timeoutMs);
+}
+
+TInstanceLock::TStatusReply TInstanceLock::AskHolderToCancelSend(const QByteArray& number,
+                                                                 int timeoutMs) const {
+  return AskHolder(QByteArray(kCancelSendRequest) + number + '\n', timeoutMs);
 }
 
 TInstanceLock::TStatusReply TInstanceLock::AskHolder(const QByteArray& request, int timeoutMs) const {

@@ -76,6 +76,11 @@ class TInstanceLock {
     FSend = std::move(send);
   }
   TStatusReply AskHolderToSend(const QByteArray& call, const QByteArray& text, int timeoutMs = 5000) const;
+  // The same for a later `--cancel-send N`: `cancel` gets the number as asked and the account.
+  void AnswerCancelSend(std::function<QByteArray(const QByteArray& number, const QString& who)> cancel) {
+    FCancelSend = std::move(cancel);
+  }
+  TStatusReply AskHolderToCancelSend(const QByteArray& number, int timeoutMs = 5000) const;
   // The process that holds the lock, 0 when none runs (a lock file left by a dead one).
   qint64 HolderProcess() const;
 
@@ -97,6 +102,7 @@ class TInstanceLock {
   std::function<QByteArray()> FStatus;
   std::function<QByteArray(const QByteArray&, const QString&)> FAcknowledge;
   std::function<QByteArray(const QByteArray&, const QString&)> FSend;
+  std::function<QByteArray(const QByteArray&, const QString&)> FCancelSend;
 };
 
 }  // namespace qm

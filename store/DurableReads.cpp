@@ -2,6 +2,8 @@
 // finds damage repairs the store once and reads again.
 #include "store/DurableStore.h"
 
+#include <algorithm>
+
 #include "base/AsciiText.h"
 #include "store/DurableStoreParts.h"
 
@@ -77,25 +79,56 @@ void ThrowUnlessWritable(bool open, bool failing, const std::string& path) {
 
 }  // namespace
 
+void TDurableStore::NoteSent(const TSentMessage& message) const {
+  FLastSentId = std::max(FLastSentId, message.Id);
+  if (message.State == ssSending)
+    FSending[message.Id] = message;
+  else
+    FSending.erase(message.Id);
+}
+
+void TDurableStore::PutBackSent() {
+  if (FSending.empty() && FLastSentId == 0) return;
+  std::vector<TSentMessage> sending;
+  for (const auto& [id, message] : FSending) sending.push_back(message);
+  try {
+    FStore->PutBackSent(sending, FLastSentId);
+  } catch (const EMessageStoreError&) {
+    // Tried again with the next sent message's change.
+  }
+}
+
 TSentMessage TDurableStore::AddSent(const TSentMessage& message,
                                     const std::function<std::string(std::int64_t)>& numberFor) {
   Drain();
   const std::lock_guard guard(FGuard);
   ThrowUnlessWritable(IsOpen(), FFailing, FPath);
-  return FStore->AddSent(message, numberFor);
+  TSentMessage kept = FStore->AddSent(message, numberFor, FLastSentId);
+  NoteSent(kept);
+  return kept;
 }
 
 void TDurableStore::UpdateSent(const TSentMessage& message) {
   Drain();
   const std::lock_guard guard(FGuard);
   ThrowUnlessWritable(IsOpen(), FFailing, FPath);
-  FStore->UpdateSent(message);
+  try {
+    FStore->UpdateSent(message);
+  } catch (const EMessageStoreError& e) {
+    // Its row went with a damaged page, or the put-back at the opening failed: written whole.
+    if (e.Kind() != EMessageStoreError::ekRefused || FSending.count(message.Id) == 0) throw;
+    FStore->PutBackSent({message}, FLastSentId);
+  }
+  NoteSent(message);
 }
 
 std::vector<TSentMessage> TDurableStore::SentSince(double sinceUtc) const {
   Drain();
   const std::lock_guard guard(FGuard);
-  return Reading([&] { return IsOpen() ? FStore->SentSince(sinceUtc) : std::vector<TSentMessage>{}; });
+  std::vector<TSentMessage> sent =
+      Reading([&] { return IsOpen() ? FStore->SentSince(sinceUtc) : std::vector<TSentMessage>{}; });
+  for (const TSentMessage& m : sent) NoteSent(m);
+  return sent;
 }
 
 TStoredJob TDurableStore::Job(std::int64_t id) const {

@@ -136,6 +136,7 @@ bool TDurableStore::Open() {
   }
   FOpenedOnce = true;
   FTextIndexed = false;  // another file, perhaps
+  PutBackSent();
   return true;
 }
 
@@ -192,8 +193,10 @@ bool TDurableStore::CarryOverDamaged(const std::string& reason) {
   PutFreshInPlace(FPath, ec);
   std::string note = "The message store " + FPath + " was damaged (" + reason + "); " +
                      std::to_string(carried.Messages) + " messages (" + std::to_string(carried.Listed) +
-                     " of them unprinted) and " + std::to_string(carried.Jobs) +
-                     " print jobs were carried over into a new store";
+                     " of them unprinted)" + (carried.Sent > 0 ? ", " : " and ") +
+                     std::to_string(carried.Jobs) + " print jobs" +
+                     (carried.Sent > 0 ? " and " + std::to_string(carried.Sent) + " sent messages" : "") +
+                     " were carried over into a new store";
   if (carried.Unreadable > 0)
     note += ", " + std::to_string(carried.Unreadable) + " rows that could not be read were left behind";
   Note(note + "; the damaged file was moved to " + aside);

@@ -139,7 +139,9 @@ class TDurableStore {
   std::vector<TStoredMessage> Sounding() const;
   // The sent messages, written at once (what was queued before them first): a message goes
   // out only once the file holds it, and its end is in the file before it is logged. While
-  // the store fails they throw (ekStorage), and nothing waits in memory.
+  // the store fails they throw (ekStorage), and nothing waits in memory. A store repaired
+  // past damage or started anew gets the messages still being sent back, and their numbers
+  // are never given again.
   TSentMessage AddSent(const TSentMessage& message,
                        const std::function<std::string(std::int64_t)>& numberFor);
   void UpdateSent(const TSentMessage& message);
@@ -270,6 +272,14 @@ class TDurableStore {
   // Ids handed out for what waited in memory, and the ids the file gave them.
   std::int64_t FLastHeldMessage = 0, FLastHeldJob = 0;
   std::map<std::int64_t, std::int64_t> FMessageIds, FJobIds;
+  // The sent messages still being sent, as last written or read, and the highest sent id seen:
+  // a store started anew or carried over past damage gets them back whole at its opening, and
+  // gives none of their numbers out again.
+  mutable std::map<std::int64_t, TSentMessage> FSending;
+  mutable std::int64_t FLastSentId = 0;
+  void NoteSent(const TSentMessage& message) const;
+  // Writes back what FSending holds; a failure leaves it for the next opening or change.
+  void PutBackSent();
   // Clear only from here: 0 when the store opened at the start, else the first id of this run.
   std::int64_t FClearFrom = 0;
   bool FOpenedOnce = false;

@@ -565,6 +565,9 @@ int TMessageStore::Purge(double utcCutoff) {
   messages.Bind(utcCutoff).Run();
   const int purged = messages.Changes();
   TUse(S().PurgeJobs).Bind(utcCutoff).Run();
+  // The desk's own messages go with the traffic of their days, but never one still being sent.
+  TStmt sent(FDb, FPath, "DELETE FROM sent_messages WHERE created_utc < ?1 AND state <> ?2");
+  TUse(sent).Bind(utcCutoff).Bind(StoredNumber(ssSending)).Run();
   t.Commit();
   return purged;
 }

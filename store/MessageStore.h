@@ -299,11 +299,15 @@ class TMessageStore {
   std::vector<TStoredMessage> Sounding() const;
 
   // Keeps a message the desk is about to send (Id and Number ignored): its number is
-  // numberFor(its id), written in the same transaction. Returns it as kept.
-  TSentMessage AddSent(const TSentMessage& message,
-                       const std::function<std::string(std::int64_t)>& numberFor);
+  // numberFor(its id), written in the same transaction, the id past `afterId` too (the ids a
+  // store started anew after damage never gave out). Returns it as kept.
+  TSentMessage AddSent(const TSentMessage& message, const std::function<std::string(std::int64_t)>& numberFor,
+                       std::int64_t afterId = 0);
   // Writes a sent message's state, tries, last try and end; an unknown id is refused.
   void UpdateSent(const TSentMessage& message);
+  // Writes each message whole under its own id where the store lacks that id (one lost with
+  // damaged pages, or a store started anew), and gives no id up to `lastId` again.
+  void PutBackSent(const std::vector<TSentMessage>& messages, std::int64_t lastId);
   // The messages sent from `sinceUtc` on, and every one still sending, oldest first.
   std::vector<TSentMessage> SentSince(double sinceUtc) const;
 
@@ -385,7 +389,8 @@ class TMessageStore {
 
   // Deletes messages and jobs older than `utcCutoff` that are no longer listed (printed or
   // cleared); listed messages are never purged, nor messages in a pending job or with a full
-  // text not yet printed, nor jobs still carrying a kept message. The cutoff moves back by as
+  // text not yet printed, nor jobs still carrying a kept message. Sent messages made before
+  // the cutoff go once they have ended. The cutoff moves back by as
   // much as the wall clock reads ahead of what the steady clock backs (TTrustedClock).
   // Returns how many messages went.
   int Purge(double utcCutoff);
@@ -473,6 +478,7 @@ struct TCarriedOver {
   std::size_t Messages = 0;
   std::size_t Listed = 0;  // of them, still on their way to paper
   std::size_t Jobs = 0;
+  std::size_t Sent = 0;  // messages the desk sent
   // Rows asked for that could not be read (damaged pages); each may or may not have held one.
   std::size_t Unreadable = 0;
 };

@@ -13,9 +13,11 @@ namespace qm {
 using namespace sql;
 
 TSentMessage TMessageStore::AddSent(const TSentMessage& message,
-                                    const std::function<std::string(std::int64_t)>& numberFor) {
+                                    const std::function<std::string(std::int64_t)>& numberFor,
+                                    std::int64_t afterId) {
   const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
+  RaiseSequence(FDb, FPath, "sent_messages", afterId);
   TSentMessage kept = message;
   {
     TStmt stmt(FDb, FPath,
@@ -44,6 +46,21 @@ void TMessageStore::UpdateSent(const TSentMessage& message) {
   use.Bind(message.Source).Bind(message.Id).Run();
   if (use.Changes() == 0)
     throw EMessageStoreError(StoreError(FPath, "no sent message " + std::to_string(message.Id)));
+  t.Commit();
+}
+
+void TMessageStore::PutBackSent(const std::vector<TSentMessage>& messages, std::int64_t lastId) {
+  const std::lock_guard oneAtATime(FUse);
+  TTransaction t(S(), true);
+  TStmt stmt(FDb, FPath,
+             "INSERT OR IGNORE INTO sent_messages(id, to_call, message_text, message_no, created_utc, state, "
+             "tries, last_try_utc, ended_utc, source) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  for (const TSentMessage& m : messages) {
+    TUse use(stmt);
+    use.Bind(m.Id).Bind(m.To).Bind(m.Text).Bind(m.Number).Bind(m.CreatedUtc).Bind(StoredNumber(m.State));
+    use.Bind(m.Tries).Bind(m.LastTryUtc).Bind(m.EndedUtc).Bind(m.Source).Run();
+  }
+  RaiseSequence(FDb, FPath, "sent_messages", lastId);
   t.Commit();
 }
 

@@ -91,6 +91,16 @@ bool HasTable(sqlite3* db, const std::string& path, const char* name) {
          0;
 }
 
+void RaiseSequence(sqlite3* db, const std::string& path, const std::string& table, std::int64_t last) {
+  if (last <= 0) return;
+  TStmt raise(db, path, "UPDATE sqlite_sequence SET seq = max(seq, ?2) WHERE name = ?1");
+  TUse use(raise);
+  use.Bind(table).Bind(last).Run();
+  if (use.Changes() > 0) return;
+  TStmt add(db, path, "INSERT INTO sqlite_sequence(name, seq) VALUES (?1, ?2)");
+  TUse(add).Bind(table).Bind(last).Run();
+}
+
 std::string QueryText(sqlite3* db, const std::string& path, const std::string& sql) {
   TStmt stmt(db, path, sql);
   TUse use(stmt);

@@ -101,6 +101,8 @@ std::int64_t QueryInt(sqlite3* db, const std::string& path, const std::string& s
 std::string QueryText(sqlite3* db, const std::string& path, const std::string& sql);
 bool HasColumn(sqlite3* db, const std::string& path, const char* table, const char* column);
 bool HasTable(sqlite3* db, const std::string& path, const char* name);
+// An AUTOINCREMENT table gives no id up to `last` again, also ids of rows no longer there.
+void RaiseSequence(sqlite3* db, const std::string& path, const std::string& table, std::int64_t last);
 
 // The questions of one search see the store as it was at its start.
 class TReadTransaction {

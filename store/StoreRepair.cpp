@@ -197,17 +197,24 @@ TCarriedOver CarryOver(const std::string& from, const std::string& to) {
        "DELETE FROM job_messages WHERE message_id NOT IN (SELECT id FROM messages);"
        "UPDATE messages SET job_id = NULL, print_state = CASE print_state WHEN 1 THEN 0 ELSE print_state END "
        "WHERE job_id IS NOT NULL AND job_id NOT IN (SELECT id FROM jobs)");
-  // Ids are never given twice, also past rows that were lost.
-  for (const char* table : {"messages", "jobs"}) {
-    const std::int64_t last = LastIdOf(src, from, table);
-    TStmt raise(dst, to, "UPDATE sqlite_sequence SET seq = max(seq, ?2) WHERE name = ?1");
-    TUse use(raise);
-    use.Bind(std::string(table)).Bind(last).Run();
-    if (use.Changes() == 0 && last > 0) {
-      TStmt add(dst, to, "INSERT INTO sqlite_sequence(name, seq) VALUES (?1, ?2)");
-      TUse(add).Bind(std::string(table)).Bind(last).Run();
-    }
+  // The desk's own messages: their ids are their message numbers, which must never repeat.
+  if (HasTable(src, from, "sent_messages")) {
+    const std::string sentColumns =
+        "id, to_call, message_text, message_no, created_utc, state, tries, last_try_utc, ended_utc, source";
+    TStmt scan(src, from,
+               "SELECT " + sentColumns + " FROM sent_messages NOT INDEXED WHERE id > ?1 ORDER BY id");
+    TStmt probe(src, from, "SELECT " + sentColumns + " FROM sent_messages WHERE id = ?1");
+    TStmt insert(dst, to,
+                 "INSERT INTO sent_messages(" + sentColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    carried.Unreadable +=
+        ReadPastDamage(scan, probe, LastIdOf(src, from, "sent_messages"), [&](sqlite3_stmt* row) {
+          CopyRow(row, insert);
+          ++carried.Sent;
+        });
   }
+  // Ids are never given twice, also past rows that were lost.
+  for (const char* table : {"messages", "jobs", "sent_messages"})
+    RaiseSequence(dst, to, table, LastIdOf(src, from, table));
   carried.Jobs = jobs.size();
   carried.Listed = static_cast<std::size_t>(
       QueryInt(dst, to, "SELECT count(*) FROM messages WHERE print_state IN (0, 1) AND cleared = 0"));

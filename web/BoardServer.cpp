@@ -625,6 +625,26 @@ struct TBoardServer::TShared {
     ReplyJson(res, QJsonObject{{QStringLiteral("number"), QString::fromStdString(sent->first)}});
   }
 
+  // POST /api/sent/N/cancel: the message numbered N stops being sent, in the name of the key.
+  void CancelSent(const httplib::Request& req, httplib::Response& res) {
+    const std::string number = req.matches[1];
+    if (number.size() > 5 || !std::all_of(number.begin(), number.end(), [](char c) {
+          return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        }))
+      return Refuse(res, 400, "Not a message number");
+    std::string error;
+    bool notFound = false;
+    const std::optional<std::string> refused = OnDesk<std::string>(
+        [this, number, who = CallerName()] {
+          if (!Hooks.CancelSent) throw EBoardNotFound("This desk sends no messages");
+          return Hooks.CancelSent(number, who);
+        },
+        error, kDeskWait, &notFound);
+    if (!refused) return Refuse(res, notFound ? 404 : 503, error);
+    if (!refused->empty()) return Refuse(res, 409, *refused);
+    ReplyJson(res, QJsonObject{{QStringLiteral("cancelled"), QString::fromStdString(number)}});
+  }
+
   // POST /api/reprint: id=…&id=…
   void Reprint(const httplib::Request& req, httplib::Response& res) {
     if (!Actor(req, res)) return;
@@ -809,6 +829,7 @@ void TBoardServer::Start() {
   http.Post("/api/reprint-job", route(&TShared::ReprintJob));
   http.Post("/api/alarms/acknowledge", route(&TShared::AcknowledgeAlarms));
   http.Post("/api/send", route(&TShared::SendOwnMessage));
+  http.Post(R"(/api/sent/([^/]+)/cancel)", route(&TShared::CancelSent));
   http.Post("/api/bulletins/clear", route(&TShared::ClearBulletin));
   http.Get("/api/pages", route(&TShared::Pages));
   http.Get(R"(/pages/([^/]+))", route(&TShared::PageOfDay));

@@ -118,6 +118,10 @@ struct TBoardHooks {
   std::function<std::pair<std::string, std::string>(const std::string& to, const std::string& text,
                                                     const std::string& who)>
       SendOwnMessage;
+  // Stops the message numbered `number` while it is still sent, in the name of `who`: "" once
+  // stopped, else why not (it was answered or has ended); an unknown number is thrown as
+  // EBoardNotFound.
+  std::function<std::string(const std::string& number, const std::string& who)> CancelSent;
   // The communications log's period from the request's texts: "" and the times (UTC), or why
   // not. On the asking worker's thread.
   std::function<std::string(const std::string& from, const std::string& to, double& fromUtc, double& toUtc)>

@@ -175,9 +175,24 @@ function showSent(sent) {
     li.appendChild(element('strong', '', `${m.number} → ${m.to}`));
     li.appendChild(element('span', 'text', ' ' + m.text));
     li.appendChild(element('span', 'when', ' — ' + m.stateText));
+    if (m.state === 'sending' && who && who.canAct) {
+      const stop = element('button', 'acting', 'Stop');
+      stop.type = 'button';
+      stop.addEventListener('click', () => stopSending(m.number));
+      li.appendChild(stop);
+    }
     list.appendChild(li);
   }
   $('sent-section').hidden = !sent.length && !(who && who.canAct);
+}
+
+// The desk stops resending a message; the next state shows it ended.
+async function stopSending(number) {
+  const answer = await ask(`/api/sent/${encodeURIComponent(number)}/cancel`, { method: 'POST' });
+  let text = (await answer.text()).trim();
+  try { text = JSON.parse(text).error || text; } catch (e) { /* plain text */ }
+  $('send-result').textContent = answer.ok ? `Stopped number ${number}` : text;
+  $('send-result').className = answer.ok ? '' : 'problem';
 }
 
 async function sendMessage(event) {

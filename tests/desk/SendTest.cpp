@@ -11,6 +11,7 @@
 
 #include "host/AprsIsHostLink.h"
 #include "host/KissTcpHostLink.h"
+#include "host/ReplayHostLink.h"
 #include "tests/support/DeskRig.h"
 #include "tests/support/LinkStandIn.h"
 #include "tests/support/LogFiles.h"
@@ -287,6 +288,38 @@ TEST(Sending, CancelledByTheOperator) {
   // What the link still had for the stand-in once it closed: nothing after the first try.
   EXPECT_TRUE(test::FramesHeard(desk.Tnc, *desk.Link).empty());
   EXPECT_EQ(desk.Air->Heard, std::vector<std::string>{kFrame});
+}
+
+// A capture replayed beside the TNC holds an ack, a rej and a reply-ack for our number 1: heard
+// some other time, none of them ends the message (said once), and the station's own ack does.
+TEST(Sending, AnswersHeardOnAReplayEndNothing) {
+  TSendingDesk desk;
+  desk.Start();
+  desk.Rig.Desk->Send("K2XYZ-9", "Roger, 20 cots");
+  ASSERT_TRUE(desk.Air->WaitFor(1));
+  THostSettings settings;
+  settings.Transport = THostSettings::htReplay;
+  settings.CaptureFile = desk.Rig.Dir.File("capture.txt");
+  settings.Callsign = kOwn;
+  settings.Pace = 0;
+  test::WriteFileBytes(settings.CaptureFile,
+                       "*14:00:01 K2XYZ-9>APRS,WIDE1-1::Q1ABC-7  :ack1\n"
+                       "*14:00:02 K2XYZ-9>APRS,WIDE1-1::Q1ABC-7  :rej1\n"
+                       "*14:00:03 K2XYZ-9>APRS,WIDE1-1::Q1ABC-7  :Thanks{AC}1\n");
+  TReplayHostLink replay(settings);
+  Wire(desk.Rig, replay);
+  bool over = false;
+  QObject::connect(&replay, &THostLink::Closing, [&over] { over = true; });
+  replay.Start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return over && desk.Rig.Desk->PacketsHeard() == 3; }, kDeadline));
+  ASSERT_TRUE(desk.Rig.Settle());
+  EXPECT_EQ(desk.Sent().State, ssSending);
+  EXPECT_EQ(desk.Rig.LogCount("Ignored an ack from K2XYZ-9 for message 1 heard on Replay capture.txt: "), 1);
+  EXPECT_EQ(desk.Rig.LogCount("Ignored a"), 1);
+  EXPECT_EQ(desk.Rig.Entries(), 1);  // the replayed message is traffic all the same
+  desk.Hear("ack1");
+  ASSERT_TRUE(desk.WaitForEnd());
+  EXPECT_EQ(desk.Sent().State, ssAcknowledged);
 }
 
 TEST(Sending, RefusedWithTheReason) {

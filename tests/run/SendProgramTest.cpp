@@ -1,5 +1,6 @@
 // `quillmark --send CALL TEXT` asked of the real program running without a window on a KISS TCP
-// stand-in: the number printed, the frame on the air, the refusals and no desk.
+// stand-in: the number printed, the frame on the air, the refusals, a message stopped and no
+// desk.
 #include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
@@ -59,6 +60,18 @@ TEST(SendProgram, TheRunningDeskSendsAndPrintsTheNumber) {
   const test::TProgramResult bare = ask({QStringLiteral("--send"), QStringLiteral("W1AW")});
   EXPECT_EQ(bare.Code, 2);  // as every bad command line
   EXPECT_TRUE(bare.Err.contains("--send CALL: the text to send follows")) << bare.Err.toStdString();
+
+  // Stopped once; the second time and for a number never sent it says why not.
+  const test::TProgramResult stopped = ask({QStringLiteral("--cancel-send"), QStringLiteral("2")});
+  EXPECT_EQ(stopped.Code, 0) << stopped.Err.toStdString();
+  EXPECT_EQ(stopped.Out, "Stopped message 2 to W1AW\n");
+  const test::TProgramResult ended = ask({QStringLiteral("--cancel-send"), QStringLiteral("2")});
+  EXPECT_EQ(ended.Code, 2);
+  EXPECT_TRUE(ended.Err.startsWith("quillmark: Message 2 to W1AW is no longer being sent: cancelled at "))
+      << ended.Err.toStdString();
+  const test::TProgramResult unknown = ask({QStringLiteral("--cancel-send"), QStringLiteral("9")});
+  EXPECT_EQ(unknown.Code, 2);
+  EXPECT_EQ(unknown.Err, "quillmark: No message 9 is being sent\n");
 
   ASSERT_EQ(::kill(static_cast<pid_t>(run->processId()), SIGTERM), 0);
   EXPECT_EQ(test::Finish(*run).Code, 0);

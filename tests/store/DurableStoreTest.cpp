@@ -497,6 +497,23 @@ TEST(TDurableStore, ALogMarkGoesWithTheNextChangeOrAloneAfterItsWait) {
   EXPECT_EQ(commits, 5);  // a; a's mark with b; b's mark; c; c's mark
 }
 
+// `damage` done to the store's file under the open store (everything in the file itself first,
+// and a change by another connection after, so the store reads its pages from the file again),
+// or between its close and its next opening, committing on its thread when `posted` is given.
+void DamageStore(std::unique_ptr<TDurableStore>& store, const std::string& path, bool running, TNotes& notes,
+                 const std::function<void()>& damage, TPosted* posted = nullptr) {
+  if (running) {
+    ASSERT_TRUE(store->Store()->TruncateLog());
+    damage();
+    test::RunOnStoreFile(path, "CREATE TABLE bump(x); DROP TABLE bump");
+    return;
+  }
+  store.reset();
+  damage();
+  store = std::make_unique<TDurableStore>(path, notes.Handler());
+  if (posted) store->CommitOnThread(posted->Post());
+}
+
 // Pages of the text index and a history index overwritten with dd, before a start and under a
 // running store; or a page of the messages table itself. Every message that can still be read
 // comes back and new ones are kept; what was done is said once, with counts.
@@ -535,18 +552,7 @@ TEST(TDurableStore, DamagedPagesCostOnlyWhatIsDamaged) {
       store->Add(m);
     }
     ASSERT_TRUE(store->Flush());
-    if (c.running) {
-      // Everything in the file itself, the damage written under the open store, and a change by
-      // another connection, after which the store reads its pages from the file again.
-      ASSERT_TRUE(store->Store()->TruncateLog());
-      damage();
-      test::RunOnStoreFile(path, "CREATE TABLE bump(x); DROP TABLE bump");
-    } else {
-      store.reset();
-      damage();
-      store = std::make_unique<TDurableStore>(path, notes.Handler());
-      store->CommitOnThread(posted.Post());
-    }
+    DamageStore(store, path, c.running, notes, damage, &posted);
     const std::size_t back = store->Listed().size();
     std::vector<std::int64_t> added;
     for (int n = kKept + 1; n <= kKept + 5; ++n) {
@@ -584,6 +590,60 @@ TEST(TDurableStore, DamagedPagesCostOnlyWhatIsDamaged) {
           << said;
     }
     EXPECT_EQ(reopened.FindMessages({"KB1AB-0", hkAll, ""}).size(), texts.size());
+  }
+}
+
+// The desk's own messages through a repair: carried over with the messages when those are
+// damaged; when their own page is, the ones still being sent come back whole and the ended one
+// is lost with it. No number is given out twice either way.
+TEST(TDurableStore, SentMessagesComeThroughARepair) {
+  const struct {
+    const char* what;
+    const char* damaged;
+    bool running;
+    const char* back;  // the tries of each sent message read back
+    const char* said;
+  } cases[] = {
+      {"a page of the messages, at the start", "messages", false, "0 1 2 ",
+       "0 print jobs and 3 sent messages were carried over"},
+      {"the sent messages' page, while running", "sent_messages", true, "0 2 ",
+       "0 print jobs were carried over into a new store, 3 rows"},
+  };
+  const auto number = [](std::int64_t id) { return "N" + std::to_string(id); };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TTempDir dir;
+    const std::string path = dir.File("q.db");
+    TNotes notes;
+    auto store = std::make_unique<TDurableStore>(path, notes.Handler());
+    TStoredMessage m = Msg(0);
+    m.Line2.assign(600, 'w');  // the messages span some pages
+    for (int n = 0; n < 40; ++n) store->Add(m);
+    // Number 2 is acknowledged, 1 and 3 are still being sent.
+    std::vector<TSentMessage> sent(3);
+    for (int n = 0; n < 3; ++n) {
+      TSentMessage one;
+      one.To = "K2XYZ";
+      sent[n] = store->AddSent(one, number);
+      sent[n].Tries = n;
+      if (n == 1) sent[n].State = ssAcknowledged;
+      store->UpdateSent(sent[n]);
+    }
+    DamageStore(store, path, c.running, notes, [&] {
+      const std::vector<int> pages = test::PagesOf(path, {c.damaged});
+      ASSERT_FALSE(pages.empty());
+      ASSERT_TRUE(test::OverwritePages(path, {pages[pages.size() / 2]}));
+    });
+    store->Listed();  // a read of the messages meets their damage
+    std::string back;
+    for (const TSentMessage& k : store->SentSince(0)) back += std::to_string(k.Tries) + " ";
+    EXPECT_EQ(back, c.back);
+    ASSERT_FALSE(notes.Lines.empty());
+    EXPECT_NE(notes.Lines[0].find(c.said), std::string::npos) << notes.Lines[0];
+    // Its end is kept, and the next message takes a number never given before.
+    sent[0].State = ssCancelled;
+    EXPECT_NO_THROW(store->UpdateSent(sent[0]));
+    EXPECT_EQ(store->AddSent(sent[0], number).Number, "N4");
   }
 }
 

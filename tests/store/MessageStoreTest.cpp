@@ -727,5 +727,27 @@ TEST(TMessageStore, SentMessagesAreKeptBesideAnOlderStoresMessages) {
   EXPECT_EQ(store.AddSent(ToSend("K2XYZ", "x", 46001), number).Number, "N3");
 }
 
+// The purge takes the sent messages of its days once they have ended, and no number comes
+// back with the ids it freed.
+TEST(TMessageStore, PurgeTakesOnlyEndedSentMessagesOfItsDays) {
+  test::TTempDir dir;
+  TMessageStore store(dir.File("q.db"));
+  const auto number = [](std::int64_t id) { return "N" + std::to_string(id); };
+  const struct {
+    double Utc;
+    TSentState State;
+  } rows[] = {{45000, ssAcknowledged}, {45000, ssSending}, {46000, ssGaveUp}, {45000, ssCancelled}};
+  for (const auto& r : rows) {
+    TSentMessage m = store.AddSent(ToSend("K2XYZ", "x", r.Utc), number);
+    m.State = r.State;
+    store.UpdateSent(m);
+  }
+  store.Purge(45500);
+  std::vector<std::string> kept;
+  for (const TSentMessage& m : store.SentSince(0)) kept.push_back(m.Number);
+  EXPECT_EQ(kept, (std::vector<std::string>{"N2", "N3"}));
+  EXPECT_EQ(store.AddSent(ToSend("K2XYZ", "x", 46001), number).Number, "N5");
+}
+
 }  // namespace
 }  // namespace qm

@@ -178,6 +178,13 @@ class BoardServerTest : public ::testing::Test {
                  ? std::pair<std::string, std::string>{"7", ""}
                  : std::pair<std::string, std::string>{"", "Cannot send '|': APRS reserves it"};
     };
+    // Message 7 is being sent, 6 was acknowledged; no other number is known.
+    hooks.CancelSent = [this](const std::string& number, const std::string& who) {
+      FSent.push_back("cancel " + number + " by " + who);
+      if (number == "6") return std::string("Message 6 to K2XYZ is no longer being sent: acknowledged");
+      if (number != "7") throw EBoardNotFound("No message " + number + " is being sent");
+      return std::string();
+    };
     FServer = std::make_unique<TBoardServer>(config, std::move(hooks));
     FServer->Start();
     FPort = FServer->Port();
@@ -559,7 +566,8 @@ TEST_F(BoardServerTest, AReadOnlyKeyReadsAndIsRefusedEveryChange) {
     for (const auto& [path, body] : {std::pair{"/api/reprint", "id=3"},
                                      {"/api/reprint-job", "job=41"},
                                      {"/api/alarms/acknowledge", "{}"},
-                                     {"/api/send", "{\"to\":\"K2XYZ\",\"text\":\"hi\"}"}}) {
+                                     {"/api/send", "{\"to\":\"K2XYZ\",\"text\":\"hi\"}"},
+                                     {"/api/sent/7/cancel", ""}}) {
       const std::string answer = Exchange(FPort, Post(path, body, bearer(key) + same));
       EXPECT_EQ(StatusOf(answer), "403") << answer;
       EXPECT_NE(answer.find("{\"error\":\"The key \\\"wall\\\" may only read: " + std::string(path) +
@@ -658,6 +666,29 @@ TEST_F(BoardServerTest, AMessageIsSentFromThePage) {
   };
   PostEach("/api/send", cases, "{\"to\":\"K2XYZ\",\"text\":\"hi\"}");
   EXPECT_EQ(FSent, (std::vector<std::string>{"K2XYZ-9: Roger, 20 cots by owner", "K2XYZ: a|b by owner"}));
+}
+
+// A message stopped from the page in the key's name: its number back, an ended one refused 409
+// with where it stands, an unknown one 404, a path that names no number 400 before the desk
+// hears of it.
+TEST_F(BoardServerTest, AMessageIsStoppedFromThePage) {
+  Start();
+  const std::string same = kBearer + "Origin: http://127.0.0.1\r\n";
+  const TPostCase cases[] = {
+      {"7", "200", "{\"cancelled\":\"7\"}"},
+      {"6", "409", "409 Message 6 to K2XYZ is no longer being sent: acknowledged"},
+      {"ZZ", "404", "404 No message ZZ is being sent"},
+      {"TOOLONG", "400", "Not a message number"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.body);
+    const std::string answer =
+        Exchange(FPort, Post(std::string("/api/sent/") + c.body + "/cancel", "", same));
+    EXPECT_EQ(StatusOf(answer), c.status) << answer.substr(0, 300);
+    EXPECT_NE(answer.find(c.contains), std::string::npos) << answer.substr(0, 300);
+  }
+  EXPECT_EQ(FSent,
+            (std::vector<std::string>{"cancel 7 by owner", "cancel 6 by owner", "cancel ZZ by owner"}));
 }
 
 }  // namespace

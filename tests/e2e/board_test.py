@@ -89,6 +89,14 @@ class Run:
                      30)
         return m.group(1) if hasattr(m, "group") else None
 
+    def started(self, what):
+        """The board's address once the desk says it, checked as `what`; None when it never does."""
+        url = self.url()
+        check(url is not None, what)
+        if url is None:
+            print(self.stderr())
+        return url
+
     def status(self):
         p = subprocess.run([PROGRAM, "--status", "--config", self.config], env=self.env, capture_output=True,
                            text=True, timeout=30)
@@ -159,10 +167,8 @@ def browser_test(home):
     write_capture(capture, 12, 24)  # one bulletin every 5 s at pace 5: the desk runs for a minute
     run = Run(home, ["--replay", capture, "--pace", "5", "--web", "127.0.0.1:0"])
     try:
-        url = run.url()
-        check(url is not None, "the board's address is on standard error")
+        url = run.started("the board's address is on standard error")
         if url is None:
-            print(run.stderr())
             return
         base = url.split("/?token=")[0]
         token = url.split("token=")[1]
@@ -380,10 +386,8 @@ def alarm_test(home):
     run = Run(home, ["--kiss", "127.0.0.1:%d" % tnc.port, "--web", "127.0.0.1:0"], ini=ini)
     drivers = []
     try:
-        url = run.url()
-        check(url is not None, "the desk with the TNC starts")
+        url = run.started("the desk with the TNC starts")
         if url is None:
-            print(run.stderr())
             return
         base = url.split("/?token=")[0]
         code, said, desk = board_key(run, "--board-key", "shelter-desk", "--can-act")
@@ -416,7 +420,7 @@ def alarm_test(home):
               % (top(desk_page, "alarms-section"), top(desk_page, "list-section")))
         check(not wall_page.find_elements(By.CSS_SELECTOR, "#alarms li.alarm button"),
               "a read-only page offers no acknowledgement")
-        shot = os.environ.get("QM_BOARD_ALARM_SCREENSHOT")
+        shot = os.environ.get("QM_BOARD_ALARM_SCREENSHOT")  # docs/screenshots/board-alarm.png
         if shot:
             desk_page.execute_script("window.scrollTo(0, 0)")
             desk_page.save_screenshot(shot)

@@ -110,6 +110,7 @@ TBoardKeysDialog::TBoardKeysDialog(std::string keyFile,
     btnRevokeKey->setEnabled(item != nullptr);
     const QString key = item ? item->data(0, Qt::UserRole).toString() : QString();
     edKeyUrl->setText(key.isEmpty() || !FHandOver ? QString() : FHandOver(key.toStdString()));
+    edKeyUrl->setCursorPosition(0);  // the address's start in sight: its host and port
     btnCopyKeyUrl->setEnabled(!edKeyUrl->text().isEmpty());
   });
   ShowProblem();

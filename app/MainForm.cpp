@@ -473,6 +473,7 @@ void TMainForm::ShowLinkStatus() {
       row->setText(QStringLiteral("%1. %2: %3 \u2014 %4")
                        .arg(i + 1)
                        .arg(shown, source.State, counted(source.Packets)));
+      row->setToolTip(row->text());
       const bool down = IsLinkDown(source.State);
       row->setBackground(down ? QBrush(QColor(0xd3, 0x2f, 0x2f)) : QBrush());
       row->setForeground(down ? QBrush(Qt::white) : QBrush());

@@ -58,6 +58,7 @@ class TPayPalLabel;
 class TMainForm;
 class THistoryWindow;
 class TSendDialog;
+class TBoardKeysDialog;
 
 // The window message the tray icon reports with (the user message base plus 100).
 inline constexpr int WM_TRAYICON = 1124;
@@ -235,6 +236,13 @@ class TMainForm : public QMainWindow, private TRunView {
   THistoryWindow* History() const { return FHistory; }
   void OpenArchiveFolder();
 
+  // MainFormBoard.cpp: the board's page, its address and its keys.
+  // Shows where the board serves (or why not); the run starts it after the window is made.
+  void ShowBoard();
+  void btnBoardKeysClick();
+  void btnOpenBoardClick();
+  TBoardKeysDialog* BoardKeys() const { return FBoardKeys; }
+
   // --- Helpers for the other parts (MainForm.cpp) --------------------------------
   void SetHintText(const QString& text);
   QString HintText() const;
@@ -354,6 +362,11 @@ class TMainForm : public QMainWindow, private TRunView {
   QListWidget* lbSources = nullptr;
   QPushButton* btnAddSource = nullptr;
   QPushButton* btnRemoveSource = nullptr;
+  // Board
+  QWidget* tsBoard = nullptr;
+  QLabel* lblBoardAddress = nullptr;
+  QPushButton* btnOpenBoard = nullptr;
+  QPushButton* btnBoardKeys = nullptr;
   // About
   QPlainTextEdit* Memo1 = nullptr;
   TPayPalLabel* PayPalLabel1 = nullptr;
@@ -394,6 +407,7 @@ class TMainForm : public QMainWindow, private TRunView {
   QWidget* BuildNwsOptionsPage();
   QWidget* BuildConnectionPage();
   QWidget* BuildAboutPage();
+  QWidget* BuildBoardPage();
   QWidget* BuildNoticeLine();
   void PlaceSourceButtons(bool several);
   void FitStatesGrid();
@@ -508,9 +522,10 @@ class TMainForm : public QMainWindow, private TRunView {
   TPacketSources* FSources = nullptr;                       // the run's
   std::vector<QMetaObject::Connection> FChoiceConnections;  // the controls' changes to the desk
   THistoryWindow* FHistory = nullptr;
-  TSendDialog* FSend = nullptr;      // made at its first use
-  TAlarmKinds FStoredAlarmKinds;     // as [Alarms] has them, whatever --alarm chose
-  std::set<std::int64_t> FAlarmIds;  // the alarms shown, to tell a new one
+  TSendDialog* FSend = nullptr;            // made at its first use
+  TBoardKeysDialog* FBoardKeys = nullptr;  // made at its first use
+  TAlarmKinds FStoredAlarmKinds;           // as [Alarms] has them, whatever --alarm chose
+  std::set<std::int64_t> FAlarmIds;        // the alarms shown, to tell a new one
   TAlarmSound* FAlarmSound = nullptr;
   QString FLinkStatus;
   bool FLinkStatusStale = false;  // a packet came since it was shown; the clock shows it

@@ -184,6 +184,7 @@ void TMainForm::BuildControls() {
   PageControl1->addTab(BuildConnectionPage(), QStringLiteral("Connection"));
   StartMark("controls: connection page");
   PageControl1->addTab(BuildAlarmsPage(), QStringLiteral("Alarms"));
+  PageControl1->addTab(BuildBoardPage(), QStringLiteral("Board"));
   PageControl1->addTab(BuildAboutPage(), QStringLiteral("About"));
   BuildHistoryWindow();
   StartMark("controls: history window");
@@ -521,7 +522,7 @@ QWidget* TMainForm::BuildConnectionPage() {
   cbxTransport = Named(new QComboBox, "cbxTransport");
   // Narrower than its longest entry when the sources' column takes room.
   cbxTransport->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-  cbxTransport->setMinimumContentsLength(11);
+  cbxTransport->setMinimumContentsLength(8);
   // Each entry carries its transport, so the entries need not follow the transports' order.
   const auto transport = [this](const char* text, THostSettings::TTransport t) {
     cbxTransport->addItem(QString::fromUtf8(text), static_cast<int>(t));
@@ -578,19 +579,25 @@ QWidget* TMainForm::BuildConnectionPage() {
   btnRemoveSource->setVisible(false);
   lbSources = Named(new QListWidget, "lbSources");
   Hint(lbSources, "The sources heard at once; choose one to see or change its settings");
-  // Each source's row wraps in the column, so its state stays in sight.
-  lbSources->setWordWrap(true);
-  lbSources->setTextElideMode(Qt::ElideMiddle);
+  // A line per source, cut at its end where the column is short of room: its name stays in
+  // sight, its colour tells a source that is down, its tip and the state beside it (while it is
+  // the chosen one) tell the rest.
+  lbSources->setWordWrap(false);
+  lbSources->setTextElideMode(Qt::ElideRight);
   lbSources->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   lbSources->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-  lbSources->setMinimumWidth(110);
+  // As wide as a source's kind and address, so the fields keep the rest of the designed width.
+  lbSources->setMinimumWidth(
+      lbSources->fontMetrics().horizontalAdvance(QStringLiteral("1. KISS 127.0.0.1:8001")) +
+      2 * lbSources->frameWidth() + 8);
   lbSources->setVisible(false);
   connect(lbSources, &QListWidget::currentRowChanged, this, [this] { lbSourcesChange(); });
   cbAnswer =
       MakeCheck("cbAnswer", "Answer messages to your callsign",
                 "Acknowledge each numbered message to this station, so its sender stops repeating it", false);
   // Short enough for its row; the tip says the rest.
-  lblAnswerHelp = MakeLabel("lblAnswerHelp", "sends \u201cackNN\u201d: a licensed call is needed");
+  lblAnswerHelp =
+      MakeLabel("lblAnswerHelp", "Sends \u201cackNN\u201d to the sender: a licensed call is needed");
   lblAnswerHelp->setToolTip(QStringLiteral(
       "Sends \u201cackNN\u201d to the sender over the TNC (on the air) or APRS-IS: a licensed callsign "
       "is needed"));
@@ -648,13 +655,14 @@ QWidget* TMainForm::BuildConnectionPage() {
   buttonRow->addWidget(btnRemoveSource);
   buttonRow->addWidget(btnApplyConnection);
   FConnectionButtons = buttonRow;
-  auto* answerRow = new QHBoxLayout;
-  answerRow->setSpacing(6);
-  answerRow->addWidget(cbAnswer);
-  answerRow->addWidget(lblAnswerHelp, 1);
-  grid->addLayout(answerRow, 4, 0, 1, 2);
+  grid->addWidget(cbAnswer, 4, 0, 1, 2);
   grid->addWidget(label("Passcode", edPasscode), 4, 2);
   grid->addWidget(edPasscode, 4, 3);
+  // Its own line under the box, as wide as the fields: beside the box it had no room left.
+  lblAnswerHelp->setIndent(
+      cbAnswer->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, cbAnswer) +
+      cbAnswer->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, cbAnswer));
+  grid->addWidget(lblAnswerHelp, 5, 0, 1, 4);
   // The schedule is the desk's, for every source that sends.
   spnSendTries = Named(new QSpinBox, "spnSendTries");
   spnSendTries->setRange(TSendSchedule::kMinTries, TSendSchedule::kMaxTries);
@@ -673,18 +681,18 @@ QWidget* TMainForm::BuildConnectionPage() {
   sendRow->addWidget(label("times, again after", spnSendFirstGap));
   sendRow->addWidget(spnSendFirstGap);
   sendRow->addWidget(MakeLabel("lblSendDoubling", "and each wait doubled"), 1);
-  grid->addLayout(sendRow, 5, 0, 1, 4);
-  grid->addWidget(lblConnectionState, 6, 0, 1, 2);
-  grid->addLayout(buttonRow, 6, 2, 1, 2, Qt::AlignRight);
-  grid->addWidget(lblSourceNote, 7, 0, 1, 4);
+  grid->addLayout(sendRow, 6, 0, 1, 4);
+  grid->addWidget(lblConnectionState, 7, 0, 1, 2);
+  grid->addLayout(buttonRow, 7, 2, 1, 2, Qt::AlignRight);
+  grid->addWidget(lblSourceNote, 8, 0, 1, 4);
   // Offered at the first start only; the same choice as "to this station" on Message Options.
   cbWelcomeAlarm =
       MakeCheck("cbWelcomeAlarm", "Sound an alarm for messages to this station until they are acknowledged",
                 "Messages to your callsign call you again and again until acknowledged", false);
   cbWelcomeAlarm->setVisible(false);
-  grid->addWidget(cbWelcomeAlarm, 8, 0, 1, 4);
+  grid->addWidget(cbWelcomeAlarm, 9, 0, 1, 4);
   grid->setColumnStretch(1, 1);
-  grid->setRowStretch(9, 1);
+  grid->setRowStretch(10, 1);
   // With several sources their own buttons stand under their list (PlaceSourceButtons).
   FSourceColumn = new QVBoxLayout;
   FSourceColumn->setSpacing(3);

@@ -230,6 +230,7 @@ int main(int argc, char** argv) {
       if (!form.Ending()) form.miExitClick();
     });
     const qm::TBoardRun& boardRun = start.StartBoard(form.Run(), [&form] { form.miRestoreClick(); });
+    form.ShowBoard();
     if (!boardRun.Refusal().isEmpty()) {
       form.SetHintText(boardRun.Refusal());
       qm::ShowErrorBoxLater(&form, boardRun.Refusal());

@@ -71,6 +71,31 @@ set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
 # zlib: a few MB more than lzma, made in a fifth of the time.
 set(CPACK_NSIS_COMPRESSOR zlib)
+# The welcome page says what the program does. CPack has a variable for the page's title
+# only; its text is the Modern UI's own define, put in through CPACK_NSIS_DEFINES, which lands
+# before the pages. CPack's script uses the first Modern UI, whose welcome page reads its text
+# from an INI file: a line end there is written \r\n, as two characters each. CPack hands the
+# values on as they are written only when told to (else CMake would read the quotes and the
+# backslashes itself). The text has no ";" (a CMake list) and no quote. The serial TNC is named
+# only where the build has it.
+set(CPACK_VERBATIM_VARIABLES ON)
+if(QM_HAVE_SERIAL_HOST_LINK)
+  set(qm_tnc_words "Direwolf or another KISS TNC over TCP or a serial port")
+else()
+  set(qm_tnc_words "Direwolf or another KISS TNC over TCP")
+endif()
+set(qm_nl "\\r\\n")
+string(CONCAT qm_welcome
+  "Quillmark puts the APRS text messages you care about on paper.${qm_nl}${qm_nl}"
+  "It hears ${qm_tnc_words}, APRS-IS servers and the station program, several at once. "
+  "It keeps the messages you choose (to and from your call, the calls you list, bulletins, "
+  "announcements, NWS watches, warnings and advisories for your states and areas) "
+  "and prints them a page at a time, an alert's full text on a page of its own.${qm_nl}${qm_nl}"
+  "The kinds you pick sound an alarm until someone acknowledges it. "
+  "A board in the browser shows the list, the history and the alarms to other positions, "
+  "and you can send messages and answer them.${qm_nl}${qm_nl}"
+  "Click Next to continue.")
+set(CPACK_NSIS_WELCOME_TITLE "Quillmark: APRS messages on paper")
 # A 64-bit installer: it runs where the program runs, and sees the 64-bit registry and folders.
-set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+set(CPACK_NSIS_DEFINES "Target amd64-unicode\n  !define MUI_WELCOMEPAGE_TEXT \"${qm_welcome}\"")
 include(CPack)

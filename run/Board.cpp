@@ -154,8 +154,7 @@ QString PlanBoard(const QString& webOption, const std::string& iniFile, const st
     return QStringLiteral("%1: \"%2\" is not ADDRESS:PORT or off").arg(from, QString::fromStdString(listen));
   plan.Config.Host = address->Host;
   plan.Config.Port = address->Port;
-  plan.Config.KeyFile =
-      QDir(QString::fromStdString(dataDir)).filePath(QString::fromLatin1(kBoardKeysFile)).toStdString();
+  plan.Config.KeyFile = BoardKeyFile(dataDir);
   const std::string hours = ini.ReadString("Board", "SessionHours", "");
   if (!hours.empty()) {
     std::int32_t read = 0;
@@ -563,10 +562,26 @@ int AskCancelSend(const QString& dataDir, const QString& number, QString& out, Q
                      timeoutMs);
 }
 
+std::string BoardKeyFile(const std::string& dataDir) {
+  return QDir(QString::fromStdString(dataDir)).filePath(QString::fromLatin1(kBoardKeysFile)).toStdString();
+}
+
+QString BoardKeyUrl(const std::string& host, int port, const std::string& key) {
+  std::string shown = host;
+  if (shown == "0.0.0.0" || shown == "::") shown = QSysInfo::machineHostName().toStdString();
+  if (shown.find(':') != std::string::npos) shown = "[" + shown + "]";
+  return QStringLiteral("http://%1:%2/?key=%3")
+      .arg(QString::fromStdString(shown), port != 0 ? QString::number(port) : QStringLiteral("PORT"),
+           QString::fromStdString(key));
+}
+
+QString TBoardRun::KeyUrl(const std::string& key) const {
+  return BoardKeyUrl(FPlan.Config.Host, FServer ? FServer->Port() : FPlan.Config.Port, key);
+}
+
 int BoardKeyCommand(const TCommandLine& command, const std::string& iniFile, const std::string& dataDir,
                     QString& out, QString& err) {
-  const std::string file =
-      QDir(QString::fromStdString(dataDir)).filePath(QString::fromLatin1(kBoardKeysFile)).toStdString();
+  const std::string file = BoardKeyFile(dataDir);
   const std::string name = command.KeyName.toStdString();
   try {
     if (command.Action == TCommandLine::caBoardKeys) {
@@ -599,12 +614,8 @@ int BoardKeyCommand(const TCommandLine& command, const std::string& iniFile, con
     const QString wrong = PlanBoard(command.Options.Web, iniFile, dataDir, plan);
     if (!wrong.isEmpty()) err += QStringLiteral("quillmark: %1\n").arg(wrong);
     if (plan.Off) err += QStringLiteral("quillmark: the board is off ([Board] Listen=off or --web off)\n");
-    std::string host = plan.Config.Host;
-    if (host == "0.0.0.0" || host == "::") host = QSysInfo::machineHostName().toStdString();
-    if (host.find(':') != std::string::npos) host = "[" + host + "]";
-    const QString port = plan.Config.Port != 0 ? QString::number(plan.Config.Port) : QStringLiteral("PORT");
-    out += QStringLiteral("Hand over: http://%1:%2/?key=%3\n")
-               .arg(QString::fromStdString(host), port, QString::fromStdString(key.Key));
+    out += QStringLiteral("Hand over: ") + BoardKeyUrl(plan.Config.Host, plan.Config.Port, key.Key) +
+           QLatin1Char('\n');
     return 0;
   } catch (const std::exception& e) {
     err += QStringLiteral("quillmark: %1\n").arg(QString::fromUtf8(e.what()));

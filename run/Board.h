@@ -73,6 +73,10 @@ class TBoardRun : public QObject {
   // kSendRefused), then what was stopped or why nothing was.
   QByteArray CancelSendAnswer(const QByteArray& number, const QString& who);
   TBoardServer* Server() const { return FServer.get(); }
+  // The file of the keys for other positions.
+  const std::string& KeyFile() const { return FPlan.Config.KeyFile; }
+  // The address to hand over with `key`: where this board listens.
+  QString KeyUrl(const std::string& key) const;
 
  private:
   // Stops a message for the board or the command line, `where` said in the log: Refused ""
@@ -117,6 +121,12 @@ int AskStatus(const QString& dataDir, QString& out, QString& err, int timeoutMs 
 // The address (with its token) of the board the desk holding `dataDir` serves, "" when it
 // serves none or does not answer within `timeoutMs`.
 QString RunningBoardUrl(const QString& dataDir, int timeoutMs = 2000);
+
+// The file of the board's keys in the data folder `dataDir`.
+std::string BoardKeyFile(const std::string& dataDir);
+// The address that opens the board at `host`:`port` with `key`; a board on every address is
+// named by this machine's name, and a port not known yet (0) says "PORT".
+QString BoardKeyUrl(const std::string& host, int port, const std::string& key);
 
 // --board-key NAME [--can-act], --board-key-revoke NAME and --board-keys for the data folder
 // `dataDir`: what to print on standard output and on standard error, and the exit code (0

@@ -102,6 +102,8 @@ class TDeskRun : public QObject {
   TBoardRun& StartBoard(TBoardPlan plan);
   // The board stops serving before the desk and its sources go.
   void StopBoard();
+  // The board started, or none.
+  TBoardRun* Board() const { return FBoard.get(); }
 
  signals:
   // A source's link was made and is about to start.

@@ -186,9 +186,9 @@ TEST_F(MainFormTest, StationEditTurnsTypedLettersIntoCapitals) {
 
 TEST_F(MainFormTest, PagesGroupsAndLists) {
   TMainForm form(FormSetup());
-  ASSERT_EQ(form.PageControl1->count(), 5);
-  const char* pages[] = {"Message Options", "NWS Options", "Connection", "Alarms", "About"};
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(form.PageControl1->tabText(i), QString::fromLatin1(pages[i]));
+  ASSERT_EQ(form.PageControl1->count(), 6);
+  const char* pages[] = {"Message Options", "NWS Options", "Connection", "Alarms", "Board", "About"};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(form.PageControl1->tabText(i), QString::fromLatin1(pages[i]));
   // Without a settings file the window opens where the operator says who and where from.
   EXPECT_TRUE(form.FirstStart());
   EXPECT_EQ(form.PageControl1->currentWidget(), form.tsConnection);

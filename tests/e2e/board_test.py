@@ -7,7 +7,9 @@ request without the token (401) and a change from another origin (403); a key ma
 stops when revoked; a non-loopback address without a set token refuses to start; the token and
 key files are the user's alone; `--status` answers 0, 1 and 3, and the board's state turns
 degraded and back, against a running desk whose source goes down and whose printer is paused
-(cupsdisable).
+(cupsdisable); an NWS warning heard from the TNC alarms at the top of the board, an acting key
+acknowledges it there with a click, and it is gone for every page and for `--status`, the
+history and the store naming the key and the time.
 
 Usage: board_test.py PROGRAM      (exit 77: skipped, the reason on standard output)
 """
@@ -18,6 +20,7 @@ import re
 import shutil
 import signal
 import socket
+import sqlite3
 import stat
 import subprocess
 import sys
@@ -85,6 +88,14 @@ class Run:
         m = wait_for(lambda: re.search(r"^Board: (http://\S+)$", self.stderr(), re.M) or self.proc.poll() is not None,
                      30)
         return m.group(1) if hasattr(m, "group") else None
+
+    def started(self, what):
+        """The board's address once the desk says it, checked as `what`; None when it never does."""
+        url = self.url()
+        check(url is not None, what)
+        if url is None:
+            print(self.stderr())
+        return url
 
     def status(self):
         p = subprocess.run([PROGRAM, "--status", "--config", self.config], env=self.env, capture_output=True,
@@ -156,10 +167,8 @@ def browser_test(home):
     write_capture(capture, 12, 24)  # one bulletin every 5 s at pace 5: the desk runs for a minute
     run = Run(home, ["--replay", capture, "--pace", "5", "--web", "127.0.0.1:0"])
     try:
-        url = run.url()
-        check(url is not None, "the board's address is on standard error")
+        url = run.started("the board's address is on standard error")
         if url is None:
-            print(run.stderr())
             return
         base = url.split("/?token=")[0]
         token = url.split("token=")[1]
@@ -289,10 +298,21 @@ def refuses_other_address(home):
           "another address without a set token refuses to start (%d: %s)" % (code, text.strip()))
 
 
-class Tnc:
-    """A KISS TNC that takes the connection and stays silent: the source is up while it runs."""
+def kiss_frame(source, info):
+    """A KISS data frame of an AX.25 UI packet from `source` to APRS."""
+    def address(call, last):
+        call, _, ssid = call.partition("-")
+        return bytes(ord(c) << 1 for c in call.ljust(6)) + bytes([0x60 | (int(ssid or 0) << 1) | int(last)])
+    frame = address("APRS", False) + address(source, True) + b"\x03\xf0" + info.encode()
+    return b"\xc0\x00" + frame.replace(b"\xdb", b"\xdb\xdd").replace(b"\xc0", b"\xdb\xdc") + b"\xc0"
 
-    def __init__(self):
+
+class Tnc:
+    """A KISS TNC that takes the connection, hands over `frames` and stays silent: the source is
+    up while it runs."""
+
+    def __init__(self, frames=b""):
+        self.frames = frames
         self.server = socket.socket()
         self.server.bind(("127.0.0.1", 0))
         self.server.listen(4)
@@ -307,6 +327,7 @@ class Tnc:
             except OSError:
                 return
             self.conns.append(c)
+            c.sendall(self.frames)
 
     def close(self):
         self.server.close()
@@ -352,6 +373,91 @@ def status_test(home):
     check("Printer: " in said and "ready again" in said, "the paused printer and its return are told")
 
 
+def alarm_test(home):
+    try:
+        from selenium.webdriver.common.by import By
+    except ImportError:
+        skip("python3-selenium is not installed")
+    # A warning for an Oklahoma county that expires in six hours (DDHHMMz, UTC).
+    until = time.gmtime(time.time() + 6 * 3600)
+    text = "%02d%02d%02dz,SVR_TSTORM,OK_C109" % (until.tm_mday, until.tm_hour, until.tm_min)
+    tnc = Tnc(kiss_frame("WXSVR", ":NWS-WARN :%s{W17" % text))
+    ini = "[Settings]\ncbNWSWarnings.Checked=True\n[StateSelection]\nOK=1\n[Alarms]\nKinds=warning\n"
+    run = Run(home, ["--kiss", "127.0.0.1:%d" % tnc.port, "--web", "127.0.0.1:0"], ini=ini)
+    drivers = []
+    try:
+        url = run.started("the desk with the TNC starts")
+        if url is None:
+            return
+        base = url.split("/?token=")[0]
+        code, said, desk = board_key(run, "--board-key", "shelter-desk", "--can-act")
+        check(code == 0 and desk and "can act" in said, "an acting key is made:\n" + said)
+        code, said, wall = board_key(run, "--board-key", "wall")
+        check(code == 0 and wall, "a read-only key is made:\n" + said)
+        alarm_line = lambda: re.search(r"^Alarm: WXSVR to NWS-WARN: .*SVR_TSTORM", run.status()[1], re.M)
+        check(wait_for(alarm_line, 30), "--status names the warning's alarm")
+
+        pages = {}
+        for name, key in (("desk", desk), ("wall", wall)):
+            os.makedirs(os.path.join(home, name))
+            driver = chromium(os.path.join(home, name))
+            drivers.append(driver)
+            driver.set_window_size(1280, 900)
+            driver.get("%s/?key=%s" % (base, key))
+            pages[name] = driver
+        alarms = lambda d: d.execute_script(
+            "const s = document.getElementById('alarms-section');"
+            "return s && !s.hidden ? [...s.querySelectorAll('li.alarm')].map(li => li.textContent) : []")
+        for name, driver in pages.items():
+            shown = wait_for(lambda: alarms(driver), 30)
+            check(shown and len(shown) == 1 and "SVR_TSTORM" in shown[0] and "NWS-WARN" in shown[0],
+                  "the %s page shows the warning's alarm: %s" % (name, shown))
+        desk_page, wall_page = pages["desk"], pages["wall"]
+        top = lambda d, section: d.execute_script(
+            "return document.getElementById(arguments[0]).getBoundingClientRect().top", section)
+        check(top(desk_page, "alarms-section") < min(top(desk_page, "list-section"), 300),
+              "the alarm stands at the top, above the list (%s, %s)"
+              % (top(desk_page, "alarms-section"), top(desk_page, "list-section")))
+        check(not wall_page.find_elements(By.CSS_SELECTOR, "#alarms li.alarm button"),
+              "a read-only page offers no acknowledgement")
+        shot = os.environ.get("QM_BOARD_ALARM_SCREENSHOT")  # docs/screenshots/board-alarm.png
+        if shot:
+            desk_page.execute_script("window.scrollTo(0, 0)")
+            desk_page.save_screenshot(shot)
+
+        clicked = time.strftime("%H:%M:%S", time.gmtime())
+        desk_page.find_element(By.CSS_SELECTOR, "#alarms li.alarm button").click()
+        for name, driver in pages.items():
+            check(wait_for(lambda: not alarms(driver), 20), "the alarm is gone from the %s page" % name)
+        check(wait_for(lambda: not alarm_line(), 20), "--status has no alarm line any more")
+        check(desk_page.find_element(By.ID, "ack-result").text == "", "the acknowledgement is not refused")
+
+        desk_page.find_element(By.ID, "history-text").send_keys("SVR_TSTORM")
+        desk_page.find_element(By.ID, "history-go").click()
+        rows = lambda: desk_page.execute_script(
+            "return [...document.querySelectorAll('#history-rows tr')].map(r => r.textContent)")
+        row = wait_for(lambda: [r for r in rows() if "SVR_TSTORM" in r and "Acknowledged by" in r], 20)
+        seen = time.strftime("%H:%M:%S", time.gmtime())
+        when = re.search(r"Acknowledged by shelter-desk at .*\((\d\d:\d\d:\d\d) UTC\)", row[0]) if row else None
+        # The time of the click, as UTC; a run across midnight takes any time.
+        check(when is not None and (clicked <= when.group(1) <= seen or seen < clicked),
+              "the history names who acknowledged it and when (%s to %s): %s" % (clicked, seen, row))
+        store = sqlite3.connect("file:%s?mode=ro" % os.path.join(run.config, "Quillmark-messages.db"), uri=True)
+        try:
+            kept = store.execute("SELECT acknowledged_by, acknowledged_where, acknowledged_utc FROM messages "
+                                 "WHERE message_text LIKE '%SVR_TSTORM%'").fetchall()
+        finally:
+            store.close()
+        check(len(kept) == 1 and kept[0][0] == "shelter-desk" and kept[0][1] == "board" and kept[0][2],
+              "the store keeps who, where and when: %s" % kept)
+        check(wait_for(lambda: "shelter-desk" in log_text(run), 20), "the log names the key that acknowledged")
+    finally:
+        for driver in drivers:
+            driver.quit()
+        run.end()
+        tnc.close()
+
+
 def main():
     for tool in ("chromium", "chromedriver", "lpadmin"):
         if not shutil.which(tool):
@@ -361,7 +467,7 @@ def main():
     try:
         with tempfile.TemporaryDirectory() as home:
             os.chmod(home, 0o755)
-            for test in (browser_test, refuses_other_address, status_test):
+            for test in (browser_test, refuses_other_address, status_test, alarm_test):
                 folder = os.path.join(home, test.__name__)
                 os.makedirs(folder)
                 test(folder)

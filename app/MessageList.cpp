@@ -76,9 +76,23 @@ class TWidestLineDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-    return QStyledItemDelegate::sizeHint(option, index.siblingAtRow(WidestRow));
+    // The view asks at every layout (each entry added); the answer changes only with the
+    // widest line, which Widest is told of, or with the font.
+    if (!FHint.isValid() || FHintFont != option.font) {
+      FHint = QStyledItemDelegate::sizeHint(option, index.siblingAtRow(FWidestRow));
+      FHintFont = option.font;
+    }
+    return FHint;
   }
-  int WidestRow = 0;
+  void Widest(int row) {
+    FWidestRow = row;
+    FHint = QSize();
+  }
+
+ private:
+  int FWidestRow = 0;
+  mutable QSize FHint;
+  mutable QFont FHintFont;
 };
 
 TMessageList::TMessageList(QWidget* parent)
@@ -145,7 +159,7 @@ void TMessageList::Measure(int first, int last) {
   const int width = fontMetrics().horizontalAdvance(FModel->index(longest).data().toString());
   if (width > FWidest) {
     FWidest = width;
-    FDelegate->WidestRow = longest;
+    FDelegate->Widest(longest);
   }
 }
 
@@ -156,7 +170,7 @@ void TMessageList::rowsInserted(const QModelIndex& parent, int start, int end) {
 
 void TMessageList::reset() {
   FWidest = -1;
-  FDelegate->WidestRow = 0;
+  FDelegate->Widest(0);
   Measure(0, FModel->rowCount() - 1);
   QListView::reset();
 }

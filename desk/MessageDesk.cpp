@@ -276,9 +276,11 @@ void TMessageDesk::DataAvailable(THostLink& link) {
     FLastPacketAt = Now(tfLocal);
     ++FPacketsHeard;
     Wait(std::move(packet));
-    // Judged from the event loop, never inside the link's call: one queued call for all the
-    // packets the link hands over before the loop runs again.
-    if (!FAdvancePosted) {
+    // Judged from the event loop, never in the middle of the link's hand-over: at its end, or
+    // with one queued call for all the packets the link hands over before the loop runs again.
+    if (std::find(FArrivalLinks.begin(), FArrivalLinks.end(), &link) != FArrivalLinks.end()) {
+      FArrivalJudgeDue = true;
+    } else if (!FAdvancePosted) {
       FAdvancePosted = true;
       QMetaObject::invokeMethod(
           this,
@@ -300,6 +302,18 @@ void TMessageDesk::DataAvailable(THostLink& link) {
   } catch (const std::exception& e) {
     LogMessage(e.what());
   }
+}
+
+void TMessageDesk::FollowArrivals(THostLink& link) {
+  QM_ASSERT_OWNER_THREAD(FOwner);
+  if (!link.SaysArrivalEnd()) return;
+  std::erase_if(FArrivalLinks, [](const QPointer<THostLink>& l) { return !l; });
+  FArrivalLinks.emplace_back(&link);
+  connect(&link, &THostLink::ArrivalHandedOver, this, [this] {
+    if (!std::exchange(FArrivalJudgeDue, false)) return;
+    Advance();
+    Heard();  // also while the packets wait
+  });
 }
 
 void TMessageDesk::Take(std::unique_ptr<TAprsMsgPacket> packet) {

@@ -201,8 +201,12 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // --- Intake ------------------------------------------------------------------------
   // A host link's data event: reads its packet text, cleans and parses it, stamps it with
   // the desk's clocks and queues it to be judged from the event loop, once for all the
-  // packets the link hands over in one go. A failure is logged.
+  // packets the link hands over in one go: when a followed link says its arrival is handed
+  // over, else by a queued call. A failure is logged.
   void DataAvailable(THostLink& link);
+  // The packets of a link that says when an arrival is handed over are judged then, with no
+  // queued call (and no wake of the event loop) of their own.
+  void FollowArrivals(THostLink& link);
   // Judges packets in the order they come, never in the middle of another entry.
   void Take(std::unique_ptr<TAprsMsgPacket> packet);
   // The packets waiting to be judged, oldest first.
@@ -562,6 +566,9 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   bool FReady = false;
   TDateTime FStartedUtc = 0;
   bool FAdvancePosted = false;  // an Advance is queued for the packets DataAvailable took
+  // Links whose ArrivalHandedOver judges their packets, and whether one took packets since.
+  std::vector<QPointer<THostLink>> FArrivalLinks;
+  bool FArrivalJudgeDue = false;
   bool FHostClosing = false;
   bool FDemo = false;
   TDateTime FStartUtc = 0;  // when the store was opened

@@ -59,6 +59,9 @@ class THostLink : public QObject {
   virtual QString SendRefusal() const { return {}; }
   // Sends a packet of this station, `from`, with the information field `info`; "" once the
   // link has taken it, else why it could not.
+  // True when the link says, with ArrivalHandedOver, that it has handed over all it took in
+  // at once; a link that does not hands over packets one by one and says nothing more.
+  virtual bool SaysArrivalEnd() const { return false; }
   virtual QString SendOwnPacket(const std::string& from, const std::string& info) {
     (void)from, (void)info;
     return QStringLiteral("this source cannot send");
@@ -66,6 +69,10 @@ class THostLink : public QObject {
 
  signals:
   void DataReady();
+  // Every packet of what came in at once has been through DataReady (only from a link whose
+  // SaysArrivalEnd is true): the receiver may judge them now, in the link's call from the
+  // event loop, instead of posting a call of its own.
+  void ArrivalHandedOver();
   void Closing();
   // Connection state in words for the window, which names the source beside it
   // ("Connecting", "Connected", "Connected, but no packets for over 1 min",

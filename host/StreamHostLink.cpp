@@ -114,6 +114,9 @@ void TStreamHostLink::ReadAll(QIODevice& device) {
     if (bytes.isEmpty()) break;
     Received(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
   }
+  // A read inside a handler's nested event loop leaves its packets to the outer hand-over,
+  // which says so when it is done.
+  if (!FDraining && std::exchange(FHandedOver, false)) emit ArrivalHandedOver();
 }
 
 void TStreamHostLink::ResumeIntake() {
@@ -204,6 +207,7 @@ void TStreamHostLink::Drain() {
   while (FRunning && !FPending.empty()) {
     FPacketText = std::move(FPending.front());
     FPending.pop_front();
+    FHandedOver = true;
     emit DataReady();
   }
   FDraining = false;

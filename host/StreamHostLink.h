@@ -35,6 +35,7 @@ class TStreamHostLink : public THostLink {
   void ResumeIntake() override;
   QString SourcePlace() const override { return Where(); }
   bool CanAnswer() const override { return true; }
+  bool SaysArrivalEnd() const override { return true; }
   bool Answering() const override { return FSettings.AnswerMessages; }
   // The wall clock of the outage lines, in ms since 1970 UTC; the system's unless set.
   void SetClock(std::function<qint64()> clock) { FClock = std::move(clock); }
@@ -77,7 +78,7 @@ class TStreamHostLink : public THostLink {
   // Closes and tries again after the current wait; the first report of a drop counts.
   void LinkDown(const QString& reason);
   bool Running() const { return FRunning; }
-  // Reads what the device holds and hands it to Received.
+  // Reads what the device holds and hands it to Received; then ArrivalHandedOver.
   void ReadAll(QIODevice& device);
   // Hands one packet text over through DataReady, in order, one at a time.
   void Deliver(std::string text);
@@ -102,6 +103,7 @@ class TStreamHostLink : public THostLink {
   bool FRunning = false;
   bool FDraining = false;
   bool FHeld = false;
+  bool FHandedOver = false;      // DataReady was emitted since the last ArrivalHandedOver
   QIODevice* FDevice = nullptr;  // the one ReadAll read last, read again on ResumeIntake
   std::deque<std::string> FPending;
   std::string FPacketText;

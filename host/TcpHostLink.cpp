@@ -7,7 +7,7 @@ TTcpHostLink::TTcpHostLink(const THostSettings& settings, QObject* parent)
   FConnectTimer.setSingleShot(true);
   FIdleTimer.setSingleShot(true);
   connect(&FConnectTimer, &QTimer::timeout, this, [this] { LinkDown("connection timed out"); });
-  connect(&FIdleTimer, &QTimer::timeout, this, [this] { LinkDown("nothing received for too long"); });
+  connect(&FIdleTimer, &QTimer::timeout, this, &TTcpHostLink::CheckIdle);
   // A feed faster than the desk judges waits in the kernel and at the server, not in this
   // program: the socket takes at most this much before the packets read last were handed over
   // and the event loop came round again. Unbounded, a burst became hundreds of MiB of packets
@@ -18,7 +18,8 @@ TTcpHostLink::TTcpHostLink(const THostSettings& settings, QObject* parent)
   // is taken in one go, so a busy feed wakes the program once per arrival, not once a line,
   // and the desk judges what one read brought with one call.
   connect(&FSocket, &QTcpSocket::readyRead, this, [this] {
-    if (IdleTimeoutMs() > 0) FIdleTimer.start(IdleTimeoutMs());
+    // A clock read: the idle timer is not restarted at every arrival, it waits out the rest.
+    FLastRead.restart();
     ReadAll(FSocket);
   });
   connect(&FSocket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
@@ -59,9 +60,19 @@ void TTcpHostLink::Close() {
 
 void TTcpHostLink::OnConnected() {
   FConnectTimer.stop();
+  FLastRead.start();
   if (IdleTimeoutMs() > 0) FIdleTimer.start(IdleTimeoutMs());
   LinkUp();
   Connected();
+}
+
+void TTcpHostLink::CheckIdle() {
+  const qint64 quiet = FLastRead.elapsed();
+  if (quiet < IdleTimeoutMs()) {
+    FIdleTimer.start(static_cast<int>(IdleTimeoutMs() - quiet));
+    return;
+  }
+  LinkDown("nothing received for too long");
 }
 
 QString TTcpHostLink::Write(const std::string& bytes) {

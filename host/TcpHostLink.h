@@ -1,6 +1,7 @@
 // Common ground of the TCP transports: connect, read, and the timers that judge a link dead.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -30,10 +31,13 @@ class TTcpHostLink : public TStreamHostLink {
   void Open() override;
   void Close() override;
   void OnConnected();
+  // The idle timer's end: down when nothing came since, else it waits the rest.
+  void CheckIdle();
 
   QTcpSocket FSocket;
   QTimer FConnectTimer;
   QTimer FIdleTimer;
+  QElapsedTimer FLastRead;  // since the last bytes came (or the connection was made)
 };
 
 }  // namespace qm

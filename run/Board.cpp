@@ -274,6 +274,13 @@ void TBoardRun::Start() {
   auto* look = new QTimer(s);
   connect(look, &QTimer::timeout, s, [this, s] {
     s->CheckKeys();
+    // With no page following, the state is made when a request asks for it: marked stale
+    // here, it costs nothing until then.
+    if (s->Streams() == 0) {
+      FLooked = {};
+      s->Changed();
+      return;
+    }
     QJsonObject facts = DeskState(FDesk, {}, QString(), QString(), 0);
     facts.insert(QStringLiteral("health"), Health(Sources()));
     if (facts != FLooked) {

@@ -102,6 +102,7 @@ void TPacketSources::Wire(std::size_t index) {
     emit AllEnded();
   });
   FDesk.LogOutages(*link);
+  FDesk.FollowArrivals(*link);
 }
 
 std::size_t TPacketSources::IndexOf(const THostLink* link) const {

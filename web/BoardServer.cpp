@@ -344,13 +344,19 @@ struct TBoardServer::TShared {
   void Refresh() {
     if (!Stale) return;
     std::string error;
-    // A desk busy for longer (a page spooling, the end) leaves the state as it was last made.
+    // A desk busy for longer (a page spooling, the end) leaves the state as it was last made;
+    // the first is waited for as long as any answer of the desk's.
+    bool made = false;
+    {
+      std::lock_guard lock(Mutex);
+      made = Version > 0;
+    }
     OnDesk<bool>(
         [this] {
           if (Stale) Publish();
           return true;
         },
-        error, kFreshStateWait);
+        error, made ? std::chrono::milliseconds(kFreshStateWait) : std::chrono::milliseconds(kDeskWait));
   }
 
   // Reprints `work` on the desk's thread: 200, 404 for what is not stored, 409 for a failure.
@@ -845,7 +851,9 @@ void TBoardServer::Start() {
   }
   FPort = port;
   http.WidenBacklog(kBacklog);
-  s->Publish();
+  // Made when first asked for, not before the window's first paint: the state names the
+  // printer, and the spooler's list of printers is the slowest part of it.
+  s->Stale = true;
   FListener = std::thread([s] { s->Http.listen_after_bind(); });
 }
 

@@ -127,8 +127,9 @@ time_to_window() {  # folder title command...
 }
 # CPU time of all the process's threads so far, in ns (the scheduler's own account). A thread
 # that ends between the folder's listing and its read makes cat fail; that must not end the
-# script (pipefail) in the middle of a run.
-cpu_ns() { { cat /proc/"$1"/task/*/schedstat 2>/dev/null || true; } | awk '{s += $1} END {print s + 0}'; }
+# script (pipefail) in the middle of a run. Printed whole: mawk writes a sum past 2^31 as
+# 2.6e+09, which the shell's arithmetic cannot read.
+cpu_ns() { { cat /proc/"$1"/task/*/schedstat 2>/dev/null || true; } | awk '{s += $1} END {printf "%.0f\n", s}'; }
 # Xastir does not end on SIGTERM while it starts up: KILL after 2 s.
 stop() {
   kill "$1" 2>/dev/null || true

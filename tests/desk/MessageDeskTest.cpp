@@ -128,7 +128,8 @@ TEST(MessageDesk, PacketsHeardReachTheViewAtAPace) {
 }
 
 // A burst from an APRS-IS server, read as it comes: every wanted message is listed and logged
-// in the order it was sent, the unwanted lines between them heard and left out.
+// in the order it was sent, the unwanted lines between them heard and left out; judged at the
+// end of each arrival where the desk follows the link's arrivals, else by its queued call.
 TEST(MessageDesk, ABurstFromTheServerIsListedAndLoggedInItsOrder) {
   constexpr int kWanted = 24;
   std::string burst;
@@ -137,38 +138,50 @@ TEST(MessageDesk, ABurstFromTheServerIsListedAndLoggedInItsOrder) {
     burst.append("N0CALL>APRS,TCPIP*::BLN1     :Burst ").append(number);
     burst.append("\r\nK1ABC>APRS,TCPIP*:>here ").append(number).append("\r\n");
   }
-  test::TLoopbackServer server([&](int fd) {
-    char login[512];
-    if (::recv(fd, login, sizeof login, 0) <= 0) return;
-    test::SendAll(fd, burst);
-    (void)test::ReadToEnd(fd);
-  });
-  test::TDeskRig rig;
-  rig.Choices.Selection.Bulletins = true;
-  rig.Choices.PrintingDisabled = true;
-  rig.Make();
-  THostSettings settings;
-  settings.Transport = THostSettings::htAprsIs;
-  settings.Callsign = "Q1ABC-7";
-  settings.Server = "127.0.0.1";
-  settings.Port = server.Port();
-  TAprsIsHostLink link(settings);
-  QObject::connect(&link, &THostLink::DataReady, rig.Desk.get(), [&] { rig.Desk->DataAvailable(link); });
-  link.Start();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return rig.Entries() == kWanted && rig.Desk->Settled(); }, 10000));
-  EXPECT_EQ(rig.Desk->PacketsHeard(), 2u * kWanted);
-  const QString listed = rig.Lines().join('\n');
-  const QString log = rig.Log();
-  qsizetype inList = -1, inLog = -1;
-  for (int n = 1; n <= kWanted; ++n) {
-    SCOPED_TRACE(n);
-    const QString text = QStringLiteral("Burst %1").arg(n, 2, 10, QLatin1Char('0'));
-    EXPECT_GT(listed.indexOf(text), inList);
-    EXPECT_GT(log.indexOf(text), inLog);
-    inList = listed.indexOf(text);
-    inLog = log.indexOf(text);
+  for (const bool followed : {false, true}) {
+    SCOPED_TRACE(followed ? "arrivals followed" : "queued call");
+    test::TLoopbackServer server([&](int fd) {
+      char login[512];
+      if (::recv(fd, login, sizeof login, 0) <= 0) return;
+      test::SendAll(fd, burst);
+      (void)test::ReadToEnd(fd);
+    });
+    test::TDeskRig rig;
+    rig.Choices.Selection.Bulletins = true;
+    rig.Choices.PrintingDisabled = true;
+    rig.Make();
+    THostSettings settings;
+    settings.Transport = THostSettings::htAprsIs;
+    settings.Callsign = "Q1ABC-7";
+    settings.Server = "127.0.0.1";
+    settings.Port = server.Port();
+    TAprsIsHostLink link(settings);
+    QObject::connect(&link, &THostLink::DataReady, rig.Desk.get(), [&] { rig.Desk->DataAvailable(link); });
+    if (followed) rig.Desk->FollowArrivals(link);
+    // Told after the desk: what was left waiting once an arrival was handed over.
+    std::size_t arrivals = 0, leftWaiting = 0;
+    QObject::connect(&link, &THostLink::ArrivalHandedOver, [&] {
+      ++arrivals;
+      leftWaiting += rig.Desk->Waiting().size();
+    });
+    link.Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.Entries() == kWanted && rig.Desk->Settled(); }, 10000));
+    EXPECT_GT(arrivals, 0u);
+    EXPECT_EQ(leftWaiting > 0, !followed);
+    EXPECT_EQ(rig.Desk->PacketsHeard(), 2u * kWanted);
+    const QString listed = rig.Lines().join('\n');
+    const QString log = rig.Log();
+    qsizetype inList = -1, inLog = -1;
+    for (int n = 1; n <= kWanted; ++n) {
+      SCOPED_TRACE(n);
+      const QString text = QStringLiteral("Burst %1").arg(n, 2, 10, QLatin1Char('0'));
+      EXPECT_GT(listed.indexOf(text), inList);
+      EXPECT_GT(log.indexOf(text), inLog);
+      inList = listed.indexOf(text);
+      inLog = log.indexOf(text);
+    }
+    link.Stop();
   }
-  link.Stop();
 }
 
 // --- Repeats and resends ------------------------------------------------------------------

@@ -306,18 +306,6 @@ TEST(StreamLinkTest, OutageIsLoggedOnceWhenItBeginsAndOnceWhenItEnds) {
   }
 }
 
-TEST(AprsIsLinkTest, SilentServerCountsAsDead) {
-  TLoopbackServer server;
-  auto settings = TcpSettings(THostSettings::htAprsIs, server.Port());
-  settings.IdleTimeoutMs = 200;
-  auto link = CreateHostLink(settings);
-  TRecorder rec(*link);
-  link->Start();
-  ASSERT_NE(server.Accept(), nullptr);
-  ASSERT_TRUE(rec.WaitState("Retrying in 0.1 s: nothing received for too long"));
-  EXPECT_NE(server.Accept(), nullptr);
-}
-
 TEST(AprsIsLinkTest, OverLongLineDropped) {
   TLoopbackServer server;
   TAprsIsHostLink link(TcpSettings(THostSettings::htAprsIs, server.Port()));
@@ -356,6 +344,9 @@ TEST(AprsIsLinkTest, HandlerWithNestedEventLoopKeepsItsPacket) {
   QTcpSocket* peer = server.Accept();
   ASSERT_NE(peer, nullptr);
   std::string afterNestedLoop;
+  // Packets handed over by the time each arrival was said to be over.
+  std::vector<std::size_t> arrivals;
+  QObject::connect(link.get(), &THostLink::ArrivalHandedOver, [&] { arrivals.push_back(rec.Texts.size()); });
   QObject::connect(link.get(), &THostLink::DataReady, [&] {
     if (rec.Texts.size() != 1) return;
     // A handler that processes events (as a print job does) while more packets arrive.
@@ -367,6 +358,59 @@ TEST(AprsIsLinkTest, HandlerWithNestedEventLoopKeepsItsPacket) {
   ASSERT_TRUE(rec.WaitTexts(2));
   EXPECT_EQ(afterNestedLoop, "*A>B:1");
   EXPECT_EQ(rec.Texts, (std::vector<std::string>{"*A>B:1", "*A>B:2"}));
+  // The read inside the nested loop is not an arrival of its own: the outer one ends after both.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !arrivals.empty(); }, Deadline));
+  EXPECT_EQ(arrivals, std::vector<std::size_t>{2});
+}
+
+TEST(AprsIsLinkTest, ArrivalHandedOverFollowsItsPackets) {
+  TLoopbackServer server;
+  auto link = CreateHostLink(TcpSettings(THostSettings::htAprsIs, server.Port()));
+  ASSERT_TRUE(link->SaysArrivalEnd());
+  TRecorder rec(*link);
+  std::vector<std::size_t> arrivals;
+  QObject::connect(link.get(), &THostLink::ArrivalHandedOver, [&] { arrivals.push_back(rec.Texts.size()); });
+  link->Start();
+  QTcpSocket* peer = server.Accept();
+  ASSERT_NE(peer, nullptr);
+  // A comment line alone hands nothing over, so it ends no arrival.
+  TLoopbackServer::Write(peer, "# keepalive\r\n");
+  TLoopbackServer::Write(peer, "A>B:1\r\nA>B:2\r\nA>B:3\r\n");
+  ASSERT_TRUE(rec.WaitTexts(3));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !arrivals.empty() && arrivals.back() == 3; }, Deadline));
+  // However the kernel cut the bytes, each arrival said so once, after packets of its own.
+  for (std::size_t i = 0; i < arrivals.size(); ++i) EXPECT_GT(arrivals[i], i == 0 ? 0 : arrivals[i - 1]);
+}
+
+// Traffic within the idle time keeps the link up however long it lasts; a whole idle time of
+// silence after it counts as a dead server, and the link connects again.
+TEST(AprsIsLinkTest, SilentServerCountsAsDead) {
+  TLoopbackServer server;
+  auto settings = TcpSettings(THostSettings::htAprsIs, server.Port());
+  settings.IdleTimeoutMs = 200;
+  auto link = CreateHostLink(settings);
+  TRecorder rec(*link);
+  link->Start();
+  QTcpSocket* peer = server.Accept();
+  ASSERT_NE(peer, nullptr);
+  // Each packet handed over brings the next, until the link has been up for three idle times.
+  QElapsedTimer up, sinceLast;
+  up.start();
+  bool feeding = true;
+  QObject::connect(link.get(), &THostLink::DataReady, [&] {
+    sinceLast.start();
+    if (up.elapsed() > 3 * settings.IdleTimeoutMs) feeding = false;
+    if (feeding)
+      QMetaObject::invokeMethod(
+          peer, [&] { TLoopbackServer::Write(peer, "A>B:more\r\n"); }, Qt::QueuedConnection);
+  });
+  TLoopbackServer::Write(peer, "A>B:first\r\n");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !feeding; }, Deadline));
+  EXPECT_EQ(rec.StatesStartingWith("Retrying"), 0u);
+  // Then silence: down once a whole idle time has passed since the last packet.
+  ASSERT_TRUE(rec.WaitState("Retrying in 0.1 s: nothing received for too long"));
+  EXPECT_GE(sinceLast.elapsed(), settings.IdleTimeoutMs * 9 / 10);
+  EXPECT_NE(server.Accept(), nullptr);
 }
 
 TEST(AprsIsLinkTest, FastFeedWaitsOutsideTheProgram) {

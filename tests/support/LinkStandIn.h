@@ -54,6 +54,7 @@ inline void Wire(TDeskRig& rig, THostLink& link) {
   QObject::connect(&link, &THostLink::DataReady, rig.Desk.get(),
                    [&rig, &link] { rig.Desk->DataAvailable(link); });
   rig.Desk->LogOutages(link);
+  rig.Desk->FollowArrivals(link);
 }
 
 // What the TNC stand-in received, as monitor lines, once the link is gone.

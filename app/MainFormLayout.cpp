@@ -682,15 +682,14 @@ QWidget* TMainForm::BuildConnectionPage() {
   spnSendFirstGap->setValue(TSendSchedule::kDefaultFirstGapSeconds);
   spnSendFirstGap->setSuffix(QStringLiteral(" s"));
   Hint(spnSendFirstGap,
-       "The wait before the first resend; each wait after it is twice as long (30 min at most)");
-  auto* sendRow = new QHBoxLayout;
-  sendRow->setSpacing(6);
-  sendRow->addWidget(label("Messages you send go out up to", spnSendTries));
-  sendRow->addWidget(spnSendTries);
-  sendRow->addWidget(label("times, again after", spnSendFirstGap));
-  sendRow->addWidget(spnSendFirstGap);
-  sendRow->addWidget(MakeLabel("lblSendDoubling", "and each wait doubled"), 1);
-  grid->addLayout(sendRow, 6, 0, 1, 4);
+       "The wait before the first resend of a message you send; each wait after it is twice as long (30 min "
+       "at most)");
+  spnSendTries->setSuffix(QStringLiteral(" times"));
+  // In the grid's own columns: a row of its own pushed every field past the page's edge.
+  grid->addWidget(label("Send up to", spnSendTries), 6, 0);
+  grid->addWidget(spnSendTries, 6, 1, Qt::AlignLeft);
+  grid->addWidget(label("Resend in", spnSendFirstGap), 6, 2);
+  grid->addWidget(spnSendFirstGap, 6, 3);
   grid->addWidget(lblConnectionState, 7, 0, 1, 2);
   grid->addLayout(buttonRow, 7, 2, 1, 2, Qt::AlignRight);
   grid->addWidget(lblSourceNote, 8, 0, 1, 4);

@@ -685,14 +685,15 @@ QWidget* TMainForm::BuildConnectionPage() {
        "The wait before the first resend of a message you send; each wait after it is twice as long (30 min "
        "at most)");
   spnSendTries->setSuffix(QStringLiteral(" times"));
-  // In the grid's own columns: a row of its own pushed every field past the page's edge.
-  grid->addWidget(label("Send up to", spnSendTries), 6, 0);
-  grid->addWidget(spnSendTries, 6, 1, Qt::AlignLeft);
-  grid->addWidget(label("Resend in", spnSendFirstGap), 6, 2);
-  grid->addWidget(spnSendFirstGap, 6, 3);
-  grid->addWidget(lblConnectionState, 7, 0, 1, 2);
-  grid->addLayout(buttonRow, 7, 2, 1, 2, Qt::AlignRight);
-  grid->addWidget(lblSourceNote, 8, 0, 1, 4);
+  // Below the state and Apply, which the page shows first at its designed size; in the grid's
+  // own columns, since a row of its own pushed every field past the page's edge.
+  grid->addWidget(label("Send up to", spnSendTries), 8, 0);
+  grid->addWidget(spnSendTries, 8, 1, Qt::AlignLeft);
+  grid->addWidget(label("Resend in", spnSendFirstGap), 8, 2);
+  grid->addWidget(spnSendFirstGap, 8, 3);
+  grid->addWidget(lblConnectionState, 6, 0, 1, 2);
+  grid->addLayout(buttonRow, 6, 2, 1, 2, Qt::AlignRight);
+  grid->addWidget(lblSourceNote, 7, 0, 1, 4);
   // Offered at the first start only; the same choice as "to this station" on Message Options.
   cbWelcomeAlarm =
       MakeCheck("cbWelcomeAlarm", "Sound an alarm for messages to this station until they are acknowledged",

@@ -46,7 +46,7 @@ QString TAprsIsHostLink::SendRefusal() const {
 }
 
 QString TAprsIsHostLink::SendOwnPacket(const std::string& from, const std::string& info) {
-  if (const QString refusal = SendRefusal(); !refusal.isEmpty()) return refusal;
+  if (QString refusal = SendRefusal(); !refusal.isEmpty()) return refusal;
   if (FLogin != laVerified) return QStringLiteral("the login is not verified");
   if (CleanLoginCallsign(from) != CleanLoginCallsign(FSettings.Callsign))
     return "the login is " + QString::fromStdString(CleanLoginCallsign(FSettings.Callsign));

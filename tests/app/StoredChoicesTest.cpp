@@ -61,6 +61,9 @@ void ChangeEveryChoice(TMainForm& form) {
   form.cbAlarmOwn->click();
   form.cbAlarmWarnings->click();
   form.spnAlarmRepeat->setValue(90);
+  // Nor is the sending schedule.
+  form.spnSendTries->setValue(3);
+  form.spnSendFirstGap->setValue(45);
 }
 
 TEST(StoredChoices, WhatTheWindowSavesTheRunWithoutOneReadsBack) {
@@ -92,7 +95,7 @@ TEST(StoredChoices, WhatTheWindowSavesTheRunWithoutOneReadsBack) {
   std::set<std::string> written;
   for (const std::string& section : ini.SectionNames()) {
     if (section == kControlsSection || section == kHistorySection || section == kNwsPrintingSection ||
-        section == kAlarmsSection || section == kPaperSection) {
+        section == kAlarmsSection || section == kPaperSection || section == kSendingSection) {
       for (const std::string& key : ini.KeyNames(section))
         written.insert(std::string(section).append("/").append(key));
     } else if (section != "Info" && section != "FormState" && !section.starts_with("Connection")) {

@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
   } Cases[] = {
       {"--version", 0, std::string(argv[2]) + "\n"},
       {"--bogus", 2, "quillmark: Unknown option 'bogus'.\nTry 'quillmark --help' for the options.\n"},
-      {"--help", 0, "folder and does not answer.\n"},
+      {"--help", 0, " answer.\n"},
   };
   for (const TCase& Case : Cases) {
     const DWORD Code = Run(argv[1], Case.Arguments);

@@ -191,11 +191,4 @@ bool TBoardKeysDialog::Ask(const QString& question) {
                                QMessageBox::No) == QMessageBox::Yes;
 }
 
-void TBoardKeysDialog::Run(const std::function<void()>& action) {
-  if (Guard)
-    Guard(action);
-  else
-    action();
-}
-
 }  // namespace qm

@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "app/GuardedRun.h"
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -28,7 +30,7 @@ class TBoardKeysDialog : public QDialog {
   // Asks before a key is revoked or replaced; a question box when empty.
   std::function<bool(const QString& question)> Confirm;
   // Runs a button's action; failures are reported there. Runs it plainly when empty.
-  std::function<void(const std::function<void()>&)> Guard;
+  TActionGuard Guard;
   // Told after each key made or revoked, so the board notices at once.
   std::function<void()> Changed;
 
@@ -51,7 +53,7 @@ class TBoardKeysDialog : public QDialog {
 
  private:
   void ShowProblem();
-  void Run(const std::function<void()>& action);
+  void Run(const std::function<void()>& action) { RunGuarded(Guard, action); }
   bool Ask(const QString& question);
 
   const std::string FKeyFile;

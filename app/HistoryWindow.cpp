@@ -474,11 +474,4 @@ void THistoryWindow::SetBulletinAges(const TBulletinAges& ages) {
                                .arg(ages.AnnouncementHours / 24));
 }
 
-void THistoryWindow::Run(const std::function<void()>& action) {
-  if (Guard)
-    Guard(action);
-  else
-    action();
-}
-
 }  // namespace qm

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/CommsLogDialog.h"
+#include "app/GuardedRun.h"
 #include "run/HistoryModel.h"
 #include "store/MessageStore.h"
 
@@ -56,7 +57,7 @@ class THistoryWindow : public QWidget {
   // "Reply…" (the current row's sender) and "Send message…" (nobody yet): the compose box.
   std::function<void(const QString& to)> Compose;
   // Runs a button's action; failures are reported there. Runs it plainly when empty.
-  std::function<void(const std::function<void()>&)> Guard;
+  TActionGuard Guard;
 
   // Asks the store again with the filter as it stands; the answer comes later, and an answer
   // still coming to an earlier question is dropped.
@@ -114,7 +115,7 @@ class THistoryWindow : public QWidget {
 
  private:
   void ShowCurrent();
-  void Run(const std::function<void()>& action);
+  void Run(const std::function<void()>& action) { RunGuarded(Guard, action); }
 
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;

@@ -130,11 +130,4 @@ void TSendDialog::btnCancelSentClick() {
   Refresh();
 }
 
-void TSendDialog::Run(const std::function<void()>& action) {
-  if (Guard)
-    Guard(action);
-  else
-    action();
-}
-
 }  // namespace qm

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/GuardedRun.h"
 #include "store/MessageStore.h"
 
 class QLabel;
@@ -30,7 +31,7 @@ class TSendDialog : public QDialog {
   // Ends the sending of the message with this number.
   std::function<void(const std::string& number)> Cancel;
   // Runs a button's action; failures are reported there. Runs it plainly when empty.
-  std::function<void(const std::function<void()>&)> Guard;
+  TActionGuard Guard;
 
   // Shown and brought forward, addressed to `to` when it is given (a reply), the text to type.
   void Compose(const QString& to = QString());
@@ -48,7 +49,7 @@ class TSendDialog : public QDialog {
 
  private:
   void ShowProblem();
-  void Run(const std::function<void()>& action);
+  void Run(const std::function<void()>& action) { RunGuarded(Guard, action); }
 
   std::vector<TSentMessage> FShown;
 };

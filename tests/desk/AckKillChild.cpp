@@ -20,13 +20,7 @@ int main(int argc, char** argv) {
   rig.Setup.Clock = [](qm::TTimeFormat f) { return qm::CurrentDateTime(f); };
   rig.Choices.Selection.StationCall = "Q1ABC-7";
   rig.Make();
-  qm::THostSettings settings;
-  settings.Transport = qm::THostSettings::htKissTcp;
-  settings.Server = "127.0.0.1";
-  settings.Port = std::stoi(argv[1]);
-  settings.Callsign = "Q1ABC-7";
-  settings.AnswerMessages = true;
-  qm::TKissTcpHostLink link(settings);
+  qm::TKissTcpHostLink link(qm::test::AnsweringKissSettings(std::stoi(argv[1])));
   QObject::connect(&link, &qm::THostLink::DataReady, [&] { rig.Desk->DataAvailable(link); });
   rig.Desk->LogOutages(link);
   link.Start();

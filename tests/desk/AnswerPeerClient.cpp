@@ -19,12 +19,7 @@ int main(int argc, char** argv) {
   qm::test::TDeskRig rig;
   rig.Choices.Selection.StationCall = "Q1ABC-7";
   rig.Make();
-  qm::THostSettings settings;
-  settings.Transport = qm::THostSettings::htKissTcp;
-  settings.Server = "127.0.0.1";
-  settings.Port = std::stoi(argv[1]);
-  settings.Callsign = "Q1ABC-7";
-  settings.AnswerMessages = true;
+  qm::THostSettings settings = qm::test::AnsweringKissSettings(std::stoi(argv[1]));
   settings.RetryFirstMs = 50;
   qm::TKissTcpHostLink link(settings);
   QObject::connect(&link, &qm::THostLink::StateChanged,

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "desk/MessageDesk.h"
+#include "host/HostSettings.h"
 #include "parse/HostIntake.h"
 #include "tests/support/DeskParts.h"
 #include "tests/support/TempDir.h"
@@ -135,5 +136,17 @@ struct TDeskRig {
   QStringList Failures;
   int Beeps = 0, Ended = 0;
 };
+
+// The settings of a KISS TCP link on loopback that answers as the own test call, as the child
+// desks of the kill sweeps and the answering peer use it.
+inline THostSettings AnsweringKissSettings(int port) {
+  THostSettings settings;
+  settings.Transport = THostSettings::htKissTcp;
+  settings.Server = "127.0.0.1";
+  settings.Port = port;
+  settings.Callsign = "Q1ABC-7";
+  settings.AnswerMessages = true;
+  return settings;
+}
 
 }  // namespace qm::test

@@ -325,6 +325,7 @@ class TMainForm : public QMainWindow, private TRunView {
   QCheckBox* cbNwsWordsLine = nullptr;
   QGroupBox* gbPaper = nullptr;
   QCheckBox* cbHeaderFooter = nullptr;
+  QCheckBox* cbOwnTraffic = nullptr;
   QCheckBox* cbReprintMark = nullptr;
   QLabel* Label2 = nullptr;
   QGroupBox* gbStates = nullptr;

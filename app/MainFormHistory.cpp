@@ -69,6 +69,7 @@ void TMainForm::ReadHistoryOptions() {
   const TDeskChoices paper = ReadOptionSection(*FSettings, kPaperSection);
   cbHeaderFooter->setChecked(paper.HeaderFooter);
   cbReprintMark->setChecked(paper.ReprintMark);
+  cbOwnTraffic->setChecked(paper.OwnTraffic);
   // This run's --areas stand over the stored list, and are stored only by a save.
   FNwsAreas =
       FSetup.Options.Areas ? *FSetup.Options.Areas : ReadOwnSectionLists(*FSettings).Selection.NwsAreas;

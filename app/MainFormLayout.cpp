@@ -417,12 +417,17 @@ QWidget* TMainForm::BuildNwsOptionsPage() {
                              false);
   cbReprintMark = MakeCheck("cbReprintMark", "Mark reprints",
                             "Print \"REPRINT of job N\" at the top of every page of a reprint", true);
+  cbOwnTraffic = MakeCheck("cbOwnTraffic", "Own traffic",
+                           "List the messages this desk sends beside those it receives, and print them "
+                           "with the next page",
+                           false);
   gbPaper = Named(new QGroupBox(QStringLiteral("Paper")), "gbPaper");
   auto* paper = new QVBoxLayout(gbPaper);
   paper->setContentsMargins(6, 2, 6, 4);
   paper->setSpacing(2);
   paper->addWidget(cbHeaderFooter);
   paper->addWidget(cbReprintMark);
+  paper->addWidget(cbOwnTraffic);
   btnSaveSettings2 = MakeButton("btnSaveSettings2", "Save", "Save settings");
   auto* first = new QVBoxLayout;
   first->addWidget(gbNwsMessage);

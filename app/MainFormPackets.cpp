@@ -109,6 +109,7 @@ TDeskChoices TMainForm::ChoicesOf() const {
   c.NwsWordsLine = cbNwsWordsLine->isChecked();
   c.HeaderFooter = cbHeaderFooter->isChecked();
   c.ReprintMark = cbReprintMark->isChecked();
+  c.OwnTraffic = cbOwnTraffic->isChecked();
   c.AlarmKinds = AlarmKindsShown();
   c.AlarmRepeatSeconds = spnAlarmRepeat->value();
   c.SendTries = spnSendTries->value();
@@ -126,10 +127,11 @@ void TMainForm::WireChoices() {
   const auto push = [this] { PushChoices(); };
   // Kept, so the window lets go of them before its controls go (see FormDestroy).
   const auto keep = [this](const QMetaObject::Connection& c) { FChoiceConnections.push_back(c); };
-  for (QCheckBox* box : {cbThisStation, cbStationList, cbBull, cbAnn, cbNWSWatches, cbNWSWarnings,
-                         cbNWSAdvisiories, cbNWSWatchesPrint, cbNWSWarningsPrint, cbNWSAdvisioriesPrint,
-                         cbBeepOnReceive, cbDisablePrinting, cbDropRetries, cbArchivePdf, cbBroadcastOnce,
-                         cbFixedPitchFullText, cbNwsWordsLine, cbHeaderFooter, cbReprintMark})
+  for (QCheckBox* box : {cbThisStation,      cbStationList,         cbBull,           cbAnn,
+                         cbNWSWatches,       cbNWSWarnings,         cbNWSAdvisiories, cbNWSWatchesPrint,
+                         cbNWSWarningsPrint, cbNWSAdvisioriesPrint, cbBeepOnReceive,  cbDisablePrinting,
+                         cbDropRetries,      cbArchivePdf,          cbBroadcastOnce,  cbFixedPitchFullText,
+                         cbNwsWordsLine,     cbHeaderFooter,        cbReprintMark,    cbOwnTraffic})
     keep(connect(box, &QCheckBox::toggled, this, push));
   for (const auto& [box, kind] : AlarmBoxes()) keep(connect(box, &QCheckBox::toggled, this, push));
   for (QSpinBox* spin : {spnAlarmRepeat, spnSendTries, spnSendFirstGap})

@@ -573,6 +573,11 @@ std::string TMessageDesk::Follow(TTaking& taken) {
   const std::int64_t storeId = entry.StoreId;
   FQueue->Add(std::move(entry));
   emit EntryListed();
+  if (taken.Own) {
+    // Logged as it was sent; no beep, alarm or answer for what the operator wrote.
+    UpdateCount();
+    return FEnding ? std::string() : FQueue->CheckPage();
+  }
   if (FChoices.Beep) emit BeepRequested();
   // Logged before the page check, so a page that fails never costs the message its log line.
   LogStored(storeId, taken.RawText);

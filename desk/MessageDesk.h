@@ -93,6 +93,8 @@ struct TDeskChoices {
   bool NwsWordsLine = false;        // "Print NWS alerts' plain words under the entry"
   bool HeaderFooter = false;        // "Print a header and footer on every page"
   bool ReprintMark = true;          // "Mark reprints"
+  // The messages the desk sends listed beside what it heard, and printed with the next page.
+  bool OwnTraffic = false;
   // How long a line stays on the bulletin board.
   TBulletinAges BulletinAges;
   // How often a message of the desk's own goes out until it is answered; the schedule keeps
@@ -422,6 +424,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
     bool KeptBefore = false;
     // The alarm it raises once the store holds it.
     std::optional<TDeskAlarm> Alarm;
+    // A message of the desk's own, listed for paper: its log lines are the sending's.
+    bool Own = false;
   };
   // Logs the line now, or after the messages on their way when there are any.
   void LogInOrder(const std::string& line);
@@ -452,6 +456,9 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   void CountAcknowledgements(TDateTime utc, bool end = false);
   // An own call no acknowledgement can go out as is said once while a source answers.
   void SayOwnCallProblem();
+  // The row that lists a message of the desk's own for paper, and its listing once kept.
+  TStoredMessage OwnTrafficRow(const TSentMessage& sent) const;
+  void ListOwnTraffic(const TStoredMessage& row, std::int64_t storeId);
   // The number packets carry for the link they came from.
   std::uint32_t OriginOf(THostLink& link);
   // Hands a wanted message to the store and sets it on its way (an alert's fetch started).
@@ -494,13 +501,16 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
     TSentMessage Kept;
     std::chrono::steady_clock::time_point Due;
     bool Restored = false;  // from an earlier run: resumed or given up at its first turn
+    // Turns of its schedule that found no source able to transmit: no tries (nothing went
+    // out), but they use up the schedule as tries would.
+    int Missed = 0;
   };
   void RestoreSent();
   // A new schedule: what is under way keeps its last try and takes the new gap from there.
   void Reschedule(const TSendSchedule& before);
   // Sends or ends what is due, and sets the timer for the next one.
   void SendDue();
-  void TrySend(TOutgoing& out);
+  void TrySend(TOutgoing& out, THostLink& link);
   // A restored message: resumed where its schedule stands now, or given up when it is past.
   bool ResumeOrGiveUp(TOutgoing& out);
   void EndSent(std::size_t index, TSentState state, const std::string& line);

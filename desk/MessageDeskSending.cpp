@@ -8,6 +8,7 @@
 #include "base/KillPoint.h"
 #include "base/ProgramText.h"
 #include "desk/MessageDesk.h"
+#include "desk/PrintQueue.h"
 #include "host/HostLink.h"
 #include "store/DurableStore.h"
 
@@ -48,10 +49,8 @@ THostLink* TMessageDesk::SendingLink() const {
 std::string TMessageDesk::NoSendingLinkReason() const {
   for (const QPointer<THostLink>& link : FAnsweringLinks)
     if (link && link->CanAnswer() && link->Answering())
-      return ProgramText("Cannot send: " + link->SourceKind() + ' ' + link->SourcePlace() + ": " +
-                         link->SendRefusal());
-  return "Cannot send: no source that can transmit answers (a TNC or a verified APRS-IS login, "
-         "with Answer on)";
+      return ProgramText(link->SourceKind() + ' ' + link->SourcePlace() + ": " + link->SendRefusal());
+  return "no source that can transmit answers (a TNC or a verified APRS-IS login, with Answer on)";
 }
 
 TSentMessage TMessageDesk::Send(const std::string& to, const std::string& text, const std::string& where) {
@@ -65,15 +64,25 @@ TSentMessage TMessageDesk::Send(const std::string& to, const std::string& text, 
                        problem);
   if (UpperCase(ownCall) == addressee) throw ESendRefused("Cannot send to the own call");
   THostLink* const link = SendingLink();
-  if (!link) throw ESendRefused(NoSendingLinkReason());
+  if (!link) throw ESendRefused("Cannot send: " + NoSendingLinkReason());
   if (!FStore) throw ESendRefused("Cannot send: no message store is open to keep it");
   TSentMessage message;
   message.To = addressee;
   message.Text = text;
   message.CreatedUtc = Now(tfUTC);
   message.Source = ProgramText(link->SourceKind() + ' ' + link->SourcePlace());
+  // Listed as the desk's own traffic in the same commit, so a kill cannot keep the one
+  // without the other.
+  TStoredMessage listing;
+  std::int64_t listedId = 0;
+  const TMessageStore::TListingFor listingFor = [&](const TSentMessage& kept) {
+    listing = OwnTrafficRow(kept);
+    return listing;
+  };
   try {
-    message = FStore->AddSent(message, [](std::int64_t id) { return MessageNumberFor(id); });
+    message = FStore->AddSent(
+        message, [](std::int64_t id) { return MessageNumberFor(id); },
+        FChoices.OwnTraffic ? listingFor : TMessageStore::TListingFor(), &listedId);
   } catch (const EMessageStoreError& e) {
     // Nothing goes out that the next start would not know of: it could never stop resending.
     throw ESendRefused(std::string("Cannot send: the message store cannot keep it (") + e.what() + ")");
@@ -83,7 +92,39 @@ TSentMessage TMessageDesk::Send(const std::string& to, const std::string& text, 
   FOutgoing.push_back({message, std::chrono::steady_clock::now(), false});
   SendDue();
   LogMessage("Message " + message.Number + " to " + message.To + " was sent " + where);
+  if (listedId != 0) ListOwnTraffic(listing, listedId);
   return FOutgoing.empty() || FOutgoing.back().Kept.Id != message.Id ? message : FOutgoing.back().Kept;
+}
+
+TStoredMessage TMessageDesk::OwnTrafficRow(const TSentMessage& sent) const {
+  TStoredMessage row;
+  row.LocalTime = Now(tfLocal);
+  row.UtcTime = Now(tfUTC);
+  row.Source = FChoices.Selection.StationCall;
+  row.Addressee = sent.To;
+  row.MessageText = sent.Text;
+  row.MessageId = sent.Number;
+  row.Kind = static_cast<int>(mkPersonal);
+  row.RawText = SendInformation(sent.To, sent.Text, sent.Number);
+  // On paper beside the traffic heard, and told apart from it by its second line.
+  row.Line1 = EntryLine1(row.LocalTime, row.UtcTime);
+  row.Line2 = "  " + row.Source + " sent on " + sent.Source;
+  row.Line3 = "  " + sent.To + ": " + SentBody(sent);
+  return row;
+}
+
+void TMessageDesk::ListOwnTraffic(const TStoredMessage& row, std::int64_t storeId) {
+  TTaking taking;
+  taking.Entry.Key = FQueue->NextKey();
+  taking.Entry.StoreId = storeId;
+  taking.Entry.Lines[0] = row.Line1;
+  taking.Entry.Lines[1] = row.Line2;
+  taking.Entry.Lines[2] = row.Line3;
+  taking.Entry.Own = true;
+  taking.Own = true;
+  // Behind what is on its way, as it would be heard.
+  FTaking.push_back(std::move(taking));
+  FollowTaken(false);
 }
 
 bool TMessageDesk::CancelSent(const std::string& number, const std::string& where) {
@@ -156,11 +197,25 @@ void TMessageDesk::SendDue() {
       ++i;
       continue;
     }
-    if (out.Kept.Tries >= tries) {
-      EndSent(i, ssGaveUp, "Gave up after " + Tries(out.Kept.Tries) + ": to " + SentText(out.Kept));
+    if (out.Kept.Tries + out.Missed >= tries) {
+      const std::string missed = out.Missed == 0 ? std::string()
+                                                 : " and " + std::to_string(out.Missed) +
+                                                       (out.Missed == 1 ? " turn" : " turns") +
+                                                       " with no source that could transmit";
+      EndSent(i, ssGaveUp, "Gave up after " + Tries(out.Kept.Tries) + missed + ": to " + SentText(out.Kept));
       continue;
     }
-    TrySend(out);
+    THostLink* const link = SendingLink();
+    if (!link) {
+      // Nothing goes out, so no try is counted; its turn passes all the same.
+      ++out.Missed;
+      out.Due = std::chrono::steady_clock::now() +
+                SendSeconds(FChoices.SendSchedule().GapAfter(out.Kept.Tries + out.Missed));
+      Note("Did not send to " + SentText(out.Kept) + ": " + NoSendingLinkReason());
+      ++i;
+      continue;
+    }
+    TrySend(out, *link);
     ++i;
   }
   if (FOutgoing.empty()) return;
@@ -172,7 +227,7 @@ void TMessageDesk::SendDue() {
   FSendTimer.start(std::max<std::chrono::milliseconds>(wait, std::chrono::milliseconds(0)));
 }
 
-void TMessageDesk::TrySend(TOutgoing& out) {
+void TMessageDesk::TrySend(TOutgoing& out, THostLink& link) {
   TSentMessage& sent = out.Kept;
   const TSendSchedule schedule = FChoices.SendSchedule();
   if (!FAckLimiter.AskOwnMessage(Ticks())) {
@@ -182,32 +237,36 @@ void TMessageDesk::TrySend(TOutgoing& out) {
     out.Due = std::chrono::steady_clock::now() + SendSeconds(schedule.GapAfter(std::max(sent.Tries, 1)));
     return;
   }
+  const double lastTry = sent.LastTryUtc;
   ++sent.Tries;
   sent.LastTryUtc = Now(tfUTC);
   out.Due = std::chrono::steady_clock::now() + SendSeconds(schedule.GapAfter(sent.Tries));
   const std::string tryText = sent.Tries == 1 ? std::string()
                                               : " (try " + std::to_string(sent.Tries) + " of " +
                                                     std::to_string(schedule.Tries()) + ")";
-  THostLink* const link = SendingLink();
-  if (link) sent.Source = ProgramText(link->SourceKind() + ' ' + link->SourcePlace());
+  sent.Source = ProgramText(link.SourceKind() + ' ' + link.SourcePlace());
   // In the file before it goes out: a restart counts every try that may be on the air.
   KillPoint();  // the try not yet kept
   KeepSentState(sent);
-  QString failure = link ? QString() : QStringLiteral("no source that can transmit answers");
-  if (link) {
-    const auto reply =
-        std::find_if(FReplyAcks.begin(), FReplyAcks.end(), [&](const auto& r) { return r.first == sent.To; });
-    const std::optional<std::string> replyAck =
-        reply == FReplyAcks.end() ? std::nullopt : std::optional<std::string>(reply->second);
-    failure = link->SendOwnPacket(FChoices.Selection.StationCall,
-                                  SendInformation(sent.To, sent.Text, sent.Number, replyAck));
-  }
+  const auto reply =
+      std::find_if(FReplyAcks.begin(), FReplyAcks.end(), [&](const auto& r) { return r.first == sent.To; });
+  const std::optional<std::string> replyAck =
+      reply == FReplyAcks.end() ? std::nullopt : std::optional<std::string>(reply->second);
+  const QString failure = link.SendOwnPacket(FChoices.Selection.StationCall,
+                                             SendInformation(sent.To, sent.Text, sent.Number, replyAck));
   KillPoint();  // handed to the link, not yet logged
-  if (failure.isEmpty())
+  if (failure.isEmpty()) {
     LogMessage((sent.Tries == 1 ? "Sent to " : "Sent again to ") + SentText(sent) + tryText + " on " +
                sent.Source);
-  else
-    Note("Could not send to " + SentText(sent) + tryText + ": " + ProgramText(failure));
+    return;
+  }
+  // The link took nothing (not connected): no try went on the air, but its turn has passed.
+  --sent.Tries;
+  sent.LastTryUtc = lastTry;
+  ++out.Missed;
+  out.Due = std::chrono::steady_clock::now() + SendSeconds(schedule.GapAfter(sent.Tries + out.Missed));
+  KeepSentState(sent);
+  Note("Did not send to " + SentText(sent) + ": " + ProgramText(failure));
 }
 
 void TMessageDesk::EndSent(std::size_t index, TSentState state, const std::string& line) {

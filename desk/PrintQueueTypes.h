@@ -15,6 +15,7 @@ struct TListedEntry {
   std::string Lines[3];
   std::uint64_t Job = 0;
   bool Demo = false;  // from the bundled demo: never stored
+  bool Own = false;   // a message the desk sent, listed as its own traffic
   // An NWS alert's plain words and expiry (0: none given); empty for other messages.
   std::string NwsWords;
   double NwsExpiresUtc = 0;

@@ -80,7 +80,8 @@ void TMessageHooks::Follow(TMessageDesk& desk) {
   connect(&desk, &TMessageDesk::EntryListed, this, [this, &desk] {
     const TListedEntry& entry = desk.Listed().back();
     // A message the store could not keep has no row: the desk reports the store's failure.
-    if (entry.Demo || desk.PlaysDemo() || entry.StoreId == 0) return;
+    // The operator's own traffic is no message heard.
+    if (entry.Demo || entry.Own || desk.PlaysDemo() || entry.StoreId == 0) return;
     try {
       const std::vector<TStoredMessage> rows = desk.ListedMessages({entry.StoreId});
       if (rows.empty()) throw std::runtime_error("the store holds it no more");

@@ -88,6 +88,7 @@ constexpr auto kTable = std::to_array<TStoredChoice>({
     NwsPrintingFlag("WordsLine", [](TDeskChoices& c) -> bool& { return c.NwsWordsLine; }),
     PaperFlag("HeaderFooter", [](TDeskChoices& c) -> bool& { return c.HeaderFooter; }),
     PaperFlag("ReprintMark", [](TDeskChoices& c) -> bool& { return c.ReprintMark; }),
+    PaperFlag("OwnTraffic", [](TDeskChoices& c) -> bool& { return c.OwnTraffic; }),
     {.Kind = skKinds,
      .Section = kAlarmsSection,
      .Key = "Kinds",

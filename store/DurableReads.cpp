@@ -99,11 +99,12 @@ void TDurableStore::PutBackSent() {
 }
 
 TSentMessage TDurableStore::AddSent(const TSentMessage& message,
-                                    const std::function<std::string(std::int64_t)>& numberFor) {
+                                    const std::function<std::string(std::int64_t)>& numberFor,
+                                    const TMessageStore::TListingFor& listingFor, std::int64_t* listedId) {
   Drain();
   const std::lock_guard guard(FGuard);
   ThrowUnlessWritable(IsOpen(), FFailing, FPath);
-  TSentMessage kept = FStore->AddSent(message, numberFor, FLastSentId);
+  TSentMessage kept = FStore->AddSent(message, numberFor, FLastSentId, listingFor, listedId);
   NoteSent(kept);
   return kept;
 }

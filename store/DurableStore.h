@@ -142,8 +142,10 @@ class TDurableStore {
   // the store fails they throw (ekStorage), and nothing waits in memory. A store repaired
   // past damage or started anew gets the messages still being sent back, and their numbers
   // are never given again.
-  TSentMessage AddSent(const TSentMessage& message,
-                       const std::function<std::string(std::int64_t)>& numberFor);
+  // With `listingFor`, also the row that lists it as the desk's own traffic, in the same
+  // transaction (TMessageStore::AddSent); its id, as the file gave it, goes to `listedId`.
+  TSentMessage AddSent(const TSentMessage& message, const std::function<std::string(std::int64_t)>& numberFor,
+                       const TMessageStore::TListingFor& listingFor = {}, std::int64_t* listedId = nullptr);
   void UpdateSent(const TSentMessage& message);
   std::vector<TSentMessage> SentSince(double sinceUtc) const;
   // TMessageStore::HasRepeatSince, also over the messages still waiting in memory.

@@ -193,6 +193,15 @@ TMessageStore::~TMessageStore() {
 std::int64_t TMessageStore::Add(const TStoredMessage& m, const TNwsEnding& ending) {
   const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
+  const std::int64_t id = InsertMessage(m);
+  EndEarlierAlerts(m, id, ending);
+  t.Commit();
+  ++FNotIndexed;
+  IndexWhenDue();
+  return id;
+}
+
+std::int64_t TMessageStore::InsertMessage(const TStoredMessage& m) {
   TUse use(S().AddMessage);
   use.Bind(m.LocalTime).Bind(m.UtcTime).Bind(m.Source).Bind(m.Destination).Bind(m.Path).Bind(m.Addressee);
   use.Bind(m.MessageText).Bind(m.MessageId).Bind(m.Kind).Bind(m.State).Bind(m.RawText);
@@ -215,12 +224,7 @@ std::int64_t TMessageStore::Add(const TStoredMessage& m, const TNwsEnding& endin
     use.BindNull();
   textOrNull(m.NwsWords);
   use.Run();
-  const std::int64_t id = sqlite3_last_insert_rowid(FDb);
-  EndEarlierAlerts(m, id, ending);
-  t.Commit();
-  ++FNotIndexed;
-  IndexWhenDue();
-  return id;
+  return sqlite3_last_insert_rowid(FDb);
 }
 
 void TMessageStore::EndEarlierAlerts(const TStoredMessage& m, std::int64_t before, const TNwsEnding& ending) {
@@ -505,9 +509,9 @@ bool TMessageStore::HasRepeatSince(const TStoredMessage& m, bool byNumber, doubl
   TStmt stmt(FDb, FPath,
              byNumber
                  ? "SELECT 1 FROM messages WHERE upper(source) = upper(?1) AND message_no = ?2"
-                   " AND utc_time >= ?3 AND utc_time < ?4 LIMIT 1"
+                   " AND utc_time >= ?3 AND utc_time < ?4 AND sent_id = 0 LIMIT 1"
                  : "SELECT 1 FROM messages WHERE upper(source) = upper(?1) AND trim(addressee) = trim(?2)"
-                   " AND message_text = ?5 AND utc_time >= ?3 AND utc_time < ?4 LIMIT 1");
+                   " AND message_text = ?5 AND utc_time >= ?3 AND utc_time < ?4 AND sent_id = 0 LIMIT 1");
   S();
   TUse use(stmt);
   use.Bind(m.Source).Bind(byNumber ? m.MessageId : m.Addressee).Bind(utcFrom).Bind(utcBefore);

@@ -301,8 +301,14 @@ class TMessageStore {
   // Keeps a message the desk is about to send (Id and Number ignored): its number is
   // numberFor(its id), written in the same transaction, the id past `afterId` too (the ids a
   // store started anew after damage never gave out). Returns it as kept.
+  // With `listingFor`, the row it makes of the message as kept (its number given) is written
+  // into the messages in the same transaction, as the desk's own traffic: listed for the next
+  // page, counted as logged (the sending's own lines log it) and left out of what was heard (a
+  // repeat's question, the communications log's incoming rows); its id goes to `listedId`.
+  using TListingFor = std::function<TStoredMessage(const TSentMessage&)>;
   TSentMessage AddSent(const TSentMessage& message, const std::function<std::string(std::int64_t)>& numberFor,
-                       std::int64_t afterId = 0);
+                       std::int64_t afterId = 0, const TListingFor& listingFor = {},
+                       std::int64_t* listedId = nullptr);
   // Writes a sent message's state, tries, last try and end; an unknown id is refused.
   void UpdateSent(const TSentMessage& message);
   // Writes each message whole under its own id where the store lacks that id (one lost with
@@ -427,6 +433,8 @@ class TMessageStore {
   // Add outside a Batch calls it; a Batch leaves it to its caller (TDurableStore calls it
   // once the batch's news is out).
   void IndexWhenDue();
+  // Adds the message's row inside the caller's transaction; its id.
+  std::int64_t InsertMessage(const TStoredMessage& m);
 
   // Checkpoints of the store's own thread that copied pages since the file was opened.
   std::uint64_t Checkpoints() const;

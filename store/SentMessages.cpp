@@ -14,7 +14,8 @@ using namespace sql;
 
 TSentMessage TMessageStore::AddSent(const TSentMessage& message,
                                     const std::function<std::string(std::int64_t)>& numberFor,
-                                    std::int64_t afterId) {
+                                    std::int64_t afterId, const TListingFor& listingFor,
+                                    std::int64_t* listedId) {
   const std::lock_guard oneAtATime(FUse);
   TTransaction t(S(), true);
   RaiseSequence(FDb, FPath, "sent_messages", afterId);
@@ -31,7 +32,18 @@ TSentMessage TMessageStore::AddSent(const TSentMessage& message,
   kept.Number = numberFor(kept.Id);
   TStmt stmt(FDb, FPath, "UPDATE sent_messages SET message_no = ? WHERE id = ?");
   TUse(stmt).Bind(kept.Number).Bind(kept.Id).Run();
+  std::int64_t listed = 0;
+  if (listingFor) {
+    listed = InsertMessage(listingFor(kept));
+    TStmt own(FDb, FPath, "UPDATE messages SET sent_id = ?, logged = 1 WHERE id = ?");
+    TUse(own).Bind(kept.Id).Bind(listed).Run();
+  }
   t.Commit();
+  if (listed != 0) {
+    ++FNotIndexed;
+    IndexWhenDue();
+  }
+  if (listedId) *listedId = listed;
   return kept;
 }
 

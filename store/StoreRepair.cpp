@@ -125,7 +125,8 @@ TCarriedOver CarryOver(const std::string& from, const std::string& to) {
       (HasColumn(src, from, "messages", "cleared") ? "cleared" : "0") + ", " +
       (HasColumn(src, from, "messages", "logged") ? "logged" : "1") + ", " +
       (HasColumn(src, from, "messages", "answered") ? "answered" : "''") + ", " +
-      (HasColumn(src, from, "messages", "bulletin_cleared") ? "bulletin_cleared" : "0") +
+      (HasColumn(src, from, "messages", "bulletin_cleared") ? "bulletin_cleared" : "0") + ", " +
+      (HasColumn(src, from, "messages", "sent_id") ? "sent_id" : "0") +
       (HasColumn(src, from, "messages", "alarm_state")
            ? ", alarm_state, alarm_kind, acknowledged_by, acknowledged_where, acknowledged_utc"
            : ", 0, 0, NULL, NULL, NULL") +
@@ -165,13 +166,14 @@ TCarriedOver CarryOver(const std::string& from, const std::string& to) {
     TStmt scan(src, from,
                "SELECT " + messageColumns + " FROM messages NOT INDEXED WHERE id > ?1 ORDER BY id");
     TStmt probe(src, from, "SELECT " + messageColumns + " FROM messages WHERE id = ?1");
-    TStmt insert(dst, to,
-                 "INSERT INTO messages(id, local_time, utc_time, source, destination, path, addressee, "
-                 "message_text, message_no, kind, state_code, raw_text, line1, line2, line3, print_state, "
-                 "job_id, full_text_printed, full_text, cleared, logged, answered, bulletin_cleared, "
-                 "alarm_state, alarm_kind, acknowledged_by, acknowledged_where, acknowledged_utc, nws_event, "
-                 "nws_areas, nws_expires_utc, nws_state, nws_words) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-                 "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    TStmt insert(
+        dst, to,
+        "INSERT INTO messages(id, local_time, utc_time, source, destination, path, addressee, "
+        "message_text, message_no, kind, state_code, raw_text, line1, line2, line3, print_state, "
+        "job_id, full_text_printed, full_text, cleared, logged, answered, bulletin_cleared, sent_id, "
+        "alarm_state, alarm_kind, acknowledged_by, acknowledged_where, acknowledged_utc, nws_event, "
+        "nws_areas, nws_expires_utc, nws_state, nws_words) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+        "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     carried.Unreadable +=
         ReadPastDamage(scan, probe, LastIdOf(src, from, "messages"), [&](sqlite3_stmt* row) {
           CopyRow(row, insert);

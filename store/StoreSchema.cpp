@@ -37,6 +37,10 @@ void AddLaterColumns(sqlite3* db, const std::string& path) {
   // A bulletin or announcement line the operator took off the bulletin board.
   if (!HasColumn(db, path, "messages", "bulletin_cleared"))
     Exec(db, path, "ALTER TABLE messages ADD COLUMN bulletin_cleared INTEGER NOT NULL DEFAULT 0");
+  // The sent message a row lists as the desk's own traffic; 0: traffic heard. Older builds
+  // list and print such a row as any other.
+  if (!HasColumn(db, path, "messages", "sent_id"))
+    Exec(db, path, "ALTER TABLE messages ADD COLUMN sent_id INTEGER NOT NULL DEFAULT 0");
   // The messages the desk sent; older builds neither write nor read them.
   Exec(db, path, kSentSchema);
 }

@@ -57,6 +57,7 @@ void ChangeEveryChoice(TMainForm& form) {
   form.cbNwsWordsLine->click();
   form.cbHeaderFooter->click();
   form.cbReprintMark->click();
+  form.cbOwnTraffic->click();
   // Nor are the alarms'.
   form.cbAlarmOwn->click();
   form.cbAlarmWarnings->click();

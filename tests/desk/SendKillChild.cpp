@@ -1,5 +1,6 @@
 // The desk on a KISS TNC with its store in DATADIR, for the sweep that kills it in the middle
-// of a sending schedule (three tries, 10 s and 20 s apart, a second lasting 20 ms). With "send"
+// of a sending schedule (three tries, 10 s and 20 s apart, a second lasting 20 ms), its own
+// traffic listed. With "send"
 // it sends one message; either way it ends once no message of its own is being sent, saying
 // how each ended.
 //
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
   rig.Choices.Selection.StationCall = "Q1ABC-7";
   rig.Choices.SendTries = 3;
   rig.Choices.SendFirstGapSeconds = 10;
+  rig.Choices.OwnTraffic = true;
   rig.Make();
   qm::TKissTcpHostLink link(qm::test::AnsweringKissSettings(std::stoi(argv[1])));
   QObject::connect(&link, &qm::THostLink::DataReady, [&] { rig.Desk->DataAvailable(link); });

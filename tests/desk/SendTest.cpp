@@ -16,6 +16,7 @@
 #include "tests/support/LinkStandIn.h"
 #include "tests/support/LogFiles.h"
 #include "tests/support/OlderStore.h"
+#include "tests/support/PdfTools.h"
 #include "tests/support/PrivateTmpfs.h"
 
 namespace qm {
@@ -208,6 +209,39 @@ TEST(Sending, ARestartResumesOrGivesUpAndNeverResendsTheAnswered) {
   EXPECT_EQ(log.count(QStringLiteral("Sent again to W1AW")), 0);
 }
 
+// With own traffic chosen, a message sent is listed beside what is heard and goes to paper with
+// the next page; it is kept with its listing for the next start, and counted once, as sent, in
+// the communications log.
+TEST(Sending, OwnTrafficIsListedAndPrintedButNotCountedAsHeard) {
+  TSendingDesk desk;
+  desk.Rig.Choices.OwnTraffic = true;
+  desk.Rig.Choices.PageSetting = "1";  // printed once a second is listed
+  desk.Start();
+  desk.Rig.Desk->Send("K2XYZ-9", "Roger, 20 cots");
+  ASSERT_TRUE(desk.Rig.Settle());
+  ASSERT_EQ(desk.Rig.Entries(), 1);
+  const std::string own = "  " + std::string(kOwn) + " sent on " + desk.Place().toStdString();
+  EXPECT_EQ(desk.Rig.Desk->Listed().at(0).Lines[1], own);
+  EXPECT_EQ(desk.Rig.Desk->Listed().at(0).Lines[2], "  K2XYZ-9: Roger, 20 cots{1");
+  EXPECT_EQ(desk.Rig.Beeps, 0);
+  desk.Stop();
+
+  desk.Start();
+  ASSERT_EQ(desk.Rig.Entries(), 1);
+  desk.Hear("Cots arrived{5");
+  ASSERT_TRUE(desk.Rig.Printed());
+  EXPECT_EQ(desk.Rig.Entries(), 0);
+  const QString page = test::PdfText(desk.Rig.PdfFile());
+  EXPECT_TRUE(page.contains(test::AsPdfTextLine(QString::fromStdString(own)).trimmed()))
+      << page.toStdString();
+  EXPECT_TRUE(page.contains(QStringLiteral("Cots arrived"))) << page.toStdString();
+  const THistoryReader reader(desk.Rig.Dir.File("Quillmark-messages.db"));
+  EXPECT_EQ(reader.ReceivedBetween(0, 1e6).size(), 1u);
+  EXPECT_EQ(reader.SentBetween(0, 1e6, kOwn).size(), 1u);
+  // Its log lines are the sending's: the row is no packet heard, logged again at a start.
+  EXPECT_EQ(desk.Rig.LogCount(":K2XYZ-9 :Roger"), 0);
+}
+
 // A schedule chosen while a message is under way holds for it from its last try on: with one
 // try in all it is given up, with nothing more on the air.
 TEST(Sending, ANewScheduleHoldsForWhatIsUnderWay) {
@@ -320,6 +354,26 @@ TEST(Sending, AnswersHeardOnAReplayEndNothing) {
   desk.Hear("ack1");
   ASSERT_TRUE(desk.WaitForEnd());
   EXPECT_EQ(desk.Sent().State, ssAcknowledged);
+}
+
+// The TNC gone after the first try: the turns that follow send nothing and are no tries, and
+// the schedule ends all the same, saying so.
+TEST(Sending, TurnsWithNoSourceAreNoTries) {
+  TSendingDesk desk;
+  desk.Start();
+  desk.Rig.Desk->Send("K2XYZ-9", "Roger, 20 cots");
+  ASSERT_TRUE(desk.Air->WaitFor(1));
+  desk.Tnc.Server.close();
+  desk.Tnc.Peer->abort();
+  ASSERT_TRUE(desk.WaitForEnd());
+  EXPECT_EQ(desk.Sent().State, ssGaveUp);
+  EXPECT_EQ(desk.Sent().Tries, 1);
+  EXPECT_EQ(desk.Rig.LogCount("Did not send to K2XYZ-9: Roger, 20 cots{1: "), 2);
+  EXPECT_EQ(desk.Rig.LogCount("Gave up after 1 try and 2 turns with no source that could transmit: to "
+                              "K2XYZ-9: Roger, 20 cots{1"),
+            1)
+      << desk.Rig.Log().toStdString();
+  EXPECT_EQ(desk.Rig.Desk->HistoryReader()->SentSince(0).at(0).Tries, 1);
 }
 
 TEST(Sending, RefusedWithTheReason) {
@@ -441,6 +495,8 @@ TEST(Sending, EveryKillPointResumesOrGivesUpAndNeverResendsAfterTheAck) {
     const bool stored = kept("SELECT count(*) FROM sent_messages") == 1;
     const bool ackStored = kept("SELECT count(*) FROM sent_messages WHERE state = 1") == 1;
     const long long triesKept = kept("SELECT tries FROM sent_messages");
+    // Its listing as own traffic goes with it, never one without the other.
+    EXPECT_EQ(kept("SELECT count(*) FROM messages WHERE sent_id <> 0"), stored ? 1 : 0);
     // Every try on the air was kept before it went out; one kept may not have gone.
     EXPECT_LE(first.Tries, triesKept);
     EXPECT_GE(first.Tries, triesKept - 1);

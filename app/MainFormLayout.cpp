@@ -18,6 +18,7 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -475,10 +476,21 @@ QWidget* TMainForm::BuildNwsOptionsPage() {
   auto* columns = new QHBoxLayout;
   columns->addLayout(first);
   columns->addWidget(gbFinger);
-  auto* left = new QVBoxLayout;
+  // The choices stand at their own height and scroll on the short page rather than being
+  // pressed over one another; the state list beside them keeps the page's whole height.
+  auto* scroll = Named(new QScrollArea, "sbNwsOptions");
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  auto* content = new QWidget;
+  content->setAutoFillBackground(false);
+  scroll->viewport()->setAutoFillBackground(false);
+  auto* left = new QVBoxLayout(content);
+  left->setContentsMargins(0, 0, 0, 0);
   left->addLayout(columns, 1);
   left->addLayout(areas);
-  row->addLayout(left);
+  scroll->setWidget(content);
+  row->addWidget(scroll);
 
   gbStates = Named(new QGroupBox(QStringLiteral(" Selected States ")), "gbStates");
   clbStates = Named(new QListWidget, "clbStates");

@@ -1,9 +1,11 @@
 // The Connection page with several sources, at the window's own size and larger: every control
 // in sight keeps a place of its own, the sources' column shows a line per source, and the
-// answering hint is shown whole.
+// answering hint is shown whole; and the NWS page's groups, which scroll on the short page.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QScrollArea>
@@ -93,6 +95,26 @@ TEST(ConnectionLayout, SeveralSourcesLeaveEveryControlItsOwnPlace) {
       }
     }
   }
+}
+
+// The NWS page at the window's own size: its groups keep the height their choices need, one
+// under the other, and the page scrolls to them instead of pressing them together.
+TEST(NwsOptionsLayout, TheGroupsKeepTheirHeightAndScroll) {
+  test::TFormEnvironment env;
+  TMainForm form(env.Setup());
+  form.show();
+  form.PageControl1->setCurrentWidget(form.tsNwsOptions);
+  ASSERT_TRUE(WaitFor([&] { return form.gbPaper->isVisibleTo(&form) && form.gbPaper->height() > 0; }));
+  for (const QGroupBox* box : {form.gbNwsMessage, form.gbPaper, form.gbFinger}) {
+    SCOPED_TRACE(box->objectName().toStdString());
+    EXPECT_GE(box->height(), box->minimumSizeHint().height());
+  }
+  EXPECT_FALSE(form.gbNwsMessage->geometry().intersects(form.gbPaper->geometry()));
+  auto* scroll = form.tsNwsOptions->findChild<QScrollArea*>(QStringLiteral("sbNwsOptions"));
+  ASSERT_NE(scroll, nullptr);
+  scroll->ensureWidgetVisible(form.cbOwnTraffic);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(form.cbOwnTraffic->visibleRegion().isEmpty());
 }
 
 }  // namespace

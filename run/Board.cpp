@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QSysInfo>
 #include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -617,12 +618,23 @@ int BoardKeyCommand(const TCommandLine& command, const std::string& iniFile, con
                .arg(command.KeyName, QString::fromLatin1(BoardKeyRights(key)),
                     replaced ? QStringLiteral("; the key of that name before it no longer opens the board")
                              : QString());
-    TBoardPlan plan;
-    const QString wrong = PlanBoard(command.Options.Web, iniFile, dataDir, plan);
-    if (!wrong.isEmpty()) err += QStringLiteral("quillmark: %1\n").arg(wrong);
-    if (plan.Off) err += QStringLiteral("quillmark: the board is off ([Board] Listen=off or --web off)\n");
-    out += QStringLiteral("Hand over: ") + BoardKeyUrl(plan.Config.Host, plan.Config.Port, key.Key) +
-           QLatin1Char('\n');
+    // A desk that runs on this folder is where the key works: at its address, which its own
+    // start's --web may have chosen, not at the settings file's.
+    const QUrl running(RunningBoardUrl(QString::fromStdString(dataDir)));
+    std::string host;
+    int port = 0;
+    if (running.isValid() && running.port() > 0) {
+      host = running.host().toStdString();
+      port = running.port();
+    } else {
+      TBoardPlan plan;
+      const QString wrong = PlanBoard(command.Options.Web, iniFile, dataDir, plan);
+      if (!wrong.isEmpty()) err += QStringLiteral("quillmark: %1\n").arg(wrong);
+      if (plan.Off) err += QStringLiteral("quillmark: the board is off ([Board] Listen=off or --web off)\n");
+      host = plan.Config.Host;
+      port = plan.Config.Port;
+    }
+    out += QStringLiteral("Hand over: ") + BoardKeyUrl(host, port, key.Key) + QLatin1Char('\n');
     return 0;
   } catch (const std::exception& e) {
     err += QStringLiteral("quillmark: %1\n").arg(QString::fromUtf8(e.what()));

@@ -252,6 +252,7 @@ def browser_test(home):
         # A key made while the desk runs: it reads at once, a read-only one acts nowhere.
         code, said, wall = board_key(run, "--board-key", "wall")
         check(code == 0 and wall and "read only" in said, "--board-key makes a read-only key:\n" + said)
+        check(base + "/?key=" + wall in said, "the key's address is the running board's (%s):\n%s" % (base, said))
         status, body = request(base, "GET", "/api/state", {"Authorization": "Bearer %s" % wall})
         check(status == 200 and b'"health"' in body, "the key made while the desk runs reads its state")
         for path, body in (("/api/reprint", "id=1"), ("/api/alarms/acknowledge", "{}")):

@@ -194,8 +194,6 @@ void TMainForm::BuildControls() {
   PageControl1->addTab(BuildAlarmsPage(), QStringLiteral("Alarms"));
   PageControl1->addTab(BuildBoardPage(), QStringLiteral("Board"));
   PageControl1->addTab(BuildAboutPage(), QStringLiteral("About"));
-  BuildHistoryWindow();
-  StartMark("controls: history window");
   pagesLayout->addWidget(PageControl1);
   top->addWidget(gbPages, 1);
   column->addLayout(top);

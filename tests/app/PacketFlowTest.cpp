@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "app/HistoryWindow.h"
 #include "app/MainForm.h"
 #include "base/Timing.h"
 #include "tests/app/FormTestEnvironment.h"
@@ -370,9 +371,9 @@ TEST_F(PacketFlow, ControlsHandTheirChoicesToTheDesk) {
   form->cbBeepOnReceive->setChecked(true);
   form->edMsgCount->setText(QStringLiteral("ten"));
   form->cbDisablePrinting->setChecked(true);
-  form->cbDropRetries->setChecked(true);
-  form->edRetryMinutes->setText(QStringLiteral("soon"));  // no number: the usual 30
-  form->cbArchivePdf->setChecked(true);
+  form->History()->cbDropRetries->setChecked(true);
+  form->History()->edRetryMinutes->setText(QStringLiteral("soon"));  // no number: the usual 30
+  form->History()->cbArchivePdf->setChecked(true);
   const TDeskChoices& c = form->Desk().Choices();
   const TSelectionChoices& s = c.Selection;
   EXPECT_FALSE(s.ThisStation);

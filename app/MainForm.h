@@ -423,6 +423,8 @@ class TMainForm : public QMainWindow, private TRunView {
   void HandOverChoices(TDeskRun& run) override;
   void Ready(TDeskRun& run) override;
   void ShowPendingHint();
+  // A hint of the desk's: at once after a quiet second, else with the clock's next tick.
+  void ShowDeskHint(const QString& text);
   // A source's state changed: its row, the Connection page and the down look follow.
   void SourceChanged(int index);
   void ShowLinkStatus();
@@ -511,6 +513,8 @@ class TMainForm : public QMainWindow, private TRunView {
   QString FHintPending;
   QTimer* FHintTimer = nullptr;
   QElapsedTimer FHintShown;
+  QString FDeskHint;  // the desk's newest hint, waiting for the clock's tick
+  bool FDeskHintWaits = false;
   bool FListsFilled = false;
   bool FPrinterBoxFilled = false;
   THostSettings::TTransport FShownTransport = THostSettings::htReplay;  // the Connection page's

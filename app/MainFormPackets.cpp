@@ -32,7 +32,7 @@ void TMainForm::CreateDesk() {
   connect(desk, &TMessageDesk::EntryListed, &MessageList->Model(), &TMessageListModel::EntryAdded);
   connect(desk, &TMessageDesk::ListChanged, &MessageList->Model(), &TMessageListModel::Reshow);
   connect(desk, &TMessageDesk::CountChanged, lbMsgStatus, &QLabel::setText);
-  connect(desk, &TMessageDesk::HintChanged, this, [this](const QString& text) { SetHintText(text); });
+  connect(desk, &TMessageDesk::HintChanged, this, [this](const QString& text) { ShowDeskHint(text); });
   connect(desk, &TMessageDesk::Advised, this, [this](const QString& text) { AddNotice(text); });
   connect(desk, &TMessageDesk::FailureToReport, this,
           [this](const QString& text, bool operatorAction) { ShowFailure(text, operatorAction); });

@@ -43,6 +43,10 @@ constexpr const char* kClockPattern = " hh:nn:ss  mm/dd/yy";
 // Packets set the hint hundreds of times a second, and laying its text out each time cost the
 // window more than the packets themselves: it is set at most this often, with the last text.
 constexpr int kHintEveryMs = 150;
+// The desk's hints (above all the packet just heard, a few times a second from a busy source)
+// show with the clock's tick, with the heard count beside them, so the hint bar is painted once
+// a second; one after a quiet second shows at once.
+constexpr int kDeskHintEveryMs = 1000;
 
 // Whether Qt's tray icon is a StatusNotifierItem: Qt takes one whenever a StatusNotifierHost
 // is registered on the session bus, as asked here.
@@ -356,12 +360,14 @@ void TMainForm::tmrClockTimer() {
   SetPanelText(1, QString::fromStdString(FormatDateTime(kClockPattern, Now(tfLocal), separators) + " LOCAL"));
   SetPanelText(2, QString::fromStdString(FormatDateTime(kClockPattern, utc, separators) + " UTC"));
   if (FLinkStatusStale) ShowLinkStatus();
+  if (FDeskHintWaits) SetHintText(FDeskHint);
   FRun->Tick(utc);
 }
 
 // --- Hint and status bars -----------------------------------------------------------
 
 void TMainForm::SetHintText(const QString& text) {
+  FDeskHintWaits = false;  // a newer text stands over the desk's waiting one
   FHintPending = text;
   if (FHintTimer && FHintTimer->isActive()) return;
   const qint64 since = FHintShown.isValid() ? FHintShown.elapsed() : kHintEveryMs;
@@ -382,8 +388,18 @@ void TMainForm::ShowPendingHint() {
   HintBar->showMessage(FHintPending);
 }
 
+void TMainForm::ShowDeskHint(const QString& text) {
+  if (!FDeskHintWaits && (!FHintShown.isValid() || FHintShown.elapsed() >= kDeskHintEveryMs)) {
+    SetHintText(text);
+    return;
+  }
+  FDeskHint = text;
+  FDeskHintWaits = true;
+}
+
 QString TMainForm::HintText() const {
   // What the bar shows, or is about to.
+  if (FDeskHintWaits) return FDeskHint;
   return FHintTimer && FHintTimer->isActive() ? FHintPending : HintBar->currentMessage();
 }
 

@@ -233,7 +233,8 @@ class TMainForm : public QMainWindow, private TRunView {
   void btnHistoryClick();
   // The compose box, addressed to `to` when it is a reply.
   void ComposeMessage(const QString& to = QString());
-  THistoryWindow* History() const { return FHistory; }
+  // Made at its first use: a start that never opens it does not pay for its controls.
+  THistoryWindow* History();
   void OpenArchiveFolder();
 
   // MainFormBoard.cpp: the board's page, its address and its keys.
@@ -272,14 +273,6 @@ class TMainForm : public QMainWindow, private TRunView {
   QLabel* lbMsgStatus = nullptr;
   QPushButton* btnPrintNow = nullptr;
   QPushButton* btnHistory = nullptr;
-  // The history window's options, stored with the window's: drop copies a client sends until
-  // acknowledged, and keep a PDF copy of every job that goes to a printer.
-  QCheckBox* cbDropRetries = nullptr;
-  QLineEdit* edRetryMinutes = nullptr;
-  QCheckBox* cbArchivePdf = nullptr;
-  // A bulletin, announcement or NWS alert listed once per so many hours.
-  QCheckBox* cbBroadcastOnce = nullptr;
-  QLineEdit* edBroadcastHours = nullptr;
   // Page control
   QGroupBox* gbPages = nullptr;
   QTabWidget* PageControl1 = nullptr;
@@ -431,6 +424,8 @@ class TMainForm : public QMainWindow, private TRunView {
   void HandOverChoices(TDeskRun& run) override;
   void Ready(TDeskRun& run) override;
   void ShowPendingHint();
+  // A hint of the desk's: at once after a quiet second, else with the clock's next tick.
+  void ShowDeskHint(const QString& text);
   // A source's state changed: its row, the Connection page and the down look follow.
   void SourceChanged(int index);
   void ShowLinkStatus();
@@ -494,8 +489,12 @@ class TMainForm : public QMainWindow, private TRunView {
   void AcknowledgeAlarms(std::optional<std::int64_t> id);
 
   // MainFormHistory.cpp
-  // Made with the controls (hidden), so its options are restored and hold from the start.
+  // Its options (dropping resent copies, the PDF archive, a broadcast listed once per so many
+  // hours) show what FHistoryOptions holds, and go to the desk whenever one changes.
   void BuildHistoryWindow();
+  void ShowHistoryOptions();
+  // The history window's options: as read, until the window is made; then as its controls hold them.
+  void HistoryOptionsOf(TDeskChoices& c) const;
   // The history window's options in the INI's [History] section, written only while one of
   // them differs from its default, so the file of an operator who never set them is unchanged.
   void ReadHistoryOptions();
@@ -515,6 +514,8 @@ class TMainForm : public QMainWindow, private TRunView {
   QString FHintPending;
   QTimer* FHintTimer = nullptr;
   QElapsedTimer FHintShown;
+  QString FDeskHint;  // the desk's newest hint, waiting for the clock's tick
+  bool FDeskHintWaits = false;
   bool FListsFilled = false;
   bool FPrinterBoxFilled = false;
   THostSettings::TTransport FShownTransport = THostSettings::htReplay;  // the Connection page's
@@ -522,7 +523,8 @@ class TMainForm : public QMainWindow, private TRunView {
   TMessageDesk* FDesk = nullptr;                            // the run's
   TPacketSources* FSources = nullptr;                       // the run's
   std::vector<QMetaObject::Connection> FChoiceConnections;  // the controls' changes to the desk
-  THistoryWindow* FHistory = nullptr;
+  THistoryWindow* FHistory = nullptr;                       // made at its first use
+  TDeskChoices FHistoryOptions;            // the [History] section as read, while FHistory is not made
   TSendDialog* FSend = nullptr;            // made at its first use
   TBoardKeysDialog* FBoardKeys = nullptr;  // made at its first use
   TAlarmKinds FStoredAlarmKinds;           // as [Alarms] has them, whatever --alarm chose

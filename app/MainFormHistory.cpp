@@ -16,8 +16,14 @@
 #include "run/StoredChoiceTable.h"
 #include "run/StoredChoices.h"
 #include "select/NwsAreas.h"
+#include "select/RetryMessages.h"
 
 namespace qm {
+
+THistoryWindow* TMainForm::History() {
+  if (!FHistory) BuildHistoryWindow();
+  return FHistory;
+}
 
 void TMainForm::BuildHistoryWindow() {
   FHistory = new THistoryWindow(this);
@@ -48,21 +54,44 @@ void TMainForm::BuildHistoryWindow() {
     connect(FDesk, signal, FHistory, [this] {
       if (FHistory->isVisible()) RunGuarded([this] { FHistory->RefreshBulletins(); });
     });
-  cbDropRetries = FHistory->cbDropRetries;
-  edRetryMinutes = FHistory->edRetryMinutes;
-  cbArchivePdf = FHistory->cbArchivePdf;
-  cbBroadcastOnce = FHistory->cbBroadcastOnce;
-  edBroadcastHours = FHistory->edBroadcastHours;
+  FHistory->SetBulletinAges(FBulletinAges);
+  ShowHistoryOptions();
+  // Wired once they show what the desk has already, so making the window changes nothing.
+  const auto push = [this] { PushChoices(); };
+  for (QCheckBox* box : {FHistory->cbDropRetries, FHistory->cbArchivePdf, FHistory->cbBroadcastOnce})
+    FChoiceConnections.push_back(connect(box, &QCheckBox::toggled, this, push));
+  for (QLineEdit* edit : {FHistory->edRetryMinutes, FHistory->edBroadcastHours})
+    FChoiceConnections.push_back(connect(edit, &QLineEdit::textChanged, this, push));
+}
+
+void TMainForm::ShowHistoryOptions() {
+  FHistory->cbDropRetries->setChecked(FHistoryOptions.DropResent);
+  FHistory->edRetryMinutes->setText(QString::number(FHistoryOptions.ResentMinutes));
+  FHistory->cbArchivePdf->setChecked(FHistoryOptions.ArchivePdf);
+  FHistory->cbBroadcastOnce->setChecked(FHistoryOptions.BroadcastOnce);
+  FHistory->edBroadcastHours->setText(QString::number(FHistoryOptions.BroadcastHours));
+}
+
+void TMainForm::HistoryOptionsOf(TDeskChoices& c) const {
+  if (!FHistory) {
+    c.DropResent = FHistoryOptions.DropResent;
+    c.ResentMinutes = FHistoryOptions.ResentMinutes;
+    c.ArchivePdf = FHistoryOptions.ArchivePdf;
+    c.BroadcastOnce = FHistoryOptions.BroadcastOnce;
+    c.BroadcastHours = FHistoryOptions.BroadcastHours;
+    return;
+  }
+  c.DropResent = FHistory->cbDropRetries->isChecked();
+  c.ResentMinutes = RetryMinutes(ProgramText(FHistory->edRetryMinutes->text()));
+  c.ArchivePdf = FHistory->cbArchivePdf->isChecked();
+  c.BroadcastOnce = FHistory->cbBroadcastOnce->isChecked();
+  c.BroadcastHours = BroadcastHours(ProgramText(FHistory->edBroadcastHours->text()));
 }
 
 void TMainForm::ReadHistoryOptions() {
   if (!FSettings) return;
-  const TDeskChoices c = ReadOptionSection(*FSettings, kHistorySection);
-  cbDropRetries->setChecked(c.DropResent);
-  edRetryMinutes->setText(QString::number(c.ResentMinutes));
-  cbArchivePdf->setChecked(c.ArchivePdf);
-  cbBroadcastOnce->setChecked(c.BroadcastOnce);
-  edBroadcastHours->setText(QString::number(c.BroadcastHours));
+  FHistoryOptions = ReadOptionSection(*FSettings, kHistorySection);
+  if (FHistory) ShowHistoryOptions();
   const TDeskChoices printing = ReadOptionSection(*FSettings, kNwsPrintingSection);
   cbFixedPitchFullText->setChecked(printing.FixedPitchFullText);
   cbNwsWordsLine->setChecked(printing.NwsWordsLine);
@@ -76,7 +105,7 @@ void TMainForm::ReadHistoryOptions() {
   edNwsAreas->setText(DisplayText(AreaListText(FNwsAreas)));
   edNwsAreas->setCursorPosition(0);  // the list's start in sight
   FBulletinAges = ReadBulletinAges(*FSettings);
-  FHistory->SetBulletinAges(FBulletinAges);
+  if (FHistory) FHistory->SetBulletinAges(FBulletinAges);
   PushChoices();
 }
 
@@ -108,6 +137,7 @@ void TMainForm::ComposeMessage(const QString& to) {
 }
 
 void TMainForm::btnHistoryClick() {
+  History();
   FHistory->Refresh();
   FHistory->RefreshBulletins();
   FHistory->show();

@@ -112,6 +112,13 @@ QLabel* MakeLabel(const char* name, const char* caption) {
   return Named(new QLabel(QString::fromUtf8(caption)), name);
 }
 
+// A label whose text changes while the program runs (the clocks, the counts): it paints its own
+// background, so a new text repaints the label alone and not the bar or group beneath it.
+QLabel* OwnBackground(QLabel* label) {
+  label->setAutoFillBackground(true);
+  return label;
+}
+
 // Check boxes a little smaller than the style's, so the rows of the state list stand apart.
 class TCompactCheckStyle : public QProxyStyle {
  public:
@@ -195,8 +202,6 @@ void TMainForm::BuildControls() {
   PageControl1->addTab(BuildAlarmsPage(), QStringLiteral("Alarms"));
   PageControl1->addTab(BuildBoardPage(), QStringLiteral("Board"));
   PageControl1->addTab(BuildAboutPage(), QStringLiteral("About"));
-  BuildHistoryWindow();
-  StartMark("controls: history window");
   pagesLayout->addWidget(PageControl1);
   top->addWidget(gbPages, 1);
   column->addLayout(top);
@@ -220,7 +225,7 @@ void TMainForm::BuildControls() {
   HintBar = Named(new QStatusBar, "HintBar");
   HintBar->setSizeGripEnabled(false);
   HintBar->setFont(Unshaped(font()));
-  lblLinkStatus = MakeLabel("lblLinkStatus", "");
+  lblLinkStatus = OwnBackground(MakeLabel("lblLinkStatus", ""));
   lblLinkStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   lblLinkStatus->setMaximumWidth(420);  // a longer status is cut, so hints keep their room
   lblLinkStatus->setStatusTip(QStringLiteral("Packet source, its state and the packets heard from it"));
@@ -258,7 +263,7 @@ QWidget* TMainForm::BuildPrinterGroup() {
   cbDisablePrinting =
       MakeCheck("cbDisablePrinting", "Disable printing", "Disable printing received messages", false);
   btnClearMessages = MakeButton("btnClearMessages", "Clear message window", "Clear the message list");
-  lbMsgStatus = MakeLabel("lbMsgStatus", "0 of ?? messages collected");
+  lbMsgStatus = OwnBackground(MakeLabel("lbMsgStatus", "0 of ?? messages collected"));
   btnPrintNow = MakeButton("btnPrintNow", "Print messages in list now", "Force printing of messages");
   btnHistory = MakeButton("btnHistory", "&History...", "Every message kept in the last 14 days; reprints");
 
@@ -823,7 +828,7 @@ void TMainForm::BuildStatusBars() {
   const int widths[3] = {200, 150, 150};
   const char* texts[3] = {"", "Local", "UTC"};
   for (int i = 0; i < 3; ++i) {
-    FPanels[i] = new QLabel(QString::fromLatin1(texts[i]));
+    FPanels[i] = OwnBackground(new QLabel(QString::fromLatin1(texts[i])));
     FPanels[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
     FPanels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     // Of fixed size both ways, as the bar lays them out: the clocks' text each second then

@@ -32,7 +32,7 @@ void TMainForm::CreateDesk() {
   connect(desk, &TMessageDesk::EntryListed, &MessageList->Model(), &TMessageListModel::EntryAdded);
   connect(desk, &TMessageDesk::ListChanged, &MessageList->Model(), &TMessageListModel::Reshow);
   connect(desk, &TMessageDesk::CountChanged, lbMsgStatus, &QLabel::setText);
-  connect(desk, &TMessageDesk::HintChanged, this, [this](const QString& text) { SetHintText(text); });
+  connect(desk, &TMessageDesk::HintChanged, this, [this](const QString& text) { ShowDeskHint(text); });
   connect(desk, &TMessageDesk::Advised, this, [this](const QString& text) { AddNotice(text); });
   connect(desk, &TMessageDesk::FailureToReport, this,
           [this](const QString& text, bool operatorAction) { ShowFailure(text, operatorAction); });
@@ -100,11 +100,7 @@ TDeskChoices TMainForm::ChoicesOf() const {
   c.Beep = cbBeepOnReceive->isChecked();
   c.PageSetting = ProgramText(edMsgCount->text());
   c.PrintingDisabled = cbDisablePrinting->isChecked();
-  c.DropResent = cbDropRetries->isChecked();
-  c.ResentMinutes = RetryMinutes(ProgramText(edRetryMinutes->text()));
-  c.ArchivePdf = cbArchivePdf->isChecked();
-  c.BroadcastOnce = cbBroadcastOnce->isChecked();
-  c.BroadcastHours = BroadcastHours(ProgramText(edBroadcastHours->text()));
+  HistoryOptionsOf(c);
   c.FixedPitchFullText = cbFixedPitchFullText->isChecked();
   c.NwsWordsLine = cbNwsWordsLine->isChecked();
   c.HeaderFooter = cbHeaderFooter->isChecked();
@@ -127,18 +123,16 @@ void TMainForm::WireChoices() {
   const auto push = [this] { PushChoices(); };
   // Kept, so the window lets go of them before its controls go (see FormDestroy).
   const auto keep = [this](const QMetaObject::Connection& c) { FChoiceConnections.push_back(c); };
-  for (QCheckBox* box : {cbThisStation,      cbStationList,         cbBull,           cbAnn,
-                         cbNWSWatches,       cbNWSWarnings,         cbNWSAdvisiories, cbNWSWatchesPrint,
-                         cbNWSWarningsPrint, cbNWSAdvisioriesPrint, cbBeepOnReceive,  cbDisablePrinting,
-                         cbDropRetries,      cbArchivePdf,          cbBroadcastOnce,  cbFixedPitchFullText,
-                         cbNwsWordsLine,     cbHeaderFooter,        cbReprintMark,    cbOwnTraffic})
+  for (QCheckBox* box :
+       {cbThisStation, cbStationList, cbBull, cbAnn, cbNWSWatches, cbNWSWarnings, cbNWSAdvisiories,
+        cbNWSWatchesPrint, cbNWSWarningsPrint, cbNWSAdvisioriesPrint, cbBeepOnReceive, cbDisablePrinting,
+        cbFixedPitchFullText, cbNwsWordsLine, cbHeaderFooter, cbReprintMark, cbOwnTraffic})
     keep(connect(box, &QCheckBox::toggled, this, push));
   for (const auto& [box, kind] : AlarmBoxes()) keep(connect(box, &QCheckBox::toggled, this, push));
   for (QSpinBox* spin : {spnAlarmRepeat, spnSendTries, spnSendFirstGap})
     keep(connect(spin, &QSpinBox::valueChanged, this, push));
   WireAlarmChoices();
-  for (QLineEdit* edit : {edMsgCount, edRetryMinutes, edBroadcastHours})
-    keep(connect(edit, &QLineEdit::textChanged, this, push));
+  keep(connect(edMsgCount, &QLineEdit::textChanged, this, push));
   for (QListWidget* list : {lbStationList, clbStates}) {
     keep(connect(list->model(), &QAbstractItemModel::rowsInserted, this, push));
     keep(connect(list->model(), &QAbstractItemModel::rowsRemoved, this, push));

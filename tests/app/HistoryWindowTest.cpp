@@ -20,6 +20,9 @@
 
 #include "app/HistoryWindow.h"
 #include "app/MainForm.h"
+#include "run/StoredChoiceTable.h"
+#include "run/StoredChoices.h"
+#include "settings/SettingsStore.h"
 #include "tests/app/FormTestEnvironment.h"
 #include "tests/support/PdfTools.h"
 
@@ -286,10 +289,10 @@ TEST_F(HistoryWindow, ArchiveIsPurgedWithTheLogsOpensFromTheWindowAndOptionsAreS
   form->History()->btnOpenArchive->click();
   EXPECT_EQ(Opened, QStringList{archive});
 
-  EXPECT_FALSE(form->cbArchivePdf->isChecked());  // off unless asked for
-  form->cbArchivePdf->setChecked(true);
-  form->cbDropRetries->setChecked(true);
-  form->edRetryMinutes->setText(QStringLiteral("45"));
+  EXPECT_FALSE(form->History()->cbArchivePdf->isChecked());  // off unless asked for
+  form->History()->cbArchivePdf->setChecked(true);
+  form->History()->cbDropRetries->setChecked(true);
+  form->History()->edRetryMinutes->setText(QStringLiteral("45"));
   form->SaveSettings();
   QFile ini(QString::fromStdString(env.IniFile()));
   ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
@@ -300,15 +303,58 @@ TEST_F(HistoryWindow, ArchiveIsPurgedWithTheLogsOpensFromTheWindowAndOptionsAreS
   // Read back by the next start; back at the defaults, the section goes again.
   form.reset();
   form = std::make_unique<TMainForm>(env.Setup());
-  EXPECT_TRUE(form->cbArchivePdf->isChecked());
-  EXPECT_TRUE(form->cbDropRetries->isChecked());
-  EXPECT_EQ(form->edRetryMinutes->text(), QStringLiteral("45"));
-  form->cbArchivePdf->setChecked(false);
-  form->cbDropRetries->setChecked(false);
-  form->edRetryMinutes->setText(QStringLiteral("30"));
+  EXPECT_TRUE(form->History()->cbArchivePdf->isChecked());
+  EXPECT_TRUE(form->History()->cbDropRetries->isChecked());
+  EXPECT_EQ(form->History()->edRetryMinutes->text(), QStringLiteral("45"));
+  form->History()->cbArchivePdf->setChecked(false);
+  form->History()->cbDropRetries->setChecked(false);
+  form->History()->edRetryMinutes->setText(QStringLiteral("30"));
   form->SaveSettings();
   ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
   EXPECT_FALSE(ini.readAll().contains("[History]"));
+  EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
+}
+
+TEST_F(HistoryWindow, IsMadeAtItsFirstUseWithTheOptionsTheDeskHadFromTheStart) {
+  form.reset();
+  {
+    QFile ini(QString::fromStdString(env.IniFile()));
+    ASSERT_TRUE(ini.open(QIODevice::Append));
+    ini.write("\r\n[History]\r\nDropResent=1\r\nResentMinutes=45\r\nBroadcastOnce=1\r\nBroadcastHours=6\r\n");
+  }
+  form = std::make_unique<TMainForm>(env.Setup());
+  // Not made by the start, yet the desk judges by the stored options, and a save keeps them.
+  EXPECT_EQ(form->findChild<THistoryWindow*>(), nullptr);
+  const TDeskChoices& held = form->Desk().Choices();
+  EXPECT_TRUE(held.DropResent);
+  EXPECT_EQ(held.ResentMinutes, 45);
+  EXPECT_FALSE(held.ArchivePdf);
+  EXPECT_TRUE(held.BroadcastOnce);
+  EXPECT_EQ(held.BroadcastHours, 6);
+  form->SaveSettings();
+  TSettingsStore saved(env.IniFile());
+  const TDeskChoices kept = ReadOptionSection(saved, kHistorySection);
+  EXPECT_TRUE(kept.DropResent);
+  EXPECT_EQ(kept.ResentMinutes, 45);
+  EXPECT_TRUE(kept.BroadcastOnce);
+  EXPECT_EQ(kept.BroadcastHours, 6);
+  EXPECT_EQ(form->findChild<THistoryWindow*>(), nullptr);
+
+  // Opened, it shows them, and what the operator changes there reaches the desk.
+  form->miHistory->trigger();
+  THistoryWindow* history = form->History();
+  EXPECT_EQ(form->findChild<THistoryWindow*>(), history);
+  EXPECT_TRUE(history->isVisible());
+  EXPECT_TRUE(history->cbDropRetries->isChecked());
+  EXPECT_EQ(history->edRetryMinutes->text(), QStringLiteral("45"));
+  EXPECT_FALSE(history->cbArchivePdf->isChecked());
+  EXPECT_TRUE(history->cbBroadcastOnce->isChecked());
+  EXPECT_EQ(history->edBroadcastHours->text(), QStringLiteral("6"));
+  EXPECT_TRUE(form->Desk().Choices().DropResent);
+  history->cbDropRetries->click();
+  history->edBroadcastHours->setText(QStringLiteral("8"));
+  EXPECT_FALSE(form->Desk().Choices().DropResent);
+  EXPECT_EQ(form->Desk().Choices().BroadcastHours, 8);
   EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
 }
 

@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 
+#include "app/HistoryWindow.h"
 #include "app/MainForm.h"
 #include "run/StoredChoiceTable.h"
 #include "run/StoredChoices.h"
@@ -46,11 +47,11 @@ void ChangeEveryChoice(TMainForm& form) {
   form.edStation->setText(QStringLiteral("N0CALL-*"));
   form.btnAdd->click();
   // The history window's options are no property of a control.
-  form.cbDropRetries->click();
-  form.edRetryMinutes->setText(QStringLiteral("45"));
-  form.cbArchivePdf->click();
-  form.cbBroadcastOnce->click();
-  form.edBroadcastHours->setText(QStringLiteral("6"));
+  form.History()->cbDropRetries->click();
+  form.History()->edRetryMinutes->setText(QStringLiteral("45"));
+  form.History()->cbArchivePdf->click();
+  form.History()->cbBroadcastOnce->click();
+  form.History()->edBroadcastHours->setText(QStringLiteral("6"));
   form.edNwsAreas->setText(QStringLiteral("ok_c109 TX*"));
   emit form.edNwsAreas->editingFinished();
   form.cbFixedPitchFullText->click();

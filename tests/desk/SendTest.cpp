@@ -72,12 +72,13 @@ struct TSendingDesk {
     Link = std::make_unique<TKissTcpHostLink>(
         LinkSettings(THostSettings::htKissTcp, Tnc.Server.serverPort(), true));
     Wire(Rig, *Link);
-    bool connected = false;
+    // A member: the link tells its later states too (a test may take its TNC away).
+    Connected = false;
     QObject::connect(Link.get(), &THostLink::StateChanged,
-                     [&connected](const QString& state) { connected = connected || state == "Connected"; });
+                     [this](const QString& state) { Connected = Connected || state == "Connected"; });
     Link->Start();
     ASSERT_NE(Tnc.Accept(), nullptr);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return connected; }, kDeadline));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Connected; }, kDeadline));
     Air = std::make_unique<TOnAir>(Tnc);
   }
   void Stop() {
@@ -102,6 +103,7 @@ struct TSendingDesk {
   TStandIn Tnc;
   std::unique_ptr<TKissTcpHostLink> Link;
   std::unique_ptr<TOnAir> Air;
+  bool Connected = false;
 };
 
 const std::string kFrame = "Q1ABC-7>APZQMK,WIDE1-1,WIDE2-1::K2XYZ-9  :Roger, 20 cots{1";

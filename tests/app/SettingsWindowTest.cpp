@@ -841,7 +841,7 @@ TEST_F(SettingsWindowTest, StoredPlacementFlagsAndAPlaceOffEveryScreen) {
 
 TEST_F(SettingsWindowTest, StoredMinimisedStartsInTheTrayOrMinimisedInTheTaskbar) {
   WriteFile(env.IniFile(),
-            "[FormState]\r\nFlags=0\r\nShowCmd=2\r\nNormalPos=120,90,720,540\r\nPixelsPerInch=" +
+            "[FormState]\r\nFlags=0\r\nShowCmd=2\r\nNormalPos=120,90,820,540\r\nPixelsPerInch=" +
                 std::to_string(ScreenPpi()) + "\r\n");
   for (bool tray : {true, false}) {
     SCOPED_TRACE(tray ? "with a notification area" : "without one");
@@ -859,7 +859,7 @@ TEST_F(SettingsWindowTest, StoredMinimisedStartsInTheTrayOrMinimisedInTheTaskbar
     // Ending from the tray keeps the program in the tray for the next start.
     form.FormDestroy();
     EXPECT_EQ(Value(Ini(), "FormState", "ShowCmd"), "2");
-    EXPECT_EQ(Value(Ini(), "FormState", "NormalPos"), "120,90,720,540");
+    EXPECT_EQ(Value(Ini(), "FormState", "NormalPos"), "120,90,820,540");
   }
   EXPECT_TRUE(env.Errors.isEmpty()) << env.Errors.join(QStringLiteral("; ")).toStdString();
 }

@@ -511,6 +511,8 @@ class TMessageDesk : public QObject, private TPrintQueueHost {
   // Sends or ends what is due, and sets the timer for the next one.
   void SendDue();
   void TrySend(TOutgoing& out, THostLink& link);
+  // A turn that sent nothing (no source, or the link took nothing): said, and no try.
+  void MissTurn(TOutgoing& out, const std::string& why);
   // A restored message: resumed where its schedule stands now, or given up when it is past.
   bool ResumeOrGiveUp(TOutgoing& out);
   void EndSent(std::size_t index, TSentState state, const std::string& line);

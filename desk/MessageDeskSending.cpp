@@ -205,17 +205,10 @@ void TMessageDesk::SendDue() {
       EndSent(i, ssGaveUp, "Gave up after " + Tries(out.Kept.Tries) + missed + ": to " + SentText(out.Kept));
       continue;
     }
-    THostLink* const link = SendingLink();
-    if (!link) {
-      // Nothing goes out, so no try is counted; its turn passes all the same.
-      ++out.Missed;
-      out.Due = std::chrono::steady_clock::now() +
-                SendSeconds(FChoices.SendSchedule().GapAfter(out.Kept.Tries + out.Missed));
-      Note("Did not send to " + SentText(out.Kept) + ": " + NoSendingLinkReason());
-      ++i;
-      continue;
-    }
-    TrySend(out, *link);
+    if (THostLink* const link = SendingLink())
+      TrySend(out, *link);
+    else
+      MissTurn(out, NoSendingLinkReason());
     ++i;
   }
   if (FOutgoing.empty()) return;
@@ -260,13 +253,19 @@ void TMessageDesk::TrySend(TOutgoing& out, THostLink& link) {
                sent.Source);
     return;
   }
-  // The link took nothing (not connected): no try went on the air, but its turn has passed.
+  // The link took nothing (not connected): no try went on the air.
   --sent.Tries;
   sent.LastTryUtc = lastTry;
-  ++out.Missed;
-  out.Due = std::chrono::steady_clock::now() + SendSeconds(schedule.GapAfter(sent.Tries + out.Missed));
   KeepSentState(sent);
-  Note("Did not send to " + SentText(sent) + ": " + ProgramText(failure));
+  MissTurn(out, ProgramText(failure));
+}
+
+void TMessageDesk::MissTurn(TOutgoing& out, const std::string& why) {
+  // Nothing went out, so no try is counted; its turn passes all the same.
+  ++out.Missed;
+  out.Due = std::chrono::steady_clock::now() +
+            SendSeconds(FChoices.SendSchedule().GapAfter(out.Kept.Tries + out.Missed));
+  Note("Did not send to " + SentText(out.Kept) + ": " + why);
 }
 
 void TMessageDesk::EndSent(std::size_t index, TSentState state, const std::string& line) {
